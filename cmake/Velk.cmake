@@ -1,0 +1,43 @@
+# Shared build rules: warnings, sanitizers, and one static library per source folder.
+
+set(VELK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-missing-field-initializers)
+
+if(VELK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# velk_library(NAME DEPENDS dep...): a static library of every .cpp in the calling folder.
+# Headers are included from src/ as "folder/file.hpp".
+function(velk_library name)
+  cmake_parse_arguments(ARG "AUTOMOC" "" "DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  file(GLOB headers CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.hpp")
+  add_library(${name} STATIC ${sources} ${headers})
+  target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
+  target_compile_options(${name} PRIVATE ${VELK_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+  if(ARG_AUTOMOC)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  endif()
+endfunction()
+
+# velk_test(NAME DEPENDS dep... [LABELS l...] [AUTOMOC]): one GoogleTest program of every .cpp in
+# the calling folder, each test case registered with ctest.
+function(velk_test name)
+  cmake_parse_arguments(ARG "AUTOMOC" "" "DEPENDS;LABELS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  add_executable(${name} ${sources})
+  target_compile_options(${name} PRIVATE ${VELK_WARNINGS})
+  target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests")
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
+  target_compile_definitions(${name} PRIVATE
+    VELK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    VELK_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  if(ARG_AUTOMOC)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()

@@ -1,0 +1,55 @@
+#pragma once
+// How work moves between threads: the GUI thread owns every published property; blocking work
+// runs on workers; a long-lived service runs serially on a thread with its own event loop.
+
+#include <functional>
+#include <memory>
+
+#include <QObject>
+#include <QPointer>
+#include <QThread>
+
+namespace velk {
+
+// Runs `fn` on the thread of `context` (queued). Dropped when `context` is destroyed first.
+void postTo(QObject* context, std::function<void()> fn);
+// Runs `fn` on the application's GUI thread (queued).
+void postToGui(std::function<void()> fn);
+// Runs `fn` on `context`'s thread and waits for it; runs it directly when already there.
+// Only for service threads calling the GUI thread, never the other way round.
+void invokeBlocking(QObject* context, const std::function<void()>& fn);
+
+// Starts `work` on a worker thread (a shared pool sized for blocking work, never the GUI thread).
+// Exceptions are caught and dropped; callers that care catch inside `work`.
+void launchWorker(std::function<void()> work);
+
+// Runs `work` on a worker, then `done(result)` on `context`'s thread, unless `context` is gone.
+template <class Work, class Done>
+void runThenCallback(QObject* context, Work work, Done done) {
+    QPointer<QObject> guard(context);
+    launchWorker([guard, work = std::move(work), done = std::move(done)]() mutable {
+        auto result = std::make_shared<decltype(work())>(work());
+        if (!guard) return;
+        postTo(guard.data(), [result, done = std::move(done)]() mutable { done(std::move(*result)); });
+    });
+}
+
+// A thread with its own event loop on which posted functions, socket notifiers and timers of its
+// objects run serially. `context()` lives on that thread; objects parented to it do too.
+class ServiceThread {
+public:
+    explicit ServiceThread(const char* name);
+    ~ServiceThread(); // quits the loop and joins
+    ServiceThread(const ServiceThread&) = delete;
+    ServiceThread& operator=(const ServiceThread&) = delete;
+    QObject* context() const { return m_context; }
+    QThread* thread() const { return m_thread.get(); }
+    void post(std::function<void()> fn) { postTo(m_context, std::move(fn)); }
+    void invokeBlocking(const std::function<void()>& fn) { velk::invokeBlocking(m_context, fn); }
+    bool isCurrent() const { return QThread::currentThread() == m_thread.get(); }
+private:
+    std::unique_ptr<QThread> m_thread;
+    QObject* m_context = nullptr;
+};
+
+} // namespace velk

@@ -1,0 +1,53 @@
+#pragma once
+// File operations with the guarantees the product relies on: writes that are whole or absent,
+// moves that never replace an existing file, and creation that fails when the path exists.
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <system_error>
+
+namespace velk::files {
+
+// Owns a POSIX file descriptor.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) : m_fd(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : m_fd(other.release()) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept;
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd();
+    int get() const { return m_fd; }
+    bool valid() const { return m_fd >= 0; }
+    int release() { int fd = m_fd; m_fd = -1; return fd; }
+    void reset(int fd = -1);
+private:
+    int m_fd = -1;
+};
+
+// Writes to a temporary file in the same folder, fsyncs it, renames it over `path` and fsyncs the
+// folder. On failure throws std::system_error and leaves `path` as it was.
+void writeAtomically(const std::filesystem::path& path, std::string_view data);
+
+// Renames `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE, else link +
+// unlink). Throws std::system_error (EEXIST when the destination exists); never replaces it.
+void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Creates a new file, failing with EEXIST when the path exists. Mode 0644 unless given.
+UniqueFd createExclusive(const std::filesystem::path& path, int mode = 0644);
+
+// Creates one folder with mkdir(2); throws std::system_error, EEXIST when the path exists.
+void makeNewDirectory(const std::filesystem::path& path, int mode = 0755);
+
+// Reads a whole file; throws std::system_error when it cannot be opened or read, and
+// std::length_error when it is longer than maxBytes.
+std::string readAll(const std::filesystem::path& path, std::size_t maxBytes = SIZE_MAX);
+
+// fsync of an open descriptor / of a folder by path. Throw std::system_error.
+void syncFd(int fd);
+void syncDirectory(const std::filesystem::path& folder);
+
+} // namespace velk::files
