@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <memory>
+#include <type_traits>
 
 #include <QObject>
 #include <QPointer>
@@ -28,9 +29,15 @@ template <class Work, class Done>
 void runThenCallback(QObject* context, Work work, Done done) {
     QPointer<QObject> guard(context);
     launchWorker([guard, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = std::make_shared<decltype(work())>(work());
-        if (!guard) return;
-        postTo(guard.data(), [result, done = std::move(done)]() mutable { done(std::move(*result)); });
+        if constexpr (std::is_void_v<decltype(work())>) {
+            work();
+            if (!guard) return;
+            postTo(guard.data(), [done = std::move(done)]() mutable { done(); });
+        } else {
+            auto result = std::make_shared<decltype(work())>(work());
+            if (!guard) return;
+            postTo(guard.data(), [result, done = std::move(done)]() mutable { done(std::move(*result)); });
+        }
     });
 }
 

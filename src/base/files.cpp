@@ -1,0 +1,182 @@
+#include "base/files.hpp"
+
+#include "base/sha256.hpp"
+
+#include <cerrno>
+#include <cstdint>
+#include <stdexcept>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace velk::files {
+
+namespace {
+
+[[noreturn]] void throwErrno(int error, const std::string& what) {
+    throw std::system_error(error, std::generic_category(), what);
+}
+
+[[noreturn]] void throwErrno(const std::string& what) { throwErrno(errno, what); }
+
+std::filesystem::path folderOf(const std::filesystem::path& path) {
+    std::filesystem::path parent = path.parent_path();
+    return parent.empty() ? std::filesystem::path(".") : parent;
+}
+
+void writeAll(int fd, std::string_view data) {
+    const char* next = data.data();
+    std::size_t left = data.size();
+    while (left > 0) {
+        ssize_t written = ::write(fd, next, left);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("write");
+        }
+        next += written;
+        left -= static_cast<std::size_t>(written);
+    }
+}
+
+// A hidden name next to the target, unguessable so that two writers never share one.
+std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
+    std::string name = ".";
+    name += path.filename().string();
+    name += ".tmp-";
+    name += hexLower(randomBytes(8));
+    return folderOf(path) / name;
+}
+
+int renameNoReplace(const char* from, const char* to) {
+#ifdef SYS_renameat2
+    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE));
+#else
+    errno = ENOSYS;
+    return -1;
+#endif
+}
+
+} // namespace
+
+UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(other.release());
+    return *this;
+}
+
+UniqueFd::~UniqueFd() { reset(); }
+
+void UniqueFd::reset(int fd) {
+    if (m_fd >= 0 && m_fd != fd) ::close(m_fd);
+    m_fd = fd;
+}
+
+void writeAtomically(const std::filesystem::path& path, std::string_view data) {
+    std::filesystem::path temporary;
+    UniqueFd fd;
+    for (int attempt = 0; attempt < 8 && !fd.valid(); ++attempt) {
+        temporary = temporaryNameFor(path);
+        int opened = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (opened >= 0) {
+            fd.reset(opened);
+        } else if (errno != EEXIST) {
+            throwErrno("Cannot create a temporary file for " + path.string());
+        }
+    }
+    if (!fd.valid()) throwErrno(EEXIST, "Cannot create a temporary file for " + path.string());
+
+    try {
+        // A rewrite keeps the permissions of the file it replaces (a private file stays private).
+        struct stat existing {};
+        if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode) &&
+            ::fchmod(fd.get(), existing.st_mode & 07777) != 0) {
+            throwErrno("Cannot set the permissions of " + path.string());
+        }
+        writeAll(fd.get(), data);
+        syncFd(fd.get());
+        int closing = fd.release();
+        if (::close(closing) != 0 && errno != EINTR) throwErrno("close");
+        if (::rename(temporary.c_str(), path.c_str()) != 0) throwErrno("Cannot replace " + path.string());
+    } catch (...) {
+        fd.reset();
+        ::unlink(temporary.c_str());
+        throw;
+    }
+    // The new contents are in place; this makes the rename itself survive a crash.
+    syncDirectory(folderOf(path));
+}
+
+void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
+    if (renameNoReplace(from.c_str(), to.c_str()) == 0) return;
+    int error = errno;
+    if (error != EINVAL && error != ENOSYS && error != ENOTSUP) throwErrno(error, "Cannot move " + from.string() + " to " + to.string());
+
+    // The filesystem has no exclusive rename: link() refuses an existing name just the same.
+    if (::link(from.c_str(), to.c_str()) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
+    if (::unlink(from.c_str()) != 0) {
+        error = errno;
+        ::unlink(to.c_str());
+        throwErrno(error, "Cannot move " + from.string() + " to " + to.string());
+    }
+}
+
+UniqueFd createExclusive(const std::filesystem::path& path, int mode) {
+    int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0) throwErrno("Cannot create " + path.string());
+    return UniqueFd(fd);
+}
+
+void makeNewDirectory(const std::filesystem::path& path, int mode) {
+    if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) throwErrno("Cannot create the folder " + path.string());
+}
+
+std::string readAll(const std::filesystem::path& path, std::size_t maxBytes) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd.valid()) throwErrno("Cannot open " + path.string());
+    struct stat info {};
+    if (::fstat(fd.get(), &info) != 0) throwErrno("Cannot read " + path.string());
+    if (S_ISREG(info.st_mode) && static_cast<std::uintmax_t>(info.st_size) > maxBytes) {
+        throw std::length_error(path.string() + " is larger than " + std::to_string(maxBytes) + " bytes.");
+    }
+
+    std::string out;
+    if (S_ISREG(info.st_mode) && info.st_size > 0) out.reserve(static_cast<std::size_t>(info.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("Cannot read " + path.string());
+        }
+        if (got == 0) break;
+        // The file may grow while it is read; the limit holds for what is actually read.
+        if (static_cast<std::size_t>(got) > maxBytes - out.size()) {
+            throw std::length_error(path.string() + " is larger than " + std::to_string(maxBytes) + " bytes.");
+        }
+        out.append(buffer, static_cast<std::size_t>(got));
+    }
+    return out;
+}
+
+void syncFd(int fd) {
+    while (::fsync(fd) != 0) {
+        if (errno != EINTR) throwErrno("fsync");
+    }
+}
+
+void syncDirectory(const std::filesystem::path& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.valid()) throwErrno("Cannot open the folder " + folder.string());
+    while (::fsync(fd.get()) != 0) {
+        // Some filesystems cannot sync a folder at all; that is no failure of ours.
+        if (errno == EINVAL) return;
+        if (errno != EINTR) throwErrno("Cannot sync the folder " + folder.string());
+    }
+}
+
+} // namespace velk::files
