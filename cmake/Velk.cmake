@@ -1,6 +1,9 @@
 # Shared build rules: warnings, sanitizers, and one static library per source folder.
 
-set(VELK_WARNINGS -Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor -Wno-missing-field-initializers)
+set(VELK_WARNINGS -Wall -Wextra -Wpedantic -Wnon-virtual-dtor -Wno-missing-field-initializers)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  list(APPEND VELK_WARNINGS -Wshadow=local)
+endif()
 
 if(VELK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
