@@ -10,6 +10,10 @@ if(VELK_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# Headers that nearly every file includes, compiled once per target.
+set(VELK_PCH <string> <vector> <optional> <map> <functional> <memory> <chrono> <nlohmann/json.hpp>)
+set(VELK_TEST_PCH ${VELK_PCH} <gtest/gtest.h> <gmock/gmock.h>)
+
 # velk_library(NAME DEPENDS dep...): a static library of every .cpp in the calling folder.
 # Headers are included from src/ as "folder/file.hpp".
 function(velk_library name)
@@ -20,6 +24,7 @@ function(velk_library name)
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS})
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
+  target_precompile_headers(${name} PRIVATE ${VELK_PCH})
   if(ARG_AUTOMOC)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
   endif()
@@ -34,6 +39,7 @@ function(velk_test name)
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS})
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests")
   target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
+  target_precompile_headers(${name} PRIVATE ${VELK_TEST_PCH})
   target_compile_definitions(${name} PRIVATE
     VELK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     VELK_BINARY_DIR="${PROJECT_BINARY_DIR}")

@@ -1,0 +1,315 @@
+// Verified clip download over loopback TLS from nginx, against curl fetching the same file from the
+// same server in the same run; the time from the last byte to "Verified" against
+// `openssl dgst -sha256` of the same file; and the peak memory that two concurrent downloads add,
+// for 1 GiB and for 4 GiB clips. Prints figures; asserts nothing.
+//
+//   collect_bench [--quick]     --quick uses 64 MiB and 256 MiB clips instead of 1 GiB and 4 GiB.
+//
+// nginx listens on 127.0.0.1 only and is stopped before the program ends.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+#include "base/json.hpp"
+#include "export_bench_support.hpp"
+#include "export/drift_engine.hpp"
+#include "transfer/collect_coordinator.hpp"
+#include "transfer/transfer_protocol.hpp"
+
+using namespace velk;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int rounds = 2;
+const std::string deviceId = "0123456789abcdef";
+const std::string sessionId = "9a8b7c6d-1234-4abc-8def-0123456789ab";
+const std::string projectId = "11111111-2222-4333-8444-555555555555";
+
+std::string commandOutput(const std::string& command) {
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string output;
+    char buffer[4096];
+    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
+    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return output;
+}
+
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool waitForListener(int port) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (connected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+struct Clip {
+    std::string id;
+    fs::path source;
+    std::int64_t size = 0;
+    std::string sha256;
+};
+
+class Nginx {
+public:
+    Nginx(const fs::path& folder, const std::vector<Clip>& clips) {
+        port = freeLoopbackPort();
+        const std::string cert = (folder / "cert.pem").string();
+        const std::string key = (folder / "key.pem").string();
+        commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=phone.local"
+                      " -keyout " + key + " -out " + cert + " 2>/dev/null");
+        const std::string printed = commandOutput("openssl x509 -in " + cert + " -noout -fingerprint -sha256");
+        fingerprint = TransferProtocol::normalizedSHA256(printed.substr(printed.find('=') + 1));
+
+        fs::create_directories(folder / "temp");
+        std::ofstream config(folder / "nginx.conf");
+        config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (folder / "nginx.pid") << ";\n"
+               << "error_log " << (folder / "error.log") << ";\n"
+               << "events { worker_connections 32; }\n"
+               << "http {\n  access_log off;\n"
+               << "  client_body_temp_path " << (folder / "temp") << ";\n  proxy_temp_path " << (folder / "temp") << ";\n"
+               << "  fastcgi_temp_path " << (folder / "temp") << ";\n  uwsgi_temp_path " << (folder / "temp") << ";\n"
+               << "  scgi_temp_path " << (folder / "temp") << ";\n"
+               << "  server {\n    listen 127.0.0.1:" << port << " ssl;\n"
+               << "    ssl_certificate " << cert << ";\n    ssl_certificate_key " << key << ";\n"
+               << "    location = /velk/v1/catalog { default_type application/json; alias " << (folder / "catalog.json")
+               << "; }\n";
+        for (const Clip& clip : clips) {
+            config << "    location = /velk/v1/files/" << clip.id << " { default_type video/quicktime; etag off; add_header Accept-Ranges bytes always; alias "
+                   << clip.source.string() << "; add_header X-VELK-SHA256 " << clip.sha256 << " always; add_header ETag "
+                   << "'\"sha256:" << clip.sha256 << "\"' always; }\n";
+        }
+        config << "  }\n}\n";
+        config.close();
+
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const std::string prefix = folder.string();
+            const std::string conf = (folder / "nginx.conf").string();
+            const std::string errors = (folder / "error.log").string();
+            ::execl("/usr/sbin/nginx", "nginx", "-p", prefix.c_str(), "-c", conf.c_str(), "-e", errors.c_str(), nullptr);
+            ::_exit(127);
+        }
+        if (m_pid < 0 || !waitForListener(port)) throw std::runtime_error("nginx did not start");
+    }
+    ~Nginx() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    std::string baseURL() const { return "https://127.0.0.1:" + std::to_string(port); }
+
+    int port = 0;
+    std::string fingerprint;
+
+private:
+    pid_t m_pid = -1;
+};
+
+void writeCatalog(const fs::path& file, const std::vector<Clip>& clips) {
+    Json jsonClips = Json::array();
+    int camera = 0;
+    for (const Clip& clip : clips) {
+        jsonClips.push_back(Json{{"clipId", clip.id}, {"cameraId", "cam-" + std::to_string(++camera)}, {"fileName", "clip.mov"},
+                                 {"sizeBytes", clip.size}, {"sha256", clip.sha256}, {"finalized", true},
+                                 {"mediaKind", "video"}, {"hasVideo", true}, {"hasAudio", true},
+                                 {"downloadURL", "/velk/v1/files/" + clip.id}});
+    }
+    const Json take{{"takeId", "take-1"}, {"projectId", projectId}, {"clips", jsonClips}};
+    const Json catalog{{"schemaVersion", 1}, {"deviceId", deviceId}, {"deviceName", "Bench Phone"}, {"catalogRevision", 1},
+                       {"projects", Json::array({Json{{"projectId", projectId}, {"name", "Bench"}, {"revision", 1},
+                                                      {"takes", Json::array({take})}}})}};
+    std::ofstream(file) << catalog.dump();
+}
+
+struct Timed {
+    double totalSeconds = 0;
+    double lastByteToVerifiedSeconds = 0;
+    double transferSeconds = 0;    // first event to last byte
+    double synchroniseSeconds = 0; // last byte to "Checking SHA-256"
+    std::vector<std::string> localPaths;
+};
+
+// Runs the jobs of the given clips together and times them; the last byte is the last
+// "Downloading" event that completes a clip.
+Timed download(const std::vector<CollectDownloadJob>& jobs) {
+    std::mutex mutex;
+    double lastByte = 0;
+    double verified = 0;
+    double firstEvent = 0;
+    double checking = 0;
+    const double start = bench::nowSeconds();
+    auto outcomes = CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads,
+                                            [&](const CollectDownloadProgress& progress) {
+                                                const double now = bench::nowSeconds();
+                                                std::lock_guard lock(mutex);
+                                                if (progress.message == "Downloading" && progress.completed == progress.total) {
+                                                    lastByte = now;
+                                                }
+                                                if (progress.message == "Verified") verified = now;
+                                                if (progress.message == "Checking SHA-256") checking = now;
+                                                if (firstEvent == 0) firstEvent = now;
+                                            });
+    Timed timed;
+    timed.totalSeconds = bench::nowSeconds() - start;
+    timed.lastByteToVerifiedSeconds = verified - lastByte;
+    timed.transferSeconds = lastByte - firstEvent;
+    timed.synchroniseSeconds = checking - lastByte;
+    for (const auto& outcome : outcomes) {
+        if (!outcome.isSuccess()) {
+            try {
+                std::rethrow_exception(outcome.error());
+            } catch (const std::exception& error) {
+                throw std::runtime_error(std::string("download failed: ") + error.what());
+            }
+        }
+        timed.localPaths.push_back(outcome.result()->localPath);
+    }
+    return timed;
+}
+
+double mibPerSecond(std::int64_t bytes, double seconds) { return static_cast<double>(bytes) / 1048576.0 / seconds; }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const std::int64_t small = quick ? (std::int64_t{64} << 20) : (std::int64_t{1} << 30);
+    const std::int64_t large = quick ? (std::int64_t{256} << 20) : (std::int64_t{4} << 30);
+    const fs::path folder = bench::makeTempFolder("velk-collect-bench");
+    const fs::path root = folder / "Velk";
+    try {
+        std::printf("collect_bench: clips of %lld MiB and %lld MiB, %d rounds, best kept\n",
+                    static_cast<long long>(small >> 20), static_cast<long long>(large >> 20), rounds);
+        fs::create_directories(folder / "www");
+        bench::writePatternFile(folder / "www" / "small.bin", static_cast<std::size_t>(small), 1);
+        bench::writePatternFile(folder / "www" / "large.bin", static_cast<std::size_t>(large), 2);
+        const std::string smallDigest = DriftEngine::sha256(folder / "www" / "small.bin");
+        const std::string largeDigest = DriftEngine::sha256(folder / "www" / "large.bin");
+        // Two clip ids per file, so that two downloads of the same size can run at once.
+        const std::vector<Clip> clips{
+            {"00000000-0000-4000-8000-000000000001", folder / "www" / "small.bin", small, smallDigest},
+            {"00000000-0000-4000-8000-000000000002", folder / "www" / "small.bin", small, smallDigest},
+            {"00000000-0000-4000-8000-000000000003", folder / "www" / "large.bin", large, largeDigest},
+            {"00000000-0000-4000-8000-000000000004", folder / "www" / "large.bin", large, largeDigest},
+        };
+        writeCatalog(folder / "catalog.json", clips);
+        Nginx nginx(folder, clips);
+
+        DiscoveredDevice device;
+        device.serviceName = "Bench Phone";
+        device.catalogURL = nginx.baseURL() + "/velk/v1/catalog";
+        device.serviceType = "_velk-transfer._tcp.";
+        device.deviceId = deviceId;
+        device.sessionId = sessionId;
+        device.certificateSHA256 = nginx.fingerprint;
+        device.foregroundOnly = true;
+        device.transferAccess = "open";
+        auto sources = CollectCoordinator::loadOpenSources({device}, 2);
+        if (sources.size() != 1 || !sources[0].isSuccess()) throw std::runtime_error("the catalog did not load");
+        const DeviceCatalog& catalog = *sources[0].catalog();
+        std::vector<CollectDownloadJob> jobs;
+        for (const CatalogClip& entry : catalog.projects[0].takes[0].clips) {
+            VELKClip clip;
+            clip.id = entry.clipId;
+            clip.cameraId = entry.cameraId;
+            clip.fileName = entry.fileName;
+            clip.remoteURL = entry.downloadURL;
+            clip.sizeBytes = entry.sizeBytes;
+            clip.sha256 = entry.sha256;
+            clip.deviceId = catalog.deviceId;
+            jobs.push_back(CollectDownloadJob{projectId, "take-1", clip, sources[0].client(), root});
+        }
+        // Both sides read the served file from the page cache.
+        bench::timeCommand("cat '" + (folder / "www" / "small.bin").string() + "'");
+
+        // 1. One verified download against curl from the same server.
+        double bestCurl = 1e9, bestOurs = 1e9, bestLastByte = 1e9, bestOpenssl = 1e9;
+        Timed bestRun;
+        for (int round = 0; round < rounds; ++round) {
+            const fs::path curlOut = folder / "curl.bin";
+            const double curl = bench::timeCommand("curl -k -s -o '" + curlOut.string() + "' " + nginx.baseURL() +
+                                                   "/velk/v1/files/" + clips[0].id);
+            fs::remove(curlOut);
+            if (curl > 0) bestCurl = std::min(bestCurl, curl);
+
+            fs::remove_all(root);
+            const Timed ours = download({jobs[0]});
+            if (ours.totalSeconds < bestOurs) bestRun = ours;
+            bestOurs = std::min(bestOurs, ours.totalSeconds);
+            bestLastByte = std::min(bestLastByte, ours.lastByteToVerifiedSeconds);
+            const double openssl = bench::timeCommand("openssl dgst -sha256 '" + ours.localPaths[0] + "'");
+            if (openssl > 0) bestOpenssl = std::min(bestOpenssl, openssl);
+        }
+        std::printf("verified download of %lld MiB: %.2f s (%.0f MiB/s); curl: %.2f s (%.0f MiB/s); ratio %.2fx of curl "
+                    "(target >= 0.8x)\n",
+                    static_cast<long long>(small >> 20), bestOurs, mibPerSecond(small, bestOurs), bestCurl,
+                    mibPerSecond(small, bestCurl), bestCurl / bestOurs);
+        std::printf("  of which: ranges on the wire %.2f s (%.2fx of curl's time), flush to storage %.2f s, last byte -> "
+                    "\"Verified\" %.2f s\n",
+                    bestRun.transferSeconds, bestRun.transferSeconds / bestCurl, bestRun.synchroniseSeconds,
+                    bestRun.lastByteToVerifiedSeconds);
+        std::printf("last byte -> \"Verified\": %.2f s; openssl dgst -sha256 of the same file: %.2f s; ratio %.2fx\n",
+                    bestLastByte, bestOpenssl, bestLastByte / bestOpenssl);
+
+        // 2. Peak memory that two concurrent downloads add, for each clip size.
+        for (const auto& [label, first, size] : {std::tuple{"small", 0, small}, std::tuple{"large", 2, large}}) {
+            fs::remove_all(root);
+            const bool reset = bench::resetPeakRss();
+            const long before = bench::statusKiB("VmRSS");
+            const Timed pair = download({jobs[static_cast<std::size_t>(first)], jobs[static_cast<std::size_t>(first) + 1]});
+            const long peak = bench::statusKiB("VmHWM");
+            std::printf("two concurrent downloads of %lld MiB (%s): %.2f s; peak RSS growth %.1f MiB%s (target <= 64 MiB)\n",
+                        static_cast<long long>(size >> 20), label, pair.totalSeconds, static_cast<double>(peak - before) / 1024.0,
+                        reset ? "" : " (peak could not be reset; figure is an upper bound)");
+        }
+        sources[0].client()->invalidate();
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "collect_bench: %s\n", error.what());
+        fs::remove_all(folder);
+        return 1;
+    }
+    fs::remove_all(folder);
+    return 0;
+}

@@ -1,0 +1,89 @@
+#pragma once
+// The DNS-SD (Bonjour) operations the transfer-source browser needs: browse one service type in
+// one domain, hear of services found and removed, and resolve a found service with a time-out.
+// One implementation talks to the Avahi daemon; tests use a fake.
+//
+// Every callback of a browser or service arrives on the thread that created its backend, one at a
+// time and in the order the events happened, never from inside a call into the browser or service.
+// Types and domains are written with their trailing dot ("_velk-transfer._tcp.", "local.").
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+// TXT record entries: key to value bytes. A key that appears more than once keeps its first value.
+using DnsSdTxtRecord = std::map<std::string, std::vector<std::uint8_t>>;
+
+// What one resolution of a service reported.
+struct DnsSdResolution {
+    // As the responder wrote it, normally with a trailing dot ("phone.local.").
+    std::optional<std::string> hostName;
+    int port = 0;
+    // Absent when the service has no TXT data.
+    std::optional<DnsSdTxtRecord> txtRecord;
+    // The IPv4 address the host name resolved to, dotted ("10.77.0.11"), when known. Connections
+    // go here while URLs keep the advertised host name.
+    std::optional<std::string> ipv4Address;
+};
+
+class DnsSdService;
+
+// Receives what browsers and services report. Kept by pointer: it must outlive the browsers and
+// services it was given to (their destruction drops any report still on its way).
+class DnsSdDelegate {
+public:
+    virtual ~DnsSdDelegate() = default;
+    virtual void serviceFound(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
+    virtual void serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
+    // Browsing ended without being asked to (the browse failed, or the DNS-SD service can no
+    // longer be reached at all). A daemon that restarts does not end browsing.
+    virtual void browsingStopped() = 0;
+    // May come more than once for one service while it resolves.
+    virtual void serviceResolved(const std::shared_ptr<DnsSdService>& service,
+                                 const DnsSdResolution& resolution) = 0;
+};
+
+// One service instance heard of by a browser. Its resolution stays alive as long as the object.
+class DnsSdService {
+public:
+    virtual ~DnsSdService() = default;
+    virtual const std::string& type() const = 0;
+    virtual const std::string& name() const = 0;
+    virtual const std::string& domain() const = 0;
+    // Starts resolving; results go to `delegate` until `timeoutSeconds` have passed or the object
+    // is destroyed. Resolving again restarts it. A failure to resolve is not reported.
+    virtual void resolve(double timeoutSeconds, DnsSdDelegate* delegate) = 0;
+};
+
+class DnsSdBrowser {
+public:
+    virtual ~DnsSdBrowser() = default;
+    // Browses `type` in `domain`, ending any earlier browse of this browser first. Reports found
+    // and removed services to the delegate the browser was made with.
+    virtual void browse(const std::string& type, const std::string& domain) = 0;
+    // Ends browsing. Reports still on their way are dropped; no stop report follows.
+    virtual void stop() = 0;
+};
+
+// A connection to the DNS-SD service of this machine.
+class DnsSdBackend {
+public:
+    virtual ~DnsSdBackend() = default;
+    virtual std::unique_ptr<DnsSdBrowser> makeBrowser(DnsSdDelegate* delegate) = 0;
+    // False while the DNS-SD service cannot be reached (no daemon, no system bus): browsers then
+    // find nothing, and start finding once it can be reached again.
+    virtual bool isAvailable() const = 0;
+    // Called on the backend's thread when `isAvailable()` changes.
+    virtual void setAvailabilityHandler(std::function<void(bool available)> handler) = 0;
+};
+
+// The Avahi daemon over the system bus.
+std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend();
+
+} // namespace velk

@@ -1,0 +1,339 @@
+#include "transfer/collect_coordinator.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <future>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <system_error>
+#include <unistd.h>
+
+#include "base/files.hpp"
+#include "base/unicode.hpp"
+#include "export/drift_engine.hpp"
+#include "transfer/bounded_async_queue.hpp"
+#include "transfer/transfer_protocol.hpp"
+#include "transfer/verified_project_copy.hpp"
+
+namespace velk {
+
+CollectDownloadOutcome CollectDownloadOutcome::success(CollectDownloadResult result) {
+    CollectDownloadOutcome outcome;
+    outcome.m_case = Case::success;
+    outcome.m_result = std::move(result);
+    return outcome;
+}
+
+CollectDownloadOutcome CollectDownloadOutcome::failure(CollectDownloadJob job, std::exception_ptr error) {
+    CollectDownloadOutcome outcome;
+    outcome.m_case = Case::failure;
+    outcome.m_job = std::move(job);
+    outcome.m_error = std::move(error);
+    return outcome;
+}
+
+CollectOpenSourceOutcome CollectOpenSourceOutcome::success(DiscoveredDevice device,
+                                                           std::shared_ptr<AuthenticatedTransferClient> client,
+                                                           DeviceCatalog catalog) {
+    CollectOpenSourceOutcome outcome;
+    outcome.m_case = Case::success;
+    outcome.m_device = std::move(device);
+    outcome.m_client = std::move(client);
+    outcome.m_catalog = std::move(catalog);
+    return outcome;
+}
+
+CollectOpenSourceOutcome CollectOpenSourceOutcome::failure(DiscoveredDevice device, std::exception_ptr error) {
+    CollectOpenSourceOutcome outcome;
+    outcome.m_case = Case::failure;
+    outcome.m_device = std::move(device);
+    outcome.m_error = std::move(error);
+    return outcome;
+}
+
+namespace CollectCoordinator {
+
+namespace {
+
+constexpr std::string_view catalogIdentityDiffers = "Catalog device identity differs from the advertised source.";
+constexpr std::string_view unsupportedCatalogVersion = "Unsupported catalog version.";
+constexpr std::string_view noCompatibleMetadata = "Clip has no compatible source or range metadata.";
+constexpr std::string_view existingDestinationDiffers = "Existing destination hash differs; move it before retrying.";
+constexpr std::string_view partialNotCreated = "Could not create resumable partial file.";
+constexpr std::string_view partialTooLarge = "Partial file is larger than catalog size.";
+constexpr std::string_view downloadedDigestDiffers = "Downloaded SHA-256 does not match the source catalog.";
+constexpr std::string_view sidecarURLInvalid = "Timing sidecar URL is invalid.";
+
+constexpr std::string_view startingMessage = "Starting";
+constexpr std::string_view resumingMessage = "Resuming partial";
+constexpr std::string_view downloadingMessage = "Downloading";
+constexpr std::string_view checkingMessage = "Checking SHA-256";
+constexpr std::string_view verifiedMessage = "Verified";
+
+constexpr std::size_t maximumFileNameBytes = 255;
+constexpr int utilityNiceIncrement = 5;
+
+[[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+
+[[noreturn]] void throwSystemError(const std::string& what) {
+    throw std::system_error(errno, std::generic_category(), what);
+}
+
+int limitFor(int maximumConcurrent) { return maximumConcurrent >= 2 ? maximumConcurrentDownloads : 1; }
+
+std::filesystem::path withExtension(const std::filesystem::path& path, std::string_view extension) {
+    std::filesystem::path result = path;
+    result += ".";
+    result += std::string(extension);
+    return result;
+}
+
+bool itemExists(const std::filesystem::path& path) {
+    struct stat item {};
+    return ::lstat(path.c_str(), &item) == 0;
+}
+
+// A name the catalog gave that must stay one entry of the clip folder.
+bool isUsableFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.size() <= maximumFileNameBytes &&
+           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
+}
+
+// Hashes on a thread of its own at a lower priority, so that a large file neither holds the
+// download's thread at its priority nor competes with the window for the processor.
+std::string hashOffThread(const std::filesystem::path& file) {
+    return std::async(std::launch::async, [file] {
+               const pid_t thread = ::gettid();
+               errno = 0;
+               const int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
+               if (errno == 0) {
+                   ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), std::min(19, current + utilityNiceIncrement));
+               }
+               return DriftEngine::sha256(file);
+           })
+        .get();
+}
+
+void writeAll(int fd, const Bytes& bytes, const std::filesystem::path& file) {
+    std::size_t written = 0;
+    while (written < bytes.size()) {
+        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwSystemError(file.string());
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+struct ClipPaths {
+    std::filesystem::path folder;
+    std::filesystem::path finalFile;
+    std::filesystem::path partialFile;
+    std::filesystem::path sidecar;
+    std::filesystem::path sidecarBeingWritten;
+};
+
+// Refuses, before anything touches the disk, every clip whose metadata cannot name exactly one
+// folder and file under the recordings root.
+std::string checkedRangeURL(const CollectDownloadJob& job) {
+    const VELKClip& clip = job.clip;
+    const AuthenticatedTransferClient& client = *job.client;
+    if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !clip.remoteURL) fail(noCompatibleMetadata);
+    if (!transfer_detail::resolveReference(*clip.remoteURL, client.catalogURL())) fail(noCompatibleMetadata);
+    if (!clip.deviceId || !TransferProtocol::sameDeviceID(*clip.deviceId, client.deviceId())) fail(noCompatibleMetadata);
+    if (!isUsableFileName(clip.fileName)) fail(noCompatibleMetadata);
+    for (const std::string* identifier : {&job.projectID, &job.takeID, &clip.cameraId, &clip.id}) {
+        if (safe(*identifier).empty()) fail(noCompatibleMetadata);
+    }
+    return TransferProtocol::resolvedClipURL(*clip.remoteURL, clip.id, client.catalogURL(), false);
+}
+
+ClipPaths pathsOf(const CollectDownloadJob& job) {
+    ClipPaths paths;
+    paths.folder = job.recordingsRoot / safe(job.projectID) / safe(job.takeID) / safe(job.clip.cameraId) / safe(job.clip.id);
+    paths.finalFile = paths.folder / job.clip.fileName;
+    paths.partialFile = withExtension(paths.finalFile, "part");
+    paths.sidecar = withExtension(paths.finalFile, "timing.json");
+    paths.sidecarBeingWritten = withExtension(paths.sidecar, "part");
+    return paths;
+}
+
+class DownloadProgress {
+public:
+    DownloadProgress(const VELKClip& clip, const CollectProgressFunction& progress) : m_clip(clip), m_progress(progress) {}
+
+    void send(TransferPhase phase, std::int64_t completed, std::string_view message) const {
+        if (!m_progress) return;
+        m_progress(CollectDownloadProgress{m_clip.id, m_clip.fileName, m_clip.deviceId.value_or(""), phase, completed,
+                                           *m_clip.sizeBytes, std::string(message)});
+    }
+
+private:
+    const VELKClip& m_clip;
+    const CollectProgressFunction& m_progress;
+};
+
+// Reads the rest of the clip into its partial file, then moves the file into place only when its
+// digest matches the catalog. The resume point is the partial file's size on disk.
+void downloadIntoPlace(const CollectDownloadJob& job, const std::string& rangeURL, const ClipPaths& paths,
+                       const DownloadProgress& progress) {
+    const VELKClip& clip = job.clip;
+    const std::int64_t sizeBytes = *clip.sizeBytes;
+
+    if (!itemExists(paths.partialFile)) {
+        files::UniqueFd created(::open(paths.partialFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
+        if (!created.valid()) fail(partialNotCreated);
+    }
+    files::UniqueFd partial(::open(paths.partialFile.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    if (!partial.valid()) throwSystemError(paths.partialFile.string());
+    struct stat attributes {};
+    const std::int64_t partialSize = ::fstat(partial.get(), &attributes) == 0 ? attributes.st_size : 0;
+    if (partialSize > sizeBytes) fail(partialTooLarge);
+    if (::lseek(partial.get(), 0, SEEK_END) < 0) throwSystemError(paths.partialFile.string());
+
+    progress.send(TransferPhase::downloading, partialSize, partialSize > 0 ? resumingMessage : startingMessage);
+
+    std::int64_t offset = partialSize;
+    while (offset < sizeBytes) {
+        const std::int64_t end = std::min(offset + TransferProtocol::chunkSize - 1, sizeBytes - 1);
+        const Bytes chunk = job.client->fetchRange(rangeURL, offset, end, sizeBytes, clip.sha256);
+        writeAll(partial.get(), chunk, paths.partialFile);
+        offset += static_cast<std::int64_t>(chunk.size());
+        progress.send(TransferPhase::downloading, offset, downloadingMessage);
+    }
+
+    files::syncFd(partial.get());
+    progress.send(TransferPhase::verifying, sizeBytes, checkingMessage);
+    const std::string digest = hashOffThread(paths.partialFile);
+    if (digest != TransferProtocol::normalizedSHA256(clip.sha256)) {
+        // Emptied, not removed: the next attempt starts from the first byte.
+        if (::ftruncate(partial.get(), 0) != 0) throwSystemError(paths.partialFile.string());
+        files::syncFd(partial.get());
+        partial.reset();
+        fail(downloadedDigestDiffers);
+    }
+    files::moveNoReplace(paths.partialFile, paths.finalFile);
+    partial.reset();
+}
+
+std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, const ClipPaths& paths) {
+    const VELKClip& clip = job.clip;
+    if (!clip.timingSidecarURL || !clip.timingSidecarSHA256) return std::nullopt;
+    const std::string& digest = *clip.timingSidecarSHA256;
+
+    // A sidecar already in place is checked, never fetched again.
+    if (itemExists(paths.sidecar)) {
+        VerifiedProjectCopy::verifyFile(paths.sidecar, digest, job.recordingsRoot, std::nullopt);
+        return paths.sidecar.string();
+    }
+    auto sidecarURL = transfer_detail::resolveReference(*clip.timingSidecarURL, job.client->catalogURL());
+    if (!sidecarURL) fail(sidecarURLInvalid);
+    const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest);
+
+    if (itemExists(paths.sidecarBeingWritten)) std::filesystem::remove(paths.sidecarBeingWritten);
+    {
+        files::UniqueFd written = files::createExclusive(paths.sidecarBeingWritten);
+        writeAll(written.get(), body, paths.sidecarBeingWritten);
+        files::syncFd(written.get());
+    }
+    files::moveNoReplace(paths.sidecarBeingWritten, paths.sidecar);
+    VerifiedProjectCopy::verifyFile(paths.sidecar, digest, job.recordingsRoot, std::nullopt);
+    return paths.sidecar.string();
+}
+
+CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progressFunction) {
+    if (!job.client) fail(noCompatibleMetadata);
+    const std::string rangeURL = checkedRangeURL(job);
+    const VELKClip& clip = job.clip;
+    const DownloadProgress progress(clip, progressFunction);
+    const ClipPaths paths = pathsOf(job);
+    std::filesystem::create_directories(paths.folder);
+
+    // The final file is looked at first and is never replaced: a good one is accepted as it is.
+    if (itemExists(paths.finalFile)) {
+        if (hashOffThread(paths.finalFile) != TransferProtocol::normalizedSHA256(clip.sha256)) {
+            fail(existingDestinationDiffers);
+        }
+    } else {
+        downloadIntoPlace(job, rangeURL, paths, progress);
+    }
+
+    std::optional<std::string> timingLocalPath = placeTimingSidecar(job, paths);
+    VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes);
+    progress.send(TransferPhase::ready, *clip.sizeBytes, verifiedMessage);
+    return CollectDownloadResult{job.projectID, job.takeID, clip.id, clip.deviceId.value_or(""), paths.finalFile.string(),
+                                 std::move(timingLocalPath)};
+}
+
+CollectOpenSourceOutcome loadOpenSource(const DiscoveredDevice& device, const TransferClientEnvironment& environment) {
+    std::shared_ptr<AuthenticatedTransferClient> client;
+    try {
+        client = AuthenticatedTransferClient::connectOpen(device, environment);
+    } catch (...) {
+        return CollectOpenSourceOutcome::failure(device, std::current_exception());
+    }
+    try {
+        const Bytes body = client->fetchCatalog();
+        DeviceCatalog catalog = decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+        // A document of another format is never merged, whatever it happens to share with this one.
+        if (catalog.schemaVersion != 1) fail(unsupportedCatalogVersion);
+        TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
+        if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) fail(catalogIdentityDiffers);
+        return CollectOpenSourceOutcome::success(device, std::move(client), std::move(catalog));
+    } catch (...) {
+        std::exception_ptr error = std::current_exception();
+        client->invalidate();
+        return CollectOpenSourceOutcome::failure(device, std::move(error));
+    }
+}
+
+} // namespace
+
+std::vector<CollectOpenSourceOutcome> loadOpenSources(const std::vector<DiscoveredDevice>& devices, int maximumConcurrent,
+                                                      const TransferClientEnvironment& environment) {
+    std::vector<DiscoveredDevice> open;
+    for (const auto& device : devices) {
+        if (open.size() == static_cast<std::size_t>(maximumSources)) break;
+        if (device.supportsOpenTransfer()) open.push_back(device);
+    }
+    return BoundedAsyncQueue::map(open, limitFor(maximumConcurrent),
+                                  [&](const DiscoveredDevice& device) { return loadOpenSource(device, environment); });
+}
+
+std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& jobs, int maximumConcurrent,
+                                        const CollectProgressFunction& progress) {
+    return BoundedAsyncQueue::map(jobs, limitFor(maximumConcurrent), [&](const CollectDownloadJob& job) {
+        try {
+            return CollectDownloadOutcome::success(download(job, progress));
+        } catch (...) {
+            return CollectDownloadOutcome::failure(job, std::current_exception());
+        }
+    });
+}
+
+std::string safe(std::string_view identifier) {
+    std::string folded;
+    for (const std::string& character : text::graphemeClusters(text::lowercased(identifier))) {
+        const std::vector<char32_t> scalars = text::scalars(character);
+        const char32_t first = scalars.empty() ? U'\0' : scalars.front();
+        // A letter may carry marks, and a prepended letter may even carry a "/" in one character;
+        // a folder name never holds a separator.
+        const bool letterOrNumber = (text::isAlphabetic(first) || text::hasNumericType(first)) &&
+                                    character.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+        if (character == "-" || character == "_" || letterOrNumber) {
+            folded += character;
+        } else {
+            folded += '-';
+        }
+    }
+    const std::size_t begin = folded.find_first_not_of('-');
+    if (begin == std::string::npos) return {};
+    const std::size_t end = folded.find_last_not_of('-');
+    return folded.substr(begin, end - begin + 1);
+}
+
+} // namespace CollectCoordinator
+
+} // namespace velk

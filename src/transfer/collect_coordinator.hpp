@@ -1,0 +1,128 @@
+#pragma once
+// Bounded collection from several phones: loading the catalogs of open sources, and downloading a
+// list of clips into the recordings folder, each resumable from its partial file and verified by
+// SHA-256 before it is moved into place. Every operation here blocks; the store calls them from a
+// worker thread. One outcome comes back per input, in input order, and nothing is thrown.
+
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/catalog.hpp"
+#include "model/discovered_device.hpp"
+#include "model/library.hpp"
+#include "model/progress.hpp"
+#include "transfer/authenticated_transfer_client.hpp"
+
+namespace velk {
+
+struct CollectDownloadJob {
+    std::string projectID;
+    std::string takeID;
+    VELKClip clip;
+    // The open session with the clip's source, shared by every job of that source.
+    std::shared_ptr<AuthenticatedTransferClient> client;
+    std::filesystem::path recordingsRoot;
+};
+
+struct CollectDownloadResult {
+    std::string projectID;
+    std::string takeID;
+    std::string clipID;
+    std::string deviceID;
+    std::string localPath;
+    std::optional<std::string> timingLocalPath;
+
+    bool operator==(const CollectDownloadResult&) const = default;
+};
+
+struct CollectDownloadProgress {
+    std::string clipID;
+    std::string clipName;
+    std::string deviceID;
+    TransferPhase phase = TransferPhase::downloading;
+    std::int64_t completed = 0;
+    std::int64_t total = 0;
+    std::string message;
+
+    bool operator==(const CollectDownloadProgress&) const = default;
+};
+
+// Called from up to two downloads at once, on their own threads; it must not block.
+using CollectProgressFunction = std::function<void(const CollectDownloadProgress&)>;
+
+class CollectDownloadOutcome {
+public:
+    enum class Case { success, failure };
+
+    static CollectDownloadOutcome success(CollectDownloadResult result);
+    static CollectDownloadOutcome failure(CollectDownloadJob job, std::exception_ptr error);
+
+    Case kind() const { return m_case; }
+    bool isSuccess() const { return m_case == Case::success; }
+    // Present on success.
+    const std::optional<CollectDownloadResult>& result() const { return m_result; }
+    // Present on failure, with the error that ended the download.
+    const std::optional<CollectDownloadJob>& job() const { return m_job; }
+    const std::exception_ptr& error() const { return m_error; }
+
+private:
+    Case m_case = Case::failure;
+    std::optional<CollectDownloadResult> m_result;
+    std::optional<CollectDownloadJob> m_job;
+    std::exception_ptr m_error;
+};
+
+class CollectOpenSourceOutcome {
+public:
+    enum class Case { success, failure };
+
+    static CollectOpenSourceOutcome success(DiscoveredDevice device, std::shared_ptr<AuthenticatedTransferClient> client,
+                                            DeviceCatalog catalog);
+    static CollectOpenSourceOutcome failure(DiscoveredDevice device, std::exception_ptr error);
+
+    Case kind() const { return m_case; }
+    bool isSuccess() const { return m_case == Case::success; }
+    const DiscoveredDevice& device() const { return m_device; }
+    // Present on success; the caller owns the open client from then on.
+    const std::shared_ptr<AuthenticatedTransferClient>& client() const { return m_client; }
+    const std::optional<DeviceCatalog>& catalog() const { return m_catalog; }
+    // Present on failure.
+    const std::exception_ptr& error() const { return m_error; }
+
+private:
+    Case m_case = Case::failure;
+    DiscoveredDevice m_device;
+    std::shared_ptr<AuthenticatedTransferClient> m_client;
+    std::optional<DeviceCatalog> m_catalog;
+    std::exception_ptr m_error;
+};
+
+namespace CollectCoordinator {
+
+inline constexpr int maximumSources = 8;
+inline constexpr int maximumConcurrentDownloads = 2;
+
+// Connects openly to the first eight sources that advertise open transfer and loads, decodes and
+// validates each catalog, at most two at once. Sources that do not advertise open transfer, and
+// those past the eighth, get no outcome.
+std::vector<CollectOpenSourceOutcome> loadOpenSources(const std::vector<DiscoveredDevice>& devices, int maximumConcurrent,
+                                                      const TransferClientEnvironment& environment = {});
+
+// Downloads every job, at most two at once (one at a time below 2); one outcome per job.
+std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& jobs, int maximumConcurrent,
+                                        const CollectProgressFunction& progress);
+
+// The folder name made from an identifier: lower-cased; letters and numbers of every script, "-"
+// and "_" kept; every other character one "-"; hyphens at both ends removed.
+std::string safe(std::string_view identifier);
+
+} // namespace CollectCoordinator
+
+} // namespace velk

@@ -1,0 +1,217 @@
+// The Avahi backend against real daemons. The desk case runs only inside the lab that
+// avahi_lab_test.sh builds (it starts this program there); the other cases start child runs of
+// this program and never reach the machine's own bus or network.
+
+#include <csignal>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include "discovery/avahi_service_instances.hpp"
+#include "discovery/lan_discovery.hpp"
+
+namespace velk {
+namespace {
+
+constexpr int kChildTimeoutMs = 150'000;
+constexpr int kFindTimeoutMs = 30'000;
+constexpr int kSkipStatus = 77;
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// A Qt application for the cases that need an event loop, unless one exists.
+class EventLoop {
+public:
+    EventLoop() {
+        if (!QCoreApplication::instance()) m_app = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    }
+    // Runs events until `done()` holds or the time is up; returns `done()`.
+    template <class Done>
+    bool runUntil(Done done, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+        return done();
+    }
+
+private:
+    int m_argc = 1;
+    char m_name[16] = "discovery-test";
+    char* m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QCoreApplication> m_app;
+};
+
+struct ChildRun {
+    bool finished = false;
+    int status = -1;
+    std::string output;
+};
+
+ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+    QProcess child;
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(program, arguments);
+    ChildRun run;
+    if (!child.waitForStarted()) return run;
+    run.finished = child.waitForFinished(kChildTimeoutMs);
+    if (!run.finished) {
+        child.terminate(); // the lab script tears its lab down on TERM
+        if (!child.waitForFinished(20'000)) child.kill();
+        child.waitForFinished(5'000);
+    }
+    run.status = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
+    run.output = child.readAll().toStdString();
+    return run;
+}
+
+QString thisProgram() { return QString::fromStdString(std::string("/proc/") + std::to_string(getpid()) + "/exe"); }
+
+const DiscoveredDevice* listed(const LANDiscovery& discovery, const std::string& name) {
+    for (const auto& device : discovery.devices()) {
+        if (device.serviceName == name) return &device;
+    }
+    return nullptr;
+}
+
+// --- Services heard on several interfaces ---
+
+TEST(AvahiServiceInstances, FoundOnFirstInstanceAndRemovedOnLast) {
+    AvahiServiceInstances instances;
+    const AvahiServiceInstances::Key phone{"Phone", "_velk-transfer._tcp.", "local."};
+    const AvahiServiceInstances::Key other{"Phone", "_velk._tcp.", "local."};
+    EXPECT_TRUE(instances.add(phone));
+    EXPECT_FALSE(instances.add(phone));
+    EXPECT_TRUE(instances.add(other));
+    EXPECT_FALSE(instances.remove(phone));
+    EXPECT_TRUE(instances.remove(phone));
+    EXPECT_FALSE(instances.remove(phone)); // never more removals than instances
+    EXPECT_TRUE(instances.add(phone));
+    instances.clear();
+    EXPECT_FALSE(instances.remove(other));
+    EXPECT_TRUE(instances.add(other));
+}
+
+// --- Run from the test suite ---
+
+TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELK_AVAHI_LAB_ROLE", "no-bus");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.path() + "/no-such-bus");
+    auto run = runChild(thisProgram(), {"--gtest_filter=AvahiNoBus.*"}, env);
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
+TEST(AvahiLab, FindsResolvesAndLosesPhoneAdvertisements) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    if (geteuid() != 0) GTEST_SKIP() << "the network lab needs root";
+    EventLoop loop;
+    const QString script = QStringLiteral(VELK_SOURCE_DIR "/tests/discovery/avahi_lab_test.sh");
+    auto run = runChild("bash", {script, thisProgram()}, QProcessEnvironment::systemEnvironment());
+    ASSERT_TRUE(run.finished) << run.output;
+    if (run.status == kSkipStatus) GTEST_SKIP() << run.output;
+    EXPECT_EQ(run.status, 0) << run.output;
+}
+
+// --- Child runs ---
+
+TEST(AvahiNoBus, StaysEmptyAndUnavailable) {
+    if (environment("VELK_AVAHI_LAB_ROLE") != "no-bus") GTEST_SKIP() << "runs only as a child run";
+    EventLoop loop;
+    LANDiscovery discovery;
+    EXPECT_TRUE(discovery.isSearching());
+    EXPECT_FALSE(discovery.isBrowsingAvailable());
+    loop.runUntil([] { return false; }, 200);
+    EXPECT_TRUE(discovery.devices().empty());
+    discovery.restart();
+    EXPECT_TRUE(discovery.isSearching());
+    EXPECT_TRUE(discovery.devices().empty());
+}
+
+TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {
+    if (environment("VELK_AVAHI_LAB_ROLE") != "desk") GTEST_SKIP() << "runs only inside the lab's desk";
+    EventLoop loop;
+    LANDiscovery discovery;
+    EXPECT_TRUE(discovery.isSearching());
+    // The desk's daemon is started only after this report.
+    EXPECT_FALSE(discovery.isBrowsingAvailable());
+    std::ofstream(environment("VELK_AVAHI_LAB_DIR") + "/desk-waiting") << "ready\n";
+
+    ASSERT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs))
+        << "the desk's daemon never became reachable";
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return listed(discovery, "Velk Phone One") && listed(discovery, "Velk Legacy Two"); },
+        kFindTimeoutMs))
+        << "found " << discovery.devices().size() << " sources";
+
+    const DiscoveredDevice& phone = *listed(discovery, "Velk Phone One");
+    EXPECT_EQ(phone.serviceType, "_velk-transfer._tcp.");
+    EXPECT_EQ(phone.catalogURL, "https://velk-phone1.local:8443/velk/v1/catalog");
+    EXPECT_EQ(phone.certificateSHA256, "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef");
+    EXPECT_EQ(phone.sessionId, "session-1");
+    EXPECT_EQ(phone.deviceId, "device-1"); // a repeated key keeps its first value
+    EXPECT_TRUE(phone.foregroundOnly);
+    EXPECT_EQ(phone.transferAccess, "open");
+    EXPECT_EQ(phone.projectTrashVersion, "trash-v1");
+    EXPECT_EQ(phone.pairPath, "/velk/v1/pair2");
+    EXPECT_TRUE(phone.supportsOpenTransfer());
+    EXPECT_EQ(discovery.resolvedAddress(phone), "10.77.0.11");
+
+    const DiscoveredDevice& legacy = *listed(discovery, "Velk Legacy Two");
+    EXPECT_EQ(legacy.serviceType, "_velk._tcp.");
+    EXPECT_EQ(legacy.catalogURL, "http://velk-phone2.local:8080/api/list");
+    EXPECT_EQ(legacy.deviceId, "device-2");
+    EXPECT_FALSE(legacy.sessionId);
+    EXPECT_EQ(legacy.transferAccess, "paired");
+    EXPECT_FALSE(legacy.supportsAuthenticatedTransfer());
+    EXPECT_EQ(discovery.resolvedAddress(legacy), "10.77.0.12");
+
+    // The phone withdraws its advertisement.
+    const pid_t publisher = static_cast<pid_t>(std::atoi(environment("VELK_AVAHI_LAB_PUBLISHER_PID").c_str()));
+    ASSERT_GT(publisher, 1);
+    ASSERT_EQ(kill(publisher, SIGTERM), 0);
+    EXPECT_TRUE(loop.runUntil([&] { return !listed(discovery, "Velk Phone One"); }, kFindTimeoutMs))
+        << "the withdrawn source stayed listed";
+    EXPECT_TRUE(listed(discovery, "Velk Legacy Two"));
+
+    // A restart lists what is still advertised.
+    discovery.restart();
+    EXPECT_TRUE(discovery.devices().empty());
+    EXPECT_TRUE(loop.runUntil([&] { return listed(discovery, "Velk Legacy Two") != nullptr; }, kFindTimeoutMs));
+    EXPECT_EQ(discovery.devices().size(), 1u);
+
+    // The desk's daemon stops and comes back (the lab starts it again): browsing resumes.
+    std::ifstream pidFile(environment("VELK_AVAHI_LAB_DIR") + "/desk/avahi.pid");
+    pid_t daemon = 0;
+    pidFile >> daemon;
+    ASSERT_GT(daemon, 1);
+    ASSERT_EQ(kill(daemon, SIGTERM), 0);
+    ASSERT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs))
+        << "the daemon's end was not noticed";
+    EXPECT_TRUE(discovery.isSearching());
+    discovery.restart();
+    ASSERT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs))
+        << "the daemon's return was not noticed";
+    EXPECT_TRUE(loop.runUntil([&] { return listed(discovery, "Velk Legacy Two") != nullptr; }, kFindTimeoutMs));
+    EXPECT_EQ(discovery.devices().size(), 1u);
+}
+
+} // namespace
+} // namespace velk

@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# Real-peer check of the Bonjour browser: inside a private network lab, two simulated phones run
+# their own system bus and avahi-daemon and advertise transfer sources with avahi-publish; the desk
+# runs the test program's desk case (the Avahi backend and LANDiscovery), which must find, resolve
+# and lose the advertisements.
+#
+# Usage: avahi_lab_test.sh TEST_PROGRAM
+# Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
+#
+# Every daemon runs inside a lab namespace with a private mount namespace (its own /run), only on
+# the lab's eth0, and talks to a bus of its own; nothing touches this machine's network, bus or
+# daemons. Everything started here is stopped and the lab removed on every exit path.
+set -euo pipefail
+
+readonly EXIT_SKIP=77
+readonly STEP_TIMEOUT_S=15
+readonly DESK_TIMEOUT_S=90
+
+program=${1:?usage: avahi_lab_test.sh TEST_PROGRAM}
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+lab_script=$root/scripts/lab
+
+skip() {
+  echo "avahi lab: $* -- skipped" >&2
+  exit "$EXIT_SKIP"
+}
+
+[ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+[ -x "$lab_script" ] || skip "scripts/lab is missing"
+for tool in avahi-daemon avahi-publish dbus-daemon ip unshare timeout mount; do
+  command -v "$tool" >/dev/null 2>&1 || skip "'$tool' is not installed"
+done
+
+work=$(mktemp -d /tmp/velk-avahi-lab.XXXXXX)
+lab=""
+pids=()
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
+  done
+  if [ -n "$lab" ]; then "$lab_script" down "$lab" >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "avahi lab: $*" >&2
+  local log
+  for log in "$work"/*/*.log; do
+    [ -f "$log" ] || continue
+    echo "---- $log" >&2
+    tail -n 30 "$log" >&2
+  done
+  exit 1
+}
+
+# Waits until FILE exists and (when given) contains TEXT.
+wait_for() {
+  local file=$1 text=${2:-} what=$3 tries
+  for ((tries = 0; tries < STEP_TIMEOUT_S * 10; tries++)); do
+    if [ -e "$file" ] && { [ -z "$text" ] || grep -qF -- "$text" "$file"; }; then return 0; fi
+    sleep 0.1
+  done
+  fail "timed out waiting for $what"
+}
+
+status=0
+lab=$("$lab_script" up --phones 2 2>"$work/lab-up.log") || status=$?
+if [ "$status" -eq "$EXIT_SKIP" ]; then skip "the network lab cannot be built here: $(tail -n 1 "$work/lab-up.log")"; fi
+[ "$status" -eq 0 ] && [ -n "$lab" ] || { lab=""; fail "building the lab failed: $(cat "$work/lab-up.log")"; }
+
+# A private system bus for HOST, listening on a socket in the work folder.
+start_bus() {
+  local host=$1 dir=$work/$1
+  mkdir -p "$dir"
+  cat >"$dir/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$dir/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+EOF
+  ip netns exec "$lab-$host" dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile \
+    >"$dir/bus.log" 2>&1 &
+  pids+=($!)
+  wait_for "$dir/bus" "" "the bus of $host"
+}
+
+# avahi-daemon for HOST on eth0 only, IPv4 only, under its own /run and without the machine's
+# static services. With "restartable", the daemon's process id goes to avahi.pid and the daemon is
+# started once more after it ends, so the desk can see its daemon go away and come back.
+start_avahi() {
+  local host=$1 mode=${2:-once} dir=$work/$1
+  cat >"$dir/avahi.conf" <<EOF
+[server]
+host-name=velk-$host
+domain-name=local
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=eth0
+enable-dbus=yes
+ratelimit-interval-usec=1000000
+ratelimit-burst=1000
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-addresses=yes
+publish-hinfo=no
+publish-workstation=no
+publish-domain=no
+publish-aaaa-on-ipv4=no
+publish-a-on-ipv6=no
+[reflector]
+enable-reflector=no
+[rlimits]
+EOF
+  ip netns exec "$lab-$host" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/bus" \
+    unshare --mount --propagation private -- sh -c '
+      set -e
+      mount -t tmpfs velk-lab-run /run
+      mkdir -p /run/avahi-daemon /run/dbus
+      if [ -d /etc/avahi/services ]; then mount -t tmpfs velk-lab-services /etc/avahi/services; fi
+      if [ "$2" = restartable ]; then
+        avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1" &
+        child=$!
+        trap "kill -TERM \$child 2>/dev/null; exit 143" TERM
+        echo "$child" >"$3.tmp" && mv "$3.tmp" "$3"
+        wait "$child" || true
+        trap - TERM
+        rm -f /run/avahi-daemon/pid
+      fi
+      exec avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1"
+    ' sh "$dir/avahi.conf" "$mode" "$dir/avahi.pid" >"$dir/avahi.log" 2>&1 &
+  pids+=($!)
+}
+
+publish() {
+  local host=$1 out=$2
+  shift 2
+  ip netns exec "$lab-$host" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/$host/bus" \
+    avahi-publish -s "$@" >"$work/$host/$out.log" 2>&1 &
+  pids+=($!)
+  publisher_pid=$!
+  wait_for "$work/$host/$out.log" "Established under name" "avahi-publish on $host"
+}
+
+for host in phone1 phone2; do
+  start_bus "$host"
+  start_avahi "$host"
+done
+for host in phone1 phone2; do
+  wait_for "$work/$host/avahi.log" "Server startup complete" "avahi-daemon on $host"
+done
+
+readonly FINGERPRINT=0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef
+publish phone1 transfer "Velk Phone One" _velk-transfer._tcp 8443 \
+  "fp=$FINGERPRINT" "sessionId=session-1" "deviceId=device-1" "foreground=1" "access=open" \
+  "projectsDelete=trash-v1" "pair=velk/v1/pair2" "deviceId=second-device-1-value"
+transfer_pid=$publisher_pid
+publish phone2 legacy "Velk Legacy Two" _velk._tcp 8080 "catalog=api/list" "deviceId=device-2"
+
+# The desk starts with its bus but without its daemon, so the browser first sees no DNS-SD
+# service, then finds the phones once the daemon appears.
+start_bus desk
+ip netns exec "$lab-desk" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/desk/bus" \
+  VELK_AVAHI_LAB_ROLE=desk VELK_AVAHI_LAB_DIR="$work" VELK_AVAHI_LAB_PUBLISHER_PID="$transfer_pid" \
+  timeout -k 5 "$DESK_TIMEOUT_S" "$program" --gtest_filter='AvahiLabDesk.*' >"$work/desk/program.log" 2>&1 &
+desk_pid=$!
+pids+=("$desk_pid")
+wait_for "$work/desk-waiting" "" "the desk program to start"
+start_avahi desk restartable
+
+desk_status=0
+wait "$desk_pid" || desk_status=$?
+cat "$work/desk/program.log" >&2
+[ "$desk_status" -eq 0 ] || fail "the desk program failed (status $desk_status)"
+grep -q '\[  PASSED  \] 1 test' "$work/desk/program.log" || fail "the desk case did not run"
+echo "avahi lab: passed" >&2

@@ -1,0 +1,150 @@
+#include <algorithm>
+#include <atomic>
+#include <functional>
+#include <set>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "transfer/bounded_async_queue.hpp"
+
+namespace velk {
+namespace {
+
+// An operation whose items finish only when the test releases them, recording when each starts.
+class Gate {
+public:
+    int operator()(int item) {
+        std::unique_lock lock(m_mutex);
+        m_started.push_back(item);
+        m_running.push_back(item);
+        m_most = std::max(m_most, m_running.size());
+        m_changed.notify_all();
+        m_changed.wait(lock, [&] { return m_released.count(item) > 0; });
+        std::erase(m_running, item);
+        m_changed.notify_all();
+        return item * 10;
+    }
+
+    void release(int item) {
+        std::lock_guard lock(m_mutex);
+        m_released.insert(item);
+        m_changed.notify_all();
+    }
+    void waitForStarted(std::size_t count) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return m_started.size() >= count; });
+    }
+    void waitUntilNotRunning(int item) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [&] { return std::find(m_running.begin(), m_running.end(), item) == m_running.end(); });
+    }
+    std::vector<int> started() {
+        std::lock_guard lock(m_mutex);
+        return m_started;
+    }
+    std::size_t most() {
+        std::lock_guard lock(m_mutex);
+        return m_most;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::vector<int> m_started;
+    std::vector<int> m_running;
+    std::set<int> m_released;
+    std::size_t m_most = 0;
+};
+
+TEST(BoundedAsyncQueue, EmptyInputStartsNothing) {
+    std::atomic<int> calls = 0;
+    auto results = BoundedAsyncQueue::map(std::vector<int>{}, 2, [&](int) { return ++calls; });
+    EXPECT_TRUE(results.empty());
+    EXPECT_EQ(calls.load(), 0);
+}
+
+TEST(BoundedAsyncQueue, ThirdItemStartsOnlyAfterOneOfTheFirstTwoEnds) {
+    Gate gate;
+    std::vector<int> results;
+    std::thread caller([&] { results = BoundedAsyncQueue::map(std::vector<int>{0, 1, 2, 3, 4}, 2, std::ref(gate)); });
+    gate.waitForStarted(2);
+    EXPECT_EQ(gate.started(), (std::vector<int>{0, 1}));
+
+    // Finishing order 1, 0, 3, 2, 4: each release lets exactly one more item start.
+    gate.release(1);
+    gate.waitForStarted(3);
+    EXPECT_EQ(gate.started(), (std::vector<int>{0, 1, 2}));
+    gate.release(0);
+    gate.waitForStarted(4);
+    gate.release(3);
+    gate.waitForStarted(5);
+    gate.release(2);
+    gate.release(4);
+    caller.join();
+
+    EXPECT_EQ(gate.started(), (std::vector<int>{0, 1, 2, 3, 4}));
+    EXPECT_EQ(gate.most(), 2u);
+    EXPECT_EQ(results, (std::vector<int>{0, 10, 20, 30, 40}));
+}
+
+TEST(BoundedAsyncQueue, LimitsBelowOneRunOneAtATime) {
+    for (int limit : {1, 0, -3}) {
+        Gate gate;
+        std::vector<int> results;
+        std::thread caller([&] { results = BoundedAsyncQueue::map(std::vector<int>{0, 1, 2}, limit, std::ref(gate)); });
+        for (int item = 0; item < 3; ++item) {
+            gate.waitForStarted(static_cast<std::size_t>(item) + 1);
+            EXPECT_EQ(gate.started().size(), static_cast<std::size_t>(item) + 1) << limit;
+            gate.release(item);
+            gate.waitUntilNotRunning(item);
+        }
+        caller.join();
+        EXPECT_EQ(gate.most(), 1u) << limit;
+        EXPECT_EQ(results, (std::vector<int>{0, 10, 20})) << limit;
+    }
+}
+
+TEST(BoundedAsyncQueue, LimitAboveTheItemCountStartsEverythingAtOnce) {
+    Gate gate;
+    std::vector<int> results;
+    std::thread caller([&] { results = BoundedAsyncQueue::map(std::vector<int>{0, 1, 2}, 8, std::ref(gate)); });
+    gate.waitForStarted(3); // all three run before any has finished
+    for (int item : {2, 0, 1}) gate.release(item);
+    caller.join();
+    EXPECT_EQ(gate.most(), 3u);
+    EXPECT_EQ(results, (std::vector<int>{0, 10, 20}));
+}
+
+TEST(BoundedAsyncQueue, RunsOffTheCallingThreadAndEveryItemOnce) {
+    const std::thread::id caller = std::this_thread::get_id();
+    std::vector<int> items(200);
+    for (int i = 0; i < 200; ++i) items[static_cast<std::size_t>(i)] = i;
+    std::atomic<int> onCaller = 0;
+    auto results = BoundedAsyncQueue::map(items, 2, [&](int item) {
+        if (std::this_thread::get_id() == caller) ++onCaller;
+        return std::to_string(item);
+    });
+    ASSERT_EQ(results.size(), 200u);
+    for (int i = 0; i < 200; ++i) EXPECT_EQ(results[static_cast<std::size_t>(i)], std::to_string(i));
+    EXPECT_EQ(onCaller.load(), 0);
+}
+
+TEST(BoundedAsyncQueue, AnEscapingErrorDoesNotSkipTheOtherItems) {
+    std::atomic<int> calls = 0;
+    auto operation = [&](int item) {
+        ++calls;
+        if (item == 1) throw std::runtime_error("boom");
+        return item;
+    };
+    EXPECT_THROW(BoundedAsyncQueue::map(std::vector<int>{0, 1, 2, 3}, 2, operation), std::runtime_error);
+    EXPECT_EQ(calls.load(), 4);
+}
+
+} // namespace
+} // namespace velk

@@ -1,0 +1,261 @@
+#include "test_peers.hpp"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace velk::testing {
+
+namespace {
+
+double nowMs() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+} // namespace
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velk-transfer-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    m_path = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath, bool withPipes) {
+    int toChild[2] = {-1, -1};
+    int fromChild[2] = {-1, -1};
+    // Servers that read their standard input stop at its end, so it stays open until stop().
+    if (pipe2(toChild, O_CLOEXEC) != 0 || (withPipes && pipe2(fromChild, O_CLOEXEC) != 0)) {
+        throw std::runtime_error("pipe failed");
+    }
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    m_pid = fork();
+    if (m_pid < 0) throw std::runtime_error("fork failed");
+    if (m_pid == 0) {
+        if (withPipes) {
+            dup2(toChild[0], 0);
+            dup2(fromChild[1], 1);
+            int devNull = open("/dev/null", O_WRONLY);
+            dup2(devNull, 2);
+        } else {
+            dup2(toChild[0], 0);
+            int out = open(stdoutPath.empty() ? "/dev/null" : stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(out, 2);
+        }
+        execvp(args[0], args.data());
+        _exit(127);
+    }
+    close(toChild[0]);
+    m_stdin = toChild[1];
+    if (withPipes) {
+        close(fromChild[1]);
+        m_stdout = fromChild[0];
+    }
+}
+
+ChildProcess::~ChildProcess() { stop(); }
+
+void ChildProcess::stop() {
+    if (m_stdin >= 0) close(m_stdin);
+    m_stdin = -1;
+    if (m_pid > 0) {
+        kill(m_pid, SIGTERM);
+        const double deadline = nowMs() + 3000;
+        int status = 0;
+        while (waitpid(m_pid, &status, WNOHANG) == 0) {
+            if (nowMs() > deadline) {
+                kill(m_pid, SIGKILL);
+                waitpid(m_pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        m_pid = -1;
+    }
+    if (m_stdout >= 0) close(m_stdout);
+    m_stdout = -1;
+}
+
+std::optional<std::string> ChildProcess::readLine(int timeoutMs) {
+    const double deadline = nowMs() + timeoutMs;
+    while (true) {
+        const auto newline = m_buffer.find('\n');
+        if (newline != std::string::npos) {
+            std::string line = m_buffer.substr(0, newline);
+            m_buffer.erase(0, newline + 1);
+            return line;
+        }
+        const int remaining = static_cast<int>(deadline - nowMs());
+        if (remaining <= 0 || m_stdout < 0) return std::nullopt;
+        pollfd descriptor{m_stdout, POLLIN, 0};
+        if (poll(&descriptor, 1, remaining) <= 0) return std::nullopt;
+        char chunk[4096];
+        const ssize_t count = read(m_stdout, chunk, sizeof chunk);
+        if (count <= 0) return std::nullopt;
+        m_buffer.append(chunk, static_cast<std::size_t>(count));
+    }
+}
+
+void ChildProcess::writeLine(const std::string& line) {
+    const std::string data = line + "\n";
+    std::size_t written = 0;
+    while (written < data.size()) {
+        const ssize_t count = write(m_stdin, data.data() + written, data.size() - written);
+        if (count <= 0) throw std::runtime_error("write to child failed");
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+int freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    socklen_t length = sizeof address;
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        close(fd);
+        throw std::runtime_error("no free port");
+    }
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool waitForListener(int port, int timeoutMs) {
+    const double deadline = nowMs() + timeoutMs;
+    while (nowMs() < deadline) {
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool connected = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        close(fd);
+        if (connected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+}
+
+std::optional<std::string> commandOutput(const std::string& command) {
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return std::nullopt;
+    std::string output;
+    char chunk[4096];
+    std::size_t count = 0;
+    while ((count = fread(chunk, 1, sizeof chunk, pipe)) > 0) output.append(chunk, count);
+    if (pclose(pipe) != 0) return std::nullopt;
+    return output;
+}
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TestCertificate makeSelfSignedCertificate(const TempDir& folder, const std::string& name) {
+    TestCertificate certificate{folder / (name + "-cert.pem"), folder / (name + "-key.pem"), {}};
+    const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=" +
+                             name + ".local -keyout " + certificate.keyPath + " -out " + certificate.certPath + " 2>/dev/null";
+    if (!commandOutput(make)) throw std::runtime_error("openssl req failed");
+    auto printed = commandOutput("openssl x509 -in " + certificate.certPath + " -noout -fingerprint -sha256");
+    if (!printed) throw std::runtime_error("openssl x509 failed");
+    const auto equals = printed->find('=');
+    certificate.opensslFingerprint = printed->substr(equals + 1);
+    while (!certificate.opensslFingerprint.empty() && std::isspace(static_cast<unsigned char>(certificate.opensslFingerprint.back()))) {
+        certificate.opensslFingerprint.pop_back();
+    }
+    return certificate;
+}
+
+SimPhone::SimPhone(bool chain) {
+    std::vector<std::string> argv = {"/usr/bin/python3", std::string(VELK_SOURCE_DIR) + "/tests/sim/phone_https.py", "--dir",
+                                     m_dir.path().string()};
+    if (chain) argv.push_back("--chain");
+    m_process.emplace(argv, "", true);
+    auto hello = m_process->readLine(20'000);
+    if (!hello) throw std::runtime_error("the simulated phone did not start");
+    const Json parsed = json::parse(*hello);
+    port = static_cast<int>(json::requireInt64(parsed, "port"));
+    fingerprint = json::requireString(parsed, "fingerprint");
+    rootFingerprint = json::optionalString(parsed, "rootFingerprint").value_or("");
+    intermediateFingerprint = json::optionalString(parsed, "intermediateFingerprint").value_or("");
+    deviceId = json::requireString(parsed, "deviceId");
+    sessionId = json::requireString(parsed, "sessionId");
+}
+
+SimPhone::~SimPhone() {
+    try {
+        m_process->writeLine("{\"cmd\":\"quit\"}");
+        m_process->readLine(2000);
+    } catch (...) {
+    }
+    m_process->stop();
+}
+
+Json SimPhone::command(const Json& command) {
+    m_process->writeLine(command.dump());
+    auto line = m_process->readLine();
+    if (!line) throw std::runtime_error("the simulated phone did not answer");
+    Json answer = json::parse(*line);
+    if (answer.value("ok", false) != true) throw std::runtime_error("simulated phone: " + *line);
+    return answer;
+}
+
+Json SimPhone::fault(const std::string& route, const std::string& name, const Json& value, std::optional<int> times) {
+    Json request{{"cmd", "fault"}, {"route", route}, {"fault", name}, {"value", value}};
+    if (times) request["times"] = *times;
+    return command(request);
+}
+
+Json SimPhone::log() { return command(Json{{"cmd", "log"}}).at("log"); }
+
+void SimPhone::clear() { command(Json{{"cmd", "clear"}}); }
+
+NginxServer::NginxServer(const TempDir& dir, const TestCertificate& certificate, const std::string& locations) {
+    port = freeLoopbackPort();
+    std::filesystem::create_directories(dir.path() / "temp");
+    std::ofstream config(dir / "nginx.conf");
+    config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (dir / "nginx.pid") << ";\n"
+           << "error_log " << (dir / "error.log") << ";\n"
+           << "events { worker_connections 32; }\n"
+           << "http {\n  access_log " << (dir / "access.log") << ";\n"
+           << "  client_body_temp_path " << (dir / "temp") << ";\n  proxy_temp_path " << (dir / "temp") << ";\n"
+           << "  fastcgi_temp_path " << (dir / "temp") << ";\n  uwsgi_temp_path " << (dir / "temp") << ";\n"
+           << "  scgi_temp_path " << (dir / "temp") << ";\n"
+           << "  server {\n    listen 127.0.0.1:" << port << " ssl;\n"
+           << "    ssl_certificate " << certificate.certPath << ";\n    ssl_certificate_key " << certificate.keyPath << ";\n"
+           << "    root " << (dir / "www") << ";\n"
+           << locations << "\n  }\n}\n";
+    config.close();
+    m_process.emplace(std::vector<std::string>{"/usr/sbin/nginx", "-p", dir.path().string(), "-c", dir / "nginx.conf", "-e",
+                                               dir / "error.log"},
+                      dir / "nginx.out");
+    if (!waitForListener(port)) throw std::runtime_error("nginx did not start: " + fileText(dir / "error.log"));
+}
+
+NginxServer::~NginxServer() { m_process->stop(); }
+
+} // namespace velk::testing
