@@ -226,14 +226,27 @@ bool DirectorRecordingCoordinator::settled(const Stop& stop, double now) const {
 }
 
 // A camera no longer holds Stop back when it reports idle, or when its stop timed out and settled
-// because the camera can no longer answer it.
+// because the camera can no longer answer it (tracked or legacy).
 bool DirectorRecordingCoordinator::quiet(const std::string& cameraID, double now) const {
     auto current = m_peers.find(cameraID);
     if (current != m_peers.end() && isIdle(current->second)) return true;
+    if (legacyStopLapsed(cameraID, now)) return true;
     return std::any_of(m_stops.begin(), m_stops.end(), [&](const auto& entry) {
         const Stop& stop = entry.second;
         return stop.peer.id == cameraID && stop.timedOut && settled(stop, now);
     });
+}
+
+// A camera without acknowledged stop that died while recording would report recording for ever; once
+// its stop has been out as long as a tracked stop waits for acceptance and the camera can no longer
+// answer, it no longer holds Stop back. One still online at the same endpoint keeps it open.
+bool DirectorRecordingCoordinator::legacyStopLapsed(const std::string& cameraID, double now) const {
+    auto legacy = m_legacyStops.find(cameraID);
+    if (legacy == m_legacyStops.end() || now - legacy->second.sentAt < RecordingTiming::stopACK) return false;
+    auto current = m_peers.find(cameraID);
+    if (current == m_peers.end()) return true;
+    const DirectorRecordingPeer& peer = current->second;
+    return !peer.online(now) || peer.host != legacy->second.peer.host || peer.session != legacy->second.peer.session;
 }
 
 void DirectorRecordingCoordinator::settleStopping(double now) {
@@ -326,6 +339,7 @@ bool DirectorRecordingCoordinator::begin(const std::vector<std::string>& ids, co
     if (m_consumedTakes.size() >= maximumConsumedTakes) m_consumedTakes.erase(m_consumedTakes.begin());
     m_consumedTakes.push_back(key);
     m_stops.clear();
+    m_legacyStops.clear();
 
     Session session;
     session.assignment = assignment;
@@ -347,9 +361,12 @@ void DirectorRecordingCoordinator::tick(double now) {
     tickPings(now);
     tickCancellations(now);
     tickStops(now);
-    // Time alone can settle a timed-out stop (its camera goes offline without another report).
+    // Time alone can settle a timed-out or lapsed legacy stop (its camera goes offline without another report).
     const bool anyTimedOut = std::any_of(m_stops.begin(), m_stops.end(), [](const auto& entry) { return entry.second.timedOut; });
-    if (anyTimedOut) settleStopping(now);
+    const bool anyLegacyLapsed = std::any_of(m_legacyStops.begin(), m_legacyStops.end(), [&](const auto& entry) {
+        return now - entry.second.sentAt >= RecordingTiming::stopACK;
+    });
+    if (anyTimedOut || anyLegacyLapsed) settleStopping(now);
     tickSession(now);
 }
 
@@ -669,6 +686,7 @@ int DirectorRecordingCoordinator::stop(const std::vector<std::string>& ids, bool
         const std::string take = inSession ? m_session->assignment.takeID : record->takeID;
         if (record->safeStopVersion > 0 && RecordingWire::identifier(take, RecordingWire::takeIDLimit)) {
             acknowledged.push_back(id);
+            m_legacyStops.erase(id);
             const bool pending = std::any_of(m_stops.begin(), m_stops.end(), [&](const auto& entry) {
                 const Stop& stop = entry.second;
                 return stop.peer.id == id && stop.take == take && !stop.completed && !stop.timedOut;
@@ -682,9 +700,11 @@ int DirectorRecordingCoordinator::stop(const std::vector<std::string>& ids, bool
             }
         } else if (all) {
             m_status.stopResults[id] = StopResult::legacyBroadcast;
+            m_legacyStops[id] = LegacyStop{*record, now};
         } else {
             send(*record, legacyStop(id));
             m_status.stopResults[id] = StopResult::legacySent;
+            m_legacyStops[id] = LegacyStop{*record, now};
         }
         ++count;
     }

@@ -120,6 +120,12 @@ public:
         bool timedOut = false;
     };
 
+    // A STOP_TAKE without acknowledgement support: only the camera's own status can confirm it.
+    struct LegacyStop {
+        DirectorRecordingPeer peer;
+        double sentAt = 0;
+    };
+
     struct Cancel {
         std::vector<DirectorRecordingPeer> peers;
         std::string take;
@@ -180,6 +186,7 @@ private:
     void enqueueCancel(const Session& session, double now);
     void settleStopping(double now);
     bool quiet(const std::string& cameraID, double now) const;
+    bool legacyStopLapsed(const std::string& cameraID, double now) const;
     std::string newID();
 
     void tickPings(double now);
@@ -199,6 +206,7 @@ private:
     double m_nextClock = 0;
     std::optional<Session> m_session;
     std::map<std::string, Stop> m_stops;
+    std::map<std::string, LegacyStop> m_legacyStops; // camera id -> last legacy stop
     std::vector<Cancel> m_cancellations;
     std::vector<std::string> m_consumedTakes;
     std::string m_sender;

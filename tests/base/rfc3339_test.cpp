@@ -42,43 +42,20 @@ TEST(Rfc3339Parse, AcceptsTheFullFormWithAZone) {
 
 TEST(Rfc3339Parse, RejectsMissingPartsAndOutOfRangeFields) {
     const char* cases[] = {
-        "",
-        "2026-05-01",
-        "2026-05-01T12:30:00",          // no zone
-        "2026-05-01T12:30Z",            // no seconds
-        "2026-05-01 12:30:00Z",         // space instead of T
-        "2026-05-01T12:30:00.Z",        // point without digits
-        "2026-05-01T12:30:00,5Z",
-        "2026-5-01T12:30:00Z",
-        "2026-05-1T12:30:00Z",
-        "02026-05-01T12:30:00Z",
-        "2026-13-01T12:30:00Z",
-        "2026-00-01T12:30:00Z",
-        "2026-05-00T12:30:00Z",
-        "2026-04-31T12:30:00Z",
-        "2023-02-29T12:30:00Z",
-        "2100-02-29T12:30:00Z",
-        "2026-05-01T24:00:00Z",
-        "2026-05-01T12:60:00Z",
-        "2026-05-01T12:30:60Z",         // leap seconds cannot be represented
-        "2026-05-01T12:30:00+24:00",
-        "2026-05-01T12:30:00+02:60",
-        "2026-05-01T12:30:00+0200",
-        "2026-05-01T12:30:00+02",
-        "2026-05-01T12:30:00Z ",
-        " 2026-05-01T12:30:00Z",
-        "2026-05-01T12:30:00ZZ",
-        "2026-05-01T12:30:00UTC",
-        "2026-05-01T12:30:0aZ",
-        "+2026-05-01T12:30:0Z",
-        "0001-01-01T00:00:00Z",         // outside the clock's range
-        "2300-01-01T00:00:00Z",
-        "9999-12-31T23:59:59Z",
+        "", "2026-05-01", "2026-05-01T12:30:00" /* no zone */, "2026-05-01T12:30Z" /* no seconds */,
+        "2026-05-01 12:30:00Z", "2026-05-01T12:30:00.Z", "2026-05-01T12:30:00,5Z", "2026-5-01T12:30:00Z",
+        "2026-05-1T12:30:00Z", "02026-05-01T12:30:00Z", "2026-13-01T12:30:00Z", "2026-00-01T12:30:00Z",
+        "2026-05-00T12:30:00Z", "2026-04-31T12:30:00Z", "2023-02-29T12:30:00Z", "2100-02-29T12:30:00Z",
+        "2026-05-01T24:00:00Z", "2026-05-01T12:60:00Z", "2026-05-01T12:30:60Z" /* no leap seconds */,
+        "2026-05-01T12:30:00+24:00", "2026-05-01T12:30:00+02:60", "2026-05-01T12:30:00+0200",
+        "2026-05-01T12:30:00+02", "2026-05-01T12:30:00Z ", " 2026-05-01T12:30:00Z", "2026-05-01T12:30:00ZZ",
+        "2026-05-01T12:30:00UTC", "2026-05-01T12:30:0aZ", "+2026-05-01T12:30:0Z",
+        "0001-01-01T00:00:00Z", "2300-01-01T00:00:00Z", "9999-12-31T23:59:59Z", // outside the clock's range
     };
     for (const char* text : cases) EXPECT_FALSE(parse(text)) << text;
 }
 
-TEST(Rfc3339Format, WritesUtcWithOptionalMilliseconds) {
+TEST(Rfc3339Format, WritesUtcWithOptionalMillisecondsThatParseBack) {
     struct Case { std::int64_t ns; const char* plain; const char* fractional; };
     const Case cases[] = {
         {0, "1970-01-01T00:00:00Z", "1970-01-01T00:00:00.000Z"},
@@ -92,14 +69,9 @@ TEST(Rfc3339Format, WritesUtcWithOptionalMilliseconds) {
         TimePoint time{std::chrono::duration_cast<TimePoint::duration>(nanoseconds(c.ns))};
         EXPECT_EQ(format(time), c.plain) << c.ns;
         EXPECT_EQ(format(time, true), c.fractional) << c.ns;
-    }
-}
-
-TEST(Rfc3339Format, ParsesBackToTheSameInstant) {
-    for (const char* text : {"2026-05-01T12:30:00.250Z", "1999-12-31T23:59:59.001Z", "2038-01-19T03:14:08.000Z"}) {
-        auto time = parse(text);
-        ASSERT_TRUE(time) << text;
-        EXPECT_EQ(format(*time, true), text);
+        const auto back = parse(c.fractional);
+        ASSERT_TRUE(back) << c.fractional;
+        EXPECT_EQ(format(*back, true), c.fractional);
     }
 }
 

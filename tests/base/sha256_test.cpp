@@ -41,7 +41,7 @@ TEST(Sha256Digest, DataSplitAcrossUpdatesGivesTheSameDigest) {
     EXPECT_EQ(hexLower(million.finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
 }
 
-TEST(Sha256Digest, MovedHasherKeepsItsState) {
+TEST(Sha256Digest, MovedHasherKeepsItsStateAndFinishesOnce) {
     Sha256 first;
     first.update("ab");
     Sha256 second = std::move(first);
@@ -50,13 +50,10 @@ TEST(Sha256Digest, MovedHasherKeepsItsState) {
     EXPECT_THROW(second.update("more"), std::logic_error);
 }
 
-TEST(HexText, TwoLowerCaseDigitsPerByte) {
+TEST(Sha256Digest, HexTextAndRandomBytes) {
     const std::uint8_t bytes[] = {0x00, 0x0f, 0xa0, 0xff, 0x5C};
     EXPECT_EQ(hexLower(bytes), "000fa0ff5c");
     EXPECT_EQ(hexLower({}), "");
-}
-
-TEST(RandomBytes, LengthAndVariety) {
     EXPECT_TRUE(randomBytes(0).empty());
     EXPECT_EQ(randomBytes(33).size(), 33u);
     std::set<std::string> seen;

@@ -15,133 +15,72 @@ void sample(DirectorClockEstimate& estimate, double t4, double rtt, double offse
     estimate.observe(t1, t2, t2, t4);
 }
 
-TEST(ClockEstimate, StartsEmpty) {
-    const DirectorClockEstimate estimate;
-    EXPECT_EQ(estimate.offset, 0);
-    EXPECT_TRUE(std::isinf(estimate.rtt) && estimate.rtt > 0);
-    EXPECT_EQ(estimate.samples, 0);
-    EXPECT_TRUE(std::isinf(estimate.updated) && estimate.updated < 0);
-    EXPECT_FALSE(estimate.usable(0));
-}
-
-TEST(ClockEstimate, FirstSlowSampleIsKeptButNotUsable) {
-    DirectorClockEstimate estimate;
-    sample(estimate, 1000, 400, 250);
-    EXPECT_EQ(estimate.samples, 1);
-    EXPECT_EQ(estimate.offset, 250);
-    EXPECT_EQ(estimate.rtt, 400);
-    EXPECT_FALSE(estimate.usable(1000));
-}
-
-TEST(ClockEstimate, ThreeGoodSamplesAreUsableFor12000ms) {
-    DirectorClockEstimate estimate;
-    sample(estimate, 1000, 100, 10);
-    sample(estimate, 2000, 120, 20);
-    sample(estimate, 3000, 90, 30);
-    EXPECT_EQ(estimate.samples, 3);
-    EXPECT_EQ(estimate.rtt, 90);
-    EXPECT_EQ(estimate.offset, 30);
-    EXPECT_TRUE(estimate.usable(3000));
-    EXPECT_TRUE(estimate.usable(15000));
-    EXPECT_FALSE(estimate.usable(15001));
-    EXPECT_FALSE(estimate.usable(2999)); // before the last sample
-}
-
-TEST(ClockEstimate, UsableNeedsRoundTripOfAtMost150) {
-    DirectorClockEstimate estimate;
-    for (double t : {1000.0, 2000.0, 3000.0}) sample(estimate, t, 151, 0);
-    EXPECT_FALSE(estimate.usable(3000));
-    sample(estimate, 4000, 150, 0);
-    EXPECT_TRUE(estimate.usable(4000));
-}
-
-TEST(ClockEstimate, RefusesBrokenSamples) {
-    struct Case { double t1, t2, t3, t4; };
+TEST(ClockEstimate, SampleAdmission) {
     const double inf = std::numeric_limits<double>::infinity();
+    struct Case { const char* what; double t1, t2, t3, t4; bool accepted; double rtt; };
     const Case cases[] = {
-        {100, 50, 40, 200},          // t3 < t2
-        {100, 50, 50, 99},           // t4 < t1
-        {-1, 50, 50, 200},           // negative
-        {100, 50, 50, inf},          // infinite
-        {100, std::nan(""), 60, 200},
-        {0, 10, 10, 500.5},          // round trip 500.5
+        {"round trip 0", 1000, 7, 7, 1000, true, 0},
+        {"round trip 500", 0, 10, 10, 500, true, 500},
+        {"round trip 500.5", 0, 10, 10, 500.5, false, 0},
+        {"round trip 501", 0, 10, 10, 501, false, 0},
+        {"negative zero", -0.0, 5, 5, 0, true, 0},
+        {"t3 before t2", 100, 50, 40, 200, false, 0},
+        {"t4 before t1", 100, 50, 50, 99, false, 0},
+        {"negative time", -1, 50, 50, 200, false, 0},
+        {"infinite time", 100, 50, 50, inf, false, 0},
+        {"not a number", 100, std::nan(""), 60, 200, false, 0},
     };
     for (const Case& c : cases) {
         DirectorClockEstimate estimate;
         estimate.observe(c.t1, c.t2, c.t3, c.t4);
-        EXPECT_EQ(estimate, DirectorClockEstimate()) << c.t1 << " " << c.t2 << " " << c.t3 << " " << c.t4;
+        DirectorClockEstimate expected;
+        if (c.accepted) expected = {.offset = estimate.offset, .rtt = c.rtt, .samples = 1, .updated = c.t4, .bestAt = c.t4};
+        EXPECT_EQ(estimate, expected) << c.what;
     }
+    DirectorClockEstimate legs; // forward 30 ms, back 10 ms, camera 5000 ms ahead, 2 ms inside it
+    legs.observe(1000, 6030, 6032, 1042);
+    EXPECT_EQ(legs.rtt, 40);
+    EXPECT_EQ(legs.offset, 5010); // off by half the asymmetry
 }
 
-TEST(ClockEstimate, RoundTripsOf0And500AreAcceptedAndNegativeZeroToo) {
+TEST(ClockEstimate, UsableAfterThreeFastSamplesFor12000ms) {
     DirectorClockEstimate estimate;
-    estimate.observe(0, 10, 10, 500);
-    EXPECT_EQ(estimate.samples, 1);
-    EXPECT_EQ(estimate.rtt, 500);
-    estimate.observe(1000, 7, 7, 1000);
-    EXPECT_EQ(estimate.samples, 2);
-    EXPECT_EQ(estimate.rtt, 0);
-    EXPECT_EQ(estimate.offset, -993);
-    DirectorClockEstimate fresh;
-    fresh.observe(-0.0, 5, 5, 0);
-    EXPECT_EQ(fresh.samples, 1);
-    DirectorClockEstimate slow;
-    slow.observe(0, 10, 10, 501);
-    EXPECT_EQ(slow.samples, 0);
+    EXPECT_FALSE(estimate.usable(0));
+    sample(estimate, 1000, 400, 250); // a slow first sample is kept but not usable
+    EXPECT_EQ(estimate.offset, 250);
+    EXPECT_FALSE(estimate.usable(1000));
+    sample(estimate, 2000, 151, 20);
+    sample(estimate, 3000, 151, 30);
+    EXPECT_EQ(estimate.samples, 3);
+    EXPECT_FALSE(estimate.usable(3000)); // round trip 151
+    sample(estimate, 4000, 150, 40);
+    EXPECT_EQ(estimate.offset, 40);
+    EXPECT_TRUE(estimate.usable(4000));
+    EXPECT_TRUE(estimate.usable(16000));
+    EXPECT_FALSE(estimate.usable(16001));
+    EXPECT_FALSE(estimate.usable(3999)); // before the last sample
 }
 
-TEST(ClockEstimate, SlowerSampleReplacesOffsetOnlyAfter6000ms) {
-    DirectorClockEstimate keep;
-    sample(keep, 1000, 50, 5);
-    sample(keep, 6999, 80, 99);
-    EXPECT_EQ(keep.offset, 5);
-    EXPECT_EQ(keep.rtt, 50);
-    EXPECT_EQ(keep.samples, 2);
-    EXPECT_EQ(keep.updated, 6999);
-
-    DirectorClockEstimate replace;
-    sample(replace, 1000, 50, 5);
-    sample(replace, 7001, 80, 99);
-    EXPECT_EQ(replace.offset, 99);
-    EXPECT_EQ(replace.rtt, 80);
-    EXPECT_EQ(replace.bestAt, 7001);
-}
-
-TEST(ClockEstimate, SampleCountStopsAt20) {
+TEST(ClockEstimate, SlowerSamplesRefreshAfter6000msAndRunsResetAfter12000ms) {
     DirectorClockEstimate estimate;
-    for (int i = 0; i < 25; ++i) sample(estimate, 1000 + i * 100.0, 20, 0);
+    sample(estimate, 1000, 50, 5);
+    sample(estimate, 6999, 80, 99);
+    EXPECT_EQ(estimate.offset, 5);
+    EXPECT_EQ(estimate.rtt, 50);
+    EXPECT_EQ(estimate.updated, 6999);
+    sample(estimate, 7001, 80, 99);
+    EXPECT_EQ(estimate.offset, 99);
+    EXPECT_EQ(estimate.bestAt, 7001);
+
+    for (int i = 0; i < 25; ++i) sample(estimate, 8000 + i * 100.0, 20, 1);
     EXPECT_EQ(estimate.samples, 20);
-}
-
-TEST(ClockEstimate, GapOver12000msStartsANewRun) {
-    DirectorClockEstimate estimate;
-    for (int i = 0; i < 5; ++i) sample(estimate, 1000 + i * 1000.0, 10, 1);
-    sample(estimate, 5000 + 12000, 300, 77); // exactly 12000: same run, slower sample kept out
-    EXPECT_EQ(estimate.samples, 6);
-    EXPECT_EQ(estimate.offset, 77); // older than 6000 ms, so it is replaced anyway
-    DirectorClockEstimate gap;
-    for (int i = 0; i < 5; ++i) sample(gap, 1000 + i * 1000.0, 10, 1);
-    sample(gap, 5000 + 12001, 400, 42);
-    EXPECT_EQ(gap.samples, 1);
-    EXPECT_EQ(gap.offset, 42);
-    EXPECT_EQ(gap.rtt, 400);
-}
-
-TEST(ClockEstimate, OffsetIsHalfTheSumOfTheTwoLegs) {
-    DirectorClockEstimate estimate;
-    // forward leg 30 ms, back leg 10 ms, camera 5000 ms ahead, 2 ms in the camera.
-    estimate.observe(1000, 1000 + 30 + 5000, 1000 + 30 + 5000 + 2, 1000 + 30 + 2 + 10);
-    EXPECT_EQ(estimate.rtt, 40);
-    EXPECT_EQ(estimate.offset, 5010); // off by half the asymmetry
-}
-
-TEST(RecordingTimingConstants, HoldTheirValues) {
-    EXPECT_EQ(RecordingTiming::directorPrepare, 12000);
-    EXPECT_EQ(RecordingTiming::reservation, 30000);
-    EXPECT_EQ(RecordingTiming::startLead, 2500);
-    EXPECT_EQ(RecordingTiming::startACK, 1200);
-    EXPECT_EQ(RecordingTiming::stopRetries, (std::array<double, 4>{250, 600, 1200, 2200}));
-    EXPECT_EQ(RecordingTiming::stopACK, 3500);
+    sample(estimate, 10400 + 12000, 300, 77); // exactly 12000 ms later: the same run
+    EXPECT_EQ(estimate.samples, 20);
+    EXPECT_EQ(estimate.offset, 77); // the kept sample is older than 6000 ms
+    sample(estimate, 22400 + 12001, 400, 42);
+    EXPECT_EQ(estimate.samples, 1);
+    EXPECT_EQ(estimate.offset, 42);
+    EXPECT_EQ(estimate.rtt, 400);
 }
 
 } // namespace

@@ -3,7 +3,6 @@
 // 100 ms ticks, as the live camera channel drives it.
 
 #include <cstdio>
-#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -15,6 +14,7 @@
 namespace velk::testing {
 
 inline const std::string directorID = "6f1c2b9e-8a4d-4c1e-9f2a-3b5d7e9a1c20";
+inline const std::string otherDirectorID = "7f1c2b9e-8a4d-4c1e-9f2a-3b5d7e9a1c20";
 inline const std::string projectID = "0d6a1f3e-2b4c-4d5e-8f60-718293a4b5c6";
 
 inline std::string fakeID(const char* prefix, int n) {
@@ -27,38 +27,22 @@ inline DirectorTakeAssignment assignment(const std::string& take = "take-1", con
     return DirectorTakeAssignment{take, projectID, "Harbour Shoot", 7, "2026-05-01T12:30:00Z", reference, "30/1"};
 }
 
+// An idle camera that can take part in a take and supports acknowledged stop.
 inline DirectorRecordingPeer peer(const std::string& id, const std::string& host, double seenAt) {
-    DirectorRecordingPeer p;
-    p.id = id;
-    p.name = "Camera " + id;
-    p.host = host;
-    p.session = "5e55i0n-" + id;
-    p.seenAt = seenAt;
-    p.remoteControl = true;
-    p.syncVersion = 1;
-    p.prepareVersion = 2;
-    p.warmPrepare = true;
-    p.safeStopVersion = 1;
-    p.ready = true;
-    p.projectSyncVersion = 1;
-    return p;
+    return {.id = id, .name = "Camera " + id, .host = host, .session = "5e55i0n-" + id, .seenAt = seenAt,
+            .remoteControl = true, .syncVersion = 1, .prepareVersion = 2, .warmPrepare = true, .safeStopVersion = 1,
+            .ready = true, .projectSyncVersion = 1};
 }
 
 struct SimCamera {
     DirectorRecordingPeer peer;
     double clockOffset = 0; // camera clock minus Director clock
-    bool reportsStatus = true;
-    bool answersPings = true;
-    bool answersPrepare = true;
-    bool answersStart = true;
-    bool answersStop = true;
-    bool acceptsStop = true;
-    bool startsRecording = true;
-    bool finalizesMs = false; // reports finalizing for one tick after stopping
+    bool reportsStatus = true, answersPings = true, answersPrepare = true, answersStart = true;
+    bool answersStop = true, acceptsStop = true, startsRecording = true;
     std::optional<double> startMono;
     std::string preparedTake;
     std::optional<double> startedAtDirector; // Director time at which it began recording
-    int pings = 0, prepares = 0, startAts = 0, stops = 0, legacyStops = 0, cancels = 0;
+    int pings = 0, prepares = 0;
     std::vector<Json> startPayloads;
 };
 
@@ -71,14 +55,26 @@ public:
     DirectorRecordingCoordinator coordinator;
     std::map<std::string, SimCamera> cameras;
     std::vector<DirectorRecordingCommand> sent;
+    std::vector<double> sentAt; // Director time each sent command left
     double now = 100000;
 
-    SimCamera& add(const std::string& id, double clockOffset = 0) {
+    SimCamera& add(const std::string& id, double clockOffset = 0, std::int64_t safeStopVersion = 1) {
         SimCamera& camera = cameras[id];
         camera.peer = peer(id, "10.0.0." + std::to_string(cameras.size() + 10), now);
+        camera.peer.safeStopVersion = safeStopVersion;
         camera.clockOffset = clockOffset;
         report(id);
         return camera;
+    }
+
+    // Cameras cam-a, cam-b, ... with the given clock offsets.
+    std::vector<std::string> addCameras(int count, const std::vector<double>& offsets = {}) {
+        std::vector<std::string> ids;
+        for (int i = 0; i < count; ++i) {
+            ids.push_back("cam-" + std::string(1, char('a' + i)));
+            add(ids.back(), i < int(offsets.size()) ? offsets[i] : 0);
+        }
+        return ids;
     }
 
     void report(const std::string& id) {
@@ -88,26 +84,26 @@ public:
         pump();
     }
 
-    void reportAll() {
-        for (auto& [id, camera] : cameras) {
-            if (camera.reportsStatus) report(id);
-        }
-    }
-
     // One 100 ms step of the channel: cameras act on their clocks, report, then the timer fires.
     void step(double ms = 100) {
         now += ms;
         for (auto& [id, camera] : cameras) {
             if (camera.startMono && camera.startsRecording && now + camera.clockOffset >= *camera.startMono) {
-                camera.peer.recording = true;
-                camera.peer.busy = true;
+                camera.peer.recording = camera.peer.busy = true;
                 camera.peer.takeID = camera.preparedTake;
                 camera.startedAtDirector = now;
                 camera.startMono.reset();
             }
         }
-        reportAll();
-        coordinator.tick(now);
+        for (auto& [id, camera] : cameras) {
+            if (camera.reportsStatus) report(id);
+        }
+        tick(now);
+    }
+
+    // Only the timer, without status reports.
+    void tick(double at) {
+        coordinator.tick(now = at);
         pump();
     }
 
@@ -115,33 +111,54 @@ public:
         for (double end = now + ms; now < end;) step();
     }
 
-    bool runUntil(const std::function<bool()>& done, double maxMs = 30000) {
-        for (double end = now + maxMs; now < end;) {
-            if (done()) return true;
-            step();
-        }
-        return done();
+    // Steps until the phase is `wanted`, for 30 s at most.
+    bool reach(DirectorRecordingPhase wanted) {
+        for (double end = now + 30000; phase() != wanted && now < end;) step();
+        return phase() == wanted;
+    }
+
+    // Every camera records take-1 (cam-a the reference) on clocks that are already usable.
+    bool record(const std::vector<std::string>& ids) {
+        runFor(2100);
+        return begin(ids) && reach(DirectorRecordingPhase::recording);
     }
 
     DirectorRecordingPhase phase() const { return coordinator.status().phase; }
     const std::string& message() const { return coordinator.status().message; }
+    std::string result(const std::string& id) const {
+        const auto& results = coordinator.status().stopResults;
+        return results.contains(id) ? results.at(id) : "";
+    }
 
-    bool begin(const std::vector<std::string>& ids, const DirectorTakeAssignment& take) {
+    bool begin(const std::vector<std::string>& ids, const DirectorTakeAssignment& take = assignment()) {
         const bool accepted = coordinator.begin(ids, take, now);
         pump();
         return accepted;
     }
 
-    int stopAll() {
-        const int count = coordinator.stop({}, true, now);
+    int stop(const std::vector<std::string>& ids, bool all = false) {
+        const int count = coordinator.stop(ids, all, now);
         pump();
         return count;
     }
+    int stopAll() { return stop({}, true); }
+    void suspend() {
+        coordinator.suspend(now);
+        pump();
+    }
 
     void reply(const std::string& id, Json payload) {
-        SimCamera& camera = cameras.at(id);
-        payload["target"] = directorID;
-        coordinator.receive(id, camera.peer.host, camera.peer.session, payload, now);
+        if (!payload.contains("target")) payload["target"] = directorID;
+        coordinator.receive(id, cameras.at(id).peer.host, cameras.at(id).peer.session, payload, now);
+    }
+
+    // A camera's proof of a PREPARE_TAKE (by default the last one sent).
+    Json proof(int clip = 1, std::optional<Json> prepare = std::nullopt, double storedAt = 12.5) const {
+        Json payload = prepare ? *prepare : sentSince(0, "PREPARE_TAKE").back().payload;
+        payload.erase("target");
+        payload.update(Json{{"action", "PREPARE_ACK"}, {"ready", true}, {"projectAssignmentStored", true},
+                            {"assignmentStoredMonoMs", storedAt}, {"clipId", fakeID("c3000000", clip)}});
+        return payload;
     }
 
     // Delivers every queued command to the cameras, feeding their replies back until quiet.
@@ -151,6 +168,7 @@ public:
             if (commands.empty()) return;
             for (const DirectorRecordingCommand& command : commands) {
                 sent.push_back(command);
+                sentAt.push_back(now);
                 deliver(command);
             }
         }
@@ -160,6 +178,29 @@ public:
         std::vector<DirectorRecordingCommand> out;
         for (std::size_t i = mark; i < sent.size(); ++i) {
             if (sent[i].payload.value("action", "") == action) out.push_back(sent[i]);
+        }
+        return out;
+    }
+
+    // Times at which `action` left for `target` since `mark`.
+    std::vector<double> times(std::size_t mark, const std::string& action, const std::string& target) const {
+        std::vector<double> out;
+        for (std::size_t i = mark; i < sent.size(); ++i) {
+            if (sent[i].payload.value("action", "") == action && sent[i].payload.value("target", "") == target) {
+                out.push_back(sentAt[i]);
+            }
+        }
+        return out;
+    }
+
+    // "ACTION target takeId" of every command since `mark` but pings and start times, in queue order.
+    std::vector<std::string> route(std::size_t mark) const {
+        std::vector<std::string> out;
+        for (std::size_t i = mark; i < sent.size(); ++i) {
+            const Json& p = sent[i].payload;
+            const std::string action = p.value("action", "");
+            if (action == "CLOCK_PING" || action == "START_AT") continue;
+            out.push_back(action + " " + p.value("target", "") + " " + p.value("takeId", ""));
         }
         return out;
     }
@@ -182,58 +223,34 @@ private:
 
         if (action == "CLOCK_PING") {
             ++camera.pings;
-            if (!camera.answersPings) return;
-            const double t1 = payload.at("t1").get<double>();
-            reply(target, Json{{"action", "CLOCK_PONG"},
-                               {"requestId", payload.at("requestId")},
-                               {"t1", t1},
-                               {"t2", t1 + camera.clockOffset},
-                               {"t3", t1 + camera.clockOffset}});
+            const double t1 = payload.at("t1").get<double>(), t2 = t1 + camera.clockOffset;
+            if (camera.answersPings) {
+                reply(target, Json{{"action", "CLOCK_PONG"}, {"requestId", payload.at("requestId")}, {"t1", t1}, {"t2", t2}, {"t3", t2}});
+            }
         } else if (action == "PREPARE_TAKE") {
             ++camera.prepares;
-            if (!camera.answersPrepare) return;
-            Json ack = payload;
-            ack["action"] = "PREPARE_ACK";
-            ack["ready"] = true;
-            ack["projectAssignmentStored"] = true;
-            ack["assignmentStoredMonoMs"] = cameraNow;
-            ack["clipId"] = fakeID("c1000000", ++m_clips);
             camera.preparedTake = payload.at("takeId").get<std::string>();
-            reply(target, ack);
+            if (camera.answersPrepare) reply(target, proof(1000 + ++m_clips, payload, cameraNow));
         } else if (action == "START_AT") {
-            ++camera.startAts;
             camera.startPayloads.push_back(payload);
             camera.startMono = payload.at("startMonoMs").get<double>();
             if (camera.answersStart) {
-                reply(target, Json{{"action", "START_ACK"},
-                                   {"requestId", payload.at("takeId")},
-                                   {"takeId", payload.at("takeId")},
-                                   {"accepted", true}});
+                reply(target, Json{{"action", "START_ACK"}, {"requestId", payload.at("takeId")},
+                                   {"takeId", payload.at("takeId")}, {"accepted", true}});
             }
         } else if (action == "STOP_TAKE") {
-            if (payload.at("takeId") == "") {
-                ++camera.legacyStops;
-                stopRecording(camera);
-                return;
-            }
-            ++camera.stops;
+            if (payload.at("takeId") == "") return stopRecording(camera);
             if (!camera.answersStop) return;
-            reply(target, Json{{"action", "STOP_ACK"},
-                               {"requestId", payload.at("requestId")},
-                               {"takeId", payload.at("takeId")},
-                               {"accepted", camera.acceptsStop},
-                               {"finalizing", false}});
+            reply(target, Json{{"action", "STOP_ACK"}, {"requestId", payload.at("requestId")},
+                               {"takeId", payload.at("takeId")}, {"accepted", camera.acceptsStop}, {"finalizing", false}});
             if (camera.acceptsStop) stopRecording(camera);
         } else if (action == "CANCEL_TAKE") {
-            ++camera.cancels;
-            camera.startMono.reset();
             stopRecording(camera);
         }
     }
 
     static void stopRecording(SimCamera& camera) {
-        camera.peer.recording = false;
-        camera.peer.busy = false;
+        camera.peer.recording = camera.peer.busy = false;
         camera.startMono.reset();
     }
 

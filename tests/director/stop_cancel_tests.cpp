@@ -7,295 +7,329 @@ namespace {
 
 using testing::assignment;
 using testing::RecordingRig;
+using testing::SimCamera;
+using Phase = DirectorRecordingPhase;
 
-std::vector<double> sendTimes(const RecordingRig& rig, const std::vector<std::pair<double, DirectorRecordingCommand>>& log,
-                              const std::string& action, const std::string& target) {
-    (void)rig;
-    std::vector<double> times;
-    for (const auto& [time, command] : log) {
-        if (command.payload.value("action", "") == action && command.payload.value("target", "") == target) times.push_back(time);
-    }
-    return times;
-}
-
-// Drives the coordinator tick by tick, logging each command with the time it left.
-std::vector<std::pair<double, DirectorRecordingCommand>> tickLog(RecordingRig& rig, double untilMs, double stepMs = 100) {
-    std::vector<std::pair<double, DirectorRecordingCommand>> log;
-    while (rig.now < untilMs) {
-        rig.now += stepMs;
-        rig.reportAll();
-        rig.coordinator.tick(rig.now);
-        for (auto& command : rig.coordinator.drain()) log.emplace_back(rig.now, command);
-    }
-    return log;
-}
-
-TEST(StopAll, WithNothingKnownStillBroadcasts) {
-    RecordingRig rig;
-    EXPECT_EQ(rig.stopAll(), 0);
-    EXPECT_EQ(rig.phase(), DirectorRecordingPhase::idle);
-    ASSERT_EQ(rig.sent.size(), 1u);
-    EXPECT_EQ(rig.sent[0].host, std::nullopt);
-    EXPECT_EQ(rig.sent[0].payload, (Json{{"action", "STOP_TAKE"}, {"takeId", ""}, {"masterTimeMs", 0}, {"target", ""},
-                                         {"name", ""}, {"safeStopTargets", Json::array()}}));
-}
+const std::string legacyBroadcast = "Legacy Stop broadcast · no acknowledgement support";
+const std::string unconfirmed = "Stop unconfirmed · check camera / retry Stop";
 
 TEST(StopAll, DuringPreparationCancelsAndStops) {
-    RecordingRig rig;
-    rig.add("cam-a").answersPrepare = false;
-    rig.add("cam-b").answersPrepare = false;
-    rig.cameras.at("cam-b").peer.safeStopVersion = 0;
-    rig.report("cam-b");
-    rig.runFor(2100);
-    ASSERT_TRUE(rig.begin({"cam-a", "cam-b"}, assignment()));
-    ASSERT_EQ(rig.phase(), DirectorRecordingPhase::preparing);
-    rig.cameras.at("cam-a").answersStop = false;
+    RecordingRig rig; // with no camera known, Stop All still broadcasts
+    EXPECT_EQ(rig.stopAll(), 0);
+    EXPECT_EQ(rig.phase(), Phase::idle);
+    EXPECT_EQ(rig.sent.at(0).host, std::nullopt);
+    EXPECT_EQ(rig.sent.at(0).payload, (Json{{"action", "STOP_TAKE"}, {"takeId", ""}, {"masterTimeMs", 0}, {"target", ""},
+                                            {"name", ""}, {"safeStopTargets", Json::array()}}));
 
+    rig.add("cam-a").answersPrepare = false;
+    rig.add("cam-b", 0, 0).answersPrepare = false;
+    rig.runFor(2100);
+    ASSERT_TRUE(rig.begin({"cam-a", "cam-b"}));
+    ASSERT_EQ(rig.phase(), Phase::preparing);
+    rig.cameras.at("cam-a").answersStop = false;
     const std::size_t mark = rig.sent.size();
     EXPECT_EQ(rig.stopAll(), 2);
-    std::vector<std::string> order;
-    for (std::size_t i = mark; i < rig.sent.size(); ++i) {
-        order.push_back(rig.sent[i].payload.at("action").get<std::string>() + " " + rig.sent[i].payload.at("target").get<std::string>());
-    }
-    EXPECT_EQ(order, (std::vector<std::string>{"CANCEL_TAKE cam-a", "CANCEL_TAKE cam-b", "STOP_TAKE cam-a", "STOP_TAKE "}));
-    EXPECT_EQ(rig.sent[mark + 2].payload.at("takeId"), "take-1");
+    EXPECT_EQ(rig.route(mark), (std::vector<std::string>{"CANCEL_TAKE cam-a take-1", "CANCEL_TAKE cam-b take-1",
+                                                         "STOP_TAKE cam-a take-1", "STOP_TAKE  "}));
     EXPECT_EQ(rig.sent.back().payload.at("safeStopTargets"), Json({"cam-a"}));
-    EXPECT_EQ(rig.phase(), DirectorRecordingPhase::stopping);
+    EXPECT_EQ(rig.phase(), Phase::stopping);
     EXPECT_EQ(rig.message(), "Stop requested. Waiting for acceptance and camera finalization.");
-    EXPECT_EQ(rig.coordinator.status().stopResults.at("cam-a"), "Stop requested · awaiting acceptance");
-    EXPECT_EQ(rig.coordinator.status().stopResults.at("cam-b"), "Legacy Stop broadcast · no acknowledgement support");
+    EXPECT_EQ(rig.result("cam-a"), "Stop requested · awaiting acceptance");
+    EXPECT_EQ(rig.result("cam-b"), legacyBroadcast);
     EXPECT_TRUE(rig.coordinator.session());
-    EXPECT_EQ(rig.coordinator.cancellations().size(), 1u);
 }
 
-TEST(StopAll, DuringRecordingStopsWithoutCancelling) {
+TEST(StopAll, DuringRecordingStopsWithoutCancellingAndPendingStopsAreNotRepeated) {
     RecordingRig rig;
     rig.add("cam-a").answersStop = false;
     rig.runFor(2100);
-    ASSERT_TRUE(rig.begin({"cam-a"}, assignment()));
-    ASSERT_TRUE(rig.runUntil([&] { return rig.phase() == DirectorRecordingPhase::recording; }));
-    const std::size_t mark = rig.sent.size();
+    ASSERT_TRUE(rig.begin({"cam-a"}));
+    ASSERT_TRUE(rig.reach(Phase::recording));
+    std::size_t mark = rig.sent.size();
     EXPECT_EQ(rig.stopAll(), 1);
-    EXPECT_TRUE(rig.sentSince(mark, "CANCEL_TAKE").empty());
-    const auto stops = rig.sentSince(mark, "STOP_TAKE");
-    ASSERT_EQ(stops.size(), 2u);
-    EXPECT_EQ(stops[0].payload.at("takeId"), "take-1");
-    EXPECT_EQ(stops[0].payload.at("requestId"), rig.coordinator.stops().begin()->first);
-    EXPECT_EQ(stops[0].host, std::optional<std::string>(rig.cameras.at("cam-a").peer.host));
+    EXPECT_EQ(rig.route(mark), (std::vector<std::string>{"STOP_TAKE cam-a take-1", "STOP_TAKE  "}));
+    const DirectorRecordingCommand stop = rig.sent[mark];
+    EXPECT_EQ(stop.payload.at("requestId"), rig.coordinator.stops().begin()->first);
+    EXPECT_EQ(stop.host, rig.cameras.at("cam-a").peer.host);
 
-    // Pressing again while the stop is pending sends nothing new to the camera but still counts.
-    rig.runFor(300);
-    rig.reply("cam-a", Json{{"action", "STOP_ACK"}, {"requestId", stops[0].payload.at("requestId")}, {"takeId", "take-1"},
-                            {"accepted", true}, {"finalizing", true}});
-    const std::size_t again = rig.sent.size();
-    EXPECT_EQ(rig.stopAll(), 1);
-    const auto repeated = rig.sentSince(again, "STOP_TAKE");
-    ASSERT_EQ(repeated.size(), 1u);
-    EXPECT_EQ(repeated[0].host, std::nullopt);
-    EXPECT_EQ(repeated[0].payload.at("safeStopTargets"), Json({"cam-a"}));
-    EXPECT_EQ(rig.message(), "Stop requested. Waiting for acceptance and camera finalization.");
-    EXPECT_EQ(rig.coordinator.stops().size(), 1u);
+    for (bool acknowledged : {false, true}) { // pending, then acknowledged: only counted and broadcast
+        SCOPED_TRACE(acknowledged);
+        if (acknowledged) {
+            rig.reply("cam-a", Json{{"action", "STOP_ACK"}, {"requestId", stop.payload.at("requestId")},
+                                    {"takeId", "take-1"}, {"accepted", true}, {"finalizing", true}});
+        }
+        rig.runFor(300);
+        mark = rig.sent.size();
+        EXPECT_EQ(rig.stopAll(), 1);
+        EXPECT_EQ(rig.route(mark), (std::vector<std::string>{"STOP_TAKE  "}));
+        EXPECT_EQ(rig.sent.back().payload.at("safeStopTargets"), Json({"cam-a"}));
+        EXPECT_EQ(rig.message(), "Stop requested. Waiting for acceptance and camera finalization.");
+        EXPECT_EQ(rig.coordinator.stops().size(), 1u);
+    }
 }
 
-TEST(StopCameras, CameraOutsideTheSessionUsesItsOwnTake) {
+TEST(StopCameras, OutsideTheSessionEachCameraUsesItsOwnTake) {
     RecordingRig rig;
-    testing::SimCamera& a = rig.add("cam-a");
+    SimCamera& a = rig.add("cam-a");
     a.peer.recording = a.peer.busy = true;
     a.peer.takeID = "their-take";
     a.answersStop = false;
     rig.report("cam-a");
-    testing::SimCamera& b = rig.add("cam-b");
-    b.peer.recording = true;
+    rig.add("cam-b").peer.recording = true; // no take id: legacy stop
     rig.report("cam-b");
+    rig.add("cam-c", 0, 0);
 
-    EXPECT_EQ(rig.coordinator.stop({"cam-b", "cam-a", "cam-z"}, false, rig.now), 2);
-    const auto commands = rig.coordinator.drain();
-    ASSERT_EQ(commands.size(), 2u);
-    EXPECT_EQ(commands[0].payload.at("takeId"), "their-take");
-    EXPECT_EQ(commands[0].payload.at("target"), "cam-a");
-    EXPECT_EQ(commands[1].payload, (Json{{"action", "STOP_TAKE"}, {"takeId", ""}, {"masterTimeMs", 0}, {"target", "cam-b"},
+    EXPECT_EQ(rig.stop({"cam-c", "cam-b", "cam-a", "cam-z"}), 3);
+    EXPECT_EQ(rig.route(0), (std::vector<std::string>{"STOP_TAKE cam-a their-take", "STOP_TAKE cam-b ", "STOP_TAKE cam-c "}));
+    EXPECT_EQ(rig.sent[1].payload, (Json{{"action", "STOP_TAKE"}, {"takeId", ""}, {"masterTimeMs", 0}, {"target", "cam-b"},
                                          {"name", ""}}));
-    EXPECT_EQ(commands[1].host, std::optional<std::string>(rig.cameras.at("cam-b").peer.host));
-    EXPECT_EQ(rig.coordinator.status().stopResults.at("cam-b"), "Legacy Stop sent · no acknowledgement support");
-    EXPECT_EQ(rig.phase(), DirectorRecordingPhase::stopping);
+    EXPECT_EQ(rig.sent[1].host, rig.cameras.at("cam-b").peer.host);
+    EXPECT_EQ(rig.result("cam-b"), "Legacy Stop sent · no acknowledgement support");
+    EXPECT_EQ(rig.phase(), Phase::stopping);
+    rig.runFor(4000); // a legacy stop is sent once and never retried
+    EXPECT_EQ(rig.times(0, "STOP_TAKE", "cam-b").size(), 1u);
+    EXPECT_EQ(rig.times(0, "STOP_TAKE", "cam-c").size(), 1u);
+    EXPECT_EQ(rig.coordinator.stops().size(), 1u);
 
     // With no session the cameras that have a stop result are the ones that must settle.
-    rig.cameras.at("cam-b").peer.recording = false;
-    rig.report("cam-b");
-    EXPECT_EQ(rig.phase(), DirectorRecordingPhase::stopping);
-    rig.reply("cam-a", Json{{"action", "STOP_ACK"}, {"requestId", commands[0].payload.at("requestId")}, {"takeId", "their-take"},
-                            {"accepted", true}, {"finalizing", false}});
+    EXPECT_EQ(rig.phase(), Phase::stopping);
     a.peer.recording = a.peer.busy = false;
     rig.step();
-    EXPECT_EQ(rig.phase(), DirectorRecordingPhase::idle);
+    EXPECT_EQ(rig.phase(), Phase::idle);
 }
 
-TEST(StopCameras, LegacyCameraGetsOneStop) {
-    RecordingRig rig;
-    rig.add("cam-a").peer.safeStopVersion = 0;
-    rig.report("cam-a");
-    EXPECT_EQ(rig.coordinator.stop({"cam-a"}, false, rig.now), 1);
-    const auto commands = rig.coordinator.drain();
-    ASSERT_EQ(commands.size(), 1u);
-    EXPECT_EQ(commands[0].payload.at("takeId"), "");
-    EXPECT_TRUE(rig.coordinator.stops().empty());
-    const auto log = tickLog(rig, rig.now + 4000);
-    EXPECT_TRUE(sendTimes(rig, log, "STOP_TAKE", "cam-a").empty());
-}
+TEST(StopRetries, At250_600_1200_2200AndUnconfirmedAt3500) {
+    struct Case { const char* what; double tickMs; bool moves; std::vector<double> sends; std::size_t retryIndex; };
+    const Case cases[] = {
+        {"ticks every 100 ms", 100, false, {300, 600, 1200, 2200}, 4},
+        {"one late tick sends the missed repeats at once", 1300, false, {1300, 1300, 1300}, 3},
+        {"nothing to an old endpoint", 100, true, {}, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingRig rig;
+        SimCamera& camera = rig.add("cam-a");
+        camera.answersStop = false;
+        camera.peer.recording = true;
+        camera.peer.takeID = "take-9";
+        rig.report("cam-a");
+        const double t = rig.now;
+        ASSERT_EQ(rig.stop({"cam-a"}), 1);
+        if (c.moves) camera.peer.host = "10.0.0.99";
+        const std::size_t mark = rig.sent.size();
+        rig.step(c.tickMs);
+        if (c.tickMs == 100) rig.runFor(3300);
+        std::vector<double> sends = rig.times(mark, "STOP_TAKE", "cam-a");
+        for (double& at : sends) at -= t;
+        EXPECT_EQ(sends, c.sends);
+        EXPECT_EQ(rig.coordinator.stops().begin()->second.retryIndex, c.retryIndex);
+        if (c.tickMs != 100) continue;
+        EXPECT_EQ(rig.result("cam-a"), "Stop requested · awaiting acceptance");
+        rig.step();
+        EXPECT_EQ(rig.now, t + 3500);
+        EXPECT_EQ(rig.result("cam-a"), unconfirmed);
+        if (c.moves) { // a camera at another endpoint can no longer answer: the stop settles
+            EXPECT_EQ(rig.phase(), Phase::idle);
+        } else {
+            EXPECT_EQ(rig.message(), "Some cameras have not accepted Stop. Check them; no saved-file confirmation is implied.");
+            EXPECT_EQ(rig.phase(), Phase::stopping);
+        }
+        rig.runFor(5000);
+        EXPECT_EQ(rig.times(mark, "STOP_TAKE", "cam-a").size(), c.sends.size());
 
-TEST(StopRetries, RepeatedAt250_600_1200_2200AndUnconfirmedAt3500) {
-    RecordingRig rig;
-    rig.add("cam-a").answersStop = false;
-    rig.cameras.at("cam-a").peer.recording = true;
-    rig.cameras.at("cam-a").peer.takeID = "take-9";
-    rig.report("cam-a");
-    const double t = rig.now;
-    ASSERT_EQ(rig.coordinator.stop({"cam-a"}, false, t), 1);
-    rig.coordinator.drain();
-    auto log = tickLog(rig, t + 3400);
-    EXPECT_EQ(sendTimes(rig, log, "STOP_TAKE", "cam-a"), (std::vector<double>{t + 300, t + 600, t + 1200, t + 2200}));
-    EXPECT_EQ(rig.coordinator.status().stopResults.at("cam-a"), "Stop requested · awaiting acceptance");
-    EXPECT_EQ(rig.message(), "Stop requested. Waiting for acceptance and camera finalization.");
-    log = tickLog(rig, t + 3500);
-    EXPECT_EQ(rig.coordinator.status().stopResults.at("cam-a"), "Stop unconfirmed · check camera / retry Stop");
-    EXPECT_EQ(rig.message(), "Some cameras have not accepted Stop. Check them; no saved-file confirmation is implied.");
-    EXPECT_EQ(rig.phase(), DirectorRecordingPhase::stopping);
-    log = tickLog(rig, t + 10000);
-    EXPECT_TRUE(sendTimes(rig, log, "STOP_TAKE", "cam-a").empty());
-
-    // A timed-out stop is replaced by a new one when Stop is pressed again.
-    const std::string old = rig.coordinator.stops().begin()->first;
-    ASSERT_EQ(rig.coordinator.stop({"cam-a"}, false, rig.now), 1);
-    ASSERT_EQ(rig.coordinator.stops().size(), 1u);
-    EXPECT_NE(rig.coordinator.stops().begin()->first, old);
-}
-
-TEST(StopRetries, LateTickSendsTheMissedRepeatsAtOnce) {
-    RecordingRig rig;
-    rig.add("cam-a").answersStop = false;
-    rig.cameras.at("cam-a").peer.takeID = "take-9";
-    rig.report("cam-a");
-    const double t = rig.now;
-    rig.coordinator.stop({"cam-a"}, false, t);
-    rig.coordinator.drain();
-    rig.coordinator.tick(t + 1300);
-    const auto commands = rig.coordinator.drain();
-    const auto stops = std::count_if(commands.begin(), commands.end(),
-                                     [](const auto& c) { return c.payload.at("action") == "STOP_TAKE"; });
-    EXPECT_EQ(stops, 3);
-    EXPECT_EQ(rig.coordinator.stops().begin()->second.retryIndex, 3u);
-}
-
-TEST(StopRetries, NoRetriesToAnOldEndpoint) {
-    RecordingRig rig;
-    rig.add("cam-a").answersStop = false;
-    rig.cameras.at("cam-a").peer.takeID = "take-9";
-    rig.report("cam-a");
-    const double t = rig.now;
-    rig.coordinator.stop({"cam-a"}, false, t);
-    rig.coordinator.drain();
-    rig.cameras.at("cam-a").peer.host = "10.0.0.99";
-    auto log = tickLog(rig, t + 3500);
-    EXPECT_TRUE(sendTimes(rig, log, "STOP_TAKE", "cam-a").empty());
-    EXPECT_EQ(rig.coordinator.stops().begin()->second.retryIndex, 4u);
-    EXPECT_EQ(rig.coordinator.status().stopResults.at("cam-a"), "Stop unconfirmed · check camera / retry Stop");
-}
-
-TEST(Cancellation, RepeatedAt0_200_500ToCamerasStillThere) {
-    RecordingRig rig;
-    rig.add("cam-a").answersPrepare = false;
-    rig.add("cam-b").answersPrepare = false;
-    rig.runFor(2100);
-    ASSERT_TRUE(rig.begin({"cam-a", "cam-b"}, assignment()));
-    const double t = rig.now;
-    rig.coordinator.suspend(t);
-    std::vector<std::pair<double, DirectorRecordingCommand>> log;
-    for (auto& command : rig.coordinator.drain()) log.emplace_back(t, command);
-    ASSERT_EQ(rig.phase(), DirectorRecordingPhase::failed);
-    rig.cameras.at("cam-b").peer.session = "moved"; // while failed this only resets its clock
-    const auto later = tickLog(rig, t + 1000);
-    log.insert(log.end(), later.begin(), later.end());
-    EXPECT_EQ(sendTimes(rig, log, "CANCEL_TAKE", "cam-a"), (std::vector<double>{t, t + 200, t + 500}));
-    EXPECT_EQ(sendTimes(rig, log, "CANCEL_TAKE", "cam-b"), (std::vector<double>{t}));
-    EXPECT_TRUE(rig.coordinator.cancellations().empty());
-}
-
-TEST(Cancellation, AfterTheStartWasScheduledLegacyCamerasAlsoGetAStop) {
-    RecordingRig rig;
-    rig.add("cam-a").answersStart = false;
-    rig.add("cam-b").peer.safeStopVersion = 0;
-    rig.report("cam-b");
-    rig.runFor(2100);
-    ASSERT_TRUE(rig.begin({"cam-a", "cam-b"}, assignment()));
-    rig.step();
-    ASSERT_EQ(rig.phase(), DirectorRecordingPhase::starting);
-    rig.cameras.at("cam-a").answersStop = false;
-    const std::size_t mark = rig.sent.size();
-    rig.runFor(1200);
-    ASSERT_EQ(rig.phase(), DirectorRecordingPhase::failed);
-    std::vector<std::string> order;
-    for (std::size_t i = mark; i < rig.sent.size(); ++i) {
-        const Json& p = rig.sent[i].payload;
-        if (p.at("action") == "CLOCK_PING" || p.at("action") == "START_AT") continue;
-        order.push_back(p.at("action").get<std::string>() + " " + p.at("target").get<std::string>() + " " +
-                        p.at("takeId").get<std::string>());
+        // A timed-out stop is replaced by a new one when Stop is pressed again.
+        const std::string old = rig.coordinator.stops().begin()->first;
+        ASSERT_EQ(rig.stop({"cam-a"}), 1);
+        ASSERT_EQ(rig.coordinator.stops().size(), 1u);
+        EXPECT_NE(rig.coordinator.stops().begin()->first, old);
     }
-    EXPECT_EQ(order, (std::vector<std::string>{"CANCEL_TAKE cam-a take-1", "CANCEL_TAKE cam-b take-1", "STOP_TAKE cam-b ",
-                                               "STOP_TAKE cam-a take-1"}));
+}
+
+TEST(Cancellation, RepeatedAt0_200_500AndLegacyStopOnceAStartWasScheduled) {
+    struct Case { const char* what; bool scheduled; std::vector<std::string> first; };
+    const Case cases[] = {
+        {"before the start", false, {"CANCEL_TAKE cam-a take-1", "CANCEL_TAKE cam-b take-1", "STOP_TAKE cam-a take-1"}},
+        {"after the start was scheduled", true,
+         {"CANCEL_TAKE cam-a take-1", "CANCEL_TAKE cam-b take-1", "STOP_TAKE cam-b ", "STOP_TAKE cam-a take-1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingRig rig;
+        rig.add("cam-a").answersStop = false;
+        rig.add("cam-b", 0, 0);
+        rig.add("cam-c"); // not in the take
+        rig.runFor(2100);
+        rig.cameras.at("cam-a").answersPrepare = c.scheduled;
+        ASSERT_TRUE(rig.begin({"cam-a", "cam-b"}));
+        if (c.scheduled) rig.step();
+        ASSERT_EQ(rig.phase(), c.scheduled ? Phase::starting : Phase::preparing);
+        const std::size_t mark = rig.sent.size();
+        const double t = rig.now;
+        rig.suspend();
+        EXPECT_EQ(rig.route(mark), c.first);
+        rig.cameras.at("cam-b").peer.session = "moved"; // while failed this only resets its clock
+        rig.runFor(1000);
+        EXPECT_EQ(rig.message(), "Mac slept or the network changed. Cancellation sent; check camera recording states.");
+        EXPECT_EQ(rig.times(mark, "CANCEL_TAKE", "cam-a"), (std::vector<double>{t, t + 200, t + 500}));
+        EXPECT_EQ(rig.times(mark, "CANCEL_TAKE", "cam-b"), (std::vector<double>{t}));
+        EXPECT_TRUE(rig.times(mark, "CANCEL_TAKE", "cam-c").empty());
+        EXPECT_TRUE(rig.coordinator.cancellations().empty());
+    }
 }
 
 TEST(Suspend, InEveryPhase) {
     const std::string message = "Mac slept or the network changed. Cancellation sent; check camera recording states.";
-    struct Case { const char* what; std::function<void(RecordingRig&)> reach; DirectorRecordingPhase after; };
+    struct Case { Phase phase; std::function<void(RecordingRig&)> reach; };
+    const auto warmBegin = [](RecordingRig& rig) { rig.runFor(2100); rig.begin({"cam-a"}); };
     const Case cases[] = {
-        {"idle", [](RecordingRig&) {}, DirectorRecordingPhase::idle},
-        {"synchronizing", [](RecordingRig& rig) { rig.cameras.at("cam-a").answersPings = false; rig.begin({"cam-a"}, assignment()); }, DirectorRecordingPhase::failed},
-        {"preparing", [](RecordingRig& rig) { rig.cameras.at("cam-a").answersPrepare = false; rig.runFor(2100); rig.begin({"cam-a"}, assignment()); }, DirectorRecordingPhase::failed},
-        {"starting", [](RecordingRig& rig) { rig.runFor(2100); rig.begin({"cam-a"}, assignment()); rig.step(); }, DirectorRecordingPhase::failed},
-        {"recording", [](RecordingRig& rig) { rig.runFor(2100); rig.begin({"cam-a"}, assignment()); rig.runUntil([&] { return rig.phase() == DirectorRecordingPhase::recording; }); }, DirectorRecordingPhase::failed},
-        {"stopping", [](RecordingRig& rig) { rig.cameras.at("cam-a").answersStop = false; rig.runFor(2100); rig.begin({"cam-a"}, assignment()); rig.runUntil([&] { return rig.phase() == DirectorRecordingPhase::recording; }); rig.stopAll(); }, DirectorRecordingPhase::failed},
+        {Phase::idle, [](RecordingRig&) {}},
+        {Phase::synchronizing, [](RecordingRig& rig) { rig.cameras.at("cam-a").answersPings = false; rig.begin({"cam-a"}); }},
+        {Phase::preparing, [&](RecordingRig& rig) { rig.cameras.at("cam-a").answersPrepare = false; warmBegin(rig); }},
+        {Phase::starting, [&](RecordingRig& rig) { warmBegin(rig); rig.step(); }},
+        {Phase::recording, [](RecordingRig& rig) { rig.record({"cam-a"}); }},
+        {Phase::stopping, [](RecordingRig& rig) { rig.cameras.at("cam-a").answersStop = false; rig.record({"cam-a"}); rig.stopAll(); }},
+        {Phase::failed, [&](RecordingRig& rig) { rig.cameras.at("cam-a").answersPrepare = false; warmBegin(rig); rig.runFor(12100); }},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(rawValue(c.phase));
         RecordingRig rig;
         rig.add("cam-a");
         c.reach(rig);
-        rig.coordinator.tick(rig.now + 1000); // leaves an outstanding ping
-        ASSERT_FALSE(rig.coordinator.pings().empty()) << c.what;
-        const std::size_t mark = rig.sent.size();
+        ASSERT_EQ(rig.phase(), c.phase);
+        rig.coordinator.tick(rig.now += 1000); // leaves an outstanding ping
         rig.coordinator.drain();
-        rig.coordinator.suspend(rig.now + 1000);
-        EXPECT_EQ(rig.phase(), c.after) << c.what;
-        if (c.after == DirectorRecordingPhase::failed) {
-            EXPECT_EQ(rig.message(), message) << c.what;
-            const auto commands = rig.coordinator.drain();
-            ASSERT_EQ(commands.size(), 2u) << c.what;
-            EXPECT_EQ(commands[0].payload.at("action"), "CANCEL_TAKE") << c.what;
-            EXPECT_EQ(commands[1].payload.at("action"), "STOP_TAKE") << c.what;
+        ASSERT_FALSE(rig.coordinator.pings().empty());
+        const DirectorRecordingStatus before = rig.coordinator.status();
+        const std::size_t mark = rig.sent.size();
+        rig.coordinator.suspend(rig.now);
+        if (c.phase == Phase::idle || c.phase == Phase::failed) {
+            EXPECT_EQ(rig.coordinator.status(), before);
+            EXPECT_EQ(rig.sent.size(), mark);
         } else {
-            EXPECT_TRUE(rig.coordinator.drain().empty()) << c.what;
+            EXPECT_EQ(rig.phase(), Phase::failed);
+            EXPECT_EQ(rig.message(), message);
+            rig.pump();
+            EXPECT_EQ(rig.route(mark), (std::vector<std::string>{"CANCEL_TAKE cam-a take-1", "STOP_TAKE cam-a take-1"}));
         }
-        EXPECT_EQ(rig.sent.size(), mark);
-        EXPECT_TRUE(rig.coordinator.clocks().empty()) << c.what;
-        EXPECT_TRUE(rig.coordinator.pings().empty()) << c.what;
-        EXPECT_EQ(rig.coordinator.nextClock(), rig.now + 1000) << c.what;
+        EXPECT_TRUE(rig.coordinator.clocks().empty());
+        EXPECT_TRUE(rig.coordinator.pings().empty());
+        EXPECT_EQ(rig.coordinator.nextClock(), rig.now);
+        rig.cameras.at("cam-a").answersPings = true;
+        rig.step(); // clock pings resume at the next tick
+        EXPECT_EQ(rig.coordinator.clocks().at("cam-a").samples, 1);
     }
 }
 
-TEST(Suspend, WhileFailedKeepsTheFailure) {
+// A stop that no camera will ever answer must not block recording for the rest of the process.
+// cam-a and cam-b record take-1 unless the case runs its own setup; each case makes cam-b unable to
+// answer and returns when its stop went out. The stop is still open `lastOpenMs` later and lets a
+// new take begin `settleMs` later, if ever.
+TEST(UnansweredStop, SettlesOnlyWhenTheCameraCanNoLongerAnswer) {
+    using Arrange = std::function<double(RecordingRig&, SimCamera&)>;
+    using Edit = std::function<void(RecordingRig&, SimCamera&)>;
+    const Edit none = [](RecordingRig&, SimCamera&) {};
+    // Stop All after `before`, with the camera silent for `silentMs` first; then `after`.
+    const auto stopAll = [](Edit before, double silentMs = 0, Edit after = nullptr) -> Arrange {
+        return [=](RecordingRig& rig, SimCamera& b) {
+            before(rig, b);
+            rig.runFor(silentMs);
+            const double at = rig.now;
+            rig.stopAll();
+            if (after) after(rig, b);
+            return at;
+        };
+    };
+    const Edit dies = [](RecordingRig&, SimCamera& b) { b.reportsStatus = b.answersStop = false; };
+    const Edit deaf = [](RecordingRig&, SimCamera& b) { b.answersStop = false; };
+    const Edit recordsOn = [](RecordingRig&, SimCamera& b) { b.peer.recording = b.peer.busy = true; };
+    struct Case { const char* what; std::int64_t safeStopVersion; bool take; Arrange arrange; double lastOpenMs;
+                  std::optional<double> settleMs; std::string result; };
+    const Case cases[] = {
+        {"dies while recording", 1, true, stopAll(dies), 6400, 6500, unconfirmed},
+        {"already offline", 1, true, stopAll(dies, 7000), 3400, 3500, unconfirmed},
+        {"still recording at its address", 1, true, stopAll(deaf), 20000, std::nullopt, unconfirmed},
+        {"refuses, then is stopped by hand", 1, true,
+         stopAll([](RecordingRig&, SimCamera& b) { b.acceptsStop = false; }, 0, [](RecordingRig& rig, SimCamera& b) {
+             EXPECT_EQ(rig.result("cam-b"), "Stop rejected · check active take on camera");
+             b.peer.recording = b.peer.busy = false; }), 3400, 3500, unconfirmed},
+        {"restarts with a new session", 1, true, stopAll(deaf, 0, [](RecordingRig& rig, SimCamera& b) {
+             rig.step();
+             b.peer.session = "after-restart";
+             b.peer.recording = b.peer.busy = false;
+             b.peer.seenAt = rig.now;
+             rig.coordinator.update(b.peer, rig.now);
+             EXPECT_EQ(rig.message(), "Camera cam-b reconnected. Stop/check cameras before preparing another take.");
+             rig.pump(); }), 3400, 3500, unconfirmed},
+        {"stays busy after a failed take", 1, false, [](RecordingRig& rig, SimCamera& b) {
+             b.answersPrepare = b.answersStop = false;
+             rig.begin({"cam-a", "cam-b"});
+             rig.runFor(12000);
+             EXPECT_EQ(rig.phase(), Phase::failed);
+             const double at = rig.now;
+             rig.runFor(600); // past the cancellation repeats
+             b.peer.busy = true;
+             return at; }, 20000, std::nullopt, unconfirmed},
+        {"legacy, dies while recording", 0, true, stopAll(dies), 6400, 6500, legacyBroadcast},
+        {"legacy, already offline", 0, true, stopAll(dies, 7000), 3400, 3500, legacyBroadcast},
+        {"legacy, ignores the stop at its address", 0, true, stopAll(none, 0, recordsOn), 20000, std::nullopt, legacyBroadcast},
+        {"legacy outside a take, moved to another host", 0, false, [&](RecordingRig& rig, SimCamera& b) {
+             recordsOn(rig, b);
+             rig.report("cam-b");
+             b.peer.host = "10.0.0.99"; // the stop goes to the old address
+             const double at = rig.now;
+             rig.stop({"cam-b"});
+             rig.report("cam-b");
+             return at; }, 3400, 3500, "Legacy Stop sent · no acknowledgement support"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingRig rig;
+        rig.add("cam-a");
+        SimCamera& b = rig.add("cam-b", 0, c.safeStopVersion);
+        if (c.take) {
+            ASSERT_TRUE(rig.record({"cam-a", "cam-b"}));
+        } else {
+            rig.runFor(2100);
+        }
+        const double stopAt = c.arrange(rig, b);
+        rig.runFor(stopAt + c.lastOpenMs - rig.now);
+        EXPECT_NE(rig.phase(), Phase::idle);
+        EXPECT_FALSE(rig.begin({"cam-a"}, assignment("take-2")));
+        const std::string refused = "Choose a valid project/take, or resolve the previous stop first.";
+        EXPECT_EQ(rig.message() == refused, rig.phase() == Phase::failed); // failed: refused for the open stop
+        if (c.settleMs) rig.runFor(stopAt + *c.settleMs - rig.now);
+        EXPECT_EQ(rig.result("cam-b"), c.result);
+        if (!c.settleMs) continue;
+        if (rig.phase() != Phase::failed) {
+            EXPECT_EQ(rig.phase(), Phase::idle);
+            EXPECT_EQ(rig.message(), "Cameras report idle. Verify saved clips in Collect.");
+        }
+        EXPECT_TRUE(rig.begin({"cam-a"}, assignment("take-2")));
+    }
+}
+
+TEST(FailWhileStopping, ReplacesTheEarlierStopOfEachCamera) {
     RecordingRig rig;
-    rig.add("cam-a").answersPrepare = false;
-    rig.runFor(2100);
-    ASSERT_TRUE(rig.begin({"cam-a"}, assignment()));
-    rig.runFor(12100);
-    ASSERT_EQ(rig.phase(), DirectorRecordingPhase::failed);
-    const DirectorRecordingStatus before = rig.coordinator.status();
-    rig.coordinator.suspend(rig.now);
-    EXPECT_EQ(rig.coordinator.status(), before);
-    EXPECT_TRUE(rig.coordinator.drain().empty());
-    EXPECT_TRUE(rig.coordinator.clocks().empty());
-    // Clock pings resume at the next tick.
-    rig.step();
-    EXPECT_EQ(rig.coordinator.clocks().at("cam-a").samples, 1);
+    rig.addCameras(2);
+    for (auto& [id, camera] : rig.cameras) camera.answersStop = false;
+    ASSERT_TRUE(rig.record({"cam-a", "cam-b"}));
+    ASSERT_EQ(rig.stopAll(), 2);
+    std::set<std::string> before;
+    for (const auto& [request, stop] : rig.coordinator.stops()) before.insert(request);
+
+    rig.suspend();
+    EXPECT_EQ(rig.phase(), Phase::failed);
+    std::set<std::string> cameras;
+    for (const auto& [request, stop] : rig.coordinator.stops()) {
+        EXPECT_FALSE(before.contains(request));
+        cameras.insert(stop.peer.id);
+    }
+    EXPECT_EQ(cameras, (std::set<std::string>{"cam-a", "cam-b"}));
+    const std::size_t mark = rig.sent.size();
+    rig.runFor(300); // only the replacing requests are retried
+    const auto repeated = rig.sentSince(mark, "STOP_TAKE");
+    ASSERT_EQ(repeated.size(), 2u);
+    for (const auto& command : repeated) EXPECT_TRUE(rig.coordinator.stops().contains(command.payload.at("requestId")));
 }
 
 } // namespace

@@ -1,206 +1,97 @@
 #include "model/live_camera.hpp"
 
-#include <unordered_set>
-
 #include <gtest/gtest.h>
 
 namespace velk {
 namespace {
 
-using std::chrono::milliseconds;
-
 const WallTime kSeen = WallTime{} + std::chrono::seconds(1'780'000'000);
+const std::int64_t kSeenMs = 1'780'000'000'000;
 
 WallTime after(double seconds) {
     return kSeen + std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double>(seconds));
 }
 
 LiveCamera camera() {
-    return LiveCamera{.id = "cam-A",
-                      .name = "Camera A",
-                      .role = "CAMERA",
-                      .host = "10.77.0.11",
-                      .recording = false,
-                      .recordingSinceMs = 0,
-                      .takeId = "",
-                      .battery = 80,
-                      .freeGB = 12.5,
-                      .leftDB = -20,
-                      .rightDB = -21,
-                      .channels = 2,
-                      .quality = "4K",
-                      .aspect = "16:9",
-                      .previewRotation = 90,
-                      .lastSeen = kSeen};
-}
-
-LiveCamera preparable() {
-    LiveCamera c = camera();
-    c.remoteControl = true;
-    c.cameraReady = true;
-    c.syncVersion = 1;
-    c.projectSyncVersion = 1;
-    return c;
+    return LiveCamera{.id = "cam-A", .name = "Camera A", .role = "CAMERA", .host = "10.77.0.11", .quality = "4K",
+                      .aspect = "16:9", .lastSeen = kSeen};
 }
 
 TEST(LiveCameraLiveness, OnlineAndExpiryThresholds) {
-    LiveCamera c = camera();
-    EXPECT_TRUE(c.isOnline(after(6.4)));
-    EXPECT_FALSE(c.isOnline(after(6.5)));
-    EXPECT_FALSE(c.isExpired(after(29.9)));
-    EXPECT_TRUE(c.isExpired(after(30.0)));
-    EXPECT_TRUE(c.isExpired(after(1000)));
+    struct Case { double ageSeconds; bool online; bool expired; };
+    const Case cases[] = {{6.4, true, false}, {6.5, false, false}, {29.9, false, false},
+                          {30.0, false, true}, {1000, false, true}, {-60, true, false}}; // last seen in the future
+    for (const Case& c : cases) {
+        EXPECT_EQ(camera().isOnline(after(c.ageSeconds)), c.online) << c.ageSeconds;
+        EXPECT_EQ(camera().isExpired(after(c.ageSeconds)), c.expired) << c.ageSeconds;
+    }
 }
 
-TEST(LiveCameraLiveness, LastSeenInTheFutureCountsAsOnline) {
-    LiveCamera c = camera();
-    EXPECT_TRUE(c.isOnline(after(-60)));
-    EXPECT_FALSE(c.isExpired(after(-60)));
-}
-
-TEST(LiveCameraRecording, StaleRecordingCameraIsNotShownRecording) {
-    LiveCamera c = camera();
-    c.recording = true;
-    c.recordingSinceMs = std::chrono::duration_cast<milliseconds>(kSeen.time_since_epoch()).count() - 10'000;
-    EXPECT_TRUE(c.displaysRecording(after(1)));
-    EXPECT_FALSE(c.displaysRecording(after(7)));
-    EXPECT_FALSE(c.recordingElapsed(after(7)).has_value());
-}
-
-struct ElapsedCase {
-    std::int64_t startOffsetSeconds; // relative to the evaluation date
-    const char* expected;
-};
-
-class LiveCameraElapsed : public ::testing::TestWithParam<ElapsedCase> {};
-
-TEST_P(LiveCameraElapsed, FormatsClampedHoursMinutesSeconds) {
-    LiveCamera c = camera();
-    c.recording = true;
-    const std::int64_t dateMs = std::chrono::duration_cast<milliseconds>(after(1).time_since_epoch()).count();
-    c.recordingSinceMs = dateMs + GetParam().startOffsetSeconds * 1000;
-    EXPECT_EQ(c.recordingElapsed(after(1)), GetParam().expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(Table, LiveCameraElapsed,
-                         ::testing::Values(ElapsedCase{2, "00:00:00"}, ElapsedCase{0, "00:00:00"},
-                                           ElapsedCase{-3725, "01:02:05"}, ElapsedCase{-59, "00:00:59"},
-                                           ElapsedCase{-359999, "99:59:59"}, ElapsedCase{-100 * 3600, "99:59:59"}));
-
-TEST(LiveCameraRecording, StartIsCutToWholeSeconds) {
-    LiveCamera c = camera();
-    c.recording = true;
-    c.recordingSinceMs = 999; // start 0 s: elapsed counts from 1970
-    EXPECT_EQ(c.recordingElapsed(after(1)), "99:59:59");
-    c.recordingSinceMs = std::chrono::duration_cast<milliseconds>(kSeen.time_since_epoch()).count() + 999;
-    EXPECT_EQ(c.recordingElapsed(after(1.9)), "00:00:01");
-}
-
-TEST(LiveCameraRecording, NoElapsedWithoutRecordingOrStart) {
-    LiveCamera c = camera();
-    c.recordingSinceMs = 1000;
-    EXPECT_FALSE(c.recordingElapsed(after(1)).has_value());
-    c.recording = true;
-    c.recordingSinceMs = 0;
-    EXPECT_FALSE(c.recordingElapsed(after(1)).has_value());
-    c.recordingSinceMs = -5;
-    EXPECT_FALSE(c.recordingElapsed(after(1)).has_value());
+TEST(LiveCameraRecording, ElapsedTextIsClampedAndCountsWholeSeconds) {
+    struct Case { bool recording; std::int64_t sinceMs; double atSeconds; std::optional<std::string> elapsed; };
+    const Case cases[] = {
+        {true, kSeenMs + 3'000, 1, "00:00:00"},               // starts 2 s after the evaluation date
+        {true, kSeenMs + 1'000, 1, "00:00:00"},
+        {true, kSeenMs + 1'000 - 59'000, 1, "00:00:59"},
+        {true, kSeenMs + 1'000 - 3'725'000, 1, "01:02:05"},
+        {true, kSeenMs + 1'000 - 359'999'000, 1, "99:59:59"},
+        {true, kSeenMs + 1'000 - 360'000'000, 1, "99:59:59"},  // 100 hours
+        {true, 999, 1, "99:59:59"},                           // start cut to 0 s: counts from 1970
+        {true, kSeenMs + 999, 1.9, "00:00:01"},
+        {false, kSeenMs, 1, std::nullopt},
+        {true, 0, 1, std::nullopt},
+        {true, -5, 1, std::nullopt},
+        {true, kSeenMs - 10'000, 7, std::nullopt},            // last seen 7 s ago
+    };
+    for (const Case& c : cases) {
+        LiveCamera cam = camera();
+        cam.recording = c.recording;
+        cam.recordingSinceMs = c.sinceMs;
+        EXPECT_EQ(cam.recordingElapsed(after(c.atSeconds)), c.elapsed) << c.sinceMs << " at " << c.atSeconds;
+    }
+    LiveCamera stale = camera();
+    stale.recording = true;
+    stale.recordingSinceMs = kSeenMs - 10'000;
+    EXPECT_TRUE(stale.displaysRecording(after(1)));
+    EXPECT_FALSE(stale.displaysRecording(after(7)));
 }
 
 TEST(LiveCameraOrientation, LockedWhileRecordingBusyOrFinalizing) {
     LiveCamera c = camera();
     EXPECT_FALSE(c.orientationLocked());
-    c.finalizing = true;
-    EXPECT_TRUE(c.orientationLocked());
-    c.finalizing = false;
-    c.takeBusy = true;
-    EXPECT_TRUE(c.orientationLocked());
-    c.takeBusy = false;
-    c.recording = true;
-    EXPECT_TRUE(c.orientationLocked());
+    for (bool LiveCamera::*flag : {&LiveCamera::recording, &LiveCamera::takeBusy, &LiveCamera::finalizing}) {
+        LiveCamera locked = camera();
+        locked.*flag = true;
+        EXPECT_TRUE(locked.orientationLocked());
+    }
 }
 
-struct PrepareCase {
-    const char* name;
-    void (*change)(LiveCamera&);
-    bool canPrepare;
-};
-
-class LiveCameraPrepare : public ::testing::TestWithParam<PrepareCase> {};
-
-TEST_P(LiveCameraPrepare, Rule) {
-    LiveCamera c = preparable();
-    GetParam().change(c);
-    EXPECT_EQ(c.canPrepareRecording(after(1)), GetParam().canPrepare) << GetParam().name;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, LiveCameraPrepare,
-    ::testing::Values(
-        PrepareCase{"ready camera", [](LiveCamera&) {}, true},
-        PrepareCase{"stale", [](LiveCamera& c) { c.lastSeen = after(-6.5); }, false},
-        PrepareCase{"no remote control", [](LiveCamera& c) { c.remoteControl = false; }, false},
-        PrepareCase{"not ready", [](LiveCamera& c) { c.cameraReady = false; }, false},
-        PrepareCase{"recording", [](LiveCamera& c) { c.recording = true; }, false},
-        PrepareCase{"busy", [](LiveCamera& c) { c.takeBusy = true; }, false},
-        PrepareCase{"finalizing", [](LiveCamera& c) { c.finalizing = true; }, false},
-        PrepareCase{"no sync", [](LiveCamera& c) { c.syncVersion = 0; }, false},
-        PrepareCase{"warm prepare v2 without project sync",
-                    [](LiveCamera& c) {
-                        c.projectSyncVersion = 0;
-                        c.syncPrepareVersion = 2;
-                        c.warmPrepare = true;
-                    },
-                    true},
-        PrepareCase{"prepare v2, not warm, no project sync",
-                    [](LiveCamera& c) {
-                        c.projectSyncVersion = 0;
-                        c.syncPrepareVersion = 2;
-                        c.warmPrepare = false;
-                    },
-                    false},
-        PrepareCase{"prepare v1 warm, no project sync",
-                    [](LiveCamera& c) {
-                        c.projectSyncVersion = 0;
-                        c.syncPrepareVersion = 1;
-                        c.warmPrepare = true;
-                    },
-                    false},
-        PrepareCase{"prepare v2, not warm, project sync 1",
-                    [](LiveCamera& c) {
-                        c.syncPrepareVersion = 2;
-                        c.warmPrepare = false;
-                    },
-                    true}));
-
-TEST(LiveCameraValue, LastSeenTakesPartInEquality) {
-    LiveCamera a = camera();
-    LiveCamera b = camera();
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(std::hash<LiveCamera>{}(a), std::hash<LiveCamera>{}(b));
-    b.lastSeen = after(0.001);
-    EXPECT_NE(a, b);
-    b = camera();
-    b.previewCapabilities.codecs.insert("h264");
-    EXPECT_NE(a, b);
-    b = camera();
-    b.leftDB = -0.0;
-    a.leftDB = 0.0;
-    EXPECT_EQ(a, b);
-    EXPECT_EQ(std::hash<LiveCamera>{}(a), std::hash<LiveCamera>{}(b));
-    std::unordered_set<LiveCamera> set{a, b};
-    EXPECT_EQ(set.size(), 1u);
-}
-
-TEST(LiveCameraValue, Defaults) {
-    LiveCamera c = camera();
-    EXPECT_EQ(c.previewCapabilities, PreviewCapabilities{});
-    EXPECT_EQ(c.previewTransport, PreviewTransportStatus{});
-    EXPECT_FALSE(c.previewPixelsOriented.has_value());
-    EXPECT_FALSE(c.sourceSessionID.has_value());
-    EXPECT_EQ(c.syncVersion, 0);
-    EXPECT_EQ(LiveCamera::offlineAfter, 6.5);
-    EXPECT_EQ(LiveCamera::forgetAfter, 30.0);
+TEST(LiveCameraPrepare, NeedsAFreshReadyCameraWithProjectSyncOrWarmPrepare) {
+    struct Case { const char* name; void (*change)(LiveCamera&); bool canPrepare; };
+    const Case cases[] = {
+        {"ready camera", [](LiveCamera&) {}, true},
+        {"stale", [](LiveCamera& c) { c.lastSeen = after(-6.5); }, false},
+        {"no remote control", [](LiveCamera& c) { c.remoteControl = false; }, false},
+        {"not ready", [](LiveCamera& c) { c.cameraReady = false; }, false},
+        {"recording", [](LiveCamera& c) { c.recording = true; }, false},
+        {"busy", [](LiveCamera& c) { c.takeBusy = true; }, false},
+        {"finalizing", [](LiveCamera& c) { c.finalizing = true; }, false},
+        {"no sync", [](LiveCamera& c) { c.syncVersion = 0; }, false},
+        {"warm prepare v2, no project sync",
+         [](LiveCamera& c) { c.projectSyncVersion = 0, c.syncPrepareVersion = 2, c.warmPrepare = true; }, true},
+        {"prepare v2 not warm, no project sync",
+         [](LiveCamera& c) { c.projectSyncVersion = 0, c.syncPrepareVersion = 2; }, false},
+        {"warm prepare v1, no project sync",
+         [](LiveCamera& c) { c.projectSyncVersion = 0, c.syncPrepareVersion = 1, c.warmPrepare = true; }, false},
+        {"prepare v2 not warm, project sync 1", [](LiveCamera& c) { c.syncPrepareVersion = 2; }, true},
+    };
+    for (const Case& c : cases) {
+        LiveCamera cam = camera();
+        cam.remoteControl = cam.cameraReady = true;
+        cam.syncVersion = cam.projectSyncVersion = 1;
+        c.change(cam);
+        EXPECT_EQ(cam.canPrepareRecording(after(1)), c.canPrepare) << c.name;
+    }
 }
 
 } // namespace
