@@ -1,0 +1,277 @@
+// "Download Whole Project" through the store from two phones (nginx over loopback TLS, one per
+// phone) with two clips each, against curl fetching the same four files from the same servers in
+// the same run, two at a time; and the longest the GUI thread goes without running its 10 ms
+// timer while the store downloads and hashes (whole project, then "Download Take").
+// Prints figures; asserts nothing.
+//
+//   store_download_bench [--quick]     --quick uses 64 MiB clips instead of 512 MiB.
+//
+// Both nginx servers listen on 127.0.0.1 only and are stopped before the program ends.
+
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <netinet/in.h>
+#include <arpa/inet.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+
+#include "base/json.hpp"
+#include "export/drift_engine.hpp"
+#include "export_bench_support.hpp"
+#include "store/app_store.hpp"
+#include "transfer/transfer_protocol.hpp"
+
+using namespace velk;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string projectId = "11111111-2222-4333-8444-555555555555";
+
+std::string commandOutput(const std::string& command) {
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string output;
+    char buffer[4096];
+    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
+    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return output;
+}
+
+int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+bool waitForListener(int port) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (connected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+struct Clip {
+    std::string id;
+    fs::path source;
+    std::int64_t size = 0;
+    std::string sha256;
+};
+
+// One phone: its catalog and clip files served by nginx on 127.0.0.1.
+class Phone {
+public:
+    Phone(const fs::path& folder, const std::string& deviceId, const std::string& name, const std::vector<Clip>& clips)
+        : deviceId(deviceId), name(name) {
+        fs::create_directories(folder / "temp");
+        port = freeLoopbackPort();
+        const std::string cert = (folder / "cert.pem").string();
+        const std::string key = (folder / "key.pem").string();
+        commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=phone.local"
+                      " -keyout " + key + " -out " + cert + " 2>/dev/null");
+        const std::string printed = commandOutput("openssl x509 -in " + cert + " -noout -fingerprint -sha256");
+        fingerprint = TransferProtocol::normalizedSHA256(printed.substr(printed.find('=') + 1));
+        writeCatalog(folder / "catalog.json", clips);
+        std::ofstream config(folder / "nginx.conf");
+        config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (folder / "nginx.pid") << ";\n"
+               << "error_log " << (folder / "error.log") << ";\n"
+               << "events { worker_connections 32; }\n"
+               << "http {\n  access_log off;\n"
+               << "  client_body_temp_path " << (folder / "temp") << ";\n  proxy_temp_path " << (folder / "temp") << ";\n"
+               << "  fastcgi_temp_path " << (folder / "temp") << ";\n  uwsgi_temp_path " << (folder / "temp") << ";\n"
+               << "  scgi_temp_path " << (folder / "temp") << ";\n"
+               << "  server {\n    listen 127.0.0.1:" << port << " ssl;\n"
+               << "    ssl_certificate " << cert << ";\n    ssl_certificate_key " << key << ";\n"
+               << "    location = /velk/v1/catalog { default_type application/json; alias " << (folder / "catalog.json")
+               << "; }\n";
+        for (const Clip& clip : clips) {
+            config << "    location = /velk/v1/files/" << clip.id
+                   << " { default_type video/quicktime; etag off; add_header Accept-Ranges bytes always; alias "
+                   << clip.source.string() << "; add_header X-VELK-SHA256 " << clip.sha256 << " always; add_header ETag "
+                   << "'\"sha256:" << clip.sha256 << "\"' always; }\n";
+        }
+        config << "  }\n}\n";
+        config.close();
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const std::string prefix = folder.string();
+            const std::string conf = (folder / "nginx.conf").string();
+            const std::string errors = (folder / "error.log").string();
+            ::execl("/usr/sbin/nginx", "nginx", "-p", prefix.c_str(), "-c", conf.c_str(), "-e", errors.c_str(), nullptr);
+            ::_exit(127);
+        }
+        if (m_pid < 0 || !waitForListener(port)) throw std::runtime_error("nginx did not start");
+    }
+    ~Phone() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+
+    std::string baseURL() const { return "https://127.0.0.1:" + std::to_string(port); }
+    DiscoveredDevice device() const {
+        DiscoveredDevice device;
+        device.serviceName = name;
+        device.catalogURL = baseURL() + "/velk/v1/catalog";
+        device.serviceType = "_velk-transfer._tcp.";
+        device.deviceId = deviceId;
+        device.sessionId = "9a8b7c6d-1234-4abc-8def-0123456789ab";
+        device.certificateSHA256 = fingerprint;
+        device.foregroundOnly = true;
+        device.transferAccess = "open";
+        return device;
+    }
+
+    std::string deviceId;
+    std::string name;
+    std::string fingerprint;
+    int port = 0;
+
+private:
+    void writeCatalog(const fs::path& file, const std::vector<Clip>& clips) {
+        Json jsonClips = Json::array();
+        for (const Clip& clip : clips) {
+            jsonClips.push_back(Json{{"clipId", clip.id}, {"cameraId", "cam-" + clip.id.substr(34)}, {"fileName", "clip.mov"},
+                                     {"sizeBytes", clip.size}, {"sha256", clip.sha256}, {"finalized", true},
+                                     {"mediaKind", "video"}, {"hasVideo", true}, {"hasAudio", true},
+                                     {"downloadURL", "/velk/v1/files/" + clip.id}});
+        }
+        const Json take{{"takeId", "take-1"}, {"projectId", projectId}, {"clips", jsonClips}};
+        const Json catalog{{"schemaVersion", 1}, {"deviceId", deviceId}, {"deviceName", name}, {"catalogRevision", 1},
+                           {"projects", Json::array({Json{{"projectId", projectId}, {"name", "Bench"}, {"revision", 1},
+                                                          {"takes", Json::array({take})}}})}};
+        std::ofstream(file) << catalog.dump();
+    }
+
+    pid_t m_pid = -1;
+};
+
+// Runs the event loop until `done` is set, timing the longest gap between 10 ms timer ticks.
+struct Stall {
+    double seconds = 0;
+    double longestGapMs = 0;
+};
+Stall runWatched(const std::function<void(std::function<void()>)>& operation) {
+    bool finished = false;
+    QElapsedTimer clock;
+    clock.start();
+    qint64 lastTick = 0;
+    qint64 longest = 0;
+    QTimer timer;
+    timer.setInterval(10);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        longest = std::max(longest, now - lastTick);
+        lastTick = now;
+    });
+    timer.start();
+    const double start = bench::nowSeconds();
+    operation([&] { finished = true; });
+    while (!finished) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+    return Stall{bench::nowSeconds() - start, static_cast<double>(longest) / 1e6};
+}
+
+double mibPerSecond(std::int64_t bytes, double seconds) { return static_cast<double>(bytes) / 1048576.0 / seconds; }
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
+    const std::int64_t size = quick ? (std::int64_t{64} << 20) : (std::int64_t{512} << 20);
+    QCoreApplication application(argc, argv);
+    const fs::path folder = bench::makeTempFolder("velk-store-download-bench");
+    int status = 0;
+    try {
+        std::printf("store_download_bench: 2 phones x 2 clips of %lld MiB\n", static_cast<long long>(size >> 20));
+        fs::create_directories(folder / "www");
+        bench::writePatternFile(folder / "www" / "a.bin", static_cast<std::size_t>(size), 1);
+        bench::writePatternFile(folder / "www" / "b.bin", static_cast<std::size_t>(size), 2);
+        const std::string digestA = DriftEngine::sha256(folder / "www" / "a.bin");
+        const std::string digestB = DriftEngine::sha256(folder / "www" / "b.bin");
+        const std::vector<Clip> left{{"00000000-0000-4000-8000-0000000000a1", folder / "www" / "a.bin", size, digestA},
+                                     {"00000000-0000-4000-8000-0000000000a2", folder / "www" / "b.bin", size, digestB}};
+        const std::vector<Clip> right{{"00000000-0000-4000-8000-0000000000b1", folder / "www" / "a.bin", size, digestA},
+                                      {"00000000-0000-4000-8000-0000000000b2", folder / "www" / "b.bin", size, digestB}};
+        fs::create_directories(folder / "left");
+        fs::create_directories(folder / "right");
+        Phone phoneA(folder / "left", "0123456789abcdef", "Stage Left", left);
+        Phone phoneB(folder / "right", "fedcba9876543210", "Stage Right", right);
+        bench::timeCommand("cat '" + (folder / "www" / "a.bin").string() + "' '" + (folder / "www" / "b.bin").string() + "'");
+
+        // curl: the same four files, two at a time, as the store downloads them.
+        auto curlPair = [&](const Phone& phone, const std::vector<Clip>& clips) {
+            return "curl -k -s -o /dev/null " + phone.baseURL() + "/velk/v1/files/" + clips[0].id + " & curl -k -s -o /dev/null " +
+                   phone.baseURL() + "/velk/v1/files/" + clips[1].id + " & wait";
+        };
+        const double curl = bench::timeCommand("(" + curlPair(phoneA, left) + ") && (" + curlPair(phoneB, right) + ")");
+
+        AppStore store(folder / "support", folder / "Velk");
+        bool loaded = false;
+        store.connectOpenSources({phoneA.device(), phoneB.device()}, [&] { loaded = true; });
+        while (!loaded) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+        if (store.transferSessions().size() != 2 || store.library().projects.empty()) {
+            throw std::runtime_error("the catalogs did not load");
+        }
+        store.setSelectedProjectID(projectId);
+        store.setSelectedTakeID(std::string("take-1"));
+
+        const Stall project = runWatched([&](auto done) { store.downloadSelectedProject(done); });
+        int verified = 0;
+        for (const auto& clip : store.library().projects[0].takes[0].clips) verified += clip.localPath ? 1 : 0;
+        if (verified != 4) throw std::runtime_error("not every clip was verified: " + store.activities().front().message);
+        const std::int64_t total = 4 * size;
+        std::printf("Download Whole Project, %lld MiB: %.2f s (%.0f MiB/s); curl: %.2f s (%.0f MiB/s); ratio %.2fx of curl "
+                    "(target >= 0.8x)\n",
+                    static_cast<long long>(total >> 20), project.seconds, mibPerSecond(total, project.seconds), curl,
+                    mibPerSecond(total, curl), curl / project.seconds);
+        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 50 ms)\n", project.longestGapMs);
+
+        // The store's own road: the same clips again, one at a time, from scratch.
+        fs::remove_all(folder / "Velk");
+        VELKLibrary library = store.library();
+        for (auto& clip : library.projects[0].takes[0].clips) clip.localPath.reset();
+        store.setLibrary(library);
+        const Stall take = runWatched([&](auto done) { store.downloadSelectedTake(done); });
+        std::printf("Download Take, %lld MiB one clip at a time: %.2f s (%.0f MiB/s); GUI thread: longest gap %.1f ms "
+                    "(target <= 50 ms)\n",
+                    static_cast<long long>(total >> 20), take.seconds, mibPerSecond(total, take.seconds), take.longestGapMs);
+        if (store.errorMessage()) std::printf("  error: %s\n", store.errorMessage()->c_str());
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "store_download_bench: %s\n", error.what());
+        status = 1;
+    }
+    fs::remove_all(folder);
+    return status;
+}

@@ -1,0 +1,235 @@
+// Connecting to sources: pairing (or an open connection) with one phone, and loading every phone
+// that shares openly; each catalog is checked and merged into the library.
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+
+#include <QSysInfo>
+
+#include "base/unicode.hpp"
+#include "export/drift_export_error.hpp"
+#include "store/app_store.hpp"
+#include "store/store_async.hpp"
+#include "store/store_text.hpp"
+#include "transfer/collect_coordinator.hpp"
+#include "transfer/transfer_protocol.hpp"
+
+namespace velk {
+
+namespace {
+
+constexpr std::string_view connectionFailedPrefix = "Secure camera connection failed: ";
+constexpr std::string_view noOpenSources = "No trusted private-LAN transfer sources are ready.";
+constexpr std::string_view catalogLoaded = "Catalog loaded over pinned HTTPS";
+constexpr std::string_view loadingCatalog = "Loading catalog";
+constexpr std::string_view unsupportedCatalogVersion = "Unsupported catalog version.";
+constexpr std::string_view catalogIdentityDiffers = "Catalog device identity differs from the paired camera.";
+constexpr std::string_view defaultCollectorName = "Kestova Mac";
+
+struct Connection {
+    std::shared_ptr<AuthenticatedTransferClient> client;
+    DeviceCatalog catalog;
+};
+
+// The source identifier of an advertisement: its device id, or its advertisement identity.
+std::string sourceIdentifier(const DiscoveredDevice& device) { return device.deviceId ? *device.deviceId : device.id(); }
+
+std::string prettyHostName() {
+    std::ifstream in("/etc/machine-info");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.starts_with("PRETTY_HOSTNAME=")) continue;
+        std::string value = line.substr(16);
+        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+            value = value.substr(1, value.size() - 2);
+        }
+        return text::trimmedWhitespace(value);
+    }
+    return {};
+}
+
+} // namespace
+
+std::string AppStore::collectorName() {
+    std::string name = prettyHostName();
+    if (name.empty()) name = text::trimmedWhitespace(QSysInfo::machineHostName().toStdString());
+    return name.empty() ? std::string(defaultCollectorName) : name;
+}
+
+bool AppStore::claimBusy() {
+    requireGuiThread();
+    if (m_isBusy) return false;
+    setIsBusy(true);
+    return true;
+}
+
+void AppStore::finishBusy(const std::function<void()>& done) {
+    setIsBusy(false);
+    if (done) done();
+}
+
+void AppStore::setCollectSource(const std::string& deviceID, const std::string& name, CollectSourcePhase phase,
+                                std::int64_t completed, std::int64_t total, const std::string& message) {
+    auto keyOf = [](const std::string& id) { return TransferProtocol::canonicalDeviceID(id).value_or(id); };
+    const std::string key = keyOf(deviceID);
+    std::vector<CollectSourceStatus> rows = m_collectSources;
+    std::erase_if(rows, [&](const CollectSourceStatus& row) { return keyOf(row.deviceID) == key; });
+    rows.push_back(CollectSourceStatus{deviceID, name, phase, completed, total, message});
+    StoreText::stableSortBy(rows, [](const CollectSourceStatus& row) -> const std::string& { return row.name; });
+    setCollectSources(std::move(rows));
+}
+
+void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string& pairingCode, bool fingerprintConfirmed,
+                              bool allowOpen, std::function<void(bool)> done) {
+    if (!claimBusy()) {
+        if (done) done(false);
+        return;
+    }
+    auto fail = [this, done](const std::string& description) {
+        reportFailure(std::string(connectionFailedPrefix) + description);
+        setIsBusy(false);
+        if (done) done(false);
+    };
+
+    const bool open = allowOpen && device.supportsOpenTransfer();
+    std::shared_ptr<AuthenticatedTransferClient> openClient;
+    if (open) {
+        try {
+            openClient = AuthenticatedTransferClient::connectOpen(device, m_transferEnvironment);
+        } catch (const std::exception& failure) {
+            fail(failure.what());
+            return;
+        }
+    }
+    auto work = [openClient, device, pairingCode, fingerprintConfirmed, collectorId = m_collectorID,
+                 name = collectorName(), environment = m_transferEnvironment]() -> Connection {
+        std::shared_ptr<AuthenticatedTransferClient> client =
+            openClient ? openClient
+                       : AuthenticatedTransferClient::pair(device, pairingCode, collectorId, name, fingerprintConfirmed,
+                                                           environment);
+        try {
+            const Bytes body = client->fetchCatalog();
+            return Connection{client, decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()))};
+        } catch (...) {
+            client->invalidate();
+            throw;
+        }
+    };
+    store_async::offGuiThread(this, std::move(work), [this, fail, done](store_async::Attempt<Connection> attempt) {
+        if (!attempt.ok()) {
+            fail(store_async::describe(attempt.error));
+            return;
+        }
+        auto& [client, catalog] = *attempt.value;
+        const VELKLibrary before = m_library;
+        try {
+            if (catalog.schemaVersion != 1) throw DriftExportError::invalid(std::string(unsupportedCatalogVersion));
+            if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) {
+                throw DriftExportError::invalid(std::string(catalogIdentityDiffers));
+            }
+            catalog.deviceId = client->deviceId();
+            TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
+            mergeCatalog(catalog, client->catalogURL());
+        } catch (const std::exception& failure) {
+            if (m_library.projects != before.projects) setLibrary(before);
+            client->invalidate();
+            fail(failure.what());
+            return;
+        }
+
+        if (auto previous = removeTransferClient(client->deviceId()); previous && previous != client) previous->invalidate();
+        setTransferClient(client->deviceId(), client);
+        std::vector<TransferSessionSummary> sessions = m_transferSessions;
+        std::erase_if(sessions, [&](const TransferSessionSummary& row) {
+            return row.deviceId == client->deviceId() || TransferProtocol::sameDeviceID(row.deviceId, client->deviceId());
+        });
+        sessions.push_back(client->summary());
+        setCollectSource(client->deviceId(), client->deviceName(), CollectSourcePhase::ready, 0, 0,
+                         std::string(catalogLoaded));
+        StoreText::stableSortBy(sessions, [](const TransferSessionSummary& row) -> const std::string& { return row.deviceName; });
+        setTransferSessions(std::move(sessions));
+        save();
+        const bool unassigned = catalog.unassignedTakes && !catalog.unassignedTakes->empty();
+        log(std::string(client->openAccess() ? "Connected openly to" : "Paired with") + " " + catalog.deviceName +
+            "; merged " + std::to_string(catalog.projects.size()) + " project(s)" +
+            (unassigned ? " plus unassigned takes" : "") + ".");
+        if (!m_selectedProjectID && !m_library.projects.empty()) setSelectedProjectID(m_library.projects.front().id);
+        setIsBusy(false);
+        if (done) done(true);
+    });
+}
+
+void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, std::function<void()> done) {
+    if (m_isBusy) {
+        if (done) done();
+        return;
+    }
+    std::vector<DiscoveredDevice> selected;
+    std::vector<std::string> keys;
+    for (const DiscoveredDevice& device : devices) {
+        if (!device.supportsOpenTransfer()) continue;
+        std::optional<std::string> canonical =
+            device.deviceId ? TransferProtocol::canonicalDeviceID(*device.deviceId) : std::nullopt;
+        const std::string key = canonical ? "device:" + *canonical : "advert:" + device.id();
+        if (std::find(keys.begin(), keys.end(), key) != keys.end()) continue;
+        keys.push_back(key);
+        selected.push_back(device);
+    }
+    StoreText::stableSortBy(selected, [](const DiscoveredDevice& device) -> const std::string& { return device.serviceName; });
+    if (selected.size() > static_cast<std::size_t>(CollectCoordinator::maximumSources)) {
+        selected.resize(CollectCoordinator::maximumSources);
+    }
+    if (selected.empty()) {
+        reportFailure(std::string(noOpenSources));
+        if (done) done();
+        return;
+    }
+    claimBusy();
+    for (const DiscoveredDevice& device : selected) {
+        setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::loading, 0, 0,
+                         std::string(loadingCatalog));
+    }
+    auto work = [selected, environment = m_transferEnvironment] {
+        return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment);
+    };
+    store_async::offGuiThread(this, std::move(work), [this, done](store_async::Attempt<std::vector<CollectOpenSourceOutcome>> attempt) {
+        for (const CollectOpenSourceOutcome& outcome : attempt.value.value_or(std::vector<CollectOpenSourceOutcome>{})) {
+            const DiscoveredDevice& device = outcome.device();
+            if (!outcome.isSuccess()) {
+                setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::failed, 0, 0,
+                                 store_async::describe(outcome.error()));
+                continue;
+            }
+            const auto& client = outcome.client();
+            const DeviceCatalog& catalog = *outcome.catalog();
+            const VELKLibrary before = m_library;
+            try {
+                mergeCatalog(catalog, client->catalogURL());
+            } catch (const std::exception& failure) {
+                if (m_library.projects != before.projects) setLibrary(before);
+                client->invalidate();
+                setCollectSource(client->deviceId(), client->deviceName(), CollectSourcePhase::failed, 0, 0, failure.what());
+                continue;
+            }
+            if (auto previous = removeTransferClient(client->deviceId()); previous && previous != client) previous->invalidate();
+            setTransferClient(client->deviceId(), client);
+            std::vector<TransferSessionSummary> sessions = m_transferSessions;
+            std::erase_if(sessions, [&](const TransferSessionSummary& row) {
+                return TransferProtocol::sameDeviceID(row.deviceId, client->deviceId());
+            });
+            sessions.push_back(client->summary());
+            setTransferSessions(std::move(sessions));
+            setCollectSource(client->deviceId(), catalog.deviceName, CollectSourcePhase::ready, 0, 0,
+                             std::to_string(catalog.projects.size()) + " project catalog(s) loaded");
+        }
+        std::vector<TransferSessionSummary> sessions = m_transferSessions;
+        StoreText::stableSortBy(sessions, [](const TransferSessionSummary& row) -> const std::string& { return row.deviceName; });
+        setTransferSessions(std::move(sessions));
+        save();
+        log("Collect loaded " + std::to_string(m_transferSessions.size()) + " trusted private-LAN source session(s).");
+        finishBusy(done);
+    });
+}
+
+} // namespace velk

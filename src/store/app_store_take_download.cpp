@@ -1,0 +1,168 @@
+// "Download Take" (the store's own road, one clip after another) and "Download Whole Project"
+// (bounded collection, two clips at a time, one save at the end).
+
+#include "store/app_store.hpp"
+#include "store/store_async.hpp"
+#include "transfer/collect_coordinator.hpp"
+#include "transfer/transfer_protocol.hpp"
+
+namespace velk {
+
+namespace {
+
+constexpr std::string_view latestVerified = "Latest queued recording verified";
+constexpr std::string_view retainedPartialPrefix = "Collect retained the partial for ";
+
+bool isUnfinished(const VELKClip& clip) {
+    return !clip.localPath || (clip.timingSidecarURL && !clip.timingSidecarLocalPath);
+}
+
+CollectSourcePhase sourcePhase(TransferPhase phase) {
+    switch (phase) {
+    case TransferPhase::verifying:
+        return CollectSourcePhase::verifying;
+    case TransferPhase::ready:
+        return CollectSourcePhase::complete;
+    default:
+        return CollectSourcePhase::downloading;
+    }
+}
+
+} // namespace
+
+void AppStore::downloadSelectedTake(std::function<void()> done) {
+    if (m_isBusy) {
+        if (done) done();
+        return;
+    }
+    const std::optional<VELKProject> project = selectedProject();
+    const std::optional<VELKTake> take = selectedTake();
+    if (!project || !take) {
+        if (done) done();
+        return;
+    }
+    claimBusy();
+    auto clips = std::make_shared<std::vector<VELKClip>>(take->clips);
+    runTakeClips(std::move(clips), 0, *project, *take, std::move(done));
+}
+
+void AppStore::runTakeClips(std::shared_ptr<std::vector<VELKClip>> clips, std::size_t index, VELKProject project,
+                            VELKTake take, std::function<void()> done) {
+    if (index >= clips->size()) {
+        finishBusy(done);
+        return;
+    }
+    const VELKClip& clip = (*clips)[index];
+    // A clip that needs nothing and whose source is gone is left alone; with a live source the
+    // download re-verifies the copy.
+    if (!isUnfinished(clip)) {
+        auto client = clip.deviceId ? transferClient(*clip.deviceId) : nullptr;
+        if (!client) {
+            runTakeClips(std::move(clips), index + 1, std::move(project), std::move(take), std::move(done));
+            return;
+        }
+    }
+    download(clip, project, take, [this, clips, index, project, take, done]() mutable {
+        downloadTiming((*clips)[index], project, take, [this, clips, index, project, take, done]() mutable {
+            runTakeClips(std::move(clips), index + 1, std::move(project), std::move(take), std::move(done));
+        });
+    });
+}
+
+bool AppStore::canDownloadSelectedProject() const {
+    const VELKProject* project = findSelectedProject();
+    if (!project) return false;
+    for (const VELKTake& take : project->takes) {
+        for (const VELKClip& clip : take.clips) {
+            if (!isUnfinished(clip) || !clip.deviceId) continue;
+            auto client = transferClient(*clip.deviceId);
+            if (client && !client->isExpired()) return true;
+        }
+    }
+    return false;
+}
+
+void AppStore::downloadSelectedProject(std::function<void()> done) {
+    if (m_isBusy) {
+        if (done) done();
+        return;
+    }
+    const std::optional<VELKProject> project = selectedProject();
+    if (!project) {
+        if (done) done();
+        return;
+    }
+    claimBusy();
+    std::vector<CollectDownloadJob> jobs;
+    for (const VELKTake& take : project->takes) {
+        for (const VELKClip& clip : take.clips) {
+            if (!isUnfinished(clip) || !clip.deviceId) continue;
+            auto client = transferClient(*clip.deviceId);
+            if (!client || client->isExpired()) continue;
+            jobs.push_back(CollectDownloadJob{project->id, take.id, clip, client, recordingsDirectory()});
+        }
+    }
+    if (jobs.empty()) {
+        finishBusy(done);
+        return;
+    }
+
+    auto relay = store_async::guiRelay(this);
+    // Set on the GUI thread once the outcomes are in; a report applied later never replaces the
+    // final row of its clip.
+    auto finished = std::make_shared<bool>(false);
+    CollectProgressFunction progress = [relay, finished](const CollectDownloadProgress& report) {
+        relay([report, finished](AppStore& store) {
+            if (*finished) return;
+            VELKClip row;
+            row.id = report.clipID;
+            row.fileName = report.clipName;
+            bool found = false;
+            for (const VELKProject& p : store.library().projects) {
+                for (const VELKTake& t : p.takes) {
+                    for (const VELKClip& c : t.clips) {
+                        if (c.id == report.clipID) {
+                            row = c;
+                            found = true;
+                            break;
+                        }
+                    }
+                    if (found) break;
+                }
+                if (found) break;
+            }
+            store.setTransfer(row, report.phase, report.completed, report.total, report.message);
+            auto client = store.transferClient(report.deviceID);
+            store.setCollectSource(report.deviceID, client ? client->deviceName() : report.deviceID,
+                                   sourcePhase(report.phase), report.completed, report.total,
+                                   report.clipName + " \u2022 " + report.message);
+        });
+    };
+    auto work = [jobs, progress] {
+        return CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads, progress);
+    };
+    auto after = [this, done, finished](store_async::Attempt<std::vector<CollectDownloadOutcome>> attempt) {
+        *finished = true;
+        for (const CollectDownloadOutcome& outcome : attempt.value.value_or(std::vector<CollectDownloadOutcome>{})) {
+            if (outcome.isSuccess()) {
+                const CollectDownloadResult& result = *outcome.result();
+                updateClip(result.clipID, result.takeID, result.projectID, result.localPath, result.timingLocalPath);
+                auto client = transferClient(result.deviceID);
+                setCollectSource(result.deviceID, client ? client->deviceName() : result.deviceID,
+                                 CollectSourcePhase::complete, 0, 0, std::string(latestVerified));
+                continue;
+            }
+            const CollectDownloadJob& job = *outcome.job();
+            const std::string description = store_async::describe(outcome.error());
+            setTransfer(job.clip, TransferPhase::failed, 0, job.clip.sizeBytes.value_or(0), description);
+            setCollectSource(job.clip.deviceId.value_or(job.client->deviceId()), job.client->deviceName(),
+                             CollectSourcePhase::failed, 0, 0, job.clip.fileName + ": " + description);
+            log(std::string(retainedPartialPrefix) + job.clip.fileName + ": " + description, true);
+        }
+        save();
+        finishBusy(done);
+    };
+    store_async::offGuiThread(this, std::move(work), std::move(after));
+}
+
+} // namespace velk

@@ -1,0 +1,30 @@
+#include "store/store_async.hpp"
+
+#include "transfer/https_session.hpp"
+#include "transfer/transfer_protocol.hpp"
+
+namespace velk::store_async {
+
+std::string describe(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const std::exception& failure) {
+        return failure.what();
+    } catch (...) {
+        return "Unknown error.";
+    }
+}
+
+bool endsSession(const std::exception_ptr& error) {
+    try {
+        std::rethrow_exception(error);
+    } catch (const HttpsTransportError&) {
+        return true;
+    } catch (const TransferProtocolError&) {
+        return true;
+    } catch (...) {
+        return false;
+    }
+}
+
+} // namespace velk::store_async
