@@ -278,7 +278,8 @@ void DirectorRecordingCoordinator::fail(const std::string& message, double now) 
         for (const auto& [id, snapshot] : session.peers) {
             if (snapshot.safeStopVersion <= 0 || !sameEndpoint(snapshot)) continue;
             // One tracked stop per camera: a failure while stopping replaces the earlier request.
-            std::erase_if(m_stops, [&](const auto& entry) { return entry.second.peer.id == id; });
+            const std::string& cameraID = id;
+            std::erase_if(m_stops, [&](const auto& entry) { return entry.second.peer.id == cameraID; });
             const std::string request = newID();
             m_stops[request] = Stop{snapshot, take, request, now, 0, std::nullopt, false, false};
             send(snapshot, RecordingWire::stopTake(take, request));

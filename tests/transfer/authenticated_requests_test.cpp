@@ -1,77 +1,27 @@
-#include <thread>
+#include <map>
+#include <utility>
 
 #include <gtest/gtest.h>
 
-#include "base/json.hpp"
-#include "base/rfc3339.hpp"
-#include "fake_https_session.hpp"
-#include "transfer/transfer_protocol.hpp"
+#include "base/sha256.hpp"
+#include "transfer_test_support.hpp"
 
 namespace velk {
 namespace {
 
-using testing::FakeHttpsState;
-using testing::headerOf;
-using testing::reply;
+using namespace velk::testing;
 
-const std::string fingerprint = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 const std::string fileDigest = "fedcba9876543210fedcba9876543210fedcba9876543210fedcba9876543210";
-const std::string sessionUUID = "9a8b7c6d-1234-4abc-8def-0123456789ab";
 const std::string token = "abcdefghijklmnopqrstuvwxyz0123456789";
-const std::string clipId = "6f1c2a34-5b6d-4e7f-8a9b-0c1d2e3f4a5b";
-const std::string fileURL = "https://phone.local:8443/velk/v1/files/" + clipId;
-const std::string requestUUID = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
-const WallTime now = rfc3339::parse("2026-05-01T12:00:00Z").value();
+const std::string fileURL = "https://phone.local:8443/velk/v1/files/" + clipUUID;
+const std::string sidecarURL = fileURL + ".timing.json";
+const std::string sidecarBody = "{\"anchors\":[]}";
+const std::string expired = "Transfer session expired; approve pairing again.";
+using Proof = std::vector<std::map<std::string, std::string>>;
 
-std::string invalidSentence(const std::function<void()>& operation) {
-    try {
-        operation();
-        return "succeeded";
-    } catch (const TransferProtocolError& error) {
-        return error.what();
-    }
-}
-
-class Requests : public ::testing::Test {
+class Requests : public FakePhoneTest {
 protected:
-    Requests() : clock(now) {
-        environment.clock = &clock;
-        environment.makeSession = testing::fakeSessionFactory(state);
-        environment.sleeper = [this](std::uint64_t nanoseconds, const CancellationToken*) {
-            sleeps.push_back(nanoseconds);
-            clock.advanceMs(static_cast<double>(nanoseconds) / 1e6);
-        };
-        client = makeClient(token, sessionUUID);
-    }
-
-    std::shared_ptr<AuthenticatedTransferClient> makeClient(const std::string& bearerToken, const std::string& session,
-                                                            const std::string& trash = "trash-v1") {
-        DiscoveredDevice device;
-        device.serviceName = "Stage Left";
-        device.catalogURL = "https://phone.local:8443/velk/v1/catalog";
-        device.serviceType = "_velk-transfer._tcp.";
-        device.deviceId = "0123456789abcdef";
-        device.sessionId = session;
-        device.certificateSHA256 = fingerprint;
-        device.foregroundOnly = true;
-        device.projectTrashVersion = trash;
-        const Json grant{{"schemaVersion", 1},
-                         {"deviceId", "0123456789abcdef"},
-                         {"sessionId", session},
-                         {"bearerToken", bearerToken},
-                         {"expiresAt", "2026-05-01T12:15:00Z"},
-                         {"scopes", Json::array({"catalog.read", "files.read"})},
-                         {"certificateSHA256", fingerprint},
-                         {"foregroundOnly", true}};
-        state->handler = [text = grant.dump()](const HttpsRequest&) { return reply(200, text); };
-        auto made = AuthenticatedTransferClient::pair(device, "123456", "collector", "Mac", true, environment);
-        std::lock_guard lock(state->mutex);
-        state->sent.clear();
-        state->handler = nullptr;
-        return made;
-    }
-
-    void answer(std::function<HttpsResponse(const HttpsRequest&)> handler) { state->handler = std::move(handler); }
+    Requests() { client = pairedClient(token); }
 
     static HttpHeaders rangeHeaders(const std::string& contentRange) {
         return {{"Accept-Ranges", "bytes"},
@@ -79,199 +29,190 @@ protected:
                 {"X-VELK-SHA256", fileDigest},
                 {"ETag", "\"sha256:" + fileDigest + "\""}};
     }
+    static Proof proof(std::size_t entries = 1) { return Proof(entries, {{"clipId", clipUUID}, {"sha256", fileDigest}}); }
+    std::string trash(const std::string& projectID = "unassigned", const std::string& requestID = requestUUID,
+                      const Proof& entries = proof()) {
+        return outcome([&] { client->trashSourceProject(projectID, requestID, entries); });
+    }
+    static Json confirmation() { return Json{{"schemaVersion", 1}, {"requestId", requestUUID}, {"movedToTrash", true}}; }
 
-    std::shared_ptr<FakeHttpsState> state = std::make_shared<FakeHttpsState>();
-    ManualClock clock;
-    TransferClientEnvironment environment;
-    std::vector<std::uint64_t> sleeps;
     std::shared_ptr<AuthenticatedTransferClient> client;
 };
 
-// --- Request builder ---
-
-TEST_F(Requests, EveryRequestCarriesTheSessionAndToken) {
-    answer([](const HttpsRequest&) { return reply(200, "{}"); });
-    client->fetchCatalog();
-    const auto request = state->lastRequest();
-    EXPECT_EQ(request.method, "GET");
-    EXPECT_EQ(request.url, "https://phone.local:8443/velk/v1/catalog");
-    EXPECT_EQ(headerOf(request, "Authorization"), "Bearer " + token);
-    EXPECT_EQ(headerOf(request, "X-VELK-Session-ID"), sessionUUID);
-    EXPECT_EQ(headerOf(request, "Accept"), "application/json");
+TEST_F(Requests, EachRequestCarriesItsHeaders) {
+    DiscoveredDevice openDevice = pairingDevice();
+    openDevice.transferAccess = "open";
+    auto open = AuthenticatedTransferClient::connectOpen(openDevice, environment);
+    const std::string bearer = "Bearer " + token;
+    using Headers = std::map<std::string, std::optional<std::string>>;
+    struct Case {
+        std::string name;
+        std::function<void()> call;
+        std::string method;
+        std::string url;
+        Headers headers;
+        std::optional<std::size_t> maxBodyBytes;
+    };
+    const std::vector<Case> cases = {
+        {"catalog", [&] { client->fetchCatalog(); }, "GET", phoneCatalogURL,
+         {{"Authorization", bearer}, {"X-VELK-Session-ID", sessionUUID}, {"Accept", "application/json"}}, 64u << 20},
+        {"open catalog", [&] { open->fetchCatalog(); }, "GET", phoneCatalogURL,
+         {{"Authorization", std::nullopt}, {"X-VELK-Session-ID", sessionUUID}}, 64u << 20},
+        {"range", [&] { client->fetchRange(fileURL, 0, 8'388'607, 100'000'000, separatedDigest(fileDigest)); }, "GET", fileURL,
+         {{"Range", "bytes=0-8388607"}, {"Accept-Encoding", "identity"}, {"Accept", std::nullopt}, {"Authorization", bearer}},
+         8'388'608},
+        {"sidecar", [&] { client->fetchTimingSidecar(clipUUID, "/velk/v1/files/" + clipUUID + ".timing.json", fileDigest); },
+         "GET", sidecarURL, {{"Accept", std::nullopt}, {"Range", std::nullopt}, {"X-VELK-Session-ID", sessionUUID}}, 8'388'608},
+        {"trash", [&] { client->trashSourceProject("unassigned", requestUUID, proof()); }, "POST",
+         "https://phone.local:8443/velk/v1/projects/delete",
+         {{"Content-Type", "application/json"}, {"X-VELK-Session-ID", sessionUUID}, {"Authorization", bearer}}, std::nullopt},
+        {"end", [&] { client->end(); }, "POST", "https://phone.local:8443/velk/v1/session/end",
+         {{"Authorization", bearer}, {"X-VELK-Session-ID", sessionUUID}}, std::nullopt},
+    };
+    answer(500);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        outcome(c.call);
+        const HttpsRequest request = state->lastRequest();
+        EXPECT_EQ(request.method, c.method);
+        EXPECT_EQ(request.url, c.url);
+        for (const auto& [name, value] : c.headers) EXPECT_EQ(headerOf(request, name), value) << name;
+        EXPECT_EQ(c.maxBodyBytes.value_or(request.maxBodyBytes), request.maxBodyBytes);
+        EXPECT_EQ(request.body.empty(), request.method == "GET" || c.name == "end");
+    }
 }
 
-TEST_F(Requests, OpenClientsSendNoAuthorization) {
-    DiscoveredDevice device;
-    device.serviceName = "Open";
-    device.catalogURL = "https://phone.local:8443/velk/v1/catalog";
-    device.serviceType = "_velk-transfer._tcp.";
-    device.deviceId = "0123456789abcdef";
-    device.sessionId = sessionUUID;
-    device.certificateSHA256 = fingerprint;
-    device.foregroundOnly = true;
-    device.transferAccess = "open";
-    auto open = AuthenticatedTransferClient::connectOpen(device, environment);
-    answer([](const HttpsRequest&) { return reply(200, "{}"); });
-    open->fetchCatalog();
-    EXPECT_EQ(headerOf(state->lastRequest(), "Authorization"), std::nullopt);
-    EXPECT_EQ(headerOf(state->lastRequest(), "X-VELK-Session-ID"), sessionUUID);
-}
-
-TEST_F(Requests, ExpiredOrOffOriginRequestsAreNotSent) {
-    answer([](const HttpsRequest&) { return reply(206, ""); });
-    EXPECT_EQ(invalidSentence([&] { client->fetchRange("https://phone.local:9443/velk/v1/files/" + clipId, 0, 0, 1, fileDigest); }),
-              "Transfer request attempted to leave the paired HTTPS origin.");
-    EXPECT_EQ(invalidSentence([&] { client->fetchRange("http://phone.local:8443/velk/v1/files/" + clipId, 0, 0, 1, fileDigest); }),
-              "Transfer request attempted to leave the paired HTTPS origin.");
-    clock.setWall(client->expiresAt());
-    EXPECT_EQ(invalidSentence([&] { client->fetchCatalog(); }), "Transfer session expired; approve pairing again.");
-    EXPECT_EQ(state->sentCount(), 0u);
-}
-
-TEST_F(Requests, HeaderValuesThatCouldBreakALineAreNeverSent) {
-    for (const std::string& bad : {token + "\r\nX-Injected: 1", token + "\n", token + std::string(1, '\0')}) {
-        auto tainted = makeClient(bad, sessionUUID);
-        answer([](const HttpsRequest&) { return reply(200, "{}"); });
-        EXPECT_EQ(invalidSentence([&] { tainted->fetchCatalog(); }), "Transfer session is invalid.");
-        EXPECT_FALSE(tainted->end());
+TEST_F(Requests, RefusedBeforeAnythingIsSent) {
+    const std::string route = "Catalog file route does not match its immutable clip ID.";
+    const std::string badRange = "Requested byte range is invalid.";
+    const std::string badProof = "Invalid verified project proof.";
+    const std::string offOrigin = "Transfer request attempted to leave the paired HTTPS origin.";
+    auto range = [&](std::string url, std::int64_t start, std::int64_t end, std::int64_t total, std::string digest) {
+        return [=, this] { client->fetchRange(url, start, end, total, digest); };
+    };
+    auto sidecar = [&](std::string id, std::string url) {
+        return [=, this] { client->fetchTimingSidecar(id, url, fileDigest); };
+    };
+    auto tainted = [&](std::string bearer) {
+        return [=, this] {
+            auto other = pairedClient(bearer);
+            try {
+                other->fetchCatalog();
+            } catch (const TransferProtocolError&) {
+                EXPECT_FALSE(other->end());
+                throw;
+            }
+        };
+    };
+    auto trashing = [&](std::string project, std::string request, std::size_t entries, std::string trashVersion) {
+        return [=, this] { pairedClient(token, trashVersion)->trashSourceProject(project, request, proof(entries)); };
+    };
+    const std::vector<std::pair<std::function<void()>, std::string>> cases = {
+        {range("https://phone.local:9443/velk/v1/files/" + clipUUID, 0, 0, 1, fileDigest), offOrigin},
+        {range("http://phone.local:8443/velk/v1/files/" + clipUUID, 0, 0, 1, fileDigest), offOrigin},
+        {range(fileURL, 5, 4, 10, fileDigest), badRange},
+        {range(fileURL, -1, 4, 10, fileDigest), badRange},
+        {range(fileURL, 0, 10, 10, fileDigest), badRange},
+        {range(fileURL, 0, 8'388'608, 100'000'000, fileDigest), "Requested byte range exceeds the 8 MiB transfer limit."},
+        {range(fileURL, 0, 0, 1, fileDigest.substr(1)), "Catalog SHA-256 is invalid."},
+        {sidecar("7f1c2a34-5b6d-4e7f-8a9b-0c1d2e3f4a5b", sidecarURL), route},
+        {sidecar(clipUUID, sidecarURL + "?v=2"), route},
+        {sidecar(clipUUID, sidecarURL + "#"), route},
+        {sidecar(clipUUID, fileURL), route},
+        {sidecar(clipUUID, "https://phone.local:9443/velk/v1/files/" + clipUUID + ".timing.json"),
+         "Catalog file URL must remain on the authenticated HTTPS origin."},
+        // A header value that could break a request line is never put into one.
+        {tainted(token + "\r\nX-Injected: 1"), "Transfer session is invalid."},
+        {tainted(token + "\n"), "Transfer session is invalid."},
+        {tainted(token + std::string(1, '\0')), "Transfer session is invalid."},
+        {trashing("unassigned", upper(requestUUID), 1, "trash-v1"), badProof},
+        {trashing("11111111-2222-4333-8444-55555555555A", requestUUID, 1, "trash-v1"), badProof},
+        {trashing("unassigned-1", requestUUID, 1, "trash-v1"), badProof},
+        {trashing("unassigned", requestUUID, 0, "trash-v1"), badProof},
+        {trashing("unassigned", requestUUID, 10'001, "trash-v1"), badProof},
+        {trashing("unassigned", requestUUID, 1, "trash-v2"), badProof},
+        {[&] {
+             clock.setWall(client->expiresAt());
+             client->fetchCatalog();
+         }, expired},
+        {[&] { client->trashSourceProject("unassigned", requestUUID, proof()); }, expired},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        answer(200, confirmation().dump());
+        EXPECT_EQ(outcome(cases[i].first), cases[i].second);
         state->invalidated = false;
+        EXPECT_EQ(state->sentCount(), 0u);
     }
-    EXPECT_EQ(state->sentCount(), 0u);
 }
 
-// --- Catalog ---
-
-TEST_F(Requests, CatalogStatusAndSize) {
-    answer([](const HttpsRequest&) { return reply(200, "{\"a\":1}"); });
+TEST_F(Requests, CatalogStatusSizeAndNoRetry) {
+    answer(200, "{\"a\":1}");
     EXPECT_EQ(client->fetchCatalog(), (Bytes{'{', '"', 'a', '"', ':', '1', '}'}));
-    answer([](const HttpsRequest&) { return reply(404, "missing"); });
-    try {
-        client->fetchCatalog();
-        ADD_FAILURE();
-    } catch (const TransferProtocolError& error) {
-        EXPECT_STREQ(error.what(), "Transfer server returned HTTP 404.");
-    }
-    answer([](const HttpsRequest& request) {
-        EXPECT_EQ(request.maxBodyBytes, 64u * 1024 * 1024);
+    answer(404, "missing");
+    EXPECT_EQ(outcome([&] { client->fetchCatalog(); }), "Transfer server returned HTTP 404.");
+    answer([](const HttpsRequest&) {
         HttpsResponse response = reply(200, "{}");
         response.bodyExceededLimit = true;
         return response;
     });
-    EXPECT_EQ(invalidSentence([&] { client->fetchCatalog(); }), "Catalog is too large.");
-    // A catalog fetch is never retried.
+    EXPECT_EQ(outcome([&] { client->fetchCatalog(); }), "Catalog is too large.");
     answer([](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out."); });
     const auto before = state->sentCount();
-    EXPECT_THROW(client->fetchCatalog(), HttpsTransportError);
+    EXPECT_EQ(outcome([&] { client->fetchCatalog(); }), "transport: The request timed out.");
     EXPECT_EQ(state->sentCount(), before + 1);
 }
 
-// --- Range reads ---
-
-TEST_F(Requests, RangeArgumentsAreCheckedBeforeSending) {
-    struct Case {
-        std::int64_t start, end, total;
-        std::string digest;
-        std::string sentence;
-    };
-    const std::vector<Case> cases = {
-        {5, 4, 10, fileDigest, "Requested byte range is invalid."},
-        {-1, 4, 10, fileDigest, "Requested byte range is invalid."},
-        {0, 10, 10, fileDigest, "Requested byte range is invalid."},
-        {0, 8'388'608, 100'000'000, fileDigest, "Requested byte range exceeds the 8 MiB transfer limit."},
-        {0, 0, 1, fileDigest.substr(1), "Catalog SHA-256 is invalid."},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(invalidSentence([&] { client->fetchRange(fileURL, c.start, c.end, c.total, c.digest); }), c.sentence);
-    }
-    EXPECT_EQ(state->sentCount(), 0u);
-}
-
-TEST_F(Requests, RangeRequestHeaders) {
-    answer([](const HttpsRequest&) { return reply(500); });
-    EXPECT_THROW(client->fetchRange(fileURL, 0, 8'388'607, 100'000'000, "FE:DC:BA:98:76:54:32:10" + fileDigest.substr(16)),
-                 TransferProtocolError);
-    const auto request = state->lastRequest();
-    EXPECT_EQ(headerOf(request, "Range"), "bytes=0-8388607");
-    EXPECT_EQ(headerOf(request, "Accept-Encoding"), "identity");
-    EXPECT_EQ(headerOf(request, "Accept"), std::nullopt);
-    EXPECT_EQ(request.maxBodyBytes, 8'388'608u);
-}
-
 TEST_F(Requests, RangeReplyChecks) {
-    const std::string good = "bytes 10-13/100";
+    const std::string support = "File server did not confirm byte-range support.";
+    const std::string wrongRange = "File server returned the wrong byte range.";
+    const std::string length = "Downloaded chunk length does not match the requested range.";
+    const std::string identity = "File identity headers do not match the catalog.";
     struct Case {
         std::string name;
-        std::function<HttpsResponse()> response;
+        int status;
+        std::string body;
+        std::vector<std::pair<std::string, std::optional<std::string>>> edits; // none: header removed
         std::string outcome;
+        bool declareLength = true;
     };
     const std::vector<Case> cases = {
-        {"good", [&] { return reply(206, "abcd", rangeHeaders(good)); }, "succeeded"},
-        {"whole file with 200", [&] { return reply(200, std::string(100, 'x'), rangeHeaders(good)); },
-         "Transfer server returned HTTP 200."},
-        {"redirect", [&] { return reply(302, "", {{"Location", "https://elsewhere/"}}); }, "Transfer server returned HTTP 302."},
-        {"Accept-Ranges in capitals", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers[0].second = "Bytes";
-             return r;
-         }, "succeeded"},
-        {"Accept-Ranges none", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers[0].second = "none";
-             return r;
-         }, "File server did not confirm byte-range support."},
-        {"no Accept-Ranges", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers.erase(r.headers.begin());
-             return r;
-         }, "File server did not confirm byte-range support."},
-        {"other total", [&] { return reply(206, "abcd", rangeHeaders("bytes 10-13/101")); }, "File server returned the wrong byte range."},
-        {"other start", [&] { return reply(206, "abcd", rangeHeaders("bytes 9-13/100")); }, "File server returned the wrong byte range."},
-        {"unparsable range", [&] { return reply(206, "abcd", rangeHeaders("bytes */100")); }, "File server returned the wrong byte range."},
-        {"short body", [&] { return reply(206, "abc", rangeHeaders(good)); }, "Downloaded chunk length does not match the requested range."},
-        {"long body", [&] { return reply(206, "abcde", rangeHeaders(good)); }, "Downloaded chunk length does not match the requested range."},
-        {"no declared length", [&] { return reply(206, "abcd", rangeHeaders(good), false); },
-         "Downloaded chunk length does not match the requested range."},
-        {"declared length differs", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good), false);
-             r.headers.emplace_back("Content-Length", "5");
-             return r;
-         }, "Downloaded chunk length does not match the requested range."},
-        {"no ETag", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers.erase(r.headers.begin() + 3);
-             return r;
-         }, "File identity headers do not match the catalog."},
-        {"ETag without the digest prefix", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers[3].second = "\"" + fileDigest + "\"";
-             return r;
-         }, "File identity headers do not match the catalog."},
-        {"other X-VELK-SHA256", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers[2].second = fingerprint;
-             return r;
-         }, "File identity headers do not match the catalog."},
-        {"weak ETag in capitals", [&] {
-             auto r = reply(206, "abcd", rangeHeaders(good));
-             r.headers[3].second = "W/\"SHA256:FEDCBA9876543210FEDCBA9876543210FEDCBA9876543210FEDCBA9876543210\"";
-             return r;
-         }, "succeeded"},
+        {"good", 206, "abcd", {}, "succeeded"},
+        {"whole file with 200", 200, std::string(100, 'x'), {}, "Transfer server returned HTTP 200."},
+        {"redirect", 302, "", {{"Location", "https://elsewhere/"}}, "Transfer server returned HTTP 302."},
+        {"Accept-Ranges in capitals", 206, "abcd", {{"Accept-Ranges", "Bytes"}}, "succeeded"},
+        {"Accept-Ranges none", 206, "abcd", {{"Accept-Ranges", "none"}}, support},
+        {"no Accept-Ranges", 206, "abcd", {{"Accept-Ranges", std::nullopt}}, support},
+        {"other total", 206, "abcd", {{"Content-Range", "bytes 10-13/101"}}, wrongRange},
+        {"other start", 206, "abcd", {{"Content-Range", "bytes 9-13/100"}}, wrongRange},
+        {"unparsable range", 206, "abcd", {{"Content-Range", "bytes */100"}}, wrongRange},
+        {"no Content-Range", 206, "abcd", {{"Content-Range", std::nullopt}}, wrongRange},
+        {"short body", 206, "abc", {}, length},
+        {"long body", 206, "abcde", {}, length},
+        {"no declared length", 206, "abcd", {}, length, false},
+        {"declared length differs", 206, "abcd", {{"Content-Length", "5"}}, length, false},
+        {"no ETag", 206, "abcd", {{"ETag", std::nullopt}}, identity},
+        {"no X-VELK-SHA256", 206, "abcd", {{"X-VELK-SHA256", std::nullopt}}, identity},
+        {"ETag without the digest prefix", 206, "abcd", {{"ETag", "\"" + fileDigest + "\""}}, identity},
+        {"other X-VELK-SHA256", 206, "abcd", {{"X-VELK-SHA256", fingerprint}}, identity},
+        {"weak ETag in capitals", 206, "abcd", {{"ETag", "W/\"SHA256:" + upper(fileDigest) + "\""}}, "succeeded"},
     };
     for (const auto& c : cases) {
-        answer([&](const HttpsRequest&) { return c.response(); });
-        EXPECT_EQ(invalidSentence([&] { EXPECT_EQ(client->fetchRange(fileURL, 10, 13, 100, fileDigest), (Bytes{'a', 'b', 'c', 'd'})); }),
-                  c.outcome)
-            << c.name;
+        SCOPED_TRACE(c.name);
+        HttpsResponse response = reply(c.status, c.body, c.status == 302 ? HttpHeaders{} : rangeHeaders("bytes 10-13/100"),
+                                       c.declareLength);
+        for (const auto& [name, value] : c.edits) {
+            std::erase_if(response.headers, [&](const auto& header) { return header.first == name; });
+            if (value) response.headers.emplace_back(name, *value);
+        }
+        answer([&](const HttpsRequest&) { return response; });
+        EXPECT_EQ(outcome([&] { EXPECT_EQ(client->fetchRange(fileURL, 10, 13, 100, fileDigest), (Bytes{'a', 'b', 'c', 'd'})); }),
+                  c.outcome);
     }
     EXPECT_TRUE(sleeps.empty()); // a wrong reply is never retried
 }
 
-TEST_F(Requests, OneByteRange) {
-    answer([&](const HttpsRequest&) { return reply(206, "z", rangeHeaders("bytes 0-0/1")); });
-    EXPECT_EQ(client->fetchRange(fileURL, 0, 0, 1, fileDigest), Bytes{'z'});
-}
-
-TEST_F(Requests, RangeReadsRetryTransportFailures) {
+TEST_F(Requests, RangeRetriesStopAtExpiryAndCancellation) {
     int attempts = 0;
     answer([&](const HttpsRequest&) -> HttpsResponse {
         if (++attempts <= 2) throw HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out.");
@@ -280,246 +221,140 @@ TEST_F(Requests, RangeReadsRetryTransportFailures) {
     EXPECT_EQ(client->fetchRange(fileURL, 10, 13, 100, fileDigest).size(), 4u);
     EXPECT_EQ(sleeps, (std::vector<std::uint64_t>{250'000'000, 750'000'000}));
 
-    attempts = 0;
-    sleeps.clear();
-    answer([&](const HttpsRequest&) -> HttpsResponse {
-        ++attempts;
-        throw HttpsTransportError(HttpsErrorKind::connectionLost, "lost " + std::to_string(attempts));
-    });
-    try {
-        client->fetchRange(fileURL, 10, 13, 100, fileDigest);
-        ADD_FAILURE();
-    } catch (const HttpsTransportError& error) {
-        EXPECT_STREQ(error.what(), "lost 3");
-    }
-    EXPECT_EQ(attempts, 3);
-
-    sleeps.clear();
-    answer([&](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::cancelled, "pin"); });
-    EXPECT_THROW(client->fetchRange(fileURL, 10, 13, 100, fileDigest), HttpsTransportError);
-    EXPECT_TRUE(sleeps.empty());
-}
-
-TEST_F(Requests, EveryRetryChecksTheExpiryAgain) {
+    // Every retry checks the expiry again.
+    answer([](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out."); });
     clock.setWall(client->expiresAt() - std::chrono::milliseconds(100));
-    answer([&](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out."); });
-    EXPECT_EQ(invalidSentence([&] { client->fetchRange(fileURL, 10, 13, 100, fileDigest); }),
-              "Transfer session expired; approve pairing again.");
-    EXPECT_EQ(state->sentCount(), 1u);
-}
+    auto before = state->sentCount();
+    EXPECT_EQ(outcome([&] { client->fetchRange(fileURL, 10, 13, 100, fileDigest); }), expired);
+    EXPECT_EQ(state->sentCount(), before + 1);
 
-TEST_F(Requests, CancellationDuringASleepStopsTheRead) {
+    clock.setWall(pairingNow);
     CancellationToken cancellation;
-    environment.sleeper = [&](std::uint64_t, const CancellationToken* token) {
+    environment.sleeper = [&](std::uint64_t, const CancellationToken* given) {
         cancellation.cancel();
-        if (token && token->isCancelled()) throw OperationCancelledError();
+        if (given && given->isCancelled()) throw OperationCancelledError();
     };
-    auto cancellable = makeClient(token, sessionUUID);
-    answer([&](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out."); });
+    auto cancellable = pairedClient(token);
+    answer([](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out."); });
     EXPECT_THROW(cancellable->fetchRange(fileURL, 10, 13, 100, fileDigest, &cancellation), OperationCancelledError);
     EXPECT_EQ(state->sentCount(), 1u);
 }
 
-TEST_F(Requests, TwoThreadsShareOneClient) {
-    answer([&](const HttpsRequest& request) {
-        const bool first = headerOf(request, "Range") == "bytes=0-3";
-        return reply(206, first ? "abcd" : "efgh", rangeHeaders(first ? "bytes 0-3/8" : "bytes 4-7/8"));
-    });
-    Bytes a, b;
-    std::thread one([&] {
-        for (int i = 0; i < 50; ++i) a = client->fetchRange(fileURL, 0, 3, 8, fileDigest);
-    });
-    std::thread two([&] {
-        for (int i = 0; i < 50; ++i) b = client->fetchRange(fileURL, 4, 7, 8, fileDigest);
-    });
-    one.join();
-    two.join();
-    EXPECT_EQ(a, (Bytes{'a', 'b', 'c', 'd'}));
-    EXPECT_EQ(b, (Bytes{'e', 'f', 'g', 'h'}));
-    EXPECT_EQ(state->sentCount(), 100u);
-}
+TEST_F(Requests, TimingSidecarIsVerified) {
+    const std::string digest = Sha256::hexOf(sidecarBody);
+    answer(200, sidecarBody);
+    const Bytes read = client->fetchTimingSidecar(clipUUID, sidecarURL, digest);
+    EXPECT_EQ(std::string(read.begin(), read.end()), sidecarBody);
 
-// --- Timing sidecars ---
-
-class Sidecars : public Requests {
-protected:
-    const std::string body = "{\"anchors\":[]}";
-    const std::string bodyDigest = Sha256::hexOf(body);
-    const std::string sidecarURL = fileURL + ".timing.json";
-};
-
-TEST_F(Sidecars, VerifiedRead) {
-    answer([&](const HttpsRequest&) { return reply(200, body); });
-    const Bytes read = client->fetchTimingSidecar(clipId, "/velk/v1/files/" + clipId + ".timing.json", bodyDigest);
-    EXPECT_EQ(std::string(read.begin(), read.end()), body);
-    const auto request = state->lastRequest();
-    EXPECT_EQ(request.url, sidecarURL);
-    EXPECT_EQ(request.maxBodyBytes, 8'388'608u);
-    EXPECT_EQ(headerOf(request, "Accept"), std::nullopt);
-    EXPECT_EQ(headerOf(request, "Range"), std::nullopt);
-}
-
-TEST_F(Sidecars, RouteIsCheckedBeforeSending) {
-    const std::string route = "Catalog file route does not match its immutable clip ID.";
-    EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar("7f1c2a34-5b6d-4e7f-8a9b-0c1d2e3f4a5b", sidecarURL, bodyDigest); }), route);
-    EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar(clipId, sidecarURL + "?v=2", bodyDigest); }), route);
-    EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar(clipId, sidecarURL + "#", bodyDigest); }), route);
-    EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar(clipId, fileURL, bodyDigest); }), route);
-    EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar(clipId, "https://phone.local:9443/velk/v1/files/" + clipId + ".timing.json", bodyDigest); }),
-              "Catalog file URL must remain on the authenticated HTTPS origin.");
-    EXPECT_EQ(state->sentCount(), 0u);
-}
-
-TEST_F(Sidecars, EveryFailedCheckHasOneSentence) {
     const std::string sentence = "Timing sidecar failed length or SHA-256 verification.";
-    const std::vector<std::pair<std::string, std::function<HttpsResponse()>>> cases = {
-        {"404", [&] { return reply(404, body); }},
-        {"empty", [&] { return reply(200, ""); }},
-        {"other digest", [&] { return reply(200, body + " "); }},
-        {"no declared length", [&] { return reply(200, body, {}, false); }},
-        {"over 8 MiB", [&] { return reply(200, std::string(8'388'609, ' ')); }},
+    const std::vector<std::pair<std::string, HttpsResponse>> cases = {
+        {"404", reply(404, sidecarBody)},
+        {"empty", reply(200, "")},
+        {"other digest", reply(200, sidecarBody + " ")},
+        {"no declared length", reply(200, sidecarBody, {}, false)},
+        {"over 8 MiB", reply(200, std::string(8'388'609, ' '))},
     };
     for (const auto& [name, response] : cases) {
-        answer([&](const HttpsRequest&) { return response(); });
-        EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar(clipId, sidecarURL, bodyDigest); }), sentence) << name;
+        SCOPED_TRACE(name);
+        answer([&](const HttpsRequest&) { return response; });
+        EXPECT_EQ(outcome([&] { client->fetchTimingSidecar(clipUUID, sidecarURL, digest); }), sentence);
     }
     // An invalid catalog digest fails at the comparison, after the read.
-    answer([&](const HttpsRequest&) { return reply(200, body); });
+    answer(200, sidecarBody);
     const auto before = state->sentCount();
-    EXPECT_EQ(invalidSentence([&] { client->fetchTimingSidecar(clipId, sidecarURL, "abc"); }), sentence);
+    EXPECT_EQ(outcome([&] { client->fetchTimingSidecar(clipUUID, sidecarURL, "abc"); }), sentence);
     EXPECT_EQ(state->sentCount(), before + 1);
+    // A dropped connection is read again.
+    bool dropped = false;
+    answer([&](const HttpsRequest&) -> HttpsResponse {
+        if (!std::exchange(dropped, true)) throw HttpsTransportError(HttpsErrorKind::connectionLost, "lost");
+        return reply(200, sidecarBody);
+    });
+    EXPECT_EQ(outcome([&] { client->fetchTimingSidecar(clipUUID, sidecarURL, digest); }), "succeeded");
 }
 
-// --- Session end ---
-
-TEST_F(Requests, EndReportsConfirmationAndClosesTheSession) {
-    answer([](const HttpsRequest&) { return reply(204); });
-    EXPECT_TRUE(client->end());
-    auto request = state->lastRequest();
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.url, "https://phone.local:8443/velk/v1/session/end");
-    EXPECT_TRUE(request.body.empty());
-    EXPECT_EQ(headerOf(request, "Authorization"), "Bearer " + token);
-    EXPECT_TRUE(state->invalidated);
-    EXPECT_THROW(client->fetchCatalog(), HttpsTransportError);
-}
-
-TEST_F(Requests, EndFailuresAreFalse) {
-    answer([](const HttpsRequest&) { return reply(404); });
-    EXPECT_FALSE(makeClient(token, sessionUUID)->end());
-    state->invalidated = false;
-    answer([](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::connectionLost, "lost"); });
-    EXPECT_FALSE(makeClient(token, sessionUUID)->end());
-    state->invalidated = false;
-
-    auto expired = makeClient(token, sessionUUID);
-    clock.setWall(expired->expiresAt() + std::chrono::seconds(1));
-    const auto before = state->sentCount();
-    EXPECT_FALSE(expired->end());
-    EXPECT_EQ(state->sentCount(), before);
-    EXPECT_TRUE(state->invalidated);
-}
-
-// --- Project trash ---
-
-class ProjectTrash : public Requests {
-protected:
-    std::vector<std::map<std::string, std::string>> proof(std::size_t entries) {
-        return std::vector<std::map<std::string, std::string>>(entries, {{"clipId", clipId}, {"sha256", fileDigest}});
+TEST_F(Requests, EndIsTrueOnlyWhenConfirmedAndAlwaysCloses) {
+    struct Case {
+        std::string name;
+        std::function<HttpsResponse(const HttpsRequest&)> handler;
+        bool expired;
+        bool confirmed;
+    };
+    const std::vector<Case> cases = {
+        {"204", [](const HttpsRequest&) { return reply(204); }, false, true},
+        {"404", [](const HttpsRequest&) { return reply(404); }, false, false},
+        {"lost", [](const HttpsRequest&) -> HttpsResponse { throw HttpsTransportError(HttpsErrorKind::connectionLost, "lost"); },
+         false, false},
+        {"expired", [](const HttpsRequest&) { return reply(204); }, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        state->invalidated = false;
+        auto ending = pairedClient(token);
+        if (c.expired) clock.setWall(ending->expiresAt() + std::chrono::seconds(1));
+        answer(c.handler);
+        EXPECT_EQ(ending->end(), c.confirmed);
+        EXPECT_EQ(state->sentCount(), c.expired ? 0u : 1u);
+        EXPECT_TRUE(state->invalidated);
+        EXPECT_EQ(outcome([&] { ending->fetchCatalog(); }).rfind("transport: ", 0), c.expired ? std::string::npos : 0u);
     }
-    void confirm(const Json& body, int status = 200) {
-        answer([text = body.dump(), status](const HttpsRequest&) { return reply(status, text); });
-    }
-    std::string trash(std::string projectID = "unassigned", std::string requestID = requestUUID, std::size_t entries = 1) {
-        return invalidSentence([&] { client->trashSourceProject(projectID, requestID, proof(entries)); });
-    }
-    Json confirmation() { return Json{{"schemaVersion", 1}, {"requestId", requestUUID}, {"movedToTrash", true}}; }
-};
-
-TEST_F(ProjectTrash, ConfirmedRemoval) {
-    confirm(confirmation());
-    EXPECT_EQ(trash("11111111-2222-4333-8444-555555555555"), "succeeded");
-    const auto request = state->lastRequest();
-    EXPECT_EQ(request.method, "POST");
-    EXPECT_EQ(request.url, "https://phone.local:8443/velk/v1/projects/delete");
-    EXPECT_EQ(headerOf(request, "Content-Type"), "application/json");
-    EXPECT_EQ(headerOf(request, "X-VELK-Session-ID"), sessionUUID);
-    const Json body = json::parse(request.body);
-    EXPECT_EQ(body, (Json{{"schemaVersion", 1},
-                          {"requestId", requestUUID},
-                          {"projectId", "11111111-2222-4333-8444-555555555555"},
-                          {"clips", Json::array({Json{{"clipId", clipId}, {"sha256", fileDigest}}})}}));
 }
 
-TEST_F(ProjectTrash, ProofIsCheckedBeforeSending) {
-    confirm(confirmation());
-    const std::string invalid = "Invalid verified project proof.";
-    EXPECT_EQ(trash("unassigned", "0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D"), invalid);
-    EXPECT_EQ(trash("11111111-2222-4333-8444-55555555555A"), invalid);
-    EXPECT_EQ(trash("unassigned-1"), invalid);
-    EXPECT_EQ(trash("unassigned", requestUUID, 0), invalid);
-    EXPECT_EQ(trash("unassigned", requestUUID, 10'001), invalid);
-    client = makeClient(token, sessionUUID, "trash-v2");
-    confirm(confirmation());
-    EXPECT_EQ(trash(), invalid);
-    EXPECT_EQ(state->sentCount(), 0u);
-}
-
-TEST_F(ProjectTrash, SizeLimits) {
-    confirm(confirmation());
-    const std::vector<std::map<std::string, std::string>> many(10'000, {{"clipId", "c"}, {"sha256", "d"}});
-    EXPECT_EQ(invalidSentence([&] { client->trashSourceProject("unassigned", requestUUID, many); }), "succeeded");
-    // Pad one entry so that the body is exactly 1 MiB, then one byte more.
-    auto entries = proof(1);
+TEST_F(Requests, ProjectTrashBodyAndSizeLimits) {
+    answer(200, confirmation().dump());
+    EXPECT_EQ(trash(projectUUID), "succeeded");
+    EXPECT_EQ(json::parse(state->lastRequest().body),
+              (Json{{"schemaVersion", 1},
+                    {"requestId", requestUUID},
+                    {"projectId", projectUUID},
+                    {"clips", Json::array({Json{{"clipId", clipUUID}, {"sha256", fileDigest}}})}}));
+    EXPECT_EQ(trash("unassigned", requestUUID, Proof(10'000, {{"clipId", "c"}, {"sha256", "d"}})), "succeeded");
+    // One entry padded so that the body is exactly 1 MiB, then one byte more.
+    Proof entries = proof();
     entries[0]["note"] = "";
-    Json probe{{"schemaVersion", 1}, {"requestId", requestUUID}, {"projectId", "unassigned"}, {"clips", Json::array({entries[0]})}};
-    const std::size_t base = json::write(probe).size();
-    entries[0]["note"] = std::string(1'048'576 - base, 'x');
-    EXPECT_EQ(invalidSentence([&] { client->trashSourceProject("unassigned", requestUUID, entries); }), "succeeded");
+    const Json probe{{"schemaVersion", 1}, {"requestId", requestUUID}, {"projectId", "unassigned"}, {"clips", Json::array({entries[0]})}};
+    entries[0]["note"] = std::string(1'048'576 - json::write(probe).size(), 'x');
+    EXPECT_EQ(trash("unassigned", requestUUID, entries), "succeeded");
     EXPECT_EQ(state->lastRequest().body.size(), 1'048'576u);
     entries[0]["note"] += "x";
     const auto before = state->sentCount();
-    EXPECT_EQ(invalidSentence([&] { client->trashSourceProject("unassigned", requestUUID, entries); }), "Project proof is too large.");
+    EXPECT_EQ(trash("unassigned", requestUUID, entries), "Project proof is too large.");
     EXPECT_EQ(state->sentCount(), before);
 }
 
-TEST_F(ProjectTrash, OnlyAnExactConfirmationCounts) {
+TEST_F(Requests, OnlyAnExactTrashConfirmationCounts) {
     const std::string refused = "Source did not confirm recoverable project removal.";
+    auto changed = [](std::function<void(Json&)> change) {
+        Json body = confirmation();
+        change(body);
+        return body.dump();
+    };
     struct Case {
         std::string name;
-        std::function<void(Json&)> change;
+        std::string body;
         std::string outcome;
+        int status = 200;
     };
     const std::vector<Case> cases = {
-        {"schema 1.0", [](Json& j) { j["schemaVersion"] = 1.0; }, "succeeded"},
-        {"schema true", [](Json& j) { j["schemaVersion"] = true; }, refused},
-        {"schema 2", [](Json& j) { j["schemaVersion"] = 2; }, refused},
-        {"schema missing", [](Json& j) { j.erase("schemaVersion"); }, refused},
-        {"moved 1", [](Json& j) { j["movedToTrash"] = 1; }, refused},
-        {"moved false", [](Json& j) { j["movedToTrash"] = false; }, refused},
-        {"other request", [](Json& j) { j["requestId"] = "1a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"; }, refused},
-        {"extra members", [](Json& j) { j["note"] = "ok"; }, "succeeded"},
+        {"schema 1.0", changed([](Json& j) { j["schemaVersion"] = 1.0; }), "succeeded"},
+        {"extra members", changed([](Json& j) { j["note"] = "ok"; }), "succeeded"},
+        {"schema true", changed([](Json& j) { j["schemaVersion"] = true; }), refused},
+        {"schema 2", changed([](Json& j) { j["schemaVersion"] = 2; }), refused},
+        {"schema missing", changed([](Json& j) { j.erase("schemaVersion"); }), refused},
+        {"moved 1", changed([](Json& j) { j["movedToTrash"] = 1; }), refused},
+        {"moved false", changed([](Json& j) { j["movedToTrash"] = false; }), refused},
+        {"moved null", changed([](Json& j) { j["movedToTrash"] = nullptr; }), refused},
+        {"other request", changed([](Json& j) { j["requestId"] = "1a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d"; }), refused},
+        {"an array", Json::array({confirmation()}).dump(), refused},
+        {"204", confirmation().dump(), refused, 204},
+        {"empty", "", "undecodable"},
+        {"over 1 MiB", std::string(1'048'577, ' '), "undecodable"},
     };
     for (const auto& c : cases) {
-        Json body = confirmation();
-        c.change(body);
-        confirm(body);
-        EXPECT_EQ(trash(), c.outcome) << c.name;
+        SCOPED_TRACE(c.name);
+        answer(c.status, c.body);
+        EXPECT_EQ(trash(), c.outcome);
     }
-    confirm(Json::array({confirmation()}));
-    EXPECT_EQ(trash(), refused);
-    confirm(confirmation(), 204);
-    EXPECT_EQ(trash(), refused);
-    answer([](const HttpsRequest&) { return reply(200, ""); });
-    EXPECT_THROW(client->trashSourceProject("unassigned", requestUUID, proof(1)), JsonError);
-    answer([](const HttpsRequest&) { return reply(200, std::string(1'048'577, ' ')); });
-    EXPECT_THROW(client->trashSourceProject("unassigned", requestUUID, proof(1)), JsonError);
-}
-
-TEST_F(ProjectTrash, ExpiredSessionRefusesBeforeSending) {
-    clock.setWall(client->expiresAt());
-    EXPECT_EQ(trash(), "Transfer session expired; approve pairing again.");
-    EXPECT_EQ(state->sentCount(), 0u);
 }
 
 } // namespace

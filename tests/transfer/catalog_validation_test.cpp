@@ -44,11 +44,7 @@ CatalogClip makeClip(int n, const std::string& cameraId) {
 }
 
 CatalogTake makeTake(const std::string& takeId, std::optional<std::string> projectId, std::vector<CatalogClip> clips) {
-    CatalogTake take;
-    take.takeId = takeId;
-    take.projectId = std::move(projectId);
-    take.clips = std::move(clips);
-    return take;
+    return CatalogTake{.takeId = takeId, .projectId = std::move(projectId), .clips = std::move(clips)};
 }
 
 DeviceCatalog makeCatalog() {
@@ -57,13 +53,9 @@ DeviceCatalog makeCatalog() {
     catalog.deviceId = "0123456789abcdef";
     catalog.deviceName = "Stage Left";
     catalog.catalogRevision = 3;
-    CatalogProject project;
-    project.projectId = projectA;
-    project.name = "Concert";
-    project.revision = 1;
-    project.takes.push_back(makeTake("take-1", projectA, {makeClip(1, "cam-a"), makeClip(2, "cam-b")}));
-    project.takes.push_back(makeTake("take-2", projectA, {makeClip(3, "cam-a")}));
-    catalog.projects.push_back(project);
+    catalog.projects.push_back(CatalogProject{projectA, "Concert", 1,
+                                              {makeTake("take-1", projectA, {makeClip(1, "cam-a"), makeClip(2, "cam-b")}),
+                                               makeTake("take-2", projectA, {makeClip(3, "cam-a")})}});
     catalog.unassignedTakes = std::vector<CatalogTake>{makeTake("take-1", std::nullopt, {makeClip(4, "cam-a")})};
     return catalog;
 }

@@ -4,18 +4,12 @@
 
 #include "transfer/transfer_protocol.hpp"
 #include "transfer/transfer_read_retry.hpp"
+#include "transfer_test_support.hpp"
 
 namespace velk {
 namespace {
 
-HttpsTransportError timedOut() { return HttpsTransportError(HttpsErrorKind::timedOut, "The request timed out."); }
-
-struct Recorder {
-    std::vector<std::uint64_t> sleeps;
-    TransferReadRetry::Sleeper sleeper() {
-        return [this](std::uint64_t nanoseconds, const CancellationToken*) { sleeps.push_back(nanoseconds); };
-    }
-};
+HttpsTransportError failure(HttpsErrorKind kind, int attempt) { return HttpsTransportError(kind, "attempt " + std::to_string(attempt)); }
 
 TEST(TransferReadRetry, TransientKinds) {
     EXPECT_TRUE(TransferReadRetry::isTransient(HttpsTransportError(HttpsErrorKind::timedOut, "")));
@@ -26,92 +20,83 @@ TEST(TransferReadRetry, TransientKinds) {
     EXPECT_FALSE(TransferReadRetry::isTransient(OperationCancelledError()));
 }
 
-TEST(TransferReadRetry, TwoTimeOutsThenSuccess) {
-    Recorder recorder;
-    int attempts = 0;
-    const int result = TransferReadRetry::run(
-        TransferReadRetry::defaultDelays,
-        [&] {
-            if (++attempts < 3) throw timedOut();
-            return 42;
-        },
-        nullptr, recorder.sleeper());
-    EXPECT_EQ(result, 42);
-    EXPECT_EQ(recorder.sleeps, (std::vector<std::uint64_t>{250'000'000, 750'000'000}));
-}
-
-TEST(TransferReadRetry, ThirdTransientFailureIsRethrownUnchanged) {
-    Recorder recorder;
-    int attempts = 0;
-    try {
-        TransferReadRetry::run(
-            TransferReadRetry::defaultDelays,
-            [&]() -> int { throw HttpsTransportError(HttpsErrorKind::connectionLost, "attempt " + std::to_string(++attempts)); },
-            nullptr, recorder.sleeper());
-        ADD_FAILURE();
-    } catch (const HttpsTransportError& error) {
-        EXPECT_STREQ(error.what(), "attempt 3");
-        EXPECT_EQ(error.kind(), HttpsErrorKind::connectionLost);
+TEST(TransferReadRetry, AttemptsAndSleeps) {
+    struct Case {
+        std::string name;
+        std::vector<std::uint64_t> delays;
+        int failures; // attempts that fail before one succeeds
+        HttpsErrorKind kind;
+        std::string outcome;
+        int attempts;
+        std::vector<std::uint64_t> sleeps;
+    };
+    const std::vector<std::uint64_t> defaults = TransferReadRetry::defaultDelays;
+    const std::vector<Case> cases = {
+        {"two time-outs then success", defaults, 2, HttpsErrorKind::timedOut, "succeeded", 3, {250'000'000, 750'000'000}},
+        {"the third failure is rethrown unchanged", defaults, 9, HttpsErrorKind::connectionLost, "transport: attempt 3", 3,
+         {250'000'000, 750'000'000}},
+        {"not transient fails at once", defaults, 9, HttpsErrorKind::other, "transport: attempt 1", 1, {}},
+        {"empty delay list runs once", {}, 9, HttpsErrorKind::timedOut, "transport: attempt 1", 1, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::uint64_t> sleeps;
+        int attempts = 0;
+        EXPECT_EQ(testing::outcome([&] {
+                      TransferReadRetry::run(
+                          c.delays,
+                          [&] {
+                              if (++attempts <= c.failures) throw failure(c.kind, attempts);
+                              return attempts;
+                          },
+                          nullptr, [&](std::uint64_t nanoseconds, const CancellationToken*) { sleeps.push_back(nanoseconds); });
+                  }),
+                  c.outcome);
+        EXPECT_EQ(attempts, c.attempts);
+        EXPECT_EQ(sleeps, c.sleeps);
     }
-    EXPECT_EQ(recorder.sleeps.size(), 2u);
-}
-
-TEST(TransferReadRetry, NonTransientFailsAtOnce) {
-    Recorder recorder;
     int attempts = 0;
-    EXPECT_THROW(TransferReadRetry::run(
-                     TransferReadRetry::defaultDelays,
-                     [&]() -> int {
-                         ++attempts;
-                         throw TransferProtocolError::invalid("File server returned the wrong byte range.");
-                     },
-                     nullptr, recorder.sleeper()),
-                 TransferProtocolError);
-    EXPECT_EQ(attempts, 1);
-    EXPECT_TRUE(recorder.sleeps.empty());
-}
-
-TEST(TransferReadRetry, EmptyDelayListRunsOnce) {
-    Recorder recorder;
-    int attempts = 0;
-    EXPECT_THROW(TransferReadRetry::run(
-                     std::vector<std::uint64_t>{}, [&]() -> int { ++attempts; throw timedOut(); }, nullptr, recorder.sleeper()),
-                 HttpsTransportError);
+    EXPECT_EQ(testing::outcome([&] {
+                  TransferReadRetry::run(defaults, [&]() -> int {
+                      ++attempts;
+                      throw TransferProtocolError::invalid("File server returned the wrong byte range.");
+                  });
+              }),
+              "File server returned the wrong byte range.");
     EXPECT_EQ(attempts, 1);
 }
 
-TEST(TransferReadRetry, CancelledBeforeTheFirstAttempt) {
+TEST(TransferReadRetry, Cancellation) {
     CancellationToken token;
     token.cancel();
     int attempts = 0;
     EXPECT_THROW(TransferReadRetry::run(TransferReadRetry::defaultDelays, [&] { return ++attempts; }, &token),
                  OperationCancelledError);
     EXPECT_EQ(attempts, 0);
-}
 
-TEST(TransferReadRetry, CancelledFailureIsRethrownNotRetried) {
-    CancellationToken token;
-    Recorder recorder;
+    // A failure after cancellation is rethrown, not retried.
+    CancellationToken during;
+    std::vector<std::uint64_t> sleeps;
     EXPECT_THROW(TransferReadRetry::run(
                      TransferReadRetry::defaultDelays,
                      [&]() -> int {
-                         token.cancel();
-                         throw timedOut();
+                         during.cancel();
+                         throw failure(HttpsErrorKind::timedOut, 1);
                      },
-                     &token, recorder.sleeper()),
+                     &during, [&](std::uint64_t nanoseconds, const CancellationToken*) { sleeps.push_back(nanoseconds); }),
                  HttpsTransportError);
-    EXPECT_TRUE(recorder.sleeps.empty());
-}
+    EXPECT_TRUE(sleeps.empty());
 
-TEST(TransferReadRetry, CancellationDuringARealSleepEndsTheRetry) {
-    CancellationToken token;
-    int attempts = 0;
+    // Cancellation during a real sleep of a minute ends the retry.
+    CancellationToken later;
+    attempts = 0;
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        token.cancel();
+        later.cancel();
     });
     EXPECT_THROW(TransferReadRetry::run(
-                     std::vector<std::uint64_t>{60'000'000'000}, [&]() -> int { ++attempts; throw timedOut(); }, &token),
+                     std::vector<std::uint64_t>{60'000'000'000}, [&]() -> int { throw failure(HttpsErrorKind::timedOut, ++attempts); },
+                     &later),
                  OperationCancelledError);
     canceller.join();
     EXPECT_EQ(attempts, 1);
@@ -120,11 +105,11 @@ TEST(TransferReadRetry, CancellationDuringARealSleepEndsTheRetry) {
 TEST(TransferReadRetry, RealTimeTwoTimeOutsThenSuccess) {
     // Sleeps the real default delays (about one second in all).
     int attempts = 0;
-    const int result = TransferReadRetry::run(TransferReadRetry::defaultDelays, [&] {
-        if (++attempts < 3) throw timedOut();
-        return attempts;
-    });
-    EXPECT_EQ(result, 3);
+    EXPECT_EQ(TransferReadRetry::run(TransferReadRetry::defaultDelays, [&] {
+                  if (++attempts < 3) throw failure(HttpsErrorKind::timedOut, attempts);
+                  return attempts;
+              }),
+              3);
 }
 
 } // namespace

@@ -1,0 +1,99 @@
+#pragma once
+// Helpers for the live camera channel's socket tests. Those tests run only as child runs of this
+// program inside a private network namespace (`unshare -n`) or inside the network lab: the channel
+// multicasts and sweeps private /24 networks, which must never happen on this machine's network.
+
+#include <cstdlib>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QProcess>
+
+#include "base/json.hpp"
+
+namespace velk::live_test {
+
+inline std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// The role of this run: empty in the ordinary suite, "netns" or "lab-desk" in a child run.
+inline std::string role() { return environment("VELK_LIVE_CHANNEL_ROLE"); }
+
+class EventLoop {
+public:
+    EventLoop() {
+        if (!QCoreApplication::instance()) m_app = std::make_unique<QCoreApplication>(m_argc, m_argv);
+    }
+    template <class Done>
+    bool runUntil(Done done, int timeoutMs) {
+        QDeadlineTimer deadline(timeoutMs);
+        while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        return done();
+    }
+    void runFor(int ms) {
+        runUntil([] { return false; }, ms);
+    }
+
+private:
+    int m_argc = 1;
+    char m_name[16] = "live-test";
+    char* m_argv[2] = {m_name, nullptr};
+    std::unique_ptr<QCoreApplication> m_app;
+};
+
+struct ChildRun {
+    bool finished = false;
+    int status = -1;
+    std::string output;
+};
+
+ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env,
+                  int timeoutMs);
+
+std::string thisProgram();
+
+// A camera's UDP socket for tests: bound to one loopback address on the channel's port, so the
+// channel's replies to that address reach it.
+class FakeCameraSocket {
+public:
+    explicit FakeCameraSocket(const std::string& address, std::uint16_t port = 45454);
+    ~FakeCameraSocket();
+    bool isOpen() const { return m_fd >= 0; }
+    void sendTo(const std::string& host, const std::string& datagram, std::uint16_t port = 45454) const;
+    // Datagrams received so far (non-blocking), parsed when JSON.
+    std::vector<Json> receiveAll();
+
+private:
+    int m_fd = -1;
+};
+
+// A TCP identity-probe answerer on one address; runs on its own thread.
+class FakeProbeServer {
+public:
+    enum class Mode { answer, lengthZero, length8193, shortBody, silent };
+    FakeProbeServer(const std::string& address, Mode mode, std::string body);
+    ~FakeProbeServer();
+    bool isOpen() const { return m_fd >= 0; }
+    int accepted() const;
+
+private:
+    struct State;
+    int m_fd = -1;
+    std::shared_ptr<State> m_state;
+};
+
+// Counts outgoing TCP connections still waiting for an answer (SYN_SENT) in this namespace.
+int synSentConnections();
+// Whether /proc/net/igmp lists the channel's group on the named interface.
+bool igmpGroupOn(const std::string& interfaceName);
+// Runs a shell command; true on exit status 0.
+bool shell(const std::string& command);
+std::string shellOutput(const std::string& command);
+
+} // namespace velk::live_test
