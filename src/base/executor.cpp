@@ -7,6 +7,8 @@
 #include <QMetaObject>
 #include <QThreadPool>
 
+#include <openssl/crypto.h>
+
 namespace velk {
 
 namespace {
@@ -77,6 +79,11 @@ void launchWorker(std::function<void()> work) {
         } catch (...) {
             // Nothing may escape a worker thread; callers that care catch inside `work`.
         }
+        // Workers hash, draw random ids and speak TLS, so OpenSSL keeps a random generator and an
+        // error queue for this thread. Pool threads outlive their tasks and may still be ending
+        // when the process exits, so that state is released with every task; OpenSSL makes it
+        // again on next use.
+        OPENSSL_thread_stop();
     });
 }
 
@@ -87,6 +94,8 @@ ServiceThread::ServiceThread(const char* name) : m_thread(std::make_unique<QThre
     // The context and its children (sockets, timers) are deleted on their own thread once the loop
     // has ended: finished() runs there, and deferred deletions are still processed after it.
     QObject::connect(m_thread.get(), &QThread::finished, m_context, &QObject::deleteLater, Qt::DirectConnection);
+    // finished() runs on the ending thread: release OpenSSL's per-thread state there too.
+    QObject::connect(m_thread.get(), &QThread::finished, m_context, [] { OPENSSL_thread_stop(); }, Qt::DirectConnection);
     m_thread->start();
 }
 

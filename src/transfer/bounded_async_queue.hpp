@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include <openssl/crypto.h>
+
 namespace velk::BoundedAsyncQueue {
 
 // Items start in input order; a new one starts only when a running one has finished, so at most
@@ -61,7 +63,12 @@ auto map(const std::vector<Item>& items, int maximumConcurrent, Operation&& oper
     workers.reserve(workerCount);
     for (std::size_t i = 0; i < workerCount; ++i) {
         try {
-            workers.emplace_back(work);
+            workers.emplace_back([&work] {
+                work();
+                // Release OpenSSL's per-thread state (random generator, error queue) here rather
+                // than leave it to the thread's exit, which may race the process's own exit.
+                OPENSSL_thread_stop();
+            });
         } catch (const std::system_error&) {
             break; // fewer workers only lower the concurrency
         }

@@ -3,7 +3,6 @@
 #include <QSignalSpy>
 
 #include "export/drift_export_error.hpp"
-#include "store/app_store.hpp"
 #include "store/library_merge.hpp"
 #include "store_fixture.hpp"
 
@@ -17,11 +16,8 @@ CatalogProject catalogProject(const std::string& id, const std::string& name, st
     return CatalogProject{id, name, revision, std::move(takes)};
 }
 
-const VELKProject& projectByID(const VELKLibrary& library, const std::string& id) {
-    for (const VELKProject& p : library.projects) {
-        if (p.id == id) return p;
-    }
-    throw std::runtime_error("no project " + id);
+DeviceCatalog oneClip(const std::string& takeID = "T1") {
+    return catalog({catalogProject("p1", "Concert", 1, {catalogTake(takeID, {catalogClip("c1", "A")})})});
 }
 
 std::string mergeFailure(VELKLibrary& library, const DeviceCatalog& source) {
@@ -34,10 +30,7 @@ std::string mergeFailure(VELKLibrary& library, const DeviceCatalog& source) {
     return "merged";
 }
 
-// --- Building clips, takes and projects ---
-
 TEST(CatalogMerge, NewProjectTakeAndClipFromTheCatalog) {
-    VELKLibrary library;
     CatalogClip source = catalogClip("c1", "A");
     source.timingSidecarURL = "/velk/v1/files/c1.timing.json";
     source.timingSidecarSHA256 = digestC;
@@ -50,38 +43,20 @@ TEST(CatalogMerge, NewProjectTakeAndClipFromTheCatalog) {
     recorded.projectNameAtCapture = "Concert";
     recorded.projectRevisionAtCapture = 2;
     recorded.referenceCameraId = "A";
+    VELKLibrary library;
     LibraryMerge::mergeCatalog(library, catalog({catalogProject("p1", "Concert", 2, {recorded})}), baseURL);
 
-    const VELKProject& merged = projectByID(library, "p1");
-    EXPECT_EQ(merged.name, "Concert");
-    EXPECT_EQ(merged.revision, 2);
-    ASSERT_EQ(merged.takes.size(), 1u);
-    const VELKTake& t = merged.takes[0];
-    EXPECT_EQ(t.createdAt, "2025-03-01T09:30:00Z");
-    EXPECT_EQ(t.timelineFPS, "25/1");
-    EXPECT_EQ(t.projectNameAtCapture, "Concert");
-    EXPECT_EQ(t.projectRevisionAtCapture, 2);
-    EXPECT_EQ(t.referenceCameraId, "A");
-    EXPECT_FALSE(t.sourceManifestPath);
-    ASSERT_EQ(t.clips.size(), 1u);
-    const VELKClip& c = t.clips[0];
-    EXPECT_EQ(c.id, "c1");
-    EXPECT_EQ(c.fileName, "c1.mov");
-    EXPECT_FALSE(c.localPath);
-    EXPECT_EQ(c.remoteURL, "https://phone.local:8443/velk/v1/files/c1");
-    EXPECT_EQ(c.sizeBytes, 1000);
-    EXPECT_EQ(c.sha256, digestA);
-    EXPECT_EQ(c.anchorMeaning, "start");
-    EXPECT_EQ(c.anchors, *source.anchors);
-    EXPECT_EQ(c.mediaKind, "video");
-    EXPECT_EQ(c.hasVideo, true);
-    EXPECT_EQ(c.hasAudio, false);
-    EXPECT_EQ(c.timingSidecarURL, "/velk/v1/files/c1.timing.json");
-    EXPECT_EQ(c.timingSidecarSHA256, digestC);
-    EXPECT_EQ(c.deviceId, phoneID);
-    EXPECT_EQ(c.deviceName, "Stage Left");
-    EXPECT_EQ(c.originCatalogRevision, 7);
-    EXPECT_FALSE(c.timingSidecarLocalPath);
+    const VELKClip expected{.id = "c1", .cameraId = "A", .fileName = "c1.mov",
+                            .remoteURL = "https://phone.local:8443/velk/v1/files/c1", .sizeBytes = 1000,
+                            .sha256 = digestA, .anchorMeaning = "start", .anchors = *source.anchors,
+                            .mediaKind = "video", .hasVideo = true, .hasAudio = false,
+                            .timingSidecarURL = "/velk/v1/files/c1.timing.json", .timingSidecarSHA256 = digestC,
+                            .deviceId = phoneID, .deviceName = "Stage Left", .originCatalogRevision = 7};
+    const VELKTake expectedTake{.id = "T1", .projectNameAtCapture = "Concert", .projectRevisionAtCapture = 2,
+                                .createdAt = "2025-03-01T09:30:00Z", .referenceCameraId = "A", .timelineFPS = "25/1",
+                                .clips = {expected}};
+    ASSERT_EQ(library.projects.size(), 1u);
+    EXPECT_EQ(library.projects[0], project("p1", "Concert", 2, {expectedTake}));
 }
 
 TEST(CatalogMerge, RoutesResolveAgainstTheBase) {
@@ -113,267 +88,166 @@ TEST(CatalogMerge, MergingTwiceEqualsMergingOnceAndKeepsLocalCopies) {
     EXPECT_EQ(library.projects, downloaded);
 }
 
-TEST(CatalogMerge, NothingIsEverRemoved) {
+TEST(CatalogMerge, NothingIsEverRemovedAndEverythingIsSorted) {
     VELKLibrary library;
-    library.projects = {project("p0", "Archive", 1, {take("T0", {clip("old", "A")})}),
+    library.projects = {project("p0", "beta", 1, {take("T0", {clip("old", "A")})}),
                         project("p1", "Concert", 1, {take("T9", {clip("c9", "A")}), take("T1", {clip("c0", "Z")})})};
-    LibraryMerge::mergeCatalog(library, catalog({catalogProject("p1", "Concert", 1, {catalogTake("T1", {catalogClip("c1", "A")})})}),
-                               baseURL);
-    EXPECT_EQ(projectByID(library, "p0").takes.at(0).clips.at(0).id, "old");
-    const auto& takes = projectByID(library, "p1").takes;
-    ASSERT_EQ(takes.size(), 2u);
-    EXPECT_EQ(takes[0].id, "T1");
-    EXPECT_EQ(takes[1].id, "T9");
-    ASSERT_EQ(takes[0].clips.size(), 2u);
-    EXPECT_EQ(takes[0].clips[0].id, "c1");
-    EXPECT_EQ(takes[0].clips[1].id, "c0");
-}
-
-TEST(CatalogMerge, ClipsOrderByCameraTakesByIDProjectsByName) {
-    VELKLibrary library;
-    library.projects = {project("p0", "beta", 1)};
     LibraryMerge::mergeCatalog(
         library,
-        catalog({catalogProject("p1", "Alpha", 1,
-                                {catalogTake("t2", {catalogClip("c3", "c"), catalogClip("c1", "A"), catalogClip("c2", "b")}),
-                                 catalogTake("T1")})}),
+        catalog({catalogProject("p1", "Concert", 1,
+                                {catalogTake("T1", {catalogClip("c1", "A")}),
+                                 catalogTake("t2", {catalogClip("c3", "c"), catalogClip("c4", "A"), catalogClip("c2", "b")})}),
+                 catalogProject("p2", "Alpha", 1)}),
         baseURL);
-    EXPECT_EQ(library.projects[0].name, "Alpha");
-    const auto& takes = library.projects[0].takes;
-    EXPECT_EQ(takes[0].id, "T1");
-    EXPECT_EQ(takes[1].id, "t2");
-    EXPECT_EQ(takes[1].clips[0].cameraId, "A");
-    EXPECT_EQ(takes[1].clips[1].cameraId, "b");
-    EXPECT_EQ(takes[1].clips[2].cameraId, "c");
-}
-
-// --- Project revisions ---
-
-struct RevisionCase {
-    std::optional<std::int64_t> library;
-    std::int64_t catalog;
-    std::string expectedName; // "" when refused
-    std::optional<std::int64_t> expectedRevision;
-};
-
-class CatalogRevisions : public ::testing::TestWithParam<RevisionCase> {};
-
-TEST_P(CatalogRevisions, DecideTheProjectName) {
-    VELKLibrary library;
-    library.projects = {project("p1", "Concert", GetParam().library)};
-    const DeviceCatalog source = catalog({catalogProject("p1", "Concert Live", GetParam().catalog)});
-    if (GetParam().expectedName.empty()) {
-        EXPECT_EQ(mergeFailure(library, source),
-                  "Project ID p1 has conflicting names at revision " + std::to_string(GetParam().catalog) + ".");
-        return;
+    ASSERT_EQ(library.projects.size(), 3u);
+    EXPECT_EQ(library.projects[0].id, "p2");
+    EXPECT_EQ(library.projects[1].id, "p0");
+    EXPECT_EQ(library.projects[1].takes.at(0).clips.at(0).id, "old");
+    const auto& takes = library.projects[2].takes;
+    ASSERT_EQ(takes.size(), 3u);
+    std::vector<std::string> order;
+    for (const auto& t : takes) {
+        order.push_back(t.id + ":");
+        for (const auto& c : t.clips) order.back() += " " + c.cameraId;
     }
-    LibraryMerge::mergeCatalog(library, source, baseURL);
-    EXPECT_EQ(library.projects[0].name, GetParam().expectedName);
-    EXPECT_EQ(library.projects[0].revision, GetParam().expectedRevision);
+    EXPECT_EQ(order, (std::vector<std::string>{"T1: A Z", "t2: A b c", "T9: A"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, CatalogRevisions,
-                         ::testing::Values(RevisionCase{3, 4, "Concert Live", 4}, RevisionCase{3, 3, "", std::nullopt},
-                                           RevisionCase{3, 2, "Concert", 3},
-                                           RevisionCase{std::nullopt, 1, "Concert Live", 1},
-                                           RevisionCase{std::nullopt, 0, "", std::nullopt}));
+TEST(CatalogMerge, RevisionsDecideTheProjectName) {
+    const std::vector<std::tuple<std::optional<std::int64_t>, std::int64_t, std::string, std::optional<std::int64_t>>> cases = {
+        {3, 4, "Concert Live", 4}, {3, 3, "", 3}, {3, 2, "Concert", 3}, {std::nullopt, 1, "Concert Live", 1},
+        {std::nullopt, 0, "", std::nullopt}};
+    for (const auto& [known, incoming, name, revision] : cases) {
+        SCOPED_TRACE(incoming);
+        VELKLibrary library;
+        library.projects = {project("p1", "Concert", known)};
+        const DeviceCatalog source = catalog({catalogProject("p1", "Concert Live", incoming)});
+        if (name.empty()) {
+            EXPECT_EQ(mergeFailure(library, source),
+                      "Project ID p1 has conflicting names at revision " + std::to_string(incoming) + ".");
+            continue;
+        }
+        LibraryMerge::mergeCatalog(library, source, baseURL);
+        EXPECT_EQ(library.projects[0], project("p1", name, revision));
+    }
+}
 
-// --- Unassigned takes ---
-
-TEST(CatalogUnassigned, EmptyListMakesNoProject) {
+TEST(CatalogMerge, UnassignedTakesGoToTheDevicesProjectWhoseNameNeverChanges) {
     VELKLibrary library;
     DeviceCatalog source = catalog();
     source.unassignedTakes = std::vector<CatalogTake>{};
     LibraryMerge::mergeCatalog(library, source, baseURL);
     EXPECT_TRUE(library.projects.empty());
-}
 
-TEST(CatalogUnassigned, TakesGoToTheDevicesProjectWhoseNameNeverChanges) {
-    VELKLibrary library;
-    DeviceCatalog source = catalog();
     source.deviceId = "0123456789ABCDEF";
     source.unassignedTakes = std::vector<CatalogTake>{catalogTake("T1", {catalogClip("c1", "A")})};
+    LibraryMerge::mergeCatalog(library, source, baseURL);
+    source.deviceName = "Renamed Phone";
+    source.unassignedTakes = std::vector<CatalogTake>{catalogTake("T2", {catalogClip("c2", "A")})};
     LibraryMerge::mergeCatalog(library, source, baseURL);
     ASSERT_EQ(library.projects.size(), 1u);
     EXPECT_EQ(library.projects[0].id, "unassigned-0123456789abcdef");
     EXPECT_EQ(library.projects[0].name, "Unassigned \u2014 Stage Left");
     EXPECT_EQ(library.projects[0].revision, 1);
-
-    source.deviceName = "Renamed Phone";
-    source.unassignedTakes = std::vector<CatalogTake>{catalogTake("T2", {catalogClip("c2", "A")})};
-    LibraryMerge::mergeCatalog(library, source, baseURL);
-    ASSERT_EQ(library.projects.size(), 1u);
-    EXPECT_EQ(library.projects[0].name, "Unassigned \u2014 Stage Left");
     EXPECT_EQ(library.projects[0].takes.size(), 2u);
 }
 
-// --- Take fields ---
-
-TEST(CatalogTakeFields, DefaultRateTakesAnyRateOtherRatesRefuseAChange) {
+TEST(CatalogMerge, TakeRateAndReferenceChosenOnThisComputer) {
     VELKTake prepared = take("T2");
     prepared.timelineFPS = "30/1";
+    VELKTake chosen = take("T3");
+    chosen.referenceCameraId = "B";
     VELKLibrary library;
-    library.projects = {project("p1", "Concert", 1, {take("T1"), prepared})};
+    library.projects = {project("p1", "Concert", 1, {take("T1"), prepared, chosen})};
     CatalogTake first = catalogTake("T1");
     first.timelineFPS = "24/1";
-    LibraryMerge::mergeCatalog(library, catalog({catalogProject("p1", "Concert", 1, {first})}), baseURL);
-    EXPECT_EQ(library.projects[0].takes[0].timelineFPS, "24/1");
+    LibraryMerge::mergeCatalog(library, catalog({catalogProject("p1", "Concert", 1, {first, catalogTake("T3")})}), baseURL);
+    EXPECT_EQ(library.projects[0].takes[0].timelineFPS, "24/1") << "the default rate takes any rate";
+    EXPECT_EQ(library.projects[0].takes[2].referenceCameraId, "B") << "the catalog names none";
 
     CatalogTake second = catalogTake("T2");
     second.timelineFPS = "25/1";
     EXPECT_EQ(mergeFailure(library, catalog({catalogProject("p1", "Concert", 1, {second})})),
               "Take T2 has conflicting timeline frame rates.");
-}
-
-TEST(CatalogTakeFields, ReferenceChosenOnThisComputerStaysWhenTheCatalogNamesNone) {
-    VELKTake chosen = take("T1");
-    chosen.referenceCameraId = "B";
-    VELKLibrary library;
-    library.projects = {project("p1", "Concert", 1, {chosen})};
-    LibraryMerge::mergeCatalog(library, catalog({catalogProject("p1", "Concert", 1, {catalogTake("T1")})}), baseURL);
-    EXPECT_EQ(library.projects[0].takes[0].referenceCameraId, "B");
-    CatalogTake other = catalogTake("T1");
+    CatalogTake other = catalogTake("T3");
     other.referenceCameraId = "A";
     EXPECT_EQ(mergeFailure(library, catalog({catalogProject("p1", "Concert", 1, {other})})),
-              "Take T1 has conflicting reference cameras.");
+              "Take T3 has conflicting reference cameras.");
 }
 
-// --- Every refusal ---
+TEST(CatalogMerge, EveryRefusalStopsTheMerge) {
+    VELKTake captured = take("T1");
+    captured.projectNameAtCapture = "Concert";
+    captured.projectRevisionAtCapture = 1;
+    captured.createdAt = "2025-03-01T09:30:00Z";
+    auto known = [](VELKClip c, const std::string& projectID = "p1", const std::string& takeID = "T1") {
+        return std::vector<VELKProject>{project(projectID, "Concert", 1, {take(takeID, {c})})};
+    };
+    VELKClip sized = clip("c1", "A");
+    sized.sizeBytes = 999;
+    VELKClip elsewhere = clip("c1", "A");
+    elsewhere.deviceId = "fedcba9876543210";
+    VELKClip uncanonical = clip("c1", "A");
+    uncanonical.deviceId = "stage-left";
+    VELKClip sameSize = clip("c1", "A");
+    sameSize.sizeBytes = 1000;
+    CatalogTake stray = catalogTake("T5");
+    stray.projectId = "p1";
 
-struct MergeRefusal {
-    const char* name;
-    std::function<void(VELKLibrary&, DeviceCatalog&)> arrange;
-    const char* sentence;
-};
-
-class CatalogRefusals : public ::testing::TestWithParam<MergeRefusal> {};
-
-TEST_P(CatalogRefusals, StopTheMerge) {
-    VELKLibrary library;
-    DeviceCatalog source = catalog({catalogProject("p1", "Concert", 1, {catalogTake("T1", {catalogClip("c1", "A")})})});
-    GetParam().arrange(library, source);
-    EXPECT_EQ(mergeFailure(library, source), GetParam().sentence);
+    using Arrange = std::function<void(DeviceCatalog&)>;
+    auto onTake = [](std::function<void(CatalogTake&)> f) { return [f](DeviceCatalog& s) { f(s.projects[0].takes[0]); }; };
+    auto onClip = [](std::function<void(CatalogClip&)> f) {
+        return [f](DeviceCatalog& s) { f(s.projects[0].takes[0].clips[0]); };
+    };
+    const Arrange none = [](DeviceCatalog&) {};
+    const std::vector<std::tuple<const char*, std::vector<VELKProject>, Arrange, std::string>> cases = {
+        {"no device id", {}, [](DeviceCatalog& s) { s.deviceId.clear(); }, "Catalog device identity is missing."},
+        {"no device name", {}, [](DeviceCatalog& s) { s.deviceName.clear(); }, "Catalog device identity is missing."},
+        {"no project id", {}, [](DeviceCatalog& s) { s.projects[0].projectId.clear(); }, "Catalog project identity is missing."},
+        {"no project name", {}, [](DeviceCatalog& s) { s.projects[0].name.clear(); }, "Catalog project identity is missing."},
+        {"wrong project", {}, onTake([](CatalogTake& t) { t.projectId = "p2"; }), "Take T1 carries the wrong project ID."},
+        {"unassigned with project", {}, [&](DeviceCatalog& s) { s.unassignedTakes = std::vector<CatalogTake>{stray}; },
+         "An unassigned take unexpectedly carries a project ID."},
+        {"no take id", {}, onTake([](CatalogTake& t) { t.takeId.clear(); }), "Catalog take ID is missing."},
+        {"captured name", {project("p1", "Concert", 1, {captured})},
+         onTake([](CatalogTake& t) { t.projectNameAtCapture = "Other"; t.createdAt = "2000-01-01T00:00:00Z"; }),
+         "Take T1 has conflicting captured project names."},
+        {"captured revision", {project("p1", "Concert", 1, {captured})},
+         onTake([](CatalogTake& t) { t.projectRevisionAtCapture = 2; }), "Take T1 has conflicting captured project revisions."},
+        {"creation time", {project("p1", "Concert", 1, {captured})},
+         onTake([](CatalogTake& t) { t.createdAt = "2025-03-01T09:30:01Z"; }), "Take T1 has conflicting creation times."},
+        {"not finalized", {}, onClip([](CatalogClip& c) { c.finalized = false; }), "Catalog clip c1 is not finalized video media."},
+        {"no video", {}, onClip([](CatalogClip& c) { c.hasVideo = false; }), "Catalog clip c1 is not finalized video media."},
+        {"no digest", {}, onClip([](CatalogClip& c) { c.sha256.clear(); }), "Clip identity, camera, or SHA-256 is missing."},
+        {"no camera", {}, onClip([](CatalogClip& c) { c.cameraId.clear(); }), "Clip identity, camera, or SHA-256 is missing."},
+        {"other project", known(sameSize, "p0"), none, "Immutable clip ID c1 appears in multiple projects."},
+        {"other project, equivalent text", known(clip("caf\u00e9", "A"), "p0"), onClip([](CatalogClip& c) { c.clipId = "cafe\u0301"; }),
+         "Immutable clip ID cafe\u0301 appears in multiple projects."},
+        {"other take", known(clip("c1", "A"), "p1", "T0"), none, "Immutable clip ID c1 appears in multiple takes."},
+        {"other digest", known(clip("c1", "A", digestB)), none, "Immutable clip ID c1 has conflicting metadata."},
+        {"other size", known(sized), none, "Immutable clip ID c1 has conflicting metadata."},
+        {"other device", known(elsewhere), none, "Immutable clip ID c1 has conflicting metadata."},
+        {"uncanonical device", known(uncanonical), [](DeviceCatalog& s) { s.deviceId = "stage-left"; },
+         "Immutable clip ID c1 has conflicting metadata."},
+        {"second clip for a camera", known(clip("c0", "A")), none, "Take T1 has more than one finalized clip for camera A."},
+    };
+    for (const auto& [name, projects, arrange, sentence] : cases) {
+        SCOPED_TRACE(name);
+        VELKLibrary library;
+        library.projects = projects;
+        DeviceCatalog source = oneClip();
+        arrange(source);
+        EXPECT_EQ(mergeFailure(library, source), sentence);
+    }
 }
 
-VELKTake capturedTake() {
-    VELKTake made = take("T1");
-    made.projectNameAtCapture = "Concert";
-    made.projectRevisionAtCapture = 1;
-    made.createdAt = "2025-03-01T09:30:00Z";
-    return made;
-}
-
-CatalogTake& firstTake(DeviceCatalog& source) { return source.projects[0].takes[0]; }
-CatalogClip& firstClip(DeviceCatalog& source) { return source.projects[0].takes[0].clips[0]; }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CatalogRefusals,
-    ::testing::Values(
-        MergeRefusal{"noDeviceID", [](VELKLibrary&, DeviceCatalog& s) { s.deviceId.clear(); },
-                     "Catalog device identity is missing."},
-        MergeRefusal{"noDeviceName", [](VELKLibrary&, DeviceCatalog& s) { s.deviceName.clear(); },
-                     "Catalog device identity is missing."},
-        MergeRefusal{"noProjectID", [](VELKLibrary&, DeviceCatalog& s) { s.projects[0].projectId.clear(); },
-                     "Catalog project identity is missing."},
-        MergeRefusal{"noProjectName", [](VELKLibrary&, DeviceCatalog& s) { s.projects[0].name.clear(); },
-                     "Catalog project identity is missing."},
-        MergeRefusal{"wrongProject", [](VELKLibrary&, DeviceCatalog& s) { firstTake(s).projectId = "p2"; },
-                     "Take T1 carries the wrong project ID."},
-        MergeRefusal{"unassignedWithProject",
-                     [](VELKLibrary&, DeviceCatalog& s) {
-                         CatalogTake stray = catalogTake("T5");
-                         stray.projectId = "p1";
-                         s.unassignedTakes = std::vector<CatalogTake>{stray};
-                     },
-                     "An unassigned take unexpectedly carries a project ID."},
-        MergeRefusal{"noTakeID", [](VELKLibrary&, DeviceCatalog& s) { firstTake(s).takeId.clear(); },
-                     "Catalog take ID is missing."},
-        MergeRefusal{"capturedName",
-                     [](VELKLibrary& l, DeviceCatalog& s) {
-                         l.projects = {project("p1", "Concert", 1, {capturedTake()})};
-                         firstTake(s).projectNameAtCapture = "Other";
-                         firstTake(s).createdAt = "2000-01-01T00:00:00Z";
-                     },
-                     "Take T1 has conflicting captured project names."},
-        MergeRefusal{"capturedRevision",
-                     [](VELKLibrary& l, DeviceCatalog& s) {
-                         l.projects = {project("p1", "Concert", 1, {capturedTake()})};
-                         firstTake(s).projectRevisionAtCapture = 2;
-                     },
-                     "Take T1 has conflicting captured project revisions."},
-        MergeRefusal{"creationTime",
-                     [](VELKLibrary& l, DeviceCatalog& s) {
-                         l.projects = {project("p1", "Concert", 1, {capturedTake()})};
-                         firstTake(s).createdAt = "2025-03-01T09:30:01Z";
-                     },
-                     "Take T1 has conflicting creation times."},
-        MergeRefusal{"notFinalized", [](VELKLibrary&, DeviceCatalog& s) { firstClip(s).finalized = false; },
-                     "Catalog clip c1 is not finalized video media."},
-        MergeRefusal{"noVideo", [](VELKLibrary&, DeviceCatalog& s) { firstClip(s).hasVideo = false; },
-                     "Catalog clip c1 is not finalized video media."},
-        MergeRefusal{"noDigest", [](VELKLibrary&, DeviceCatalog& s) { firstClip(s).sha256.clear(); },
-                     "Clip identity, camera, or SHA-256 is missing."},
-        MergeRefusal{"noCamera", [](VELKLibrary&, DeviceCatalog& s) { firstClip(s).cameraId.clear(); },
-                     "Clip identity, camera, or SHA-256 is missing."},
-        MergeRefusal{"otherProject",
-                     [](VELKLibrary& l, DeviceCatalog&) {
-                         VELKClip same = clip("c1", "A");
-                         same.sizeBytes = 1000;
-                         l.projects = {project("p0", "Archive", 1, {take("T1", {same})})};
-                     },
-                     "Immutable clip ID c1 appears in multiple projects."},
-        MergeRefusal{"otherProjectEquivalentText",
-                     [](VELKLibrary& l, DeviceCatalog& s) {
-                         firstClip(s).clipId = "cafe\u0301";
-                         l.projects = {project("p0", "Archive", 1, {take("T1", {clip("caf\u00e9", "A")})})};
-                     },
-                     "Immutable clip ID cafe\u0301 appears in multiple projects."},
-        MergeRefusal{"otherTake",
-                     [](VELKLibrary& l, DeviceCatalog&) {
-                         l.projects = {project("p1", "Concert", 1, {take("T0", {clip("c1", "A")})})};
-                     },
-                     "Immutable clip ID c1 appears in multiple takes."},
-        MergeRefusal{"otherDigest",
-                     [](VELKLibrary& l, DeviceCatalog&) {
-                         l.projects = {project("p1", "Concert", 1, {take("T1", {clip("c1", "A", digestB)})})};
-                     },
-                     "Immutable clip ID c1 has conflicting metadata."},
-        MergeRefusal{"otherSize",
-                     [](VELKLibrary& l, DeviceCatalog&) {
-                         VELKClip known = clip("c1", "A");
-                         known.sizeBytes = 999;
-                         l.projects = {project("p1", "Concert", 1, {take("T1", {known})})};
-                     },
-                     "Immutable clip ID c1 has conflicting metadata."},
-        MergeRefusal{"otherDevice",
-                     [](VELKLibrary& l, DeviceCatalog&) {
-                         VELKClip known = clip("c1", "A");
-                         known.deviceId = "fedcba9876543210";
-                         l.projects = {project("p1", "Concert", 1, {take("T1", {known})})};
-                     },
-                     "Immutable clip ID c1 has conflicting metadata."},
-        MergeRefusal{"uncanonicalDevice",
-                     [](VELKLibrary& l, DeviceCatalog& s) {
-                         s.deviceId = "stage-left";
-                         VELKClip known = clip("c1", "A");
-                         known.deviceId = "stage-left";
-                         l.projects = {project("p1", "Concert", 1, {take("T1", {known})})};
-                     },
-                     "Immutable clip ID c1 has conflicting metadata."},
-        MergeRefusal{"secondClipForCamera",
-                     [](VELKLibrary& l, DeviceCatalog&) {
-                         l.projects = {project("p1", "Concert", 1, {take("T1", {clip("c0", "A")})})};
-                     },
-                     "Take T1 has more than one finalized clip for camera A."}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CatalogClips, UpperCaseDigestOfTheSameClipIsAccepted) {
+TEST(CatalogMerge, UpperCaseDigestOfTheSameClipIsAccepted) {
     VELKClip known = clip("c1", "A");
     known.localPath = "/media/c1.mov";
     known.deviceId = "0123456789abcdef";
     VELKLibrary library;
     library.projects = {project("p1", "Concert", 1, {take("T1", {known})})};
-    DeviceCatalog source = catalog({catalogProject("p1", "Concert", 1, {catalogTake("T1", {catalogClip("c1", "A")})})});
+    DeviceCatalog source = oneClip();
     source.projects[0].takes[0].clips[0].sha256 = std::string(64, 'A');
     LibraryMerge::mergeCatalog(library, source, baseURL);
     const VELKClip& merged = library.projects[0].takes[0].clips.at(0);
@@ -381,32 +255,7 @@ TEST(CatalogClips, UpperCaseDigestOfTheSameClipIsAccepted) {
     EXPECT_EQ(merged.localPath, "/media/c1.mov");
 }
 
-// --- Partial merges and the store ---
-
-TEST(CatalogMergeInTheStore, FailureLeavesEarlierProjectsUntilTheCallerRestores) {
-    StoreRoots roots;
-    VELKLibrary original;
-    original.projects = {project("p0", "Archive", 1)};
-    auto store = storeWith(roots, original);
-    const std::string saved = readFile(roots.support() / "library.json");
-    QSignalSpy changes(store.get(), &AppStore::libraryChanged);
-
-    CatalogTake broken = catalogTake("T2", {catalogClip("c2", "A")});
-    broken.clips[0].finalized = false;
-    const DeviceCatalog source = catalog({catalogProject("p1", "Concert", 1, {catalogTake("T1", {catalogClip("c1", "A")})}),
-                                          catalogProject("p2", "Later", 1, {broken})});
-    const VELKLibrary before = store->library();
-    EXPECT_THROW(store->mergeCatalog(source, baseURL), DriftExportError);
-    EXPECT_EQ(changes.count(), 1);
-    EXPECT_EQ(store->library().projects.size(), 2u);
-    EXPECT_EQ(projectByID(store->library(), "p1").takes.size(), 1u);
-    EXPECT_EQ(readFile(roots.support() / "library.json"), saved);
-
-    store->setLibrary(before);
-    EXPECT_EQ(store->library().projects, original.projects);
-}
-
-TEST(CatalogMergeInTheStore, EachProjectIsAnnounced) {
+TEST(CatalogMergeInTheStore, EachProjectIsAnnouncedAndAFailureIsRestoredByTheCaller) {
     StoreRoots roots;
     auto store = roots.open();
     QSignalSpy changes(store.get(), &AppStore::libraryChanged);
@@ -417,6 +266,22 @@ TEST(CatalogMergeInTheStore, EachProjectIsAnnounced) {
     ASSERT_EQ(store->library().projects.size(), 3u);
     EXPECT_EQ(store->library().projects[0].id, "p2");
     EXPECT_FALSE(std::filesystem::exists(roots.support() / "library.json"));
+
+    store = storeWith(roots, {project("p0", "Archive", 1)});
+    const std::string saved = readFile(roots.support() / "library.json");
+    QSignalSpy later(store.get(), &AppStore::libraryChanged);
+    CatalogTake broken = catalogTake("T2", {catalogClip("c2", "A")});
+    broken.clips[0].finalized = false;
+    source = oneClip();
+    source.projects.push_back(catalogProject("p2", "Later", 1, {broken}));
+    const VELKLibrary before = store->library();
+    EXPECT_THROW(store->mergeCatalog(source, baseURL), DriftExportError);
+    EXPECT_EQ(later.count(), 1);
+    EXPECT_EQ(store->library().projects.size(), 2u);
+    EXPECT_EQ(projectByID(store->library(), "p1").takes.size(), 1u);
+    EXPECT_EQ(readFile(roots.support() / "library.json"), saved);
+    store->setLibrary(before);
+    EXPECT_EQ(store->library().projects, (std::vector<VELKProject>{project("p0", "Archive", 1)}));
 }
 
 } // namespace

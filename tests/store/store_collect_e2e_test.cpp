@@ -1,14 +1,12 @@
 // The Library's roads end to end against two simulated phones over pinned HTTPS: the whole
 // project downloaded two clips at a time (one phone with a wrong digest, one that drops the
-// connection mid-clip and then recovers), sessions ended, sources asked to trash the copied
-// project, and the downloaded take exported for Resolve.
+// connection mid-clip and then recovers), sessions ended and sources asked to trash the copied
+// project.
 
-#include <fstream>
 #include <thread>
 
 #include "base/sha256.hpp"
 #include "base/unicode.hpp"
-#include "export/media_probe.hpp"
 #include "store_phone_fixture.hpp"
 
 namespace velk {
@@ -17,52 +15,6 @@ namespace {
 using namespace velk::testing;
 
 namespace fs = std::filesystem;
-constexpr std::int64_t chunk = 8'388'608;
-const std::string wedding = "11111111-2222-4333-8444-555555555555";
-
-std::string fileBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Every file is ten seconds of 1080p at 30 frames per second with one audio track.
-class UniformProbe final : public MediaProbe {
-public:
-    std::unique_ptr<MediaAsset> open(const fs::path&) override { return std::make_unique<Asset>(); }
-
-private:
-    struct Asset final : MediaAsset {
-        double durationSeconds() override { return 10; }
-        std::vector<std::size_t> videoTracks() override { return {0}; }
-        std::vector<std::size_t> audioTracks() override { return {1}; }
-        MediaSize naturalSize(std::size_t) override { return {1920, 1080}; }
-        MediaTransform preferredTransform(std::size_t) override { return {}; }
-        float nominalFrameRate(std::size_t) override { return 30; }
-    };
-};
-
-Json anchorsOnLine() {
-    Json anchors = Json::array();
-    for (double source : {0.0, 2.5, 5.0, 7.5, 10.0}) {
-        anchors.push_back(Json{{"source_seconds", source}, {"reference_seconds", 1.0 + source},
-                               {"confidence", 0.95}, {"uncertainty_ms", 1.0}});
-    }
-    return anchors;
-}
-
-// Both phones record one take of the same project; catalogs carry timing anchors.
-void publishWithAnchors(StorePhone& phone) {
-    phone.publish(wedding, "take-1", [](Json& body) {
-        Json& take = body["projects"][0]["takes"][0];
-        take["referenceCameraId"] = "cam-a1";
-        take["timelineFPS"] = "30";
-        take["createdAt"] = "2026-03-04T05:06:07Z";
-        for (Json& clip : take["clips"]) {
-            clip["anchorMeaning"] = "same-event-reference-media-seconds";
-            clip["anchors"] = anchorsOnLine();
-        }
-    });
-}
 
 class CollectEndToEnd : public StoreEndToEnd {
 protected:
@@ -72,17 +24,9 @@ protected:
         a2 = left.addClip(uuidLike(1, 2), "cam-a2", 2000, false, 12);
         b1 = right.addClip(uuidLike(2, 1), "cam-b1", 1500, false, 21);
         b2 = right.addClip(uuidLike(2, 2), "cam-b2", chunk + 5000, false, 22);
-        publishWithAnchors(left);
-        publishWithAnchors(right);
-        TransferClientEnvironment environment;
-        environment.sleeper = [](std::uint64_t, const CancellationToken*) {};
-        environment.makeSession = [this](std::string_view fingerprint) {
-            return std::make_unique<HookedSession>(makePinnedHttpsSession(fingerprint),
-                                                   [this](const HttpsRequest& request, HttpsResponse* response) {
-                                                       onRequest(request, response);
-                                                   });
-        };
-        store->setTransferEnvironment(environment);
+        left.publish(wedding);
+        right.publish(wedding);
+        hook([this](const HttpsRequest& request, HttpsResponse* response) { onRequest(request, response); });
     }
 
     // While `dropSecondRange` is set, the right phone drops every attempt at the second range of b2.
@@ -127,7 +71,7 @@ protected:
 TEST_F(CollectEndToEnd, WholeProjectAcrossTwoPhonesKeepsPartialsAndRecovers) {
     // The right phone's catalog promises other bytes for b1.
     right.clips[0].sha256 = std::string(64, 'e');
-    publishWithAnchors(right);
+    right.publish(wedding);
     connectBoth();
     EXPECT_TRUE(store->canDownloadSelectedProject());
     dropSecondRange = true;
@@ -171,7 +115,7 @@ TEST_F(CollectEndToEnd, WholeProjectAcrossTwoPhonesKeepsPartialsAndRecovers) {
     EXPECT_EQ(transferRow(b1.clipId)->totalBytes, 1500);
     EXPECT_EQ(transferRow(a1.clipId)->phase, TransferPhase::ready);
     EXPECT_EQ(store->transferSessions().size(), 2u);
-    const VELKLibrary saved = decodeLibrary(fileBytes(roots.support() / "library.json"));
+    const VELKLibrary saved = decodeLibrary(readFile(roots.support() / "library.json"));
     EXPECT_EQ(saved.projects, store->library().projects);
 
     // The next run resumes b2 after its first range; b1 still fails on its digest.
@@ -180,23 +124,41 @@ TEST_F(CollectEndToEnd, WholeProjectAcrossTwoPhonesKeepsPartialsAndRecovers) {
     await([&](auto done) { store->downloadSelectedProject(done); });
     EXPECT_EQ(right.rangeStarts(b2.clipId), std::vector<std::int64_t>{chunk});
     ASSERT_TRUE(findClip(b2.clipId)->localPath);
-    EXPECT_EQ(hexLower(Sha256::of(fileBytes(*findClip(b2.clipId)->localPath))), b2.sha256);
+    EXPECT_EQ(hexLower(Sha256::of(readFile(*findClip(b2.clipId)->localPath))), b2.sha256);
     EXPECT_FALSE(findClip(b1.clipId)->localPath);
     EXPECT_EQ(transferRow(b2.clipId)->phase, TransferPhase::ready);
 }
 
-TEST_F(CollectEndToEnd, TakeRoadDropsTheFailingSourceOnly) {
+TEST_F(CollectEndToEnd, TakeRoadDropsTheFailingSourceOnlyAndResumesLater) {
     connectBoth();
     dropSecondRange = true;
     await([&](auto done) { store->downloadSelectedTake(done); });
-    EXPECT_TRUE(findClip(a1.clipId)->localPath);
+    for (const PhoneClip* c : {&a1, &a2, &b1}) EXPECT_TRUE(findClip(c->clipId)->localPath) << c->cameraId;
     EXPECT_TRUE(findClip(a1.clipId)->timingSidecarLocalPath);
-    EXPECT_TRUE(findClip(a2.clipId)->localPath);
-    EXPECT_TRUE(findClip(b1.clipId)->localPath);
     EXPECT_FALSE(findClip(b2.clipId)->localPath);
+    const fs::path partial = roots.recordings() / wedding / "take-1" / "cam-b2" / b2.clipId / "cam-b2.mov.part";
+    EXPECT_EQ(fs::file_size(partial), static_cast<std::uintmax_t>(chunk));
+    ASSERT_TRUE(startsWith(store->errorMessage(), "Download failed for cam-b2.mov: ")) << store->errorMessage().value_or("");
+    EXPECT_EQ(activityTexts()[0], "Secure transfer authorization was cancelled after a transport failure.");
+    EXPECT_EQ(activityTexts()[1], *store->errorMessage());
+    EXPECT_EQ(transferRow(b2.clipId)->phase, TransferPhase::failed);
+    EXPECT_EQ(transferRow(b2.clipId)->completedBytes, 0);
     ASSERT_EQ(store->transferSessions().size(), 1u);
     EXPECT_EQ(store->transferSessions()[0].deviceName, "Stage Left");
-    EXPECT_EQ(activityTexts()[0], "Secure transfer authorization was cancelled after a transport failure.");
+    EXPECT_EQ(store->transferClients().size(), 1u);
+
+    // Without a session the clip is refused before any file is touched.
+    await([&](auto done) { store->downloadSelectedTake(done); });
+    EXPECT_EQ(store->errorMessage(), "cam-b2 has no compatible range-download metadata.");
+
+    dropSecondRange = false;
+    ASSERT_TRUE(pair(right));
+    selectFirst();
+    right.phone.clear();
+    await([&](auto done) { store->downloadSelectedTake(done); });
+    EXPECT_EQ(right.rangeStarts(b2.clipId), std::vector<std::int64_t>{chunk});
+    EXPECT_EQ(transferRow(b2.clipId)->message, "Verified");
+    EXPECT_EQ(hexLower(Sha256::of(readFile(*findClip(b2.clipId)->localPath))), b2.sha256);
 }
 
 TEST_F(CollectEndToEnd, SessionsEndAcknowledgedOrNot) {
@@ -212,10 +174,8 @@ TEST_F(CollectEndToEnd, SessionsEndAcknowledgedOrNot) {
     EXPECT_EQ(left.requests().back(), std::make_pair(std::string("POST"), std::string("/velk/v1/session/end")));
 
     // The device id in another letter case names the same phone.
-    std::string upper = right.phone.deviceId;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     bool finished = false;
-    store->endTransferSession(upper, [&] { finished = true; });
+    store->endTransferSession(upper(right.phone.deviceId), [&] { finished = true; });
     EXPECT_TRUE(store->transferSessions().empty()); // forgotten before the phone is asked
     EXPECT_EQ(sourceRow("Stage Right")->phase, CollectSourcePhase::returning);
     EXPECT_EQ(sourceRow("Stage Right")->message, "Ending transfer session");
@@ -226,17 +186,10 @@ TEST_F(CollectEndToEnd, SessionsEndAcknowledgedOrNot) {
     EXPECT_EQ(sourceRow("Stage Right")->message, "Source did not acknowledge; check the phone");
     EXPECT_FALSE(store->errorMessage());
 
-    // Nothing left to end: nothing is logged.
-    const std::size_t entries = store->activities().size();
-    await([&](auto done) { store->endAllTransferSessions(done); });
-    EXPECT_EQ(store->activities().size(), entries);
-}
-
-TEST_F(CollectEndToEnd, EndAllAsksEachPhoneInTurn) {
+    // Ending all asks each phone in turn.
     connectBoth();
-    right.phone.fault("end", "status", 500);
-    const std::size_t entries = store->activities().size();
-    bool finished = false;
+    std::size_t entries = store->activities().size();
+    finished = false;
     store->endAllTransferSessions([&] { finished = true; });
     EXPECT_TRUE(store->transferSessions().empty());
     EXPECT_TRUE(store->transferClients().empty());
@@ -246,13 +199,18 @@ TEST_F(CollectEndToEnd, EndAllAsksEachPhoneInTurn) {
     EXPECT_EQ(sourceRow("Stage Left")->phase, CollectSourcePhase::ended);
     EXPECT_EQ(sourceRow("Stage Right")->phase, CollectSourcePhase::failed);
     EXPECT_EQ(sourceRow("Stage Right")->message, "No acknowledgement; check the phone");
+
+    // Nothing left to end: nothing is logged.
+    entries = store->activities().size();
+    await([&](auto done) { store->endAllTransferSessions(done); });
+    EXPECT_EQ(store->activities().size(), entries);
 }
 
 TEST_F(CollectEndToEnd, CopiedProjectGoesToEachPhonesTrashInOrder) {
     connectBoth();
     await([&](auto done) { store->downloadSelectedProject(done); });
     ASSERT_TRUE(store->canTrashSelectedProjectSources());
-    const std::string libraryBefore = fileBytes(roots.support() / "library.json");
+    const std::string libraryBefore = readFile(roots.support() / "library.json");
     left.phone.clear();
     right.phone.clear();
 
@@ -272,7 +230,7 @@ TEST_F(CollectEndToEnd, CopiedProjectGoesToEachPhonesTrashInOrder) {
     const Json body = json::parse(json::requireString(left.phone.log()[1], "body"));
     EXPECT_EQ(json::requireString(body, "projectId"), wedding);
     EXPECT_EQ(body.at("clips").size(), 2u);
-    EXPECT_EQ(fileBytes(roots.support() / "library.json"), libraryBefore);
+    EXPECT_EQ(readFile(roots.support() / "library.json"), libraryBefore);
     EXPECT_TRUE(fs::exists(*findClip(a1.clipId)->localPath));
 }
 
@@ -320,43 +278,6 @@ TEST_F(CollectEndToEnd, TrashStopsAtTheFirstFailure) {
                                       " to recoverable Trash. Verified Mac copies remain.");
     EXPECT_FALSE(store->isBusy());
     EXPECT_EQ(store->transferSessions().size(), 2u);
-}
-
-TEST_F(CollectEndToEnd, DownloadedTakeExportsForResolve) {
-    connectBoth();
-    await([&](auto done) { store->downloadSelectedTake(done); });
-    ASSERT_FALSE(store->errorMessage()) << store->errorMessage().value_or("");
-    UniformProbe probe;
-    store->setExportEnvironment(ExportEnvironment{&probe, std::chrono::system_clock::from_time_t(1772600767), {}});
-    const fs::path parent = roots.folder.path() / "exports";
-    fs::create_directories(parent);
-
-    await([&](auto done) { store->exportSelectedTake(parent, done); });
-    ASSERT_FALSE(store->errorMessage()) << store->errorMessage().value_or("");
-    ASSERT_EQ(viewer->revealed.size(), 1u);
-    ASSERT_EQ(viewer->revealed[0].size(), 1u);
-    const fs::path timeline = viewer->revealed[0][0];
-    EXPECT_EQ(timeline.filename(), "timeline.fcpxml");
-    EXPECT_TRUE(fs::exists(timeline));
-    EXPECT_EQ(activityTexts()[0], "Created Resolve export " + timeline.parent_path().filename().string() + ".");
-    const fs::path dtd = fs::path(VELK_SOURCE_DIR) / ".." / "shared" / "reference" / "fcpxml" / "FCPXMLv1_7.dtd";
-    if (fs::exists(dtd) && std::system("command -v xmllint >/dev/null 2>&1") == 0) {
-        const std::string command = "xmllint --noout --dtdvalid '" + dtd.string() + "' '" + timeline.string() + "' 2>&1";
-        EXPECT_EQ(std::system(command.c_str()), 0);
-    }
-
-    // The same second again: the folder exists and is never overwritten.
-    await([&](auto done) { store->exportSelectedTake(parent, done); });
-    EXPECT_EQ(store->errorMessage(), "Resolve export failed: Export destination already exists.");
-    EXPECT_TRUE(store->activities()[0].isError);
-    EXPECT_FALSE(store->isBusy());
-    EXPECT_EQ(viewer->revealed.size(), 1u);
-
-    // Without a selected take nothing happens.
-    store->setSelectedTakeID(std::nullopt);
-    const std::size_t entries = store->activities().size();
-    await([&](auto done) { store->exportSelectedTake(parent, done); });
-    EXPECT_EQ(store->activities().size(), entries);
 }
 
 } // namespace

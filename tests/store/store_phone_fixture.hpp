@@ -43,6 +43,31 @@ public:
     std::vector<std::vector<std::filesystem::path>> revealed;
 };
 
+// The pinned session with a hook that sees each request before it leaves and each reply before
+// the client reads it (on the client's worker thread).
+class HookedSession final : public HttpsSession {
+public:
+    using Hook = std::function<void(const HttpsRequest&, HttpsResponse*)>;
+    HookedSession(std::unique_ptr<HttpsSession> inner, Hook hook) : m_inner(std::move(inner)), m_hook(std::move(hook)) {}
+    HttpsResponse send(const HttpsRequest& request) override {
+        m_hook(request, nullptr);
+        HttpsResponse response = m_inner->send(request);
+        m_hook(request, &response);
+        return response;
+    }
+    void invalidate() override { m_inner->invalidate(); }
+
+private:
+    std::unique_ptr<HttpsSession> m_inner;
+    Hook m_hook;
+};
+
+inline bool isRangeRequest(const HttpsRequest& request) {
+    for (const auto& [name, value] : request.headers)
+        if (name == "Range") return true;
+    return false;
+}
+
 struct PhoneClip {
     std::string clipId;
     std::string cameraId;
@@ -78,15 +103,14 @@ public:
                  const std::function<void(Json&)>& change = nullptr) {
         Json jsonClips = Json::array();
         for (const auto& clip : clips) {
-            Json entry{{"clipId", clip.clipId},   {"cameraId", clip.cameraId}, {"fileName", clip.fileName},
-                       {"sizeBytes", clip.size},  {"sha256", clip.sha256},     {"finalized", true},
-                       {"mediaKind", "video"},    {"hasVideo", true},          {"hasAudio", true},
-                       {"downloadURL", "/velk/v1/files/" + clip.clipId}};
+            const std::string route = "/velk/v1/files/" + clip.clipId;
+            jsonClips.push_back({{"clipId", clip.clipId}, {"cameraId", clip.cameraId}, {"fileName", clip.fileName},
+                                 {"sizeBytes", clip.size}, {"sha256", clip.sha256}, {"finalized", true},
+                                 {"mediaKind", "video"}, {"hasVideo", true}, {"hasAudio", true}, {"downloadURL", route}});
             if (clip.sidecarSHA256) {
-                entry["timingSidecarURL"] = "/velk/v1/files/" + clip.clipId + ".timing.json";
-                entry["timingSidecarSHA256"] = *clip.sidecarSHA256;
+                jsonClips.back()["timingSidecarURL"] = route + ".timing.json";
+                jsonClips.back()["timingSidecarSHA256"] = *clip.sidecarSHA256;
             }
-            jsonClips.push_back(entry);
         }
         Json take{{"takeId", takeId}, {"clips", jsonClips}};
         Json body{{"schemaVersion", 1}, {"deviceId", phone.deviceId}, {"deviceName", name},
@@ -102,18 +126,12 @@ public:
         phone.command(Json{{"cmd", "catalog"}, {"body", body}});
     }
 
-    DiscoveredDevice device(bool open = false, bool trash = true) const {
-        DiscoveredDevice device;
-        device.serviceName = name;
-        device.catalogURL = phone.baseURL() + "/velk/v1/catalog";
-        device.serviceType = "_velk-transfer._tcp.";
-        device.deviceId = phone.deviceId;
-        device.sessionId = phone.sessionId;
-        device.certificateSHA256 = phone.fingerprint;
-        device.foregroundOnly = true;
-        device.transferAccess = open ? "open" : "paired";
-        if (trash) device.projectTrashVersion = "trash-v1";
-        return device;
+    DiscoveredDevice device(bool open = false) const {
+        return DiscoveredDevice{.serviceName = name, .catalogURL = phone.baseURL() + "/velk/v1/catalog",
+                                .serviceType = "_velk-transfer._tcp.", .deviceId = phone.deviceId,
+                                .sessionId = phone.sessionId, .certificateSHA256 = phone.fingerprint,
+                                .foregroundOnly = true, .transferAccess = open ? "open" : "paired",
+                                .projectTrashVersion = "trash-v1"};
     }
 
     // (method, path) of every request since the log was last cleared.
@@ -145,16 +163,24 @@ protected:
     void SetUp() override {
         ensureApplication();
         store = roots.open();
-        TransferClientEnvironment environment;
-        environment.sleeper = [](std::uint64_t, const CancellationToken*) {};
-        store->setTransferEnvironment(environment);
-        viewer = std::make_shared<FakeFileViewer>();
-        store->setFileViewer(viewer);
+        hook(nullptr);
     }
 
-    bool pair(StorePhone& phone, const std::string& code = "123456") {
+    // Sessions of later connections pass every request and reply through `see` (when given).
+    void hook(HookedSession::Hook see) {
+        TransferClientEnvironment environment;
+        environment.sleeper = [](std::uint64_t, const CancellationToken*) {};
+        if (see) {
+            environment.makeSession = [see](std::string_view fingerprint) {
+                return std::make_unique<HookedSession>(makePinnedHttpsSession(fingerprint), see);
+            };
+        }
+        store->setTransferEnvironment(environment);
+    }
+    // Pairs with `code`, or connects openly when `allowOpen` and the phone shares openly.
+    bool pair(StorePhone& phone, const std::string& code = "123456", bool allowOpen = false, bool openDevice = false) {
         std::optional<bool> result;
-        store->pairAndConnect(phone.device(), code, true, false, [&](bool ok) { result = ok; });
+        store->pairAndConnect(phone.device(openDevice), code, true, allowOpen, [&](bool ok) { result = ok; });
         EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
         return result.value_or(false);
     }
@@ -166,10 +192,9 @@ protected:
     }
     void selectFirst() {
         ASSERT_FALSE(store->library().projects.empty());
-        store->setSelectedProjectID(store->library().projects.front().id);
-        if (!store->library().projects.front().takes.empty()) {
-            store->setSelectedTakeID(store->library().projects.front().takes.front().id);
-        }
+        const VELKProject& first = store->library().projects.front();
+        store->setSelectedProjectID(first.id);
+        if (!first.takes.empty()) store->setSelectedTakeID(first.takes.front().id);
     }
     const VELKClip* findClip(const std::string& clipId) const {
         for (const auto& p : store->library().projects)
@@ -183,55 +208,26 @@ protected:
         for (const auto& entry : store->activities()) texts.push_back(entry.message);
         return texts;
     }
+    template <typename Row>
+    static const Row* rowOf(const std::vector<Row>& rows, const std::string& key, std::string Row::*field) {
+        auto found = std::find_if(rows.begin(), rows.end(), [&](const Row& row) { return row.*field == key; });
+        return found == rows.end() ? nullptr : &*found;
+    }
     const CollectSourceStatus* sourceRow(const std::string& name) const {
-        for (const auto& row : store->collectSources())
-            if (row.name == name) return &row;
-        return nullptr;
+        return rowOf(store->collectSources(), name, &CollectSourceStatus::name);
     }
     const TransferStatus* transferRow(const std::string& clipId) const {
-        for (const auto& row : store->transfers())
-            if (row.id == clipId) return &row;
-        return nullptr;
+        return rowOf(store->transfers(), clipId, &TransferStatus::id);
     }
 
     StoreRoots roots;
     std::unique_ptr<AppStore> store;
-    std::shared_ptr<FakeFileViewer> viewer;
 };
 
 inline std::string uuidLike(int phone, int n) {
     char text[37];
     std::snprintf(text, sizeof text, "%08d-0000-4000-8000-%012d", phone, n);
     return text;
-}
-
-} // namespace velk::testing
-
-namespace velk::testing {
-
-// The pinned session with a hook that sees each request before it leaves and each reply before
-// the client reads it (on the client's worker thread).
-class HookedSession final : public HttpsSession {
-public:
-    using Hook = std::function<void(const HttpsRequest&, HttpsResponse*)>;
-    HookedSession(std::unique_ptr<HttpsSession> inner, Hook hook) : m_inner(std::move(inner)), m_hook(std::move(hook)) {}
-    HttpsResponse send(const HttpsRequest& request) override {
-        m_hook(request, nullptr);
-        HttpsResponse response = m_inner->send(request);
-        m_hook(request, &response);
-        return response;
-    }
-    void invalidate() override { m_inner->invalidate(); }
-
-private:
-    std::unique_ptr<HttpsSession> m_inner;
-    Hook m_hook;
-};
-
-inline bool isRangeRequest(const HttpsRequest& request) {
-    for (const auto& [name, value] : request.headers)
-        if (name == "Range") return true;
-    return false;
 }
 
 } // namespace velk::testing
