@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "export/drift_engine.hpp"
-#include "export_bench_support.hpp"
+#include "bench_support.hpp"
 
 using namespace velk;
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "export_bench_support.hpp"
+#include "bench_support.hpp"
 #include "base/sha256.hpp"
 #include "export/drift_engine.hpp"
 

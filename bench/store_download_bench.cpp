@@ -31,7 +31,7 @@
 
 #include "base/json.hpp"
 #include "export/drift_engine.hpp"
-#include "export_bench_support.hpp"
+#include "bench_support.hpp"
 #include "store/app_store.hpp"
 #include "transfer/transfer_protocol.hpp"
 
@@ -42,52 +42,10 @@ namespace {
 
 const std::string projectId = "11111111-2222-4333-8444-555555555555";
 
-std::string commandOutput(const std::string& command) {
-    std::FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) throw std::runtime_error("cannot run " + command);
-    std::string output;
-    char buffer[4096];
-    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
-    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
-    return output;
-}
-
-int freeLoopbackPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        ::close(fd);
-        throw std::runtime_error("no free port");
-    }
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
-bool waitForListener(int port) {
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        address.sin_port = htons(static_cast<std::uint16_t>(port));
-        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(fd);
-        if (connected) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
-}
-
-struct Clip {
-    std::string id;
-    fs::path source;
-    std::int64_t size = 0;
-    std::string sha256;
-};
+using bench::Clip;
+using bench::commandOutput;
+using bench::freeLoopbackPort;
+using bench::waitForListener;
 
 // One phone: its catalog and clip files served by nginx on 127.0.0.1.
 class Phone {

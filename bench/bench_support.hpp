@@ -1,8 +1,16 @@
 #pragma once
-// Small helpers shared by the benchmark programs: wall time, peak memory, temporary folders and
-// timing an outside command.
+// Small helpers shared by the benchmark programs: wall time, peak memory, temporary folders,
+// timing an outside command, and serving clip files from a server on 127.0.0.1.
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
+#include <stdexcept>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,5 +75,56 @@ inline double timeCommand(const std::string& commandLine) {
     double elapsed = nowSeconds() - start;
     return status == 0 ? elapsed : -1;
 }
+
+// Output of a shell command; throws when it cannot run or fails.
+inline std::string commandOutput(const std::string& command) {
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string output;
+    char buffer[4096];
+    while (std::size_t count = std::fread(buffer, 1, sizeof buffer, pipe)) output.append(buffer, count);
+    if (::pclose(pipe) != 0) throw std::runtime_error("failed: " + command);
+    return output;
+}
+
+// A TCP port on 127.0.0.1 that was free a moment ago.
+inline int freeLoopbackPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        ::close(fd);
+        throw std::runtime_error("no free port");
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+// Waits up to 10 s for a server to accept on 127.0.0.1:port.
+inline bool waitForListener(int port) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        address.sin_port = htons(static_cast<std::uint16_t>(port));
+        const bool connected = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        if (connected) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+// One clip file that a loopback test server serves.
+struct Clip {
+    std::string id;
+    std::filesystem::path source;
+    std::int64_t size = 0;
+    std::string sha256;
+};
 
 } // namespace velk::bench
