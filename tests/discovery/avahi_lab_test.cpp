@@ -18,6 +18,7 @@
 
 #include "discovery/avahi_service_instances.hpp"
 #include "discovery/lan_discovery.hpp"
+#include "discovery_test_support.hpp"
 
 namespace velk {
 namespace {
@@ -26,57 +27,14 @@ constexpr int kChildTimeoutMs = 150'000;
 constexpr int kFindTimeoutMs = 30'000;
 constexpr int kSkipStatus = 77;
 
-std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
+using discovery_test::environment;
+using discovery_test::EventLoop;
+
+discovery_test::ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+    return discovery_test::runChild(program, arguments, env, kChildTimeoutMs);
 }
 
-// A Qt application for the cases that need an event loop, unless one exists.
-class EventLoop {
-public:
-    EventLoop() {
-        if (!QCoreApplication::instance()) m_app = std::make_unique<QCoreApplication>(m_argc, m_argv);
-    }
-    // Runs events until `done()` holds or the time is up; returns `done()`.
-    template <class Done>
-    bool runUntil(Done done, int timeoutMs) {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
-        return done();
-    }
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "discovery-test";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QCoreApplication> m_app;
-};
-
-struct ChildRun {
-    bool finished = false;
-    int status = -1;
-    std::string output;
-};
-
-ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(program, arguments);
-    ChildRun run;
-    if (!child.waitForStarted()) return run;
-    run.finished = child.waitForFinished(kChildTimeoutMs);
-    if (!run.finished) {
-        child.terminate(); // the lab script tears its lab down on TERM
-        if (!child.waitForFinished(20'000)) child.kill();
-        child.waitForFinished(5'000);
-    }
-    run.status = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
-    run.output = child.readAll().toStdString();
-    return run;
-}
-
-QString thisProgram() { return QString::fromStdString(std::string("/proc/") + std::to_string(getpid()) + "/exe"); }
+QString thisProgram() { return QString::fromStdString(discovery_test::thisProgram()); }
 
 const DiscoveredDevice* listed(const LANDiscovery& discovery, const std::string& name) {
     for (const auto& device : discovery.devices()) {

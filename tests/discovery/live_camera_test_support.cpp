@@ -15,27 +15,6 @@
 
 namespace velk::live_test {
 
-ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env,
-                  int timeoutMs) {
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(program, arguments);
-    ChildRun run;
-    if (!child.waitForStarted()) return run;
-    run.finished = child.waitForFinished(timeoutMs);
-    if (!run.finished) {
-        child.terminate();
-        if (!child.waitForFinished(20'000)) child.kill();
-        child.waitForFinished(5'000);
-    }
-    run.status = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
-    run.output = child.readAll().toStdString();
-    return run;
-}
-
-std::string thisProgram() { return "/proc/" + std::to_string(getpid()) + "/exe"; }
-
 FakeCameraSocket::FakeCameraSocket(const std::string& address, std::uint16_t port) {
     m_fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (m_fd < 0) return;

@@ -14,49 +14,19 @@
 #include <QProcess>
 
 #include "base/json.hpp"
+#include "discovery_test_support.hpp"
 
 namespace velk::live_test {
 
-inline std::string environment(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? value : "";
-}
+using discovery_test::ChildRun;
+using discovery_test::environment;
+using discovery_test::EventLoop;
+using discovery_test::runChild;
+using discovery_test::thisProgram;
 
 // The role of this run: empty in the ordinary suite, "netns" or "lab-desk" in a child run.
 inline std::string role() { return environment("VELK_LIVE_CHANNEL_ROLE"); }
 
-class EventLoop {
-public:
-    EventLoop() {
-        if (!QCoreApplication::instance()) m_app = std::make_unique<QCoreApplication>(m_argc, m_argv);
-    }
-    template <class Done>
-    bool runUntil(Done done, int timeoutMs) {
-        QDeadlineTimer deadline(timeoutMs);
-        while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-        return done();
-    }
-    void runFor(int ms) {
-        runUntil([] { return false; }, ms);
-    }
-
-private:
-    int m_argc = 1;
-    char m_name[16] = "live-test";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QCoreApplication> m_app;
-};
-
-struct ChildRun {
-    bool finished = false;
-    int status = -1;
-    std::string output;
-};
-
-ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env,
-                  int timeoutMs);
-
-std::string thisProgram();
 
 // A camera's UDP socket for tests: bound to one loopback address on the channel's port, so the
 // channel's replies to that address reach it.
