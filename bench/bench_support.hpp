@@ -3,14 +3,18 @@
 // timing an outside command, and serving clip files from a server on 127.0.0.1.
 
 #include <arpa/inet.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -125,6 +129,69 @@ struct Clip {
     std::filesystem::path source;
     std::int64_t size = 0;
     std::string sha256;
+};
+
+// One phone's HTTPS side as nginx on 127.0.0.1 with a certificate made for the run: its catalog
+// (`folder`/catalog.json, written by the caller) and clip files with the range and identity headers
+// the transfer client checks. Stopped when destroyed.
+class ClipServer {
+public:
+    ClipServer(const std::filesystem::path& folder, const std::vector<Clip>& clips) {
+        port = freeLoopbackPort();
+        const std::string cert = (folder / "cert.pem").string();
+        const std::string key = (folder / "key.pem").string();
+        commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=phone.local"
+                      " -keyout " + key + " -out " + cert + " 2>/dev/null");
+        const std::string printed = commandOutput("openssl x509 -in " + cert + " -noout -fingerprint -sha256");
+        for (char c : printed.substr(printed.find('=') + 1)) {
+            if (std::isxdigit(static_cast<unsigned char>(c))) fingerprint += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+
+        std::filesystem::create_directories(folder / "temp");
+        std::ofstream config(folder / "nginx.conf");
+        config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (folder / "nginx.pid") << ";\n"
+               << "error_log " << (folder / "error.log") << ";\n"
+               << "events { worker_connections 32; }\n"
+               << "http {\n  access_log off;\n"
+               << "  client_body_temp_path " << (folder / "temp") << ";\n  proxy_temp_path " << (folder / "temp") << ";\n"
+               << "  fastcgi_temp_path " << (folder / "temp") << ";\n  uwsgi_temp_path " << (folder / "temp") << ";\n"
+               << "  scgi_temp_path " << (folder / "temp") << ";\n"
+               << "  server {\n    listen 127.0.0.1:" << port << " ssl;\n"
+               << "    ssl_certificate " << cert << ";\n    ssl_certificate_key " << key << ";\n"
+               << "    location = /velk/v1/catalog { default_type application/json; alias " << (folder / "catalog.json")
+               << "; }\n";
+        for (const Clip& clip : clips) {
+            config << "    location = /velk/v1/files/" << clip.id << " { default_type video/quicktime; etag off; add_header Accept-Ranges bytes always; alias "
+                   << clip.source.string() << "; add_header X-VELK-SHA256 " << clip.sha256 << " always; add_header ETag "
+                   << "'\"sha256:" << clip.sha256 << "\"' always; }\n";
+        }
+        config << "  }\n}\n";
+        config.close();
+
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            const std::string prefix = folder.string();
+            const std::string conf = (folder / "nginx.conf").string();
+            const std::string errors = (folder / "error.log").string();
+            ::execl("/usr/sbin/nginx", "nginx", "-p", prefix.c_str(), "-c", conf.c_str(), "-e", errors.c_str(), nullptr);
+            ::_exit(127);
+        }
+        if (m_pid < 0 || !waitForListener(port)) throw std::runtime_error("nginx did not start");
+    }
+    ~ClipServer() {
+        if (m_pid > 0) {
+            ::kill(m_pid, SIGTERM);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+    }
+    std::string baseURL() const { return "https://127.0.0.1:" + std::to_string(port); }
+
+    int port = 0;
+    std::string fingerprint; // SHA-256 of the certificate, lower-case hex
+
+
+private:
+    pid_t m_pid = -1;
 };
 
 } // namespace velk::bench

@@ -44,66 +44,8 @@ const std::string sessionId = "9a8b7c6d-1234-4abc-8def-0123456789ab";
 const std::string projectId = "11111111-2222-4333-8444-555555555555";
 
 using bench::Clip;
-using bench::commandOutput;
-using bench::freeLoopbackPort;
-using bench::waitForListener;
 
-class Nginx {
-public:
-    Nginx(const fs::path& folder, const std::vector<Clip>& clips) {
-        port = freeLoopbackPort();
-        const std::string cert = (folder / "cert.pem").string();
-        const std::string key = (folder / "key.pem").string();
-        commandOutput("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 -subj /CN=phone.local"
-                      " -keyout " + key + " -out " + cert + " 2>/dev/null");
-        const std::string printed = commandOutput("openssl x509 -in " + cert + " -noout -fingerprint -sha256");
-        fingerprint = TransferProtocol::normalizedSHA256(printed.substr(printed.find('=') + 1));
-
-        fs::create_directories(folder / "temp");
-        std::ofstream config(folder / "nginx.conf");
-        config << "daemon off;\nmaster_process off;\nworker_processes 1;\npid " << (folder / "nginx.pid") << ";\n"
-               << "error_log " << (folder / "error.log") << ";\n"
-               << "events { worker_connections 32; }\n"
-               << "http {\n  access_log off;\n"
-               << "  client_body_temp_path " << (folder / "temp") << ";\n  proxy_temp_path " << (folder / "temp") << ";\n"
-               << "  fastcgi_temp_path " << (folder / "temp") << ";\n  uwsgi_temp_path " << (folder / "temp") << ";\n"
-               << "  scgi_temp_path " << (folder / "temp") << ";\n"
-               << "  server {\n    listen 127.0.0.1:" << port << " ssl;\n"
-               << "    ssl_certificate " << cert << ";\n    ssl_certificate_key " << key << ";\n"
-               << "    location = /velk/v1/catalog { default_type application/json; alias " << (folder / "catalog.json")
-               << "; }\n";
-        for (const Clip& clip : clips) {
-            config << "    location = /velk/v1/files/" << clip.id << " { default_type video/quicktime; etag off; add_header Accept-Ranges bytes always; alias "
-                   << clip.source.string() << "; add_header X-VELK-SHA256 " << clip.sha256 << " always; add_header ETag "
-                   << "'\"sha256:" << clip.sha256 << "\"' always; }\n";
-        }
-        config << "  }\n}\n";
-        config.close();
-
-        m_pid = ::fork();
-        if (m_pid == 0) {
-            const std::string prefix = folder.string();
-            const std::string conf = (folder / "nginx.conf").string();
-            const std::string errors = (folder / "error.log").string();
-            ::execl("/usr/sbin/nginx", "nginx", "-p", prefix.c_str(), "-c", conf.c_str(), "-e", errors.c_str(), nullptr);
-            ::_exit(127);
-        }
-        if (m_pid < 0 || !waitForListener(port)) throw std::runtime_error("nginx did not start");
-    }
-    ~Nginx() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGTERM);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-    }
-    std::string baseURL() const { return "https://127.0.0.1:" + std::to_string(port); }
-
-    int port = 0;
-    std::string fingerprint;
-
-private:
-    pid_t m_pid = -1;
-};
+using Nginx = bench::ClipServer;
 
 void writeCatalog(const fs::path& file, const std::vector<Clip>& clips) {
     Json jsonClips = Json::array();
