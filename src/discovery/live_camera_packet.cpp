@@ -15,24 +15,29 @@ std::optional<std::string> LiveCameraPacket::sessionText() const {
     return std::nullopt;
 }
 
-std::optional<LiveCameraPacket> decodePacket(std::string_view datagram) {
+std::optional<Json> parseDatagram(std::string_view datagram) {
     if (datagram.size() > maximumDatagramBytes) return std::nullopt;
-    auto root = json::tryParse(datagram);
+    return json::tryParse(datagram);
+}
+
+std::optional<std::string> envelopeType(const Json& root, std::size_t datagramBytes) {
+    if (datagramBytes > maximumDatagramBytes || !root.is_object()) return std::nullopt;
+    auto version = wire::exactInteger(wire::member(root, "v"));
+    if (!version || *version != 1) return std::nullopt;
+    auto type = wire::string(wire::member(root, "type"));
+    if (!type) return std::nullopt;
+    return text::lowercased(*type);
+}
+
+std::optional<LiveCameraPacket> decodePacket(std::string_view datagram) {
+    auto root = parseDatagram(datagram);
     if (!root) return std::nullopt;
     return decodePacket(*root, datagram.size());
 }
 
 std::optional<LiveCameraPacket> decodePacket(const Json& rootValue, std::size_t datagramBytes) {
-    if (datagramBytes > maximumDatagramBytes) return std::nullopt;
     const Json* root = &rootValue;
-    if (!root->is_object()) return std::nullopt;
-
-    auto version = wire::exactInteger(wire::member(*root, "v"));
-    if (!version || *version != 1) return std::nullopt;
-
-    auto type = wire::string(wire::member(*root, "type"));
-    if (!type) return std::nullopt;
-    std::string loweredType = text::lowercased(*type);
+    auto loweredType = envelopeType(rootValue, datagramBytes);
     if (loweredType != "announce" && loweredType != "status") return std::nullopt;
 
     const Json* payload = wire::member(*root, "payload");
@@ -45,7 +50,7 @@ std::optional<LiveCameraPacket> decodePacket(const Json& rootValue, std::size_t 
     if (sender && payloadID && *sender != *payloadID) return std::nullopt;
 
     LiveCameraPacket packet;
-    packet.type = std::move(loweredType);
+    packet.type = std::move(*loweredType);
     packet.sender = std::move(identity);
     packet.payload = *payload;
     if (const Json* v = wire::member(*root, "sessionId")) {

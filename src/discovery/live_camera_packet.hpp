@@ -33,6 +33,12 @@ struct LiveCameraPacket {
 constexpr std::size_t maximumDatagramBytes = 8192;
 constexpr std::size_t maximumIdentityBytes = 128;
 
+// Every datagram of the channel is one JSON object of at most maximumDatagramBytes with "v" 1 and a
+// "type". parseDatagram gives the JSON of a datagram within the size limit; envelopeType gives the
+// lower-cased "type" of such an envelope, or none when the size, the object or "v" is wrong.
+std::optional<Json> parseDatagram(std::string_view datagram);
+std::optional<std::string> envelopeType(const Json& root, std::size_t datagramBytes);
+
 // Decodes one snapshot datagram; none when any envelope rule fails.
 std::optional<LiveCameraPacket> decodePacket(std::string_view datagram);
 // The same rules on a datagram already parsed as JSON.

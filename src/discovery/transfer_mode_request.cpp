@@ -88,20 +88,14 @@ std::optional<std::string> transferModeRequestData(const std::string& sender, co
 }
 
 std::optional<TransferModeResponse> decodeTransferModeResponse(std::string_view datagram) {
-    if (datagram.size() > maximumDatagramBytes) return std::nullopt;
-    auto root = json::tryParse(datagram);
+    auto root = parseDatagram(datagram);
     if (!root) return std::nullopt;
     return decodeTransferModeResponse(*root, datagram.size());
 }
 
 std::optional<TransferModeResponse> decodeTransferModeResponse(const Json& rootValue, std::size_t datagramBytes) {
-    if (datagramBytes > maximumDatagramBytes) return std::nullopt;
     const Json* root = &rootValue;
-    if (!root->is_object()) return std::nullopt;
-    auto version = wire::exactInteger(wire::member(*root, "v"));
-    if (!version || *version != 1) return std::nullopt;
-    auto type = wire::string(wire::member(*root, "type"));
-    if (!type || text::lowercased(*type) != "command") return std::nullopt;
+    if (envelopeType(rootValue, datagramBytes) != "command") return std::nullopt;
     auto sender = wire::string(wire::member(*root, "sender"));
     if (!sender || sender->empty() || sender->size() > maximumIdentityBytes) return std::nullopt;
     const Json* payload = wire::member(*root, "payload");
