@@ -185,7 +185,7 @@ void LANDiscovery::restart() {
     m_devices.clear();
     m_addresses.clear();
     m_services.clear();
-    if (hadDevices) emit devicesChanged();
+    if (hadDevices) Q_EMIT devicesChanged();
     start();
 }
 
@@ -209,7 +209,7 @@ void LANDiscovery::serviceRemoved(const std::shared_ptr<DnsSdService>& service, 
     });
     if (removed == 0) return;
     m_addresses.erase(sourceKey(service->type(), service->name()));
-    emit devicesChanged();
+    Q_EMIT devicesChanged();
 }
 
 void LANDiscovery::browsingStopped() { setSearching(false); }
@@ -230,19 +230,19 @@ void LANDiscovery::serviceResolved(const std::shared_ptr<DnsSdService>& service,
     } else {
         m_addresses.erase(key);
     }
-    emit devicesChanged();
+    Q_EMIT devicesChanged();
 }
 
 void LANDiscovery::setSearching(bool searching) {
     if (m_isSearching == searching) return;
     m_isSearching = searching;
-    emit isSearchingChanged();
+    Q_EMIT isSearchingChanged();
 }
 
 void LANDiscovery::setBrowsingAvailable(bool available) {
     if (m_isBrowsingAvailable == available) return;
     m_isBrowsingAvailable = available;
-    emit isBrowsingAvailableChanged();
+    Q_EMIT isBrowsingAvailableChanged();
 }
 
 } // namespace velk

@@ -68,7 +68,7 @@ public:
     // The IPv4 address that `device`'s host name resolved to, while `device` is listed.
     std::optional<std::string> resolvedAddress(const DiscoveredDevice& device) const;
 
-signals:
+Q_SIGNALS:
     void devicesChanged();
     void isSearchingChanged();
     void isBrowsingAvailableChanged();

@@ -642,7 +642,7 @@ void LiveCameraDiscovery::livenessTickFired() {
         setCameras(std::move(kept));
     }
     ++m_livenessTick;
-    emit livenessTickChanged();
+    Q_EMIT livenessTickChanged();
 }
 
 void LiveCameraDiscovery::setCameras(std::vector<LiveCamera> cameras) {
@@ -651,41 +651,41 @@ void LiveCameraDiscovery::setCameras(std::vector<LiveCamera> cameras) {
         std::lock_guard lock(m_mirror->mutex);
         m_mirror->cameras = m_cameras;
     }
-    emit camerasChanged();
+    Q_EMIT camerasChanged();
 }
 
 void LiveCameraDiscovery::setListening(bool listening) {
     if (m_isListening == listening) return;
     m_isListening = listening;
-    emit isListeningChanged();
+    Q_EMIT isListeningChanged();
 }
 
 void LiveCameraDiscovery::setActiveScanning(bool scanning) {
     if (m_isActiveScanning == scanning) return;
     m_isActiveScanning = scanning;
-    emit isActiveScanningChanged();
+    Q_EMIT isActiveScanningChanged();
 }
 
 void LiveCameraDiscovery::setErrorMessage(std::optional<std::string> message) {
     if (m_errorMessage == message) return;
     m_errorMessage = std::move(message);
-    emit errorMessageChanged();
+    Q_EMIT errorMessageChanged();
 }
 
 void LiveCameraDiscovery::setTransferModeRequest(TransferModeRequestState state) {
     m_transferModeRequest = std::move(state);
-    emit transferModeRequestChanged();
+    Q_EMIT transferModeRequestChanged();
 }
 
 void LiveCameraDiscovery::setLastControlMessage(std::optional<std::string> message) {
     m_lastControlMessage = std::move(message);
-    emit lastControlMessageChanged();
+    Q_EMIT lastControlMessageChanged();
 }
 
 void LiveCameraDiscovery::publishRecordingStatus(const DirectorRecordingStatus& status) {
     if (status == m_recordingStatus) return;
     m_recordingStatus = status;
-    emit recordingStatusChanged();
+    Q_EMIT recordingStatusChanged();
     setLastControlMessage(status.message);
 }
 

@@ -82,7 +82,7 @@ public:
     // sleep monitor): the recording coordinator is suspended, the socket stays open.
     void handleSleepOrWake();
 
-signals:
+Q_SIGNALS:
     void camerasChanged();
     void isListeningChanged();
     void isActiveScanningChanged();

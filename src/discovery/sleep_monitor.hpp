@@ -15,7 +15,7 @@ public:
     explicit SleepMonitor(std::function<void()> onSleepOrWake, QObject* parent = nullptr);
     bool isWatching() const { return m_watching; }
 
-private slots:
+private Q_SLOTS:
     void prepareForSleep(bool sleeping);
 
 private:

@@ -65,60 +65,60 @@ void AppStore::requireGuiThread() const { Q_ASSERT(QThread::currentThread() == t
 void AppStore::setLibrary(VELKLibrary library) {
     requireGuiThread();
     m_library = std::move(library);
-    emit libraryChanged();
+    Q_EMIT libraryChanged();
 }
 
 void AppStore::libraryEdited() {
     requireGuiThread();
-    emit libraryChanged();
+    Q_EMIT libraryChanged();
 }
 
 void AppStore::setSelectedProjectID(std::optional<std::string> id) {
     requireGuiThread();
     m_selectedProjectID = std::move(id);
-    emit selectedProjectIDChanged();
+    Q_EMIT selectedProjectIDChanged();
 }
 
 void AppStore::setSelectedTakeID(std::optional<std::string> id) {
     requireGuiThread();
     m_selectedTakeID = std::move(id);
-    emit selectedTakeIDChanged();
+    Q_EMIT selectedTakeIDChanged();
 }
 
 void AppStore::setTransfers(std::vector<TransferStatus> transfers) {
     requireGuiThread();
     m_transfers = std::move(transfers);
-    emit transfersChanged();
+    Q_EMIT transfersChanged();
 }
 
 void AppStore::setTransferSessions(std::vector<TransferSessionSummary> sessions) {
     requireGuiThread();
     m_transferSessions = std::move(sessions);
-    emit transferSessionsChanged();
+    Q_EMIT transferSessionsChanged();
 }
 
 void AppStore::setActivities(std::vector<ActivityEntry> activities) {
     requireGuiThread();
     m_activities = std::move(activities);
-    emit activitiesChanged();
+    Q_EMIT activitiesChanged();
 }
 
 void AppStore::setCollectSources(std::vector<CollectSourceStatus> sources) {
     requireGuiThread();
     m_collectSources = std::move(sources);
-    emit collectSourcesChanged();
+    Q_EMIT collectSourcesChanged();
 }
 
 void AppStore::setIsBusy(bool busy) {
     requireGuiThread();
     m_isBusy = busy;
-    emit isBusyChanged();
+    Q_EMIT isBusyChanged();
 }
 
 void AppStore::setErrorMessage(std::optional<std::string> message) {
     requireGuiThread();
     m_errorMessage = std::move(message);
-    emit errorMessageChanged();
+    Q_EMIT errorMessageChanged();
 }
 
 // --- Roots and identity ---
@@ -287,7 +287,7 @@ void AppStore::log(const std::string& message, bool error) {
     if (m_activities.size() > maximumActivities) {
         m_activities.erase(m_activities.begin() + maximumActivities, m_activities.end());
     }
-    emit activitiesChanged();
+    Q_EMIT activitiesChanged();
 }
 
 void AppStore::reportFailure(const std::string& text) {

@@ -152,7 +152,7 @@ public:
     // Lower case, letters, numbers, "-" and "_" only; see StoreText::safeIdentifier.
     static std::string safeIdentifier(std::string_view value);
 
-signals:
+Q_SIGNALS:
     void libraryChanged();
     void selectedProjectIDChanged();
     void selectedTakeIDChanged();
