@@ -114,7 +114,9 @@ TEST(PreviewClient, FrameLengthsAndContentsAreChecked) {
             message = e.what();
         }
         EXPECT_EQ(error, c.expected) << c.switches.join(' ').toStdString();
-        if (!c.message.empty()) EXPECT_EQ(message, c.message);
+        if (!c.message.empty()) {
+            EXPECT_EQ(message, c.message);
+        }
     }
 }
 
