@@ -181,7 +181,7 @@ WiFiNetworkDetails decode(const QImage& image) {
     return found.front();
 }
 
-WiFiNetworkDetails decode(const std::filesystem::path& file) {
+QImage readImageFile(const std::filesystem::path& file) {
     const auto size = static_cast<std::int64_t>(std::filesystem::file_size(file)); // throws the system's error
     if (size <= 0 || size > maximumFileBytes) throw WiFiQRError::invalid(kFileLimitMessage);
 
@@ -195,8 +195,10 @@ WiFiNetworkDetails decode(const std::filesystem::path& file) {
 
     const auto format = formatOfContent(bytes);
     if (!format) throw WiFiQRError::invalid(kFileLimitMessage);
-    return decode(decodeBytes(bytes, *format, kFileLimitMessage, kUnreadableFileMessage));
+    return decodeBytes(bytes, *format, kFileLimitMessage, kUnreadableFileMessage);
 }
+
+WiFiNetworkDetails decode(const std::filesystem::path& file) { return decode(readImageFile(file)); }
 
 WiFiNetworkDetails decode(const QMimeData& clipboard) {
     static const std::array<const char*, 3> types{"image/png", "image/jpeg", "image/tiff"};

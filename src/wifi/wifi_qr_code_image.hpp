@@ -29,6 +29,10 @@ QImage generate(const WiFiNetworkDetails& details);
 // error when the file's size cannot be read.
 WiFiNetworkDetails decode(const std::filesystem::path& file);
 
+// The file's first image, decoded once with its orientation applied, after the size checks.
+// Throws as decode(file) does.
+QImage readImageFile(const std::filesystem::path& file);
+
 // The clipboard's image, taken from its encoded PNG, JPEG or TIFF bytes. Throws WiFiQRError.
 WiFiNetworkDetails decode(const QMimeData& clipboard);
 
