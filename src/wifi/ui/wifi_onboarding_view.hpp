@@ -24,6 +24,7 @@ namespace velk {
 
 class WiFiChangeGate;
 class WiFiJoinCoordinator;
+struct WiFiNetworkDetails;
 
 // What the sheet uses of the desktop, replaceable for tests. Empty members take the defaults.
 struct WiFiOnboardingPlatform {
@@ -65,7 +66,7 @@ private:
     void refresh();
     void importImage();
     void pasteImage();
-    void showDecodeResult(const std::function<void()>& decode);
+    void showDecodeResult(const std::function<WiFiNetworkDetails()>& decode);
     void copyPassword();
     void confirmJoin();
     void openWiFiSettings();
