@@ -45,7 +45,9 @@ QLabel* secondaryLabel(const QString& value, qreal pointScale = 0.9) {
     font.setPointSizeF(font.pointSizeF() * pointScale);
     label->setFont(font);
     QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, palette.color(QPalette::Disabled, QPalette::WindowText));
+    QColor secondary = palette.color(QPalette::WindowText);
+    secondary.setAlpha(150);
+    palette.setColor(QPalette::WindowText, secondary);
     label->setPalette(palette);
     return label;
 }
@@ -55,7 +57,7 @@ QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback) {
 }
 
 // The empty state both panels show: a symbol, a title and a detail text, centred.
-QWidget* placeholder(const QString& title, QStyle::StandardPixmap symbol, QLabel** detailOut, QLabel** titleOut) {
+QWidget* placeholder(const QString& name, const QString& title, QStyle::StandardPixmap symbol, QLabel** detailOut) {
     auto* box = new QWidget;
     box->setMinimumHeight(180);
     auto* layout = new QVBoxLayout(box);
@@ -70,16 +72,15 @@ QWidget* placeholder(const QString& title, QStyle::StandardPixmap symbol, QLabel
     headline.setBold(true);
     titleLabel->setFont(headline);
     titleLabel->setAlignment(Qt::AlignCenter);
-    titleLabel->setObjectName(QStringLiteral("placeholderTitle"));
+    titleLabel->setObjectName(name + QStringLiteral("Title"));
     auto* detail = secondaryLabel(QString(), 0.95);
     detail->setAlignment(Qt::AlignCenter);
-    detail->setObjectName(QStringLiteral("placeholderDetail"));
+    detail->setObjectName(name + QStringLiteral("Detail"));
     layout->addWidget(icon);
     layout->addWidget(titleLabel);
     layout->addWidget(detail);
     layout->addStretch();
-    if (detailOut) *detailOut = detail;
-    if (titleOut) *titleOut = titleLabel;
+    *detailOut = detail;
     return box;
 }
 
@@ -115,6 +116,7 @@ struct WiFiOnboardingView::Widgets {
     QPushButton* join = nullptr;
     QPushButton* openSettings = nullptr;
     QProgressBar* progress = nullptr;
+    QWidget* blockedRow = nullptr;
     QLabel* blockedReason = nullptr;
     QWidget* statusRow = nullptr;
     QLabel* status = nullptr;
@@ -212,7 +214,9 @@ void WiFiOnboardingView::createWidgets() {
     titleFont.setBold(true);
     title->setFont(titleFont);
     titles->addWidget(title);
-    titles->addWidget(secondaryLabel(qs(text::kSubtitle), 0.85));
+    auto* subtitle = secondaryLabel(qs(text::kSubtitle), 0.85);
+    subtitle->setWordWrap(false);
+    titles->addWidget(subtitle);
     header->addLayout(titles);
     header->addStretch();
     auto* done = new QPushButton(tr("Done"));
@@ -250,7 +254,8 @@ void WiFiOnboardingView::createWidgets() {
 
     m_ui->joinStack = new QStackedWidget;
     QLabel* emptyDetail = nullptr;
-    m_ui->emptyJoin = placeholder(qs(text::kNoQRTitle), QStyle::SP_FileDialogContentsView, &emptyDetail, nullptr);
+    m_ui->emptyJoin =
+        placeholder(QStringLiteral("joinPlaceholder"), qs(text::kNoQRTitle), QStyle::SP_FileDialogContentsView, &emptyDetail);
     emptyDetail->setText(qs(text::kNoQRDetail));
     m_ui->joinStack->addWidget(m_ui->emptyJoin);
 
@@ -270,8 +275,7 @@ void WiFiOnboardingView::createWidgets() {
         value->setObjectName(QString::fromLatin1(name));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         row->addWidget(key);
-        row->addWidget(value);
-        row->addStretch();
+        row->addWidget(value, 1);
         card->addLayout(row);
         return value;
     };
@@ -290,8 +294,7 @@ void WiFiOnboardingView::createWidgets() {
     m_ui->copyPassword->setAutoDefault(false);
     connect(m_ui->copyPassword, &QPushButton::clicked, this, &WiFiOnboardingView::copyPassword);
     passwordRow->addWidget(passwordKey);
-    passwordRow->addWidget(m_ui->password);
-    passwordRow->addStretch();
+    passwordRow->addWidget(m_ui->password, 1);
     passwordRow->addWidget(m_ui->copyPassword);
     card->addLayout(passwordRow);
     card->addWidget(secondaryLabel(qs(text::kPasswordStays), 0.85));
@@ -313,11 +316,18 @@ void WiFiOnboardingView::createWidgets() {
     joinRow->addStretch();
     card->addLayout(joinRow);
     card->addWidget(secondaryLabel(qs(text::kAutomaticJoin), 0.85));
+    m_ui->blockedRow = new QWidget;
+    auto* blocked = new QHBoxLayout(m_ui->blockedRow);
+    blocked->setContentsMargins(0, 0, 0, 0);
+    auto* pauseIcon = new QLabel;
+    pauseIcon->setPixmap(themeIcon("media-playback-pause", QStyle::SP_MediaPause).pixmap(14, 14));
     m_ui->blockedReason = new QLabel;
     m_ui->blockedReason->setObjectName(QStringLiteral("blockedReason"));
     m_ui->blockedReason->setWordWrap(true);
     m_ui->blockedReason->setStyleSheet(QStringLiteral("color: rgb(255, 149, 0);"));
-    card->addWidget(m_ui->blockedReason);
+    blocked->addWidget(pauseIcon, 0, Qt::AlignTop);
+    blocked->addWidget(m_ui->blockedReason, 1);
+    card->addWidget(m_ui->blockedRow);
     m_ui->joinStack->addWidget(m_ui->card);
     join->addWidget(m_ui->joinStack);
 
@@ -372,9 +382,8 @@ void WiFiOnboardingView::createWidgets() {
     auto* qrColumn = new QVBoxLayout;
     qrColumn->setSpacing(12);
     m_ui->shareStack = new QStackedWidget;
-    QLabel* shareTitle = nullptr;
-    m_ui->shareStack->addWidget(placeholder(qs(text::kConfirmDetailsTitle), QStyle::SP_FileDialogInfoView,
-                                            &m_ui->shareDetail, &shareTitle));
+    m_ui->shareStack->addWidget(placeholder(QStringLiteral("sharePlaceholder"), qs(text::kConfirmDetailsTitle),
+                                            QStyle::SP_FileDialogInfoView, &m_ui->shareDetail));
     auto* display = new QWidget;
     auto* displayLayout = new QVBoxLayout(display);
     displayLayout->setSpacing(12);
@@ -469,7 +478,7 @@ void WiFiOnboardingView::refresh() {
     m_ui->join->setEnabled(enabled);
     m_ui->openSettings->setEnabled(enabled);
     m_ui->progress->setVisible(working);
-    m_ui->blockedReason->setVisible(!m_state->changeAllowed);
+    m_ui->blockedRow->setVisible(!m_state->changeAllowed);
     m_ui->blockedReason->setText(m_state->changeBlockedReason);
     m_ui->status->setText(m_state->status);
     m_ui->statusRow->setVisible(!m_state->status.isEmpty());
