@@ -1,0 +1,238 @@
+// The NetworkManager backend against python-dbusmock's NetworkManager template, on a private bus
+// that the test starts and stops. Neither the system bus nor a real NetworkManager is touched.
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusVariant>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "wifi/network_manager_wifi_backend.hpp"
+#include "wifi/wifi_join_coordinator.hpp"
+#include "wifi/wifi_test_support.hpp"
+
+namespace velk {
+namespace {
+
+using S = WifiSecurity;
+
+const QString kManager = QStringLiteral("/org/freedesktop/NetworkManager");
+const QString kManagerInterface = QStringLiteral("org.freedesktop.NetworkManager");
+const QString kMock = QStringLiteral("org.freedesktop.DBus.Mock");
+const QString kWireless = QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless");
+
+// A private bus with the mock on it, one Wi-Fi device whose scans move LastScan on.
+class NetworkManagerMock {
+public:
+    NetworkManagerMock() {
+        m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
+        if (!m_bus.waitForReadyRead(5000)) return;
+        address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
+        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
+        m_mock.setProcessEnvironment(environment);
+        m_mock.start(QStringLiteral("/usr/bin/python3"),
+                     {"-m", "dbusmock", "--session", "-t", "networkmanager", "-l", m_dir.filePath("calls.log")});
+        m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "nm-mock"));
+        if (!test::waitUntil([&] { return m_connection->interface()->isServiceRegistered(kManagerInterface).value(); },
+                             20000)) {
+            return;
+        }
+        device = call(kManager, kMock, "AddWiFiDevice", {"wlan0", "wlan0", 100u}).value(0).toString();
+        call(device, kMock, "AddProperty", {kWireless, "LastScan", QVariant::fromValue(QDBusVariant(qlonglong(1)))});
+        addMethod(device, kWireless, "RequestScan", "a{sv}", "",
+                  QStringLiteral("self.Set('%1', 'LastScan', self.Get('%1', 'LastScan') + 1)").arg(kWireless));
+        ready = true;
+    }
+
+    ~NetworkManagerMock() {
+        m_connection.reset();
+        QDBusConnection::disconnectFromBus(QStringLiteral("nm-mock"));
+        for (QProcess* process : {&m_mock, &m_bus}) {
+            process->kill();
+            process->waitForFinished(5000);
+        }
+    }
+
+    QList<QVariant> call(const QString& path, const QString& interface, const QString& method,
+                         const QList<QVariant>& arguments = {}) {
+        QDBusMessage message = QDBusMessage::createMethodCall(kManagerInterface, path, interface, method);
+        message.setArguments(arguments);
+        const QDBusMessage reply = m_connection->call(message);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+        return reply.arguments();
+    }
+
+    void addMethod(const QString& path, const QString& interface, const QString& name, const QString& in,
+                   const QString& out, const QString& code) {
+        call(path, kMock, "AddMethod", {interface, name, in, out, code});
+    }
+
+    // An access point with real flag values; the template itself knows only one security value.
+    void addAccessPoint(const QString& name, const QString& ssid, std::uint32_t flags, std::uint32_t wpa,
+                        std::uint32_t rsn, std::uint8_t strength) {
+        const QString path = call(kManager, kMock, "AddAccessPoint",
+                                  {device, name, ssid, "00:11:22:33:44:55", 2u, 2412u, 54000u,
+                                   QVariant::fromValue(strength), rsn})
+                                 .value(0)
+                                 .toString();
+        for (const auto& [key, value] : {std::pair{"Flags", flags}, {"WpaFlags", wpa}, {"RsnFlags", rsn}}) {
+            call(path, "org.freedesktop.DBus.Properties", "Set",
+                 {"org.freedesktop.NetworkManager.AccessPoint", key, QVariant::fromValue(QDBusVariant(value))});
+        }
+    }
+
+    // The activation that AddAndActivateConnection2 leaves behind ends in this state.
+    void activationEndsIn(int state) {
+        addMethod(kManager, kManagerInterface, "AddAndActivateConnection2", "a{sa{sv}}ooa{sv}", "ooa{sv}",
+                  QStringLiteral("(c, a) = self.add_and_activate_connection(self, args[0], args[1], args[2])\n"
+                                 "import dbusmock\n"
+                                 "dbusmock.get_object(a).Set('org.freedesktop.NetworkManager.Connection.Active', "
+                                 "'State', dbus.UInt32(%1))\n"
+                                 "ret = (c, a, dbus.Dictionary({}, signature='sv'))")
+                      .arg(state));
+    }
+
+    bool hasConnection(const QString& name) {
+        const auto reply = call(kManager + "/Settings", kManagerInterface + ".Settings", "ListConnections");
+        for (const auto& path : qdbus_cast<QList<QDBusObjectPath>>(reply.value(0))) {
+            if (path.path().endsWith("/" + name)) return true;
+        }
+        return false;
+    }
+
+    // The mock's log from the last AddAndActivateConnection2 on.
+    QString lastActivation() {
+        QFile file(m_dir.filePath("calls.log"));
+        file.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(file.readAll()).section(QStringLiteral("AddAndActivateConnection2"), -1);
+    }
+
+    QString address;
+    QString device;
+    bool ready = false;
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_bus;
+    QProcess m_mock;
+    std::unique_ptr<QDBusConnection> m_connection;
+};
+
+class NetworkManagerBackendTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        test::ensureApplication();
+        mock = new NetworkManagerMock;
+    }
+    static void TearDownTestSuite() { delete mock; }
+
+    void SetUp() override {
+        if (!mock->ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
+    }
+
+    std::shared_ptr<NetworkManagerWifiBackend> backend(int activationWaitMs = 5000) {
+        NetworkManagerWifiBackend::Options options;
+        options.busAddress = mock->address;
+        options.scanWaitMs = 2000;
+        options.activationWaitMs = activationWaitMs;
+        options.pollIntervalMs = 20;
+        return std::make_shared<NetworkManagerWifiBackend>(options);
+    }
+
+    static WiFiJoinResult join(WifiBackend& backend, const WiFiNetworkDetails& details) {
+        WiFiChangeGate gate;
+        gate.update(true);
+        WiFiJoinAttempt attempt;
+        return WiFiJoin::joinSynchronously(details, gate, attempt, backend);
+    }
+
+    static inline NetworkManagerMock* mock = nullptr;
+};
+
+TEST(NetworkManagerSecurityMapping, ReadsTheAccessPointFlags) {
+    const std::tuple<std::uint32_t, std::uint32_t, std::uint32_t, std::vector<S>> cases[] = {
+        {0x0, 0x0, 0x0, {S::none}},
+        {0x1, 0x0, 0x0, {S::wep}},
+        {0x1, 0x144, 0x0, {S::wpaPersonal}},
+        {0x1, 0x0, 0x188, {S::wpa2Personal}},
+        {0x1, 0x0, 0x488, {S::wpa3Personal}},
+        {0x1, 0x0, 0x588, {S::wpa2Personal, S::wpa3Personal, S::wpa3Transition}},
+        {0x1, 0x0, 0x288, {S::wpa2Enterprise}},
+        {0x1, 0x0, 0x888, {S::owe}},
+    };
+    for (const auto& [flags, wpa, rsn, expected] : cases) {
+        EXPECT_EQ(NetworkManagerWifiBackend::securities(flags, wpa, rsn), expected) << std::hex << wpa << " " << rsn;
+    }
+}
+
+TEST_F(NetworkManagerBackendTest, ScansForTheNameAndReadsEveryAccessPoint) {
+    mock->addAccessPoint("scan_sae", "ScanNet", 0x1, 0x0, 0x488, 71);
+    auto nm = backend();
+    const auto interface = nm->interface();
+    ASSERT_EQ(interface, mock->device.toStdString());
+    const std::string ssid = "ScanNet";
+    const auto networks = nm->scan(*interface, {ssid.begin(), ssid.end()});
+    ASSERT_TRUE(networks);
+    const auto found = std::find_if(networks->begin(), networks->end(),
+                                    [](const WifiNetwork& n) { return n.id.ends_with("/scan_sae"); });
+    ASSERT_NE(found, networks->end());
+    EXPECT_EQ(found->ssid, std::vector<std::uint8_t>(ssid.begin(), ssid.end()));
+    EXPECT_EQ(found->securities, std::vector<S>{S::wpa3Personal});
+    EXPECT_EQ(found->signal, 71);
+}
+
+TEST_F(NetworkManagerBackendTest, JoinsWithAVolatileProfileHoldingThePassword) {
+    mock->addAccessPoint("home_weak", "HomeNet", 0x1, 0x0, 0x188, 30);
+    mock->addAccessPoint("home_strong", "HomeNet", 0x1, 0x0, 0x188, 80);
+    mock->activationEndsIn(2);
+    EXPECT_EQ(join(*backend(), {"HomeNet", WiFiNetworkDetails::Security::wpa, "secret-pass-1", false}),
+              WiFiJoinResult::joined);
+    const QString call = mock->lastActivation();
+    for (const char* expected : {"/home_strong", "\"psk\": \"secret-pass-1\"", "wpa-psk", "\"persist\": \"volatile\""}) {
+        EXPECT_TRUE(call.contains(QString::fromUtf8(expected))) << expected << " in " << call.toStdString();
+    }
+    EXPECT_FALSE(call.contains(QStringLiteral("Delete")));
+}
+
+TEST_F(NetworkManagerBackendTest, AFailedOrTimedOutActivationRemovesItsProfile) {
+    mock->addAccessPoint("fail_ap", "FailNet", 0x0, 0x0, 0x0, 50);
+    mock->activationEndsIn(4); // deactivated
+    EXPECT_EQ(join(*backend(), {"FailNet", WiFiNetworkDetails::Security::open, "", false}), WiFiJoinResult::failed);
+    EXPECT_FALSE(mock->lastActivation().contains(QStringLiteral("psk")));
+    EXPECT_TRUE(mock->lastActivation().contains(QStringLiteral("Delete")));
+    EXPECT_FALSE(mock->hasConnection("fail_ap"));
+
+    mock->addAccessPoint("slow_ap", "SlowNet", 0x1, 0x0, 0x488, 50);
+    mock->activationEndsIn(1); // still activating when the wait ends
+    EXPECT_EQ(join(*backend(300), {"SlowNet", WiFiNetworkDetails::Security::sae, "password1", false}),
+              WiFiJoinResult::failed);
+    EXPECT_TRUE(mock->lastActivation().contains(QStringLiteral("\"key-mgmt\": \"sae\"")));
+    EXPECT_TRUE(mock->lastActivation().contains(QStringLiteral("Delete")));
+    EXPECT_FALSE(mock->hasConnection("slow_ap"));
+}
+
+TEST_F(NetworkManagerBackendTest, ScanPermissionIsRefusedOnlyWhenNetworkManagerSaysNo) {
+    auto nm = backend();
+    EXPECT_EQ(nm->permissionStatus(), WifiPermission::notDetermined);
+    const auto ask = [&] {
+        std::optional<WifiPermission> answer;
+        nm->requestPermission([&](WifiPermission status) { answer = status; });
+        EXPECT_TRUE(test::waitUntil([&] { return answer.has_value(); }));
+        return answer;
+    };
+    EXPECT_EQ(ask(), WifiPermission::authorized);
+    mock->addMethod(kManager, kManagerInterface, "GetPermissions", "", "a{ss}",
+                    "ret = {'org.freedesktop.NetworkManager.wifi.scan': 'no'}");
+    EXPECT_EQ(ask(), WifiPermission::denied);
+    EXPECT_EQ(nm->permissionStatus(), WifiPermission::denied);
+}
+
+} // namespace
+} // namespace velk

@@ -1,0 +1,203 @@
+#include <future>
+
+#include <gtest/gtest.h>
+
+#include "wifi/wifi_join_coordinator.hpp"
+#include "wifi/wifi_test_support.hpp"
+
+namespace velk {
+namespace {
+
+using Security = WiFiNetworkDetails::Security;
+using S = WifiSecurity;
+using test::network;
+
+const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
+const std::string kBlocked =
+    "Wi-Fi was not changed because recording, camera preparation, or a project operation became active.";
+const std::string kDenied = "Automatic joining is unavailable without NetworkManager Wi-Fi scan permission. Open "
+                            "Wi-Fi Settings and use the decoded details.";
+
+std::shared_ptr<WiFiChangeGate> openGate() {
+    auto gate = std::make_shared<WiFiChangeGate>();
+    gate->update(true);
+    return gate;
+}
+
+WiFiJoinResult joinOnce(test::FakeWifiBackend& backend, const WiFiNetworkDetails& details) {
+    WiFiJoinAttempt attempt;
+    return WiFiJoin::joinSynchronously(details, *openGate(), attempt, backend);
+}
+
+TEST(WiFiChangeGate, StartsClosedAndFollowsEveryUpdate) {
+    WiFiChangeGate gate;
+    EXPECT_FALSE(gate.allowsChange());
+    gate.update(true);
+    EXPECT_TRUE(gate.allowsChange());
+    gate.update(false);
+    EXPECT_FALSE(gate.allowsChange());
+}
+
+TEST(WiFiJoinSynchronously, KeepsOnlyNetworksWhoseSecurityFitsTheCode) {
+    const std::tuple<Security, std::vector<S>, bool> cases[] = {
+        {Security::wpa, {S::wpaPersonal}, true},     {Security::wpa, {S::wpaPersonalMixed}, true},
+        {Security::wpa, {S::wpa2Personal}, true},    {Security::wpa, {S::personal}, true},
+        {Security::wpa, {S::wpa3Transition}, true},  {Security::wpa, {S::wpa3Personal}, false},
+        {Security::wpa, {S::wpa2Enterprise}, false}, {Security::wpa, {S::wep, S::dynamicWEP}, false},
+        {Security::sae, {S::wpa3Personal}, true},    {Security::sae, {S::wpa3Transition}, true},
+        {Security::sae, {S::wpa2Personal}, false},   {Security::sae, {S::none}, false},
+        {Security::open, {S::none}, true},           {Security::open, {S::owe, S::oweTransition}, false},
+    };
+    for (const auto& [qr, offered, fits] : cases) {
+        test::FakeWifiBackend backend;
+        backend.scanResult = std::vector{network("Net", offered, 50, "a")};
+        EXPECT_EQ(joinOnce(backend, {"Net", qr, qr == Security::open ? "" : "password1", false}),
+                  fits ? WiFiJoinResult::joined : WiFiJoinResult::securityMismatch)
+            << static_cast<int>(qr) << " " << static_cast<int>(offered.front());
+    }
+}
+
+TEST(WiFiJoinSynchronously, ChoosesTheStrongestFittingNetworkAndGivesAnOpenOneNoPassword) {
+    test::FakeWifiBackend backend;
+    backend.scanResult = std::vector{network("Home;Net", {S::wpa2Personal}, -70, "weak"),
+                                     network("Home;Net", {S::wpa3Personal}, -20, "unfit"),
+                                     network("Home;Net", {S::wpa2Personal}, -48, "strong"),
+                                     network("Home;Net", {S::wpa2Personal}, -48, "later")};
+    EXPECT_EQ(joinOnce(backend, kHome), WiFiJoinResult::joined);
+    EXPECT_EQ(backend.associatedID(), "strong");
+    EXPECT_EQ(backend.associatedPassword(), "password1");
+
+    backend.scanResult = std::vector{network("Cafe", {S::none}, 10, "open")};
+    EXPECT_EQ(joinOnce(backend, {"Cafe", Security::open, "", false}), WiFiJoinResult::joined);
+    EXPECT_EQ(backend.associatedPassword(), std::nullopt);
+}
+
+TEST(WiFiJoinSynchronously, AGateClosedDuringTheScanKeepsTheNetworkUnchanged) {
+    test::FakeWifiBackend backend;
+    WiFiChangeGate gate;
+    gate.update(true);
+    backend.scanResult = std::vector{network("Home;Net", {S::wpa2Personal}, 50, "a")};
+    backend.duringScan = [&] { gate.update(false); };
+    WiFiJoinAttempt attempt;
+    EXPECT_EQ(WiFiJoin::joinSynchronously(kHome, gate, attempt, backend), WiFiJoinResult::blocked);
+    EXPECT_EQ(backend.associations, 0);
+}
+
+class WiFiJoinCoordinatorTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::ensureApplication(); }
+
+    std::string joinAndWait(const WiFiNetworkDetails& details = kHome) {
+        coordinator.join(details, openGate());
+        EXPECT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
+        return coordinator.message();
+    }
+
+    // Blocks the scan until the returned promise is kept.
+    std::promise<void> holdTheScan() {
+        std::promise<void> release;
+        backend->duringScan = [released = release.get_future().share()] { released.wait(); };
+        return release;
+    }
+
+    std::shared_ptr<test::FakeWifiBackend> backend = std::make_shared<test::FakeWifiBackend>();
+    WiFiJoinCoordinator coordinator{backend};
+};
+
+TEST_F(WiFiJoinCoordinatorTest, PublishesTheSentenceOfEachResult) {
+    const auto home = [](std::vector<S> securities) { return std::vector{network("Home;Net", securities, 50, "a")}; };
+    const std::tuple<std::optional<std::string>, std::optional<std::vector<WifiNetwork>>, bool, std::string> cases[] = {
+        {"wlan0", home({S::wpa2Personal}), true, "Joined Home;Net. NetworkManager now controls this Wi-Fi connection."},
+        {std::nullopt, home({}), true, "No usable Wi-Fi interface is available. Open Wi-Fi Settings for system options."},
+        {"wlan0", std::nullopt, true,
+         "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details."},
+        {"wlan0", home({S::wpa2Personal}), false,
+         "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details."},
+        {"wlan0", std::vector{network("home;net", {S::wpa2Personal}, 50, "a"), WifiNetwork{std::nullopt, {}, 9, "b"}},
+         true, "That network was not found. Hidden networks and disabled Wi-Fi may require Wi-Fi Settings."},
+        {"wlan0", home({S::wep}), true, "The visible network does not match the QR security type. Nothing was changed."},
+    };
+    for (const auto& [interface, scanned, associates, sentence] : cases) {
+        backend->wifiInterface = interface;
+        backend->scanResult = scanned;
+        backend->associateSucceeds = associates;
+        EXPECT_EQ(joinAndWait(), sentence);
+    }
+    // Name bytes are compared as they are: another Unicode form of the same name is another name.
+    backend->scanResult = std::vector{network("Cafe\u0301", {S::none}, 90, "decomposed")};
+    EXPECT_EQ(joinAndWait({"Café", Security::open, "", false}),
+              "That network was not found. Hidden networks and disabled Wi-Fi may require Wi-Fi Settings.");
+}
+
+TEST_F(WiFiJoinCoordinatorTest, AClosedGateOrARunningJoinStartsNothing) {
+    backend->status = WifiPermission::notDetermined;
+    coordinator.join(kHome, std::make_shared<WiFiChangeGate>());
+    EXPECT_EQ(coordinator.message(),
+              "Wi-Fi changes are paused while recording, camera preparation, or a project operation is active.");
+    EXPECT_EQ(backend->permissionRequests, 0);
+
+    backend->status = WifiPermission::authorized;
+    auto release = holdTheScan();
+    coordinator.join(kHome, openGate());
+    EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
+    coordinator.join({"Other", Security::open, "", false}, std::make_shared<WiFiChangeGate>());
+    EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
+    release.set_value();
+    ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
+    EXPECT_EQ(backend->scans, 1);
+}
+
+TEST_F(WiFiJoinCoordinatorTest, ThePermissionAnswerDecidesTheJoin) {
+    for (const auto& [status, sentence] : {std::pair{WifiPermission::denied, kDenied},
+                                           {WifiPermission::restricted, kDenied},
+                                           {WifiPermission::other, std::string("Automatic joining is unavailable. "
+                                                                               "Open Wi-Fi Settings and use the decoded details.")}}) {
+        backend->status = status;
+        coordinator.join(kHome, openGate());
+        EXPECT_EQ(coordinator.message(), sentence);
+    }
+    backend->status = WifiPermission::notDetermined;
+    coordinator.join(kHome, openGate());
+    EXPECT_EQ(coordinator.message(), "NetworkManager will ask for permission because it protects Wi-Fi scanning. "
+                                     "Kestova does not read or store your location.");
+    coordinator.join(kHome, openGate()); // a second confirmation while the question is open
+    backend->permissionAnswer(WifiPermission::notDetermined);
+    EXPECT_FALSE(coordinator.isWorking());
+    backend->permissionAnswer(WifiPermission::authorized);
+    backend->permissionAnswer(WifiPermission::authorized); // nothing waits any more
+    ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
+    EXPECT_EQ(backend->scans, 1);
+
+    coordinator.join(kHome, openGate());
+    backend->permissionAnswer(WifiPermission::denied);
+    EXPECT_EQ(coordinator.message(), kDenied);
+
+    auto gate = openGate(); // closed while the question is open
+    coordinator.join(kHome, gate);
+    gate->update(false);
+    backend->permissionAnswer(WifiPermission::authorized);
+    EXPECT_EQ(coordinator.message(), kBlocked);
+}
+
+TEST_F(WiFiJoinCoordinatorTest, CancellingStopsAWaitingOrRunningJoinSilently) {
+    backend->status = WifiPermission::notDetermined;
+    coordinator.join(kHome, openGate());
+    const std::string asked = coordinator.message();
+    coordinator.cancelPending();
+    backend->permissionAnswer(WifiPermission::authorized);
+    EXPECT_FALSE(coordinator.isWorking());
+    EXPECT_EQ(coordinator.message(), asked);
+
+    backend->status = WifiPermission::authorized;
+    backend->scanResult = std::vector{network("Home;Net", {S::wpa2Personal}, 50, "a")};
+    auto release = holdTheScan();
+    coordinator.join(kHome, openGate());
+    coordinator.cancelPending();
+    release.set_value();
+    ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
+    EXPECT_EQ(backend->associations, 0);
+    EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
+}
+
+} // namespace
+} // namespace velk
