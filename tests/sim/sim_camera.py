@@ -26,6 +26,8 @@ import threading
 import time
 import uuid
 
+import sim_pairing
+
 GROUP = "239.255.71.42"
 PORT = 45454
 PROBE_PORT = 45455
@@ -68,6 +70,7 @@ class Camera:
             self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, iface)
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
         self.stopping = threading.Event()
+        self.pairing = sim_pairing.Pairing(self, args) if args.pair_invitation else None
 
     # --- log ---
     def log(self, **entry):
@@ -236,6 +239,8 @@ class Camera:
             if not isinstance(message, dict):
                 continue
             self.log(event="received", src=host, message=message)
+            if self.pairing and self.pairing.on_datagram(host, data, message):
+                continue
             if message.get("type") != "command" or not isinstance(message.get("payload"), dict):
                 continue
             payload = message["payload"]
@@ -339,6 +344,8 @@ class Camera:
         for thread in threads:
             thread.start()
         self.log(event="started", session=self.session)
+        if self.pairing:
+            self.pairing.start()
         try:
             while not self.stopping.wait(0.5):
                 pass
@@ -368,6 +375,7 @@ def main():
     parser.add_argument("--probe", default="ok", choices=["ok", "len0", "len8193", "short", "silent"])
     parser.add_argument("--transfer", default="accept", help="accept, decline, error:TEXT, pending or silent")
     parser.add_argument("--log", default=None)
+    sim_pairing.add_arguments(parser)
     args = parser.parse_args()
     if args.name is None:
         args.name = args.id
