@@ -163,3 +163,6 @@ TEST_F(PairingSheet, DoneClosesWithoutCancelling) {
 
 } // namespace
 } // namespace velk
+
+// Fontconfig keeps its cache for the life of the process; under LeakSanitizer that is not ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
