@@ -202,7 +202,9 @@ void CameraPairingSheet::setRecording(bool recording) {
 void CameraPairingSheet::refresh() {
     const CameraPairingSheetView view =
         presentCameraPairingSheet(m_pairing.invitation(), m_pairing.candidate(), m_pairing.trusted(), m_pairing.message(),
-                                  m_isRecording, &QRCodeImage::canMake);
+                                  m_isRecording, [this](const std::string& payload) {
+                                      return payload == m_shownPayload || QRCodeImage::canMake(payload);
+                                  });
     using Centre = CameraPairingSheetView::Centre;
     m_paused->setVisible(view.centre == Centre::paused);
     m_qrBox->setVisible(view.centre == Centre::qrCode);
@@ -237,7 +239,7 @@ void CameraPairingSheet::rebuildTrustedRows() {
         delete item;
     }
     const std::vector<CameraPairingSheetView::Row> rows =
-        presentCameraPairingSheet(std::nullopt, std::nullopt, m_pairing.trusted(), {}, false, nullptr).trusted;
+        presentCameraPairingSheet(std::nullopt, std::nullopt, m_pairing.trusted(), {}, false, {}).trusted;
     for (const CameraPairingSheetView::Row& row : rows) {
         auto* line = new QWidget;
         auto* layout = new QHBoxLayout(line);

@@ -6,7 +6,7 @@ CameraPairingSheetView presentCameraPairingSheet(const std::optional<CameraPairi
                                                  const std::optional<CameraPairingCandidate>& candidate,
                                                  const std::vector<TrustedCameraIdentity>& trusted,
                                                  const std::string& message, bool isRecording,
-                                                 bool (*canDrawQRCode)(const std::string& payload)) {
+                                                 const std::function<bool(const std::string& payload)>& canDrawQRCode) {
     CameraPairingSheetView view;
     std::optional<std::string> payload;
     if (!isRecording && invitation) {

@@ -2,6 +2,7 @@
 // What the pairing sheet shows, decided without widgets: the centre item (paused label, QR code,
 // expired text or nothing), the candidate box, the message line and the trusted list.
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -47,7 +48,7 @@ CameraPairingSheetView presentCameraPairingSheet(const std::optional<CameraPairi
                                                  const std::optional<CameraPairingCandidate>& candidate,
                                                  const std::vector<TrustedCameraIdentity>& trusted,
                                                  const std::string& message, bool isRecording,
-                                                 bool (*canDrawQRCode)(const std::string& payload));
+                                                 const std::function<bool(const std::string& payload)>& canDrawQRCode);
 
 // Only a change to recording cancels the store's attempt; a change back does nothing.
 inline bool cancelsOnRecordingChange(bool wasRecording, bool isRecording) { return isRecording && !wasRecording; }
