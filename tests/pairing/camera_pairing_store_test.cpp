@@ -177,6 +177,11 @@ TEST_F(PairingStore, BeginFailuresGoToTheMessage) {
     EXPECT_EQ(store->message(), "Connect this computer to a local Wi-Fi or Ethernet network first.");
     EXPECT_FALSE(store->invitation());
     EXPECT_FALSE(store->isExpiryTimerRunning());
+    // A host name with a zero-width space still opens an invitation.
+    store->setHostNameSource([] { return std::optional<std::string>("Studio\xE2\x80\x8BMac"); });
+    store->begin(director, std::string("10.0.0.1"));
+    ASSERT_TRUE(store->invitation()) << store->message();
+    EXPECT_EQ(store->invitation()->directorName, "Studio Mac");
 }
 
 TEST_F(PairingStore, DirectorKeyIsMadeOncePrivatelyAndReused) {
