@@ -8,6 +8,7 @@
 #include "app/application.hpp"
 #include "app/placeholder_window.hpp"
 #include "app/single_instance.hpp"
+#include "app/termination_signals.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
 #include "app/window_registry.hpp"
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     });
 #endif
     instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
+    velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
     application.launch();
     return qtApplication.exec();
 }
