@@ -34,7 +34,7 @@ QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_
 
 // No button of the sheet answers Return: the code field must never press one.
 QPushButton* button(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
+    auto* b = new QPushButton(QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")), parent);
     b->setAutoDefault(false);
     b->setDefault(false);
     return b;
@@ -76,9 +76,6 @@ void passClicks(QWidget* face) {
     for (QWidget* child : face->findChildren<QWidget*>()) child->setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-QString expiryTime(WallTime expiresAt) {
-    return QLocale().toString(QDateTime::fromMSecsSinceEpoch(toWallMs(expiresAt)).time(), QLocale::ShortFormat);
-}
 
 } // namespace
 
@@ -223,7 +220,7 @@ void CollectSheet::refresh() {
         m_fingerprint->setChecked(m_inputs.fingerprintConfirmed);
     }
     if (m_code->text().toStdString() != m_inputs.code) m_code->setText(QString::fromStdString(m_inputs.code));
-    m_primary->setText(q(primaryTitle(inputs)));
+    m_primary->setText(buttonText(primaryTitle(inputs)));
     m_primary->setEnabled(primaryEnabled(inputs));
 }
 
@@ -256,7 +253,7 @@ void CollectSheet::rebuildSessions() {
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
         texts->addWidget(styledLabel(QString::fromStdString(session.deviceName), TextStyle::headline, true, Tint::primary, row));
-        texts->addWidget(styledLabel(q(sessionLine(session, expiryTime(session.expiresAt).toStdString())),
+        texts->addWidget(styledLabel(q(sessionLine(session, shortTime(session.expiresAt).toStdString())),
                                      TextStyle::caption, false, Tint::secondary, row));
         rowLayout->addLayout(texts, 1);
         auto* returnButton = button(q(T::returnToCamera), row);

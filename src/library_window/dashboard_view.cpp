@@ -211,19 +211,23 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
 
 QWidget* DashboardView::media(const VELKTake& take) {
     if (take.clips.empty()) return compactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
-    auto* list = new QListWidget;
-    list->setObjectName(QStringLiteral("clips"));
-    list->setFrameShape(QFrame::NoFrame);
-    list->setSelectionMode(QAbstractItemView::NoSelection);
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("clips"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* rows = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(rows);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
     for (const VELKClip& clip : take.clips) {
-        auto* item = new QListWidgetItem(list);
-        auto* row = new ClipRow(clip, isReferenceClip(take, clip), [this, cameraID = clip.cameraId] {
+        layout->addWidget(new ClipRow(clip, isReferenceClip(take, clip), [this, cameraID = clip.cameraId] {
             m_commands->setReferenceCamera(cameraID);
-        });
-        item->setSizeHint(row->sizeHint());
-        list->setItemWidget(item, row);
+        }, rows));
     }
-    return list;
+    layout->addStretch(1);
+    scroll->setWidget(rows);
+    return scroll;
 }
 
 QWidget* DashboardView::resolve(const VELKTake& take) {

@@ -131,8 +131,7 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
         return symbolPixmap(view.symbol, view.tint, 16);
     }
     case TrailingRole: {
-        const QTime time = QDateTime::fromMSecsSinceEpoch(toWallMs(entry.date)).time();
-        return QLocale().toString(time, QLocale::ShortFormat);
+        return shortTime(entry.date);
     }
     default: return {};
     }

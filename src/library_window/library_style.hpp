@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QIcon>
 
+#include "base/clock.hpp"
 #include "library_window/library_presenter.hpp"
 
 class QLabel;
@@ -28,5 +29,9 @@ QPixmap symbolPixmap(std::string_view symbol, Tint tint, int size);
 QLabel* styledLabel(const QString& text, TextStyle style, bool bold = false, Tint tint = Tint::primary,
                     QWidget* parent = nullptr);
 void setLabelTint(QLabel* label, Tint tint);
+// A fixed text as a button shows it: "&" is not a mnemonic marker.
+QString buttonText(std::string_view text);
+// A time of day in the locale's short style, hours and minutes.
+QString shortTime(WallTime time);
 
 } // namespace velk::library

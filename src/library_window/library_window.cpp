@@ -10,6 +10,10 @@
 #include <QSplitter>
 #include <QVBoxLayout>
 
+#include "app/app_services.hpp"
+#include "app/theme.hpp"
+#include "app/window_factories.hpp"
+#include "app/window_registry.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/dashboard_view.hpp"
@@ -46,10 +50,8 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
       m_clock(options.clock ? *options.clock : SystemClock::shared()) {
     setObjectName(QString::fromUtf8(sceneID));
     setWindowTitle(q(T::windowTitle));
-    resize(1180, 760);
-    QPalette tinted = palette();
-    tinted.setColor(QPalette::Highlight, accentColor());
-    setPalette(tinted);
+    resize(Theme::libraryWindowSize);
+    Theme::applyAccent(*this);
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->setChildrenCollapsible(false);
@@ -255,6 +257,17 @@ void LibraryWindow::showEvent(QShowEvent* event) {
     if (m_shownOnce) return;
     m_shownOnce = true;
     evaluateWiFiGuard(true);
+}
+
+} // namespace velk
+
+namespace velk {
+
+QMainWindow* createLibraryWindow(AppServices& services) {
+    LibraryWindowOptions options;
+    WindowRegistry& windows = services.windows;
+    options.openWindow = [&windows](const std::string& id) { windows.openWindow(id); };
+    return new LibraryWindow(services.store, services.catalogDiscovery, services.liveDiscovery, std::move(options));
 }
 
 } // namespace velk

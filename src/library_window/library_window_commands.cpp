@@ -116,7 +116,7 @@ void LibraryWindow::confirmSourceTrash() {
     auto* box = new QMessageBox(QMessageBox::Warning, q(T::trashTitle), q(T::trashTitle), QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("trashConfirmation"));
     box->setInformativeText(q(T::trashMessage));
-    QPushButton* confirm = box->addButton(q(T::trashConfirm), QMessageBox::DestructiveRole);
+    QPushButton* confirm = box->addButton(buttonText(T::trashConfirm), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(q(T::cancel), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     connect(confirm, &QPushButton::clicked, this, [this] {

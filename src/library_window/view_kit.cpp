@@ -127,9 +127,9 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
     auto* middle = new QVBoxLayout;
     middle->setSpacing(3);
     auto* cameraLine = new QHBoxLayout;
-    cameraLine->addWidget(styledLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this));
-    if (view.showsReferencePill) cameraLine->addWidget(new StatusPill(q(T::referencePill), Tint::green, this));
-    cameraLine->addStretch(1);
+    auto* camera = styledLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this);
+    camera->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    cameraLine->addWidget(camera, 1);
     middle->addLayout(cameraLine);
     auto* fileName = styledLabel(QString::fromStdString(clip.fileName), TextStyle::caption, false, Tint::secondary, this);
     fileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
@@ -151,14 +151,19 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
     right->addWidget(anchors);
     layout->addLayout(right);
 
+    // The reference mark, or the button that makes this camera the reference, sits under the copy
+    // state rather than beside the camera id, so that the row fits the narrow recordings panel.
+    if (view.showsReferencePill) right->addWidget(new StatusPill(q(T::referencePill), Tint::green, this), 0, Qt::AlignRight);
     if (view.showsReferenceButton) {
         auto* button = new QPushButton(q(T::useAsReference), this);
         button->setFlat(true);
+        button->setFont(library::font(TextStyle::caption));
+        button->setStyleSheet(QStringLiteral("QPushButton { padding: 2px 4px; }"));
         button->setObjectName(QStringLiteral("useAsReference"));
         connect(button, &QPushButton::clicked, this, [makeReference = std::move(makeReference)] {
             if (makeReference) makeReference();
         });
-        layout->addWidget(button);
+        right->addWidget(button, 0, Qt::AlignRight);
     }
 }
 
@@ -169,7 +174,7 @@ SymbolLabel::SymbolLabel(const QString& text, std::string_view symbol, Tint tint
     layout->setSpacing(6);
     m_icon = new QLabel(this);
     m_text = styledLabel(text, style, style == TextStyle::caption, tint, this);
-    m_text->setWordWrap(true);
+    m_text->setWordWrap(style == TextStyle::body);
     layout->addWidget(m_icon);
     layout->addWidget(m_text, 1);
     set(text, symbol, tint);

@@ -15,6 +15,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/theme.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
@@ -30,7 +31,7 @@ inline QApplication& application() {
     static char* argv[] = {name, nullptr};
     static QApplication* app = [] {
         auto* created = new QApplication(argc, argv);
-        if (QDir("/usr/share/icons/breeze").exists()) QIcon::setThemeName(QStringLiteral("breeze"));
+        Theme::apply(*created);
         return created;
     }();
     return *app;
