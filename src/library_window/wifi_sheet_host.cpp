@@ -1,43 +1,30 @@
-#include <atomic>
-
 #include <QDialog>
-#include <QLabel>
-#include <QPushButton>
-#include <QVBoxLayout>
 
 #include "library_window/library_commands.hpp"
+#include "wifi/ui/wifi_onboarding_view.hpp"
+#include "wifi/wifi_change_gate.hpp"
 
 namespace velk {
 
 namespace {
 
-// Stands in for the onboarding sheet where it is not built: says whether a change may happen now.
-class PlainWiFiSheetHost final : public WiFiSheetHost {
+// The Wi-Fi QR sheet over the window's own change gate, which starts closed.
+class OnboardingSheetHost final : public WiFiSheetHost {
 public:
-    void updateGate(bool allowed) override { m_allowed = allowed; }
+    void updateGate(bool allowed) override { m_gate->update(allowed); }
     QDialog* makeSheet(bool changeAllowed, const QString& reason, QWidget* parent) override {
-        auto* sheet = new QDialog(parent);
-        auto* layout = new QVBoxLayout(sheet);
-        auto* label = new QLabel(sheet);
-        label->setObjectName(QStringLiteral("wifiRule"));
-        label->setWordWrap(true);
-        layout->addWidget(label);
-        auto* done = new QPushButton(QStringLiteral("Done"), sheet);
-        QObject::connect(done, &QPushButton::clicked, sheet, &QDialog::accept);
-        layout->addWidget(done);
-        setChangeRule(sheet, changeAllowed, reason);
-        return sheet;
+        return new WiFiOnboardingView(changeAllowed, reason, m_gate, parent);
     }
     void setChangeRule(QDialog* sheet, bool changeAllowed, const QString& reason) override {
-        if (auto* label = sheet->findChild<QLabel*>(QStringLiteral("wifiRule"))) label->setText(changeAllowed ? QString() : reason);
+        if (auto* view = qobject_cast<WiFiOnboardingView*>(sheet)) view->setChangeRule(changeAllowed, reason);
     }
 
 private:
-    std::atomic<bool> m_allowed{false};
+    std::shared_ptr<WiFiChangeGate> m_gate = std::make_shared<WiFiChangeGate>();
 };
 
 } // namespace
 
-std::unique_ptr<WiFiSheetHost> makeWiFiSheetHost() { return std::make_unique<PlainWiFiSheetHost>(); }
+std::unique_ptr<WiFiSheetHost> makeWiFiSheetHost() { return std::make_unique<OnboardingSheetHost>(); }
 
 } // namespace velk

@@ -11,6 +11,7 @@
 
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
+#include "wifi/ui/wifi_onboarding_view.hpp"
 #include "library_window_fixture.hpp"
 
 namespace velk::testing {
@@ -119,6 +120,30 @@ TEST_F(LibraryWindowWithCamerasTest, ScreenshotsCollectWithLiveCameras) {
 TEST_F(LibraryWindowTest, ScreenshotsEmpty) {
     window->show();
     save(window.get(), "library-window-empty");
+}
+
+} // namespace
+} // namespace velk::testing
+
+namespace velk::testing {
+namespace {
+
+TEST_F(LibraryWindowTest, WiFiSheetIsTheOnboardingViewWithTheGuardsDecision) {
+    LibraryWindowOptions options;
+    options.commands = commands;
+    options.settings = settings;
+    options.clock = &clock;
+    LibraryWindow real(store, discovery, *live, std::move(options));
+    real.show();
+    store.setIsBusy(true);
+    real.showWiFi();
+    auto* sheet = qobject_cast<WiFiOnboardingView*>(real.sheet());
+    ASSERT_TRUE(sheet);
+    EXPECT_FALSE(sheet->changeAllowed());
+    store.setIsBusy(false);
+    EXPECT_TRUE(sheet->changeAllowed());
+    save(sheet, "library-sheet-wifi");
+    sheet->close();
 }
 
 } // namespace
