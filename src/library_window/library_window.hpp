@@ -15,6 +15,7 @@
 
 #include "base/clock.hpp"
 #include "library_window/collect_sheet.hpp"
+#include "library_window/library_commands.hpp"
 #include "library_window/library_presenter.hpp"
 #include "library_window/wifi_guard.hpp"
 
