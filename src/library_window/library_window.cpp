@@ -76,7 +76,11 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
     syncErrorAlert();
 }
 
-LibraryWindow::~LibraryWindow() = default;
+LibraryWindow::~LibraryWindow() {
+    // Sheets borrow the window's view state and settings: they go before the members do.
+    delete m_sheet.data();
+    delete m_alert.data();
+}
 
 QWidget* LibraryWindow::createSidebar() {
     auto* sidebar = new QWidget;
