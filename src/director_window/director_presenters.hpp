@@ -129,4 +129,11 @@ std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime 
 
 } // namespace DirectorPresenters
 
+using DirectorPresenters::MonitorPicture;
+using DirectorPresenters::MonitorState;
+using DirectorPresenters::TileBadge;
+using DirectorPresenters::TileOutline;
+using DirectorPresenters::TileState;
+using DirectorPresenters::TileTag;
+
 } // namespace velk

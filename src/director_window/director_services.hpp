@@ -14,6 +14,7 @@
 
 #include "director/director_recording_coordinator.hpp"
 #include "model/live_camera.hpp"
+#include "preview/preview_protocol.hpp"
 
 namespace velk {
 
@@ -68,9 +69,6 @@ private:
     LiveCameraDiscovery& m_discovery;
 };
 
-// How a camera's running preview stream is carried.
-enum class PreviewStreamTransport { persistent, legacy };
-
 // The preview frames of the wall and the monitors. The window owns one for as long as it is open.
 class DirectorPreviewFeed : public QObject {
     Q_OBJECT
@@ -86,8 +84,8 @@ public:
     virtual const QImage* wallFrame(const std::string& cameraID) const = 0;
     virtual const QImage* selectedFrame(const std::string& cameraID) const = 0;
     virtual std::optional<std::string> error(const std::string& cameraID) const = 0;
-    virtual std::optional<PreviewStreamTransport> wallTransport(const std::string& cameraID) const = 0;
-    virtual std::optional<PreviewStreamTransport> selectedTransport(const std::string& cameraID) const = 0;
+    virtual std::optional<VELKPreviewClient::Transport> wallTransport(const std::string& cameraID) const = 0;
+    virtual std::optional<VELKPreviewClient::Transport> selectedTransport(const std::string& cameraID) const = 0;
     // Sorted ids of the cameras that have a wall frame.
     virtual std::vector<std::string> camerasWithWallFrames() const = 0;
 
@@ -96,6 +94,32 @@ Q_SIGNALS:
     void selectedFramesChanged();
     void errorsChanged();
     void transportsChanged();
+};
+
+// The preview store of the application.
+class LivePreviewStore;
+class LivePreviewStoreFeed final : public DirectorPreviewFeed {
+    Q_OBJECT
+public:
+    // Takes ownership of the store.
+    explicit LivePreviewStoreFeed(LivePreviewStore* store, QObject* parent = nullptr);
+    ~LivePreviewStoreFeed() override;
+
+    void start(const std::vector<LiveCamera>& cameras) override;
+    void update(const std::vector<LiveCamera>& cameras) override;
+    void select(const std::set<std::string>& cameraIDs) override;
+    void stop() override;
+    const QImage* wallFrame(const std::string& cameraID) const override;
+    const QImage* selectedFrame(const std::string& cameraID) const override;
+    std::optional<std::string> error(const std::string& cameraID) const override;
+    std::optional<VELKPreviewClient::Transport> wallTransport(const std::string& cameraID) const override;
+    std::optional<VELKPreviewClient::Transport> selectedTransport(const std::string& cameraID) const override;
+    std::vector<std::string> camerasWithWallFrames() const override;
+
+    LivePreviewStore& store() const { return *m_store; }
+
+private:
+    LivePreviewStore* m_store;
 };
 
 } // namespace velk

@@ -158,6 +158,31 @@ std::int64_t previewRotation(const DirectorWorkspace& workspace, const std::opti
     return 0;
 }
 
+VELKPreviewNetworkPolicy effectivePreviewPolicy(const std::string& storedPolicy, const Cameras& policyCameras) {
+    const VELKPreviewNetworkPolicy chosen =
+        PreviewNetworkPolicy::fromRaw(storedPolicy).value_or(VELKPreviewNetworkPolicy::automatic);
+    std::vector<PreviewCapabilities> capabilities;
+    for (const auto& camera : policyCameras) capabilities.push_back(camera.previewCapabilities);
+    const VELKPreviewNetworkPolicy result = PreviewNetworkPolicy::effective(chosen, capabilities);
+    if (chosen != VELKPreviewNetworkPolicy::automatic) return result;
+    for (const auto& camera : policyCameras) {
+        const auto& level = camera.previewTransport.thermalLevel;
+        if (!level) continue;
+        const std::string lower = text::lowercased(*level);
+        if (lower != "normal" && lower != "nominal" && lower != "none" && lower != "fair")
+            return VELKPreviewNetworkPolicy::conservative24GHz;
+    }
+    return result;
+}
+
+std::set<std::string> selectedStreamCameras(VELKPreviewNetworkPolicy effective, const LiveEditTimeline& timeline) {
+    std::set<std::string> ids;
+    if (effective != VELKPreviewNetworkPolicy::performance5GHz) return ids;
+    if (timeline.previewCameraID) ids.insert(*timeline.previewCameraID);
+    if (timeline.programCameraID) ids.insert(*timeline.programCameraID);
+    return ids;
+}
+
 std::string cameraName(const std::optional<std::string>& id, const Cameras& cameras, WallTime now) {
     if (!id) return kNoCameraSelected;
     const LiveCamera* camera = findCamera(cameras, id);

@@ -18,6 +18,7 @@
 #include "director/live_edit_timeline.hpp"
 #include "model/live_camera.hpp"
 #include "model/preview_records.hpp"
+#include "preview/preview_network_policy.hpp"
 
 namespace velk {
 
@@ -96,6 +97,12 @@ void releaseSlot(DirectorWorkspace& workspace, int index, const Cameras& cameras
 // Degrees for drawing a camera's frames; not normalised (the frame view does that).
 std::int64_t previewRotation(const DirectorWorkspace& workspace, const std::optional<std::string>& id,
                              const Cameras& cameras);
+
+// The policy in force: the stored choice (any other text counts as automatic) applied to the
+// policy cameras; under automatic a camera reporting a hot thermal level forces the conservative one.
+VELKPreviewNetworkPolicy effectivePreviewPolicy(const std::string& storedPolicy, const Cameras& policyCameras);
+// The cameras that get a selected stream: Preview and Program under the 5 GHz policy, else none.
+std::set<std::string> selectedStreamCameras(VELKPreviewNetworkPolicy effective, const LiveEditTimeline& timeline);
 
 // Camera lookups of the switcher and inspectors.
 std::string cameraName(const std::optional<std::string>& id, const Cameras& cameras, WallTime now);

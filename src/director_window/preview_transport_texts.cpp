@@ -90,4 +90,17 @@ std::string fullStream4KStatus(const LiveCamera* camera, bool online) {
     return *full ? "Advertised \u2022 inactive" : "No \u2022 separate future path";
 }
 
+std::string transportStatus(VELKPreviewProfile profile, const std::optional<std::string>& previewCameraID,
+                            VELKPreviewNetworkPolicy effective,
+                            const std::optional<VELKPreviewClient::Transport>& transport) {
+    using VELKPreviewClient::Transport;
+    if (!previewCameraID) return kNoCamera;
+    const bool selected = profile == VELKPreviewProfile::selected;
+    if (selected && effective == VELKPreviewNetworkPolicy::conservative24GHz) return "Off \u2022 using wall preview";
+    if (!transport) return "Negotiating\u2026";
+    const bool persistent = *transport == Transport::persistent;
+    if (!selected) return persistent ? "JPEG mode 4 \u2022 persistent" : "JPEG mode 1 \u2022 fallback";
+    return persistent ? "JPEG mode 5 \u2022 persistent" : "JPEG mode 2 \u2022 fallback";
+}
+
 } // namespace velk::PreviewTransportTexts
