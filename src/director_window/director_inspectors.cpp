@@ -47,9 +47,12 @@ QFrame* divider(QWidget* parent) {
 }
 
 void tintRed(QPushButton& button) {
+    // Only while enabled: a disabled button keeps the dimmed look.
     QPalette palette = button.palette();
-    palette.setColor(QPalette::Button, Theme::red().darker(140));
-    palette.setColor(QPalette::ButtonText, Qt::white);
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Button, Theme::red().darker(140));
+        palette.setColor(group, QPalette::ButtonText, Qt::white);
+    }
     button.setPalette(palette);
 }
 
@@ -271,6 +274,7 @@ AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidge
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);
     m_column->setContentsMargins(0, 0, 0, 8);
@@ -330,6 +334,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     auto* scroll = new QScrollArea(this);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     auto* content = new QWidget(scroll);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
@@ -344,6 +349,8 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     box->setSpacing(9);
     box->addWidget(caption("PREVIEW NETWORK", network, true));
     m_policy = new QComboBox(network);
+    m_policy->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    m_policy->setMinimumContentsLength(10);
     m_policy->setToolTip("Conservative mode reuses the camera-wall preview to reduce extra phone encoding and JPEG "
                          "decoding on this computer. Performance mode adds selected-camera streams.");
     for (auto policy : PreviewNetworkPolicy::allCases)

@@ -156,6 +156,7 @@ PreviewStatusRow::PreviewStatusRow(const QString& label, const QString& value, Q
     row->setSpacing(8);
     auto* name = makeLabel(label, Studio::font(Studio::TextStyle::caption), this);
     name->setFixedWidth(56);
+    name->setWordWrap(true);
     setTextColor(*name, Theme::secondary(palette()));
     m_value = makeLabel(value, Studio::font(Studio::TextStyle::caption), this);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignTop);
@@ -203,8 +204,11 @@ FutureControl::FutureControl(const char* icon, const QString& title, const QStri
     row->addWidget(symbolColumn);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(makeLabel(title, Studio::font(Studio::TextStyle::callout, true), this));
+    auto* titleLabel = makeLabel(title, Studio::font(Studio::TextStyle::callout, true), this);
+    titleLabel->setWordWrap(true);
+    texts->addWidget(titleLabel);
     auto* detailLabel = makeLabel(detail, Studio::font(Studio::TextStyle::caption), this);
+    detailLabel->setWordWrap(true);
     setTextColor(*detailLabel, Theme::secondary(palette()));
     texts->addWidget(detailLabel);
     row->addLayout(texts, 1);

@@ -52,6 +52,7 @@ void showActive(DirectorWindow& window) {
 void saveScreenshot(QWidget& widget, const char* name) {
     const QString folder = QString(VELK_BINARY_DIR) + "/screenshots/director_window";
     QDir().mkpath(folder);
+    QTest::qWait(20); // pending layouts settle first
     widget.grab().save(folder + "/" + name + ".png");
 }
 
