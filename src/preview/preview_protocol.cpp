@@ -114,6 +114,7 @@ void closeSocket(int fd, PreviewSocketWatch* watch) {
 int connect(const std::string& host, std::uint16_t port, int timeoutMs, PreviewSocketWatch* watch) {
     // A time-out of zero would mean "wait for ever" to the socket options.
     if (timeoutMs <= 0) fail(VELKPreviewError::Case::connectionFailed);
+    if (watch && watch->isShutDown()) fail(VELKPreviewError::Case::connectionFailed);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) fail(VELKPreviewError::Case::connectionFailed);
     if (watch) watch->add(fd);
@@ -135,8 +136,11 @@ int connect(const std::string& host, std::uint16_t port, int timeoutMs, PreviewS
 
     const int flags = ::fcntl(fd, F_GETFL, 0);
     if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0) failWith(VELKPreviewError::Case::connectionFailed);
+    // A shutdown that came while the socket was still connecting did not reach it.
     const auto restoreBlocking = [&] {
-        if (::fcntl(fd, F_SETFL, flags) != 0) failWith(VELKPreviewError::Case::connectionFailed);
+        if (::fcntl(fd, F_SETFL, flags) != 0 || (watch && watch->isShutDown())) {
+            failWith(VELKPreviewError::Case::connectionFailed);
+        }
     };
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
         restoreBlocking();
