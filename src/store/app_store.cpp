@@ -24,7 +24,7 @@ constexpr int maximumSetAsideAttempts = 100;
 constexpr std::string_view loadFailedPrefix = "Could not load the Kestova library: ";
 constexpr std::string_view saveFailedPrefix = "Could not save the Kestova library: ";
 constexpr std::string_view temporaryIdentity =
-    "Could not persist this Mac's collector identity; a temporary identity will be used.";
+    "Could not persist this computer's collector identity; a temporary identity will be used.";
 
 std::filesystem::path standardRoot(QStandardPaths::StandardLocation location) {
     return std::filesystem::path(QStandardPaths::writableLocation(location).toStdString()) / "Velk";

@@ -26,6 +26,8 @@ import threading
 import time
 import uuid
 
+import sim_preview
+
 GROUP = "239.255.71.42"
 PORT = 45454
 PROBE_PORT = 45455
@@ -68,6 +70,7 @@ class Camera:
             self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, iface)
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
         self.stopping = threading.Event()
+        self.preview = sim_preview.PreviewServer(args, log=self.log)
 
     # --- log ---
     def log(self, **entry):
@@ -187,6 +190,8 @@ class Camera:
         conn.settimeout(2.0)
         try:
             request = conn.recv(1)
+            if request and request[0] in (1, 2, 4, 5):
+                return self.preview.serve(conn, peer, request[0])
             self.log(event="probe", src=peer[0], request=request.hex())
             if request != b"\x03":
                 return
@@ -368,10 +373,12 @@ def main():
     parser.add_argument("--probe", default="ok", choices=["ok", "len0", "len8193", "short", "silent"])
     parser.add_argument("--transfer", default="accept", help="accept, decline, error:TEXT, pending or silent")
     parser.add_argument("--log", default=None)
+    sim_preview.add_arguments(parser)
     args = parser.parse_args()
     if args.name is None:
         args.name = args.id
     camera = Camera(args)
+    camera.preview.stopping = camera.stopping
     signal.signal(signal.SIGTERM, lambda *_: camera.stopping.set())
     signal.signal(signal.SIGINT, lambda *_: camera.stopping.set())
     camera.run()

@@ -11,6 +11,7 @@
 #include "app/termination_signals.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
+#include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
 
 int main(int argc, char** argv) {
@@ -47,6 +48,7 @@ int main(int argc, char** argv) {
 #endif
     instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
     velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
+    velk::startWidgetMapIfAsked(&application);
     application.launch();
     return qtApplication.exec();
 }

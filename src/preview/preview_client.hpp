@@ -1,0 +1,31 @@
+#pragma once
+// The Director's side of the preview service, with decoding: JPEG frames become QImages on the
+// calling (worker) thread, bounded in size before anything is decoded. Every operation blocks for
+// at most its time-outs and must not run on the GUI thread.
+
+#include <functional>
+#include <string>
+
+#include <QImage>
+
+#include "preview/preview_protocol.hpp"
+
+namespace velk::VELKPreviewClient {
+
+// Decodes a frame as JPEG, refusing it (invalidJPEG) when it fails the marker test, declares
+// more than maximumImageDimension pixels on a side, or does not decode.
+QImage decodeJPEG(const std::string& data);
+
+// fetchJPEG with a 1500 ms time-out, returning the decoded image.
+QImage fetchImage(const std::string& host, std::uint16_t serverPort, std::uint8_t mode,
+                  PreviewSocketWatch* watch = nullptr);
+
+using FrameCallback = std::function<void(QImage, Transport)>;
+
+// The stream operation: the persistent stream (paced on this side, on the monotonic clock), or
+// one legacy fetch when `preferLegacy` is set or the stream fails before its first frame.
+Transport receive(const std::string& host, std::uint16_t serverPort, VELKPreviewProfile profile, bool preferLegacy,
+                  const std::function<bool()>& shouldContinue, const FrameCallback& onFrame,
+                  PreviewSocketWatch* watch = nullptr);
+
+} // namespace velk::VELKPreviewClient
