@@ -73,7 +73,6 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
     connectServices();
     rebuildProjects();
     refreshCommands();
-    syncErrorAlert();
 }
 
 LibraryWindow::~LibraryWindow() {
@@ -261,6 +260,8 @@ void LibraryWindow::showEvent(QShowEvent* event) {
     if (m_shownOnce) return;
     m_shownOnce = true;
     evaluateWiFiGuard(true);
+    // An error set before the window opened is shown over it, not before it.
+    syncErrorAlert();
 }
 
 } // namespace velk
