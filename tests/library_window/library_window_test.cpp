@@ -16,6 +16,7 @@
 #include "library_window/project_name_sheet.hpp"
 #include "library_window/take_list_view.hpp"
 #include "library_window_fixture.hpp"
+#include "store/store_fixture.hpp"
 
 namespace velk::testing {
 namespace {
@@ -243,6 +244,43 @@ TEST(TransferListModel, KeepsRowsOnProgressAndResetsWhenRowsChange) {
     rows.pop_back();
     model.setTransfers(rows);
     EXPECT_EQ(resets.count(), 1);
+}
+
+} // namespace
+} // namespace velk::testing
+
+namespace velk::testing {
+namespace {
+
+TEST_F(LibraryWindowTest, SourceTrashConfirmationActsOnlyForItsProject) {
+    VELKClip copied{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .localPath = "/v/a.mov", .deviceId = phoneID};
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {copied}}}}, {"p2", "Other", 1, {}}}});
+    store.setTransferClient(phoneID, offlineClient(phoneID, clock));
+    store.setSelectedProjectID("p1");
+    window->show();
+    ASSERT_TRUE(window->moveToTrashAction()->isEnabled());
+
+    auto confirmation = [&] { return qobject_cast<QMessageBox*>(window->sheet()); };
+    auto confirm = [&] {
+        for (QAbstractButton* choice : confirmation()->buttons()) {
+            if (choice->text() == "Verify Copies && Move Sources to Trash") choice->click(); // "&&" shows one "&"
+        }
+    };
+    window->moveToTrashAction()->trigger();
+    ASSERT_TRUE(confirmation());
+    EXPECT_EQ(confirmation()->text(), "Move the copied project on its source devices to recoverable Trash?");
+    EXPECT_EQ(confirmation()->informativeText(),
+              "Every video and timing file is rechecked first. Copies on this computer remain untouched. If a source "
+              "changed, removal stops. Earlier completed removals remain recoverable on those devices.");
+    store.setSelectedProjectID("p2");
+    confirm();
+    settle();
+    EXPECT_TRUE(commands->calls.empty());
+
+    store.setSelectedProjectID("p1");
+    window->moveToTrashAction()->trigger();
+    confirm();
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"trash"});
 }
 
 } // namespace
