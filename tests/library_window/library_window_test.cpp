@@ -275,6 +275,7 @@ TEST_F(LibraryWindowTest, SourceTrashConfirmationActsOnlyForItsProject) {
     store.setSelectedProjectID("p2");
     confirm();
     settle();
+    EXPECT_EQ(window->sheet(), nullptr);
     EXPECT_TRUE(commands->calls.empty());
 
     store.setSelectedProjectID("p1");
