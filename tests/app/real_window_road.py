@@ -310,6 +310,14 @@ class Road:
         self.check(status == 0, "the application ended with status %d" % status)
         lock = os.path.join(self.home, ".local", "share", "Velk", "kestova.lock")
         self.check(not os.path.exists(lock), "the instance lock was left behind")
+        # Quitting sends the cameras nothing: no stop, no cancellation.
+        for phone in self.phones:
+            log = os.path.join(os.path.dirname(phone["requests"]), "camera.log")
+            with open(log) as source:
+                for line in source:
+                    entry = json.loads(line)
+                    if entry.get("event") == "received" and ("STOP_TAKE" in line or "CANCEL_TAKE" in line):
+                        self.fail(phone["name"] + " received a stop or cancellation: " + line)
 
     def run(self):
         try:
