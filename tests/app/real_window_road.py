@@ -131,7 +131,7 @@ class Road:
         self.shot_count += 1
         path = os.path.join(self.shots, "%02d-%s.png" % (self.shot_count, name))
         subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-video_size",
-                        self.args.screen, "-i", self.args.display, "-frames:v", "1", path],
+                        self.args.screen, "-draw_mouse", "0", "-i", self.args.display, "-frames:v", "1", path],
                        env=self.env, check=False)
 
     def fail(self, message):
