@@ -27,7 +27,10 @@ std::string textOf(const QWidget& widget) {
     if (auto* button = qobject_cast<const QAbstractButton*>(&widget); button && !button->text().isEmpty())
         return button->text().toStdString();
     if (auto* label = qobject_cast<const QLabel*>(&widget)) return label->text().toStdString();
-    if (auto* edit = qobject_cast<const QLineEdit*>(&widget)) return edit->placeholderText().toStdString();
+    if (auto* edit = qobject_cast<const QLineEdit*>(&widget)) {
+        const bool shown = edit->echoMode() == QLineEdit::Normal && !edit->text().isEmpty();
+        return (shown ? edit->text() : edit->placeholderText()).toStdString();
+    }
     std::string joined;
     if (qobject_cast<const QAbstractButton*>(&widget)) {
         for (const QLabel* label : widget.findChildren<QLabel*>()) {
@@ -48,8 +51,9 @@ Json snapshot() {
         all.prepend(window);
         for (QWidget* widget : all) {
             if (!widget->isVisible()) continue;
+            auto* label = qobject_cast<QLabel*>(widget);
             const bool interesting = !widget->objectName().isEmpty() || qobject_cast<QAbstractButton*>(widget) ||
-                                     qobject_cast<QLineEdit*>(widget);
+                                     qobject_cast<QLineEdit*>(widget) || (label && !label->text().isEmpty());
             if (!interesting || widget->objectName().startsWith(QLatin1String("qt_"))) continue;
             Json entry{{"window", title},
                        {"name", widget->objectName().toStdString()},

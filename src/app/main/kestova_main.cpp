@@ -6,6 +6,7 @@
 #include <QIcon>
 
 #include "app/application.hpp"
+#include "app/first_paint_probe.hpp"
 #include "app/placeholder_window.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
@@ -49,6 +50,7 @@ int main(int argc, char** argv) {
     instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
     velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
     velk::startWidgetMapIfAsked(&application);
+    velk::reportFirstPaintIfAsked(application);
     application.launch();
     return qtApplication.exec();
 }
