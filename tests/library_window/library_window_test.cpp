@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -38,18 +38,19 @@ TEST_F(LibraryWindowTest, SearchFiltersRowsButNeverTheSelection) {
     store.setLibrary(twoProjects());
     store.setSelectedProjectID("p2");
     QTest::keyClicks(window->searchField(), "  interview ");
-    EXPECT_EQ(window->projectList()->count(), 1);
+    EXPECT_EQ(window->projectList()->model()->rowCount(), 1);
     EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p2"));
     EXPECT_EQ(window->projectCount()->text(), "2 projects");
     window->searchField()->clear();
-    ASSERT_EQ(window->projectList()->selectedItems().size(), 1);
-    EXPECT_EQ(window->projectList()->selectedItems().front()->text(), "Wedding");
+    const auto selected = window->projectList()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.front().data().toString(), "Wedding");
 }
 
 TEST_F(LibraryWindowTest, ClickingARowSelectsTheProjectAndItsFirstTake) {
     store.setLibrary(twoProjects());
-    QListWidget* list = window->projectList();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QListView* list = window->projectList();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
     EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p1"));
     EXPECT_EQ(store.selectedTakeID(), std::optional<std::string>("take-1"));
     store.setSelectedProjectID("p2");
