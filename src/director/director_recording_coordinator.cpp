@@ -38,7 +38,7 @@ constexpr const char* rejectedPreparation =
 constexpr const char* stopRequested = "Stop requested. Waiting for acceptance and camera finalization.";
 constexpr const char* stopUnconfirmed = "Some cameras have not accepted Stop. Check them; no saved-file confirmation is implied.";
 constexpr const char* stopAccepted = "Stop accepted. Cameras may still be saving; Collect confirms the files.";
-constexpr const char* suspended = "Mac slept or the network changed. Cancellation sent; check camera recording states.";
+constexpr const char* suspended = "The computer slept or the network changed. Cancellation sent; check camera recording states.";
 } // namespace Message
 
 namespace StopResult {

@@ -22,6 +22,7 @@
 #include "discovery/camera_status_ingest.hpp"
 #include "discovery/identity_probe.hpp"
 #include "discovery/live_camera_packet.hpp"
+#include "model/pairing_bodies.hpp"
 #include "discovery/local_interfaces.hpp"
 #include "discovery/network_path_monitor.hpp"
 #include "discovery/sleep_monitor.hpp"
@@ -36,7 +37,6 @@ constexpr const char* socketCreationFailed = "Could not create the Kestova disco
 constexpr const char* portUnavailable = "UDP port 45454 is unavailable.";
 constexpr const char* recordingNotRequested = "Camera network is unavailable. Recording was not requested.";
 constexpr const char* stopNotSent = "Camera network is unavailable. Stop was not sent.";
-constexpr const char* defaultCollectorName = "Kestova Mac";
 
 constexpr int scanFirstMs = 400;
 constexpr int scanEveryMs = 15000;
@@ -604,7 +604,7 @@ std::optional<std::string> LiveCameraDiscovery::requestTransferMode(const LiveCa
         publishTransferFailure(requestID, camera.id, camera.name, TransferModeText::notReady());
         return std::nullopt;
     }
-    if (name.empty()) name = defaultCollectorName;
+    if (name.empty()) name = std::string(defaultCollectorName);
     auto datagram = transferModeRequestData(collectorID, camera.id, requestID, name, wallNowMs());
     if (!datagram) {
         publishTransferFailure(requestID, camera.id, camera.name, TransferModeText::notReady());

@@ -1,5 +1,5 @@
 #pragma once
-// The JSON bodies of the transfer pairing exchange: the Mac's request and the phone's grant.
+// The JSON bodies of the transfer pairing exchange: this computer's request and the phone's grant.
 // Decoding checks types only; every check on values belongs to the pairing exchange.
 
 #include <cstdint>
@@ -10,6 +10,10 @@
 #include "base/json.hpp"
 
 namespace velk {
+
+// The name this computer gives itself to a phone (pairing, transfer-mode requests) when the system
+// names none.
+inline constexpr std::string_view defaultCollectorName = "Kestova Desktop";
 
 struct PairingRequest {
     std::int64_t schemaVersion = 1;

@@ -21,7 +21,7 @@ constexpr const char* collectorIDFileName = "collector-id.txt";
 constexpr std::string_view loadFailedPrefix = "Could not load the Kestova library: ";
 constexpr std::string_view saveFailedPrefix = "Could not save the Kestova library: ";
 constexpr std::string_view temporaryIdentity =
-    "Could not persist this Mac's collector identity; a temporary identity will be used.";
+    "Could not persist this computer's collector identity; a temporary identity will be used.";
 
 std::filesystem::path standardRoot(QStandardPaths::StandardLocation location) {
     return std::filesystem::path(QStandardPaths::writableLocation(location).toStdString()) / "Velk";

@@ -143,7 +143,7 @@ public:
     void setFileViewer(std::shared_ptr<FileViewer> viewer) { m_fileViewer = std::move(viewer); }
 
     // The name this computer gives itself when pairing: the pretty host name, else the host
-    // name, else "Kestova Mac".
+    // name, else "Kestova Desktop".
     static std::string collectorName();
 
     // --- Storage. ---

@@ -9,6 +9,7 @@
 
 #include "base/unicode.hpp"
 #include "export/drift_export_error.hpp"
+#include "model/pairing_bodies.hpp"
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
 #include "store/store_text.hpp"
@@ -25,7 +26,6 @@ constexpr std::string_view catalogLoaded = "Catalog loaded over pinned HTTPS";
 constexpr std::string_view loadingCatalog = "Loading catalog";
 constexpr std::string_view unsupportedCatalogVersion = "Unsupported catalog version.";
 constexpr std::string_view catalogIdentityDiffers = "Catalog device identity differs from the paired camera.";
-constexpr std::string_view defaultCollectorName = "Kestova Mac";
 
 struct Connection {
     std::shared_ptr<AuthenticatedTransferClient> client;

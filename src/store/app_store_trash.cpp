@@ -21,7 +21,7 @@ constexpr std::string_view sessionEnded = "Source session ended.";
 constexpr std::string_view stoppedPrefix = "Source removal stopped: ";
 constexpr std::string_view stoppedSuffix =
     ". Completed removals remain recoverable. A request whose reply was lost may also have completed; inspect "
-    "source Trash. Mac copies remain.";
+    "source Trash. Copies on this computer remain.";
 
 using Proof = std::vector<std::map<std::string, std::string>>;
 
@@ -58,7 +58,7 @@ void sendRequest(AppStore* store, std::shared_ptr<TrashRun> run, std::size_t ind
         [store, run, request, index](store_async::Attempt<std::monostate> attempt) {
             if (!attempt.ok()) return stopRun(store, run, store_async::describe(attempt.error));
             store->log("Moved source project on " + request.client->deviceName() +
-                       " to recoverable Trash. Verified Mac copies remain.");
+                       " to recoverable Trash. Verified copies on this computer remain.");
             sendRequest(store, run, index + 1);
         });
 }

@@ -43,7 +43,6 @@ constexpr std::string_view invalidProof = "Invalid verified project proof.";
 constexpr std::string_view proofTooLarge = "Project proof is too large.";
 constexpr std::string_view removalNotConfirmed = "Source did not confirm recoverable project removal.";
 
-constexpr std::string_view defaultCollectorName = "Kestova Mac";
 constexpr std::size_t collectorNameCharacters = 64;
 constexpr std::size_t minimumBearerTokenBytes = 32;
 constexpr std::size_t sessionEndReplyBytes = 65'536;

@@ -169,7 +169,7 @@ TEST(Cancellation, RepeatedAt0_200_500AndLegacyStopOnceAStartWasScheduled) {
         EXPECT_EQ(rig.route(mark), c.first);
         rig.cameras.at("cam-b").peer.session = "moved"; // while failed this only resets its clock
         rig.runFor(1000);
-        EXPECT_EQ(rig.message(), "Mac slept or the network changed. Cancellation sent; check camera recording states.");
+        EXPECT_EQ(rig.message(), "The computer slept or the network changed. Cancellation sent; check camera recording states.");
         EXPECT_EQ(rig.times(mark, "CANCEL_TAKE", "cam-a"), (std::vector<double>{t, t + 200, t + 500}));
         EXPECT_EQ(rig.times(mark, "CANCEL_TAKE", "cam-b"), (std::vector<double>{t}));
         EXPECT_TRUE(rig.times(mark, "CANCEL_TAKE", "cam-c").empty());
@@ -178,7 +178,7 @@ TEST(Cancellation, RepeatedAt0_200_500AndLegacyStopOnceAStartWasScheduled) {
 }
 
 TEST(Suspend, InEveryPhase) {
-    const std::string message = "Mac slept or the network changed. Cancellation sent; check camera recording states.";
+    const std::string message = "The computer slept or the network changed. Cancellation sent; check camera recording states.";
     struct Case { Phase phase; std::function<void(RecordingRig&)> reach; };
     const auto warmBegin = [](RecordingRig& rig) { rig.runFor(2100); rig.begin({"cam-a"}); };
     const Case cases[] = {

@@ -253,7 +253,7 @@ TEST_F(LiveCameraTransfer, DeclinedWithTheCamerasTextAndExpiry) {
     auto first = channel->requestTransferMode(front, director, "");
     ASSERT_TRUE(first);
     Json request = awaitRequest(camera);
-    EXPECT_EQ(request["payload"]["collectorName"], "Kestova Mac");
+    EXPECT_EQ(request["payload"]["collectorName"], "Kestova Desktop");
     camera.sendTo("127.0.0.1", reply("TRANSFER_MODE_ACK", *first, {{"accepted", false}, {"error", "Recording in progress"}}));
     EXPECT_TRUE(awaitMessage(*channel, "Recording in progress"));
     EXPECT_TRUE(channel->transferModeRequest()->isFailure);
@@ -351,7 +351,7 @@ TEST_F(LiveCameraChannel, CarriesRecordingCommandsAndSleepSuspendsTheTake) {
     ASSERT_TRUE(loop.runUntil([&] { return channel->recordingStatus().phase == DirectorRecordingPhase::failed; },
                               kWaitMs));
     EXPECT_EQ(channel->recordingStatus().message,
-              "Mac slept or the network changed. Cancellation sent; check camera recording states.");
+              "The computer slept or the network changed. Cancellation sent; check camera recording states.");
     EXPECT_EQ(channel->lastControlMessage(), channel->recordingStatus().message);
     bool cancelled = false;
     loop.runUntil(

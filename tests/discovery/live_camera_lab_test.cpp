@@ -332,7 +332,7 @@ TEST_F(LiveCameraLabDesk, AnAddressChangeSuspendsTheTakeAndReopensTheSocket) {
     ASSERT_TRUE(awaitPhase(*channel, DirectorRecordingPhase::failed, kListMs));
     // The camera may accept the stop that follows the failure at once, which changes the message.
     ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.front(), "Mac slept or the network changed. Cancellation sent; check camera recording states.");
+    EXPECT_EQ(messages.front(), "The computer slept or the network changed. Cancellation sent; check camera recording states.");
     // The reopened socket still hears the camera.
     auto heardAfter = [&] {
         auto since = std::chrono::system_clock::now();

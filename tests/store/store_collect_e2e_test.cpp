@@ -224,9 +224,9 @@ TEST_F(CollectEndToEnd, CopiedProjectGoesToEachPhonesTrashInOrder) {
     // Ascending device ids: the phone whose id sorts first is asked first.
     const bool leftFirst = left.phone.deviceId < right.phone.deviceId;
     EXPECT_EQ(activityTexts()[leftFirst ? 1 : 0],
-              "Moved source project on Stage Left to recoverable Trash. Verified Mac copies remain.");
+              "Moved source project on Stage Left to recoverable Trash. Verified copies on this computer remain.");
     EXPECT_EQ(activityTexts()[leftFirst ? 0 : 1],
-              "Moved source project on Stage Right to recoverable Trash. Verified Mac copies remain.");
+              "Moved source project on Stage Right to recoverable Trash. Verified copies on this computer remain.");
     const Json body = json::parse(json::requireString(left.phone.log()[1], "body"));
     EXPECT_EQ(json::requireString(body, "projectId"), wedding);
     EXPECT_EQ(body.at("clips").size(), 2u);
@@ -264,7 +264,7 @@ TEST_F(CollectEndToEnd, TrashStopsAtTheFirstFailure) {
     EXPECT_TRUE(store->errorMessage()->starts_with("Source removal stopped: ")) << *store->errorMessage();
     EXPECT_TRUE(store->errorMessage()->ends_with(
         ". Completed removals remain recoverable. A request whose reply was lost may also have completed; inspect source "
-        "Trash. Mac copies remain."));
+        "Trash. Copies on this computer remain."));
     EXPECT_EQ(pathsOf(first), std::vector<std::string>{"GET /velk/v1/catalog"});
 
     // The second phone does not confirm: the first one's project stays moved, the run stops.
@@ -273,9 +273,10 @@ TEST_F(CollectEndToEnd, TrashStopsAtTheFirstFailure) {
     await([&](auto done) { store->trashSelectedProjectSources(done); });
     EXPECT_EQ(store->errorMessage(),
               "Source removal stopped: Source did not confirm recoverable project removal.. Completed removals remain "
-              "recoverable. A request whose reply was lost may also have completed; inspect source Trash. Mac copies remain.");
+              "recoverable. A request whose reply was lost may also have completed; inspect source Trash. Copies on "
+              "this computer remain.");
     EXPECT_EQ(activityTexts()[1], "Moved source project on " + first.name +
-                                      " to recoverable Trash. Verified Mac copies remain.");
+                                      " to recoverable Trash. Verified copies on this computer remain.");
     EXPECT_FALSE(store->isBusy());
     EXPECT_EQ(store->transferSessions().size(), 2u);
 }

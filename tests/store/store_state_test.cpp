@@ -75,7 +75,7 @@ TEST(CollectorIdentity, UnwritableFolderGivesATemporaryIdentityAndAnEntry) {
     EXPECT_TRUE(uuid::isValid(store.collectorIdentity()));
     ASSERT_EQ(store.activities().size(), 1u);
     EXPECT_EQ(store.activities()[0].message,
-              "Could not persist this Mac's collector identity; a temporary identity will be used.");
+              "Could not persist this computer's collector identity; a temporary identity will be used.");
     EXPECT_TRUE(store.activities()[0].isError);
     EXPECT_FALSE(store.errorMessage());
 }

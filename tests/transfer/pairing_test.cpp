@@ -70,7 +70,7 @@ TEST_F(Pairing, RequestThroughThePinnedSessionAndTheClientItMakes) {
 TEST_F(Pairing, CollectorNameIsTrimmedAndBounded) {
     std::string seventy;
     for (int i = 0; i < 70; ++i) seventy += "\xC3\xA9"; // 70 characters, 140 bytes
-    const std::vector<std::pair<std::string, std::string>> cases = {{"   \n", "Kestova Mac"},
+    const std::vector<std::pair<std::string, std::string>> cases = {{"   \n", "Kestova Desktop"},
                                                                     {"  " + seventy + "  ", seventy.substr(0, 128)}};
     answer(200, pairingGrant().dump());
     for (const auto& [given, sent] : cases) {

@@ -1,0 +1,23 @@
+#pragma once
+// The long-lived services every window receives. They are created once, in this order, when the
+// application starts (see Application) and live until it quits; windows only borrow them.
+
+namespace velk {
+
+class AppStore;
+class LANDiscovery;
+class LiveCameraDiscovery;
+class CameraPairingStore;
+class WindowRegistry;
+
+struct AppServices {
+    AppStore& store;
+    LANDiscovery& catalogDiscovery;
+    LiveCameraDiscovery& liveDiscovery;
+    // The trusted-camera store; null in builds without camera pairing. No window reads it yet.
+    CameraPairingStore* pairing = nullptr;
+    // Opens the other windows by id ("director", "library", "settings").
+    WindowRegistry& windows;
+};
+
+} // namespace velk

@@ -1,0 +1,56 @@
+// The kestova executable: one instance per user, the services, the windows this build includes.
+
+#include <cstdio>
+
+#include <QApplication>
+#include <QIcon>
+
+#include "app/application.hpp"
+#include "app/first_paint_probe.hpp"
+#include "app/placeholder_window.hpp"
+#include "app/single_instance.hpp"
+#include "app/termination_signals.hpp"
+#include "app/theme.hpp"
+#include "app/window_factories.hpp"
+#include "app/widget_map.hpp"
+#include "app/window_registry.hpp"
+
+int main(int argc, char** argv) {
+    QApplication qtApplication(argc, argv);
+    QCoreApplication::setOrganizationName(QStringLiteral("Velk"));
+    QCoreApplication::setApplicationName(QStringLiteral("kestova"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("kestova"));
+    QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/kestova/kestova.svg")));
+    velk::Theme::apply(qtApplication);
+
+    velk::SingleInstance instance(velk::defaultDataFolder());
+    const velk::LockState lock = instance.acquire();
+    const bool answered = lock == velk::LockState::heldByOther && instance.askRunningInstanceToRaise();
+    const velk::LaunchOutcome outcome = velk::launchOutcome(lock, answered, instance.lockError());
+    if (!outcome.run) {
+        if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
+        return outcome.exitCode;
+    }
+
+    velk::Application application(velk::Application::Options{});
+#ifdef VELK_HAVE_DIRECTOR_WINDOW
+    application.registerWindow(velk::WindowID::director, velk::createDirectorWindow);
+#else
+    application.registerWindow(velk::WindowID::director, [](velk::AppServices&) {
+        return velk::createPlaceholderWindow(QStringLiteral("Kestova Director"), velk::Theme::directorWindowSize);
+    });
+#endif
+#ifdef VELK_HAVE_LIBRARY_WINDOW
+    application.registerWindow(velk::WindowID::library, velk::createLibraryWindow);
+#else
+    application.registerWindow(velk::WindowID::library, [](velk::AppServices&) {
+        return velk::createPlaceholderWindow(QStringLiteral("Kestova Library"), velk::Theme::libraryWindowSize);
+    });
+#endif
+    instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
+    velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
+    velk::startWidgetMapIfAsked(&application);
+    velk::reportFirstPaintIfAsked(application);
+    application.launch();
+    return qtApplication.exec();
+}

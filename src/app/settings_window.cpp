@@ -1,0 +1,50 @@
+#include "app/settings_window.hpp"
+
+#include <QDir>
+#include <QGroupBox>
+#include <QKeySequence>
+#include <QLabel>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "app/settings_presenter.hpp"
+#include "app/theme.hpp"
+#include "store/app_store.hpp"
+
+namespace velk {
+
+SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(parent) {
+    setWindowTitle(QString::fromUtf8(SettingsText::windowTitle));
+    auto* form = new QWidget(this);
+    auto* layout = new QVBoxLayout(form);
+    layout->setContentsMargins(24, 24, 24, 24);
+    layout->setSpacing(16);
+    const auto sections = settingsSections(store.recordingsDirectory(), store.supportDirectory(),
+                                           QDir::homePath().toStdString());
+    for (const SettingsSection& section : sections) {
+        auto* box = new QGroupBox(QString::fromStdString(section.title), form);
+        box->setFont(Theme::font(Theme::TextStyle::headline));
+        auto* lines = new QVBoxLayout(box);
+        lines->setSpacing(6);
+        for (const SettingsLine& line : section.lines) {
+            auto* label = new QLabel(QString::fromStdString(line.text), box);
+            label->setWordWrap(true);
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            label->setFont(Theme::font(line.caption ? Theme::TextStyle::caption : Theme::TextStyle::body));
+            if (line.caption) Theme::setSecondary(*label);
+            lines->addWidget(label);
+        }
+        layout->addWidget(box);
+    }
+    layout->addStretch(1);
+    setCentralWidget(form);
+    setFixedWidth(Theme::settingsWidth);
+    adjustSize();
+    // No menu bar here, so the window closes with the usual keys of its own.
+    for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
+        auto* shortcut = new QShortcut(keys, this);
+        connect(shortcut, &QShortcut::activated, this, &QWidget::close);
+    }
+}
+
+} // namespace velk

@@ -1,0 +1,116 @@
+#include "app/single_instance.hpp"
+
+#include <system_error>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QLockFile>
+#include <QStandardPaths>
+
+#include "base/sha256.hpp"
+
+namespace velk {
+namespace {
+
+constexpr const char* raiseRequest = "raise\n";
+constexpr const char* raiseAnswer = "ok\n";
+
+} // namespace
+
+LaunchOutcome launchOutcome(LockState lock, bool raiseAnswered, const std::string& lockError) {
+    switch (lock) {
+    case LockState::acquired: return {true, 0, {}};
+    case LockState::heldByOther:
+        if (raiseAnswered) return {false, 0, LaunchText::raised};
+        return {false, 1, LaunchText::noAnswer};
+    case LockState::unavailable: return {false, 1, std::string(LaunchText::noLock) + lockError};
+    }
+    return {false, 1, {}};
+}
+
+SingleInstance::SingleInstance(std::filesystem::path dataFolder, QObject* parent)
+    : QObject(parent), m_dataFolder(std::move(dataFolder)) {}
+
+SingleInstance::~SingleInstance() {
+    if (m_server) m_server->close();
+    if (m_lock) m_lock->unlock();
+}
+
+QString SingleInstance::socketPath(const std::filesystem::path& dataFolder) {
+    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty()) folder = QDir::tempPath();
+    const std::string key = Sha256::hexOf(std::filesystem::absolute(dataFolder).lexically_normal().string());
+    return folder + QStringLiteral("/kestova-") + QString::fromStdString(key.substr(0, 16)) + QStringLiteral(".socket");
+}
+
+LockState SingleInstance::acquire() {
+    std::error_code error;
+    std::filesystem::create_directories(m_dataFolder, error);
+    if (error) {
+        m_lockError = m_dataFolder.string() + ": " + error.message();
+        return LockState::unavailable;
+    }
+    m_lock = std::make_unique<QLockFile>(QString::fromStdString((m_dataFolder / lockFileName).string()));
+    // The lock is stale only when its process is gone, never because it is old.
+    m_lock->setStaleLockTime(0);
+    if (m_lock->tryLock(0)) return LockState::acquired;
+    if (m_lock->error() == QLockFile::LockFailedError) return LockState::heldByOther;
+    m_lockError = (m_dataFolder / lockFileName).string();
+    return LockState::unavailable;
+}
+
+bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
+    QLocalSocket socket;
+    // The first instance listens only once its services are up: a launch right after it retries.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        socket.connectToServer(socketPath(m_dataFolder));
+        if (socket.waitForConnected(timeoutMs)) break;
+        if (waited.elapsed() >= timeoutMs) return false;
+        QThread::msleep(100);
+    }
+    socket.write(raiseRequest);
+    if (!socket.waitForBytesWritten(timeoutMs)) return false;
+    QByteArray answer;
+    while (!answer.contains('\n')) {
+        if (!socket.waitForReadyRead(timeoutMs)) return false;
+        answer += socket.readAll();
+        if (answer.size() > 64) return false;
+    }
+    return answer == raiseAnswer;
+}
+
+bool SingleInstance::listen(std::function<void()> raise) {
+    const QString path = socketPath(m_dataFolder);
+    // The lock is ours, so a socket file left there belongs to an instance that has gone.
+    QLocalServer::removeServer(path);
+    m_server = new QLocalServer(this);
+    m_server->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!m_server->listen(path)) return false;
+    connect(m_server, &QLocalServer::newConnection, this, [this, raise] {
+        while (QLocalSocket* client = m_server->nextPendingConnection()) {
+            connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+            connect(client, &QLocalSocket::readyRead, client, [client, raise] {
+                if (client->bytesAvailable() > 64) {
+                    client->abort();
+                    return;
+                }
+                if (!client->canReadLine()) return;
+                const QByteArray line = client->readLine();
+                if (line == raiseRequest) {
+                    if (raise) raise();
+                    client->write(raiseAnswer);
+                    client->flush();
+                }
+                client->disconnectFromServer();
+            });
+        }
+    });
+    return true;
+}
+
+} // namespace velk

@@ -1,0 +1,126 @@
+#include "app/theme.hpp"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QPalette>
+#include <QStyleFactory>
+#include <QWidget>
+
+#include "app/symbols.hpp"
+
+namespace velk::Theme {
+namespace {
+
+// Sizes of the named styles relative to body text.
+double scale(TextStyle style) {
+    switch (style) {
+    case TextStyle::largeTitle: return 2.0;
+    case TextStyle::title: return 1.7;
+    case TextStyle::title2: return 1.3;
+    case TextStyle::title3: return 1.15;
+    case TextStyle::headline: return 1.0;
+    case TextStyle::body: return 1.0;
+    case TextStyle::callout: return 0.93;
+    case TextStyle::subheadline: return 0.88;
+    case TextStyle::footnote: return 0.85;
+    case TextStyle::caption: return 0.85;
+    case TextStyle::caption2: return 0.78;
+    }
+    return 1.0;
+}
+
+} // namespace
+
+QFont font(TextStyle style, bool bold) {
+    QFont result = QApplication::font();
+    const double base = result.pointSizeF() > 0 ? result.pointSizeF() : 10.0;
+    result.setPointSizeF(std::max(6.5, base * scale(style)));
+    // Always set, so a widget's font never inherits its parent's weight.
+    result.setWeight(QFont::Normal);
+    if (bold || style == TextStyle::headline) result.setWeight(QFont::DemiBold);
+    if (bold && (style == TextStyle::title || style == TextStyle::title2 || style == TextStyle::largeTitle))
+        result.setWeight(QFont::Bold);
+    return result;
+}
+
+QFont monospacedDigits(TextStyle style, bool bold) {
+    // The desktop's interface fonts (DejaVu, Noto, Cantarell) draw digits of equal width already.
+    return font(style, bold);
+}
+
+QColor green() { return QColor(48, 209, 88); }
+QColor orange() { return QColor(255, 159, 10); }
+QColor red() { return QColor(255, 69, 58); }
+QColor yellow() { return QColor(255, 214, 10); }
+QColor blue() { return QColor(10, 132, 255); }
+QColor gray() { return QColor(152, 152, 157); }
+QColor accent() { return QColor::fromRgbF(0.15f, 0.78f, 0.48f, 1.0f); }
+
+QColor secondary(const QPalette& palette) {
+    QColor text = palette.color(QPalette::WindowText);
+    text.setAlphaF(0.6f);
+    return text;
+}
+
+QColor withOpacity(QColor colour, double opacity) {
+    colour.setAlphaF(float(std::clamp(opacity, 0.0, 1.0)));
+    return colour;
+}
+
+QColor material(const QPalette& palette) {
+    const QColor window = palette.color(QPalette::Window);
+    return window.lightness() < 128 ? window.lighter(135) : window.darker(106);
+}
+
+QColor cardOutline() { return withOpacity(Qt::white, 0.08); }
+
+void apply(QApplication& application) {
+    Symbols::installIconTheme();
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(fusion);
+    // A dark studio palette: the camera wall and the monitors read best on dark surroundings.
+    QPalette palette;
+    const QColor window(30, 31, 34);
+    const QColor base(22, 23, 25);
+    const QColor text(230, 230, 232);
+    palette.setColor(QPalette::Window, window);
+    palette.setColor(QPalette::WindowText, text);
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::AlternateBase, QColor(36, 37, 40));
+    palette.setColor(QPalette::ToolTipBase, QColor(50, 51, 55));
+    palette.setColor(QPalette::ToolTipText, text);
+    palette.setColor(QPalette::PlaceholderText, QColor(140, 140, 145));
+    palette.setColor(QPalette::Text, text);
+    palette.setColor(QPalette::Button, QColor(52, 53, 58));
+    palette.setColor(QPalette::ButtonText, text);
+    palette.setColor(QPalette::BrightText, red());
+    palette.setColor(QPalette::Link, accent());
+    palette.setColor(QPalette::Highlight, accent().darker(130));
+    palette.setColor(QPalette::HighlightedText, Qt::white);
+    palette.setColor(QPalette::Mid, QColor(60, 61, 66));
+    palette.setColor(QPalette::Dark, QColor(18, 18, 20));
+    palette.setColor(QPalette::Light, QColor(70, 71, 76));
+    const QColor disabled(120, 120, 125);
+    palette.setColor(QPalette::Disabled, QPalette::WindowText, disabled);
+    palette.setColor(QPalette::Disabled, QPalette::Text, disabled);
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
+    palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(70, 71, 76));
+    application.setPalette(palette);
+}
+
+void applyAccent(QWidget& window) {
+    QPalette palette = window.palette();
+    palette.setColor(QPalette::Highlight, accent().darker(130));
+    palette.setColor(QPalette::Link, accent());
+    window.setPalette(palette);
+}
+
+void setSecondary(QWidget& widget) {
+    QPalette palette = widget.palette();
+    const QColor dim = secondary(palette);
+    palette.setColor(QPalette::WindowText, dim);
+    palette.setColor(QPalette::Text, dim);
+    widget.setPalette(palette);
+}
+
+} // namespace velk::Theme

@@ -1,0 +1,312 @@
+#include "director_window/camera_wall.hpp"
+
+#include <cmath>
+
+#include <QContextMenuEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "director_window/camera_frame_image.hpp"
+#include "director_window/studio_style.hpp"
+#include "director_window/studio_view_kit.hpp"
+
+namespace velk {
+
+namespace {
+
+using DirectorPresenters::WallCellKind;
+
+constexpr double kBottomRowHeight = 25;
+constexpr double kSpacing = 7;
+constexpr const char* kReleaseSlot = "Release Camera Slot";
+
+void drawDot(QPainter& painter, QPointF centre, double size, const QColor& color) {
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(color);
+    painter.drawEllipse(centre, size / 2, size / 2);
+}
+
+void drawSymbol(QPainter& painter, const char* name, const QRectF& rect, const QColor& tint) {
+    const QPixmap pixmap = Studio::symbol(name, tint).pixmap(QSize(int(rect.width()), int(rect.height())));
+    painter.drawPixmap(rect.toRect(), pixmap);
+}
+
+// A centred column of a symbol and text lines, as the placeholders and slot cells show them.
+void drawCentredColumn(QPainter& painter, const QRectF& area, const char* symbol, double symbolSize,
+                       const std::vector<std::pair<QString, QFont>>& lines, const QColor& color) {
+    double height = symbolSize;
+    for (const auto& [text, font] : lines) height += 5 + QFontMetricsF(font).height();
+    double y = area.center().y() - height / 2;
+    drawSymbol(painter, symbol, QRectF(area.center().x() - symbolSize / 2, y, symbolSize, symbolSize), color);
+    y += symbolSize;
+    painter.setPen(color);
+    for (const auto& [text, font] : lines) {
+        y += 5;
+        QFontMetricsF metrics(font);
+        painter.setFont(font);
+        const QString shown = metrics.elidedText(text, Qt::ElideRight, area.width() - 8);
+        painter.drawText(QRectF(area.left(), y, area.width(), metrics.height()), Qt::AlignCenter, shown);
+        y += metrics.height();
+    }
+}
+
+QColor tileColor(StudioColor color, const QPalette& palette) { return Studio::color(color, palette); }
+
+} // namespace
+
+CameraWallCell::CameraWallCell(int number, QWidget* parent) : QWidget(parent), m_number(number) {
+    setAttribute(Qt::WA_OpaquePaintEvent, false);
+    setMinimumSize(10, 10);
+}
+
+void CameraWallCell::showEmpty() {
+    if (m_kind == WallCellKind::empty) return;
+    m_kind = WallCellKind::empty;
+    m_cameraID.clear();
+    m_image = QImage();
+    setCursor(Qt::ArrowCursor);
+    update();
+}
+
+void CameraWallCell::showLocked(const std::string& name) {
+    if (m_kind == WallCellKind::lockedOffline && m_name == name) return;
+    m_kind = WallCellKind::lockedOffline;
+    m_name = name;
+    m_cameraID.clear();
+    m_image = QImage();
+    setCursor(Qt::ArrowCursor);
+    update();
+}
+
+void CameraWallCell::showLive(const std::string& cameraID, const std::string& name, const TileState& state,
+                              const QImage* image, std::int64_t rotation) {
+    const qint64 newKey = image ? image->cacheKey() : 0;
+    const qint64 oldKey = m_image.isNull() ? 0 : m_image.cacheKey();
+    // The image matters only while it is drawn.
+    const bool imageChanged = state.showsFrame && newKey != oldKey;
+    if (m_kind == WallCellKind::live && m_cameraID == cameraID && m_name == name && m_state == state &&
+        m_rotation == rotation && !imageChanged)
+        return;
+    m_kind = WallCellKind::live;
+    m_cameraID = cameraID;
+    m_name = name;
+    m_state = state;
+    m_rotation = rotation;
+    m_image = image ? *image : QImage();
+    setCursor(Qt::PointingHandCursor);
+    update();
+}
+
+void CameraWallCell::paintEvent(QPaintEvent*) {
+    ++m_paintCount;
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QRectF bounds = QRectF(rect());
+    QPainterPath shape;
+    shape.addRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
+    painter.setClipPath(shape);
+    painter.fillPath(shape, QColor(0, 0, 0, m_kind == WallCellKind::live ? 46 : 31));
+    const QRectF picture(bounds.left(), bounds.top(), bounds.width(), std::max(0.0, bounds.height() - kBottomRowHeight));
+    const QRectF bottom(bounds.left() + 6, picture.bottom(), bounds.width() - 12, kBottomRowHeight);
+    if (m_kind == WallCellKind::live) paintLive(painter, picture, bottom);
+    else paintSlot(painter, picture, bottom);
+
+    painter.setClipping(false);
+    painter.setBrush(Qt::NoBrush);
+    QPen outline(QColor(255, 255, 255, m_kind == WallCellKind::live ? 20 : 15), 1);
+    if (m_kind == WallCellKind::live && m_state.outline == TileOutline::program) outline = QPen(Theme::red(), 2);
+    else if (m_kind == WallCellKind::live && m_state.outline == TileOutline::preview) outline = QPen(Theme::green(), 2);
+    const double inset = outline.widthF() / 2;
+    painter.setPen(outline);
+    painter.drawRoundedRect(bounds.adjusted(inset, inset, -inset, -inset), 10, 10);
+}
+
+void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const QRectF& bottom) {
+    const QPalette& pal = palette();
+    const QColor secondary = Theme::secondary(pal);
+    painter.fillRect(picture, Qt::black);
+    if (m_state.showsFrame && !m_image.isNull()) {
+        drawCameraFrame(painter, picture, m_image, m_rotation);
+    } else {
+        drawCentredColumn(painter, picture, "video.slash", 22,
+                          {{QString::fromStdString(m_state.placeholderText), Studio::font(Studio::TextStyle::caption2)}},
+                          secondary);
+    }
+
+    // The label strip along the top edge.
+    const QFont nameFont = Studio::font(Studio::TextStyle::caption, true);
+    const QFont stripFont = Studio::font(Studio::TextStyle::caption2, true);
+    const QFontMetricsF nameMetrics(nameFont);
+    const QRectF strip(picture.left() + 6, picture.top() + 6, picture.width() - 12, nameMetrics.height() + 14);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(40, 40, 44, 170));
+    painter.drawRoundedRect(strip, 7, 7);
+    double x = strip.left() + 7;
+    const double midY = strip.center().y();
+    drawDot(painter, QPointF(x + 3.5, midY), 7, tileColor(m_state.dotColor, pal));
+    x += 7 + 5;
+
+    // The right-hand tag first, so the name knows its room.
+    double right = strip.right() - 7;
+    painter.setFont(stripFont);
+    const QFontMetricsF stripMetrics(stripFont);
+    if (m_state.tag != TileTag::none) {
+        const QString tag = m_state.tag == TileTag::program ? "PGM" : "PVW";
+        const double w = stripMetrics.horizontalAdvance(tag);
+        painter.setPen(m_state.tag == TileTag::program ? Theme::red() : Theme::green());
+        painter.drawText(QRectF(right - w, strip.top(), w, strip.height()), Qt::AlignVCenter | Qt::AlignRight, tag);
+        right -= w + 5;
+    }
+    QString badge;
+    QColor badgeColor = Theme::orange();
+    if (m_state.badge == TileBadge::rec) {
+        badge = "REC";
+        badgeColor = Theme::red();
+    } else if (m_state.badge == TileBadge::saving) badge = "SAVING";
+    else if (m_state.badge == TileBadge::busy) badge = "BUSY";
+    const double badgeWidth = badge.isEmpty() ? 0 : stripMetrics.horizontalAdvance(badge) + (m_state.badge == TileBadge::rec ? 10 : 0);
+    painter.setFont(nameFont);
+    const double nameRoom = std::max(0.0, right - x - (badgeWidth > 0 ? badgeWidth + 5 : 0));
+    const QString name = nameMetrics.elidedText(QString::fromStdString(m_name), Qt::ElideRight, nameRoom);
+    painter.setPen(pal.color(QPalette::WindowText));
+    painter.drawText(QRectF(x, strip.top(), nameRoom, strip.height()), Qt::AlignVCenter | Qt::AlignLeft, name);
+    x += nameMetrics.horizontalAdvance(name) + 5;
+    if (!badge.isEmpty()) {
+        painter.setFont(stripFont);
+        if (m_state.badge == TileBadge::rec) {
+            const QRectF pill(x, midY - stripMetrics.height() / 2 - 2, badgeWidth, stripMetrics.height() + 4);
+            painter.setPen(Qt::NoPen);
+            painter.setBrush(Theme::withOpacity(Theme::red(), 0.15));
+            painter.drawRoundedRect(pill, 4, 4);
+            painter.setPen(badgeColor);
+            painter.drawText(pill, Qt::AlignCenter, badge);
+        } else {
+            painter.setPen(badgeColor);
+            painter.drawText(QRectF(x, strip.top(), badgeWidth, strip.height()), Qt::AlignVCenter | Qt::AlignLeft, badge);
+        }
+    }
+
+    // The meter row.
+    const QFont rowFont = Theme::monospacedDigits(Studio::TextStyle::caption2);
+    const QFontMetricsF rowMetrics(rowFont);
+    painter.setFont(rowFont);
+    double textRight = bottom.right();
+    if (m_state.batteryText) {
+        const QString battery = QString::fromStdString(*m_state.batteryText);
+        const double w = rowMetrics.horizontalAdvance(battery);
+        painter.setPen(pal.color(QPalette::WindowText));
+        painter.drawText(QRectF(textRight - w, bottom.top(), w, bottom.height()), Qt::AlignVCenter | Qt::AlignRight, battery);
+        textRight -= w + 4;
+    }
+    const QString level = QString::fromStdString(m_state.levelText);
+    const double levelWidth = rowMetrics.horizontalAdvance(level);
+    painter.setPen(m_state.levelIsElapsed ? pal.color(QPalette::WindowText) : Theme::secondary(pal));
+    painter.drawText(QRectF(textRight - levelWidth, bottom.top(), levelWidth, bottom.height()),
+                     Qt::AlignVCenter | Qt::AlignRight, level);
+    textRight -= levelWidth + 4;
+    paintAudioMeter(painter, QRectF(bottom.left(), bottom.center().y() - 2.5, std::max(0.0, textRight - bottom.left()), 5),
+                    m_state.meterValue, pal);
+}
+
+void CameraWallCell::paintSlot(QPainter& painter, const QRectF& picture, const QRectF& bottom) {
+    const QPalette& pal = palette();
+    const bool locked = m_kind == WallCellKind::lockedOffline;
+    painter.fillRect(picture, QColor(0, 0, 0, locked ? 173 : 140));
+    const QColor text = locked ? Theme::secondary(pal) : Theme::withOpacity(pal.color(QPalette::WindowText), 0.35);
+    if (locked) {
+        drawCentredColumn(painter, picture, "lock.fill", 18,
+                          {{QString::fromStdString(m_name), Studio::font(Studio::TextStyle::caption, true)},
+                           {QString::fromStdString(DirectorPresenters::lockedSlotLine(m_number)),
+                            Studio::font(Studio::TextStyle::caption2)}},
+                          text);
+    } else {
+        drawCentredColumn(painter, picture, "video.badge.plus", 18,
+                          {{QString::fromStdString(DirectorPresenters::emptySlotTitle(m_number)),
+                            Studio::font(Studio::TextStyle::caption, true)},
+                           {"Waiting", Studio::font(Studio::TextStyle::caption2)}},
+                          text);
+    }
+    drawDot(painter, QPointF(bottom.left() + 3, bottom.center().y()), 6, Theme::gray());
+    painter.setFont(Studio::font(Studio::TextStyle::caption2));
+    painter.setPen(Theme::secondary(pal));
+    painter.drawText(QRectF(bottom.left() + 11, bottom.top(), bottom.width() - 11, bottom.height()),
+                     Qt::AlignVCenter | Qt::AlignLeft, locked ? "Returns to this slot" : "No camera");
+}
+
+void CameraWallCell::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && m_kind == WallCellKind::live && rect().contains(event->position().toPoint()))
+        Q_EMIT selected(QString::fromStdString(m_cameraID));
+    QWidget::mouseReleaseEvent(event);
+}
+
+void CameraWallCell::contextMenuEvent(QContextMenuEvent* event) {
+    if (m_kind != WallCellKind::lockedOffline) return;
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    const int index = m_number - 1;
+    menu->addAction(kReleaseSlot, this, [this, index] { Q_EMIT releaseRequested(index); });
+    menu->popup(event->globalPos());
+}
+
+CameraWall::CameraWall(QWidget* parent) : QWidget(parent) {
+    for (int i = 0; i < 8; ++i) {
+        auto* cell = new CameraWallCell(i + 1, this);
+        connect(cell, &CameraWallCell::selected, this, &CameraWall::cameraSelected);
+        connect(cell, &CameraWallCell::releaseRequested, this, &CameraWall::releaseRequested);
+        m_cells[static_cast<std::size_t>(i)] = cell;
+    }
+    m_emptyState = new QWidget(this);
+    auto* column = new QVBoxLayout(m_emptyState);
+    column->setSpacing(12);
+    column->addStretch(1);
+    auto* icon = new QLabel(m_emptyState);
+    icon->setPixmap(Studio::symbol("wifi.exclamationmark", Theme::orange()).pixmap(34, 34));
+    column->addWidget(icon, 0, Qt::AlignHCenter);
+    auto* title = new QLabel("No Kestova cameras yet", m_emptyState);
+    title->setFont(Studio::font(Studio::TextStyle::headline));
+    column->addWidget(title, 0, Qt::AlignHCenter);
+    auto* detail = new QLabel("Keep a phone camera open on the same trusted Wi-Fi network.", m_emptyState);
+    detail->setFont(Studio::font(Studio::TextStyle::caption));
+    QPalette dim = detail->palette();
+    dim.setColor(QPalette::WindowText, Theme::secondary(dim));
+    detail->setPalette(dim);
+    column->addWidget(detail, 0, Qt::AlignHCenter);
+    m_scanAgain = new QPushButton("Scan Again", m_emptyState);
+    connect(m_scanAgain, &QPushButton::clicked, this, &CameraWall::scanAgainRequested);
+    column->addWidget(m_scanAgain, 0, Qt::AlignHCenter);
+    column->addStretch(1);
+    setShowsEmptyState(true);
+}
+
+void CameraWall::setShowsEmptyState(bool empty) {
+    m_showsEmptyState = empty;
+    m_emptyState->setVisible(empty);
+    for (auto* cell : m_cells) cell->setVisible(!empty);
+    layoutCells();
+}
+
+void CameraWall::resizeEvent(QResizeEvent*) { layoutCells(); }
+
+void CameraWall::layoutCells() {
+    m_emptyState->setGeometry(rect());
+    const double cellHeight = DirectorPresenters::wallCellHeight(height());
+    const double columnWidth = (width() - 3 * kSpacing) / 4;
+    for (int i = 0; i < 8; ++i) {
+        const int row = i / 4, column = i % 4;
+        const double x = column * (columnWidth + kSpacing);
+        const double y = row * (cellHeight + kSpacing);
+        // Whole pixels: round both edges so neighbouring cells keep their 7-point gap.
+        const int left = static_cast<int>(std::lround(x));
+        const int top = static_cast<int>(std::lround(y));
+        m_cells[static_cast<std::size_t>(i)]->setGeometry(left, top,
+                                                          static_cast<int>(std::lround(x + columnWidth)) - left,
+                                                          static_cast<int>(std::lround(y + cellHeight)) - top);
+    }
+}
+
+} // namespace velk

@@ -1,0 +1,87 @@
+#pragma once
+// The camera wall: eight locked slots in two rows of four, each an empty cell, a live tile or a
+// locked offline cell, or the empty state while no slot holds a camera. Each cell repaints only
+// when what it shows changes, so a new frame of one camera repaints that camera's tile alone.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <QImage>
+#include <QWidget>
+
+#include "director_window/director_presenters.hpp"
+
+class QPushButton;
+
+namespace velk {
+
+class CameraWallCell final : public QWidget {
+    Q_OBJECT
+public:
+    explicit CameraWallCell(int number, QWidget* parent = nullptr);
+
+    void showEmpty();
+    void showLocked(const std::string& name);
+    void showLive(const std::string& cameraID, const std::string& name, const TileState& state, const QImage* image,
+                  std::int64_t rotation);
+
+    DirectorPresenters::WallCellKind kind() const { return m_kind; }
+    const std::string& cameraID() const { return m_cameraID; }
+    const TileState& tileState() const { return m_state; }
+    // How many times the cell has been painted; the benchmark and tests read it.
+    std::uint64_t paintCount() const { return m_paintCount; }
+
+Q_SIGNALS:
+    void selected(const QString& cameraID);
+    void releaseRequested(int index);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+private:
+    void paintLive(QPainter& painter, const QRectF& picture, const QRectF& bottom);
+    void paintSlot(QPainter& painter, const QRectF& picture, const QRectF& bottom);
+
+    const int m_number;
+    DirectorPresenters::WallCellKind m_kind = DirectorPresenters::WallCellKind::empty;
+    std::string m_cameraID;
+    std::string m_name;
+    TileState m_state;
+    QImage m_image;
+    std::int64_t m_rotation = 0;
+    std::uint64_t m_paintCount = 0;
+};
+
+class CameraWall final : public QWidget {
+    Q_OBJECT
+public:
+    explicit CameraWall(QWidget* parent = nullptr);
+
+    void setShowsEmptyState(bool empty);
+    bool showsEmptyState() const { return m_showsEmptyState; }
+    CameraWallCell* cell(int index) const { return m_cells[static_cast<std::size_t>(index)]; }
+    QPushButton* scanAgainButton() const { return m_scanAgain; }
+
+Q_SIGNALS:
+    void cameraSelected(const QString& cameraID);
+    void releaseRequested(int index);
+    void scanAgainRequested();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void layoutCells();
+
+    std::array<CameraWallCell*, 8> m_cells{};
+    QWidget* m_emptyState = nullptr;
+    QPushButton* m_scanAgain = nullptr;
+    bool m_showsEmptyState = true;
+};
+
+} // namespace velk

@@ -1,0 +1,200 @@
+#include "director_window/director_presenters.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/unicode.hpp"
+#include "director_window/number_text.hpp"
+
+namespace velk::DirectorPresenters {
+
+namespace {
+
+constexpr const char* kUnassignedPrefix = "unassigned-";
+
+} // namespace
+
+StatusPillValue cameraCountPill(std::size_t onlineCameraCount) {
+    return {std::to_string(onlineCameraCount) + " CAMERAS", onlineCameraCount == 0 ? StudioColor::orange : StudioColor::green};
+}
+
+StatusPillValue phasePill(DirectorRecordingPhase phase) {
+    return {text::uppercased(rawValue(phase)),
+            phase == DirectorRecordingPhase::recording ? StudioColor::red : StudioColor::secondary};
+}
+
+ProductionBar productionBar(std::size_t onlineCameraCount, const std::optional<VELKProject>& project,
+                            const std::string& plannedTakeID, const std::string& policyTitle) {
+    const bool live = onlineCameraCount > 0;
+    return {live ? StudioColor::green : StudioColor::orange, live ? "Live network active" : "Waiting for cameras",
+            project ? project->name : "No project selected", "/  " + plannedTakeID, "JPEG \u2022 " + policyTitle};
+}
+
+std::string multiviewSubtitle(bool isActiveScanning) {
+    return isActiveScanning ? "Scanning local network\u2026" : "Eight locked slots \u2022 offline cameras keep their position";
+}
+
+std::vector<WallCell> wallCells(const DirectorCameraSlotLayout& slots, const Cameras& cameras) {
+    std::vector<WallCell> cells;
+    for (const auto& slot : slots.slots()) {
+        WallCell cell;
+        cell.number = slot.index + 1;
+        if (!slot.cameraID) {
+            cell.kind = WallCellKind::empty;
+        } else if (const LiveCamera* camera = DirectorRules::findCamera(cameras, slot.cameraID)) {
+            cell.kind = WallCellKind::live;
+            cell.camera = camera;
+        } else {
+            cell.kind = WallCellKind::lockedOffline;
+            cell.lockedName = slot.cameraName.value_or("Camera");
+        }
+        cells.push_back(std::move(cell));
+    }
+    return cells;
+}
+
+bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots) {
+    return std::none_of(slots.slots().begin(), slots.slots().end(), [](const auto& s) { return s.cameraID.has_value(); });
+}
+
+double wallCellHeight(double wallHeight) { return (wallHeight - 7) * 0.5; }
+
+std::string emptySlotTitle(int number) { return "CAM " + std::to_string(number); }
+
+std::string lockedSlotLine(int number) { return "Offline \u2022 slot " + std::to_string(number) + " locked"; }
+
+TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const std::optional<std::string>& previewError,
+                    bool isPreview, bool isProgram) {
+    TileState state;
+    const bool online = camera.isOnline(now);
+    state.showsFrame = online && hasImage;
+    if (!state.showsFrame) state.placeholderText = !online ? "Offline" : previewError.value_or("Connecting\u2026");
+    state.dotColor = !online ? StudioColor::gray : camera.recording ? StudioColor::red : StudioColor::green;
+    if (camera.displaysRecording(now)) state.badge = TileBadge::rec;
+    else if (online && camera.finalizing) state.badge = TileBadge::saving;
+    else if (online && camera.takeBusy) state.badge = TileBadge::busy;
+    state.tag = isProgram ? TileTag::program : isPreview ? TileTag::preview : TileTag::none;
+    state.outline = isProgram ? TileOutline::program : isPreview ? TileOutline::preview : TileOutline::normal;
+    state.meterValue = online ? camera.leftDB : -60;
+    if (auto elapsed = camera.recordingElapsed(now)) {
+        state.levelText = *elapsed;
+        state.levelIsElapsed = true;
+    } else {
+        state.levelText = online ? levelText(std::max(camera.leftDB, camera.rightDB)) : "OFFLINE";
+    }
+    if (online && camera.battery) state.batteryText = std::to_string(*camera.battery) + "%";
+    return state;
+}
+
+MonitorState monitorState(bool program, const std::optional<std::string>& cameraID, const Cameras& cameras,
+                          WallTime now, bool hasImage) {
+    MonitorState state;
+    state.title = program ? "PROGRAM" : "PREVIEW";
+    state.color = program ? StudioColor::red : StudioColor::green;
+    state.cameraLine = DirectorRules::cameraName(cameraID, cameras, now);
+    const bool online = DirectorRules::cameraIsOnline(cameraID, cameras, now);
+    state.showsRecordingBadge = online && DirectorRules::cameraIsRecording(cameraID, cameras, now);
+    state.picture = !online ? MonitorPicture::offline : hasImage ? MonitorPicture::frame : MonitorPicture::waiting;
+    return state;
+}
+
+std::vector<ProjectOption> projectOptions(const VELKLibrary& library) {
+    std::vector<ProjectOption> options;
+    for (const auto& project : library.projects)
+        if (!project.id.starts_with(kUnassignedPrefix)) options.push_back({project.id, project.name});
+    return options;
+}
+
+std::string startTitle(bool timelineRunning) { return timelineRunning ? "Session Running" : "Start Director Session"; }
+
+bool startEnabled(const std::optional<std::string>& selectedProjectID, const std::string& plannedTakeID,
+                  bool timelineRunning) {
+    return selectedProjectID && !text::trimmedWhitespace(plannedTakeID).empty() && !timelineRunning;
+}
+
+bool recAllEnabled(const Cameras& onlineCameras, WallTime now, bool hasSelectedProject, bool blocksStart) {
+    if (onlineCameras.empty()) return false;
+    for (const auto& camera : onlineCameras)
+        if (!camera.canPrepareRecording(now)) return false;
+    return hasSelectedProject && !blocksStart;
+}
+
+std::string controlMessage(const std::optional<std::string>& lastControlMessage) {
+    return lastControlMessage.value_or("Commands use the trusted private LAN. Camera status remains the confirmation source.");
+}
+
+std::vector<std::string> stopResultLines(const std::map<std::string, std::string>& stopResults, const Cameras& cameras,
+                                         WallTime now) {
+    std::vector<std::string> lines;
+    for (const auto& [id, result] : stopResults) lines.push_back(DirectorRules::cameraName(id, cameras, now) + ": " + result);
+    return lines;
+}
+
+std::vector<DirectorEditEvent> editEvents(const LiveEditTimeline& timeline) {
+    std::vector<DirectorEditEvent> events;
+    for (auto it = timeline.events.rbegin(); it != timeline.events.rend(); ++it)
+        if (it->kind != DirectorEditEventKind::sessionStarted) events.push_back(*it);
+    return events;
+}
+
+std::string editsHeadingDetail(std::size_t count) { return std::to_string(count) + " events in this session"; }
+
+std::string timeCode(double elapsedSeconds) {
+    const double truncated = std::trunc(elapsedSeconds);
+    const std::int64_t t = std::isfinite(truncated) ? static_cast<std::int64_t>(std::clamp(truncated, -1e15, 1e15)) : 0;
+    using numberText::padded;
+    return padded(t / 3600, 2) + ":" + padded((t / 60) % 60, 2) + ":" + padded(t % 60, 2);
+}
+
+std::string editTag(const DirectorEditEvent& event) {
+    return event.transition ? std::string(rawValue(*event.transition)) : "MARK";
+}
+
+std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now) {
+    if (event.kind == DirectorEditEventKind::marker) return event.label.value_or("Marker");
+    return DirectorRules::cameraName(event.toCameraID, cameras, now);
+}
+
+OrientationLabel orientationLabel(const std::optional<LiveCamera>& selected) {
+    if (selected && selected->orientationLocked()) return {"Orientation locked \u00b7 take active", "lock.fill"};
+    return {"Preview orientation", "rotate.right"};
+}
+
+bool rotateEnabled(const std::optional<LiveCamera>& selected, WallTime now) {
+    return selected && selected->isOnline(now) && !selected->orientationLocked();
+}
+
+bool recCameraEnabled(const std::optional<LiveCamera>& selected, WallTime now, bool hasSelectedProject, bool blocksStart) {
+    if (!selected || !selected->canPrepareRecording(now)) return false;
+    return hasSelectedProject && !blocksStart;
+}
+
+bool stopCameraEnabled(const std::optional<LiveCamera>& selected) { return selected.has_value(); }
+
+std::string captureText(const std::optional<LiveCamera>& selected) { return selected ? selected->quality : "\u2014"; }
+
+StudioColor meterColor(double valueDB) {
+    if (valueDB > -6) return StudioColor::red;
+    if (valueDB > -18) return StudioColor::yellow;
+    return StudioColor::green;
+}
+
+double meterFill(double valueDB) {
+    const double fraction = (valueDB + 60) / 60;
+    if (std::isnan(fraction)) return 0;
+    return std::clamp(fraction, 0.0, 1.0);
+}
+
+std::string levelText(double db) { return numberText::fixed(db, 0) + " dB"; }
+
+std::string channelLevelText(const LiveCamera* camera, WallTime now) {
+    if (!camera || !camera->isOnline(now)) return "OFFLINE";
+    return "L " + numberText::fixed(camera->leftDB, 0) + "  R " + numberText::fixed(camera->rightDB, 0) + " dB";
+}
+
+std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime now) {
+    if (!camera || !camera->isOnline(now)) return {-60, -60};
+    return {camera->leftDB, camera->rightDB};
+}
+
+} // namespace velk::DirectorPresenters

@@ -1,0 +1,139 @@
+#pragma once
+// What each region of the Director window shows, decided from the workspace state and the
+// services' published values. The widgets only draw these values and wire their buttons.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "director/director_recording_coordinator.hpp"
+#include "director_window/director_workspace.hpp"
+#include "model/library.hpp"
+
+namespace velk {
+
+// The colours the Director's texts, dots and outlines use; the widgets map them onto the theme.
+enum class StudioColor { primary, secondary, tertiary, green, orange, red, yellow, gray };
+
+struct StatusPillValue {
+    std::string text;
+    StudioColor color = StudioColor::secondary;
+    bool operator==(const StatusPillValue&) const = default;
+};
+
+namespace DirectorPresenters {
+
+// --- Header and production bar. ---
+StatusPillValue cameraCountPill(std::size_t onlineCameraCount);
+StatusPillValue phasePill(DirectorRecordingPhase phase);
+struct ProductionBar {
+    StudioColor dotColor;
+    std::string networkText;
+    std::string projectText;
+    std::string takeText;
+    std::string policyText; // "JPEG • " + the effective policy's title
+};
+ProductionBar productionBar(std::size_t onlineCameraCount, const std::optional<VELKProject>& project,
+                            const std::string& plannedTakeID, const std::string& policyTitle);
+std::string multiviewSubtitle(bool isActiveScanning);
+
+// --- Camera wall cells. ---
+enum class WallCellKind { empty, live, lockedOffline };
+struct WallCell {
+    WallCellKind kind = WallCellKind::empty;
+    int number = 1;             // slot number 1 to 8
+    std::string lockedName;     // the name a locked cell shows
+    const LiveCamera* camera = nullptr; // the listed camera of a live tile
+};
+std::vector<WallCell> wallCells(const DirectorCameraSlotLayout& slots, const Cameras& cameras);
+bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots);
+// Every cell is exactly this tall, so that two rows and their 7-point spacing fill the wall.
+double wallCellHeight(double wallHeight);
+std::string emptySlotTitle(int number);
+std::string lockedSlotLine(int number);
+
+enum class TileBadge { none, rec, saving, busy };
+enum class TileTag { none, program, preview };
+enum class TileOutline { normal, preview, program };
+struct TileState {
+    bool showsFrame = false;
+    std::string placeholderText; // when no frame shows
+    StudioColor dotColor = StudioColor::gray;
+    TileBadge badge = TileBadge::none;
+    TileTag tag = TileTag::none;
+    TileOutline outline = TileOutline::normal;
+    double meterValue = -60;
+    std::string levelText;
+    bool levelIsElapsed = false;
+    std::optional<std::string> batteryText;
+    bool operator==(const TileState&) const = default;
+};
+TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const std::optional<std::string>& previewError,
+                    bool isPreview, bool isProgram);
+
+// --- Monitors. ---
+enum class MonitorPicture { frame, waiting, offline }; // waiting: online but no frame yet
+struct MonitorState {
+    std::string title;
+    std::string cameraLine;
+    bool showsRecordingBadge = false;
+    MonitorPicture picture = MonitorPicture::offline;
+    StudioColor color = StudioColor::green;
+    bool operator==(const MonitorState&) const = default;
+};
+MonitorState monitorState(bool program, const std::optional<std::string>& cameraID, const Cameras& cameras,
+                          WallTime now, bool hasImage);
+
+// --- Session inspector. ---
+struct ProjectOption {
+    std::string id;
+    std::string name;
+    bool operator==(const ProjectOption&) const = default;
+};
+std::vector<ProjectOption> projectOptions(const VELKLibrary& library);
+std::string startTitle(bool timelineRunning);
+bool startEnabled(const std::optional<std::string>& selectedProjectID, const std::string& plannedTakeID,
+                  bool timelineRunning);
+bool recAllEnabled(const Cameras& onlineCameras, WallTime now, bool hasSelectedProject, bool blocksStart);
+std::string controlMessage(const std::optional<std::string>& lastControlMessage);
+std::vector<std::string> stopResultLines(const std::map<std::string, std::string>& stopResults, const Cameras& cameras,
+                                         WallTime now);
+
+// --- Edits inspector. ---
+std::vector<DirectorEditEvent> editEvents(const LiveEditTimeline& timeline); // newest first, no session start
+std::string editsHeadingDetail(std::size_t count);
+std::string timeCode(double elapsedSeconds);
+std::string editTag(const DirectorEditEvent& event);
+std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
+
+// --- Camera inspector. ---
+struct OrientationLabel {
+    std::string text;
+    std::string icon;
+    bool operator==(const OrientationLabel&) const = default;
+};
+OrientationLabel orientationLabel(const std::optional<LiveCamera>& selected);
+bool rotateEnabled(const std::optional<LiveCamera>& selected, WallTime now);
+bool recCameraEnabled(const std::optional<LiveCamera>& selected, WallTime now, bool hasSelectedProject, bool blocksStart);
+bool stopCameraEnabled(const std::optional<LiveCamera>& selected);
+std::string captureText(const std::optional<LiveCamera>& selected);
+
+// --- View kit. ---
+StudioColor meterColor(double valueDB);
+double meterFill(double valueDB);
+std::string levelText(double db); // "%.0f dB"
+std::string channelLevelText(const LiveCamera* camera, WallTime now);
+std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime now);
+
+} // namespace DirectorPresenters
+
+using DirectorPresenters::MonitorPicture;
+using DirectorPresenters::MonitorState;
+using DirectorPresenters::TileBadge;
+using DirectorPresenters::TileOutline;
+using DirectorPresenters::TileState;
+using DirectorPresenters::TileTag;
+
+} // namespace velk

@@ -1,0 +1,590 @@
+#include "director_window/director_window.hpp"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QPushButton>
+#include <QSettings>
+#include <QShortcut>
+#include <QVBoxLayout>
+
+#include "app/app_services.hpp"
+#include "app/window_registry.hpp"
+#include "director_window/camera_wall.hpp"
+#include "director_window/director_actions.hpp"
+#include "director_window/director_inspectors.hpp"
+#include "director_window/director_presenters.hpp"
+#include "director_window/director_services.hpp"
+#include "director_window/studio_style.hpp"
+#include "director_window/studio_view_kit.hpp"
+#include "director_window/switcher_view.hpp"
+#include "preview/live_preview_store.hpp"
+#include "store/app_store.hpp"
+
+namespace velk {
+
+namespace {
+
+constexpr const char* kLiveProductionEnabledKey = "director.liveProductionEnabled";
+
+QString qs(const std::string& text) { return QString::fromStdString(text); }
+
+QLabel* textLabel(const QString& text, const QFont& font, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+void setLabelColor(QLabel& label, const QColor& color) {
+    QPalette palette = label.palette();
+    palette.setColor(QPalette::WindowText, color);
+    label.setPalette(palette);
+}
+
+// The work area: the left column and the inspector, with the wall's height taken from the area's
+// own height (min(max(0.45 × height, 230), 320)).
+class WorkArea final : public QWidget {
+public:
+    WorkArea(StudioPanel* multiview, StudioPanel* switcher, QWidget* inspector, QWidget* parent)
+        : QWidget(parent), m_multiview(multiview) {
+        auto* row = new QHBoxLayout(this);
+        row->setContentsMargins(12, 12, 12, 12);
+        row->setSpacing(12);
+        auto* left = new QVBoxLayout;
+        left->setSpacing(12);
+        left->addWidget(multiview);
+        left->addWidget(switcher, 1);
+        row->addLayout(left, 1);
+        row->addWidget(inspector);
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override {
+        const double wall = std::min(std::max(0.45 * height(), 230.0), 320.0);
+        m_multiview->setFixedHeight(static_cast<int>(wall));
+        QWidget::resizeEvent(event);
+    }
+
+private:
+    StudioPanel* m_multiview;
+};
+
+// The window content: the background gradient from the window colour to black at 8 %.
+class DirectorContent final : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        QLinearGradient gradient(0, 0, 0, height());
+        const QColor window = palette().color(QPalette::Window);
+        gradient.setColorAt(0, window);
+        gradient.setColorAt(1, QColor::fromRgbF(window.redF() * 0.92f, window.greenF() * 0.92f, window.blueF() * 0.92f));
+        painter.fillRect(rect(), gradient);
+    }
+};
+
+class TintedBar final : public QWidget {
+public:
+    TintedBar(QColor color, QWidget* parent) : QWidget(parent), m_color(color) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override { QPainter(this).fillRect(rect(), m_color); }
+
+private:
+    QColor m_color;
+};
+
+} // namespace
+
+DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
+    : QMainWindow(parent),
+      m_store(environment.store),
+      m_channel(environment.channel),
+      m_previews(std::move(environment.previews)),
+      m_openWindow(std::move(environment.openWindow)),
+      m_clock(environment.clock) {
+    if (environment.settings) {
+        m_settings = environment.settings;
+    } else {
+        m_ownSettings = std::make_unique<QSettings>();
+        m_settings = m_ownSettings.get();
+    }
+    m_workspace.plannedTakeID = DirectorRules::defaultTakeID(now());
+
+    setWindowTitle(title);
+    resize(1320, 820);
+    setMinimumSize(1050, 690);
+    QPalette tinted = palette();
+    tinted.setColor(QPalette::Highlight, Studio::accent().darker(130));
+    tinted.setColor(QPalette::Link, Studio::accent());
+    setPalette(tinted);
+
+    auto* content = new DirectorContent(this);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    column->addWidget(buildHeader());
+    column->addWidget(buildProductionBar());
+
+    m_wall = new CameraWall(content);
+    m_multiview = new StudioPanel("MULTIVIEW", qs(DirectorPresenters::multiviewSubtitle(false)), "rectangle.grid.2x2",
+                                  m_wall, content);
+    m_switcher = new SwitcherView(*this, content);
+    auto* switcherPanel =
+        new StudioPanel("SWITCHER", "Preview and Program", "arrow.triangle.2.circlepath", m_switcher, content);
+    m_inspector = new DirectorInspector(*this, content);
+    column->addWidget(new WorkArea(m_multiview, switcherPanel, m_inspector, content), 1);
+    setCentralWidget(content);
+
+    // CUT on Space: only while CUT is enabled, and never while a text field has the focus (the
+    // field takes its own Space first; the check below also covers fields that do not).
+    m_cutShortcut = new QShortcut(QKeySequence(Qt::Key_Space), this);
+    m_cutShortcut->setContext(Qt::WindowShortcut);
+    connect(m_cutShortcut, &QShortcut::activated, this, [this] {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus && (qobject_cast<QLineEdit*>(focus) || focus->inherits("QTextEdit") ||
+                      focus->inherits("QAbstractSpinBox") || focus->inherits("QPlainTextEdit")))
+            return;
+        if (canTake()) perform(DirectorTransition::cut);
+    });
+    // Stop All on Ctrl+period, always available.
+    m_stopAllShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), this);
+    m_stopAllShortcut->setContext(Qt::WindowShortcut);
+    connect(m_stopAllShortcut, &QShortcut::activated, this, [this] { stopAll(); });
+
+    connect(m_wall, &CameraWall::cameraSelected, this, [this](const QString& id) { selectPreview(id.toStdString()); });
+    connect(m_wall, &CameraWall::releaseRequested, this, [this](int index) { releaseSlot(index); });
+    connect(m_wall, &CameraWall::scanAgainRequested, this, [this] { m_channel.rescan(); });
+    connectServices();
+    refresh();
+}
+
+DirectorWindow::~DirectorWindow() { disappear(); }
+
+QWidget* DirectorWindow::buildHeader() {
+    auto* header = new TintedBar(Theme::withOpacity(palette().color(QPalette::Window).lighter(125), 0.9), this);
+    auto* row = new QHBoxLayout(header);
+    row->setContentsMargins(16, 10, 16, 10);
+    row->setSpacing(12);
+
+    auto* icon = new QLabel(header);
+    icon->setFixedSize(38, 38);
+    icon->setAlignment(Qt::AlignCenter);
+    icon->setPixmap(Studio::symbol("video.fill", Theme::green()).pixmap(20, 20));
+    icon->setStyleSheet("background: rgba(48,209,88,41); border-radius: 9px;");
+    row->addWidget(icon);
+
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(1);
+    QFont titleFont = QApplication::font();
+    titleFont.setPointSizeF(15);
+    titleFont.setWeight(QFont::Black);
+    titles->addWidget(textLabel("KESTOVA DIRECTOR", titleFont, header));
+    auto* subtitle = textLabel("Live production workspace", Studio::font(Studio::TextStyle::caption), header);
+    Theme::setSecondary(*subtitle);
+    titles->addWidget(subtitle);
+    row->addLayout(titles);
+    row->addStretch(1);
+
+    m_countPill = new StatusPill(header);
+    m_phasePill = new StatusPill(header);
+    row->addWidget(m_countPill);
+    row->addWidget(m_phasePill);
+
+    m_stopAllButton = new QPushButton(Studio::symbol("stop.circle.fill", Qt::white), "Stop All", header);
+    m_stopAllButton->setToolTip("Stop or cancel camera takes, including preparation and saving. Ctrl+.");
+    QPalette red = m_stopAllButton->palette();
+    red.setColor(QPalette::Button, Theme::red().darker(140));
+    red.setColor(QPalette::ButtonText, Qt::white);
+    m_stopAllButton->setPalette(red);
+    auto* scan = new QPushButton(Studio::symbol("arrow.clockwise", palette().color(QPalette::ButtonText)), "Scan", header);
+    scan->setToolTip("Scan the local network for Kestova cameras");
+    auto* library = new QPushButton(Studio::symbol("film.stack", palette().color(QPalette::ButtonText)), "Library", header);
+    library->setDefault(true);
+    for (QPushButton* button : {m_stopAllButton, scan, library}) {
+        button->setFocusPolicy(Qt::NoFocus);
+        row->addWidget(button);
+    }
+    connect(m_stopAllButton, &QPushButton::clicked, this, [this] { stopAll(); });
+    connect(scan, &QPushButton::clicked, this, [this] { m_channel.rescan(); });
+    connect(library, &QPushButton::clicked, this, [this] {
+        if (m_openWindow) m_openWindow(WindowID::library);
+    });
+    return header;
+}
+
+QWidget* DirectorWindow::buildProductionBar() {
+    auto* bar = new TintedBar(QColor(0, 0, 0, 26), this);
+    bar->setFixedHeight(34);
+    auto* row = new QHBoxLayout(bar);
+    row->setContentsMargins(16, 0, 16, 0);
+    row->setSpacing(10);
+    m_statusDot = new QLabel(bar);
+    m_statusDot->setFixedSize(8, 8);
+    m_networkText = textLabel({}, Studio::font(Studio::TextStyle::caption, true), bar);
+    auto* divider = new QFrame(bar);
+    divider->setFrameShape(QFrame::VLine);
+    divider->setFixedHeight(18);
+    m_projectText = textLabel({}, Studio::font(Studio::TextStyle::callout, true), bar);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(Studio::font(Studio::TextStyle::callout).pointSizeF());
+    m_takeText = textLabel({}, mono, bar);
+    Theme::setSecondary(*m_takeText);
+    m_policyText = textLabel({}, Studio::font(Studio::TextStyle::caption), bar);
+    Theme::setSecondary(*m_policyText);
+    row->addWidget(m_statusDot);
+    row->addWidget(m_networkText);
+    row->addWidget(divider);
+    row->addWidget(m_projectText);
+    row->addWidget(m_takeText);
+    row->addStretch(1);
+    row->addWidget(m_policyText);
+    auto addFixed = [&](const QString& text, QColor color) {
+        auto* label = textLabel(text, Studio::font(Studio::TextStyle::caption), bar);
+        setLabelColor(*label, color);
+        row->addWidget(label);
+    };
+    const QColor tertiary = Studio::color(StudioColor::tertiary, palette());
+    addFixed("\u2022", tertiary);
+    addFixed("Audio meters only", Theme::secondary(palette()));
+    addFixed("\u2022", tertiary);
+    addFixed("Live preview not encrypted", Theme::orange());
+    return bar;
+}
+
+void DirectorWindow::connectServices() {
+    connect(&m_channel, &DirectorLiveChannel::camerasChanged, this, [this] { camerasChanged(); });
+    connect(&m_channel, &DirectorLiveChannel::livenessTickChanged, this, [this] {
+        if (!m_appeared || m_disappeared) return;
+        m_previews->update(slottedCameras());
+        refresh();
+    });
+    connect(&m_channel, &DirectorLiveChannel::isActiveScanningChanged, this, [this] {
+        m_multiview->setSubtitle(qs(DirectorPresenters::multiviewSubtitle(m_channel.isActiveScanning())));
+    });
+    connect(&m_channel, &DirectorLiveChannel::lastControlMessageChanged, this, [this] { m_inspector->refresh(); });
+    connect(&m_channel, &DirectorLiveChannel::recordingStatusChanged, this, [this] {
+        refreshHeader();
+        m_inspector->refresh();
+    });
+    connect(m_previews.get(), &DirectorPreviewFeed::wallFramesChanged, this, [this] { wallFramesChanged(); });
+    connect(m_previews.get(), &DirectorPreviewFeed::selectedFramesChanged, this, [this] { m_switcher->refreshMonitors(); });
+    connect(m_previews.get(), &DirectorPreviewFeed::errorsChanged, this, [this] { refreshWall(); });
+    connect(m_previews.get(), &DirectorPreviewFeed::transportsChanged, this, [this] {
+        if (m_workspace.inspectorTab == DirectorInspectorTab::camera) m_inspector->refresh();
+    });
+    connect(&m_store, &AppStore::libraryChanged, this, [this] { refresh(); });
+    connect(&m_store, &AppStore::selectedProjectIDChanged, this, [this] { refresh(); });
+}
+
+// --- Lifecycle ---
+
+void DirectorWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (!m_appeared) appear();
+}
+
+void DirectorWindow::closeEvent(QCloseEvent* event) {
+    disappear();
+    QMainWindow::closeEvent(event);
+}
+
+void DirectorWindow::appear() {
+    m_appeared = true;
+    m_channel.clearPairingHandler();
+    m_channel.configureRecording(m_store.collectorIdentity());
+    m_workspace.cameraSlots =
+        DirectorCameraSlotLayout::decoded(m_settings->value(DirectorCameraSlotLayout::settingsKey, QString()).toString().toStdString());
+    synchronizeOrientations();
+    synchronizeCameras();
+    m_previews->start(slottedCameras());
+    synchronizePreviewProfiles();
+    // The signatures as they stand now, so that only later changes react.
+    const Cameras& list = cameras();
+    m_identitySignature = DirectorRules::cameraIdentitySignature(list);
+    m_rosterSignature = DirectorRules::previewRosterSignature(list);
+    m_orientationSignature = DirectorRules::orientationSignature(list);
+    m_framedCameras = m_previews->camerasWithWallFrames();
+    refresh();
+}
+
+void DirectorWindow::disappear() {
+    if (!m_appeared || m_disappeared) return;
+    m_disappeared = true;
+    m_previews->stop();
+}
+
+void DirectorWindow::synchronizeCameras() {
+    DirectorRules::synchronizeCameras(m_workspace, cameras(), now());
+    persistSlots();
+    m_previews->update(slottedCameras());
+    timelineChanged();
+}
+
+void DirectorWindow::synchronizeOrientations() {
+    DirectorRules::synchronizeOrientations(m_workspace, cameras(), [this](const std::string& id) -> std::optional<FrameSize> {
+        const QImage* image = m_previews->wallFrame(id);
+        if (!image) image = m_previews->selectedFrame(id);
+        if (!image || image->isNull()) return std::nullopt;
+        return FrameSize{static_cast<double>(image->width()), static_cast<double>(image->height())};
+    });
+}
+
+void DirectorWindow::synchronizePreviewProfiles() {
+    m_capabilitiesSignature.clear();
+    m_transportSignature.clear();
+    for (const auto& camera : cameras()) {
+        m_capabilitiesSignature.push_back(camera.previewCapabilities);
+        m_transportSignature.push_back(camera.previewTransport);
+    }
+    m_previewSignature = m_workspace.timeline.previewCameraID;
+    m_programSignature = m_workspace.timeline.programCameraID;
+    m_previews->select(DirectorRules::selectedStreamCameras(effectivePreviewPolicy(), m_workspace.timeline));
+}
+
+void DirectorWindow::persistSlots() {
+    m_settings->setValue(DirectorCameraSlotLayout::settingsKey, qs(m_workspace.cameraSlots.encoded()));
+}
+
+void DirectorWindow::camerasChanged() {
+    if (!m_appeared || m_disappeared) {
+        refresh();
+        return;
+    }
+    const Cameras& list = cameras();
+    auto identity = DirectorRules::cameraIdentitySignature(list);
+    if (identity != m_identitySignature) {
+        m_identitySignature = std::move(identity);
+        synchronizeCameras();
+    }
+    auto roster = DirectorRules::previewRosterSignature(list);
+    if (roster != m_rosterSignature) {
+        m_rosterSignature = std::move(roster);
+        m_previews->update(slottedCameras());
+    }
+    auto orientation = DirectorRules::orientationSignature(list);
+    if (orientation != m_orientationSignature) {
+        m_orientationSignature = std::move(orientation);
+        synchronizeOrientations();
+    }
+    bool profilesChanged = list.size() != m_capabilitiesSignature.size();
+    for (std::size_t i = 0; !profilesChanged && i < list.size(); ++i)
+        profilesChanged = list[i].previewCapabilities != m_capabilitiesSignature[i] ||
+                          list[i].previewTransport != m_transportSignature[i];
+    if (profilesChanged) synchronizePreviewProfiles();
+    refresh();
+}
+
+void DirectorWindow::wallFramesChanged() {
+    auto framed = m_previews->camerasWithWallFrames();
+    if (framed != m_framedCameras) {
+        m_framedCameras = std::move(framed);
+        if (m_appeared && !m_disappeared) synchronizeOrientations();
+    }
+    refreshWall();
+    m_switcher->refreshMonitors();
+}
+
+void DirectorWindow::timelineChanged() {
+    if (m_workspace.timeline.previewCameraID != m_previewSignature ||
+        m_workspace.timeline.programCameraID != m_programSignature) {
+        if (m_appeared && !m_disappeared) synchronizePreviewProfiles();
+    }
+}
+
+// --- Reads ---
+
+const Cameras& DirectorWindow::cameras() const { return m_channel.cameras(); }
+
+Cameras DirectorWindow::onlineCameras() const {
+    return DirectorRules::onlineCameras(m_workspace.cameraSlots, cameras(), now());
+}
+
+Cameras DirectorWindow::slottedCameras() const { return DirectorRules::slottedCameras(m_workspace.cameraSlots, cameras()); }
+
+std::optional<LiveCamera> DirectorWindow::selectedCamera() const {
+    return DirectorRules::selectedCamera(m_workspace.timeline, cameras());
+}
+
+std::string DirectorWindow::storedPolicy() const {
+    return m_settings->value(PreviewNetworkPolicy::settingsKey, "automatic").toString().toStdString();
+}
+
+VELKPreviewNetworkPolicy DirectorWindow::effectivePreviewPolicy() const {
+    return DirectorRules::effectivePreviewPolicy(storedPolicy(),
+                                                 DirectorRules::policyCameras(m_workspace.timeline, cameras(), now()));
+}
+
+bool DirectorWindow::liveProductionEnabled() const { return m_settings->value(kLiveProductionEnabledKey, false).toBool(); }
+
+bool DirectorWindow::canTake() const { return DirectorRules::canTake(m_workspace.timeline, cameras(), now()); }
+
+const QImage* DirectorWindow::previewImage(const std::optional<std::string>& id) const {
+    if (!id || !DirectorRules::cameraIsOnline(id, cameras(), now())) return nullptr;
+    if (const QImage* selected = m_previews->selectedFrame(*id)) return selected;
+    return m_previews->wallFrame(*id);
+}
+
+std::int64_t DirectorWindow::previewRotation(const std::optional<std::string>& id) const {
+    return DirectorRules::previewRotation(m_workspace, id, cameras());
+}
+
+// --- Operations ---
+
+void DirectorWindow::selectPreview(const std::string& cameraID) {
+    m_workspace.timeline.selectPreview(cameraID);
+    timelineChanged();
+    refresh();
+}
+
+void DirectorWindow::releaseSlot(int index) {
+    DirectorRules::releaseSlot(m_workspace, index, cameras(), now());
+    persistSlots();
+    timelineChanged();
+    refresh();
+}
+
+void DirectorWindow::perform(DirectorTransition transition) {
+    if (auto line = DirectorRules::perform(m_workspace, transition, cameras(), now())) m_store.log(*line);
+    timelineChanged();
+    refresh();
+}
+
+void DirectorWindow::addMarker() {
+    DirectorRules::addMarker(m_workspace, now());
+    refresh();
+}
+
+void DirectorWindow::setFadeDuration(double seconds) { m_workspace.fadeDuration = seconds; }
+
+void DirectorWindow::stopAll() { DirectorActions::stopAll(m_workspace, m_store, m_channel); }
+
+void DirectorWindow::recAll() { DirectorActions::beginRecording(m_workspace, onlineCameras(), m_store, m_channel); }
+
+void DirectorWindow::recordSelected(bool start) {
+    const std::optional<LiveCamera> camera = selectedCamera();
+    if (!camera) return;
+    if (start) DirectorActions::beginRecording(m_workspace, {*camera}, m_store, m_channel);
+    else DirectorActions::stopSelected(m_workspace, m_store, m_channel);
+}
+
+void DirectorWindow::rotateSelected() {
+    const std::optional<LiveCamera> camera = selectedCamera();
+    if (!camera || !camera->isOnline(now()) || camera->orientationLocked()) return;
+    m_workspace.orientation.rotate(camera->id);
+    refresh();
+}
+
+void DirectorWindow::startSession() {
+    DirectorActions::startSession(m_workspace, m_store, now());
+    refresh();
+}
+
+void DirectorWindow::setPlannedTakeID(const std::string& id) {
+    m_workspace.plannedTakeID = id;
+    refresh();
+}
+
+void DirectorWindow::newTakeID() { setPlannedTakeID(DirectorRules::defaultTakeID(now())); }
+
+void DirectorWindow::selectProject(const std::optional<std::string>& projectID) { m_store.setSelectedProjectID(projectID); }
+
+void DirectorWindow::setInspectorTab(DirectorInspectorTab tab) {
+    m_workspace.inspectorTab = tab;
+    m_inspector->refresh();
+}
+
+void DirectorWindow::setStoredPolicy(const std::string& raw) {
+    m_settings->setValue(PreviewNetworkPolicy::settingsKey, qs(raw));
+    if (m_appeared && !m_disappeared) synchronizePreviewProfiles();
+    refresh();
+}
+
+// --- Drawing state ---
+
+void DirectorWindow::refresh() {
+    refreshHeader();
+    refreshWall();
+    m_switcher->refresh();
+    m_inspector->refresh();
+}
+
+void DirectorWindow::refreshHeader() {
+    const std::size_t online = onlineCameras().size();
+    m_countPill->setPill(DirectorPresenters::cameraCountPill(online));
+    m_phasePill->setPill(DirectorPresenters::phasePill(m_channel.recordingStatus().phase));
+    const auto bar = DirectorPresenters::productionBar(online, m_store.selectedProject(), m_workspace.plannedTakeID,
+                                                       std::string(PreviewNetworkPolicy::title(effectivePreviewPolicy())));
+    const QColor dot = Studio::color(bar.dotColor, palette());
+    if (m_statusDot->property("dotColor").value<QColor>() != dot) {
+        QPixmap pixmap(8, 8);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(dot);
+        painter.drawEllipse(QRectF(0.5, 0.5, 7, 7));
+        painter.end();
+        m_statusDot->setPixmap(pixmap);
+        m_statusDot->setProperty("dotColor", dot);
+    }
+    auto set = [](QLabel* label, const std::string& text) {
+        if (label->text() != qs(text)) label->setText(qs(text));
+    };
+    set(m_networkText, bar.networkText);
+    set(m_projectText, bar.projectText);
+    set(m_takeText, bar.takeText);
+    set(m_policyText, bar.policyText);
+    m_multiview->setSubtitle(qs(DirectorPresenters::multiviewSubtitle(m_channel.isActiveScanning())));
+}
+
+void DirectorWindow::refreshWall() {
+    m_wall->setShowsEmptyState(DirectorPresenters::wallShowsEmptyState(m_workspace.cameraSlots));
+    if (m_wall->showsEmptyState()) return;
+    const Cameras& list = cameras();
+    const WallTime at = now();
+    const auto cells = DirectorPresenters::wallCells(m_workspace.cameraSlots, list);
+    const auto& timeline = m_workspace.timeline;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        CameraWallCell* cell = m_wall->cell(static_cast<int>(i));
+        const auto& c = cells[i];
+        switch (c.kind) {
+        case DirectorPresenters::WallCellKind::empty: cell->showEmpty(); break;
+        case DirectorPresenters::WallCellKind::lockedOffline: cell->showLocked(c.lockedName); break;
+        case DirectorPresenters::WallCellKind::live: {
+            const std::string& id = c.camera->id;
+            const QImage* image = m_previews->wallFrame(id);
+            const TileState state = DirectorPresenters::tileState(*c.camera, at, image != nullptr, m_previews->error(id),
+                                                                  timeline.previewCameraID == id,
+                                                                  timeline.programCameraID == id);
+            cell->showLive(id, c.camera->name, state, image, previewRotation(id));
+            break;
+        }
+        }
+    }
+}
+
+QMainWindow* createDirectorWindow(AppServices& services) {
+    auto* channel = new LiveCameraDiscoveryChannel(services.liveDiscovery);
+    WindowRegistry* registry = &services.windows;
+    auto* window = new DirectorWindow(DirectorWindow::Environment{
+        .store = services.store,
+        .channel = *channel,
+        .previews = std::make_unique<LivePreviewStoreFeed>(new LivePreviewStore()),
+        .openWindow = [registry](const std::string& id) { registry->openWindow(id); },
+    });
+    channel->setParent(window);
+    return window;
+}
+
+} // namespace velk

@@ -1,0 +1,71 @@
+// The shell's plain rules: the Settings texts with home-abbreviated folders and what a launch does.
+
+#include <gtest/gtest.h>
+
+#include "app/settings_presenter.hpp"
+#include "app/single_instance.hpp"
+
+namespace velk {
+namespace {
+
+TEST(SettingsRules, HomeAbbreviation) {
+    struct Case {
+        const char* path;
+        const char* home;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"/home/ana/Videos/Velk", "/home/ana", "~/Videos/Velk"},
+        {"/home/ana/.local/share/Velk", "/home/ana/", "~/.local/share/Velk"},
+        {"/home/ana", "/home/ana", "~"},
+        {"/home/ana/Videos/Velk/", "/home/ana", "~/Videos/Velk"},
+        {"/home/anabel/Velk", "/home/ana", "/home/anabel/Velk"}, // a longer name is not under home
+        {"/srv/media/Velk", "/home/ana", "/srv/media/Velk"},
+        {"/home/ana/x/../Velk", "/home/ana", "~/Velk"},
+        {"/anything/Velk", "/", "/anything/Velk"},                // root as home abbreviates nothing
+        {"/home/ana/Velk", "", "/home/ana/Velk"},
+        {"relative/Velk", "/home/ana", "relative/Velk"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(homeAbbreviated(c.path, c.home), c.expected) << c.path << " in " << c.home;
+}
+
+TEST(SettingsRules, SectionsNameTheRealFolders) {
+    const auto sections = settingsSections("/home/ana/Videos/Velk", "/home/ana/.local/share/Velk", "/home/ana");
+    ASSERT_EQ(sections.size(), 2u);
+    EXPECT_EQ(sections[0].title, "Storage");
+    ASSERT_EQ(sections[0].lines.size(), 3u);
+    EXPECT_EQ(sections[0].lines[0].text, "Verified recordings: ~/Videos/Velk");
+    EXPECT_EQ(sections[0].lines[1].text, "Library: ~/.local/share/Velk");
+    EXPECT_EQ(sections[0].lines[2].text, "Legacy-compatible storage paths are preserved after the rename.");
+    EXPECT_TRUE(sections[0].lines[2].caption);
+    EXPECT_FALSE(sections[0].lines[0].caption);
+    EXPECT_EQ(sections[1].title, "Safety");
+    ASSERT_EQ(sections[1].lines.size(), 1u);
+    EXPECT_EQ(sections[1].lines[0].text, "Kestova never deletes phone recordings or overwrites an export directory.");
+}
+
+TEST(LaunchRules, Outcomes) {
+    struct Case {
+        LockState lock;
+        bool answered;
+        bool run;
+        int exitCode;
+        std::string message;
+    };
+    const Case cases[] = {
+        {LockState::acquired, false, true, 0, ""},
+        {LockState::acquired, true, true, 0, ""},
+        {LockState::heldByOther, true, false, 0, LaunchText::raised},
+        {LockState::heldByOther, false, false, 1, LaunchText::noAnswer},
+        {LockState::unavailable, false, false, 1, std::string(LaunchText::noLock) + "/x/kestova.lock"},
+    };
+    for (const Case& c : cases) {
+        const LaunchOutcome outcome = launchOutcome(c.lock, c.answered, "/x/kestova.lock");
+        EXPECT_EQ(outcome.run, c.run);
+        EXPECT_EQ(outcome.exitCode, c.exitCode);
+        EXPECT_EQ(outcome.message, c.message);
+    }
+}
+
+} // namespace
+} // namespace velk

@@ -1,0 +1,187 @@
+// The shell's wiring under the offscreen platform: one window per id, the menu bar, Settings, the
+// single-instance lock and raise, symbols and the orderly end.
+
+#include <future>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenuBar>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/application.hpp"
+#include "app/menu_bar.hpp"
+#include "app/settings_window.hpp"
+#include "app/single_instance.hpp"
+#include "app/symbols.hpp"
+#include "app/theme.hpp"
+#include "app/window_registry.hpp"
+#include "discovery/dns_sd_fake.hpp"
+#include "store/app_store.hpp"
+
+namespace velk {
+namespace {
+
+QApplication& qtApplication() {
+    static int argc = 1;
+    static char name[] = "velk_app_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* application = [] {
+        auto* created = new QApplication(argc, argv);
+        Symbols::installIconTheme();
+        return created;
+    }();
+    return *application;
+}
+
+class ShellTest : public ::testing::Test {
+protected:
+    void SetUp() override { qtApplication(); }
+};
+
+QAction* action(QMainWindow& window, const char* name) { return window.findChild<QAction*>(QString::fromUtf8(name)); }
+
+TEST_F(ShellTest, RegistryKeepsOneWindowPerIDAndForgetsClosedOnes) {
+    WindowRegistry registry;
+    int built = 0;
+    registry.registerFactory(WindowID::library, [&] {
+        ++built;
+        return new QMainWindow;
+    });
+    QMainWindow* first = registry.openWindow(WindowID::library);
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(registry.openWindow(WindowID::library), first);
+    EXPECT_EQ(built, 1);
+    EXPECT_EQ(registry.openWindow("nowhere"), nullptr);
+
+    QPointer<QMainWindow> closed = first;
+    first->close(); // deleted on close: its views and their state go
+    QTest::qWaitFor([&] { return closed.isNull(); }, 2000);
+    EXPECT_TRUE(closed.isNull());
+    EXPECT_EQ(registry.window(WindowID::library), nullptr);
+    EXPECT_NE(registry.openWindow(WindowID::library), nullptr);
+    EXPECT_EQ(built, 2);
+
+    registry.closeAll(true);
+    EXPECT_EQ(registry.openWindow(WindowID::library), nullptr);
+}
+
+TEST_F(ShellTest, MenuBarCommandsAndShortcuts) {
+    WindowRegistry registry;
+    std::vector<std::string> opened;
+    int settings = 0;
+    int quits = 0;
+    MenuCommands commands{[&](const std::string& id) { opened.push_back(id); }, [&] { ++settings; }, [&] { ++quits; }};
+    registry.setMenuCommands(commands);
+    registry.registerFactory(WindowID::director, [] { return new QMainWindow; });
+    registry.registerFactory(WindowID::settings, [] { return new QMainWindow; }, false);
+    QMainWindow* director = registry.openWindow(WindowID::director);
+    ASSERT_NE(director, nullptr);
+    ASSERT_NE(director->menuBar(), nullptr);
+
+    EXPECT_EQ(action(*director, "menuSettings")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_EQ(action(*director, "menuCloseWindow")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
+    EXPECT_EQ(action(*director, "menuQuit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    action(*director, "menuSettings")->trigger();
+    action(*director, "menuWindow_library")->trigger();
+    action(*director, "menuWindow_director")->trigger();
+    action(*director, "menuQuit")->trigger();
+    EXPECT_EQ(settings, 1);
+    EXPECT_EQ(quits, 1);
+    EXPECT_EQ(opened, (std::vector<std::string>{"library", "director"}));
+
+    QMainWindow* settingsWindow = registry.openWindow(WindowID::settings);
+    EXPECT_EQ(action(*settingsWindow, "menuSettings"), nullptr);
+
+    QPointer<QMainWindow> guard = director;
+    action(*director, "menuCloseWindow")->trigger();
+    QTest::qWaitFor([&] { return guard.isNull(); }, 2000);
+    EXPECT_TRUE(guard.isNull());
+}
+
+TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
+    QTemporaryDir folder;
+    Application::Options options;
+    options.storageRoot = folder.filePath("data").toStdString();
+    options.recordingsRoot = folder.filePath("videos").toStdString();
+    options.startNetwork = false;
+    options.dnsSd = std::make_shared<FakeDnsSdBackend>();
+    Application application(options);
+    AppStore* seen = nullptr;
+    application.registerWindow(WindowID::director, [&](AppServices& services) {
+        seen = &services.store;
+        auto* window = new QMainWindow;
+        window->setWindowTitle("Kestova Director");
+        return window;
+    });
+    application.launch();
+    EXPECT_EQ(seen, &application.services().store);
+    EXPECT_EQ(application.windows().openWindowIDs(), std::vector<std::string>{"director"});
+    EXPECT_TRUE(std::filesystem::exists(folder.filePath("data/collector-id.txt").toStdString()));
+
+    application.openSettings();
+    QMainWindow* settings = application.windows().window(WindowID::settings);
+    ASSERT_NE(settings, nullptr);
+    EXPECT_EQ(settings->width(), 520);
+    QStringList texts;
+    for (QLabel* label : settings->findChildren<QLabel*>()) texts << label->text();
+    EXPECT_TRUE(texts.contains("Verified recordings: " + folder.filePath("videos"))) << texts.join("|").toStdString();
+    EXPECT_TRUE(texts.contains("Library: " + folder.filePath("data")));
+
+    application.shutdown();
+    EXPECT_TRUE(application.windows().openWindowIDs().empty());
+    EXPECT_EQ(application.windows().openWindow(WindowID::director), nullptr);
+    application.shutdown(); // idempotent
+}
+
+TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
+    QTemporaryDir folder;
+    const std::filesystem::path data = folder.filePath("data").toStdString();
+    SingleInstance first(data);
+    ASSERT_EQ(first.acquire(), LockState::acquired);
+    int raised = 0;
+
+    SingleInstance second(data);
+    EXPECT_EQ(second.acquire(), LockState::heldByOther);
+    // The request blocks and retries until the first instance listens (its services start first);
+    // the first answers from this thread's event loop.
+    auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000); });
+    QTest::qWait(300);
+    ASSERT_TRUE(first.listen([&] { ++raised; }));
+    QTest::qWaitFor([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
+    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(raised, 1);
+}
+
+TEST_F(ShellTest, EverySymbolDrawsSomething) {
+    const bool themeInstalled = QFile::exists("/usr/share/icons/breeze/index.theme");
+    for (const std::string& name : Symbols::knownNames()) {
+        if (themeInstalled) EXPECT_TRUE(Symbols::isThemed(name)) << name;
+        EXPECT_FALSE(Symbols::icon(name).pixmap(22, 22).isNull()) << name;
+    }
+    // An unknown name still draws its fallback.
+    const QImage fallback = Symbols::icon("no.such.symbol").pixmap(22, 22).toImage();
+    bool painted = false;
+    for (int y = 0; y < fallback.height() && !painted; ++y)
+        for (int x = 0; x < fallback.width() && !painted; ++x) painted = qAlpha(fallback.pixel(x, y)) > 0;
+    EXPECT_TRUE(painted);
+    // A tinted symbol is drawn in its tint.
+    const QImage tinted = Symbols::icon("folder.fill", Theme::green()).pixmap(22, 22).toImage();
+    bool green = false;
+    for (int y = 0; y < tinted.height() && !green; ++y)
+        for (int x = 0; x < tinted.width() && !green; ++x) {
+            const QColor c = tinted.pixelColor(x, y);
+            green = c.alpha() > 200 && c.green() == Theme::green().green() && c.red() == Theme::green().red();
+        }
+    EXPECT_TRUE(green);
+}
+
+} // namespace
+} // namespace velk

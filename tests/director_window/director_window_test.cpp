@@ -1,0 +1,223 @@
+#include "director_window/director_window.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPainter>
+#include <QPushButton>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "director_fakes.hpp"
+#include "director_window/camera_frame_image.hpp"
+#include "director_window/camera_wall.hpp"
+#include "director_window/director_inspectors.hpp"
+#include "director_window/studio_style.hpp"
+#include "director_window/studio_view_kit.hpp"
+#include "director_window/switcher_view.hpp"
+
+namespace velk {
+namespace {
+
+using namespace test;
+
+int argc = 1;
+char arg0[] = "director_window_test";
+char* argv[] = {arg0, nullptr};
+QApplication& app() {
+    static QApplication* application = [] {
+        auto* created = new QApplication(argc, argv);
+        Theme::apply(*created);
+        return created;
+    }();
+    return *application;
+}
+
+std::vector<LiveCamera> fourCameras() {
+    return {readyCamera("cam-1", "Alpha", "10.77.0.11"), readyCamera("cam-2", "Bravo", "10.77.0.12"),
+            readyCamera("cam-3", "Charlie", "10.77.0.13"), readyCamera("cam-4", "Delta", "10.77.0.14")};
+}
+
+void showActive(DirectorWindow& window) {
+    window.show();
+    QApplication::setActiveWindow(&window);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+}
+
+// Saves a screenshot for review (not compared) under the build folder.
+void saveScreenshot(QWidget& widget, const char* name) {
+    const QString folder = QString(VELK_BINARY_DIR) + "/screenshots/director_window";
+    QDir().mkpath(folder);
+    QTest::qWait(20); // pending layouts settle first
+    widget.grab().save(folder + "/" + name + ".png");
+}
+
+TEST(DirectorWindowLifecycle, AppearPlacesCamerasAndDisappearStopsPreviews) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    EXPECT_TRUE(rig.channel.pairingCleared);
+    EXPECT_EQ(rig.channel.configuredSender, rig.store->collectorIdentity());
+    EXPECT_TRUE(rig.previews->running);
+    EXPECT_EQ(rig.previews->lastUpdate, (std::vector<std::string>{"cam-1", "cam-2", "cam-3", "cam-4"}));
+    EXPECT_EQ(rig.window->workspace().timeline.previewCameraID, "cam-1");
+    EXPECT_FALSE(rig.settings->value("director.cameraSlots.v1").toString().isEmpty());
+    EXPECT_EQ(rig.window->cameraCountPill()->text(), "4 CAMERAS");
+    rig.window->close();
+    EXPECT_FALSE(rig.previews->running);
+}
+
+TEST(DirectorWindowKeys, SpaceCutsAndCtrlPeriodStopsAll) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+
+    QTest::keyClick(rig.window.get(), Qt::Key_Space); // log not running: CUT disabled, nothing happens
+    EXPECT_FALSE(rig.window->workspace().timeline.programCameraID);
+
+    rig.window->startSession();
+    ASSERT_TRUE(rig.window->workspace().timeline.isRunning());
+    rig.window->inspector()->session()->takeField()->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // typed into the take field
+    EXPECT_FALSE(rig.window->workspace().timeline.programCameraID);
+
+    rig.window->switcher()->setFocus();
+    rig.window->setFocus();
+    QTest::keyClick(rig.window.get(), Qt::Key_Space);
+    EXPECT_EQ(rig.window->workspace().timeline.programCameraID, "cam-1");
+    EXPECT_EQ(rig.store->activities().front().message,
+              "Director CUT to Alpha at " + rig.window->workspace().plannedTakeID + ".");
+    EXPECT_EQ(rig.window->workspace().plannedTakeID.back(), ' '); // the Space went into the field
+
+    QTest::keyClick(rig.window.get(), Qt::Key_Period, Qt::ControlModifier);
+    ASSERT_EQ(rig.channel.stops.size(), 1u);
+    EXPECT_TRUE(rig.channel.stops[0].all);
+    EXPECT_EQ(rig.channel.stops[0].ids.size(), 4u);
+    EXPECT_EQ(rig.store->activities().front().message, "Stop All requested; acceptance and finalization remain separate.");
+    saveScreenshot(*rig.window, "live-four-tiles-session");
+}
+
+TEST(DirectorWindowSwitcher, MarkerSwitchesToEdits) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+    auto* marker = rig.window->switcher()->markerButton();
+    EXPECT_FALSE(marker->isEnabled());
+    rig.window->startSession();
+    rig.window->perform(DirectorTransition::cut);
+    EXPECT_TRUE(marker->isEnabled());
+    QTest::mouseClick(marker, Qt::LeftButton);
+    EXPECT_EQ(rig.window->inspector()->currentTabIndex(), 3);
+    auto* edits = rig.window->inspector()->edits();
+    EXPECT_EQ(edits->heading()->detail(), "2 events in this session");
+    saveScreenshot(*rig.window, "inspector-edits");
+}
+
+TEST(DirectorWindowWall, ReleasingALockedSlotFreesAndPersistsIt) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    auto cameras = fourCameras();
+    cameras.erase(cameras.begin() + 1); // Bravo leaves the list: its slot stays locked
+    rig.channel.setCameras(cameras);
+    CameraWallCell* locked = rig.window->wall()->cell(1);
+    ASSERT_EQ(locked->kind(), DirectorPresenters::WallCellKind::lockedOffline);
+    saveScreenshot(*rig.window, "locked-slot");
+
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(10, 10), locked->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(locked, &event);
+    auto* menu = locked->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    ASSERT_EQ(menu->actions().size(), 1);
+    EXPECT_EQ(menu->actions()[0]->text(), "Release Camera Slot");
+    menu->actions()[0]->trigger();
+    EXPECT_EQ(locked->kind(), DirectorPresenters::WallCellKind::empty);
+    const auto stored = DirectorCameraSlotLayout::decoded(rig.settings->value("director.cameraSlots.v1").toString().toStdString());
+    EXPECT_FALSE(stored.slots()[1].cameraID);
+    EXPECT_EQ(stored.slots()[2].cameraID, "cam-3");
+}
+
+TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    QTest::qWait(30);
+    std::vector<std::uint64_t> before;
+    for (int i = 0; i < 4; ++i) before.push_back(rig.window->wall()->cell(i)->paintCount());
+    rig.previews->publishWall("cam-3", halves(64, 36));
+    QTest::qWait(30); // lets the pending update requests paint
+    for (int i = 0; i < 4; ++i) {
+        const auto painted = rig.window->wall()->cell(i)->paintCount() - before[static_cast<std::size_t>(i)];
+        if (i == 2) EXPECT_GE(painted, 1u);
+        else EXPECT_EQ(painted, 0u) << i;
+    }
+}
+
+TEST(DirectorWindowScreens, EmptyAndInspectorTabs) {
+    app();
+    WindowRig empty;
+    showActive(*empty.window);
+    EXPECT_TRUE(empty.window->wall()->showsEmptyState());
+    QTest::mouseClick(empty.window->wall()->scanAgainButton(), Qt::LeftButton);
+    EXPECT_EQ(empty.channel.rescans, 1);
+    EXPECT_EQ(empty.window->cameraCountPill()->text(), "0 CAMERAS");
+    saveScreenshot(*empty.window, "empty");
+
+    auto cameras = fourCameras();
+    cameras[0].recording = true;
+    cameras[0].recordingSinceMs = toWallMs(kNow) - 65'000;
+    cameras[1].finalizing = true;
+    cameras[2].battery = 64;
+    WindowRig rig(cameras);
+    rig.store->createProject("Evening Show");
+    const char* names[] = {"a", "b", "c", "d"};
+    int i = 0;
+    for (const auto& camera : cameras) {
+        QImage frame = halves(320, 180);
+        QPainter(&frame).drawText(QRect(0, 0, 320, 180), Qt::AlignCenter, QString("CAM ") + names[i++]);
+        rig.previews->wall[camera.id] = frame;
+    }
+    rig.channel.status.phase = DirectorRecordingPhase::recording;
+    showActive(*rig.window);
+    saveScreenshot(*rig.window, "recording");
+    for (auto tab : {DirectorInspectorTab::session, DirectorInspectorTab::audio, DirectorInspectorTab::camera}) {
+        rig.window->setInspectorTab(tab);
+        saveScreenshot(*rig.window, (std::string("inspector-") + std::string(rawValue(tab))).c_str());
+    }
+    EXPECT_EQ(rig.window->inspector()->camera()->statusRows()[4]->value(), "4K30");
+}
+
+TEST(CameraFrameImage, QuarterTurnFillsTheSwappedFrame) {
+    app();
+    // A portrait frame, red on the left and blue on the right, drawn into a landscape box: a
+    // quarter turn clockwise puts the red half on top and fills the box.
+    const QImage frame = halves(90, 160);
+    struct Case { std::int64_t rotation; QRgb top, bottom, left, right; };
+    const QRgb red = qRgb(255, 0, 0), blue = qRgb(0, 0, 255), black = qRgb(0, 0, 0);
+    const Case cases[] = {
+        {90, red, blue, red, red},       // red half on top, fills the whole width
+        {450, red, blue, red, red},      // normalised to 90
+        {-90, blue, red, blue, blue},    // 270
+        {0, red, red, black, black},     // unturned portrait: pillar-boxed, sides stay black
+    };
+    for (const Case& c : cases) {
+        QImage box(160, 90, QImage::Format_RGB32);
+        box.fill(Qt::black);
+        QPainter painter(&box);
+        drawCameraFrame(painter, QRectF(0, 0, 160, 90), frame, c.rotation);
+        painter.end();
+        EXPECT_EQ(box.pixel(70, 10), c.top) << c.rotation;
+        EXPECT_EQ(box.pixel(70, 80), c.bottom) << c.rotation;
+        EXPECT_EQ(box.pixel(3, 10), c.left) << c.rotation;
+        EXPECT_EQ(box.pixel(156, 10), c.right) << c.rotation;
+    }
+}
+
+} // namespace
+} // namespace velk

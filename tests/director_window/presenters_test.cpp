@@ -1,0 +1,261 @@
+#include "director_window/director_presenters.hpp"
+#include "director_window/preview_transport_texts.hpp"
+
+#include <clocale>
+
+#include <gtest/gtest.h>
+
+#include "director_test_support.hpp"
+
+namespace velk {
+namespace {
+
+using namespace DirectorPresenters;
+using test::kNow;
+using test::offline;
+using test::readyCamera;
+
+TEST(DirectorHeader, PillsAndProductionBar) {
+    EXPECT_EQ(cameraCountPill(0), (StatusPillValue{"0 CAMERAS", StudioColor::orange}));
+    EXPECT_EQ(cameraCountPill(3), (StatusPillValue{"3 CAMERAS", StudioColor::green}));
+    EXPECT_EQ(phasePill(DirectorRecordingPhase::recording), (StatusPillValue{"RECORDING", StudioColor::red}));
+    EXPECT_EQ(phasePill(DirectorRecordingPhase::failed), (StatusPillValue{"FAILED", StudioColor::secondary}));
+    const auto idle = productionBar(0, std::nullopt, "take-x", "Auto");
+    EXPECT_EQ(idle.networkText, "Waiting for cameras");
+    EXPECT_EQ(idle.dotColor, StudioColor::orange);
+    EXPECT_EQ(idle.projectText, "No project selected");
+    EXPECT_EQ(idle.takeText, "/  take-x");
+    EXPECT_EQ(idle.policyText, "JPEG \u2022 Auto");
+    EXPECT_EQ(productionBar(2, VELKProject{.id = "p", .name = "Show"}, "t", "Auto").networkText, "Live network active");
+}
+
+TEST(DirectorWall, CellsAndGeometry) {
+    const Cameras cameras{offline(readyCamera("a", "Alpha"))};
+    std::vector<DirectorCameraSlot> slots{{0, "a", "Alpha"}, {3, "gone", "Old name"}, {5, "nameless", std::nullopt}};
+    const auto cells = wallCells(DirectorCameraSlotLayout(slots), cameras);
+    ASSERT_EQ(cells.size(), 8u);
+    EXPECT_EQ(cells[0].kind, WallCellKind::live); // listed, although offline
+    EXPECT_EQ(cells[1].kind, WallCellKind::empty);
+    EXPECT_EQ(cells[3].kind, WallCellKind::lockedOffline);
+    EXPECT_EQ(cells[3].lockedName, "Old name");
+    EXPECT_EQ(cells[5].lockedName, "Camera");
+    EXPECT_EQ(lockedSlotLine(cells[3].number), "Offline \u2022 slot 4 locked");
+    EXPECT_EQ(emptySlotTitle(8), "CAM 8");
+    EXPECT_EQ(wallCellHeight(400), 196.5);
+    EXPECT_TRUE(wallShowsEmptyState(DirectorCameraSlotLayout()));
+    EXPECT_FALSE(wallShowsEmptyState(DirectorCameraSlotLayout(slots)));
+}
+
+TEST(DirectorTile, StateMatrix) {
+    struct Case {
+        const char* name;
+        LiveCamera camera;
+        bool hasImage;
+        std::optional<std::string> error;
+        bool preview, program;
+        TileState expected;
+    };
+    auto recording = readyCamera("a", "A");
+    recording.recording = true;
+    recording.finalizing = true;
+    recording.recordingSinceMs = toWallMs(kNow) - 3'725'000;
+    auto noStart = recording;
+    noStart.recordingSinceMs = 0;
+    auto saving = readyCamera("a", "A");
+    saving.finalizing = true;
+    saving.takeBusy = true;
+    auto busy = readyCamera("a", "A");
+    busy.takeBusy = true;
+    busy.battery = 0;
+    auto levels = readyCamera("a", "A");
+    levels.leftDB = -12.4;
+    levels.rightDB = -3.6;
+    levels.battery = 87;
+    auto offlineFlags = offline(saving);
+    offlineFlags.recording = true;
+    offlineFlags.battery = 50;
+    const Case cases[] = {
+        {"connecting", readyCamera("a", "A"), false, std::nullopt, false, false,
+         {false, "Connecting\u2026", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+        {"error text", readyCamera("a", "A"), false, "Preview connection failed", true, false,
+         {false, "Preview connection failed", StudioColor::green, TileBadge::none, TileTag::preview, TileOutline::preview, -30, "-30 dB"}},
+        {"offline with old frame", offlineFlags, true, std::nullopt, false, false,
+         {false, "Offline", StudioColor::gray, TileBadge::none, TileTag::none, TileOutline::normal, -60, "OFFLINE"}},
+        {"recording wins over saving", recording, true, std::nullopt, true, true,
+         {true, "", StudioColor::red, TileBadge::rec, TileTag::program, TileOutline::program, -30, "01:02:05", true}},
+        {"recording without start time", noStart, true, std::nullopt, false, false,
+         {true, "", StudioColor::red, TileBadge::rec, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+        {"saving over busy", saving, true, std::nullopt, false, false,
+         {true, "", StudioColor::green, TileBadge::saving, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+        {"busy, zero battery", busy, true, std::nullopt, false, false,
+         {true, "", StudioColor::green, TileBadge::busy, TileTag::none, TileOutline::normal, -30, "-30 dB", false, "0%"}},
+        {"louder channel, left meter", levels, true, std::nullopt, false, false,
+         {true, "", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -12.4, "-4 dB", false, "87%"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(tileState(c.camera, kNow, c.hasImage, c.error, c.preview, c.program), c.expected) << c.name;
+}
+
+TEST(DirectorMonitor, NamesAndPictures) {
+    const Cameras cameras{readyCamera("a", "Alpha"), offline(readyCamera("b", "Bravo"))};
+    EXPECT_EQ(monitorState(false, std::nullopt, cameras, kNow, false),
+              (MonitorState{"PREVIEW", "No camera selected", false, MonitorPicture::offline, StudioColor::green}));
+    EXPECT_EQ(monitorState(true, "gone", cameras, kNow, true),
+              (MonitorState{"PROGRAM", "gone", false, MonitorPicture::offline, StudioColor::red}));
+    EXPECT_EQ(monitorState(true, "b", cameras, kNow, true).cameraLine, "Bravo \u2022 OFFLINE");
+    EXPECT_EQ(monitorState(false, "a", cameras, kNow, false).picture, MonitorPicture::waiting);
+    EXPECT_EQ(monitorState(false, "a", cameras, kNow, true).picture, MonitorPicture::frame);
+}
+
+TEST(DirectorSession, EnablingOrder) {
+    EXPECT_FALSE(startEnabled(std::nullopt, "take-1", false));
+    EXPECT_FALSE(startEnabled("p", " \n\t", false));
+    EXPECT_TRUE(startEnabled("p", "  take-1 ", false));
+    EXPECT_FALSE(startEnabled("p", "take-1", true));
+    EXPECT_EQ(startTitle(true), "Session Running");
+
+    auto notReady = readyCamera("b", "B");
+    notReady.cameraReady = false;
+    struct Case { Cameras online; bool project, blocks, enabled; };
+    const Case cases[] = {
+        {{}, true, false, false},
+        {{readyCamera("a", "A"), notReady}, true, false, false},
+        {{readyCamera("a", "A")}, false, false, false},
+        {{readyCamera("a", "A")}, true, true, false},
+        {{readyCamera("a", "A")}, true, false, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(recAllEnabled(c.online, kNow, c.project, c.blocks), c.enabled);
+        const std::optional<LiveCamera> selected = c.online.empty() ? std::nullopt : std::optional(c.online.back());
+        EXPECT_EQ(recCameraEnabled(selected, kNow, c.project, c.blocks), c.enabled && c.online.size() == 1);
+    }
+    EXPECT_FALSE(stopCameraEnabled(std::nullopt));
+    EXPECT_TRUE(stopCameraEnabled(offline(readyCamera("a", "A"))));
+}
+
+TEST(DirectorSession, ProjectsMessagesAndStopResults) {
+    VELKLibrary library;
+    library.projects = {{.id = "unassigned-x", .name = "Loose"}, {.id = "p1", .name = "Show"}};
+    EXPECT_EQ(projectOptions(library), (std::vector<ProjectOption>{{"p1", "Show"}}));
+    EXPECT_EQ(controlMessage(std::nullopt),
+              "Commands use the trusted private LAN. Camera status remains the confirmation source.");
+    EXPECT_EQ(stopResultLines({{"z", "stopped"}, {"a", "saved"}}, {readyCamera("a", "Alpha")}, kNow),
+              (std::vector<std::string>{"Alpha: saved", "z: stopped"}));
+}
+
+TEST(DirectorEdits, RowsNewestFirst) {
+    LiveEditTimeline timeline;
+    timeline.start(kNow);
+    timeline.previewCameraID = "a";
+    timeline.take(DirectorTransition::cut, 0, kNow + std::chrono::milliseconds(3'725'900));
+    timeline.addMarker(kNow + std::chrono::hours(101));
+    const auto events = editEvents(timeline);
+    ASSERT_EQ(events.size(), 2u);
+    EXPECT_EQ(editsHeadingDetail(events.size()), "2 events in this session");
+    EXPECT_EQ(editTag(events[0]), "MARK");
+    EXPECT_EQ(editDetail(events[0], {}, kNow), "Edit marker");
+    EXPECT_EQ(timeCode(events[0].elapsedSeconds), "101:00:00");
+    EXPECT_EQ(editTag(events[1]), "CUT");
+    EXPECT_EQ(timeCode(events[1].elapsedSeconds), "01:02:05");
+    EXPECT_EQ(editDetail(events[1], {offline(readyCamera("a", "Alpha"))}, kNow), "Alpha \u2022 OFFLINE");
+}
+
+TEST(DirectorCameraInspector, OrientationAndCapture) {
+    auto recording = readyCamera("a", "A");
+    recording.recording = true;
+    EXPECT_EQ(orientationLabel(recording), (OrientationLabel{"Orientation locked \u00b7 take active", "lock.fill"}));
+    EXPECT_EQ(orientationLabel(std::nullopt), (OrientationLabel{"Preview orientation", "rotate.right"}));
+    EXPECT_FALSE(rotateEnabled(recording, kNow));
+    EXPECT_FALSE(rotateEnabled(offline(readyCamera("a", "A")), kNow));
+    EXPECT_TRUE(rotateEnabled(readyCamera("a", "A"), kNow));
+    EXPECT_EQ(captureText(std::nullopt), "\u2014");
+    EXPECT_EQ(captureText(offline(readyCamera("a", "A"))), "4K30");
+}
+
+TEST(DirectorViewKit, MeterColoursFillAndLevelTexts) {
+    struct Case { double db; StudioColor color; double fill; };
+    const Case cases[] = {{-5.9, StudioColor::red, 54.1 / 60},   {-6, StudioColor::yellow, 0.9},
+                          {-17.9, StudioColor::yellow, 42.1 / 60}, {-18, StudioColor::green, 0.7},
+                          {4, StudioColor::red, 1},               {-30, StudioColor::green, 0.5},
+                          {-75, StudioColor::green, 0}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(meterColor(c.db), c.color) << c.db;
+        EXPECT_DOUBLE_EQ(meterFill(c.db), c.fill) << c.db;
+    }
+    auto camera = readyCamera("a", "A");
+    camera.leftDB = -3;
+    camera.rightDB = -20;
+    EXPECT_EQ(channelLevelText(&camera, kNow), "L -3  R -20 dB");
+    EXPECT_EQ(channelMeterValues(&camera, kNow), std::make_pair(-3.0, -20.0));
+    EXPECT_EQ(channelLevelText(nullptr, kNow), "OFFLINE");
+    const auto gone = offline(camera);
+    EXPECT_EQ(channelMeterValues(&gone, kNow), std::make_pair(-60.0, -60.0));
+}
+
+TEST(PreviewTransportTexts, EveryTable) {
+    using namespace PreviewTransportTexts;
+    auto c = readyCamera("a", "A");
+    // No camera / offline rows.
+    EXPECT_EQ(selectedLinkStatus(nullptr, false), "No camera");
+    EXPECT_EQ(h264Status(nullptr, false), "No camera");
+    for (auto text : {advertisedTransportStatus(nullptr, false), previewHealthStatus(nullptr, false),
+                      fullStream4KStatus(nullptr, false), selectedLinkStatus(&c, false), advertisedTransportStatus(&c, false),
+                      previewHealthStatus(&c, false), h264Status(&c, false), fullStream4KStatus(&c, false)})
+        EXPECT_EQ(text, "Offline");
+    // Nothing advertised.
+    for (auto text : {selectedLinkStatus(&c, true), advertisedTransportStatus(&c, true), previewHealthStatus(&c, true),
+                      h264Status(&c, true), fullStream4KStatus(&c, true)})
+        EXPECT_EQ(text, "Not advertised");
+
+    // Link: the measured pair wins even without an advertised transport; printf rounding.
+    c.previewCapabilities.wifiBandGHz = 5.25;
+    c.previewCapabilities.usableMbps = 67.5;
+    EXPECT_EQ(selectedLinkStatus(&c, true), "5.2 GHz \u2022 68 Mbps");
+    c.previewCapabilities.usableMbps.reset();
+    c.previewTransport.modes = {4};
+    EXPECT_EQ(selectedLinkStatus(&c, true), "Band unknown \u2022 unmeasured");
+    c.previewTransport.band = "wifi 5ghz";
+    c.previewTransport.capacityMeasured = true;
+    EXPECT_EQ(selectedLinkStatus(&c, true), "Wifi 5Ghz \u2022 measured");
+
+    // Camera row.
+    EXPECT_EQ(advertisedTransportStatus(&c, true), "Unknown codec");
+    c.previewTransport.codec = "jpeg";
+    c.previewTransport.policy = "balanced";
+    c.previewTransport.wallTargetFPS = 12;
+    EXPECT_EQ(advertisedTransportStatus(&c, true), "jpeg \u2022 BALANCED");
+    c.previewTransport.selectedTargetFPS = 8;
+    EXPECT_EQ(advertisedTransportStatus(&c, true), "jpeg \u2022 BALANCED \u2022 12/8 fps");
+
+    // Health row.
+    EXPECT_EQ(previewHealthStatus(&c, true), "Normal");
+    c.previewTransport.deliveryLimitedClients = 0;
+    c.previewTransport.pendingEncodeJobs = 0;
+    EXPECT_EQ(previewHealthStatus(&c, true), "0 pending");
+    c.previewTransport.thermalLevel = "SERIOUS";
+    c.previewTransport.deliveryLimitedClients = 2;
+    EXPECT_EQ(previewHealthStatus(&c, true), "Serious \u2022 2 limited \u2022 0 pending");
+
+    // H.264 and 4K rows.
+    c.previewCapabilities.codecs = {"h264"};
+    c.previewCapabilities.transports = {"h264-avcc-tcp-v1"};
+    EXPECT_EQ(h264Status(&c, true), "Advertised \u2022 inactive");
+    c.previewTransport.fullStream4K = true;
+    EXPECT_EQ(fullStream4KStatus(&c, true), "Advertised \u2022 inactive");
+    c.previewTransport.fullStream4K = false;
+    EXPECT_EQ(fullStream4KStatus(&c, true), "No \u2022 separate future path");
+}
+
+TEST(DirectorNumbers, IndependentOfTheUsersLocale) {
+    // A locale with a decimal comma, when the machine has one.
+    std::setlocale(LC_ALL, "de_DE.UTF-8");
+    auto c = readyCamera("a", "A");
+    c.previewCapabilities.wifiBandGHz = 2.4;
+    c.previewCapabilities.usableMbps = 40;
+    EXPECT_EQ(PreviewTransportTexts::selectedLinkStatus(&c, true), "2.4 GHz \u2022 40 Mbps");
+    EXPECT_EQ(levelText(-0.4), "-0 dB"); // as printf
+    std::setlocale(LC_ALL, "C");
+}
+
+} // namespace
+} // namespace velk
