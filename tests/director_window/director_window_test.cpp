@@ -102,6 +102,31 @@ TEST(DirectorWindowKeys, SpaceCutsAndCtrlPeriodStopsAll) {
     saveScreenshot(*rig.window, "live-four-tiles-session");
 }
 
+TEST(DirectorWindowRecording, RecAllPreparesTheTakeWithTheFirstSlottedCameraAsReference) {
+    app();
+    auto cameras = fourCameras();
+    cameras[1].lastSeen = secondsAgo(10); // offline but slotted: stopped, not recorded
+    WindowRig rig(cameras);
+    showActive(*rig.window);
+    auto* recAll = rig.window->inspector()->session()->recAllButton();
+    EXPECT_FALSE(recAll->isEnabled()); // no project yet
+    rig.store->createProject("Show");
+    ASSERT_TRUE(recAll->isEnabled());
+    recAll->click();
+    ASSERT_EQ(rig.channel.begins.size(), 1u);
+    const auto& begin = rig.channel.begins[0];
+    EXPECT_EQ(begin.ids, (std::vector<std::string>{"cam-1", "cam-3", "cam-4"}));
+    EXPECT_EQ(begin.assignment.referenceCameraID, "cam-1");
+    EXPECT_EQ(begin.assignment.takeID, rig.window->workspace().plannedTakeID);
+    EXPECT_EQ(begin.assignment.projectName, "Show");
+    EXPECT_EQ(begin.assignment.timelineFPS, "30/1");
+    EXPECT_EQ(rig.store->activities().front().message,
+              "Requested durable camera preparation for " + rig.window->workspace().plannedTakeID + ".");
+    rig.window->inspector()->session()->stopAllButton()->click();
+    // Slot order: the offline camera was placed after the online ones.
+    EXPECT_EQ(rig.channel.stops.back().ids, (std::vector<std::string>{"cam-1", "cam-3", "cam-4", "cam-2"}));
+}
+
 TEST(DirectorWindowSwitcher, MarkerSwitchesToEdits) {
     app();
     WindowRig rig(fourCameras());
