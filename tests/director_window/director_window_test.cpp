@@ -28,13 +28,23 @@ using namespace test;
 int argc = 1;
 char arg0[] = "director_window_test";
 char* argv[] = {arg0, nullptr};
+
+// One application for the whole program, destroyed before the process ends so that the font
+// caches it holds are released (the sanitizer build checks for leaks at exit).
+class QtEnvironment final : public ::testing::Environment {
+public:
+    void TearDown() override { application.reset(); }
+    std::unique_ptr<QApplication> application;
+};
+QtEnvironment* const qtEnvironment =
+    static_cast<QtEnvironment*>(::testing::AddGlobalTestEnvironment(new QtEnvironment));
+
 QApplication& app() {
-    static QApplication* application = [] {
-        auto* created = new QApplication(argc, argv);
-        Theme::apply(*created);
-        return created;
-    }();
-    return *application;
+    if (!qtEnvironment->application) {
+        qtEnvironment->application = std::make_unique<QApplication>(argc, argv);
+        Theme::apply(*qtEnvironment->application);
+    }
+    return *qtEnvironment->application;
 }
 
 std::vector<LiveCamera> fourCameras() {
