@@ -10,6 +10,9 @@
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "store/app_store.hpp"
+#ifdef VELK_HAVE_PAIRING
+#include "pairing/camera_pairing_store.hpp"
+#endif
 
 namespace velk {
 
@@ -22,6 +25,10 @@ Application::Application(Options options, QObject* parent) : QObject(parent) {
     m_store = std::make_unique<AppStore>(options.storageRoot, options.recordingsRoot);
     m_catalogDiscovery = std::make_unique<LANDiscovery>(options.startNetwork, options.dnsSd);
     m_liveDiscovery = std::make_unique<LiveCameraDiscovery>(options.startNetwork);
+#ifdef VELK_HAVE_PAIRING
+    // Loads the trusted cameras from the store's data folder.
+    m_pairing = std::make_shared<CameraPairingStore>(options.storageRoot);
+#endif
     m_windows = std::make_unique<WindowRegistry>();
     m_services = std::make_unique<AppServices>(
         AppServices{*m_store, *m_catalogDiscovery, *m_liveDiscovery, m_pairing.get(), *m_windows});
@@ -58,6 +65,8 @@ void Application::shutdown() {
     m_shutDown = true;
     // Windows first: they hold references to the services.
     m_windows->closeAll(true);
+    m_services->pairing = nullptr;
+    m_pairing.reset();
     m_liveDiscovery.reset();
     m_catalogDiscovery.reset();
 }

@@ -12,6 +12,7 @@ namespace velk {
 
 QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands) {
     auto* bar = new QMenuBar(&window);
+    bar->setObjectName(QStringLiteral("menuBar"));
     // The application draws its own menu bar in the window on every desktop, so the shortcuts
     // behave the same under a global menu service as without one.
     bar->setNativeMenuBar(false);

@@ -23,8 +23,8 @@ inline constexpr const char* settings = "Settings…";
 inline constexpr const char* closeWindow = "Close Window";
 inline constexpr const char* quit = "Quit";
 inline constexpr const char* window = "&Window";
-inline constexpr const char* director = "Director";
-inline constexpr const char* library = "Library";
+inline constexpr const char* director = "&Director";
+inline constexpr const char* library = "&Library";
 } // namespace MenuText
 
 // Replaces the window's menu bar with the application's. Close Window closes `window`.

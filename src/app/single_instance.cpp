@@ -3,6 +3,8 @@
 #include <system_error>
 
 #include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
@@ -62,8 +64,15 @@ LockState SingleInstance::acquire() {
 
 bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
     QLocalSocket socket;
-    socket.connectToServer(socketPath(m_dataFolder));
-    if (!socket.waitForConnected(timeoutMs)) return false;
+    // The first instance listens only once its services are up: a launch right after it retries.
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        socket.connectToServer(socketPath(m_dataFolder));
+        if (socket.waitForConnected(timeoutMs)) break;
+        if (waited.elapsed() >= timeoutMs) return false;
+        QThread::msleep(100);
+    }
     socket.write(raiseRequest);
     if (!socket.waitForBytesWritten(timeoutMs)) return false;
     QByteArray answer;

@@ -47,7 +47,7 @@ public:
     // Why the lock was unavailable.
     const std::string& lockError() const { return m_lockError; }
     // Sends the raise request to the instance holding the lock; true once it acknowledged.
-    bool askRunningInstanceToRaise(int timeoutMs = 3000);
+    bool askRunningInstanceToRaise(int timeoutMs = 5000);
     // Serves raise requests while this instance runs; `raise` runs on the GUI thread.
     bool listen(std::function<void()> raise);
 

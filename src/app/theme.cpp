@@ -36,6 +36,8 @@ QFont font(TextStyle style, bool bold) {
     QFont result = QApplication::font();
     const double base = result.pointSizeF() > 0 ? result.pointSizeF() : 10.0;
     result.setPointSizeF(std::max(6.5, base * scale(style)));
+    // Always set, so a widget's font never inherits its parent's weight.
+    result.setWeight(QFont::Normal);
     if (bold || style == TextStyle::headline) result.setWeight(QFont::DemiBold);
     if (bold && (style == TextStyle::title || style == TextStyle::title2 || style == TextStyle::largeTitle))
         result.setWeight(QFont::Bold);

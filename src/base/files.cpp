@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <ctime>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -123,6 +124,28 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
         ::unlink(to.c_str());
         throwErrno(error, "Cannot move " + from.string() + " to " + to.string());
     }
+}
+
+std::optional<std::string> keepAsideAsUnreadable(const std::filesystem::path& file, WallTime now) {
+    constexpr int maximumAttempts = 100;
+    std::error_code error;
+    if (std::filesystem::symlink_status(file, error).type() == std::filesystem::file_type::not_found) return std::nullopt;
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    const std::string base = file.filename().string() + ".unreadable-" + stamp;
+    for (int attempt = 1; attempt <= maximumAttempts; ++attempt) {
+        const std::string name = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+        try {
+            moveNoReplace(file, file.parent_path() / name);
+            return name;
+        } catch (const std::system_error& failure) {
+            if (failure.code() != std::errc::file_exists) throw;
+        }
+    }
+    throwErrno(EEXIST, "Cannot keep " + file.string() + " aside");
 }
 
 UniqueFd createExclusive(const std::filesystem::path& path, int mode) {

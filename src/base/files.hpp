@@ -8,6 +8,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "base/clock.hpp"
+
 namespace velk::files {
 
 // Owns a POSIX file descriptor.
@@ -35,6 +37,12 @@ void writeAtomically(const std::filesystem::path& path, std::string_view data);
 // Renames `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE, else link +
 // unlink). Throws std::system_error (EEXIST when the destination exists); never replaces it.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Moves a file that could not be read aside in its folder, as "<name>.unreadable-<yyyyMMdd-HHmmss>"
+// (local time of `now`, then "-2", "-3", ... while a name is taken), so that the next save cannot
+// replace it. Returns the new file name; none when `file` does not exist. Throws std::system_error
+// (EEXIST when every name is taken).
+std::optional<std::string> keepAsideAsUnreadable(const std::filesystem::path& file, WallTime now);
 
 // Creates a new file, failing with EEXIST when the path exists. Mode 0644 unless given.
 UniqueFd createExclusive(const std::filesystem::path& path, int mode = 0644);

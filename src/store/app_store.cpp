@@ -1,6 +1,5 @@
 #include "store/app_store.hpp"
 
-#include <ctime>
 #include <system_error>
 
 #include <QStandardPaths>
@@ -19,8 +18,6 @@ namespace {
 
 constexpr const char* libraryFileName = "library.json";
 constexpr const char* collectorIDFileName = "collector-id.txt";
-constexpr const char* unreadableSuffix = ".unreadable-";
-constexpr int maximumSetAsideAttempts = 100;
 constexpr std::string_view loadFailedPrefix = "Could not load the Kestova library: ";
 constexpr std::string_view saveFailedPrefix = "Could not save the Kestova library: ";
 constexpr std::string_view temporaryIdentity =
@@ -28,15 +25,6 @@ constexpr std::string_view temporaryIdentity =
 
 std::filesystem::path standardRoot(QStandardPaths::StandardLocation location) {
     return std::filesystem::path(QStandardPaths::writableLocation(location).toStdString()) / "Velk";
-}
-
-std::string localTimestamp(WallTime now) {
-    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    std::tm local{};
-    localtime_r(&seconds, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
 }
 
 } // namespace
@@ -168,28 +156,17 @@ void AppStore::load() {
 }
 
 bool AppStore::setAsideUnreadableLibrary() {
-    const std::filesystem::path file = libraryFile();
-    std::error_code error;
-    if (std::filesystem::symlink_status(file, error).type() == std::filesystem::file_type::not_found) {
+    try {
+        const std::optional<std::string> name = files::keepAsideAsUnreadable(libraryFile(), m_clock.now());
         m_unreadableLibraryOnDisk = false;
+        if (name) log("Kept the unreadable Kestova library as " + *name + ".");
         return true;
+    } catch (const std::system_error& failure) {
+        reportFailure(std::string(saveFailedPrefix) + (failure.code() == std::errc::file_exists
+                                                           ? std::string("The unreadable library could not be set aside.")
+                                                           : std::string(failure.what())));
+        return false;
     }
-    const std::string base = std::string(libraryFileName) + unreadableSuffix + localTimestamp(m_clock.now());
-    for (int attempt = 1; attempt <= maximumSetAsideAttempts; ++attempt) {
-        const std::string name = attempt == 1 ? base : base + "-" + std::to_string(attempt);
-        try {
-            files::moveNoReplace(file, supportDirectory() / name);
-        } catch (const std::system_error& failure) {
-            if (failure.code() == std::errc::file_exists) continue;
-            reportFailure(std::string(saveFailedPrefix) + failure.what());
-            return false;
-        }
-        m_unreadableLibraryOnDisk = false;
-        log("Kept the unreadable Kestova library as " + name + ".");
-        return true;
-    }
-    reportFailure(std::string(saveFailedPrefix) + "The unreadable library could not be set aside.");
-    return false;
 }
 
 bool AppStore::save() {

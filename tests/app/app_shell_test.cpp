@@ -147,12 +147,14 @@ TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
     SingleInstance first(data);
     ASSERT_EQ(first.acquire(), LockState::acquired);
     int raised = 0;
-    ASSERT_TRUE(first.listen([&] { ++raised; }));
 
     SingleInstance second(data);
     EXPECT_EQ(second.acquire(), LockState::heldByOther);
-    // The request blocks; the first instance answers from this thread's event loop.
+    // The request blocks and retries until the first instance listens (its services start first);
+    // the first answers from this thread's event loop.
     auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000); });
+    QTest::qWait(300);
+    ASSERT_TRUE(first.listen([&] { ++raised; }));
     QTest::qWaitFor([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
     EXPECT_TRUE(answered.get());
     EXPECT_EQ(raised, 1);

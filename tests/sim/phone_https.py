@@ -22,6 +22,7 @@ stdout ({"ok": true, ...} or {"ok": false, "error": ...}):
         phone state; "open": true accepts requests without a bearer token.
     {"cmd": "file", "clipId": ID, "size": N}           a clip file of N pseudo-random bytes
     {"cmd": "file", "clipId": ID, "text": "..."}       a clip file with this content
+    {"cmd": "file", "clipId": ID, "path": "..."}       a clip file with the content of this file
     {"cmd": "sidecar", "clipId": ID, "text": "..."}    the clip's timing sidecar
         both answer {"ok": true, "sha256": "<hex>", "size": N}
     {"cmd": "catalog", "body": {...}}                   the catalog document served as is
@@ -396,6 +397,9 @@ def handle_command(phone, command):
         if name in ("file", "sidecar"):
             if "text" in command:
                 data = command["text"].encode()
+            elif "path" in command:
+                with open(command["path"], "rb") as source:
+                    data = source.read()
             else:
                 data = random.Random(command.get("seed", 1)).randbytes(int(command["size"]))
             (phone.files if name == "file" else phone.sidecars)[command["clipId"]] = data

@@ -27,6 +27,7 @@ import time
 import uuid
 
 import sim_preview
+import sim_pairing
 
 GROUP = "239.255.71.42"
 PORT = 45454
@@ -71,6 +72,7 @@ class Camera:
         self.sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 0)
         self.stopping = threading.Event()
         self.preview = sim_preview.PreviewServer(args, log=self.log)
+        self.pairing = sim_pairing.Pairing(self, args) if args.pair_invitation else None
 
     # --- log ---
     def log(self, **entry):
@@ -241,6 +243,8 @@ class Camera:
             if not isinstance(message, dict):
                 continue
             self.log(event="received", src=host, message=message)
+            if self.pairing and self.pairing.on_datagram(host, data, message):
+                continue
             if message.get("type") != "command" or not isinstance(message.get("payload"), dict):
                 continue
             payload = message["payload"]
@@ -344,6 +348,8 @@ class Camera:
         for thread in threads:
             thread.start()
         self.log(event="started", session=self.session)
+        if self.pairing:
+            self.pairing.start()
         try:
             while not self.stopping.wait(0.5):
                 pass
@@ -374,6 +380,7 @@ def main():
     parser.add_argument("--transfer", default="accept", help="accept, decline, error:TEXT, pending or silent")
     parser.add_argument("--log", default=None)
     sim_preview.add_arguments(parser)
+    sim_pairing.add_arguments(parser)
     args = parser.parse_args()
     if args.name is None:
         args.name = args.id

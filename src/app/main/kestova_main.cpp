@@ -6,11 +6,13 @@
 #include <QIcon>
 
 #include "app/application.hpp"
+#include "app/first_paint_probe.hpp"
 #include "app/placeholder_window.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
+#include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
 
 int main(int argc, char** argv) {
@@ -47,6 +49,8 @@ int main(int argc, char** argv) {
 #endif
     instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
     velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
+    velk::startWidgetMapIfAsked(&application);
+    velk::reportFirstPaintIfAsked(application);
     application.launch();
     return qtApplication.exec();
 }

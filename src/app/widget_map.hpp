@@ -1,0 +1,13 @@
+#pragma once
+// For tests that drive the real windows from outside (xdotool): when VELK_WIDGET_MAP names a file,
+// the application keeps in it, a few times a second, where each visible named widget, button and
+// list row is on screen. Off unless asked for; the file says nothing the windows do not show.
+
+class QObject;
+
+namespace velk {
+
+// Starts the map when the environment asks for it; does nothing otherwise.
+void startWidgetMapIfAsked(QObject* context);
+
+} // namespace velk

@@ -1,0 +1,485 @@
+#include "library_window/collect_sheet.hpp"
+
+#include <QCheckBox>
+#include <QDateTime>
+#include <QFontDatabase>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocale>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSettings>
+#include <QVBoxLayout>
+
+#include "discovery/lan_discovery.hpp"
+#include "discovery/live_camera_discovery.hpp"
+#include "library_window/collect_presenter.hpp"
+#include "library_window/library_commands.hpp"
+#include "library_window/library_style.hpp"
+#include "library_window/library_texts.hpp"
+#include "library_window/view_kit.hpp"
+#include "store/app_store.hpp"
+
+namespace velk::library {
+
+namespace T = library_text;
+
+namespace {
+
+QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// No button of the sheet answers Return: the code field must never press one.
+QPushButton* button(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(QString(text).replace(QLatin1Char('&'), QStringLiteral("&&")), parent);
+    b->setAutoDefault(false);
+    b->setDefault(false);
+    return b;
+}
+
+QLabel* heading(const char* text, QWidget* parent) {
+    return styledLabel(q(text), TextStyle::caption, true, Tint::secondary, parent);
+}
+
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* widget = item->widget()) {
+            widget->hide();
+            widget->deleteLater();
+        } else if (QLayout* child = item->layout()) {
+            clearLayout(child);
+        }
+        delete item;
+    }
+}
+
+QWidget* section(QWidget* parent) {
+    auto* widget = new QWidget(parent);
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return widget;
+}
+
+// A card-like push button whose face is laid out by the caller; its labels let clicks through.
+QPushButton* cardButton(QWidget* parent, const QString& style) {
+    auto* card = button({}, parent);
+    card->setObjectName(QStringLiteral("card"));
+    card->setStyleSheet(style);
+    card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    return card;
+}
+
+void passClicks(QWidget* face) {
+    for (QWidget* child : face->findChildren<QWidget*>()) child->setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+
+} // namespace
+
+CollectSheet::CollectSheet(CollectSheetServices services, PairingInputs& inputs, QWidget* parent)
+    : QDialog(parent), m_services(std::move(services)), m_inputs(inputs) {
+    setWindowTitle(q(T::collectTitle));
+    setWindowModality(Qt::WindowModal);
+    setFixedSize(760, 720);
+    createWidgets();
+    connectServices();
+    refresh();
+}
+
+void CollectSheet::createWidgets() {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(22, 22, 22, 22);
+    outer->setSpacing(14);
+
+    auto* header = new QHBoxLayout;
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(3);
+    titles->addWidget(styledLabel(q(T::collectTitle), TextStyle::title2, true, Tint::primary, this));
+    titles->addWidget(styledLabel(q(T::collectSubtitle), TextStyle::caption, false, Tint::secondary, this));
+    header->addLayout(titles, 1);
+    auto* scanAgain = button(q(T::scanAgain), this);
+    scanAgain->setObjectName(QStringLiteral("scanAgain"));
+    scanAgain->setIcon(symbolIcon("arrow.clockwise", Tint::primary));
+    connect(scanAgain, &QPushButton::clicked, this, [this] { m_services.commands->restartSourceBrowsing(); });
+    header->addWidget(scanAgain, 0, Qt::AlignTop);
+    outer->addLayout(header);
+
+    // Many sessions and sources scroll between the pinned header and bottom bar.
+    auto* scroll = new QScrollArea(this);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* content = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(content);
+    layout->setContentsMargins(0, 0, 6, 0);
+    layout->setSpacing(14);
+
+    m_requireSecure = new QCheckBox(q(T::requireSecure), content);
+    m_requireSecure->setToolTip(q(T::requireSecureHelp));
+    m_requireSecure->setChecked(requireSecureProjectTransfer(m_services.settings));
+    connect(m_requireSecure, &QCheckBox::toggled, this, [this](bool on) {
+        setRequireSecureProjectTransfer(m_services.settings, on);
+        refresh();
+    });
+    layout->addWidget(m_requireSecure);
+    m_sessions = section(content);
+    layout->addWidget(m_sessions);
+    m_collectStatus = section(content);
+    layout->addWidget(m_collectStatus);
+    layout->addWidget(heading(T::camerasInTransferMode, content));
+    m_sources = section(content);
+    layout->addWidget(m_sources);
+
+    m_pairingPanel = new QWidget(content);
+    auto* pairingOuter = new QVBoxLayout(m_pairingPanel);
+    pairingOuter->setContentsMargins(0, 0, 0, 0);
+    pairingOuter->setSpacing(14);
+    pairingOuter->addWidget(divider(m_pairingPanel));
+    auto* panel = new QFrame(m_pairingPanel);
+    panel->setObjectName(QStringLiteral("pairingCard"));
+    panel->setStyleSheet(QStringLiteral("QFrame#pairingCard { background: palette(base); border-radius: 12px; }"));
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(12, 12, 12, 12);
+    panelLayout->setSpacing(10);
+    panelLayout->addWidget(heading(T::verifyOnBoth, panel));
+    m_fingerprintText = new QLabel(panel);
+    QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    mono.setPointSizeF(library::font(TextStyle::body).pointSizeF());
+    mono.setWeight(QFont::DemiBold);
+    m_fingerprintText->setFont(mono);
+    m_fingerprintText->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    panelLayout->addWidget(m_fingerprintText);
+    m_fingerprint = new QCheckBox(q(T::fingerprintMatches), panel);
+    connect(m_fingerprint, &QCheckBox::toggled, this, [this](bool on) {
+        m_inputs.fingerprintConfirmed = on;
+        refresh();
+    });
+    panelLayout->addWidget(m_fingerprint);
+    m_code = new QLineEdit(panel);
+    m_code->setObjectName(QStringLiteral("pairingCode"));
+    m_code->setEchoMode(QLineEdit::Password);
+    m_code->setPlaceholderText(q(T::codePlaceholder));
+    connect(m_code, &QLineEdit::textEdited, this, [this](const QString& typed) {
+        m_inputs.code = filteredPairingCode(typed.toStdString());
+        const QString kept = QString::fromStdString(m_inputs.code);
+        if (kept != typed) m_code->setText(kept);
+        refresh();
+    });
+    panelLayout->addWidget(m_code);
+    auto* note = styledLabel(q(T::codeNote), TextStyle::caption, false, Tint::secondary, panel);
+    note->setWordWrap(true);
+    panelLayout->addWidget(note);
+    pairingOuter->addWidget(panel);
+    layout->addWidget(m_pairingPanel);
+    layout->addStretch(1);
+    scroll->setWidget(content);
+    outer->addWidget(scroll, 1);
+
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(new SymbolLabel(q(T::collectFooter), "lock.fill", Tint::secondary, TextStyle::caption, this));
+    bottom->addStretch(1);
+    auto* closeButton = button(q(T::close), this);
+    closeButton->setObjectName(QStringLiteral("close"));
+    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
+    bottom->addWidget(closeButton);
+    m_primary = button({}, this);
+    m_primary->setObjectName(QStringLiteral("primary"));
+    connect(m_primary, &QPushButton::clicked, this, &CollectSheet::runPrimaryAction);
+    bottom->addWidget(m_primary);
+    outer->addLayout(bottom);
+}
+
+void CollectSheet::connectServices() {
+    AppStore& store = m_services.store;
+    for (auto signal : {&AppStore::transferSessionsChanged, &AppStore::collectSourcesChanged, &AppStore::isBusyChanged}) {
+        connect(&store, signal, this, &CollectSheet::refresh);
+    }
+    connect(&m_services.discovery, &LANDiscovery::devicesChanged, this, &CollectSheet::refresh);
+    LiveCameraDiscovery* live = &m_services.liveDiscovery;
+    connect(live, &LiveCameraDiscovery::camerasChanged, this, &CollectSheet::refresh);
+    connect(live, &LiveCameraDiscovery::livenessTickChanged, this, &CollectSheet::refresh);
+    connect(live, &LiveCameraDiscovery::transferModeRequestChanged, this, &CollectSheet::refresh);
+}
+
+void CollectSheet::refresh() {
+    rebuildSessions();
+    rebuildCollectStatus();
+    rebuildSources();
+
+    const auto listed = transferDevices(m_services.discovery.devices());
+    const auto selected = selectedDevice(listed, m_inputs.deviceID);
+    CollectInputs inputs{selected ? &*selected : nullptr, m_requireSecure->isChecked(), m_services.store.isBusy(),
+                         m_inputs.fingerprintConfirmed, m_inputs.code};
+    m_pairingPanel->setVisible(showsPairingPanel(inputs));
+    if (selected) m_fingerprintText->setText(QString::fromStdString(selected->fingerprintDisplay()));
+    if (m_fingerprint->isChecked() != m_inputs.fingerprintConfirmed) {
+        const QSignalBlocker block(m_fingerprint);
+        m_fingerprint->setChecked(m_inputs.fingerprintConfirmed);
+    }
+    if (m_code->text().toStdString() != m_inputs.code) m_code->setText(QString::fromStdString(m_inputs.code));
+    m_primary->setText(buttonText(primaryTitle(inputs)));
+    m_primary->setEnabled(primaryEnabled(inputs));
+}
+
+void CollectSheet::rebuildSessions() {
+    const auto& sessions = m_services.store.transferSessions();
+    std::string key = m_services.store.isBusy() ? "busy" : "idle";
+    for (const auto& session : sessions) {
+        key += "|" + session.deviceId + session.deviceName + std::to_string(toWallMs(session.expiresAt)) +
+               (session.openAccess ? "o" : "p");
+    }
+    if (key == m_sessionsKey) return;
+    m_sessionsKey = key;
+    auto* layout = static_cast<QVBoxLayout*>(m_sessions->layout());
+    clearLayout(layout);
+    m_sessions->setVisible(!sessions.empty());
+    if (sessions.empty()) return;
+    layout->setSpacing(8);
+    layout->addWidget(heading(T::activeSessions, m_sessions));
+    for (const auto& session : sessions) {
+        auto* row = new QFrame(m_sessions);
+        row->setObjectName(QStringLiteral("sessionRow"));
+        const QColor green = tintColor(Tint::green);
+        row->setStyleSheet(QStringLiteral("QFrame#sessionRow { background: rgba(%1,%2,%3,20); border-radius: 10px; }")
+                               .arg(green.red()).arg(green.green()).arg(green.blue()));
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(10, 10, 10, 10);
+        auto* icon = new QLabel(row);
+        icon->setPixmap(symbolPixmap(session.openAccess ? "network" : "lock.shield.fill", Tint::green, 20));
+        rowLayout->addWidget(icon);
+        auto* texts = new QVBoxLayout;
+        texts->setSpacing(2);
+        texts->addWidget(styledLabel(QString::fromStdString(session.deviceName), TextStyle::headline, true, Tint::primary, row));
+        texts->addWidget(styledLabel(q(sessionLine(session, shortTime(session.expiresAt).toStdString())),
+                                     TextStyle::caption, false, Tint::secondary, row));
+        rowLayout->addLayout(texts, 1);
+        auto* returnButton = button(q(T::returnToCamera), row);
+        connect(returnButton, &QPushButton::clicked, this,
+                [this, id = session.deviceId] { m_services.commands->endTransferSession(id); });
+        rowLayout->addWidget(returnButton);
+        layout->addWidget(row);
+    }
+    auto* allRow = new QHBoxLayout;
+    allRow->addStretch(1);
+    auto* returnAll = button(q(T::returnAllToCamera), m_sessions);
+    returnAll->setObjectName(QStringLiteral("returnAll"));
+    returnAll->setEnabled(!m_services.store.isBusy());
+    connect(returnAll, &QPushButton::clicked, this, [this] {
+        if (!m_services.store.isBusy()) m_services.commands->endAllTransferSessions();
+    });
+    allRow->addWidget(returnAll);
+    layout->addLayout(allRow);
+}
+
+void CollectSheet::rebuildCollectStatus() {
+    const auto& sources = m_services.store.collectSources();
+    std::string key;
+    for (const auto& s : sources) {
+        key += "|" + s.deviceID + s.name + std::string(rawValue(s.phase)) + std::to_string(s.completedBytes) + "/" +
+               std::to_string(s.totalBytes) + s.message;
+    }
+    if (key == m_collectKey && !key.empty()) return;
+    m_collectKey = key;
+    auto* layout = static_cast<QVBoxLayout*>(m_collectStatus->layout());
+    clearLayout(layout);
+    m_collectStatus->setVisible(!sources.empty());
+    if (sources.empty()) return;
+    layout->setSpacing(6);
+    layout->addWidget(heading(T::collectStatus, m_collectStatus));
+    auto* grid = new QGridLayout;
+    grid->setSpacing(6);
+    for (std::size_t i = 0; i < sources.size(); ++i) {
+        const auto& status = sources[i];
+        auto* card = new QFrame(m_collectStatus);
+        card->setObjectName(QStringLiteral("collectCard"));
+        card->setStyleSheet(QStringLiteral("QFrame#collectCard { background: rgba(128,128,128,15); border-radius: 8px; }"));
+        auto* cardLayout = new QVBoxLayout(card);
+        cardLayout->setContentsMargins(7, 7, 7, 7);
+        cardLayout->setSpacing(3);
+        auto* line = new QHBoxLayout;
+        auto* name = styledLabel(QString::fromStdString(status.name), TextStyle::caption, true, Tint::primary, card);
+        name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        line->addWidget(name, 1);
+        line->addWidget(styledLabel(q(rawValue(status.phase)), TextStyle::caption2, false, Tint::primary, card));
+        cardLayout->addLayout(line);
+        if (status.totalBytes > 0) {
+            auto* bar = new QProgressBar(card);
+            bar->setRange(0, 1000);
+            bar->setValue(static_cast<int>(status.progress() * 1000));
+            bar->setTextVisible(false);
+            bar->setFixedHeight(6);
+            cardLayout->addWidget(bar);
+        }
+        auto* message = styledLabel(QString::fromStdString(status.message), TextStyle::caption2, false,
+                                    collectMessageTint(status), card);
+        message->setWordWrap(true);
+        message->setMaximumHeight(2 * message->fontMetrics().lineSpacing() + 2);
+        cardLayout->addWidget(message);
+        grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));
+    }
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
+    layout->addLayout(grid);
+}
+
+void CollectSheet::rebuildSources() {
+    const WallTime now = m_services.clock.now();
+    const auto listed = transferDevices(m_services.discovery.devices());
+    const bool busy = m_services.store.isBusy();
+    const bool requireSecure = m_requireSecure->isChecked();
+    const auto cameras = collectLiveCameras(m_services.liveDiscovery.cameras(), now);
+    const auto& request = m_services.liveDiscovery.transferModeRequest();
+
+    std::string key = std::string(busy ? "b" : "i") + (requireSecure ? "s" : "o") + m_inputs.deviceID.value_or("-");
+    for (const auto& device : listed) key += "|" + device.id();
+    key += "#";
+    if (listed.empty()) {
+        for (const auto& camera : cameras) key += "|" + camera.id + camera.name + (cameraCardEnabled(camera, now) ? "1" : "0");
+        if (request) key += "#" + request->message + (request->isFailure ? "!" : "");
+    }
+    if (key == m_sourcesKey) return;
+    m_sourcesKey = key;
+
+    auto* layout = static_cast<QVBoxLayout*>(m_sources->layout());
+    clearLayout(layout);
+    if (!listed.empty()) {
+        layout->setSpacing(8);
+        auto* top = new QHBoxLayout;
+        top->addWidget(styledLabel(q(T::upToEight), TextStyle::caption, false, Tint::secondary, m_sources));
+        top->addStretch(1);
+        auto* loadAll = button(q(T::loadAllOpen), m_sources);
+        loadAll->setObjectName(QStringLiteral("loadAll"));
+        loadAll->setEnabled(loadAllOpenEnabled(listed, busy, requireSecure));
+        connect(loadAll, &QPushButton::clicked, this, &CollectSheet::loadAllOpenSources);
+        top->addWidget(loadAll);
+        layout->addLayout(top);
+        auto* grid = new QGridLayout;
+        grid->setSpacing(8);
+        for (std::size_t i = 0; i < listed.size(); ++i) {
+            const SourceCard view = sourceCard(listed[i], m_inputs.deviceID);
+            const QColor green = tintColor(Tint::green);
+            auto* card = cardButton(m_sources, view.chosen
+                ? QStringLiteral("QPushButton#card { background: rgba(%1,%2,%3,26); border: none; border-radius: 10px; }")
+                      .arg(green.red()).arg(green.green()).arg(green.blue())
+                : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }"));
+            card->setAccessibleName(QString::fromStdString(view.title));
+            auto* face = new QHBoxLayout(card);
+            face->setContentsMargins(10, 10, 10, 10);
+            face->setSpacing(11);
+            auto* icon = new QLabel(card);
+            icon->setPixmap(symbolPixmap(view.symbol, view.tint, 24));
+            face->addWidget(icon);
+            auto* texts = new QVBoxLayout;
+            texts->setSpacing(3);
+            texts->addWidget(styledLabel(QString::fromStdString(view.title), TextStyle::headline, true, Tint::primary, card));
+            texts->addWidget(styledLabel(q(view.capability), TextStyle::caption, false, Tint::secondary, card));
+            face->addLayout(texts, 1);
+            if (view.chosen) {
+                auto* check = new QLabel(card);
+                check->setPixmap(symbolPixmap("checkmark.circle.fill", Tint::green, 18));
+                face->addWidget(check);
+            }
+            card->setMinimumHeight(face->sizeHint().height());
+            passClicks(card);
+            card->setEnabled(view.enabled);
+            connect(card, &QPushButton::clicked, this, [this, id = listed[i].id()] { chooseSource(id); });
+            grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));
+        }
+        grid->setColumnStretch(0, 1);
+        grid->setColumnStretch(1, 1);
+        layout->addLayout(grid);
+        return;
+    }
+
+    layout->setSpacing(10);
+    layout->setContentsMargins(0, 6, 0, 6);
+    auto* scanning = new QHBoxLayout;
+    scanning->setSpacing(10);
+    auto* spinner = new QProgressBar(m_sources);
+    spinner->setRange(0, 0);
+    spinner->setTextVisible(false);
+    spinner->setFixedSize(36, 8);
+    scanning->addWidget(spinner);
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    texts->addWidget(styledLabel(q(T::scanning), TextStyle::body, false, Tint::primary, m_sources));
+    texts->addWidget(styledLabel(q(cameras.empty() ? T::scanningWithout : T::scanningWithCameras), TextStyle::caption,
+                                 false, Tint::secondary, m_sources));
+    scanning->addLayout(texts, 1);
+    layout->addLayout(scanning);
+    if (!cameras.empty()) {
+        auto* grid = new QGridLayout;
+        grid->setSpacing(8);
+        for (std::size_t i = 0; i < cameras.size(); ++i) {
+            const LiveCamera& camera = cameras[i];
+            auto* card = cardButton(m_sources, {});
+            card->setAccessibleName(QString::fromStdString(camera.name));
+            auto* face = new QHBoxLayout(card);
+            face->setContentsMargins(9, 9, 9, 9);
+            face->setSpacing(8);
+            auto* icon = new QLabel(card);
+            icon->setPixmap(symbolPixmap("iphone.gen3.radiowaves.left.and.right", Tint::green, 20));
+            face->addWidget(icon);
+            auto* names = new QVBoxLayout;
+            names->setSpacing(1);
+            auto* name = styledLabel(QString::fromStdString(camera.name), TextStyle::callout, true, Tint::primary, card);
+            name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+            names->addWidget(name);
+            names->addWidget(styledLabel(q(T::askToShare), TextStyle::caption2, false, Tint::secondary, card));
+            face->addLayout(names, 1);
+            card->setMinimumHeight(face->sizeHint().height());
+            passClicks(card);
+            card->setEnabled(cameraCardEnabled(camera, now));
+            connect(card, &QPushButton::clicked, this, [this, camera] {
+                if (!cameraCardEnabled(camera, m_services.clock.now())) return;
+                m_services.commands->requestTransferMode(camera);
+                m_services.commands->restartSourceBrowsing();
+            });
+            grid->addWidget(card, static_cast<int>(i / 4), static_cast<int>(i % 4));
+        }
+        for (int column = 0; column < 4; ++column) grid->setColumnStretch(column, 1);
+        layout->addLayout(grid);
+    }
+    if (request) {
+        auto* label = new SymbolLabel(QString::fromStdString(request->message),
+                                      request->isFailure ? "exclamationmark.triangle.fill" : "hand.tap.fill",
+                                      request->isFailure ? Tint::orange : Tint::green, TextStyle::caption, m_sources);
+        label->setObjectName(QStringLiteral("transferRequest"));
+        layout->addWidget(label);
+    }
+}
+
+void CollectSheet::chooseSource(const std::string& id) {
+    m_inputs.deviceID = id;
+    m_inputs.code.clear();
+    m_inputs.fingerprintConfirmed = false;
+    refresh();
+}
+
+void CollectSheet::loadAllOpenSources() {
+    const auto listed = transferDevices(m_services.discovery.devices());
+    if (!loadAllOpenEnabled(listed, m_services.store.isBusy(), requireSecureProjectTransfer(m_services.settings))) return;
+    m_services.commands->connectOpenSources(listed);
+}
+
+void CollectSheet::runPrimaryAction() {
+    const auto listed = transferDevices(m_services.discovery.devices());
+    const auto selected = selectedDevice(listed, m_inputs.deviceID);
+    if (!selected) return;
+    // The continuation may come after the sheet or the window has closed.
+    QPointer<QWidget> window = parentWidget();
+    QPointer<CollectSheet> sheet = this;
+    PairingInputs* inputs = &m_inputs;
+    m_services.commands->pairAndConnect(*selected, m_inputs.code, m_inputs.fingerprintConfirmed,
+                                        !m_requireSecure->isChecked(), [window, sheet, inputs](bool paired) {
+                                            if (!window || !paired) return;
+                                            inputs->code.clear();
+                                            inputs->fingerprintConfirmed = false;
+                                            if (sheet) sheet->accept();
+                                        });
+}
+
+} // namespace velk::library

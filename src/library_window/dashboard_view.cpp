@@ -1,0 +1,300 @@
+#include "library_window/dashboard_view.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QListView>
+#include <QListWidget>
+#include <QPainter>
+#include <QScrollArea>
+#include <QStackedWidget>
+#include <QTabBar>
+#include <QVBoxLayout>
+
+#include "library_window/library_commands.hpp"
+#include "library_window/library_list_models.hpp"
+#include "library_window/library_style.hpp"
+#include "library_window/library_texts.hpp"
+#include "library_window/view_kit.hpp"
+#include "store/app_store.hpp"
+
+namespace velk::library {
+
+namespace T = library_text;
+
+static QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+// Replaces the one child of a holder widget.
+static void replaceContent(QWidget* holder, QWidget* content) {
+    auto* layout = holder->layout();
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        // A row's own button may be what changed the store: the old content goes once its signal has returned.
+        if (QWidget* old = item->widget()) {
+            old->hide();
+            old->deleteLater();
+        }
+        delete item;
+    }
+    layout->addWidget(content);
+}
+
+static QWidget* holder(QWidget* parent) {
+    auto* widget = new QWidget(parent);
+    auto* layout = new QVBoxLayout(widget);
+    layout->setContentsMargins(0, 0, 0, 0);
+    return widget;
+}
+
+DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> commands, QWidget* parent)
+    : QWidget(parent), m_store(store), m_commands(std::move(commands)) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    m_pages = new QStackedWidget(this);
+    outer->addWidget(m_pages);
+    m_pages->addWidget(new EmptyStateView(T::selectTake, "video.badge.plus", T::selectTakeDetail));
+
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget(page);
+    auto* headerLayout = new QHBoxLayout(header);
+    headerLayout->setContentsMargins(20, 13, 20, 13);
+    headerLayout->setSpacing(12);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(2);
+    m_projectName = styledLabel({}, TextStyle::title2, true, Tint::primary, header);
+    m_projectName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_takeID = styledLabel({}, TextStyle::callout, false, Tint::secondary, header);
+    m_takeID->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    names->addWidget(m_projectName);
+    names->addWidget(m_takeID);
+    headerLayout->addLayout(names, 1);
+    m_pill = new StatusPill({}, Tint::orange, header);
+    headerLayout->addWidget(m_pill);
+    layout->addWidget(header);
+    layout->addWidget(divider(page));
+
+    auto* tabRow = new QHBoxLayout;
+    tabRow->setContentsMargins(12, 12, 12, 12);
+    m_tabs = new QTabBar(page);
+    m_tabs->setObjectName(QStringLiteral("takeView"));
+    m_tabs->setAccessibleName(q(T::takeView));
+    m_tabs->setExpanding(false);
+    m_tabs->setDrawBase(false);
+    for (LibraryDashboardTab tab : allDashboardTabs) m_tabs->addTab(symbolIcon(symbol(tab), Tint::primary), q(rawValue(tab)));
+    tabRow->addStretch(1);
+    tabRow->addWidget(m_tabs);
+    tabRow->addStretch(1);
+    layout->addLayout(tabRow);
+
+    m_tabPages = new QStackedWidget(page);
+    m_tabPages->setContentsMargins(12, 0, 12, 12);
+    m_overviewHolder = holder(m_tabPages);
+    m_tabPages->addWidget(m_overviewHolder);
+
+    auto* mediaPage = new QWidget(m_tabPages);
+    auto* mediaLayout = new QHBoxLayout(mediaPage);
+    mediaLayout->setContentsMargins(0, 0, 0, 0);
+    mediaLayout->setSpacing(12);
+    auto* clipsPanel = new LibraryPanel(q(T::camerasAndRecordings), "video.fill", mediaPage);
+    m_clipsHolder = holder(clipsPanel);
+    clipsPanel->contentLayout()->addWidget(m_clipsHolder);
+    mediaLayout->addWidget(clipsPanel, 1);
+    auto* transfersPanel = new LibraryPanel(q(T::transfers), "arrow.down.circle", mediaPage);
+    transfersPanel->setFixedWidth(300);
+    m_transferPages = new QStackedWidget(transfersPanel);
+    m_transferPages->addWidget(compactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
+    m_transferModel = new TransferListModel(this);
+    auto* transferList = new QListView(m_transferPages);
+    transferList->setObjectName(QStringLiteral("transfers"));
+    transferList->setModel(m_transferModel);
+    transferList->setItemDelegate(new TransferRowDelegate(transferList));
+    transferList->setFrameShape(QFrame::NoFrame);
+    transferList->setSelectionMode(QAbstractItemView::NoSelection);
+    transferList->setUniformItemSizes(true);
+    transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_transferPages->addWidget(transferList);
+    transfersPanel->contentLayout()->addWidget(m_transferPages);
+    mediaLayout->addWidget(transfersPanel);
+    m_tabPages->addWidget(mediaPage);
+
+    m_resolveHolder = holder(m_tabPages);
+    m_tabPages->addWidget(m_resolveHolder);
+    m_tabPages->addWidget(activity());
+    auto* tabArea = new QVBoxLayout;
+    tabArea->setContentsMargins(12, 0, 12, 12);
+    tabArea->addWidget(m_tabPages);
+    layout->addLayout(tabArea, 1);
+    m_pages->addWidget(page);
+
+    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
+        m_tab = allDashboardTabs[static_cast<std::size_t>(index)];
+        m_tabPages->setCurrentIndex(index);
+    });
+    connect(&m_store, &AppStore::libraryChanged, this, &DashboardView::rebuild);
+    connect(&m_store, &AppStore::selectedProjectIDChanged, this, &DashboardView::rebuild);
+    connect(&m_store, &AppStore::selectedTakeIDChanged, this, &DashboardView::rebuild);
+    connect(&m_store, &AppStore::transfersChanged, this, &DashboardView::refreshTransfers);
+    connect(&m_store, &AppStore::activitiesChanged, this, &DashboardView::refreshActivities);
+    rebuild();
+    refreshTransfers();
+    refreshActivities();
+}
+
+void DashboardView::setTab(LibraryDashboardTab tab) {
+    const auto found = std::find(allDashboardTabs.begin(), allDashboardTabs.end(), tab);
+    m_tabs->setCurrentIndex(static_cast<int>(found - allDashboardTabs.begin()));
+}
+
+void DashboardView::paintEvent(QPaintEvent*) {
+    if (m_pages->currentIndex() != 1) return;
+    QPainter painter(this);
+    QLinearGradient gradient(0, 0, 0, height());
+    gradient.setColorAt(0, palette().color(QPalette::Window));
+    gradient.setColorAt(1, palette().color(QPalette::Window).darker(106));
+    painter.fillRect(rect(), gradient);
+}
+
+void DashboardView::rebuild() {
+    const std::optional<VELKProject> project = m_store.selectedProject();
+    const std::optional<VELKTake> take = m_store.selectedTake();
+    m_pages->setCurrentIndex(project && take ? 1 : 0);
+    update();
+    if (!project || !take) return;
+    m_projectName->setText(QString::fromStdString(project->name));
+    m_takeID->setText(q(T::takePrefix) + QString::fromStdString(take->id));
+    const Pill pill = mediaPill(*take);
+    m_pill->setPill(q(pill.text), pill.tint);
+    replaceContent(m_overviewHolder, overview(*project, *take));
+    replaceContent(m_clipsHolder, media(*take));
+    replaceContent(m_resolveHolder, resolve(*take));
+}
+
+QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& take) {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+    auto* metrics = new QHBoxLayout;
+    metrics->setSpacing(12);
+    for (const Metric& metric : takeMetrics(take)) {
+        metrics->addWidget(new MetricCard(q(metric.title), q(metric.value), metric.symbol, page));
+    }
+    layout->addLayout(metrics);
+
+    auto* panels = new QHBoxLayout;
+    panels->setSpacing(12);
+    auto* readiness = new LibraryPanel(q(T::takeReadiness), "checklist", page);
+    readiness->contentLayout()->setSpacing(11);
+    for (const Readiness& row : takeReadiness(project, take)) {
+        readiness->contentLayout()->addWidget(new ReadinessRow(q(row.label), row.ready, readiness));
+    }
+    panels->addWidget(readiness, 1);
+    auto* details = new LibraryPanel(q(T::takeDetails), "info.circle", page);
+    details->contentLayout()->setSpacing(12);
+    for (const Detail& detail : takeDetails(project, take)) {
+        auto* row = new QWidget(details);
+        auto* rowLayout = new QHBoxLayout(row);
+        rowLayout->setContentsMargins(0, 0, 0, 0);
+        rowLayout->addWidget(styledLabel(q(detail.label), TextStyle::callout, false, Tint::primary, row));
+        rowLayout->addStretch(1);
+        auto* value = styledLabel(q(detail.value), TextStyle::callout, false, Tint::secondary, row);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        rowLayout->addWidget(value);
+        details->contentLayout()->addWidget(row);
+    }
+    panels->addWidget(details, 1);
+    layout->addLayout(panels, 1);
+    return page;
+}
+
+QWidget* DashboardView::media(const VELKTake& take) {
+    if (take.clips.empty()) return compactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
+    auto* scroll = new QScrollArea;
+    scroll->setObjectName(QStringLiteral("clips"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* rows = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(rows);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    for (const VELKClip& clip : take.clips) {
+        layout->addWidget(new ClipRow(clip, isReferenceClip(take, clip), [this, cameraID = clip.cameraId] {
+            m_commands->setReferenceCamera(cameraID);
+        }, rows));
+    }
+    layout->addStretch(1);
+    scroll->setWidget(rows);
+    return scroll;
+}
+
+QWidget* DashboardView::resolve(const VELKTake& take) {
+    auto* page = new QWidget;
+    auto* layout = new QHBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(12);
+
+    auto* package = new LibraryPanel(q(T::resolvePackage), "wand.and.stars", page);
+    auto* packageLayout = package->contentLayout();
+    packageLayout->setContentsMargins(16, 16, 16, 16);
+    packageLayout->setSpacing(16);
+    packageLayout->addWidget(new SymbolLabel(q(T::linkedRetiming), "link", Tint::primary, TextStyle::body, package));
+    packageLayout->addWidget(new SymbolLabel(q(T::originalsUntouched), "lock.shield", Tint::primary, TextStyle::body, package));
+    packageLayout->addWidget(new SymbolLabel(q(T::weakAnchorsFail), "waveform.path.ecg", Tint::primary, TextStyle::body, package));
+    packageLayout->addWidget(divider(package));
+    auto* creates = styledLabel(q(T::exportCreates), TextStyle::body, false, Tint::secondary, package);
+    creates->setWordWrap(true);
+    packageLayout->addWidget(creates);
+    packageLayout->addStretch(1);
+    const StatusLine status = resolveMediaStatus(take);
+    auto* statusLabel = new SymbolLabel(q(status.text), status.symbol, status.tint, TextStyle::body, package);
+    statusLabel->setObjectName(QStringLiteral("resolveStatus"));
+    packageLayout->addWidget(statusLabel);
+    layout->addWidget(package, 1);
+
+    auto* acceptance = new LibraryPanel(q(T::acceptanceCheck), "checkmark.seal", page);
+    acceptance->setFixedWidth(310);
+    auto* acceptanceLayout = acceptance->contentLayout();
+    acceptanceLayout->setSpacing(13);
+    acceptanceLayout->addWidget(styledLabel(q(T::afterImporting), TextStyle::headline, true, Tint::primary, acceptance));
+    for (const char* check : {T::checkHead, T::checkMiddle, T::checkTail, T::checkPitch}) {
+        acceptanceLayout->addWidget(new ReadinessRow(q(check), false, acceptance));
+    }
+    acceptanceLayout->addStretch(1);
+    auto* unverified = styledLabel(q(T::reportUnverified), TextStyle::caption, false, Tint::secondary, acceptance);
+    unverified->setWordWrap(true);
+    acceptanceLayout->addWidget(unverified);
+    layout->addWidget(acceptance);
+    return page;
+}
+
+QWidget* DashboardView::activity() {
+    auto* panel = new LibraryPanel(q(T::recentActivity), "clock.arrow.circlepath");
+    m_activityPages = new QStackedWidget(panel);
+    m_activityPages->addWidget(compactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
+    m_activityModel = new ActivityListModel(this);
+    auto* list = new QListView(m_activityPages);
+    list->setObjectName(QStringLiteral("activities"));
+    list->setModel(m_activityModel);
+    list->setItemDelegate(new ActivityRowDelegate(list));
+    list->setFrameShape(QFrame::NoFrame);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setUniformItemSizes(true);
+    m_activityPages->addWidget(list);
+    panel->contentLayout()->addWidget(m_activityPages);
+    return panel;
+}
+
+void DashboardView::refreshTransfers() {
+    m_transferModel->setTransfers(m_store.transfers());
+    m_transferPages->setCurrentIndex(m_store.transfers().empty() ? 0 : 1);
+}
+
+void DashboardView::refreshActivities() {
+    m_activityModel->setActivities(m_store.activities());
+    m_activityPages->setCurrentIndex(m_store.activities().empty() ? 0 : 1);
+}
+
+} // namespace velk::library

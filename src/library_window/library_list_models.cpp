@@ -1,0 +1,203 @@
+#include "library_window/library_list_models.hpp"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QLocale>
+#include <QPainter>
+#include <QPainterPath>
+
+#include "library_window/library_presenter.hpp"
+#include "library_window/library_style.hpp"
+
+namespace velk::library {
+
+static QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+
+void TransferListModel::setTransfers(const std::vector<TransferStatus>& transfers) {
+    const bool sameRows = transfers.size() == m_rows.size() &&
+                          std::equal(transfers.begin(), transfers.end(), m_rows.begin(),
+                                     [](const TransferStatus& a, const TransferStatus& b) { return a.id == b.id; });
+    if (!sameRows) {
+        beginResetModel();
+        m_rows = transfers;
+        endResetModel();
+        return;
+    }
+    for (std::size_t i = 0; i < transfers.size(); ++i) {
+        if (transfers[i] == m_rows[i]) continue;
+        m_rows[i] = transfers[i];
+        const QModelIndex changed = index(static_cast<int>(i));
+        Q_EMIT dataChanged(changed, changed);
+    }
+}
+
+int TransferListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+QVariant TransferListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const TransferStatus& row = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole: return QString::fromStdString(row.clipName);
+    case IdentityRole: return QString::fromStdString(row.id);
+    case TrailingRole: return q(rawValue(row.phase));
+    case ProgressRole: return row.progress();
+    case MessageRole: return QString::fromStdString(row.message);
+    default: return {};
+    }
+}
+
+namespace {
+
+struct RowFonts {
+    QFont title = font(TextStyle::callout, true);
+    QFont caption = font(TextStyle::caption);
+    QFont caption2 = font(TextStyle::caption2);
+};
+
+const RowFonts& rowFonts() {
+    static const RowFonts fonts;
+    return fonts;
+}
+
+} // namespace
+
+void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const RowFonts& fonts = rowFonts();
+    painter->save();
+    painter->setRenderHint(QPainter::Antialiasing);
+    const QRect r = option.rect.adjusted(2, 6, -2, -6);
+    const QColor primary = tintColor(Tint::primary);
+    const QColor secondary = tintColor(Tint::secondary);
+    const int titleHeight = QFontMetrics(fonts.title).height();
+
+    const QString phase = index.data(TrailingRole).toString();
+    painter->setFont(fonts.caption);
+    painter->setPen(secondary);
+    const int phaseWidth = QFontMetrics(fonts.caption).horizontalAdvance(phase);
+    painter->drawText(QRect(r.right() - phaseWidth, r.top(), phaseWidth, titleHeight), Qt::AlignRight | Qt::AlignVCenter, phase);
+    painter->setFont(fonts.title);
+    painter->setPen(primary);
+    const QRect titleRect(r.left(), r.top(), r.width() - phaseWidth - 8, titleHeight);
+    painter->drawText(titleRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(fonts.title).elidedText(index.data().toString(), Qt::ElideRight, titleRect.width()));
+
+    const QRectF track(r.left(), r.top() + titleHeight + 5, r.width(), 5);
+    QColor trackColor = secondary;
+    trackColor.setAlphaF(0.2f);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(trackColor);
+    painter->drawRoundedRect(track, 2.5, 2.5);
+    const double progress = std::clamp(index.data(ProgressRole).toDouble(), 0.0, 1.0);
+    if (progress > 0) {
+        painter->setBrush(accentColor());
+        painter->drawRoundedRect(QRectF(track.left(), track.top(), track.width() * progress, track.height()), 2.5, 2.5);
+    }
+
+    painter->setFont(fonts.caption2);
+    painter->setPen(secondary);
+    const QRect messageRect(r.left(), static_cast<int>(track.bottom()) + 5, r.width(), QFontMetrics(fonts.caption2).height());
+    painter->drawText(messageRect, Qt::AlignLeft | Qt::AlignVCenter,
+                      QFontMetrics(fonts.caption2).elidedText(index.data(MessageRole).toString(), Qt::ElideRight, r.width()));
+    painter->restore();
+}
+
+QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    const RowFonts& fonts = rowFonts();
+    // The rows are 12 apart: 6 above and below each.
+    return {option.rect.width(),
+            12 + QFontMetrics(fonts.title).height() + 5 + 5 + 5 + QFontMetrics(fonts.caption2).height()};
+}
+
+void ActivityListModel::setActivities(const std::vector<ActivityEntry>& activities) {
+    beginResetModel();
+    m_rows = activities;
+    endResetModel();
+}
+
+int ActivityListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const ActivityEntry& entry = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole:
+    case Qt::ToolTipRole: return QString::fromStdString(entry.message);
+    case Qt::DecorationRole: {
+        const ActivityRowView view = activityRow(entry);
+        return symbolPixmap(view.symbol, view.tint, 16);
+    }
+    case TrailingRole: {
+        return shortTime(entry.date);
+    }
+    default: return {};
+    }
+}
+
+void ActivityRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const RowFonts& fonts = rowFonts();
+    painter->save();
+    const QRect r = option.rect.adjusted(6, 3, -6, -3);
+    const QPixmap icon = index.data(Qt::DecorationRole).value<QPixmap>();
+    painter->drawPixmap(r.left(), r.top() + 1, icon);
+    const QString time = index.data(TrailingRole).toString();
+    painter->setFont(fonts.caption);
+    painter->setPen(tintColor(Tint::secondary));
+    const int timeWidth = QFontMetrics(fonts.caption).horizontalAdvance(time);
+    painter->drawText(QRect(r.right() - timeWidth, r.top(), timeWidth, r.height()), Qt::AlignRight | Qt::AlignTop, time);
+    painter->setFont(option.font);
+    painter->setPen(tintColor(Tint::primary));
+    const QRect textRect(r.left() + 26, r.top(), r.width() - 26 - timeWidth - 10, r.height());
+    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop,
+                      option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
+    painter->restore();
+}
+
+QSize ActivityRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+    return {option.rect.width(), std::max(18, option.fontMetrics.height()) + 6};
+}
+
+void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    if (!index.data(SubtitleRole).isValid()) return QStyledItemDelegate::paint(painter, option, index);
+    QStyleOptionViewItem base = option;
+    initStyleOption(&base, index);
+    base.text.clear();
+    base.icon = QIcon();
+    QApplication::style()->drawPrimitive(QStyle::PE_PanelItemViewItem, &base, painter, base.widget);
+
+    const RowFonts& fonts = rowFonts();
+    painter->save();
+    const QRect r = option.rect.adjusted(8, 4, -8, -4);
+    const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+    const int iconSize = 20;
+    icon.paint(painter, QRect(r.left(), r.center().y() - iconSize / 2, iconSize, iconSize));
+    const int textLeft = r.left() + iconSize + 9;
+    const int width = r.right() - textLeft;
+    const QFontMetrics titleMetrics(fonts.title);
+    const QFontMetrics subtitleMetrics(fonts.caption2);
+    const int top = r.center().y() - (titleMetrics.height() + 2 + subtitleMetrics.height()) / 2;
+    const bool selected = option.state & QStyle::State_Selected;
+    painter->setFont(fonts.title);
+    painter->setPen(selected ? option.palette.color(QPalette::HighlightedText) : tintColor(Tint::primary));
+    painter->drawText(QRect(textLeft, top, width, titleMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                      titleMetrics.elidedText(index.data().toString(), Qt::ElideRight, width));
+    painter->setFont(fonts.caption2);
+    QColor secondary = selected ? option.palette.color(QPalette::HighlightedText) : tintColor(Tint::secondary);
+    if (selected) secondary.setAlphaF(0.8f);
+    painter->setPen(secondary);
+    painter->drawText(QRect(textLeft, top + titleMetrics.height() + 2, width, subtitleMetrics.height()),
+                      Qt::AlignLeft | Qt::AlignVCenter,
+                      subtitleMetrics.elidedText(index.data(SubtitleRole).toString(), Qt::ElideRight, width));
+    painter->restore();
+}
+
+QSize TwoLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    if (!index.data(SubtitleRole).isValid()) return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 12);
+    const RowFonts& fonts = rowFonts();
+    return {option.rect.width(), 8 + 8 + QFontMetrics(fonts.title).height() + 2 + QFontMetrics(fonts.caption2).height()};
+}
+
+} // namespace velk::library

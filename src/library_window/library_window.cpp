@@ -1,0 +1,273 @@
+#include "library_window/library_window.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QSettings>
+#include <QShowEvent>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "app/app_services.hpp"
+#include "app/theme.hpp"
+#include "app/window_factories.hpp"
+#include "app/window_registry.hpp"
+#include "discovery/lan_discovery.hpp"
+#include "discovery/live_camera_discovery.hpp"
+#include "library_window/dashboard_view.hpp"
+#include "library_window/library_commands.hpp"
+#include "library_window/library_list_models.hpp"
+#include "library_window/library_presenter.hpp"
+#include "library_window/library_style.hpp"
+#include "library_window/library_texts.hpp"
+#include "library_window/project_name_sheet.hpp"
+#include "library_window/take_list_view.hpp"
+#include "library_window/view_kit.hpp"
+#include "store/app_store.hpp"
+
+namespace velk {
+
+using namespace library;
+namespace T = library_text;
+
+namespace {
+QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+} // namespace
+
+LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCameraDiscovery& liveDiscovery,
+                             LibraryWindowOptions options, QWidget* parent)
+    : QMainWindow(parent),
+      m_store(store),
+      m_discovery(discovery),
+      m_liveDiscovery(liveDiscovery),
+      m_commands(options.commands ? std::move(options.commands)
+                                  : makeServiceCommands(store, discovery, liveDiscovery, std::move(options.openWindow))),
+      m_fileDialogs(options.fileDialogs ? std::move(options.fileDialogs) : makeQtFileDialogs()),
+      m_wifi(options.wifi ? std::move(options.wifi) : makeWiFiSheetHost()),
+      m_settings(options.settings ? std::move(options.settings) : std::make_shared<QSettings>()),
+      m_clock(options.clock ? *options.clock : SystemClock::shared()) {
+    setObjectName(QString::fromUtf8(sceneID));
+    setWindowTitle(q(T::windowTitle));
+    resize(Theme::libraryWindowSize);
+    Theme::applyAccent(*this);
+
+    auto* split = new QSplitter(Qt::Horizontal, this);
+    split->setChildrenCollapsible(false);
+    QWidget* sidebar = createSidebar();
+    sidebar->setMinimumWidth(210);
+    split->addWidget(sidebar);
+    m_takeList = new TakeListView(m_store, split);
+    m_takeList->setMinimumWidth(230);
+    split->addWidget(m_takeList);
+    m_dashboard = new DashboardView(m_store, m_commands, split);
+    split->addWidget(m_dashboard);
+    split->setStretchFactor(0, 0);
+    split->setStretchFactor(1, 0);
+    split->setStretchFactor(2, 1);
+    split->setSizes({235, 270, 675});
+    setCentralWidget(split);
+
+    createToolbar();
+    connectServices();
+    rebuildProjects();
+    refreshCommands();
+    syncErrorAlert();
+}
+
+LibraryWindow::~LibraryWindow() = default;
+
+QWidget* LibraryWindow::createSidebar() {
+    auto* sidebar = new QWidget;
+    auto* layout = new QVBoxLayout(sidebar);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    auto* header = new QWidget(sidebar);
+    auto* headerLayout = new QVBoxLayout(header);
+    headerLayout->setContentsMargins(14, 14, 14, 14);
+    headerLayout->setSpacing(10);
+    auto* titleRow = new QHBoxLayout;
+    auto* icon = new QLabel(header);
+    icon->setPixmap(symbolPixmap("film.stack.fill", Tint::green, 26));
+    titleRow->addWidget(icon);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(1);
+    titles->addWidget(styledLabel(q(T::sidebarTitle), TextStyle::title2, true, Tint::primary, header));
+    m_projectCount = styledLabel({}, TextStyle::caption, false, Tint::secondary, header);
+    titles->addWidget(m_projectCount);
+    titleRow->addLayout(titles, 1);
+    headerLayout->addLayout(titleRow);
+    m_search = new QLineEdit(header);
+    m_search->setObjectName(QStringLiteral("projectSearch"));
+    m_search->setPlaceholderText(q(T::searchPlaceholder));
+    m_search->setClearButtonEnabled(true);
+    headerLayout->addWidget(m_search);
+    layout->addWidget(header);
+    layout->addWidget(divider(sidebar));
+
+    auto* section = styledLabel(q(T::projectsSection), TextStyle::caption, true, Tint::secondary, sidebar);
+    section->setContentsMargins(14, 8, 14, 4);
+    layout->addWidget(section);
+    m_projects = new QListWidget(sidebar);
+    m_projects->setObjectName(QStringLiteral("projects"));
+    m_projects->setFrameShape(QFrame::NoFrame);
+    m_projects->setItemDelegate(new TwoLineDelegate(m_projects));
+    m_projects->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_projects->setUniformItemSizes(true);
+    layout->addWidget(m_projects, 1);
+
+    auto* footer = new QWidget(sidebar);
+    auto* footerLayout = new QVBoxLayout(footer);
+    footerLayout->setContentsMargins(10, 10, 10, 10);
+    footerLayout->setSpacing(8);
+    auto* editRow = new QHBoxLayout;
+    auto* newButton = new QPushButton(symbolIcon("plus", Tint::primary), q(T::newButton), footer);
+    newButton->setObjectName(QStringLiteral("newProject"));
+    m_rename = new QPushButton(symbolIcon("pencil", Tint::primary), q(T::renameButton), footer);
+    m_rename->setObjectName(QStringLiteral("renameProject"));
+    editRow->addWidget(newButton, 1);
+    editRow->addWidget(m_rename, 1);
+    footerLayout->addLayout(editRow);
+    auto* actionRow = new QHBoxLayout;
+    auto* collect = new QPushButton(symbolIcon("arrow.down.circle", Tint::primary), q(T::collectButton), footer);
+    collect->setObjectName(QStringLiteral("collect"));
+    collect->setToolTip(q(T::collectHelp));
+    auto* wifi = new QPushButton(symbolIcon("qrcode.viewfinder", Tint::primary), q(T::wifiButton), footer);
+    wifi->setObjectName(QStringLiteral("wifi"));
+    wifi->setToolTip(q(T::wifiHelp));
+    auto* director = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
+    director->setObjectName(QStringLiteral("sidebarDirector"));
+    QPalette prominent = director->palette();
+    prominent.setColor(QPalette::Button, accentColor());
+    prominent.setColor(QPalette::ButtonText, Qt::white);
+    director->setPalette(prominent);
+    director->setIcon(symbolIcon("video.fill", Tint::primary));
+    actionRow->addWidget(collect);
+    actionRow->addWidget(wifi);
+    actionRow->addStretch(1);
+    actionRow->addWidget(director);
+    footerLayout->addLayout(actionRow);
+    layout->addWidget(footer);
+
+    connect(m_search, &QLineEdit::textChanged, this, &LibraryWindow::rebuildProjects);
+    connect(m_projects, &QListWidget::itemSelectionChanged, this, [this] {
+        if (m_rebuildingProjects) return;
+        const auto selected = m_projects->selectedItems();
+        if (selected.isEmpty()) {
+            m_store.setSelectedProjectID(std::nullopt);
+        } else {
+            m_store.setSelectedProjectID(selected.front()->data(IdentityRole).toString().toStdString());
+        }
+    });
+    connect(newButton, &QPushButton::clicked, this, &LibraryWindow::showNewProject);
+    connect(m_rename, &QPushButton::clicked, this, &LibraryWindow::showRenameProject);
+    connect(collect, &QPushButton::clicked, this, &LibraryWindow::showCollect);
+    connect(wifi, &QPushButton::clicked, this, &LibraryWindow::showWiFi);
+    connect(director, &QPushButton::clicked, this, [this] { m_commands->openWindow("director"); });
+    return sidebar;
+}
+
+void LibraryWindow::rebuildProjects() {
+    const auto& projects = m_store.library().projects;
+    m_projectCount->setText(q(countText(projects.size(), T::projectsSuffix)));
+    m_rebuildingProjects = true;
+    m_projects->setUpdatesEnabled(false);
+    m_projects->clear();
+    static const QIcon folder = symbolIcon("folder.fill", Tint::green);
+    static const QIcon tray = symbolIcon("tray", Tint::orange);
+    for (std::size_t index : filteredProjectIndexes(projects, m_search->text().toStdString())) {
+        const ProjectRow row = projectRow(projects[index]);
+        auto* item = new QListWidgetItem(QString::fromStdString(row.title), m_projects);
+        item->setData(SubtitleRole, QString::fromStdString(row.subtitle));
+        item->setData(IdentityRole, QString::fromStdString(projects[index].id));
+        item->setData(Qt::DecorationRole, row.tint == Tint::orange ? tray : folder);
+    }
+    m_projects->setUpdatesEnabled(true);
+    m_rebuildingProjects = false;
+    showProjectSelection();
+}
+
+void LibraryWindow::showProjectSelection() {
+    m_rebuildingProjects = true;
+    m_projects->clearSelection();
+    const auto& id = m_store.selectedProjectID();
+    for (int i = 0; id && i < m_projects->count(); ++i) {
+        QListWidgetItem* item = m_projects->item(i);
+        if (item->data(IdentityRole).toString().toStdString() == *id) {
+            item->setSelected(true);
+            m_projects->setCurrentItem(item);
+            break;
+        }
+    }
+    m_rebuildingProjects = false;
+    const std::optional<VELKProject> selected = m_store.selectedProject();
+    m_rename->setEnabled(canRenameProject(selected ? &*selected : nullptr));
+}
+
+void LibraryWindow::presentSheet(QDialog* sheet) {
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->setWindowModality(Qt::WindowModal);
+    m_sheet = sheet;
+    sheet->open();
+}
+
+void LibraryWindow::showNewProject() {
+    if (m_sheet) return;
+    auto* sheet = new ProjectNameSheet({q(T::newProjectTitle), {}, q(T::create), 420}, m_newProjectName,
+                                       [this] {
+                                           m_commands->createProject(m_newProjectName);
+                                           m_newProjectName.clear();
+                                       },
+                                       this);
+    sheet->setObjectName(QStringLiteral("newProjectSheet"));
+    presentSheet(sheet);
+}
+
+void LibraryWindow::showRenameProject() {
+    if (m_sheet) return;
+    const std::optional<VELKProject> selected = m_store.selectedProject();
+    if (!canRenameProject(selected ? &*selected : nullptr)) return;
+    m_renameProjectName = selected->name;
+    m_renameFor = selected->id;
+    auto* sheet = new ProjectNameSheet({q(T::renameProjectTitle), q(T::renameProjectNote), q(T::renameButton), 440},
+                                       m_renameProjectName,
+                                       [this] {
+                                           // Only the project the sheet was opened for is renamed.
+                                           if (confirmationStillApplies(m_renameFor, m_store.selectedProjectID())) {
+                                               m_commands->renameSelectedProject(m_renameProjectName);
+                                           }
+                                       },
+                                       this);
+    sheet->setObjectName(QStringLiteral("renameProjectSheet"));
+    presentSheet(sheet);
+}
+
+void LibraryWindow::showCollect() {
+    if (m_sheet) return;
+    auto* sheet = new CollectSheet({m_store, m_discovery, m_liveDiscovery, m_commands, *m_settings, m_clock}, m_pairing,
+                                   this);
+    sheet->setObjectName(QStringLiteral("collectSheet"));
+    presentSheet(sheet);
+}
+
+void LibraryWindow::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    if (m_shownOnce) return;
+    m_shownOnce = true;
+    evaluateWiFiGuard(true);
+}
+
+} // namespace velk
+
+namespace velk {
+
+QMainWindow* createLibraryWindow(AppServices& services) {
+    LibraryWindowOptions options;
+    WindowRegistry& windows = services.windows;
+    options.openWindow = [&windows](const std::string& id) { windows.openWindow(id); };
+    return new LibraryWindow(services.store, services.catalogDiscovery, services.liveDiscovery, std::move(options));
+}
+
+} // namespace velk

@@ -1,0 +1,171 @@
+// The Library window's toolbar, Project menu, panels, source-trash confirmation, error alert and
+// Wi-Fi guard.
+
+#include <QAction>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QPushButton>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "discovery/live_camera_discovery.hpp"
+#include "library_window/library_commands.hpp"
+#include "library_window/library_presenter.hpp"
+#include "library_window/library_style.hpp"
+#include "library_window/library_texts.hpp"
+#include "library_window/library_window.hpp"
+#include "library_window/wifi_guard.hpp"
+#include "store/app_store.hpp"
+
+namespace velk {
+
+using namespace library;
+namespace T = library_text;
+
+namespace {
+QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+} // namespace
+
+void LibraryWindow::createToolbar() {
+    auto* bar = addToolBar(QStringLiteral("Library"));
+    bar->setObjectName(QStringLiteral("libraryToolbar"));
+    bar->setMovable(false);
+    bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    auto add = [&](const char* text, std::string_view symbol, const char* help) {
+        QAction* action = bar->addAction(symbolIcon(symbol, Tint::primary), q(text));
+        action->setToolTip(q(help));
+        return action;
+    };
+    QAction* director = add(T::directorButton, "rectangle.inset.filled.and.person.filled", T::toolbarDirectorHelp);
+    connect(director, &QAction::triggered, this, [this] { m_commands->openWindow("director"); });
+    m_import = add(T::importManifest, "square.and.arrow.down", T::importManifestHelp);
+    connect(m_import, &QAction::triggered, this, &LibraryWindow::importManifest);
+    m_downloadTake = add(T::downloadTake, "arrow.down.circle", T::downloadTakeHelp);
+    connect(m_downloadTake, &QAction::triggered, this, [this] {
+        if (toolbar().downloadTake) m_commands->downloadSelectedTake();
+    });
+
+    auto* menu = new QMenu(q(T::projectMenu), this);
+    menu->setObjectName(QStringLiteral("projectMenu"));
+    m_downloadProject = menu->addAction(q(T::downloadWholeProject));
+    connect(m_downloadProject, &QAction::triggered, this, [this] {
+        if (toolbar().downloadWholeProject) m_commands->downloadSelectedProject();
+    });
+    m_moveToTrash = menu->addAction(q(T::moveSourceToTrash));
+    connect(m_moveToTrash, &QAction::triggered, this, &LibraryWindow::confirmSourceTrash);
+    auto* projectButton = new QToolButton(bar);
+    projectButton->setObjectName(QStringLiteral("projectMenuButton"));
+    projectButton->setText(q(T::projectMenu));
+    projectButton->setIcon(symbolIcon("folder", Tint::primary));
+    projectButton->setToolTip(q(T::projectMenuHelp));
+    projectButton->setAccessibleName(q(T::projectMenuAccessible));
+    projectButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    projectButton->setPopupMode(QToolButton::InstantPopup);
+    projectButton->setMenu(menu);
+    bar->addWidget(projectButton);
+
+    m_export = add(T::exportForResolve, "film", T::exportForResolveHelp);
+    connect(m_export, &QAction::triggered, this, &LibraryWindow::chooseExportFolder);
+}
+
+void LibraryWindow::connectServices() {
+    connect(&m_store, &AppStore::libraryChanged, this, &LibraryWindow::rebuildProjects);
+    connect(&m_store, &AppStore::selectedProjectIDChanged, this, &LibraryWindow::showProjectSelection);
+    for (auto signal : {&AppStore::libraryChanged, &AppStore::selectedProjectIDChanged, &AppStore::selectedTakeIDChanged,
+                        &AppStore::isBusyChanged, &AppStore::transferSessionsChanged}) {
+        connect(&m_store, signal, this, &LibraryWindow::refreshCommands);
+    }
+    connect(&m_store, &AppStore::errorMessageChanged, this, &LibraryWindow::syncErrorAlert);
+    connect(&m_store, &AppStore::isBusyChanged, this, [this] { evaluateWiFiGuard(false); });
+    connect(&m_liveDiscovery, &LiveCameraDiscovery::camerasChanged, this, [this] { evaluateWiFiGuard(false); });
+    connect(&m_liveDiscovery, &LiveCameraDiscovery::livenessTickChanged, this, [this] { evaluateWiFiGuard(false); });
+}
+
+ToolbarState LibraryWindow::toolbar() const {
+    return toolbarState({m_store.isBusy(), m_store.canDownloadSelectedTake(), m_store.canDownloadSelectedProject(),
+                         m_store.canTrashSelectedProjectSources(), m_store.selectedTake().has_value()});
+}
+
+void LibraryWindow::refreshCommands() {
+    const ToolbarState state = toolbar();
+    m_downloadTake->setEnabled(state.downloadTake);
+    m_export->setEnabled(state.exportForResolve);
+    m_downloadProject->setEnabled(state.downloadWholeProject);
+    m_moveToTrash->setEnabled(state.moveSourceToTrash);
+}
+
+void LibraryWindow::importManifest() {
+    QPointer<LibraryWindow> self = this;
+    m_fileDialogs->chooseManifest(this, [self](const std::filesystem::path& file) {
+        if (self) self->m_commands->importManifest(file);
+    });
+}
+
+void LibraryWindow::chooseExportFolder() {
+    if (!toolbar().exportForResolve) return;
+    QPointer<LibraryWindow> self = this;
+    m_fileDialogs->chooseExportParent(this, [self](const std::filesystem::path& parent) {
+        if (self && self->toolbar().exportForResolve) self->m_commands->exportSelectedTake(parent);
+    });
+}
+
+void LibraryWindow::confirmSourceTrash() {
+    if (m_sheet || !toolbar().moveSourceToTrash) return;
+    m_trashFor = m_store.selectedProjectID();
+    auto* box = new QMessageBox(QMessageBox::Warning, q(T::trashTitle), q(T::trashTitle), QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("trashConfirmation"));
+    box->setInformativeText(q(T::trashMessage));
+    QPushButton* confirm = box->addButton(buttonText(T::trashConfirm), QMessageBox::DestructiveRole);
+    QPushButton* cancel = box->addButton(q(T::cancel), QMessageBox::RejectRole);
+    box->setDefaultButton(cancel);
+    connect(confirm, &QPushButton::clicked, this, [this] {
+        // Only the project the confirmation was opened for, and only while it is still selected.
+        if (confirmationStillApplies(m_trashFor, m_store.selectedProjectID())) m_commands->trashSelectedProjectSources();
+    });
+    presentSheet(box);
+}
+
+void LibraryWindow::syncErrorAlert() {
+    const auto& message = m_store.errorMessage();
+    if (!message) {
+        if (m_alert) m_alert->close();
+        return;
+    }
+    if (m_alert) {
+        m_alert->setText(QString::fromStdString(*message));
+        return;
+    }
+    auto* alert = new QMessageBox(QMessageBox::Warning, q(T::alertTitle), QString::fromStdString(*message),
+                                  QMessageBox::NoButton, this);
+    alert->setObjectName(QStringLiteral("errorAlert"));
+    alert->addButton(q(T::ok), QMessageBox::AcceptRole);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    alert->setWindowModality(Qt::WindowModal);
+    // However the alert goes away, the error it showed is cleared.
+    connect(alert, &QDialog::finished, this, [this] {
+        if (m_store.errorMessage()) m_store.setErrorMessage(std::nullopt);
+    });
+    m_alert = alert;
+    alert->open();
+}
+
+void LibraryWindow::showWiFi() {
+    if (m_sheet) return;
+    const WiFiGuardInputs inputs{m_store.isBusy(), &m_liveDiscovery.cameras(), m_clock.now()};
+    QDialog* sheet = m_wifi->makeSheet(canChangeWiFi(inputs), q(wifiChangeBlockedReason(inputs)), this);
+    sheet->setObjectName(QStringLiteral("wifiSheet"));
+    m_wifiSheet = sheet;
+    presentSheet(sheet);
+}
+
+void LibraryWindow::evaluateWiFiGuard(bool force) {
+    if (!m_shownOnce) return; // the gate stays closed until the window has judged once
+    const WiFiGuardInputs inputs{m_store.isBusy(), &m_liveDiscovery.cameras(), m_clock.now()};
+    if (!m_wifiTracker.changed(wifiSafetySignature(inputs)) && !force) return;
+    const bool allowed = canChangeWiFi(inputs);
+    m_wifi->updateGate(allowed);
+    if (m_wifiSheet) m_wifi->setChangeRule(m_wifiSheet, allowed, q(wifiChangeBlockedReason(inputs)));
+}
+
+} // namespace velk

@@ -1,0 +1,47 @@
+#pragma once
+// The Wi-Fi join over NetworkManager's D-Bus API. The bus is reached only when a join asks for it,
+// so making the backend (and the sheet that owns it) touches no system service. The password
+// travels only inside the connection's secrets, to a volatile profile that NetworkManager never
+// writes to disk; a profile whose activation fails is removed again.
+
+#include <memory>
+#include <optional>
+
+#include <QString>
+
+#include "wifi/wifi_backend.hpp"
+
+namespace velk {
+
+class NetworkManagerWifiBackend final : public WifiBackend {
+public:
+    struct Options {
+        // None: the system bus. Tests give the address of a private bus.
+        std::optional<QString> busAddress;
+        int callTimeoutMs = 25000;
+        int scanWaitMs = 15000;       // for LastScan to change after the scan request
+        int activationWaitMs = 60000; // for the new connection to become activated
+        int pollIntervalMs = 100;
+    };
+
+    NetworkManagerWifiBackend();
+    explicit NetworkManagerWifiBackend(Options options);
+    ~NetworkManagerWifiBackend() override;
+
+    WifiPermission permissionStatus() override;
+    void requestPermission(std::function<void(WifiPermission)> answer) override;
+    std::optional<std::string> interface() override;
+    std::optional<std::vector<WifiNetwork>> scan(const std::string& interface,
+                                                 const std::vector<std::uint8_t>& ssid) override;
+    bool associate(const std::string& interface, const WifiNetwork& network,
+                   const std::optional<std::string>& password) override;
+
+    // The security types an access point offers, from its Flags, WpaFlags and RsnFlags.
+    static std::vector<WifiSecurity> securities(std::uint32_t flags, std::uint32_t wpaFlags, std::uint32_t rsnFlags);
+
+private:
+    struct Shared;
+    std::shared_ptr<Shared> m_shared;
+};
+
+} // namespace velk

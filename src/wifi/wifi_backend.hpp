@@ -1,0 +1,64 @@
+#pragma once
+// What the Wi-Fi join needs of the system: the scan permission, the Wi-Fi interface, a scan for one
+// network name, and an association. One implementation talks to NetworkManager; tests use a fake.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velk {
+
+// Security types a scanned network can offer; the numbers are those the join's tables use.
+enum class WifiSecurity : int {
+    none = 0,
+    wep = 1,
+    wpaPersonal = 2,
+    wpaPersonalMixed = 3,
+    wpa2Personal = 4,
+    personal = 5,
+    dynamicWEP = 6,
+    wpaEnterprise = 7,
+    wpaEnterpriseMixed = 8,
+    wpa2Enterprise = 9,
+    enterprise = 10,
+    wpa3Personal = 11,
+    wpa3Enterprise = 12,
+    wpa3Transition = 13,
+    owe = 14,
+    oweTransition = 15,
+};
+
+struct WifiNetwork {
+    std::optional<std::vector<std::uint8_t>> ssid; // none when the network reports no name bytes
+    std::vector<WifiSecurity> securities;
+    int signal = 0;                                // larger is stronger
+    std::string id;                                // the backend's handle (an access point's path)
+
+    bool supportsSecurity(WifiSecurity security) const;
+};
+
+enum class WifiPermission { notDetermined, restricted, denied, authorized, other };
+
+class WifiBackend {
+public:
+    virtual ~WifiBackend() = default;
+
+    // GUI thread. The current answer without blocking, and a request whose answer arrives later
+    // through `answer`, also on the GUI thread.
+    virtual WifiPermission permissionStatus() = 0;
+    virtual void requestPermission(std::function<void(WifiPermission)> answer) = 0;
+
+    // Worker thread; each call blocks until the system is done.
+    // The default Wi-Fi interface, or none.
+    virtual std::optional<std::string> interface() = 0;
+    // The networks seen under that name, or none when the scan reports an error.
+    virtual std::optional<std::vector<WifiNetwork>> scan(const std::string& interface,
+                                                         const std::vector<std::uint8_t>& ssid) = 0;
+    // True once the system has joined; no password for an open network.
+    virtual bool associate(const std::string& interface, const WifiNetwork& network,
+                           const std::optional<std::string>& password) = 0;
+};
+
+} // namespace velk

@@ -1,0 +1,88 @@
+#pragma once
+// Joins this computer to the network of a decoded Wi-Fi QR code after the user confirmed it: the
+// scan permission, the change gate (asked before the join and twice while it runs), the join itself
+// on a worker, cancellation when the sheet closes, and the working flag and status sentence the
+// sheet shows. Both change only on the GUI thread.
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include <QObject>
+
+#include "wifi/wifi_backend.hpp"
+#include "wifi/wifi_change_gate.hpp"
+#include "wifi/wifi_qr_codec.hpp"
+
+namespace velk {
+
+// One confirmed join, shared by the coordinator and the worker; cancelled only goes false → true.
+class WiFiJoinAttempt final {
+public:
+    void cancel() {
+        std::lock_guard guard(m_lock);
+        m_cancelled = true;
+    }
+    bool isCancelled() const {
+        std::lock_guard guard(m_lock);
+        return m_cancelled;
+    }
+
+private:
+    mutable std::mutex m_lock;
+    bool m_cancelled = false;
+};
+
+enum class WiFiJoinResult { joined, blocked, unavailable, networkNotFound, securityMismatch, failed };
+
+namespace WiFiJoin {
+
+std::string sentence(WiFiJoinResult result, const std::string& ssid);
+// The join as the worker runs it; touches nothing but its arguments.
+WiFiJoinResult joinSynchronously(const WiFiNetworkDetails& details, const WiFiChangeGate& gate,
+                                 const WiFiJoinAttempt& attempt, WifiBackend& backend);
+
+} // namespace WiFiJoin
+
+class WiFiJoinCoordinator final : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isWorking READ isWorking NOTIFY isWorkingChanged)
+    Q_PROPERTY(std::string message READ message NOTIFY messageChanged)
+
+public:
+    // Null: NetworkManager on the system bus.
+    explicit WiFiJoinCoordinator(std::shared_ptr<WifiBackend> backend = nullptr, QObject* parent = nullptr);
+    ~WiFiJoinCoordinator() override;
+
+    bool isWorking() const { return m_isWorking; }
+    const std::string& message() const { return m_message; }
+
+    void join(const WiFiNetworkDetails& details, std::shared_ptr<WiFiChangeGate> gate);
+    void cancelPending();
+
+Q_SIGNALS:
+    void isWorkingChanged(bool isWorking);
+    void messageChanged(const std::string& message);
+
+private:
+    struct Pending {
+        WiFiNetworkDetails details;
+        std::shared_ptr<WiFiChangeGate> gate;
+        std::shared_ptr<WiFiJoinAttempt> attempt;
+    };
+
+    void permissionAnswered(WifiPermission status);
+    void beginJoin(const WiFiNetworkDetails& details, std::shared_ptr<WiFiChangeGate> gate,
+                   std::shared_ptr<WiFiJoinAttempt> attempt);
+    void setIsWorking(bool isWorking);
+    void setMessage(std::string message);
+
+    std::shared_ptr<WifiBackend> m_backend;
+    bool m_isWorking = false;
+    std::string m_message;
+    std::optional<Pending> m_pending;
+    std::shared_ptr<WiFiJoinAttempt> m_activeAttempt;
+};
+
+} // namespace velk

@@ -1,0 +1,359 @@
+#!/usr/bin/python3
+"""The whole road through the real windows, driven from outside like a person would.
+
+Runs inside the demo lab's desk (real_window_test.sh starts it through scripts/lab-demo), on a
+virtual X display. It starts the application, and with xdotool: opens the Library from the
+Window menu, opens Collect, picks each phone, confirms its fingerprint, types its code and pairs,
+selects the take, runs Download Take and Export for Resolve into a folder typed into the file
+panel. Everything is checked from outside the application: the files on disk (digests equal to
+the phones' recordings), each phone's request log, xmllint on the export, the window titles by
+xwininfo, a second launch that raises the first and ends with status 0, and Quit.
+
+Where to click comes from the widget map the application writes when VELK_WIDGET_MAP is set.
+Screenshots of each step are saved as review material in --out/screenshots.
+"""
+
+import argparse
+import glob
+import hashlib
+import json
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+STEP_S = 30
+LIBRARY = "Kestova Library"
+DIRECTOR = "Kestova Director"
+
+
+class Road:
+    def __init__(self, args):
+        self.args = args
+        self.out = os.path.abspath(args.out)
+        self.home = os.path.join(self.out, "home")
+        self.map_file = os.path.join(self.out, "widgets.json")
+        self.shots = os.path.abspath(args.shots) if args.shots else os.path.join(self.out, "screenshots")
+        self.shot_count = 0
+        shutil.rmtree(self.shots, ignore_errors=True)
+        for folder in (self.home, self.shots):
+            os.makedirs(folder, exist_ok=True)
+        runtime = os.path.join(self.out, "runtime")
+        os.makedirs(runtime, mode=0o700, exist_ok=True)
+        os.chmod(runtime, 0o700)
+        self.env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.home,
+            "DISPLAY": args.display,
+            "XDG_RUNTIME_DIR": runtime,
+            "QT_QPA_PLATFORM": "xcb",
+            "LANG": "C.UTF-8",
+            "VELK_WIDGET_MAP": self.map_file,
+            # No session bus: the export's reveal falls back quietly.
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/velk-no-session-bus",
+            "DBUS_SYSTEM_BUS_ADDRESS": os.environ.get("DBUS_SYSTEM_BUS_ADDRESS", ""),
+        }
+        self.app = None
+        self.phones = []
+        work = os.environ["VELK_DEMO_WORK"]
+        for path in sorted(glob.glob(os.path.join(work, "phone*", "phone.json"))):
+            with open(path) as source:
+                phone = json.load(source)
+            phone["requests"] = os.path.join(os.path.dirname(path), "requests.log")
+            self.phones.append(phone)
+
+    # --- outside views of the application ---
+
+    def widgets(self):
+        for _ in range(20):
+            try:
+                with open(self.map_file) as source:
+                    return json.load(source)
+            except (OSError, ValueError):
+                time.sleep(0.1)
+        return []
+
+    def find(self, window=None, name=None, text=None, contains=None, cls=None, enabled=None):
+        found = []
+        for entry in self.widgets():
+            if window is not None and entry["window"] != window:
+                continue
+            if name is not None and entry["name"] != name:
+                continue
+            if text is not None and entry["text"] != text:
+                continue
+            if contains is not None and contains not in entry["text"]:
+                continue
+            if cls is not None and entry["class"] != cls:
+                continue
+            if enabled is not None and entry["enabled"] != enabled:
+                continue
+            found.append(entry)
+        return found
+
+    def wait(self, what, test, seconds=STEP_S):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            result = test()
+            if result:
+                return result
+            if self.app and self.app.poll() is not None:
+                self.fail("the application ended (status %s) while waiting for %s" % (self.app.returncode, what))
+            time.sleep(0.25)
+        self.fail("timed out waiting for " + what)
+
+    def wait_widget(self, what, **query):
+        return self.wait(what, lambda: self.find(**query))[0]
+
+    def titles(self):
+        tree = subprocess.run(["xwininfo", "-root", "-tree"], env=self.env, capture_output=True, text=True).stdout
+        return tree
+
+    # --- a person's hands ---
+
+    def xdotool(self, *arguments):
+        subprocess.run(["xdotool", *arguments], env=self.env, check=True)
+
+    def click(self, entry):
+        x, y, w, h = entry["rect"]
+        self.xdotool("mousemove", "--sync", str(x + w // 2), str(y + h // 2))
+        self.xdotool("click", "1")
+        time.sleep(0.3)
+
+    def type_text(self, text):
+        self.xdotool("type", "--delay", "60", text)
+
+    def key(self, *keys):
+        self.xdotool("key", "--delay", "80", *keys)
+
+    def shot(self, name):
+        self.shot_count += 1
+        path = os.path.join(self.shots, "%02d-%s.png" % (self.shot_count, name))
+        subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-y", "-f", "x11grab", "-video_size",
+                        self.args.screen, "-draw_mouse", "0", "-i", self.args.display, "-frames:v", "1", path],
+                       env=self.env, check=False)
+
+    def fail(self, message):
+        self.shot("failure")
+        print("road: " + message, file=sys.stderr, flush=True)
+        with open(os.path.join(self.out, "widgets-at-failure.json"), "w") as dump:
+            json.dump(self.widgets(), dump, indent=1)
+        raise SystemExit(1)
+
+    def check(self, condition, message):
+        if not condition:
+            self.fail(message)
+
+    # --- the road ---
+
+    def start(self):
+        log = open(os.path.join(self.out, "kestova.log"), "w")
+        self.app = subprocess.Popen([self.args.app], env=self.env, stdout=log, stderr=subprocess.STDOUT)
+        self.wait("the Director window", lambda: self.find(window=DIRECTOR))
+        self.wait("two live cameras on the wall", lambda: self.find(window=DIRECTOR, text="2 CAMERAS"), 40)
+        time.sleep(2)  # a few preview frames
+        self.shot("director")
+
+    def open_library(self):
+        menu = self.wait_widget("the menu bar", window=DIRECTOR, name="menuBar")
+        x, y, _, _ = menu["rect"]
+        # The Window menu by its mnemonic, then Library by its own.
+        self.click({"rect": [x, y, 4, 4]})
+        self.key("Escape")
+        self.key("alt+w")
+        time.sleep(0.3)
+        self.key("l")
+        self.wait_widget("the Library window", window=LIBRARY, name="collect")
+        self.check('"Kestova Library"' in self.titles(), "xwininfo does not list the Library window")
+        self.shot("library")
+
+    def pair(self, phone):
+        self.click(self.wait_widget("the Collect button", window=LIBRARY, name="collect"))
+        sheet = "Collect from Cameras"
+        card = self.wait_widget("the card of " + phone["name"], window=sheet, name="card", contains=phone["name"])
+        self.click(card)
+        fingerprint = self.wait_widget("the fingerprint confirmation", window=sheet, cls="QCheckBox",
+                                       contains="fingerprint matches")
+        grouped = " ".join(phone["fingerprint"][i:i + 4] for i in range(0, 32, 4))
+        self.check([e for e in self.find(window=sheet) if e["text"].lower() == grouped],
+                   "the sheet does not show the fingerprint " + grouped)
+        if not fingerprint.get("checked"):
+            self.click(fingerprint)
+        code = self.wait_widget("the pairing code field", window=sheet, name="pairingCode")
+        self.click(code)
+        self.key("ctrl+a", "BackSpace")
+        self.type_text(phone["code"])
+        self.key("Return")  # Return in the code field presses nothing
+        time.sleep(0.5)
+        self.check(not self.pair_requests(phone), "Return in the code field sent a pairing request")
+        self.shot("collect-" + phone["cameraId"])
+        primary = self.wait_widget("an enabled pair button", window=sheet, name="primary", enabled=True)
+        self.click(primary)
+        self.wait("the pairing with " + phone["name"], lambda: self.pair_requests(phone) and
+                  any(r["path"].endswith("/catalog") for r in self.requests(phone)), 40)
+        self.wait("the Collect sheet to close", lambda: not self.find(window=sheet), 40)
+
+    def requests(self, phone):
+        try:
+            with open(phone["requests"]) as source:
+                return [json.loads(line) for line in source if line.strip()]
+        except OSError:
+            return []
+
+    def pair_requests(self, phone):
+        return [r for r in self.requests(phone) if r["method"] == "POST" and "/pair" in r["path"]]
+
+    def select_take(self):
+        project = self.wait_widget("the project Demo Shoot", window=LIBRARY, name="projects.row",
+                                   contains="Demo Shoot")
+        self.click(project)
+        take = self.wait_widget("the take", window=LIBRARY, name="takeList.row", contains="take-001")
+        self.click(take)
+        self.shot("take")
+
+    def download(self):
+        button = self.wait_widget("Download Take", window=LIBRARY, text="Download Take", enabled=True)
+        self.click(button)
+        media = os.path.join(self.home, "Videos", "Velk")
+
+        def downloaded():
+            found = {}
+            for path in glob.glob(os.path.join(media, "**", "*.mov"), recursive=True):
+                with open(path, "rb") as source:
+                    found[os.path.basename(path)] = hashlib.sha256(source.read()).hexdigest()
+            return found if len(found) == len(self.phones) else None
+
+        copies = self.wait("the verified copies", downloaded, 60)
+        for index, phone in enumerate(self.phones, start=1):
+            with open(os.path.join(self.args.media, "phone%d.mov" % index), "rb") as source:
+                original = hashlib.sha256(source.read()).hexdigest()
+            self.check(copies.get(phone["cameraId"] + ".mov") == original,
+                       "the copy of %s differs from the phone's recording" % phone["name"])
+            wanted = {"/velk/v1/files/" + phone["clipId"], "/velk/v1/files/%s.timing.json" % phone["clipId"]}
+            self.wait(phone["name"] + "'s log of the clip and timing requests",
+                      lambda: wanted <= {r["path"] for r in self.requests(phone) if r["method"] == "GET"}, 5)
+        # Every clip is on this computer now, so there is nothing left for Download Take.
+        self.wait("Download Take to have nothing left", lambda: self.find(window=LIBRARY, text="Download Take",
+                                                                          enabled=False))
+        self.shot("downloaded")
+
+    def export(self):
+        parent = os.path.join(self.out, "exports")
+        os.makedirs(parent, exist_ok=True)
+        self.click(self.wait_widget("Export for Resolve", window=LIBRARY, text="Export for Resolve", enabled=True))
+        panel = "Choose Parent Folder for Resolve Export"
+        field = self.wait_widget("the folder field of the export panel", window=panel, name="fileNameEdit")
+        self.shot("export-panel")
+        self.click(field)
+        self.key("ctrl+a", "BackSpace")
+        self.type_text(parent)
+        self.key("Return")
+        timeline = self.wait("the export package",
+                             lambda: glob.glob(os.path.join(parent, "*", "timeline.fcpxml")), 60)[0]
+        folder = os.path.dirname(timeline)
+        for name in ("alignment-report.json", "source-manifest.json"):
+            self.check(os.path.exists(os.path.join(folder, name)), "the export has no " + name)
+        lint = ["xmllint", "--noout"]
+        if os.path.exists(self.args.dtd):
+            lint += ["--dtdvalid", self.args.dtd]
+        result = subprocess.run(lint + [timeline], capture_output=True, text=True)
+        self.check(result.returncode == 0, "xmllint refuses the timeline: " + result.stderr)
+        time.sleep(1)
+        self.shot("exported")
+
+    def focus_library(self):
+        self.click(self.wait_widget("the Library title", window=LIBRARY, text="Library", cls="QLabel"))
+
+    def settings(self):
+        self.focus_library()
+        self.key("ctrl+comma")
+        self.wait_widget("the Settings window", window="Kestova Settings",
+                         text="Verified recordings: ~/Videos/Velk")
+        self.check(self.find(window="Kestova Settings", text="Library: ~/.local/share/Velk"),
+                   "Settings does not name the library folder")
+        self.shot("settings")
+        self.key("ctrl+w")
+        self.wait("Settings to close", lambda: not self.find(window="Kestova Settings"))
+
+    def reopen_library(self):
+        # Closing drops the window's own state only; the library and its selection live on.
+        self.click(self.wait_widget("the Library's search field", window=LIBRARY, name="projectSearch"))
+        self.type_text("Demo")
+        self.focus_library()
+        self.key("ctrl+w")
+        self.wait("the Library window to close", lambda: '"Kestova Library"' not in self.titles())
+        self.open_library()
+        row = self.wait_widget("the project row", window=LIBRARY, name="projects.row", contains="Demo Shoot")
+        self.check(row.get("selected"), "the project is no longer selected after reopening the Library")
+        search = self.wait_widget("the search field", window=LIBRARY, name="projectSearch")
+        self.check(search["text"] in ("", "Search projects"), "the search text survived closing the window")
+
+    def second_launch(self):
+        second = subprocess.run([self.args.app], env=self.env, capture_output=True, text=True, timeout=30)
+        self.check(second.returncode == 0, "a second launch ended with status %d" % second.returncode)
+        self.check("already running" in second.stderr, "the second launch did not reach the first: " + second.stderr)
+        self.check(self.app.poll() is None, "the first instance ended")
+        titles = self.titles()
+        self.check(titles.count('"Kestova Director"') == 1, "not exactly one Director window after a second launch")
+
+    def quit(self):
+        menu = self.wait_widget("the menu bar", window=DIRECTOR, name="menuBar")
+        x, y, _, _ = menu["rect"]
+        self.click({"rect": [x, y, 4, 4]})
+        self.key("Escape")
+        self.key("ctrl+q")
+        try:
+            status = self.app.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.fail("Quit did not end the application")
+        self.check(status == 0, "the application ended with status %d" % status)
+        lock = os.path.join(self.home, ".local", "share", "Velk", "kestova.lock")
+        self.check(not os.path.exists(lock), "the instance lock was left behind")
+        # Quitting sends the cameras nothing: no stop, no cancellation.
+        for phone in self.phones:
+            log = os.path.join(os.path.dirname(phone["requests"]), "camera.log")
+            with open(log) as source:
+                for line in source:
+                    entry = json.loads(line)
+                    if entry.get("event") == "received" and ("STOP_TAKE" in line or "CANCEL_TAKE" in line):
+                        self.fail(phone["name"] + " received a stop or cancellation: " + line)
+
+    def run(self):
+        try:
+            self.start()
+            self.open_library()
+            for phone in self.phones:
+                self.pair(phone)
+            self.select_take()
+            self.download()
+            self.export()
+            self.settings()
+            self.reopen_library()
+            self.second_launch()
+            self.quit()
+        finally:
+            if self.app and self.app.poll() is None:
+                self.app.terminate()
+                try:
+                    self.app.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    self.app.kill()
+        print("road: passed", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__)
+    parser.add_argument("--app", required=True)
+    parser.add_argument("--display", required=True)
+    parser.add_argument("--screen", default="1920x1080")
+    parser.add_argument("--out", required=True)
+    parser.add_argument("--media", required=True, help="the phones' recordings, to compare the copies with")
+    parser.add_argument("--dtd", default="")
+    parser.add_argument("--shots", default="", help="where the screenshots go (OUT/screenshots unless given)")
+    Road(parser.parse_args()).run()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

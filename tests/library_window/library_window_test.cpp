@@ -1,0 +1,249 @@
+#include <QAbstractButton>
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QKeyEvent>
+#include <QTest>
+
+#include "library_window/collect_sheet.hpp"
+#include "library_window/dashboard_view.hpp"
+#include "library_window/library_list_models.hpp"
+#include "library_window/project_name_sheet.hpp"
+#include "library_window/take_list_view.hpp"
+#include "library_window_fixture.hpp"
+
+namespace velk::testing {
+namespace {
+
+using library::CollectSheet;
+using library::ProjectNameSheet;
+
+VELKLibrary twoProjects() {
+    VELKClip a{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .localPath = "/tmp/a.mov"};
+    VELKClip b{.id = "c2", .cameraId = "cam-b", .fileName = "b.mov"};
+    VELKTake take1{.id = "take-1", .clips = {a, b}};
+    VELKTake take2{.id = "take-2"};
+    return VELKLibrary{{{"p1", "Interview B-Roll", 1, {take1, take2}}, {"p2", "Wedding", 1, {}}}};
+}
+
+QPushButton* button(QWidget* root, const char* name) { return root->findChild<QPushButton*>(QString::fromUtf8(name)); }
+
+TEST_F(LibraryWindowTest, SearchFiltersRowsButNeverTheSelection) {
+    store.setLibrary(twoProjects());
+    store.setSelectedProjectID("p2");
+    QTest::keyClicks(window->searchField(), "  interview ");
+    EXPECT_EQ(window->projectList()->count(), 1);
+    EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p2"));
+    EXPECT_EQ(window->projectCount()->text(), "2 projects");
+    window->searchField()->clear();
+    ASSERT_EQ(window->projectList()->selectedItems().size(), 1);
+    EXPECT_EQ(window->projectList()->selectedItems().front()->text(), "Wedding");
+}
+
+TEST_F(LibraryWindowTest, ClickingARowSelectsTheProjectAndItsFirstTake) {
+    store.setLibrary(twoProjects());
+    QListWidget* list = window->projectList();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p1"));
+    EXPECT_EQ(store.selectedTakeID(), std::optional<std::string>("take-1"));
+    store.setSelectedProjectID("p2");
+    EXPECT_EQ(store.selectedTakeID(), std::nullopt);
+}
+
+TEST_F(LibraryWindowTest, NewProjectSheetCreatesOnReturnAndCancelKeepsTheText) {
+    window->show();
+    QTest::mouseClick(button(window.get(), "newProject"), Qt::LeftButton);
+    auto* sheet = qobject_cast<ProjectNameSheet*>(window->sheet());
+    ASSERT_TRUE(sheet && sheet->isVisible());
+    EXPECT_TRUE(sheet->isModal());
+    QTest::keyClicks(sheet->nameField(), "Gala");
+    QTest::mouseClick(sheet->findChildren<QPushButton*>().front(), Qt::LeftButton); // Cancel
+    settle();
+    EXPECT_EQ(window->sheet(), nullptr);
+    EXPECT_TRUE(commands->calls.empty());
+
+    window->showNewProject();
+    sheet = qobject_cast<ProjectNameSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->nameField()->text(), "Gala");
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    settle();
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"create:Gala"});
+    EXPECT_EQ(window->sheet(), nullptr);
+    window->showNewProject();
+    EXPECT_EQ(qobject_cast<ProjectNameSheet*>(window->sheet())->nameField()->text(), "");
+}
+
+TEST_F(LibraryWindowTest, RenameActsOnlyWhileItsProjectIsStillSelected) {
+    store.setLibrary(twoProjects());
+    store.setSelectedProjectID("p1");
+    window->show();
+    QTest::mouseClick(window->renameButton(), Qt::LeftButton);
+    auto* sheet = qobject_cast<ProjectNameSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    EXPECT_EQ(sheet->nameField()->text(), "Interview B-Roll");
+    store.setSelectedProjectID("p2");
+    QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
+    settle();
+    EXPECT_TRUE(commands->calls.empty());
+    EXPECT_EQ(window->sheet(), nullptr);
+
+    store.setSelectedProjectID("p1");
+    window->showRenameProject();
+    sheet = qobject_cast<ProjectNameSheet*>(window->sheet());
+    sheet->nameField()->clear();
+    QTest::keyClicks(sheet->nameField(), "Interviews");
+    QTest::mouseClick(sheet->confirmButton(), Qt::LeftButton);
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"rename:Interviews"});
+}
+
+TEST_F(LibraryWindowTest, RenameIsDisabledForUnassignedTakes) {
+    store.setLibrary(VELKLibrary{{{"unassigned-0123456789abcdef", "Phone", std::nullopt, {}}}});
+    store.setSelectedProjectID("unassigned-0123456789abcdef");
+    EXPECT_FALSE(window->renameButton()->isEnabled());
+}
+
+TEST_F(LibraryWindowTest, ToolbarFollowsSelectionAndBusyAndPanelsCallTheStore) {
+    store.setLibrary(twoProjects());
+    EXPECT_FALSE(window->exportAction()->isEnabled());
+    EXPECT_FALSE(window->downloadTakeAction()->isEnabled());
+    store.setSelectedProjectID("p1");
+    EXPECT_TRUE(window->exportAction()->isEnabled());
+    store.setIsBusy(true);
+    EXPECT_FALSE(window->exportAction()->isEnabled());
+    EXPECT_TRUE(window->importAction()->isEnabled());
+    store.setIsBusy(false);
+
+    window->exportAction()->trigger(); // cancelled panel
+    dialogs->answer = std::filesystem::path("/exports");
+    window->exportAction()->trigger();
+    window->importAction()->trigger();
+    EXPECT_EQ(dialogs->shown, 3);
+    EXPECT_EQ(commands->calls, (std::vector<std::string>{"export:/exports", "import:/exports"}));
+}
+
+TEST_F(LibraryWindowTest, ErrorAlertShowsTheTextAndOkClearsIt) {
+    window->show();
+    store.setErrorMessage("Resolve export failed: disk full");
+    QMessageBox* alert = window->errorAlert();
+    ASSERT_TRUE(alert && alert->isVisible());
+    EXPECT_EQ(alert->windowTitle(), "Kestova");
+    EXPECT_EQ(alert->text(), "Resolve export failed: disk full");
+    QTest::mouseClick(alert->buttons().front(), Qt::LeftButton);
+    settle();
+    EXPECT_EQ(store.errorMessage(), std::nullopt);
+    EXPECT_EQ(window->errorAlert(), nullptr);
+}
+
+TEST_F(LibraryWindowTest, ReferenceButtonOfAClipRowSetsTheReferenceCamera) {
+    store.setLibrary(twoProjects());
+    store.setSelectedProjectID("p1");
+    window->dashboard()->setTab(library::LibraryDashboardTab::media);
+    settle();
+    auto buttons = window->dashboard()->findChildren<QPushButton*>(QStringLiteral("useAsReference"));
+    ASSERT_EQ(buttons.size(), 2);
+    QTest::mouseClick(buttons[1], Qt::LeftButton);
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"reference:cam-b"});
+}
+
+TEST_F(LibraryWindowTest, CollectSheetReturnInTheCodeFieldPressesNothing) {
+    announce("Phone A", false);
+    window->show();
+    window->showCollect();
+    auto* sheet = qobject_cast<CollectSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    auto cards = sheet->findChildren<QPushButton*>(QStringLiteral("card"));
+    ASSERT_EQ(cards.size(), 1);
+    QTest::mouseClick(cards.front(), Qt::LeftButton);
+    settle();
+    ASSERT_TRUE(sheet->pairingPanel()->isVisible());
+    EXPECT_EQ(sheet->primaryButton()->text().replace("&&", "&"), "Pair & Load Projects"); // "&&" shows one "&"
+    sheet->fingerprintToggle()->setChecked(true);
+    QTest::keyClicks(sheet->codeField(), "12a-3");
+    QKeyEvent arabicFour(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUtf8("\u0664"));
+    QApplication::sendEvent(sheet->codeField(), &arabicFour);
+    QTest::keyClicks(sheet->codeField(), " 567");
+    EXPECT_EQ(sheet->codeField()->text(), "123456");
+    ASSERT_TRUE(sheet->primaryButton()->isEnabled());
+    QTest::keyClick(sheet->codeField(), Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(commands->calls.empty());
+    EXPECT_TRUE(sheet->isVisible());
+
+    QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+    ASSERT_EQ(commands->calls, std::vector<std::string>{"pair:Phone A:123456"});
+    commands->pairDone(false);
+    EXPECT_EQ(window->pairingInputs().code, "123456");
+    commands->pairDone(true);
+    settle();
+    EXPECT_EQ(window->pairingInputs().code, "");
+    EXPECT_FALSE(window->pairingInputs().fingerprintConfirmed);
+    EXPECT_EQ(window->sheet(), nullptr);
+    EXPECT_TRUE(window->pairingInputs().deviceID.has_value());
+}
+
+TEST_F(LibraryWindowTest, SecureSettingForbidsLoadingOpenSources) {
+    announce("Open Phone", true);
+    window->showCollect();
+    auto* sheet = qobject_cast<CollectSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    QPushButton* loadAll = button(sheet, "loadAll");
+    ASSERT_TRUE(loadAll && loadAll->isEnabled());
+    QTest::mouseClick(loadAll, Qt::LeftButton);
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"loadAll:1"});
+    sheet->requireSecureToggle()->setChecked(true);
+    EXPECT_TRUE(settings->value("velk.requireSecureProjectTransfer").toBool());
+    settle();
+    EXPECT_FALSE(button(sheet, "loadAll")->isEnabled());
+}
+
+TEST_F(LibraryWindowTest, PairingContinuationAfterTheWindowClosedTouchesNothing) {
+    announce("Phone A", true);
+    window->showCollect();
+    auto* sheet = qobject_cast<CollectSheet*>(window->sheet());
+    QTest::mouseClick(sheet->findChildren<QPushButton*>(QStringLiteral("card")).front(), Qt::LeftButton);
+    QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+    ASSERT_TRUE(commands->pairDone);
+    EXPECT_TRUE(commands->lastAllowOpen);
+    window.reset();
+    settle();
+    commands->pairDone(true);
+}
+
+TEST_F(LibraryWindowTest, WiFiGateOpensOnFirstShowAndFollowsTheBusyFlag) {
+    EXPECT_TRUE(wifi->gate.empty());
+    window->show();
+    EXPECT_EQ(wifi->gate, std::vector<bool>{true});
+    window->showWiFi();
+    store.setIsBusy(true);
+    EXPECT_EQ(wifi->gate, (std::vector<bool>{true, false}));
+    ASSERT_EQ(wifi->rules.size(), 2u);
+    EXPECT_EQ(wifi->rules[1].second,
+              "Finish the active project download, export, or source operation before changing Wi-Fi.");
+}
+
+TEST(TransferListModel, KeepsRowsOnProgressAndResetsWhenRowsChange) {
+    application();
+    library::TransferListModel model;
+    std::vector<TransferStatus> rows{{"a", "A.mov", TransferPhase::downloading, 10, 100, ""},
+                                     {"b", "B.mov", TransferPhase::queued, 0, 0, ""}};
+    model.setTransfers(rows);
+    QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+    QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+    rows[0].completedBytes = 50;
+    model.setTransfers(rows);
+    EXPECT_EQ(resets.count(), 0);
+    EXPECT_EQ(changes.count(), 1);
+    EXPECT_DOUBLE_EQ(model.index(0).data(library::ProgressRole).toDouble(), 0.5);
+    rows.pop_back();
+    model.setTransfers(rows);
+    EXPECT_EQ(resets.count(), 1);
+}
+
+} // namespace
+} // namespace velk::testing

@@ -1,0 +1,168 @@
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "pairing/camera_pairing_store.hpp"
+#include "pairing/ui/camera_pairing_sheet.hpp"
+#include "pairing/ui/camera_pairing_sheet_presenter.hpp"
+#include "pairing/ui/qr_code_image.hpp"
+#include "pairing_test_support.hpp"
+
+namespace velk {
+namespace {
+
+using View = CameraPairingSheetView;
+
+bool drawable(const std::string&) { return true; }
+bool undrawable(const std::string&) { return false; }
+
+TEST(PairingSheetPresenter, CentreItemAndCandidateFollowTheRules) {
+    CameraPairingInvitation invitation{"velk-pair", 1, "d", "n", "10.0.0.1", 45454, "k", "i", "s", 1};
+    CameraPairingCandidate candidate{"cam", "Camera", "k", "r", "10.0.0.2", Bytes{'a', 'b', 'c'}, "p", "s"};
+    const struct {
+        bool invitation, candidate, recording;
+        std::string message;
+        bool (*draw)(const std::string&);
+        View::Centre centre;
+        bool showsCandidate;
+    } cases[] = {
+        {true, true, true, "", drawable, View::Centre::paused, false},
+        {true, false, false, "", drawable, View::Centre::qrCode, false},
+        {true, true, false, "", drawable, View::Centre::qrCode, true},
+        {false, false, false, "Approved", drawable, View::Centre::nothing, false},
+        {false, false, false, "", drawable, View::Centre::expired, false},
+        {true, false, false, "", undrawable, View::Centre::expired, false},
+        {true, false, false, "Oops", undrawable, View::Centre::nothing, false},
+    };
+    for (const auto& c : cases) {
+        const View view = presentCameraPairingSheet(c.invitation ? std::optional(invitation) : std::nullopt,
+                                                    c.candidate ? std::optional(candidate) : std::nullopt, {}, c.message,
+                                                    c.recording, c.draw);
+        EXPECT_EQ(view.centre, c.centre) << c.message;
+        EXPECT_EQ(view.showsCandidate, c.showsCandidate);
+        EXPECT_EQ(view.message.has_value(), !c.message.empty());
+    }
+    const View pending = presentCameraPairingSheet(invitation, candidate, {}, "", false, drawable);
+    EXPECT_EQ(pending.verificationCode, "432319");
+    EXPECT_EQ(pending.qrPayload, encodeInvitation(invitation));
+    EXPECT_TRUE(cancelsOnRecordingChange(false, true));
+    EXPECT_FALSE(cancelsOnRecordingChange(true, true));
+    EXPECT_FALSE(cancelsOnRecordingChange(true, false));
+}
+
+class PairingSheet : public testing::Test {
+protected:
+    void SetUp() override {
+        pairing_test::ensureApplication();
+        store = std::make_unique<CameraPairingStore>(std::filesystem::path(dir.path().toStdString()), clock);
+        store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
+        ASSERT_TRUE(store->invitation());
+    }
+    void answer(const std::string& id) {
+        pairing_test::Hello hello(*store->invitation());
+        hello.macKey = *CameraPairingWire::bytes(store->invitation()->secret);
+        hello.sender = id;
+        hello.name = "Camera " + id;
+        store->receive(hello.build(), "10.77.0.11");
+    }
+    std::unique_ptr<CameraPairingSheet> makeSheet(bool recording = false) {
+        auto sheet = std::make_unique<CameraPairingSheet>(
+            *store, [this](const std::string& data, const std::string& host) { sent.push_back({data, host}); }, recording);
+        sheet->open();
+        QCoreApplication::processEvents();
+        return sheet;
+    }
+    static void screenshot(QWidget& widget, const char* name) {
+        const QString folder = QStringLiteral(VELK_BINARY_DIR "/screenshots");
+        QDir().mkpath(folder);
+        QCoreApplication::processEvents();
+        widget.grab().save(folder + "/" + name);
+    }
+    template <class T>
+    static T* child(QWidget& sheet, const char* name) {
+        return sheet.findChild<T*>(name);
+    }
+
+    QTemporaryDir dir;
+    ManualClock clock{fromWallMs(1'700'000'000'000), 1'000'000};
+    std::unique_ptr<CameraPairingStore> store;
+    std::vector<std::pair<std::string, std::string>> sent;
+};
+
+TEST_F(PairingSheet, QRCodeDecodesToTheInvitation) {
+    auto sheet = makeSheet();
+    EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
+    EXPECT_EQ(sheet->width(), 440);
+    EXPECT_TRUE(child<QWidget>(*sheet, "qrCode")->isVisible());
+    EXPECT_FALSE(child<QWidget>(*sheet, "expired")->isVisible());
+    screenshot(*sheet, "pairing_sheet_invitation.png");
+    QTemporaryDir images;
+    const QString file = images.filePath("qr.png");
+    ASSERT_TRUE(child<QLabel>(*sheet, "qrImage")->pixmap().save(file));
+    QProcess zbar;
+    zbar.start("zbarimg", {"--raw", "-q", "-Sbinary", file});
+    ASSERT_TRUE(zbar.waitForFinished(20000));
+    EXPECT_EQ(zbar.exitCode(), 0) << zbar.readAllStandardError().toStdString();
+    EXPECT_EQ(zbar.readAllStandardOutput().toStdString(), encodeInvitation(*store->invitation()));
+}
+
+TEST_F(PairingSheet, ApproveAndRemoveCallTheStore) {
+    auto sheet = makeSheet();
+    answer("cam-A");
+    ASSERT_TRUE(child<QWidget>(*sheet, "candidate")->isVisible());
+    EXPECT_EQ(child<QLabel>(*sheet, "code")->text().toStdString(), store->candidate()->verificationCode());
+    EXPECT_FALSE(child<QWidget>(*sheet, "trusted")->isVisible());
+    screenshot(*sheet, "pairing_sheet_candidate.png");
+
+    child<QPushButton>(*sheet, "approve")->click();
+    child<QPushButton>(*sheet, "approve")->click(); // a second press finds nothing to approve
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].second, "10.77.0.11");
+    EXPECT_EQ(json::parse(sent[0].first)["type"], "pair-accept");
+    EXPECT_FALSE(child<QWidget>(*sheet, "candidate")->isVisible());
+    EXPECT_EQ(child<QLabel>(*sheet, "message")->text(), "Invitation expired. Show a new QR code.");
+    EXPECT_TRUE(child<QWidget>(*sheet, "trusted")->isVisible());
+    ASSERT_EQ(store->trusted().size(), 1u);
+    QCoreApplication::processEvents();
+    screenshot(*sheet, "pairing_sheet_approved.png");
+
+    child<QPushButton>(*sheet, "remove")->click();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(store->trusted().empty());
+    EXPECT_FALSE(child<QWidget>(*sheet, "trusted")->isVisible());
+}
+
+TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
+    answer("cam-A");
+    auto already = makeSheet(true);
+    EXPECT_TRUE(child<QWidget>(*already, "paused")->isVisible());
+    EXPECT_FALSE(child<QWidget>(*already, "candidate")->isVisible());
+    EXPECT_TRUE(store->candidate()); // created while recording: the attempt stays
+    already.reset();
+
+    auto sheet = makeSheet();
+    sheet->setRecording(true);
+    EXPECT_FALSE(store->invitation());
+    EXPECT_FALSE(store->isExpiryTimerRunning());
+    EXPECT_TRUE(child<QWidget>(*sheet, "paused")->isVisible());
+    screenshot(*sheet, "pairing_sheet_paused.png");
+    sheet->setRecording(false);
+    EXPECT_TRUE(child<QWidget>(*sheet, "expired")->isVisible());
+}
+
+TEST_F(PairingSheet, DoneClosesWithoutCancelling) {
+    auto sheet = makeSheet();
+    child<QPushButton>(*sheet, "done")->click();
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_TRUE(store->invitation());
+}
+
+} // namespace
+} // namespace velk
+
+// Fontconfig keeps its cache for the life of the process; under LeakSanitizer that is not ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
