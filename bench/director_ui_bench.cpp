@@ -252,14 +252,16 @@ int benchInNamespace(bool longRun) {
     window.previews().stop();
     runFor(0.3);
     std::vector<double> ticks, handlers;
-    for (int i = 0; i < 30; ++i) {
+    for (int i = -2; i < 30; ++i) { // two ticks first: the tiles settle after the streams stopped
         clock.setWall(clock.now() + std::chrono::seconds(1));
         for (auto& camera : channel.list) camera.lastSeen = clock.now();
         QElapsedTimer timer;
         timer.start();
         channel.emitTick();
-        handlers.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
+        const double handled = static_cast<double>(timer.nsecsElapsed()) / 1e6;
         QCoreApplication::processEvents(); // the repaint of what changed
+        if (i < 0) continue;
+        handlers.push_back(handled);
         ticks.push_back(static_cast<double>(timer.nsecsElapsed()) / 1e6);
     }
     window.close();
@@ -279,8 +281,9 @@ int benchInNamespace(bool longRun) {
                 static_cast<double>(published) / elapsed);
     std::printf("  publish to paint          p50 %.1f ms, p95 %.1f ms (target p95 < 50 ms)\n", percentile(latencies, 0.5),
                 percentile(latencies, 0.95));
-    std::printf("  liveness tick (8 cameras) p50 %.2f ms, max %.2f ms (target < 5 ms); handlers alone p50 %.2f ms\n",
-                percentile(ticks, 0.5), *std::max_element(ticks.begin(), ticks.end()), percentile(handlers, 0.5));
+    std::printf("  liveness tick (8 cameras) p50 %.2f ms, p95 %.2f ms, max %.2f ms (target < 5 ms); handlers alone p50 %.2f ms\n",
+                percentile(ticks, 0.5), percentile(ticks, 0.95), *std::max_element(ticks.begin(), ticks.end()),
+                percentile(handlers, 0.5));
     std::printf("  resident memory           highest %ld KiB in the first fifth, %ld KiB in the last (%+ld KiB); "
                 "fitted slope %+.0f KiB/min over %zu samples\n",
                 firstHigh, lastHigh, lastHigh - firstHigh, slope, rss.size());
