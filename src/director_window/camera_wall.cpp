@@ -36,6 +36,15 @@ void drawSymbol(QPainter& painter, const char* name, const QRectF& rect, const Q
     painter.drawPixmap(rect.toRect(), pixmap);
 }
 
+// A font made smaller, down to `minimumScale` of its size, until `text` fits `width`.
+QFont shrunkToFit(QFont font, const QString& text, double width, double minimumScale) {
+    const double size = font.pointSizeF();
+    const double natural = QFontMetricsF(font).horizontalAdvance(text);
+    if (size <= 0 || natural <= width) return font;
+    font.setPointSizeF(size * std::max(minimumScale, width / natural));
+    return font;
+}
+
 // A centred column of a symbol and text lines, as the placeholders and slot cells show them.
 void drawCentredColumn(QPainter& painter, const QRectF& area, const char* symbol, double symbolSize,
                        const std::vector<std::pair<QString, QFont>>& lines, const QColor& color) {
@@ -145,8 +154,10 @@ void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const Q
             drawCameraFrame(painter, picture, m_image, m_rotation);
             if (m_observer) m_observer(m_cameraID, m_image.cacheKey());
         } else {
+            // The status line stays on one line, shrinking to 0.6 of its size before it is cut.
+            const QString status = QString::fromStdString(m_state.placeholderText);
             drawCentredColumn(painter, picture, "video.slash", 22,
-                              {{QString::fromStdString(m_state.placeholderText), Studio::font(Studio::TextStyle::caption2)}},
+                              {{status, shrunkToFit(Studio::font(Studio::TextStyle::caption2), status, picture.width() - 8, 0.6)}},
                               secondary);
         }
         paintLabelStrip(painter, picture);
