@@ -96,6 +96,7 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     form->setHorizontalSpacing(10);
     form->setVerticalSpacing(10);
     m_project = new QComboBox(this);
+    m_project->setObjectName("projectPicker");
     m_project->setFixedWidth(185);
     form->addRow("Project", m_project);
     m_takeRow = new QWidget(this);

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """Checks of the Director's real-window lab test, made from outside the application: screen
-captures (raw RGB from ffmpeg's x11grab), the simulated phones' logs and the settings file."""
+captures (raw RGB from ffmpeg's x11grab) read where the widget map places each region, the
+simulated phones' logs and the settings file."""
 
 import base64
 import json
@@ -22,19 +23,22 @@ def pixel(data, x, y):
     return data[i], data[i + 1], data[i + 2]
 
 
-def content_offset(data, wx, wy):
-    """Rows between the window's top and its content: the menu bar. The header's icon tile is
-    green-tinted and starts 10 rows below the content's top."""
-    for y in range(wy, min(wy + 120, SCREEN_H)):
-        r, g, b = pixel(data, wx + 30, y)
-        if g - r > 12 and g - b > 12:
-            return y - wy - 10
-    raise SystemExit("no Director header found")
+def widget(map_path, name=None, text=None):
+    """The screen rectangle (x, y, w, h) of a visible widget of the Director window, from the
+    widget map the application writes when VELK_WIDGET_MAP is set."""
+    with open(map_path) as f:
+        entries = json.load(f)
+    for entry in entries:
+        if entry["window"] != "Kestova Director":
+            continue
+        if (name is None or entry["name"] == name) and (text is None or entry["text"] == text):
+            return entry["rect"]
+    raise SystemExit("no widget %s in the widget map" % (name or text))
 
 
 def region_spread(data, x0, y0, x1, y1):
-    """Standard deviation of brightness over a grid of samples: a live frame varies, a
-    placeholder on black hardly does."""
+    """Standard deviation and mean of brightness over a grid of samples: a live frame is bright
+    and varied, a placeholder on black is dark."""
     values = []
     for y in range(y0, y1, 3):
         for x in range(x0, x1, 3):
@@ -43,38 +47,34 @@ def region_spread(data, x0, y0, x1, y1):
     return statistics.pstdev(values), statistics.mean(values)
 
 
-# Picture areas of the wall's top row and of the Program monitor, relative to the content's top
-# left corner, in the window's default 1320 x 820 layout.
-TILES = [(40, 186, 230, 245), (273, 186, 463, 245), (506, 186, 696, 245), (739, 186, 929, 245)]
-PROGRAM = (510, 520, 925, 740)
+def shows_frame(data, rect, top, bottom):
+    x, y, w, h = rect
+    spread, mean = region_spread(data, x + 15, y + top, x + w - 15, y + h - bottom)
+    return spread > 20 and mean > 60, spread, mean
 
 
-def command_offset(args):
-    data = load(args[0])
-    print(content_offset(data, int(args[1]), int(args[2])))
+def command_centre(args):
+    rect = widget(args[0], **{args[1]: args[2]})
+    print(rect[0] + rect[2] // 2, rect[1] + rect[3] // 2)
 
 
 def command_tiles(args):
-    data = load(args[0])
-    ox, oy = int(args[1]), int(args[2])
-    live = [int(flag) for flag in args[3].split(",")]
+    map_path, shot, pattern = args
+    data = load(shot)
     failed = False
-    for index, (x0, y0, x1, y1) in enumerate(TILES):
-        spread, mean = region_spread(data, ox + x0, oy + y0, ox + x1, oy + y1)
-        shows = spread > 20 and mean > 60  # a placeholder is nearly black
+    for index, live in enumerate(int(flag) for flag in pattern.split(",")):
+        # The picture area: below the label strip, above the 25-point meter row.
+        shows, spread, mean = shows_frame(data, widget(map_path, name="wallCell%d" % (index + 1)), 36, 30)
         print("tile %d spread %.1f mean %.1f frame %s" % (index + 1, spread, mean, shows))
-        if shows != bool(live[index]):
-            failed = True
+        failed = failed or shows != bool(live)
     sys.exit(1 if failed else 0)
 
 
 def command_program(args):
-    data = load(args[0])
-    ox, oy = int(args[1]), int(args[2])
-    x0, y0, x1, y1 = PROGRAM
-    spread, mean = region_spread(data, ox + x0, oy + y0, ox + x1, oy + y1)
+    map_path, shot = args
+    shows, spread, mean = shows_frame(load(shot), widget(map_path, name="programMonitor"), 30, 10)
     print("program spread %.1f mean %.1f" % (spread, mean))
-    sys.exit(0 if spread > 20 and mean > 60 else 1)
+    sys.exit(0 if shows else 1)
 
 
 def events(path):
@@ -128,6 +128,6 @@ def command_slot(args):
 
 
 if __name__ == "__main__":
-    commands = {"offset": command_offset, "tiles": command_tiles, "program": command_program,
+    commands = {"centre": command_centre, "tiles": command_tiles, "program": command_program,
                 "starts": command_starts, "stops": command_stops, "slot": command_slot}
     commands[sys.argv[1]](sys.argv[2:])

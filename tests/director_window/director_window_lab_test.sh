@@ -64,34 +64,36 @@ pids+=($!)
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
 
-"$app" >"$work/app.log" 2>&1 &
+# Where each widget is comes from the widget map the application keeps when asked.
+map="$work/widgets.json"
+VELK_WIDGET_MAP="$map" "$app" >"$work/app.log" 2>&1 &
 pids+=($!)
 window=$(timeout 20 xdotool search --sync --name "Kestova Director" | head -1) || fail "no Director window"
 xdotool windowmove "$window" 0 0
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
-read -r wx wy < <(xdotool getwindowgeometry --shell "$window" | awk -F= '/^X=/{x=$2} /^Y=/{y=$2} END{print x, y}')
 
 capture() { # name
   ffmpeg -loglevel error -y -f x11grab -video_size 1400x900 -i "$display" -frames:v 1 "$shots/$1.png"
   ffmpeg -loglevel error -y -f x11grab -video_size 1400x900 -i "$display" -frames:v 1 -f rawvideo -pix_fmt rgb24 "$work/$1.rgb"
 }
-click() { # x y, relative to the window's content
-  xdotool mousemove --sync $((wx + $1)) $((wy + oy + $2)) click 1
+click() { # name|text VALUE
+  local x y
+  read -r x y < <("${check[@]}" centre "$map" "$1" "$2") || fail "no widget $2"
+  xdotool mousemove --sync "$x" "$y" click 1
   sleep 0.4
 }
 
 # The wall fills: four live tiles with frames.
 sleep 6
 capture live
-oy=$("${check[@]}" offset "$work/live.rgb" "$wx" "$wy") || fail "window content not found"
-"${check[@]}" tiles "$work/live.rgb" "$wx" $((wy + oy)) 1,1,1,1 || fail "four live tiles with frames"
+"${check[@]}" tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live tiles with frames"
 
 # Choose the project, start the Director session, REC ALL.
-click 1125 219
+click name projectPicker
 xdotool key --clearmodifiers Down Return
 sleep 0.4
-click 1137 288
-click 1021 366
+click text "Start Director Session"
+click text "REC ALL"
 sleep 5
 capture recording
 "${check[@]}" starts 60 "$work"/phone{1,2,3,4}.jsonl || fail "every phone starts at the same true instant"
@@ -100,7 +102,7 @@ capture recording
 xdotool key --clearmodifiers space
 sleep 1
 capture cut
-"${check[@]}" program "$work/cut.rgb" "$wx" $((wy + oy)) || fail "the cut put a camera on Program"
+"${check[@]}" program "$map" "$work/cut.rgb" || fail "the cut put a camera on Program"
 
 # A phone killed mid-take, then Stop All on Ctrl+period: the others acknowledge.
 kill -KILL "${phone_pids[3]}" 2>/dev/null || true
@@ -113,10 +115,10 @@ pattern=1,1,1,1
 pattern=$(echo "$pattern" | awk -F, -v s="$slot" 'BEGIN{OFS=","} {$(s + 1) = 0; print}')
 sleep 7
 capture offline
-"${check[@]}" tiles "$work/offline.rgb" "$wx" $((wy + oy)) "$pattern" || fail "the killed phone's tile is offline"
+"${check[@]}" tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
 # After 30 s without a report the camera leaves the list; its slot stays locked for it.
 sleep 25
 capture locked
-"${check[@]}" tiles "$work/locked.rgb" "$wx" $((wy + oy)) "$pattern" || fail "the locked slot shows no frames"
+"${check[@]}" tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
 [ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
 echo "director window lab test passed"
