@@ -19,14 +19,12 @@ bool WindowRegistry::hasFactory(const std::string& id) const { return m_factorie
 
 QMainWindow* WindowRegistry::window(const std::string& id) const {
     auto found = m_windows.find(id);
-    return found == m_windows.end() ? nullptr : found->second.data();
+    return found == m_windows.end() ? nullptr : found->second;
 }
 
 std::vector<std::string> WindowRegistry::openWindowIDs() const {
     std::vector<std::string> ids;
-    for (const auto& [id, window] : m_windows) {
-        if (window) ids.push_back(id);
-    }
+    for (const auto& [id, window] : m_windows) ids.push_back(id);
     return ids;
 }
 
@@ -44,9 +42,9 @@ QMainWindow* WindowRegistry::openWindow(const std::string& id) {
     if (registration->second.menuBar && m_installMenu) m_installMenu(*created);
     m_windows[id] = created;
     const QString qid = QString::fromStdString(id);
-    connect(created, &QObject::destroyed, this, [this, id, qid] {
+    connect(created, &QObject::destroyed, this, [this, id, qid, created] {
         auto found = m_windows.find(id);
-        if (found != m_windows.end() && !found->second) m_windows.erase(found);
+        if (found != m_windows.end() && found->second == created) m_windows.erase(found);
         Q_EMIT windowClosed(qid);
     });
     created->show();
@@ -58,13 +56,13 @@ QMainWindow* WindowRegistry::openWindow(const std::string& id) {
 void WindowRegistry::closeAll(bool finalClose) {
     if (finalClose) m_final = true;
     // Copy first: closing deletes windows and edits the map.
-    std::vector<QPointer<QMainWindow>> open;
-    for (const auto& [id, window] : m_windows) open.push_back(window);
-    for (const QPointer<QMainWindow>& window : open) {
-        if (window) {
-            window->close();
-            delete window.data();
-        }
+    std::vector<std::string> ids;
+    for (const auto& [id, window] : m_windows) ids.push_back(id);
+    for (const std::string& id : ids) {
+        QMainWindow* open = window(id);
+        if (!open) continue;
+        open->close();
+        delete window(id); // still registered when closing did not delete it at once
     }
     m_windows.clear();
 }

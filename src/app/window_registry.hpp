@@ -13,7 +13,6 @@
 #include <vector>
 
 #include <QObject>
-#include <QPointer>
 
 class QMainWindow;
 class QWidget;
@@ -63,7 +62,9 @@ private:
         bool menuBar = true;
     };
     std::map<std::string, Registration> m_factories;
-    std::map<std::string, QPointer<QMainWindow>> m_windows;
+    // Raw pointers: an entry goes when its window is destroyed, before anything can dangle (and a
+    // window being destroyed is never cast back to its type).
+    std::map<std::string, QMainWindow*> m_windows;
     std::function<void(QMainWindow&)> m_installMenu;
     bool m_final = false;
 };

@@ -96,6 +96,7 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     form->setHorizontalSpacing(10);
     form->setVerticalSpacing(10);
     m_project = new QComboBox(this);
+    m_project->setObjectName("projectPicker");
     m_project->setFixedWidth(185);
     form->addRow("Project", m_project);
     m_takeRow = new QWidget(this);
@@ -179,7 +180,10 @@ void SessionInspector::refresh() {
     setEnabledIfChanged(m_project, !blocks);
 
     const QString take = qs(workspace.plannedTakeID);
-    if (m_take->text() != take) m_take->setText(take);
+    if (m_take->text() != take) {
+        m_take->setText(take);
+        m_take->setCursorPosition(0); // show the id from its start
+    }
     setEnabledIfChanged(m_takeRow, !blocks);
 
     const bool running = workspace.timeline.isRunning();

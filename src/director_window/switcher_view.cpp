@@ -109,7 +109,9 @@ SwitcherView::SwitcherView(DirectorWindow& window, QWidget* parent) : QWidget(pa
     auto* monitors = new QHBoxLayout;
     monitors->setSpacing(10);
     m_preview = new DirectorMonitor(this);
+    m_preview->setObjectName("previewMonitor");
     m_program = new DirectorMonitor(this);
+    m_program->setObjectName("programMonitor");
     monitors->addWidget(m_preview);
     monitors->addWidget(m_program);
     column->addLayout(monitors, 1);
