@@ -57,7 +57,7 @@ TEST(PairingSheetPresenter, CentreItemAndCandidateFollowTheRules) {
 class PairingSheet : public testing::Test {
 protected:
     void SetUp() override {
-        pairing_test::ensureApplication();
+        test::ensureApplication<QApplication>();
         store = std::make_unique<CameraPairingStore>(std::filesystem::path(dir.path().toStdString()), clock);
         store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
         ASSERT_TRUE(store->invitation());
@@ -163,6 +163,3 @@ TEST_F(PairingSheet, DoneClosesWithoutCancelling) {
 
 } // namespace
 } // namespace velk
-
-// Fontconfig keeps its cache for the life of the process; under LeakSanitizer that is not ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -30,7 +30,7 @@ std::string trustedEntry(const std::string& id, const std::string& key, const st
 
 class PairingStore : public testing::Test {
 protected:
-    void SetUp() override { pairing_test::ensureApplication(); }
+    void SetUp() override { test::ensureApplication<QApplication>(); }
     std::filesystem::path folder() const { return dir.path().toStdString(); }
     std::filesystem::path records() const { return folder() / "trusted-cameras-v1.json"; }
     void writeRecords(const std::string& text) {

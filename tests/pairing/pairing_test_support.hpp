@@ -10,6 +10,9 @@
 #include "pairing/camera_pairing_core.hpp"
 #include "pairing/camera_pairing_wire.hpp"
 #include "pairing/pairing_crypto.hpp"
+#include "support/qt_test.hpp"
+
+#include <QApplication>
 
 namespace velk::pairing_test {
 
@@ -62,18 +65,3 @@ struct Hello {
 
 } // namespace velk::pairing_test
 
-#include <QApplication>
-
-namespace velk::pairing_test {
-
-// One widget application for the tests that need an event loop or widgets (offscreen).
-inline void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "pairing-tests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
-} // namespace velk::pairing_test

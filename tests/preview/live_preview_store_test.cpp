@@ -26,7 +26,7 @@ PreviewImage image(int width) { return PreviewImage(QImage(width, 2, QImage::For
 
 class Harness {
 public:
-    Harness() {
+    explicit Harness(const std::function<void(LivePreviewStore::Options&)>& adjust = {}) {
         LivePreviewStore::Options options;
         options.clock = &clock;
         options.postToMain = [this](std::function<void()> fn) {
@@ -50,6 +50,7 @@ public:
             }
             return behaviour(request, shouldContinue, sink);
         };
+        if (adjust) adjust(options);
         store = std::make_unique<LivePreviewStore>(options);
     }
 
@@ -133,6 +134,13 @@ public:
     std::unique_ptr<LivePreviewStore> store;
 };
 
+// A behaviour that does not look at whether it should go on.
+Behaviour answers(std::function<Transport(const PreviewExchangeRequest&, const PreviewFrameSink&)> fn) {
+    return [fn](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) {
+        return fn(request, sink);
+    };
+}
+
 Behaviour streams(int frames, int width = 8) {
     return [=](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) -> Transport {
         for (int i = 0; i < frames; ++i) sink(image(width), Transport::persistent);
@@ -146,27 +154,27 @@ Behaviour failsWith(Error error) {
     };
 }
 
-// A camera that closes persistent requests but answers legacy fetches.
-Behaviour legacyOnly() {
-    return [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(4), Transport::legacy);
-        return Transport::legacy;
-    };
+// One frame, then a clean end, over `transport`.
+Behaviour oneFrame(Transport transport = Transport::persistent) {
+    return answers([=](const PreviewExchangeRequest&, const PreviewFrameSink& sink) {
+        sink(image(8), transport);
+        return transport;
+    });
 }
 
-TEST(LivePreviewStore, StartsNothingUntilStartedAndRemembersTheSelection) {
-    Harness h;
-    h.store->update({h.camera("cam"), h.camera("two")});
-    h.store->select({"cam", "absent"});
-    EXPECT_EQ(h.pendingTasks(), 0u);
-    EXPECT_TRUE(h.main.empty());
-    h.store->start({h.camera("cam"), h.camera("two")});
-    const auto state = h.store->engineState();
-    EXPECT_EQ(state.activeTokens.size(), 3u);
-    EXPECT_TRUE(state.activeTokens.count(kSelected));
+// A frame whose width tells the camera's host apart: 2 from 127.0.0.2, 3 from elsewhere.
+Behaviour widthByHost(bool firstHostFails = false) {
+    return answers([=](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
+        const bool first = request.host == "127.0.0.2";
+        sink(image(first ? 2 : 3), Transport::persistent);
+        if (first && firstHostFails) throw VELKPreviewError(Error::transportFailed);
+        return Transport::persistent;
+    });
 }
 
-TEST(LivePreviewStore, OnlyTheFirstEightEligibleCamerasGetStreams) {
+// Nothing starts before start(); then only the first eight eligible cameras get wall streams, and a
+// selected stream only where the camera is eligible.
+TEST(LivePreviewStore, StartsOnStartOnlyTheFirstEightEligibleCameras) {
     Harness h;
     std::vector<LiveCamera> cameras;
     auto director = h.camera("director");
@@ -176,7 +184,10 @@ TEST(LivePreviewStore, OnlyTheFirstEightEligibleCamerasGetStreams) {
     cameras.push_back(director);
     cameras.push_back(offline);
     for (int i = 0; i < 10; ++i) cameras.push_back(h.camera("c" + std::to_string(i)));
+    h.store->update(cameras);
     h.store->select({"c0", "c9", "director", "offline"});
+    EXPECT_EQ(h.pendingTasks(), 0u);
+    EXPECT_TRUE(h.main.empty());
     h.store->start(cameras);
     const auto state = h.store->engineState();
     EXPECT_EQ(state.activeTokens.size(), 9u);
@@ -193,10 +204,7 @@ TEST(LivePreviewStore, FrameTimeKeepsTheFirstFrame) {
     h.settle();
     EXPECT_EQ(h.store->errors().at("cam"), "Preview response was incomplete");
     h.advance(0.5);
-    h.behaviour = [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(8), Transport::persistent);
-        return Transport::persistent;
-    };
+    h.behaviour = oneFrame();
     h.settle();
     // A failure removes the frame but not the time of the first frame.
     ASSERT_EQ(h.store->frameTimes().count("cam"), 1u);
@@ -212,7 +220,7 @@ TEST(LivePreviewStore, FrameTimeKeepsTheFirstFrame) {
 
 TEST(LivePreviewStore, LegacyPreferenceBackoffAndProbeAgainOnTheMonotonicClock) {
     Harness h;
-    h.behaviour = legacyOnly();
+    h.behaviour = oneFrame(Transport::legacy);
     h.store->start({h.camera("cam")});
     h.settle();
     EXPECT_EQ(h.store->wallTransports().at("cam"), Transport::legacy);
@@ -250,7 +258,7 @@ TEST(LivePreviewStore, LegacyPreferenceBackoffAndProbeAgainOnTheMonotonicClock) 
 
 TEST(LivePreviewStore, PreferenceOfAnotherHostIsIgnored) {
     Harness h;
-    h.behaviour = legacyOnly();
+    h.behaviour = oneFrame(Transport::legacy);
     h.store->start({h.camera("cam", "127.0.0.2", std::nullopt)});
     h.settle();
     h.store->update({h.camera("cam", "127.0.0.3", std::nullopt)});
@@ -261,10 +269,7 @@ TEST(LivePreviewStore, PreferenceOfAnotherHostIsIgnored) {
 
 TEST(LivePreviewStore, RestartedStreamLosesItsOldEntriesBeforeItsFirstFrame) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(request.host == "127.0.0.2" ? 2 : 3), Transport::persistent);
-        return Transport::persistent;
-    };
+    h.behaviour = widthByHost();
     h.store->start({h.camera("cam")});
     h.settle();
     ASSERT_EQ(h.store->wallFrames().at("cam").width(), 2);
@@ -279,11 +284,7 @@ TEST(LivePreviewStore, RestartedStreamLosesItsOldEntriesBeforeItsFirstFrame) {
 
 TEST(LivePreviewStore, SupersededWorkerChangesNothing) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) -> Transport {
-        sink(image(request.host == "127.0.0.2" ? 2 : 3), Transport::persistent);
-        if (request.host == "127.0.0.2") throw VELKPreviewError(Error::transportFailed);
-        return Transport::persistent;
-    };
+    h.behaviour = widthByHost(true);
     h.store->start({h.camera("cam")});
     h.store->update({h.camera("cam", "127.0.0.3")});
     const auto token = h.store->engineState().activeTokens.at(kWall);
@@ -321,11 +322,11 @@ TEST(LivePreviewStore, SessionlessCameraMovingHostLosesItsStaleError) {
 
 TEST(LivePreviewStore, SelectedFailureKeepsTheWallFrame) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) {
+    h.behaviour = answers([](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
         if (request.profile == VELKPreviewProfile::selected) throw VELKPreviewError(Error::invalidJPEG);
         sink(image(8), Transport::persistent);
         return Transport::persistent;
-    };
+    });
     h.store->select({"cam"});
     h.store->start({h.camera("cam")});
     h.settle();
@@ -343,10 +344,7 @@ TEST(LivePreviewStore, SelectedFailureKeepsTheWallFrame) {
 
 TEST(LivePreviewStore, RepeatedUpdateSignalsNothing) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(8), Transport::persistent);
-        return Transport::persistent;
-    };
+    h.behaviour = oneFrame();
     const auto cameras = std::vector<LiveCamera>{h.camera("cam")};
     h.store->start(cameras);
     h.settle();
@@ -391,39 +389,32 @@ TEST(LivePreviewStore, StopEmptiesEverythingAndSilencesOldWorkers) {
 // The owner goes away while a worker blocks in its exchange: the worker wakes (its sockets are
 // shut down), ends without touching the store, and nothing leaks or is used after being freed.
 TEST(LivePreviewStore, DestroyedWhileAWorkerBlocks) {
-    Harness h;
     std::vector<std::thread> threads;
     std::mutex startedMutex;
     std::condition_variable startedCondition;
     bool started = false;
     bool wokeByShutdown = false;
-    LivePreviewStore::Options options;
-    options.clock = &h.clock;
-    options.postToMain = [&](std::function<void()> fn) {
-        std::lock_guard lock(h.mutex);
-        h.main.push_back(std::move(fn));
-    };
-    options.launchWorker = [&](VELKPreviewProfile, std::function<void()> body) { threads.emplace_back(std::move(body)); };
-    options.schedule = [](double, std::function<void()>) {};
-    options.exchange = [&](const PreviewExchangeRequest& request, const std::function<bool()>&,
-                           const PreviewFrameSink&) -> Transport {
-        {
-            std::lock_guard lock(startedMutex);
-            started = true;
-        }
-        startedCondition.notify_all();
-        for (int i = 0; i < 500 && !request.watch->isShutDown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        wokeByShutdown = request.watch->isShutDown();
-        throw VELKPreviewError(Error::transportFailed);
-    };
-    auto store = std::make_unique<LivePreviewStore>(options);
-    store->start({h.camera("cam")});
+    Harness h([&](LivePreviewStore::Options& options) {
+        options.launchWorker = [&](VELKPreviewProfile, std::function<void()> body) { threads.emplace_back(std::move(body)); };
+        options.exchange = [&](const PreviewExchangeRequest& request, const std::function<bool()>&,
+                               const PreviewFrameSink&) -> Transport {
+            {
+                std::lock_guard lock(startedMutex);
+                started = true;
+            }
+            startedCondition.notify_all();
+            for (int i = 0; i < 500 && !request.watch->isShutDown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            wokeByShutdown = request.watch->isShutDown();
+            throw VELKPreviewError(Error::transportFailed);
+        };
+    });
+    h.store->start({h.camera("cam")});
     {
         std::unique_lock lock(startedMutex);
         startedCondition.wait(lock, [&] { return started; });
     }
     h.drainMain();
-    store.reset();
+    h.store.reset();
     for (auto& thread : threads) thread.join();
     EXPECT_TRUE(wokeByShutdown);
     EXPECT_TRUE(h.main.empty());

@@ -1,5 +1,3 @@
-#include <future>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -83,12 +81,6 @@ protected:
         click(*confirmation, "confirmJoinButton");
     }
 
-    std::promise<void> holdTheScan() {
-        std::promise<void> release;
-        backend->duringScan = [released = release.get_future().share()] { released.wait(); };
-        return release;
-    }
-
     std::shared_ptr<test::FakeWifiBackend> backend = std::make_shared<test::FakeWifiBackend>();
     std::shared_ptr<WiFiChangeGate> gate = std::make_shared<WiFiChangeGate>();
     std::optional<QString> chosenFile;
@@ -160,7 +152,7 @@ TEST_F(WiFiOnboardingViewTest, TheWindowsRuleAndTheGateHoldTheJoinBack) {
 
 TEST_F(WiFiOnboardingViewTest, AConfirmedJoinRunsAndTheNewestSentenceWins) {
     auto sheet = sheetShowingHome();
-    auto release = holdTheScan();
+    auto release = backend->holdScan();
     confirmJoin(*sheet);
     EXPECT_EQ(child<QMessageBox>(*sheet, "joinConfirmation")->text(), QStringLiteral("Join Home;Net?"));
     EXPECT_FALSE(enabled(*sheet, "joinButton"));
@@ -180,7 +172,7 @@ TEST_F(WiFiOnboardingViewTest, AConfirmedJoinRunsAndTheNewestSentenceWins) {
 
 TEST_F(WiFiOnboardingViewTest, ClosingDuringAJoinKeepsTheNetworkUnchanged) {
     auto sheet = sheetShowingHome();
-    auto release = holdTheScan();
+    auto release = backend->holdScan();
     confirmJoin(*sheet);
     click(*sheet, "doneButton");
     EXPECT_FALSE(sheet->isVisible());
