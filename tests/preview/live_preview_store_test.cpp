@@ -68,17 +68,19 @@ public:
         return c;
     }
 
+    // Takes the first of `queue` under the lock; empty when none is left.
+    std::function<void()> take(std::deque<std::function<void()>>& queue) {
+        std::lock_guard lock(mutex);
+        if (queue.empty()) return {};
+        auto fn = std::move(queue.front());
+        queue.pop_front();
+        return fn;
+    }
     // Runs the next posted GUI-thread step; false when none is left.
     bool mainStep() {
-        std::function<void()> fn;
-        {
-            std::lock_guard lock(mutex);
-            if (main.empty()) return false;
-            fn = std::move(main.front());
-            main.pop_front();
-        }
-        fn();
-        return true;
+        auto fn = take(main);
+        if (fn) fn();
+        return bool(fn);
     }
     void drainMain() {
         while (mainStep()) {
@@ -86,16 +88,7 @@ public:
     }
     // Runs every started worker body on this thread, one after another.
     void runWorkers() {
-        for (;;) {
-            std::function<void()> body;
-            {
-                std::lock_guard lock(mutex);
-                if (tasks.empty()) return;
-                body = std::move(tasks.front());
-                tasks.pop_front();
-            }
-            body();
-        }
+        while (auto body = take(tasks)) body();
     }
     void settle() {
         runWorkers();
