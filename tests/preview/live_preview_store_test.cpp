@@ -16,13 +16,19 @@ namespace {
 
 using Transport = VELKPreviewClient::Transport;
 using Error = VELKPreviewError::Case;
-using Behaviour = std::function<Transport(const PreviewExchangeRequest&, const std::function<bool()>&,
-                                          const PreviewFrameSink&)>;
+// The camera's side of one exchange; the tests never stop a stream from inside.
+using Behaviour = std::function<Transport(const PreviewExchangeRequest&, const PreviewFrameSink&)>;
 
 const PreviewStreamKey kWall{"cam", VELKPreviewProfile::wall};
 const PreviewStreamKey kSelected{"cam", VELKPreviewProfile::selected};
 
 PreviewImage image(int width) { return PreviewImage(QImage(width, 2, QImage::Format_RGB32)); }
+
+Behaviour failsWith(Error error) {
+    return [=](const PreviewExchangeRequest&, const PreviewFrameSink&) -> Transport {
+        throw VELKPreviewError(error);
+    };
+}
 
 class Harness {
 public:
@@ -42,13 +48,13 @@ public:
             pauses.push_back(seconds);
             timers.push_back({nowSeconds() + seconds, std::move(fn)});
         };
-        options.exchange = [this](const PreviewExchangeRequest& request, const std::function<bool()>& shouldContinue,
+        options.exchange = [this](const PreviewExchangeRequest& request, const std::function<bool()>&,
                                   const PreviewFrameSink& sink) {
             {
                 std::lock_guard lock(mutex);
                 requests.push_back(request);
             }
-            return behaviour(request, shouldContinue, sink);
+            return behaviour(request, sink);
         };
         if (adjust) adjust(options);
         store = std::make_unique<LivePreviewStore>(options);
@@ -111,9 +117,7 @@ public:
     }
 
     ManualClock clock{WallTime{} + std::chrono::hours(1000), 5'000'000.0};
-    Behaviour behaviour = [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink&) -> Transport {
-        throw VELKPreviewError(Error::connectionFailed);
-    };
+    Behaviour behaviour = failsWith(Error::connectionFailed);
     std::mutex mutex;
     std::deque<std::function<void()>> main;
     std::deque<std::function<void()>> tasks;
@@ -127,42 +131,29 @@ public:
     std::unique_ptr<LivePreviewStore> store;
 };
 
-// A behaviour that does not look at whether it should go on.
-Behaviour answers(std::function<Transport(const PreviewExchangeRequest&, const PreviewFrameSink&)> fn) {
-    return [fn](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        return fn(request, sink);
-    };
-}
-
 Behaviour streams(int frames, int width = 8) {
-    return [=](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) -> Transport {
+    return [=](const PreviewExchangeRequest&, const PreviewFrameSink& sink) -> Transport {
         for (int i = 0; i < frames; ++i) sink(image(width), Transport::persistent);
         throw VELKPreviewError(Error::transportFailed);
     };
 }
 
-Behaviour failsWith(Error error) {
-    return [=](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink&) -> Transport {
-        throw VELKPreviewError(error);
-    };
-}
-
 // One frame, then a clean end, over `transport`.
 Behaviour oneFrame(Transport transport = Transport::persistent) {
-    return answers([=](const PreviewExchangeRequest&, const PreviewFrameSink& sink) {
+    return [=](const PreviewExchangeRequest&, const PreviewFrameSink& sink) {
         sink(image(8), transport);
         return transport;
-    });
+    };
 }
 
 // A frame whose width tells the camera's host apart: 2 from 127.0.0.2, 3 from elsewhere.
 Behaviour widthByHost(bool firstHostFails = false) {
-    return answers([=](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
+    return [=](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
         const bool first = request.host == "127.0.0.2";
         sink(image(first ? 2 : 3), Transport::persistent);
         if (first && firstHostFails) throw VELKPreviewError(Error::transportFailed);
         return Transport::persistent;
-    });
+    };
 }
 
 // Nothing starts before start(); then only the first eight eligible cameras get wall streams, and a
@@ -315,11 +306,11 @@ TEST(LivePreviewStore, SessionlessCameraMovingHostLosesItsStaleError) {
 
 TEST(LivePreviewStore, SelectedFailureKeepsTheWallFrame) {
     Harness h;
-    h.behaviour = answers([](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
+    h.behaviour = [](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
         if (request.profile == VELKPreviewProfile::selected) throw VELKPreviewError(Error::invalidJPEG);
         sink(image(8), Transport::persistent);
         return Transport::persistent;
-    });
+    };
     h.store->select({"cam"});
     h.store->start({h.camera("cam")});
     h.settle();
@@ -359,8 +350,7 @@ TEST(LivePreviewStore, StopEmptiesEverythingAndSilencesOldWorkers) {
     h.settle();  // failed: error shown, restart pending
     h.store->update({h.camera("cam")});
     bool socketsShutDown = false;
-    h.behaviour = [&](const PreviewExchangeRequest& request, const std::function<bool()>&,
-                      const PreviewFrameSink& sink) -> Transport {
+    h.behaviour = [&](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) -> Transport {
         sink(image(8), Transport::persistent);
         h.store->stop();
         socketsShutDown = request.watch->isShutDown();
