@@ -8,6 +8,7 @@ namespace {
 
 using Security = WiFiNetworkDetails::Security;
 using S = WifiSecurity;
+using test::joinOnce;
 using test::network;
 
 const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
@@ -20,11 +21,6 @@ std::shared_ptr<WiFiChangeGate> openGate() {
     auto gate = std::make_shared<WiFiChangeGate>();
     gate->update(true);
     return gate;
-}
-
-WiFiJoinResult joinOnce(test::FakeWifiBackend& backend, const WiFiNetworkDetails& details) {
-    WiFiJoinAttempt attempt;
-    return WiFiJoin::joinSynchronously(details, *openGate(), attempt, backend);
 }
 
 TEST(WiFiJoinSynchronously, KeepsOnlyNetworksWhoseSecurityFitsTheCode) {

@@ -110,12 +110,11 @@ TEST_F(WiFiQRCodeImageTest, ChecksTheHeaderSizeBeforeDecoding) {
 }
 
 TEST_F(WiFiQRCodeImageTest, BoundsTheClipboardImageLikeAFile) {
-    QMimeData huge;
-    huge.setData(QStringLiteral("image/png"), test::pngHeaderOnly(60000, 60000));
-    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(huge); }), kClipboardLimit);
-    QMimeData wide;
-    wide.setData(QStringLiteral("image/png"), test::pngHeaderOnly(8193, 1));
-    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(wide); }), kClipboardLimit);
+    for (const auto& [width, height] : {std::pair{60000u, 60000u}, {8193u, 1u}}) {
+        QMimeData huge;
+        huge.setData(QStringLiteral("image/png"), test::pngHeaderOnly(width, height));
+        EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(huge); }), kClipboardLimit) << width << "x" << height;
+    }
 
     QMimeData textOnly;
     textOnly.setText(QString::fromStdString(kHomeText));

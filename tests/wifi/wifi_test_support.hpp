@@ -8,6 +8,7 @@
 
 #include "support/qt_test.hpp"
 #include "wifi/wifi_backend.hpp"
+#include "wifi/wifi_join_coordinator.hpp"
 
 namespace velk::test {
 
@@ -71,5 +72,13 @@ private:
     std::string m_associatedID;
     std::optional<std::string> m_associatedPassword;
 };
+
+// One join on this thread through an open gate.
+inline WiFiJoinResult joinOnce(WifiBackend& backend, const WiFiNetworkDetails& details) {
+    WiFiChangeGate gate;
+    gate.update(true);
+    WiFiJoinAttempt attempt;
+    return WiFiJoin::joinSynchronously(details, gate, attempt, backend);
+}
 
 } // namespace velk::test
