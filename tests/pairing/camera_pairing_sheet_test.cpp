@@ -68,7 +68,6 @@ protected:
     }
     void answer(const std::string& id) {
         pairing_test::Hello hello(*store->invitation());
-        hello.macKey = *CameraPairingWire::bytes(store->invitation()->secret);
         hello.sender = id;
         hello.name = "Camera " + id;
         store->receive(hello.build(), "10.77.0.11");

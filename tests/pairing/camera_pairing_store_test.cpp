@@ -54,7 +54,6 @@ protected:
         store.begin(director, std::string("10.77.0.1"));
         if (!store.invitation()) return false;
         Hello hello(*store.invitation());
-        hello.macKey = *CameraPairingWire::bytes(store.invitation()->secret);
         hello.sender = id;
         store.receive(hello.build(), camera);
         return store.candidate().has_value();

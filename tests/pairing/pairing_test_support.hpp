@@ -33,13 +33,15 @@ struct Hello {
     std::string sender = "cam-A";
     std::string name = "Camera A";
     std::string key = CameraPairingWire::base64(cameraKey().publicKey());
-    Bytes macKey = secret();
+    Bytes macKey;
     pairing_crypto::SigningKey signer = cameraKey();
     std::optional<Bytes> signatureBytes; // replaces the real signature
     std::function<void(Json&)> edit;     // applied to the finished JSON
 
+    // Keyed with the invitation's secret, as a phone that read its QR code.
     explicit Hello(const CameraPairingInvitation& invitation)
-        : director(invitation.directorId), invite(invitation.inviteId) {}
+        : director(invitation.directorId), invite(invitation.inviteId),
+          macKey(CameraPairingWire::bytes(invitation.secret).value_or(Bytes{})) {}
 
     Bytes transcript() const {
         return CameraPairingWire::helloTranscript(director, invite, request, sender, name, key);
