@@ -15,6 +15,8 @@
 namespace velk {
 namespace {
 
+using test::waitUntil;
+
 TEST(PreviewLab, EightCamerasEndToEnd) {
     if (test::environment("VELK_PREVIEW_ROLE").empty()) {
         // Make the shared frames once, before eight cameras would each run ffmpeg.
@@ -57,7 +59,7 @@ TEST(PreviewLabDesk, EightCamerasStreamFailAndRecover) {
     tick.start(1000);
     using Transport = VELKPreviewClient::Transport;
 
-    ASSERT_TRUE(test::waitUntil([&] { return store.wallFrames().size() == 8 && store.selectedFrames().size() == 2; }, 30'000))
+    ASSERT_TRUE(waitUntil([&] { return store.wallFrames().size() == 8 && store.selectedFrames().size() == 2; }, 30'000))
         << store.wallFrames().size() << " wall frames, " << store.selectedFrames().size() << " selected";
     for (std::size_t i = 0; i < cameras.size(); ++i) {
         EXPECT_EQ(store.wallTransports().at(id(i)), i == 7 ? Transport::legacy : Transport::persistent) << id(i);
@@ -69,17 +71,17 @@ TEST(PreviewLabDesk, EightCamerasStreamFailAndRecover) {
 
     // A camera killed mid-stream shows its error; the others keep streaming.
     cameras[2]->kill();
-    ASSERT_TRUE(test::waitUntil([&] { return store.errors().count("cam3") && !store.wallFrames().count("cam3"); }, 10'000));
+    ASSERT_TRUE(waitUntil([&] { return store.errors().count("cam3") && !store.wallFrames().count("cam3"); }, 10'000));
     const std::string message = store.errors().at("cam3");
     EXPECT_TRUE(message == "Preview connection failed" || message == "Preview response was incomplete") << message;
     EXPECT_EQ(store.wallFrames().size(), 7u);
     cameras[2]->start();
-    ASSERT_TRUE(test::waitUntil([&] { return store.wallFrames().count("cam3") && !store.errors().count("cam3"); }, 20'000));
+    ASSERT_TRUE(waitUntil([&] { return store.wallFrames().count("cam3") && !store.errors().count("cam3"); }, 20'000));
     EXPECT_EQ(store.wallTransports().at("cam3"), Transport::persistent);
 
     store.stop();
     tick.stop();
-    ASSERT_TRUE(test::waitUntil([&] { return store.wallFrames().empty() && store.frameTimes().empty(); }, 5'000));
+    ASSERT_TRUE(waitUntil([&] { return store.wallFrames().empty() && store.frameTimes().empty(); }, 5'000));
 }
 
 } // namespace
