@@ -30,11 +30,15 @@ function(velk_library name)
   endif()
 endfunction()
 
-# velk_test(NAME DEPENDS dep... [LABELS l...] [AUTOMOC]): one GoogleTest program of every .cpp in
-# the calling folder, each test case registered with ctest.
+# velk_test(NAME DEPENDS dep... [LABELS l...] [AUTOMOC] [WIDGETS]): one GoogleTest program of every
+# .cpp in the calling folder, each test case registered with ctest. WIDGETS adds the leak checker's
+# suppression of what the font stack keeps for the life of the process.
 function(velk_test name)
-  cmake_parse_arguments(ARG "AUTOMOC" "" "DEPENDS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "AUTOMOC;WIDGETS" "" "DEPENDS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
+  if(ARG_WIDGETS)
+    list(APPEND sources "${PROJECT_SOURCE_DIR}/tests/support/sanitizer_suppressions.cpp")
+  endif()
   add_executable(${name} ${sources})
   # Test programs need no heavy optimisation; what they test is built with the project's flags.
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS} $<$<CONFIG:Release>:-O1>)

@@ -31,9 +31,7 @@ TEST_F(PairingCore, BeginMakesTheInvitation) {
     const CameraPairingInvitation invitation = *core.invitation();
     EXPECT_EQ(invitation.protocol, "velk-pair");
     EXPECT_EQ(invitation.port, 45454);
-    EXPECT_EQ(invitation.publicKey, CameraPairingWire::base64(pairing_test::directorKey().publicKey()));
     EXPECT_TRUE(CameraPairingWire::uuid(invitation.inviteId));
-    EXPECT_EQ(invitation.secret, CameraPairingWire::base64(pairing_test::secret()));
     EXPECT_EQ(invitation.expiresAtMs, 1'700'000'000'123 + 120'000);
     const Json encoded = json::parse(encodeInvitation(invitation));
     EXPECT_EQ(encoded.size(), 10u);
@@ -79,19 +77,6 @@ TEST(PairingCoreHost, LANHostRule) {
                            "10.0.0.1.5", "10.0.0.256", "010.0.0.1", "10..0.1", "10.0.0.1 ", "+10.0.0.1", "10.-0.0.1",
                            "camera.local", "::1", "fe80::1", ""})
         EXPECT_FALSE(CameraPairingCore::isLANHost(no)) << no;
-}
-
-TEST_F(PairingCore, AcceptedVariants) {
-    Hello padded = hello();
-    padded.edit = [](Json& root) {
-        root["v"] = 1.0;
-        root["extra"] = 1;
-        root["payload"]["extra"] = "x";
-        root["pad"] = "";
-        root["pad"] = std::string(8192 - root.dump().size(), ' ');
-    };
-    ASSERT_EQ(padded.build().size(), 8192u);
-    EXPECT_TRUE(accepted(padded.build()));
 }
 
 // Each case breaks one rule of a valid hello, checked in the order the receive chain tests them.
@@ -163,7 +148,17 @@ TEST_F(PairingCore, EveryRuleRefusesItsMutation) {
         EXPECT_EQ(core.receive(h.build(), c.host, 1001), std::nullopt) << c.rule;
         EXPECT_FALSE(core.candidate()) << c.rule;
     }
-    EXPECT_TRUE(accepted(base.build()));
+    // Unknown fields, a float version and padding up to 8192 bytes are accepted.
+    Hello padded = base;
+    padded.edit = [](Json& root) {
+        root["v"] = 1.0;
+        root["extra"] = 1;
+        root["payload"]["extra"] = "x";
+        root["pad"] = "";
+        root["pad"] = std::string(8192 - root.dump().size(), ' ');
+    };
+    ASSERT_EQ(padded.build().size(), 8192u);
+    EXPECT_TRUE(accepted(padded.build()));
 }
 
 TEST_F(PairingCore, FirstCandidateStaysAndInvitationServesOnce) {

@@ -3,88 +3,37 @@
 // repeated hello gets the same bytes and a hello sent from another phone gets nothing. The
 // CameraPairingLabDesk case runs only as a child run of this program in the lab's desk.
 
-#include <unistd.h>
-
 #include <QFile>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "discovery/live_camera_discovery.hpp"
-#include "discovery_test_support.hpp"
 #include "pairing/camera_pairing_store.hpp"
 #include "pairing/ui/camera_pairing_sheet.hpp"
 #include "pairing/ui/qr_code_image.hpp"
 #include "pairing_test_support.hpp"
+#include "support/lab.hpp"
 
 namespace velk {
 namespace {
 
-using discovery_test::environment;
-
-std::string role() { return environment("VELK_PAIRING_ROLE"); }
+using test::LabPhone;
+using test::waitUntil;
 
 TEST(CameraPairingLab, SimulatedPhonePairsThroughTheChannel) {
-    if (!role().empty()) GTEST_SKIP() << "part of another run";
-    if (geteuid() != 0) GTEST_SKIP() << "the network lab needs root";
-    pairing_test::ensureApplication();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("VELK_PAIRING_ROLE", "lab-desk");
-    const auto run = discovery_test::runChild(QStringLiteral(VELK_SOURCE_DIR "/scripts/lab"),
-                                              {"run", "--phones", "2", "--", QString::fromStdString(discovery_test::thisProgram()),
-                                               "--gtest_filter=CameraPairingLabDesk.*"},
-                                              env, 120'000);
-    ASSERT_TRUE(run.finished) << run.output;
-    if (run.status == 77) GTEST_SKIP() << run.output;
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(run.output.find("[  FAILED  ]"), std::string::npos) << run.output;
+    if (auto skip = test::runInLabDesk("VELK_PAIRING_ROLE", "CameraPairingLabDesk.*", 2, 120'000)) GTEST_SKIP() << *skip;
 }
 
-class Phone {
-public:
-    Phone(int number, const QString& logPath, QStringList arguments) : m_log(logPath) {
-        m_process.setProcessChannelMode(QProcess::MergedChannels);
-        const QString address = QStringLiteral("10.77.0.%1").arg(10 + number);
-        m_process.start(QString::fromStdString(environment("VELK_LAB_SCRIPT")),
-                        QStringList{"exec", QString::fromStdString(environment("VELK_LAB")), QStringLiteral("phone%1").arg(number),
-                                    "--", "/usr/bin/python3", QStringLiteral(VELK_SOURCE_DIR "/tests/sim/sim_camera.py"),
-                                    "--address", address, "--desk", QString::fromStdString(environment("VELK_LAB_DESK")),
-                                    "--rate", "2", "--log", logPath} +
-                            arguments);
-        m_process.waitForStarted();
-    }
-    ~Phone() {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000)) m_process.kill();
-        m_process.waitForFinished(2000);
-    }
-    std::vector<Json> events(const std::string& kind) const {
-        std::vector<Json> found;
-        QFile file(m_log);
-        if (!file.open(QIODevice::ReadOnly)) return found;
-        for (const QByteArray& line : file.readAll().split('\n')) {
-            const std::optional<Json> entry = json::tryParse(line.toStdString());
-            if (entry && entry->is_object() && entry->value("event", "") == kind) found.push_back(*entry);
-        }
-        return found;
-    }
-
-private:
-    QString m_log;
-    QProcess m_process;
-};
-
 TEST(CameraPairingLabDesk, PhonePairsReplaysAndStrangersGetNothing) {
-    if (role() != "lab-desk") GTEST_SKIP() << "runs only inside the lab's desk";
-    pairing_test::ensureApplication();
-    discovery_test::EventLoop loop;
+    if (!test::isLabDesk("VELK_PAIRING_ROLE")) GTEST_SKIP() << "runs only inside the lab's desk";
+    test::ensureApplication<QApplication>();
     QTemporaryDir dir;
     LiveCameraDiscovery::Options options;
     options.watchSleep = false;
     LiveCameraDiscovery channel(options, true, {});
-    ASSERT_TRUE(loop.runUntil([&] { return channel.isListening(); }, 10'000));
+    ASSERT_TRUE(waitUntil([&] { return channel.isListening(); }, 10'000));
     CameraPairingStore store(std::filesystem::path(dir.filePath("data").toStdString()));
     store.attach(channel);
     store.begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", channel.pairingHost());
@@ -101,9 +50,9 @@ TEST(CameraPairingLabDesk, PhonePairsReplaysAndStrangersGetNothing) {
     const QString qr = dir.filePath("invitation.png");
     ASSERT_TRUE(framed.save(qr));
 
-    Phone phone(1, dir.filePath("phone1.log"),
-                {"--id", "cam-A", "--name", "Camera A", "--pair-invitation", qr, "--pair-replay", "3"});
-    ASSERT_TRUE(loop.runUntil([&] { return store.candidate().has_value(); }, 15'000));
+    LabPhone phone(1, {"--rate", "2", "--id", "cam-A", "--name", "Camera A", "--pair-invitation", qr, "--pair-replay", "3"},
+                   dir.filePath("phone1.log"));
+    ASSERT_TRUE(waitUntil([&] { return store.candidate().has_value(); }, 15'000));
     ASSERT_EQ(phone.events("pair-code").size(), 1u);
     EXPECT_EQ(store.candidate()->verificationCode(), phone.events("pair-code")[0]["code"]);
     EXPECT_EQ(store.candidate()->host, "10.77.0.11");
@@ -112,7 +61,7 @@ TEST(CameraPairingLabDesk, PhonePairsReplaysAndStrangersGetNothing) {
     sheet.open();
     sheet.findChild<QPushButton*>("approve")->click();
     ASSERT_EQ(store.trusted().size(), 1u);
-    ASSERT_TRUE(loop.runUntil([&] { return phone.events("pair-accept").size() >= 4; }, 10'000));
+    ASSERT_TRUE(waitUntil([&] { return phone.events("pair-accept").size() >= 4; }, 10'000));
     const std::vector<Json> accepts = phone.events("pair-accept");
     EXPECT_EQ(accepts.size(), 4u);
     EXPECT_EQ(accepts[0]["fieldsOk"], true);
@@ -126,10 +75,11 @@ TEST(CameraPairingLabDesk, PhonePairsReplaysAndStrangersGetNothing) {
     ASSERT_TRUE(recorded.open(QIODevice::WriteOnly));
     recorded.write(QByteArray::fromHex(QByteArray::fromStdString(hex)));
     recorded.close();
-    Phone stranger(2, dir.filePath("phone2.log"),
-                   {"--id", "cam-B", "--pair-invitation", qr, "--pair-hello-file", recorded.fileName(), "--pair-delay", "0.2"});
-    ASSERT_TRUE(loop.runUntil([&] { return !stranger.events("pair-hello").empty(); }, 10'000));
-    loop.runFor(1500);
+    LabPhone stranger(2, {"--rate", "2", "--id", "cam-B", "--pair-invitation", qr, "--pair-hello-file",
+                          recorded.fileName(), "--pair-delay", "0.2"},
+                      dir.filePath("phone2.log"));
+    ASSERT_TRUE(waitUntil([&] { return !stranger.events("pair-hello").empty(); }, 10'000));
+    test::runFor(1500);
     EXPECT_TRUE(stranger.events("pair-accept").empty());
     EXPECT_EQ(phone.events("pair-accept").size(), 4u);
 }

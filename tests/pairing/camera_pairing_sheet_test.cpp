@@ -1,4 +1,3 @@
-#include <QDir>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -11,11 +10,16 @@
 #include "pairing/ui/camera_pairing_sheet_presenter.hpp"
 #include "pairing/ui/qr_code_image.hpp"
 #include "pairing_test_support.hpp"
+#include "support/widgets.hpp"
 
 namespace velk {
 namespace {
 
 using View = CameraPairingSheetView;
+using test::child;
+using test::click;
+using test::labelText;
+using test::shown;
 
 bool drawable(const std::string&) { return true; }
 bool undrawable(const std::string&) { return false; }
@@ -57,14 +61,13 @@ TEST(PairingSheetPresenter, CentreItemAndCandidateFollowTheRules) {
 class PairingSheet : public testing::Test {
 protected:
     void SetUp() override {
-        pairing_test::ensureApplication();
+        test::ensureApplication<QApplication>();
         store = std::make_unique<CameraPairingStore>(std::filesystem::path(dir.path().toStdString()), clock);
         store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
         ASSERT_TRUE(store->invitation());
     }
     void answer(const std::string& id) {
         pairing_test::Hello hello(*store->invitation());
-        hello.macKey = *CameraPairingWire::bytes(store->invitation()->secret);
         hello.sender = id;
         hello.name = "Camera " + id;
         store->receive(hello.build(), "10.77.0.11");
@@ -75,16 +78,6 @@ protected:
         sheet->open();
         QCoreApplication::processEvents();
         return sheet;
-    }
-    static void screenshot(QWidget& widget, const char* name) {
-        const QString folder = QStringLiteral(VELK_BINARY_DIR "/screenshots");
-        QDir().mkpath(folder);
-        QCoreApplication::processEvents();
-        widget.grab().save(folder + "/" + name);
-    }
-    template <class T>
-    static T* child(QWidget& sheet, const char* name) {
-        return sheet.findChild<T*>(name);
     }
 
     QTemporaryDir dir;
@@ -97,9 +90,9 @@ TEST_F(PairingSheet, QRCodeDecodesToTheInvitation) {
     auto sheet = makeSheet();
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(sheet->width(), 440);
-    EXPECT_TRUE(child<QWidget>(*sheet, "qrCode")->isVisible());
-    EXPECT_FALSE(child<QWidget>(*sheet, "expired")->isVisible());
-    screenshot(*sheet, "pairing_sheet_invitation.png");
+    EXPECT_TRUE(shown(*sheet, "qrCode"));
+    EXPECT_FALSE(shown(*sheet, "expired"));
+    test::saveScreenshot(*sheet, "pairing_sheet_invitation.png");
     QTemporaryDir images;
     const QString file = images.filePath("qr.png");
     ASSERT_TRUE(child<QLabel>(*sheet, "qrImage")->pixmap().save(file));
@@ -113,34 +106,34 @@ TEST_F(PairingSheet, QRCodeDecodesToTheInvitation) {
 TEST_F(PairingSheet, ApproveAndRemoveCallTheStore) {
     auto sheet = makeSheet();
     answer("cam-A");
-    ASSERT_TRUE(child<QWidget>(*sheet, "candidate")->isVisible());
-    EXPECT_EQ(child<QLabel>(*sheet, "code")->text().toStdString(), store->candidate()->verificationCode());
-    EXPECT_FALSE(child<QWidget>(*sheet, "trusted")->isVisible());
-    screenshot(*sheet, "pairing_sheet_candidate.png");
+    ASSERT_TRUE(shown(*sheet, "candidate"));
+    EXPECT_EQ(labelText(*sheet, "code").toStdString(), store->candidate()->verificationCode());
+    EXPECT_FALSE(shown(*sheet, "trusted"));
+    test::saveScreenshot(*sheet, "pairing_sheet_candidate.png");
 
-    child<QPushButton>(*sheet, "approve")->click();
-    child<QPushButton>(*sheet, "approve")->click(); // a second press finds nothing to approve
+    click(*sheet, "approve");
+    click(*sheet, "approve"); // a second press finds nothing to approve
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].second, "10.77.0.11");
     EXPECT_EQ(json::parse(sent[0].first)["type"], "pair-accept");
-    EXPECT_FALSE(child<QWidget>(*sheet, "candidate")->isVisible());
-    EXPECT_EQ(child<QLabel>(*sheet, "message")->text(), "Invitation expired. Show a new QR code.");
-    EXPECT_TRUE(child<QWidget>(*sheet, "trusted")->isVisible());
+    EXPECT_FALSE(shown(*sheet, "candidate"));
+    EXPECT_EQ(labelText(*sheet, "message"), "Invitation expired. Show a new QR code.");
+    EXPECT_TRUE(shown(*sheet, "trusted"));
     ASSERT_EQ(store->trusted().size(), 1u);
     QCoreApplication::processEvents();
-    screenshot(*sheet, "pairing_sheet_approved.png");
+    test::saveScreenshot(*sheet, "pairing_sheet_approved.png");
 
-    child<QPushButton>(*sheet, "remove")->click();
+    click(*sheet, "remove");
     QCoreApplication::processEvents();
     EXPECT_TRUE(store->trusted().empty());
-    EXPECT_FALSE(child<QWidget>(*sheet, "trusted")->isVisible());
+    EXPECT_FALSE(shown(*sheet, "trusted"));
 }
 
 TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
     answer("cam-A");
     auto already = makeSheet(true);
-    EXPECT_TRUE(child<QWidget>(*already, "paused")->isVisible());
-    EXPECT_FALSE(child<QWidget>(*already, "candidate")->isVisible());
+    EXPECT_TRUE(shown(*already, "paused"));
+    EXPECT_FALSE(shown(*already, "candidate"));
     EXPECT_TRUE(store->candidate()); // created while recording: the attempt stays
     already.reset();
 
@@ -148,21 +141,18 @@ TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
     sheet->setRecording(true);
     EXPECT_FALSE(store->invitation());
     EXPECT_FALSE(store->isExpiryTimerRunning());
-    EXPECT_TRUE(child<QWidget>(*sheet, "paused")->isVisible());
-    screenshot(*sheet, "pairing_sheet_paused.png");
+    EXPECT_TRUE(shown(*sheet, "paused"));
+    test::saveScreenshot(*sheet, "pairing_sheet_paused.png");
     sheet->setRecording(false);
-    EXPECT_TRUE(child<QWidget>(*sheet, "expired")->isVisible());
+    EXPECT_TRUE(shown(*sheet, "expired"));
 }
 
 TEST_F(PairingSheet, DoneClosesWithoutCancelling) {
     auto sheet = makeSheet();
-    child<QPushButton>(*sheet, "done")->click();
+    click(*sheet, "done");
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(store->invitation());
 }
 
 } // namespace
 } // namespace velk
-
-// Fontconfig keeps its cache for the life of the process; under LeakSanitizer that is not ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -10,6 +10,9 @@
 #include "pairing/camera_pairing_core.hpp"
 #include "pairing/camera_pairing_wire.hpp"
 #include "pairing/pairing_crypto.hpp"
+#include "support/qt_test.hpp"
+
+#include <QApplication>
 
 namespace velk::pairing_test {
 
@@ -30,13 +33,15 @@ struct Hello {
     std::string sender = "cam-A";
     std::string name = "Camera A";
     std::string key = CameraPairingWire::base64(cameraKey().publicKey());
-    Bytes macKey = secret();
+    Bytes macKey;
     pairing_crypto::SigningKey signer = cameraKey();
     std::optional<Bytes> signatureBytes; // replaces the real signature
     std::function<void(Json&)> edit;     // applied to the finished JSON
 
+    // Keyed with the invitation's secret, as a phone that read its QR code.
     explicit Hello(const CameraPairingInvitation& invitation)
-        : director(invitation.directorId), invite(invitation.inviteId) {}
+        : director(invitation.directorId), invite(invitation.inviteId),
+          macKey(CameraPairingWire::bytes(invitation.secret).value_or(Bytes{})) {}
 
     Bytes transcript() const {
         return CameraPairingWire::helloTranscript(director, invite, request, sender, name, key);
@@ -62,18 +67,3 @@ struct Hello {
 
 } // namespace velk::pairing_test
 
-#include <QApplication>
-
-namespace velk::pairing_test {
-
-// One widget application for the tests that need an event loop or widgets (offscreen).
-inline void ensureApplication() {
-    if (QCoreApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "pairing-tests";
-    static char* argv[] = {name, nullptr};
-    new QApplication(argc, argv);
-}
-
-} // namespace velk::pairing_test

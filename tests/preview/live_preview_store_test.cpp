@@ -16,17 +16,23 @@ namespace {
 
 using Transport = VELKPreviewClient::Transport;
 using Error = VELKPreviewError::Case;
-using Behaviour = std::function<Transport(const PreviewExchangeRequest&, const std::function<bool()>&,
-                                          const PreviewFrameSink&)>;
+// The camera's side of one exchange; the tests never stop a stream from inside.
+using Behaviour = std::function<Transport(const PreviewExchangeRequest&, const PreviewFrameSink&)>;
 
 const PreviewStreamKey kWall{"cam", VELKPreviewProfile::wall};
 const PreviewStreamKey kSelected{"cam", VELKPreviewProfile::selected};
 
 PreviewImage image(int width) { return PreviewImage(QImage(width, 2, QImage::Format_RGB32)); }
 
+Behaviour failsWith(Error error) {
+    return [=](const PreviewExchangeRequest&, const PreviewFrameSink&) -> Transport {
+        throw VELKPreviewError(error);
+    };
+}
+
 class Harness {
 public:
-    Harness() {
+    explicit Harness(const std::function<void(LivePreviewStore::Options&)>& adjust = {}) {
         LivePreviewStore::Options options;
         options.clock = &clock;
         options.postToMain = [this](std::function<void()> fn) {
@@ -42,14 +48,15 @@ public:
             pauses.push_back(seconds);
             timers.push_back({nowSeconds() + seconds, std::move(fn)});
         };
-        options.exchange = [this](const PreviewExchangeRequest& request, const std::function<bool()>& shouldContinue,
+        options.exchange = [this](const PreviewExchangeRequest& request, const std::function<bool()>&,
                                   const PreviewFrameSink& sink) {
             {
                 std::lock_guard lock(mutex);
                 requests.push_back(request);
             }
-            return behaviour(request, shouldContinue, sink);
+            return behaviour(request, sink);
         };
+        if (adjust) adjust(options);
         store = std::make_unique<LivePreviewStore>(options);
     }
 
@@ -67,17 +74,19 @@ public:
         return c;
     }
 
+    // Takes the first of `queue` under the lock; empty when none is left.
+    std::function<void()> take(std::deque<std::function<void()>>& queue) {
+        std::lock_guard lock(mutex);
+        if (queue.empty()) return {};
+        auto fn = std::move(queue.front());
+        queue.pop_front();
+        return fn;
+    }
     // Runs the next posted GUI-thread step; false when none is left.
     bool mainStep() {
-        std::function<void()> fn;
-        {
-            std::lock_guard lock(mutex);
-            if (main.empty()) return false;
-            fn = std::move(main.front());
-            main.pop_front();
-        }
-        fn();
-        return true;
+        auto fn = take(main);
+        if (fn) fn();
+        return bool(fn);
     }
     void drainMain() {
         while (mainStep()) {
@@ -85,16 +94,7 @@ public:
     }
     // Runs every started worker body on this thread, one after another.
     void runWorkers() {
-        for (;;) {
-            std::function<void()> body;
-            {
-                std::lock_guard lock(mutex);
-                if (tasks.empty()) return;
-                body = std::move(tasks.front());
-                tasks.pop_front();
-            }
-            body();
-        }
+        while (auto body = take(tasks)) body();
     }
     void settle() {
         runWorkers();
@@ -117,9 +117,7 @@ public:
     }
 
     ManualClock clock{WallTime{} + std::chrono::hours(1000), 5'000'000.0};
-    Behaviour behaviour = [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink&) -> Transport {
-        throw VELKPreviewError(Error::connectionFailed);
-    };
+    Behaviour behaviour = failsWith(Error::connectionFailed);
     std::mutex mutex;
     std::deque<std::function<void()>> main;
     std::deque<std::function<void()>> tasks;
@@ -134,39 +132,33 @@ public:
 };
 
 Behaviour streams(int frames, int width = 8) {
-    return [=](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) -> Transport {
+    return [=](const PreviewExchangeRequest&, const PreviewFrameSink& sink) -> Transport {
         for (int i = 0; i < frames; ++i) sink(image(width), Transport::persistent);
         throw VELKPreviewError(Error::transportFailed);
     };
 }
 
-Behaviour failsWith(Error error) {
-    return [=](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink&) -> Transport {
-        throw VELKPreviewError(error);
+// One frame, then a clean end, over `transport`.
+Behaviour oneFrame(Transport transport = Transport::persistent) {
+    return [=](const PreviewExchangeRequest&, const PreviewFrameSink& sink) {
+        sink(image(8), transport);
+        return transport;
     };
 }
 
-// A camera that closes persistent requests but answers legacy fetches.
-Behaviour legacyOnly() {
-    return [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(4), Transport::legacy);
-        return Transport::legacy;
+// A frame whose width tells the camera's host apart: 2 from 127.0.0.2, 3 from elsewhere.
+Behaviour widthByHost(bool firstHostFails = false) {
+    return [=](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
+        const bool first = request.host == "127.0.0.2";
+        sink(image(first ? 2 : 3), Transport::persistent);
+        if (first && firstHostFails) throw VELKPreviewError(Error::transportFailed);
+        return Transport::persistent;
     };
 }
 
-TEST(LivePreviewStore, StartsNothingUntilStartedAndRemembersTheSelection) {
-    Harness h;
-    h.store->update({h.camera("cam"), h.camera("two")});
-    h.store->select({"cam", "absent"});
-    EXPECT_EQ(h.pendingTasks(), 0u);
-    EXPECT_TRUE(h.main.empty());
-    h.store->start({h.camera("cam"), h.camera("two")});
-    const auto state = h.store->engineState();
-    EXPECT_EQ(state.activeTokens.size(), 3u);
-    EXPECT_TRUE(state.activeTokens.count(kSelected));
-}
-
-TEST(LivePreviewStore, OnlyTheFirstEightEligibleCamerasGetStreams) {
+// Nothing starts before start(); then only the first eight eligible cameras get wall streams, and a
+// selected stream only where the camera is eligible.
+TEST(LivePreviewStore, StartsOnStartOnlyTheFirstEightEligibleCameras) {
     Harness h;
     std::vector<LiveCamera> cameras;
     auto director = h.camera("director");
@@ -176,7 +168,10 @@ TEST(LivePreviewStore, OnlyTheFirstEightEligibleCamerasGetStreams) {
     cameras.push_back(director);
     cameras.push_back(offline);
     for (int i = 0; i < 10; ++i) cameras.push_back(h.camera("c" + std::to_string(i)));
+    h.store->update(cameras);
     h.store->select({"c0", "c9", "director", "offline"});
+    EXPECT_EQ(h.pendingTasks(), 0u);
+    EXPECT_TRUE(h.main.empty());
     h.store->start(cameras);
     const auto state = h.store->engineState();
     EXPECT_EQ(state.activeTokens.size(), 9u);
@@ -193,10 +188,7 @@ TEST(LivePreviewStore, FrameTimeKeepsTheFirstFrame) {
     h.settle();
     EXPECT_EQ(h.store->errors().at("cam"), "Preview response was incomplete");
     h.advance(0.5);
-    h.behaviour = [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(8), Transport::persistent);
-        return Transport::persistent;
-    };
+    h.behaviour = oneFrame();
     h.settle();
     // A failure removes the frame but not the time of the first frame.
     ASSERT_EQ(h.store->frameTimes().count("cam"), 1u);
@@ -212,7 +204,7 @@ TEST(LivePreviewStore, FrameTimeKeepsTheFirstFrame) {
 
 TEST(LivePreviewStore, LegacyPreferenceBackoffAndProbeAgainOnTheMonotonicClock) {
     Harness h;
-    h.behaviour = legacyOnly();
+    h.behaviour = oneFrame(Transport::legacy);
     h.store->start({h.camera("cam")});
     h.settle();
     EXPECT_EQ(h.store->wallTransports().at("cam"), Transport::legacy);
@@ -250,7 +242,7 @@ TEST(LivePreviewStore, LegacyPreferenceBackoffAndProbeAgainOnTheMonotonicClock) 
 
 TEST(LivePreviewStore, PreferenceOfAnotherHostIsIgnored) {
     Harness h;
-    h.behaviour = legacyOnly();
+    h.behaviour = oneFrame(Transport::legacy);
     h.store->start({h.camera("cam", "127.0.0.2", std::nullopt)});
     h.settle();
     h.store->update({h.camera("cam", "127.0.0.3", std::nullopt)});
@@ -261,10 +253,7 @@ TEST(LivePreviewStore, PreferenceOfAnotherHostIsIgnored) {
 
 TEST(LivePreviewStore, RestartedStreamLosesItsOldEntriesBeforeItsFirstFrame) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(request.host == "127.0.0.2" ? 2 : 3), Transport::persistent);
-        return Transport::persistent;
-    };
+    h.behaviour = widthByHost();
     h.store->start({h.camera("cam")});
     h.settle();
     ASSERT_EQ(h.store->wallFrames().at("cam").width(), 2);
@@ -279,11 +268,7 @@ TEST(LivePreviewStore, RestartedStreamLosesItsOldEntriesBeforeItsFirstFrame) {
 
 TEST(LivePreviewStore, SupersededWorkerChangesNothing) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) -> Transport {
-        sink(image(request.host == "127.0.0.2" ? 2 : 3), Transport::persistent);
-        if (request.host == "127.0.0.2") throw VELKPreviewError(Error::transportFailed);
-        return Transport::persistent;
-    };
+    h.behaviour = widthByHost(true);
     h.store->start({h.camera("cam")});
     h.store->update({h.camera("cam", "127.0.0.3")});
     const auto token = h.store->engineState().activeTokens.at(kWall);
@@ -321,7 +306,7 @@ TEST(LivePreviewStore, SessionlessCameraMovingHostLosesItsStaleError) {
 
 TEST(LivePreviewStore, SelectedFailureKeepsTheWallFrame) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest& request, const std::function<bool()>&, const PreviewFrameSink& sink) {
+    h.behaviour = [](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) {
         if (request.profile == VELKPreviewProfile::selected) throw VELKPreviewError(Error::invalidJPEG);
         sink(image(8), Transport::persistent);
         return Transport::persistent;
@@ -343,10 +328,7 @@ TEST(LivePreviewStore, SelectedFailureKeepsTheWallFrame) {
 
 TEST(LivePreviewStore, RepeatedUpdateSignalsNothing) {
     Harness h;
-    h.behaviour = [](const PreviewExchangeRequest&, const std::function<bool()>&, const PreviewFrameSink& sink) {
-        sink(image(8), Transport::persistent);
-        return Transport::persistent;
-    };
+    h.behaviour = oneFrame();
     const auto cameras = std::vector<LiveCamera>{h.camera("cam")};
     h.store->start(cameras);
     h.settle();
@@ -368,8 +350,7 @@ TEST(LivePreviewStore, StopEmptiesEverythingAndSilencesOldWorkers) {
     h.settle();  // failed: error shown, restart pending
     h.store->update({h.camera("cam")});
     bool socketsShutDown = false;
-    h.behaviour = [&](const PreviewExchangeRequest& request, const std::function<bool()>&,
-                      const PreviewFrameSink& sink) -> Transport {
+    h.behaviour = [&](const PreviewExchangeRequest& request, const PreviewFrameSink& sink) -> Transport {
         sink(image(8), Transport::persistent);
         h.store->stop();
         socketsShutDown = request.watch->isShutDown();
@@ -391,39 +372,32 @@ TEST(LivePreviewStore, StopEmptiesEverythingAndSilencesOldWorkers) {
 // The owner goes away while a worker blocks in its exchange: the worker wakes (its sockets are
 // shut down), ends without touching the store, and nothing leaks or is used after being freed.
 TEST(LivePreviewStore, DestroyedWhileAWorkerBlocks) {
-    Harness h;
     std::vector<std::thread> threads;
     std::mutex startedMutex;
     std::condition_variable startedCondition;
     bool started = false;
     bool wokeByShutdown = false;
-    LivePreviewStore::Options options;
-    options.clock = &h.clock;
-    options.postToMain = [&](std::function<void()> fn) {
-        std::lock_guard lock(h.mutex);
-        h.main.push_back(std::move(fn));
-    };
-    options.launchWorker = [&](VELKPreviewProfile, std::function<void()> body) { threads.emplace_back(std::move(body)); };
-    options.schedule = [](double, std::function<void()>) {};
-    options.exchange = [&](const PreviewExchangeRequest& request, const std::function<bool()>&,
-                           const PreviewFrameSink&) -> Transport {
-        {
-            std::lock_guard lock(startedMutex);
-            started = true;
-        }
-        startedCondition.notify_all();
-        for (int i = 0; i < 500 && !request.watch->isShutDown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        wokeByShutdown = request.watch->isShutDown();
-        throw VELKPreviewError(Error::transportFailed);
-    };
-    auto store = std::make_unique<LivePreviewStore>(options);
-    store->start({h.camera("cam")});
+    Harness h([&](LivePreviewStore::Options& options) {
+        options.launchWorker = [&](VELKPreviewProfile, std::function<void()> body) { threads.emplace_back(std::move(body)); };
+        options.exchange = [&](const PreviewExchangeRequest& request, const std::function<bool()>&,
+                               const PreviewFrameSink&) -> Transport {
+            {
+                std::lock_guard lock(startedMutex);
+                started = true;
+            }
+            startedCondition.notify_all();
+            for (int i = 0; i < 500 && !request.watch->isShutDown(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            wokeByShutdown = request.watch->isShutDown();
+            throw VELKPreviewError(Error::transportFailed);
+        };
+    });
+    h.store->start({h.camera("cam")});
     {
         std::unique_lock lock(startedMutex);
         startedCondition.wait(lock, [&] { return started; });
     }
     h.drainMain();
-    store.reset();
+    h.store.reset();
     for (auto& thread : threads) thread.join();
     EXPECT_TRUE(wokeByShutdown);
     EXPECT_TRUE(h.main.empty());

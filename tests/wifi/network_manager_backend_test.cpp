@@ -20,6 +20,7 @@ namespace velk {
 namespace {
 
 using S = WifiSecurity;
+using test::joinOnce;
 
 const QString kManager = QStringLiteral("/org/freedesktop/NetworkManager");
 const QString kManagerInterface = QStringLiteral("org.freedesktop.NetworkManager");
@@ -146,13 +147,6 @@ protected:
         return std::make_shared<NetworkManagerWifiBackend>(options);
     }
 
-    static WiFiJoinResult join(WifiBackend& backend, const WiFiNetworkDetails& details) {
-        WiFiChangeGate gate;
-        gate.update(true);
-        WiFiJoinAttempt attempt;
-        return WiFiJoin::joinSynchronously(details, gate, attempt, backend);
-    }
-
     static inline NetworkManagerMock* mock = nullptr;
 };
 
@@ -192,7 +186,7 @@ TEST_F(NetworkManagerBackendTest, JoinsWithAVolatileProfileHoldingThePassword) {
     mock->addAccessPoint("home_weak", "HomeNet", 0x1, 0x0, 0x188, 30);
     mock->addAccessPoint("home_strong", "HomeNet", 0x1, 0x0, 0x188, 80);
     mock->activationEndsIn(2);
-    EXPECT_EQ(join(*backend(), {"HomeNet", WiFiNetworkDetails::Security::wpa, "secret-pass-1", false}),
+    EXPECT_EQ(joinOnce(*backend(), {"HomeNet", WiFiNetworkDetails::Security::wpa, "secret-pass-1", false}),
               WiFiJoinResult::joined);
     const QString call = mock->lastActivation();
     for (const char* expected : {"/home_strong", "\"psk\": \"secret-pass-1\"", "wpa-psk", "\"persist\": \"volatile\""}) {
@@ -204,14 +198,14 @@ TEST_F(NetworkManagerBackendTest, JoinsWithAVolatileProfileHoldingThePassword) {
 TEST_F(NetworkManagerBackendTest, AFailedOrTimedOutActivationRemovesItsProfile) {
     mock->addAccessPoint("fail_ap", "FailNet", 0x0, 0x0, 0x0, 50);
     mock->activationEndsIn(4); // deactivated
-    EXPECT_EQ(join(*backend(), {"FailNet", WiFiNetworkDetails::Security::open, "", false}), WiFiJoinResult::failed);
+    EXPECT_EQ(joinOnce(*backend(), {"FailNet", WiFiNetworkDetails::Security::open, "", false}), WiFiJoinResult::failed);
     EXPECT_FALSE(mock->lastActivation().contains(QStringLiteral("psk")));
     EXPECT_TRUE(mock->lastActivation().contains(QStringLiteral("Delete")));
     EXPECT_FALSE(mock->hasConnection("fail_ap"));
 
     mock->addAccessPoint("slow_ap", "SlowNet", 0x1, 0x0, 0x488, 50);
     mock->activationEndsIn(1); // still activating when the wait ends
-    EXPECT_EQ(join(*backend(300), {"SlowNet", WiFiNetworkDetails::Security::sae, "password1", false}),
+    EXPECT_EQ(joinOnce(*backend(300), {"SlowNet", WiFiNetworkDetails::Security::sae, "password1", false}),
               WiFiJoinResult::failed);
     EXPECT_TRUE(mock->lastActivation().contains(QStringLiteral("\"key-mgmt\": \"sae\"")));
     EXPECT_TRUE(mock->lastActivation().contains(QStringLiteral("Delete")));

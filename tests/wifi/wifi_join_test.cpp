@@ -1,5 +1,3 @@
-#include <future>
-
 #include <gtest/gtest.h>
 
 #include "wifi/wifi_join_coordinator.hpp"
@@ -10,6 +8,7 @@ namespace {
 
 using Security = WiFiNetworkDetails::Security;
 using S = WifiSecurity;
+using test::joinOnce;
 using test::network;
 
 const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
@@ -22,20 +21,6 @@ std::shared_ptr<WiFiChangeGate> openGate() {
     auto gate = std::make_shared<WiFiChangeGate>();
     gate->update(true);
     return gate;
-}
-
-WiFiJoinResult joinOnce(test::FakeWifiBackend& backend, const WiFiNetworkDetails& details) {
-    WiFiJoinAttempt attempt;
-    return WiFiJoin::joinSynchronously(details, *openGate(), attempt, backend);
-}
-
-TEST(WiFiChangeGate, StartsClosedAndFollowsEveryUpdate) {
-    WiFiChangeGate gate;
-    EXPECT_FALSE(gate.allowsChange());
-    gate.update(true);
-    EXPECT_TRUE(gate.allowsChange());
-    gate.update(false);
-    EXPECT_FALSE(gate.allowsChange());
 }
 
 TEST(WiFiJoinSynchronously, KeepsOnlyNetworksWhoseSecurityFitsTheCode) {
@@ -75,6 +60,7 @@ TEST(WiFiJoinSynchronously, ChoosesTheStrongestFittingNetworkAndGivesAnOpenOneNo
 TEST(WiFiJoinSynchronously, AGateClosedDuringTheScanKeepsTheNetworkUnchanged) {
     test::FakeWifiBackend backend;
     WiFiChangeGate gate;
+    EXPECT_FALSE(gate.allowsChange()); // a new gate is closed
     gate.update(true);
     backend.scanResult = std::vector{network("Home;Net", {S::wpa2Personal}, 50, "a")};
     backend.duringScan = [&] { gate.update(false); };
@@ -91,13 +77,6 @@ protected:
         coordinator.join(details, openGate());
         EXPECT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
         return coordinator.message();
-    }
-
-    // Blocks the scan until the returned promise is kept.
-    std::promise<void> holdTheScan() {
-        std::promise<void> release;
-        backend->duringScan = [released = release.get_future().share()] { released.wait(); };
-        return release;
     }
 
     std::shared_ptr<test::FakeWifiBackend> backend = std::make_shared<test::FakeWifiBackend>();
@@ -137,7 +116,7 @@ TEST_F(WiFiJoinCoordinatorTest, AClosedGateOrARunningJoinStartsNothing) {
     EXPECT_EQ(backend->permissionRequests, 0);
 
     backend->status = WifiPermission::authorized;
-    auto release = holdTheScan();
+    auto release = backend->holdScan();
     coordinator.join(kHome, openGate());
     EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
     coordinator.join({"Other", Security::open, "", false}, std::make_shared<WiFiChangeGate>());
@@ -190,7 +169,7 @@ TEST_F(WiFiJoinCoordinatorTest, CancellingStopsAWaitingOrRunningJoinSilently) {
 
     backend->status = WifiPermission::authorized;
     backend->scanResult = std::vector{network("Home;Net", {S::wpa2Personal}, 50, "a")};
-    auto release = holdTheScan();
+    auto release = backend->holdScan();
     coordinator.join(kHome, openGate());
     coordinator.cancelPending();
     release.set_value();

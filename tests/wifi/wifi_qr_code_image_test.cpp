@@ -12,7 +12,7 @@ namespace velk {
 namespace {
 
 using Security = WiFiNetworkDetails::Security;
-using test::failureOf;
+using test::thrownWhat;
 
 const std::string kHomeText = "WIFI:T:WPA;S:Home\\;Net;P:password1;H:false;;";
 const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
@@ -54,7 +54,7 @@ TEST_F(WiFiQRCodeImageTest, ReadsEveryAcceptedContainer) {
     ASSERT_TRUE(std::filesystem::exists(heic)) << "heif-enc is missing";
     EXPECT_EQ(WiFiQRCodeImage::decode(std::filesystem::path(heic)), kHome);
 
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(write("code.gif", test::encoded(code, "gif"))); }), kFileLimit);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(write("code.gif", test::encoded(code, "gif"))); }), kFileLimit);
 }
 
 TEST_F(WiFiQRCodeImageTest, AppliesTheJpegOrientationBeforeReading) {
@@ -78,9 +78,9 @@ TEST_F(WiFiQRCodeImageTest, AcceptsExactlyOneSupportedWiFiCode) {
     const QImage text = test::qrencodeImage("https://example.invalid/hello");
     const QImage malformed = test::qrencodeImage("WIFI:T:WEP;S:Old;P:12345;;");
     EXPECT_EQ(WiFiQRCodeImage::decode(test::sideBySide({text, wifi})), kHome);
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(test::sideBySide({wifi, wifi})); }), kSeveral);
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(text); }), kNoCode);
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(malformed); }), kNoCode);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(test::sideBySide({wifi, wifi})); }), kSeveral);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(text); }), kNoCode);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(malformed); }), kNoCode);
 }
 
 TEST_F(WiFiQRCodeImageTest, ChecksTheFileSizeBeforeReadingIt) {
@@ -89,8 +89,8 @@ TEST_F(WiFiQRCodeImageTest, ChecksTheFileSizeBeforeReadingIt) {
     padded.append(QByteArray(WiFiQRCodeImage::maximumFileBytes - png.size(), '\0'));
     EXPECT_EQ(WiFiQRCodeImage::decode(write("limit.png", padded)), kHome);
     padded.append('\0');
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(write("over.png", padded)); }), kFileLimit);
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(write("empty.png", {})); }), kFileLimit);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(write("over.png", padded)); }), kFileLimit);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(write("empty.png", {})); }), kFileLimit);
     EXPECT_THROW(WiFiQRCodeImage::decode(dir.filePath(QStringLiteral("absent.png")).toStdString()),
                  std::filesystem::filesystem_error);
 }
@@ -105,21 +105,20 @@ TEST_F(WiFiQRCodeImageTest, ChecksTheHeaderSizeBeforeDecoding) {
         {8192, 4882, kUnreadable}, {8192, 4883, kFileLimit}, {8193, 1, kFileLimit}, {30000, 30000, kFileLimit}};
     for (const auto& c : cases) {
         const auto file = write("header.png", test::pngHeaderOnly(c.width, c.height));
-        EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(file); }), c.failure) << c.width << "x" << c.height;
+        EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(file); }), c.failure) << c.width << "x" << c.height;
     }
 }
 
 TEST_F(WiFiQRCodeImageTest, BoundsTheClipboardImageLikeAFile) {
-    QMimeData huge;
-    huge.setData(QStringLiteral("image/png"), test::pngHeaderOnly(60000, 60000));
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(huge); }), kClipboardLimit);
-    QMimeData wide;
-    wide.setData(QStringLiteral("image/png"), test::pngHeaderOnly(8193, 1));
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(wide); }), kClipboardLimit);
+    for (const auto& [width, height] : {std::pair{60000u, 60000u}, {8193u, 1u}}) {
+        QMimeData huge;
+        huge.setData(QStringLiteral("image/png"), test::pngHeaderOnly(width, height));
+        EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(huge); }), kClipboardLimit) << width << "x" << height;
+    }
 
     QMimeData textOnly;
     textOnly.setText(QString::fromStdString(kHomeText));
-    EXPECT_EQ(failureOf([&] { WiFiQRCodeImage::decode(textOnly); }),
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(textOnly); }),
               "The clipboard does not contain a supported QR image.");
 
     auto* jpeg = new QMimeData;

@@ -9,7 +9,7 @@ namespace velk {
 namespace {
 
 using Security = WiFiNetworkDetails::Security;
-using test::failureOf;
+using test::thrownWhat;
 
 const std::string kName = "Network name must be 1–32 UTF-8 bytes with no control characters.";
 const std::string kOpenPassword = "Open networks must not include a password.";
@@ -39,7 +39,7 @@ TEST(WiFiQRCodecMake, ChecksTheNameThenThePassword) {
         {"Home", Security::wpa, "passwörd", kPersonal},
     };
     for (const auto& [ssid, security, password, failure] : cases) {
-        EXPECT_EQ(failureOf([&] { WiFiQRCodec::make(ssid, security, password, false); }), failure) << ssid;
+        EXPECT_EQ(thrownWhat([&] { WiFiQRCodec::make(ssid, security, password, false); }), failure) << ssid;
     }
     EXPECT_EQ(WiFiQRCodec::make(" Cafe ", Security::open, "", true).ssid, " Cafe ");
 }
@@ -87,12 +87,12 @@ TEST(WiFiQRCodecParse, ReportsTheFirstFailingRule) {
         {"WIFI:T:nopass;S:\u0301a;;", kMalformed},
     };
     for (const auto& [text, failure] : cases) {
-        EXPECT_EQ(failureOf([&] { WiFiQRCodec::parse(text); }), failure) << text;
+        EXPECT_EQ(thrownWhat([&] { WiFiQRCodec::parse(text); }), failure) << text;
     }
     const std::string head = "WIFI:T:nopass;S:a;P:;H:false;";
     const std::string longest = head + std::string(1024 - head.size() - 2, ';') + ";;";
-    EXPECT_EQ(failureOf([&] { WiFiQRCodec::parse(longest); }), kMalformed); // 1024 bytes are read
-    EXPECT_EQ(failureOf([&] { WiFiQRCodec::parse(longest + ";"); }), kNotSupported);
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodec::parse(longest); }), kMalformed); // 1024 bytes are read
+    EXPECT_EQ(thrownWhat([&] { WiFiQRCodec::parse(longest + ";"); }), kNotSupported);
 }
 
 TEST(WiFiQRCodecParse, ReadsFieldsInAnyOrderWithDefaults) {
@@ -124,7 +124,7 @@ TEST(WiFiQRCodecRoundTrip, ReadingTheWrittenTextGivesTheSameDetails) {
         }
         const std::string text = WiFiQRCodec::encode(details);
         if (ssid.starts_with("\u0301")) {
-            EXPECT_EQ(failureOf([&] { WiFiQRCodec::parse(text); }), kMalformed) << text;
+            EXPECT_EQ(thrownWhat([&] { WiFiQRCodec::parse(text); }), kMalformed) << text;
         } else {
             EXPECT_EQ(WiFiQRCodec::parse(text), details) << text;
             ++checked;

@@ -1,44 +1,16 @@
 #pragma once
-// Shared by the Wi-Fi tests: a GUI application on the offscreen platform, waiting on the event
-// loop, the sentence of a failure, and a Wi-Fi backend whose system answers the test decides.
+// Shared by the Wi-Fi tests: a Wi-Fi backend whose system answers the test decides.
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <mutex>
 
-#include <QDeadlineTimer>
-#include <QGuiApplication>
-
+#include "support/qt_test.hpp"
 #include "wifi/wifi_backend.hpp"
+#include "wifi/wifi_join_coordinator.hpp"
 
 namespace velk::test {
-
-// The sheet's tests pass QApplication.
-template <class Application = QGuiApplication>
-void ensureApplication() {
-    static int argc = 1;
-    static char name[] = "velk_wifi_tests";
-    static char* argv[] = {name, nullptr};
-    if (QCoreApplication::instance()) return;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    new Application(argc, argv);
-}
-
-inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return done();
-}
-
-// The sentence of the WiFiQRError that `operation` throws; empty when it throws nothing.
-inline std::string failureOf(const std::function<void()>& operation) {
-    try {
-        operation();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "";
-}
 
 inline WifiNetwork network(const std::string& ssid, std::vector<WifiSecurity> securities, int signal,
                            const std::string& id) {
@@ -53,6 +25,13 @@ public:
     std::optional<std::vector<WifiNetwork>> scanResult = std::vector<WifiNetwork>{};
     bool associateSucceeds = true;
     std::function<void()> duringScan; // runs on the worker inside the scan
+
+    // Blocks the scan until the returned promise is kept.
+    std::promise<void> holdScan() {
+        std::promise<void> release;
+        duringScan = [released = release.get_future().share()] { released.wait(); };
+        return release;
+    }
 
     // Recorded.
     std::function<void(WifiPermission)> permissionAnswer;
@@ -93,5 +72,13 @@ private:
     std::string m_associatedID;
     std::optional<std::string> m_associatedPassword;
 };
+
+// One join on this thread through an open gate.
+inline WiFiJoinResult joinOnce(WifiBackend& backend, const WiFiNetworkDetails& details) {
+    WiFiChangeGate gate;
+    gate.update(true);
+    WiFiJoinAttempt attempt;
+    return WiFiJoin::joinSynchronously(details, gate, attempt, backend);
+}
 
 } // namespace velk::test

@@ -1,10 +1,7 @@
-#include <future>
-
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -19,12 +16,18 @@
 #include "wifi/wifi_image_fixtures.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_qr_code_image.hpp"
+#include "support/widgets.hpp"
 #include "wifi/wifi_test_support.hpp"
 
 inline void PrintTo(const QString& value, std::ostream* out) { *out << '"' << value.toStdString() << '"'; }
 
 namespace velk {
 namespace {
+
+using test::child;
+using test::click;
+using test::labelText;
+using test::shown;
 
 const QString kReason = QStringLiteral("Stop recording on all online cameras before changing Wi-Fi.");
 const std::string kHomeText = "WIFI:T:WPA;S:Home\\;Net;P:password1;H:false;;";
@@ -64,15 +67,6 @@ protected:
         QGuiApplication::clipboard()->setMimeData(mime);
     }
 
-    template <class T = QWidget>
-    static T* child(QWidget& sheet, const char* name) {
-        auto* widget = sheet.findChild<T*>(QString::fromLatin1(name));
-        EXPECT_NE(widget, nullptr) << name;
-        return widget;
-    }
-    static void click(QWidget& sheet, const char* name) { child<QPushButton>(sheet, name)->click(); }
-    static QString text(QWidget& sheet, const char* name) { return child<QLabel>(sheet, name)->text(); }
-    static bool shown(QWidget& sheet, const char* name) { return child(sheet, name)->isVisible(); }
     static bool enabled(QWidget& sheet, const char* name) { return child(sheet, name)->isEnabled(); }
 
     static void confirmJoin(QWidget& sheet) {
@@ -81,12 +75,6 @@ protected:
         ASSERT_TRUE(confirmation->isVisible());
         EXPECT_EQ(confirmation->windowModality(), Qt::WindowModal);
         click(*confirmation, "confirmJoinButton");
-    }
-
-    std::promise<void> holdTheScan() {
-        std::promise<void> release;
-        backend->duringScan = [released = release.get_future().share()] { released.wait(); };
-        return release;
     }
 
     std::shared_ptr<test::FakeWifiBackend> backend = std::make_shared<test::FakeWifiBackend>();
@@ -100,7 +88,7 @@ TEST_F(WiFiOnboardingViewTest, ANewSheetStartsEmptyOnTheJoinTab) {
     auto sheet = makeSheet();
     EXPECT_EQ(sheet->windowModality(), Qt::WindowModal);
     EXPECT_EQ(sheet->findChild<QTabWidget*>()->currentIndex(), 0);
-    EXPECT_EQ(text(*sheet, "joinPlaceholderTitle"), QStringLiteral("No Wi-Fi QR Loaded"));
+    EXPECT_EQ(labelText(*sheet, "joinPlaceholderTitle"), QStringLiteral("No Wi-Fi QR Loaded"));
     EXPECT_TRUE(shown(*sheet, "joinPlaceholderTitle"));
     EXPECT_FALSE(shown(*sheet, "statusLine"));
     click(*sheet, "chooseImageButton"); // cancelled
@@ -110,18 +98,18 @@ TEST_F(WiFiOnboardingViewTest, ANewSheetStartsEmptyOnTheJoinTab) {
 
 TEST_F(WiFiOnboardingViewTest, AnImportShowsTheCardButNeverThePassword) {
     auto sheet = sheetShowingHome();
-    EXPECT_EQ(text(*sheet, "cardNetwork"), QStringLiteral("Home;Net"));
-    EXPECT_EQ(text(*sheet, "cardSecurity"), QStringLiteral("WPA/WPA2 Personal"));
-    EXPECT_EQ(text(*sheet, "cardHidden"), QStringLiteral("No"));
-    EXPECT_EQ(text(*sheet, "cardPassword"), QStringLiteral("••••••••"));
-    EXPECT_EQ(text(*sheet, "statusLine"), QStringLiteral("QR decoded locally. Review the network before choosing Join."));
+    EXPECT_EQ(labelText(*sheet, "cardNetwork"), QStringLiteral("Home;Net"));
+    EXPECT_EQ(labelText(*sheet, "cardSecurity"), QStringLiteral("WPA/WPA2 Personal"));
+    EXPECT_EQ(labelText(*sheet, "cardHidden"), QStringLiteral("No"));
+    EXPECT_EQ(labelText(*sheet, "cardPassword"), QStringLiteral("••••••••"));
+    EXPECT_EQ(labelText(*sheet, "statusLine"), QStringLiteral("QR decoded locally. Review the network before choosing Join."));
     click(*sheet, "copyPasswordButton");
     EXPECT_EQ(QGuiApplication::clipboard()->text(), QStringLiteral("password1"));
-    EXPECT_EQ(text(*sheet, "statusLine"), QStringLiteral("Password copied. Clear the clipboard when you are finished."));
+    EXPECT_EQ(labelText(*sheet, "statusLine"), QStringLiteral("Password copied. Clear the clipboard when you are finished."));
 
     canStartSettings = false;
     click(*sheet, "openSettingsButton");
-    EXPECT_EQ(text(*sheet, "statusLine"),
+    EXPECT_EQ(labelText(*sheet, "statusLine"),
               QStringLiteral("Wi-Fi Settings could not be opened. Open the desktop's Wi-Fi settings manually."));
 }
 
@@ -129,21 +117,21 @@ TEST_F(WiFiOnboardingViewTest, PasteReadsTheClipboardAndAFailedPasteClearsTheNet
     auto sheet = makeSheet();
     putOnClipboard(test::encoded(test::qrencodeImage("WIFI:T:nopass;S:Cafe;;"), "png"));
     click(*sheet, "pasteImageButton");
-    EXPECT_EQ(text(*sheet, "cardNetwork"), QStringLiteral("Cafe"));
-    EXPECT_EQ(text(*sheet, "cardPassword"), QStringLiteral("None"));
+    EXPECT_EQ(labelText(*sheet, "cardNetwork"), QStringLiteral("Cafe"));
+    EXPECT_EQ(labelText(*sheet, "cardPassword"), QStringLiteral("None"));
     EXPECT_FALSE(shown(*sheet, "copyPasswordButton"));
 
     putOnClipboard(test::pngHeaderOnly(60000, 60000));
     click(*sheet, "pasteImageButton");
     EXPECT_FALSE(shown(*sheet, "decodedCard"));
-    EXPECT_EQ(text(*sheet, "statusLine"), QStringLiteral("The clipboard image is too large or could not be read."));
+    EXPECT_EQ(labelText(*sheet, "statusLine"), QStringLiteral("The clipboard image is too large or could not be read."));
 }
 
 TEST_F(WiFiOnboardingViewTest, TheWindowsRuleAndTheGateHoldTheJoinBack) {
     auto sheet = sheetShowingHome(false);
     EXPECT_FALSE(enabled(*sheet, "joinButton"));
     EXPECT_FALSE(enabled(*sheet, "openSettingsButton"));
-    EXPECT_EQ(text(*sheet, "blockedReason"), kReason);
+    EXPECT_EQ(labelText(*sheet, "blockedReason"), kReason);
     EXPECT_TRUE(shown(*sheet, "blockedReason"));
     EXPECT_TRUE(enabled(*sheet, "pasteImageButton"));
     EXPECT_TRUE(enabled(*sheet, "copyPasswordButton"));
@@ -154,33 +142,33 @@ TEST_F(WiFiOnboardingViewTest, TheWindowsRuleAndTheGateHoldTheJoinBack) {
 
     gate->update(false);
     confirmJoin(*sheet);
-    EXPECT_EQ(text(*sheet, "statusLine"), QStringLiteral("Wi-Fi changes are temporarily unavailable."));
+    EXPECT_EQ(labelText(*sheet, "statusLine"), QStringLiteral("Wi-Fi changes are temporarily unavailable."));
     EXPECT_EQ(backend->scans, 0);
 }
 
 TEST_F(WiFiOnboardingViewTest, AConfirmedJoinRunsAndTheNewestSentenceWins) {
     auto sheet = sheetShowingHome();
-    auto release = holdTheScan();
+    auto release = backend->holdScan();
     confirmJoin(*sheet);
     EXPECT_EQ(child<QMessageBox>(*sheet, "joinConfirmation")->text(), QStringLiteral("Join Home;Net?"));
     EXPECT_FALSE(enabled(*sheet, "joinButton"));
     EXPECT_TRUE(shown(*sheet, "joinProgress"));
-    EXPECT_EQ(text(*sheet, "statusLine"), QStringLiteral("Asking NetworkManager to find and join Home;Net…"));
+    EXPECT_EQ(labelText(*sheet, "statusLine"), QStringLiteral("Asking NetworkManager to find and join Home;Net…"));
     release.set_value();
     ASSERT_TRUE(test::waitUntil([&] { return !sheet->joiner().isWorking(); }));
-    EXPECT_EQ(text(*sheet, "statusLine"),
+    EXPECT_EQ(labelText(*sheet, "statusLine"),
               QStringLiteral("Joined Home;Net. NetworkManager now controls this Wi-Fi connection."));
     EXPECT_TRUE(enabled(*sheet, "joinButton"));
     EXPECT_FALSE(shown(*sheet, "joinProgress"));
 
     putOnClipboard(QByteArray("not an image"));
     click(*sheet, "pasteImageButton");
-    EXPECT_EQ(text(*sheet, "statusLine"), QStringLiteral("The clipboard image is too large or could not be read."));
+    EXPECT_EQ(labelText(*sheet, "statusLine"), QStringLiteral("The clipboard image is too large or could not be read."));
 }
 
 TEST_F(WiFiOnboardingViewTest, ClosingDuringAJoinKeepsTheNetworkUnchanged) {
     auto sheet = sheetShowingHome();
-    auto release = holdTheScan();
+    auto release = backend->holdScan();
     confirmJoin(*sheet);
     click(*sheet, "doneButton");
     EXPECT_FALSE(sheet->isVisible());
@@ -195,22 +183,22 @@ TEST_F(WiFiOnboardingViewTest, TheSharePanelWithdrawsItsQRAfterAnyEdit) {
     auto* name = child<QLineEdit>(*sheet, "shareNetworkName");
     auto* password = child<QLineEdit>(*sheet, "sharePassword");
     auto* confirmed = child<QCheckBox>(*sheet, "shareConfirmed");
-    EXPECT_EQ(text(*sheet, "sharePlaceholderDetail"),
+    EXPECT_EQ(labelText(*sheet, "sharePlaceholderDetail"),
               QStringLiteral("Enter the actual network name, security, and password, then confirm them."));
     name->setText(QStringLiteral("Studio"));
     password->setText(QStringLiteral("passwd7"));
     confirmed->setChecked(true);
-    EXPECT_EQ(text(*sheet, "sharePlaceholderDetail"),
+    EXPECT_EQ(labelText(*sheet, "sharePlaceholderDetail"),
               QStringLiteral("Check the network name and password. Personal passwords must be 8–63 printable ASCII "
                              "characters."));
     password->setText(QStringLiteral("password8"));
     EXPECT_FALSE(confirmed->isChecked());
     confirmed->setChecked(true);
     ASSERT_TRUE(shown(*sheet, "shareQRImage"));
-    EXPECT_EQ(text(*sheet, "shareQRName"), QStringLiteral("Studio"));
+    EXPECT_EQ(labelText(*sheet, "shareQRName"), QStringLiteral("Studio"));
 
     click(*sheet, "copyQRButton");
-    EXPECT_EQ(text(*sheet, "shareMessage"), QStringLiteral("QR image copied."));
+    EXPECT_EQ(labelText(*sheet, "shareMessage"), QStringLiteral("QR image copied."));
     EXPECT_EQ(WiFiQRCodeImage::decode(*QGuiApplication::clipboard()->mimeData()),
               (WiFiNetworkDetails{"Studio", WiFiNetworkDetails::Security::wpa, "password8", false}));
 
@@ -229,20 +217,16 @@ TEST_F(WiFiOnboardingViewTest, TheSharePanelWithdrawsItsQRAfterAnyEdit) {
 
 // Review material, not a check: the sheet in its main states.
 TEST_F(WiFiOnboardingViewTest, SavesScreenshotsForReview) {
-    const QString folder = QStringLiteral(VELK_BINARY_DIR "/screenshots");
-    QDir().mkpath(folder);
     auto sheet = makeSheet(false);
-    sheet->grab().save(folder + "/wifi_join_empty.png");
+    test::saveScreenshot(*sheet, "wifi_join_empty.png");
     sheet = sheetShowingHome(false);
-    QCoreApplication::processEvents();
-    sheet->grab().save(folder + "/wifi_join_card_blocked.png");
+    test::saveScreenshot(*sheet, "wifi_join_card_blocked.png");
     sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
     child<QLineEdit>(*sheet, "shareNetworkName")->setText(QStringLiteral("Studio Hotspot"));
     child<QLineEdit>(*sheet, "sharePassword")->setText(QStringLiteral("password8"));
     child<QCheckBox>(*sheet, "shareConfirmed")->setChecked(true);
     click(*sheet, "copyQRButton");
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(sheet->grab().save(folder + "/wifi_share_qr.png"));
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "wifi_share_qr.png"));
 }
 
 } // namespace

@@ -1,0 +1,108 @@
+#pragma once
+// Cases that run in the project's network lab (scripts/lab, root only): an outer case starts this
+// program again in the lab's desk with a role variable set, and the desk case drives simulated
+// phones, each in its own network namespace.
+
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include "base/json.hpp"
+
+namespace velk::test {
+
+inline std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+inline bool isLabDesk(const char* roleVariable) { return environment(roleVariable) == "lab-desk"; }
+
+// Runs this program's cases matching `filter` in the desk of a lab with `phones` phones and
+// `roleVariable` set to "lab-desk", and checks that they passed. Gives the reason to skip, if any.
+inline std::optional<std::string> runInLabDesk(const char* roleVariable, const QString& filter, int phones,
+                                               int timeoutMs) {
+    if (!environment(roleVariable).empty()) return "part of another run";
+    if (geteuid() != 0) return "the network lab needs root";
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(roleVariable, "lab-desk");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(VELK_SOURCE_DIR "/scripts/lab",
+                {"run", "--phones", QString::number(phones), "--",
+                 QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
+                 "--gtest_filter=" + filter});
+    const bool finished = child.waitForStarted() && child.waitForFinished(timeoutMs);
+    if (!finished) {
+        child.terminate(); // the lab script tears its lab down on TERM
+        if (!child.waitForFinished(20'000)) child.kill();
+    }
+    const std::string output = child.readAll().toStdString();
+    if (finished && child.exitCode() == 77) return output;
+    EXPECT_TRUE(finished) << output;
+    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_EQ(output.find("[  FAILED  ]"), std::string::npos) << output;
+    EXPECT_NE(output.find("[       OK ]"), std::string::npos) << output; // ran, not skipped
+    return std::nullopt;
+}
+
+// A simulated phone (tests/sim/sim_camera.py) in the lab's namespace phone<number>, at
+// 10.77.0.<10 + number>, logging its events to `log` when one is given.
+class LabPhone {
+public:
+    LabPhone(int number, QStringList arguments, QString log = {})
+        : m_number(number), m_arguments(std::move(arguments)), m_log(std::move(log)) {
+        if (!m_log.isEmpty()) m_arguments << "--log" << m_log;
+        start();
+    }
+    ~LabPhone() { kill(); }
+    void start() {
+        m_process = std::make_unique<QProcess>();
+        m_process->setProcessChannelMode(QProcess::ForwardedChannels);
+        m_process->start(QString::fromStdString(environment("VELK_LAB_SCRIPT")),
+                         QStringList{"exec", QString::fromStdString(environment("VELK_LAB")),
+                                     QStringLiteral("phone%1").arg(m_number), "--", "/usr/bin/python3",
+                                     VELK_SOURCE_DIR "/tests/sim/sim_camera.py", "--address",
+                                     QString::fromStdString(host()), "--desk",
+                                     QString::fromStdString(environment("VELK_LAB_DESK"))} +
+                             m_arguments);
+        m_process->waitForStarted();
+    }
+    // Ends the phone at once, mid-stream if it streams.
+    void kill() {
+        if (!m_process) return;
+        m_process->kill();
+        m_process->waitForFinished(5000);
+        m_process.reset();
+    }
+    std::string host() const { return "10.77.0." + std::to_string(10 + m_number); }
+    std::vector<Json> events(const std::string& kind) const {
+        std::vector<Json> found;
+        QFile file(m_log);
+        if (!file.open(QIODevice::ReadOnly)) return found;
+        for (const QByteArray& line : file.readAll().split('\n')) {
+            const std::optional<Json> entry = json::tryParse(line.toStdString());
+            if (entry && entry->is_object() && entry->value("event", "") == kind) found.push_back(*entry);
+        }
+        return found;
+    }
+
+private:
+    int m_number;
+    QStringList m_arguments;
+    QString m_log;
+    std::unique_ptr<QProcess> m_process;
+};
+
+} // namespace velk::test

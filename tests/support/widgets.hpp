@@ -1,0 +1,31 @@
+#pragma once
+// Widget tests: a dialog's named children, and screenshots saved as review material.
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QLabel>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace velk::test {
+
+template <class T = QWidget>
+T* child(QWidget& root, const char* name) {
+    auto* widget = root.findChild<T*>(QString::fromLatin1(name));
+    EXPECT_NE(widget, nullptr) << name;
+    return widget;
+}
+inline void click(QWidget& root, const char* name) { child<QAbstractButton>(root, name)->click(); }
+inline QString labelText(QWidget& root, const char* name) { return child<QLabel>(root, name)->text(); }
+inline bool shown(QWidget& root, const char* name) { return child(root, name)->isVisible(); }
+
+// build/…/screenshots/<fileName>, after the pending events are handled.
+inline bool saveScreenshot(QWidget& widget, const QString& fileName) {
+    const QString folder = QStringLiteral(VELK_BINARY_DIR "/screenshots");
+    QDir().mkpath(folder);
+    QCoreApplication::processEvents();
+    return widget.grab().save(folder + "/" + fileName);
+}
+
+} // namespace velk::test
