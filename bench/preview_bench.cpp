@@ -241,6 +241,9 @@ int benchInNamespace(bool longRun) {
         QObject::connect(&store, &LivePreviewStore::selectedFramesChanged, [&] { ++selectedFrames; });
         store.start(cameras(hostOf, sessionOf));
         store.select({"cam1", "cam2"});
+        QTimer tick;  // the camera channel's liveness tick keeps the cameras online
+        QObject::connect(&tick, &QTimer::timeout, [&] { store.update(cameras(hostOf, sessionOf)); });
+        tick.start(1000);
         runFor(1.0);
         wallFrames = selectedFrames = 0;
         const double cpuStart = cpuSeconds(), wallStart = bench::nowSeconds();
@@ -265,6 +268,9 @@ int benchInNamespace(bool longRun) {
                          [&] { timed.published(store.selectedFrames()); });
         store.start(cameras(hostOf, sessionOf));
         store.select({"cam1", "cam2"});
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { store.update(cameras(hostOf, sessionOf)); });
+        tick.start(1000);
         runFor(steadySeconds);
         store.stop();
         runFor(0.5);

@@ -20,9 +20,10 @@ constexpr int kExitWaitMs = 3000;
 
 class PreviewWorkerPool {
 public:
-    PreviewWorkerPool(const char* name, int threads) : m_pool(new QThreadPool) {
+    PreviewWorkerPool(const char* name, int threads, QThread::Priority priority) : m_pool(new QThreadPool) {
         m_pool->setObjectName(QString::fromUtf8(name));
         m_pool->setMaxThreadCount(threads);
+        m_pool->setThreadPriority(priority);
         m_pool->setExpiryTimeout(10'000);
     }
     // A worker still blocked at exit must not hold the process open.
@@ -36,8 +37,9 @@ private:
 };
 
 void launchPreviewWorker(VELKPreviewProfile profile, std::function<void()> body) {
-    static PreviewWorkerPool wall("preview-wall-workers", kWallWorkerThreads);
-    static PreviewWorkerPool selected("preview-selected-workers", kSelectedWorkerThreads);
+    // The selected streams feed the larger monitors, so they come before the wall's.
+    static PreviewWorkerPool wall("preview-wall-workers", kWallWorkerThreads, QThread::LowPriority);
+    static PreviewWorkerPool selected("preview-selected-workers", kSelectedWorkerThreads, QThread::NormalPriority);
     QThreadPool* pool = profile == VELKPreviewProfile::selected ? selected.get() : wall.get();
     pool->start([body = std::move(body)] {
         try {

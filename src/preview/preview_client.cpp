@@ -47,8 +47,9 @@ bool withinBounds(int width, int height) {
     return width > 0 && height > 0 && width <= maximumImageDimension && height <= maximumImageDimension;
 }
 
-// Image readers refuse allocations above this many MiB; a frame of 4096 × 4096 needs 64.
-constexpr int kAllocationLimitMiB = 128;
+// Qt's own default: readers refuse images that would need more than this many MiB. A frame that
+// passes the size bound needs at most 64.
+constexpr int kAllocationLimitMiB = 256;
 
 class SocketGuard {
 public:
@@ -72,8 +73,8 @@ private:
 QImage decodeJPEG(const std::string& data) {
     static std::once_flag limitOnce;
     std::call_once(limitOnce, [] {
-        const int limit = QImageReader::allocationLimit();
-        if (limit == 0 || limit > kAllocationLimitMiB) QImageReader::setAllocationLimit(kAllocationLimitMiB);
+        // The limit is process-wide: only switch it back on when something switched it off.
+        if (QImageReader::allocationLimit() == 0) QImageReader::setAllocationLimit(kAllocationLimitMiB);
     });
     if (!isJPEG(data)) fail(VELKPreviewError::Case::invalidJPEG);
     const auto size = declaredSize(data);
