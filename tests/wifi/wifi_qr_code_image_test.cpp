@@ -12,6 +12,7 @@ namespace velk {
 namespace {
 
 using Security = WiFiNetworkDetails::Security;
+using test::failureOf;
 
 const std::string kHomeText = "WIFI:T:WPA;S:Home\\;Net;P:password1;H:false;;";
 const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
@@ -24,7 +25,7 @@ const std::string kSeveral = "The image contains more than one supported Wi-Fi Q
 class WiFiQRCodeImageTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        test::ensureGuiApplication();
+        test::ensureApplication();
         ASSERT_TRUE(dir.isValid());
     }
 
@@ -32,15 +33,6 @@ protected:
         const std::filesystem::path path = dir.filePath(QString::fromStdString(name)).toStdString();
         test::writeFile(path, bytes);
         return path;
-    }
-
-    static std::string failureOf(const std::function<void()>& operation) {
-        try {
-            operation();
-        } catch (const WiFiQRError& error) {
-            return error.what();
-        }
-        return "";
     }
 
     QTemporaryDir dir;

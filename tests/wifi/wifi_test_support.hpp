@@ -1,6 +1,6 @@
 #pragma once
 // Shared by the Wi-Fi tests: a GUI application on the offscreen platform, waiting on the event
-// loop, and a Wi-Fi backend whose system answers the test decides.
+// loop, the sentence of a failure, and a Wi-Fi backend whose system answers the test decides.
 
 #include <atomic>
 #include <functional>
@@ -13,19 +13,31 @@
 
 namespace velk::test {
 
-inline void ensureGuiApplication() {
+// The sheet's tests pass QApplication.
+template <class Application = QGuiApplication>
+void ensureApplication() {
     static int argc = 1;
     static char name[] = "velk_wifi_tests";
     static char* argv[] = {name, nullptr};
     if (QCoreApplication::instance()) return;
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    new QGuiApplication(argc, argv);
+    new Application(argc, argv);
 }
 
 inline bool waitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
     QDeadlineTimer deadline(timeoutMs);
     while (!done() && !deadline.hasExpired()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     return done();
+}
+
+// The sentence of the WiFiQRError that `operation` throws; empty when it throws nothing.
+inline std::string failureOf(const std::function<void()>& operation) {
+    try {
+        operation();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
 }
 
 inline WifiNetwork network(const std::string& ssid, std::vector<WifiSecurity> securities, int signal,
