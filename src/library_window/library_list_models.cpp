@@ -110,6 +110,45 @@ QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QM
             12 + QFontMetrics(fonts.title).height() + 5 + 5 + 5 + QFontMetrics(fonts.caption2).height()};
 }
 
+void ProjectListModel::setProjects(const std::vector<VELKProject>& projects, const std::vector<std::size_t>& shown) {
+    beginResetModel();
+    m_rows.clear();
+    m_rows.reserve(shown.size());
+    for (std::size_t index : shown) {
+        const ProjectRow row = projectRow(projects[index]);
+        m_rows.push_back({QString::fromStdString(row.title), QString::fromStdString(row.subtitle), projects[index].id,
+                          row.tint == Tint::orange});
+    }
+    endResetModel();
+}
+
+int ProjectListModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+QVariant ProjectListModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount()) return {};
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+    case Qt::DisplayRole: return row.title;
+    case SubtitleRole: return row.subtitle;
+    case IdentityRole: return QString::fromStdString(row.id);
+    case Qt::DecorationRole: {
+        static const QIcon folder = symbolIcon("folder.fill", Tint::green);
+        static const QIcon tray = symbolIcon("tray", Tint::orange);
+        return row.unassigned ? tray : folder;
+    }
+    default: return {};
+    }
+}
+
+int ProjectListModel::rowOf(const std::string& projectID) const {
+    for (std::size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].id == projectID) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 void ActivityListModel::setActivities(const std::vector<ActivityEntry>& activities) {
     beginResetModel();
     m_rows = activities;

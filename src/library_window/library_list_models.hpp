@@ -9,6 +9,7 @@
 #include <QAbstractListModel>
 #include <QStyledItemDelegate>
 
+#include "model/library.hpp"
 #include "model/progress.hpp"
 
 namespace velk::library {
@@ -36,6 +37,27 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+};
+
+// The sidebar's projects as the filter leaves them, in library order.
+class ProjectListModel final : public QAbstractListModel {
+    Q_OBJECT
+public:
+    using QAbstractListModel::QAbstractListModel;
+    void setProjects(const std::vector<VELKProject>& projects, const std::vector<std::size_t>& shown);
+    int rowCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    // The row of the project with that id, or -1 when it is filtered out or unknown.
+    int rowOf(const std::string& projectID) const;
+
+private:
+    struct Row {
+        QString title;
+        QString subtitle;
+        std::string id;
+        bool unassigned;
+    };
+    std::vector<Row> m_rows;
 };
 
 class ActivityListModel final : public QAbstractListModel {

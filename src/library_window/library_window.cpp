@@ -3,7 +3,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QPushButton>
 #include <QSettings>
 #include <QShowEvent>
@@ -73,10 +73,13 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
     connectServices();
     rebuildProjects();
     refreshCommands();
-    syncErrorAlert();
 }
 
-LibraryWindow::~LibraryWindow() = default;
+LibraryWindow::~LibraryWindow() {
+    // Sheets borrow the window's view state and settings: they go before the members do.
+    delete m_sheet.data();
+    delete m_alert.data();
+}
 
 QWidget* LibraryWindow::createSidebar() {
     auto* sidebar = new QWidget;
@@ -110,8 +113,10 @@ QWidget* LibraryWindow::createSidebar() {
     auto* section = styledLabel(q(T::projectsSection), TextStyle::caption, true, Tint::secondary, sidebar);
     section->setContentsMargins(14, 8, 14, 4);
     layout->addWidget(section);
-    m_projects = new QListWidget(sidebar);
+    m_projects = new QListView(sidebar);
     m_projects->setObjectName(QStringLiteral("projects"));
+    m_projectModel = new ProjectListModel(m_projects);
+    m_projects->setModel(m_projectModel);
     m_projects->setFrameShape(QFrame::NoFrame);
     m_projects->setItemDelegate(new TwoLineDelegate(m_projects));
     m_projects->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -152,13 +157,13 @@ QWidget* LibraryWindow::createSidebar() {
     layout->addWidget(footer);
 
     connect(m_search, &QLineEdit::textChanged, this, &LibraryWindow::rebuildProjects);
-    connect(m_projects, &QListWidget::itemSelectionChanged, this, [this] {
+    connect(m_projects->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (m_rebuildingProjects) return;
-        const auto selected = m_projects->selectedItems();
+        const auto selected = m_projects->selectionModel()->selectedRows();
         if (selected.isEmpty()) {
             m_store.setSelectedProjectID(std::nullopt);
         } else {
-            m_store.setSelectedProjectID(selected.front()->data(IdentityRole).toString().toStdString());
+            m_store.setSelectedProjectID(selected.front().data(IdentityRole).toString().toStdString());
         }
     });
     connect(newButton, &QPushButton::clicked, this, &LibraryWindow::showNewProject);
@@ -173,33 +178,18 @@ void LibraryWindow::rebuildProjects() {
     const auto& projects = m_store.library().projects;
     m_projectCount->setText(q(countText(projects.size(), T::projectsSuffix)));
     m_rebuildingProjects = true;
-    m_projects->setUpdatesEnabled(false);
-    m_projects->clear();
-    static const QIcon folder = symbolIcon("folder.fill", Tint::green);
-    static const QIcon tray = symbolIcon("tray", Tint::orange);
-    for (std::size_t index : filteredProjectIndexes(projects, m_search->text().toStdString())) {
-        const ProjectRow row = projectRow(projects[index]);
-        auto* item = new QListWidgetItem(QString::fromStdString(row.title), m_projects);
-        item->setData(SubtitleRole, QString::fromStdString(row.subtitle));
-        item->setData(IdentityRole, QString::fromStdString(projects[index].id));
-        item->setData(Qt::DecorationRole, row.tint == Tint::orange ? tray : folder);
-    }
-    m_projects->setUpdatesEnabled(true);
+    m_projectModel->setProjects(projects, filteredProjectIndexes(projects, m_search->text().toStdString()));
     m_rebuildingProjects = false;
     showProjectSelection();
 }
 
 void LibraryWindow::showProjectSelection() {
     m_rebuildingProjects = true;
-    m_projects->clearSelection();
+    QItemSelectionModel* selection = m_projects->selectionModel();
+    selection->clearSelection();
     const auto& id = m_store.selectedProjectID();
-    for (int i = 0; id && i < m_projects->count(); ++i) {
-        QListWidgetItem* item = m_projects->item(i);
-        if (item->data(IdentityRole).toString().toStdString() == *id) {
-            item->setSelected(true);
-            m_projects->setCurrentItem(item);
-            break;
-        }
+    if (const int row = id ? m_projectModel->rowOf(*id) : -1; row >= 0) {
+        selection->setCurrentIndex(m_projectModel->index(row), QItemSelectionModel::ClearAndSelect);
     }
     m_rebuildingProjects = false;
     const std::optional<VELKProject> selected = m_store.selectedProject();
@@ -257,6 +247,8 @@ void LibraryWindow::showEvent(QShowEvent* event) {
     if (m_shownOnce) return;
     m_shownOnce = true;
     evaluateWiFiGuard(true);
+    // An error set before the window opened is shown over it, not before it.
+    syncErrorAlert();
 }
 
 } // namespace velk

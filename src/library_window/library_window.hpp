@@ -15,6 +15,7 @@
 
 #include "base/clock.hpp"
 #include "library_window/collect_sheet.hpp"
+#include "library_window/library_commands.hpp"
 #include "library_window/library_presenter.hpp"
 #include "library_window/wifi_guard.hpp"
 
@@ -22,7 +23,7 @@ class QAction;
 class QDialog;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 
 class QPushButton;
 class QSettings;
@@ -39,6 +40,7 @@ class WiFiSheetHost;
 
 namespace library {
 class DashboardView;
+class ProjectListModel;
 class TakeListView;
 } // namespace library
 
@@ -73,7 +75,7 @@ public:
 
     // For tests and screenshots.
     QLineEdit* searchField() const { return m_search; }
-    QListWidget* projectList() const { return m_projects; }
+    QListView* projectList() const { return m_projects; }
     QLabel* projectCount() const { return m_projectCount; }
     QPushButton* renameButton() const { return m_rename; }
     QAction* downloadTakeAction() const { return m_downloadTake; }
@@ -123,7 +125,8 @@ private:
 
     QLineEdit* m_search = nullptr;
     QLabel* m_projectCount = nullptr;
-    QListWidget* m_projects = nullptr;
+    QListView* m_projects = nullptr;
+    library::ProjectListModel* m_projectModel = nullptr;
     QPushButton* m_rename = nullptr;
     QAction* m_downloadTake = nullptr;
     QAction* m_export = nullptr;

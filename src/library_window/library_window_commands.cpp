@@ -127,6 +127,7 @@ void LibraryWindow::confirmSourceTrash() {
 }
 
 void LibraryWindow::syncErrorAlert() {
+    if (!m_shownOnce) return;
     const auto& message = m_store.errorMessage();
     if (!message) {
         if (m_alert) m_alert->close();

@@ -3,7 +3,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -16,6 +16,7 @@
 #include "library_window/project_name_sheet.hpp"
 #include "library_window/take_list_view.hpp"
 #include "library_window_fixture.hpp"
+#include "store/store_fixture.hpp"
 
 namespace velk::testing {
 namespace {
@@ -37,18 +38,19 @@ TEST_F(LibraryWindowTest, SearchFiltersRowsButNeverTheSelection) {
     store.setLibrary(twoProjects());
     store.setSelectedProjectID("p2");
     QTest::keyClicks(window->searchField(), "  interview ");
-    EXPECT_EQ(window->projectList()->count(), 1);
+    EXPECT_EQ(window->projectList()->model()->rowCount(), 1);
     EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p2"));
     EXPECT_EQ(window->projectCount()->text(), "2 projects");
     window->searchField()->clear();
-    ASSERT_EQ(window->projectList()->selectedItems().size(), 1);
-    EXPECT_EQ(window->projectList()->selectedItems().front()->text(), "Wedding");
+    const auto selected = window->projectList()->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(selected.front().data().toString(), "Wedding");
 }
 
 TEST_F(LibraryWindowTest, ClickingARowSelectsTheProjectAndItsFirstTake) {
     store.setLibrary(twoProjects());
-    QListWidget* list = window->projectList();
-    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QListView* list = window->projectList();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(list->model()->index(0, 0)).center());
     EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p1"));
     EXPECT_EQ(store.selectedTakeID(), std::optional<std::string>("take-1"));
     store.setSelectedProjectID("p2");
@@ -243,6 +245,44 @@ TEST(TransferListModel, KeepsRowsOnProgressAndResetsWhenRowsChange) {
     rows.pop_back();
     model.setTransfers(rows);
     EXPECT_EQ(resets.count(), 1);
+}
+
+} // namespace
+} // namespace velk::testing
+
+namespace velk::testing {
+namespace {
+
+TEST_F(LibraryWindowTest, SourceTrashConfirmationActsOnlyForItsProject) {
+    VELKClip copied{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .localPath = "/v/a.mov", .deviceId = phoneID};
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {copied}}}}, {"p2", "Other", 1, {}}}});
+    store.setTransferClient(phoneID, offlineClient(phoneID, clock));
+    store.setSelectedProjectID("p1");
+    window->show();
+    ASSERT_TRUE(window->moveToTrashAction()->isEnabled());
+
+    auto confirmation = [&] { return qobject_cast<QMessageBox*>(window->sheet()); };
+    auto confirm = [&] {
+        for (QAbstractButton* choice : confirmation()->buttons()) {
+            if (choice->text() == "Verify Copies && Move Sources to Trash") choice->click(); // "&&" shows one "&"
+        }
+    };
+    window->moveToTrashAction()->trigger();
+    ASSERT_TRUE(confirmation());
+    EXPECT_EQ(confirmation()->text(), "Move the copied project on its source devices to recoverable Trash?");
+    EXPECT_EQ(confirmation()->informativeText(),
+              "Every video and timing file is rechecked first. Copies on this computer remain untouched. If a source "
+              "changed, removal stops. Earlier completed removals remain recoverable on those devices.");
+    store.setSelectedProjectID("p2");
+    confirm();
+    settle();
+    EXPECT_EQ(window->sheet(), nullptr);
+    EXPECT_TRUE(commands->calls.empty());
+
+    store.setSelectedProjectID("p1");
+    window->moveToTrashAction()->trigger();
+    confirm();
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"trash"});
 }
 
 } // namespace
