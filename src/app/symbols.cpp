@@ -35,6 +35,8 @@ const std::vector<Entry>& table() {
         {"arrow.clockwise", {"view-refresh", "view-refresh-symbolic"}},
         {"qrcode.viewfinder", {"view-barcode-qr", "camera-photo-symbolic"}},
         {"video.fill", {"camera-video", "camera-video-symbolic"}},
+        {"rectangle.grid.2x2", {"view-grid", "view-grid-symbolic"}},
+        {"arrow.triangle.2.circlepath", {"media-playlist-repeat", "media-playlist-repeat-symbolic"}},
         {"video.slash", {"camera-off", "camera-disabled-symbolic", "camera-video-symbolic"}},
         {"video.badge.plus", {"camera-video", "camera-video-symbolic"}},
         {"iphone.gen3.radiowaves.left.and.right", {"smartphone", "phone-symbolic"}},

@@ -36,6 +36,15 @@ void drawSymbol(QPainter& painter, const char* name, const QRectF& rect, const Q
     painter.drawPixmap(rect.toRect(), pixmap);
 }
 
+// A font made smaller, down to `minimumScale` of its size, until `text` fits `width`.
+QFont shrunkToFit(QFont font, const QString& text, double width, double minimumScale) {
+    const double size = font.pointSizeF();
+    const double natural = QFontMetricsF(font).horizontalAdvance(text);
+    if (size <= 0 || natural <= width) return font;
+    font.setPointSizeF(size * std::max(minimumScale, width / natural));
+    return font;
+}
+
 // A centred column of a symbol and text lines, as the placeholders and slot cells show them.
 void drawCentredColumn(QPainter& painter, const QRectF& area, const char* symbol, double symbolSize,
                        const std::vector<std::pair<QString, QFont>>& lines, const QColor& color) {
@@ -92,6 +101,14 @@ void CameraWallCell::showLive(const std::string& cameraID, const std::string& na
     if (m_kind == WallCellKind::live && m_cameraID == cameraID && m_name == name && m_state == state &&
         m_rotation == rotation && !imageChanged)
         return;
+    // The once-a-second changes (running time, level, battery) touch the meter row alone.
+    TileState meterOnly = state;
+    meterOnly.meterValue = m_state.meterValue;
+    meterOnly.levelText = m_state.levelText;
+    meterOnly.levelIsElapsed = m_state.levelIsElapsed;
+    meterOnly.batteryText = m_state.batteryText;
+    const bool onlyMeterRow = m_kind == WallCellKind::live && m_cameraID == cameraID && m_name == name &&
+                              meterOnly == m_state && m_rotation == rotation && !imageChanged;
     m_kind = WallCellKind::live;
     m_cameraID = cameraID;
     m_name = name;
@@ -99,11 +116,13 @@ void CameraWallCell::showLive(const std::string& cameraID, const std::string& na
     m_rotation = rotation;
     m_image = image ? *image : QImage();
     setCursor(Qt::PointingHandCursor);
-    update();
+    if (onlyMeterRow) update(0, static_cast<int>(height() - kBottomRowHeight), width(), static_cast<int>(kBottomRowHeight));
+    else update();
 }
 
-void CameraWallCell::paintEvent(QPaintEvent*) {
+void CameraWallCell::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
+    m_paintedPicture = event->rect().top() < height() - kBottomRowHeight;
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF bounds = QRectF(rect());
@@ -129,14 +148,25 @@ void CameraWallCell::paintEvent(QPaintEvent*) {
 void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const QRectF& bottom) {
     const QPalette& pal = palette();
     const QColor secondary = Theme::secondary(pal);
-    painter.fillRect(picture, Qt::black);
-    if (m_state.showsFrame && !m_image.isNull()) {
-        drawCameraFrame(painter, picture, m_image, m_rotation);
-    } else {
-        drawCentredColumn(painter, picture, "video.slash", 22,
-                          {{QString::fromStdString(m_state.placeholderText), Studio::font(Studio::TextStyle::caption2)}},
-                          secondary);
+    if (m_paintedPicture) {
+        painter.fillRect(picture, Qt::black);
+        if (m_state.showsFrame && !m_image.isNull()) {
+            drawCameraFrame(painter, picture, m_image, m_rotation);
+            if (m_observer) m_observer(m_cameraID, m_image.cacheKey());
+        } else {
+            // The status line stays on one line, shrinking to 0.6 of its size before it is cut.
+            const QString status = QString::fromStdString(m_state.placeholderText);
+            drawCentredColumn(painter, picture, "video.slash", 22,
+                              {{status, shrunkToFit(Studio::font(Studio::TextStyle::caption2), status, picture.width() - 8, 0.6)}},
+                              secondary);
+        }
+        paintLabelStrip(painter, picture);
     }
+    paintMeterRow(painter, bottom);
+}
+
+void CameraWallCell::paintLabelStrip(QPainter& painter, const QRectF& picture) {
+    const QPalette& pal = palette();
 
     // The label strip along the top edge.
     const QFont nameFont = Studio::font(Studio::TextStyle::caption, true);
@@ -191,7 +221,10 @@ void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const Q
         }
     }
 
-    // The meter row.
+}
+
+void CameraWallCell::paintMeterRow(QPainter& painter, const QRectF& bottom) {
+    const QPalette& pal = palette();
     const QFont rowFont = Theme::monospacedDigits(Studio::TextStyle::caption2);
     const QFontMetricsF rowMetrics(rowFont);
     painter.setFont(rowFont);
@@ -281,6 +314,10 @@ CameraWall::CameraWall(QWidget* parent) : QWidget(parent) {
     column->addWidget(m_scanAgain, 0, Qt::AlignHCenter);
     column->addStretch(1);
     setShowsEmptyState(true);
+}
+
+void CameraWall::setFramePaintObserver(const FramePaintObserver& observer) {
+    for (auto* cell : m_cells) cell->setFramePaintObserver(observer);
 }
 
 void CameraWall::setShowsEmptyState(bool empty) {

@@ -18,6 +18,9 @@ class QPushButton;
 
 namespace velk {
 
+// Told of every frame a live tile draws (camera id, the image's cache key); for measurements.
+using FramePaintObserver = std::function<void(const std::string& cameraID, qint64 imageKey)>;
+
 class CameraWallCell final : public QWidget {
     Q_OBJECT
 public:
@@ -33,6 +36,7 @@ public:
     const TileState& tileState() const { return m_state; }
     // How many times the cell has been painted; the benchmark and tests read it.
     std::uint64_t paintCount() const { return m_paintCount; }
+    void setFramePaintObserver(FramePaintObserver observer) { m_observer = std::move(observer); }
 
 Q_SIGNALS:
     void selected(const QString& cameraID);
@@ -45,6 +49,8 @@ protected:
 
 private:
     void paintLive(QPainter& painter, const QRectF& picture, const QRectF& bottom);
+    void paintLabelStrip(QPainter& painter, const QRectF& picture);
+    void paintMeterRow(QPainter& painter, const QRectF& bottom);
     void paintSlot(QPainter& painter, const QRectF& picture, const QRectF& bottom);
 
     const int m_number;
@@ -55,6 +61,8 @@ private:
     QImage m_image;
     std::int64_t m_rotation = 0;
     std::uint64_t m_paintCount = 0;
+    bool m_paintedPicture = true;
+    FramePaintObserver m_observer;
 };
 
 class CameraWall final : public QWidget {
@@ -66,6 +74,7 @@ public:
     bool showsEmptyState() const { return m_showsEmptyState; }
     CameraWallCell* cell(int index) const { return m_cells[static_cast<std::size_t>(index)]; }
     QPushButton* scanAgainButton() const { return m_scanAgain; }
+    void setFramePaintObserver(const FramePaintObserver& observer);
 
 Q_SIGNALS:
     void cameraSelected(const QString& cameraID);

@@ -179,7 +179,10 @@ void SessionInspector::refresh() {
     setEnabledIfChanged(m_project, !blocks);
 
     const QString take = qs(workspace.plannedTakeID);
-    if (m_take->text() != take) m_take->setText(take);
+    if (m_take->text() != take) {
+        m_take->setText(take);
+        m_take->setCursorPosition(0); // show the id from its start
+    }
     setEnabledIfChanged(m_takeRow, !blocks);
 
     const bool running = workspace.timeline.isRunning();

@@ -265,8 +265,7 @@ QWidget* DirectorWindow::buildProductionBar() {
 void DirectorWindow::connectServices() {
     connect(&m_channel, &DirectorLiveChannel::camerasChanged, this, [this] { camerasChanged(); });
     connect(&m_channel, &DirectorLiveChannel::livenessTickChanged, this, [this] {
-        if (!m_appeared || m_disappeared) return;
-        m_previews->update(slottedCameras());
+        if (m_reacting) m_previews->update(slottedCameras());
         refresh();
     });
     connect(&m_channel, &DirectorLiveChannel::isActiveScanningChanged, this, [this] {
@@ -315,12 +314,13 @@ void DirectorWindow::appear() {
     m_rosterSignature = DirectorRules::previewRosterSignature(list);
     m_orientationSignature = DirectorRules::orientationSignature(list);
     m_framedCameras = m_previews->camerasWithWallFrames();
+    m_reacting = true;
     refresh();
 }
 
 void DirectorWindow::disappear() {
-    if (!m_appeared || m_disappeared) return;
-    m_disappeared = true;
+    if (!m_reacting) return;
+    m_reacting = false;
     m_previews->stop();
 }
 
@@ -357,7 +357,7 @@ void DirectorWindow::persistSlots() {
 }
 
 void DirectorWindow::camerasChanged() {
-    if (!m_appeared || m_disappeared) {
+    if (!m_reacting) {
         refresh();
         return;
     }
@@ -389,7 +389,7 @@ void DirectorWindow::wallFramesChanged() {
     auto framed = m_previews->camerasWithWallFrames();
     if (framed != m_framedCameras) {
         m_framedCameras = std::move(framed);
-        if (m_appeared && !m_disappeared) synchronizeOrientations();
+        if (m_reacting) synchronizeOrientations();
     }
     refreshWall();
     m_switcher->refreshMonitors();
@@ -398,7 +398,7 @@ void DirectorWindow::wallFramesChanged() {
 void DirectorWindow::timelineChanged() {
     if (m_workspace.timeline.previewCameraID != m_previewSignature ||
         m_workspace.timeline.programCameraID != m_programSignature) {
-        if (m_appeared && !m_disappeared) synchronizePreviewProfiles();
+        if (m_reacting) synchronizePreviewProfiles();
     }
 }
 
@@ -506,7 +506,7 @@ void DirectorWindow::setInspectorTab(DirectorInspectorTab tab) {
 
 void DirectorWindow::setStoredPolicy(const std::string& raw) {
     m_settings->setValue(PreviewNetworkPolicy::settingsKey, qs(raw));
-    if (m_appeared && !m_disappeared) synchronizePreviewProfiles();
+    if (m_reacting) synchronizePreviewProfiles();
     refresh();
 }
 

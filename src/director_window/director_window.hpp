@@ -134,7 +134,8 @@ private:
 
     DirectorWorkspace m_workspace;
     bool m_appeared = false;
-    bool m_disappeared = false;
+    // Between the end of the appear steps and the disappear step: the change reactions run.
+    bool m_reacting = false;
 
     // What the change reactions compare against.
     std::vector<std::string> m_identitySignature;

@@ -28,13 +28,23 @@ using namespace test;
 int argc = 1;
 char arg0[] = "director_window_test";
 char* argv[] = {arg0, nullptr};
+
+// One application for the whole program, destroyed before the process ends so that the font
+// caches it holds are released (the sanitizer build checks for leaks at exit).
+class QtEnvironment final : public ::testing::Environment {
+public:
+    void TearDown() override { application.reset(); }
+    std::unique_ptr<QApplication> application;
+};
+QtEnvironment* const qtEnvironment =
+    static_cast<QtEnvironment*>(::testing::AddGlobalTestEnvironment(new QtEnvironment));
+
 QApplication& app() {
-    static QApplication* application = [] {
-        auto* created = new QApplication(argc, argv);
-        Theme::apply(*created);
-        return created;
-    }();
-    return *application;
+    if (!qtEnvironment->application) {
+        qtEnvironment->application = std::make_unique<QApplication>(argc, argv);
+        Theme::apply(*qtEnvironment->application);
+    }
+    return *qtEnvironment->application;
 }
 
 std::vector<LiveCamera> fourCameras() {
@@ -92,7 +102,7 @@ TEST(DirectorWindowKeys, SpaceCutsAndCtrlPeriodStopsAll) {
     EXPECT_EQ(rig.window->workspace().timeline.programCameraID, "cam-1");
     EXPECT_EQ(rig.store->activities().front().message,
               "Director CUT to Alpha at " + rig.window->workspace().plannedTakeID + ".");
-    EXPECT_EQ(rig.window->workspace().plannedTakeID.back(), ' '); // the Space went into the field
+    EXPECT_NE(rig.window->workspace().plannedTakeID.find(' '), std::string::npos); // the Space went into the field
 
     QTest::keyClick(rig.window.get(), Qt::Key_Period, Qt::ControlModifier);
     ASSERT_EQ(rig.channel.stops.size(), 1u);
@@ -100,6 +110,31 @@ TEST(DirectorWindowKeys, SpaceCutsAndCtrlPeriodStopsAll) {
     EXPECT_EQ(rig.channel.stops[0].ids.size(), 4u);
     EXPECT_EQ(rig.store->activities().front().message, "Stop All requested; acceptance and finalization remain separate.");
     saveScreenshot(*rig.window, "live-four-tiles-session");
+}
+
+TEST(DirectorWindowRecording, RecAllPreparesTheTakeWithTheFirstSlottedCameraAsReference) {
+    app();
+    auto cameras = fourCameras();
+    cameras[1].lastSeen = secondsAgo(10); // offline but slotted: stopped, not recorded
+    WindowRig rig(cameras);
+    showActive(*rig.window);
+    auto* recAll = rig.window->inspector()->session()->recAllButton();
+    EXPECT_FALSE(recAll->isEnabled()); // no project yet
+    rig.store->createProject("Show");
+    ASSERT_TRUE(recAll->isEnabled());
+    recAll->click();
+    ASSERT_EQ(rig.channel.begins.size(), 1u);
+    const auto& begin = rig.channel.begins[0];
+    EXPECT_EQ(begin.ids, (std::vector<std::string>{"cam-1", "cam-3", "cam-4"}));
+    EXPECT_EQ(begin.assignment.referenceCameraID, "cam-1");
+    EXPECT_EQ(begin.assignment.takeID, rig.window->workspace().plannedTakeID);
+    EXPECT_EQ(begin.assignment.projectName, "Show");
+    EXPECT_EQ(begin.assignment.timelineFPS, "30/1");
+    EXPECT_EQ(rig.store->activities().front().message,
+              "Requested durable camera preparation for " + rig.window->workspace().plannedTakeID + ".");
+    rig.window->inspector()->session()->stopAllButton()->click();
+    // Slot order: the offline camera was placed after the online ones.
+    EXPECT_EQ(rig.channel.stops.back().ids, (std::vector<std::string>{"cam-1", "cam-3", "cam-4", "cam-2"}));
 }
 
 TEST(DirectorWindowSwitcher, MarkerSwitchesToEdits) {
