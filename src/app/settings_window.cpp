@@ -36,10 +36,10 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(p
         }
         layout->addWidget(box);
     }
-    layout->addStretch(1);
     setCentralWidget(form);
-    setFixedWidth(Theme::settingsWidth);
-    adjustSize();
+    // Exactly as wide as the form and as high as its wrapped lines need.
+    const int height = form->hasHeightForWidth() ? form->heightForWidth(Theme::settingsWidth) : form->sizeHint().height();
+    setFixedSize(Theme::settingsWidth, height);
     // No menu bar here, so the window closes with the usual keys of its own.
     for (const QKeySequence& keys : {QKeySequence(Qt::CTRL | Qt::Key_W), QKeySequence(Qt::Key_Escape)}) {
         auto* shortcut = new QShortcut(keys, this);

@@ -69,6 +69,8 @@ const std::vector<Entry>& table() {
         {"viewfinder", {"transform-crop", "zoom-fit-best", "zoom-fit-best-symbolic"}},
         {"timeline.selection", {"view-calendar-timeline", "x-office-presentation-symbolic"}},
         {"square.grid.2x2", {"view-grid", "view-grid-symbolic"}},
+        {"rectangle.grid.2x2", {"view-grid", "view-grid-symbolic"}},
+        {"arrow.triangle.2.circlepath", {"media-playlist-repeat", "view-refresh", "media-playlist-repeat-symbolic"}},
         {"square.and.arrow.down", {"document-import", "document-save", "document-save-symbolic"}},
         {"slider.horizontal.3", {"configure", "preferences-other-symbolic"}},
         {"rectangle.inset.filled.and.person.filled", {"camera-web", "user-identity", "camera-web-symbolic"}},

@@ -74,78 +74,9 @@ lab=$("$lab_script" up --phones 2 2>"$work/lab-up.log") || status=$?
 if [ "$status" -eq "$EXIT_SKIP" ]; then skip "the network lab cannot be built here: $(tail -n 1 "$work/lab-up.log")"; fi
 [ "$status" -eq 0 ] && [ -n "$lab" ] || { lab=""; fail "building the lab failed: $(cat "$work/lab-up.log")"; }
 
-# A private system bus for HOST, listening on a socket in the work folder.
-start_bus() {
-  local host=$1 dir=$work/$1
-  mkdir -p "$dir"
-  cat >"$dir/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$dir/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-EOF
-  ip netns exec "$lab-$host" dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile \
-    >"$dir/bus.log" 2>&1 &
-  pids+=($!)
-  wait_for "$dir/bus" "" "the bus of $host"
-}
-
-# avahi-daemon for HOST on eth0 only, IPv4 only, under its own /run and without the machine's
-# static services. With "restartable", the daemon's process id goes to avahi.pid and the daemon is
-# started once more after it ends, so the desk can see its daemon go away and come back.
-start_avahi() {
-  local host=$1 mode=${2:-once} dir=$work/$1
-  cat >"$dir/avahi.conf" <<EOF
-[server]
-host-name=velk-$host
-domain-name=local
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces=eth0
-enable-dbus=yes
-ratelimit-interval-usec=1000000
-ratelimit-burst=1000
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-addresses=yes
-publish-hinfo=no
-publish-workstation=no
-publish-domain=no
-publish-aaaa-on-ipv4=no
-publish-a-on-ipv6=no
-[reflector]
-enable-reflector=no
-[rlimits]
-EOF
-  ip netns exec "$lab-$host" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/bus" \
-    unshare --mount --propagation private -- sh -c '
-      set -e
-      mount -t tmpfs velk-lab-run /run
-      mkdir -p /run/avahi-daemon /run/dbus
-      if [ -d /etc/avahi/services ]; then mount -t tmpfs velk-lab-services /etc/avahi/services; fi
-      if [ "$2" = restartable ]; then
-        avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1" &
-        child=$!
-        trap "kill -TERM \$child 2>/dev/null; exit 143" TERM
-        echo "$child" >"$3.tmp" && mv "$3.tmp" "$3"
-        wait "$child" || true
-        trap - TERM
-        rm -f /run/avahi-daemon/pid
-      fi
-      exec avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1"
-    ' sh "$dir/avahi.conf" "$mode" "$dir/avahi.pid" >"$dir/avahi.log" 2>&1 &
-  pids+=($!)
-}
+# start_bus HOST and start_avahi HOST [restartable]
+# shellcheck source=../sim/lab_services.sh
+source "$root/tests/sim/lab_services.sh"
 
 publish() {
   local host=$1 out=$2

@@ -33,9 +33,11 @@ EOF
 }
 
 # avahi-daemon for HOST (host name velk-HOST.local) on eth0 only, IPv4 only, under its own /run
-# and without the machine's static services.
+# and without the machine's static services. With "restartable", the daemon's process id goes to
+# $work/HOST/avahi.pid and the daemon is started once more after it ends, so a test can make it go
+# away and come back.
 start_avahi() {
-  local host=$1 dir=$work/$1
+  local host=$1 mode=${2:-once} dir=$work/$1
   cat >"$dir/avahi.conf" <<EOF
 [server]
 host-name=velk-$host
@@ -65,7 +67,16 @@ EOF
       mount -t tmpfs velk-lab-run /run
       mkdir -p /run/avahi-daemon /run/dbus
       if [ -d /etc/avahi/services ]; then mount -t tmpfs velk-lab-services /etc/avahi/services; fi
+      if [ "$2" = restartable ]; then
+        avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1" &
+        child=$!
+        trap "kill -TERM \$child 2>/dev/null; exit 143" TERM
+        echo "$child" >"$3.tmp" && mv "$3.tmp" "$3"
+        wait "$child" || true
+        trap - TERM
+        rm -f /run/avahi-daemon/pid
+      fi
       exec avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1"
-    ' sh "$dir/avahi.conf" >"$dir/avahi.log" 2>&1 &
+    ' sh "$dir/avahi.conf" "$mode" "$dir/avahi.pid" >"$dir/avahi.log" 2>&1 &
   pids+=($!)
 }
