@@ -193,8 +193,16 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
     auto work = [selected, environment = m_transferEnvironment] {
         return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment);
     };
-    store_async::offGuiThread(this, std::move(work), [this, done](store_async::Attempt<std::vector<CollectOpenSourceOutcome>> attempt) {
-        for (const CollectOpenSourceOutcome& outcome : attempt.value.value_or(std::vector<CollectOpenSourceOutcome>{})) {
+    store_async::offGuiThread(this, std::move(work), [this, done, selected](store_async::Attempt<std::vector<CollectOpenSourceOutcome>> attempt) {
+        // A run that ended without outcomes failed every source it was loading.
+        if (!attempt.ok()) {
+            reportFailure(std::string(connectionFailedPrefix) + store_async::describe(attempt.error));
+            attempt.value.emplace();
+            for (const DiscoveredDevice& device : selected) {
+                attempt.value->push_back(CollectOpenSourceOutcome::failure(device, attempt.error));
+            }
+        }
+        for (const CollectOpenSourceOutcome& outcome : *attempt.value) {
             const DiscoveredDevice& device = outcome.device();
             if (!outcome.isSuccess()) {
                 setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::failed, 0, 0,

@@ -141,9 +141,15 @@ void AppStore::downloadSelectedProject(std::function<void()> done) {
     auto work = [jobs, progress] {
         return CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads, progress);
     };
-    auto after = [this, done, finished](store_async::Attempt<std::vector<CollectDownloadOutcome>> attempt) {
+    auto after = [this, done, finished, jobs](store_async::Attempt<std::vector<CollectDownloadOutcome>> attempt) {
         *finished = true;
-        for (const CollectDownloadOutcome& outcome : attempt.value.value_or(std::vector<CollectDownloadOutcome>{})) {
+        // A run that ended without outcomes failed every clip it was downloading.
+        if (!attempt.ok()) {
+            reportFailure(store_async::describe(attempt.error));
+            attempt.value.emplace();
+            for (const CollectDownloadJob& job : jobs) attempt.value->push_back(CollectDownloadOutcome::failure(job, attempt.error));
+        }
+        for (const CollectDownloadOutcome& outcome : *attempt.value) {
             if (outcome.isSuccess()) {
                 const CollectDownloadResult& result = *outcome.result();
                 updateClip(result.clipID, result.takeID, result.projectID, result.localPath, result.timingLocalPath);

@@ -13,6 +13,7 @@
 #include "base/unicode.hpp"
 #include "export/drift_engine.hpp"
 #include "transfer/bounded_async_queue.hpp"
+#include "transfer/clip_files.hpp"
 #include "transfer/transfer_protocol.hpp"
 #include "transfer/verified_project_copy.hpp"
 
@@ -321,26 +322,7 @@ std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& j
     });
 }
 
-std::string safe(std::string_view identifier) {
-    std::string folded;
-    for (const std::string& character : text::graphemeClusters(text::lowercased(identifier))) {
-        const std::vector<char32_t> scalars = text::scalars(character);
-        const char32_t first = scalars.empty() ? U'\0' : scalars.front();
-        // A letter may carry marks, and a prepended letter may even carry a "/" in one character;
-        // a folder name never holds a separator.
-        const bool letterOrNumber = (text::isAlphabetic(first) || text::hasNumericType(first)) &&
-                                    character.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
-        if (character == "-" || character == "_" || letterOrNumber) {
-            folded += character;
-        } else {
-            folded += '-';
-        }
-    }
-    const std::size_t begin = folded.find_first_not_of('-');
-    if (begin == std::string::npos) return {};
-    const std::size_t end = folded.find_last_not_of('-');
-    return folded.substr(begin, end - begin + 1);
-}
+std::string safe(std::string_view identifier) { return ClipFiles::safeFolderName(identifier); }
 
 } // namespace CollectCoordinator
 
