@@ -99,6 +99,8 @@ public:
 struct PinnedHttpsOptions {
     // Whole request, connection included.
     std::int64_t requestTimeoutMs = 60'000;
+    // A request that receives nothing for this long fails as timed out (whole seconds, at least 1).
+    std::int64_t idleTimeoutMs = 30'000;
 };
 
 // A session that accepts a server only when the SHA-256 of its leaf certificate equals the pin

@@ -3,6 +3,7 @@
 // with the advertised fingerprint and ends the handshake on any difference, so neither a bearer
 // token nor a pairing code ever reaches a server that is not the advertised phone.
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -268,6 +269,9 @@ HttpsResponse PinnedHttpsSession::perform(const HttpsRequest& request) {
     curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(m_options.requestTimeoutMs));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.requestTimeoutMs));
+    // Below one byte a second for the whole idle time: nothing arrived.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max<std::int64_t>(1, m_options.idleTimeoutMs / 1000)));
     // Trust comes from the pin alone, checked in configureContext's callbacks.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);

@@ -188,6 +188,13 @@ TEST_F(SimulatedPhone, TransportFailuresKeepTheirKind) {
     }
     EXPECT_EQ(failure(*session, request), "succeeded with 200");
 
+    // A reply that stops arriving times out after the idle time, long before the whole-request limit.
+    auto idle = makePinnedHttpsSession(phone.fingerprint, PinnedHttpsOptions{60'000, 1000});
+    phone.fault("files", "slowBody", 20, 1);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure(*idle, request), "timed out");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
+
     // A cancelled token stops a request before it is sent.
     CancellationToken token;
     token.cancel();
