@@ -212,6 +212,9 @@ private:
     TransferClientEnvironment m_transferEnvironment;
     ExportEnvironment m_exportEnvironment;
     std::shared_ptr<FileViewer> m_fileViewer;
+    // Cancelled when the store goes: every worker of the store checks it, and so does every
+    // request and file loop those workers run.
+    std::shared_ptr<CancellationToken> m_lifetime = std::make_shared<CancellationToken>();
     // Set when "library.json" existed but could not be read; cleared once it is set aside.
     bool m_unreadableLibraryOnDisk = false;
 };

@@ -323,10 +323,9 @@ TEST(StoreActivityLog, KeepsTheNewestHundredAndAnnouncesEveryWrite) {
 }
 
 TEST(StoreText, SafeIdentifiersRevisionsEquivalenceAndSorting) {
-    const std::vector<std::pair<std::string, std::string>> safe = {
-        {"Camera A/1", "camera-a-1"}, {"--Take_07--", "take_07"}, {"\u00dcn\u00efcode N\u00e9v", "\u00fcn\u00efcode-n\u00e9v"},
-        {"a..b", "a--b"}, {"...", ""}, {"", ""}, {"Cam \U0001F3A5 2", "cam---2"}, {"__x__", "__x__"},
-        {"\u0663\u00bd", "\u0663\u00bd"}, {"0123456789ABCDEF", "0123456789abcdef"}};
+    // The store names folders by the collection's rule (tested there), including a prepended letter
+    // that carries a "/".
+    const std::vector<std::pair<std::string, std::string>> safe = {{"Camera A/1", "camera-a-1"}, {"\xE0\xB5\x8E/x", "x"}};
     for (const auto& [input, expected] : safe) EXPECT_EQ(AppStore::safeIdentifier(input), expected) << input;
 
     EXPECT_EQ(StoreText::nextRevision(std::nullopt), 1);

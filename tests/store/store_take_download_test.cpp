@@ -101,9 +101,8 @@ protected:
         store->downloadSelectedTake([&] { finished = true; });
         ASSERT_TRUE(runUntil([&] { return finished; }));
     }
-    fs::path folderOf(const VELKClip& c) const {
-        return roots.recordings() / "p1" / "t1" / AppStore::safeIdentifier(c.cameraId) / AppStore::safeIdentifier(c.id);
-    }
+    // Every clip here is "c1" of camera "cam-a", whose folder names are themselves.
+    fs::path folderOf(const VELKClip&) const { return roots.recordings() / "p1" / "t1" / "cam-a" / "c1"; }
 
     ManualClock clock{WallTime{} + std::chrono::hours(24 * 365 * 50)};
     StoreRoots roots;
@@ -195,6 +194,24 @@ TEST_F(OfflineTakeDownload, FilesAlreadyOnDiskDecideWithoutTheNetwork) {
         EXPECT_EQ(store->transferSessions().size(), mismatch ? 0u : 1u);
         EXPECT_EQ(readFile(roots.support() / "library.json") != before, c.saved);
         if (!c.destination.empty()) { EXPECT_EQ(readFile(destination), c.destination); }
+        fs::remove_all(roots.recordings());
+    }
+}
+
+TEST_F(OfflineTakeDownload, LinksInPlaceOfTheCopyAreNeitherTrustedNorWrittenThrough) {
+    const std::string contents = "verified recording bytes";
+    const fs::path outside = roots.support() / "elsewhere.mov";
+    for (const char* linked : {"c1.mov", "c1.mov.part"}) {
+        SCOPED_TRACE(linked);
+        open({makeClip("c1", "cam-a", contents)});
+        writeFile(outside, contents);
+        fs::create_directories(folderOf({}));
+        fs::create_symlink(outside, folderOf({}) / linked);
+        downloadTake();
+        EXPECT_EQ(store->transfers().back().phase, TransferPhase::failed);
+        EXPECT_TRUE(store->errorMessage()->starts_with("Download failed for c1.mov: ")) << *store->errorMessage();
+        EXPECT_FALSE(store->library().projects[0].takes[0].clips[0].localPath);
+        EXPECT_EQ(readFile(outside), contents);
         fs::remove_all(roots.recordings());
     }
 }
