@@ -51,9 +51,9 @@ public:
         for (auto& thread : threads) thread.join();
     }
 
-    int count() {
+    int busy() {
         std::lock_guard lock(m_mutex);
-        return static_cast<int>(m_threads.size());
+        return static_cast<int>(m_queue.size() + m_running);
     }
 
 private:
@@ -109,6 +109,6 @@ void post(std::function<void()> work) {
 
 void shutdown() { pool().stop(); }
 
-int threadCount() { return pool().count(); }
+int busyCount() { return pool().busy(); }
 
 } // namespace velk::workers

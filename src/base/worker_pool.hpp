@@ -29,7 +29,7 @@ auto submit(Work work) -> std::future<std::invoke_result_t<Work&>> {
 // Waits until no work is queued or running, then joins every thread. Idempotent.
 void shutdown();
 
-// Threads that exist now (for tests and benchmarks).
-int threadCount();
+// Tasks queued or running now (for tests and benchmarks).
+int busyCount();
 
 } // namespace velk::workers

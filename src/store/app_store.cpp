@@ -56,7 +56,20 @@ AppStore::AppStore(std::optional<std::filesystem::path> storageRoot, std::option
     }
 }
 
-AppStore::~AppStore() = default;
+AppStore::~AppStore() {
+    // Work under way stops at its next step: requests abort, sleeps wake, file loops end; the
+    // results it would hand back are dropped with the store.
+    m_lifetime->cancel();
+    for (const auto& [deviceID, client] : m_transferClients) client->invalidate();
+    for (const auto& held : m_clientsAtWork) {
+        if (auto client = held.lock()) client->invalidate();
+    }
+}
+
+void AppStore::invalidateWithStore(const std::shared_ptr<AuthenticatedTransferClient>& client) {
+    std::erase_if(m_clientsAtWork, [](const auto& held) { return held.expired(); });
+    m_clientsAtWork.push_back(client);
+}
 
 // --- Published state ---
 

@@ -190,6 +190,9 @@ private:
     void dropSessionAfterFailure(const std::string& deviceID);
     void runTakeClips(std::shared_ptr<std::vector<VELKClip>> clips, std::size_t index, VELKProject project,
                       VELKTake take, std::function<void()> done);
+    // A client a worker still uses after it left the table (a session being ended) is invalidated
+    // with the store all the same.
+    void invalidateWithStore(const std::shared_ptr<AuthenticatedTransferClient>& client);
     // Marks the store busy and tells whether it was free; nothing can come in between.
     bool claimBusy();
     void finishBusy(const std::function<void()>& done);
@@ -215,6 +218,7 @@ private:
     // Cancelled when the store goes: every worker of the store checks it, and so does every
     // request and file loop those workers run.
     std::shared_ptr<CancellationToken> m_lifetime = std::make_shared<CancellationToken>();
+    std::vector<std::weak_ptr<AuthenticatedTransferClient>> m_clientsAtWork;
     // Set when "library.json" existed but could not be read; cleared once it is set aside.
     bool m_unreadableLibraryOnDisk = false;
 };

@@ -103,13 +103,14 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
         }
     }
     auto work = [openClient, device, pairingCode, fingerprintConfirmed, collectorId = m_collectorID,
-                 name = collectorName(), environment = m_transferEnvironment]() -> Connection {
+                 name = collectorName(), environment = m_transferEnvironment, lifetime = m_lifetime]() -> Connection {
         std::shared_ptr<AuthenticatedTransferClient> client =
             openClient ? openClient
                        : AuthenticatedTransferClient::pair(device, pairingCode, collectorId, name, fingerprintConfirmed,
-                                                           environment);
+                                                           environment, lifetime.get());
         try {
-            const Bytes body = client->fetchCatalog();
+            throwIfCancelled(lifetime.get());
+            const Bytes body = client->fetchCatalog(lifetime.get());
             return Connection{client, decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()))};
         } catch (...) {
             client->invalidate();
@@ -190,8 +191,9 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
         setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::loading, 0, 0,
                          std::string(loadingCatalog));
     }
-    auto work = [selected, environment = m_transferEnvironment] {
-        return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment);
+    auto work = [selected, environment = m_transferEnvironment, lifetime = m_lifetime] {
+        return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment,
+                                                   lifetime.get());
     };
     store_async::offGuiThread(this, std::move(work), [this, done, selected](store_async::Attempt<std::vector<CollectOpenSourceOutcome>> attempt) {
         // A run that ended without outcomes failed every source it was loading.

@@ -138,8 +138,8 @@ void AppStore::downloadSelectedProject(std::function<void()> done) {
                                    report.clipName + " \u2022 " + report.message);
         });
     };
-    auto work = [jobs, progress] {
-        return CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads, progress);
+    auto work = [jobs, progress, lifetime = m_lifetime] {
+        return CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads, progress, lifetime.get());
     };
     auto after = [this, done, finished, jobs](store_async::Attempt<std::vector<CollectDownloadOutcome>> attempt) {
         *finished = true;

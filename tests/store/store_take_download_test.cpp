@@ -2,6 +2,7 @@
 // where no network is needed, against a library and files made on disk.
 
 #include "base/sha256.hpp"
+#include "base/worker_pool.hpp"
 #include "store_phone_fixture.hpp"
 
 namespace velk {
@@ -62,20 +63,37 @@ TEST_F(TakeDownload, RangesOfEightMiBThenSidecarIntoTheRecordingsFolder) {
     EXPECT_FALSE(store->canDownloadSelectedTake());
 }
 
-TEST_F(TakeDownload, StoreDestroyedMidDownloadIsNeverTouched) {
+// The store goes while its worker waits inside a request: the request is abandoned at once, the
+// worker ends, and nothing it would have handed back reaches the gone store.
+TEST_F(TakeDownload, StoreDestroyedMidDownloadOrMidPairingStopsItsWork) {
     StorePhone phone("Stage Left");
     phone.addClip(uuidLike(1, 1), "cam-a", 3 * chunk);
     phone.publish(wedding);
     ASSERT_TRUE(pair(phone));
-    selectFirst();
-    bool finished = false;
-    store->downloadSelectedTake([&] { finished = true; });
-    ASSERT_TRUE(runUntil([&] { return !phone.rangeStarts().empty(); }));
-    store.reset();
-    // The worker goes on to its end; what it hands back is dropped.
-    runUntil([&] { return phone.rangeStarts().size() >= 3; }, 10'000);
-    runUntil([] { return false; }, 300);
-    EXPECT_FALSE(finished);
+    for (const char* stage : {"download", "pairing"}) {
+        SCOPED_TRACE(stage);
+        bool finished = false;
+        phone.phone.clear();
+        if (stage == std::string("download")) {
+            phone.phone.fault("files", "slowBody", 60);
+            selectFirst();
+            store->downloadSelectedTake([&] { finished = true; });
+        } else {
+            phone.phone.fault("pair", "slowBody", 60);
+            store->pairAndConnect(phone.device(), "123456", true, false, [&](bool) { finished = true; });
+        }
+        ASSERT_TRUE(runUntil([&] { return !phone.phone.log().empty(); }));
+        QElapsedTimer stopping;
+        stopping.start();
+        store.reset();
+        EXPECT_TRUE(runUntil([] { return workers::busyCount() == 0; }, 5'000));
+        EXPECT_LT(stopping.elapsed(), 2'500);
+        runUntil([] { return false; }, 100);
+        EXPECT_FALSE(finished);
+        EXPECT_LE(phone.rangeStarts().size(), 1u);
+        store = roots.open();
+        hook(nullptr);
+    }
 }
 
 // --- Without a network: a library on disk and a client that never connects. ---
