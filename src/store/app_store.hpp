@@ -139,6 +139,12 @@ public:
     // the defaults are the real ones.
     void setTransferEnvironment(TransferClientEnvironment environment) { m_transferEnvironment = std::move(environment); }
     void setExportEnvironment(ExportEnvironment environment) { m_exportEnvironment = std::move(environment); }
+    // Where DNS-SD resolved each advertised source (LANDiscovery::resolvedAddress); asked on the GUI
+    // thread when a connection starts, so clients connect to that address whatever the system
+    // resolver knows of ".local" names.
+    void setAddressResolver(std::function<std::optional<std::string>(const DiscoveredDevice&)> resolver) {
+        m_addressResolver = std::move(resolver);
+    }
     // Where a finished export is shown; the desktop's file manager unless set.
     void setFileViewer(std::shared_ptr<FileViewer> viewer) { m_fileViewer = std::move(viewer); }
 
@@ -190,6 +196,8 @@ private:
     void dropSessionAfterFailure(const std::string& deviceID);
     void runTakeClips(std::shared_ptr<std::vector<VELKClip>> clips, std::size_t index, VELKProject project,
                       VELKTake take, std::function<void()> done);
+    // The transfer environment for connections to `devices`, with their resolved addresses.
+    TransferClientEnvironment environmentFor(const std::vector<DiscoveredDevice>& devices) const;
     // A client a worker still uses after it left the table (a session being ended) is invalidated
     // with the store all the same.
     void invalidateWithStore(const std::shared_ptr<AuthenticatedTransferClient>& client);
@@ -219,6 +227,7 @@ private:
     // request and file loop those workers run.
     std::shared_ptr<CancellationToken> m_lifetime = std::make_shared<CancellationToken>();
     std::vector<std::weak_ptr<AuthenticatedTransferClient>> m_clientsAtWork;
+    std::function<std::optional<std::string>(const DiscoveredDevice&)> m_addressResolver;
     // Set when "library.json" existed but could not be read; cleared once it is set aside.
     bool m_unreadableLibraryOnDisk = false;
 };

@@ -57,6 +57,22 @@ std::string AppStore::collectorName() {
     return name.empty() ? std::string(defaultCollectorName) : name;
 }
 
+TransferClientEnvironment AppStore::environmentFor(const std::vector<DiscoveredDevice>& devices) const {
+    TransferClientEnvironment environment = m_transferEnvironment;
+    if (!m_addressResolver) return environment;
+    // Asked here, on the GUI thread; the workers only read the answers.
+    std::map<std::string, std::string> addresses;
+    for (const DiscoveredDevice& device : devices) {
+        if (auto address = m_addressResolver(device)) addresses[device.id()] = *address;
+    }
+    environment.addressOf = [addresses](const DiscoveredDevice& device) -> std::optional<std::string> {
+        auto found = addresses.find(device.id());
+        if (found == addresses.end()) return std::nullopt;
+        return found->second;
+    };
+    return environment;
+}
+
 bool AppStore::claimBusy() {
     requireGuiThread();
     if (m_isBusy) return false;
@@ -96,14 +112,14 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
     std::shared_ptr<AuthenticatedTransferClient> openClient;
     if (open) {
         try {
-            openClient = AuthenticatedTransferClient::connectOpen(device, m_transferEnvironment);
+            openClient = AuthenticatedTransferClient::connectOpen(device, environmentFor({device}));
         } catch (const std::exception& failure) {
             fail(failure.what());
             return;
         }
     }
     auto work = [openClient, device, pairingCode, fingerprintConfirmed, collectorId = m_collectorID,
-                 name = collectorName(), environment = m_transferEnvironment, lifetime = m_lifetime]() -> Connection {
+                 name = collectorName(), environment = environmentFor({device}), lifetime = m_lifetime]() -> Connection {
         std::shared_ptr<AuthenticatedTransferClient> client =
             openClient ? openClient
                        : AuthenticatedTransferClient::pair(device, pairingCode, collectorId, name, fingerprintConfirmed,
@@ -191,7 +207,7 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
         setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::loading, 0, 0,
                          std::string(loadingCatalog));
     }
-    auto work = [selected, environment = m_transferEnvironment, lifetime = m_lifetime] {
+    auto work = [selected, environment = environmentFor(selected), lifetime = m_lifetime] {
         return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment,
                                                    lifetime.get());
     };

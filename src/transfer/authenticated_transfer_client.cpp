@@ -73,9 +73,11 @@ bool isCanonicalUUID(std::string_view text) {
 
 std::string bodyText(const Bytes& body) { return std::string(body.begin(), body.end()); }
 
-HttpsSessionFactory sessionFactory(const TransferClientEnvironment& environment) {
+HttpsSessionFactory sessionFactory(const TransferClientEnvironment& environment, const DiscoveredDevice& device) {
     if (environment.makeSession) return environment.makeSession;
-    return [](std::string_view fingerprint) { return makePinnedHttpsSession(fingerprint); };
+    PinnedHttpsOptions options;
+    if (environment.addressOf) options.resolvedAddress = environment.addressOf(device);
+    return [options](std::string_view fingerprint) { return makePinnedHttpsSession(fingerprint, options); };
 }
 
 std::string collectorDisplayName(std::string_view collectorName) {
@@ -135,7 +137,7 @@ std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::pair(
     if (!TransferProtocol::isValidPairingCode(code)) fail(enterCode);
     const std::string expectedFingerprint = TransferProtocol::normalizedSHA256(device.certificateSHA256.value_or(""));
     const std::string pairingURL = TransferProtocol::endpoint(device.catalogURL, device.pairPath);
-    std::unique_ptr<HttpsSession> session = sessionFactory(environment)(expectedFingerprint);
+    std::unique_ptr<HttpsSession> session = sessionFactory(environment, device)(expectedFingerprint);
 
     PairingRequest body;
     body.schemaVersion = 1;
@@ -181,7 +183,7 @@ std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::connec
         fail(notAdvertisingOpen);
     }
     const std::string fingerprint = TransferProtocol::normalizedSHA256(device.certificateSHA256.value_or(""));
-    std::unique_ptr<HttpsSession> session = sessionFactory(environment)(fingerprint);
+    std::unique_ptr<HttpsSession> session = sessionFactory(environment, device)(fingerprint);
 
     Fields fields;
     fields.deviceId = *device.deviceId;

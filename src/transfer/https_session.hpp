@@ -78,6 +78,9 @@ struct PinnedHttpsOptions {
     std::int64_t requestTimeoutMs = 60'000;
     // A request that receives nothing for this long fails as timed out (whole seconds, at least 1).
     std::int64_t idleTimeoutMs = 30'000;
+    // The IPv4 address the advertised host name resolved to (DNS-SD): connections go there, while
+    // the URL keeps the host name. Without it the system resolver is asked.
+    std::optional<std::string> resolvedAddress;
 };
 
 // A session that accepts a server only when the SHA-256 of its leaf certificate equals the pin

@@ -204,6 +204,24 @@ struct HeaderList {
     }
 };
 
+// "host:port:address" for the URL's host and port, as the connection cache takes it.
+std::optional<std::string> resolveEntry(const std::string& url, const std::string& address) {
+    CURLU* parsed = curl_url();
+    if (!parsed) return std::nullopt;
+    std::optional<std::string> entry;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        entry = std::string(host) + ":" + port + ":" + address;
+    }
+    curl_free(host);
+    curl_free(port);
+    curl_url_cleanup(parsed);
+    return entry;
+}
+
 bool hasHeader(const HttpHeaders& headers, std::string_view name) {
     for (const auto& [key, value] : headers) {
         if (asciiLower(key) == asciiLower(name)) return true;
@@ -246,6 +264,11 @@ HttpsResponse PinnedHttpsSession::perform(const HttpsRequest& request) {
 
     const std::string url = request.url;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    HeaderList resolve;
+    if (m_options.resolvedAddress) {
+        if (auto entry = resolveEntry(url, *m_options.resolvedAddress)) resolve.add(*entry);
+        curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve.list);
+    }
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
