@@ -80,7 +80,9 @@ struct PhoneClip {
 // One simulated phone with recordings in one take of one project.
 class StorePhone {
 public:
-    explicit StorePhone(std::string name, bool open = false) : name(std::move(name)) {
+    explicit StorePhone(std::string name, bool open = false, const std::vector<std::string>& launcher = {},
+                        const std::string& host = "127.0.0.1")
+        : name(std::move(name)), phone(false, launcher, host) {
         phone.command(Json{{"cmd", "config"}, {"open", open}});
     }
 
