@@ -140,12 +140,25 @@ int main(int argc, char** argv) {
         Phone phoneB(folder / "right", "fedcba9876543210", "Stage Right", right);
         bench::timeCommand("cat '" + (folder / "www" / "a.bin").string() + "' '" + (folder / "www" / "b.bin").string() + "'");
 
-        // curl: the same four files, two at a time, as the store downloads them.
+        // curl: the same four files into files of its own, two at a time as the store's whole-project
+        // download runs them, and one after another as "Download Take" does.
+        const fs::path curlOut = folder / "curl";
+        fs::create_directories(curlOut);
+        auto curlOne = [&](const Phone& phone, const Clip& clip) {
+            return "curl -k -s -o '" + (curlOut / clip.id).string() + "' " + phone.baseURL() + "/velk/v1/files/" + clip.id;
+        };
         auto curlPair = [&](const Phone& phone, const std::vector<Clip>& clips) {
-            return "curl -k -s -o /dev/null " + phone.baseURL() + "/velk/v1/files/" + clips[0].id + " & curl -k -s -o /dev/null " +
-                   phone.baseURL() + "/velk/v1/files/" + clips[1].id + " & wait";
+            return curlOne(phone, clips[0]) + " & " + curlOne(phone, clips[1]) + " & wait";
         };
         const double curl = bench::timeCommand("(" + curlPair(phoneA, left) + ") && (" + curlPair(phoneB, right) + ")");
+        fs::remove_all(curlOut);
+        fs::create_directories(curlOut);
+        bench::timeCommand("sync");
+        const double curlSequential = bench::timeCommand(curlOne(phoneA, left[0]) + " && " + curlOne(phoneA, left[1]) + " && " +
+                                                         curlOne(phoneB, right[0]) + " && " + curlOne(phoneB, right[1]));
+        fs::remove_all(curlOut);
+        // curl's pages would otherwise be written out during the store's runs and slow its flushes.
+        bench::timeCommand("sync");
 
         AppStore store(folder / "support", folder / "Velk");
         bool loaded = false;
@@ -166,17 +179,20 @@ int main(int argc, char** argv) {
                     "(target >= 0.8x)\n",
                     static_cast<long long>(total >> 20), project.seconds, mibPerSecond(total, project.seconds), curl,
                     mibPerSecond(total, curl), curl / project.seconds);
-        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 50 ms)\n", project.longestGapMs);
+        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 16 ms)\n", project.longestGapMs);
 
         // The store's own road: the same clips again, one at a time, from scratch.
         fs::remove_all(folder / "Velk");
+        bench::timeCommand("sync");
         VELKLibrary library = store.library();
         for (auto& clip : library.projects[0].takes[0].clips) clip.localPath.reset();
         store.setLibrary(library);
         const Stall take = runWatched([&](auto done) { store.downloadSelectedTake(done); });
-        std::printf("Download Take, %lld MiB one clip at a time: %.2f s (%.0f MiB/s); GUI thread: longest gap %.1f ms "
-                    "(target <= 50 ms)\n",
-                    static_cast<long long>(total >> 20), take.seconds, mibPerSecond(total, take.seconds), take.longestGapMs);
+        std::printf("Download Take, %lld MiB one clip at a time: %.2f s (%.0f MiB/s); curl one at a time: %.2f s; ratio "
+                    "%.2fx of curl (target >= 0.8x)\n",
+                    static_cast<long long>(total >> 20), take.seconds, mibPerSecond(total, take.seconds), curlSequential,
+                    curlSequential / take.seconds);
+        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 16 ms)\n", take.longestGapMs);
         if (store.errorMessage()) std::printf("  error: %s\n", store.errorMessage()->c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "store_download_bench: %s\n", error.what());

@@ -21,20 +21,21 @@ class Pool {
 public:
     ~Pool() { stop(); }
 
-    void post(std::function<void()> work) {
+    bool post(std::function<void()> work) {
         std::lock_guard lock(m_mutex);
-        if (m_joined) return;
+        if (m_joined) return false;
         m_queue.push_back(std::move(work));
         // Every idle thread takes one queued task; a thread is added for each task beyond them.
         if (m_queue.size() > m_idle && m_threads.size() < limit()) {
             try {
                 m_threads.emplace_back([this] { loop(); });
-                return;
+                return true;
             } catch (const std::system_error&) {
                 // Fewer threads only lower the concurrency; the queue still drains.
             }
         }
         m_wake.notify_one();
+        return true;
     }
 
     void stop() {
@@ -103,9 +104,7 @@ Pool& pool() {
 
 } // namespace
 
-void post(std::function<void()> work) {
-    if (work) pool().post(std::move(work));
-}
+bool post(std::function<void()> work) { return work && pool().post(std::move(work)); }
 
 void shutdown() { pool().stop(); }
 

@@ -13,8 +13,8 @@
 namespace velk::workers {
 
 // Runs `work` on a pool thread. Exceptions are caught and dropped; callers that care catch inside
-// `work`. After shutdown nothing runs any more.
-void post(std::function<void()> work);
+// `work`. False, and nothing runs, once the pool has shut down.
+bool post(std::function<void()> work);
 
 // Runs `work` on a pool thread; its result or exception comes back through the future.
 template <class Work>

@@ -4,8 +4,10 @@
 #include <system_error>
 
 #include <QStandardPaths>
+#include <QPointer>
 #include <QThread>
 
+#include "base/executor.hpp"
 #include "base/files.hpp"
 #include "base/unicode.hpp"
 #include "base/uuid.hpp"
@@ -47,6 +49,12 @@ AppStore::AppStore(std::optional<std::filesystem::path> storageRoot, std::option
       m_supportDirectoryOverride(std::move(storageRoot)),
       m_recordingsDirectoryOverride(std::move(recordingsRoot)),
       m_clock(clock) {
+    QPointer<AppStore> guard(this);
+    m_writer = std::make_unique<LibraryWriter>(libraryFile(), [guard](const std::string& error) {
+        postToGui([guard, error] {
+            if (guard) guard->reportFailure(std::string(saveFailedPrefix) + error);
+        });
+    });
     m_collectorID = loadOrCreateCollectorID();
     load();
     if (!m_library.projects.empty()) {
@@ -205,17 +213,26 @@ bool AppStore::setAsideUnreadableLibrary() {
     return false;
 }
 
-bool AppStore::save() {
+bool AppStore::prepareSave() {
     try {
         std::filesystem::create_directories(supportDirectory());
-        if (m_unreadableLibraryOnDisk && !setAsideUnreadableLibrary()) return false;
-        const std::string document = encodeLibrary(m_library, true);
-        files::writeAtomically(libraryFile(), document);
-        return true;
     } catch (const std::exception& failure) {
         reportFailure(std::string(saveFailedPrefix) + failure.what());
         return false;
     }
+    return !m_unreadableLibraryOnDisk || setAsideUnreadableLibrary();
+}
+
+bool AppStore::save() {
+    if (!prepareSave()) return false;
+    const auto error = m_writer->waitFor(m_writer->write(std::make_shared<const VELKLibrary>(m_library), true));
+    if (!error) return true;
+    reportFailure(std::string(saveFailedPrefix) + *error);
+    return false;
+}
+
+void AppStore::saveLater() {
+    if (prepareSave()) m_writer->write(std::make_shared<const VELKLibrary>(m_library));
 }
 
 // --- Selection and readiness ---

@@ -27,6 +27,7 @@
 #include "model/library.hpp"
 #include "model/progress.hpp"
 #include "store/file_viewer.hpp"
+#include "store/library_writer.hpp"
 #include "transfer/authenticated_transfer_client.hpp"
 
 namespace velk {
@@ -153,8 +154,11 @@ public:
     static std::string collectorName();
 
     // --- Storage. ---
-    // Writes "library.json" whole; false after reporting the failure.
+    // Writes "library.json" whole and waits for it; false after reporting the failure.
     bool save();
+    // Waits until every state of the library handed to the writer is on disk (the network
+    // operations save without waiting). Destroying the store waits too.
+    void waitForSaves() { m_writer->flush(); }
     // Lower case, letters, numbers, "-" and "_" only; see StoreText::safeIdentifier.
     static std::string safeIdentifier(std::string_view value);
 
@@ -172,6 +176,11 @@ Q_SIGNALS:
 private:
     std::string loadOrCreateCollectorID();
     void load();
+    // Hands the library as it is now to the writer without waiting; a failure is reported when it
+    // happens. For the network operations, whose saves must not stall the window.
+    void saveLater();
+    // What every save does first on the GUI thread: the folder, and an unreadable file set aside.
+    bool prepareSave();
     // Moves an unreadable "library.json" aside before the first save replaces it.
     bool setAsideUnreadableLibrary();
     // The store's failure convention: the error text and an error entry of the same text.
@@ -228,6 +237,8 @@ private:
     std::shared_ptr<CancellationToken> m_lifetime = std::make_shared<CancellationToken>();
     std::vector<std::weak_ptr<AuthenticatedTransferClient>> m_clientsAtWork;
     std::function<std::optional<std::string>(const DiscoveredDevice&)> m_addressResolver;
+    // Last member: it is destroyed first and waits until every state handed to it is written.
+    std::unique_ptr<LibraryWriter> m_writer;
     // Set when "library.json" existed but could not be read; cleared once it is set aside.
     bool m_unreadableLibraryOnDisk = false;
 };

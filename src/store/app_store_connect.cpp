@@ -127,7 +127,15 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
         try {
             throwIfCancelled(lifetime.get());
             const Bytes body = client->fetchCatalog(lifetime.get());
-            return Connection{client, decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()))};
+            DeviceCatalog catalog = decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+            // Checked here, beside the fetch: a catalog of up to 64 MiB must not hold the window.
+            if (catalog.schemaVersion != 1) throw DriftExportError::invalid(std::string(unsupportedCatalogVersion));
+            if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) {
+                throw DriftExportError::invalid(std::string(catalogIdentityDiffers));
+            }
+            catalog.deviceId = client->deviceId();
+            TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
+            return Connection{client, std::move(catalog)};
         } catch (...) {
             client->invalidate();
             throw;
@@ -141,12 +149,6 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
         auto& [client, catalog] = *attempt.value;
         const VELKLibrary before = m_library;
         try {
-            if (catalog.schemaVersion != 1) throw DriftExportError::invalid(std::string(unsupportedCatalogVersion));
-            if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) {
-                throw DriftExportError::invalid(std::string(catalogIdentityDiffers));
-            }
-            catalog.deviceId = client->deviceId();
-            TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
             mergeCatalog(catalog, client->catalogURL());
         } catch (const std::exception& failure) {
             if (m_library.projects != before.projects) setLibrary(before);
@@ -166,7 +168,7 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
                          std::string(catalogLoaded));
         StoreText::stableSortBy(sessions, [](const TransferSessionSummary& row) -> const std::string& { return row.deviceName; });
         setTransferSessions(std::move(sessions));
-        save();
+        saveLater();
         const bool unassigned = catalog.unassignedTakes && !catalog.unassignedTakes->empty();
         log(std::string(client->openAccess() ? "Connected openly to" : "Paired with") + " " + catalog.deviceName +
             "; merged " + std::to_string(catalog.projects.size()) + " project(s)" +
@@ -252,7 +254,7 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
         std::vector<TransferSessionSummary> sessions = m_transferSessions;
         StoreText::stableSortBy(sessions, [](const TransferSessionSummary& row) -> const std::string& { return row.deviceName; });
         setTransferSessions(std::move(sessions));
-        save();
+        saveLater();
         log("Collect loaded " + std::to_string(m_transferSessions.size()) + " trusted private-LAN source session(s).");
         finishBusy(done);
     });

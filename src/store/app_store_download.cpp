@@ -135,7 +135,7 @@ void AppStore::download(const VELKClip& clip, const VELKProject& project, const 
         updateClip(result.clipID, result.takeID, result.projectID, result.localPath, std::nullopt);
         setTransfer(clip, TransferPhase::ready, size, size, "Verified");
         if (downloaded) {
-            save();
+            saveLater();
             log("Downloaded and verified " + clip.fileName + ".");
         }
         finish();
@@ -210,7 +210,7 @@ void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, 
                     if (c.id != clipID) continue;
                     c.timingSidecarLocalPath = destination.string();
                     libraryEdited();
-                    save();
+                    saveLater();
                     return finish();
                 }
                 return finish();

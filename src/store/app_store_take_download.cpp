@@ -165,7 +165,7 @@ void AppStore::downloadSelectedProject(std::function<void()> done) {
                              CollectSourcePhase::failed, 0, 0, job.clip.fileName + ": " + description);
             log(std::string(retainedPartialPrefix) + job.clip.fileName + ": " + description, true);
         }
-        save();
+        saveLater();
         finishBusy(done);
     };
     store_async::offGuiThread(this, std::move(work), std::move(after));

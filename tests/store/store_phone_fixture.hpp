@@ -184,6 +184,7 @@ protected:
         std::optional<bool> result;
         store->pairAndConnect(phone.device(openDevice), code, true, allowOpen, [&](bool ok) { result = ok; });
         EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
+        store->waitForSaves();
         return result.value_or(false);
     }
     // Runs one of the store's operations that end with `done` and waits for it.
@@ -191,6 +192,7 @@ protected:
         bool finished = false;
         operation([&] { finished = true; });
         ASSERT_TRUE(runUntil([&] { return finished; }));
+        store->waitForSaves();
     }
     void selectFirst() {
         ASSERT_FALSE(store->library().projects.empty());

@@ -347,3 +347,46 @@ TEST(StoreText, SafeIdentifiersRevisionsEquivalenceAndSorting) {
 
 } // namespace
 } // namespace velk
+
+namespace velk {
+namespace {
+
+using namespace velk::testing;
+
+// States are written in order, a burst costs few writes and the last state always lands, also when
+// the writer goes at once; a failure nobody waits for is reported, one somebody waits for is theirs.
+TEST(LibraryWriter, LastStateWinsAndFailuresReachTheirListener) {
+    StoreRoots roots;
+    std::filesystem::create_directories(roots.support());
+    const auto file = roots.support() / "library.json";
+    std::vector<std::string> reported;
+    std::mutex mutex;
+    {
+        LibraryWriter writer(file, [&](const std::string& error) {
+            std::lock_guard lock(mutex);
+            reported.push_back(error);
+        });
+        for (int revision = 1; revision <= 50; ++revision) {
+            VELKLibrary library;
+            library.projects.push_back(project("p1", "Concert", revision));
+            writer.write(std::make_shared<const VELKLibrary>(std::move(library)));
+        }
+    }
+    EXPECT_EQ(decodeLibrary(readFile(file)).projects.at(0).revision, 50);
+
+    std::filesystem::remove(file);
+    std::filesystem::create_directories(file / "inside");
+    LibraryWriter writer(file, [&](const std::string& error) {
+        std::lock_guard lock(mutex);
+        reported.push_back(error);
+    });
+    EXPECT_TRUE(writer.waitFor(writer.write(std::make_shared<const VELKLibrary>(), true)).has_value());
+    EXPECT_TRUE(reported.empty());
+    writer.write(std::make_shared<const VELKLibrary>());
+    writer.flush();
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(reported.size(), 1u);
+}
+
+} // namespace
+} // namespace velk

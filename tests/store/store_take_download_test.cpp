@@ -110,6 +110,7 @@ protected:
         return made;
     }
     void open(std::vector<VELKClip> clips) {
+        store.reset(); // its last save lands before the next store reads the file
         store = storeWith(roots, {project("p1", "Show", 1, {take("t1", std::move(clips))})}, clock);
         store->setTransferClient(phoneID, offlineClient(phoneID, clock));
         store->setTransferSessions({store->transferClient(phoneID)->summary()});
@@ -118,6 +119,7 @@ protected:
         bool finished = false;
         store->downloadSelectedTake([&] { finished = true; });
         ASSERT_TRUE(runUntil([&] { return finished; }));
+        store->waitForSaves();
     }
     // Every clip here is "c1" of camera "cam-a", whose folder names are themselves.
     fs::path folderOf(const VELKClip&) const { return roots.recordings() / "p1" / "t1" / "cam-a" / "c1"; }
