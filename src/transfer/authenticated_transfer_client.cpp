@@ -37,7 +37,7 @@ constexpr std::string_view noRangeSupport = "File server did not confirm byte-ra
 constexpr std::string_view wrongRange = "File server returned the wrong byte range.";
 constexpr std::string_view chunkLengthMismatch = "Downloaded chunk length does not match the requested range.";
 constexpr std::string_view identityHeadersMismatch = "File identity headers do not match the catalog.";
-constexpr std::string_view routeMismatch = "Catalog file route does not match its immutable clip ID.";
+using TransferProtocol::routeMismatch;
 constexpr std::string_view sidecarFailed = "Timing sidecar failed length or SHA-256 verification.";
 constexpr std::string_view invalidProof = "Invalid verified project proof.";
 constexpr std::string_view proofTooLarge = "Project proof is too large.";
@@ -53,13 +53,7 @@ constexpr std::string_view projectDeletePath = "/velk/v1/projects/delete";
 
 [[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
 
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
+using transfer_detail::asciiLower;
 
 bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;

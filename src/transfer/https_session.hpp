@@ -20,7 +20,9 @@
 
 namespace velk {
 
-enum class HttpsErrorKind { cancelled, timedOut, connectionLost, other };
+// `other` comes first: a kind nobody set reads as a plain failure, never as a cancellation (which
+// callers treat as no failure at all) nor as a transient error (which they retry).
+enum class HttpsErrorKind { other, cancelled, timedOut, connectionLost };
 
 class HttpsTransportError : public std::runtime_error {
 public:

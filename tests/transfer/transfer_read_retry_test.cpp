@@ -15,6 +15,7 @@ TEST(TransferReadRetry, TransientKinds) {
     EXPECT_TRUE(TransferReadRetry::isTransient(HttpsTransportError(HttpsErrorKind::connectionLost, "")));
     EXPECT_FALSE(TransferReadRetry::isTransient(HttpsTransportError(HttpsErrorKind::cancelled, "")));
     EXPECT_FALSE(TransferReadRetry::isTransient(HttpsTransportError(HttpsErrorKind::other, "")));
+    EXPECT_EQ(HttpsErrorKind{}, HttpsErrorKind::other); // a kind nobody set is neither a cancellation nor transient
     EXPECT_FALSE(TransferReadRetry::isTransient(TransferProtocolError::invalid("x")));
     EXPECT_FALSE(TransferReadRetry::isTransient(OperationCancelledError()));
 }
