@@ -282,7 +282,7 @@ CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgr
     const bool existing = itemExists(paths.finalFile);
     if (existing) {
         try {
-            VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes);
+            VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
         } catch (const TransferProtocolError&) {
             refuseLocal(options, existingDestinationDiffers);
         }
@@ -293,7 +293,7 @@ CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgr
     std::optional<std::string> timingLocalPath;
     if (options.timingSidecar) timingLocalPath = placeTimingSidecar(job, paths, options.cancellation);
     // The digest was taken while the bytes went in; this reads what is now on disk.
-    if (!existing) VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes);
+    if (!existing) VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
     progress.send(TransferPhase::ready, *clip.sizeBytes, verifiedMessage);
     return CollectDownloadResult{job.projectID, job.takeID, clip.id, clip.deviceId.value_or(""), paths.finalFile.string(),
                                  std::move(timingLocalPath)};

@@ -125,7 +125,7 @@ std::vector<std::map<std::string, std::string>> proof(const VELKProject& project
 }
 
 void verifyFile(const std::filesystem::path& file, std::string_view digest, const std::filesystem::path& root,
-                std::optional<std::int64_t> size) {
+                std::optional<std::int64_t> size, const CancellationToken* cancellation) {
     // One opening answers every question: the item itself (never where a link would lead), its
     // type and size, where it really lies, and the bytes that are hashed.
     files::UniqueFd handle(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
@@ -143,7 +143,7 @@ void verifyFile(const std::filesystem::path& file, std::string_view digest, cons
     // Flushed before hashing so that the digest speaks for what is on stable storage. Linux flushes
     // through a read-only descriptor too, so a copy the user made read-only still verifies.
     files::syncFd(handle.get());
-    if (ClipFiles::sha256Of(handle.get()) != TransferProtocol::normalizedSHA256(digest)) fail(copyChanged);
+    if (ClipFiles::sha256Of(handle.get(), cancellation) != TransferProtocol::normalizedSHA256(digest)) fail(copyChanged);
 }
 
 } // namespace velk::VerifiedProjectCopy
