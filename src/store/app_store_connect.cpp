@@ -11,6 +11,7 @@
 #include "export/drift_export_error.hpp"
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
+#include "store/library_merge.hpp"
 #include "store/store_text.hpp"
 #include "transfer/collect_coordinator.hpp"
 #include "transfer/transfer_protocol.hpp"
@@ -30,6 +31,11 @@ constexpr std::string_view defaultCollectorName = "Kestova Mac";
 struct Connection {
     std::shared_ptr<AuthenticatedTransferClient> client;
     DeviceCatalog catalog;
+    // The library as it stood when the connection started, and that library with the catalog
+    // merged in (or the merge's error), both made on the worker.
+    std::shared_ptr<const VELKLibrary> before;
+    std::optional<VELKLibrary> merged;
+    std::exception_ptr mergeError;
 };
 
 // The source identifier of an advertisement: its device id, or its advertisement identity.
@@ -119,7 +125,8 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
         }
     }
     auto work = [openClient, device, pairingCode, fingerprintConfirmed, collectorId = m_collectorID,
-                 name = collectorName(), environment = environmentFor({device}), lifetime = m_lifetime]() -> Connection {
+                 name = collectorName(), environment = environmentFor({device}), lifetime = m_lifetime,
+                 before = std::make_shared<const VELKLibrary>(m_library)]() -> Connection {
         std::shared_ptr<AuthenticatedTransferClient> client =
             openClient ? openClient
                        : AuthenticatedTransferClient::pair(device, pairingCode, collectorId, name, fingerprintConfirmed,
@@ -135,7 +142,15 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
             }
             catalog.deviceId = client->deviceId();
             TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
-            return Connection{client, std::move(catalog)};
+            Connection connection{client, std::move(catalog), before, std::nullopt, nullptr};
+            try {
+                VELKLibrary merged = *before;
+                LibraryMerge::mergeCatalog(merged, connection.catalog, client->catalogURL());
+                connection.merged = std::move(merged);
+            } catch (...) {
+                connection.mergeError = std::current_exception();
+            }
+            return connection;
         } catch (...) {
             client->invalidate();
             throw;
@@ -146,12 +161,25 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
             fail(store_async::describe(attempt.error));
             return;
         }
-        auto& [client, catalog] = *attempt.value;
-        const VELKLibrary before = m_library;
+        Connection& connection = *attempt.value;
+        const auto& client = connection.client;
+        const DeviceCatalog& catalog = connection.catalog;
         try {
-            mergeCatalog(catalog, client->catalogURL());
+            // The merge made on the worker stands when the library has not changed since; otherwise
+            // it is made again here, on the library as it is now.
+            if (m_library.projects == connection.before->projects) {
+                if (connection.mergeError) std::rethrow_exception(connection.mergeError);
+                setLibrary(std::move(*connection.merged));
+            } else {
+                const VELKLibrary before = m_library;
+                try {
+                    mergeCatalog(catalog, client->catalogURL());
+                } catch (...) {
+                    if (m_library.projects != before.projects) setLibrary(before);
+                    throw;
+                }
+            }
         } catch (const std::exception& failure) {
-            if (m_library.projects != before.projects) setLibrary(before);
             client->invalidate();
             fail(failure.what());
             return;
