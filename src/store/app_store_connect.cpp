@@ -38,6 +38,14 @@ struct Connection {
     std::exception_ptr mergeError;
 };
 
+// What loading the open sources hands back to the GUI thread.
+struct OpenSourcesLoaded {
+    std::vector<CollectOpenSourceOutcome> outcomes;
+    std::shared_ptr<const VELKLibrary> before;
+    VELKLibrary merged;
+    std::vector<std::exception_ptr> mergeErrors; // one per outcome
+};
+
 // The source identifier of an advertisement: its device id, or its advertisement identity.
 std::string sourceIdentifier(const DiscoveredDevice& device) { return device.deviceId ? *device.deviceId : device.id(); }
 
@@ -237,20 +245,45 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
         setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::loading, 0, 0,
                          std::string(loadingCatalog));
     }
-    auto work = [selected, environment = environmentFor(selected), lifetime = m_lifetime] {
-        return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment,
-                                                   lifetime.get());
+    auto work = [selected, environment = environmentFor(selected), lifetime = m_lifetime,
+                 before = std::make_shared<const VELKLibrary>(m_library)] {
+        OpenSourcesLoaded loaded;
+        loaded.outcomes = CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads,
+                                                              environment, lifetime.get());
+        // Each catalog is merged here, in order, into the library as it stood; one that fails to
+        // merge leaves the library as the ones before it made it.
+        loaded.before = before;
+        loaded.merged = *before;
+        loaded.mergeErrors.resize(loaded.outcomes.size());
+        for (std::size_t i = 0; i < loaded.outcomes.size(); ++i) {
+            const CollectOpenSourceOutcome& outcome = loaded.outcomes[i];
+            if (!outcome.isSuccess()) continue;
+            try {
+                VELKLibrary merging = loaded.merged;
+                LibraryMerge::mergeCatalog(merging, *outcome.catalog(), outcome.client()->catalogURL());
+                loaded.merged = std::move(merging);
+            } catch (...) {
+                loaded.mergeErrors[i] = std::current_exception();
+            }
+        }
+        return loaded;
     };
-    store_async::offGuiThread(this, std::move(work), [this, done, selected](store_async::Attempt<std::vector<CollectOpenSourceOutcome>> attempt) {
+    store_async::offGuiThread(this, std::move(work), [this, done, selected](store_async::Attempt<OpenSourcesLoaded> attempt) {
         // A run that ended without outcomes failed every source it was loading.
         if (!attempt.ok()) {
             reportFailure(std::string(connectionFailedPrefix) + store_async::describe(attempt.error));
             attempt.value.emplace();
             for (const DiscoveredDevice& device : selected) {
-                attempt.value->push_back(CollectOpenSourceOutcome::failure(device, attempt.error));
+                attempt.value->outcomes.push_back(CollectOpenSourceOutcome::failure(device, attempt.error));
             }
+            attempt.value->mergeErrors.resize(selected.size());
         }
-        for (const CollectOpenSourceOutcome& outcome : *attempt.value) {
+        OpenSourcesLoaded& loaded = *attempt.value;
+        // The worker's merge stands when the library has not changed since it started.
+        const bool mergedOnWorker = loaded.before && m_library.projects == loaded.before->projects;
+        if (mergedOnWorker && loaded.merged.projects != m_library.projects) setLibrary(std::move(loaded.merged));
+        for (std::size_t i = 0; i < loaded.outcomes.size(); ++i) {
+            const CollectOpenSourceOutcome& outcome = loaded.outcomes[i];
             const DiscoveredDevice& device = outcome.device();
             if (!outcome.isSuccess()) {
                 setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::failed, 0, 0,
@@ -259,11 +292,19 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
             }
             const auto& client = outcome.client();
             const DeviceCatalog& catalog = *outcome.catalog();
-            const VELKLibrary before = m_library;
             try {
-                mergeCatalog(catalog, client->catalogURL());
+                if (mergedOnWorker) {
+                    if (loaded.mergeErrors[i]) std::rethrow_exception(loaded.mergeErrors[i]);
+                } else {
+                    const VELKLibrary before = m_library;
+                    try {
+                        mergeCatalog(catalog, client->catalogURL());
+                    } catch (...) {
+                        if (m_library.projects != before.projects) setLibrary(before);
+                        throw;
+                    }
+                }
             } catch (const std::exception& failure) {
-                if (m_library.projects != before.projects) setLibrary(before);
                 client->invalidate();
                 setCollectSource(client->deviceId(), client->deviceName(), CollectSourcePhase::failed, 0, 0, failure.what());
                 continue;
