@@ -77,14 +77,15 @@ private:
                 // Nothing may escape a worker thread.
             }
             work = nullptr;
+            // Workers hash, draw random ids and speak TLS, so OpenSSL keeps a random generator and
+            // an error queue for this thread. A program that never shuts the pool down meets its
+            // static destruction with these threads alive, so the state goes with every task;
+            // OpenSSL makes it again on next use.
+            OPENSSL_thread_stop();
             lock.lock();
             --m_running;
             if (m_queue.empty() && m_running == 0) m_drained.notify_all();
         }
-        lock.unlock();
-        // Workers hash, draw random ids and speak TLS: release OpenSSL's per-thread state here,
-        // before the process's own exit can race it.
-        OPENSSL_thread_stop();
     }
 
     std::mutex m_mutex;
