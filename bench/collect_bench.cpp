@@ -31,6 +31,7 @@
 #include "bench_support.hpp"
 #include "export/drift_engine.hpp"
 #include "transfer/collect_coordinator.hpp"
+#include "test_peers.hpp"
 #include "transfer/transfer_protocol.hpp"
 
 using namespace velk;
@@ -231,6 +232,45 @@ int main(int argc, char** argv) {
                         reset ? "" : " (peak could not be reset; figure is an upper bound)");
         }
         sources[0].client()->invalidate();
+
+        // 3. The same verified download from the simulated phone (a Python server, far slower than
+        // nginx) against curl from it, with the session header the phone asks for.
+        {
+            testing::SimPhone phone;
+            phone.command(Json{{"cmd", "config"}, {"open", true}});
+            const std::int64_t simSize = small / 4;
+            const std::string simClip = "00000000-0000-4000-8000-000000000009";
+            const std::string simDigest =
+                json::requireString(phone.command(Json{{"cmd", "file"}, {"clipId", simClip}, {"size", simSize}}), "sha256");
+            DiscoveredDevice simDevice = device;
+            simDevice.catalogURL = phone.baseURL() + "/velk/v1/catalog";
+            simDevice.deviceId = phone.deviceId;
+            simDevice.sessionId = phone.sessionId;
+            simDevice.certificateSHA256 = phone.fingerprint;
+            auto simClient = AuthenticatedTransferClient::connectOpen(simDevice);
+            VELKClip clip;
+            clip.id = simClip;
+            clip.cameraId = "cam-sim";
+            clip.fileName = "clip.mov";
+            clip.remoteURL = "/velk/v1/files/" + simClip;
+            clip.sizeBytes = simSize;
+            clip.sha256 = simDigest;
+            clip.deviceId = phone.deviceId;
+            double bestSimCurl = 1e9, bestSimOurs = 1e9;
+            for (int round = 0; round < rounds; ++round) {
+                const fs::path curlOut = folder / "curl-sim.bin";
+                const double curl = bench::timeCommand("curl -k -s -H 'X-VELK-Session-ID: " + phone.sessionId + "' -o '" +
+                                                       curlOut.string() + "' " + phone.baseURL() + "/velk/v1/files/" + simClip);
+                fs::remove(curlOut);
+                if (curl > 0) bestSimCurl = std::min(bestSimCurl, curl);
+                fs::remove_all(root);
+                bestSimOurs = std::min(bestSimOurs, download({CollectDownloadJob{projectId, "take-1", clip, simClient, root}}).totalSeconds);
+            }
+            simClient->invalidate();
+            std::printf("simulated phone, verified download of %lld MiB: %.2f s; curl: %.2f s; ratio %.2fx of curl "
+                        "(target >= 0.8x)\n",
+                        static_cast<long long>(simSize >> 20), bestSimOurs, bestSimCurl, bestSimCurl / bestSimOurs);
+        }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "collect_bench: %s\n", error.what());
         fs::remove_all(folder);
