@@ -274,9 +274,11 @@ int main(int argc, char** argv) {
         }
     } catch (const std::exception& error) {
         std::fprintf(stderr, "collect_bench: %s\n", error.what());
-        fs::remove_all(folder);
+        std::error_code ignored;
+        fs::remove_all(folder, ignored);
         return 1;
     }
-    fs::remove_all(folder);
+    std::error_code leftOver;
+    fs::remove_all(folder, leftOver);
     return 0;
 }

@@ -232,6 +232,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "store_download_bench: %s\n", error.what());
         status = 1;
     }
-    fs::remove_all(folder);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
     return status;
 }
