@@ -153,6 +153,9 @@ public:
     // name, else "Kestova Mac".
     static std::string collectorName();
 
+    // Cancelled when the store goes; every worker the store starts keeps a share and checks it.
+    std::shared_ptr<const CancellationToken> lifetimeToken() const { return m_lifetime; }
+
     // --- Storage. ---
     // Writes "library.json" whole and waits for it; false after reporting the failure.
     bool save();

@@ -42,14 +42,14 @@ LocalCopies firstCopies(const std::vector<const VELKClip*>& local) {
 }
 
 std::map<std::string, std::string> provedEntry(const CatalogClip& source, const LocalCopies& local,
-                                               const std::filesystem::path& root) {
+                                               const std::filesystem::path& root, const CancellationToken* cancellation) {
     auto found = local.find(source.clipId);
     const VELKClip* copy = found == local.end() ? nullptr : found->second;
     if (!source.finalized || !copy || copy->cameraId != source.cameraId || copy->sizeBytes != source.sizeBytes ||
         !sameDigest(copy->sha256, source.sha256) || !copy->localPath) {
         fail(clipChanged);
     }
-    verifyFile(*copy->localPath, source.sha256, root, source.sizeBytes);
+    verifyFile(*copy->localPath, source.sha256, root, source.sizeBytes, cancellation);
 
     std::map<std::string, std::string> entry{{"clipId", source.clipId},
                                              {"sha256", TransferProtocol::normalizedSHA256(source.sha256)}};
@@ -62,7 +62,7 @@ std::map<std::string, std::string> provedEntry(const CatalogClip& source, const 
         !copy->timingSidecarLocalPath) {
         fail(sidecarNotCopied);
     }
-    verifyFile(*copy->timingSidecarLocalPath, *source.timingSidecarSHA256, root, std::nullopt);
+    verifyFile(*copy->timingSidecarLocalPath, *source.timingSidecarSHA256, root, std::nullopt, cancellation);
     entry["timingSidecarSHA256"] = TransferProtocol::normalizedSHA256(*source.timingSidecarSHA256);
     return entry;
 }
@@ -78,7 +78,8 @@ bool isUnassignedProjectOf(std::string_view projectId, std::string_view deviceID
 } // namespace
 
 std::vector<std::map<std::string, std::string>> proof(const VELKProject& project, const DeviceCatalog& catalog,
-                                                      std::string_view deviceID, const std::filesystem::path& root) {
+                                                      std::string_view deviceID, const std::filesystem::path& root,
+                                                      const CancellationToken* cancellation) {
     if (catalog.schemaVersion != 1 || !TransferProtocol::sameDeviceID(catalog.deviceId, deviceID)) {
         fail(sourceIdentityChanged);
     }
@@ -120,7 +121,7 @@ std::vector<std::map<std::string, std::string>> proof(const VELKProject& project
     std::vector<std::map<std::string, std::string>> entries;
     entries.reserve(sources.size());
     const LocalCopies copies = firstCopies(local);
-    for (const CatalogClip* source : sources) entries.push_back(provedEntry(*source, copies, root));
+    for (const CatalogClip* source : sources) entries.push_back(provedEntry(*source, copies, root, cancellation));
     return entries;
 }
 

@@ -23,7 +23,8 @@ inline constexpr std::size_t maximumProofClips = 10'000;
 // "timingSidecarSHA256". Throws TransferProtocolError for the first clip that is not proved, and
 // the file system's or the digest's own errors unchanged.
 std::vector<std::map<std::string, std::string>> proof(const VELKProject& project, const DeviceCatalog& catalog,
-                                                      std::string_view deviceID, const std::filesystem::path& root);
+                                                      std::string_view deviceID, const std::filesystem::path& root,
+                                                      const CancellationToken* cancellation = nullptr);
 
 // Returns only when `file` is a regular file (not a symbolic link) inside `root` once links are
 // resolved, has `size` bytes when a size is given, and hashes to `digest`. A file that cannot be
