@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
     const fs::path folder = bench::makeTempFolder("velk-store-download-bench");
     int status = 0;
     try {
-        std::printf("store_download_bench: 2 phones x 2 clips of %lld MiB\n", static_cast<long long>(size >> 20));
+        std::printf("store_download_bench: 2 phones x 2 clips of %lld MiB, beside a library of 1,000 takes x 8 clips\n",
+                    static_cast<long long>(size >> 20));
         fs::create_directories(folder / "www");
         bench::writePatternFile(folder / "www" / "a.bin", static_cast<std::size_t>(size), 1);
         bench::writePatternFile(folder / "www" / "b.bin", static_cast<std::size_t>(size), 2);
@@ -140,13 +141,52 @@ int main(int argc, char** argv) {
         Phone phoneB(folder / "right", "fedcba9876543210", "Stage Right", right);
         bench::timeCommand("cat '" + (folder / "www" / "a.bin").string() + "' '" + (folder / "www" / "b.bin").string() + "'");
 
-        // curl: the same four files, two at a time, as the store downloads them.
+        // curl: the same four files into files of its own, two at a time as the store's whole-project
+        // download runs them, and one after another as "Download Take" does.
+        const fs::path curlOut = folder / "curl";
+        fs::create_directories(curlOut);
+        auto curlOne = [&](const Phone& phone, const Clip& clip) {
+            return "curl -k -s -o '" + (curlOut / clip.id).string() + "' " + phone.baseURL() + "/velk/v1/files/" + clip.id;
+        };
         auto curlPair = [&](const Phone& phone, const std::vector<Clip>& clips) {
-            return "curl -k -s -o /dev/null " + phone.baseURL() + "/velk/v1/files/" + clips[0].id + " & curl -k -s -o /dev/null " +
-                   phone.baseURL() + "/velk/v1/files/" + clips[1].id + " & wait";
+            return curlOne(phone, clips[0]) + " & " + curlOne(phone, clips[1]) + " & wait";
         };
         const double curl = bench::timeCommand("(" + curlPair(phoneA, left) + ") && (" + curlPair(phoneB, right) + ")");
+        fs::remove_all(curlOut);
+        fs::create_directories(curlOut);
+        bench::timeCommand("sync");
+        const double curlSequential = bench::timeCommand(curlOne(phoneA, left[0]) + " && " + curlOne(phoneA, left[1]) + " && " +
+                                                         curlOne(phoneB, right[0]) + " && " + curlOne(phoneB, right[1]));
+        fs::remove_all(curlOut);
+        // curl's pages would otherwise be written out during the store's runs and slow its flushes.
+        bench::timeCommand("sync");
 
+        // The library already holds an archive project of 1,000 takes of 8 clips, as a season of
+        // recordings would: every save and every row update meets a library of that size.
+        {
+            VELKLibrary archive;
+            VELKProject project{"99999999-2222-4333-8444-555555555555", "Archive", 1, {}};
+            for (int t = 0; t < 1000; ++t) {
+                VELKTake take;
+                take.id = "take-" + std::to_string(t);
+                for (int c = 0; c < 8; ++c) {
+                    VELKClip clip;
+                    clip.id = take.id + "-clip-" + std::to_string(c);
+                    clip.cameraId = "cam-" + std::to_string(c);
+                    clip.fileName = "clip.mov";
+                    clip.localPath = (folder / "Velk" / "archive" / clip.id / "clip.mov").string();
+                    clip.remoteURL = "/velk/v1/files/" + clip.id;
+                    clip.sizeBytes = 1'000'000'000;
+                    clip.sha256 = std::string(64, 'a');
+                    clip.deviceId = "0123456789abcdef";
+                    take.clips.push_back(std::move(clip));
+                }
+                project.takes.push_back(std::move(take));
+            }
+            archive.projects.push_back(std::move(project));
+            fs::create_directories(folder / "support");
+            std::ofstream(folder / "support" / "library.json") << encodeLibrary(archive, true);
+        }
         AppStore store(folder / "support", folder / "Velk");
         bool loaded = false;
         store.connectOpenSources({phoneA.device(), phoneB.device()}, [&] { loaded = true; });
@@ -157,31 +197,42 @@ int main(int argc, char** argv) {
         store.setSelectedProjectID(projectId);
         store.setSelectedTakeID(std::string("take-1"));
 
+        // What the timer shows with nothing to do, on this machine at this moment.
+        const Stall idle = runWatched([](auto done) { QTimer::singleShot(1000, done); });
+        std::printf("idle GUI thread for 1 s: longest gap between 10 ms ticks %.1f ms\n", idle.longestGapMs);
         const Stall project = runWatched([&](auto done) { store.downloadSelectedProject(done); });
         int verified = 0;
-        for (const auto& clip : store.library().projects[0].takes[0].clips) verified += clip.localPath ? 1 : 0;
+        const std::optional<VELKTake> downloaded = store.selectedTake();
+        for (const auto& clip : downloaded->clips) verified += clip.localPath ? 1 : 0;
         if (verified != 4) throw std::runtime_error("not every clip was verified: " + store.activities().front().message);
         const std::int64_t total = 4 * size;
         std::printf("Download Whole Project, %lld MiB: %.2f s (%.0f MiB/s); curl: %.2f s (%.0f MiB/s); ratio %.2fx of curl "
                     "(target >= 0.8x)\n",
                     static_cast<long long>(total >> 20), project.seconds, mibPerSecond(total, project.seconds), curl,
                     mibPerSecond(total, curl), curl / project.seconds);
-        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 50 ms)\n", project.longestGapMs);
+        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 16 ms)\n", project.longestGapMs);
 
         // The store's own road: the same clips again, one at a time, from scratch.
         fs::remove_all(folder / "Velk");
+        bench::timeCommand("sync");
         VELKLibrary library = store.library();
-        for (auto& clip : library.projects[0].takes[0].clips) clip.localPath.reset();
+        for (auto& project : library.projects) {
+            if (project.id != projectId) continue;
+            for (auto& clip : project.takes[0].clips) clip.localPath.reset();
+        }
         store.setLibrary(library);
         const Stall take = runWatched([&](auto done) { store.downloadSelectedTake(done); });
-        std::printf("Download Take, %lld MiB one clip at a time: %.2f s (%.0f MiB/s); GUI thread: longest gap %.1f ms "
-                    "(target <= 50 ms)\n",
-                    static_cast<long long>(total >> 20), take.seconds, mibPerSecond(total, take.seconds), take.longestGapMs);
+        std::printf("Download Take, %lld MiB one clip at a time: %.2f s (%.0f MiB/s); curl one at a time: %.2f s; ratio "
+                    "%.2fx of curl (target >= 0.8x)\n",
+                    static_cast<long long>(total >> 20), take.seconds, mibPerSecond(total, take.seconds), curlSequential,
+                    curlSequential / take.seconds);
+        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 16 ms)\n", take.longestGapMs);
         if (store.errorMessage()) std::printf("  error: %s\n", store.errorMessage()->c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "store_download_bench: %s\n", error.what());
         status = 1;
     }
-    fs::remove_all(folder);
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
     return status;
 }

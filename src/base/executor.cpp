@@ -1,47 +1,15 @@
 #include "base/executor.hpp"
 
-#include <algorithm>
+#include "base/worker_pool.hpp"
+
 #include <exception>
 
 #include <QCoreApplication>
 #include <QMetaObject>
-#include <QThreadPool>
 
 #include <openssl/crypto.h>
 
 namespace velk {
-
-namespace {
-
-// Workers block on disks and sockets, so the pool is sized for waiting rather than for the cores:
-// a core-sized pool would starve on a two-core machine.
-constexpr int kMinimumWorkers = 16;
-constexpr int kWorkersPerCore = 8;
-constexpr int kExitWaitMs = 5000;
-
-class WorkerPool {
-public:
-    WorkerPool() : m_pool(new QThreadPool) {
-        m_pool->setObjectName(QStringLiteral("velk-workers"));
-        m_pool->setMaxThreadCount(std::max(kMinimumWorkers, QThread::idealThreadCount() * kWorkersPerCore));
-    }
-    // At exit, running workers get a moment to finish; a worker stuck in a blocking call must not
-    // hold the process open, so then the pool is left to the operating system.
-    ~WorkerPool() {
-        if (m_pool->waitForDone(kExitWaitMs)) delete m_pool;
-    }
-    QThreadPool* get() const { return m_pool; }
-
-private:
-    QThreadPool* m_pool;
-};
-
-QThreadPool* workerPool() {
-    static WorkerPool pool;
-    return pool.get();
-}
-
-} // namespace
 
 void postTo(QObject* context, std::function<void()> fn) {
     if (!context || !fn) return;
@@ -71,21 +39,9 @@ void invokeBlocking(QObject* context, const std::function<void()>& fn) {
     if (failure) std::rethrow_exception(failure);
 }
 
-void launchWorker(std::function<void()> work) {
-    if (!work) return;
-    workerPool()->start([work = std::move(work)] {
-        try {
-            work();
-        } catch (...) {
-            // Nothing may escape a worker thread; callers that care catch inside `work`.
-        }
-        // Workers hash, draw random ids and speak TLS, so OpenSSL keeps a random generator and an
-        // error queue for this thread. Pool threads outlive their tasks and may still be ending
-        // when the process exits, so that state is released with every task; OpenSSL makes it
-        // again on next use.
-        OPENSSL_thread_stop();
-    });
-}
+void launchWorker(std::function<void()> work) { workers::post(std::move(work)); }
+
+void shutdownWorkers() { workers::shutdown(); }
 
 ServiceThread::ServiceThread(const char* name) : m_thread(std::make_unique<QThread>()), m_context(new QObject) {
     m_thread->setObjectName(QString::fromUtf8(name));

@@ -20,9 +20,13 @@ void postToGui(std::function<void()> fn);
 // Only for service threads calling the GUI thread, never the other way round.
 void invokeBlocking(QObject* context, const std::function<void()>& fn);
 
-// Starts `work` on a worker thread (a shared pool sized for blocking work, never the GUI thread).
+// Starts `work` on a worker thread (the one pool of base/worker_pool.hpp, never the GUI thread).
 // Exceptions are caught and dropped; callers that care catch inside `work`.
 void launchWorker(std::function<void()> work);
+// Lets the work under way and queued end, then joins every worker thread. The application calls it
+// once its event loop has returned and the objects that cancel their work are gone, before static
+// destruction; afterwards no work runs.
+void shutdownWorkers();
 
 // Runs `work` on a worker, then `done(result)` on `context`'s thread, unless `context` is gone.
 template <class Work, class Done>

@@ -108,8 +108,13 @@ void writeAtomically(const std::filesystem::path& path, std::string_view data) {
         ::unlink(temporary.c_str());
         throw;
     }
-    // The new contents are in place; this makes the rename itself survive a crash.
-    syncDirectory(folderOf(path));
+    // The new contents are in place and every reader sees them: the write has succeeded. The
+    // folder's flush only makes the rename survive a crash; should it fail, the next write of the
+    // file flushes the folder again, and reporting this one as failed would be untrue.
+    try {
+        syncDirectory(folderOf(path));
+    } catch (const std::system_error&) {
+    }
 }
 
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

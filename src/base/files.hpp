@@ -31,7 +31,8 @@ private:
 };
 
 // Writes to a temporary file in the same folder, fsyncs it, renames it over `path` and fsyncs the
-// folder. On failure throws std::system_error and leaves `path` as it was.
+// folder. On failure throws std::system_error and leaves `path` as it was; once the rename has
+// happened it no longer throws (a folder that cannot be flushed does not undo a done write).
 void writeAtomically(const std::filesystem::path& path, std::string_view data);
 
 // Renames `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE, else link +

@@ -3,8 +3,10 @@
 #include <system_error>
 
 #include <QStandardPaths>
+#include <QPointer>
 #include <QThread>
 
+#include "base/executor.hpp"
 #include "base/files.hpp"
 #include "base/unicode.hpp"
 #include "base/uuid.hpp"
@@ -35,6 +37,12 @@ AppStore::AppStore(std::optional<std::filesystem::path> storageRoot, std::option
       m_supportDirectoryOverride(std::move(storageRoot)),
       m_recordingsDirectoryOverride(std::move(recordingsRoot)),
       m_clock(clock) {
+    QPointer<AppStore> guard(this);
+    m_writer = std::make_unique<LibraryWriter>(libraryFile(), [guard](const std::string& error) {
+        postToGui([guard, error] {
+            if (guard) guard->reportFailure(std::string(saveFailedPrefix) + error);
+        });
+    });
     m_collectorID = loadOrCreateCollectorID();
     load();
     if (!m_library.projects.empty()) {
@@ -44,7 +52,20 @@ AppStore::AppStore(std::optional<std::filesystem::path> storageRoot, std::option
     }
 }
 
-AppStore::~AppStore() = default;
+AppStore::~AppStore() {
+    // Work under way stops at its next step: requests abort, sleeps wake, file loops end; the
+    // results it would hand back are dropped with the store.
+    m_lifetime->cancel();
+    for (const auto& [deviceID, client] : m_transferClients) client->invalidate();
+    for (const auto& held : m_clientsAtWork) {
+        if (auto client = held.lock()) client->invalidate();
+    }
+}
+
+void AppStore::invalidateWithStore(const std::shared_ptr<AuthenticatedTransferClient>& client) {
+    std::erase_if(m_clientsAtWork, [](const auto& held) { return held.expired(); });
+    m_clientsAtWork.push_back(client);
+}
 
 // --- Published state ---
 
@@ -169,17 +190,26 @@ bool AppStore::setAsideUnreadableLibrary() {
     }
 }
 
-bool AppStore::save() {
+bool AppStore::prepareSave() {
     try {
         std::filesystem::create_directories(supportDirectory());
-        if (m_unreadableLibraryOnDisk && !setAsideUnreadableLibrary()) return false;
-        const std::string document = encodeLibrary(m_library, true);
-        files::writeAtomically(libraryFile(), document);
-        return true;
     } catch (const std::exception& failure) {
         reportFailure(std::string(saveFailedPrefix) + failure.what());
         return false;
     }
+    return !m_unreadableLibraryOnDisk || setAsideUnreadableLibrary();
+}
+
+bool AppStore::save() {
+    if (!prepareSave()) return false;
+    const auto error = m_writer->waitFor(m_writer->write(std::make_shared<const VELKLibrary>(m_library), true));
+    if (!error) return true;
+    reportFailure(std::string(saveFailedPrefix) + *error);
+    return false;
+}
+
+void AppStore::saveLater() {
+    if (prepareSave()) m_writer->write(std::make_shared<const VELKLibrary>(m_library));
 }
 
 // --- Selection and readiness ---

@@ -27,6 +27,7 @@
 #include "model/library.hpp"
 #include "model/progress.hpp"
 #include "store/file_viewer.hpp"
+#include "store/library_writer.hpp"
 #include "transfer/authenticated_transfer_client.hpp"
 
 namespace velk {
@@ -139,6 +140,12 @@ public:
     // the defaults are the real ones.
     void setTransferEnvironment(TransferClientEnvironment environment) { m_transferEnvironment = std::move(environment); }
     void setExportEnvironment(ExportEnvironment environment) { m_exportEnvironment = std::move(environment); }
+    // Where DNS-SD resolved each advertised source (LANDiscovery::resolvedAddress); asked on the GUI
+    // thread when a connection starts, so clients connect to that address whatever the system
+    // resolver knows of ".local" names.
+    void setAddressResolver(std::function<std::optional<std::string>(const DiscoveredDevice&)> resolver) {
+        m_addressResolver = std::move(resolver);
+    }
     // Where a finished export is shown; the desktop's file manager unless set.
     void setFileViewer(std::shared_ptr<FileViewer> viewer) { m_fileViewer = std::move(viewer); }
 
@@ -146,9 +153,15 @@ public:
     // name, else "Kestova Desktop".
     static std::string collectorName();
 
+    // Cancelled when the store goes; every worker the store starts keeps a share and checks it.
+    std::shared_ptr<const CancellationToken> lifetimeToken() const { return m_lifetime; }
+
     // --- Storage. ---
-    // Writes "library.json" whole; false after reporting the failure.
+    // Writes "library.json" whole and waits for it; false after reporting the failure.
     bool save();
+    // Waits until every state of the library handed to the writer is on disk (the network
+    // operations save without waiting). Destroying the store waits too.
+    void waitForSaves() { m_writer->flush(); }
     // Lower case, letters, numbers, "-" and "_" only; see StoreText::safeIdentifier.
     static std::string safeIdentifier(std::string_view value);
 
@@ -166,6 +179,11 @@ Q_SIGNALS:
 private:
     std::string loadOrCreateCollectorID();
     void load();
+    // Hands the library as it is now to the writer without waiting; a failure is reported when it
+    // happens. For the network operations, whose saves must not stall the window.
+    void saveLater();
+    // What every save does first on the GUI thread: the folder, and an unreadable file set aside.
+    bool prepareSave();
     // Moves an unreadable "library.json" aside before the first save replaces it.
     bool setAsideUnreadableLibrary();
     // The store's failure convention: the error text and an error entry of the same text.
@@ -190,6 +208,11 @@ private:
     void dropSessionAfterFailure(const std::string& deviceID);
     void runTakeClips(std::shared_ptr<std::vector<VELKClip>> clips, std::size_t index, VELKProject project,
                       VELKTake take, std::function<void()> done);
+    // The transfer environment for connections to `devices`, with their resolved addresses.
+    TransferClientEnvironment environmentFor(const std::vector<DiscoveredDevice>& devices) const;
+    // A client a worker still uses after it left the table (a session being ended) is invalidated
+    // with the store all the same.
+    void invalidateWithStore(const std::shared_ptr<AuthenticatedTransferClient>& client);
     // Marks the store busy and tells whether it was free; nothing can come in between.
     bool claimBusy();
     void finishBusy(const std::function<void()>& done);
@@ -212,6 +235,13 @@ private:
     TransferClientEnvironment m_transferEnvironment;
     ExportEnvironment m_exportEnvironment;
     std::shared_ptr<FileViewer> m_fileViewer;
+    // Cancelled when the store goes: every worker of the store checks it, and so does every
+    // request and file loop those workers run.
+    std::shared_ptr<CancellationToken> m_lifetime = std::make_shared<CancellationToken>();
+    std::vector<std::weak_ptr<AuthenticatedTransferClient>> m_clientsAtWork;
+    std::function<std::optional<std::string>(const DiscoveredDevice&)> m_addressResolver;
+    // Last member: it is destroyed first and waits until every state handed to it is written.
+    std::unique_ptr<LibraryWriter> m_writer;
     // Set when "library.json" existed but could not be read; cleared once it is set aside.
     bool m_unreadableLibraryOnDisk = false;
 };

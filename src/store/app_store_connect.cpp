@@ -12,6 +12,7 @@
 #include "model/pairing_bodies.hpp"
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
+#include "store/library_merge.hpp"
 #include "store/store_text.hpp"
 #include "transfer/collect_coordinator.hpp"
 #include "transfer/transfer_protocol.hpp"
@@ -30,6 +31,19 @@ constexpr std::string_view catalogIdentityDiffers = "Catalog device identity dif
 struct Connection {
     std::shared_ptr<AuthenticatedTransferClient> client;
     DeviceCatalog catalog;
+    // The library as it stood when the connection started, and that library with the catalog
+    // merged in (or the merge's error), both made on the worker.
+    std::shared_ptr<const VELKLibrary> before;
+    std::optional<VELKLibrary> merged;
+    std::exception_ptr mergeError;
+};
+
+// What loading the open sources hands back to the GUI thread.
+struct OpenSourcesLoaded {
+    std::vector<CollectOpenSourceOutcome> outcomes;
+    std::shared_ptr<const VELKLibrary> before;
+    VELKLibrary merged;
+    std::vector<std::exception_ptr> mergeErrors; // one per outcome
 };
 
 // The source identifier of an advertisement: its device id, or its advertisement identity.
@@ -55,6 +69,22 @@ std::string AppStore::collectorName() {
     std::string name = prettyHostName();
     if (name.empty()) name = text::trimmedWhitespace(QSysInfo::machineHostName().toStdString());
     return name.empty() ? std::string(defaultCollectorName) : name;
+}
+
+TransferClientEnvironment AppStore::environmentFor(const std::vector<DiscoveredDevice>& devices) const {
+    TransferClientEnvironment environment = m_transferEnvironment;
+    if (!m_addressResolver) return environment;
+    // Asked here, on the GUI thread; the workers only read the answers.
+    std::map<std::string, std::string> addresses;
+    for (const DiscoveredDevice& device : devices) {
+        if (auto address = m_addressResolver(device)) addresses[device.id()] = *address;
+    }
+    environment.addressOf = [addresses](const DiscoveredDevice& device) -> std::optional<std::string> {
+        auto found = addresses.find(device.id());
+        if (found == addresses.end()) return std::nullopt;
+        return found->second;
+    };
+    return environment;
 }
 
 bool AppStore::claimBusy() {
@@ -96,21 +126,39 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
     std::shared_ptr<AuthenticatedTransferClient> openClient;
     if (open) {
         try {
-            openClient = AuthenticatedTransferClient::connectOpen(device, m_transferEnvironment);
+            openClient = AuthenticatedTransferClient::connectOpen(device, environmentFor({device}));
         } catch (const std::exception& failure) {
             fail(failure.what());
             return;
         }
     }
     auto work = [openClient, device, pairingCode, fingerprintConfirmed, collectorId = m_collectorID,
-                 name = collectorName(), environment = m_transferEnvironment]() -> Connection {
+                 name = collectorName(), environment = environmentFor({device}), lifetime = m_lifetime,
+                 before = std::make_shared<const VELKLibrary>(m_library)]() -> Connection {
         std::shared_ptr<AuthenticatedTransferClient> client =
             openClient ? openClient
                        : AuthenticatedTransferClient::pair(device, pairingCode, collectorId, name, fingerprintConfirmed,
-                                                           environment);
+                                                           environment, lifetime.get());
         try {
-            const Bytes body = client->fetchCatalog();
-            return Connection{client, decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()))};
+            throwIfCancelled(lifetime.get());
+            const Bytes body = client->fetchCatalog(lifetime.get());
+            DeviceCatalog catalog = decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
+            // Checked here, beside the fetch: a catalog of up to 64 MiB must not hold the window.
+            if (catalog.schemaVersion != 1) throw DriftExportError::invalid(std::string(unsupportedCatalogVersion));
+            if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) {
+                throw DriftExportError::invalid(std::string(catalogIdentityDiffers));
+            }
+            catalog.deviceId = client->deviceId();
+            TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
+            Connection connection{client, std::move(catalog), before, std::nullopt, nullptr};
+            try {
+                VELKLibrary merged = *before;
+                LibraryMerge::mergeCatalog(merged, connection.catalog, client->catalogURL());
+                connection.merged = std::move(merged);
+            } catch (...) {
+                connection.mergeError = std::current_exception();
+            }
+            return connection;
         } catch (...) {
             client->invalidate();
             throw;
@@ -121,18 +169,25 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
             fail(store_async::describe(attempt.error));
             return;
         }
-        auto& [client, catalog] = *attempt.value;
-        const VELKLibrary before = m_library;
+        Connection& connection = *attempt.value;
+        const auto& client = connection.client;
+        const DeviceCatalog& catalog = connection.catalog;
         try {
-            if (catalog.schemaVersion != 1) throw DriftExportError::invalid(std::string(unsupportedCatalogVersion));
-            if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) {
-                throw DriftExportError::invalid(std::string(catalogIdentityDiffers));
+            // The merge made on the worker stands when the library has not changed since; otherwise
+            // it is made again here, on the library as it is now.
+            if (m_library.projects == connection.before->projects) {
+                if (connection.mergeError) std::rethrow_exception(connection.mergeError);
+                setLibrary(std::move(*connection.merged));
+            } else {
+                const VELKLibrary before = m_library;
+                try {
+                    mergeCatalog(catalog, client->catalogURL());
+                } catch (...) {
+                    if (m_library.projects != before.projects) setLibrary(before);
+                    throw;
+                }
             }
-            catalog.deviceId = client->deviceId();
-            TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
-            mergeCatalog(catalog, client->catalogURL());
         } catch (const std::exception& failure) {
-            if (m_library.projects != before.projects) setLibrary(before);
             client->invalidate();
             fail(failure.what());
             return;
@@ -149,7 +204,7 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
                          std::string(catalogLoaded));
         StoreText::stableSortBy(sessions, [](const TransferSessionSummary& row) -> const std::string& { return row.deviceName; });
         setTransferSessions(std::move(sessions));
-        save();
+        saveLater();
         const bool unassigned = catalog.unassignedTakes && !catalog.unassignedTakes->empty();
         log(std::string(client->openAccess() ? "Connected openly to" : "Paired with") + " " + catalog.deviceName +
             "; merged " + std::to_string(catalog.projects.size()) + " project(s)" +
@@ -190,11 +245,45 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
         setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::loading, 0, 0,
                          std::string(loadingCatalog));
     }
-    auto work = [selected, environment = m_transferEnvironment] {
-        return CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads, environment);
+    auto work = [selected, environment = environmentFor(selected), lifetime = m_lifetime,
+                 before = std::make_shared<const VELKLibrary>(m_library)] {
+        OpenSourcesLoaded loaded;
+        loaded.outcomes = CollectCoordinator::loadOpenSources(selected, CollectCoordinator::maximumConcurrentDownloads,
+                                                              environment, lifetime.get());
+        // Each catalog is merged here, in order, into the library as it stood; one that fails to
+        // merge leaves the library as the ones before it made it.
+        loaded.before = before;
+        loaded.merged = *before;
+        loaded.mergeErrors.resize(loaded.outcomes.size());
+        for (std::size_t i = 0; i < loaded.outcomes.size(); ++i) {
+            const CollectOpenSourceOutcome& outcome = loaded.outcomes[i];
+            if (!outcome.isSuccess()) continue;
+            try {
+                VELKLibrary merging = loaded.merged;
+                LibraryMerge::mergeCatalog(merging, *outcome.catalog(), outcome.client()->catalogURL());
+                loaded.merged = std::move(merging);
+            } catch (...) {
+                loaded.mergeErrors[i] = std::current_exception();
+            }
+        }
+        return loaded;
     };
-    store_async::offGuiThread(this, std::move(work), [this, done](store_async::Attempt<std::vector<CollectOpenSourceOutcome>> attempt) {
-        for (const CollectOpenSourceOutcome& outcome : attempt.value.value_or(std::vector<CollectOpenSourceOutcome>{})) {
+    store_async::offGuiThread(this, std::move(work), [this, done, selected](store_async::Attempt<OpenSourcesLoaded> attempt) {
+        // A run that ended without outcomes failed every source it was loading.
+        if (!attempt.ok()) {
+            reportFailure(std::string(connectionFailedPrefix) + store_async::describe(attempt.error));
+            attempt.value.emplace();
+            for (const DiscoveredDevice& device : selected) {
+                attempt.value->outcomes.push_back(CollectOpenSourceOutcome::failure(device, attempt.error));
+            }
+            attempt.value->mergeErrors.resize(selected.size());
+        }
+        OpenSourcesLoaded& loaded = *attempt.value;
+        // The worker's merge stands when the library has not changed since it started.
+        const bool mergedOnWorker = loaded.before && m_library.projects == loaded.before->projects;
+        if (mergedOnWorker && loaded.merged.projects != m_library.projects) setLibrary(std::move(loaded.merged));
+        for (std::size_t i = 0; i < loaded.outcomes.size(); ++i) {
+            const CollectOpenSourceOutcome& outcome = loaded.outcomes[i];
             const DiscoveredDevice& device = outcome.device();
             if (!outcome.isSuccess()) {
                 setCollectSource(sourceIdentifier(device), device.serviceName, CollectSourcePhase::failed, 0, 0,
@@ -203,11 +292,19 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
             }
             const auto& client = outcome.client();
             const DeviceCatalog& catalog = *outcome.catalog();
-            const VELKLibrary before = m_library;
             try {
-                mergeCatalog(catalog, client->catalogURL());
+                if (mergedOnWorker) {
+                    if (loaded.mergeErrors[i]) std::rethrow_exception(loaded.mergeErrors[i]);
+                } else {
+                    const VELKLibrary before = m_library;
+                    try {
+                        mergeCatalog(catalog, client->catalogURL());
+                    } catch (...) {
+                        if (m_library.projects != before.projects) setLibrary(before);
+                        throw;
+                    }
+                }
             } catch (const std::exception& failure) {
-                if (m_library.projects != before.projects) setLibrary(before);
                 client->invalidate();
                 setCollectSource(client->deviceId(), client->deviceName(), CollectSourcePhase::failed, 0, 0, failure.what());
                 continue;
@@ -226,7 +323,7 @@ void AppStore::connectOpenSources(const std::vector<DiscoveredDevice>& devices, 
         std::vector<TransferSessionSummary> sessions = m_transferSessions;
         StoreText::stableSortBy(sessions, [](const TransferSessionSummary& row) -> const std::string& { return row.deviceName; });
         setTransferSessions(std::move(sessions));
-        save();
+        saveLater();
         log("Collect loaded " + std::to_string(m_transferSessions.size()) + " trusted private-LAN source session(s).");
         finishBusy(done);
     });

@@ -1,21 +1,19 @@
-// The store's own verified download of one clip (resumable ".part" file, ranges of at most 8 MiB,
-// one flush, SHA-256 off the GUI thread, a move that never replaces a file) and of its timing
-// sidecar. Both are used one clip after another by "Download Take".
+// The store's download of one clip, one clip after another for "Download Take": the checks and
+// rows of the store around the collection's own per-clip download (resumable ".part" file hashed
+// as it grows, one flush, a move that never replaces a file, a last read of the final file); then
+// the clip's timing sidecar.
 
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <atomic>
 
 #include <QUrl>
 
 #include "base/files.hpp"
 #include "base/uuid.hpp"
-#include "export/drift_engine.hpp"
-#include "export/drift_export_error.hpp"
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
 #include "store/store_text.hpp"
+#include "transfer/clip_files.hpp"
+#include "transfer/collect_coordinator.hpp"
 #include "transfer/transfer_protocol.hpp"
 #include "transfer/verified_project_copy.hpp"
 
@@ -26,54 +24,22 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view noRangeMetadata = " has no compatible range-download metadata.";
-constexpr std::string_view existingDiffers = "Existing destination hash differs; move it before retrying.";
-constexpr std::string_view partialTooLarge = "Partial file is larger than catalog size.";
-constexpr std::string_view downloadedDiffers = "Downloaded SHA-256 does not match the phone catalog.";
 constexpr std::string_view sessionCancelled = "Secure transfer authorization was cancelled after a transport failure.";
 constexpr std::string_view timingFailedPrefix = "Timing copy failed: ";
 constexpr std::string_view copyOutsideRecordings = "Copy is missing, outside recordings, or has an invalid size.";
-constexpr std::size_t maximumFileNameBytes = 255;
 
-[[noreturn]] void throwErrno() { throw std::system_error(errno, std::generic_category()); }
-
-// A name that stays the last component of its own path.
-bool isPlainFileName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.size() <= maximumFileNameBytes &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+// The store words the shared download as its own rows always have, and refuses a local file it
+// cannot use without ending the source's session.
+ClipDownloadOptions storeDownloadOptions(const CancellationToken* cancellation) {
+    ClipDownloadOptions options;
+    options.startingMessage = "Resuming";
+    options.resumingMessage = "Resuming";
+    options.digestDiffers = "Downloaded SHA-256 does not match the phone catalog.";
+    options.localRefusalsAreProtocolErrors = false;
+    options.timingSidecar = false;
+    options.cancellation = cancellation;
+    return options;
 }
-
-bool isInside(const fs::path& file, const fs::path& root) {
-    std::error_code error;
-    const fs::path resolvedFile = fs::canonical(file, error);
-    if (error) return false;
-    const fs::path resolvedRoot = fs::weakly_canonical(root, error);
-    if (error) return false;
-    auto fileIt = resolvedFile.begin();
-    for (auto rootIt = resolvedRoot.begin(); rootIt != resolvedRoot.end(); ++rootIt, ++fileIt) {
-        if (rootIt->empty() && std::next(rootIt) == resolvedRoot.end()) break; // trailing separator
-        if (fileIt == resolvedFile.end() || *fileIt != *rootIt) return false;
-    }
-    return fileIt != resolvedFile.end();
-}
-
-void writeAll(int fd, const Bytes& bytes) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throwErrno();
-        }
-        written += static_cast<std::size_t>(count);
-    }
-}
-
-enum class ClipEnd { downloaded, alreadyPresent };
-
-struct ClipPaths {
-    fs::path destination;
-    fs::path partial;
-};
 
 } // namespace
 
@@ -124,67 +90,39 @@ void AppStore::download(const VELKClip& clip, const VELKProject& project, const 
     std::shared_ptr<AuthenticatedTransferClient> client = clip.deviceId ? transferClient(*clip.deviceId) : nullptr;
     const bool urlParses = clip.remoteURL && !clip.remoteURL->empty() &&
                            QUrl(QString::fromStdString(*clip.remoteURL), QUrl::StrictMode).isValid();
-    const std::string projectLevel = safeIdentifier(project.id);
-    const std::string takeLevel = safeIdentifier(take.id);
-    const std::string cameraLevel = safeIdentifier(clip.cameraId);
-    const std::string clipLevel = safeIdentifier(clip.id);
-    if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !urlParses || !client || !isPlainFileName(clip.fileName) ||
-        projectLevel.empty() || takeLevel.empty() || cameraLevel.empty() || clipLevel.empty()) {
+    bool foldersNamed = true;
+    for (const std::string* identifier : {&project.id, &take.id, &clip.cameraId, &clip.id}) {
+        foldersNamed = foldersNamed && !safeIdentifier(*identifier).empty();
+    }
+    if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !urlParses || !client || !ClipFiles::isUsableFileName(clip.fileName) ||
+        !foldersNamed) {
         reportFailure(clip.cameraId + std::string(noRangeMetadata));
         finish();
         return;
     }
-    std::string fileURL;
     try {
-        fileURL = TransferProtocol::resolvedClipURL(*clip.remoteURL, clip.id, client->catalogURL(), false);
+        TransferProtocol::resolvedClipURL(*clip.remoteURL, clip.id, client->catalogURL(), false);
     } catch (const std::exception& failure) {
         reportFailure("Rejected file URL for " + clip.cameraId + ": " + failure.what());
         finish();
         return;
     }
-    const fs::path folder = recordingsDirectory() / projectLevel / takeLevel / cameraLevel / clipLevel;
-    const ClipPaths paths{folder / clip.fileName, folder / (clip.fileName + ".part")};
     const std::int64_t size = *clip.sizeBytes;
-    const std::string expected = TransferProtocol::normalizedSHA256(clip.sha256);
+    const CollectDownloadJob job{project.id, take.id, clip, client, recordingsDirectory()};
     auto relay = store_async::guiRelay(this);
-
-    auto work = [clip, client, fileURL, folder, paths, size, expected, relay]() -> ClipEnd {
-        auto row = [&](TransferPhase phase, std::int64_t completed, std::string message) {
-            relay([clip, phase, completed, size, message](AppStore& store) {
-                store.setTransfer(clip, phase, completed, size, message);
-            });
-        };
-        fs::create_directories(folder);
-        if (fs::exists(paths.destination)) {
-            if (DriftEngine::sha256(paths.destination) != expected) throw DriftExportError::invalid(std::string(existingDiffers));
-            return ClipEnd::alreadyPresent;
-        }
-        files::UniqueFd partial(::open(paths.partial.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
-        if (!partial.valid()) throwErrno();
-        struct stat attributes {};
-        if (::fstat(partial.get(), &attributes) != 0) throwErrno();
-        std::int64_t offset = attributes.st_size;
-        if (offset > size) throw DriftExportError::invalid(std::string(partialTooLarge));
-        if (::lseek(partial.get(), 0, SEEK_END) < 0) throwErrno();
-        row(TransferPhase::downloading, offset, "Resuming");
-        while (offset < size) {
-            const std::int64_t end = std::min(offset + TransferProtocol::chunkSize - 1, size - 1);
-            const Bytes bytes = client->fetchRange(fileURL, offset, end, size, clip.sha256);
-            writeAll(partial.get(), bytes);
-            offset += static_cast<std::int64_t>(bytes.size());
-            row(TransferPhase::downloading, offset, "Downloading");
-        }
-        files::syncFd(partial.get());
-        row(TransferPhase::verifying, size, "Checking SHA-256");
-        if (DriftEngine::sha256(paths.partial) != expected) {
-            if (::ftruncate(partial.get(), 0) != 0) throwErrno();
-            files::syncFd(partial.get());
-            throw TransferProtocolError::invalid(std::string(downloadedDiffers));
-        }
-        files::moveNoReplace(paths.partial, paths.destination);
-        return ClipEnd::downloaded;
+    // Only a download that fetched sends "Checking SHA-256"; an existing copy goes straight to "Verified".
+    auto fetched = std::make_shared<std::atomic<bool>>(false);
+    CollectProgressFunction progress = [relay, clip, fetched](const CollectDownloadProgress& report) {
+        if (report.phase == TransferPhase::verifying) fetched->store(true);
+        relay([clip, report](AppStore& store) {
+            store.setTransfer(clip, report.phase, report.completed, report.total, report.message);
+        });
     };
-    auto after = [this, clip, projectID = project.id, takeID = take.id, paths, size, finish](store_async::Attempt<ClipEnd> attempt) {
+    auto work = [job, progress, fetched, lifetime = m_lifetime] {
+        CollectDownloadResult result = CollectCoordinator::download(job, progress, storeDownloadOptions(lifetime.get()));
+        return std::make_pair(std::move(result), fetched->load());
+    };
+    auto after = [this, clip, size, finish](store_async::Attempt<std::pair<CollectDownloadResult, bool>> attempt) {
         if (!attempt.ok()) {
             const std::string description = store_async::describe(attempt.error);
             setTransfer(clip, TransferPhase::failed, 0, size, description);
@@ -193,10 +131,11 @@ void AppStore::download(const VELKClip& clip, const VELKProject& project, const 
             finish();
             return;
         }
-        updateClip(clip.id, takeID, projectID, paths.destination.string(), std::nullopt);
+        const auto& [result, downloaded] = *attempt.value;
+        updateClip(result.clipID, result.takeID, result.projectID, result.localPath, std::nullopt);
         setTransfer(clip, TransferPhase::ready, size, size, "Verified");
-        if (*attempt.value == ClipEnd::downloaded) {
-            save();
+        if (downloaded) {
+            saveLater();
             log("Downloaded and verified " + clip.fileName + ".");
         }
         finish();
@@ -235,15 +174,17 @@ void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, 
     const fs::path destination = localCopy.string() + ".timing.json";
     const fs::path root = recordingsDirectory();
     const std::string digest = *clip.timingSidecarSHA256;
-    auto work = [clip, client, url = resolved->absolute, localCopy, destination, root, digest] {
+    auto work = [clip, client, url = resolved->absolute, localCopy, destination, root, digest, lifetime = m_lifetime] {
         // A copy that does not lie in the recordings folder gets no sidecar beside it.
-        if (!isInside(localCopy, root)) throw TransferProtocolError::invalid(std::string(copyOutsideRecordings));
+        if (!fs::exists(localCopy) || !ClipFiles::isInside(localCopy, root)) {
+            throw TransferProtocolError::invalid(std::string(copyOutsideRecordings));
+        }
         if (!fs::exists(destination)) {
-            const Bytes body = client->fetchTimingSidecar(clip.id, url, digest);
+            const Bytes body = client->fetchTimingSidecar(clip.id, url, digest, lifetime.get());
             const fs::path partial = destination.string() + "." + uuid::newLowercase() + ".part";
             try {
                 files::UniqueFd out = files::createExclusive(partial);
-                writeAll(out.get(), body);
+                ClipFiles::writeAll(out.get(), body.data(), body.size(), partial);
                 files::syncFd(out.get());
                 out.reset();
                 files::moveNoReplace(partial, destination);
@@ -269,7 +210,7 @@ void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, 
                     if (c.id != clipID) continue;
                     c.timingSidecarLocalPath = destination.string();
                     libraryEdited();
-                    save();
+                    saveLater();
                     return finish();
                 }
                 return finish();

@@ -30,7 +30,7 @@ void AppStore::importManifest(const std::filesystem::path& manifestFile) {
     merge(std::move(imported.project));
     setSelectedProjectID(projectID);
     setSelectedTakeID(takeID);
-    save();
+    saveLater();
     log("Imported take " + takeID + " with " + std::to_string(clipCount) + " camera clip(s).");
 }
 

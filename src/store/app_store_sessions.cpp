@@ -50,6 +50,7 @@ void AppStore::endTransferSession(const std::string& deviceId, std::function<voi
     setTransferSessions(std::move(sessions));
     const std::string name = client->deviceName();
     setCollectSource(deviceId, name, CollectSourcePhase::returning, 0, 0, std::string(endingSession));
+    invalidateWithStore(client);
     store_async::offGuiThread(this, [client] { return client->end(); },
                               [this, deviceId, name, done](store_async::Attempt<bool> attempt) {
                                   const bool ok = attempt.value.value_or(false);
@@ -68,7 +69,10 @@ void AppStore::endTransferSession(const std::string& deviceId, std::function<voi
 
 void AppStore::endAllTransferSessions(std::function<void()> done) {
     auto clients = std::make_shared<std::vector<std::shared_ptr<AuthenticatedTransferClient>>>();
-    for (const auto& [key, client] : m_transferClients) clients->push_back(client);
+    for (const auto& [key, client] : m_transferClients) {
+        clients->push_back(client);
+        invalidateWithStore(client);
+    }
     m_transferClients.clear();
     setTransferSessions({});
     if (clients->empty()) {

@@ -138,12 +138,18 @@ void AppStore::downloadSelectedProject(std::function<void()> done) {
                                    report.clipName + " \u2022 " + report.message);
         });
     };
-    auto work = [jobs, progress] {
-        return CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads, progress);
+    auto work = [jobs, progress, lifetime = m_lifetime] {
+        return CollectCoordinator::run(jobs, CollectCoordinator::maximumConcurrentDownloads, progress, lifetime.get());
     };
-    auto after = [this, done, finished](store_async::Attempt<std::vector<CollectDownloadOutcome>> attempt) {
+    auto after = [this, done, finished, jobs](store_async::Attempt<std::vector<CollectDownloadOutcome>> attempt) {
         *finished = true;
-        for (const CollectDownloadOutcome& outcome : attempt.value.value_or(std::vector<CollectDownloadOutcome>{})) {
+        // A run that ended without outcomes failed every clip it was downloading.
+        if (!attempt.ok()) {
+            reportFailure(store_async::describe(attempt.error));
+            attempt.value.emplace();
+            for (const CollectDownloadJob& job : jobs) attempt.value->push_back(CollectDownloadOutcome::failure(job, attempt.error));
+        }
+        for (const CollectDownloadOutcome& outcome : *attempt.value) {
             if (outcome.isSuccess()) {
                 const CollectDownloadResult& result = *outcome.result();
                 updateClip(result.clipID, result.takeID, result.projectID, result.localPath, result.timingLocalPath);
@@ -159,7 +165,7 @@ void AppStore::downloadSelectedProject(std::function<void()> done) {
                              CollectSourcePhase::failed, 0, 0, job.clip.fileName + ": " + description);
             log(std::string(retainedPartialPrefix) + job.clip.fileName + ": " + description, true);
         }
-        save();
+        saveLater();
         finishBusy(done);
     };
     store_async::offGuiThread(this, std::move(work), std::move(after));

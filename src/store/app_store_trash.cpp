@@ -68,11 +68,12 @@ void prepareSource(AppStore* store, std::shared_ptr<TrashRun> run, std::size_t i
     const std::string deviceID = run->deviceIDs[index];
     std::shared_ptr<AuthenticatedTransferClient> client = store->transferClient(deviceID);
     if (!client) return stopRun(store, run, std::string(sessionEnded));
-    auto work = [client, deviceID, project = run->project, root = store->recordingsDirectory()] {
-        const Bytes body = client->fetchCatalog();
+    auto work = [client, deviceID, project = run->project, root = store->recordingsDirectory(),
+                 lifetime = store->lifetimeToken()] {
+        const Bytes body = client->fetchCatalog(lifetime.get());
         const DeviceCatalog catalog = decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
         TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
-        return VerifiedProjectCopy::proof(project, catalog, deviceID, root);
+        return VerifiedProjectCopy::proof(project, catalog, deviceID, root, lifetime.get());
     };
     store_async::offGuiThread(store, std::move(work), [store, run, client, index](store_async::Attempt<Proof> attempt) {
         if (!attempt.ok()) return stopRun(store, run, store_async::describe(attempt.error));

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "base/unicode.hpp"
+#include "transfer/clip_files.hpp"
 
 namespace velk::StoreText {
 
@@ -60,24 +61,7 @@ bool sameIgnoringCase(std::string_view a, std::string_view b) {
 
 bool localizedLess(std::string_view a, std::string_view b) { return text::localizedCaseInsensitiveCompare(a, b) < 0; }
 
-std::string safeIdentifier(std::string_view value) {
-    std::string out;
-    for (const std::string& character : text::graphemeClusters(text::lowercased(value))) {
-        const std::vector<char32_t> scalars = text::scalars(character);
-        const char32_t first = scalars.empty() ? U'\0' : scalars.front();
-        if (text::isAlphabetic(first) || text::hasNumericType(first)) {
-            out += character;
-        } else if (character == "-" || character == "_") {
-            out += character;
-        } else {
-            out += '-';
-        }
-    }
-    const std::size_t begin = out.find_first_not_of('-');
-    if (begin == std::string::npos) return {};
-    const std::size_t end = out.find_last_not_of('-');
-    return out.substr(begin, end - begin + 1);
-}
+std::string safeIdentifier(std::string_view value) { return ClipFiles::safeFolderName(value); }
 
 bool isUnassignedProjectID(std::string_view projectID) {
     return projectID.substr(0, unassignedProjectPrefix.size()) == unassignedProjectPrefix;

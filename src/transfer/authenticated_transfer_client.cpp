@@ -37,7 +37,7 @@ constexpr std::string_view noRangeSupport = "File server did not confirm byte-ra
 constexpr std::string_view wrongRange = "File server returned the wrong byte range.";
 constexpr std::string_view chunkLengthMismatch = "Downloaded chunk length does not match the requested range.";
 constexpr std::string_view identityHeadersMismatch = "File identity headers do not match the catalog.";
-constexpr std::string_view routeMismatch = "Catalog file route does not match its immutable clip ID.";
+using TransferProtocol::routeMismatch;
 constexpr std::string_view sidecarFailed = "Timing sidecar failed length or SHA-256 verification.";
 constexpr std::string_view invalidProof = "Invalid verified project proof.";
 constexpr std::string_view proofTooLarge = "Project proof is too large.";
@@ -52,13 +52,7 @@ constexpr std::string_view projectDeletePath = "/velk/v1/projects/delete";
 
 [[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
 
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
+using transfer_detail::asciiLower;
 
 bool holdsLineBreakOrNul(std::string_view text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
@@ -72,9 +66,11 @@ bool isCanonicalUUID(std::string_view text) {
 
 std::string bodyText(const Bytes& body) { return std::string(body.begin(), body.end()); }
 
-HttpsSessionFactory sessionFactory(const TransferClientEnvironment& environment) {
+HttpsSessionFactory sessionFactory(const TransferClientEnvironment& environment, const DiscoveredDevice& device) {
     if (environment.makeSession) return environment.makeSession;
-    return [](std::string_view fingerprint) { return makePinnedHttpsSession(fingerprint); };
+    PinnedHttpsOptions options;
+    if (environment.addressOf) options.resolvedAddress = environment.addressOf(device);
+    return [options](std::string_view fingerprint) { return makePinnedHttpsSession(fingerprint, options); };
 }
 
 std::string collectorDisplayName(std::string_view collectorName) {
@@ -134,7 +130,7 @@ std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::pair(
     if (!TransferProtocol::isValidPairingCode(code)) fail(enterCode);
     const std::string expectedFingerprint = TransferProtocol::normalizedSHA256(device.certificateSHA256.value_or(""));
     const std::string pairingURL = TransferProtocol::endpoint(device.catalogURL, device.pairPath);
-    std::unique_ptr<HttpsSession> session = sessionFactory(environment)(expectedFingerprint);
+    std::unique_ptr<HttpsSession> session = sessionFactory(environment, device)(expectedFingerprint);
 
     PairingRequest body;
     body.schemaVersion = 1;
@@ -180,7 +176,7 @@ std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::connec
         fail(notAdvertisingOpen);
     }
     const std::string fingerprint = TransferProtocol::normalizedSHA256(device.certificateSHA256.value_or(""));
-    std::unique_ptr<HttpsSession> session = sessionFactory(environment)(fingerprint);
+    std::unique_ptr<HttpsSession> session = sessionFactory(environment, device)(fingerprint);
 
     Fields fields;
     fields.deviceId = *device.deviceId;

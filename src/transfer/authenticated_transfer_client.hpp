@@ -5,7 +5,9 @@
 // over one connection. Nothing in it changes after it is made; requests may come from any thread.
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -26,6 +28,9 @@ struct TransferClientEnvironment {
     const Clock* clock = &SystemClock::shared();
     HttpsSessionFactory makeSession;
     TransferReadRetry::Sleeper sleeper = TransferReadRetry::realSleep;
+    // The IPv4 address DNS-SD resolved for a source's advertised host, when known; the pinned
+    // session connects there and keeps the host name in its URLs. Must not block.
+    std::function<std::optional<std::string>(const DiscoveredDevice&)> addressOf;
 };
 
 class AuthenticatedTransferClient final {

@@ -6,15 +6,15 @@
 #include <algorithm>
 #include <cstddef>
 #include <exception>
+#include <future>
 #include <mutex>
 #include <optional>
-#include <system_error>
-#include <thread>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
-#include <openssl/crypto.h>
+#include "base/cancellation.hpp"
+#include "base/worker_pool.hpp"
 
 namespace velk::BoundedAsyncQueue {
 
@@ -35,9 +35,9 @@ auto map(const std::vector<Item>& items, int maximumConcurrent, Operation&& oper
     std::mutex mutex;
     std::size_t next = 0;
 
-    // Each worker takes the next unstarted item only after its previous one has finished, so the
-    // number of workers is the bound and items are taken in input order.
-    auto work = [&] {
+    // Each lane takes the next unstarted item only after its previous one has finished, so the
+    // number of lanes is the bound and items are taken in input order.
+    auto lane = [&] {
         while (true) {
             std::size_t index;
             {
@@ -58,28 +58,18 @@ auto map(const std::vector<Item>& items, int maximumConcurrent, Operation&& oper
         }
     };
 
-    std::vector<std::thread> workers;
-    const std::size_t workerCount = std::min(limit, count);
-    workers.reserve(workerCount);
-    for (std::size_t i = 0; i < workerCount; ++i) {
-        try {
-            workers.emplace_back([&work] {
-                work();
-                // Release OpenSSL's per-thread state (random generator, error queue) here rather
-                // than leave it to the thread's exit, which may race the process's own exit.
-                OPENSSL_thread_stop();
-            });
-        } catch (const std::system_error&) {
-            break; // fewer workers only lower the concurrency
-        }
-    }
-    if (workers.empty()) work();
-    for (auto& worker : workers) worker.join();
+    std::vector<std::future<void>> lanes;
+    for (std::size_t i = 0; i < std::min(limit, count); ++i) lanes.push_back(workers::submit(lane));
+    for (auto& running : lanes) running.wait();
 
     if (firstEscape) std::rethrow_exception(firstEscape);
     std::vector<Result> results;
     results.reserve(count);
-    for (auto& result : finished) results.push_back(std::move(*result));
+    for (auto& result : finished) {
+        // Only a pool that has already shut down leaves an item unrun.
+        if (!result) throw OperationCancelledError();
+        results.push_back(std::move(*result));
+    }
     return results;
 }
 

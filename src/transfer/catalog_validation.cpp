@@ -19,7 +19,7 @@ constexpr std::string_view repeatsUnassignedTakeID = "Authenticated catalog repe
 constexpr std::string_view takeIdentityInvalid = "Authenticated catalog take identity is invalid.";
 constexpr std::string_view clipMetadataInvalid = "Authenticated catalog clip metadata is invalid.";
 constexpr std::string_view fileURLLeftOrigin = "Catalog file URL must remain on the authenticated HTTPS origin.";
-constexpr std::string_view routeMismatch = "Catalog file route does not match its immutable clip ID.";
+using TransferProtocol::routeMismatch;
 constexpr std::string_view sidecarIdentityIncomplete = "Timing sidecar identity is incomplete.";
 constexpr std::string_view sidecarDigestWithoutURL = "Timing sidecar digest has no matching URL.";
 

@@ -4,15 +4,15 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <future>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "base/files.hpp"
-#include "base/unicode.hpp"
-#include "export/drift_engine.hpp"
+#include "base/worker_pool.hpp"
+#include "export/drift_export_error.hpp"
 #include "transfer/bounded_async_queue.hpp"
+#include "transfer/clip_files.hpp"
 #include "transfer/transfer_protocol.hpp"
 #include "transfer/verified_project_copy.hpp"
 
@@ -62,19 +62,19 @@ constexpr std::string_view noCompatibleMetadata = "Clip has no compatible source
 constexpr std::string_view existingDestinationDiffers = "Existing destination hash differs; move it before retrying.";
 constexpr std::string_view partialNotCreated = "Could not create resumable partial file.";
 constexpr std::string_view partialTooLarge = "Partial file is larger than catalog size.";
-constexpr std::string_view downloadedDigestDiffers = "Downloaded SHA-256 does not match the source catalog.";
 constexpr std::string_view sidecarURLInvalid = "Timing sidecar URL is invalid.";
 
-constexpr std::string_view startingMessage = "Starting";
-constexpr std::string_view resumingMessage = "Resuming partial";
 constexpr std::string_view downloadingMessage = "Downloading";
 constexpr std::string_view checkingMessage = "Checking SHA-256";
 constexpr std::string_view verifiedMessage = "Verified";
 
-constexpr std::size_t maximumFileNameBytes = 255;
-constexpr int utilityNiceIncrement = 5;
-
 [[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+
+// A local file the download may not use or replace.
+[[noreturn]] void refuseLocal(const ClipDownloadOptions& options, std::string_view sentence) {
+    if (options.localRefusalsAreProtocolErrors) fail(sentence);
+    throw DriftExportError::invalid(std::string(sentence));
+}
 
 [[noreturn]] void throwSystemError(const std::string& what) {
     throw std::system_error(errno, std::generic_category(), what);
@@ -92,39 +92,6 @@ std::filesystem::path withExtension(const std::filesystem::path& path, std::stri
 bool itemExists(const std::filesystem::path& path) {
     struct stat item {};
     return ::lstat(path.c_str(), &item) == 0;
-}
-
-// A name the catalog gave that must stay one entry of the clip folder.
-bool isUsableFileName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." && name.size() <= maximumFileNameBytes &&
-           name.find('/') == std::string_view::npos && name.find('\0') == std::string_view::npos;
-}
-
-// Hashes on a thread of its own at a lower priority, so that a large file neither holds the
-// download's thread at its priority nor competes with the window for the processor.
-std::string hashOffThread(const std::filesystem::path& file) {
-    return std::async(std::launch::async, [file] {
-               const pid_t thread = ::gettid();
-               errno = 0;
-               const int current = ::getpriority(PRIO_PROCESS, static_cast<id_t>(thread));
-               if (errno == 0) {
-                   ::setpriority(PRIO_PROCESS, static_cast<id_t>(thread), std::min(19, current + utilityNiceIncrement));
-               }
-               return DriftEngine::sha256(file);
-           })
-        .get();
-}
-
-void writeAll(int fd, const Bytes& bytes, const std::filesystem::path& file) {
-    std::size_t written = 0;
-    while (written < bytes.size()) {
-        const ssize_t count = ::write(fd, bytes.data() + written, bytes.size() - written);
-        if (count < 0) {
-            if (errno == EINTR) continue;
-            throwSystemError(file.string());
-        }
-        written += static_cast<std::size_t>(count);
-    }
 }
 
 // Lets the kernel start writing an appended chunk out while the next one downloads, so that the
@@ -150,7 +117,7 @@ std::string checkedRangeURL(const CollectDownloadJob& job) {
     if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !clip.remoteURL) fail(noCompatibleMetadata);
     if (!transfer_detail::resolveReference(*clip.remoteURL, client.catalogURL())) fail(noCompatibleMetadata);
     if (!clip.deviceId || !TransferProtocol::sameDeviceID(*clip.deviceId, client.deviceId())) fail(noCompatibleMetadata);
-    if (!isUsableFileName(clip.fileName)) fail(noCompatibleMetadata);
+    if (!ClipFiles::isUsableFileName(clip.fileName)) fail(noCompatibleMetadata);
     for (const std::string* identifier : {&job.projectID, &job.takeID, &clip.cameraId, &clip.id}) {
         if (safe(*identifier).empty()) fail(noCompatibleMetadata);
     }
@@ -182,51 +149,99 @@ private:
     const CollectProgressFunction& m_progress;
 };
 
+// Appends each range to the partial file and feeds it to the digest on a worker, while the
+// caller already fetches the next range. At most one append is under way; it always ends before
+// the appender does, so it never outlives the file or the digest it uses.
+class OverlappedAppender {
+public:
+    // `appended(offset)` runs on the worker after each append, with the file's new length.
+    OverlappedAppender(int fd, const std::filesystem::path& file, Sha256& digest, std::function<void(std::int64_t)> appended)
+        : m_fd(fd), m_file(file), m_digest(digest), m_appended(std::move(appended)) {}
+    ~OverlappedAppender() {
+        if (m_pending.valid()) m_pending.wait();
+    }
+    OverlappedAppender(const OverlappedAppender&) = delete;
+    OverlappedAppender& operator=(const OverlappedAppender&) = delete;
+
+    // Waits for the previous append (rethrowing its error), then starts this one.
+    void append(Bytes chunk, std::int64_t offset) {
+        finish();
+        m_pending = workers::submit([this, chunk = std::move(chunk), offset] {
+            ClipFiles::writeAll(m_fd, chunk.data(), chunk.size(), m_file);
+            startWriteback(m_fd, offset, static_cast<std::int64_t>(chunk.size()));
+            m_digest.update(chunk.data(), chunk.size());
+            m_appended(offset + static_cast<std::int64_t>(chunk.size()));
+        });
+    }
+    // Waits for the append under way, if any; its error is rethrown.
+    void finish() {
+        if (m_pending.valid()) m_pending.get();
+    }
+
+private:
+    const int m_fd;
+    const std::filesystem::path& m_file;
+    Sha256& m_digest;
+    const std::function<void(std::int64_t)> m_appended;
+    std::future<void> m_pending;
+};
+
 // Reads the rest of the clip into its partial file, then moves the file into place only when its
-// digest matches the catalog. The resume point is the partial file's size on disk.
+// digest matches the catalog. The resume point is the partial file's size on disk; the bytes it
+// already holds are hashed once, the new ones as they are appended.
 void downloadIntoPlace(const CollectDownloadJob& job, const std::string& rangeURL, const ClipPaths& paths,
-                       const DownloadProgress& progress) {
+                       const DownloadProgress& progress, const ClipDownloadOptions& options) {
     const VELKClip& clip = job.clip;
     const std::int64_t sizeBytes = *clip.sizeBytes;
+    const CancellationToken* cancellation = options.cancellation;
 
     if (!itemExists(paths.partialFile)) {
         files::UniqueFd created(::open(paths.partialFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (!created.valid()) fail(partialNotCreated);
     }
-    files::UniqueFd partial(::open(paths.partialFile.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW));
+    files::UniqueFd partial(::open(paths.partialFile.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
     if (!partial.valid()) throwSystemError(paths.partialFile.string());
     struct stat attributes {};
-    const std::int64_t partialSize = ::fstat(partial.get(), &attributes) == 0 ? attributes.st_size : 0;
-    if (partialSize > sizeBytes) fail(partialTooLarge);
+    if (::fstat(partial.get(), &attributes) != 0) throwSystemError(paths.partialFile.string());
+    const std::int64_t partialSize = attributes.st_size;
+    if (partialSize > sizeBytes) refuseLocal(options, partialTooLarge);
     if (::lseek(partial.get(), 0, SEEK_END) < 0) throwSystemError(paths.partialFile.string());
 
-    progress.send(TransferPhase::downloading, partialSize, partialSize > 0 ? resumingMessage : startingMessage);
+    progress.send(TransferPhase::downloading, partialSize, partialSize > 0 ? options.resumingMessage : options.startingMessage);
 
-    std::int64_t offset = partialSize;
-    while (offset < sizeBytes) {
-        const std::int64_t end = std::min(offset + TransferProtocol::chunkSize - 1, sizeBytes - 1);
-        const Bytes chunk = job.client->fetchRange(rangeURL, offset, end, sizeBytes, clip.sha256);
-        writeAll(partial.get(), chunk, paths.partialFile);
-        startWriteback(partial.get(), offset, static_cast<std::int64_t>(chunk.size()));
-        offset += static_cast<std::int64_t>(chunk.size());
-        progress.send(TransferPhase::downloading, offset, downloadingMessage);
+    Sha256 digest;
+    ClipFiles::hashRange(partial.get(), 0, partialSize, digest, cancellation);
+    {
+        OverlappedAppender appender(partial.get(), paths.partialFile, digest, [&progress](std::int64_t length) {
+            progress.send(TransferPhase::downloading, length, downloadingMessage);
+        });
+        std::int64_t offset = partialSize;
+        while (offset < sizeBytes) {
+            throwIfCancelled(cancellation);
+            const std::int64_t end = std::min(offset + TransferProtocol::chunkSize - 1, sizeBytes - 1);
+            Bytes chunk = job.client->fetchRange(rangeURL, offset, end, sizeBytes, clip.sha256, cancellation);
+            const auto length = static_cast<std::int64_t>(chunk.size());
+            appender.append(std::move(chunk), offset);
+            offset += length;
+        }
+        appender.finish();
     }
 
     files::syncFd(partial.get());
     progress.send(TransferPhase::verifying, sizeBytes, checkingMessage);
-    const std::string digest = hashOffThread(paths.partialFile);
-    if (digest != TransferProtocol::normalizedSHA256(clip.sha256)) {
+    if (hexLower(digest.finish()) != TransferProtocol::normalizedSHA256(clip.sha256)) {
         // Emptied, not removed: the next attempt starts from the first byte.
         if (::ftruncate(partial.get(), 0) != 0) throwSystemError(paths.partialFile.string());
         files::syncFd(partial.get());
         partial.reset();
-        fail(downloadedDigestDiffers);
+        fail(options.digestDiffers);
     }
     files::moveNoReplace(paths.partialFile, paths.finalFile);
     partial.reset();
 }
 
-std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, const ClipPaths& paths) {
+std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, const ClipPaths& paths,
+                                              const CancellationToken* cancellation) {
     const VELKClip& clip = job.clip;
     if (!clip.timingSidecarURL || !clip.timingSidecarSHA256) return std::nullopt;
     const std::string& digest = *clip.timingSidecarSHA256;
@@ -238,12 +253,12 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
     }
     auto sidecarURL = transfer_detail::resolveReference(*clip.timingSidecarURL, job.client->catalogURL());
     if (!sidecarURL) fail(sidecarURLInvalid);
-    const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest);
+    const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest, cancellation);
 
     if (itemExists(paths.sidecarBeingWritten)) std::filesystem::remove(paths.sidecarBeingWritten);
     {
         files::UniqueFd written = files::createExclusive(paths.sidecarBeingWritten);
-        writeAll(written.get(), body, paths.sidecarBeingWritten);
+        ClipFiles::writeAll(written.get(), body.data(), body.size(), paths.sidecarBeingWritten);
         files::syncFd(written.get());
     }
     files::moveNoReplace(paths.sidecarBeingWritten, paths.sidecar);
@@ -251,7 +266,10 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
     return paths.sidecar.string();
 }
 
-CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progressFunction) {
+} // namespace
+
+CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progressFunction,
+                               const ClipDownloadOptions& options) {
     if (!job.client) fail(noCompatibleMetadata);
     const std::string rangeURL = checkedRangeURL(job);
     const VELKClip& clip = job.clip;
@@ -259,23 +277,32 @@ CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgr
     const ClipPaths paths = pathsOf(job);
     std::filesystem::create_directories(paths.folder);
 
-    // The final file is looked at first and is never replaced: a good one is accepted as it is.
-    if (itemExists(paths.finalFile)) {
-        if (hashOffThread(paths.finalFile) != TransferProtocol::normalizedSHA256(clip.sha256)) {
-            fail(existingDestinationDiffers);
+    // The final file is looked at first and is never replaced: a good one is accepted as it is,
+    // through the same check as every copy (a plain file of the catalog's size and digest).
+    const bool existing = itemExists(paths.finalFile);
+    if (existing) {
+        try {
+            VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
+        } catch (const TransferProtocolError&) {
+            refuseLocal(options, existingDestinationDiffers);
         }
     } else {
-        downloadIntoPlace(job, rangeURL, paths, progress);
+        downloadIntoPlace(job, rangeURL, paths, progress, options);
     }
 
-    std::optional<std::string> timingLocalPath = placeTimingSidecar(job, paths);
-    VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes);
+    std::optional<std::string> timingLocalPath;
+    if (options.timingSidecar) timingLocalPath = placeTimingSidecar(job, paths, options.cancellation);
+    // The digest was taken while the bytes went in; this reads what is now on disk.
+    if (!existing) VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
     progress.send(TransferPhase::ready, *clip.sizeBytes, verifiedMessage);
     return CollectDownloadResult{job.projectID, job.takeID, clip.id, clip.deviceId.value_or(""), paths.finalFile.string(),
                                  std::move(timingLocalPath)};
 }
 
-CollectOpenSourceOutcome loadOpenSource(const DiscoveredDevice& device, const TransferClientEnvironment& environment) {
+namespace {
+
+CollectOpenSourceOutcome loadOpenSource(const DiscoveredDevice& device, const TransferClientEnvironment& environment,
+                                        const CancellationToken* cancellation) {
     std::shared_ptr<AuthenticatedTransferClient> client;
     try {
         client = AuthenticatedTransferClient::connectOpen(device, environment);
@@ -283,7 +310,8 @@ CollectOpenSourceOutcome loadOpenSource(const DiscoveredDevice& device, const Tr
         return CollectOpenSourceOutcome::failure(device, std::current_exception());
     }
     try {
-        const Bytes body = client->fetchCatalog();
+        throwIfCancelled(cancellation);
+        const Bytes body = client->fetchCatalog(cancellation);
         DeviceCatalog catalog = decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
         // A document of another format is never merged, whatever it happens to share with this one.
         if (catalog.schemaVersion != 1) fail(unsupportedCatalogVersion);
@@ -300,47 +328,32 @@ CollectOpenSourceOutcome loadOpenSource(const DiscoveredDevice& device, const Tr
 } // namespace
 
 std::vector<CollectOpenSourceOutcome> loadOpenSources(const std::vector<DiscoveredDevice>& devices, int maximumConcurrent,
-                                                      const TransferClientEnvironment& environment) {
+                                                      const TransferClientEnvironment& environment,
+                                                      const CancellationToken* cancellation) {
     std::vector<DiscoveredDevice> open;
     for (const auto& device : devices) {
         if (open.size() == static_cast<std::size_t>(maximumSources)) break;
         if (device.supportsOpenTransfer()) open.push_back(device);
     }
     return BoundedAsyncQueue::map(open, limitFor(maximumConcurrent),
-                                  [&](const DiscoveredDevice& device) { return loadOpenSource(device, environment); });
+                                  [&](const DiscoveredDevice& device) { return loadOpenSource(device, environment, cancellation); });
 }
 
 std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& jobs, int maximumConcurrent,
-                                        const CollectProgressFunction& progress) {
+                                        const CollectProgressFunction& progress, const CancellationToken* cancellation) {
+    ClipDownloadOptions options;
+    options.cancellation = cancellation;
     return BoundedAsyncQueue::map(jobs, limitFor(maximumConcurrent), [&](const CollectDownloadJob& job) {
         try {
-            return CollectDownloadOutcome::success(download(job, progress));
+            throwIfCancelled(cancellation);
+            return CollectDownloadOutcome::success(download(job, progress, options));
         } catch (...) {
             return CollectDownloadOutcome::failure(job, std::current_exception());
         }
     });
 }
 
-std::string safe(std::string_view identifier) {
-    std::string folded;
-    for (const std::string& character : text::graphemeClusters(text::lowercased(identifier))) {
-        const std::vector<char32_t> scalars = text::scalars(character);
-        const char32_t first = scalars.empty() ? U'\0' : scalars.front();
-        // A letter may carry marks, and a prepended letter may even carry a "/" in one character;
-        // a folder name never holds a separator.
-        const bool letterOrNumber = (text::isAlphabetic(first) || text::hasNumericType(first)) &&
-                                    character.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
-        if (character == "-" || character == "_" || letterOrNumber) {
-            folded += character;
-        } else {
-            folded += '-';
-        }
-    }
-    const std::size_t begin = folded.find_first_not_of('-');
-    if (begin == std::string::npos) return {};
-    const std::size_t end = folded.find_last_not_of('-');
-    return folded.substr(begin, end - begin + 1);
-}
+std::string safe(std::string_view identifier) { return ClipFiles::safeFolderName(identifier); }
 
 } // namespace CollectCoordinator
 

@@ -104,6 +104,22 @@ private:
     std::exception_ptr m_error;
 };
 
+// How one caller's download words its events and refusals, and what it takes in. The defaults
+// are the collection run's.
+struct ClipDownloadOptions {
+    std::string_view startingMessage = "Starting";          // the partial file is empty
+    std::string_view resumingMessage = "Resuming partial";  // the partial file holds bytes
+    std::string_view digestDiffers = "Downloaded SHA-256 does not match the source catalog.";
+    // A local file the download may not use (an existing destination that differs, a partial
+    // longer than the clip) is refused with a TransferProtocolError; otherwise with a
+    // DriftExportError, which leaves the source's session alone.
+    bool localRefusalsAreProtocolErrors = true;
+    // Fetches and verifies the clip's timing sidecar as part of the download.
+    bool timingSidecar = true;
+    // Checked between steps and inside every request, read and hash.
+    const CancellationToken* cancellation = nullptr;
+};
+
 namespace CollectCoordinator {
 
 inline constexpr int maximumSources = 8;
@@ -113,11 +129,20 @@ inline constexpr int maximumConcurrentDownloads = 2;
 // validates each catalog, at most two at once. Sources that do not advertise open transfer, and
 // those past the eighth, get no outcome.
 std::vector<CollectOpenSourceOutcome> loadOpenSources(const std::vector<DiscoveredDevice>& devices, int maximumConcurrent,
-                                                      const TransferClientEnvironment& environment = {});
+                                                      const TransferClientEnvironment& environment = {},
+                                                      const CancellationToken* cancellation = nullptr);
 
 // Downloads every job, at most two at once (one at a time below 2); one outcome per job.
 std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& jobs, int maximumConcurrent,
-                                        const CollectProgressFunction& progress);
+                                        const CollectProgressFunction& progress,
+                                        const CancellationToken* cancellation = nullptr);
+
+// Downloads one clip into place and proves the copy: a resumable ".part" file filled in ranges of
+// at most 8 MiB and hashed as it grows, one synchronise, a move that never replaces a file, the
+// timing sidecar when asked, and a last read of the final file. An existing final file is accepted
+// only when it verifies. Blocks; throws the first error.
+CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progress,
+                               const ClipDownloadOptions& options = {});
 
 // The folder name made from an identifier: lower-cased; letters and numbers of every script, "-"
 // and "_" kept; every other character one "-"; hyphens at both ends removed.

@@ -4,13 +4,10 @@
 // decide on (cancelled, timed out, connection lost, other). The pinned implementation talks to a
 // phone; tests put a fake behind the same interface.
 
-#include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -18,32 +15,14 @@
 #include <utility>
 #include <vector>
 
+#include "base/cancellation.hpp"
 #include "base/sha256.hpp"
 
 namespace velk {
 
-// Cancellation of one running operation, shared between the operation and whoever may stop it.
-// Sleeps wake as soon as it is cancelled.
-class CancellationToken {
-public:
-    void cancel();
-    bool isCancelled() const { return m_cancelled.load(); }
-    // Waits up to `nanoseconds`; false when cancelled before or during the wait.
-    bool waitFor(std::uint64_t nanoseconds) const;
-
-private:
-    std::atomic<bool> m_cancelled{false};
-    mutable std::mutex m_mutex;
-    mutable std::condition_variable m_wake;
-};
-
-// The operation was cancelled by its caller (not by the network).
-class OperationCancelledError : public std::runtime_error {
-public:
-    OperationCancelledError() : std::runtime_error("The operation was cancelled.") {}
-};
-
-enum class HttpsErrorKind { cancelled, timedOut, connectionLost, other };
+// `other` comes first: a kind nobody set reads as a plain failure, never as a cancellation (which
+// callers treat as no failure at all) nor as a transient error (which they retry).
+enum class HttpsErrorKind { other, cancelled, timedOut, connectionLost };
 
 class HttpsTransportError : public std::runtime_error {
 public:
@@ -99,6 +78,11 @@ public:
 struct PinnedHttpsOptions {
     // Whole request, connection included.
     std::int64_t requestTimeoutMs = 60'000;
+    // A request that receives nothing for this long fails as timed out (whole seconds, at least 1).
+    std::int64_t idleTimeoutMs = 30'000;
+    // The IPv4 address the advertised host name resolved to (DNS-SD): connections go there, while
+    // the URL keeps the host name. Without it the system resolver is asked.
+    std::optional<std::string> resolvedAddress;
 };
 
 // A session that accepts a server only when the SHA-256 of its leaf certificate equals the pin

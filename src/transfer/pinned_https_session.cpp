@@ -3,6 +3,7 @@
 // with the advertised fingerprint and ends the handshake on any difference, so neither a bearer
 // token nor a pairing code ever reaches a server that is not the advertised phone.
 
+#include <algorithm>
 #include <chrono>
 #include <mutex>
 
@@ -16,28 +17,9 @@
 
 namespace velk {
 
-void CancellationToken::cancel() {
-    {
-        std::lock_guard lock(m_mutex);
-        m_cancelled.store(true);
-    }
-    m_wake.notify_all();
-}
-
-bool CancellationToken::waitFor(std::uint64_t nanoseconds) const {
-    std::unique_lock lock(m_mutex);
-    return !m_wake.wait_for(lock, std::chrono::nanoseconds(nanoseconds), [this] { return m_cancelled.load(); });
-}
-
 namespace {
 
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
+using transfer_detail::asciiLower;
 
 std::string_view trimSpaces(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -216,6 +198,24 @@ struct HeaderList {
     }
 };
 
+// "host:port:address" for the URL's host and port, as the connection cache takes it.
+std::optional<std::string> resolveEntry(const std::string& url, const std::string& address) {
+    CURLU* parsed = curl_url();
+    if (!parsed) return std::nullopt;
+    std::optional<std::string> entry;
+    char* host = nullptr;
+    char* port = nullptr;
+    if (curl_url_set(parsed, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_HOST, &host, 0) == CURLUE_OK &&
+        curl_url_get(parsed, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK) {
+        entry = std::string(host) + ":" + port + ":" + address;
+    }
+    curl_free(host);
+    curl_free(port);
+    curl_url_cleanup(parsed);
+    return entry;
+}
+
 bool hasHeader(const HttpHeaders& headers, std::string_view name) {
     for (const auto& [key, value] : headers) {
         if (asciiLower(key) == asciiLower(name)) return true;
@@ -258,6 +258,11 @@ HttpsResponse PinnedHttpsSession::perform(const HttpsRequest& request) {
 
     const std::string url = request.url;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+    HeaderList resolve;
+    if (m_options.resolvedAddress) {
+        if (auto entry = resolveEntry(url, *m_options.resolvedAddress)) resolve.add(*entry);
+        curl_easy_setopt(curl, CURLOPT_RESOLVE, resolve.list);
+    }
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "https");
     curl_easy_setopt(curl, CURLOPT_PROXY, "");
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -268,6 +273,9 @@ HttpsResponse PinnedHttpsSession::perform(const HttpsRequest& request) {
     curl_easy_setopt(curl, CURLOPT_MAXCONNECTS, 1L);
     curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(m_options.requestTimeoutMs));
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_options.requestTimeoutMs));
+    // Below one byte a second for the whole idle time: nothing arrived.
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(std::max<std::int64_t>(1, m_options.idleTimeoutMs / 1000)));
     // Trust comes from the pin alone, checked in configureContext's callbacks.
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, 0L);
     curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, 0L);

@@ -16,7 +16,7 @@ namespace {
 constexpr std::string_view requiresHTTPS = "Authenticated transfer requires HTTPS.";
 constexpr std::string_view endpointChangedOrigin = "Transfer endpoint changed origin.";
 constexpr std::string_view fileURLLeftOrigin = "Catalog file URL must remain on the authenticated HTTPS origin.";
-constexpr std::string_view routeMismatch = "Catalog file route does not match its immutable clip ID.";
+using TransferProtocol::routeMismatch;
 
 struct UrlDeleter {
     void operator()(CURLU* url) const { curl_url_cleanup(url); }
@@ -47,13 +47,6 @@ UrlHandle parseAbsolute(std::string_view text) {
     return url;
 }
 
-std::string asciiLower(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
 
 bool isHexScalar(char32_t c) {
     return (c >= U'0' && c <= U'9') || (c >= U'a' && c <= U'f') || (c >= 0xFF10 && c <= 0xFF19) ||
@@ -119,6 +112,14 @@ TransferProtocolError TransferProtocolError::http(std::int64_t status) {
 
 namespace transfer_detail {
 
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
 std::optional<ResolvedURL> resolveReference(std::string_view reference, std::string_view base) {
     UrlHandle url = parseAbsolute(base);
     if (!url) return std::nullopt;
@@ -175,6 +176,8 @@ bool matchesClipRoute(const ResolvedURL& url, std::string_view clipId, bool timi
 }
 
 } // namespace transfer_detail
+
+using transfer_detail::asciiLower;
 
 namespace TransferProtocol {
 

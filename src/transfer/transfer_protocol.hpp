@@ -52,6 +52,8 @@ inline constexpr double maximumSessionLifetime = 900; // seconds
 inline constexpr std::int64_t chunkSize = 8'388'608;  // 8 MiB
 inline constexpr std::string_view filesRoutePrefix = "/velk/v1/files/";
 inline constexpr std::string_view timingSidecarSuffix = ".timing.json";
+// The one sentence for a file or sidecar URL that is not exactly its clip's route.
+inline constexpr std::string_view routeMismatch = "Catalog file route does not match its immutable clip ID.";
 
 // Lower-cased, with every whitespace scalar, ":" and "-" removed. No length or alphabet check.
 std::string normalizedSHA256(std::string_view value);
@@ -100,6 +102,8 @@ struct ResolvedURL {
     bool hasFragment = false; // an empty fragment counts
 };
 
+// ASCII letters lower-cased, every other byte unchanged (header names, schemes, tokens).
+std::string asciiLower(std::string_view text);
 // RFC 3986 resolution of a reference against an absolute base; none when either does not parse.
 std::optional<ResolvedURL> resolveReference(std::string_view reference, std::string_view base);
 // Whether a resolved URL is exactly the route of a clip's file or timing sidecar.

@@ -9,8 +9,7 @@
 #include <unistd.h>
 
 #include "base/files.hpp"
-#include "export/drift_engine.hpp"
-#include "transfer/collect_coordinator.hpp"
+#include "transfer/clip_files.hpp"
 #include "transfer/transfer_protocol.hpp"
 
 namespace velk::VerifiedProjectCopy {
@@ -29,17 +28,6 @@ constexpr std::string_view unassignedPrefix = "unassigned-";
 
 [[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
 
-// Symbolic links resolved as far as the path exists, ".." and "." removed, no trailing separator.
-std::filesystem::path resolved(const std::filesystem::path& path) {
-    std::error_code error;
-    std::filesystem::path result = std::filesystem::weakly_canonical(path, error);
-    if (error) result = std::filesystem::absolute(path, error);
-    result = result.lexically_normal();
-    std::string text = result.string();
-    while (text.size() > 1 && text.back() == '/') text.pop_back();
-    return text;
-}
-
 bool sameDigest(std::string_view a, std::string_view b) {
     return TransferProtocol::normalizedSHA256(a) == TransferProtocol::normalizedSHA256(b);
 }
@@ -54,14 +42,14 @@ LocalCopies firstCopies(const std::vector<const VELKClip*>& local) {
 }
 
 std::map<std::string, std::string> provedEntry(const CatalogClip& source, const LocalCopies& local,
-                                               const std::filesystem::path& root) {
+                                               const std::filesystem::path& root, const CancellationToken* cancellation) {
     auto found = local.find(source.clipId);
     const VELKClip* copy = found == local.end() ? nullptr : found->second;
     if (!source.finalized || !copy || copy->cameraId != source.cameraId || copy->sizeBytes != source.sizeBytes ||
         !sameDigest(copy->sha256, source.sha256) || !copy->localPath) {
         fail(clipChanged);
     }
-    verifyFile(*copy->localPath, source.sha256, root, source.sizeBytes);
+    verifyFile(*copy->localPath, source.sha256, root, source.sizeBytes, cancellation);
 
     std::map<std::string, std::string> entry{{"clipId", source.clipId},
                                              {"sha256", TransferProtocol::normalizedSHA256(source.sha256)}};
@@ -74,7 +62,7 @@ std::map<std::string, std::string> provedEntry(const CatalogClip& source, const 
         !copy->timingSidecarLocalPath) {
         fail(sidecarNotCopied);
     }
-    verifyFile(*copy->timingSidecarLocalPath, *source.timingSidecarSHA256, root, std::nullopt);
+    verifyFile(*copy->timingSidecarLocalPath, *source.timingSidecarSHA256, root, std::nullopt, cancellation);
     entry["timingSidecarSHA256"] = TransferProtocol::normalizedSHA256(*source.timingSidecarSHA256);
     return entry;
 }
@@ -84,13 +72,14 @@ std::map<std::string, std::string> provedEntry(const CatalogClip& source, const 
 bool isUnassignedProjectOf(std::string_view projectId, std::string_view deviceID) {
     if (projectId.substr(0, unassignedPrefix.size()) != unassignedPrefix) return false;
     const std::string_view rest = projectId.substr(unassignedPrefix.size());
-    return rest == deviceID || rest == CollectCoordinator::safe(deviceID);
+    return rest == deviceID || rest == ClipFiles::safeFolderName(deviceID);
 }
 
 } // namespace
 
 std::vector<std::map<std::string, std::string>> proof(const VELKProject& project, const DeviceCatalog& catalog,
-                                                      std::string_view deviceID, const std::filesystem::path& root) {
+                                                      std::string_view deviceID, const std::filesystem::path& root,
+                                                      const CancellationToken* cancellation) {
     if (catalog.schemaVersion != 1 || !TransferProtocol::sameDeviceID(catalog.deviceId, deviceID)) {
         fail(sourceIdentityChanged);
     }
@@ -132,36 +121,30 @@ std::vector<std::map<std::string, std::string>> proof(const VELKProject& project
     std::vector<std::map<std::string, std::string>> entries;
     entries.reserve(sources.size());
     const LocalCopies copies = firstCopies(local);
-    for (const CatalogClip* source : sources) entries.push_back(provedEntry(*source, copies, root));
+    for (const CatalogClip* source : sources) entries.push_back(provedEntry(*source, copies, root, cancellation));
     return entries;
 }
 
 void verifyFile(const std::filesystem::path& file, std::string_view digest, const std::filesystem::path& root,
-                std::optional<std::int64_t> size) {
-    std::string rootPrefix = resolved(root).string();
-    if (rootPrefix.empty() || rootPrefix.back() != '/') rootPrefix += '/';
-    const std::filesystem::path candidate = resolved(file);
-
-    // The item itself, not where a link would lead.
+                std::optional<std::int64_t> size, const CancellationToken* cancellation) {
+    // One opening answers every question: the item itself (never where a link would lead), its
+    // type and size, where it really lies, and the bytes that are hashed.
+    files::UniqueFd handle(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    if (!handle.valid()) {
+        if (errno == ELOOP) fail(copyUnusable);
+        throw std::system_error(errno, std::generic_category(), file.string());
+    }
     struct stat item {};
-    if (::lstat(file.c_str(), &item) != 0) throw std::system_error(errno, std::generic_category(), file.string());
-
-    const std::string candidateText = candidate.string();
-    const bool insideRoot = candidateText.compare(0, rootPrefix.size(), rootPrefix) == 0;
+    if (::fstat(handle.get(), &item) != 0) throw std::system_error(errno, std::generic_category(), file.string());
     const bool sizeMatches = !size || static_cast<std::int64_t>(item.st_size) == *size;
-    if (!insideRoot || !S_ISREG(item.st_mode) || S_ISLNK(item.st_mode) || !sizeMatches ||
-        !TransferProtocol::isValidSHA256(digest)) {
+    if (!S_ISREG(item.st_mode) || !sizeMatches || !TransferProtocol::isValidSHA256(digest) ||
+        !ClipFiles::isInside(ClipFiles::pathOf(handle.get()), root)) {
         fail(copyUnusable);
     }
-
     // Flushed before hashing so that the digest speaks for what is on stable storage. Linux flushes
     // through a read-only descriptor too, so a copy the user made read-only still verifies.
-    files::UniqueFd handle(::open(candidate.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
-    if (!handle.valid()) throw std::system_error(errno, std::generic_category(), candidateText);
     files::syncFd(handle.get());
-
-    const std::string computed = DriftEngine::sha256(candidate);
-    if (computed != TransferProtocol::normalizedSHA256(digest)) fail(copyChanged);
+    if (ClipFiles::sha256Of(handle.get(), cancellation) != TransferProtocol::normalizedSHA256(digest)) fail(copyChanged);
 }
 
 } // namespace velk::VerifiedProjectCopy

@@ -267,6 +267,7 @@ TEST(CatalogMergeInTheStore, EachProjectIsAnnouncedAndAFailureIsRestoredByTheCal
     EXPECT_EQ(store->library().projects[0].id, "p2");
     EXPECT_FALSE(std::filesystem::exists(roots.support() / "library.json"));
 
+    store.reset();
     store = storeWith(roots, {project("p0", "Archive", 1)});
     const std::string saved = readFile(roots.support() / "library.json");
     QSignalSpy later(store.get(), &AppStore::libraryChanged);

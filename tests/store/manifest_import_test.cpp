@@ -23,7 +23,10 @@ SourceManifest manifest(std::optional<std::string> name, std::optional<std::int6
 
 class ManifestImporting : public ::testing::Test {
 protected:
-    void open(std::vector<VELKProject> projects) { store = storeWith(roots, std::move(projects)); }
+    void open(std::vector<VELKProject> projects) {
+        store.reset(); // its last save lands before the next store reads the file
+        store = storeWith(roots, std::move(projects));
+    }
     std::filesystem::path write(const SourceManifest& document) {
         return writeFile(roots.folder.path() / "F" / "source-manifest.json", encodeSourceManifest(document));
     }
@@ -33,8 +36,10 @@ protected:
         const auto projects = store->library().projects;
         const auto selectedProject = store->selectedProjectID();
         const auto selectedTake = store->selectedTakeID();
+        store->waitForSaves();
         const std::string saved = readFile(roots.support() / "library.json");
         store->importManifest(file);
+        store->waitForSaves();
         if (description.empty()) {
             EXPECT_TRUE(startsWith(store->errorMessage(), "Manifest import failed: "));
             EXPECT_GT(store->errorMessage().value_or("").size(), std::string("Manifest import failed: ").size());
@@ -138,6 +143,7 @@ TEST_F(ManifestImporting, ClipsMapFromTheManifestFolder) {
     EXPECT_EQ(store->selectedProjectID(), "p1");
     EXPECT_EQ(store->selectedTakeID(), "T7");
     EXPECT_EQ(store->activities().front().message, "Imported take T7 with 2 camera clip(s).");
+    store->waitForSaves();
     EXPECT_EQ(roots.open()->library().projects, store->library().projects);
 
     EXPECT_EQ(ManifestImport::clipLocation("../../../A.mov", "/F/source-manifest.json"), "/A.mov");

@@ -3,6 +3,8 @@
 // connection mid-clip and then recovers), sessions ended and sources asked to trash the copied
 // project.
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "base/sha256.hpp"
@@ -34,13 +36,18 @@ protected:
     // requests are all b2's.
     void onRequest(const HttpsRequest& request, HttpsResponse* response) {
         if (response) {
-            if (request.url.ends_with(b1.clipId)) b1Answered = true;
+            if (request.url.ends_with(b1.clipId)) {
+                std::lock_guard lock(b1Mutex);
+                b1Answered = true;
+                b1Changed.notify_all();
+            }
             return;
         }
         if (!dropSecondRange || !request.url.ends_with(b2.clipId)) return;
         for (const auto& [name, value] : request.headers) {
             if (name == "Range" && value.starts_with("bytes=" + std::to_string(chunk) + "-") && !dropArmed.exchange(true)) {
-                for (int wait = 0; wait < 1000 && !b1Answered; ++wait) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                std::unique_lock lock(b1Mutex);
+                b1Changed.wait_for(lock, std::chrono::seconds(10), [this] { return b1Answered; });
                 right.phone.fault("files", "dropMidBody", nullptr, 3);
             }
         }
@@ -65,7 +72,9 @@ protected:
     PhoneClip a1, a2, b1, b2;
     std::atomic<bool> dropSecondRange{false};
     std::atomic<bool> dropArmed{false};
-    std::atomic<bool> b1Answered{false};
+    std::mutex b1Mutex;
+    std::condition_variable b1Changed;
+    bool b1Answered = false;
 };
 
 TEST_F(CollectEndToEnd, WholeProjectAcrossTwoPhonesKeepsPartialsAndRecovers) {

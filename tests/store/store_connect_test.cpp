@@ -10,6 +10,25 @@ using namespace velk::testing;
 
 class StoreConnect : public StoreEndToEnd {};
 
+// The catalog is merged on the worker into the library as it stood; an edit made meanwhile on the
+// GUI thread is kept, and the catalog is merged again onto it.
+TEST_F(StoreConnect, LibraryEditedWhileTheCatalogLoadsKeepsBothChanges) {
+    StorePhone phone("Stage Left");
+    phone.addClip(uuidLike(1, 1), "cam-a", 1000);
+    phone.publish(wedding);
+    phone.phone.fault("catalog", "slowBody", 0.3, 1);
+    std::optional<bool> paired;
+    store->pairAndConnect(phone.device(), "123456", true, false, [&](bool ok) { paired = ok; });
+    ASSERT_TRUE(runUntil([&] { return phone.requests().size() == 2; }));
+    store->createProject("Added Meanwhile");
+    ASSERT_TRUE(runUntil([&] { return paired.has_value(); }));
+    EXPECT_TRUE(*paired);
+    std::vector<std::string> names;
+    for (const auto& project : store->library().projects) names.push_back(project.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"Added Meanwhile", "Wedding"}));
+    EXPECT_NE(findClip(uuidLike(1, 1)), nullptr);
+}
+
 TEST_F(StoreConnect, PairingMergesTheCatalogAndKeepsTheSession) {
     StorePhone phone("Stage Left");
     phone.addClip(uuidLike(1, 1), "cam-a", 1000);

@@ -80,7 +80,9 @@ struct PhoneClip {
 // One simulated phone with recordings in one take of one project.
 class StorePhone {
 public:
-    explicit StorePhone(std::string name, bool open = false) : name(std::move(name)) {
+    explicit StorePhone(std::string name, bool open = false, const std::vector<std::string>& launcher = {},
+                        const std::string& host = "127.0.0.1")
+        : name(std::move(name)), phone(false, launcher, host) {
         phone.command(Json{{"cmd", "config"}, {"open", open}});
     }
 
@@ -182,6 +184,7 @@ protected:
         std::optional<bool> result;
         store->pairAndConnect(phone.device(openDevice), code, true, allowOpen, [&](bool ok) { result = ok; });
         EXPECT_TRUE(runUntil([&] { return result.has_value(); }));
+        store->waitForSaves();
         return result.value_or(false);
     }
     // Runs one of the store's operations that end with `done` and waits for it.
@@ -189,6 +192,7 @@ protected:
         bool finished = false;
         operation([&] { finished = true; });
         ASSERT_TRUE(runUntil([&] { return finished; }));
+        store->waitForSaves();
     }
     void selectFirst() {
         ASSERT_FALSE(store->library().projects.empty());

@@ -17,7 +17,10 @@ constexpr std::int64_t largest = std::numeric_limits<std::int64_t>::max();
 
 class ProjectEdits : public ::testing::Test {
 protected:
-    void open(std::vector<VELKProject> projects) { store = storeWith(roots, std::move(projects), clock); }
+    void open(std::vector<VELKProject> projects) {
+        store.reset(); // its last save lands before the next store reads the file
+        store = storeWith(roots, std::move(projects), clock);
+    }
     std::string savedText() const { return readFile(roots.support() / "library.json"); }
     const VELKProject& projectNamed(const std::string& id) const { return projectByID(store->library(), id); }
     const VELKTake& takeOf(const std::string& projectID, const std::string& takeID) const {

@@ -2,6 +2,7 @@
 // where no network is needed, against a library and files made on disk.
 
 #include "base/sha256.hpp"
+#include "base/worker_pool.hpp"
 #include "store_phone_fixture.hpp"
 
 namespace velk {
@@ -62,20 +63,37 @@ TEST_F(TakeDownload, RangesOfEightMiBThenSidecarIntoTheRecordingsFolder) {
     EXPECT_FALSE(store->canDownloadSelectedTake());
 }
 
-TEST_F(TakeDownload, StoreDestroyedMidDownloadIsNeverTouched) {
+// The store goes while its worker waits inside a request: the request is abandoned at once, the
+// worker ends, and nothing it would have handed back reaches the gone store.
+TEST_F(TakeDownload, StoreDestroyedMidDownloadOrMidPairingStopsItsWork) {
     StorePhone phone("Stage Left");
     phone.addClip(uuidLike(1, 1), "cam-a", 3 * chunk);
     phone.publish(wedding);
     ASSERT_TRUE(pair(phone));
-    selectFirst();
-    bool finished = false;
-    store->downloadSelectedTake([&] { finished = true; });
-    ASSERT_TRUE(runUntil([&] { return !phone.rangeStarts().empty(); }));
-    store.reset();
-    // The worker goes on to its end; what it hands back is dropped.
-    runUntil([&] { return phone.rangeStarts().size() >= 3; }, 10'000);
-    runUntil([] { return false; }, 300);
-    EXPECT_FALSE(finished);
+    for (const char* stage : {"download", "pairing"}) {
+        SCOPED_TRACE(stage);
+        bool finished = false;
+        phone.phone.clear();
+        if (stage == std::string("download")) {
+            phone.phone.fault("files", "slowBody", 60);
+            selectFirst();
+            store->downloadSelectedTake([&] { finished = true; });
+        } else {
+            phone.phone.fault("pair", "slowBody", 60);
+            store->pairAndConnect(phone.device(), "123456", true, false, [&](bool) { finished = true; });
+        }
+        ASSERT_TRUE(runUntil([&] { return !phone.phone.log().empty(); }));
+        QElapsedTimer stopping;
+        stopping.start();
+        store.reset();
+        EXPECT_TRUE(runUntil([] { return workers::busyCount() == 0; }, 5'000));
+        EXPECT_LT(stopping.elapsed(), 2'500);
+        runUntil([] { return false; }, 100);
+        EXPECT_FALSE(finished);
+        EXPECT_LE(phone.rangeStarts().size(), 1u);
+        store = roots.open();
+        hook(nullptr);
+    }
 }
 
 // --- Without a network: a library on disk and a client that never connects. ---
@@ -92,6 +110,7 @@ protected:
         return made;
     }
     void open(std::vector<VELKClip> clips) {
+        store.reset(); // its last save lands before the next store reads the file
         store = storeWith(roots, {project("p1", "Show", 1, {take("t1", std::move(clips))})}, clock);
         store->setTransferClient(phoneID, offlineClient(phoneID, clock));
         store->setTransferSessions({store->transferClient(phoneID)->summary()});
@@ -100,10 +119,10 @@ protected:
         bool finished = false;
         store->downloadSelectedTake([&] { finished = true; });
         ASSERT_TRUE(runUntil([&] { return finished; }));
+        store->waitForSaves();
     }
-    fs::path folderOf(const VELKClip& c) const {
-        return roots.recordings() / "p1" / "t1" / AppStore::safeIdentifier(c.cameraId) / AppStore::safeIdentifier(c.id);
-    }
+    // Every clip here is "c1" of camera "cam-a", whose folder names are themselves.
+    fs::path folderOf(const VELKClip&) const { return roots.recordings() / "p1" / "t1" / "cam-a" / "c1"; }
 
     ManualClock clock{WallTime{} + std::chrono::hours(24 * 365 * 50)};
     StoreRoots roots;
@@ -195,6 +214,24 @@ TEST_F(OfflineTakeDownload, FilesAlreadyOnDiskDecideWithoutTheNetwork) {
         EXPECT_EQ(store->transferSessions().size(), mismatch ? 0u : 1u);
         EXPECT_EQ(readFile(roots.support() / "library.json") != before, c.saved);
         if (!c.destination.empty()) { EXPECT_EQ(readFile(destination), c.destination); }
+        fs::remove_all(roots.recordings());
+    }
+}
+
+TEST_F(OfflineTakeDownload, LinksInPlaceOfTheCopyAreNeitherTrustedNorWrittenThrough) {
+    const std::string contents = "verified recording bytes";
+    const fs::path outside = roots.support() / "elsewhere.mov";
+    for (const char* linked : {"c1.mov", "c1.mov.part"}) {
+        SCOPED_TRACE(linked);
+        open({makeClip("c1", "cam-a", contents)});
+        writeFile(outside, contents);
+        fs::create_directories(folderOf({}));
+        fs::create_symlink(outside, folderOf({}) / linked);
+        downloadTake();
+        EXPECT_EQ(store->transfers().back().phase, TransferPhase::failed);
+        EXPECT_TRUE(store->errorMessage()->starts_with("Download failed for c1.mov: ")) << *store->errorMessage();
+        EXPECT_FALSE(store->library().projects[0].takes[0].clips[0].localPath);
+        EXPECT_EQ(readFile(outside), contents);
         fs::remove_all(roots.recordings());
     }
 }

@@ -47,6 +47,7 @@ TEST(CollectSafeNames, FollowTheFolderRule) {
         {"6F1C2A34-5B6D", "6f1c2a34-5b6d"},
         {"e\xCC\x81/x", "e\xCC\x81-x"}, // a letter with its mark stays whole
         {"\xE0\xB5\x8E/x", "x"},        // a prepended letter carrying "/" is no folder name
+        {"Cam \U0001F3A5 2", "cam---2"}, {"__x__", "__x__"}, {"\u0663\u00bd", "\u0663\u00bd"}, {"", ""},
     };
     for (const auto& [input, expected] : cases) EXPECT_EQ(CollectCoordinator::safe(input), expected) << input;
 }
@@ -61,7 +62,8 @@ protected:
         if (!client) client = source.openClient();
         return CollectDownloadJob{"Project 1", "Take 1", clip, client, root};
     }
-    fs::path folderOf(const VELKClip& clip) { return root / "project-1" / "take-1" / CollectCoordinator::safe(clip.cameraId) / clip.id; }
+    // "Project 1", "Take 1" and "Cam A" as folders; clip ids here are their own folder names.
+    fs::path folderOf(const VELKClip& clip) { return root / "project-1" / "take-1" / "cam-a" / clip.id; }
 
     CollectDownloadOutcome runOne(const CollectDownloadJob& job) {
         auto outcomes = CollectCoordinator::run({job}, 2, [this](const CollectDownloadProgress& progress) {

@@ -1,6 +1,7 @@
 // Collection end to end: open sources loaded and clips downloaded from simulated phones over real
 // TLS on loopback, with the phones' own request logs as the witness of what was fetched.
 
+#include <map>
 #include <atomic>
 #include <filesystem>
 #include <mutex>
@@ -118,8 +119,10 @@ protected:
     }
 
     static fs::path finalPathOf(const CollectDownloadJob& job) {
-        return job.recordingsRoot / CollectCoordinator::safe(job.projectID) / CollectCoordinator::safe(job.takeID) /
-               CollectCoordinator::safe(job.clip.cameraId) / CollectCoordinator::safe(job.clip.id) / job.clip.fileName;
+        // Project, take and clip ids here are lower-case UUIDs and "take-1": their own folder names.
+        const std::map<std::string, std::string> cameraFolders{{"Cam A", "cam-a"}, {"Cam B", "cam-b"}};
+        return job.recordingsRoot / job.projectID / job.takeID / cameraFolders.at(job.clip.cameraId) / job.clip.id /
+               job.clip.fileName;
     }
 
     testing::TempDir dir;
@@ -177,19 +180,20 @@ TEST_F(CollectEndToEnd, ThreePhonesAtOnceOneMisbehaving) {
 TEST_F(CollectEndToEnd, DroppedConnectionResumesFromThePartial) {
     constexpr std::int64_t chunk = 8'388'608;
     OpenPhone phone;
-    const std::int64_t size = chunk + 1'048'576 + 123;
+    const std::int64_t size = 2 * chunk + 1'048'576 + 123;
     phone.addClip(clipIdOf(1, 1), "Cam A", size, false, 7);
     const auto jobs = load({&phone});
     ASSERT_EQ(jobs.size(), 1u);
 
-    // Once the first range is on disk, the phone starts refusing every connection.
+    // Once the first range is on disk, the phone starts refusing every connection; the next range
+    // may already be on its way and still arrive.
     std::atomic<bool> cut = false;
     auto first = run(jobs, [&](const CollectDownloadProgress& progress) {
         if (progress.message == "Downloading" && !cut.exchange(true)) phone.phone.fault("files", "failConnection");
     });
     ASSERT_FALSE(first.at(0).isSuccess());
     const std::int64_t kept = static_cast<std::int64_t>(fs::file_size(finalPathOf(jobs[0]).string() + ".part"));
-    EXPECT_EQ(kept, chunk);
+    EXPECT_TRUE(kept == chunk || kept == 2 * chunk) << kept;
 
     phone.phone.clear();
     auto second = run(jobs);

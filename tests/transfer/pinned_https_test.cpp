@@ -136,6 +136,21 @@ TEST_F(SimulatedPhone, OneConnectionPerSessionAndNoLibraryHeaders) {
     EXPECT_FALSE(log[3].at("headers").contains("expect"));
 }
 
+// Connections go to the address DNS-SD resolved; the URL, and so the Host header, keep the name.
+TEST_F(SimulatedPhone, ResolvedAddressIsWhereTheSessionConnects) {
+    PinnedHttpsOptions options;
+    options.resolvedAddress = "127.0.0.1";
+    auto session = makePinnedHttpsSession(phone.fingerprint, options);
+    const std::string host = "velk-phone1.local:" + std::to_string(phone.port);
+    HttpsRequest request = get("https://" + host + "/velk/v1/files/clip", {{"X-VELK-Session-ID", phone.sessionId}});
+    request.headers.emplace_back("Range", "bytes=0-9");
+    for (int i = 0; i < 2; ++i) EXPECT_EQ(session->send(request).status, 206);
+    const Json log = phone.log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].at("headers").at("host"), host);
+    EXPECT_EQ(log[0].at("connection"), log[1].at("connection"));
+}
+
 TEST_F(SimulatedPhone, RedirectIsReturnedNotFollowed) {
     phone.fault("catalog", "redirect", phone.baseURL() + "/velk/v1/elsewhere");
     const HttpsResponse response = makePinnedHttpsSession(phone.fingerprint)->send(authorised("/velk/v1/catalog"));
@@ -187,6 +202,13 @@ TEST_F(SimulatedPhone, TransportFailuresKeepTheirKind) {
         EXPECT_EQ(failure(*session, request), kinds[i]) << faults[i].first;
     }
     EXPECT_EQ(failure(*session, request), "succeeded with 200");
+
+    // A reply that stops arriving times out after the idle time, long before the whole-request limit.
+    auto idle = makePinnedHttpsSession(phone.fingerprint, PinnedHttpsOptions{60'000, 1000});
+    phone.fault("files", "slowBody", 20, 1);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(failure(*idle, request), "timed out");
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(10));
 
     // A cancelled token stops a request before it is sent.
     CancellationToken token;

@@ -190,9 +190,12 @@ TestCertificate makeSelfSignedCertificate(const TempDir& folder, const std::stri
     return certificate;
 }
 
-SimPhone::SimPhone(bool chain) {
-    std::vector<std::string> argv = {"/usr/bin/python3", std::string(VELK_SOURCE_DIR) + "/tests/sim/phone_https.py", "--dir",
-                                     m_dir.path().string()};
+SimPhone::SimPhone(bool chain, const std::vector<std::string>& launcher, std::string host) : host(std::move(host)) {
+    std::vector<std::string> argv = launcher;
+    for (std::string arg : {std::string("/usr/bin/python3"), std::string(VELK_SOURCE_DIR) + "/tests/sim/phone_https.py",
+                            std::string("--dir"), m_dir.path().string(), std::string("--host"), this->host}) {
+        argv.push_back(std::move(arg));
+    }
     if (chain) argv.push_back("--chain");
     m_process.emplace(argv, "", true);
     auto hello = m_process->readLine(20'000);

@@ -67,7 +67,9 @@ TestCertificate makeSelfSignedCertificate(const TempDir& folder, const std::stri
 // The simulated phone (tests/sim/phone_https.py) steered through its command lines.
 class SimPhone {
 public:
-    explicit SimPhone(bool chain = false);
+    // `launcher` runs the phone elsewhere (a lab namespace: {"ip", "netns", "exec", NAME}); it then
+    // listens on `host`.
+    explicit SimPhone(bool chain = false, const std::vector<std::string>& launcher = {}, std::string host = "127.0.0.1");
     ~SimPhone();
     Json command(const Json& command);
     Json fault(const std::string& route, const std::string& name, const Json& value = nullptr, std::optional<int> times = {});
@@ -80,7 +82,8 @@ public:
     std::string intermediateFingerprint;
     std::string deviceId;
     std::string sessionId;
-    std::string baseURL() const { return "https://127.0.0.1:" + std::to_string(port); }
+    std::string host;
+    std::string baseURL() const { return "https://" + host + ":" + std::to_string(port); }
 
 private:
     TempDir m_dir;

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -81,6 +82,7 @@ TEST_F(VerifiedCopy, RefusesWhatIsNotAPlainCopyInsideTheRoot) {
     writeFile(base / "outside.mov", bytes);
     writeFile(base / "Velk-sibling" / "clip.mov", bytes);
     fs::create_directory_symlink(base, root / "escape");
+    ASSERT_EQ(::mkfifo((root / "pipe.mov").c_str(), 0644), 0);
     struct Case {
         std::string name;
         fs::path path;
@@ -90,6 +92,7 @@ TEST_F(VerifiedCopy, RefusesWhatIsNotAPlainCopyInsideTheRoot) {
     const std::vector<Case> cases{
         {"symbolic link inside the root", root / "link.mov", digest, 5000},
         {"folder", file.parent_path(), digest, std::nullopt},
+        {"named pipe without a writer", root / "pipe.mov", digest, std::nullopt},
         {"outside the root", base / "outside.mov", digest, 5000},
         {"outside through ..", root / ".." / "outside.mov", digest, 5000},
         {"outside through a linked folder", root / "escape" / "outside.mov", digest, 5000},

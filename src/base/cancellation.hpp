@@ -1,0 +1,37 @@
+#pragma once
+// Cancellation of running work, shared between the work and whoever may stop it. Every blocking
+// step checks it: sleeps wake at once, transfers abort at their next progress report, file loops
+// stop between blocks.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+
+namespace velk {
+
+class CancellationToken {
+public:
+    void cancel();
+    bool isCancelled() const { return m_cancelled.load(); }
+    // Waits up to `nanoseconds`; false when cancelled before or during the wait.
+    bool waitFor(std::uint64_t nanoseconds) const;
+
+private:
+    std::atomic<bool> m_cancelled{false};
+    mutable std::mutex m_mutex;
+    mutable std::condition_variable m_wake;
+};
+
+// The operation was cancelled by its caller (not by the network).
+class OperationCancelledError : public std::runtime_error {
+public:
+    OperationCancelledError() : std::runtime_error("The operation was cancelled.") {}
+};
+
+inline void throwIfCancelled(const CancellationToken* token) {
+    if (token && token->isCancelled()) throw OperationCancelledError();
+}
+
+} // namespace velk

@@ -1,0 +1,107 @@
+#include "transfer/clip_files.hpp"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <system_error>
+#include <unistd.h>
+
+#include "base/unicode.hpp"
+
+namespace velk::ClipFiles {
+
+namespace {
+
+constexpr std::size_t readBufferBytes = 1u << 20;
+
+[[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
+
+// Symbolic links resolved as far as the path exists, ".." and "." removed, no trailing separator.
+std::string resolvedText(const std::filesystem::path& path) {
+    std::error_code error;
+    std::filesystem::path result = std::filesystem::weakly_canonical(path, error);
+    if (error) result = std::filesystem::absolute(path, error);
+    std::string text = result.lexically_normal().string();
+    while (text.size() > 1 && text.back() == '/') text.pop_back();
+    return text;
+}
+
+} // namespace
+
+std::string safeFolderName(std::string_view identifier) {
+    std::string folded;
+    for (const std::string& character : text::graphemeClusters(text::lowercased(identifier))) {
+        const std::vector<char32_t> scalars = text::scalars(character);
+        const char32_t first = scalars.empty() ? U'\0' : scalars.front();
+        // A letter may carry marks, and a prepended letter may even carry a "/" in one character;
+        // a folder name never holds a separator.
+        const bool letterOrNumber = (text::isAlphabetic(first) || text::hasNumericType(first)) &&
+                                    character.find_first_of(std::string_view("/\0", 2)) == std::string::npos;
+        if (character == "-" || character == "_" || letterOrNumber) {
+            folded += character;
+        } else {
+            folded += '-';
+        }
+    }
+    const std::size_t begin = folded.find_first_not_of('-');
+    if (begin == std::string::npos) return {};
+    const std::size_t end = folded.find_last_not_of('-');
+    return folded.substr(begin, end - begin + 1);
+}
+
+bool isUsableFileName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." && name.size() <= maximumFileNameBytes &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+}
+
+void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::filesystem::path& file) {
+    std::size_t written = 0;
+    while (written < size) {
+        const ssize_t count = ::write(fd, data + written, size - written);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwErrno(file.string());
+        }
+        written += static_cast<std::size_t>(count);
+    }
+}
+
+bool isInside(const std::filesystem::path& file, const std::filesystem::path& root) {
+    std::string prefix = resolvedText(root);
+    if (prefix.empty() || prefix.back() != '/') prefix += '/';
+    const std::string candidate = resolvedText(file);
+    return candidate.size() > prefix.size() && candidate.compare(0, prefix.size(), prefix) == 0;
+}
+
+std::filesystem::path pathOf(int fd) {
+    std::error_code error;
+    auto target = std::filesystem::read_symlink("/proc/self/fd/" + std::to_string(fd), error);
+    if (error) throw std::system_error(error, "/proc/self/fd");
+    return target;
+}
+
+void hashRange(int fd, std::int64_t from, std::int64_t to, Sha256& hasher, const CancellationToken* cancellation) {
+    auto buffer = std::make_unique_for_overwrite<std::uint8_t[]>(readBufferBytes);
+    std::int64_t offset = from;
+    while (offset < to) {
+        if (cancellation && cancellation->isCancelled()) throw OperationCancelledError();
+        const std::size_t wanted = static_cast<std::size_t>(std::min<std::int64_t>(to - offset, readBufferBytes));
+        const ssize_t count = ::pread(fd, buffer.get(), wanted, offset);
+        if (count < 0) {
+            if (errno == EINTR) continue;
+            throwErrno("Cannot read the file being hashed");
+        }
+        if (count == 0) break;
+        hasher.update(buffer.get(), static_cast<std::size_t>(count));
+        offset += count;
+    }
+}
+
+std::string sha256Of(int fd, const CancellationToken* cancellation) {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    Sha256 hasher;
+    hashRange(fd, 0, INT64_MAX, hasher, cancellation);
+    return hexLower(hasher.finish());
+}
+
+} // namespace velk::ClipFiles

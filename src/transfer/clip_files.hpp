@@ -1,0 +1,39 @@
+#pragma once
+// The local-file rules of every clip copy, whichever road makes it: folder and file names, whole
+// writes, the inside-the-recordings check and SHA-256 read from an open descriptor.
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "base/sha256.hpp"
+#include "transfer/https_session.hpp"
+
+namespace velk::ClipFiles {
+
+inline constexpr std::size_t maximumFileNameBytes = 255;
+
+// The folder name made from an identifier: lower-cased; letters and numbers of every script, "-"
+// and "_" kept; every other character one "-"; hyphens at both ends removed. May be empty.
+std::string safeFolderName(std::string_view identifier);
+
+// A name the catalog gave that stays one entry of its folder.
+bool isUsableFileName(std::string_view name);
+
+// Writes every byte or throws std::system_error naming `file`.
+void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::filesystem::path& file);
+
+// True when `file`, with links resolved as far as it exists, lies strictly below `root`.
+bool isInside(const std::filesystem::path& file, const std::filesystem::path& root);
+// Where an open descriptor's file lies now, whatever path it was opened by.
+std::filesystem::path pathOf(int fd);
+
+// Feeds the bytes [from, to) of the descriptor's file to `hasher` (positional reads; the file
+// offset is left alone). Throws std::system_error, or OperationCancelledError when cancelled.
+void hashRange(int fd, std::int64_t from, std::int64_t to, Sha256& hasher, const CancellationToken* cancellation = nullptr);
+// SHA-256 of everything the descriptor's file holds, as 64 lower-case hexadecimal characters.
+std::string sha256Of(int fd, const CancellationToken* cancellation = nullptr);
+
+} // namespace velk::ClipFiles

@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# Real-peer check of resolved addresses: inside a private network lab, a simulated phone serves
+# HTTPS on phone1 and advertises it with avahi-publish under phone1's ".local" host name; the desk
+# runs the test program's desk case (LANDiscovery over its own avahi-daemon, then the store), whose
+# system resolver has no mDNS module, so only the address DNS-SD resolved can reach the phone.
+#
+# Usage: store_avahi_lab_test.sh TEST_PROGRAM
+# Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
+#
+# Every daemon runs inside a lab namespace with a private mount namespace (its own /run), only on
+# the lab's eth0, and talks to a bus of its own. Everything started here is stopped and the lab
+# removed on every exit path.
+set -euo pipefail
+
+readonly EXIT_SKIP=77
+readonly STEP_TIMEOUT_S=15
+readonly DESK_TIMEOUT_S=120
+
+program=${1:?usage: store_avahi_lab_test.sh TEST_PROGRAM}
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+lab_script=$root/scripts/lab
+
+skip() {
+  echo "store avahi lab: $* -- skipped" >&2
+  exit "$EXIT_SKIP"
+}
+
+[ "$(id -u)" -eq 0 ] || skip "network namespaces need root"
+for tool in avahi-daemon avahi-publish dbus-daemon ip unshare timeout mount python3; do
+  command -v "$tool" >/dev/null 2>&1 || skip "'$tool' is not installed"
+done
+if grep -Eq '^hosts:.*mdns' /etc/nsswitch.conf; then skip "the system resolver has an mDNS module"; fi
+
+work=$(mktemp -d /tmp/velk-store-lab.XXXXXX)
+lab=""
+pids=()
+
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
+  done
+  if [ -n "$lab" ]; then "$lab_script" down "$lab" >/dev/null 2>&1 || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+fail() {
+  echo "store avahi lab: $*" >&2
+  local log
+  for log in "$work"/*/*.log; do
+    [ -f "$log" ] || continue
+    echo "---- $log" >&2
+    tail -n 30 "$log" >&2
+  done
+  exit 1
+}
+
+wait_for() {
+  local file=$1 text=$2 what=$3 tries
+  for ((tries = 0; tries < STEP_TIMEOUT_S * 10; tries++)); do
+    if [ -e "$file" ] && { [ -z "$text" ] || grep -qF -- "$text" "$file"; }; then return 0; fi
+    sleep 0.1
+  done
+  fail "timed out waiting for $what"
+}
+
+status=0
+lab=$("$lab_script" up --phones 1 2>"$work/lab-up.log") || status=$?
+if [ "$status" -eq "$EXIT_SKIP" ]; then skip "the network lab cannot be built here: $(tail -n 1 "$work/lab-up.log")"; fi
+[ "$status" -eq 0 ] && [ -n "$lab" ] || { lab=""; fail "building the lab failed: $(cat "$work/lab-up.log")"; }
+
+# A private system bus and an avahi-daemon (eth0 only, IPv4, host name velk-HOST.local) for HOST.
+start_host() {
+  local host=$1 dir=$work/$1
+  mkdir -p "$dir"
+  cat >"$dir/bus.conf" <<EOF
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$dir/bus</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/>
+    <allow own="*"/>
+    <allow send_destination="*"/>
+    <allow receive_sender="*"/>
+  </policy>
+</busconfig>
+EOF
+  ip netns exec "$lab-$host" dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile >"$dir/bus.log" 2>&1 &
+  pids+=($!)
+  wait_for "$dir/bus" "" "the bus of $host"
+  cat >"$dir/avahi.conf" <<EOF
+[server]
+host-name=velk-$host
+domain-name=local
+use-ipv4=yes
+use-ipv6=no
+allow-interfaces=eth0
+enable-dbus=yes
+[wide-area]
+enable-wide-area=no
+[publish]
+publish-addresses=yes
+publish-hinfo=no
+publish-workstation=no
+publish-domain=no
+EOF
+  ip netns exec "$lab-$host" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/bus" \
+    unshare --mount --propagation private -- sh -c '
+      set -e
+      mount -t tmpfs velk-lab-run /run
+      mkdir -p /run/avahi-daemon /run/dbus
+      if [ -d /etc/avahi/services ]; then mount -t tmpfs velk-lab-services /etc/avahi/services; fi
+      exec avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1"
+    ' sh "$dir/avahi.conf" >"$dir/avahi.log" 2>&1 &
+  pids+=($!)
+  wait_for "$dir/avahi.log" "Server startup complete" "avahi-daemon on $host"
+}
+
+start_host phone1
+start_host desk
+
+# The desk case starts the phone and its advertisement in phone1 itself (it learns the phone's
+# identity first), then browses, pairs and downloads.
+desk_status=0
+ip netns exec "$lab-desk" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/desk/bus" \
+  VELK_STORE_LAB_ROLE=desk VELK_LAB="$lab" VELK_STORE_LAB_DIR="$work" \
+  timeout -k 5 "$DESK_TIMEOUT_S" "$program" --gtest_filter='StoreAvahiLabDesk.*' >"$work/desk/program.log" 2>&1 ||
+  desk_status=$?
+cat "$work/desk/program.log" >&2
+[ "$desk_status" -eq 0 ] || fail "the desk program failed (status $desk_status)"
+grep -q '\[  PASSED  \] 1 test' "$work/desk/program.log" || fail "the desk case did not run"
+echo "store avahi lab: passed" >&2
