@@ -24,6 +24,9 @@ std::filesystem::path defaultDataFolder() {
 Application::Application(Options options, QObject* parent) : QObject(parent) {
     m_store = std::make_unique<AppStore>(options.storageRoot, options.recordingsRoot);
     m_catalogDiscovery = std::make_unique<LANDiscovery>(options.startNetwork, options.dnsSd);
+    // Connect to the address DNS-SD resolved, so pairing works without an mDNS resolver module.
+    m_store->setAddressResolver(
+        [discovery = m_catalogDiscovery.get()](const DiscoveredDevice& device) { return discovery->resolvedAddress(device); });
     m_liveDiscovery = std::make_unique<LiveCameraDiscovery>(options.startNetwork);
 #ifdef VELK_HAVE_PAIRING
     // Loads the trusted cameras from the store's data folder.

@@ -14,6 +14,7 @@
 #include "app/window_factories.hpp"
 #include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
+#include "base/executor.hpp"
 
 int main(int argc, char** argv) {
     QApplication qtApplication(argc, argv);
@@ -32,25 +33,32 @@ int main(int argc, char** argv) {
         return outcome.exitCode;
     }
 
-    velk::Application application(velk::Application::Options{});
+    int exitCode = 0;
+    {
+        velk::Application application(velk::Application::Options{});
 #ifdef VELK_HAVE_DIRECTOR_WINDOW
-    application.registerWindow(velk::WindowID::director, velk::createDirectorWindow);
+        application.registerWindow(velk::WindowID::director, velk::createDirectorWindow);
 #else
-    application.registerWindow(velk::WindowID::director, [](velk::AppServices&) {
-        return velk::createPlaceholderWindow(QStringLiteral("Kestova Director"), velk::Theme::directorWindowSize);
-    });
+        application.registerWindow(velk::WindowID::director, [](velk::AppServices&) {
+            return velk::createPlaceholderWindow(QStringLiteral("Kestova Director"), velk::Theme::directorWindowSize);
+        });
 #endif
 #ifdef VELK_HAVE_LIBRARY_WINDOW
-    application.registerWindow(velk::WindowID::library, velk::createLibraryWindow);
+        application.registerWindow(velk::WindowID::library, velk::createLibraryWindow);
 #else
-    application.registerWindow(velk::WindowID::library, [](velk::AppServices&) {
-        return velk::createPlaceholderWindow(QStringLiteral("Kestova Library"), velk::Theme::libraryWindowSize);
-    });
+        application.registerWindow(velk::WindowID::library, [](velk::AppServices&) {
+            return velk::createPlaceholderWindow(QStringLiteral("Kestova Library"), velk::Theme::libraryWindowSize);
+        });
 #endif
-    instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
-    velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
-    velk::startWidgetMapIfAsked(&application);
-    velk::reportFirstPaintIfAsked(application);
-    application.launch();
-    return qtApplication.exec();
+        instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
+        velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
+        velk::startWidgetMapIfAsked(&application);
+        velk::reportFirstPaintIfAsked(application);
+        application.launch();
+        exitCode = qtApplication.exec();
+    }
+    // The services are gone and have cancelled their work; let the workers end before static
+    // destruction, so none is still inside curl or OpenSSL when the process exits.
+    velk::shutdownWorkers();
+    return exitCode;
 }
