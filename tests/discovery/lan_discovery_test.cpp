@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 
+#include "case_names.hpp"
 #include "discovery/dns_sd_fake.hpp"
 
 namespace velk {
@@ -97,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(Table, ForegroundValue,
                                          ForegroundCase{"TRUE", true}, ForegroundCase{"tRuE", true},
                                          ForegroundCase{"yes", false}, ForegroundCase{"0", false},
                                          ForegroundCase{"", false}, ForegroundCase{" 1", false},
-                                         ForegroundCase{"1 ", false}, ForegroundCase{"true ", false}));
+                                         ForegroundCase{"1 ", false}, ForegroundCase{"true ", false}),
+                         [](const auto& info) { return case_names::readable(info.param.value); });
 
 struct TextRuleCase {
     const char* key;
@@ -139,7 +141,8 @@ INSTANTIATE_TEST_SUITE_P(
         TextRuleCase{"projectsDelete", "trash-v2", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair",
                      "paired", {}},
         TextRuleCase{"Catalog", "x", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"catalog", "/a b?c", "https://phone.local:8443/a%20b%3Fc", "/velk/v1/pair", "paired", {}}));
+        TextRuleCase{"catalog", "/a b?c", "https://phone.local:8443/a%20b%3Fc", "/velk/v1/pair", "paired", {}}),
+    [](const auto& info) { return std::string(info.param.key) + "_" + case_names::readable(info.param.value); });
 
 TEST(DeviceFromResolution, SchemeFromTxtDecidesTransferSupport) {
     auto plain = lan::deviceFromResolution(

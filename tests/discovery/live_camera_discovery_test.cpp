@@ -14,6 +14,7 @@
 #include "base/uuid.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "live_camera_test_support.hpp"
+#include "test_record.hpp"
 
 namespace velk {
 namespace {
@@ -25,9 +26,11 @@ const std::string sessionA = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
 
 constexpr int kWaitMs = 5000;
 
+const std::vector<std::string> kNamespaceSuites = {"LiveCameraChannel", "LiveCameraTransfer"};
+
 TEST(LiveCameraChannelNamespace, RunsTheSocketCasesInAPrivateNetwork) {
     if (!role().empty()) GTEST_SKIP() << "part of another run";
-    if (geteuid() != 0) GTEST_SKIP() << "a private network namespace needs root";
+    if (geteuid() != 0) VELK_SKIP_CHILD_RUN(kNamespaceSuites, "a private network namespace needs root");
     EventLoop loop;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VELK_LIVE_CHANNEL_ROLE", "netns");
@@ -37,11 +40,13 @@ TEST(LiveCameraChannelNamespace, RunsTheSocketCasesInAPrivateNetwork) {
         "ip link set lo up && ip link add eth0 type veth peer name xpeer0 && ip link set eth0 up && "
         "ip link set xpeer0 up && ip addr add 10.88.0.1/24 dev eth0 && "
         "for a in 10 100 101 102 103; do ip addr add 10.88.0.$a/32 dev lo; done && "
-        "exec \"$0\" --gtest_filter='LiveCameraChannel.*'");
-    auto run = runChild("unshare", {"-n", "--", "sh", "-c", setup, QString::fromStdString(thisProgram())}, env,
-                        120'000);
+        "exec \"$0\" \"$1\"");
+    auto run = runChild("unshare",
+                        {"-n", "--", "sh", "-c", setup, QString::fromStdString(thisProgram()),
+                         QString::fromStdString(test_record::filterFor(kNamespaceSuites))},
+                        env, 120'000);
     ASSERT_TRUE(run.finished) << run.output;
-    if (run.output.find("unshare failed") != std::string::npos) GTEST_SKIP() << run.output;
+    if (run.output.find("unshare failed") != std::string::npos) VELK_SKIP_CHILD_RUN(kNamespaceSuites, run.output);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("[  FAILED  ]"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ]"), std::string::npos) << run.output;
