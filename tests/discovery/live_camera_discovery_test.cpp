@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/clock.hpp"
 #include "base/uuid.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "live_camera_test_support.hpp"
@@ -58,11 +59,16 @@ protected:
         if (role() != "netns") GTEST_SKIP() << "runs only inside a private network namespace";
     }
 
-    std::unique_ptr<LiveCameraDiscovery> makeChannel(bool start = true, std::vector<LiveCamera> initial = {},
-                                                     int transferLifetimeMs = 30000) {
-        LiveCameraDiscovery::Options options;
+    LiveCameraChannel() {
         options.watchSleep = false;
-        options.transferRequestLifetimeMs = transferLifetimeMs;
+        options.clock = &clock;
+        // Ages and expiry follow the manual clock; the timers only need to come round often.
+        options.intervals.livenessMs = 20;
+        options.intervals.peerRefreshMs = 20;
+        options.intervals.recordingMs = 10;
+    }
+
+    std::unique_ptr<LiveCameraDiscovery> makeChannel(bool start = true, std::vector<LiveCamera> initial = {}) {
         auto channel = std::make_unique<LiveCameraDiscovery>(options, start, std::move(initial));
         if (start) {
             EXPECT_TRUE(loop.runUntil([&] { return channel->isListening(); }, kWaitMs));
@@ -94,6 +100,8 @@ protected:
     }
 
     EventLoop loop;
+    ManualClock clock{fromWallMs(1'780'000'000'000), 5000};
+    LiveCameraDiscovery::Options options;
 };
 
 TEST_F(LiveCameraChannel, OpensItsSocketAndJoinsTheGroupOnUsableInterfacesOnly) {
@@ -117,7 +125,7 @@ TEST_F(LiveCameraChannel, PortHeldWithoutAddressReuseIsReportedAndTimersStillRun
     LiveCamera recent;
     recent.id = "cam";
     recent.name = "cam";
-    recent.lastSeen = std::chrono::system_clock::now();
+    recent.lastSeen = clock.now();
     auto channel = makeChannel(false, {recent});
     channel->start();
     EXPECT_TRUE(loop.runUntil([&] { return channel->errorMessage().has_value(); }, kWaitMs));
@@ -253,7 +261,8 @@ TEST_F(LiveCameraTransfer, RequestPendingAndAcceptedRoundTrip) {
 
 TEST_F(LiveCameraTransfer, DeclinedWithTheCamerasTextAndExpiry) {
     FakeCameraSocket camera("127.0.0.3");
-    auto channel = makeChannel(true, {}, 600);
+    options.transferRequestLifetimeMs = 200;
+    auto channel = makeChannel();
     LiveCamera front = listFront(*channel, camera);
     auto first = channel->requestTransferMode(front, director, "");
     ASSERT_TRUE(first);
@@ -277,7 +286,7 @@ TEST_F(LiveCameraTransfer, OfflineCameraGetsNoDatagram) {
     stale.id = "front";
     stale.name = "Front";
     stale.host = "127.0.0.3";
-    stale.lastSeen = std::chrono::system_clock::now() - std::chrono::milliseconds(6500);
+    stale.lastSeen = clock.now() - std::chrono::milliseconds(6500);
     EXPECT_FALSE(channel->requestTransferMode(stale, director, "Mac"));
     EXPECT_TRUE(awaitMessage(*channel, "This camera is not ready for a transfer request."));
     loop.runFor(200);
@@ -290,7 +299,7 @@ TEST_F(LiveCameraTransfer, AHostThatIsNotDottedIPv4IsNeverSentTo) {
     named.id = "front";
     named.name = "Front";
     named.host = "front.local";
-    named.lastSeen = std::chrono::system_clock::now();
+    named.lastSeen = clock.now();
     EXPECT_TRUE(channel->requestTransferMode(named, director, "Mac"));
     EXPECT_TRUE(awaitMessage(*channel, "The transfer request could not reach Front."));
     EXPECT_TRUE(channel->transferModeRequest()->isFailure);
@@ -301,7 +310,7 @@ TEST_F(LiveCameraChannel, WithoutASocketNothingIsSentAndTheOperatorIsTold) {
     online.id = "front";
     online.name = "Front";
     online.host = "127.0.0.3";
-    online.lastSeen = std::chrono::system_clock::now();
+    online.lastSeen = clock.now();
     auto channel = makeChannel(false, {online});
     DirectorTakeAssignment assignment;
     channel->beginRecording({online}, director, assignment);
@@ -332,6 +341,7 @@ TEST_F(LiveCameraChannel, CarriesRecordingCommandsAndSleepSuspendsTheTake) {
         return loop.runUntil([&] { return listed(*channel, "rec"); }, kWaitMs);
     };
     ASSERT_TRUE(heard());
+    clock.advanceMs(1000); // the next round of clock pings
     ASSERT_TRUE(loop.runUntil(
         [&] {
             for (Json& value : camera.receiveAll())
@@ -377,18 +387,19 @@ TEST_F(LiveCameraChannel, DirectorSnapshotsAreListedButNeverPinged) {
     payload["role"] = "director";
     camera.sendTo("127.0.0.1", status("desk2", payload, 1));
     ASSERT_TRUE(loop.runUntil([&] { return listed(*channel, "desk2"); }, kWaitMs));
-    loop.runFor(1300);
+    clock.advanceMs(1300);
+    loop.runFor(150);
     for (Json& value : camera.receiveAll()) EXPECT_NE(value["payload"].value("action", ""), "CLOCK_PING");
 }
 
 TEST_F(LiveCameraChannel, LivenessDropsExpiredCamerasAndTicks) {
     auto channel = makeChannel(false);
     channel->start();
-    loop.runFor(1300);
+    loop.runFor(150);
     EXPECT_EQ(channel->livenessTick(), 0u) << "an empty list does not tick";
     channel.reset();
 
-    auto now = std::chrono::system_clock::now();
+    auto now = clock.now();
     LiveCamera old;
     old.id = "old";
     old.name = "old";
@@ -398,6 +409,8 @@ TEST_F(LiveCameraChannel, LivenessDropsExpiredCamerasAndTicks) {
     fresh.lastSeen = now;
     channel = makeChannel(true, {fresh, old});
     ASSERT_TRUE(loop.runUntil([&] { return channel->livenessTick() >= 1; }, kWaitMs));
+    EXPECT_EQ(channel->cameras().size(), 2u) << "29.3 s is not yet expired";
+    clock.advanceMs(1000);
     ASSERT_TRUE(loop.runUntil([&] { return channel->cameras().size() == 1; }, kWaitMs));
     EXPECT_EQ(channel->cameras()[0].id, "fresh");
 }
@@ -415,9 +428,10 @@ TEST_F(LiveCameraChannel, ForcedScanProbesTheLocal24AndKeepsEightInFlight) {
     LiveCamera online;
     online.id = online.name = "online";
     online.host = "127.0.0.9";
-    online.lastSeen = std::chrono::system_clock::now();
+    online.lastSeen = clock.now();
+    options.intervals.scanFirstMs = 20;
     auto channel = makeChannel(true, {online});
-    loop.runFor(600);
+    loop.runFor(150);
     EXPECT_FALSE(channel->isActiveScanning());
     EXPECT_EQ(good.accepted(), 0);
 
@@ -456,7 +470,7 @@ TEST_F(LiveCameraChannel, PeerRefreshProbesQuietCamerasButNotExpiredOnes) {
     FakeProbeServer quiet("10.88.0.10", FakeProbeServer::Mode::answer, status("quiet", {{"name", "Refreshed"}}, 7));
     FakeProbeServer gone("10.88.0.100", FakeProbeServer::Mode::answer, status("gone", {{"name", "Back"}}, 7));
     ASSERT_TRUE(quiet.isOpen() && gone.isOpen());
-    auto now = std::chrono::system_clock::now();
+    auto now = clock.now();
     LiveCamera heard;
     heard.id = "quiet";
     heard.name = "Quiet";
@@ -476,7 +490,7 @@ TEST_F(LiveCameraChannel, PeerRefreshProbesQuietCamerasButNotExpiredOnes) {
 }
 
 TEST_F(LiveCameraChannel, WithoutASystemBusTheSleepWatchIsQuietlyAbsent) {
-    auto channel = std::make_unique<LiveCameraDiscovery>();
+    auto channel = std::make_unique<LiveCameraDiscovery>(); // the defaults: real clock, sleep watch
     EXPECT_TRUE(loop.runUntil([&] { return channel->isListening(); }, kWaitMs));
     EXPECT_FALSE(channel->errorMessage());
 }
