@@ -4,7 +4,6 @@
 
 #include <QSignalSpy>
 
-#include "case_names.hpp"
 #include "discovery/dns_sd_fake.hpp"
 
 namespace velk {
@@ -78,71 +77,52 @@ TEST(DeviceFromResolution, FullAdvertisementFillsEveryField) {
     EXPECT_TRUE(device->supportsOpenTransfer());
 }
 
-struct ForegroundCase {
-    const char* value;
-    bool expected;
-};
-
-void PrintTo(const ForegroundCase& c, std::ostream* os) { *os << "foreground='" << c.value << "'"; }
-
-class ForegroundValue : public testing::TestWithParam<ForegroundCase> {};
-
-TEST_P(ForegroundValue, OnlyOneOrTrueInAnyCaseMeansForeground) {
-    auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{"foreground", GetParam().value}})));
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->foregroundOnly, GetParam().expected) << "value '" << GetParam().value << "'";
+TEST(DeviceFromResolution, OnlyOneOrTrueInAnyCaseMeansForeground) {
+    const std::pair<const char*, bool> cases[] = {{"1", true},  {"true", true}, {"TRUE", true}, {"tRuE", true},
+                                                  {"yes", false}, {"0", false},   {"", false},     {" 1", false},
+                                                  {"1 ", false},  {"true ", false}};
+    for (auto [value, foreground] : cases) {
+        auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{"foreground", value}})));
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->foregroundOnly, foreground) << "value '" << value << "'";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ForegroundValue,
-                         testing::Values(ForegroundCase{"1", true}, ForegroundCase{"true", true},
-                                         ForegroundCase{"TRUE", true}, ForegroundCase{"tRuE", true},
-                                         ForegroundCase{"yes", false}, ForegroundCase{"0", false},
-                                         ForegroundCase{"", false}, ForegroundCase{" 1", false},
-                                         ForegroundCase{"1 ", false}, ForegroundCase{"true ", false}),
-                         [](const auto& info) { return case_names::readable(info.param.value); });
-
-struct TextRuleCase {
-    const char* key;
-    const char* value;
-    const char* expectedCatalogURL;
-    const char* expectedPairPath;
-    const char* expectedAccess;
-    std::optional<std::string> expectedTrash;
-};
-
-void PrintTo(const TextRuleCase& c, std::ostream* os) { *os << c.key << "='" << c.value << "'"; }
-
-class TxtTextRule : public testing::TestWithParam<TextRuleCase> {};
-
-TEST_P(TxtTextRule, FallsBackKeyByKey) {
-    const auto& c = GetParam();
-    auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{c.key, c.value}})));
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->catalogURL, c.expectedCatalogURL);
-    EXPECT_EQ(device->pairPath, c.expectedPairPath);
-    EXPECT_EQ(device->transferAccess, c.expectedAccess);
-    EXPECT_EQ(device->projectTrashVersion, c.expectedTrash);
+TEST(DeviceFromResolution, TxtTextsFallBackKeyByKey) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* catalogURL;
+        const char* pairPath;
+        const char* access;
+        std::optional<std::string> trash;
+    };
+    const char* const catalog = "https://phone.local:8443/velk/v1/catalog";
+    const Case cases[] = {
+        {"catalog", "api/list", "https://phone.local:8443/api/list", "/velk/v1/pair", "paired", {}},
+        {"catalog", "", catalog, "/velk/v1/pair", "paired", {}},
+        {"pair", "v2/pair", catalog, "/v2/pair", "paired", {}},
+        {"pair", "", catalog, "/velk/v1/pair", "paired", {}},
+        {"scheme", "", catalog, "/velk/v1/pair", "paired", {}},
+        {"scheme", "HTTPS", "HTTPS://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
+        {"access", "open", catalog, "/velk/v1/pair", "open", {}},
+        {"access", "OPEN", catalog, "/velk/v1/pair", "paired", {}},
+        {"access", "Open", catalog, "/velk/v1/pair", "paired", {}},
+        {"projectsDelete", "trash-v1", catalog, "/velk/v1/pair", "paired", "trash-v1"},
+        {"projectsDelete", "trash-v2", catalog, "/velk/v1/pair", "paired", {}},
+        {"Catalog", "x", catalog, "/velk/v1/pair", "paired", {}},
+        {"catalog", "/a b?c", "https://phone.local:8443/a%20b%3Fc", "/velk/v1/pair", "paired", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "='" + c.value + "'");
+        auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{c.key, c.value}})));
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->catalogURL, c.catalogURL);
+        EXPECT_EQ(device->pairPath, c.pairPath);
+        EXPECT_EQ(device->transferAccess, c.access);
+        EXPECT_EQ(device->projectTrashVersion, c.trash);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TxtTextRule,
-    testing::Values(
-        TextRuleCase{"catalog", "api/list", "https://phone.local:8443/api/list", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"catalog", "", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"pair", "v2/pair", "https://phone.local:8443/velk/v1/catalog", "/v2/pair", "paired", {}},
-        TextRuleCase{"pair", "", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"scheme", "", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"scheme", "HTTPS", "HTTPS://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"access", "open", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "open", {}},
-        TextRuleCase{"access", "OPEN", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"access", "Open", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"projectsDelete", "trash-v1", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair",
-                     "paired", "trash-v1"},
-        TextRuleCase{"projectsDelete", "trash-v2", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair",
-                     "paired", {}},
-        TextRuleCase{"Catalog", "x", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"catalog", "/a b?c", "https://phone.local:8443/a%20b%3Fc", "/velk/v1/pair", "paired", {}}),
-    [](const auto& info) { return std::string(info.param.key) + "_" + case_names::readable(info.param.value); });
 
 TEST(DeviceFromResolution, SchemeFromTxtDecidesTransferSupport) {
     auto plain = lan::deviceFromResolution(

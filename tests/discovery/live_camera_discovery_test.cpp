@@ -87,12 +87,6 @@ protected:
         return json::write(envelope);
     }
 
-    static const LiveCamera* listed(const LiveCameraDiscovery& channel, const std::string& id) {
-        for (const LiveCamera& camera : channel.cameras())
-            if (camera.id == id) return &camera;
-        return nullptr;
-    }
-
     static Json eligible(const std::string& name) {
         return {{"name", name},         {"remoteControl", true}, {"cameraReady", true}, {"takeBusy", false},
                 {"recording", false},   {"finalizing", false},   {"syncVersion", 1},    {"syncPrepareVersion", 2},

@@ -120,12 +120,6 @@ protected:
         return channel;
     }
 
-    static const LiveCamera* listed(const LiveCameraDiscovery& channel, const std::string& id) {
-        for (const LiveCamera& camera : channel.cameras())
-            if (camera.id == id) return &camera;
-        return nullptr;
-    }
-
     bool awaitListed(const LiveCameraDiscovery& channel, const std::vector<std::string>& ids, int timeoutMs = kListMs) {
         return loop.runUntil(
             [&] {
