@@ -289,14 +289,7 @@ TEST_F(LANDiscoveryTest, RemovalIgnoresTheDomain) {
     EXPECT_EQ(discovery.devices()[0].serviceType, "_velk._tcp.");
 }
 
-TEST_F(LANDiscoveryTest, SortIsCaseInsensitiveAndStable) {
-    announce(kTransfer, "beta");
-    announce(kTransfer, "Alpha");
-    announce(kTransfer, "alpha");
-    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "alpha", "beta"}));
-}
-
-TEST_F(LANDiscoveryTest, EqualNamesKeepTheirOrderAndTheNewOneComesLast) {
+TEST_F(LANDiscoveryTest, SortIsCaseInsensitiveAndStableWithTheNewOneLast) {
     announce(kTransfer, "alpha");
     announce(kTransfer, "beta");
     announce(kTransfer, "Alpha");
@@ -320,18 +313,16 @@ TEST_F(LANDiscoveryTest, UnusableResolutionLeavesTheListedSourceAsItWas) {
     EXPECT_EQ(discovery.devices(), before);
 }
 
-TEST_F(LANDiscoveryTest, ResolutionAfterRemovalAddsNothing) {
-    auto service = backend->find(kTransfer, "Phone A");
-    backend->remove(kTransfer, "Phone A");
-    backend->resolve(service, resolution());
-    EXPECT_TRUE(discovery.devices().empty());
-}
-
-TEST_F(LANDiscoveryTest, ResolutionAfterRestartAddsNothing) {
-    auto service = backend->find(kTransfer, "Phone A");
-    discovery.restart();
-    backend->resolve(service, resolution());
-    EXPECT_TRUE(discovery.devices().empty());
+TEST(LANDiscoveryStale, ResolutionAfterRemovalOrRestartAddsNothing) {
+    for (bool restart : {false, true}) {
+        auto backend = std::make_shared<FakeDnsSdBackend>();
+        LANDiscovery discovery(true, backend);
+        auto service = backend->find(kTransfer, "Phone A");
+        if (restart) discovery.restart();
+        else backend->remove(kTransfer, "Phone A");
+        backend->resolve(service, resolution());
+        EXPECT_TRUE(discovery.devices().empty()) << restart;
+    }
 }
 
 TEST_F(LANDiscoveryTest, ResolutionOfAReplacedServiceObjectAddsNothing) {

@@ -93,6 +93,17 @@ protected:
                 {"warmPrepare", true},  {"safeStopVersion", 1},  {"projectSyncVersion", 1}};
     }
 
+    // A camera last heard `ageMs` ago on the manual clock.
+    LiveCamera known(const std::string& id, const std::string& name, const std::string& host, double ageMs = 0) const {
+        LiveCamera camera;
+        camera.id = id;
+        camera.name = name;
+        camera.host = host;
+        camera.lastSeen = clock.now() - std::chrono::duration_cast<WallTime::duration>(
+                                            std::chrono::duration<double, std::milli>(ageMs));
+        return camera;
+    }
+
     // What the channel sent the camera before a marker it sends now: work posted to the channel
     // runs in order and loopback keeps datagram order, so nothing sent earlier is still on its way.
     std::vector<Json> sentBefore(LiveCameraDiscovery& channel, FakeCameraSocket& camera, const std::string& host) {
@@ -133,11 +144,7 @@ TEST_F(LiveCameraChannel, PortHeldWithoutAddressReuseIsReportedAndTimersStillRun
     address.sin_family = AF_INET;
     address.sin_port = htons(45454);
     ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    LiveCamera recent;
-    recent.id = "cam";
-    recent.name = "cam";
-    recent.lastSeen = clock.now();
-    auto channel = makeChannel(false, {recent});
+    auto channel = makeChannel(false, {known("cam", "cam", "")});
     channel->start();
     EXPECT_TRUE(loop.runUntil([&] { return channel->errorMessage().has_value(); }, kWaitMs));
     EXPECT_EQ(channel->errorMessage(), "UDP port 45454 is unavailable.");
@@ -287,34 +294,20 @@ TEST_F(LiveCameraTransfer, DeclinedWithTheCamerasTextAndExpiry) {
 TEST_F(LiveCameraTransfer, OfflineCameraGetsNoDatagram) {
     FakeCameraSocket camera("127.0.0.3");
     auto channel = makeChannel();
-    LiveCamera stale;
-    stale.id = "front";
-    stale.name = "Front";
-    stale.host = "127.0.0.3";
-    stale.lastSeen = clock.now() - std::chrono::milliseconds(6500);
-    EXPECT_FALSE(channel->requestTransferMode(stale, director, "Mac"));
+    EXPECT_FALSE(channel->requestTransferMode(known("front", "Front", "127.0.0.3", 6500), director, "Mac"));
     EXPECT_TRUE(awaitMessage(*channel, "This camera is not ready for a transfer request."));
     EXPECT_TRUE(sentBefore(*channel, camera, "127.0.0.3").empty());
 }
 
 TEST_F(LiveCameraTransfer, AHostThatIsNotDottedIPv4IsNeverSentTo) {
     auto channel = makeChannel();
-    LiveCamera named;
-    named.id = "front";
-    named.name = "Front";
-    named.host = "front.local";
-    named.lastSeen = clock.now();
-    EXPECT_TRUE(channel->requestTransferMode(named, director, "Mac"));
+    EXPECT_TRUE(channel->requestTransferMode(known("front", "Front", "front.local"), director, "Mac"));
     EXPECT_TRUE(awaitMessage(*channel, "The transfer request could not reach Front."));
     EXPECT_TRUE(channel->transferModeRequest()->isFailure);
 }
 
 TEST_F(LiveCameraChannel, WithoutASocketNothingIsSentAndTheOperatorIsTold) {
-    LiveCamera online;
-    online.id = "front";
-    online.name = "Front";
-    online.host = "127.0.0.3";
-    online.lastSeen = clock.now();
+    const LiveCamera online = known("front", "Front", "127.0.0.3");
     auto channel = makeChannel(false, {online});
     DirectorTakeAssignment assignment;
     channel->beginRecording({online}, director, assignment);
@@ -403,15 +396,7 @@ TEST_F(LiveCameraChannel, LivenessDropsExpiredCamerasAndTicks) {
     EXPECT_EQ(channel->livenessTick(), 0u) << "an empty list does not tick";
     channel.reset();
 
-    auto now = clock.now();
-    LiveCamera old;
-    old.id = "old";
-    old.name = "old";
-    old.lastSeen = now - std::chrono::milliseconds(29'300);
-    LiveCamera fresh = old;
-    fresh.id = fresh.name = "fresh";
-    fresh.lastSeen = now;
-    channel = makeChannel(true, {fresh, old});
+    channel = makeChannel(true, {known("fresh", "fresh", ""), known("old", "old", "", 29'300)});
     ASSERT_TRUE(loop.runUntil([&] { return channel->livenessTick() >= 1; }, kWaitMs));
     EXPECT_EQ(channel->cameras().size(), 2u) << "29.3 s is not yet expired";
     clock.advanceMs(1000);
@@ -429,12 +414,8 @@ TEST_F(LiveCameraChannel, ForcedScanProbesTheLocal24AndKeepsEightInFlight) {
     ASSERT_TRUE(good.isOpen() && zero.isOpen() && oversize.isOpen() && shortBody.isOpen() && silent.isOpen());
 
     // An online camera keeps the unforced timer scan away; the forced scan runs anyway.
-    LiveCamera online;
-    online.id = online.name = "online";
-    online.host = "127.0.0.9";
-    online.lastSeen = clock.now();
     options.intervals.scanFirstMs = 20;
-    auto channel = makeChannel(true, {online});
+    auto channel = makeChannel(true, {known("online", "online", "127.0.0.9")});
     loop.runFor(150);
     EXPECT_FALSE(channel->isActiveScanning());
     EXPECT_EQ(good.accepted(), 0);
@@ -474,17 +455,7 @@ TEST_F(LiveCameraChannel, PeerRefreshProbesQuietCamerasButNotExpiredOnes) {
     FakeProbeServer quiet("10.88.0.10", FakeProbeServer::Mode::answer, status("quiet", {{"name", "Refreshed"}}, 7));
     FakeProbeServer gone("10.88.0.100", FakeProbeServer::Mode::answer, status("gone", {{"name", "Back"}}, 7));
     ASSERT_TRUE(quiet.isOpen() && gone.isOpen());
-    auto now = clock.now();
-    LiveCamera heard;
-    heard.id = "quiet";
-    heard.name = "Quiet";
-    heard.host = "10.88.0.10";
-    heard.lastSeen = now - std::chrono::milliseconds(2600);
-    LiveCamera expired = heard;
-    expired.id = "gone";
-    expired.host = "10.88.0.100";
-    expired.lastSeen = now - std::chrono::seconds(31);
-    auto channel = makeChannel(true, {heard, expired});
+    auto channel = makeChannel(true, {known("quiet", "Quiet", "10.88.0.10", 2600), known("gone", "Quiet", "10.88.0.100", 31'000)});
     ASSERT_TRUE(loop.runUntil([&] { return listed(*channel, "quiet") && listed(*channel, "quiet")->name == "Refreshed"; },
                               kWaitMs));
     EXPECT_EQ(listed(*channel, "quiet")->sourceSessionID, sessionA) << "a camera never heard over UDP may switch session";
