@@ -60,6 +60,15 @@ std::string filterFor(const std::vector<std::string>& suites) {
     return filter;
 }
 
+int caseCount(const std::vector<std::string>& suites) {
+    const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
+    int count = 0;
+    for (int i = 0; i < unit.total_test_suite_count(); ++i)
+        for (const std::string& name : suites)
+            if (name == unit.GetTestSuite(i)->name()) count += unit.GetTestSuite(i)->total_test_count();
+    return count;
+}
+
 void skipSuites(const std::vector<std::string>& suites, const std::string& reason) {
     const ::testing::UnitTest& unit = *::testing::UnitTest::GetInstance();
     for (int i = 0; i < unit.total_test_suite_count(); ++i) {

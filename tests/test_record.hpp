@@ -15,6 +15,9 @@ namespace velk::test_record {
 // "--gtest_filter=A.*:B.*" for a child run of these suites.
 std::string filterFor(const std::vector<std::string>& suites);
 
+// How many cases these suites hold in this program.
+int caseCount(const std::vector<std::string>& suites);
+
 // Records every case of these suites as skipped for `reason`; for a case that would have started
 // a child run of them and cannot.
 void skipSuites(const std::vector<std::string>& suites, const std::string& reason);
