@@ -5,6 +5,13 @@ if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
   list(APPEND VELK_WARNINGS -Wshadow=local)
 endif()
 
+if(VELK_SANITIZE AND VELK_TSAN)
+  message(FATAL_ERROR "VELK_SANITIZE and VELK_TSAN are separate builds")
+endif()
+if(VELK_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()
 if(VELK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
@@ -39,7 +46,8 @@ function(velk_test name)
   if(ARG_WIDGETS)
     list(APPEND sources "${PROJECT_SOURCE_DIR}/tests/support/sanitizer_suppressions.cpp")
   endif()
-  add_executable(${name} ${sources})
+  # Every program records how its cases ended (tests/test_record.hpp).
+  add_executable(${name} ${sources} "${PROJECT_SOURCE_DIR}/tests/test_record.cpp")
   # Test programs need no heavy optimisation; what they test is built with the project's flags.
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS} $<$<CONFIG:Release>:-O1>)
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests")
@@ -51,7 +59,10 @@ function(velk_test name)
   if(ARG_AUTOMOC)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
   endif()
+  # ctest names are the cases' own names: a printed parameter may hold pointer bytes, so every
+  # parameterised suite names its cases (scripts/check-test-runs refuses index-only names).
   gtest_discover_tests(${name}
+    NO_PRETTY_VALUES
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()

@@ -1,6 +1,7 @@
 #pragma once
 // Injectable time: wall time for expiry and dates, monotonic milliseconds for protocol timers.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 
@@ -29,21 +30,24 @@ public:
     static const SystemClock& shared();
 };
 
-// A clock that moves only when told to; for tests.
+// A clock that moves only when told to; for tests. A test thread may move it while a service
+// thread reads it.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(WallTime wall = WallTime{}, double monotonic = 0) : m_wall(wall), m_monotonic(monotonic) {}
-    WallTime now() const override { return m_wall; }
-    double monotonicMs() const override { return m_monotonic; }
-    void setWall(WallTime wall) { m_wall = wall; }
+    explicit ManualClock(WallTime wall = WallTime{}, double monotonic = 0)
+        : m_wall(wall.time_since_epoch().count()), m_monotonic(monotonic) {}
+    WallTime now() const override { return WallTime(WallTime::duration(m_wall.load())); }
+    double monotonicMs() const override { return m_monotonic.load(); }
+    void setWall(WallTime wall) { m_wall = wall.time_since_epoch().count(); }
     void setMonotonicMs(double ms) { m_monotonic = ms; }
+    // Moves both clocks; one caller at a time.
     void advanceMs(double ms) {
-        m_monotonic += ms;
-        m_wall += std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double, std::milli>(ms));
+        m_monotonic = m_monotonic.load() + ms;
+        m_wall += std::chrono::duration_cast<WallTime::duration>(std::chrono::duration<double, std::milli>(ms)).count();
     }
 private:
-    WallTime m_wall;
-    double m_monotonic;
+    std::atomic<WallTime::rep> m_wall;
+    std::atomic<double> m_monotonic;
 };
 
 } // namespace velk

@@ -3,7 +3,12 @@
 // announcements and status (unicast and the multicast group) and carries the Director's recording
 // commands, transfer-mode requests and pairing datagrams; TCP identity probes to port 45455; the
 // published camera list. Socket, timers, probes and the recording coordinator live on the
-// channel's own thread; every published property changes on the GUI thread only.
+// channel's own thread (live_camera_channel.hpp); every published property changes on the GUI
+// thread only.
+//
+// Waiting rule: the GUI thread may wait on the channel thread, never the reverse. The destructor
+// waits for the channel to be deleted on its thread; the channel only posts to the GUI thread and
+// never blocks on it, so that wait always ends.
 
 #include <cstdint>
 #include <functional>
@@ -14,6 +19,7 @@
 
 #include <QObject>
 
+#include "base/clock.hpp"
 #include "base/executor.hpp"
 #include "director/director_recording_coordinator.hpp"
 #include "discovery/transfer_mode_request.hpp"
@@ -41,6 +47,15 @@ public:
         bool watchSleep = true;
         // How long a transfer-mode request waits for the camera's acknowledgement.
         int transferRequestLifetimeMs = 30000;
+        // Every "now" of the channel and of the camera list; read from both threads.
+        const Clock* clock = &SystemClock::shared();
+        struct Intervals {
+            int scanFirstMs = 400;
+            int scanEveryMs = 15000;
+            int peerRefreshMs = 3000;
+            int livenessMs = 1000;
+            int recordingMs = 100;
+        } intervals;
     };
 
     explicit LiveCameraDiscovery(bool startAutomatically = true, std::vector<LiveCamera> initialCameras = {},

@@ -1,8 +1,11 @@
 #include "export/media_probe.hpp"
 
+#include "export/movie_header.hpp"
+
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <limits>
 
 extern "C" {
@@ -36,10 +39,18 @@ bool isPicture(const AVStream* stream) {
 
 class LibavMediaAsset final : public MediaAsset {
 public:
-    LibavMediaAsset(FormatContext context, std::string fileName)
-        : m_context(std::move(context)), m_fileName(std::move(fileName)) {}
+    LibavMediaAsset(FormatContext context, std::filesystem::path file)
+        : m_context(std::move(context)), m_file(std::move(file)), m_fileName(m_file.filename().string()) {}
 
     double durationSeconds() override {
+        // The movie header holds the exact duration in the movie's own time scale; libavformat's
+        // own figure is rounded to microseconds.
+        if (std::strstr(m_context->iformat->name, "mov") != nullptr) {
+            std::ifstream in(m_file, std::ios::binary);
+            if (std::optional<MovieHeader> header = readMovieHeader(in)) {
+                if (std::optional<double> seconds = movieSeconds(*header)) return *seconds;
+            }
+        }
         if (m_context->duration != AV_NOPTS_VALUE) {
             return static_cast<double>(m_context->duration) / AV_TIME_BASE;
         }
@@ -104,6 +115,7 @@ private:
     }
 
     FormatContext m_context;
+    std::filesystem::path m_file;
     std::string m_fileName;
 };
 
@@ -122,7 +134,7 @@ std::unique_ptr<MediaAsset> LibavMediaProbe::open(const std::filesystem::path& f
     int result = avformat_open_input(&raw, url.c_str(), nullptr, &optionsInOut);
     options.reset(optionsInOut);
     if (result < 0) throw MediaFrameworkError(file.filename().string() + ": " + frameworkText(result));
-    return std::make_unique<LibavMediaAsset>(FormatContext(raw), file.filename().string());
+    return std::make_unique<LibavMediaAsset>(FormatContext(raw), file);
 }
 
 LibavMediaProbe& LibavMediaProbe::shared() {

@@ -84,7 +84,8 @@ TEST_P(WholeRoad, PreparesStartsRecordsAndStops) {
     EXPECT_EQ(rig.phase(), Phase::preparing);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cameras, WholeRoad, ::testing::Values(1, 2, 8));
+INSTANTIATE_TEST_SUITE_P(Cameras, WholeRoad, ::testing::Values(1, 2, 8),
+                         [](const auto& info) { return "Of" + std::to_string(info.param); });
 
 TEST(TakeBegin, RefusalsAndTheirSentences) {
     const std::string refused = "Choose a valid project/take, or resolve the previous stop first.";

@@ -77,69 +77,52 @@ TEST(DeviceFromResolution, FullAdvertisementFillsEveryField) {
     EXPECT_TRUE(device->supportsOpenTransfer());
 }
 
-struct ForegroundCase {
-    const char* value;
-    bool expected;
-};
-
-void PrintTo(const ForegroundCase& c, std::ostream* os) { *os << "foreground='" << c.value << "'"; }
-
-class ForegroundValue : public testing::TestWithParam<ForegroundCase> {};
-
-TEST_P(ForegroundValue, OnlyOneOrTrueInAnyCaseMeansForeground) {
-    auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{"foreground", GetParam().value}})));
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->foregroundOnly, GetParam().expected) << "value '" << GetParam().value << "'";
+TEST(DeviceFromResolution, OnlyOneOrTrueInAnyCaseMeansForeground) {
+    const std::pair<const char*, bool> cases[] = {{"1", true},  {"true", true}, {"TRUE", true}, {"tRuE", true},
+                                                  {"yes", false}, {"0", false},   {"", false},     {" 1", false},
+                                                  {"1 ", false},  {"true ", false}};
+    for (auto [value, foreground] : cases) {
+        auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{"foreground", value}})));
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->foregroundOnly, foreground) << "value '" << value << "'";
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ForegroundValue,
-                         testing::Values(ForegroundCase{"1", true}, ForegroundCase{"true", true},
-                                         ForegroundCase{"TRUE", true}, ForegroundCase{"tRuE", true},
-                                         ForegroundCase{"yes", false}, ForegroundCase{"0", false},
-                                         ForegroundCase{"", false}, ForegroundCase{" 1", false},
-                                         ForegroundCase{"1 ", false}, ForegroundCase{"true ", false}));
-
-struct TextRuleCase {
-    const char* key;
-    const char* value;
-    const char* expectedCatalogURL;
-    const char* expectedPairPath;
-    const char* expectedAccess;
-    std::optional<std::string> expectedTrash;
-};
-
-void PrintTo(const TextRuleCase& c, std::ostream* os) { *os << c.key << "='" << c.value << "'"; }
-
-class TxtTextRule : public testing::TestWithParam<TextRuleCase> {};
-
-TEST_P(TxtTextRule, FallsBackKeyByKey) {
-    const auto& c = GetParam();
-    auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{c.key, c.value}})));
-    ASSERT_TRUE(device);
-    EXPECT_EQ(device->catalogURL, c.expectedCatalogURL);
-    EXPECT_EQ(device->pairPath, c.expectedPairPath);
-    EXPECT_EQ(device->transferAccess, c.expectedAccess);
-    EXPECT_EQ(device->projectTrashVersion, c.expectedTrash);
+TEST(DeviceFromResolution, TxtTextsFallBackKeyByKey) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* catalogURL;
+        const char* pairPath;
+        const char* access;
+        std::optional<std::string> trash;
+    };
+    const char* const catalog = "https://phone.local:8443/velk/v1/catalog";
+    const Case cases[] = {
+        {"catalog", "api/list", "https://phone.local:8443/api/list", "/velk/v1/pair", "paired", {}},
+        {"catalog", "", catalog, "/velk/v1/pair", "paired", {}},
+        {"pair", "v2/pair", catalog, "/v2/pair", "paired", {}},
+        {"pair", "", catalog, "/velk/v1/pair", "paired", {}},
+        {"scheme", "", catalog, "/velk/v1/pair", "paired", {}},
+        {"scheme", "HTTPS", "HTTPS://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
+        {"access", "open", catalog, "/velk/v1/pair", "open", {}},
+        {"access", "OPEN", catalog, "/velk/v1/pair", "paired", {}},
+        {"access", "Open", catalog, "/velk/v1/pair", "paired", {}},
+        {"projectsDelete", "trash-v1", catalog, "/velk/v1/pair", "paired", "trash-v1"},
+        {"projectsDelete", "trash-v2", catalog, "/velk/v1/pair", "paired", {}},
+        {"Catalog", "x", catalog, "/velk/v1/pair", "paired", {}},
+        {"catalog", "/a b?c", "https://phone.local:8443/a%20b%3Fc", "/velk/v1/pair", "paired", {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.key) + "='" + c.value + "'");
+        auto device = lan::deviceFromResolution(kTransfer, "P", resolution(txt({{c.key, c.value}})));
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->catalogURL, c.catalogURL);
+        EXPECT_EQ(device->pairPath, c.pairPath);
+        EXPECT_EQ(device->transferAccess, c.access);
+        EXPECT_EQ(device->projectTrashVersion, c.trash);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, TxtTextRule,
-    testing::Values(
-        TextRuleCase{"catalog", "api/list", "https://phone.local:8443/api/list", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"catalog", "", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"pair", "v2/pair", "https://phone.local:8443/velk/v1/catalog", "/v2/pair", "paired", {}},
-        TextRuleCase{"pair", "", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"scheme", "", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"scheme", "HTTPS", "HTTPS://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"access", "open", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "open", {}},
-        TextRuleCase{"access", "OPEN", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"access", "Open", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"projectsDelete", "trash-v1", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair",
-                     "paired", "trash-v1"},
-        TextRuleCase{"projectsDelete", "trash-v2", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair",
-                     "paired", {}},
-        TextRuleCase{"Catalog", "x", "https://phone.local:8443/velk/v1/catalog", "/velk/v1/pair", "paired", {}},
-        TextRuleCase{"catalog", "/a b?c", "https://phone.local:8443/a%20b%3Fc", "/velk/v1/pair", "paired", {}}));
 
 TEST(DeviceFromResolution, SchemeFromTxtDecidesTransferSupport) {
     auto plain = lan::deviceFromResolution(
@@ -306,14 +289,7 @@ TEST_F(LANDiscoveryTest, RemovalIgnoresTheDomain) {
     EXPECT_EQ(discovery.devices()[0].serviceType, "_velk._tcp.");
 }
 
-TEST_F(LANDiscoveryTest, SortIsCaseInsensitiveAndStable) {
-    announce(kTransfer, "beta");
-    announce(kTransfer, "Alpha");
-    announce(kTransfer, "alpha");
-    EXPECT_EQ(names(), (std::vector<std::string>{"Alpha", "alpha", "beta"}));
-}
-
-TEST_F(LANDiscoveryTest, EqualNamesKeepTheirOrderAndTheNewOneComesLast) {
+TEST_F(LANDiscoveryTest, SortIsCaseInsensitiveAndStableWithTheNewOneLast) {
     announce(kTransfer, "alpha");
     announce(kTransfer, "beta");
     announce(kTransfer, "Alpha");
@@ -337,18 +313,16 @@ TEST_F(LANDiscoveryTest, UnusableResolutionLeavesTheListedSourceAsItWas) {
     EXPECT_EQ(discovery.devices(), before);
 }
 
-TEST_F(LANDiscoveryTest, ResolutionAfterRemovalAddsNothing) {
-    auto service = backend->find(kTransfer, "Phone A");
-    backend->remove(kTransfer, "Phone A");
-    backend->resolve(service, resolution());
-    EXPECT_TRUE(discovery.devices().empty());
-}
-
-TEST_F(LANDiscoveryTest, ResolutionAfterRestartAddsNothing) {
-    auto service = backend->find(kTransfer, "Phone A");
-    discovery.restart();
-    backend->resolve(service, resolution());
-    EXPECT_TRUE(discovery.devices().empty());
+TEST(LANDiscoveryStale, ResolutionAfterRemovalOrRestartAddsNothing) {
+    for (bool restart : {false, true}) {
+        auto backend = std::make_shared<FakeDnsSdBackend>();
+        LANDiscovery discovery(true, backend);
+        auto service = backend->find(kTransfer, "Phone A");
+        if (restart) discovery.restart();
+        else backend->remove(kTransfer, "Phone A");
+        backend->resolve(service, resolution());
+        EXPECT_TRUE(discovery.devices().empty()) << restart;
+    }
 }
 
 TEST_F(LANDiscoveryTest, ResolutionOfAReplacedServiceObjectAddsNothing) {

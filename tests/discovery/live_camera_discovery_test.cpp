@@ -11,9 +11,11 @@
 
 #include <gtest/gtest.h>
 
+#include "base/clock.hpp"
 #include "base/uuid.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "live_camera_test_support.hpp"
+#include "test_record.hpp"
 
 namespace velk {
 namespace {
@@ -25,9 +27,11 @@ const std::string sessionA = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
 
 constexpr int kWaitMs = 5000;
 
+const std::vector<std::string> kNamespaceSuites = {"LiveCameraChannel", "LiveCameraTransfer"};
+
 TEST(LiveCameraChannelNamespace, RunsTheSocketCasesInAPrivateNetwork) {
     if (!role().empty()) GTEST_SKIP() << "part of another run";
-    if (geteuid() != 0) GTEST_SKIP() << "a private network namespace needs root";
+    if (geteuid() != 0) VELK_SKIP_CHILD_RUN(kNamespaceSuites, "a private network namespace needs root");
     EventLoop loop;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VELK_LIVE_CHANNEL_ROLE", "netns");
@@ -37,14 +41,17 @@ TEST(LiveCameraChannelNamespace, RunsTheSocketCasesInAPrivateNetwork) {
         "ip link set lo up && ip link add eth0 type veth peer name xpeer0 && ip link set eth0 up && "
         "ip link set xpeer0 up && ip addr add 10.88.0.1/24 dev eth0 && "
         "for a in 10 100 101 102 103; do ip addr add 10.88.0.$a/32 dev lo; done && "
-        "exec \"$0\" --gtest_filter='LiveCameraChannel.*'");
-    auto run = runChild("unshare", {"-n", "--", "sh", "-c", setup, QString::fromStdString(thisProgram())}, env,
-                        120'000);
+        "exec \"$0\" \"$1\"");
+    auto run = runChild("unshare",
+                        {"-n", "--", "sh", "-c", setup, QString::fromStdString(thisProgram()),
+                         QString::fromStdString(test_record::filterFor(kNamespaceSuites))},
+                        env, 120'000);
     ASSERT_TRUE(run.finished) << run.output;
-    if (run.output.find("unshare failed") != std::string::npos) GTEST_SKIP() << run.output;
+    if (run.output.find("unshare failed") != std::string::npos) VELK_SKIP_CHILD_RUN(kNamespaceSuites, run.output);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("[  FAILED  ]"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("[  PASSED  ]"), std::string::npos) << run.output;
+    const std::string passed = "[  PASSED  ] " + std::to_string(test_record::caseCount(kNamespaceSuites)) + " tests.";
+    EXPECT_NE(run.output.find(passed), std::string::npos) << "every case of the suites runs:\n" << run.output;
 }
 
 class LiveCameraChannel : public testing::Test {
@@ -53,11 +60,16 @@ protected:
         if (role() != "netns") GTEST_SKIP() << "runs only inside a private network namespace";
     }
 
-    std::unique_ptr<LiveCameraDiscovery> makeChannel(bool start = true, std::vector<LiveCamera> initial = {},
-                                                     int transferLifetimeMs = 30000) {
-        LiveCameraDiscovery::Options options;
+    LiveCameraChannel() {
         options.watchSleep = false;
-        options.transferRequestLifetimeMs = transferLifetimeMs;
+        options.clock = &clock;
+        // Ages and expiry follow the manual clock; the timers only need to come round often.
+        options.intervals.livenessMs = 20;
+        options.intervals.peerRefreshMs = 20;
+        options.intervals.recordingMs = 10;
+    }
+
+    std::unique_ptr<LiveCameraDiscovery> makeChannel(bool start = true, std::vector<LiveCamera> initial = {}) {
         auto channel = std::make_unique<LiveCameraDiscovery>(options, start, std::move(initial));
         if (start) {
             EXPECT_TRUE(loop.runUntil([&] { return channel->isListening(); }, kWaitMs));
@@ -76,19 +88,43 @@ protected:
         return json::write(envelope);
     }
 
-    static const LiveCamera* listed(const LiveCameraDiscovery& channel, const std::string& id) {
-        for (const LiveCamera& camera : channel.cameras())
-            if (camera.id == id) return &camera;
-        return nullptr;
-    }
-
     static Json eligible(const std::string& name) {
         return {{"name", name},         {"remoteControl", true}, {"cameraReady", true}, {"takeBusy", false},
                 {"recording", false},   {"finalizing", false},   {"syncVersion", 1},    {"syncPrepareVersion", 2},
                 {"warmPrepare", true},  {"safeStopVersion", 1},  {"projectSyncVersion", 1}};
     }
 
+    // A camera last heard `ageMs` ago on the manual clock.
+    LiveCamera known(const std::string& id, const std::string& name, const std::string& host, double ageMs = 0) const {
+        LiveCamera camera;
+        camera.id = id;
+        camera.name = name;
+        camera.host = host;
+        camera.lastSeen = clock.now() - std::chrono::duration_cast<WallTime::duration>(
+                                            std::chrono::duration<double, std::milli>(ageMs));
+        return camera;
+    }
+
+    // What the channel sent the camera before a marker it sends now: work posted to the channel
+    // runs in order and loopback keeps datagram order, so nothing sent earlier is still on its way.
+    std::vector<Json> sentBefore(LiveCameraDiscovery& channel, FakeCameraSocket& camera, const std::string& host) {
+        const Json marker = {{"marker", ++markers}};
+        channel.sendPairingPacket(marker.dump(), host);
+        std::vector<Json> received;
+        EXPECT_TRUE(loop.runUntil(
+            [&] {
+                for (Json& value : camera.receiveAll()) received.push_back(std::move(value));
+                return !received.empty() && received.back() == marker;
+            },
+            kWaitMs));
+        if (!received.empty()) received.pop_back();
+        return received;
+    }
+
     EventLoop loop;
+    int markers = 0;
+    ManualClock clock{fromWallMs(1'780'000'000'000), 5000};
+    LiveCameraDiscovery::Options options;
 };
 
 TEST_F(LiveCameraChannel, OpensItsSocketAndJoinsTheGroupOnUsableInterfacesOnly) {
@@ -109,11 +145,7 @@ TEST_F(LiveCameraChannel, PortHeldWithoutAddressReuseIsReportedAndTimersStillRun
     address.sin_family = AF_INET;
     address.sin_port = htons(45454);
     ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    LiveCamera recent;
-    recent.id = "cam";
-    recent.name = "cam";
-    recent.lastSeen = std::chrono::system_clock::now();
-    auto channel = makeChannel(false, {recent});
+    auto channel = makeChannel(false, {known("cam", "cam", "")});
     channel->start();
     EXPECT_TRUE(loop.runUntil([&] { return channel->errorMessage().has_value(); }, kWaitMs));
     EXPECT_EQ(channel->errorMessage(), "UDP port 45454 is unavailable.");
@@ -165,7 +197,10 @@ TEST_F(LiveCameraChannel, PairHelloReachesTheHandlerOnlyWhenInstalled) {
     std::vector<std::pair<std::string, std::string>> hellos;
     const std::string hello = R"({"v":1,"type":"pair-hello","sender":"cam","payload":{"id":"cam"}})";
     camera.sendTo("127.0.0.1", hello);
-    loop.runFor(200);
+    // A status sent after the first hello is heard only once that hello has been handled.
+    FakeCameraSocket other("127.0.0.6");
+    other.sendTo("127.0.0.1", status("later", {}));
+    ASSERT_TRUE(loop.runUntil([&] { return listed(*channel, "later"); }, kWaitMs));
     channel->pairingPacketHandler = [&](const std::string& bytes, const std::string& host) {
         hellos.emplace_back(bytes, host);
     };
@@ -174,20 +209,11 @@ TEST_F(LiveCameraChannel, PairHelloReachesTheHandlerOnlyWhenInstalled) {
     EXPECT_EQ(hellos.size(), 1u);
     EXPECT_EQ(hellos[0].first, hello);
     EXPECT_EQ(hellos[0].second, "127.0.0.2");
-    EXPECT_TRUE(channel->cameras().empty());
+    EXPECT_EQ(channel->cameras().size(), 1u) << "a hello lists no camera";
 
     channel->sendPairingPacket(R"({"type":"pair-accept"})", "127.0.0.2");
     channel->sendPairingPacket(std::string(8193, ' '), "127.0.0.2");
-    std::vector<Json> received;
-    ASSERT_TRUE(loop.runUntil(
-        [&] {
-            for (Json& value : camera.receiveAll()) received.push_back(value);
-            return !received.empty();
-        },
-        kWaitMs));
-    loop.runFor(100);
-    for (Json& value : camera.receiveAll()) received.push_back(value);
-    EXPECT_EQ(received.size(), 1u);
+    EXPECT_EQ(sentBefore(*channel, camera, "127.0.0.2"), (std::vector<Json>{Json{{"type", "pair-accept"}}}));
 }
 
 class LiveCameraTransfer : public LiveCameraChannel {
@@ -248,7 +274,8 @@ TEST_F(LiveCameraTransfer, RequestPendingAndAcceptedRoundTrip) {
 
 TEST_F(LiveCameraTransfer, DeclinedWithTheCamerasTextAndExpiry) {
     FakeCameraSocket camera("127.0.0.3");
-    auto channel = makeChannel(true, {}, 600);
+    options.transferRequestLifetimeMs = 200;
+    auto channel = makeChannel();
     LiveCamera front = listFront(*channel, camera);
     auto first = channel->requestTransferMode(front, director, "");
     ASSERT_TRUE(first);
@@ -268,35 +295,20 @@ TEST_F(LiveCameraTransfer, DeclinedWithTheCamerasTextAndExpiry) {
 TEST_F(LiveCameraTransfer, OfflineCameraGetsNoDatagram) {
     FakeCameraSocket camera("127.0.0.3");
     auto channel = makeChannel();
-    LiveCamera stale;
-    stale.id = "front";
-    stale.name = "Front";
-    stale.host = "127.0.0.3";
-    stale.lastSeen = std::chrono::system_clock::now() - std::chrono::milliseconds(6500);
-    EXPECT_FALSE(channel->requestTransferMode(stale, director, "Mac"));
+    EXPECT_FALSE(channel->requestTransferMode(known("front", "Front", "127.0.0.3", 6500), director, "Mac"));
     EXPECT_TRUE(awaitMessage(*channel, "This camera is not ready for a transfer request."));
-    loop.runFor(200);
-    EXPECT_TRUE(camera.receiveAll().empty());
+    EXPECT_TRUE(sentBefore(*channel, camera, "127.0.0.3").empty());
 }
 
 TEST_F(LiveCameraTransfer, AHostThatIsNotDottedIPv4IsNeverSentTo) {
     auto channel = makeChannel();
-    LiveCamera named;
-    named.id = "front";
-    named.name = "Front";
-    named.host = "front.local";
-    named.lastSeen = std::chrono::system_clock::now();
-    EXPECT_TRUE(channel->requestTransferMode(named, director, "Mac"));
+    EXPECT_TRUE(channel->requestTransferMode(known("front", "Front", "front.local"), director, "Mac"));
     EXPECT_TRUE(awaitMessage(*channel, "The transfer request could not reach Front."));
     EXPECT_TRUE(channel->transferModeRequest()->isFailure);
 }
 
 TEST_F(LiveCameraChannel, WithoutASocketNothingIsSentAndTheOperatorIsTold) {
-    LiveCamera online;
-    online.id = "front";
-    online.name = "Front";
-    online.host = "127.0.0.3";
-    online.lastSeen = std::chrono::system_clock::now();
+    const LiveCamera online = known("front", "Front", "127.0.0.3");
     auto channel = makeChannel(false, {online});
     DirectorTakeAssignment assignment;
     channel->beginRecording({online}, director, assignment);
@@ -327,6 +339,7 @@ TEST_F(LiveCameraChannel, CarriesRecordingCommandsAndSleepSuspendsTheTake) {
         return loop.runUntil([&] { return listed(*channel, "rec"); }, kWaitMs);
     };
     ASSERT_TRUE(heard());
+    clock.advanceMs(1000); // the next round of clock pings
     ASSERT_TRUE(loop.runUntil(
         [&] {
             for (Json& value : camera.receiveAll())
@@ -372,27 +385,22 @@ TEST_F(LiveCameraChannel, DirectorSnapshotsAreListedButNeverPinged) {
     payload["role"] = "director";
     camera.sendTo("127.0.0.1", status("desk2", payload, 1));
     ASSERT_TRUE(loop.runUntil([&] { return listed(*channel, "desk2"); }, kWaitMs));
-    loop.runFor(1300);
+    clock.advanceMs(1300);
+    loop.runFor(150);
     for (Json& value : camera.receiveAll()) EXPECT_NE(value["payload"].value("action", ""), "CLOCK_PING");
 }
 
 TEST_F(LiveCameraChannel, LivenessDropsExpiredCamerasAndTicks) {
     auto channel = makeChannel(false);
     channel->start();
-    loop.runFor(1300);
+    loop.runFor(150);
     EXPECT_EQ(channel->livenessTick(), 0u) << "an empty list does not tick";
     channel.reset();
 
-    auto now = std::chrono::system_clock::now();
-    LiveCamera old;
-    old.id = "old";
-    old.name = "old";
-    old.lastSeen = now - std::chrono::milliseconds(29'300);
-    LiveCamera fresh = old;
-    fresh.id = fresh.name = "fresh";
-    fresh.lastSeen = now;
-    channel = makeChannel(true, {fresh, old});
+    channel = makeChannel(true, {known("fresh", "fresh", ""), known("old", "old", "", 29'300)});
     ASSERT_TRUE(loop.runUntil([&] { return channel->livenessTick() >= 1; }, kWaitMs));
+    EXPECT_EQ(channel->cameras().size(), 2u) << "29.3 s is not yet expired";
+    clock.advanceMs(1000);
     ASSERT_TRUE(loop.runUntil([&] { return channel->cameras().size() == 1; }, kWaitMs));
     EXPECT_EQ(channel->cameras()[0].id, "fresh");
 }
@@ -407,12 +415,9 @@ TEST_F(LiveCameraChannel, ForcedScanProbesTheLocal24AndKeepsEightInFlight) {
     ASSERT_TRUE(good.isOpen() && zero.isOpen() && oversize.isOpen() && shortBody.isOpen() && silent.isOpen());
 
     // An online camera keeps the unforced timer scan away; the forced scan runs anyway.
-    LiveCamera online;
-    online.id = online.name = "online";
-    online.host = "127.0.0.9";
-    online.lastSeen = std::chrono::system_clock::now();
-    auto channel = makeChannel(true, {online});
-    loop.runFor(600);
+    options.intervals.scanFirstMs = 20;
+    auto channel = makeChannel(true, {known("online", "online", "127.0.0.9")});
+    loop.runFor(150);
     EXPECT_FALSE(channel->isActiveScanning());
     EXPECT_EQ(good.accepted(), 0);
 
@@ -451,17 +456,7 @@ TEST_F(LiveCameraChannel, PeerRefreshProbesQuietCamerasButNotExpiredOnes) {
     FakeProbeServer quiet("10.88.0.10", FakeProbeServer::Mode::answer, status("quiet", {{"name", "Refreshed"}}, 7));
     FakeProbeServer gone("10.88.0.100", FakeProbeServer::Mode::answer, status("gone", {{"name", "Back"}}, 7));
     ASSERT_TRUE(quiet.isOpen() && gone.isOpen());
-    auto now = std::chrono::system_clock::now();
-    LiveCamera heard;
-    heard.id = "quiet";
-    heard.name = "Quiet";
-    heard.host = "10.88.0.10";
-    heard.lastSeen = now - std::chrono::milliseconds(2600);
-    LiveCamera expired = heard;
-    expired.id = "gone";
-    expired.host = "10.88.0.100";
-    expired.lastSeen = now - std::chrono::seconds(31);
-    auto channel = makeChannel(true, {heard, expired});
+    auto channel = makeChannel(true, {known("quiet", "Quiet", "10.88.0.10", 2600), known("gone", "Quiet", "10.88.0.100", 31'000)});
     ASSERT_TRUE(loop.runUntil([&] { return listed(*channel, "quiet") && listed(*channel, "quiet")->name == "Refreshed"; },
                               kWaitMs));
     EXPECT_EQ(listed(*channel, "quiet")->sourceSessionID, sessionA) << "a camera never heard over UDP may switch session";
@@ -471,7 +466,7 @@ TEST_F(LiveCameraChannel, PeerRefreshProbesQuietCamerasButNotExpiredOnes) {
 }
 
 TEST_F(LiveCameraChannel, WithoutASystemBusTheSleepWatchIsQuietlyAbsent) {
-    auto channel = std::make_unique<LiveCameraDiscovery>();
+    auto channel = std::make_unique<LiveCameraDiscovery>(); // the defaults: real clock, sleep watch
     EXPECT_TRUE(loop.runUntil([&] { return channel->isListening(); }, kWaitMs));
     EXPECT_FALSE(channel->errorMessage());
 }

@@ -15,6 +15,7 @@
 #include "base/uuid.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "live_camera_test_support.hpp"
+#include "test_record.hpp"
 
 namespace velk {
 namespace {
@@ -34,16 +35,17 @@ constexpr int kListMs = 10'000;
 
 TEST(LiveCameraLab, EndToEndWithSimulatedCameras) {
     if (!role().empty()) GTEST_SKIP() << "part of another run";
-    if (geteuid() != 0) GTEST_SKIP() << "the network lab needs root";
+    const std::vector<std::string> deskSuites = {"LiveCameraLabDesk"};
+    if (geteuid() != 0) VELK_SKIP_CHILD_RUN(deskSuites, "the network lab needs root");
     EventLoop loop;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VELK_LIVE_CHANNEL_ROLE", "lab-desk");
     auto run = runChild(QStringLiteral(VELK_SOURCE_DIR "/scripts/lab"),
                         {"run", "--phones", "4", "--", QString::fromStdString(thisProgram()),
-                         "--gtest_filter=LiveCameraLabDesk.*"},
+                         QString::fromStdString(test_record::filterFor(deskSuites))},
                         env, 240'000);
     ASSERT_TRUE(run.finished) << run.output;
-    if (run.status == 77) GTEST_SKIP() << run.output;
+    if (run.status == 77) VELK_SKIP_CHILD_RUN(deskSuites, run.output);
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(run.output.find("[  FAILED  ]"), std::string::npos) << run.output;
 }
@@ -116,12 +118,6 @@ protected:
         auto channel = std::make_unique<LiveCameraDiscovery>(options, true, std::vector<LiveCamera>{});
         EXPECT_TRUE(loop.runUntil([&] { return channel->isListening(); }, kListMs));
         return channel;
-    }
-
-    static const LiveCamera* listed(const LiveCameraDiscovery& channel, const std::string& id) {
-        for (const LiveCamera& camera : channel.cameras())
-            if (camera.id == id) return &camera;
-        return nullptr;
     }
 
     bool awaitListed(const LiveCameraDiscovery& channel, const std::vector<std::string>& ids, int timeoutMs = kListMs) {

@@ -14,6 +14,7 @@
 #include <QProcess>
 
 #include "base/json.hpp"
+#include "discovery/live_camera_discovery.hpp"
 #include "discovery_test_support.hpp"
 
 namespace velk::live_test {
@@ -23,6 +24,13 @@ using discovery_test::environment;
 using discovery_test::EventLoop;
 using discovery_test::runChild;
 using discovery_test::thisProgram;
+
+// The listed camera with this id, or nullptr.
+inline const LiveCamera* listed(const LiveCameraDiscovery& channel, const std::string& id) {
+    for (const LiveCamera& camera : channel.cameras())
+        if (camera.id == id) return &camera;
+    return nullptr;
+}
 
 // The role of this run: empty in the ordinary suite, "netns" or "lab-desk" in a child run.
 inline std::string role() { return environment("VELK_LIVE_CHANNEL_ROLE"); }

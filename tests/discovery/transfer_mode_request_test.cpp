@@ -41,30 +41,24 @@ TEST(TransferModeRequestData, RefusesBadFields) {
     EXPECT_FALSE(transferModeRequestData(collector, "cam", "r", std::string(33, 'm'), 0));
 }
 
-struct ResponseCase {
-    const char* name;
-    const char* datagram;
-    bool accepted;
-};
-
-class TransferModeResponseDecoding : public testing::TestWithParam<ResponseCase> {};
-
-TEST_P(TransferModeResponseDecoding, Decides) {
-    EXPECT_EQ(decodeTransferModeResponse(GetParam().datagram).has_value(), GetParam().accepted);
+TEST(TransferModeResponse, DecodingRules) {
+    struct Case {
+        const char* name;
+        const char* datagram;
+        bool accepted;
+    };
+    const Case cases[] = {
+        {"Pending", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_PENDING","requestId":"r"}})", true},
+        {"AckCapitalType", R"({"v":1,"type":"COMMAND","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK","requestId":"r"}})", true},
+        {"LowerCaseAction", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"transfer_mode_ack","requestId":"r"}})", false},
+        {"OtherAction", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"STOP_ACK","requestId":"r"}})", false},
+        {"NoVersion", R"({"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK","requestId":"r"}})", false},
+        {"EmptySender", R"({"v":1,"type":"command","sender":"","payload":{"action":"TRANSFER_MODE_ACK","requestId":"r"}})", false},
+        {"LongRequestId", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK","requestId":"rrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrr"}})", false},
+        {"NoRequestId", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK"}})", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(decodeTransferModeResponse(c.datagram).has_value(), c.accepted) << c.name;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TransferModeResponseDecoding,
-    testing::Values(
-        ResponseCase{"Pending", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_PENDING","requestId":"r"}})", true},
-        ResponseCase{"AckCapitalType", R"({"v":1,"type":"COMMAND","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK","requestId":"r"}})", true},
-        ResponseCase{"LowerCaseAction", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"transfer_mode_ack","requestId":"r"}})", false},
-        ResponseCase{"OtherAction", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"STOP_ACK","requestId":"r"}})", false},
-        ResponseCase{"NoVersion", R"({"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK","requestId":"r"}})", false},
-        ResponseCase{"EmptySender", R"({"v":1,"type":"command","sender":"","payload":{"action":"TRANSFER_MODE_ACK","requestId":"r"}})", false},
-        ResponseCase{"LongRequestId", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK","requestId":"rrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrrr"}})", false},
-        ResponseCase{"NoRequestId", R"({"v":1,"type":"command","sender":"cam","payload":{"action":"TRANSFER_MODE_ACK"}})", false}),
-    [](const auto& param) { return std::string(param.param.name); });
 
 class PendingTransferRequestsTest : public testing::Test {
 protected:

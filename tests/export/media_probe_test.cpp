@@ -1,6 +1,10 @@
 #include <cmath>
+#include <fstream>
 #include <limits>
+#include <numeric>
+#include <sstream>
 
+#include "export/movie_header.hpp"
 #include "export_support.hpp"
 
 namespace velk {
@@ -113,6 +117,81 @@ TEST(LibavMediaProbe, AgreesWithFfprobeOnRealFiles) {
         {"two-video.mp4", "Each clip must contain exactly one video track."}};
     for (auto [name, sentence] : refused)
         EXPECT_EQ(testing::exportErrorOf([&] { DriftEngine::mediaInfo(fixtures[name]); }), sentence) << name;
+}
+
+// The time scale and duration of the first `box` ("mvhd" or "mdhd") in a file, read by looking for
+// its name among the bytes (version 0 boxes, as ffmpeg writes them for short clips).
+std::pair<std::uint64_t, std::uint64_t> scaleAndDuration(const std::string& bytes, const char* box) {
+    const std::size_t at = bytes.find(box);
+    EXPECT_NE(at, std::string::npos) << box;
+    EXPECT_EQ(bytes.at(at + 4), 0) << box << " version";
+    auto word = [&](std::size_t offset) {
+        std::uint64_t value = 0;
+        for (std::size_t i = 0; i < 4; ++i) value = value << 8 | static_cast<unsigned char>(bytes.at(at + offset + i));
+        return value;
+    };
+    return {word(16), word(20)};
+}
+
+TEST(LibavMediaProbe, DurationIsExactInTheMoviesOwnTimeScale) {
+    if (!testing::haveTool("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed";
+    testing::TempFolder folder;
+    const std::pair<std::uint64_t, const char*> scales[] = {{600, "30"}, {1000, "30"}, {30000, "30000/1001"}, {90000, "30000/1001"}};
+    for (auto [scale, rate] : scales) {
+        SCOPED_TRACE(scale);
+        const std::filesystem::path clip = folder / ("clip-" + std::to_string(scale) + ".mov");
+        const std::string make = "ffmpeg -nostdin -v error -y -f lavfi -i testsrc=size=64x36:rate=" + std::string(rate) +
+                                 " -frames:v 181 -c:v libx264 -preset ultrafast -threads 1 -movie_timescale " +
+                                 std::to_string(scale) + " -video_track_timescale " + std::to_string(scale) + " " +
+                                 testing::quoted(clip);
+        ASSERT_EQ(testing::run(make).exitCode, 0);
+        std::ifstream in(clip, std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const auto [movieScale, movieDuration] = scaleAndDuration(bytes, "mvhd");
+        const auto [trackScale, trackDuration] = scaleAndDuration(bytes, "mdhd");
+        ASSERT_EQ(movieScale, scale);
+        ASSERT_EQ(trackScale, scale);
+        EXPECT_EQ(trackDuration, movieDuration);
+
+        const MediaInfo info = DriftEngine::mediaInfo(clip);
+        EXPECT_EQ(info.duration, static_cast<double>(movieDuration) / static_cast<double>(movieScale));
+        const std::uint64_t common = std::gcd(movieDuration, movieScale);
+        EXPECT_EQ(DriftEngine::seconds(info.duration),
+                  std::to_string(movieDuration / common) + "/" + std::to_string(movieScale / common) + "s");
+    }
+}
+
+TEST(MovieHeader, ReadsVersionsAndRefusesBrokenBoxes) {
+    auto box = [](const char* type, const std::string& payload) {
+        const std::uint32_t size = static_cast<std::uint32_t>(payload.size() + 8);
+        return std::string{char(size >> 24), char(size >> 16), char(size >> 8), char(size)} + type + payload;
+    };
+    const std::string zero4(4, '\0');
+    const std::string v0 = std::string(1, '\0') + std::string(3, '\0') + zero4 + zero4 + std::string("\0\0\x02\x58", 4) +
+                           std::string("\0\0\x0e\x14", 4) + std::string(80, '\0'); // 3604/600
+    const std::string v1 = std::string(1, '\1') + std::string(3, '\0') + std::string(16, '\0') +
+                           std::string("\0\0\x75\x30", 4) + std::string("\0\0\0\x01\0\0\0\0", 8); // 2^32/30000
+    const std::string indefinite = std::string(12, '\0') + std::string("\0\0\x03\xe8", 4) + std::string(4, '\xff');
+    const std::string free = box("free", "xx");
+    // A movie after its media data, the last box running to the end of the file (size 0).
+    const std::string toEnd = std::string("\0\0\0\0moov", 8) + box("mvhd", v0);
+    struct Case { std::string file; std::optional<double> seconds; };
+    const Case cases[] = {
+        {box("ftyp", "qt  ") + box("mdat", "frames") + box("moov", box("trak", "") + box("mvhd", v0)), 3604.0 / 600},
+        {free + box("moov", box("mvhd", v1)), 4294967296.0 / 30000},
+        {free + toEnd, 3604.0 / 600},
+        {box("moov", box("mvhd", indefinite)), std::nullopt},
+        {box("moov", box("mvhd", v0.substr(0, 19))), std::nullopt},       // truncated header
+        {box("moov", box("mvhd", "\x02" + v0.substr(1))), std::nullopt}, // unknown version
+        {box("mdat", "frames") + box("trak", box("mvhd", v0)), std::nullopt}, // no movie box
+        {std::string("\0\0\0\x04moov", 8) + box("mvhd", v0), std::nullopt}, // a size below the header's
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        std::istringstream in(c.file);
+        const std::optional<MovieHeader> header = readMovieHeader(in);
+        EXPECT_EQ(header ? movieSeconds(*header) : std::nullopt, c.seconds) << ::testing::PrintToString(c.file);
+    }
 }
 
 TEST(LibavMediaProbe, FilesThatAreNotMediaRaiseTheFrameworkError) {
