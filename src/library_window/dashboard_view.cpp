@@ -70,7 +70,7 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     names->addWidget(m_projectName);
     names->addWidget(m_takeID);
     headerLayout->addLayout(names, 1);
-    m_pill = new StatusPill({}, Tint::orange, header);
+    m_pill = new StatusPill({}, tintColor(Tint::orange), header);
     headerLayout->addWidget(m_pill);
     layout->addWidget(header);
     layout->addWidget(divider(page));
@@ -104,7 +104,7 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     auto* transfersPanel = new LibraryPanel(q(T::transfers), "arrow.down.circle", mediaPage);
     transfersPanel->setFixedWidth(300);
     m_transferPages = new QStackedWidget(transfersPanel);
-    m_transferPages->addWidget(compactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
+    m_transferPages->addWidget(new CompactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
     m_transferModel = new TransferListModel(this);
     auto* transferList = new QListView(m_transferPages);
     transferList->setObjectName(QStringLiteral("transfers"));
@@ -165,7 +165,7 @@ void DashboardView::rebuild() {
     m_projectName->setText(QString::fromStdString(project->name));
     m_takeID->setText(q(T::takePrefix) + QString::fromStdString(take->id));
     const Pill pill = mediaPill(*take);
-    m_pill->setPill(q(pill.text), pill.tint);
+    m_pill->setPill(q(pill.text), tintColor(pill.tint));
     replaceContent(m_overviewHolder, overview(*project, *take));
     replaceContent(m_clipsHolder, media(*take));
     replaceContent(m_resolveHolder, resolve(*take));
@@ -210,7 +210,7 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
 }
 
 QWidget* DashboardView::media(const VELKTake& take) {
-    if (take.clips.empty()) return compactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
+    if (take.clips.empty()) return new CompactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("clips"));
     scroll->setFrameShape(QFrame::NoFrame);
@@ -273,7 +273,7 @@ QWidget* DashboardView::resolve(const VELKTake& take) {
 QWidget* DashboardView::activity() {
     auto* panel = new LibraryPanel(q(T::recentActivity), "clock.arrow.circlepath");
     m_activityPages = new QStackedWidget(panel);
-    m_activityPages->addWidget(compactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
+    m_activityPages->addWidget(new CompactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
     m_activityModel = new ActivityListModel(this);
     auto* list = new QListView(m_activityPages);
     list->setObjectName(QStringLiteral("activities"));

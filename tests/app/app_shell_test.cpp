@@ -22,6 +22,7 @@
 #include "app/single_instance.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
+#include "app/view_kit.hpp"
 #include "app/window_registry.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "store/app_store.hpp"
@@ -183,8 +184,19 @@ TEST_F(ShellTest, EverySymbolDrawsSomething) {
     EXPECT_TRUE(green);
 }
 
+// The pill draws its text in the caller's colour on a capsule of that colour at 16 %, padded 11 by 6.
+TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {
+    qtApplication();
+    StatusPill pill(QStringLiteral("READY"), Theme::orange());
+    pill.setPill(QStringLiteral("READY"), Theme::green());
+    pill.resize(pill.sizeHint());
+    EXPECT_GE(pill.sizeHint().width(), pill.fontMetrics().horizontalAdvance(QStringLiteral("READY")) + 22);
+    EXPECT_EQ(pill.palette().color(QPalette::WindowText), Theme::green());
+    const QImage image = pill.grab().toImage();
+    const QColor corner = image.pixelColor(image.width() / 2, 1);
+    EXPECT_GT(corner.green(), corner.red()); // the capsule's green wash, not the window's grey
+}
+
 } // namespace
 } // namespace velk
 
-// fontconfig keeps a cache for the life of the process; it is not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
