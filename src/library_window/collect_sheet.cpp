@@ -370,7 +370,7 @@ void CollectSheet::rebuildSources() {
             face->setContentsMargins(10, 10, 10, 10);
             face->setSpacing(11);
             auto* icon = new QLabel(card);
-            icon->setPixmap(symbolPixmap(view.symbol, view.tint, 24));
+            icon->setPixmap(symbolPixmap(view.symbol, view.tint, 22));
             face->addWidget(icon);
             auto* texts = new QVBoxLayout;
             texts->setSpacing(3);
@@ -421,7 +421,7 @@ void CollectSheet::rebuildSources() {
             face->setContentsMargins(9, 9, 9, 9);
             face->setSpacing(8);
             auto* icon = new QLabel(card);
-            icon->setPixmap(symbolPixmap("iphone.gen3.radiowaves.left.and.right", Tint::green, 20));
+            icon->setPixmap(symbolPixmap("iphone.gen3.radiowaves.left.and.right", Tint::green, 22));
             face->addWidget(icon);
             auto* names = new QVBoxLayout;
             names->setSpacing(1);

@@ -89,7 +89,6 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     layout->addLayout(tabRow);
 
     m_tabPages = new QStackedWidget(page);
-    m_tabPages->setContentsMargins(12, 0, 12, 12);
     m_overviewHolder = holder(m_tabPages);
     m_tabPages->addWidget(m_overviewHolder);
 

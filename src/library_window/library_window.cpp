@@ -144,11 +144,8 @@ QWidget* LibraryWindow::createSidebar() {
     wifi->setToolTip(q(T::wifiHelp));
     auto* director = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
     director->setObjectName(QStringLiteral("sidebarDirector"));
-    QPalette prominent = director->palette();
-    prominent.setColor(QPalette::Button, accentColor());
-    prominent.setColor(QPalette::ButtonText, Qt::white);
-    director->setPalette(prominent);
-    director->setIcon(symbolIcon("video.fill", Tint::primary));
+    // The prominent look both windows give their one leading button.
+    director->setDefault(true);
     actionRow->addWidget(collect);
     actionRow->addWidget(wifi);
     actionRow->addStretch(1);
