@@ -118,7 +118,7 @@ QWidget* LibraryWindow::createSidebar() {
     m_projectModel = new ProjectListModel(m_projects);
     m_projects->setModel(m_projectModel);
     m_projects->setFrameShape(QFrame::NoFrame);
-    m_projects->setItemDelegate(new TwoLineDelegate(m_projects));
+    m_projects->setItemDelegate(new TwoLineDelegate(2, m_projects));
     m_projects->setSelectionMode(QAbstractItemView::SingleSelection);
     m_projects->setUniformItemSizes(true);
     layout->addWidget(m_projects, 1);

@@ -41,7 +41,7 @@ TakeListView::TakeListView(AppStore& store, QWidget* parent) : QWidget(parent), 
     m_list = new QListWidget(page);
     m_list->setObjectName(QStringLiteral("takeList"));
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setItemDelegate(new TwoLineDelegate(m_list));
+    m_list->setItemDelegate(new TwoLineDelegate(3, m_list));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     layout->addWidget(m_list, 1);
     m_pages->addWidget(page);
