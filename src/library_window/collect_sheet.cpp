@@ -1,3 +1,4 @@
+#include "app/theme.hpp"
 #include "library_window/collect_sheet.hpp"
 
 #include <QCheckBox>
@@ -186,6 +187,7 @@ void CollectSheet::createWidgets() {
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     bottom->addWidget(closeButton);
     m_primary = button({}, this);
+    Theme::setProminent(*m_primary);
     m_primary->setObjectName(QStringLiteral("primary"));
     connect(m_primary, &QPushButton::clicked, this, &CollectSheet::runPrimaryAction);
     bottom->addWidget(m_primary);
@@ -351,6 +353,7 @@ void CollectSheet::rebuildSources() {
         top->addWidget(styledLabel(q(T::upToEight), TextStyle::caption, false, Tint::secondary, m_sources));
         top->addStretch(1);
         auto* loadAll = button(q(T::loadAllOpen), m_sources);
+        Theme::setProminent(*loadAll);
         loadAll->setObjectName(QStringLiteral("loadAll"));
         loadAll->setEnabled(loadAllOpenEnabled(listed, busy, requireSecure));
         connect(loadAll, &QPushButton::clicked, this, &CollectSheet::loadAllOpenSources);

@@ -144,8 +144,7 @@ QWidget* LibraryWindow::createSidebar() {
     wifi->setToolTip(q(T::wifiHelp));
     auto* director = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
     director->setObjectName(QStringLiteral("sidebarDirector"));
-    // The prominent look both windows give their one leading button.
-    director->setDefault(true);
+    Theme::setProminent(*director);
     actionRow->addWidget(collect);
     actionRow->addWidget(wifi);
     actionRow->addStretch(1);
