@@ -436,10 +436,17 @@ void CollectSheet::rebuildSources() {
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);
             card->setEnabled(cameraCardEnabled(camera, now));
-            connect(card, &QPushButton::clicked, this, [this, camera] {
-                if (!cameraCardEnabled(camera, m_services.clock.now())) return;
-                m_services.commands->requestTransferMode(camera);
-                m_services.commands->restartSourceBrowsing();
+            connect(card, &QPushButton::clicked, this, [this, id = camera.id] {
+                // The card is rebuilt only when what it shows changes, so the camera is looked up
+                // again: the request goes with its latest report, and only while it still may.
+                const WallTime now = m_services.clock.now();
+                for (const LiveCamera& current : collectLiveCameras(m_services.liveDiscovery.cameras(), now)) {
+                    if (current.id != id) continue;
+                    if (!cameraCardEnabled(current, now)) return;
+                    m_services.commands->requestTransferMode(current);
+                    m_services.commands->restartSourceBrowsing();
+                    return;
+                }
             });
             grid->addWidget(card, static_cast<int>(i / 4), static_cast<int>(i % 4));
         }
