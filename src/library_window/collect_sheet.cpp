@@ -479,6 +479,9 @@ void CollectSheet::runPrimaryAction() {
     const auto listed = transferDevices(m_services.discovery.devices());
     const auto selected = selectedDevice(listed, m_inputs.deviceID);
     if (!selected) return;
+    const CollectInputs now{&*selected, m_requireSecure->isChecked(), m_services.store.isBusy(),
+                            m_inputs.fingerprintConfirmed, m_inputs.code};
+    if (!primaryEnabled(now)) return;
     // The continuation may come after the sheet or the window has closed.
     QPointer<QWidget> window = parentWidget();
     QPointer<CollectSheet> sheet = this;
