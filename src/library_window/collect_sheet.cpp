@@ -439,10 +439,10 @@ void CollectSheet::rebuildSources() {
             connect(card, &QPushButton::clicked, this, [this, id = camera.id] {
                 // The card is rebuilt only when what it shows changes, so the camera is looked up
                 // again: the request goes with its latest report, and only while it still may.
-                const WallTime now = m_services.clock.now();
-                for (const LiveCamera& current : collectLiveCameras(m_services.liveDiscovery.cameras(), now)) {
+                const WallTime clicked = m_services.clock.now();
+                for (const LiveCamera& current : collectLiveCameras(m_services.liveDiscovery.cameras(), clicked)) {
                     if (current.id != id) continue;
-                    if (!cameraCardEnabled(current, now)) return;
+                    if (!cameraCardEnabled(current, clicked)) return;
                     m_services.commands->requestTransferMode(current);
                     m_services.commands->restartSourceBrowsing();
                     return;
@@ -479,9 +479,9 @@ void CollectSheet::runPrimaryAction() {
     const auto listed = transferDevices(m_services.discovery.devices());
     const auto selected = selectedDevice(listed, m_inputs.deviceID);
     if (!selected) return;
-    const CollectInputs now{&*selected, m_requireSecure->isChecked(), m_services.store.isBusy(),
-                            m_inputs.fingerprintConfirmed, m_inputs.code};
-    if (!primaryEnabled(now)) return;
+    const CollectInputs current{&*selected, m_requireSecure->isChecked(), m_services.store.isBusy(),
+                                m_inputs.fingerprintConfirmed, m_inputs.code};
+    if (!primaryEnabled(current)) return;
     // The continuation may come after the sheet or the window has closed.
     QPointer<QWidget> window = parentWidget();
     QPointer<CollectSheet> sheet = this;
