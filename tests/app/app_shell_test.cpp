@@ -26,6 +26,7 @@
 #include "app/window_registry.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "store/app_store.hpp"
+#include "support/widgets.hpp"
 
 namespace velk {
 namespace {
@@ -195,6 +196,19 @@ TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {
     const QImage image = pill.grab().toImage();
     const QColor corner = image.pixelColor(image.width() / 2, 1);
     EXPECT_GT(corner.green(), corner.red()); // the capsule's green wash, not the window's grey
+}
+
+// In a large area the placeholder sits in the middle both ways.
+TEST(ViewKit, CompactEmptyStateIsCentred) {
+    qtApplication();
+    CompactEmptyState empty(QStringLiteral("No edits yet"), "timeline.selection",
+                            QStringLiteral("Start a session, then CUT, FADE or add a marker."));
+    empty.resize(320, 400);
+    empty.show();
+    auto* title = empty.findChildren<QLabel*>().at(1);
+    EXPECT_NEAR(title->geometry().center().y(), 200, 40);
+    EXPECT_NEAR(title->geometry().center().x(), 160, 2);
+    test::saveScreenshot(empty, QStringLiteral("app-compact-empty-state.png"));
 }
 
 } // namespace
