@@ -1,6 +1,6 @@
 #pragma once
 // The small views both windows are made of: the centred empty-state placeholder in its two sizes,
-// the capsule status tag and the thin divider. Each is drawn only from what its caller passes.
+// the capsule status tag, the one-line elided label and the thin divider. Each is drawn only from what its caller passes.
 
 #include <string_view>
 
@@ -49,6 +49,19 @@ protected:
 
 private:
     QColor m_color;
+};
+
+// A one-line text cut with an ellipsis to the width it is given, instead of clipped mid-glyph.
+class ElidedLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(const QString& text = {}, QWidget* parent = nullptr);
+    // The text as drawn at the current width.
+    QString shownText() const;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 };
 
 // A thin horizontal line between regions.

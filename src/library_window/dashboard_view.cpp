@@ -63,9 +63,9 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     headerLayout->setSpacing(12);
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    m_projectName = styledLabel({}, TextStyle::title2, true, Tint::primary, header);
+    m_projectName = elidedLabel({}, TextStyle::title2, true, Tint::primary, header);
     m_projectName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_takeID = styledLabel({}, TextStyle::callout, false, Tint::secondary, header);
+    m_takeID = elidedLabel({}, TextStyle::callout, false, Tint::secondary, header);
     m_takeID->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     names->addWidget(m_projectName);
     names->addWidget(m_takeID);

@@ -31,7 +31,7 @@ TakeListView::TakeListView(AppStore& store, QWidget* parent) : QWidget(parent), 
     auto* headerLayout = new QVBoxLayout(header);
     headerLayout->setContentsMargins(14, 14, 14, 14);
     headerLayout->setSpacing(2);
-    m_title = styledLabel({}, TextStyle::headline, true, Tint::primary, header);
+    m_title = elidedLabel({}, TextStyle::headline, true, Tint::primary, header);
     m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_count = styledLabel({}, TextStyle::caption, false, Tint::secondary, header);
     headerLayout->addWidget(m_title);

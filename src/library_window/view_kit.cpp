@@ -85,11 +85,11 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
     auto* middle = new QVBoxLayout;
     middle->setSpacing(3);
     auto* cameraLine = new QHBoxLayout;
-    auto* camera = styledLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this);
+    auto* camera = elidedLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this);
     camera->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     cameraLine->addWidget(camera, 1);
     middle->addLayout(cameraLine);
-    auto* fileName = styledLabel(QString::fromStdString(clip.fileName), TextStyle::caption, false, Tint::secondary, this);
+    auto* fileName = elidedLabel(QString::fromStdString(clip.fileName), TextStyle::caption, false, Tint::secondary, this);
     fileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     middle->addWidget(fileName);
     if (clip.deviceName) {

@@ -198,6 +198,16 @@ TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {
     EXPECT_GT(corner.green(), corner.red()); // the capsule's green wash, not the window's grey
 }
 
+TEST(ViewKit, ElidedLabelCutsToItsWidthWithAnEllipsis) {
+    qtApplication();
+    ElidedLabel label(QStringLiteral("cam-a_take-014_a-rather-long-clip-name.mov"));
+    label.resize(80, 20);
+    EXPECT_TRUE(label.shownText().endsWith(QChar(0x2026)));
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(label.shownText()), 80);
+    label.resize(2000, 20);
+    EXPECT_EQ(label.shownText(), label.text());
+}
+
 // In a large area the placeholder sits in the middle both ways.
 TEST(ViewKit, CompactEmptyStateIsCentred) {
     qtApplication();
