@@ -43,7 +43,7 @@ const std::vector<Entry>& table() {
         {"checkmark.circle", {"dialog-ok", "object-select-symbolic"}},
         {"checkmark.circle.fill", {"dialog-ok", "object-select-symbolic"}},
         {"checkmark.seal", {"security-high", "emblem-ok-symbolic"}},
-        {"circle.dashed", {"draw-circle", "content-loading-symbolic"}},
+        {"circle.dashed", {"content-loading-symbolic", "draw-circle"}},
         {"circle.fill", {"media-record", "media-record-symbolic"}},
         {"record.circle", {"media-record", "media-record-symbolic"}},
         {"stop.circle", {"media-playback-stop", "media-playback-stop-symbolic"}},

@@ -115,6 +115,15 @@ void applyAccent(QWidget& window) {
     window.setPalette(palette);
 }
 
+void setProminent(QWidget& button) {
+    QPalette palette = button.palette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Button, accent().darker(160));
+        palette.setColor(group, QPalette::ButtonText, Qt::white);
+    }
+    button.setPalette(palette);
+}
+
 void setSecondary(QWidget& widget) {
     QPalette palette = widget.palette();
     const QColor dim = secondary(palette);

@@ -48,5 +48,8 @@ void apply(QApplication& application);
 void applyAccent(QWidget& window);
 // Gives a label (or any widget) the dimmed text colour.
 void setSecondary(QWidget& widget);
+// The window's one leading action: filled with the tint, white text; disabled it looks like any
+// disabled button.
+void setProminent(QWidget& button);
 
 } // namespace velk::Theme

@@ -38,14 +38,6 @@ QLabel* caption(const QString& text, QWidget* parent, bool bold = false) {
     return label;
 }
 
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFixedHeight(1);
-    line->setStyleSheet("background: rgba(255,255,255,24); border: none;");
-    return line;
-}
-
 void tintRed(QPushButton& button) {
     // Only while enabled: a disabled button keeps the dimmed look.
     QPalette palette = button.palette();

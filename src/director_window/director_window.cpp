@@ -521,8 +521,10 @@ void DirectorWindow::refresh() {
 
 void DirectorWindow::refreshHeader() {
     const std::size_t online = onlineCameras().size();
-    m_countPill->setPill(DirectorPresenters::cameraCountPill(online));
-    m_phasePill->setPill(DirectorPresenters::phasePill(m_channel.recordingStatus().phase));
+    const StatusPillValue count = DirectorPresenters::cameraCountPill(online);
+    const StatusPillValue phase = DirectorPresenters::phasePill(m_channel.recordingStatus().phase);
+    m_countPill->setPill(QString::fromStdString(count.text), Studio::color(count.color, palette()));
+    m_phasePill->setPill(QString::fromStdString(phase.text), Studio::color(phase.color, palette()));
     const auto bar = DirectorPresenters::productionBar(online, m_store.selectedProject(), m_workspace.plannedTakeID,
                                                        std::string(PreviewNetworkPolicy::title(effectivePreviewPolicy())));
     const QColor dot = Studio::color(bar.dotColor, palette());

@@ -219,54 +219,6 @@ FutureControl::FutureControl(const char* icon, const QString& title, const QStri
 
 void FutureControl::paintEvent(QPaintEvent*) { paintNoteBackground(*this); }
 
-// --- StatusPill ---
-
-StatusPill::StatusPill(QWidget* parent) : QLabel(parent) {
-    setFont(Studio::font(Studio::TextStyle::caption, true));
-    setContentsMargins(9, 3, 9, 3);
-    setAlignment(Qt::AlignCenter);
-}
-
-void StatusPill::setPill(const StatusPillValue& value) {
-    const QString text = QString::fromStdString(value.text);
-    if (text == this->text() && value.color == m_color) return;
-    m_color = value.color;
-    setText(text);
-    setTextColor(*this, Studio::color(m_color, parentWidget() ? parentWidget()->palette() : palette()));
-    update();
-}
-
-void StatusPill::paintEvent(QPaintEvent* event) {
-    {
-        QPainter painter(this);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(Qt::NoPen);
-        painter.setBrush(Theme::withOpacity(Studio::color(m_color, palette()), 0.15));
-        const double radius = height() / 2.0;
-        painter.drawRoundedRect(QRectF(rect()), radius, radius);
-    }
-    QLabel::paintEvent(event);
-}
-
-// --- CompactEmptyState ---
-
-CompactEmptyState::CompactEmptyState(const QString& title, const char* icon, const QString& detail, QWidget* parent)
-    : QWidget(parent) {
-    auto* column = new QVBoxLayout(this);
-    column->setContentsMargins(12, 18, 12, 18);
-    column->setSpacing(6);
-    const QColor dim = Theme::secondary(palette());
-    column->addWidget(symbolLabel(icon, dim, 26, this), 0, Qt::AlignHCenter);
-    auto* titleLabel = makeLabel(title, Studio::font(Studio::TextStyle::headline), this);
-    titleLabel->setAlignment(Qt::AlignCenter);
-    column->addWidget(titleLabel);
-    auto* detailLabel = makeLabel(detail, Studio::font(Studio::TextStyle::caption), this);
-    detailLabel->setAlignment(Qt::AlignCenter);
-    detailLabel->setWordWrap(true);
-    setTextColor(*detailLabel, dim);
-    column->addWidget(detailLabel);
-}
-
 // --- CompactAudioChannel ---
 
 CompactAudioChannel::CompactAudioChannel(QWidget* parent) : QWidget(parent) {

@@ -1,7 +1,7 @@
 #pragma once
 // The small views the Director window is built from: the titled studio panel, the level meter, the
-// audio channel strip, the inspector heading, the preview status row, the boxed note, the planned
-// control row, the status pill and the compact empty state.
+// audio channel strip, the inspector heading, the preview status row, the boxed note and the planned
+// control row. The status pill and the compact empty state are the shared ones of app/view_kit.
 
 #include <string>
 
@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QWidget>
 
+#include "app/view_kit.hpp"
 #include "director_window/director_presenters.hpp"
 
 class QLabel;
@@ -97,25 +98,6 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-};
-
-class StatusPill final : public QLabel {
-    Q_OBJECT
-public:
-    explicit StatusPill(QWidget* parent = nullptr);
-    void setPill(const StatusPillValue& value);
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-
-private:
-    StudioColor m_color = StudioColor::secondary;
-};
-
-class CompactEmptyState final : public QWidget {
-    Q_OBJECT
-public:
-    CompactEmptyState(const QString& title, const char* icon, const QString& detail, QWidget* parent = nullptr);
 };
 
 // One meter strip per audio channel. Gain, mute and solo show the channel's values and stay

@@ -1,3 +1,4 @@
+#include "app/theme.hpp"
 #include "library_window/collect_sheet.hpp"
 
 #include <QCheckBox>
@@ -186,6 +187,7 @@ void CollectSheet::createWidgets() {
     connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
     bottom->addWidget(closeButton);
     m_primary = button({}, this);
+    Theme::setProminent(*m_primary);
     m_primary->setObjectName(QStringLiteral("primary"));
     connect(m_primary, &QPushButton::clicked, this, &CollectSheet::runPrimaryAction);
     bottom->addWidget(m_primary);
@@ -351,6 +353,7 @@ void CollectSheet::rebuildSources() {
         top->addWidget(styledLabel(q(T::upToEight), TextStyle::caption, false, Tint::secondary, m_sources));
         top->addStretch(1);
         auto* loadAll = button(q(T::loadAllOpen), m_sources);
+        Theme::setProminent(*loadAll);
         loadAll->setObjectName(QStringLiteral("loadAll"));
         loadAll->setEnabled(loadAllOpenEnabled(listed, busy, requireSecure));
         connect(loadAll, &QPushButton::clicked, this, &CollectSheet::loadAllOpenSources);
@@ -370,7 +373,7 @@ void CollectSheet::rebuildSources() {
             face->setContentsMargins(10, 10, 10, 10);
             face->setSpacing(11);
             auto* icon = new QLabel(card);
-            icon->setPixmap(symbolPixmap(view.symbol, view.tint, 24));
+            icon->setPixmap(symbolPixmap(view.symbol, view.tint, 22));
             face->addWidget(icon);
             auto* texts = new QVBoxLayout;
             texts->setSpacing(3);
@@ -421,7 +424,7 @@ void CollectSheet::rebuildSources() {
             face->setContentsMargins(9, 9, 9, 9);
             face->setSpacing(8);
             auto* icon = new QLabel(card);
-            icon->setPixmap(symbolPixmap("iphone.gen3.radiowaves.left.and.right", Tint::green, 20));
+            icon->setPixmap(symbolPixmap("iphone.gen3.radiowaves.left.and.right", Tint::green, 22));
             face->addWidget(icon);
             auto* names = new QVBoxLayout;
             names->setSpacing(1);
@@ -433,10 +436,17 @@ void CollectSheet::rebuildSources() {
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);
             card->setEnabled(cameraCardEnabled(camera, now));
-            connect(card, &QPushButton::clicked, this, [this, camera] {
-                if (!cameraCardEnabled(camera, m_services.clock.now())) return;
-                m_services.commands->requestTransferMode(camera);
-                m_services.commands->restartSourceBrowsing();
+            connect(card, &QPushButton::clicked, this, [this, id = camera.id] {
+                // The card is rebuilt only when what it shows changes, so the camera is looked up
+                // again: the request goes with its latest report, and only while it still may.
+                const WallTime clicked = m_services.clock.now();
+                for (const LiveCamera& current : collectLiveCameras(m_services.liveDiscovery.cameras(), clicked)) {
+                    if (current.id != id) continue;
+                    if (!cameraCardEnabled(current, clicked)) return;
+                    m_services.commands->requestTransferMode(current);
+                    m_services.commands->restartSourceBrowsing();
+                    return;
+                }
             });
             grid->addWidget(card, static_cast<int>(i / 4), static_cast<int>(i % 4));
         }
@@ -469,6 +479,9 @@ void CollectSheet::runPrimaryAction() {
     const auto listed = transferDevices(m_services.discovery.devices());
     const auto selected = selectedDevice(listed, m_inputs.deviceID);
     if (!selected) return;
+    const CollectInputs current{&*selected, m_requireSecure->isChecked(), m_services.store.isBusy(),
+                                m_inputs.fingerprintConfirmed, m_inputs.code};
+    if (!primaryEnabled(current)) return;
     // The continuation may come after the sheet or the window has closed.
     QPointer<QWidget> window = parentWidget();
     QPointer<CollectSheet> sheet = this;

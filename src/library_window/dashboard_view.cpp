@@ -63,14 +63,14 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     headerLayout->setSpacing(12);
     auto* names = new QVBoxLayout;
     names->setSpacing(2);
-    m_projectName = styledLabel({}, TextStyle::title2, true, Tint::primary, header);
+    m_projectName = elidedLabel({}, TextStyle::title2, true, Tint::primary, header);
     m_projectName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    m_takeID = styledLabel({}, TextStyle::callout, false, Tint::secondary, header);
+    m_takeID = elidedLabel({}, TextStyle::callout, false, Tint::secondary, header);
     m_takeID->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     names->addWidget(m_projectName);
     names->addWidget(m_takeID);
     headerLayout->addLayout(names, 1);
-    m_pill = new StatusPill({}, Tint::orange, header);
+    m_pill = new StatusPill({}, tintColor(Tint::orange), header);
     headerLayout->addWidget(m_pill);
     layout->addWidget(header);
     layout->addWidget(divider(page));
@@ -89,7 +89,6 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     layout->addLayout(tabRow);
 
     m_tabPages = new QStackedWidget(page);
-    m_tabPages->setContentsMargins(12, 0, 12, 12);
     m_overviewHolder = holder(m_tabPages);
     m_tabPages->addWidget(m_overviewHolder);
 
@@ -104,7 +103,7 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     auto* transfersPanel = new LibraryPanel(q(T::transfers), "arrow.down.circle", mediaPage);
     transfersPanel->setFixedWidth(300);
     m_transferPages = new QStackedWidget(transfersPanel);
-    m_transferPages->addWidget(compactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
+    m_transferPages->addWidget(new CompactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
     m_transferModel = new TransferListModel(this);
     auto* transferList = new QListView(m_transferPages);
     transferList->setObjectName(QStringLiteral("transfers"));
@@ -165,7 +164,7 @@ void DashboardView::rebuild() {
     m_projectName->setText(QString::fromStdString(project->name));
     m_takeID->setText(q(T::takePrefix) + QString::fromStdString(take->id));
     const Pill pill = mediaPill(*take);
-    m_pill->setPill(q(pill.text), pill.tint);
+    m_pill->setPill(q(pill.text), tintColor(pill.tint));
     replaceContent(m_overviewHolder, overview(*project, *take));
     replaceContent(m_clipsHolder, media(*take));
     replaceContent(m_resolveHolder, resolve(*take));
@@ -210,7 +209,7 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
 }
 
 QWidget* DashboardView::media(const VELKTake& take) {
-    if (take.clips.empty()) return compactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
+    if (take.clips.empty()) return new CompactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("clips"));
     scroll->setFrameShape(QFrame::NoFrame);
@@ -273,7 +272,7 @@ QWidget* DashboardView::resolve(const VELKTake& take) {
 QWidget* DashboardView::activity() {
     auto* panel = new LibraryPanel(q(T::recentActivity), "clock.arrow.circlepath");
     m_activityPages = new QStackedWidget(panel);
-    m_activityPages->addWidget(compactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
+    m_activityPages->addWidget(new CompactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
     m_activityModel = new ActivityListModel(this);
     auto* list = new QListView(m_activityPages);
     list->setObjectName(QStringLiteral("activities"));

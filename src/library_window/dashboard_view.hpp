@@ -17,10 +17,10 @@ namespace velk {
 
 class AppStore;
 class LibraryCommands;
+class StatusPill;
 
 namespace library {
 
-class StatusPill;
 class TransferListModel;
 class ActivityListModel;
 

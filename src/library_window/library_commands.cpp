@@ -1,5 +1,6 @@
 #include "library_window/library_commands.hpp"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QSettings>
 
@@ -72,7 +73,8 @@ private:
         dialog->setAttribute(Qt::WA_DeleteOnClose);
         dialog->setWindowModality(Qt::WindowModal);
         QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen = std::move(chosen)](const QString& file) {
-            if (!file.isEmpty()) chosen(std::filesystem::path(file.toStdString()));
+            // The file system's own bytes, so a name that is not valid UTF-8 still opens.
+            if (!file.isEmpty()) chosen(std::filesystem::path(QFile::encodeName(file).toStdString()));
         });
         return dialog;
     }

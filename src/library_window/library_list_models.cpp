@@ -210,15 +210,22 @@ void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     const RowFonts& fonts = rowFonts();
     painter->save();
     const QRect r = option.rect.adjusted(8, 4, -8, -4);
-    const QIcon icon = index.data(Qt::DecorationRole).value<QIcon>();
+    const bool selected = option.state & QStyle::State_Selected;
     const int iconSize = 20;
-    icon.paint(painter, QRect(r.left(), r.center().y() - iconSize / 2, iconSize, iconSize));
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    QPixmap icon = index.data(Qt::DecorationRole).value<QIcon>().pixmap(QSize(iconSize, iconSize), ratio);
+    if (selected && !icon.isNull()) {
+        // On the accent-filled selection the symbol takes the selected text's colour, as the text does.
+        QPainter tint(&icon);
+        tint.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        tint.fillRect(icon.rect(), option.palette.color(QPalette::HighlightedText));
+    }
+    painter->drawPixmap(QRect(r.left(), r.center().y() - iconSize / 2, iconSize, iconSize), icon);
     const int textLeft = r.left() + iconSize + 9;
     const int width = r.right() - textLeft;
     const QFontMetrics titleMetrics(fonts.title);
     const QFontMetrics subtitleMetrics(fonts.caption2);
-    const int top = r.center().y() - (titleMetrics.height() + 2 + subtitleMetrics.height()) / 2;
-    const bool selected = option.state & QStyle::State_Selected;
+    const int top = r.center().y() - (titleMetrics.height() + m_lineSpacing + subtitleMetrics.height()) / 2;
     painter->setFont(fonts.title);
     painter->setPen(selected ? option.palette.color(QPalette::HighlightedText) : tintColor(Tint::primary));
     painter->drawText(QRect(textLeft, top, width, titleMetrics.height()), Qt::AlignLeft | Qt::AlignVCenter,
@@ -227,7 +234,7 @@ void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
     QColor secondary = selected ? option.palette.color(QPalette::HighlightedText) : tintColor(Tint::secondary);
     if (selected) secondary.setAlphaF(0.8f);
     painter->setPen(secondary);
-    painter->drawText(QRect(textLeft, top + titleMetrics.height() + 2, width, subtitleMetrics.height()),
+    painter->drawText(QRect(textLeft, top + titleMetrics.height() + m_lineSpacing, width, subtitleMetrics.height()),
                       Qt::AlignLeft | Qt::AlignVCenter,
                       subtitleMetrics.elidedText(index.data(SubtitleRole).toString(), Qt::ElideRight, width));
     painter->restore();
@@ -236,7 +243,7 @@ void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
 QSize TwoLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     if (!index.data(SubtitleRole).isValid()) return QStyledItemDelegate::sizeHint(option, index) + QSize(0, 12);
     const RowFonts& fonts = rowFonts();
-    return {option.rect.width(), 8 + 8 + QFontMetrics(fonts.title).height() + 2 + QFontMetrics(fonts.caption2).height()};
+    return {option.rect.width(), 8 + 8 + QFontMetrics(fonts.title).height() + m_lineSpacing + QFontMetrics(fonts.caption2).height()};
 }
 
 } // namespace velk::library

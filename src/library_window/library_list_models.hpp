@@ -85,9 +85,13 @@ public:
 class TwoLineDelegate final : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    // `lineSpacing`: the points between the title and the subtitle.
+    TwoLineDelegate(int lineSpacing, QObject* parent) : QStyledItemDelegate(parent), m_lineSpacing(lineSpacing) {}
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+private:
+    int m_lineSpacing;
 };
 
 } // namespace velk::library

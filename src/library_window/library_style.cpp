@@ -8,6 +8,7 @@
 
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
+#include "app/view_kit.hpp"
 
 namespace velk::library {
 
@@ -47,6 +48,13 @@ QPixmap symbolPixmap(std::string_view symbol, Tint tint, int size) {
 
 QLabel* styledLabel(const QString& text, TextStyle style, bool bold, Tint tint, QWidget* parent) {
     auto* label = new QLabel(text, parent);
+    label->setFont(font(style, bold));
+    setLabelTint(label, tint);
+    return label;
+}
+
+QLabel* elidedLabel(const QString& text, TextStyle style, bool bold, Tint tint, QWidget* parent) {
+    auto* label = new ElidedLabel(text, parent);
     label->setFont(font(style, bold));
     setLabelTint(label, tint);
     return label;

@@ -29,6 +29,9 @@ QPixmap symbolPixmap(std::string_view symbol, Tint tint, int size);
 QLabel* styledLabel(const QString& text, TextStyle style, bool bold = false, Tint tint = Tint::primary,
                     QWidget* parent = nullptr);
 void setLabelTint(QLabel* label, Tint tint);
+// The same for a text limited to one line: cut with an ellipsis to the width it gets.
+QLabel* elidedLabel(const QString& text, TextStyle style, bool bold = false, Tint tint = Tint::primary,
+                    QWidget* parent = nullptr);
 // A fixed text as a button shows it: "&" is not a mnemonic marker.
 QString buttonText(std::string_view text);
 // A time of day in the locale's short style, hours and minutes.

@@ -118,7 +118,7 @@ QWidget* LibraryWindow::createSidebar() {
     m_projectModel = new ProjectListModel(m_projects);
     m_projects->setModel(m_projectModel);
     m_projects->setFrameShape(QFrame::NoFrame);
-    m_projects->setItemDelegate(new TwoLineDelegate(m_projects));
+    m_projects->setItemDelegate(new TwoLineDelegate(2, m_projects));
     m_projects->setSelectionMode(QAbstractItemView::SingleSelection);
     m_projects->setUniformItemSizes(true);
     layout->addWidget(m_projects, 1);
@@ -144,11 +144,7 @@ QWidget* LibraryWindow::createSidebar() {
     wifi->setToolTip(q(T::wifiHelp));
     auto* director = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
     director->setObjectName(QStringLiteral("sidebarDirector"));
-    QPalette prominent = director->palette();
-    prominent.setColor(QPalette::Button, accentColor());
-    prominent.setColor(QPalette::ButtonText, Qt::white);
-    director->setPalette(prominent);
-    director->setIcon(symbolIcon("video.fill", Tint::primary));
+    Theme::setProminent(*director);
     actionRow->addWidget(collect);
     actionRow->addWidget(wifi);
     actionRow->addStretch(1);

@@ -31,7 +31,7 @@ TakeListView::TakeListView(AppStore& store, QWidget* parent) : QWidget(parent), 
     auto* headerLayout = new QVBoxLayout(header);
     headerLayout->setContentsMargins(14, 14, 14, 14);
     headerLayout->setSpacing(2);
-    m_title = styledLabel({}, TextStyle::headline, true, Tint::primary, header);
+    m_title = elidedLabel({}, TextStyle::headline, true, Tint::primary, header);
     m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     m_count = styledLabel({}, TextStyle::caption, false, Tint::secondary, header);
     headerLayout->addWidget(m_title);
@@ -41,7 +41,7 @@ TakeListView::TakeListView(AppStore& store, QWidget* parent) : QWidget(parent), 
     m_list = new QListWidget(page);
     m_list->setObjectName(QStringLiteral("takeList"));
     m_list->setFrameShape(QFrame::NoFrame);
-    m_list->setItemDelegate(new TwoLineDelegate(m_list));
+    m_list->setItemDelegate(new TwoLineDelegate(3, m_list));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     layout->addWidget(m_list, 1);
     m_pages->addWidget(page);

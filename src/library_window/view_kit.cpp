@@ -21,29 +21,6 @@ static void makeCard(QFrame* frame, bool outlined) {
                                            : QStringLiteral("border: none;")));
 }
 
-EmptyStateView::EmptyStateView(const QString& title, std::string_view symbol, const QString& detail, Size size,
-                               QWidget* parent)
-    : QWidget(parent) {
-    const bool compact = size == Size::compact;
-    auto* layout = new QVBoxLayout(this);
-    const int padding = compact ? 20 : 30;
-    layout->setContentsMargins(padding, padding, padding, padding);
-    layout->setSpacing(compact ? 8 : 12);
-    layout->addStretch(1);
-    auto* icon = new QLabel(this);
-    icon->setPixmap(symbolPixmap(symbol, Tint::secondary, compact ? 28 : 42));
-    icon->setAlignment(Qt::AlignCenter);
-    layout->addWidget(icon);
-    m_title = styledLabel(title, compact ? TextStyle::headline : TextStyle::title2, !compact, Tint::primary, this);
-    m_title->setAlignment(Qt::AlignCenter);
-    layout->addWidget(m_title);
-    m_detail = styledLabel(detail, compact ? TextStyle::caption : TextStyle::body, false, Tint::secondary, this);
-    m_detail->setAlignment(Qt::AlignCenter);
-    m_detail->setWordWrap(true);
-    layout->addWidget(m_detail);
-    layout->addStretch(1);
-}
-
 LibraryPanel::LibraryPanel(const QString& title, std::string_view icon, QWidget* parent)
     : QFrame(parent), m_title(title) {
     makeCard(this, true);
@@ -93,25 +70,6 @@ MetricCard::MetricCard(const QString& title, const QString& value, std::string_v
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-StatusPill::StatusPill(const QString& text, Tint tint, QWidget* parent) : QLabel(parent), m_tint(tint) {
-    setFont(library::font(TextStyle::caption, true));
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-    setPill(text, tint);
-}
-
-void StatusPill::setPill(const QString& text, Tint tint) {
-    m_tint = tint;
-    setText(text);
-    const QColor color = tintColor(tint);
-    setStyleSheet(QStringLiteral("QLabel { color: %1; background: rgba(%2,%3,%4,41); border-radius: %5px;"
-                                 " padding: 6px 11px; }")
-                      .arg(color.name())
-                      .arg(color.red())
-                      .arg(color.green())
-                      .arg(color.blue())
-                      .arg((fontMetrics().height() + 12) / 2));
-}
-
 ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> makeReference, QWidget* parent)
     : QWidget(parent) {
     const ClipRowView view = clipRow(clip, isReference);
@@ -127,11 +85,11 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
     auto* middle = new QVBoxLayout;
     middle->setSpacing(3);
     auto* cameraLine = new QHBoxLayout;
-    auto* camera = styledLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this);
+    auto* camera = elidedLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this);
     camera->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     cameraLine->addWidget(camera, 1);
     middle->addLayout(cameraLine);
-    auto* fileName = styledLabel(QString::fromStdString(clip.fileName), TextStyle::caption, false, Tint::secondary, this);
+    auto* fileName = elidedLabel(QString::fromStdString(clip.fileName), TextStyle::caption, false, Tint::secondary, this);
     fileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     middle->addWidget(fileName);
     if (clip.deviceName) {
@@ -153,7 +111,7 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
 
     // The reference mark, or the button that makes this camera the reference, sits under the copy
     // state rather than beside the camera id, so that the row fits the narrow recordings panel.
-    if (view.showsReferencePill) right->addWidget(new StatusPill(q(T::referencePill), Tint::green, this), 0, Qt::AlignRight);
+    if (view.showsReferencePill) right->addWidget(new StatusPill(q(T::referencePill), tintColor(Tint::green), this), 0, Qt::AlignRight);
     if (view.showsReferenceButton) {
         auto* button = new QPushButton(q(T::useAsReference), this);
         button->setFlat(true);
@@ -184,15 +142,6 @@ void SymbolLabel::set(const QString& text, std::string_view symbol, Tint tint) {
     m_text->setText(text);
     setLabelTint(m_text, tint);
     m_icon->setPixmap(symbolPixmap(symbol, tint, QFontMetrics(library::font(m_style)).height()));
-}
-
-QFrame* divider(QWidget* parent) {
-    auto* line = new QFrame(parent);
-    line->setFrameShape(QFrame::HLine);
-    line->setFrameShadow(QFrame::Plain);
-    line->setStyleSheet(QStringLiteral("color: rgba(128,128,128,70);"));
-    line->setFixedHeight(1);
-    return line;
 }
 
 } // namespace velk::library

@@ -22,9 +22,11 @@
 #include "app/single_instance.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
+#include "app/view_kit.hpp"
 #include "app/window_registry.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "store/app_store.hpp"
+#include "support/widgets.hpp"
 
 namespace velk {
 namespace {
@@ -183,8 +185,42 @@ TEST_F(ShellTest, EverySymbolDrawsSomething) {
     EXPECT_TRUE(green);
 }
 
+// The pill draws its text in the caller's colour on a capsule of that colour at 16 %, padded 11 by 6.
+TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {
+    qtApplication();
+    StatusPill pill(QStringLiteral("READY"), Theme::orange());
+    pill.setPill(QStringLiteral("READY"), Theme::green());
+    pill.resize(pill.sizeHint());
+    EXPECT_GE(pill.sizeHint().width(), pill.fontMetrics().horizontalAdvance(QStringLiteral("READY")) + 22);
+    EXPECT_EQ(pill.palette().color(QPalette::WindowText), Theme::green());
+    const QImage image = pill.grab().toImage();
+    const QColor corner = image.pixelColor(image.width() / 2, 1);
+    EXPECT_GT(corner.green(), corner.red()); // the capsule's green wash, not the window's grey
+}
+
+TEST(ViewKit, ElidedLabelCutsToItsWidthWithAnEllipsis) {
+    qtApplication();
+    ElidedLabel label(QStringLiteral("cam-a_take-014_a-rather-long-clip-name.mov"));
+    label.resize(80, 20);
+    EXPECT_TRUE(label.shownText().endsWith(QChar(0x2026)));
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(label.shownText()), 80);
+    label.resize(2000, 20);
+    EXPECT_EQ(label.shownText(), label.text());
+}
+
+// In a large area the placeholder sits in the middle both ways.
+TEST(ViewKit, CompactEmptyStateIsCentred) {
+    qtApplication();
+    CompactEmptyState empty(QStringLiteral("No edits yet"), "timeline.selection",
+                            QStringLiteral("Start a session, then CUT, FADE or add a marker."));
+    empty.resize(320, 400);
+    empty.show();
+    auto* title = empty.findChildren<QLabel*>().at(1);
+    EXPECT_NEAR(title->geometry().center().y(), 200, 40);
+    EXPECT_NEAR(title->geometry().center().x(), 160, 2);
+    test::saveScreenshot(empty, QStringLiteral("app-compact-empty-state.png"));
+}
+
 } // namespace
 } // namespace velk
 
-// fontconfig keeps a cache for the life of the process; it is not a leak of ours.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }

@@ -1,0 +1,70 @@
+#pragma once
+// The small views both windows are made of: the centred empty-state placeholder in its two sizes,
+// the capsule status tag, the one-line elided label and the thin divider. Each is drawn only from what its caller passes.
+
+#include <string_view>
+
+#include <QColor>
+#include <QFrame>
+#include <QLabel>
+#include <QWidget>
+
+namespace velk {
+
+// The symbol, title and detail, centred both ways in whatever space the container offers.
+class EmptyStateView : public QWidget {
+    Q_OBJECT
+public:
+    EmptyStateView(const QString& title, std::string_view symbol, const QString& detail, QWidget* parent = nullptr);
+    QString title() const { return m_title->text(); }
+    QString detail() const { return m_detail->text(); }
+
+protected:
+    enum class Size { regular, compact };
+    EmptyStateView(const QString& title, std::string_view symbol, const QString& detail, Size size, QWidget* parent);
+
+private:
+    QLabel* m_title;
+    QLabel* m_detail;
+};
+
+// The same placeholder, smaller, for panels and inspector tabs.
+class CompactEmptyState final : public EmptyStateView {
+    Q_OBJECT
+public:
+    CompactEmptyState(const QString& title, std::string_view icon, const QString& detail, QWidget* parent = nullptr);
+};
+
+// A capsule tag: the text in caption bold drawn in the caller's colour, on that colour at 16 %.
+class StatusPill final : public QLabel {
+    Q_OBJECT
+public:
+    explicit StatusPill(QWidget* parent = nullptr);
+    StatusPill(const QString& text, const QColor& color, QWidget* parent = nullptr);
+    void setPill(const QString& text, const QColor& color);
+    QColor color() const { return m_color; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor m_color;
+};
+
+// A one-line text cut with an ellipsis to the width it is given, instead of clipped mid-glyph.
+class ElidedLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(const QString& text = {}, QWidget* parent = nullptr);
+    // The text as drawn at the current width.
+    QString shownText() const;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// A thin horizontal line between regions.
+QFrame* divider(QWidget* parent = nullptr);
+
+} // namespace velk
