@@ -178,6 +178,17 @@ TEST(DirectorWindowWall, ReleasingALockedSlotFreesAndPersistsIt) {
     EXPECT_EQ(stored.slots()[2].cameraID, "cam-3");
 }
 
+TEST(DirectorWindowWall, RecordingBadgeIsNamedForAssistiveTools) {
+    app();
+    auto cameras = fourCameras();
+    cameras[0].recording = true;
+    WindowRig rig(cameras);
+    showActive(*rig.window);
+    EXPECT_EQ(rig.window->wall()->cell(0)->accessibleDescription(), "Camera recording");
+    EXPECT_EQ(rig.window->switcher()->previewMonitor()->accessibleDescription(), "Camera recording");
+    EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "");
+}
+
 TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {
     app();
     WindowRig rig(fourCameras());
