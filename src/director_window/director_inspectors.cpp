@@ -93,14 +93,17 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     column->addWidget(new InspectorHeading("Production", "Project and take setup", this));
 
     auto* form = new QFormLayout;
+    // The fields take the column's width beyond their 185 points, so that a whole default take id
+    // shows in this platform's wider fonts.
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->setHorizontalSpacing(10);
     form->setVerticalSpacing(10);
     m_project = new QComboBox(this);
     m_project->setObjectName("projectPicker");
-    m_project->setFixedWidth(185);
+    m_project->setMinimumWidth(185);
     form->addRow("Project", m_project);
     m_takeRow = new QWidget(this);
-    m_takeRow->setFixedWidth(185);
+    m_takeRow->setMinimumWidth(185);
     m_takeRow->setToolTip("Shared camera take ID, up to 64 UTF-8 bytes. Use a new ID for each recording.");
     auto* takeLayout = new QHBoxLayout(m_takeRow);
     takeLayout->setContentsMargins(0, 0, 0, 0);
