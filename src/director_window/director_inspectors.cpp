@@ -21,6 +21,7 @@
 #include "director_window/preview_transport_texts.hpp"
 #include "director_window/studio_style.hpp"
 #include "director_window/studio_view_kit.hpp"
+#include "preview/live_production_profile.hpp"
 #include "store/app_store.hpp"
 
 namespace velk {
@@ -435,7 +436,7 @@ void CameraInspector::refresh() {
         transportStatus(VELKPreviewProfile::selected, previewID, effective, selectedTransport),
         h264Status(camera, online),
         fullStream4KStatus(camera, online),
-        m_window.liveProductionEnabled() ? "Unavailable in this build" : "Off",
+        LiveProductionProfile::availability(m_window.liveProductionEnabled(), m_window.cameras()),
     };
     for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]));
     m_updating = false;

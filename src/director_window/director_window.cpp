@@ -26,13 +26,12 @@
 #include "director_window/studio_view_kit.hpp"
 #include "director_window/switcher_view.hpp"
 #include "preview/live_preview_store.hpp"
+#include "preview/live_production_profile.hpp"
 #include "store/app_store.hpp"
 
 namespace velk {
 
 namespace {
-
-constexpr const char* kLiveProductionEnabledKey = "director.liveProductionEnabled";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -425,7 +424,9 @@ VELKPreviewNetworkPolicy DirectorWindow::effectivePreviewPolicy() const {
                                                  DirectorRules::policyCameras(m_workspace.timeline, cameras(), now()));
 }
 
-bool DirectorWindow::liveProductionEnabled() const { return m_settings->value(kLiveProductionEnabledKey, false).toBool(); }
+bool DirectorWindow::liveProductionEnabled() const {
+    return m_settings->value(LiveProductionProfile::enabledSettingsKey, LiveProductionProfile::defaultEnabled).toBool();
+}
 
 bool DirectorWindow::canTake() const { return DirectorRules::canTake(m_workspace.timeline, cameras(), now()); }
 
