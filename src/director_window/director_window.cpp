@@ -455,7 +455,10 @@ void DirectorWindow::releaseSlot(int index) {
     refresh();
 }
 
+// Each action tests again the rule that enables its control: a camera may have gone offline or a
+// take may have started since the control was last drawn.
 void DirectorWindow::perform(DirectorTransition transition) {
+    if (!canTake()) return;
     if (auto line = DirectorRules::perform(m_workspace, transition, cameras(), now())) m_store.log(*line);
     timelineChanged();
     refresh();
@@ -470,11 +473,20 @@ void DirectorWindow::setFadeDuration(double seconds) { m_workspace.fadeDuration 
 
 void DirectorWindow::stopAll() { DirectorActions::stopAll(m_workspace, m_store, m_channel); }
 
-void DirectorWindow::recAll() { DirectorActions::beginRecording(m_workspace, onlineCameras(), m_store, m_channel); }
+void DirectorWindow::recAll() {
+    const Cameras online = onlineCameras();
+    if (!DirectorPresenters::recAllEnabled(online, now(), m_store.selectedProject().has_value(),
+                                           m_channel.recordingStatus().blocksStart()))
+        return;
+    DirectorActions::beginRecording(m_workspace, online, m_store, m_channel);
+}
 
 void DirectorWindow::recordSelected(bool start) {
     const std::optional<LiveCamera> camera = selectedCamera();
     if (!camera) return;
+    if (start && !DirectorPresenters::recCameraEnabled(camera, now(), m_store.selectedProject().has_value(),
+                                                       m_channel.recordingStatus().blocksStart()))
+        return;
     if (start) DirectorActions::beginRecording(m_workspace, {*camera}, m_store, m_channel);
     else DirectorActions::stopSelected(m_workspace, m_store, m_channel);
 }
@@ -487,6 +499,9 @@ void DirectorWindow::rotateSelected() {
 }
 
 void DirectorWindow::startSession() {
+    if (!DirectorPresenters::startEnabled(m_store.selectedProjectID(), m_workspace.plannedTakeID,
+                                          m_workspace.timeline.isRunning()))
+        return;
     DirectorActions::startSession(m_workspace, m_store, now());
     refresh();
 }

@@ -137,6 +137,22 @@ TEST(DirectorWindowRecording, RecAllPreparesTheTakeWithTheFirstSlottedCameraAsRe
     EXPECT_EQ(rig.channel.stops.back().ids, (std::vector<std::string>{"cam-1", "cam-3", "cam-4", "cam-2"}));
 }
 
+TEST(DirectorWindowRecording, ActionsTestTheirRuleAgainWhenPressed) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+    rig.window->startSession();
+    ASSERT_TRUE(rig.window->canTake());
+    // Every camera falls silent; the controls are not redrawn before the next tick.
+    rig.clock.advanceMs(10000);
+    rig.window->recAll();
+    rig.window->recordSelected(true);
+    rig.window->perform(DirectorTransition::cut);
+    EXPECT_TRUE(rig.channel.begins.empty());
+    EXPECT_FALSE(rig.window->workspace().timeline.programCameraID);
+}
+
 TEST(DirectorWindowSwitcher, MarkerSwitchesToEdits) {
     app();
     WindowRig rig(fourCameras());
