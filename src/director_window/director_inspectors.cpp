@@ -102,6 +102,8 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     m_project = new QComboBox(this);
     m_project->setObjectName("projectPicker");
     m_project->setMinimumWidth(185);
+    m_project->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon); // long names elide
+    m_project->setMinimumContentsLength(10);
     form->addRow("Project", m_project);
     m_takeRow = new QWidget(this);
     m_takeRow->setMinimumWidth(185);

@@ -92,6 +92,31 @@ protected:
     }
 };
 
+// A one-line label that yields its width to the window and ends its text in "…" when squeezed:
+// a long project name or take id must not widen the window.
+class ElidedLabel final : public QLabel {
+public:
+    // Squeezed no further than `keptCharacters` digits' width (or its whole text when shorter).
+    ElidedLabel(int keptCharacters, QWidget* parent) : QLabel(parent), m_keptCharacters(keptCharacters) {}
+    QSize minimumSizeHint() const override {
+        const int kept = fontMetrics().horizontalAdvance(QString(m_keptCharacters, QLatin1Char('0')));
+        return {std::min(sizeHint().width(), kept), QLabel::minimumSizeHint().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.setFont(font());
+        const QRect area = contentsRect();
+        painter.drawText(area, Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+
+private:
+    int m_keptCharacters;
+};
+
 class TintedBar final : public QWidget {
 public:
     TintedBar(QColor color, QWidget* parent) : QWidget(parent), m_color(color) {}
@@ -234,10 +259,12 @@ QWidget* DirectorWindow::buildProductionBar() {
     auto* divider = new QFrame(bar);
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(18);
-    m_projectText = textLabel({}, Studio::font(Studio::TextStyle::callout, true), bar);
+    m_projectText = new ElidedLabel(12, bar);
+    m_projectText->setFont(Studio::font(Studio::TextStyle::callout, true));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(Studio::font(Studio::TextStyle::callout).pointSizeF());
-    m_takeText = textLabel({}, mono, bar);
+    m_takeText = new ElidedLabel(28, bar); // "/  " and a whole default take id
+    m_takeText->setFont(mono);
     Theme::setSecondary(*m_takeText);
     m_policyText = textLabel({}, Studio::font(Studio::TextStyle::caption), bar);
     Theme::setSecondary(*m_policyText);

@@ -255,6 +255,19 @@ TEST(DirectorWindowScreens, EmptyAndInspectorTabs) {
     EXPECT_EQ(rig.window->inspector()->camera()->statusRows()[4]->value(), "4K30");
 }
 
+TEST(DirectorWindowScreens, LongProjectNameAndTakeIdKeepTheWindowsMinimumWidth) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject(std::string(150, 'P'));
+    rig.window->setPlannedTakeID(std::string(64, 't'));
+    showActive(*rig.window);
+    EXPECT_LE(rig.window->minimumSizeHint().width(), 1050);
+    EXPECT_LE(rig.window->minimumSize().width(), 1050);
+    rig.window->resize(1050, 690);
+    saveScreenshot(*rig.window, "long-names");
+    EXPECT_EQ(rig.window->width(), 1050);
+}
+
 TEST(CameraFrameImage, QuarterTurnFillsTheSwappedFrame) {
     app();
     // A portrait frame, red on the left and blue on the right, drawn into a landscape box: a
