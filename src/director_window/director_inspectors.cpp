@@ -85,6 +85,17 @@ constexpr const char* kPlannedControls[][3] = {
 constexpr const char* kStatusRowLabels[] = {"Active", "Budget", "Link", "Camera", "Capture",
                                             "Health", "Wall", "Selected", "H.264", "4K stream"};
 
+// A vertical scroll area that shows the inspector's own background behind its content.
+QScrollArea* transparentScrollArea(QWidget* parent) {
+    auto* scroll = new QScrollArea(parent);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    return scroll;
+}
+
 } // namespace
 
 // --- Session ---
@@ -281,10 +292,7 @@ void EditsInspector::refresh() {
 AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
     column->addWidget(new InspectorHeading("Audio", "Live meters \u2022 samples not available", this));
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* scroll = transparentScrollArea(this);
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);
     m_column->setContentsMargins(0, 0, 0, 8);
@@ -293,6 +301,7 @@ AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_column->addWidget(m_empty);
     m_column->addStretch(1);
     scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget turned it on
     column->addWidget(scroll, 1);
     column->addWidget(new SafetyNote(
         "speaker.slash", "Phones currently send dB values, not audio samples. Gain, pan and FX remain disabled.", this));
@@ -341,10 +350,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     recording->addStretch(1);
     column->addLayout(recording);
 
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* scroll = transparentScrollArea(this);
     auto* content = new QWidget(scroll);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
@@ -381,6 +387,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
         contentColumn->addWidget(new FutureControl(planned[0], planned[1], planned[2], content));
     contentColumn->addStretch(1);
     scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget turned it on
     column->addWidget(scroll, 1);
     column->addWidget(new SafetyNote("info.circle",
                                      "Current live preview uses unauthenticated, unencrypted JPEG on a trusted LAN. Secure "
