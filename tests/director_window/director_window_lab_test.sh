@@ -152,7 +152,10 @@ wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop 
 slot=$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4) || fail "the killed phone has a slot"
 pattern=1,1,1,1
 pattern=$(echo "$pattern" | awk -F, -v s="$slot" 'BEGIN{OFS=","} {$(s + 1) = 0; print}')
-capture_until 40 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
+# Offline once unheard for 6.5 s: the header then counts three cameras (a tile without frames alone
+# could still be an online camera whose preview failed).
+wait_until 40 shown text "3 CAMERAS" || fail "the killed phone goes offline"
+capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
 # After 30 s without a report the camera leaves the list; its slot stays locked for it.
 while [ $((SECONDS - killed_at)) -lt 36 ]; do sleep 1; done
 capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
