@@ -78,6 +78,7 @@ void CameraWallCell::showEmpty() {
     if (m_kind == WallCellKind::empty) return;
     m_kind = WallCellKind::empty;
     m_cameraID.clear();
+    setAccessibleDescription({});
     m_image = QImage();
     setCursor(Qt::ArrowCursor);
     update();
@@ -88,6 +89,7 @@ void CameraWallCell::showLocked(const std::string& name) {
     m_kind = WallCellKind::lockedOffline;
     m_name = name;
     m_cameraID.clear();
+    setAccessibleDescription({});
     m_image = QImage();
     setCursor(Qt::ArrowCursor);
     update();
@@ -117,6 +119,8 @@ void CameraWallCell::showLive(const std::string& cameraID, const std::string& na
     m_rotation = rotation;
     m_image = image ? *image : QImage();
     setCursor(Qt::PointingHandCursor);
+    setAccessibleName(QString::fromStdString(name));
+    setAccessibleDescription(state.badge == TileBadge::rec ? DirectorPresenters::recordingBadgeAccessibleText : "");
     if (onlyMeterRow) update(0, static_cast<int>(height() - kBottomRowHeight), width(), static_cast<int>(kBottomRowHeight));
     else update();
 }

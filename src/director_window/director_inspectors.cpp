@@ -21,6 +21,7 @@
 #include "director_window/preview_transport_texts.hpp"
 #include "director_window/studio_style.hpp"
 #include "director_window/studio_view_kit.hpp"
+#include "preview/live_production_profile.hpp"
 #include "store/app_store.hpp"
 
 namespace velk {
@@ -76,6 +77,17 @@ constexpr const char* kPlannedControls[][3] = {
 constexpr const char* kStatusRowLabels[] = {"Active", "Budget", "Link", "Camera", "Capture",
                                             "Health", "Wall", "Selected", "H.264", "4K stream"};
 
+// A vertical scroll area that shows the inspector's own background behind its content.
+QScrollArea* transparentScrollArea(QWidget* parent) {
+    auto* scroll = new QScrollArea(parent);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setAutoFillBackground(false);
+    scroll->viewport()->setAutoFillBackground(false);
+    return scroll;
+}
+
 } // namespace
 
 // --- Session ---
@@ -85,14 +97,19 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     column->addWidget(new InspectorHeading("Production", "Project and take setup", this));
 
     auto* form = new QFormLayout;
+    // The fields take the column's width beyond their 185 points, so that a whole default take id
+    // shows in this platform's wider fonts.
+    form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->setHorizontalSpacing(10);
     form->setVerticalSpacing(10);
     m_project = new QComboBox(this);
     m_project->setObjectName("projectPicker");
-    m_project->setFixedWidth(185);
+    m_project->setMinimumWidth(185);
+    m_project->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon); // long names elide
+    m_project->setMinimumContentsLength(10);
     form->addRow("Project", m_project);
     m_takeRow = new QWidget(this);
-    m_takeRow->setFixedWidth(185);
+    m_takeRow->setMinimumWidth(185);
     m_takeRow->setToolTip("Shared camera take ID, up to 64 UTF-8 bytes. Use a new ID for each recording.");
     auto* takeLayout = new QHBoxLayout(m_takeRow);
     takeLayout->setContentsMargins(0, 0, 0, 0);
@@ -267,10 +284,7 @@ void EditsInspector::refresh() {
 AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
     column->addWidget(new InspectorHeading("Audio", "Live meters \u2022 samples not available", this));
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* scroll = transparentScrollArea(this);
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);
     m_column->setContentsMargins(0, 0, 0, 8);
@@ -279,6 +293,7 @@ AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_column->addWidget(m_empty);
     m_column->addStretch(1);
     scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget turned it on
     column->addWidget(scroll, 1);
     column->addWidget(new SafetyNote(
         "speaker.slash", "Phones currently send dB values, not audio samples. Gain, pan and FX remain disabled.", this));
@@ -327,10 +342,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     recording->addStretch(1);
     column->addLayout(recording);
 
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setFrameShape(QFrame::NoFrame);
-    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    auto* scroll = transparentScrollArea(this);
     auto* content = new QWidget(scroll);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
@@ -367,6 +379,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
         contentColumn->addWidget(new FutureControl(planned[0], planned[1], planned[2], content));
     contentColumn->addStretch(1);
     scroll->setWidget(content);
+    content->setAutoFillBackground(false); // setWidget turned it on
     column->addWidget(scroll, 1);
     column->addWidget(new SafetyNote("info.circle",
                                      "Current live preview uses unauthenticated, unencrypted JPEG on a trusted LAN. Secure "
@@ -424,7 +437,7 @@ void CameraInspector::refresh() {
         transportStatus(VELKPreviewProfile::selected, previewID, effective, selectedTransport),
         h264Status(camera, online),
         fullStream4KStatus(camera, online),
-        m_window.liveProductionEnabled() ? "Unavailable in this build" : "Off",
+        LiveProductionProfile::availability(m_window.liveProductionEnabled(), m_window.cameras()),
     };
     for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]));
     m_updating = false;

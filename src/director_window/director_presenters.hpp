@@ -57,6 +57,9 @@ std::string lockedSlotLine(int number);
 enum class TileBadge { none, rec, saving, busy };
 enum class TileTag { none, program, preview };
 enum class TileOutline { normal, preview, program };
+// What assistive tools read for the painted "REC" badge of a tile or monitor.
+inline constexpr const char* recordingBadgeAccessibleText = "Camera recording";
+
 struct TileState {
     bool showsFrame = false;
     std::string placeholderText; // when no frame shows

@@ -26,13 +26,12 @@
 #include "director_window/studio_view_kit.hpp"
 #include "director_window/switcher_view.hpp"
 #include "preview/live_preview_store.hpp"
+#include "preview/live_production_profile.hpp"
 #include "store/app_store.hpp"
 
 namespace velk {
 
 namespace {
-
-constexpr const char* kLiveProductionEnabledKey = "director.liveProductionEnabled";
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 
@@ -91,6 +90,31 @@ protected:
         gradient.setColorAt(1, QColor::fromRgbF(window.redF() * 0.92f, window.greenF() * 0.92f, window.blueF() * 0.92f));
         painter.fillRect(rect(), gradient);
     }
+};
+
+// A one-line label that yields its width to the window and ends its text in "…" when squeezed:
+// a long project name or take id must not widen the window.
+class ElidedLabel final : public QLabel {
+public:
+    // Squeezed no further than `keptCharacters` digits' width (or its whole text when shorter).
+    ElidedLabel(int keptCharacters, QWidget* parent) : QLabel(parent), m_keptCharacters(keptCharacters) {}
+    QSize minimumSizeHint() const override {
+        const int kept = fontMetrics().horizontalAdvance(QString(m_keptCharacters, QLatin1Char('0')));
+        return {std::min(sizeHint().width(), kept), QLabel::minimumSizeHint().height()};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        painter.setFont(font());
+        const QRect area = contentsRect();
+        painter.drawText(area, Qt::AlignVCenter | Qt::AlignLeft,
+                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+    }
+
+private:
+    int m_keptCharacters;
 };
 
 class TintedBar final : public QWidget {
@@ -235,10 +259,12 @@ QWidget* DirectorWindow::buildProductionBar() {
     auto* divider = new QFrame(bar);
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(18);
-    m_projectText = textLabel({}, Studio::font(Studio::TextStyle::callout, true), bar);
+    m_projectText = new ElidedLabel(12, bar);
+    m_projectText->setFont(Studio::font(Studio::TextStyle::callout, true));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(Studio::font(Studio::TextStyle::callout).pointSizeF());
-    m_takeText = textLabel({}, mono, bar);
+    m_takeText = new ElidedLabel(28, bar); // "/  " and a whole default take id
+    m_takeText->setFont(mono);
     Theme::setSecondary(*m_takeText);
     m_policyText = textLabel({}, Studio::font(Studio::TextStyle::caption), bar);
     Theme::setSecondary(*m_policyText);
@@ -425,7 +451,9 @@ VELKPreviewNetworkPolicy DirectorWindow::effectivePreviewPolicy() const {
                                                  DirectorRules::policyCameras(m_workspace.timeline, cameras(), now()));
 }
 
-bool DirectorWindow::liveProductionEnabled() const { return m_settings->value(kLiveProductionEnabledKey, false).toBool(); }
+bool DirectorWindow::liveProductionEnabled() const {
+    return m_settings->value(LiveProductionProfile::enabledSettingsKey, LiveProductionProfile::defaultEnabled).toBool();
+}
 
 bool DirectorWindow::canTake() const { return DirectorRules::canTake(m_workspace.timeline, cameras(), now()); }
 
@@ -454,7 +482,10 @@ void DirectorWindow::releaseSlot(int index) {
     refresh();
 }
 
+// Each action tests again the rule that enables its control: a camera may have gone offline or a
+// take may have started since the control was last drawn.
 void DirectorWindow::perform(DirectorTransition transition) {
+    if (!canTake()) return;
     if (auto line = DirectorRules::perform(m_workspace, transition, cameras(), now())) m_store.log(*line);
     timelineChanged();
     refresh();
@@ -469,11 +500,20 @@ void DirectorWindow::setFadeDuration(double seconds) { m_workspace.fadeDuration 
 
 void DirectorWindow::stopAll() { DirectorActions::stopAll(m_workspace, m_store, m_channel); }
 
-void DirectorWindow::recAll() { DirectorActions::beginRecording(m_workspace, onlineCameras(), m_store, m_channel); }
+void DirectorWindow::recAll() {
+    const Cameras online = onlineCameras();
+    if (!DirectorPresenters::recAllEnabled(online, now(), m_store.selectedProject().has_value(),
+                                           m_channel.recordingStatus().blocksStart()))
+        return;
+    DirectorActions::beginRecording(m_workspace, online, m_store, m_channel);
+}
 
 void DirectorWindow::recordSelected(bool start) {
     const std::optional<LiveCamera> camera = selectedCamera();
     if (!camera) return;
+    if (start && !DirectorPresenters::recCameraEnabled(camera, now(), m_store.selectedProject().has_value(),
+                                                       m_channel.recordingStatus().blocksStart()))
+        return;
     if (start) DirectorActions::beginRecording(m_workspace, {*camera}, m_store, m_channel);
     else DirectorActions::stopSelected(m_workspace, m_store, m_channel);
 }
@@ -486,6 +526,9 @@ void DirectorWindow::rotateSelected() {
 }
 
 void DirectorWindow::startSession() {
+    if (!DirectorPresenters::startEnabled(m_store.selectedProjectID(), m_workspace.plannedTakeID,
+                                          m_workspace.timeline.isRunning()))
+        return;
     DirectorActions::startSession(m_workspace, m_store, now());
     refresh();
 }

@@ -32,6 +32,7 @@ void DirectorMonitor::setMonitor(const MonitorState& state, const QImage* image,
     m_state = state;
     m_rotation = rotation;
     m_image = drawsFrame ? *image : QImage();
+    setAccessibleDescription(state.showsRecordingBadge ? DirectorPresenters::recordingBadgeAccessibleText : "");
     update();
 }
 

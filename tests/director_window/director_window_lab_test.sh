@@ -24,7 +24,6 @@ fi
 app=$2
 shots=$3
 work=$(mktemp -d)
-display=:$((90 + RANDOM % 100))
 pids=()
 phone_pids=()
 cleanup() {
@@ -36,8 +35,20 @@ trap cleanup EXIT
 
 fail() {
   echo "FAILED: $*" >&2
+  [ -f "$work/last-check" ] && cat "$work/last-check" >&2
   [ -f "$work/app.log" ] && tail -20 "$work/app.log" >&2
   exit 1
+}
+
+# Runs a check every half second until it passes or SECONDS have gone by: a loaded machine (CI
+# runs the suite in parallel on two cores) only makes the wait longer, never the test flaky.
+wait_until() { # SECONDS COMMAND...
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >"$work/last-check" 2>&1; do
+    [ "$SECONDS" -lt "$deadline" ] || return 1
+    sleep 0.5
+  done
 }
 
 check=("/usr/bin/python3" "$here/director_lab_check.py")
@@ -59,16 +70,32 @@ mkdir -p "$XDG_DATA_HOME/Velk" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 echo '{"projects":[{"id":"7d0c6b8e-3a0f-4c52-9f3e-2b1a1c9e0d11","name":"Lab Show","revision":1,"takes":[]}]}' \
   >"$XDG_DATA_HOME/Velk/library.json"
-Xvfb "$display" -screen 0 1400x900x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
+# A display of its own. Xvfb's lock file in /tmp is what keeps two servers off one number (the
+# lab's namespaces do not separate X sockets reliably: Xvfb replaces a socket file it finds), so
+# try numbers until an Xvfb holds one and reports ready.
+display=""
+for n in $(shuf -i 100-899 -n 30); do
+  : >"$work/display"
+  Xvfb ":$n" -displayfd 3 -screen 0 1400x900x24 -nolisten tcp 3>"$work/display" >>"$work/xvfb.log" 2>&1 &
+  xvfb=$!
+  for _ in $(seq 300); do
+    [ -s "$work/display" ] && { display=:$n; break 2; }
+    kill -0 "$xvfb" 2>/dev/null || break
+    sleep 0.1
+  done
+  kill "$xvfb" 2>/dev/null || true
+  wait "$xvfb" 2>/dev/null || true
+done
+[ -n "$display" ] || fail "no X display could be started"
+pids+=($xvfb)
 export DISPLAY=$display
-for _ in $(seq 50); do xdotool getmouselocation >/dev/null 2>&1 && break; sleep 0.1; done
+wait_until 30 xdotool getmouselocation || fail "no X display $display"
 
 # Where each widget is comes from the widget map the application keeps when asked.
 map="$work/widgets.json"
 VELK_WIDGET_MAP="$map" "$app" >"$work/app.log" 2>&1 &
 pids+=($!)
-window=$(timeout 20 xdotool search --sync --name "Kestova Director" | head -1) || fail "no Director window"
+window=$(timeout 60 xdotool search --sync --name "Kestova Director" | head -1) || fail "no Director window"
 xdotool windowmove "$window" 0 0
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
 
@@ -76,49 +103,61 @@ capture() { # name
   ffmpeg -loglevel error -y -f x11grab -video_size 1400x900 -i "$display" -frames:v 1 "$shots/$1.png"
   ffmpeg -loglevel error -y -f x11grab -video_size 1400x900 -i "$display" -frames:v 1 -f rawvideo -pix_fmt rgb24 "$work/$1.rgb"
 }
+# Captures the screen until its check passes (the capture is the one the check judged).
+capture_until() { # SECONDS NAME CHECK...
+  local limit=$1 name=$2
+  shift 2
+  capture_and_check() { capture "$name" && "${check[@]}" "$@"; }
+  wait_until "$limit" capture_and_check "$@"
+}
 click() { # name|text VALUE
   local x y
   read -r x y < <("${check[@]}" centre "$map" "$1" "$2") || fail "no widget $2"
   xdotool mousemove --sync "$x" "$y" click 1
-  sleep 0.4
 }
+enabled() { "${check[@]}" enabled "$map" "$@"; }
+shown() { "${check[@]}" centre "$map" "$@"; }
 
 # The wall fills: four live tiles with frames.
-sleep 6
-capture live
-"${check[@]}" tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live tiles with frames"
+wait_until 60 shown name wallCell1 || fail "no camera wall in the widget map"
+capture_until 90 live tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live tiles with frames"
 
-# Choose the project, start the Director session, REC ALL.
+# Choose the project, start the Director session, REC ALL. Each button is pressed once it is
+# enabled, and the next step waits for what the press changes.
 click name projectPicker
 xdotool key --clearmodifiers Down Return
-sleep 0.4
+wait_until 30 enabled text "Start Director Session" || fail "choosing the project enables Start"
 click text "Start Director Session"
+wait_until 30 shown text "Session Running" || fail "the Director session runs"
+wait_until 30 enabled text "REC ALL" || fail "REC ALL is enabled"
 click text "REC ALL"
-sleep 5
+recording_everywhere() { "${check[@]}" started "$work"/phone{1,2,3,4}.jsonl; }
+wait_until 60 recording_everywhere || fail "every phone starts recording"
+wait_until 30 shown text RECORDING || fail "the header shows RECORDING"
 capture recording
 "${check[@]}" starts 60 "$work"/phone{1,2,3,4}.jsonl || fail "every phone starts at the same true instant"
 
 # Space cuts: Program shows the former Preview camera's frames.
+wait_until 30 enabled text CUT || fail "CUT is enabled in the running session"
 xdotool key --clearmodifiers space
-sleep 1
-capture cut
-"${check[@]}" program "$map" "$work/cut.rgb" || fail "the cut put a camera on Program"
+capture_until 30 cut program "$map" "$work/cut.rgb" || fail "the cut put a camera on Program"
 
 # A phone killed mid-take, then Stop All on Ctrl+period: the others acknowledge.
 kill -KILL "${phone_pids[3]}" 2>/dev/null || true
+killed_at=$SECONDS
 xdotool key --clearmodifiers ctrl+period
-sleep 2
-"${check[@]}" stops "$work"/phone{1,2,3}.jsonl || fail "every running phone acknowledged Stop All"
+stopped_everywhere() { "${check[@]}" stops "$work"/phone{1,2,3}.jsonl; }
+wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop All"
 # Slots are given in the order cameras were first heard; find the killed phone's.
 slot=$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4) || fail "the killed phone has a slot"
 pattern=1,1,1,1
 pattern=$(echo "$pattern" | awk -F, -v s="$slot" 'BEGIN{OFS=","} {$(s + 1) = 0; print}')
-sleep 7
-capture offline
-"${check[@]}" tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
+# Offline once unheard for 6.5 s: the header then counts three cameras (a tile without frames alone
+# could still be an online camera whose preview failed).
+wait_until 40 shown text "3 CAMERAS" || fail "the killed phone goes offline"
+capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
 # After 30 s without a report the camera leaves the list; its slot stays locked for it.
-sleep 25
-capture locked
-"${check[@]}" tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
+while [ $((SECONDS - killed_at)) -lt 36 ]; do sleep 1; done
+capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
 [ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
 echo "director window lab test passed"

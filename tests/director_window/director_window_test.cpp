@@ -137,6 +137,22 @@ TEST(DirectorWindowRecording, RecAllPreparesTheTakeWithTheFirstSlottedCameraAsRe
     EXPECT_EQ(rig.channel.stops.back().ids, (std::vector<std::string>{"cam-1", "cam-3", "cam-4", "cam-2"}));
 }
 
+TEST(DirectorWindowRecording, ActionsTestTheirRuleAgainWhenPressed) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+    rig.window->startSession();
+    ASSERT_TRUE(rig.window->canTake());
+    // Every camera falls silent; the controls are not redrawn before the next tick.
+    rig.clock.advanceMs(10000);
+    rig.window->recAll();
+    rig.window->recordSelected(true);
+    rig.window->perform(DirectorTransition::cut);
+    EXPECT_TRUE(rig.channel.begins.empty());
+    EXPECT_FALSE(rig.window->workspace().timeline.programCameraID);
+}
+
 TEST(DirectorWindowSwitcher, MarkerSwitchesToEdits) {
     app();
     WindowRig rig(fourCameras());
@@ -176,6 +192,17 @@ TEST(DirectorWindowWall, ReleasingALockedSlotFreesAndPersistsIt) {
     const auto stored = DirectorCameraSlotLayout::decoded(rig.settings->value("director.cameraSlots.v1").toString().toStdString());
     EXPECT_FALSE(stored.slots()[1].cameraID);
     EXPECT_EQ(stored.slots()[2].cameraID, "cam-3");
+}
+
+TEST(DirectorWindowWall, RecordingBadgeIsNamedForAssistiveTools) {
+    app();
+    auto cameras = fourCameras();
+    cameras[0].recording = true;
+    WindowRig rig(cameras);
+    showActive(*rig.window);
+    EXPECT_EQ(rig.window->wall()->cell(0)->accessibleDescription(), "Camera recording");
+    EXPECT_EQ(rig.window->switcher()->previewMonitor()->accessibleDescription(), "Camera recording");
+    EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "");
 }
 
 TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {
@@ -226,6 +253,19 @@ TEST(DirectorWindowScreens, EmptyAndInspectorTabs) {
         saveScreenshot(*rig.window, (std::string("inspector-") + std::string(rawValue(tab))).c_str());
     }
     EXPECT_EQ(rig.window->inspector()->camera()->statusRows()[4]->value(), "4K30");
+}
+
+TEST(DirectorWindowScreens, LongProjectNameAndTakeIdKeepTheWindowsMinimumWidth) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject(std::string(150, 'P'));
+    rig.window->setPlannedTakeID(std::string(64, 't'));
+    showActive(*rig.window);
+    EXPECT_LE(rig.window->minimumSizeHint().width(), 1050);
+    EXPECT_LE(rig.window->minimumSize().width(), 1050);
+    rig.window->resize(1050, 690);
+    saveScreenshot(*rig.window, "long-names");
+    EXPECT_EQ(rig.window->width(), 1050);
 }
 
 TEST(CameraFrameImage, QuarterTurnFillsTheSwappedFrame) {
