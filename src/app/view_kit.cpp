@@ -1,5 +1,7 @@
 #include "app/view_kit.hpp"
 
+#include <algorithm>
+
 #include <QApplication>
 #include <QPainter>
 #include <QVBoxLayout>
@@ -95,7 +97,18 @@ QString ElidedLabel::shownText() const {
     return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
 }
 
-QSize ElidedLabel::minimumSizeHint() const { return {0, QLabel::minimumSizeHint().height()}; }
+void ElidedLabel::keepAtLeast(int characters) {
+    m_keptCharacters = characters;
+    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    updateGeometry();
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    const int height = QLabel::minimumSizeHint().height();
+    if (m_keptCharacters <= 0) return {0, height};
+    const int kept = fontMetrics().horizontalAdvance(QString(m_keptCharacters, QLatin1Char('0')));
+    return {std::min(sizeHint().width(), kept), height};
+}
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -58,10 +58,16 @@ public:
     explicit ElidedLabel(const QString& text = {}, QWidget* parent = nullptr);
     // The text as drawn at the current width.
     QString shownText() const;
+    // Squeezed no further than the width of this many digits (or its whole text when shorter):
+    // for texts that must stay recognisable, such as a take id.
+    void keepAtLeast(int characters);
     QSize minimumSizeHint() const override;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    int m_keptCharacters = 0;
 };
 
 // A thin horizontal line between regions.

@@ -23,6 +23,7 @@
 #include "director_window/director_presenters.hpp"
 #include "director_window/director_services.hpp"
 #include "director_window/studio_style.hpp"
+#include "app/view_kit.hpp"
 #include "director_window/studio_view_kit.hpp"
 #include "director_window/switcher_view.hpp"
 #include "preview/live_preview_store.hpp"
@@ -90,31 +91,6 @@ protected:
         gradient.setColorAt(1, QColor::fromRgbF(window.redF() * 0.92f, window.greenF() * 0.92f, window.blueF() * 0.92f));
         painter.fillRect(rect(), gradient);
     }
-};
-
-// A one-line label that yields its width to the window and ends its text in "…" when squeezed:
-// a long project name or take id must not widen the window.
-class ElidedLabel final : public QLabel {
-public:
-    // Squeezed no further than `keptCharacters` digits' width (or its whole text when shorter).
-    ElidedLabel(int keptCharacters, QWidget* parent) : QLabel(parent), m_keptCharacters(keptCharacters) {}
-    QSize minimumSizeHint() const override {
-        const int kept = fontMetrics().horizontalAdvance(QString(m_keptCharacters, QLatin1Char('0')));
-        return {std::min(sizeHint().width(), kept), QLabel::minimumSizeHint().height()};
-    }
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter painter(this);
-        painter.setPen(palette().color(foregroundRole()));
-        painter.setFont(font());
-        const QRect area = contentsRect();
-        painter.drawText(area, Qt::AlignVCenter | Qt::AlignLeft,
-                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
-    }
-
-private:
-    int m_keptCharacters;
 };
 
 class TintedBar final : public QWidget {
@@ -259,11 +235,16 @@ QWidget* DirectorWindow::buildProductionBar() {
     auto* divider = new QFrame(bar);
     divider->setFrameShape(QFrame::VLine);
     divider->setFixedHeight(18);
-    m_projectText = new ElidedLabel(12, bar);
+    // A long project name or take id must not widen the window.
+    auto* projectText = new ElidedLabel({}, bar);
+    projectText->keepAtLeast(12);
+    m_projectText = projectText;
     m_projectText->setFont(Studio::font(Studio::TextStyle::callout, true));
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(Studio::font(Studio::TextStyle::callout).pointSizeF());
-    m_takeText = new ElidedLabel(28, bar); // "/  " and a whole default take id
+    auto* takeText = new ElidedLabel({}, bar);
+    takeText->keepAtLeast(28); // "/  " and a whole default take id
+    m_takeText = takeText;
     m_takeText->setFont(mono);
     Theme::setSecondary(*m_takeText);
     m_policyText = textLabel({}, Studio::font(Studio::TextStyle::caption), bar);

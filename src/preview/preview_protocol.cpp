@@ -64,10 +64,7 @@ void PreviewSocketWatch::shutdownAll() {
     for (int fd : m_fds) ::shutdown(fd, SHUT_RDWR);
 }
 
-bool PreviewSocketWatch::isShutDown() const {
-    std::lock_guard lock(m_mutex);
-    return m_shutDown;
-}
+bool PreviewSocketWatch::isShutDown() const { return m_shutDown.load(); }
 
 namespace VELKPreviewClient {
 

@@ -3,6 +3,7 @@
 // a 4-byte big-endian length and that many bytes of JPEG. Blocking socket steps with bounded waits;
 // the decoding half lives in preview_client.hpp.
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -48,7 +49,8 @@ public:
 private:
     mutable std::mutex m_mutex;
     std::set<int> m_fds;
-    bool m_shutDown = false;
+    // Read without the lock by the exchange that checks it before each blocking step.
+    std::atomic<bool> m_shutDown = false;
 };
 
 namespace VELKPreviewClient {

@@ -10,6 +10,7 @@
 #include "preview/live_preview_store.hpp"
 #include "preview_test_support.hpp"
 #include "support/lab.hpp"
+#include "test_record.hpp"
 #include "support/qt_test.hpp"
 
 namespace velk {
@@ -18,6 +19,10 @@ namespace {
 using test::waitUntil;
 
 TEST(PreviewLab, EightCamerasEndToEnd) {
+#if defined(__SANITIZE_THREAD__)
+    // Eight cameras streaming in real time against a thread-sanitised desk miss every deadline.
+    VELK_SKIP_CHILD_RUN(std::vector<std::string>{"PreviewLabDesk"}, "real-time end to end: too slow under ThreadSanitizer");
+#endif
     if (test::environment("VELK_PREVIEW_ROLE").empty()) {
         // Make the shared frames once, before eight cameras would each run ffmpeg.
         preview_test::SimPreview frames;

@@ -3,7 +3,10 @@
 #include <chrono>
 #include <thread>
 
+#include <csignal>
+
 #include <netinet/in.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,6 +19,8 @@ std::string framesDirectory() { return VELK_BINARY_DIR "/tests/preview/sim-frame
 SimPreview::SimPreview(const QStringList& extra, const std::string& address) {
     const QString portFile = m_dir.filePath("port");
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that dies must not leave a camera behind holding the runner's output open.
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
     m_process.start("/usr/bin/python3", QStringList{VELK_SOURCE_DIR "/tests/sim/sim_preview.py", "--address",
                                                     QString::fromStdString(address), "--port", "0", "--port-file",
                                                     portFile, "--frames-dir", QString::fromStdString(framesDirectory()),
