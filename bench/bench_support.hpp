@@ -194,4 +194,20 @@ private:
     pid_t m_pid = -1;
 };
 
+// Runs this benchmark again inside a private network namespace of its own (`unshare -n`, root only),
+// with the role variable set so that the child knows it is the inner run. `setup` is shell run in
+// the namespace first (lo is always brought up). Without root it says so and succeeds.
+inline int rerunInPrivateNetwork(const char* name, const char* roleVariable, const std::string& setup = {},
+                                 const std::string& arguments = {}) {
+    if (::geteuid() != 0) {
+        std::printf("%s: needs root for a private network namespace; skipped\n", name);
+        return 0;
+    }
+    const std::string self = "/proc/" + std::to_string(::getpid()) + "/exe";
+    const std::string command = std::string(roleVariable) + "=1 unshare -n -- sh -c 'ip link set lo up && " +
+                                (setup.empty() ? "" : setup + " && ") + "exec \"$0\"" +
+                                (arguments.empty() ? "" : " " + arguments) + "' " + self;
+    return std::system(command.c_str()) == 0 ? 0 : 1;
+}
+
 } // namespace velk::bench

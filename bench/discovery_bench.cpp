@@ -24,6 +24,7 @@
 #include <QDeadlineTimer>
 
 #include "base/json.hpp"
+#include "bench_support.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "discovery/live_camera_packet.hpp"
 
@@ -256,21 +257,13 @@ int benchInNamespace() {
 
 } // namespace
 
-int main(int, char** argv) {
+int main() {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const char* role = std::getenv(kRole);
     if (role && std::string(role) == "1") return benchInNamespace();
-    if (geteuid() != 0) {
-        std::printf("discovery_bench: needs root for a private network namespace; skipped\n");
-        return 0;
-    }
-    std::string self = "/proc/" + std::to_string(getpid()) + "/exe";
-    (void)argv;
     // lo for the fake cameras; eth0 on 10.88.0.1/24, whose far end answers nothing, for the scan.
-    std::string command =
-        std::string(kRole) + "=1 unshare -n -- sh -c 'ip link set lo up && "
+    return velk::bench::rerunInPrivateNetwork(
+        "discovery_bench", kRole,
         "ip link add eth0 type veth peer name xpeer0 && ip link set eth0 up && ip link set xpeer0 up && "
-        "ip addr add 10.88.0.1/24 dev eth0 && exec \"$0\"' " + self;
-    int status = std::system(command.c_str());
-    return status == 0 ? 0 : 1;
+        "ip addr add 10.88.0.1/24 dev eth0");
 }

@@ -329,12 +329,5 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) longRun = longRun || std::string(argv[i]) == "--long";
     const char* role = std::getenv(kRole);
     if (role && std::string(role) == "1") return benchInNamespace(longRun);
-    if (geteuid() != 0) {
-        std::printf("preview_bench: needs root for a private network namespace; skipped\n");
-        return 0;
-    }
-    const std::string self = "/proc/" + std::to_string(getpid()) + "/exe";
-    const std::string command = std::string(kRole) + "=1 unshare -n -- sh -c 'ip link set lo up && exec \"$0\"" +
-                                (longRun ? " --long" : "") + "' " + self;
-    return std::system(command.c_str()) == 0 ? 0 : 1;
+    return velk::bench::rerunInPrivateNetwork("preview_bench", kRole, {}, longRun ? "--long" : "");
 }

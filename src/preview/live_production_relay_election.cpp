@@ -186,9 +186,9 @@ LiveProductionPreviewDecision previewDecision(std::string_view sessionID, LivePr
     case LiveProductionNodeRole::macDirector:
         if (fullHD) {
             return {Source::cameraDirectFullHD, relayAuthority, receiverIsAuthority,
-                    "Mac consumes the camera's existing encoded bytes directly"};
+                    "The computer consumes the camera's existing encoded bytes directly"};
         }
-        return {Source::cameraLow, relayAuthority, receiverIsAuthority, "Mac LOW uses the ordinary camera preview"};
+        return {Source::cameraLow, relayAuthority, receiverIsAuthority, "Computer LOW uses the ordinary camera preview"};
     case LiveProductionNodeRole::deviceDirector:
         if (fullHD) {
             return {Source::cameraDirectFullHD, relayAuthority, false,
@@ -196,13 +196,13 @@ LiveProductionPreviewDecision previewDecision(std::string_view sessionID, LivePr
         }
         if (relayAuthority) {
             return {Source::electedMacProcessedLow, relayAuthority, false,
-                    "Device Director LOW consumes the elected Mac processed preview"};
+                    "Device Director LOW consumes the elected computer's processed preview"};
         }
         return {Source::cameraLow, std::nullopt, false, "Device Director LOW falls back to ordinary camera previews"};
     case LiveProductionNodeRole::both:
         if (relayAuthority) {
             return {Source::electedMacProcessedLow, relayAuthority, false,
-                    "Both is LOW-only and consumes the elected Mac processed preview"};
+                    "Both is LOW-only and consumes the elected computer's processed preview"};
         }
         return {Source::cameraLow, std::nullopt, false, "Both is LOW-only and falls back to ordinary camera previews"};
     }

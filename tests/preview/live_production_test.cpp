@@ -113,12 +113,12 @@ TEST(LiveProductionTopology, AuthorityAndDecisions) {
         LiveProductionPreviewDecision expected;
     } cases[] = {
         {Role::camera, Intent::fullHD, true, true, {Source::unavailable, none, false, "Camera nodes do not consume Director previews"}},
-        {Role::macDirector, Intent::fullHD, true, true, {Source::cameraDirectFullHD, kA, true, "Mac consumes the camera's existing encoded bytes directly"}},
-        {Role::macDirector, Intent::fullHD, false, false, {Source::cameraLow, none, false, "Mac LOW uses the ordinary camera preview"}},
+        {Role::macDirector, Intent::fullHD, true, true, {Source::cameraDirectFullHD, kA, true, "The computer consumes the camera's existing encoded bytes directly"}},
+        {Role::macDirector, Intent::fullHD, false, false, {Source::cameraLow, none, false, "Computer LOW uses the ordinary camera preview"}},
         {Role::deviceDirector, Intent::fullHD, true, false, {Source::cameraDirectFullHD, none, false, "Device Director consumes the camera's existing encoded bytes directly"}},
-        {Role::deviceDirector, Intent::low, true, true, {Source::electedMacProcessedLow, kA, false, "Device Director LOW consumes the elected Mac processed preview"}},
+        {Role::deviceDirector, Intent::low, true, true, {Source::electedMacProcessedLow, kA, false, "Device Director LOW consumes the elected computer's processed preview"}},
         {Role::deviceDirector, Intent::low, false, false, {Source::cameraLow, none, false, "Device Director LOW falls back to ordinary camera previews"}},
-        {Role::both, Intent::fullHD, true, true, {Source::electedMacProcessedLow, kA, false, "Both is LOW-only and consumes the elected Mac processed preview"}},
+        {Role::both, Intent::fullHD, true, true, {Source::electedMacProcessedLow, kA, false, "Both is LOW-only and consumes the elected computer's processed preview"}},
         {Role::both, Intent::fullHD, true, false, {Source::cameraLow, none, false, "Both is LOW-only and falls back to ordinary camera previews"}},
     };
     for (const auto& c : cases) {
@@ -126,7 +126,7 @@ TEST(LiveProductionTopology, AuthorityAndDecisions) {
     }
     // The build's switches are off: a Mac gets the ordinary preview and may not relay.
     EXPECT_EQ(LiveProductionTopology::previewDecision(kSession, Role::macDirector, kA, Intent::fullHD, lease, now, true, true, 100),
-              (LiveProductionPreviewDecision{Source::cameraLow, none, false, "Mac LOW uses the ordinary camera preview"}));
+              (LiveProductionPreviewDecision{Source::cameraLow, none, false, "Computer LOW uses the ordinary camera preview"}));
     // A budget under 6 Mbps rules Full HD out.
     EXPECT_EQ(LiveProductionTopology::previewDecision(kSession, Role::macDirector, kA, Intent::fullHD, lease, now, true, true, 5, true, false).source,
               Source::cameraLow);

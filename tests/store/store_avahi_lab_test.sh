@@ -74,53 +74,12 @@ if [ "$status" -eq "$EXIT_SKIP" ]; then skip "the network lab cannot be built he
 [ "$status" -eq 0 ] && [ -n "$lab" ] || { lab=""; fail "building the lab failed: $(cat "$work/lab-up.log")"; }
 
 # A private system bus and an avahi-daemon (eth0 only, IPv4, host name velk-HOST.local) for HOST.
+# shellcheck source=../sim/lab_services.sh
+source "$root/tests/sim/lab_services.sh"
 start_host() {
-  local host=$1 dir=$work/$1
-  mkdir -p "$dir"
-  cat >"$dir/bus.conf" <<EOF
-<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
- "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
-<busconfig>
-  <type>system</type>
-  <listen>unix:path=$dir/bus</listen>
-  <auth>EXTERNAL</auth>
-  <policy context="default">
-    <allow user="*"/>
-    <allow own="*"/>
-    <allow send_destination="*"/>
-    <allow receive_sender="*"/>
-  </policy>
-</busconfig>
-EOF
-  ip netns exec "$lab-$host" dbus-daemon --config-file="$dir/bus.conf" --nofork --nopidfile >"$dir/bus.log" 2>&1 &
-  pids+=($!)
-  wait_for "$dir/bus" "" "the bus of $host"
-  cat >"$dir/avahi.conf" <<EOF
-[server]
-host-name=velk-$host
-domain-name=local
-use-ipv4=yes
-use-ipv6=no
-allow-interfaces=eth0
-enable-dbus=yes
-[wide-area]
-enable-wide-area=no
-[publish]
-publish-addresses=yes
-publish-hinfo=no
-publish-workstation=no
-publish-domain=no
-EOF
-  ip netns exec "$lab-$host" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$dir/bus" \
-    unshare --mount --propagation private -- sh -c '
-      set -e
-      mount -t tmpfs velk-lab-run /run
-      mkdir -p /run/avahi-daemon /run/dbus
-      if [ -d /etc/avahi/services ]; then mount -t tmpfs velk-lab-services /etc/avahi/services; fi
-      exec avahi-daemon --no-chroot --no-drop-root --no-rlimits -f "$1"
-    ' sh "$dir/avahi.conf" >"$dir/avahi.log" 2>&1 &
-  pids+=($!)
-  wait_for "$dir/avahi.log" "Server startup complete" "avahi-daemon on $host"
+  start_bus "$1"
+  start_avahi "$1"
+  wait_for "$work/$1/avahi.log" "Server startup complete" "avahi-daemon on $1"
 }
 
 start_host phone1
