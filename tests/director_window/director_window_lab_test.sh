@@ -56,7 +56,8 @@ wait_until() { # SECONDS COMMAND...
 check=("/usr/bin/python3" "$here/director_lab_check.py")
 
 # Every datagram of the control port on the desk's lab interface (this script runs in the desk's
-# namespace), written as it arrives. Root keeps the file in the private work folder writable.
+# namespace, never the host's), written as it arrives. Root keeps the private work folder writable.
+[ -n "${VELK_LAB:-}" ] && [ "$(ip netns identify $$)" = "$VELK_LAB-desk" ] || fail "not in the lab's desk"
 tcpdump -i eth0 -n -U -s 0 -Z root -w "$work/desk.pcap" udp port 45454 >"$work/tcpdump.out" 2>&1 &
 tcpdump_pid=$!
 capturing() { grep -q "listening on" "$work/tcpdump.out"; }
@@ -173,6 +174,8 @@ capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the 
 
 # The capture ends before it is judged: tcpdump writes out what it holds and exits.
 kill -TERM "$tcpdump_pid"
+tcpdump_done() { ! kill -0 "$tcpdump_pid" 2>/dev/null; }
+wait_until 30 tcpdump_done || fail "tcpdump does not stop"
 wait "$tcpdump_pid" || true
 tcpdump_pid=""
 cat "$work/tcpdump.out"
