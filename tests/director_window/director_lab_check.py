@@ -1,10 +1,13 @@
 #!/usr/bin/python3
 """Checks of the Director's real-window lab test, made from outside the application: screen
 captures (raw RGB from ffmpeg's x11grab) read where the widget map places each region, the
-simulated phones' logs and the settings file."""
+simulated phones' logs, the settings file and a packet capture (pcap) of the desk's lab interface."""
 
 import base64
+import collections
+import ipaddress
 import json
+import struct
 import statistics
 import sys
 
@@ -159,8 +162,125 @@ def command_slot(args):
     print(ids.index(camera))
 
 
+LAB_NETWORK = ipaddress.ip_network("10.77.0.0/24")
+MULTICAST_GROUP = ipaddress.ip_address("239.255.71.42")
+
+
+def pcap_frames(path):
+    """(time in seconds, frame bytes) of every record of a classic pcap file of Ethernet frames."""
+    with open(path, "rb") as f:
+        data = f.read()
+    if len(data) < 24:
+        raise SystemExit("%s: no pcap header" % path)
+    for order in "<>":
+        magic = struct.unpack(order + "I", data[:4])[0]
+        if magic in (0xA1B2C3D4, 0xA1B23C4D):
+            break
+    else:
+        raise SystemExit("%s: not a pcap file" % path)
+    fraction = 1e-9 if magic == 0xA1B23C4D else 1e-6
+    linktype = struct.unpack(order + "I", data[20:24])[0] & 0x0FFFFFFF
+    if linktype != 1:
+        raise SystemExit("%s: link type %d, not Ethernet" % (path, linktype))
+    offset = 24
+    while offset + 16 <= len(data):
+        seconds, part, captured, _original = struct.unpack(order + "IIII", data[offset:offset + 16])
+        offset += 16
+        # A record cut short by the writer stopping ends the file.
+        if offset + captured > len(data):
+            break
+        yield seconds + part * fraction, data[offset:offset + captured]
+        offset += captured
+
+
+def datagrams(path):
+    """Every IPv4 packet in the capture as (time, source, destination, UDP payload or None). The
+    payload is None for anything but a whole UDP datagram (another protocol, a fragment)."""
+    others = 0
+    result = []
+    for at, frame in pcap_frames(path):
+        kind, ip = struct.unpack("!H", frame[12:14])[0], 14
+        while kind == 0x8100 and len(frame) >= ip + 4:  # VLAN tags
+            kind, ip = struct.unpack("!H", frame[ip + 2:ip + 4])[0], ip + 4
+        if kind != 0x0800 or len(frame) < ip + 20 or frame[ip] >> 4 != 4:
+            others += 1
+            continue
+        header = (frame[ip] & 0x0F) * 4
+        total, _identification, flags = struct.unpack("!HHH", frame[ip + 2:ip + 8])
+        source = ipaddress.ip_address(frame[ip + 12:ip + 16])
+        destination = ipaddress.ip_address(frame[ip + 16:ip + 20])
+        payload = None
+        whole = flags & 0x3FFF == 0  # neither "more fragments" nor an offset
+        udp = ip + header
+        if frame[ip + 9] == 17 and whole and len(frame) >= ip + total >= udp + 8:
+            length = struct.unpack("!H", frame[udp + 4:udp + 6])[0]
+            if 8 <= length <= ip + total - udp:
+                payload = frame[udp + 8:udp + length]
+        result.append((at, source, destination, payload))
+    return result, others
+
+
+def command_payload(payload):
+    """The payload object of a command envelope, or None."""
+    try:
+        message = json.loads(payload)
+    except (TypeError, ValueError):
+        return None
+    if not isinstance(message, dict) or message.get("type") != "command":
+        return None
+    inner = message.get("payload")
+    return inner if isinstance(inner, dict) else None
+
+
+def command_datagrams(args):
+    """From the capture alone: every phone was sent the take's PREPARE_TAKE and START_AT, every
+    phone still running when Stop All was pressed was sent a STOP_TAKE afterwards, and nothing went
+    anywhere but the lab's network and the multicast group."""
+    path, stop_all_at, starting, running = args[0], float(args[1]), args[2].split(","), args[3].split(",")
+    takes = {(first(log, "recording") or {}).get("takeId") for log in args[4:]}
+    if len(takes) != 1 or None in takes:
+        print("the phones recorded different or unnamed takes:", takes)
+        sys.exit(1)
+    take = takes.pop()
+    packets, others = datagrams(path)
+    failed = False
+    if others:
+        print(others, "frames on the capture are not IPv4")
+        failed = True
+    outside = sorted({str(d) for _, _, d, _ in packets if d not in LAB_NETWORK and d != MULTICAST_GROUP})
+    if outside:
+        print("datagrams went outside the lab:", outside)
+        failed = True
+    seen = collections.defaultdict(collections.Counter)
+    stops_after = collections.Counter()
+    for at, _source, destination, payload in packets:
+        command = command_payload(payload)
+        if command is None:
+            continue
+        action = command.get("action")
+        if action in ("PREPARE_TAKE", "START_AT") and command.get("takeId") != take:
+            action += " (another take)"
+        seen[str(destination)][action] += 1
+        if action == "STOP_TAKE" and at >= stop_all_at:
+            stops_after[str(destination)] += 1
+    print("take", take, "-", len(packets), "IPv4 datagrams on the capture")
+    for address in sorted(set(starting) | set(running) | set(seen)):
+        print(address, dict(sorted(seen[address].items())), "stops after Stop All", stops_after[address])
+    for address in starting:
+        for action in ("PREPARE_TAKE", "START_AT"):
+            if not seen[address][action]:
+                print(address, "was not sent", action, "for", take)
+                failed = True
+    for address in running:
+        if not stops_after[address]:
+            print(address, "was not sent STOP_TAKE after Stop All")
+            failed = True
+    sys.exit(1 if failed else 0)
+
+
 if __name__ == "__main__":
     commands = {"centre": command_centre, "tiles": command_tiles, "program": command_program,
                 "starts": command_starts,
-                "started": command_started, "enabled": command_enabled, "stops": command_stops, "slot": command_slot}
+                "started": command_started, "enabled": command_enabled, "stops": command_stops, "slot": command_slot,
+                "datagrams": command_datagrams}
     commands[sys.argv[1]](sys.argv[2:])

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Director window for real: the application on an Xvfb display inside the lab's desk, four
 # simulated phones whose clocks run seconds apart, driven by xdotool. Everything is checked from
-# outside the application: screen captures, the phones' logs and the settings file.
+# outside the application: screen captures, the phones' logs, the settings file and the datagrams
+# a packet capture on the desk's lab interface saw.
 #
 #   director_window_lab_test.sh LAB_SCRIPT KESTOVA SCREENSHOT_FOLDER
 # Exits 77 (skipped) without root, the lab or the X tools.
@@ -14,7 +15,7 @@ if [ "${1:-}" != "--in-lab" ]; then
   lab_script=$(readlink -f "$1")
   app=$(readlink -f "$2")
   shots=$3
-  for tool in Xvfb xdotool ffmpeg; do
+  for tool in Xvfb xdotool ffmpeg tcpdump; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
   done
   mkdir -p "$shots"
@@ -26,8 +27,9 @@ shots=$3
 work=$(mktemp -d)
 pids=()
 phone_pids=()
+tcpdump_pid=""
 cleanup() {
-  for pid in "${pids[@]}" "${phone_pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}" "${phone_pids[@]}" $tcpdump_pid; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
   rm -rf "$work"
 }
@@ -52,6 +54,14 @@ wait_until() { # SECONDS COMMAND...
 }
 
 check=("/usr/bin/python3" "$here/director_lab_check.py")
+
+# Every datagram of the control port on the desk's lab interface (this script runs in the desk's
+# namespace, never the host's), written as it arrives. Root keeps the private work folder writable.
+[ -n "${VELK_LAB:-}" ] && [ "$(ip netns identify $$)" = "$VELK_LAB-desk" ] || fail "not in the lab's desk"
+tcpdump -i eth0 -n -U -s 0 -Z root -w "$work/desk.pcap" udp port 45454 >"$work/tcpdump.out" 2>&1 &
+tcpdump_pid=$!
+capturing() { grep -q "listening on" "$work/tcpdump.out"; }
+wait_until 30 capturing || fail "tcpdump does not capture on the lab interface"
 
 # Four phones, their clocks several seconds off the desk's and each other's.
 offsets=(3200 -4100 6600 -2500)
@@ -145,6 +155,7 @@ capture_until 30 cut program "$map" "$work/cut.rgb" || fail "the cut put a camer
 # A phone killed mid-take, then Stop All on Ctrl+period: the others acknowledge.
 kill -KILL "${phone_pids[3]}" 2>/dev/null || true
 killed_at=$SECONDS
+stop_all_at=$(date +%s.%N)
 xdotool key --clearmodifiers ctrl+period
 stopped_everywhere() { "${check[@]}" stops "$work"/phone{1,2,3}.jsonl; }
 wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop All"
@@ -160,4 +171,15 @@ capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "th
 while [ $((SECONDS - killed_at)) -lt 36 ]; do sleep 1; done
 capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
 [ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
+
+# The capture ends before it is judged: tcpdump writes out what it holds and exits.
+kill -TERM "$tcpdump_pid"
+tcpdump_done() { ! kill -0 "$tcpdump_pid" 2>/dev/null; }
+wait_until 30 tcpdump_done || fail "tcpdump does not stop"
+wait "$tcpdump_pid" || true
+tcpdump_pid=""
+cat "$work/tcpdump.out"
+cp "$work/desk.pcap" "$shots/desk.pcap"
+"${check[@]}" datagrams "$work/desk.pcap" "$stop_all_at" 10.77.0.11,10.77.0.12,10.77.0.13,10.77.0.14 \
+  10.77.0.11,10.77.0.12,10.77.0.13 "$work"/phone{1,2,3,4}.jsonl || fail "the datagrams on the lab interface"
 echo "director window lab test passed"
