@@ -59,15 +59,6 @@ fail() {
   exit 1
 }
 
-# Waits until FILE exists and (when given) contains TEXT.
-wait_for() {
-  local file=$1 text=${2:-} what=$3 tries
-  for ((tries = 0; tries < STEP_TIMEOUT_S * 10; tries++)); do
-    if [ -e "$file" ] && { [ -z "$text" ] || grep -qF -- "$text" "$file"; }; then return 0; fi
-    sleep 0.1
-  done
-  fail "timed out waiting for $what"
-}
 
 status=0
 lab=$("$lab_script" up --phones 2 2>"$work/lab-up.log") || status=$?

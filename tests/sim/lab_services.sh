@@ -2,8 +2,19 @@
 # inside the host's network namespace, under its own /run, talking only on the lab's eth0.
 # Nothing touches this machine's network, bus or daemons.
 #
-# The caller sets: lab (the lab's name), work (a folder of its own) and the array pids, to which
-# every process started here is added, and defines wait_for FILE TEXT WHAT.
+# The caller sets: lab (the lab's name), work (a folder of its own), STEP_TIMEOUT_S and the array
+# pids, to which every process started here is added, and defines fail MESSAGE.
+
+# Waits until FILE exists and (when given) contains TEXT, for at most LIMIT seconds
+# (STEP_TIMEOUT_S unless given): wait_for FILE TEXT WHAT [LIMIT]
+wait_for() {
+  local file=$1 text=${2:-} what=$3 limit=${4:-$STEP_TIMEOUT_S} tries
+  for ((tries = 0; tries < limit * 10; tries++)); do
+    if [ -e "$file" ] && { [ -z "$text" ] || grep -qF -- "$text" "$file"; }; then return 0; fi
+    sleep 0.1
+  done
+  fail "timed out waiting for $what"
+}
 
 # A private system bus for HOST, listening on $work/HOST/bus (any local user may use it).
 start_bus() {
