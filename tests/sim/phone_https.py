@@ -22,7 +22,8 @@ stdout ({"ok": true, ...} or {"ok": false, "error": ...}):
         phone state; "open": true accepts requests without a bearer token.
     {"cmd": "file", "clipId": ID, "size": N}           a clip file of N pseudo-random bytes
     {"cmd": "file", "clipId": ID, "text": "..."}       a clip file with this content
-    {"cmd": "file", "clipId": ID, "path": "..."}       a clip file with the content of this file
+    {"cmd": "file", "clipId": ID, "path": "..."}       a clip file with the content of this file (mapped,
+                                                       not copied, so clips of gigabytes cost no memory)
     {"cmd": "sidecar", "clipId": ID, "text": "..."}    the clip's timing sidecar
         both answer {"ok": true, "sha256": "<hex>", "size": N}
     {"cmd": "catalog", "body": {...}}                   the catalog document served as is
@@ -61,6 +62,7 @@ import hashlib
 import http.server
 import itertools
 import json
+import mmap
 import os
 import random
 import secrets
@@ -135,7 +137,7 @@ class Phone:
         self.bearer_token = secrets.token_urlsafe(32)
         self.open = False
         self.expires_in_seconds = 900
-        self.files = {}
+        self.files = {}  # clip id -> (bytes, SHA-256 hex)
         self.sidecars = {}
         self.catalog = {"schemaVersion": 1, "deviceId": self.device_id, "deviceName": "Sim Phone",
                         "catalogRevision": 1, "projects": []}
@@ -266,15 +268,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
             clip = path[len(FILES_PREFIX):]
             if clip not in phone.files:
                 return self.send(404, faults=faults)
-            return self.send_file(phone.files[clip], faults)
+            data, digest = phone.files[clip]
+            return self.send_file(data, digest, faults)
         self.send(404)
 
-    def send_file(self, data, faults):
-        digest = hashlib.sha256(data).hexdigest()
+    def send_file(self, data, digest, faults):
         identity = [("Accept-Ranges", "bytes"), ("X-VELK-SHA256", digest), ("ETag", '"sha256:%s"' % digest)]
         requested = self.headers.get("Range")
         if requested is None or "full200" in faults:
-            return self.send(200, data, identity, faults)
+            return self.send(200, data[:], identity, faults)
         unit, _, byte_range = requested.partition("=")
         first, _, last = byte_range.partition("-")
         try:
@@ -352,6 +354,9 @@ class Server(http.server.ThreadingHTTPServer):
 
     def get_request(self):
         sock, address = self.socket.accept()
+        # A phone's HTTP stack sends each reply's last short segment at once instead of holding it
+        # for the client's delayed acknowledgement.
+        sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         return sock, address
 
     def finish_request(self, request, client_address):
@@ -399,11 +404,18 @@ def handle_command(phone, command):
                 data = command["text"].encode()
             elif "path" in command:
                 with open(command["path"], "rb") as source:
-                    data = source.read()
+                    if os.fstat(source.fileno()).st_size == 0:
+                        data = b""
+                    else:
+                        data = mmap.mmap(source.fileno(), 0, access=mmap.ACCESS_READ)
             else:
                 data = random.Random(command.get("seed", 1)).randbytes(int(command["size"]))
-            (phone.files if name == "file" else phone.sidecars)[command["clipId"]] = data
-            return {"ok": True, "sha256": hashlib.sha256(data).hexdigest(), "size": len(data)}
+            digest = hashlib.sha256(data).hexdigest()
+            if name == "file":
+                phone.files[command["clipId"]] = (data, digest)
+            else:
+                phone.sidecars[command["clipId"]] = bytes(data)
+            return {"ok": True, "sha256": digest, "size": len(data)}
         if name == "catalog":
             phone.catalog = command["body"]
             return {"ok": True}
