@@ -1,28 +1,35 @@
-// "Download Whole Project" through the store from two phones (nginx over loopback TLS, one per
-// phone) with two clips each, against curl fetching the same four files from the same servers in
-// the same run, two at a time; and the longest the GUI thread goes without running its 10 ms
-// timer while the store downloads and hashes (whole project, then "Download Take").
+// The store's downloads against curl fetching the same files from the same servers in the same run,
+// from nginx and from the project's simulated phone (tests/sim/phone_https.py):
+//   - "Download Take" of four clips from one phone, against curl fetching the four files one after
+//     another on one connection;
+//   - "Download Whole Project" from two phones with two clips each, against curl fetching the same
+//     files two at a time;
+//   - "Download Take" of one clip, against curl reading the same 8 MiB ranges on one connection; the
+//     difference is set against `openssl dgst -sha256` of the copy, the floor the last read sets;
+//   - the longest the GUI thread goes without running its 10 ms timer during those downloads, beside
+//     a library of 1,000 takes x 8 clips, against the same timer with nothing to do;
+//   - with --memory, the peak resident memory that two concurrent 4 GiB downloads add.
+// Every measurement starts after `sync` and writes new files, removed once it is measured; curl and
+// the store take turns going first. Figures are medians over the rounds with their range.
 // Prints figures; asserts nothing.
 //
-//   store_download_bench [--quick]     --quick uses 64 MiB clips instead of 512 MiB.
+//   store_download_bench [--quick] [--rounds N] [--memory] [--timeline]
+//       --quick: clips of 64 MiB (the single clip 32 MiB, the memory clips 256 MiB).
+//       --timeline: prints when each clip's row changed, for every store download.
 //
-// Both nginx servers listen on 127.0.0.1 only and are stopped before the program ends.
-
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <netinet/in.h>
-#include <arpa/inet.h>
-#include <unistd.h>
+// Every server listens on 127.0.0.1 only and is stopped before the program ends.
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <QCoreApplication>
@@ -30,9 +37,10 @@
 #include <QTimer>
 
 #include "base/json.hpp"
-#include "export/drift_engine.hpp"
 #include "bench_support.hpp"
+#include "export/drift_engine.hpp"
 #include "store/app_store.hpp"
+#include "test_peers.hpp"
 #include "transfer/transfer_protocol.hpp"
 
 using namespace velk;
@@ -40,60 +48,130 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string projectId = "11111111-2222-4333-8444-555555555555";
+constexpr std::int64_t MiB = std::int64_t{1} << 20;
 
-using bench::Clip;
-
-// One phone: its catalog and clip files served by nginx on 127.0.0.1.
-class Phone {
-public:
-    Phone(const fs::path& folder, const std::string& deviceId, const std::string& name, const std::vector<Clip>& clips)
-        : deviceId(deviceId), name(name), m_server(folder, clips) {
-        writeCatalog(folder / "catalog.json", clips);
-    }
-
-    std::string baseURL() const { return m_server.baseURL(); }
-    DiscoveredDevice device() const {
-        DiscoveredDevice device;
-        device.serviceName = name;
-        device.catalogURL = baseURL() + "/velk/v1/catalog";
-        device.serviceType = "_velk-transfer._tcp.";
-        device.deviceId = deviceId;
-        device.sessionId = "9a8b7c6d-1234-4abc-8def-0123456789ab";
-        device.certificateSHA256 = m_server.fingerprint;
-        device.foregroundOnly = true;
-        device.transferAccess = "open";
-        return device;
-    }
-
-    std::string deviceId;
-    std::string name;
-
-private:
-    bench::ClipServer m_server;
-
-    void writeCatalog(const fs::path& file, const std::vector<Clip>& clips) {
-        Json jsonClips = Json::array();
-        for (const Clip& clip : clips) {
-            jsonClips.push_back(Json{{"clipId", clip.id}, {"cameraId", "cam-" + clip.id.substr(34)}, {"fileName", "clip.mov"},
-                                     {"sizeBytes", clip.size}, {"sha256", clip.sha256}, {"finalized", true},
-                                     {"mediaKind", "video"}, {"hasVideo", true}, {"hasAudio", true},
-                                     {"downloadURL", "/velk/v1/files/" + clip.id}});
-        }
-        const Json take{{"takeId", "take-1"}, {"projectId", projectId}, {"clips", jsonClips}};
-        const Json catalog{{"schemaVersion", 1}, {"deviceId", deviceId}, {"deviceName", name}, {"catalogRevision", 1},
-                           {"projects", Json::array({Json{{"projectId", projectId}, {"name", "Bench"}, {"revision", 1},
-                                                          {"takes", Json::array({take})}}})}};
-        std::ofstream(file) << catalog.dump();
-    }
+struct Source {
+    fs::path file;
+    std::int64_t size = 0;
+    std::string sha256;
 };
 
-// Runs the event loop until `done` is set, timing the longest gap between 10 ms timer ticks.
-struct Stall {
+struct ServedClip {
+    std::string id;
+    const Source* source = nullptr;
+};
+
+// One take of one project as a phone's catalog lists it.
+struct ServedTake {
+    std::string projectId;
+    std::string takeId;
+    std::vector<ServedClip> clips;
+};
+
+Json catalogOf(const std::string& deviceId, const std::string& name, const std::vector<ServedTake>& takes) {
+    std::map<std::string, Json> projects;
+    for (const ServedTake& take : takes) {
+        Json clips = Json::array();
+        int camera = 0;
+        for (const ServedClip& clip : take.clips) {
+            clips.push_back(Json{{"clipId", clip.id}, {"cameraId", name + " cam " + std::to_string(++camera)},
+                                 {"fileName", "clip.mov"}, {"sizeBytes", clip.source->size}, {"sha256", clip.source->sha256},
+                                 {"finalized", true}, {"mediaKind", "video"}, {"hasVideo", true}, {"hasAudio", true},
+                                 {"downloadURL", "/velk/v1/files/" + clip.id}});
+        }
+        Json& project = projects[take.projectId];
+        if (project.is_null()) {
+            project = Json{{"projectId", take.projectId}, {"name", "Bench " + take.projectId.substr(0, 8)}, {"revision", 1},
+                           {"takes", Json::array()}};
+        }
+        project["takes"].push_back(Json{{"takeId", take.takeId}, {"projectId", take.projectId}, {"clips", clips}});
+    }
+    Json list = Json::array();
+    for (auto& [id, project] : projects) list.push_back(project);
+    return Json{{"schemaVersion", 1}, {"deviceId", deviceId}, {"deviceName", name}, {"catalogRevision", 1}, {"projects", list}};
+}
+
+// One phone on 127.0.0.1: nginx, or the simulated phone, serving its catalog and clip files.
+class Phone {
+public:
+    virtual ~Phone() = default;
+    virtual std::string baseURL() const = 0;
+    // The header curl sends to reach a clip file (the simulated phone asks for its session).
+    virtual std::string sessionHeader() const = 0;
+    std::string curlOptions() const { return sessionHeader().empty() ? "" : "-H '" + sessionHeader() + "' "; }
+    virtual DiscoveredDevice device() const = 0;
+    std::string fileURL(const std::string& clipId) const { return baseURL() + "/velk/v1/files/" + clipId; }
+};
+
+DiscoveredDevice deviceOf(const std::string& name, const std::string& baseURL, const std::string& deviceId,
+                          const std::string& sessionId, const std::string& fingerprint) {
+    DiscoveredDevice device;
+    device.serviceName = name;
+    device.catalogURL = baseURL + "/velk/v1/catalog";
+    device.serviceType = "_velk-transfer._tcp.";
+    device.deviceId = deviceId;
+    device.sessionId = sessionId;
+    device.certificateSHA256 = fingerprint;
+    device.foregroundOnly = true;
+    device.transferAccess = "open";
+    return device;
+}
+
+class NginxPhone final : public Phone {
+public:
+    NginxPhone(const fs::path& folder, std::string name, std::string deviceId, const std::vector<ServedTake>& takes)
+        : m_name(std::move(name)), m_deviceId(std::move(deviceId)) {
+        fs::create_directories(folder);
+        std::ofstream(folder / "catalog.json") << catalogOf(m_deviceId, m_name, takes).dump();
+        std::vector<bench::Clip> clips;
+        for (const ServedTake& take : takes) {
+            for (const ServedClip& clip : take.clips) {
+                clips.push_back(bench::Clip{clip.id, clip.source->file, clip.source->size, clip.source->sha256});
+            }
+        }
+        m_server = std::make_unique<bench::ClipServer>(folder, clips);
+    }
+    std::string baseURL() const override { return m_server->baseURL(); }
+    std::string sessionHeader() const override { return {}; }
+    DiscoveredDevice device() const override {
+        return deviceOf(m_name, baseURL(), m_deviceId, "9a8b7c6d-1234-4abc-8def-0123456789ab", m_server->fingerprint);
+    }
+
+private:
+    std::string m_name;
+    std::string m_deviceId;
+    std::unique_ptr<bench::ClipServer> m_server;
+};
+
+class SimulatedPhone final : public Phone {
+public:
+    SimulatedPhone(std::string name, std::string deviceId, const std::vector<ServedTake>& takes) : m_name(std::move(name)) {
+        m_phone.command(Json{{"cmd", "config"}, {"open", true}, {"deviceId", deviceId}});
+        m_phone.deviceId = deviceId;
+        for (const ServedTake& take : takes) {
+            for (const ServedClip& clip : take.clips) {
+                m_phone.command(Json{{"cmd", "file"}, {"clipId", clip.id}, {"path", clip.source->file.string()}});
+            }
+        }
+        m_phone.command(Json{{"cmd", "catalog"}, {"body", catalogOf(deviceId, m_name, takes)}});
+    }
+    std::string baseURL() const override { return m_phone.baseURL(); }
+    std::string sessionHeader() const override { return "X-VELK-Session-ID: " + m_phone.sessionId; }
+    DiscoveredDevice device() const override {
+        return deviceOf(m_name, baseURL(), m_phone.deviceId, m_phone.sessionId, m_phone.fingerprint);
+    }
+
+private:
+    std::string m_name;
+    testing::SimPhone m_phone;
+};
+
+// Runs the event loop until the operation calls back, timing the longest gap between 10 ms ticks.
+struct Watched {
     double seconds = 0;
     double longestGapMs = 0;
 };
-Stall runWatched(const std::function<void(std::function<void()>)>& operation) {
+Watched runWatched(const std::function<void(std::function<void()>)>& operation) {
     bool finished = false;
     QElapsedTimer clock;
     clock.start();
@@ -110,56 +188,144 @@ Stall runWatched(const std::function<void(std::function<void()>)>& operation) {
     const double start = bench::nowSeconds();
     operation([&] { finished = true; });
     while (!finished) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return Stall{bench::nowSeconds() - start, static_cast<double>(longest) / 1e6};
+    const double seconds = bench::nowSeconds() - start;
+    const qint64 now = clock.nsecsElapsed();
+    return Watched{seconds, static_cast<double>(std::max(longest, now - lastTick)) / 1e6};
 }
 
-double mibPerSecond(std::int64_t bytes, double seconds) { return static_cast<double>(bytes) / 1048576.0 / seconds; }
+// Values over the rounds.
+class Series {
+public:
+    void add(double value) { m_values.push_back(value); }
+    double median() const {
+        std::vector<double> sorted = m_values;
+        std::sort(sorted.begin(), sorted.end());
+        const std::size_t n = sorted.size();
+        if (n == 0) return 0;
+        return n % 2 ? sorted[n / 2] : (sorted[n / 2 - 1] + sorted[n / 2]) / 2;
+    }
+    double low() const { return m_values.empty() ? 0 : *std::min_element(m_values.begin(), m_values.end()); }
+    double high() const { return m_values.empty() ? 0 : *std::max_element(m_values.begin(), m_values.end()); }
+    std::string text(const char* format = "%.2f") const {
+        char buffer[160];
+        std::string f = std::string(format) + " (" + format + "-" + format + ")";
+        std::snprintf(buffer, sizeof buffer, f.c_str(), median(), low(), high());
+        return buffer;
+    }
+
+private:
+    std::vector<double> m_values;
+};
+
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+double timed(const std::string& command) {
+    const double seconds = bench::timeCommand(command);
+    if (seconds < 0) throw std::runtime_error("failed: " + command);
+    return seconds;
+}
+
+void settle() { bench::timeCommand("sync"); }
+
+struct Scenario {
+    std::string label;
+    std::string projectId;
+    std::string takeId;      // empty: the whole project
+    std::vector<const Phone*> phones; // in the order of the clips
+    std::vector<ServedTake> served;   // per phone
+    Series store, curl, ratio, stallMs;
+    Series opensslSeconds, overFloor; // one-clip scenarios only
+};
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
-    const std::int64_t size = quick ? (std::int64_t{64} << 20) : (std::int64_t{512} << 20);
+    bool quick = false;
+    bool memory = false;
+    bool showTimeline = false;
+    int rounds = 5;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+        if (std::strcmp(argv[i], "--memory") == 0) memory = true;
+        if (std::strcmp(argv[i], "--timeline") == 0) showTimeline = true;
+        if (std::strcmp(argv[i], "--rounds") == 0 && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+    }
+    const std::int64_t size = quick ? 64 * MiB : 512 * MiB;
+    const std::int64_t singleSize = quick ? 32 * MiB : 256 * MiB;
+    const std::int64_t memorySize = quick ? 256 * MiB : 4096 * MiB;
     QCoreApplication application(argc, argv);
     const fs::path folder = bench::makeTempFolder("velk-store-download-bench");
     int status = 0;
     try {
-        std::printf("store_download_bench: 2 phones x 2 clips of %lld MiB, beside a library of 1,000 takes x 8 clips\n",
-                    static_cast<long long>(size >> 20));
+        std::printf("store_download_bench: clips of %lld MiB (one clip of %lld MiB), %d rounds, beside a library of 1,000 "
+                    "takes x 8 clips; load average at start %s\n",
+                    static_cast<long long>(size / MiB), static_cast<long long>(singleSize / MiB), rounds,
+                    loadAverage().c_str());
         fs::create_directories(folder / "www");
-        bench::writePatternFile(folder / "www" / "a.bin", static_cast<std::size_t>(size), 1);
-        bench::writePatternFile(folder / "www" / "b.bin", static_cast<std::size_t>(size), 2);
-        const std::string digestA = DriftEngine::sha256(folder / "www" / "a.bin");
-        const std::string digestB = DriftEngine::sha256(folder / "www" / "b.bin");
-        const std::vector<Clip> left{{"00000000-0000-4000-8000-0000000000a1", folder / "www" / "a.bin", size, digestA},
-                                     {"00000000-0000-4000-8000-0000000000a2", folder / "www" / "b.bin", size, digestB}};
-        const std::vector<Clip> right{{"00000000-0000-4000-8000-0000000000b1", folder / "www" / "a.bin", size, digestA},
-                                      {"00000000-0000-4000-8000-0000000000b2", folder / "www" / "b.bin", size, digestB}};
-        fs::create_directories(folder / "left");
-        fs::create_directories(folder / "right");
-        Phone phoneA(folder / "left", "0123456789abcdef", "Stage Left", left);
-        Phone phoneB(folder / "right", "fedcba9876543210", "Stage Right", right);
-        bench::timeCommand("cat '" + (folder / "www" / "a.bin").string() + "' '" + (folder / "www" / "b.bin").string() + "'");
+        std::vector<Source> sources(5);
+        for (std::size_t i = 0; i < sources.size(); ++i) {
+            sources[i].file = folder / "www" / ("source-" + std::to_string(i) + ".bin");
+            sources[i].size = i < 4 ? size : singleSize;
+            bench::writePatternFile(sources[i].file, static_cast<std::size_t>(sources[i].size), static_cast<unsigned>(i + 1));
+            sources[i].sha256 = DriftEngine::sha256(sources[i].file);
+        }
+        // Both sides read the served files from the page cache.
+        for (const Source& source : sources) bench::timeCommand("cat '" + source.file.string() + "'");
 
-        // curl: the same four files into files of its own, two at a time as the store's whole-project
-        // download runs them, and one after another as "Download Take" does.
-        const fs::path curlOut = folder / "curl";
-        fs::create_directories(curlOut);
-        auto curlOne = [&](const Phone& phone, const Clip& clip) {
-            return "curl -k -s -o '" + (curlOut / clip.id).string() + "' " + phone.baseURL() + "/velk/v1/files/" + clip.id;
+        int clipNumber = 0;
+        auto clipId = [&] {
+            char text[64];
+            std::snprintf(text, sizeof text, "00000000-0000-4000-8000-%012d", ++clipNumber);
+            return std::string(text);
         };
-        auto curlPair = [&](const Phone& phone, const std::vector<Clip>& clips) {
-            return curlOne(phone, clips[0]) + " & " + curlOne(phone, clips[1]) + " & wait";
+        auto clipsOf = [&](std::initializer_list<int> indexes) {
+            std::vector<ServedClip> clips;
+            for (int index : indexes) clips.push_back(ServedClip{clipId(), &sources[static_cast<std::size_t>(index)]});
+            return clips;
         };
-        const double curl = bench::timeCommand("(" + curlPair(phoneA, left) + ") && (" + curlPair(phoneB, right) + ")");
-        fs::remove_all(curlOut);
-        fs::create_directories(curlOut);
-        bench::timeCommand("sync");
-        const double curlSequential = bench::timeCommand(curlOne(phoneA, left[0]) + " && " + curlOne(phoneA, left[1]) + " && " +
-                                                         curlOne(phoneB, right[0]) + " && " + curlOne(phoneB, right[1]));
-        fs::remove_all(curlOut);
-        // curl's pages would otherwise be written out during the store's runs and slow its flushes.
-        bench::timeCommand("sync");
+
+        // Per server kind: one phone with a take of four clips and a take of one clip; two phones
+        // sharing one take of a project, two clips each.
+        std::vector<std::unique_ptr<Phone>> phones;
+        std::vector<Scenario> scenarios;
+        int projectNumber = 0;
+        auto projectId = [&] {
+            char text[64];
+            std::snprintf(text, sizeof text, "%08d-2222-4333-8444-555555555555", ++projectNumber);
+            return std::string(text);
+        };
+        int deviceNumber = 0;
+        for (const std::string kind : {"nginx", "simulated phone"}) {
+            auto makePhone = [&](const std::string& name, const std::vector<ServedTake>& takes) -> const Phone* {
+                char deviceId[17];
+                std::snprintf(deviceId, sizeof deviceId, "%016x", 0xa0 + ++deviceNumber);
+                if (kind == "nginx") {
+                    phones.push_back(std::make_unique<NginxPhone>(folder / ("phone-" + std::to_string(deviceNumber)), name,
+                                                                  deviceId, takes));
+                } else {
+                    phones.push_back(std::make_unique<SimulatedPhone>(name, deviceId, takes));
+                }
+                return phones.back().get();
+            };
+            const std::string takeProject = projectId();
+            const ServedTake four{takeProject, "four", clipsOf({0, 1, 2, 3})};
+            const ServedTake one{takeProject, "one", clipsOf({4})};
+            const Phone* single = makePhone(kind + " Take", {four, one});
+            const std::string wholeProject = projectId();
+            const ServedTake left{wholeProject, "take-1", clipsOf({0, 1})};
+            const ServedTake right{wholeProject, "take-1", clipsOf({2, 3})};
+            const Phone* leftPhone = makePhone(kind + " Left", {left});
+            const Phone* rightPhone = makePhone(kind + " Right", {right});
+            scenarios.push_back(Scenario{"Download Take, 4 clips, " + kind, takeProject, "four", {single}, {four}});
+            scenarios.push_back(Scenario{"Download Whole Project, 2 phones x 2 clips, " + kind, wholeProject, "",
+                                         {leftPhone, rightPhone}, {left, right}});
+            scenarios.push_back(Scenario{"Download Take, 1 clip, " + kind, takeProject, "one", {single}, {one}});
+        }
 
         // The library already holds an archive project of 1,000 takes of 8 clips, as a season of
         // recordings would: every save and every row update meets a library of that size.
@@ -187,47 +353,209 @@ int main(int argc, char** argv) {
             fs::create_directories(folder / "support");
             std::ofstream(folder / "support" / "library.json") << encodeLibrary(archive, true);
         }
-        AppStore store(folder / "support", folder / "Velk");
-        bool loaded = false;
-        store.connectOpenSources({phoneA.device(), phoneB.device()}, [&] { loaded = true; });
-        while (!loaded) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-        if (store.transferSessions().size() != 2 || store.library().projects.empty()) {
-            throw std::runtime_error("the catalogs did not load");
+        const fs::path recordings = folder / "Velk";
+        AppStore store(folder / "support", recordings);
+        {
+            std::vector<DiscoveredDevice> devices;
+            for (const auto& phone : phones) devices.push_back(phone->device());
+            bool loaded = false;
+            store.connectOpenSources(devices, [&] { loaded = true; });
+            while (!loaded) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            if (store.transferSessions().size() != phones.size()) throw std::runtime_error("the catalogs did not load");
         }
-        store.setSelectedProjectID(projectId);
-        store.setSelectedTakeID(std::string("take-1"));
 
-        // What the timer shows with nothing to do, on this machine at this moment.
-        const Stall idle = runWatched([](auto done) { QTimer::singleShot(1000, done); });
-        std::printf("idle GUI thread for 1 s: longest gap between 10 ms ticks %.1f ms\n", idle.longestGapMs);
-        const Stall project = runWatched([&](auto done) { store.downloadSelectedProject(done); });
-        int verified = 0;
-        const std::optional<VELKTake> downloaded = store.selectedTake();
-        for (const auto& clip : downloaded->clips) verified += clip.localPath ? 1 : 0;
-        if (verified != 4) throw std::runtime_error("not every clip was verified: " + store.activities().front().message);
-        const std::int64_t total = 4 * size;
-        std::printf("Download Whole Project, %lld MiB: %.2f s (%.0f MiB/s); curl: %.2f s (%.0f MiB/s); ratio %.2fx of curl "
-                    "(target >= 0.8x)\n",
-                    static_cast<long long>(total >> 20), project.seconds, mibPerSecond(total, project.seconds), curl,
-                    mibPerSecond(total, curl), curl / project.seconds);
-        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 16 ms)\n", project.longestGapMs);
+        const fs::path curlOut = folder / "curl";
+        auto curlCommand = [&](const Scenario& scenario) {
+            std::string command;
+            if (scenario.takeId == "one") {
+                // The same 8 MiB ranges on one connection, each into a file of its own.
+                const Phone& phone = *scenario.phones[0];
+                const ServedClip& clip = scenario.served[0].clips[0];
+                const fs::path config = folder / "ranges.curl";
+                std::ofstream lines(config);
+                for (std::int64_t start = 0; start < clip.source->size; start += TransferProtocol::chunkSize) {
+                    const std::int64_t end = std::min(start + TransferProtocol::chunkSize, clip.source->size) - 1;
+                    if (start > 0) lines << "next\n";
+                    lines << "insecure\nsilent\nurl = \"" << phone.fileURL(clip.id) << "\"\nrange = " << start << "-" << end
+                          << "\noutput = \"" << (curlOut / (clip.id + "." + std::to_string(start))).string() << "\"\n";
+                    if (!phone.sessionHeader().empty()) lines << "header = \"" << phone.sessionHeader() << "\"\n";
+                }
+                return "curl -K '" + config.string() + "'";
+            }
+            // Four files one after another on one connection, or two at a time.
+            command = scenario.takeId.empty() ? "curl -k -s --parallel --parallel-max 2" : "curl -k -s";
+            for (std::size_t p = 0; p < scenario.phones.size(); ++p) {
+                for (const ServedClip& clip : scenario.served[p].clips) {
+                    command += " " + scenario.phones[p]->curlOptions() + "-o '" + (curlOut / clip.id).string() + "' " +
+                               scenario.phones[p]->fileURL(clip.id);
+                }
+            }
+            return command;
+        };
+        auto clipCount = [](const Scenario& scenario) {
+            std::size_t count = 0;
+            for (const ServedTake& take : scenario.served) count += take.clips.size();
+            return count;
+        };
+        // The store forgets its copies of the scenario's clips, so that it downloads them again.
+        auto forget = [&](const Scenario& scenario) {
+            VELKLibrary library = store.library();
+            for (VELKProject& project : library.projects) {
+                if (project.id != scenario.projectId) continue;
+                for (VELKTake& take : project.takes) {
+                    for (VELKClip& clip : take.clips) clip.localPath.reset();
+                }
+            }
+            store.setLibrary(library);
+            store.waitForSaves();
+        };
+        auto storeRun = [&](Scenario& scenario, double& openssl) -> Watched {
+            forget(scenario);
+            store.setSelectedProjectID(scenario.projectId);
+            if (!scenario.takeId.empty()) store.setSelectedTakeID(scenario.takeId);
+            settle();
+            // With --timeline: when each clip's row changed phase, in seconds from the start.
+            std::vector<std::string> timeline;
+            std::map<std::string, std::string> lastMessage;
+            const double start = bench::nowSeconds();
+            QMetaObject::Connection rows;
+            if (showTimeline) {
+                std::set<std::string> ids;
+                for (const ServedTake& take : scenario.served) {
+                    for (const ServedClip& clip : take.clips) ids.insert(clip.id);
+                }
+                rows = QObject::connect(&store, &AppStore::transfersChanged, [&, ids] {
+                    for (const TransferStatus& row : store.transfers()) {
+                        if (!ids.contains(row.id)) continue;
+                        const bool whole = row.completedBytes == row.totalBytes;
+                        const std::string key = row.message + (whole ? " (all)" : "");
+                        if (lastMessage[row.id] == key) continue;
+                        if (row.message == "Downloading" && !whole) continue;
+                        lastMessage[row.id] = key;
+                        char line[160];
+                        std::snprintf(line, sizeof line, "    %6.3f s  clip %s  %s", bench::nowSeconds() - start,
+                                      row.id.substr(row.id.size() - 4).c_str(), key.c_str());
+                        timeline.push_back(line);
+                    }
+                });
+            }
+            const Watched watched = runWatched([&](auto done) {
+                if (scenario.takeId.empty()) {
+                    store.downloadSelectedProject(done);
+                } else {
+                    store.downloadSelectedTake(done);
+                }
+            });
+            std::size_t verified = 0;
+            std::string copy;
+            for (const VELKProject& project : store.library().projects) {
+                if (project.id != scenario.projectId) continue;
+                for (const VELKTake& take : project.takes) {
+                    if (!scenario.takeId.empty() && take.id != scenario.takeId) continue;
+                    for (const VELKClip& clip : take.clips) {
+                        if (clip.localPath) {
+                            ++verified;
+                            copy = *clip.localPath;
+                        }
+                    }
+                }
+            }
+            if (showTimeline) {
+                QObject::disconnect(rows);
+                std::printf("  %s\n", scenario.label.c_str());
+                for (const std::string& line : timeline) std::printf("%s\n", line.c_str());
+            }
+            if (verified != clipCount(scenario)) {
+                throw std::runtime_error(scenario.label + ": not every clip was verified: " + store.activities().front().message);
+            }
+            if (scenario.takeId == "one") openssl = timed("openssl dgst -sha256 '" + copy + "'");
+            store.waitForSaves();
+            fs::remove_all(recordings);
+            return watched;
+        };
+        auto curlRun = [&](const Scenario& scenario) {
+            fs::create_directories(curlOut);
+            const std::string command = curlCommand(scenario);
+            settle();
+            const double seconds = timed(command);
+            fs::remove_all(curlOut);
+            return seconds;
+        };
 
-        // The store's own road: the same clips again, one at a time, from scratch.
-        fs::remove_all(folder / "Velk");
-        bench::timeCommand("sync");
-        VELKLibrary library = store.library();
-        for (auto& project : library.projects) {
-            if (project.id != projectId) continue;
-            for (auto& clip : project.takes[0].clips) clip.localPath.reset();
+        Series idleGapMs;
+        Series worstStallMs;
+        for (int round = 0; round < rounds; ++round) {
+            idleGapMs.add(runWatched([](auto done) { QTimer::singleShot(1000, done); }).longestGapMs);
+            double worst = 0;
+            for (Scenario& scenario : scenarios) {
+                double curl = 0;
+                double openssl = 0;
+                Watched ours;
+                if (round % 2 == 0) {
+                    curl = curlRun(scenario);
+                    ours = storeRun(scenario, openssl);
+                } else {
+                    ours = storeRun(scenario, openssl);
+                    curl = curlRun(scenario);
+                }
+                scenario.curl.add(curl);
+                scenario.store.add(ours.seconds);
+                scenario.ratio.add(curl / ours.seconds);
+                scenario.stallMs.add(ours.longestGapMs);
+                worst = std::max(worst, ours.longestGapMs);
+                if (scenario.takeId == "one") {
+                    scenario.opensslSeconds.add(openssl);
+                    scenario.overFloor.add((ours.seconds - curl) / openssl);
+                }
+            }
+            worstStallMs.add(worst);
+            std::printf("  round %d done, load average %s\n", round + 1, loadAverage().c_str());
+            std::fflush(stdout);
         }
-        store.setLibrary(library);
-        const Stall take = runWatched([&](auto done) { store.downloadSelectedTake(done); });
-        std::printf("Download Take, %lld MiB one clip at a time: %.2f s (%.0f MiB/s); curl one at a time: %.2f s; ratio "
-                    "%.2fx of curl (target >= 0.8x)\n",
-                    static_cast<long long>(total >> 20), take.seconds, mibPerSecond(total, take.seconds), curlSequential,
-                    curlSequential / take.seconds);
-        std::printf("  GUI thread: longest gap between 10 ms ticks %.1f ms (target <= 16 ms)\n", take.longestGapMs);
-        if (store.errorMessage()) std::printf("  error: %s\n", store.errorMessage()->c_str());
+
+        std::printf("\nmedian (range) over %d rounds; ratio = curl time / store time, per round\n", rounds);
+        for (const Scenario& scenario : scenarios) {
+            std::printf("%s\n", scenario.label.c_str());
+            std::printf("  store %s s; curl %s s; ratio %sx", scenario.store.text().c_str(), scenario.curl.text().c_str(),
+                        scenario.ratio.text().c_str());
+            if (scenario.takeId == "four") std::printf(" (target >= 0.85x)");
+            if (scenario.takeId.empty()) std::printf(" (target >= 0.9x)");
+            std::printf("\n  GUI thread: longest gap between 10 ms ticks %s ms\n", scenario.stallMs.text("%.1f").c_str());
+            if (scenario.takeId == "one") {
+                std::printf("  openssl dgst -sha256 of the copy %s s; (store - curl) / openssl %s (target <= 1.25)\n",
+                            scenario.opensslSeconds.text().c_str(), scenario.overFloor.text().c_str());
+            }
+        }
+        std::printf("GUI thread idle for 1 s: longest gap %s ms; during the downloads, worst per round %s ms; worst - idle "
+                    "%.1f ms at the medians, %.1f ms at the worst (target <= 16 ms)\n",
+                    idleGapMs.text("%.1f").c_str(), worstStallMs.text("%.1f").c_str(),
+                    worstStallMs.median() - idleGapMs.median(), worstStallMs.high() - idleGapMs.high());
+
+        if (memory) {
+            // Two phones with one clip each, downloaded at once by the whole-project road.
+            Source large{folder / "www" / "large.bin", memorySize, {}};
+            bench::writePatternFile(large.file, static_cast<std::size_t>(large.size), 9);
+            large.sha256 = DriftEngine::sha256(large.file);
+            const std::string memoryProject = projectId();
+            const ServedTake a{memoryProject, "take-1", {ServedClip{clipId(), &large}}};
+            const ServedTake b{memoryProject, "take-1", {ServedClip{clipId(), &large}}};
+            NginxPhone phoneA(folder / "memory-a", "Memory A", "00000000000000f1", {a});
+            NginxPhone phoneB(folder / "memory-b", "Memory B", "00000000000000f2", {b});
+            bool loaded = false;
+            store.connectOpenSources({phoneA.device(), phoneB.device()}, [&] { loaded = true; });
+            while (!loaded) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            store.setSelectedProjectID(memoryProject);
+            settle();
+            const bool reset = bench::resetPeakRss();
+            const long before = bench::statusKiB("VmRSS");
+            const Watched watched = runWatched([&](auto done) { store.downloadSelectedProject(done); });
+            const long peak = bench::statusKiB("VmHWM");
+            std::printf("two concurrent downloads of %lld MiB: %.1f s; peak RSS growth %.1f MiB%s (target <= 64 MiB)\n",
+                        static_cast<long long>(memorySize / MiB), watched.seconds, static_cast<double>(peak - before) / 1024.0,
+                        reset ? "" : " (peak could not be reset; an upper bound)");
+        }
+        std::printf("load average at the end %s\n", loadAverage().c_str());
+        if (store.errorMessage()) std::printf("store error: %s\n", store.errorMessage()->c_str());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "store_download_bench: %s\n", error.what());
         status = 1;
