@@ -1,5 +1,6 @@
 #include "transfer/clip_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <memory>
@@ -57,7 +58,7 @@ bool isUsableFileName(std::string_view name) {
 void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::filesystem::path& file) {
     std::size_t written = 0;
     while (written < size) {
-        const ssize_t count = ::write(fd, data + written, size - written);
+        const ssize_t count = ::write(fd, data + written, std::min(size - written, maximumWriteBytes));
         if (count < 0) {
             if (errno == EINTR) continue;
             throwErrno(file.string());

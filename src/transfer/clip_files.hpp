@@ -22,7 +22,13 @@ std::string safeFolderName(std::string_view identifier);
 // A name the catalog gave that stays one entry of its folder.
 bool isUsableFileName(std::string_view name);
 
-// Writes every byte or throws std::system_error naming `file`.
+// The most one write() of a copy hands the kernel. Copied into fresh page-cache pages, a whole
+// 8 MiB range in one call holds the writer longer than the next range takes to arrive; the same
+// bytes in slices go in several times faster.
+inline constexpr std::size_t maximumWriteBytes = 256 * 1024;
+
+// Writes every byte, in slices of at most maximumWriteBytes, or throws std::system_error naming
+// `file`.
 void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::filesystem::path& file);
 
 // True when `file`, with links resolved as far as it exists, lies strictly below `root`.

@@ -1,0 +1,56 @@
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "fake_clip_source.hpp"
+#include "transfer/clip_files.hpp"
+
+namespace velk {
+namespace {
+
+using namespace velk::testing;
+
+// Each write() of a copy carries at most 256 KiB, so that no single call holds the writer while the
+// next range waits. A packet socket keeps every write() as one message, so the slices are seen.
+TEST(ClipFilesWriteAll, WritesEveryByteInSlicesOfAtMost256KiB) {
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    // Room for a whole range in one message, so that an unsliced write would arrive whole (without
+    // the privilege the kernel caps the room, and such a write is refused instead).
+    const int room = 32 << 20;
+    if (::setsockopt(ends[0], SOL_SOCKET, SO_SNDBUFFORCE, &room, sizeof room) != 0) {
+        ::setsockopt(ends[0], SOL_SOCKET, SO_SNDBUF, &room, sizeof room);
+    }
+    const std::string bytes = patternBytes((8 << 20) + 12'345, 5);
+    std::vector<std::size_t> messages;
+    std::string received;
+    std::thread reader([&] {
+        std::string buffer(16 << 20, '\0');
+        while (true) {
+            const ssize_t count = ::recv(ends[1], buffer.data(), buffer.size(), MSG_TRUNC);
+            if (count <= 0) return;
+            messages.push_back(static_cast<std::size_t>(count));
+            received.append(buffer.data(), std::min(static_cast<std::size_t>(count), buffer.size()));
+        }
+    });
+    try {
+        ClipFiles::writeAll(ends[0], reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size(), "clip.mov.part");
+    } catch (const std::exception& error) {
+        ADD_FAILURE() << error.what();
+    }
+    ::shutdown(ends[0], SHUT_WR);
+    reader.join();
+    ::close(ends[0]);
+    ::close(ends[1]);
+
+    EXPECT_TRUE(received == bytes);
+    ASSERT_FALSE(messages.empty());
+    for (std::size_t size : messages) EXPECT_LE(size, 256u * 1024u);
+    EXPECT_EQ(messages.size(), 33u); // 32 whole slices and the rest
+}
+
+} // namespace
+} // namespace velk
