@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <future>
+#include <semaphore>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -149,48 +150,55 @@ private:
     const CollectProgressFunction& m_progress;
 };
 
-// Appends each range to the partial file and feeds it to the digest on a worker, while the
-// caller already fetches the next range. At most one append is under way; it always ends before
-// the appender does, so it never outlives the file or the digest it uses.
+// Appends each range to the partial file and feeds it to the digest, on two workers at once, while
+// the caller already fetches the next range. At most one range is under way; both its tasks end
+// before the appender does, so neither outlives the file or the digest it uses.
 class OverlappedAppender {
 public:
-    // `appended(offset)` runs on the worker after each append, with the file's new length.
+    // `appended(offset)` runs on a worker after each range is written, with the file's new length.
     OverlappedAppender(int fd, const std::filesystem::path& file, Sha256& digest, std::function<void(std::int64_t)> appended)
         : m_fd(fd), m_file(file), m_digest(digest), m_appended(std::move(appended)) {}
-    ~OverlappedAppender() {
-        if (m_pending.valid()) m_pending.wait();
-    }
+    ~OverlappedAppender() { wait(); }
     OverlappedAppender(const OverlappedAppender&) = delete;
     OverlappedAppender& operator=(const OverlappedAppender&) = delete;
 
-    // Waits for the previous append (rethrowing its error), then starts this one.
+    // Waits for the previous range (rethrowing its error), then starts this one.
     void append(Bytes chunk, std::int64_t offset) {
         finish();
-        m_pending = workers::submit([this, chunk = std::move(chunk), offset] {
-            ClipFiles::writeAll(m_fd, chunk.data(), chunk.size(), m_file);
-            startWriteback(m_fd, offset, static_cast<std::int64_t>(chunk.size()));
-            m_digest.update(chunk.data(), chunk.size());
-            m_appended(offset + static_cast<std::int64_t>(chunk.size()));
+        auto bytes = std::make_shared<const Bytes>(std::move(chunk));
+        const auto length = static_cast<std::int64_t>(bytes->size());
+        m_written = workers::submit([this, bytes, offset, length] {
+            ClipFiles::writeAll(m_fd, bytes->data(), bytes->size(), m_file);
+            startWriteback(m_fd, offset, length);
+            m_appended(offset + length);
         });
+        m_hashed = workers::submit([this, bytes] { m_digest.update(bytes->data(), bytes->size()); });
     }
-    // Waits for the append under way, if any; its error is rethrown.
+    // Waits for the range under way, if any; an error of its write, else of its digest, is rethrown.
     void finish() {
-        if (m_pending.valid()) m_pending.get();
+        wait();
+        if (m_written.valid()) m_written.get();
+        if (m_hashed.valid()) m_hashed.get();
     }
 
 private:
+    void wait() {
+        if (m_written.valid()) m_written.wait();
+        if (m_hashed.valid()) m_hashed.wait();
+    }
+
     const int m_fd;
     const std::filesystem::path& m_file;
     Sha256& m_digest;
     const std::function<void(std::int64_t)> m_appended;
-    std::future<void> m_pending;
+    std::future<void> m_written;
+    std::future<void> m_hashed;
 };
 
-// Reads the rest of the clip into its partial file, then moves the file into place only when its
-// digest matches the catalog. The resume point is the partial file's size on disk; the bytes it
-// already holds are hashed once, the new ones as they are appended.
-void downloadIntoPlace(const CollectDownloadJob& job, const std::string& rangeURL, const ClipPaths& paths,
-                       const DownloadProgress& progress, const ClipDownloadOptions& options) {
+// Reads the rest of the clip into its partial file. The resume point is the partial file's size on
+// disk; the bytes it already holds are hashed once, the new ones as they are appended.
+FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& rangeURL, const ClipPaths& paths,
+                             const DownloadProgress& progress, const ClipDownloadOptions& options) {
     const VELKClip& clip = job.clip;
     const std::int64_t sizeBytes = *clip.sizeBytes;
     const CancellationToken* cancellation = options.cancellation;
@@ -199,45 +207,50 @@ void downloadIntoPlace(const CollectDownloadJob& job, const std::string& rangeUR
         files::UniqueFd created(::open(paths.partialFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
         if (!created.valid()) fail(partialNotCreated);
     }
-    files::UniqueFd partial(::open(paths.partialFile.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
-    if (!partial.valid()) throwSystemError(paths.partialFile.string());
+    FetchedClip fetched;
+    fetched.partial.reset(::open(paths.partialFile.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
+    const int partial = fetched.partial.get();
+    if (partial < 0) throwSystemError(paths.partialFile.string());
     struct stat attributes {};
-    if (::fstat(partial.get(), &attributes) != 0) throwSystemError(paths.partialFile.string());
+    if (::fstat(partial, &attributes) != 0) throwSystemError(paths.partialFile.string());
     const std::int64_t partialSize = attributes.st_size;
     if (partialSize > sizeBytes) refuseLocal(options, partialTooLarge);
-    if (::lseek(partial.get(), 0, SEEK_END) < 0) throwSystemError(paths.partialFile.string());
+    if (::lseek(partial, 0, SEEK_END) < 0) throwSystemError(paths.partialFile.string());
 
     progress.send(TransferPhase::downloading, partialSize, partialSize > 0 ? options.resumingMessage : options.startingMessage);
 
-    Sha256 digest;
-    ClipFiles::hashRange(partial.get(), 0, partialSize, digest, cancellation);
-    {
-        OverlappedAppender appender(partial.get(), paths.partialFile, digest, [&progress](std::int64_t length) {
-            progress.send(TransferPhase::downloading, length, downloadingMessage);
-        });
-        std::int64_t offset = partialSize;
-        while (offset < sizeBytes) {
-            throwIfCancelled(cancellation);
-            const std::int64_t end = std::min(offset + TransferProtocol::chunkSize - 1, sizeBytes - 1);
-            Bytes chunk = job.client->fetchRange(rangeURL, offset, end, sizeBytes, clip.sha256, cancellation);
-            const auto length = static_cast<std::int64_t>(chunk.size());
-            appender.append(std::move(chunk), offset);
-            offset += length;
-        }
-        appender.finish();
+    ClipFiles::hashRange(partial, 0, partialSize, fetched.digest, cancellation);
+    OverlappedAppender appender(partial, paths.partialFile, fetched.digest, [&progress](std::int64_t length) {
+        progress.send(TransferPhase::downloading, length, downloadingMessage);
+    });
+    std::int64_t offset = partialSize;
+    while (offset < sizeBytes) {
+        throwIfCancelled(cancellation);
+        const std::int64_t end = std::min(offset + TransferProtocol::chunkSize - 1, sizeBytes - 1);
+        Bytes chunk = job.client->fetchRange(rangeURL, offset, end, sizeBytes, clip.sha256, cancellation);
+        const auto length = static_cast<std::int64_t>(chunk.size());
+        appender.append(std::move(chunk), offset);
+        offset += length;
     }
+    appender.finish();
+    return fetched;
+}
 
-    files::syncFd(partial.get());
-    progress.send(TransferPhase::verifying, sizeBytes, checkingMessage);
-    if (hexLower(digest.finish()) != TransferProtocol::normalizedSHA256(clip.sha256)) {
+// Moves a complete partial file into place only when its digest matches the catalog.
+void moveIntoPlace(const CollectDownloadJob& job, const ClipPaths& paths, FetchedClip& fetched,
+                   const DownloadProgress& progress, const ClipDownloadOptions& options) {
+    const VELKClip& clip = job.clip;
+    files::syncFd(fetched.partial.get());
+    progress.send(TransferPhase::verifying, *clip.sizeBytes, checkingMessage);
+    if (hexLower(fetched.digest.finish()) != TransferProtocol::normalizedSHA256(clip.sha256)) {
         // Emptied, not removed: the next attempt starts from the first byte.
-        if (::ftruncate(partial.get(), 0) != 0) throwSystemError(paths.partialFile.string());
-        files::syncFd(partial.get());
-        partial.reset();
+        if (::ftruncate(fetched.partial.get(), 0) != 0) throwSystemError(paths.partialFile.string());
+        files::syncFd(fetched.partial.get());
+        fetched.partial.reset();
         fail(options.digestDiffers);
     }
     files::moveNoReplace(paths.partialFile, paths.finalFile);
-    partial.reset();
+    fetched.partial.reset();
 }
 
 std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, const ClipPaths& paths,
@@ -268,35 +281,51 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
 
 } // namespace
 
-CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progressFunction,
-                               const ClipDownloadOptions& options) {
+FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& progressFunction,
+                  const ClipDownloadOptions& options) {
     if (!job.client) fail(noCompatibleMetadata);
     const std::string rangeURL = checkedRangeURL(job);
-    const VELKClip& clip = job.clip;
-    const DownloadProgress progress(clip, progressFunction);
     const ClipPaths paths = pathsOf(job);
     std::filesystem::create_directories(paths.folder);
 
     // The final file is looked at first and is never replaced: a good one is accepted as it is,
     // through the same check as every copy (a plain file of the catalog's size and digest).
-    const bool existing = itemExists(paths.finalFile);
-    if (existing) {
+    if (itemExists(paths.finalFile)) {
         try {
-            VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
+            VerifiedProjectCopy::verifyFile(paths.finalFile, job.clip.sha256, job.recordingsRoot, job.clip.sizeBytes,
+                                            options.cancellation);
         } catch (const TransferProtocolError&) {
             refuseLocal(options, existingDestinationDiffers);
         }
-    } else {
-        downloadIntoPlace(job, rangeURL, paths, progress, options);
+        FetchedClip inPlace;
+        inPlace.alreadyInPlace = true;
+        return inPlace;
     }
+    return fetchIntoPartial(job, rangeURL, paths, DownloadProgress(job.clip, progressFunction), options);
+}
+
+CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched, const CollectProgressFunction& progressFunction,
+                             const ClipDownloadOptions& options) {
+    const VELKClip& clip = job.clip;
+    const DownloadProgress progress(clip, progressFunction);
+    const ClipPaths paths = pathsOf(job);
+    throwIfCancelled(options.cancellation);
+    if (!fetched.alreadyInPlace) moveIntoPlace(job, paths, fetched, progress, options);
 
     std::optional<std::string> timingLocalPath;
     if (options.timingSidecar) timingLocalPath = placeTimingSidecar(job, paths, options.cancellation);
     // The digest was taken while the bytes went in; this reads what is now on disk.
-    if (!existing) VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
+    if (!fetched.alreadyInPlace) {
+        VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);
+    }
     progress.send(TransferPhase::ready, *clip.sizeBytes, verifiedMessage);
     return CollectDownloadResult{job.projectID, job.takeID, clip.id, clip.deviceId.value_or(""), paths.finalFile.string(),
                                  std::move(timingLocalPath)};
+}
+
+CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progress,
+                               const ClipDownloadOptions& options) {
+    return finish(job, fetch(job, progress, options), progress, options);
 }
 
 namespace {
@@ -343,14 +372,45 @@ std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& j
                                         const CollectProgressFunction& progress, const CancellationToken* cancellation) {
     ClipDownloadOptions options;
     options.cancellation = cancellation;
-    return BoundedAsyncQueue::map(jobs, limitFor(maximumConcurrent), [&](const CollectDownloadJob& job) {
+    const int limit = limitFor(maximumConcurrent);
+    // A lane fetches a clip, hands its finish to a worker and goes on with the next clip, so that
+    // one clip's last read overlaps the next one's fetch. At most `limit` finishes are under way; a
+    // lane with one more to hand on waits for a place, so reading never falls far behind.
+    std::counting_semaphore<maximumConcurrentDownloads> finishing(limit);
+    auto finishes = BoundedAsyncQueue::map(jobs, limit, [&](const CollectDownloadJob& job) {
+        std::shared_ptr<FetchedClip> fetched;
         try {
             throwIfCancelled(cancellation);
-            return CollectDownloadOutcome::success(download(job, progress, options));
+            fetched = std::make_shared<FetchedClip>(fetch(job, progress, options));
         } catch (...) {
-            return CollectDownloadOutcome::failure(job, std::current_exception());
+            std::promise<CollectDownloadOutcome> failed;
+            failed.set_value(CollectDownloadOutcome::failure(job, std::current_exception()));
+            return failed.get_future();
         }
+        finishing.acquire();
+        return workers::submit([&, job, fetched] {
+            CollectDownloadOutcome outcome;
+            try {
+                outcome = CollectDownloadOutcome::success(finish(job, std::move(*fetched), progress, options));
+            } catch (...) {
+                outcome = CollectDownloadOutcome::failure(job, std::current_exception());
+            }
+            finishing.release();
+            return outcome;
+        });
     });
+    // Every finish ends before the run returns: they use its progress function and options.
+    std::vector<CollectDownloadOutcome> outcomes;
+    outcomes.reserve(jobs.size());
+    for (std::size_t i = 0; i < finishes.size(); ++i) {
+        try {
+            outcomes.push_back(finishes[i].get());
+        } catch (const std::future_error&) {
+            // Only a pool that has already shut down drops a finish unrun.
+            outcomes.push_back(CollectDownloadOutcome::failure(jobs[i], std::make_exception_ptr(OperationCancelledError())));
+        }
+    }
+    return outcomes;
 }
 
 std::string safe(std::string_view identifier) { return ClipFiles::safeFolderName(identifier); }

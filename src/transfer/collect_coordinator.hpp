@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/files.hpp"
+#include "base/sha256.hpp"
 #include "model/catalog.hpp"
 #include "model/discovered_device.hpp"
 #include "model/library.hpp"
@@ -120,6 +122,14 @@ struct ClipDownloadOptions {
     const CancellationToken* cancellation = nullptr;
 };
 
+// What `fetch` leaves for `finish`: the partial file, still open, with the digest of every byte it
+// holds; or nothing more to read when the final file was already in place and verified.
+struct FetchedClip {
+    bool alreadyInPlace = false;
+    files::UniqueFd partial;
+    Sha256 digest;
+};
+
 namespace CollectCoordinator {
 
 inline constexpr int maximumSources = 8;
@@ -140,9 +150,21 @@ std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& j
 // Downloads one clip into place and proves the copy: a resumable ".part" file filled in ranges of
 // at most 8 MiB and hashed as it grows, one synchronise, a move that never replaces a file, the
 // timing sidecar when asked, and a last read of the final file. An existing final file is accepted
-// only when it verifies. Blocks; throws the first error.
+// only when it verifies. Blocks; throws the first error. The same as `finish` after `fetch`.
 CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progress,
                                const ClipDownloadOptions& options = {});
+
+// The part of a download that talks to the phone: the checks, the clip folder, an existing final
+// file verified, or every missing range appended to the partial file. Blocks; throws the first
+// error, after which the partial file keeps what was appended.
+FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& progress,
+                  const ClipDownloadOptions& options = {});
+// The rest, which reads and writes only this computer's disk (and fetches the timing sidecar when
+// asked): the synchronise, the digest compared with the catalog (a partial that differs is
+// emptied), the move into place, the sidecar, and the last read of the final file. A caller may
+// run it beside the next clip's fetch. Blocks; throws the first error.
+CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched, const CollectProgressFunction& progress,
+                             const ClipDownloadOptions& options = {});
 
 // The folder name made from an identifier: lower-cased; letters and numbers of every script, "-"
 // and "_" kept; every other character one "-"; hyphens at both ends removed.
