@@ -8,6 +8,7 @@
 // manifest import, catalog merge, and the network operations that build on them).
 
 #include <cstdint>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -196,8 +197,25 @@ private:
     std::filesystem::path libraryFile() const;
     void requireGuiThread() const;
 
-    // The store's own verified download of one clip, then of its timing sidecar.
-    void download(const VELKClip& clip, const VELKProject& project, const VELKTake& take, std::function<void()> done);
+    // The store's own verified download of one clip, in two halves: the fetch, then the finish
+    // (synchronise, digest, move, last read, record), then the clip's timing sidecar.
+    struct ClipFetch;
+    struct TakeRun;
+    // The text the store reports for a clip it cannot download with `client`; none when it can.
+    std::optional<std::string> refusalOf(const VELKClip& clip, const VELKProject& project, const VELKTake& take,
+                                         const std::shared_ptr<AuthenticatedTransferClient>& client) const;
+    // Starts fetching a clip that passed refusalOf.
+    std::shared_ptr<ClipFetch> startFetch(const VELKClip& clip, const VELKProject& project, const VELKTake& take,
+                                          std::shared_ptr<AuthenticatedTransferClient> client);
+    // Runs `next` on the GUI thread once the fetch has ended (at once when it has).
+    static void whenFetched(const std::shared_ptr<ClipFetch>& fetch, std::function<void(std::shared_ptr<ClipFetch>)> next);
+    static bool fetchSucceeded(const ClipFetch& fetch);
+    static bool startedWith(const ClipFetch& fetch, const std::shared_ptr<AuthenticatedTransferClient>& client);
+    // Undoes what an ended fetch showed: the clip's row is as it was before.
+    void takeBack(const ClipFetch& fetch);
+    // After the fetch has ended: its failure reported, or the finish on a worker and the record.
+    void finishDownload(const std::shared_ptr<ClipFetch>& fetch, std::function<void()> done);
+    void failDownload(const VELKClip& clip, const std::exception_ptr& error);
     void downloadTiming(const VELKClip& clip, const VELKProject& project, const VELKTake& take,
                         std::function<void()> done);
     void updateClip(const std::string& clipID, const std::string& takeID, const std::string& projectID,
@@ -206,8 +224,9 @@ private:
                      const std::string& message);
     // Forgets the session of a source after a transport or protocol failure; nothing is sent.
     void dropSessionAfterFailure(const std::string& deviceID);
-    void runTakeClips(std::shared_ptr<std::vector<VELKClip>> clips, std::size_t index, VELKProject project,
-                      VELKTake take, std::function<void()> done);
+    // The turn of clip `index` of a take download; `early` is its fetch when that started before.
+    void runTakeClips(std::shared_ptr<TakeRun> run, std::size_t index, std::shared_ptr<ClipFetch> early);
+    void finishTakeClip(std::shared_ptr<TakeRun> run, std::size_t index, std::shared_ptr<ClipFetch> fetch);
     // The transfer environment for connections to `devices`, with their resolved addresses.
     TransferClientEnvironment environmentFor(const std::vector<DiscoveredDevice>& devices) const;
     // A client a worker still uses after it left the table (a session being ended) is invalidated

@@ -1,9 +1,9 @@
-// The store's download of one clip, one clip after another for "Download Take": the checks and
-// rows of the store around the collection's own per-clip download (resumable ".part" file hashed
-// as it grows, one flush, a move that never replaces a file, a last read of the final file); then
-// the clip's timing sidecar.
+// The store's download of one clip for "Download Take": the checks and rows of the store around
+// the collection's own per-clip download, in its two halves (the fetch into a resumable ".part"
+// file hashed as it grows; then one flush, a move that never replaces a file, a last read of the
+// final file); then the clip's timing sidecar.
 
-#include <atomic>
+#include <utility>
 
 #include <QUrl>
 
@@ -83,11 +83,20 @@ void AppStore::dropSessionAfterFailure(const std::string& deviceID) {
     log(std::string(sessionCancelled), true);
 }
 
-void AppStore::download(const VELKClip& clip, const VELKProject& project, const VELKTake& take, std::function<void()> done) {
-    auto finish = [done] {
-        if (done) done();
-    };
-    std::shared_ptr<AuthenticatedTransferClient> client = clip.deviceId ? transferClient(*clip.deviceId) : nullptr;
+// One clip's fetch on a worker: started at the clip's turn, or early, while the clip before it is
+// finished. Lives on the GUI thread.
+struct AppStore::ClipFetch {
+    CollectDownloadJob job;
+    CollectProgressFunction progress;
+    // The clip's row before the fetch started, put back when an early fetch is taken back.
+    std::optional<TransferStatus> rowBefore;
+    // Set once the fetch has ended, in the order the GUI thread learns of it.
+    std::optional<store_async::Attempt<std::shared_ptr<FetchedClip>>> ended;
+    std::function<void(std::shared_ptr<ClipFetch>)> whenEnded;
+};
+
+std::optional<std::string> AppStore::refusalOf(const VELKClip& clip, const VELKProject& project, const VELKTake& take,
+                                               const std::shared_ptr<AuthenticatedTransferClient>& client) const {
     const bool urlParses = clip.remoteURL && !clip.remoteURL->empty() &&
                            QUrl(QString::fromStdString(*clip.remoteURL), QUrl::StrictMode).isValid();
     bool foldersNamed = true;
@@ -96,51 +105,97 @@ void AppStore::download(const VELKClip& clip, const VELKProject& project, const 
     }
     if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !urlParses || !client || !ClipFiles::isUsableFileName(clip.fileName) ||
         !foldersNamed) {
-        reportFailure(clip.cameraId + std::string(noRangeMetadata));
-        finish();
-        return;
+        return clip.cameraId + std::string(noRangeMetadata);
     }
     try {
         TransferProtocol::resolvedClipURL(*clip.remoteURL, clip.id, client->catalogURL(), false);
     } catch (const std::exception& failure) {
-        reportFailure("Rejected file URL for " + clip.cameraId + ": " + failure.what());
-        finish();
-        return;
+        return "Rejected file URL for " + clip.cameraId + ": " + failure.what();
     }
-    const std::int64_t size = *clip.sizeBytes;
-    const CollectDownloadJob job{project.id, take.id, clip, client, recordingsDirectory()};
+    return std::nullopt;
+}
+
+std::shared_ptr<AppStore::ClipFetch> AppStore::startFetch(const VELKClip& clip, const VELKProject& project, const VELKTake& take,
+                                                          std::shared_ptr<AuthenticatedTransferClient> client) {
+    auto fetch = std::make_shared<ClipFetch>();
+    fetch->job = CollectDownloadJob{project.id, take.id, clip, std::move(client), recordingsDirectory()};
     auto relay = store_async::guiRelay(this);
-    // Only a download that fetched sends "Checking SHA-256"; an existing copy goes straight to "Verified".
-    auto fetched = std::make_shared<std::atomic<bool>>(false);
-    CollectProgressFunction progress = [relay, clip, fetched](const CollectDownloadProgress& report) {
-        if (report.phase == TransferPhase::verifying) fetched->store(true);
+    fetch->progress = [relay, clip](const CollectDownloadProgress& report) {
         relay([clip, report](AppStore& store) {
             store.setTransfer(clip, report.phase, report.completed, report.total, report.message);
         });
     };
-    auto work = [job, progress, fetched, lifetime = m_lifetime] {
-        CollectDownloadResult result = CollectCoordinator::download(job, progress, storeDownloadOptions(lifetime.get()));
-        return std::make_pair(std::move(result), fetched->load());
+    for (const TransferStatus& row : m_transfers) {
+        if (row.id == clip.id) fetch->rowBefore = row;
+    }
+    auto work = [job = fetch->job, progress = fetch->progress, lifetime = m_lifetime] {
+        return std::make_shared<FetchedClip>(CollectCoordinator::fetch(job, progress, storeDownloadOptions(lifetime.get())));
     };
-    auto after = [this, clip, size, finish](store_async::Attempt<std::pair<CollectDownloadResult, bool>> attempt) {
-        if (!attempt.ok()) {
-            const std::string description = store_async::describe(attempt.error);
-            setTransfer(clip, TransferPhase::failed, 0, size, description);
-            reportFailure("Download failed for " + clip.fileName + ": " + description);
-            if (store_async::endsSession(attempt.error)) dropSessionAfterFailure(*clip.deviceId);
-            finish();
-            return;
-        }
-        const auto& [result, downloaded] = *attempt.value;
-        updateClip(result.clipID, result.takeID, result.projectID, result.localPath, std::nullopt);
-        setTransfer(clip, TransferPhase::ready, size, size, "Verified");
-        if (downloaded) {
-            saveLater();
-            log("Downloaded and verified " + clip.fileName + ".");
-        }
-        finish();
+    auto after = [fetch](store_async::Attempt<std::shared_ptr<FetchedClip>> attempt) {
+        fetch->ended = std::move(attempt);
+        if (auto next = std::exchange(fetch->whenEnded, nullptr)) next(fetch);
     };
     store_async::offGuiThread(this, std::move(work), std::move(after));
+    return fetch;
+}
+
+void AppStore::whenFetched(const std::shared_ptr<ClipFetch>& fetch, std::function<void(std::shared_ptr<ClipFetch>)> next) {
+    if (fetch->ended) {
+        next(fetch);
+    } else {
+        fetch->whenEnded = std::move(next);
+    }
+}
+
+void AppStore::failDownload(const VELKClip& clip, const std::exception_ptr& error) {
+    const std::string description = store_async::describe(error);
+    setTransfer(clip, TransferPhase::failed, 0, clip.sizeBytes.value_or(0), description);
+    reportFailure("Download failed for " + clip.fileName + ": " + description);
+    if (store_async::endsSession(error)) dropSessionAfterFailure(*clip.deviceId);
+}
+
+void AppStore::finishDownload(const std::shared_ptr<ClipFetch>& fetch, std::function<void()> done) {
+    const VELKClip& clip = fetch->job.clip;
+    const store_async::Attempt<std::shared_ptr<FetchedClip>>& fetched = *fetch->ended;
+    if (!fetched.ok()) {
+        failDownload(clip, fetched.error);
+        if (done) done();
+        return;
+    }
+    // Only a copy that was fetched is saved and logged; one already in place is only recorded.
+    const bool downloaded = !(*fetched.value)->alreadyInPlace;
+    auto work = [job = fetch->job, progress = fetch->progress, clip = *fetched.value, lifetime = m_lifetime] {
+        return CollectCoordinator::finish(job, std::move(*clip), progress, storeDownloadOptions(lifetime.get()));
+    };
+    auto after = [this, clip, downloaded, done](store_async::Attempt<CollectDownloadResult> attempt) {
+        if (!attempt.ok()) {
+            failDownload(clip, attempt.error);
+        } else {
+            const CollectDownloadResult& result = *attempt.value;
+            const std::int64_t size = *clip.sizeBytes;
+            updateClip(result.clipID, result.takeID, result.projectID, result.localPath, std::nullopt);
+            setTransfer(clip, TransferPhase::ready, size, size, "Verified");
+            if (downloaded) {
+                saveLater();
+                log("Downloaded and verified " + clip.fileName + ".");
+            }
+        }
+        if (done) done();
+    };
+    store_async::offGuiThread(this, std::move(work), std::move(after));
+}
+
+bool AppStore::fetchSucceeded(const ClipFetch& fetch) { return fetch.ended && fetch.ended->ok(); }
+
+bool AppStore::startedWith(const ClipFetch& fetch, const std::shared_ptr<AuthenticatedTransferClient>& client) {
+    return fetch.job.client == client;
+}
+
+void AppStore::takeBack(const ClipFetch& fetch) {
+    std::vector<TransferStatus> rows = m_transfers;
+    std::erase_if(rows, [&](const TransferStatus& row) { return row.id == fetch.job.clip.id; });
+    if (fetch.rowBefore) rows.push_back(*fetch.rowBefore);
+    setTransfers(std::move(rows));
 }
 
 void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, const VELKTake& take,

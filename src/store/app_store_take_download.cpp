@@ -30,6 +30,16 @@ CollectSourcePhase sourcePhase(TransferPhase phase) {
 
 } // namespace
 
+// One "Download Take" run. Clips take their turns in stored order, each as it always has; while one
+// clip is finished (synchronised, checked, read once more, recorded, its sidecar copied) the next
+// one is already fetched.
+struct AppStore::TakeRun {
+    std::vector<VELKClip> clips;
+    VELKProject project;
+    VELKTake take;
+    std::function<void()> done;
+};
+
 void AppStore::downloadSelectedTake(std::function<void()> done) {
     if (m_isBusy) {
         if (done) done();
@@ -42,29 +52,59 @@ void AppStore::downloadSelectedTake(std::function<void()> done) {
         return;
     }
     claimBusy();
-    auto clips = std::make_shared<std::vector<VELKClip>>(take->clips);
-    runTakeClips(std::move(clips), 0, *project, *take, std::move(done));
+    runTakeClips(std::make_shared<TakeRun>(TakeRun{take->clips, *project, *take, std::move(done)}), 0, nullptr);
 }
 
-void AppStore::runTakeClips(std::shared_ptr<std::vector<VELKClip>> clips, std::size_t index, VELKProject project,
-                            VELKTake take, std::function<void()> done) {
-    if (index >= clips->size()) {
-        finishBusy(done);
+void AppStore::runTakeClips(std::shared_ptr<TakeRun> run, std::size_t index, std::shared_ptr<ClipFetch> early) {
+    if (index >= run->clips.size()) {
+        finishBusy(run->done);
         return;
     }
-    const VELKClip& clip = (*clips)[index];
+    const VELKClip& clip = run->clips[index];
+    std::shared_ptr<AuthenticatedTransferClient> client = clip.deviceId ? transferClient(*clip.deviceId) : nullptr;
+    if (early) {
+        // A fetch that started before the clip's turn stands only while the clip's source keeps the
+        // session it started with. Otherwise (the session ended meanwhile) it is taken back once it
+        // has stopped, and the clip goes as though nothing had started.
+        if (startedWith(*early, client)) {
+            whenFetched(early, [this, run, index](std::shared_ptr<ClipFetch> fetch) { finishTakeClip(run, index, fetch); });
+        } else {
+            whenFetched(early, [this, run, index](std::shared_ptr<ClipFetch> fetch) {
+                takeBack(*fetch);
+                runTakeClips(run, index, nullptr);
+            });
+        }
+        return;
+    }
     // A clip that needs nothing and whose source is gone is left alone; with a live source the
     // download re-verifies the copy.
-    if (!isUnfinished(clip)) {
-        auto client = clip.deviceId ? transferClient(*clip.deviceId) : nullptr;
-        if (!client) {
-            runTakeClips(std::move(clips), index + 1, std::move(project), std::move(take), std::move(done));
-            return;
+    if (!isUnfinished(clip) && !client) {
+        runTakeClips(std::move(run), index + 1, nullptr);
+        return;
+    }
+    if (auto refused = refusalOf(clip, run->project, run->take, client)) {
+        reportFailure(*refused);
+        downloadTiming(clip, run->project, run->take, [this, run, index] { runTakeClips(run, index + 1, nullptr); });
+        return;
+    }
+    auto fetch = startFetch(clip, run->project, run->take, std::move(client));
+    whenFetched(fetch, [this, run, index](std::shared_ptr<ClipFetch> fetched) { finishTakeClip(run, index, fetched); });
+}
+
+void AppStore::finishTakeClip(std::shared_ptr<TakeRun> run, std::size_t index, std::shared_ptr<ClipFetch> fetch) {
+    // The next clip is fetched while this one is finished, when there is anything to finish and
+    // the next clip would be fetched at its turn as things stand.
+    std::shared_ptr<ClipFetch> early;
+    if (fetchSucceeded(*fetch) && index + 1 < run->clips.size()) {
+        const VELKClip& next = run->clips[index + 1];
+        auto client = next.deviceId ? transferClient(*next.deviceId) : nullptr;
+        if (client && !refusalOf(next, run->project, run->take, client)) {
+            early = startFetch(next, run->project, run->take, std::move(client));
         }
     }
-    download(clip, project, take, [this, clips, index, project, take, done]() mutable {
-        downloadTiming((*clips)[index], project, take, [this, clips, index, project, take, done]() mutable {
-            runTakeClips(std::move(clips), index + 1, std::move(project), std::move(take), std::move(done));
+    finishDownload(fetch, [this, run, index, early] {
+        downloadTiming(run->clips[index], run->project, run->take, [this, run, index, early] {
+            runTakeClips(run, index + 1, early);
         });
     });
 }
