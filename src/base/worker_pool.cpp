@@ -1,13 +1,17 @@
 #include "base/worker_pool.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
 #include <openssl/crypto.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace velk::workers {
 
@@ -16,9 +20,17 @@ namespace {
 // Workers block on disks and sockets, so the bound is for waiting rather than for the cores.
 constexpr unsigned minimumThreads = 16;
 constexpr unsigned threadsPerCore = 8;
+// How many nice levels below the thread that first uses the pool (the GUI thread) workers run:
+// hashing and transfers yield the processors to the windows whenever both want them.
+constexpr int workerNiceLevels = 5;
 
 class Pool {
 public:
+    Pool() {
+        errno = 0;
+        const int nice = ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()));
+        if (errno == 0) m_workerNice = std::min(nice + workerNiceLevels, 19);
+    }
     ~Pool() { stop(); }
 
     bool post(std::function<void()> work) {
@@ -61,6 +73,7 @@ private:
     static std::size_t limit() { return std::max(minimumThreads, std::thread::hardware_concurrency() * threadsPerCore); }
 
     void loop() {
+        if (m_workerNice) ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), *m_workerNice);
         std::unique_lock lock(m_mutex);
         while (true) {
             ++m_idle;
@@ -93,6 +106,7 @@ private:
     std::condition_variable m_drained;
     std::deque<std::function<void()>> m_queue;
     std::vector<std::thread> m_threads;
+    std::optional<int> m_workerNice;
     std::size_t m_idle = 0;
     std::size_t m_running = 0;
     bool m_joined = false;

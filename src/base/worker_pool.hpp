@@ -2,7 +2,9 @@
 // The one pool of threads for blocking work (disks, sockets, hashing). It grows while every thread
 // is busy, so work that waits for other work never starves, and it ends in order: `shutdown()`
 // lets the work under way and queued finish (its owners cancel it first), then joins every thread.
-// The application calls it after its event loop, before static destruction.
+// The application calls it after its event loop, before static destruction. Its threads run a few
+// nice levels below the thread that first used it (the GUI thread), so a window never waits for a
+// processor behind a download's hashing.
 
 #include <functional>
 #include <future>

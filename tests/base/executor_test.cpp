@@ -6,9 +6,14 @@
 #include <stdexcept>
 #include <vector>
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <QCoreApplication>
 
 #include <gtest/gtest.h>
+
+#include "base/worker_pool.hpp"
 
 namespace velk {
 namespace {
@@ -108,6 +113,14 @@ TEST_F(ExecutorTest, WorkersRunSideBySideOffTheGuiThread) {
     for (int spins = 0; finished.load() < kWorkers && spins < 2 * kGiveUpMs; ++spins) QThread::msleep(1);
     EXPECT_EQ(arrived.load(), kWorkers);
     EXPECT_EQ(finished.load(), kWorkers);
+}
+
+// Blocking work yields the processors to the GUI thread: workers run at a lower priority (a higher
+// nice value) than the thread that first used them.
+TEST_F(ExecutorTest, WorkersRunBelowTheGuiThreadsPriority) {
+    auto workerNice = workers::submit([] { return ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())); });
+    ASSERT_TRUE(ready(workerNice));
+    EXPECT_GT(workerNice.get(), ::getpriority(PRIO_PROCESS, static_cast<id_t>(::gettid())));
 }
 
 TEST_F(ExecutorTest, ServiceThreadRunsWorkInOrderOnItsOwnThread) {
