@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <fcntl.h>
 #include <future>
 #include <semaphore>
@@ -153,18 +154,25 @@ private:
 // Appends each range to the partial file and feeds it to the digest, on two workers at once, while
 // the caller already fetches the next range. At most one range is under way; both its tasks end
 // before the appender does, so neither outlives the file or the digest it uses.
+//
+// Every 64 MiB the file written so far is also flushed to storage on a worker, while the next
+// ranges arrive: on storage that only makes data lasting when told to, the one synchronise before
+// the check would otherwise wait for the whole clip. Such a flush is only a head start; its failure
+// fails the download as the last one's would, and the synchronise before the check still comes.
 class OverlappedAppender {
 public:
     // `appended(offset)` runs on a worker after each range is written, with the file's new length.
-    OverlappedAppender(int fd, const std::filesystem::path& file, Sha256& digest, std::function<void(std::int64_t)> appended)
-        : m_fd(fd), m_file(file), m_digest(digest), m_appended(std::move(appended)) {}
+    OverlappedAppender(int fd, const std::filesystem::path& file, Sha256& digest, std::int64_t start,
+                       std::function<void(std::int64_t)> appended)
+        : m_fd(fd), m_file(file), m_digest(digest), m_flushedUpTo(start), m_appended(std::move(appended)) {}
     ~OverlappedAppender() { wait(); }
     OverlappedAppender(const OverlappedAppender&) = delete;
     OverlappedAppender& operator=(const OverlappedAppender&) = delete;
 
     // Waits for the previous range (rethrowing its error), then starts this one.
     void append(Bytes chunk, std::int64_t offset) {
-        finish();
+        finishRange();
+        flushInBackground(offset);
         auto bytes = std::make_shared<const Bytes>(std::move(chunk));
         const auto length = static_cast<std::int64_t>(bytes->size());
         m_written = workers::submit([this, bytes, offset, length] {
@@ -174,25 +182,46 @@ public:
         });
         m_hashed = workers::submit([this, bytes] { m_digest.update(bytes->data(), bytes->size()); });
     }
-    // Waits for the range under way, if any; an error of its write, else of its digest, is rethrown.
+    // Waits for everything under way; the first error of a write, a digest or a flush is rethrown.
     void finish() {
-        wait();
-        if (m_written.valid()) m_written.get();
-        if (m_hashed.valid()) m_hashed.get();
+        finishRange();
+        if (m_flushed.valid()) m_flushed.get();
     }
 
 private:
+    static constexpr std::int64_t flushEveryBytes = std::int64_t{64} << 20;
+
+    void finishRange() {
+        if (m_written.valid()) m_written.wait();
+        if (m_hashed.valid()) m_hashed.wait();
+        if (m_written.valid()) m_written.get();
+        if (m_hashed.valid()) m_hashed.get();
+    }
+    // Starts a flush of the first `length` bytes once 64 MiB more are written since the last one
+    // began, and none is under way.
+    void flushInBackground(std::int64_t length) {
+        if (m_flushed.valid()) {
+            if (m_flushed.wait_for(std::chrono::seconds(0)) != std::future_status::ready) return;
+            m_flushed.get();
+        }
+        if (length - m_flushedUpTo < flushEveryBytes) return;
+        m_flushedUpTo = length;
+        m_flushed = workers::submit([fd = m_fd] { files::syncFd(fd); });
+    }
     void wait() {
         if (m_written.valid()) m_written.wait();
         if (m_hashed.valid()) m_hashed.wait();
+        if (m_flushed.valid()) m_flushed.wait();
     }
 
     const int m_fd;
     const std::filesystem::path& m_file;
     Sha256& m_digest;
+    std::int64_t m_flushedUpTo;
     const std::function<void(std::int64_t)> m_appended;
     std::future<void> m_written;
     std::future<void> m_hashed;
+    std::future<void> m_flushed;
 };
 
 // Reads the rest of the clip into its partial file. The resume point is the partial file's size on
@@ -220,7 +249,7 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
     progress.send(TransferPhase::downloading, partialSize, partialSize > 0 ? options.resumingMessage : options.startingMessage);
 
     ClipFiles::hashRange(partial, 0, partialSize, fetched.digest, cancellation);
-    OverlappedAppender appender(partial, paths.partialFile, fetched.digest, [&progress](std::int64_t length) {
+    OverlappedAppender appender(partial, paths.partialFile, fetched.digest, partialSize, [&progress](std::int64_t length) {
         progress.send(TransferPhase::downloading, length, downloadingMessage);
     });
     std::int64_t offset = partialSize;
