@@ -133,7 +133,7 @@ struct Clip {
 
 // One phone's HTTPS side as nginx on 127.0.0.1 with a certificate made for the run: its catalog
 // (`folder`/catalog.json, written by the caller) and clip files with the range and identity headers
-// the transfer client checks. Stopped when destroyed.
+// the transfer client checks. It runs in a session of its own. Stopped when destroyed.
 class ClipServer {
 public:
     ClipServer(const std::filesystem::path& folder, const std::vector<Clip>& clips) {
@@ -170,6 +170,10 @@ public:
 
         m_pid = ::fork();
         if (m_pid == 0) {
+            // A session of its own, as a phone is a machine of its own: the scheduler then shares
+            // the processors between the server and the program measured, instead of counting both
+            // as one group.
+            ::setsid();
             const std::string prefix = folder.string();
             const std::string conf = (folder / "nginx.conf").string();
             const std::string errors = (folder / "error.log").string();

@@ -10,7 +10,10 @@
 //     a library of 1,000 takes x 8 clips, against the same timer with nothing to do;
 //   - with --memory, the peak resident memory that two concurrent 4 GiB downloads add.
 // Every measurement starts after `sync` and writes new files, removed once it is measured; curl and
-// the store take turns going first. Figures are medians over the rounds with their range.
+// the store take turns going first. Figures are medians over the rounds with their range. Each
+// server runs in a session of its own, as a phone is a machine of its own: with the kernel's
+// automatic grouping, the scheduler then shares the processors between it and the program measured
+// (the store, or curl) instead of counting both as one group.
 // Prints figures; asserts nothing.
 //
 //   store_download_bench [--quick] [--rounds N] [--memory] [--timeline]
@@ -147,7 +150,8 @@ private:
 
 class SimulatedPhone final : public Phone {
 public:
-    SimulatedPhone(std::string name, std::string deviceId, const std::vector<ServedTake>& takes) : m_name(std::move(name)) {
+    SimulatedPhone(std::string name, std::string deviceId, const std::vector<ServedTake>& takes)
+        : m_name(std::move(name)), m_phone(false, {"/usr/bin/setsid"}) {
         m_phone.command(Json{{"cmd", "config"}, {"open", true}, {"deviceId", deviceId}});
         m_phone.deviceId = deviceId;
         for (const ServedTake& take : takes) {
