@@ -246,6 +246,37 @@ TEST(PreviewTransportTexts, EveryTable) {
     EXPECT_EQ(fullStream4KStatus(&c, true), "No \u2022 separate future path");
 }
 
+// The "Wall" and "Selected" rows, from the Preview camera id and the transport of its stream.
+TEST(PreviewTransportTexts, WallAndSelectedRows) {
+    using PreviewTransportTexts::transportStatus;
+    using P = VELKPreviewNetworkPolicy;
+    using T = VELKPreviewClient::Transport;
+    const std::optional<std::string> id = "cam-1";
+    struct Row {
+        VELKPreviewProfile profile;
+        std::optional<std::string> preview;
+        P effective;
+        std::optional<T> transport;
+        std::string text;
+    };
+    const Row rows[] = {
+        {VELKPreviewProfile::wall, std::nullopt, P::performance5GHz, T::persistent, "No camera"},
+        {VELKPreviewProfile::selected, std::nullopt, P::conservative24GHz, T::persistent, "No camera"},
+        {VELKPreviewProfile::selected, id, P::conservative24GHz, T::persistent, "Off \u2022 using wall preview"},
+        {VELKPreviewProfile::selected, id, P::conservative24GHz, std::nullopt, "Off \u2022 using wall preview"},
+        {VELKPreviewProfile::wall, id, P::conservative24GHz, T::persistent, "JPEG mode 4 \u2022 persistent"},
+        {VELKPreviewProfile::wall, id, P::performance5GHz, std::nullopt, "Negotiating\u2026"},
+        {VELKPreviewProfile::selected, id, P::performance5GHz, std::nullopt, "Negotiating\u2026"},
+        {VELKPreviewProfile::selected, id, P::automatic, std::nullopt, "Negotiating\u2026"},
+        {VELKPreviewProfile::wall, id, P::automatic, T::persistent, "JPEG mode 4 \u2022 persistent"},
+        {VELKPreviewProfile::wall, id, P::automatic, T::legacy, "JPEG mode 1 \u2022 fallback"},
+        {VELKPreviewProfile::selected, id, P::performance5GHz, T::persistent, "JPEG mode 5 \u2022 persistent"},
+        {VELKPreviewProfile::selected, id, P::performance5GHz, T::legacy, "JPEG mode 2 \u2022 fallback"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(transportStatus(row.profile, row.preview, row.effective, row.transport), row.text) << row.text;
+}
+
 TEST(DirectorNumbers, IndependentOfTheUsersLocale) {
     // A locale with a decimal comma, when the machine has one.
     std::setlocale(LC_ALL, "de_DE.UTF-8");
