@@ -160,9 +160,9 @@ TEST(DirectorWindowWall, RecordingBadgeIsNamedForAssistiveTools) {
     cameras[0].recording = true;
     WindowRig rig(cameras);
     showActive(*rig.window);
-    EXPECT_EQ(rig.window->wall()->cell(0)->accessibleDescription(), "Camera recording");
-    EXPECT_EQ(rig.window->switcher()->previewMonitor()->accessibleDescription(), "Camera recording");
-    EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "");
+    EXPECT_EQ(rig.window->wall()->cell(0)->accessibleDescription(), "Preview, Camera recording, Connecting\u2026");
+    EXPECT_EQ(rig.window->switcher()->previewMonitor()->accessibleDescription(), "Alpha, Camera recording");
+    EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "Connecting\u2026");
 }
 
 TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {

@@ -76,19 +76,21 @@ TEST(DirectorTile, StateMatrix) {
     offlineFlags.battery = 50;
     const Case cases[] = {
         {"connecting", readyCamera("a", "A"), false, std::nullopt, false, false,
-         {false, "Connecting\u2026", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+         {false, "Connecting\u2026", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Connecting\u2026"}},
         {"error text", readyCamera("a", "A"), false, "Preview connection failed", true, false,
-         {false, "Preview connection failed", StudioColor::green, TileBadge::none, TileTag::preview, TileOutline::preview, -30, "-30 dB"}},
+         {false, "Preview connection failed", StudioColor::green, TileBadge::none, TileTag::preview, TileOutline::preview, -30, "-30 dB", false, std::nullopt,
+          "Preview, Preview connection failed"}},
         {"offline with old frame", offlineFlags, true, std::nullopt, false, false,
-         {false, "Offline", StudioColor::gray, TileBadge::none, TileTag::none, TileOutline::normal, -60, "OFFLINE"}},
+         {false, "Offline", StudioColor::gray, TileBadge::none, TileTag::none, TileOutline::normal, -60, "OFFLINE", false, std::nullopt, "Offline"}},
         {"recording wins over saving", recording, true, std::nullopt, true, true,
-         {true, "", StudioColor::red, TileBadge::rec, TileTag::program, TileOutline::program, -30, "01:02:05", true}},
+         {true, "", StudioColor::red, TileBadge::rec, TileTag::program, TileOutline::program, -30, "01:02:05", true, std::nullopt,
+          "Program, Camera recording"}},
         {"recording without start time", noStart, true, std::nullopt, false, false,
-         {true, "", StudioColor::red, TileBadge::rec, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+         {true, "", StudioColor::red, TileBadge::rec, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Camera recording"}},
         {"saving over busy", saving, true, std::nullopt, false, false,
-         {true, "", StudioColor::green, TileBadge::saving, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+         {true, "", StudioColor::green, TileBadge::saving, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Saving"}},
         {"busy, zero battery", busy, true, std::nullopt, false, false,
-         {true, "", StudioColor::green, TileBadge::busy, TileTag::none, TileOutline::normal, -30, "-30 dB", false, "0%"}},
+         {true, "", StudioColor::green, TileBadge::busy, TileTag::none, TileOutline::normal, -30, "-30 dB", false, "0%", "Busy"}},
         {"louder channel, left meter", levels, true, std::nullopt, false, false,
          {true, "", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -12.4, "-4 dB", false, "87%"}},
     };
@@ -99,9 +101,10 @@ TEST(DirectorTile, StateMatrix) {
 TEST(DirectorMonitor, NamesAndPictures) {
     const Cameras cameras{readyCamera("a", "Alpha"), offline(readyCamera("b", "Bravo"))};
     EXPECT_EQ(monitorState(false, std::nullopt, cameras, kNow, false),
-              (MonitorState{"PREVIEW", "No camera selected", false, MonitorPicture::offline, StudioColor::green}));
+              (MonitorState{"PREVIEW", "No camera selected", false, MonitorPicture::offline, StudioColor::green, "Preview",
+                            "No camera selected"}));
     EXPECT_EQ(monitorState(true, "gone", cameras, kNow, true),
-              (MonitorState{"PROGRAM", "gone", false, MonitorPicture::offline, StudioColor::red}));
+              (MonitorState{"PROGRAM", "gone", false, MonitorPicture::offline, StudioColor::red, "Program", "gone, OFFLINE"}));
     EXPECT_EQ(monitorState(true, "b", cameras, kNow, true).cameraLine, "Bravo \u2022 OFFLINE");
     EXPECT_EQ(monitorState(false, "a", cameras, kNow, false).picture, MonitorPicture::waiting);
     EXPECT_EQ(monitorState(false, "a", cameras, kNow, true).picture, MonitorPicture::frame);
