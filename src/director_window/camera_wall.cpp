@@ -300,13 +300,14 @@ void CameraWallCell::activate() {
     if (m_kind == WallCellKind::live) Q_EMIT selected(QString::fromStdString(m_cameraID));
 }
 
-void CameraWallCell::openMenu(const QPoint& globalPos) {
+void CameraWallCell::openMenu(const QPoint& globalPos, bool fromKeyboard) {
     if (m_kind != WallCellKind::lockedOffline) return;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const int index = m_number - 1;
-    menu->addAction(kReleaseSlot, this, [this, index] { Q_EMIT releaseRequested(index); });
+    QAction* release = menu->addAction(kReleaseSlot, this, [this, index] { Q_EMIT releaseRequested(index); });
     menu->popup(globalPos);
+    if (fromKeyboard) menu->setActiveAction(release);
 }
 
 void CameraWallCell::mouseReleaseEvent(QMouseEvent* event) {
@@ -316,7 +317,8 @@ void CameraWallCell::mouseReleaseEvent(QMouseEvent* event) {
 
 // The Menu key arrives here from the platform as a keyboard context-menu event.
 void CameraWallCell::contextMenuEvent(QContextMenuEvent* event) {
-    openMenu(event->reason() == QContextMenuEvent::Keyboard ? mapToGlobal(rect().center()) : event->globalPos());
+    const bool fromKeyboard = event->reason() == QContextMenuEvent::Keyboard;
+    openMenu(fromKeyboard ? mapToGlobal(rect().center()) : event->globalPos(), fromKeyboard);
 }
 
 // Return and Enter select a live tile, once per press; Shift+F10 opens a locked cell's menu.
@@ -329,7 +331,7 @@ void CameraWallCell::keyPressEvent(QKeyEvent* event) {
     }
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier &&
         m_kind == WallCellKind::lockedOffline) {
-        openMenu(mapToGlobal(rect().center()));
+        openMenu(mapToGlobal(rect().center()), true);
         return;
     }
     QWidget::keyPressEvent(event);

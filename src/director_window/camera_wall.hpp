@@ -36,8 +36,9 @@ public:
 
     // What a click on a live tile does: asks for its camera as Preview.
     void activate();
-    // The locked cell's menu ("Release Camera Slot") at a point on the screen.
-    void openMenu(const QPoint& globalPos);
+    // The locked cell's menu ("Release Camera Slot") at a point on the screen; opened from the
+    // keyboard, its item is already chosen, so Return releases the slot.
+    void openMenu(const QPoint& globalPos, bool fromKeyboard = false);
 
     DirectorPresenters::WallCellKind kind() const { return m_kind; }
     int number() const { return m_number; }

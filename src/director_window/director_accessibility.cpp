@@ -31,7 +31,7 @@ public:
 
     void doAction(const QString& name) override {
         if (name == pressAction()) cell()->activate();
-        else if (name == showMenuAction()) cell()->openMenu(cell()->mapToGlobal(cell()->rect().center()));
+        else if (name == showMenuAction()) cell()->openMenu(cell()->mapToGlobal(cell()->rect().center()), true);
         else QAccessibleWidget::doAction(name);
     }
 

@@ -384,13 +384,17 @@ TEST(DirectorWallTiles, TheKeyboardOpensALockedCellsMenu) {
     auto* menu = locked->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
     EXPECT_EQ(menu->actions().value(0)->text(), "Release Camera Slot");
+    EXPECT_EQ(menu->activeAction(), menu->actions().value(0)); // Return chooses it
     menu->close();
     QTest::qWait(10);
 
     // The Menu key reaches the cell from the platform as a keyboard context-menu event.
     QContextMenuEvent fromKeyboard(QContextMenuEvent::Keyboard, QPoint(), QPoint());
     QApplication::sendEvent(locked, &fromKeyboard);
-    EXPECT_EQ(locked->findChildren<QMenu*>().size(), 1);
+    const auto menus = locked->findChildren<QMenu*>();
+    ASSERT_EQ(menus.size(), 1);
+    QTest::keyClick(menus.front(), Qt::Key_Return);
+    EXPECT_FALSE(rig.window->workspace().cameraSlots.slots()[1].cameraID); // released
 }
 
 TEST(DirectorWallTiles, ReleaseChosenAfterTheCameraCameBackKeepsItsSlot) {
