@@ -79,10 +79,11 @@ constexpr const char* kPlannedControls[][3] = {
 constexpr const char* kStatusRowLabels[] = {"Active", "Budget", "Link", "Camera", "Capture",
                                             "Health", "Wall", "Selected", "H.264", "4K stream"};
 
-// A ring of the focus colour around a scrolling area while it has the keyboard's focus.
+// A ring of the focus colour around a scroll area while it has the keyboard's focus (it has no
+// frame or current item of its own to show it).
 void showFocusRing(QAbstractScrollArea& area, const char* name) {
     area.setObjectName(QString::fromLatin1(name));
-    const QColor ring = area.palette().color(QPalette::Highlight).lighter(150);
+    const QColor ring = Theme::accent();
     area.setStyleSheet(QStringLiteral("#%1 { border: 2px solid transparent; border-radius: 6px; }"
                                       "#%1:focus { border-color: %2; }")
                            .arg(area.objectName(), ring.name()));
@@ -150,7 +151,7 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     column->addLayout(form);
 
     m_start = new QPushButton("Start Director Session", this);
-    Theme::setProminent(*m_start);
+    m_start->setDefault(true); // the prominent style
     m_start->setToolTip("Start a local edit-decision log for the selected project and take");
     column->addWidget(m_start);
     column->addWidget(divider(this));
@@ -260,7 +261,7 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_empty = new CompactEmptyState("No edits yet", "timeline.selection", "Start a session, then CUT, FADE or add a marker.", this);
     column->addWidget(m_empty);
     m_list = new QListWidget(this);
-    showFocusRing(*m_list, "editDecisions");
+    m_list->setObjectName("editDecisions");
     m_list->setAccessibleName(DirectorPresenters::editsHeading);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     // The keyboard reads the rows one by one; a click shows no focus.
@@ -567,7 +568,7 @@ void InspectorTabBar::paintEvent(QPaintEvent*) {
     }
     if (hasFocus() && currentIndex() >= 0) {
         painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(QPen(pal.color(QPalette::Highlight).lighter(150), 2));
+        painter.setPen(QPen(Theme::accent(), 2));
         painter.setBrush(Qt::NoBrush);
         painter.drawRoundedRect(QRectF(tabRect(currentIndex())).adjusted(1.5, 1.5, -1.5, -1.5), 3, 3);
     }

@@ -176,7 +176,9 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     connect(m_wall, &CameraWall::scanAgainRequested, this, [this] { m_channel.rescan(); });
     connectServices();
     // Return presses the focused button in every window; here, where Space is CUT, it also
-    // toggles a check box.
+    // toggles a check box, and CUT (a default button, which presses itself on Return) cuts once
+    // however long Return is held.
+    m_switcher->cutButton()->installEventFilter(this);
     for (QCheckBox* box : findChildren<QCheckBox*>()) box->installEventFilter(this);
     refresh();
 }
@@ -225,7 +227,7 @@ QWidget* DirectorWindow::buildHeader() {
     scan->setToolTip("Scan the local network for Kestova cameras");
     auto* library = new QPushButton(Studio::symbol("film.stack", palette().color(QPalette::ButtonText)), "Library", header);
     library->setObjectName("library");
-    Theme::setProminent(*library);
+    library->setDefault(true); // the prominent style
     m_scanButton = scan;
     m_libraryButton = library;
     // Tab reaches them; a click leaves the focus where it was.

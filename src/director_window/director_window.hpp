@@ -113,7 +113,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
-    // Return and Enter toggle a focused check box, once per press.
+    // Return and Enter on CUT and on check boxes: one press, one action.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

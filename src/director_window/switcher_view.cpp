@@ -122,7 +122,7 @@ SwitcherView::SwitcherView(DirectorWindow& window, QWidget* parent) : QWidget(pa
     auto* controls = new QHBoxLayout;
     controls->setSpacing(8);
     m_cut = new QPushButton("CUT", this);
-    Theme::setProminent(*m_cut);
+    m_cut->setDefault(true); // the prominent style
     m_cut->setMinimumHeight(30);
     m_cut->setToolTip("Put the Preview camera on Program immediately and log the edit");
     m_fade = new QPushButton("FADE", this);

@@ -637,7 +637,9 @@ TEST(DirectorLiveProduction, HiddenByTheProfileShownThroughItsSeamAndBoundToTheS
     Q_EMIT fps->activated(0);
     EXPECT_EQ(rig.settings->value("director.liveProductionFPS").toLongLong(), 25);
 
-    toggle->click();
+    // Space is CUT here, so Return toggles the focused check box.
+    toggle->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_Return);
     EXPECT_FALSE(rig.settings->value("director.liveProductionEnabled").toBool());
     EXPECT_FALSE(fps->isEnabled());
     // A stored rate that is not allowed shows as the default.
