@@ -111,8 +111,9 @@ struct ClipDownloadOptions {
     std::string_view resumingMessage = "Resuming partial";  // the partial file holds bytes
     std::string_view digestDiffers = "Downloaded SHA-256 does not match the source catalog.";
     // A local file the download may not use (an existing destination that differs, a partial
-    // longer than the clip) is refused with a TransferProtocolError; otherwise with a
-    // DriftExportError, which leaves the source's session alone.
+    // longer than the clip) or a recordings disk without room for the clip is refused with a
+    // TransferProtocolError; otherwise with a DriftExportError, which leaves the source's session
+    // alone.
     bool localRefusalsAreProtocolErrors = true;
     // Fetches and verifies the clip's timing sidecar as part of the download.
     bool timingSidecar = true;
@@ -140,7 +141,8 @@ std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& j
 // Downloads one clip into place and proves the copy: a resumable ".part" file filled in ranges of
 // at most 8 MiB and hashed as it grows, one synchronise, a move that never replaces a file, the
 // timing sidecar when asked, and a last read of the final file. An existing final file is accepted
-// only when it verifies. Blocks; throws the first error.
+// only when it verifies. A clip whose rest does not fit on the recordings disk fails before any
+// write, and a disk that fills meanwhile is reported the same way. Blocks; throws the first error.
 CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progress,
                                const ClipDownloadOptions& options = {});
 
