@@ -88,15 +88,19 @@ TEST_F(PairingStore, FirstApprovalWritesTheFile) {
 TEST_F(PairingStore, StartRemovesWhatInterruptedWritesLeftBehind) {
     writeRecords(trustedList(2));
     const std::string stale = ".trusted-cameras-v1.json.tmp-0a1b2c3d4e5f6789";
-    const std::vector<std::string> kept = {".library.json.tmp-0a1b2c3d4e5f6789", "trusted-cameras-v1.json.tmp-0a1b2c3d4e5f6789",
-                                           ".trusted-cameras-v1.json.tmp-0a1b2c3d4e5f678", ".trusted-cameras-v1.json.tmp-ffffffffffffffff"};
+    const std::vector<std::string> kept = {".library.json.tmp-0a1b2c3d4e5f6789",
+                                           "trusted-cameras-v1.json.tmp-0a1b2c3d4e5f6789",
+                                           ".trusted-cameras-v1.json.tmp-0a1b2c3d4e5f678",
+                                           ".trusted-cameras-v1.json.tmp-ffffffffffffffff"}; // a link
     for (const std::string& name : {stale, kept[0], kept[1], kept[2]}) std::ofstream(folder() / name) << "[";
     std::filesystem::create_symlink(records(), folder() / kept[3]);
 
     auto store = makeStore();
     EXPECT_EQ(store->trusted().size(), 2u);
     EXPECT_FALSE(std::filesystem::exists(folder() / stale));
-    for (const std::string& name : kept) EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder() / name))) << name;
+    for (const std::string& name : kept) {
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder() / name))) << name;
+    }
 }
 
 TEST_F(PairingStore, LoadKeepsValidEntriesInOrder) {

@@ -289,7 +289,7 @@ protected:
 TEST_F(TakeDownloadOnSmallDisk, ClipThatCannotFitFailsAtOnceAndWritesNothing) {
     VELKClip big = makeClip("c1", "cam-a", "x");
     big.sizeBytes = 40 * MiB;
-    writeFile(roots.support() / "library.json", encodeLibrary(VELKLibrary{{project("p1", "Show", 1, {take("t1", {big})})}}));
+    storeWith(roots, {project("p1", "Show", 1, {take("t1", {big})})}).reset();
     store = std::make_unique<AppStore>(roots.support(), test::smallDisk() / "Velk", clock);
     store->setTransferClient(phoneID, offlineClient(phoneID, clock));
     store->setTransferSessions({store->transferClient(phoneID)->summary()});

@@ -35,7 +35,9 @@ inline std::filesystem::path smallDisk() {
 // Leaves the small disk empty for the next case.
 inline void emptySmallDisk() {
     std::error_code ignored;
-    for (const auto& entry : std::filesystem::directory_iterator(smallDisk(), ignored)) std::filesystem::remove_all(entry.path(), ignored);
+    for (const auto& entry : std::filesystem::directory_iterator(smallDisk(), ignored)) {
+        std::filesystem::remove_all(entry.path(), ignored);
+    }
 }
 
 // Writes a file "filler" on the small disk until only `bytesLeft` bytes are free there, as another
@@ -76,8 +78,8 @@ inline std::optional<std::string> runOnSmallDisk(const std::vector<std::string>&
     const std::string script = "mount -t tmpfs -o size=" + std::to_string(smallDiskBytes >> 20) +
                                "m,mode=0755 velk-small-disk \"$0\" || { echo 'small disk: mount failed'; exit 77; }; "
                                "VELK_SMALL_DISK=\"$0\" exec \"$1\" \"$2\"";
-    const std::string command = "unshare -m -- sh -c " + shellQuoted(script) + " " + shellQuoted(folder) + " " + shellQuoted(program) +
-                                " " + shellQuoted(test_record::filterFor(suites)) + " 2>&1";
+    const std::string command = "unshare -m -- sh -c " + shellQuoted(script) + " " + shellQuoted(folder) + " " +
+                                shellQuoted(program) + " " + shellQuoted(test_record::filterFor(suites)) + " 2>&1";
     std::string output;
     int status = -1;
     if (FILE* pipe = ::popen(command.c_str(), "r")) {
@@ -86,7 +88,8 @@ inline std::optional<std::string> runOnSmallDisk(const std::vector<std::string>&
         status = ::pclose(pipe);
     }
     ::rmdir(folder.c_str());
-    if (output.find("unshare failed") != std::string::npos || (WIFEXITED(status) && WEXITSTATUS(status) == 77)) return output;
+    const bool unavailable = WIFEXITED(status) && WEXITSTATUS(status) == 77;
+    if (unavailable || output.find("unshare failed") != std::string::npos) return output;
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
     EXPECT_EQ(output.find("[  FAILED  ]"), std::string::npos) << output;
     const std::string passed = "[  PASSED  ] " + std::to_string(test_record::caseCount(suites)) + " test";
