@@ -24,8 +24,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::string_view noRangeMetadata = " has no compatible range-download metadata.";
-// Followed by the file name, ": " and the sentence of what stopped the download.
-constexpr std::string_view downloadFailedPrefix = "Download failed for ";
 constexpr std::string_view sessionCancelled = "Secure transfer authorization was cancelled after a transport failure.";
 constexpr std::string_view timingFailedPrefix = "Timing copy failed: ";
 constexpr std::string_view copyOutsideRecordings = "Copy is missing, outside recordings, or has an invalid size.";
@@ -128,7 +126,7 @@ void AppStore::download(const VELKClip& clip, const VELKProject& project, const 
         if (!attempt.ok()) {
             const std::string description = store_async::describe(attempt.error);
             setTransfer(clip, TransferPhase::failed, 0, size, description);
-            reportFailure(std::string(downloadFailedPrefix) + clip.fileName + ": " + description);
+            reportFailure("Download failed for " + clip.fileName + ": " + description);
             if (store_async::endsSession(attempt.error)) dropSessionAfterFailure(*clip.deviceId);
             finish();
             return;

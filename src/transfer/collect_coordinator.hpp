@@ -141,8 +141,7 @@ std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& j
 // Downloads one clip into place and proves the copy: a resumable ".part" file filled in ranges of
 // at most 8 MiB and hashed as it grows, one synchronise, a move that never replaces a file, the
 // timing sidecar when asked, and a last read of the final file. An existing final file is accepted
-// only when it verifies. A clip whose rest does not fit on the recordings disk fails before any
-// write, and a disk that fills meanwhile is reported the same way. Blocks; throws the first error.
+// only when it verifies. Blocks; throws the first error.
 CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgressFunction& progress,
                                const ClipDownloadOptions& options = {});
 
