@@ -48,18 +48,9 @@ void writeAll(int fd, std::string_view data) {
     }
 }
 
-// A hidden name next to the target, unguessable so that two writers never share one:
-// "." + name + ".tmp-" + 16 lower-case hexadecimal digits.
+// "." + name + ".tmp-" + 16 lower-case hexadecimal digits (see temporaryNameFor).
 constexpr std::string_view temporaryInfix = ".tmp-";
 constexpr std::size_t temporaryRandomBytes = 8;
-
-std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
-    std::string name = ".";
-    name += path.filename().string();
-    name += temporaryInfix;
-    name += hexLower(randomBytes(temporaryRandomBytes));
-    return folderOf(path) / name;
-}
 
 int renameNoReplace(const char* from, const char* to) {
 #ifdef SYS_renameat2
@@ -82,6 +73,14 @@ UniqueFd::~UniqueFd() { reset(); }
 void UniqueFd::reset(int fd) {
     if (m_fd >= 0 && m_fd != fd) ::close(m_fd);
     m_fd = fd;
+}
+
+std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
+    std::string name = ".";
+    name += path.filename().string();
+    name += temporaryInfix;
+    name += hexLower(randomBytes(temporaryRandomBytes));
+    return folderOf(path) / name;
 }
 
 void writeAtomically(const std::filesystem::path& path, std::string_view data) {

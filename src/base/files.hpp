@@ -37,6 +37,11 @@ private:
 // during the write leaves it behind.
 void writeAtomically(const std::filesystem::path& path, std::string_view data);
 
+// A new temporary name beside `path`, unguessable so that two writers never share one:
+// "." + name + ".tmp-" + 16 lower-case hexadecimal digits. Files written under such names are
+// removed by `removeStaleTemporaries` when a crash left them behind.
+std::filesystem::path temporaryNameFor(const std::filesystem::path& path);
+
 // Whether `name` is one of the temporary file names `writeAtomically` gives a write of the file
 // named `target`.
 bool isTemporaryNameFor(std::string_view name, std::string_view target);

@@ -95,9 +95,17 @@ TEST_F(PairingStore, StartRemovesWhatInterruptedWritesLeftBehind) {
     for (const std::string& name : {stale, kept[0], kept[1], kept[2]}) std::ofstream(folder() / name) << "[";
     std::filesystem::create_symlink(records(), folder() / kept[3]);
 
+    // The Director key is written under the same kind of name in its private folder.
+    const std::filesystem::path keys = DirectorKeyFile::path(folder()).parent_path();
+    std::filesystem::create_directories(keys);
+    std::filesystem::permissions(keys, std::filesystem::perms::owner_all);
+    const std::filesystem::path staleKey = keys / (std::string(".") + DirectorKeyFile::fileName + ".tmp-0a1b2c3d4e5f6789");
+    std::ofstream(staleKey) << "a copy of the key";
+
     auto store = makeStore();
     EXPECT_EQ(store->trusted().size(), 2u);
     EXPECT_FALSE(std::filesystem::exists(folder() / stale));
+    EXPECT_FALSE(std::filesystem::exists(staleKey));
     for (const std::string& name : kept) {
         EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder() / name))) << name;
     }
