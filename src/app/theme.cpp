@@ -7,6 +7,7 @@
 #include <QStyleFactory>
 #include <QWidget>
 
+#include "app/accessibility.hpp"
 #include "app/symbols.hpp"
 
 namespace velk::Theme {
@@ -77,6 +78,7 @@ QColor cardOutline() { return withOpacity(Qt::white, 0.08); }
 
 void apply(QApplication& application) {
     Symbols::installIconTheme();
+    Accessibility::install();
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(fusion);
     // A dark studio palette: the camera wall and the monitors read best on dark surroundings.
     QPalette palette;
