@@ -294,10 +294,13 @@ inline AccessibilityAuditResult auditAccessibility(QWidget& window, const Access
     result.controls = mouseControls(window, options);
 
     QWidget* first = QApplication::focusWidget();
-    result.tabOrder = walkFocusChain(window, false, result.findings, options.maxSteps);
-    // Shift+Tab starts where the first walk started.
-    if (first && first->window() == &window) first->setFocus(Qt::OtherFocusReason);
-    result.backtabOrder = walkFocusChain(window, true, result.findings, options.maxSteps);
+    // A window without controls (an informational one) has no Tab chain to walk.
+    if (!result.controls.empty()) {
+        result.tabOrder = walkFocusChain(window, false, result.findings, options.maxSteps);
+        // Shift+Tab starts where the first walk started.
+        if (first && first->window() == &window) first->setFocus(Qt::OtherFocusReason);
+        result.backtabOrder = walkFocusChain(window, true, result.findings, options.maxSteps);
+    }
 
     for (QWidget* control : result.controls) {
         bool reached = false;
