@@ -41,7 +41,8 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(row.clipName);
     case IdentityRole: return QString::fromStdString(row.id);
-    case TrailingRole: return q(rawValue(row.phase));
+    case TrailingRole:
+    case Qt::AccessibleDescriptionRole: return q(rawValue(row.phase));
     case ProgressRole: return row.progress();
     case MessageRole: return QString::fromStdString(row.message);
     default: return {};

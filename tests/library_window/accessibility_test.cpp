@@ -126,6 +126,9 @@ TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRow
     QAccessibleInterface* takes = test::accessibleOf(window->takeList()->list());
     EXPECT_EQ(takes->child(1)->text(QAccessible::Name), "take-2");
     EXPECT_EQ(takes->child(1)->text(QAccessible::Description), "1 cameras  \u2022  30 fps");
+    QAccessibleInterface* transfers = test::accessibleOf(window->dashboard()->findChild<QListView*>(QStringLiteral("transfers")));
+    EXPECT_EQ(transfers->child(0)->text(QAccessible::Name), "a.mov");
+    EXPECT_EQ(transfers->child(0)->text(QAccessible::Description), "Downloading");
     // Both lists and the tab bar have a current item; none reports focus while the search field has it.
     window->searchField()->setFocus();
     EXPECT_TRUE(test::focusFindings(*window).empty());
@@ -319,6 +322,14 @@ TEST_F(LibraryAccessibilityTest, WiFiSheetPassesTheAuditOnBothTabsAndNamesItsQRI
     EXPECT_TRUE(result.ok()) << result.report();
     EXPECT_EQ(orderFrom(result, "Done"),
               "Done | Wi-Fi QR | Choose QR Image… | Paste QR Image | Copy Password | Join Network… | Open Wi-Fi Settings");
+    // The join confirmation too.
+    sheet->findChild<QPushButton*>(QStringLiteral("joinButton"))->click();
+    auto* confirmation = sheet->findChild<QMessageBox*>(QStringLiteral("joinConfirmation"));
+    ASSERT_TRUE(confirmation && confirmation->isVisible());
+    result = auditAccessibility(*confirmation);
+    EXPECT_TRUE(result.ok()) << result.report();
+    confirmation->reject();
+    settle();
 
     auto* tabs = sheet->findChild<QTabWidget*>();
     tabs->setCurrentIndex(1);
