@@ -34,10 +34,14 @@ QApplication& accessibleApplication() {
     return *application;
 }
 
-class AccessibilityTest : public ::testing::Test {
+// The application exists before the fixture's widgets do.
+struct WithApplication {
+    WithApplication() { accessibleApplication(); }
+};
+
+class AccessibilityTest : public ::testing::Test, private WithApplication {
 protected:
     AccessibilityTest() {
-        accessibleApplication();
         layout = new QVBoxLayout(&window);
         window.resize(320, 400);
     }
