@@ -192,9 +192,10 @@ TEST_F(LibraryAccessibilityTest, DashboardTabsChangeWithArrowsAndExposeTheirPage
     EXPECT_EQ(window->dashboard()->tab(), LibraryDashboardTab::media);
     EXPECT_TRUE(bar->child(1)->state().focused);
     EXPECT_FALSE(bar->child(0)->state().focused);
-    // Tab goes on into the shown page.
+    // Tab goes on into the shown page; each row's button says which camera it makes the reference.
     pressKey(Qt::Key_Tab);
     EXPECT_EQ(accessibleName(QApplication::focusWidget()), "Use as reference");
+    EXPECT_EQ(test::accessibleDescription(QApplication::focusWidget()), "cam-a");
 }
 
 TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocusOnTheChosenCardAndChecksIt) {
