@@ -21,7 +21,7 @@ public:
         options.cancellation = m_quitting;
         WiFiOnboardingPlatform platform;
         platform.joiner =
-            std::make_unique<WiFiJoinCoordinator>(std::make_shared<NetworkManagerWifiBackend>(std::move(options)));
+            std::make_shared<WiFiJoinCoordinator>(std::make_shared<NetworkManagerWifiBackend>(std::move(options)));
         return new WiFiOnboardingView(changeAllowed, reason, m_gate, std::move(platform), parent);
     }
     void setChangeRule(QDialog* sheet, bool changeAllowed, const QString& reason) override {
