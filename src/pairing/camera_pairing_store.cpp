@@ -45,6 +45,8 @@ CameraPairingStore::CameraPairingStore(std::optional<std::filesystem::path> data
       m_dataFolder(dataFolder ? std::move(*dataFolder) : defaultDataFolder()),
       m_clock(clock),
       m_hostName(systemHostName) {
+    // Before the first write: what writes of the list interrupted by a crash left behind.
+    files::removeStaleTemporaries(recordsFile());
     load();
 }
 
