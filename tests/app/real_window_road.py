@@ -178,12 +178,24 @@ class Road:
     def open_library(self):
         menu = self.wait_widget("the menu bar", window=DIRECTOR, name="menuBar")
         x, y, _, _ = menu["rect"]
-        # The Window menu by its mnemonic, then Library by its own.
-        self.click({"rect": [x, y, 4, 4]})
-        self.key("Escape")
-        self.key("alt+w")
-        time.sleep(0.3)
-        self.key("l")
+        # The Window menu by its mnemonic, then Library by its own. A loaded machine can take a
+        # while to show the menu, so "l" goes only to a menu that is open, and the road tries again
+        # when the menu never opened.
+        for _ in range(3):
+            self.click({"rect": [x, y, 4, 4]})
+            self.key("Escape")
+            self.key("alt+w")
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and not self.find(cls="QMenu"):
+                time.sleep(0.25)
+            if not self.find(cls="QMenu"):
+                continue
+            self.key("l")
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline and not self.find(window=LIBRARY, name="collect"):
+                time.sleep(0.25)
+            if self.find(window=LIBRARY, name="collect"):
+                break
         self.wait_widget("the Library window", window=LIBRARY, name="collect")
         self.check('"Kestova Library"' in self.titles(), "xwininfo does not list the Library window")
         self.shot("library")
