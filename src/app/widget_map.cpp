@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTimer>
 #include <QWidget>
 
@@ -27,6 +28,7 @@ std::string textOf(const QWidget& widget) {
     if (auto* button = qobject_cast<const QAbstractButton*>(&widget); button && !button->text().isEmpty())
         return button->text().toStdString();
     if (auto* label = qobject_cast<const QLabel*>(&widget)) return label->text().toStdString();
+    if (auto* menu = qobject_cast<const QMenu*>(&widget)) return menu->title().toStdString();
     if (auto* edit = qobject_cast<const QLineEdit*>(&widget)) {
         const bool shown = edit->echoMode() == QLineEdit::Normal && !edit->text().isEmpty();
         return (shown ? edit->text() : edit->placeholderText()).toStdString();
@@ -53,13 +55,15 @@ Json snapshot() {
             if (!widget->isVisible()) continue;
             auto* label = qobject_cast<QLabel*>(widget);
             const bool interesting = !widget->objectName().isEmpty() || qobject_cast<QAbstractButton*>(widget) ||
-                                     qobject_cast<QLineEdit*>(widget) || (label && !label->text().isEmpty());
+                                     qobject_cast<QLineEdit*>(widget) || qobject_cast<QMenu*>(widget) ||
+                                     (label && !label->text().isEmpty());
             if (!interesting || widget->objectName().startsWith(QLatin1String("qt_"))) continue;
             Json entry{{"window", title},
                        {"name", widget->objectName().toStdString()},
                        {"class", widget->metaObject()->className()},
                        {"text", textOf(*widget)},
                        {"enabled", widget->isEnabled()},
+                       {"focused", widget->hasFocus()},
                        {"rect", rectOf(*widget, widget->rect())}};
             if (auto* box = qobject_cast<QAbstractButton*>(widget); box && box->isCheckable())
                 entry["checked"] = box->isChecked();

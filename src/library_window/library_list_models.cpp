@@ -41,7 +41,8 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(row.clipName);
     case IdentityRole: return QString::fromStdString(row.id);
-    case TrailingRole: return q(rawValue(row.phase));
+    case TrailingRole:
+    case Qt::AccessibleDescriptionRole: return q(rawValue(row.phase));
     case ProgressRole: return row.progress();
     case MessageRole: return QString::fromStdString(row.message);
     default: return {};
@@ -59,6 +60,17 @@ struct RowFonts {
 const RowFonts& rowFonts() {
     static const RowFonts fonts;
     return fonts;
+}
+
+// Where the keyboard is in a list: the style's focus ring around the current row while the list
+// has focus (the style draws it only once the focus has moved by keyboard).
+void drawKeyboardFocus(QPainter* painter, const QStyleOptionViewItem& option) {
+    if (!option.state.testFlag(QStyle::State_HasFocus)) return;
+    QStyleOptionFocusRect ring;
+    ring.QStyleOption::operator=(option);
+    ring.rect = option.rect.adjusted(1, 1, -1, -1);
+    QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_FrameFocusRect, &ring, painter, option.widget);
 }
 
 } // namespace
@@ -101,6 +113,7 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->drawText(messageRect, Qt::AlignLeft | Qt::AlignVCenter,
                       QFontMetrics(fonts.caption2).elidedText(index.data(MessageRole).toString(), Qt::ElideRight, r.width()));
     painter->restore();
+    drawKeyboardFocus(painter, option);
 }
 
 QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
@@ -131,7 +144,8 @@ QVariant ProjectListModel::data(const QModelIndex& index, int role) const {
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole: return row.title;
-    case SubtitleRole: return row.subtitle;
+    case SubtitleRole:
+    case Qt::AccessibleDescriptionRole: return row.subtitle;
     case IdentityRole: return QString::fromStdString(row.id);
     case Qt::DecorationRole: {
         static const QIcon folder = symbolIcon("folder.fill", Tint::green);
@@ -193,6 +207,7 @@ void ActivityRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop,
                       option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
     painter->restore();
+    drawKeyboardFocus(painter, option);
 }
 
 QSize ActivityRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
@@ -238,6 +253,7 @@ void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
                       Qt::AlignLeft | Qt::AlignVCenter,
                       subtitleMetrics.elidedText(index.data(SubtitleRole).toString(), Qt::ElideRight, width));
     painter->restore();
+    drawKeyboardFocus(painter, option);
 }
 
 QSize TwoLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {

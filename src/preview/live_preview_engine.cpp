@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "base/error_text.hpp"
 #include "base/uuid.hpp"
 #include "preview/preview_network_policy.hpp"
 
@@ -166,21 +167,29 @@ void LivePreviewEngine::reconcileLocked() {
 
 void LivePreviewEngine::startWorkerLocked(const PreviewStreamKey& key, const std::string& host) {
     if (!m_running || m_detached || !m_environment.launchWorker) return;
-    const std::string token = uuid::newLowercase();
-    const LiveCamera* camera = cameraLocked(key.cameraID);
-    auto watch = std::make_shared<PreviewSocketWatch>();
-    m_active[key] = Worker{token, host, camera ? camera->sourceSessionID : std::nullopt, watch};
-    m_lastTokens[key] = token;
-    auto preference = m_legacyPreferences.find(key);
-    const bool preferLegacy = preference != m_legacyPreferences.end() && preference->second.host == host &&
-                              preference->second.until > monotonicSeconds();
-    m_liveWatches[token] = watch;
-    std::weak_ptr<LivePreviewEngine> weak = weak_from_this();
-    m_environment.launchWorker(key.profile, [weak, key, host, token, preferLegacy, watch] {
-        auto self = weak.lock();
-        if (!self) return;
-        self->runWorker(key, host, token, preferLegacy, watch);
-    });
+    // Callers start only streams without a worker. One that cannot start (out of memory, no thread)
+    // is left without one, and the next reconcile starts it.
+    std::string token;
+    try {
+        token = uuid::newLowercase();
+        const LiveCamera* camera = cameraLocked(key.cameraID);
+        auto watch = std::make_shared<PreviewSocketWatch>();
+        auto preference = m_legacyPreferences.find(key);
+        const bool preferLegacy = preference != m_legacyPreferences.end() && preference->second.host == host &&
+                                  preference->second.until > monotonicSeconds();
+        m_active[key] = Worker{token, host, camera ? camera->sourceSessionID : std::nullopt, watch};
+        m_lastTokens[key] = token;
+        m_liveWatches[token] = watch;
+        std::weak_ptr<LivePreviewEngine> weak = weak_from_this();
+        m_environment.launchWorker(key.profile, [weak, key, host, token, preferLegacy, watch] {
+            auto self = weak.lock();
+            if (!self) return;
+            self->runWorker(key, host, token, preferLegacy, watch);
+        });
+    } catch (...) {
+        m_liveWatches.erase(token);
+        m_active.erase(key);
+    }
 }
 
 bool LivePreviewEngine::isWantedLocked(const PreviewStreamKey& key, const std::string& host) const {
@@ -202,18 +211,16 @@ bool LivePreviewEngine::isCurrentLocked(const PreviewStreamKey& key, const std::
 
 void LivePreviewEngine::runWorker(const PreviewStreamKey& key, const std::string& host, const std::string& token,
                                   bool preferLegacy, const std::shared_ptr<PreviewSocketWatch>& watch) {
-    PreviewExchangeRequest request{host, m_environment.serverPort, key.profile, preferLegacy, watch};
     std::optional<Transport> transport;
-    std::optional<VELKPreviewError> error;
+    std::exception_ptr error;
     try {
         transport = m_environment.exchange(
-            request, [&] { return isCurrent(key, token); },
+            PreviewExchangeRequest{host, m_environment.serverPort, key.profile, preferLegacy, watch},
+            [&] { return isCurrent(key, token); },
             [&](PreviewImage image, Transport frameTransport) { publish(std::move(image), frameTransport, key, token); });
-    } catch (const VELKPreviewError& failure) {
-        error = failure;
     } catch (...) {
-        // Out of memory and the like: the stream fails like an unreachable camera and backs off.
-        error = VELKPreviewError(VELKPreviewError::Case::connectionFailed);
+        // Whatever ended the exchange, its stream shows the error and backs off like any failure.
+        error = std::current_exception();
     }
     finish(key, host, token, transport, error);
 }
@@ -245,50 +252,80 @@ void LivePreviewEngine::publish(PreviewImage image, Transport transport, const P
 }
 
 void LivePreviewEngine::finish(const PreviewStreamKey& key, const std::string& host, const std::string& token,
-                               std::optional<Transport> transport, std::optional<VELKPreviewError> error) {
+                               std::optional<Transport> transport, std::exception_ptr error) {
     std::lock_guard lock(m_mutex);
     m_liveWatches.erase(token);
     auto it = m_active.find(key);
     if (it == m_active.end() || it->second.token != token) return;
     m_active.erase(it);
-    if (!m_running || !isWantedLocked(key, host)) return;
-    if (transport == Transport::legacy) {
-        m_legacyPreferences[key] = LegacyPreference{host, monotonicSeconds() + VELKPreviewClient::legacyProbeInterval};
+    // The stream now waits for its restart. Nothing below may escape this step: a stream that
+    // ended halfway through it would show nothing and, with no timer set, wait for ever.
+    bool wanted = m_running;
+    try {
+        wanted = wanted && isWantedLocked(key, host);
+    } catch (...) {
+        // The restart step tests again.
     }
+    if (!wanted) return;
     std::int64_t failures = 0;
     if (error) {
         auto count = m_failureCounts.find(key);
         failures = std::min((count == m_failureCounts.end() ? 0 : count->second) + 1, maximumFailureCount);
     }
-    m_failureCounts[key] = failures;
+    // A count or preference that cannot be kept only shortens the next pause or changes the next
+    // transport.
+    try {
+        if (transport == Transport::legacy) {
+            m_legacyPreferences[key] =
+                LegacyPreference{host, monotonicSeconds() + VELKPreviewClient::legacyProbeInterval};
+        }
+    } catch (...) {
+    }
+    try {
+        m_failureCounts[key] = failures;
+    } catch (...) {
+    }
     if (error) {
-        postLocked([key, token, host, message = std::string(error->what())](LivePreviewEngine& engine,
-                                                                           LivePreviewPublisher& publisher) {
-            {
-                std::lock_guard recheck(engine.m_mutex);
-                auto last = engine.m_lastTokens.find(key);
-                if (!engine.m_running || last == engine.m_lastTokens.end() || last->second != token ||
-                    engine.m_active.count(key) || !engine.isWantedLocked(key, host)) {
-                    return;
+        try {
+            postLocked([key, token, host, message = describeError(error)](LivePreviewEngine& engine,
+                                                                         LivePreviewPublisher& publisher) {
+                {
+                    std::lock_guard recheck(engine.m_mutex);
+                    auto last = engine.m_lastTokens.find(key);
+                    if (!engine.m_running || last == engine.m_lastTokens.end() || last->second != token ||
+                        engine.m_active.count(key) || !engine.isWantedLocked(key, host)) {
+                        return;
+                    }
                 }
-            }
-            publisher.applyFailure(key, message);
-        });
+                publisher.applyFailure(key, message);
+            });
+        } catch (...) {
+            // The text is lost; the restart below still comes.
+        }
     }
     if (m_detached || !m_environment.schedule) return;
-    std::weak_ptr<LivePreviewEngine> weak = weak_from_this();
-    m_environment.schedule(restartPause(key.profile, failures), [weak, key, host, token] {
-        if (auto self = weak.lock()) self->restart(key, host, token);
-    });
+    try {
+        std::weak_ptr<LivePreviewEngine> weak = weak_from_this();
+        m_environment.schedule(restartPause(key.profile, failures), [weak, key, host, token] {
+            if (auto self = weak.lock()) self->restart(key, host, token);
+        });
+    } catch (...) {
+        // No timer could be set: the next reconcile starts the stream, as it starts every wanted
+        // stream without a worker.
+    }
 }
 
 void LivePreviewEngine::restart(const PreviewStreamKey& key, const std::string& host, const std::string& token) {
     std::lock_guard lock(m_mutex);
-    if (!m_running || m_active.count(key) || !isWantedLocked(key, host)) return;
-    // Only the newest worker's restart may go ahead: an older one would cut a newer back-off short.
-    auto last = m_lastTokens.find(key);
-    if (last == m_lastTokens.end() || last->second != token) return;
-    startWorkerLocked(key, host);
+    try {
+        if (!m_running || m_active.count(key) || !isWantedLocked(key, host)) return;
+        // Only the newest worker's restart may go ahead: an older one would cut a newer back-off short.
+        auto last = m_lastTokens.find(key);
+        if (last == m_lastTokens.end() || last->second != token) return;
+        startWorkerLocked(key, host);
+    } catch (...) {
+        // A timer's step must not throw; the stream has no worker, so the next reconcile starts it.
+    }
 }
 
 } // namespace velk

@@ -8,6 +8,7 @@
 
 #include <any>
 #include <compare>
+#include <exception>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -144,8 +145,10 @@ private:
     bool isCurrent(const PreviewStreamKey& key, const std::string& token) const;
     void publish(PreviewImage image, VELKPreviewClient::Transport transport, const PreviewStreamKey& key,
                  const std::string& token);
+    // The end step of every exchange; throws nothing, and the stream restarts unless it is no
+    // longer wanted or another worker owns it.
     void finish(const PreviewStreamKey& key, const std::string& host, const std::string& token,
-                std::optional<VELKPreviewClient::Transport> transport, std::optional<VELKPreviewError> error);
+                std::optional<VELKPreviewClient::Transport> transport, std::exception_ptr error);
     void restart(const PreviewStreamKey& key, const std::string& host, const std::string& token);
 
     double monotonicSeconds() const;

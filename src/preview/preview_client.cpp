@@ -93,8 +93,15 @@ QImage decodeJPEG(const std::string& data) {
     return image;
 }
 
+std::string fetchJPEG(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, int timeoutMs,
+                      PreviewSocketWatch* watch) {
+    std::string frame = fetchFrame(host, serverPort, mode, timeoutMs, watch);
+    decodeJPEG(frame);
+    return frame;
+}
+
 QImage fetchImage(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, PreviewSocketWatch* watch) {
-    return decodeJPEG(fetchJPEG(host, serverPort, mode, defaultTimeoutMs, watch));
+    return decodeJPEG(fetchFrame(host, serverPort, mode, defaultTimeoutMs, watch));
 }
 
 Transport receive(const std::string& host, std::uint16_t serverPort, VELKPreviewProfile profile, bool preferLegacy,

@@ -16,6 +16,11 @@ namespace velk::VELKPreviewClient {
 // more than maximumImageDimension pixels on a side, or does not decode.
 QImage decodeJPEG(const std::string& data);
 
+// One-shot: connect, send the byte, read one frame, close; the frame's bytes once they have
+// decoded as decodeJPEG decodes them (invalidJPEG otherwise).
+std::string fetchJPEG(const std::string& host, std::uint16_t serverPort, std::uint8_t mode,
+                      int timeoutMs = defaultTimeoutMs, PreviewSocketWatch* watch = nullptr);
+
 // fetchJPEG with a 1500 ms time-out, returning the decoded image.
 QImage fetchImage(const std::string& host, std::uint16_t serverPort, std::uint8_t mode,
                   PreviewSocketWatch* watch = nullptr);

@@ -91,9 +91,10 @@ std::string readJPEG(int fd);
 // Seconds of monotonic time.
 double uptimeSeconds();
 
-// One-shot: connect, send the byte, read one frame, check it is a JPEG, close.
-std::string fetchJPEG(const std::string& host, std::uint16_t serverPort, std::uint8_t mode,
-                      int timeoutMs = defaultTimeoutMs, PreviewSocketWatch* watch = nullptr);
+// One-shot, without looking at the picture: connect, send the byte, read one frame, close. The
+// checked one-shot fetches are fetchJPEG and fetchImage (preview_client.hpp).
+std::string fetchFrame(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, int timeoutMs,
+                       PreviewSocketWatch* watch);
 
 } // namespace VELKPreviewClient
 

@@ -72,7 +72,7 @@ constexpr std::string_view verifiedMessage = "Verified";
 
 [[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
 
-// A local file the download may not use or replace.
+// A local file the download may not use or replace, or a disk that cannot hold the clip.
 [[noreturn]] void refuseLocal(const ClipDownloadOptions& options, std::string_view sentence) {
     if (options.localRefusalsAreProtocolErrors) fail(sentence);
     throw DriftExportError::invalid(std::string(sentence));
@@ -134,6 +134,34 @@ ClipPaths pathsOf(const CollectDownloadJob& job) {
     paths.sidecar = withExtension(paths.finalFile, "timing.json");
     paths.sidecarBeingWritten = withExtension(paths.sidecar, "part");
     return paths;
+}
+
+// What the clip still needs on the recordings disk: its size less what its partial file holds.
+std::int64_t stillToWrite(const ClipPaths& paths, std::int64_t sizeBytes) {
+    struct stat partial {};
+    const bool held = ::lstat(paths.partialFile.c_str(), &partial) == 0 && S_ISREG(partial.st_mode);
+    return sizeBytes - (held ? static_cast<std::int64_t>(partial.st_size) : 0);
+}
+
+// Fails at once, before anything is written, when the rest of the clip cannot fit on the disk.
+void requireRoom(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options) {
+    const std::int64_t needed = stillToWrite(paths, sizeBytes);
+    const std::optional<std::int64_t> free = ClipFiles::freeBytes(paths.folder);
+    if (needed > 0 && free && *free < needed) refuseLocal(options, ClipFiles::notEnoughSpace(needed, *free));
+}
+
+// Runs a step that writes the partial file. The disk filling meanwhile is said as plainly as the
+// check before, and the partial file keeps what it holds for the next attempt.
+template <class Step>
+auto sayingWhenDiskFills(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options, Step step)
+    -> decltype(step()) {
+    try {
+        return step();
+    } catch (const std::system_error& error) {
+        if (!ClipFiles::isDiskFull(error)) throw;
+        const std::int64_t needed = std::max<std::int64_t>(stillToWrite(paths, sizeBytes), 1);
+        refuseLocal(options, ClipFiles::notEnoughSpace(needed, ClipFiles::freeBytes(paths.folder).value_or(0)));
+    }
 }
 
 class DownloadProgress {
@@ -315,6 +343,7 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
     if (!job.client) fail(noCompatibleMetadata);
     const std::string rangeURL = checkedRangeURL(job);
     const ClipPaths paths = pathsOf(job);
+    if (!itemExists(paths.finalFile)) requireRoom(paths, *job.clip.sizeBytes, options);
     std::filesystem::create_directories(paths.folder);
 
     // The final file is looked at first and is never replaced: a good one is accepted as it is,
@@ -330,7 +359,9 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
         inPlace.alreadyInPlace = true;
         return inPlace;
     }
-    return fetchIntoPartial(job, rangeURL, paths, DownloadProgress(job.clip, progressFunction), options);
+    return sayingWhenDiskFills(paths, *job.clip.sizeBytes, options, [&] {
+        return fetchIntoPartial(job, rangeURL, paths, DownloadProgress(job.clip, progressFunction), options);
+    });
 }
 
 CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched, const CollectProgressFunction& progressFunction,
@@ -339,7 +370,9 @@ CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched,
     const DownloadProgress progress(clip, progressFunction);
     const ClipPaths paths = pathsOf(job);
     throwIfCancelled(options.cancellation);
-    if (!fetched.alreadyInPlace) moveIntoPlace(job, paths, fetched, progress, options);
+    if (!fetched.alreadyInPlace) {
+        sayingWhenDiskFills(paths, *clip.sizeBytes, options, [&] { moveIntoPlace(job, paths, fetched, progress, options); });
+    }
 
     std::optional<std::string> timingLocalPath;
     if (options.timingSidecar) timingLocalPath = placeTimingSidecar(job, paths, options.cancellation);

@@ -3,6 +3,7 @@
 
 #include <condition_variable>
 #include <deque>
+#include <system_error>
 #include <thread>
 
 #include <QSignalSpy>
@@ -37,14 +38,17 @@ public:
         options.clock = &clock;
         options.postToMain = [this](std::function<void()> fn) {
             std::lock_guard lock(mutex);
+            if (postsFail) throw std::bad_alloc();
             main.push_back(std::move(fn));
         };
         options.launchWorker = [this](VELKPreviewProfile, std::function<void()> body) {
             std::lock_guard lock(mutex);
+            if (launchesFail) throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
             tasks.push_back(std::move(body));
         };
         options.schedule = [this](double seconds, std::function<void()> fn) {
             std::lock_guard lock(mutex);
+            if (schedulesFail) throw std::bad_alloc();
             pauses.push_back(seconds);
             timers.push_back({nowSeconds() + seconds, std::move(fn)});
         };
@@ -118,6 +122,10 @@ public:
 
     ManualClock clock{WallTime{} + std::chrono::hours(1000), 5'000'000.0};
     Behaviour behaviour = failsWith(Error::connectionFailed);
+    // Make the executors themselves fail, as they may when memory or threads run out.
+    bool postsFail = false;
+    bool launchesFail = false;
+    bool schedulesFail = false;
     std::mutex mutex;
     std::deque<std::function<void()>> main;
     std::deque<std::function<void()>> tasks;
@@ -290,6 +298,71 @@ TEST(LivePreviewStore, OldRestartDoesNotCutANewerBackoffShort) {
     EXPECT_EQ(h.pendingTasks(), 0u);
     h.advance(0.5);
     EXPECT_EQ(h.pendingTasks(), 1u);
+}
+
+// The text shown is the error's own: a preview failure's sentence, any other exception's what(),
+// and for an exception without one a fixed text. Every one of them backs off and restarts.
+TEST(LivePreviewStore, AnyExceptionEndsTheExchangeWithItsOwnTextAndRestarts) {
+    struct Case {
+        std::function<void()> fail;
+        std::string text;
+    } cases[] = {
+        {[] { throw VELKPreviewError(Error::invalidLength); }, "Preview frame size was rejected"},
+        {[] { throw std::runtime_error("Decoder ran out of frame buffers"); }, "Decoder ran out of frame buffers"},
+        {[] { throw 42; }, "Unknown error."},
+    };
+    for (const auto& c : cases) {
+        Harness h;
+        h.behaviour = [&](const PreviewExchangeRequest&, const PreviewFrameSink&) -> Transport {
+            c.fail();
+            return Transport::persistent;
+        };
+        h.store->start({h.camera("cam")});
+        h.settle();
+        EXPECT_EQ(h.store->errors().at("cam"), c.text);
+        h.advance(0.5);
+        h.settle();
+        EXPECT_EQ(h.pauses, (std::vector<double>{0.5, 1})) << c.text;
+        EXPECT_EQ(h.requests.size(), 2u) << c.text;
+    }
+}
+
+// However the end of an exchange fails, the stream is not left for ever without a worker: the
+// timer restarts it, or, when even the timer or the worker's thread cannot be had, the next
+// reconcile (the liveness tick) does.
+TEST(LivePreviewStore, EndStepThatCannotPostStillRestartsTheStream) {
+    Harness h;
+    h.store->start({h.camera("cam")});
+    h.drainMain();
+    h.postsFail = true;
+    EXPECT_NO_THROW(h.runWorkers());
+    h.postsFail = false;
+    EXPECT_TRUE(h.store->errors().empty());  // the text was lost with the post
+    EXPECT_EQ(h.pauses, std::vector<double>{0.5});
+    h.advance(0.5);
+    EXPECT_EQ(h.pendingTasks(), 1u);
+}
+
+TEST(LivePreviewStore, StreamWithoutTimerOrThreadIsStartedByTheNextReconcile) {
+    for (const bool timerFails : {true, false}) {
+        Harness h;
+        h.store->start({h.camera("cam")});
+        h.schedulesFail = timerFails;
+        EXPECT_NO_THROW(h.settle());
+        h.schedulesFail = false;
+        h.drainMain();
+        EXPECT_EQ(h.store->errors(), (LivePreviewStore::TextMap{{"cam", "Preview connection failed"}}));
+        if (!timerFails) {
+            // The timer fires, but no thread can be had for the worker.
+            h.launchesFail = true;
+            EXPECT_NO_THROW(h.advance(0.5));
+            h.launchesFail = false;
+        }
+        EXPECT_EQ(h.pendingTasks(), 0u);
+        EXPECT_FALSE(h.store->engineState().activeTokens.count(kWall));
+        h.store->update({h.camera("cam")});
+        EXPECT_EQ(h.pendingTasks(), 1u) << (timerFails ? "timer" : "thread");
+    }
 }
 
 TEST(LivePreviewStore, SessionlessCameraMovingHostLosesItsStaleError) {

@@ -1,12 +1,10 @@
 #include "preview_test_support.hpp"
 
 #include <chrono>
+#include <cstdio>
 #include <thread>
 
-#include <csignal>
-
 #include <netinet/in.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -18,16 +16,22 @@ std::string framesDirectory() { return VELK_BINARY_DIR "/tests/preview/sim-frame
 
 SimPreview::SimPreview(const QStringList& extra, const std::string& address) {
     const QString portFile = m_dir.filePath("port");
-    m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    // A test that dies must not leave a camera behind holding the runner's output open.
-    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
-    m_process.start("/usr/bin/python3", QStringList{VELK_SOURCE_DIR "/tests/sim/sim_preview.py", "--address",
-                                                    QString::fromStdString(address), "--port", "0", "--port-file",
-                                                    portFile, "--frames-dir", QString::fromStdString(framesDirectory()),
-                                                    "--preview-log", m_dir.filePath("log")} +
-                                            extra);
-    if (!m_process.waitForStarted()) return;
-    for (int i = 0; i < 300 && m_process.state() == QProcess::Running; ++i) {
+    const QString output = m_dir.filePath("output");
+    std::vector<std::string> argv{"/usr/bin/python3",
+                                  VELK_SOURCE_DIR "/tests/sim/sim_preview.py",
+                                  "--address",
+                                  address,
+                                  "--port",
+                                  "0",
+                                  "--port-file",
+                                  portFile.toStdString(),
+                                  "--frames-dir",
+                                  framesDirectory(),
+                                  "--preview-log",
+                                  m_dir.filePath("log").toStdString()};
+    for (const QString& argument : extra) argv.push_back(argument.toStdString());
+    m_process = std::make_unique<test::ChildProcess>(argv, output.toStdString());
+    for (int i = 0; i < 300 && !m_process->hasExited(); ++i) {
         QFile file(portFile);
         if (file.open(QIODevice::ReadOnly)) {
             m_port = static_cast<std::uint16_t>(file.readAll().trimmed().toUInt());
@@ -35,12 +39,10 @@ SimPreview::SimPreview(const QStringList& extra, const std::string& address) {
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
-}
-
-SimPreview::~SimPreview() {
-    m_process.terminate();
-    if (!m_process.waitForFinished(3000)) m_process.kill();
-    m_process.waitForFinished(1000);
+    QFile said(output);
+    if (said.open(QIODevice::ReadOnly)) {
+        std::fprintf(stderr, "sim_preview.py did not start:\n%s\n", said.readAll().constData());
+    }
 }
 
 std::vector<Json> SimPreview::log() const {

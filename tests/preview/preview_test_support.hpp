@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
 
 #include "base/json.hpp"
+#include "support/child_process.hpp"
 
 namespace velk::preview_test {
 
@@ -20,7 +20,6 @@ class SimPreview {
 public:
     // Listens on `address` at a free port; extra arguments are sim_preview.py switches.
     explicit SimPreview(const QStringList& extra = {}, const std::string& address = "127.0.0.1");
-    ~SimPreview();
     bool isListening() const { return m_port != 0; }
     std::uint16_t port() const { return m_port; }
     // The request bytes of the connections it has finished, in order, once there are at least
@@ -30,7 +29,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    QProcess m_process;
+    std::unique_ptr<test::ChildProcess> m_process;
     std::uint16_t m_port = 0;
 };
 

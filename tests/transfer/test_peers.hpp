@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/json.hpp"
+#include "support/child_process.hpp"
 
 namespace velk::testing {
 
@@ -25,28 +26,7 @@ private:
     std::filesystem::path m_path;
 };
 
-// A child process, stopped (SIGTERM, then SIGKILL) and reaped when destroyed.
-class ChildProcess {
-public:
-    // stdoutPath: where stdout and stderr go (empty: /dev/null). withPipes: stdin and stdout are
-    // pipes to this process instead.
-    ChildProcess(const std::vector<std::string>& argv, const std::string& stdoutPath, bool withPipes = false);
-    ~ChildProcess();
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    // One line from the child's stdout (pipes only); none at end of file or after timeoutMs.
-    std::optional<std::string> readLine(int timeoutMs = 10'000);
-    void writeLine(const std::string& line);
-    void stop();
-    int pid() const { return m_pid; }
-
-private:
-    int m_pid = -1;
-    int m_stdin = -1;
-    int m_stdout = -1;
-    std::string m_buffer;
-};
+using test::ChildProcess;
 
 int freeLoopbackPort();
 // Waits until something accepts TCP connections on 127.0.0.1:port.
