@@ -3,13 +3,13 @@
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "fake_clip_source.hpp"
+#include "support/milestones.hpp"
 #include "support/small_disk.hpp"
 #include "model/catalog.hpp"
 #include "test_peers.hpp"
@@ -335,129 +335,78 @@ TEST_F(CollectDownload, AtMostTwoDownloadsRunAtOnce) {
 
 // --- one clip finished while the next is fetched ---
 
-// Holds requests in a fake phone's handler until the test lets them go.
-class HeldRequests {
-public:
-    // Marks `name` as seen and wakes whoever waits for it.
-    void seen(const std::string& name) {
-        std::lock_guard lock(m_mutex);
-        m_seen.insert(name);
-        m_changed.notify_all();
+// Two jobs run one at a time: A (with a sidecar, or with `partialOfA` on disk) and B. `hold` sees
+// every request before it is answered.
+class OverlappedRun : public CollectDownload {
+protected:
+    std::vector<CollectDownloadOutcome> runBoth(std::function<void(const HttpsRequest&)> hold,
+                                                const std::optional<std::string>& partialOfA = std::nullopt) {
+        source.addClip(clipA, a);
+        source.addSidecar(clipA, "{}");
+        source.addClip(clipB, b);
+        VELKClip first = clipOf(clipA, a);
+        if (partialOfA) {
+            writeFile(folderOf(first) / "clip.mov.part", *partialOfA);
+        } else {
+            first.timingSidecarURL = filesURL + clipA + ".timing.json";
+            first.timingSidecarSHA256 = digestOf("{}");
+        }
+        auto serve = source.state->handler;
+        source.state->handler = [hold, serve](const HttpsRequest& request) {
+            hold(request);
+            return serve(request);
+        };
+        return CollectCoordinator::run({jobOf(first), jobOf(clipOf(clipB, b))}, 1, [this](const CollectDownloadProgress& p) {
+            if (p.clipID == clipA && p.phase == TransferPhase::verifying) moments.reach("A checked");
+        }, &cancellation);
     }
-    // Waits (at most ten seconds) until `name` has been seen; false when it never was.
-    bool waitFor(const std::string& name) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::seconds(10), [&] { return m_seen.contains(name); });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::set<std::string> m_seen;
+    const std::string a = patternBytes(3 * MiB, 40), b = patternBytes(MiB, 41);
+    Milestones moments;
+    CancellationToken cancellation;
 };
 
-// Even one download at a time, a clip's finish (its sidecar, its last read) overlaps the next clip's
-// fetch: the first clip's sidecar request is held until the second clip's first range is asked for.
-TEST_F(CollectDownload, NextClipIsFetchedWhileThePreviousIsFinished) {
-    const std::string a = patternBytes(3 * MiB, 40), b = patternBytes(2 * MiB, 41), timing = R"({"anchors":[]})";
-    source.addClip(clipA, a);
-    source.addSidecar(clipA, timing);
-    source.addClip(clipB, b);
-    VELKClip first = clipOf(clipA, a);
-    first.timingSidecarURL = filesURL + clipA + ".timing.json";
-    first.timingSidecarSHA256 = digestOf(timing);
-    HeldRequests held;
+// Even one download at a time, a clip's finish overlaps the next clip's fetch: A's sidecar request
+// is held until B's first range has been asked for.
+TEST_F(OverlappedRun, NextClipIsFetchedWhileThePreviousIsFinished) {
     bool overlapped = false;
-    auto serve = source.state->handler;
-    source.state->handler = [&, serve](const HttpsRequest& request) {
-        if (request.url.ends_with(clipB)) held.seen("second range");
-        if (request.url.ends_with(".timing.json")) overlapped = held.waitFor("second range");
-        return serve(request);
-    };
-    std::vector<std::string> order;
-    auto outcomes = CollectCoordinator::run({jobOf(first), jobOf(clipOf(clipB, b))}, 1, [&](const CollectDownloadProgress& progress) {
-        std::lock_guard lock(eventsMutex);
-        order.push_back((progress.clipID == clipA ? "A " : "B ") + progress.message);
+    auto outcomes = runBoth([&](const HttpsRequest& request) {
+        if (request.url.ends_with(clipB)) moments.reach("B asked for");
+        if (request.url.ends_with(".timing.json")) overlapped = moments.waitFor("B asked for");
     });
-    ASSERT_EQ(outcomes.size(), 2u);
-    EXPECT_TRUE(outcomes[0].isSuccess() && outcomes[1].isSuccess());
     EXPECT_TRUE(overlapped);
-    // Each clip's own events keep their order.
-    for (const std::string clip : {"A ", "B "}) {
-        std::vector<std::string> own;
-        for (const auto& event : order) {
-            if (event.starts_with(clip)) own.push_back(event.substr(2));
-        }
-        EXPECT_EQ(own, (std::vector<std::string>{"Starting", "Downloading", "Checking SHA-256", "Verified"})) << clip;
-    }
-    EXPECT_EQ(readFile(folderOf(first) / "clip.mov.timing.json"), timing);
+    ASSERT_TRUE(outcomes[0].isSuccess() && outcomes[1].isSuccess());
+    EXPECT_EQ(outcomes[0].result()->timingLocalPath, (folderOf(clipOf(clipA, a)) / "clip.mov.timing.json").string());
 }
 
-// A finish that fails while the next clip is fetched is reported as that clip's own outcome, as
-// it always was; the next clip goes on.
-TEST_F(CollectDownload, FinishThatFailsBesideTheNextFetchIsItsOwnOutcome) {
-    const std::string a = patternBytes(4096, 42), b = patternBytes(MiB, 43);
-    source.addClip(clipA, a);
-    source.addClip(clipB, b);
-    const VELKClip first = clipOf(clipA, a);
-    writeFile(folderOf(first) / "clip.mov.part", std::string(a.size(), 'z')); // complete, but other bytes
-    HeldRequests held;
-    auto serve = source.state->handler;
-    source.state->handler = [&, serve](const HttpsRequest& request) {
-        held.waitFor("first checked");
-        return serve(request);
-    };
-    auto outcomes = CollectCoordinator::run({jobOf(first), jobOf(clipOf(clipB, b))}, 1, [&](const CollectDownloadProgress& progress) {
-        if (progress.clipID == clipA && progress.phase == TransferPhase::verifying) held.seen("first checked");
-    });
-    ASSERT_EQ(outcomes.size(), 2u);
+// A's check fails (its complete partial holds other bytes) beside B's fetch: A's own outcome, as
+// before, its partial emptied; B goes on.
+TEST_F(OverlappedRun, FinishThatFailsBesideTheNextFetchIsItsOwnOutcome) {
+    auto outcomes = runBoth([&](const HttpsRequest&) { moments.waitFor("A checked"); }, std::string(3 * MiB, 'z'));
     ASSERT_FALSE(outcomes[0].isSuccess());
-    EXPECT_EQ(outcomes[0].job()->clip.id, clipA);
     EXPECT_EQ(failureText(outcomes[0].error()), "Downloaded SHA-256 does not match the source catalog.");
-    EXPECT_EQ(readFile(folderOf(first) / "clip.mov.part"), "");
-    ASSERT_TRUE(outcomes[1].isSuccess()) << failureText(outcomes[1].error());
-    EXPECT_EQ(outcomes[1].result()->clipID, clipB);
-    EXPECT_EQ(source.ranges(), (std::vector<std::string>{"0-1048575"}));
+    EXPECT_EQ(readFile(folderOf(clipOf(clipA, a)) / "clip.mov.part"), "");
+    EXPECT_TRUE(outcomes[1].isSuccess());
 }
 
-// Cancelled while one clip is finished and the next fetched: both stop at once and the run returns
-// with both failed; the first clip's copy stays in place and the second one's partial for a resume.
-TEST_F(CollectDownload, CancelledWhileOneClipIsFinishedAndTheNextFetched) {
-    const std::string a = patternBytes(4096, 44), b = patternBytes(MiB, 45);
-    source.addClip(clipA, a);
-    source.addSidecar(clipA, "{}");
-    source.addClip(clipB, b);
-    VELKClip first = clipOf(clipA, a);
-    first.timingSidecarURL = filesURL + clipA + ".timing.json";
-    first.timingSidecarSHA256 = digestOf("{}");
-    HeldRequests held;
-    auto serve = source.state->handler;
-    source.state->handler = [&, serve](const HttpsRequest& request) {
-        if (request.url.ends_with(".timing.json")) held.seen("sidecar");
-        if (request.url.ends_with(clipB)) held.seen("second range");
-        if (request.url.ends_with(".timing.json") || request.url.ends_with(clipB)) {
-            // Held until the run is cancelled.
-            if (request.cancellation) request.cancellation->waitFor(10'000'000'000);
-            throw HttpsTransportError(HttpsErrorKind::cancelled, "The request was cancelled.");
-        }
-        return serve(request);
-    };
-    CancellationToken cancellation;
-    std::vector<CollectDownloadOutcome> outcomes;
-    std::thread running([&] {
-        outcomes = CollectCoordinator::run({jobOf(first), jobOf(clipOf(clipB, b))}, 1, [](const CollectDownloadProgress&) {},
-                                           &cancellation);
+// Cancelled while A's sidecar and B's first range are both under way: both stop, and the run
+// returns with both failed; A's copy stays in place and B's partial for a resume.
+TEST_F(OverlappedRun, CancelledWhileOneClipIsFinishedAndTheNextFetched) {
+    bool bothUnderWay = false;
+    std::thread canceller([&] {
+        bothUnderWay = moments.waitFor("sidecar") && moments.waitFor("range");
+        cancellation.cancel();
     });
-    const bool bothUnderWay = held.waitFor("sidecar") && held.waitFor("second range");
-    cancellation.cancel();
-    running.join();
+    auto outcomes = runBoth([&](const HttpsRequest& request) {
+        const bool sidecar = request.url.ends_with(".timing.json");
+        if (!sidecar && !request.url.ends_with(clipB)) return;
+        moments.reach(sidecar ? "sidecar" : "range");
+        request.cancellation->waitFor(10'000'000'000);
+        throw HttpsTransportError(HttpsErrorKind::cancelled, "The request was cancelled.");
+    });
+    canceller.join();
     EXPECT_TRUE(bothUnderWay);
-    ASSERT_EQ(outcomes.size(), 2u);
-    for (const auto& outcome : outcomes) {
-        ASSERT_FALSE(outcome.isSuccess());
-        EXPECT_EQ(failureText(outcome.error()), "The request was cancelled.");
-    }
-    EXPECT_EQ(readFile(folderOf(first) / "clip.mov"), a);
+    for (const auto& outcome : outcomes) EXPECT_EQ(failureText(outcome.error()), "The request was cancelled.");
+    EXPECT_EQ(readFile(folderOf(clipOf(clipA, a)) / "clip.mov"), a);
     EXPECT_TRUE(fs::exists(folderOf(clipOf(clipB, b)) / "clip.mov.part"));
 }
 
