@@ -539,6 +539,30 @@ int main(int argc, char** argv) {
             return seconds;
         };
 
+        if (memory) {
+            // Two phones with one clip each, downloaded at once by the whole-project road, before
+            // any other download has grown the heap.
+            Source large{folder / "www" / "large.bin", memorySize, {}};
+            bench::writePatternFile(large.file, static_cast<std::size_t>(large.size), 9);
+            large.sha256 = DriftEngine::sha256(large.file);
+            const std::string memoryProject = projectId();
+            const ServedTake a{memoryProject, "take-1", {ServedClip{clipId(), &large}}};
+            const ServedTake b{memoryProject, "take-1", {ServedClip{clipId(), &large}}};
+            NginxPhone phoneA(folder / "memory-a", "Memory A", "00000000000000f1", {a});
+            NginxPhone phoneB(folder / "memory-b", "Memory B", "00000000000000f2", {b});
+            bool loaded = false;
+            store.connectOpenSources({phoneA.device(), phoneB.device()}, [&] { loaded = true; });
+            while (!loaded) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+            store.setSelectedProjectID(memoryProject);
+            settle();
+            const bool reset = bench::resetPeakRss();
+            const long before = bench::statusKiB("VmRSS");
+            const Watched watched = runWatched([&](auto done) { store.downloadSelectedProject(done); });
+            const long peak = bench::statusKiB("VmHWM");
+            std::printf("two concurrent downloads of %lld MiB: %.1f s; peak RSS growth %.1f MiB%s (target <= 64 MiB)\n",
+                        static_cast<long long>(memorySize / MiB), watched.seconds, static_cast<double>(peak - before) / 1024.0,
+                        reset ? "" : " (peak could not be reset; an upper bound)");
+        }
         Series idleGapMs;
         Series worstStallMs;
         for (int round = 0; round < rounds; ++round) {
@@ -594,29 +618,6 @@ int main(int argc, char** argv) {
                     idleGapMs.text("%.1f").c_str(), worstStallMs.text("%.1f").c_str(),
                     worstStallMs.median() - idleGapMs.median(), worstStallMs.high() - idleGapMs.high());
 
-        if (memory) {
-            // Two phones with one clip each, downloaded at once by the whole-project road.
-            Source large{folder / "www" / "large.bin", memorySize, {}};
-            bench::writePatternFile(large.file, static_cast<std::size_t>(large.size), 9);
-            large.sha256 = DriftEngine::sha256(large.file);
-            const std::string memoryProject = projectId();
-            const ServedTake a{memoryProject, "take-1", {ServedClip{clipId(), &large}}};
-            const ServedTake b{memoryProject, "take-1", {ServedClip{clipId(), &large}}};
-            NginxPhone phoneA(folder / "memory-a", "Memory A", "00000000000000f1", {a});
-            NginxPhone phoneB(folder / "memory-b", "Memory B", "00000000000000f2", {b});
-            bool loaded = false;
-            store.connectOpenSources({phoneA.device(), phoneB.device()}, [&] { loaded = true; });
-            while (!loaded) QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-            store.setSelectedProjectID(memoryProject);
-            settle();
-            const bool reset = bench::resetPeakRss();
-            const long before = bench::statusKiB("VmRSS");
-            const Watched watched = runWatched([&](auto done) { store.downloadSelectedProject(done); });
-            const long peak = bench::statusKiB("VmHWM");
-            std::printf("two concurrent downloads of %lld MiB: %.1f s; peak RSS growth %.1f MiB%s (target <= 64 MiB)\n",
-                        static_cast<long long>(memorySize / MiB), watched.seconds, static_cast<double>(peak - before) / 1024.0,
-                        reset ? "" : " (peak could not be reset; an upper bound)");
-        }
         std::printf("load average at the end %s\n", loadAverage().c_str());
         if (store.errorMessage()) std::printf("store error: %s\n", store.errorMessage()->c_str());
     } catch (const std::exception& error) {
