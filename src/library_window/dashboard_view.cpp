@@ -111,7 +111,9 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     transferList->setItemDelegate(new TransferRowDelegate(transferList));
     transferList->setFrameShape(QFrame::NoFrame);
     transferList->setSelectionMode(QAbstractItemView::NoSelection);
-    transferList->setUniformItemSizes(true);
+    // Rows are as high as their wrapped messages, laid out again when the width changes.
+    transferList->setResizeMode(QListView::Adjust);
+    transferList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_transferPages->addWidget(transferList);
     transfersPanel->contentLayout()->addWidget(m_transferPages);
@@ -280,7 +282,8 @@ QWidget* DashboardView::activity() {
     list->setItemDelegate(new ActivityRowDelegate(list));
     list->setFrameShape(QFrame::NoFrame);
     list->setSelectionMode(QAbstractItemView::NoSelection);
-    list->setUniformItemSizes(true);
+    list->setResizeMode(QListView::Adjust);
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_activityPages->addWidget(list);
     panel->contentLayout()->addWidget(m_activityPages);
     return panel;
