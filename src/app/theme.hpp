@@ -42,7 +42,9 @@ inline constexpr int settingsWidth = 520;
 inline constexpr int cardCornerRadius = 12;
 inline constexpr int boxCornerRadius = 9;
 
-// The application-wide style: Fusion with a dark palette tinted by the accent, the icon theme.
+// The application-wide style: Fusion with a dark palette tinted by the accent and a focus ring that
+// shows where the keyboard is, the icon theme, and what keyboard users and assistive tools get
+// from every window (app/accessibility).
 void apply(QApplication& application);
 // Sets a window's accent (selection and default-button colour).
 void applyAccent(QWidget& window);

@@ -60,6 +60,7 @@ Json snapshot() {
                        {"class", widget->metaObject()->className()},
                        {"text", textOf(*widget)},
                        {"enabled", widget->isEnabled()},
+                       {"focused", widget->hasFocus()},
                        {"rect", rectOf(*widget, widget->rect())}};
             if (auto* box = qobject_cast<QAbstractButton*>(widget); box && box->isCheckable())
                 entry["checked"] = box->isChecked();

@@ -2,11 +2,14 @@
 
 #include "base/sha256.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
 #include <stdexcept>
+#include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -45,14 +48,9 @@ void writeAll(int fd, std::string_view data) {
     }
 }
 
-// A hidden name next to the target, unguessable so that two writers never share one.
-std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
-    std::string name = ".";
-    name += path.filename().string();
-    name += ".tmp-";
-    name += hexLower(randomBytes(8));
-    return folderOf(path) / name;
-}
+// "." + name + ".tmp-" + 16 lower-case hexadecimal digits (see temporaryNameFor).
+constexpr std::string_view temporaryInfix = ".tmp-";
+constexpr std::size_t temporaryRandomBytes = 8;
 
 int renameNoReplace(const char* from, const char* to) {
 #ifdef SYS_renameat2
@@ -75,6 +73,14 @@ UniqueFd::~UniqueFd() { reset(); }
 void UniqueFd::reset(int fd) {
     if (m_fd >= 0 && m_fd != fd) ::close(m_fd);
     m_fd = fd;
+}
+
+std::filesystem::path temporaryNameFor(const std::filesystem::path& path) {
+    std::string name = ".";
+    name += path.filename().string();
+    name += temporaryInfix;
+    name += hexLower(randomBytes(temporaryRandomBytes));
+    return folderOf(path) / name;
 }
 
 void writeAtomically(const std::filesystem::path& path, std::string_view data) {
@@ -115,6 +121,46 @@ void writeAtomically(const std::filesystem::path& path, std::string_view data) {
         syncDirectory(folderOf(path));
     } catch (const std::system_error&) {
     }
+}
+
+bool isTemporaryNameFor(std::string_view name, std::string_view target) {
+    const std::size_t prefixSize = 1 + target.size() + temporaryInfix.size();
+    if (target.empty() || name.size() != prefixSize + 2 * temporaryRandomBytes) return false;
+    if (name[0] != '.' || name.substr(1, target.size()) != target ||
+        name.substr(1 + target.size(), temporaryInfix.size()) != temporaryInfix) {
+        return false;
+    }
+    return std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefixSize), name.end(),
+                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+std::size_t removeStaleTemporaries(const std::filesystem::path& path) {
+    const std::string target = path.filename().string();
+    UniqueFd folder(::open(folderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid() || target.empty()) return 0;
+    // The listing reads its own descriptor; removals go through the folder's.
+    const int listed = ::fcntl(folder.get(), F_DUPFD_CLOEXEC, 0);
+    if (listed < 0) return 0;
+    DIR* listing = ::fdopendir(listed);
+    if (listing == nullptr) {
+        ::close(listed);
+        return 0;
+    }
+    std::vector<std::string> stale;
+    while (const dirent* entry = ::readdir(listing)) {
+        if (!isTemporaryNameFor(entry->d_name, target)) continue;
+        struct stat item {};
+        if (::fstatat(folder.get(), entry->d_name, &item, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(item.st_mode)) {
+            stale.emplace_back(entry->d_name);
+        }
+    }
+    ::closedir(listing);
+    std::size_t removed = 0;
+    for (const std::string& name : stale) {
+        // unlinkat never follows a link: should the name have become one meanwhile, only the link goes.
+        if (::unlinkat(folder.get(), name.c_str(), 0) == 0) ++removed;
+    }
+    return removed;
 }
 
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -33,7 +33,24 @@ private:
 // Writes to a temporary file in the same folder, fsyncs it, renames it over `path` and fsyncs the
 // folder. On failure throws std::system_error and leaves `path` as it was; once the rename has
 // happened it no longer throws (a folder that cannot be flushed does not undo a done write).
+// The temporary file is named ".<name>.tmp-<16 lower-case hexadecimal digits>"; a process killed
+// during the write leaves it behind.
 void writeAtomically(const std::filesystem::path& path, std::string_view data);
+
+// A new temporary name beside `path`, unguessable so that two writers never share one:
+// "." + name + ".tmp-" + 16 lower-case hexadecimal digits. Files written under such names are
+// removed by `removeStaleTemporaries` when a crash left them behind.
+std::filesystem::path temporaryNameFor(const std::filesystem::path& path);
+
+// Whether `name` is one of the temporary file names `writeAtomically` gives a write of the file
+// named `target`.
+bool isTemporaryNameFor(std::string_view name, std::string_view target);
+
+// Removes what interrupted atomic writes of `path` left in its folder: regular files whose names
+// are temporary names for it. Links (never followed), folders and every other name stay. Call it
+// only while nothing else can be writing `path`. Returns how many were removed; never throws (a
+// missing or unreadable folder has nothing to remove).
+std::size_t removeStaleTemporaries(const std::filesystem::path& path);
 
 // Renames `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE, else link +
 // unlink). Throws std::system_error (EEXIST when the destination exists); never replaces it.

@@ -1,6 +1,6 @@
-#include "app/theme.hpp"
 #include "library_window/collect_sheet.hpp"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFontDatabase>
@@ -16,6 +16,8 @@
 #include <QSettings>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
+#include "app/theme.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/collect_presenter.hpp"
@@ -45,17 +47,62 @@ QLabel* heading(const char* text, QWidget* parent) {
     return styledLabel(q(text), TextStyle::caption, true, Tint::secondary, parent);
 }
 
-void clearLayout(QLayout* layout) {
+// Set on a rebuilt section's old widgets, which stay until the event loop deletes them.
+constexpr const char* staleProperty = "velkStale";
+
+// Takes every widget out of a layout (and its inner layouts), marked as stale but still shown.
+std::vector<QWidget*> takeWidgets(QLayout* layout) {
+    std::vector<QWidget*> taken;
     while (QLayoutItem* item = layout->takeAt(0)) {
         if (QWidget* widget = item->widget()) {
-            widget->hide();
-            widget->deleteLater();
+            widget->setProperty(staleProperty, true);
+            for (QWidget* inner : widget->findChildren<QWidget*>()) inner->setProperty(staleProperty, true);
+            taken.push_back(widget);
         } else if (QLayout* child = item->layout()) {
-            clearLayout(child);
+            const auto inner = takeWidgets(child);
+            taken.insert(taken.end(), inner.begin(), inner.end());
         }
         delete item;
     }
+    return taken;
 }
+
+void discard(const std::vector<QWidget*>& widgets) {
+    for (QWidget* widget : widgets) {
+        widget->hide();
+        widget->deleteLater();
+    }
+}
+
+void clearLayout(QLayout* layout) { discard(takeWidgets(layout)); }
+
+// A rebuilt section keeps the keyboard focus on the control that stands for the same thing as the
+// one that had it (the same source, session or button), so acting on a control by keyboard does
+// not send the focus elsewhere. The old widgets go only once the new ones are there.
+class FocusKeeper {
+public:
+    explicit FocusKeeper(QWidget* section) {
+        if (QWidget* focus = QApplication::focusWidget(); focus && section->isAncestorOf(focus)) {
+            m_key = focus->property(keyProperty).toString();
+        }
+    }
+    void mark(QWidget* widget, const QString& key) {
+        widget->setProperty(keyProperty, key);
+        if (!m_key.isEmpty() && key == m_key && widget->isEnabled()) m_successor = widget;
+    }
+    void finish(const std::vector<QWidget*>& old) {
+        if (m_successor) {
+            m_successor->show();
+            m_successor->setFocus(Qt::OtherFocusReason);
+        }
+        discard(old);
+    }
+
+private:
+    static constexpr const char* keyProperty = "velkFocusKey";
+    QString m_key;
+    QWidget* m_successor = nullptr;
+};
 
 QWidget* section(QWidget* parent) {
     auto* widget = new QWidget(parent);
@@ -65,8 +112,19 @@ QWidget* section(QWidget* parent) {
 }
 
 // A card-like push button whose face is laid out by the caller; its labels let clicks through.
+// A source card is checked while it is the chosen source, which only the sheet decides: a click
+// chooses, it does not toggle.
+class CardButton final : public QPushButton {
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void nextCheckState() override {}
+};
+
 QPushButton* cardButton(QWidget* parent, const QString& style) {
-    auto* card = button({}, parent);
+    auto* card = new CardButton(parent);
+    card->setAutoDefault(false);
     card->setObjectName(QStringLiteral("card"));
     card->setStyleSheet(style);
     card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -107,9 +165,12 @@ void CollectSheet::createWidgets() {
     connect(scanAgain, &QPushButton::clicked, this, [this] { m_services.commands->restartSourceBrowsing(); });
     header->addWidget(scanAgain, 0, Qt::AlignTop);
     outer->addLayout(header);
+    m_scanAgain = scanAgain;
 
     // Many sessions and sources scroll between the pinned header and bottom bar.
     auto* scroll = new QScrollArea(this);
+    // Tab goes to the controls inside (and scrolls them into view), not to the scroll area.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -165,6 +226,7 @@ void CollectSheet::createWidgets() {
     m_code->setObjectName(QStringLiteral("pairingCode"));
     m_code->setEchoMode(QLineEdit::Password);
     m_code->setPlaceholderText(q(T::codePlaceholder));
+    m_code->setAccessibleName(q(T::codeFieldName));
     connect(m_code, &QLineEdit::textEdited, this, [this](const QString& typed) {
         m_inputs.code = filteredPairingCode(typed.toStdString());
         const QString kept = QString::fromStdString(m_inputs.code);
@@ -184,10 +246,10 @@ void CollectSheet::createWidgets() {
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(new SymbolLabel(q(T::collectFooter), "lock.fill", Tint::secondary, TextStyle::caption, this));
     bottom->addStretch(1);
-    auto* closeButton = button(q(T::close), this);
-    closeButton->setObjectName(QStringLiteral("close"));
-    connect(closeButton, &QPushButton::clicked, this, &QDialog::reject);
-    bottom->addWidget(closeButton);
+    m_close = button(q(T::close), this);
+    m_close->setObjectName(QStringLiteral("close"));
+    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+    bottom->addWidget(m_close);
     m_primary = button({}, this);
     Theme::setProminent(*m_primary);
     m_primary->setObjectName(QStringLiteral("primary"));
@@ -226,6 +288,20 @@ void CollectSheet::refresh() {
     if (m_code->text().toStdString() != m_inputs.code) m_code->setText(QString::fromStdString(m_inputs.code));
     m_primary->setText(buttonText(primaryTitle(inputs)));
     m_primary->setEnabled(primaryEnabled(inputs));
+    orderTabChain();
+}
+
+// Reading order: the header, the setting, the sessions, the sources or cameras, the pairing
+// panel, the bottom bar. Rebuilt sections would otherwise come after the bottom bar.
+void CollectSheet::orderTabChain() {
+    std::vector<QWidget*> chain{m_scanAgain, m_requireSecure};
+    for (QWidget* section : {m_sessions, m_sources}) {
+        for (QPushButton* button : section->findChildren<QPushButton*>()) {
+            if (!button->property(staleProperty).toBool()) chain.push_back(button);
+        }
+    }
+    chain.insert(chain.end(), {m_fingerprint, m_code, m_close, m_primary});
+    Accessibility::setTabChain(chain);
 }
 
 void CollectSheet::rebuildSessions() {
@@ -238,9 +314,13 @@ void CollectSheet::rebuildSessions() {
     if (key == m_sessionsKey) return;
     m_sessionsKey = key;
     auto* layout = static_cast<QVBoxLayout*>(m_sessions->layout());
-    clearLayout(layout);
+    FocusKeeper focus(m_sessions);
+    const std::vector<QWidget*> old = takeWidgets(layout);
     m_sessions->setVisible(!sessions.empty());
-    if (sessions.empty()) return;
+    if (sessions.empty()) {
+        focus.finish(old);
+        return;
+    }
     layout->setSpacing(8);
     layout->addWidget(heading(T::activeSessions, m_sessions));
     for (const auto& session : sessions) {
@@ -263,6 +343,8 @@ void CollectSheet::rebuildSessions() {
                                      TextStyle::caption, false, Tint::secondary, row));
         rowLayout->addLayout(texts, 1);
         auto* returnButton = button(q(T::returnToCamera), row);
+        returnButton->setAccessibleDescription(QString::fromStdString(session.deviceName));
+        focus.mark(returnButton, QStringLiteral("session:") + QString::fromStdString(session.deviceId));
         connect(returnButton, &QPushButton::clicked, this,
                 [this, id = session.deviceId] { m_services.commands->endTransferSession(id); });
         rowLayout->addWidget(returnButton);
@@ -276,8 +358,10 @@ void CollectSheet::rebuildSessions() {
     connect(returnAll, &QPushButton::clicked, this, [this] {
         if (!m_services.store.isBusy()) m_services.commands->endAllTransferSessions();
     });
+    focus.mark(returnAll, QStringLiteral("returnAll"));
     allRow->addWidget(returnAll);
     layout->addLayout(allRow);
+    focus.finish(old);
 }
 
 void CollectSheet::rebuildCollectStatus() {
@@ -352,7 +436,8 @@ void CollectSheet::rebuildSources() {
     m_sourcesKey = key;
 
     auto* layout = static_cast<QVBoxLayout*>(m_sources->layout());
-    clearLayout(layout);
+    FocusKeeper focus(m_sources);
+    const std::vector<QWidget*> old = takeWidgets(layout);
     if (!listed.empty()) {
         layout->setSpacing(8);
         auto* top = new QHBoxLayout;
@@ -362,6 +447,7 @@ void CollectSheet::rebuildSources() {
         Theme::setProminent(*loadAll);
         loadAll->setObjectName(QStringLiteral("loadAll"));
         loadAll->setEnabled(loadAllOpenEnabled(listed, busy, requireSecure));
+        focus.mark(loadAll, QStringLiteral("loadAll"));
         connect(loadAll, &QPushButton::clicked, this, &CollectSheet::loadAllOpenSources);
         top->addWidget(loadAll);
         layout->addLayout(top);
@@ -375,6 +461,9 @@ void CollectSheet::rebuildSources() {
                       .arg(green.red()).arg(green.green()).arg(green.blue())
                 : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }"));
             card->setAccessibleName(QString::fromStdString(view.title));
+            card->setAccessibleDescription(q(view.capability));
+            card->setCheckable(true);
+            card->setChecked(view.chosen);
             auto* face = new QHBoxLayout(card);
             face->setContentsMargins(10, 10, 10, 10);
             face->setSpacing(11);
@@ -396,12 +485,14 @@ void CollectSheet::rebuildSources() {
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);
             card->setEnabled(view.enabled);
+            focus.mark(card, QStringLiteral("source:") + QString::fromStdString(listed[i].id()));
             connect(card, &QPushButton::clicked, this, [this, id = listed[i].id()] { chooseSource(id); });
             grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));
         }
         grid->setColumnStretch(0, 1);
         grid->setColumnStretch(1, 1);
         layout->addLayout(grid);
+        focus.finish(old);
         return;
     }
 
@@ -428,6 +519,7 @@ void CollectSheet::rebuildSources() {
             const LiveCamera& camera = cameras[i];
             auto* card = cardButton(m_sources, {});
             card->setAccessibleName(QString::fromStdString(camera.name));
+            card->setAccessibleDescription(q(T::askToShare));
             auto* face = new QHBoxLayout(card);
             face->setContentsMargins(9, 9, 9, 9);
             face->setSpacing(8);
@@ -444,6 +536,7 @@ void CollectSheet::rebuildSources() {
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);
             card->setEnabled(cameraCardEnabled(camera, now));
+            focus.mark(card, QStringLiteral("camera:") + QString::fromStdString(camera.id));
             connect(card, &QPushButton::clicked, this, [this, id = camera.id] {
                 // The card is rebuilt only when what it shows changes, so the camera is looked up
                 // again: the request goes with its latest report, and only while it still may.
@@ -468,6 +561,7 @@ void CollectSheet::rebuildSources() {
         label->setObjectName(QStringLiteral("transferRequest"));
         layout->addWidget(label);
     }
+    focus.finish(old);
 }
 
 void CollectSheet::chooseSource(const std::string& id) {

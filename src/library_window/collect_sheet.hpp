@@ -66,6 +66,7 @@ private:
     void chooseSource(const std::string& id);
     void runPrimaryAction();
     void loadAllOpenSources();
+    void orderTabChain();
 
     CollectSheetServices m_services;
     PairingInputs& m_inputs;
@@ -78,6 +79,8 @@ private:
     QCheckBox* m_fingerprint = nullptr;
     QLineEdit* m_code = nullptr;
     QPushButton* m_primary = nullptr;
+    QPushButton* m_scanAgain = nullptr;
+    QPushButton* m_close = nullptr;
     // What each rebuilt section last showed; a section is rebuilt only when it changes.
     std::string m_sessionsKey, m_collectKey, m_sourcesKey;
 };

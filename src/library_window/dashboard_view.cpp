@@ -5,11 +5,13 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPainter>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "library_window/library_commands.hpp"
 #include "library_window/library_list_models.hpp"
 #include "library_window/library_style.hpp"
@@ -105,17 +107,18 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     m_transferPages = new QStackedWidget(transfersPanel);
     m_transferPages->addWidget(new CompactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
     m_transferModel = new TransferListModel(this);
-    auto* transferList = new QListView(m_transferPages);
-    transferList->setObjectName(QStringLiteral("transfers"));
-    transferList->setModel(m_transferModel);
-    transferList->setItemDelegate(new TransferRowDelegate(transferList));
-    transferList->setFrameShape(QFrame::NoFrame);
-    transferList->setSelectionMode(QAbstractItemView::NoSelection);
+    m_transferList = new QListView(m_transferPages);
+    m_transferList->setObjectName(QStringLiteral("transfers"));
+    m_transferList->setAccessibleName(q(T::transfers));
+    m_transferList->setModel(m_transferModel);
+    m_transferList->setItemDelegate(new TransferRowDelegate(m_transferList));
+    m_transferList->setFrameShape(QFrame::NoFrame);
+    m_transferList->setSelectionMode(QAbstractItemView::NoSelection);
     // Rows are as high as their wrapped messages, laid out again when the width changes.
-    transferList->setResizeMode(QListView::Adjust);
-    transferList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_transferPages->addWidget(transferList);
+    m_transferList->setResizeMode(QListView::Adjust);
+    m_transferList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_transferPages->addWidget(m_transferList);
     transfersPanel->contentLayout()->addWidget(m_transferPages);
     mediaLayout->addWidget(transfersPanel);
     m_tabPages->addWidget(mediaPage);
@@ -170,6 +173,19 @@ void DashboardView::rebuild() {
     replaceContent(m_overviewHolder, overview(*project, *take));
     replaceContent(m_clipsHolder, media(*take));
     replaceContent(m_resolveHolder, resolve(*take));
+    orderTabChain();
+}
+
+QWidget* DashboardView::firstInTabChain() const { return m_tabs; }
+
+// The tab bar, then the shown tab's controls from left to right: the recordings' buttons, the
+// transfers, the activity log. Rebuilt rows come in at the end of the window's chain otherwise.
+void DashboardView::orderTabChain() {
+    std::vector<QWidget*> chain{m_tabs};
+    for (QPushButton* button : m_clipsHolder->findChildren<QPushButton*>()) chain.push_back(button);
+    chain.push_back(m_transferList);
+    chain.push_back(m_activityList);
+    Accessibility::setTabChain(chain);
 }
 
 QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& take) {
@@ -214,6 +230,8 @@ QWidget* DashboardView::media(const VELKTake& take) {
     if (take.clips.empty()) return new CompactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("clips"));
+    // Tab goes to the rows' buttons (and scrolls them into view), not to the scroll area.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -276,15 +294,16 @@ QWidget* DashboardView::activity() {
     m_activityPages = new QStackedWidget(panel);
     m_activityPages->addWidget(new CompactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
     m_activityModel = new ActivityListModel(this);
-    auto* list = new QListView(m_activityPages);
-    list->setObjectName(QStringLiteral("activities"));
-    list->setModel(m_activityModel);
-    list->setItemDelegate(new ActivityRowDelegate(list));
-    list->setFrameShape(QFrame::NoFrame);
-    list->setSelectionMode(QAbstractItemView::NoSelection);
-    list->setResizeMode(QListView::Adjust);
-    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    m_activityPages->addWidget(list);
+    m_activityList = new QListView(m_activityPages);
+    m_activityList->setObjectName(QStringLiteral("activities"));
+    m_activityList->setAccessibleName(q(T::recentActivity));
+    m_activityList->setModel(m_activityModel);
+    m_activityList->setItemDelegate(new ActivityRowDelegate(m_activityList));
+    m_activityList->setFrameShape(QFrame::NoFrame);
+    m_activityList->setSelectionMode(QAbstractItemView::NoSelection);
+    m_activityList->setResizeMode(QListView::Adjust);
+    m_activityList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    m_activityPages->addWidget(m_activityList);
     panel->contentLayout()->addWidget(m_activityPages);
     return panel;
 }

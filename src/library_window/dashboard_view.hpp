@@ -32,6 +32,8 @@ public:
     LibraryDashboardTab tab() const { return m_tab; }
     void setTab(LibraryDashboardTab tab);
     TransferListModel* transferModel() const { return m_transferModel; }
+    // Where Tab enters the dashboard: its tab bar, followed by the controls of the shown tab.
+    QWidget* firstInTabChain() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -40,6 +42,7 @@ private:
     void rebuild();
     void refreshTransfers();
     void refreshActivities();
+    void orderTabChain();
     QWidget* overview(const VELKProject& project, const VELKTake& take);
     QWidget* media(const VELKTake& take);
     QWidget* resolve(const VELKTake& take);
@@ -60,6 +63,8 @@ private:
     QWidget* m_resolveHolder;
     TransferListModel* m_transferModel;
     QStackedWidget* m_transferPages;
+    QListView* m_transferList;
+    QListView* m_activityList;
     ActivityListModel* m_activityModel;
     QStackedWidget* m_activityPages;
 };

@@ -51,7 +51,8 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(row.clipName);
     case IdentityRole: return QString::fromStdString(row.id);
-    case TrailingRole: return q(rawValue(row.phase));
+    case TrailingRole:
+    case Qt::AccessibleDescriptionRole: return q(rawValue(row.phase));
     case ProgressRole: return row.progress();
     case MessageRole: return QString::fromStdString(row.message);
     default: return {};
@@ -98,6 +99,17 @@ int activityTextWidth(int rowWidth, const QString& time) {
     return rowWidth - 12 - activitySymbolColumn - QFontMetrics(rowFonts().caption).horizontalAdvance(time) - activityTimeGap;
 }
 
+// Where the keyboard is in a list: the style's focus ring around the current row while the list
+// has focus (the style draws it only once the focus has moved by keyboard).
+void drawKeyboardFocus(QPainter* painter, const QStyleOptionViewItem& option) {
+    if (!option.state.testFlag(QStyle::State_HasFocus)) return;
+    QStyleOptionFocusRect ring;
+    ring.QStyleOption::operator=(option);
+    ring.rect = option.rect.adjusted(1, 1, -1, -1);
+    QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    style->drawPrimitive(QStyle::PE_FrameFocusRect, &ring, painter, option.widget);
+}
+
 } // namespace
 
 void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -139,6 +151,7 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     drawMessage(painter, index.data(MessageRole).toString(), fonts.caption2,
                 QRect(r.left(), messageTop, r.width(), r.bottom() - messageTop));
     painter->restore();
+    drawKeyboardFocus(painter, option);
 }
 
 QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -170,7 +183,8 @@ QVariant ProjectListModel::data(const QModelIndex& index, int role) const {
     const Row& row = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
     case Qt::DisplayRole: return row.title;
-    case SubtitleRole: return row.subtitle;
+    case SubtitleRole:
+    case Qt::AccessibleDescriptionRole: return row.subtitle;
     case IdentityRole: return QString::fromStdString(row.id);
     case Qt::DecorationRole: {
         static const QIcon folder = symbolIcon("folder.fill", Tint::green);
@@ -231,6 +245,7 @@ void ActivityRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     drawMessage(painter, index.data().toString(), option.font,
                 QRect(r.left() + activitySymbolColumn, r.top(), activityTextWidth(option.rect.width(), time), r.height()));
     painter->restore();
+    drawKeyboardFocus(painter, option);
 }
 
 QSize ActivityRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
@@ -279,6 +294,7 @@ void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& optio
                       Qt::AlignLeft | Qt::AlignVCenter,
                       subtitleMetrics.elidedText(index.data(SubtitleRole).toString(), Qt::ElideRight, width));
     painter->restore();
+    drawKeyboardFocus(painter, option);
 }
 
 QSize TwoLineDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {

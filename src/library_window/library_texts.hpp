@@ -17,6 +17,9 @@ inline constexpr const char* collectHelp = "Collect verified recordings directly
 inline constexpr const char* wifiButton = "Wi-Fi QR";
 inline constexpr const char* wifiHelp = "Join Wi-Fi from a QR image or show a QR for confirmed network details";
 inline constexpr const char* directorButton = "Director";
+// What a screen reader calls the sidebar's project list and the take list.
+inline constexpr const char* projectsList = "Projects";
+inline constexpr const char* takesList = "Takes";
 
 // Project sheets and the alert.
 inline constexpr const char* newProjectTitle = "New Kestova Project";
@@ -84,6 +87,7 @@ inline constexpr const char* askToShare = "Ask to share files";
 inline constexpr const char* verifyOnBoth = "VERIFY ON BOTH SCREENS";
 inline constexpr const char* fingerprintMatches = "This 128-bit fingerprint matches the fingerprint shown on the phone";
 inline constexpr const char* codePlaceholder = "Six-digit code from phone";
+inline constexpr const char* codeFieldName = "Pairing code"; // what a screen reader calls the code field
 inline constexpr const char* codeNote =
     "The code is single-use. The read-only authorization stays only in memory and is cancelled on background, path "
     "change, expiry or transfer failure.";

@@ -4,12 +4,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QListWidget>
 #include <QPushButton>
 #include <QSettings>
 #include <QShowEvent>
 #include <QSplitter>
+#include <QToolBar>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "app/app_services.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
@@ -73,6 +76,19 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
     connectServices();
     rebuildProjects();
     refreshCommands();
+    orderTabChain();
+}
+
+// Reading order: the toolbar, then the columns from left to right, each from top to bottom. The
+// dashboard keeps the order of its own tabs' contents behind its tab bar.
+void LibraryWindow::orderTabChain() {
+    QToolBar* bar = findChild<QToolBar*>(QStringLiteral("libraryToolbar"));
+    std::vector<QWidget*> chain;
+    for (QAction* action : bar->actions()) chain.push_back(bar->widgetForAction(action));
+    chain.insert(chain.end(), {m_search, m_projects, m_newProject, m_rename, m_collect, m_wifiButton, m_sidebarDirector,
+                               m_takeList->list()});
+    chain.push_back(m_dashboard->firstInTabChain());
+    Accessibility::setTabChain(chain);
 }
 
 LibraryWindow::~LibraryWindow() {
@@ -105,6 +121,7 @@ QWidget* LibraryWindow::createSidebar() {
     m_search = new QLineEdit(header);
     m_search->setObjectName(QStringLiteral("projectSearch"));
     m_search->setPlaceholderText(q(T::searchPlaceholder));
+    m_search->setAccessibleName(q(T::searchPlaceholder));
     m_search->setClearButtonEnabled(true);
     headerLayout->addWidget(m_search);
     layout->addWidget(header);
@@ -121,6 +138,8 @@ QWidget* LibraryWindow::createSidebar() {
     m_projects->setItemDelegate(new TwoLineDelegate(2, m_projects));
     m_projects->setSelectionMode(QAbstractItemView::SingleSelection);
     m_projects->setUniformItemSizes(true);
+    m_projects->setAccessibleName(q(T::projectsList));
+    section->setBuddy(m_projects);
     layout->addWidget(m_projects, 1);
 
     auto* footer = new QWidget(sidebar);
@@ -128,27 +147,27 @@ QWidget* LibraryWindow::createSidebar() {
     footerLayout->setContentsMargins(10, 10, 10, 10);
     footerLayout->setSpacing(8);
     auto* editRow = new QHBoxLayout;
-    auto* newButton = new QPushButton(symbolIcon("plus", Tint::primary), q(T::newButton), footer);
-    newButton->setObjectName(QStringLiteral("newProject"));
+    m_newProject = new QPushButton(symbolIcon("plus", Tint::primary), q(T::newButton), footer);
+    m_newProject->setObjectName(QStringLiteral("newProject"));
     m_rename = new QPushButton(symbolIcon("pencil", Tint::primary), q(T::renameButton), footer);
     m_rename->setObjectName(QStringLiteral("renameProject"));
-    editRow->addWidget(newButton, 1);
+    editRow->addWidget(m_newProject, 1);
     editRow->addWidget(m_rename, 1);
     footerLayout->addLayout(editRow);
     auto* actionRow = new QHBoxLayout;
-    auto* collect = new QPushButton(symbolIcon("arrow.down.circle", Tint::primary), q(T::collectButton), footer);
-    collect->setObjectName(QStringLiteral("collect"));
-    collect->setToolTip(q(T::collectHelp));
-    auto* wifi = new QPushButton(symbolIcon("qrcode.viewfinder", Tint::primary), q(T::wifiButton), footer);
-    wifi->setObjectName(QStringLiteral("wifi"));
-    wifi->setToolTip(q(T::wifiHelp));
-    auto* director = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
-    director->setObjectName(QStringLiteral("sidebarDirector"));
-    Theme::setProminent(*director);
-    actionRow->addWidget(collect);
-    actionRow->addWidget(wifi);
+    m_collect = new QPushButton(symbolIcon("arrow.down.circle", Tint::primary), q(T::collectButton), footer);
+    m_collect->setObjectName(QStringLiteral("collect"));
+    m_collect->setToolTip(q(T::collectHelp));
+    m_wifiButton = new QPushButton(symbolIcon("qrcode.viewfinder", Tint::primary), q(T::wifiButton), footer);
+    m_wifiButton->setObjectName(QStringLiteral("wifi"));
+    m_wifiButton->setToolTip(q(T::wifiHelp));
+    m_sidebarDirector = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
+    m_sidebarDirector->setObjectName(QStringLiteral("sidebarDirector"));
+    Theme::setProminent(*m_sidebarDirector);
+    actionRow->addWidget(m_collect);
+    actionRow->addWidget(m_wifiButton);
     actionRow->addStretch(1);
-    actionRow->addWidget(director);
+    actionRow->addWidget(m_sidebarDirector);
     footerLayout->addLayout(actionRow);
     layout->addWidget(footer);
 
@@ -162,11 +181,11 @@ QWidget* LibraryWindow::createSidebar() {
             m_store.setSelectedProjectID(selected.front().data(IdentityRole).toString().toStdString());
         }
     });
-    connect(newButton, &QPushButton::clicked, this, &LibraryWindow::showNewProject);
+    connect(m_newProject, &QPushButton::clicked, this, &LibraryWindow::showNewProject);
     connect(m_rename, &QPushButton::clicked, this, &LibraryWindow::showRenameProject);
-    connect(collect, &QPushButton::clicked, this, &LibraryWindow::showCollect);
-    connect(wifi, &QPushButton::clicked, this, &LibraryWindow::showWiFi);
-    connect(director, &QPushButton::clicked, this, [this] { m_commands->openWindow("director"); });
+    connect(m_collect, &QPushButton::clicked, this, &LibraryWindow::showCollect);
+    connect(m_wifiButton, &QPushButton::clicked, this, &LibraryWindow::showWiFi);
+    connect(m_sidebarDirector, &QPushButton::clicked, this, [this] { m_commands->openWindow("director"); });
     return sidebar;
 }
 

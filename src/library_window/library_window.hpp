@@ -97,6 +97,7 @@ private:
     QWidget* createSidebar();
     void createToolbar();
     void connectServices();
+    void orderTabChain();
     void rebuildProjects();
     void showProjectSelection();
     void refreshCommands();
@@ -129,7 +130,11 @@ private:
     QLabel* m_projectCount = nullptr;
     QListView* m_projects = nullptr;
     library::ProjectListModel* m_projectModel = nullptr;
+    QPushButton* m_newProject = nullptr;
     QPushButton* m_rename = nullptr;
+    QPushButton* m_collect = nullptr;
+    QPushButton* m_wifiButton = nullptr;
+    QPushButton* m_sidebarDirector = nullptr;
     QAction* m_downloadTake = nullptr;
     QAction* m_export = nullptr;
     QAction* m_downloadProject = nullptr;

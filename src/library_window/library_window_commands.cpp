@@ -38,6 +38,8 @@ void LibraryWindow::createToolbar() {
     auto add = [&](const char* text, std::string_view symbol, const char* help) {
         QAction* action = bar->addAction(symbolIcon(symbol, Tint::primary), q(text));
         action->setToolTip(q(help));
+        // Tab reaches the toolbar's buttons; a click still leaves the focus where it was.
+        bar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
         return action;
     };
     QAction* director = add(T::directorButton, "rectangle.inset.filled.and.person.filled", T::toolbarDirectorHelp);

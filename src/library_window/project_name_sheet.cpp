@@ -28,6 +28,7 @@ ProjectNameSheet::ProjectNameSheet(const Texts& texts, std::string& name, std::f
     }
     m_field = new QLineEdit(QString::fromStdString(name), this);
     m_field->setPlaceholderText(QString::fromUtf8(library_text::projectNamePlaceholder));
+    m_field->setAccessibleName(QString::fromUtf8(library_text::projectNamePlaceholder));
     connect(m_field, &QLineEdit::textEdited, this, [&name](const QString& text) { name = text.toStdString(); });
     layout->addWidget(m_field);
     auto* buttons = new QHBoxLayout;

@@ -43,6 +43,7 @@ TakeListView::TakeListView(AppStore& store, QWidget* parent) : QWidget(parent), 
     m_list->setFrameShape(QFrame::NoFrame);
     m_list->setItemDelegate(new TwoLineDelegate(3, m_list));
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setAccessibleName(QString::fromUtf8(T::takesList));
     layout->addWidget(m_list, 1);
     m_pages->addWidget(page);
 
@@ -78,13 +79,15 @@ void TakeListView::rebuild() {
     m_list->clear();
     if (project->takes.empty()) {
         auto* item = new QListWidgetItem(QString::fromUtf8(T::noTakesYet), m_list);
-        item->setFlags(Qt::NoItemFlags);
+        // Not selectable, but a place for the keyboard's focus, so Tab into the empty list shows where it is.
+        item->setFlags(Qt::ItemIsEnabled);
         item->setForeground(tintColor(Tint::secondary));
     }
     for (const VELKTake& take : project->takes) {
         const TakeRow row = takeRow(take);
         auto* item = new QListWidgetItem(QString::fromStdString(row.title), m_list);
         item->setData(SubtitleRole, QString::fromStdString(row.subtitle));
+        item->setData(Qt::AccessibleDescriptionRole, QString::fromStdString(row.subtitle));
         item->setData(IdentityRole, QString::fromStdString(take.id));
         item->setData(Qt::DecorationRole, symbolIcon(row.symbol, row.tint));
     }

@@ -124,6 +124,7 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
         button->setFont(library::font(TextStyle::caption));
         button->setStyleSheet(QStringLiteral("QPushButton { padding: 2px 4px; }"));
         button->setObjectName(QStringLiteral("useAsReference"));
+        button->setAccessibleDescription(QString::fromStdString(clip.cameraId)); // which camera a screen reader hears
         connect(button, &QPushButton::clicked, this, [makeReference = std::move(makeReference)] {
             if (makeReference) makeReference();
         });

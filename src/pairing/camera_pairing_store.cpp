@@ -39,6 +39,10 @@ CameraPairingStore::CameraPairingStore(std::optional<std::filesystem::path> data
       m_dataFolder(dataFolder ? std::move(*dataFolder) : defaultDataFolder()),
       m_clock(clock),
       m_hostName(host_name::computerName) {
+    // Before the first write: what writes of the list or the key interrupted by a crash left behind
+    // (a leftover key copy is private, but it is still a copy of the key).
+    files::removeStaleTemporaries(recordsFile());
+    files::removeStaleTemporaries(DirectorKeyFile::path(m_dataFolder));
     load();
 }
 

@@ -51,7 +51,8 @@ bool writeAll(int fd, const Bytes& bytes) {
 // Writes a new key beside the final name and links it into place, so that a key file is whole
 // or absent and an existing one is never replaced. False when another process made it first.
 bool store(int folder, const Bytes& raw) {
-    const std::string temporary = std::string(fileName) + ".new-" + hexLower(randomBytes(8));
+    // The atomic writes' own temporary name, so that a crash's leftover is swept at the next start.
+    const std::string temporary = files::temporaryNameFor(fileName).filename().string();
     files::UniqueFd fd(::openat(folder, temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd.valid()) cannotSave();
     const bool written = writeAll(fd.get(), raw);

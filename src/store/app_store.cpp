@@ -37,6 +37,11 @@ AppStore::AppStore(std::optional<std::filesystem::path> storageRoot, std::option
       m_supportDirectoryOverride(std::move(storageRoot)),
       m_recordingsDirectoryOverride(std::move(recordingsRoot)),
       m_clock(clock) {
+    // What saves interrupted by a crash left behind goes before the first write; the application's
+    // single-instance lock keeps any other writer of these files away.
+    for (const char* name : {libraryFileName, collectorIDFileName}) {
+        files::removeStaleTemporaries(supportDirectory() / name);
+    }
     QPointer<AppStore> guard(this);
     m_writer = std::make_unique<LibraryWriter>(libraryFile(), [guard](const std::string& error) {
         postToGui([guard, error] {

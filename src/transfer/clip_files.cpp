@@ -1,8 +1,11 @@
 #include "transfer/clip_files.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <limits>
 #include <memory>
+#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -13,6 +16,7 @@ namespace velk::ClipFiles {
 namespace {
 
 constexpr std::size_t readBufferBytes = 1u << 20;
+constexpr std::int64_t bytesPerMiB = 1 << 20;
 
 [[noreturn]] void throwErrno(const std::string& what) { throw std::system_error(errno, std::generic_category(), what); }
 
@@ -24,6 +28,15 @@ std::string resolvedText(const std::filesystem::path& path) {
     std::string text = result.lexically_normal().string();
     while (text.size() > 1 && text.back() == '/') text.pop_back();
     return text;
+}
+
+// "40.0 MiB": tenths of a MiB, rounded up or down, in ASCII digits whatever the locale.
+std::string mebibytes(std::int64_t bytes, bool roundUp) {
+    bytes = std::max<std::int64_t>(bytes, 0);
+    const std::int64_t remainder = (bytes % bytesPerMiB) * 10;
+    std::int64_t tenths = bytes / bytesPerMiB * 10 + remainder / bytesPerMiB;
+    if (roundUp && remainder % bytesPerMiB != 0) ++tenths;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " MiB";
 }
 
 } // namespace
@@ -102,6 +115,33 @@ std::string sha256Of(int fd, const CancellationToken* cancellation) {
     Sha256 hasher;
     hashRange(fd, 0, INT64_MAX, hasher, cancellation);
     return hexLower(hasher.finish());
+}
+
+std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
+    std::filesystem::path probe = path;
+    for (;;) {
+        struct statvfs disk {};
+        if (::statvfs(probe.c_str(), &disk) == 0) {
+            const unsigned long long blockBytes = disk.f_frsize;
+            const unsigned long long blocks = disk.f_bavail;
+            const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+            if (blockBytes != 0 && blocks > limit / blockBytes) return std::numeric_limits<std::int64_t>::max();
+            return static_cast<std::int64_t>(blocks * blockBytes);
+        }
+        if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
+        probe = probe.parent_path();
+    }
+}
+
+bool isDiskFull(const std::system_error& error) {
+    const std::error_code& code = error.code();
+    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
+    return errnoValue && (code.value() == ENOSPC || code.value() == EDQUOT);
+}
+
+std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
+    return "Not enough free space on the recordings disk: " + mebibytes(neededBytes, true) + " needed, " +
+           mebibytes(freeBytes, false) + " free.";
 }
 
 } // namespace velk::ClipFiles

@@ -5,8 +5,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <system_error>
 
 #include "base/sha256.hpp"
 #include "transfer/https_session.hpp"
@@ -35,5 +37,14 @@ std::filesystem::path pathOf(int fd);
 void hashRange(int fd, std::int64_t from, std::int64_t to, Sha256& hasher, const CancellationToken* cancellation = nullptr);
 // SHA-256 of everything the descriptor's file holds, as 64 lower-case hexadecimal characters.
 std::string sha256Of(int fd, const CancellationToken* cancellation = nullptr);
+
+// Bytes an ordinary writer may still add to the file system that holds `path` (statvfs: f_bavail ×
+// f_frsize), asked of the nearest folder of the path that exists. None when that cannot be told.
+std::optional<std::int64_t> freeBytes(const std::filesystem::path& path);
+// A write refused because the disk or the user's quota is full (ENOSPC, EDQUOT).
+bool isDiskFull(const std::system_error& error);
+// "Not enough free space on the recordings disk: 40.0 MiB needed, 20.0 MiB free." What is needed
+// is rounded up and what is free down, to a tenth of a MiB, so the two never read alike.
+std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes);
 
 } // namespace velk::ClipFiles

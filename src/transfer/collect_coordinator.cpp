@@ -70,7 +70,7 @@ constexpr std::string_view verifiedMessage = "Verified";
 
 [[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
 
-// A local file the download may not use or replace.
+// A local file the download may not use or replace, or a disk that cannot hold the clip.
 [[noreturn]] void refuseLocal(const ClipDownloadOptions& options, std::string_view sentence) {
     if (options.localRefusalsAreProtocolErrors) fail(sentence);
     throw DriftExportError::invalid(std::string(sentence));
@@ -132,6 +132,20 @@ ClipPaths pathsOf(const CollectDownloadJob& job) {
     paths.sidecar = withExtension(paths.finalFile, "timing.json");
     paths.sidecarBeingWritten = withExtension(paths.sidecar, "part");
     return paths;
+}
+
+// What the clip still needs on the recordings disk: its size less what its partial file holds.
+std::int64_t stillToWrite(const ClipPaths& paths, std::int64_t sizeBytes) {
+    struct stat partial {};
+    const bool held = ::lstat(paths.partialFile.c_str(), &partial) == 0 && S_ISREG(partial.st_mode);
+    return sizeBytes - (held ? static_cast<std::int64_t>(partial.st_size) : 0);
+}
+
+// Fails at once, before anything is written, when the rest of the clip cannot fit on the disk.
+void requireRoom(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options) {
+    const std::int64_t needed = stillToWrite(paths, sizeBytes);
+    const std::optional<std::int64_t> free = ClipFiles::freeBytes(paths.folder);
+    if (needed > 0 && free && *free < needed) refuseLocal(options, ClipFiles::notEnoughSpace(needed, *free));
 }
 
 class DownloadProgress {
@@ -275,6 +289,7 @@ CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgr
     const VELKClip& clip = job.clip;
     const DownloadProgress progress(clip, progressFunction);
     const ClipPaths paths = pathsOf(job);
+    if (!itemExists(paths.finalFile)) requireRoom(paths, *clip.sizeBytes, options);
     std::filesystem::create_directories(paths.folder);
 
     // The final file is looked at first and is never replaced: a good one is accepted as it is,
@@ -287,7 +302,15 @@ CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgr
             refuseLocal(options, existingDestinationDiffers);
         }
     } else {
-        downloadIntoPlace(job, rangeURL, paths, progress, options);
+        try {
+            downloadIntoPlace(job, rangeURL, paths, progress, options);
+        } catch (const std::system_error& error) {
+            // The disk filled meanwhile: said as plainly as the check before, and the partial file
+            // keeps what it holds for the next attempt.
+            if (!ClipFiles::isDiskFull(error)) throw;
+            const std::int64_t needed = std::max<std::int64_t>(stillToWrite(paths, *clip.sizeBytes), 1);
+            refuseLocal(options, ClipFiles::notEnoughSpace(needed, ClipFiles::freeBytes(paths.folder).value_or(0)));
+        }
     }
 
     std::optional<std::string> timingLocalPath;

@@ -111,8 +111,9 @@ struct ClipDownloadOptions {
     std::string_view resumingMessage = "Resuming partial";  // the partial file holds bytes
     std::string_view digestDiffers = "Downloaded SHA-256 does not match the source catalog.";
     // A local file the download may not use (an existing destination that differs, a partial
-    // longer than the clip) is refused with a TransferProtocolError; otherwise with a
-    // DriftExportError, which leaves the source's session alone.
+    // longer than the clip) or a recordings disk without room for the clip is refused with a
+    // TransferProtocolError; otherwise with a DriftExportError, which leaves the source's session
+    // alone.
     bool localRefusalsAreProtocolErrors = true;
     // Fetches and verifies the clip's timing sidecar as part of the download.
     bool timingSidecar = true;

@@ -4,8 +4,8 @@
 Runs inside the demo lab's desk (real_window_test.sh starts it through scripts/lab-demo), on a
 virtual X display. It starts the application, and with xdotool: opens the Library from the
 Window menu, opens Collect, picks each phone, confirms its fingerprint, types its code and pairs,
-selects the take, runs Download Take and Export for Resolve into a folder typed into the file
-panel. Everything is checked from outside the application: the files on disk (digests equal to
+then with the keyboard alone (Tab, arrows, Return) selects the take and runs Download Take and
+Export for Resolve, into a folder typed into the file panel. Everything is checked from outside the application: the files on disk (digests equal to
 the phones' recordings), each phone's request log, xmllint on the export, the window titles by
 xwininfo, a second launch that raises the first and ends with status 0, and Quit.
 
@@ -127,6 +127,26 @@ class Road:
     def key(self, *keys):
         self.xdotool("key", "--delay", "80", *keys)
 
+    def tab_to(self, what, window, backwards=False, **query):
+        """Presses Tab (Shift+Tab) until the widget map says the wanted widget has the focus."""
+        for _ in range(40):
+            time.sleep(0.6)  # the map is rewritten every 250 ms
+            reached = [e for e in self.find(window=window, **query) if e.get("focused")]
+            if reached:
+                return reached[0]
+            self.key("shift+Tab" if backwards else "Tab")
+        self.fail("Tab never reached " + what)
+
+    def arrow_to(self, what, window, list_name, contains):
+        """In the focused list, Home and then Down until the wanted row is selected."""
+        self.key("Home")
+        for _ in range(20):
+            time.sleep(0.6)
+            if [e for e in self.find(window=window, name=list_name + ".row", contains=contains) if e.get("selected")]:
+                return
+            self.key("Down")
+        self.fail("the arrows never selected " + what)
+
     def shot(self, name):
         self.shot_count += 1
         path = os.path.join(self.shots, "%02d-%s.png" % (self.shot_count, name))
@@ -204,17 +224,24 @@ class Road:
     def pair_requests(self, phone):
         return [r for r in self.requests(phone) if r["method"] == "POST" and "/pair" in r["path"]]
 
+    # The take is chosen, downloaded and exported with the keyboard alone: Tab, arrows and Return.
     def select_take(self):
-        project = self.wait_widget("the project Demo Shoot", window=LIBRARY, name="projects.row",
-                                   contains="Demo Shoot")
-        self.click(project)
-        take = self.wait_widget("the take", window=LIBRARY, name="takeList.row", contains="take-001")
-        self.click(take)
+        self.wait_widget("the project Demo Shoot", window=LIBRARY, name="projects.row", contains="Demo Shoot")
+        # The keyboard goes to the Library window (there is no window manager to give it the focus).
+        self.xdotool("search", "--name", "^%s$" % LIBRARY, "windowfocus", "--sync")
+        self.tab_to("the project list", LIBRARY, name="projects")
+        self.arrow_to("the project Demo Shoot", LIBRARY, "projects", "Demo Shoot")
+        self.shot("focus-projects")
+        self.wait_widget("the take", window=LIBRARY, name="takeList.row", contains="take-001")
+        self.tab_to("the take list", LIBRARY, name="takeList")
+        self.arrow_to("the take", LIBRARY, "takeList", "take-001")
         self.shot("take")
 
     def download(self):
-        button = self.wait_widget("Download Take", window=LIBRARY, text="Download Take", enabled=True)
-        self.click(button)
+        self.wait_widget("Download Take", window=LIBRARY, text="Download Take", enabled=True)
+        self.tab_to("Download Take", LIBRARY, backwards=True, text="Download Take", cls="QToolButton")
+        self.shot("focus-download-take")
+        self.key("Return")
         media = os.path.join(self.home, "Videos", "Velk")
 
         def downloaded():
@@ -241,7 +268,9 @@ class Road:
     def export(self):
         parent = os.path.join(self.out, "exports")
         os.makedirs(parent, exist_ok=True)
-        self.click(self.wait_widget("Export for Resolve", window=LIBRARY, text="Export for Resolve", enabled=True))
+        self.wait_widget("Export for Resolve", window=LIBRARY, text="Export for Resolve", enabled=True)
+        self.tab_to("Export for Resolve", LIBRARY, text="Export for Resolve", cls="QToolButton")
+        self.key("Return")
         panel = "Choose Parent Folder for Resolve Export"
         field = self.wait_widget("the folder field of the export panel", window=panel, name="fileNameEdit")
         self.shot("export-panel")

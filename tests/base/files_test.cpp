@@ -1,7 +1,9 @@
 #include "base/files.hpp"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +79,72 @@ TEST_F(FilesTest, AtomicWriteReplacesTheWholeFileOrNothing) {
         EXPECT_EQ(readAll(target), "new");
         EXPECT_EQ(names(), (std::set<std::string>{"library.json", "taken"}));
     }
+}
+
+// A write killed half way leaves its temporary file; the sweep of that file's folder removes such
+// files and nothing that merely looks like one.
+TEST_F(FilesTest, StaleTemporariesOfOneFileGoAndLookAlikesStay) {
+    const fs::path target = m_root / "library.json";
+    put(target, "{}");
+    // A real interrupted write: the file size limit kills the writer in the middle of its write.
+    const pid_t writer = ::fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        const rlimit limit{4096, 4096};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        try {
+            writeAtomically(target, std::string(1 << 20, 'x'));
+        } catch (...) {
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(writer, &status, 0), writer);
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ);
+    const std::set<std::string> afterKill = names();
+    ASSERT_EQ(afterKill.size(), 2u);
+    const std::string interrupted = *afterKill.begin(); // "." sorts before "l"
+    ASSERT_TRUE(isTemporaryNameFor(interrupted, "library.json")) << interrupted;
+
+    const std::string hex = "0123456789abcdef";
+    put(m_root / ("outside-" + hex), "target of a link");
+    struct Item {
+        std::string name;
+        char kind; // f: file, d: folder, l: link to a file outside
+        bool stays;
+    };
+    const std::vector<Item> items = {
+        {".library.json.tmp-" + hex, 'f', false},
+        {".library.json.tmp-ffffffffffffffff", 'f', false},
+        {".library.json.tmp-0123456789ABCDEF", 'f', true}, // the helper writes lower case only
+        {".library.json.tmp-0123456789abcde", 'f', true},
+        {".library.json.tmp-0123456789abcdef0", 'f', true},
+        {".library.json.tmp-0123456789abcdeg", 'f', true},
+        {"library.json.tmp-" + hex, 'f', true},
+        {".library.json.tmp" + hex, 'f', true},
+        {".library.jsonXtmp-" + hex, 'f', true},
+        {".library.json.new-" + hex, 'f', true},
+        {".collector-id.txt.tmp-" + hex, 'f', true}, // another file's write
+        {".library.json.tmp-aaaaaaaaaaaaaaaa", 'd', true},
+        {".library.json.tmp-bbbbbbbbbbbbbbbb", 'l', true},
+    };
+    for (const Item& item : items) {
+        const fs::path path = m_root / item.name;
+        if (item.kind == 'f') put(path, "x");
+        if (item.kind == 'd') fs::create_directory(path);
+        if (item.kind == 'l') fs::create_symlink(m_root / ("outside-" + hex), path);
+    }
+
+    EXPECT_EQ(removeStaleTemporaries(target), 3u);
+    for (const Item& item : items) {
+        EXPECT_EQ(fs::exists(fs::symlink_status(m_root / item.name)), item.stays) << item.name;
+    }
+    EXPECT_FALSE(fs::exists(m_root / interrupted));
+    EXPECT_EQ(readAll(target), "{}");
+    EXPECT_EQ(readAll(m_root / ("outside-" + hex)), "target of a link");
+    // Nothing to do, and no folder at all, are no failures.
+    EXPECT_EQ(removeStaleTemporaries(target), 0u);
+    EXPECT_EQ(removeStaleTemporaries(m_root / "missing" / "library.json"), 0u);
 }
 
 TEST_F(FilesTest, MoveNeverReplacesAnExistingDestination) {

@@ -130,12 +130,12 @@ protected:
     }
 
     // A source of the secure type, open-sharing when `open`.
-    void announce(const std::string& name, bool open) {
+    void announce(const std::string& name, bool open, const std::string& deviceID = "0123456789abcdef") {
         auto service = backend->find(lan::transferServiceType, name);
         DnsSdTxtRecord txt;
         auto put = [&](const std::string& key, const std::string& value) { txt[key] = {value.begin(), value.end()}; };
         put("scheme", "https");
-        put("deviceId", "0123456789abcdef");
+        put("deviceId", deviceID);
         put("sessionId", "5f0c7a7e-51a1-4d5e-9a51-8f1c6b1e2d3f");
         put("fp", std::string(64, 'a'));
         put("foreground", "1");

@@ -12,6 +12,7 @@
 #include "pairing/ui/qr_code_image.hpp"
 #include "app/theme.hpp"
 #include "pairing_test_support.hpp"
+#include "support/accessibility_audit.hpp"
 #include "support/verbatim.hpp"
 #include "support/widgets.hpp"
 
@@ -227,6 +228,30 @@ TEST_F(PairingSheet, DoneClosesWithoutCancelling) {
     click(*sheet, "done");
     EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(store->invitation());
+}
+
+} // namespace
+} // namespace velk
+
+namespace velk {
+namespace {
+
+TEST_F(PairingSheet, KeyboardReachesEveryButtonAndRemoveNamesItsCamera) {
+    answer("cam-A");
+    ASSERT_TRUE(store->approve());
+    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
+    answer("cam-B");
+    auto sheet = makeSheet();
+    const auto result = test::auditAccessibility(*sheet);
+    EXPECT_TRUE(result.ok()) << result.report();
+    // Once round from the header's "Done", in reading order.
+    QStringList order = test::accessibleNames(result.tabOrder);
+    const qsizetype done = order.indexOf("Done");
+    ASSERT_GE(done, 0);
+    EXPECT_EQ((order.mid(done) + order.mid(0, done)).join(" | "), "Done | Approve Camera | Remove");
+    auto* remove = sheet->findChild<QPushButton*>(QStringLiteral("remove"));
+    ASSERT_TRUE(remove);
+    EXPECT_EQ(test::accessibleDescription(remove), "Camera cam-A");
 }
 
 } // namespace

@@ -87,6 +87,34 @@ TEST_F(PairingStore, FirstApprovalWritesTheFile) {
     EXPECT_EQ(makeStore()->trusted(), store->trusted());
 }
 
+// A write of the list interrupted by a crash leaves a temporary file; the next start removes it
+// before anything is written, and leaves the files of other writers and look-alikes alone.
+TEST_F(PairingStore, StartRemovesWhatInterruptedWritesLeftBehind) {
+    writeRecords(trustedList(2));
+    const std::string stale = ".trusted-cameras-v1.json.tmp-0a1b2c3d4e5f6789";
+    const std::vector<std::string> kept = {".library.json.tmp-0a1b2c3d4e5f6789",
+                                           "trusted-cameras-v1.json.tmp-0a1b2c3d4e5f6789",
+                                           ".trusted-cameras-v1.json.tmp-0a1b2c3d4e5f678",
+                                           ".trusted-cameras-v1.json.tmp-ffffffffffffffff"}; // a link
+    for (const std::string& name : {stale, kept[0], kept[1], kept[2]}) std::ofstream(folder() / name) << "[";
+    std::filesystem::create_symlink(records(), folder() / kept[3]);
+
+    // The Director key is written under the same kind of name in its private folder.
+    const std::filesystem::path keys = DirectorKeyFile::path(folder()).parent_path();
+    std::filesystem::create_directories(keys);
+    std::filesystem::permissions(keys, std::filesystem::perms::owner_all);
+    const std::filesystem::path staleKey = keys / (std::string(".") + DirectorKeyFile::fileName + ".tmp-0a1b2c3d4e5f6789");
+    std::ofstream(staleKey) << "a copy of the key";
+
+    auto store = makeStore();
+    EXPECT_EQ(store->trusted().size(), 2u);
+    EXPECT_FALSE(std::filesystem::exists(folder() / stale));
+    EXPECT_FALSE(std::filesystem::exists(staleKey));
+    for (const std::string& name : kept) {
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::symlink_status(folder() / name))) << name;
+    }
+}
+
 TEST_F(PairingStore, LoadKeepsValidEntriesInOrder) {
     const std::string good = keyText(1);
     writeRecords("[" + trustedEntry("a", good) + "," + trustedEntry("", good) + "," +

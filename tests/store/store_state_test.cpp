@@ -80,6 +80,31 @@ TEST(CollectorIdentity, UnwritableFolderGivesATemporaryIdentityAndAnEntry) {
     EXPECT_FALSE(store.errorMessage());
 }
 
+// Saves interrupted by a crash leave temporary files beside the library and the identity; the
+// next start removes them before it writes, and nothing else.
+TEST(StoreStart, RemovesWhatInterruptedSavesLeftBehind) {
+    StoreRoots roots;
+    storeWith(roots, {project("p1", "Show", 1)}).reset();
+    const std::string hex = "5e1f0c9a7b3d2e48";
+    const std::vector<std::string> stale = {".library.json.tmp-" + hex, ".library.json.tmp-00000000000000ff",
+                                            ".collector-id.txt.tmp-" + hex};
+    const std::vector<std::string> kept = {".trusted-cameras-v1.json.tmp-" + hex, "library.json.tmp-" + hex,
+                                           ".library.json.tmp-" + hex.substr(1), ".library.json.tmp-aaaaaaaaaaaaaaaa",
+                                           ".library.json.tmp-bbbbbbbbbbbbbbbb"};
+    for (const std::string& name : stale) writeFile(roots.support() / name, "{\"projects\":[");
+    for (const std::string& name : {kept[0], kept[1], kept[2]}) writeFile(roots.support() / name, "kept");
+    fs::create_directory(roots.support() / kept[3]);
+    fs::create_symlink(roots.support() / "library.json", roots.support() / kept[4]);
+
+    auto store = roots.open();
+    EXPECT_EQ(store->library().projects.size(), 1u);
+    EXPECT_FALSE(store->errorMessage());
+    for (const std::string& name : stale) EXPECT_FALSE(fs::exists(roots.support() / name)) << name;
+    for (const std::string& name : kept) EXPECT_TRUE(fs::exists(fs::symlink_status(roots.support() / name))) << name;
+    EXPECT_TRUE(fs::is_symlink(roots.support() / kept[4]));
+    EXPECT_EQ(readFile(roots.support() / kept[0]), "kept");
+}
+
 TEST(StoreLibraryFile, SavedLibraryIsPrettySortedAndLoadsBackSelectingTheFirstProject) {
     StoreRoots roots;
     VELKLibrary library;

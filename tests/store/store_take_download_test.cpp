@@ -4,6 +4,7 @@
 #include "base/sha256.hpp"
 #include "base/worker_pool.hpp"
 #include "store_phone_fixture.hpp"
+#include "support/small_disk.hpp"
 
 namespace velk {
 namespace {
@@ -260,6 +261,54 @@ TEST_F(OfflineTakeDownload, SidecarIsNeverWrittenOutsideTheRecordingsFolder) {
     EXPECT_EQ(store->errorMessage(), "Timing copy failed: Copy is missing, outside recordings, or has an invalid size.");
     EXPECT_FALSE(fs::exists(outside.string() + ".timing.json"));
     EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere.path()), fs::directory_iterator()), 1);
+}
+
+// --- A recordings folder on a small disk (a 20 MiB tmpfs of the test's own). ---
+
+constexpr std::int64_t MiB = 1 << 20;
+const std::vector<std::string> kSmallDiskSuites = {"TakeDownloadOnSmallDisk"};
+
+TEST(TakeDownloadSmallDisk, RunsTheFullDiskCasesOnASmallTmpfs) {
+    if (!test::smallDisk().empty()) GTEST_SKIP() << "part of another run";
+    if (auto skip = test::runOnSmallDisk(kSmallDiskSuites)) VELK_SKIP_CHILD_RUN(kSmallDiskSuites, *skip);
+}
+
+class TakeDownloadOnSmallDisk : public OfflineTakeDownload {
+protected:
+    void SetUp() override {
+        if (test::smallDisk().empty()) GTEST_SKIP() << "runs only on the small disk of a child run";
+        OfflineTakeDownload::SetUp();
+    }
+    void TearDown() override {
+        store.reset();
+        if (!test::smallDisk().empty()) test::emptySmallDisk();
+    }
+};
+
+// A clip whose rest cannot fit fails at once, in words, with nothing written and the session kept.
+TEST_F(TakeDownloadOnSmallDisk, ClipThatCannotFitFailsAtOnceAndWritesNothing) {
+    VELKClip big = makeClip("c1", "cam-a", "x");
+    big.sizeBytes = 40 * MiB;
+    storeWith(roots, {project("p1", "Show", 1, {take("t1", {big})})}).reset();
+    store = std::make_unique<AppStore>(roots.support(), test::smallDisk() / "Velk", clock);
+    store->setTransferClient(phoneID, offlineClient(phoneID, clock));
+    store->setTransferSessions({store->transferClient(phoneID)->summary()});
+    const std::string sentence = "Not enough free space on the recordings disk: 40.0 MiB needed, 20.0 MiB free.";
+
+    downloadTake();
+    expectError(*store, "Download failed for c1.mov: " + sentence);
+    EXPECT_EQ(store->transfers().back().phase, TransferPhase::failed);
+    EXPECT_EQ(store->transfers().back().message, sentence);
+    EXPECT_EQ(store->transferSessions().size(), 1u);
+    EXPECT_TRUE(fs::is_empty(test::smallDisk()));
+
+    // "Download Whole Project" words the same refusal its own way.
+    bool finished = false;
+    store->downloadSelectedProject([&] { finished = true; });
+    ASSERT_TRUE(runUntil([&] { return finished; }));
+    EXPECT_EQ(store->activities().front().message, "Collect retained the partial for c1.mov: " + sentence);
+    EXPECT_EQ(store->transfers().back().message, sentence);
+    EXPECT_TRUE(fs::is_empty(test::smallDisk()));
 }
 
 } // namespace

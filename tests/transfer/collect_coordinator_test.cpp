@@ -1,13 +1,17 @@
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
 #include "fake_clip_source.hpp"
+#include "support/small_disk.hpp"
 #include "model/catalog.hpp"
 #include "test_peers.hpp"
+#include "transfer/clip_files.hpp"
 #include "transfer/collect_coordinator.hpp"
 #include "transfer_test_support.hpp"
 
@@ -426,6 +430,106 @@ TEST_F(OpenSources, FailuresAreOutcomesAndLeaveNoOpenClient) {
     EXPECT_FALSE(sessions[0]->invalidated);
     for (std::size_t i = 1; i < sessions.size(); ++i) EXPECT_TRUE(sessions[i]->invalidated) << i;
     for (const auto& url : requestedURLs()) EXPECT_EQ(url.find("phone5."), std::string::npos);
+}
+
+std::string noRoom(const std::string& sizes) { return "Not enough free space on the recordings disk: " + sizes; }
+
+TEST(NotEnoughSpace, SaysBothSizesInTenthsOfAMebibyte) {
+    const std::vector<std::tuple<std::int64_t, std::int64_t, std::string>> cases{
+        {40 * MiB, 20 * MiB, "40.0 MiB needed, 20.0 MiB free."},
+        {40 * MiB + 1, 20 * MiB - 1, "40.1 MiB needed, 19.9 MiB free."}, // never the same text for both
+        {314'573, 314'572, "0.4 MiB needed, 0.2 MiB free."},
+        {1, 0, "0.1 MiB needed, 0.0 MiB free."},
+        {1024 * 1024 * MiB, 9 * MiB / 2, "1048576.0 MiB needed, 4.5 MiB free."},
+    };
+    for (const auto& [needed, free, sizes] : cases) EXPECT_EQ(ClipFiles::notEnoughSpace(needed, free), noRoom(sizes));
+}
+
+// --- A recordings folder on a small disk (a 20 MiB tmpfs of the test's own). ---
+
+const std::vector<std::string> kSmallDiskSuites = {"CollectOnSmallDisk"};
+
+TEST(CollectSmallDisk, RunsTheFullDiskCasesOnASmallTmpfs) {
+    if (!test::smallDisk().empty()) GTEST_SKIP() << "part of another run";
+    if (auto skip = test::runOnSmallDisk(kSmallDiskSuites)) VELK_SKIP_CHILD_RUN(kSmallDiskSuites, *skip);
+}
+
+class CollectOnSmallDisk : public CollectDownload {
+protected:
+    void SetUp() override {
+        if (test::smallDisk().empty()) GTEST_SKIP() << "runs only on the small disk of a child run";
+        root = test::smallDisk() / "Velk";
+    }
+    void TearDown() override {
+        if (!test::smallDisk().empty()) test::emptySmallDisk();
+    }
+};
+
+// The rest of a clip that does not fit fails before anything is written; what a partial file
+// already holds counts as fetched.
+TEST_F(CollectOnSmallDisk, ClipsThatCannotFitFailBeforeAnyWrite) {
+    struct Case {
+        std::string name;
+        std::int64_t size;
+        std::int64_t partial;
+        std::string outcome;
+        std::vector<std::string> ranges;
+    };
+    const std::vector<Case> cases{
+        {"new clip larger than the disk", 40 * MiB, 0, noRoom("40.0 MiB needed, 20.0 MiB free."), {}},
+        {"partial and rest larger than the disk", 30 * MiB, 8 * MiB, noRoom("22.0 MiB needed, 12.0 MiB free."), {}},
+        {"rest of a partial that fits", 16 * MiB, 6 * MiB, "succeeded", {"6291456-14680063", "14680064-16777215"}},
+        {"exactly the free space", 20 * MiB, 0, "succeeded", {"0-8388607", "8388608-16777215", "16777216-20971519"}},
+    };
+    unsigned seed = 20;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string bytes = patternBytes(static_cast<std::size_t>(c.size), ++seed);
+        source.addClip(clipA, bytes);
+        const VELKClip clip = clipOf(clipA, bytes);
+        const fs::path partial = folderOf(clip) / "clip.mov.part";
+        if (c.partial > 0) writeFile(partial, bytes.substr(0, static_cast<std::size_t>(c.partial)));
+        const std::size_t asked = source.ranges().size();
+
+        EXPECT_EQ(failureOf(jobOf(clip)), c.outcome);
+        const std::vector<std::string> ranges = source.ranges();
+        EXPECT_EQ(std::vector<std::string>(ranges.begin() + static_cast<std::ptrdiff_t>(asked), ranges.end()), c.ranges);
+        if (c.outcome == "succeeded") {
+            EXPECT_TRUE(readFile(folderOf(clip) / "clip.mov") == bytes);
+        } else if (c.partial > 0) {
+            EXPECT_EQ(fs::file_size(partial), static_cast<std::uintmax_t>(c.partial));
+            EXPECT_FALSE(fs::exists(folderOf(clip) / "clip.mov"));
+        } else {
+            EXPECT_FALSE(fs::exists(root));
+        }
+        test::emptySmallDisk();
+    }
+}
+
+// Another program fills the disk while the clip comes in: the failure says so plainly, the
+// partial file keeps the exact bytes written, and the next attempt resumes after them.
+TEST_F(CollectOnSmallDisk, DiskFilledMeanwhileKeepsThePartialForTheNextAttempt) {
+    const std::string bytes = patternBytes(16 * MiB, 5);
+    source.addClip(clipA, bytes);
+    auto serve = source.state->handler;
+    std::atomic<bool> filled = false;
+    source.state->handler = [&, serve](const HttpsRequest& request) {
+        // Before the first range's bytes are written: 10 MiB stay free.
+        if (!filled.exchange(true)) test::fillSmallDiskLeaving(10 * MiB);
+        return serve(request);
+    };
+    const VELKClip clip = clipOf(clipA, bytes);
+    const fs::path partial = folderOf(clip) / "clip.mov.part";
+
+    EXPECT_EQ(failureOf(jobOf(clip)), noRoom("6.0 MiB needed, 0.0 MiB free."));
+    EXPECT_EQ(fs::file_size(partial), static_cast<std::uintmax_t>(10 * MiB));
+    EXPECT_TRUE(readFile(partial) == bytes.substr(0, 10 * MiB));
+
+    fs::remove(test::smallDisk() / "filler");
+    const auto outcome = runOne(jobOf(clip));
+    ASSERT_TRUE(outcome.isSuccess()) << failureText(outcome.error());
+    EXPECT_EQ(source.ranges().back(), "10485760-16777215");
+    EXPECT_TRUE(readFile(folderOf(clip) / "clip.mov") == bytes);
 }
 
 } // namespace

@@ -186,6 +186,8 @@ void CameraPairingSheet::createWidgets() {
     m_trustedScroll = new QScrollArea(m_trustedSection);
     m_trustedScroll->setObjectName("trustedList");
     m_trustedScroll->setFrameShape(QFrame::NoFrame);
+    // Tab goes to the rows' buttons (and scrolls them into view), not to the scroll area.
+    m_trustedScroll->setFocusPolicy(Qt::NoFocus);
     m_trustedScroll->setWidgetResizable(true);
     m_trustedScroll->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_trustedScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -268,6 +270,7 @@ void CameraPairingSheet::rebuildTrustedRows() {
         auto* remove = button(CameraPairingSheetText::remove, line);
         remove->setObjectName("remove");
         remove->setProperty("cameraID", QString::fromStdString(row.id));
+        remove->setAccessibleDescription(QString::fromStdString(row.name)); // which camera a screen reader hears
         connect(remove, &QPushButton::clicked, this, [this, id = row.id] { m_pairing.forget(id); });
         layout->addWidget(remove);
         m_trustedRows->addWidget(line);

@@ -51,6 +51,8 @@ inline constexpr const char* kCheckDetails =
 inline constexpr const char* kGenerationUnavailable = "QR generation is unavailable.";
 inline constexpr const char* kQRCopied = "QR image copied.";
 inline constexpr const char* kQRNotCopied = "The QR image could not be copied.";
+// What a screen reader calls the QR image: this text followed by the network name.
+inline constexpr const char* kQRImageName = "Wi-Fi QR code for ";
 
 // The decoded card's rows.
 struct Card {

@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QStyle>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -227,6 +228,7 @@ void WiFiOnboardingView::createWidgets() {
     root->addLayout(header);
 
     m_ui->tabs = new QTabWidget;
+    m_ui->tabs->tabBar()->setAccessibleName(qs(text::kTitle));
     root->addWidget(m_ui->tabs, 1);
 
     // --- Join from QR ---
@@ -551,6 +553,7 @@ void WiFiOnboardingView::refreshShare() {
     if (area.details) {
         const QPixmap pixmap = QPixmap::fromImage(area.image).scaled(245, 245, Qt::KeepAspectRatio, Qt::FastTransformation);
         m_ui->qrImage->setPixmap(pixmap);
+        m_ui->qrImage->setAccessibleName(qs(text::kQRImageName) + qs(area.details->ssid));
         m_ui->qrName->setText(m_ui->qrName->fontMetrics().elidedText(qs(area.details->ssid), Qt::ElideRight, 300));
         m_ui->qrSecurity->setText(qs(WiFiNetworkDetails::label(area.details->security)));
         m_ui->shareStack->setCurrentIndex(1);

@@ -1,0 +1,387 @@
+#include "app/accessibility.hpp"
+
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QHash>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QPersistentModelIndex>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabBar>
+
+namespace velk::Accessibility {
+namespace {
+
+// A tab's text without its mnemonic marks ("&&" stays one "&").
+QString withoutMnemonic(const QString& text) {
+    QString plain;
+    plain.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text.at(i) == QLatin1Char('&')) {
+            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('&')) {
+                plain += QLatin1Char('&');
+                ++i;
+            }
+            continue;
+        }
+        plain += text.at(i);
+    }
+    return plain;
+}
+
+QString tabName(const QTabBar* bar, int index) {
+    if (index < 0 || index >= bar->count()) return {};
+    const QString name = bar->accessibleTabName(index);
+    return name.isEmpty() ? withoutMnemonic(bar->tabText(index)) : name;
+}
+
+// One tab of a tab bar. Selected while it is the current tab; focused only while, besides, the bar
+// has focus.
+class TabAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    TabAccessible(QTabBar* bar, int index) : m_bar(bar), m_index(index) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QObject* object() const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::PageTab; }
+    bool isValid() const override {
+        QAccessibleInterface* bar = parent();
+        return bar && bar->isValid() && m_index < m_bar->count();
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        const bool current = m_index == m_bar->currentIndex();
+        state.focusable = true;
+        state.selectable = true;
+        state.selected = current;
+        state.focused = current && m_bar->hasFocus();
+        state.disabled = !m_bar->isEnabled() || !m_bar->isTabEnabled(m_index);
+        state.invisible = !m_bar->isVisible() || !m_bar->isTabVisible(m_index);
+        return state;
+    }
+    QRect rect() const override {
+        if (!isValid()) return {};
+        const QRect tab = m_bar->tabRect(m_index);
+        return {m_bar->mapToGlobal(tab.topLeft()), tab.size()};
+    }
+    QString text(QAccessible::Text kind) const override {
+        if (!isValid()) return {};
+        if (kind == QAccessible::Name) return tabName(m_bar, m_index);
+        if (kind == QAccessible::Description) return m_bar->tabToolTip(m_index);
+        return {};
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QAccessibleInterface* parent() const override {
+        return m_bar ? QAccessible::queryAccessibleInterface(m_bar.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& name) override {
+        if (name == pressAction() && isValid() && m_bar->isTabEnabled(m_index)) m_bar->setCurrentIndex(m_index);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+    const QTabBar* bar() const { return m_bar; }
+    int index() const { return m_index; }
+
+private:
+    QPointer<QTabBar> m_bar;
+    int m_index;
+};
+
+// A tab bar: a page tab list named by its accessible name or buddy label, its value the current tab.
+class TabBarAccessible final : public QAccessibleWidget {
+public:
+    explicit TabBarAccessible(QWidget* bar) : QAccessibleWidget(bar, QAccessible::PageTabList) {}
+    ~TabBarAccessible() override {
+        for (QAccessible::Id id : std::as_const(m_tabs)) QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override { return bar()->count(); }
+    QAccessibleInterface* child(int index) const override {
+        if (index < 0 || index >= bar()->count()) return nullptr;
+        if (const auto found = m_tabs.constFind(index); found != m_tabs.constEnd()) {
+            return QAccessible::accessibleInterface(*found);
+        }
+        auto* tab = new TabAccessible(bar(), index);
+        m_tabs.insert(index, QAccessible::registerAccessibleInterface(tab));
+        return tab;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const auto* tab = dynamic_cast<const TabAccessible*>(child);
+        return tab && tab->bar() == bar() && tab->index() < bar()->count() ? tab->index() : -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        return child(bar()->tabAt(bar()->mapFromGlobal(QPoint(x, y))));
+    }
+    QAccessibleInterface* focusChild() const override {
+        return bar()->hasFocus() ? child(bar()->currentIndex()) : nullptr;
+    }
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Value) return tabName(bar(), bar()->currentIndex());
+        return QAccessibleWidget::text(kind);
+    }
+
+private:
+    QTabBar* bar() const { return static_cast<QTabBar*>(widget()); }
+    mutable QHash<int, QAccessible::Id> m_tabs;
+};
+
+// A combo box: named by its accessible name or buddy label, its value the current choice, which
+// is also its description unless it has one of its own (so that a screen reader says both).
+class ComboBoxAccessible final : public QAccessibleWidget {
+public:
+    explicit ComboBoxAccessible(QWidget* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    int childCount() const override { return combo()->isEditable() ? 2 : 1; }
+    QAccessibleInterface* child(int index) const override {
+        if (index == 0) return combo()->view() ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
+        if (index == 1 && combo()->isEditable()) return QAccessible::queryAccessibleInterface(combo()->lineEdit());
+        return nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        if (!child) return -1;
+        if (child->object() == combo()->view()) return 0;
+        if (combo()->isEditable() && child->object() == combo()->lineEdit()) return 1;
+        return -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        if (combo()->isEditable() && combo()->lineEdit()->rect().contains(combo()->lineEdit()->mapFromGlobal(QPoint(x, y))))
+            return child(1);
+        return nullptr;
+    }
+    QAccessibleInterface* focusChild() const override { return combo()->isEditable() ? child(1) : nullptr; }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = combo()->view() && combo()->view()->isVisible();
+        state.editable = combo()->isEditable();
+        return state;
+    }
+    QString text(QAccessible::Text kind) const override {
+        const QString value = combo()->isEditable() ? combo()->lineEdit()->text() : combo()->currentText();
+        if (kind == QAccessible::Value) return value;
+        const QString own = QAccessibleWidget::text(kind);
+        if (kind == QAccessible::Description && own.isEmpty()) return value;
+        return own;
+    }
+    QStringList actionNames() const override { return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& name) override {
+        if (name == showMenuAction() || name == pressAction()) {
+            if (!combo()->view()->isVisible()) combo()->showPopup();
+            return;
+        }
+        QAccessibleWidget::doAction(name);
+    }
+
+private:
+    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
+};
+
+// One row of a list view.
+class ListItemAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+public:
+    ListItemAccessible(QListView* view, const QModelIndex& index) : m_view(view), m_index(index) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+    }
+    QObject* object() const override { return nullptr; }
+    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    bool isValid() const override {
+        QAccessibleInterface* list = parent();
+        return list && list->isValid() && m_index.isValid() && m_view->model() == m_index.model();
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state;
+        if (!isValid()) {
+            state.invalid = true;
+            return state;
+        }
+        const Qt::ItemFlags flags = m_index.flags();
+        const QModelIndex index = m_index;
+        state.disabled = !flags.testFlag(Qt::ItemIsEnabled);
+        state.focusable = !state.disabled && m_view->focusPolicy() != Qt::NoFocus;
+        state.selectable = flags.testFlag(Qt::ItemIsSelectable) && m_view->selectionMode() != QAbstractItemView::NoSelection;
+        state.selected = m_view->selectionModel() && m_view->selectionModel()->isSelected(index);
+        state.focused = m_view->hasFocus() && m_view->currentIndex() == index;
+        state.multiSelectable = m_view->selectionMode() == QAbstractItemView::MultiSelection;
+        state.extSelectable = m_view->selectionMode() == QAbstractItemView::ExtendedSelection;
+        if (flags.testFlag(Qt::ItemIsUserCheckable)) {
+            state.checkable = true;
+            state.checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        }
+        state.invisible = !m_view->isVisible() || !m_view->viewport()->rect().intersects(m_view->visualRect(index));
+        return state;
+    }
+    QRect rect() const override {
+        if (!isValid()) return {};
+        const QRect row = m_view->visualRect(m_index);
+        return {m_view->viewport()->mapToGlobal(row.topLeft()), row.size()};
+    }
+    QString text(QAccessible::Text kind) const override {
+        if (!isValid()) return {};
+        if (kind == QAccessible::Name) {
+            const QString name = m_index.data(Qt::AccessibleTextRole).toString();
+            return name.isEmpty() ? m_index.data(Qt::DisplayRole).toString() : name;
+        }
+        if (kind == QAccessible::Description) return m_index.data(Qt::AccessibleDescriptionRole).toString();
+        return {};
+    }
+    void setText(QAccessible::Text, const QString&) override {}
+    QAccessibleInterface* parent() const override {
+        return m_view ? QAccessible::queryAccessibleInterface(m_view.data()) : nullptr;
+    }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int childCount() const override { return 0; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+
+    // Pressing a row does what a click does: it becomes the current row, selected as the view selects.
+    QStringList actionNames() const override { return {pressAction(), setFocusAction()}; }
+    void doAction(const QString& name) override {
+        if (!isValid() || !m_index.flags().testFlag(Qt::ItemIsEnabled)) return;
+        if (name == setFocusAction()) m_view->setFocus(Qt::OtherFocusReason);
+        if (name == pressAction() || name == setFocusAction()) m_view->setCurrentIndex(m_index);
+    }
+    QStringList keyBindingsForAction(const QString&) const override { return {}; }
+
+    const QListView* view() const { return m_view; }
+    QModelIndex index() const { return m_index; }
+
+private:
+    QPointer<QListView> m_view;
+    QPersistentModelIndex m_index;
+};
+
+// A list view: one child per row of its model column, the current row focused only while the
+// list has focus.
+class ListAccessible final : public QAccessibleWidget {
+public:
+    explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
+    ~ListAccessible() override {
+        for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
+    }
+
+    int childCount() const override {
+        const QAbstractItemModel* model = view()->model();
+        return model ? model->rowCount(view()->rootIndex()) : 0;
+    }
+    QAccessibleInterface* child(int row) const override {
+        const QModelIndex index = rowIndex(row);
+        if (!index.isValid()) return nullptr;
+        if (const auto found = m_rows.constFind(row); found != m_rows.constEnd()) {
+            auto* item = static_cast<ListItemAccessible*>(QAccessible::accessibleInterface(*found));
+            if (item && item->index() == index) return item;
+            // The rows moved or the model changed: the row holds another item now.
+            QAccessible::deleteAccessibleInterface(*found);
+        }
+        auto* item = new ListItemAccessible(view(), index);
+        m_rows.insert(row, QAccessible::registerAccessibleInterface(item));
+        return item;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        const auto* item = dynamic_cast<const ListItemAccessible*>(child);
+        if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
+        return item->index().row();
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
+        return index.isValid() ? child(index.row()) : nullptr;
+    }
+    QAccessibleInterface* focusChild() const override {
+        const QModelIndex current = view()->currentIndex();
+        return view()->hasFocus() && current.isValid() ? child(current.row()) : nullptr;
+    }
+    QAccessibleInterface* parent() const override {
+        // A combo box's list sits in a private popup frame: its parent is the combo box.
+        QWidget* up = view()->parentWidget();
+        if (up && up->parentWidget() && qobject_cast<QComboBox*>(up->parentWidget()))
+            return QAccessible::queryAccessibleInterface(up->parentWidget());
+        return QAccessibleWidget::parent();
+    }
+
+private:
+    QListView* view() const { return static_cast<QListView*>(widget()); }
+    QModelIndex rowIndex(int row) const {
+        const QAbstractItemModel* model = view()->model();
+        if (!model || row < 0) return {};
+        return model->index(row, view()->modelColumn(), view()->rootIndex());
+    }
+    mutable QHash<int, QAccessible::Id> m_rows;
+};
+
+QAccessibleInterface* factory(const QString& key, QObject* object) {
+    if (!object || !object->isWidgetType()) return nullptr;
+    auto* widget = static_cast<QWidget*>(object);
+    if (key == QLatin1String("QTabBar")) return new TabBarAccessible(widget);
+    if (key == QLatin1String("QComboBox")) return new ComboBoxAccessible(widget);
+    if (key == QLatin1String("QListView")) return new ListAccessible(widget);
+    return nullptr;
+}
+
+// Return and Enter press the focused push or tool button. A push button that presses itself on
+// Return (the default or auto-default button of a dialog) is left to do so; check boxes and radio
+// buttons answer Space only, as on every Linux desktop.
+class ReturnPressesFocusedButton final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (!button || !button->hasFocus() || !button->isEnabled() || !button->isVisible()) return false;
+        if (qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button)) return false;
+        if (auto* push = qobject_cast<QPushButton*>(button); push && (push->autoDefault() || push->isDefault())) return false;
+        if (!key->isAutoRepeat()) button->click();
+        return true;
+    }
+};
+
+} // namespace
+
+void install() {
+    static bool factoryInstalled = false;
+    if (!factoryInstalled) {
+        QAccessible::installFactory(factory);
+        factoryInstalled = true;
+    }
+    // The filter belongs to the application object, so a new application gets a new one.
+    static QPointer<QObject> filter;
+    if (!filter && QCoreApplication::instance()) {
+        filter = new ReturnPressesFocusedButton(QCoreApplication::instance());
+        QCoreApplication::instance()->installEventFilter(filter);
+    }
+}
+
+void setTabChain(const std::vector<QWidget*>& widgets) {
+    QWidget* previous = nullptr;
+    for (QWidget* widget : widgets) {
+        if (!widget) continue;
+        if (previous) QWidget::setTabOrder(previous, widget);
+        previous = widget;
+    }
+}
+
+} // namespace velk::Accessibility

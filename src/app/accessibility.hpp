@@ -1,0 +1,26 @@
+#pragma once
+// What keyboard users and assistive tools (Orca, over AT-SPI) get from every window of the
+// application, beyond what each window names and orders itself:
+//   - accessible objects of our own for three standard widgets, in place of Qt's, which on Linux
+//     name a combo box and a tab bar by their current value, and report a list's current row and a
+//     tab bar's current tab as focused whether or not the list or the bar has focus. Ours name the
+//     widget by its accessible name or its buddy label, give the current value as the value, and
+//     report an item focused only while its widget has focus;
+//   - Return and Enter press the focused push or tool button, in every window (Space already does;
+//     a check box is toggled by Space only).
+// `install()` is called once at start (Theme::apply does it) and is harmless to call again.
+
+#include <vector>
+
+class QWidget;
+
+namespace velk::Accessibility {
+
+void install();
+
+// Puts the widgets one after the other in the Tab chain of their window, in this order; null
+// entries are skipped. Widgets that are hidden or disabled keep their place and are passed over
+// by Tab while they are.
+void setTabChain(const std::vector<QWidget*>& widgets);
+
+} // namespace velk::Accessibility

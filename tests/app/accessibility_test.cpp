@@ -1,0 +1,204 @@
+// What every window gets from app/accessibility: tab bars, combo boxes and lists named by what they
+// are and reporting focus only while they have it, and Return pressing the focused button.
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStringListModel>
+#include <QTabBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "app/accessibility.hpp"
+#include "support/accessibility_audit.hpp"
+
+namespace velk {
+namespace {
+
+QApplication& accessibleApplication() {
+    static int argc = 1;
+    static char name[] = "velk_app_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication* application = [] {
+        auto* created = QCoreApplication::instance() ? static_cast<QApplication*>(QCoreApplication::instance())
+                                                     : new QApplication(argc, argv);
+        Accessibility::install();
+        return created;
+    }();
+    return *application;
+}
+
+// The application exists before the fixture's widgets do.
+struct WithApplication {
+    WithApplication() { accessibleApplication(); }
+};
+
+class AccessibilityTest : public ::testing::Test, private WithApplication {
+protected:
+    AccessibilityTest() {
+        layout = new QVBoxLayout(&window);
+        window.resize(320, 400);
+    }
+    QAccessibleInterface* item(QWidget* widget, int index) { return test::accessibleOf(widget)->child(index); }
+
+    QWidget window;
+    QVBoxLayout* layout;
+};
+
+TEST_F(AccessibilityTest, TabBarIsNamedByItsNameAndItsTabsSwitchPagesAndHoldFocusOnlyWithTheBar) {
+    auto* other = new QPushButton(QStringLiteral("Scan Again"), &window);
+    auto* tabs = new QTabBar(&window);
+    tabs->setAccessibleName(QStringLiteral("Inspector"));
+    for (const char* title : {"Session", "&Audio", "Camera && Lens"}) tabs->addTab(QString::fromUtf8(title));
+    layout->addWidget(other);
+    layout->addWidget(tabs);
+    ASSERT_TRUE(test::activate(window));
+    other->setFocus();
+
+    QAccessibleInterface* bar = test::accessibleOf(tabs);
+    EXPECT_EQ(bar->role(), QAccessible::PageTabList);
+    EXPECT_EQ(bar->text(QAccessible::Name), "Inspector");
+    EXPECT_EQ(bar->text(QAccessible::Value), "Session");
+    ASSERT_EQ(bar->childCount(), 3);
+    EXPECT_EQ(item(tabs, 1)->text(QAccessible::Name), "Audio");
+    EXPECT_EQ(item(tabs, 2)->text(QAccessible::Name), "Camera & Lens");
+    EXPECT_EQ(item(tabs, 0)->role(), QAccessible::PageTab);
+    EXPECT_TRUE(item(tabs, 0)->state().selected);
+    EXPECT_FALSE(item(tabs, 0)->state().focused);
+    EXPECT_EQ(bar->indexOfChild(item(tabs, 2)), 2);
+
+    // An assistive tool presses a tab: the page switches, as a click would.
+    item(tabs, 2)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(tabs->currentIndex(), 2);
+    tabs->setFocus();
+    EXPECT_TRUE(item(tabs, 2)->state().focused);
+    EXPECT_FALSE(item(tabs, 0)->state().focused);
+    EXPECT_EQ(bar->focusChild(), item(tabs, 2));
+    test::pressKey(Qt::Key_Left);
+    EXPECT_EQ(tabs->currentIndex(), 1);
+    EXPECT_TRUE(test::focusFindings(window).empty());
+}
+
+TEST_F(AccessibilityTest, ComboBoxIsNamedByItsLabelAndTellsItsChoiceAsValueAndDescription) {
+    auto* label = new QLabel(QStringLiteral("Security"), &window);
+    auto* combo = new QComboBox(&window);
+    combo->addItems({QStringLiteral("WPA/WPA2 Personal"), QStringLiteral("Open (no password)")});
+    label->setBuddy(combo);
+    layout->addWidget(label);
+    layout->addWidget(combo);
+    QAccessibleInterface* iface = test::accessibleOf(combo);
+    EXPECT_EQ(iface->role(), QAccessible::ComboBox);
+    EXPECT_EQ(iface->text(QAccessible::Name), "Security");
+    EXPECT_EQ(iface->text(QAccessible::Value), "WPA/WPA2 Personal");
+    EXPECT_EQ(iface->text(QAccessible::Description), "WPA/WPA2 Personal");
+    combo->setCurrentIndex(1);
+    EXPECT_EQ(iface->text(QAccessible::Value), "Open (no password)");
+    combo->setAccessibleName(QStringLiteral("Policy"));
+    combo->setAccessibleDescription(QStringLiteral("How previews travel"));
+    EXPECT_EQ(iface->text(QAccessible::Name), "Policy");
+    EXPECT_EQ(iface->text(QAccessible::Description), "How previews travel");
+    // The list of choices is its child, and knows the combo box as its parent.
+    QAccessibleInterface* list = iface->child(0);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->parent(), iface);
+    EXPECT_EQ(list->child(1)->text(QAccessible::Name), "Open (no password)");
+}
+
+TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReportsFocus) {
+    auto* search = new QPushButton(QStringLiteral("Search"), &window);
+    auto* list = new QListWidget(&window);
+    list->setAccessibleName(QStringLiteral("Projects"));
+    list->addItems({QStringLiteral("Interview"), QStringLiteral("Wedding")});
+    list->item(1)->setData(Qt::AccessibleDescriptionRole, QStringLiteral("3 takes"));
+    layout->addWidget(search);
+    layout->addWidget(list);
+    ASSERT_TRUE(test::activate(window));
+    search->setFocus();
+    list->setCurrentRow(1);
+
+    QAccessibleInterface* iface = test::accessibleOf(list);
+    EXPECT_EQ(iface->role(), QAccessible::List);
+    ASSERT_EQ(iface->childCount(), 2);
+    EXPECT_EQ(item(list, 1)->role(), QAccessible::ListItem);
+    EXPECT_EQ(item(list, 1)->text(QAccessible::Name), "Wedding");
+    EXPECT_EQ(item(list, 1)->text(QAccessible::Description), "3 takes");
+    EXPECT_TRUE(item(list, 1)->state().selected);
+    EXPECT_FALSE(item(list, 1)->state().focused);
+    EXPECT_TRUE(test::focusFindings(window).empty());
+
+    list->setFocus();
+    EXPECT_TRUE(item(list, 1)->state().focused);
+    EXPECT_EQ(iface->focusChild(), item(list, 1));
+    EXPECT_EQ(iface->indexOfChild(item(list, 1)), 1);
+
+    // Rows that move are found again by their place, not by where they were.
+    list->insertItem(0, QStringLiteral("Birthday"));
+    EXPECT_EQ(item(list, 0)->text(QAccessible::Name), "Birthday");
+    EXPECT_EQ(item(list, 2)->text(QAccessible::Name), "Wedding");
+    EXPECT_EQ(iface->indexOfChild(item(list, 2)), 2);
+
+    // Pressing a row makes it the current, selected row, as a click does.
+    item(list, 0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    EXPECT_EQ(list->currentRow(), 0);
+    EXPECT_TRUE(list->item(0)->isSelected());
+}
+
+TEST_F(AccessibilityTest, ReturnPressesTheFocusedButtonButNeverTogglesACheckBox) {
+    QDialog dialog;
+    auto* dialogLayout = new QVBoxLayout(&dialog);
+    auto* scan = new QPushButton(QStringLiteral("Scan Again"), &dialog);
+    scan->setAutoDefault(false);
+    auto* primary = new QPushButton(QStringLiteral("Pair"), &dialog);
+    primary->setDefault(true);
+    auto* tool = new QToolButton(&dialog);
+    tool->setText(QStringLiteral("Download Take"));
+    auto* check = new QCheckBox(QStringLiteral("Hidden network"), &dialog);
+    for (QWidget* widget : std::initializer_list<QWidget*>{scan, primary, tool, check}) dialogLayout->addWidget(widget);
+    int scans = 0, pairs = 0, downloads = 0;
+    QObject::connect(scan, &QPushButton::clicked, [&] { ++scans; });
+    QObject::connect(primary, &QPushButton::clicked, [&] { ++pairs; });
+    QObject::connect(tool, &QToolButton::clicked, [&] { ++downloads; });
+    ASSERT_TRUE(test::activate(dialog));
+
+    // The focused button is pressed, not the dialog's default one.
+    scan->setFocus();
+    test::pressKey(Qt::Key_Return);
+    tool->setFocus();
+    test::pressKey(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(scans, 1);
+    EXPECT_EQ(downloads, 1);
+    EXPECT_EQ(pairs, 0);
+    // A button that presses itself on Return is pressed once.
+    primary->setFocus();
+    test::pressKey(Qt::Key_Return);
+    EXPECT_EQ(pairs, 1);
+    check->setFocus();
+    test::pressKey(Qt::Key_Return);
+    EXPECT_FALSE(check->isChecked());
+    test::pressKey(Qt::Key_Space);
+    EXPECT_TRUE(check->isChecked());
+    dialog.hide();
+}
+
+TEST_F(AccessibilityTest, TabChainFollowsTheGivenOrder) {
+    auto* a = new QPushButton(QStringLiteral("Alpha"), &window);
+    auto* b = new QPushButton(QStringLiteral("Beta"), &window);
+    auto* c = new QPushButton(QStringLiteral("Gamma"), &window);
+    for (QWidget* widget : std::initializer_list<QWidget*>{a, b, c}) layout->addWidget(widget);
+    Accessibility::setTabChain({c, nullptr, a, b});
+    ASSERT_TRUE(test::activate(window));
+    c->setFocus();
+    std::vector<std::string> findings;
+    const auto order = test::walkFocusChain(window, false, findings);
+    EXPECT_TRUE(findings.empty());
+    EXPECT_EQ(test::accessibleNames(order), (QStringList{"Gamma", "Alpha", "Beta"}));
+}
+
+} // namespace
+} // namespace velk

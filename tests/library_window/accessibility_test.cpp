@@ -1,0 +1,392 @@
+// The Library window and every sheet it opens, as a keyboard user and a screen reader meet them:
+// the shared audit (Tab reaches every enabled control, names say what a control is, only the
+// focused object reports focus), the Tab order of each in reading order, and a keyboard-only road
+// from a project to a downloaded and exported take.
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QListWidget>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+
+#include "app/settings_window.hpp"
+#include "library_window/collect_sheet.hpp"
+#include "library_window/dashboard_view.hpp"
+#include "library_window/project_name_sheet.hpp"
+#include "library_window/take_list_view.hpp"
+#include "library_window_fixture.hpp"
+#include "store/store_fixture.hpp"
+#include "support/accessibility_audit.hpp"
+#include "support/widgets.hpp"
+#include "wifi/ui/wifi_onboarding_view.hpp"
+#include "wifi/wifi_qr_code_image.hpp"
+#include "wifi/wifi_qr_codec.hpp"
+
+namespace velk::testing {
+namespace {
+
+using library::CollectSheet;
+using library::LibraryDashboardTab;
+using test::accessibleName;
+using test::accessibleNames;
+using test::auditAccessibility;
+using test::pressKey;
+
+// Take 1 has one clip still on its phone, take 2 one already here.
+VELKLibrary sampleLibrary() {
+    VELKClip onPhone{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .deviceId = phoneID};
+    VELKClip here{.id = "c2", .cameraId = "cam-b", .fileName = "b.mov", .localPath = "/v/b.mov", .deviceId = phoneID};
+    VELKTake take1{.id = "take-1", .clips = {onPhone, here}};
+    VELKTake take2{.id = "take-2", .clips = {onPhone}};
+    return VELKLibrary{{{"p1", "Interview B-Roll", 1, {take1, take2}}, {"p2", "Wedding", 1, {}}}};
+}
+
+class LibraryAccessibilityTest : public LibraryWindowTest {
+protected:
+    void SetUp() override {
+        Theme::apply(application());
+        LibraryWindowTest::SetUp();
+    }
+
+    // A window with a project whose take can be downloaded, transfers and an activity log.
+    void fill() {
+        store.setLibrary(sampleLibrary());
+        store.setTransferClient(phoneID, offlineClient(phoneID, clock));
+        store.setTransfers({{"t1", "a.mov", TransferPhase::downloading, 10, 100, ""}});
+        store.log("Imported take-1.");
+    }
+
+    // The Tab order from `first` once round, as the audit walked it.
+    static QString orderFrom(const test::AccessibilityAuditResult& result, const QString& first, qsizetype count = -1) {
+        QStringList names = accessibleNames(result.tabOrder);
+        const qsizetype at = names.indexOf(first);
+        if (at >= 0) names = names.mid(at) + names.mid(0, at);
+        return names.mid(0, count).join(" | ");
+    }
+
+    // Presses Tab (or Shift+Tab) until `wanted` has the focus; false when it never gets it.
+    static bool tabTo(QWidget* wanted, bool backwards = false) {
+        for (int i = 0; i < 40 && QApplication::focusWidget() != wanted; ++i) {
+            backwards ? pressKey(Qt::Key_Backtab, Qt::ShiftModifier) : pressKey(Qt::Key_Tab);
+        }
+        return QApplication::focusWidget() == wanted;
+    }
+
+    QWidget* toolButton(QAction* action) {
+        return window->findChild<QToolBar*>(QStringLiteral("libraryToolbar"))->widgetForAction(action);
+    }
+};
+
+const QStringList sidebarAndTakes{"Search projects", "Projects", "New", "Rename", "Collect", "Wi-Fi QR", "Director",
+                                  "Takes",           "Take view"};
+
+TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEveryTab) {
+    fill();
+    store.setSelectedProjectID("p1");
+    const QStringList toolbar{"Director", "Import Manifest", "Download Take", "Project actions", "Export for Resolve"};
+    const std::vector<std::pair<LibraryDashboardTab, QStringList>> tabs{
+        {LibraryDashboardTab::overview, {}},
+        {LibraryDashboardTab::media, {"Use as reference", "Use as reference", "Transfers"}},
+        {LibraryDashboardTab::activity, {"Recent activity"}},
+    };
+    for (const auto& [tab, content] : tabs) {
+        window->dashboard()->setTab(tab);
+        settle();
+        const auto result = auditAccessibility(*window);
+        EXPECT_TRUE(result.ok()) << "tab " << static_cast<int>(tab) << "\n" << result.report();
+        EXPECT_EQ(orderFrom(result, "Search projects"), (sidebarAndTakes + content + toolbar).join(" | "));
+    }
+}
+
+TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRowReportsFocus) {
+    fill();
+    store.setSelectedProjectID("p1");
+    window->show();
+    ASSERT_TRUE(test::activate(*window));
+    EXPECT_EQ(accessibleName(window->searchField()), "Search projects");
+    EXPECT_EQ(accessibleName(window->projectList()), "Projects");
+    EXPECT_EQ(accessibleName(window->takeList()->list()), "Takes");
+    // A row is named by its title and described by its second line.
+    QAccessibleInterface* projects = test::accessibleOf(window->projectList());
+    EXPECT_EQ(projects->child(0)->text(QAccessible::Name), "Interview B-Roll");
+    EXPECT_EQ(projects->child(0)->text(QAccessible::Description), "2 takes");
+    QAccessibleInterface* takes = test::accessibleOf(window->takeList()->list());
+    EXPECT_EQ(takes->child(1)->text(QAccessible::Name), "take-2");
+    EXPECT_EQ(takes->child(1)->text(QAccessible::Description), "1 cameras  \u2022  30 fps");
+    QAccessibleInterface* transfers = test::accessibleOf(window->dashboard()->findChild<QListView*>(QStringLiteral("transfers")));
+    EXPECT_EQ(transfers->child(0)->text(QAccessible::Name), "a.mov");
+    EXPECT_EQ(transfers->child(0)->text(QAccessible::Description), "Downloading");
+    // Both lists and the tab bar have a current item; none reports focus while the search field has it.
+    window->searchField()->setFocus();
+    EXPECT_TRUE(test::focusFindings(*window).empty());
+    EXPECT_TRUE(projects->child(0)->state().selected);
+    EXPECT_FALSE(projects->child(0)->state().focused);
+    window->projectList()->setFocus();
+    EXPECT_TRUE(projects->child(0)->state().focused);
+    EXPECT_FALSE(takes->child(0)->state().focused);
+    EXPECT_TRUE(test::focusFindings(*window).empty());
+}
+
+TEST_F(LibraryAccessibilityTest, KeyboardAloneSelectsATakeDownloadsAndExportsIt) {
+    fill();
+    dialogs->answer = std::filesystem::path("/exports");
+    ASSERT_TRUE(test::activate(*window));
+
+    // Tab to the projects, arrows choose "Interview B-Roll".
+    ASSERT_TRUE(tabTo(window->projectList()));
+    pressKey(Qt::Key_Down);
+    pressKey(Qt::Key_Up);
+    EXPECT_EQ(store.selectedProjectID(), std::optional<std::string>("p1"));
+    EXPECT_EQ(store.selectedTakeID(), std::optional<std::string>("take-1"));
+    // Tab on to the takes, Down chooses the second take.
+    ASSERT_TRUE(tabTo(window->takeList()->list()));
+    pressKey(Qt::Key_Down);
+    EXPECT_EQ(store.selectedTakeID(), std::optional<std::string>("take-2"));
+    settle();
+
+    // Back to the toolbar: Return on "Download Take", then on "Export for Resolve".
+    ASSERT_TRUE(window->downloadTakeAction()->isEnabled());
+    ASSERT_TRUE(tabTo(toolButton(window->downloadTakeAction()), true));
+    pressKey(Qt::Key_Return);
+    ASSERT_TRUE(tabTo(toolButton(window->exportAction())));
+    pressKey(Qt::Key_Return);
+    EXPECT_EQ(commands->calls, (std::vector<std::string>{"downloadTake", "export:/exports"}));
+    EXPECT_EQ(dialogs->shown, 1);
+
+    // Space presses a button too, and the Project menu opens and runs from the keyboard.
+    ASSERT_TRUE(tabTo(window->findChild<QWidget*>(QStringLiteral("projectMenuButton")), true));
+    QMenu* menu = window->findChild<QMenu*>(QStringLiteral("projectMenu"));
+    QTimer::singleShot(0, menu, [menu] {
+        QTest::keyClick(menu, Qt::Key_Down);
+        QTest::keyClick(menu, Qt::Key_Return);
+    });
+    pressKey(Qt::Key_Space);
+    settle();
+    EXPECT_EQ(commands->calls.back(), "downloadProject");
+}
+
+TEST_F(LibraryAccessibilityTest, DashboardTabsChangeWithArrowsAndExposeTheirPages) {
+    fill();
+    store.setSelectedProjectID("p1");
+    ASSERT_TRUE(test::activate(*window));
+    auto* tabs = window->dashboard()->findChild<QTabBar*>(QStringLiteral("takeView"));
+    ASSERT_TRUE(tabTo(tabs));
+    QAccessibleInterface* bar = test::accessibleOf(tabs);
+    EXPECT_EQ(bar->text(QAccessible::Name), "Take view");
+    EXPECT_EQ(bar->text(QAccessible::Value), "Overview");
+    EXPECT_TRUE(bar->child(0)->state().focused);
+    pressKey(Qt::Key_Right);
+    EXPECT_EQ(window->dashboard()->tab(), LibraryDashboardTab::media);
+    EXPECT_TRUE(bar->child(1)->state().focused);
+    EXPECT_FALSE(bar->child(0)->state().focused);
+    // Tab goes on into the shown page; each row's button says which camera it makes the reference.
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(accessibleName(QApplication::focusWidget()), "Use as reference");
+    EXPECT_EQ(test::accessibleDescription(QApplication::focusWidget()), "cam-a");
+}
+
+TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocusOnTheChosenCardAndChecksIt) {
+    announce("Phone A", false, "aaaaaaaaaaaaaaaa");
+    announce("Phone B", true, "bbbbbbbbbbbbbbbb");
+    store.setTransferSessions({{.deviceId = "cccccccccccccccc", .deviceName = "Phone C", .sessionId = "s",
+                                .expiresAt = clock.now(), .openAccess = true}});
+    window->show();
+    window->showCollect();
+    auto* sheet = qobject_cast<CollectSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    settle();
+    auto result = auditAccessibility(*sheet);
+    EXPECT_TRUE(result.ok()) << result.report();
+    // The primary button is disabled until a source is chosen.
+    EXPECT_EQ(orderFrom(result, "Scan Again"),
+              "Scan Again | Require secure transfer pairing | Return to Camera | Return All to Camera | "
+              "Load All Open Sources | Phone A | Phone B | Close");
+
+    // Choose Phone A with Space: the focus stays on its card, which reports itself checked.
+    ASSERT_TRUE(test::activate(*sheet));
+    auto card = [&](const char* name) -> QPushButton* {
+        for (QPushButton* c : sheet->findChildren<QPushButton*>(QStringLiteral("card"))) {
+            if (c->accessibleName() == QLatin1String(name) && c->isVisible()) return c;
+        }
+        return nullptr;
+    };
+    ASSERT_TRUE(tabTo(card("Phone A")));
+    EXPECT_FALSE(test::accessibleState(card("Phone A")).checked);
+    EXPECT_TRUE(test::accessibleState(card("Phone A")).checkable);
+    pressKey(Qt::Key_Space);
+    settle();
+    ASSERT_TRUE(card("Phone A"));
+    EXPECT_EQ(QApplication::focusWidget(), card("Phone A"));
+    EXPECT_TRUE(test::accessibleState(card("Phone A")).checked);
+    EXPECT_FALSE(test::accessibleState(card("Phone B")).checked);
+    EXPECT_EQ(test::accessibleDescription(card("Phone A")), "Secure pairing \u2022 HTTPS");
+    // Choosing it again keeps it chosen and checked.
+    pressKey(Qt::Key_Return);
+    settle();
+    EXPECT_TRUE(test::accessibleState(card("Phone A")).checked);
+
+    // The pairing panel follows the cards; the code field is named, and Return in it presses nothing.
+    result = auditAccessibility(*sheet);
+    EXPECT_TRUE(result.ok()) << result.report();
+    EXPECT_EQ(orderFrom(result, "Phone B"),
+              "Phone B | This 128-bit fingerprint matches the fingerprint shown on the phone | Pairing code | Close | "
+              "Scan Again | Require secure transfer pairing | Return to Camera | Return All to Camera | "
+              "Load All Open Sources | Phone A");
+    ASSERT_TRUE(test::activate(*sheet));
+    ASSERT_TRUE(tabTo(sheet->fingerprintToggle()));
+    pressKey(Qt::Key_Space);
+    ASSERT_TRUE(tabTo(sheet->codeField()));
+    QTest::keyClicks(sheet->codeField(), "123456");
+    pressKey(Qt::Key_Return);
+    EXPECT_TRUE(commands->calls.empty());
+    ASSERT_TRUE(tabTo(sheet->primaryButton()));
+    pressKey(Qt::Key_Return);
+    EXPECT_EQ(commands->calls, std::vector<std::string>{"pair:Phone A:123456"});
+}
+
+TEST_F(LibraryAccessibilityTest, ProjectSheetsConfirmationAndAlertPassTheAudit) {
+    fill();
+    store.setSelectedProjectID("p1");
+    window->show();
+    window->showNewProject();
+    auto* sheet = window->sheet();
+    auto result = auditAccessibility(*sheet);
+    EXPECT_TRUE(result.ok()) << result.report();
+    EXPECT_EQ(orderFrom(result, "Project name"), "Project name | Cancel | Create");
+    // Return on the focused "Cancel" cancels: the focused button is pressed, not the default one.
+    ASSERT_TRUE(test::activate(*sheet));
+    ASSERT_TRUE(tabTo(sheet->findChild<QLineEdit*>()));
+    QTest::keyClicks(QApplication::focusWidget(), "Keynote");
+    pressKey(Qt::Key_Tab);
+    ASSERT_EQ(accessibleName(QApplication::focusWidget()), "Cancel");
+    pressKey(Qt::Key_Return);
+    settle();
+    EXPECT_EQ(window->sheet(), nullptr);
+    EXPECT_TRUE(commands->calls.empty());
+
+    window->showRenameProject();
+    result = auditAccessibility(*window->sheet());
+    EXPECT_TRUE(result.ok()) << result.report();
+    EXPECT_EQ(orderFrom(result, "Project name"), "Project name | Cancel | Rename");
+    window->sheet()->close();
+    settle();
+
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
+                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
+                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setSelectedProjectID("p1");
+    window->confirmSourceTrash();
+    ASSERT_TRUE(window->sheet());
+    result = auditAccessibility(*window->sheet());
+    EXPECT_TRUE(result.ok()) << result.report();
+    // The destructive choice is never where the focus starts.
+    EXPECT_EQ(accessibleName(result.tabOrder.front()), "Cancel");
+    window->sheet()->close();
+    settle();
+
+    store.setErrorMessage("Resolve export failed: disk full");
+    ASSERT_TRUE(window->errorAlert());
+    result = auditAccessibility(*window->errorAlert());
+    EXPECT_TRUE(result.ok()) << result.report();
+}
+
+TEST_F(LibraryAccessibilityTest, WiFiSheetPassesTheAuditOnBothTabsAndNamesItsQRImage) {
+    window->show();
+    auto* sheet = new WiFiOnboardingView(true, {}, nullptr, window.get());
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    sheet->open();
+    // A decoded network, so that the join card's buttons are there.
+    const WiFiNetworkDetails studio = WiFiQRCodec::make("Studio 5G", WiFiNetworkDetails::Security::wpa, "correct horse", false);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    WiFiQRCodeImage::generate(studio).save(&buffer, "PNG");
+    auto* mime = new QMimeData;
+    mime->setData(QStringLiteral("image/png"), png);
+    QGuiApplication::clipboard()->setMimeData(mime);
+    sheet->findChild<QPushButton*>(QStringLiteral("pasteImageButton"))->click();
+    settle();
+    auto result = auditAccessibility(*sheet);
+    EXPECT_TRUE(result.ok()) << result.report();
+    EXPECT_EQ(orderFrom(result, "Done"),
+              "Done | Wi-Fi QR | Choose QR Image… | Paste QR Image | Copy Password | Join Network… | Open Wi-Fi Settings");
+    // The join confirmation too.
+    sheet->findChild<QPushButton*>(QStringLiteral("joinButton"))->click();
+    auto* confirmation = sheet->findChild<QMessageBox*>(QStringLiteral("joinConfirmation"));
+    ASSERT_TRUE(confirmation && confirmation->isVisible());
+    result = auditAccessibility(*confirmation);
+    EXPECT_TRUE(result.ok()) << result.report();
+    confirmation->reject();
+    settle();
+
+    auto* tabs = sheet->findChild<QTabWidget*>();
+    tabs->setCurrentIndex(1);
+    sheet->findChild<QLineEdit*>(QStringLiteral("shareNetworkName"))->setText("Studio 5G");
+    sheet->findChild<QLineEdit*>(QStringLiteral("sharePassword"))->setText("correct horse");
+    sheet->findChild<QCheckBox*>(QStringLiteral("shareConfirmed"))->setChecked(true);
+    settle();
+    result = auditAccessibility(*sheet);
+    EXPECT_TRUE(result.ok()) << result.report();
+    EXPECT_EQ(orderFrom(result, "Done"), "Done | Wi-Fi QR | Network name | Security | Password | Hidden network | "
+                                         "I confirm these are the network's current details | Copy QR Image");
+    EXPECT_EQ(accessibleName(sheet->findChild<QComboBox*>(QStringLiteral("shareSecurity"))), "Security");
+    EXPECT_EQ(accessibleName(sheet->findChild<QLabel*>(QStringLiteral("shareQRImage"))), "Wi-Fi QR code for Studio 5G");
+    sheet->close();
+}
+
+TEST_F(LibraryAccessibilityTest, SettingsWindowHasNothingTabCannotReach) {
+    SettingsWindow settingsWindow(store);
+    const auto result = auditAccessibility(settingsWindow);
+    EXPECT_TRUE(result.ok()) << result.report();
+    EXPECT_TRUE(result.controls.empty());
+}
+
+// Review material, not a gate: where the keyboard's focus shows, after Tab as a person presses it.
+TEST_F(LibraryAccessibilityTest, FocusScreenshots) {
+    fill();
+    store.setSelectedProjectID("p1");
+    ASSERT_TRUE(test::activate(*window));
+    const std::vector<std::pair<QWidget*, QString>> stops{
+        {toolButton(window->downloadTakeAction()), "focus-toolbar-download-take.png"},
+        {window->findChild<QWidget*>(QStringLiteral("projectMenuButton")), "focus-toolbar-project-menu.png"},
+        {window->searchField(), "focus-search.png"},
+        {window->projectList(), "focus-projects.png"},
+        {window->findChild<QWidget*>(QStringLiteral("collect")), "focus-collect-button.png"},
+        {window->takeList()->list(), "focus-takes.png"},
+        {window->dashboard()->findChild<QWidget*>(QStringLiteral("takeView")), "focus-dashboard-tabs.png"},
+    };
+    for (const auto& [stop, file] : stops) {
+        ASSERT_TRUE(tabTo(stop)) << file.toStdString();
+        EXPECT_TRUE(test::saveScreenshot(*window, file));
+    }
+    pressKey(Qt::Key_Right);
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(*window, "focus-use-as-reference.png"));
+
+    announce("Phone A", false, "aaaaaaaaaaaaaaaa");
+    announce("Phone B", true, "bbbbbbbbbbbbbbbb");
+    window->showCollect();
+    auto* sheet = window->sheet();
+    ASSERT_TRUE(test::activate(*sheet));
+    ASSERT_TRUE(tabTo(sheet->findChildren<QPushButton*>(QStringLiteral("card")).front()));
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "focus-collect-card.png"));
+    pressKey(Qt::Key_Space);
+    settle();
+    EXPECT_TRUE(test::saveScreenshot(*sheet, "focus-collect-card-chosen.png"));
+}
+
+} // namespace
+} // namespace velk::testing
