@@ -10,6 +10,7 @@
 #include "pairing/ui/camera_pairing_sheet.hpp"
 #include "pairing/ui/camera_pairing_sheet_presenter.hpp"
 #include "pairing/ui/qr_code_image.hpp"
+#include "app/accessibility.hpp"
 #include "app/theme.hpp"
 #include "pairing_test_support.hpp"
 #include "support/accessibility_audit.hpp"
@@ -151,9 +152,10 @@ TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
     EXPECT_TRUE(shown(*sheet, "expired"));
 }
 
-// Approving grants trust: Return, wherever the focus is, approves nothing; Space on the focused
-// "Approve Camera" does.
+// Approving grants trust: Return, wherever the focus is, approves nothing (nor removes a camera);
+// Space on the focused "Approve Camera" does. The application's keyboard rules are in force.
 TEST_F(PairingSheet, ReturnApprovesNothing) {
+    Accessibility::install();
     answer("cam-A");
     store->approve();
     store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
@@ -161,25 +163,32 @@ TEST_F(PairingSheet, ReturnApprovesNothing) {
     auto sheet = makeSheet();
     ASSERT_TRUE(shown(*sheet, "candidate"));
     ASSERT_TRUE(shown(*sheet, "trusted"));
-    QList<QWidget*> targets{sheet.get()};
     for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
         EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
         EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
-        targets.push_back(button);
     }
-    ASSERT_EQ(targets.size(), 4); // the sheet, "Done", "Approve Camera", "Remove"
+    // "Done" last: Return on it closes the sheet, as it should.
+    QList<QWidget*> targets{sheet.get(), child(*sheet, "approve"), child(*sheet, "remove"), child(*sheet, "done")};
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
     for (QWidget* target : targets) {
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
-            target->setFocus();
+            if (!sheet->isVisible()) break; // closed by "Done"
+            target->setFocus(Qt::TabFocusReason);
+            EXPECT_TRUE(target == sheet.get() || target->hasFocus());
             QTest::keyClick(target, key);
         }
     }
+    EXPECT_FALSE(sheet->isVisible());
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(store->candidate());
     EXPECT_EQ(store->trusted().size(), 1u);
-    EXPECT_TRUE(sheet->isVisible());
 
-    QTest::keyClick(child<QPushButton>(*sheet, "approve"), Qt::Key_Space);
+    sheet->open();
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    child(*sheet, "approve")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(child(*sheet, "approve"), Qt::Key_Space);
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(store->trusted().size(), 2u);
 }

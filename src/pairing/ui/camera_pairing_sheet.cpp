@@ -9,6 +9,7 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "app/theme.hpp"
 #include "app/view_kit.hpp"
 #include "discovery/live_camera_discovery.hpp"
@@ -37,8 +38,7 @@ QLabel* secondaryLabel(const QString& text, double pointScale, QWidget* parent) 
     return label;
 }
 
-// No button of the sheet answers Return: approving grants trust, so it takes a click or Space on
-// the focused button, never a key pressed to close the panel.
+// No button of the sheet is the dialog's default: Return never presses one the focus is not on.
 QPushButton* button(const char* text, QWidget* parent) {
     auto* made = new QPushButton(QString::fromUtf8(text), parent);
     made->setAutoDefault(false);
@@ -159,6 +159,9 @@ void CameraPairingSheet::createWidgets() {
     m_approve = button(CameraPairingSheetText::approve, m_candidateBox);
     m_approve->setObjectName("approve");
     Theme::setProminent(*m_approve);
+    // Approving grants trust: a click, or Space on the focused button, never a key pressed to
+    // close the panel.
+    Accessibility::answerClickAndSpaceOnly(*m_approve);
     for (QWidget* widget : {static_cast<QWidget*>(m_candidateName), static_cast<QWidget*>(m_code),
                             static_cast<QWidget*>(compare), static_cast<QWidget*>(m_approve)})
         candidate->addWidget(widget, 0, Qt::AlignHCenter);
@@ -269,6 +272,7 @@ void CameraPairingSheet::rebuildTrustedRows() {
         layout->addWidget(name, 1);
         auto* remove = button(CameraPairingSheetText::remove, line);
         remove->setObjectName("remove");
+        Accessibility::answerClickAndSpaceOnly(*remove); // removes trust, with no confirmation
         remove->setProperty("cameraID", QString::fromStdString(row.id));
         remove->setAccessibleDescription(QString::fromStdString(row.name)); // which camera a screen reader hears
         connect(remove, &QPushButton::clicked, this, [this, id = row.id] { m_pairing.forget(id); });
