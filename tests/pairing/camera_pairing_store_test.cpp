@@ -1,10 +1,9 @@
+#include <csignal>
 #include <fstream>
 #include <regex>
 
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <QTemporaryDir>
 
@@ -151,19 +150,18 @@ TEST_F(PairingStore, UnusableFileLoadsEmptyAndIsKeptAsideAtTheFirstWrite) {
     }
 }
 
-// While `operation` runs, no new file can be opened (root passes every permission check, but
-// not the limit on open files): the next atomic write fails after anything before it has happened.
-void withoutNewFiles(const std::function<void()>& operation) {
+// While `operation` runs, nothing can be written into a file (root passes every permission check,
+// but not the limit on file size): the next atomic write fails after anything before it happened.
+void withoutFileWrites(const std::function<void()>& operation) {
     rlimit saved{};
-    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-    const int lowestFree = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-    ASSERT_GE(lowestFree, 0);
-    ::close(lowestFree);
-    rlimit tight = saved;
-    tight.rlim_cur = static_cast<rlim_t>(lowestFree);
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
     operation();
-    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, previous);
 }
 
 TEST_F(PairingStore, WhereTheUnreadableFileWasKeptSurvivesAFailedFirstWrite) {
@@ -171,7 +169,7 @@ TEST_F(PairingStore, WhereTheUnreadableFileWasKeptSurvivesAFailedFirstWrite) {
     auto store = makeStore();
     ASSERT_TRUE(pending(*store));
     std::optional<CameraPairingStore::Reply> reply;
-    withoutNewFiles([&] { reply = store->approve(); });
+    withoutFileWrites([&] { reply = store->approve(); });
     EXPECT_FALSE(reply);
     std::string kept;
     for (const auto& entry : std::filesystem::directory_iterator(folder())) {
@@ -180,7 +178,7 @@ TEST_F(PairingStore, WhereTheUnreadableFileWasKeptSurvivesAFailedFirstWrite) {
     ASSERT_FALSE(kept.empty());
     EXPECT_EQ(files::readAll(kept), "{not json");
     const std::string notice = "Kept the unreadable list of trusted cameras as " + kept + ".";
-    EXPECT_NE(store->message().find("Cannot create a temporary file"), std::string::npos) << store->message();
+    EXPECT_NE(store->message().find("File too large"), std::string::npos) << store->message();
     EXPECT_NE(store->message().find(notice), std::string::npos) << store->message();
     EXPECT_TRUE(store->candidate()); // still pending: the user may approve again
 
