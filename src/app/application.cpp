@@ -7,6 +7,7 @@
 #include "app/menu_bar.hpp"
 #include "app/settings_window.hpp"
 #include "app/window_registry.hpp"
+#include "base/cancellation.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "store/app_store.hpp"
@@ -33,8 +34,9 @@ Application::Application(Options options, QObject* parent) : QObject(parent) {
     m_pairing = std::make_shared<CameraPairingStore>(options.storageRoot);
 #endif
     m_windows = std::make_unique<WindowRegistry>();
+    m_quitting = std::make_shared<CancellationToken>();
     m_services = std::make_unique<AppServices>(
-        AppServices{*m_store, *m_catalogDiscovery, *m_liveDiscovery, m_pairing.get(), *m_windows});
+        AppServices{*m_store, *m_catalogDiscovery, *m_liveDiscovery, m_pairing.get(), *m_windows, m_quitting});
 
     AppStore* store = m_store.get();
     m_windows->registerFactory(
@@ -66,6 +68,7 @@ void Application::quit() {
 void Application::shutdown() {
     if (m_shutDown) return;
     m_shutDown = true;
+    m_quitting->cancel();
     // Windows first: they hold references to the services.
     m_windows->closeAll(true);
     m_services->pairing = nullptr;

@@ -3,9 +3,10 @@
 // the transfer-source browser, the live camera channel, the camera pairing store), the window
 // registry that opens the Director, the Library and Settings by id, and the orderly end.
 //
-// At quit the windows close first, then the services go in reverse order: the live channel's
-// thread is joined after its socket closes and the browser stops; nothing is sent to a camera
-// (no stop, no cancellation: a recording in progress goes on on the phones).
+// At quit the application's cancellation is cancelled first (work that waits on it stops waiting),
+// then the windows close, then the services go in reverse order: the live channel's thread is
+// joined after its socket closes and the browser stops; nothing is sent to a camera (no stop, no
+// cancellation: a recording in progress goes on on the phones).
 
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,7 @@ class QMainWindow;
 
 namespace velk {
 
+class CancellationToken;
 class DnsSdBackend;
 class SettingsWindow;
 
@@ -69,6 +71,7 @@ private:
     std::shared_ptr<CameraPairingStore> m_pairing;
     std::unique_ptr<WindowRegistry> m_windows;
     std::unique_ptr<AppServices> m_services;
+    std::shared_ptr<CancellationToken> m_quitting;
     bool m_shutDown = false;
 };
 

@@ -12,8 +12,9 @@ double monotonicNowMs() {
 
 std::int64_t wallNowMs() { return toWallMs(std::chrono::system_clock::now()); }
 
+// A part of a millisecond is cut off toward zero, before 1970 too, as the wire formats count them.
 std::int64_t toWallMs(WallTime time) {
-    return std::chrono::floor<std::chrono::milliseconds>(time.time_since_epoch()).count();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(time.time_since_epoch()).count();
 }
 
 // Milliseconds arrive from the network too; values beyond the clock's range (a few centuries either

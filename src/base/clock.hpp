@@ -11,7 +11,7 @@ using WallTime = std::chrono::system_clock::time_point;
 
 // Milliseconds since boot from CLOCK_MONOTONIC, as a double.
 double monotonicNowMs();
-// Wall-clock milliseconds since 1970.
+// Wall-clock milliseconds since 1970; a fraction of a millisecond is cut off toward zero.
 std::int64_t wallNowMs();
 std::int64_t toWallMs(WallTime time);
 WallTime fromWallMs(std::int64_t ms);

@@ -6,6 +6,7 @@
 #include <memory>
 #include <type_traits>
 
+#include <QCoreApplication>
 #include <QObject>
 #include <QPointer>
 #include <QThread>
@@ -28,19 +29,24 @@ void launchWorker(std::function<void()> work);
 // destruction; afterwards no work runs.
 void shutdownWorkers();
 
-// Runs `work` on a worker, then `done(result)` on `context`'s thread, unless `context` is gone.
+// Runs `work` on a worker, then `done(result)` on the GUI thread while `context`, an object of the
+// GUI thread, still exists. Whether it does is asked on the GUI thread, where it can be destroyed,
+// never on the worker: between a worker's look and its post the object could go.
 template <class Work, class Done>
 void runThenCallback(QObject* context, Work work, Done done) {
-    QPointer<QObject> guard(context);
+    Q_ASSERT(!context || !QCoreApplication::instance() || context->thread() == QCoreApplication::instance()->thread());
+    QPointer<QObject> guard(context); // copied across threads, read only on the GUI thread
     launchWorker([guard, work = std::move(work), done = std::move(done)]() mutable {
         if constexpr (std::is_void_v<decltype(work())>) {
             work();
-            if (!guard) return;
-            postTo(guard.data(), [done = std::move(done)]() mutable { done(); });
+            postToGui([guard, done = std::move(done)]() mutable {
+                if (guard) done();
+            });
         } else {
             auto result = std::make_shared<decltype(work())>(work());
-            if (!guard) return;
-            postTo(guard.data(), [result, done = std::move(done)]() mutable { done(std::move(*result)); });
+            postToGui([guard, result, done = std::move(done)]() mutable {
+                if (guard) done(std::move(*result));
+            });
         }
     });
 }

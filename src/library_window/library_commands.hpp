@@ -21,6 +21,7 @@ class QWidget;
 namespace velk {
 
 class AppStore;
+class CancellationToken;
 class LANDiscovery;
 class LiveCameraDiscovery;
 
@@ -79,8 +80,9 @@ public:
     virtual void setChangeRule(QDialog* sheet, bool changeAllowed, const QString& reason) = 0;
 };
 
-// The Wi-Fi onboarding sheet with a gate of its own, for one window.
-std::unique_ptr<WiFiSheetHost> makeWiFiSheetHost();
+// The Wi-Fi onboarding sheet with a gate of its own, for one window. Its joins stop waiting for
+// NetworkManager once `quitting` is cancelled (null: never).
+std::unique_ptr<WiFiSheetHost> makeWiFiSheetHost(std::shared_ptr<const CancellationToken> quitting = nullptr);
 
 // The window's one persisted setting.
 inline constexpr const char* requireSecureProjectTransferKey = "velk.requireSecureProjectTransfer";

@@ -274,6 +274,7 @@ QMainWindow* createLibraryWindow(AppServices& services) {
     LibraryWindowOptions options;
     WindowRegistry& windows = services.windows;
     options.openWindow = [&windows](const std::string& id) { windows.openWindow(id); };
+    options.wifi = makeWiFiSheetHost(services.quitting);
     return new LibraryWindow(services.store, services.catalogDiscovery, services.liveDiscovery, std::move(options));
 }
 

@@ -1,5 +1,6 @@
 #include "wifi/network_manager_wifi_backend.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
+#include <QDBusPendingCall>
 #include <QDBusVariant>
 #include <QUuid>
 
@@ -43,6 +45,8 @@ constexpr std::uint32_t kSecKeyMgmtSuiteB192 = 0x2000;
 constexpr std::uint32_t kActiveStateActivated = 2;
 constexpr std::uint32_t kActiveStateDeactivating = 3;
 constexpr std::uint32_t kActiveStateDeactivated = 4;
+// A reply is looked for after 1 ms, then after twice as long each time, up to this.
+constexpr int kLongestReplyStepMs = 50;
 
 void registerTypes() {
     static std::once_flag once;
@@ -69,13 +73,43 @@ struct NetworkManagerWifiBackend::Shared {
         return QDBusConnection::connectToBus(*options.busAddress, connectionName);
     }
 
-    std::optional<QList<QVariant>> call(const QString& path, const QString& interface, const QString& method,
-                                        const QList<QVariant>& arguments = {}) {
+    bool cancelled() const { return options.cancellation && options.cancellation->isCancelled(); }
+
+    // Waits `ms`; false, at once, when cancelled before or during the wait.
+    bool wait(int ms) const {
+        if (!options.cancellation) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+            return true;
+        }
+        return options.cancellation->waitFor(static_cast<std::uint64_t>(ms) * 1'000'000u);
+    }
+
+    bool pause() const { return wait(options.pollIntervalMs); }
+
+    static QDBusMessage methodCall(const QString& path, const QString& interface, const QString& method,
+                                   const QList<QVariant>& arguments) {
         QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
         message.setArguments(arguments);
-        const QDBusMessage reply = bus().call(message, QDBus::Block, options.callTimeoutMs);
+        return message;
+    }
+
+    // The reply's arguments; none for an error, a time-out or a cancellation, which ends the wait at
+    // once. The bus's own thread receives the reply; this thread only looks for it.
+    std::optional<QList<QVariant>> call(const QString& path, const QString& interface, const QString& method,
+                                        const QList<QVariant>& arguments = {}) {
+        if (cancelled()) return std::nullopt;
+        QDBusPendingCall pending = bus().asyncCall(methodCall(path, interface, method, arguments), options.callTimeoutMs);
+        for (int stepMs = 1; !pending.isFinished(); stepMs = std::min(2 * stepMs, kLongestReplyStepMs)) {
+            if (!wait(stepMs)) return std::nullopt;
+        }
+        const QDBusMessage reply = pending.reply();
         if (reply.type() != QDBusMessage::ReplyMessage) return std::nullopt;
         return reply.arguments();
+    }
+
+    // Sends without waiting for the reply.
+    void send(const QString& path, const QString& interface, const QString& method) {
+        bus().send(methodCall(path, interface, method, {}));
     }
 
     std::optional<QVariant> property(const QString& path, const QString& interface, const QString& name) {
@@ -96,15 +130,15 @@ struct NetworkManagerWifiBackend::Shared {
         return qdbus_cast<QList<QDBusObjectPath>>(reply->at(0));
     }
 
-    void pause() const { std::this_thread::sleep_for(std::chrono::milliseconds(options.pollIntervalMs)); }
-
     WifiPermission askPermission() {
         const auto reply = call(kManagerPath, kManagerInterface, QStringLiteral("GetPermissions"));
         // Without an answer there is nothing that forbids scanning; the join itself reports what fails.
         if (!reply || reply->isEmpty()) return WifiPermission::authorized;
-        const auto permissions = qdbus_cast<QMap<QString, QString>>(reply->at(0));
-        return permissions.value(kScanPermission) == QStringLiteral("no") ? WifiPermission::denied
-                                                                            : WifiPermission::authorized;
+        const QString scan = qdbus_cast<QMap<QString, QString>>(reply->at(0)).value(kScanPermission);
+        if (scan == QStringLiteral("no")) return WifiPermission::denied;
+        // "auth": NetworkManager's authentication agent asks the user when the join scans.
+        if (scan == QStringLiteral("auth")) return WifiPermission::askOnUse;
+        return WifiPermission::authorized;
     }
 };
 
@@ -122,7 +156,8 @@ WifiPermission NetworkManagerWifiBackend::permissionStatus() { return m_shared->
 void NetworkManagerWifiBackend::requestPermission(std::function<void(WifiPermission)> answer) {
     launchWorker([shared = m_shared, answer = std::move(answer)] {
         const WifiPermission status = shared->askPermission();
-        shared->permission.store(status);
+        // The agent may keep an authentication for a while: "auth" is asked again at the next join.
+        if (status != WifiPermission::askOnUse) shared->permission.store(status);
         postToGui([answer, status] { answer(status); });
     });
 }
@@ -176,7 +211,7 @@ std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const st
         while (std::chrono::steady_clock::now() < deadline) {
             const auto now = lastScan();
             if (now && now->toLongLong() != before->toLongLong()) break;
-            nm.pause();
+            if (!nm.pause()) return std::nullopt;
         }
     }
 
@@ -250,9 +285,16 @@ bool NetworkManagerWifiBackend::associate(const std::string& interface, const Wi
             break;
         }
         if (value == kActiveStateDeactivating || value == kActiveStateDeactivated) break;
-        nm.pause();
+        if (!nm.pause()) break;
     }
-    if (!activated) nm.call(connection, kConnectionInterface, QStringLiteral("Delete"));
+    if (!activated) {
+        // Quitting does not wait for the removal, but still asks for it.
+        if (nm.cancelled()) {
+            nm.send(connection, kConnectionInterface, QStringLiteral("Delete"));
+        } else {
+            nm.call(connection, kConnectionInterface, QStringLiteral("Delete"));
+        }
+    }
     return activated;
 }
 

@@ -2,13 +2,16 @@
 // The Wi-Fi join over NetworkManager's D-Bus API. The bus is reached only when a join asks for it,
 // so making the backend (and the sheet that owns it) touches no system service. The password
 // travels only inside the connection's secrets, to a volatile profile that NetworkManager never
-// writes to disk; a profile whose activation fails is removed again.
+// writes to disk; a profile whose activation fails is removed again. Every wait (a call's reply,
+// the scan's end, the activation) ends at once when the cancellation it was given is cancelled:
+// the application quitting does not wait for NetworkManager.
 
 #include <memory>
 #include <optional>
 
 #include <QString>
 
+#include "base/cancellation.hpp"
 #include "wifi/wifi_backend.hpp"
 
 namespace velk {
@@ -22,6 +25,8 @@ public:
         int scanWaitMs = 15000;       // for LastScan to change after the scan request
         int activationWaitMs = 60000; // for the new connection to become activated
         int pollIntervalMs = 100;
+        // Null: never cancelled. The application passes the token it cancels when it quits.
+        std::shared_ptr<const CancellationToken> cancellation;
     };
 
     NetworkManagerWifiBackend();

@@ -39,14 +39,17 @@ struct WifiNetwork {
     bool supportsSecurity(WifiSecurity security) const;
 };
 
-enum class WifiPermission { notDetermined, restricted, denied, authorized, other };
+// Whether the system lets this application scan for and join Wi-Fi networks. `askOnUse`: allowed
+// once the user confirms in the system's own authentication prompt, which appears during the join.
+enum class WifiPermission { notDetermined, restricted, denied, authorized, askOnUse, other };
 
 class WifiBackend {
 public:
     virtual ~WifiBackend() = default;
 
-    // GUI thread. The current answer without blocking, and a request whose answer arrives later
-    // through `answer`, also on the GUI thread.
+    // GUI thread. The answer known so far without blocking (`notDetermined` until the system has
+    // been asked), and a question to the system whose answer arrives later through `answer`, also on
+    // the GUI thread. Asking shows the user nothing.
     virtual WifiPermission permissionStatus() = 0;
     virtual void requestPermission(std::function<void(WifiPermission)> answer) = 0;
 

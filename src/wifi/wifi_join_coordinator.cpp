@@ -21,9 +21,9 @@ constexpr const char* kPermissionDeniedMessage =
     "the decoded details.";
 constexpr const char* kPermissionUnknownMessage =
     "Automatic joining is unavailable. Open Wi-Fi Settings and use the decoded details.";
+// Added to the start sentence only when NetworkManager answered that it will ask the user.
 constexpr const char* kPermissionPromptMessage =
-    "NetworkManager will ask for permission because it protects Wi-Fi scanning. Kestova does not read or store "
-    "your location.";
+    "NetworkManager will ask for permission because it protects Wi-Fi scanning.";
 
 std::vector<WifiSecurity> acceptedSecurities(WiFiNetworkDetails::Security security) {
     switch (security) {
@@ -115,44 +115,37 @@ void WiFiJoinCoordinator::join(const WiFiNetworkDetails& details, std::shared_pt
         setMessage(kPausedMessage);
         return;
     }
-    auto attempt = std::make_shared<WiFiJoinAttempt>();
-    m_pending = Pending{details, gate, attempt};
+    m_pending = Pending{details, std::move(gate), std::make_shared<WiFiJoinAttempt>()};
 
-    switch (m_backend->permissionStatus()) {
-    case WifiPermission::restricted:
-    case WifiPermission::denied:
-        m_pending.reset();
-        setMessage(kPermissionDeniedMessage);
-        break;
-    case WifiPermission::authorized:
-        beginJoin(details, std::move(gate), std::move(attempt));
-        break;
-    case WifiPermission::notDetermined: {
-        setMessage(kPermissionPromptMessage);
-        QPointer<WiFiJoinCoordinator> self(this);
-        m_backend->requestPermission([self](WifiPermission status) {
-            if (self) self->permissionAnswered(status);
-        });
-        break;
+    const WifiPermission status = m_backend->permissionStatus();
+    if (status != WifiPermission::notDetermined) {
+        startWith(status);
+        return;
     }
-    case WifiPermission::other:
-        m_pending.reset();
-        setMessage(kPermissionUnknownMessage);
-        break;
-    }
+    // Asking shows nothing: a sentence about permission appears only when the system will ask.
+    QPointer<WiFiJoinCoordinator> self(this);
+    m_backend->requestPermission([self](WifiPermission answer) {
+        if (self) self->permissionAnswered(answer);
+    });
 }
 
 void WiFiJoinCoordinator::permissionAnswered(WifiPermission status) {
-    if (!m_pending) return;
+    if (!m_pending || status == WifiPermission::notDetermined) return;
+    startWith(status);
+}
+
+void WiFiJoinCoordinator::startWith(WifiPermission status) {
     switch (status) {
     case WifiPermission::restricted:
     case WifiPermission::denied:
         m_pending.reset();
         setMessage(kPermissionDeniedMessage);
         break;
-    case WifiPermission::authorized: {
+    case WifiPermission::authorized:
+    case WifiPermission::askOnUse: {
         Pending pending = std::move(*m_pending);
-        beginJoin(pending.details, std::move(pending.gate), std::move(pending.attempt));
+        beginJoin(pending.details, std::move(pending.gate), std::move(pending.attempt),
+                  status == WifiPermission::askOnUse);
         break;
     }
     case WifiPermission::notDetermined:
@@ -165,15 +158,18 @@ void WiFiJoinCoordinator::permissionAnswered(WifiPermission status) {
 }
 
 void WiFiJoinCoordinator::beginJoin(const WiFiNetworkDetails& details, std::shared_ptr<WiFiChangeGate> gate,
-                                    std::shared_ptr<WiFiJoinAttempt> attempt) {
+                                    std::shared_ptr<WiFiJoinAttempt> attempt, bool systemWillAsk) {
     m_pending.reset();
     if (!mayProceed(*gate, *attempt)) {
         setMessage(kBlockedMessage);
         return;
     }
     m_activeAttempt = attempt;
+    m_keepAlive = weak_from_this().lock();
     setIsWorking(true);
-    setMessage("Asking NetworkManager to find and join " + details.ssid + "\u2026");
+    std::string started = "Asking NetworkManager to find and join " + details.ssid + "\u2026";
+    if (systemWillAsk) started += std::string(" ") + kPermissionPromptMessage;
+    setMessage(std::move(started));
 
     // The worker holds the backend, a copy of the details, the gate and the attempt, nothing else.
     runThenCallback(
@@ -185,12 +181,16 @@ void WiFiJoinCoordinator::beginJoin(const WiFiNetworkDetails& details, std::shar
                 return WiFiJoinResult::failed;
             }
         },
-        [this, attempt, ssid = details.ssid](WiFiJoinResult result) {
-            m_activeAttempt.reset();
-            setIsWorking(false);
-            if (attempt->isCancelled()) return;
-            setMessage(WiFiJoin::sentence(result, ssid));
-        });
+        [this, attempt, ssid = details.ssid](WiFiJoinResult result) { publish(result, *attempt, ssid); });
+}
+
+void WiFiJoinCoordinator::publish(WiFiJoinResult result, const WiFiJoinAttempt& attempt, const std::string& ssid) {
+    // Released when this ends: the coordinator may go with it, once nothing of it is used any more.
+    const std::shared_ptr<WiFiJoinCoordinator> keepAlive = std::move(m_keepAlive);
+    m_activeAttempt.reset();
+    setIsWorking(false);
+    if (attempt.isCancelled()) return;
+    setMessage(WiFiJoin::sentence(result, ssid));
 }
 
 void WiFiJoinCoordinator::cancelPending() {

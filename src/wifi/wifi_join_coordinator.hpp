@@ -45,7 +45,10 @@ WiFiJoinResult joinSynchronously(const WiFiNetworkDetails& details, const WiFiCh
 
 } // namespace WiFiJoin
 
-class WiFiJoinCoordinator final : public QObject {
+// Owned through a shared_ptr (the sheet's): a running join holds its coordinator until the join's
+// result is published, even when the sheet has gone by then. A coordinator owned otherwise drops
+// the result of a join that ends after it.
+class WiFiJoinCoordinator final : public QObject, public std::enable_shared_from_this<WiFiJoinCoordinator> {
     Q_OBJECT
     Q_PROPERTY(bool isWorking READ isWorking NOTIFY isWorkingChanged)
     Q_PROPERTY(std::string message READ message NOTIFY messageChanged)
@@ -73,8 +76,10 @@ private:
     };
 
     void permissionAnswered(WifiPermission status);
+    void startWith(WifiPermission status);
     void beginJoin(const WiFiNetworkDetails& details, std::shared_ptr<WiFiChangeGate> gate,
-                   std::shared_ptr<WiFiJoinAttempt> attempt);
+                   std::shared_ptr<WiFiJoinAttempt> attempt, bool systemWillAsk);
+    void publish(WiFiJoinResult result, const WiFiJoinAttempt& attempt, const std::string& ssid);
     void setIsWorking(bool isWorking);
     void setMessage(std::string message);
 
@@ -83,6 +88,8 @@ private:
     std::string m_message;
     std::optional<Pending> m_pending;
     std::shared_ptr<WiFiJoinAttempt> m_activeAttempt;
+    // Set while a join runs, for a coordinator owned through a shared_ptr.
+    std::shared_ptr<WiFiJoinCoordinator> m_keepAlive;
 };
 
 } // namespace velk

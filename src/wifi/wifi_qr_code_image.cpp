@@ -8,6 +8,7 @@
 #include <QBuffer>
 #include <QImageReader>
 #include <QMimeData>
+#include <QPainter>
 
 #include <ZXing/ReadBarcode.h>
 #include <libheif/heif.h>
@@ -146,8 +147,23 @@ QImage generate(const WiFiNetworkDetails& details) {
     return image;
 }
 
+namespace {
+
+// The image as it is seen on a white page: a conversion to gray alone would turn transparent
+// pixels, whose colour is usually black, into black, and hide a code drawn on a transparent ground.
+QImage onWhite(const QImage& image) {
+    if (!image.hasAlphaChannel()) return image;
+    QImage page(image.size(), QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QPainter painter(&page);
+    painter.drawImage(0, 0, image);
+    return page;
+}
+
+} // namespace
+
 std::vector<std::string> readPayloads(const QImage& image) {
-    const QImage gray = image.convertToFormat(QImage::Format_Grayscale8);
+    const QImage gray = onWhite(image).convertToFormat(QImage::Format_Grayscale8);
     ZXing::DecodeHints hints;
     hints.setFormats(ZXing::BarcodeFormat::QRCode);
     hints.setTryHarder(true);

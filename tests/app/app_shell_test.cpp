@@ -2,6 +2,7 @@
 // single-instance lock and raise, symbols and the orderly end.
 
 #include <future>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -24,6 +25,7 @@
 #include "app/theme.hpp"
 #include "app/view_kit.hpp"
 #include "app/window_registry.hpp"
+#include "base/cancellation.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "store/app_store.hpp"
 #include "support/widgets.hpp"
@@ -117,10 +119,14 @@ TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
     options.dnsSd = std::make_shared<FakeDnsSdBackend>();
     Application application(options);
     AppStore* seen = nullptr;
+    std::shared_ptr<const CancellationToken> quitting;
+    std::optional<bool> quittingWhenTheWindowWent;
     application.registerWindow(WindowID::director, [&](AppServices& services) {
         seen = &services.store;
+        quitting = services.quitting;
         auto* window = new QMainWindow;
         window->setWindowTitle("Kestova Director");
+        QObject::connect(window, &QObject::destroyed, [&] { quittingWhenTheWindowWent = quitting->isCancelled(); });
         return window;
     });
     application.launch();
@@ -137,7 +143,11 @@ TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
     EXPECT_TRUE(texts.contains("Verified recordings: " + folder.filePath("videos"))) << texts.join("|").toStdString();
     EXPECT_TRUE(texts.contains("Library: " + folder.filePath("data")));
 
+    ASSERT_TRUE(quitting);
+    EXPECT_FALSE(quitting->isCancelled());
     application.shutdown();
+    // Work that waits on the application's cancellation is told before the windows go.
+    EXPECT_EQ(quittingWhenTheWindowWent, true);
     EXPECT_TRUE(application.windows().openWindowIDs().empty());
     EXPECT_EQ(application.windows().openWindow(WindowID::director), nullptr);
     application.shutdown(); // idempotent

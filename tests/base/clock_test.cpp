@@ -1,6 +1,7 @@
 #include "base/clock.hpp"
 
 #include <limits>
+#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -9,12 +10,19 @@ namespace {
 
 using std::chrono::milliseconds;
 
-TEST(WallMilliseconds, ConvertBothWaysRoundingDownAndSaturating) {
+TEST(WallMilliseconds, ConvertBothWaysCuttingTowardZeroAndSaturating) {
     for (std::int64_t ms : {std::int64_t{0}, std::int64_t{1}, std::int64_t{-1}, std::int64_t{1777638600250}, std::int64_t{-8520336000000}})
         EXPECT_EQ(toWallMs(fromWallMs(ms)), ms) << ms;
-    // Sub-millisecond parts round towards the past, also before 1970.
-    EXPECT_EQ(toWallMs(WallTime(std::chrono::microseconds(1500))), 1);
-    EXPECT_EQ(toWallMs(WallTime(std::chrono::microseconds(-1500))), -2);
+    // A part of a millisecond is cut off toward zero, on both sides of 1970.
+    const std::pair<std::chrono::nanoseconds, std::int64_t> cut[] = {
+        {std::chrono::microseconds(1500), 1},     {std::chrono::microseconds(-1500), -1},
+        {std::chrono::nanoseconds(999'999), 0},   {std::chrono::nanoseconds(-999'999), 0},
+        {std::chrono::nanoseconds(-1'000'001), -1}, {std::chrono::milliseconds(-2), -2},
+    };
+    for (const auto& [sinceEpoch, ms] : cut) {
+        EXPECT_EQ(toWallMs(WallTime(std::chrono::duration_cast<WallTime::duration>(sinceEpoch))), ms)
+            << sinceEpoch.count() << " ns";
+    }
     EXPECT_EQ(fromWallMs(std::numeric_limits<std::int64_t>::max()), WallTime::max());
     EXPECT_EQ(fromWallMs(std::numeric_limits<std::int64_t>::min()), WallTime::min());
     EXPECT_EQ(fromWallMs(9'300'000'000'000'000), WallTime::max());

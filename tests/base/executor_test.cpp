@@ -1,4 +1,5 @@
 #include "base/executor.hpp"
+#include "base/worker_pool.hpp"
 
 #include <atomic>
 #include <future>
@@ -78,11 +79,39 @@ TEST_F(ExecutorTest, WorkForADeletedContextIsDropped) {
     delete context;
     delete resultContext;
     contextGone.set_value();
+    // The result comes back to the GUI thread, which finds the context gone and releases it.
     auto released = resultReleased.get_future();
-    ASSERT_TRUE(ready(released));
+    ASSERT_TRUE(spinUntil([&] { return released.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }));
     QCoreApplication::processEvents();
     QCoreApplication::sendPostedEvents();
     EXPECT_FALSE(called);
+}
+
+TEST_F(ExecutorTest, AContextDestroyedAsItsWorkEndsIsNeverTouchedByTheWorker) {
+    // The GUI thread destroys the context at every moment of the worker's end, from before its
+    // result exists to after it was posted; the worker must not look at the object meanwhile.
+    for (int round = 0; round < 200; ++round) {
+        auto* context = new QObject;
+        std::promise<void> go;
+        std::atomic<bool> returned{false};
+        bool called = false;
+        runThenCallback(
+            context,
+            [go = go.get_future().share(), &returned] {
+                go.wait();
+                returned = true;
+                return 1;
+            },
+            [&](int) { called = true; });
+        go.set_value();
+        while (!returned.load()) {
+        }
+        for (int spin = 0; spin < round % 50 * 20; ++spin) (void)returned.load(std::memory_order_relaxed);
+        delete context;
+        ASSERT_TRUE(spinUntil([] { return workers::busyCount() == 0; }));
+        QCoreApplication::sendPostedEvents();
+        EXPECT_FALSE(called) << round;
+    }
 }
 
 TEST_F(ExecutorTest, WorkersRunSideBySideOffTheGuiThread) {

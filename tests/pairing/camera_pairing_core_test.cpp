@@ -45,6 +45,21 @@ TEST_F(PairingCore, BeginMakesTheInvitation) {
     EXPECT_NE(core.invitation()->secret, invitation.secret);
 }
 
+TEST_F(PairingCore, ExpiryCutsAPartOfAMillisecondTowardZero) {
+    using std::chrono::microseconds;
+    const std::pair<WallTime, std::int64_t> cases[] = {
+        {fromWallMs(0), 120'000},
+        {fromWallMs(1'700'000'000'123) + microseconds(999), 1'700'000'000'123 + 120'000},
+        {fromWallMs(0) - microseconds(400), 120'000},                  // just before 1970
+        {fromWallMs(-1) - microseconds(500), -1 + 120'000},            // -1.5 ms
+        {fromWallMs(-315'619'200'000) - microseconds(700), -315'619'200'000 + 120'000}, // 1960
+    };
+    for (const auto& [at, expiresAtMs] : cases) {
+        core.begin(director, "Studio Mac", "10.77.0.1", 1000, at, pairing_test::secret());
+        EXPECT_EQ(core.invitation()->expiresAtMs, expiresAtMs) << toWallMs(at);
+    }
+}
+
 TEST_F(PairingCore, BeginRefusalsLeaveTheInvitation) {
     const CameraPairingInvitation before = *core.invitation();
     const struct { std::string id, name, host; std::optional<Bytes> secret; const char* sentence; } cases[] = {

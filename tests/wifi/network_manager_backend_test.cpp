@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
+
 #include "wifi/network_manager_wifi_backend.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_test_support.hpp"
@@ -109,10 +111,11 @@ public:
     }
 
     // The mock's log from the last AddAndActivateConnection2 on.
-    QString lastActivation() {
-        QFile file(m_dir.filePath("calls.log"));
-        file.open(QIODevice::ReadOnly);
-        return QString::fromUtf8(file.readAll()).section(QStringLiteral("AddAndActivateConnection2"), -1);
+    QString lastActivation() { return log().section(QStringLiteral("AddAndActivateConnection2"), -1); }
+    int activations() { return static_cast<int>(log().count(QStringLiteral("AddAndActivateConnection2"))); }
+    // The backend is waiting for the last activation: it has asked for its state.
+    bool waitingForActivation() {
+        return lastActivation().contains(QStringLiteral(" Get /org/freedesktop/NetworkManager/ActiveConnection/"));
     }
 
     QString address;
@@ -120,6 +123,12 @@ public:
     bool ready = false;
 
 private:
+    QString log() {
+        QFile file(m_dir.filePath("calls.log"));
+        file.open(QIODevice::ReadOnly);
+        return QString::fromUtf8(file.readAll());
+    }
+
     QTemporaryDir m_dir;
     QProcess m_bus;
     QProcess m_mock;
@@ -138,12 +147,14 @@ protected:
         if (!mock->ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
     }
 
-    std::shared_ptr<NetworkManagerWifiBackend> backend(int activationWaitMs = 5000) {
+    std::shared_ptr<NetworkManagerWifiBackend> backend(int activationWaitMs = 5000,
+                                                       std::shared_ptr<const CancellationToken> quitting = nullptr) {
         NetworkManagerWifiBackend::Options options;
         options.busAddress = mock->address;
         options.scanWaitMs = 2000;
         options.activationWaitMs = activationWaitMs;
         options.pollIntervalMs = 20;
+        options.cancellation = std::move(quitting);
         return std::make_shared<NetworkManagerWifiBackend>(options);
     }
 
@@ -212,6 +223,29 @@ TEST_F(NetworkManagerBackendTest, AFailedOrTimedOutActivationRemovesItsProfile) 
     EXPECT_FALSE(mock->hasConnection("slow_ap"));
 }
 
+TEST_F(NetworkManagerBackendTest, QuittingEndsASlowActivationAtOnce) {
+    mock->addAccessPoint("quit_ap", "QuitNet", 0x1, 0x0, 0x188, 50);
+    mock->activationEndsIn(1); // activating, for longer than anyone waits
+    auto quitting = std::make_shared<CancellationToken>();
+    auto nm = backend(10 * 60 * 1000, quitting); // ten minutes
+    const int before = mock->activations();
+    auto join = std::async(std::launch::async, [&] {
+        return joinOnce(*nm, {"QuitNet", WiFiNetworkDetails::Security::wpa, "password1", false});
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return mock->activations() > before && mock->waitingForActivation(); }));
+    ASSERT_TRUE(mock->hasConnection("quit_ap"));
+
+    quitting->cancel();
+    // A bound against hanging only: without the cancellation the join would wait its ten minutes.
+    ASSERT_EQ(join.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_EQ(join.get(), WiFiJoinResult::failed);
+    // The half-made profile is still removed, without waiting for the answer.
+    EXPECT_TRUE(test::waitUntil([&] { return !mock->hasConnection("quit_ap"); }));
+
+    // Once quitting, nothing waits on NetworkManager at all.
+    EXPECT_EQ(nm->interface(), std::nullopt);
+}
+
 TEST_F(NetworkManagerBackendTest, ScanPermissionIsRefusedOnlyWhenNetworkManagerSaysNo) {
     auto nm = backend();
     EXPECT_EQ(nm->permissionStatus(), WifiPermission::notDetermined);
@@ -226,6 +260,19 @@ TEST_F(NetworkManagerBackendTest, ScanPermissionIsRefusedOnlyWhenNetworkManagerS
                     "ret = {'org.freedesktop.NetworkManager.wifi.scan': 'no'}");
     EXPECT_EQ(ask(), WifiPermission::denied);
     EXPECT_EQ(nm->permissionStatus(), WifiPermission::denied);
+}
+
+// Runs after the test above: it leaves GetPermissions answering "auth".
+TEST_F(NetworkManagerBackendTest, AnAuthAnswerMeansNetworkManagerWillAskTheUser) {
+    mock->addMethod(kManager, kManagerInterface, "GetPermissions", "", "a{ss}",
+                    "ret = {'org.freedesktop.NetworkManager.wifi.scan': 'auth'}");
+    auto nm = backend();
+    std::optional<WifiPermission> answer;
+    nm->requestPermission([&](WifiPermission status) { answer = status; });
+    ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }));
+    EXPECT_EQ(answer, WifiPermission::askOnUse);
+    // Its agent may keep the authentication a while, so the next join asks again.
+    EXPECT_EQ(nm->permissionStatus(), WifiPermission::notDetermined);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <fstream>
 
 #include <QBuffer>
+#include <QFile>
 #include <QPainter>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -50,6 +51,15 @@ QImage qrencodeImage(const std::string& text, int moduleSize) {
     const std::string path = dir.filePath(QStringLiteral("code.png")).toStdString();
     runProgram("qrencode", {"-o", path, "-s", std::to_string(moduleSize), "-m", "4", "-l", "M", "-8", text});
     return QImage(QString::fromStdString(path));
+}
+
+QByteArray qrencodePng(const std::string& text, const std::string& background) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("code.png"));
+    runProgram("qrencode", {"-o", path.toStdString(), "-s", "8", "-m", "4", "-l", "M", "-8",
+                            "--background=" + background, text});
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 QImage sideBySide(const std::vector<QImage>& images) {

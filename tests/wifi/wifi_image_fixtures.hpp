@@ -12,6 +12,9 @@ namespace velk::test {
 
 // A QR image of `text` drawn by qrencode; modules of `moduleSize` pixels.
 QImage qrencodeImage(const std::string& text, int moduleSize = 8);
+// The PNG file qrencode writes for `text`, its background in the colour RRGGBBAA
+// ("00000000": transparent black, as image editors and web exports often leave it).
+QByteArray qrencodePng(const std::string& text, const std::string& background);
 // `images` side by side on white, 40 pixels apart.
 QImage sideBySide(const std::vector<QImage>& images);
 // Encoded bytes of the image in a format Qt writes ("png", "jpeg", "tiff").

@@ -137,8 +137,9 @@ TEST_F(WiFiJoinCoordinatorTest, ThePermissionAnswerDecidesTheJoin) {
     }
     backend->status = WifiPermission::notDetermined;
     coordinator.join(kHome, openGate());
-    EXPECT_EQ(coordinator.message(), "NetworkManager will ask for permission because it protects Wi-Fi scanning. "
-                                     "Kestova does not read or store your location.");
+    // Asking NetworkManager shows the user nothing, so no new sentence either.
+    EXPECT_EQ(backend->permissionRequests, 1);
+    EXPECT_EQ(coordinator.message(), "Automatic joining is unavailable. Open Wi-Fi Settings and use the decoded details.");
     coordinator.join(kHome, openGate()); // a second confirmation while the question is open
     backend->permissionAnswer(WifiPermission::notDetermined);
     EXPECT_FALSE(coordinator.isWorking());
@@ -156,6 +157,29 @@ TEST_F(WiFiJoinCoordinatorTest, ThePermissionAnswerDecidesTheJoin) {
     gate->update(false);
     backend->permissionAnswer(WifiPermission::authorized);
     EXPECT_EQ(coordinator.message(), kBlocked);
+}
+
+TEST_F(WiFiJoinCoordinatorTest, SpeaksOfPermissionOnlyWhenNetworkManagerWillAsk) {
+    const std::string start = "Asking NetworkManager to find and join Home;Net\u2026";
+    const std::string asks = start + " NetworkManager will ask for permission because it protects Wi-Fi scanning.";
+    const std::pair<WifiPermission, std::string> known[] = {{WifiPermission::authorized, start},
+                                                            {WifiPermission::askOnUse, asks}};
+    for (const auto& [status, sentence] : known) {
+        backend->status = status;
+        coordinator.join(kHome, openGate());
+        EXPECT_EQ(coordinator.message(), sentence);
+        ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
+    }
+    for (const auto& [answer, sentence] : known) {
+        backend->status = WifiPermission::notDetermined;
+        const std::string before = coordinator.message();
+        coordinator.join(kHome, openGate());
+        EXPECT_EQ(coordinator.message(), before);
+        backend->permissionAnswer(answer);
+        EXPECT_EQ(coordinator.message(), sentence);
+        ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
+    }
+    EXPECT_EQ(backend->scans, 4);
 }
 
 TEST_F(WiFiJoinCoordinatorTest, CancellingStopsAWaitingOrRunningJoinSilently) {

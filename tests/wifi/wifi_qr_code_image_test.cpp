@@ -57,6 +57,19 @@ TEST_F(WiFiQRCodeImageTest, ReadsEveryAcceptedContainer) {
     EXPECT_EQ(thrownWhat([&] { WiFiQRCodeImage::decode(write("code.gif", test::encoded(code, "gif"))); }), kFileLimit);
 }
 
+TEST_F(WiFiQRCodeImageTest, ReadsACodeOnATransparentBackground) {
+    const QByteArray png = test::qrencodePng(kHomeText, "00000000");
+    ASSERT_FALSE(png.isEmpty()) << "qrencode is missing";
+    const QImage written = QImage::fromData(png, "PNG");
+    ASSERT_TRUE(written.hasAlphaChannel());
+    ASSERT_EQ(qAlpha(written.pixel(0, 0)), 0); // the quiet zone is see-through
+
+    EXPECT_EQ(WiFiQRCodeImage::decode(write("transparent.png", png)), kHome);
+    QMimeData clipboard;
+    clipboard.setData(QStringLiteral("image/png"), png);
+    EXPECT_EQ(WiFiQRCodeImage::decode(clipboard), kHome);
+}
+
 TEST_F(WiFiQRCodeImageTest, AppliesTheJpegOrientationBeforeReading) {
     QImage landscape(240, 120, QImage::Format_RGB32);
     landscape.fill(Qt::white);

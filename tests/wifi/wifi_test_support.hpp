@@ -24,7 +24,8 @@ public:
     std::optional<std::string> wifiInterface = "wlan0";
     std::optional<std::vector<WifiNetwork>> scanResult = std::vector<WifiNetwork>{};
     bool associateSucceeds = true;
-    std::function<void()> duringScan; // runs on the worker inside the scan
+    std::function<void()> duringScan;      // runs on the worker inside the scan
+    std::function<void()> duringAssociate; // runs on the worker inside the association
 
     // Blocks the scan until the returned promise is kept.
     std::promise<void> holdScan() {
@@ -61,9 +62,12 @@ public:
     }
     bool associate(const std::string&, const WifiNetwork& chosen, const std::optional<std::string>& password) override {
         ++associations;
-        std::lock_guard guard(m_lock);
-        m_associatedID = chosen.id;
-        m_associatedPassword = password;
+        {
+            std::lock_guard guard(m_lock);
+            m_associatedID = chosen.id;
+            m_associatedPassword = password;
+        }
+        if (duringAssociate) duringAssociate();
         return associateSucceeds;
     }
 

@@ -1,5 +1,7 @@
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
 
+#include <iterator>
+
 #include "wifi/wifi_qr_code_image.hpp"
 
 namespace velk::WiFiOnboarding {
@@ -47,15 +49,31 @@ ShareArea shareArea(const std::string& ssid, WiFiNetworkDetails::Security securi
     return ShareArea{details, std::move(image), {}};
 }
 
-bool openWiFiSettings(const std::function<bool(const QString& program, const QStringList& arguments)>& start) {
-    const std::pair<QString, QStringList> candidates[] = {
+namespace {
+
+void openFrom(std::size_t index, const ProgramStarter& start, std::function<void(bool)> done) {
+    static const std::pair<QString, QStringList> candidates[] = {
         {QStringLiteral("gnome-control-center"), {QStringLiteral("wifi")}},
         {QStringLiteral("nm-connection-editor"), {}},
     };
-    for (const auto& [program, arguments] : candidates) {
-        if (start(program, arguments)) return true;
+    if (index >= std::size(candidates)) {
+        done(false);
+        return;
     }
-    return false;
+    const auto& [program, arguments] = candidates[index];
+    start(program, arguments, [index, start, done](bool opened) {
+        if (opened) {
+            done(true);
+        } else {
+            openFrom(index + 1, start, done);
+        }
+    });
+}
+
+} // namespace
+
+void openWiFiSettings(const ProgramStarter& start, std::function<void(bool opened)> done) {
+    openFrom(0, start, std::move(done));
 }
 
 } // namespace velk::WiFiOnboarding

@@ -82,7 +82,13 @@ ShareArea shareArea(const std::string& ssid, WiFiNetworkDetails::Security securi
 // reader splitting by code point would take for a separator.
 bool isShareable(const WiFiNetworkDetails& details);
 
-// Opens the desktop's Wi-Fi settings, trying each program in turn; false when none started.
-bool openWiFiSettings(const std::function<bool(const QString& program, const QStringList& arguments)>& start);
+// Starts a program and answers, once, whether it opened (see startDesktopProgram).
+using ProgramStarter = std::function<void(const QString& program, const QStringList& arguments,
+                                          std::function<void(bool opened)> done)>;
+// How long a settings program must keep running, unless it ends with status 0, to count as opened.
+inline constexpr int kSettingsSettleMs = 1000;
+// Opens the desktop's Wi-Fi settings, trying each program in turn until one opens; `done(false)`
+// when none did.
+void openWiFiSettings(const ProgramStarter& start, std::function<void(bool opened)> done);
 
 } // namespace velk::WiFiOnboarding

@@ -14,16 +14,17 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QProcess>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStackedWidget>
-#include <QStyle>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/symbols.hpp"
+#include "app/theme.hpp"
+#include "wifi/ui/desktop_program.hpp"
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
 #include "wifi/wifi_change_gate.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
@@ -39,8 +40,15 @@ using Security = WiFiNetworkDetails::Security;
 QString qs(const std::string& value) { return QString::fromStdString(value); }
 QString qs(const char* value) { return QString::fromUtf8(value); }
 
-QLabel* secondaryLabel(const QString& value, qreal pointScale = 0.9) {
+// Every label of the sheet: names and system errors are data, never markup.
+QLabel* plainLabel(const QString& value = {}) {
     auto* label = new QLabel(value);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+QLabel* secondaryLabel(const QString& value, qreal pointScale = 0.9) {
+    auto* label = plainLabel(value);
     label->setWordWrap(true);
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * pointScale);
@@ -53,12 +61,12 @@ QLabel* secondaryLabel(const QString& value, qreal pointScale = 0.9) {
     return label;
 }
 
-QIcon themeIcon(const char* name, QStyle::StandardPixmap fallback) {
-    return QIcon::fromTheme(QString::fromLatin1(name), QApplication::style()->standardIcon(fallback));
+QPixmap symbolPixmap(std::string_view symbol, int side, const QColor& tint) {
+    return Symbols::icon(symbol, tint).pixmap(QSize(side, side), qApp->devicePixelRatio());
 }
 
 // The empty state both panels show: a symbol, a title and a detail text, centred.
-QWidget* placeholder(const QString& name, const QString& title, QStyle::StandardPixmap symbol, QLabel** detailOut) {
+QWidget* placeholder(const QString& name, const QString& title, std::string_view symbol, QLabel** detailOut) {
     auto* box = new QWidget;
     box->setMinimumHeight(180);
     auto* layout = new QVBoxLayout(box);
@@ -66,9 +74,10 @@ QWidget* placeholder(const QString& name, const QString& title, QStyle::Standard
     layout->setSpacing(10);
     layout->addStretch();
     auto* icon = new QLabel;
-    icon->setPixmap(QApplication::style()->standardIcon(symbol).pixmap(36, 36));
+    icon->setObjectName(name + QStringLiteral("Symbol"));
+    icon->setPixmap(symbolPixmap(symbol, 36, Theme::secondary(box->palette())));
     icon->setAlignment(Qt::AlignCenter);
-    auto* titleLabel = new QLabel(title);
+    auto* titleLabel = plainLabel(title);
     QFont headline = titleLabel->font();
     headline.setBold(true);
     titleLabel->setFont(headline);
@@ -91,9 +100,10 @@ struct WiFiOnboardingView::State {
     bool changeAllowed = false;
     QString changeBlockedReason;
     std::shared_ptr<WiFiChangeGate> changeGate;
-    std::unique_ptr<WiFiJoinCoordinator> joiner;
+    std::shared_ptr<WiFiJoinCoordinator> joiner;
     std::function<void(QWidget*, std::function<void(const QString&)>)> chooseImage;
-    std::function<bool(const QString&, const QStringList&)> startProgram;
+    WiFiOnboarding::ProgramStarter startProgram;
+    bool openingSettings = false;
 
     std::optional<WiFiNetworkDetails> decoded;
     // The most recent sentence of either the sheet or the coordinator: a newer one of the sheet is
@@ -149,7 +159,7 @@ WiFiOnboardingView::WiFiOnboardingView(bool changeAllowed, const QString& change
     m_state->changeAllowed = changeAllowed;
     m_state->changeBlockedReason = changeBlockedReason;
     m_state->changeGate = changeGate ? std::move(changeGate) : std::make_shared<WiFiChangeGate>();
-    m_state->joiner = platform.joiner ? std::move(platform.joiner) : std::make_unique<WiFiJoinCoordinator>();
+    m_state->joiner = platform.joiner ? std::move(platform.joiner) : std::make_shared<WiFiJoinCoordinator>();
     m_state->chooseImage = std::move(platform.chooseImage);
     if (!m_state->chooseImage) {
         m_state->chooseImage = [](QWidget* owner, std::function<void(const QString&)> chosen) {
@@ -167,8 +177,9 @@ WiFiOnboardingView::WiFiOnboardingView(bool changeAllowed, const QString& change
     }
     m_state->startProgram = std::move(platform.startProgram);
     if (!m_state->startProgram) {
-        m_state->startProgram = [](const QString& program, const QStringList& arguments) {
-            return QProcess::startDetached(program, arguments);
+        m_state->startProgram = [this](const QString& program, const QStringList& arguments,
+                                       std::function<void(bool)> answer) {
+            startDesktopProgram(program, arguments, text::kSettingsSettleMs, this, std::move(answer));
         };
     }
 
@@ -195,10 +206,11 @@ bool WiFiOnboardingView::changeAllowed() const { return m_state->changeAllowed; 
 QString WiFiOnboardingView::changeBlockedReason() const { return m_state->changeBlockedReason; }
 WiFiJoinCoordinator& WiFiOnboardingView::joiner() { return *m_state->joiner; }
 
-void WiFiOnboardingView::hideEvent(QHideEvent* event) {
-    // A join that waits for permission is dropped; a running one stops before it associates.
+void WiFiOnboardingView::done(int result) {
+    // A join that waits for permission is dropped; a running one stops before it associates. Only a
+    // real close does this: minimising the window hides the sheet too, and the join goes on.
     m_state->joiner->cancelPending();
-    QDialog::hideEvent(event);
+    QDialog::done(result);
 }
 
 void WiFiOnboardingView::createWidgets() {
@@ -209,7 +221,7 @@ void WiFiOnboardingView::createWidgets() {
     auto* header = new QHBoxLayout;
     auto* titles = new QVBoxLayout;
     titles->setSpacing(2);
-    auto* title = new QLabel(qs(text::kTitle));
+    auto* title = plainLabel(qs(text::kTitle));
     QFont titleFont = title->font();
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
@@ -238,9 +250,9 @@ void WiFiOnboardingView::createWidgets() {
     join->setSpacing(14);
     join->addWidget(secondaryLabel(qs(text::kSupportedInput), 0.95));
     auto* importRow = new QHBoxLayout;
-    auto* choose = new QPushButton(themeIcon("image-x-generic", QStyle::SP_DialogOpenButton), tr("Choose QR Image…"));
+    auto* choose = new QPushButton(Symbols::icon("photo"), tr("Choose QR Image…"));
     choose->setObjectName(QStringLiteral("chooseImageButton"));
-    auto* paste = new QPushButton(themeIcon("edit-paste", QStyle::SP_FileDialogContentsView), tr("Paste QR Image"));
+    auto* paste = new QPushButton(Symbols::icon("doc.on.clipboard"), tr("Paste QR Image"));
     paste->setObjectName(QStringLiteral("pasteImageButton"));
     for (auto* button : {choose, paste}) button->setAutoDefault(false);
     connect(choose, &QPushButton::clicked, this, &WiFiOnboardingView::importImage);
@@ -257,7 +269,7 @@ void WiFiOnboardingView::createWidgets() {
     m_ui->joinStack = new QStackedWidget;
     QLabel* emptyDetail = nullptr;
     m_ui->emptyJoin =
-        placeholder(QStringLiteral("joinPlaceholder"), qs(text::kNoQRTitle), QStyle::SP_FileDialogContentsView, &emptyDetail);
+        placeholder(QStringLiteral("joinPlaceholder"), qs(text::kNoQRTitle), "qrcode.viewfinder", &emptyDetail);
     emptyDetail->setText(qs(text::kNoQRDetail));
     m_ui->joinStack->addWidget(m_ui->emptyJoin);
 
@@ -273,7 +285,7 @@ void WiFiOnboardingView::createWidgets() {
         auto* key = secondaryLabel(label, 1.0);
         key->setFixedWidth(90);
         key->setWordWrap(false);
-        auto* value = new QLabel;
+        auto* value = plainLabel();
         value->setObjectName(QString::fromLatin1(name));
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         row->addWidget(key);
@@ -288,7 +300,7 @@ void WiFiOnboardingView::createWidgets() {
     auto* passwordKey = secondaryLabel(tr("Password"), 1.0);
     passwordKey->setFixedWidth(90);
     passwordKey->setWordWrap(false);
-    m_ui->password = new QLabel;
+    m_ui->password = plainLabel();
     m_ui->password->setObjectName(QStringLiteral("cardPassword"));
     m_ui->password->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_ui->copyPassword = new QPushButton(tr("Copy Password"));
@@ -322,8 +334,8 @@ void WiFiOnboardingView::createWidgets() {
     auto* blocked = new QHBoxLayout(m_ui->blockedRow);
     blocked->setContentsMargins(0, 0, 0, 0);
     auto* pauseIcon = new QLabel;
-    pauseIcon->setPixmap(themeIcon("media-playback-pause", QStyle::SP_MediaPause).pixmap(14, 14));
-    m_ui->blockedReason = new QLabel;
+    pauseIcon->setPixmap(symbolPixmap("pause.circle.fill", 14, Theme::orange()));
+    m_ui->blockedReason = plainLabel();
     m_ui->blockedReason->setObjectName(QStringLiteral("blockedReason"));
     m_ui->blockedReason->setWordWrap(true);
     m_ui->blockedReason->setStyleSheet(QStringLiteral("color: rgb(255, 149, 0);"));
@@ -337,14 +349,14 @@ void WiFiOnboardingView::createWidgets() {
     auto* statusLayout = new QHBoxLayout(m_ui->statusRow);
     statusLayout->setContentsMargins(0, 0, 0, 0);
     auto* infoIcon = new QLabel;
-    infoIcon->setPixmap(themeIcon("dialog-information", QStyle::SP_MessageBoxInformation).pixmap(16, 16));
+    infoIcon->setPixmap(symbolPixmap("info.circle", 16, Theme::secondary(infoIcon->palette())));
     m_ui->status = secondaryLabel(QString(), 0.95);
     m_ui->status->setObjectName(QStringLiteral("statusLine"));
     statusLayout->addWidget(infoIcon, 0, Qt::AlignTop);
     statusLayout->addWidget(m_ui->status, 1);
     join->addWidget(m_ui->statusRow);
     join->addStretch();
-    m_ui->tabs->addTab(joinPanel, qs(text::kJoinTab));
+    m_ui->tabs->addTab(joinPanel, Symbols::icon("qrcode.viewfinder"), qs(text::kJoinTab));
 
     // --- Show QR ---
     auto* sharePanel = new QWidget;
@@ -384,17 +396,17 @@ void WiFiOnboardingView::createWidgets() {
     auto* qrColumn = new QVBoxLayout;
     qrColumn->setSpacing(12);
     m_ui->shareStack = new QStackedWidget;
-    m_ui->shareStack->addWidget(placeholder(QStringLiteral("sharePlaceholder"), qs(text::kConfirmDetailsTitle),
-                                            QStyle::SP_FileDialogInfoView, &m_ui->shareDetail));
+    m_ui->shareStack->addWidget(
+        placeholder(QStringLiteral("sharePlaceholder"), qs(text::kConfirmDetailsTitle), "qrcode", &m_ui->shareDetail));
     auto* display = new QWidget;
     auto* displayLayout = new QVBoxLayout(display);
     displayLayout->setSpacing(12);
-    m_ui->qrImage = new QLabel;
+    m_ui->qrImage = plainLabel();
     m_ui->qrImage->setObjectName(QStringLiteral("shareQRImage"));
     m_ui->qrImage->setFixedSize(245 + 24, 245 + 24);
     m_ui->qrImage->setAlignment(Qt::AlignCenter);
     m_ui->qrImage->setStyleSheet(QStringLiteral("background: white;"));
-    m_ui->qrName = new QLabel;
+    m_ui->qrName = plainLabel();
     m_ui->qrName->setObjectName(QStringLiteral("shareQRName"));
     QFont headline = m_ui->qrName->font();
     headline.setBold(true);
@@ -402,7 +414,7 @@ void WiFiOnboardingView::createWidgets() {
     m_ui->qrName->setAlignment(Qt::AlignCenter);
     m_ui->qrSecurity = secondaryLabel(QString(), 0.85);
     m_ui->qrSecurity->setAlignment(Qt::AlignCenter);
-    m_ui->copyQR = new QPushButton(themeIcon("edit-copy", QStyle::SP_FileIcon), tr("Copy QR Image"));
+    m_ui->copyQR = new QPushButton(Symbols::icon("doc.on.doc"), tr("Copy QR Image"));
     m_ui->copyQR->setObjectName(QStringLiteral("copyQRButton"));
     m_ui->copyQR->setAutoDefault(false);
     connect(m_ui->copyQR, &QPushButton::clicked, this, &WiFiOnboardingView::copyQRImage);
@@ -421,7 +433,7 @@ void WiFiOnboardingView::createWidgets() {
     qrColumn->addWidget(m_ui->shareMessage);
     qrColumn->addStretch();
     share->addLayout(qrColumn, 1);
-    m_ui->tabs->addTab(sharePanel, qs(text::kShareTab));
+    m_ui->tabs->addTab(sharePanel, Symbols::icon("qrcode"), qs(text::kShareTab));
 }
 
 void WiFiOnboardingView::connectWidgets() {
@@ -435,6 +447,7 @@ void WiFiOnboardingView::connectWidgets() {
         if (!m_ui->confirmation) {
             m_ui->confirmation = new QMessageBox(this);
             m_ui->confirmation->setObjectName(QStringLiteral("joinConfirmation"));
+            m_ui->confirmation->setTextFormat(Qt::PlainText); // the title holds the network's name
             m_ui->confirmation->setIcon(QMessageBox::Question);
             m_ui->confirmation->setWindowModality(Qt::WindowModal);
             auto* ask = m_ui->confirmation->addButton(qs(text::kConfirmJoin), QMessageBox::AcceptRole);
@@ -532,9 +545,16 @@ void WiFiOnboardingView::confirmJoin() {
 }
 
 void WiFiOnboardingView::openWiFiSettings() {
-    if (WiFiOnboarding::openWiFiSettings(m_state->startProgram)) return;
-    m_state->status = qs(text::kSettingsFailed);
-    refresh();
+    if (m_state->openingSettings) return; // the programs of the last click are still being judged
+    m_state->openingSettings = true;
+    QPointer<WiFiOnboardingView> self(this);
+    WiFiOnboarding::openWiFiSettings(m_state->startProgram, [self](bool opened) {
+        if (!self) return;
+        self->m_state->openingSettings = false;
+        if (opened) return;
+        self->m_state->status = qs(text::kSettingsFailed);
+        self->refresh();
+    });
 }
 
 void WiFiOnboardingView::withdrawConfirmation() {

@@ -10,8 +10,10 @@
 //     // while it is open, whenever the Wi-Fi safety signature changes:
 //     sheet->setChangeRule(canChangeWiFi, blockedReason);
 //
-// "Done" closes it (finished() is emitted). When it is hidden or destroyed it cancels a join that
-// has not asked the system to associate yet. Opening it touches no system service.
+// "Done" closes it (finished() is emitted). When it is closed or destroyed, not when it is only
+// hidden with its minimised window, it cancels a join that has not asked the system to associate
+// yet; a running join keeps the coordinator until its result is in. Opening it touches no system
+// service. Every text that comes from data (a network name, a system error) is drawn as plain text.
 
 #include <functional>
 #include <memory>
@@ -29,12 +31,14 @@ struct WiFiNetworkDetails;
 // What the sheet uses of the desktop, replaceable for tests. Empty members take the defaults.
 struct WiFiOnboardingPlatform {
     // Null: a coordinator over NetworkManager on the system bus, which is reached only at a join.
-    std::unique_ptr<WiFiJoinCoordinator> joiner;
+    std::shared_ptr<WiFiJoinCoordinator> joiner;
     // Asks for one image file and calls `chosen` with its path, never for a cancelled choice.
     // Null: a window-modal file dialog opened with open().
     std::function<void(QWidget* parent, std::function<void(const QString& path)> chosen)> chooseImage;
-    // Starts a program detached; true when it started. Null: QProcess::startDetached.
-    std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
+    // Starts a program and answers once whether it opened. Null: startDesktopProgram, which counts
+    // a program as opened when it is still running, or ended with status 0, after a short wait.
+    std::function<void(const QString& program, const QStringList& arguments, std::function<void(bool opened)> done)>
+        startProgram;
 };
 
 class WiFiOnboardingView final : public QDialog {
@@ -55,8 +59,8 @@ public:
     QString changeBlockedReason() const;
     WiFiJoinCoordinator& joiner();
 
-protected:
-    void hideEvent(QHideEvent* event) override;
+    // Closes the sheet (accept or reject) and cancels a join that has not associated yet.
+    void done(int result) override;
 
 private:
     struct State;

@@ -1,3 +1,4 @@
+#include <optional>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -72,15 +73,23 @@ TEST(WiFiSharePanelArea, AShownQRNamesTheSameNetworkForReadersThatSplitByCodePoi
 TEST(WiFiOnboardingPresenter, OpensTheFirstSettingsProgramThatStarts) {
     QStringList tried;
     const auto startOnly = [&](const QString& which) {
-        return [&, which](const QString& program, const QStringList& arguments) {
+        return [&, which](const QString& program, const QStringList& arguments, std::function<void(bool)> done) {
             tried << (program + " " + arguments.join(' ')).trimmed();
-            return program == which;
+            done(program == which);
         };
     };
-    EXPECT_TRUE(WiFiOnboarding::openWiFiSettings(startOnly("gnome-control-center")));
+    const auto open = [](const WiFiOnboarding::ProgramStarter& start) {
+        std::optional<bool> opened;
+        WiFiOnboarding::openWiFiSettings(start, [&](bool answer) { opened = answer; });
+        return opened;
+    };
+    EXPECT_EQ(open(startOnly("gnome-control-center")), true);
     EXPECT_EQ(tried, QStringList{"gnome-control-center wifi"});
     tried.clear();
-    EXPECT_FALSE(WiFiOnboarding::openWiFiSettings(startOnly("none")));
+    EXPECT_EQ(open(startOnly("nm-connection-editor")), true);
+    EXPECT_EQ(tried, (QStringList{"gnome-control-center wifi", "nm-connection-editor"}));
+    tried.clear();
+    EXPECT_EQ(open(startOnly("none")), false);
     EXPECT_EQ(tried, (QStringList{"gnome-control-center wifi", "nm-connection-editor"}));
 }
 

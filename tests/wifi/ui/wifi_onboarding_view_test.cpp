@@ -2,6 +2,7 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,9 +11,15 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 
+#include <future>
+
 #include <gtest/gtest.h>
 
+#include "app/symbols.hpp"
+#include "app/theme.hpp"
+#include "wifi/ui/wifi_onboarding_presenter.hpp"
 #include "wifi/ui/wifi_onboarding_view.hpp"
+#include "wifi/wifi_qr_codec.hpp"
 #include "wifi/wifi_image_fixtures.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_qr_code_image.hpp"
@@ -36,27 +43,33 @@ class WiFiOnboardingViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
         test::ensureApplication<QApplication>();
+        Symbols::installIconTheme();
         gate->update(true);
         backend->scanResult = std::vector{test::network("Home;Net", {WifiSecurity::wpa2Personal}, 60, "ap")};
     }
 
-    // A sheet whose file chooser answers with `chosenFile` (none: the user cancels).
-    std::unique_ptr<WiFiOnboardingView> makeSheet(bool changeAllowed = true) {
+    // A sheet whose file chooser answers with `chosenFile` (none: the user cancels). Unless told
+    // otherwise, its settings programs open when `canStartSettings` says so.
+    std::unique_ptr<WiFiOnboardingView> makeSheet(bool changeAllowed = true, bool realPrograms = false) {
         WiFiOnboardingPlatform platform;
-        platform.joiner = std::make_unique<WiFiJoinCoordinator>(backend);
+        platform.joiner = std::make_shared<WiFiJoinCoordinator>(backend);
         platform.chooseImage = [this](QWidget*, std::function<void(const QString&)> chosen) {
             if (chosenFile) chosen(*chosenFile);
         };
-        platform.startProgram = [this](const QString&, const QStringList&) { return canStartSettings; };
+        if (!realPrograms) {
+            platform.startProgram = [this](const QString&, const QStringList&, std::function<void(bool)> done) {
+                done(canStartSettings);
+            };
+        }
         auto sheet = std::make_unique<WiFiOnboardingView>(changeAllowed, kReason, gate, std::move(platform));
         sheet->show();
         return sheet;
     }
 
-    std::unique_ptr<WiFiOnboardingView> sheetShowingHome(bool changeAllowed = true) {
+    std::unique_ptr<WiFiOnboardingView> sheetShowingHome(bool changeAllowed = true, bool realPrograms = false) {
         chosenFile = dir.filePath(QStringLiteral("code.png"));
-        test::qrencodeImage(kHomeText).save(*chosenFile, "PNG");
-        auto sheet = makeSheet(changeAllowed);
+        test::qrencodeImage(kHomeText, 3).save(*chosenFile, "PNG");
+        auto sheet = makeSheet(changeAllowed, realPrograms);
         click(*sheet, "chooseImageButton");
         return sheet;
     }
@@ -177,6 +190,141 @@ TEST_F(WiFiOnboardingViewTest, ClosingDuringAJoinKeepsTheNetworkUnchanged) {
     EXPECT_EQ(backend->associations, 0);
 }
 
+TEST_F(WiFiOnboardingViewTest, MinimisingDuringAJoinLetsItFinish) {
+    auto sheet = sheetShowingHome();
+    auto release = backend->holdScan();
+    confirmJoin(*sheet);
+    // Minimising hides the sheet with its window, as the desktop does; the join goes on.
+    sheet->showMinimized();
+    ASSERT_TRUE(sheet->isMinimized());
+    sheet->showNormal();
+    release.set_value();
+    ASSERT_TRUE(test::waitUntil([&] { return !sheet->joiner().isWorking(); }));
+    EXPECT_EQ(backend->associations, 1);
+    EXPECT_EQ(labelText(*sheet, "statusLine"),
+              QStringLiteral("Joined Home;Net. NetworkManager now controls this Wi-Fi connection."));
+}
+
+TEST_F(WiFiOnboardingViewTest, ClosingAsTheJoinEndsKeepsTheCoordinatorUntilItsResultIsIn) {
+    chosenFile = dir.filePath(QStringLiteral("code.png"));
+    test::qrencodeImage(kHomeText, 3).save(*chosenFile, "PNG");
+    for (int round = 0; round < 200; ++round) {
+        std::promise<void> associating, complete;
+        backend->duringAssociate = [&, done = complete.get_future().share()] {
+            associating.set_value();
+            done.wait();
+        };
+        auto sheet = makeSheet();
+        click(*sheet, "chooseImageButton");
+        confirmJoin(*sheet);
+        ASSERT_EQ(associating.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+
+        bool published = false, gone = false, publishedFirst = false;
+        WiFiJoinCoordinator* joiner = &sheet->joiner();
+        QObject::connect(joiner, &WiFiJoinCoordinator::isWorkingChanged, [&](bool working) { published = !working; });
+        QObject::connect(joiner, &QObject::destroyed, [&] { gone = true, publishedFirst = published; });
+        complete.set_value(); // the system has joined, and at this moment
+        click(*sheet, "doneButton");
+        sheet.reset(); // the sheet closes and goes
+        ASSERT_TRUE(test::waitUntil([&] { return gone; })) << round;
+        ASSERT_TRUE(publishedFirst) << round;
+    }
+    backend->duringAssociate = nullptr;
+    EXPECT_EQ(backend->associations, 200);
+}
+
+TEST_F(WiFiOnboardingViewTest, NamesAndSentencesFromDataAreDrawnAsPlainText) {
+    const std::string name = "<u>Stage</u><br>Left"; // 20 bytes: a network name may hold it
+    const WiFiNetworkDetails details{name, WiFiNetworkDetails::Security::wpa, "password1", false};
+    chosenFile = dir.filePath(QStringLiteral("markup.png"));
+    test::qrencodeImage(WiFiQRCodec::encode(details), 3).save(*chosenFile, "PNG");
+    backend->scanResult = std::vector{test::network(name, {WifiSecurity::wpa2Personal}, 60, "ap")};
+    auto sheet = makeSheet();
+    click(*sheet, "chooseImageButton");
+
+    const QString shown = QString::fromStdString(name);
+    const auto drawnVerbatim = [&](const char* objectName, const QString& text) {
+        auto* label = child<QLabel>(*sheet, objectName);
+        EXPECT_EQ(label->textFormat(), Qt::PlainText) << objectName;
+        EXPECT_EQ(label->text(), text) << objectName;
+    };
+    drawnVerbatim("cardNetwork", shown);
+    auto* network = child<QLabel>(*sheet, "cardNetwork");
+    EXPECT_NEAR(network->sizeHint().width(), network->fontMetrics().horizontalAdvance(shown), 1);
+
+    click(*sheet, "joinButton");
+    auto* confirmation = child<QMessageBox>(*sheet, "joinConfirmation");
+    EXPECT_EQ(confirmation->textFormat(), Qt::PlainText);
+    EXPECT_EQ(confirmation->text(), "Join " + shown + "?");
+    click(*confirmation, "confirmJoinButton");
+    ASSERT_TRUE(test::waitUntil([&] { return !sheet->joiner().isWorking(); }));
+    drawnVerbatim("statusLine", "Joined " + shown + ". NetworkManager now controls this Wi-Fi connection.");
+    test::saveScreenshot(*sheet, "wifi_join_markup_name.png");
+
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
+    child<QLineEdit>(*sheet, "shareNetworkName")->setText(shown);
+    child<QLineEdit>(*sheet, "sharePassword")->setText(QStringLiteral("password8"));
+    child<QCheckBox>(*sheet, "shareConfirmed")->setChecked(true);
+    drawnVerbatim("shareQRName", shown);
+    for (QLabel* label : sheet->findChildren<QLabel*>()) {
+        if (label->text().contains(shown)) EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
+    }
+}
+
+TEST_F(WiFiOnboardingViewTest, TheTabsAndEmptyStatesShowTheQRSymbols) {
+    auto sheet = makeSheet();
+    auto* tabs = sheet->findChild<QTabWidget*>();
+    if (!Symbols::isThemed("qrcode")) GTEST_SKIP() << "the Breeze icon theme is not installed";
+    EXPECT_EQ(tabs->tabIcon(0).name(), QStringLiteral("view-barcode-qr"));
+    EXPECT_EQ(tabs->tabIcon(1).name(), QStringLiteral("view-barcode-qr"));
+    const auto symbolOf = [&](const char* name) { return child<QLabel>(*sheet, name)->pixmap().toImage(); };
+    const QColor dim = Theme::secondary(sheet->palette());
+    const auto drawn = [&](std::string_view symbol) {
+        return Symbols::icon(symbol, dim).pixmap(QSize(36, 36), qApp->devicePixelRatio()).toImage();
+    };
+    EXPECT_EQ(symbolOf("joinPlaceholderSymbol"), drawn("qrcode.viewfinder"));
+    EXPECT_EQ(symbolOf("sharePlaceholderSymbol"), drawn("qrcode"));
+}
+
+// Stand-ins for the desktop's settings programs, first on PATH while the test runs.
+class SettingsPrograms {
+public:
+    SettingsPrograms() : m_path(qgetenv("PATH")) {
+        qputenv("PATH", m_bin.path().toLocal8Bit() + ":" + m_path);
+    }
+    ~SettingsPrograms() { qputenv("PATH", m_path); }
+
+    // `body` runs after the program has noted its start in the log.
+    void add(const QString& program, const QString& body) {
+        QFile script(m_bin.filePath(program));
+        script.open(QIODevice::WriteOnly);
+        script.write(QStringLiteral("#!/bin/sh\necho \"%1 $*\" >> '%2'\n%3\n")
+                         .arg(program, m_bin.filePath(QStringLiteral("log")), body)
+                         .toLocal8Bit());
+        script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    }
+    QStringList started() const {
+        QFile log(m_bin.filePath(QStringLiteral("log")));
+        if (!log.open(QIODevice::ReadOnly)) return {};
+        return QString::fromLocal8Bit(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    }
+
+private:
+    QTemporaryDir m_bin;
+    QByteArray m_path;
+};
+
+TEST_F(WiFiOnboardingViewTest, ASettingsProgramThatEndsWithAnErrorHasNotOpened) {
+    const QString failed = QStringLiteral("Wi-Fi Settings could not be opened. Open the desktop's Wi-Fi settings manually.");
+    SettingsPrograms programs;
+    programs.add(QStringLiteral("gnome-control-center"), QStringLiteral("exit 1")); // outside its desktop
+    programs.add(QStringLiteral("nm-connection-editor"), QStringLiteral("exit 2"));
+    auto sheet = sheetShowingHome(true, true);
+    click(*sheet, "openSettingsButton");
+    ASSERT_TRUE(test::waitUntil([&] { return labelText(*sheet, "statusLine") == failed; }));
+    EXPECT_EQ(programs.started(), (QStringList{"gnome-control-center wifi", "nm-connection-editor "}));
+}
+
 TEST_F(WiFiOnboardingViewTest, TheSharePanelWithdrawsItsQRAfterAnyEdit) {
     auto sheet = makeSheet();
     sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
@@ -219,6 +367,8 @@ TEST_F(WiFiOnboardingViewTest, TheSharePanelWithdrawsItsQRAfterAnyEdit) {
 TEST_F(WiFiOnboardingViewTest, SavesScreenshotsForReview) {
     auto sheet = makeSheet(false);
     test::saveScreenshot(*sheet, "wifi_join_empty.png");
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
+    test::saveScreenshot(*sheet, "wifi_share_empty.png");
     sheet = sheetShowingHome(false);
     test::saveScreenshot(*sheet, "wifi_join_card_blocked.png");
     sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
