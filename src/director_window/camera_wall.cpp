@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include <QContextMenuEvent>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMouseEvent>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "director_window/camera_frame_image.hpp"
+#include "director_window/director_accessibility.hpp"
 #include "director_window/studio_style.hpp"
 #include "director_window/studio_view_kit.hpp"
 
@@ -69,29 +71,40 @@ QColor tileColor(StudioColor color, const QPalette& palette) { return Studio::co
 } // namespace
 
 CameraWallCell::CameraWallCell(int number, QWidget* parent) : QWidget(parent), m_number(number) {
+    installWallCellAccessibility();
     setObjectName(QStringLiteral("wallCell%1").arg(number));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMinimumSize(10, 10);
+    m_kind = WallCellKind::live; // so that the first showEmpty() sets everything up
+    showEmpty();
+}
+
+// Live tiles and locked cells take the focus from the keyboard only, so a click shows no focus
+// ring; an empty cell has nothing to do and takes none.
+void CameraWallCell::becomeKind(WallCellKind kind) {
+    m_kind = kind;
+    setFocusPolicy(kind == WallCellKind::empty ? Qt::NoFocus : Qt::TabFocus);
+    setCursor(kind == WallCellKind::live ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    if (kind != WallCellKind::live) {
+        m_cameraID.clear();
+        m_image = QImage();
+    }
 }
 
 void CameraWallCell::showEmpty() {
     if (m_kind == WallCellKind::empty) return;
-    m_kind = WallCellKind::empty;
-    m_cameraID.clear();
-    setAccessibleDescription({});
-    m_image = QImage();
-    setCursor(Qt::ArrowCursor);
+    becomeKind(WallCellKind::empty);
+    setAccessibleName(QString::fromStdString(DirectorPresenters::wallCellAccessibleName(m_number, std::nullopt)));
+    setAccessibleDescription(QString::fromUtf8(DirectorPresenters::emptySlotWaiting));
     update();
 }
 
 void CameraWallCell::showLocked(const std::string& name) {
     if (m_kind == WallCellKind::lockedOffline && m_name == name) return;
-    m_kind = WallCellKind::lockedOffline;
+    becomeKind(WallCellKind::lockedOffline);
     m_name = name;
-    m_cameraID.clear();
-    setAccessibleDescription({});
-    m_image = QImage();
-    setCursor(Qt::ArrowCursor);
+    setAccessibleName(QString::fromStdString(DirectorPresenters::wallCellAccessibleName(m_number, name)));
+    setAccessibleDescription(QString::fromStdString(DirectorPresenters::lockedCellAccessibleDescription(m_number)));
     update();
 }
 
@@ -112,15 +125,16 @@ void CameraWallCell::showLive(const std::string& cameraID, const std::string& na
     meterOnly.batteryText = m_state.batteryText;
     const bool onlyMeterRow = m_kind == WallCellKind::live && m_cameraID == cameraID && m_name == name &&
                               meterOnly == m_state && m_rotation == rotation && !imageChanged;
-    m_kind = WallCellKind::live;
+    if (m_kind != WallCellKind::live) becomeKind(WallCellKind::live);
     m_cameraID = cameraID;
     m_name = name;
     m_state = state;
     m_rotation = rotation;
     m_image = image ? *image : QImage();
-    setCursor(Qt::PointingHandCursor);
-    setAccessibleName(QString::fromStdString(name));
-    setAccessibleDescription(state.badge == TileBadge::rec ? DirectorPresenters::recordingBadgeAccessibleText : "");
+    const QString accessibleName = QString::fromStdString(DirectorPresenters::wallCellAccessibleName(m_number, name));
+    if (this->accessibleName() != accessibleName) setAccessibleName(accessibleName);
+    const QString description = QString::fromStdString(state.accessibleDescription);
+    if (accessibleDescription() != description) setAccessibleDescription(description);
     if (onlyMeterRow) update(0, static_cast<int>(height() - kBottomRowHeight), width(), static_cast<int>(kBottomRowHeight));
     else update();
 }
@@ -148,6 +162,11 @@ void CameraWallCell::paintEvent(QPaintEvent* event) {
     const double inset = outline.widthF() / 2;
     painter.setPen(outline);
     painter.drawRoundedRect(bounds.adjusted(inset, inset, -inset, -inset), 10, 10);
+    if (hasFocus()) {
+        // The keyboard's focus: a white ring inside the routing outline, which keeps its colour.
+        painter.setPen(QPen(Theme::withOpacity(Qt::white, 0.9), 2));
+        painter.drawRoundedRect(bounds.adjusted(4, 4, -4, -4), 7, 7);
+    }
 }
 
 void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const QRectF& bottom) {
@@ -266,29 +285,66 @@ void CameraWallCell::paintSlot(QPainter& painter, const QRectF& picture, const Q
         drawCentredColumn(painter, picture, "video.badge.plus", 18,
                           {{QString::fromStdString(DirectorPresenters::emptySlotTitle(m_number)),
                             Studio::font(Studio::TextStyle::caption, true)},
-                           {"Waiting", Studio::font(Studio::TextStyle::caption2)}},
+                           {DirectorPresenters::emptySlotWaiting, Studio::font(Studio::TextStyle::caption2)}},
                           text);
     }
     drawDot(painter, QPointF(bottom.left() + 3, bottom.center().y()), 6, Theme::gray());
     painter.setFont(Studio::font(Studio::TextStyle::caption2));
     painter.setPen(Theme::secondary(pal));
     painter.drawText(QRectF(bottom.left() + 11, bottom.top(), bottom.width() - 11, bottom.height()),
-                     Qt::AlignVCenter | Qt::AlignLeft, locked ? "Returns to this slot" : "No camera");
+                     Qt::AlignVCenter | Qt::AlignLeft,
+                     locked ? DirectorPresenters::lockedSlotHint : DirectorPresenters::emptySlotStatus);
 }
 
-void CameraWallCell::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && m_kind == WallCellKind::live && rect().contains(event->position().toPoint()))
-        Q_EMIT selected(QString::fromStdString(m_cameraID));
-    QWidget::mouseReleaseEvent(event);
+void CameraWallCell::activate() {
+    if (m_kind == WallCellKind::live) Q_EMIT selected(QString::fromStdString(m_cameraID));
 }
 
-void CameraWallCell::contextMenuEvent(QContextMenuEvent* event) {
+void CameraWallCell::openMenu(const QPoint& globalPos, bool fromKeyboard) {
     if (m_kind != WallCellKind::lockedOffline) return;
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
     const int index = m_number - 1;
-    menu->addAction(kReleaseSlot, this, [this, index] { Q_EMIT releaseRequested(index); });
-    menu->popup(event->globalPos());
+    QAction* release = menu->addAction(kReleaseSlot, this, [this, index] { Q_EMIT releaseRequested(index); });
+    menu->popup(globalPos);
+    if (fromKeyboard) menu->setActiveAction(release);
+}
+
+void CameraWallCell::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) activate();
+    QWidget::mouseReleaseEvent(event);
+}
+
+// The Menu key arrives here from the platform as a keyboard context-menu event.
+void CameraWallCell::contextMenuEvent(QContextMenuEvent* event) {
+    const bool fromKeyboard = event->reason() == QContextMenuEvent::Keyboard;
+    openMenu(fromKeyboard ? mapToGlobal(rect().center()) : event->globalPos(), fromKeyboard);
+}
+
+// Return and Enter select a live tile, once per press; Shift+F10 opens a locked cell's menu.
+void CameraWallCell::keyPressEvent(QKeyEvent* event) {
+    const bool activation = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+                            !(event->modifiers() & ~Qt::KeypadModifier);
+    if (activation && m_kind == WallCellKind::live) {
+        if (!event->isAutoRepeat()) activate();
+        return;
+    }
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier &&
+        m_kind == WallCellKind::lockedOffline) {
+        openMenu(mapToGlobal(rect().center()), true);
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void CameraWallCell::focusInEvent(QFocusEvent* event) {
+    QWidget::focusInEvent(event);
+    update();
+}
+
+void CameraWallCell::focusOutEvent(QFocusEvent* event) {
+    QWidget::focusOutEvent(event);
+    update();
 }
 
 CameraWall::CameraWall(QWidget* parent) : QWidget(parent) {

@@ -2,6 +2,9 @@
 // The camera wall: eight locked slots in two rows of four, each an empty cell, a live tile or a
 // locked offline cell, or the empty state while no slot holds a camera. Each cell repaints only
 // when what it shows changes, so a new frame of one camera repaints that camera's tile alone.
+// A live tile is a button (Tab reaches it, Return selects its camera); a locked cell takes the
+// focus too, so that the keyboard can open its menu (the Menu key, Shift+F10). Space is left to
+// the window's CUT.
 
 #include <array>
 #include <cstdint>
@@ -31,7 +34,14 @@ public:
     void showLive(const std::string& cameraID, const std::string& name, const TileState& state, const QImage* image,
                   std::int64_t rotation);
 
+    // What a click on a live tile does: asks for its camera as Preview.
+    void activate();
+    // The locked cell's menu ("Release Camera Slot") at a point on the screen; opened from the
+    // keyboard, its item is already chosen, so Return releases the slot.
+    void openMenu(const QPoint& globalPos, bool fromKeyboard = false);
+
     DirectorPresenters::WallCellKind kind() const { return m_kind; }
+    int number() const { return m_number; }
     const std::string& cameraID() const { return m_cameraID; }
     const TileState& tileState() const { return m_state; }
     // How many times the cell has been painted; the benchmark and tests read it.
@@ -46,8 +56,12 @@ protected:
     void paintEvent(QPaintEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
 
 private:
+    void becomeKind(DirectorPresenters::WallCellKind kind);
     void paintLive(QPainter& painter, const QRectF& picture, const QRectF& bottom);
     void paintLabelStrip(QPainter& painter, const QRectF& picture);
     void paintMeterRow(QPainter& painter, const QRectF& bottom);

@@ -1,5 +1,6 @@
 #include "director_window/director_inspectors.hpp"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
 #include <QFrame>
@@ -11,7 +12,6 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
-#include <QButtonGroup>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -27,6 +27,8 @@
 namespace velk {
 
 namespace {
+
+namespace Name = DirectorPresenters::AccessibleName;
 
 QString qs(const std::string& text) { return QString::fromStdString(text); }
 QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
@@ -77,12 +79,26 @@ constexpr const char* kPlannedControls[][3] = {
 constexpr const char* kStatusRowLabels[] = {"Active", "Budget", "Link", "Camera", "Capture",
                                             "Health", "Wall", "Selected", "H.264", "4K stream"};
 
-// A vertical scroll area that shows the inspector's own background behind its content.
-QScrollArea* transparentScrollArea(QWidget* parent) {
+// A ring of the focus colour around a scroll area while it has the keyboard's focus (it has no
+// frame or current item of its own to show it).
+void showFocusRing(QAbstractScrollArea& area, const char* name) {
+    area.setObjectName(QString::fromLatin1(name));
+    const QColor ring = Theme::accent();
+    area.setStyleSheet(QStringLiteral("#%1 { border: 2px solid transparent; border-radius: 6px; }"
+                                      "#%1:focus { border-color: %2; }")
+                           .arg(area.objectName(), ring.name()));
+}
+
+// A vertical scroll area that shows the inspector's own background behind its content. The
+// keyboard reaches it, to scroll with the arrow keys; a click shows no focus.
+QScrollArea* transparentScrollArea(QWidget* parent, const char* name, const QString& accessibleName) {
     auto* scroll = new QScrollArea(parent);
+    scroll->setAccessibleName(accessibleName);
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setFocusPolicy(Qt::TabFocus);
+    showFocusRing(*scroll, name);
     scroll->setAutoFillBackground(false);
     scroll->viewport()->setAutoFillBackground(false);
     return scroll;
@@ -107,26 +123,35 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     m_project->setMinimumWidth(185);
     m_project->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon); // long names elide
     m_project->setMinimumContentsLength(10);
-    form->addRow("Project", m_project);
-    m_takeRow = new QWidget(this);
-    m_takeRow->setMinimumWidth(185);
-    m_takeRow->setToolTip("Shared camera take ID, up to 64 UTF-8 bytes. Use a new ID for each recording.");
-    auto* takeLayout = new QHBoxLayout(m_takeRow);
-    takeLayout->setContentsMargins(0, 0, 0, 0);
+    m_project->setAccessibleName(Name::project);
+    form->addRow(Name::project, m_project); // the row's label is the picker's buddy
+    // The take field and "+" sit in the row itself, beside their label, so that the label names the
+    // field for assistive tools as well as for the eye.
+    const QString takeHelp = "Shared camera take ID, up to 64 UTF-8 bytes. Use a new ID for each recording.";
+    auto* takeLabel = new QLabel(Name::take, this);
+    takeLabel->setToolTip(takeHelp);
+    auto* takeLayout = new QHBoxLayout;
     takeLayout->setSpacing(5);
-    m_take = new QLineEdit(m_takeRow);
+    m_take = new QLineEdit(this);
+    m_take->setObjectName("takeField");
     m_take->setPlaceholderText("take-id");
-    m_newTake = new QToolButton(m_takeRow);
+    m_take->setAccessibleName(Name::take);
+    m_take->setToolTip(takeHelp);
+    m_take->setMinimumWidth(150);
+    takeLabel->setBuddy(m_take);
+    m_newTake = new QToolButton(this);
+    m_newTake->setObjectName("newTakeID");
     m_newTake->setIcon(Studio::symbol("plus", palette().color(QPalette::ButtonText)));
     m_newTake->setText("+");
+    m_newTake->setAccessibleName(Name::newTakeID);
     m_newTake->setToolTip("Generate a new unique take ID");
     takeLayout->addWidget(m_take, 1);
     takeLayout->addWidget(m_newTake);
-    form->addRow("Take", m_takeRow);
+    form->addRow(takeLabel, takeLayout);
     column->addLayout(form);
 
     m_start = new QPushButton("Start Director Session", this);
-    m_start->setDefault(true);
+    m_start->setDefault(true); // the prominent style
     m_start->setToolTip("Start a local edit-decision log for the selected project and take");
     column->addWidget(m_start);
     column->addWidget(divider(this));
@@ -193,7 +218,8 @@ void SessionInspector::refresh() {
         m_take->setText(take);
         m_take->setCursorPosition(0); // show the id from its start
     }
-    setEnabledIfChanged(m_takeRow, !blocks);
+    setEnabledIfChanged(m_take, !blocks);
+    setEnabledIfChanged(m_newTake, !blocks);
 
     const bool running = workspace.timeline.isRunning();
     const QString startTitle = qs(DirectorPresenters::startTitle(running));
@@ -230,13 +256,16 @@ std::vector<QString> SessionInspector::stopResultTexts() const {
 
 EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
-    m_heading = new InspectorHeading("Edit Decisions", qs(DirectorPresenters::editsHeadingDetail(0)), this);
+    m_heading = new InspectorHeading(DirectorPresenters::editsHeading, qs(DirectorPresenters::editsHeadingDetail(0)), this);
     column->addWidget(m_heading);
     m_empty = new CompactEmptyState("No edits yet", "timeline.selection", "Start a session, then CUT, FADE or add a marker.", this);
     column->addWidget(m_empty);
     m_list = new QListWidget(this);
+    m_list->setObjectName("editDecisions");
+    m_list->setAccessibleName(DirectorPresenters::editsHeading);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
-    m_list->setFocusPolicy(Qt::NoFocus);
+    // The keyboard reads the rows one by one; a click shows no focus.
+    m_list->setFocusPolicy(Qt::TabFocus);
     column->addWidget(m_list, 1);
     column->addStretch(0);
 }
@@ -255,12 +284,15 @@ void EditsInspector::refresh() {
             layout->setContentsMargins(6, 3, 6, 3);
             layout->setSpacing(9);
             auto* time = new QLabel(row);
+            time->setTextFormat(Qt::PlainText);
             time->setFont(Theme::monospacedDigits(Studio::TextStyle::caption));
             Theme::setSecondary(*time);
             auto* tag = new QLabel(row);
+            tag->setTextFormat(Qt::PlainText);
             tag->setFont(Studio::font(Studio::TextStyle::caption, true));
             tag->setFixedWidth(40);
-            auto* detail = new QLabel(row);
+            auto* detail = new QLabel(row); // a camera's name: plain text
+            detail->setTextFormat(Qt::PlainText);
             detail->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
             layout->addWidget(time);
             layout->addWidget(tag);
@@ -276,6 +308,9 @@ void EditsInspector::refresh() {
         const QString texts[] = {qs(DirectorPresenters::timeCode(event.elapsedSeconds)), qs(DirectorPresenters::editTag(event)),
                                  qs(DirectorPresenters::editDetail(event, m_window.cameras(), m_window.now()))};
         for (int k = 0; k < 3 && k < labels.size(); ++k) setTextIfChanged(labels[k], texts[k]);
+        QListWidgetItem* item = m_list->item(static_cast<int>(i));
+        const QString spoken = qs(DirectorPresenters::editRowAccessibleText(event, m_window.cameras(), m_window.now()));
+        if (item->data(Qt::AccessibleTextRole).toString() != spoken) item->setData(Qt::AccessibleTextRole, spoken);
     }
 }
 
@@ -283,8 +318,9 @@ void EditsInspector::refresh() {
 
 AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
-    column->addWidget(new InspectorHeading("Audio", "Live meters \u2022 samples not available", this));
-    auto* scroll = transparentScrollArea(this);
+    column->addWidget(new InspectorHeading(DirectorPresenters::audioHeading, "Live meters \u2022 samples not available", this));
+    auto* scroll = transparentScrollArea(this, "audioChannels", DirectorPresenters::audioHeading);
+    m_scroll = scroll;
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);
     m_column->setContentsMargins(0, 0, 0, 8);
@@ -342,7 +378,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     recording->addStretch(1);
     column->addLayout(recording);
 
-    auto* scroll = transparentScrollArea(this);
+    auto* scroll = transparentScrollArea(this, "cameraDesk", Name::cameraDesk);
     auto* content = new QWidget(scroll);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
@@ -357,6 +393,8 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     box->setSpacing(9);
     box->addWidget(caption("PREVIEW NETWORK", network, true));
     m_policy = new QComboBox(network);
+    m_policy->setObjectName("policyPicker");
+    m_policy->setAccessibleName(Name::policy);
     m_policy->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     m_policy->setMinimumContentsLength(10);
     m_policy->setToolTip("Conservative mode reuses the camera-wall preview to reduce extra phone encoding and JPEG "
@@ -369,6 +407,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
         box->addWidget(row);
         m_rows.push_back(row);
     }
+    if (m_window.liveProductionControlsVisible()) addLiveProductionControls(*box, network);
     auto* production = new PreviewStatusRow("Live Production", {}, network);
     production->setToolTip("FHD controls remain hidden until direct camera transport, elected-computer relay and "
                            "physical acceptance are operational.");
@@ -391,6 +430,31 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     connect(m_stopCamera, &QPushButton::clicked, this, [this] { m_window.recordSelected(false); });
     connect(m_policy, &QComboBox::activated, this, [this](int index) {
         if (!m_updating) m_window.setStoredPolicy(m_policy->itemData(index).toString().toStdString());
+    });
+}
+
+// The toggle and the frame-rate picker, bound to their settings; the picker waits for the toggle.
+void CameraInspector::addLiveProductionControls(QVBoxLayout& box, QWidget* parent) {
+    m_liveProduction = new QCheckBox(DirectorPresenters::liveProductionToggleTitle, parent);
+    m_liveProduction->setObjectName("liveProductionToggle");
+    box.addWidget(m_liveProduction);
+    auto* row = new QHBoxLayout;
+    auto* label = caption(DirectorPresenters::liveProductionFPSLabel, parent);
+    m_liveProductionFPS = new QComboBox(parent);
+    m_liveProductionFPS->setObjectName("liveProductionFPS");
+    m_liveProductionFPS->setAccessibleName(DirectorPresenters::liveProductionFPSLabel);
+    label->setBuddy(m_liveProductionFPS);
+    for (const std::int64_t fps : LiveProductionProfile::allowedFPS)
+        m_liveProductionFPS->addItem(qs(DirectorPresenters::fpsOptionTitle(fps)), QVariant::fromValue<qlonglong>(fps));
+    row->addWidget(label);
+    row->addStretch(1);
+    row->addWidget(m_liveProductionFPS);
+    box.addLayout(row);
+    connect(m_liveProduction, &QCheckBox::toggled, this, [this](bool on) {
+        if (!m_updating) m_window.setLiveProductionEnabled(on);
+    });
+    connect(m_liveProductionFPS, &QComboBox::activated, this, [this](int index) {
+        if (!m_updating) m_window.setLiveProductionFPS(m_liveProductionFPS->itemData(index).toLongLong());
     });
 }
 
@@ -440,7 +504,74 @@ void CameraInspector::refresh() {
         LiveProductionProfile::availability(m_window.liveProductionEnabled(), m_window.cameras()),
     };
     for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]));
+    if (m_liveProduction) {
+        const bool enabled = m_window.liveProductionEnabled();
+        if (m_liveProduction->isChecked() != enabled) m_liveProduction->setChecked(enabled);
+        setEnabledIfChanged(m_liveProductionFPS, enabled);
+        const int fpsIndex = m_liveProductionFPS->findData(QVariant::fromValue<qlonglong>(m_window.liveProductionFPS()));
+        if (m_liveProductionFPS->currentIndex() != fpsIndex) m_liveProductionFPS->setCurrentIndex(fpsIndex);
+    }
     m_updating = false;
+}
+
+// --- The tab bar ---
+
+namespace {
+
+constexpr int kTabIconSize = 13;
+constexpr int kTabPaddingX = 6;
+constexpr int kTabPaddingY = 3;
+constexpr int kTabIconGap = 4;
+
+} // namespace
+
+InspectorTabBar::InspectorTabBar(QWidget* parent) : QTabBar(parent) {
+    setObjectName("inspectorTabs");
+    setAccessibleName(DirectorPresenters::AccessibleName::inspector);
+    setExpanding(true);
+    setDrawBase(false);
+    setUsesScrollButtons(false);
+    setElideMode(Qt::ElideNone);
+    setIconSize(QSize(kTabIconSize, kTabIconSize));
+    // Tab and the arrow keys reach it; a click shows no focus ring.
+    setFocusPolicy(Qt::TabFocus);
+}
+
+// Every segment as wide as the widest, so the control divides evenly.
+QSize InspectorTabBar::tabSizeHint(int) const {
+    const QFontMetrics metrics = fontMetrics();
+    int widest = 0;
+    for (int i = 0; i < count(); ++i) widest = std::max(widest, metrics.horizontalAdvance(tabText(i)));
+    return {2 * kTabPaddingX + kTabIconSize + kTabIconGap + widest + 2,
+            std::max(metrics.height(), kTabIconSize) + 2 * kTabPaddingY + 2};
+}
+
+QSize InspectorTabBar::minimumTabSizeHint(int index) const { return tabSizeHint(index); }
+
+void InspectorTabBar::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const QPalette& pal = palette();
+    const QColor text = pal.color(QPalette::ButtonText);
+    for (int i = 0; i < count(); ++i) {
+        const QRect tab = tabRect(i);
+        painter.fillRect(tab, QColor(255, 255, 255, i == currentIndex() ? 46 : 10));
+        painter.setPen(QColor(255, 255, 255, 30));
+        painter.drawRect(tab.adjusted(0, 0, -1, -1));
+        const int textWidth = fontMetrics().horizontalAdvance(tabText(i));
+        const int contentWidth = kTabIconSize + kTabIconGap + textWidth;
+        const int left = tab.left() + (tab.width() - contentWidth) / 2;
+        const QRect icon(left, tab.center().y() - kTabIconSize / 2, kTabIconSize, kTabIconSize);
+        tabIcon(i).paint(&painter, icon);
+        painter.setPen(text);
+        painter.drawText(QRect(icon.right() + 1 + kTabIconGap, tab.top(), textWidth + 1, tab.height()),
+                         Qt::AlignVCenter | Qt::AlignLeft, tabText(i));
+    }
+    if (hasFocus() && currentIndex() >= 0) {
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Theme::accent(), 2));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawRoundedRect(QRectF(tabRect(currentIndex())).adjusted(1.5, 1.5, -1.5, -1.5), 3, 3);
+    }
 }
 
 // --- The column ---
@@ -450,32 +581,15 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
-    // The segmented tab picker.
-    m_tabs = new QButtonGroup(this);
-    auto* picker = new QWidget(this);
-    picker->setObjectName("inspectorPicker");
-    picker->setStyleSheet("#inspectorPicker QToolButton { border: 1px solid rgba(255,255,255,30); padding: 3px 2px; "
-                          "background: rgba(255,255,255,10); }"
-                          "#inspectorPicker QToolButton:checked { background: rgba(255,255,255,46); }");
-    auto* pickerLayout = new QHBoxLayout(picker);
-    pickerLayout->setContentsMargins(10, 10, 10, 10);
-    pickerLayout->setSpacing(0);
+    m_tabs = new InspectorTabBar(this);
     const char* icons[] = {"slider.horizontal.3", "waveform", "camera.aperture", "list.bullet.rectangle"};
     int i = 0;
-    for (auto tab : allDirectorInspectorTabs) {
-        auto* segment = new QToolButton(picker);
-        segment->setIcon(Studio::symbol(icons[i], palette().color(QPalette::ButtonText)));
-        segment->setText(qs(rawValue(tab)));
-        segment->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
-        segment->setCheckable(true);
-        segment->setAutoRaise(false);
-        segment->setFocusPolicy(Qt::NoFocus);
-        segment->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
-        segment->setIconSize(QSize(13, 13));
-        m_tabs->addButton(segment, i++);
-        pickerLayout->addWidget(segment);
-    }
-    column->addWidget(picker);
+    for (auto tab : allDirectorInspectorTabs)
+        m_tabs->addTab(Studio::symbol(icons[i++], palette().color(QPalette::ButtonText)), qs(rawValue(tab)));
+    auto* picker = new QHBoxLayout;
+    picker->setContentsMargins(10, 10, 10, 10);
+    picker->addWidget(m_tabs);
+    column->addLayout(picker);
     column->addWidget(divider(this));
     m_stack = new QStackedWidget(this);
     m_session = new SessionInspector(window, m_stack);
@@ -486,13 +600,15 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
                          static_cast<QWidget*>(m_camera), static_cast<QWidget*>(m_edits)})
         m_stack->addWidget(tab);
     column->addWidget(m_stack, 1);
-    connect(m_tabs, &QButtonGroup::idClicked, this,
-            [this](int index) { m_window.setInspectorTab(allDirectorInspectorTabs[index]); });
+    connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
+        if (index >= 0 && index != static_cast<int>(m_window.workspace().inspectorTab))
+            m_window.setInspectorTab(allDirectorInspectorTabs[index]);
+    });
 }
 
 void DirectorInspector::refresh() {
     const int index = static_cast<int>(m_window.workspace().inspectorTab);
-    if (m_tabs->checkedId() != index) m_tabs->button(index)->setChecked(true);
+    if (m_tabs->currentIndex() != index) m_tabs->setCurrentIndex(index);
     if (m_stack->currentIndex() != index) m_stack->setCurrentIndex(index);
     switch (m_window.workspace().inspectorTab) {
     case DirectorInspectorTab::session: m_session->refresh(); break;
@@ -502,11 +618,7 @@ void DirectorInspector::refresh() {
     }
 }
 
-QToolButton* DirectorInspector::tabButton(DirectorInspectorTab tab) const {
-    return static_cast<QToolButton*>(m_tabs->button(static_cast<int>(tab)));
-}
-
-int DirectorInspector::currentTabIndex() const { return m_tabs->checkedId(); }
+int DirectorInspector::currentTabIndex() const { return m_tabs->currentIndex(); }
 
 void DirectorInspector::paintEvent(QPaintEvent*) {
     QPainter painter(this);

@@ -1,21 +1,23 @@
 #pragma once
-// The inspector column of the Director window: a segmented picker over the Session, Audio, Camera
-// and Edits tabs. Each tab reads the window's state when it is refreshed and acts through the
-// window's operations.
+// The inspector column of the Director window: a tab bar over the Session, Audio, Camera and Edits
+// tabs, drawn as one segmented control. Each tab reads the window's state when it is refreshed and
+// acts through the window's operations.
 
 #include <vector>
 
+#include <QTabBar>
 #include <QWidget>
 
 #include "director_window/director_workspace.hpp"
 
+class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QScrollArea;
 class QStackedWidget;
-class QButtonGroup;
 class QToolButton;
 class QVBoxLayout;
 
@@ -47,7 +49,6 @@ private:
     QComboBox* m_project;
     QLineEdit* m_take;
     QToolButton* m_newTake;
-    QWidget* m_takeRow;
     QPushButton* m_start;
     QPushButton* m_recAll;
     QPushButton* m_stopAll;
@@ -78,9 +79,11 @@ public:
     explicit AudioInspector(DirectorWindow& window, QWidget* parent = nullptr);
     void refresh();
     const std::vector<CompactAudioChannel*>& channels() const { return m_channels; }
+    QScrollArea* channelList() const { return m_scroll; }
 
 private:
     DirectorWindow& m_window;
+    QScrollArea* m_scroll;
     CompactEmptyState* m_empty;
     QVBoxLayout* m_column;
     std::vector<CompactAudioChannel*> m_channels;
@@ -98,10 +101,15 @@ public:
     QPushButton* recCameraButton() const { return m_recCamera; }
     QPushButton* stopCameraButton() const { return m_stopCamera; }
     QComboBox* policyPicker() const { return m_policy; }
+    // The live-production controls; null while the profile keeps them hidden.
+    QCheckBox* liveProductionToggle() const { return m_liveProduction; }
+    QComboBox* liveProductionFPSPicker() const { return m_liveProductionFPS; }
     // The ten status rows, in order, and the live-production row.
     const std::vector<PreviewStatusRow*>& statusRows() const { return m_rows; }
 
 private:
+    void addLiveProductionControls(QVBoxLayout& box, QWidget* parent);
+
     DirectorWindow& m_window;
     InspectorHeading* m_heading;
     QLabel* m_orientationIcon;
@@ -110,8 +118,24 @@ private:
     QPushButton* m_recCamera;
     QPushButton* m_stopCamera;
     QComboBox* m_policy;
+    QCheckBox* m_liveProduction = nullptr;
+    QComboBox* m_liveProductionFPS = nullptr;
     std::vector<PreviewStatusRow*> m_rows;
     bool m_updating = false;
+};
+
+// The inspector's tab bar, drawn as a segmented control: one segment per tab with its symbol and
+// label. The arrow keys move between pages; the keyboard's focus rings the current segment.
+// Assistive tools see it as every tab bar of the application (app/accessibility).
+class InspectorTabBar final : public QTabBar {
+    Q_OBJECT
+public:
+    explicit InspectorTabBar(QWidget* parent = nullptr);
+
+protected:
+    QSize tabSizeHint(int index) const override;
+    QSize minimumTabSizeHint(int index) const override;
+    void paintEvent(QPaintEvent* event) override;
 };
 
 class DirectorInspector final : public QWidget {
@@ -121,8 +145,7 @@ public:
     // Shows the window's tab and refreshes it; the hidden tabs wait until they are shown.
     void refresh();
 
-    // The segment of each tab, in tab order.
-    QToolButton* tabButton(DirectorInspectorTab tab) const;
+    InspectorTabBar* tabBar() const { return m_tabs; }
     int currentTabIndex() const;
     SessionInspector* session() const { return m_session; }
     AudioInspector* audio() const { return m_audio; }
@@ -134,7 +157,7 @@ protected:
 
 private:
     DirectorWindow& m_window;
-    QButtonGroup* m_tabs;
+    InspectorTabBar* m_tabs;
     QStackedWidget* m_stack;
     SessionInspector* m_session;
     AudioInspector* m_audio;

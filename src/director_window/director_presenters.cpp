@@ -12,6 +12,17 @@ namespace {
 
 constexpr const char* kUnassignedPrefix = "unassigned-";
 
+// Parts of an accessible description, in the order the eye reads them.
+std::string joinedParts(const std::vector<std::string>& parts) {
+    std::string joined;
+    for (const auto& part : parts) {
+        if (part.empty()) continue;
+        if (!joined.empty()) joined += ", ";
+        joined += part;
+    }
+    return joined;
+}
+
 } // namespace
 
 StatusPillValue cameraCountPill(std::size_t onlineCameraCount) {
@@ -57,11 +68,25 @@ bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots) {
     return std::none_of(slots.slots().begin(), slots.slots().end(), [](const auto& s) { return s.cameraID.has_value(); });
 }
 
+bool slotIsLocked(const DirectorCameraSlotLayout& slots, int index, const Cameras& cameras) {
+    if (index < 0 || index >= static_cast<int>(slots.slots().size())) return false;
+    const auto& slot = slots.slots()[static_cast<std::size_t>(index)];
+    return slot.cameraID && !DirectorRules::findCamera(cameras, slot.cameraID);
+}
+
 double wallCellHeight(double wallHeight) { return (wallHeight - 7) * 0.5; }
 
 std::string emptySlotTitle(int number) { return "CAM " + std::to_string(number); }
 
 std::string lockedSlotLine(int number) { return "Offline \u2022 slot " + std::to_string(number) + " locked"; }
+
+std::string wallCellAccessibleName(int number, const std::optional<std::string>& cameraName) {
+    return "Slot " + std::to_string(number) + ": " + cameraName.value_or(emptySlotStatus);
+}
+
+std::string lockedCellAccessibleDescription(int number) {
+    return joinedParts({lockedSlotLine(number), lockedSlotHint});
+}
 
 TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const std::optional<std::string>& previewError,
                     bool isPreview, bool isProgram) {
@@ -83,6 +108,12 @@ TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const
         state.levelText = online ? levelText(std::max(camera.leftDB, camera.rightDB)) : "OFFLINE";
     }
     if (online && camera.battery) state.batteryText = std::to_string(*camera.battery) + "%";
+    const char* routing = isProgram ? "Program" : isPreview ? "Preview" : "";
+    const char* badge = state.badge == TileBadge::rec      ? recordingBadgeAccessibleText
+                        : state.badge == TileBadge::saving ? "Saving"
+                        : state.badge == TileBadge::busy   ? "Busy"
+                                                           : "";
+    state.accessibleDescription = joinedParts({routing, badge, state.placeholderText});
     return state;
 }
 
@@ -95,6 +126,11 @@ MonitorState monitorState(bool program, const std::optional<std::string>& camera
     const bool online = DirectorRules::cameraIsOnline(cameraID, cameras, now);
     state.showsRecordingBadge = online && DirectorRules::cameraIsRecording(cameraID, cameras, now);
     state.picture = !online ? MonitorPicture::offline : hasImage ? MonitorPicture::frame : MonitorPicture::waiting;
+    state.accessibleName = program ? "Program" : "Preview";
+    // A listed offline camera's line already ends in " • OFFLINE"; one that left the list shows its id.
+    const bool unlisted = cameraID && !DirectorRules::findCamera(cameras, cameraID);
+    state.accessibleDescription = joinedParts(
+        {state.cameraLine, unlisted ? "OFFLINE" : "", state.showsRecordingBadge ? recordingBadgeAccessibleText : ""});
     return state;
 }
 
@@ -155,6 +191,10 @@ std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, W
     return DirectorRules::cameraName(event.toCameraID, cameras, now);
 }
 
+std::string editRowAccessibleText(const DirectorEditEvent& event, const Cameras& cameras, WallTime now) {
+    return timeCode(event.elapsedSeconds) + " " + editTag(event) + " " + editDetail(event, cameras, now);
+}
+
 OrientationLabel orientationLabel(const std::optional<LiveCamera>& selected) {
     if (selected && selected->orientationLocked()) return {"Orientation locked \u00b7 take active", "lock.fill"};
     return {"Preview orientation", "rotate.right"};
@@ -172,6 +212,8 @@ bool recCameraEnabled(const std::optional<LiveCamera>& selected, WallTime now, b
 bool stopCameraEnabled(const std::optional<LiveCamera>& selected) { return selected.has_value(); }
 
 std::string captureText(const std::optional<LiveCamera>& selected) { return selected ? selected->quality : "\u2014"; }
+
+std::string fpsOptionTitle(std::int64_t fps) { return std::to_string(fps) + " fps"; }
 
 StudioColor meterColor(double valueDB) {
     if (valueDB > -6) return StudioColor::red;

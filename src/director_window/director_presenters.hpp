@@ -25,6 +25,24 @@ struct StatusPillValue {
 
 namespace DirectorPresenters {
 
+// --- Names assistive tools read for controls whose label is hidden, a symbol or elsewhere. ---
+namespace AccessibleName {
+inline constexpr const char* inspector = "Inspector";
+inline constexpr const char* project = "Project";
+inline constexpr const char* take = "Take";
+inline constexpr const char* newTakeID = "New take ID";
+inline constexpr const char* fadeDuration = "Fade duration";
+inline constexpr const char* policy = "Policy";
+inline constexpr const char* gain = "Gain";
+inline constexpr const char* mute = "Mute";
+inline constexpr const char* solo = "Solo";
+inline constexpr const char* cameraDesk = "Preview camera desk";
+} // namespace AccessibleName
+
+// Headings that also name the list under them.
+inline constexpr const char* audioHeading = "Audio";
+inline constexpr const char* editsHeading = "Edit Decisions";
+
 // --- Header and production bar. ---
 StatusPillValue cameraCountPill(std::size_t onlineCameraCount);
 StatusPillValue phasePill(DirectorRecordingPhase phase);
@@ -49,16 +67,25 @@ struct WallCell {
 };
 std::vector<WallCell> wallCells(const DirectorCameraSlotLayout& slots, const Cameras& cameras);
 bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots);
+// The slot holds a camera that the channel no longer lists: only then may it be released.
+bool slotIsLocked(const DirectorCameraSlotLayout& slots, int index, const Cameras& cameras);
 // Every cell is exactly this tall, so that two rows and their 7-point spacing fill the wall.
 double wallCellHeight(double wallHeight);
 std::string emptySlotTitle(int number);
+inline constexpr const char* emptySlotWaiting = "Waiting";
+inline constexpr const char* emptySlotStatus = "No camera";
 std::string lockedSlotLine(int number);
+inline constexpr const char* lockedSlotHint = "Returns to this slot";
 
 enum class TileBadge { none, rec, saving, busy };
 enum class TileTag { none, program, preview };
 enum class TileOutline { normal, preview, program };
 // What assistive tools read for the painted "REC" badge of a tile or monitor.
 inline constexpr const char* recordingBadgeAccessibleText = "Camera recording";
+// A cell is named after its slot and the camera it holds: "Slot 3: Alpha", "Slot 4: No camera".
+std::string wallCellAccessibleName(int number, const std::optional<std::string>& cameraName);
+// What an empty or locked cell says beyond its name.
+std::string lockedCellAccessibleDescription(int number);
 
 struct TileState {
     bool showsFrame = false;
@@ -71,6 +98,8 @@ struct TileState {
     std::string levelText;
     bool levelIsElapsed = false;
     std::optional<std::string> batteryText;
+    // Routing, badge and status as assistive tools read them ("Preview, Camera recording").
+    std::string accessibleDescription;
     bool operator==(const TileState&) const = default;
 };
 TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const std::optional<std::string>& previewError,
@@ -84,6 +113,9 @@ struct MonitorState {
     bool showsRecordingBadge = false;
     MonitorPicture picture = MonitorPicture::offline;
     StudioColor color = StudioColor::green;
+    // "Preview" or "Program", and the camera with its state ("Alpha, Camera recording").
+    std::string accessibleName;
+    std::string accessibleDescription;
     bool operator==(const MonitorState&) const = default;
 };
 MonitorState monitorState(bool program, const std::optional<std::string>& cameraID, const Cameras& cameras,
@@ -110,6 +142,8 @@ std::string editsHeadingDetail(std::size_t count);
 std::string timeCode(double elapsedSeconds);
 std::string editTag(const DirectorEditEvent& event);
 std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
+// A row as assistive tools read it: its three texts in order.
+std::string editRowAccessibleText(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
 
 // --- Camera inspector. ---
 struct OrientationLabel {
@@ -122,6 +156,10 @@ bool rotateEnabled(const std::optional<LiveCamera>& selected, WallTime now);
 bool recCameraEnabled(const std::optional<LiveCamera>& selected, WallTime now, bool hasSelectedProject, bool blocksStart);
 bool stopCameraEnabled(const std::optional<LiveCamera>& selected);
 std::string captureText(const std::optional<LiveCamera>& selected);
+// The live-production controls, shown only while the profile makes them visible.
+inline constexpr const char* liveProductionToggleTitle = "Live Production \u00b7 1080p";
+inline constexpr const char* liveProductionFPSLabel = "FPS";
+std::string fpsOptionTitle(std::int64_t fps); // "25 fps"
 
 // --- View kit. ---
 StudioColor meterColor(double valueDB);

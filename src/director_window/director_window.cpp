@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -112,7 +115,8 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
       m_channel(environment.channel),
       m_previews(std::move(environment.previews)),
       m_openWindow(std::move(environment.openWindow)),
-      m_clock(environment.clock) {
+      m_clock(environment.clock),
+      m_liveProductionControlsVisible(environment.liveProductionControlsVisible) {
     if (environment.settings) {
         m_settings = environment.settings;
     } else {
@@ -123,13 +127,14 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
 
     setWindowTitle(title);
     resize(1320, 820);
-    setMinimumSize(1050, 690);
     QPalette tinted = palette();
     tinted.setColor(QPalette::Highlight, Studio::accent().darker(130));
     tinted.setColor(QPalette::Link, Studio::accent());
     setPalette(tinted);
 
     auto* content = new DirectorContent(this);
+    // The content's own minimum, so that a menu bar above it takes nothing from it.
+    content->setMinimumSize(1050, 690);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
@@ -146,10 +151,13 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     column->addWidget(new WorkArea(m_multiview, switcherPanel, m_inspector, content), 1);
     setCentralWidget(content);
 
-    // CUT on Space: only while CUT is enabled, and never while a text field has the focus (the
-    // field takes its own Space first; the check below also covers fields that do not).
+    // CUT on Space, in the whole window: only while CUT is enabled, and never while a text field
+    // has the focus (the field takes its own Space first; the check below also covers fields that
+    // do not). A focused button or tile does not take Space: Return presses it. A held key cuts
+    // once, as Ctrl+. stops once.
     m_cutShortcut = new QShortcut(QKeySequence(Qt::Key_Space), this);
     m_cutShortcut->setContext(Qt::WindowShortcut);
+    m_cutShortcut->setAutoRepeat(false);
     connect(m_cutShortcut, &QShortcut::activated, this, [this] {
         QWidget* focus = QApplication::focusWidget();
         if (focus && (qobject_cast<QLineEdit*>(focus) || focus->inherits("QTextEdit") ||
@@ -160,12 +168,18 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     // Stop All on Ctrl+period, always available.
     m_stopAllShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), this);
     m_stopAllShortcut->setContext(Qt::WindowShortcut);
+    m_stopAllShortcut->setAutoRepeat(false);
     connect(m_stopAllShortcut, &QShortcut::activated, this, [this] { stopAll(); });
 
     connect(m_wall, &CameraWall::cameraSelected, this, [this](const QString& id) { selectPreview(id.toStdString()); });
     connect(m_wall, &CameraWall::releaseRequested, this, [this](int index) { releaseSlot(index); });
     connect(m_wall, &CameraWall::scanAgainRequested, this, [this] { m_channel.rescan(); });
     connectServices();
+    // Return presses the focused button in every window; here, where Space is CUT, it also
+    // toggles a check box, and CUT (a default button, which presses itself on Return) cuts once
+    // however long Return is held.
+    m_switcher->cutButton()->installEventFilter(this);
+    for (QCheckBox* box : findChildren<QCheckBox*>()) box->installEventFilter(this);
     refresh();
 }
 
@@ -202,17 +216,23 @@ QWidget* DirectorWindow::buildHeader() {
     row->addWidget(m_phasePill);
 
     m_stopAllButton = new QPushButton(Studio::symbol("stop.circle.fill", Qt::white), "Stop All", header);
+    m_stopAllButton->setObjectName("stopAll");
     m_stopAllButton->setToolTip("Stop or cancel camera takes, including preparation and saving. Ctrl+.");
     QPalette red = m_stopAllButton->palette();
     red.setColor(QPalette::Button, Theme::red().darker(140));
     red.setColor(QPalette::ButtonText, Qt::white);
     m_stopAllButton->setPalette(red);
     auto* scan = new QPushButton(Studio::symbol("arrow.clockwise", palette().color(QPalette::ButtonText)), "Scan", header);
+    scan->setObjectName("scan");
     scan->setToolTip("Scan the local network for Kestova cameras");
     auto* library = new QPushButton(Studio::symbol("film.stack", palette().color(QPalette::ButtonText)), "Library", header);
-    library->setDefault(true);
+    library->setObjectName("library");
+    library->setDefault(true); // the prominent style
+    m_scanButton = scan;
+    m_libraryButton = library;
+    // Tab reaches them; a click leaves the focus where it was.
     for (QPushButton* button : {m_stopAllButton, scan, library}) {
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
         row->addWidget(button);
     }
     connect(m_stopAllButton, &QPushButton::clicked, this, [this] { stopAll(); });
@@ -291,6 +311,22 @@ void DirectorWindow::connectServices() {
     });
     connect(&m_store, &AppStore::libraryChanged, this, [this] { refresh(); });
     connect(&m_store, &AppStore::selectedProjectIDChanged, this, [this] { refresh(); });
+}
+
+// --- Keys ---
+
+bool DirectorWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        const bool activation = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
+                                !(key->modifiers() & ~Qt::KeypadModifier);
+        auto* button = qobject_cast<QAbstractButton*>(watched);
+        if (activation && button) {
+            if (!key->isAutoRepeat() && button->isEnabled()) button->click();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
 }
 
 // --- Lifecycle ---
@@ -436,6 +472,11 @@ bool DirectorWindow::liveProductionEnabled() const {
     return m_settings->value(LiveProductionProfile::enabledSettingsKey, LiveProductionProfile::defaultEnabled).toBool();
 }
 
+std::int64_t DirectorWindow::liveProductionFPS() const {
+    return LiveProductionProfile::normalizedFPS(
+        m_settings->value(LiveProductionProfile::fpsSettingsKey, qlonglong(LiveProductionProfile::defaultFPS)).toLongLong());
+}
+
 bool DirectorWindow::canTake() const { return DirectorRules::canTake(m_workspace.timeline, cameras(), now()); }
 
 const QImage* DirectorWindow::previewImage(const std::optional<std::string>& id) const {
@@ -456,7 +497,10 @@ void DirectorWindow::selectPreview(const std::string& cameraID) {
     refresh();
 }
 
+// The menu item tests its rule again when chosen: a camera that came back while the menu was open
+// keeps its slot.
 void DirectorWindow::releaseSlot(int index) {
+    if (!DirectorPresenters::slotIsLocked(m_workspace.cameraSlots, index, cameras())) return;
     DirectorRules::releaseSlot(m_workspace, index, cameras(), now());
     persistSlots();
     timelineChanged();
@@ -532,6 +576,17 @@ void DirectorWindow::setStoredPolicy(const std::string& raw) {
     m_settings->setValue(PreviewNetworkPolicy::settingsKey, qs(raw));
     if (m_reacting) synchronizePreviewProfiles();
     refresh();
+}
+
+void DirectorWindow::setLiveProductionEnabled(bool enabled) {
+    m_settings->setValue(LiveProductionProfile::enabledSettingsKey, enabled);
+    m_inspector->refresh();
+}
+
+void DirectorWindow::setLiveProductionFPS(std::int64_t fps) {
+    if (!liveProductionEnabled()) return;
+    m_settings->setValue(LiveProductionProfile::fpsSettingsKey, qlonglong(LiveProductionProfile::normalizedFPS(fps)));
+    m_inspector->refresh();
 }
 
 // --- Drawing state ---

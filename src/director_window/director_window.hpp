@@ -15,6 +15,7 @@
 
 #include "base/clock.hpp"
 #include "director_window/director_workspace.hpp"
+#include "preview/live_production_profile.hpp"
 
 class QLabel;
 class QPushButton;
@@ -48,6 +49,9 @@ public:
         const Clock& clock = SystemClock::shared();
         // The settings that keep the slot layout and the policy; the application's when null.
         QSettings* settings = nullptr;
+        // Whether the Camera inspector shows the live-production toggle and frame-rate picker;
+        // the profile keeps them hidden in this version.
+        bool liveProductionControlsVisible = LiveProductionProfile::controlsVisible;
     };
 
     explicit DirectorWindow(Environment environment, QWidget* parent = nullptr);
@@ -66,6 +70,8 @@ public:
     VELKPreviewNetworkPolicy effectivePreviewPolicy() const;
     std::string storedPolicy() const;
     bool liveProductionEnabled() const;
+    std::int64_t liveProductionFPS() const; // an allowed rate
+    bool liveProductionControlsVisible() const { return m_liveProductionControlsVisible; }
     bool canTake() const;
     // The frame a monitor shows: none while the camera is offline; the selected stream's, else the wall's.
     const QImage* previewImage(const std::optional<std::string>& cameraID) const;
@@ -87,12 +93,16 @@ public:
     void selectProject(const std::optional<std::string>& projectID);
     void setInspectorTab(DirectorInspectorTab tab);
     void setStoredPolicy(const std::string& raw);
+    void setLiveProductionEnabled(bool enabled);
+    void setLiveProductionFPS(std::int64_t fps);
 
     // --- The regions, for tests and screenshots. ---
     CameraWall* wall() const { return m_wall; }
     SwitcherView* switcher() const { return m_switcher; }
     DirectorInspector* inspector() const { return m_inspector; }
     QPushButton* stopAllButton() const { return m_stopAllButton; }
+    QPushButton* scanButton() const { return m_scanButton; }
+    QPushButton* libraryButton() const { return m_libraryButton; }
     StatusPill* cameraCountPill() const { return m_countPill; }
     StatusPill* phasePill() const { return m_phasePill; }
     StudioPanel* multiviewPanel() const { return m_multiview; }
@@ -103,6 +113,8 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    // Return and Enter on CUT and on check boxes: one press, one action.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     QWidget* buildHeader();
@@ -131,6 +143,7 @@ private:
     const Clock& m_clock;
     std::unique_ptr<QSettings> m_ownSettings;
     QSettings* m_settings;
+    const bool m_liveProductionControlsVisible;
 
     DirectorWorkspace m_workspace;
     bool m_appeared = false;
@@ -154,6 +167,8 @@ private:
     StatusPill* m_countPill = nullptr;
     StatusPill* m_phasePill = nullptr;
     QPushButton* m_stopAllButton = nullptr;
+    QPushButton* m_scanButton = nullptr;
+    QPushButton* m_libraryButton = nullptr;
     QLabel* m_statusDot = nullptr;
     QLabel* m_networkText = nullptr;
     QLabel* m_projectText = nullptr;

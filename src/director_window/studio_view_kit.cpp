@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QSlider>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -150,6 +151,57 @@ QString InspectorHeading::detail() const { return m_detail->text(); }
 
 // --- PreviewStatusRow ---
 
+QStringList twoLineText(const QString& text, const QFont& font, int width) {
+    QStringList lines;
+    if (text.isEmpty() || width <= 0) return lines;
+    const QFontMetrics metrics(font);
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    while (lines.size() < 2) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(width);
+        // The second line takes all that is left, so that leftover text ends in an ellipsis.
+        const int length = lines.size() == 1 ? static_cast<int>(text.size()) - line.textStart() : line.textLength();
+        lines << metrics.elidedText(text.mid(line.textStart(), length).trimmed(), Qt::ElideRight, width);
+    }
+    layout.endLayout();
+    return lines;
+}
+
+TwoLineLabel::TwoLineLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+QStringList TwoLineLabel::shownLines() const { return twoLineText(text(), font(), contentsRect().width()); }
+
+int TwoLineLabel::heightForWidth(int width) const {
+    const auto lines = std::max<qsizetype>(1, twoLineText(text(), font(), width).size());
+    return static_cast<int>(lines) * fontMetrics().lineSpacing();
+}
+
+QSize TwoLineLabel::sizeHint() const { return {0, heightForWidth(width() > 0 ? width() : QWIDGETSIZE_MAX)}; }
+
+QSize TwoLineLabel::minimumSizeHint() const { return {0, fontMetrics().lineSpacing()}; }
+
+void TwoLineLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    const QRect area = contentsRect();
+    const int lineHeight = fontMetrics().lineSpacing();
+    int top = area.top();
+    for (const QString& line : shownLines()) {
+        painter.drawText(QRect(area.left(), top, area.width(), lineHeight),
+                         static_cast<int>((alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine), line);
+        top += lineHeight;
+    }
+}
+
 PreviewStatusRow::PreviewStatusRow(const QString& label, const QString& value, QWidget* parent) : QWidget(parent) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -158,10 +210,10 @@ PreviewStatusRow::PreviewStatusRow(const QString& label, const QString& value, Q
     name->setFixedWidth(56);
     name->setWordWrap(true);
     setTextColor(*name, Theme::secondary(palette()));
-    m_value = makeLabel(value, Studio::font(Studio::TextStyle::caption), this);
+    m_value = new TwoLineLabel(this);
+    m_value->setFont(Studio::font(Studio::TextStyle::caption));
+    m_value->setText(value);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignTop);
-    m_value->setWordWrap(true);
-    m_value->setMaximumHeight(QFontMetrics(m_value->font()).lineSpacing() * 2 + 1); // two lines at most
     row->addWidget(name, 0, Qt::AlignTop);
     row->addWidget(m_value, 1);
 }
@@ -247,13 +299,17 @@ CompactAudioChannel::CompactAudioChannel(QWidget* parent) : QWidget(parent) {
     m_gain = new QSlider(Qt::Horizontal, this);
     m_gain->setRange(0, 1000);
     m_gain->setEnabled(false);
+    m_gain->setAccessibleName(DirectorPresenters::AccessibleName::gain);
+    gain->setBuddy(m_gain);
     controls->addWidget(m_gain, 1);
     m_mute = new QToolButton(this);
     m_mute->setText("M");
+    m_mute->setAccessibleName(DirectorPresenters::AccessibleName::mute);
     m_mute->setCheckable(true);
     m_mute->setEnabled(false);
     m_solo = new QToolButton(this);
     m_solo->setText("S");
+    m_solo->setAccessibleName(DirectorPresenters::AccessibleName::solo);
     m_solo->setCheckable(true);
     m_solo->setEnabled(false);
     controls->addWidget(m_mute);
@@ -263,7 +319,12 @@ CompactAudioChannel::CompactAudioChannel(QWidget* parent) : QWidget(parent) {
 
 void CompactAudioChannel::setChannel(const AudioChannelState& channel, const LiveCamera* camera, WallTime now) {
     const QString name = QString::fromStdString(channel.name);
-    if (m_name->text() != name) m_name->setText(name);
+    if (m_name->text() != name) {
+        m_name->setText(name);
+        // Each strip's controls say whose they are.
+        for (QWidget* control : {static_cast<QWidget*>(m_gain), static_cast<QWidget*>(m_mute), static_cast<QWidget*>(m_solo)})
+            control->setAccessibleDescription(name);
+    }
     const QString level = QString::fromStdString(DirectorPresenters::channelLevelText(camera, now));
     if (m_level->text() != level) m_level->setText(level);
     const auto [left, right] = DirectorPresenters::channelMeterValues(camera, now);

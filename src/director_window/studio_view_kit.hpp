@@ -70,15 +70,37 @@ private:
     QLabel* m_detail;
 };
 
+// The lines a status value is drawn in: wrapped at spaces onto at most two lines of `width`, a
+// line cut with an ellipsis where a word is wider than the line or text is left over. A phone's
+// value without spaces is thus cut, never widening its column.
+QStringList twoLineText(const QString& text, const QFont& font, int width);
+
+// A label that draws its text in at most two lines cut to its width (`twoLineText`); its text,
+// and so what assistive tools read, stays whole.
+class TwoLineLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit TwoLineLabel(QWidget* parent = nullptr);
+    QStringList shownLines() const;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 class PreviewStatusRow final : public QWidget {
     Q_OBJECT
 public:
     PreviewStatusRow(const QString& label, const QString& value, QWidget* parent = nullptr);
     void setValue(const QString& value);
     QString value() const;
+    TwoLineLabel* valueLabel() const { return m_value; }
 
 private:
-    QLabel* m_value;
+    TwoLineLabel* m_value;
 };
 
 class SafetyNote final : public QWidget {
@@ -108,6 +130,9 @@ public:
     explicit CompactAudioChannel(QWidget* parent = nullptr);
     void setChannel(const AudioChannelState& channel, const LiveCamera* camera, WallTime now);
     QString levelText() const;
+    QSlider* gainSlider() const { return m_gain; }
+    QToolButton* muteToggle() const { return m_mute; }
+    QToolButton* soloToggle() const { return m_solo; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

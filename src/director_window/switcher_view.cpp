@@ -32,7 +32,9 @@ void DirectorMonitor::setMonitor(const MonitorState& state, const QImage* image,
     m_state = state;
     m_rotation = rotation;
     m_image = drawsFrame ? *image : QImage();
-    setAccessibleDescription(state.showsRecordingBadge ? DirectorPresenters::recordingBadgeAccessibleText : "");
+    if (accessibleName() != QString::fromStdString(state.accessibleName)) setAccessibleName(QString::fromStdString(state.accessibleName));
+    const QString description = QString::fromStdString(state.accessibleDescription);
+    if (accessibleDescription() != description) setAccessibleDescription(description);
     update();
 }
 
@@ -127,6 +129,8 @@ SwitcherView::SwitcherView(DirectorWindow& window, QWidget* parent) : QWidget(pa
     m_fade->setMinimumHeight(30);
     m_fade->setToolTip("Fade from Program to Preview using the selected duration and log the edit");
     m_duration = new QComboBox(this);
+    m_duration->setObjectName("fadeDuration");
+    m_duration->setAccessibleName(DirectorPresenters::AccessibleName::fadeDuration);
     m_duration->setFixedWidth(88);
     for (const auto& [label, seconds] : kFadeDurations) m_duration->addItem(label, seconds);
     m_duration->setCurrentIndex(1);
@@ -136,15 +140,16 @@ SwitcherView::SwitcherView(DirectorWindow& window, QWidget* parent) : QWidget(pa
     m_marker = new QPushButton(Studio::symbol("bookmark", palette().color(QPalette::ButtonText)), "Marker", this);
     m_marker->setToolTip("Add a timestamped marker to the Director edit log");
     auto* monitorOnly = new QLabel(this);
-    monitorOnly->setTextFormat(Qt::RichText);
+    monitorOnly->setTextFormat(Qt::PlainText);
     auto* eye = new QLabel(this);
     eye->setPixmap(Studio::symbol("eye", Theme::secondary(palette())).pixmap(13, 13));
     monitorOnly->setText("Monitor only");
     monitorOnly->setFont(Studio::font(Studio::TextStyle::caption));
     Theme::setSecondary(*monitorOnly);
-    // Buttons keep focus off themselves so that Space always reaches the window's CUT shortcut.
+    // Tab reaches the buttons (a click leaves the focus where it was); Space stays the window's
+    // CUT whichever control has the focus, Return presses the focused one.
     for (QWidget* button : {static_cast<QWidget*>(m_cut), static_cast<QWidget*>(m_fade), static_cast<QWidget*>(m_marker)})
-        button->setFocusPolicy(Qt::NoFocus);
+        button->setFocusPolicy(Qt::TabFocus);
     controls->addWidget(m_cut);
     controls->addWidget(m_fade);
     controls->addWidget(m_duration);

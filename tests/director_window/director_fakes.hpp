@@ -130,7 +130,9 @@ struct WindowRig {
     std::vector<std::string> opened;
     std::unique_ptr<DirectorWindow> window;
 
-    explicit WindowRig(std::vector<LiveCamera> cameras = {}) {
+    // `liveProductionControls`: the profile's seam for the hidden live-production controls.
+    explicit WindowRig(std::vector<LiveCamera> cameras = {},
+                       bool liveProductionControls = LiveProductionProfile::controlsVisible) {
         store = std::make_unique<AppStore>(std::filesystem::path(folder.filePath("data").toStdString()),
                                            std::filesystem::path(folder.filePath("videos").toStdString()), clock);
         settings = std::make_unique<QSettings>(folder.filePath("settings.ini"), QSettings::IniFormat);
@@ -144,6 +146,7 @@ struct WindowRig {
             .openWindow = [this](const std::string& id) { opened.push_back(id); },
             .clock = clock,
             .settings = settings.get(),
+            .liveProductionControlsVisible = liveProductionControls,
         });
     }
 };

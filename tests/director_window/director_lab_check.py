@@ -94,6 +94,26 @@ def command_program(args):
     sys.exit(0 if shows else 1)
 
 
+def command_outline(args):
+    """A wall cell's outline colour, read on its left edge half-way down: green while its camera
+    is Preview, red while on Program."""
+    map_path, shot, name, colour = args
+    x, y, _w, h = widget(map_path, name=name)
+    r, g, b = pixel(load(shot), x + 1, y + h // 2)
+    print(name, "left edge", (r, g, b))
+    wanted = {"green": g > 150 and g > r + 60 and g > b + 40, "red": r > 180 and r > g + 80 and r > b + 80}
+    sys.exit(0 if wanted[colour] else 1)
+
+
+def command_focus_ring(args):
+    """A wall cell shows the keyboard's focus: the white ring drawn just inside its edge."""
+    map_path, shot, name = args
+    x, y, _w, h = widget(map_path, name=name)
+    r, g, b = pixel(load(shot), x + 4, y + h // 2)
+    print(name, "ring", (r, g, b))
+    sys.exit(0 if min(r, g, b) > 170 else 1)
+
+
 def events(path):
     with open(path) as f:
         # The last line may be half written while the phone runs.
@@ -280,6 +300,7 @@ def command_datagrams(args):
 
 if __name__ == "__main__":
     commands = {"centre": command_centre, "tiles": command_tiles, "program": command_program,
+                "outline": command_outline, "focus-ring": command_focus_ring,
                 "starts": command_starts,
                 "started": command_started, "enabled": command_enabled, "stops": command_stops, "slot": command_slot,
                 "datagrams": command_datagrams}

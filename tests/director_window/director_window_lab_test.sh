@@ -139,6 +139,15 @@ xdotool key --clearmodifiers Down Return
 wait_until 30 enabled text "Start Director Session" || fail "choosing the project enables Start"
 click text "Start Director Session"
 wait_until 30 shown text "Session Running" || fail "the Director session runs"
+# The keyboard alone chooses Preview: from the take field, Shift+Tab passes Project, the inspector's
+# tabs, Marker, the fade duration, FADE, CUT and the fourth tile to the third; Return selects it.
+click name takeField
+for _ in 1 2 3 4 5 6 7 8; do xdotool key --clearmodifiers shift+Tab; done
+capture_until 30 keyboard-focus focus-ring "$map" "$work/keyboard-focus.rgb" wallCell3 ||
+  fail "Shift+Tab reaches the third tile and shows its focus"
+xdotool key --clearmodifiers Return
+capture_until 30 keyboard-preview outline "$map" "$work/keyboard-preview.rgb" wallCell3 green ||
+  fail "Return on the focused tile makes its camera Preview"
 wait_until 30 enabled text "REC ALL" || fail "REC ALL is enabled"
 click text "REC ALL"
 recording_everywhere() { "${check[@]}" started "$work"/phone{1,2,3,4}.jsonl; }
@@ -171,6 +180,27 @@ capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "th
 while [ $((SECONDS - killed_at)) -lt 36 ]; do sleep 1; done
 capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
 [ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
+
+# The keyboard releases the locked slot: Tab until the cell shows the focus, then the Menu key
+# opens its menu and Return chooses "Release Camera Slot".
+locked_cell=wallCell$((slot + 1))
+click name takeField
+focused=""
+for _ in $(seq 30); do
+  xdotool key --clearmodifiers Tab
+  capture keyboard-locked
+  if "${check[@]}" focus-ring "$map" "$work/keyboard-locked.rgb" "$locked_cell" >"$work/last-check" 2>&1; then
+    focused=yes
+    break
+  fi
+done
+[ -n "$focused" ] || fail "Tab reaches the locked cell and shows its focus"
+xdotool key --clearmodifiers Menu
+sleep 0.5
+capture keyboard-locked-menu
+xdotool key --clearmodifiers Return
+released() { ! "${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4; }
+wait_until 30 released || fail "the Menu key and Return release the locked slot"
 
 # The capture ends before it is judged: tcpdump writes out what it holds and exits.
 kill -TERM "$tcpdump_pid"

@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "director_fakes.hpp"
+#include "director_window_support.hpp"
 #include "director_window/camera_frame_image.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/director_inspectors.hpp"
@@ -24,47 +25,6 @@ namespace velk {
 namespace {
 
 using namespace test;
-
-int argc = 1;
-char arg0[] = "director_window_test";
-char* argv[] = {arg0, nullptr};
-
-// One application for the whole program, destroyed before the process ends so that the font
-// caches it holds are released (the sanitizer build checks for leaks at exit).
-class QtEnvironment final : public ::testing::Environment {
-public:
-    void TearDown() override { application.reset(); }
-    std::unique_ptr<QApplication> application;
-};
-QtEnvironment* const qtEnvironment =
-    static_cast<QtEnvironment*>(::testing::AddGlobalTestEnvironment(new QtEnvironment));
-
-QApplication& app() {
-    if (!qtEnvironment->application) {
-        qtEnvironment->application = std::make_unique<QApplication>(argc, argv);
-        Theme::apply(*qtEnvironment->application);
-    }
-    return *qtEnvironment->application;
-}
-
-std::vector<LiveCamera> fourCameras() {
-    return {readyCamera("cam-1", "Alpha", "10.77.0.11"), readyCamera("cam-2", "Bravo", "10.77.0.12"),
-            readyCamera("cam-3", "Charlie", "10.77.0.13"), readyCamera("cam-4", "Delta", "10.77.0.14")};
-}
-
-void showActive(DirectorWindow& window) {
-    window.show();
-    QApplication::setActiveWindow(&window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-}
-
-// Saves a screenshot for review (not compared) under the build folder.
-void saveScreenshot(QWidget& widget, const char* name) {
-    const QString folder = QString(VELK_BINARY_DIR) + "/screenshots/director_window";
-    QDir().mkpath(folder);
-    QTest::qWait(20); // pending layouts settle first
-    widget.grab().save(folder + "/" + name + ".png");
-}
 
 TEST(DirectorWindowLifecycle, AppearPlacesCamerasAndDisappearStopsPreviews) {
     app();
@@ -200,9 +160,9 @@ TEST(DirectorWindowWall, RecordingBadgeIsNamedForAssistiveTools) {
     cameras[0].recording = true;
     WindowRig rig(cameras);
     showActive(*rig.window);
-    EXPECT_EQ(rig.window->wall()->cell(0)->accessibleDescription(), "Camera recording");
-    EXPECT_EQ(rig.window->switcher()->previewMonitor()->accessibleDescription(), "Camera recording");
-    EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "");
+    EXPECT_EQ(rig.window->wall()->cell(0)->accessibleDescription(), "Preview, Camera recording, Connecting\u2026");
+    EXPECT_EQ(rig.window->switcher()->previewMonitor()->accessibleDescription(), "Alpha, Camera recording");
+    EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "Connecting\u2026");
 }
 
 TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {
@@ -219,6 +179,53 @@ TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {
         if (i == 2) EXPECT_GE(painted, 1u);
         else EXPECT_EQ(painted, 0u) << i;
     }
+}
+
+// Which cameras get a selected stream, from what the window hands its preview store: Preview and
+// Program while the effective policy is 5 GHz performance, none otherwise.
+TEST(DirectorWindowPreviews, SelectedStreamsFollowTheEffectivePolicyAndTheTimeline) {
+    app();
+    auto cameras = fourCameras();
+    for (auto& camera : cameras) {
+        camera.previewCapabilities.version = 1;
+        camera.previewCapabilities.wifiBandGHz = 5.2;
+        camera.previewCapabilities.usableMbps = 70;
+    }
+    WindowRig rig(cameras);
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+    using Ids = std::set<std::string>;
+    EXPECT_EQ(rig.previews->lastSelect, Ids{"cam-1"}); // automatic, every policy camera capable
+    rig.window->startSession();
+    rig.window->perform(DirectorTransition::cut);
+    EXPECT_EQ(rig.previews->lastSelect, Ids{"cam-1"}); // Program alone
+    rig.window->selectPreview("cam-3");
+    EXPECT_EQ(rig.previews->lastSelect, (Ids{"cam-1", "cam-3"}));
+    rig.window->selectPreview("cam-1"); // Preview and Program the same camera: one stream
+    EXPECT_EQ(rig.previews->lastSelect, Ids{"cam-1"});
+    rig.window->selectPreview("cam-3");
+
+    rig.window->setStoredPolicy("conservative24GHz");
+    EXPECT_EQ(rig.previews->lastSelect, Ids{});
+    rig.window->setStoredPolicy("performance5GHz");
+    EXPECT_EQ(rig.previews->lastSelect, (Ids{"cam-1", "cam-3"}));
+
+    // Automatic gives way to a hot Preview camera, and comes back when it cools.
+    rig.window->setStoredPolicy("automatic");
+    cameras[2].previewTransport.thermalLevel = "serious";
+    rig.channel.setCameras(cameras);
+    EXPECT_EQ(rig.previews->lastSelect, Ids{});
+    cameras[2].previewTransport.thermalLevel = "Fair";
+    rig.channel.setCameras(cameras);
+    EXPECT_EQ(rig.previews->lastSelect, (Ids{"cam-1", "cam-3"}));
+    // A hot camera that is neither Preview nor Program changes nothing.
+    cameras[3].previewTransport.thermalLevel = "critical";
+    rig.channel.setCameras(cameras);
+    EXPECT_EQ(rig.previews->lastSelect, (Ids{"cam-1", "cam-3"}));
+    // A Preview camera that cannot carry 5 GHz streams: conservative, no selected streams.
+    cameras[2].previewCapabilities.usableMbps = 40;
+    rig.channel.setCameras(cameras);
+    EXPECT_EQ(rig.previews->lastSelect, Ids{});
 }
 
 TEST(DirectorWindowScreens, EmptyAndInspectorTabs) {

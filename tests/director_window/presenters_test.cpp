@@ -76,19 +76,21 @@ TEST(DirectorTile, StateMatrix) {
     offlineFlags.battery = 50;
     const Case cases[] = {
         {"connecting", readyCamera("a", "A"), false, std::nullopt, false, false,
-         {false, "Connecting\u2026", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+         {false, "Connecting\u2026", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Connecting\u2026"}},
         {"error text", readyCamera("a", "A"), false, "Preview connection failed", true, false,
-         {false, "Preview connection failed", StudioColor::green, TileBadge::none, TileTag::preview, TileOutline::preview, -30, "-30 dB"}},
+         {false, "Preview connection failed", StudioColor::green, TileBadge::none, TileTag::preview, TileOutline::preview, -30, "-30 dB", false, std::nullopt,
+          "Preview, Preview connection failed"}},
         {"offline with old frame", offlineFlags, true, std::nullopt, false, false,
-         {false, "Offline", StudioColor::gray, TileBadge::none, TileTag::none, TileOutline::normal, -60, "OFFLINE"}},
+         {false, "Offline", StudioColor::gray, TileBadge::none, TileTag::none, TileOutline::normal, -60, "OFFLINE", false, std::nullopt, "Offline"}},
         {"recording wins over saving", recording, true, std::nullopt, true, true,
-         {true, "", StudioColor::red, TileBadge::rec, TileTag::program, TileOutline::program, -30, "01:02:05", true}},
+         {true, "", StudioColor::red, TileBadge::rec, TileTag::program, TileOutline::program, -30, "01:02:05", true, std::nullopt,
+          "Program, Camera recording"}},
         {"recording without start time", noStart, true, std::nullopt, false, false,
-         {true, "", StudioColor::red, TileBadge::rec, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+         {true, "", StudioColor::red, TileBadge::rec, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Camera recording"}},
         {"saving over busy", saving, true, std::nullopt, false, false,
-         {true, "", StudioColor::green, TileBadge::saving, TileTag::none, TileOutline::normal, -30, "-30 dB"}},
+         {true, "", StudioColor::green, TileBadge::saving, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Saving"}},
         {"busy, zero battery", busy, true, std::nullopt, false, false,
-         {true, "", StudioColor::green, TileBadge::busy, TileTag::none, TileOutline::normal, -30, "-30 dB", false, "0%"}},
+         {true, "", StudioColor::green, TileBadge::busy, TileTag::none, TileOutline::normal, -30, "-30 dB", false, "0%", "Busy"}},
         {"louder channel, left meter", levels, true, std::nullopt, false, false,
          {true, "", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -12.4, "-4 dB", false, "87%"}},
     };
@@ -99,9 +101,10 @@ TEST(DirectorTile, StateMatrix) {
 TEST(DirectorMonitor, NamesAndPictures) {
     const Cameras cameras{readyCamera("a", "Alpha"), offline(readyCamera("b", "Bravo"))};
     EXPECT_EQ(monitorState(false, std::nullopt, cameras, kNow, false),
-              (MonitorState{"PREVIEW", "No camera selected", false, MonitorPicture::offline, StudioColor::green}));
+              (MonitorState{"PREVIEW", "No camera selected", false, MonitorPicture::offline, StudioColor::green, "Preview",
+                            "No camera selected"}));
     EXPECT_EQ(monitorState(true, "gone", cameras, kNow, true),
-              (MonitorState{"PROGRAM", "gone", false, MonitorPicture::offline, StudioColor::red}));
+              (MonitorState{"PROGRAM", "gone", false, MonitorPicture::offline, StudioColor::red, "Program", "gone, OFFLINE"}));
     EXPECT_EQ(monitorState(true, "b", cameras, kNow, true).cameraLine, "Bravo \u2022 OFFLINE");
     EXPECT_EQ(monitorState(false, "a", cameras, kNow, false).picture, MonitorPicture::waiting);
     EXPECT_EQ(monitorState(false, "a", cameras, kNow, true).picture, MonitorPicture::frame);
@@ -244,6 +247,37 @@ TEST(PreviewTransportTexts, EveryTable) {
     EXPECT_EQ(fullStream4KStatus(&c, true), "Advertised \u2022 inactive");
     c.previewTransport.fullStream4K = false;
     EXPECT_EQ(fullStream4KStatus(&c, true), "No \u2022 separate future path");
+}
+
+// The "Wall" and "Selected" rows, from the Preview camera id and the transport of its stream.
+TEST(PreviewTransportTexts, WallAndSelectedRows) {
+    using PreviewTransportTexts::transportStatus;
+    using P = VELKPreviewNetworkPolicy;
+    using T = VELKPreviewClient::Transport;
+    const std::optional<std::string> id = "cam-1";
+    struct Row {
+        VELKPreviewProfile profile;
+        std::optional<std::string> preview;
+        P effective;
+        std::optional<T> transport;
+        std::string text;
+    };
+    const Row rows[] = {
+        {VELKPreviewProfile::wall, std::nullopt, P::performance5GHz, T::persistent, "No camera"},
+        {VELKPreviewProfile::selected, std::nullopt, P::conservative24GHz, T::persistent, "No camera"},
+        {VELKPreviewProfile::selected, id, P::conservative24GHz, T::persistent, "Off \u2022 using wall preview"},
+        {VELKPreviewProfile::selected, id, P::conservative24GHz, std::nullopt, "Off \u2022 using wall preview"},
+        {VELKPreviewProfile::wall, id, P::conservative24GHz, T::persistent, "JPEG mode 4 \u2022 persistent"},
+        {VELKPreviewProfile::wall, id, P::performance5GHz, std::nullopt, "Negotiating\u2026"},
+        {VELKPreviewProfile::selected, id, P::performance5GHz, std::nullopt, "Negotiating\u2026"},
+        {VELKPreviewProfile::selected, id, P::automatic, std::nullopt, "Negotiating\u2026"},
+        {VELKPreviewProfile::wall, id, P::automatic, T::persistent, "JPEG mode 4 \u2022 persistent"},
+        {VELKPreviewProfile::wall, id, P::automatic, T::legacy, "JPEG mode 1 \u2022 fallback"},
+        {VELKPreviewProfile::selected, id, P::performance5GHz, T::persistent, "JPEG mode 5 \u2022 persistent"},
+        {VELKPreviewProfile::selected, id, P::performance5GHz, T::legacy, "JPEG mode 2 \u2022 fallback"},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(transportStatus(row.profile, row.preview, row.effective, row.transport), row.text) << row.text;
 }
 
 TEST(DirectorNumbers, IndependentOfTheUsersLocale) {

@@ -198,5 +198,47 @@ TEST(DirectorTakeID, TwentyFiveCharactersUnderANonGregorianLocale) {
     EXPECT_TRUE(std::regex_match(id, std::regex("take-20260528-202640-[0-9a-f]{4}"))) << id;
 }
 
+// Every thermal level a phone may report against every stored policy: only automatic gives way to
+// a hot camera, and only to a level that is none of normal, nominal, none or fair in any case.
+TEST(DirectorEffectivePolicy, ThermalOverrideForEveryLevelAndPolicy) {
+    auto capable = readyCamera("a", "A");
+    capable.previewCapabilities.version = 1;
+    capable.previewCapabilities.wifiBandGHz = 5.2;
+    capable.previewCapabilities.usableMbps = 70;
+    using P = VELKPreviewNetworkPolicy;
+    struct Level {
+        std::optional<std::string> thermal;
+        bool hot;
+    };
+    const Level levels[] = {{std::nullopt, false}, {"normal", false}, {"NOMINAL", false}, {"None", false},
+                            {"fair", false},        {"FAIR", false},   {"serious", true},   {"Serious", true},
+                            {"critical", true},     {"elevated", true}, {"", true}};
+    struct Policy {
+        std::string stored;
+        P whenCool;
+        P whenHot;
+    };
+    const Policy policies[] = {
+        {"automatic", P::performance5GHz, P::conservative24GHz},
+        {"no such policy", P::performance5GHz, P::conservative24GHz}, // counts as automatic
+        {"performance5GHz", P::performance5GHz, P::performance5GHz},
+        {"conservative24GHz", P::conservative24GHz, P::conservative24GHz},
+    };
+    for (const Policy& policy : policies)
+        for (const Level& level : levels) {
+            auto camera = capable;
+            camera.previewTransport.thermalLevel = level.thermal;
+            // The hot camera counts wherever it stands among the policy cameras.
+            for (const Cameras& cameras : {Cameras{camera}, Cameras{capable, camera}})
+                EXPECT_EQ(effectivePreviewPolicy(policy.stored, cameras), level.hot ? policy.whenHot : policy.whenCool)
+                    << policy.stored << " / " << level.thermal.value_or("(none)") << " / " << cameras.size();
+        }
+    // Without capable cameras automatic is conservative whatever the level.
+    auto weak = readyCamera("b", "B");
+    weak.previewTransport.thermalLevel = "normal";
+    EXPECT_EQ(effectivePreviewPolicy("automatic", {weak}), P::conservative24GHz);
+    EXPECT_EQ(effectivePreviewPolicy("automatic", {}), P::conservative24GHz);
+}
+
 } // namespace
 } // namespace velk

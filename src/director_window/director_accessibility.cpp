@@ -1,0 +1,65 @@
+#include "director_window/director_accessibility.hpp"
+
+#include <QAccessible>
+#include <QAccessibleWidget>
+#include <QKeySequence>
+
+#include "director_window/camera_wall.hpp"
+
+namespace velk {
+
+namespace {
+
+using DirectorPresenters::WallCellKind;
+
+// A wall cell: a live tile is a button pressed to choose its camera; a locked cell is text whose
+// menu releases the slot; an empty cell is text alone.
+class WallCellAccessible final : public QAccessibleWidget {
+public:
+    explicit WallCellAccessible(CameraWallCell* cell) : QAccessibleWidget(cell, QAccessible::Button) {}
+
+    QAccessible::Role role() const override {
+        return cell()->kind() == WallCellKind::live ? QAccessible::Button : QAccessible::StaticText;
+    }
+
+    QStringList actionNames() const override {
+        QStringList names;
+        if (cell()->kind() == WallCellKind::live) names << pressAction();
+        if (cell()->kind() == WallCellKind::lockedOffline) names << showMenuAction();
+        return names + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override {
+        if (name == pressAction()) cell()->activate();
+        else if (name == showMenuAction()) cell()->openMenu(cell()->mapToGlobal(cell()->rect().center()), true);
+        else QAccessibleWidget::doAction(name);
+    }
+
+    QStringList keyBindingsForAction(const QString& name) const override {
+        if (name == pressAction()) return {QKeySequence(Qt::Key_Return).toString()};
+        if (name == showMenuAction()) return {QKeySequence(Qt::SHIFT | Qt::Key_F10).toString()};
+        return QAccessibleWidget::keyBindingsForAction(name);
+    }
+
+private:
+    CameraWallCell* cell() const { return static_cast<CameraWallCell*>(widget()); }
+};
+
+QAccessibleInterface* wallCellAccessibleFactory(const QString& className, QObject* object) {
+    if (!object || !object->isWidgetType()) return nullptr;
+    if (className == QLatin1String(CameraWallCell::staticMetaObject.className()))
+        return new WallCellAccessible(static_cast<CameraWallCell*>(object));
+    return nullptr;
+}
+
+} // namespace
+
+void installWallCellAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(wallCellAccessibleFactory);
+        return true;
+    }();
+    (void)installed;
+}
+
+} // namespace velk
