@@ -337,6 +337,8 @@ QAccessibleInterface* factory(const QString& key, QObject* object) {
     return nullptr;
 }
 
+constexpr const char* clickAndSpaceOnlyProperty = "velkClickAndSpaceOnly";
+
 // Return and Enter press the focused push or tool button. A push button that presses itself on
 // Return (the default or auto-default button of a dialog) is left to do so; check boxes and radio
 // buttons answer Space only, as on every Linux desktop.
@@ -354,6 +356,7 @@ protected:
         if (!button || !button->hasFocus() || !button->isEnabled() || !button->isVisible()) return false;
         if (qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button)) return false;
         if (auto* push = qobject_cast<QPushButton*>(button); push && (push->autoDefault() || push->isDefault())) return false;
+        if (button->property(clickAndSpaceOnlyProperty).toBool()) return false;
         if (!key->isAutoRepeat()) button->click();
         return true;
     }
@@ -372,6 +375,14 @@ void install() {
     if (!filter && QCoreApplication::instance()) {
         filter = new ReturnPressesFocusedButton(QCoreApplication::instance());
         QCoreApplication::instance()->installEventFilter(filter);
+    }
+}
+
+void answerClickAndSpaceOnly(QAbstractButton& button) {
+    button.setProperty(clickAndSpaceOnlyProperty, true);
+    if (auto* push = qobject_cast<QPushButton*>(&button)) {
+        push->setAutoDefault(false);
+        push->setDefault(false);
     }
 }
 

@@ -7,16 +7,22 @@
 //     widget by its accessible name or its buddy label, give the current value as the value, and
 //     report an item focused only while its widget has focus;
 //   - Return and Enter press the focused push or tool button, in every window (Space already does;
-//     a check box is toggled by Space only).
+//     a check box is toggled by Space only), except a button that grants trust or removes
+//     something (`answerClickAndSpaceOnly`).
 // `install()` is called once at start (Theme::apply does it) and is harmless to call again.
 
 #include <vector>
 
+class QAbstractButton;
 class QWidget;
 
 namespace velk::Accessibility {
 
 void install();
+
+// The button is pressed by a click or by Space while it has the focus, never by Return or Enter:
+// a key pressed to close a sheet must not approve a camera or remove something.
+void answerClickAndSpaceOnly(QAbstractButton& button);
 
 // Puts the widgets one after the other in the Tab chain of their window, in this order; null
 // entries are skipped. Widgets that are hidden or disabled keep their place and are passed over

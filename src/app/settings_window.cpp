@@ -27,7 +27,10 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(p
         auto* lines = new QVBoxLayout(box);
         lines->setSpacing(6);
         for (const SettingsLine& line : section.lines) {
-            auto* label = new QLabel(QString::fromStdString(line.text), box);
+            // The folders are the user's own and may hold any character.
+            auto* label = new QLabel(box);
+            label->setTextFormat(Qt::PlainText);
+            label->setText(QString::fromStdString(line.text));
             label->setWordWrap(true);
             label->setTextInteractionFlags(Qt::TextSelectableByMouse);
             label->setFont(Theme::font(line.caption ? Theme::TextStyle::caption : Theme::TextStyle::body));

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 
+#include <cmath>
+
 #include <QApplication>
 #include <QPainter>
+#include <QTextLayout>
 #include <QVBoxLayout>
 
 #include "app/symbols.hpp"
@@ -114,6 +117,70 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
     painter.drawText(contentsRect(), static_cast<int>(alignment() | Qt::TextSingleLine), shownText());
+}
+
+WrappedLabel::WrappedLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+int WrappedLabel::heightForWidth(int width) const {
+    const QMargins margins = contentsMargins();
+    QTextLayout layout(text(), font());
+    const int inner = std::max(1, width - margins.left() - margins.right() - 2 * margin());
+    return wrapText(layout, inner) + margins.top() + margins.bottom() + 2 * margin();
+}
+
+QSize WrappedLabel::sizeHint() const {
+    const QMargins margins = contentsMargins();
+    QTextLayout layout(text(), font());
+    wrapText(layout, QWIDGETSIZE_MAX);
+    int natural = 0;
+    for (int i = 0; i < layout.lineCount(); ++i) {
+        natural = std::max(natural, static_cast<int>(std::ceil(layout.lineAt(i).naturalTextWidth())));
+    }
+    const int width = std::min(natural + margins.left() + margins.right() + 2 * margin(), maximumWidth());
+    return {width, heightForWidth(width)};
+}
+
+QSize WrappedLabel::minimumSizeHint() const {
+    const int width = std::min(sizeHint().width(), 4 * fontMetrics().averageCharWidth());
+    return {width, fontMetrics().height() + contentsMargins().top() + contentsMargins().bottom() + 2 * margin()};
+}
+
+void WrappedLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    const QRect area = contentsRect().adjusted(margin(), margin(), -margin(), -margin());
+    QTextLayout layout(text(), font());
+    const int height = wrapText(layout, area.width(), alignment());
+    int top = area.top();
+    if (alignment() & Qt::AlignVCenter) top += std::max(0, (area.height() - height) / 2);
+    if (alignment() & Qt::AlignBottom) top += std::max(0, area.height() - height);
+    layout.draw(&painter, QPointF(area.left(), top));
+}
+
+int wrapText(QTextLayout& layout, int width, Qt::Alignment alignment) {
+    QTextOption option(alignment & Qt::AlignHorizontal_Mask);
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal height = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(width);
+        line.setPosition(QPointF(0, height));
+        height += line.height();
+    }
+    layout.endLayout();
+    return static_cast<int>(std::ceil(height));
+}
+
+QString plainToolTip(const QString& text) {
+    if (text.isEmpty()) return {};
+    return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 QFrame* divider(QWidget* parent) {

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QWidget>
 
+class QTextLayout;
+
 namespace velk {
 
 // The symbol, title and detail, centred both ways in whatever space the container offers.
@@ -70,7 +72,32 @@ private:
     int m_keptCharacters = 0;
 };
 
+// A text of any length in as many lines as its width needs: broken between words, and inside a
+// word only when the word is longer than a line (a file path, an id), so nothing is ever cut off.
+// Plain text always.
+class WrappedLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit WrappedLabel(const QString& text = {}, QWidget* parent = nullptr);
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    // As wide as the text on one line, within the maximum width, and as high as that width needs.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
 // A thin horizontal line between regions.
 QFrame* divider(QWidget* parent = nullptr);
+
+// Lays out the layout's text in lines `width` wide, broken as WrappedLabel breaks them, and gives
+// the height of the lines. The layout is then ready to draw.
+int wrapText(QTextLayout& layout, int width, Qt::Alignment alignment = Qt::AlignLeft);
+
+// A tooltip that shows `text` exactly as written. Qt reads a tooltip as rich text whenever it looks
+// like markup, so text from data goes in escaped, in a paragraph that keeps its spaces and breaks.
+QString plainToolTip(const QString& text);
 
 } // namespace velk

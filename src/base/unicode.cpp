@@ -101,6 +101,24 @@ icu::Collator* caseInsensitiveCollator() {
     return collator.get();
 }
 
+// The caseless form of a text: composed, folded, composed again. Composing first keeps "İ" one
+// letter, which Turkish folds to "i" (decomposed, its "I" would fold to the dotless "ı").
+icu::UnicodeString caselessForm(std::string_view text, std::uint32_t foldOptions) {
+    icu::UnicodeString unicode = toICU(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* compose = icu::Normalizer2::getNFCInstance(status);
+    if (U_SUCCESS(status)) unicode = compose->normalize(unicode, status);
+    unicode.foldCase(foldOptions);
+    if (U_SUCCESS(status)) unicode = compose->normalize(unicode, status);
+    return unicode;
+}
+
+// Only Turkish and Azerbaijani fold I and İ differently from every other language.
+std::uint32_t caseFoldingOptions(const icu::Locale& locale) {
+    const std::string_view language = locale.getLanguage();
+    return language == "tr" || language == "az" ? U_FOLD_CASE_EXCLUDE_SPECIAL_I : U_FOLD_CASE_DEFAULT;
+}
+
 } // namespace
 
 bool isValidUTF8(std::string_view text) {
@@ -223,6 +241,20 @@ int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b) {
     UCollationResult result = collator->compare(left, right, status);
     if (U_FAILURE(status)) return left.caseCompare(right, U_FOLD_CASE_DEFAULT);
     return result == UCOL_LESS ? -1 : result == UCOL_EQUAL ? 0 : 1;
+}
+
+bool localizedCaseInsensitiveContains(std::string_view text, std::string_view part) {
+    const std::uint32_t options = caseFoldingOptions(icu::Locale::getDefault());
+    const icu::UnicodeString needle = caselessForm(part, options);
+    if (needle.isEmpty()) return true;
+    const icu::UnicodeString haystack = caselessForm(text, options);
+    for (std::int32_t at = haystack.indexOf(needle); at >= 0; at = haystack.indexOf(needle, at + 1)) {
+        // "e" is not found in an "é" that has no composed form of its own.
+        const std::int32_t end = at + needle.length();
+        if (end < haystack.length() && u_hasBinaryProperty(haystack.char32At(end), UCHAR_GRAPHEME_EXTEND)) continue;
+        return true;
+    }
+    return false;
 }
 
 } // namespace velk::text

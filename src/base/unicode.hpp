@@ -38,5 +38,10 @@ bool canonicallyEqual(std::string_view a, std::string_view b);
 
 // Case-insensitive comparison with the current locale's collation: <0, 0 or >0.
 int localizedCaseInsensitiveCompare(std::string_view a, std::string_view b);
+// Whether `text` contains `part` without regard to case: full case folding ("STRASSE" finds
+// "Straße"), with the current locale's own rules where folding has them (the dotted and dotless i
+// of Turkish and Azerbaijani). Composed and decomposed accents compare alike, accents still count,
+// and a match never ends inside a character. An empty `part` is found everywhere.
+bool localizedCaseInsensitiveContains(std::string_view text, std::string_view part);
 
 } // namespace velk::text

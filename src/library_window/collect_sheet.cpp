@@ -208,6 +208,8 @@ void CollectSheet::createWidgets() {
     panelLayout->setSpacing(10);
     panelLayout->addWidget(heading(T::verifyOnBoth, panel));
     m_fingerprintText = new QLabel(panel);
+    m_fingerprintText->setObjectName(QStringLiteral("fingerprint"));
+    m_fingerprintText->setTextFormat(Qt::PlainText);
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     mono.setPointSizeF(library::font(TextStyle::body).pointSizeF());
     mono.setWeight(QFont::DemiBold);
@@ -334,7 +336,9 @@ void CollectSheet::rebuildSessions() {
         rowLayout->addWidget(icon);
         auto* texts = new QVBoxLayout;
         texts->setSpacing(2);
-        texts->addWidget(styledLabel(QString::fromStdString(session.deviceName), TextStyle::headline, true, Tint::primary, row));
+        const QString deviceName = QString::fromStdString(session.deviceName);
+        texts->addWidget(elidedLabel(deviceName, TextStyle::headline, true, Tint::primary, row));
+        row->setToolTip(plainToolTip(deviceName));
         texts->addWidget(styledLabel(q(sessionLine(session, shortTime(session.expiresAt).toStdString())),
                                      TextStyle::caption, false, Tint::secondary, row));
         rowLayout->addLayout(texts, 1);
@@ -386,9 +390,8 @@ void CollectSheet::rebuildCollectStatus() {
         cardLayout->setContentsMargins(7, 7, 7, 7);
         cardLayout->setSpacing(3);
         auto* line = new QHBoxLayout;
-        auto* name = styledLabel(QString::fromStdString(status.name), TextStyle::caption, true, Tint::primary, card);
-        name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        line->addWidget(name, 1);
+        const QString sourceName = QString::fromStdString(status.name);
+        line->addWidget(elidedLabel(sourceName, TextStyle::caption, true, Tint::primary, card), 1);
         line->addWidget(styledLabel(q(rawValue(status.phase)), TextStyle::caption2, false, Tint::primary, card));
         cardLayout->addLayout(line);
         if (status.totalBytes > 0) {
@@ -399,11 +402,14 @@ void CollectSheet::rebuildCollectStatus() {
             bar->setFixedHeight(6);
             cardLayout->addWidget(bar);
         }
-        auto* message = styledLabel(QString::fromStdString(status.message), TextStyle::caption2, false,
-                                    collectMessageTint(status), card);
-        message->setWordWrap(true);
+        // At most two lines of the message; the card's tooltip holds the whole of it.
+        const QString messageText = QString::fromStdString(status.message);
+        auto* message = new WrappedLabel(messageText, card);
+        message->setFont(library::font(TextStyle::caption2));
+        setLabelTint(message, collectMessageTint(status));
         message->setMaximumHeight(2 * message->fontMetrics().lineSpacing() + 2);
         cardLayout->addWidget(message);
+        card->setToolTip(plainToolTip(messageText.isEmpty() ? sourceName : sourceName + QLatin1Char('\n') + messageText));
         grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));
     }
     grid->setColumnStretch(0, 1);
@@ -466,7 +472,9 @@ void CollectSheet::rebuildSources() {
             face->addWidget(icon);
             auto* texts = new QVBoxLayout;
             texts->setSpacing(3);
-            texts->addWidget(styledLabel(QString::fromStdString(view.title), TextStyle::headline, true, Tint::primary, card));
+            const QString title = QString::fromStdString(view.title);
+            texts->addWidget(elidedLabel(title, TextStyle::headline, true, Tint::primary, card));
+            card->setToolTip(plainToolTip(title));
             texts->addWidget(styledLabel(q(view.capability), TextStyle::caption, false, Tint::secondary, card));
             face->addLayout(texts, 1);
             if (view.chosen) {
@@ -520,9 +528,9 @@ void CollectSheet::rebuildSources() {
             face->addWidget(icon);
             auto* names = new QVBoxLayout;
             names->setSpacing(1);
-            auto* name = styledLabel(QString::fromStdString(camera.name), TextStyle::callout, true, Tint::primary, card);
-            name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-            names->addWidget(name);
+            const QString cameraName = QString::fromStdString(camera.name);
+            names->addWidget(elidedLabel(cameraName, TextStyle::callout, true, Tint::primary, card));
+            card->setToolTip(plainToolTip(cameraName));
             names->addWidget(styledLabel(q(T::askToShare), TextStyle::caption2, false, Tint::secondary, card));
             face->addLayout(names, 1);
             card->setMinimumHeight(face->sizeHint().height());

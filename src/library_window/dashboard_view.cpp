@@ -114,7 +114,9 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     m_transferList->setItemDelegate(new TransferRowDelegate(m_transferList));
     m_transferList->setFrameShape(QFrame::NoFrame);
     m_transferList->setSelectionMode(QAbstractItemView::NoSelection);
-    m_transferList->setUniformItemSizes(true);
+    // Rows are as high as their wrapped messages, laid out again when the width changes.
+    m_transferList->setResizeMode(QListView::Adjust);
+    m_transferList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_transferPages->addWidget(m_transferList);
     transfersPanel->contentLayout()->addWidget(m_transferPages);
@@ -299,7 +301,8 @@ QWidget* DashboardView::activity() {
     m_activityList->setItemDelegate(new ActivityRowDelegate(m_activityList));
     m_activityList->setFrameShape(QFrame::NoFrame);
     m_activityList->setSelectionMode(QAbstractItemView::NoSelection);
-    m_activityList->setUniformItemSizes(true);
+    m_activityList->setResizeMode(QListView::Adjust);
+    m_activityList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_activityPages->addWidget(m_activityList);
     panel->contentLayout()->addWidget(m_activityPages);
     return panel;

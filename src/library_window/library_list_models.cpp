@@ -1,11 +1,14 @@
 #include "library_window/library_list_models.hpp"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDateTime>
 #include <QLocale>
 #include <QPainter>
 #include <QPainterPath>
+#include <QTextLayout>
 
+#include "app/view_kit.hpp"
 #include "library_window/library_presenter.hpp"
 #include "library_window/library_style.hpp"
 
@@ -23,11 +26,18 @@ void TransferListModel::setTransfers(const std::vector<TransferStatus>& transfer
         endResetModel();
         return;
     }
+    bool messageChanged = false;
     for (std::size_t i = 0; i < transfers.size(); ++i) {
         if (transfers[i] == m_rows[i]) continue;
+        messageChanged = messageChanged || transfers[i].message != m_rows[i].message;
         m_rows[i] = transfers[i];
         const QModelIndex changed = index(static_cast<int>(i));
         Q_EMIT dataChanged(changed, changed);
+    }
+    // A new message may take another number of lines: the rows are laid out again.
+    if (messageChanged) {
+        Q_EMIT layoutAboutToBeChanged();
+        Q_EMIT layoutChanged();
     }
 }
 
@@ -60,6 +70,33 @@ struct RowFonts {
 const RowFonts& rowFonts() {
     static const RowFonts fonts;
     return fonts;
+}
+
+// Rows span the list, so a message wraps in the list's width, also when the view asks for a size.
+int rowWidth(const QStyleOptionViewItem& option) {
+    if (const auto* view = qobject_cast<const QAbstractItemView*>(option.widget)) return view->viewport()->width();
+    return option.rect.width();
+}
+
+// A message in as many lines as `width` needs; at least one line, also when it is empty.
+int messageHeight(const QString& message, const QFont& font, int width) {
+    if (message.isEmpty()) return QFontMetrics(font).height();
+    QTextLayout layout(message, font);
+    return wrapText(layout, std::max(1, width));
+}
+
+void drawMessage(QPainter* painter, const QString& message, const QFont& font, const QRect& area) {
+    QTextLayout layout(message, font);
+    wrapText(layout, std::max(1, area.width()));
+    layout.draw(painter, area.topLeft());
+}
+
+// The parts of an activity row: symbol, message and time of day.
+constexpr int activitySymbolColumn = 26;
+constexpr int activityTimeGap = 10;
+
+int activityTextWidth(int rowWidth, const QString& time) {
+    return rowWidth - 12 - activitySymbolColumn - QFontMetrics(rowFonts().caption).horizontalAdvance(time) - activityTimeGap;
 }
 
 // Where the keyboard is in a list: the style's focus ring around the current row while the list
@@ -107,20 +144,22 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
         painter->drawRoundedRect(QRectF(track.left(), track.top(), track.width() * progress, track.height()), 2.5, 2.5);
     }
 
+    // The whole message, however long: a failure's reason is read here.
     painter->setFont(fonts.caption2);
     painter->setPen(secondary);
-    const QRect messageRect(r.left(), static_cast<int>(track.bottom()) + 5, r.width(), QFontMetrics(fonts.caption2).height());
-    painter->drawText(messageRect, Qt::AlignLeft | Qt::AlignVCenter,
-                      QFontMetrics(fonts.caption2).elidedText(index.data(MessageRole).toString(), Qt::ElideRight, r.width()));
+    const int messageTop = static_cast<int>(track.bottom()) + 5;
+    drawMessage(painter, index.data(MessageRole).toString(), fonts.caption2,
+                QRect(r.left(), messageTop, r.width(), r.bottom() - messageTop));
     painter->restore();
     drawKeyboardFocus(painter, option);
 }
 
-QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
+QSize TransferRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const RowFonts& fonts = rowFonts();
+    const int width = rowWidth(option);
     // The rows are 12 apart: 6 above and below each.
-    return {option.rect.width(),
-            12 + QFontMetrics(fonts.title).height() + 5 + 5 + 5 + QFontMetrics(fonts.caption2).height()};
+    return {width, 12 + QFontMetrics(fonts.title).height() + 5 + 5 + 5 +
+                       messageHeight(index.data(MessageRole).toString(), fonts.caption2, width - 4)};
 }
 
 void ProjectListModel::setProjects(const std::vector<VELKProject>& projects, const std::vector<std::size_t>& shown) {
@@ -177,8 +216,8 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const ActivityEntry& entry = m_rows[static_cast<std::size_t>(index.row())];
     switch (role) {
-    case Qt::DisplayRole:
-    case Qt::ToolTipRole: return QString::fromStdString(entry.message);
+    case Qt::DisplayRole: return QString::fromStdString(entry.message);
+    case Qt::ToolTipRole: return plainToolTip(QString::fromStdString(entry.message));
     case Qt::DecorationRole: {
         const ActivityRowView view = activityRow(entry);
         return symbolPixmap(view.symbol, view.tint, 16);
@@ -203,15 +242,17 @@ void ActivityRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
     painter->drawText(QRect(r.right() - timeWidth, r.top(), timeWidth, r.height()), Qt::AlignRight | Qt::AlignTop, time);
     painter->setFont(option.font);
     painter->setPen(tintColor(Tint::primary));
-    const QRect textRect(r.left() + 26, r.top(), r.width() - 26 - timeWidth - 10, r.height());
-    painter->drawText(textRect, Qt::AlignLeft | Qt::AlignTop,
-                      option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, textRect.width()));
+    drawMessage(painter, index.data().toString(), option.font,
+                QRect(r.left() + activitySymbolColumn, r.top(), activityTextWidth(option.rect.width(), time), r.height()));
     painter->restore();
     drawKeyboardFocus(painter, option);
 }
 
-QSize ActivityRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const {
-    return {option.rect.width(), std::max(18, option.fontMetrics.height()) + 6};
+QSize ActivityRowDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+    const int width = rowWidth(option);
+    const int text = messageHeight(index.data().toString(), option.font,
+                                   activityTextWidth(width, index.data(TrailingRole).toString()));
+    return {width, std::max(18, text) + 6};
 }
 
 void TwoLineDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {

@@ -16,10 +16,10 @@ std::string countText(std::size_t count, std::string_view suffix) {
 
 std::vector<std::size_t> filteredProjectIndexes(const std::vector<VELKProject>& projects, std::string_view search) {
     std::vector<std::size_t> indexes;
-    const std::string needle = text::lowercased(text::trimmedWhitespace(search));
+    const std::string needle = text::trimmedWhitespace(search);
     indexes.reserve(projects.size());
     for (std::size_t i = 0; i < projects.size(); ++i) {
-        if (needle.empty() || text::lowercased(projects[i].name).find(needle) != std::string::npos) indexes.push_back(i);
+        if (text::localizedCaseInsensitiveContains(projects[i].name, needle)) indexes.push_back(i);
     }
     return indexes;
 }

@@ -47,7 +47,9 @@ QPixmap symbolPixmap(std::string_view symbol, Tint tint, int size) {
 }
 
 QLabel* styledLabel(const QString& text, TextStyle style, bool bold, Tint tint, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    label->setText(text);
     label->setFont(font(style, bold));
     setLabelTint(label, tint);
     return label;

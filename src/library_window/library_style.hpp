@@ -25,7 +25,8 @@ QColor accentColor();
 QIcon symbolIcon(std::string_view symbol, Tint tint);
 QPixmap symbolPixmap(std::string_view symbol, Tint tint, int size);
 
-// A label in a named style and colour; the text is set by the caller.
+// A label in a named style and colour; the text is set by the caller and shown as written (plain
+// text: names and messages from phones, catalogs and files are never read as markup).
 QLabel* styledLabel(const QString& text, TextStyle style, bool bold = false, Tint tint = Tint::primary,
                     QWidget* parent = nullptr);
 void setLabelTint(QLabel* label, Tint tint);

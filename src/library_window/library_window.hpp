@@ -27,6 +27,7 @@ class QListView;
 
 class QPushButton;
 class QSettings;
+class QTimer;
 class QToolButton;
 
 namespace velk {
@@ -100,6 +101,7 @@ private:
     void rebuildProjects();
     void showProjectSelection();
     void refreshCommands();
+    void armSessionExpiry();
     void syncErrorAlert();
     void evaluateWiFiGuard(bool force);
     void presentSheet(QDialog* sheet);
@@ -138,6 +140,8 @@ private:
     QAction* m_downloadProject = nullptr;
     QAction* m_moveToTrash = nullptr;
     QAction* m_import = nullptr;
+    // Fires when the next transfer session expires, also while no camera keeps the liveness tick going.
+    QTimer* m_sessionExpiry = nullptr;
     library::TakeListView* m_takeList = nullptr;
     library::DashboardView* m_dashboard = nullptr;
     QPointer<QDialog> m_sheet;

@@ -1,11 +1,14 @@
 // The Library window's toolbar, Project menu, panels, source-trash confirmation, error alert and
 // Wi-Fi guard.
 
+#include <algorithm>
+
 #include <QAction>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -81,7 +84,14 @@ void LibraryWindow::connectServices() {
     connect(&m_store, &AppStore::errorMessageChanged, this, &LibraryWindow::syncErrorAlert);
     connect(&m_store, &AppStore::isBusyChanged, this, [this] { evaluateWiFiGuard(false); });
     connect(&m_liveDiscovery, &LiveCameraDiscovery::camerasChanged, this, [this] { evaluateWiFiGuard(false); });
-    connect(&m_liveDiscovery, &LiveCameraDiscovery::livenessTickChanged, this, [this] { evaluateWiFiGuard(false); });
+    // Sessions expire with time: every liveness tick judges the commands again.
+    connect(&m_liveDiscovery, &LiveCameraDiscovery::livenessTickChanged, this, [this] {
+        evaluateWiFiGuard(false);
+        refreshCommands();
+    });
+    m_sessionExpiry = new QTimer(this);
+    m_sessionExpiry->setSingleShot(true);
+    connect(m_sessionExpiry, &QTimer::timeout, this, &LibraryWindow::refreshCommands);
 }
 
 ToolbarState LibraryWindow::toolbar() const {
@@ -95,6 +105,22 @@ void LibraryWindow::refreshCommands() {
     m_export->setEnabled(state.exportForResolve);
     m_downloadProject->setEnabled(state.downloadWholeProject);
     m_moveToTrash->setEnabled(state.moveSourceToTrash);
+    armSessionExpiry();
+}
+
+void LibraryWindow::armSessionExpiry() {
+    if (!m_sessionExpiry) return;
+    const WallTime now = m_clock.now();
+    std::optional<WallTime> next;
+    for (const TransferSessionSummary& session : m_store.transferSessions()) {
+        if (now < session.expiresAt && (!next || session.expiresAt < *next)) next = session.expiresAt;
+    }
+    if (!next) {
+        m_sessionExpiry->stop();
+        return;
+    }
+    constexpr std::int64_t longestWaitMs = 24 * 60 * 60 * 1000;
+    m_sessionExpiry->start(static_cast<int>(std::min(toWallMs(*next) - toWallMs(now) + 1, longestWaitMs)));
 }
 
 void LibraryWindow::importManifest() {
@@ -115,8 +141,10 @@ void LibraryWindow::chooseExportFolder() {
 void LibraryWindow::confirmSourceTrash() {
     if (m_sheet || !toolbar().moveSourceToTrash) return;
     m_trashFor = m_store.selectedProjectID();
-    auto* box = new QMessageBox(QMessageBox::Warning, q(T::trashTitle), q(T::trashTitle), QMessageBox::NoButton, this);
+    auto* box = new QMessageBox(QMessageBox::Warning, q(T::trashTitle), {}, QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("trashConfirmation"));
+    box->setTextFormat(Qt::PlainText);
+    box->setText(q(T::trashTitle));
     box->setInformativeText(q(T::trashMessage));
     QPushButton* confirm = box->addButton(buttonText(T::trashConfirm), QMessageBox::DestructiveRole);
     QPushButton* cancel = box->addButton(q(T::cancel), QMessageBox::RejectRole);
@@ -139,9 +167,11 @@ void LibraryWindow::syncErrorAlert() {
         m_alert->setText(QString::fromStdString(*message));
         return;
     }
-    auto* alert = new QMessageBox(QMessageBox::Warning, q(T::alertTitle), QString::fromStdString(*message),
-                                  QMessageBox::NoButton, this);
+    auto* alert = new QMessageBox(QMessageBox::Warning, q(T::alertTitle), {}, QMessageBox::NoButton, this);
     alert->setObjectName(QStringLiteral("errorAlert"));
+    // The error text names phones, projects and files: it is shown exactly as written.
+    alert->setTextFormat(Qt::PlainText);
+    alert->setText(QString::fromStdString(*message));
     alert->addButton(q(T::ok), QMessageBox::AcceptRole);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowModality(Qt::WindowModal);

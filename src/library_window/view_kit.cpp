@@ -4,6 +4,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/theme.hpp"
 #include "library_window/library_style.hpp"
 #include "library_window/library_texts.hpp"
 
@@ -13,11 +14,16 @@ namespace T = library_text;
 
 static QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
-// The rounded card background of panels and metric cards.
+// The rounded card background of panels and metric cards; panels are outlined in the shared card outline.
 static void makeCard(QFrame* frame, bool outlined) {
+    const QColor outline = Theme::cardOutline();
     frame->setObjectName(QStringLiteral("libraryCard"));
     frame->setStyleSheet(QStringLiteral("QFrame#libraryCard { background: palette(base); border-radius: 12px; %1 }")
-                             .arg(outlined ? QStringLiteral("border: 1px solid rgba(128,128,128,60);")
+                             .arg(outlined ? QStringLiteral("border: 1px solid rgba(%1,%2,%3,%4);")
+                                                 .arg(outline.red())
+                                                 .arg(outline.green())
+                                                 .arg(outline.blue())
+                                                 .arg(outline.alpha())
                                            : QStringLiteral("border: none;")));
 }
 
@@ -48,7 +54,7 @@ ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : 
     auto* icon = new QLabel(this);
     icon->setPixmap(symbolPixmap(ready ? "checkmark.circle.fill" : "circle.dashed", ready ? Tint::green : Tint::secondary, 16));
     layout->addWidget(icon);
-    layout->addWidget(new QLabel(label, this));
+    layout->addWidget(styledLabel(label, TextStyle::body, false, Tint::primary, this));
     layout->addStretch(1);
     layout->addWidget(styledLabel(q(ready ? T::readyWord : T::pendingWord), TextStyle::caption, false, Tint::secondary, this));
 }

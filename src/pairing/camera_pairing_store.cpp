@@ -5,10 +5,10 @@
 
 #include <QPointer>
 #include <QStandardPaths>
-#include <QSysInfo>
 #include <QTimer>
 
 #include "base/files.hpp"
+#include "base/host_name.hpp"
 #include "base/unicode.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "pairing/camera_pairing_wire.hpp"
@@ -21,12 +21,6 @@ namespace {
 std::filesystem::path defaultDataFolder() {
     return std::filesystem::path(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation).toStdString()) /
            "Velk";
-}
-
-std::optional<std::string> systemHostName() {
-    const QString name = QSysInfo::machineHostName();
-    if (name.isEmpty()) return std::nullopt;
-    return name.toStdString();
 }
 
 std::string approvedSentence(const std::string& name) {
@@ -44,7 +38,7 @@ CameraPairingStore::CameraPairingStore(std::optional<std::filesystem::path> data
     : QObject(parent),
       m_dataFolder(dataFolder ? std::move(*dataFolder) : defaultDataFolder()),
       m_clock(clock),
-      m_hostName(systemHostName) {
+      m_hostName(host_name::computerName) {
     // Before the first write: what writes of the list or the key interrupted by a crash left behind
     // (a leftover key copy is private, but it is still a copy of the key).
     files::removeStaleTemporaries(recordsFile());
@@ -137,7 +131,6 @@ std::optional<CameraPairingStore::Reply> CameraPairingStore::receive(const std::
 std::optional<CameraPairingStore::Reply> CameraPairingStore::approve() {
     if (!m_core) return std::nullopt;
     CameraPairingCore working = *m_core;
-    std::optional<std::string> keptAs;
     std::vector<TrustedCameraIdentity> list;
     CameraPairingCore::Approval approval;
     try {
@@ -146,47 +139,52 @@ std::optional<CameraPairingStore::Reply> CameraPairingStore::approve() {
         std::erase_if(list, [&](const TrustedCameraIdentity& camera) { return camera.id == approval.identity.id; });
         if (list.size() >= TrustedCameraFile::maximumEntries) throw CameraPairingError::invalid(CameraPairingText::listFull);
         list.push_back(approval.identity);
-        keptAs = write(list, true);
+        write(list, true);
     } catch (const std::exception& failure) {
-        setMessage(failure.what());
+        setMessage(withKeptAsideNotice(failure.what()));
         synchronize();
         return std::nullopt;
     }
     m_core = std::move(working);
     setTrusted(std::move(list));
     synchronize();
-    std::string sentence = approvedSentence(approval.identity.name);
-    if (keptAs) sentence.append(" ").append(keptAsideSentence(m_dataFolder / *keptAs));
-    setMessage(std::move(sentence));
+    setMessage(withKeptAsideNotice(approvedSentence(approval.identity.name)));
+    m_keptAsideAs.reset();
     return Reply{std::move(approval.datagram), std::move(approval.host)};
 }
 
 void CameraPairingStore::forget(const std::string& id) {
     std::vector<TrustedCameraIdentity> list = m_trusted;
     std::erase_if(list, [&](const TrustedCameraIdentity& camera) { return camera.id == id; });
-    std::optional<std::string> keptAs;
     try {
-        keptAs = write(list, false);
+        write(list, false);
     } catch (const std::exception& failure) {
-        setMessage(std::string(CameraPairingText::removeFailedPrefix) + failure.what());
+        setMessage(withKeptAsideNotice(std::string(CameraPairingText::removeFailedPrefix) + failure.what()));
         return;
     }
     if (m_core) m_core->cancel();
     synchronize();
     setTrusted(std::move(list));
-    if (keptAs) setMessage(keptAsideSentence(m_dataFolder / *keptAs));
+    if (m_keptAsideAs) setMessage(withKeptAsideNotice({}));
+    m_keptAsideAs.reset();
 }
 
-std::optional<std::string> CameraPairingStore::write(const std::vector<TrustedCameraIdentity>& list, bool createFolder) {
+void CameraPairingStore::write(const std::vector<TrustedCameraIdentity>& list, bool createFolder) {
     const std::string document = TrustedCameraFile::encode(list);
     if (createFolder) std::filesystem::create_directories(m_dataFolder);
-    std::optional<std::string> keptAs;
     if (m_unreadableFileOnDisk) {
-        keptAs = files::keepAsideAsUnreadable(recordsFile(), m_clock.now());
+        if (std::optional<std::string> keptAs = files::keepAsideAsUnreadable(recordsFile(), m_clock.now())) {
+            m_keptAsideAs = m_dataFolder / *keptAs;
+        }
         m_unreadableFileOnDisk = false;
     }
     files::writeAtomically(recordsFile(), document);
-    return keptAs;
+}
+
+std::string CameraPairingStore::withKeptAsideNotice(std::string sentence) const {
+    if (!m_keptAsideAs) return sentence;
+    if (!sentence.empty()) sentence += " ";
+    return sentence + keptAsideSentence(*m_keptAsideAs);
 }
 
 void CameraPairingStore::attach(LiveCameraDiscovery& channel) {

@@ -64,7 +64,8 @@ public:
     bool isExpiryTimerRunning() const { return m_timer != nullptr; }
     // One tick of the expiry timer (the timer calls it every second; tests call it with their clock).
     void expiryTick();
-    // Where the Director name comes from; the system's host name unless replaced (for tests).
+    // Where the Director name comes from; the computer's name as the desktop shows it unless
+    // replaced (for tests).
     void setHostNameSource(std::function<std::optional<std::string>()> source) { m_hostName = std::move(source); }
     // The invitation's Director name from a host name: control and format characters become
     // spaces, cut to 64 UTF-8 bytes on a character boundary, "Kestova Desktop" when none is left.
@@ -81,8 +82,11 @@ private:
     void synchronize();
     void setMessage(std::string message);
     void setTrusted(std::vector<TrustedCameraIdentity> trusted);
-    // Writes the list, first keeping an unreadable file aside; returns the name it was kept under.
-    std::optional<std::string> write(const std::vector<TrustedCameraIdentity>& list, bool createFolder);
+    // Writes the list, first keeping an unreadable file aside.
+    void write(const std::vector<TrustedCameraIdentity>& list, bool createFolder);
+    // The sentence followed by where an unreadable file was kept, until a write has succeeded:
+    // a failed write must not lose the only word of where the old list went.
+    std::string withKeptAsideNotice(std::string sentence) const;
     double uptimeSeconds() const { return m_clock.monotonicMs() / 1000.0; }
 
     std::optional<CameraPairingInvitation> m_invitation;
@@ -96,6 +100,7 @@ private:
     const Clock& m_clock;
     std::function<std::optional<std::string>()> m_hostName;
     bool m_unreadableFileOnDisk = false;
+    std::optional<std::filesystem::path> m_keptAsideAs;
 };
 
 namespace CameraPairingText {

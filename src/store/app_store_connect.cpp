@@ -2,12 +2,9 @@
 // that shares openly; each catalog is checked and merged into the library.
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 
-#include <QSysInfo>
-
-#include "base/unicode.hpp"
+#include "base/host_name.hpp"
 #include "export/drift_export_error.hpp"
 #include "model/pairing_bodies.hpp"
 #include "store/app_store.hpp"
@@ -49,26 +46,10 @@ struct OpenSourcesLoaded {
 // The source identifier of an advertisement: its device id, or its advertisement identity.
 std::string sourceIdentifier(const DiscoveredDevice& device) { return device.deviceId ? *device.deviceId : device.id(); }
 
-std::string prettyHostName() {
-    std::ifstream in("/etc/machine-info");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (!line.starts_with("PRETTY_HOSTNAME=")) continue;
-        std::string value = line.substr(16);
-        if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
-            value = value.substr(1, value.size() - 2);
-        }
-        return text::trimmedWhitespace(value);
-    }
-    return {};
-}
-
 } // namespace
 
 std::string AppStore::collectorName() {
-    std::string name = prettyHostName();
-    if (name.empty()) name = text::trimmedWhitespace(QSysInfo::machineHostName().toStdString());
-    return name.empty() ? std::string(defaultCollectorName) : name;
+    return host_name::computerName().value_or(std::string(defaultCollectorName));
 }
 
 TransferClientEnvironment AppStore::environmentFor(const std::vector<DiscoveredDevice>& devices) const {

@@ -140,5 +140,37 @@ TEST_F(Collation, IgnoresCaseButNotAccentsOrLetters) {
     }
 }
 
+TEST_F(Collation, ContainsFoldsCaseFullyAndByTheLocalesRules) {
+    struct Case {
+        const char* locale;
+        const char* text;
+        const char* part;
+        bool found;
+    };
+    const Case cases[] = {
+        {"en_US", "Stra\xC3\x9F" "e", "STRASSE", true},          // Straße
+        {"en_US", "STRASSE", "stra\xC3\x9F" "e", true},
+        {"en_US", "\xEF\xAC\x81nal cut", "FINAL", true},          // the ligature ﬁ
+        {"en_US", "R\xC3\xA9sum\xC3\xA9", "re\xCC\x81sume\xCC\x81", true}, // composed and decomposed
+        {"en_US", "R\xC3\xA9sum\xC3\xA9", "resume", false},     // accents count
+        {"en_US", "cafe\xCC\x81", "cafe", false},                // no match ends inside é
+        {"en_US", "q\xCC\x83", "q", false},                      // nor inside a letter without a composed form
+        {"en_US", "Interview", "", true},
+        {"en_US", "", "a", false},
+        {"en_US", "Irmak", "irmak", true},
+        {"en_US", "\xC4\xB1rmak", "IRMAK", false},                 // ırmak
+        {"tr_TR", "\xC4\xB1rmak", "IRMAK", true},
+        {"tr_TR", "Irmak", "irmak", false},
+        {"tr_TR", "\xC4\xB0ZM\xC4\xB0R", "izmir", true},           // İZMİR
+        {"az_AZ", "\xC4\xB0" "ki", "iki", true},                   // İki
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.text + " / " + c.part);
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale(c.locale), status);
+        EXPECT_EQ(localizedCaseInsensitiveContains(c.text, c.part), c.found);
+    }
+}
+
 } // namespace
 } // namespace velk::text

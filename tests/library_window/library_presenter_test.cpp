@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unicode/locid.h>
+
 #include "library_window/library_presenter.hpp"
 
 namespace velk::library {
@@ -32,6 +34,31 @@ TEST(LibraryPresenter, ProjectFilterTrimsIgnoresCaseAndNeverSearchesIds) {
                                            {"ding", {1}}}) {
         EXPECT_EQ(filteredProjectIndexes(projects, c.search), c.expected) << c.search;
     }
+}
+
+// The search folds case fully and follows the user's language where folding depends on it.
+TEST(LibraryPresenter, ProjectFilterFoldsCaseInTheUsersLanguage) {
+    const icu::Locale saved = icu::Locale::getDefault();
+    const std::vector<VELKProject> projects{{"p1", "Stra\xC3\x9F" "enfest", 1, {}}, // Straßenfest
+                                            {"p2", "\xC4\xB0zmir Konser", 1, {}},   // İzmir Konser
+                                            {"p3", "Irmak kenar\xC4\xB1", 1, {}}};  // Irmak kenarı
+    struct Case {
+        const char* locale;
+        std::string search;
+        std::vector<std::size_t> expected;
+    };
+    for (const Case& c : std::vector<Case>{{"de_DE", "STRASSE", {0}},
+                                           {"en_US", "strasse", {0}},
+                                           {"en_US", "irmak", {2}},
+                                           {"tr_TR", "izmir", {1}},
+                                           {"tr_TR", "irmak", {}},
+                                           {"tr_TR", "\xC4\xB1rmak", {2}}}) { // ırmak
+        UErrorCode status = U_ZERO_ERROR;
+        icu::Locale::setDefault(icu::Locale(c.locale), status);
+        EXPECT_EQ(filteredProjectIndexes(projects, c.search), c.expected) << c.locale << " " << c.search;
+    }
+    UErrorCode status = U_ZERO_ERROR;
+    icu::Locale::setDefault(saved, status);
 }
 
 TEST(LibraryPresenter, ProjectRowsMarkUnassignedAndCountTakesWithoutSingular) {

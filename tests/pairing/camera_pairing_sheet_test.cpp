@@ -2,6 +2,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -9,8 +10,11 @@
 #include "pairing/ui/camera_pairing_sheet.hpp"
 #include "pairing/ui/camera_pairing_sheet_presenter.hpp"
 #include "pairing/ui/qr_code_image.hpp"
+#include "app/accessibility.hpp"
+#include "app/theme.hpp"
 #include "pairing_test_support.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/verbatim.hpp"
 #include "support/widgets.hpp"
 
 namespace velk {
@@ -67,10 +71,10 @@ protected:
         store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
         ASSERT_TRUE(store->invitation());
     }
-    void answer(const std::string& id) {
+    void answer(const std::string& id, std::optional<std::string> name = std::nullopt) {
         pairing_test::Hello hello(*store->invitation());
         hello.sender = id;
-        hello.name = "Camera " + id;
+        hello.name = name.value_or("Camera " + id);
         store->receive(hello.build(), "10.77.0.11");
     }
     std::unique_ptr<CameraPairingSheet> makeSheet(bool recording = false) {
@@ -146,6 +150,86 @@ TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
     test::saveScreenshot(*sheet, "pairing_sheet_paused.png");
     sheet->setRecording(false);
     EXPECT_TRUE(shown(*sheet, "expired"));
+}
+
+// Approving grants trust: Return, wherever the focus is, approves nothing (nor removes a camera);
+// Space on the focused "Approve Camera" does. The application's keyboard rules are in force.
+TEST_F(PairingSheet, ReturnApprovesNothing) {
+    Accessibility::install();
+    answer("cam-A");
+    store->approve();
+    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
+    answer("cam-B");
+    auto sheet = makeSheet();
+    ASSERT_TRUE(shown(*sheet, "candidate"));
+    ASSERT_TRUE(shown(*sheet, "trusted"));
+    for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
+        EXPECT_FALSE(button->isDefault()) << button->text().toStdString();
+        EXPECT_FALSE(button->autoDefault()) << button->text().toStdString();
+    }
+    // "Done" last: Return on it closes the sheet, as it should.
+    QList<QWidget*> targets{sheet.get(), child(*sheet, "approve"), child(*sheet, "remove"), child(*sheet, "done")};
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    for (QWidget* target : targets) {
+        for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
+            if (!sheet->isVisible()) break; // closed by "Done"
+            target->setFocus(Qt::TabFocusReason);
+            EXPECT_TRUE(target == sheet.get() || target->hasFocus());
+            QTest::keyClick(target, key);
+        }
+    }
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(store->candidate());
+    EXPECT_EQ(store->trusted().size(), 1u);
+
+    sheet->open();
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
+    child(*sheet, "approve")->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(child(*sheet, "approve"), Qt::Key_Space);
+    EXPECT_EQ(sent.size(), 1u);
+    EXPECT_EQ(store->trusted().size(), 2u);
+}
+
+TEST_F(PairingSheet, LongAndMarkupNamesKeepTheSheetWidthAndShowAsWritten) {
+    const std::string wide(64, 'W'); // the longest name a camera may send
+    answer("cam-A", wide);
+    auto sheet = makeSheet();
+    EXPECT_EQ(sheet->width(), 440);
+    auto* name = child<QLabel>(*sheet, "candidateName");
+    EXPECT_EQ(name->text().toStdString(), wide); // wrapped, never cut
+    EXPECT_GE(name->height(), 2 * name->fontMetrics().height());
+    EXPECT_DOUBLE_EQ(child<QLabel>(*sheet, "compareCode")->font().pointSizeF(),
+                     Theme::font(Theme::TextStyle::caption).pointSizeF());
+    test::saveScreenshot(*sheet, "pairing_sheet_long_name.png");
+
+    click(*sheet, "approve");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sheet->width(), 440);
+    EXPECT_NE(labelText(*sheet, "message").toStdString().find(wide), std::string::npos);
+
+    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
+    answer("cam-B", test::largeMarkup.toStdString());
+    QCoreApplication::processEvents();
+    test::expectShownVerbatim(*sheet, test::largeMarkup);
+    click(*sheet, "approve");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(sheet->width(), 440);
+    test::expectShownVerbatim(*sheet, test::largeMarkup); // in the approval sentence
+    for (auto* row : sheet->findChildren<QLabel*>()) {
+        if (row->parentWidget() && row->parentWidget()->findChild<QPushButton*>("remove") && !row->toolTip().isEmpty()) {
+            const QString shown = test::toolTipAsShown(row->toolTip());
+            EXPECT_TRUE(shown == QString::fromStdString(wide) || shown == test::largeMarkup) << shown.toStdString();
+        }
+    }
+    // Both rows have room: the second approval came while the sheet was on screen.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the rows built before
+    const auto removes = sheet->findChildren<QPushButton*>("remove");
+    ASSERT_EQ(removes.size(), 2);
+    EXPECT_GE(child<QWidget>(*sheet, "trustedList")->height(), 2 * removes[0]->sizeHint().height());
+    test::saveScreenshot(*sheet, "pairing_sheet_hostile_names.png");
 }
 
 TEST_F(PairingSheet, DoneClosesWithoutCancelling) {

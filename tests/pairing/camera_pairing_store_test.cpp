@@ -1,6 +1,8 @@
+#include <csignal>
 #include <fstream>
 #include <regex>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <QTemporaryDir>
@@ -11,6 +13,7 @@
 #include "pairing/camera_pairing_store.hpp"
 #include "pairing/director_key_file.hpp"
 #include "pairing_test_support.hpp"
+#include "support/hostnamed_mock.hpp"
 
 namespace velk {
 namespace {
@@ -145,6 +148,58 @@ TEST_F(PairingStore, UnusableFileLoadsEmptyAndIsKeptAsideAtTheFirstWrite) {
             << store->message();
         std::filesystem::remove(folder() / kept);
     }
+}
+
+// While `operation` runs, nothing can be written into a file (root passes every permission check,
+// but not the limit on file size): the next atomic write fails after anything before it happened.
+void withoutFileWrites(const std::function<void()>& operation) {
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
+    operation();
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &saved), 0);
+    std::signal(SIGXFSZ, previous);
+}
+
+TEST_F(PairingStore, WhereTheUnreadableFileWasKeptSurvivesAFailedFirstWrite) {
+    writeRecords("{not json");
+    auto store = makeStore();
+    ASSERT_TRUE(pending(*store));
+    std::optional<CameraPairingStore::Reply> reply;
+    withoutFileWrites([&] { reply = store->approve(); });
+    EXPECT_FALSE(reply);
+    std::string kept;
+    for (const auto& entry : std::filesystem::directory_iterator(folder())) {
+        if (entry.path().filename().string().starts_with("trusted-cameras-v1.json.unreadable-")) kept = entry.path().string();
+    }
+    ASSERT_FALSE(kept.empty());
+    EXPECT_EQ(files::readAll(kept), "{not json");
+    const std::string notice = "Kept the unreadable list of trusted cameras as " + kept + ".";
+    EXPECT_NE(store->message().find("File too large"), std::string::npos) << store->message();
+    EXPECT_NE(store->message().find(notice), std::string::npos) << store->message();
+    EXPECT_TRUE(store->candidate()); // still pending: the user may approve again
+
+    ASSERT_TRUE(store->approve());
+    EXPECT_EQ(store->message(), "Approved Camera A on this computer. The phone must verify the reply to finish pairing. " +
+                                    notice);
+    ASSERT_TRUE(pending(*store, "cam-B"));
+    ASSERT_TRUE(store->approve());
+    EXPECT_EQ(store->message().find("Kept"), std::string::npos); // told once the list is written
+}
+
+TEST_F(PairingStore, DirectorNameIsTheComputersNameAsTheDesktopShowsIt) {
+    test::HostnamedMock hostnamed(QStringLiteral("Studio Desk"), QStringLiteral("studio-desk"));
+    if (!hostnamed.ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
+    CameraPairingStore store(folder(), clock); // the system's name source, here the mock's bus
+    store.begin(director, std::string("10.77.0.1"));
+    ASSERT_TRUE(store.invitation());
+    EXPECT_EQ(store.invitation()->directorName, "Studio Desk");
+    hostnamed.setPrettyName({});
+    store.begin(director, std::string("10.77.0.1"));
+    EXPECT_EQ(store.invitation()->directorName, "studio-desk");
 }
 
 TEST_F(PairingStore, FullListRefusesAndForgetEndsTheAttempt) {

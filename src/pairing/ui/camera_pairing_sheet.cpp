@@ -9,6 +9,9 @@
 #include <QScrollArea>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
+#include "app/theme.hpp"
+#include "app/view_kit.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "pairing/camera_pairing_store.hpp"
 #include "pairing/ui/camera_pairing_sheet_presenter.hpp"
@@ -19,19 +22,28 @@ namespace velk {
 namespace {
 
 constexpr int sheetWidth = 440;
+constexpr int contentWidth = sheetWidth - 2 * 24;
 constexpr int qrSide = 260;
 constexpr int qrPadding = 14;
 constexpr int trustedListHeight = 100;
 
 QLabel* secondaryLabel(const QString& text, double pointScale, QWidget* parent) {
-    auto* label = new QLabel(text, parent);
-    label->setWordWrap(true);
+    auto* label = new WrappedLabel(text, parent);
+    label->setMaximumWidth(contentWidth);
     label->setAlignment(Qt::AlignCenter);
     label->setForegroundRole(QPalette::PlaceholderText);
     QFont font = label->font();
     font.setPointSizeF(font.pointSizeF() * pointScale);
     label->setFont(font);
     return label;
+}
+
+// No button of the sheet is the dialog's default: Return never presses one the focus is not on.
+QPushButton* button(const char* text, QWidget* parent) {
+    auto* made = new QPushButton(QString::fromUtf8(text), parent);
+    made->setAutoDefault(false);
+    made->setDefault(false);
+    return made;
 }
 
 QPixmap lockSymbol(int side) {
@@ -84,9 +96,8 @@ void CameraPairingSheet::createWidgets() {
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.5);
     titleFont.setBold(true);
     title->setFont(titleFont);
-    auto* done = new QPushButton(CameraPairingSheetText::done, this);
+    auto* done = button(CameraPairingSheetText::done, this);
     done->setObjectName("done");
-    done->setAutoDefault(false);
     connect(done, &QPushButton::clicked, this, &QDialog::accept);
     header->addWidget(title);
     header->addStretch();
@@ -130,11 +141,12 @@ void CameraPairingSheet::createWidgets() {
     auto* candidate = new QVBoxLayout(m_candidateBox);
     candidate->setContentsMargins(12, 12, 12, 12);
     candidate->setSpacing(10);
-    m_candidateName = new QLabel(m_candidateBox);
-    m_candidateName->setTextFormat(Qt::PlainText); // names come from the phones
-    QFont headline = m_candidateName->font();
-    headline.setBold(true);
-    m_candidateName->setFont(headline);
+    // However long the name a phone sends, it wraps within the box instead of widening the sheet.
+    m_candidateName = new WrappedLabel({}, m_candidateBox);
+    m_candidateName->setObjectName("candidateName");
+    m_candidateName->setAlignment(Qt::AlignCenter);
+    m_candidateName->setMaximumWidth(contentWidth - 2 * 12);
+    m_candidateName->setFont(Theme::font(Theme::TextStyle::headline));
     m_code = new QLabel(m_candidateBox);
     m_code->setObjectName("code");
     QFont mono = QFontDatabase::systemFont(QFontDatabase::FixedFont);
@@ -142,9 +154,14 @@ void CameraPairingSheet::createWidgets() {
     mono.setBold(true);
     m_code->setFont(mono);
     auto* compare = new QLabel(CameraPairingSheetText::compareCode, m_candidateBox);
-    m_approve = new QPushButton(CameraPairingSheetText::approve, m_candidateBox);
+    compare->setObjectName("compareCode");
+    compare->setFont(Theme::font(Theme::TextStyle::caption));
+    m_approve = button(CameraPairingSheetText::approve, m_candidateBox);
     m_approve->setObjectName("approve");
-    m_approve->setDefault(true);
+    Theme::setProminent(*m_approve);
+    // Approving grants trust: a click, or Space on the focused button, never a key pressed to
+    // close the panel.
+    Accessibility::answerClickAndSpaceOnly(*m_approve);
     for (QWidget* widget : {static_cast<QWidget*>(m_candidateName), static_cast<QWidget*>(m_code),
                             static_cast<QWidget*>(compare), static_cast<QWidget*>(m_approve)})
         candidate->addWidget(widget, 0, Qt::AlignHCenter);
@@ -152,7 +169,6 @@ void CameraPairingSheet::createWidgets() {
 
     m_message = secondaryLabel({}, 0.95, this);
     m_message->setObjectName("message");
-    m_message->setTextFormat(Qt::PlainText);
     layout->addWidget(m_message);
 
     m_trustedSection = new QWidget(this);
@@ -171,6 +187,7 @@ void CameraPairingSheet::createWidgets() {
     heading->setFont(headingFont);
     trusted->addWidget(heading);
     m_trustedScroll = new QScrollArea(m_trustedSection);
+    m_trustedScroll->setObjectName("trustedList");
     m_trustedScroll->setFrameShape(QFrame::NoFrame);
     // Tab goes to the rows' buttons (and scrolls them into view), not to the scroll area.
     m_trustedScroll->setFocusPolicy(Qt::NoFocus);
@@ -242,26 +259,29 @@ void CameraPairingSheet::rebuildTrustedRows() {
     }
     const std::vector<CameraPairingSheetView::Row> rows =
         presentCameraPairingSheet(std::nullopt, std::nullopt, m_pairing.trusted(), {}, false, {}).trusted;
+    // Rows added to a sheet on screen are shown only once control returns to the event loop, and
+    // until then a layout leaves them out: the list's height is summed from the rows themselves.
+    int content = 0;
     for (const CameraPairingSheetView::Row& row : rows) {
         auto* line = new QWidget;
         auto* layout = new QHBoxLayout(line);
         layout->setContentsMargins(0, 0, 0, 0);
-        auto* name = new QLabel(QString::fromStdString(row.name), line);
-        name->setTextFormat(Qt::PlainText);
-        layout->addWidget(name);
-        layout->addStretch();
-        auto* remove = new QPushButton(CameraPairingSheetText::remove, line);
+        const QString cameraName = QString::fromStdString(row.name);
+        auto* name = new ElidedLabel(cameraName, line);
+        name->setToolTip(plainToolTip(cameraName));
+        layout->addWidget(name, 1);
+        auto* remove = button(CameraPairingSheetText::remove, line);
         remove->setObjectName("remove");
-        remove->setAutoDefault(false);
+        Accessibility::answerClickAndSpaceOnly(*remove); // removes trust, with no confirmation
         remove->setProperty("cameraID", QString::fromStdString(row.id));
         remove->setAccessibleDescription(QString::fromStdString(row.name)); // which camera a screen reader hears
         connect(remove, &QPushButton::clicked, this, [this, id = row.id] { m_pairing.forget(id); });
         layout->addWidget(remove);
         m_trustedRows->addWidget(line);
+        content += (content > 0 ? m_trustedRows->spacing() : 0) + line->sizeHint().height();
     }
     m_trustedRows->addStretch();
     m_trustedSection->setVisible(!rows.empty());
-    const int content = m_trustedRows->parentWidget()->sizeHint().height();
     m_trustedScroll->setFixedHeight(std::min(trustedListHeight, std::max(content, 1)));
 }
 

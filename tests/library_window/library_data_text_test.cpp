@@ -1,0 +1,214 @@
+// What phones, catalogs and the library file say is drawn as written, whole, and on time: names
+// that look like markup, failure reasons longer than a row, and sessions that expire.
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QListView>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+
+#include "library_window/collect_sheet.hpp"
+#include "library_window/dashboard_view.hpp"
+#include "library_window/library_list_models.hpp"
+#include "library_window/view_kit.hpp"
+#include "library_window_fixture.hpp"
+#include "store/store_fixture.hpp"
+#include "support/verbatim.hpp"
+#include "support/widgets.hpp"
+
+namespace velk::testing {
+namespace {
+
+using test::expectShownVerbatim;
+using test::imageMarkup;
+using test::largeMarkup;
+using test::toolTipAsShown;
+using test::underlinedFile;
+
+std::string s(const QString& text) { return text.toStdString(); }
+
+// A failure reason far longer than the 300-point Transfers panel is wide.
+const std::string longReason =
+    "Download failed for " + s(underlinedFile) +
+    ": Transfer server returned HTTP 503 after three retries of the range starting at byte 8388608; "
+    "bring the phone back to the foreground in Transfer Mode and try again. The partial copy is kept "
+    "and resumes where it stopped.";
+
+// The lowest row of `image` that is not `background`, or -1.
+int lowestInk(const QImage& image, QRgb background) {
+    for (int y = image.height() - 1; y >= 0; --y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (qAbs(qGray(image.pixel(x, y)) - qGray(background)) > 40) return y;
+        }
+    }
+    return -1;
+}
+
+class LibraryWindowWithHostileCamerasTest : public LibraryWindowTest {
+protected:
+    LibraryWindowWithHostileCamerasTest() {
+        for (const QString& name : {largeMarkup, imageMarkup}) {
+            LiveCamera camera;
+            camera.id = s(name);
+            camera.name = s(name);
+            camera.role = "camera";
+            camera.lastSeen = clock.now();
+            initialCameras.push_back(camera);
+        }
+    }
+};
+
+TEST_F(LibraryWindowWithHostileCamerasTest, CollectSheetShowsNamesAndMessagesAsWritten) {
+    store.setTransferSessions({{"0123456789abcdef", s(largeMarkup), "s", clock.now() + std::chrono::minutes(12), "", true}});
+    store.setCollectSources({{"0123456789abcdef", s(imageMarkup), CollectSourcePhase::failed, 0, 0, longReason}});
+    window->show();
+    window->showCollect();
+    QWidget& sheet = *window->sheet();
+    settle();
+    expectShownVerbatim(sheet, largeMarkup);
+    expectShownVerbatim(sheet, imageMarkup);
+    expectShownVerbatim(sheet, QString::fromStdString(longReason));
+    for (QPushButton* card : sheet.findChildren<QPushButton*>(QStringLiteral("card"))) {
+        EXPECT_EQ(toolTipAsShown(card->toolTip()), card->accessibleName()); // a camera's whole name
+    }
+    test::saveScreenshot(sheet, "library-sheet-collect-hostile-cameras.png");
+
+    window->sheet()->close();
+    settle();
+    announce(s(largeMarkup), true);
+    announce(s(imageMarkup), false);
+    window->showCollect();
+    settle();
+    QWidget& sources = *window->sheet();
+    ASSERT_EQ(sources.findChildren<QPushButton*>(QStringLiteral("card")).size(), 2);
+    sources.findChildren<QPushButton*>(QStringLiteral("card"))[1]->click(); // the cards are built again
+    settle();
+    expectShownVerbatim(sources, largeMarkup);
+    expectShownVerbatim(sources, imageMarkup);
+    for (QPushButton* card : sources.findChildren<QPushButton*>(QStringLiteral("card"))) {
+        EXPECT_EQ(toolTipAsShown(card->toolTip()), card->accessibleName());
+    }
+    test::saveScreenshot(sources, "library-sheet-collect-hostile-sources.png");
+}
+
+TEST_F(LibraryWindowTest, DashboardClipRowsAndActivityShowDataAsWritten) {
+    VELKClip clip{.id = "c1", .cameraId = "cam-a", .fileName = s(underlinedFile)};
+    clip.deviceName = s(largeMarkup);
+    VELKTake take{.id = "t1", .projectNameAtCapture = s(imageMarkup), .referenceCameraId = s(largeMarkup),
+                  .timelineFPS = "<i>30</i>", .clips = {clip}};
+    store.setLibrary(VELKLibrary{{{"p1", s(largeMarkup), 1, {take}}}});
+    store.setSelectedProjectID("p1");
+    store.log(s(largeMarkup) + " " + longReason, true);
+    window->show();
+    settle();
+    library::DashboardView& dashboard = *window->dashboard();
+    expectShownVerbatim(dashboard, imageMarkup);              // "Captured as"
+    expectShownVerbatim(dashboard, largeMarkup);              // the project and the reference camera
+    expectShownVerbatim(dashboard, QStringLiteral("<i>30</i>")); // frame rate and timeline
+    test::saveScreenshot(*window, "library-window-hostile-names-overview.png");
+    window->dashboard()->setTab(library::LibraryDashboardTab::media);
+    settle();
+    expectShownVerbatim(dashboard, underlinedFile); // the clip row's file name
+    expectShownVerbatim(dashboard, largeMarkup);    // and its device name
+    test::saveScreenshot(*window, "library-window-hostile-names-media.png");
+    auto* activities = dashboard.findChild<QListView*>(QStringLiteral("activities"));
+    ASSERT_TRUE(activities);
+    const QModelIndex entry = activities->model()->index(0, 0);
+    EXPECT_EQ(toolTipAsShown(entry.data(Qt::ToolTipRole).toString()), QString::fromStdString(s(largeMarkup) + " " + longReason));
+}
+
+TEST_F(LibraryWindowTest, ErrorAlertShowsTheMessageAsWritten) {
+    window->show();
+    const QString message = QStringLiteral("Download failed for ") + underlinedFile + QStringLiteral(": ") + largeMarkup;
+    store.setErrorMessage(s(message));
+    ASSERT_TRUE(window->errorAlert());
+    expectShownVerbatim(*window->errorAlert(), message);
+    test::saveScreenshot(*window->errorAlert(), "library-alert-hostile-names.png");
+}
+
+TEST_F(LibraryWindowTest, TransferAndActivityRowsShowTheWholeReason) {
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {}}}}}});
+    store.setSelectedProjectID("p1");
+    store.setTransfers({{"t1", s(underlinedFile), TransferPhase::failed, 10, 100, longReason}});
+    store.log(longReason, true);
+    window->show();
+
+    struct Row {
+        library::LibraryDashboardTab tab;
+        const char* list;
+        QFont font;
+        int oneLineRow;    // how high the row is with its message on one line
+        int bottomPadding; // below its last line
+    };
+    const QFont caption2 = library::font(library::TextStyle::caption2);
+    const QFont title = library::font(library::TextStyle::callout, true);
+    const int transferOneLine = 12 + QFontMetrics(title).height() + 15 + QFontMetrics(caption2).height();
+    const int activityOneLine = std::max(18, QFontMetrics(QFont()).height()) + 6;
+    for (const Row& row : {Row{library::LibraryDashboardTab::media, "transfers", caption2, transferOneLine, 6},
+                           Row{library::LibraryDashboardTab::activity, "activities", QFont(), activityOneLine, 3}}) {
+        SCOPED_TRACE(row.list);
+        window->dashboard()->setTab(row.tab);
+        settle();
+        auto* list = window->dashboard()->findChild<QListView*>(QString::fromLatin1(row.list));
+        ASSERT_TRUE(list);
+        const int lineHeight = QFontMetrics(row.font).height();
+        const QRect rect = list->visualRect(list->model()->index(0, 0));
+        EXPECT_GE(rect.height(), row.oneLineRow + lineHeight); // two lines at least
+        const QImage image = list->viewport()->grab().toImage();
+        const QRgb background = image.pixel(image.width() / 2, image.height() - 1);
+        // Drawn to its last line, not cut to one.
+        EXPECT_GT(lowestInk(image, background), rect.top() + row.oneLineRow - row.bottomPadding + lineHeight);
+        test::saveScreenshot(*window, QStringLiteral("library-window-long-reason-%1.png").arg(QString::fromLatin1(row.list)));
+    }
+}
+
+// The toolbar and the Project menu follow a session's expiry: on the liveness tick, and on their
+// own when no camera keeps that tick going.
+TEST_F(LibraryWindowTest, DownloadCommandsDisableWhenTheSessionExpires) {
+    VELKClip pending{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .deviceId = phoneID};
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {pending}}}}}});
+    store.setTransferClient(phoneID, offlineClient(phoneID, clock));
+    store.setSelectedProjectID("p1");
+    window->show();
+    ASSERT_TRUE(window->downloadTakeAction()->isEnabled());
+    ASSERT_TRUE(window->downloadProjectAction()->isEnabled());
+
+    clock.advanceMs(901'000);
+    Q_EMIT live->livenessTickChanged();
+    EXPECT_FALSE(window->downloadTakeAction()->isEnabled());
+    EXPECT_FALSE(window->downloadProjectAction()->isEnabled());
+}
+
+TEST_F(LibraryWindowTest, DownloadCommandsDisableAtExpiryWithoutCameras) {
+    VELKClip pending{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .deviceId = phoneID};
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {pending}}}}}});
+    auto client = offlineClient(phoneID, clock);
+    store.setTransferClient(phoneID, client);
+    store.setTransferSessions({client->summary()});
+    store.setSelectedProjectID("p1");
+    window->show();
+    clock.advanceMs(899'950);
+    store.setIsBusy(true); // any change judges the commands again and sets the wake-up at the expiry
+    store.setIsBusy(false);
+    ASSERT_TRUE(window->downloadTakeAction()->isEnabled());
+    clock.advanceMs(100);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->downloadTakeAction()->isEnabled(); }, 2000));
+    EXPECT_FALSE(window->downloadProjectAction()->isEnabled());
+}
+
+TEST_F(LibraryWindowTest, PanelsAreOutlinedInWhiteAtEightPercent) {
+    library::LibraryPanel panel(QStringLiteral("Take readiness"), "checklist");
+    panel.resize(300, 200);
+    const QImage image = panel.grab().toImage();
+    const QColor base = panel.palette().color(QPalette::Base);
+    const QColor edge = image.pixelColor(150, 0);
+    // White at 8 % over the card: each channel moves 8 % of the way to white.
+    for (auto [drawn, under] : {std::pair{edge.red(), base.red()}, {edge.green(), base.green()}, {edge.blue(), base.blue()}}) {
+        EXPECT_NEAR(drawn, under + (255 - under) * 0.08, 2.0);
+    }
+}
+
+} // namespace
+} // namespace velk::testing
