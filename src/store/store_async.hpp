@@ -30,28 +30,27 @@ template <class Work>
 using AttemptOf = Attempt<std::conditional_t<std::is_void_v<std::invoke_result_t<Work&>>, std::monostate,
                                              std::invoke_result_t<Work&>>>;
 
-// Runs `work` on a worker and then `done(attempt)` on the GUI thread while `owner` still exists.
-// The guard is made, and later read, on the GUI thread only.
+// Runs `work` on a worker and then `done(attempt)` on the GUI thread while `owner` still exists
+// (base's runThenCallback, with whatever `work` throws caught into the attempt).
 template <class Work, class Done>
 void offGuiThread(QObject* owner, Work work, Done done) {
-    QPointer<QObject> guard(owner);
-    launchWorker([guard, work = std::move(work), done = std::move(done)]() mutable {
-        auto attempt = std::make_shared<AttemptOf<Work>>();
-        try {
-            if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
-                work();
-                attempt->value.emplace();
-            } else {
-                attempt->value.emplace(work());
+    runThenCallback(
+        owner,
+        [work = std::move(work)]() mutable {
+            AttemptOf<Work> attempt;
+            try {
+                if constexpr (std::is_void_v<std::invoke_result_t<Work&>>) {
+                    work();
+                    attempt.value.emplace();
+                } else {
+                    attempt.value.emplace(work());
+                }
+            } catch (...) {
+                attempt.error = std::current_exception();
             }
-        } catch (...) {
-            attempt->error = std::current_exception();
-        }
-        postToGui([guard, attempt, done = std::move(done)]() mutable {
-            if (!guard) return;
-            done(std::move(*attempt));
-        });
-    });
+            return attempt;
+        },
+        std::move(done));
 }
 
 // A way for a worker to hand a step to the GUI thread; the step is dropped when `owner` is gone.
