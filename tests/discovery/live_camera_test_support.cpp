@@ -1,9 +1,11 @@
 #include "live_camera_test_support.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <chrono>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -115,18 +117,30 @@ FakeProbeServer::~FakeProbeServer() {
 
 int FakeProbeServer::accepted() const { return m_state->accepted; }
 
-int synSentConnections() {
+namespace {
+
+std::set<std::string> synSentSockets() {
     std::ifstream file("/proc/net/tcp");
     std::string line;
     std::getline(file, line);
-    int count = 0;
+    std::set<std::string> sockets;
     while (std::getline(file, line)) {
         std::istringstream fields(line);
         std::string slot, local, remote, state;
         fields >> slot >> local >> remote >> state;
-        if (state == "02") ++count;
+        if (state == "02") sockets.insert(local + ' ' + remote);
     }
-    return count;
+    return sockets;
+}
+
+} // namespace
+
+int synSentConnections() { return static_cast<int>(synSentSockets().size()); }
+
+int synSentConnectionsAtOnce() {
+    const auto first = synSentSockets();
+    const auto second = synSentSockets();
+    return static_cast<int>(std::count_if(first.begin(), first.end(), [&](const auto& s) { return second.contains(s); }));
 }
 
 bool igmpGroupOn(const std::string& interfaceName) {

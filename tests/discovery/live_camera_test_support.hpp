@@ -68,6 +68,11 @@ private:
 
 // Counts outgoing TCP connections still waiting for an answer (SYN_SENT) in this namespace.
 int synSentConnections();
+// How many connections were waiting for an answer at one instant. One read of the kernel's table
+// is no snapshot: a probe that closes and its successor can both be listed. A connection listed
+// by two reads in a row was open all the time between them, so the two reads' common entries
+// were all open at once.
+int synSentConnectionsAtOnce();
 // Whether /proc/net/igmp lists the channel's group on the named interface.
 bool igmpGroupOn(const std::string& interfaceName);
 // Runs a shell command; true on exit status 0.
