@@ -438,8 +438,11 @@ std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& j
     // A lane fetches a clip, hands its finish to a worker and goes on with the next clip, so that
     // one clip's last read overlaps the next one's fetch. At most `limit` finishes are under way; a
     // lane with one more to hand on waits for a place, so reading never falls far behind.
+    // Concurrent fetches prefer different sources: one source's requests share its one connection,
+    // so two fetches from it take turns where two from two phones run side by side.
     std::counting_semaphore<maximumConcurrentDownloads> finishing(limit);
-    auto finishes = BoundedAsyncQueue::map(jobs, limit, [&](const CollectDownloadJob& job) {
+    const auto sourceOf = [](const CollectDownloadJob& job) { return job.client.get(); };
+    auto finishes = BoundedAsyncQueue::mapSpread(jobs, limit, sourceOf, [&](const CollectDownloadJob& job) {
         std::shared_ptr<FetchedClip> fetched;
         try {
             throwIfCancelled(cancellation);

@@ -143,7 +143,9 @@ std::vector<CollectOpenSourceOutcome> loadOpenSources(const std::vector<Discover
                                                       const TransferClientEnvironment& environment = {},
                                                       const CancellationToken* cancellation = nullptr);
 
-// Downloads every job, at most two at once (one at a time below 2); one outcome per job.
+// Downloads every job, at most two at once (one at a time below 2); one outcome per job, in job
+// order. Two at once come from two different sources where the jobs left allow it; otherwise jobs
+// start in their order.
 std::vector<CollectDownloadOutcome> run(const std::vector<CollectDownloadJob>& jobs, int maximumConcurrent,
                                         const CollectProgressFunction& progress,
                                         const CancellationToken* cancellation = nullptr);

@@ -88,6 +88,36 @@ TEST(BoundedAsyncQueue, ThirdItemStartsOnlyAfterOneOfTheFirstTwoEnds) {
     EXPECT_EQ(results, (std::vector<int>{0, 10, 20, 30, 40}));
 }
 
+// Items 0, 1 and 4 share one key, 2 and 3 another: the first two to run have different keys, a
+// lane skips an item whose key is running for one whose key is not, and takes an item of a running
+// key only when nothing else is left. Results stay in input order.
+TEST(BoundedAsyncQueue, ItemsSharingAKeyRunApartWhileOthersCan) {
+    Gate gate;
+    std::vector<int> results;
+    const auto keyOf = [](int item) { return item == 2 || item == 3 ? 'R' : 'L'; };
+    std::thread caller([&] { results = BoundedAsyncQueue::mapSpread(std::vector<int>{0, 1, 2, 3, 4}, 2, keyOf, std::ref(gate)); });
+    gate.waitForStarted(2);
+    std::vector<int> firstTwo = gate.started();
+    std::sort(firstTwo.begin(), firstTwo.end());
+    EXPECT_EQ(firstTwo, (std::vector<int>{0, 2}));
+
+    gate.release(0); // 2 (R) runs: 1 (L) is next
+    gate.waitForStarted(3);
+    EXPECT_EQ(gate.started().back(), 1);
+    gate.release(1); // 2 (R) runs: 3 (R) waits, 4 (L) goes first
+    gate.waitForStarted(4);
+    EXPECT_EQ(gate.started().back(), 4);
+    gate.release(4); // only 3 is left, and it runs beside 2 of its own key
+    gate.waitForStarted(5);
+    EXPECT_EQ(gate.started().back(), 3);
+    gate.release(2);
+    gate.release(3);
+    caller.join();
+
+    EXPECT_EQ(gate.most(), 2u);
+    EXPECT_EQ(results, (std::vector<int>{0, 10, 20, 30, 40}));
+}
+
 TEST(BoundedAsyncQueue, LimitsBelowOneRunOneAtATimeAndLargeLimitsRunEverything) {
     for (const auto& [limit, most] : std::vector<std::pair<int, std::size_t>>{{1, 1}, {0, 1}, {-3, 1}, {8, 3}}) {
         SCOPED_TRACE(limit);

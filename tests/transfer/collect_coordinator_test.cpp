@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -331,6 +332,58 @@ TEST_F(CollectDownload, AtMostTwoDownloadsRunAtOnce) {
         }
         EXPECT_EQ(most, expected);
     }
+}
+
+// Jobs listed phone by phone (two clips of the left phone, then two of the right one): the first
+// two downloads at once go to the two phones. The first range request is held until a second one
+// has been asked for. Outcomes stay in job order.
+TEST_F(CollectDownload, TwoDownloadsAtOnceGoToTwoPhones) {
+    FakeClipSource right;
+    const std::string rightDeviceId = "fedcba9876543210";
+    const std::vector<std::string> ids{clipA, clipB, clipC, "9c4f5d67-8e90-41a2-bdce-3f4a5b6c7d8e"};
+    Milestones moments;
+    std::mutex mutex;
+    std::vector<std::string> firstTwo;
+    const auto holdFirst = [&](FakeClipSource& phone, const std::string& name) {
+        auto serve = phone.state->handler;
+        phone.state->handler = [&, serve, name](const HttpsRequest& request) {
+            bool hold = false;
+            {
+                std::lock_guard lock(mutex);
+                if (firstTwo.size() < 2) firstTwo.push_back(name);
+                hold = firstTwo.size() < 2;
+            }
+            if (hold) {
+                moments.waitFor("second asked");
+            } else {
+                moments.reach("second asked");
+            }
+            return serve(request);
+        };
+    };
+    holdFirst(source, "left");
+    holdFirst(right, "right");
+    const auto rightClient = right.openClient(rightDeviceId);
+    std::vector<CollectDownloadJob> jobs;
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::string bytes = patternBytes(1000, 50 + static_cast<unsigned>(i));
+        const bool onRight = i >= 2;
+        (onRight ? right : source).addClip(ids[i], bytes);
+        VELKClip clip = clipOf(ids[i], bytes, "Cam " + std::to_string(i));
+        if (onRight) clip.deviceId = rightDeviceId;
+        jobs.push_back(onRight ? CollectDownloadJob{"Project 1", "Take 1", clip, rightClient, root} : jobOf(clip));
+    }
+
+    const auto outcomes = CollectCoordinator::run(jobs, 2, [](const CollectDownloadProgress&) {});
+    std::sort(firstTwo.begin(), firstTwo.end());
+    EXPECT_EQ(firstTwo, (std::vector<std::string>{"left", "right"}));
+    ASSERT_EQ(outcomes.size(), ids.size());
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        ASSERT_TRUE(outcomes[i].isSuccess()) << failureText(outcomes[i].error());
+        EXPECT_EQ(outcomes[i].result()->clipID, ids[i]);
+    }
+    EXPECT_EQ(source.ranges().size(), 2u);
+    EXPECT_EQ(right.ranges().size(), 2u);
 }
 
 // --- one clip finished while the next is fetched ---
