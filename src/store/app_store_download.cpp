@@ -3,12 +3,14 @@
 // file hashed as it grows; then one flush, a move that never replaces a file, a last read of the
 // final file); then the clip's timing sidecar.
 
+#include <system_error>
 #include <utility>
 
 #include <QUrl>
 
 #include "base/files.hpp"
 #include "base/uuid.hpp"
+#include "export/drift_export_error.hpp"
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
 #include "store/store_text.hpp"
@@ -243,6 +245,11 @@ void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, 
                 files::syncFd(out.get());
                 out.reset();
                 files::moveNoReplace(partial, destination);
+            } catch (const std::system_error& error) {
+                std::error_code ignored;
+                fs::remove(partial, ignored);
+                if (!ClipFiles::isDiskFull(error)) throw;
+                throw DriftExportError::invalid(ClipFiles::notEnoughSpaceFor(std::ssize(body), destination.parent_path()));
             } catch (...) {
                 std::error_code ignored;
                 fs::remove(partial, ignored);

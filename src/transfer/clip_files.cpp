@@ -144,4 +144,8 @@ std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
            mebibytes(freeBytes, false) + " free.";
 }
 
+std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder) {
+    return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), freeBytes(folder).value_or(0));
+}
+
 } // namespace velk::ClipFiles

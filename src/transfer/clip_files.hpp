@@ -52,5 +52,8 @@ bool isDiskFull(const std::system_error& error);
 // "Not enough free space on the recordings disk: 40.0 MiB needed, 20.0 MiB free." What is needed
 // is rounded up and what is free down, to a tenth of a MiB, so the two never read alike.
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes);
+// The same sentence for a write that found the disk full while `neededBytes` (at least one) were
+// still to go into `folder`, with what is free there now.
+std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder);
 
 } // namespace velk::ClipFiles

@@ -159,8 +159,7 @@ auto sayingWhenDiskFills(const ClipPaths& paths, std::int64_t sizeBytes, const C
         return step();
     } catch (const std::system_error& error) {
         if (!ClipFiles::isDiskFull(error)) throw;
-        const std::int64_t needed = std::max<std::int64_t>(stillToWrite(paths, sizeBytes), 1);
-        refuseLocal(options, ClipFiles::notEnoughSpace(needed, ClipFiles::freeBytes(paths.folder).value_or(0)));
+        refuseLocal(options, ClipFiles::notEnoughSpaceFor(stillToWrite(paths, sizeBytes), paths.folder));
     }
 }
 
@@ -311,7 +310,8 @@ void moveIntoPlace(const CollectDownloadJob& job, const ClipPaths& paths, Fetche
 }
 
 std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, const ClipPaths& paths,
-                                              const CancellationToken* cancellation) {
+                                              const ClipDownloadOptions& options) {
+    const CancellationToken* cancellation = options.cancellation;
     const VELKClip& clip = job.clip;
     if (!clip.timingSidecarURL || !clip.timingSidecarSHA256) return std::nullopt;
     const std::string& digest = *clip.timingSidecarSHA256;
@@ -326,10 +326,15 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
     const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest, cancellation);
 
     if (itemExists(paths.sidecarBeingWritten)) std::filesystem::remove(paths.sidecarBeingWritten);
-    {
+    try {
         files::UniqueFd written = files::createExclusive(paths.sidecarBeingWritten);
         ClipFiles::writeAll(written.get(), body.data(), body.size(), paths.sidecarBeingWritten);
         files::syncFd(written.get());
+    } catch (const std::system_error& error) {
+        if (!ClipFiles::isDiskFull(error)) throw;
+        std::error_code ignored;
+        std::filesystem::remove(paths.sidecarBeingWritten, ignored);
+        refuseLocal(options, ClipFiles::notEnoughSpaceFor(static_cast<std::int64_t>(body.size()), paths.folder));
     }
     files::moveNoReplace(paths.sidecarBeingWritten, paths.sidecar);
     VerifiedProjectCopy::verifyFile(paths.sidecar, digest, job.recordingsRoot, std::nullopt);
@@ -375,7 +380,7 @@ CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched,
     }
 
     std::optional<std::string> timingLocalPath;
-    if (options.timingSidecar) timingLocalPath = placeTimingSidecar(job, paths, options.cancellation);
+    if (options.timingSidecar) timingLocalPath = placeTimingSidecar(job, paths, options);
     // The digest was taken while the bytes went in; this reads what is now on disk.
     if (!fetched.alreadyInPlace) {
         VerifiedProjectCopy::verifyFile(paths.finalFile, clip.sha256, job.recordingsRoot, clip.sizeBytes, options.cancellation);

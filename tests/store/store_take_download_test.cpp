@@ -5,6 +5,7 @@
 
 #include "base/sha256.hpp"
 #include "base/worker_pool.hpp"
+#include "fake_https_session.hpp"
 #include "store_phone_fixture.hpp"
 #include "support/milestones.hpp"
 #include "support/small_disk.hpp"
@@ -407,6 +408,54 @@ TEST_F(TakeDownloadOnSmallDisk, ClipThatCannotFitFailsAtOnceAndWritesNothing) {
     EXPECT_EQ(store->activities().front().message, "Collect retained the partial for c1.mov: " + sentence);
     EXPECT_EQ(store->transfers().back().message, sentence);
     EXPECT_TRUE(fs::is_empty(test::smallDisk()));
+}
+
+// A disk that fills before the timing sidecar is written: both roads say so in the same words as
+// for a clip and leave no half-written sidecar behind; the clip's copy stays recorded.
+TEST_F(TakeDownloadOnSmallDisk, SidecarOnAFullDiskIsWordedAsForAClip) {
+    const std::string contents = "verified recording bytes";
+    const fs::path copy = test::smallDisk() / "Velk" / "p1" / "t1" / "cam-a" / "c1" / "c1.mov";
+    writeFile(copy, contents);
+    VELKClip made = makeClip("c1", "cam-a", contents);
+    made.timingSidecarURL = "/velk/v1/files/c1.timing.json";
+    made.timingSidecarSHA256 = hexLower(Sha256::of(std::string("{}")));
+    storeWith(roots, {project("p1", "Show", 1, {take("t1", {made})})}).reset();
+    store = std::make_unique<AppStore>(roots.support(), test::smallDisk() / "Velk", clock);
+    // The phone answers only the sidecar, and fills the disk before it does.
+    auto phone = std::make_shared<FakeHttpsState>();
+    phone->handler = [](const HttpsRequest& request) {
+        if (!request.url.ends_with("/c1.timing.json")) return reply(404);
+        if (!fs::exists(test::smallDisk() / "filler")) test::fillSmallDiskLeaving(0);
+        return reply(200, "{}");
+    };
+    TransferClientEnvironment environment;
+    environment.clock = &clock;
+    environment.makeSession = fakeSessionFactory(phone);
+    const DiscoveredDevice device{.serviceName = "Phone", .catalogURL = baseURL, .serviceType = "_velk-transfer._tcp.",
+                                  .deviceId = phoneID, .sessionId = "5f0c7a7e-51a1-4d5e-9a51-8f1c6b1e2d3f",
+                                  .certificateSHA256 = digestA, .foregroundOnly = true, .transferAccess = "open"};
+    store->setTransferClient(phoneID, AuthenticatedTransferClient::connectOpen(device, environment));
+    store->setTransferSessions({store->transferClient(phoneID)->summary()});
+    const std::string sentence = "Not enough free space on the recordings disk: 0.1 MiB needed, 0.0 MiB free.";
+    const auto besideTheCopy = [&] {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(copy.parent_path())) names.push_back(entry.path().filename().string());
+        return names;
+    };
+
+    downloadTake();
+    expectError(*store, "Timing copy failed: " + sentence);
+    EXPECT_EQ(store->library().projects[0].takes[0].clips[0].localPath, copy.string());
+    EXPECT_FALSE(store->library().projects[0].takes[0].clips[0].timingSidecarLocalPath);
+    EXPECT_EQ(besideTheCopy(), std::vector<std::string>{"c1.mov"});
+
+    bool finished = false;
+    store->downloadSelectedProject([&] { finished = true; });
+    ASSERT_TRUE(runUntil([&] { return finished; }));
+    EXPECT_EQ(store->activities().front().message, "Collect retained the partial for c1.mov: " + sentence);
+    EXPECT_EQ(store->transfers().back().message, sentence);
+    EXPECT_FALSE(store->library().projects[0].takes[0].clips[0].timingSidecarLocalPath);
+    EXPECT_EQ(besideTheCopy(), std::vector<std::string>{"c1.mov"});
 }
 
 } // namespace
