@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -168,8 +169,12 @@ public:
         config << "  }\n}\n";
         config.close();
 
+        const pid_t bench = ::getpid();
         m_pid = ::fork();
         if (m_pid == 0) {
+            // A benchmark that is killed takes its servers with it.
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+            if (::getppid() != bench) ::_exit(127);
             // A session of its own, as a phone is a machine of its own: the scheduler then shares
             // the processors between the server and the program measured, instead of counting both
             // as one group.
