@@ -16,11 +16,13 @@
 // (the store, or curl) instead of counting both as one group.
 // Prints figures; asserts nothing.
 //
-//   store_download_bench [--quick] [--rounds N] [--memory] [--timeline]
+//   store_download_bench [--quick] [--rounds N] [--memory] [--timeline] [--only TEXT]
 //       --quick: clips of 64 MiB (the single clip 32 MiB, the memory clips 256 MiB).
+//       --only: measures only the scenarios whose label holds TEXT ("Take, 4 clips, nginx").
 //       --timeline: prints when each clip's row changed, for every store download.
 //
-// Every server listens on 127.0.0.1 only and is stopped before the program ends.
+// Every server listens on 127.0.0.1 only and is stopped before the program ends; should the program
+// be killed instead, the kernel kills its servers with it.
 
 #include <algorithm>
 #include <cstdio>
@@ -306,7 +308,9 @@ int main(int argc, char** argv) {
     bool memory = false;
     bool showTimeline = false;
     int rounds = 5;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--only") == 0 && i + 1 < argc) only = argv[++i];
         if (std::strcmp(argv[i], "--quick") == 0) quick = true;
         if (std::strcmp(argv[i], "--memory") == 0) memory = true;
         if (std::strcmp(argv[i], "--timeline") == 0) showTimeline = true;
@@ -384,6 +388,8 @@ int main(int argc, char** argv) {
             scenarios.push_back(Scenario{"Download Take, 1 clip, " + kind, takeProject, "one", {single}, {one}});
         }
 
+        std::erase_if(scenarios, [&](const Scenario& scenario) { return scenario.label.find(only) == std::string::npos; });
+
         // The library already holds an archive project of 1,000 takes of 8 clips, as a season of
         // recordings would: every save and every row update meets a library of that size.
         {
@@ -439,15 +445,20 @@ int main(int argc, char** argv) {
                 }
                 return "curl -K '" + config.string() + "'";
             }
-            // Four files one after another on one connection, or two at a time.
+            // Four files one after another on one connection, or two at a time, the phones taking
+            // turns in the list, so that the two at a time come from two phones.
             command = scenario.takeId.empty() ? "curl -k -s --parallel --parallel-max 2" : "curl -k -s";
-            for (std::size_t p = 0; p < scenario.phones.size(); ++p) {
-                for (const ServedClip& clip : scenario.served[p].clips) {
+            for (std::size_t c = 0;; ++c) {
+                bool any = false;
+                for (std::size_t p = 0; p < scenario.phones.size(); ++p) {
+                    if (c >= scenario.served[p].clips.size()) continue;
+                    const ServedClip& clip = scenario.served[p].clips[c];
                     command += " " + scenario.phones[p]->curlOptions() + "-o '" + (curlOut / clip.id).string() + "' " +
                                scenario.phones[p]->fileURL(clip.id);
+                    any = true;
                 }
+                if (!any) return command;
             }
-            return command;
         };
         auto clipCount = [](const Scenario& scenario) {
             std::size_t count = 0;
