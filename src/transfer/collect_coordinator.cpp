@@ -209,10 +209,11 @@ public:
         });
         m_hashed = workers::submit([this, bytes] { m_digest.update(bytes->data(), bytes->size()); });
     }
-    // Waits for everything under way; the first error of a write, a digest or a flush is rethrown.
-    void finish() {
+    // Waits for the last range; the first error of a write or a digest is rethrown. A flush still
+    // under way is handed back rather than waited for.
+    std::future<void> finish() {
         finishRange();
-        if (m_flushed.valid()) m_flushed.get();
+        return std::move(m_flushed);
     }
 
 private:
@@ -288,7 +289,7 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
         appender.append(std::move(chunk), offset);
         offset += length;
     }
-    appender.finish();
+    fetched.flushing.adopt(appender.finish());
     return fetched;
 }
 
@@ -296,6 +297,7 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
 void moveIntoPlace(const CollectDownloadJob& job, const ClipPaths& paths, FetchedClip& fetched,
                    const DownloadProgress& progress, const ClipDownloadOptions& options) {
     const VELKClip& clip = job.clip;
+    fetched.flushing.finish();
     files::syncFd(fetched.partial.get());
     progress.send(TransferPhase::verifying, *clip.sizeBytes, checkingMessage);
     if (hexLower(fetched.digest.finish()) != TransferProtocol::normalizedSHA256(clip.sha256)) {
