@@ -233,8 +233,11 @@ private:
             m_flushed.get();
         }
         if (length - m_flushedUpTo < flushEveryBytes) return;
+        // On a descriptor of its own: the flush may outlast the fetch, and the file's descriptor.
+        auto own = std::make_shared<files::UniqueFd>(::fcntl(m_fd, F_DUPFD_CLOEXEC, 0));
+        if (!own->valid()) return;
         m_flushedUpTo = length;
-        m_flushed = workers::submit([fd = m_fd] { files::syncFd(fd); });
+        m_flushed = workers::submit([own] { files::syncFd(own->get()); });
     }
     void wait() {
         if (m_written.valid()) m_written.wait();
@@ -289,7 +292,7 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
         appender.append(std::move(chunk), offset);
         offset += length;
     }
-    fetched.flushing.adopt(appender.finish());
+    fetched.flushing = appender.finish();
     return fetched;
 }
 
@@ -297,7 +300,7 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
 void moveIntoPlace(const CollectDownloadJob& job, const ClipPaths& paths, FetchedClip& fetched,
                    const DownloadProgress& progress, const ClipDownloadOptions& options) {
     const VELKClip& clip = job.clip;
-    fetched.flushing.finish();
+    if (fetched.flushing.valid()) fetched.flushing.get();
     files::syncFd(fetched.partial.get());
     progress.send(TransferPhase::verifying, *clip.sizeBytes, checkingMessage);
     if (hexLower(fetched.digest.finish()) != TransferProtocol::normalizedSHA256(clip.sha256)) {

@@ -124,32 +124,6 @@ struct ClipDownloadOptions {
     const CancellationToken* cancellation = nullptr;
 };
 
-// A flush of the partial file that was still under way when the fetch ended, so that the next
-// clip's fetch need not wait for it. `finish` waits for it, and throws its failure, before the file
-// is checked; it is waited for when dropped as well, so it never outlives the file it flushes.
-class PendingFlush {
-public:
-    PendingFlush() = default;
-    PendingFlush(PendingFlush&&) = default;
-    PendingFlush& operator=(PendingFlush&&) = delete;
-    ~PendingFlush() { wait(); }
-
-    void adopt(std::future<void> flush) {
-        wait();
-        m_flush = std::move(flush);
-    }
-    // Waits; rethrows the flush's failure.
-    void finish() {
-        if (m_flush.valid()) m_flush.get();
-    }
-
-private:
-    void wait() {
-        if (m_flush.valid()) m_flush.wait();
-    }
-    std::future<void> m_flush;
-};
-
 // What `fetch` leaves for `finish`: the partial file, still open, with the digest of every byte it
 // holds and a flush perhaps still under way; or nothing more to read when the final file was
 // already in place and verified.
@@ -157,8 +131,10 @@ struct FetchedClip {
     bool alreadyInPlace = false;
     files::UniqueFd partial;
     Sha256 digest;
-    // After the file: it ends before the file is closed.
-    PendingFlush flushing;
+    // A flush of the file still under way when the last range was written, on a descriptor of its
+    // own, so that the next clip's fetch need not wait for it. `finish` waits for it, and throws its
+    // failure, before the check.
+    std::future<void> flushing;
 };
 
 namespace CollectCoordinator {
