@@ -39,6 +39,20 @@ static void replaceContent(QWidget* holder, QWidget* content) {
     layout->addWidget(content);
 }
 
+// A list of rows that only show: named for assistive tools by its heading, nothing to select.
+// Rows are as high as their wrapped messages, laid out again when the width changes.
+static QListView* rowList(QWidget* parent, const QString& objectName, const QString& name, QAbstractItemModel* model) {
+    auto* list = new QListView(parent);
+    list->setObjectName(objectName);
+    list->setAccessibleName(name);
+    list->setModel(model);
+    list->setFrameShape(QFrame::NoFrame);
+    list->setSelectionMode(QAbstractItemView::NoSelection);
+    list->setResizeMode(QListView::Adjust);
+    list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+    return list;
+}
+
 static QWidget* holder(QWidget* parent) {
     auto* widget = new QWidget(parent);
     auto* layout = new QVBoxLayout(widget);
@@ -107,16 +121,8 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     m_transferPages = new QStackedWidget(transfersPanel);
     m_transferPages->addWidget(new CompactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
     m_transferModel = new TransferListModel(this);
-    m_transferList = new QListView(m_transferPages);
-    m_transferList->setObjectName(QStringLiteral("transfers"));
-    m_transferList->setAccessibleName(q(T::transfers));
-    m_transferList->setModel(m_transferModel);
+    m_transferList = rowList(m_transferPages, QStringLiteral("transfers"), q(T::transfers), m_transferModel);
     m_transferList->setItemDelegate(new TransferRowDelegate(m_transferList));
-    m_transferList->setFrameShape(QFrame::NoFrame);
-    m_transferList->setSelectionMode(QAbstractItemView::NoSelection);
-    // Rows are as high as their wrapped messages, laid out again when the width changes.
-    m_transferList->setResizeMode(QListView::Adjust);
-    m_transferList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_transferPages->addWidget(m_transferList);
     transfersPanel->contentLayout()->addWidget(m_transferPages);
@@ -294,15 +300,8 @@ QWidget* DashboardView::activity() {
     m_activityPages = new QStackedWidget(panel);
     m_activityPages->addWidget(new CompactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
     m_activityModel = new ActivityListModel(this);
-    m_activityList = new QListView(m_activityPages);
-    m_activityList->setObjectName(QStringLiteral("activities"));
-    m_activityList->setAccessibleName(q(T::recentActivity));
-    m_activityList->setModel(m_activityModel);
+    m_activityList = rowList(m_activityPages, QStringLiteral("activities"), q(T::recentActivity), m_activityModel);
     m_activityList->setItemDelegate(new ActivityRowDelegate(m_activityList));
-    m_activityList->setFrameShape(QFrame::NoFrame);
-    m_activityList->setSelectionMode(QAbstractItemView::NoSelection);
-    m_activityList->setResizeMode(QListView::Adjust);
-    m_activityList->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     m_activityPages->addWidget(m_activityList);
     panel->contentLayout()->addWidget(m_activityPages);
     return panel;

@@ -11,6 +11,7 @@
 #include "app/view_kit.hpp"
 #include "library_window/library_presenter.hpp"
 #include "library_window/library_style.hpp"
+#include "library_window/library_texts.hpp"
 
 namespace velk::library {
 
@@ -218,6 +219,7 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(entry.message);
     case Qt::ToolTipRole: return plainToolTip(QString::fromStdString(entry.message));
+    case Qt::AccessibleDescriptionRole: return entry.isError ? q(library_text::activityFailed) : QString();
     case Qt::DecorationRole: {
         const ActivityRowView view = activityRow(entry);
         return symbolPixmap(view.symbol, view.tint, 16);

@@ -132,6 +132,8 @@ inline constexpr const char* camerasAndRecordings = "Cameras & recordings";
 inline constexpr const char* noRecordings = "No recordings";
 inline constexpr const char* noRecordingsDetail = "Import a manifest or connect to a phone catalog.";
 inline constexpr const char* transfers = "Transfers";
+// How an activity entry that reports a failure describes itself to assistive tools (its icon is red).
+inline constexpr const char* activityFailed = "Failed";
 inline constexpr const char* noTransfers = "No active transfers";
 inline constexpr const char* noTransfersDetail = "Downloads and verification progress appear here.";
 inline constexpr const char* resolvePackage = "DaVinci Resolve package";

@@ -129,6 +129,15 @@ TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRow
     QAccessibleInterface* transfers = test::accessibleOf(window->dashboard()->findChild<QListView*>(QStringLiteral("transfers")));
     EXPECT_EQ(transfers->child(0)->text(QAccessible::Name), "a.mov");
     EXPECT_EQ(transfers->child(0)->text(QAccessible::Description), "Downloading");
+    // A failed activity says so in words, not only by its red icon.
+    store.log("Download failed for a.mov: Connection refused.", true);
+    window->dashboard()->setTab(LibraryDashboardTab::activity);
+    QAccessibleInterface* activities = test::accessibleOf(window->dashboard()->findChild<QListView*>(QStringLiteral("activities")));
+    ASSERT_EQ(activities->childCount(), 2);
+    EXPECT_EQ(activities->child(0)->text(QAccessible::Name), "Download failed for a.mov: Connection refused.");
+    EXPECT_EQ(activities->child(0)->text(QAccessible::Description), "Failed");
+    EXPECT_EQ(activities->child(1)->text(QAccessible::Description), "");
+    window->dashboard()->setTab(LibraryDashboardTab::overview);
     // Both lists and the tab bar have a current item; none reports focus while the search field has it.
     window->searchField()->setFocus();
     EXPECT_TRUE(test::focusFindings(*window).empty());
