@@ -428,36 +428,51 @@ int main(int argc, char** argv) {
         }
 
         const fs::path curlOut = folder / "curl";
+        // curl reads its transfers from a file, each with its own options: a phone's session header
+        // goes with that phone's files only.
         auto curlCommand = [&](const Scenario& scenario) {
-            std::string command;
+            const fs::path config = folder / "transfers.curl";
+            std::ofstream lines(config);
+            auto transfer = [&](const Phone& phone, const std::string& clipId, const std::string& output,
+                                const std::string& range) {
+                if (lines.tellp() > 0) lines << "next\n";
+                lines << "insecure\nsilent\nurl = \"" << phone.fileURL(clipId) << "\"\noutput = \"" << output << "\"\n";
+                if (!range.empty()) lines << "range = " << range << "\n";
+                if (!phone.sessionHeader().empty()) lines << "header = \"" << phone.sessionHeader() << "\"\n";
+            };
             if (scenario.takeId == "one") {
                 // The same 8 MiB ranges on one connection, each into a file of its own.
-                const Phone& phone = *scenario.phones[0];
                 const ServedClip& clip = scenario.served[0].clips[0];
-                const fs::path config = folder / "ranges.curl";
-                std::ofstream lines(config);
                 for (std::int64_t start = 0; start < clip.source->size; start += TransferProtocol::chunkSize) {
                     const std::int64_t end = std::min(start + TransferProtocol::chunkSize, clip.source->size) - 1;
-                    if (start > 0) lines << "next\n";
-                    lines << "insecure\nsilent\nurl = \"" << phone.fileURL(clip.id) << "\"\nrange = " << start << "-" << end
-                          << "\noutput = \"" << (curlOut / (clip.id + "." + std::to_string(start))).string() << "\"\n";
-                    if (!phone.sessionHeader().empty()) lines << "header = \"" << phone.sessionHeader() << "\"\n";
+                    transfer(*scenario.phones[0], clip.id, (curlOut / (clip.id + "." + std::to_string(start))).string(),
+                             std::to_string(start) + "-" + std::to_string(end));
                 }
                 return "curl -K '" + config.string() + "'";
             }
             // Four files one after another on one connection, or two at a time, the phones taking
             // turns in the list, so that the two at a time come from two phones.
-            command = scenario.takeId.empty() ? "curl -k -s --parallel --parallel-max 2" : "curl -k -s";
             for (std::size_t c = 0;; ++c) {
                 bool any = false;
                 for (std::size_t p = 0; p < scenario.phones.size(); ++p) {
                     if (c >= scenario.served[p].clips.size()) continue;
                     const ServedClip& clip = scenario.served[p].clips[c];
-                    command += " " + scenario.phones[p]->curlOptions() + "-o '" + (curlOut / clip.id).string() + "' " +
-                               scenario.phones[p]->fileURL(clip.id);
+                    transfer(*scenario.phones[p], clip.id, (curlOut / clip.id).string(), {});
                     any = true;
                 }
-                if (!any) return command;
+                if (!any) break;
+            }
+            return std::string(scenario.takeId.empty() ? "curl --parallel --parallel-max 2" : "curl") + " -K '" +
+                   config.string() + "'";
+        };
+        // What curl wrote must be every byte of every clip, or its time measures something else.
+        auto curlWroteEverything = [&](const Scenario& scenario) {
+            std::int64_t expected = 0, written = 0;
+            for (const ServedTake& take : scenario.served)
+                for (const ServedClip& clip : take.clips) expected += clip.source->size;
+            for (const auto& entry : fs::directory_iterator(curlOut)) written += static_cast<std::int64_t>(entry.file_size());
+            if (written != expected) {
+                throw std::runtime_error("curl wrote " + std::to_string(written) + " bytes of " + std::to_string(expected));
             }
         };
         auto clipCount = [](const Scenario& scenario) {
@@ -546,6 +561,7 @@ int main(int argc, char** argv) {
             const std::string command = curlCommand(scenario);
             settle();
             const double seconds = timed(command);
+            curlWroteEverything(scenario);
             fs::remove_all(curlOut);
             return seconds;
         };

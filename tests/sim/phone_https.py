@@ -202,7 +202,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if "rawBody" in faults:
             body = faults["rawBody"].encode()
         if "longBody" in faults:
-            body = body + b"x" * int(faults["longBody"])
+            body = bytes(body) + b"x" * int(faults["longBody"])
         declared = len(body)
         if "shortBody" in faults:
             body = body[: max(0, len(body) - int(faults["shortBody"]))]
@@ -275,8 +275,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def send_file(self, data, digest, faults):
         identity = [("Accept-Ranges", "bytes"), ("X-VELK-SHA256", digest), ("ETag", '"sha256:%s"' % digest)]
         requested = self.headers.get("Range")
+        # Views of the mapped file, not copies: a phone streams a clip from its file.
+        view = memoryview(data)
         if requested is None or "full200" in faults:
-            return self.send(200, data[:], identity, faults)
+            return self.send(200, view, identity, faults)
         unit, _, byte_range = requested.partition("=")
         first, _, last = byte_range.partition("-")
         try:
@@ -286,7 +288,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if unit.strip().lower() != "bytes" or start > end:
             return self.send(416, faults=faults)
         headers = identity + [("Content-Range", "bytes %d-%d/%d" % (start, end, len(data)))]
-        self.send(206, data[start: end + 1], headers, faults)
+        self.send(206, view[start: end + 1], headers, faults)
 
     def do_POST(self):
         body = self.read_body()
