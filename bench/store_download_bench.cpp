@@ -640,10 +640,12 @@ int main(int argc, char** argv) {
                             scenario.opensslSeconds.text().c_str(), scenario.overFloor.text().c_str());
             }
         }
-        std::printf("GUI thread idle for 1 s: longest gap %s ms; during the downloads, worst per round %s ms; worst - idle "
-                    "%.1f ms at the medians, %.1f ms at the worst (target <= 16 ms)\n",
-                    idleGapMs.text("%.1f").c_str(), worstStallMs.text("%.1f").c_str(),
-                    worstStallMs.median() - idleGapMs.median(), worstStallMs.high() - idleGapMs.high());
+        if (!scenarios.empty()) {
+            std::printf("GUI thread idle for 1 s: longest gap %s ms; during the downloads, worst per round %s ms; worst - idle "
+                        "%.1f ms at the medians, %.1f ms at the worst (target <= 16 ms)\n",
+                        idleGapMs.text("%.1f").c_str(), worstStallMs.text("%.1f").c_str(),
+                        worstStallMs.median() - idleGapMs.median(), worstStallMs.high() - idleGapMs.high());
+        }
 
         std::printf("load average at the end %s\n", loadAverage().c_str());
         if (store.errorMessage()) std::printf("store error: %s\n", store.errorMessage()->c_str());
