@@ -14,7 +14,7 @@
 // server runs in a session of its own, as a phone is a machine of its own: with the kernel's
 // automatic grouping, the scheduler then shares the processors between it and the program measured
 // (the store, or curl) instead of counting both as one group.
-// Prints figures; asserts nothing.
+// Prints figures; asserts nothing of them, but stops should curl not have fetched every byte.
 //
 //   store_download_bench [--quick] [--rounds N] [--memory] [--timeline] [--only TEXT]
 //       --quick: clips of 64 MiB (the single clip 32 MiB, the memory clips 256 MiB).
