@@ -178,6 +178,58 @@ int wrapText(QTextLayout& layout, int width, Qt::Alignment alignment) {
     return static_cast<int>(std::ceil(height));
 }
 
+QStringList twoLineText(const QString& text, const QFont& font, int width) {
+    QStringList lines;
+    if (text.isEmpty() || width <= 0) return lines;
+    const QFontMetrics metrics(font);
+    QTextLayout layout(text, font);
+    QTextOption option;
+    option.setWrapMode(QTextOption::WordWrap);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    while (lines.size() < 2) {
+        QTextLine line = layout.createLine();
+        if (!line.isValid()) break;
+        line.setLineWidth(width);
+        // The second line takes all that is left, so that leftover text ends in an ellipsis.
+        const int length = lines.size() == 1 ? static_cast<int>(text.size()) - line.textStart() : line.textLength();
+        lines << metrics.elidedText(text.mid(line.textStart(), length).trimmed(), Qt::ElideRight, width);
+    }
+    layout.endLayout();
+    return lines;
+}
+
+TwoLineLabel::TwoLineLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+    setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+}
+
+QStringList TwoLineLabel::shownLines() const { return twoLineText(text(), font(), contentsRect().width()); }
+
+int TwoLineLabel::heightForWidth(int width) const {
+    const auto lines = std::max<qsizetype>(1, twoLineText(text(), font(), width).size());
+    return static_cast<int>(lines) * fontMetrics().lineSpacing();
+}
+
+QSize TwoLineLabel::sizeHint() const { return {0, heightForWidth(width() > 0 ? width() : QWIDGETSIZE_MAX)}; }
+
+QSize TwoLineLabel::minimumSizeHint() const { return {0, fontMetrics().lineSpacing()}; }
+
+void TwoLineLabel::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
+    const QRect area = contentsRect();
+    const int lineHeight = fontMetrics().lineSpacing();
+    int top = area.top();
+    for (const QString& line : shownLines()) {
+        painter.drawText(QRect(area.left(), top, area.width(), lineHeight),
+                         static_cast<int>((alignment() & Qt::AlignHorizontal_Mask) | Qt::AlignTop | Qt::TextSingleLine), line);
+        top += lineHeight;
+    }
+}
+
 QString plainToolTip(const QString& text) {
     if (text.isEmpty()) return {};
     return QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QFrame>
 #include <QLabel>
+#include <QStringList>
 #include <QWidget>
 
 class QTextLayout;
@@ -82,6 +83,27 @@ public:
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     // As wide as the text on one line, within the maximum width, and as high as that width needs.
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+};
+
+// The lines a text is drawn in when it has room for two: wrapped at spaces onto at most two lines
+// of `width`, a line cut with an ellipsis where a word is wider than the line or text is left over.
+// A value without spaces is thus cut, never widening its column.
+QStringList twoLineText(const QString& text, const QFont& font, int width);
+
+// A label that draws its text in at most two lines cut to its width (`twoLineText`), in plain
+// text; its text, and so what assistive tools read, stays whole.
+class TwoLineLabel final : public QLabel {
+    Q_OBJECT
+public:
+    explicit TwoLineLabel(QWidget* parent = nullptr);
+    QStringList shownLines() const;
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 

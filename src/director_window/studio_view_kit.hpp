@@ -70,27 +70,6 @@ private:
     QLabel* m_detail;
 };
 
-// The lines a status value is drawn in: wrapped at spaces onto at most two lines of `width`, a
-// line cut with an ellipsis where a word is wider than the line or text is left over. A phone's
-// value without spaces is thus cut, never widening its column.
-QStringList twoLineText(const QString& text, const QFont& font, int width);
-
-// A label that draws its text in at most two lines cut to its width (`twoLineText`); its text,
-// and so what assistive tools read, stays whole.
-class TwoLineLabel final : public QLabel {
-    Q_OBJECT
-public:
-    explicit TwoLineLabel(QWidget* parent = nullptr);
-    QStringList shownLines() const;
-    bool hasHeightForWidth() const override { return true; }
-    int heightForWidth(int width) const override;
-    QSize sizeHint() const override;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
-
 class PreviewStatusRow final : public QWidget {
     Q_OBJECT
 public:

@@ -404,10 +404,10 @@ void CollectSheet::rebuildCollectStatus() {
         }
         // At most two lines of the message; the card's tooltip holds the whole of it.
         const QString messageText = QString::fromStdString(status.message);
-        auto* message = new WrappedLabel(messageText, card);
+        auto* message = new TwoLineLabel(card);
+        message->setText(messageText);
         message->setFont(library::font(TextStyle::caption2));
         setLabelTint(message, collectMessageTint(status));
-        message->setMaximumHeight(2 * message->fontMetrics().lineSpacing() + 2);
         cardLayout->addWidget(message);
         card->setToolTip(plainToolTip(messageText.isEmpty() ? sourceName : sourceName + QLatin1Char('\n') + messageText));
         grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));

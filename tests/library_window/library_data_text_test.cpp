@@ -70,6 +70,17 @@ TEST_F(LibraryWindowWithHostileCamerasTest, CollectSheetShowsNamesAndMessagesAsW
     expectShownVerbatim(sheet, largeMarkup);
     expectShownVerbatim(sheet, imageMarkup);
     expectShownVerbatim(sheet, QString::fromStdString(longReason));
+    // The reason fills two lines of its status card and ends in an ellipsis, not cut mid-line.
+    int reasons = 0;
+    for (TwoLineLabel* label : sheet.findChildren<TwoLineLabel*>()) {
+        if (label->text() != QString::fromStdString(longReason)) continue;
+        ++reasons;
+        const QStringList lines = label->shownLines();
+        ASSERT_EQ(lines.size(), 2);
+        EXPECT_TRUE(lines[1].endsWith(QChar(0x2026))) << lines[1].toStdString();
+        EXPECT_GE(label->height(), 2 * label->fontMetrics().lineSpacing());
+    }
+    EXPECT_EQ(reasons, 1);
     for (QPushButton* card : sheet.findChildren<QPushButton*>(QStringLiteral("card"))) {
         EXPECT_EQ(toolTipAsShown(card->toolTip()), card->accessibleName()); // a camera's whole name
     }
