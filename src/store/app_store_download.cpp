@@ -8,7 +8,6 @@
 
 #include <QUrl>
 
-#include "base/files.hpp"
 #include "base/uuid.hpp"
 #include "export/drift_export_error.hpp"
 #include "store/app_store.hpp"
@@ -240,20 +239,10 @@ void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, 
             const Bytes body = client->fetchTimingSidecar(clip.id, url, digest, lifetime.get());
             const fs::path partial = destination.string() + "." + uuid::newLowercase() + ".part";
             try {
-                files::UniqueFd out = files::createExclusive(partial);
-                ClipFiles::writeAll(out.get(), body.data(), body.size(), partial);
-                files::syncFd(out.get());
-                out.reset();
-                files::moveNoReplace(partial, destination);
+                ClipFiles::placeNewFile(partial, destination, body.data(), body.size());
             } catch (const std::system_error& error) {
-                std::error_code ignored;
-                fs::remove(partial, ignored);
                 if (!ClipFiles::isDiskFull(error)) throw;
                 throw DriftExportError::invalid(ClipFiles::notEnoughSpaceFor(std::ssize(body), destination.parent_path()));
-            } catch (...) {
-                std::error_code ignored;
-                fs::remove(partial, ignored);
-                throw;
             }
         }
         VerifiedProjectCopy::verifyFile(destination, digest, root, std::nullopt);

@@ -9,6 +9,7 @@
 #include <system_error>
 #include <unistd.h>
 
+#include "base/files.hpp"
 #include "base/unicode.hpp"
 
 namespace velk::ClipFiles {
@@ -76,6 +77,21 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::fil
             throwErrno(file.string());
         }
         written += static_cast<std::size_t>(count);
+    }
+}
+
+void placeNewFile(const std::filesystem::path& partial, const std::filesystem::path& destination,
+                  const std::uint8_t* data, std::size_t size) {
+    try {
+        files::UniqueFd out = files::createExclusive(partial);
+        writeAll(out.get(), data, size, partial);
+        files::syncFd(out.get());
+        out.reset();
+        files::moveNoReplace(partial, destination);
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove(partial, ignored);
+        throw;
     }
 }
 

@@ -32,6 +32,11 @@ inline constexpr std::size_t maximumWriteBytes = 256 * 1024;
 // Writes every byte, in slices of at most maximumWriteBytes, or throws std::system_error naming
 // `file`.
 void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::filesystem::path& file);
+// Writes the bytes into `partial`, made new, flushes them to the disk and moves the file to
+// `destination`, never replacing a file there. On any failure `partial` is removed and the error
+// goes on; a full disk is a std::system_error that isDiskFull recognises.
+void placeNewFile(const std::filesystem::path& partial, const std::filesystem::path& destination,
+                  const std::uint8_t* data, std::size_t size);
 
 // True when `file`, with links resolved as far as it exists, lies strictly below `root`.
 bool isInside(const std::filesystem::path& file, const std::filesystem::path& root);

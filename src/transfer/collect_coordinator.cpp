@@ -332,16 +332,11 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
 
     if (itemExists(paths.sidecarBeingWritten)) std::filesystem::remove(paths.sidecarBeingWritten);
     try {
-        files::UniqueFd written = files::createExclusive(paths.sidecarBeingWritten);
-        ClipFiles::writeAll(written.get(), body.data(), body.size(), paths.sidecarBeingWritten);
-        files::syncFd(written.get());
+        ClipFiles::placeNewFile(paths.sidecarBeingWritten, paths.sidecar, body.data(), body.size());
     } catch (const std::system_error& error) {
         if (!ClipFiles::isDiskFull(error)) throw;
-        std::error_code ignored;
-        std::filesystem::remove(paths.sidecarBeingWritten, ignored);
         refuseLocal(options, ClipFiles::notEnoughSpaceFor(static_cast<std::int64_t>(body.size()), paths.folder));
     }
-    files::moveNoReplace(paths.sidecarBeingWritten, paths.sidecar);
     VerifiedProjectCopy::verifyFile(paths.sidecar, digest, job.recordingsRoot, std::nullopt);
     return paths.sidecar.string();
 }

@@ -1,11 +1,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "fake_clip_source.hpp"
+#include "test_peers.hpp"
 #include "transfer/clip_files.hpp"
 
 namespace velk {
@@ -50,6 +53,27 @@ TEST(ClipFilesWriteAll, WritesEveryByteInSlicesOfAtMost256KiB) {
     ASSERT_FALSE(messages.empty());
     for (std::size_t size : messages) EXPECT_LE(size, 256u * 1024u);
     EXPECT_EQ(messages.size(), 33u); // 32 whole slices and the rest
+}
+
+std::string contentsOf(const std::string& file) {
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// A new file lands whole under its name, and never in place of one already there; either way no
+// partial file is left behind.
+TEST(ClipFilesPlaceNewFile, LandsWholeAndNeverReplaces) {
+    TempDir folder;
+    const std::string first = "{\"first\":1}", second = "{\"second\":2}";
+    auto place = [&](const std::string& text) {
+        ClipFiles::placeNewFile(folder / "t.part", folder / "t.json", reinterpret_cast<const std::uint8_t*>(text.data()),
+                                text.size());
+    };
+    place(first);
+    EXPECT_EQ(contentsOf(folder / "t.json"), first);
+    EXPECT_THROW(place(second), std::system_error);
+    EXPECT_EQ(contentsOf(folder / "t.json"), first);
+    EXPECT_FALSE(std::filesystem::exists(folder / "t.part"));
 }
 
 } // namespace
