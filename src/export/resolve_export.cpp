@@ -124,15 +124,12 @@ bool pathExists(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
-// A package is built in a hidden folder beside its final place, named as the temporaries of
-// atomic writes are (".<final name>.tmp-<16 hexadecimal digits>"), and moved into place whole.
-bool isStagingFolderName(std::string_view name) {
-    constexpr std::size_t suffixSize = std::string_view(".tmp-").size() + 16;
-    const std::string_view prefix = kFolderPrefix;
-    if (name.size() <= 1 + prefix.size() + suffixSize || name[0] != '.') return false;
-    const std::string_view target = name.substr(1, name.size() - 1 - suffixSize);
-    return target.starts_with(prefix) && files::isTemporaryNameFor(name, target);
-}
+// A package is built in a hidden folder beside its final place, named as the temporaries of atomic
+// writes are (".Kestova_export.tmp-<16 hexadecimal digits>", never longer than a name the file
+// system takes, whatever the package's own name), and moved into place whole.
+const char* const kStagingBase = "Kestova_export";
+
+bool isStagingFolderName(std::string_view name) { return files::isTemporaryNameFor(name, kStagingBase); }
 
 bool isPackageFileOrItsTemporary(std::string_view name) {
     for (const char* file : {kTimelineFile, kReportFile, kManifestFile}) {
@@ -436,7 +433,7 @@ std::filesystem::path exportTake(const VELKProject& project, const VELKTake& tak
     // The package is written and flushed in a staging folder and then moved under its final name,
     // which so appears whole or not at all; the move never replaces a folder that appeared since
     // the check above.
-    const std::filesystem::path staging = files::temporaryNameFor(folder);
+    const std::filesystem::path staging = files::temporaryNameFor(parent / kStagingBase);
     files::makeNewDirectory(staging);
     try {
         const files::UniqueFd building = files::lockFolder(staging);

