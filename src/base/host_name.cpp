@@ -45,8 +45,8 @@ struct HostnamedAnswer {
     std::string staticName;
 };
 
-// Connects to the bus and asks hostnamed. Both may block: libdbus waits up to 25 s for the bus to
-// greet a new connection, whatever the call's own time-out.
+// Connects to the bus and asks hostnamed. Both may block: libdbus waits for a new connection to be
+// let in with no time limit at all, whatever the call's own time-out.
 std::optional<HostnamedAnswer> askHostnamed(const QString& busAddress, int timeoutMs) {
     // A connection of its own, closed again at once: the name is asked for only now and then.
     static std::atomic<int> connections{0};
@@ -78,7 +78,7 @@ std::optional<HostnamedAnswer> askHostnamed(const QString& busAddress, int timeo
 struct Question {
     std::mutex mutex;
     std::condition_variable answered;
-    bool done = false;
+    std::atomic<bool> done{false}; // set once `answer` is final
     std::optional<HostnamedAnswer> answer;
 };
 
@@ -87,8 +87,7 @@ std::shared_ptr<Question> askOnWorker(const QString& busAddress, int timeoutMs) 
     static std::map<QString, std::shared_ptr<Question>> underWay;
     std::lock_guard lock(mutex);
     if (auto found = underWay.find(busAddress); found != underWay.end()) {
-        std::lock_guard still(found->second->mutex);
-        if (!found->second->done) return found->second;
+        if (!found->second->done.load()) return found->second;
     }
     auto question = std::make_shared<Question>();
     underWay[busAddress] = question;
@@ -101,7 +100,7 @@ std::shared_ptr<Question> askOnWorker(const QString& busAddress, int timeoutMs) 
         {
             std::lock_guard done(question->mutex);
             question->answer = std::move(answer);
-            question->done = true;
+            question->done.store(true);
         }
         question->answered.notify_all();
         std::lock_guard forget(mutex);
@@ -130,7 +129,7 @@ HostNames readHostNames(const QString& busAddress, const std::filesystem::path& 
     std::optional<HostnamedAnswer> answer;
     {
         std::unique_lock lock(question->mutex);
-        if (question->answered.wait_until(lock, deadline, [&] { return question->done; })) answer = question->answer;
+        if (question->answered.wait_until(lock, deadline, [&] { return question->done.load(); })) answer = question->answer;
     }
     if (answer) {
         names.pretty = answer->pretty;
