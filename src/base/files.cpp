@@ -237,7 +237,21 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
     int error = errno;
     if (error != EINVAL && error != ENOSYS && error != ENOTSUP) throwErrno(error, "Cannot move " + from.string() + " to " + to.string());
 
-    // The filesystem has no exclusive rename: link() refuses an existing name just the same.
+    // The filesystem has no exclusive rename.
+    struct stat source {};
+    if (::lstat(from.c_str(), &source) == 0 && S_ISDIR(source.st_mode)) {
+        // A folder cannot be linked: its name is claimed with a new empty folder, which rename()
+        // then replaces in one step. A folder that something filled meanwhile is not replaced, and
+        // not removed either.
+        if (::mkdir(to.c_str(), 0700) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            error = errno;
+            ::rmdir(to.c_str());
+            throwErrno(error == ENOTEMPTY ? EEXIST : error, "Cannot move " + from.string() + " to " + to.string());
+        }
+        return;
+    }
+    // link() refuses an existing name just the same.
     if (::link(from.c_str(), to.c_str()) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
     if (::unlink(from.c_str()) != 0) {
         error = errno;

@@ -67,8 +67,10 @@ std::size_t removeStaleFolders(const std::filesystem::path& parent,
 // std::system_error.
 UniqueFd lockFolder(const std::filesystem::path& folder);
 
-// Renames `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE, else link +
-// unlink). Throws std::system_error (EEXIST when the destination exists); never replaces it.
+// Renames `from` (a file or a folder) to `to` only when `to` does not exist (renameat2
+// RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder a new
+// empty folder under `to` that rename then replaces). Throws std::system_error (EEXIST when the
+// destination exists); never replaces it.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves a file that could not be read aside in its folder, as "<name>.unreadable-<yyyyMMdd-HHmmss>"
