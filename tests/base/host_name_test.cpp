@@ -78,7 +78,7 @@ TEST_F(HostNameOnTheBus, WithoutHostnamedThePrettyNameComesFromMachineInfo) {
 }
 
 // A system bus that takes every connection and never says a word: a listening socket nobody reads.
-// Before its first call a new connection waits for the bus's greeting, up to libdbus's 25 s.
+// A new connection waits for the bus to let it in, with no time limit of its own.
 class SilentBus {
 public:
     explicit SilentBus(const QString& path) : m_fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
@@ -111,15 +111,15 @@ TEST(HostNameOnASilentBus, NoCallerWaitsPastItsTimeOut) {
     const std::filesystem::path info = std::filesystem::path(folder.path().toStdString()) / "machine-info";
     std::ofstream(info) << "PRETTY_HOSTNAME=\"Edit Suite\"\n";
     const auto started = std::chrono::steady_clock::now();
-    const HostNames first = readHostNames(silent.address, info, 1000);
+    const HostNames first = readHostNames(silent.address, info, 300);
     // A second caller while the first question is still unanswered, as a second click would be.
-    const HostNames second = readHostNames(silent.address, info, 1000);
+    const HostNames second = readHostNames(silent.address, info, 300);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(first.pretty, "Edit Suite");
     EXPECT_EQ(second.pretty, "Edit Suite");
     EXPECT_EQ(first.kernel, QSysInfo::machineHostName().toStdString());
-    // Generous: what matters is the difference from the 25 s a connection would wait.
-    EXPECT_LT(elapsed, std::chrono::seconds(4));
+    // Generous: what matters is the difference from a connection's wait, which has no limit.
+    EXPECT_LT(elapsed, std::chrono::seconds(3));
 
     // The name the application asks for on the GUI thread, with the silent bus as the system bus.
     const QByteArray saved = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
