@@ -11,6 +11,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -163,12 +164,94 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& path) {
     return removed;
 }
 
+namespace {
+
+// The names in the folder open as `folder`, read through a descriptor of their own; none when it
+// cannot be listed.
+std::optional<std::vector<std::string>> namesIn(int folder) {
+    const int listed = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    if (listed < 0) return std::nullopt;
+    DIR* listing = ::fdopendir(listed);
+    if (listing == nullptr) {
+        ::close(listed);
+        return std::nullopt;
+    }
+    ::rewinddir(listing);
+    std::vector<std::string> names;
+    while (const dirent* entry = ::readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        if (name != "." && name != "..") names.emplace_back(name);
+    }
+    ::closedir(listing);
+    return names;
+}
+
+// Empties and removes the folder `name` inside `parent` when it holds only regular files that
+// `isOwnFile` accepts and nobody holds it locked.
+bool removeStaleFolder(int parent, const std::string& name, const std::function<bool(std::string_view)>& isOwnFile) {
+    UniqueFd folder(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!folder.valid()) return false;
+    // Held until the folder is gone: a builder that locks it meanwhile is not swept away.
+    if (::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) return false;
+    const std::optional<std::vector<std::string>> names = namesIn(folder.get());
+    if (!names) return false;
+    for (const std::string& file : *names) {
+        struct stat item {};
+        if (!isOwnFile(file) || ::fstatat(folder.get(), file.c_str(), &item, AT_SYMLINK_NOFOLLOW) != 0 ||
+            !S_ISREG(item.st_mode)) {
+            return false;
+        }
+    }
+    for (const std::string& file : *names) {
+        if (::unlinkat(folder.get(), file.c_str(), 0) != 0) return false;
+    }
+    // Fails, leaving it, when anything appeared in it meanwhile or the name is no longer a folder.
+    return ::unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+} // namespace
+
+std::size_t removeStaleFolders(const std::filesystem::path& parent,
+                               const std::function<bool(std::string_view)>& isStagingName,
+                               const std::function<bool(std::string_view)>& isOwnFile) {
+    UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder.valid()) return 0;
+    const std::optional<std::vector<std::string>> names = namesIn(folder.get());
+    if (!names) return 0;
+    std::size_t removed = 0;
+    for (const std::string& name : *names) {
+        if (isStagingName(name) && removeStaleFolder(folder.get(), name, isOwnFile)) ++removed;
+    }
+    return removed;
+}
+
+UniqueFd lockFolder(const std::filesystem::path& folder) {
+    UniqueFd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.valid()) throwErrno("Cannot open the folder " + folder.string());
+    if (::flock(fd.get(), LOCK_EX) != 0) throwErrno("Cannot lock the folder " + folder.string());
+    return fd;
+}
+
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (renameNoReplace(from.c_str(), to.c_str()) == 0) return;
     int error = errno;
     if (error != EINVAL && error != ENOSYS && error != ENOTSUP) throwErrno(error, "Cannot move " + from.string() + " to " + to.string());
 
-    // The filesystem has no exclusive rename: link() refuses an existing name just the same.
+    // The filesystem has no exclusive rename.
+    struct stat source {};
+    if (::lstat(from.c_str(), &source) == 0 && S_ISDIR(source.st_mode)) {
+        // A folder cannot be linked: its name is claimed with a new empty folder, which rename()
+        // then replaces in one step. A folder that something filled meanwhile is not replaced, and
+        // not removed either.
+        if (::mkdir(to.c_str(), 0700) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
+        if (::rename(from.c_str(), to.c_str()) != 0) {
+            error = errno;
+            ::rmdir(to.c_str());
+            throwErrno(error == ENOTEMPTY ? EEXIST : error, "Cannot move " + from.string() + " to " + to.string());
+        }
+        return;
+    }
+    // link() refuses an existing name just the same.
     if (::link(from.c_str(), to.c_str()) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
     if (::unlink(from.c_str()) != 0) {
         error = errno;

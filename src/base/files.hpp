@@ -3,6 +3,7 @@
 // moves that never replace an existing file, and creation that fails when the path exists.
 
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -52,8 +53,24 @@ bool isTemporaryNameFor(std::string_view name, std::string_view target);
 // missing or unreadable folder has nothing to remove).
 std::size_t removeStaleTemporaries(const std::filesystem::path& path);
 
-// Renames `from` to `to` only when `to` does not exist (renameat2 RENAME_NOREPLACE, else link +
-// unlink). Throws std::system_error (EEXIST when the destination exists); never replaces it.
+// Removes what interrupted builds of folders left in `parent`: folders whose names `isStagingName`
+// accepts and that hold only regular files whose names `isOwnFile` accepts. Such a folder is emptied
+// and removed through descriptors, so no link is ever followed: a link in place of the folder, a
+// link or any other entry inside it, or a folder that its builder still holds locked (see
+// `lockFolder`) leaves it as it is. Returns how many folders were removed; never throws.
+std::size_t removeStaleFolders(const std::filesystem::path& parent,
+                               const std::function<bool(std::string_view)>& isStagingName,
+                               const std::function<bool(std::string_view)>& isOwnFile);
+
+// Opens a folder (never through a link) and holds an exclusive lock on it for as long as the
+// descriptor stays open, so that `removeStaleFolders` leaves a folder still being built. Throws
+// std::system_error.
+UniqueFd lockFolder(const std::filesystem::path& folder);
+
+// Renames `from` (a file or a folder) to `to` only when `to` does not exist (renameat2
+// RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder a new
+// empty folder under `to` that rename then replaces). Throws std::system_error (EEXIST when the
+// destination exists); never replaces it.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves a file that could not be read aside in its folder, as "<name>.unreadable-<yyyyMMdd-HHmmss>"

@@ -22,12 +22,14 @@ struct HostNames {
 // space; none when all are blank.
 std::optional<std::string> userFacingName(const HostNames& names);
 
-// Asks org.freedesktop.hostname1 on the bus at `busAddress`, waiting at most `timeoutMs`. When the
-// service cannot answer, the pretty name comes from `machineInfo` (where hostnamed keeps it). The
-// kernel's host name is always filled in.
+// Asks org.freedesktop.hostname1 on the bus at `busAddress`, returning after at most `timeoutMs`
+// however the bus behaves: connecting and asking run on a worker, which a bus that never answers
+// may hold longer. When the service cannot answer in time, the pretty name comes from
+// `machineInfo` (where hostnamed keeps it). The kernel's host name is always filled in.
 HostNames readHostNames(const QString& busAddress, const std::filesystem::path& machineInfo, int timeoutMs);
 
-// userFacingName() of what the system bus and /etc/machine-info say now.
+// userFacingName() of what the system bus and /etc/machine-info say now, within one second; safe
+// to call on the GUI thread.
 std::optional<std::string> computerName();
 
 } // namespace velk::host_name

@@ -49,7 +49,9 @@ std::string seconds(double value);
 // Escapes &, ", < and > for a double-quoted XML attribute.
 std::string xmlEscape(std::string_view text);
 
-// Writes the package for one take into a new folder inside `parent` and returns the folder.
+// Writes the package for one take into a new folder inside `parent` and returns the folder. The
+// folder appears under its name only once all three documents are written and flushed; what an
+// export killed meanwhile left (a hidden staging folder) goes at the next export into `parent`.
 std::filesystem::path exportTake(const VELKProject& project, const VELKTake& take,
                                  const std::filesystem::path& parent);
 std::filesystem::path exportTake(const VELKProject& project, const VELKTake& take,

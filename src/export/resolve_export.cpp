@@ -124,6 +124,20 @@ bool pathExists(const std::filesystem::path& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// A package is built in a hidden folder beside its final place, named as the temporaries of atomic
+// writes are (".Kestova_export.tmp-<16 hexadecimal digits>", never longer than a name the file
+// system takes, whatever the package's own name), and moved into place whole.
+const char* const kStagingBase = "Kestova_export";
+
+bool isStagingFolderName(std::string_view name) { return files::isTemporaryNameFor(name, kStagingBase); }
+
+bool isPackageFileOrItsTemporary(std::string_view name) {
+    for (const char* file : {kTimelineFile, kReportFile, kManifestFile}) {
+        if (name == file || files::isTemporaryNameFor(name, file)) return true;
+    }
+    return false;
+}
+
 bool equalIgnoringCase(std::string_view left, std::string_view right) {
     return left.size() == right.size() &&
            std::equal(left.begin(), left.end(), right.begin(), [](char l, char r) {
@@ -413,17 +427,37 @@ std::filesystem::path exportTake(const VELKProject& project, const VELKTake& tak
         timelineLength = std::max(timelineLength, placements.back().start + placements.back().duration);
     }
 
-    // mkdir fails on an existing path; a folder that appeared since the check is never written
-    // into, and so never removed below.
-    files::makeNewDirectory(folder);
+    // Packages whose export was killed before they were moved into place.
+    files::removeStaleFolders(parent, isStagingFolderName, isPackageFileOrItsTemporary);
+
+    // The package is written and flushed in a staging folder and then moved under its final name,
+    // which so appears whole or not at all; the move never replaces a folder that appeared since
+    // the check above.
+    const std::filesystem::path staging = files::temporaryNameFor(parent / kStagingBase);
+    files::makeNewDirectory(staging);
     try {
-        writeFile(folder / kTimelineFile, timelineDocument(project, take, prepared, placements, rate, timelineLength));
-        writeFile(folder / kReportFile, reportDocument(project, take, prepared));
-        writeFile(folder / kManifestFile, manifestDocument(project, take));
+        const files::UniqueFd building = files::lockFolder(staging);
+        writeFile(staging / kTimelineFile, timelineDocument(project, take, prepared, placements, rate, timelineLength));
+        writeFile(staging / kReportFile, reportDocument(project, take, prepared));
+        writeFile(staging / kManifestFile, manifestDocument(project, take));
+        files::syncDirectory(staging);
+        try {
+            files::moveNoReplace(staging, folder);
+        } catch (const std::system_error& failure) {
+            if (failure.code() == std::errc::file_exists) {
+                throw DriftExportError::invalid("Export destination already exists.");
+            }
+            throw;
+        }
     } catch (...) {
         std::error_code ignored;
-        std::filesystem::remove_all(folder, ignored);
+        std::filesystem::remove_all(staging, ignored);
         throw;
+    }
+    // The package is in place and whole; the parent's flush only makes the move survive a crash.
+    try {
+        files::syncDirectory(parent);
+    } catch (const std::system_error&) {
     }
     return folder;
 }

@@ -1,7 +1,11 @@
 #include "base/files.hpp"
 
 #include <fcntl.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +14,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -162,6 +167,66 @@ TEST_F(FilesTest, MoveNeverReplacesAnExistingDestination) {
     EXPECT_EQ(readAll(to), "new bytes");
     EXPECT_EQ(errorOf([&] { moveNoReplace(m_root / "missing", m_root / "elsewhere"); }), ENOENT);
     EXPECT_FALSE(fs::exists(m_root / "elsewhere"));
+}
+
+TEST_F(FilesTest, AFolderMovesWholeAndNeverReplacesAnotherOne) {
+    const fs::path from = m_root / ".package.tmp";
+    fs::create_directory(from);
+    put(from / "timeline.fcpxml", "whole");
+    // Not even an empty folder or a link is replaced.
+    fs::create_directory(m_root / "empty");
+    fs::create_directory_symlink(m_root / "empty", m_root / "link");
+    for (const char* taken : {"empty", "link"}) {
+        EXPECT_EQ(errorOf([&] { moveNoReplace(from, m_root / taken); }), EEXIST) << taken;
+        EXPECT_EQ(readAll(from / "timeline.fcpxml"), "whole");
+    }
+    EXPECT_TRUE(fs::is_empty(m_root / "empty"));
+    moveNoReplace(from, m_root / "package");
+    EXPECT_FALSE(fs::exists(from));
+    EXPECT_EQ(readAll(m_root / "package" / "timeline.fcpxml"), "whole");
+}
+
+// Runs `action` on a thread of its own on which renameat2 fails with EINVAL, as on a file system
+// that has no exclusive rename (network shares, many FUSE file systems).
+void withoutExclusiveRename(const std::function<void()>& action) {
+    std::thread([&] {
+        sock_filter filter[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EINVAL & SECCOMP_RET_DATA)),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+        // Both hold for this thread only, and end with it.
+        ASSERT_EQ(::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0), 0);
+        ASSERT_EQ(::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program), 0);
+        ASSERT_NE(::syscall(SYS_renameat2, AT_FDCWD, "/nonexistent-a", AT_FDCWD, "/nonexistent-b", 1), 0);
+        ASSERT_EQ(errno, EINVAL);
+        action();
+    }).join();
+}
+
+TEST_F(FilesTest, WithoutAnExclusiveRenameFilesAndFoldersStillMoveOnlyToNewNames) {
+    withoutExclusiveRename([&] {
+        put(m_root / "clip.mov.part", "new bytes");
+        put(m_root / "clip.mov", "existing bytes");
+        EXPECT_EQ(errorOf([&] { moveNoReplace(m_root / "clip.mov.part", m_root / "clip.mov"); }), EEXIST);
+        EXPECT_EQ(readAll(m_root / "clip.mov"), "existing bytes");
+        moveNoReplace(m_root / "clip.mov.part", m_root / "clip-2.mov");
+        EXPECT_EQ(readAll(m_root / "clip-2.mov"), "new bytes");
+
+        const fs::path from = m_root / ".package.tmp";
+        fs::create_directory(from);
+        put(from / "timeline.fcpxml", "whole");
+        fs::create_directory(m_root / "empty");
+        EXPECT_EQ(errorOf([&] { moveNoReplace(from, m_root / "empty"); }), EEXIST);
+        EXPECT_EQ(readAll(from / "timeline.fcpxml"), "whole");
+        EXPECT_TRUE(fs::is_empty(m_root / "empty"));
+        moveNoReplace(from, m_root / "package");
+        EXPECT_FALSE(fs::exists(from));
+        EXPECT_EQ(readAll(m_root / "package" / "timeline.fcpxml"), "whole");
+        EXPECT_EQ(names(), (std::set<std::string>{"clip-2.mov", "clip.mov", "empty", "package"}));
+    });
 }
 
 TEST_F(FilesTest, ExclusiveFilesAndNewFoldersFailOnAnExistingPath) {
