@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "base/files.hpp"
 #include "base/unicode.hpp"
+#include "base/uuid.hpp"
 
 namespace velk::ClipFiles {
 
@@ -80,8 +82,38 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::fil
     }
 }
 
-void placeNewFile(const std::filesystem::path& partial, const std::filesystem::path& destination,
-                  const std::uint8_t* data, std::size_t size) {
+std::filesystem::path partialOf(const std::filesystem::path& destination) {
+    std::filesystem::path partial = destination;
+    partial += ".part";
+    return partial;
+}
+
+namespace {
+
+// Removes a partial file of `destination` that an interrupted attempt left: the one name, and the
+// older names "<name>.<UUID>.part". Only plain files; a link is removed, never followed.
+void removeLeftPartials(const std::filesystem::path& destination, const std::filesystem::path& partial) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+    const std::string prefix = destination.filename().string() + ".";
+    constexpr std::string_view suffix = ".part";
+    constexpr std::size_t uuidLength = 36;
+    for (const auto& entry : std::filesystem::directory_iterator(destination.parent_path(), ignored)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() != prefix.size() + uuidLength + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
+        if (!uuid::isValid(std::string_view(name).substr(prefix.size(), uuidLength))) continue;
+        struct stat item {};
+        if (::lstat(entry.path().c_str(), &item) == 0 && (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode))) {
+            std::filesystem::remove(entry.path(), ignored);
+        }
+    }
+}
+
+} // namespace
+
+void placeNewFile(const std::filesystem::path& destination, const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path partial = partialOf(destination);
+    removeLeftPartials(destination, partial);
     try {
         files::UniqueFd out = files::createExclusive(partial);
         writeAll(out.get(), data, size, partial);
@@ -149,12 +181,6 @@ std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
     }
 }
 
-bool isDiskFull(const std::system_error& error) {
-    const std::error_code& code = error.code();
-    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
-    return errnoValue && (code.value() == ENOSPC || code.value() == EDQUOT);
-}
-
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
     return "Not enough free space on the recordings disk: " + mebibytes(neededBytes, true) + " needed, " +
            mebibytes(freeBytes, false) + " free.";
@@ -162,6 +188,16 @@ std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
 
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder) {
     return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), freeBytes(folder).value_or(0));
+}
+
+std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
+                                       const std::filesystem::path& folder) {
+    const std::error_code& code = error.code();
+    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
+    if (!errnoValue) return std::nullopt;
+    if (code.value() == ENOSPC) return notEnoughSpaceFor(neededBytes, folder);
+    if (code.value() == EDQUOT) return std::string(quotaUsedUp);
+    return std::nullopt;
 }
 
 } // namespace velk::ClipFiles

@@ -108,7 +108,6 @@ struct ClipPaths {
     std::filesystem::path finalFile;
     std::filesystem::path partialFile;
     std::filesystem::path sidecar;
-    std::filesystem::path sidecarBeingWritten;
 };
 
 // Refuses, before anything touches the disk, every clip whose metadata cannot name exactly one
@@ -132,7 +131,6 @@ ClipPaths pathsOf(const CollectDownloadJob& job) {
     paths.finalFile = paths.folder / job.clip.fileName;
     paths.partialFile = withExtension(paths.finalFile, "part");
     paths.sidecar = withExtension(paths.finalFile, "timing.json");
-    paths.sidecarBeingWritten = withExtension(paths.sidecar, "part");
     return paths;
 }
 
@@ -158,8 +156,9 @@ auto sayingWhenDiskFills(const ClipPaths& paths, std::int64_t sizeBytes, const C
     try {
         return step();
     } catch (const std::system_error& error) {
-        if (!ClipFiles::isDiskFull(error)) throw;
-        refuseLocal(options, ClipFiles::notEnoughSpaceFor(stillToWrite(paths, sizeBytes), paths.folder));
+        auto refusal = ClipFiles::diskRefusal(error, stillToWrite(paths, sizeBytes), paths.folder);
+        if (!refusal) throw;
+        refuseLocal(options, *refusal);
     }
 }
 
@@ -330,12 +329,12 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
     if (!sidecarURL) fail(sidecarURLInvalid);
     const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest, cancellation);
 
-    if (itemExists(paths.sidecarBeingWritten)) std::filesystem::remove(paths.sidecarBeingWritten);
     try {
-        ClipFiles::placeNewFile(paths.sidecarBeingWritten, paths.sidecar, body.data(), body.size());
+        ClipFiles::placeNewFile(paths.sidecar, body.data(), body.size());
     } catch (const std::system_error& error) {
-        if (!ClipFiles::isDiskFull(error)) throw;
-        refuseLocal(options, ClipFiles::notEnoughSpaceFor(static_cast<std::int64_t>(body.size()), paths.folder));
+        auto refusal = ClipFiles::diskRefusal(error, static_cast<std::int64_t>(body.size()), paths.folder);
+        if (!refusal) throw;
+        refuseLocal(options, *refusal);
     }
     VerifiedProjectCopy::verifyFile(paths.sidecar, digest, job.recordingsRoot, std::nullopt);
     return paths.sidecar.string();
