@@ -165,20 +165,27 @@ std::string sha256Of(int fd, const CancellationToken* cancellation) {
     return hexLower(hasher.finish());
 }
 
-std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
     std::filesystem::path probe = path;
     for (;;) {
         struct statvfs disk {};
-        if (::statvfs(probe.c_str(), &disk) == 0) {
+        struct stat item {};
+        if (::statvfs(probe.c_str(), &disk) == 0 && ::stat(probe.c_str(), &item) == 0) {
             const unsigned long long blockBytes = disk.f_frsize;
             const unsigned long long blocks = disk.f_bavail;
             const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
-            if (blockBytes != 0 && blocks > limit / blockBytes) return std::numeric_limits<std::int64_t>::max();
-            return static_cast<std::int64_t>(blocks * blockBytes);
+            const bool huge = blockBytes != 0 && blocks > limit / blockBytes;
+            return DiskSpace{item.st_dev, huge ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(blocks * blockBytes)};
         }
         if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
         probe = probe.parent_path();
     }
+}
+
+std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
+    const std::optional<DiskSpace> space = diskSpace(path);
+    if (!space) return std::nullopt;
+    return space->freeBytes;
 }
 
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
