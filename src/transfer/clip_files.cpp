@@ -98,13 +98,15 @@ void removeLeftPartials(const std::filesystem::path& destination, const std::fil
     const std::string prefix = destination.filename().string() + ".";
     constexpr std::string_view suffix = ".part";
     constexpr std::size_t uuidLength = 36;
-    for (const auto& entry : std::filesystem::directory_iterator(destination.parent_path(), ignored)) {
-        const std::string name = entry.path().filename().string();
+    std::error_code listing;
+    for (std::filesystem::directory_iterator entry(destination.parent_path(), listing), end; !listing && entry != end;
+         entry.increment(listing)) {
+        const std::string name = entry->path().filename().string();
         if (name.size() != prefix.size() + uuidLength + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
         if (!uuid::isValid(std::string_view(name).substr(prefix.size(), uuidLength))) continue;
         struct stat item {};
-        if (::lstat(entry.path().c_str(), &item) == 0 && (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode))) {
-            std::filesystem::remove(entry.path(), ignored);
+        if (::lstat(entry->path().c_str(), &item) == 0 && (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode))) {
+            std::filesystem::remove(entry->path(), ignored);
         }
     }
 }
