@@ -8,7 +8,6 @@
 
 #include <QUrl>
 
-#include "base/uuid.hpp"
 #include "export/drift_export_error.hpp"
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
@@ -237,12 +236,12 @@ void AppStore::downloadTiming(const VELKClip& clip, const VELKProject& project, 
         }
         if (!fs::exists(destination)) {
             const Bytes body = client->fetchTimingSidecar(clip.id, url, digest, lifetime.get());
-            const fs::path partial = destination.string() + "." + uuid::newLowercase() + ".part";
             try {
-                ClipFiles::placeNewFile(partial, destination, body.data(), body.size());
+                ClipFiles::placeNewFile(destination, body.data(), body.size());
             } catch (const std::system_error& error) {
-                if (!ClipFiles::isDiskFull(error)) throw;
-                throw DriftExportError::invalid(ClipFiles::notEnoughSpaceFor(std::ssize(body), destination.parent_path()));
+                auto refusal = ClipFiles::diskRefusal(error, std::ssize(body), destination.parent_path());
+                if (!refusal) throw;
+                throw DriftExportError::invalid(*refusal);
             }
         }
         VerifiedProjectCopy::verifyFile(destination, digest, root, std::nullopt);

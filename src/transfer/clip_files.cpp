@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <limits>
 #include <memory>
+#include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
 #include "base/files.hpp"
 #include "base/unicode.hpp"
+#include "base/uuid.hpp"
 
 namespace velk::ClipFiles {
 
@@ -80,8 +82,40 @@ void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::fil
     }
 }
 
-void placeNewFile(const std::filesystem::path& partial, const std::filesystem::path& destination,
-                  const std::uint8_t* data, std::size_t size) {
+std::filesystem::path partialOf(const std::filesystem::path& destination) {
+    std::filesystem::path partial = destination;
+    partial += ".part";
+    return partial;
+}
+
+namespace {
+
+// Removes a partial file of `destination` that an interrupted attempt left: the one name, and the
+// older names "<name>.<UUID>.part". Only plain files; a link is removed, never followed.
+void removeLeftPartials(const std::filesystem::path& destination, const std::filesystem::path& partial) {
+    std::error_code ignored;
+    std::filesystem::remove(partial, ignored);
+    const std::string prefix = destination.filename().string() + ".";
+    constexpr std::string_view suffix = ".part";
+    constexpr std::size_t uuidLength = 36;
+    std::error_code listing;
+    for (std::filesystem::directory_iterator entry(destination.parent_path(), listing), end; !listing && entry != end;
+         entry.increment(listing)) {
+        const std::string name = entry->path().filename().string();
+        if (name.size() != prefix.size() + uuidLength + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix)) continue;
+        if (!uuid::isValid(std::string_view(name).substr(prefix.size(), uuidLength))) continue;
+        struct stat item {};
+        if (::lstat(entry->path().c_str(), &item) == 0 && (S_ISREG(item.st_mode) || S_ISLNK(item.st_mode))) {
+            std::filesystem::remove(entry->path(), ignored);
+        }
+    }
+}
+
+} // namespace
+
+void placeNewFile(const std::filesystem::path& destination, const std::uint8_t* data, std::size_t size) {
+    const std::filesystem::path partial = partialOf(destination);
+    removeLeftPartials(destination, partial);
     try {
         files::UniqueFd out = files::createExclusive(partial);
         writeAll(out.get(), data, size, partial);
@@ -133,26 +167,27 @@ std::string sha256Of(int fd, const CancellationToken* cancellation) {
     return hexLower(hasher.finish());
 }
 
-std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
     std::filesystem::path probe = path;
     for (;;) {
         struct statvfs disk {};
-        if (::statvfs(probe.c_str(), &disk) == 0) {
+        struct stat item {};
+        if (::statvfs(probe.c_str(), &disk) == 0 && ::stat(probe.c_str(), &item) == 0) {
             const unsigned long long blockBytes = disk.f_frsize;
             const unsigned long long blocks = disk.f_bavail;
             const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
-            if (blockBytes != 0 && blocks > limit / blockBytes) return std::numeric_limits<std::int64_t>::max();
-            return static_cast<std::int64_t>(blocks * blockBytes);
+            const bool huge = blockBytes != 0 && blocks > limit / blockBytes;
+            return DiskSpace{item.st_dev, huge ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(blocks * blockBytes)};
         }
         if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
         probe = probe.parent_path();
     }
 }
 
-bool isDiskFull(const std::system_error& error) {
-    const std::error_code& code = error.code();
-    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
-    return errnoValue && (code.value() == ENOSPC || code.value() == EDQUOT);
+std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
+    const std::optional<DiskSpace> space = diskSpace(path);
+    if (!space) return std::nullopt;
+    return space->freeBytes;
 }
 
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
@@ -162,6 +197,16 @@ std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
 
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder) {
     return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), freeBytes(folder).value_or(0));
+}
+
+std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
+                                       const std::filesystem::path& folder) {
+    const std::error_code& code = error.code();
+    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
+    if (!errnoValue) return std::nullopt;
+    if (code.value() == ENOSPC) return notEnoughSpaceFor(neededBytes, folder);
+    if (code.value() == EDQUOT) return std::string(quotaUsedUp);
+    return std::nullopt;
 }
 
 } // namespace velk::ClipFiles

@@ -2,6 +2,8 @@
 // The local-file rules of every clip copy, whichever road makes it: folder and file names, whole
 // writes, the inside-the-recordings check and SHA-256 read from an open descriptor.
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -32,11 +34,15 @@ inline constexpr std::size_t maximumWriteBytes = 256 * 1024;
 // Writes every byte, in slices of at most maximumWriteBytes, or throws std::system_error naming
 // `file`.
 void writeAll(int fd, const std::uint8_t* data, std::size_t size, const std::filesystem::path& file);
-// Writes the bytes into `partial`, made new, flushes them to the disk and moves the file to
-// `destination`, never replacing a file there. On any failure `partial` is removed and the error
-// goes on; a full disk is a std::system_error that isDiskFull recognises.
-void placeNewFile(const std::filesystem::path& partial, const std::filesystem::path& destination,
-                  const std::uint8_t* data, std::size_t size);
+// The one name a new file is written under before it is moved into place: its own name with
+// ".part" appended, in its folder.
+std::filesystem::path partialOf(const std::filesystem::path& destination);
+// Writes the bytes into partialOf(destination), made new, flushes them to the disk and moves the
+// file to `destination`, never replacing a file there. A partial file that an interrupted attempt
+// left is removed first (also one of the older names, with a UUID between the name and ".part").
+// On any failure the partial file is removed and the error goes on; a full disk is a
+// std::system_error that diskRefusal words.
+void placeNewFile(const std::filesystem::path& destination, const std::uint8_t* data, std::size_t size);
 
 // True when `file`, with links resolved as far as it exists, lies strictly below `root`.
 bool isInside(const std::filesystem::path& file, const std::filesystem::path& root);
@@ -49,16 +55,28 @@ void hashRange(int fd, std::int64_t from, std::int64_t to, Sha256& hasher, const
 // SHA-256 of everything the descriptor's file holds, as 64 lower-case hexadecimal characters.
 std::string sha256Of(int fd, const CancellationToken* cancellation = nullptr);
 
-// Bytes an ordinary writer may still add to the file system that holds `path` (statvfs: f_bavail ×
-// f_frsize), asked of the nearest folder of the path that exists. None when that cannot be told.
+struct DiskSpace {
+    dev_t device = 0;           // st_dev: the file system
+    std::int64_t freeBytes = 0; // what an ordinary writer may still add there
+};
+// The file system that holds `path` and the bytes an ordinary writer may still add to it (statvfs:
+// f_bavail × f_frsize), asked of the nearest folder of the path that exists. None when that cannot
+// be told.
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path);
 std::optional<std::int64_t> freeBytes(const std::filesystem::path& path);
-// A write refused because the disk or the user's quota is full (ENOSPC, EDQUOT).
-bool isDiskFull(const std::system_error& error);
 // "Not enough free space on the recordings disk: 40.0 MiB needed, 20.0 MiB free." What is needed
 // is rounded up and what is free down, to a tenth of a MiB, so the two never read alike.
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes);
 // The same sentence for a write that found the disk full while `neededBytes` (at least one) were
 // still to go into `folder`, with what is free there now.
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder);
+// A write refused for the user's disk quota. A quota shows in no free-space figure, so the
+// sentence names none.
+inline constexpr std::string_view quotaUsedUp = "The disk quota for the recordings folder is used up.";
+// The sentence for a write that the disk refused while `neededBytes` were still to go into
+// `folder`: a full disk (ENOSPC) in notEnoughSpaceFor's words, the quota (EDQUOT) as quotaUsedUp.
+// None for every other error.
+std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
+                                       const std::filesystem::path& folder);
 
 } // namespace velk::ClipFiles

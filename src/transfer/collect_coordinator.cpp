@@ -15,6 +15,7 @@
 #include "export/drift_export_error.hpp"
 #include "transfer/bounded_async_queue.hpp"
 #include "transfer/clip_files.hpp"
+#include "transfer/disk_reservations.hpp"
 #include "transfer/transfer_protocol.hpp"
 #include "transfer/verified_project_copy.hpp"
 
@@ -108,7 +109,6 @@ struct ClipPaths {
     std::filesystem::path finalFile;
     std::filesystem::path partialFile;
     std::filesystem::path sidecar;
-    std::filesystem::path sidecarBeingWritten;
 };
 
 // Refuses, before anything touches the disk, every clip whose metadata cannot name exactly one
@@ -132,7 +132,6 @@ ClipPaths pathsOf(const CollectDownloadJob& job) {
     paths.finalFile = paths.folder / job.clip.fileName;
     paths.partialFile = withExtension(paths.finalFile, "part");
     paths.sidecar = withExtension(paths.finalFile, "timing.json");
-    paths.sidecarBeingWritten = withExtension(paths.sidecar, "part");
     return paths;
 }
 
@@ -143,11 +142,13 @@ std::int64_t stillToWrite(const ClipPaths& paths, std::int64_t sizeBytes) {
     return sizeBytes - (held ? static_cast<std::int64_t>(partial.st_size) : 0);
 }
 
-// Fails at once, before anything is written, when the rest of the clip cannot fit on the disk.
-void requireRoom(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options) {
+// Fails at once, before anything is written, when the rest of the clip cannot fit on the disk
+// beside what the other downloads to it still have to write; otherwise holds the room for it.
+DiskReservations::Reservation reserveRoom(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options) {
     const std::int64_t needed = stillToWrite(paths, sizeBytes);
-    const std::optional<std::int64_t> free = ClipFiles::freeBytes(paths.folder);
-    if (needed > 0 && free && *free < needed) refuseLocal(options, ClipFiles::notEnoughSpace(needed, *free));
+    DiskReservations::Answer room = DiskReservations::downloads().reserve(paths.folder, needed);
+    if (!room.fits) refuseLocal(options, ClipFiles::notEnoughSpace(needed, *room.available));
+    return std::move(room.reservation);
 }
 
 // Runs a step that writes the partial file. The disk filling meanwhile is said as plainly as the
@@ -158,8 +159,9 @@ auto sayingWhenDiskFills(const ClipPaths& paths, std::int64_t sizeBytes, const C
     try {
         return step();
     } catch (const std::system_error& error) {
-        if (!ClipFiles::isDiskFull(error)) throw;
-        refuseLocal(options, ClipFiles::notEnoughSpaceFor(stillToWrite(paths, sizeBytes), paths.folder));
+        auto refusal = ClipFiles::diskRefusal(error, stillToWrite(paths, sizeBytes), paths.folder);
+        if (!refusal) throw;
+        refuseLocal(options, *refusal);
     }
 }
 
@@ -258,7 +260,8 @@ private:
 // Reads the rest of the clip into its partial file. The resume point is the partial file's size on
 // disk; the bytes it already holds are hashed once, the new ones as they are appended.
 FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& rangeURL, const ClipPaths& paths,
-                             const DownloadProgress& progress, const ClipDownloadOptions& options) {
+                             DiskReservations::Reservation& room, const DownloadProgress& progress,
+                             const ClipDownloadOptions& options) {
     const VELKClip& clip = job.clip;
     const std::int64_t sizeBytes = *clip.sizeBytes;
     const CancellationToken* cancellation = options.cancellation;
@@ -280,7 +283,8 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
     progress.send(TransferPhase::downloading, partialSize, partialSize > 0 ? options.resumingMessage : options.startingMessage);
 
     ClipFiles::hashRange(partial, 0, partialSize, fetched.digest, cancellation);
-    OverlappedAppender appender(partial, paths.partialFile, fetched.digest, partialSize, [&progress](std::int64_t length) {
+    OverlappedAppender appender(partial, paths.partialFile, fetched.digest, partialSize, [&](std::int64_t length) {
+        room.written(length - partialSize);
         progress.send(TransferPhase::downloading, length, downloadingMessage);
     });
     std::int64_t offset = partialSize;
@@ -330,12 +334,12 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
     if (!sidecarURL) fail(sidecarURLInvalid);
     const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest, cancellation);
 
-    if (itemExists(paths.sidecarBeingWritten)) std::filesystem::remove(paths.sidecarBeingWritten);
     try {
-        ClipFiles::placeNewFile(paths.sidecarBeingWritten, paths.sidecar, body.data(), body.size());
+        ClipFiles::placeNewFile(paths.sidecar, body.data(), body.size());
     } catch (const std::system_error& error) {
-        if (!ClipFiles::isDiskFull(error)) throw;
-        refuseLocal(options, ClipFiles::notEnoughSpaceFor(static_cast<std::int64_t>(body.size()), paths.folder));
+        auto refusal = ClipFiles::diskRefusal(error, static_cast<std::int64_t>(body.size()), paths.folder);
+        if (!refusal) throw;
+        refuseLocal(options, *refusal);
     }
     VerifiedProjectCopy::verifyFile(paths.sidecar, digest, job.recordingsRoot, std::nullopt);
     return paths.sidecar.string();
@@ -348,7 +352,9 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
     if (!job.client) fail(noCompatibleMetadata);
     const std::string rangeURL = checkedRangeURL(job);
     const ClipPaths paths = pathsOf(job);
-    if (!itemExists(paths.finalFile)) requireRoom(paths, *job.clip.sizeBytes, options);
+    // Held until every byte of the clip is written, or the fetch fails.
+    DiskReservations::Reservation room;
+    if (!itemExists(paths.finalFile)) room = reserveRoom(paths, *job.clip.sizeBytes, options);
     std::filesystem::create_directories(paths.folder);
 
     // The final file is looked at first and is never replaced: a good one is accepted as it is,
@@ -365,7 +371,7 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
         return inPlace;
     }
     return sayingWhenDiskFills(paths, *job.clip.sizeBytes, options, [&] {
-        return fetchIntoPartial(job, rangeURL, paths, DownloadProgress(job.clip, progressFunction), options);
+        return fetchIntoPartial(job, rangeURL, paths, room, DownloadProgress(job.clip, progressFunction), options);
     });
 }
 

@@ -223,6 +223,25 @@ protected:
     }
     // Every clip here is "c1" of camera "cam-a", whose folder names are themselves.
     fs::path folderOf(const VELKClip&) const { return roots.recordings() / "p1" / "t1" / "cam-a" / "c1"; }
+    // Connects the store to a phone that answers with `handler`.
+    void connectPhone(std::function<HttpsResponse(const HttpsRequest&)> handler) {
+        auto phone = std::make_shared<FakeHttpsState>();
+        phone->handler = std::move(handler);
+        TransferClientEnvironment environment;
+        environment.clock = &clock;
+        environment.makeSession = fakeSessionFactory(phone);
+        const DiscoveredDevice device{.serviceName = "Phone", .catalogURL = baseURL, .serviceType = "_velk-transfer._tcp.",
+                                      .deviceId = phoneID, .sessionId = "5f0c7a7e-51a1-4d5e-9a51-8f1c6b1e2d3f",
+                                      .certificateSHA256 = digestA, .foregroundOnly = true, .transferAccess = "open"};
+        store->setTransferClient(phoneID, AuthenticatedTransferClient::connectOpen(device, environment));
+        store->setTransferSessions({store->transferClient(phoneID)->summary()});
+    }
+    std::vector<std::string> namesIn(const fs::path& folder) const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
 
     ManualClock clock{WallTime{} + std::chrono::hours(24 * 365 * 50)};
     StoreRoots roots;
@@ -362,6 +381,39 @@ TEST_F(OfflineTakeDownload, SidecarIsNeverWrittenOutsideTheRecordingsFolder) {
     EXPECT_EQ(std::distance(fs::directory_iterator(elsewhere.path()), fs::directory_iterator()), 1);
 }
 
+// A timing sidecar's partial file that a killed download left beside the copy (under its one
+// name, or an older one with a UUID) is cleared by the next download on either road, and the
+// sidecar lands whole.
+TEST_F(OfflineTakeDownload, SidecarPartialLeftByAKilledDownloadIsClearedByTheNext) {
+    const std::string contents = "verified recording bytes", sidecar = "{\"anchors\":[]}";
+    for (const char* road : {"take", "project"}) {
+        SCOPED_TRACE(road);
+        VELKClip made = makeClip("c1", "cam-a", contents);
+        made.timingSidecarURL = "/velk/v1/files/c1.timing.json";
+        made.timingSidecarSHA256 = hexLower(Sha256::of(sidecar));
+        open({made});
+        connectPhone([&](const HttpsRequest& request) {
+            return request.url.ends_with("/c1.timing.json") ? reply(200, sidecar) : reply(404);
+        });
+        const fs::path copy = writeFile(folderOf(made) / "c1.mov", contents);
+        writeFile(copy.string() + ".timing.json.part", "{\"anch");
+        writeFile(copy.string() + ".timing.json.0b4e3f7a-9c1d-4e2f-8a5b-6c7d8e9f0a1b.part", "{");
+
+        bool finished = false;
+        if (road == std::string("take")) {
+            store->downloadSelectedTake([&] { finished = true; });
+        } else {
+            store->downloadSelectedProject([&] { finished = true; });
+        }
+        ASSERT_TRUE(runUntil([&] { return finished; }));
+        EXPECT_FALSE(store->errorMessage());
+        EXPECT_EQ(store->library().projects[0].takes[0].clips[0].timingSidecarLocalPath, copy.string() + ".timing.json");
+        EXPECT_EQ(readFile(copy.string() + ".timing.json"), sidecar);
+        EXPECT_EQ(namesIn(copy.parent_path()), (std::vector<std::string>{"c1.mov", "c1.mov.timing.json"}));
+        fs::remove_all(roots.recordings());
+    }
+}
+
 // --- A recordings folder on a small disk (a 20 MiB tmpfs of the test's own). ---
 
 constexpr std::int64_t MiB = 1 << 20;
@@ -422,20 +474,11 @@ TEST_F(TakeDownloadOnSmallDisk, SidecarOnAFullDiskIsWordedAsForAClip) {
     storeWith(roots, {project("p1", "Show", 1, {take("t1", {made})})}).reset();
     store = std::make_unique<AppStore>(roots.support(), test::smallDisk() / "Velk", clock);
     // The phone answers only the sidecar, and fills the disk before it does.
-    auto phone = std::make_shared<FakeHttpsState>();
-    phone->handler = [](const HttpsRequest& request) {
+    connectPhone([](const HttpsRequest& request) {
         if (!request.url.ends_with("/c1.timing.json")) return reply(404);
         if (!fs::exists(test::smallDisk() / "filler")) test::fillSmallDiskLeaving(0);
         return reply(200, "{}");
-    };
-    TransferClientEnvironment environment;
-    environment.clock = &clock;
-    environment.makeSession = fakeSessionFactory(phone);
-    const DiscoveredDevice device{.serviceName = "Phone", .catalogURL = baseURL, .serviceType = "_velk-transfer._tcp.",
-                                  .deviceId = phoneID, .sessionId = "5f0c7a7e-51a1-4d5e-9a51-8f1c6b1e2d3f",
-                                  .certificateSHA256 = digestA, .foregroundOnly = true, .transferAccess = "open"};
-    store->setTransferClient(phoneID, AuthenticatedTransferClient::connectOpen(device, environment));
-    store->setTransferSessions({store->transferClient(phoneID)->summary()});
+    });
     const std::string sentence = "Not enough free space on the recordings disk: 0.1 MiB needed, 0.0 MiB free.";
     const auto besideTheCopy = [&] {
         std::vector<std::string> names;

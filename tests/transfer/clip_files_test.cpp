@@ -1,8 +1,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
+#include <future>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -66,14 +69,46 @@ TEST(ClipFilesPlaceNewFile, LandsWholeAndNeverReplaces) {
     TempDir folder;
     const std::string first = "{\"first\":1}", second = "{\"second\":2}";
     auto place = [&](const std::string& text) {
-        ClipFiles::placeNewFile(folder / "t.part", folder / "t.json", reinterpret_cast<const std::uint8_t*>(text.data()),
-                                text.size());
+        ClipFiles::placeNewFile(folder / "t.json", reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
     };
     place(first);
     EXPECT_EQ(contentsOf(folder / "t.json"), first);
     EXPECT_THROW(place(second), std::system_error);
     EXPECT_EQ(contentsOf(folder / "t.json"), first);
-    EXPECT_FALSE(std::filesystem::exists(folder / "t.part"));
+    EXPECT_FALSE(std::filesystem::exists(folder / "t.json.part"));
+}
+
+// What a write that the disk refused says: a full disk how much is needed and free, the user's
+// quota only that it is used up (a quota shows in no free-space figure); any other error is not
+// the disk's to word.
+TEST(ClipFilesDiskRefusal, FullDiskAndQuotaHaveTheirOwnWords) {
+    TempDir folder;
+    const std::string fullDisk = "Not enough free space on the recordings disk: 0.1 MiB needed, ";
+    const std::string quota = "The disk quota for the recordings folder is used up.";
+    struct Case {
+        std::error_code code;
+        std::optional<std::string> startsWith; // none: not the disk's refusal
+    };
+    const std::vector<Case> cases{
+        {{ENOSPC, std::generic_category()}, fullDisk},
+        {{ENOSPC, std::system_category()}, fullDisk},
+        {{EDQUOT, std::generic_category()}, quota},
+        {{EDQUOT, std::system_category()}, quota},
+        {{EIO, std::generic_category()}, std::nullopt},
+        {{EACCES, std::generic_category()}, std::nullopt},
+        {std::make_error_code(std::future_errc::broken_promise), std::nullopt}, // another category
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.code.message());
+        const auto refusal = ClipFiles::diskRefusal(std::system_error(c.code, "write"), 100, folder.path() / "clip");
+        ASSERT_EQ(refusal.has_value(), c.startsWith.has_value());
+        if (refusal) {
+            EXPECT_TRUE(refusal->starts_with(*c.startsWith)) << *refusal;
+        }
+        if (refusal && c.code.value() == EDQUOT) {
+            EXPECT_EQ(*refusal, quota);
+        }
+    }
 }
 
 } // namespace

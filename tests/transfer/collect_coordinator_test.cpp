@@ -664,5 +664,59 @@ TEST_F(CollectOnSmallDisk, DiskFilledMeanwhileKeepsThePartialForTheNextAttempt) 
     EXPECT_TRUE(readFile(folderOf(clip) / "clip.mov") == bytes);
 }
 
+// Two clips from two phones at once, each of which fits but not both (15 MiB each, 20 MiB free):
+// the one that starts second fails at once in the full-disk words, counting what the first still
+// has to write, and writes nothing; the first, held in its first range until then, lands whole
+// and the disk never fills.
+TEST_F(CollectOnSmallDisk, SecondOfTwoClipsThatDoNotFitTogetherFailsAtOnce) {
+    FakeClipSource right;
+    const std::string rightDeviceId = "fedcba9876543210";
+    const std::string leftBytes = patternBytes(15 * MiB, 61), rightBytes = patternBytes(15 * MiB, 62);
+    source.addClip(clipA, leftBytes);
+    right.addClip(clipB, rightBytes);
+    Milestones moments;
+    auto serve = source.state->handler;
+    source.state->handler = [&, serve](const HttpsRequest& request) {
+        moments.reach("first asked");
+        moments.waitFor("second tried");
+        return serve(request);
+    };
+    const CollectDownloadJob firstJob = jobOf(clipOf(clipA, leftBytes, "Cam A"));
+    VELKClip second = clipOf(clipB, rightBytes, "Cam B");
+    second.deviceId = rightDeviceId;
+    const CollectDownloadJob secondJob{"Project 1", "Take 1", second, right.openClient(rightDeviceId), root};
+    const auto outcomeOf = [](const CollectDownloadJob& job, const CollectProgressFunction& progress) {
+        try {
+            CollectCoordinator::download(job, progress);
+            return std::string("succeeded");
+        } catch (...) {
+            return failureText(std::current_exception());
+        }
+    };
+    std::atomic<std::int64_t> leastFree = test::smallDiskBytes;
+    std::string firstOutcome;
+    std::thread first([&] {
+        firstOutcome = outcomeOf(firstJob, [&](const CollectDownloadProgress&) {
+            const std::int64_t free = ClipFiles::freeBytes(root).value_or(0);
+            if (free < leastFree) leastFree = free;
+        });
+    });
+    ASSERT_TRUE(moments.waitFor("first asked"));
+    const std::string secondOutcome = outcomeOf(secondJob, {});
+    moments.reach("second tried");
+    first.join();
+
+    EXPECT_EQ(secondOutcome, noRoom("15.0 MiB needed, 5.0 MiB free."));
+    EXPECT_TRUE(right.ranges().empty());
+    EXPECT_FALSE(fs::exists(root / "project-1" / "take-1" / "cam-b"));
+    EXPECT_EQ(firstOutcome, "succeeded");
+    EXPECT_TRUE(readFile(folderOf(firstJob.clip) / "clip.mov") == leftBytes);
+    EXPECT_GE(leastFree, 5 * MiB);
+
+    // Once the first has ended, what it holds is the disk's own business: the second is measured
+    // against what is free now.
+    EXPECT_EQ(outcomeOf(secondJob, {}), noRoom("15.0 MiB needed, 5.0 MiB free."));
+}
+
 } // namespace
 } // namespace velk
