@@ -3,8 +3,10 @@
 #include <algorithm>
 
 #include <QEvent>
+#include <QPointer>
 #include <QScreen>
 #include <QWidget>
+#include <QWindow>
 
 namespace velk::WindowPlacement {
 
@@ -17,10 +19,8 @@ int fitAxis(int preferred, int minimum, int room) { return std::max({std::min(pr
 int clampAxis(int start, int low, int extent, int length) { return std::max(std::min(start, low + extent - length), low); }
 
 QMargins frameOf(const QWidget& window) {
-    const QRect inner = window.geometry();
-    const QRect outer = window.frameGeometry();
-    return {inner.left() - outer.left(), inner.top() - outer.top(), outer.right() - inner.right(),
-            outer.bottom() - inner.bottom()};
+    const QWindow* handle = window.windowHandle();
+    return handle ? handle->frameMargins() : QMargins();
 }
 
 class ScreenFit final : public QObject {
@@ -31,17 +31,18 @@ public:
     }
 
     bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != &m_window) return false;
-        if (event->type() == QEvent::Show && !m_shown) {
+        if (watched == &m_window && event->type() == QEvent::Show && !m_shown) {
             m_shown = true;
             apply(std::nullopt);
-        } else if (m_shown && !m_framed && event->type() == QEvent::Move) {
-            // The window manager's frame is known only once it has framed the window.
-            const QMargins frame = frameOf(m_window);
-            if (frame.isNull()) return false;
-            m_framed = true;
+            m_handle = m_window.windowHandle();
+            if (m_handle) m_handle->installEventFilter(this);
+        } else if (watched == m_handle && event->type() == QEvent::Expose && m_handle->isExposed()) {
+            // A window manager frames the window before it shows it, so the frame is known now; a
+            // title bar placed above the screen is brought back onto it once.
+            m_handle->removeEventFilter(this);
             const QScreen* screen = m_window.screen();
-            if (screen && !screen->availableGeometry().contains(m_window.frameGeometry())) {
+            if (!m_handle->frameMargins().isNull() && screen &&
+                !screen->availableGeometry().contains(m_window.frameGeometry())) {
                 apply(m_window.frameGeometry().topLeft());
             }
         }
@@ -61,8 +62,8 @@ private:
 
     QWidget& m_window;
     QSize m_preferred;
+    QPointer<QWindow> m_handle;
     bool m_shown = false;
-    bool m_framed = false;
 };
 
 } // namespace

@@ -54,11 +54,12 @@ inline std::string runToEnd(const std::vector<std::string>& argv, int timeoutMs 
     return text.str();
 }
 
-// An Xvfb server with one screen of `screen` ("1280x720x24"). The display number is held by the
-// server's own lock file in /tmp, so concurrent tests never share one.
+// An Xvfb server with one screen of `screen` ("1280x720x24"), and a window manager (openbox)
+// when asked. The display number is held by the server's own lock file in /tmp, so concurrent
+// tests never share one.
 class VirtualDisplay {
 public:
-    explicit VirtualDisplay(const std::string& screen) {
+    explicit VirtualDisplay(const std::string& screen, bool windowManager = false) {
         for (int number = 300; number < 400 && m_name.empty(); ++number) {
             if (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock")) continue;
             auto server = std::make_unique<ChildProcess>(
@@ -71,22 +72,36 @@ public:
                 m_name = ":" + std::to_string(number);
             }
         }
+        if (m_name.empty() || !windowManager) return;
+        // openbox runs its start-up command once it manages the screen (its messages come first).
+        m_windowManager = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"env", "DISPLAY=" + m_name, "openbox", "--sm-disable", "--startup", "echo ready"}, "",
+            true);
+        std::optional<std::string> line;
+        do line = m_windowManager->readLine(10'000);
+        while (line && *line != "ready");
+        if (!line) m_name.clear();
     }
     const std::string& name() const { return m_name; }
 
 private:
     std::unique_ptr<ChildProcess> m_server;
+    std::unique_ptr<ChildProcess> m_windowManager; // stopped before the server
     std::string m_name;
 };
 
 // Runs this program's cases of `suite` on a new virtual display of `screen` under the xcb platform,
-// with the further environment `extra` ("NAME=value"), and checks that they ran and passed.
+// with the further environment `extra` ("NAME=value") and a window manager when asked, and checks
+// that they ran and passed.
 inline void runOnVirtualDisplay(const std::string& suite, const std::string& screen,
-                                const std::vector<std::string>& extra = {}, int timeoutMs = 60'000) {
-    for (const char* tool : {"Xvfb", "xdotool", "xwininfo"}) {
+                                const std::vector<std::string>& extra = {}, bool windowManager = false,
+                                int timeoutMs = 60'000) {
+    std::vector<const char*> tools{"Xvfb", "xdotool", "xwininfo"};
+    if (windowManager) tools.push_back("openbox");
+    for (const char* tool : tools) {
         if (!installed(tool)) VELK_SKIP_CHILD_RUN(std::vector<std::string>{suite}, std::string(tool) + " is not installed (run scripts/setup)");
     }
-    VirtualDisplay display(screen);
+    VirtualDisplay display(screen, windowManager);
     ASSERT_FALSE(display.name().empty()) << "no virtual display started";
     std::vector<std::string> argv{"env", "-u", "XDG_CURRENT_DESKTOP", "-u", "QT_SCALE_FACTOR",
                                   "DISPLAY=" + display.name(), "QT_QPA_PLATFORM=xcb", "VELK_VIRTUAL_DISPLAY=1"};
@@ -126,8 +141,28 @@ inline std::optional<XPlace> xwininfo(const std::vector<std::string>& which) {
     return place;
 }
 
-// The outermost window titled `title` (its window manager's frame, if any, is its parent).
-inline std::optional<XPlace> xWindowTitled(const std::string& title) { return xwininfo({"-name", title, "-frame"}); }
+// The window titled `title` with its window manager's frame, if any: the ancestor that is a child
+// of the root window.
+inline std::optional<XPlace> xWindowTitled(const std::string& title) {
+    const auto idAfter = [](const std::string& text, const std::string& label) -> std::optional<std::string> {
+        const auto at = text.find(label);
+        if (at == std::string::npos) return std::nullopt;
+        std::stringstream rest(text.substr(at + label.size()));
+        std::string id;
+        rest >> id;
+        return id;
+    };
+    std::optional<std::string> window = idAfter(runToEnd({"xwininfo", "-name", title}), "Window id:");
+    for (int depth = 0; window && depth < 8; ++depth) {
+        const std::string tree = runToEnd({"xwininfo", "-id", *window, "-children"});
+        const std::optional<std::string> root = idAfter(tree, "Root window id:");
+        const std::optional<std::string> parent = idAfter(tree, "Parent window id:");
+        if (!root || !parent || *parent == *root) break;
+        window = parent;
+    }
+    if (!window) return std::nullopt;
+    return xwininfo({"-id", *window});
+}
 inline std::optional<XPlace> xScreen() { return xwininfo({"-root"}); }
 
 } // namespace velk::test
