@@ -9,9 +9,9 @@ namespace velk {
 
 struct AppServices;
 
-// Defined by velk_director_window: the "Kestova Director" window, 1320 × 820.
+// Defined by velk_director_window: the "Kestova Director" window, 1320 × 820 where the screen has room.
 QMainWindow* createDirectorWindow(AppServices& services);
-// Defined by velk_library_window: the "Kestova Library" window, 1180 × 760.
+// Defined by velk_library_window: the "Kestova Library" window, 1180 × 760 where the screen has room.
 QMainWindow* createLibraryWindow(AppServices& services);
 
 } // namespace velk

@@ -19,6 +19,8 @@
 #include <QVBoxLayout>
 
 #include "app/app_services.hpp"
+#include "app/theme.hpp"
+#include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/director_actions.hpp"
@@ -126,7 +128,7 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     m_workspace.plannedTakeID = DirectorRules::defaultTakeID(now());
 
     setWindowTitle(title);
-    resize(1320, 820);
+    WindowPlacement::fitToScreen(*this, Theme::directorWindowSize);
     QPalette tinted = palette();
     tinted.setColor(QPalette::Highlight, Studio::accent().darker(130));
     tinted.setColor(QPalette::Link, Studio::accent());

@@ -1,9 +1,9 @@
 #include "library_window/library_commands.hpp"
 
 #include <QFile>
-#include <QFileDialog>
 #include <QSettings>
 
+#include "app/file_panel.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/library_texts.hpp"
@@ -54,29 +54,20 @@ private:
 class QtFileDialogs final : public LibraryFileDialogs {
 public:
     void chooseManifest(QWidget* parent, std::function<void(const std::filesystem::path&)> chosen) override {
-        auto* dialog = makeDialog(parent, library_text::importPanelTitle, std::move(chosen));
-        dialog->setFileMode(QFileDialog::ExistingFile);
-        dialog->setNameFilter(QStringLiteral("JSON (*.json)"));
-        dialog->open();
+        FilePanel::open(parent, QString::fromUtf8(library_text::importPanelTitle), FilePanel::Choose::ExistingFile,
+                        QStringLiteral("JSON (*.json)"), asPath(std::move(chosen)));
     }
     void chooseExportParent(QWidget* parent, std::function<void(const std::filesystem::path&)> chosen) override {
-        auto* dialog = makeDialog(parent, library_text::exportPanelTitle, std::move(chosen));
-        dialog->setFileMode(QFileDialog::Directory);
-        dialog->setOption(QFileDialog::ShowDirsOnly);
-        dialog->open();
+        FilePanel::open(parent, QString::fromUtf8(library_text::exportPanelTitle), FilePanel::Choose::Folder, {},
+                        asPath(std::move(chosen)));
     }
 
 private:
-    static QFileDialog* makeDialog(QWidget* parent, const char* title,
-                                   std::function<void(const std::filesystem::path&)> chosen) {
-        auto* dialog = new QFileDialog(parent, QString::fromUtf8(title));
-        dialog->setAttribute(Qt::WA_DeleteOnClose);
-        dialog->setWindowModality(Qt::WindowModal);
-        QObject::connect(dialog, &QFileDialog::fileSelected, dialog, [chosen = std::move(chosen)](const QString& file) {
+    static std::function<void(const QString&)> asPath(std::function<void(const std::filesystem::path&)> chosen) {
+        return [chosen = std::move(chosen)](const QString& file) {
             // The file system's own bytes, so a name that is not valid UTF-8 still opens.
-            if (!file.isEmpty()) chosen(std::filesystem::path(QFile::encodeName(file).toStdString()));
-        });
-        return dialog;
+            chosen(std::filesystem::path(QFile::encodeName(file).toStdString()));
+        };
     }
 };
 

@@ -16,6 +16,7 @@
 #include "app/app_services.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
+#include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
@@ -53,7 +54,7 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
       m_clock(options.clock ? *options.clock : SystemClock::shared()) {
     setObjectName(QString::fromUtf8(sceneID));
     setWindowTitle(q(T::windowTitle));
-    resize(Theme::libraryWindowSize);
+    WindowPlacement::fitToScreen(*this, Theme::libraryWindowSize);
     Theme::applyAccent(*this);
 
     auto* split = new QSplitter(Qt::Horizontal, this);

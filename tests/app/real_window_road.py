@@ -121,8 +121,8 @@ class Road:
         self.xdotool("click", "1")
         time.sleep(0.3)
 
-    def type_text(self, text):
-        self.xdotool("type", "--delay", "60", text)
+    def type_text(self, text, delay_ms=60):
+        self.xdotool("type", "--delay", str(delay_ms), text)
 
     def key(self, *keys):
         self.xdotool("key", "--delay", "80", *keys)
@@ -288,7 +288,7 @@ class Road:
         self.shot("export-panel")
         self.click(field)
         self.key("ctrl+a", "BackSpace")
-        self.type_text(parent)
+        self.type_text(parent, 30)  # as fast as a person types
         self.key("Return")
         timeline = self.wait("the export package",
                              lambda: glob.glob(os.path.join(parent, "*", "timeline.fcpxml")), 60)[0]

@@ -115,13 +115,16 @@ protected:
         settings = std::make_shared<QSettings>(folder.filePath("settings.ini"), QSettings::IniFormat);
         LibraryWindowOptions options;
         options.commands = commands;
-        options.fileDialogs = dialogs;
+        options.fileDialogs = fileDialogs();
         options.wifi = std::make_unique<FakeWiFiHost>(wifi);
         options.settings = settings;
         options.clock = &clock;
         live = std::make_unique<LiveCameraDiscovery>(quietChannel(), false, initialCameras);
         window = std::make_unique<LibraryWindow>(store, discovery, *live, std::move(options));
     }
+
+    // The panels the window opens: recorders unless a case wants the real ones.
+    virtual std::shared_ptr<LibraryFileDialogs> fileDialogs() { return dialogs; }
 
     void TearDown() override {
         window.reset();

@@ -5,7 +5,6 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
-#include <QFileDialog>
 #include <QFontDatabase>
 #include <QFormLayout>
 #include <QFrame>
@@ -22,6 +21,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "app/file_panel.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
 #include "wifi/ui/desktop_program.hpp"
@@ -163,16 +163,8 @@ WiFiOnboardingView::WiFiOnboardingView(bool changeAllowed, const QString& change
     m_state->chooseImage = std::move(platform.chooseImage);
     if (!m_state->chooseImage) {
         m_state->chooseImage = [](QWidget* owner, std::function<void(const QString&)> chosen) {
-            auto* dialog = new QFileDialog(owner, qs(text::kChooseTitle));
-            dialog->setAttribute(Qt::WA_DeleteOnClose);
-            dialog->setFileMode(QFileDialog::ExistingFile);
-            dialog->setNameFilter(QStringLiteral("Images (*.png *.jpg *.jpeg *.heic *.heif *.tif *.tiff)"));
-            dialog->setWindowModality(Qt::WindowModal);
-            QObject::connect(dialog, &QFileDialog::fileSelected, owner,
-                             [chosen](const QString& path) {
-                                 if (!path.isEmpty()) chosen(path);
-                             });
-            dialog->open();
+            FilePanel::open(owner, qs(text::kChooseTitle), FilePanel::Choose::ExistingFile,
+                            QStringLiteral("Images (*.png *.jpg *.jpeg *.heic *.heif *.tif *.tiff)"), std::move(chosen));
         };
     }
     m_state->startProgram = std::move(platform.startProgram);

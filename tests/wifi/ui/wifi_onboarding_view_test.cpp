@@ -1,8 +1,11 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
+#include <QAbstractItemView>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFile>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -10,6 +13,7 @@
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <future>
 
@@ -107,6 +111,32 @@ TEST_F(WiFiOnboardingViewTest, ANewSheetStartsEmptyOnTheJoinTab) {
     click(*sheet, "chooseImageButton"); // cancelled
     EXPECT_FALSE(shown(*sheet, "decodedCard"));
     EXPECT_EQ(child<QComboBox>(*sheet, "shareSecurity")->currentText(), QStringLiteral("WPA/WPA2 Personal"));
+}
+
+// The real panel: the image whose path is typed is read.
+TEST_F(WiFiOnboardingViewTest, TheImagePanelReadsATypedImage) {
+    test::qrencodeImage(kHomeText, 3).save(dir.filePath(QStringLiteral("code.png")), "PNG");
+    test::qrencodeImage("WIFI:T:nopass;S:Other;;", 3).save(dir.filePath(QStringLiteral("other.png")), "PNG");
+    WiFiOnboardingPlatform platform;
+    platform.joiner = std::make_shared<WiFiJoinCoordinator>(backend);
+    WiFiOnboardingView sheet(true, kReason, gate, std::move(platform));
+    sheet.show();
+    click(sheet, "chooseImageButton");
+    auto* panel = sheet.findChild<QFileDialog*>();
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->windowTitle(), QStringLiteral("Choose Wi-Fi QR Image"));
+    EXPECT_EQ(panel->windowModality(), Qt::WindowModal);
+    panel->setDirectory(dir.path());
+    auto* field = panel->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(field, nullptr);
+    QApplication::setActiveWindow(panel);
+    field->setFocus();
+    ASSERT_TRUE(field->hasFocus());
+    QTest::keyClicks(field, dir.filePath(QStringLiteral("code.png")));
+    QTest::qWait(100); // the panel's file model answers on its own thread
+    if (field->completer() && field->completer()->popup()->isVisible()) field->completer()->popup()->hide();
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(labelText(sheet, "cardNetwork"), QStringLiteral("Home;Net"));
 }
 
 TEST_F(WiFiOnboardingViewTest, AnImportShowsTheCardButNeverThePassword) {

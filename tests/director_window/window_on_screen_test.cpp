@@ -1,0 +1,63 @@
+// The Director window on screens of common sizes, from outside: its frame, title bar included, lies on
+// the screen.
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QScreen>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include "director_fakes.hpp"
+#include "director_window_support.hpp"
+#include "support/virtual_display.hpp"
+
+namespace velk {
+namespace {
+
+using namespace test;
+
+TEST(DirectorWindowOnDisplay, OpensWithinTheScreen) {
+    if (!onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    app();
+    WindowRig rig(fourCameras());
+    rig.window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(rig.window.get()));
+    // A window manager frames the window after it is shown; the window is placed again then.
+    const auto screen = xScreen();
+    std::optional<XPlace> placed;
+    QTest::qWaitFor([&] {
+        placed = xWindowTitled("Kestova Director");
+        return screen && placed && placed->x >= 0 && placed->y >= 0 && placed->x + placed->width <= screen->width &&
+               placed->y + placed->height <= screen->height;
+    }, 3000);
+    ASSERT_TRUE(screen && placed);
+    EXPECT_GE(placed->x, 0);
+    EXPECT_GE(placed->y, 0);
+    EXPECT_LE(placed->x + placed->width, screen->width);
+    EXPECT_LE(placed->y + placed->height, screen->height);
+    const QRect available = rig.window->screen()->availableGeometry();
+    if (available.width() >= 1320 && available.height() >= 820) EXPECT_EQ(rig.window->size(), QSize(1320, 820));
+    const QString shot = QStringLiteral(VELK_BINARY_DIR "/screenshots/director_window/on-%1x%2-%3.png")
+                             .arg(screen->width).arg(screen->height).arg(rig.window->devicePixelRatio());
+    QDir().mkpath(QFileInfo(shot).path());
+    rig.window->screen()->grabWindow(0).save(shot);
+}
+
+TEST(DirectorWindowOnScreens, OpensWithin1280By720) { runOnVirtualDisplay("DirectorWindowOnDisplay", "1280x720x24"); }
+
+TEST(DirectorWindowOnScreens, OpensWithin1280By720WithItsTitleBarUnderAWindowManager) {
+    runOnVirtualDisplay("DirectorWindowOnDisplay", "1280x720x24", {}, true);
+}
+
+TEST(DirectorWindowOnScreens, OpensWithin1920By1080At150Percent) {
+    runOnVirtualDisplay("DirectorWindowOnDisplay", "1920x1080x24", {"QT_SCALE_FACTOR=1.5"});
+}
+
+TEST(DirectorWindowOnScreens, OpensAtItsDefaultSizeWhereThereIsRoom) {
+    runOnVirtualDisplay("DirectorWindowOnDisplay", "1920x1080x24");
+}
+
+} // namespace
+} // namespace velk
