@@ -337,6 +337,39 @@ QAccessibleInterface* factory(const QString& key, QObject* object) {
     return nullptr;
 }
 
+// Focus is told only where it is. Qt tells of a new current row of every item view as a focus
+// event, also in a window that is not active and in a list that does not have the focus (a list
+// whose model changes, a picker's hidden list); a screen reader would speak each one. A focus event
+// goes on only when the object it names reports focus (our rows and tabs do only while their widget
+// has the focus) in the active window.
+QAccessible::UpdateHandler passFocusOnTo = nullptr;
+
+bool tellsFocusWhereItIs(QAccessibleEvent* event) {
+    QAccessibleInterface* named = event->accessibleInterface();
+    if (!named || !named->state().focused) return false;
+    const QObject* object = event->object();
+    while (object && !object->isWidgetType()) object = object->parent();
+    return !object || static_cast<const QWidget*>(object)->isActiveWindow();
+}
+
+void passOnOnlyTrueFocus(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::Focus && !tellsFocusWhereItIs(event)) return;
+    if (passFocusOnTo) {
+        passFocusOnTo(event);
+        return;
+    }
+    // To the platform (AT-SPI): Qt hands an event to it only while no handler is installed. A
+    // table's model change has already been applied to the table's accessible object, which a
+    // second pass would apply again; this platform bridge does not forward it anyway.
+    if (event->type() == QAccessible::TableModelChanged) {
+        QAccessibleInterface* named = event->accessibleInterface();
+        if (named && named->tableInterface()) return;
+    }
+    QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(passOnOnlyTrueFocus);
+}
+
 constexpr const char* clickAndSpaceOnlyProperty = "velkClickAndSpaceOnly";
 
 // Return and Enter press the focused push or tool button. A push button that presses itself on
@@ -369,6 +402,11 @@ void install() {
     if (!factoryInstalled) {
         QAccessible::installFactory(factory);
         factoryInstalled = true;
+    }
+    // In front of whatever handled the events before, if anything did.
+    if (const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(passOnOnlyTrueFocus);
+        previous != passOnOnlyTrueFocus) {
+        passFocusOnTo = previous;
     }
     // The filter belongs to the application object, so a new application gets a new one.
     static QPointer<QObject> filter;

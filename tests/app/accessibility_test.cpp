@@ -149,6 +149,40 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
     EXPECT_TRUE(list->item(0)->isSelected());
 }
 
+// A list whose rows change in a window that is not active announces nothing; once its window is
+// active and the list has the focus, its current row is announced.
+TEST_F(AccessibilityTest, FocusIsAnnouncedOnlyWhereItIs) {
+    auto* recAll = new QPushButton(QStringLiteral("REC ALL"), &window);
+    layout->addWidget(recAll);
+    QWidget other;
+    auto* otherLayout = new QVBoxLayout(&other);
+    auto* list = new QListWidget(&other);
+    list->setAccessibleName(QStringLiteral("Projects"));
+    list->addItems({QStringLiteral("Interview"), QStringLiteral("Wedding")});
+    otherLayout->addWidget(list);
+    other.resize(240, 200);
+    other.show();
+    ASSERT_TRUE(test::activate(window));
+    recAll->setFocus(Qt::TabFocusReason);
+
+    test::FocusEventRecorder recorder({&window, &other});
+    Accessibility::install();
+    list->setCurrentRow(1);
+    list->clear();
+    list->addItems({QStringLiteral("Birthday"), QStringLiteral("Concert"), QStringLiteral("Wedding")});
+    list->setCurrentRow(2);
+    EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
+    EXPECT_TRUE(recorder.heard.empty());
+
+    ASSERT_TRUE(test::activate(other));
+    list->setFocus(Qt::TabFocusReason);
+    test::pressKey(Qt::Key_Up);
+    EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
+    ASSERT_FALSE(recorder.heard.empty());
+    EXPECT_EQ(recorder.heard.back(), "item \"Concert\" of QListWidget \"Projects\"");
+    other.hide();
+}
+
 TEST_F(AccessibilityTest, ReturnPressesTheFocusedButtonButNeverTogglesACheckBox) {
     QDialog dialog;
     auto* dialogLayout = new QVBoxLayout(&dialog);

@@ -21,7 +21,9 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
+#include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "app/settings_window.hpp"
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
@@ -147,6 +149,32 @@ TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRow
     EXPECT_TRUE(projects->child(0)->state().focused);
     EXPECT_FALSE(takes->child(0)->state().focused);
     EXPECT_TRUE(test::focusFindings(*window).empty());
+}
+
+// Starting a Director session adds a take to the selected project and selects it, which rebuilds
+// the Library's lists; while the Director window is active, none of their rows is announced, not
+// even in the list that was the Library's focus when the Director window was raised.
+TEST_F(LibraryAccessibilityTest, StartingADirectorSessionAnnouncesNoRowOfTheLibrary) {
+    fill();
+    store.setSelectedProjectID("p1");
+    ASSERT_TRUE(test::activate(*window));
+    window->projectList()->setFocus(Qt::TabFocusReason);
+    QWidget director;
+    auto* layout = new QVBoxLayout(&director);
+    auto* recAll = new QPushButton(QStringLiteral("REC ALL"), &director);
+    layout->addWidget(recAll);
+    ASSERT_TRUE(test::activate(director));
+    recAll->setFocus(Qt::TabFocusReason);
+
+    test::FocusEventRecorder recorder({window.get(), &director});
+    Accessibility::install();
+    ASSERT_TRUE(store.prepareDirectorTake("take-20261207-101500-ab12", std::nullopt));
+    store.log("Started Director edit log take-20261207-101500-ab12.");
+    settle();
+    EXPECT_EQ(window->takeList()->list()->currentItem()->text(), "take-20261207-101500-ab12");
+    EXPECT_EQ(QApplication::focusWidget(), recAll);
+    EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
+    director.hide();
 }
 
 TEST_F(LibraryAccessibilityTest, KeyboardAloneSelectsATakeDownloadsAndExportsIt) {
