@@ -397,6 +397,31 @@ TEST(DirectorWallTiles, TheKeyboardOpensALockedCellsMenu) {
     EXPECT_FALSE(rig.window->workspace().cameraSlots.slots()[1].cameraID); // released
 }
 
+// A slot released from its menu by keyboard is empty and takes no focus: the focus moves on to the
+// next stop (here the next slot's tile) instead of staying, ring and all, on the empty cell.
+TEST(DirectorWallTiles, ReleasingTheFocusedSlotByKeyboardMovesTheFocusToTheNextStop) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    auto cameras = fourCameras();
+    cameras.erase(cameras.begin() + 1);
+    rig.channel.setCameras(cameras);
+    CameraWallCell* locked = rig.window->wall()->cell(1);
+    ASSERT_EQ(locked->kind(), DirectorPresenters::WallCellKind::lockedOffline);
+    locked->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = locked->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QTest::keyClick(menu, Qt::Key_Return);
+    rig.window->activateWindow(); // the window has its keys back once the menu is gone
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
+
+    EXPECT_EQ(locked->kind(), DirectorPresenters::WallCellKind::empty);
+    EXPECT_FALSE(locked->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->wall()->cell(2));
+    saveScreenshot(*rig.window->wall(), "wall_after_keyboard_release");
+}
+
 TEST(DirectorWallTiles, ReleaseChosenAfterTheCameraCameBackKeepsItsSlot) {
     app();
     // Eight cameras fill the slots and a ninth waits for one.
