@@ -1,5 +1,7 @@
 #include "app/accessibility.hpp"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -145,10 +147,38 @@ private:
 };
 
 // A combo box: named by its accessible name or buddy label, its value the current choice, which
-// is also its description unless it has one of its own (so that a screen reader says both).
-class ComboBoxAccessible final : public QAccessibleWidget {
+// is also its description unless it has one of its own (so that a screen reader says both). The
+// current choice is its text as well (read-only, without a caret): AT-SPI carries no value that is
+// not a number, and a screen reader reads a combo box's text as its value.
+class ComboBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit ComboBoxAccessible(QWidget* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface && !combo()->isEditable()) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(int startOffset, int endOffset) const override {
+        const QString value = combo()->currentText();
+        startOffset = std::clamp(startOffset, 0, int(value.size()));
+        endOffset = endOffset < 0 ? int(value.size()) : std::clamp(endOffset, startOffset, int(value.size()));
+        return value.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(combo()->currentText().size()); }
+    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
 
     int childCount() const override { return combo()->isEditable() ? 2 : 1; }
     QAccessibleInterface* child(int index) const override {

@@ -110,6 +110,28 @@ TEST_F(AccessibilityTest, ComboBoxIsNamedByItsLabelAndTellsItsChoiceAsValueAndDe
     EXPECT_EQ(list->child(1)->text(QAccessible::Name), "Open (no password)");
 }
 
+// A picker with a description of its own (its help text) still tells its choice: as its value and
+// as its text, which is how the choice reaches a screen reader over AT-SPI.
+TEST_F(AccessibilityTest, ComboBoxTellsItsChoiceAsItsTextAlsoWithADescriptionOfItsOwn) {
+    auto* combo = new QComboBox(&window);
+    combo->setAccessibleName(QStringLiteral("Policy"));
+    combo->setToolTip(QStringLiteral("How previews travel"));
+    combo->addItems({QStringLiteral("Auto"), QStringLiteral("5 GHz Performance")});
+    layout->addWidget(combo);
+    QAccessibleInterface* iface = test::accessibleOf(combo);
+    EXPECT_EQ(iface->text(QAccessible::Description), "How previews travel");
+    EXPECT_EQ(iface->text(QAccessible::Value), "Auto");
+    QAccessibleTextInterface* text = iface->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text(0, text->characterCount()), "Auto");
+    combo->setCurrentIndex(1);
+    EXPECT_EQ(text->text(0, -1), "5 GHz Performance");
+    EXPECT_EQ(text->text(2, 5), "GHz");
+    // An editable picker's text is its field's.
+    combo->setEditable(true);
+    EXPECT_EQ(iface->textInterface(), nullptr);
+}
+
 TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReportsFocus) {
     auto* search = new QPushButton(QStringLiteral("Search"), &window);
     auto* list = new QListWidget(&window);

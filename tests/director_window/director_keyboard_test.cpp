@@ -486,6 +486,19 @@ TEST(DirectorAccessibleNames, ControlsAreNamedForWhatTheyAreNotTheirValue) {
     }
 }
 
+// The Policy picker's choice is in the accessible tree although the picker has help text of its own.
+TEST(DirectorAccessibleNames, ThePolicyPickerTellsItsChoice) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::camera);
+    QAccessibleInterface* policy = accessible(rig.window->inspector()->camera()->policyPicker());
+    EXPECT_EQ(policy->text(QAccessible::Name), "Policy");
+    EXPECT_EQ(policy->text(QAccessible::Value), "Auto");
+    ASSERT_NE(policy->textInterface(), nullptr);
+    EXPECT_EQ(policy->textInterface()->text(0, policy->textInterface()->characterCount()), "Auto");
+}
+
 TEST(DirectorAccessibleNames, MonitorsNameTheirCameraAndItsState) {
     app();
     auto cameras = fourCameras();
