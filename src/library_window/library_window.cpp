@@ -6,6 +6,7 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
+#include <QToolButton>
 #include <QSettings>
 #include <QShowEvent>
 #include <QSplitter>
@@ -123,6 +124,9 @@ QWidget* LibraryWindow::createSidebar() {
     m_search->setPlaceholderText(q(T::searchPlaceholder));
     m_search->setAccessibleName(q(T::searchPlaceholder));
     m_search->setClearButtonEnabled(true);
+    // The clear button is the field's one tool button; it shows only a symbol.
+    for (QToolButton* clear : m_search->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly))
+        clear->setAccessibleName(q(T::clearSearch));
     headerLayout->addWidget(m_search);
     layout->addWidget(header);
     layout->addWidget(divider(sidebar));

@@ -19,8 +19,10 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
@@ -175,6 +177,25 @@ TEST_F(LibraryAccessibilityTest, StartingADirectorSessionAnnouncesNoRowOfTheLibr
     EXPECT_EQ(QApplication::focusWidget(), recAll);
     EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
     director.hide();
+}
+
+// The search field's clear button, shown once the field holds text, says what it does. (Tab does
+// not reach it: Escape or select-all clears the field from the keyboard.)
+TEST_F(LibraryAccessibilityTest, TheSearchFieldsClearButtonIsNamed) {
+    fill();
+    ASSERT_TRUE(test::activate(*window));
+    QLineEdit* search = window->searchField();
+    search->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(search, QStringLiteral("inter"));
+    settle();
+    QToolButton* clear = nullptr;
+    for (QToolButton* button : search->findChildren<QToolButton*>()) {
+        if (button->isVisible()) clear = button;
+    }
+    ASSERT_NE(clear, nullptr);
+    EXPECT_EQ(accessibleName(clear), "Clear search");
+    clear->click();
+    EXPECT_EQ(search->text(), "");
 }
 
 TEST_F(LibraryAccessibilityTest, KeyboardAloneSelectsATakeDownloadsAndExportsIt) {
