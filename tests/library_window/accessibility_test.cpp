@@ -198,6 +198,26 @@ TEST_F(LibraryAccessibilityTest, TheSearchFieldsClearButtonIsNamed) {
     EXPECT_EQ(search->text(), "");
 }
 
+// Tab reaches the Projects list also when it has no row to draw the focus on: the list itself shows
+// the ring.
+TEST_F(LibraryAccessibilityTest, AnEmptyProjectListShowsTheFocus) {
+    ASSERT_TRUE(test::activate(*window));
+    ASSERT_TRUE(tabTo(window->projectList()));
+    ASSERT_EQ(window->projectList()->model()->rowCount(), 0);
+    const QImage focused = window->projectList()->grab().toImage();
+    EXPECT_TRUE(test::saveScreenshot(*window, "focus-projects-empty.png"));
+    ASSERT_TRUE(tabTo(window->searchField(), true));
+    const QImage unfocused = window->projectList()->grab().toImage();
+    auto ringPixels = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) == Theme::accent().rgb();
+        return count;
+    };
+    EXPECT_GT(ringPixels(focused), 2 * (focused.width() + focused.height()));
+    EXPECT_EQ(ringPixels(unfocused), 0);
+}
+
 TEST_F(LibraryAccessibilityTest, KeyboardAloneSelectsATakeDownloadsAndExportsIt) {
     fill();
     dialogs->answer = std::filesystem::path("/exports");
