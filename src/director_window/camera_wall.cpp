@@ -71,7 +71,7 @@ QColor tileColor(StudioColor color, const QPalette& palette) { return Studio::co
 } // namespace
 
 CameraWallCell::CameraWallCell(int number, QWidget* parent) : QWidget(parent), m_number(number) {
-    installWallCellAccessibility();
+    installDirectorAccessibility();
     setObjectName(QStringLiteral("wallCell%1").arg(number));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMinimumSize(10, 10);

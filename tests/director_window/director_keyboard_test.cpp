@@ -499,6 +499,28 @@ TEST(DirectorAccessibleNames, ThePolicyPickerTellsItsChoice) {
     EXPECT_EQ(policy->textInterface()->text(0, policy->textInterface()->characterCount()), "Auto");
 }
 
+// Each meter bar of the Audio page reads as its level.
+TEST(DirectorAccessibleNames, AudioMeterBarsReadTheirLevel) {
+    app();
+    auto cameras = fourCameras();
+    cameras[1].leftDB = -20;
+    cameras[1].rightDB = -3;
+    WindowRig rig(cameras);
+    showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::audio);
+    ASSERT_EQ(rig.window->inspector()->audio()->channels().size(), 4u);
+    CompactAudioChannel& bravo = *rig.window->inspector()->audio()->channels()[1];
+    QAccessibleInterface* left = accessible(bravo.leftMeter());
+    QAccessibleInterface* right = accessible(bravo.rightMeter());
+    EXPECT_EQ(left->role(), QAccessible::StaticText);
+    EXPECT_EQ(left->text(QAccessible::Name), "Left \u221220 dB");
+    EXPECT_EQ(right->text(QAccessible::Name), "Right \u22123 dB");
+
+    rig.clock.advanceMs(10000); // the camera falls silent
+    Q_EMIT rig.channel.livenessTickChanged();
+    EXPECT_EQ(left->text(QAccessible::Name), "Left OFFLINE");
+}
+
 TEST(DirectorAccessibleNames, MonitorsNameTheirCameraAndItsState) {
     app();
     auto cameras = fourCameras();
