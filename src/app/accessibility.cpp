@@ -382,8 +382,25 @@ bool tellsFocusWhereItIs(QAccessibleEvent* event) {
     return !object || static_cast<const QWidget*>(object)->isActiveWindow();
 }
 
+void passOn(QAccessibleEvent* event);
+
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
-    if (event->type() == QAccessible::Focus && !tellsFocusWhereItIs(event)) return;
+    if (event->type() != QAccessible::Focus) return passOn(event);
+    if (!tellsFocusWhereItIs(event)) return;
+    // A list or tab bar that takes the focus announces its current row or tab, as a row that
+    // becomes current in a focused list does.
+    if (QAccessibleInterface* named = event->accessibleInterface(); event->child() < 0 && event->object() &&
+        (named->role() == QAccessible::List || named->role() == QAccessible::PageTabList)) {
+        if (QAccessibleInterface* item = named->focusChild(); item && named->indexOfChild(item) >= 0) {
+            QAccessibleEvent itemEvent(event->object(), QAccessible::Focus);
+            itemEvent.setChild(named->indexOfChild(item));
+            return passOn(&itemEvent);
+        }
+    }
+    passOn(event);
+}
+
+void passOn(QAccessibleEvent* event) {
     if (passFocusOnTo) {
         passFocusOnTo(event);
         return;

@@ -172,7 +172,7 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
 }
 
 // A list whose rows change in a window that is not active announces nothing; once its window is
-// active and the list has the focus, its current row is announced.
+// active and the list takes the focus, its current row is announced.
 TEST_F(AccessibilityTest, FocusIsAnnouncedOnlyWhereItIs) {
     auto* recAll = new QPushButton(QStringLiteral("REC ALL"), &window);
     layout->addWidget(recAll);
@@ -196,8 +196,11 @@ TEST_F(AccessibilityTest, FocusIsAnnouncedOnlyWhereItIs) {
     EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
     EXPECT_TRUE(recorder.heard.empty());
 
+    // The list that takes the focus announces its current row; so does each row made current.
     ASSERT_TRUE(test::activate(other));
     list->setFocus(Qt::TabFocusReason);
+    ASSERT_FALSE(recorder.heard.empty());
+    EXPECT_EQ(recorder.heard.back(), "item \"Wedding\" of QListWidget \"Projects\"");
     test::pressKey(Qt::Key_Up);
     EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
     ASSERT_FALSE(recorder.heard.empty());
