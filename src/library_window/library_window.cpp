@@ -6,11 +6,11 @@
 #include <QListView>
 #include <QListWidget>
 #include <QPushButton>
-#include <QToolButton>
 #include <QSettings>
 #include <QShowEvent>
 #include <QSplitter>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
