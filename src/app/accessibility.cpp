@@ -1,5 +1,7 @@
 #include "app/accessibility.hpp"
 
+#include <algorithm>
+
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -145,10 +147,38 @@ private:
 };
 
 // A combo box: named by its accessible name or buddy label, its value the current choice, which
-// is also its description unless it has one of its own (so that a screen reader says both).
-class ComboBoxAccessible final : public QAccessibleWidget {
+// is also its description unless it has one of its own (so that a screen reader says both). The
+// current choice is its text as well (read-only, without a caret): AT-SPI carries no value that is
+// not a number, and a screen reader reads a combo box's text as its value.
+class ComboBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit ComboBoxAccessible(QWidget* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface && !combo()->isEditable()) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QString text(int startOffset, int endOffset) const override {
+        const QString value = combo()->currentText();
+        startOffset = std::clamp(startOffset, 0, int(value.size()));
+        endOffset = endOffset < 0 ? int(value.size()) : std::clamp(endOffset, startOffset, int(value.size()));
+        return value.mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(combo()->currentText().size()); }
+    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override {
+        *startOffset = *endOffset = offset;
+        return {};
+    }
 
     int childCount() const override { return combo()->isEditable() ? 2 : 1; }
     QAccessibleInterface* child(int index) const override {
@@ -337,6 +367,56 @@ QAccessibleInterface* factory(const QString& key, QObject* object) {
     return nullptr;
 }
 
+// Focus is told only where it is. Qt tells of a new current row of every item view as a focus
+// event, also in a window that is not active and in a list that does not have the focus (a list
+// whose model changes, a picker's hidden list); a screen reader would speak each one. A focus event
+// goes on only when the object it names reports focus (our rows and tabs do only while their widget
+// has the focus) in the active window.
+QAccessible::UpdateHandler passFocusOnTo = nullptr;
+
+bool tellsFocusWhereItIs(QAccessibleEvent* event) {
+    QAccessibleInterface* named = event->accessibleInterface();
+    if (!named || !named->state().focused) return false;
+    const QObject* object = event->object();
+    while (object && !object->isWidgetType()) object = object->parent();
+    return !object || static_cast<const QWidget*>(object)->isActiveWindow();
+}
+
+void passOn(QAccessibleEvent* event);
+
+void passOnOnlyTrueFocus(QAccessibleEvent* event) {
+    if (event->type() != QAccessible::Focus) return passOn(event);
+    if (!tellsFocusWhereItIs(event)) return;
+    // A list or tab bar that takes the focus announces its current row or tab, as a row that
+    // becomes current in a focused list does.
+    if (QAccessibleInterface* named = event->accessibleInterface(); event->child() < 0 && event->object() &&
+        (named->role() == QAccessible::List || named->role() == QAccessible::PageTabList)) {
+        if (QAccessibleInterface* item = named->focusChild(); item && named->indexOfChild(item) >= 0) {
+            QAccessibleEvent itemEvent(event->object(), QAccessible::Focus);
+            itemEvent.setChild(named->indexOfChild(item));
+            return passOn(&itemEvent);
+        }
+    }
+    passOn(event);
+}
+
+void passOn(QAccessibleEvent* event) {
+    if (passFocusOnTo) {
+        passFocusOnTo(event);
+        return;
+    }
+    // To the platform (AT-SPI): Qt hands an event to it only while no handler is installed. A
+    // table's model change has already been applied to the table's accessible object, which a
+    // second pass would apply again; this platform bridge does not forward it anyway.
+    if (event->type() == QAccessible::TableModelChanged) {
+        QAccessibleInterface* named = event->accessibleInterface();
+        if (named && named->tableInterface()) return;
+    }
+    QAccessible::installUpdateHandler(nullptr);
+    QAccessible::updateAccessibility(event);
+    QAccessible::installUpdateHandler(passOnOnlyTrueFocus);
+}
+
 constexpr const char* clickAndSpaceOnlyProperty = "velkClickAndSpaceOnly";
 
 // Return and Enter press the focused push or tool button. A push button that presses itself on
@@ -369,6 +449,11 @@ void install() {
     if (!factoryInstalled) {
         QAccessible::installFactory(factory);
         factoryInstalled = true;
+    }
+    // In front of whatever handled the events before, if anything did.
+    if (const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(passOnOnlyTrueFocus);
+        previous != passOnOnlyTrueFocus) {
+        passFocusOnTo = previous;
     }
     // The filter belongs to the application object, so a new application gets a new one.
     static QPointer<QObject> filter;

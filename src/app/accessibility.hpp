@@ -4,8 +4,10 @@
 //   - accessible objects of our own for three standard widgets, in place of Qt's, which on Linux
 //     name a combo box and a tab bar by their current value, and report a list's current row and a
 //     tab bar's current tab as focused whether or not the list or the bar has focus. Ours name the
-//     widget by its accessible name or its buddy label, give the current value as the value, and
-//     report an item focused only while its widget has focus;
+//     widget by its accessible name or its buddy label, give the current value as the value (and as
+//     a combo box's text), and report an item focused only while its widget has focus;
+//   - a focus event reaches assistive tools only from the object that has the focus, in the active
+//     window (Qt also tells of a new current row of a list that does not have it);
 //   - Return and Enter press the focused push or tool button, in every window (Space already does;
 //     a check box is toggled by Space only), except a button that grants trust or removes
 //     something (`answerClickAndSpaceOnly`).

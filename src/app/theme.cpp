@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QEvent>
 #include <QPainter>
 #include <QPalette>
 #include <QProxyStyle>
@@ -36,10 +38,38 @@ double scale(TextStyle style) {
 
 // Fusion, with a focus ring that can be seen on the dark palette: where the keyboard's focus is,
 // a 2-point ring in the tint (in the selected text's colour on a selected row). Like Fusion's own,
-// it is drawn only once the focus has moved by keyboard, so a mouse user sees no change.
+// it is drawn only once the focus has moved by keyboard, so a mouse user sees no change. A list
+// draws the ring on its current row; an empty one, which has no row, around its whole area.
 class FocusRingStyle final : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
+    using QProxyStyle::polish;
+    using QProxyStyle::unpolish;
+
+    void polish(QWidget* widget) override {
+        QProxyStyle::polish(widget);
+        if (auto* view = qobject_cast<QAbstractItemView*>(widget)) view->viewport()->installEventFilter(this);
+    }
+    void unpolish(QWidget* widget) override {
+        if (auto* view = qobject_cast<QAbstractItemView*>(widget)) view->viewport()->removeEventFilter(this);
+        QProxyStyle::unpolish(widget);
+    }
+
+    // Before the list paints its rows, of which an empty list has none to paint over the ring.
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Paint) {
+            auto* view = qobject_cast<QAbstractItemView*>(watched->parent());
+            if (view && view->viewport() == watched && view->hasFocus() && view->model() &&
+                view->model()->rowCount(view->rootIndex()) == 0) {
+                QStyleOptionFocusRect ring;
+                ring.initFrom(view);
+                ring.rect = view->viewport()->rect();
+                QPainter painter(view->viewport());
+                drawPrimitive(PE_FrameFocusRect, &ring, &painter, view);
+            }
+        }
+        return QProxyStyle::eventFilter(watched, event);
+    }
 
     void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
                        const QWidget* widget) const override {

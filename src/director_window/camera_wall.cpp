@@ -71,7 +71,7 @@ QColor tileColor(StudioColor color, const QPalette& palette) { return Studio::co
 } // namespace
 
 CameraWallCell::CameraWallCell(int number, QWidget* parent) : QWidget(parent), m_number(number) {
-    installWallCellAccessibility();
+    installDirectorAccessibility();
     setObjectName(QStringLiteral("wallCell%1").arg(number));
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     setMinimumSize(10, 10);
@@ -80,10 +80,13 @@ CameraWallCell::CameraWallCell(int number, QWidget* parent) : QWidget(parent), m
 }
 
 // Live tiles and locked cells take the focus from the keyboard only, so a click shows no focus
-// ring; an empty cell has nothing to do and takes none.
+// ring; an empty cell has nothing to do and takes none, so a cell that had the focus (a slot
+// released from its menu) hands it on to the next stop.
 void CameraWallCell::becomeKind(WallCellKind kind) {
+    const bool hadFocus = window()->focusWidget() == this;
     m_kind = kind;
     setFocusPolicy(kind == WallCellKind::empty ? Qt::NoFocus : Qt::TabFocus);
+    if (kind == WallCellKind::empty && hadFocus && !focusNextPrevChild(true)) clearFocus();
     setCursor(kind == WallCellKind::live ? Qt::PointingHandCursor : Qt::ArrowCursor);
     if (kind != WallCellKind::live) {
         m_cameraID.clear();

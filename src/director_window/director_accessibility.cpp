@@ -5,6 +5,7 @@
 #include <QKeySequence>
 
 #include "director_window/camera_wall.hpp"
+#include "director_window/studio_view_kit.hpp"
 
 namespace velk {
 
@@ -45,18 +46,20 @@ private:
     CameraWallCell* cell() const { return static_cast<CameraWallCell*>(widget()); }
 };
 
-QAccessibleInterface* wallCellAccessibleFactory(const QString& className, QObject* object) {
+QAccessibleInterface* directorAccessibleFactory(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     if (className == QLatin1String(CameraWallCell::staticMetaObject.className()))
         return new WallCellAccessible(static_cast<CameraWallCell*>(object));
+    if (className == QLatin1String(AudioMeter::staticMetaObject.className()))
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StaticText);
     return nullptr;
 }
 
 } // namespace
 
-void installWallCellAccessibility() {
+void installDirectorAccessibility() {
     static const bool installed = [] {
-        QAccessible::installFactory(wallCellAccessibleFactory);
+        QAccessible::installFactory(directorAccessibleFactory);
         return true;
     }();
     (void)installed;

@@ -234,6 +234,16 @@ std::string channelLevelText(const LiveCamera* camera, WallTime now) {
     return "L " + numberText::fixed(camera->leftDB, 0) + "  R " + numberText::fixed(camera->rightDB, 0) + " dB";
 }
 
+std::pair<std::string, std::string> channelMeterAccessibleTexts(const LiveCamera* camera, WallTime now) {
+    if (!camera || !camera->isOnline(now)) return {"Left OFFLINE", "Right OFFLINE"};
+    auto spoken = [](double db) {
+        std::string text = numberText::fixed(db, 0);
+        if (text.starts_with('-')) text.replace(0, 1, "\u2212");
+        return text + " dB";
+    };
+    return {"Left " + spoken(camera->leftDB), "Right " + spoken(camera->rightDB)};
+}
+
 std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime now) {
     if (!camera || !camera->isOnline(now)) return {-60, -60};
     return {camera->leftDB, camera->rightDB};

@@ -167,6 +167,10 @@ double meterFill(double valueDB);
 std::string levelText(double db); // "%.0f dB"
 std::string channelLevelText(const LiveCamera* camera, WallTime now);
 std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime now);
+// What assistive tools read for the left and right meter bars of a channel: the side and its level
+// as the level text rounds it, with a true minus sign ("Left \u221220 dB"), or the side and
+// "OFFLINE" while no live level reaches the channel.
+std::pair<std::string, std::string> channelMeterAccessibleTexts(const LiveCamera* camera, WallTime now);
 
 } // namespace DirectorPresenters
 

@@ -7,6 +7,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "director_window/director_accessibility.hpp"
 #include "director_window/studio_style.hpp"
 
 namespace velk {
@@ -93,6 +94,7 @@ void paintNoteBackground(QWidget& widget, int radius) {
 // --- AudioMeter ---
 
 AudioMeter::AudioMeter(QWidget* parent) : QWidget(parent) {
+    installDirectorAccessibility();
     setFixedHeight(5);
     setMinimumWidth(45);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
@@ -278,6 +280,11 @@ void CompactAudioChannel::setChannel(const AudioChannelState& channel, const Liv
     const auto [left, right] = DirectorPresenters::channelMeterValues(camera, now);
     m_left->setValue(left);
     m_right->setValue(right);
+    const auto [leftText, rightText] = DirectorPresenters::channelMeterAccessibleTexts(camera, now);
+    for (auto [meter, text] : {std::pair{m_left, &leftText}, std::pair{m_right, &rightText}}) {
+        const QString spoken = QString::fromStdString(*text);
+        if (meter->accessibleName() != spoken) meter->setAccessibleName(spoken);
+    }
     m_gain->setValue(static_cast<int>(channel.gain * 1000 + 0.5));
     m_mute->setChecked(channel.muted);
     m_solo->setChecked(channel.solo);

@@ -37,6 +37,7 @@ private:
 // Paints a rounded box of the secondary colour at 7 % (notes, planned controls, channel strips).
 void paintNoteBackground(QWidget& widget, int radius = 9);
 
+// A level bar; assistive tools read it as text, the level its owner names it by.
 class AudioMeter final : public QWidget {
     Q_OBJECT
 public:
@@ -109,6 +110,8 @@ public:
     explicit CompactAudioChannel(QWidget* parent = nullptr);
     void setChannel(const AudioChannelState& channel, const LiveCamera* camera, WallTime now);
     QString levelText() const;
+    AudioMeter* leftMeter() const { return m_left; }
+    AudioMeter* rightMeter() const { return m_right; }
     QSlider* gainSlider() const { return m_gain; }
     QToolButton* muteToggle() const { return m_mute; }
     QToolButton* soloToggle() const { return m_solo; }

@@ -9,6 +9,8 @@ inline constexpr const char* sidebarTitle = "Library";
 inline constexpr const char* projectsSuffix = " projects";
 inline constexpr const char* takesSuffix = " takes";
 inline constexpr const char* searchPlaceholder = "Search projects";
+// The search field's clear button, drawn as a symbol.
+inline constexpr const char* clearSearch = "Clear search";
 inline constexpr const char* projectsSection = "PROJECTS";
 inline constexpr const char* newButton = "New";
 inline constexpr const char* renameButton = "Rename";

@@ -10,6 +10,7 @@
 #include <QShowEvent>
 #include <QSplitter>
 #include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
@@ -124,6 +125,9 @@ QWidget* LibraryWindow::createSidebar() {
     m_search->setPlaceholderText(q(T::searchPlaceholder));
     m_search->setAccessibleName(q(T::searchPlaceholder));
     m_search->setClearButtonEnabled(true);
+    // The clear button is the field's one tool button; it shows only a symbol.
+    for (QToolButton* clear : m_search->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly))
+        clear->setAccessibleName(q(T::clearSearch));
     headerLayout->addWidget(m_search);
     layout->addWidget(header);
     layout->addWidget(divider(sidebar));

@@ -110,6 +110,28 @@ TEST_F(AccessibilityTest, ComboBoxIsNamedByItsLabelAndTellsItsChoiceAsValueAndDe
     EXPECT_EQ(list->child(1)->text(QAccessible::Name), "Open (no password)");
 }
 
+// A picker with a description of its own (its help text) still tells its choice: as its value and
+// as its text, which is how the choice reaches a screen reader over AT-SPI.
+TEST_F(AccessibilityTest, ComboBoxTellsItsChoiceAsItsTextAlsoWithADescriptionOfItsOwn) {
+    auto* combo = new QComboBox(&window);
+    combo->setAccessibleName(QStringLiteral("Policy"));
+    combo->setToolTip(QStringLiteral("How previews travel"));
+    combo->addItems({QStringLiteral("Auto"), QStringLiteral("5 GHz Performance")});
+    layout->addWidget(combo);
+    QAccessibleInterface* iface = test::accessibleOf(combo);
+    EXPECT_EQ(iface->text(QAccessible::Description), "How previews travel");
+    EXPECT_EQ(iface->text(QAccessible::Value), "Auto");
+    QAccessibleTextInterface* text = iface->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->text(0, text->characterCount()), "Auto");
+    combo->setCurrentIndex(1);
+    EXPECT_EQ(text->text(0, -1), "5 GHz Performance");
+    EXPECT_EQ(text->text(2, 5), "GHz");
+    // An editable picker's text is its field's.
+    combo->setEditable(true);
+    EXPECT_EQ(iface->textInterface(), nullptr);
+}
+
 TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReportsFocus) {
     auto* search = new QPushButton(QStringLiteral("Search"), &window);
     auto* list = new QListWidget(&window);
@@ -147,6 +169,43 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
     item(list, 0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_TRUE(list->item(0)->isSelected());
+}
+
+// A list whose rows change in a window that is not active announces nothing; once its window is
+// active and the list takes the focus, its current row is announced.
+TEST_F(AccessibilityTest, FocusIsAnnouncedOnlyWhereItIs) {
+    auto* recAll = new QPushButton(QStringLiteral("REC ALL"), &window);
+    layout->addWidget(recAll);
+    QWidget other;
+    auto* otherLayout = new QVBoxLayout(&other);
+    auto* list = new QListWidget(&other);
+    list->setAccessibleName(QStringLiteral("Projects"));
+    list->addItems({QStringLiteral("Interview"), QStringLiteral("Wedding")});
+    otherLayout->addWidget(list);
+    other.resize(240, 200);
+    other.show();
+    ASSERT_TRUE(test::activate(window));
+    recAll->setFocus(Qt::TabFocusReason);
+
+    test::FocusEventRecorder recorder({&window, &other});
+    Accessibility::install();
+    list->setCurrentRow(1);
+    list->clear();
+    list->addItems({QStringLiteral("Birthday"), QStringLiteral("Concert"), QStringLiteral("Wedding")});
+    list->setCurrentRow(2);
+    EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
+    EXPECT_TRUE(recorder.heard.empty());
+
+    // The list that takes the focus announces its current row; so does each row made current.
+    ASSERT_TRUE(test::activate(other));
+    list->setFocus(Qt::TabFocusReason);
+    ASSERT_FALSE(recorder.heard.empty());
+    EXPECT_EQ(recorder.heard.back(), "item \"Wedding\" of QListWidget \"Projects\"");
+    test::pressKey(Qt::Key_Up);
+    EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
+    ASSERT_FALSE(recorder.heard.empty());
+    EXPECT_EQ(recorder.heard.back(), "item \"Concert\" of QListWidget \"Projects\"");
+    other.hide();
 }
 
 TEST_F(AccessibilityTest, ReturnPressesTheFocusedButtonButNeverTogglesACheckBox) {

@@ -397,6 +397,31 @@ TEST(DirectorWallTiles, TheKeyboardOpensALockedCellsMenu) {
     EXPECT_FALSE(rig.window->workspace().cameraSlots.slots()[1].cameraID); // released
 }
 
+// A slot released from its menu by keyboard is empty and takes no focus: the focus moves on to the
+// next stop (here the next slot's tile) instead of staying, ring and all, on the empty cell.
+TEST(DirectorWallTiles, ReleasingTheFocusedSlotByKeyboardMovesTheFocusToTheNextStop) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    auto cameras = fourCameras();
+    cameras.erase(cameras.begin() + 1);
+    rig.channel.setCameras(cameras);
+    CameraWallCell* locked = rig.window->wall()->cell(1);
+    ASSERT_EQ(locked->kind(), DirectorPresenters::WallCellKind::lockedOffline);
+    locked->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_F10, Qt::ShiftModifier);
+    auto* menu = locked->findChild<QMenu*>();
+    ASSERT_NE(menu, nullptr);
+    QTest::keyClick(menu, Qt::Key_Return);
+    rig.window->activateWindow(); // the window has its keys back once the menu is gone
+    ASSERT_TRUE(QTest::qWaitForWindowActive(rig.window.get()));
+
+    EXPECT_EQ(locked->kind(), DirectorPresenters::WallCellKind::empty);
+    EXPECT_FALSE(locked->hasFocus());
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->wall()->cell(2));
+    saveScreenshot(*rig.window->wall(), "wall_after_keyboard_release");
+}
+
 TEST(DirectorWallTiles, ReleaseChosenAfterTheCameraCameBackKeepsItsSlot) {
     app();
     // Eight cameras fill the slots and a ninth waits for one.
@@ -459,6 +484,41 @@ TEST(DirectorAccessibleNames, ControlsAreNamedForWhatTheyAreNotTheirValue) {
         EXPECT_EQ(accessible(control)->text(QAccessible::Description), "Bravo");
         EXPECT_TRUE(accessible(control)->state().disabled);
     }
+}
+
+// The Policy picker's choice is in the accessible tree although the picker has help text of its own.
+TEST(DirectorAccessibleNames, ThePolicyPickerTellsItsChoice) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::camera);
+    QAccessibleInterface* policy = accessible(rig.window->inspector()->camera()->policyPicker());
+    EXPECT_EQ(policy->text(QAccessible::Name), "Policy");
+    EXPECT_EQ(policy->text(QAccessible::Value), "Auto");
+    ASSERT_NE(policy->textInterface(), nullptr);
+    EXPECT_EQ(policy->textInterface()->text(0, policy->textInterface()->characterCount()), "Auto");
+}
+
+// Each meter bar of the Audio page reads as its level.
+TEST(DirectorAccessibleNames, AudioMeterBarsReadTheirLevel) {
+    app();
+    auto cameras = fourCameras();
+    cameras[1].leftDB = -20;
+    cameras[1].rightDB = -3;
+    WindowRig rig(cameras);
+    showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::audio);
+    ASSERT_EQ(rig.window->inspector()->audio()->channels().size(), 4u);
+    CompactAudioChannel& bravo = *rig.window->inspector()->audio()->channels()[1];
+    QAccessibleInterface* left = accessible(bravo.leftMeter());
+    QAccessibleInterface* right = accessible(bravo.rightMeter());
+    EXPECT_EQ(left->role(), QAccessible::StaticText);
+    EXPECT_EQ(left->text(QAccessible::Name), "Left \u221220 dB");
+    EXPECT_EQ(right->text(QAccessible::Name), "Right \u22123 dB");
+
+    rig.clock.advanceMs(10000); // the camera falls silent
+    Q_EMIT rig.channel.livenessTickChanged();
+    EXPECT_EQ(left->text(QAccessible::Name), "Left OFFLINE");
 }
 
 TEST(DirectorAccessibleNames, MonitorsNameTheirCameraAndItsState) {

@@ -19,9 +19,13 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "app/settings_window.hpp"
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
@@ -147,6 +151,71 @@ TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRow
     EXPECT_TRUE(projects->child(0)->state().focused);
     EXPECT_FALSE(takes->child(0)->state().focused);
     EXPECT_TRUE(test::focusFindings(*window).empty());
+}
+
+// Starting a Director session adds a take to the selected project and selects it, which rebuilds
+// the Library's lists; while the Director window is active, none of their rows is announced, not
+// even in the list that was the Library's focus when the Director window was raised.
+TEST_F(LibraryAccessibilityTest, StartingADirectorSessionAnnouncesNoRowOfTheLibrary) {
+    fill();
+    store.setSelectedProjectID("p1");
+    ASSERT_TRUE(test::activate(*window));
+    window->projectList()->setFocus(Qt::TabFocusReason);
+    QWidget director;
+    auto* layout = new QVBoxLayout(&director);
+    auto* recAll = new QPushButton(QStringLiteral("REC ALL"), &director);
+    layout->addWidget(recAll);
+    ASSERT_TRUE(test::activate(director));
+    recAll->setFocus(Qt::TabFocusReason);
+
+    test::FocusEventRecorder recorder({window.get(), &director});
+    Accessibility::install();
+    ASSERT_TRUE(store.prepareDirectorTake("take-20261207-101500-ab12", std::nullopt));
+    store.log("Started Director edit log take-20261207-101500-ab12.");
+    settle();
+    EXPECT_EQ(window->takeList()->list()->currentItem()->text(), "take-20261207-101500-ab12");
+    EXPECT_EQ(QApplication::focusWidget(), recAll);
+    EXPECT_TRUE(recorder.findings.empty()) << recorder.findings.front();
+    director.hide();
+}
+
+// The search field's clear button, shown once the field holds text, says what it does. (Tab does
+// not reach it: Escape or select-all clears the field from the keyboard.)
+TEST_F(LibraryAccessibilityTest, TheSearchFieldsClearButtonIsNamed) {
+    fill();
+    ASSERT_TRUE(test::activate(*window));
+    QLineEdit* search = window->searchField();
+    search->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(search, QStringLiteral("inter"));
+    settle();
+    QToolButton* clear = nullptr;
+    for (QToolButton* button : search->findChildren<QToolButton*>()) {
+        if (button->isVisible()) clear = button;
+    }
+    ASSERT_NE(clear, nullptr);
+    EXPECT_EQ(accessibleName(clear), "Clear search");
+    clear->click();
+    EXPECT_EQ(search->text(), "");
+}
+
+// Tab reaches the Projects list also when it has no row to draw the focus on: the list itself shows
+// the ring.
+TEST_F(LibraryAccessibilityTest, AnEmptyProjectListShowsTheFocus) {
+    ASSERT_TRUE(test::activate(*window));
+    ASSERT_TRUE(tabTo(window->projectList()));
+    ASSERT_EQ(window->projectList()->model()->rowCount(), 0);
+    const QImage focused = window->projectList()->grab().toImage();
+    EXPECT_TRUE(test::saveScreenshot(*window, "focus-projects-empty.png"));
+    ASSERT_TRUE(tabTo(window->searchField(), true));
+    const QImage unfocused = window->projectList()->grab().toImage();
+    auto ringPixels = [](const QImage& image) {
+        int count = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) count += image.pixel(x, y) == Theme::accent().rgb();
+        return count;
+    };
+    EXPECT_GT(ringPixels(focused), 2 * (focused.width() + focused.height()));
+    EXPECT_EQ(ringPixels(unfocused), 0);
 }
 
 TEST_F(LibraryAccessibilityTest, KeyboardAloneSelectsATakeDownloadsAndExportsIt) {

@@ -8,6 +8,8 @@
 //   - a picker (combo box, spin box, tab bar) whose name is its current value;
 //   - optionally, an accessible object that reports focus while another widget has it (a list's
 //     current row or a tab bar's current tab while the list or bar does not have focus).
+// `FocusEventRecorder` hears the focus events that reach the platform and names those told of an
+// object without the focus.
 // Needs a QApplication on the offscreen platform and Qt6::Test. Depends on nothing of the product.
 //
 // Worth knowing when a finding names a standard widget: on Linux, Qt's own accessible objects name
@@ -30,6 +32,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTabBar>
@@ -337,5 +340,82 @@ inline AccessibilityAuditResult auditAccessibility(QWidget& window, const Access
     }
     return result;
 }
+
+// ---- Focus events as an assistive tool hears them. ----
+
+// Records the focus events that reach the platform, each judged as it arrives: it must name the
+// focus widget of the active window, or that widget's current row. Qt makes and hands on focus
+// events only while an assistive tool listens, which no test platform has, so the recorder plays
+// Qt's part: it hands the installed update handler a focus event for the new current row of every
+// item view in the given windows (as QListView::currentChanged does, whether or not the view has
+// the focus) and one for each widget that gains the focus. Construct it, then install the
+// application's handlers in front of it.
+class FocusEventRecorder final {
+public:
+    explicit FocusEventRecorder(const std::vector<QWidget*>& windows) {
+        instance() = this;
+        QAccessible::installUpdateHandler(&FocusEventRecorder::arrived);
+        for (QWidget* window : windows) {
+            for (QAbstractItemView* view : window->findChildren<QAbstractItemView*>()) follow(view);
+        }
+        m_connections.push_back(QObject::connect(qApp, &QApplication::focusChanged, [](QWidget*, QWidget* now) {
+            if (!now) return;
+            QAccessibleEvent event(now, QAccessible::Focus);
+            handOn(event);
+        }));
+    }
+    ~FocusEventRecorder() {
+        for (const auto& connection : m_connections) QObject::disconnect(connection);
+        instance() = nullptr;
+    }
+    FocusEventRecorder(const FocusEventRecorder&) = delete;
+    FocusEventRecorder& operator=(const FocusEventRecorder&) = delete;
+
+    std::vector<std::string> heard;    // every focus event that arrived, described
+    std::vector<std::string> findings; // those that named an object without the focus
+
+private:
+    static FocusEventRecorder*& instance() {
+        static FocusEventRecorder* current = nullptr;
+        return current;
+    }
+
+    // As QAccessible::updateAccessibility does while an assistive tool listens.
+    static void handOn(QAccessibleEvent& event) {
+        const QAccessible::UpdateHandler handler = QAccessible::installUpdateHandler(nullptr);
+        QAccessible::installUpdateHandler(handler);
+        if (handler) handler(&event);
+    }
+
+    void follow(QAbstractItemView* view) {
+        if (!view->selectionModel()) return;
+        QPointer<QAbstractItemView> guarded(view);
+        m_connections.push_back(QObject::connect(view->selectionModel(), &QItemSelectionModel::currentChanged,
+                                                 [guarded](const QModelIndex& current) {
+            if (!guarded || !current.isValid()) return;
+            QAccessibleEvent event(guarded.data(), QAccessible::Focus);
+            event.setChild(current.row());
+            handOn(event);
+        }));
+    }
+
+    static void arrived(QAccessibleEvent* event) {
+        FocusEventRecorder* self = instance();
+        if (!self || event->type() != QAccessible::Focus) return;
+        auto* widget = qobject_cast<QWidget*>(event->object());
+        QAccessibleInterface* named = event->accessibleInterface();
+        const std::string what = named ? describe(named) : std::string("an object without an accessible interface");
+        self->heard.push_back(what);
+        QWidget* focus = QApplication::focusWidget();
+        bool where = widget && widget == focus && widget->isActiveWindow();
+        if (where && event->child() >= 0) {
+            auto* view = qobject_cast<QAbstractItemView*>(widget);
+            where = view && view->currentIndex().isValid() && view->currentIndex().row() == event->child();
+        }
+        if (!where) self->findings.push_back(what + " was announced as focused while " + describe(focus) + " has the focus");
+    }
+
+    std::vector<QMetaObject::Connection> m_connections;
+};
 
 } // namespace velk::test
