@@ -37,6 +37,8 @@
 #include <QTextEdit>
 #include <QWidget>
 
+#include "support/widgets.hpp"
+
 namespace velk::test {
 
 struct AccessibilityAuditOptions {
@@ -145,14 +147,6 @@ inline std::vector<QWidget*> mouseControls(QWidget& window, const AccessibilityA
         if (!part) controls.push_back(widget);
     }
     return controls;
-}
-
-// Shows the window, makes it the active one and waits until it is.
-inline bool activate(QWidget& window) {
-    if (!window.isVisible()) window.show();
-    window.raise();
-    window.activateWindow();
-    return QTest::qWaitForWindowActive(&window, 2000);
 }
 
 // Presses a key where a person's key press goes: the focus widget (shortcuts first), or the
