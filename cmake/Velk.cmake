@@ -67,18 +67,22 @@ function(velk_test name)
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# velk_test_on_desktops(NAME CASES pattern...): these cases ("Suite.*" or "Suite.Case") of a widget test program run
-# again on an X server of their own (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME
-# platform theme and once under none, since a keyboard rule that holds only offscreen does not hold
-# where people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
+# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...]): these cases ("Suite.*" or
+# "Suite.Case") of a widget test program run again on an X server of their own
+# (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME platform theme and once under
+# none (or as DESKTOPS says), since a keyboard rule that holds only offscreen does not hold where
+# people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
 # them. Only the build without sanitizers runs them.
 function(velk_test_on_desktops name)
-  cmake_parse_arguments(ARG "" "" "CASES" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "CASES;DESKTOPS" ${ARGN})
+  if(NOT ARG_DESKTOPS)
+    set(ARG_DESKTOPS GNOME none)
+  endif()
   if(VELK_SANITIZE OR VELK_TSAN)
     return()
   endif()
   string(JOIN ":" filter ${ARG_CASES})
-  foreach(desktop GNOME none)
+  foreach(desktop IN LISTS ARG_DESKTOPS)
     set(suffix gnome)
     if(desktop STREQUAL "none")
       set(suffix plain)
