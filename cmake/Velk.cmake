@@ -67,14 +67,15 @@ function(velk_test name)
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...]): these cases ("Suite.*" or
+# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SERIAL]): these cases ("Suite.*" or
 # "Suite.Case") of a widget test program run again on an X server of their own
 # (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME platform theme and once under
 # none (or as DESKTOPS says), since a keyboard rule that holds only offscreen does not hold where
 # people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
-# them. Only the build without sanitizers runs them.
+# them. Only the build without sanitizers runs them. SERIAL: alone, as cases that load every
+# processor must.
 function(velk_test_on_desktops name)
-  cmake_parse_arguments(ARG "" "" "CASES;DESKTOPS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL" "" "CASES;DESKTOPS" ${ARGN})
   if(NOT ARG_DESKTOPS)
     set(ARG_DESKTOPS GNOME none)
   endif()
@@ -94,7 +95,7 @@ function(velk_test_on_desktops name)
       DISCOVERY_TIMEOUT 60
       TEST_FILTER "${filter}"
       TEST_SUFFIX ".xcb_${suffix}"
-      PROPERTIES LABELS "xcb")
+      PROPERTIES LABELS "xcb" RUN_SERIAL "${ARG_SERIAL}")
   endforeach()
   set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "")
 endfunction()

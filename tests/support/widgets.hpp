@@ -3,6 +3,7 @@
 
 #include <QAbstractButton>
 #include <QDir>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QTest>
 #include <QWidget>
@@ -21,13 +22,15 @@ inline void click(QWidget& root, const char* name) { child<QAbstractButton>(root
 inline QString labelText(QWidget& root, const char* name) { return child<QLabel>(root, name)->text(); }
 inline bool shown(QWidget& root, const char* name) { return child(root, name)->isVisible(); }
 
-// Shows the window, makes it the active one and waits until it is. The window system is asked, as a
-// person's click would: on an X server the window is active only once the server gave it the focus.
+// Shows the window, makes it the active one and waits until it has the focus itself. The window
+// system is asked, as a person's click would: on an X server the window has the focus only once the
+// server gave it (Qt already counts a dialog active while its parent window has the focus).
 inline bool activate(QWidget& window) {
     if (!window.isVisible()) window.show();
     window.raise();
     window.activateWindow();
-    return QTest::qWaitForWindowActive(&window, 2000);
+    return QTest::qWaitFor(
+        [&] { return window.windowHandle() && QGuiApplication::focusWindow() == window.windowHandle(); }, 2000);
 }
 
 // build/…/screenshots/<fileName>, after the pending events are handled.
