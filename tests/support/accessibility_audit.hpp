@@ -8,7 +8,8 @@
 //   - a picker (combo box, spin box, tab bar) whose name is its current value;
 //   - optionally, an accessible object that reports focus while another widget has it (a list's
 //     current row or a tab bar's current tab while the list or bar does not have focus).
-// Needs a QApplication on the offscreen platform and Qt6::Test. Depends on nothing of the product.
+// Needs a QApplication (offscreen, or xcb on an X server) and Qt6::Test. Depends on nothing of the
+// product.
 //
 // Worth knowing when a finding names a standard widget: on Linux, Qt's own accessible objects name
 // a QComboBox and a QTabBar by their current value (whatever accessible name they were given), and
