@@ -1,7 +1,5 @@
 #include "app/accessibility.hpp"
 
-#include "app/key_repeat.hpp"
-
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QAccessibleWidget>
@@ -17,6 +15,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
+
+#include "app/key_repeat.hpp"
 
 namespace velk::Accessibility {
 namespace {
@@ -347,6 +347,7 @@ void handOnToParents(QWidget& button, const QKeyEvent& key) {
     if (button.isWindow() || !button.parentWidget()) return;
     QKeyEvent copy(key.type(), key.key(), key.modifiers(), key.nativeScanCode(), key.nativeVirtualKey(),
                    key.nativeModifiers(), key.text(), key.isAutoRepeat(), key.count());
+    copy.setTimestamp(key.timestamp());
     QCoreApplication::sendEvent(button.parentWidget(), &copy);
 }
 
