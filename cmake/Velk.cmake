@@ -66,3 +66,36 @@ function(velk_test name)
     DISCOVERY_TIMEOUT 60
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SERIAL]): these cases ("Suite.*" or
+# "Suite.Case") of a widget test program run again on an X server of their own
+# (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME platform theme and once under
+# none (or as DESKTOPS says), since a keyboard rule that holds only offscreen does not hold where
+# people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
+# them. Only the build without sanitizers runs them. SERIAL: alone, as cases that load every
+# processor must.
+function(velk_test_on_desktops name)
+  cmake_parse_arguments(ARG "SERIAL" "" "CASES;DESKTOPS" ${ARGN})
+  if(NOT ARG_DESKTOPS)
+    set(ARG_DESKTOPS GNOME none)
+  endif()
+  if(VELK_SANITIZE OR VELK_TSAN)
+    return()
+  endif()
+  string(JOIN ":" filter ${ARG_CASES})
+  foreach(desktop IN LISTS ARG_DESKTOPS)
+    set(suffix gnome)
+    if(desktop STREQUAL "none")
+      set(suffix plain)
+    endif()
+    # The runner comes in as the program's emulator, which the discovery reads at this call.
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/tests/support/on_xvfb" ${desktop})
+    gtest_discover_tests(${name}
+      NO_PRETTY_VALUES
+      DISCOVERY_TIMEOUT 60
+      TEST_FILTER "${filter}"
+      TEST_SUFFIX ".xcb_${suffix}"
+      PROPERTIES LABELS "xcb" RUN_SERIAL "${ARG_SERIAL}")
+  endforeach()
+  set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "")
+endfunction()

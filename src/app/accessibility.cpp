@@ -18,6 +18,8 @@
 #include <QRadioButton>
 #include <QTabBar>
 
+#include "app/key_repeat.hpp"
+
 namespace velk::Accessibility {
 namespace {
 
@@ -418,10 +420,23 @@ void passOn(QAccessibleEvent* event) {
 }
 
 constexpr const char* clickAndSpaceOnlyProperty = "velkClickAndSpaceOnly";
+constexpr const char* returnOncePerPressProperty = "velkReturnOncePerPress";
 
-// Return and Enter press the focused push or tool button. A push button that presses itself on
-// Return (the default or auto-default button of a dialog) is left to do so; check boxes and radio
-// buttons answer Space only, as on every Linux desktop.
+// What the button would do had it ignored the key: its parents, up to its window, get it in turn.
+void handOnToParents(QWidget& button, const QKeyEvent& key) {
+    if (button.isWindow() || !button.parentWidget()) return;
+    QKeyEvent copy(key.type(), key.key(), key.modifiers(), key.nativeScanCode(), key.nativeVirtualKey(),
+                   key.nativeModifiers(), key.text(), key.isAutoRepeat(), key.count());
+    copy.setTimestamp(key.timestamp());
+    QCoreApplication::sendEvent(button.parentWidget(), &copy);
+}
+
+// Return and Enter press the focused push or tool button, once per press. A push button that
+// presses itself on Return (the default or auto-default button of a dialog) is left to do so; check
+// boxes and radio buttons answer Space only, as on every Linux desktop, and so does a button that
+// grants trust or removes something. Some platform themes (GNOME's among them) have every focused
+// button press itself on Return: a button that must not answer it hands the key on to its window,
+// as it does where buttons ignore Return.
 class ReturnPressesFocusedButton final : public QObject {
 public:
     using QObject::QObject;
@@ -434,10 +449,16 @@ protected:
         if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
         auto* button = qobject_cast<QAbstractButton*>(watched);
         if (!button || !button->hasFocus() || !button->isEnabled() || !button->isVisible()) return false;
-        if (qobject_cast<QCheckBox*>(button) || qobject_cast<QRadioButton*>(button)) return false;
-        if (auto* push = qobject_cast<QPushButton*>(button); push && (push->autoDefault() || push->isDefault())) return false;
-        if (button->property(clickAndSpaceOnlyProperty).toBool()) return false;
-        if (!key->isAutoRepeat()) button->click();
+        if (!button->property(returnOncePerPressProperty).toBool()) {
+            if (button->property(clickAndSpaceOnlyProperty).toBool() || qobject_cast<QCheckBox*>(button) ||
+                qobject_cast<QRadioButton*>(button)) {
+                handOnToParents(*button, *key);
+                return true;
+            }
+            if (auto* push = qobject_cast<QPushButton*>(button); push && (push->autoDefault() || push->isDefault()))
+                return false;
+        }
+        if (!KeyRepeat::isRepeat(*key)) button->click();
         return true;
     }
 };
@@ -445,6 +466,7 @@ protected:
 } // namespace
 
 void install() {
+    KeyRepeat::install();
     static bool factoryInstalled = false;
     if (!factoryInstalled) {
         QAccessible::installFactory(factory);
@@ -469,6 +491,11 @@ void answerClickAndSpaceOnly(QAbstractButton& button) {
         push->setAutoDefault(false);
         push->setDefault(false);
     }
+}
+
+void answerReturnOncePerPress(QAbstractButton& button) {
+    button.setProperty(returnOncePerPressProperty, true);
+    button.setProperty(clickAndSpaceOnlyProperty, false);
 }
 
 void setTabChain(const std::vector<QWidget*>& widgets) {

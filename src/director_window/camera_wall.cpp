@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/key_repeat.hpp"
 #include "director_window/camera_frame_image.hpp"
 #include "director_window/director_accessibility.hpp"
 #include "director_window/studio_style.hpp"
@@ -329,7 +330,7 @@ void CameraWallCell::keyPressEvent(QKeyEvent* event) {
     const bool activation = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
                             !(event->modifiers() & ~Qt::KeypadModifier);
     if (activation && m_kind == WallCellKind::live) {
-        if (!event->isAutoRepeat()) activate();
+        if (!KeyRepeat::isRepeat(*event)) activate();
         return;
     }
     if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier &&

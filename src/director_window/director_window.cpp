@@ -18,7 +18,9 @@
 #include <QShortcut>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "app/app_services.hpp"
+#include "app/key_repeat.hpp"
 #include "app/theme.hpp"
 #include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
@@ -156,11 +158,12 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     // CUT on Space, in the whole window: only while CUT is enabled, and never while a text field
     // has the focus (the field takes its own Space first; the check below also covers fields that
     // do not). A focused button or tile does not take Space: Return presses it. A held key cuts
-    // once, as Ctrl+. stops once.
+    // once, as Ctrl+. stops once, also where the window system repeats a held key as new presses.
     m_cutShortcut = new QShortcut(QKeySequence(Qt::Key_Space), this);
     m_cutShortcut->setContext(Qt::WindowShortcut);
     m_cutShortcut->setAutoRepeat(false);
     connect(m_cutShortcut, &QShortcut::activated, this, [this] {
+        if (KeyRepeat::latestPressRepeats(Qt::Key_Space)) return;
         QWidget* focus = QApplication::focusWidget();
         if (focus && (qobject_cast<QLineEdit*>(focus) || focus->inherits("QTextEdit") ||
                       focus->inherits("QAbstractSpinBox") || focus->inherits("QPlainTextEdit")))
@@ -171,7 +174,9 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     m_stopAllShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), this);
     m_stopAllShortcut->setContext(Qt::WindowShortcut);
     m_stopAllShortcut->setAutoRepeat(false);
-    connect(m_stopAllShortcut, &QShortcut::activated, this, [this] { stopAll(); });
+    connect(m_stopAllShortcut, &QShortcut::activated, this, [this] {
+        if (!KeyRepeat::latestPressRepeats(Qt::Key_Period)) stopAll();
+    });
 
     connect(m_wall, &CameraWall::cameraSelected, this, [this](const QString& id) { selectPreview(id.toStdString()); });
     connect(m_wall, &CameraWall::releaseRequested, this, [this](int index) { releaseSlot(index); });
@@ -180,8 +185,8 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     // Return presses the focused button in every window; here, where Space is CUT, it also
     // toggles a check box, and CUT (a default button, which presses itself on Return) cuts once
     // however long Return is held.
-    m_switcher->cutButton()->installEventFilter(this);
-    for (QCheckBox* box : findChildren<QCheckBox*>()) box->installEventFilter(this);
+    Accessibility::answerReturnOncePerPress(*m_switcher->cutButton());
+    for (QCheckBox* box : findChildren<QCheckBox*>()) Accessibility::answerReturnOncePerPress(*box);
     refresh();
 }
 
@@ -313,22 +318,6 @@ void DirectorWindow::connectServices() {
     });
     connect(&m_store, &AppStore::libraryChanged, this, [this] { refresh(); });
     connect(&m_store, &AppStore::selectedProjectIDChanged, this, [this] { refresh(); });
-}
-
-// --- Keys ---
-
-bool DirectorWindow::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::KeyPress) {
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool activation = (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) &&
-                                !(key->modifiers() & ~Qt::KeypadModifier);
-        auto* button = qobject_cast<QAbstractButton*>(watched);
-        if (activation && button) {
-            if (!key->isAutoRepeat() && button->isEnabled()) button->click();
-            return true;
-        }
-    }
-    return QMainWindow::eventFilter(watched, event);
 }
 
 // --- Lifecycle ---

@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
@@ -242,6 +243,51 @@ TEST_F(AccessibilityTest, ReturnPressesTheFocusedButtonButNeverTogglesACheckBox)
     EXPECT_FALSE(check->isChecked());
     test::pressKey(Qt::Key_Space);
     EXPECT_TRUE(check->isChecked());
+    dialog.hide();
+}
+
+// Under every platform theme, also one whose buttons press themselves on Return: a button that
+// grants trust or removes something, and a check box, hand Return to their window as buttons that
+// ignore it do, so the dialog's default button answers it; a focused button is pressed once per
+// press however long Return is held.
+TEST_F(AccessibilityTest, ReturnNeverPressesAClickAndSpaceOnlyButtonAndAHeldReturnPressesOnce) {
+    QDialog dialog;
+    auto* dialogLayout = new QVBoxLayout(&dialog);
+    auto* approve = new QPushButton(QStringLiteral("Approve Camera"), &dialog);
+    Accessibility::answerClickAndSpaceOnly(*approve);
+    auto* close = new QPushButton(QStringLiteral("Close"), &dialog);
+    close->setDefault(true);
+    auto* scan = new QToolButton(&dialog);
+    scan->setText(QStringLiteral("Scan Again"));
+    auto* check = new QCheckBox(QStringLiteral("Hidden network"), &dialog);
+    for (QWidget* widget : std::initializer_list<QWidget*>{approve, close, scan, check}) dialogLayout->addWidget(widget);
+    int approvals = 0, closes = 0, scans = 0;
+    QObject::connect(approve, &QPushButton::clicked, [&] { ++approvals; });
+    QObject::connect(close, &QPushButton::clicked, [&] { ++closes; });
+    QObject::connect(scan, &QToolButton::clicked, [&] { ++scans; });
+    ASSERT_TRUE(test::activate(dialog));
+
+    approve->setFocus();
+    test::pressKey(Qt::Key_Return);
+    test::pressKey(Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(approvals, 0);
+    EXPECT_EQ(closes, 2);
+    check->setFocus();
+    test::pressKey(Qt::Key_Return);
+    EXPECT_FALSE(check->isChecked());
+    EXPECT_EQ(closes, 3);
+    approve->setFocus();
+    test::pressKey(Qt::Key_Space);
+    EXPECT_EQ(approvals, 1);
+
+    scan->setFocus();
+    QTest::keyPress(scan, Qt::Key_Return);
+    for (int i = 0; i < 4; ++i) {
+        QKeyEvent repeat(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, QStringLiteral("\r"), true);
+        QApplication::sendEvent(scan, &repeat);
+    }
+    QTest::keyRelease(scan, Qt::Key_Return);
+    EXPECT_EQ(scans, 1);
     dialog.hide();
 }
 

@@ -25,26 +25,15 @@ done
 
 rm -rf "$out"
 mkdir -p "$out"
-# A display of its own. Xvfb's lock file is what keeps two servers off one number (a server in
-# a network namespace does not see another's socket and replaces its file), so try numbers until
-# an Xvfb holds one and reports ready.
-display=""
+# A display of its own (tests/support/xvfb.sh).
+. "$root/tests/support/xvfb.sh"
 xvfb=""
 trap '[ -z "$xvfb" ] || { kill -TERM "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; }' EXIT
-for n in $(seq 140 199); do
-  [ ! -e "/tmp/.X$n-lock" ] || continue
-  : >"$out/display"
-  Xvfb ":$n" -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3>"$out/display" >>"$out/xvfb.log" 2>&1 &
-  xvfb=$!
-  for _ in $(seq 300); do
-    [ -s "$out/display" ] && { display=$n; break 2; }
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-  xvfb=""
-done
+display=""
+if start_xvfb "$out/xvfb.log" -screen 0 1920x1080x24; then
+  xvfb=$xvfb_pid
+  display=${xvfb_display#:}
+fi
 [ -n "$display" ] || { echo "real window: Xvfb did not start" >&2; exit 1; }
 
 status=0

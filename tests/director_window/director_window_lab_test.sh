@@ -80,22 +80,13 @@ mkdir -p "$XDG_DATA_HOME/Velk" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$HOME"
 chmod 700 "$XDG_RUNTIME_DIR"
 echo '{"projects":[{"id":"7d0c6b8e-3a0f-4c52-9f3e-2b1a1c9e0d11","name":"Lab Show","revision":1,"takes":[]}]}' \
   >"$XDG_DATA_HOME/Velk/library.json"
-# A display of its own. Xvfb's lock file in /tmp is what keeps two servers off one number (the
-# lab's namespaces do not separate X sockets reliably: Xvfb replaces a socket file it finds), so
-# try numbers until an Xvfb holds one and reports ready.
+# A display of its own (tests/support/xvfb.sh).
+. "$source_dir/tests/support/xvfb.sh"
 display=""
-for n in $(shuf -i 100-899 -n 30); do
-  : >"$work/display"
-  Xvfb ":$n" -displayfd 3 -screen 0 1400x900x24 -nolisten tcp 3>"$work/display" >>"$work/xvfb.log" 2>&1 &
-  xvfb=$!
-  for _ in $(seq 300); do
-    [ -s "$work/display" ] && { display=:$n; break 2; }
-    kill -0 "$xvfb" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill "$xvfb" 2>/dev/null || true
-  wait "$xvfb" 2>/dev/null || true
-done
+if start_xvfb "$work/xvfb.log" -screen 0 1400x900x24; then
+  xvfb=$xvfb_pid
+  display=$xvfb_display
+fi
 [ -n "$display" ] || fail "no X display could be started"
 pids+=($xvfb)
 export DISPLAY=$display

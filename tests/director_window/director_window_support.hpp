@@ -14,6 +14,7 @@
 #include "app/theme.hpp"
 #include "director_test_support.hpp"
 #include "director_window/director_window.hpp"
+#include "support/widgets.hpp"
 
 namespace velk::test {
 
@@ -52,10 +53,6 @@ inline void saveScreenshot(QWidget& widget, const char* name) {
     widget.grab().save(folder + "/" + name + ".png");
 }
 
-inline void showActive(DirectorWindow& window) {
-    window.show();
-    QApplication::setActiveWindow(&window);
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
-}
+inline void showActive(DirectorWindow& window) { ASSERT_TRUE(activate(window)); }
 
 } // namespace velk::test

@@ -10,7 +10,8 @@
 //     current row or a tab bar's current tab while the list or bar does not have focus).
 // `FocusEventRecorder` hears the focus events that reach the platform and names those told of an
 // object without the focus.
-// Needs a QApplication on the offscreen platform and Qt6::Test. Depends on nothing of the product.
+// Needs a QApplication (offscreen, or xcb on an X server) and Qt6::Test. Depends on nothing of the
+// product.
 //
 // Worth knowing when a finding names a standard widget: on Linux, Qt's own accessible objects name
 // a QComboBox and a QTabBar by their current value (whatever accessible name they were given), and
@@ -39,6 +40,8 @@
 #include <QTest>
 #include <QTextEdit>
 #include <QWidget>
+
+#include "support/widgets.hpp"
 
 namespace velk::test {
 
@@ -148,14 +151,6 @@ inline std::vector<QWidget*> mouseControls(QWidget& window, const AccessibilityA
         if (!part) controls.push_back(widget);
     }
     return controls;
-}
-
-// Shows the window, makes it the active one and waits until it is.
-inline bool activate(QWidget& window) {
-    if (!window.isVisible()) window.show();
-    window.raise();
-    window.activateWindow();
-    return QTest::qWaitForWindowActive(&window, 2000);
 }
 
 // Presses a key where a person's key press goes: the focus widget (shortcuts first), or the

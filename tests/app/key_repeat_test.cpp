@@ -1,0 +1,107 @@
+// One physical press, one action: the rule that tells a held key's repeats from new presses, fed
+// the sequences the window systems deliver.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/key_repeat.hpp"
+
+namespace velk {
+namespace {
+
+constexpr int space = 0x20;
+constexpr int period = 0x2e;
+constexpr int control = 0x01000021;
+constexpr int enter = 0x01000004;
+
+// 'p' a press, 'f' a press the platform flagged as a repeat, 'r' a release, 'u' every key up (the
+// focus went to another application).
+struct Step {
+    char kind;
+    int key;
+    std::uint64_t time;
+};
+
+struct Sequence {
+    const char* name;
+    std::vector<Step> steps;
+    // One letter per press, in order: 'n' a new press, 'r' a repeat.
+    std::string verdicts;
+};
+
+class KeyRepeatRuleTable : public testing::TestWithParam<Sequence> {};
+
+TEST_P(KeyRepeatRuleTable, TellsRepeatsFromNewPresses) {
+    KeyRepeatRule rule;
+    std::string verdicts;
+    for (const Step& step : GetParam().steps) {
+        if (step.kind == 'r') rule.release(step.key, step.time);
+        if (step.kind == 'u') rule.releaseAll();
+        if (step.kind == 'p' || step.kind == 'f') verdicts += rule.press(step.key, step.time, step.kind == 'f') ? 'r' : 'n';
+    }
+    EXPECT_EQ(verdicts, GetParam().verdicts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, KeyRepeatRuleTable,
+    testing::Values(
+        Sequence{"Tap", {{'p', space, 100}, {'r', space, 180}}, "n"},
+        Sequence{"TwoTaps", {{'p', space, 100}, {'r', space, 180}, {'p', space, 400}, {'r', space, 470}}, "nn"},
+        // An idle GUI thread: Qt saw each repeated press queued behind its release and flagged both.
+        Sequence{"HeldAndFlagged",
+                 {{'p', space, 100}, {'r', space, 600}, {'f', space, 600}, {'r', space, 640}, {'f', space, 640},
+                  {'r', space, 900}},
+                 "nrr"},
+        // A busy GUI thread: the release was handled before its press arrived, so nothing is flagged.
+        Sequence{"HeldOnABusyThread",
+                 {{'p', space, 100}, {'r', space, 600}, {'p', space, 600}, {'r', space, 640}, {'p', space, 640},
+                  {'r', space, 680}, {'f', space, 680}, {'r', space, 900}},
+                 "nrrr"},
+        // A server that repeats a held key without releases.
+        Sequence{"HeldWithoutReleases",
+                 {{'p', space, 100}, {'p', space, 600}, {'p', space, 640}, {'r', space, 700}, {'p', space, 1200}},
+                 "nrrn"},
+        // The shortcut check and then the press itself: one press seen twice.
+        Sequence{"OnePressSeenTwice", {{'p', space, 100}, {'p', space, 100}, {'r', space, 180}}, "nn"},
+        Sequence{"ARepeatSeenTwice",
+                 {{'p', space, 100}, {'r', space, 600}, {'p', space, 600}, {'p', space, 600}, {'r', space, 900}},
+                 "nrr"},
+        Sequence{"TapThenHold",
+                 {{'p', space, 100}, {'r', space, 150}, {'p', space, 400}, {'r', space, 900}, {'p', space, 900},
+                  {'r', space, 950}},
+                 "nnr"},
+        // Another key pressed in the same millisecond as a release is a press of its own.
+        Sequence{"OtherKeyAtTheReleaseTime", {{'p', space, 100}, {'r', space, 200}, {'p', enter, 200}}, "nn"},
+        Sequence{"HeldCtrlPeriod",
+                 {{'p', control, 100}, {'p', period, 150}, {'r', period, 600}, {'p', period, 600},
+                  {'r', period, 640}, {'p', period, 640}, {'r', period, 700}, {'r', control, 750},
+                  {'p', control, 900}, {'p', period, 950}},
+                 "nnrrnn"},
+        // Events a program made carry no time: only their own flag counts.
+        Sequence{"WithoutTimes", {{'p', space, 0}, {'f', space, 0}, {'r', space, 0}, {'p', space, 0}}, "nrn"},
+        // Held while the focus went to another application, which got the release.
+        Sequence{"ReleaseSeenElsewhere", {{'p', space, 100}, {'u', 0, 0}, {'p', space, 5000}}, "nn"}),
+    [](const testing::TestParamInfo<Sequence>& info) { return std::string(info.param.name); });
+
+TEST(KeyRepeatRule, AnswersForThePressBeingHandledWhileItsKeyIsDown) {
+    KeyRepeatRule rule;
+    rule.press(space, 100, false);
+    EXPECT_FALSE(rule.latestPressRepeats(space));
+    EXPECT_FALSE(rule.pressRepeats(space, 100));
+    rule.release(space, 600);
+    rule.press(space, 600, false);
+    EXPECT_TRUE(rule.latestPressRepeats(space));
+    EXPECT_TRUE(rule.pressRepeats(space, 600));
+    EXPECT_FALSE(rule.pressRepeats(space, 100)); // not the press being handled
+    EXPECT_FALSE(rule.pressRepeats(space, 0));   // a press no window system delivered
+    EXPECT_FALSE(rule.latestPressRepeats(period));
+    rule.release(space, 900);
+    EXPECT_FALSE(rule.latestPressRepeats(space));
+    EXPECT_FALSE(rule.pressRepeats(space, 600));
+}
+
+} // namespace
+} // namespace velk
