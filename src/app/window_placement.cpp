@@ -36,15 +36,21 @@ public:
             apply(std::nullopt);
             m_handle = m_window.windowHandle();
             if (m_handle) m_handle->installEventFilter(this);
-        } else if (watched == m_handle && event->type() == QEvent::Expose && m_handle->isExposed()) {
-            // A window manager frames the window before it shows it, so the frame is known now; a
-            // title bar placed above the screen is brought back onto it once.
-            m_handle->removeEventFilter(this);
+        } else if (watched == m_handle && isPlacementEvent(event->type()) && m_handle->isExposed()) {
+            // A window manager frames the window around the time it first shows it; how soon its
+            // frame is known depends on how busy the window manager and this process are. Until
+            // it is, every move, resize and exposure is a moment to look again; a title bar then
+            // placed above the screen is brought back onto it.
+            if (m_handle->frameMargins().isNull()) return false;
             const QScreen* screen = m_window.screen();
-            if (!m_handle->frameMargins().isNull() && screen &&
-                !screen->availableGeometry().contains(m_window.frameGeometry())) {
-                apply(m_window.frameGeometry().topLeft());
+            // The window's own frame, not the widget's copy of it, which may not know it yet.
+            const QRect frame = m_handle->frameGeometry();
+            if (screen && !screen->availableGeometry().contains(frame) && m_corrections < kMostCorrections) {
+                ++m_corrections;
+                apply(frame.topLeft());
+                return false;
             }
+            m_handle->removeEventFilter(this);
         }
         return false;
     }
@@ -57,13 +63,27 @@ private:
         const Placement placement =
             place(m_preferred, minimum, frameOf(m_window), screen->availableGeometry(), proposed);
         m_window.resize(placement.size);
-        m_window.move(placement.framePosition); // move() places the frame, title bar included
+        // The frame's place, title bar included, through the window once it has one: the widget's
+        // move() goes by its own copy of the frame, which lags behind the window manager's.
+        if (QWindow* handle = m_window.windowHandle()) {
+            handle->setFramePosition(placement.framePosition);
+        } else {
+            m_window.move(placement.framePosition);
+        }
     }
 
     QWidget& m_window;
     QSize m_preferred;
+    static bool isPlacementEvent(QEvent::Type type) {
+        return type == QEvent::Expose || type == QEvent::Move || type == QEvent::Resize;
+    }
+
+    // A window manager that keeps moving the frame elsewhere is not fought for long.
+    static constexpr int kMostCorrections = 3;
+
     QPointer<QWindow> m_handle;
     bool m_shown = false;
+    int m_corrections = 0;
 };
 
 } // namespace
