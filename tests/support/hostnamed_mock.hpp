@@ -3,15 +3,19 @@
 // While it lives, DBUS_SYSTEM_BUS_ADDRESS names that bus, so nothing reaches the system bus.
 
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusVariant>
 #include <QDeadlineTimer>
-#include <QProcess>
 #include <QThread>
 #include <QVariantMap>
+
+#include "support/child_process.hpp"
 
 namespace velk::test {
 
@@ -21,15 +25,17 @@ public:
     HostnamedMock(const QString& pretty, const QString& staticName) {
         m_savedAddress = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
         m_hadAddress = qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS");
-        m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-        if (!m_bus.waitForReadyRead(5000)) return;
-        address = QString::fromUtf8(m_bus.readLine()).trimmed();
+        m_bus = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+        const std::optional<std::string> printed = m_bus->readLine(5000);
+        if (!printed) return;
+        address = QString::fromStdString(*printed).trimmed();
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-        m_mock.setProcessEnvironment(environment);
-        m_mock.start(QStringLiteral("/usr/bin/python3"),
-                     {"-m", "dbusmock", "--session", service, path, service});
+        m_mock = std::make_unique<ChildProcess>(
+            std::vector<std::string>{"env", "DBUS_SESSION_BUS_ADDRESS=" + address.toStdString(), "/usr/bin/python3", "-m",
+                                     "dbusmock", "--session", service.toStdString(), path.toStdString(),
+                                     service.toStdString()},
+            "");
         m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "hostnamed-mock"));
         QDeadlineTimer deadline(20000);
         while (!m_connection->interface()->isServiceRegistered(service).value()) {
@@ -44,10 +50,8 @@ public:
     ~HostnamedMock() {
         m_connection.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("hostnamed-mock"));
-        for (QProcess* process : {&m_mock, &m_bus}) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
+        m_mock.reset();
+        m_bus.reset();
         if (m_hadAddress) {
             qputenv("DBUS_SYSTEM_BUS_ADDRESS", m_savedAddress);
         } else {
@@ -69,8 +73,8 @@ public:
 private:
     QByteArray m_savedAddress;
     bool m_hadAddress = false;
-    QProcess m_bus;
-    QProcess m_mock;
+    std::unique_ptr<ChildProcess> m_bus;
+    std::unique_ptr<ChildProcess> m_mock;
     std::unique_ptr<QDBusConnection> m_connection;
 };
 
