@@ -13,7 +13,8 @@
 
 namespace velk {
 
-// Runs `fn` on the thread of `context` (queued). Dropped when `context` is destroyed first.
+// Runs `fn` on the thread of `context` (queued), where what `fn` holds is destroyed with the call.
+// Dropped when `context` is destroyed first.
 void postTo(QObject* context, std::function<void()> fn);
 // Runs `fn` on the application's GUI thread (queued).
 void postToGui(std::function<void()> fn);

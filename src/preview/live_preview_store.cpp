@@ -39,10 +39,9 @@ private:
 
 void launchPreviewWorker(VELKPreviewProfile profile, std::function<void()> body) {
 #if defined(__SANITIZE_THREAD__)
-    // ThreadSanitizer sees neither Qt's hand-over to a pool thread nor into its frames, and the
-    // suppressions for uninstrumented Qt drop every report whose stack passes through one: on a
-    // QThreadPool no race of a worker would ever be reported. The sanitised build therefore runs
-    // the workers on the project's own pool, which it sees whole.
+    // ThreadSanitizer does not see Qt's hand-over of a task to a pool thread (Qt's own locks): on
+    // a QThreadPool every worker's first look at what the store gave it would be reported. The
+    // sanitised build therefore runs the workers on the project's own pool, which it sees whole.
     (void)profile;
     workers::post(std::move(body));
 #else

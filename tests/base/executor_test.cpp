@@ -119,6 +119,33 @@ TEST_F(ExecutorTest, AContextDestroyedAsItsWorkEndsIsNeverTouchedByTheWorker) {
     }
 }
 
+// What a posted function holds ends with its call, on the thread that runs it, also when that
+// thread runs it before the posting thread is back from posting: Qt's queue keeps a share of the
+// call for the poster until then, and its last share would otherwise end there.
+TEST_F(ExecutorTest, WhatAPostedFunctionHoldsEndsOnTheThreadThatRunsIt) {
+    struct Witness {
+        explicit Witness(std::atomic<QThread*>* endedOn) : endedOn(endedOn) {}
+        Witness(const Witness&) = delete;
+        ~Witness() { *endedOn = QThread::currentThread(); }
+        std::atomic<QThread*>* endedOn;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::atomic<QThread*> endedOn{nullptr};
+        std::atomic<bool> posted{false};
+        launchWorker([&] {
+            auto witness = std::make_shared<Witness>(&endedOn);
+            postToGui([witness = std::move(witness)] {});
+            posted = true;
+        });
+        // The GUI thread takes up the call as soon as it is queued.
+        for (int spins = 0; spins < 100 * kGiveUpMs && (!posted.load() || !endedOn.load()); ++spins) {
+            QCoreApplication::sendPostedEvents();
+        }
+        ASSERT_TRUE(spinUntil([&] { return endedOn.load() != nullptr; }));
+        EXPECT_EQ(endedOn.load(), guiThread()) << round;
+    }
+}
+
 TEST_F(ExecutorTest, WorkersRunSideBySideOffTheGuiThread) {
     std::atomic<QThread*> guiRanOn{nullptr};
     launchWorker([&] { postToGui([&] { guiRanOn = QThread::currentThread(); }); });

@@ -13,7 +13,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QProcess>
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include "discovery/avahi_service_instances.hpp"

@@ -1,25 +1,40 @@
 #include "discovery_test_support.hpp"
 
+#include <csignal>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
 #include <unistd.h>
+
+#include <QTemporaryDir>
+
+#include "support/child_process.hpp"
 
 namespace velk::discovery_test {
 
 ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env,
                   int timeoutMs) {
-    QProcess child;
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(program, arguments);
+    // The child gets exactly `env`: env(1) clears the inherited one and sets each variable.
+    std::vector<std::string> argv = {"env", "-i"};
+    for (const QString& variable : env.toStringList()) argv.push_back(variable.toStdString());
+    argv.push_back(program.toStdString());
+    for (const QString& argument : arguments) argv.push_back(argument.toStdString());
+    QTemporaryDir folder;
+    const std::string outputPath = folder.filePath("output").toStdString();
+    test::ChildProcess child(argv, outputPath);
     ChildRun run;
-    if (!child.waitForStarted()) return run;
-    run.finished = child.waitForFinished(timeoutMs);
+    const std::optional<int> status = child.wait(timeoutMs);
+    run.finished = status.has_value();
     if (!run.finished) {
-        child.terminate();
-        if (!child.waitForFinished(20'000)) child.kill();
-        child.waitForFinished(5'000);
+        ::kill(child.pid(), SIGTERM);
+        child.wait(20'000);
     }
-    run.status = child.exitStatus() == QProcess::NormalExit ? child.exitCode() : -1;
-    run.output = child.readAll().toStdString();
+    child.stop();
+    run.status = status.value_or(-1);
+    std::ifstream in(outputPath);
+    run.output.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return run;
 }
 

@@ -8,7 +8,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QProcess>
+#include <QProcessEnvironment>
 
 namespace velk::discovery_test {
 

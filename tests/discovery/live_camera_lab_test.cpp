@@ -4,7 +4,11 @@
 
 #include <chrono>
 #include <map>
+#include <memory>
 #include <set>
+#include <string>
+#include <vector>
+
 #include <unistd.h>
 
 #include <QDir>
@@ -15,6 +19,7 @@
 #include "base/uuid.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "live_camera_test_support.hpp"
+#include "support/child_process.hpp"
 #include "test_record.hpp"
 
 namespace velk {
@@ -54,38 +59,29 @@ TEST(LiveCameraLab, EndToEndWithSimulatedCameras) {
 class SimCameras {
 public:
     SimCameras() { m_logs.setAutoRemove(true); }
-    ~SimCameras() {
-        for (auto& process : m_processes) process->terminate();
-        for (auto& process : m_processes) {
-            if (!process->waitForFinished(5000)) process->kill();
-            process->waitForFinished(2000);
-        }
-    }
 
     static std::string phoneAddress(int phone) { return "10.77.0." + std::to_string(10 + phone); }
 
     void start(int phone, const std::string& id, const std::string& name, QStringList extra = {}) {
-        auto process = std::make_unique<QProcess>();
-        process->setProcessChannelMode(QProcess::MergedChannels);
-        QStringList arguments = {QString::fromStdString(environment("VELK_LAB")),
-                                 QStringLiteral("phone%1").arg(phone),
-                                 "--",
-                                 "/usr/bin/python3",
-                                 QStringLiteral(VELK_SOURCE_DIR "/tests/sim/sim_camera.py"),
-                                 "--id",
-                                 QString::fromStdString(id),
-                                 "--name",
-                                 QString::fromStdString(name),
-                                 "--address",
-                                 QString::fromStdString(phoneAddress(phone)),
-                                 "--desk",
-                                 QString::fromStdString(environment("VELK_LAB_DESK")),
-                                 "--log",
-                                 logPath(phone)};
-        arguments += extra;
-        process->start(QString::fromStdString(environment("VELK_LAB_SCRIPT")), QStringList{"exec"} + arguments);
-        ASSERT_TRUE(process->waitForStarted());
-        m_processes.push_back(std::move(process));
+        std::vector<std::string> argv = {environment("VELK_LAB_SCRIPT"),
+                                         "exec",
+                                         environment("VELK_LAB"),
+                                         "phone" + std::to_string(phone),
+                                         "--",
+                                         "/usr/bin/python3",
+                                         VELK_SOURCE_DIR "/tests/sim/sim_camera.py",
+                                         "--id",
+                                         id,
+                                         "--name",
+                                         name,
+                                         "--address",
+                                         phoneAddress(phone),
+                                         "--desk",
+                                         environment("VELK_LAB_DESK"),
+                                         "--log",
+                                         logPath(phone).toStdString()};
+        for (const QString& argument : extra) argv.push_back(argument.toStdString());
+        m_processes.push_back(std::make_unique<test::ChildProcess>(argv, ""));
     }
 
     QString logPath(int phone) const { return m_logs.path() + QStringLiteral("/phone%1.log").arg(phone); }
@@ -102,7 +98,7 @@ public:
 
 private:
     QTemporaryDir m_logs;
-    std::vector<std::unique_ptr<QProcess>> m_processes;
+    std::vector<std::unique_ptr<test::ChildProcess>> m_processes; // stopped (TERM, then KILL) when destroyed
 };
 
 class LiveCameraLabDesk : public testing::Test {

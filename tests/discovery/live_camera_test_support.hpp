@@ -11,7 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
-#include <QProcess>
+#include <QProcessEnvironment>
 
 #include "base/json.hpp"
 #include "discovery/live_camera_discovery.hpp"

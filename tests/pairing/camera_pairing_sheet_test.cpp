@@ -1,5 +1,6 @@
+#include <optional>
+
 #include <QLabel>
-#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -14,6 +15,7 @@
 #include "app/theme.hpp"
 #include "pairing_test_support.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/child_process.hpp"
 #include "support/verbatim.hpp"
 #include "support/widgets.hpp"
 
@@ -101,11 +103,9 @@ TEST_F(PairingSheet, QRCodeDecodesToTheInvitation) {
     QTemporaryDir images;
     const QString file = images.filePath("qr.png");
     ASSERT_TRUE(child<QLabel>(*sheet, "qrImage")->pixmap().save(file));
-    QProcess zbar;
-    zbar.start("zbarimg", {"--raw", "-q", "-Sbinary", file});
-    ASSERT_TRUE(zbar.waitForFinished(20000));
-    EXPECT_EQ(zbar.exitCode(), 0) << zbar.readAllStandardError().toStdString();
-    EXPECT_EQ(zbar.readAllStandardOutput().toStdString(), encodeInvitation(*store->invitation()));
+    const test::ProgramRun zbar = test::runToEnd({"zbarimg", "--raw", "-q", "-Sbinary", file.toStdString()}, 20000);
+    EXPECT_EQ(zbar.status, std::optional<int>(0));
+    EXPECT_EQ(zbar.output, encodeInvitation(*store->invitation()));
 }
 
 TEST_F(PairingSheet, ApproveAndRemoveCallTheStore) {

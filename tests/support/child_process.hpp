@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -97,6 +98,10 @@ public:
         }
     }
 
+    // What readLine() has read past its last line: the child's last words when they end without a
+    // newline.
+    std::string takeBuffered() { return std::exchange(m_buffer, {}); }
+
     void writeLine(const std::string& line) {
         const std::string data = line + "\n";
         std::size_t written = 0;
@@ -105,6 +110,23 @@ public:
             if (count <= 0) throw std::runtime_error("write to child failed");
             written += static_cast<std::size_t>(count);
         }
+    }
+
+    // Waits up to timeoutMs for the child to end and reaps it: its exit status, or -1 when a
+    // signal ended it; none while it still runs.
+    std::optional<int> wait(int timeoutMs) {
+        const double deadline = nowMs() + timeoutMs;
+        while (m_pid > 0) {
+            int status = 0;
+            const pid_t done = waitpid(m_pid, &status, WNOHANG);
+            if (done == m_pid) {
+                m_pid = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            if (done < 0 || nowMs() > deadline) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return std::nullopt;
     }
 
     void stop() {
@@ -140,5 +162,21 @@ private:
     int m_stdout = -1;
     std::string m_buffer;
 };
+
+// A program run to its end: what it printed on stdout (its stderr is dropped), and its exit status,
+// none when it did not end within timeoutMs.
+struct ProgramRun {
+    std::string output;
+    std::optional<int> status;
+};
+
+inline ProgramRun runToEnd(const std::vector<std::string>& argv, int timeoutMs = 30'000) {
+    ChildProcess process(argv, "", true);
+    ProgramRun run;
+    while (std::optional<std::string> line = process.readLine(timeoutMs)) run.output += *line + "\n";
+    run.output += process.takeBuffered();
+    run.status = process.wait(timeoutMs);
+    return run;
+}
 
 } // namespace velk::test

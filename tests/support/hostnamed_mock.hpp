@@ -5,6 +5,7 @@
 // threads afterwards.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -27,7 +28,7 @@ public:
         m_savedAddress = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
         m_hadAddress = qEnvironmentVariableIsSet("DBUS_SYSTEM_BUS_ADDRESS");
         m_bus = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, std::string(), true);
+            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
         const std::optional<std::string> printed = m_bus->readLine(5000);
         if (!printed) return;
         address = QString::fromStdString(*printed).trimmed();
@@ -36,7 +37,7 @@ public:
             std::vector<std::string>{"env", "DBUS_SESSION_BUS_ADDRESS=" + address.toStdString(), "/usr/bin/python3", "-m",
                                      "dbusmock", "--session", service.toStdString(), path.toStdString(),
                                      service.toStdString()},
-            std::string());
+            "");
         m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "hostnamed-mock"));
         QDeadlineTimer deadline(20000);
         while (!m_connection->interface()->isServiceRegistered(service).value()) {

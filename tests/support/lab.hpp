@@ -3,8 +3,11 @@
 // program again in the lab's desk with a role variable set, and the desk case drives simulated
 // phones, each in its own network namespace.
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <optional>
 #include <string>
@@ -13,11 +16,13 @@
 #include <unistd.h>
 
 #include <QFile>
-#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include "base/json.hpp"
+#include "support/child_process.hpp"
 
 namespace velk::test {
 
@@ -34,24 +39,24 @@ inline std::optional<std::string> runInLabDesk(const char* roleVariable, const Q
                                                int timeoutMs) {
     if (!environment(roleVariable).empty()) return "part of another run";
     if (geteuid() != 0) return "the network lab needs root";
-    QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(roleVariable, "lab-desk");
-    child.setProcessEnvironment(env);
-    child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(VELK_SOURCE_DIR "/scripts/lab",
-                {"run", "--phones", QString::number(phones), "--",
-                 QString::fromStdString(std::filesystem::read_symlink("/proc/self/exe").string()),
-                 "--gtest_filter=" + filter});
-    const bool finished = child.waitForStarted() && child.waitForFinished(timeoutMs);
+    QTemporaryDir folder;
+    const std::string outputPath = folder.filePath("desk.log").toStdString();
+    ChildProcess child({"env", std::string(roleVariable) + "=lab-desk", VELK_SOURCE_DIR "/scripts/lab", "run",
+                        "--phones", std::to_string(phones), "--",
+                        std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=" + filter.toStdString()},
+                       outputPath);
+    std::optional<int> status = child.wait(timeoutMs);
+    const bool finished = status.has_value();
     if (!finished) {
-        child.terminate(); // the lab script tears its lab down on TERM
-        if (!child.waitForFinished(20'000)) child.kill();
+        ::kill(child.pid(), SIGTERM); // the lab script tears its lab down on TERM
+        child.wait(20'000);
     }
-    const std::string output = child.readAll().toStdString();
-    if (finished && child.exitCode() == 77) return output;
+    child.stop();
+    std::ifstream in(outputPath);
+    const std::string output((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (finished && *status == 77) return output;
     EXPECT_TRUE(finished) << output;
-    EXPECT_EQ(child.exitCode(), 0) << output;
+    EXPECT_EQ(status.value_or(-1), 0) << output;
     EXPECT_EQ(output.find("[  FAILED  ]"), std::string::npos) << output;
     EXPECT_NE(output.find("[       OK ]"), std::string::npos) << output; // ran, not skipped
     return std::nullopt;
@@ -68,22 +73,24 @@ public:
     }
     ~LabPhone() { kill(); }
     void start() {
-        m_process = std::make_unique<QProcess>();
-        m_process->setProcessChannelMode(QProcess::ForwardedChannels);
-        m_process->start(QString::fromStdString(environment("VELK_LAB_SCRIPT")),
-                         QStringList{"exec", QString::fromStdString(environment("VELK_LAB")),
-                                     QStringLiteral("phone%1").arg(m_number), "--", "/usr/bin/python3",
-                                     VELK_SOURCE_DIR "/tests/sim/sim_camera.py", "--address",
-                                     QString::fromStdString(host()), "--desk",
-                                     QString::fromStdString(environment("VELK_LAB_DESK"))} +
-                             m_arguments);
-        m_process->waitForStarted();
+        std::vector<std::string> argv = {environment("VELK_LAB_SCRIPT"),
+                                         "exec",
+                                         environment("VELK_LAB"),
+                                         "phone" + std::to_string(m_number),
+                                         "--",
+                                         "/usr/bin/python3",
+                                         VELK_SOURCE_DIR "/tests/sim/sim_camera.py",
+                                         "--address",
+                                         host(),
+                                         "--desk",
+                                         environment("VELK_LAB_DESK")};
+        for (const QString& argument : m_arguments) argv.push_back(argument.toStdString());
+        m_process = std::make_unique<ChildProcess>(argv, "");
     }
     // Ends the phone at once, mid-stream if it streams.
     void kill() {
         if (!m_process) return;
-        m_process->kill();
-        m_process->waitForFinished(5000);
+        if (m_process->pid() > 0) ::kill(m_process->pid(), SIGKILL);
         m_process.reset();
     }
     std::string host() const { return "10.77.0." + std::to_string(10 + m_number); }
@@ -102,7 +109,7 @@ private:
     int m_number;
     QStringList m_arguments;
     QString m_log;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ChildProcess> m_process;
 };
 
 } // namespace velk::test

@@ -7,16 +7,20 @@
 #include <QDBusObjectPath>
 #include <QDBusVariant>
 #include <QFile>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <future>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "wifi/network_manager_wifi_backend.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_test_support.hpp"
+#include "support/child_process.hpp"
 
 namespace velk {
 namespace {
@@ -33,15 +37,17 @@ const QString kWireless = QStringLiteral("org.freedesktop.NetworkManager.Device.
 class NetworkManagerMock {
 public:
     NetworkManagerMock() {
-        m_bus.start(QStringLiteral("dbus-daemon"), {"--session", "--nofork", "--print-address=1"});
-        if (!m_bus.waitForReadyRead(5000)) return;
-        address = QString::fromUtf8(m_bus.readLine()).trimmed();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), address);
-        environment.insert(QStringLiteral("DBUS_SYSTEM_BUS_ADDRESS"), address);
-        m_mock.setProcessEnvironment(environment);
-        m_mock.start(QStringLiteral("/usr/bin/python3"),
-                     {"-m", "dbusmock", "--session", "-t", "networkmanager", "-l", m_dir.filePath("calls.log")});
+        m_bus = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+        const std::optional<std::string> printed = m_bus->readLine(5000);
+        if (!printed) return;
+        address = QString::fromStdString(*printed).trimmed();
+        m_mock = std::make_unique<test::ChildProcess>(
+            std::vector<std::string>{"env", "DBUS_SESSION_BUS_ADDRESS=" + address.toStdString(),
+                                     "DBUS_SYSTEM_BUS_ADDRESS=" + address.toStdString(), "/usr/bin/python3", "-m",
+                                     "dbusmock", "--session", "-t", "networkmanager", "-l",
+                                     m_dir.filePath("calls.log").toStdString()},
+            "");
         m_connection = std::make_unique<QDBusConnection>(QDBusConnection::connectToBus(address, "nm-mock"));
         if (!test::waitUntil([&] { return m_connection->interface()->isServiceRegistered(kManagerInterface).value(); },
                              20000)) {
@@ -57,10 +63,8 @@ public:
     ~NetworkManagerMock() {
         m_connection.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("nm-mock"));
-        for (QProcess* process : {&m_mock, &m_bus}) {
-            process->kill();
-            process->waitForFinished(5000);
-        }
+        m_mock.reset();
+        m_bus.reset();
     }
 
     QList<QVariant> call(const QString& path, const QString& interface, const QString& method,
@@ -130,8 +134,8 @@ private:
     }
 
     QTemporaryDir m_dir;
-    QProcess m_bus;
-    QProcess m_mock;
+    std::unique_ptr<test::ChildProcess> m_bus;
+    std::unique_ptr<test::ChildProcess> m_mock;
     std::unique_ptr<QDBusConnection> m_connection;
 };
 

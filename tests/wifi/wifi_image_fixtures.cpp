@@ -6,8 +6,9 @@
 #include <QBuffer>
 #include <QFile>
 #include <QPainter>
-#include <QProcess>
 #include <QTemporaryDir>
+
+#include "support/child_process.hpp"
 
 namespace velk::test {
 
@@ -36,14 +37,10 @@ void appendChunk(QByteArray& out, const char* type, const QByteArray& data) {
 } // namespace
 
 std::string runProgram(const std::string& program, const std::vector<std::string>& arguments) {
-    QProcess process;
-    QStringList list;
-    for (const auto& argument : arguments) list << QString::fromStdString(argument);
-    process.start(QString::fromStdString(program), list);
-    if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        return {};
-    }
-    return process.readAllStandardOutput().toStdString();
+    std::vector<std::string> argv = {program};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    ProgramRun run = runToEnd(argv);
+    return run.status == std::optional<int>(0) ? run.output : std::string();
 }
 
 QImage qrencodeImage(const std::string& text, int moduleSize) {
