@@ -27,7 +27,9 @@ TEST(DirectorWindowOnDisplay, OpensWithinTheScreen) {
     const auto screen = expectFrameOnScreen("Kestova Director");
     ASSERT_TRUE(screen);
     const QRect available = rig.window->screen()->availableGeometry();
-    if (available.width() >= 1320 && available.height() >= 820) EXPECT_EQ(rig.window->size(), QSize(1320, 820));
+    if (available.width() >= 1320 && available.height() >= 820) {
+        EXPECT_EQ(rig.window->size(), QSize(1320, 820));
+    }
     const QString shot = QStringLiteral(VELK_BINARY_DIR "/screenshots/director_window/on-%1x%2-%3.png")
                              .arg(screen->width).arg(screen->height).arg(rig.window->devicePixelRatio());
     QDir().mkpath(QFileInfo(shot).path());

@@ -20,7 +20,9 @@ TEST_F(LibraryWindowOnDisplay, OpensWithinTheScreen) {
     const auto screen = test::expectFrameOnScreen("Kestova Library");
     ASSERT_TRUE(screen);
     const QRect available = window->screen()->availableGeometry();
-    if (available.width() >= 1180 && available.height() >= 760) EXPECT_EQ(window->size(), QSize(1180, 760));
+    if (available.width() >= 1180 && available.height() >= 760) {
+        EXPECT_EQ(window->size(), QSize(1180, 760));
+    }
     const QString shot = QStringLiteral(VELK_BINARY_DIR "/screenshots/library_window/on-%1x%2-%3.png")
                              .arg(screen->width).arg(screen->height).arg(window->devicePixelRatio());
     QDir().mkpath(QFileInfo(shot).path());
