@@ -3,7 +3,8 @@
 // the transfer-source browser, the live camera channel, the camera pairing store), the window
 // registry that opens the Director, the Library and Settings by id, and the orderly end. The
 // computer's name is asked of hostnamed in the background from the start and kept
-// (base/host_name.hpp).
+// (base/host_name.hpp). Nothing here waits for the system bus: a bus that never answers leaves
+// discovery, the sleep watch and the name as they are without a bus.
 //
 // At quit the application's cancellation is cancelled first (work that waits on it stops waiting),
 // then the windows close, then the services go in reverse order: the live channel's thread is

@@ -2,6 +2,7 @@
 // avahi_lab_test.sh builds (it starts this program there); the other cases start child runs of
 // this program and never reach the machine's own bus or network.
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -18,7 +19,9 @@
 
 #include "discovery/avahi_service_instances.hpp"
 #include "discovery/lan_discovery.hpp"
+#include "discovery/sleep_monitor.hpp"
 #include "discovery_test_support.hpp"
+#include "support/silent_bus.hpp"
 #include "test_record.hpp"
 
 namespace velk {
@@ -78,6 +81,26 @@ TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
 }
 
+TEST(AvahiBackend, ASilentSystemBusHoldsNeitherBrowsingNorTheSleepWatch) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const test::SilentBus silent(dir.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silent.listening);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELK_AVAHI_LAB_ROLE", "silent-bus");
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", QString::fromStdString(silent.address));
+    // No session bus either: the child's Avahi client never leaves the silent bus, and holds the
+    // lock that closing a connection of Qt's would wait for as the child ends.
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.path() + "/no-session-bus");
+    env.remove("DISPLAY");
+    auto run = runChild(thisProgram(), {QString::fromStdString(test_record::filterFor({"AvahiSilentBus"}))}, env);
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
 TEST(AvahiLab, FindsResolvesAndLosesPhoneAdvertisements) {
     if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
     const std::vector<std::string> deskSuites = {"AvahiLabDesk"};
@@ -103,6 +126,24 @@ TEST(AvahiNoBus, StaysEmptyAndUnavailable) {
     discovery.restart();
     EXPECT_TRUE(discovery.isSearching());
     EXPECT_TRUE(discovery.devices().empty());
+}
+
+TEST(AvahiSilentBus, NothingWaitsForIt) {
+    if (environment("VELK_AVAHI_LAB_ROLE") != "silent-bus") GTEST_SKIP() << "runs only as a child run";
+    EventLoop loop;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        LANDiscovery discovery;
+        SleepMonitor sleep([] {});
+        EXPECT_TRUE(discovery.isSearching());
+        discovery.restart();
+        loop.runFor(200);
+        EXPECT_FALSE(discovery.isBrowsingAvailable());
+        EXPECT_TRUE(discovery.devices().empty());
+    }
+    // Generous: without its own thread, Avahi's client would hold the caller for as long as the
+    // bus stays silent.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
 TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {

@@ -1,6 +1,7 @@
 // The kestova executable: one instance per user, the services, the windows this build includes.
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <QApplication>
 #include <QIcon>
@@ -57,8 +58,16 @@ int main(int argc, char** argv) {
         application.launch();
         exitCode = qtApplication.exec();
     }
-    // The services are gone and have cancelled their work; let the workers end before static
-    // destruction, so none is still inside curl or OpenSSL when the process exits.
+    // The library is saved and the services are gone: the next launch may run from here on.
+    instance.release();
+    // The services have cancelled their work; let the workers end before static destruction, so
+    // none is still inside curl or OpenSSL when the process exits.
     velk::shutdownWorkers();
+    // A thread still waiting inside libdbus for a silent system bus holds a lock that Qt's D-Bus
+    // would wait for as it closes its connections: the process ends here, leaving it behind.
+    if (velk::UnboundedCall::anyUnderWay()) {
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
     return exitCode;
 }
