@@ -248,14 +248,17 @@ private:
         m_poll = avahi_simple_poll_new();
         if (!m_poll || m_wake < 0) return;
         m_wakeWatch = pollApi()->watch_new(pollApi(), m_wake, AVAHI_WATCH_IN, &AvahiLoop::wakeCallback, this);
-        // libdbus makes every new bus connection of the process under one lock, which Avahi's
-        // client holds for as long as a silent bus keeps it waiting. Qt's session connection (the
-        // screen reader's bridge, the file viewer) is made first, so that it never waits behind it.
-        if (!isEnding()) QDBusConnection::sessionBus();
         if (!isEnding()) {
-            int error = 0;
             UnboundedCall connecting;
-            m_client = avahi_client_new(pollApi(), AVAHI_CLIENT_NO_FAIL, &AvahiLoop::clientCallback, this, &error);
+            // libdbus makes every new bus connection of the process under one lock, which Avahi's
+            // client holds for as long as a silent bus keeps it waiting. Qt's session connection
+            // (the screen reader's bridge, the file viewer) is made first, so that it never waits
+            // behind it.
+            QDBusConnection::sessionBus();
+            int error = 0;
+            if (!isEnding()) {
+                m_client = avahi_client_new(pollApi(), AVAHI_CLIENT_NO_FAIL, &AvahiLoop::clientCallback, this, &error);
+            }
         }
         m_isConstructed = true;
         publishAvailability(usableClient() != nullptr);
