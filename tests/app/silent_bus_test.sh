@@ -44,6 +44,7 @@ fail() {
 }
 now() { date +%s.%N; }
 since() { awk -v from="$1" -v to="$(now)" 'BEGIN { printf "%.2f", to - from }'; }
+past() { awk -v from="$1" -v limit="$2" -v to="$(now)" 'BEGIN { exit !(to - from > limit) }'; } # START SECONDS
 
 . "$here/../support/xvfb.sh"
 start_xvfb "$work/xvfb.log" -screen 0 1400x900x24 || skip "no X server started"
@@ -70,8 +71,14 @@ run_once() { # SETUP RUN
     QT_QPA_PLATFORM=xcb "$app" >"$folder/app-$run.log" 2>&1 &
   pid=$!
   pids+=("$pid")
-  window=$(timeout "$map_limit" xdotool search --sync --onlyvisible --pid "$pid" --name "Kestova Director" 2>/dev/null |
-    head -1)
+  # Looked for every 20 ms: xdotool's own --sync looks only twice a second.
+  window=""
+  while ! past "$started" "$map_limit"; do
+    window=$(xdotool search --onlyvisible --pid "$pid" --name "Kestova Director" 2>/dev/null | head -1)
+    [ -z "$window" ] || break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.02
+  done
   if [ -z "$window" ]; then
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
@@ -83,7 +90,7 @@ run_once() { # SETUP RUN
   started=$(now)
   xdotool key --clearmodifiers ctrl+q
   quit=-
-  for _ in $(seq $((quit_limit * 100))); do
+  while ! past "$started" "$quit_limit"; do
     if ! kill -0 "$pid" 2>/dev/null; then
       quit=$(since "$started")
       break
