@@ -43,19 +43,17 @@ endfunction()
 function(velk_test name)
   cmake_parse_arguments(ARG "AUTOMOC;WIDGETS" "" "DEPENDS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
-  if(ARG_WIDGETS)
-    list(APPEND sources "${PROJECT_SOURCE_DIR}/tests/support/sanitizer_suppressions.cpp")
-  endif()
-  # Every program records how its cases ended (tests/test_record.hpp).
-  add_executable(${name} ${sources} "${PROJECT_SOURCE_DIR}/tests/test_record.cpp")
+  add_executable(${name} ${sources})
   # Test programs need no heavy optimisation; what they test is built with the project's flags.
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS} $<$<CONFIG:Release>:-O1>)
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests")
-  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
+  # Every program records how its cases ended (tests/test_record.hpp) and knows where the build's
+  # files are (tests/support/build_paths.hpp).
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} velk_test_common velk_build_paths GTest::gmock GTest::gtest_main)
+  if(ARG_WIDGETS)
+    target_link_libraries(${name} PRIVATE velk_widget_test_suppressions)
+  endif()
   target_precompile_headers(${name} PRIVATE ${VELK_TEST_PCH})
-  target_compile_definitions(${name} PRIVATE
-    VELK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    VELK_BINARY_DIR="${PROJECT_BINARY_DIR}")
   if(ARG_AUTOMOC)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
   endif()
