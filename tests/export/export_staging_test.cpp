@@ -237,7 +237,7 @@ TEST(ExportKilled, AtEveryFileEventLeavesWholePackagesOnlyAndTheNextExportClears
     const long long firstTime = 1772600767;
     const auto exportIn = [&](const fs::path& into, long long time, const std::string& log) {
         return std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{VELK_EXPORT_CHILD, into.string(), media.string(), std::to_string(time)},
+            std::vector<std::string>{test::binaryPath("tests/export/velk_export_child"), into.string(), media.string(), std::to_string(time)},
             (root / log).string());
     };
     // Waits for the child's end without reaping it (its stop() does).
