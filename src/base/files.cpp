@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -333,6 +335,23 @@ void syncDirectory(const std::filesystem::path& folder) {
         // Some filesystems cannot sync a folder at all; that is no failure of ours.
         if (errno == EINVAL) return;
         if (errno != EINTR) throwErrno("Cannot sync the folder " + folder.string());
+    }
+}
+
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
+    std::filesystem::path probe = path;
+    for (;;) {
+        struct statvfs disk {};
+        struct stat item {};
+        if (::statvfs(probe.c_str(), &disk) == 0 && ::stat(probe.c_str(), &item) == 0) {
+            const unsigned long long blockBytes = disk.f_frsize;
+            const unsigned long long blocks = disk.f_bavail;
+            const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+            const bool huge = blockBytes != 0 && blocks > limit / blockBytes;
+            return DiskSpace{item.st_dev, huge ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(blocks * blockBytes)};
+        }
+        if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
+        probe = probe.parent_path();
     }
 }
 

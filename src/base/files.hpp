@@ -2,6 +2,9 @@
 // File operations with the guarantees the product relies on: writes that are whole or absent,
 // moves that never replace an existing file, and creation that fails when the path exists.
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -92,5 +95,14 @@ std::string readAll(const std::filesystem::path& path, std::size_t maxBytes = SI
 // fsync of an open descriptor / of a folder by path. Throw std::system_error.
 void syncFd(int fd);
 void syncDirectory(const std::filesystem::path& folder);
+
+struct DiskSpace {
+    dev_t device = 0;           // st_dev: the file system
+    std::int64_t freeBytes = 0; // what an ordinary writer may still add there
+};
+// The file system that holds `path` and the bytes an ordinary writer may still add to it (statvfs:
+// f_bavail × f_frsize), asked of the nearest folder of the path that exists. None when that cannot
+// be told.
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path);
 
 } // namespace velk::files

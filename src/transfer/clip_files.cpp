@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <limits>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -167,36 +165,14 @@ std::string sha256Of(int fd, const CancellationToken* cancellation) {
     return hexLower(hasher.finish());
 }
 
-std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
-    std::filesystem::path probe = path;
-    for (;;) {
-        struct statvfs disk {};
-        struct stat item {};
-        if (::statvfs(probe.c_str(), &disk) == 0 && ::stat(probe.c_str(), &item) == 0) {
-            const unsigned long long blockBytes = disk.f_frsize;
-            const unsigned long long blocks = disk.f_bavail;
-            const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
-            const bool huge = blockBytes != 0 && blocks > limit / blockBytes;
-            return DiskSpace{item.st_dev, huge ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(blocks * blockBytes)};
-        }
-        if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
-        probe = probe.parent_path();
-    }
-}
-
-std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
-    const std::optional<DiskSpace> space = diskSpace(path);
-    if (!space) return std::nullopt;
-    return space->freeBytes;
-}
-
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
     return "Not enough free space on the recordings disk: " + mebibytes(neededBytes, true) + " needed, " +
            mebibytes(freeBytes, false) + " free.";
 }
 
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder) {
-    return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), freeBytes(folder).value_or(0));
+    const std::optional<files::DiskSpace> space = files::diskSpace(folder);
+    return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), space ? space->freeBytes : 0);
 }
 
 std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,

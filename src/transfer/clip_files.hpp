@@ -2,8 +2,6 @@
 // The local-file rules of every clip copy, whichever road makes it: folder and file names, whole
 // writes, the inside-the-recordings check and SHA-256 read from an open descriptor.
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -55,15 +53,6 @@ void hashRange(int fd, std::int64_t from, std::int64_t to, Sha256& hasher, const
 // SHA-256 of everything the descriptor's file holds, as 64 lower-case hexadecimal characters.
 std::string sha256Of(int fd, const CancellationToken* cancellation = nullptr);
 
-struct DiskSpace {
-    dev_t device = 0;           // st_dev: the file system
-    std::int64_t freeBytes = 0; // what an ordinary writer may still add there
-};
-// The file system that holds `path` and the bytes an ordinary writer may still add to it (statvfs:
-// f_bavail × f_frsize), asked of the nearest folder of the path that exists. None when that cannot
-// be told.
-std::optional<DiskSpace> diskSpace(const std::filesystem::path& path);
-std::optional<std::int64_t> freeBytes(const std::filesystem::path& path);
 // "Not enough free space on the recordings disk: 40.0 MiB needed, 20.0 MiB free." What is needed
 // is rounded up and what is free down, to a tenth of a MiB, so the two never read alike.
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes);

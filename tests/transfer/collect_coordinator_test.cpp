@@ -697,7 +697,7 @@ TEST_F(CollectOnSmallDisk, SecondOfTwoClipsThatDoNotFitTogetherFailsAtOnce) {
     std::string firstOutcome;
     std::thread first([&] {
         firstOutcome = outcomeOf(firstJob, [&](const CollectDownloadProgress&) {
-            const std::int64_t free = ClipFiles::freeBytes(root).value_or(0);
+            const std::int64_t free = files::diskSpace(root).value_or(files::DiskSpace{}).freeBytes;
             if (free < leastFree) leastFree = free;
         });
     });
