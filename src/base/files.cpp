@@ -355,4 +355,17 @@ std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
     }
 }
 
+std::optional<DiskRefusal> diskRefusalOf(const std::system_error& error, std::int64_t neededBytes,
+                                         const std::filesystem::path& folder) {
+    const std::error_code& code = error.code();
+    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
+    if (!errnoValue) return std::nullopt;
+    if (code.value() == EDQUOT) return DiskRefusal::quota;
+    if (code.value() != ENOSPC) return std::nullopt;
+    // With the bytes to spare, what ran out is the room for another file or folder (inodes).
+    const std::optional<DiskSpace> space = diskSpace(folder);
+    const bool bytesToSpare = space && space->freeBytes >= std::max<std::int64_t>(neededBytes, 1);
+    return bytesToSpare ? DiskRefusal::noFiles : DiskRefusal::noSpace;
+}
+
 } // namespace velk::files

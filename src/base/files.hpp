@@ -105,4 +105,16 @@ struct DiskSpace {
 // be told.
 std::optional<DiskSpace> diskSpace(const std::filesystem::path& path);
 
+// How a disk refused a new file, a new folder or more bytes.
+enum class DiskRefusal {
+    noSpace, // ENOSPC, short of bytes
+    noFiles, // ENOSPC with bytes to spare: the file system can hold no more files or folders
+    quota,   // EDQUOT: the user's disk quota is used up
+};
+// What refused a step that still had `neededBytes` to write on the disk that holds `folder`: ENOSPC
+// is short of bytes while fewer than `neededBytes` (at least one) are free there (or that cannot be
+// told), and with them free the disk has no room for more files. None for every other error.
+std::optional<DiskRefusal> diskRefusalOf(const std::system_error& error, std::int64_t neededBytes,
+                                         const std::filesystem::path& folder);
+
 } // namespace velk::files

@@ -177,12 +177,48 @@ std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::p
 
 std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
                                        const std::filesystem::path& folder) {
-    const std::error_code& code = error.code();
-    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
-    if (!errnoValue) return std::nullopt;
-    if (code.value() == ENOSPC) return notEnoughSpaceFor(neededBytes, folder);
-    if (code.value() == EDQUOT) return std::string(quotaUsedUp);
+    const std::optional<files::DiskRefusal> refusal = files::diskRefusalOf(error, neededBytes, folder);
+    if (!refusal) return std::nullopt;
+    switch (*refusal) {
+    case files::DiskRefusal::noSpace:
+        return notEnoughSpaceFor(neededBytes, folder);
+    case files::DiskRefusal::noFiles:
+        return std::string(noRoomForFiles);
+    case files::DiskRefusal::quota:
+        return std::string(quotaUsedUp);
+    }
     return std::nullopt;
+}
+
+NewFolders NewFolders::make(const std::filesystem::path& folder) {
+    constexpr int maximumAttempts = 4;
+    NewFolders made;
+    const auto isFolder = [](const std::filesystem::path& path) {
+        struct stat item {};
+        return ::stat(path.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
+    };
+    for (int attempt = 1;; ++attempt) {
+        std::vector<std::filesystem::path> missing;
+        for (std::filesystem::path level = folder; !isFolder(level) && level != level.parent_path(); level = level.parent_path()) {
+            missing.push_back(level);
+        }
+        bool parentGone = false;
+        for (auto level = missing.rbegin(); level != missing.rend() && !parentGone; ++level) {
+            if (::mkdir(level->c_str(), 0777) == 0) {
+                made.m_made.push_back(*level);
+                continue;
+            }
+            const int error = errno;
+            if (error == EEXIST && isFolder(*level)) continue;
+            parentGone = error == ENOENT && attempt < maximumAttempts;
+            if (!parentGone) throw std::system_error(error, std::generic_category(), "Cannot create the folder " + level->string());
+        }
+        if (!parentGone) return made;
+    }
+}
+
+NewFolders::~NewFolders() {
+    for (auto folder = m_made.rbegin(); folder != m_made.rend(); ++folder) ::rmdir(folder->c_str());
 }
 
 } // namespace velk::ClipFiles

@@ -1,6 +1,7 @@
 #pragma once
 // The local-file rules of every clip copy, whichever road makes it: folder and file names, whole
-// writes, the inside-the-recordings check and SHA-256 read from an open descriptor.
+// writes, the folders made for a clip, the disk's refusals in words, the inside-the-recordings
+// check and SHA-256 read from an open descriptor.
 
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "base/sha256.hpp"
 #include "transfer/https_session.hpp"
@@ -59,13 +61,40 @@ std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes);
 // The same sentence for a write that found the disk full while `neededBytes` (at least one) were
 // still to go into `folder`, with what is free there now.
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder);
+// A new file or folder refused with the bytes to spare: the disk's table of files is used up.
+inline constexpr std::string_view noRoomForFiles = "The recordings disk has no room for more files.";
 // A write refused for the user's disk quota. A quota shows in no free-space figure, so the
 // sentence names none.
 inline constexpr std::string_view quotaUsedUp = "The disk quota for the recordings folder is used up.";
-// The sentence for a write that the disk refused while `neededBytes` were still to go into
-// `folder`: a full disk (ENOSPC) in notEnoughSpaceFor's words, the quota (EDQUOT) as quotaUsedUp.
-// None for every other error.
+// The sentence for a new file, a new folder or a write that the disk refused while `neededBytes`
+// were still to go into `folder` (files::diskRefusalOf): short of bytes in notEnoughSpaceFor's words,
+// out of files as noRoomForFiles, the quota as quotaUsedUp. None for every other error.
 std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
                                        const std::filesystem::path& folder);
+
+// The folders made for one clip's copy: `folder` and every folder above it that was missing. Unless
+// kept, those this value made are removed again when it goes, deepest first and each only while it
+// is empty; so a clip that fails leaves no empty folders, and a folder another clip has put
+// anything in stays.
+class NewFolders {
+public:
+    // Makes the folders. One that another clip's failure removes meanwhile, just above a folder
+    // this is about to make, is made again. Throws std::system_error naming the folder that could
+    // not be made, after removing those made so far.
+    static NewFolders make(const std::filesystem::path& folder);
+
+    NewFolders(NewFolders&& other) noexcept : m_made(std::move(other.m_made)) { other.m_made.clear(); }
+    NewFolders& operator=(NewFolders&&) = delete;
+    NewFolders(const NewFolders&) = delete;
+    NewFolders& operator=(const NewFolders&) = delete;
+    ~NewFolders();
+
+    // The clip's copy goes on in them: they stay.
+    void keep() { m_made.clear(); }
+
+private:
+    NewFolders() = default;
+    std::vector<std::filesystem::path> m_made; // from the top down
+};
 
 } // namespace velk::ClipFiles
