@@ -218,6 +218,8 @@ std::size_t removeStaleFolders(const std::filesystem::path& parent,
                                const std::function<bool(std::string_view)>& isOwnFile) {
     UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid()) return 0;
+    // A folder made there now is not locked yet: nothing is swept while its maker holds the parent.
+    if (::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) return 0;
     const std::optional<std::vector<std::string>> names = namesIn(folder.get());
     if (!names) return 0;
     std::size_t removed = 0;
@@ -232,6 +234,22 @@ UniqueFd lockFolder(const std::filesystem::path& folder) {
     if (!fd.valid()) throwErrno("Cannot open the folder " + folder.string());
     if (::flock(fd.get(), LOCK_EX) != 0) throwErrno("Cannot lock the folder " + folder.string());
     return fd;
+}
+
+UniqueFd makeLockedFolder(const std::filesystem::path& folder, int mode) {
+    const std::filesystem::path parent = folderOf(folder);
+    UniqueFd held(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!held.valid()) throwErrno("Cannot open the folder " + parent.string());
+    while (::flock(held.get(), LOCK_SH) != 0) {
+        if (errno != EINTR) throwErrno("Cannot lock the folder " + parent.string());
+    }
+    makeNewDirectory(folder, mode);
+    try {
+        return lockFolder(folder);
+    } catch (...) {
+        ::rmdir(folder.c_str());
+        throw;
+    }
 }
 
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {

@@ -60,7 +60,9 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& path);
 // accepts and that hold only regular files whose names `isOwnFile` accepts. Such a folder is emptied
 // and removed through descriptors, so no link is ever followed: a link in place of the folder, a
 // link or any other entry inside it, or a folder that its builder still holds locked (see
-// `lockFolder`) leaves it as it is. Returns how many folders were removed; never throws.
+// `lockFolder`) leaves it as it is. The sweep holds `parent` itself locked exclusively, and sweeps
+// nothing while a folder is being made there (`makeLockedFolder`): the next sweep removes what this
+// one would have. Returns how many folders were removed; never throws.
 std::size_t removeStaleFolders(const std::filesystem::path& parent,
                                const std::function<bool(std::string_view)>& isStagingName,
                                const std::function<bool(std::string_view)>& isOwnFile);
@@ -69,6 +71,11 @@ std::size_t removeStaleFolders(const std::filesystem::path& parent,
 // descriptor stays open, so that `removeStaleFolders` leaves a folder still being built. Throws
 // std::system_error.
 UniqueFd lockFolder(const std::filesystem::path& folder);
+
+// Makes a new folder (mkdir(2); EEXIST when the path exists) and returns it locked as `lockFolder`
+// does. Its parent is held with a shared lock from before the folder is made until it is locked, so
+// `removeStaleFolders` never finds it unlocked. Throws std::system_error.
+UniqueFd makeLockedFolder(const std::filesystem::path& folder, int mode = 0755);
 
 // Renames `from` (a file or a folder) to `to` only when `to` does not exist (renameat2
 // RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder a new

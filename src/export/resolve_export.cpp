@@ -413,9 +413,9 @@ void placePackage(const std::vector<Document>& documents, const std::filesystem:
                   const std::filesystem::path& folder,
                   const std::function<void(const std::filesystem::path&, std::string_view)>& writeFile) {
     const std::filesystem::path staging = files::temporaryNameFor(parent / kStagingBase);
-    files::makeNewDirectory(staging);
+    // Locked before the next export's sweep can see it, and while it is built.
+    const files::UniqueFd building = files::makeLockedFolder(staging);
     try {
-        const files::UniqueFd building = files::lockFolder(staging);
         for (const Document& document : documents) writeFile(staging / document.name, document.text);
         files::syncDirectory(staging);
         try {
