@@ -260,14 +260,16 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
     // The filesystem has no exclusive rename.
     struct stat source {};
     if (::lstat(from.c_str(), &source) == 0 && S_ISDIR(source.st_mode)) {
-        // A folder cannot be linked: its name is claimed with a new empty folder, which rename()
-        // then replaces in one step. A folder that something filled meanwhile is not replaced, and
-        // not removed either.
-        if (::mkdir(to.c_str(), 0700) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
+        // A folder cannot be linked, and claiming its name first would leave an empty folder there
+        // should the move be cut short. rename() itself refuses a file or a folder that holds
+        // anything; it could replace only an empty folder made under this name in the same instant.
+        struct stat taken {};
+        if (::lstat(to.c_str(), &taken) == 0) throwErrno(EEXIST, "Cannot move " + from.string() + " to " + to.string());
         if (::rename(from.c_str(), to.c_str()) != 0) {
             error = errno;
-            ::rmdir(to.c_str());
-            throwErrno(error == ENOTEMPTY ? EEXIST : error, "Cannot move " + from.string() + " to " + to.string());
+            const bool exists = error == ENOTEMPTY || error == EEXIST || error == ENOTDIR;
+            throwErrno(exists && ::lstat(to.c_str(), &taken) == 0 ? EEXIST : error,
+                       "Cannot move " + from.string() + " to " + to.string());
         }
         return;
     }

@@ -78,9 +78,10 @@ UniqueFd lockFolder(const std::filesystem::path& folder);
 UniqueFd makeLockedFolder(const std::filesystem::path& folder, int mode = 0755);
 
 // Renames `from` (a file or a folder) to `to` only when `to` does not exist (renameat2
-// RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder a new
-// empty folder under `to` that rename then replaces). Throws std::system_error (EEXIST when the
-// destination exists); never replaces it.
+// RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder
+// rename(2) once `to` is seen missing: it never replaces a file or a folder that holds anything, only
+// an empty folder made under that very name in the same instant). Throws std::system_error (EEXIST
+// when the destination exists); never replaces it.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves a file that could not be read aside in its folder, as "<name>.unreadable-<yyyyMMdd-HHmmss>"

@@ -243,11 +243,14 @@ protected:
         for (const std::string& file : kPackageFiles) reference[file] = files::readAll(finished / kPackageName / file);
     }
 
-    std::vector<std::string> arguments(const fs::path& into, long long time) const {
-        return {VELK_EXPORT_CHILD, into.string(), media.string(), std::to_string(time)};
+    std::vector<std::string> arguments(const fs::path& into, long long time, bool exclusiveRename = true) const {
+        std::vector<std::string> line{VELK_EXPORT_CHILD, into.string(), media.string(), std::to_string(time)};
+        if (!exclusiveRename) line.emplace_back("no-exclusive-rename");
+        return line;
     }
-    std::unique_ptr<test::ChildProcess> exportIn(const fs::path& into, long long time, const std::string& log) const {
-        return std::make_unique<test::ChildProcess>(arguments(into, time), (root / log).string());
+    std::unique_ptr<test::ChildProcess> exportIn(const fs::path& into, long long time, const std::string& log,
+                                                 bool exclusiveRename = true) const {
+        return std::make_unique<test::ChildProcess>(arguments(into, time, exclusiveRename), (root / log).string());
     }
     // Waits for the child's end without reaping it (its stop() does).
     static int exitCodeOf(test::ChildProcess& child) {
@@ -255,13 +258,13 @@ protected:
         if (::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOWAIT) != 0) return -1;
         return info.si_code == CLD_EXITED ? info.si_status : -1;
     }
-    int exportNow(const fs::path& into, long long time, const std::string& log) const {
-        auto child = exportIn(into, time, log);
+    int exportNow(const fs::path& into, long long time, const std::string& log, bool exclusiveRename = true) const {
+        auto child = exportIn(into, time, log, exclusiveRename);
         return exitCodeOf(*child);
     }
     // The next export removes what killed ones left, and leaves the packages that were finished.
-    void expectTheNextExportToClearTheLitter(long long time) {
-        ASSERT_EQ(exportNow(parent, time, "next.log"), 0) << files::readAll(root / "next.log");
+    void expectTheNextExportToClearTheLitter(long long time, bool exclusiveRename = true) {
+        ASSERT_EQ(exportNow(parent, time, "next.log", exclusiveRename), 0) << files::readAll(root / "next.log");
         for (const std::string& name : namesIn(parent)) EXPECT_NE(name.front(), '.') << name;
         expectOnlyWholePackages(parent, reference);
         EXPECT_GE(namesIn(parent).size(), 2u);
@@ -304,6 +307,35 @@ TEST_F(ExportKilled, AtEveryFileEventLeavesWholePackagesOnlyAndTheNextExportClea
     // staging folder is in place, which only merges kill points.
     EXPECT_GE(killedAt, 4);
     expectTheNextExportToClearTheLitter(firstTime + 1000);
+}
+
+// Killed at the end of any system call from the making of its staging folder on, where the file
+// system has an exclusive rename and where it has none, an export leaves only whole packages under
+// their names, and the next export clears its litter.
+TEST_F(ExportKilled, AtEverySystemCallWithOrWithoutAnExclusiveRenameLeavesWholePackagesOnly) {
+    for (const bool exclusiveRename : {true, false}) {
+        SCOPED_TRACE(exclusiveRename ? "exclusive rename" : "no exclusive rename");
+        int killedAt = -1;
+        for (int killAt = 0; killAt < 1000; ++killAt) {
+            SCOPED_TRACE("killed after system call " + std::to_string(killAt));
+            testing::TracedChild child(arguments(parent, firstTime + killAt, exclusiveRename), (root / "killed.log").string());
+            if (!child.ok()) GTEST_SKIP() << "this system lets no test trace its own child (ptrace)";
+            ASSERT_TRUE(child.runPastAFolderMade()) << files::readAll(root / "killed.log");
+            bool ended = false;
+            for (int call = 0; call < killAt && !ended; ++call) ended = !child.step();
+            if (ended) {
+                EXPECT_EQ(child.finish(), 0) << files::readAll(root / "killed.log");
+                break;
+            }
+            child.kill();
+            expectOnlyWholePackages(parent, reference);
+            killedAt = killAt;
+        }
+        EXPECT_GE(killedAt, 20);
+        expectTheNextExportToClearTheLitter(firstTime + 5000, exclusiveRename);
+        fs::remove_all(parent);
+        fs::create_directory(parent);
+    }
 }
 
 class ExportsIntoOneFolder : public ExportChildren {};
