@@ -16,8 +16,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <iterator>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velk::testing {
@@ -30,6 +32,17 @@ public:
         std::vector<char*> argv;
         for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
         argv.push_back(nullptr);
+        // The leak checker stops a program's threads with ptrace of its own when it ends, which a
+        // traced program cannot do: it is off in the child.
+        std::vector<std::string> environment;
+        for (char** variable = environ; *variable != nullptr; ++variable) {
+            if (!std::string_view(*variable).starts_with("ASAN_OPTIONS=")) environment.emplace_back(*variable);
+        }
+        const char* asan = std::getenv("ASAN_OPTIONS");
+        environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? asan : "") + ":detect_leaks=0");
+        std::vector<char*> envp;
+        for (std::string& variable : environment) envp.push_back(variable.data());
+        envp.push_back(nullptr);
         m_pid = ::fork();
         if (m_pid == 0) {
             const int out = ::open(log.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -54,7 +67,7 @@ public:
                 ::_exit(126);
             }
             ::raise(SIGSTOP);
-            ::execv(argv[0], argv.data());
+            ::execve(argv[0], argv.data(), envp.data());
             ::_exit(127);
         }
         int status = 0;
