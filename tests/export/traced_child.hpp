@@ -1,7 +1,7 @@
 #pragma once
 // A helper program started with fork and exec under ptrace, so that a test can hold it right after
-// it made its first folder, or after any system call from there on: to act while it stands there,
-// or to kill it there. Only its first thread is traced; until it makes a folder it runs untraced
+// it made its first folder, or after any change it makes to files from there on: to act while it
+// stands there, or to kill it there. Only its first thread is traced; until it makes a folder it runs untraced
 // (a seccomp filter hands only the calls that make folders to the tracer).
 
 #include <fcntl.h>
@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -92,16 +93,12 @@ public:
         }
         return false;
     }
-    // Lets it run to the end of its next system call; false when it ended instead.
-    bool step() {
-        while (resume(PTRACE_SYSCALL)) {
-            if (m_stop != (SIGTRAP | 0x80)) continue;
-            __ptrace_syscall_info info{};
-            ::ptrace(PTRACE_GET_SYSCALL_INFO, m_pid, reinterpret_cast<void*>(sizeof info), &info);
-            if (info.op == PTRACE_SYSCALL_INFO_EXIT) {
-                m_result = info.exit.rval;
-                return true;
-            }
+    // Lets it run to the end of its next system call that changes a file or a folder (makes,
+    // writes, moves or removes one); false when it ended instead. A kill anywhere before the next
+    // such call leaves what a kill right there does.
+    bool runPastAChange() {
+        while (step()) {
+            if (m_changes) return true;
         }
         return false;
     }
@@ -125,6 +122,34 @@ public:
     }
 
 private:
+    // Lets it run to the end of its next system call; false when it ended instead.
+    bool step() {
+        while (resume(PTRACE_SYSCALL)) {
+            if (m_stop != (SIGTRAP | 0x80)) continue;
+            __ptrace_syscall_info info{};
+            ::ptrace(PTRACE_GET_SYSCALL_INFO, m_pid, reinterpret_cast<void*>(sizeof info), &info);
+            if (info.op == PTRACE_SYSCALL_INFO_ENTRY) m_changes = changesFiles(info.entry.nr, info.entry.args);
+            if (info.op == PTRACE_SYSCALL_INFO_EXIT) {
+                m_result = info.exit.rval;
+                return true;
+            }
+        }
+        return false;
+    }
+    static bool changesFiles(std::uint64_t call, const std::uint64_t* arguments) {
+        if (call == SYS_openat) return (arguments[2] & O_CREAT) != 0;
+#ifdef SYS_open
+        if (call == SYS_open) return (arguments[1] & O_CREAT) != 0;
+#endif
+        const std::vector<long> changing{
+            SYS_mkdirat, SYS_write, SYS_pwrite64, SYS_renameat2, SYS_unlinkat, SYS_linkat, SYS_ftruncate,
+#ifdef SYS_mkdir
+            SYS_mkdir, SYS_rename, SYS_renameat, SYS_unlink, SYS_rmdir, SYS_link, SYS_creat,
+#endif
+        };
+        return std::find(changing.begin(), changing.end(), static_cast<long>(call)) != changing.end();
+    }
+
     // Continues it (PTRACE_CONT or PTRACE_SYSCALL) to its next stop, noted in m_stop (the stop
     // signal, with a ptrace event above it); a signal it received is delivered on the way. False
     // when it ended instead.
@@ -150,6 +175,7 @@ private:
     bool m_running = false;
     int m_signal = 0;
     int m_stop = 0;
+    bool m_changes = false;
     std::int64_t m_result = 0;
     int m_status = -1;
 };
