@@ -151,10 +151,11 @@ DiskReservations::Reservation reserveRoom(const ClipPaths& paths, std::int64_t s
     return std::move(room.reservation);
 }
 
-// Runs a step that writes the partial file. The disk filling meanwhile is said as plainly as the
-// check before, and the partial file keeps what it holds for the next attempt.
+// Runs a step that makes the clip's folders or partial file or writes to it. A disk that refuses
+// (full, out of files, or the quota) is said as plainly as the check before, and the partial file
+// keeps what it holds for the next attempt.
 template <class Step>
-auto sayingWhenDiskFills(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options, Step step)
+auto sayingWhenDiskRefuses(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options, Step step)
     -> decltype(step()) {
     try {
         return step();
@@ -266,9 +267,14 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
     const std::int64_t sizeBytes = *clip.sizeBytes;
     const CancellationToken* cancellation = options.cancellation;
 
+    // A partial file the disk will not take is this computer's refusal, not the phone's fault.
     if (!itemExists(paths.partialFile)) {
         files::UniqueFd created(::open(paths.partialFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-        if (!created.valid()) failInvalid(partialNotCreated);
+        if (!created.valid()) {
+            const std::system_error refused(errno, std::generic_category(), paths.partialFile.string());
+            if (auto sentence = ClipFiles::diskRefusal(refused, sizeBytes, paths.folder)) refuseLocal(options, *sentence);
+            refuseLocal(options, partialNotCreated);
+        }
     }
     FetchedClip fetched;
     fetched.partial.reset(::open(paths.partialFile.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
@@ -355,7 +361,9 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
     // Held until every byte of the clip is written, or the fetch fails.
     DiskReservations::Reservation room;
     if (!itemExists(paths.finalFile)) room = reserveRoom(paths, *job.clip.sizeBytes, options);
-    std::filesystem::create_directories(paths.folder);
+    // Made for this clip, and removed again while empty should it fail.
+    ClipFiles::NewFolders folders =
+        sayingWhenDiskRefuses(paths, *job.clip.sizeBytes, options, [&] { return ClipFiles::NewFolders::make(paths.folder); });
 
     // The final file is looked at first and is never replaced: a good one is accepted as it is,
     // through the same check as every copy (a plain file of the catalog's size and digest).
@@ -370,9 +378,11 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
         inPlace.alreadyInPlace = true;
         return inPlace;
     }
-    return sayingWhenDiskFills(paths, *job.clip.sizeBytes, options, [&] {
+    FetchedClip fetched = sayingWhenDiskRefuses(paths, *job.clip.sizeBytes, options, [&] {
         return fetchIntoPartial(job, rangeURL, paths, room, DownloadProgress(job.clip, progressFunction), options);
     });
+    folders.keep();
+    return fetched;
 }
 
 CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched, const CollectProgressFunction& progressFunction,
@@ -382,7 +392,7 @@ CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched,
     const ClipPaths paths = pathsOf(job);
     throwIfCancelled(options.cancellation);
     if (!fetched.alreadyInPlace) {
-        sayingWhenDiskFills(paths, *clip.sizeBytes, options, [&] { moveIntoPlace(job, paths, fetched, progress, options); });
+        sayingWhenDiskRefuses(paths, *clip.sizeBytes, options, [&] { moveIntoPlace(job, paths, fetched, progress, options); });
     }
 
     std::optional<std::string> timingLocalPath;
