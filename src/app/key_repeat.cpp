@@ -7,7 +7,16 @@
 
 namespace velk {
 
-bool KeyRepeatRule::press(int key, std::uint64_t time, bool flaggedRepeat) {
+PhysicalKey physicalKey(std::uint32_t nativeScanCode, int symbol) {
+    if (nativeScanCode != 0) return nativeScanCode;
+    return (PhysicalKey{1} << 32) | static_cast<std::uint32_t>(symbol);
+}
+
+namespace {
+PhysicalKey physicalKeyOf(const QKeyEvent& event) { return physicalKey(event.nativeScanCode(), event.key()); }
+} // namespace
+
+bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat) {
     if (time == 0) return flaggedRepeat;
     History& history = m_keys[key];
     if (history.down && time == history.pressTime) return history.pressRepeats || flaggedRepeat;
@@ -18,7 +27,7 @@ bool KeyRepeatRule::press(int key, std::uint64_t time, bool flaggedRepeat) {
     return history.pressRepeats;
 }
 
-void KeyRepeatRule::release(int key, std::uint64_t time) {
+void KeyRepeatRule::release(PhysicalKey key, std::uint64_t time) {
     if (time == 0) return;
     History& history = m_keys[key];
     history.down = false;
@@ -26,12 +35,12 @@ void KeyRepeatRule::release(int key, std::uint64_t time) {
     history.releaseTime = time;
 }
 
-bool KeyRepeatRule::latestPressRepeats(int key) const {
+bool KeyRepeatRule::latestPressRepeats(PhysicalKey key) const {
     const auto found = m_keys.find(key);
     return found != m_keys.end() && found->second.down && found->second.pressRepeats;
 }
 
-bool KeyRepeatRule::pressRepeats(int key, std::uint64_t time) const {
+bool KeyRepeatRule::pressRepeats(PhysicalKey key, std::uint64_t time) const {
     const auto found = m_keys.find(key);
     return time != 0 && found != m_keys.end() && found->second.down && found->second.pressTime == time &&
            found->second.pressRepeats;
@@ -52,6 +61,9 @@ public:
         connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { rule.releaseAll(); });
     }
     KeyRepeatRule rule;
+    // The symbol and key of the latest press the window system delivered.
+    int latestSymbol = 0;
+    PhysicalKey latestKey = 0;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -59,10 +71,14 @@ protected:
         if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
         if (!watched->isWindowType()) return false;
         const auto* key = static_cast<const QKeyEvent*>(event);
-        if (type == QEvent::KeyRelease)
-            rule.release(key->key(), key->timestamp());
-        else
-            rule.press(key->key(), key->timestamp(), key->isAutoRepeat());
+        const PhysicalKey physical = physicalKeyOf(*key);
+        if (type == QEvent::KeyRelease) {
+            rule.release(physical, key->timestamp());
+            return false;
+        }
+        rule.press(physical, key->timestamp(), key->isAutoRepeat());
+        latestSymbol = key->key();
+        latestKey = physical;
         return false;
     }
 };
@@ -83,10 +99,13 @@ void install() {
 
 bool isRepeat(const QKeyEvent& event) {
     if (event.isAutoRepeat()) return true;
-    return watcher() && watcher()->rule.pressRepeats(event.key(), event.timestamp());
+    return watcher() && watcher()->rule.pressRepeats(physicalKeyOf(event), event.timestamp());
 }
 
-bool latestPressRepeats(int key) { return watcher() && watcher()->rule.latestPressRepeats(key); }
+bool latestPressRepeats(int symbol) {
+    const Watcher* seen = watcher();
+    return seen && seen->latestSymbol == symbol && seen->rule.latestPressRepeats(seen->latestKey);
+}
 
 } // namespace KeyRepeat
 } // namespace velk

@@ -12,16 +12,17 @@
 namespace velk {
 namespace {
 
-constexpr int space = 0x20;
-constexpr int period = 0x2e;
-constexpr int control = 0x01000021;
-constexpr int enter = 0x01000004;
+// X key codes of the US layout.
+constexpr PhysicalKey space = 65;
+constexpr PhysicalKey period = 60;
+constexpr PhysicalKey control = 37;
+constexpr PhysicalKey enter = 36;
 
 // 'p' a press, 'f' a press the platform flagged as a repeat, 'r' a release, 'u' every key up (the
 // focus went to another application).
 struct Step {
     char kind;
-    int key;
+    PhysicalKey key;
     std::uint64_t time;
 };
 
@@ -101,6 +102,14 @@ TEST(KeyRepeatRule, AnswersForThePressBeingHandledWhileItsKeyIsDown) {
     rule.release(space, 900);
     EXPECT_FALSE(rule.latestPressRepeats(space));
     EXPECT_FALSE(rule.pressRepeats(space, 600));
+}
+
+// The key, not its symbol: on the French layout "." is Shift and the ";" key, whose release comes
+// as ";" when Shift was let go first.
+TEST(PhysicalKey, IsTheScanCodeWhereAnEventCarriesOne) {
+    EXPECT_EQ(physicalKey(59, '.'), physicalKey(59, ';'));
+    EXPECT_NE(physicalKey(0, '.'), physicalKey(0, ';'));
+    EXPECT_NE(physicalKey('.', 0), physicalKey(0, '.'));
 }
 
 } // namespace
