@@ -4,6 +4,7 @@
 // Space, of Return on CUT (with or without a modifier) or of Ctrl+. is one action, also while every
 // processor is busy and the GUI thread falls behind, and on a layout where "." needs Shift.
 
+#include <QCheckBox>
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QTimer>
@@ -18,6 +19,7 @@
 
 #include "director_fakes.hpp"
 #include "director_window/camera_wall.hpp"
+#include "director_window/director_inspectors.hpp"
 #include "director_window/switcher_view.hpp"
 #include "director_window_support.hpp"
 #include "support/child_process.hpp"
@@ -41,7 +43,7 @@ std::size_t cuts(DirectorWindow& window) {
 struct XSession {
     WindowRig rig;
     std::unique_ptr<XKeyboard> keys;
-    XSession() : rig(fourCameras()) {
+    explicit XSession(bool liveProductionControls = false) : rig(fourCameras(), liveProductionControls) {
         rig.store->createProject("Show");
         showActive(*rig.window);
         rig.window->startSession();
@@ -115,6 +117,36 @@ TEST(DirectorXKeys, StopAllFollowsTheKeyWhenItsSymbolNeedsShift) {
                       "semicolon", "keyup", "ctrl"});
     EXPECT_EQ(session.rig.channel.stops.size(), 2u);
     EXPECT_EQ(runToEnd({"setxkbmap", "us"}).status, 0);
+    keys.expectKeysAsAScreenReaderLeavesThem();
+}
+
+// Return with Shift, Ctrl or both held answers CUT, a check box of the window and a tile once per
+// press, however long the server repeats it.
+TEST(DirectorXKeys, ModifiedReturnActsOncePerPress) {
+    VELK_NEEDS_X_SERVER("DirectorXKeys.ModifiedReturnActsOncePerPress");
+    app();
+    XSession session(true); // with the live-production toggle, a check box
+    DirectorWindow& window = session.window();
+    XKeyboard& keys = *session.keys;
+    ASSERT_TRUE(keys.screenReaderTakesKeys());
+
+    window.switcher()->cutButton()->setFocus(Qt::TabFocusReason);
+    keys.hold("shift+Return", 1.5);
+    EXPECT_EQ(cuts(window), 2u) << "Shift+Return held on CUT for 1.5 s";
+    keys.hold("ctrl+Return", 1.5);
+    EXPECT_EQ(cuts(window), 3u) << "Ctrl+Return held on CUT for 1.5 s";
+
+    window.setInspectorTab(DirectorInspectorTab::camera);
+    QCheckBox* toggle = window.inspector()->camera()->liveProductionToggle();
+    ASSERT_TRUE(toggle && toggle->isVisible());
+    const bool wasChecked = toggle->isChecked();
+    toggle->setFocus(Qt::TabFocusReason);
+    keys.hold("ctrl+shift+Return", 1);
+    EXPECT_NE(toggle->isChecked(), wasChecked) << "Ctrl+Shift+Return held on a check box";
+
+    window.wall()->cell(2)->setFocus(Qt::TabFocusReason);
+    keys.type("shift+KP_Enter");
+    EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-3");
     keys.expectKeysAsAScreenReaderLeavesThem();
 }
 
