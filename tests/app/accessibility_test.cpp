@@ -327,6 +327,7 @@ TEST_F(AccessibilityTest, ModifiedReturnTogglesNothingAndPressesAButtonOncePerPr
     }
     EXPECT_FALSE(check->isChecked());
     EXPECT_TRUE(chosen->isChecked());
+    test::saveScreenshot(sheet, "sheet_after_modified_return_" + test::desktopSession() + ".png");
     scan->setFocus(Qt::TabFocusReason);
     keys.hold("ctrl+Return", 1);
     keys.type("shift+KP_Enter");

@@ -218,6 +218,7 @@ TEST_F(PairingSheet, ModifiedReturnApprovesAndRemovesNothing) {
     EXPECT_TRUE(sent.empty());
     EXPECT_TRUE(store->candidate());
     EXPECT_EQ(store->trusted().size(), 1u);
+    test::saveScreenshot(*sheet, "pairing_sheet_after_modified_return_" + test::desktopSession() + ".png");
     child(*sheet, "approve")->setFocus(Qt::TabFocusReason);
     keys.type("space"); // the keys reach the sheet: Space approves
     EXPECT_EQ(sent.size(), 1u);

@@ -23,6 +23,14 @@ namespace velk::test {
 
 inline bool underScreenReader() { return qgetenv("VELK_SCREEN_READER") == "1"; }
 
+// "gnome", "plain", "gnome_screen_reader", …: which of on_xvfb's sessions this is, for the names
+// of review screenshots that each session saves.
+inline QString desktopSession() {
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower();
+    return (desktop.isEmpty() ? QStringLiteral("plain") : desktop) +
+           (underScreenReader() ? QStringLiteral("_screen_reader") : QString());
+}
+
 class XKeyboard final : public QObject {
 public:
     // Watches `window`, which must be shown.
