@@ -87,6 +87,14 @@ protected:
         QCoreApplication::processEvents();
         return sheet;
     }
+    // The sheet with cam-A paired and cam-B waiting for approval.
+    std::unique_ptr<CameraPairingSheet> makeSheetWithPairedAndPendingCameras() {
+        answer("cam-A");
+        EXPECT_TRUE(store->approve());
+        store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
+        answer("cam-B");
+        return makeSheet();
+    }
 
     QTemporaryDir dir;
     ManualClock clock{fromWallMs(1'700'000'000'000), 1'000'000};
@@ -157,11 +165,7 @@ TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
 // Space on the focused "Approve Camera" does. The application's keyboard rules are in force.
 TEST_F(PairingSheet, ReturnApprovesNothing) {
     Accessibility::install();
-    answer("cam-A");
-    store->approve();
-    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
-    answer("cam-B");
-    auto sheet = makeSheet();
+    auto sheet = makeSheetWithPairedAndPendingCameras();
     ASSERT_TRUE(shown(*sheet, "candidate"));
     ASSERT_TRUE(shown(*sheet, "trusted"));
     for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
@@ -200,11 +204,7 @@ TEST_F(PairingSheet, ModifiedReturnApprovesAndRemovesNothing) {
     if (qgetenv("QT_QPA_PLATFORM") != "xcb")
         GTEST_SKIP() << "needs an X server: ctest runs it on one as PairingSheet.ModifiedReturnApprovesAndRemovesNothing.xcb_*";
     Accessibility::install();
-    answer("cam-A");
-    store->approve();
-    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
-    answer("cam-B");
-    auto sheet = makeSheet();
+    auto sheet = makeSheetWithPairedAndPendingCameras();
     ASSERT_TRUE(test::activate(*sheet));
     test::XKeyboard keys(*sheet);
     ASSERT_TRUE(keys.screenReaderTakesKeys());
@@ -278,11 +278,7 @@ namespace velk {
 namespace {
 
 TEST_F(PairingSheet, KeyboardReachesEveryButtonAndRemoveNamesItsCamera) {
-    answer("cam-A");
-    ASSERT_TRUE(store->approve());
-    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
-    answer("cam-B");
-    auto sheet = makeSheet();
+    auto sheet = makeSheetWithPairedAndPendingCameras();
     const auto result = test::auditAccessibility(*sheet);
     EXPECT_TRUE(result.ok()) << result.report();
     // Once round from the header's "Done", in reading order.
