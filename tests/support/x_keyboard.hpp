@@ -97,7 +97,7 @@ private:
         if (m_astray) return;
         const int before = m_sentinels;
         ChildProcess typist({"xdotool", "key", "Shift_R"}, "");
-        m_astray = !waitUntil([&] { return typist.hasExited() && m_sentinels > before; }, 10'000);
+        m_astray = !waitUntil([&] { return typist.hasExited() && m_sentinels > before; }, 30'000);
         EXPECT_FALSE(m_astray) << "the window did not receive what was typed: has it still the keyboard's focus?";
     }
 
