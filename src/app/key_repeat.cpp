@@ -122,8 +122,8 @@ public:
     // The key event a window passed on, as its widget receives it: matched with the server's
     // record once, whoever asks first (this filter or a widget's question).
     void takeArriving(const QKeyEvent& key) {
-        if (&key != m_arriving) return;
-        m_arriving = nullptr;
+        if (!isArriving(key)) return;
+        m_arriving = {};
         const PhysicalKey physical = physicalKeyOf(key);
         const bool isPress = key.type() == QEvent::KeyPress;
         const bool repeats = rule.received(physical, isPress, key.timestamp()).value_or(false) || key.isAutoRepeat();
@@ -138,7 +138,7 @@ protected:
         const PhysicalKey physical = physicalKeyOf(*key);
         const std::uint64_t time = key->timestamp();
         if (!watched->isWindowType()) {
-            if (event == m_arriving)
+            if (isArriving(*key))
                 takeArriving(*key);
             else if (type == QEvent::ShortcutOverride && time == 0)
                 current = Press{physical, 0, key->key(), key->isAutoRepeat()};
@@ -146,7 +146,7 @@ protected:
         }
         const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
         if (recordedByServer && type != QEvent::ShortcutOverride) {
-            m_arriving = event;
+            m_arriving = {event, type, physical, time};
             return false;
         }
         if (type == QEvent::KeyRelease) {
@@ -163,9 +163,21 @@ protected:
     }
 
 private:
+    // The key event a window passed on last. The event itself is only compared, never read: a
+    // filter that took it may have destroyed it, and another event may come at its address.
+    struct Arriving {
+        const QEvent* event = nullptr;
+        QEvent::Type type = QEvent::None;
+        PhysicalKey key = 0;
+        std::uint64_t time = 0;
+    };
+    bool isArriving(const QKeyEvent& key) const {
+        return &key == m_arriving.event && key.type() == m_arriving.type && physicalKeyOf(key) == m_arriving.key &&
+               key.timestamp() == m_arriving.time;
+    }
+
     bool m_serverRecords = false;
-    // The key event a window passed on last; only compared, never read.
-    const QEvent* m_arriving = nullptr;
+    Arriving m_arriving;
 };
 
 QPointer<Watcher>& watcher() {
