@@ -107,20 +107,28 @@ function(velk_test name)
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SERIAL]): these cases ("Suite.*" or
-# "Suite.Case") of a widget test program run again on an X server of their own
+# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SCREEN_READER] [SERIAL]): these
+# cases ("Suite.*" or "Suite.Case") of a widget test program run again on an X server of their own
 # (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME platform theme and once under
 # none (or as DESKTOPS says), since a keyboard rule that holds only offscreen does not hold where
 # people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
-# them. Only the build without sanitizers runs them. SERIAL: alone, as cases that load every
-# processor must.
+# them. SCREEN_READER: instead with a screen reader's session (on_xvfb --screen-reader: Qt's AT-SPI
+# bridge takes every key event and sends it again without its time stamp), named
+# ".xcb_gnome_screen_reader" or ".xcb_plain_screen_reader". Only the build without sanitizers runs
+# them. SERIAL: alone, as cases that load every processor must.
 function(velk_test_on_desktops name)
-  cmake_parse_arguments(ARG "SERIAL" "" "CASES;DESKTOPS" ${ARGN})
+  cmake_parse_arguments(ARG "SCREEN_READER;SERIAL" "" "CASES;DESKTOPS" ${ARGN})
   if(NOT ARG_DESKTOPS)
     set(ARG_DESKTOPS GNOME none)
   endif()
   if(VELK_SANITIZE OR VELK_TSAN)
     return()
+  endif()
+  set(runner "${PROJECT_SOURCE_DIR}/tests/support/on_xvfb")
+  set(session "")
+  if(ARG_SCREEN_READER)
+    list(APPEND runner --screen-reader)
+    set(session _screen_reader)
   endif()
   string(JOIN ":" filter ${ARG_CASES})
   foreach(desktop IN LISTS ARG_DESKTOPS)
@@ -129,12 +137,12 @@ function(velk_test_on_desktops name)
       set(suffix plain)
     endif()
     # The runner comes in as the program's emulator, which the discovery reads at this call.
-    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/tests/support/on_xvfb" ${desktop})
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${runner} ${desktop})
     gtest_discover_tests(${name}
       NO_PRETTY_VALUES
       DISCOVERY_TIMEOUT 60
       TEST_FILTER "${filter}"
-      TEST_SUFFIX ".xcb_${suffix}"
+      TEST_SUFFIX ".xcb_${suffix}${session}"
       PROPERTIES LABELS "xcb" RUN_SERIAL "${ARG_SERIAL}")
   endforeach()
   set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "")
