@@ -37,6 +37,7 @@
 #include "preview/live_preview_store.hpp"
 #include "preview/preview_client.hpp"
 #include "store/app_store.hpp"
+#include "support/build_paths.hpp"
 
 namespace {
 
@@ -121,7 +122,7 @@ int benchInNamespace(bool longRun) {
     std::vector<std::unique_ptr<QProcess>> sims;
     for (int i = 0; i < kCameras; ++i) {
         auto sim = std::make_unique<QProcess>();
-        sim->start("/usr/bin/python3", {VELK_SOURCE_DIR "/tests/sim/sim_preview.py", "--address",
+        sim->start("/usr/bin/python3", {QString::fromStdString(test::sourcePath("tests/sim/sim_preview.py")), "--address",
                                         QString::fromStdString(address(i)), "--port", "45455", "--fps", "30",
                                         "--frames-dir", frames});
         if (!sim->waitForStarted() || !listening(address(i))) {

@@ -33,6 +33,7 @@
 #include "bench_support.hpp"
 #include "preview/live_preview_store.hpp"
 #include "preview/preview_client.hpp"
+#include "support/build_paths.hpp"
 
 namespace {
 
@@ -189,7 +190,7 @@ int benchInNamespace(bool longRun) {
     std::vector<std::unique_ptr<QProcess>> sims;
     for (int i = 0; i < kCameras; ++i) {
         auto sim = std::make_unique<QProcess>();
-        sim->start("/usr/bin/python3", {VELK_SOURCE_DIR "/tests/sim/sim_preview.py", "--address",
+        sim->start("/usr/bin/python3", {QString::fromStdString(test::sourcePath("tests/sim/sim_preview.py")), "--address",
                                         QString::fromStdString(address(i)), "--port", "45455", "--fps", "30",
                                         "--frames-dir", QString::fromStdString(frames)});
         if (!sim->waitForStarted() || !listening(address(i))) {

@@ -17,9 +17,45 @@ if(VELK_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
-# Headers that nearly every file includes, compiled once per target.
-set(VELK_PCH <string> <vector> <optional> <map> <functional> <memory> <chrono> <nlohmann/json.hpp>)
-set(VELK_TEST_PCH ${VELK_PCH} <gtest/gtest.h> <gmock/gmock.h>)
+# Headers that nearly every file includes, compiled once per target when VELK_PCH is on. Off by
+# default: with one translation unit per target they only add work, and ccache reuses no object
+# compiled against a precompiled header of another build.
+set(VELK_PCH_HEADERS <string> <vector> <optional> <map> <functional> <memory> <chrono> <nlohmann/json.hpp>)
+set(VELK_TEST_PCH ${VELK_PCH_HEADERS} <gtest/gtest.h> <gmock/gmock.h>)
+
+# velk_compile_as_one(TARGET): with VELK_UNITY, the target's .cpp files are compiled as one
+# translation unit, a generated file that includes each by its path from the project's root. The
+# files stay in the target's sources as headers, for tools and for the rebuild when one changes.
+# CMake's own unity files name the sources by absolute path, which reaches __FILE__ and so the
+# compiler cache's hash: another clone of the project would then miss every object.
+function(velk_compile_as_one target)
+  if(NOT VELK_UNITY)
+    return()
+  endif()
+  get_target_property(sources ${target} SOURCES)
+  set(content "// Generated: the sources of ${target}, compiled as one translation unit.\n")
+  set(count 0)
+  foreach(source IN LISTS sources)
+    if(NOT source MATCHES "\\.cpp$")
+      continue()
+    endif()
+    if(NOT IS_ABSOLUTE "${source}")
+      set(source "${CMAKE_CURRENT_SOURCE_DIR}/${source}")
+    endif()
+    file(RELATIVE_PATH relative "${PROJECT_SOURCE_DIR}" "${source}")
+    string(APPEND content "#include \"${relative}\"\n")
+    set_source_files_properties("${source}" PROPERTIES HEADER_FILE_ONLY ON)
+    math(EXPR count "${count} + 1")
+  endforeach()
+  if(count LESS 2)
+    return()
+  endif()
+  set(unity "${CMAKE_CURRENT_BINARY_DIR}/${target}_unity.cpp")
+  file(CONFIGURE OUTPUT "${unity}" CONTENT "${content}")
+  target_sources(${target} PRIVATE "${unity}")
+  # Last, so that "src/…" and "tests/…" find only the project's files.
+  target_include_directories(${target} PRIVATE "${PROJECT_SOURCE_DIR}")
+endfunction()
 
 # velk_library(NAME DEPENDS dep...): a static library of every .cpp in the calling folder.
 # Headers are included from src/ as "folder/file.hpp".
@@ -31,10 +67,13 @@ function(velk_library name)
   target_include_directories(${name} PUBLIC "${PROJECT_SOURCE_DIR}/src")
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS})
   target_link_libraries(${name} PUBLIC ${ARG_DEPENDS})
-  target_precompile_headers(${name} PRIVATE ${VELK_PCH})
+  if(VELK_PCH)
+    target_precompile_headers(${name} PRIVATE ${VELK_PCH_HEADERS})
+  endif()
   if(ARG_AUTOMOC)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
   endif()
+  velk_compile_as_one(${name})
 endfunction()
 
 # velk_test(NAME DEPENDS dep... [LABELS l...] [AUTOMOC] [WIDGETS]): one GoogleTest program of every
@@ -43,22 +82,23 @@ endfunction()
 function(velk_test name)
   cmake_parse_arguments(ARG "AUTOMOC;WIDGETS" "" "DEPENDS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/*.cpp")
-  if(ARG_WIDGETS)
-    list(APPEND sources "${PROJECT_SOURCE_DIR}/tests/support/sanitizer_suppressions.cpp")
-  endif()
-  # Every program records how its cases ended (tests/test_record.hpp).
-  add_executable(${name} ${sources} "${PROJECT_SOURCE_DIR}/tests/test_record.cpp")
+  add_executable(${name} ${sources})
   # Test programs need no heavy optimisation; what they test is built with the project's flags.
   target_compile_options(${name} PRIVATE ${VELK_WARNINGS} $<$<CONFIG:Release>:-O1>)
   target_include_directories(${name} PRIVATE "${PROJECT_SOURCE_DIR}/src" "${PROJECT_SOURCE_DIR}/tests")
-  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} GTest::gmock GTest::gtest_main)
-  target_precompile_headers(${name} PRIVATE ${VELK_TEST_PCH})
-  target_compile_definitions(${name} PRIVATE
-    VELK_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    VELK_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  # Every program records how its cases ended (tests/test_record.hpp) and knows where the build's
+  # files are (tests/support/build_paths.hpp).
+  target_link_libraries(${name} PRIVATE ${ARG_DEPENDS} velk_test_common velk_build_paths GTest::gmock GTest::gtest_main)
+  if(ARG_WIDGETS)
+    target_link_libraries(${name} PRIVATE velk_widget_test_suppressions)
+  endif()
+  if(VELK_PCH)
+    target_precompile_headers(${name} PRIVATE ${VELK_TEST_PCH})
+  endif()
   if(ARG_AUTOMOC)
     set_target_properties(${name} PROPERTIES AUTOMOC ON)
   endif()
+  velk_compile_as_one(${name})
   # ctest names are the cases' own names: a printed parameter may hold pointer bytes, so every
   # parameterised suite names its cases (scripts/check-test-runs refuses index-only names).
   gtest_discover_tests(${name}
@@ -67,20 +107,28 @@ function(velk_test name)
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SERIAL]): these cases ("Suite.*" or
-# "Suite.Case") of a widget test program run again on an X server of their own
+# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SCREEN_READER] [SERIAL]): these
+# cases ("Suite.*" or "Suite.Case") of a widget test program run again on an X server of their own
 # (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME platform theme and once under
 # none (or as DESKTOPS says), since a keyboard rule that holds only offscreen does not hold where
 # people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
-# them. Only the build without sanitizers runs them. SERIAL: alone, as cases that load every
-# processor must.
+# them. SCREEN_READER: instead with a screen reader's session (on_xvfb --screen-reader: Qt's AT-SPI
+# bridge takes every key event and sends it again without its time stamp), named
+# ".xcb_gnome_screen_reader" or ".xcb_plain_screen_reader". Only the build without sanitizers runs
+# them. SERIAL: alone, as cases that load every processor must.
 function(velk_test_on_desktops name)
-  cmake_parse_arguments(ARG "SERIAL" "" "CASES;DESKTOPS" ${ARGN})
+  cmake_parse_arguments(ARG "SCREEN_READER;SERIAL" "" "CASES;DESKTOPS" ${ARGN})
   if(NOT ARG_DESKTOPS)
     set(ARG_DESKTOPS GNOME none)
   endif()
   if(VELK_SANITIZE OR VELK_TSAN)
     return()
+  endif()
+  set(runner "${PROJECT_SOURCE_DIR}/tests/support/on_xvfb")
+  set(session "")
+  if(ARG_SCREEN_READER)
+    list(APPEND runner --screen-reader)
+    set(session _screen_reader)
   endif()
   string(JOIN ":" filter ${ARG_CASES})
   foreach(desktop IN LISTS ARG_DESKTOPS)
@@ -89,12 +137,12 @@ function(velk_test_on_desktops name)
       set(suffix plain)
     endif()
     # The runner comes in as the program's emulator, which the discovery reads at this call.
-    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "${PROJECT_SOURCE_DIR}/tests/support/on_xvfb" ${desktop})
+    set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR ${runner} ${desktop})
     gtest_discover_tests(${name}
       NO_PRETTY_VALUES
       DISCOVERY_TIMEOUT 60
       TEST_FILTER "${filter}"
-      TEST_SUFFIX ".xcb_${suffix}"
+      TEST_SUFFIX ".xcb_${suffix}${session}"
       PROPERTIES LABELS "xcb" RUN_SERIAL "${ARG_SERIAL}")
   endforeach()
   set_property(TARGET ${name} PROPERTY CROSSCOMPILING_EMULATOR "")

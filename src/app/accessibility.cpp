@@ -431,12 +431,13 @@ void handOnToParents(QWidget& button, const QKeyEvent& key) {
     QCoreApplication::sendEvent(button.parentWidget(), &copy);
 }
 
-// Return and Enter press the focused push or tool button, once per press. A push button that
-// presses itself on Return (the default or auto-default button of a dialog) is left to do so; check
-// boxes and radio buttons answer Space only, as on every Linux desktop, and so does a button that
-// grants trust or removes something. Some platform themes (GNOME's among them) have every focused
-// button press itself on Return: a button that must not answer it hands the key on to its window,
-// as it does where buttons ignore Return.
+// Return and Enter, whatever the modifiers held with them, press the focused push or tool button,
+// once per press. A push button that presses itself on Return (the default or auto-default button
+// of a dialog) is left to do so; check boxes and radio buttons answer Space only, as on every Linux
+// desktop, and so does a button that grants trust or removes something. Some platform themes
+// (GNOME's among them) have every focused button press itself on Return, with or without Shift,
+// Ctrl or Alt: a button that must not answer it hands the key on to its window, as it does where
+// buttons ignore Return.
 class ReturnPressesFocusedButton final : public QObject {
 public:
     using QObject::QObject;
@@ -446,7 +447,6 @@ protected:
         if (event->type() != QEvent::KeyPress) return false;
         const auto* key = static_cast<QKeyEvent*>(event);
         if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
-        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
         auto* button = qobject_cast<QAbstractButton*>(watched);
         if (!button || !button->hasFocus() || !button->isEnabled() || !button->isVisible()) return false;
         if (!button->property(returnOncePerPressProperty).toBool()) {

@@ -8,10 +8,11 @@
 //     a combo box's text), and report an item focused only while its widget has focus;
 //   - a focus event reaches assistive tools only from the object that has the focus, in the active
 //     window (Qt also tells of a new current row of a list that does not have it);
-//   - Return and Enter press the focused push or tool button once per press, in every window and
-//     under every platform theme (Space already does; a check box is toggled by Space only), except
-//     a button that grants trust or removes something (`answerClickAndSpaceOnly`), which hands the
-//     key on to its window as though it ignored it. A held key is one press (`KeyRepeat`).
+//   - Return and Enter, with or without modifiers, press the focused push or tool button once per
+//     press, in every window and under every platform theme (Space already does; a check box is
+//     toggled by Space only), except a button that grants trust or removes something
+//     (`answerClickAndSpaceOnly`), which hands the key on to its window as though it ignored it. A
+//     held key is one press (`KeyRepeat`).
 // `install()` is called once at start (Theme::apply does it) and is harmless to call again.
 
 #include <vector>
@@ -27,8 +28,9 @@ void install();
 // a key pressed to close a sheet must not approve a camera or remove something.
 void answerClickAndSpaceOnly(QAbstractButton& button);
 
-// Return and Enter press the button once per press, whatever it is: a check box, or a default
-// button (which would otherwise press itself again at every repeat of a held Return).
+// Return and Enter, whatever the modifiers, press the button once per press, whatever it is: a check
+// box, or a default button (which would otherwise press itself again at every repeat of a held
+// Return).
 void answerReturnOncePerPress(QAbstractButton& button);
 
 // Puts the widgets one after the other in the Tab chain of their window, in this order; null

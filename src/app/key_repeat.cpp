@@ -1,13 +1,33 @@
 #include "app/key_repeat.hpp"
 
+#include <algorithm>
+
+#include <QAbstractNativeEventFilter>
+#include <QByteArray>
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QPointer>
 #include <QWindow>
 
+#include <xcb/xproto.h>
+
 namespace velk {
 
-bool KeyRepeatRule::press(int key, std::uint64_t time, bool flaggedRepeat) {
+PhysicalKey physicalKey(std::uint32_t nativeScanCode, int symbol) {
+    if (nativeScanCode != 0) return nativeScanCode;
+    return (PhysicalKey{1} << 32) | static_cast<std::uint32_t>(symbol);
+}
+
+namespace {
+
+PhysicalKey physicalKeyOf(const QKeyEvent& event) { return physicalKey(event.nativeScanCode(), event.key()); }
+
+// Enough for the events of a key that a bridge holds back while it waits for an answer.
+constexpr std::size_t recordedEventsPerKey = 64;
+
+} // namespace
+
+bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat) {
     if (time == 0) return flaggedRepeat;
     History& history = m_keys[key];
     if (history.down && time == history.pressTime) return history.pressRepeats || flaggedRepeat;
@@ -15,26 +35,44 @@ bool KeyRepeatRule::press(int key, std::uint64_t time, bool flaggedRepeat) {
     history.pressRepeats = flaggedRepeat || history.down || pairedWithRelease;
     history.down = true;
     history.pressTime = time;
+    record(history, {.isPress = true, .time = time, .repeats = history.pressRepeats});
     return history.pressRepeats;
 }
 
-void KeyRepeatRule::release(int key, std::uint64_t time) {
-    if (time == 0) return;
+void KeyRepeatRule::release(PhysicalKey key, std::uint64_t time) {
     History& history = m_keys[key];
     history.down = false;
+    if (time == 0) return;
     history.released = true;
     history.releaseTime = time;
+    record(history, {.isPress = false, .time = time});
 }
 
-bool KeyRepeatRule::latestPressRepeats(int key) const {
-    const auto found = m_keys.find(key);
-    return found != m_keys.end() && found->second.down && found->second.pressRepeats;
+void KeyRepeatRule::record(History& history, Event event) {
+    history.events.push_back(event);
+    if (history.events.size() > recordedEventsPerKey) history.events.pop_front();
 }
 
-bool KeyRepeatRule::pressRepeats(int key, std::uint64_t time) const {
+std::optional<bool> KeyRepeatRule::received(PhysicalKey key, bool isPress, std::uint64_t time) {
     const auto found = m_keys.find(key);
-    return time != 0 && found != m_keys.end() && found->second.down && found->second.pressTime == time &&
-           found->second.pressRepeats;
+    if (found == m_keys.end()) return std::nullopt;
+    std::deque<Event>& events = found->second.events;
+    const auto match = std::find_if(events.begin(), events.end(), [&](const Event& event) {
+        return event.isPress == isPress && (time != 0 ? event.time == time : !event.received);
+    });
+    if (match == events.end()) return std::nullopt;
+    for (auto passed = events.begin(); passed != match; ++passed) passed->received = true;
+    match->received = true;
+    return match->repeats;
+}
+
+std::optional<bool> KeyRepeatRule::pressRepeats(PhysicalKey key, std::uint64_t time) const {
+    const auto found = m_keys.find(key);
+    if (time == 0 || found == m_keys.end()) return std::nullopt;
+    for (const Event& event : found->second.events) {
+        if (event.isPress && event.time == time) return event.repeats;
+    }
+    return std::nullopt;
 }
 
 void KeyRepeatRule::releaseAll() {
@@ -44,27 +82,102 @@ void KeyRepeatRule::releaseAll() {
 namespace KeyRepeat {
 namespace {
 
-// Sees each key event once where the window system hands it over, at the window, before a shortcut
-// or a widget acts on it; events a program sends straight to a widget carry their own flag.
-class Watcher final : public QObject {
+// On an X server the rule is fed the server's own key events, which no Qt filter has seen yet; key
+// events are then only matched with what the server recorded, as a widget receives them: a filter
+// may take an event on its way from the window to the widget and send a copy later. Elsewhere the
+// rule is fed each key event once where the window system hands it over, at the window, before a
+// shortcut or a widget acts on it. Events a program sends straight to a widget carry their own flag.
+class Watcher final : public QObject, public QAbstractNativeEventFilter {
 public:
     explicit Watcher(QObject* parent) : QObject(parent) {
         connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { rule.releaseAll(); });
     }
+
     KeyRepeatRule rule;
+    // The press being handled: the latest one a widget received, or the shortcut check of the
+    // latest press a window received or a program sent to a widget.
+    struct Press {
+        PhysicalKey key = 0;
+        std::uint64_t time = 0;
+        int symbol = 0;
+        bool repeats = false;
+    };
+    std::optional<Press> current;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
+        if (eventType != "xcb_generic_event_t") return false;
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        const std::uint8_t kind = event->response_type & ~0x80;
+        if (kind != XCB_KEY_PRESS && kind != XCB_KEY_RELEASE) return false;
+        // Press and release events share one layout.
+        const auto* key = static_cast<const xcb_key_press_event_t*>(message);
+        m_serverRecords = true;
+        if (kind == XCB_KEY_PRESS)
+            rule.press(key->detail, key->time, false);
+        else
+            rule.release(key->detail, key->time);
+        return false;
+    }
+
+    // The key event a window passed on, as its widget receives it: matched with the server's
+    // record once, whoever asks first (this filter or a widget's question).
+    void takeArriving(const QKeyEvent& key) {
+        if (!isArriving(key)) return;
+        m_arriving = {};
+        const PhysicalKey physical = physicalKeyOf(key);
+        const bool isPress = key.type() == QEvent::KeyPress;
+        const bool repeats = rule.received(physical, isPress, key.timestamp()).value_or(false) || key.isAutoRepeat();
+        if (isPress) current = Press{physical, key.timestamp(), key.key(), repeats};
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         const QEvent::Type type = event->type();
         if (type != QEvent::KeyPress && type != QEvent::KeyRelease && type != QEvent::ShortcutOverride) return false;
-        if (!watched->isWindowType()) return false;
         const auto* key = static_cast<const QKeyEvent*>(event);
-        if (type == QEvent::KeyRelease)
-            rule.release(key->key(), key->timestamp());
+        const PhysicalKey physical = physicalKeyOf(*key);
+        const std::uint64_t time = key->timestamp();
+        if (!watched->isWindowType()) {
+            if (isArriving(*key))
+                takeArriving(*key);
+            else if (type == QEvent::ShortcutOverride && time == 0)
+                current = Press{physical, 0, key->key(), key->isAutoRepeat()};
+            return false;
+        }
+        const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
+        if (recordedByServer && type != QEvent::ShortcutOverride) {
+            m_arriving = {event, type, physical, time};
+            return false;
+        }
+        if (type == QEvent::KeyRelease) {
+            rule.release(physical, time);
+            return false;
+        }
+        bool repeats = key->isAutoRepeat();
+        if (recordedByServer)
+            repeats = rule.pressRepeats(physical, time).value_or(false) || repeats;
         else
-            rule.press(key->key(), key->timestamp(), key->isAutoRepeat());
+            repeats = rule.press(physical, time, repeats);
+        current = Press{physical, time, key->key(), repeats};
         return false;
     }
+
+private:
+    // The key event a window passed on last. The event itself is only compared, never read: a
+    // filter that took it may have destroyed it, and another event may come at its address.
+    struct Arriving {
+        const QEvent* event = nullptr;
+        QEvent::Type type = QEvent::None;
+        PhysicalKey key = 0;
+        std::uint64_t time = 0;
+    };
+    bool isArriving(const QKeyEvent& key) const {
+        return &key == m_arriving.event && key.type() == m_arriving.type && physicalKeyOf(key) == m_arriving.key &&
+               key.timestamp() == m_arriving.time;
+    }
+
+    bool m_serverRecords = false;
+    Arriving m_arriving;
 };
 
 QPointer<Watcher>& watcher() {
@@ -79,14 +192,24 @@ void install() {
     if (watcher() || !qGuiApp) return;
     watcher() = new Watcher(qGuiApp);
     qGuiApp->installEventFilter(watcher());
+    qGuiApp->installNativeEventFilter(watcher());
 }
 
 bool isRepeat(const QKeyEvent& event) {
     if (event.isAutoRepeat()) return true;
-    return watcher() && watcher()->rule.pressRepeats(event.key(), event.timestamp());
+    Watcher* seen = watcher();
+    if (!seen) return false;
+    seen->takeArriving(event);
+    const PhysicalKey key = physicalKeyOf(event);
+    if (seen->current && seen->current->key == key && seen->current->time == event.timestamp())
+        return seen->current->repeats;
+    return seen->rule.pressRepeats(key, event.timestamp()).value_or(false);
 }
 
-bool latestPressRepeats(int key) { return watcher() && watcher()->rule.latestPressRepeats(key); }
+bool latestPressRepeats(int symbol) {
+    const Watcher* seen = watcher();
+    return seen && seen->current && seen->current->symbol == symbol && seen->current->repeats;
+}
 
 } // namespace KeyRepeat
 } // namespace velk

@@ -5,53 +5,90 @@
 // handles the release, which a busy GUI thread does not guarantee. A server that reports repeats
 // without releases sends presses of a key that is still down.
 //
-// `KeyRepeatRule` is the rule as a plain value; `KeyRepeat` watches every key event the window
-// system delivers to the application's windows and answers whether a press is a repeat.
+// A key is the physical key, not its symbol, which changes with Shift: on a layout where "." is
+// Shift and another key, a hand that lets go of Shift first releases that other key's symbol.
+//
+// Whoever else filters key events does not change the answer. An assistive tool's bridge (Qt's
+// AT-SPI bridge, while a screen reader listens) takes every key event ahead of the application's
+// filters and sends a copy later, without its time stamp. So on an X server the rule is fed the
+// server's own events, each with its time and key code, before any Qt filter sees them; a key
+// event the application receives later, with or without its time, gets the answer its press got.
+//
+// `KeyRepeatRule` is the rule as a plain value; `KeyRepeat` feeds it and answers whether the
+// press the application is handling is a repeat.
 
 #include <cstdint>
+#include <deque>
+#include <optional>
 #include <unordered_map>
 
 class QKeyEvent;
 
 namespace velk {
 
+// A key of the keyboard: the window system's scan code for it (an X server's key code), or its
+// symbol (`Qt::Key`) for an event that carries none, as one a program made. Never the same for
+// a scan code and a symbol.
+using PhysicalKey = std::uint64_t;
+PhysicalKey physicalKey(std::uint32_t nativeScanCode, int symbol);
+
 class KeyRepeatRule {
 public:
-    // A press of `key` at `time` (the window system's milliseconds), and whether the platform
-    // flagged it as a repeat. Returns whether it is a repeat. The same press seen again (a shortcut
-    // check, then the press itself) gets the same answer. An event without a time (0) was made by a
-    // program, not a keyboard: it counts as what its flag says and leaves the history alone.
-    bool press(int key, std::uint64_t time, bool flaggedRepeat);
-    void release(int key, std::uint64_t time);
-    // The answer given to the key's latest press while the key is still down; false once released.
-    bool latestPressRepeats(int key) const;
-    // Whether the key's press at `time` was answered as a repeat (false for a press never seen).
-    bool pressRepeats(int key, std::uint64_t time) const;
+    // What the keyboard did, in the order it did it: a press of `key` at `time` (the window
+    // system's milliseconds), and whether the platform flagged it as a repeat. Returns whether it
+    // is a repeat. The same press told again (a shortcut check, then the press itself) gets the
+    // same answer. A press without a time (0) was made by a program, not a keyboard: it counts as
+    // what its flag says and leaves the record alone; a release without a time still lets the key
+    // up.
+    bool press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat);
+    void release(PhysicalKey key, std::uint64_t time);
+
+    // A press or release of `key` that reached the application, perhaps well after the keyboard
+    // made it: the recorded answer of that press (a release answers false). With its time, the
+    // event recorded with that time; re-sent without one (0), the oldest event of its kind that
+    // has not reached the application yet, since a bridge sends events on in their order. Events
+    // recorded before it count as passed (a shortcut or an assistive tool took them). None when the
+    // record holds no such event.
+    std::optional<bool> received(PhysicalKey key, bool isPress, std::uint64_t time);
+    // The recorded answer of the key's press at `time`, wherever it is on its way (a shortcut
+    // check sees it before the press arrives); none for a press not recorded.
+    std::optional<bool> pressRepeats(PhysicalKey key, std::uint64_t time) const;
+
     // Every key counts as up: the releases of keys held now go to another application.
     void releaseAll();
 
 private:
+    struct Event {
+        bool isPress = false;
+        std::uint64_t time = 0;
+        bool repeats = false;
+        bool received = false;
+    };
     struct History {
         bool down = false;
         std::uint64_t pressTime = 0;
         bool pressRepeats = false;
         bool released = false;
         std::uint64_t releaseTime = 0;
+        std::deque<Event> events; // the latest ones, oldest first
     };
-    std::unordered_map<int, History> m_keys;
+    static void record(History& history, Event event);
+    std::unordered_map<PhysicalKey, History> m_keys;
 };
 
 namespace KeyRepeat {
 
-// Watches the key events of every window of the application; `Accessibility::install` calls it.
+// Feeds the rule from the X server's events where the application runs on one, else from the key
+// events the window system hands the application's windows; `Accessibility::install` calls it.
 void install();
 
 // Whether this press is a repeat of a key held down: flagged by the platform, or so judged by the
 // rule for the press the window system delivered.
 bool isRepeat(const QKeyEvent& event);
 
-// Whether the press of `key` being handled now (by a shortcut, which sees no event) is a repeat.
-bool latestPressRepeats(int key);
+// Whether the press of the key whose symbol is `symbol`, being handled now (by a shortcut, which
+// sees no event), is a repeat.
+bool latestPressRepeats(int symbol);
 
 } // namespace KeyRepeat
 } // namespace velk

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <ctime>
+#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -216,6 +218,8 @@ std::size_t removeStaleFolders(const std::filesystem::path& parent,
                                const std::function<bool(std::string_view)>& isOwnFile) {
     UniqueFd folder(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!folder.valid()) return 0;
+    // A folder made there now is not locked yet: nothing is swept while its maker holds the parent.
+    if (::flock(folder.get(), LOCK_EX | LOCK_NB) != 0) return 0;
     const std::optional<std::vector<std::string>> names = namesIn(folder.get());
     if (!names) return 0;
     std::size_t removed = 0;
@@ -232,6 +236,22 @@ UniqueFd lockFolder(const std::filesystem::path& folder) {
     return fd;
 }
 
+UniqueFd makeLockedFolder(const std::filesystem::path& folder, int mode) {
+    const std::filesystem::path parent = folderOf(folder);
+    UniqueFd held(::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!held.valid()) throwErrno("Cannot open the folder " + parent.string());
+    while (::flock(held.get(), LOCK_SH) != 0) {
+        if (errno != EINTR) throwErrno("Cannot lock the folder " + parent.string());
+    }
+    makeNewDirectory(folder, mode);
+    try {
+        return lockFolder(folder);
+    } catch (...) {
+        ::rmdir(folder.c_str());
+        throw;
+    }
+}
+
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to) {
     if (renameNoReplace(from.c_str(), to.c_str()) == 0) return;
     int error = errno;
@@ -240,14 +260,16 @@ void moveNoReplace(const std::filesystem::path& from, const std::filesystem::pat
     // The filesystem has no exclusive rename.
     struct stat source {};
     if (::lstat(from.c_str(), &source) == 0 && S_ISDIR(source.st_mode)) {
-        // A folder cannot be linked: its name is claimed with a new empty folder, which rename()
-        // then replaces in one step. A folder that something filled meanwhile is not replaced, and
-        // not removed either.
-        if (::mkdir(to.c_str(), 0700) != 0) throwErrno("Cannot move " + from.string() + " to " + to.string());
+        // A folder cannot be linked, and claiming its name first would leave an empty folder there
+        // should the move be cut short. rename() itself refuses a file or a folder that holds
+        // anything; it could replace only an empty folder made under this name in the same instant.
+        struct stat taken {};
+        if (::lstat(to.c_str(), &taken) == 0) throwErrno(EEXIST, "Cannot move " + from.string() + " to " + to.string());
         if (::rename(from.c_str(), to.c_str()) != 0) {
             error = errno;
-            ::rmdir(to.c_str());
-            throwErrno(error == ENOTEMPTY ? EEXIST : error, "Cannot move " + from.string() + " to " + to.string());
+            const bool exists = error == ENOTEMPTY || error == EEXIST || error == ENOTDIR;
+            throwErrno(exists && ::lstat(to.c_str(), &taken) == 0 ? EEXIST : error,
+                       "Cannot move " + from.string() + " to " + to.string());
         }
         return;
     }
@@ -334,6 +356,36 @@ void syncDirectory(const std::filesystem::path& folder) {
         if (errno == EINVAL) return;
         if (errno != EINTR) throwErrno("Cannot sync the folder " + folder.string());
     }
+}
+
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
+    std::filesystem::path probe = path;
+    for (;;) {
+        struct statvfs disk {};
+        struct stat item {};
+        if (::statvfs(probe.c_str(), &disk) == 0 && ::stat(probe.c_str(), &item) == 0) {
+            const unsigned long long blockBytes = disk.f_frsize;
+            const unsigned long long blocks = disk.f_bavail;
+            const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
+            const bool huge = blockBytes != 0 && blocks > limit / blockBytes;
+            return DiskSpace{item.st_dev, huge ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(blocks * blockBytes)};
+        }
+        if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
+        probe = probe.parent_path();
+    }
+}
+
+std::optional<DiskRefusal> diskRefusalOf(const std::system_error& error, std::int64_t neededBytes,
+                                         const std::filesystem::path& folder) {
+    const std::error_code& code = error.code();
+    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
+    if (!errnoValue) return std::nullopt;
+    if (code.value() == EDQUOT) return DiskRefusal::quota;
+    if (code.value() != ENOSPC) return std::nullopt;
+    // With the bytes to spare, what ran out is the room for another file or folder (inodes).
+    const std::optional<DiskSpace> space = diskSpace(folder);
+    const bool bytesToSpare = space && space->freeBytes >= std::max<std::int64_t>(neededBytes, 1);
+    return bytesToSpare ? DiskRefusal::noFiles : DiskRefusal::noSpace;
 }
 
 } // namespace velk::files

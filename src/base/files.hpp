@@ -2,6 +2,9 @@
 // File operations with the guarantees the product relies on: writes that are whole or absent,
 // moves that never replace an existing file, and creation that fails when the path exists.
 
+#include <sys/types.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -57,7 +60,9 @@ std::size_t removeStaleTemporaries(const std::filesystem::path& path);
 // accepts and that hold only regular files whose names `isOwnFile` accepts. Such a folder is emptied
 // and removed through descriptors, so no link is ever followed: a link in place of the folder, a
 // link or any other entry inside it, or a folder that its builder still holds locked (see
-// `lockFolder`) leaves it as it is. Returns how many folders were removed; never throws.
+// `lockFolder`) leaves it as it is. The sweep holds `parent` itself locked exclusively, and sweeps
+// nothing while a folder is being made there (`makeLockedFolder`): the next sweep removes what this
+// one would have. Returns how many folders were removed; never throws.
 std::size_t removeStaleFolders(const std::filesystem::path& parent,
                                const std::function<bool(std::string_view)>& isStagingName,
                                const std::function<bool(std::string_view)>& isOwnFile);
@@ -67,10 +72,16 @@ std::size_t removeStaleFolders(const std::filesystem::path& parent,
 // std::system_error.
 UniqueFd lockFolder(const std::filesystem::path& folder);
 
+// Makes a new folder (mkdir(2); EEXIST when the path exists) and returns it locked as `lockFolder`
+// does. Its parent is held with a shared lock from before the folder is made until it is locked, so
+// `removeStaleFolders` never finds it unlocked. Throws std::system_error.
+UniqueFd makeLockedFolder(const std::filesystem::path& folder, int mode = 0755);
+
 // Renames `from` (a file or a folder) to `to` only when `to` does not exist (renameat2
-// RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder a new
-// empty folder under `to` that rename then replaces). Throws std::system_error (EEXIST when the
-// destination exists); never replaces it.
+// RENAME_NOREPLACE; where the file system lacks it, link + unlink for a file, and for a folder
+// rename(2) once `to` is seen missing: it never replaces a file or a folder that holds anything, only
+// an empty folder made under that very name in the same instant). Throws std::system_error (EEXIST
+// when the destination exists); never replaces it.
 void moveNoReplace(const std::filesystem::path& from, const std::filesystem::path& to);
 
 // Moves a file that could not be read aside in its folder, as "<name>.unreadable-<yyyyMMdd-HHmmss>"
@@ -92,5 +103,26 @@ std::string readAll(const std::filesystem::path& path, std::size_t maxBytes = SI
 // fsync of an open descriptor / of a folder by path. Throw std::system_error.
 void syncFd(int fd);
 void syncDirectory(const std::filesystem::path& folder);
+
+struct DiskSpace {
+    dev_t device = 0;           // st_dev: the file system
+    std::int64_t freeBytes = 0; // what an ordinary writer may still add there
+};
+// The file system that holds `path` and the bytes an ordinary writer may still add to it (statvfs:
+// f_bavail × f_frsize), asked of the nearest folder of the path that exists. None when that cannot
+// be told.
+std::optional<DiskSpace> diskSpace(const std::filesystem::path& path);
+
+// How a disk refused a new file, a new folder or more bytes.
+enum class DiskRefusal {
+    noSpace, // ENOSPC, short of bytes
+    noFiles, // ENOSPC with bytes to spare: the file system can hold no more files or folders
+    quota,   // EDQUOT: the user's disk quota is used up
+};
+// What refused a step that still had `neededBytes` to write on the disk that holds `folder`: ENOSPC
+// is short of bytes while fewer than `neededBytes` (at least one) are free there (or that cannot be
+// told), and with them free the disk has no room for more files. None for every other error.
+std::optional<DiskRefusal> diskRefusalOf(const std::system_error& error, std::int64_t neededBytes,
+                                         const std::filesystem::path& folder);
 
 } // namespace velk::files

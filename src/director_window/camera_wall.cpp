@@ -325,10 +325,10 @@ void CameraWallCell::contextMenuEvent(QContextMenuEvent* event) {
     openMenu(fromKeyboard ? mapToGlobal(rect().center()) : event->globalPos(), fromKeyboard);
 }
 
-// Return and Enter select a live tile, once per press; Shift+F10 opens a locked cell's menu.
+// Return and Enter, whatever the modifiers, select a live tile, once per press; Shift+F10 opens a
+// locked cell's menu.
 void CameraWallCell::keyPressEvent(QKeyEvent* event) {
-    const bool activation = (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
-                            !(event->modifiers() & ~Qt::KeypadModifier);
+    const bool activation = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (activation && m_kind == WallCellKind::live) {
         if (!KeyRepeat::isRepeat(*event)) activate();
         return;

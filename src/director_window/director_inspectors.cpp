@@ -15,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "base/qt_text.hpp"
 #include "director_window/director_presenters.hpp"
 #include "director_window/director_services.hpp"
 #include "director_window/director_window.hpp"
@@ -30,8 +31,6 @@ namespace {
 
 namespace Name = DirectorPresenters::AccessibleName;
 
-QString qs(const std::string& text) { return QString::fromStdString(text); }
-QString qs(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 QLabel* caption(const QString& text, QWidget* parent, bool bold = false) {
     auto* label = new QLabel(text, parent);

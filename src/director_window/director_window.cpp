@@ -24,6 +24,7 @@
 #include "app/theme.hpp"
 #include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
+#include "base/qt_text.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/director_actions.hpp"
 #include "director_window/director_inspectors.hpp"
@@ -41,7 +42,6 @@ namespace velk {
 
 namespace {
 
-QString qs(const std::string& text) { return QString::fromStdString(text); }
 
 QLabel* textLabel(const QString& text, const QFont& font, QWidget* parent) {
     auto* label = new QLabel(text, parent);

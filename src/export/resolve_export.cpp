@@ -23,6 +23,9 @@ const char* const kReportFile = "alignment-report.json";
 const char* const kManifestFile = "source-manifest.json";
 const char* const kClipNote = "Kestova linked A/V timing; verify head, middle and tail in Resolve.";
 const char* const kUncarriableName = "A name in this take contains characters that FCPXML cannot carry.";
+const char* const kDestinationFull = "Not enough free space on the destination disk.";
+const char* const kDestinationOutOfFiles = "The destination disk has no room for more files.";
+const char* const kDestinationQuota = "The disk quota for the destination folder is used up.";
 
 struct Prepared {
     const VELKClip* clip = nullptr;
@@ -136,6 +139,18 @@ bool isPackageFileOrItsTemporary(std::string_view name) {
         if (name == file || files::isTemporaryNameFor(name, file)) return true;
     }
     return false;
+}
+
+const char* destinationRefusal(files::DiskRefusal refusal) {
+    switch (refusal) {
+    case files::DiskRefusal::noSpace:
+        return kDestinationFull;
+    case files::DiskRefusal::noFiles:
+        return kDestinationOutOfFiles;
+    case files::DiskRefusal::quota:
+        return kDestinationQuota;
+    }
+    return kDestinationFull;
 }
 
 bool equalIgnoringCase(std::string_view left, std::string_view right) {
@@ -386,6 +401,38 @@ std::string manifestDocument(const VELKProject& project, const VELKTake& take) {
     return encodeDocument(Json(manifest));
 }
 
+struct Document {
+    const char* name;
+    std::string text;
+};
+
+// The package is written and flushed in a staging folder and then moved under its final name,
+// which so appears whole or not at all; the move never replaces a folder that appeared since the
+// export checked the name. The staging folder goes again on any failure.
+void placePackage(const std::vector<Document>& documents, const std::filesystem::path& parent,
+                  const std::filesystem::path& folder,
+                  const std::function<void(const std::filesystem::path&, std::string_view)>& writeFile) {
+    const std::filesystem::path staging = files::temporaryNameFor(parent / kStagingBase);
+    // Locked before the next export's sweep can see it, and while it is built.
+    const files::UniqueFd building = files::makeLockedFolder(staging);
+    try {
+        for (const Document& document : documents) writeFile(staging / document.name, document.text);
+        files::syncDirectory(staging);
+        try {
+            files::moveNoReplace(staging, folder);
+        } catch (const std::system_error& failure) {
+            if (failure.code() == std::errc::file_exists) {
+                throw DriftExportError::invalid("Export destination already exists.");
+            }
+            throw;
+        }
+    } catch (...) {
+        std::error_code ignored;
+        std::filesystem::remove_all(staging, ignored);
+        throw;
+    }
+}
+
 } // namespace
 
 std::filesystem::path exportTake(const VELKProject& project, const VELKTake& take,
@@ -427,31 +474,23 @@ std::filesystem::path exportTake(const VELKProject& project, const VELKTake& tak
         timelineLength = std::max(timelineLength, placements.back().start + placements.back().duration);
     }
 
+    const std::vector<Document> documents{
+        {kTimelineFile, timelineDocument(project, take, prepared, placements, rate, timelineLength)},
+        {kReportFile, reportDocument(project, take, prepared)},
+        {kManifestFile, manifestDocument(project, take)},
+    };
+
     // Packages whose export was killed before they were moved into place.
     files::removeStaleFolders(parent, isStagingFolderName, isPackageFileOrItsTemporary);
 
-    // The package is written and flushed in a staging folder and then moved under its final name,
-    // which so appears whole or not at all; the move never replaces a folder that appeared since
-    // the check above.
-    const std::filesystem::path staging = files::temporaryNameFor(parent / kStagingBase);
-    files::makeNewDirectory(staging);
     try {
-        const files::UniqueFd building = files::lockFolder(staging);
-        writeFile(staging / kTimelineFile, timelineDocument(project, take, prepared, placements, rate, timelineLength));
-        writeFile(staging / kReportFile, reportDocument(project, take, prepared));
-        writeFile(staging / kManifestFile, manifestDocument(project, take));
-        files::syncDirectory(staging);
-        try {
-            files::moveNoReplace(staging, folder);
-        } catch (const std::system_error& failure) {
-            if (failure.code() == std::errc::file_exists) {
-                throw DriftExportError::invalid("Export destination already exists.");
-            }
-            throw;
-        }
-    } catch (...) {
-        std::error_code ignored;
-        std::filesystem::remove_all(staging, ignored);
+        placePackage(documents, parent, folder, writeFile);
+    } catch (const std::system_error& failure) {
+        // The chosen folder's disk refused the staging folder, a document or the move.
+        std::int64_t packageBytes = 0;
+        for (const Document& document : documents) packageBytes += static_cast<std::int64_t>(document.text.size());
+        const std::optional<files::DiskRefusal> refusal = files::diskRefusalOf(failure, packageBytes, parent);
+        if (refusal) throw DriftExportError::invalid(destinationRefusal(*refusal));
         throw;
     }
     // The package is in place and whole; the parent's flush only makes the move survive a crash.

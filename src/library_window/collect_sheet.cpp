@@ -18,6 +18,7 @@
 
 #include "app/accessibility.hpp"
 #include "app/theme.hpp"
+#include "base/qt_text.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/collect_presenter.hpp"
@@ -33,7 +34,6 @@ namespace T = library_text;
 
 namespace {
 
-QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // No button of the sheet answers Return: the code field must never press one.
 QPushButton* button(const QString& text, QWidget* parent) {
@@ -44,7 +44,7 @@ QPushButton* button(const QString& text, QWidget* parent) {
 }
 
 QLabel* heading(const char* text, QWidget* parent) {
-    return styledLabel(q(text), TextStyle::caption, true, Tint::secondary, parent);
+    return styledLabel(qs(text), TextStyle::caption, true, Tint::secondary, parent);
 }
 
 // Set on a rebuilt section's old widgets, which stay until the event loop deletes them.
@@ -140,7 +140,7 @@ void passClicks(QWidget* face) {
 
 CollectSheet::CollectSheet(CollectSheetServices services, PairingInputs& inputs, QWidget* parent)
     : QDialog(parent), m_services(std::move(services)), m_inputs(inputs) {
-    setWindowTitle(q(T::collectTitle));
+    setWindowTitle(qs(T::collectTitle));
     setWindowModality(Qt::WindowModal);
     setFixedSize(760, 720);
     createWidgets();
@@ -156,10 +156,10 @@ void CollectSheet::createWidgets() {
     auto* header = new QHBoxLayout;
     auto* titles = new QVBoxLayout;
     titles->setSpacing(3);
-    titles->addWidget(styledLabel(q(T::collectTitle), TextStyle::title2, true, Tint::primary, this));
-    titles->addWidget(styledLabel(q(T::collectSubtitle), TextStyle::caption, false, Tint::secondary, this));
+    titles->addWidget(styledLabel(qs(T::collectTitle), TextStyle::title2, true, Tint::primary, this));
+    titles->addWidget(styledLabel(qs(T::collectSubtitle), TextStyle::caption, false, Tint::secondary, this));
     header->addLayout(titles, 1);
-    auto* scanAgain = button(q(T::scanAgain), this);
+    auto* scanAgain = button(qs(T::scanAgain), this);
     scanAgain->setObjectName(QStringLiteral("scanAgain"));
     scanAgain->setIcon(symbolIcon("arrow.clockwise", Tint::primary));
     connect(scanAgain, &QPushButton::clicked, this, [this] { m_services.commands->restartSourceBrowsing(); });
@@ -179,8 +179,8 @@ void CollectSheet::createWidgets() {
     layout->setContentsMargins(0, 0, 6, 0);
     layout->setSpacing(14);
 
-    m_requireSecure = new QCheckBox(q(T::requireSecure), content);
-    m_requireSecure->setToolTip(q(T::requireSecureHelp));
+    m_requireSecure = new QCheckBox(qs(T::requireSecure), content);
+    m_requireSecure->setToolTip(qs(T::requireSecureHelp));
     m_requireSecure->setChecked(requireSecureProjectTransfer(m_services.settings));
     connect(m_requireSecure, &QCheckBox::toggled, this, [this](bool on) {
         setRequireSecureProjectTransfer(m_services.settings, on);
@@ -216,7 +216,7 @@ void CollectSheet::createWidgets() {
     m_fingerprintText->setFont(mono);
     m_fingerprintText->setTextInteractionFlags(Qt::TextSelectableByMouse);
     panelLayout->addWidget(m_fingerprintText);
-    m_fingerprint = new QCheckBox(q(T::fingerprintMatches), panel);
+    m_fingerprint = new QCheckBox(qs(T::fingerprintMatches), panel);
     connect(m_fingerprint, &QCheckBox::toggled, this, [this](bool on) {
         m_inputs.fingerprintConfirmed = on;
         refresh();
@@ -225,8 +225,8 @@ void CollectSheet::createWidgets() {
     m_code = new QLineEdit(panel);
     m_code->setObjectName(QStringLiteral("pairingCode"));
     m_code->setEchoMode(QLineEdit::Password);
-    m_code->setPlaceholderText(q(T::codePlaceholder));
-    m_code->setAccessibleName(q(T::codeFieldName));
+    m_code->setPlaceholderText(qs(T::codePlaceholder));
+    m_code->setAccessibleName(qs(T::codeFieldName));
     connect(m_code, &QLineEdit::textEdited, this, [this](const QString& typed) {
         m_inputs.code = filteredPairingCode(typed.toStdString());
         const QString kept = QString::fromStdString(m_inputs.code);
@@ -234,7 +234,7 @@ void CollectSheet::createWidgets() {
         refresh();
     });
     panelLayout->addWidget(m_code);
-    auto* note = styledLabel(q(T::codeNote), TextStyle::caption, false, Tint::secondary, panel);
+    auto* note = styledLabel(qs(T::codeNote), TextStyle::caption, false, Tint::secondary, panel);
     note->setWordWrap(true);
     panelLayout->addWidget(note);
     pairingOuter->addWidget(panel);
@@ -244,9 +244,9 @@ void CollectSheet::createWidgets() {
     outer->addWidget(scroll, 1);
 
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(new SymbolLabel(q(T::collectFooter), "lock.fill", Tint::secondary, TextStyle::caption, this));
+    bottom->addWidget(new SymbolLabel(qs(T::collectFooter), "lock.fill", Tint::secondary, TextStyle::caption, this));
     bottom->addStretch(1);
-    m_close = button(q(T::close), this);
+    m_close = button(qs(T::close), this);
     m_close->setObjectName(QStringLiteral("close"));
     connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
     bottom->addWidget(m_close);
@@ -339,10 +339,10 @@ void CollectSheet::rebuildSessions() {
         const QString deviceName = QString::fromStdString(session.deviceName);
         texts->addWidget(elidedLabel(deviceName, TextStyle::headline, true, Tint::primary, row));
         row->setToolTip(plainToolTip(deviceName));
-        texts->addWidget(styledLabel(q(sessionLine(session, shortTime(session.expiresAt).toStdString())),
+        texts->addWidget(styledLabel(qs(sessionLine(session, shortTime(session.expiresAt).toStdString())),
                                      TextStyle::caption, false, Tint::secondary, row));
         rowLayout->addLayout(texts, 1);
-        auto* returnButton = button(q(T::returnToCamera), row);
+        auto* returnButton = button(qs(T::returnToCamera), row);
         returnButton->setAccessibleDescription(QString::fromStdString(session.deviceName));
         focus.mark(returnButton, QStringLiteral("session:") + QString::fromStdString(session.deviceId));
         connect(returnButton, &QPushButton::clicked, this,
@@ -352,7 +352,7 @@ void CollectSheet::rebuildSessions() {
     }
     auto* allRow = new QHBoxLayout;
     allRow->addStretch(1);
-    auto* returnAll = button(q(T::returnAllToCamera), m_sessions);
+    auto* returnAll = button(qs(T::returnAllToCamera), m_sessions);
     returnAll->setObjectName(QStringLiteral("returnAll"));
     returnAll->setEnabled(!m_services.store.isBusy());
     connect(returnAll, &QPushButton::clicked, this, [this] {
@@ -392,7 +392,7 @@ void CollectSheet::rebuildCollectStatus() {
         auto* line = new QHBoxLayout;
         const QString sourceName = QString::fromStdString(status.name);
         line->addWidget(elidedLabel(sourceName, TextStyle::caption, true, Tint::primary, card), 1);
-        line->addWidget(styledLabel(q(rawValue(status.phase)), TextStyle::caption2, false, Tint::primary, card));
+        line->addWidget(styledLabel(qs(rawValue(status.phase)), TextStyle::caption2, false, Tint::primary, card));
         cardLayout->addLayout(line);
         if (status.totalBytes > 0) {
             auto* bar = new QProgressBar(card);
@@ -441,9 +441,9 @@ void CollectSheet::rebuildSources() {
     if (!listed.empty()) {
         layout->setSpacing(8);
         auto* top = new QHBoxLayout;
-        top->addWidget(styledLabel(q(T::upToEight), TextStyle::caption, false, Tint::secondary, m_sources));
+        top->addWidget(styledLabel(qs(T::upToEight), TextStyle::caption, false, Tint::secondary, m_sources));
         top->addStretch(1);
-        auto* loadAll = button(q(T::loadAllOpen), m_sources);
+        auto* loadAll = button(qs(T::loadAllOpen), m_sources);
         Theme::setProminent(*loadAll);
         loadAll->setObjectName(QStringLiteral("loadAll"));
         loadAll->setEnabled(loadAllOpenEnabled(listed, busy, requireSecure));
@@ -461,7 +461,7 @@ void CollectSheet::rebuildSources() {
                       .arg(green.red()).arg(green.green()).arg(green.blue())
                 : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }"));
             card->setAccessibleName(QString::fromStdString(view.title));
-            card->setAccessibleDescription(q(view.capability));
+            card->setAccessibleDescription(qs(view.capability));
             card->setCheckable(true);
             card->setChecked(view.chosen);
             auto* face = new QHBoxLayout(card);
@@ -475,7 +475,7 @@ void CollectSheet::rebuildSources() {
             const QString title = QString::fromStdString(view.title);
             texts->addWidget(elidedLabel(title, TextStyle::headline, true, Tint::primary, card));
             card->setToolTip(plainToolTip(title));
-            texts->addWidget(styledLabel(q(view.capability), TextStyle::caption, false, Tint::secondary, card));
+            texts->addWidget(styledLabel(qs(view.capability), TextStyle::caption, false, Tint::secondary, card));
             face->addLayout(texts, 1);
             if (view.chosen) {
                 auto* check = new QLabel(card);
@@ -507,8 +507,8 @@ void CollectSheet::rebuildSources() {
     scanning->addWidget(spinner);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
-    texts->addWidget(styledLabel(q(T::scanning), TextStyle::body, false, Tint::primary, m_sources));
-    texts->addWidget(styledLabel(q(cameras.empty() ? T::scanningWithout : T::scanningWithCameras), TextStyle::caption,
+    texts->addWidget(styledLabel(qs(T::scanning), TextStyle::body, false, Tint::primary, m_sources));
+    texts->addWidget(styledLabel(qs(cameras.empty() ? T::scanningWithout : T::scanningWithCameras), TextStyle::caption,
                                  false, Tint::secondary, m_sources));
     scanning->addLayout(texts, 1);
     layout->addLayout(scanning);
@@ -519,7 +519,7 @@ void CollectSheet::rebuildSources() {
             const LiveCamera& camera = cameras[i];
             auto* card = cardButton(m_sources, {});
             card->setAccessibleName(QString::fromStdString(camera.name));
-            card->setAccessibleDescription(q(T::askToShare));
+            card->setAccessibleDescription(qs(T::askToShare));
             auto* face = new QHBoxLayout(card);
             face->setContentsMargins(9, 9, 9, 9);
             face->setSpacing(8);
@@ -531,7 +531,7 @@ void CollectSheet::rebuildSources() {
             const QString cameraName = QString::fromStdString(camera.name);
             names->addWidget(elidedLabel(cameraName, TextStyle::callout, true, Tint::primary, card));
             card->setToolTip(plainToolTip(cameraName));
-            names->addWidget(styledLabel(q(T::askToShare), TextStyle::caption2, false, Tint::secondary, card));
+            names->addWidget(styledLabel(qs(T::askToShare), TextStyle::caption2, false, Tint::secondary, card));
             face->addLayout(names, 1);
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);

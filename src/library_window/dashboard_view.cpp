@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "base/qt_text.hpp"
 #include "library_window/library_commands.hpp"
 #include "library_window/library_list_models.hpp"
 #include "library_window/library_style.hpp"
@@ -23,7 +24,6 @@ namespace velk::library {
 
 namespace T = library_text;
 
-static QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // Replaces the one child of a holder widget.
 static void replaceContent(QWidget* holder, QWidget* content) {
@@ -95,10 +95,10 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     tabRow->setContentsMargins(12, 12, 12, 12);
     m_tabs = new QTabBar(page);
     m_tabs->setObjectName(QStringLiteral("takeView"));
-    m_tabs->setAccessibleName(q(T::takeView));
+    m_tabs->setAccessibleName(qs(T::takeView));
     m_tabs->setExpanding(false);
     m_tabs->setDrawBase(false);
-    for (LibraryDashboardTab tab : allDashboardTabs) m_tabs->addTab(symbolIcon(symbol(tab), Tint::primary), q(rawValue(tab)));
+    for (LibraryDashboardTab tab : allDashboardTabs) m_tabs->addTab(symbolIcon(symbol(tab), Tint::primary), qs(rawValue(tab)));
     tabRow->addStretch(1);
     tabRow->addWidget(m_tabs);
     tabRow->addStretch(1);
@@ -112,16 +112,16 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     auto* mediaLayout = new QHBoxLayout(mediaPage);
     mediaLayout->setContentsMargins(0, 0, 0, 0);
     mediaLayout->setSpacing(12);
-    auto* clipsPanel = new LibraryPanel(q(T::camerasAndRecordings), "video.fill", mediaPage);
+    auto* clipsPanel = new LibraryPanel(qs(T::camerasAndRecordings), "video.fill", mediaPage);
     m_clipsHolder = holder(clipsPanel);
     clipsPanel->contentLayout()->addWidget(m_clipsHolder);
     mediaLayout->addWidget(clipsPanel, 1);
-    auto* transfersPanel = new LibraryPanel(q(T::transfers), "arrow.down.circle", mediaPage);
+    auto* transfersPanel = new LibraryPanel(qs(T::transfers), "arrow.down.circle", mediaPage);
     transfersPanel->setFixedWidth(300);
     m_transferPages = new QStackedWidget(transfersPanel);
-    m_transferPages->addWidget(new CompactEmptyState(q(T::noTransfers), "checkmark.circle", q(T::noTransfersDetail)));
+    m_transferPages->addWidget(new CompactEmptyState(qs(T::noTransfers), "checkmark.circle", qs(T::noTransfersDetail)));
     m_transferModel = new TransferListModel(this);
-    m_transferList = rowList(m_transferPages, QStringLiteral("transfers"), q(T::transfers), m_transferModel);
+    m_transferList = rowList(m_transferPages, QStringLiteral("transfers"), qs(T::transfers), m_transferModel);
     m_transferList->setItemDelegate(new TransferRowDelegate(m_transferList));
     m_transferList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_transferPages->addWidget(m_transferList);
@@ -173,9 +173,9 @@ void DashboardView::rebuild() {
     update();
     if (!project || !take) return;
     m_projectName->setText(QString::fromStdString(project->name));
-    m_takeID->setText(q(T::takePrefix) + QString::fromStdString(take->id));
+    m_takeID->setText(qs(T::takePrefix) + QString::fromStdString(take->id));
     const Pill pill = mediaPill(*take);
-    m_pill->setPill(q(pill.text), tintColor(pill.tint));
+    m_pill->setPill(qs(pill.text), tintColor(pill.tint));
     replaceContent(m_overviewHolder, overview(*project, *take));
     replaceContent(m_clipsHolder, media(*take));
     replaceContent(m_resolveHolder, resolve(*take));
@@ -202,27 +202,27 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
     auto* metrics = new QHBoxLayout;
     metrics->setSpacing(12);
     for (const Metric& metric : takeMetrics(take)) {
-        metrics->addWidget(new MetricCard(q(metric.title), q(metric.value), metric.symbol, page));
+        metrics->addWidget(new MetricCard(qs(metric.title), qs(metric.value), metric.symbol, page));
     }
     layout->addLayout(metrics);
 
     auto* panels = new QHBoxLayout;
     panels->setSpacing(12);
-    auto* readiness = new LibraryPanel(q(T::takeReadiness), "checklist", page);
+    auto* readiness = new LibraryPanel(qs(T::takeReadiness), "checklist", page);
     readiness->contentLayout()->setSpacing(11);
     for (const Readiness& row : takeReadiness(project, take)) {
-        readiness->contentLayout()->addWidget(new ReadinessRow(q(row.label), row.ready, readiness));
+        readiness->contentLayout()->addWidget(new ReadinessRow(qs(row.label), row.ready, readiness));
     }
     panels->addWidget(readiness, 1);
-    auto* details = new LibraryPanel(q(T::takeDetails), "info.circle", page);
+    auto* details = new LibraryPanel(qs(T::takeDetails), "info.circle", page);
     details->contentLayout()->setSpacing(12);
     for (const Detail& detail : takeDetails(project, take)) {
         auto* row = new QWidget(details);
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
-        rowLayout->addWidget(styledLabel(q(detail.label), TextStyle::callout, false, Tint::primary, row));
+        rowLayout->addWidget(styledLabel(qs(detail.label), TextStyle::callout, false, Tint::primary, row));
         rowLayout->addStretch(1);
-        auto* value = styledLabel(q(detail.value), TextStyle::callout, false, Tint::secondary, row);
+        auto* value = styledLabel(qs(detail.value), TextStyle::callout, false, Tint::secondary, row);
         value->setTextInteractionFlags(Qt::TextSelectableByMouse);
         rowLayout->addWidget(value);
         details->contentLayout()->addWidget(row);
@@ -233,7 +233,7 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
 }
 
 QWidget* DashboardView::media(const VELKTake& take) {
-    if (take.clips.empty()) return new CompactEmptyState(q(T::noRecordings), "video.slash", q(T::noRecordingsDetail));
+    if (take.clips.empty()) return new CompactEmptyState(qs(T::noRecordings), "video.slash", qs(T::noRecordingsDetail));
     auto* scroll = new QScrollArea;
     scroll->setObjectName(QStringLiteral("clips"));
     // Tab goes to the rows' buttons (and scrolls them into view), not to the scroll area.
@@ -261,34 +261,34 @@ QWidget* DashboardView::resolve(const VELKTake& take) {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
 
-    auto* package = new LibraryPanel(q(T::resolvePackage), "wand.and.stars", page);
+    auto* package = new LibraryPanel(qs(T::resolvePackage), "wand.and.stars", page);
     auto* packageLayout = package->contentLayout();
     packageLayout->setContentsMargins(16, 16, 16, 16);
     packageLayout->setSpacing(16);
-    packageLayout->addWidget(new SymbolLabel(q(T::linkedRetiming), "link", Tint::primary, TextStyle::body, package));
-    packageLayout->addWidget(new SymbolLabel(q(T::originalsUntouched), "lock.shield", Tint::primary, TextStyle::body, package));
-    packageLayout->addWidget(new SymbolLabel(q(T::weakAnchorsFail), "waveform.path.ecg", Tint::primary, TextStyle::body, package));
+    packageLayout->addWidget(new SymbolLabel(qs(T::linkedRetiming), "link", Tint::primary, TextStyle::body, package));
+    packageLayout->addWidget(new SymbolLabel(qs(T::originalsUntouched), "lock.shield", Tint::primary, TextStyle::body, package));
+    packageLayout->addWidget(new SymbolLabel(qs(T::weakAnchorsFail), "waveform.path.ecg", Tint::primary, TextStyle::body, package));
     packageLayout->addWidget(divider(package));
-    auto* creates = styledLabel(q(T::exportCreates), TextStyle::body, false, Tint::secondary, package);
+    auto* creates = styledLabel(qs(T::exportCreates), TextStyle::body, false, Tint::secondary, package);
     creates->setWordWrap(true);
     packageLayout->addWidget(creates);
     packageLayout->addStretch(1);
     const StatusLine status = resolveMediaStatus(take);
-    auto* statusLabel = new SymbolLabel(q(status.text), status.symbol, status.tint, TextStyle::body, package);
+    auto* statusLabel = new SymbolLabel(qs(status.text), status.symbol, status.tint, TextStyle::body, package);
     statusLabel->setObjectName(QStringLiteral("resolveStatus"));
     packageLayout->addWidget(statusLabel);
     layout->addWidget(package, 1);
 
-    auto* acceptance = new LibraryPanel(q(T::acceptanceCheck), "checkmark.seal", page);
+    auto* acceptance = new LibraryPanel(qs(T::acceptanceCheck), "checkmark.seal", page);
     acceptance->setFixedWidth(310);
     auto* acceptanceLayout = acceptance->contentLayout();
     acceptanceLayout->setSpacing(13);
-    acceptanceLayout->addWidget(styledLabel(q(T::afterImporting), TextStyle::headline, true, Tint::primary, acceptance));
+    acceptanceLayout->addWidget(styledLabel(qs(T::afterImporting), TextStyle::headline, true, Tint::primary, acceptance));
     for (const char* check : {T::checkHead, T::checkMiddle, T::checkTail, T::checkPitch}) {
-        acceptanceLayout->addWidget(new ReadinessRow(q(check), false, acceptance));
+        acceptanceLayout->addWidget(new ReadinessRow(qs(check), false, acceptance));
     }
     acceptanceLayout->addStretch(1);
-    auto* unverified = styledLabel(q(T::reportUnverified), TextStyle::caption, false, Tint::secondary, acceptance);
+    auto* unverified = styledLabel(qs(T::reportUnverified), TextStyle::caption, false, Tint::secondary, acceptance);
     unverified->setWordWrap(true);
     acceptanceLayout->addWidget(unverified);
     layout->addWidget(acceptance);
@@ -296,11 +296,11 @@ QWidget* DashboardView::resolve(const VELKTake& take) {
 }
 
 QWidget* DashboardView::activity() {
-    auto* panel = new LibraryPanel(q(T::recentActivity), "clock.arrow.circlepath");
+    auto* panel = new LibraryPanel(qs(T::recentActivity), "clock.arrow.circlepath");
     m_activityPages = new QStackedWidget(panel);
-    m_activityPages->addWidget(new CompactEmptyState(q(T::noActivity), "clock", q(T::noActivityDetail)));
+    m_activityPages->addWidget(new CompactEmptyState(qs(T::noActivity), "clock", qs(T::noActivityDetail)));
     m_activityModel = new ActivityListModel(this);
-    m_activityList = rowList(m_activityPages, QStringLiteral("activities"), q(T::recentActivity), m_activityModel);
+    m_activityList = rowList(m_activityPages, QStringLiteral("activities"), qs(T::recentActivity), m_activityModel);
     m_activityList->setItemDelegate(new ActivityRowDelegate(m_activityList));
     m_activityPages->addWidget(m_activityList);
     panel->contentLayout()->addWidget(m_activityPages);

@@ -9,13 +9,13 @@
 #include <QTextLayout>
 
 #include "app/view_kit.hpp"
+#include "base/qt_text.hpp"
 #include "library_window/library_presenter.hpp"
 #include "library_window/library_style.hpp"
 #include "library_window/library_texts.hpp"
 
 namespace velk::library {
 
-static QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 void TransferListModel::setTransfers(const std::vector<TransferStatus>& transfers) {
     const bool sameRows = transfers.size() == m_rows.size() &&
@@ -53,7 +53,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: return QString::fromStdString(row.clipName);
     case IdentityRole: return QString::fromStdString(row.id);
     case TrailingRole:
-    case Qt::AccessibleDescriptionRole: return q(rawValue(row.phase));
+    case Qt::AccessibleDescriptionRole: return qs(rawValue(row.phase));
     case ProgressRole: return row.progress();
     case MessageRole: return QString::fromStdString(row.message);
     default: return {};
@@ -219,7 +219,7 @@ QVariant ActivityListModel::data(const QModelIndex& index, int role) const {
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(entry.message);
     case Qt::ToolTipRole: return plainToolTip(QString::fromStdString(entry.message));
-    case Qt::AccessibleDescriptionRole: return entry.isError ? q(library_text::activityFailed) : QString();
+    case Qt::AccessibleDescriptionRole: return entry.isError ? qs(library_text::activityFailed) : QString();
     case Qt::DecorationRole: {
         const ActivityRowView view = activityRow(entry);
         return symbolPixmap(view.symbol, view.tint, 16);

@@ -19,6 +19,7 @@
 #include "app/window_factories.hpp"
 #include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
+#include "base/qt_text.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/dashboard_view.hpp"
@@ -38,7 +39,6 @@ using namespace library;
 namespace T = library_text;
 
 namespace {
-QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
 
 LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCameraDiscovery& liveDiscovery,
@@ -54,7 +54,7 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
       m_settings(options.settings ? std::move(options.settings) : std::make_shared<QSettings>()),
       m_clock(options.clock ? *options.clock : SystemClock::shared()) {
     setObjectName(QString::fromUtf8(sceneID));
-    setWindowTitle(q(T::windowTitle));
+    setWindowTitle(qs(T::windowTitle));
     WindowPlacement::fitToScreen(*this, Theme::libraryWindowSize);
     Theme::applyAccent(*this);
 
@@ -115,24 +115,24 @@ QWidget* LibraryWindow::createSidebar() {
     titleRow->addWidget(icon);
     auto* titles = new QVBoxLayout;
     titles->setSpacing(1);
-    titles->addWidget(styledLabel(q(T::sidebarTitle), TextStyle::title2, true, Tint::primary, header));
+    titles->addWidget(styledLabel(qs(T::sidebarTitle), TextStyle::title2, true, Tint::primary, header));
     m_projectCount = styledLabel({}, TextStyle::caption, false, Tint::secondary, header);
     titles->addWidget(m_projectCount);
     titleRow->addLayout(titles, 1);
     headerLayout->addLayout(titleRow);
     m_search = new QLineEdit(header);
     m_search->setObjectName(QStringLiteral("projectSearch"));
-    m_search->setPlaceholderText(q(T::searchPlaceholder));
-    m_search->setAccessibleName(q(T::searchPlaceholder));
+    m_search->setPlaceholderText(qs(T::searchPlaceholder));
+    m_search->setAccessibleName(qs(T::searchPlaceholder));
     m_search->setClearButtonEnabled(true);
     // The clear button is the field's one tool button; it shows only a symbol.
     for (QToolButton* clear : m_search->findChildren<QToolButton*>(Qt::FindDirectChildrenOnly))
-        clear->setAccessibleName(q(T::clearSearch));
+        clear->setAccessibleName(qs(T::clearSearch));
     headerLayout->addWidget(m_search);
     layout->addWidget(header);
     layout->addWidget(divider(sidebar));
 
-    auto* section = styledLabel(q(T::projectsSection), TextStyle::caption, true, Tint::secondary, sidebar);
+    auto* section = styledLabel(qs(T::projectsSection), TextStyle::caption, true, Tint::secondary, sidebar);
     section->setContentsMargins(14, 8, 14, 4);
     layout->addWidget(section);
     m_projects = new QListView(sidebar);
@@ -143,7 +143,7 @@ QWidget* LibraryWindow::createSidebar() {
     m_projects->setItemDelegate(new TwoLineDelegate(2, m_projects));
     m_projects->setSelectionMode(QAbstractItemView::SingleSelection);
     m_projects->setUniformItemSizes(true);
-    m_projects->setAccessibleName(q(T::projectsList));
+    m_projects->setAccessibleName(qs(T::projectsList));
     section->setBuddy(m_projects);
     layout->addWidget(m_projects, 1);
 
@@ -152,21 +152,21 @@ QWidget* LibraryWindow::createSidebar() {
     footerLayout->setContentsMargins(10, 10, 10, 10);
     footerLayout->setSpacing(8);
     auto* editRow = new QHBoxLayout;
-    m_newProject = new QPushButton(symbolIcon("plus", Tint::primary), q(T::newButton), footer);
+    m_newProject = new QPushButton(symbolIcon("plus", Tint::primary), qs(T::newButton), footer);
     m_newProject->setObjectName(QStringLiteral("newProject"));
-    m_rename = new QPushButton(symbolIcon("pencil", Tint::primary), q(T::renameButton), footer);
+    m_rename = new QPushButton(symbolIcon("pencil", Tint::primary), qs(T::renameButton), footer);
     m_rename->setObjectName(QStringLiteral("renameProject"));
     editRow->addWidget(m_newProject, 1);
     editRow->addWidget(m_rename, 1);
     footerLayout->addLayout(editRow);
     auto* actionRow = new QHBoxLayout;
-    m_collect = new QPushButton(symbolIcon("arrow.down.circle", Tint::primary), q(T::collectButton), footer);
+    m_collect = new QPushButton(symbolIcon("arrow.down.circle", Tint::primary), qs(T::collectButton), footer);
     m_collect->setObjectName(QStringLiteral("collect"));
-    m_collect->setToolTip(q(T::collectHelp));
-    m_wifiButton = new QPushButton(symbolIcon("qrcode.viewfinder", Tint::primary), q(T::wifiButton), footer);
+    m_collect->setToolTip(qs(T::collectHelp));
+    m_wifiButton = new QPushButton(symbolIcon("qrcode.viewfinder", Tint::primary), qs(T::wifiButton), footer);
     m_wifiButton->setObjectName(QStringLiteral("wifi"));
-    m_wifiButton->setToolTip(q(T::wifiHelp));
-    m_sidebarDirector = new QPushButton(symbolIcon("video.fill", Tint::primary), q(T::directorButton), footer);
+    m_wifiButton->setToolTip(qs(T::wifiHelp));
+    m_sidebarDirector = new QPushButton(symbolIcon("video.fill", Tint::primary), qs(T::directorButton), footer);
     m_sidebarDirector->setObjectName(QStringLiteral("sidebarDirector"));
     Theme::setProminent(*m_sidebarDirector);
     actionRow->addWidget(m_collect);
@@ -196,7 +196,7 @@ QWidget* LibraryWindow::createSidebar() {
 
 void LibraryWindow::rebuildProjects() {
     const auto& projects = m_store.library().projects;
-    m_projectCount->setText(q(countText(projects.size(), T::projectsSuffix)));
+    m_projectCount->setText(qs(countText(projects.size(), T::projectsSuffix)));
     m_rebuildingProjects = true;
     m_projectModel->setProjects(projects, filteredProjectIndexes(projects, m_search->text().toStdString()));
     m_rebuildingProjects = false;
@@ -225,7 +225,7 @@ void LibraryWindow::presentSheet(QDialog* sheet) {
 
 void LibraryWindow::showNewProject() {
     if (m_sheet) return;
-    auto* sheet = new ProjectNameSheet({q(T::newProjectTitle), {}, q(T::create), 420}, m_newProjectName,
+    auto* sheet = new ProjectNameSheet({qs(T::newProjectTitle), {}, qs(T::create), 420}, m_newProjectName,
                                        [this] {
                                            m_commands->createProject(m_newProjectName);
                                            m_newProjectName.clear();
@@ -241,7 +241,7 @@ void LibraryWindow::showRenameProject() {
     if (!canRenameProject(selected ? &*selected : nullptr)) return;
     m_renameProjectName = selected->name;
     m_renameFor = selected->id;
-    auto* sheet = new ProjectNameSheet({q(T::renameProjectTitle), q(T::renameProjectNote), q(T::renameButton), 440},
+    auto* sheet = new ProjectNameSheet({qs(T::renameProjectTitle), qs(T::renameProjectNote), qs(T::renameButton), 440},
                                        m_renameProjectName,
                                        [this] {
                                            // Only the project the sheet was opened for is renamed.

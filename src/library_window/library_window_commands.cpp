@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "base/qt_text.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/library_commands.hpp"
 #include "library_window/library_presenter.hpp"
@@ -27,7 +28,6 @@ using namespace library;
 namespace T = library_text;
 
 namespace {
-QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 } // namespace
 
 void LibraryWindow::createToolbar() {
@@ -36,8 +36,8 @@ void LibraryWindow::createToolbar() {
     bar->setMovable(false);
     bar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     auto add = [&](const char* text, std::string_view symbol, const char* help) {
-        QAction* action = bar->addAction(symbolIcon(symbol, Tint::primary), q(text));
-        action->setToolTip(q(help));
+        QAction* action = bar->addAction(symbolIcon(symbol, Tint::primary), qs(text));
+        action->setToolTip(qs(help));
         // Tab reaches the toolbar's buttons; a click still leaves the focus where it was.
         bar->widgetForAction(action)->setFocusPolicy(Qt::TabFocus);
         return action;
@@ -51,20 +51,20 @@ void LibraryWindow::createToolbar() {
         if (toolbar().downloadTake) m_commands->downloadSelectedTake();
     });
 
-    auto* menu = new QMenu(q(T::projectMenu), this);
+    auto* menu = new QMenu(qs(T::projectMenu), this);
     menu->setObjectName(QStringLiteral("projectMenu"));
-    m_downloadProject = menu->addAction(q(T::downloadWholeProject));
+    m_downloadProject = menu->addAction(qs(T::downloadWholeProject));
     connect(m_downloadProject, &QAction::triggered, this, [this] {
         if (toolbar().downloadWholeProject) m_commands->downloadSelectedProject();
     });
-    m_moveToTrash = menu->addAction(q(T::moveSourceToTrash));
+    m_moveToTrash = menu->addAction(qs(T::moveSourceToTrash));
     connect(m_moveToTrash, &QAction::triggered, this, &LibraryWindow::confirmSourceTrash);
     auto* projectButton = new QToolButton(bar);
     projectButton->setObjectName(QStringLiteral("projectMenuButton"));
-    projectButton->setText(q(T::projectMenu));
+    projectButton->setText(qs(T::projectMenu));
     projectButton->setIcon(symbolIcon("folder", Tint::primary));
-    projectButton->setToolTip(q(T::projectMenuHelp));
-    projectButton->setAccessibleName(q(T::projectMenuAccessible));
+    projectButton->setToolTip(qs(T::projectMenuHelp));
+    projectButton->setAccessibleName(qs(T::projectMenuAccessible));
     projectButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     projectButton->setPopupMode(QToolButton::InstantPopup);
     projectButton->setMenu(menu);
@@ -141,13 +141,13 @@ void LibraryWindow::chooseExportFolder() {
 void LibraryWindow::confirmSourceTrash() {
     if (m_sheet || !toolbar().moveSourceToTrash) return;
     m_trashFor = m_store.selectedProjectID();
-    auto* box = new QMessageBox(QMessageBox::Warning, q(T::trashTitle), {}, QMessageBox::NoButton, this);
+    auto* box = new QMessageBox(QMessageBox::Warning, qs(T::trashTitle), {}, QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("trashConfirmation"));
     box->setTextFormat(Qt::PlainText);
-    box->setText(q(T::trashTitle));
-    box->setInformativeText(q(T::trashMessage));
+    box->setText(qs(T::trashTitle));
+    box->setInformativeText(qs(T::trashMessage));
     QPushButton* confirm = box->addButton(buttonText(T::trashConfirm), QMessageBox::DestructiveRole);
-    QPushButton* cancel = box->addButton(q(T::cancel), QMessageBox::RejectRole);
+    QPushButton* cancel = box->addButton(qs(T::cancel), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     connect(confirm, &QPushButton::clicked, this, [this] {
         // Only the project the confirmation was opened for, and only while it is still selected.
@@ -167,12 +167,12 @@ void LibraryWindow::syncErrorAlert() {
         m_alert->setText(QString::fromStdString(*message));
         return;
     }
-    auto* alert = new QMessageBox(QMessageBox::Warning, q(T::alertTitle), {}, QMessageBox::NoButton, this);
+    auto* alert = new QMessageBox(QMessageBox::Warning, qs(T::alertTitle), {}, QMessageBox::NoButton, this);
     alert->setObjectName(QStringLiteral("errorAlert"));
     // The error text names phones, projects and files: it is shown exactly as written.
     alert->setTextFormat(Qt::PlainText);
     alert->setText(QString::fromStdString(*message));
-    alert->addButton(q(T::ok), QMessageBox::AcceptRole);
+    alert->addButton(qs(T::ok), QMessageBox::AcceptRole);
     alert->setAttribute(Qt::WA_DeleteOnClose);
     alert->setWindowModality(Qt::WindowModal);
     // However the alert goes away, the error it showed is cleared.
@@ -186,7 +186,7 @@ void LibraryWindow::syncErrorAlert() {
 void LibraryWindow::showWiFi() {
     if (m_sheet) return;
     const WiFiGuardInputs inputs{m_store.isBusy(), &m_liveDiscovery.cameras(), m_clock.now()};
-    QDialog* sheet = m_wifi->makeSheet(canChangeWiFi(inputs), q(wifiChangeBlockedReason(inputs)), this);
+    QDialog* sheet = m_wifi->makeSheet(canChangeWiFi(inputs), qs(wifiChangeBlockedReason(inputs)), this);
     sheet->setObjectName(QStringLiteral("wifiSheet"));
     m_wifiSheet = sheet;
     presentSheet(sheet);
@@ -198,7 +198,7 @@ void LibraryWindow::evaluateWiFiGuard(bool force) {
     if (!m_wifiTracker.changed(wifiSafetySignature(inputs)) && !force) return;
     const bool allowed = canChangeWiFi(inputs);
     m_wifi->updateGate(allowed);
-    if (m_wifiSheet) m_wifi->setChangeRule(m_wifiSheet, allowed, q(wifiChangeBlockedReason(inputs)));
+    if (m_wifiSheet) m_wifi->setChangeRule(m_wifiSheet, allowed, qs(wifiChangeBlockedReason(inputs)));
 }
 
 } // namespace velk

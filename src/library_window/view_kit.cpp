@@ -5,6 +5,7 @@
 #include <QVBoxLayout>
 
 #include "app/theme.hpp"
+#include "base/qt_text.hpp"
 #include "library_window/library_style.hpp"
 #include "library_window/library_texts.hpp"
 
@@ -12,7 +13,6 @@ namespace velk::library {
 
 namespace T = library_text;
 
-static QString q(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
 
 // The rounded card background of panels and metric cards; panels are outlined in the shared card outline.
 static void makeCard(QFrame* frame, bool outlined) {
@@ -56,7 +56,7 @@ ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : 
     layout->addWidget(icon);
     layout->addWidget(styledLabel(label, TextStyle::body, false, Tint::primary, this));
     layout->addStretch(1);
-    layout->addWidget(styledLabel(q(ready ? T::readyWord : T::pendingWord), TextStyle::caption, false, Tint::secondary, this));
+    layout->addWidget(styledLabel(qs(ready ? T::readyWord : T::pendingWord), TextStyle::caption, false, Tint::secondary, this));
 }
 
 MetricCard::MetricCard(const QString& title, const QString& value, std::string_view icon, QWidget* parent)
@@ -107,19 +107,19 @@ ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> m
 
     auto* right = new QVBoxLayout;
     right->setSpacing(4);
-    auto* copy = styledLabel(q(view.copyText), TextStyle::caption, false, Tint::primary, this);
+    auto* copy = styledLabel(qs(view.copyText), TextStyle::caption, false, Tint::primary, this);
     copy->setAlignment(Qt::AlignRight);
     right->addWidget(copy);
-    auto* anchors = styledLabel(q(view.anchorsText), TextStyle::caption2, false, Tint::secondary, this);
+    auto* anchors = styledLabel(qs(view.anchorsText), TextStyle::caption2, false, Tint::secondary, this);
     anchors->setAlignment(Qt::AlignRight);
     right->addWidget(anchors);
     layout->addLayout(right);
 
     // The reference mark, or the button that makes this camera the reference, sits under the copy
     // state rather than beside the camera id, so that the row fits the narrow recordings panel.
-    if (view.showsReferencePill) right->addWidget(new StatusPill(q(T::referencePill), tintColor(Tint::green), this), 0, Qt::AlignRight);
+    if (view.showsReferencePill) right->addWidget(new StatusPill(qs(T::referencePill), tintColor(Tint::green), this), 0, Qt::AlignRight);
     if (view.showsReferenceButton) {
-        auto* button = new QPushButton(q(T::useAsReference), this);
+        auto* button = new QPushButton(qs(T::useAsReference), this);
         button->setFlat(true);
         button->setFont(library::font(TextStyle::caption));
         button->setStyleSheet(QStringLiteral("QPushButton { padding: 2px 4px; }"));

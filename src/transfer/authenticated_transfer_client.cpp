@@ -50,13 +50,11 @@ constexpr std::string_view projectTrashVersion = "trash-v1";
 constexpr std::string_view sessionEndPath = "/velk/v1/session/end";
 constexpr std::string_view projectDeletePath = "/velk/v1/projects/delete";
 
-[[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+using transfer_detail::failInvalid;
 
 using transfer_detail::asciiLower;
 
-bool holdsLineBreakOrNul(std::string_view text) {
-    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
-}
+using transfer_detail::holdsLineBreakOrNul;
 
 // A UUID text exactly as its own lower-case form.
 bool isCanonicalUUID(std::string_view text) {
@@ -87,20 +85,20 @@ void checkPairingResponse(const PairingResponse& response, const DiscoveredDevic
                            std::find(response.scopes.begin(), response.scopes.end(), "files.read") != response.scopes.end();
     if (response.schemaVersion != 1 || response.deviceId.empty() || response.sessionId.empty() ||
         response.bearerToken.size() < minimumBearerTokenBytes || !response.foregroundOnly || !hasScopes) {
-        fail(pairingIncomplete);
+        failInvalid(pairingIncomplete);
     }
     if (device.deviceId && !device.deviceId->empty() && !TransferProtocol::sameDeviceID(*device.deviceId, response.deviceId)) {
-        fail(identityChanged);
+        failInvalid(identityChanged);
     }
-    if (device.sessionId && *device.sessionId != response.sessionId) fail(sessionChanged);
-    if (TransferProtocol::normalizedSHA256(response.certificateSHA256) != expectedFingerprint) fail(fingerprintChanged);
+    if (device.sessionId && *device.sessionId != response.sessionId) failInvalid(sessionChanged);
+    if (TransferProtocol::normalizedSHA256(response.certificateSHA256) != expectedFingerprint) failInvalid(fingerprintChanged);
 }
 
 WallTime checkedExpiry(const std::string& expiresAt, WallTime now) {
     auto expiry = rfc3339::parse(expiresAt);
     const auto allowance = std::chrono::duration_cast<WallTime::duration>(
         std::chrono::duration<double>(AuthenticatedTransferClient::pairingExpiryAllowanceSeconds));
-    if (!expiry || *expiry <= now || *expiry > now + allowance) fail(expiryInvalid);
+    if (!expiry || *expiry <= now || *expiry > now + allowance) failInvalid(expiryInvalid);
     return *expiry;
 }
 
@@ -124,10 +122,10 @@ AuthenticatedTransferClient::~AuthenticatedTransferClient() = default;
 std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::pair(
     const DiscoveredDevice& device, std::string_view pairingCode, std::string_view collectorId, std::string_view collectorName,
     bool fingerprintConfirmed, TransferClientEnvironment environment, const CancellationToken* cancellation) {
-    if (!device.supportsAuthenticatedTransfer()) fail(notAdvertisingAuthenticated);
-    if (!fingerprintConfirmed) fail(confirmFingerprint);
+    if (!device.supportsAuthenticatedTransfer()) failInvalid(notAdvertisingAuthenticated);
+    if (!fingerprintConfirmed) failInvalid(confirmFingerprint);
     const std::string code = text::trimmedWhitespace(pairingCode);
-    if (!TransferProtocol::isValidPairingCode(code)) fail(enterCode);
+    if (!TransferProtocol::isValidPairingCode(code)) failInvalid(enterCode);
     const std::string expectedFingerprint = TransferProtocol::normalizedSHA256(device.certificateSHA256.value_or(""));
     const std::string pairingURL = TransferProtocol::endpoint(device.catalogURL, device.pairPath);
     std::unique_ptr<HttpsSession> session = sessionFactory(environment, device)(expectedFingerprint);
@@ -149,7 +147,7 @@ std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::pair(
     request.cancellation = cancellation;
     const HttpsResponse reply = session->send(request);
 
-    if (reply.status <= 0) fail(pairingNoHTTP);
+    if (reply.status <= 0) failInvalid(pairingNoHTTP);
     if (reply.status != 200) throw TransferProtocolError::http(reply.status);
     if (reply.bodyExceededLimit) throw JsonError("The pairing reply is larger than a pairing reply can be.");
     const PairingResponse response = decodePairingResponse(bodyText(reply.body));
@@ -173,7 +171,7 @@ std::shared_ptr<AuthenticatedTransferClient> AuthenticatedTransferClient::connec
                                                                                       TransferClientEnvironment environment) {
     if (!device.supportsOpenTransfer() || !device.deviceId || !TransferProtocol::canonicalDeviceID(*device.deviceId) ||
         !device.sessionId || !uuid::isValid(*device.sessionId)) {
-        fail(notAdvertisingOpen);
+        failInvalid(notAdvertisingOpen);
     }
     const std::string fingerprint = TransferProtocol::normalizedSHA256(device.certificateSHA256.value_or(""));
     std::unique_ptr<HttpsSession> session = sessionFactory(environment, device)(fingerprint);
@@ -201,12 +199,12 @@ TransferSessionSummary AuthenticatedTransferClient::summary() const {
 void AuthenticatedTransferClient::invalidate() { m_session->invalidate(); }
 
 HttpsRequest AuthenticatedTransferClient::authorizedRequest(std::string_view url) const {
-    if (!(m_environment.clock->now() < m_expiresAt)) fail(sessionExpired);
+    if (!(m_environment.clock->now() < m_expiresAt)) failInvalid(sessionExpired);
     auto scheme = urlScheme(std::string(url));
-    if (!scheme || asciiLower(*scheme) != "https") fail(leftOrigin);
-    if (TransferProtocol::origin(url) != TransferProtocol::origin(m_catalogURL)) fail(leftOrigin);
+    if (!scheme || asciiLower(*scheme) != "https") failInvalid(leftOrigin);
+    if (TransferProtocol::origin(url) != TransferProtocol::origin(m_catalogURL)) failInvalid(leftOrigin);
     // Identities the phone chose travel in headers; one that could end a header line is never sent.
-    if (holdsLineBreakOrNul(m_bearerToken) || holdsLineBreakOrNul(m_sessionId)) fail(sessionInvalid);
+    if (holdsLineBreakOrNul(m_bearerToken) || holdsLineBreakOrNul(m_sessionId)) failInvalid(sessionInvalid);
 
     HttpsRequest request;
     request.url = std::string(url);
@@ -221,20 +219,20 @@ Bytes AuthenticatedTransferClient::fetchCatalog(const CancellationToken* cancell
     request.maxBodyBytes = maximumCatalogBytes;
     request.cancellation = cancellation;
     HttpsResponse reply = m_session->send(request);
-    if (reply.status <= 0) fail(catalogNoHTTP);
+    if (reply.status <= 0) failInvalid(catalogNoHTTP);
     if (reply.status != 200) throw TransferProtocolError::http(reply.status);
-    if (reply.bodyExceededLimit) fail(catalogTooLarge);
+    if (reply.bodyExceededLimit) failInvalid(catalogTooLarge);
     return std::move(reply.body);
 }
 
 Bytes AuthenticatedTransferClient::fetchRange(std::string_view url, std::int64_t start, std::int64_t end,
                                               std::int64_t expectedTotal, std::string_view expectedSHA256,
                                               const CancellationToken* cancellation) {
-    if (start < 0 || start > end || end >= expectedTotal) fail(rangeInvalid);
+    if (start < 0 || start > end || end >= expectedTotal) failInvalid(rangeInvalid);
     const std::int64_t length = end - start + 1;
-    if (length > TransferProtocol::chunkSize) fail(rangeTooLarge);
+    if (length > TransferProtocol::chunkSize) failInvalid(rangeTooLarge);
     const std::string expectedDigest = TransferProtocol::normalizedSHA256(expectedSHA256);
-    if (!TransferProtocol::isValidSHA256(expectedDigest)) fail(catalogDigestInvalid);
+    if (!TransferProtocol::isValidSHA256(expectedDigest)) failInvalid(catalogDigestInvalid);
 
     HttpsResponse reply = TransferReadRetry::run(
         TransferReadRetry::defaultDelays,
@@ -249,22 +247,22 @@ Bytes AuthenticatedTransferClient::fetchRange(std::string_view url, std::int64_t
         },
         cancellation, m_environment.sleeper);
 
-    if (reply.status <= 0) fail(fileNoHTTP);
+    if (reply.status <= 0) failInvalid(fileNoHTTP);
     if (reply.status != 206) throw TransferProtocolError::http(reply.status);
     auto acceptRanges = reply.header("Accept-Ranges");
-    if (!acceptRanges || asciiLower(*acceptRanges) != "bytes") fail(noRangeSupport);
+    if (!acceptRanges || asciiLower(*acceptRanges) != "bytes") failInvalid(noRangeSupport);
     auto contentRange = reply.header("Content-Range");
     auto range = contentRange ? TransferProtocol::parseContentRange(*contentRange) : std::nullopt;
-    if (!range || *range != ContentRange{start, end, expectedTotal}) fail(wrongRange);
+    if (!range || *range != ContentRange{start, end, expectedTotal}) failInvalid(wrongRange);
     if (reply.bodyExceededLimit || reply.bodyNotRead || static_cast<std::int64_t>(reply.body.size()) != length ||
         reply.declaredContentLength() != length) {
-        fail(chunkLengthMismatch);
+        failInvalid(chunkLengthMismatch);
     }
     auto fileDigest = reply.header("X-VELK-SHA256");
-    if (!fileDigest || TransferProtocol::normalizedSHA256(*fileDigest) != expectedDigest) fail(identityHeadersMismatch);
+    if (!fileDigest || TransferProtocol::normalizedSHA256(*fileDigest) != expectedDigest) failInvalid(identityHeadersMismatch);
     auto etag = reply.header("ETag");
     auto etagDigest = etag ? TransferProtocol::normalizedETagDigest(*etag) : std::nullopt;
-    if (!etagDigest || *etagDigest != expectedDigest) fail(identityHeadersMismatch);
+    if (!etagDigest || *etagDigest != expectedDigest) failInvalid(identityHeadersMismatch);
     return std::move(reply.body);
 }
 
@@ -274,7 +272,7 @@ Bytes AuthenticatedTransferClient::fetchTimingSidecar(std::string_view clipID, s
     // The route is read from the URL as given: the resolved text no longer shows an empty query
     // or fragment.
     auto given = transfer_detail::resolveReference(url, m_catalogURL);
-    if (!given || !transfer_detail::matchesClipRoute(*given, clipID, true)) fail(routeMismatch);
+    if (!given || !transfer_detail::matchesClipRoute(*given, clipID, true)) failInvalid(routeMismatch);
 
     HttpsResponse reply = TransferReadRetry::run(
         TransferReadRetry::defaultDelays,
@@ -291,7 +289,7 @@ Bytes AuthenticatedTransferClient::fetchTimingSidecar(std::string_view clipID, s
                           reply.declaredContentLength() == static_cast<std::int64_t>(reply.body.size()) &&
                           hexLower(Sha256::of(std::span<const std::uint8_t>(reply.body))) ==
                               TransferProtocol::normalizedSHA256(sha256);
-    if (!verified) fail(sidecarFailed);
+    if (!verified) failInvalid(sidecarFailed);
     return std::move(reply.body);
 }
 
@@ -312,10 +310,10 @@ bool AuthenticatedTransferClient::end() {
 
 void AuthenticatedTransferClient::trashSourceProject(std::string_view projectID, std::string_view requestID,
                                                      const std::vector<std::map<std::string, std::string>>& clips) {
-    if (!m_supportsProjectTrash) fail(invalidProof);
-    if (!isCanonicalUUID(requestID)) fail(invalidProof);
-    if (projectID != "unassigned" && !isCanonicalUUID(projectID)) fail(invalidProof);
-    if (clips.empty() || clips.size() > maximumProjectProofEntries) fail(invalidProof);
+    if (!m_supportsProjectTrash) failInvalid(invalidProof);
+    if (!isCanonicalUUID(requestID)) failInvalid(invalidProof);
+    if (projectID != "unassigned" && !isCanonicalUUID(projectID)) failInvalid(invalidProof);
+    if (clips.empty() || clips.size() > maximumProjectProofEntries) failInvalid(invalidProof);
     const std::string url = TransferProtocol::endpoint(m_catalogURL, projectDeletePath);
     HttpsRequest request = authorizedRequest(url);
     request.method = "POST";
@@ -333,22 +331,22 @@ void AuthenticatedTransferClient::trashSourceProject(std::string_view projectID,
     body["projectId"] = std::string(projectID);
     body["clips"] = std::move(entries);
     request.body = json::write(body);
-    if (request.body.size() > maximumProjectProofBytes) fail(proofTooLarge);
+    if (request.body.size() > maximumProjectProofBytes) failInvalid(proofTooLarge);
     request.maxBodyBytes = maximumReplyBytes;
 
     const HttpsResponse reply = m_session->send(request);
-    if (reply.status != 200) fail(removalNotConfirmed);
+    if (reply.status != 200) failInvalid(removalNotConfirmed);
     if (reply.bodyExceededLimit) throw JsonError("The project removal reply is larger than a reply can be.");
     const Json parsed = json::parse(bodyText(reply.body));
-    if (!parsed.is_object()) fail(removalNotConfirmed);
+    if (!parsed.is_object()) failInvalid(removalNotConfirmed);
     auto schemaVersion = parsed.find("schemaVersion");
-    if (schemaVersion == parsed.end() || json::numberValue(*schemaVersion) != 1.0) fail(removalNotConfirmed);
+    if (schemaVersion == parsed.end() || json::numberValue(*schemaVersion) != 1.0) failInvalid(removalNotConfirmed);
     auto repliedRequestId = parsed.find("requestId");
     if (repliedRequestId == parsed.end() || json::stringValue(*repliedRequestId) != std::string(requestID)) {
-        fail(removalNotConfirmed);
+        failInvalid(removalNotConfirmed);
     }
     auto moved = parsed.find("movedToTrash");
-    if (moved == parsed.end() || json::boolValue(*moved) != true) fail(removalNotConfirmed);
+    if (moved == parsed.end() || json::boolValue(*moved) != true) failInvalid(removalNotConfirmed);
 }
 
 } // namespace velk

@@ -18,12 +18,12 @@ constexpr std::string_view repeatsTakeID = "Authenticated catalog repeats a take
 constexpr std::string_view repeatsUnassignedTakeID = "Authenticated catalog repeats an unassigned take ID.";
 constexpr std::string_view takeIdentityInvalid = "Authenticated catalog take identity is invalid.";
 constexpr std::string_view clipMetadataInvalid = "Authenticated catalog clip metadata is invalid.";
-constexpr std::string_view fileURLLeftOrigin = "Catalog file URL must remain on the authenticated HTTPS origin.";
+using transfer_detail::fileURLLeftOrigin;
 using TransferProtocol::routeMismatch;
 constexpr std::string_view sidecarIdentityIncomplete = "Timing sidecar identity is incomplete.";
 constexpr std::string_view sidecarDigestWithoutURL = "Timing sidecar digest has no matching URL.";
 
-[[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+using transfer_detail::failInvalid;
 
 bool byteLengthWithin(const std::string& value, std::size_t minimum, std::size_t maximum) {
     return value.size() >= minimum && value.size() <= maximum;
@@ -40,7 +40,7 @@ transfer_detail::ResolvedURL resolveOnOrigin(const std::string& value, std::stri
     // The same rule as TransferProtocol::resolvedFileURL, keeping the parts the route check reads.
     auto resolved = transfer_detail::resolveReference(value, baseURL);
     if (!resolved || resolved->scheme != "https" || !TransferProtocol::isSameOrigin(resolved->absolute, baseURL)) {
-        fail(fileURLLeftOrigin);
+        failInvalid(fileURLLeftOrigin);
     }
     return *resolved;
 }
@@ -52,24 +52,24 @@ public:
     void validate(const DeviceCatalog& catalog) {
         if (!TransferProtocol::canonicalDeviceID(catalog.deviceId) || !byteLengthWithin(catalog.deviceName, 1, 128) ||
             catalog.catalogRevision < 0) {
-            fail(deviceMetadataInvalid);
+            failInvalid(deviceMetadataInvalid);
         }
         std::set<std::string> projectIds;
         for (const CatalogProject& project : catalog.projects) {
             if (!uuid::isValid(project.projectId) || !projectIds.insert(project.projectId).second ||
                 !byteLengthWithin(project.name, 1, 256) || project.revision < 1) {
-                fail(projectMetadataInvalid);
+                failInvalid(projectMetadataInvalid);
             }
             std::set<std::string> takeIds;
             for (const CatalogTake& take : project.takes) {
-                if (!takeIds.insert(take.takeId).second) fail(repeatsTakeID);
+                if (!takeIds.insert(take.takeId).second) failInvalid(repeatsTakeID);
                 validateTake(take, project.projectId);
             }
         }
         if (catalog.unassignedTakes) {
             std::set<std::string> takeIds;
             for (const CatalogTake& take : *catalog.unassignedTakes) {
-                if (!takeIds.insert(take.takeId).second) fail(repeatsUnassignedTakeID);
+                if (!takeIds.insert(take.takeId).second) failInvalid(repeatsUnassignedTakeID);
                 validateTake(take, std::nullopt);
             }
         }
@@ -77,8 +77,8 @@ public:
 
 private:
     void validateTake(const CatalogTake& take, const std::optional<std::string>& expectedProjectID) {
-        if (!byteLengthWithin(take.takeId, 1, 96)) fail(takeIdentityInvalid);
-        if (take.projectId != expectedProjectID) fail(takeIdentityInvalid);
+        if (!byteLengthWithin(take.takeId, 1, 96)) failInvalid(takeIdentityInvalid);
+        if (take.projectId != expectedProjectID) failInvalid(takeIdentityInvalid);
         std::set<std::string> cameraIds;
         for (const CatalogClip& clip : take.clips) {
             validateClipMetadata(clip, cameraIds);
@@ -91,21 +91,21 @@ private:
                            TransferProtocol::isValidSHA256(clip.sha256) && byteLengthWithin(clip.cameraId, 1, 128) &&
                            cameraIds.insert(clip.cameraId).second && m_clipIds.insert(clip.clipId).second &&
                            isSinglePathComponent(clip.fileName);
-        if (!valid) fail(clipMetadataInvalid);
+        if (!valid) failInvalid(clipMetadataInvalid);
     }
 
     void validateClipRoutes(const CatalogClip& clip) {
         const auto download = resolveOnOrigin(clip.downloadURL, m_baseURL);
-        if (!transfer_detail::matchesClipRoute(download, clip.clipId, false)) fail(routeMismatch);
+        if (!transfer_detail::matchesClipRoute(download, clip.clipId, false)) failInvalid(routeMismatch);
 
         if (clip.timingSidecarURL) {
             if (!clip.timingSidecarSHA256 || !TransferProtocol::isValidSHA256(*clip.timingSidecarSHA256)) {
-                fail(sidecarIdentityIncomplete);
+                failInvalid(sidecarIdentityIncomplete);
             }
             const auto sidecar = resolveOnOrigin(*clip.timingSidecarURL, m_baseURL);
-            if (!transfer_detail::matchesClipRoute(sidecar, clip.clipId, true)) fail(routeMismatch);
+            if (!transfer_detail::matchesClipRoute(sidecar, clip.clipId, true)) failInvalid(routeMismatch);
         } else if (clip.timingSidecarSHA256) {
-            fail(sidecarDigestWithoutURL);
+            failInvalid(sidecarDigestWithoutURL);
         }
     }
 

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
-#include <limits>
 #include <memory>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
 
@@ -167,46 +165,60 @@ std::string sha256Of(int fd, const CancellationToken* cancellation) {
     return hexLower(hasher.finish());
 }
 
-std::optional<DiskSpace> diskSpace(const std::filesystem::path& path) {
-    std::filesystem::path probe = path;
-    for (;;) {
-        struct statvfs disk {};
-        struct stat item {};
-        if (::statvfs(probe.c_str(), &disk) == 0 && ::stat(probe.c_str(), &item) == 0) {
-            const unsigned long long blockBytes = disk.f_frsize;
-            const unsigned long long blocks = disk.f_bavail;
-            const auto limit = static_cast<unsigned long long>(std::numeric_limits<std::int64_t>::max());
-            const bool huge = blockBytes != 0 && blocks > limit / blockBytes;
-            return DiskSpace{item.st_dev, huge ? std::numeric_limits<std::int64_t>::max() : static_cast<std::int64_t>(blocks * blockBytes)};
-        }
-        if (errno != ENOENT || !probe.has_relative_path()) return std::nullopt;
-        probe = probe.parent_path();
-    }
-}
-
-std::optional<std::int64_t> freeBytes(const std::filesystem::path& path) {
-    const std::optional<DiskSpace> space = diskSpace(path);
-    if (!space) return std::nullopt;
-    return space->freeBytes;
-}
-
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes) {
     return "Not enough free space on the recordings disk: " + mebibytes(neededBytes, true) + " needed, " +
            mebibytes(freeBytes, false) + " free.";
 }
 
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder) {
-    return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), freeBytes(folder).value_or(0));
+    const std::optional<files::DiskSpace> space = files::diskSpace(folder);
+    return notEnoughSpace(std::max<std::int64_t>(neededBytes, 1), space ? space->freeBytes : 0);
 }
 
 std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
                                        const std::filesystem::path& folder) {
-    const std::error_code& code = error.code();
-    const bool errnoValue = code.category() == std::generic_category() || code.category() == std::system_category();
-    if (!errnoValue) return std::nullopt;
-    if (code.value() == ENOSPC) return notEnoughSpaceFor(neededBytes, folder);
-    if (code.value() == EDQUOT) return std::string(quotaUsedUp);
+    const std::optional<files::DiskRefusal> refusal = files::diskRefusalOf(error, neededBytes, folder);
+    if (!refusal) return std::nullopt;
+    switch (*refusal) {
+    case files::DiskRefusal::noSpace:
+        return notEnoughSpaceFor(neededBytes, folder);
+    case files::DiskRefusal::noFiles:
+        return std::string(noRoomForFiles);
+    case files::DiskRefusal::quota:
+        return std::string(quotaUsedUp);
+    }
     return std::nullopt;
+}
+
+NewFolders NewFolders::make(const std::filesystem::path& folder) {
+    constexpr int maximumAttempts = 4;
+    NewFolders made;
+    const auto isFolder = [](const std::filesystem::path& path) {
+        struct stat item {};
+        return ::stat(path.c_str(), &item) == 0 && S_ISDIR(item.st_mode);
+    };
+    for (int attempt = 1;; ++attempt) {
+        std::vector<std::filesystem::path> missing;
+        for (std::filesystem::path level = folder; !isFolder(level) && level != level.parent_path(); level = level.parent_path()) {
+            missing.push_back(level);
+        }
+        bool parentGone = false;
+        for (auto level = missing.rbegin(); level != missing.rend() && !parentGone; ++level) {
+            if (::mkdir(level->c_str(), 0777) == 0) {
+                made.m_made.push_back(*level);
+                continue;
+            }
+            const int error = errno;
+            if (error == EEXIST && isFolder(*level)) continue;
+            parentGone = error == ENOENT && attempt < maximumAttempts;
+            if (!parentGone) throw std::system_error(error, std::generic_category(), "Cannot create the folder " + level->string());
+        }
+        if (!parentGone) return made;
+    }
+}
+
+NewFolders::~NewFolders() {
+    for (auto folder = m_made.rbegin(); folder != m_made.rend(); ++folder) ::rmdir(folder->c_str());
 }
 
 } // namespace velk::ClipFiles

@@ -1,8 +1,7 @@
 #pragma once
 // The local-file rules of every clip copy, whichever road makes it: folder and file names, whole
-// writes, the inside-the-recordings check and SHA-256 read from an open descriptor.
-
-#include <sys/types.h>
+// writes, the folders made for a clip, the disk's refusals in words, the inside-the-recordings
+// check and SHA-256 read from an open descriptor.
 
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <vector>
 
 #include "base/sha256.hpp"
 #include "transfer/https_session.hpp"
@@ -55,28 +55,46 @@ void hashRange(int fd, std::int64_t from, std::int64_t to, Sha256& hasher, const
 // SHA-256 of everything the descriptor's file holds, as 64 lower-case hexadecimal characters.
 std::string sha256Of(int fd, const CancellationToken* cancellation = nullptr);
 
-struct DiskSpace {
-    dev_t device = 0;           // st_dev: the file system
-    std::int64_t freeBytes = 0; // what an ordinary writer may still add there
-};
-// The file system that holds `path` and the bytes an ordinary writer may still add to it (statvfs:
-// f_bavail × f_frsize), asked of the nearest folder of the path that exists. None when that cannot
-// be told.
-std::optional<DiskSpace> diskSpace(const std::filesystem::path& path);
-std::optional<std::int64_t> freeBytes(const std::filesystem::path& path);
 // "Not enough free space on the recordings disk: 40.0 MiB needed, 20.0 MiB free." What is needed
 // is rounded up and what is free down, to a tenth of a MiB, so the two never read alike.
 std::string notEnoughSpace(std::int64_t neededBytes, std::int64_t freeBytes);
 // The same sentence for a write that found the disk full while `neededBytes` (at least one) were
 // still to go into `folder`, with what is free there now.
 std::string notEnoughSpaceFor(std::int64_t neededBytes, const std::filesystem::path& folder);
+// A new file or folder refused with the bytes to spare: the disk's table of files is used up.
+inline constexpr std::string_view noRoomForFiles = "The recordings disk has no room for more files.";
 // A write refused for the user's disk quota. A quota shows in no free-space figure, so the
 // sentence names none.
 inline constexpr std::string_view quotaUsedUp = "The disk quota for the recordings folder is used up.";
-// The sentence for a write that the disk refused while `neededBytes` were still to go into
-// `folder`: a full disk (ENOSPC) in notEnoughSpaceFor's words, the quota (EDQUOT) as quotaUsedUp.
-// None for every other error.
+// The sentence for a new file, a new folder or a write that the disk refused while `neededBytes`
+// were still to go into `folder` (files::diskRefusalOf): short of bytes in notEnoughSpaceFor's words,
+// out of files as noRoomForFiles, the quota as quotaUsedUp. None for every other error.
 std::optional<std::string> diskRefusal(const std::system_error& error, std::int64_t neededBytes,
                                        const std::filesystem::path& folder);
+
+// The folders made for one clip's copy: `folder` and every folder above it that was missing. Unless
+// kept, those this value made are removed again when it goes, deepest first and each only while it
+// is empty; so a clip that fails leaves no empty folders, and a folder another clip has put
+// anything in stays.
+class NewFolders {
+public:
+    // Makes the folders. One that another clip's failure removes meanwhile, just above a folder
+    // this is about to make, is made again. Throws std::system_error naming the folder that could
+    // not be made, after removing those made so far.
+    static NewFolders make(const std::filesystem::path& folder);
+
+    NewFolders(NewFolders&& other) noexcept : m_made(std::move(other.m_made)) { other.m_made.clear(); }
+    NewFolders& operator=(NewFolders&&) = delete;
+    NewFolders(const NewFolders&) = delete;
+    NewFolders& operator=(const NewFolders&) = delete;
+    ~NewFolders();
+
+    // The clip's copy goes on in them: they stay.
+    void keep() { m_made.clear(); }
+
+private:
+    NewFolders() = default;
+    std::vector<std::filesystem::path> m_made; // from the top down
+};
 
 } // namespace velk::ClipFiles

@@ -71,11 +71,11 @@ constexpr std::string_view downloadingMessage = "Downloading";
 constexpr std::string_view checkingMessage = "Checking SHA-256";
 constexpr std::string_view verifiedMessage = "Verified";
 
-[[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+using transfer_detail::failInvalid;
 
 // A local file the download may not use or replace, or a disk that cannot hold the clip.
 [[noreturn]] void refuseLocal(const ClipDownloadOptions& options, std::string_view sentence) {
-    if (options.localRefusalsAreProtocolErrors) fail(sentence);
+    if (options.localRefusalsAreProtocolErrors) failInvalid(sentence);
     throw DriftExportError::invalid(std::string(sentence));
 }
 
@@ -116,12 +116,12 @@ struct ClipPaths {
 std::string checkedRangeURL(const CollectDownloadJob& job) {
     const VELKClip& clip = job.clip;
     const AuthenticatedTransferClient& client = *job.client;
-    if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !clip.remoteURL) fail(noCompatibleMetadata);
-    if (!transfer_detail::resolveReference(*clip.remoteURL, client.catalogURL())) fail(noCompatibleMetadata);
-    if (!clip.deviceId || !TransferProtocol::sameDeviceID(*clip.deviceId, client.deviceId())) fail(noCompatibleMetadata);
-    if (!ClipFiles::isUsableFileName(clip.fileName)) fail(noCompatibleMetadata);
+    if (!clip.sizeBytes || *clip.sizeBytes <= 0 || !clip.remoteURL) failInvalid(noCompatibleMetadata);
+    if (!transfer_detail::resolveReference(*clip.remoteURL, client.catalogURL())) failInvalid(noCompatibleMetadata);
+    if (!clip.deviceId || !TransferProtocol::sameDeviceID(*clip.deviceId, client.deviceId())) failInvalid(noCompatibleMetadata);
+    if (!ClipFiles::isUsableFileName(clip.fileName)) failInvalid(noCompatibleMetadata);
     for (const std::string* identifier : {&job.projectID, &job.takeID, &clip.cameraId, &clip.id}) {
-        if (safe(*identifier).empty()) fail(noCompatibleMetadata);
+        if (safe(*identifier).empty()) failInvalid(noCompatibleMetadata);
     }
     return TransferProtocol::resolvedClipURL(*clip.remoteURL, clip.id, client.catalogURL(), false);
 }
@@ -151,10 +151,11 @@ DiskReservations::Reservation reserveRoom(const ClipPaths& paths, std::int64_t s
     return std::move(room.reservation);
 }
 
-// Runs a step that writes the partial file. The disk filling meanwhile is said as plainly as the
-// check before, and the partial file keeps what it holds for the next attempt.
+// Runs a step that makes the clip's folders or partial file or writes to it. A disk that refuses
+// (full, out of files, or the quota) is said as plainly as the check before, and the partial file
+// keeps what it holds for the next attempt.
 template <class Step>
-auto sayingWhenDiskFills(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options, Step step)
+auto sayingWhenDiskRefuses(const ClipPaths& paths, std::int64_t sizeBytes, const ClipDownloadOptions& options, Step step)
     -> decltype(step()) {
     try {
         return step();
@@ -266,9 +267,14 @@ FetchedClip fetchIntoPartial(const CollectDownloadJob& job, const std::string& r
     const std::int64_t sizeBytes = *clip.sizeBytes;
     const CancellationToken* cancellation = options.cancellation;
 
+    // A partial file the disk will not take is this computer's refusal, not the phone's fault.
     if (!itemExists(paths.partialFile)) {
         files::UniqueFd created(::open(paths.partialFile.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644));
-        if (!created.valid()) fail(partialNotCreated);
+        if (!created.valid()) {
+            const std::system_error refused(errno, std::generic_category(), paths.partialFile.string());
+            if (auto sentence = ClipFiles::diskRefusal(refused, sizeBytes, paths.folder)) refuseLocal(options, *sentence);
+            refuseLocal(options, partialNotCreated);
+        }
     }
     FetchedClip fetched;
     fetched.partial.reset(::open(paths.partialFile.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW));
@@ -312,7 +318,7 @@ void moveIntoPlace(const CollectDownloadJob& job, const ClipPaths& paths, Fetche
         if (::ftruncate(fetched.partial.get(), 0) != 0) throwSystemError(paths.partialFile.string());
         files::syncFd(fetched.partial.get());
         fetched.partial.reset();
-        fail(options.digestDiffers);
+        failInvalid(options.digestDiffers);
     }
     files::moveNoReplace(paths.partialFile, paths.finalFile);
     fetched.partial.reset();
@@ -331,7 +337,7 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
         return paths.sidecar.string();
     }
     auto sidecarURL = transfer_detail::resolveReference(*clip.timingSidecarURL, job.client->catalogURL());
-    if (!sidecarURL) fail(sidecarURLInvalid);
+    if (!sidecarURL) failInvalid(sidecarURLInvalid);
     const Bytes body = job.client->fetchTimingSidecar(clip.id, sidecarURL->absolute, digest, cancellation);
 
     try {
@@ -349,13 +355,15 @@ std::optional<std::string> placeTimingSidecar(const CollectDownloadJob& job, con
 
 FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& progressFunction,
                   const ClipDownloadOptions& options) {
-    if (!job.client) fail(noCompatibleMetadata);
+    if (!job.client) failInvalid(noCompatibleMetadata);
     const std::string rangeURL = checkedRangeURL(job);
     const ClipPaths paths = pathsOf(job);
     // Held until every byte of the clip is written, or the fetch fails.
     DiskReservations::Reservation room;
     if (!itemExists(paths.finalFile)) room = reserveRoom(paths, *job.clip.sizeBytes, options);
-    std::filesystem::create_directories(paths.folder);
+    // Made for this clip, and removed again while empty should it fail.
+    ClipFiles::NewFolders folders =
+        sayingWhenDiskRefuses(paths, *job.clip.sizeBytes, options, [&] { return ClipFiles::NewFolders::make(paths.folder); });
 
     // The final file is looked at first and is never replaced: a good one is accepted as it is,
     // through the same check as every copy (a plain file of the catalog's size and digest).
@@ -370,9 +378,11 @@ FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& 
         inPlace.alreadyInPlace = true;
         return inPlace;
     }
-    return sayingWhenDiskFills(paths, *job.clip.sizeBytes, options, [&] {
+    FetchedClip fetched = sayingWhenDiskRefuses(paths, *job.clip.sizeBytes, options, [&] {
         return fetchIntoPartial(job, rangeURL, paths, room, DownloadProgress(job.clip, progressFunction), options);
     });
+    folders.keep();
+    return fetched;
 }
 
 CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched, const CollectProgressFunction& progressFunction,
@@ -382,7 +392,7 @@ CollectDownloadResult finish(const CollectDownloadJob& job, FetchedClip fetched,
     const ClipPaths paths = pathsOf(job);
     throwIfCancelled(options.cancellation);
     if (!fetched.alreadyInPlace) {
-        sayingWhenDiskFills(paths, *clip.sizeBytes, options, [&] { moveIntoPlace(job, paths, fetched, progress, options); });
+        sayingWhenDiskRefuses(paths, *clip.sizeBytes, options, [&] { moveIntoPlace(job, paths, fetched, progress, options); });
     }
 
     std::optional<std::string> timingLocalPath;
@@ -416,9 +426,9 @@ CollectOpenSourceOutcome loadOpenSource(const DiscoveredDevice& device, const Tr
         const Bytes body = client->fetchCatalog(cancellation);
         DeviceCatalog catalog = decodeCatalog(std::string_view(reinterpret_cast<const char*>(body.data()), body.size()));
         // A document of another format is never merged, whatever it happens to share with this one.
-        if (catalog.schemaVersion != 1) fail(unsupportedCatalogVersion);
+        if (catalog.schemaVersion != 1) failInvalid(unsupportedCatalogVersion);
         TransferProtocol::validateAuthenticatedCatalog(catalog, client->catalogURL());
-        if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) fail(catalogIdentityDiffers);
+        if (!TransferProtocol::sameDeviceID(catalog.deviceId, client->deviceId())) failInvalid(catalogIdentityDiffers);
         return CollectOpenSourceOutcome::success(device, std::move(client), std::move(catalog));
     } catch (...) {
         std::exception_ptr error = std::current_exception();

@@ -114,9 +114,9 @@ struct ClipDownloadOptions {
     std::string_view resumingMessage = "Resuming partial";  // the partial file holds bytes
     std::string_view digestDiffers = "Downloaded SHA-256 does not match the source catalog.";
     // A local file the download may not use (an existing destination that differs, a partial
-    // longer than the clip) or a recordings disk without room for the clip is refused with a
-    // TransferProtocolError; otherwise with a DriftExportError, which leaves the source's session
-    // alone.
+    // longer than the clip), a partial file it cannot create, or a recordings disk without room for
+    // the clip's bytes, folders or files is refused with a TransferProtocolError; otherwise with a
+    // DriftExportError, which leaves the source's session alone.
     bool localRefusalsAreProtocolErrors = true;
     // Fetches and verifies the clip's timing sidecar as part of the download.
     bool timingSidecar = true;
@@ -165,7 +165,8 @@ CollectDownloadResult download(const CollectDownloadJob& job, const CollectProgr
 
 // The part of a download that talks to the phone: the checks, the clip folder, an existing final
 // file verified, or every missing range appended to the partial file. Blocks; throws the first
-// error, after which the partial file keeps what was appended.
+// error, after which the partial file keeps what was appended, and the folders it made for the
+// clip are gone again while empty.
 FetchedClip fetch(const CollectDownloadJob& job, const CollectProgressFunction& progress,
                   const ClipDownloadOptions& options = {});
 // The rest, which reads and writes only this computer's disk (and fetches the timing sidecar when

@@ -48,7 +48,7 @@ DiskReservations::DiskReservations(SpaceOf spaceOf) : m_spaceOf(std::move(spaceO
 DiskReservations::Answer DiskReservations::reserve(const std::filesystem::path& folder, std::int64_t bytes) {
     bytes = std::max<std::int64_t>(bytes, 0);
     std::lock_guard lock(m_ledger->mutex);
-    const std::optional<ClipFiles::DiskSpace> space = m_spaceOf(folder);
+    const std::optional<files::DiskSpace> space = m_spaceOf(folder);
     if (!space) return Answer{};
     const auto found = m_ledger->outstanding.find(space->device);
     const std::int64_t others = found == m_ledger->outstanding.end() ? 0 : found->second;
@@ -63,7 +63,7 @@ DiskReservations::Answer DiskReservations::reserve(const std::filesystem::path& 
 
 std::int64_t DiskReservations::outstanding(const std::filesystem::path& folder) const {
     std::lock_guard lock(m_ledger->mutex);
-    const std::optional<ClipFiles::DiskSpace> space = m_spaceOf(folder);
+    const std::optional<files::DiskSpace> space = m_spaceOf(folder);
     if (!space) return 0;
     const auto found = m_ledger->outstanding.find(space->device);
     return found == m_ledger->outstanding.end() ? 0 : found->second;

@@ -14,7 +14,7 @@
 #include <mutex>
 #include <optional>
 
-#include "transfer/clip_files.hpp"
+#include "base/files.hpp"
 
 namespace velk {
 
@@ -27,7 +27,7 @@ class DiskReservations {
 
 public:
     // The file system that holds a folder and what is free there; none when that cannot be told.
-    using SpaceOf = std::function<std::optional<ClipFiles::DiskSpace>(const std::filesystem::path&)>;
+    using SpaceOf = std::function<std::optional<files::DiskSpace>(const std::filesystem::path&)>;
 
     // Holds bytes on one file system until it goes, or until they are written. `written` may come
     // from another thread than the owner's, but not while the reservation is moved.
@@ -67,7 +67,7 @@ public:
         Reservation reservation;
     };
 
-    explicit DiskReservations(SpaceOf spaceOf = ClipFiles::diskSpace);
+    explicit DiskReservations(SpaceOf spaceOf = files::diskSpace);
 
     // Reserves `bytes` on the file system that holds `folder` (asked of the nearest folder of the
     // path that exists) when they fit. The free space is read and compared, and the bytes

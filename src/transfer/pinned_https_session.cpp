@@ -29,7 +29,7 @@ std::string_view trimSpaces(std::string_view text) {
     return text;
 }
 
-bool holdsLineBreakOrNul(std::string_view text) { return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos; }
+using transfer_detail::holdsLineBreakOrNul;
 
 void initialiseCurlOnce() {
     static std::once_flag once;

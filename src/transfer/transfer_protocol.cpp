@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::string_view requiresHTTPS = "Authenticated transfer requires HTTPS.";
 constexpr std::string_view endpointChangedOrigin = "Transfer endpoint changed origin.";
-constexpr std::string_view fileURLLeftOrigin = "Catalog file URL must remain on the authenticated HTTPS origin.";
 using TransferProtocol::routeMismatch;
 
 struct UrlDeleter {
@@ -120,6 +119,12 @@ std::string asciiLower(std::string_view text) {
     return out;
 }
 
+bool holdsLineBreakOrNul(std::string_view text) {
+    return text.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos;
+}
+
+void failInvalid(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+
 std::optional<ResolvedURL> resolveReference(std::string_view reference, std::string_view base) {
     UrlHandle url = parseAbsolute(base);
     if (!url) return std::nullopt;
@@ -178,6 +183,7 @@ bool matchesClipRoute(const ResolvedURL& url, std::string_view clipId, bool timi
 } // namespace transfer_detail
 
 using transfer_detail::asciiLower;
+using transfer_detail::fileURLLeftOrigin;
 
 namespace TransferProtocol {
 

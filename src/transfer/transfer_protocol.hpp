@@ -104,6 +104,12 @@ struct ResolvedURL {
 
 // ASCII letters lower-cased, every other byte unchanged (header names, schemes, tokens).
 std::string asciiLower(std::string_view text);
+// Whether a header value or token holds CR, LF or NUL, which would split or cut a request.
+bool holdsLineBreakOrNul(std::string_view text);
+// Throws the sentence as TransferProtocolError::invalid.
+[[noreturn]] void failInvalid(std::string_view sentence);
+
+inline constexpr std::string_view fileURLLeftOrigin = "Catalog file URL must remain on the authenticated HTTPS origin.";
 // RFC 3986 resolution of a reference against an absolute base; none when either does not parse.
 std::optional<ResolvedURL> resolveReference(std::string_view reference, std::string_view base);
 // Whether a resolved URL is exactly the route of a clip's file or timing sidecar.

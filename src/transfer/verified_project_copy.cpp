@@ -26,7 +26,7 @@ constexpr std::string_view copyUnusable = "Copy is missing, outside recordings, 
 constexpr std::string_view copyChanged = "Local copy changed or failed SHA-256 verification.";
 constexpr std::string_view unassignedPrefix = "unassigned-";
 
-[[noreturn]] void fail(std::string_view sentence) { throw TransferProtocolError::invalid(std::string(sentence)); }
+using transfer_detail::failInvalid;
 
 bool sameDigest(std::string_view a, std::string_view b) {
     return TransferProtocol::normalizedSHA256(a) == TransferProtocol::normalizedSHA256(b);
@@ -47,20 +47,20 @@ std::map<std::string, std::string> provedEntry(const CatalogClip& source, const 
     const VELKClip* copy = found == local.end() ? nullptr : found->second;
     if (!source.finalized || !copy || copy->cameraId != source.cameraId || copy->sizeBytes != source.sizeBytes ||
         !sameDigest(copy->sha256, source.sha256) || !copy->localPath) {
-        fail(clipChanged);
+        failInvalid(clipChanged);
     }
     verifyFile(*copy->localPath, source.sha256, root, source.sizeBytes, cancellation);
 
     std::map<std::string, std::string> entry{{"clipId", source.clipId},
                                              {"sha256", TransferProtocol::normalizedSHA256(source.sha256)}};
     if (!source.timingSidecarURL) {
-        if (source.timingSidecarSHA256) fail(timingIncomplete);
+        if (source.timingSidecarSHA256) failInvalid(timingIncomplete);
         return entry;
     }
-    if (source.timingSidecarURL->empty() || !source.timingSidecarSHA256) fail(sidecarNotCopied);
+    if (source.timingSidecarURL->empty() || !source.timingSidecarSHA256) failInvalid(sidecarNotCopied);
     if (!copy->timingSidecarSHA256 || !sameDigest(*copy->timingSidecarSHA256, *source.timingSidecarSHA256) ||
         !copy->timingSidecarLocalPath) {
-        fail(sidecarNotCopied);
+        failInvalid(sidecarNotCopied);
     }
     verifyFile(*copy->timingSidecarLocalPath, *source.timingSidecarSHA256, root, std::nullopt, cancellation);
     entry["timingSidecarSHA256"] = TransferProtocol::normalizedSHA256(*source.timingSidecarSHA256);
@@ -81,7 +81,7 @@ std::vector<std::map<std::string, std::string>> proof(const VELKProject& project
                                                       std::string_view deviceID, const std::filesystem::path& root,
                                                       const CancellationToken* cancellation) {
     if (catalog.schemaVersion != 1 || !TransferProtocol::sameDeviceID(catalog.deviceId, deviceID)) {
-        fail(sourceIdentityChanged);
+        failInvalid(sourceIdentityChanged);
     }
 
     std::vector<const CatalogClip*> sources;
@@ -94,7 +94,7 @@ std::vector<std::map<std::string, std::string>> proof(const VELKProject& project
     } else {
         auto found = std::find_if(catalog.projects.begin(), catalog.projects.end(),
                                   [&](const CatalogProject& candidate) { return candidate.projectId == project.id; });
-        if (found == catalog.projects.end()) fail(projectGone);
+        if (found == catalog.projects.end()) failInvalid(projectGone);
         for (const auto& take : found->takes) {
             for (const auto& clip : take.clips) sources.push_back(&clip);
         }
@@ -113,7 +113,7 @@ std::vector<std::map<std::string, std::string>> proof(const VELKProject& project
     for (const CatalogClip* clip : sources) repeated |= !sourceIds.insert(clip->clipId).second;
     for (const VELKClip* clip : local) repeated |= !localIds.insert(clip->id).second;
     if (sources.empty() || sources.size() > maximumProofClips || repeated || sourceIds != localIds) {
-        fail(notExactlyOneCopy);
+        failInvalid(notExactlyOneCopy);
     }
 
     std::stable_sort(sources.begin(), sources.end(),
@@ -131,7 +131,7 @@ void verifyFile(const std::filesystem::path& file, std::string_view digest, cons
     // type and size, where it really lies, and the bytes that are hashed.
     files::UniqueFd handle(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
     if (!handle.valid()) {
-        if (errno == ELOOP) fail(copyUnusable);
+        if (errno == ELOOP) failInvalid(copyUnusable);
         throw std::system_error(errno, std::generic_category(), file.string());
     }
     struct stat item {};
@@ -139,12 +139,12 @@ void verifyFile(const std::filesystem::path& file, std::string_view digest, cons
     const bool sizeMatches = !size || static_cast<std::int64_t>(item.st_size) == *size;
     if (!S_ISREG(item.st_mode) || !sizeMatches || !TransferProtocol::isValidSHA256(digest) ||
         !ClipFiles::isInside(ClipFiles::pathOf(handle.get()), root)) {
-        fail(copyUnusable);
+        failInvalid(copyUnusable);
     }
     // Flushed before hashing so that the digest speaks for what is on stable storage. Linux flushes
     // through a read-only descriptor too, so a copy the user made read-only still verifies.
     files::syncFd(handle.get());
-    if (ClipFiles::sha256Of(handle.get(), cancellation) != TransferProtocol::normalizedSHA256(digest)) fail(copyChanged);
+    if (ClipFiles::sha256Of(handle.get(), cancellation) != TransferProtocol::normalizedSHA256(digest)) failInvalid(copyChanged);
 }
 
 } // namespace velk::VerifiedProjectCopy

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QStringListModel>
 #include <QTabBar>
 #include <QToolButton>
@@ -18,6 +19,7 @@
 
 #include "app/accessibility.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/x_keyboard.hpp"
 
 namespace velk {
 namespace {
@@ -289,6 +291,50 @@ TEST_F(AccessibilityTest, ReturnNeverPressesAClickAndSpaceOnlyButtonAndAHeldRetu
     QTest::keyRelease(scan, Qt::Key_Return);
     EXPECT_EQ(scans, 1);
     dialog.hide();
+}
+
+// Typed on an X server, under every platform theme and under a screen reader: Return and keypad
+// Enter with any modifier held toggle no check box or radio button of a sheet, and press a
+// focused button once per press however long they are held.
+TEST_F(AccessibilityTest, ModifiedReturnTogglesNothingAndPressesAButtonOncePerPress) {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb")
+        GTEST_SKIP() << "needs an X server: ctest runs it on one as "
+                        "AccessibilityTest.ModifiedReturnTogglesNothingAndPressesAButtonOncePerPress.xcb_*";
+    window.show();
+    QDialog sheet(&window);
+    sheet.setWindowModality(Qt::WindowModal);
+    auto* sheetLayout = new QVBoxLayout(&sheet);
+    auto* check = new QCheckBox(QStringLiteral("Hidden network"), &sheet);
+    auto* chosen = new QRadioButton(QStringLiteral("WPA"), &sheet);
+    chosen->setChecked(true);
+    auto* other = new QRadioButton(QStringLiteral("Open"), &sheet);
+    auto* scan = new QPushButton(QStringLiteral("Scan Again"), &sheet);
+    scan->setAutoDefault(false);
+    for (QWidget* widget : std::initializer_list<QWidget*>{check, chosen, other, scan}) sheetLayout->addWidget(widget);
+    int scans = 0, toggles = 0;
+    QObject::connect(scan, &QPushButton::clicked, [&] { ++scans; });
+    for (QAbstractButton* button : std::initializer_list<QAbstractButton*>{check, chosen})
+        QObject::connect(button, &QAbstractButton::toggled, [&] { ++toggles; });
+    sheet.open();
+    ASSERT_TRUE(test::activate(sheet));
+    test::XKeyboard keys(sheet);
+    ASSERT_TRUE(keys.screenReaderTakesKeys());
+
+    for (QWidget* target : std::initializer_list<QWidget*>{check, other}) {
+        target->setFocus(Qt::TabFocusReason);
+        for (const char* key : {"Return", "KP_Enter"}) {
+            for (const char* modifiers : {"shift", "ctrl", "alt", "ctrl+shift"})
+                keys.type(std::string(modifiers) + "+" + key);
+        }
+    }
+    EXPECT_EQ(toggles, 0);
+    test::saveScreenshot(sheet, "sheet_after_modified_return_" + test::desktopSession() + ".png");
+    scan->setFocus(Qt::TabFocusReason);
+    keys.hold("ctrl+Return", 1);
+    keys.type("shift+KP_Enter");
+    EXPECT_EQ(scans, 2);
+    keys.expectKeysAsAScreenReaderLeavesThem();
+    sheet.hide();
 }
 
 TEST_F(AccessibilityTest, TabChainFollowsTheGivenOrder) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,16 +13,17 @@
 namespace velk {
 namespace {
 
-constexpr int space = 0x20;
-constexpr int period = 0x2e;
-constexpr int control = 0x01000021;
-constexpr int enter = 0x01000004;
+// X key codes of the US layout.
+constexpr PhysicalKey space = 65;
+constexpr PhysicalKey period = 60;
+constexpr PhysicalKey control = 37;
+constexpr PhysicalKey enter = 36;
 
 // 'p' a press, 'f' a press the platform flagged as a repeat, 'r' a release, 'u' every key up (the
 // focus went to another application).
 struct Step {
     char kind;
-    int key;
+    PhysicalKey key;
     std::uint64_t time;
 };
 
@@ -84,23 +86,71 @@ INSTANTIATE_TEST_SUITE_P(
         Sequence{"WithoutTimes", {{'p', space, 0}, {'f', space, 0}, {'r', space, 0}, {'p', space, 0}}, "nrn"},
         // Held while the focus went to another application, which got the release.
         Sequence{"ReleaseSeenElsewhere", {{'p', space, 100}, {'u', 0, 0}, {'p', space, 5000}}, "nn"}),
-    [](const testing::TestParamInfo<Sequence>& info) { return std::string(info.param.name); });
+    [](const testing::TestParamInfo<Sequence>& named) { return std::string(named.param.name); });
 
-TEST(KeyRepeatRule, AnswersForThePressBeingHandledWhileItsKeyIsDown) {
+// What the keyboard recorded (lower case, as above) and what reached the application of it, perhaps
+// late (upper case): 'P' a press with its time, 'Q' a press re-sent without it (an assistive tool's
+// bridge does that), 'R' and 'S' the same for releases, 'O' a shortcut check of the press at that
+// time. One letter per 'P', 'Q' or 'O': 'n' a new press, 'r' a repeat, '-' no such press recorded.
+class KeyReceiptTable : public testing::TestWithParam<Sequence> {};
+
+TEST_P(KeyReceiptTable, AnswersEachPressAsItsRecordSays) {
     KeyRepeatRule rule;
-    rule.press(space, 100, false);
-    EXPECT_FALSE(rule.latestPressRepeats(space));
-    EXPECT_FALSE(rule.pressRepeats(space, 100));
-    rule.release(space, 600);
-    rule.press(space, 600, false);
-    EXPECT_TRUE(rule.latestPressRepeats(space));
-    EXPECT_TRUE(rule.pressRepeats(space, 600));
-    EXPECT_FALSE(rule.pressRepeats(space, 100)); // not the press being handled
-    EXPECT_FALSE(rule.pressRepeats(space, 0));   // a press no window system delivered
-    EXPECT_FALSE(rule.latestPressRepeats(period));
-    rule.release(space, 900);
-    EXPECT_FALSE(rule.latestPressRepeats(space));
-    EXPECT_FALSE(rule.pressRepeats(space, 600));
+    std::string verdicts;
+    const auto verdict = [&](std::optional<bool> repeats) { verdicts += !repeats ? '-' : *repeats ? 'r' : 'n'; };
+    for (const Step& step : GetParam().steps) {
+        switch (step.kind) {
+        case 'p': rule.press(step.key, step.time, false); break;
+        case 'r': rule.release(step.key, step.time); break;
+        case 'P': verdict(rule.received(step.key, true, step.time)); break;
+        case 'Q': verdict(rule.received(step.key, true, 0)); break;
+        case 'R': rule.received(step.key, false, step.time); break;
+        case 'S': rule.received(step.key, false, 0); break;
+        case 'O': verdict(rule.pressRepeats(step.key, step.time)); break;
+        }
+    }
+    EXPECT_EQ(verdicts, GetParam().verdicts);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, KeyReceiptTable,
+    testing::Values(
+        // The shortcut check, then the press, each with its time.
+        Sequence{"ShortcutCheckThenPress",
+                 {{'p', space, 100}, {'O', space, 100}, {'P', space, 100}, {'R', space, 180}}, "nn"},
+        Sequence{"HeldAndReceivedLate",
+                 {{'p', enter, 100}, {'r', enter, 600}, {'p', enter, 600}, {'r', enter, 640}, {'p', enter, 640},
+                  {'r', enter, 900}, {'P', enter, 100}, {'O', enter, 640}, {'P', enter, 600}, {'P', enter, 640}},
+                 "nrrr"},
+        // Re-sent without times, in their order, while the keyboard went on.
+        Sequence{"HeldAndResent",
+                 {{'p', enter, 100}, {'r', enter, 600}, {'p', enter, 600}, {'Q', enter, 0}, {'S', enter, 0},
+                  {'r', enter, 640}, {'p', enter, 640}, {'Q', enter, 0}, {'r', enter, 900}, {'S', enter, 0},
+                  {'Q', enter, 0}, {'S', enter, 0}},
+                 "nrr"},
+        Sequence{"HeldThenTappedResent",
+                 {{'p', space, 100}, {'r', space, 600}, {'p', space, 600}, {'r', space, 900}, {'p', space, 1200},
+                  {'r', space, 1300}, {'Q', space, 0}, {'S', space, 0}, {'Q', space, 0}, {'S', space, 0},
+                  {'Q', space, 0}, {'S', space, 0}},
+                 "nrn"},
+        // A shortcut took the first press; its release, re-sent, passes it, so the repeat that a
+        // widget then gets is answered as a repeat.
+        Sequence{"PressTakenByAShortcut",
+                 {{'p', period, 100}, {'r', period, 600}, {'p', period, 600}, {'r', period, 700}, {'S', period, 0},
+                  {'Q', period, 0}, {'S', period, 0}},
+                 "r"},
+        Sequence{"NothingRecorded", {{'Q', space, 0}, {'P', space, 100}, {'O', space, 100}, {'O', space, 0}}, "----"},
+        // A release without a time, re-sent elsewhere, still lets the key up.
+        Sequence{"ReleaseWithoutTime", {{'p', space, 100}, {'r', space, 0}, {'p', space, 400}, {'O', space, 400}},
+                 "n"}),
+    [](const testing::TestParamInfo<Sequence>& named) { return std::string(named.param.name); });
+
+// The key, not its symbol: on the French layout "." is Shift and the ";" key, whose release comes
+// as ";" when Shift was let go first.
+TEST(PhysicalKey, IsTheScanCodeWhereAnEventCarriesOne) {
+    EXPECT_EQ(physicalKey(59, '.'), physicalKey(59, ';'));
+    EXPECT_NE(physicalKey(0, '.'), physicalKey(0, ';'));
+    EXPECT_NE(physicalKey('.', 0), physicalKey(0, '.'));
 }
 
 } // namespace

@@ -1,9 +1,6 @@
 #include "base/files.hpp"
 
 #include <fcntl.h>
-#include <linux/filter.h>
-#include <linux/seccomp.h>
-#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/stat.h>
@@ -17,6 +14,8 @@
 #include <thread>
 
 #include <gtest/gtest.h>
+
+#include "support/refused_calls.hpp"
 
 namespace velk::files {
 namespace {
@@ -189,21 +188,11 @@ TEST_F(FilesTest, AFolderMovesWholeAndNeverReplacesAnotherOne) {
 // Runs `action` on a thread of its own on which renameat2 fails with EINVAL, as on a file system
 // that has no exclusive rename (network shares, many FUSE file systems).
 void withoutExclusiveRename(const std::function<void()>& action) {
-    std::thread([&] {
-        sock_filter filter[] = {
-            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_renameat2, 0, 1),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | (EINVAL & SECCOMP_RET_DATA)),
-            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
-        };
-        sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
-        // Both hold for this thread only, and end with it.
-        ASSERT_EQ(::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0), 0);
-        ASSERT_EQ(::syscall(SYS_seccomp, SECCOMP_SET_MODE_FILTER, 0, &program), 0);
+    test::withRefusedCalls({{SYS_renameat2, EINVAL}}, [&] {
         ASSERT_NE(::syscall(SYS_renameat2, AT_FDCWD, "/nonexistent-a", AT_FDCWD, "/nonexistent-b", 1), 0);
         ASSERT_EQ(errno, EINVAL);
         action();
-    }).join();
+    });
 }
 
 TEST_F(FilesTest, WithoutAnExclusiveRenameFilesAndFoldersStillMoveOnlyToNewNames) {

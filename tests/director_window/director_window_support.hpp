@@ -14,6 +14,7 @@
 #include "app/theme.hpp"
 #include "director_test_support.hpp"
 #include "director_window/director_window.hpp"
+#include "support/build_paths.hpp"
 #include "support/widgets.hpp"
 
 namespace velk::test {
@@ -47,7 +48,7 @@ inline std::vector<LiveCamera> fourCameras() {
 
 // Saves a screenshot for review (not compared) under the build folder.
 inline void saveScreenshot(QWidget& widget, const char* name) {
-    const QString folder = QString(VELK_BINARY_DIR) + "/screenshots/director_window";
+    const QString folder = QString::fromStdString(test::binaryPath("screenshots/director_window"));
     QDir().mkpath(folder);
     QTest::qWait(20); // pending layouts settle first
     widget.grab().save(folder + "/" + name + ".png");

@@ -11,6 +11,7 @@
 
 #include "director_fakes.hpp"
 #include "director_window_support.hpp"
+#include "support/build_paths.hpp"
 #include "support/virtual_display.hpp"
 
 namespace velk {
@@ -30,7 +31,7 @@ TEST(DirectorWindowOnDisplay, OpensWithinTheScreen) {
     if (available.width() >= 1320 && available.height() >= 820) {
         EXPECT_EQ(rig.window->size(), QSize(1320, 820));
     }
-    const QString shot = QStringLiteral(VELK_BINARY_DIR "/screenshots/director_window/on-%1x%2-%3.png")
+    const QString shot = QString::fromStdString(test::binaryPath("screenshots/director_window/on-%1x%2-%3.png"))
                              .arg(screen->width).arg(screen->height).arg(rig.window->devicePixelRatio());
     QDir().mkpath(QFileInfo(shot).path());
     rig.window->screen()->grabWindow(0).save(shot);

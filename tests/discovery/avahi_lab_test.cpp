@@ -21,6 +21,7 @@
 #include "discovery/lan_discovery.hpp"
 #include "discovery/sleep_monitor.hpp"
 #include "discovery_test_support.hpp"
+#include "support/build_paths.hpp"
 #include "support/silent_bus.hpp"
 #include "test_record.hpp"
 
@@ -34,13 +35,13 @@ constexpr int kSkipStatus = 77;
 using discovery_test::environment;
 using discovery_test::EventLoop;
 
-discovery_test::ChildRun runChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
+discovery_test::ChildRun runAvahiChild(const QString& program, const QStringList& arguments, const QProcessEnvironment& env) {
     return discovery_test::runChild(program, arguments, env, kChildTimeoutMs);
 }
 
-QString thisProgram() { return QString::fromStdString(discovery_test::thisProgram()); }
+QString thisProgramPath() { return QString::fromStdString(discovery_test::thisProgram()); }
 
-const DiscoveredDevice* listed(const LANDiscovery& discovery, const std::string& name) {
+const DiscoveredDevice* listedDevice(const LANDiscovery& discovery, const std::string& name) {
     for (const auto& device : discovery.devices()) {
         if (device.serviceName == name) return &device;
     }
@@ -75,7 +76,7 @@ TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VELK_AVAHI_LAB_ROLE", "no-bus");
     env.insert("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.path() + "/no-such-bus");
-    auto run = runChild(thisProgram(), {QString::fromStdString(test_record::filterFor({"AvahiNoBus"}))}, env);
+    auto run = runAvahiChild(thisProgramPath(), {QString::fromStdString(test_record::filterFor({"AvahiNoBus"}))}, env);
     ASSERT_TRUE(run.finished) << run.output;
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
@@ -95,7 +96,7 @@ TEST(AvahiBackend, ASilentSystemBusHoldsNeitherBrowsingNorTheSleepWatch) {
     // lock that closing a connection of Qt's would wait for as the child ends.
     env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.path() + "/no-session-bus");
     env.remove("DISPLAY");
-    auto run = runChild(thisProgram(), {QString::fromStdString(test_record::filterFor({"AvahiSilentBus"}))}, env);
+    auto run = runAvahiChild(thisProgramPath(), {QString::fromStdString(test_record::filterFor({"AvahiSilentBus"}))}, env);
     ASSERT_TRUE(run.finished) << run.output;
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
@@ -106,8 +107,8 @@ TEST(AvahiLab, FindsResolvesAndLosesPhoneAdvertisements) {
     const std::vector<std::string> deskSuites = {"AvahiLabDesk"};
     if (geteuid() != 0) VELK_SKIP_CHILD_RUN(deskSuites, "the network lab needs root");
     EventLoop loop;
-    const QString script = QStringLiteral(VELK_SOURCE_DIR "/tests/discovery/avahi_lab_test.sh");
-    auto run = runChild("bash", {script, thisProgram()}, QProcessEnvironment::systemEnvironment());
+    const QString script = QString::fromStdString(test::sourcePath("tests/discovery/avahi_lab_test.sh"));
+    auto run = runAvahiChild("bash", {script, thisProgramPath()}, QProcessEnvironment::systemEnvironment());
     ASSERT_TRUE(run.finished) << run.output;
     if (run.status == kSkipStatus) VELK_SKIP_CHILD_RUN(deskSuites, run.output);
     EXPECT_EQ(run.status, 0) << run.output;
@@ -158,11 +159,11 @@ TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {
     ASSERT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs))
         << "the desk's daemon never became reachable";
     ASSERT_TRUE(loop.runUntil(
-        [&] { return listed(discovery, "Velk Phone One") && listed(discovery, "Velk Legacy Two"); },
+        [&] { return listedDevice(discovery, "Velk Phone One") && listedDevice(discovery, "Velk Legacy Two"); },
         kFindTimeoutMs))
         << "found " << discovery.devices().size() << " sources";
 
-    const DiscoveredDevice& phone = *listed(discovery, "Velk Phone One");
+    const DiscoveredDevice& phone = *listedDevice(discovery, "Velk Phone One");
     EXPECT_EQ(phone.serviceType, "_velk-transfer._tcp.");
     EXPECT_EQ(phone.catalogURL, "https://velk-phone1.local:8443/velk/v1/catalog");
     EXPECT_EQ(phone.certificateSHA256, "0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef");
@@ -175,7 +176,7 @@ TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {
     EXPECT_TRUE(phone.supportsOpenTransfer());
     EXPECT_EQ(discovery.resolvedAddress(phone), "10.77.0.11");
 
-    const DiscoveredDevice& legacy = *listed(discovery, "Velk Legacy Two");
+    const DiscoveredDevice& legacy = *listedDevice(discovery, "Velk Legacy Two");
     EXPECT_EQ(legacy.serviceType, "_velk._tcp.");
     EXPECT_EQ(legacy.catalogURL, "http://velk-phone2.local:8080/api/list");
     EXPECT_EQ(legacy.deviceId, "device-2");
@@ -188,14 +189,14 @@ TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {
     const pid_t publisher = static_cast<pid_t>(std::atoi(environment("VELK_AVAHI_LAB_PUBLISHER_PID").c_str()));
     ASSERT_GT(publisher, 1);
     ASSERT_EQ(kill(publisher, SIGTERM), 0);
-    EXPECT_TRUE(loop.runUntil([&] { return !listed(discovery, "Velk Phone One"); }, kFindTimeoutMs))
+    EXPECT_TRUE(loop.runUntil([&] { return !listedDevice(discovery, "Velk Phone One"); }, kFindTimeoutMs))
         << "the withdrawn source stayed listed";
-    EXPECT_TRUE(listed(discovery, "Velk Legacy Two"));
+    EXPECT_TRUE(listedDevice(discovery, "Velk Legacy Two"));
 
     // A restart lists what is still advertised.
     discovery.restart();
     EXPECT_TRUE(discovery.devices().empty());
-    EXPECT_TRUE(loop.runUntil([&] { return listed(discovery, "Velk Legacy Two") != nullptr; }, kFindTimeoutMs));
+    EXPECT_TRUE(loop.runUntil([&] { return listedDevice(discovery, "Velk Legacy Two") != nullptr; }, kFindTimeoutMs));
     EXPECT_EQ(discovery.devices().size(), 1u);
 
     // The desk's daemon stops and comes back (the lab starts it again): browsing resumes.
@@ -210,7 +211,7 @@ TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {
     discovery.restart();
     ASSERT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs))
         << "the daemon's return was not noticed";
-    EXPECT_TRUE(loop.runUntil([&] { return listed(discovery, "Velk Legacy Two") != nullptr; }, kFindTimeoutMs));
+    EXPECT_TRUE(loop.runUntil([&] { return listedDevice(discovery, "Velk Legacy Two") != nullptr; }, kFindTimeoutMs));
     EXPECT_EQ(discovery.devices().size(), 1u);
 }
 

@@ -22,8 +22,6 @@ namespace {
 
 using namespace live_test;
 
-const std::string director = "0b1c2d3e-4f50-4a6b-8c7d-8e9fa0b1c2d3";
-const std::string sessionA = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
 
 constexpr int kWaitMs = 5000;
 

@@ -19,6 +19,7 @@
 #include "base/uuid.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "live_camera_test_support.hpp"
+#include "support/build_paths.hpp"
 #include "support/child_process.hpp"
 #include "test_record.hpp"
 
@@ -27,7 +28,6 @@ namespace {
 
 using namespace live_test;
 
-const std::string director = "5a0e8c9d-1b2f-4c3d-9e4f-5a6b7c8d9e0f";
 
 std::string actionOf(const Json& message) {
     if (!message.is_object()) return {};
@@ -45,7 +45,7 @@ TEST(LiveCameraLab, EndToEndWithSimulatedCameras) {
     EventLoop loop;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("VELK_LIVE_CHANNEL_ROLE", "lab-desk");
-    auto run = runChild(QStringLiteral(VELK_SOURCE_DIR "/scripts/lab"),
+    auto run = runChild(QString::fromStdString(test::sourcePath("scripts/lab")),
                         {"run", "--phones", "4", "--", QString::fromStdString(thisProgram()),
                          QString::fromStdString(test_record::filterFor(deskSuites))},
                         env, 240'000);
@@ -69,7 +69,7 @@ public:
                                          "phone" + std::to_string(phone),
                                          "--",
                                          "/usr/bin/python3",
-                                         VELK_SOURCE_DIR "/tests/sim/sim_camera.py",
+                                         test::sourcePath("tests/sim/sim_camera.py"),
                                          "--id",
                                          id,
                                          "--name",

@@ -25,6 +25,10 @@ using discovery_test::EventLoop;
 using discovery_test::runChild;
 using discovery_test::thisProgram;
 
+// The Director id and a recording session id the channel tests use.
+inline const std::string director = "0b1c2d3e-4f50-4a6b-8c7d-8e9fa0b1c2d3";
+inline const std::string sessionA = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
+
 // The listed camera with this id, or nullptr.
 inline const LiveCamera* listed(const LiveCameraDiscovery& channel, const std::string& id) {
     for (const LiveCamera& camera : channel.cameras())

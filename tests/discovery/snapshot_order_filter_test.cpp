@@ -7,8 +7,8 @@
 namespace velk {
 namespace {
 
-const std::string sessionA = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
-const std::string sessionB = "11111111-2222-4333-8444-555555555555";
+const std::string firstSession = "6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b";
+const std::string secondSession = "11111111-2222-4333-8444-555555555555";
 
 LiveCameraPacket sessionPacket(const std::string& session, Json seq, const std::string& id = "cam") {
     LiveCameraPacket packet;
@@ -34,35 +34,35 @@ LiveCameraPacket legacyPacket(std::optional<Json> sentMs, const std::string& id 
 
 TEST(SnapshotOrderSameSession, OnlyHigherSequencesPass) {
     PeerSnapshotOrder order;
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 5), 0, true, true));
-    EXPECT_FALSE(order.accept(sessionPacket(sessionA, 5), 1, true, true));
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 6), 2, true, true));
-    EXPECT_FALSE(order.accept(sessionPacket(sessionA, 4), 3, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 5), 0, true, true));
+    EXPECT_FALSE(order.accept(sessionPacket(firstSession, 5), 1, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 6), 2, true, true));
+    EXPECT_FALSE(order.accept(sessionPacket(firstSession, 4), 3, true, true));
     EXPECT_EQ(order.highest, 6);
     EXPECT_EQ(order.lastAccepted, 2);
 }
 
 TEST(SnapshotOrderSameSession, FirstSnapshotWithSequenceZeroIsAccepted) {
     PeerSnapshotOrder order;
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 0), 0, true, true));
-    EXPECT_EQ(order.session, sessionA);
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 0), 0, true, true));
+    EXPECT_EQ(order.session, firstSession);
 }
 
 TEST(SnapshotOrderSameSession, ProbeWithoutSwitchNeedsTheStoredSession) {
     PeerSnapshotOrder order;
-    EXPECT_FALSE(order.accept(sessionPacket(sessionA, 0), 0, false, false)) << "no session adopted without permission";
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 1), 0, true, true));
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 2), 1, false, false));
-    EXPECT_FALSE(order.accept(sessionPacket(sessionB, 9), 2, false, false));
-    EXPECT_EQ(order.session, sessionA);
+    EXPECT_FALSE(order.accept(sessionPacket(firstSession, 0), 0, false, false)) << "no session adopted without permission";
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 1), 0, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 2), 1, false, false));
+    EXPECT_FALSE(order.accept(sessionPacket(secondSession, 9), 2, false, false));
+    EXPECT_EQ(order.session, firstSession);
 }
 
 TEST(SnapshotOrderSessions, NewSessionRetiresTheOldForGood) {
     PeerSnapshotOrder order;
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 10), 0, true, true));
-    EXPECT_TRUE(order.accept(sessionPacket(sessionB, 0), 1, true, true));
-    EXPECT_FALSE(order.accept(sessionPacket(sessionA, 11), 2, true, true));
-    EXPECT_EQ(order.retired.count(sessionA), 1u);
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 10), 0, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(secondSession, 0), 1, true, true));
+    EXPECT_FALSE(order.accept(sessionPacket(firstSession, 11), 2, true, true));
+    EXPECT_EQ(order.retired.count(firstSession), 1u);
 }
 
 TEST(SnapshotOrderSessions, OldestOfSeventeenRetiredSessionsIsForgotten) {
@@ -84,9 +84,9 @@ TEST(SnapshotOrderSessions, CapitalSessionIsCanonicalisedToLowerCase) {
     PeerSnapshotOrder order;
     std::string upper = "6F1C2A3B-4D5E-4F60-8A7B-9C0D1E2F3A4B";
     EXPECT_TRUE(order.accept(sessionPacket(upper, 1), 0, true, true));
-    EXPECT_EQ(order.session, sessionA);
-    EXPECT_FALSE(order.accept(sessionPacket(sessionA, 1), 1, true, true));
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 2), 1, true, true));
+    EXPECT_EQ(order.session, firstSession);
+    EXPECT_FALSE(order.accept(sessionPacket(firstSession, 1), 1, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 2), 1, true, true));
 }
 
 TEST(SnapshotOrderSessions, MalformedSessionOrSequenceIsRefused) {
@@ -99,12 +99,12 @@ TEST(SnapshotOrderSessions, MalformedSessionOrSequenceIsRefused) {
         {"NoHyphens", "6f1c2a3b4d5e4f608a7b9c0d1e2f3a4b", Json(1)},
         {"Braces", "{6f1c2a3b-4d5e-4f60-8a7b-9c0d1e2f3a4b}", Json(1)},
         {"NumberSession", Json(5), Json(1)},
-        {"SeqMissing", Json(sessionA), std::nullopt},
-        {"SeqString", Json(sessionA), Json("1")},
-        {"SeqFraction", Json(sessionA), Json(1.5)},
-        {"SeqNegative", Json(sessionA), Json(-1)},
-        {"SeqTooLarge", Json(sessionA), Json(9007199254740992.0)},
-        {"SeqBoolean", Json(sessionA), Json(true)},
+        {"SeqMissing", Json(firstSession), std::nullopt},
+        {"SeqString", Json(firstSession), Json("1")},
+        {"SeqFraction", Json(firstSession), Json(1.5)},
+        {"SeqNegative", Json(firstSession), Json(-1)},
+        {"SeqTooLarge", Json(firstSession), Json(9007199254740992.0)},
+        {"SeqBoolean", Json(firstSession), Json(true)},
     };
     for (const Case& c : cases) {
         LiveCameraPacket packet = sessionPacket("", 0);
@@ -119,7 +119,7 @@ TEST(SnapshotOrderSessions, MalformedSessionOrSequenceIsRefused) {
 
 TEST(SnapshotOrderSessions, LargestSafeSequenceIsAccepted) {
     PeerSnapshotOrder order;
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, Json(9007199254740991LL)), 0, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, Json(9007199254740991LL)), 0, true, true));
 }
 
 TEST(SnapshotOrderLegacy, SentMsMayNotGoBackWithinTheQuietPeriod) {
@@ -156,7 +156,7 @@ TEST(SnapshotOrderLegacy, SequenceWithoutSessionAndMistypedSentMsAreRefused) {
 TEST(SnapshotOrderLegacy, AfterASessionSessionlessSnapshotsAreRefused) {
     PeerSnapshotOrder order;
     EXPECT_TRUE(order.accept(legacyPacket(Json(1000)), 0, true, true));
-    EXPECT_TRUE(order.accept(sessionPacket(sessionA, 0), 1, true, true));
+    EXPECT_TRUE(order.accept(sessionPacket(firstSession, 0), 1, true, true));
     EXPECT_FALSE(order.accept(legacyPacket(Json(2000)), 10000, true, true));
 }
 
@@ -166,29 +166,29 @@ TEST(SnapshotOrderTable, The129thCameraEvictsTheFirstAndItsRevision) {
     SnapshotOrderTable table;
     for (int i = 0; i < 128; ++i) {
         std::string id = "cam-" + std::to_string(i);
-        ASSERT_TRUE(table.acceptSnapshot(sessionPacket(sessionA, 5, id), 0, true, true));
+        ASSERT_TRUE(table.acceptSnapshot(sessionPacket(firstSession, 5, id), 0, true, true));
         table.recordUDPSnapshot(id);
     }
     EXPECT_TRUE(table.lastUDPRevision("cam-0"));
-    ASSERT_TRUE(table.acceptSnapshot(sessionPacket(sessionA, 1, "cam-new"), 0, true, true));
+    ASSERT_TRUE(table.acceptSnapshot(sessionPacket(firstSession, 1, "cam-new"), 0, true, true));
     table.recordUDPSnapshot("cam-new");
     EXPECT_EQ(table.size(), 128u);
     EXPECT_EQ(table.revisionCount(), 128u);
     EXPECT_EQ(table.order("cam-0"), nullptr);
     EXPECT_FALSE(table.lastUDPRevision("cam-0"));
     // cam-0 starts fresh: a lower sequence is accepted.
-    EXPECT_TRUE(table.acceptSnapshot(sessionPacket(sessionA, 1, "cam-0"), 0, true, true));
+    EXPECT_TRUE(table.acceptSnapshot(sessionPacket(firstSession, 1, "cam-0"), 0, true, true));
 }
 
 TEST(SnapshotOrderTable, IdOf129BytesIsRefusedBeforeAnyChange) {
     SnapshotOrderTable table;
-    EXPECT_FALSE(table.acceptSnapshot(sessionPacket(sessionA, 1, std::string(129, 'x')), 0, true, true));
+    EXPECT_FALSE(table.acceptSnapshot(sessionPacket(firstSession, 1, std::string(129, 'x')), 0, true, true));
     EXPECT_EQ(table.size(), 0u);
 }
 
 TEST(SnapshotOrderTable, RefusedSnapshotStillCreatesTheEntry) {
     SnapshotOrderTable table;
-    EXPECT_FALSE(table.acceptSnapshot(sessionPacket(sessionA, 1), 0, false, false));
+    EXPECT_FALSE(table.acceptSnapshot(sessionPacket(firstSession, 1), 0, false, false));
     EXPECT_EQ(table.size(), 1u);
 }
 
@@ -196,11 +196,11 @@ TEST(SnapshotOrderTable, ProbeAdmissionFollowsUdpRevisions) {
     SnapshotOrderTable table;
     using Admission = SnapshotOrderTable::ProbeAdmission;
     EXPECT_EQ(table.probeAdmission("cam", 0), Admission::sessionSwitchAllowed);
-    ASSERT_TRUE(table.acceptSnapshot(sessionPacket(sessionA, 1), 0, true, true));
+    ASSERT_TRUE(table.acceptSnapshot(sessionPacket(firstSession, 1), 0, true, true));
     table.recordUDPSnapshot("cam");
     std::uint64_t probeStart = table.udpRevision();
     EXPECT_EQ(table.probeAdmission("cam", probeStart), Admission::sameSessionOnly);
-    ASSERT_TRUE(table.acceptSnapshot(sessionPacket(sessionA, 2), 0, true, true));
+    ASSERT_TRUE(table.acceptSnapshot(sessionPacket(firstSession, 2), 0, true, true));
     table.recordUDPSnapshot("cam");
     EXPECT_EQ(table.probeAdmission("cam", probeStart), Admission::dropped);
 }

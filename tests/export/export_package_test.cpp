@@ -268,14 +268,14 @@ TEST_F(ExportTest, FailuresAfterTheFolderIsMadeRemoveIt) {
     for (const char* failing : {"timeline.fcpxml", "alignment-report.json", "source-manifest.json"}) {
         ExportEnvironment env = environment();
         env.writeFile = [&](const std::filesystem::path& path, std::string_view data) {
-            if (path.filename() == failing) throw std::system_error(ENOSPC, std::generic_category(), "write");
+            if (path.filename() == failing) throw std::system_error(EIO, std::generic_category(), "write");
             files::writeAtomically(path, data);
         };
         EXPECT_THROW(DriftEngine::exportTake(project, take, parent, env), std::system_error) << failing;
         EXPECT_TRUE(parentIsEmpty()) << failing;
     }
     // The reference clip's anchors are never examined, so a non-finite one fails only the manifest,
-    // after the timeline and the report were written.
+    // after the timeline and the report were made.
     take.clips[0].anchors = {{std::numeric_limits<double>::infinity(), 1, 1, 1}};
     EXPECT_THROW(runExport(), JsonError);
     EXPECT_TRUE(parentIsEmpty());

@@ -15,6 +15,7 @@
 
 #include "export_support.hpp"
 #include "support/child_process.hpp"
+#include "traced_child.hpp"
 
 namespace velk {
 namespace {
@@ -229,33 +230,54 @@ private:
     cpu_set_t m_saved{};
 };
 
-TEST(ExportKilled, AtEveryFileEventLeavesWholePackagesOnlyAndTheNextExportClearsItsLitter) {
-    testing::TempFolder root;
-    const fs::path media = root / "media", parent = root / "exports", finished = root / "finished";
-    for (const fs::path& made : {media, parent, finished}) fs::create_directories(made);
-    for (const char* name : {"a.mov", "b.mov", "c.mov"}) files::writeAtomically(media / name, std::string("media ") + name);
-    const long long firstTime = 1772600767;
-    const auto exportIn = [&](const fs::path& into, long long time, const std::string& log) {
-        return std::make_unique<test::ChildProcess>(
-            std::vector<std::string>{VELK_EXPORT_CHILD, into.string(), media.string(), std::to_string(time)},
-            (root / log).string());
-    };
+// Exports by the helper program (velk_export_child) of three media files into "exports", and the
+// documents of a finished one, which every package must hold.
+class ExportChildren : public ::testing::Test {
+protected:
+    static constexpr long long firstTime = 1772600767; // the package of kPackageName
+
+    void SetUp() override {
+        for (const fs::path& made : {media, parent, finished}) fs::create_directories(made);
+        for (const char* name : {"a.mov", "b.mov", "c.mov"}) files::writeAtomically(media / name, std::string("media ") + name);
+        ASSERT_EQ(exportNow(finished, firstTime, "finished.log"), 0) << files::readAll(root / "finished.log");
+        for (const std::string& file : kPackageFiles) reference[file] = files::readAll(finished / kPackageName / file);
+    }
+
+    std::vector<std::string> arguments(const fs::path& into, long long time, bool exclusiveRename = true) const {
+        std::vector<std::string> line{test::binaryPath("tests/export/velk_export_child"), into.string(), media.string(), std::to_string(time)};
+        if (!exclusiveRename) line.emplace_back("no-exclusive-rename");
+        return line;
+    }
+    std::unique_ptr<test::ChildProcess> exportIn(const fs::path& into, long long time, const std::string& log,
+                                                 bool exclusiveRename = true) const {
+        return std::make_unique<test::ChildProcess>(arguments(into, time, exclusiveRename), (root / log).string());
+    }
     // Waits for the child's end without reaping it (its stop() does).
-    const auto exitCodeOf = [](test::ChildProcess& child) {
+    static int exitCodeOf(test::ChildProcess& child) {
         siginfo_t info{};
         if (::waitid(P_PID, static_cast<id_t>(child.pid()), &info, WEXITED | WNOWAIT) != 0) return -1;
         return info.si_code == CLD_EXITED ? info.si_status : -1;
-    };
-
-    // What a finished export writes: every package below must hold exactly these documents.
-    {
-        auto whole = exportIn(finished, firstTime, "finished.log");
-        ASSERT_EQ(exitCodeOf(*whole), 0) << files::readAll(root / "finished.log");
     }
-    std::map<std::string, std::string> reference;
-    const fs::path finishedPackage = finished / ("Kestova_proj-1_take-1_" + std::string("20260304-050607"));
-    for (const std::string& file : kPackageFiles) reference[file] = files::readAll(finishedPackage / file);
+    int exportNow(const fs::path& into, long long time, const std::string& log, bool exclusiveRename = true) const {
+        auto child = exportIn(into, time, log, exclusiveRename);
+        return exitCodeOf(*child);
+    }
+    // The next export removes what killed ones left, and leaves the packages that were finished.
+    void expectTheNextExportToClearTheLitter(long long time, bool exclusiveRename = true) {
+        ASSERT_EQ(exportNow(parent, time, "next.log", exclusiveRename), 0) << files::readAll(root / "next.log");
+        for (const std::string& name : namesIn(parent)) EXPECT_NE(name.front(), '.') << name;
+        expectOnlyWholePackages(parent, reference);
+        EXPECT_GE(namesIn(parent).size(), 2u);
+    }
 
+    testing::TempFolder root;
+    const fs::path media = root / "media", parent = root / "exports", finished = root / "finished";
+    std::map<std::string, std::string> reference;
+};
+
+class ExportKilled : public ExportChildren {};
+
+TEST_F(ExportKilled, AtEveryFileEventLeavesWholePackagesOnlyAndTheNextExportClearsItsLitter) {
     PinnedToOneProcessor pinned;
     int killedAt = 0;
     for (int killAt = 1; killAt < 100; ++killAt) {
@@ -284,13 +306,53 @@ TEST(ExportKilled, AtEveryFileEventLeavesWholePackagesOnlyAndTheNextExportClears
     // eleven events. On a busy machine the export may run on past an event before the watch of the
     // staging folder is in place, which only merges kill points.
     EXPECT_GE(killedAt, 4);
+    expectTheNextExportToClearTheLitter(firstTime + 1000);
+}
 
-    // The next export removes what the killed ones left, and leaves the packages that were finished.
-    auto next = exportIn(parent, firstTime + 1000, "next.log");
-    ASSERT_EQ(exitCodeOf(*next), 0) << files::readAll(root / "next.log");
-    for (const std::string& name : namesIn(parent)) EXPECT_NE(name.front(), '.') << name;
+// Killed right after any change it makes to a file or folder (made, written, moved, removed) from
+// the making of its staging folder on, where the file system has an exclusive rename and where it
+// has none, an export leaves only whole packages under their names, and the next export clears its
+// litter.
+TEST_F(ExportKilled, AfterEveryChangeWithOrWithoutAnExclusiveRenameLeavesWholePackagesOnly) {
+    for (const bool exclusiveRename : {true, false}) {
+        SCOPED_TRACE(exclusiveRename ? "exclusive rename" : "no exclusive rename");
+        int killedAt = -1;
+        for (int killAt = 0; killAt < 1000; ++killAt) {
+            SCOPED_TRACE("killed after change " + std::to_string(killAt));
+            testing::TracedChild child(arguments(parent, firstTime + killAt, exclusiveRename), (root / "killed.log").string());
+            if (!child.ok()) GTEST_SKIP() << "this system lets no test trace its own child (ptrace)";
+            ASSERT_TRUE(child.runPastAFolderMade()) << files::readAll(root / "killed.log");
+            bool ended = false;
+            for (int change = 0; change < killAt && !ended; ++change) ended = !child.runPastAChange();
+            if (ended) {
+                EXPECT_EQ(child.finish(), 0) << files::readAll(root / "killed.log");
+                break;
+            }
+            child.kill();
+            expectOnlyWholePackages(parent, reference);
+            killedAt = killAt;
+        }
+        // The staging folder; three documents, each made, written and moved; the package moved.
+        EXPECT_GE(killedAt, 10);
+        expectTheNextExportToClearTheLitter(firstTime + 5000, exclusiveRename);
+        fs::remove_all(parent);
+        fs::create_directory(parent);
+    }
+}
+
+class ExportsIntoOneFolder : public ExportChildren {};
+
+// One export is held right after making its staging folder, before it could lock it, while a
+// second one into the same folder sweeps what killed exports left: the fresh folder is not taken
+// for litter, and both packages land whole.
+TEST_F(ExportsIntoOneFolder, AStagingFolderJustMadeIsNotSweptByTheOther) {
+    testing::TracedChild first(arguments(parent, firstTime), (root / "first.log").string());
+    if (!first.ok()) GTEST_SKIP() << "this system lets no test trace its own child (ptrace)";
+    ASSERT_TRUE(first.runPastAFolderMade()) << files::readAll(root / "first.log");
+    EXPECT_EQ(exportNow(parent, firstTime + 60, "second.log"), 0) << files::readAll(root / "second.log");
+    EXPECT_EQ(first.finish(), 0) << files::readAll(root / "first.log");
+    EXPECT_EQ(namesIn(parent), (std::vector<std::string>{kPackageName, "Kestova_proj-1_take-1_20260304-050707"}));
     expectOnlyWholePackages(parent, reference);
-    EXPECT_GE(namesIn(parent).size(), 2u);
 }
 
 } // namespace

@@ -19,6 +19,7 @@
 #include "base/files.hpp"
 #include "base/sha256.hpp"
 #include "export/drift_engine.hpp"
+#include "support/build_paths.hpp"
 
 namespace velk::testing {
 
@@ -67,7 +68,7 @@ inline std::string quoted(const fs::path& path) {
     return text + "'";
 }
 
-inline fs::path dtdPath() { return fs::path(VELK_SOURCE_DIR) / ".." / "shared" / "reference" / "fcpxml" / "FCPXMLv1_7.dtd"; }
+inline fs::path dtdPath() { return fs::path(test::sourcePath("..")) / "shared" / "reference" / "fcpxml" / "FCPXMLv1_7.dtd"; }
 inline bool canValidateDtd() { return fs::exists(dtdPath()) && haveTool("xmllint"); }
 
 // Empty when the document validates against the FCPXML DTD; the reason otherwise.

@@ -50,7 +50,7 @@ using test::auditAccessibility;
 using test::pressKey;
 
 // Take 1 has one clip still on its phone, take 2 one already here.
-VELKLibrary sampleLibrary() {
+VELKLibrary downloadableLibrary() {
     VELKClip onPhone{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .deviceId = phoneID};
     VELKClip here{.id = "c2", .cameraId = "cam-b", .fileName = "b.mov", .localPath = "/v/b.mov", .deviceId = phoneID};
     VELKTake take1{.id = "take-1", .clips = {onPhone, here}};
@@ -67,7 +67,7 @@ protected:
 
     // A window with a project whose take can be downloaded, transfers and an activity log.
     void fill() {
-        store.setLibrary(sampleLibrary());
+        store.setLibrary(downloadableLibrary());
         store.setTransferClient(phoneID, offlineClient(phoneID, clock));
         store.setTransfers({{"t1", "a.mov", TransferPhase::downloading, 10, 100, ""}});
         store.log("Imported take-1.");

@@ -11,6 +11,7 @@
 
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
+#include "support/build_paths.hpp"
 #include "wifi/ui/wifi_onboarding_view.hpp"
 #include "library_window_fixture.hpp"
 
@@ -18,12 +19,12 @@ namespace velk::testing {
 namespace {
 
 void save(QWidget* widget, const QString& name) {
-    QDir().mkpath(QStringLiteral(VELK_BINARY_DIR "/screenshots"));
+    QDir().mkpath(QString::fromStdString(test::binaryPath("screenshots")));
     settle();
-    EXPECT_TRUE(widget->grab().save(QStringLiteral(VELK_BINARY_DIR "/screenshots/") + name + QStringLiteral(".png")));
+    EXPECT_TRUE(widget->grab().save(QString::fromStdString(test::binaryPath("screenshots/")) + name + QStringLiteral(".png")));
 }
 
-VELKLibrary sampleLibrary() {
+VELKLibrary screenshotLibrary() {
     auto clip = [](std::string camera, std::optional<std::string> local, int anchors, std::string device) {
         VELKClip c{.id = "clip-" + camera, .cameraId = camera, .fileName = camera + "_take-014.mov", .localPath = local};
         c.anchors.resize(static_cast<std::size_t>(anchors));
@@ -41,7 +42,7 @@ VELKLibrary sampleLibrary() {
 }
 
 TEST_F(LibraryWindowTest, Screenshots) {
-    store.setLibrary(sampleLibrary());
+    store.setLibrary(screenshotLibrary());
     store.setSelectedProjectID("p1");
     store.log("Imported take take-014 with 3 camera clip(s).");
     store.log("Download failed for cam-c_take-014.mov: the source closed the connection.", true);

@@ -5,13 +5,13 @@
 namespace velk::library {
 namespace {
 
-const WallTime now = fromWallMs(1'700'000'000'000);
+const WallTime guardNow = fromWallMs(1'700'000'000'000);
 
 LiveCamera camera(const std::string& id, double ageSeconds, bool recording = false, bool takeBusy = false,
                   bool finalizing = false) {
     LiveCamera c;
     c.id = id;
-    c.lastSeen = now - std::chrono::milliseconds(static_cast<std::int64_t>(ageSeconds * 1000));
+    c.lastSeen = guardNow - std::chrono::milliseconds(static_cast<std::int64_t>(ageSeconds * 1000));
     c.recording = recording;
     c.takeBusy = takeBusy;
     c.finalizing = finalizing;
@@ -38,7 +38,7 @@ TEST(WiFiGuard, DecisionAndReasonFollowTheRulesInOrder) {
              {"finalizing", false, {camera("a", 1, false, false, true)}, false, takeBusy},
              {"stale recording camera", false, {camera("a", 10, true)}, true, none},
          }) {
-        const WiFiGuardInputs inputs{c.busy, &c.cameras, now};
+        const WiFiGuardInputs inputs{c.busy, &c.cameras, guardNow};
         EXPECT_EQ(canChangeWiFi(inputs), c.allowed) << c.name;
         EXPECT_EQ(wifiChangeBlockedReason(inputs), c.reason) << c.name;
     }
@@ -46,9 +46,9 @@ TEST(WiFiGuard, DecisionAndReasonFollowTheRulesInOrder) {
 
 TEST(WiFiGuard, SignatureListsCamerasByIdWithEveryFlag) {
     const std::vector<LiveCamera> none;
-    EXPECT_EQ(wifiSafetySignature({false, &none, now}), "false|");
+    EXPECT_EQ(wifiSafetySignature({false, &none, guardNow}), "false|");
     const std::vector<LiveCamera> cameras{camera("b", 1, true), camera("a", 10, false, false, true)};
-    EXPECT_EQ(wifiSafetySignature({true, &cameras, now}), "true|a:false:false:false:true|b:true:true:false:false");
+    EXPECT_EQ(wifiSafetySignature({true, &cameras, guardNow}), "true|a:false:false:false:true|b:true:true:false:false");
 }
 
 TEST(WiFiGuard, TrackerReportsTheFirstSignatureAndEachChange) {

@@ -6,6 +6,7 @@
 #include <QTest>
 
 #include "library_window_fixture.hpp"
+#include "support/build_paths.hpp"
 #include "support/virtual_display.hpp"
 
 namespace velk::testing {
@@ -23,7 +24,7 @@ TEST_F(LibraryWindowOnDisplay, OpensWithinTheScreen) {
     if (available.width() >= 1180 && available.height() >= 760) {
         EXPECT_EQ(window->size(), QSize(1180, 760));
     }
-    const QString shot = QStringLiteral(VELK_BINARY_DIR "/screenshots/library_window/on-%1x%2-%3.png")
+    const QString shot = QString::fromStdString(test::binaryPath("screenshots/library_window/on-%1x%2-%3.png"))
                              .arg(screen->width).arg(screen->height).arg(window->devicePixelRatio());
     QDir().mkpath(QFileInfo(shot).path());
     window->screen()->grabWindow(0).save(shot);

@@ -12,8 +12,8 @@ namespace {
 
 using pairing_test::Hello;
 
-constexpr const char* director = "6f9619ff-8b86-4011-b42d-00c04fc964ff";
-constexpr const char* camera = "10.77.0.11";
+using pairing_test::camera;
+using pairing_test::director;
 const WallTime wall = fromWallMs(1'700'000'000'123) + std::chrono::microseconds(900);
 
 class PairingCore : public testing::Test {

@@ -18,6 +18,7 @@
 #include "support/child_process.hpp"
 #include "support/verbatim.hpp"
 #include "support/widgets.hpp"
+#include "support/x_keyboard.hpp"
 
 namespace velk {
 namespace {
@@ -85,6 +86,14 @@ protected:
         sheet->open();
         QCoreApplication::processEvents();
         return sheet;
+    }
+    // The sheet with cam-A paired and cam-B waiting for approval.
+    std::unique_ptr<CameraPairingSheet> makeSheetWithPairedAndPendingCameras() {
+        answer("cam-A");
+        EXPECT_TRUE(store->approve());
+        store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
+        answer("cam-B");
+        return makeSheet();
     }
 
     QTemporaryDir dir;
@@ -156,11 +165,7 @@ TEST_F(PairingSheet, RecordingPausesAndCancelsOnlyOnChange) {
 // Space on the focused "Approve Camera" does. The application's keyboard rules are in force.
 TEST_F(PairingSheet, ReturnApprovesNothing) {
     Accessibility::install();
-    answer("cam-A");
-    store->approve();
-    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
-    answer("cam-B");
-    auto sheet = makeSheet();
+    auto sheet = makeSheetWithPairedAndPendingCameras();
     ASSERT_TRUE(shown(*sheet, "candidate"));
     ASSERT_TRUE(shown(*sheet, "trusted"));
     for (QPushButton* button : sheet->findChildren<QPushButton*>()) {
@@ -191,6 +196,33 @@ TEST_F(PairingSheet, ReturnApprovesNothing) {
     QTest::keyClick(child(*sheet, "approve"), Qt::Key_Space);
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(store->trusted().size(), 2u);
+}
+
+// Typed on an X server, under every platform theme and under a screen reader: Return and keypad
+// Enter with any modifier held approve nothing and remove nothing either.
+TEST_F(PairingSheet, ModifiedReturnApprovesAndRemovesNothing) {
+    if (qgetenv("QT_QPA_PLATFORM") != "xcb")
+        GTEST_SKIP() << "needs an X server: ctest runs it on one as PairingSheet.ModifiedReturnApprovesAndRemovesNothing.xcb_*";
+    Accessibility::install();
+    auto sheet = makeSheetWithPairedAndPendingCameras();
+    ASSERT_TRUE(test::activate(*sheet));
+    test::XKeyboard keys(*sheet);
+    ASSERT_TRUE(keys.screenReaderTakesKeys());
+    for (const char* target : {"approve", "remove"}) {
+        child(*sheet, target)->setFocus(Qt::TabFocusReason);
+        for (const char* key : {"Return", "KP_Enter"}) {
+            for (const char* modifiers : {"shift", "ctrl", "alt", "ctrl+shift"})
+                keys.type(std::string(modifiers) + "+" + key);
+        }
+    }
+    EXPECT_TRUE(sent.empty());
+    EXPECT_TRUE(store->candidate());
+    EXPECT_EQ(store->trusted().size(), 1u);
+    test::saveScreenshot(*sheet, "pairing_sheet_after_modified_return_" + test::desktopSession() + ".png");
+    child(*sheet, "approve")->setFocus(Qt::TabFocusReason);
+    keys.type("space"); // the keys reach the sheet: Space approves
+    EXPECT_EQ(sent.size(), 1u);
+    keys.expectKeysAsAScreenReaderLeavesThem();
 }
 
 TEST_F(PairingSheet, LongAndMarkupNamesKeepTheSheetWidthAndShowAsWritten) {
@@ -246,11 +278,7 @@ namespace velk {
 namespace {
 
 TEST_F(PairingSheet, KeyboardReachesEveryButtonAndRemoveNamesItsCamera) {
-    answer("cam-A");
-    ASSERT_TRUE(store->approve());
-    store->begin("6f9619ff-8b86-4011-b42d-00c04fc964ff", std::string("10.77.0.1"));
-    answer("cam-B");
-    auto sheet = makeSheet();
+    auto sheet = makeSheetWithPairedAndPendingCameras();
     const auto result = test::auditAccessibility(*sheet);
     EXPECT_TRUE(result.ok()) << result.report();
     // Once round from the header's "Done", in reading order.

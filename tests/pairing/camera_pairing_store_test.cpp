@@ -21,8 +21,8 @@ namespace {
 
 using pairing_test::Hello;
 
-constexpr const char* director = "6f9619ff-8b86-4011-b42d-00c04fc964ff";
-constexpr const char* camera = "10.77.0.11";
+using pairing_test::camera;
+using pairing_test::director;
 
 std::string keyText(std::uint8_t seed) {
     return CameraPairingWire::base64(pairing_crypto::SigningKey::fromRaw(pairing_test::sequence(seed, 32)).publicKey());

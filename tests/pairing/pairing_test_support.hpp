@@ -16,6 +16,10 @@
 
 namespace velk::pairing_test {
 
+// The Director and the camera address the pairing tests use.
+inline constexpr const char* director = "6f9619ff-8b86-4011-b42d-00c04fc964ff";
+inline constexpr const char* camera = "10.77.0.11";
+
 inline Bytes sequence(std::uint8_t first, std::size_t count) {
     Bytes out(count);
     for (std::size_t i = 0; i < count; ++i) out[i] = static_cast<std::uint8_t>(first + i);

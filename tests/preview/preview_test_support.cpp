@@ -1,4 +1,5 @@
 #include "preview_test_support.hpp"
+#include "support/build_paths.hpp"
 
 #include <chrono>
 #include <cstdio>
@@ -12,13 +13,13 @@
 
 namespace velk::preview_test {
 
-std::string framesDirectory() { return VELK_BINARY_DIR "/tests/preview/sim-frames"; }
+std::string framesDirectory() { return test::binaryPath("tests/preview/sim-frames"); }
 
 SimPreview::SimPreview(const QStringList& extra, const std::string& address) {
     const QString portFile = m_dir.filePath("port");
     const QString output = m_dir.filePath("output");
     std::vector<std::string> argv{"/usr/bin/python3",
-                                  VELK_SOURCE_DIR "/tests/sim/sim_preview.py",
+                                  test::sourcePath("tests/sim/sim_preview.py"),
                                   "--address",
                                   address,
                                   "--port",

@@ -5,6 +5,7 @@
 #include "model/source_manifest.hpp"
 #include "store/manifest_import.hpp"
 #include "store_phone_fixture.hpp"
+#include "support/build_paths.hpp"
 
 namespace velk {
 namespace {
@@ -226,7 +227,7 @@ TEST(ResolveExport, RevealsTheTimelineAndItsManifestImportsBackWithoutLosingAnyt
     const std::filesystem::path timeline = viewer->revealed[0][0];
     EXPECT_EQ(timeline.filename(), "timeline.fcpxml");
     EXPECT_EQ(store->activities().front().message, "Created Resolve export " + timeline.parent_path().filename().string() + ".");
-    const auto dtd = std::filesystem::path(VELK_SOURCE_DIR) / ".." / "shared" / "reference" / "fcpxml" / "FCPXMLv1_7.dtd";
+    const auto dtd = std::filesystem::path(test::sourcePath("..")) / "shared" / "reference" / "fcpxml" / "FCPXMLv1_7.dtd";
     if (std::filesystem::exists(dtd) && std::system("command -v xmllint >/dev/null 2>&1") == 0) {
         const std::string command = "xmllint --noout --dtdvalid '" + dtd.string() + "' '" + timeline.string() + "' 2>&1";
         EXPECT_EQ(std::system(command.c_str()), 0);

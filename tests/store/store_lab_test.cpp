@@ -10,6 +10,7 @@
 #include "base/sha256.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "store_phone_fixture.hpp"
+#include "support/build_paths.hpp"
 
 namespace velk {
 namespace {
@@ -29,7 +30,7 @@ TEST(StoreAvahiLab, PairsAndDownloadsByTheResolvedAddress) {
     if (::geteuid() != 0) GTEST_SKIP() << "the network lab needs root";
     TempDir dir;
     const std::string log = dir / "lab.log";
-    ChildProcess script({"bash", std::string(VELK_SOURCE_DIR) + "/tests/store/store_avahi_lab_test.sh", "/proc/" +
+    ChildProcess script({"bash", test::sourcePath("tests/store/store_avahi_lab_test.sh"), "/proc/" +
                          std::to_string(::getpid()) + "/exe"}, log);
     int status = -1;
     ASSERT_EQ(::waitpid(script.pid(), &status, 0), script.pid());

@@ -501,5 +501,121 @@ TEST_F(TakeDownloadOnSmallDisk, SidecarOnAFullDiskIsWordedAsForAClip) {
     EXPECT_EQ(besideTheCopy(), std::vector<std::string>{"c1.mov"});
 }
 
+// --- A recordings folder on a disk of few files (a tmpfs of the test's own that holds 64). ---
+
+const std::vector<std::string> kFewFilesSuites = {"TakeDownloadOutOfFiles", "TakeRetryOutOfFiles"};
+
+TEST(TakeDownloadFewFilesDisk, RunsTheOutOfFilesCasesOnATmpfsOfFewFiles) {
+    if (!test::smallDisk().empty()) GTEST_SKIP() << "part of another run";
+    if (auto skip = test::runOnSmallDisk(kFewFilesSuites, 64)) VELK_SKIP_CHILD_RUN(kFewFilesSuites, *skip);
+}
+
+// Every name on the small disk but the many files that fill it, as paths below it.
+std::vector<std::string> namesOnTheSmallDisk() {
+    std::vector<std::string> names;
+    for (auto entry = fs::recursive_directory_iterator(test::smallDisk()); entry != fs::recursive_directory_iterator(); ++entry) {
+        names.push_back(fs::relative(entry->path(), test::smallDisk()).string());
+        if (entry->path().filename() == "files") entry.disable_recursion_pending();
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class TakeDownloadOutOfFiles : public TakeDownloadOnSmallDisk {};
+
+// The disk can hold no more files before the first byte: whether it refuses one of the clip's
+// folders, its partial file or its timing sidecar, both roads say so in words, the phone's session
+// stays, and the folders made for the clip go again.
+TEST_F(TakeDownloadOutOfFiles, RefusedFolderOrFileIsWordedAndLeavesNoEmptyFolders) {
+    const std::string contents = "verified recording bytes", sidecar = "{}";
+    const std::string sentence = "The recordings disk has no room for more files.";
+    const fs::path recordings = test::smallDisk() / "Velk";
+    struct Case {
+        const char* what;
+        std::size_t filesLeft;
+        bool copyInPlace; // only the clip's timing sidecar is missing
+        std::string takeError;
+    };
+    const std::vector<Case> cases{
+        {"no folder", 0, false, "Download failed for c1.mov: " + sentence},
+        {"two of the five folders", 2, false, "Download failed for c1.mov: " + sentence},
+        {"the folders, not the partial file", 5, false, "Download failed for c1.mov: " + sentence},
+        {"the sidecar's partial file", 0, true, "Timing copy failed: " + sentence},
+    };
+    for (const Case& c : cases) {
+        for (const std::string road : {"take", "project"}) {
+            SCOPED_TRACE(std::string(c.what) + ", " + road);
+            VELKClip made = makeClip("c1", "cam-a", contents);
+            made.timingSidecarURL = "/velk/v1/files/c1.timing.json";
+            made.timingSidecarSHA256 = hexLower(Sha256::of(sidecar));
+            if (c.copyInPlace) writeFile(recordings / "p1" / "t1" / "cam-a" / "c1" / "c1.mov", contents);
+            storeWith(roots, {project("p1", "Show", 1, {take("t1", {made})})}).reset();
+            store = std::make_unique<AppStore>(roots.support(), recordings, clock);
+            connectPhone([&](const HttpsRequest& request) {
+                return request.url.ends_with("/c1.timing.json") ? reply(200, sidecar) : reply(404);
+            });
+            test::useUpSmallDiskFilesLeaving(c.filesLeft);
+            const std::vector<std::string> before = namesOnTheSmallDisk();
+
+            bool finished = false;
+            if (road == "take") {
+                store->downloadSelectedTake([&] { finished = true; });
+            } else {
+                store->downloadSelectedProject([&] { finished = true; });
+            }
+            ASSERT_TRUE(runUntil([&] { return finished; }));
+            if (road == "take") {
+                expectError(*store, c.takeError);
+            } else {
+                EXPECT_EQ(store->activities().front().message, "Collect retained the partial for c1.mov: " + sentence);
+            }
+            if (!c.copyInPlace || road == "project") { EXPECT_EQ(store->transfers().back().message, sentence); }
+            EXPECT_EQ(store->transferSessions().size(), 1u);
+            EXPECT_EQ(namesOnTheSmallDisk(), before);
+            store.reset();
+            test::emptySmallDisk();
+        }
+    }
+}
+
+class TakeRetryOutOfFiles : public StoreEndToEnd {
+protected:
+    void SetUp() override {
+        if (test::smallDisk().empty()) GTEST_SKIP() << "runs only on the small disk of a child run";
+        StoreEndToEnd::SetUp();
+        store = std::make_unique<AppStore>(roots.support(), test::smallDisk() / "Velk");
+        hook(nullptr);
+    }
+    void TearDown() override {
+        store.reset();
+        if (!test::smallDisk().empty()) test::emptySmallDisk();
+    }
+};
+
+// A partial file the disk refuses is this computer's refusal, not the phone's: the phone keeps its
+// session, and once files are freed the same take comes from the same phone without pairing again.
+TEST_F(TakeRetryOutOfFiles, RefusedPartialFileKeepsThePhonesSessionForTheRetry) {
+    StorePhone phone("Stage Left");
+    const PhoneClip clip = phone.addClip(uuidLike(1, 1), "cam-a", 3000);
+    phone.publish(wedding);
+    ASSERT_TRUE(pair(phone));
+    selectFirst();
+    test::useUpSmallDiskFilesLeaving(5); // the recordings folder and the clip's four
+
+    await([&](auto done) { store->downloadSelectedTake(done); });
+    expectError(*store, "Download failed for cam-a.mov: The recordings disk has no room for more files.");
+    EXPECT_EQ(store->transferSessions().size(), 1u);
+    EXPECT_EQ(std::ranges::count(activityTexts(), "Secure transfer authorization was cancelled after a transport failure."), 0);
+
+    fs::remove_all(test::smallDisk() / "files");
+    phone.phone.clear();
+    await([&](auto done) { store->downloadSelectedTake(done); });
+    EXPECT_EQ(activityTexts().front(), "Downloaded and verified cam-a.mov.");
+    const fs::path copy = test::smallDisk() / "Velk" / wedding / "take-1" / "cam-a" / clip.clipId / "cam-a.mov";
+    EXPECT_EQ(findClip(clip.clipId)->localPath, copy.string());
+    EXPECT_EQ(hexLower(Sha256::of(readFile(copy))), clip.sha256);
+    for (const auto& [method, path] : phone.requests()) EXPECT_EQ(path.find("/pair"), std::string::npos) << path;
+}
+
 } // namespace
 } // namespace velk

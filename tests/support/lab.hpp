@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "base/json.hpp"
+#include "support/build_paths.hpp"
 #include "support/child_process.hpp"
 
 namespace velk::test {
@@ -41,7 +42,7 @@ inline std::optional<std::string> runInLabDesk(const char* roleVariable, const Q
     if (geteuid() != 0) return "the network lab needs root";
     QTemporaryDir folder;
     const std::string outputPath = folder.filePath("desk.log").toStdString();
-    ChildProcess child({"env", std::string(roleVariable) + "=lab-desk", VELK_SOURCE_DIR "/scripts/lab", "run",
+    ChildProcess child({"env", std::string(roleVariable) + "=lab-desk", test::sourcePath("scripts/lab"), "run",
                         "--phones", std::to_string(phones), "--",
                         std::filesystem::read_symlink("/proc/self/exe").string(), "--gtest_filter=" + filter.toStdString()},
                        outputPath);
@@ -79,7 +80,7 @@ public:
                                          "phone" + std::to_string(m_number),
                                          "--",
                                          "/usr/bin/python3",
-                                         VELK_SOURCE_DIR "/tests/sim/sim_camera.py",
+                                         test::sourcePath("tests/sim/sim_camera.py"),
                                          "--address",
                                          host(),
                                          "--desk",

@@ -2,13 +2,16 @@
 // Cases on a small disk of their own: an outer case runs this program's named suites again in a
 // private mount namespace (`unshare -m`, root only), where a 20 MiB tmpfs is mounted over a new
 // folder; the child run finds that folder in VELK_SMALL_DISK. The mount is never seen outside the
-// child run, and it goes with it.
+// child run, and it goes with it. A disk of few files (a tmpfs with `nr_inodes`) runs out of files
+// and folders long before it runs out of bytes.
 
+#include <fcntl.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +59,27 @@ inline void fillSmallDiskLeaving(std::int64_t bytesLeft) {
     ASSERT_TRUE(filler.good());
 }
 
+// Makes empty files in a folder "files" on the small disk until it holds no more, as another
+// program's many small files would, then removes `filesLeft` of them again.
+inline void useUpSmallDiskFilesLeaving(std::size_t filesLeft) {
+    const std::filesystem::path folder = smallDisk() / "files";
+    ASSERT_TRUE(std::filesystem::create_directory(folder));
+    std::vector<std::filesystem::path> made;
+    for (;;) {
+        const std::filesystem::path next = folder / std::to_string(made.size());
+        const int fd = ::open(next.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            ASSERT_EQ(errno, ENOSPC) << next;
+            break;
+        }
+        ::close(fd);
+        made.push_back(next);
+        ASSERT_LT(made.size(), 100'000u) << "the small disk has no limit on files";
+    }
+    ASSERT_GE(made.size(), filesLeft);
+    for (; filesLeft > 0; --filesLeft, made.pop_back()) std::filesystem::remove(made.back());
+}
+
 namespace small_disk_detail {
 
 inline std::string shellQuoted(const std::string& text) {
@@ -66,17 +90,19 @@ inline std::string shellQuoted(const std::string& text) {
 
 } // namespace small_disk_detail
 
-// Runs the cases of `suites` on the small disk and checks that every one of them passed. Gives
-// the reason to skip, if any.
-inline std::optional<std::string> runOnSmallDisk(const std::vector<std::string>& suites) {
+// Runs the cases of `suites` on the small disk (holding at most `files` files and folders, when
+// given) and checks that every one of them passed. Gives the reason to skip, if any.
+inline std::optional<std::string> runOnSmallDisk(const std::vector<std::string>& suites,
+                                                 std::optional<int> files = std::nullopt) {
     using small_disk_detail::shellQuoted;
     if (::geteuid() != 0) return "a private mount namespace needs root";
     std::string folder = (std::filesystem::temp_directory_path() / "velk-small-disk-XXXXXX").string();
     if (::mkdtemp(folder.data()) == nullptr) return "no temporary folder for the small disk";
     const std::string program = std::filesystem::read_symlink("/proc/self/exe").string();
     // In the namespace: $0 the folder, $1 the program, $2 its filter.
-    const std::string script = "mount -t tmpfs -o size=" + std::to_string(smallDiskBytes >> 20) +
-                               "m,mode=0755 velk-small-disk \"$0\" || { echo 'small disk: mount failed'; exit 77; }; "
+    const std::string fileLimit = files ? ",nr_inodes=" + std::to_string(*files) : "";
+    const std::string script = "mount -t tmpfs -o size=" + std::to_string(smallDiskBytes >> 20) + "m" + fileLimit +
+                               ",mode=0755 velk-small-disk \"$0\" || { echo 'small disk: mount failed'; exit 77; }; "
                                "VELK_SMALL_DISK=\"$0\" exec \"$1\" \"$2\"";
     const std::string command = "unshare -m -- sh -c " + shellQuoted(script) + " " + shellQuoted(folder) + " " +
                                 shellQuoted(program) + " " + shellQuoted(test_record::filterFor(suites)) + " 2>&1";

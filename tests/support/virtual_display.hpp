@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "base/tsan_annotations.hpp"
+#include "support/build_paths.hpp"
 #include "support/child_process.hpp"
 #include "test_record.hpp"
 
@@ -54,7 +55,7 @@ inline void runOnVirtualDisplay(const std::string& suite, const std::string& scr
     }
     // The server, and the window manager when asked, come from the one X server starter of the
     // tests; it sets DISPLAY and the xcb platform and leaves no desktop's platform theme.
-    std::vector<std::string> argv{VELK_SOURCE_DIR "/tests/support/on_xvfb", "--screen", screen};
+    std::vector<std::string> argv{test::sourcePath("tests/support/on_xvfb"), "--screen", screen};
     if (windowManager) argv.push_back("--window-manager");
     for (const char* word : {"none", "env", "-u", "QT_SCALE_FACTOR", "VELK_VIRTUAL_DISPLAY=1"}) argv.push_back(word);
     argv.insert(argv.end(), extra.begin(), extra.end());

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/build_paths.hpp"
+
 namespace velk::test {
 
 template <class T = QWidget>
@@ -35,7 +37,7 @@ inline bool activate(QWidget& window) {
 
 // build/…/screenshots/<fileName>, after the pending events are handled.
 inline bool saveScreenshot(QWidget& widget, const QString& fileName) {
-    const QString folder = QStringLiteral(VELK_BINARY_DIR "/screenshots");
+    const QString folder = QString::fromStdString(test::binaryPath("screenshots"));
     QDir().mkpath(folder);
     QCoreApplication::processEvents();
     return widget.grab().save(folder + "/" + fileName);

@@ -4,12 +4,13 @@
 
 #include "model/catalog.hpp"
 #include "transfer/transfer_protocol.hpp"
+#include "transfer_test_support.hpp"
 
 namespace velk {
 namespace {
 
 const std::string baseURL = "https://phone.local:8443/velk/v1/catalog";
-const std::string digest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+using testing::sampleDigest;
 const std::string projectA = "11111111-2222-4333-8444-555555555555";
 const std::string projectB = "21111111-2222-4333-8444-555555555555";
 
@@ -33,13 +34,13 @@ CatalogClip makeClip(int n, const std::string& cameraId) {
     clip.cameraId = cameraId;
     clip.fileName = "clip-" + std::to_string(n) + ".mov";
     clip.sizeBytes = 1000;
-    clip.sha256 = digest;
+    clip.sha256 = sampleDigest;
     clip.downloadURL = "/velk/v1/files/" + clip.clipId;
     clip.finalized = true;
     clip.mediaKind = "video";
     clip.hasVideo = true;
     clip.timingSidecarURL = "/velk/v1/files/" + clip.clipId + ".timing.json";
-    clip.timingSidecarSHA256 = digest;
+    clip.timingSidecarSHA256 = sampleDigest;
     return clip;
 }
 
@@ -167,8 +168,8 @@ TEST(CatalogValidation, ClipMetadata) {
         {"not finalized", [](auto& c) { firstClip(c).finalized = false; }, sentence},
         {"no video", [](auto& c) { firstClip(c).hasVideo = false; }, sentence},
         {"size 0", [](auto& c) { firstClip(c).sizeBytes = 0; }, sentence},
-        {"digest of 63 digits", [](auto& c) { firstClip(c).sha256 = digest.substr(1); }, sentence},
-        {"upper-case digest with colons", [](auto& c) { firstClip(c).sha256 = "01:23:45:67:89:AB:CD:EF" + digest.substr(16); }, "valid"},
+        {"digest of 63 digits", [](auto& c) { firstClip(c).sha256 = sampleDigest.substr(1); }, sentence},
+        {"upper-case digest with colons", [](auto& c) { firstClip(c).sha256 = "01:23:45:67:89:AB:CD:EF" + sampleDigest.substr(16); }, "valid"},
         {"camera id 128 bytes", [](auto& c) { firstClip(c).cameraId = multiByteText(128); }, "valid"},
         {"camera id 129 bytes", [](auto& c) { firstClip(c).cameraId = multiByteText(129); }, sentence},
         {"empty camera id", [](auto& c) { firstClip(c).cameraId.clear(); }, sentence},
@@ -224,7 +225,7 @@ TEST(CatalogValidation, TimingSidecarIdentity) {
              firstClip(c).timingSidecarSHA256.reset();
          }, "valid"},
         {"upper-case colon-separated sidecar digest", [](auto& c) {
-             firstClip(c).timingSidecarSHA256 = "01:23:45:67:89:AB:CD:EF" + digest.substr(16);
+             firstClip(c).timingSidecarSHA256 = "01:23:45:67:89:AB:CD:EF" + sampleDigest.substr(16);
          }, "valid"},
     });
 }

@@ -78,35 +78,41 @@ TEST(ClipFilesPlaceNewFile, LandsWholeAndNeverReplaces) {
     EXPECT_FALSE(std::filesystem::exists(folder / "t.json.part"));
 }
 
-// What a write that the disk refused says: a full disk how much is needed and free, the user's
+// What a write, a new file or a new folder that the disk refused says: a disk short of bytes how
+// much is needed and free; one with the bytes to spare that it holds no more files; the user's
 // quota only that it is used up (a quota shows in no free-space figure); any other error is not
 // the disk's to word.
 TEST(ClipFilesDiskRefusal, FullDiskAndQuotaHaveTheirOwnWords) {
     TempDir folder;
-    const std::string fullDisk = "Not enough free space on the recordings disk: 0.1 MiB needed, ";
+    const std::string fullDisk = "Not enough free space on the recordings disk: 4398046511104.0 MiB needed, ";
+    const std::string outOfFiles = "The recordings disk has no room for more files.";
     const std::string quota = "The disk quota for the recordings folder is used up.";
+    constexpr std::int64_t moreThanAnyDisk = std::int64_t{1} << 62;
     struct Case {
         std::error_code code;
+        std::int64_t needed;
         std::optional<std::string> startsWith; // none: not the disk's refusal
     };
     const std::vector<Case> cases{
-        {{ENOSPC, std::generic_category()}, fullDisk},
-        {{ENOSPC, std::system_category()}, fullDisk},
-        {{EDQUOT, std::generic_category()}, quota},
-        {{EDQUOT, std::system_category()}, quota},
-        {{EIO, std::generic_category()}, std::nullopt},
-        {{EACCES, std::generic_category()}, std::nullopt},
-        {std::make_error_code(std::future_errc::broken_promise), std::nullopt}, // another category
+        {{ENOSPC, std::generic_category()}, moreThanAnyDisk, fullDisk},
+        {{ENOSPC, std::system_category()}, moreThanAnyDisk, fullDisk},
+        {{ENOSPC, std::generic_category()}, 100, outOfFiles},
+        {{ENOSPC, std::system_category()}, 0, outOfFiles},
+        {{EDQUOT, std::generic_category()}, 100, quota},
+        {{EDQUOT, std::system_category()}, moreThanAnyDisk, quota},
+        {{EIO, std::generic_category()}, 100, std::nullopt},
+        {{EACCES, std::generic_category()}, 100, std::nullopt},
+        {std::make_error_code(std::future_errc::broken_promise), 100, std::nullopt}, // another category
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.code.message());
-        const auto refusal = ClipFiles::diskRefusal(std::system_error(c.code, "write"), 100, folder.path() / "clip");
+        SCOPED_TRACE(c.code.message() + ", " + std::to_string(c.needed) + " bytes needed");
+        const auto refusal = ClipFiles::diskRefusal(std::system_error(c.code, "write"), c.needed, folder.path() / "clip");
         ASSERT_EQ(refusal.has_value(), c.startsWith.has_value());
         if (refusal) {
             EXPECT_TRUE(refusal->starts_with(*c.startsWith)) << *refusal;
-        }
-        if (refusal && c.code.value() == EDQUOT) {
-            EXPECT_EQ(*refusal, quota);
+            if (*c.startsWith != fullDisk) {
+                EXPECT_EQ(*refusal, *c.startsWith);
+            }
         }
     }
 }

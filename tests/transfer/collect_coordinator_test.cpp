@@ -11,6 +11,7 @@
 
 #include "fake_clip_source.hpp"
 #include "support/milestones.hpp"
+#include "support/refused_calls.hpp"
 #include "support/small_disk.hpp"
 #include "model/catalog.hpp"
 #include "test_peers.hpp"
@@ -577,6 +578,33 @@ TEST(NotEnoughSpace, SaysBothSizesInTenthsOfAMebibyte) {
     for (const auto& [needed, free, sizes] : cases) EXPECT_EQ(ClipFiles::notEnoughSpace(needed, free), noRoom(sizes));
 }
 
+// A quota used up before the first byte (the kernel answers in place of a file system with
+// quotas): the clip's folders or its partial file are refused in the quota's words, and the
+// folders made for the clip go again.
+TEST_F(CollectDownload, QuotaUsedUpBeforeTheFirstByteIsWordedAndLeavesNoFolders) {
+    const std::string bytes = patternBytes(4096, 3);
+    source.addClip(clipA, bytes);
+    const CollectDownloadJob job = jobOf(clipOf(clipA, bytes));
+    const std::vector<std::pair<std::string, std::vector<test::RefusedCall>>> cases{
+        {"a folder", test::refusedFolderMaking(EDQUOT)},
+        {"the partial file", test::refusedFileCreation(EDQUOT)},
+    };
+    for (const auto& [refused, calls] : cases) {
+        SCOPED_TRACE(refused);
+        std::string outcome = "succeeded";
+        test::withRefusedCalls(calls, [&] {
+            try {
+                CollectCoordinator::download(job, {});
+            } catch (...) {
+                outcome = failureText(std::current_exception());
+            }
+        });
+        EXPECT_EQ(outcome, "The disk quota for the recordings folder is used up.");
+        EXPECT_FALSE(fs::exists(root));
+        EXPECT_TRUE(source.ranges().empty());
+    }
+}
+
 // --- A recordings folder on a small disk (a 20 MiB tmpfs of the test's own). ---
 
 const std::vector<std::string> kSmallDiskSuites = {"CollectOnSmallDisk"};
@@ -697,7 +725,7 @@ TEST_F(CollectOnSmallDisk, SecondOfTwoClipsThatDoNotFitTogetherFailsAtOnce) {
     std::string firstOutcome;
     std::thread first([&] {
         firstOutcome = outcomeOf(firstJob, [&](const CollectDownloadProgress&) {
-            const std::int64_t free = ClipFiles::freeBytes(root).value_or(0);
+            const std::int64_t free = files::diskSpace(root).value_or(files::DiskSpace{}).freeBytes;
             if (free < leastFree) leastFree = free;
         });
     });

@@ -22,12 +22,12 @@ public:
         m_free[device] = bytes;
     }
     DiskReservations ledger() {
-        return DiskReservations([this](const fs::path& folder) -> std::optional<ClipFiles::DiskSpace> {
+        return DiskReservations([this](const fs::path& folder) -> std::optional<files::DiskSpace> {
             const std::string text = folder.string();
             const dev_t device = text.starts_with("/disk1/") ? 1 : text.starts_with("/disk2/") ? 2 : 0;
             std::lock_guard lock(m_mutex);
             if (device == 0) return std::nullopt;
-            return ClipFiles::DiskSpace{device, m_free[device]};
+            return files::DiskSpace{device, m_free[device]};
         });
     }
 

@@ -13,7 +13,6 @@ namespace velk {
 namespace {
 
 using testing::outcome;
-const std::string clipId = testing::clipUUID;
 const std::string projectId = testing::projectUUID;
 const std::string requestId = testing::requestUUID;
 
@@ -21,8 +20,8 @@ class PhoneClient : public ::testing::Test {
 protected:
     PhoneClient() {
         environment.sleeper = [this](std::uint64_t nanoseconds, const CancellationToken*) { sleeps.push_back(nanoseconds); };
-        file = phone.command(Json{{"cmd", "file"}, {"clipId", clipId}, {"size", 300'000}});
-        sidecar = phone.command(Json{{"cmd", "sidecar"}, {"clipId", clipId}, {"text", "{\"anchors\":[]}"}});
+        file = phone.command(Json{{"cmd", "file"}, {"clipId", testing::clipUUID}, {"size", 300'000}});
+        sidecar = phone.command(Json{{"cmd", "sidecar"}, {"clipId", testing::clipUUID}, {"text", "{\"anchors\":[]}"}});
     }
 
     DiscoveredDevice device() const {
@@ -39,10 +38,10 @@ protected:
     }
 
     Json catalog() const {
-        const Json clip{{"clipId", clipId}, {"cameraId", "cam-a"}, {"fileName", "A001.mov"}, {"sizeBytes", file.at("size")},
-                        {"sha256", file.at("sha256")}, {"downloadURL", "/velk/v1/files/" + clipId}, {"finalized", true},
+        const Json clip{{"clipId", testing::clipUUID}, {"cameraId", "cam-a"}, {"fileName", "A001.mov"}, {"sizeBytes", file.at("size")},
+                        {"sha256", file.at("sha256")}, {"downloadURL", "/velk/v1/files/" + testing::clipUUID}, {"finalized", true},
                         {"mediaKind", "video"}, {"hasVideo", true}, {"hasAudio", false},
-                        {"timingSidecarURL", "/velk/v1/files/" + clipId + ".timing.json"},
+                        {"timingSidecarURL", "/velk/v1/files/" + testing::clipUUID + ".timing.json"},
                         {"timingSidecarSHA256", sidecar.at("sha256")}};
         const Json take{{"takeId", "take-1"}, {"projectId", projectId}, {"clips", Json::array({clip})}};
         const Json project{{"projectId", projectId}, {"name", "Concert"}, {"revision", 1}, {"takes", Json::array({take})}};
@@ -50,7 +49,7 @@ protected:
                     {"catalogRevision", 1}, {"projects", Json::array({project})}};
     }
 
-    std::string fileURL() const { return phone.baseURL() + "/velk/v1/files/" + clipId; }
+    std::string fileURL() const { return phone.baseURL() + "/velk/v1/files/" + testing::clipUUID; }
     std::int64_t fileSize() const { return file.at("size").get<std::int64_t>(); }
     std::string fileDigest() const { return file.at("sha256").get<std::string>(); }
 
@@ -82,7 +81,7 @@ TEST_F(PhoneClient, PairFetchVerifyTrashAndEnd) {
     EXPECT_EQ(client->fetchTimingSidecar(clip.clipId, *clip.timingSidecarURL, *clip.timingSidecarSHA256).size(), 14u);
 
     EXPECT_EQ(outcome([&] {
-                  client->trashSourceProject(projectId, requestId, {{{"clipId", clipId}, {"sha256", fileDigest()}}});
+                  client->trashSourceProject(projectId, requestId, {{{"clipId", testing::clipUUID}, {"sha256", fileDigest()}}});
               }),
               "succeeded");
     EXPECT_TRUE(client->end());

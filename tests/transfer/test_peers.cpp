@@ -1,3 +1,4 @@
+#include "support/build_paths.hpp"
 #include "test_peers.hpp"
 
 #include <arpa/inet.h>
@@ -104,7 +105,7 @@ TestCertificate makeSelfSignedCertificate(const TempDir& folder, const std::stri
 
 SimPhone::SimPhone(bool chain, const std::vector<std::string>& launcher, std::string host) : host(std::move(host)) {
     std::vector<std::string> argv = launcher;
-    for (std::string arg : {std::string("/usr/bin/python3"), std::string(VELK_SOURCE_DIR) + "/tests/sim/phone_https.py",
+    for (std::string arg : {std::string("/usr/bin/python3"), test::sourcePath("tests/sim/phone_https.py"),
                             std::string("--dir"), m_dir.path().string(), std::string("--host"), this->host}) {
         argv.push_back(std::move(arg));
     }

@@ -7,9 +7,8 @@ namespace velk {
 namespace {
 
 using testing::outcome;
-const std::string digest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
+using testing::sampleDigest;
 const std::string catalogURL = testing::phoneCatalogURL;
-const std::string clipId = testing::clipUUID;
 
 TEST(TransferProtocolError, HttpSentenceCarriesTheStatus) {
     EXPECT_STREQ(TransferProtocolError::http(404).what(), "Transfer server returned HTTP 404.");
@@ -20,24 +19,24 @@ TEST(TransferProtocolError, HttpSentenceCarriesTheStatus) {
 
 TEST(Digests, NormalisationValidityAndShortForm) {
     // Fullwidth "０" (U+FF10) and "ａ" (U+FF41) are hexadecimal digits too.
-    const std::string fullwidth = "\xEF\xBC\x90\xEF\xBD\x81" + digest.substr(2);
+    const std::string fullwidth = "\xEF\xBC\x90\xEF\xBD\x81" + sampleDigest.substr(2);
     std::string spaced;
-    for (std::size_t i = 0; i < digest.size(); i += 2) spaced += (i ? " - " : "") + digest.substr(i, 2);
+    for (std::size_t i = 0; i < sampleDigest.size(); i += 2) spaced += (i ? " - " : "") + sampleDigest.substr(i, 2);
     struct Case {
         std::string input;
         bool valid;
         std::string normalized;
     };
     const std::vector<Case> cases = {
-        {digest, true, digest},
-        {testing::upper(digest), true, digest},
-        {testing::separatedDigest(digest), true, digest},
-        {spaced, true, digest},
-        {"\n" + digest + "\t", true, digest},
+        {sampleDigest, true, sampleDigest},
+        {testing::upper(sampleDigest), true, sampleDigest},
+        {testing::separatedDigest(sampleDigest), true, sampleDigest},
+        {spaced, true, sampleDigest},
+        {"\n" + sampleDigest + "\t", true, sampleDigest},
         {fullwidth, true, fullwidth},
-        {digest.substr(1), false, digest.substr(1)},
-        {digest + "0", false, digest + "0"},
-        {digest.substr(1) + "g", false, digest.substr(1) + "g"},
+        {sampleDigest.substr(1), false, sampleDigest.substr(1)},
+        {sampleDigest + "0", false, sampleDigest + "0"},
+        {sampleDigest.substr(1) + "g", false, sampleDigest.substr(1) + "g"},
         {"", false, ""},
     };
     for (const auto& c : cases) {
@@ -45,9 +44,9 @@ TEST(Digests, NormalisationValidityAndShortForm) {
         EXPECT_EQ(TransferProtocol::normalizedSHA256(c.input), c.normalized);
         EXPECT_EQ(TransferProtocol::isValidSHA256(c.input), c.valid);
     }
-    EXPECT_EQ(TransferProtocol::shortFingerprint(digest), "0123 4567 89AB CDEF 0123 4567 89AB CDEF");
-    EXPECT_EQ(TransferProtocol::shortFingerprint("AB:" + digest.substr(2)), "AB23 4567 89AB CDEF 0123 4567 89AB CDEF");
-    EXPECT_EQ(TransferProtocol::shortFingerprint(digest.substr(1)), "Unavailable");
+    EXPECT_EQ(TransferProtocol::shortFingerprint(sampleDigest), "0123 4567 89AB CDEF 0123 4567 89AB CDEF");
+    EXPECT_EQ(TransferProtocol::shortFingerprint("AB:" + sampleDigest.substr(2)), "AB23 4567 89AB CDEF 0123 4567 89AB CDEF");
+    EXPECT_EQ(TransferProtocol::shortFingerprint(sampleDigest.substr(1)), "Unavailable");
     EXPECT_EQ(TransferProtocol::shortFingerprint(""), "Unavailable");
 }
 
@@ -113,13 +112,13 @@ TEST(FileURLs, StayOnTheCatalogOriginAndNameTheirClip) {
         EXPECT_EQ(outcome([&] { TransferProtocol::resolvedFileURL(bad, catalogURL); }), origin) << bad;
     }
 
-    const std::string route = "/velk/v1/files/" + clipId;
-    EXPECT_EQ(TransferProtocol::resolvedClipURL(route, clipId, catalogURL, false), "https://phone.local:8443" + route);
-    EXPECT_EQ(TransferProtocol::resolvedClipURL("files/" + clipId + "/", clipId, catalogURL, false),
+    const std::string route = "/velk/v1/files/" + testing::clipUUID;
+    EXPECT_EQ(TransferProtocol::resolvedClipURL(route, testing::clipUUID, catalogURL, false), "https://phone.local:8443" + route);
+    EXPECT_EQ(TransferProtocol::resolvedClipURL("files/" + testing::clipUUID + "/", testing::clipUUID, catalogURL, false),
               "https://phone.local:8443" + route + "/");
-    EXPECT_NO_THROW(TransferProtocol::resolvedClipURL(route + ".timing.json", clipId, catalogURL, true));
+    EXPECT_NO_THROW(TransferProtocol::resolvedClipURL(route + ".timing.json", testing::clipUUID, catalogURL, true));
     // Percent-encoded characters compare decoded.
-    EXPECT_NO_THROW(TransferProtocol::resolvedClipURL("/velk/v1/files/%36" + clipId.substr(1), clipId, catalogURL, false));
+    EXPECT_NO_THROW(TransferProtocol::resolvedClipURL("/velk/v1/files/%36" + testing::clipUUID.substr(1), testing::clipUUID, catalogURL, false));
     const std::vector<std::tuple<std::string, bool, std::string>> bad = {
         {route + "?", false, sentence},
         {route + "#", false, sentence},
@@ -130,15 +129,15 @@ TEST(FileURLs, StayOnTheCatalogOriginAndNameTheirClip) {
         {route, true, sentence},
         {route + ".timing.json", false, sentence},
         {"/velk/v1/files/7f1c2a34-5b6d-4e7f-8a9b-0c1d2e3f4a5b", false, sentence},
-        {"/velk/v1/FILES/" + clipId, false, sentence},
-        {"/velk/v1/files/" + clipId.substr(0, 35) + "B", false, sentence},
+        {"/velk/v1/FILES/" + testing::clipUUID, false, sentence},
+        {"/velk/v1/files/" + testing::clipUUID.substr(0, 35) + "B", false, sentence},
         // Same-document references keep the catalog's own path, so they never name a clip.
         {"", false, sentence},
         {"#x", false, sentence},
         {"http://phone.local:8443" + route, false, origin},
     };
     for (const auto& [value, sidecar, expected] : bad) {
-        EXPECT_EQ(outcome([&] { TransferProtocol::resolvedClipURL(value, clipId, catalogURL, sidecar); }), expected) << value;
+        EXPECT_EQ(outcome([&] { TransferProtocol::resolvedClipURL(value, testing::clipUUID, catalogURL, sidecar); }), expected) << value;
     }
 }
 
@@ -160,10 +159,10 @@ TEST(ContentRanges, ReadPerHttpSemantics) {
 }
 
 TEST(ETags, DigestForm) {
-    EXPECT_EQ(TransferProtocol::normalizedETagDigest("W/\"sha256:" + digest + "\""), digest);
-    EXPECT_EQ(TransferProtocol::normalizedETagDigest("\"SHA256:" + testing::upper(digest) + "\""), digest);
-    EXPECT_EQ(TransferProtocol::normalizedETagDigest(" w/sha256:" + digest + " "), digest);
-    for (const std::string& bad : {"\"" + digest + "\"", "\"sha256:" + digest.substr(1) + "\"", std::string("\"\""), std::string()}) {
+    EXPECT_EQ(TransferProtocol::normalizedETagDigest("W/\"sha256:" + sampleDigest + "\""), sampleDigest);
+    EXPECT_EQ(TransferProtocol::normalizedETagDigest("\"SHA256:" + testing::upper(sampleDigest) + "\""), sampleDigest);
+    EXPECT_EQ(TransferProtocol::normalizedETagDigest(" w/sha256:" + sampleDigest + " "), sampleDigest);
+    for (const std::string& bad : {"\"" + sampleDigest + "\"", "\"sha256:" + sampleDigest.substr(1) + "\"", std::string("\"\""), std::string()}) {
         EXPECT_EQ(TransferProtocol::normalizedETagDigest(bad), std::nullopt) << bad;
     }
 }

@@ -22,6 +22,8 @@ namespace velk::testing {
 inline const std::string fingerprint = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 inline const std::string sessionUUID = "9a8b7c6d-1234-4abc-8def-0123456789ab";
 inline const std::string clipUUID = "6f1c2a34-5b6d-4e7f-8a9b-0c1d2e3f4a5b";
+// A well-formed SHA-256 digest in lower-case hex.
+inline const std::string sampleDigest = "0123456789abcdef0123456789abcdef0123456789abcdef0123456789abcdef";
 inline const std::string projectUUID = "11111111-2222-4333-8444-555555555555";
 inline const std::string requestUUID = "0a1b2c3d-4e5f-4a6b-8c7d-9e0f1a2b3c4d";
 inline const std::string phoneCatalogURL = "https://phone.local:8443/velk/v1/catalog";

@@ -11,7 +11,7 @@ using S = WifiSecurity;
 using test::joinOnce;
 using test::network;
 
-const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
+using test::kHome;
 const std::string kBlocked =
     "Wi-Fi was not changed because recording, camera preparation, or a project operation became active.";
 const std::string kDenied = "Automatic joining is unavailable without NetworkManager Wi-Fi scan permission. Open "

@@ -15,7 +15,7 @@ using Security = WiFiNetworkDetails::Security;
 using test::thrownWhat;
 
 const std::string kHomeText = "WIFI:T:WPA;S:Home\\;Net;P:password1;H:false;;";
-const WiFiNetworkDetails kHome{"Home;Net", Security::wpa, "password1", false};
+using test::kHome;
 const std::string kFileLimit = "Choose a PNG, JPEG, HEIC, or TIFF image up to 20 MB and 8,192 pixels per side.";
 const std::string kClipboardLimit = "The clipboard image is too large or could not be read.";
 const std::string kUnreadable = "The selected file could not be read as an image.";

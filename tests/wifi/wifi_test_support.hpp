@@ -12,6 +12,9 @@
 
 namespace velk::test {
 
+// The network of the tests' QR codes: a name with a character that the QR text escapes.
+inline const WiFiNetworkDetails kHome{"Home;Net", WiFiNetworkDetails::Security::wpa, "password1", false};
+
 inline WifiNetwork network(const std::string& ssid, std::vector<WifiSecurity> securities, int signal,
                            const std::string& id) {
     return WifiNetwork{std::vector<std::uint8_t>(ssid.begin(), ssid.end()), std::move(securities), signal, id};

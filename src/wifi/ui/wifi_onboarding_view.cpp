@@ -24,6 +24,7 @@
 #include "app/file_panel.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
+#include "base/qt_text.hpp"
 #include "wifi/ui/desktop_program.hpp"
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
 #include "wifi/wifi_change_gate.hpp"
@@ -37,8 +38,6 @@ namespace {
 namespace text = WiFiOnboarding;
 using Security = WiFiNetworkDetails::Security;
 
-QString qs(const std::string& value) { return QString::fromStdString(value); }
-QString qs(const char* value) { return QString::fromUtf8(value); }
 
 // Every label of the sheet: names and system errors are data, never markup.
 QLabel* plainLabel(const QString& value = {}) {

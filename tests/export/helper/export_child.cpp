@@ -1,8 +1,9 @@
 // A whole export in a process of its own, for the tests that kill one midway:
-//   velk_export_child <parent folder> <media folder> <unix time>
+//   velk_export_child <parent folder> <media folder> <unix time> [no-exclusive-rename]
 // exports a take of every file in the media folder (the first is the reference camera, the others
 // are placed by anchors; the fake probe answers for them) into the parent folder, with the clock
 // at the given time. Prints the package folder and ends with 0, or prints the error and ends with 1.
+// With "no-exclusive-rename", renameat2 fails with EINVAL, as on a file system that lacks it.
 //
 // It runs at a lower priority: a test watching its files on the same processor then mostly runs the
 // moment a file event wakes it, and a kill it sends lands before the export's next step.
@@ -12,14 +13,21 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
+#include <string_view>
 
 #include "export_support.hpp"
+#include "support/refused_calls.hpp"
 
 int main(int argc, char** argv) {
     using namespace velk;
     namespace testing = velk::testing;
-    if (argc != 4) {
-        std::cerr << "usage: velk_export_child <parent> <media folder> <unix time>\n";
+    const bool exclusiveRename = argc == 4;
+    if (argc != 4 && !(argc == 5 && std::string_view(argv[4]) == "no-exclusive-rename")) {
+        std::cerr << "usage: velk_export_child <parent> <media folder> <unix time> [no-exclusive-rename]\n";
+        return 2;
+    }
+    if (!exclusiveRename && !test::refuseCallsOnThisThread({{SYS_renameat2, EINVAL}})) {
+        std::cerr << "the exclusive rename could not be taken away\n";
         return 2;
     }
     try {
