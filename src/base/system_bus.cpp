@@ -8,6 +8,8 @@
 
 #include <poll.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
 #include <systemd/sd-bus.h>
 
 namespace velk::system_bus {
@@ -15,8 +17,8 @@ namespace velk::system_bus {
 namespace {
 
 constexpr const char* standardSystemAddress = "unix:path=/run/dbus/system_bus_socket";
-// Without a descriptor to wake it, a cancellable wait looks at its token this often.
-constexpr int cancellationLookMs = 50;
+// Without a descriptor to wake it, a wait looks at its token and its mailbox this often.
+constexpr int lookAgainMs = 50;
 
 using ReplyHandler = std::function<void(sd_bus_message*)>;
 
@@ -26,21 +28,53 @@ std::uint64_t monotonicMicroseconds() {
     return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(now.tv_nsec) / 1'000u;
 }
 
+// Milliseconds left until `deadline`; -1 for no deadline.
+int millisecondsUntil(Deadline deadline) {
+    if (deadline == noDeadline) return -1;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::clamp<long long>(left.count(), 0, INT_MAX));
+}
+
 // Milliseconds to poll for: until the deadline or sd-bus's own next time-out, whichever is first;
 // -1 for no limit.
 int pollTimeoutMs(sd_bus* bus, Deadline deadline) {
-    long long limitMs = -1;
-    if (deadline != noDeadline) {
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        limitMs = std::max<long long>(0, left.count());
-    }
+    int limitMs = millisecondsUntil(deadline);
     std::uint64_t busTimeout = UINT64_MAX;
     if (sd_bus_get_timeout(bus, &busTimeout) >= 0 && busTimeout != UINT64_MAX) {
         const std::uint64_t now = monotonicMicroseconds();
-        const long long busMs = busTimeout <= now ? 0 : static_cast<long long>((busTimeout - now + 999) / 1000);
-        limitMs = limitMs < 0 ? busMs : std::min(limitMs, busMs);
+        const std::uint64_t busMs = busTimeout <= now ? 0 : (busTimeout - now + 999) / 1000;
+        const int boundedMs = static_cast<int>(std::min<std::uint64_t>(busMs, INT_MAX));
+        limitMs = limitMs < 0 ? boundedMs : std::min(limitMs, boundedMs);
     }
-    return static_cast<int>(std::min<long long>(limitMs, INT_MAX));
+    return limitMs;
+}
+
+// Waits until the bus's descriptor (when given), `stop`'s or `mailbox`'s is ready, for at most
+// `timeoutMs` (-1: no limit); false once `stop` is cancelled.
+bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToken* stop, const Mailbox* mailbox) {
+    pollfd descriptors[3] = {};
+    nfds_t count = 0;
+    if (bus) descriptors[count++] = *bus;
+    const int stopDescriptor = stop ? stop->wakeDescriptor() : -1;
+    if (stopDescriptor >= 0) descriptors[count++] = {stopDescriptor, POLLIN, 0};
+    const int mailDescriptor = mailbox ? mailbox->descriptor() : -1;
+    if (mailDescriptor >= 0) descriptors[count++] = {mailDescriptor, POLLIN, 0};
+    if ((stop && stopDescriptor < 0) || (mailbox && mailDescriptor < 0)) {
+        timeoutMs = timeoutMs < 0 ? lookAgainMs : std::min(timeoutMs, lookAgainMs);
+    }
+    const int ready = ::poll(descriptors, count, timeoutMs);
+    if (stop && stop->isCancelled()) return false;
+    return ready >= 0 || errno == EINTR;
+}
+
+// Runs posted work until `until`; false once `stop` is cancelled.
+bool pauseUntil(Deadline until, const CancellationToken& stop, Mailbox& mailbox) {
+    for (;;) {
+        mailbox.runPosted();
+        const int leftMs = millisecondsUntil(until);
+        if (leftMs == 0) return !stop.isCancelled();
+        if (!waitForAny(std::nullopt, leftMs, &stop, &mailbox)) return false;
+    }
 }
 
 int replied(sd_bus_message* reply, void* userdata, sd_bus_error*) {
@@ -162,13 +196,43 @@ std::vector<std::string> readTextArray(sd_bus_message* message, char type) {
     return items;
 }
 
+// --- Mailbox ---
+
+Mailbox::Mailbox() : m_ready(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+Mailbox::~Mailbox() {
+    if (m_ready >= 0) ::close(m_ready);
+}
+
+void Mailbox::post(std::function<void()> work) {
+    std::lock_guard lock(m_mutex);
+    m_work.push_back(std::move(work));
+    if (m_ready >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_ready, &one, sizeof one);
+    }
+}
+
+void Mailbox::runPosted() {
+    std::deque<std::function<void()>> work;
+    {
+        std::lock_guard lock(m_mutex);
+        work.swap(m_work);
+        if (m_ready >= 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t got = ::read(m_ready, &count, sizeof count);
+        }
+    }
+    for (auto& item : work) item();
+}
+
 // --- Connection ---
 
 std::unique_ptr<Connection> Connection::open(const std::string& address, Deadline deadline,
-                                             const CancellationToken* stop) {
+                                             const CancellationToken* stop, Mailbox* mailbox) {
     sd_bus* bus = nullptr;
     if (sd_bus_new(&bus) < 0) return nullptr;
-    std::unique_ptr<Connection> connection(new Connection(bus));
+    std::unique_ptr<Connection> connection(new Connection(bus, mailbox));
     if (sd_bus_set_address(bus, address.c_str()) < 0 || sd_bus_set_bus_client(bus, 1) < 0 || sd_bus_start(bus) < 0) {
         return nullptr;
     }
@@ -233,31 +297,21 @@ bool Connection::addMatch(const std::string& rule, ReplyHandler received) {
 bool Connection::waitUntil(const std::function<bool()>& done, Deadline deadline, const CancellationToken* stop) {
     while (!done()) {
         if (stop && stop->isCancelled()) return false;
+        if (m_mailbox) m_mailbox->runPosted();
         const int processed = sd_bus_process(m_bus, nullptr);
         if (processed < 0) return false;
         if (processed > 0) continue;
         if (done()) break;
-        if (!waitForTraffic(deadline, stop)) return false;
+        if (deadline != noDeadline && std::chrono::steady_clock::now() >= deadline) return false;
+        const int busDescriptor = sd_bus_get_fd(m_bus);
+        const int events = sd_bus_get_events(m_bus);
+        if (busDescriptor < 0 || events < 0) return false;
+        if (!waitForAny(pollfd{busDescriptor, static_cast<short>(events), 0}, pollTimeoutMs(m_bus, deadline), stop,
+                        m_mailbox)) {
+            return false;
+        }
     }
     return true;
-}
-
-// Waits until the bus's socket or a time-out of sd-bus's own has something to process: true then;
-// false at the deadline or once `stop` is cancelled.
-bool Connection::waitForTraffic(Deadline deadline, const CancellationToken* stop) {
-    if (deadline != noDeadline && std::chrono::steady_clock::now() >= deadline) return false;
-    const int busDescriptor = sd_bus_get_fd(m_bus);
-    const int events = sd_bus_get_events(m_bus);
-    if (busDescriptor < 0 || events < 0) return false;
-    pollfd descriptors[2] = {{busDescriptor, static_cast<short>(events), 0}, {-1, POLLIN, 0}};
-    int timeoutMs = pollTimeoutMs(m_bus, deadline);
-    if (stop) {
-        descriptors[1].fd = stop->wakeDescriptor();
-        if (descriptors[1].fd < 0) timeoutMs = timeoutMs < 0 ? cancellationLookMs : std::min(timeoutMs, cancellationLookMs);
-    }
-    const int ready = ::poll(descriptors, descriptors[1].fd >= 0 ? 2 : 1, timeoutMs);
-    if (stop && stop->isCancelled()) return false;
-    return ready >= 0 || errno == EINTR;
 }
 
 // --- Watch ---
@@ -275,24 +329,33 @@ Watch::~Watch() {
     m_thread.join();
 }
 
+void Watch::post(std::function<void(Connection* bus)> command) {
+    m_mailbox.post([this, command = std::move(command)] { command(m_connected); });
+}
+
 void Watch::run(const std::string& address, const Handlers& handlers, Timing timing) {
     auto retryDelay = timing.firstRetryDelay;
     while (!m_stop.isCancelled()) {
         const Deadline deadline = std::chrono::steady_clock::now() + timing.connectTimeout;
-        if (std::unique_ptr<Connection> connection = Connection::open(address, deadline, &m_stop)) {
+        if (std::unique_ptr<Connection> connection = Connection::open(address, deadline, &m_stop, &m_mailbox)) {
             retryDelay = timing.firstRetryDelay;
             for (const std::string& rule : handlers.matches) {
                 connection->addMatch(rule, [&handlers, bus = connection.get()](sd_bus_message* signal) {
                     if (handlers.signal) handlers.signal(*bus, signal);
                 });
             }
+            m_connected = connection.get();
             if (handlers.connected) handlers.connected(*connection);
             connection->waitUntil([] { return false; }, noDeadline, &m_stop);
+            m_connected = nullptr;
             connection.reset();
             if (m_stop.isCancelled()) break;
             if (handlers.lost) handlers.lost();
+        } else {
+            if (m_stop.isCancelled()) break;
+            if (handlers.unreachable) handlers.unreachable();
         }
-        if (!m_stop.waitFor(static_cast<std::uint64_t>(std::chrono::nanoseconds(retryDelay).count()))) break;
+        if (!pauseUntil(std::chrono::steady_clock::now() + retryDelay, m_stop, m_mailbox)) break;
         retryDelay = std::min(retryDelay * 2, timing.longestRetryDelay);
     }
 }

@@ -11,9 +11,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -48,12 +50,33 @@ std::map<std::string, Value> readProperties(sd_bus_message* message);           
 std::map<std::string, std::string> readTextDictionary(sd_bus_message* message); // a{ss}
 std::vector<std::string> readTextArray(sd_bus_message* message, char type);       // as, ao
 
+// Work that other threads hand to the one thread that waits on a bus: it runs during that thread's
+// waits, in the order it was posted.
+class Mailbox {
+public:
+    Mailbox();
+    ~Mailbox(); // work never run is dropped
+    Mailbox(const Mailbox&) = delete;
+    Mailbox& operator=(const Mailbox&) = delete;
+
+    void post(std::function<void()> work); // any thread
+    void runPosted();                       // the waiting thread
+    // Readable while work waits; -1 when none could be made, and the waits then look now and then.
+    int descriptor() const { return m_ready; }
+
+private:
+    std::mutex m_mutex;
+    std::deque<std::function<void()>> m_work;
+    const int m_ready;
+};
+
 class Connection {
 public:
     // Connects to the bus at `address` and waits until the bus has let it in (its Hello answered),
-    // until `deadline` at most and no longer once `stop` is cancelled. Null when it did not.
+    // until `deadline` at most and no longer once `stop` is cancelled. Null when it did not. Work
+    // posted to `mailbox` runs during this and every later wait of the connection.
     static std::unique_ptr<Connection> open(const std::string& address, Deadline deadline,
-                                            const CancellationToken* stop = nullptr);
+                                            const CancellationToken* stop = nullptr, Mailbox* mailbox = nullptr);
     ~Connection();
     Connection(const Connection&) = delete;
     Connection& operator=(const Connection&) = delete;
@@ -77,16 +100,17 @@ public:
     bool waitUntil(const std::function<bool()>& done, Deadline deadline, const CancellationToken* stop);
 
 private:
-    explicit Connection(sd_bus* bus) : m_bus(bus) {}
-    bool waitForTraffic(Deadline deadline, const CancellationToken* stop);
+    Connection(sd_bus* bus, Mailbox* mailbox) : m_bus(bus), m_mailbox(mailbox) {}
 
     sd_bus* m_bus;
+    Mailbox* m_mailbox;
 };
 
 // Keeps a connection to a bus, on a thread of its own, for as long as it lives: it connects (and
 // again, after a pause that grows from one second to half a minute, when connecting failed or the
-// connection was lost), subscribes to its signals and tells its handlers. Handlers run on that
-// thread and may start calls with callAsync, never wait. Ending it waits for nothing on the bus.
+// connection was lost), subscribes to its signals and tells its handlers. Handlers and posted
+// commands run on that thread and may start calls with callAsync, never wait. Ending it waits for
+// nothing on the bus.
 class Watch {
 public:
     struct Handlers {
@@ -94,6 +118,7 @@ public:
         std::function<void(Connection&, sd_bus_message*)> signal; // a signal one of them matched
         std::function<void(Connection&)> connected;       // each time the bus has let it in
         std::function<void()> lost;                       // each time that connection ended
+        std::function<void()> unreachable;                // each time connecting failed
     };
     struct Timing {
         std::chrono::milliseconds connectTimeout{25'000};
@@ -107,10 +132,16 @@ public:
     Watch(const Watch&) = delete;
     Watch& operator=(const Watch&) = delete;
 
+    // Any thread: runs `command` on the watch's thread, after the commands posted before it, with
+    // the connection while the bus has it in (from `connected` to `lost`), else with null.
+    void post(std::function<void(Connection* bus)> command);
+
 private:
     void run(const std::string& address, const Handlers& handlers, Timing timing);
 
     CancellationToken m_stop;
+    Mailbox m_mailbox;
+    Connection* m_connected = nullptr; // the watch's thread's own
     std::thread m_thread;
 };
 
