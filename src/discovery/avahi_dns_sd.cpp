@@ -1,45 +1,59 @@
-// DNS-SD through the Avahi daemon. Every call into Avahi runs on one thread of its own, the loop:
-// making the client, which connects to the system bus and never returns while a bus that took the
-// connection stays silent; browsing and resolving, which wait for the daemon's replies. The thread
-// that made the backend only posts commands to the loop and receives its reports, in the order the
-// events happened, so it never waits for the bus or the daemon. Ending the backend tells the loop to
-// end and waits for nothing: a loop still inside the client's connection is left behind.
+// DNS-SD through the Avahi daemon's own D-Bus interface on the system bus, spoken through
+// base/system_bus (sd-bus): every wait is bounded and ends at once when the backend goes, and no
+// call here goes through libdbus, whose process-wide lock every D-Bus connection of Qt's takes too.
+//
+// A system_bus::Watch keeps the bus on a thread of its own, the loop. The thread that made the
+// backend only posts commands to the loop and receives its reports, in the order the events
+// happened, so it never waits for the bus or the daemon. The loop follows the daemon by its name on
+// the bus (NameOwnerChanged) and its state (GetState, StateChanged): DNS-SD is available while the
+// daemon is there and registering, running or renaming itself after a collision. Each browse is a
+// ServiceBrowser object that the daemon makes (ServiceBrowserPrepare) and starts (Start) only after
+// its signals are subscribed to, so nothing it reports is missed; resolving is one ResolveService
+// call with the resolution's time-out. Calls never start the daemon through bus activation.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
 // instance and removed on its last. Only IPv4 is browsed and resolved.
 
-#include <deque>
+#include <chrono>
+#include <cstdint>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <tuple>
 #include <utility>
 
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include <QObject>
 
-#include <QDBusConnection>
-
-#include <avahi-client/client.h>
-#include <avahi-client/lookup.h>
-#include <avahi-common/address.h>
-#include <avahi-common/error.h>
-#include <avahi-common/malloc.h>
-#include <avahi-common/simple-watch.h>
-#include <avahi-common/strlst.h>
-#include <avahi-common/timeval.h>
+#include <systemd/sd-bus.h>
 
 #include "base/executor.hpp"
+#include "base/system_bus.hpp"
 #include "discovery/avahi_service_instances.hpp"
 #include "discovery/dns_sd.hpp"
 
 namespace velk {
 
 namespace {
+
+constexpr const char* avahiName = "org.freedesktop.Avahi";
+constexpr const char* avahiServerInterface = "org.freedesktop.Avahi.Server";
+constexpr const char* avahiServer2Interface = "org.freedesktop.Avahi.Server2";
+constexpr const char* avahiBrowserInterface = "org.freedesktop.Avahi.ServiceBrowser";
+constexpr std::int32_t avahiAnyInterface = -1;
+constexpr std::int32_t avahiIPv4 = 0;
+// Server states in which the daemon browses: registering, running, collision.
+constexpr std::int32_t avahiFirstUsableState = 1;
+constexpr std::int32_t avahiLastUsableState = 3;
+constexpr std::chrono::milliseconds avahiAnswerTimeout{25'000};
+
+const std::string avahiOwnerRule = std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                                               "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
+                                   avahiName + "'";
+const std::string avahiStateRule =
+    std::string("type='signal',sender='") + avahiName + "',path='/',member='StateChanged'";
+const std::string avahiBrowserRule =
+    std::string("type='signal',sender='") + avahiName + "',interface='" + avahiBrowserInterface + "'";
 
 std::string withTrailingDot(const char* text) {
     std::string out = text ? text : "";
@@ -52,30 +66,64 @@ std::string withoutTrailingDot(const std::string& text) {
     return text;
 }
 
-bool isUsableClientState(AvahiClientState state) {
-    return state == AVAHI_CLIENT_S_REGISTERING || state == AVAHI_CLIENT_S_RUNNING ||
-           state == AVAHI_CLIENT_S_COLLISION;
+// A call to the daemon, which never starts it when it is not running.
+system_bus::Message avahiCall(system_bus::Connection& bus, const char* path, const char* interface,
+                              const char* member) {
+    system_bus::Message call = bus.methodCall(avahiName, path, interface, member);
+    if (call) sd_bus_message_set_auto_start(call.get(), 0);
+    return call;
 }
 
-// Entries without "=" carry no value and are left out; a repeated key keeps its first value.
-DnsSdTxtRecord txtRecordFrom(AvahiStringList* list) {
-    DnsSdTxtRecord record;
-    for (AvahiStringList* entry = list; entry; entry = avahi_string_list_get_next(entry)) {
-        char* key = nullptr;
-        char* value = nullptr;
-        size_t size = 0;
-        if (avahi_string_list_get_pair(entry, &key, &value, &size) != 0) continue;
-        if (key && *key && value) {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(value);
-            record.emplace(key, std::vector<std::uint8_t>(bytes, bytes + size));
-        }
-        avahi_free(key);
-        avahi_free(value);
+// Frees one of the daemon's browser objects; nobody waits for the answer.
+void freeAvahiObject(system_bus::Connection& bus, const std::string& path) {
+    system_bus::Message call = avahiCall(bus, path.c_str(), avahiBrowserInterface, "Free");
+    if (call) sd_bus_message_set_expect_reply(call.get(), 0);
+    bus.send(call);
+}
+
+// TXT entries (aay) at the read position. Entries without "=" carry no value and are left out; a
+// repeated key keeps its first value in the record, which is the last here, since the daemon lists
+// a record's entries last first. None when the record has no entries.
+std::optional<DnsSdTxtRecord> readTxtRecord(sd_bus_message* message) {
+    if (sd_bus_message_enter_container(message, 'a', "ay") <= 0) return std::nullopt;
+    std::optional<DnsSdTxtRecord> record;
+    const void* data = nullptr;
+    std::size_t size = 0;
+    while (sd_bus_message_read_array(message, 'y', &data, &size) > 0) {
+        if (!record) record.emplace();
+        const std::string entry(static_cast<const char*>(data), size);
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string::npos || equals == 0) continue;
+        const auto* value = reinterpret_cast<const std::uint8_t*>(entry.data()) + equals + 1;
+        record->insert_or_assign(entry.substr(0, equals), std::vector<std::uint8_t>(value, value + (size - equals - 1)));
     }
+    sd_bus_message_exit_container(message);
     return record;
 }
 
-constexpr unsigned kReconnectDelayMs = 1000;
+// ResolveService's answer: interface, protocol, name, type, domain, host, address protocol,
+// address, port, TXT, flags.
+std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
+    std::int32_t interface = 0;
+    std::int32_t protocol = 0;
+    std::int32_t addressProtocol = 0;
+    const char* name = nullptr;
+    const char* type = nullptr;
+    const char* domain = nullptr;
+    const char* host = nullptr;
+    const char* address = nullptr;
+    std::uint16_t port = 0;
+    if (sd_bus_message_read(reply, "iissssisq", &interface, &protocol, &name, &type, &domain, &host, &addressProtocol,
+                            &address, &port) <= 0) {
+        return std::nullopt;
+    }
+    DnsSdResolution resolution;
+    if (host) resolution.hostName = withTrailingDot(host);
+    resolution.port = port;
+    if (addressProtocol == avahiIPv4 && address && *address) resolution.ipv4Address = std::string(address);
+    resolution.txtRecord = readTxtRecord(reply);
+    return resolution;
+}
 
 class AvahiLoop;
 class AvahiService;
@@ -89,332 +137,259 @@ struct BrowserFront {
 
 // The creating thread's side of the backend, shared by its browsers and services.
 struct AvahiFront {
-    explicit AvahiFront(std::shared_ptr<AvahiLoop> running) : loop(std::move(running)) {}
-    ~AvahiFront();
-    std::shared_ptr<AvahiLoop> loop;
     std::unique_ptr<QObject> receiver = std::make_unique<QObject>(); // reports run on its thread
     bool isAvailable = false;
     std::function<void(bool)> availabilityHandler;
     std::uint64_t lastId = 0;
+    // Declared last, so it ends first: its thread is joined before the receiver goes.
+    std::unique_ptr<AvahiLoop> loop;
 };
 
 // A browse as the loop keeps it.
 struct LoopBrowser {
-    AvahiLoop* loop = nullptr;
     std::weak_ptr<BrowserFront> front;
     std::uint64_t generation = 0;
     bool isWanted = false;
     std::string type;   // with its dot
     std::string domain; // with its dot
-    AvahiServiceBrowser* avahiBrowser = nullptr;
+    std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
+    std::string path;          // that object, once the daemon made it
     AvahiServiceInstances instances;
-};
-
-// A resolution as the loop keeps it.
-struct LoopResolver {
-    AvahiLoop* loop = nullptr;
-    std::weak_ptr<AvahiService> service;
-    std::uint64_t generation = 0;
-    AvahiServiceResolver* resolver = nullptr;
-    AvahiTimeout* timeout = nullptr;
 };
 
 class AvahiLoop {
 public:
-    AvahiLoop() : m_wake(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
-    ~AvahiLoop() {
-        if (m_wake >= 0) ::close(m_wake);
+    AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address)
+        : m_front(std::move(front)), m_receiver(receiver) {
+        system_bus::Watch::Handlers handlers;
+        handlers.matches = {avahiOwnerRule, avahiStateRule, avahiBrowserRule};
+        handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
+        handlers.connected = [this](system_bus::Connection& bus) {
+            m_wasConnected = true;
+            askState(bus);
+        };
+        handlers.lost = [this] { daemonGone(); };
+        handlers.unreachable = [this] { busUnreachable(); };
+        m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers));
     }
     AvahiLoop(const AvahiLoop&) = delete;
     AvahiLoop& operator=(const AvahiLoop&) = delete;
 
-    // Starts the loop's thread, which keeps the loop alive for as long as it runs.
-    static void start(const std::shared_ptr<AvahiLoop>& loop, const std::shared_ptr<AvahiFront>& front) {
-        {
-            std::lock_guard lock(loop->m_mutex);
-            loop->m_receiver = front->receiver.get();
-        }
-        loop->m_front = front;
-        try {
-            std::thread([loop] { loop->run(); }).detach();
-        } catch (const std::system_error&) {
-            // Without a thread there is no DNS-SD, as without a daemon.
-        }
-    }
-
     // Any thread: runs `command` on the loop, in the order posted.
-    void post(std::function<void(AvahiLoop&)> command) {
-        {
-            std::lock_guard lock(m_mutex);
-            if (m_ending) return;
-            m_commands.push_back(std::move(command));
-        }
-        wake();
+    void post(std::function<void(AvahiLoop&, system_bus::Connection*)> command) {
+        m_watch->post([this, command = std::move(command)](system_bus::Connection* bus) { command(*this, bus); });
     }
 
-    // The creating thread, as the backend goes: no report is delivered any more, and the loop ends
-    // once it is free to.
-    void end() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_ending = true;
-            m_receiver = nullptr;
-            m_commands.clear();
-        }
-        wake();
+    // The loop's operations, run by commands; `bus` is null while the bus has not let the loop in.
+    void browse(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<BrowserFront> front,
+                std::uint64_t generation, std::string type, std::string domain) {
+        LoopBrowser& browser = m_browsers[id];
+        stopDaemonBrowser(bus, browser);
+        browser.front = std::move(front);
+        browser.generation = generation;
+        browser.type = std::move(type);
+        browser.domain = std::move(domain);
+        browser.isWanted = true;
+        startDaemonBrowser(bus, id, browser);
     }
 
-    // The loop's operations, run by commands.
-    void browse(std::uint64_t id, std::weak_ptr<BrowserFront> front, std::uint64_t generation, std::string type,
-                std::string domain) {
-        auto& state = m_browsers[id];
-        if (!state) state = std::make_unique<LoopBrowser>();
-        stopAvahiBrowser(*state);
-        state->loop = this;
-        state->front = std::move(front);
-        state->generation = generation;
-        state->type = std::move(type);
-        state->domain = std::move(domain);
-        state->isWanted = true;
-        startAvahiBrowser(*state);
-    }
-
-    void stopBrowsing(std::uint64_t id) {
+    void stopBrowsing(system_bus::Connection* bus, std::uint64_t id) {
         const auto found = m_browsers.find(id);
         if (found == m_browsers.end()) return;
-        stopAvahiBrowser(*found->second);
-        found->second->isWanted = false;
+        stopDaemonBrowser(bus, found->second);
+        found->second.isWanted = false;
     }
 
-    void forgetBrowser(std::uint64_t id) {
+    void forgetBrowser(system_bus::Connection* bus, std::uint64_t id) {
         const auto found = m_browsers.find(id);
         if (found == m_browsers.end()) return;
-        stopAvahiBrowser(*found->second);
+        stopDaemonBrowser(bus, found->second);
         m_browsers.erase(found);
     }
 
-    void resolve(std::uint64_t id, std::weak_ptr<AvahiService> service, std::uint64_t generation,
-                 const std::string& name, const std::string& type, const std::string& domain, double timeoutSeconds) {
-        auto& state = m_resolvers[id];
-        if (!state) state = std::make_unique<LoopResolver>();
-        stopResolving(*state);
-        state->loop = this;
-        state->service = std::move(service);
-        state->generation = generation;
-        AvahiClient* client = usableClient();
-        if (!client) return;
-        state->resolver = avahi_service_resolver_new(
-            client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, name.c_str(), withoutTrailingDot(type).c_str(),
-            withoutTrailingDot(domain).c_str(), AVAHI_PROTO_INET, static_cast<AvahiLookupFlags>(0),
-            &AvahiLoop::resolveCallback, state.get());
-        if (!state->resolver) return;
-        struct timeval deadline {};
-        auto timeoutUsec = static_cast<AvahiUsec>(timeoutSeconds * 1'000'000.0);
-        avahi_elapse_time(&deadline, static_cast<unsigned>(timeoutUsec / 1000), 0);
-        state->timeout = pollApi()->timeout_new(pollApi(), &deadline, &AvahiLoop::resolveTimeoutCallback, state.get());
+    void resolve(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<AvahiService> service,
+                 std::uint64_t generation, const std::string& name, const std::string& type, const std::string& domain,
+                 double timeoutSeconds) {
+        const std::uint64_t request = ++m_lastRequest;
+        m_resolving[id] = request;
+        if (!bus || !m_isUsable) return;
+        system_bus::Message call = avahiCall(*bus, "/", avahiServerInterface, "ResolveService");
+        if (call) {
+            sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
+                                  withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, 0u);
+        }
+        const auto timeout = std::chrono::milliseconds(static_cast<std::int64_t>(timeoutSeconds * 1000.0));
+        bus->callAsync(call, timeout, [this, id, request, service = std::move(service), generation](sd_bus_message* reply) {
+            const auto found = m_resolving.find(id);
+            if (found == m_resolving.end() || found->second != request) return;
+            m_resolving.erase(found);
+            // A failure to resolve is not reported; the time-out ends the resolution.
+            std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
+            if (resolution) deliverResolution(service, generation, std::move(*resolution));
+        });
     }
 
-    void forgetService(std::uint64_t id) {
-        const auto found = m_resolvers.find(id);
-        if (found == m_resolvers.end()) return;
-        stopResolving(*found->second);
-        m_resolvers.erase(found);
-    }
+    void forgetService(std::uint64_t id) { m_resolving.erase(id); }
 
 private:
-    void wake() {
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(m_wake, &one, sizeof one);
-    }
-
-    bool isEnding() {
-        std::lock_guard lock(m_mutex);
-        return m_ending;
-    }
-
     // Runs `report` on the creating thread unless the backend is gone by then.
-    void deliver(std::function<void()> report) {
-        std::lock_guard lock(m_mutex);
-        if (m_receiver) postTo(m_receiver, std::move(report));
+    void deliver(std::function<void()> report) { postTo(m_receiver, std::move(report)); }
+
+    void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
+                           DnsSdResolution resolution);
+
+    void received(system_bus::Connection& bus, sd_bus_message* signal) {
+        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
+            const char* name = nullptr;
+            const char* oldOwner = nullptr;
+            const char* newOwner = nullptr;
+            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return;
+            if (oldOwner && *oldOwner) daemonGone();
+            if (newOwner && *newOwner) askState(bus);
+        } else if (sd_bus_message_is_signal(signal, nullptr, "StateChanged")) {
+            std::int32_t state = 0;
+            if (sd_bus_message_read_basic(signal, 'i', &state) > 0) setUsable(&bus, isUsableState(state));
+        } else if (sd_bus_message_is_signal(signal, avahiBrowserInterface, nullptr)) {
+            browserSignal(bus, signal);
+        }
     }
 
-    const AvahiPoll* pollApi() const { return avahi_simple_poll_get(m_poll); }
-
-    AvahiClient* usableClient() const {
-        return m_client && isUsableClientState(m_clientState) ? m_client : nullptr;
+    static bool isUsableState(std::int32_t state) {
+        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
     }
 
-    void run() {
-        m_poll = avahi_simple_poll_new();
-        if (!m_poll || m_wake < 0) return;
-        m_wakeWatch = pollApi()->watch_new(pollApi(), m_wake, AVAHI_WATCH_IN, &AvahiLoop::wakeCallback, this);
-        if (!isEnding()) {
-            UnboundedCall connecting;
-            // libdbus makes every new bus connection of the process under one lock, which Avahi's
-            // client holds for as long as a silent bus keeps it waiting. Qt's session connection
-            // (the screen reader's bridge, the file viewer) is made first, so that it never waits
-            // behind it.
-            QDBusConnection::sessionBus();
-            int error = 0;
-            if (!isEnding()) {
-                m_client = avahi_client_new(pollApi(), AVAHI_CLIENT_NO_FAIL, &AvahiLoop::clientCallback, this, &error);
+    // Asks the daemon's state; no answer (no daemon on the bus) reads as unusable.
+    void askState(system_bus::Connection& bus) {
+        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), avahiAnswerTimeout,
+                      [this, connection = &bus](sd_bus_message* reply) {
+                          std::int32_t state = 0;
+                          const bool answered = reply && sd_bus_message_read_basic(reply, 'i', &state) > 0;
+                          setUsable(connection, answered && isUsableState(state));
+                      });
+    }
+
+    void setUsable(system_bus::Connection* bus, bool usable) {
+        if (usable == m_isUsable) return;
+        m_isUsable = usable;
+        for (auto& [id, browser] : m_browsers) {
+            if (usable) {
+                startDaemonBrowser(bus, id, browser);
+            } else {
+                stopDaemonBrowser(bus, browser);
             }
         }
-        m_isConstructed = true;
-        publishAvailability(usableClient() != nullptr);
-        while (!isEnding()) {
-            if (avahi_simple_poll_iterate(m_poll, -1) != 0) break;
-        }
-        for (auto& [id, browser] : m_browsers) stopAvahiBrowser(*browser);
-        for (auto& [id, resolver] : m_resolvers) stopResolving(*resolver);
-        if (m_reconnectTimeout) pollApi()->timeout_free(m_reconnectTimeout);
-        if (m_client) avahi_client_free(m_client);
-        if (m_wakeWatch) pollApi()->watch_free(m_wakeWatch);
-        avahi_simple_poll_free(m_poll);
-    }
-
-    static void wakeCallback(AvahiWatch*, int descriptor, AvahiWatchEvent, void* userdata) {
-        auto* loop = static_cast<AvahiLoop*>(userdata);
-        std::uint64_t count = 0;
-        [[maybe_unused]] const ssize_t got = ::read(descriptor, &count, sizeof count);
-        std::deque<std::function<void(AvahiLoop&)>> commands;
-        {
-            std::lock_guard lock(loop->m_mutex);
-            commands.swap(loop->m_commands);
-        }
-        for (auto& command : commands) command(*loop);
-    }
-
-    void startAvahiBrowser(LoopBrowser& state) {
-        AvahiClient* client = usableClient();
-        if (!client || !state.isWanted || state.avahiBrowser) return;
-        state.instances.clear();
-        state.avahiBrowser = avahi_service_browser_new(
-            client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, withoutTrailingDot(state.type).c_str(),
-            withoutTrailingDot(state.domain).c_str(), static_cast<AvahiLookupFlags>(0), &AvahiLoop::browseCallback,
-            &state);
-    }
-
-    static void stopAvahiBrowser(LoopBrowser& state) {
-        if (state.avahiBrowser) avahi_service_browser_free(state.avahiBrowser);
-        state.avahiBrowser = nullptr;
-        state.instances.clear();
-    }
-
-    void stopResolving(LoopResolver& state) {
-        if (state.resolver) avahi_service_resolver_free(state.resolver);
-        state.resolver = nullptr;
-        if (state.timeout) pollApi()->timeout_free(state.timeout);
-        state.timeout = nullptr;
-    }
-
-    static void clientCallback(AvahiClient* client, AvahiClientState state, void* userdata) {
-        auto* loop = static_cast<AvahiLoop*>(userdata);
-        loop->m_clientState = state;
-        // During avahi_client_new the loop reads the state itself afterwards.
-        if (!loop->m_isConstructed) return;
-        loop->m_client = client;
-        const bool available = isUsableClientState(state);
-        if (available) {
-            for (auto& [id, browser] : loop->m_browsers) loop->startAvahiBrowser(*browser);
-        } else if (state == AVAHI_CLIENT_FAILURE) {
-            // The daemon went away. Its browsers and resolvers die with this client; a new client
-            // waits for the daemon to come back and browsing resumes then.
-            for (auto& [id, browser] : loop->m_browsers) {
-                browser->avahiBrowser = nullptr;
-                browser->instances.clear();
-            }
-            for (auto& [id, resolver] : loop->m_resolvers) resolver->resolver = nullptr;
-            loop->scheduleReconnect();
-        } else {
-            for (auto& [id, browser] : loop->m_browsers) stopAvahiBrowser(*browser);
-        }
-        loop->publishAvailability(available);
-    }
-
-    void publishAvailability(bool available) {
-        deliver([weak = m_front, available] {
+        deliver([weak = m_front, usable] {
             auto front = weak.lock();
-            if (!front || front->isAvailable == available) return;
-            front->isAvailable = available;
-            if (front->availabilityHandler) front->availabilityHandler(available);
+            if (!front || front->isAvailable == usable) return;
+            front->isAvailable = usable;
+            if (front->availabilityHandler) front->availabilityHandler(usable);
         });
     }
 
-    // A client may not be freed from its own callback.
-    void scheduleReconnect() {
-        if (m_reconnectTimeout) return;
-        struct timeval deadline {};
-        avahi_elapse_time(&deadline, kReconnectDelayMs, 0);
-        m_reconnectTimeout = pollApi()->timeout_new(pollApi(), &deadline, &AvahiLoop::reconnectCallback, this);
+    // The daemon left the bus, or the bus went: its browser objects and resolutions went with it.
+    // Browsing resumes when it comes back.
+    void daemonGone() {
+        for (auto& [id, browser] : m_browsers) stopDaemonBrowser(nullptr, browser);
+        m_resolving.clear();
+        setUsable(nullptr, false);
     }
 
-    static void reconnectCallback(AvahiTimeout* timeout, void* userdata) {
-        auto* loop = static_cast<AvahiLoop*>(userdata);
-        loop->pollApi()->timeout_free(timeout);
-        loop->m_reconnectTimeout = nullptr;
-        if (loop->m_client) avahi_client_free(loop->m_client);
-        loop->m_client = nullptr;
-        loop->m_clientState = AVAHI_CLIENT_CONNECTING;
-        int error = 0;
-        AvahiClient* client = nullptr;
-        {
-            UnboundedCall connecting;
-            client = avahi_client_new(loop->pollApi(), AVAHI_CLIENT_NO_FAIL, &AvahiLoop::clientCallback, loop, &error);
+    // The bus is not there any more: browsing ends, as the interface tells its delegates.
+    void busUnreachable() {
+        if (!m_wasConnected) return;
+        m_wasConnected = false;
+        for (auto& [id, browser] : m_browsers) {
+            if (!browser.isWanted) continue;
+            browser.isWanted = false;
+            reportStopped(browser);
         }
-        if (client) {
-            loop->m_client = client;
+    }
+
+    // Has the daemon make a browser object, subscribed to already, and start it.
+    void startDaemonBrowser(system_bus::Connection* bus, std::uint64_t id, LoopBrowser& browser) {
+        if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
+        browser.instances.clear();
+        browser.request = ++m_lastRequest;
+        system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
+        if (call) {
+            sd_bus_message_append(call.get(), "iissu", avahiAnyInterface, avahiIPv4,
+                                  withoutTrailingDot(browser.type).c_str(), withoutTrailingDot(browser.domain).c_str(),
+                                  0u);
+        }
+        bus->callAsync(call, avahiAnswerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
+            const char* path = nullptr;
+            if (!reply || sd_bus_message_read_basic(reply, 'o', &path) <= 0 || !path) {
+                const auto found = m_browsers.find(id);
+                if (found != m_browsers.end() && found->second.request == request) found->second.request = 0;
+                return;
+            }
+            const auto found = m_browsers.find(id);
+            if (found == m_browsers.end() || found->second.request != request) return freeAvahiObject(*bus, path);
+            found->second.path = path;
+            system_bus::Message start = avahiCall(*bus, path, avahiBrowserInterface, "Start");
+            if (start) sd_bus_message_set_expect_reply(start.get(), 0);
+            bus->send(start);
+        });
+    }
+
+    // Frees the browser's object, also one the daemon is still making; its services are forgotten
+    // without reports.
+    static void stopDaemonBrowser(system_bus::Connection* bus, LoopBrowser& browser) {
+        if (bus && !browser.path.empty()) freeAvahiObject(*bus, browser.path);
+        browser.request = 0;
+        browser.path.clear();
+        browser.instances.clear();
+    }
+
+    void browserSignal(system_bus::Connection& bus, sd_bus_message* signal) {
+        const char* path = sd_bus_message_get_path(signal);
+        LoopBrowser* browser = nullptr;
+        for (auto& [id, candidate] : m_browsers) {
+            if (path && !candidate.path.empty() && candidate.path == path) browser = &candidate;
+        }
+        if (!browser) return;
+        if (sd_bus_message_is_signal(signal, nullptr, "Failure")) {
+            stopDaemonBrowser(&bus, *browser);
+            browser->isWanted = false;
+            reportStopped(*browser);
             return;
         }
-        // Not even the bus is there any more: browsing has ended for good.
-        for (auto& [id, browser] : loop->m_browsers) {
-            if (!browser->isWanted) continue;
-            browser->isWanted = false;
-            loop->reportStopped(*browser);
-        }
+        const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
+        if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
+        std::int32_t interface = 0;
+        std::int32_t protocol = 0;
+        const char* name = nullptr;
+        const char* type = nullptr;
+        const char* domain = nullptr;
+        if (sd_bus_message_read(signal, "iisss", &interface, &protocol, &name, &type, &domain) <= 0) return;
+        if (!name || !type || !domain) return;
+        auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
+        if (isNew ? !browser->instances.add(key) : !browser->instances.remove(key)) return;
+        reportService(*browser, std::move(key), isNew);
     }
 
-    void reportStopped(const LoopBrowser& state) {
-        deliver([weak = state.front, generation = state.generation] {
-            auto browser = weak.lock();
-            if (!browser || browser->generation != generation || !browser->delegate) return;
-            browser->delegate->browsingStopped();
+    void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
+
+    void reportStopped(const LoopBrowser& browser) {
+        deliver([weak = browser.front, generation = browser.generation] {
+            auto front = weak.lock();
+            if (!front || front->generation != generation || !front->delegate) return;
+            front->delegate->browsingStopped();
         });
     }
 
-    static void browseCallback(AvahiServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent event,
-                               const char* name, const char* type, const char* domain, AvahiLookupResultFlags,
-                               void* userdata);
-
-    static void resolveCallback(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
-                                const char*, const char*, const char*, const char* hostName,
-                                const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
-                                AvahiLookupResultFlags, void* userdata);
-
-    static void resolveTimeoutCallback(AvahiTimeout*, void* userdata) {
-        auto* state = static_cast<LoopResolver*>(userdata);
-        state->loop->stopResolving(*state);
-    }
-
-    // Shared with any thread.
-    std::mutex m_mutex;
-    std::deque<std::function<void(AvahiLoop&)>> m_commands;
-    QObject* m_receiver = nullptr;
-    bool m_ending = false;
-    const int m_wake;
-    // The loop's own; set before its thread starts.
+    // Set before the loop's thread starts.
     std::weak_ptr<AvahiFront> m_front;
-    AvahiSimplePoll* m_poll = nullptr;
-    AvahiWatch* m_wakeWatch = nullptr;
-    AvahiClient* m_client = nullptr;
-    AvahiClientState m_clientState = AVAHI_CLIENT_CONNECTING;
-    bool m_isConstructed = false;
-    AvahiTimeout* m_reconnectTimeout = nullptr;
-    std::map<std::uint64_t, std::unique_ptr<LoopBrowser>> m_browsers;
-    std::map<std::uint64_t, std::unique_ptr<LoopResolver>> m_resolvers;
+    QObject* m_receiver;
+    // The loop's own.
+    bool m_isUsable = false;
+    bool m_wasConnected = false;
+    std::uint64_t m_lastRequest = 0;
+    std::map<std::uint64_t, LoopBrowser> m_browsers;
+    std::map<std::uint64_t, std::uint64_t> m_resolving; // service id → its resolution's request
+    // Declared last, so its thread ends before the rest goes.
+    std::unique_ptr<system_bus::Watch> m_watch;
 };
-
-AvahiFront::~AvahiFront() { loop->end(); }
 
 class AvahiService final : public DnsSdService, public std::enable_shared_from_this<AvahiService> {
 public:
@@ -423,7 +398,7 @@ public:
           m_domain(std::move(domain)) {}
 
     ~AvahiService() override {
-        m_front->loop->post([id = m_id](AvahiLoop& loop) { loop.forgetService(id); });
+        m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection*) { loop.forgetService(id); });
     }
 
     const std::string& type() const override { return m_type; }
@@ -434,10 +409,10 @@ public:
         m_delegate = delegate;
         ++m_generation;
         m_front->loop->post([id = m_id, self = weak_from_this(), generation = m_generation, name = m_name,
-                             type = m_type, domain = m_domain, timeoutSeconds, wanted = delegate != nullptr](
-                                AvahiLoop& loop) {
+                             type = m_type, domain = m_domain, timeoutSeconds,
+                             wanted = delegate != nullptr](AvahiLoop& loop, system_bus::Connection* bus) {
             if (wanted) {
-                loop.resolve(id, self, generation, name, type, domain, timeoutSeconds);
+                loop.resolve(bus, id, self, generation, name, type, domain, timeoutSeconds);
             } else {
                 loop.forgetService(id);
             }
@@ -460,51 +435,23 @@ private:
     std::uint64_t m_generation = 0;
 };
 
-void AvahiLoop::resolveCallback(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
-                                const char*, const char*, const char*, const char* hostName,
-                                const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
-                                AvahiLookupResultFlags, void* userdata) {
-    // A failure to resolve is not reported; the time-out ends the resolution.
-    if (event != AVAHI_RESOLVER_FOUND) return;
-    auto* state = static_cast<LoopResolver*>(userdata);
-    DnsSdResolution resolution;
-    if (hostName) resolution.hostName = withTrailingDot(hostName);
-    resolution.port = port;
-    if (txt) resolution.txtRecord = txtRecordFrom(txt);
-    if (address && address->proto == AVAHI_PROTO_INET) {
-        char text[AVAHI_ADDRESS_STR_MAX] = {};
-        if (avahi_address_snprint(text, sizeof text, address)) resolution.ipv4Address = std::string(text);
-    }
-    state->loop->deliver([weak = state->service, generation = state->generation, resolution = std::move(resolution)] {
-        if (auto service = weak.lock()) service->resolved(generation, resolution);
+void AvahiLoop::deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
+                                  DnsSdResolution resolution) {
+    deliver([service, generation, resolution = std::move(resolution)] {
+        if (auto resolving = service.lock()) resolving->resolved(generation, resolution);
     });
 }
 
-void AvahiLoop::browseCallback(AvahiServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent event,
-                               const char* name, const char* type, const char* domain, AvahiLookupResultFlags,
-                               void* userdata) {
-    auto* state = static_cast<LoopBrowser*>(userdata);
-    AvahiLoop& loop = *state->loop;
-    if (event == AVAHI_BROWSER_FAILURE) {
-        state->isWanted = false;
-        loop.reportStopped(*state);
-        return;
-    }
-    if (event != AVAHI_BROWSER_NEW && event != AVAHI_BROWSER_REMOVE) return;
-    if (!name || !type || !domain) return;
-    auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
-    const bool isNew = event == AVAHI_BROWSER_NEW;
-    if (isNew ? !state->instances.add(key) : !state->instances.remove(key)) return;
-    loop.deliver([weak = state->front, frontWeak = loop.m_front, generation = state->generation, key = std::move(key),
-                  isNew] {
-        auto browser = weak.lock();
+void AvahiLoop::reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew) {
+    deliver([weak = browser.front, frontWeak = m_front, generation = browser.generation, key = std::move(key), isNew] {
+        auto state = weak.lock();
         auto front = frontWeak.lock();
-        if (!browser || !front || browser->generation != generation || !browser->delegate) return;
+        if (!state || !front || state->generation != generation || !state->delegate) return;
         auto service = std::make_shared<AvahiService>(front, std::get<1>(key), std::get<0>(key), std::get<2>(key));
         if (isNew) {
-            browser->delegate->serviceFound(service, false);
+            state->delegate->serviceFound(service, false);
         } else {
-            browser->delegate->serviceRemoved(service, false);
+            state->delegate->serviceRemoved(service, false);
         }
     });
 }
@@ -519,21 +466,22 @@ public:
     ~AvahiBrowser() override {
         m_state->delegate = nullptr;
         ++m_state->generation;
-        m_front->loop->post([id = m_id](AvahiLoop& loop) { loop.forgetBrowser(id); });
+        m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection* bus) { loop.forgetBrowser(bus, id); });
     }
 
     void browse(const std::string& type, const std::string& domain) override {
         ++m_state->generation;
         m_front->loop->post([id = m_id, front = std::weak_ptr<BrowserFront>(m_state), generation = m_state->generation,
                              type = withTrailingDot(type.c_str()),
-                             domain = withTrailingDot(domain.c_str())](AvahiLoop& loop) mutable {
-            loop.browse(id, std::move(front), generation, std::move(type), std::move(domain));
+                             domain = withTrailingDot(domain.c_str())](AvahiLoop& loop,
+                                                                       system_bus::Connection* bus) mutable {
+            loop.browse(bus, id, std::move(front), generation, std::move(type), std::move(domain));
         });
     }
 
     void stop() override {
         ++m_state->generation;
-        m_front->loop->post([id = m_id](AvahiLoop& loop) { loop.stopBrowsing(id); });
+        m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection* bus) { loop.stopBrowsing(bus, id); });
     }
 
 private:
@@ -544,8 +492,8 @@ private:
 
 class AvahiBackend final : public DnsSdBackend {
 public:
-    AvahiBackend() : m_front(std::make_shared<AvahiFront>(std::make_shared<AvahiLoop>())) {
-        AvahiLoop::start(m_front->loop, m_front);
+    AvahiBackend() : m_front(std::make_shared<AvahiFront>()) {
+        m_front->loop = std::make_unique<AvahiLoop>(m_front, m_front->receiver.get(), system_bus::systemAddress());
     }
 
     std::unique_ptr<DnsSdBrowser> makeBrowser(DnsSdDelegate* delegate) override {
