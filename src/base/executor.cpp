@@ -3,7 +3,6 @@
 #include "base/tsan_annotations.hpp"
 #include "base/worker_pool.hpp"
 
-#include <atomic>
 #include <exception>
 #include <utility>
 
@@ -40,15 +39,7 @@ private:
     std::function<void()> m_fn;
 };
 
-std::atomic<int> unboundedCallsUnderWay{0};
-
 } // namespace
-
-UnboundedCall::UnboundedCall() { ++unboundedCallsUnderWay; }
-
-UnboundedCall::~UnboundedCall() { --unboundedCallsUnderWay; }
-
-bool UnboundedCall::anyUnderWay() { return unboundedCallsUnderWay.load() > 0; }
 
 void postTo(QObject* context, std::function<void()> fn) {
     if (!context || !fn) return;

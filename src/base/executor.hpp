@@ -30,21 +30,6 @@ void launchWorker(std::function<void()> work);
 // destruction; afterwards no work runs.
 void shutdownWorkers();
 
-// Marks a call into a library that may never return: libdbus, under Avahi's client, waits for a
-// system bus that took the connection and never answers without any limit, holding a lock that
-// every other new or closing libdbus connection of the process (Qt's too) then waits for. Such a
-// call runs on a thread of its own, which the application leaves behind when it quits: while one
-// is under way, the application ends once its work is saved, without the static destruction that
-// would wait for that lock (see kestova_main.cpp).
-class UnboundedCall {
-public:
-    UnboundedCall();
-    ~UnboundedCall();
-    UnboundedCall(const UnboundedCall&) = delete;
-    UnboundedCall& operator=(const UnboundedCall&) = delete;
-    static bool anyUnderWay();
-};
-
 // Runs `work` on a worker, then `done(result)` on the GUI thread while `context`, an object of the
 // GUI thread, still exists. Whether it does is asked on the GUI thread, where it can be destroyed,
 // never on the worker: between a worker's look and its post the object could go.

@@ -1,7 +1,6 @@
 // The kestova executable: one instance per user, the services, the windows this build includes.
 
 #include <cstdio>
-#include <cstdlib>
 
 #include <QApplication>
 #include <QIcon>
@@ -63,11 +62,5 @@ int main(int argc, char** argv) {
     // The services have cancelled their work; let the workers end before static destruction, so
     // none is still inside curl or OpenSSL when the process exits.
     velk::shutdownWorkers();
-    // A thread still waiting inside libdbus for a silent system bus holds a lock that Qt's D-Bus
-    // would wait for as it closes its connections: the process ends here, leaving it behind.
-    if (velk::UnboundedCall::anyUnderWay()) {
-        std::fflush(nullptr);
-        std::_Exit(exitCode);
-    }
     return exitCode;
 }
