@@ -17,11 +17,14 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
 #include <QObject>
 
@@ -492,8 +495,8 @@ private:
 
 class AvahiBackend final : public DnsSdBackend {
 public:
-    AvahiBackend() : m_front(std::make_shared<AvahiFront>()) {
-        m_front->loop = std::make_unique<AvahiLoop>(m_front, m_front->receiver.get(), system_bus::systemAddress());
+    explicit AvahiBackend(std::string busAddress) : m_front(std::make_shared<AvahiFront>()) {
+        m_front->loop = std::make_unique<AvahiLoop>(m_front, m_front->receiver.get(), std::move(busAddress));
     }
 
     std::unique_ptr<DnsSdBrowser> makeBrowser(DnsSdDelegate* delegate) override {
@@ -510,6 +513,8 @@ private:
 
 } // namespace
 
-std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend() { return std::make_shared<AvahiBackend>(); }
+std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress) {
+    return std::make_shared<AvahiBackend>(busAddress ? std::move(*busAddress) : system_bus::systemAddress());
+}
 
 } // namespace velk

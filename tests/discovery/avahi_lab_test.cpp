@@ -25,6 +25,7 @@
 #include "discovery_test_support.hpp"
 #include "support/build_paths.hpp"
 #include "support/child_process.hpp"
+#include "support/dbus_mock.hpp"
 #include "support/silent_bus.hpp"
 #include "test_record.hpp"
 
@@ -69,6 +70,37 @@ TEST(AvahiServiceInstances, FoundOnFirstInstanceAndRemovedOnLast) {
     instances.clear();
     EXPECT_FALSE(instances.remove(other));
     EXPECT_TRUE(instances.add(other));
+}
+
+// --- The daemon played by python-dbusmock on a private bus ---
+
+QDBusMessage avahiMockCall(const char* member, const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Avahi", "/", "org.freedesktop.DBus.Mock", member);
+    call.setArguments(arguments);
+    return call;
+}
+
+TEST(AvahiBackendOnAPrivateBus, FollowsTheDaemonsStateAndEndsBrowsingWhenTheBusGoes) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    auto avahi = std::make_unique<test::DbusMock>(std::vector<std::string>{"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server"},
+                                                  "org.freedesktop.Avahi", "avahi-mock");
+    if (!avahi->ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
+    avahi->call(avahiMockCall("AddMethod", {"org.freedesktop.Avahi.Server", "GetState", "", "i", "ret = 2"}));
+    const auto stateChanged = [&](int state) {
+        avahi->call(avahiMockCall("EmitSignal", {"org.freedesktop.Avahi.Server", "StateChanged", "is",
+                                                 QVariantList{state, QString()}}));
+    };
+    LANDiscovery discovery(true, makeAvahiDnsSdBackend(avahi->address.toStdString()));
+    EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "running";
+    stateChanged(4); // failure
+    EXPECT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "failed";
+    stateChanged(1); // registering
+    EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "registering";
+    EXPECT_TRUE(discovery.isSearching());
+    avahi.reset(); // the bus goes, and is not there when the backend tries again
+    EXPECT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable() && !discovery.isSearching(); },
+                              kFindTimeoutMs));
 }
 
 // --- Run from the test suite ---
