@@ -8,6 +8,7 @@
 #include "app/settings_window.hpp"
 #include "app/window_registry.hpp"
 #include "base/cancellation.hpp"
+#include "base/host_name.hpp"
 #include "discovery/lan_discovery.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "store/app_store.hpp"
@@ -23,6 +24,7 @@ std::filesystem::path defaultDataFolder() {
 }
 
 Application::Application(Options options, QObject* parent) : QObject(parent) {
+    if (options.startNetwork) m_hostName = std::make_unique<host_name::Watch>();
     m_store = std::make_unique<AppStore>(options.storageRoot, options.recordingsRoot);
     m_catalogDiscovery = std::make_unique<LANDiscovery>(options.startNetwork, options.dnsSd);
     // Connect to the address DNS-SD resolved, so pairing works without an mDNS resolver module.
@@ -75,6 +77,7 @@ void Application::shutdown() {
     m_pairing.reset();
     m_liveDiscovery.reset();
     m_catalogDiscovery.reset();
+    m_hostName.reset();
 }
 
 } // namespace velk

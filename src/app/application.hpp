@@ -1,7 +1,10 @@
 #pragma once
 // The running application: the four long-lived services, created once in this order (the store,
 // the transfer-source browser, the live camera channel, the camera pairing store), the window
-// registry that opens the Director, the Library and Settings by id, and the orderly end.
+// registry that opens the Director, the Library and Settings by id, and the orderly end. The
+// computer's name is asked of hostnamed in the background from the start and kept
+// (base/host_name.hpp). Nothing here waits for the system bus: a bus that never answers leaves
+// discovery, the sleep watch and the name as they are without a bus.
 //
 // At quit the application's cancellation is cancelled first (work that waits on it stops waiting),
 // then the windows close, then the services go in reverse order: the live channel's thread is
@@ -25,6 +28,9 @@ namespace velk {
 class CancellationToken;
 class DnsSdBackend;
 class SettingsWindow;
+namespace host_name {
+class Watch;
+}
 
 // The store's default data folder ("$XDG_DATA_HOME/Velk"): "library.json", the collector id and
 // the single-instance lock.
@@ -37,7 +43,8 @@ public:
         // Both absent: the store's default folders.
         std::optional<std::filesystem::path> storageRoot;
         std::optional<std::filesystem::path> recordingsRoot;
-        // False in tests: neither discovery starts (no socket, no browsing).
+        // False in tests: neither discovery starts (no socket, no browsing), and the computer's
+        // name is not asked of the system bus.
         bool startNetwork = true;
         // The DNS-SD backend of the browser; Avahi when null.
         std::shared_ptr<DnsSdBackend> dnsSd;
@@ -65,6 +72,7 @@ public:
 
 private:
     // Declared in creation order; destroyed in reverse.
+    std::unique_ptr<host_name::Watch> m_hostName;
     std::unique_ptr<AppStore> m_store;
     std::unique_ptr<LANDiscovery> m_catalogDiscovery;
     std::unique_ptr<LiveCameraDiscovery> m_liveDiscovery;

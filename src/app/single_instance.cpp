@@ -34,7 +34,9 @@ LaunchOutcome launchOutcome(LockState lock, bool raiseAnswered, const std::strin
 SingleInstance::SingleInstance(std::filesystem::path dataFolder, QObject* parent)
     : QObject(parent), m_dataFolder(std::move(dataFolder)) {}
 
-SingleInstance::~SingleInstance() {
+SingleInstance::~SingleInstance() { release(); }
+
+void SingleInstance::release() {
     if (m_server) m_server->close();
     if (m_lock) m_lock->unlock();
 }

@@ -50,6 +50,8 @@ public:
     bool askRunningInstanceToRaise(int timeoutMs = 5000);
     // Serves raise requests while this instance runs; `raise` runs on the GUI thread.
     bool listen(std::function<void()> raise);
+    // Stops serving and gives the lock up, as the instance's end does; a next launch then runs.
+    void release();
 
     // The local socket of a data folder: in the user's runtime folder, named after the folder.
     static QString socketPath(const std::filesystem::path& dataFolder);

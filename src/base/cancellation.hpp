@@ -13,15 +13,25 @@ namespace velk {
 
 class CancellationToken {
 public:
+    CancellationToken() = default;
+    ~CancellationToken();
+    CancellationToken(const CancellationToken&) = delete;
+    CancellationToken& operator=(const CancellationToken&) = delete;
+
     void cancel();
     bool isCancelled() const { return m_cancelled.load(); }
     // Waits up to `nanoseconds`; false when cancelled before or during the wait.
     bool waitFor(std::uint64_t nanoseconds) const;
+    // A descriptor that becomes readable once the token is cancelled, for a wait that polls other
+    // descriptors too (a socket's). Made on first use and kept with the token; -1 when none could
+    // be made, and the wait must then look at isCancelled() now and then.
+    int wakeDescriptor() const;
 
 private:
     std::atomic<bool> m_cancelled{false};
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_wake;
+    mutable int m_wakeDescriptor = -1; // guarded by m_mutex
 };
 
 // The operation was cancelled by its caller (not by the network).

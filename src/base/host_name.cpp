@@ -1,29 +1,23 @@
 #include "base/host_name.hpp"
 
-#include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <fstream>
-#include <map>
-#include <memory>
 #include <mutex>
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusVariant>
+#include <QString>
 #include <QSysInfo>
-#include <QVariantMap>
 
-#include "base/executor.hpp"
+#include <systemd/sd-bus.h>
+
+#include "base/system_bus.hpp"
 #include "base/unicode.hpp"
 
 namespace velk::host_name {
 
 namespace {
 
-constexpr int systemBusTimeoutMs = 1000;
-const char* const defaultSystemBusAddress = "unix:path=/var/run/dbus/system_bus_socket";
+constexpr const char* hostnamedService = "org.freedesktop.hostname1";
+constexpr const char* hostnamedPath = "/org/freedesktop/hostname1";
+constexpr std::chrono::milliseconds hostnamedAnswerTimeout{25'000};
 
 // PRETTY_HOSTNAME of an environment-style file, its quotes removed.
 std::string prettyNameInFile(const std::filesystem::path& file) {
@@ -45,70 +39,43 @@ struct HostnamedAnswer {
     std::string staticName;
 };
 
-// Connects to the bus and asks hostnamed. Both may block: libdbus waits for a new connection to be
-// let in with no time limit at all, whatever the call's own time-out.
-std::optional<HostnamedAnswer> askHostnamed(const QString& busAddress, int timeoutMs) {
-    // A connection of its own, closed again at once: the name is asked for only now and then.
-    static std::atomic<int> connections{0};
-    const QString connectionName = QStringLiteral("velk-hostname-%1").arg(++connections);
-    std::optional<HostnamedAnswer> answer;
-    {
-        QDBusConnection bus = QDBusConnection::connectToBus(busAddress, connectionName);
-        if (bus.isConnected()) {
-            QDBusMessage call = QDBusMessage::createMethodCall(
-                QStringLiteral("org.freedesktop.hostname1"), QStringLiteral("/org/freedesktop/hostname1"),
-                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("GetAll"));
-            call << QStringLiteral("org.freedesktop.hostname1");
-            const QDBusMessage reply = bus.call(call, QDBus::Block, timeoutMs);
-            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-                const QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
-                answer = HostnamedAnswer{
-                    properties.value(QStringLiteral("PrettyHostname")).toString().toStdString(),
-                    properties.value(QStringLiteral("StaticHostname")).toString().toStdString()};
-            }
-        }
-    }
-    QDBusConnection::disconnectFromBus(connectionName);
-    return answer;
-}
-
-// One question to hostnamed on a worker. Callers wait for it only as long as they may; while it is
-// under way, later callers for the same bus wait for it too instead of asking again, so a bus that
-// never answers holds one worker, not one per caller.
-struct Question {
+// hostnamed's last answer, and the Watch that keeps it.
+struct KeptAnswer {
     std::mutex mutex;
-    std::condition_variable answered;
-    std::atomic<bool> done{false}; // set once `answer` is final
+    const Watch* keeper = nullptr;
     std::optional<HostnamedAnswer> answer;
 };
 
-std::shared_ptr<Question> askOnWorker(const QString& busAddress, int timeoutMs) {
-    static std::mutex mutex;
-    static std::map<QString, std::shared_ptr<Question>> underWay;
-    std::lock_guard lock(mutex);
-    if (auto found = underWay.find(busAddress); found != underWay.end()) {
-        if (!found->second->done.load()) return found->second;
-    }
-    auto question = std::make_shared<Question>();
-    underWay[busAddress] = question;
-    launchWorker([question, busAddress, timeoutMs] {
-        std::optional<HostnamedAnswer> answer;
-        try {
-            answer = askHostnamed(busAddress, timeoutMs);
-        } catch (...) {
-        }
-        {
-            std::lock_guard done(question->mutex);
-            question->answer = std::move(answer);
-            question->done.store(true);
-        }
-        question->answered.notify_all();
-        std::lock_guard forget(mutex);
-        if (auto found = underWay.find(busAddress); found != underWay.end() && found->second == question) {
-            underWay.erase(found);
-        }
+KeptAnswer& keptAnswer() {
+    static KeptAnswer kept;
+    return kept;
+}
+
+void keepAnswer(const Watch* keeper, std::optional<HostnamedAnswer> answer) {
+    KeptAnswer& kept = keptAnswer();
+    std::lock_guard lock(kept.mutex);
+    if (kept.keeper == keeper) kept.answer = std::move(answer);
+}
+
+std::string textOf(const system_bus::Value& value) {
+    const auto* text = std::get_if<std::string>(&value);
+    return text ? *text : std::string();
+}
+
+// Asks hostnamed for its names without waiting; the answer replaces the kept one when it comes.
+// A bus without hostnamed answers with an error, and the names then come from the files again.
+void askHostnamed(system_bus::Connection& bus, const Watch* keeper) {
+    system_bus::Message call = bus.methodCall(hostnamedService, hostnamedPath, "org.freedesktop.DBus.Properties", "GetAll");
+    if (call) sd_bus_message_append(call.get(), "s", hostnamedService);
+    bus.callAsync(call, hostnamedAnswerTimeout, [keeper](sd_bus_message* reply) {
+        if (!reply) return keepAnswer(keeper, std::nullopt);
+        const auto properties = system_bus::readProperties(reply);
+        const auto property = [&](const char* name) {
+            const auto found = properties.find(name);
+            return found == properties.end() ? std::string() : textOf(found->second);
+        };
+        keepAnswer(keeper, HostnamedAnswer{property("PrettyHostname"), property("StaticHostname")});
     });
-    return question;
 }
 
 } // namespace
@@ -121,15 +88,14 @@ std::optional<std::string> userFacingName(const HostNames& names) {
     return std::nullopt;
 }
 
-HostNames readHostNames(const QString& busAddress, const std::filesystem::path& machineInfo, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+HostNames currentNames(const std::filesystem::path& machineInfo) {
     HostNames names;
     names.kernel = QSysInfo::machineHostName().toStdString();
-    const std::shared_ptr<Question> question = askOnWorker(busAddress, timeoutMs);
     std::optional<HostnamedAnswer> answer;
     {
-        std::unique_lock lock(question->mutex);
-        if (question->answered.wait_until(lock, deadline, [&] { return question->done.load(); })) answer = question->answer;
+        KeptAnswer& kept = keptAnswer();
+        std::lock_guard lock(kept.mutex);
+        answer = kept.answer;
     }
     if (answer) {
         names.pretty = answer->pretty;
@@ -140,9 +106,32 @@ HostNames readHostNames(const QString& busAddress, const std::filesystem::path& 
     return names;
 }
 
-std::optional<std::string> computerName() {
-    const QString address = qEnvironmentVariable("DBUS_SYSTEM_BUS_ADDRESS", QString::fromLatin1(defaultSystemBusAddress));
-    return userFacingName(readHostNames(address, "/etc/machine-info", systemBusTimeoutMs));
+std::optional<std::string> computerName() { return userFacingName(currentNames()); }
+
+Watch::Watch(std::optional<std::string> busAddress) {
+    {
+        KeptAnswer& kept = keptAnswer();
+        std::lock_guard lock(kept.mutex);
+        kept.keeper = this;
+        kept.answer.reset();
+    }
+    system_bus::Watch::Handlers handlers;
+    handlers.matches.push_back(std::string("type='signal',sender='") + hostnamedService + "',path='" + hostnamedPath +
+                               "',interface='org.freedesktop.DBus.Properties',member='PropertiesChanged'");
+    handlers.connected = [this](system_bus::Connection& bus) { askHostnamed(bus, this); };
+    handlers.signal = [this](system_bus::Connection& bus, sd_bus_message*) { askHostnamed(bus, this); };
+    handlers.lost = [this] { keepAnswer(this, std::nullopt); };
+    m_watch = std::make_unique<system_bus::Watch>(busAddress ? *busAddress : system_bus::systemAddress(),
+                                                  std::move(handlers));
+}
+
+Watch::~Watch() {
+    m_watch.reset();
+    KeptAnswer& kept = keptAnswer();
+    std::lock_guard lock(kept.mutex);
+    if (kept.keeper != this) return;
+    kept.keeper = nullptr;
+    kept.answer.reset();
 }
 
 } // namespace velk::host_name

@@ -2,12 +2,19 @@
 // The name this computer goes by where a person sees it: on a phone that is asked to share its
 // files or to pair with this computer. It is the name the desktop shows, as systemd-hostnamed
 // keeps it, not the network's host name when the user gave the computer a name of their own.
+//
+// hostnamed is asked in the background, once its bus lets a connection in and again whenever it
+// says the names changed, and its answer is kept: whoever needs the name reads the kept one and
+// never waits for the bus.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
-#include <QString>
+namespace velk::system_bus {
+class Watch;
+}
 
 namespace velk::host_name {
 
@@ -22,14 +29,26 @@ struct HostNames {
 // space; none when all are blank.
 std::optional<std::string> userFacingName(const HostNames& names);
 
-// Asks org.freedesktop.hostname1 on the bus at `busAddress`, returning after at most `timeoutMs`
-// however the bus behaves: connecting and asking run on a worker, which a bus that never answers
-// may hold longer. When the service cannot answer in time, the pretty name comes from
-// `machineInfo` (where hostnamed keeps it). The kernel's host name is always filled in.
-HostNames readHostNames(const QString& busAddress, const std::filesystem::path& machineInfo, int timeoutMs);
+// The names as they stand now, without waiting: hostnamed's as the running Watch last heard them;
+// while there is none, the pretty name from `machineInfo` (where hostnamed keeps it). The kernel's
+// host name is always filled in.
+HostNames currentNames(const std::filesystem::path& machineInfo = "/etc/machine-info");
 
-// userFacingName() of what the system bus and /etc/machine-info say now, within one second; safe
-// to call on the GUI thread.
+// userFacingName(currentNames()); safe on the GUI thread.
 std::optional<std::string> computerName();
+
+// Keeps hostnamed's answer for currentNames() while it lives, asking on a thread of its own. One
+// at a time: the application makes it at start.
+class Watch {
+public:
+    // The system bus unless told.
+    explicit Watch(std::optional<std::string> busAddress = std::nullopt);
+    ~Watch(); // forgets the answer; never waits for the bus
+    Watch(const Watch&) = delete;
+    Watch& operator=(const Watch&) = delete;
+
+private:
+    std::unique_ptr<system_bus::Watch> m_watch;
+};
 
 } // namespace velk::host_name

@@ -1,33 +1,62 @@
-// DNS-SD through the Avahi daemon. The Avahi client runs on its own poll thread; every event is
-// copied there and handed to the thread that made the backend, in the order it happened.
+// DNS-SD through the Avahi daemon's own D-Bus interface on the system bus, spoken through
+// base/system_bus (sd-bus): every wait is bounded and ends at once when the backend goes, and no
+// call here goes through libdbus, whose process-wide lock every D-Bus connection of Qt's takes too.
+//
+// A system_bus::Watch keeps the bus on a thread of its own, the loop. The thread that made the
+// backend only posts commands to the loop and receives its reports, in the order the events
+// happened, so it never waits for the bus or the daemon. The loop follows the daemon by its name on
+// the bus (NameOwnerChanged) and its state (GetState, StateChanged): DNS-SD is available while the
+// daemon is there and registering, running or renaming itself after a collision. Each browse is a
+// ServiceBrowser object that the daemon makes (ServiceBrowserPrepare) and starts (Start) only after
+// its signals are subscribed to, so nothing it reports is missed; resolving is one ResolveService
+// call with the resolution's time-out. Calls never start the daemon through bus activation.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
 // instance and removed on its last. Only IPv4 is browsed and resolved.
 
+#include <chrono>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
-#include <set>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
 
-#include <avahi-client/client.h>
-#include <avahi-client/lookup.h>
-#include <avahi-common/address.h>
-#include <avahi-common/error.h>
-#include <avahi-common/malloc.h>
-#include <avahi-common/strlst.h>
-#include <avahi-common/thread-watch.h>
-#include <avahi-common/timeval.h>
+#include <QObject>
+
+#include <systemd/sd-bus.h>
 
 #include "base/executor.hpp"
+#include "base/system_bus.hpp"
 #include "discovery/avahi_service_instances.hpp"
 #include "discovery/dns_sd.hpp"
 
 namespace velk {
 
 namespace {
+
+constexpr const char* avahiName = "org.freedesktop.Avahi";
+constexpr const char* avahiServerInterface = "org.freedesktop.Avahi.Server";
+constexpr const char* avahiServer2Interface = "org.freedesktop.Avahi.Server2";
+constexpr const char* avahiBrowserInterface = "org.freedesktop.Avahi.ServiceBrowser";
+constexpr std::int32_t avahiAnyInterface = -1;
+constexpr std::int32_t avahiIPv4 = 0;
+// Server states in which the daemon browses: registering, running, collision.
+constexpr std::int32_t avahiFirstUsableState = 1;
+constexpr std::int32_t avahiLastUsableState = 3;
+constexpr std::chrono::milliseconds avahiAnswerTimeout{25'000};
+
+const std::string avahiOwnerRule = std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
+                                               "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
+                                   avahiName + "'";
+const std::string avahiStateRule =
+    std::string("type='signal',sender='") + avahiName + "',path='/',member='StateChanged'";
+const std::string avahiBrowserRule =
+    std::string("type='signal',sender='") + avahiName + "',interface='" + avahiBrowserInterface + "'";
 
 std::string withTrailingDot(const char* text) {
     std::string out = text ? text : "";
@@ -40,398 +69,452 @@ std::string withoutTrailingDot(const std::string& text) {
     return text;
 }
 
-bool isUsableClientState(AvahiClientState state) {
-    return state == AVAHI_CLIENT_S_REGISTERING || state == AVAHI_CLIENT_S_RUNNING ||
-           state == AVAHI_CLIENT_S_COLLISION;
+// A call to the daemon, which never starts it when it is not running.
+system_bus::Message avahiCall(system_bus::Connection& bus, const char* path, const char* interface,
+                              const char* member) {
+    system_bus::Message call = bus.methodCall(avahiName, path, interface, member);
+    if (call) sd_bus_message_set_auto_start(call.get(), 0);
+    return call;
 }
 
-// Entries without "=" carry no value and are left out; a repeated key keeps its first value.
-DnsSdTxtRecord txtRecordFrom(AvahiStringList* list) {
-    DnsSdTxtRecord record;
-    for (AvahiStringList* entry = list; entry; entry = avahi_string_list_get_next(entry)) {
-        char* key = nullptr;
-        char* value = nullptr;
-        size_t size = 0;
-        if (avahi_string_list_get_pair(entry, &key, &value, &size) != 0) continue;
-        if (key && *key && value) {
-            const auto* bytes = reinterpret_cast<const std::uint8_t*>(value);
-            record.emplace(key, std::vector<std::uint8_t>(bytes, bytes + size));
-        }
-        avahi_free(key);
-        avahi_free(value);
+// Frees one of the daemon's browser objects; nobody waits for the answer.
+void freeAvahiObject(system_bus::Connection& bus, const std::string& path) {
+    system_bus::Message call = avahiCall(bus, path.c_str(), avahiBrowserInterface, "Free");
+    if (call) sd_bus_message_set_expect_reply(call.get(), 0);
+    bus.send(call);
+}
+
+// TXT entries (aay) at the read position. Entries without "=" carry no value and are left out; a
+// repeated key keeps its first value in the record, which is the last here, since the daemon lists
+// a record's entries last first. None when the record has no entries.
+std::optional<DnsSdTxtRecord> readTxtRecord(sd_bus_message* message) {
+    if (sd_bus_message_enter_container(message, 'a', "ay") <= 0) return std::nullopt;
+    std::optional<DnsSdTxtRecord> record;
+    const void* data = nullptr;
+    std::size_t size = 0;
+    while (sd_bus_message_read_array(message, 'y', &data, &size) > 0) {
+        if (!record) record.emplace();
+        const std::string entry(static_cast<const char*>(data), size);
+        const std::size_t equals = entry.find('=');
+        if (equals == std::string::npos || equals == 0) continue;
+        const auto* value = reinterpret_cast<const std::uint8_t*>(entry.data()) + equals + 1;
+        record->insert_or_assign(entry.substr(0, equals), std::vector<std::uint8_t>(value, value + (size - equals - 1)));
     }
+    sd_bus_message_exit_container(message);
     return record;
 }
 
-constexpr unsigned kReconnectDelayMs = 1000;
+// ResolveService's answer: interface, protocol, name, type, domain, host, address protocol,
+// address, port, TXT, flags.
+std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
+    std::int32_t interface = 0;
+    std::int32_t protocol = 0;
+    std::int32_t addressProtocol = 0;
+    const char* name = nullptr;
+    const char* type = nullptr;
+    const char* domain = nullptr;
+    const char* host = nullptr;
+    const char* address = nullptr;
+    std::uint16_t port = 0;
+    if (sd_bus_message_read(reply, "iissssisq", &interface, &protocol, &name, &type, &domain, &host, &addressProtocol,
+                            &address, &port) <= 0) {
+        return std::nullopt;
+    }
+    DnsSdResolution resolution;
+    if (host) resolution.hostName = withTrailingDot(host);
+    resolution.port = port;
+    if (addressProtocol == avahiIPv4 && address && *address) resolution.ipv4Address = std::string(address);
+    resolution.txtRecord = readTxtRecord(reply);
+    return resolution;
+}
 
-class AvahiCore;
+class AvahiLoop;
 class AvahiService;
 
-// One browse of a browser. Fields marked (poll) are read and written with the poll lock held;
-// the rest belong to the creating thread.
-struct BrowserState {
-    std::shared_ptr<AvahiCore> core;
+// The creating thread's side of a browser: what its reports are checked against.
+struct BrowserFront {
     DnsSdDelegate* delegate = nullptr;
-    std::weak_ptr<BrowserState> self;
-    // Bumped by every browse and stop, so reports of an earlier browse are dropped. (poll)
+    // Bumped by every browse, stop and the browser's end, so reports of an earlier browse are dropped.
     std::uint64_t generation = 0;
-    bool isWanted = false;                                  // (poll)
-    std::string type;                                       // with its dot (poll)
-    std::string domain;                                     // with its dot (poll)
-    AvahiServiceBrowser* avahiBrowser = nullptr;            // (poll)
-    AvahiServiceInstances instances;                        // (poll)
 };
 
-class AvahiCore {
+// The creating thread's side of the backend, shared by its browsers and services.
+struct AvahiFront {
+    std::unique_ptr<QObject> receiver = std::make_unique<QObject>(); // reports run on its thread
+    bool isAvailable = false;
+    std::function<void(bool)> availabilityHandler;
+    std::uint64_t lastId = 0;
+    // Declared last, so it ends first: its thread is joined before the receiver goes.
+    std::unique_ptr<AvahiLoop> loop;
+};
+
+// A browse as the loop keeps it.
+struct LoopBrowser {
+    std::weak_ptr<BrowserFront> front;
+    std::uint64_t generation = 0;
+    bool isWanted = false;
+    std::string type;   // with its dot
+    std::string domain; // with its dot
+    std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
+    std::string path;          // that object, once the daemon made it
+    AvahiServiceInstances instances;
+};
+
+class AvahiLoop {
 public:
-    AvahiCore() : m_context(std::make_unique<QObject>()) {
-        m_poll = avahi_threaded_poll_new();
-        if (!m_poll) return;
-        int error = 0;
-        m_client = avahi_client_new(avahi_threaded_poll_get(m_poll), AVAHI_CLIENT_NO_FAIL,
-                                    &AvahiCore::clientCallback, this, &error);
-        if (!m_client) return;
-        m_isConstructed = true;
-        m_isAvailable = isUsableClientState(m_clientState);
-        if (avahi_threaded_poll_start(m_poll) < 0) {
-            avahi_client_free(m_client);
-            m_client = nullptr;
-            m_isAvailable = false;
-            return;
+    AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address)
+        : m_front(std::move(front)), m_receiver(receiver) {
+        system_bus::Watch::Handlers handlers;
+        handlers.matches = {avahiOwnerRule, avahiStateRule, avahiBrowserRule};
+        handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
+        handlers.connected = [this](system_bus::Connection& bus) {
+            m_wasConnected = true;
+            askState(bus);
+        };
+        handlers.lost = [this] { daemonGone(); };
+        handlers.unreachable = [this] { busUnreachable(); };
+        m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers));
+    }
+    AvahiLoop(const AvahiLoop&) = delete;
+    AvahiLoop& operator=(const AvahiLoop&) = delete;
+
+    // Any thread: runs `command` on the loop, in the order posted.
+    void post(std::function<void(AvahiLoop&, system_bus::Connection*)> command) {
+        m_watch->post([this, command = std::move(command)](system_bus::Connection* bus) { command(*this, bus); });
+    }
+
+    // The loop's operations, run by commands; `bus` is null while the bus has not let the loop in.
+    void browse(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<BrowserFront> front,
+                std::uint64_t generation, std::string type, std::string domain) {
+        LoopBrowser& browser = m_browsers[id];
+        stopDaemonBrowser(bus, browser);
+        browser.front = std::move(front);
+        browser.generation = generation;
+        browser.type = std::move(type);
+        browser.domain = std::move(domain);
+        browser.isWanted = true;
+        startDaemonBrowser(bus, id, browser);
+    }
+
+    void stopBrowsing(system_bus::Connection* bus, std::uint64_t id) {
+        const auto found = m_browsers.find(id);
+        if (found == m_browsers.end()) return;
+        stopDaemonBrowser(bus, found->second);
+        found->second.isWanted = false;
+    }
+
+    void forgetBrowser(system_bus::Connection* bus, std::uint64_t id) {
+        const auto found = m_browsers.find(id);
+        if (found == m_browsers.end()) return;
+        stopDaemonBrowser(bus, found->second);
+        m_browsers.erase(found);
+    }
+
+    void resolve(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<AvahiService> service,
+                 std::uint64_t generation, const std::string& name, const std::string& type, const std::string& domain,
+                 double timeoutSeconds) {
+        const std::uint64_t request = ++m_lastRequest;
+        m_resolving[id] = request;
+        if (!bus || !m_isUsable) return;
+        system_bus::Message call = avahiCall(*bus, "/", avahiServerInterface, "ResolveService");
+        if (call) {
+            sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
+                                  withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, 0u);
         }
-        m_isPollRunning = true;
+        const auto timeout = std::chrono::milliseconds(static_cast<std::int64_t>(timeoutSeconds * 1000.0));
+        bus->callAsync(call, timeout, [this, id, request, service = std::move(service), generation](sd_bus_message* reply) {
+            const auto found = m_resolving.find(id);
+            if (found == m_resolving.end() || found->second != request) return;
+            m_resolving.erase(found);
+            // A failure to resolve is not reported; the time-out ends the resolution.
+            std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
+            if (resolution) deliverResolution(service, generation, std::move(*resolution));
+        });
     }
 
-    ~AvahiCore() {
-        if (m_isPollRunning) avahi_threaded_poll_stop(m_poll);
-        if (m_client) avahi_client_free(m_client);
-        if (m_poll) avahi_threaded_poll_free(m_poll);
-    }
-
-    AvahiCore(const AvahiCore&) = delete;
-    AvahiCore& operator=(const AvahiCore&) = delete;
-
-    // Holds the poll lock for the lifetime of the guard (never taken on the poll thread).
-    class Lock {
-    public:
-        explicit Lock(AvahiCore& core) : m_core(core) {
-            if (m_core.m_isPollRunning) avahi_threaded_poll_lock(m_core.m_poll);
-        }
-        ~Lock() {
-            if (m_core.m_isPollRunning) avahi_threaded_poll_unlock(m_core.m_poll);
-        }
-        Lock(const Lock&) = delete;
-        Lock& operator=(const Lock&) = delete;
-
-    private:
-        AvahiCore& m_core;
-    };
-
-    // With the lock held.
-    AvahiClient* usableClient() const {
-        return m_client && m_isPollRunning && isUsableClientState(m_clientState) ? m_client : nullptr;
-    }
-    const AvahiPoll* pollApi() const { return avahi_threaded_poll_get(m_poll); }
-
-    bool isAvailable() const { return m_isAvailable; }
-    void setAvailabilityHandler(std::function<void(bool)> handler) { m_availabilityHandler = std::move(handler); }
-
-    // With the lock held.
-    void addBrowser(BrowserState* state) { m_browsers.insert(state); }
-    void removeBrowser(BrowserState* state) { m_browsers.erase(state); }
-    void addService(AvahiService* service) { m_services.insert(service); }
-    void removeService(AvahiService* service) { m_services.erase(service); }
-
-    // With the lock held: starts the Avahi browser of a wanted browse when the daemon is there.
-    void startAvahiBrowser(BrowserState& state) {
-        AvahiClient* client = usableClient();
-        if (!client || !state.isWanted || state.avahiBrowser) return;
-        state.instances.clear();
-        state.avahiBrowser = avahi_service_browser_new(
-            client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, withoutTrailingDot(state.type).c_str(),
-            withoutTrailingDot(state.domain).c_str(), static_cast<AvahiLookupFlags>(0),
-            &AvahiCore::browseCallback, &state);
-    }
-
-    static void stopAvahiBrowser(BrowserState& state) {
-        if (state.avahiBrowser) avahi_service_browser_free(state.avahiBrowser);
-        state.avahiBrowser = nullptr;
-        state.instances.clear();
-    }
-
-    // From the poll thread: runs `fn` on the creating thread unless the backend is gone by then.
-    void deliver(std::function<void()> fn) { postTo(m_context.get(), std::move(fn)); }
+    void forgetService(std::uint64_t id) { m_resolving.erase(id); }
 
 private:
-    static void clientCallback(AvahiClient* client, AvahiClientState state, void* userdata) {
-        auto* core = static_cast<AvahiCore*>(userdata);
-        core->m_clientState = state;
-        // During avahi_client_new the constructor reads the state itself.
-        if (!core->m_isConstructed) return;
-        core->m_client = client;
-        bool available = isUsableClientState(state);
-        if (available) {
-            for (BrowserState* browser : core->m_browsers) core->startAvahiBrowser(*browser);
-        } else if (state == AVAHI_CLIENT_FAILURE) {
-            // The daemon went away. Its browsers and resolvers die with this client; a new client
-            // waits for the daemon to come back and browsing resumes then.
-            for (BrowserState* browser : core->m_browsers) {
-                browser->avahiBrowser = nullptr;
-                browser->instances.clear();
-            }
-            core->forgetResolvers();
-            core->scheduleReconnect();
-        } else {
-            for (BrowserState* browser : core->m_browsers) stopAvahiBrowser(*browser);
+    // Runs `report` on the creating thread unless the backend is gone by then.
+    void deliver(std::function<void()> report) { postTo(m_receiver, std::move(report)); }
+
+    void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
+                           DnsSdResolution resolution);
+
+    void received(system_bus::Connection& bus, sd_bus_message* signal) {
+        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
+            const char* name = nullptr;
+            const char* oldOwner = nullptr;
+            const char* newOwner = nullptr;
+            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return;
+            if (oldOwner && *oldOwner) daemonGone();
+            if (newOwner && *newOwner) askState(bus);
+        } else if (sd_bus_message_is_signal(signal, nullptr, "StateChanged")) {
+            std::int32_t state = 0;
+            if (sd_bus_message_read_basic(signal, 'i', &state) > 0) setUsable(&bus, isUsableState(state));
+        } else if (sd_bus_message_is_signal(signal, avahiBrowserInterface, nullptr)) {
+            browserSignal(bus, signal);
         }
-        core->publishAvailability(available);
     }
 
-    void publishAvailability(bool available) {
-        deliver([this, available] {
-            if (m_isAvailable == available) return;
-            m_isAvailable = available;
-            if (m_availabilityHandler) m_availabilityHandler(available);
+    static bool isUsableState(std::int32_t state) {
+        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
+    }
+
+    // Asks the daemon's state; no answer (no daemon on the bus) reads as unusable.
+    void askState(system_bus::Connection& bus) {
+        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), avahiAnswerTimeout,
+                      [this, connection = &bus](sd_bus_message* reply) {
+                          std::int32_t state = 0;
+                          const bool answered = reply && sd_bus_message_read_basic(reply, 'i', &state) > 0;
+                          setUsable(connection, answered && isUsableState(state));
+                      });
+    }
+
+    void setUsable(system_bus::Connection* bus, bool usable) {
+        if (usable == m_isUsable) return;
+        m_isUsable = usable;
+        for (auto& [id, browser] : m_browsers) {
+            if (usable) {
+                startDaemonBrowser(bus, id, browser);
+            } else {
+                stopDaemonBrowser(bus, browser);
+            }
+        }
+        deliver([weak = m_front, usable] {
+            auto front = weak.lock();
+            if (!front || front->isAvailable == usable) return;
+            front->isAvailable = usable;
+            if (front->availabilityHandler) front->availabilityHandler(usable);
         });
     }
 
-    // With the lock held, on the poll thread: a client may not be freed from its own callback.
-    void scheduleReconnect() {
-        if (m_reconnectTimeout) return;
-        struct timeval deadline {};
-        avahi_elapse_time(&deadline, kReconnectDelayMs, 0);
-        m_reconnectTimeout = pollApi()->timeout_new(pollApi(), &deadline, &AvahiCore::reconnectCallback, this);
+    // The daemon left the bus, or the bus went: its browser objects and resolutions went with it.
+    // Browsing resumes when it comes back.
+    void daemonGone() {
+        for (auto& [id, browser] : m_browsers) stopDaemonBrowser(nullptr, browser);
+        m_resolving.clear();
+        setUsable(nullptr, false);
     }
 
-    static void reconnectCallback(AvahiTimeout* timeout, void* userdata) {
-        auto* core = static_cast<AvahiCore*>(userdata);
-        core->pollApi()->timeout_free(timeout);
-        core->m_reconnectTimeout = nullptr;
-        if (core->m_client) avahi_client_free(core->m_client);
-        core->m_client = nullptr;
-        core->m_clientState = AVAHI_CLIENT_CONNECTING;
-        int error = 0;
-        AvahiClient* client = avahi_client_new(core->pollApi(), AVAHI_CLIENT_NO_FAIL, &AvahiCore::clientCallback,
-                                               core, &error);
-        if (client) {
-            core->m_client = client;
+    // The bus is not there any more: browsing ends, as the interface tells its delegates.
+    void busUnreachable() {
+        if (!m_wasConnected) return;
+        m_wasConnected = false;
+        for (auto& [id, browser] : m_browsers) {
+            if (!browser.isWanted) continue;
+            browser.isWanted = false;
+            reportStopped(browser);
+        }
+    }
+
+    // Has the daemon make a browser object, subscribed to already, and start it.
+    void startDaemonBrowser(system_bus::Connection* bus, std::uint64_t id, LoopBrowser& browser) {
+        if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
+        browser.instances.clear();
+        browser.request = ++m_lastRequest;
+        system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
+        if (call) {
+            sd_bus_message_append(call.get(), "iissu", avahiAnyInterface, avahiIPv4,
+                                  withoutTrailingDot(browser.type).c_str(), withoutTrailingDot(browser.domain).c_str(),
+                                  0u);
+        }
+        bus->callAsync(call, avahiAnswerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
+            const char* path = nullptr;
+            if (!reply || sd_bus_message_read_basic(reply, 'o', &path) <= 0 || !path) {
+                const auto found = m_browsers.find(id);
+                if (found != m_browsers.end() && found->second.request == request) found->second.request = 0;
+                return;
+            }
+            const auto found = m_browsers.find(id);
+            if (found == m_browsers.end() || found->second.request != request) return freeAvahiObject(*bus, path);
+            found->second.path = path;
+            system_bus::Message start = avahiCall(*bus, path, avahiBrowserInterface, "Start");
+            if (start) sd_bus_message_set_expect_reply(start.get(), 0);
+            bus->send(start);
+        });
+    }
+
+    // Frees the browser's object, also one the daemon is still making; its services are forgotten
+    // without reports.
+    static void stopDaemonBrowser(system_bus::Connection* bus, LoopBrowser& browser) {
+        if (bus && !browser.path.empty()) freeAvahiObject(*bus, browser.path);
+        browser.request = 0;
+        browser.path.clear();
+        browser.instances.clear();
+    }
+
+    void browserSignal(system_bus::Connection& bus, sd_bus_message* signal) {
+        const char* path = sd_bus_message_get_path(signal);
+        LoopBrowser* browser = nullptr;
+        for (auto& [id, candidate] : m_browsers) {
+            if (path && !candidate.path.empty() && candidate.path == path) browser = &candidate;
+        }
+        if (!browser) return;
+        if (sd_bus_message_is_signal(signal, nullptr, "Failure")) {
+            stopDaemonBrowser(&bus, *browser);
+            browser->isWanted = false;
+            reportStopped(*browser);
             return;
         }
-        // Not even the bus is there any more: browsing has ended for good.
-        for (BrowserState* browser : core->m_browsers) {
-            if (!browser->isWanted) continue;
-            browser->isWanted = false;
-            core->reportStopped(*browser);
-        }
+        const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
+        if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
+        std::int32_t interface = 0;
+        std::int32_t protocol = 0;
+        const char* name = nullptr;
+        const char* type = nullptr;
+        const char* domain = nullptr;
+        if (sd_bus_message_read(signal, "iisss", &interface, &protocol, &name, &type, &domain) <= 0) return;
+        if (!name || !type || !domain) return;
+        auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
+        if (isNew ? !browser->instances.add(key) : !browser->instances.remove(key)) return;
+        reportService(*browser, std::move(key), isNew);
     }
 
-    void forgetResolvers();
+    void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
 
-    void reportStopped(BrowserState& state) {
-        deliver([weak = state.self, generation = state.generation] {
-            auto browser = weak.lock();
-            if (!browser || browser->generation != generation) return;
-            browser->delegate->browsingStopped();
+    void reportStopped(const LoopBrowser& browser) {
+        deliver([weak = browser.front, generation = browser.generation] {
+            auto front = weak.lock();
+            if (!front || front->generation != generation || !front->delegate) return;
+            front->delegate->browsingStopped();
         });
     }
 
-    static void browseCallback(AvahiServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent event,
-                               const char* name, const char* type, const char* domain,
-                               AvahiLookupResultFlags, void* userdata);
-
-    std::unique_ptr<QObject> m_context;
-    AvahiThreadedPoll* m_poll = nullptr;
-    AvahiClient* m_client = nullptr;
-    AvahiClientState m_clientState = AVAHI_CLIENT_CONNECTING;
-    bool m_isConstructed = false;
-    bool m_isPollRunning = false;
-    std::set<BrowserState*> m_browsers; // (poll)
-    std::set<AvahiService*> m_services; // (poll)
-    AvahiTimeout* m_reconnectTimeout = nullptr; // (poll)
-    // The creating thread's view.
-    bool m_isAvailable = false;
-    std::function<void(bool)> m_availabilityHandler;
+    // Set before the loop's thread starts.
+    std::weak_ptr<AvahiFront> m_front;
+    QObject* m_receiver;
+    // The loop's own.
+    bool m_isUsable = false;
+    bool m_wasConnected = false;
+    std::uint64_t m_lastRequest = 0;
+    std::map<std::uint64_t, LoopBrowser> m_browsers;
+    std::map<std::uint64_t, std::uint64_t> m_resolving; // service id → its resolution's request
+    // Declared last, so its thread ends before the rest goes.
+    std::unique_ptr<system_bus::Watch> m_watch;
 };
 
 class AvahiService final : public DnsSdService, public std::enable_shared_from_this<AvahiService> {
 public:
-    AvahiService(std::shared_ptr<AvahiCore> core, std::string type, std::string name, std::string domain)
-        : m_core(std::move(core)), m_type(std::move(type)), m_name(std::move(name)), m_domain(std::move(domain)) {
-        AvahiCore::Lock lock(*m_core);
-        m_core->addService(this);
-    }
+    AvahiService(std::shared_ptr<AvahiFront> front, std::string type, std::string name, std::string domain)
+        : m_front(std::move(front)), m_id(++m_front->lastId), m_type(std::move(type)), m_name(std::move(name)),
+          m_domain(std::move(domain)) {}
 
     ~AvahiService() override {
-        AvahiCore::Lock lock(*m_core);
-        m_core->removeService(this);
-        stopResolving();
+        m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection*) { loop.forgetService(id); });
     }
-
-    // With the lock held, when the client that owned the resolver is gone.
-    void forgetResolver() { m_resolver = nullptr; }
 
     const std::string& type() const override { return m_type; }
     const std::string& name() const override { return m_name; }
     const std::string& domain() const override { return m_domain; }
 
     void resolve(double timeoutSeconds, DnsSdDelegate* delegate) override {
-        AvahiCore::Lock lock(*m_core);
-        stopResolving();
         m_delegate = delegate;
-        m_self = weak_from_this();
         ++m_generation;
-        AvahiClient* client = m_core->usableClient();
-        if (!client || !delegate) return;
-        m_resolver = avahi_service_resolver_new(
-            client, AVAHI_IF_UNSPEC, AVAHI_PROTO_INET, m_name.c_str(), withoutTrailingDot(m_type).c_str(),
-            withoutTrailingDot(m_domain).c_str(), AVAHI_PROTO_INET, static_cast<AvahiLookupFlags>(0),
-            &AvahiService::resolveCallback, this);
-        if (!m_resolver) return;
-        struct timeval deadline {};
-        auto timeoutUsec = static_cast<AvahiUsec>(timeoutSeconds * 1'000'000.0);
-        avahi_elapse_time(&deadline, static_cast<unsigned>(timeoutUsec / 1000), 0);
-        m_timeout = m_core->pollApi()->timeout_new(m_core->pollApi(), &deadline, &AvahiService::timeoutCallback, this);
-    }
-
-private:
-    // With the lock held.
-    void stopResolving() {
-        if (m_resolver) avahi_service_resolver_free(m_resolver);
-        m_resolver = nullptr;
-        if (m_timeout) m_core->pollApi()->timeout_free(m_timeout);
-        m_timeout = nullptr;
-    }
-
-    static void timeoutCallback(AvahiTimeout*, void* userdata) {
-        static_cast<AvahiService*>(userdata)->stopResolving();
-    }
-
-    static void resolveCallback(AvahiServiceResolver*, AvahiIfIndex, AvahiProtocol, AvahiResolverEvent event,
-                                const char*, const char*, const char*, const char* hostName,
-                                const AvahiAddress* address, uint16_t port, AvahiStringList* txt,
-                                AvahiLookupResultFlags, void* userdata) {
-        // A failure to resolve is not reported; the time-out ends the resolution.
-        if (event != AVAHI_RESOLVER_FOUND) return;
-        auto* service = static_cast<AvahiService*>(userdata);
-        DnsSdResolution resolution;
-        if (hostName) resolution.hostName = withTrailingDot(hostName);
-        resolution.port = port;
-        if (txt) resolution.txtRecord = txtRecordFrom(txt);
-        if (address && address->proto == AVAHI_PROTO_INET) {
-            char text[AVAHI_ADDRESS_STR_MAX] = {};
-            if (avahi_address_snprint(text, sizeof text, address)) resolution.ipv4Address = std::string(text);
-        }
-        service->m_core->deliver([weak = service->m_self, generation = service->m_generation,
-                                  resolution = std::move(resolution)] {
-            auto self = weak.lock();
-            if (!self || self->m_generation != generation || !self->m_delegate) return;
-            self->m_delegate->serviceResolved(self, resolution);
+        m_front->loop->post([id = m_id, self = weak_from_this(), generation = m_generation, name = m_name,
+                             type = m_type, domain = m_domain, timeoutSeconds,
+                             wanted = delegate != nullptr](AvahiLoop& loop, system_bus::Connection* bus) {
+            if (wanted) {
+                loop.resolve(bus, id, self, generation, name, type, domain, timeoutSeconds);
+            } else {
+                loop.forgetService(id);
+            }
         });
     }
 
-    std::shared_ptr<AvahiCore> m_core;
+    // On the creating thread, from the loop's report.
+    void resolved(std::uint64_t generation, const DnsSdResolution& resolution) {
+        if (generation != m_generation || !m_delegate) return;
+        m_delegate->serviceResolved(shared_from_this(), resolution);
+    }
+
+private:
+    std::shared_ptr<AvahiFront> m_front;
+    std::uint64_t m_id;
     std::string m_type;
     std::string m_name;
     std::string m_domain;
-    // Set on the creating thread with the lock held, read by the poll thread with it held.
     DnsSdDelegate* m_delegate = nullptr;
-    std::weak_ptr<AvahiService> m_self;
     std::uint64_t m_generation = 0;
-    AvahiServiceResolver* m_resolver = nullptr;
-    AvahiTimeout* m_timeout = nullptr;
 };
 
-void AvahiCore::forgetResolvers() {
-    for (AvahiService* service : m_services) service->forgetResolver();
+void AvahiLoop::deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
+                                  DnsSdResolution resolution) {
+    deliver([service, generation, resolution = std::move(resolution)] {
+        if (auto resolving = service.lock()) resolving->resolved(generation, resolution);
+    });
 }
 
-void AvahiCore::browseCallback(AvahiServiceBrowser*, AvahiIfIndex, AvahiProtocol, AvahiBrowserEvent event,
-                               const char* name, const char* type, const char* domain, AvahiLookupResultFlags,
-                               void* userdata) {
-    auto* state = static_cast<BrowserState*>(userdata);
-    AvahiCore& core = *state->core;
-    if (event == AVAHI_BROWSER_FAILURE) {
-        state->isWanted = false;
-        core.reportStopped(*state);
-        return;
-    }
-    if (event != AVAHI_BROWSER_NEW && event != AVAHI_BROWSER_REMOVE) return;
-    if (!name || !type || !domain) return;
-    auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
-    bool isNew = event == AVAHI_BROWSER_NEW;
-    if (isNew ? !state->instances.add(key) : !state->instances.remove(key)) return;
-    core.deliver([weak = state->self, generation = state->generation, key = std::move(key), isNew] {
-        auto browser = weak.lock();
-        if (!browser || browser->generation != generation) return;
-        auto service = std::make_shared<AvahiService>(browser->core, std::get<1>(key), std::get<0>(key),
-                                                      std::get<2>(key));
+void AvahiLoop::reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew) {
+    deliver([weak = browser.front, frontWeak = m_front, generation = browser.generation, key = std::move(key), isNew] {
+        auto state = weak.lock();
+        auto front = frontWeak.lock();
+        if (!state || !front || state->generation != generation || !state->delegate) return;
+        auto service = std::make_shared<AvahiService>(front, std::get<1>(key), std::get<0>(key), std::get<2>(key));
         if (isNew) {
-            browser->delegate->serviceFound(service, false);
+            state->delegate->serviceFound(service, false);
         } else {
-            browser->delegate->serviceRemoved(service, false);
+            state->delegate->serviceRemoved(service, false);
         }
     });
 }
 
 class AvahiBrowser final : public DnsSdBrowser {
 public:
-    AvahiBrowser(std::shared_ptr<AvahiCore> core, DnsSdDelegate* delegate)
-        : m_state(std::make_shared<BrowserState>()) {
-        m_state->core = std::move(core);
+    AvahiBrowser(std::shared_ptr<AvahiFront> front, DnsSdDelegate* delegate)
+        : m_front(std::move(front)), m_id(++m_front->lastId), m_state(std::make_shared<BrowserFront>()) {
         m_state->delegate = delegate;
-        m_state->self = m_state;
-        AvahiCore::Lock lock(*m_state->core);
-        m_state->core->addBrowser(m_state.get());
     }
 
     ~AvahiBrowser() override {
-        AvahiCore::Lock lock(*m_state->core);
-        m_state->core->removeBrowser(m_state.get());
-        AvahiCore::stopAvahiBrowser(*m_state);
         m_state->delegate = nullptr;
         ++m_state->generation;
+        m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection* bus) { loop.forgetBrowser(bus, id); });
     }
 
     void browse(const std::string& type, const std::string& domain) override {
-        AvahiCore::Lock lock(*m_state->core);
-        AvahiCore::stopAvahiBrowser(*m_state);
         ++m_state->generation;
-        m_state->type = withTrailingDot(type.c_str());
-        m_state->domain = withTrailingDot(domain.c_str());
-        m_state->isWanted = true;
-        m_state->core->startAvahiBrowser(*m_state);
+        m_front->loop->post([id = m_id, front = std::weak_ptr<BrowserFront>(m_state), generation = m_state->generation,
+                             type = withTrailingDot(type.c_str()),
+                             domain = withTrailingDot(domain.c_str())](AvahiLoop& loop,
+                                                                       system_bus::Connection* bus) mutable {
+            loop.browse(bus, id, std::move(front), generation, std::move(type), std::move(domain));
+        });
     }
 
     void stop() override {
-        AvahiCore::Lock lock(*m_state->core);
-        AvahiCore::stopAvahiBrowser(*m_state);
         ++m_state->generation;
-        m_state->isWanted = false;
+        m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection* bus) { loop.stopBrowsing(bus, id); });
     }
 
 private:
-    std::shared_ptr<BrowserState> m_state;
+    std::shared_ptr<AvahiFront> m_front;
+    std::uint64_t m_id;
+    std::shared_ptr<BrowserFront> m_state;
 };
 
 class AvahiBackend final : public DnsSdBackend {
 public:
-    AvahiBackend() : m_core(std::make_shared<AvahiCore>()) {}
+    explicit AvahiBackend(std::string busAddress) : m_front(std::make_shared<AvahiFront>()) {
+        m_front->loop = std::make_unique<AvahiLoop>(m_front, m_front->receiver.get(), std::move(busAddress));
+    }
 
     std::unique_ptr<DnsSdBrowser> makeBrowser(DnsSdDelegate* delegate) override {
-        return std::make_unique<AvahiBrowser>(m_core, delegate);
+        return std::make_unique<AvahiBrowser>(m_front, delegate);
     }
-    bool isAvailable() const override { return m_core->isAvailable(); }
+    bool isAvailable() const override { return m_front->isAvailable; }
     void setAvailabilityHandler(std::function<void(bool available)> handler) override {
-        m_core->setAvailabilityHandler(std::move(handler));
+        m_front->availabilityHandler = std::move(handler);
     }
 
 private:
-    std::shared_ptr<AvahiCore> m_core;
+    std::shared_ptr<AvahiFront> m_front;
 };
 
 } // namespace
 
-std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend() { return std::make_shared<AvahiBackend>(); }
+std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress) {
+    return std::make_shared<AvahiBackend>(busAddress ? std::move(*busAddress) : system_bus::systemAddress());
+}
 
 } // namespace velk

@@ -83,7 +83,7 @@ public:
     virtual void setAvailabilityHandler(std::function<void(bool available)> handler) = 0;
 };
 
-// The Avahi daemon over the system bus.
-std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend();
+// The Avahi daemon over the system bus, unless `busAddress` names another bus (tests).
+std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress = std::nullopt);
 
 } // namespace velk

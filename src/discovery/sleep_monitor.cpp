@@ -1,20 +1,32 @@
 #include "discovery/sleep_monitor.hpp"
 
-#include <QDBusConnection>
+#include "base/executor.hpp"
+#include "base/system_bus.hpp"
 
 namespace velk {
 
-SleepMonitor::SleepMonitor(std::function<void()> onSleepOrWake, QObject* parent)
+namespace {
+
+constexpr const char* prepareForSleepRule =
+    "type='signal',sender='org.freedesktop.login1',path='/org/freedesktop/login1',"
+    "interface='org.freedesktop.login1.Manager',member='PrepareForSleep'";
+
+} // namespace
+
+SleepMonitor::SleepMonitor(std::function<void()> onSleepOrWake, std::optional<std::string> busAddress, QObject* parent)
     : QObject(parent), m_onSleepOrWake(std::move(onSleepOrWake)) {
-    QDBusConnection bus = QDBusConnection::systemBus();
-    if (!bus.isConnected()) return;
-    m_watching = bus.connect(QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-                             QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"),
-                             this, SLOT(prepareForSleep(bool)));
+    system_bus::Watch::Handlers handlers;
+    handlers.matches.emplace_back(prepareForSleepRule);
+    // The watch ends before this object does, so nothing is posted to it afterwards.
+    handlers.signal = [this](system_bus::Connection&, sd_bus_message*) {
+        postTo(this, [this] {
+            if (m_onSleepOrWake) m_onSleepOrWake();
+        });
+    };
+    m_watch = std::make_unique<system_bus::Watch>(busAddress ? *busAddress : system_bus::systemAddress(),
+                                                  std::move(handlers));
 }
 
-void SleepMonitor::prepareForSleep(bool) {
-    if (m_onSleepOrWake) m_onSleepOrWake();
-}
+SleepMonitor::~SleepMonitor() { m_watch.reset(); }
 
 } // namespace velk

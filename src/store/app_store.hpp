@@ -151,7 +151,7 @@ public:
     void setFileViewer(std::shared_ptr<FileViewer> viewer) { m_fileViewer = std::move(viewer); }
 
     // The name this computer gives itself when pairing: the pretty host name, else the host
-    // name, else "Kestova Desktop".
+    // name, else "Kestova Desktop". The name kept from the last answer; it never waits.
     static std::string collectorName();
 
     // Cancelled when the store goes; every worker the store starts keeps a share and checks it.

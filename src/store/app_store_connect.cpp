@@ -116,7 +116,6 @@ void AppStore::pairAndConnect(const DiscoveredDevice& device, const std::string&
     auto work = [openClient, device, pairingCode, fingerprintConfirmed, collectorId = m_collectorID,
                  environment = environmentFor({device}), lifetime = m_lifetime,
                  before = std::make_shared<const VELKLibrary>(m_library)]() -> Connection {
-        // Asking the system for the computer's name may wait on D-Bus, so it is asked here.
         std::shared_ptr<AuthenticatedTransferClient> client =
             openClient ? openClient
                        : AuthenticatedTransferClient::pair(device, pairingCode, collectorId, collectorName(),

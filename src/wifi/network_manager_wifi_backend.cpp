@@ -1,38 +1,30 @@
 #include "wifi/network_manager_wifi_backend.hpp"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <mutex>
 #include <thread>
 
-#include <QDBusArgument>
-#include <QDBusConnection>
-#include <QDBusMessage>
-#include <QDBusMetaType>
-#include <QDBusObjectPath>
-#include <QDBusPendingCall>
-#include <QDBusVariant>
+#include <systemd/sd-bus.h>
+
 #include <QUuid>
 
 #include "base/executor.hpp"
-
-using NMConnectionSettings = QMap<QString, QVariantMap>;
+#include "base/system_bus.hpp"
 
 namespace velk {
 
 namespace {
 
-const QString kService = QStringLiteral("org.freedesktop.NetworkManager");
-const QString kManagerPath = QStringLiteral("/org/freedesktop/NetworkManager");
-const QString kManagerInterface = QStringLiteral("org.freedesktop.NetworkManager");
-const QString kDeviceInterface = QStringLiteral("org.freedesktop.NetworkManager.Device");
-const QString kWirelessInterface = QStringLiteral("org.freedesktop.NetworkManager.Device.Wireless");
-const QString kAccessPointInterface = QStringLiteral("org.freedesktop.NetworkManager.AccessPoint");
-const QString kActiveInterface = QStringLiteral("org.freedesktop.NetworkManager.Connection.Active");
-const QString kConnectionInterface = QStringLiteral("org.freedesktop.NetworkManager.Settings.Connection");
-const QString kPropertiesInterface = QStringLiteral("org.freedesktop.DBus.Properties");
-const QString kScanPermission = QStringLiteral("org.freedesktop.NetworkManager.wifi.scan");
+constexpr const char* kService = "org.freedesktop.NetworkManager";
+constexpr const char* kManagerPath = "/org/freedesktop/NetworkManager";
+constexpr const char* kManagerInterface = "org.freedesktop.NetworkManager";
+constexpr const char* kDeviceInterface = "org.freedesktop.NetworkManager.Device";
+constexpr const char* kWirelessInterface = "org.freedesktop.NetworkManager.Device.Wireless";
+constexpr const char* kAccessPointInterface = "org.freedesktop.NetworkManager.AccessPoint";
+constexpr const char* kActiveInterface = "org.freedesktop.NetworkManager.Connection.Active";
+constexpr const char* kConnectionInterface = "org.freedesktop.NetworkManager.Settings.Connection";
+constexpr const char* kPropertiesInterface = "org.freedesktop.DBus.Properties";
+constexpr const char* kScanPermission = "org.freedesktop.NetworkManager.wifi.scan";
 
 constexpr std::uint32_t kDeviceTypeWifi = 2;
 constexpr std::uint32_t kApFlagPrivacy = 0x1;
@@ -45,33 +37,42 @@ constexpr std::uint32_t kSecKeyMgmtSuiteB192 = 0x2000;
 constexpr std::uint32_t kActiveStateActivated = 2;
 constexpr std::uint32_t kActiveStateDeactivating = 3;
 constexpr std::uint32_t kActiveStateDeactivated = 4;
-// A reply is looked for after 1 ms, then after twice as long each time, up to this.
-constexpr int kLongestReplyStepMs = 50;
 
-void registerTypes() {
-    static std::once_flag once;
-    std::call_once(once, [] { qDBusRegisterMetaType<NMConnectionSettings>(); });
+std::uint64_t unsignedOf(const system_bus::Value& value) {
+    const auto* number = std::get_if<std::uint64_t>(&value);
+    return number ? *number : 0;
+}
+
+// One entry of an a{sv} settings group: a text, a truth value or bytes.
+bool appendSetting(sd_bus_message* message, const char* key, const std::string& text) {
+    return sd_bus_message_append(message, "{sv}", key, "s", text.c_str()) >= 0;
+}
+
+bool appendSetting(sd_bus_message* message, const char* key, bool value) {
+    return sd_bus_message_append(message, "{sv}", key, "b", static_cast<int>(value)) >= 0;
+}
+
+bool appendSetting(sd_bus_message* message, const char* key, const std::vector<std::uint8_t>& bytes) {
+    return sd_bus_message_open_container(message, 'e', "sv") >= 0 &&
+           sd_bus_message_append_basic(message, 's', key) >= 0 && sd_bus_message_open_container(message, 'v', "ay") >= 0 &&
+           sd_bus_message_append_array(message, 'y', bytes.data(), bytes.size()) >= 0 &&
+           sd_bus_message_close_container(message) >= 0 && sd_bus_message_close_container(message) >= 0;
+}
+
+// A group of the connection settings (a{sa{sv}}): its name, then its entries.
+template <class Entries>
+bool appendSettingsGroup(sd_bus_message* message, const char* group, Entries entries) {
+    return sd_bus_message_open_container(message, 'e', "sa{sv}") >= 0 &&
+           sd_bus_message_append_basic(message, 's', group) >= 0 &&
+           sd_bus_message_open_container(message, 'a', "{sv}") >= 0 && entries() &&
+           sd_bus_message_close_container(message) >= 0 && sd_bus_message_close_container(message) >= 0;
 }
 
 } // namespace
 
 struct NetworkManagerWifiBackend::Shared {
     Options options;
-    QString connectionName = QStringLiteral("velk-network-manager-") + QUuid::createUuid().toString(QUuid::WithoutBraces);
     std::atomic<WifiPermission> permission{WifiPermission::notDetermined};
-    std::mutex connectLock;
-    bool connected = false;
-
-    ~Shared() {
-        if (connected && options.busAddress) QDBusConnection::disconnectFromBus(connectionName);
-    }
-
-    QDBusConnection bus() {
-        if (!options.busAddress) return QDBusConnection::systemBus();
-        std::lock_guard guard(connectLock);
-        connected = true;
-        return QDBusConnection::connectToBus(*options.busAddress, connectionName);
-    }
 
     bool cancelled() const { return options.cancellation && options.cancellation->isCancelled(); }
 
@@ -85,68 +86,93 @@ struct NetworkManagerWifiBackend::Shared {
     }
 
     bool pause() const { return wait(options.pollIntervalMs); }
+};
 
-    static QDBusMessage methodCall(const QString& path, const QString& interface, const QString& method,
-                                   const QList<QVariant>& arguments) {
-        QDBusMessage message = QDBusMessage::createMethodCall(kService, path, interface, method);
-        message.setArguments(arguments);
-        return message;
+namespace {
+
+// One step of a join on a connection of its own. Every wait, connecting included, ends at its
+// time-out, and at once when the application quits.
+class NetworkManagerSession {
+public:
+    explicit NetworkManagerSession(const NetworkManagerWifiBackend::Options& options)
+        : m_options(options),
+          m_bus(cancelled() ? nullptr
+                            : system_bus::Connection::open(
+                                  options.busAddress ? *options.busAddress : system_bus::systemAddress(),
+                                  std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectTimeoutMs),
+                                  options.cancellation.get())) {}
+
+    system_bus::Message message(const std::string& path, const char* interface, const char* method) {
+        return m_bus ? m_bus->methodCall(kService, path.c_str(), interface, method) : nullptr;
     }
 
-    // The reply's arguments; none for an error, a time-out or a cancellation, which ends the wait at
-    // once. The bus's own thread receives the reply; this thread only looks for it.
-    std::optional<QList<QVariant>> call(const QString& path, const QString& interface, const QString& method,
-                                        const QList<QVariant>& arguments = {}) {
-        if (cancelled()) return std::nullopt;
-        QDBusPendingCall pending = bus().asyncCall(methodCall(path, interface, method, arguments), options.callTimeoutMs);
-        for (int stepMs = 1; !pending.isFinished(); stepMs = std::min(2 * stepMs, kLongestReplyStepMs)) {
-            if (!wait(stepMs)) return std::nullopt;
-        }
-        const QDBusMessage reply = pending.reply();
-        if (reply.type() != QDBusMessage::ReplyMessage) return std::nullopt;
-        return reply.arguments();
+    // The reply; none for an error, a time-out or a cancellation, which ends the wait at once.
+    system_bus::Message call(const system_bus::Message& request) {
+        if (!m_bus || !request || cancelled()) return nullptr;
+        return m_bus->call(request, deadline(), m_options.cancellation.get());
+    }
+
+    system_bus::Message call(const std::string& path, const char* interface, const char* method) {
+        return call(message(path, interface, method));
     }
 
     // Sends without waiting for the reply.
-    void send(const QString& path, const QString& interface, const QString& method) {
-        bus().send(methodCall(path, interface, method, {}));
+    void send(const system_bus::Message& request) {
+        if (m_bus) m_bus->send(request);
     }
 
-    std::optional<QVariant> property(const QString& path, const QString& interface, const QString& name) {
-        const auto reply = call(path, kPropertiesInterface, QStringLiteral("Get"), {interface, name});
-        if (!reply || reply->isEmpty()) return std::nullopt;
-        return qdbus_cast<QDBusVariant>(reply->at(0)).variant();
+    std::optional<system_bus::Value> property(const std::string& path, const char* interface, const char* name) {
+        system_bus::Message get = message(path, kPropertiesInterface, "Get");
+        if (!get || sd_bus_message_append(get.get(), "ss", interface, name) < 0) return std::nullopt;
+        const system_bus::Message reply = call(get);
+        if (!reply) return std::nullopt;
+        return system_bus::readVariant(reply.get());
     }
 
-    std::optional<QVariantMap> properties(const QString& path, const QString& interface) {
-        const auto reply = call(path, kPropertiesInterface, QStringLiteral("GetAll"), {interface});
-        if (!reply || reply->isEmpty()) return std::nullopt;
-        return qdbus_cast<QVariantMap>(reply->at(0));
+    std::optional<std::map<std::string, system_bus::Value>> properties(const std::string& path, const char* interface) {
+        system_bus::Message getAll = message(path, kPropertiesInterface, "GetAll");
+        if (!getAll || sd_bus_message_append(getAll.get(), "s", interface) < 0) return std::nullopt;
+        const system_bus::Message reply = call(getAll);
+        if (!reply) return std::nullopt;
+        return system_bus::readProperties(reply.get());
     }
 
-    std::optional<QList<QDBusObjectPath>> paths(const QString& path, const QString& interface, const QString& method) {
-        const auto reply = call(path, interface, method);
-        if (!reply || reply->isEmpty()) return std::nullopt;
-        return qdbus_cast<QList<QDBusObjectPath>>(reply->at(0));
+    std::optional<std::vector<std::string>> paths(const std::string& path, const char* interface, const char* method) {
+        const system_bus::Message reply = call(path, interface, method);
+        if (!reply) return std::nullopt;
+        return system_bus::readTextArray(reply.get(), 'o');
     }
 
-    WifiPermission askPermission() {
-        const auto reply = call(kManagerPath, kManagerInterface, QStringLiteral("GetPermissions"));
-        // Without an answer there is nothing that forbids scanning; the join itself reports what fails.
-        if (!reply || reply->isEmpty()) return WifiPermission::authorized;
-        const QString scan = qdbus_cast<QMap<QString, QString>>(reply->at(0)).value(kScanPermission);
-        if (scan == QStringLiteral("no")) return WifiPermission::denied;
-        // "auth": NetworkManager's authentication agent asks the user when the join scans.
-        if (scan == QStringLiteral("auth")) return WifiPermission::askOnUse;
-        return WifiPermission::authorized;
+private:
+    bool cancelled() const { return m_options.cancellation && m_options.cancellation->isCancelled(); }
+    system_bus::Deadline deadline() const {
+        return std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.callTimeoutMs);
     }
+
+    const NetworkManagerWifiBackend::Options& m_options;
+    std::unique_ptr<system_bus::Connection> m_bus;
 };
+
+WifiPermission askScanPermission(const NetworkManagerWifiBackend::Options& options) {
+    NetworkManagerSession nm(options);
+    const system_bus::Message reply = nm.call(kManagerPath, kManagerInterface, "GetPermissions");
+    // Without an answer there is nothing that forbids scanning; the join itself reports what fails.
+    if (!reply) return WifiPermission::authorized;
+    const auto permissions = system_bus::readTextDictionary(reply.get());
+    const auto scan = permissions.find(kScanPermission);
+    if (scan == permissions.end()) return WifiPermission::authorized;
+    if (scan->second == "no") return WifiPermission::denied;
+    // "auth": NetworkManager's authentication agent asks the user when the join scans.
+    if (scan->second == "auth") return WifiPermission::askOnUse;
+    return WifiPermission::authorized;
+}
+
+} // namespace
 
 NetworkManagerWifiBackend::NetworkManagerWifiBackend() : NetworkManagerWifiBackend(Options{}) {}
 
 NetworkManagerWifiBackend::NetworkManagerWifiBackend(Options options) : m_shared(std::make_shared<Shared>()) {
     m_shared->options = std::move(options);
-    registerTypes();
 }
 
 NetworkManagerWifiBackend::~NetworkManagerWifiBackend() = default;
@@ -155,7 +181,7 @@ WifiPermission NetworkManagerWifiBackend::permissionStatus() { return m_shared->
 
 void NetworkManagerWifiBackend::requestPermission(std::function<void(WifiPermission)> answer) {
     launchWorker([shared = m_shared, answer = std::move(answer)] {
-        const WifiPermission status = shared->askPermission();
+        const WifiPermission status = askScanPermission(shared->options);
         // The agent may keep an authentication for a while: "auth" is asked again at the next join.
         if (status != WifiPermission::askOnUse) shared->permission.store(status);
         postToGui([answer, status] { answer(status); });
@@ -163,11 +189,12 @@ void NetworkManagerWifiBackend::requestPermission(std::function<void(WifiPermiss
 }
 
 std::optional<std::string> NetworkManagerWifiBackend::interface() {
-    const auto devices = m_shared->paths(kManagerPath, kManagerInterface, QStringLiteral("GetDevices"));
+    NetworkManagerSession nm(m_shared->options);
+    const auto devices = nm.paths(kManagerPath, kManagerInterface, "GetDevices");
     if (!devices) return std::nullopt;
-    for (const auto& device : *devices) {
-        const auto type = m_shared->property(device.path(), kDeviceInterface, QStringLiteral("DeviceType"));
-        if (type && type->toUInt() == kDeviceTypeWifi) return device.path().toStdString();
+    for (const std::string& device : *devices) {
+        const auto type = nm.property(device, kDeviceInterface, "DeviceType");
+        if (type && unsignedOf(*type) == kDeviceTypeWifi) return device;
     }
     return std::nullopt;
 }
@@ -193,47 +220,52 @@ std::vector<WifiSecurity> NetworkManagerWifiBackend::securities(std::uint32_t fl
 
 std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const std::string& interface,
                                                                        const std::vector<std::uint8_t>& ssid) {
-    Shared& nm = *m_shared;
-    const QString device = QString::fromStdString(interface);
-    const auto lastScan = [&] { return nm.property(device, kWirelessInterface, QStringLiteral("LastScan")); };
+    const Shared& shared = *m_shared;
+    NetworkManagerSession nm(shared.options);
+    const auto lastScan = [&] { return nm.property(interface, kWirelessInterface, "LastScan"); };
     const auto before = lastScan();
 
-    QDBusArgument ssids;
-    ssids.beginArray(QMetaType::fromType<QByteArray>());
-    ssids << QByteArray(reinterpret_cast<const char*>(ssid.data()), static_cast<qsizetype>(ssid.size()));
-    ssids.endArray();
-    const QVariantMap options{{QStringLiteral("ssids"), QVariant::fromValue(ssids)}};
-    if (!nm.call(device, kWirelessInterface, QStringLiteral("RequestScan"), {options})) return std::nullopt;
+    // RequestScan({"ssids": [ssid]}).
+    system_bus::Message request = nm.message(interface, kWirelessInterface, "RequestScan");
+    sd_bus_message* m = request.get();
+    const bool written = m && sd_bus_message_open_container(m, 'a', "{sv}") >= 0 &&
+                         sd_bus_message_open_container(m, 'e', "sv") >= 0 &&
+                         sd_bus_message_append_basic(m, 's', "ssids") >= 0 &&
+                         sd_bus_message_open_container(m, 'v', "aay") >= 0 &&
+                         sd_bus_message_open_container(m, 'a', "ay") >= 0 &&
+                         sd_bus_message_append_array(m, 'y', ssid.data(), ssid.size()) >= 0 &&
+                         sd_bus_message_close_container(m) >= 0 && sd_bus_message_close_container(m) >= 0 &&
+                         sd_bus_message_close_container(m) >= 0 && sd_bus_message_close_container(m) >= 0;
+    if (!written || !nm.call(request)) return std::nullopt;
 
     // A daemon without LastScan gives no sign of the scan's end; its current list is all there is.
     if (before) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nm.options.scanWaitMs);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared.options.scanWaitMs);
         while (std::chrono::steady_clock::now() < deadline) {
             const auto now = lastScan();
-            if (now && now->toLongLong() != before->toLongLong()) break;
-            if (!nm.pause()) return std::nullopt;
+            if (now && *now != *before) break;
+            if (!shared.pause()) return std::nullopt;
         }
     }
 
-    const auto accessPoints = nm.paths(device, kWirelessInterface, QStringLiteral("GetAllAccessPoints"));
+    const auto accessPoints = nm.paths(interface, kWirelessInterface, "GetAllAccessPoints");
     if (!accessPoints) return std::nullopt;
     std::vector<WifiNetwork> networks;
-    for (const auto& accessPoint : *accessPoints) {
-        const auto properties = nm.properties(accessPoint.path(), kAccessPointInterface);
+    for (const std::string& accessPoint : *accessPoints) {
+        const auto properties = nm.properties(accessPoint, kAccessPointInterface);
         if (!properties) continue; // gone between the list and the read
+        const auto property = [&](const char* name) {
+            const auto found = properties->find(name);
+            return found == properties->end() ? system_bus::Value{} : found->second;
+        };
         WifiNetwork network;
-        const QVariant name = properties->value(QStringLiteral("Ssid"));
-        if (name.isValid()) {
-            const QByteArray bytes = name.metaType() == QMetaType::fromType<QDBusArgument>()
-                                         ? qdbus_cast<QByteArray>(name)
-                                         : name.toByteArray();
-            network.ssid = std::vector<std::uint8_t>(bytes.begin(), bytes.end());
-        }
-        network.securities = securities(properties->value(QStringLiteral("Flags")).toUInt(),
-                                        properties->value(QStringLiteral("WpaFlags")).toUInt(),
-                                        properties->value(QStringLiteral("RsnFlags")).toUInt());
-        network.signal = static_cast<int>(properties->value(QStringLiteral("Strength")).toUInt());
-        network.id = accessPoint.path().toStdString();
+        const system_bus::Value name = property("Ssid");
+        if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&name)) network.ssid = *bytes;
+        network.securities = securities(static_cast<std::uint32_t>(unsignedOf(property("Flags"))),
+                                        static_cast<std::uint32_t>(unsignedOf(property("WpaFlags"))),
+                                        static_cast<std::uint32_t>(unsignedOf(property("RsnFlags"))));
+        network.signal = static_cast<int>(unsignedOf(property("Strength")));
+        network.id = accessPoint;
         networks.push_back(std::move(network));
     }
     return networks;
@@ -241,58 +273,61 @@ std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const st
 
 bool NetworkManagerWifiBackend::associate(const std::string& interface, const WifiNetwork& network,
                                           const std::optional<std::string>& password) {
-    Shared& nm = *m_shared;
-    const QByteArray ssid = network.ssid ? QByteArray(reinterpret_cast<const char*>(network.ssid->data()),
-                                                      static_cast<qsizetype>(network.ssid->size()))
-                                         : QByteArray();
-    NMConnectionSettings settings;
-    settings[QStringLiteral("connection")] = QVariantMap{
-        {QStringLiteral("type"), QStringLiteral("802-11-wireless")},
-        {QStringLiteral("id"), QString::fromUtf8(ssid)},
-        {QStringLiteral("uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)},
-        {QStringLiteral("autoconnect"), false},
-    };
-    settings[QStringLiteral("802-11-wireless")] = QVariantMap{
-        {QStringLiteral("ssid"), ssid},
-        {QStringLiteral("mode"), QStringLiteral("infrastructure")},
-    };
-    if (password) {
-        const bool offersPSK = network.supportsSecurity(WifiSecurity::wpaPersonal) ||
-                               network.supportsSecurity(WifiSecurity::wpa2Personal);
-        settings[QStringLiteral("802-11-wireless-security")] = QVariantMap{
-            {QStringLiteral("key-mgmt"), offersPSK ? QStringLiteral("wpa-psk") : QStringLiteral("sae")},
-            {QStringLiteral("psk"), QString::fromStdString(*password)},
-        };
-    }
+    const Shared& shared = *m_shared;
+    NetworkManagerSession nm(shared.options);
+    const std::vector<std::uint8_t> ssid = network.ssid.value_or(std::vector<std::uint8_t>{});
+    system_bus::Message request = nm.message(kManagerPath, kManagerInterface, "AddAndActivateConnection2");
+    sd_bus_message* m = request.get();
+    const bool offersPSK =
+        network.supportsSecurity(WifiSecurity::wpaPersonal) || network.supportsSecurity(WifiSecurity::wpa2Personal);
+    const bool settingsWritten =
+        m && sd_bus_message_open_container(m, 'a', "{sa{sv}}") >= 0 &&
+        appendSettingsGroup(m, "connection",
+                            [&] {
+                                return appendSetting(m, "type", std::string("802-11-wireless")) &&
+                                       appendSetting(m, "id", std::string(ssid.begin(), ssid.end())) &&
+                                       appendSetting(m, "uuid", QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString()) &&
+                                       appendSetting(m, "autoconnect", false);
+                            }) &&
+        appendSettingsGroup(m, "802-11-wireless",
+                            [&] { return appendSetting(m, "ssid", ssid) && appendSetting(m, "mode", std::string("infrastructure")); }) &&
+        (!password || appendSettingsGroup(m, "802-11-wireless-security", [&] {
+             return appendSetting(m, "key-mgmt", std::string(offersPSK ? "wpa-psk" : "sae")) &&
+                    appendSetting(m, "psk", *password);
+         })) &&
+        sd_bus_message_close_container(m) >= 0;
     // Volatile: kept in memory only and dropped once it deactivates, so the password is never stored.
-    const QVariantMap options{{QStringLiteral("persist"), QStringLiteral("volatile")}};
-    const auto reply = nm.call(kManagerPath, kManagerInterface, QStringLiteral("AddAndActivateConnection2"),
-                               {QVariant::fromValue(settings),
-                                QVariant::fromValue(QDBusObjectPath(QString::fromStdString(interface))),
-                                QVariant::fromValue(QDBusObjectPath(QString::fromStdString(network.id))), options});
-    if (!reply || reply->size() < 2) return false;
-    const QString connection = qdbus_cast<QDBusObjectPath>(reply->at(0)).path();
-    const QString active = qdbus_cast<QDBusObjectPath>(reply->at(1)).path();
+    const bool written = settingsWritten &&
+                         sd_bus_message_append(m, "oo", interface.c_str(), network.id.c_str()) >= 0 &&
+                         sd_bus_message_open_container(m, 'a', "{sv}") >= 0 &&
+                         appendSetting(m, "persist", std::string("volatile")) && sd_bus_message_close_container(m) >= 0;
+    if (!written) return false;
+    const system_bus::Message reply = nm.call(request);
+    const char* connectionPath = nullptr;
+    const char* activePath = nullptr;
+    if (!reply || sd_bus_message_read(reply.get(), "oo", &connectionPath, &activePath) < 0) return false;
+    const std::string connection = connectionPath;
+    const std::string active = activePath;
 
     bool activated = false;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(nm.options.activationWaitMs);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(shared.options.activationWaitMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        const auto state = nm.property(active, kActiveInterface, QStringLiteral("State"));
+        const auto state = nm.property(active, kActiveInterface, "State");
         if (!state) break; // the activation object is gone: it failed
-        const std::uint32_t value = state->toUInt();
+        const std::uint64_t value = unsignedOf(*state);
         if (value == kActiveStateActivated) {
             activated = true;
             break;
         }
         if (value == kActiveStateDeactivating || value == kActiveStateDeactivated) break;
-        if (!nm.pause()) break;
+        if (!shared.pause()) break;
     }
     if (!activated) {
         // Quitting does not wait for the removal, but still asks for it.
-        if (nm.cancelled()) {
-            nm.send(connection, kConnectionInterface, QStringLiteral("Delete"));
+        if (shared.cancelled()) {
+            nm.send(nm.message(connection, kConnectionInterface, "Delete"));
         } else {
-            nm.call(connection, kConnectionInterface, QStringLiteral("Delete"));
+            nm.call(connection, kConnectionInterface, "Delete");
         }
     }
     return activated;

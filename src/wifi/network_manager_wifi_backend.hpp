@@ -1,6 +1,9 @@
 #pragma once
 // The Wi-Fi join over NetworkManager's D-Bus API. The bus is reached only when a join asks for it,
-// so making the backend (and the sheet that owns it) touches no system service. The password
+// so making the backend (and the sheet that owns it) touches no system service; each step of a
+// join (the permission, the interface, the scan, the association) makes a connection of its own
+// through sd-bus, and every wait, connecting included, has its time-out: a bus that never answers
+// reads as no bus, only later. The password
 // travels only inside the connection's secrets, to a volatile profile that NetworkManager never
 // writes to disk; a profile whose activation fails is removed again. Every wait (a call's reply,
 // the scan's end, the activation) ends at once when the cancellation it was given is cancelled:
@@ -9,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-#include <QString>
+#include <string>
 
 #include "base/cancellation.hpp"
 #include "wifi/wifi_backend.hpp"
@@ -20,7 +23,8 @@ class NetworkManagerWifiBackend final : public WifiBackend {
 public:
     struct Options {
         // None: the system bus. Tests give the address of a private bus.
-        std::optional<QString> busAddress;
+        std::optional<std::string> busAddress;
+        int connectTimeoutMs = 5000;  // for the bus to let a connection in
         int callTimeoutMs = 25000;
         int scanWaitMs = 15000;       // for LastScan to change after the scan request
         int activationWaitMs = 60000; // for the new connection to become activated

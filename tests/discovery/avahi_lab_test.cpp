@@ -2,6 +2,7 @@
 // avahi_lab_test.sh builds (it starts this program there); the other cases start child runs of
 // this program and never reach the machine's own bus or network.
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <fstream>
@@ -12,20 +13,28 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDeadlineTimer>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
 
 #include "discovery/avahi_service_instances.hpp"
 #include "discovery/lan_discovery.hpp"
+#include "discovery/sleep_monitor.hpp"
 #include "discovery_test_support.hpp"
 #include "support/build_paths.hpp"
+#include "support/child_process.hpp"
+#include "support/dbus_mock.hpp"
+#include "support/silent_bus.hpp"
 #include "test_record.hpp"
 
 namespace velk {
 namespace {
 
 constexpr int kChildTimeoutMs = 150'000;
+// A child on a silent bus that has not ended by then is held by it.
+constexpr int kSilentBusChildTimeoutMs = 30'000;
 constexpr int kFindTimeoutMs = 30'000;
 constexpr int kSkipStatus = 77;
 
@@ -63,6 +72,37 @@ TEST(AvahiServiceInstances, FoundOnFirstInstanceAndRemovedOnLast) {
     EXPECT_TRUE(instances.add(other));
 }
 
+// --- The daemon played by python-dbusmock on a private bus ---
+
+QDBusMessage avahiMockCall(const char* member, const QVariantList& arguments) {
+    QDBusMessage call = QDBusMessage::createMethodCall("org.freedesktop.Avahi", "/", "org.freedesktop.DBus.Mock", member);
+    call.setArguments(arguments);
+    return call;
+}
+
+TEST(AvahiBackendOnAPrivateBus, FollowsTheDaemonsStateAndEndsBrowsingWhenTheBusGoes) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    auto avahi = std::make_unique<test::DbusMock>(std::vector<std::string>{"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server"},
+                                                  "org.freedesktop.Avahi", "avahi-mock");
+    if (!avahi->ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
+    avahi->call(avahiMockCall("AddMethod", {"org.freedesktop.Avahi.Server", "GetState", "", "i", "ret = 2"}));
+    const auto stateChanged = [&](int state) {
+        avahi->call(avahiMockCall("EmitSignal", {"org.freedesktop.Avahi.Server", "StateChanged", "is",
+                                                 QVariantList{state, QString()}}));
+    };
+    LANDiscovery discovery(true, makeAvahiDnsSdBackend(avahi->address.toStdString()));
+    EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "running";
+    stateChanged(4); // failure
+    EXPECT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "failed";
+    stateChanged(1); // registering
+    EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "registering";
+    EXPECT_TRUE(discovery.isSearching());
+    avahi.reset(); // the bus goes, and is not there when the backend tries again
+    EXPECT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable() && !discovery.isSearching(); },
+                              kFindTimeoutMs));
+}
+
 // --- Run from the test suite ---
 
 TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
@@ -77,6 +117,37 @@ TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
     ASSERT_TRUE(run.finished) << run.output;
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
+// Runs the cases of `suite` as a child run (`role`) whose system bus takes connections and never
+// answers; it must end by itself, its cases passed.
+void expectChildPassesOnASilentSystemBus(const QString& role, const std::string& suite) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const test::SilentBus silent(dir.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silent.listening);
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("VELK_AVAHI_LAB_ROLE", role);
+    env.insert("DBUS_SYSTEM_BUS_ADDRESS", QString::fromStdString(silent.address));
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + dir.path() + "/no-session-bus");
+    env.remove("DISPLAY");
+    auto run = discovery_test::runChild(thisProgramPath(), {QString::fromStdString(test_record::filterFor({suite}))},
+                                        env, kSilentBusChildTimeoutMs);
+    ASSERT_TRUE(run.finished) << run.output;
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("[  PASSED  ] 1 test"), std::string::npos) << run.output;
+}
+
+TEST(AvahiBackend, ASilentSystemBusHoldsNeitherBrowsingNorTheSleepWatch) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    expectChildPassesOnASilentSystemBus("silent-bus", "AvahiSilentBus");
+}
+
+TEST(AvahiBackend, ASilentSystemBusHoldsNoOtherBusOfQts) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    expectChildPassesOnASilentSystemBus("silent-bus-qt", "AvahiSilentBusQt");
 }
 
 TEST(AvahiLab, FindsResolvesAndLosesPhoneAdvertisements) {
@@ -104,6 +175,47 @@ TEST(AvahiNoBus, StaysEmptyAndUnavailable) {
     discovery.restart();
     EXPECT_TRUE(discovery.isSearching());
     EXPECT_TRUE(discovery.devices().empty());
+}
+
+TEST(AvahiSilentBus, NothingWaitsForIt) {
+    if (environment("VELK_AVAHI_LAB_ROLE") != "silent-bus") GTEST_SKIP() << "runs only as a child run";
+    EventLoop loop;
+    const auto started = std::chrono::steady_clock::now();
+    {
+        LANDiscovery discovery;
+        SleepMonitor sleep([] {});
+        EXPECT_TRUE(discovery.isSearching());
+        discovery.restart();
+        loop.runFor(200);
+        EXPECT_FALSE(discovery.isBrowsingAvailable());
+        EXPECT_TRUE(discovery.devices().empty());
+    }
+    // Generous: a wait for the bus on this thread would last as long as the bus stays silent.
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+}
+
+TEST(AvahiSilentBusQt, ABusQtConnectsToLaterAnswersAndCloses) {
+    if (environment("VELK_AVAHI_LAB_ROLE") != "silent-bus-qt") GTEST_SKIP() << "runs only as a child run";
+    EventLoop loop;
+    const auto started = std::chrono::steady_clock::now();
+    LANDiscovery discovery; // its backend waits for the silent system bus from here on
+    loop.runFor(200);
+    // A second bus that answers, as the screen reader's is when the accessibility bridge comes up
+    // after the application has started.
+    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+    const std::optional<std::string> address = busDaemon.readLine(5000);
+    ASSERT_TRUE(address) << "dbus-daemon did not start";
+    {
+        const QDBusConnection second = QDBusConnection::connectToBus(QString::fromStdString(*address), "second-bus");
+        ASSERT_TRUE(second.isConnected());
+        const QDBusMessage reply = second.call(
+            QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId"),
+            QDBus::Block, 5000);
+        EXPECT_EQ(reply.type(), QDBusMessage::ReplyMessage) << reply.errorMessage().toStdString();
+    }
+    QDBusConnection::disconnectFromBus("second-bus");
+    EXPECT_FALSE(discovery.isBrowsingAvailable());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
 }
 
 TEST(AvahiLabDesk, BrowsesResolvesAndRemoves) {

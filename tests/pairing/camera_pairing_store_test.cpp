@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "base/files.hpp"
+#include "base/host_name.hpp"
 #include "pairing/camera_pairing_store.hpp"
 #include "pairing/director_key_file.hpp"
 #include "pairing_test_support.hpp"
@@ -193,11 +194,15 @@ TEST_F(PairingStore, WhereTheUnreadableFileWasKeptSurvivesAFailedFirstWrite) {
 TEST_F(PairingStore, DirectorNameIsTheComputersNameAsTheDesktopShowsIt) {
     test::HostnamedMock hostnamed(QStringLiteral("Studio Desk"), QStringLiteral("studio-desk"));
     if (!hostnamed.ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
-    CameraPairingStore store(folder(), clock); // the system's name source, here the mock's bus
+    // The name as the application keeps it, asked here of the mock's bus.
+    const host_name::Watch names;
+    CameraPairingStore store(folder(), clock); // the system's name source
+    ASSERT_TRUE(test::waitUntil([] { return host_name::computerName() == "Studio Desk"; }));
     store.begin(director, std::string("10.77.0.1"));
     ASSERT_TRUE(store.invitation());
     EXPECT_EQ(store.invitation()->directorName, "Studio Desk");
     hostnamed.setPrettyName({});
+    ASSERT_TRUE(test::waitUntil([] { return host_name::computerName() == "studio-desk"; }));
     store.begin(director, std::string("10.77.0.1"));
     EXPECT_EQ(store.invitation()->directorName, "studio-desk");
 }

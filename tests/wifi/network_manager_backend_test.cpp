@@ -17,10 +17,12 @@
 #include <string>
 #include <vector>
 
+#include "base/host_name.hpp"
 #include "wifi/network_manager_wifi_backend.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_test_support.hpp"
 #include "support/child_process.hpp"
+#include "support/silent_bus.hpp"
 
 namespace velk {
 namespace {
@@ -154,7 +156,7 @@ protected:
     std::shared_ptr<NetworkManagerWifiBackend> backend(int activationWaitMs = 5000,
                                                        std::shared_ptr<const CancellationToken> quitting = nullptr) {
         NetworkManagerWifiBackend::Options options;
-        options.busAddress = mock->address;
+        options.busAddress = mock->address.toStdString();
         options.scanWaitMs = 2000;
         options.activationWaitMs = activationWaitMs;
         options.pollIntervalMs = 20;
@@ -277,6 +279,35 @@ TEST_F(NetworkManagerBackendTest, AnAuthAnswerMeansNetworkManagerWillAskTheUser)
     EXPECT_EQ(answer, WifiPermission::askOnUse);
     // Its agent may keep the authentication a while, so the next join asks again.
     EXPECT_EQ(nm->permissionStatus(), WifiPermission::notDetermined);
+}
+
+TEST_F(NetworkManagerBackendTest, AnswersWhileAnotherConnectionWaitsOnASilentBus) {
+    QTemporaryDir folder;
+    const test::SilentBus silent(folder.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silent.listening);
+    // The computer's name is being asked of a bus that never lets the connection in.
+    const host_name::Watch asking(silent.address);
+    EXPECT_EQ(backend()->interface(), mock->device.toStdString());
+}
+
+TEST(NetworkManagerOnASilentBus, AStepEndsAtItsTimeOutOrAtOnceWhenQuitting) {
+    test::ensureApplication();
+    QTemporaryDir folder;
+    const test::SilentBus silent(folder.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silent.listening);
+    for (const bool quitting : {false, true}) {
+        NetworkManagerWifiBackend::Options options;
+        options.busAddress = silent.address;
+        options.connectTimeoutMs = quitting ? 10 * 60 * 1000 : 300;
+        auto cancellation = std::make_shared<CancellationToken>();
+        options.cancellation = cancellation;
+        NetworkManagerWifiBackend nm(options);
+        auto asking = std::async(std::launch::async, [&] { return nm.interface(); });
+        if (quitting) cancellation->cancel();
+        // A bound against hanging only: a connection to the silent bus would wait for ever.
+        ASSERT_EQ(asking.wait_for(std::chrono::seconds(10)), std::future_status::ready) << quitting;
+        EXPECT_EQ(asking.get(), std::nullopt) << quitting;
+    }
 }
 
 } // namespace

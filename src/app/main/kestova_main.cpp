@@ -57,8 +57,10 @@ int main(int argc, char** argv) {
         application.launch();
         exitCode = qtApplication.exec();
     }
-    // The services are gone and have cancelled their work; let the workers end before static
-    // destruction, so none is still inside curl or OpenSSL when the process exits.
+    // The library is saved and the services are gone: the next launch may run from here on.
+    instance.release();
+    // The services have cancelled their work; let the workers end before static destruction, so
+    // none is still inside curl or OpenSSL when the process exits.
     velk::shutdownWorkers();
     return exitCode;
 }

@@ -1,0 +1,144 @@
+#!/usr/bin/env bash
+# The application against a system bus that does not answer, on a virtual X display, in a network
+# namespace of its own (nothing it sends leaves it). For each setup, no bus at all, a bus that takes
+# connections and never answers, and a bus that lets the first N connections through and then falls
+# silent: the Director window maps within a few seconds, Ctrl+Q ends the process with status 0
+# within two seconds, and a second start opens its window too.
+#
+#   silent_bus_test.sh APP [--report]
+# --report measures without failing (the seconds until the Director maps and until the process
+# ends after Ctrl+Q) and gives up on a window after 30 s. Exits 77 (skipped) without root or the
+# X tools.
+set -uo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+source_dir=$(cd "$here/../.." && pwd)
+app=$(readlink -f "${1:?usage: silent_bus_test.sh APP [--report]}")
+report=0
+[ "${2:-}" != --report ] || report=1
+map_limit=$([ "$report" = 1 ] && echo 30 || echo 10)
+quit_limit=$([ "$report" = 1 ] && echo 30 || echo 2)
+
+skip() {
+  echo "silent bus: $* -- skipped" >&2
+  exit 77
+}
+[ "$(id -u)" -eq 0 ] || skip "a network namespace of its own needs root"
+for tool in Xvfb xdotool unshare dbus-daemon /usr/bin/python3; do
+  command -v "$tool" >/dev/null || skip "$tool is missing (run scripts/setup)"
+done
+[ -x "$app" ] || skip "$app is not built"
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+  echo "FAILED: $*" >&2
+  failures=$((failures + 1))
+}
+now() { date +%s.%N; }
+since() { awk -v from="$1" -v to="$(now)" 'BEGIN { printf "%.2f", to - from }'; }
+past() { awk -v from="$1" -v limit="$2" -v to="$(now)" 'BEGIN { exit !(to - from > limit) }'; } # START SECONDS
+
+. "$here/../support/xvfb.sh"
+start_xvfb "$work/xvfb.log" -screen 0 1400x900x24 || skip "no X server started"
+pids+=("$xvfb_pid")
+export DISPLAY=$xvfb_display
+
+# A desktop session's own bus, as every desktop has one; on a path, since a network namespace does
+# not reach the abstract sockets of another.
+dbus-daemon --session --nofork --address="unix:path=$work/session-bus" >/dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -S "$work/session-bus" ] && break; sleep 0.05; done
+
+# One start of the application: maps its Director window, then quits by Ctrl+Q. Prints
+# "MAP QUIT STATUS" (seconds, or "-" when it did not happen).
+run_once() { # SETUP RUN
+  local name=$1 run=$2 started pid window map quit status
+  local folder="$work/$name"
+  mkdir -p "$folder/home" "$folder/run"
+  chmod 700 "$folder/run"
+  started=$(now)
+  unshare --net -- env HOME="$folder/home" XDG_DATA_HOME="$folder/home/data" \
+    XDG_CONFIG_HOME="$folder/home/config" XDG_CACHE_HOME="$folder/home/cache" XDG_RUNTIME_DIR="$folder/run" \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus" \
+    QT_QPA_PLATFORM=xcb "$app" >"$folder/app-$run.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+  # Looked for every 20 ms: xdotool's own --sync looks only twice a second.
+  window=""
+  while ! past "$started" "$map_limit"; do
+    window=$(xdotool search --onlyvisible --pid "$pid" --name "Kestova Director" 2>/dev/null | head -1)
+    [ -z "$window" ] || break
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.02
+  done
+  if [ -z "$window" ]; then
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    echo "- - -"
+    return
+  fi
+  map=$(since "$started")
+  xdotool windowfocus --sync "$window" 2>/dev/null
+  started=$(now)
+  xdotool key --clearmodifiers ctrl+q
+  quit=-
+  while ! past "$started" "$quit_limit"; do
+    if ! kill -0 "$pid" 2>/dev/null; then
+      quit=$(since "$started")
+      break
+    fi
+    sleep 0.01
+  done
+  if [ "$quit" = - ]; then
+    kill -KILL "$pid" 2>/dev/null
+    wait "$pid" 2>/dev/null
+    echo "$map - -"
+    return
+  fi
+  wait "$pid"
+  status=$?
+  echo "$map $quit $status"
+}
+
+# SETUP ANSWERED: ANSWERED is "none" for no bus at all, else how many connections the bus lets
+# through before it falls silent (0: silent from the start).
+check_setup() {
+  local name=$1 answered=$2 bus="" run result map quit status
+  rm -f "$work/system-bus"
+  if [ "$answered" != none ]; then
+    /usr/bin/python3 "$source_dir/tests/support/fake_system_bus.py" "$work/system-bus" --answer "$answered" \
+      >"$work/bus-$name.log" 2>&1 &
+    bus=$!
+    pids+=("$bus")
+    for _ in $(seq 100); do grep -q ready "$work/bus-$name.log" 2>/dev/null && break; sleep 0.05; done
+  fi
+  for run in 1 2; do
+    result=$(run_once "$name" "$run")
+    read -r map quit status <<<"$result"
+    echo "$name, start $run: Director mapped after ${map} s, ended ${quit} s after Ctrl+Q, status ${status}"
+    [ "$report" = 1 ] && continue
+    [ "$map" != - ] || { fail "$name, start $run: no Director window within $map_limit s"; tail -5 "$work/$name/app-$run.log" >&2; continue; }
+    [ "$quit" != - ] || { fail "$name, start $run: still running $quit_limit s after Ctrl+Q"; continue; }
+    [ "$status" = 0 ] || fail "$name, start $run: ended with status $status"
+  done
+  if [ -n "$bus" ]; then
+    kill -TERM "$bus" 2>/dev/null
+    wait "$bus" 2>/dev/null
+  fi
+}
+
+check_setup no-bus none
+check_setup silent-bus 0
+check_setup silent-after-1 1
+check_setup silent-after-2 2
+
+[ "$failures" -eq 0 ] || exit 1
+echo "silent bus: passed"

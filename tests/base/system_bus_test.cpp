@@ -1,0 +1,88 @@
+// Connections through sd-bus whose every wait is bounded: against a bus that takes the connection
+// and never answers, connecting ends at its deadline, or at once when its caller gives up; and the
+// watch that keeps a connection on a thread of its own.
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <optional>
+#include <string>
+
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include "base/system_bus.hpp"
+#include "support/child_process.hpp"
+#include "support/silent_bus.hpp"
+
+namespace velk::system_bus {
+namespace {
+
+TEST(SystemBusOnASilentBus, ConnectingEndsAtItsDeadlineOrWhenCancelled) {
+    QTemporaryDir folder;
+    const test::SilentBus silent(folder.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silent.listening);
+    using std::chrono::milliseconds;
+    const struct {
+        const char* name;
+        milliseconds deadline; // from now; zero: none
+        bool cancelled;
+    } cases[] = {
+        {"at its deadline", milliseconds(300), false},
+        {"cancelled, without a deadline", milliseconds(0), true},
+    };
+    for (const auto& c : cases) {
+        CancellationToken stop;
+        const auto started = std::chrono::steady_clock::now();
+        const Deadline deadline = c.deadline.count() ? started + c.deadline : noDeadline;
+        auto connecting = std::async(std::launch::async, [&] { return Connection::open(silent.address, deadline, &stop); });
+        if (c.cancelled) stop.cancel();
+        // A bound against hanging only: the silent bus would keep a connection waiting for ever.
+        ASSERT_EQ(connecting.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        EXPECT_EQ(connecting.get(), nullptr) << c.name;
+        EXPECT_GE(std::chrono::steady_clock::now() - started, c.deadline) << c.name;
+    }
+}
+
+TEST(SystemBusWatch, PostedCommandsGetTheConnectionOnlyWhileTheBusHasItIn) {
+    QTemporaryDir folder;
+    const test::SilentBus silent(folder.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silent.listening);
+    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+    const std::optional<std::string> answering = busDaemon.readLine(5000);
+    ASSERT_TRUE(answering) << "dbus-daemon did not start";
+    const struct {
+        const char* name;
+        std::string address;
+        bool letsIn; // else connecting fails, which the watch tells as unreachable
+    } cases[] = {
+        {"a bus that answers", *answering, true},
+        {"a silent bus", silent.address, false},
+        {"no bus", "unix:path=" + folder.filePath("no-bus").toStdString(), false},
+    };
+    for (const auto& c : cases) {
+        std::promise<void> connected;
+        std::promise<void> unreachable;
+        std::atomic<bool> toldConnected{false};
+        std::atomic<bool> toldUnreachable{false};
+        Watch::Handlers handlers;
+        handlers.connected = [&](Connection&) {
+            if (!toldConnected.exchange(true)) connected.set_value();
+        };
+        handlers.unreachable = [&] {
+            if (!toldUnreachable.exchange(true)) unreachable.set_value();
+        };
+        Watch watch(c.address, handlers, Watch::Timing{std::chrono::milliseconds(300)});
+        auto told = (c.letsIn ? connected : unreachable).get_future();
+        ASSERT_EQ(told.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        std::promise<bool> hadBus;
+        watch.post([&](Connection* bus) { hadBus.set_value(bus != nullptr); });
+        auto answer = hadBus.get_future();
+        ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        EXPECT_EQ(answer.get(), c.letsIn) << c.name;
+    }
+}
+
+} // namespace
+} // namespace velk::system_bus
