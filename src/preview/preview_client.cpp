@@ -11,7 +11,6 @@ namespace velk::VELKPreviewClient {
 
 namespace {
 
-[[noreturn]] void fail(VELKPreviewError::Case kind) { throw VELKPreviewError(kind); }
 
 // Width and height from the first start-of-frame segment, read before anything is decoded.
 std::optional<std::pair<int, int>> declaredSize(std::string_view data) {
@@ -76,9 +75,9 @@ QImage decodeJPEG(const std::string& data) {
         // The limit is process-wide: only switch it back on when something switched it off.
         if (QImageReader::allocationLimit() == 0) QImageReader::setAllocationLimit(kAllocationLimitMiB);
     });
-    if (!isJPEG(data)) fail(VELKPreviewError::Case::invalidJPEG);
+    if (!isJPEG(data)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     const auto size = declaredSize(data);
-    if (!size || !withinBounds(size->first, size->second)) fail(VELKPreviewError::Case::invalidJPEG);
+    if (!size || !withinBounds(size->first, size->second)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     QByteArray bytes = QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size()));
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -86,10 +85,10 @@ QImage decodeJPEG(const std::string& data) {
     reader.setAutoDetectImageFormat(false);
     const QSize readerSize = reader.size();
     if (!readerSize.isValid() || !withinBounds(readerSize.width(), readerSize.height())) {
-        fail(VELKPreviewError::Case::invalidJPEG);
+        VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     }
     QImage image;
-    if (!reader.read(&image) || image.isNull()) fail(VELKPreviewError::Case::invalidJPEG);
+    if (!reader.read(&image) || image.isNull()) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     return image;
 }
 

@@ -20,7 +20,6 @@ const char* const kTransportFailed = "Preview response was incomplete";
 const char* const kInvalidLength = "Preview frame size was rejected";
 const char* const kInvalidJPEG = "Preview frame was not a valid JPEG";
 
-[[noreturn]] void fail(VELKPreviewError::Case kind) { throw VELKPreviewError(kind); }
 
 } // namespace
 
@@ -110,14 +109,14 @@ void closeSocket(int fd, PreviewSocketWatch* watch) {
 
 int connect(const std::string& host, std::uint16_t port, int timeoutMs, PreviewSocketWatch* watch) {
     // A time-out of zero would mean "wait for ever" to the socket options.
-    if (timeoutMs <= 0) fail(VELKPreviewError::Case::connectionFailed);
-    if (watch && watch->isShutDown()) fail(VELKPreviewError::Case::connectionFailed);
+    if (timeoutMs <= 0) VELKPreviewError::raise(VELKPreviewError::Case::connectionFailed);
+    if (watch && watch->isShutDown()) VELKPreviewError::raise(VELKPreviewError::Case::connectionFailed);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) fail(VELKPreviewError::Case::connectionFailed);
+    if (fd < 0) VELKPreviewError::raise(VELKPreviewError::Case::connectionFailed);
     if (watch) watch->add(fd);
     const auto failWith = [&](VELKPreviewError::Case kind) {
         closeSocket(fd, watch);
-        fail(kind);
+        VELKPreviewError::raise(kind);
     };
     timeval timeout{};
     timeout.tv_sec = timeoutMs / 1000;
@@ -160,7 +159,7 @@ int connect(const std::string& host, std::uint16_t port, int timeoutMs, PreviewS
 void sendMode(int fd, std::uint8_t mode) {
     const char byte = static_cast<char>(mode);
     // MSG_NOSIGNAL: a camera that already closed must give an error, not SIGPIPE.
-    if (::send(fd, &byte, 1, MSG_NOSIGNAL) != 1) fail(VELKPreviewError::Case::transportFailed);
+    if (::send(fd, &byte, 1, MSG_NOSIGNAL) != 1) VELKPreviewError::raise(VELKPreviewError::Case::transportFailed);
 }
 
 std::string readExactly(int fd, std::int64_t count, double deadline) {
@@ -168,9 +167,9 @@ std::string readExactly(int fd, std::int64_t count, double deadline) {
     std::string buffer(static_cast<std::size_t>(count), '\0');
     std::size_t received = 0;
     while (received < buffer.size()) {
-        if (!(uptimeSeconds() < deadline)) fail(VELKPreviewError::Case::transportFailed);
+        if (!(uptimeSeconds() < deadline)) VELKPreviewError::raise(VELKPreviewError::Case::transportFailed);
         const ssize_t n = ::recv(fd, buffer.data() + received, buffer.size() - received, 0);
-        if (n <= 0) fail(VELKPreviewError::Case::transportFailed);
+        if (n <= 0) VELKPreviewError::raise(VELKPreviewError::Case::transportFailed);
         received += static_cast<std::size_t>(n);
     }
     return buffer;
@@ -181,7 +180,7 @@ std::string readJPEG(int fd) {
     const std::string header = readExactly(fd, 4, deadline);
     std::uint32_t length = 0;
     for (unsigned char byte : header) length = (length << 8) | byte;
-    if (length < 1 || length > maximumFrameBytes) fail(VELKPreviewError::Case::invalidLength);
+    if (length < 1 || length > maximumFrameBytes) VELKPreviewError::raise(VELKPreviewError::Case::invalidLength);
     return readExactly(fd, length, deadline);
 }
 

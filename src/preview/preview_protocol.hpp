@@ -22,6 +22,7 @@ public:
     explicit VELKPreviewError(Case kind);
     Case kind() const { return m_kind; }
     static const char* message(Case kind);
+    [[noreturn]] static void raise(Case kind) { throw VELKPreviewError(kind); }
 
     bool operator==(const VELKPreviewError& other) const { return m_kind == other.m_kind; }
 
