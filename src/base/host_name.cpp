@@ -17,7 +17,6 @@ namespace {
 
 constexpr const char* hostnamedService = "org.freedesktop.hostname1";
 constexpr const char* hostnamedPath = "/org/freedesktop/hostname1";
-constexpr std::chrono::milliseconds hostnamedAnswerTimeout{25'000};
 
 // PRETTY_HOSTNAME of an environment-style file, its quotes removed.
 std::string prettyNameInFile(const std::filesystem::path& file) {
@@ -57,22 +56,16 @@ void keepAnswer(const Watch* keeper, std::optional<HostnamedAnswer> answer) {
     if (kept.keeper == keeper) kept.answer = std::move(answer);
 }
 
-std::string textOf(const system_bus::Value& value) {
-    const auto* text = std::get_if<std::string>(&value);
-    return text ? *text : std::string();
-}
-
 // Asks hostnamed for its names without waiting; the answer replaces the kept one when it comes.
 // A bus without hostnamed answers with an error, and the names then come from the files again.
 void askHostnamed(system_bus::Connection& bus, const Watch* keeper) {
     system_bus::Message call = bus.methodCall(hostnamedService, hostnamedPath, "org.freedesktop.DBus.Properties", "GetAll");
     if (call) sd_bus_message_append(call.get(), "s", hostnamedService);
-    bus.callAsync(call, hostnamedAnswerTimeout, [keeper](sd_bus_message* reply) {
+    bus.callAsync(call, system_bus::answerTimeout, [keeper](sd_bus_message* reply) {
         if (!reply) return keepAnswer(keeper, std::nullopt);
         const auto properties = system_bus::readProperties(reply);
         const auto property = [&](const char* name) {
-            const auto found = properties.find(name);
-            return found == properties.end() ? std::string() : textOf(found->second);
+            return system_bus::valueAs<std::string>(system_bus::propertyOf(properties, name));
         };
         keepAnswer(keeper, HostnamedAnswer{property("PrettyHostname"), property("StaticHostname")});
     });
@@ -121,7 +114,7 @@ Watch::Watch(std::optional<std::string> busAddress) {
     handlers.connected = [this](system_bus::Connection& bus) { askHostnamed(bus, this); };
     handlers.signal = [this](system_bus::Connection& bus, sd_bus_message*) { askHostnamed(bus, this); };
     handlers.lost = [this] { keepAnswer(this, std::nullopt); };
-    m_watch = std::make_unique<system_bus::Watch>(busAddress ? *busAddress : system_bus::systemAddress(),
+    m_watch = std::make_unique<system_bus::Watch>(system_bus::systemAddress(busAddress),
                                                   std::move(handlers));
 }
 

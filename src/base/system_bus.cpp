@@ -4,13 +4,14 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
-#include <ctime>
 
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 #include <systemd/sd-bus.h>
+
+#include "base/clock.hpp"
 
 namespace velk::system_bus {
 
@@ -21,12 +22,6 @@ constexpr const char* standardSystemAddress = "unix:path=/run/dbus/system_bus_so
 constexpr int lookAgainMs = 50;
 
 using ReplyHandler = std::function<void(sd_bus_message*)>;
-
-std::uint64_t monotonicMicroseconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<std::uint64_t>(now.tv_sec) * 1'000'000u + static_cast<std::uint64_t>(now.tv_nsec) / 1'000u;
-}
 
 // Milliseconds left until `deadline`; -1 for no deadline.
 int millisecondsUntil(Deadline deadline) {
@@ -41,7 +36,8 @@ int pollTimeoutMs(sd_bus* bus, Deadline deadline) {
     int limitMs = millisecondsUntil(deadline);
     std::uint64_t busTimeout = UINT64_MAX;
     if (sd_bus_get_timeout(bus, &busTimeout) >= 0 && busTimeout != UINT64_MAX) {
-        const std::uint64_t now = monotonicMicroseconds();
+        // sd-bus counts in microseconds of the monotonic clock.
+        const auto now = static_cast<std::uint64_t>(monotonicNowMs() * 1000.0);
         const std::uint64_t busMs = busTimeout <= now ? 0 : (busTimeout - now + 999) / 1000;
         const int boundedMs = static_cast<int>(std::min<std::uint64_t>(busMs, INT_MAX));
         limitMs = limitMs < 0 ? boundedMs : std::min(limitMs, boundedMs);
@@ -146,7 +142,8 @@ Value readBasic(sd_bus_message* message, const char* signature) {
 
 } // namespace
 
-std::string systemAddress() {
+std::string systemAddress(const std::optional<std::string>& chosen) {
+    if (chosen) return *chosen;
     const char* address = std::getenv("DBUS_SYSTEM_BUS_ADDRESS");
     return address && *address ? address : standardSystemAddress;
 }
@@ -161,6 +158,11 @@ Value readVariant(sd_bus_message* message) {
     Value value = readBasic(message, contents);
     sd_bus_message_exit_container(message);
     return value;
+}
+
+Value propertyOf(const std::map<std::string, Value>& properties, const char* name) {
+    const auto found = properties.find(name);
+    return found == properties.end() ? Value{} : found->second;
 }
 
 std::map<std::string, Value> readProperties(sd_bus_message* message) {
@@ -256,7 +258,7 @@ Message Connection::call(const Message& request, Deadline deadline, const Cancel
         Message reply;
     };
     auto outcome = std::make_shared<Outcome>();
-    auto timeout = std::chrono::milliseconds(25'000);
+    std::chrono::milliseconds timeout = answerTimeout;
     if (deadline != noDeadline) {
         timeout = std::max(std::chrono::milliseconds(1), std::chrono::ceil<std::chrono::milliseconds>(
                                                              deadline - std::chrono::steady_clock::now()));

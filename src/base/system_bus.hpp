@@ -31,9 +31,13 @@ namespace velk::system_bus {
 
 using Deadline = std::chrono::steady_clock::time_point;
 inline constexpr Deadline noDeadline = Deadline::max();
+// How long the bus or a service may take to answer when the caller sets no other bound (sd-bus's
+// own default).
+inline constexpr std::chrono::milliseconds answerTimeout{25'000};
 
-// DBUS_SYSTEM_BUS_ADDRESS when set, else the standard socket of the system bus.
-std::string systemAddress();
+// `chosen` when given (a test's own bus), else DBUS_SYSTEM_BUS_ADDRESS when set, else the standard
+// socket of the system bus.
+std::string systemAddress(const std::optional<std::string>& chosen = std::nullopt);
 
 struct MessageRelease {
     void operator()(sd_bus_message* message) const;
@@ -43,6 +47,15 @@ using Message = std::unique_ptr<sd_bus_message, MessageRelease>;
 // A property value of one of the basic types read here: unsigned integers (y, q, u, t) and signed
 // ones (n, i, x) widened, text (s, o, g), bytes (ay); anything else reads as empty.
 using Value = std::variant<std::monostate, bool, std::uint64_t, std::int64_t, std::string, std::vector<std::uint8_t>>;
+
+// What `value` holds when it is a T, else T's empty value.
+template <typename T>
+T valueAs(const Value& value) {
+    const T* held = std::get_if<T>(&value);
+    return held ? *held : T{};
+}
+// The property `name`; empty when `properties` has none.
+Value propertyOf(const std::map<std::string, Value>& properties, const char* name);
 
 // Readers at a message's read position; what they cannot read is skipped.
 Value readVariant(sd_bus_message* message);
@@ -121,7 +134,7 @@ public:
         std::function<void()> unreachable;                // each time connecting failed
     };
     struct Timing {
-        std::chrono::milliseconds connectTimeout{25'000};
+        std::chrono::milliseconds connectTimeout = answerTimeout;
         std::chrono::milliseconds firstRetryDelay{1'000};
         std::chrono::milliseconds longestRetryDelay{30'000};
     };

@@ -48,7 +48,6 @@ constexpr std::int32_t avahiIPv4 = 0;
 // Server states in which the daemon browses: registering, running, collision.
 constexpr std::int32_t avahiFirstUsableState = 1;
 constexpr std::int32_t avahiLastUsableState = 3;
-constexpr std::chrono::milliseconds avahiAnswerTimeout{25'000};
 
 const std::string avahiOwnerRule = std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
                                                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
@@ -77,12 +76,14 @@ system_bus::Message avahiCall(system_bus::Connection& bus, const char* path, con
     return call;
 }
 
-// Frees one of the daemon's browser objects; nobody waits for the answer.
-void freeAvahiObject(system_bus::Connection& bus, const std::string& path) {
-    system_bus::Message call = avahiCall(bus, path.c_str(), avahiBrowserInterface, "Free");
+// Tells one of the daemon's browser objects `member` ("Start", "Free"); nobody waits for an answer.
+void tellBrowserObject(system_bus::Connection& bus, const std::string& path, const char* member) {
+    system_bus::Message call = avahiCall(bus, path.c_str(), avahiBrowserInterface, member);
     if (call) sd_bus_message_set_expect_reply(call.get(), 0);
     bus.send(call);
 }
+
+void freeAvahiObject(system_bus::Connection& bus, const std::string& path) { tellBrowserObject(bus, path, "Free"); }
 
 // TXT entries (aay) at the read position. Entries without "=" carry no value and are left out; a
 // repeated key keeps its first value in the record, which is the last here, since the daemon lists
@@ -204,10 +205,8 @@ public:
     }
 
     void forgetBrowser(system_bus::Connection* bus, std::uint64_t id) {
-        const auto found = m_browsers.find(id);
-        if (found == m_browsers.end()) return;
-        stopDaemonBrowser(bus, found->second);
-        m_browsers.erase(found);
+        stopBrowsing(bus, id);
+        m_browsers.erase(id);
     }
 
     void resolve(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<AvahiService> service,
@@ -263,7 +262,7 @@ private:
 
     // Asks the daemon's state; no answer (no daemon on the bus) reads as unusable.
     void askState(system_bus::Connection& bus) {
-        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), avahiAnswerTimeout,
+        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), system_bus::answerTimeout,
                       [this, connection = &bus](sd_bus_message* reply) {
                           std::int32_t state = 0;
                           const bool answered = reply && sd_bus_message_read_basic(reply, 'i', &state) > 0;
@@ -319,7 +318,7 @@ private:
                                   withoutTrailingDot(browser.type).c_str(), withoutTrailingDot(browser.domain).c_str(),
                                   0u);
         }
-        bus->callAsync(call, avahiAnswerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
+        bus->callAsync(call, system_bus::answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
             const char* path = nullptr;
             if (!reply || sd_bus_message_read_basic(reply, 'o', &path) <= 0 || !path) {
                 const auto found = m_browsers.find(id);
@@ -329,9 +328,7 @@ private:
             const auto found = m_browsers.find(id);
             if (found == m_browsers.end() || found->second.request != request) return freeAvahiObject(*bus, path);
             found->second.path = path;
-            system_bus::Message start = avahiCall(*bus, path, avahiBrowserInterface, "Start");
-            if (start) sd_bus_message_set_expect_reply(start.get(), 0);
-            bus->send(start);
+            tellBrowserObject(*bus, path, "Start");
         });
     }
 
@@ -514,7 +511,7 @@ private:
 } // namespace
 
 std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress) {
-    return std::make_shared<AvahiBackend>(busAddress ? std::move(*busAddress) : system_bus::systemAddress());
+    return std::make_shared<AvahiBackend>(system_bus::systemAddress(busAddress));
 }
 
 } // namespace velk

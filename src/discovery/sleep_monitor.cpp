@@ -23,10 +23,10 @@ SleepMonitor::SleepMonitor(std::function<void()> onSleepOrWake, std::optional<st
             if (m_onSleepOrWake) m_onSleepOrWake();
         });
     };
-    m_watch = std::make_unique<system_bus::Watch>(busAddress ? *busAddress : system_bus::systemAddress(),
+    m_watch = std::make_unique<system_bus::Watch>(system_bus::systemAddress(busAddress),
                                                   std::move(handlers));
 }
 
-SleepMonitor::~SleepMonitor() { m_watch.reset(); }
+SleepMonitor::~SleepMonitor() = default;
 
 } // namespace velk

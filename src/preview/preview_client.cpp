@@ -11,7 +11,6 @@ namespace velk::VELKPreviewClient {
 
 namespace {
 
-
 // Width and height from the first start-of-frame segment, read before anything is decoded.
 std::optional<std::pair<int, int>> declaredSize(std::string_view data) {
     const auto byte = [&](std::size_t i) { return static_cast<unsigned>(static_cast<unsigned char>(data[i])); };

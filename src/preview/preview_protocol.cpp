@@ -20,7 +20,6 @@ const char* const kTransportFailed = "Preview response was incomplete";
 const char* const kInvalidLength = "Preview frame size was rejected";
 const char* const kInvalidJPEG = "Preview frame was not a valid JPEG";
 
-
 } // namespace
 
 VELKPreviewError::VELKPreviewError(Case kind) : std::runtime_error(message(kind)), m_kind(kind) {}

@@ -38,11 +38,6 @@ constexpr std::uint32_t kActiveStateActivated = 2;
 constexpr std::uint32_t kActiveStateDeactivating = 3;
 constexpr std::uint32_t kActiveStateDeactivated = 4;
 
-std::uint64_t unsignedOf(const system_bus::Value& value) {
-    const auto* number = std::get_if<std::uint64_t>(&value);
-    return number ? *number : 0;
-}
-
 // One entry of an a{sv} settings group: a text, a truth value or bytes.
 bool appendSetting(sd_bus_message* message, const char* key, const std::string& text) {
     return sd_bus_message_append(message, "{sv}", key, "s", text.c_str()) >= 0;
@@ -98,7 +93,7 @@ public:
         : m_options(options),
           m_bus(cancelled() ? nullptr
                             : system_bus::Connection::open(
-                                  options.busAddress ? *options.busAddress : system_bus::systemAddress(),
+                                  system_bus::systemAddress(options.busAddress),
                                   std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectTimeoutMs),
                                   options.cancellation.get())) {}
 
@@ -194,7 +189,7 @@ std::optional<std::string> NetworkManagerWifiBackend::interface() {
     if (!devices) return std::nullopt;
     for (const std::string& device : *devices) {
         const auto type = nm.property(device, kDeviceInterface, "DeviceType");
-        if (type && unsignedOf(*type) == kDeviceTypeWifi) return device;
+        if (type && system_bus::valueAs<std::uint64_t>(*type) == kDeviceTypeWifi) return device;
     }
     return std::nullopt;
 }
@@ -254,17 +249,14 @@ std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const st
     for (const std::string& accessPoint : *accessPoints) {
         const auto properties = nm.properties(accessPoint, kAccessPointInterface);
         if (!properties) continue; // gone between the list and the read
-        const auto property = [&](const char* name) {
-            const auto found = properties->find(name);
-            return found == properties->end() ? system_bus::Value{} : found->second;
-        };
+        const auto property = [&](const char* name) { return system_bus::propertyOf(*properties, name); };
         WifiNetwork network;
         const system_bus::Value name = property("Ssid");
         if (const auto* bytes = std::get_if<std::vector<std::uint8_t>>(&name)) network.ssid = *bytes;
-        network.securities = securities(static_cast<std::uint32_t>(unsignedOf(property("Flags"))),
-                                        static_cast<std::uint32_t>(unsignedOf(property("WpaFlags"))),
-                                        static_cast<std::uint32_t>(unsignedOf(property("RsnFlags"))));
-        network.signal = static_cast<int>(unsignedOf(property("Strength")));
+        network.securities = securities(static_cast<std::uint32_t>(system_bus::valueAs<std::uint64_t>(property("Flags"))),
+                                        static_cast<std::uint32_t>(system_bus::valueAs<std::uint64_t>(property("WpaFlags"))),
+                                        static_cast<std::uint32_t>(system_bus::valueAs<std::uint64_t>(property("RsnFlags"))));
+        network.signal = static_cast<int>(system_bus::valueAs<std::uint64_t>(property("Strength")));
         network.id = accessPoint;
         networks.push_back(std::move(network));
     }
@@ -314,7 +306,7 @@ bool NetworkManagerWifiBackend::associate(const std::string& interface, const Wi
     while (std::chrono::steady_clock::now() < deadline) {
         const auto state = nm.property(active, kActiveInterface, "State");
         if (!state) break; // the activation object is gone: it failed
-        const std::uint64_t value = unsignedOf(*state);
+        const std::uint64_t value = system_bus::valueAs<std::uint64_t>(*state);
         if (value == kActiveStateActivated) {
             activated = true;
             break;
