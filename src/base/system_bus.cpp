@@ -47,7 +47,7 @@ int pollTimeoutMs(sd_bus* bus, Deadline deadline) {
 
 // Waits until the bus's descriptor (when given), `stop`'s or `mailbox`'s is ready, for at most
 // `timeoutMs` (-1: no limit); false once `stop` is cancelled.
-bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToken* stop, const Mailbox* mailbox) {
+bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToken* stop, Mailbox* mailbox) {
     pollfd descriptors[3] = {};
     nfds_t count = 0;
     if (bus) descriptors[count++] = *bus;
@@ -55,6 +55,9 @@ bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToke
     if (stopDescriptor >= 0) descriptors[count++] = {stopDescriptor, POLLIN, 0};
     const int mailDescriptor = mailbox ? mailbox->descriptor() : -1;
     if (mailDescriptor >= 0) descriptors[count++] = {mailDescriptor, POLLIN, 0};
+    if (const int dueMs = mailbox ? mailbox->millisecondsUntilDue() : -1; dueMs >= 0) {
+        timeoutMs = timeoutMs < 0 ? dueMs : std::min(timeoutMs, dueMs);
+    }
     if ((stop && stopDescriptor < 0) || (mailbox && mailDescriptor < 0)) {
         timeoutMs = timeoutMs < 0 ? lookAgainMs : std::min(timeoutMs, lookAgainMs);
     }
@@ -215,11 +218,30 @@ void Mailbox::post(std::function<void()> work) {
     }
 }
 
+void Mailbox::postAt(Deadline due, std::function<void()> work) {
+    std::lock_guard lock(m_mutex);
+    m_later.emplace(due, std::move(work));
+    if (m_ready >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_ready, &one, sizeof one);
+    }
+}
+
+int Mailbox::millisecondsUntilDue() {
+    std::lock_guard lock(m_mutex);
+    return m_later.empty() ? -1 : millisecondsUntil(m_later.begin()->first);
+}
+
 void Mailbox::runPosted() {
     std::deque<std::function<void()>> work;
     {
         std::lock_guard lock(m_mutex);
         work.swap(m_work);
+        const auto now = std::chrono::steady_clock::now();
+        while (!m_later.empty() && m_later.begin()->first <= now) {
+            work.push_back(std::move(m_later.begin()->second));
+            m_later.erase(m_later.begin());
+        }
         if (m_ready >= 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const ssize_t got = ::read(m_ready, &count, sizeof count);
@@ -333,6 +355,11 @@ Watch::~Watch() {
 
 void Watch::post(std::function<void(Connection* bus)> command) {
     m_mailbox.post([this, command = std::move(command)] { command(m_connected); });
+}
+
+void Watch::postAfter(std::chrono::milliseconds delay, std::function<void(Connection* bus)> command) {
+    m_mailbox.postAt(std::chrono::steady_clock::now() + delay,
+                     [this, command = std::move(command)] { command(m_connected); });
 }
 
 void Watch::run(const std::string& address, const Handlers& handlers, Timing timing) {

@@ -80,7 +80,7 @@ QDBusMessage avahiMockCall(const char* member, const QVariantList& arguments) {
     return call;
 }
 
-TEST(AvahiBackendOnAPrivateBus, FollowsTheDaemonsStateAndEndsBrowsingWhenTheBusGoes) {
+TEST(AvahiBackendOnAPrivateBus, FollowsTheDaemonsStateAndKeepsBrowsingWhenTheBusGoes) {
     if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
     EventLoop loop;
     auto avahi = std::make_unique<test::DbusMock>(std::vector<std::string>{"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server"},
@@ -99,8 +99,9 @@ TEST(AvahiBackendOnAPrivateBus, FollowsTheDaemonsStateAndEndsBrowsingWhenTheBusG
     EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs)) << "registering";
     EXPECT_TRUE(discovery.isSearching());
     avahi.reset(); // the bus goes, and is not there when the backend tries again
-    EXPECT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable() && !discovery.isSearching(); },
-                              kFindTimeoutMs));
+    EXPECT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
+    loop.runFor(1500); // past the first attempt to connect again
+    EXPECT_TRUE(discovery.isSearching()) << "browsing resumes when the bus returns";
 }
 
 // --- Run from the test suite ---
