@@ -175,6 +175,8 @@ struct ReturnCase {
     const char* labCase;
 };
 
+void PrintTo(const ReturnCase& row, std::ostream* out) { *out << row.name; }
+
 class AvahiLabReturn : public testing::TestWithParam<ReturnCase> {};
 
 TEST_P(AvahiLabReturn, TheListMatchesWhatTheDaemonHas) {
