@@ -126,9 +126,9 @@ private:
 
 // Keeps a connection to a bus, on a thread of its own, for as long as it lives: it connects (and
 // again, after a pause that grows from one second to half a minute, when connecting failed or the
-// connection was lost), subscribes to its signals and tells its handlers. Handlers and posted
-// commands run on that thread and may start calls with callAsync, never wait. Ending it waits for
-// nothing on the bus.
+// connection was lost; at once when the socket file of a bus at a "unix:path=" address appears),
+// subscribes to its signals and tells its handlers. Handlers and posted commands run on that thread
+// and may start calls with callAsync, never wait. Ending it waits for nothing on the bus.
 class Watch {
 public:
     struct Handlers {

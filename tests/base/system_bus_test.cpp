@@ -86,6 +86,34 @@ TEST(SystemBusWatch, PostedCommandsGetTheConnectionOnlyWhileTheBusHasItIn) {
     }
 }
 
+// A bus that comes back at its socket's path is tried at once, not after the pause that has grown
+// while it was away.
+TEST(SystemBusWatch, ABusWhoseSocketAppearsIsTriedAtOnce) {
+    QTemporaryDir folder;
+    const std::string socket = folder.filePath("bus").toStdString();
+    std::promise<void> unreachable;
+    std::promise<void> connected;
+    std::atomic<bool> toldUnreachable{false};
+    std::atomic<bool> toldConnected{false};
+    Watch::Handlers handlers;
+    handlers.unreachable = [&] {
+        if (!toldUnreachable.exchange(true)) unreachable.set_value();
+    };
+    handlers.connected = [&](Connection&) {
+        if (!toldConnected.exchange(true)) connected.set_value();
+    };
+    using std::chrono::milliseconds;
+    Watch watch("unix:path=" + socket, handlers, Watch::Timing{milliseconds(2'000), milliseconds(20'000), milliseconds(20'000)});
+    ASSERT_EQ(unreachable.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto started = std::chrono::steady_clock::now();
+    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
+                                 "", true);
+    ASSERT_TRUE(busDaemon.readLine(5000)) << "dbus-daemon did not start";
+    // Well before the pause of 20 s ends.
+    ASSERT_EQ(connected.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
 // Work posted for later runs in the order of its times and not before them, whether the watch is
 // waiting on its connection or pausing before it tries to connect again.
 TEST(SystemBusWatch, CommandsPostedForLaterRunInTheOrderOfTheirTimes) {
