@@ -434,6 +434,9 @@ void daemonBack(EventLoop& loop, LabRequests& lab, const std::set<std::string>& 
 void busBack(EventLoop& loop, LabRequests& lab, int gapMs) {
     LANDiscovery discovery(true, makeAvahiDnsSdBackend(std::nullopt, kLabTiming));
     publishAndList(loop, lab, discovery, {"Phone-A"});
+    bool blinked = false; // Phone-A stays published, and listed, throughout
+    QObject::connect(&discovery, &LANDiscovery::devicesChanged,
+                     [&] { blinked = blinked || !listedNames(discovery).contains("Phone-A"); });
     lab("bus-stop");
     ASSERT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
     loop.runFor(gapMs);
@@ -445,6 +448,7 @@ void busBack(EventLoop& loop, LabRequests& lab, int gapMs) {
     // The bus is tried again as soon as its socket is back, whatever pause the gap had grown to.
     EXPECT_TRUE(listBecomes(loop, discovery, {"Phone-A", "Phone-C"}, back, 10'000, "after the bus's return"));
     EXPECT_TRUE(discovery.isSearching());
+    EXPECT_FALSE(blinked);
 }
 
 // The daemon holds its name but does not answer for longer than the answer time-out, then goes on;
