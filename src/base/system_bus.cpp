@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <string_view>
 
 #include <poll.h>
 #include <pthread.h>
 #include <sys/eventfd.h>
+#include <sys/inotify.h>
 #include <unistd.h>
 #include <systemd/sd-bus.h>
 
@@ -47,7 +49,7 @@ int pollTimeoutMs(sd_bus* bus, Deadline deadline) {
 
 // Waits until the bus's descriptor (when given), `stop`'s or `mailbox`'s is ready, for at most
 // `timeoutMs` (-1: no limit); false once `stop` is cancelled.
-bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToken* stop, const Mailbox* mailbox) {
+bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToken* stop, Mailbox* mailbox) {
     pollfd descriptors[3] = {};
     nfds_t count = 0;
     if (bus) descriptors[count++] = *bus;
@@ -55,6 +57,9 @@ bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToke
     if (stopDescriptor >= 0) descriptors[count++] = {stopDescriptor, POLLIN, 0};
     const int mailDescriptor = mailbox ? mailbox->descriptor() : -1;
     if (mailDescriptor >= 0) descriptors[count++] = {mailDescriptor, POLLIN, 0};
+    if (const int dueMs = mailbox ? mailbox->millisecondsUntilDue() : -1; dueMs >= 0) {
+        timeoutMs = timeoutMs < 0 ? dueMs : std::min(timeoutMs, dueMs);
+    }
     if ((stop && stopDescriptor < 0) || (mailbox && mailDescriptor < 0)) {
         timeoutMs = timeoutMs < 0 ? lookAgainMs : std::min(timeoutMs, lookAgainMs);
     }
@@ -63,13 +68,73 @@ bool waitForAny(std::optional<pollfd> bus, int timeoutMs, const CancellationToke
     return ready >= 0 || errno == EINTR;
 }
 
-// Runs posted work until `until`; false once `stop` is cancelled.
-bool pauseUntil(Deadline until, const CancellationToken& stop, Mailbox& mailbox) {
+// The socket file of a bus at "unix:path=FILE" (the first address, up to its other keys); empty
+// for any other kind of address.
+std::string socketFileOf(const std::string& address) {
+    constexpr std::string_view prefix = "unix:path=";
+    if (address.compare(0, prefix.size(), prefix) != 0) return {};
+    const std::string rest = address.substr(prefix.size());
+    return rest.substr(0, rest.find_first_of(",;"));
+}
+
+// Tells when a bus's socket file appears (made, moved in, or its permissions changed), so that a
+// bus that comes back is tried at once rather than after the pause. Tells nothing for a bus at any
+// other kind of address or in a folder that cannot be watched.
+class SocketAppearance {
+public:
+    explicit SocketAppearance(const std::string& file) {
+        const std::size_t slash = file.rfind('/');
+        if (file.empty() || slash == std::string::npos || slash + 1 == file.size()) return;
+        m_name = file.substr(slash + 1);
+        m_descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        const std::string folder = slash == 0 ? "/" : file.substr(0, slash);
+        if (m_descriptor >= 0 && ::inotify_add_watch(m_descriptor, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB) < 0) {
+            ::close(m_descriptor);
+            m_descriptor = -1;
+        }
+    }
+    ~SocketAppearance() {
+        if (m_descriptor >= 0) ::close(m_descriptor);
+    }
+    SocketAppearance(const SocketAppearance&) = delete;
+    SocketAppearance& operator=(const SocketAppearance&) = delete;
+
+    // Readable when something happened in the folder; -1 when nothing is watched.
+    int descriptor() const { return m_descriptor; }
+
+    // Takes what happened in the folder since the last look; true when the socket file was among it.
+    bool appeared() {
+        if (m_descriptor < 0) return false;
+        bool seen = false;
+        alignas(inotify_event) char events[4096];
+        for (;;) {
+            const ssize_t got = ::read(m_descriptor, events, sizeof events);
+            if (got <= 0) return seen;
+            for (ssize_t at = 0; at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len > 0 && m_name == event->name) seen = true;
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+    }
+
+private:
+    std::string m_name;
+    int m_descriptor = -1;
+};
+
+enum class PauseEnd { timeUp, socketAppeared, stopped };
+
+// Runs posted work until `until`, or until the bus's socket file appears.
+PauseEnd pauseUntil(Deadline until, const CancellationToken& stop, Mailbox& mailbox, SocketAppearance& socket) {
+    std::optional<pollfd> socketEvents;
+    if (socket.descriptor() >= 0) socketEvents = pollfd{socket.descriptor(), POLLIN, 0};
     for (;;) {
         mailbox.runPosted();
+        if (socket.appeared()) return PauseEnd::socketAppeared;
         const int leftMs = millisecondsUntil(until);
-        if (leftMs == 0) return !stop.isCancelled();
-        if (!waitForAny(std::nullopt, leftMs, &stop, &mailbox)) return false;
+        if (leftMs == 0) return stop.isCancelled() ? PauseEnd::stopped : PauseEnd::timeUp;
+        if (!waitForAny(socketEvents, leftMs, &stop, &mailbox)) return PauseEnd::stopped;
     }
 }
 
@@ -215,11 +280,30 @@ void Mailbox::post(std::function<void()> work) {
     }
 }
 
+void Mailbox::postAt(Deadline due, std::function<void()> work) {
+    std::lock_guard lock(m_mutex);
+    m_later.emplace(due, std::move(work));
+    if (m_ready >= 0) {
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(m_ready, &one, sizeof one);
+    }
+}
+
+int Mailbox::millisecondsUntilDue() {
+    std::lock_guard lock(m_mutex);
+    return m_later.empty() ? -1 : millisecondsUntil(m_later.begin()->first);
+}
+
 void Mailbox::runPosted() {
     std::deque<std::function<void()>> work;
     {
         std::lock_guard lock(m_mutex);
         work.swap(m_work);
+        const auto now = std::chrono::steady_clock::now();
+        while (!m_later.empty() && m_later.begin()->first <= now) {
+            work.push_back(std::move(m_later.begin()->second));
+            m_later.erase(m_later.begin());
+        }
         if (m_ready >= 0) {
             std::uint64_t count = 0;
             [[maybe_unused]] const ssize_t got = ::read(m_ready, &count, sizeof count);
@@ -335,8 +419,14 @@ void Watch::post(std::function<void(Connection* bus)> command) {
     m_mailbox.post([this, command = std::move(command)] { command(m_connected); });
 }
 
+void Watch::postAfter(std::chrono::milliseconds delay, std::function<void(Connection* bus)> command) {
+    m_mailbox.postAt(std::chrono::steady_clock::now() + delay,
+                     [this, command = std::move(command)] { command(m_connected); });
+}
+
 void Watch::run(const std::string& address, const Handlers& handlers, Timing timing) {
     auto retryDelay = timing.firstRetryDelay;
+    SocketAppearance socket(socketFileOf(address));
     while (!m_stop.isCancelled()) {
         const Deadline deadline = std::chrono::steady_clock::now() + timing.connectTimeout;
         if (std::unique_ptr<Connection> connection = Connection::open(address, deadline, &m_stop, &m_mailbox)) {
@@ -357,8 +447,12 @@ void Watch::run(const std::string& address, const Handlers& handlers, Timing tim
             if (m_stop.isCancelled()) break;
             if (handlers.unreachable) handlers.unreachable();
         }
-        if (!pauseUntil(std::chrono::steady_clock::now() + retryDelay, m_stop, m_mailbox)) break;
-        retryDelay = std::min(retryDelay * 2, timing.longestRetryDelay);
+        switch (pauseUntil(std::chrono::steady_clock::now() + retryDelay, m_stop, m_mailbox, socket)) {
+        case PauseEnd::stopped: return;
+        // A bus coming back may not listen yet: the pause starts short again.
+        case PauseEnd::socketAppeared: retryDelay = timing.firstRetryDelay; break;
+        case PauseEnd::timeUp: retryDelay = std::min(retryDelay * 2, timing.longestRetryDelay); break;
+        }
     }
 }
 

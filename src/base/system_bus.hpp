@@ -73,13 +73,18 @@ public:
     Mailbox& operator=(const Mailbox&) = delete;
 
     void post(std::function<void()> work); // any thread
-    void runPosted();                       // the waiting thread
+    // Runs `work` during the first wait at or after `due`, in the order of their times.
+    void postAt(Deadline due, std::function<void()> work); // any thread
+    void runPosted();                       // the waiting thread: the work posted and the work due
     // Readable while work waits; -1 when none could be made, and the waits then look now and then.
     int descriptor() const { return m_ready; }
+    // Milliseconds until the earliest work posted for later is due (0 when it is); -1 for none.
+    int millisecondsUntilDue();
 
 private:
     std::mutex m_mutex;
     std::deque<std::function<void()>> m_work;
+    std::multimap<Deadline, std::function<void()>> m_later;
     const int m_ready;
 };
 
@@ -121,9 +126,9 @@ private:
 
 // Keeps a connection to a bus, on a thread of its own, for as long as it lives: it connects (and
 // again, after a pause that grows from one second to half a minute, when connecting failed or the
-// connection was lost), subscribes to its signals and tells its handlers. Handlers and posted
-// commands run on that thread and may start calls with callAsync, never wait. Ending it waits for
-// nothing on the bus.
+// connection was lost; at once when the socket file of a bus at a "unix:path=" address appears),
+// subscribes to its signals and tells its handlers. Handlers and posted commands run on that thread
+// and may start calls with callAsync, never wait. Ending it waits for nothing on the bus.
 class Watch {
 public:
     struct Handlers {
@@ -148,6 +153,8 @@ public:
     // Any thread: runs `command` on the watch's thread, after the commands posted before it, with
     // the connection while the bus has it in (from `connected` to `lost`), else with null.
     void post(std::function<void(Connection* bus)> command);
+    // Any thread: the same, once `delay` has passed; the connection is the one in at that time.
+    void postAfter(std::chrono::milliseconds delay, std::function<void(Connection* bus)> command);
 
 private:
     void run(const std::string& address, const Handlers& handlers, Timing timing);

@@ -4,24 +4,35 @@
 //
 // A system_bus::Watch keeps the bus on a thread of its own, the loop. The thread that made the
 // backend only posts commands to the loop and receives its reports, in the order the events
-// happened, so it never waits for the bus or the daemon. The loop follows the daemon by its name on
-// the bus (NameOwnerChanged) and its state (GetState, StateChanged): DNS-SD is available while the
-// daemon is there and registering, running or renaming itself after a collision. Each browse is a
-// ServiceBrowser object that the daemon makes (ServiceBrowserPrepare) and starts (Start) only after
-// its signals are subscribed to, so nothing it reports is missed; resolving is one ResolveService
-// call with the resolution's time-out. Calls never start the daemon through bus activation.
+// happened, so it never waits for the bus or the daemon. The loop follows the daemon by the unique
+// name that holds its well-known one (GetNameOwner, NameOwnerChanged) and its state (GetState,
+// StateChanged): DNS-SD is available while the daemon is there and registering, running or renaming
+// itself after a collision. Signals count only from the bus itself and from that unique name. A
+// question about the state, or for a browser object, that gets no answer is asked again after a
+// growing pause. Each browse is a ServiceBrowser object that the daemon makes
+// (ServiceBrowserPrepare) and starts (Start) only after its signals are subscribed to, so nothing it
+// reports is missed; resolving is one ResolveService call with the resolution's time-out. Calls
+// never start the daemon through bus activation.
+//
+// A daemon or a bus that goes away takes the browser objects with it, but not the browse: the list
+// stays as it is, and when both are back a fresh object is made. Once it has said it reported all it
+// knows (AllForNow), or after the settle time-out, the services it did not report are removed and
+// then the new ones are reported, so they find the places the gone ones held.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
 // instance and removed on its last. Only IPv4 is browsed and resolved.
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
+#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -158,22 +169,27 @@ struct LoopBrowser {
     std::string domain; // with its dot
     std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
     std::string path;          // that object, once the daemon made it
+    // What the daemon's current browser object reported.
     AvahiServiceInstances instances;
+    // What this browse reported found and not removed since. It outlives the daemon's browser
+    // objects, so a daemon or a bus that goes and returns leaves the list as it is until the fresh
+    // object has reported what it knows; only then is what it did not report removed.
+    std::set<AvahiServiceInstances::Key> listed;
+    // A fresh object after a gap has not yet said it has reported all it knows (AllForNow), nor has
+    // its time run out: what it reports is held until then.
+    bool isSettling = false;
+    std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
 class AvahiLoop {
 public:
-    AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address)
-        : m_front(std::move(front)), m_receiver(receiver) {
+    AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address, AvahiDnsSdTiming timing)
+        : m_front(std::move(front)), m_receiver(receiver), m_timing(timing), m_statePause(firstPause()) {
         system_bus::Watch::Handlers handlers;
         handlers.matches = {avahiOwnerRule, avahiStateRule, avahiBrowserRule};
         handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
-        handlers.connected = [this](system_bus::Connection& bus) {
-            m_wasConnected = true;
-            askState(bus);
-        };
+        handlers.connected = [this](system_bus::Connection& bus) { askOwner(bus); };
         handlers.lost = [this] { daemonGone(); };
-        handlers.unreachable = [this] { busUnreachable(); };
         m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers));
     }
     AvahiLoop(const AvahiLoop&) = delete;
@@ -188,19 +204,26 @@ public:
     void browse(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<BrowserFront> front,
                 std::uint64_t generation, std::string type, std::string domain) {
         LoopBrowser& browser = m_browsers[id];
-        stopDaemonBrowser(bus, browser);
+        endBrowse(bus, browser);
         browser.front = std::move(front);
         browser.generation = generation;
         browser.type = std::move(type);
         browser.domain = std::move(domain);
         browser.isWanted = true;
+        browser.askAgainPause = firstPause();
+        // A browse asked for while the daemon reads as unusable asks after it again at once,
+        // whatever pause a question without an answer left.
+        if (bus && !m_isUsable) {
+            m_statePause = firstPause();
+            askOwner(*bus);
+        }
         startDaemonBrowser(bus, id, browser);
     }
 
     void stopBrowsing(system_bus::Connection* bus, std::uint64_t id) {
         const auto found = m_browsers.find(id);
         if (found == m_browsers.end()) return;
-        stopDaemonBrowser(bus, found->second);
+        endBrowse(bus, found->second);
         found->second.isWanted = false;
     }
 
@@ -234,20 +257,47 @@ public:
     void forgetService(std::uint64_t id) { m_resolving.erase(id); }
 
 private:
+    // The pauses between questions that got no answer grow as the bus connection's do.
+    static std::chrono::milliseconds firstPause() { return system_bus::Watch::Timing{}.firstRetryDelay; }
+    static std::chrono::milliseconds nextPause(std::chrono::milliseconds pause) {
+        return std::min(pause * 2, system_bus::Watch::Timing{}.longestRetryDelay);
+    }
+
+    // Runs `command` on the loop once `delay` has passed.
+    void later(std::chrono::milliseconds delay, std::function<void(system_bus::Connection*)> command) {
+        m_watch->postAfter(delay, std::move(command));
+    }
+
     // Runs `report` on the creating thread unless the backend is gone by then.
     void deliver(std::function<void()> report) { postTo(m_receiver, std::move(report)); }
 
     void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
                            DnsSdResolution resolution);
 
+    // Only the bus speaks for names on it, and only the daemon's current connection for the
+    // daemon: any other program on the bus can send a signal that names them.
+    bool isFromDaemon(sd_bus_message* signal) const {
+        const char* sender = sd_bus_message_get_sender(signal);
+        return sender && !m_owner.empty() && m_owner == sender;
+    }
+
+    static bool isFromBus(sd_bus_message* signal) {
+        const char* sender = sd_bus_message_get_sender(signal);
+        return sender && std::string_view(sender) == "org.freedesktop.DBus";
+    }
+
     void received(system_bus::Connection& bus, sd_bus_message* signal) {
         if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
+            if (!isFromBus(signal)) return;
             const char* name = nullptr;
             const char* oldOwner = nullptr;
             const char* newOwner = nullptr;
             if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return;
+            if (!name || std::string_view(name) != avahiName) return;
             if (oldOwner && *oldOwner) daemonGone();
-            if (newOwner && *newOwner) askState(bus);
+            ownerIs(bus, newOwner ? newOwner : "");
+        } else if (!isFromDaemon(signal)) {
+            return;
         } else if (sd_bus_message_is_signal(signal, nullptr, "StateChanged")) {
             std::int32_t state = 0;
             if (sd_bus_message_read_basic(signal, 'i', &state) > 0) setUsable(&bus, isUsableState(state));
@@ -260,13 +310,51 @@ private:
         return state >= avahiFirstUsableState && state <= avahiLastUsableState;
     }
 
-    // Asks the daemon's state; no answer (no daemon on the bus) reads as unusable.
+    // Asks the bus who holds the daemon's name; no answer reads as nobody.
+    void askOwner(system_bus::Connection& bus) {
+        const std::uint64_t request = ++m_ownerRequest;
+        system_bus::Message call =
+            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner");
+        if (call) sd_bus_message_append(call.get(), "s", avahiName);
+        bus.callAsync(call, m_timing.answerTimeout, [this, connection = &bus, request](sd_bus_message* reply) {
+            if (request != m_ownerRequest) return;
+            const char* owner = nullptr;
+            if (!reply || sd_bus_message_read_basic(reply, 's', &owner) <= 0 || !owner) owner = "";
+            ownerIs(*connection, owner);
+        });
+    }
+
+    void ownerIs(system_bus::Connection& bus, std::string owner) {
+        ++m_ownerRequest; // what the bus said last counts
+        m_owner = std::move(owner);
+        m_statePause = firstPause();
+        if (m_owner.empty()) {
+            ++m_stateRequest;
+            setUsable(&bus, false);
+        } else {
+            askState(bus);
+        }
+    }
+
+    // Asks the daemon's state. Without an answer it reads as unusable, and while the daemon holds
+    // its name it is asked again after a pause.
     void askState(system_bus::Connection& bus) {
-        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), system_bus::answerTimeout,
-                      [this, connection = &bus](sd_bus_message* reply) {
+        const std::uint64_t request = ++m_stateRequest;
+        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_timing.answerTimeout,
+                      [this, connection = &bus, request](sd_bus_message* reply) {
+                          if (request != m_stateRequest) return;
                           std::int32_t state = 0;
-                          const bool answered = reply && sd_bus_message_read_basic(reply, 'i', &state) > 0;
-                          setUsable(connection, answered && isUsableState(state));
+                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
+                              m_statePause = firstPause();
+                              setUsable(connection, isUsableState(state));
+                              return;
+                          }
+                          setUsable(connection, false);
+                          if (m_owner.empty()) return;
+                          later(m_statePause, [this, request](system_bus::Connection* current) {
+                              if (current && request == m_stateRequest && !m_owner.empty()) askState(*current);
+                          });
+                          m_statePause = nextPause(m_statePause);
                       });
     }
 
@@ -277,7 +365,7 @@ private:
             if (usable) {
                 startDaemonBrowser(bus, id, browser);
             } else {
-                stopDaemonBrowser(bus, browser);
+                endDaemonBrowser(bus, browser);
             }
         }
         deliver([weak = m_front, usable] {
@@ -289,28 +377,21 @@ private:
     }
 
     // The daemon left the bus, or the bus went: its browser objects and resolutions went with it.
-    // Browsing resumes when it comes back.
+    // Browsing resumes when both are back, and what is listed is then brought up to date.
     void daemonGone() {
-        for (auto& [id, browser] : m_browsers) stopDaemonBrowser(nullptr, browser);
+        for (auto& [id, browser] : m_browsers) endDaemonBrowser(nullptr, browser);
         m_resolving.clear();
+        m_owner.clear();
+        ++m_stateRequest;
         setUsable(nullptr, false);
     }
 
-    // The bus is not there any more: browsing ends, as the interface tells its delegates.
-    void busUnreachable() {
-        if (!m_wasConnected) return;
-        m_wasConnected = false;
-        for (auto& [id, browser] : m_browsers) {
-            if (!browser.isWanted) continue;
-            browser.isWanted = false;
-            reportStopped(browser);
-        }
-    }
-
-    // Has the daemon make a browser object, subscribed to already, and start it.
+    // Has the daemon make a browser object, subscribed to already, and start it. An object that
+    // never comes is asked for again after a pause.
     void startDaemonBrowser(system_bus::Connection* bus, std::uint64_t id, LoopBrowser& browser) {
         if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
         browser.instances.clear();
+        browser.isSettling = !browser.listed.empty();
         browser.request = ++m_lastRequest;
         system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
         if (call) {
@@ -318,27 +399,74 @@ private:
                                   withoutTrailingDot(browser.type).c_str(), withoutTrailingDot(browser.domain).c_str(),
                                   0u);
         }
-        bus->callAsync(call, system_bus::answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
+        bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
             const char* path = nullptr;
-            if (!reply || sd_bus_message_read_basic(reply, 'o', &path) <= 0 || !path) {
-                const auto found = m_browsers.find(id);
-                if (found != m_browsers.end() && found->second.request == request) found->second.request = 0;
+            const bool made = reply && sd_bus_message_read_basic(reply, 'o', &path) > 0 && path;
+            const auto found = m_browsers.find(id);
+            const bool current = found != m_browsers.end() && found->second.request == request;
+            if (!made) {
+                if (!current) return;
+                LoopBrowser& unanswered = found->second;
+                unanswered.request = 0;
+                later(unanswered.askAgainPause, [this, id](system_bus::Connection* connection) {
+                    const auto again = m_browsers.find(id);
+                    if (again != m_browsers.end()) startDaemonBrowser(connection, id, again->second);
+                });
+                unanswered.askAgainPause = nextPause(unanswered.askAgainPause);
                 return;
             }
-            const auto found = m_browsers.find(id);
-            if (found == m_browsers.end() || found->second.request != request) return freeAvahiObject(*bus, path);
-            found->second.path = path;
+            if (!current) return freeAvahiObject(*bus, path);
+            LoopBrowser& started = found->second;
+            started.askAgainPause = firstPause();
+            started.path = path;
             tellBrowserObject(*bus, path, "Start");
+            if (!started.isSettling) return;
+            later(m_timing.settleTimeout, [this, id, request](system_bus::Connection*) {
+                const auto settling = m_browsers.find(id);
+                if (settling != m_browsers.end() && settling->second.request == request) settle(settling->second);
+            });
         });
     }
 
-    // Frees the browser's object, also one the daemon is still making; its services are forgotten
-    // without reports.
-    static void stopDaemonBrowser(system_bus::Connection* bus, LoopBrowser& browser) {
+    // Frees the browser's daemon object, also one the daemon is still making; what it reported is
+    // forgotten, what the browse listed is kept.
+    static void endDaemonBrowser(system_bus::Connection* bus, LoopBrowser& browser) {
         if (bus && !browser.path.empty()) freeAvahiObject(*bus, browser.path);
         browser.request = 0;
         browser.path.clear();
         browser.instances.clear();
+        browser.isSettling = false;
+    }
+
+    // Ends the browse: its services are forgotten without reports.
+    static void endBrowse(system_bus::Connection* bus, LoopBrowser& browser) {
+        endDaemonBrowser(bus, browser);
+        browser.listed.clear();
+    }
+
+    // The fresh object has reported what it knows, or its time ran out.
+    void settle(LoopBrowser& browser) {
+        if (!browser.isSettling) return;
+        browser.isSettling = false;
+        reportChanges(browser);
+    }
+
+    // Reports what the daemon's object has and the browse does not list, and the reverse, unless
+    // the object is still settling. Removals go first, so that a service that took another's place
+    // during a gap finds that place free.
+    void reportChanges(LoopBrowser& browser) {
+        if (browser.isSettling) return;
+        for (auto key = browser.listed.begin(); key != browser.listed.end();) {
+            if (browser.instances.contains(*key)) {
+                ++key;
+                continue;
+            }
+            reportService(browser, *key, false);
+            key = browser.listed.erase(key);
+        }
+        browser.instances.forEach([&](const AvahiServiceInstances::Key& key) {
+            if (browser.listed.insert(key).second) reportService(browser, key, true);
+        });
     }
 
     void browserSignal(system_bus::Connection& bus, sd_bus_message* signal) {
@@ -349,11 +477,12 @@ private:
         }
         if (!browser) return;
         if (sd_bus_message_is_signal(signal, nullptr, "Failure")) {
-            stopDaemonBrowser(&bus, *browser);
+            endBrowse(&bus, *browser);
             browser->isWanted = false;
             reportStopped(*browser);
             return;
         }
+        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) return settle(*browser);
         const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
         if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
         std::int32_t interface = 0;
@@ -365,7 +494,7 @@ private:
         if (!name || !type || !domain) return;
         auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
         if (isNew ? !browser->instances.add(key) : !browser->instances.remove(key)) return;
-        reportService(*browser, std::move(key), isNew);
+        reportChanges(*browser);
     }
 
     void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
@@ -381,9 +510,13 @@ private:
     // Set before the loop's thread starts.
     std::weak_ptr<AvahiFront> m_front;
     QObject* m_receiver;
+    const AvahiDnsSdTiming m_timing;
     // The loop's own.
     bool m_isUsable = false;
-    bool m_wasConnected = false;
+    std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
+    std::uint64_t m_ownerRequest = 0;
+    std::uint64_t m_stateRequest = 0; // the question about the daemon's state that counts
+    std::chrono::milliseconds m_statePause;
     std::uint64_t m_lastRequest = 0;
     std::map<std::uint64_t, LoopBrowser> m_browsers;
     std::map<std::uint64_t, std::uint64_t> m_resolving; // service id → its resolution's request
@@ -492,8 +625,8 @@ private:
 
 class AvahiBackend final : public DnsSdBackend {
 public:
-    explicit AvahiBackend(std::string busAddress) : m_front(std::make_shared<AvahiFront>()) {
-        m_front->loop = std::make_unique<AvahiLoop>(m_front, m_front->receiver.get(), std::move(busAddress));
+    AvahiBackend(std::string busAddress, AvahiDnsSdTiming timing) : m_front(std::make_shared<AvahiFront>()) {
+        m_front->loop = std::make_unique<AvahiLoop>(m_front, m_front->receiver.get(), std::move(busAddress), timing);
     }
 
     std::unique_ptr<DnsSdBrowser> makeBrowser(DnsSdDelegate* delegate) override {
@@ -510,8 +643,8 @@ private:
 
 } // namespace
 
-std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress) {
-    return std::make_shared<AvahiBackend>(system_bus::systemAddress(busAddress));
+std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress, AvahiDnsSdTiming timing) {
+    return std::make_shared<AvahiBackend>(system_bus::systemAddress(busAddress), timing);
 }
 
 } // namespace velk

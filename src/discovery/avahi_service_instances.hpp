@@ -23,6 +23,12 @@ public:
         return true;
     }
     void clear() { m_counts.clear(); }
+    bool contains(const Key& key) const { return m_counts.contains(key); }
+    // Every service with an instance, in order.
+    template <class Visit>
+    void forEach(Visit visit) const {
+        for (const auto& [key, count] : m_counts) visit(key);
+    }
 
 private:
     std::map<Key, int> m_counts;

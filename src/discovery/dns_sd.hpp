@@ -7,6 +7,7 @@
 // time and in the order the events happened, never from inside a call into the browser or service.
 // Types and domains are written with their trailing dot ("_velk-transfer._tcp.", "local.").
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -41,8 +42,8 @@ public:
     virtual ~DnsSdDelegate() = default;
     virtual void serviceFound(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     virtual void serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
-    // Browsing ended without being asked to (the browse failed, or the DNS-SD service can no
-    // longer be reached at all). A daemon that restarts does not end browsing.
+    // Browsing ended without being asked to: the browse failed. A daemon or a bus that goes away
+    // does not end browsing; it resumes when they return, and what left meanwhile is then removed.
     virtual void browsingStopped() = 0;
     // May come more than once for one service while it resolves.
     virtual void serviceResolved(const std::shared_ptr<DnsSdService>& service,
@@ -83,7 +84,18 @@ public:
     virtual void setAvailabilityHandler(std::function<void(bool available)> handler) = 0;
 };
 
+// How long the Avahi backend waits for the daemon.
+struct AvahiDnsSdTiming {
+    // For an answer to a question about the daemon's state or to the making of a browser; one
+    // without an answer is asked again after a pause that grows as the bus connection's does.
+    std::chrono::milliseconds answerTimeout{25'000};
+    // After the daemon or the bus came back, for a fresh browser to say it has reported what it
+    // knows, before the services it did not report are removed.
+    std::chrono::milliseconds settleTimeout{5'000};
+};
+
 // The Avahi daemon over the system bus, unless `busAddress` names another bus (tests).
-std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress = std::nullopt);
+std::shared_ptr<DnsSdBackend> makeAvahiDnsSdBackend(std::optional<std::string> busAddress = std::nullopt,
+                                                    AvahiDnsSdTiming timing = {});
 
 } // namespace velk

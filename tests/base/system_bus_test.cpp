@@ -6,7 +6,9 @@
 #include <chrono>
 #include <future>
 #include <optional>
+#include <mutex>
 #include <string>
+#include <vector>
 
 #include <QTemporaryDir>
 
@@ -81,6 +83,76 @@ TEST(SystemBusWatch, PostedCommandsGetTheConnectionOnlyWhileTheBusHasItIn) {
         auto answer = hadBus.get_future();
         ASSERT_EQ(answer.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
         EXPECT_EQ(answer.get(), c.letsIn) << c.name;
+    }
+}
+
+// A bus that comes back at its socket's path is tried at once, not after the pause that has grown
+// while it was away.
+TEST(SystemBusWatch, ABusWhoseSocketAppearsIsTriedAtOnce) {
+    QTemporaryDir folder;
+    const std::string socket = folder.filePath("bus").toStdString();
+    std::promise<void> unreachable;
+    std::promise<void> connected;
+    std::atomic<bool> toldUnreachable{false};
+    std::atomic<bool> toldConnected{false};
+    Watch::Handlers handlers;
+    handlers.unreachable = [&] {
+        if (!toldUnreachable.exchange(true)) unreachable.set_value();
+    };
+    handlers.connected = [&](Connection&) {
+        if (!toldConnected.exchange(true)) connected.set_value();
+    };
+    using std::chrono::milliseconds;
+    Watch watch("unix:path=" + socket, handlers, Watch::Timing{milliseconds(2'000), milliseconds(20'000), milliseconds(20'000)});
+    ASSERT_EQ(unreachable.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    const auto started = std::chrono::steady_clock::now();
+    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
+                                 "", true);
+    ASSERT_TRUE(busDaemon.readLine(5000)) << "dbus-daemon did not start";
+    // Well before the pause of 20 s ends.
+    ASSERT_EQ(connected.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+}
+
+// Work posted for later runs in the order of its times and not before them, whether the watch is
+// waiting on its connection or pausing before it tries to connect again.
+TEST(SystemBusWatch, CommandsPostedForLaterRunInTheOrderOfTheirTimes) {
+    QTemporaryDir folder;
+    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+    const std::optional<std::string> answering = busDaemon.readLine(5000);
+    ASSERT_TRUE(answering) << "dbus-daemon did not start";
+    using std::chrono::milliseconds;
+    const struct {
+        const char* name;
+        std::string address;
+    } cases[] = {
+        {"connected", *answering},
+        {"pausing before connecting again", "unix:path=" + folder.filePath("no-bus").toStdString()},
+    };
+    for (const auto& c : cases) {
+        std::mutex mutex;
+        std::vector<std::pair<char, std::chrono::steady_clock::duration>> ran;
+        std::promise<void> last;
+        const auto posted = std::chrono::steady_clock::now();
+        Watch watch(c.address, {}, Watch::Timing{milliseconds(300), milliseconds(5'000), milliseconds(5'000)});
+        const auto note = [&](char name) {
+            std::lock_guard lock(mutex);
+            ran.emplace_back(name, std::chrono::steady_clock::now() - posted);
+        };
+        watch.postAfter(milliseconds(400), [&](Connection*) {
+            note('c');
+            last.set_value();
+        });
+        watch.postAfter(milliseconds(200), [&](Connection*) { note('b'); });
+        watch.post([&](Connection*) { note('a'); });
+        ASSERT_EQ(last.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        std::lock_guard lock(mutex);
+        ASSERT_EQ(ran.size(), 3u) << c.name;
+        EXPECT_EQ(std::string({ran[0].first, ran[1].first, ran[2].first}), "abc") << c.name;
+        EXPECT_GE(ran[1].second, milliseconds(200)) << c.name;
+        EXPECT_GE(ran[2].second, milliseconds(400)) << c.name;
+        // Well before the watch's next attempt to connect, which would otherwise be the next wake.
+        EXPECT_LT(ran[2].second, milliseconds(3'000)) << c.name;
     }
 }
 

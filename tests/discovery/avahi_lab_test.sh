@@ -4,7 +4,14 @@
 # runs the test program's desk case (the Avahi backend and LANDiscovery), which must find, resolve
 # and lose the advertisements.
 #
-# Usage: avahi_lab_test.sh TEST_PROGRAM
+# With a CASE, the desk runs AvahiLabReturns with VELK_AVAHI_LAB_CASE=CASE instead, against one
+# phone, and drives the lab through requests: it appends "N ACTION [NAME]" lines to
+# $work/requests, and this script does each in turn and appends "N" to $work/done. ACTION is
+# publish NAME or withdraw NAME (a transfer source on phone1), daemon-stop, daemon-start,
+# daemon-pause, daemon-continue (the desk's avahi-daemon: TERM, start, STOP, CONT), bus-stop (the
+# desk's bus, which the daemon leaves with) or bus-start (the bus at the same address).
+#
+# Usage: avahi_lab_test.sh TEST_PROGRAM [CASE]
 # Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
 #
 # Every daemon runs inside a lab namespace with a private mount namespace (its own /run), only on
@@ -15,8 +22,10 @@ set -euo pipefail
 readonly EXIT_SKIP=77
 readonly STEP_TIMEOUT_S=15
 readonly DESK_TIMEOUT_S=90
+readonly RETURNS_TIMEOUT_S=150
 
-program=${1:?usage: avahi_lab_test.sh TEST_PROGRAM}
+program=${1:?usage: avahi_lab_test.sh TEST_PROGRAM [CASE]}
+case_name=${2:-}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 lab_script=$root/scripts/lab
 
@@ -86,6 +95,68 @@ done
 for host in phone1 phone2; do
   wait_for "$work/$host/avahi.log" "Server startup complete" "avahi-daemon on $host"
 done
+
+if [ -n "$case_name" ]; then
+  declare -A publishers=()
+  desk_bus_pid="" desk_avahi_pid=""
+  # Waits until process PID has ended, for at most STEP_TIMEOUT_S: ended PID WHAT
+  ended() {
+    timeout "$STEP_TIMEOUT_S" tail --pid="$1" -f /dev/null 2>/dev/null || fail "$2 did not end"
+  }
+  do_request() {
+    local action=$1 name=${2:-}
+    case $action in
+      publish)
+        publish phone1 "publish-$name" "$name" _velk-transfer._tcp 8443 "deviceId=$name"
+        publishers[$name]=$publisher_pid ;;
+      withdraw)
+        kill -TERM "${publishers[$name]}"
+        ended "${publishers[$name]}" "avahi-publish of $name" ;;
+      daemon-start)
+        start_avahi desk
+        desk_avahi_pid=${pids[-1]} ;;
+      daemon-stop)
+        kill -TERM "$desk_avahi_pid"
+        ended "$desk_avahi_pid" "the desk's avahi-daemon" ;;
+      daemon-pause) kill -STOP "$desk_avahi_pid" ;;
+      daemon-continue) kill -CONT "$desk_avahi_pid" ;;
+      bus-start)
+        start_bus desk
+        desk_bus_pid=${pids[-1]} ;;
+      bus-stop)
+        kill -TERM "$desk_bus_pid"
+        ended "$desk_bus_pid" "the desk's bus"
+        ended "$desk_avahi_pid" "the desk's avahi-daemon, once its bus went"
+        rm -f "$work/desk/bus" ;;
+      *) fail "unknown request: $action" ;;
+    esac
+  }
+  touch "$work/requests" "$work/done"
+  do_request bus-start
+  do_request daemon-start
+  wait_for "$work/desk/avahi.log" "Server startup complete" "avahi-daemon on the desk"
+  ip netns exec "$lab-desk" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/desk/bus" \
+    VELK_AVAHI_LAB_ROLE=desk-returns VELK_AVAHI_LAB_CASE="$case_name" VELK_AVAHI_LAB_DIR="$work" \
+    timeout -k 5 "$RETURNS_TIMEOUT_S" "$program" --gtest_filter='AvahiLabReturns.*' >"$work/desk/program.log" 2>&1 &
+  desk_pid=$!
+  pids+=("$desk_pid")
+  handled=0
+  while kill -0 "$desk_pid" 2>/dev/null; do
+    while read -r number action name; do
+      do_request "$action" "$name"
+      echo "$number" >>"$work/done"
+      handled=$number
+    done < <(tail -n +"$((handled + 1))" "$work/requests")
+    sleep 0.05
+  done
+  desk_status=0
+  wait "$desk_pid" || desk_status=$?
+  cat "$work/desk/program.log" >&2
+  [ "$desk_status" -eq 0 ] || fail "the desk program failed (status $desk_status)"
+  grep -q '\[  PASSED  \] 1 test' "$work/desk/program.log" || fail "the desk case did not run"
+  echo "avahi lab: $case_name passed" >&2
+  exit 0
+fi
 
 readonly FINGERPRINT=0123456789abcdef0123456789ABCDEF0123456789abcdef0123456789abcdef
 publish phone1 transfer "Velk Phone One" _velk-transfer._tcp 8443 \
