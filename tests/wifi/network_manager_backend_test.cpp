@@ -318,8 +318,9 @@ TEST_F(NetworkManagerBackendTest, AJoinWithoutAnAnswerShowsItsProgressAtOnceAndE
         const int row = static_cast<int>(silent);
         NetworkManagerWifiBackend::Options options;
         options.busAddress = silent == Silent::bus ? silentBus.address : mock->address.toStdString();
+        // Short bounds, yet long enough for the mock's answers on a busy machine.
         options.connectTimeoutMs = 1000;
-        options.callTimeoutMs = 1000;
+        options.callTimeoutMs = 2000;
         auto nm = std::make_shared<NetworkManagerWifiBackend>(options);
         if (silent == Silent::networkManagerOnceAsked) {
             std::optional<WifiPermission> answer;
