@@ -151,8 +151,8 @@ private:
 WifiPermission askScanPermission(const NetworkManagerWifiBackend::Options& options) {
     NetworkManagerSession nm(options);
     const system_bus::Message reply = nm.call(kManagerPath, kManagerInterface, "GetPermissions");
-    // Without an answer there is nothing that forbids scanning; the join itself reports what fails.
-    if (!reply) return WifiPermission::authorized;
+    // No answer (an error, the time-out, no bus): whatever the join asked next would go unanswered too.
+    if (!reply) return WifiPermission::noAnswer;
     const auto permissions = system_bus::readTextDictionary(reply.get());
     const auto scan = permissions.find(kScanPermission);
     if (scan == permissions.end()) return WifiPermission::authorized;
@@ -177,21 +177,25 @@ WifiPermission NetworkManagerWifiBackend::permissionStatus() { return m_shared->
 void NetworkManagerWifiBackend::requestPermission(std::function<void(WifiPermission)> answer) {
     launchWorker([shared = m_shared, answer = std::move(answer)] {
         const WifiPermission status = askScanPermission(shared->options);
-        // The agent may keep an authentication for a while: "auth" is asked again at the next join.
-        if (status != WifiPermission::askOnUse) shared->permission.store(status);
+        // The agent may keep an authentication for a while: "auth" is asked again at the next join,
+        // and so is a NetworkManager that did not answer.
+        if (status != WifiPermission::askOnUse && status != WifiPermission::noAnswer) shared->permission.store(status);
         postToGui([answer, status] { answer(status); });
     });
 }
 
-std::optional<std::string> NetworkManagerWifiBackend::interface() {
+WifiInterface NetworkManagerWifiBackend::interface() {
     NetworkManagerSession nm(m_shared->options);
     const auto devices = nm.paths(kManagerPath, kManagerInterface, "GetDevices");
-    if (!devices) return std::nullopt;
+    if (!devices) return {};
+    // "None" only when every device answered and none is Wi-Fi.
+    bool everyDeviceAnswered = true;
     for (const std::string& device : *devices) {
         const auto type = nm.property(device, kDeviceInterface, "DeviceType");
-        if (type && system_bus::valueAs<std::uint64_t>(*type) == kDeviceTypeWifi) return device;
+        if (!type) everyDeviceAnswered = false;
+        if (type && system_bus::valueAs<std::uint64_t>(*type) == kDeviceTypeWifi) return WifiInterface::found(device);
     }
-    return std::nullopt;
+    return {everyDeviceAnswered ? WifiInterface::Status::none : WifiInterface::Status::noAnswer, {}};
 }
 
 std::vector<WifiSecurity> NetworkManagerWifiBackend::securities(std::uint32_t flags, std::uint32_t wpaFlags,

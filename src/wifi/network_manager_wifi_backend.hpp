@@ -2,8 +2,8 @@
 // The Wi-Fi join over NetworkManager's D-Bus API. The bus is reached only when a join asks for it,
 // so making the backend (and the sheet that owns it) touches no system service; each step of a
 // join (the permission, the interface, the scan, the association) makes a connection of its own
-// through sd-bus, and every wait, connecting included, has its time-out: a bus that never answers
-// reads as no bus, only later. The password
+// through sd-bus, and every wait, connecting included, has its time-out. A NetworkManager or a bus
+// that does not answer is told apart from one that answers "no Wi-Fi device". The password
 // travels only inside the connection's secrets, to a volatile profile that NetworkManager never
 // writes to disk; a profile whose activation fails is removed again. Every wait (a call's reply,
 // the scan's end, the activation) ends at once when the cancellation it was given is cancelled:
@@ -39,7 +39,7 @@ public:
 
     WifiPermission permissionStatus() override;
     void requestPermission(std::function<void(WifiPermission)> answer) override;
-    std::optional<std::string> interface() override;
+    WifiInterface interface() override;
     std::optional<std::vector<WifiNetwork>> scan(const std::string& interface,
                                                  const std::vector<std::uint8_t>& ssid) override;
     bool associate(const std::string& interface, const WifiNetwork& network,

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velk {
@@ -41,7 +42,20 @@ struct WifiNetwork {
 
 // Whether the system lets this application scan for and join Wi-Fi networks. `askOnUse`: allowed
 // once the user confirms in the system's own authentication prompt, which appears during the join.
-enum class WifiPermission { notDetermined, restricted, denied, authorized, askOnUse, other };
+// `noAnswer`: the system (or the bus to it) did not answer in time, so the join cannot go ahead.
+enum class WifiPermission { notDetermined, restricted, denied, authorized, askOnUse, other, noAnswer };
+
+// The system's answer about its default Wi-Fi interface. `none` only when it answered that it has
+// none; a system that did not answer (silent, missing, or the bus to it) is `noAnswer`, since the
+// computer may well have Wi-Fi.
+struct WifiInterface {
+    enum class Status { found, none, noAnswer };
+    Status status = Status::noAnswer;
+    std::string name; // when found
+
+    static WifiInterface found(std::string name) { return {Status::found, std::move(name)}; }
+    bool operator==(const WifiInterface&) const = default;
+};
 
 class WifiBackend {
 public:
@@ -54,8 +68,7 @@ public:
     virtual void requestPermission(std::function<void(WifiPermission)> answer) = 0;
 
     // Worker thread; each call blocks until the system is done.
-    // The default Wi-Fi interface, or none.
-    virtual std::optional<std::string> interface() = 0;
+    virtual WifiInterface interface() = 0;
     // The networks seen under that name, or none when the scan reports an error.
     virtual std::optional<std::vector<WifiNetwork>> scan(const std::string& interface,
                                                          const std::vector<std::uint8_t>& ssid) = 0;

@@ -38,6 +38,10 @@ std::vector<WifiSecurity> acceptedSecurities(WiFiNetworkDetails::Security securi
     return {};
 }
 
+std::string startSentence(const std::string& ssid) {
+    return "Asking NetworkManager to find and join " + ssid + "\u2026";
+}
+
 bool mayProceed(const WiFiChangeGate& gate, const WiFiJoinAttempt& attempt) {
     return !attempt.isCancelled() && gate.allowsChange();
 }
@@ -72,11 +76,14 @@ WiFiJoinResult joinSynchronously(const WiFiNetworkDetails& details, const WiFiCh
                                  const WiFiJoinAttempt& attempt, WifiBackend& backend) {
     if (!mayProceed(gate, attempt)) return WiFiJoinResult::blocked;
 
-    const auto interface = backend.interface();
-    if (!interface) return WiFiJoinResult::unavailable;
+    const WifiInterface found = backend.interface();
+    // A system that did not answer may well have Wi-Fi: that is a failed join, not a missing interface.
+    if (found.status == WifiInterface::Status::noAnswer) return WiFiJoinResult::failed;
+    if (found.status == WifiInterface::Status::none) return WiFiJoinResult::unavailable;
+    const std::string& interface = found.name;
 
     const std::vector<std::uint8_t> target(details.ssid.begin(), details.ssid.end());
-    const auto scanned = backend.scan(*interface, target);
+    const auto scanned = backend.scan(interface, target);
     if (!scanned) return WiFiJoinResult::failed;
 
     std::vector<const WifiNetwork*> named;
@@ -98,7 +105,7 @@ WiFiJoinResult joinSynchronously(const WiFiNetworkDetails& details, const WiFiCh
 
     std::optional<std::string> password;
     if (details.security != WiFiNetworkDetails::Security::open) password = details.password;
-    return backend.associate(*interface, *choice, password) ? WiFiJoinResult::joined : WiFiJoinResult::failed;
+    return backend.associate(interface, *choice, password) ? WiFiJoinResult::joined : WiFiJoinResult::failed;
 }
 
 } // namespace WiFiJoin
@@ -122,7 +129,11 @@ void WiFiJoinCoordinator::join(const WiFiNetworkDetails& details, std::shared_pt
         startWith(status);
         return;
     }
-    // Asking shows nothing: a sentence about permission appears only when the system will ask.
+    // The question shows the user nothing of its own and may take as long as NetworkManager's
+    // answer does, so the join's progress shows from now on; a sentence about permission appears
+    // only when the system will ask.
+    setIsWorking(true);
+    setMessage(startSentence(m_pending->details.ssid));
     QPointer<WiFiJoinCoordinator> self(this);
     m_backend->requestPermission([self](WifiPermission answer) {
         if (self) self->permissionAnswered(answer);
@@ -135,12 +146,21 @@ void WiFiJoinCoordinator::permissionAnswered(WifiPermission status) {
 }
 
 void WiFiJoinCoordinator::startWith(WifiPermission status) {
+    // Every end before the worker starts ends the progress the question may have shown.
     switch (status) {
     case WifiPermission::restricted:
     case WifiPermission::denied:
         m_pending.reset();
+        setIsWorking(false);
         setMessage(kPermissionDeniedMessage);
         break;
+    case WifiPermission::noAnswer: {
+        const std::string ssid = m_pending->details.ssid;
+        m_pending.reset();
+        setIsWorking(false);
+        setMessage(WiFiJoin::sentence(WiFiJoinResult::failed, ssid));
+        break;
+    }
     case WifiPermission::authorized:
     case WifiPermission::askOnUse: {
         Pending pending = std::move(*m_pending);
@@ -152,6 +172,7 @@ void WiFiJoinCoordinator::startWith(WifiPermission status) {
         break;
     case WifiPermission::other:
         m_pending.reset();
+        setIsWorking(false);
         setMessage(kPermissionUnknownMessage);
         break;
     }
@@ -161,13 +182,14 @@ void WiFiJoinCoordinator::beginJoin(const WiFiNetworkDetails& details, std::shar
                                     std::shared_ptr<WiFiJoinAttempt> attempt, bool systemWillAsk) {
     m_pending.reset();
     if (!mayProceed(*gate, *attempt)) {
+        setIsWorking(false);
         setMessage(kBlockedMessage);
         return;
     }
     m_activeAttempt = attempt;
     m_keepAlive = weak_from_this().lock();
     setIsWorking(true);
-    std::string started = "Asking NetworkManager to find and join " + details.ssid + "\u2026";
+    std::string started = startSentence(details.ssid);
     if (systemWillAsk) started += std::string(" ") + kPermissionPromptMessage;
     setMessage(std::move(started));
 
@@ -197,6 +219,9 @@ void WiFiJoinCoordinator::cancelPending() {
     if (m_pending) m_pending->attempt->cancel();
     if (m_activeAttempt) m_activeAttempt->cancel();
     m_pending.reset();
+    // A join still waiting for the permission answer has nothing left to wait for; a running one
+    // ends when its worker does.
+    if (!m_activeAttempt) setIsWorking(false);
 }
 
 void WiFiJoinCoordinator::setIsWorking(bool isWorking) {

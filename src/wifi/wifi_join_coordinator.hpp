@@ -2,7 +2,9 @@
 // Joins this computer to the network of a decoded Wi-Fi QR code after the user confirmed it: the
 // scan permission, the change gate (asked before the join and twice while it runs), the join itself
 // on a worker, cancellation when the sheet closes, and the working flag and status sentence the
-// sheet shows. Both change only on the GUI thread.
+// sheet shows. Both change only on the GUI thread; the flag is set as soon as a join goes ahead,
+// while the permission is still being asked. A NetworkManager that does not answer ends the join as
+// `failed`.
 
 #include <memory>
 #include <mutex>

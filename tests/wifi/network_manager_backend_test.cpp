@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <future>
 #include <memory>
 #include <optional>
@@ -124,6 +125,10 @@ public:
         return lastActivation().contains(QStringLiteral(" Get /org/freedesktop/NetworkManager/ActiveConnection/"));
     }
 
+    // Stopped, the mock keeps NetworkManager's name on the bus and answers nothing, as a hung
+    // daemon does; the calls made meanwhile wait in the bus.
+    void setSilent(bool silent) { ::kill(m_mock->pid(), silent ? SIGSTOP : SIGCONT); }
+
     QString address;
     QString device;
     bool ready = false;
@@ -186,10 +191,10 @@ TEST(NetworkManagerSecurityMapping, ReadsTheAccessPointFlags) {
 TEST_F(NetworkManagerBackendTest, ScansForTheNameAndReadsEveryAccessPoint) {
     mock->addAccessPoint("scan_sae", "ScanNet", 0x1, 0x0, 0x488, 71);
     auto nm = backend();
-    const auto interface = nm->interface();
-    ASSERT_EQ(interface, mock->device.toStdString());
+    const WifiInterface interface = nm->interface();
+    ASSERT_EQ(interface, WifiInterface::found(mock->device.toStdString()));
     const std::string ssid = "ScanNet";
-    const auto networks = nm->scan(*interface, {ssid.begin(), ssid.end()});
+    const auto networks = nm->scan(interface.name, {ssid.begin(), ssid.end()});
     ASSERT_TRUE(networks);
     const auto found = std::find_if(networks->begin(), networks->end(),
                                     [](const WifiNetwork& n) { return n.id.ends_with("/scan_sae"); });
@@ -249,7 +254,7 @@ TEST_F(NetworkManagerBackendTest, QuittingEndsASlowActivationAtOnce) {
     EXPECT_TRUE(test::waitUntil([&] { return !mock->hasConnection("quit_ap"); }));
 
     // Once quitting, nothing waits on NetworkManager at all.
-    EXPECT_EQ(nm->interface(), std::nullopt);
+    EXPECT_EQ(nm->interface().status, WifiInterface::Status::noAnswer);
 }
 
 TEST_F(NetworkManagerBackendTest, ScanPermissionIsRefusedOnlyWhenNetworkManagerSaysNo) {
@@ -287,7 +292,57 @@ TEST_F(NetworkManagerBackendTest, AnswersWhileAnotherConnectionWaitsOnASilentBus
     ASSERT_TRUE(silent.listening);
     // The computer's name is being asked of a bus that never lets the connection in.
     const host_name::Watch asking(silent.address);
-    EXPECT_EQ(backend()->interface(), mock->device.toStdString());
+    EXPECT_EQ(backend()->interface(), WifiInterface::found(mock->device.toStdString()));
+}
+
+// A NetworkManager that answers nothing, from the start or once it has answered the permission, and
+// a bus that never lets the connection in: the join shows its progress at once and ends as failed.
+// Only a NetworkManager that answers with no Wi-Fi device gets the missing-interface sentence.
+TEST_F(NetworkManagerBackendTest, AJoinWithoutAnAnswerShowsItsProgressAtOnceAndEndsAsFailed) {
+    QTemporaryDir folder;
+    const test::SilentBus silentBus(folder.filePath("silent-bus").toStdString());
+    ASSERT_TRUE(silentBus.listening);
+    enum class Silent { nothing, networkManager, networkManagerOnceAsked, bus };
+    const std::string failed =
+        "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details.";
+    const std::tuple<Silent, bool, std::string> cases[] = {
+        {Silent::networkManager, true, failed},
+        {Silent::networkManagerOnceAsked, true, failed},
+        {Silent::bus, true, failed},
+        {Silent::nothing, false, "No usable Wi-Fi interface is available. Open Wi-Fi Settings for system options."},
+    };
+    // An earlier test leaves GetPermissions answering "auth".
+    mock->addMethod(kManager, kManagerInterface, "GetPermissions", "", "a{ss}", "ret = {}");
+    const QString listDevices = QStringLiteral("ret = [k for k in objects.keys() if '/Devices' in k]");
+    for (const auto& [silent, listsWifi, sentence] : cases) {
+        const int row = static_cast<int>(silent);
+        NetworkManagerWifiBackend::Options options;
+        options.busAddress = silent == Silent::bus ? silentBus.address : mock->address.toStdString();
+        // Short bounds, yet long enough for the mock's answers on a busy machine.
+        options.connectTimeoutMs = 1000;
+        options.callTimeoutMs = 2000;
+        auto nm = std::make_shared<NetworkManagerWifiBackend>(options);
+        if (silent == Silent::networkManagerOnceAsked) {
+            std::optional<WifiPermission> answer;
+            nm->requestPermission([&](WifiPermission status) { answer = status; });
+            ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }));
+            ASSERT_EQ(nm->permissionStatus(), WifiPermission::authorized);
+        }
+        mock->addMethod(kManager, kManagerInterface, "GetDevices", "", "ao", listsWifi ? listDevices : "ret = []");
+        const bool stopped = silent == Silent::networkManager || silent == Silent::networkManagerOnceAsked;
+        if (stopped) mock->setSilent(true);
+        auto coordinator = std::make_shared<WiFiJoinCoordinator>(nm);
+        auto gate = std::make_shared<WiFiChangeGate>();
+        gate->update(true);
+        coordinator->join(test::kHome, gate);
+        EXPECT_TRUE(coordinator->isWorking()) << row;
+        EXPECT_EQ(coordinator->message(), "Asking NetworkManager to find and join Home;Net\u2026") << row;
+        const bool ended = test::waitUntil([&] { return !coordinator->isWorking(); });
+        if (stopped) mock->setSilent(false);
+        ASSERT_TRUE(ended) << row;
+        EXPECT_EQ(coordinator->message(), sentence) << row;
+    }
+    mock->addMethod(kManager, kManagerInterface, "GetDevices", "", "ao", listDevices);
 }
 
 TEST(NetworkManagerOnASilentBus, AStepEndsAtItsTimeOutOrAtOnceWhenQuitting) {
@@ -306,7 +361,7 @@ TEST(NetworkManagerOnASilentBus, AStepEndsAtItsTimeOutOrAtOnceWhenQuitting) {
         if (quitting) cancellation->cancel();
         // A bound against hanging only: a connection to the silent bus would wait for ever.
         ASSERT_EQ(asking.wait_for(std::chrono::seconds(10)), std::future_status::ready) << quitting;
-        EXPECT_EQ(asking.get(), std::nullopt) << quitting;
+        EXPECT_EQ(asking.get().status, WifiInterface::Status::noAnswer) << quitting;
     }
 }
 

@@ -16,6 +16,9 @@ const std::string kBlocked =
     "Wi-Fi was not changed because recording, camera preparation, or a project operation became active.";
 const std::string kDenied = "Automatic joining is unavailable without NetworkManager Wi-Fi scan permission. Open "
                             "Wi-Fi Settings and use the decoded details.";
+const std::string kFailed =
+    "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details.";
+const std::string kStarted = "Asking NetworkManager to find and join Home;Net\u2026";
 
 std::shared_ptr<WiFiChangeGate> openGate() {
     auto gate = std::make_shared<WiFiChangeGate>();
@@ -85,16 +88,18 @@ protected:
 
 TEST_F(WiFiJoinCoordinatorTest, PublishesTheSentenceOfEachResult) {
     const auto home = [](std::vector<S> securities) { return std::vector{network("Home;Net", securities, 50, "a")}; };
-    const std::tuple<std::optional<std::string>, std::optional<std::vector<WifiNetwork>>, bool, std::string> cases[] = {
-        {"wlan0", home({S::wpa2Personal}), true, "Joined Home;Net. NetworkManager now controls this Wi-Fi connection."},
-        {std::nullopt, home({}), true, "No usable Wi-Fi interface is available. Open Wi-Fi Settings for system options."},
-        {"wlan0", std::nullopt, true,
-         "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details."},
-        {"wlan0", home({S::wpa2Personal}), false,
-         "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details."},
-        {"wlan0", std::vector{network("home;net", {S::wpa2Personal}, 50, "a"), WifiNetwork{std::nullopt, {}, 9, "b"}},
+    const WifiInterface wlan0 = WifiInterface::found("wlan0");
+    const std::tuple<WifiInterface, std::optional<std::vector<WifiNetwork>>, bool, std::string> cases[] = {
+        {wlan0, home({S::wpa2Personal}), true, "Joined Home;Net. NetworkManager now controls this Wi-Fi connection."},
+        {{WifiInterface::Status::none, {}}, home({}), true,
+         "No usable Wi-Fi interface is available. Open Wi-Fi Settings for system options."},
+        // No answer about the interface is no proof that there is none.
+        {{WifiInterface::Status::noAnswer, {}}, home({S::wpa2Personal}), true, kFailed},
+        {wlan0, std::nullopt, true, kFailed},
+        {wlan0, home({S::wpa2Personal}), false, kFailed},
+        {wlan0, std::vector{network("home;net", {S::wpa2Personal}, 50, "a"), WifiNetwork{std::nullopt, {}, 9, "b"}},
          true, "That network was not found. Hidden networks and disabled Wi-Fi may require Wi-Fi Settings."},
-        {"wlan0", home({S::wep}), true, "The visible network does not match the QR security type. Nothing was changed."},
+        {wlan0, home({S::wep}), true, "The visible network does not match the QR security type. Nothing was changed."},
     };
     for (const auto& [interface, scanned, associates, sentence] : cases) {
         backend->wifiInterface = interface;
@@ -118,51 +123,60 @@ TEST_F(WiFiJoinCoordinatorTest, AClosedGateOrARunningJoinStartsNothing) {
     backend->status = WifiPermission::authorized;
     auto release = backend->holdScan();
     coordinator.join(kHome, openGate());
-    EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
+    EXPECT_EQ(coordinator.message(), kStarted);
     coordinator.join({"Other", Security::open, "", false}, std::make_shared<WiFiChangeGate>());
-    EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
+    EXPECT_EQ(coordinator.message(), kStarted);
     release.set_value();
     ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
     EXPECT_EQ(backend->scans, 1);
 }
 
 TEST_F(WiFiJoinCoordinatorTest, ThePermissionAnswerDecidesTheJoin) {
-    for (const auto& [status, sentence] : {std::pair{WifiPermission::denied, kDenied},
-                                           {WifiPermission::restricted, kDenied},
-                                           {WifiPermission::other, std::string("Automatic joining is unavailable. "
-                                                                               "Open Wi-Fi Settings and use the decoded details.")}}) {
+    const std::pair<WifiPermission, std::string> refusals[] = {
+        {WifiPermission::denied, kDenied},
+        {WifiPermission::restricted, kDenied},
+        {WifiPermission::other, "Automatic joining is unavailable. Open Wi-Fi Settings and use the decoded details."},
+        {WifiPermission::noAnswer, kFailed},
+    };
+    for (const auto& [status, sentence] : refusals) {
         backend->status = status;
         coordinator.join(kHome, openGate());
         EXPECT_EQ(coordinator.message(), sentence);
     }
     backend->status = WifiPermission::notDetermined;
     coordinator.join(kHome, openGate());
-    // Asking NetworkManager shows the user nothing, so no new sentence either.
+    // The question may take as long as NetworkManager does: the join's progress shows at once.
     EXPECT_EQ(backend->permissionRequests, 1);
-    EXPECT_EQ(coordinator.message(), "Automatic joining is unavailable. Open Wi-Fi Settings and use the decoded details.");
+    EXPECT_TRUE(coordinator.isWorking());
+    EXPECT_EQ(coordinator.message(), kStarted);
     coordinator.join(kHome, openGate()); // a second confirmation while the question is open
     backend->permissionAnswer(WifiPermission::notDetermined);
-    EXPECT_FALSE(coordinator.isWorking());
+    EXPECT_TRUE(coordinator.isWorking());
+    EXPECT_EQ(backend->permissionRequests, 1);
     backend->permissionAnswer(WifiPermission::authorized);
     backend->permissionAnswer(WifiPermission::authorized); // nothing waits any more
     ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
     EXPECT_EQ(backend->scans, 1);
 
-    coordinator.join(kHome, openGate());
-    backend->permissionAnswer(WifiPermission::denied);
-    EXPECT_EQ(coordinator.message(), kDenied);
+    // Every answer that ends the join before its worker starts ends its progress too.
+    for (const auto& [answer, sentence] : refusals) {
+        coordinator.join(kHome, openGate());
+        backend->permissionAnswer(answer);
+        EXPECT_FALSE(coordinator.isWorking());
+        EXPECT_EQ(coordinator.message(), sentence);
+    }
 
     auto gate = openGate(); // closed while the question is open
     coordinator.join(kHome, gate);
     gate->update(false);
     backend->permissionAnswer(WifiPermission::authorized);
+    EXPECT_FALSE(coordinator.isWorking());
     EXPECT_EQ(coordinator.message(), kBlocked);
 }
 
 TEST_F(WiFiJoinCoordinatorTest, SpeaksOfPermissionOnlyWhenNetworkManagerWillAsk) {
-    const std::string start = "Asking NetworkManager to find and join Home;Net\u2026";
-    const std::string asks = start + " NetworkManager will ask for permission because it protects Wi-Fi scanning.";
-    const std::pair<WifiPermission, std::string> known[] = {{WifiPermission::authorized, start},
+    const std::string asks = kStarted + " NetworkManager will ask for permission because it protects Wi-Fi scanning.";
+    const std::pair<WifiPermission, std::string> known[] = {{WifiPermission::authorized, kStarted},
                                                             {WifiPermission::askOnUse, asks}};
     for (const auto& [status, sentence] : known) {
         backend->status = status;
@@ -172,9 +186,8 @@ TEST_F(WiFiJoinCoordinatorTest, SpeaksOfPermissionOnlyWhenNetworkManagerWillAsk)
     }
     for (const auto& [answer, sentence] : known) {
         backend->status = WifiPermission::notDetermined;
-        const std::string before = coordinator.message();
         coordinator.join(kHome, openGate());
-        EXPECT_EQ(coordinator.message(), before);
+        EXPECT_EQ(coordinator.message(), kStarted);
         backend->permissionAnswer(answer);
         EXPECT_EQ(coordinator.message(), sentence);
         ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
@@ -187,6 +200,7 @@ TEST_F(WiFiJoinCoordinatorTest, CancellingStopsAWaitingOrRunningJoinSilently) {
     coordinator.join(kHome, openGate());
     const std::string asked = coordinator.message();
     coordinator.cancelPending();
+    EXPECT_FALSE(coordinator.isWorking());
     backend->permissionAnswer(WifiPermission::authorized);
     EXPECT_FALSE(coordinator.isWorking());
     EXPECT_EQ(coordinator.message(), asked);
@@ -199,7 +213,7 @@ TEST_F(WiFiJoinCoordinatorTest, CancellingStopsAWaitingOrRunningJoinSilently) {
     release.set_value();
     ASSERT_TRUE(test::waitUntil([&] { return !coordinator.isWorking(); }));
     EXPECT_EQ(backend->associations, 0);
-    EXPECT_EQ(coordinator.message(), "Asking NetworkManager to find and join Home;Net\u2026");
+    EXPECT_EQ(coordinator.message(), kStarted);
 }
 
 } // namespace

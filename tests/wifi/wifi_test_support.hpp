@@ -24,7 +24,7 @@ class FakeWifiBackend final : public WifiBackend {
 public:
     // Set by the test before a join.
     WifiPermission status = WifiPermission::authorized;
-    std::optional<std::string> wifiInterface = "wlan0";
+    WifiInterface wifiInterface = WifiInterface::found("wlan0");
     std::optional<std::vector<WifiNetwork>> scanResult = std::vector<WifiNetwork>{};
     bool associateSucceeds = true;
     std::function<void()> duringScan;      // runs on the worker inside the scan
@@ -57,7 +57,7 @@ public:
         ++permissionRequests;
         permissionAnswer = std::move(answer);
     }
-    std::optional<std::string> interface() override { return wifiInterface; }
+    WifiInterface interface() override { return wifiInterface; }
     std::optional<std::vector<WifiNetwork>> scan(const std::string&, const std::vector<std::uint8_t>&) override {
         ++scans;
         if (duringScan) duringScan();
