@@ -57,12 +57,14 @@ void KeyRepeatRule::record(Event event) {
 }
 
 std::optional<bool> KeyRepeatRule::received(PhysicalKey key, bool isPress, std::uint64_t time, std::uint32_t state) {
-    const auto from = m_events.begin() + static_cast<std::ptrdiff_t>(m_passed);
+    // An event with its time is that event wherever it is; one without is looked for among those
+    // not passed yet.
+    const auto from = m_events.begin() + (time != 0 ? 0 : static_cast<std::ptrdiff_t>(m_passed));
     const auto match = std::find_if(from, m_events.end(), [&](const Event& event) {
         return event.key == key && event.isPress == isPress && (time != 0 ? event.time == time : event.state == state);
     });
     if (match == m_events.end()) return std::nullopt;
-    m_passed = static_cast<std::size_t>(match - m_events.begin()) + 1;
+    m_passed = std::max(m_passed, static_cast<std::size_t>(match - m_events.begin()) + 1);
     return match->repeats;
 }
 

@@ -161,6 +161,9 @@ INSTANTIATE_TEST_SUITE_P(
                   {'r', enter, 900}, {'p', space, 1000}, {'r', space, 1050}, {'p', enter, 1200}, {'r', enter, 1250},
                   {'Q', enter, 0}, {'Q', space, 0}, {'S', space, 0}, {'Q', enter, 0}, {'S', enter, 0}},
                  "nnn"},
+        // An event with its time is found even after a later copy passed it.
+        Sequence{"TimedAfterALaterCopy",
+                 {{'p', space, 100}, {'r', space, 180}, {'p', enter, 200}, {'Q', enter, 0}, {'P', space, 100}}, "nn"},
         Sequence{"NothingRecorded", {{'Q', space, 0}, {'P', space, 100}, {'O', space, 100}, {'O', space, 0}}, "----"},
         // A release without a time, re-sent elsewhere, still lets the key up.
         Sequence{"ReleaseWithoutTime", {{'p', space, 100}, {'r', space, 0}, {'p', space, 400}, {'O', space, 400}},
