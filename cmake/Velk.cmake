@@ -113,17 +113,20 @@ function(velk_test name)
     PROPERTIES LABELS "${ARG_LABELS}" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
 
-# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SCREEN_READER] [SERIAL]): these
+# velk_test_on_desktops(NAME CASES pattern... [DESKTOPS GNOME|none...] [SCREEN_READER]
+# [SCREEN_READER_KEYS mode] [SERIAL]): these
 # cases ("Suite.*" or "Suite.Case") of a widget test program run again on an X server of their own
 # (tests/support/on_xvfb, the xcb platform), once under Qt's GNOME platform theme and once under
 # none (or as DESKTOPS says), since a keyboard rule that holds only offscreen does not hold where
 # people work. Their ctest names are the cases' own with ".xcb_gnome" or ".xcb_plain" after
 # them. SCREEN_READER: instead with a screen reader's session (on_xvfb --screen-reader: Qt's AT-SPI
 # bridge takes every key event and sends it again without its time stamp), named
-# ".xcb_gnome_screen_reader" or ".xcb_plain_screen_reader". Only the build without sanitizers runs
-# them. SERIAL: alone, as cases that load every processor must.
+# ".xcb_gnome_screen_reader" or ".xcb_plain_screen_reader". SCREEN_READER_KEYS: a screen reader's
+# session whose listener also listens to keys as on_xvfb --screen-reader-keys says ("late",
+# "keep-keypad-enter"), named ".xcb_plain_screen_reader_late" and so on. Only the build without
+# sanitizers runs them. SERIAL: alone, as cases that load every processor must.
 function(velk_test_on_desktops name)
-  cmake_parse_arguments(ARG "SCREEN_READER;SERIAL" "" "CASES;DESKTOPS" ${ARGN})
+  cmake_parse_arguments(ARG "SCREEN_READER;SERIAL" "SCREEN_READER_KEYS" "CASES;DESKTOPS" ${ARGN})
   if(NOT ARG_DESKTOPS)
     set(ARG_DESKTOPS GNOME none)
   endif()
@@ -132,7 +135,10 @@ function(velk_test_on_desktops name)
   endif()
   set(runner "${PROJECT_SOURCE_DIR}/tests/support/on_xvfb")
   set(session "")
-  if(ARG_SCREEN_READER)
+  if(ARG_SCREEN_READER_KEYS)
+    list(APPEND runner --screen-reader-keys ${ARG_SCREEN_READER_KEYS})
+    string(REPLACE "-" "_" session "_screen_reader_${ARG_SCREEN_READER_KEYS}")
+  elseif(ARG_SCREEN_READER)
     list(APPEND runner --screen-reader)
     set(session _screen_reader)
   endif()

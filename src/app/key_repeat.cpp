@@ -22,12 +22,13 @@ namespace {
 
 PhysicalKey physicalKeyOf(const QKeyEvent& event) { return physicalKey(event.nativeScanCode(), event.key()); }
 
-// Enough for the events of a key that a bridge holds back while it waits for an answer.
-constexpr std::size_t recordedEventsPerKey = 64;
+// Enough for the events that a bridge holds back while it waits for a late answer, a held key
+// repeating all the while.
+constexpr std::size_t recordedEvents = 4096;
 
 } // namespace
 
-bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat) {
+bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat, std::uint32_t state) {
     if (time == 0) return flaggedRepeat;
     History& history = m_keys[key];
     if (history.down && time == history.pressTime) return history.pressRepeats || flaggedRepeat;
@@ -35,42 +36,42 @@ bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepea
     history.pressRepeats = flaggedRepeat || history.down || pairedWithRelease;
     history.down = true;
     history.pressTime = time;
-    record(history, {.isPress = true, .time = time, .repeats = history.pressRepeats});
+    record({.key = key, .isPress = true, .time = time, .state = state, .repeats = history.pressRepeats});
     return history.pressRepeats;
 }
 
-void KeyRepeatRule::release(PhysicalKey key, std::uint64_t time) {
+void KeyRepeatRule::release(PhysicalKey key, std::uint64_t time, std::uint32_t state) {
     History& history = m_keys[key];
     history.down = false;
     if (time == 0) return;
     history.released = true;
     history.releaseTime = time;
-    record(history, {.isPress = false, .time = time});
+    record({.key = key, .isPress = false, .time = time, .state = state});
 }
 
-void KeyRepeatRule::record(History& history, Event event) {
-    history.events.push_back(event);
-    if (history.events.size() > recordedEventsPerKey) history.events.pop_front();
+void KeyRepeatRule::record(Event event) {
+    m_events.push_back(event);
+    if (m_events.size() <= recordedEvents) return;
+    m_events.pop_front();
+    if (m_passed > 0) --m_passed;
 }
 
-std::optional<bool> KeyRepeatRule::received(PhysicalKey key, bool isPress, std::uint64_t time) {
-    const auto found = m_keys.find(key);
-    if (found == m_keys.end()) return std::nullopt;
-    std::deque<Event>& events = found->second.events;
-    const auto match = std::find_if(events.begin(), events.end(), [&](const Event& event) {
-        return event.isPress == isPress && (time != 0 ? event.time == time : !event.received);
+std::optional<bool> KeyRepeatRule::received(PhysicalKey key, bool isPress, std::uint64_t time, std::uint32_t state) {
+    // An event with its time is that event wherever it is; one without is looked for among those
+    // not passed yet.
+    const auto from = m_events.begin() + (time != 0 ? 0 : static_cast<std::ptrdiff_t>(m_passed));
+    const auto match = std::find_if(from, m_events.end(), [&](const Event& event) {
+        return event.key == key && event.isPress == isPress && (time != 0 ? event.time == time : event.state == state);
     });
-    if (match == events.end()) return std::nullopt;
-    for (auto passed = events.begin(); passed != match; ++passed) passed->received = true;
-    match->received = true;
+    if (match == m_events.end()) return std::nullopt;
+    m_passed = std::max(m_passed, static_cast<std::size_t>(match - m_events.begin()) + 1);
     return match->repeats;
 }
 
 std::optional<bool> KeyRepeatRule::pressRepeats(PhysicalKey key, std::uint64_t time) const {
-    const auto found = m_keys.find(key);
-    if (time == 0 || found == m_keys.end()) return std::nullopt;
-    for (const Event& event : found->second.events) {
-        if (event.isPress && event.time == time) return event.repeats;
+    if (time == 0) return std::nullopt;
+    for (auto event = m_events.rbegin(); event != m_events.rend(); ++event) {
+        if (event->key == key && event->isPress && event->time == time) return event->repeats;
     }
     return std::nullopt;
 }
@@ -113,9 +114,9 @@ public:
         const auto* key = static_cast<const xcb_key_press_event_t*>(message);
         m_serverRecords = true;
         if (kind == XCB_KEY_PRESS)
-            rule.press(key->detail, key->time, false);
+            rule.press(key->detail, key->time, false, key->state);
         else
-            rule.release(key->detail, key->time);
+            rule.release(key->detail, key->time, key->state);
         return false;
     }
 
@@ -126,7 +127,8 @@ public:
         m_arriving = {};
         const PhysicalKey physical = physicalKeyOf(key);
         const bool isPress = key.type() == QEvent::KeyPress;
-        const bool repeats = rule.received(physical, isPress, key.timestamp()).value_or(false) || key.isAutoRepeat();
+        const bool repeats =
+            rule.received(physical, isPress, key.timestamp(), key.nativeModifiers()).value_or(false) || key.isAutoRepeat();
         if (isPress) current = Press{physical, key.timestamp(), key.key(), repeats};
     }
 

@@ -10,9 +10,13 @@
 //
 // Whoever else filters key events does not change the answer. An assistive tool's bridge (Qt's
 // AT-SPI bridge, while a screen reader listens) takes every key event ahead of the application's
-// filters and sends a copy later, without its time stamp. So on an X server the rule is fed the
-// server's own events, each with its time and key code, before any Qt filter sees them; a key
-// event the application receives later, with or without its time, gets the answer its press got.
+// filters and sends a copy later, without its time stamp, once the screen reader answered: not at
+// all for an event the reader kept for itself, and in one burst when an answer came too late. So
+// on an X server the rule is fed the server's own events, each with its time, key code and
+// modifier state, before any Qt filter sees them; a key event the application receives later,
+// with or without its time, gets the answer its press got. Copies keep the server's order, so a
+// copy passes every event recorded before its own: one the reader kept never shifts the answer of
+// a later one.
 //
 // `KeyRepeatRule` is the rule as a plain value; `KeyRepeat` feeds it and answers whether the
 // press the application is handling is a repeat.
@@ -35,21 +39,23 @@ PhysicalKey physicalKey(std::uint32_t nativeScanCode, int symbol);
 class KeyRepeatRule {
 public:
     // What the keyboard did, in the order it did it: a press of `key` at `time` (the window
-    // system's milliseconds), and whether the platform flagged it as a repeat. Returns whether it
+    // system's milliseconds) with the modifier `state` the window system reported for it (an X
+    // server's state mask), and whether the platform flagged it as a repeat. Returns whether it
     // is a repeat. The same press told again (a shortcut check, then the press itself) gets the
     // same answer. A press without a time (0) was made by a program, not a keyboard: it counts as
     // what its flag says and leaves the record alone; a release without a time still lets the key
     // up.
-    bool press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat);
-    void release(PhysicalKey key, std::uint64_t time);
+    bool press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat, std::uint32_t state = 0);
+    void release(PhysicalKey key, std::uint64_t time, std::uint32_t state = 0);
 
     // A press or release of `key` that reached the application, perhaps well after the keyboard
     // made it: the recorded answer of that press (a release answers false). With its time, the
-    // event recorded with that time; re-sent without one (0), the oldest event of its kind that
-    // has not reached the application yet, since a bridge sends events on in their order. Events
-    // recorded before it count as passed (a shortcut or an assistive tool took them). None when the
-    // record holds no such event.
-    std::optional<bool> received(PhysicalKey key, bool isPress, std::uint64_t time);
+    // event recorded with that time; re-sent without one (0), the oldest event of that key, kind
+    // and modifier state that nothing received has passed yet, since a bridge sends events on in
+    // their order. Every event recorded before the one it matches, of any key, is passed: a
+    // shortcut or an assistive tool took it, and it never arrives. None when the record holds no
+    // such event.
+    std::optional<bool> received(PhysicalKey key, bool isPress, std::uint64_t time, std::uint32_t state = 0);
     // The recorded answer of the key's press at `time`, wherever it is on its way (a shortcut
     // check sees it before the press arrives); none for a press not recorded.
     std::optional<bool> pressRepeats(PhysicalKey key, std::uint64_t time) const;
@@ -59,10 +65,11 @@ public:
 
 private:
     struct Event {
+        PhysicalKey key = 0;
         bool isPress = false;
         std::uint64_t time = 0;
+        std::uint32_t state = 0;
         bool repeats = false;
-        bool received = false;
     };
     struct History {
         bool down = false;
@@ -70,10 +77,13 @@ private:
         bool pressRepeats = false;
         bool released = false;
         std::uint64_t releaseTime = 0;
-        std::deque<Event> events; // the latest ones, oldest first
     };
-    static void record(History& history, Event event);
+    void record(Event event);
     std::unordered_map<PhysicalKey, History> m_keys;
+    // The latest events of every key, oldest first; those before `m_passed` were received or
+    // passed.
+    std::deque<Event> m_events;
+    std::size_t m_passed = 0;
 };
 
 namespace KeyRepeat {

@@ -18,6 +18,10 @@ constexpr PhysicalKey space = 65;
 constexpr PhysicalKey period = 60;
 constexpr PhysicalKey control = 37;
 constexpr PhysicalKey enter = 36;
+constexpr PhysicalKey keypadEnter = 104;
+// X modifier state masks.
+constexpr std::uint32_t shiftHeld = 1;
+constexpr std::uint32_t controlHeld = 4;
 
 // 'p' a press, 'f' a press the platform flagged as a repeat, 'r' a release, 'u' every key up (the
 // focus went to another application).
@@ -25,6 +29,7 @@ struct Step {
     char kind;
     PhysicalKey key;
     std::uint64_t time;
+    std::uint32_t state = 0; // the modifiers held, as the window system reports them
 };
 
 struct Sequence {
@@ -100,12 +105,12 @@ TEST_P(KeyReceiptTable, AnswersEachPressAsItsRecordSays) {
     const auto verdict = [&](std::optional<bool> repeats) { verdicts += !repeats ? '-' : *repeats ? 'r' : 'n'; };
     for (const Step& step : GetParam().steps) {
         switch (step.kind) {
-        case 'p': rule.press(step.key, step.time, false); break;
-        case 'r': rule.release(step.key, step.time); break;
-        case 'P': verdict(rule.received(step.key, true, step.time)); break;
-        case 'Q': verdict(rule.received(step.key, true, 0)); break;
-        case 'R': rule.received(step.key, false, step.time); break;
-        case 'S': rule.received(step.key, false, 0); break;
+        case 'p': rule.press(step.key, step.time, false, step.state); break;
+        case 'r': rule.release(step.key, step.time, step.state); break;
+        case 'P': verdict(rule.received(step.key, true, step.time, step.state)); break;
+        case 'Q': verdict(rule.received(step.key, true, 0, step.state)); break;
+        case 'R': rule.received(step.key, false, step.time, step.state); break;
+        case 'S': rule.received(step.key, false, 0, step.state); break;
         case 'O': verdict(rule.pressRepeats(step.key, step.time)); break;
         }
     }
@@ -139,11 +144,46 @@ INSTANTIATE_TEST_SUITE_P(
                  {{'p', period, 100}, {'r', period, 600}, {'p', period, 600}, {'r', period, 700}, {'S', period, 0},
                   {'Q', period, 0}, {'S', period, 0}},
                  "r"},
+        // Shift+keypad Enter held and Shift let go first: the screen reader keeps the bare repeats
+        // and the last release for itself. Ctrl+keypad Enter pressed afterwards is a new press.
+        Sequence{"ReaderKeptTheBareRepeats",
+                 {{'p', keypadEnter, 100, shiftHeld}, {'r', keypadEnter, 600, shiftHeld},
+                  {'p', keypadEnter, 600, shiftHeld}, {'r', keypadEnter, 650}, {'p', keypadEnter, 650},
+                  {'r', keypadEnter, 700}, {'p', control, 900}, {'p', keypadEnter, 950, controlHeld},
+                  {'r', keypadEnter, 1000, controlHeld}, {'Q', keypadEnter, 0, shiftHeld},
+                  {'S', keypadEnter, 0, shiftHeld}, {'Q', keypadEnter, 0, shiftHeld}, {'Q', control, 0},
+                  {'Q', keypadEnter, 0, controlHeld}, {'S', keypadEnter, 0, controlHeld}},
+                 "nrnn"},
+        // Return held, the reader kept its repeats and release; a copy of another key passes them,
+        // so the next tap of Return is a new press.
+        Sequence{"PassedByACopyOfAnotherKey",
+                 {{'p', enter, 100}, {'r', enter, 600}, {'p', enter, 600}, {'r', enter, 640}, {'p', enter, 640},
+                  {'r', enter, 900}, {'p', space, 1000}, {'r', space, 1050}, {'p', enter, 1200}, {'r', enter, 1250},
+                  {'Q', enter, 0}, {'Q', space, 0}, {'S', space, 0}, {'Q', enter, 0}, {'S', enter, 0}},
+                 "nnn"},
+        // An event with its time is found even after a later copy passed it.
+        Sequence{"TimedAfterALaterCopy",
+                 {{'p', space, 100}, {'r', space, 180}, {'p', enter, 200}, {'Q', enter, 0}, {'P', space, 100}}, "nn"},
         Sequence{"NothingRecorded", {{'Q', space, 0}, {'P', space, 100}, {'O', space, 100}, {'O', space, 0}}, "----"},
         // A release without a time, re-sent elsewhere, still lets the key up.
         Sequence{"ReleaseWithoutTime", {{'p', space, 100}, {'r', space, 0}, {'p', space, 400}, {'O', space, 400}},
                  "n"}),
     [](const testing::TestParamInfo<Sequence>& named) { return std::string(named.param.name); });
+
+// A bridge waiting on a late answer holds back a held key's copies while the server repeats it a
+// hundred times a second: the press's copy, arriving after a hundred repeats, is still the press.
+TEST(KeyRepeatRule, ACopyArrivingAfterAHundredRepeatsIsStillThePress) {
+    KeyRepeatRule rule;
+    rule.press(enter, 100, false);
+    for (std::uint64_t time = 600; time < 1600; time += 10) {
+        rule.release(enter, time);
+        rule.press(enter, time, false);
+    }
+    rule.release(enter, 1600);
+    EXPECT_EQ(rule.received(enter, true, 0), std::optional<bool>(false));
+    EXPECT_EQ(rule.received(enter, false, 0), std::optional<bool>(false));
+    EXPECT_EQ(rule.received(enter, true, 0), std::optional<bool>(true));
+}
 
 // The key, not its symbol: on the French layout "." is Shift and the ";" key, whose release comes
 // as ";" when Shift was let go first.

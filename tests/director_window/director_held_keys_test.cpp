@@ -2,7 +2,9 @@
 // a press with the same time stamp), under every platform theme and under a screen reader, whose
 // bridge takes every key event and sends it again without its time stamp. One physical press of
 // Space, of Return on CUT (with or without a modifier) or of Ctrl+. is one action, also while every
-// processor is busy and the GUI thread falls behind, and on a layout where "." needs Shift.
+// processor is busy and the GUI thread falls behind, and on a layout where "." needs Shift. Under
+// a screen reader that keeps some keys for itself or answers late, every press of Return or keypad
+// Enter on CUT and Marker acts once.
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -11,7 +13,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <thread>
@@ -149,6 +153,98 @@ TEST(DirectorXKeys, ModifiedReturnActsOncePerPress) {
     EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-3");
     keys.expectKeysAsAScreenReaderLeavesThem();
 }
+
+std::size_t markers(DirectorWindow& window) {
+    const auto& events = window.workspace().timeline.events;
+    return static_cast<std::size_t>(std::count_if(events.begin(), events.end(), [](const DirectorEditEvent& event) {
+        return event.label == LiveEditTimeline::defaultMarkerLabel;
+    }));
+}
+
+// Keys typed with xdotool and the actions they must make, all physical presses counted; the GUI
+// thread busy for `busyMs` from the moment xdotool starts, as on a loaded computer.
+struct Presses {
+    const char* what;
+    std::vector<std::string> xdotool;
+    std::size_t actions;
+    int busyMs = 0;
+};
+
+struct ReaderKeysSequence {
+    const char* name;
+    // What the screen reader's keystroke listener does (on_xvfb --screen-reader-keys).
+    const char* readerKeys;
+    bool onMarker; // else CUT
+    std::vector<Presses> presses;
+};
+
+std::vector<std::string> held(const std::string& keys, const std::string& seconds) {
+    return {"keydown", keys, "sleep", seconds, "keyup", keys};
+}
+// Shift+keypad Enter held for 2 s, Shift let go half a second before keypad Enter, so that the
+// keypad Enter repeats and its release come bare: a screen reader keeps those.
+const Presses shiftFirstHold{"Shift+KP_Enter held 2 s, Shift let go first",
+                             {"keydown", "shift", "keydown", "KP_Enter", "sleep", "1.5", "keyup", "shift", "sleep",
+                              "0.5", "keyup", "KP_Enter"},
+                             1};
+const Presses ctrlTap{"Ctrl+KP_Enter tapped", {"key", "ctrl+KP_Enter"}, 1};
+const Presses altHold{"Alt+KP_Enter held 1 s", held("alt+KP_Enter", "1"), 1};
+const Presses ctrlShiftHold{"Ctrl+Shift+KP_Enter held 1 s", held("ctrl+shift+KP_Enter", "1"), 1};
+const Presses returnHold{"Return held 1.5 s", held("Return", "1.5"), 1};
+const Presses returnTap{"Return tapped", {"key", "Return"}, 1};
+// The press and its first hundred repeats reach the application in one burst, long before the
+// bridge sends on the press.
+const Presses busyReturnHold{"Return held 1.5 s, the application busy for its first second", held("Return", "1.5"), 1,
+                             1000};
+
+const std::vector<Presses> keptKeypadEnter{
+    shiftFirstHold, ctrlTap, ctrlTap, ctrlTap, altHold, altHold, ctrlShiftHold,
+    {"KP_Enter tapped, kept by the screen reader", {"key", "KP_Enter"}, 0}, returnTap};
+const std::vector<Presses> lateAnswers{returnHold, busyReturnHold, returnTap, shiftFirstHold,
+                                       ctrlTap,    busyReturnHold, returnHold};
+
+class DirectorReaderKeys : public testing::TestWithParam<ReaderKeysSequence> {};
+
+TEST_P(DirectorReaderKeys, EachPressActsOnce) {
+    VELK_NEEDS_X_SERVER("Sequences/DirectorReaderKeys.EachPressActsOnce/*");
+    const ReaderKeysSequence& sequence = GetParam();
+    if (qgetenv("VELK_SCREEN_READER_KEYS") != sequence.readerKeys)
+        GTEST_SKIP() << "needs a screen reader whose keys are " << sequence.readerKeys;
+    app();
+    XSession session;
+    DirectorWindow& window = session.window();
+    XKeyboard& keys = *session.keys;
+    ASSERT_TRUE(keys.screenReaderTakesKeys());
+    QPushButton* button = sequence.onMarker ? window.switcher()->markerButton() : window.switcher()->cutButton();
+    const auto actions = [&] { return sequence.onMarker ? markers(window) : cuts(window); };
+    std::size_t expected = actions();
+    for (const Presses& presses : sequence.presses) {
+        button->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(button->hasFocus());
+        const std::size_t before = actions();
+        if (presses.busyMs > 0) {
+            QTimer::singleShot(0, [busyMs = presses.busyMs] {
+                const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(busyMs);
+                while (std::chrono::steady_clock::now() < until) {
+                }
+            });
+        }
+        keys.xdotool(presses.xdotool);
+        expected += presses.actions;
+        EXPECT_EQ(actions(), expected) << presses.what;
+        std::printf("%s on %s: %zu expected, %zu acted\n", presses.what, sequence.onMarker ? "Marker" : "CUT",
+                    presses.actions, actions() - before);
+    }
+    keys.expectKeysAsAScreenReaderLeavesThem();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sequences, DirectorReaderKeys,
+    testing::Values(ReaderKeysSequence{"KeptKeypadEnterOnCut", "keep-keypad-enter", false, keptKeypadEnter},
+                    ReaderKeysSequence{"KeptKeypadEnterOnMarker", "keep-keypad-enter", true, keptKeypadEnter},
+                    ReaderKeysSequence{"LateAnswersOnCut", "late", false, lateAnswers},
+                    ReaderKeysSequence{"LateAnswersOnMarker", "late", true, lateAnswers}),
+    [](const testing::TestParamInfo<ReaderKeysSequence>& named) { return std::string(named.param.name); });
 
 } // namespace
 } // namespace velk
