@@ -16,8 +16,9 @@
 //
 // A daemon or a bus that goes away takes the browser objects with it, but not the browse: the list
 // stays as it is, and when both are back a fresh object is made. Once it has said it reported all it
-// knows (AllForNow), or after the settle time-out, the services it did not report are removed and
-// then the new ones are reported, so they find the places the gone ones held.
+// knows (AllForNow), though not before a short while has passed, or after the settle time-out, the
+// services it did not report are removed and then the new ones are reported, so they find the places
+// the gone ones held.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -178,6 +179,8 @@ struct LoopBrowser {
     // A fresh object after a gap has not yet said it has reported all it knows (AllForNow), nor has
     // its time run out: what it reports is held until then.
     bool isSettling = false;
+    bool hasSaidAllForNow = false; // while settling
+    bool isSettleTooEarly = false; // while settling: settleAtLeast has not passed since its Start
     std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
@@ -392,6 +395,8 @@ private:
         if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
         browser.instances.clear();
         browser.isSettling = !browser.listed.empty();
+        browser.hasSaidAllForNow = false;
+        browser.isSettleTooEarly = browser.isSettling;
         browser.request = ++m_lastRequest;
         system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
         if (call) {
@@ -421,6 +426,12 @@ private:
             started.path = path;
             tellBrowserObject(*bus, path, "Start");
             if (!started.isSettling) return;
+            later(m_timing.settleAtLeast, [this, id, request](system_bus::Connection*) {
+                const auto settling = m_browsers.find(id);
+                if (settling == m_browsers.end() || settling->second.request != request) return;
+                settling->second.isSettleTooEarly = false;
+                if (settling->second.hasSaidAllForNow) settle(settling->second);
+            });
             later(m_timing.settleTimeout, [this, id, request](system_bus::Connection*) {
                 const auto settling = m_browsers.find(id);
                 if (settling != m_browsers.end() && settling->second.request == request) settle(settling->second);
@@ -482,7 +493,11 @@ private:
             reportStopped(*browser);
             return;
         }
-        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) return settle(*browser);
+        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) {
+            browser->hasSaidAllForNow = true;
+            if (!browser->isSettleTooEarly) settle(*browser);
+            return;
+        }
         const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
         if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
         std::int32_t interface = 0;

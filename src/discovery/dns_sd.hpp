@@ -92,6 +92,11 @@ struct AvahiDnsSdTiming {
     // After the daemon or the bus came back, for a fresh browser to say it has reported what it
     // knows, before the services it did not report are removed.
     std::chrono::milliseconds settleTimeout{5'000};
+    // A daemon that has just started can say so (AllForNow) before the phones' first answers reach
+    // it, while it is still announcing itself; what a fresh browser reported is not taken as whole
+    // before this has passed since it started, so a phone still there is never removed and listed
+    // again.
+    std::chrono::milliseconds settleAtLeast{2'000};
 };
 
 // The Avahi daemon over the system bus, unless `busAddress` names another bus (tests).
