@@ -8,7 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -549,7 +549,7 @@ TEST(DirectorAccessibleNames, EditRowsReadTheirTextAndOnlyTheFocusedListReportsF
     running.rig.clock.advanceMs(5000);
     window.perform(DirectorTransition::cut);
     window.addMarker();
-    QListWidget* list = window.inspector()->edits()->list();
+    QListView* list = window.inspector()->edits()->list();
     QAccessibleInterface* rows = accessible(list);
     ASSERT_NE(rows, nullptr);
     QStringList spoken;
