@@ -342,6 +342,32 @@ public:
         const QModelIndex current = view()->currentIndex();
         return view()->hasFocus() && current.isValid() ? child(current.row()) : nullptr;
     }
+    // Rows inserted or removed before a row move its object with it, so a row keeps its object (and
+    // the path assistive tools know it by) for as long as it stays; a new model starts afresh.
+    void modelChanged(const QAccessibleTableModelChangeEvent& event) {
+        const int first = event.firstRow();
+        const int count = event.lastRow() - first + 1;
+        QHash<int, QAccessible::Id> moved;
+        switch (event.modelChangeType()) {
+        case QAccessibleTableModelChangeEvent::RowsInserted:
+            for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row)
+                moved.insert(row.key() >= first ? row.key() + count : row.key(), row.value());
+            break;
+        case QAccessibleTableModelChangeEvent::RowsRemoved:
+            for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row) {
+                if (row.key() < first) moved.insert(row.key(), row.value());
+                else if (row.key() >= first + count) moved.insert(row.key() - count, row.value());
+                else QAccessible::deleteAccessibleInterface(row.value());
+            }
+            break;
+        case QAccessibleTableModelChangeEvent::DataChanged: return;
+        default:
+            for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
+            break;
+        }
+        m_rows = moved;
+    }
+
     QAccessibleInterface* parent() const override {
         // A combo box's list sits in a private popup frame: its parent is the combo box.
         QWidget* up = view()->parentWidget();
@@ -386,7 +412,25 @@ bool tellsFocusWhereItIs(QAccessibleEvent* event) {
 
 void passOn(QAccessibleEvent* event);
 
+// A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
+// is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
+// change: one event per new row, however many rows the list holds.
+void followListModel(QAccessibleEvent* event) {
+    auto* list = dynamic_cast<ListAccessible*>(event->accessibleInterface());
+    if (!list) return;
+    const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
+    list->modelChanged(change);
+    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted) return;
+    for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
+        if (QAccessibleInterface* item = list->child(row)) {
+            QAccessibleEvent created(item, QAccessible::ObjectCreated);
+            passOn(&created);
+        }
+    }
+}
+
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::TableModelChanged) followListModel(event);
     if (event->type() != QAccessible::Focus) return passOn(event);
     if (!tellsFocusWhereItIs(event)) return;
     // A list or tab bar that takes the focus announces its current row or tab, as a row that

@@ -82,12 +82,17 @@ TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithTenRowsAsWithFiveHundred) {
         for (int edit = 1; edit < rows[i]; ++edit) window.perform(DirectorTransition::cut);
         window.setInspectorTab(DirectorInspectorTab::edits);
         ASSERT_EQ(window.inspector()->edits()->list()->model()->rowCount(), rows[i]);
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(window.inspector()->edits()->list());
+        const QAccessible::Id top = QAccessible::uniqueId(list->child(0));
         ASSERT_TRUE(counter.count()) << "the rows were made"; // what came before counts for nothing
         window.perform(DirectorTransition::cut);
         const std::optional<std::string> line = counter.count();
         ASSERT_TRUE(line) << "no count after the edit on " << rows[i] << " rows";
         lines[i] = *line;
         events[i] = total(*line);
+        // The new row is told as the list's new child; the row that was on top keeps its object.
+        EXPECT_NE(line->find("ChildrenChanged:add=1"), std::string::npos) << *line;
+        EXPECT_EQ(QAccessible::uniqueId(list->child(1)), top) << rows[i] << " rows";
     }
     EXPECT_EQ(events[0], events[1]);
     std::cout << "with 10 rows: " << lines[0] << "\nwith 500 rows: " << lines[1] << std::endl;
