@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QTabBar>
 
 #include "app/key_repeat.hpp"
@@ -386,12 +387,57 @@ private:
     mutable QHash<int, QAccessible::Id> m_rows;
 };
 
+// A container that reports focus only while it has the focus itself. Qt's own report it also while
+// the widget it hands its focus to has it (a tab widget while its tab bar has it, a scroll area's
+// viewport while the scroll area has it, a dialog's button box while one of its buttons has it), and
+// a screen reader speaks such a container together with the control.
+class ContainerAccessible : public QAccessibleWidget {
+public:
+    ContainerAccessible(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.focused = widget() == QApplication::focusWidget();
+        return state;
+    }
+};
+
+constexpr const char* pageNameFollowedProperty = "velkPageNameFollowed";
+
+// A stack of pages, of which one shows: a panel named by its own accessible name or else by the
+// name of the page it shows (so a screen reader speaks each page by its own name, never a nameless
+// "layered pane"), told anew when another page shows.
+class StackAccessible final : public ContainerAccessible {
+public:
+    explicit StackAccessible(QWidget* stack) : ContainerAccessible(stack, QAccessible::Grouping) {
+        if (stack->property(pageNameFollowedProperty).toBool()) return;
+        stack->setProperty(pageNameFollowedProperty, true);
+        QObject::connect(static_cast<QStackedWidget*>(stack), &QStackedWidget::currentChanged, stack, [stack] {
+            if (!stack->accessibleName().isEmpty()) return;
+            QAccessibleEvent renamed(stack, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&renamed);
+        });
+    }
+    QString text(QAccessible::Text kind) const override {
+        const QString own = ContainerAccessible::text(kind);
+        if (kind != QAccessible::Name || !own.isEmpty()) return own;
+        const QWidget* page = static_cast<QStackedWidget*>(widget())->currentWidget();
+        return page ? page->accessibleName() : QString();
+    }
+};
+
 QAccessibleInterface* factory(const QString& key, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* widget = static_cast<QWidget*>(object);
     if (key == QLatin1String("QTabBar")) return new TabBarAccessible(widget);
     if (key == QLatin1String("QComboBox")) return new ComboBoxAccessible(widget);
     if (key == QLatin1String("QListView")) return new ListAccessible(widget);
+    if (key == QLatin1String("QStackedWidget")) return new StackAccessible(widget);
+    if (key == QLatin1String("QDialogButtonBox")) return new ContainerAccessible(widget, QAccessible::Grouping);
+    // A scroll area that the keyboard reaches, to scroll, is a panel named for what it holds.
+    if (key == QLatin1String("QScrollArea") && widget->focusPolicy() != Qt::NoFocus)
+        return new ContainerAccessible(widget, QAccessible::Grouping);
+    // Every other plain widget: a tab widget, a viewport, a page.
+    if (key == QLatin1String("QWidget")) return new ContainerAccessible(widget, QAccessible::Client);
     return nullptr;
 }
 

@@ -676,9 +676,13 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
     m_audio = new AudioInspector(window, m_stack);
     m_camera = new CameraInspector(window, m_stack);
     m_edits = new EditsInspector(window, m_stack);
-    for (QWidget* tab : {static_cast<QWidget*>(m_session), static_cast<QWidget*>(m_audio),
-                         static_cast<QWidget*>(m_camera), static_cast<QWidget*>(m_edits)})
-        m_stack->addWidget(tab);
+    // Each page is named as its tab, so assistive tools speak the page that shows by that name.
+    i = 0;
+    for (QWidget* page : {static_cast<QWidget*>(m_session), static_cast<QWidget*>(m_audio),
+                          static_cast<QWidget*>(m_camera), static_cast<QWidget*>(m_edits)}) {
+        page->setAccessibleName(qs(rawValue(allDirectorInspectorTabs[i++])));
+        m_stack->addWidget(page);
+    }
     column->addWidget(m_stack, 1);
     connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
         if (index >= 0 && index != static_cast<int>(m_window.workspace().inspectorTab))

@@ -36,7 +36,7 @@ inline constexpr const char* policy = "Policy";
 inline constexpr const char* gain = "Gain";
 inline constexpr const char* mute = "Mute";
 inline constexpr const char* solo = "Solo";
-inline constexpr const char* cameraDesk = "Preview camera desk";
+inline constexpr const char* cameraDesk = "Preview network and planned controls";
 } // namespace AccessibleName
 
 // Headings that also name the list under them.

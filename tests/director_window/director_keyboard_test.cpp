@@ -144,7 +144,7 @@ TEST(DirectorKeyboard, TabVisitsEveryEnabledControlInReadingOrder) {
     EXPECT_EQ(tabOrder(window), common + QStringList{"Audio"});
     window.setInspectorTab(DirectorInspectorTab::camera);
     EXPECT_EQ(tabOrder(window),
-              (common + QStringList{"Rotate 90\u00b0", "REC Camera", "STOP Camera", "Preview camera desk", "Policy"}));
+              (common + QStringList{"Rotate 90\u00b0", "REC Camera", "STOP Camera", "Preview network and planned controls", "Policy"}));
     window.setInspectorTab(DirectorInspectorTab::edits);
     EXPECT_EQ(tabOrder(window), common); // no edit yet: the empty state, no list
     window.perform(DirectorTransition::cut);
