@@ -399,7 +399,7 @@ void EditsInspector::refresh() {
 AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
     column->addWidget(new InspectorHeading(DirectorPresenters::audioHeading, "Live meters \u2022 samples not available", this));
-    auto* scroll = transparentScrollArea(this, "audioChannels", DirectorPresenters::audioHeading);
+    auto* scroll = transparentScrollArea(this, "audioChannels", Name::audioMeters);
     m_scroll = scroll;
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);

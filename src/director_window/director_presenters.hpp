@@ -37,9 +37,11 @@ inline constexpr const char* gain = "Gain";
 inline constexpr const char* mute = "Mute";
 inline constexpr const char* solo = "Solo";
 inline constexpr const char* cameraDesk = "Preview network and planned controls";
+// The Audio page's scrolling list of channels; the page itself is "Audio".
+inline constexpr const char* audioMeters = "Audio meters";
 } // namespace AccessibleName
 
-// Headings that also name the list under them.
+// Page headings; the Edits page's also names the list under it.
 inline constexpr const char* audioHeading = "Audio";
 inline constexpr const char* editsHeading = "Edit Decisions";
 

@@ -141,7 +141,7 @@ TEST(DirectorKeyboard, TabVisitsEveryEnabledControlInReadingOrder) {
                                 "Slot 4: Delta", "CUT", "FADE", "Fade duration", "Marker", "Inspector"};
     EXPECT_EQ(tabOrder(window), (common + QStringList{"Project", "Take", "New take ID", "REC ALL", "STOP ALL"}));
     window.setInspectorTab(DirectorInspectorTab::audio);
-    EXPECT_EQ(tabOrder(window), common + QStringList{"Audio"});
+    EXPECT_EQ(tabOrder(window), common + QStringList{"Audio meters"});
     window.setInspectorTab(DirectorInspectorTab::camera);
     EXPECT_EQ(tabOrder(window),
               (common + QStringList{"Rotate 90\u00b0", "REC Camera", "STOP Camera", "Preview network and planned controls", "Policy"}));
@@ -465,7 +465,7 @@ TEST(DirectorAccessibleNames, ControlsAreNamedForWhatTheyAreNotTheirValue) {
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionFPSPicker()), "FPS");
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionToggle()), "Live Production \u00b7 1080p");
     EXPECT_EQ(spokenName(window.inspector()->edits()->list()), "Edit Decisions");
-    EXPECT_EQ(spokenName(window.inspector()->audio()->channelList()), "Audio");
+    EXPECT_EQ(spokenName(window.inspector()->audio()->channelList()), "Audio meters");
 
     // The visible "Take" label names the field for assistive tools as well (labelled-by).
     QAccessibleInterface* take = accessible(session.takeField());

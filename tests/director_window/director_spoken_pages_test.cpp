@@ -42,7 +42,7 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
         {DirectorInspectorTab::session, [](DirectorInspector& i) -> QWidget* { return i.session()->projectPicker(); },
          "panel Session", {"QComboBox \"Project\" #projectPicker"}},
         {DirectorInspectorTab::audio, [](DirectorInspector& i) -> QWidget* { return i.audio()->channelList(); },
-         "panel Audio", {"QScrollArea \"Audio\" #audioChannels"}},
+         "panel Audio", {"QScrollArea \"Audio meters\" #audioChannels"}},
         {DirectorInspectorTab::camera,
          [](DirectorInspector& i) -> QWidget* { return i.camera()->findChild<QScrollArea*>("cameraDesk"); },
          "panel Camera", {"QScrollArea \"Preview network and planned controls\" #cameraDesk"}},
