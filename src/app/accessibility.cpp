@@ -460,13 +460,18 @@ void passOn(QAccessibleEvent* event);
 
 // A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
 // is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
-// change: one event per new row, however many rows the list holds.
+// change: one event per new row, however many rows the list holds. A list filled by many rows at
+// once is left to be read as Qt leaves every model change.
+constexpr int maxRowsToldAsNew = 16;
+
 void followListModel(QAccessibleEvent* event) {
     auto* list = dynamic_cast<ListAccessible*>(event->accessibleInterface());
     if (!list) return;
     const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
     list->modelChanged(change);
-    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted) return;
+    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted ||
+        change.lastRow() - change.firstRow() >= maxRowsToldAsNew)
+        return;
     for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
         if (QAccessibleInterface* item = list->child(row)) {
             QAccessibleEvent created(item, QAccessible::ObjectCreated);
