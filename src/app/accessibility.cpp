@@ -16,6 +16,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStackedWidget>
 #include <QTabBar>
 
 #include "app/key_repeat.hpp"
@@ -342,6 +343,32 @@ public:
         const QModelIndex current = view()->currentIndex();
         return view()->hasFocus() && current.isValid() ? child(current.row()) : nullptr;
     }
+    // Rows inserted or removed before a row move its object with it, so a row keeps its object (and
+    // the path assistive tools know it by) for as long as it stays; a new model starts afresh.
+    void modelChanged(const QAccessibleTableModelChangeEvent& event) {
+        const int first = event.firstRow();
+        const int count = event.lastRow() - first + 1;
+        QHash<int, QAccessible::Id> moved;
+        switch (event.modelChangeType()) {
+        case QAccessibleTableModelChangeEvent::RowsInserted:
+            for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row)
+                moved.insert(row.key() >= first ? row.key() + count : row.key(), row.value());
+            break;
+        case QAccessibleTableModelChangeEvent::RowsRemoved:
+            for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row) {
+                if (row.key() < first) moved.insert(row.key(), row.value());
+                else if (row.key() >= first + count) moved.insert(row.key() - count, row.value());
+                else QAccessible::deleteAccessibleInterface(row.value());
+            }
+            break;
+        case QAccessibleTableModelChangeEvent::DataChanged: return;
+        default:
+            for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
+            break;
+        }
+        m_rows = moved;
+    }
+
     QAccessibleInterface* parent() const override {
         // A combo box's list sits in a private popup frame: its parent is the combo box.
         QWidget* up = view()->parentWidget();
@@ -360,12 +387,57 @@ private:
     mutable QHash<int, QAccessible::Id> m_rows;
 };
 
+// A container that reports focus only while it has the focus itself. Qt's own report it also while
+// the widget it hands its focus to has it (a tab widget while its tab bar has it, a scroll area's
+// viewport while the scroll area has it, a dialog's button box while one of its buttons has it), and
+// a screen reader speaks such a container together with the control.
+class ContainerAccessible : public QAccessibleWidget {
+public:
+    ContainerAccessible(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.focused = widget() == QApplication::focusWidget();
+        return state;
+    }
+};
+
+constexpr const char* pageNameFollowedProperty = "velkPageNameFollowed";
+
+// A stack of pages, of which one shows: a panel named by its own accessible name or else by the
+// name of the page it shows (so a screen reader speaks each page by its own name, never a nameless
+// "layered pane"), told anew when another page shows.
+class StackAccessible final : public ContainerAccessible {
+public:
+    explicit StackAccessible(QWidget* stack) : ContainerAccessible(stack, QAccessible::Grouping) {
+        if (stack->property(pageNameFollowedProperty).toBool()) return;
+        stack->setProperty(pageNameFollowedProperty, true);
+        QObject::connect(static_cast<QStackedWidget*>(stack), &QStackedWidget::currentChanged, stack, [stack] {
+            if (!stack->accessibleName().isEmpty()) return;
+            QAccessibleEvent renamed(stack, QAccessible::NameChanged);
+            QAccessible::updateAccessibility(&renamed);
+        });
+    }
+    QString text(QAccessible::Text kind) const override {
+        const QString own = ContainerAccessible::text(kind);
+        if (kind != QAccessible::Name || !own.isEmpty()) return own;
+        const QWidget* page = static_cast<QStackedWidget*>(widget())->currentWidget();
+        return page ? page->accessibleName() : QString();
+    }
+};
+
 QAccessibleInterface* factory(const QString& key, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* widget = static_cast<QWidget*>(object);
     if (key == QLatin1String("QTabBar")) return new TabBarAccessible(widget);
     if (key == QLatin1String("QComboBox")) return new ComboBoxAccessible(widget);
     if (key == QLatin1String("QListView")) return new ListAccessible(widget);
+    if (key == QLatin1String("QStackedWidget")) return new StackAccessible(widget);
+    if (key == QLatin1String("QDialogButtonBox")) return new ContainerAccessible(widget, QAccessible::Grouping);
+    // A scroll area that the keyboard reaches, to scroll, is a panel named for what it holds.
+    if (key == QLatin1String("QScrollArea") && widget->focusPolicy() != Qt::NoFocus)
+        return new ContainerAccessible(widget, QAccessible::Grouping);
+    // Every other plain widget: a tab widget, a viewport, a page.
+    if (key == QLatin1String("QWidget")) return new ContainerAccessible(widget, QAccessible::Client);
     return nullptr;
 }
 
@@ -386,7 +458,30 @@ bool tellsFocusWhereItIs(QAccessibleEvent* event) {
 
 void passOn(QAccessibleEvent* event);
 
+// A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
+// is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
+// change: one event per new row, however many rows the list holds. A list filled by many rows at
+// once is left to be read as Qt leaves every model change.
+constexpr int maxRowsToldAsNew = 16;
+
+void followListModel(QAccessibleEvent* event) {
+    auto* list = dynamic_cast<ListAccessible*>(event->accessibleInterface());
+    if (!list) return;
+    const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
+    list->modelChanged(change);
+    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted ||
+        change.lastRow() - change.firstRow() >= maxRowsToldAsNew)
+        return;
+    for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
+        if (QAccessibleInterface* item = list->child(row)) {
+            QAccessibleEvent created(item, QAccessible::ObjectCreated);
+            passOn(&created);
+        }
+    }
+}
+
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
+    if (event->type() == QAccessible::TableModelChanged) followListModel(event);
     if (event->type() != QAccessible::Focus) return passOn(event);
     if (!tellsFocusWhereItIs(event)) return;
     // A list or tab bar that takes the focus announces its current row or tab, as a row that

@@ -7,7 +7,10 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QAbstractListModel>
+#include <QApplication>
+#include <QListView>
+#include <QStyledItemDelegate>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
@@ -253,16 +256,130 @@ std::vector<QString> SessionInspector::stopResultTexts() const {
 
 // --- Edits ---
 
+namespace {
+
+enum EditRowRole { TimeCodeRole = Qt::UserRole + 1, TagRole, DetailRole };
+
+constexpr int kEditRowPaddingX = 6;
+constexpr int kEditRowPaddingY = 3;
+constexpr int kEditRowSpacing = 9;
+constexpr int kEditTagWidth = 40;
+
+// Time code, tag and detail on one line, as the rows of the list draw them.
+class EditRowDelegate final : public QStyledItemDelegate {
+public:
+    explicit EditRowDelegate(QObject* parent)
+        : QStyledItemDelegate(parent), m_time(Theme::monospacedDigits(Studio::TextStyle::caption)),
+          m_tag(Studio::font(Studio::TextStyle::caption, true)) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        painter->save();
+        const QRect r = option.rect.adjusted(kEditRowPaddingX, kEditRowPaddingY, -kEditRowPaddingX, -kEditRowPaddingY);
+        const QString time = index.data(TimeCodeRole).toString();
+        const int timeWidth = QFontMetrics(m_time).horizontalAdvance(time);
+        painter->setFont(m_time);
+        painter->setPen(Theme::secondary(option.palette));
+        painter->drawText(QRect(r.left(), r.top(), timeWidth, r.height()), Qt::AlignLeft | Qt::AlignVCenter, time);
+        const int tagLeft = r.left() + timeWidth + kEditRowSpacing;
+        painter->setFont(m_tag);
+        painter->setPen(option.palette.color(QPalette::Text));
+        painter->drawText(QRect(tagLeft, r.top(), kEditTagWidth, r.height()), Qt::AlignLeft | Qt::AlignVCenter,
+                          index.data(TagRole).toString());
+        const int detailLeft = tagLeft + kEditTagWidth + kEditRowSpacing;
+        const QRect detail(detailLeft, r.top(), std::max(0, r.right() + 1 - detailLeft), r.height());
+        painter->setFont(option.font);
+        // A camera's name from a phone: drawn as the text it is, cut to one line.
+        painter->drawText(detail, Qt::AlignLeft | Qt::AlignVCenter,
+                          QFontMetrics(option.font).elidedText(index.data(DetailRole).toString(), Qt::ElideRight, detail.width()));
+        painter->restore();
+        if (option.state.testFlag(QStyle::State_HasFocus)) {
+            QStyleOptionFocusRect ring;
+            ring.QStyleOption::operator=(option);
+            ring.rect = option.rect.adjusted(1, 1, -1, -1);
+            QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+            style->drawPrimitive(QStyle::PE_FrameFocusRect, &ring, painter, option.widget);
+        }
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
+        const int line = std::max({QFontMetrics(m_time).height(), QFontMetrics(m_tag).height(),
+                                   QFontMetrics(option.font).height()});
+        return {option.rect.width(), line + 2 * kEditRowPaddingY};
+    }
+
+private:
+    QFont m_time;
+    QFont m_tag;
+};
+
+} // namespace
+
+// The rows of the list. A new edit is a row inserted on top and a changed text one row's change;
+// only a new session rebuilds the rows.
+class EditDecisionsModel final : public QAbstractListModel {
+public:
+    using QAbstractListModel::QAbstractListModel;
+
+    void setRows(std::vector<DirectorPresenters::EditRow> next) {
+        const std::optional<std::size_t> added = DirectorPresenters::editRowsAddedOnTop(m_rows, next);
+        if (!added) {
+            beginResetModel();
+            m_rows = std::move(next);
+            endResetModel();
+            return;
+        }
+        if (*added > 0) {
+            beginInsertRows({}, 0, static_cast<int>(*added) - 1);
+            m_rows.insert(m_rows.begin(), next.begin(), next.begin() + static_cast<std::ptrdiff_t>(*added));
+            endInsertRows();
+        }
+        int first = -1;
+        int last = -1;
+        for (std::size_t i = *added; i < next.size(); ++i) {
+            if (m_rows[i] == next[i]) continue;
+            m_rows[i] = std::move(next[i]);
+            if (first < 0) first = static_cast<int>(i);
+            last = static_cast<int>(i);
+        }
+        if (first >= 0) Q_EMIT dataChanged(index(first), index(last));
+    }
+
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size())) return {};
+        const auto& row = m_rows[static_cast<std::size_t>(index.row())];
+        switch (role) {
+        case Qt::DisplayRole:
+        case Qt::AccessibleTextRole: return qs(row.accessibleText);
+        case TimeCodeRole: return qs(row.timeCode);
+        case TagRole: return qs(row.tag);
+        case DetailRole: return qs(row.detail);
+        default: return {};
+        }
+    }
+
+private:
+    std::vector<DirectorPresenters::EditRow> m_rows;
+};
+
 EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
     m_heading = new InspectorHeading(DirectorPresenters::editsHeading, qs(DirectorPresenters::editsHeadingDetail(0)), this);
     column->addWidget(m_heading);
     m_empty = new CompactEmptyState("No edits yet", "timeline.selection", "Start a session, then CUT, FADE or add a marker.", this);
     column->addWidget(m_empty);
-    m_list = new QListWidget(this);
+    m_model = new EditDecisionsModel(this);
+    m_list = new QListView(this);
     m_list->setObjectName("editDecisions");
     m_list->setAccessibleName(DirectorPresenters::editsHeading);
+    m_list->setModel(m_model);
+    m_list->setItemDelegate(new EditRowDelegate(m_list));
+    m_list->setUniformItemSizes(true);
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The keyboard reads the rows one by one; a click shows no focus.
     m_list->setFocusPolicy(Qt::TabFocus);
     column->addWidget(m_list, 1);
@@ -270,47 +387,11 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
 }
 
 void EditsInspector::refresh() {
-    const auto events = DirectorPresenters::editEvents(m_window.workspace().timeline);
-    m_heading->setDetail(qs(DirectorPresenters::editsHeadingDetail(events.size())));
-    m_empty->setVisible(events.empty());
-    m_list->setVisible(!events.empty());
-    if (m_list->count() != static_cast<int>(events.size())) {
-        m_list->clear();
-        for (std::size_t i = 0; i < events.size(); ++i) {
-            auto* item = new QListWidgetItem(m_list);
-            auto* row = new QWidget(m_list);
-            auto* layout = new QHBoxLayout(row);
-            layout->setContentsMargins(6, 3, 6, 3);
-            layout->setSpacing(9);
-            auto* time = new QLabel(row);
-            time->setTextFormat(Qt::PlainText);
-            time->setFont(Theme::monospacedDigits(Studio::TextStyle::caption));
-            Theme::setSecondary(*time);
-            auto* tag = new QLabel(row);
-            tag->setTextFormat(Qt::PlainText);
-            tag->setFont(Studio::font(Studio::TextStyle::caption, true));
-            tag->setFixedWidth(40);
-            auto* detail = new QLabel(row); // a camera's name: plain text
-            detail->setTextFormat(Qt::PlainText);
-            detail->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-            layout->addWidget(time);
-            layout->addWidget(tag);
-            layout->addWidget(detail, 1);
-            item->setSizeHint(row->sizeHint());
-            m_list->setItemWidget(item, row);
-        }
-    }
-    for (std::size_t i = 0; i < events.size(); ++i) {
-        QWidget* row = m_list->itemWidget(m_list->item(static_cast<int>(i)));
-        const auto labels = row->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
-        const auto& event = events[i];
-        const QString texts[] = {qs(DirectorPresenters::timeCode(event.elapsedSeconds)), qs(DirectorPresenters::editTag(event)),
-                                 qs(DirectorPresenters::editDetail(event, m_window.cameras(), m_window.now()))};
-        for (int k = 0; k < 3 && k < labels.size(); ++k) setTextIfChanged(labels[k], texts[k]);
-        QListWidgetItem* item = m_list->item(static_cast<int>(i));
-        const QString spoken = qs(DirectorPresenters::editRowAccessibleText(event, m_window.cameras(), m_window.now()));
-        if (item->data(Qt::AccessibleTextRole).toString() != spoken) item->setData(Qt::AccessibleTextRole, spoken);
-    }
+    auto rows = DirectorPresenters::editRows(m_window.workspace().timeline, m_window.cameras(), m_window.now());
+    m_heading->setDetail(qs(DirectorPresenters::editsHeadingDetail(rows.size())));
+    m_empty->setVisible(rows.empty());
+    m_list->setVisible(!rows.empty());
+    m_model->setRows(std::move(rows));
 }
 
 // --- Audio ---
@@ -318,7 +399,7 @@ void EditsInspector::refresh() {
 AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidget(parent), m_window(window) {
     auto* column = tabColumn(this, 10);
     column->addWidget(new InspectorHeading(DirectorPresenters::audioHeading, "Live meters \u2022 samples not available", this));
-    auto* scroll = transparentScrollArea(this, "audioChannels", DirectorPresenters::audioHeading);
+    auto* scroll = transparentScrollArea(this, "audioChannels", Name::audioMeters);
     m_scroll = scroll;
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);
@@ -595,9 +676,13 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
     m_audio = new AudioInspector(window, m_stack);
     m_camera = new CameraInspector(window, m_stack);
     m_edits = new EditsInspector(window, m_stack);
-    for (QWidget* tab : {static_cast<QWidget*>(m_session), static_cast<QWidget*>(m_audio),
-                         static_cast<QWidget*>(m_camera), static_cast<QWidget*>(m_edits)})
-        m_stack->addWidget(tab);
+    // Each page is named as its tab, so assistive tools speak the page that shows by that name.
+    i = 0;
+    for (QWidget* page : {static_cast<QWidget*>(m_session), static_cast<QWidget*>(m_audio),
+                          static_cast<QWidget*>(m_camera), static_cast<QWidget*>(m_edits)}) {
+        page->setAccessibleName(qs(rawValue(allDirectorInspectorTabs[i++])));
+        m_stack->addWidget(page);
+    }
     column->addWidget(m_stack, 1);
     connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
         if (index >= 0 && index != static_cast<int>(m_window.workspace().inspectorTab))

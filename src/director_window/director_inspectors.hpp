@@ -14,7 +14,7 @@ class QCheckBox;
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QListWidget;
+class QListView;
 class QPushButton;
 class QScrollArea;
 class QStackedWidget;
@@ -58,19 +58,25 @@ private:
     bool m_updating = false;
 };
 
+class EditDecisionsModel;
+
+// The edit decision list: a model whose rows change one by one as edits come (a new edit is one
+// row inserted on top), drawn by a delegate, so the list's work and what assistive tools are told
+// per edit stay the same however long the session grows.
 class EditsInspector final : public QWidget {
     Q_OBJECT
 public:
     explicit EditsInspector(DirectorWindow& window, QWidget* parent = nullptr);
     void refresh();
-    QListWidget* list() const { return m_list; }
+    QListView* list() const { return m_list; }
     InspectorHeading* heading() const { return m_heading; }
 
 private:
     DirectorWindow& m_window;
     InspectorHeading* m_heading;
     CompactEmptyState* m_empty;
-    QListWidget* m_list;
+    EditDecisionsModel* m_model;
+    QListView* m_list;
 };
 
 class AudioInspector final : public QWidget {

@@ -191,8 +191,22 @@ std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, W
     return DirectorRules::cameraName(event.toCameraID, cameras, now);
 }
 
-std::string editRowAccessibleText(const DirectorEditEvent& event, const Cameras& cameras, WallTime now) {
-    return timeCode(event.elapsedSeconds) + " " + editTag(event) + " " + editDetail(event, cameras, now);
+std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now) {
+    std::vector<EditRow> rows;
+    for (const auto& event : editEvents(timeline)) {
+        EditRow row{event.id, timeCode(event.elapsedSeconds), editTag(event), editDetail(event, cameras, now), {}};
+        row.accessibleText = row.timeCode + " " + row.tag + " " + row.detail;
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown, const std::vector<EditRow>& next) {
+    if (next.size() < shown.size()) return std::nullopt;
+    const std::size_t added = next.size() - shown.size();
+    for (std::size_t i = 0; i < shown.size(); ++i)
+        if (next[added + i].id != shown[i].id) return std::nullopt;
+    return added;
 }
 
 OrientationLabel orientationLabel(const std::optional<LiveCamera>& selected) {

@@ -36,10 +36,12 @@ inline constexpr const char* policy = "Policy";
 inline constexpr const char* gain = "Gain";
 inline constexpr const char* mute = "Mute";
 inline constexpr const char* solo = "Solo";
-inline constexpr const char* cameraDesk = "Preview camera desk";
+inline constexpr const char* cameraDesk = "Preview network and planned controls";
+// The Audio page's scrolling list of channels; the page itself is "Audio".
+inline constexpr const char* audioMeters = "Audio meters";
 } // namespace AccessibleName
 
-// Headings that also name the list under them.
+// Page headings; the Edits page's also names the list under it.
 inline constexpr const char* audioHeading = "Audio";
 inline constexpr const char* editsHeading = "Edit Decisions";
 
@@ -142,8 +144,21 @@ std::string editsHeadingDetail(std::size_t count);
 std::string timeCode(double elapsedSeconds);
 std::string editTag(const DirectorEditEvent& event);
 std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
-// A row as assistive tools read it: its three texts in order.
-std::string editRowAccessibleText(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
+// One row of the list, identified by its event's id, with its three texts and what assistive tools
+// read for it: the three texts in order.
+struct EditRow {
+    std::string id;
+    std::string timeCode;
+    std::string tag;
+    std::string detail;
+    std::string accessibleText;
+    bool operator==(const EditRow&) const = default;
+};
+std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now); // newest first
+// How the shown rows become the next ones without touching the rows that stay: the number of rows
+// that came on top, the others being the shown rows in the same order (their texts may differ);
+// none when the list must be rebuilt (a new session, rows gone or reordered).
+std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown, const std::vector<EditRow>& next);
 
 // --- Camera inspector. ---
 struct OrientationLabel {

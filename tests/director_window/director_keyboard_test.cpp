@@ -8,7 +8,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
@@ -141,10 +141,10 @@ TEST(DirectorKeyboard, TabVisitsEveryEnabledControlInReadingOrder) {
                                 "Slot 4: Delta", "CUT", "FADE", "Fade duration", "Marker", "Inspector"};
     EXPECT_EQ(tabOrder(window), (common + QStringList{"Project", "Take", "New take ID", "REC ALL", "STOP ALL"}));
     window.setInspectorTab(DirectorInspectorTab::audio);
-    EXPECT_EQ(tabOrder(window), common + QStringList{"Audio"});
+    EXPECT_EQ(tabOrder(window), common + QStringList{"Audio meters"});
     window.setInspectorTab(DirectorInspectorTab::camera);
     EXPECT_EQ(tabOrder(window),
-              (common + QStringList{"Rotate 90\u00b0", "REC Camera", "STOP Camera", "Preview camera desk", "Policy"}));
+              (common + QStringList{"Rotate 90\u00b0", "REC Camera", "STOP Camera", "Preview network and planned controls", "Policy"}));
     window.setInspectorTab(DirectorInspectorTab::edits);
     EXPECT_EQ(tabOrder(window), common); // no edit yet: the empty state, no list
     window.perform(DirectorTransition::cut);
@@ -465,7 +465,7 @@ TEST(DirectorAccessibleNames, ControlsAreNamedForWhatTheyAreNotTheirValue) {
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionFPSPicker()), "FPS");
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionToggle()), "Live Production \u00b7 1080p");
     EXPECT_EQ(spokenName(window.inspector()->edits()->list()), "Edit Decisions");
-    EXPECT_EQ(spokenName(window.inspector()->audio()->channelList()), "Audio");
+    EXPECT_EQ(spokenName(window.inspector()->audio()->channelList()), "Audio meters");
 
     // The visible "Take" label names the field for assistive tools as well (labelled-by).
     QAccessibleInterface* take = accessible(session.takeField());
@@ -549,7 +549,7 @@ TEST(DirectorAccessibleNames, EditRowsReadTheirTextAndOnlyTheFocusedListReportsF
     running.rig.clock.advanceMs(5000);
     window.perform(DirectorTransition::cut);
     window.addMarker();
-    QListWidget* list = window.inspector()->edits()->list();
+    QListView* list = window.inspector()->edits()->list();
     QAccessibleInterface* rows = accessible(list);
     ASSERT_NE(rows, nullptr);
     QStringList spoken;

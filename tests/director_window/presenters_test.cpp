@@ -163,6 +163,31 @@ TEST(DirectorEdits, RowsNewestFirst) {
     EXPECT_EQ(editDetail(events[1], {offline(readyCamera("a", "Alpha"))}, kNow), "Alpha \u2022 OFFLINE");
 }
 
+// The list changes by the rows that changed: new edits come on top, the rest stay.
+TEST(DirectorEdits, RowsAddedOnTopOrARebuild) {
+    auto rows = [](std::initializer_list<const char*> ids) {
+        std::vector<EditRow> list;
+        for (const char* id : ids) list.push_back({.id = id});
+        return list;
+    };
+    const struct {
+        std::vector<EditRow> shown, next;
+        std::optional<std::size_t> added;
+    } cases[] = {
+        {rows({}), rows({}), 0},
+        {rows({}), rows({"b", "a"}), 2},
+        {rows({"a"}), rows({"b", "a"}), 1},
+        {rows({"b", "a"}), rows({"b", "a"}), 0},
+        {rows({"b", "a"}), rows({}), std::nullopt},              // a new session
+        {rows({"b", "a"}), rows({"c", "a"}), std::nullopt},      // a row gone
+        {rows({"b", "a"}), rows({"c", "a", "b"}), std::nullopt}, // reordered
+    };
+    for (const auto& c : cases) EXPECT_EQ(editRowsAddedOnTop(c.shown, c.next), c.added) << c.next.size();
+    auto changed = rows({"a"});
+    changed[0].detail = "Alpha \u2022 OFFLINE"; // a text that changed keeps its row
+    EXPECT_EQ(editRowsAddedOnTop(rows({"a"}), changed), 0u);
+}
+
 TEST(DirectorCameraInspector, OrientationAndCapture) {
     auto recording = readyCamera("a", "A");
     recording.recording = true;

@@ -8,6 +8,8 @@
 //   - a picker (combo box, spin box, tab bar) whose name is its current value;
 //   - optionally, an accessible object that reports focus while another widget has it (a list's
 //     current row or a tab bar's current tab while the list or bar does not have focus).
+// `focusReporters` and `spokenAncestors` tell what a screen reader is told at one focus: every
+// object reporting focus, and the containers it speaks on the way to the focus widget.
 // `FocusEventRecorder` hears the focus events that reach the platform and names those told of an
 // object without the focus.
 // Needs a QApplication (offscreen, or xcb on an X server) and Qt6::Test. Depends on nothing of the
@@ -282,6 +284,41 @@ inline std::vector<std::string> focusFindings(QWidget& window) {
     std::vector<std::string> findings;
     for (auto& [object, finding] : strayFocus(window)) findings.push_back(finding);
     return findings;
+}
+
+// Every accessible object of the window that reports focus, described: a screen reader speaks each
+// one it is told of, so the focus widget (with its current row or tab) should be the only one.
+inline std::vector<std::string> focusReporters(QWidget& window) {
+    std::vector<std::string> described;
+    for (QAccessibleInterface* iface : focusedObjects(window)) described.push_back(describe(iface));
+    return described;
+}
+
+// The objects a screen reader speaks on its way to `widget`, from the nearest above it up to its
+// window (not included), as "role name": every one but a filler and a panel without a name, which
+// it passes over as layout.
+inline QStringList spokenAncestors(QWidget* widget) {
+    auto roleName = [](QAccessible::Role role) -> QString {
+        switch (role) {
+        case QAccessible::Grouping:
+        case QAccessible::Pane: return QStringLiteral("panel");
+        case QAccessible::LayeredPane: return QStringLiteral("layered pane");
+        case QAccessible::PageTabList: return QStringLiteral("page tab list");
+        case QAccessible::List: return QStringLiteral("list");
+        case QAccessible::Dialog: return QStringLiteral("dialog");
+        default: return QStringLiteral("role %1").arg(int(role));
+        }
+    };
+    QStringList spoken;
+    QAccessibleInterface* self = accessibleOf(widget);
+    for (QAccessibleInterface* at = self ? self->parent() : nullptr; at && at->object() != widget->window(); at = at->parent()) {
+        const QString name = at->text(QAccessible::Name);
+        const QAccessible::Role role = at->role();
+        const bool layout = role == QAccessible::Client ||
+                            (name.isEmpty() && (role == QAccessible::Grouping || role == QAccessible::Pane));
+        if (!layout) spoken << (roleName(role) + QLatin1Char(' ') + name).trimmed();
+    }
+    return spoken;
 }
 
 // ---- The audit. ----

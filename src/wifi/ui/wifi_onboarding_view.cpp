@@ -231,6 +231,7 @@ void WiFiOnboardingView::createWidgets() {
     root->addLayout(header);
 
     m_ui->tabs = new QTabWidget;
+    m_ui->tabs->setAccessibleName(qs(text::kTitle));
     m_ui->tabs->tabBar()->setAccessibleName(qs(text::kTitle));
     root->addWidget(m_ui->tabs, 1);
 
@@ -347,6 +348,7 @@ void WiFiOnboardingView::createWidgets() {
     statusLayout->addWidget(m_ui->status, 1);
     join->addWidget(m_ui->statusRow);
     join->addStretch();
+    joinPanel->setAccessibleName(qs(text::kJoinTab)); // the page is spoken by its tab's name
     m_ui->tabs->addTab(joinPanel, Symbols::icon("qrcode.viewfinder"), qs(text::kJoinTab));
 
     // --- Show QR ---
@@ -424,6 +426,7 @@ void WiFiOnboardingView::createWidgets() {
     qrColumn->addWidget(m_ui->shareMessage);
     qrColumn->addStretch();
     share->addLayout(qrColumn, 1);
+    sharePanel->setAccessibleName(qs(text::kShareTab)); // the page is spoken by its tab's name
     m_ui->tabs->addTab(sharePanel, Symbols::icon("qrcode"), qs(text::kShareTab));
 }
 

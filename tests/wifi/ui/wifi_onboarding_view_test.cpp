@@ -19,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/accessibility.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
@@ -27,6 +28,7 @@
 #include "wifi/wifi_image_fixtures.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_qr_code_image.hpp"
+#include "support/accessibility_audit.hpp"
 #include "support/widgets.hpp"
 #include "wifi/wifi_test_support.hpp"
 
@@ -314,6 +316,38 @@ TEST_F(WiFiOnboardingViewTest, TheTabsAndEmptyStatesShowTheQRSymbols) {
     };
     EXPECT_EQ(symbolOf("joinPlaceholderSymbol"), drawn("qrcode.viewfinder"));
     EXPECT_EQ(symbolOf("sharePlaceholderSymbol"), drawn("qrcode"));
+}
+
+// As a screen reader meets the sheet, with the application's accessible objects: the tab container
+// is named and leaves the focus to its tab bar, and each page is spoken by its tab's name.
+TEST_F(WiFiOnboardingViewTest, TheTabsAndPagesAreNamedAndOnlyTheFocusReportsFocus) {
+    Accessibility::install();
+    auto sheet = makeSheet();
+    ASSERT_TRUE(test::activate(*sheet));
+    auto* tabs = sheet->findChild<QTabWidget*>();
+    EXPECT_EQ(test::accessibleName(tabs).toStdString(), "Wi-Fi QR");
+    const struct {
+        int tab;
+        std::function<QWidget*()> focus;
+        std::string spokenAncestors;
+        std::vector<std::string> focusReporters;
+    } cases[] = {
+        {0, [&] { return static_cast<QWidget*>(tabs->tabBar()); }, "",
+         {"QTabBar \"Wi-Fi QR\" #qt_tabwidget_tabbar", "item \"Join from QR\" of QTabBar \"Wi-Fi QR\" #qt_tabwidget_tabbar"}},
+        {0, [&] { return child(*sheet, "chooseImageButton"); }, "panel Join from QR",
+         {"QPushButton \"Choose QR Image\u2026\" #chooseImageButton"}},
+        {1, [&] { return child(*sheet, "shareNetworkName"); }, "panel Show QR", {}},
+    };
+    for (const auto& c : cases) {
+        tabs->setCurrentIndex(c.tab);
+        QWidget* focus = c.focus();
+        focus->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(QApplication::focusWidget(), focus) << c.spokenAncestors;
+        EXPECT_EQ(test::spokenAncestors(focus).join(QStringLiteral(" / ")).toStdString(), c.spokenAncestors);
+        if (!c.focusReporters.empty()) EXPECT_EQ(test::focusReporters(*sheet), c.focusReporters);
+        else EXPECT_EQ(test::focusReporters(*sheet).size(), 1u) << c.spokenAncestors;
+    }
 }
 
 // Stand-ins for the desktop's settings programs, first on PATH while the test runs.

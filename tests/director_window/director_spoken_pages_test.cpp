@@ -1,0 +1,65 @@
+// Each inspector page as a screen reader meets it with the keyboard on the page's first stop: the
+// page is spoken by its own name, never as a nameless "layered pane", and only the focus reports
+// focus (not a scroll area's viewport beside it).
+
+#include <QAccessible>
+#include <QComboBox>
+#include <QListView>
+#include <QScrollArea>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "director_fakes.hpp"
+#include "director_window/director_inspectors.hpp"
+#include "director_window_support.hpp"
+#include "support/accessibility_audit.hpp"
+
+namespace velk {
+namespace {
+
+using namespace test;
+
+struct SpokenPage {
+    DirectorInspectorTab tab;
+    std::function<QWidget*(DirectorInspector&)> focus;
+    std::string spokenAncestors; // nearest first, " / " between
+    std::vector<std::string> focusReporters;
+};
+
+TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocus) {
+    app();
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+    DirectorWindow& window = *rig.window;
+    window.startSession();
+    window.perform(DirectorTransition::cut);
+    const SpokenPage pages[] = {
+        {DirectorInspectorTab::session, [](DirectorInspector& i) -> QWidget* { return i.session()->projectPicker(); },
+         "panel Session", {"QComboBox \"Project\" #projectPicker"}},
+        {DirectorInspectorTab::audio, [](DirectorInspector& i) -> QWidget* { return i.audio()->channelList(); },
+         "panel Audio", {"QScrollArea \"Audio meters\" #audioChannels"}},
+        {DirectorInspectorTab::camera,
+         [](DirectorInspector& i) -> QWidget* { return i.camera()->findChild<QScrollArea*>("cameraDesk"); },
+         "panel Camera", {"QScrollArea \"Preview network and planned controls\" #cameraDesk"}},
+        {DirectorInspectorTab::edits, [](DirectorInspector& i) -> QWidget* { return i.edits()->list(); },
+         "panel Edits", {"QListView \"Edit Decisions\" #editDecisions"}},
+    };
+    for (const SpokenPage& page : pages) {
+        window.setInspectorTab(page.tab);
+        QWidget* focus = page.focus(*window.inspector());
+        focus->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        ASSERT_EQ(QApplication::focusWidget(), focus) << rawValue(page.tab);
+        EXPECT_EQ(spokenAncestors(focus).join(QStringLiteral(" / ")).toStdString(), page.spokenAncestors)
+            << rawValue(page.tab);
+        EXPECT_EQ(focusReporters(window), page.focusReporters) << rawValue(page.tab);
+    }
+}
+
+} // namespace
+} // namespace velk
