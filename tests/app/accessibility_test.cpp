@@ -18,24 +18,12 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/accessible_application.hpp"
 #include "support/accessibility_audit.hpp"
 #include "support/x_keyboard.hpp"
 
 namespace velk {
 namespace {
-
-QApplication& accessibleApplication() {
-    static int argc = 1;
-    static char name[] = "velk_app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = [] {
-        auto* created = QCoreApplication::instance() ? static_cast<QApplication*>(QCoreApplication::instance())
-                                                     : new QApplication(argc, argv);
-        Accessibility::install();
-        return created;
-    }();
-    return *application;
-}
 
 // The application exists before the fixture's widgets do.
 struct WithApplication {

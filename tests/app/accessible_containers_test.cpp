@@ -19,23 +19,11 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/accessible_application.hpp"
 #include "support/accessibility_audit.hpp"
 
 namespace velk {
 namespace {
-
-QApplication& containersApplication() {
-    static int argc = 1;
-    static char name[] = "velk_app_tests";
-    static char* argv[] = {name, nullptr};
-    static QApplication* application = [] {
-        auto* created = QCoreApplication::instance() ? static_cast<QApplication*>(QCoreApplication::instance())
-                                                     : new QApplication(argc, argv);
-        Accessibility::install();
-        return created;
-    }();
-    return *application;
-}
 
 // One container, built in `window` around the widget it returns, which then takes the focus; the
 // focus's own window may be another (an alert).
@@ -100,7 +88,7 @@ const ContainerCase kContainerCases[] = {
 class AccessibleContainers : public ::testing::TestWithParam<ContainerCase> {};
 
 TEST_P(AccessibleContainers, OnlyTheFocusReportsFocusAndPagesAreSpokenByTheirName) {
-    containersApplication();
+    accessibleApplication();
     const ContainerCase& c = GetParam();
     QWidget window;
     window.resize(360, 300);
@@ -134,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Every, AccessibleContainers, ::testing::ValuesIn(kConta
 
 // A stack without a name of its own is renamed as another page shows.
 TEST(AccessibleStack, IsNamedAfterThePageItShows) {
-    containersApplication();
+    accessibleApplication();
     QStackedWidget stack;
     for (const char* page : {"Session", "Audio"}) {
         auto* widget = new QLabel;
