@@ -63,7 +63,7 @@ int total(const std::string& line) { return std::stoi(line.substr(line.find(' ')
 
 TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithTenRowsAsWithFiveHundred) {
     if (qgetenv("VELK_SCREEN_READER") != "1")
-        GTEST_SKIP() << "runs only in a screen reader's session: ctest runs it as "
+        GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
                         "DirectorAtspiEvents.ANewEditTellsAsMuchWithTenRowsAsWithFiveHundred.xcb_plain_screen_reader";
     app();
     AtspiEventCounter counter;
