@@ -179,8 +179,8 @@ struct LoopBrowser {
     // A fresh object after a gap has not yet said it has reported all it knows (AllForNow), nor has
     // its time run out: what it reports is held until then.
     bool isSettling = false;
-    bool hasSaidAllForNow = false; // while settling
-    bool isSettleTooEarly = false; // while settling: settleAtLeast has not passed since its Start
+    // While settling: an AllForNow before this is taken only once it has come.
+    std::chrono::steady_clock::time_point settleNotBefore;
     std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
@@ -395,8 +395,6 @@ private:
         if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
         browser.instances.clear();
         browser.isSettling = !browser.listed.empty();
-        browser.hasSaidAllForNow = false;
-        browser.isSettleTooEarly = browser.isSettling;
         browser.request = ++m_lastRequest;
         system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
         if (call) {
@@ -426,16 +424,16 @@ private:
             started.path = path;
             tellBrowserObject(*bus, path, "Start");
             if (!started.isSettling) return;
-            later(m_timing.settleAtLeast, [this, id, request](system_bus::Connection*) {
-                const auto settling = m_browsers.find(id);
-                if (settling == m_browsers.end() || settling->second.request != request) return;
-                settling->second.isSettleTooEarly = false;
-                if (settling->second.hasSaidAllForNow) settle(settling->second);
-            });
-            later(m_timing.settleTimeout, [this, id, request](system_bus::Connection*) {
-                const auto settling = m_browsers.find(id);
-                if (settling != m_browsers.end() && settling->second.request == request) settle(settling->second);
-            });
+            started.settleNotBefore = std::chrono::steady_clock::now() + m_timing.settleAtLeast;
+            settleAfter(m_timing.settleTimeout, id, started);
+        });
+    }
+
+    // Settles the browse `id` after `delay`, unless it has made another daemon object meanwhile.
+    void settleAfter(std::chrono::milliseconds delay, std::uint64_t id, const LoopBrowser& browser) {
+        later(delay, [this, id, request = browser.request](system_bus::Connection*) {
+            const auto settling = m_browsers.find(id);
+            if (settling != m_browsers.end() && settling->second.request == request) settle(settling->second);
         });
     }
 
@@ -483,8 +481,12 @@ private:
     void browserSignal(system_bus::Connection& bus, sd_bus_message* signal) {
         const char* path = sd_bus_message_get_path(signal);
         LoopBrowser* browser = nullptr;
+        std::uint64_t browserId = 0;
         for (auto& [id, candidate] : m_browsers) {
-            if (path && !candidate.path.empty() && candidate.path == path) browser = &candidate;
+            if (path && !candidate.path.empty() && candidate.path == path) {
+                browser = &candidate;
+                browserId = id;
+            }
         }
         if (!browser) return;
         if (sd_bus_message_is_signal(signal, nullptr, "Failure")) {
@@ -494,9 +496,9 @@ private:
             return;
         }
         if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) {
-            browser->hasSaidAllForNow = true;
-            if (!browser->isSettleTooEarly) settle(*browser);
-            return;
+            const auto early = browser->settleNotBefore - std::chrono::steady_clock::now();
+            if (!browser->isSettling || early <= early.zero()) return settle(*browser);
+            return settleAfter(std::chrono::ceil<std::chrono::milliseconds>(early), browserId, *browser);
         }
         const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
         if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
