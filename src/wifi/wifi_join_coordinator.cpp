@@ -146,21 +146,12 @@ void WiFiJoinCoordinator::permissionAnswered(WifiPermission status) {
 }
 
 void WiFiJoinCoordinator::startWith(WifiPermission status) {
-    // Every end before the worker starts ends the progress the question may have shown.
     switch (status) {
     case WifiPermission::restricted:
     case WifiPermission::denied:
-        m_pending.reset();
-        setIsWorking(false);
-        setMessage(kPermissionDeniedMessage);
-        break;
-    case WifiPermission::noAnswer: {
-        const std::string ssid = m_pending->details.ssid;
-        m_pending.reset();
-        setIsWorking(false);
-        setMessage(WiFiJoin::sentence(WiFiJoinResult::failed, ssid));
-        break;
-    }
+        return endBeforeStarting(kPermissionDeniedMessage);
+    case WifiPermission::noAnswer:
+        return endBeforeStarting(WiFiJoin::sentence(WiFiJoinResult::failed, m_pending->details.ssid));
     case WifiPermission::authorized:
     case WifiPermission::askOnUse: {
         Pending pending = std::move(*m_pending);
@@ -171,11 +162,15 @@ void WiFiJoinCoordinator::startWith(WifiPermission status) {
     case WifiPermission::notDetermined:
         break;
     case WifiPermission::other:
-        m_pending.reset();
-        setIsWorking(false);
-        setMessage(kPermissionUnknownMessage);
-        break;
+        return endBeforeStarting(kPermissionUnknownMessage);
     }
+}
+
+// Every end before the worker starts ends the progress the permission question showed.
+void WiFiJoinCoordinator::endBeforeStarting(std::string message) {
+    m_pending.reset();
+    setIsWorking(false);
+    setMessage(std::move(message));
 }
 
 void WiFiJoinCoordinator::beginJoin(const WiFiNetworkDetails& details, std::shared_ptr<WiFiChangeGate> gate,

@@ -79,6 +79,7 @@ private:
 
     void permissionAnswered(WifiPermission status);
     void startWith(WifiPermission status);
+    void endBeforeStarting(std::string message);
     void beginJoin(const WiFiNetworkDetails& details, std::shared_ptr<WiFiChangeGate> gate,
                    std::shared_ptr<WiFiJoinAttempt> attempt, bool systemWillAsk);
     void publish(WiFiJoinResult result, const WiFiJoinAttempt& attempt, const std::string& ssid);
