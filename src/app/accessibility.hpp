@@ -9,9 +9,9 @@
 //     rows keep their objects while rows come and go before them, and a few new rows are told as
 //     new children;
 //   - a stack of pages is a panel named after the page it shows (never a nameless "layered pane"),
-//     a scroll area the keyboard reaches is a panel too, and a container reports focus only while it has the focus itself, not while the control it
-//     hands the focus to has it (a tab widget and its tab bar, a scroll area's viewport, a dialog's
-//     button box);
+//     a scroll area the keyboard reaches is a panel too, and a container reports focus only while
+//     it has the focus itself, not while the control it hands the focus to has it (a tab widget and
+//     its tab bar, a scroll area's viewport, a dialog's button box);
 //   - a focus event reaches assistive tools only from the object that has the focus, in the active
 //     window (Qt also tells of a new current row of a list that does not have it);
 //   - Return and Enter, with or without modifiers, press the focused push or tool button once per

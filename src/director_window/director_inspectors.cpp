@@ -1,5 +1,7 @@
 #include "director_window/director_inspectors.hpp"
 
+#include <QAbstractListModel>
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFormLayout>
@@ -7,14 +9,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
-#include <QAbstractListModel>
-#include <QApplication>
 #include <QListView>
-#include <QStyledItemDelegate>
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 #include <QVBoxLayout>
 
