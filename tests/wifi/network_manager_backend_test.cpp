@@ -119,11 +119,6 @@ public:
 
     // The mock's log from the last AddAndActivateConnection2 on.
     QString lastActivation() { return log().section(QStringLiteral("AddAndActivateConnection2"), -1); }
-    int activations() { return static_cast<int>(log().count(QStringLiteral("AddAndActivateConnection2"))); }
-    // The backend is waiting for the last activation: it has asked for its state.
-    bool waitingForActivation() {
-        return lastActivation().contains(QStringLiteral(" Get /org/freedesktop/NetworkManager/ActiveConnection/"));
-    }
 
     // Stopped, the mock keeps NetworkManager's name on the bus and answers nothing, as a hung
     // daemon does; the calls made meanwhile wait in the bus.
