@@ -17,7 +17,21 @@ void signalCancellation(int descriptor) {
 
 } // namespace
 
+CancellationToken::CancellationToken(std::shared_ptr<const CancellationToken> parent) : m_parent(std::move(parent)) {
+    if (!m_parent) return;
+    std::lock_guard lock(m_parent->m_mutex);
+    if (m_parent->m_cancelled.load()) {
+        m_cancelled.store(true);
+    } else {
+        m_parent->m_children.push_back(this);
+    }
+}
+
 CancellationToken::~CancellationToken() {
+    if (m_parent) {
+        std::lock_guard lock(m_parent->m_mutex);
+        std::erase(m_parent->m_children, this);
+    }
     if (m_wakeDescriptor >= 0) ::close(m_wakeDescriptor);
 }
 
@@ -26,6 +40,10 @@ void CancellationToken::cancel() {
         std::lock_guard lock(m_mutex);
         m_cancelled.store(true);
         if (m_wakeDescriptor >= 0) signalCancellation(m_wakeDescriptor);
+        // Under the lock, so that no child goes while it is told; a child never takes its parent's
+        // lock while it holds its own.
+        for (CancellationToken* child : m_children) child->cancel();
+        m_children.clear();
     }
     m_wake.notify_all();
 }

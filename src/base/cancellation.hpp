@@ -6,14 +6,19 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <vector>
 
 namespace velk {
 
 class CancellationToken {
 public:
     CancellationToken() = default;
+    // Cancelled with `parent` too (at once when it already is), as one piece of work is when the
+    // whole it belongs to stops; cancelling it leaves the parent as it is.
+    explicit CancellationToken(std::shared_ptr<const CancellationToken> parent);
     ~CancellationToken();
     CancellationToken(const CancellationToken&) = delete;
     CancellationToken& operator=(const CancellationToken&) = delete;
@@ -32,6 +37,8 @@ private:
     mutable std::mutex m_mutex;
     mutable std::condition_variable m_wake;
     mutable int m_wakeDescriptor = -1; // guarded by m_mutex
+    const std::shared_ptr<const CancellationToken> m_parent;
+    mutable std::vector<CancellationToken*> m_children; // guarded by m_mutex
 };
 
 // The operation was cancelled by its caller (not by the network).

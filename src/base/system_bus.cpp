@@ -77,21 +77,28 @@ std::string socketFileOf(const std::string& address) {
     return rest.substr(0, rest.find_first_of(",;"));
 }
 
+// The folder part of `path` ("/" for a file at the root, empty for a bare name) and its last name.
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {};
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string nameOf(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+bool exists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
 // Tells when a bus's socket file appears (made, moved in, or its permissions changed), so that a
-// bus that comes back is tried at once rather than after the pause. Tells nothing for a bus at any
-// other kind of address or in a folder that cannot be watched.
+// bus that comes back is tried at once rather than after the pause. The deepest folder of the
+// socket's path that exists is watched, and the watch follows the path as folders along it are
+// made, removed or moved away, so a socket whose folder is made later, or made again, is seen too.
+// Tells nothing for a bus at any other kind of address.
 class SocketAppearance {
 public:
-    explicit SocketAppearance(const std::string& file) {
-        const std::size_t slash = file.rfind('/');
-        if (file.empty() || slash == std::string::npos || slash + 1 == file.size()) return;
-        m_name = file.substr(slash + 1);
+    explicit SocketAppearance(std::string file) : m_file(std::move(file)), m_folder(folderOf(m_file)) {
+        if (m_folder.empty() || nameOf(m_file).empty()) return;
         m_descriptor = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-        const std::string folder = slash == 0 ? "/" : file.substr(0, slash);
-        if (m_descriptor >= 0 && ::inotify_add_watch(m_descriptor, folder.c_str(), IN_CREATE | IN_MOVED_TO | IN_ATTRIB) < 0) {
-            ::close(m_descriptor);
-            m_descriptor = -1;
-        }
+        if (m_descriptor >= 0) arm();
     }
     ~SocketAppearance() {
         if (m_descriptor >= 0) ::close(m_descriptor);
@@ -99,28 +106,67 @@ public:
     SocketAppearance(const SocketAppearance&) = delete;
     SocketAppearance& operator=(const SocketAppearance&) = delete;
 
-    // Readable when something happened in the folder; -1 when nothing is watched.
+    // Readable when something happened in the watched folder; -1 when nothing is watched.
     int descriptor() const { return m_descriptor; }
 
-    // Takes what happened in the folder since the last look; true when the socket file was among it.
+    // Takes what happened since the last look; true when the socket file was among it.
     bool appeared() {
         if (m_descriptor < 0) return false;
         bool seen = false;
+        bool moved = false; // the watch must follow the path
         alignas(inotify_event) char events[4096];
         for (;;) {
             const ssize_t got = ::read(m_descriptor, events, sizeof events);
-            if (got <= 0) return seen;
+            if (got <= 0) break;
             for (ssize_t at = 0; at < got;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                if (event->len > 0 && m_name == event->name) seen = true;
                 at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+                // Events lost: whatever the path did meanwhile is looked at again.
+                if (event->mask & IN_Q_OVERFLOW) moved = true;
+                if (event->wd != m_watch) continue; // of a folder no longer watched
+                if (event->mask & (IN_DELETE_SELF | IN_MOVE_SELF | IN_IGNORED)) {
+                    moved = true;
+                } else if (event->len > 0 && m_next == event->name) {
+                    if (m_watched == m_folder) {
+                        seen = true;
+                    } else {
+                        moved = true; // a folder on the way was made or moved in
+                    }
+                }
             }
         }
+        return (moved && arm()) || seen;
     }
 
 private:
-    std::string m_name;
+    // Watches the deepest folder of the path that exists; true when the socket file is there. A
+    // folder made between the look at it and the watch on its parent is gone into; the rounds are
+    // bounded for a folder that is there yet cannot be watched.
+    bool arm() {
+        const auto depth = std::count(m_file.begin(), m_file.end(), '/');
+        for (std::ptrdiff_t round = 0; round < depth; ++round) {
+            if (m_watch >= 0) ::inotify_rm_watch(m_descriptor, m_watch);
+            m_watched = m_folder;
+            m_next = nameOf(m_file);
+            constexpr std::uint32_t events =
+                IN_CREATE | IN_MOVED_TO | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+            while ((m_watch = ::inotify_add_watch(m_descriptor, m_watched.c_str(), events)) < 0) {
+                if (m_watched == "/" || folderOf(m_watched).empty()) return false;
+                m_next = nameOf(m_watched);
+                m_watched = folderOf(m_watched);
+            }
+            if (m_watched == m_folder) return exists(m_file);
+            if (!exists(m_watched + "/" + m_next)) return false;
+        }
+        return false;
+    }
+
+    const std::string m_file;
+    const std::string m_folder;
     int m_descriptor = -1;
+    int m_watch = -1;
+    std::string m_watched; // the folder watched now
+    std::string m_next;    // the name in it that leads to the socket file (or is that file)
 };
 
 enum class PauseEnd { timeUp, socketAppeared, stopped };

@@ -80,8 +80,8 @@ public:
     virtual void setChangeRule(QDialog* sheet, bool changeAllowed, const QString& reason) = 0;
 };
 
-// The Wi-Fi onboarding sheet with a gate of its own, for one window. Its joins stop waiting for
-// NetworkManager once `quitting` is cancelled (null: never).
+// The Wi-Fi onboarding sheet with a gate of its own, for one window. Its joins are cancelled once
+// `quitting` is (null: never).
 std::unique_ptr<WiFiSheetHost> makeWiFiSheetHost(std::shared_ptr<const CancellationToken> quitting = nullptr);
 
 // The window's one persisted setting.

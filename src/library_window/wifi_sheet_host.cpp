@@ -1,7 +1,6 @@
 #include <QDialog>
 
 #include "library_window/library_commands.hpp"
-#include "wifi/network_manager_wifi_backend.hpp"
 #include "wifi/ui/wifi_onboarding_view.hpp"
 #include "wifi/wifi_change_gate.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
@@ -17,11 +16,8 @@ public:
 
     void updateGate(bool allowed) override { m_gate->update(allowed); }
     QDialog* makeSheet(bool changeAllowed, const QString& reason, QWidget* parent) override {
-        NetworkManagerWifiBackend::Options options;
-        options.cancellation = m_quitting;
         WiFiOnboardingPlatform platform;
-        platform.joiner =
-            std::make_shared<WiFiJoinCoordinator>(std::make_shared<NetworkManagerWifiBackend>(std::move(options)));
+        platform.joiner = std::make_shared<WiFiJoinCoordinator>(nullptr, m_quitting);
         return new WiFiOnboardingView(changeAllowed, reason, m_gate, std::move(platform), parent);
     }
     void setChangeRule(QDialog* sheet, bool changeAllowed, const QString& reason) override {

@@ -2,7 +2,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 
 #include <systemd/sd-bus.h>
 
@@ -63,39 +62,19 @@ bool appendSettingsGroup(sd_bus_message* message, const char* group, Entries ent
            sd_bus_message_close_container(message) >= 0 && sd_bus_message_close_container(message) >= 0;
 }
 
-} // namespace
-
-struct NetworkManagerWifiBackend::Shared {
-    Options options;
-    std::atomic<WifiPermission> permission{WifiPermission::notDetermined};
-
-    bool cancelled() const { return options.cancellation && options.cancellation->isCancelled(); }
-
-    // Waits `ms`; false, at once, when cancelled before or during the wait.
-    bool wait(int ms) const {
-        if (!options.cancellation) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-            return true;
-        }
-        return options.cancellation->waitFor(static_cast<std::uint64_t>(ms) * 1'000'000u);
-    }
-
-    bool pause() const { return wait(options.pollIntervalMs); }
-};
-
-namespace {
-
-// One step of a join on a connection of its own. Every wait, connecting included, ends at its
-// time-out, and at once when the application quits.
+// One step of a join on a connection of its own, and the one place its calls are made: none once
+// the join is cancelled. Every wait, connecting included, ends at its time-out, and at once when the
+// join is cancelled.
 class NetworkManagerSession {
 public:
-    explicit NetworkManagerSession(const NetworkManagerWifiBackend::Options& options)
+    NetworkManagerSession(const NetworkManagerWifiBackend::Options& options, const CancellationToken& stop)
         : m_options(options),
-          m_bus(cancelled() ? nullptr
-                            : system_bus::Connection::open(
-                                  system_bus::systemAddress(options.busAddress),
-                                  std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectTimeoutMs),
-                                  options.cancellation.get())) {}
+          m_stop(stop),
+          m_bus(stop.isCancelled() ? nullptr
+                                   : system_bus::Connection::open(
+                                         system_bus::systemAddress(options.busAddress),
+                                         std::chrono::steady_clock::now() + std::chrono::milliseconds(options.connectTimeoutMs),
+                                         &stop)) {}
 
     system_bus::Message message(const std::string& path, const char* interface, const char* method) {
         return m_bus ? m_bus->methodCall(kService, path.c_str(), interface, method) : nullptr;
@@ -103,18 +82,17 @@ public:
 
     // The reply; none for an error, a time-out or a cancellation, which ends the wait at once.
     system_bus::Message call(const system_bus::Message& request) {
-        if (!m_bus || !request || cancelled()) return nullptr;
-        return m_bus->call(request, deadline(), m_options.cancellation.get());
+        if (!m_bus || !request || m_stop.isCancelled()) return nullptr;
+        return m_bus->call(request, deadline(), &m_stop);
     }
 
     system_bus::Message call(const std::string& path, const char* interface, const char* method) {
         return call(message(path, interface, method));
     }
 
-    // Sends without waiting for the reply.
-    void send(const system_bus::Message& request) {
-        if (m_bus) m_bus->send(request);
-    }
+    // Waits between two looks at something NetworkManager is doing; false, at once, when the join
+    // is cancelled.
+    bool pause() const { return m_stop.waitFor(static_cast<std::uint64_t>(m_options.pollIntervalMs) * 1'000'000u); }
 
     std::optional<system_bus::Value> property(const std::string& path, const char* interface, const char* name) {
         system_bus::Message get = message(path, kPropertiesInterface, "Get");
@@ -139,17 +117,17 @@ public:
     }
 
 private:
-    bool cancelled() const { return m_options.cancellation && m_options.cancellation->isCancelled(); }
     system_bus::Deadline deadline() const {
         return std::chrono::steady_clock::now() + std::chrono::milliseconds(m_options.callTimeoutMs);
     }
 
     const NetworkManagerWifiBackend::Options& m_options;
+    const CancellationToken& m_stop;
     std::unique_ptr<system_bus::Connection> m_bus;
 };
 
-WifiPermission askScanPermission(const NetworkManagerWifiBackend::Options& options) {
-    NetworkManagerSession nm(options);
+WifiPermission askScanPermission(const NetworkManagerWifiBackend::Options& options, const CancellationToken& stop) {
+    NetworkManagerSession nm(options, stop);
     const system_bus::Message reply = nm.call(kManagerPath, kManagerInterface, "GetPermissions");
     // No answer (an error, the time-out, no bus): whatever the join asked next would go unanswered too.
     if (!reply) return WifiPermission::noAnswer;
@@ -164,6 +142,11 @@ WifiPermission askScanPermission(const NetworkManagerWifiBackend::Options& optio
 
 } // namespace
 
+struct NetworkManagerWifiBackend::Shared {
+    Options options;
+    std::atomic<WifiPermission> permission{WifiPermission::notDetermined};
+};
+
 NetworkManagerWifiBackend::NetworkManagerWifiBackend() : NetworkManagerWifiBackend(Options{}) {}
 
 NetworkManagerWifiBackend::NetworkManagerWifiBackend(Options options) : m_shared(std::make_shared<Shared>()) {
@@ -174,9 +157,10 @@ NetworkManagerWifiBackend::~NetworkManagerWifiBackend() = default;
 
 WifiPermission NetworkManagerWifiBackend::permissionStatus() { return m_shared->permission.load(); }
 
-void NetworkManagerWifiBackend::requestPermission(std::function<void(WifiPermission)> answer) {
-    launchWorker([shared = m_shared, answer = std::move(answer)] {
-        const WifiPermission status = askScanPermission(shared->options);
+void NetworkManagerWifiBackend::requestPermission(std::shared_ptr<const CancellationToken> stop,
+                                                  std::function<void(WifiPermission)> answer) {
+    launchWorker([shared = m_shared, stop = std::move(stop), answer = std::move(answer)] {
+        const WifiPermission status = askScanPermission(shared->options, *stop);
         // The agent may keep an authentication for a while: "auth" is asked again at the next join,
         // and so is a NetworkManager that did not answer.
         if (status != WifiPermission::askOnUse && status != WifiPermission::noAnswer) shared->permission.store(status);
@@ -184,8 +168,8 @@ void NetworkManagerWifiBackend::requestPermission(std::function<void(WifiPermiss
     });
 }
 
-WifiInterface NetworkManagerWifiBackend::interface() {
-    NetworkManagerSession nm(m_shared->options);
+WifiInterface NetworkManagerWifiBackend::interface(const CancellationToken& stop) {
+    NetworkManagerSession nm(m_shared->options, stop);
     const auto devices = nm.paths(kManagerPath, kManagerInterface, "GetDevices");
     if (!devices) return {};
     // "None" only when every device answered and none is Wi-Fi.
@@ -218,9 +202,10 @@ std::vector<WifiSecurity> NetworkManagerWifiBackend::securities(std::uint32_t fl
 }
 
 std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const std::string& interface,
-                                                                       const std::vector<std::uint8_t>& ssid) {
+                                                                       const std::vector<std::uint8_t>& ssid,
+                                                                       const CancellationToken& stop) {
     const Shared& shared = *m_shared;
-    NetworkManagerSession nm(shared.options);
+    NetworkManagerSession nm(shared.options, stop);
     const auto lastScan = [&] { return nm.property(interface, kWirelessInterface, "LastScan"); };
     const auto before = lastScan();
 
@@ -243,7 +228,7 @@ std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const st
         while (std::chrono::steady_clock::now() < deadline) {
             const auto now = lastScan();
             if (now && *now != *before) break;
-            if (!shared.pause()) return std::nullopt;
+            if (!nm.pause()) return std::nullopt;
         }
     }
 
@@ -268,9 +253,9 @@ std::optional<std::vector<WifiNetwork>> NetworkManagerWifiBackend::scan(const st
 }
 
 bool NetworkManagerWifiBackend::associate(const std::string& interface, const WifiNetwork& network,
-                                          const std::optional<std::string>& password) {
+                                          const std::optional<std::string>& password, const CancellationToken& stop) {
     const Shared& shared = *m_shared;
-    NetworkManagerSession nm(shared.options);
+    NetworkManagerSession nm(shared.options, stop);
     const std::vector<std::uint8_t> ssid = network.ssid.value_or(std::vector<std::uint8_t>{});
     system_bus::Message request = nm.message(kManagerPath, kManagerInterface, "AddAndActivateConnection2");
     sd_bus_message* m = request.get();
@@ -316,16 +301,10 @@ bool NetworkManagerWifiBackend::associate(const std::string& interface, const Wi
             break;
         }
         if (value == kActiveStateDeactivating || value == kActiveStateDeactivated) break;
-        if (!shared.pause()) break;
+        if (!nm.pause()) break;
     }
-    if (!activated) {
-        // Quitting does not wait for the removal, but still asks for it.
-        if (shared.cancelled()) {
-            nm.send(nm.message(connection, kConnectionInterface, "Delete"));
-        } else {
-            nm.call(connection, kConnectionInterface, "Delete");
-        }
-    }
+    // Not asked of a cancelled join, whose activation runs its course.
+    if (!activated) nm.call(connection, kConnectionInterface, "Delete");
     return activated;
 }
 

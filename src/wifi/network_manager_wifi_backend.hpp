@@ -5,16 +5,16 @@
 // through sd-bus, and every wait, connecting included, has its time-out. A NetworkManager or a bus
 // that does not answer is told apart from one that answers "no Wi-Fi device". The password
 // travels only inside the connection's secrets, to a volatile profile that NetworkManager never
-// writes to disk; a profile whose activation fails is removed again. Every wait (a call's reply,
-// the scan's end, the activation) ends at once when the cancellation it was given is cancelled:
-// the application quitting does not wait for NetworkManager.
+// writes to disk; a profile whose activation fails is removed again. Once a join is cancelled, its
+// steps make no call any more and every wait (a call's reply, the scan's end, the activation) ends
+// at once: an activation already asked for runs its course in NetworkManager, which drops the
+// volatile profile itself once it goes down.
 
 #include <memory>
 #include <optional>
 
 #include <string>
 
-#include "base/cancellation.hpp"
 #include "wifi/wifi_backend.hpp"
 
 namespace velk {
@@ -29,8 +29,6 @@ public:
         int scanWaitMs = 15000;       // for LastScan to change after the scan request
         int activationWaitMs = 60000; // for the new connection to become activated
         int pollIntervalMs = 100;
-        // Null: never cancelled. The application passes the token it cancels when it quits.
-        std::shared_ptr<const CancellationToken> cancellation;
     };
 
     NetworkManagerWifiBackend();
@@ -38,12 +36,13 @@ public:
     ~NetworkManagerWifiBackend() override;
 
     WifiPermission permissionStatus() override;
-    void requestPermission(std::function<void(WifiPermission)> answer) override;
-    WifiInterface interface() override;
-    std::optional<std::vector<WifiNetwork>> scan(const std::string& interface,
-                                                 const std::vector<std::uint8_t>& ssid) override;
+    void requestPermission(std::shared_ptr<const CancellationToken> stop,
+                           std::function<void(WifiPermission)> answer) override;
+    WifiInterface interface(const CancellationToken& stop) override;
+    std::optional<std::vector<WifiNetwork>> scan(const std::string& interface, const std::vector<std::uint8_t>& ssid,
+                                                 const CancellationToken& stop) override;
     bool associate(const std::string& interface, const WifiNetwork& network,
-                   const std::optional<std::string>& password) override;
+                   const std::optional<std::string>& password, const CancellationToken& stop) override;
 
     // The security types an access point offers, from its Flags, WpaFlags and RsnFlags.
     static std::vector<WifiSecurity> securities(std::uint32_t flags, std::uint32_t wpaFlags, std::uint32_t rsnFlags);

@@ -4,10 +4,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "base/cancellation.hpp"
 
 namespace velk {
 
@@ -57,6 +60,9 @@ struct WifiInterface {
     bool operator==(const WifiInterface&) const = default;
 };
 
+// Every operation is given the cancellation of the join it serves: once that is cancelled (the
+// sheet closed, or the application quitting), the system is asked nothing more and any wait for
+// its answer ends at once.
 class WifiBackend {
 public:
     virtual ~WifiBackend() = default;
@@ -65,16 +71,18 @@ public:
     // been asked), and a question to the system whose answer arrives later through `answer`, also on
     // the GUI thread. Asking shows the user nothing.
     virtual WifiPermission permissionStatus() = 0;
-    virtual void requestPermission(std::function<void(WifiPermission)> answer) = 0;
+    virtual void requestPermission(std::shared_ptr<const CancellationToken> stop,
+                                   std::function<void(WifiPermission)> answer) = 0;
 
     // Worker thread; each call blocks until the system is done.
-    virtual WifiInterface interface() = 0;
+    virtual WifiInterface interface(const CancellationToken& stop) = 0;
     // The networks seen under that name, or none when the scan reports an error.
     virtual std::optional<std::vector<WifiNetwork>> scan(const std::string& interface,
-                                                         const std::vector<std::uint8_t>& ssid) = 0;
+                                                         const std::vector<std::uint8_t>& ssid,
+                                                         const CancellationToken& stop) = 0;
     // True once the system has joined; no password for an open network.
     virtual bool associate(const std::string& interface, const WifiNetwork& network,
-                           const std::optional<std::string>& password) = 0;
+                           const std::optional<std::string>& password, const CancellationToken& stop) = 0;
 };
 
 } // namespace velk

@@ -76,14 +76,15 @@ WiFiJoinResult joinSynchronously(const WiFiNetworkDetails& details, const WiFiCh
                                  const WiFiJoinAttempt& attempt, WifiBackend& backend) {
     if (!mayProceed(gate, attempt)) return WiFiJoinResult::blocked;
 
-    const WifiInterface found = backend.interface();
+    const std::shared_ptr<const CancellationToken> stop = attempt.cancellation();
+    const WifiInterface found = backend.interface(*stop);
     // A system that did not answer may well have Wi-Fi: that is a failed join, not a missing interface.
     if (found.status == WifiInterface::Status::noAnswer) return WiFiJoinResult::failed;
     if (found.status == WifiInterface::Status::none) return WiFiJoinResult::unavailable;
     const std::string& interface = found.name;
 
     const std::vector<std::uint8_t> target(details.ssid.begin(), details.ssid.end());
-    const auto scanned = backend.scan(interface, target);
+    const auto scanned = backend.scan(interface, target, *stop);
     if (!scanned) return WiFiJoinResult::failed;
 
     std::vector<const WifiNetwork*> named;
@@ -105,14 +106,16 @@ WiFiJoinResult joinSynchronously(const WiFiNetworkDetails& details, const WiFiCh
 
     std::optional<std::string> password;
     if (details.security != WiFiNetworkDetails::Security::open) password = details.password;
-    return backend.associate(interface, *choice, password) ? WiFiJoinResult::joined : WiFiJoinResult::failed;
+    return backend.associate(interface, *choice, password, *stop) ? WiFiJoinResult::joined : WiFiJoinResult::failed;
 }
 
 } // namespace WiFiJoin
 
-WiFiJoinCoordinator::WiFiJoinCoordinator(std::shared_ptr<WifiBackend> backend, QObject* parent)
+WiFiJoinCoordinator::WiFiJoinCoordinator(std::shared_ptr<WifiBackend> backend,
+                                         std::shared_ptr<const CancellationToken> quitting, QObject* parent)
     : QObject(parent),
-      m_backend(backend ? std::move(backend) : std::make_shared<NetworkManagerWifiBackend>()) {}
+      m_backend(backend ? std::move(backend) : std::make_shared<NetworkManagerWifiBackend>()),
+      m_quitting(std::move(quitting)) {}
 
 WiFiJoinCoordinator::~WiFiJoinCoordinator() = default;
 
@@ -122,7 +125,7 @@ void WiFiJoinCoordinator::join(const WiFiNetworkDetails& details, std::shared_pt
         setMessage(kPausedMessage);
         return;
     }
-    m_pending = Pending{details, std::move(gate), std::make_shared<WiFiJoinAttempt>()};
+    m_pending = Pending{details, std::move(gate), std::make_shared<WiFiJoinAttempt>(m_quitting)};
 
     const WifiPermission status = m_backend->permissionStatus();
     if (status != WifiPermission::notDetermined) {
@@ -135,13 +138,15 @@ void WiFiJoinCoordinator::join(const WiFiNetworkDetails& details, std::shared_pt
     setIsWorking(true);
     setMessage(startSentence(m_pending->details.ssid));
     QPointer<WiFiJoinCoordinator> self(this);
-    m_backend->requestPermission([self](WifiPermission answer) {
+    m_backend->requestPermission(m_pending->attempt->cancellation(), [self](WifiPermission answer) {
         if (self) self->permissionAnswered(answer);
     });
 }
 
 void WiFiJoinCoordinator::permissionAnswered(WifiPermission status) {
     if (!m_pending || status == WifiPermission::notDetermined) return;
+    // Cancelled by the application quitting, the join ends as one the sheet cancelled: silently.
+    if (m_pending->attempt->isCancelled()) return cancelPending();
     startWith(status);
 }
 

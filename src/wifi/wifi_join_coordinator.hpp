@@ -1,39 +1,39 @@
 #pragma once
 // Joins this computer to the network of a decoded Wi-Fi QR code after the user confirmed it: the
 // scan permission, the change gate (asked before the join and twice while it runs), the join itself
-// on a worker, cancellation when the sheet closes, and the working flag and status sentence the
+// on a worker, cancellation when the sheet closes or the application quits (after which the system
+// is asked nothing more and no result is told), and the working flag and status sentence the
 // sheet shows. Both change only on the GUI thread; the flag is set as soon as a join goes ahead,
 // while the permission is still being asked. A NetworkManager that does not answer ends the join as
 // `failed`.
 
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 
 #include <QObject>
 
+#include "base/cancellation.hpp"
 #include "wifi/wifi_backend.hpp"
 #include "wifi/wifi_change_gate.hpp"
 #include "wifi/wifi_qr_codec.hpp"
 
 namespace velk {
 
-// One confirmed join, shared by the coordinator and the worker; cancelled only goes false → true.
+// One confirmed join, shared by the coordinator and the worker; cancelled only goes false → true:
+// when the sheet closes, or when the application quits.
 class WiFiJoinAttempt final {
 public:
-    void cancel() {
-        std::lock_guard guard(m_lock);
-        m_cancelled = true;
-    }
-    bool isCancelled() const {
-        std::lock_guard guard(m_lock);
-        return m_cancelled;
-    }
+    explicit WiFiJoinAttempt(std::shared_ptr<const CancellationToken> quitting = nullptr)
+        : m_cancellation(std::make_shared<CancellationToken>(std::move(quitting))) {}
+
+    void cancel() { m_cancellation->cancel(); }
+    bool isCancelled() const { return m_cancellation->isCancelled(); }
+    // What every step of the join stops at.
+    std::shared_ptr<const CancellationToken> cancellation() const { return m_cancellation; }
 
 private:
-    mutable std::mutex m_lock;
-    bool m_cancelled = false;
+    const std::shared_ptr<CancellationToken> m_cancellation;
 };
 
 enum class WiFiJoinResult { joined, blocked, unavailable, networkNotFound, securityMismatch, failed };
@@ -56,8 +56,9 @@ class WiFiJoinCoordinator final : public QObject, public std::enable_shared_from
     Q_PROPERTY(std::string message READ message NOTIFY messageChanged)
 
 public:
-    // Null: NetworkManager on the system bus.
-    explicit WiFiJoinCoordinator(std::shared_ptr<WifiBackend> backend = nullptr, QObject* parent = nullptr);
+    // Null backend: NetworkManager on the system bus. Every join is cancelled once `quitting` is.
+    explicit WiFiJoinCoordinator(std::shared_ptr<WifiBackend> backend = nullptr,
+                                 std::shared_ptr<const CancellationToken> quitting = nullptr, QObject* parent = nullptr);
     ~WiFiJoinCoordinator() override;
 
     bool isWorking() const { return m_isWorking; }
@@ -87,6 +88,7 @@ private:
     void setMessage(std::string message);
 
     std::shared_ptr<WifiBackend> m_backend;
+    std::shared_ptr<const CancellationToken> m_quitting;
     bool m_isWorking = false;
     std::string m_message;
     std::optional<Pending> m_pending;

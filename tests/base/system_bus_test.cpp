@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -87,31 +88,52 @@ TEST(SystemBusWatch, PostedCommandsGetTheConnectionOnlyWhileTheBusHasItIn) {
 }
 
 // A bus that comes back at its socket's path is tried at once, not after the pause that has grown
-// while it was away.
+// while it was away, wherever the socket's folder was when the watch began.
 TEST(SystemBusWatch, ABusWhoseSocketAppearsIsTriedAtOnce) {
-    QTemporaryDir folder;
-    const std::string socket = folder.filePath("bus").toStdString();
-    std::promise<void> unreachable;
-    std::promise<void> connected;
-    std::atomic<bool> toldUnreachable{false};
-    std::atomic<bool> toldConnected{false};
-    Watch::Handlers handlers;
-    handlers.unreachable = [&] {
-        if (!toldUnreachable.exchange(true)) unreachable.set_value();
+    enum class Folder { thereAllAlong, madeLater, removedAndMadeAgain };
+    const struct {
+        const char* name;
+        Folder folder;
+    } cases[] = {
+        {"its folder there all along", Folder::thereAllAlong},
+        {"its folder made after the watch began, two levels at once", Folder::madeLater},
+        {"its folder removed and made again", Folder::removedAndMadeAgain},
     };
-    handlers.connected = [&](Connection&) {
-        if (!toldConnected.exchange(true)) connected.set_value();
-    };
-    using std::chrono::milliseconds;
-    Watch watch("unix:path=" + socket, handlers, Watch::Timing{milliseconds(2'000), milliseconds(20'000), milliseconds(20'000)});
-    ASSERT_EQ(unreachable.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    const auto started = std::chrono::steady_clock::now();
-    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket},
-                                 "", true);
-    ASSERT_TRUE(busDaemon.readLine(5000)) << "dbus-daemon did not start";
-    // Well before the pause of 20 s ends.
-    ASSERT_EQ(connected.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    for (const auto& c : cases) {
+        QTemporaryDir top;
+        const QString folder = top.filePath("later/bus-folder");
+        if (c.folder != Folder::madeLater) {
+            ASSERT_TRUE(QDir().mkpath(folder)) << c.name;
+        }
+        const std::string socket = (folder + "/bus").toStdString();
+        std::promise<void> unreachable;
+        std::promise<void> connected;
+        std::atomic<bool> toldUnreachable{false};
+        std::atomic<bool> toldConnected{false};
+        Watch::Handlers handlers;
+        handlers.unreachable = [&] {
+            if (!toldUnreachable.exchange(true)) unreachable.set_value();
+        };
+        handlers.connected = [&](Connection&) {
+            if (!toldConnected.exchange(true)) connected.set_value();
+        };
+        using std::chrono::milliseconds;
+        Watch watch("unix:path=" + socket, handlers, Watch::Timing{milliseconds(2'000), milliseconds(20'000), milliseconds(20'000)});
+        ASSERT_EQ(unreachable.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        if (c.folder == Folder::removedAndMadeAgain) {
+            ASSERT_TRUE(QDir(folder).removeRecursively()) << c.name;
+        }
+        if (c.folder != Folder::thereAllAlong) {
+            ASSERT_TRUE(QDir().mkpath(folder)) << c.name;
+        }
+        test::ChildProcess busDaemon(
+            {"dbus-daemon", "--session", "--nofork", "--print-address=1", "--address=unix:path=" + socket}, "", true);
+        ASSERT_TRUE(busDaemon.readLine(5000)) << "dbus-daemon did not start";
+        // The socket is there once the daemon tells its address; the pause of 20 s is far from over.
+        const auto appeared = std::chrono::steady_clock::now();
+        ASSERT_EQ(connected.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
+        EXPECT_LT(std::chrono::steady_clock::now() - appeared, std::chrono::seconds(1)) << c.name;
+    }
 }
 
 // Work posted for later runs in the order of its times and not before them, whether the watch is

@@ -119,15 +119,48 @@ public:
 
     // The mock's log from the last AddAndActivateConnection2 on.
     QString lastActivation() { return log().section(QStringLiteral("AddAndActivateConnection2"), -1); }
-    int activations() { return static_cast<int>(log().count(QStringLiteral("AddAndActivateConnection2"))); }
-    // The backend is waiting for the last activation: it has asked for its state.
-    bool waitingForActivation() {
-        return lastActivation().contains(QStringLiteral(" Get /org/freedesktop/NetworkManager/ActiveConnection/"));
-    }
 
     // Stopped, the mock keeps NetworkManager's name on the bus and answers nothing, as a hung
     // daemon does; the calls made meanwhile wait in the bus.
     void setSilent(bool silent) { ::kill(m_mock->pid(), silent ? SIGSTOP : SIGCONT); }
+
+    // The mock stops itself inside the next call whose line in its log holds `name`, once the call
+    // has done its work and before it answers: a NetworkManager that hangs in that call.
+    // setSilent(false) lets it answer and go on.
+    void stallInside(const QString& name) {
+        addMethod(kManager, kMock, "StallInside", "s", "",
+                  "import os, signal, sys, dbusmock.mockobject as m\n"
+                  "if not hasattr(m, 'stall_inside'):\n"
+                  "    def log(self, line, logged=m.DBusMockObject.log, m=m, os=os, signal=signal, sys=sys):\n"
+                  "        logged(self, line)\n"
+                  "        if m.stall_inside and m.stall_inside in line:\n"
+                  "            m.stall_inside = ''\n"
+                  "            call = sys._getframe(1)\n"
+                  "            def stop(frame, event, _):\n"
+                  "                if frame is call and event == 'return':\n"
+                  "                    sys.setprofile(None)\n"
+                  "                    os.kill(os.getpid(), signal.SIGSTOP)\n"
+                  "            sys.setprofile(stop)\n"
+                  "    m.DBusMockObject.log = log\n"
+                  "m.stall_inside = args[0]");
+        call(kManager, kMock, "StallInside", {name});
+    }
+    bool stalled() {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(m_mock->pid()));
+        return stat.open(QIODevice::ReadOnly) && stat.readAll().split(')').last().trimmed().startsWith('T');
+    }
+    // Answered once the mock has taken what was sent to it before.
+    void ping() { call(kManager, QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping")); }
+    qsizetype logged() { return log().size(); }
+    // The calls logged after the first `from` characters of the log (the mock's own signals left
+    // out), each as its name and first argument.
+    std::string callsAfter(qsizetype from) {
+        QStringList calls;
+        for (const QString& line : log().mid(from).split('\n', Qt::SkipEmptyParts)) {
+            if (line.section(' ', 1, 1) != QStringLiteral("emit")) calls << line.section(' ', 1, 2);
+        }
+        return calls.join(QStringLiteral("; ")).toStdString();
+    }
 
     QString address;
     QString device;
@@ -158,18 +191,17 @@ protected:
         if (!mock->ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
     }
 
-    std::shared_ptr<NetworkManagerWifiBackend> backend(int activationWaitMs = 5000,
-                                                       std::shared_ptr<const CancellationToken> quitting = nullptr) {
+    std::shared_ptr<NetworkManagerWifiBackend> backend(int activationWaitMs = 5000) {
         NetworkManagerWifiBackend::Options options;
         options.busAddress = mock->address.toStdString();
         options.scanWaitMs = 2000;
         options.activationWaitMs = activationWaitMs;
         options.pollIntervalMs = 20;
-        options.cancellation = std::move(quitting);
         return std::make_shared<NetworkManagerWifiBackend>(options);
     }
 
     static inline NetworkManagerMock* mock = nullptr;
+    const std::shared_ptr<const CancellationToken> going = std::make_shared<CancellationToken>();
 };
 
 TEST(NetworkManagerSecurityMapping, ReadsTheAccessPointFlags) {
@@ -191,10 +223,10 @@ TEST(NetworkManagerSecurityMapping, ReadsTheAccessPointFlags) {
 TEST_F(NetworkManagerBackendTest, ScansForTheNameAndReadsEveryAccessPoint) {
     mock->addAccessPoint("scan_sae", "ScanNet", 0x1, 0x0, 0x488, 71);
     auto nm = backend();
-    const WifiInterface interface = nm->interface();
+    const WifiInterface interface = nm->interface(*going);
     ASSERT_EQ(interface, WifiInterface::found(mock->device.toStdString()));
     const std::string ssid = "ScanNet";
-    const auto networks = nm->scan(interface.name, {ssid.begin(), ssid.end()});
+    const auto networks = nm->scan(interface.name, {ssid.begin(), ssid.end()}, *going);
     ASSERT_TRUE(networks);
     const auto found = std::find_if(networks->begin(), networks->end(),
                                     [](const WifiNetwork& n) { return n.id.ends_with("/scan_sae"); });
@@ -234,35 +266,12 @@ TEST_F(NetworkManagerBackendTest, AFailedOrTimedOutActivationRemovesItsProfile) 
     EXPECT_FALSE(mock->hasConnection("slow_ap"));
 }
 
-TEST_F(NetworkManagerBackendTest, QuittingEndsASlowActivationAtOnce) {
-    mock->addAccessPoint("quit_ap", "QuitNet", 0x1, 0x0, 0x188, 50);
-    mock->activationEndsIn(1); // activating, for longer than anyone waits
-    auto quitting = std::make_shared<CancellationToken>();
-    auto nm = backend(10 * 60 * 1000, quitting); // ten minutes
-    const int before = mock->activations();
-    auto join = std::async(std::launch::async, [&] {
-        return joinOnce(*nm, {"QuitNet", WiFiNetworkDetails::Security::wpa, "password1", false});
-    });
-    ASSERT_TRUE(test::waitUntil([&] { return mock->activations() > before && mock->waitingForActivation(); }));
-    ASSERT_TRUE(mock->hasConnection("quit_ap"));
-
-    quitting->cancel();
-    // A bound against hanging only: without the cancellation the join would wait its ten minutes.
-    ASSERT_EQ(join.wait_for(std::chrono::seconds(10)), std::future_status::ready);
-    EXPECT_EQ(join.get(), WiFiJoinResult::failed);
-    // The half-made profile is still removed, without waiting for the answer.
-    EXPECT_TRUE(test::waitUntil([&] { return !mock->hasConnection("quit_ap"); }));
-
-    // Once quitting, nothing waits on NetworkManager at all.
-    EXPECT_EQ(nm->interface().status, WifiInterface::Status::noAnswer);
-}
-
 TEST_F(NetworkManagerBackendTest, ScanPermissionIsRefusedOnlyWhenNetworkManagerSaysNo) {
     auto nm = backend();
     EXPECT_EQ(nm->permissionStatus(), WifiPermission::notDetermined);
     const auto ask = [&] {
         std::optional<WifiPermission> answer;
-        nm->requestPermission([&](WifiPermission status) { answer = status; });
+        nm->requestPermission(going, [&](WifiPermission status) { answer = status; });
         EXPECT_TRUE(test::waitUntil([&] { return answer.has_value(); }));
         return answer;
     };
@@ -279,7 +288,7 @@ TEST_F(NetworkManagerBackendTest, AnAuthAnswerMeansNetworkManagerWillAskTheUser)
                     "ret = {'org.freedesktop.NetworkManager.wifi.scan': 'auth'}");
     auto nm = backend();
     std::optional<WifiPermission> answer;
-    nm->requestPermission([&](WifiPermission status) { answer = status; });
+    nm->requestPermission(going, [&](WifiPermission status) { answer = status; });
     ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }));
     EXPECT_EQ(answer, WifiPermission::askOnUse);
     // Its agent may keep the authentication a while, so the next join asks again.
@@ -292,7 +301,7 @@ TEST_F(NetworkManagerBackendTest, AnswersWhileAnotherConnectionWaitsOnASilentBus
     ASSERT_TRUE(silent.listening);
     // The computer's name is being asked of a bus that never lets the connection in.
     const host_name::Watch asking(silent.address);
-    EXPECT_EQ(backend()->interface(), WifiInterface::found(mock->device.toStdString()));
+    EXPECT_EQ(backend()->interface(*going), WifiInterface::found(mock->device.toStdString()));
 }
 
 // A NetworkManager that answers nothing, from the start or once it has answered the permission, and
@@ -324,7 +333,7 @@ TEST_F(NetworkManagerBackendTest, AJoinWithoutAnAnswerShowsItsProgressAtOnceAndE
         auto nm = std::make_shared<NetworkManagerWifiBackend>(options);
         if (silent == Silent::networkManagerOnceAsked) {
             std::optional<WifiPermission> answer;
-            nm->requestPermission([&](WifiPermission status) { answer = status; });
+            nm->requestPermission(going, [&](WifiPermission status) { answer = status; });
             ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }));
             ASSERT_EQ(nm->permissionStatus(), WifiPermission::authorized);
         }
@@ -332,9 +341,7 @@ TEST_F(NetworkManagerBackendTest, AJoinWithoutAnAnswerShowsItsProgressAtOnceAndE
         const bool stopped = silent == Silent::networkManager || silent == Silent::networkManagerOnceAsked;
         if (stopped) mock->setSilent(true);
         auto coordinator = std::make_shared<WiFiJoinCoordinator>(nm);
-        auto gate = std::make_shared<WiFiChangeGate>();
-        gate->update(true);
-        coordinator->join(test::kHome, gate);
+        coordinator->join(test::kHome, test::openGate());
         EXPECT_TRUE(coordinator->isWorking()) << row;
         EXPECT_EQ(coordinator->message(), "Asking NetworkManager to find and join Home;Net\u2026") << row;
         const bool ended = test::waitUntil([&] { return !coordinator->isWorking(); });
@@ -343,6 +350,53 @@ TEST_F(NetworkManagerBackendTest, AJoinWithoutAnAnswerShowsItsProgressAtOnceAndE
         EXPECT_EQ(coordinator->message(), sentence) << row;
     }
     mock->addMethod(kManager, kManagerInterface, "GetDevices", "", "ao", listDevices);
+}
+
+// Done, or the application quitting, while NetworkManager hangs in any call of a join: the join
+// ends without waiting for the answer, asks NetworkManager nothing more once it goes on, and tells
+// no result.
+TEST_F(NetworkManagerBackendTest, ACancelledJoinAsksNetworkManagerNothingMore) {
+    mock->addMethod(kManager, kManagerInterface, "GetPermissions", "", "a{ss}", "ret = {}");
+    mock->addAccessPoint("cancel_ap", "Home;Net", 0x1, 0x0, 0x188, 60);
+    mock->activationEndsIn(1); // activating for as long as anyone waits
+    const struct {
+        const char* call; // as the mock logs it
+        bool quitting;    // else Done
+    } cases[] = {
+        {"GetPermissions", false},
+        {"GetDevices", false},
+        {"Device.DeviceType", false},
+        {"RequestScan", false},
+        {"GetAllAccessPoints", false},
+        {"AddAndActivateConnection2", false},
+        {"Connection.Active.State", false},
+        {"GetPermissions", true},
+        {"GetDevices", true},
+        {"Connection.Active.State", true},
+    };
+    for (const auto& c : cases) {
+        const std::string row = std::string(c.call) + (c.quitting ? ", quitting" : ", Done");
+        auto quitting = std::make_shared<CancellationToken>();
+        auto coordinator = std::make_shared<WiFiJoinCoordinator>(backend(2000), quitting);
+        mock->stallInside(c.call);
+        coordinator->join(test::kHome, test::openGate());
+        if (!test::waitUntil([&] { return mock->stalled(); })) {
+            ADD_FAILURE() << row << ": never called";
+            continue;
+        }
+        const qsizetype stalledAt = mock->logged();
+        if (c.quitting) {
+            quitting->cancel();
+        } else {
+            coordinator->cancelPending();
+        }
+        EXPECT_TRUE(test::waitUntil([&] { return !coordinator->isWorking(); }, 5000)) << row << ": waits for the answer";
+        mock->setSilent(false);
+        ASSERT_TRUE(test::waitUntil([&] { return !coordinator->isWorking(); })) << row;
+        mock->ping();
+        EXPECT_EQ(mock->callsAfter(stalledAt), "") << row;
+        EXPECT_EQ(coordinator->message(), "Asking NetworkManager to find and join Home;Net\u2026") << row;
+    }
 }
 
 TEST(NetworkManagerOnASilentBus, AStepEndsAtItsTimeOutOrAtOnceWhenQuitting) {
@@ -354,11 +408,10 @@ TEST(NetworkManagerOnASilentBus, AStepEndsAtItsTimeOutOrAtOnceWhenQuitting) {
         NetworkManagerWifiBackend::Options options;
         options.busAddress = silent.address;
         options.connectTimeoutMs = quitting ? 10 * 60 * 1000 : 300;
-        auto cancellation = std::make_shared<CancellationToken>();
-        options.cancellation = cancellation;
+        CancellationToken cancellation;
         NetworkManagerWifiBackend nm(options);
-        auto asking = std::async(std::launch::async, [&] { return nm.interface(); });
-        if (quitting) cancellation->cancel();
+        auto asking = std::async(std::launch::async, [&] { return nm.interface(cancellation); });
+        if (quitting) cancellation.cancel();
         // A bound against hanging only: a connection to the silent bus would wait for ever.
         ASSERT_EQ(asking.wait_for(std::chrono::seconds(10)), std::future_status::ready) << quitting;
         EXPECT_EQ(asking.get().status, WifiInterface::Status::noAnswer) << quitting;

@@ -10,6 +10,7 @@ using Security = WiFiNetworkDetails::Security;
 using S = WifiSecurity;
 using test::joinOnce;
 using test::network;
+using test::openGate;
 
 using test::kHome;
 const std::string kBlocked =
@@ -19,12 +20,6 @@ const std::string kDenied = "Automatic joining is unavailable without NetworkMan
 const std::string kFailed =
     "NetworkManager could not join automatically. Open Wi-Fi Settings and use the decoded details.";
 const std::string kStarted = "Asking NetworkManager to find and join Home;Net\u2026";
-
-std::shared_ptr<WiFiChangeGate> openGate() {
-    auto gate = std::make_shared<WiFiChangeGate>();
-    gate->update(true);
-    return gate;
-}
 
 TEST(WiFiJoinSynchronously, KeepsOnlyNetworksWhoseSecurityFitsTheCode) {
     const std::tuple<Security, std::vector<S>, bool> cases[] = {

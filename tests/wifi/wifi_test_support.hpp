@@ -20,6 +20,12 @@ inline WifiNetwork network(const std::string& ssid, std::vector<WifiSecurity> se
     return WifiNetwork{std::vector<std::uint8_t>(ssid.begin(), ssid.end()), std::move(securities), signal, id};
 }
 
+inline std::shared_ptr<WiFiChangeGate> openGate() {
+    auto gate = std::make_shared<WiFiChangeGate>();
+    gate->update(true);
+    return gate;
+}
+
 class FakeWifiBackend final : public WifiBackend {
 public:
     // Set by the test before a join.
@@ -53,17 +59,19 @@ public:
     }
 
     WifiPermission permissionStatus() override { return status; }
-    void requestPermission(std::function<void(WifiPermission)> answer) override {
+    void requestPermission(std::shared_ptr<const CancellationToken>, std::function<void(WifiPermission)> answer) override {
         ++permissionRequests;
         permissionAnswer = std::move(answer);
     }
-    WifiInterface interface() override { return wifiInterface; }
-    std::optional<std::vector<WifiNetwork>> scan(const std::string&, const std::vector<std::uint8_t>&) override {
+    WifiInterface interface(const CancellationToken&) override { return wifiInterface; }
+    std::optional<std::vector<WifiNetwork>> scan(const std::string&, const std::vector<std::uint8_t>&,
+                                                 const CancellationToken&) override {
         ++scans;
         if (duringScan) duringScan();
         return scanResult;
     }
-    bool associate(const std::string&, const WifiNetwork& chosen, const std::optional<std::string>& password) override {
+    bool associate(const std::string&, const WifiNetwork& chosen, const std::optional<std::string>& password,
+                   const CancellationToken&) override {
         ++associations;
         {
             std::lock_guard guard(m_lock);
