@@ -1,16 +1,20 @@
 #include "app/symbols.hpp"
 
-#include <array>
 #include <map>
+#include <optional>
 #include <utility>
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFont>
+#include <QGuiApplication>
 #include <QIconEngine>
+#include <QImageReader>
 #include <QPainter>
-#include <QPainterPath>
+#include <QPalette>
 #include <QPixmap>
+#include <QPixmapCache>
 
 namespace velk::Symbols {
 namespace {
@@ -74,8 +78,6 @@ const std::vector<Entry>& table() {
         {"viewfinder", {"transform-crop", "zoom-fit-best", "zoom-fit-best-symbolic"}},
         {"timeline.selection", {"view-calendar-timeline", "x-office-presentation-symbolic"}},
         {"square.grid.2x2", {"view-grid", "view-grid-symbolic"}},
-        {"rectangle.grid.2x2", {"view-grid", "view-grid-symbolic"}},
-        {"arrow.triangle.2.circlepath", {"media-playlist-repeat", "view-refresh", "media-playlist-repeat-symbolic"}},
         {"square.and.arrow.down", {"document-import", "document-save", "document-save-symbolic"}},
         {"slider.horizontal.3", {"configure", "preferences-other-symbolic"}},
         {"rectangle.inset.filled.and.person.filled", {"camera-web", "user-identity", "camera-web-symbolic"}},
@@ -133,34 +135,108 @@ private:
     QString m_letter;
 };
 
-// Draws the source icon as a silhouette in one colour.
-class TintEngine final : public QIconEngine {
+// The one drawing a symbol is made from, as an SVG file: the first of its theme names that the
+// icon theme or its fallback draws as a small one-colour symbol (Breeze's 16 and 22 px sizes and
+// its symbolic ones, Adwaita's scalable ones). Breeze's larger sizes are full-colour pictures, whose
+// silhouette is another shape, so they are never used; the drawing is scaled instead. Empty when
+// no theme draws it.
+QString findDrawing(const Entry& entry) {
+    QStringList folders;
+    for (const QString& theme : {QIcon::themeName(), QIcon::fallbackThemeName()}) {
+        for (const QString& root : QIcon::themeSearchPaths()) {
+            const QDir dir(root + QLatin1Char('/') + theme);
+            if (!dir.exists()) continue;
+            const QStringList contexts = dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+            for (const char* size : {"16", "22", "symbolic"}) {
+                for (const QString& context : contexts) folders << dir.filePath(context + QLatin1Char('/') + QLatin1String(size));
+            }
+            for (const QString& context : QDir(dir.filePath(QStringLiteral("scalable"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+                folders << dir.filePath(QStringLiteral("scalable/") + context);
+        }
+    }
+    for (const std::string& name : entry.names) {
+        const QString file = QString::fromStdString(name) + QStringLiteral(".svg");
+        for (const QString& folder : folders) {
+            const QString path = folder + QLatin1Char('/') + file;
+            if (QFile::exists(path)) return path;
+        }
+    }
+    return {};
+}
+
+// Looked up once per symbol and icon theme.
+std::map<std::string_view, QString>& foundDrawings() {
+    static std::map<std::string_view, QString> found;
+    return found;
+}
+
+QString drawing(const Entry& entry) {
+    auto& found = foundDrawings();
+    auto it = found.find(entry.symbol);
+    if (it == found.end()) it = found.emplace(entry.symbol, findDrawing(entry)).first;
+    return it->second;
+}
+
+// The drawing rendered at the pixels it is shown at (so it is sharp at every scale) and filled
+// with one colour: the tint, or else the palette's button text, dimmed when disabled.
+class SymbolEngine final : public QIconEngine {
 public:
-    TintEngine(QIcon source, QColor tint) : m_source(std::move(source)), m_tint(std::move(tint)) {}
+    SymbolEngine(QString file, std::optional<QColor> tint) : m_file(std::move(file)), m_tint(std::move(tint)) {}
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State state) override {
         const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
         QPixmap drawn = pixmap(rect.size() * ratio, mode, state);
         drawn.setDevicePixelRatio(ratio);
         painter->drawPixmap(rect, drawn);
     }
-    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
-        QPixmap result = m_source.pixmap(size, QIcon::Normal, state);
-        if (result.isNull()) return result;
-        result.setDevicePixelRatio(1.0);
-        QPainter painter(&result);
-        painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        QColor colour = m_tint;
-        if (mode == QIcon::Disabled) colour.setAlphaF(colour.alphaF() * 0.4);
-        painter.fillRect(result.rect(), colour);
+    // `size` in device pixels: QIcon asks for the size times the device pixel ratio.
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State) override {
+        const QColor colour = this->colour(mode);
+        const QString key = QStringLiteral("velk-symbol:%1:%2x%3:%4")
+                                .arg(m_file).arg(size.width()).arg(size.height()).arg(colour.rgba(), 0, 16);
+        QPixmap result;
+        if (QPixmapCache::find(key, &result)) return result;
+        const int side = std::min(size.width(), size.height());
+        QImageReader reader(m_file);
+        reader.setScaledSize(QSize(side, side));
+        const QImage glyph = reader.read();
+        result = QPixmap(size);
+        result.fill(Qt::transparent);
+        if (!glyph.isNull()) {
+            QPainter painter(&result);
+            painter.drawImage(QPoint((size.width() - side) / 2, (size.height() - side) / 2), glyph);
+            painter.setCompositionMode(QPainter::CompositionMode_SourceIn);
+            painter.fillRect(result.rect(), colour);
+        }
+        QPixmapCache::insert(key, result);
         return result;
     }
-    QIconEngine* clone() const override { return new TintEngine(m_source, m_tint); }
-    QString key() const override { return QStringLiteral("velk-tint"); }
+    QIconEngine* clone() const override { return new SymbolEngine(m_file, m_tint); }
+    QString key() const override { return QStringLiteral("velk-symbol"); }
+    // The theme's name of the drawing.
+    QString iconName() override { return QFileInfo(m_file).completeBaseName(); }
 
 private:
-    QIcon m_source;
-    QColor m_tint;
+    QColor colour(QIcon::Mode mode) const {
+        const bool disabled = mode == QIcon::Disabled;
+        if (!m_tint) {
+            return QGuiApplication::palette().color(disabled ? QPalette::Disabled : QPalette::Active, QPalette::ButtonText);
+        }
+        QColor colour = *m_tint;
+        if (disabled) colour.setAlphaF(colour.alphaF() * 0.4f);
+        return colour;
+    }
+
+    QString m_file;
+    std::optional<QColor> m_tint;
 };
+
+QIcon symbolIcon(std::string_view name, std::optional<QColor> tint) {
+    if (const Entry* entry = find(name)) {
+        if (QString file = drawing(*entry); !file.isEmpty()) return QIcon(new SymbolEngine(std::move(file), std::move(tint)));
+    }
+    const QString letter = name.empty() ? QStringLiteral("?") : QString(QChar(name.front())).toUpper();
+    return QIcon(new FallbackEngine(letter));
+}
 
 } // namespace
 
@@ -174,21 +250,12 @@ void installIconTheme() {
     const bool haveBreeze = QFile::exists(QStringLiteral("/usr/share/icons/breeze/index.theme"));
     QIcon::setThemeName(haveBreeze ? QStringLiteral("breeze") : QStringLiteral("Adwaita"));
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
+    foundDrawings().clear();
 }
 
-QIcon icon(std::string_view name) {
-    if (const Entry* entry = find(name)) {
-        for (const std::string& themeName : entry->names) {
-            QIcon themed = QIcon::fromTheme(QString::fromStdString(themeName));
-            if (!themed.isNull() && !themed.availableSizes().isEmpty()) return themed;
-            if (!themed.isNull() && !themed.pixmap(16, 16).isNull()) return themed;
-        }
-    }
-    const QString letter = name.empty() ? QStringLiteral("?") : QString(QChar(name.front())).toUpper();
-    return QIcon(new FallbackEngine(letter));
-}
+QIcon icon(std::string_view name) { return symbolIcon(name, std::nullopt); }
 
-QIcon icon(std::string_view name, const QColor& tint) { return QIcon(new TintEngine(icon(name), tint)); }
+QIcon icon(std::string_view name, const QColor& tint) { return symbolIcon(name, tint); }
 
 std::vector<std::string> themeNames(std::string_view name) {
     const Entry* entry = find(name);
@@ -203,11 +270,7 @@ std::vector<std::string> knownNames() {
 
 bool isThemed(std::string_view name) {
     const Entry* entry = find(name);
-    if (!entry) return false;
-    for (const std::string& themeName : entry->names) {
-        if (QIcon::hasThemeIcon(QString::fromStdString(themeName))) return true;
-    }
-    return false;
+    return entry && !drawing(*entry).isEmpty();
 }
 
 } // namespace velk::Symbols

@@ -1,7 +1,9 @@
 #pragma once
 // Symbols by the names the windows use ("folder.fill", "video.fill", …), drawn from the desktop
-// icon theme the project installs (Breeze, then Adwaita). A name the table does not know, or whose
-// icons are all missing, gets a drawn fallback, so no button is ever blank.
+// icon theme the project installs (Breeze, then Adwaita): each from one small one-colour drawing of
+// the theme, rendered at the device pixels it is shown at, so it is the same glyph, and sharp, at
+// every scale. A name the table does not know, or whose drawings are all missing, gets a drawn
+// fallback, so no button is ever blank.
 
 #include <string>
 #include <string_view>
@@ -17,15 +19,15 @@ namespace Symbols {
 // Sets the icon theme and its fallback once, before the first window. Safe to call again.
 void installIconTheme();
 
-// The symbol's icon in the theme's own colours.
+// The symbol in the application palette's button text colour.
 QIcon icon(std::string_view name);
-// The symbol drawn in one colour (the Parts colour symbols green, orange, red, secondary…).
+// The symbol drawn in one colour (the windows colour symbols green, orange, red, secondary…).
 QIcon icon(std::string_view name, const QColor& tint);
 // The theme icon names tried for a symbol, best first; empty for an unknown symbol.
 std::vector<std::string> themeNames(std::string_view name);
 // Every symbol name the table knows.
 std::vector<std::string> knownNames();
-// True when the icon theme provides the symbol (no drawn fallback needed).
+// True when the icon theme has a drawing of the symbol (no drawn fallback needed).
 bool isThemed(std::string_view name);
 
 } // namespace Symbols

@@ -36,11 +36,16 @@ double scale(TextStyle style) {
     return 1.0;
 }
 
-// Fusion, with a focus ring that can be seen on the dark palette: where the keyboard's focus is,
-// a 2-point ring in the tint (in the selected text's colour on a selected row). Like Fusion's own,
-// it is drawn only once the focus has moved by keyboard, so a mouse user sees no change. A list
-// draws the ring on its current row; an empty one, which has no row, around its whole area.
-class FocusRingStyle final : public QProxyStyle {
+// Fusion on the dark palette, with two things it lacks there.
+// Controls that can be seen: Fusion outlines a check box, a radio button and a text field in the
+// window colour darkened, which barely differs from the dark surfaces they stand on; their frame
+// is drawn again in `controlFrame()`, or in the tint while a text field (or, by keyboard, a box)
+// has the focus.
+// A focus ring: where the keyboard's focus is, a 2-point ring in the tint (in the selected text's
+// colour on a selected row). Like Fusion's own, it is drawn only once the focus has moved by
+// keyboard, so a mouse user sees no change. A list draws the ring on its current row; an empty
+// one, which has no row, around its whole area.
+class StudioStyle final : public QProxyStyle {
 public:
     using QProxyStyle::QProxyStyle;
     using QProxyStyle::polish;
@@ -78,6 +83,8 @@ public:
             return;
         }
         QProxyStyle::drawPrimitive(element, option, painter, widget);
+        if (element == PE_IndicatorCheckBox || element == PE_IndicatorRadioButton || element == PE_FrameLineEdit)
+            drawControlFrame(element, option, painter);
         if (element == PE_FrameLineEdit && option->state.testFlag(State_HasFocus) &&
             option->state.testFlag(State_KeyboardFocusChange)) {
             drawRing(option, painter);
@@ -99,6 +106,26 @@ public:
     }
 
 private:
+    // Over Fusion's own outline, on its outermost pixel. One point wide, not one device pixel as
+    // Fusion's: at a scale such as 1.5 a line one device pixel wide falls across two, each at half
+    // its colour.
+    static void drawControlFrame(PrimitiveElement element, const QStyleOption* option, QPainter* painter) {
+        const bool focused = option->state.testFlag(State_HasFocus) &&
+                             (element == PE_FrameLineEdit || option->state.testFlag(State_KeyboardFocusChange));
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(QPen(focused ? accent() : controlFrame(), 1.0));
+        painter->setBrush(Qt::NoBrush);
+        const QRectF rect = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        if (element == PE_IndicatorRadioButton)
+            painter->drawEllipse(rect);
+        else if (element == PE_FrameLineEdit)
+            painter->drawRoundedRect(rect, 2, 2);
+        else
+            painter->drawRect(rect);
+        painter->restore();
+    }
+
     static void drawRing(const QStyleOption* option, QPainter* painter) {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
@@ -155,10 +182,12 @@ QColor material(const QPalette& palette) {
 
 QColor cardOutline() { return withOpacity(Qt::white, 0.08); }
 
+QColor controlFrame() { return QColor(150, 150, 155); }
+
 void apply(QApplication& application) {
     Symbols::installIconTheme();
     Accessibility::install();
-    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(new FocusRingStyle(fusion));
+    if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(new StudioStyle(fusion));
     // A dark studio palette: the camera wall and the monitors read best on dark surroundings.
     QPalette palette;
     const QColor window(30, 31, 34);

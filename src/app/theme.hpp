@@ -34,6 +34,9 @@ QColor withOpacity(QColor colour, double opacity);
 // The card background ("regular material") and its outline (white at 8 %).
 QColor material(const QPalette& palette);
 QColor cardOutline();
+// The frame of a check box, a radio button and a text field: at least 3:1 against the window, the
+// text field colour, the material and the washes drawn on them, so a control is seen where it stands.
+QColor controlFrame();
 
 // Shared sizes.
 inline constexpr QSize directorWindowSize{1320, 820};
@@ -42,9 +45,9 @@ inline constexpr int settingsWidth = 520;
 inline constexpr int cardCornerRadius = 12;
 inline constexpr int boxCornerRadius = 9;
 
-// The application-wide style: Fusion with a dark palette tinted by the accent and a focus ring that
-// shows where the keyboard is, the icon theme, and what keyboard users and assistive tools get
-// from every window (app/accessibility).
+// The application-wide style: Fusion with a dark palette tinted by the accent, controls framed in
+// `controlFrame()` and a focus ring that shows where the keyboard is, the icon theme, and what
+// keyboard users and assistive tools get from every window (app/accessibility).
 void apply(QApplication& application);
 // Sets a window's accent (selection and default-button colour).
 void applyAccent(QWidget& window);

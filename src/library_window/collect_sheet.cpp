@@ -202,7 +202,9 @@ void CollectSheet::createWidgets() {
     pairingOuter->addWidget(divider(m_pairingPanel));
     auto* panel = new QFrame(m_pairingPanel);
     panel->setObjectName(QStringLiteral("pairingCard"));
-    panel->setStyleSheet(QStringLiteral("QFrame#pairingCard { background: palette(base); border-radius: 12px; }"));
+    // On the material, as the other cards: the text field colour is the inside of its box and field.
+    panel->setStyleSheet(QStringLiteral("QFrame#pairingCard { background: %1; border-radius: 12px; }")
+                             .arg(Theme::material(palette()).name()));
     auto* panelLayout = new QVBoxLayout(panel);
     panelLayout->setContentsMargins(12, 12, 12, 12);
     panelLayout->setSpacing(10);

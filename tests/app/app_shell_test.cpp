@@ -195,6 +195,43 @@ TEST_F(ShellTest, EverySymbolDrawsSomething) {
     EXPECT_TRUE(green);
 }
 
+// A symbol is one glyph at every scale, drawn at the device's pixels: brought back to its size (and
+// softened by a pixel, as drawings at two scales may differ by a fraction of one), a drawing at 1.25,
+// 1.5 or 2 covers what the one at 1 covers, where a full-colour picture's silhouette would not.
+TEST_F(ShellTest, EverySymbolIsTheSameGlyphAtEveryScale) {
+    auto coverage = [](const QPixmap& drawn, int side) {
+        const QImage image = drawn.toImage().scaled(side, side, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        std::vector<double> alpha(std::size_t(side * side)), soft(alpha.size());
+        for (int i = 0; i < side * side; ++i) alpha[std::size_t(i)] = qAlpha(image.pixel(i % side, i / side)) / 255.0;
+        for (int pass = 0; pass < 2; ++pass, std::swap(alpha, soft)) {
+            for (int i = 0; i < side * side; ++i) {
+                soft[std::size_t(i)] = 0;
+                for (int x = i % side - 1; x <= i % side + 1; ++x)
+                    for (int y = i / side - 1; y <= i / side + 1; ++y)
+                        if (x >= 0 && y >= 0 && x < side && y < side) soft[std::size_t(i)] += alpha[std::size_t(y * side + x)] / 9;
+            }
+        }
+        return alpha;
+    };
+    for (const std::string& name : Symbols::knownNames()) {
+        const QIcon icon = Symbols::icon(name, Qt::white);
+        for (const int side : {16, 22}) {
+            const auto atOne = coverage(icon.pixmap(QSize(side, side), 1.0), side);
+            for (const double scale : {1.25, 1.5, 2.0}) {
+                const QPixmap drawn = icon.pixmap(QSize(side, side), scale);
+                EXPECT_EQ(drawn.size(), QSize(side, side) * scale) << name << " at scale " << scale;
+                const auto scaled = coverage(drawn, side);
+                double common = 0, all = 0;
+                for (std::size_t i = 0; i < atOne.size(); ++i) {
+                    common += std::min(atOne[i], scaled[i]);
+                    all += std::max(atOne[i], scaled[i]);
+                }
+                EXPECT_GE(common / all, 0.85) << name << " at " << side << " px: another shape at scale " << scale;
+            }
+        }
+    }
+}
+
 // The pill draws its text in the caller's colour on a capsule of that colour at 16 %, padded 11 by 6.
 TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {
     qtApplication();

@@ -20,6 +20,7 @@
 #include "director_window/studio_style.hpp"
 #include "director_window/studio_view_kit.hpp"
 #include "director_window/switcher_view.hpp"
+#include "support/control_contrast.hpp"
 
 namespace velk {
 namespace {
@@ -273,6 +274,19 @@ TEST(DirectorWindowScreens, LongProjectNameAndTakeIdKeepTheWindowsMinimumWidth) 
     rig.window->resize(1050, 690);
     saveScreenshot(*rig.window, "long-names");
     EXPECT_EQ(rig.window->width(), 1050);
+}
+
+// The Session page's take field and the Camera page's live-production box (shown where the build
+// shows it) differ from what they are drawn on by at least 3:1.
+TEST(DirectorWindowScreens, EveryControlStandsOutFromWhatItIsDrawnOn) {
+    app();
+    WindowRig rig(fourCameras(), true);
+    showActive(*rig.window);
+    for (auto tab : {DirectorInspectorTab::session, DirectorInspectorTab::camera}) {
+        rig.window->setInspectorTab(tab);
+        QCoreApplication::processEvents(); // the page's pending layout
+        expectControlsStandOut(*rig.window, std::string(rawValue(tab)), 1);
+    }
 }
 
 TEST(CameraFrameImage, QuarterTurnFillsTheSwappedFrame) {

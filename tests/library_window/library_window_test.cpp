@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QKeyEvent>
+#include <QTabWidget>
 #include <QTest>
 
 #include "library_window/collect_sheet.hpp"
@@ -17,6 +18,9 @@
 #include "library_window/take_list_view.hpp"
 #include "library_window_fixture.hpp"
 #include "store/store_fixture.hpp"
+#include "support/control_contrast.hpp"
+#include "wifi/ui/wifi_onboarding_view.hpp"
+#include "wifi/wifi_change_gate.hpp"
 
 namespace velk::testing {
 namespace {
@@ -283,6 +287,39 @@ TEST_F(LibraryWindowTest, SourceTrashConfirmationActsOnlyForItsProject) {
     window->moveToTrashAction()->trigger();
     confirm();
     EXPECT_EQ(commands->calls, std::vector<std::string>{"trash"});
+}
+
+// Every check box and text field of the window and its sheets differs from what it is drawn on by
+// at least 3:1, the pairing card's among them.
+TEST_F(LibraryWindowTest, EveryControlStandsOutFromWhatItIsDrawnOn) {
+    announce("Phone A", false);
+    window->show();
+    WiFiOnboardingView wifi(true, {}, std::make_shared<WiFiChangeGate>(), window.get());
+    const struct {
+        const char* where;
+        std::function<QWidget*()> open;
+        std::size_t controls;
+    } rows[] = {
+        {"Library window", [&]() -> QWidget* { return window.get(); }, 1},
+        {"New Project sheet", [&] { window->showNewProject(); return window->sheet(); }, 1},
+        {"Collect sheet with the pairing card", [&] {
+             window->showCollect();
+             window->sheet()->findChild<QPushButton*>(QStringLiteral("card"))->click();
+             return window->sheet();
+         }, 3},
+        {"Wi-Fi QR sheet, Show QR", [&]() -> QWidget* {
+             wifi.show();
+             wifi.findChild<QTabWidget*>()->setCurrentIndex(1);
+             return &wifi;
+         }, 4},
+    };
+    for (const auto& row : rows) {
+        QWidget* shown = row.open();
+        settle();
+        test::expectControlsStandOut(*shown, row.where, row.controls);
+        if (shown != window.get()) shown->close();
+        settle();
+    }
 }
 
 } // namespace

@@ -1,0 +1,86 @@
+#pragma once
+// Whether a check box, radio button or text field can be seen where it stands: the contrast ratio
+// (WCAG relative luminance) between its frame, or its indicator's, and the pixels just outside it.
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QCheckBox>
+#include <QImage>
+#include <QLineEdit>
+#include <QRadioButton>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+namespace velk::test {
+
+inline double contrastRatio(const QColor& a, const QColor& b) {
+    auto luminance = [](const QColor& c) {
+        auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+// The faintest side of a frame, each side where it crosses the middle of the control: the better
+// of its two outermost pixels against the pixel 3 further out.
+inline double frameContrast(const QImage& drawn, const QRect& frame) {
+    const QPoint middle = frame.center();
+    const std::pair<QPoint, QPoint> sides[] = {{{frame.left(), middle.y()}, {-1, 0}},
+                                               {{frame.right(), middle.y()}, {1, 0}},
+                                               {{middle.x(), frame.top()}, {0, -1}},
+                                               {{middle.x(), frame.bottom()}, {0, 1}}};
+    double faintest = 1e9;
+    for (const auto& [edge, outward] : sides) {
+        const QColor ground = drawn.pixelColor(edge + outward * 3);
+        faintest = std::min(faintest, std::max(contrastRatio(drawn.pixelColor(edge), ground),
+                                               contrastRatio(drawn.pixelColor(edge - outward), ground)));
+    }
+    return faintest;
+}
+
+// Expects `count` such controls shown in `window`, none with the focus (whose ring would hide a
+// frame that cannot be seen without it), each standing out from what it is drawn on by at least
+// 3:1 in the window drawn at scale 1 and at 1.5.
+inline void expectControlsStandOut(QWidget& window, const std::string& where, std::size_t count) {
+    std::vector<QWidget*> controls;
+    for (QWidget* widget : window.findChildren<QWidget*>()) {
+        if ((qobject_cast<QCheckBox*>(widget) || qobject_cast<QRadioButton*>(widget) || qobject_cast<QLineEdit*>(widget)) &&
+            widget->isVisibleTo(&window)) {
+            widget->clearFocus();
+            controls.push_back(widget);
+        }
+    }
+    EXPECT_EQ(controls.size(), count) << where;
+    for (const double scale : {1.0, 1.5}) {
+        QImage drawn(window.size() * scale, QImage::Format_ARGB32_Premultiplied);
+        drawn.setDevicePixelRatio(scale);
+        drawn.fill(Qt::transparent);
+        window.render(&drawn);
+        for (QWidget* control : controls) {
+            QRect frame = control->rect();
+            const auto* button = qobject_cast<QAbstractButton*>(control);
+            if (button) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                frame = control->style()->subElementRect(qobject_cast<const QRadioButton*>(button) ? QStyle::SE_RadioButtonIndicator
+                                                                                            : QStyle::SE_CheckBoxIndicator,
+                                                         &option, button);
+            }
+            const QRectF placed = QRectF(frame.translated(control->mapTo(&window, QPoint(0, 0))));
+            const QRect pixels = QRectF(placed.topLeft() * scale, placed.size() * scale).toAlignedRect();
+            EXPECT_GE(frameContrast(drawn, pixels), 3.0)
+                << where << " at scale " << scale << ": " << control->metaObject()->className() << " \""
+                << (button ? button->text() : control->objectName()).toStdString() << "\"";
+        }
+    }
+}
+
+} // namespace velk::test
