@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -304,7 +305,9 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
         const int line = std::max({QFontMetrics(m_time).height(), QFontMetrics(m_tag).height(),
                                    QFontMetrics(option.font).height()});
-        return {option.rect.width(), line + 2 * kEditRowPaddingY};
+        // No width of its own: the list gives each row its whole width, which changes as its scroll
+        // bar comes and goes, and a width asked for once would outlast it.
+        return {0, line + 2 * kEditRowPaddingY};
     }
 
 private:
@@ -320,13 +323,14 @@ class EditDecisionsModel final : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void setRows(std::vector<DirectorPresenters::EditRow> next) {
+    // The number of rows that came on top; none when the rows were rebuilt.
+    std::optional<std::size_t> setRows(std::vector<DirectorPresenters::EditRow> next) {
         const std::optional<std::size_t> added = DirectorPresenters::editRowsAddedOnTop(m_rows, next);
         if (!added) {
             beginResetModel();
             m_rows = std::move(next);
             endResetModel();
-            return;
+            return added;
         }
         if (*added > 0) {
             beginInsertRows({}, 0, static_cast<int>(*added) - 1);
@@ -342,6 +346,7 @@ public:
             last = static_cast<int>(i);
         }
         if (first >= 0) Q_EMIT dataChanged(index(first), index(last));
+        return added;
     }
 
     int rowCount(const QModelIndex& parent = {}) const override {
@@ -378,6 +383,7 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_list->setModel(m_model);
     m_list->setItemDelegate(new EditRowDelegate(m_list));
     m_list->setUniformItemSizes(true);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem); // the scroll bar counts rows
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The keyboard reads the rows one by one; a click shows no focus.
@@ -391,7 +397,19 @@ void EditsInspector::refresh() {
     m_heading->setDetail(qs(DirectorPresenters::editsHeadingDetail(rows.size())));
     m_empty->setVisible(rows.empty());
     m_list->setVisible(!rows.empty());
-    m_model->setRows(std::move(rows));
+    const QScrollBar& scroll = *m_list->verticalScrollBar();
+    const QModelIndex current = m_list->currentIndex();
+    const DirectorPresenters::EditListPlace place{scroll.value() == scroll.minimum(), scroll.value(),
+                                                  current.isValid() ? std::optional(current.row()) : std::nullopt};
+    const std::optional<std::size_t> added = m_model->setRows(std::move(rows));
+    if (added && *added > 0) showPlace(DirectorPresenters::editListPlaceAfterRowsOnTop(place, *added));
+}
+
+void EditsInspector::showPlace(const DirectorPresenters::EditListPlace& place) {
+    m_list->doItemsLayout(); // the scroll bar's range takes the new rows now rather than at the next paint
+    m_list->verticalScrollBar()->setValue(place.firstShownRow);
+    if (place.currentRow && m_list->currentIndex().row() != *place.currentRow)
+        m_list->selectionModel()->setCurrentIndex(m_model->index(*place.currentRow), QItemSelectionModel::NoUpdate);
 }
 
 // --- Audio ---

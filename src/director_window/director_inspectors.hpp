@@ -8,6 +8,7 @@
 #include <QTabBar>
 #include <QWidget>
 
+#include "director_window/director_presenters.hpp"
 #include "director_window/director_workspace.hpp"
 
 class QCheckBox;
@@ -62,7 +63,8 @@ class EditDecisionsModel;
 
 // The edit decision list: a model whose rows change one by one as edits come (a new edit is one
 // row inserted on top), drawn by a delegate, so the list's work and what assistive tools are told
-// per edit stay the same however long the session grows.
+// per edit stay the same however long the session grows. A reader at the top sees the new rows
+// come; one who scrolled or moved down keeps the rows they read in place.
 class EditsInspector final : public QWidget {
     Q_OBJECT
 public:
@@ -72,6 +74,8 @@ public:
     InspectorHeading* heading() const { return m_heading; }
 
 private:
+    void showPlace(const DirectorPresenters::EditListPlace& place);
+
     DirectorWindow& m_window;
     InspectorHeading* m_heading;
     CompactEmptyState* m_empty;

@@ -209,6 +209,13 @@ std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown,
     return added;
 }
 
+EditListPlace editListPlaceAfterRowsOnTop(const EditListPlace& place, std::size_t added) {
+    if (place.atTop && place.currentRow.value_or(0) == 0) return {true, 0, place.currentRow};
+    const int shift = static_cast<int>(added);
+    const std::optional<int> current = place.currentRow ? std::optional(*place.currentRow + shift) : std::nullopt;
+    return {false, place.firstShownRow + shift, current};
+}
+
 OrientationLabel orientationLabel(const std::optional<LiveCamera>& selected) {
     if (selected && selected->orientationLocked()) return {"Orientation locked \u00b7 take active", "lock.fill"};
     return {"Preview orientation", "rotate.right"};

@@ -159,6 +159,19 @@ std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& c
 // that came on top, the others being the shown rows in the same order (their texts may differ);
 // none when the list must be rebuilt (a new session, rows gone or reordered).
 std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown, const std::vector<EditRow>& next);
+// Where the list is read: whether its view is at the top, the row shown first and the keyboard's
+// current row (none before the keyboard reached the list).
+struct EditListPlace {
+    bool atTop = true;
+    int firstShownRow = 0;
+    std::optional<int> currentRow;
+    bool operator==(const EditListPlace&) const = default;
+};
+// The place once `added` rows came on top. A reader at the top, with the current row on the first
+// row or none, follows the newest edits: the view stays at the top and the current row is the new
+// first row. Any other reader keeps what they read: the first shown row and the current row stay
+// the same rows, `added` rows further down.
+EditListPlace editListPlaceAfterRowsOnTop(const EditListPlace& place, std::size_t added);
 
 // --- Camera inspector. ---
 struct OrientationLabel {

@@ -13,11 +13,14 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "director_fakes.hpp"
 #include "director_window/camera_wall.hpp"
@@ -567,6 +570,59 @@ TEST(DirectorAccessibleNames, EditRowsReadTheirTextAndOnlyTheFocusedListReportsF
     EXPECT_TRUE(rows->child(1)->state().focused);
     window.stopAllButton()->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(focusedRows(), 0);
+}
+
+// Five edits come while the Edit Decisions list is read: at the top the new rows come into view; a
+// reader who scrolled down, or moved the current row down, keeps the rows they read and the
+// current row where they were.
+TEST(DirectorKeyboard, NewEditsKeepTheRowsBeingReadInPlace) {
+    app();
+    const struct {
+        const char* name;
+        std::function<void(QListView&)> read;
+        bool follows;
+    } cases[] = {
+        {"at the top", [](QListView&) {}, true},
+        {"at the top with the keys", [](QListView& list) { list.setFocus(Qt::TabFocusReason); press(Qt::Key_Home); }, true},
+        {"scrolled down", [](QListView& list) { list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2); }, false},
+        {"moved down with the keys", [](QListView& list) {
+             list.setFocus(Qt::TabFocusReason);
+             for (auto key : {Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageDown}) press(key);
+         }, false},
+    };
+    for (const auto& c : cases) {
+        RunningRig running;
+        DirectorWindow& window = running.window();
+        for (int i = 0; i < 300; ++i) {
+            running.rig.clock.advanceMs(1000);
+            window.addMarker();
+        }
+        QListView& list = *window.inspector()->edits()->list();
+        c.read(list);
+        auto firstShown = [&] { return list.indexAt(QPoint(2, 2)); };
+        auto text = [](const QModelIndex& index) { return index.data().toString().toStdString(); };
+        const std::string first = text(firstShown());
+        const int firstTop = list.visualRect(firstShown()).top();
+        const std::string current = text(list.currentIndex());
+        for (int i = 0; i < 5; ++i) {
+            running.rig.clock.advanceMs(1000);
+            window.addMarker();
+        }
+        const QModelIndex shown = firstShown();
+        if (c.follows) {
+            EXPECT_EQ(shown.row(), 0) << c.name << ": " << text(shown);
+            if (list.hasFocus()) {
+                EXPECT_EQ(list.currentIndex().row(), 0) << c.name;
+            }
+        } else {
+            EXPECT_EQ(text(shown), first) << c.name;
+            EXPECT_EQ(list.visualRect(shown).top(), firstTop) << c.name;
+            EXPECT_EQ(text(list.currentIndex()), current) << c.name;
+        }
+        if (list.hasFocus()) {
+            EXPECT_TRUE(list.viewport()->rect().contains(list.visualRect(list.currentIndex()))) << c.name;
+        }
+    }
 }
 
 // --- Texts from phones ---

@@ -188,6 +188,22 @@ TEST(DirectorEdits, RowsAddedOnTopOrARebuild) {
     EXPECT_EQ(editRowsAddedOnTop(rows({"a"}), changed), 0u);
 }
 
+// Where the list is read once 5 rows came on top: a reader at the top follows them, any other
+// keeps the rows they read.
+TEST(DirectorEdits, PlaceKeptWhenRowsComeOnTop) {
+    const struct {
+        EditListPlace before, after;
+    } cases[] = {
+        {{true, 0, std::nullopt}, {true, 0, std::nullopt}},
+        {{true, 0, 0}, {true, 0, 0}},  // the current row stays the top row
+        {{true, 0, 3}, {false, 5, 8}}, // the current row moved down: the view keeps it
+        {{false, 120, std::nullopt}, {false, 125, std::nullopt}},
+        {{false, 54, 52}, {false, 59, 57}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(editListPlaceAfterRowsOnTop(c.before, 5), c.after) << c.before.firstShownRow << " " << c.before.atTop;
+}
+
 TEST(DirectorCameraInspector, OrientationAndCapture) {
     auto recording = readyCamera("a", "A");
     recording.recording = true;
