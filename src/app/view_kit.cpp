@@ -97,7 +97,21 @@ ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(text, pa
 }
 
 QString ElidedLabel::shownText() const {
-    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+    return elidedKeepingEnd(fontMetrics(), text(), m_keptEnd, contentsRect().width());
+}
+
+void ElidedLabel::setKeptEnd(const QString& end) {
+    if (m_keptEnd == end) return;
+    m_keptEnd = end;
+    update();
+}
+
+QString elidedKeepingEnd(const QFontMetrics& metrics, const QString& text, const QString& end, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const int room = width - metrics.horizontalAdvance(end);
+    if (end.isEmpty() || !text.endsWith(end) || room < metrics.horizontalAdvance(QChar(0x2026)))
+        return metrics.elidedText(text, Qt::ElideRight, width);
+    return metrics.elidedText(text.chopped(end.size()), Qt::ElideRight, room) + end;
 }
 
 void ElidedLabel::keepAtLeast(int characters) {

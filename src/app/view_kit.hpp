@@ -64,6 +64,8 @@ public:
     // Squeezed no further than the width of this many digits (or its whole text when shorter):
     // for texts that must stay recognisable, such as a take id.
     void keepAtLeast(int characters);
+    // The end of the text that is never cut (`elidedKeepingEnd`), such as a state after a name.
+    void setKeptEnd(const QString& end);
     QSize minimumSizeHint() const override;
 
 protected:
@@ -71,7 +73,13 @@ protected:
 
 private:
     int m_keptCharacters = 0;
+    QString m_keptEnd;
 };
+
+// `text` cut with an ellipsis to `width`, its last characters `end` kept whole: the name is cut and
+// the state after it stays ("Balcony Wide Ca… • OFFLINE"). Cut at its end when it does
+// not end with `end` or not even `end` has room.
+QString elidedKeepingEnd(const QFontMetrics& metrics, const QString& text, const QString& end, int width);
 
 // A text of any length in as many lines as its width needs: broken between words, and inside a
 // word only when the word is longer than a line (a file path, an id), so nothing is ever cut off.

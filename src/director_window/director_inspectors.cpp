@@ -259,7 +259,7 @@ std::vector<QString> SessionInspector::stopResultTexts() const {
 
 namespace {
 
-enum EditRowRole { TimeCodeRole = Qt::UserRole + 1, TagRole, DetailRole };
+enum EditRowRole { TimeCodeRole = Qt::UserRole + 1, TagRole, DetailRole, DetailStateRole };
 
 constexpr int kEditRowPaddingX = 6;
 constexpr int kEditRowPaddingY = 3;
@@ -289,9 +289,10 @@ public:
         const int detailLeft = tagLeft + kEditTagWidth + kEditRowSpacing;
         const QRect detail(detailLeft, r.top(), std::max(0, r.right() + 1 - detailLeft), r.height());
         painter->setFont(option.font);
-        // A camera's name from a phone: drawn as the text it is, cut to one line.
+        // A camera's name from a phone: drawn as the text it is, cut to one line before its state.
         painter->drawText(detail, Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(option.font).elidedText(index.data(DetailRole).toString(), Qt::ElideRight, detail.width()));
+                          elidedKeepingEnd(QFontMetrics(option.font), index.data(DetailRole).toString(),
+                                           index.data(DetailStateRole).toString(), detail.width()));
         painter->restore();
         if (option.state.testFlag(QStyle::State_HasFocus)) {
             QStyleOptionFocusRect ring;
@@ -359,9 +360,11 @@ public:
         switch (role) {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole: return qs(row.accessibleText);
+        case Qt::ToolTipRole: return plainToolTip(qs(row.accessibleText));
         case TimeCodeRole: return qs(row.timeCode);
         case TagRole: return qs(row.tag);
         case DetailRole: return qs(row.detail);
+        case DetailStateRole: return qs(row.detailState);
         default: return {};
         }
     }
@@ -565,7 +568,8 @@ void CameraInspector::refresh() {
     const bool online = camera && camera->isOnline(now);
     const auto& previewID = workspace.timeline.previewCameraID;
 
-    m_heading->setTitle(qs(DirectorRules::cameraName(previewID, m_window.cameras(), now)));
+    const DirectorRules::CameraNameText previewName = DirectorRules::cameraNameText(previewID, m_window.cameras(), now);
+    m_heading->setTitle(qs(previewName.text()), qs(previewName.state));
     const auto label = DirectorPresenters::orientationLabel(selected);
     if (m_orientationText->text() != qs(label.text)) {
         m_orientationText->setText(qs(label.text));

@@ -112,6 +112,7 @@ enum class MonitorPicture { frame, waiting, offline }; // waiting: online but no
 struct MonitorState {
     std::string title;
     std::string cameraLine;
+    std::string cameraState; // the end of the camera line, kept whole when the line is cut
     bool showsRecordingBadge = false;
     MonitorPicture picture = MonitorPicture::offline;
     StudioColor color = StudioColor::green;
@@ -143,14 +144,16 @@ std::vector<DirectorEditEvent> editEvents(const LiveEditTimeline& timeline); // 
 std::string editsHeadingDetail(std::size_t count);
 std::string timeCode(double elapsedSeconds);
 std::string editTag(const DirectorEditEvent& event);
-std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
+// A marker's label, or the camera that went to Program with its state.
+DirectorRules::CameraNameText editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
 // One row of the list, identified by its event's id, with its three texts and what assistive tools
-// read for it: the three texts in order.
+// read for it (and its tooltip shows): the three texts in order.
 struct EditRow {
     std::string id;
     std::string timeCode;
     std::string tag;
     std::string detail;
+    std::string detailState; // the end of the detail, kept whole when the detail is cut
     std::string accessibleText;
     bool operator==(const EditRow&) const = default;
 };

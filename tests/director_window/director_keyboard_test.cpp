@@ -29,6 +29,7 @@
 #include "director_window/switcher_view.hpp"
 #include "director_window_support.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/verbatim.hpp"
 
 namespace velk {
 namespace {
@@ -656,6 +657,53 @@ TEST(DirectorPlainText, EveryPhoneTextIsDrawnAsPlainText) {
             EXPECT_FALSE(widget->toolTip().contains("<b>")) << widget->objectName().toStdString();
     }
     EXPECT_GT(checked, 10); // the names, the Camera rows, the message, the stop result, the edit row
+}
+
+// A camera whose name fills the room: the name is cut, the state after it still shows, and the
+// whole text is the tooltip. Each view is drawn with the camera online, then offline.
+TEST(DirectorPlainText, ALongNameKeepsTheCamerasStateInSight) {
+    app();
+    auto cameras = fourCameras();
+    cameras[0].name = "Balcony Wide Camera on the North Gallery 12"; // 43 characters
+    RunningRig running(cameras);
+    DirectorWindow& window = running.window();
+    window.resize(1050, 690);
+    window.perform(DirectorTransition::cut);
+    window.selectPreview("cam-1");
+    QListView* list = window.inspector()->edits()->list();
+    DirectorMonitor* program = window.switcher()->programMonitor();
+    ElidedLabel* heading = window.inspector()->camera()->heading()->titleLabel();
+    const struct {
+        const char* name;
+        DirectorInspectorTab tab;
+        std::function<QImage()> drawn;
+        std::function<QString()> toolTip;
+        const char* whole;
+    } views[] = {
+        {"edit row", DirectorInspectorTab::edits,
+         [&] { return list->viewport()->grab(list->visualRect(list->model()->index(0, 0))).toImage(); },
+         [&] { return list->model()->index(0, 0).data(Qt::ToolTipRole).toString(); },
+         "00:00:00 CUT Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"},
+        {"Program monitor", DirectorInspectorTab::edits,
+         [&] { return program->grab(QRect(0, 0, program->width(), program->fontMetrics().height() + 4)).toImage(); },
+         [&] { return program->toolTip(); }, "Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"},
+        {"Camera page heading", DirectorInspectorTab::camera, [&] { return heading->grab().toImage(); },
+         [&] { return heading->toolTip(); }, "Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"},
+    };
+    std::vector<QImage> online;
+    for (const auto& view : views) {
+        window.setInspectorTab(view.tab);
+        online.push_back(view.drawn());
+    }
+    running.rig.clock.advanceMs(10000);
+    Q_EMIT running.rig.channel.livenessTickChanged();
+    for (std::size_t i = 0; i < std::size(views); ++i) {
+        window.setInspectorTab(views[i].tab);
+        EXPECT_NE(views[i].drawn(), online[i]) << views[i].name << " looks the same offline";
+        EXPECT_EQ(toolTipAsShown(views[i].toolTip()), views[i].whole) << views[i].name;
+    }
+    window.setInspectorTab(DirectorInspectorTab::edits);
+    saveScreenshot(window, "long-offline-name");
 }
 
 // --- The window's size and live-production controls ---
