@@ -1,10 +1,12 @@
 #pragma once
 // The small views both windows are made of: the centred empty-state placeholder in its two sizes,
-// the capsule status tag, the one-line elided label and the thin divider. Each is drawn only from what its caller passes.
+// the capsule status tag, the one-line elided label and pop-up button, and the thin divider. Each is
+// drawn only from what its caller passes.
 
 #include <string_view>
 
 #include <QColor>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QStringList>
@@ -74,6 +76,23 @@ protected:
 private:
     int m_keptCharacters = 0;
     QString m_keptEnd;
+};
+
+// A pop-up button whose chosen text is cut with an ellipsis to the room it has, instead of clipped
+// mid-glyph, and shown whole as its tooltip while it is cut. Its list shows every option whole.
+class ElidedComboBox final : public QComboBox {
+    Q_OBJECT
+public:
+    explicit ElidedComboBox(QWidget* parent = nullptr);
+    // The chosen text as drawn at the current width.
+    QString shownText() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString shownText(const class QStyleOptionComboBox& option) const;
 };
 
 // `text` cut with an ellipsis to `width`, its last characters `end` kept whole: the name is cut and

@@ -121,7 +121,7 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->setHorizontalSpacing(10);
     form->setVerticalSpacing(10);
-    m_project = new QComboBox(this);
+    m_project = new ElidedComboBox(this);
     m_project->setObjectName("projectPicker");
     m_project->setMinimumWidth(185);
     m_project->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon); // long names elide

@@ -25,6 +25,7 @@ class QVBoxLayout;
 namespace velk {
 
 class CompactAudioChannel;
+class ElidedComboBox;
 class CompactEmptyState;
 class DirectorWindow;
 class InspectorHeading;
@@ -36,7 +37,7 @@ public:
     explicit SessionInspector(DirectorWindow& window, QWidget* parent = nullptr);
     void refresh();
 
-    QComboBox* projectPicker() const { return m_project; }
+    ElidedComboBox* projectPicker() const { return m_project; }
     QLineEdit* takeField() const { return m_take; }
     QToolButton* newTakeButton() const { return m_newTake; }
     QPushButton* startButton() const { return m_start; }
@@ -47,7 +48,7 @@ public:
 
 private:
     DirectorWindow& m_window;
-    QComboBox* m_project;
+    ElidedComboBox* m_project;
     QLineEdit* m_take;
     QToolButton* m_newTake;
     QPushButton* m_start;
