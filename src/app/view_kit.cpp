@@ -5,8 +5,11 @@
 #include <cmath>
 
 #include <QApplication>
+#include <QHelpEvent>
 #include <QPainter>
+#include <QStylePainter>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include "app/symbols.hpp"
@@ -97,7 +100,13 @@ ElidedLabel::ElidedLabel(const QString& text, QWidget* parent) : QLabel(text, pa
 }
 
 QString ElidedLabel::shownText() const {
-    return fontMetrics().elidedText(text(), Qt::ElideRight, contentsRect().width());
+    return elidedKeepingEnd(fontMetrics(), text(), m_keptEnd, contentsRect().width());
+}
+
+void ElidedLabel::setKeptEnd(const QString& end) {
+    if (m_keptEnd == end) return;
+    m_keptEnd = end;
+    update();
 }
 
 void ElidedLabel::keepAtLeast(int characters) {
@@ -117,6 +126,54 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, foregroundRole()));
     painter.drawText(contentsRect(), static_cast<int>(alignment() | Qt::TextSingleLine), shownText());
+}
+
+ElidedComboBox::ElidedComboBox(QWidget* parent) : QComboBox(parent) {}
+
+QString ElidedComboBox::shownText() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    return shownText(option);
+}
+
+QString ElidedComboBox::shownText(const QStyleOptionComboBox& option) const {
+    QRect field = style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    if (!option.currentIcon.isNull()) field.setLeft(field.left() + option.iconSize.width() + 4);
+    // The label is drawn one pixel in from either side of the field.
+    return fontMetrics().elidedText(option.currentText, Qt::ElideRight, field.width() - 2);
+}
+
+bool ElidedComboBox::event(QEvent* event) {
+    if (event->type() == QEvent::ToolTip && toolTip().isEmpty()) {
+        const QString text = currentText();
+        if (shownText() != text) QToolTip::showText(static_cast<QHelpEvent*>(event)->globalPos(), plainToolTip(text), this);
+        else QToolTip::hideText();
+        return true;
+    }
+    return QComboBox::event(event);
+}
+
+// As the pop-up button draws itself, with the chosen text cut to its field.
+void ElidedComboBox::paintEvent(QPaintEvent*) {
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    if (currentIndex() < 0 && !placeholderText().isEmpty()) {
+        option.palette.setBrush(QPalette::ButtonText, option.palette.placeholderText());
+        option.currentText = placeholderText();
+    }
+    option.currentText = shownText(option);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
+
+QString elidedKeepingEnd(const QFontMetrics& metrics, const QString& text, const QString& end, int width) {
+    if (metrics.horizontalAdvance(text) <= width) return text;
+    const int room = width - metrics.horizontalAdvance(end);
+    if (end.isEmpty() || !text.endsWith(end) || room < metrics.horizontalAdvance(QChar(0x2026)))
+        return metrics.elidedText(text, Qt::ElideRight, width);
+    return metrics.elidedText(text.chopped(end.size()), Qt::ElideRight, room) + end;
 }
 
 WrappedLabel::WrappedLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {

@@ -1,10 +1,12 @@
 #pragma once
 // The small views both windows are made of: the centred empty-state placeholder in its two sizes,
-// the capsule status tag, the one-line elided label and the thin divider. Each is drawn only from what its caller passes.
+// the capsule status tag, the one-line elided label and pop-up button, and the thin divider. Each is
+// drawn only from what its caller passes.
 
 #include <string_view>
 
 #include <QColor>
+#include <QComboBox>
 #include <QFrame>
 #include <QLabel>
 #include <QStringList>
@@ -64,6 +66,8 @@ public:
     // Squeezed no further than the width of this many digits (or its whole text when shorter):
     // for texts that must stay recognisable, such as a take id.
     void keepAtLeast(int characters);
+    // The end of the text that is never cut (`elidedKeepingEnd`), such as a state after a name.
+    void setKeptEnd(const QString& end);
     QSize minimumSizeHint() const override;
 
 protected:
@@ -71,7 +75,30 @@ protected:
 
 private:
     int m_keptCharacters = 0;
+    QString m_keptEnd;
 };
+
+// A pop-up button whose chosen text is cut with an ellipsis to the room it has, instead of clipped
+// mid-glyph, and shown whole as its tooltip while it is cut. Its list shows every option whole.
+class ElidedComboBox final : public QComboBox {
+    Q_OBJECT
+public:
+    explicit ElidedComboBox(QWidget* parent = nullptr);
+    // The chosen text as drawn at the current width.
+    QString shownText() const;
+
+protected:
+    bool event(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QString shownText(const class QStyleOptionComboBox& option) const;
+};
+
+// `text` cut with an ellipsis to `width`, its last characters `end` kept whole: the name is cut and
+// the state after it stays ("Balcony Wide Ca… • OFFLINE"). Cut at its end when it does
+// not end with `end` or not even `end` has room.
+QString elidedKeepingEnd(const QFontMetrics& metrics, const QString& text, const QString& end, int width);
 
 // A text of any length in as many lines as its width needs: broken between words, and inside a
 // word only when the word is longer than a line (a file path, an id), so nothing is ever cut off.

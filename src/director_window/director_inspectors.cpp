@@ -13,6 +13,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -120,7 +121,7 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     form->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
     form->setHorizontalSpacing(10);
     form->setVerticalSpacing(10);
-    m_project = new QComboBox(this);
+    m_project = new ElidedComboBox(this);
     m_project->setObjectName("projectPicker");
     m_project->setMinimumWidth(185);
     m_project->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon); // long names elide
@@ -258,7 +259,7 @@ std::vector<QString> SessionInspector::stopResultTexts() const {
 
 namespace {
 
-enum EditRowRole { TimeCodeRole = Qt::UserRole + 1, TagRole, DetailRole };
+enum EditRowRole { TimeCodeRole = Qt::UserRole + 1, TagRole, DetailRole, DetailStateRole };
 
 constexpr int kEditRowPaddingX = 6;
 constexpr int kEditRowPaddingY = 3;
@@ -288,9 +289,10 @@ public:
         const int detailLeft = tagLeft + kEditTagWidth + kEditRowSpacing;
         const QRect detail(detailLeft, r.top(), std::max(0, r.right() + 1 - detailLeft), r.height());
         painter->setFont(option.font);
-        // A camera's name from a phone: drawn as the text it is, cut to one line.
+        // A camera's name from a phone: drawn as the text it is, cut to one line before its state.
         painter->drawText(detail, Qt::AlignLeft | Qt::AlignVCenter,
-                          QFontMetrics(option.font).elidedText(index.data(DetailRole).toString(), Qt::ElideRight, detail.width()));
+                          elidedKeepingEnd(QFontMetrics(option.font), index.data(DetailRole).toString(),
+                                           index.data(DetailStateRole).toString(), detail.width()));
         painter->restore();
         if (option.state.testFlag(QStyle::State_HasFocus)) {
             QStyleOptionFocusRect ring;
@@ -304,7 +306,9 @@ public:
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex&) const override {
         const int line = std::max({QFontMetrics(m_time).height(), QFontMetrics(m_tag).height(),
                                    QFontMetrics(option.font).height()});
-        return {option.rect.width(), line + 2 * kEditRowPaddingY};
+        // No width of its own: the list gives each row its whole width, which changes as its scroll
+        // bar comes and goes, and a width asked for once would outlast it.
+        return {0, line + 2 * kEditRowPaddingY};
     }
 
 private:
@@ -320,13 +324,14 @@ class EditDecisionsModel final : public QAbstractListModel {
 public:
     using QAbstractListModel::QAbstractListModel;
 
-    void setRows(std::vector<DirectorPresenters::EditRow> next) {
+    // The number of rows that came on top; none when the rows were rebuilt.
+    std::optional<std::size_t> setRows(std::vector<DirectorPresenters::EditRow> next) {
         const std::optional<std::size_t> added = DirectorPresenters::editRowsAddedOnTop(m_rows, next);
         if (!added) {
             beginResetModel();
             m_rows = std::move(next);
             endResetModel();
-            return;
+            return added;
         }
         if (*added > 0) {
             beginInsertRows({}, 0, static_cast<int>(*added) - 1);
@@ -342,6 +347,7 @@ public:
             last = static_cast<int>(i);
         }
         if (first >= 0) Q_EMIT dataChanged(index(first), index(last));
+        return added;
     }
 
     int rowCount(const QModelIndex& parent = {}) const override {
@@ -354,9 +360,11 @@ public:
         switch (role) {
         case Qt::DisplayRole:
         case Qt::AccessibleTextRole: return qs(row.accessibleText);
+        case Qt::ToolTipRole: return plainToolTip(qs(row.accessibleText));
         case TimeCodeRole: return qs(row.timeCode);
         case TagRole: return qs(row.tag);
         case DetailRole: return qs(row.detail);
+        case DetailStateRole: return qs(row.detailState);
         default: return {};
         }
     }
@@ -378,6 +386,7 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_list->setModel(m_model);
     m_list->setItemDelegate(new EditRowDelegate(m_list));
     m_list->setUniformItemSizes(true);
+    m_list->setVerticalScrollMode(QAbstractItemView::ScrollPerItem); // the scroll bar counts rows
     m_list->setSelectionMode(QAbstractItemView::NoSelection);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
     // The keyboard reads the rows one by one; a click shows no focus.
@@ -391,7 +400,19 @@ void EditsInspector::refresh() {
     m_heading->setDetail(qs(DirectorPresenters::editsHeadingDetail(rows.size())));
     m_empty->setVisible(rows.empty());
     m_list->setVisible(!rows.empty());
-    m_model->setRows(std::move(rows));
+    const QScrollBar& scroll = *m_list->verticalScrollBar();
+    const QModelIndex current = m_list->currentIndex();
+    const DirectorPresenters::EditListPlace place{scroll.value() == scroll.minimum(), scroll.value(),
+                                                  current.isValid() ? std::optional(current.row()) : std::nullopt};
+    const std::optional<std::size_t> added = m_model->setRows(std::move(rows));
+    if (added && *added > 0) showPlace(DirectorPresenters::editListPlaceAfterRowsOnTop(place, *added));
+}
+
+void EditsInspector::showPlace(const DirectorPresenters::EditListPlace& place) {
+    m_list->doItemsLayout(); // the scroll bar's range takes the new rows now rather than at the next paint
+    m_list->verticalScrollBar()->setValue(place.firstShownRow);
+    if (place.currentRow && m_list->currentIndex().row() != *place.currentRow)
+        m_list->selectionModel()->setCurrentIndex(m_model->index(*place.currentRow), QItemSelectionModel::NoUpdate);
 }
 
 // --- Audio ---
@@ -547,7 +568,8 @@ void CameraInspector::refresh() {
     const bool online = camera && camera->isOnline(now);
     const auto& previewID = workspace.timeline.previewCameraID;
 
-    m_heading->setTitle(qs(DirectorRules::cameraName(previewID, m_window.cameras(), now)));
+    const DirectorRules::CameraNameText previewName = DirectorRules::cameraNameText(previewID, m_window.cameras(), now);
+    m_heading->setTitle(qs(previewName.text()), qs(previewName.state));
     const auto label = DirectorPresenters::orientationLabel(selected);
     if (m_orientationText->text() != qs(label.text)) {
         m_orientationText->setText(qs(label.text));

@@ -8,6 +8,7 @@
 #include <QTabBar>
 #include <QWidget>
 
+#include "director_window/director_presenters.hpp"
 #include "director_window/director_workspace.hpp"
 
 class QCheckBox;
@@ -24,6 +25,7 @@ class QVBoxLayout;
 namespace velk {
 
 class CompactAudioChannel;
+class ElidedComboBox;
 class CompactEmptyState;
 class DirectorWindow;
 class InspectorHeading;
@@ -35,7 +37,7 @@ public:
     explicit SessionInspector(DirectorWindow& window, QWidget* parent = nullptr);
     void refresh();
 
-    QComboBox* projectPicker() const { return m_project; }
+    ElidedComboBox* projectPicker() const { return m_project; }
     QLineEdit* takeField() const { return m_take; }
     QToolButton* newTakeButton() const { return m_newTake; }
     QPushButton* startButton() const { return m_start; }
@@ -46,7 +48,7 @@ public:
 
 private:
     DirectorWindow& m_window;
-    QComboBox* m_project;
+    ElidedComboBox* m_project;
     QLineEdit* m_take;
     QToolButton* m_newTake;
     QPushButton* m_start;
@@ -62,7 +64,8 @@ class EditDecisionsModel;
 
 // The edit decision list: a model whose rows change one by one as edits come (a new edit is one
 // row inserted on top), drawn by a delegate, so the list's work and what assistive tools are told
-// per edit stay the same however long the session grows.
+// per edit stay the same however long the session grows. A reader at the top sees the new rows
+// come; one who scrolled or moved down keeps the rows they read in place.
 class EditsInspector final : public QWidget {
     Q_OBJECT
 public:
@@ -72,6 +75,8 @@ public:
     InspectorHeading* heading() const { return m_heading; }
 
 private:
+    void showPlace(const DirectorPresenters::EditListPlace& place);
+
     DirectorWindow& m_window;
     InspectorHeading* m_heading;
     CompactEmptyState* m_empty;

@@ -122,7 +122,9 @@ MonitorState monitorState(bool program, const std::optional<std::string>& camera
     MonitorState state;
     state.title = program ? "PROGRAM" : "PREVIEW";
     state.color = program ? StudioColor::red : StudioColor::green;
-    state.cameraLine = DirectorRules::cameraName(cameraID, cameras, now);
+    const DirectorRules::CameraNameText camera = DirectorRules::cameraNameText(cameraID, cameras, now);
+    state.cameraLine = camera.text();
+    state.cameraState = camera.state;
     const bool online = DirectorRules::cameraIsOnline(cameraID, cameras, now);
     state.showsRecordingBadge = online && DirectorRules::cameraIsRecording(cameraID, cameras, now);
     state.picture = !online ? MonitorPicture::offline : hasImage ? MonitorPicture::frame : MonitorPicture::waiting;
@@ -186,15 +188,16 @@ std::string editTag(const DirectorEditEvent& event) {
     return event.transition ? std::string(rawValue(*event.transition)) : "MARK";
 }
 
-std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now) {
-    if (event.kind == DirectorEditEventKind::marker) return event.label.value_or("Marker");
-    return DirectorRules::cameraName(event.toCameraID, cameras, now);
+DirectorRules::CameraNameText editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now) {
+    if (event.kind == DirectorEditEventKind::marker) return {event.label.value_or("Marker"), {}};
+    return DirectorRules::cameraNameText(event.toCameraID, cameras, now);
 }
 
 std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now) {
     std::vector<EditRow> rows;
     for (const auto& event : editEvents(timeline)) {
-        EditRow row{event.id, timeCode(event.elapsedSeconds), editTag(event), editDetail(event, cameras, now), {}};
+        const DirectorRules::CameraNameText detail = editDetail(event, cameras, now);
+        EditRow row{event.id, timeCode(event.elapsedSeconds), editTag(event), detail.text(), detail.state, {}};
         row.accessibleText = row.timeCode + " " + row.tag + " " + row.detail;
         rows.push_back(std::move(row));
     }
@@ -207,6 +210,13 @@ std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown,
     for (std::size_t i = 0; i < shown.size(); ++i)
         if (next[added + i].id != shown[i].id) return std::nullopt;
     return added;
+}
+
+EditListPlace editListPlaceAfterRowsOnTop(const EditListPlace& place, std::size_t added) {
+    if (place.atTop && place.currentRow.value_or(0) == 0) return {true, 0, place.currentRow};
+    const int shift = static_cast<int>(added);
+    const std::optional<int> current = place.currentRow ? std::optional(*place.currentRow + shift) : std::nullopt;
+    return {false, place.firstShownRow + shift, current};
 }
 
 OrientationLabel orientationLabel(const std::optional<LiveCamera>& selected) {

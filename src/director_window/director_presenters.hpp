@@ -112,6 +112,7 @@ enum class MonitorPicture { frame, waiting, offline }; // waiting: online but no
 struct MonitorState {
     std::string title;
     std::string cameraLine;
+    std::string cameraState; // the end of the camera line, kept whole when the line is cut
     bool showsRecordingBadge = false;
     MonitorPicture picture = MonitorPicture::offline;
     StudioColor color = StudioColor::green;
@@ -143,14 +144,16 @@ std::vector<DirectorEditEvent> editEvents(const LiveEditTimeline& timeline); // 
 std::string editsHeadingDetail(std::size_t count);
 std::string timeCode(double elapsedSeconds);
 std::string editTag(const DirectorEditEvent& event);
-std::string editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
+// A marker's label, or the camera that went to Program with its state.
+DirectorRules::CameraNameText editDetail(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
 // One row of the list, identified by its event's id, with its three texts and what assistive tools
-// read for it: the three texts in order.
+// read for it (and its tooltip shows): the three texts in order.
 struct EditRow {
     std::string id;
     std::string timeCode;
     std::string tag;
     std::string detail;
+    std::string detailState; // the end of the detail, kept whole when the detail is cut
     std::string accessibleText;
     bool operator==(const EditRow&) const = default;
 };
@@ -159,6 +162,19 @@ std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& c
 // that came on top, the others being the shown rows in the same order (their texts may differ);
 // none when the list must be rebuilt (a new session, rows gone or reordered).
 std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown, const std::vector<EditRow>& next);
+// Where the list is read: whether its view is at the top, the row shown first and the keyboard's
+// current row (none before the keyboard reached the list).
+struct EditListPlace {
+    bool atTop = true;
+    int firstShownRow = 0;
+    std::optional<int> currentRow;
+    bool operator==(const EditListPlace&) const = default;
+};
+// The place once `added` rows came on top. A reader at the top, with the current row on the first
+// row or none, follows the newest edits: the view stays at the top and the current row is the new
+// first row. Any other reader keeps what they read: the first shown row and the current row stay
+// the same rows, `added` rows further down.
+EditListPlace editListPlaceAfterRowsOnTop(const EditListPlace& place, std::size_t added);
 
 // --- Camera inspector. ---
 struct OrientationLabel {

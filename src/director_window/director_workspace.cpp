@@ -183,11 +183,15 @@ std::set<std::string> selectedStreamCameras(VELKPreviewNetworkPolicy effective, 
     return ids;
 }
 
-std::string cameraName(const std::optional<std::string>& id, const Cameras& cameras, WallTime now) {
-    if (!id) return kNoCameraSelected;
+CameraNameText cameraNameText(const std::optional<std::string>& id, const Cameras& cameras, WallTime now) {
+    if (!id) return {kNoCameraSelected, {}};
     const LiveCamera* camera = findCamera(cameras, id);
-    if (!camera) return *id;
-    return camera->isOnline(now) ? camera->name : camera->name + kOfflineSuffix;
+    if (!camera) return {*id, {}};
+    return {camera->name, camera->isOnline(now) ? std::string() : kOfflineSuffix};
+}
+
+std::string cameraName(const std::optional<std::string>& id, const Cameras& cameras, WallTime now) {
+    return cameraNameText(id, cameras, now).text();
 }
 
 bool cameraIsOnline(const std::optional<std::string>& id, const Cameras& cameras, WallTime now) {

@@ -105,6 +105,16 @@ VELKPreviewNetworkPolicy effectivePreviewPolicy(const std::string& storedPolicy,
 std::set<std::string> selectedStreamCameras(VELKPreviewNetworkPolicy effective, const LiveEditTimeline& timeline);
 
 // Camera lookups of the switcher and inspectors.
+// A camera as they name it: its name ("No camera selected" for none, the bare id once it left the
+// list) and the state that follows the name (" • OFFLINE" while it is offline, else nothing).
+// Where the room is short the name is cut and the state kept.
+struct CameraNameText {
+    std::string name;
+    std::string state;
+    std::string text() const { return name + state; }
+    bool operator==(const CameraNameText&) const = default;
+};
+CameraNameText cameraNameText(const std::optional<std::string>& id, const Cameras& cameras, WallTime now);
 std::string cameraName(const std::optional<std::string>& id, const Cameras& cameras, WallTime now);
 bool cameraIsOnline(const std::optional<std::string>& id, const Cameras& cameras, WallTime now);
 bool cameraIsRecording(const std::optional<std::string>& id, const Cameras& cameras, WallTime now);

@@ -132,8 +132,8 @@ InspectorHeading::InspectorHeading(const QString& title, const QString& detail, 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(2);
-    m_title = makeLabel(title, Studio::font(Studio::TextStyle::title3, true), this);
-    m_title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred); // cut to one line
+    m_title = new ElidedLabel(title, this); // cut to one line
+    m_title->setFont(Studio::font(Studio::TextStyle::title3, true));
     m_detail = makeLabel(detail, Studio::font(Studio::TextStyle::caption), this);
     m_detail->setWordWrap(true);
     setTextColor(*m_detail, Theme::secondary(palette()));
@@ -141,8 +141,11 @@ InspectorHeading::InspectorHeading(const QString& title, const QString& detail, 
     column->addWidget(m_detail);
 }
 
-void InspectorHeading::setTitle(const QString& title) {
-    if (m_title->text() != title) m_title->setText(title);
+void InspectorHeading::setTitle(const QString& title, const QString& keptEnd) {
+    m_title->setKeptEnd(keptEnd);
+    if (m_title->text() == title) return;
+    m_title->setText(title);
+    m_title->setToolTip(plainToolTip(title));
 }
 void InspectorHeading::setDetail(const QString& detail) {
     if (m_detail->text() != detail) m_detail->setText(detail);
@@ -228,8 +231,8 @@ CompactAudioChannel::CompactAudioChannel(QWidget* parent) : QWidget(parent) {
     column->setContentsMargins(10, 10, 10, 10);
     column->setSpacing(8);
     auto* header = new QHBoxLayout;
-    m_name = makeLabel({}, Studio::font(Studio::TextStyle::callout, true), this);
-    m_name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    m_name = new ElidedLabel({}, this);
+    m_name->setFont(Studio::font(Studio::TextStyle::callout, true));
     m_level = makeLabel({}, Theme::monospacedDigits(Studio::TextStyle::caption), this);
     setTextColor(*m_level, Theme::secondary(palette()));
     header->addWidget(m_name, 1);

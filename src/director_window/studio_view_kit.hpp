@@ -61,13 +61,15 @@ class InspectorHeading final : public QWidget {
     Q_OBJECT
 public:
     InspectorHeading(const QString& title, const QString& detail, QWidget* parent = nullptr);
-    void setTitle(const QString& title);
+    // A title cut to one line keeps `keptEnd` whole; its tooltip gives it whole.
+    void setTitle(const QString& title, const QString& keptEnd = {});
     void setDetail(const QString& detail);
     QString title() const;
     QString detail() const;
+    ElidedLabel* titleLabel() const { return m_title; }
 
 private:
-    QLabel* m_title;
+    ElidedLabel* m_title;
     QLabel* m_detail;
 };
 

@@ -1,5 +1,7 @@
 #include "director_window/switcher_view.hpp"
 
+#include <cmath>
+
 #include <QComboBox>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -9,6 +11,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/view_kit.hpp"
 #include "director_window/camera_frame_image.hpp"
 #include "director_window/director_window.hpp"
 #include "director_window/studio_style.hpp"
@@ -33,6 +36,8 @@ void DirectorMonitor::setMonitor(const MonitorState& state, const QImage* image,
     m_rotation = rotation;
     m_image = drawsFrame ? *image : QImage();
     if (accessibleName() != QString::fromStdString(state.accessibleName)) setAccessibleName(QString::fromStdString(state.accessibleName));
+    const QString toolTip = plainToolTip(QString::fromStdString(state.cameraLine)); // the whole line, however cut
+    if (this->toolTip() != toolTip) setToolTip(toolTip);
     const QString description = QString::fromStdString(state.accessibleDescription);
     if (accessibleDescription() != description) setAccessibleDescription(description);
     update();
@@ -70,9 +75,8 @@ void DirectorMonitor::paintEvent(QPaintEvent*) {
     }
     painter.setFont(lineFont);
     painter.setPen(Theme::secondary(pal));
-    const QFontMetricsF lineMetrics(lineFont);
-    const QString line = lineMetrics.elidedText(QString::fromStdString(m_state.cameraLine), Qt::ElideRight,
-                                                std::max(0.0, width() - x));
+    const QString line = elidedKeepingEnd(QFontMetrics(lineFont), QString::fromStdString(m_state.cameraLine),
+                                          QString::fromStdString(m_state.cameraState), std::max(0, width() - int(std::ceil(x))));
     painter.drawText(QRectF(x, 0, width() - x, headerHeight), Qt::AlignVCenter | Qt::AlignRight, line);
 
     // Picture box.

@@ -253,6 +253,16 @@ TEST(ViewKit, ElidedLabelCutsToItsWidthWithAnEllipsis) {
     EXPECT_LE(label.fontMetrics().horizontalAdvance(label.shownText()), 80);
     label.resize(2000, 20);
     EXPECT_EQ(label.shownText(), label.text());
+    // A state after a name stays whole while the name is cut, unless not even the state has room.
+    label.setText(QStringLiteral("Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"));
+    label.setKeptEnd(QStringLiteral(" \u2022 OFFLINE"));
+    const int width = label.fontMetrics().horizontalAdvance(QStringLiteral("Balcony \u2026 \u2022 OFFLINE"));
+    label.resize(width, 20);
+    EXPECT_TRUE(label.shownText().startsWith(QStringLiteral("Balcony"))) << label.shownText().toStdString();
+    EXPECT_TRUE(label.shownText().endsWith(QStringLiteral("\u2026 \u2022 OFFLINE"))) << label.shownText().toStdString();
+    EXPECT_LE(label.fontMetrics().horizontalAdvance(label.shownText()), width);
+    label.resize(label.fontMetrics().horizontalAdvance(QStringLiteral(" \u2022 OFF")), 20);
+    EXPECT_EQ(label.shownText(), label.fontMetrics().elidedText(label.text(), Qt::ElideRight, label.width()));
 }
 
 // In a large area the placeholder sits in the middle both ways.

@@ -13,11 +13,14 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 #include "director_fakes.hpp"
 #include "director_window/camera_wall.hpp"
@@ -26,6 +29,7 @@
 #include "director_window/switcher_view.hpp"
 #include "director_window_support.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/verbatim.hpp"
 
 namespace velk {
 namespace {
@@ -569,6 +573,59 @@ TEST(DirectorAccessibleNames, EditRowsReadTheirTextAndOnlyTheFocusedListReportsF
     EXPECT_EQ(focusedRows(), 0);
 }
 
+// Five edits come while the Edit Decisions list is read: at the top the new rows come into view; a
+// reader who scrolled down, or moved the current row down, keeps the rows they read and the
+// current row where they were.
+TEST(DirectorKeyboard, NewEditsKeepTheRowsBeingReadInPlace) {
+    app();
+    const struct {
+        const char* name;
+        std::function<void(QListView&)> read;
+        bool follows;
+    } cases[] = {
+        {"at the top", [](QListView&) {}, true},
+        {"at the top with the keys", [](QListView& list) { list.setFocus(Qt::TabFocusReason); press(Qt::Key_Home); }, true},
+        {"scrolled down", [](QListView& list) { list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2); }, false},
+        {"moved down with the keys", [](QListView& list) {
+             list.setFocus(Qt::TabFocusReason);
+             for (auto key : {Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageDown}) press(key);
+         }, false},
+    };
+    for (const auto& c : cases) {
+        RunningRig running;
+        DirectorWindow& window = running.window();
+        for (int i = 0; i < 300; ++i) {
+            running.rig.clock.advanceMs(1000);
+            window.addMarker();
+        }
+        QListView& list = *window.inspector()->edits()->list();
+        c.read(list);
+        auto firstShown = [&] { return list.indexAt(QPoint(2, 2)); };
+        auto text = [](const QModelIndex& index) { return index.data().toString().toStdString(); };
+        const std::string first = text(firstShown());
+        const int firstTop = list.visualRect(firstShown()).top();
+        const std::string current = text(list.currentIndex());
+        for (int i = 0; i < 5; ++i) {
+            running.rig.clock.advanceMs(1000);
+            window.addMarker();
+        }
+        const QModelIndex shown = firstShown();
+        if (c.follows) {
+            EXPECT_EQ(shown.row(), 0) << c.name << ": " << text(shown);
+            if (list.hasFocus()) {
+                EXPECT_EQ(list.currentIndex().row(), 0) << c.name;
+            }
+        } else {
+            EXPECT_EQ(text(shown), first) << c.name;
+            EXPECT_EQ(list.visualRect(shown).top(), firstTop) << c.name;
+            EXPECT_EQ(text(list.currentIndex()), current) << c.name;
+        }
+        if (list.hasFocus()) {
+            EXPECT_TRUE(list.viewport()->rect().contains(list.visualRect(list.currentIndex()))) << c.name;
+        }
+    }
+}
+
 // --- Texts from phones ---
 
 TEST(DirectorPlainText, EveryPhoneTextIsDrawnAsPlainText) {
@@ -600,6 +657,53 @@ TEST(DirectorPlainText, EveryPhoneTextIsDrawnAsPlainText) {
             EXPECT_FALSE(widget->toolTip().contains("<b>")) << widget->objectName().toStdString();
     }
     EXPECT_GT(checked, 10); // the names, the Camera rows, the message, the stop result, the edit row
+}
+
+// A camera whose name fills the room: the name is cut, the state after it still shows, and the
+// whole text is the tooltip. Each view is drawn with the camera online, then offline.
+TEST(DirectorPlainText, ALongNameKeepsTheCamerasStateInSight) {
+    app();
+    auto cameras = fourCameras();
+    cameras[0].name = "Balcony Wide Camera on the North Gallery 12"; // 43 characters
+    RunningRig running(cameras);
+    DirectorWindow& window = running.window();
+    window.resize(1050, 690);
+    window.perform(DirectorTransition::cut);
+    window.selectPreview("cam-1");
+    QListView* list = window.inspector()->edits()->list();
+    DirectorMonitor* program = window.switcher()->programMonitor();
+    ElidedLabel* heading = window.inspector()->camera()->heading()->titleLabel();
+    const struct {
+        const char* name;
+        DirectorInspectorTab tab;
+        std::function<QImage()> drawn;
+        std::function<QString()> toolTip;
+        const char* whole;
+    } views[] = {
+        {"edit row", DirectorInspectorTab::edits,
+         [&] { return list->viewport()->grab(list->visualRect(list->model()->index(0, 0))).toImage(); },
+         [&] { return list->model()->index(0, 0).data(Qt::ToolTipRole).toString(); },
+         "00:00:00 CUT Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"},
+        {"Program monitor", DirectorInspectorTab::edits,
+         [&] { return program->grab(QRect(0, 0, program->width(), program->fontMetrics().height() + 4)).toImage(); },
+         [&] { return program->toolTip(); }, "Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"},
+        {"Camera page heading", DirectorInspectorTab::camera, [&] { return heading->grab().toImage(); },
+         [&] { return heading->toolTip(); }, "Balcony Wide Camera on the North Gallery 12 \u2022 OFFLINE"},
+    };
+    std::vector<QImage> online;
+    for (const auto& view : views) {
+        window.setInspectorTab(view.tab);
+        online.push_back(view.drawn());
+    }
+    running.rig.clock.advanceMs(10000);
+    Q_EMIT running.rig.channel.livenessTickChanged();
+    for (std::size_t i = 0; i < std::size(views); ++i) {
+        window.setInspectorTab(views[i].tab);
+        EXPECT_NE(views[i].drawn(), online[i]) << views[i].name << " looks the same offline";
+        EXPECT_EQ(toolTipAsShown(views[i].toolTip()), views[i].whole) << views[i].name;
+    }
+    window.setInspectorTab(DirectorInspectorTab::edits);
+    saveScreenshot(window, "long-offline-name");
 }
 
 // --- The window's size and live-production controls ---

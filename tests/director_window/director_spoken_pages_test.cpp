@@ -40,7 +40,7 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
     window.perform(DirectorTransition::cut);
     const SpokenPage pages[] = {
         {DirectorInspectorTab::session, [](DirectorInspector& i) -> QWidget* { return i.session()->projectPicker(); },
-         "panel Session", {"QComboBox \"Project\" #projectPicker"}},
+         "panel Session", {"velk::ElidedComboBox \"Project\" #projectPicker"}},
         {DirectorInspectorTab::audio, [](DirectorInspector& i) -> QWidget* { return i.audio()->channelList(); },
          "panel Audio", {"QScrollArea \"Audio meters\" #audioChannels"}},
         {DirectorInspectorTab::camera,

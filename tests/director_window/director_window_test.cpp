@@ -9,6 +9,7 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QTest>
+#include <QToolTip>
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,7 @@
 #include "director_window/studio_view_kit.hpp"
 #include "director_window/switcher_view.hpp"
 #include "support/control_contrast.hpp"
+#include "support/verbatim.hpp"
 
 namespace velk {
 namespace {
@@ -274,6 +276,12 @@ TEST(DirectorWindowScreens, LongProjectNameAndTakeIdKeepTheWindowsMinimumWidth) 
     rig.window->resize(1050, 690);
     saveScreenshot(*rig.window, "long-names");
     EXPECT_EQ(rig.window->width(), 1050);
+    // The project picker cuts the name with an ellipsis and shows it whole on hover.
+    ElidedComboBox& picker = *rig.window->inspector()->session()->projectPicker();
+    EXPECT_TRUE(picker.shownText().endsWith(QChar(0x2026))) << picker.shownText().toStdString();
+    QHelpEvent hover(QEvent::ToolTip, QPoint(5, 5), picker.mapToGlobal(QPoint(5, 5)));
+    QApplication::sendEvent(&picker, &hover);
+    EXPECT_EQ(toolTipAsShown(QToolTip::text()), QString(150, 'P'));
 }
 
 // The Session page's take field and the Camera page's live-production box (shown where the build

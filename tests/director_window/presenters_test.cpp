@@ -101,11 +101,12 @@ TEST(DirectorTile, StateMatrix) {
 TEST(DirectorMonitor, NamesAndPictures) {
     const Cameras cameras{readyCamera("a", "Alpha"), offline(readyCamera("b", "Bravo"))};
     EXPECT_EQ(monitorState(false, std::nullopt, cameras, kNow, false),
-              (MonitorState{"PREVIEW", "No camera selected", false, MonitorPicture::offline, StudioColor::green, "Preview",
+              (MonitorState{"PREVIEW", "No camera selected", "", false, MonitorPicture::offline, StudioColor::green, "Preview",
                             "No camera selected"}));
     EXPECT_EQ(monitorState(true, "gone", cameras, kNow, true),
-              (MonitorState{"PROGRAM", "gone", false, MonitorPicture::offline, StudioColor::red, "Program", "gone, OFFLINE"}));
+              (MonitorState{"PROGRAM", "gone", "", false, MonitorPicture::offline, StudioColor::red, "Program", "gone, OFFLINE"}));
     EXPECT_EQ(monitorState(true, "b", cameras, kNow, true).cameraLine, "Bravo \u2022 OFFLINE");
+    EXPECT_EQ(monitorState(true, "b", cameras, kNow, true).cameraState, " \u2022 OFFLINE");
     EXPECT_EQ(monitorState(false, "a", cameras, kNow, false).picture, MonitorPicture::waiting);
     EXPECT_EQ(monitorState(false, "a", cameras, kNow, true).picture, MonitorPicture::frame);
 }
@@ -156,11 +157,12 @@ TEST(DirectorEdits, RowsNewestFirst) {
     ASSERT_EQ(events.size(), 2u);
     EXPECT_EQ(editsHeadingDetail(events.size()), "2 events in this session");
     EXPECT_EQ(editTag(events[0]), "MARK");
-    EXPECT_EQ(editDetail(events[0], {}, kNow), "Edit marker");
+    EXPECT_EQ(editDetail(events[0], {}, kNow), (DirectorRules::CameraNameText{"Edit marker", ""}));
     EXPECT_EQ(timeCode(events[0].elapsedSeconds), "101:00:00");
     EXPECT_EQ(editTag(events[1]), "CUT");
     EXPECT_EQ(timeCode(events[1].elapsedSeconds), "01:02:05");
-    EXPECT_EQ(editDetail(events[1], {offline(readyCamera("a", "Alpha"))}, kNow), "Alpha \u2022 OFFLINE");
+    EXPECT_EQ(editDetail(events[1], {offline(readyCamera("a", "Alpha"))}, kNow),
+              (DirectorRules::CameraNameText{"Alpha", " \u2022 OFFLINE"}));
 }
 
 // The list changes by the rows that changed: new edits come on top, the rest stay.
@@ -186,6 +188,22 @@ TEST(DirectorEdits, RowsAddedOnTopOrARebuild) {
     auto changed = rows({"a"});
     changed[0].detail = "Alpha \u2022 OFFLINE"; // a text that changed keeps its row
     EXPECT_EQ(editRowsAddedOnTop(rows({"a"}), changed), 0u);
+}
+
+// Where the list is read once 5 rows came on top: a reader at the top follows them, any other
+// keeps the rows they read.
+TEST(DirectorEdits, PlaceKeptWhenRowsComeOnTop) {
+    const struct {
+        EditListPlace before, after;
+    } cases[] = {
+        {{true, 0, std::nullopt}, {true, 0, std::nullopt}},
+        {{true, 0, 0}, {true, 0, 0}},  // the current row stays the top row
+        {{true, 0, 3}, {false, 5, 8}}, // the current row moved down: the view keeps it
+        {{false, 120, std::nullopt}, {false, 125, std::nullopt}},
+        {{false, 54, 52}, {false, 59, 57}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(editListPlaceAfterRowsOnTop(c.before, 5), c.after) << c.before.firstShownRow << " " << c.before.atTop;
 }
 
 TEST(DirectorCameraInspector, OrientationAndCapture) {
