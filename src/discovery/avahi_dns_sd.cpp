@@ -141,6 +141,247 @@ std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
     return resolution;
 }
 
+// ResolveService for one service, answering in IPv4; `flags` are the daemon's lookup flags.
+system_bus::Message resolveCall(system_bus::Connection& bus, const AvahiServiceInstances::Key& service,
+                                std::uint32_t flags) {
+    const auto& [name, type, domain] = service;
+    system_bus::Message call = avahiCall(bus, "/", avahiServerInterface, "ResolveService");
+    if (call) {
+        sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
+                              withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, flags);
+    }
+    return call;
+}
+
+// The pauses between questions that got no answer grow as the bus connection's do.
+std::chrono::milliseconds firstPause() { return system_bus::Watch::Timing{}.firstRetryDelay; }
+std::chrono::milliseconds nextPause(std::chrono::milliseconds pause) {
+    return std::min(pause * 2, system_bus::Watch::Timing{}.longestRetryDelay);
+}
+
+// Runs a command on the loop once a delay has passed, with the connection in at that time.
+using Later = std::function<void(std::chrono::milliseconds, std::function<void(system_bus::Connection*)>)>;
+
+// Follows the daemon on the bus: the unique name that holds its well-known one (GetNameOwner,
+// NameOwnerChanged) and its state (GetState, StateChanged). It can browse while it is there and
+// registering, running or renaming itself after a collision.
+class AvahiDaemon {
+public:
+    struct Handlers {
+        std::function<void(system_bus::Connection* bus, bool usable)> usable; // on each change
+        std::function<void()> gone; // it left the bus, or the bus went, and took its objects along
+    };
+
+    AvahiDaemon(std::chrono::milliseconds answerTimeout, Later later, Handlers handlers)
+        : m_answerTimeout(answerTimeout), m_later(std::move(later)), m_handlers(std::move(handlers)) {}
+
+    bool isUsable() const { return m_isUsable; }
+
+    // Only the daemon's current connection speaks for the daemon: any other program on the bus can
+    // send a signal that names it.
+    bool isFromDaemon(sd_bus_message* signal) const {
+        const char* sender = sd_bus_message_get_sender(signal);
+        return sender && !m_owner.empty() && m_owner == sender;
+    }
+
+    void connected(system_bus::Connection& bus) { askOwner(bus); }
+    void lost() { gone(); }
+
+    // Asks after a daemon that reads as unusable again at once, whatever pause a question without
+    // an answer left.
+    void askAgainNow(system_bus::Connection& bus) {
+        if (m_isUsable) return;
+        m_pause = firstPause();
+        askOwner(bus);
+    }
+
+    // Takes NameOwnerChanged from the bus and StateChanged from the daemon; false for other signals.
+    bool received(system_bus::Connection& bus, sd_bus_message* signal) {
+        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
+            // Only the bus speaks for names on it.
+            const char* sender = sd_bus_message_get_sender(signal);
+            if (!sender || std::string_view(sender) != "org.freedesktop.DBus") return true;
+            const char* name = nullptr;
+            const char* oldOwner = nullptr;
+            const char* newOwner = nullptr;
+            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return true;
+            if (!name || std::string_view(name) != avahiName) return true;
+            if (oldOwner && *oldOwner) gone();
+            ownerIs(bus, newOwner ? newOwner : "");
+            return true;
+        }
+        if (!sd_bus_message_is_signal(signal, nullptr, "StateChanged")) return false;
+        std::int32_t state = 0;
+        if (isFromDaemon(signal) && sd_bus_message_read_basic(signal, 'i', &state) > 0) {
+            setUsable(&bus, isUsableState(state));
+        }
+        return true;
+    }
+
+private:
+    static bool isUsableState(std::int32_t state) {
+        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
+    }
+
+    // Asks the bus who holds the daemon's name; no answer reads as nobody.
+    void askOwner(system_bus::Connection& bus) {
+        const std::uint64_t request = ++m_ownerRequest;
+        system_bus::Message call =
+            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner");
+        if (call) sd_bus_message_append(call.get(), "s", avahiName);
+        bus.callAsync(call, m_answerTimeout, [this, connection = &bus, request](sd_bus_message* reply) {
+            if (request != m_ownerRequest) return;
+            const char* owner = nullptr;
+            if (!reply || sd_bus_message_read_basic(reply, 's', &owner) <= 0 || !owner) owner = "";
+            ownerIs(*connection, owner);
+        });
+    }
+
+    void ownerIs(system_bus::Connection& bus, std::string owner) {
+        ++m_ownerRequest; // what the bus said last counts
+        m_owner = std::move(owner);
+        m_pause = firstPause();
+        if (m_owner.empty()) {
+            ++m_stateRequest;
+            setUsable(&bus, false);
+        } else {
+            askState(bus);
+        }
+    }
+
+    // Asks the daemon's state. Without an answer it reads as unusable, and while the daemon holds
+    // its name it is asked again after a pause.
+    void askState(system_bus::Connection& bus) {
+        const std::uint64_t request = ++m_stateRequest;
+        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_answerTimeout,
+                      [this, connection = &bus, request](sd_bus_message* reply) {
+                          if (request != m_stateRequest) return;
+                          std::int32_t state = 0;
+                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
+                              m_pause = firstPause();
+                              setUsable(connection, isUsableState(state));
+                              return;
+                          }
+                          setUsable(connection, false);
+                          if (m_owner.empty()) return;
+                          m_later(m_pause, [this, request](system_bus::Connection* current) {
+                              if (current && request == m_stateRequest && !m_owner.empty()) askState(*current);
+                          });
+                          m_pause = nextPause(m_pause);
+                      });
+    }
+
+    void gone() {
+        m_handlers.gone();
+        m_owner.clear();
+        ++m_stateRequest;
+        setUsable(nullptr, false);
+    }
+
+    void setUsable(system_bus::Connection* bus, bool usable) {
+        if (usable == m_isUsable) return;
+        m_isUsable = usable;
+        m_handlers.usable(bus, usable);
+    }
+
+    const std::chrono::milliseconds m_answerTimeout;
+    const Later m_later;
+    const Handlers m_handlers;
+    bool m_isUsable = false;
+    std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
+    std::uint64_t m_ownerRequest = 0;
+    std::uint64_t m_stateRequest = 0; // the question about the daemon's state that counts
+    std::chrono::milliseconds m_pause = firstPause();
+};
+
+// The resolutions under way, one per service, each one ResolveService call bounded by its time-out.
+class AvahiResolutions {
+public:
+    // Resolves the service `id`, in place of its earlier resolution; `resolved` runs with what the
+    // daemon found, unless the resolution was replaced or forgotten meanwhile. A failure is not reported.
+    void start(system_bus::Connection& bus, std::uint64_t id, const AvahiServiceInstances::Key& service,
+               std::chrono::milliseconds timeout, std::function<void(DnsSdResolution)> resolved) {
+        const std::uint64_t request = ++m_lastRequest;
+        m_current[id] = request;
+        bus.callAsync(resolveCall(bus, service, 0u), timeout,
+                      [this, id, request, resolved = std::move(resolved)](sd_bus_message* reply) {
+                          const auto found = m_current.find(id);
+                          if (found == m_current.end() || found->second != request) return;
+                          m_current.erase(found);
+                          std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
+                          if (resolution) resolved(std::move(*resolution));
+                      });
+    }
+    void forget(std::uint64_t id) { m_current.erase(id); }
+    void clear() { m_current.clear(); }
+
+private:
+    std::uint64_t m_lastRequest = 0;
+    std::map<std::uint64_t, std::uint64_t> m_current; // service id → its resolution's request
+};
+
+// What one browse reported found and not removed since. It outlives the daemon's browser objects,
+// so a daemon or a bus that goes and returns leaves the list as it is until a fresh object has
+// reported what it knows; only then is what it did not report removed.
+class BrowseList {
+public:
+    using Key = AvahiServiceInstances::Key;
+    using Report = std::function<void(const Key& key, bool isNew)>;
+
+    // A fresh browser object of the daemon's; after a gap, what it reports is held until it settles.
+    void freshObject() {
+        m_instances.clear();
+        m_isSettling = !m_listed.empty();
+    }
+    // The daemon's browser object went; what is listed stays so.
+    void endObject() {
+        m_instances.clear();
+        m_isSettling = false;
+    }
+    // The browse ended: its services are forgotten without reports.
+    void clear() {
+        endObject();
+        m_listed.clear();
+    }
+    bool isSettling() const { return m_isSettling; }
+
+    void itemNew(const Key& key, const Report& report) {
+        if (m_instances.add(key)) reportChanges(report);
+    }
+    void itemRemoved(const Key& key, const Report& report) {
+        if (m_instances.remove(key)) reportChanges(report);
+    }
+    // The fresh object has reported what it knows, or its time ran out.
+    void settle(const Report& report) {
+        if (!m_isSettling) return;
+        m_isSettling = false;
+        reportChanges(report);
+    }
+
+private:
+    // Reports what the daemon's object has and the browse does not list, and the reverse, unless
+    // the object is still settling. Removals go first, so that a service that took another's place
+    // during a gap finds that place free.
+    void reportChanges(const Report& report) {
+        if (m_isSettling) return;
+        for (auto key = m_listed.begin(); key != m_listed.end();) {
+            if (m_instances.contains(*key)) {
+                ++key;
+                continue;
+            }
+            report(*key, false);
+            key = m_listed.erase(key);
+        }
+        m_instances.forEach([&](const Key& key) {
+            if (m_listed.insert(key).second) report(key, true);
+        });
+    }
+
+    AvahiServiceInstances m_instances; // what the daemon's current browser object reported
+    std::set<Key> m_listed;
+    bool m_isSettling = false;
+};
+
 class AvahiLoop;
 class AvahiService;
 
@@ -170,29 +411,26 @@ struct LoopBrowser {
     std::string domain; // with its dot
     std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
     std::string path;          // that object, once the daemon made it
-    // What the daemon's current browser object reported.
-    AvahiServiceInstances instances;
-    // What this browse reported found and not removed since. It outlives the daemon's browser
-    // objects, so a daemon or a bus that goes and returns leaves the list as it is until the fresh
-    // object has reported what it knows; only then is what it did not report removed.
-    std::set<AvahiServiceInstances::Key> listed;
-    // A fresh object after a gap has not yet said it has reported all it knows (AllForNow), nor has
-    // its time run out: what it reports is held until then.
-    bool isSettling = false;
+    BrowseList list;
     // While settling: an AllForNow before this is taken only once it has come.
     std::chrono::steady_clock::time_point settleNotBefore;
     std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
+// Wires the parts on the watch's thread: the daemon, the browses and their daemon objects, the
+// resolutions, and the reports to the creating thread.
 class AvahiLoop {
 public:
     AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address, AvahiDnsSdTiming timing)
-        : m_front(std::move(front)), m_receiver(receiver), m_timing(timing), m_statePause(firstPause()) {
+        : m_front(std::move(front)), m_receiver(receiver), m_timing(timing),
+          m_daemon(timing.answerTimeout, [this](auto delay, auto command) { later(delay, std::move(command)); },
+                   {[this](system_bus::Connection* bus, bool usable) { usableChanged(bus, usable); },
+                    [this] { daemonGone(); }}) {
         system_bus::Watch::Handlers handlers;
         handlers.matches = {avahiOwnerRule, avahiStateRule, avahiBrowserRule};
         handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
-        handlers.connected = [this](system_bus::Connection& bus) { askOwner(bus); };
-        handlers.lost = [this] { daemonGone(); };
+        handlers.connected = [this](system_bus::Connection& bus) { m_daemon.connected(bus); };
+        handlers.lost = [this] { m_daemon.lost(); };
         m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers));
     }
     AvahiLoop(const AvahiLoop&) = delete;
@@ -214,12 +452,7 @@ public:
         browser.domain = std::move(domain);
         browser.isWanted = true;
         browser.askAgainPause = firstPause();
-        // A browse asked for while the daemon reads as unusable asks after it again at once,
-        // whatever pause a question without an answer left.
-        if (bus && !m_isUsable) {
-            m_statePause = firstPause();
-            askOwner(*bus);
-        }
+        if (bus) m_daemon.askAgainNow(*bus);
         startDaemonBrowser(bus, id, browser);
     }
 
@@ -236,36 +469,17 @@ public:
     }
 
     void resolve(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<AvahiService> service,
-                 std::uint64_t generation, const std::string& name, const std::string& type, const std::string& domain,
-                 double timeoutSeconds) {
-        const std::uint64_t request = ++m_lastRequest;
-        m_resolving[id] = request;
-        if (!bus || !m_isUsable) return;
-        system_bus::Message call = avahiCall(*bus, "/", avahiServerInterface, "ResolveService");
-        if (call) {
-            sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
-                                  withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, 0u);
-        }
+                 std::uint64_t generation, AvahiServiceInstances::Key key, double timeoutSeconds) {
+        if (!bus || !m_daemon.isUsable()) return m_resolutions.forget(id);
         const auto timeout = std::chrono::milliseconds(static_cast<std::int64_t>(timeoutSeconds * 1000.0));
-        bus->callAsync(call, timeout, [this, id, request, service = std::move(service), generation](sd_bus_message* reply) {
-            const auto found = m_resolving.find(id);
-            if (found == m_resolving.end() || found->second != request) return;
-            m_resolving.erase(found);
-            // A failure to resolve is not reported; the time-out ends the resolution.
-            std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
-            if (resolution) deliverResolution(service, generation, std::move(*resolution));
+        m_resolutions.start(*bus, id, key, timeout, [this, service = std::move(service), generation](auto resolution) {
+            deliverResolution(service, generation, std::move(resolution));
         });
     }
 
-    void forgetService(std::uint64_t id) { m_resolving.erase(id); }
+    void forgetService(std::uint64_t id) { m_resolutions.forget(id); }
 
 private:
-    // The pauses between questions that got no answer grow as the bus connection's do.
-    static std::chrono::milliseconds firstPause() { return system_bus::Watch::Timing{}.firstRetryDelay; }
-    static std::chrono::milliseconds nextPause(std::chrono::milliseconds pause) {
-        return std::min(pause * 2, system_bus::Watch::Timing{}.longestRetryDelay);
-    }
-
     // Runs `command` on the loop once `delay` has passed.
     void later(std::chrono::milliseconds delay, std::function<void(system_bus::Connection*)> command) {
         m_watch->postAfter(delay, std::move(command));
@@ -277,93 +491,12 @@ private:
     void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
                            DnsSdResolution resolution);
 
-    // Only the bus speaks for names on it, and only the daemon's current connection for the
-    // daemon: any other program on the bus can send a signal that names them.
-    bool isFromDaemon(sd_bus_message* signal) const {
-        const char* sender = sd_bus_message_get_sender(signal);
-        return sender && !m_owner.empty() && m_owner == sender;
-    }
-
-    static bool isFromBus(sd_bus_message* signal) {
-        const char* sender = sd_bus_message_get_sender(signal);
-        return sender && std::string_view(sender) == "org.freedesktop.DBus";
-    }
-
     void received(system_bus::Connection& bus, sd_bus_message* signal) {
-        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
-            if (!isFromBus(signal)) return;
-            const char* name = nullptr;
-            const char* oldOwner = nullptr;
-            const char* newOwner = nullptr;
-            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return;
-            if (!name || std::string_view(name) != avahiName) return;
-            if (oldOwner && *oldOwner) daemonGone();
-            ownerIs(bus, newOwner ? newOwner : "");
-        } else if (!isFromDaemon(signal)) {
-            return;
-        } else if (sd_bus_message_is_signal(signal, nullptr, "StateChanged")) {
-            std::int32_t state = 0;
-            if (sd_bus_message_read_basic(signal, 'i', &state) > 0) setUsable(&bus, isUsableState(state));
-        } else if (sd_bus_message_is_signal(signal, avahiBrowserInterface, nullptr)) {
-            browserSignal(bus, signal);
-        }
+        if (m_daemon.received(bus, signal) || !m_daemon.isFromDaemon(signal)) return;
+        if (sd_bus_message_is_signal(signal, avahiBrowserInterface, nullptr)) browserSignal(bus, signal);
     }
 
-    static bool isUsableState(std::int32_t state) {
-        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
-    }
-
-    // Asks the bus who holds the daemon's name; no answer reads as nobody.
-    void askOwner(system_bus::Connection& bus) {
-        const std::uint64_t request = ++m_ownerRequest;
-        system_bus::Message call =
-            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner");
-        if (call) sd_bus_message_append(call.get(), "s", avahiName);
-        bus.callAsync(call, m_timing.answerTimeout, [this, connection = &bus, request](sd_bus_message* reply) {
-            if (request != m_ownerRequest) return;
-            const char* owner = nullptr;
-            if (!reply || sd_bus_message_read_basic(reply, 's', &owner) <= 0 || !owner) owner = "";
-            ownerIs(*connection, owner);
-        });
-    }
-
-    void ownerIs(system_bus::Connection& bus, std::string owner) {
-        ++m_ownerRequest; // what the bus said last counts
-        m_owner = std::move(owner);
-        m_statePause = firstPause();
-        if (m_owner.empty()) {
-            ++m_stateRequest;
-            setUsable(&bus, false);
-        } else {
-            askState(bus);
-        }
-    }
-
-    // Asks the daemon's state. Without an answer it reads as unusable, and while the daemon holds
-    // its name it is asked again after a pause.
-    void askState(system_bus::Connection& bus) {
-        const std::uint64_t request = ++m_stateRequest;
-        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_timing.answerTimeout,
-                      [this, connection = &bus, request](sd_bus_message* reply) {
-                          if (request != m_stateRequest) return;
-                          std::int32_t state = 0;
-                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
-                              m_statePause = firstPause();
-                              setUsable(connection, isUsableState(state));
-                              return;
-                          }
-                          setUsable(connection, false);
-                          if (m_owner.empty()) return;
-                          later(m_statePause, [this, request](system_bus::Connection* current) {
-                              if (current && request == m_stateRequest && !m_owner.empty()) askState(*current);
-                          });
-                          m_statePause = nextPause(m_statePause);
-                      });
-    }
-
-    void setUsable(system_bus::Connection* bus, bool usable) {
-        if (usable == m_isUsable) return;
-        m_isUsable = usable;
+    void usableChanged(system_bus::Connection* bus, bool usable) {
         for (auto& [id, browser] : m_browsers) {
             if (usable) {
                 startDaemonBrowser(bus, id, browser);
@@ -383,18 +516,14 @@ private:
     // Browsing resumes when both are back, and what is listed is then brought up to date.
     void daemonGone() {
         for (auto& [id, browser] : m_browsers) endDaemonBrowser(nullptr, browser);
-        m_resolving.clear();
-        m_owner.clear();
-        ++m_stateRequest;
-        setUsable(nullptr, false);
+        m_resolutions.clear();
     }
 
     // Has the daemon make a browser object, subscribed to already, and start it. An object that
     // never comes is asked for again after a pause.
     void startDaemonBrowser(system_bus::Connection* bus, std::uint64_t id, LoopBrowser& browser) {
-        if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
-        browser.instances.clear();
-        browser.isSettling = !browser.listed.empty();
+        if (!bus || !m_daemon.isUsable() || !browser.isWanted || browser.request) return;
+        browser.list.freshObject();
         browser.request = ++m_lastRequest;
         system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
         if (call) {
@@ -423,7 +552,7 @@ private:
             started.askAgainPause = firstPause();
             started.path = path;
             tellBrowserObject(*bus, path, "Start");
-            if (!started.isSettling) return;
+            if (!started.list.isSettling()) return;
             started.settleNotBefore = std::chrono::steady_clock::now() + m_timing.settleAtLeast;
             settleAfter(m_timing.settleTimeout, id, started);
         });
@@ -433,7 +562,9 @@ private:
     void settleAfter(std::chrono::milliseconds delay, std::uint64_t id, const LoopBrowser& browser) {
         later(delay, [this, id, request = browser.request](system_bus::Connection*) {
             const auto settling = m_browsers.find(id);
-            if (settling != m_browsers.end() && settling->second.request == request) settle(settling->second);
+            if (settling != m_browsers.end() && settling->second.request == request) {
+                settling->second.list.settle(reporter(settling->second));
+            }
         });
     }
 
@@ -443,62 +574,32 @@ private:
         if (bus && !browser.path.empty()) freeAvahiObject(*bus, browser.path);
         browser.request = 0;
         browser.path.clear();
-        browser.instances.clear();
-        browser.isSettling = false;
+        browser.list.endObject();
     }
 
     // Ends the browse: its services are forgotten without reports.
     static void endBrowse(system_bus::Connection* bus, LoopBrowser& browser) {
         endDaemonBrowser(bus, browser);
-        browser.listed.clear();
-    }
-
-    // The fresh object has reported what it knows, or its time ran out.
-    void settle(LoopBrowser& browser) {
-        if (!browser.isSettling) return;
-        browser.isSettling = false;
-        reportChanges(browser);
-    }
-
-    // Reports what the daemon's object has and the browse does not list, and the reverse, unless
-    // the object is still settling. Removals go first, so that a service that took another's place
-    // during a gap finds that place free.
-    void reportChanges(LoopBrowser& browser) {
-        if (browser.isSettling) return;
-        for (auto key = browser.listed.begin(); key != browser.listed.end();) {
-            if (browser.instances.contains(*key)) {
-                ++key;
-                continue;
-            }
-            reportService(browser, *key, false);
-            key = browser.listed.erase(key);
-        }
-        browser.instances.forEach([&](const AvahiServiceInstances::Key& key) {
-            if (browser.listed.insert(key).second) reportService(browser, key, true);
-        });
+        browser.list.clear();
     }
 
     void browserSignal(system_bus::Connection& bus, sd_bus_message* signal) {
         const char* path = sd_bus_message_get_path(signal);
-        LoopBrowser* browser = nullptr;
-        std::uint64_t browserId = 0;
-        for (auto& [id, candidate] : m_browsers) {
-            if (path && !candidate.path.empty() && candidate.path == path) {
-                browser = &candidate;
-                browserId = id;
-            }
-        }
-        if (!browser) return;
+        const auto found = std::find_if(m_browsers.begin(), m_browsers.end(), [&](const auto& candidate) {
+            return path && !candidate.second.path.empty() && candidate.second.path == path;
+        });
+        if (found == m_browsers.end()) return;
+        LoopBrowser& browser = found->second;
         if (sd_bus_message_is_signal(signal, nullptr, "Failure")) {
-            endBrowse(&bus, *browser);
-            browser->isWanted = false;
-            reportStopped(*browser);
+            endBrowse(&bus, browser);
+            browser.isWanted = false;
+            reportStopped(browser);
             return;
         }
         if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) {
-            const auto early = browser->settleNotBefore - std::chrono::steady_clock::now();
-            if (!browser->isSettling || early <= early.zero()) return settle(*browser);
-            return settleAfter(std::chrono::ceil<std::chrono::milliseconds>(early), browserId, *browser);
+            const auto early = browser.settleNotBefore - std::chrono::steady_clock::now();
+            if (!browser.list.isSettling() || early <= early.zero()) return browser.list.settle(reporter(browser));
+            return settleAfter(std::chrono::ceil<std::chrono::milliseconds>(early), found->first, browser);
         }
         const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
         if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
@@ -509,9 +610,17 @@ private:
         const char* domain = nullptr;
         if (sd_bus_message_read(signal, "iisss", &interface, &protocol, &name, &type, &domain) <= 0) return;
         if (!name || !type || !domain) return;
-        auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
-        if (isNew ? !browser->instances.add(key) : !browser->instances.remove(key)) return;
-        reportChanges(*browser);
+        const auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
+        if (isNew) {
+            browser.list.itemNew(key, reporter(browser));
+        } else {
+            browser.list.itemRemoved(key, reporter(browser));
+        }
+    }
+
+    // Tells `browser`'s delegate of a service found or removed.
+    BrowseList::Report reporter(const LoopBrowser& browser) {
+        return [this, &browser](const BrowseList::Key& key, bool isNew) { reportService(browser, key, isNew); };
     }
 
     void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
@@ -529,14 +638,10 @@ private:
     QObject* m_receiver;
     const AvahiDnsSdTiming m_timing;
     // The loop's own.
-    bool m_isUsable = false;
-    std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
-    std::uint64_t m_ownerRequest = 0;
-    std::uint64_t m_stateRequest = 0; // the question about the daemon's state that counts
-    std::chrono::milliseconds m_statePause;
+    AvahiDaemon m_daemon;
+    AvahiResolutions m_resolutions;
     std::uint64_t m_lastRequest = 0;
     std::map<std::uint64_t, LoopBrowser> m_browsers;
-    std::map<std::uint64_t, std::uint64_t> m_resolving; // service id → its resolution's request
     // Declared last, so its thread ends before the rest goes.
     std::unique_ptr<system_bus::Watch> m_watch;
 };
@@ -558,11 +663,11 @@ public:
     void resolve(double timeoutSeconds, DnsSdDelegate* delegate) override {
         m_delegate = delegate;
         ++m_generation;
-        m_front->loop->post([id = m_id, self = weak_from_this(), generation = m_generation, name = m_name,
-                             type = m_type, domain = m_domain, timeoutSeconds,
+        m_front->loop->post([id = m_id, self = weak_from_this(), generation = m_generation,
+                             key = AvahiServiceInstances::Key{m_name, m_type, m_domain}, timeoutSeconds,
                              wanted = delegate != nullptr](AvahiLoop& loop, system_bus::Connection* bus) {
             if (wanted) {
-                loop.resolve(bus, id, self, generation, name, type, domain, timeoutSeconds);
+                loop.resolve(bus, id, self, generation, key, timeoutSeconds);
             } else {
                 loop.forgetService(id);
             }
