@@ -8,8 +8,8 @@
 // name that holds its well-known one (GetNameOwner, NameOwnerChanged) and its state (GetState,
 // StateChanged): DNS-SD is available while the daemon is there and registering, running or renaming
 // itself after a collision. Signals count only from the bus itself and from that unique name. A
-// question about the state, or for a browser object, that gets no answer is asked again after a
-// growing pause. Each browse is a ServiceBrowser object that the daemon makes
+// question about the owner or the state, or for a browser object, that gets no usable answer is asked
+// again after a growing pause. Each browse is a ServiceBrowser object that the daemon makes
 // (ServiceBrowserPrepare) and starts (Start) only after its signals are subscribed to, so nothing it
 // reports is missed; resolving is one ResolveService call with the resolution's time-out. Calls
 // never start the daemon through bus activation.
@@ -223,28 +223,50 @@ private:
         return state >= avahiFirstUsableState && state <= avahiLastUsableState;
     }
 
-    // Asks the bus who holds the daemon's name; no answer reads as nobody.
+    // A question to the bus about the daemon's name.
+    static system_bus::Message aboutTheName(system_bus::Connection& bus, const char* member) {
+        system_bus::Message call =
+            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
+        if (call) sd_bus_message_append(call.get(), "s", avahiName);
+        return call;
+    }
+
+    // Asks the bus who holds the daemon's name.
     void askOwner(system_bus::Connection& bus) {
         const std::uint64_t request = ++m_ownerRequest;
-        system_bus::Message call =
-            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner");
-        if (call) sd_bus_message_append(call.get(), "s", avahiName);
-        bus.callAsync(call, m_answerTimeout, [this, connection = &bus, request](sd_bus_message* reply) {
-            if (request != m_ownerRequest) return;
+        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
             const char* owner = nullptr;
-            if (!reply || sd_bus_message_read_basic(reply, 's', &owner) <= 0 || !owner) owner = "";
-            ownerIs(*connection, owner);
+            if (request != m_ownerRequest) return;
+            if (reply && sd_bus_message_read_basic(reply, 's', &owner) > 0 && owner) return ownerIs(bus, owner);
+            askWhetherOwned(bus, request);
+        });
+    }
+
+    // After no usable owner: nobody holding the name means no daemon, whose arrival NameOwnerChanged
+    // announces; otherwise the bus refused (its policy) or did not answer, and the name reads as held
+    // by nobody until it is asked after again, after a pause.
+    void askWhetherOwned(system_bus::Connection& bus, std::uint64_t request) {
+        bus.callAsync(aboutTheName(bus, "NameHasOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
+            int isHeld = 1;
+            if (request != m_ownerRequest) return;
+            const bool isNobody = reply && sd_bus_message_read_basic(reply, 'b', &isHeld) > 0 && !isHeld;
+            ownerIs(bus, "");
+            if (isNobody) return;
+            m_later(m_pause, [this, request = m_ownerRequest](system_bus::Connection* current) {
+                if (current && request == m_ownerRequest) askOwner(*current);
+            });
+            m_pause = nextPause(m_pause);
         });
     }
 
     void ownerIs(system_bus::Connection& bus, std::string owner) {
         ++m_ownerRequest; // what the bus said last counts
         m_owner = std::move(owner);
-        m_pause = firstPause();
         if (m_owner.empty()) {
             ++m_stateRequest;
             setUsable(&bus, false);
         } else {
+            m_pause = firstPause();
             askState(bus);
         }
     }

@@ -109,6 +109,47 @@ TEST(AvahiBackendOnAPrivateBus, FollowsTheDaemonsStateAndKeepsBrowsingWhenTheBus
     EXPECT_TRUE(discovery.isSearching()) << "browsing resumes when the bus returns";
 }
 
+// The bus refuses to say who holds the daemon's name, then its policy changes: the backend asks
+// again and finds the daemon.
+TEST(AvahiBackendOnAPrivateBus, AsksAgainWhoHoldsTheDaemonsNameAfterARefusal) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    EventLoop loop;
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const std::string config = dir.filePath("bus.conf").toStdString();
+    const std::string log = dir.filePath("bus.log").toStdString();
+    const auto writeConfig = [&](bool refusing) {
+        std::ofstream(config) << "<busconfig><type>session</type><listen>unix:tmpdir=" << dir.path().toStdString()
+                              << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
+                              << "<allow send_destination=\"*\"/><allow receive_sender=\"*\"/><allow own=\"*\"/>"
+                              << (refusing ? "<deny send_destination=\"org.freedesktop.DBus\" "
+                                             "send_interface=\"org.freedesktop.DBus\" send_member=\"GetNameOwner\"/>"
+                                           : "")
+                              << "</policy></busconfig>\n";
+    };
+    writeConfig(true);
+    test::DbusMock avahi({"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server"}, "org.freedesktop.Avahi",
+                         "avahi-mock", config, log);
+    if (!avahi.ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
+    avahi.call(avahiMockCall("AddMethod", {"org.freedesktop.Avahi.Server", "GetState", "", "i", "ret = 2"}));
+    LANDiscovery discovery(true, makeAvahiDnsSdBackend(avahi.address.toStdString()));
+    const auto refused = [&] {
+        std::ifstream in(log);
+        for (std::string line; std::getline(in, line);) {
+            if (line.find("Rejected send message") != std::string::npos && line.find("GetNameOwner") != std::string::npos) {
+                return true;
+            }
+        }
+        return false;
+    };
+    ASSERT_TRUE(loop.runUntil(refused, kFindTimeoutMs));
+    writeConfig(false);
+    avahi.call(QDBusMessage::createMethodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                              "ReloadConfig"));
+    // Available only once the mock's GetState has answered: nothing here sends a StateChanged.
+    EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
+}
+
 // --- Run from the test suite ---
 
 TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
