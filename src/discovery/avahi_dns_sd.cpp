@@ -14,11 +14,12 @@
 // reports is missed; resolving is one ResolveService call with the resolution's time-out. Calls
 // never start the daemon through bus activation.
 //
-// A daemon or a bus that goes away takes the browser objects with it, but not the browse: the list
-// stays as it is, and when both are back a fresh object is made. Once it has said it reported all it
-// knows (AllForNow), though not before a short while has passed, or after the settle time-out, the
-// services it did not report are removed and then the new ones are reported, so they find the places
-// the gone ones held.
+// A daemon or a bus that goes away takes the browser objects and resolutions with it, but not the
+// browse: the list stays as it is, and when both are back a fresh object is made. Once it has said it
+// reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
+// report is looked up directly, since a phone can answer late, and removed only when the daemon
+// cannot find it; then every service the daemon has is reported found, again when it was listed, so
+// it is resolved anew and its source shows what the phone publishes now.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -57,6 +58,8 @@ constexpr const char* avahiServer2Interface = "org.freedesktop.Avahi.Server2";
 constexpr const char* avahiBrowserInterface = "org.freedesktop.Avahi.ServiceBrowser";
 constexpr std::int32_t avahiAnyInterface = -1;
 constexpr std::int32_t avahiIPv4 = 0;
+constexpr std::uint32_t avahiLookupNoTxt = 4;
+constexpr std::uint32_t avahiLookupNoAddress = 8;
 // Server states in which the daemon browses: registering, running, collision.
 constexpr std::int32_t avahiFirstUsableState = 1;
 constexpr std::int32_t avahiLastUsableState = 3;
@@ -167,13 +170,12 @@ using Later = std::function<void(std::chrono::milliseconds, std::function<void(s
 // registering, running or renaming itself after a collision.
 class AvahiDaemon {
 public:
-    struct Handlers {
-        std::function<void(system_bus::Connection* bus, bool usable)> usable; // on each change
-        std::function<void()> gone; // it left the bus, or the bus went, and took its objects along
-    };
-
-    AvahiDaemon(std::chrono::milliseconds answerTimeout, Later later, Handlers handlers)
-        : m_answerTimeout(answerTimeout), m_later(std::move(later)), m_handlers(std::move(handlers)) {}
+    // `usable` is told of each change; `gone`, when the daemon left the bus or the bus went, taking
+    // the daemon's objects along.
+    AvahiDaemon(std::chrono::milliseconds answerTimeout, Later later,
+                std::function<void(system_bus::Connection* bus, bool usable)> usable, std::function<void()> gone)
+        : m_answerTimeout(answerTimeout), m_later(std::move(later)), m_usable(std::move(usable)),
+          m_gone(std::move(gone)) {}
 
     bool isUsable() const { return m_isUsable; }
 
@@ -294,7 +296,7 @@ private:
     }
 
     void gone() {
-        m_handlers.gone();
+        m_gone();
         m_owner.clear();
         ++m_stateRequest;
         setUsable(nullptr, false);
@@ -303,12 +305,13 @@ private:
     void setUsable(system_bus::Connection* bus, bool usable) {
         if (usable == m_isUsable) return;
         m_isUsable = usable;
-        m_handlers.usable(bus, usable);
+        m_usable(bus, usable);
     }
 
     const std::chrono::milliseconds m_answerTimeout;
     const Later m_later;
-    const Handlers m_handlers;
+    const std::function<void(system_bus::Connection*, bool)> m_usable;
+    const std::function<void()> m_gone;
     bool m_isUsable = false;
     std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
     std::uint64_t m_ownerRequest = 0;
@@ -342,52 +345,81 @@ private:
     std::map<std::uint64_t, std::uint64_t> m_current; // service id → its resolution's request
 };
 
-// What one browse reported found and not removed since. It outlives the daemon's browser objects,
-// so a daemon or a bus that goes and returns leaves the list as it is until a fresh object has
-// reported what it knows; only then is what it did not report removed.
+// What one browse reported found and not removed since. It outlives the daemon's browser objects:
+// after a gap the list stays as it is while a fresh object settles, that is, until the object has
+// said it reported all it knows (AllForNow) or its time ran out, and the daemon, asked directly, has
+// answered for each listed service the object did not report. Then what the daemon cannot find is
+// removed, and every service it has is reported found, again when it was listed, so that it is
+// resolved as the daemon knows it now.
 class BrowseList {
 public:
     using Key = AvahiServiceInstances::Key;
     using Report = std::function<void(const Key& key, bool isNew)>;
 
-    // A fresh browser object of the daemon's; after a gap, what it reports is held until it settles.
     void freshObject() {
-        m_instances.clear();
-        m_isSettling = !m_listed.empty();
+        endObject();
+        if (!m_listed.empty()) m_phase = Phase::settling;
     }
     // The daemon's browser object went; what is listed stays so.
     void endObject() {
         m_instances.clear();
-        m_isSettling = false;
+        m_unconfirmed.clear();
+        m_phase = Phase::following;
     }
     // The browse ended: its services are forgotten without reports.
     void clear() {
         endObject();
         m_listed.clear();
     }
-    bool isSettling() const { return m_isSettling; }
+    bool isSettling() const { return m_phase == Phase::settling; }
 
     void itemNew(const Key& key, const Report& report) {
-        if (m_instances.add(key)) reportChanges(report);
+        if (!m_instances.add(key)) return;
+        m_unconfirmed.erase(key);
+        if (m_phase != Phase::following) return finishWhenAnswered(report);
+        m_listed.insert(key);
+        report(key, true);
     }
     void itemRemoved(const Key& key, const Report& report) {
-        if (m_instances.remove(key)) reportChanges(report);
+        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false);
     }
-    // The fresh object has reported what it knows, or its time ran out.
-    void settle(const Report& report) {
-        if (!m_isSettling) return;
-        m_isSettling = false;
-        reportChanges(report);
+    // The fresh object said AllForNow, or its time ran out. Returns the listed services it did not
+    // report, for the daemon to look up.
+    std::vector<Key> settle(const Report& report) {
+        if (m_phase != Phase::settling) return {};
+        m_phase = Phase::confirming;
+        std::vector<Key> unreported;
+        for (const Key& key : m_listed) {
+            if (!m_instances.contains(key)) m_unconfirmed[unreported.emplace_back(key)] = false;
+        }
+        finishWhenAnswered(report);
+        return unreported;
+    }
+    // The daemon, asked directly, found `key` or not. True when it is to be asked again later: found,
+    // but not yet reported by the browser object.
+    bool lookedUp(const Key& key, bool found, const Report& report) {
+        const auto unconfirmed = m_unconfirmed.find(key);
+        if (unconfirmed == m_unconfirmed.end()) return false;
+        if (found) {
+            unconfirmed->second = true;
+        } else {
+            m_unconfirmed.erase(unconfirmed);
+            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false);
+        }
+        finishWhenAnswered(report);
+        return found;
     }
 
 private:
-    // Reports what the daemon's object has and the browse does not list, and the reverse, unless
-    // the object is still settling. Removals go first, so that a service that took another's place
-    // during a gap finds that place free.
-    void reportChanges(const Report& report) {
-        if (m_isSettling) return;
+    enum class Phase { following, settling, confirming };
+
+    // Removals go first, so that a service that took another's place during a gap finds it free.
+    void finishWhenAnswered(const Report& report) {
+        const auto answered = [](const auto& unconfirmed) { return unconfirmed.second; };
+        if (m_phase != Phase::confirming || !std::all_of(m_unconfirmed.begin(), m_unconfirmed.end(), answered)) return;
+        m_phase = Phase::following;
         for (auto key = m_listed.begin(); key != m_listed.end();) {
-            if (m_instances.contains(*key)) {
+            if (m_instances.contains(*key) || m_unconfirmed.contains(*key)) {
                 ++key;
                 continue;
             }
@@ -395,13 +427,17 @@ private:
             key = m_listed.erase(key);
         }
         m_instances.forEach([&](const Key& key) {
-            if (m_listed.insert(key).second) report(key, true);
+            m_listed.insert(key);
+            report(key, true);
         });
+        for (const auto& [key, found] : m_unconfirmed) report(key, true);
     }
 
     AvahiServiceInstances m_instances; // what the daemon's current browser object reported
     std::set<Key> m_listed;
-    bool m_isSettling = false;
+    // Listed, not reported by the current object and looked up: whether the daemon found it yet.
+    std::map<Key, bool> m_unconfirmed;
+    Phase m_phase = Phase::following;
 };
 
 class AvahiLoop;
@@ -434,8 +470,6 @@ struct LoopBrowser {
     std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
     std::string path;          // that object, once the daemon made it
     BrowseList list;
-    // While settling: an AllForNow before this is taken only once it has come.
-    std::chrono::steady_clock::time_point settleNotBefore;
     std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
@@ -446,8 +480,8 @@ public:
     AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address, AvahiDnsSdTiming timing)
         : m_front(std::move(front)), m_receiver(receiver), m_timing(timing),
           m_daemon(timing.answerTimeout, [this](auto delay, auto command) { later(delay, std::move(command)); },
-                   {[this](system_bus::Connection* bus, bool usable) { usableChanged(bus, usable); },
-                    [this] { daemonGone(); }}) {
+                   [this](system_bus::Connection* bus, bool usable) { usableChanged(bus, usable); },
+                   [this] { daemonGone(); }) {
         system_bus::Watch::Handlers handlers;
         handlers.matches = {avahiOwnerRule, avahiStateRule, avahiBrowserRule};
         handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
@@ -556,38 +590,51 @@ private:
         bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
             const char* path = nullptr;
             const bool made = reply && sd_bus_message_read_basic(reply, 'o', &path) > 0 && path;
-            const auto found = m_browsers.find(id);
-            const bool current = found != m_browsers.end() && found->second.request == request;
+            LoopBrowser* current = stillAt(id, request);
             if (!made) {
                 if (!current) return;
-                LoopBrowser& unanswered = found->second;
-                unanswered.request = 0;
-                later(unanswered.askAgainPause, [this, id](system_bus::Connection* connection) {
+                current->request = 0;
+                later(current->askAgainPause, [this, id](system_bus::Connection* connection) {
                     const auto again = m_browsers.find(id);
                     if (again != m_browsers.end()) startDaemonBrowser(connection, id, again->second);
                 });
-                unanswered.askAgainPause = nextPause(unanswered.askAgainPause);
+                current->askAgainPause = nextPause(current->askAgainPause);
                 return;
             }
             if (!current) return freeAvahiObject(*bus, path);
-            LoopBrowser& started = found->second;
-            started.askAgainPause = firstPause();
-            started.path = path;
+            current->askAgainPause = firstPause();
+            current->path = path;
             tellBrowserObject(*bus, path, "Start");
-            if (!started.list.isSettling()) return;
-            started.settleNotBefore = std::chrono::steady_clock::now() + m_timing.settleAtLeast;
-            settleAfter(m_timing.settleTimeout, id, started);
+            if (!current->list.isSettling()) return;
+            later(m_timing.settleTimeout, [this, id, request](system_bus::Connection* connection) {
+                if (LoopBrowser* settling = stillAt(id, request)) settle(*connection, id, *settling);
+            });
         });
     }
 
-    // Settles the browse `id` after `delay`, unless it has made another daemon object meanwhile.
-    void settleAfter(std::chrono::milliseconds delay, std::uint64_t id, const LoopBrowser& browser) {
-        later(delay, [this, id, request = browser.request](system_bus::Connection*) {
-            const auto settling = m_browsers.find(id);
-            if (settling != m_browsers.end() && settling->second.request == request) {
-                settling->second.list.settle(reporter(settling->second));
-            }
-        });
+    // The browse `id` while the daemon object last asked for is still `request`; else null.
+    LoopBrowser* stillAt(std::uint64_t id, std::uint64_t request) {
+        const auto found = m_browsers.find(id);
+        return found != m_browsers.end() && found->second.request == request ? &found->second : nullptr;
+    }
+
+    // The browse's fresh object has settled: the listed services it did not report are looked up.
+    void settle(system_bus::Connection& bus, std::uint64_t id, LoopBrowser& browser) {
+        for (const auto& key : browser.list.settle(reporter(browser))) lookUp(bus, id, browser.request, key);
+    }
+
+    // Asks the daemon for a listed service that its browser object has not reported, bounded by the
+    // settle time-out (the daemon gives up after 5 s of silence itself): one it cannot find is removed;
+    // one it finds stays listed, and is asked after again until the object reports it.
+    void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key) {
+        bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress), m_timing.settleTimeout,
+                      [this, id, request, key](sd_bus_message* reply) {
+                          LoopBrowser* browser = stillAt(id, request);
+                          if (!browser || !browser->list.lookedUp(key, reply, reporter(*browser))) return;
+                          later(m_timing.settleTimeout, [this, id, request, key](system_bus::Connection* current) {
+                              if (stillAt(id, request)) lookUp(*current, id, request, key);
+                          });
+                      });
     }
 
     // Frees the browser's daemon object, also one the daemon is still making; what it reported is
@@ -618,11 +665,7 @@ private:
             reportStopped(browser);
             return;
         }
-        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) {
-            const auto early = browser.settleNotBefore - std::chrono::steady_clock::now();
-            if (!browser.list.isSettling() || early <= early.zero()) return browser.list.settle(reporter(browser));
-            return settleAfter(std::chrono::ceil<std::chrono::milliseconds>(early), found->first, browser);
-        }
+        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) return settle(bus, found->first, browser);
         const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
         if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
         std::int32_t interface = 0;
@@ -633,11 +676,7 @@ private:
         if (sd_bus_message_read(signal, "iisss", &interface, &protocol, &name, &type, &domain) <= 0) return;
         if (!name || !type || !domain) return;
         const auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
-        if (isNew) {
-            browser.list.itemNew(key, reporter(browser));
-        } else {
-            browser.list.itemRemoved(key, reporter(browser));
-        }
+        isNew ? browser.list.itemNew(key, reporter(browser)) : browser.list.itemRemoved(key, reporter(browser));
     }
 
     // Tells `browser`'s delegate of a service found or removed.
