@@ -40,13 +40,13 @@ class DnsSdService;
 class DnsSdDelegate {
 public:
     virtual ~DnsSdDelegate() = default;
-    // Comes again for a service already found when the DNS-SD service returned after a gap: the
-    // new object stands for the service as it is now, to be resolved again.
+    // Also comes for a service found before, once the DNS-SD service has returned after a gap: the
+    // new object stands for the service as it is now, to be resolved anew.
     virtual void serviceFound(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     virtual void serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     // Browsing ended without being asked to: the browse failed. A daemon or a bus that goes away
-    // does not end browsing, nor any resolution that it took along, for good: browsing resumes when
-    // they return, what left meanwhile is then removed and the rest found again.
+    // does not end browsing: it resumes when they return, what left meanwhile is then removed and
+    // the rest found again, so that a resolution the gap cut short is made anew.
     virtual void browsingStopped() = 0;
     // May come more than once for one service while it resolves.
     virtual void serviceResolved(const std::shared_ptr<DnsSdService>& service,
