@@ -18,8 +18,8 @@
 // browse: the list stays as it is, and when both are back a fresh object is made. Once it has said it
 // reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
 // report is looked up directly, since a phone can answer late, and removed only when the daemon
-// cannot find it; then every service the daemon has is reported found, again when it was listed, so
-// it is resolved anew and its source shows what the phone publishes now.
+// cannot find it. A listed service it reports is reported found again, so it is resolved anew and its
+// source shows what the phone publishes now; new ones follow the removals.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -348,9 +348,9 @@ private:
 // What one browse reported found and not removed since. It outlives the daemon's browser objects:
 // after a gap the list stays as it is while a fresh object settles, that is, until the object has
 // said it reported all it knows (AllForNow) or its time ran out, and the daemon, asked directly, has
-// answered for each listed service the object did not report. Then what the daemon cannot find is
-// removed, and every service it has is reported found, again when it was listed, so that it is
-// resolved as the daemon knows it now.
+// answered for each listed service the object did not report. A listed service the object reports
+// is found again at once, so that it is resolved as the daemon knows it now; once settled, what the
+// daemon cannot find is removed, and then the new services and those it found are reported found.
 class BrowseList {
 public:
     using Key = AvahiServiceInstances::Key;
@@ -376,9 +376,11 @@ public:
     void itemNew(const Key& key, const Report& report) {
         if (!m_instances.add(key)) return;
         m_unconfirmed.erase(key);
-        if (m_phase != Phase::following) return finishWhenAnswered(report);
-        m_listed.insert(key);
-        report(key, true);
+        if (m_phase == Phase::following || m_listed.contains(key)) {
+            m_listed.insert(key);
+            report(key, true);
+        }
+        finishWhenAnswered(report);
     }
     void itemRemoved(const Key& key, const Report& report) {
         if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false);
@@ -427,8 +429,7 @@ private:
             key = m_listed.erase(key);
         }
         m_instances.forEach([&](const Key& key) {
-            m_listed.insert(key);
-            report(key, true);
+            if (m_listed.insert(key).second) report(key, true);
         });
         for (const auto& [key, found] : m_unconfirmed) report(key, true);
     }
