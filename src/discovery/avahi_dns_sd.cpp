@@ -8,17 +8,18 @@
 // name that holds its well-known one (GetNameOwner, NameOwnerChanged) and its state (GetState,
 // StateChanged): DNS-SD is available while the daemon is there and registering, running or renaming
 // itself after a collision. Signals count only from the bus itself and from that unique name. A
-// question about the state, or for a browser object, that gets no answer is asked again after a
-// growing pause. Each browse is a ServiceBrowser object that the daemon makes
+// question about the owner or the state, or for a browser object, that gets no usable answer is asked
+// again after a growing pause. Each browse is a ServiceBrowser object that the daemon makes
 // (ServiceBrowserPrepare) and starts (Start) only after its signals are subscribed to, so nothing it
 // reports is missed; resolving is one ResolveService call with the resolution's time-out. Calls
 // never start the daemon through bus activation.
 //
-// A daemon or a bus that goes away takes the browser objects with it, but not the browse: the list
-// stays as it is, and when both are back a fresh object is made. Once it has said it reported all it
-// knows (AllForNow), though not before a short while has passed, or after the settle time-out, the
-// services it did not report are removed and then the new ones are reported, so they find the places
-// the gone ones held.
+// A daemon or a bus that goes away takes the browser objects and resolutions with it, but not the
+// browse: the list stays as it is, and when both are back a fresh object is made. Once it has said it
+// reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
+// report is looked up directly, since a phone can answer late, and removed only when the daemon
+// cannot find it. A listed service it reports is reported found again, so it is resolved anew and its
+// source shows what the phone publishes now; new ones follow the removals.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -57,6 +58,8 @@ constexpr const char* avahiServer2Interface = "org.freedesktop.Avahi.Server2";
 constexpr const char* avahiBrowserInterface = "org.freedesktop.Avahi.ServiceBrowser";
 constexpr std::int32_t avahiAnyInterface = -1;
 constexpr std::int32_t avahiIPv4 = 0;
+constexpr std::uint32_t avahiLookupNoTxt = 4;
+constexpr std::uint32_t avahiLookupNoAddress = 8;
 // Server states in which the daemon browses: registering, running, collision.
 constexpr std::int32_t avahiFirstUsableState = 1;
 constexpr std::int32_t avahiLastUsableState = 3;
@@ -141,6 +144,303 @@ std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
     return resolution;
 }
 
+// ResolveService for one service, answering in IPv4; `flags` are the daemon's lookup flags.
+system_bus::Message resolveCall(system_bus::Connection& bus, const AvahiServiceInstances::Key& service,
+                                std::uint32_t flags) {
+    const auto& [name, type, domain] = service;
+    system_bus::Message call = avahiCall(bus, "/", avahiServerInterface, "ResolveService");
+    if (call) {
+        sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
+                              withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, flags);
+    }
+    return call;
+}
+
+// The pauses between questions that got no answer grow as the bus connection's do.
+std::chrono::milliseconds firstPause() { return system_bus::Watch::Timing{}.firstRetryDelay; }
+std::chrono::milliseconds nextPause(std::chrono::milliseconds pause) {
+    return std::min(pause * 2, system_bus::Watch::Timing{}.longestRetryDelay);
+}
+
+// Runs a command on the loop once a delay has passed, with the connection in at that time.
+using Later = std::function<void(std::chrono::milliseconds, std::function<void(system_bus::Connection*)>)>;
+
+// Follows the daemon on the bus: the unique name that holds its well-known one (GetNameOwner,
+// NameOwnerChanged) and its state (GetState, StateChanged). It can browse while it is there and
+// registering, running or renaming itself after a collision.
+class AvahiDaemon {
+public:
+    // `usable` is told of each change; `gone`, when the daemon left the bus or the bus went, taking
+    // the daemon's objects along.
+    AvahiDaemon(std::chrono::milliseconds answerTimeout, Later later,
+                std::function<void(system_bus::Connection* bus, bool usable)> usable, std::function<void()> gone)
+        : m_answerTimeout(answerTimeout), m_later(std::move(later)), m_usable(std::move(usable)),
+          m_gone(std::move(gone)) {}
+
+    bool isUsable() const { return m_isUsable; }
+
+    // Only the daemon's current connection speaks for the daemon: any other program on the bus can
+    // send a signal that names it.
+    bool isFromDaemon(sd_bus_message* signal) const {
+        const char* sender = sd_bus_message_get_sender(signal);
+        return sender && !m_owner.empty() && m_owner == sender;
+    }
+
+    void connected(system_bus::Connection& bus) { askOwner(bus); }
+    void lost() { gone(); }
+
+    // Asks after a daemon that reads as unusable again at once, whatever pause a question without
+    // an answer left.
+    void askAgainNow(system_bus::Connection& bus) {
+        if (m_isUsable) return;
+        m_pause = firstPause();
+        askOwner(bus);
+    }
+
+    // Takes NameOwnerChanged from the bus and StateChanged from the daemon; false for other signals.
+    bool received(system_bus::Connection& bus, sd_bus_message* signal) {
+        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
+            // Only the bus speaks for names on it.
+            const char* sender = sd_bus_message_get_sender(signal);
+            if (!sender || std::string_view(sender) != "org.freedesktop.DBus") return true;
+            const char* name = nullptr;
+            const char* oldOwner = nullptr;
+            const char* newOwner = nullptr;
+            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return true;
+            if (!name || std::string_view(name) != avahiName) return true;
+            if (oldOwner && *oldOwner) gone();
+            ownerIs(bus, newOwner ? newOwner : "");
+            return true;
+        }
+        if (!sd_bus_message_is_signal(signal, nullptr, "StateChanged")) return false;
+        std::int32_t state = 0;
+        if (isFromDaemon(signal) && sd_bus_message_read_basic(signal, 'i', &state) > 0) {
+            setUsable(&bus, isUsableState(state));
+        }
+        return true;
+    }
+
+private:
+    static bool isUsableState(std::int32_t state) {
+        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
+    }
+
+    // A question to the bus about the daemon's name.
+    static system_bus::Message aboutTheName(system_bus::Connection& bus, const char* member) {
+        system_bus::Message call =
+            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
+        if (call) sd_bus_message_append(call.get(), "s", avahiName);
+        return call;
+    }
+
+    // Asks the bus who holds the daemon's name.
+    void askOwner(system_bus::Connection& bus) {
+        const std::uint64_t request = ++m_ownerRequest;
+        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
+            const char* owner = nullptr;
+            if (request != m_ownerRequest) return;
+            if (reply && sd_bus_message_read_basic(reply, 's', &owner) > 0 && owner) return ownerIs(bus, owner);
+            askWhetherOwned(bus, request);
+        });
+    }
+
+    // After no usable owner: nobody holding the name means no daemon, whose arrival NameOwnerChanged
+    // announces; otherwise the bus refused (its policy) or did not answer, and the name reads as held
+    // by nobody until it is asked after again, after a pause.
+    void askWhetherOwned(system_bus::Connection& bus, std::uint64_t request) {
+        bus.callAsync(aboutTheName(bus, "NameHasOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
+            int isHeld = 1;
+            if (request != m_ownerRequest) return;
+            const bool isNobody = reply && sd_bus_message_read_basic(reply, 'b', &isHeld) > 0 && !isHeld;
+            ownerIs(bus, "");
+            if (isNobody) return;
+            m_later(m_pause, [this, request = m_ownerRequest](system_bus::Connection* current) {
+                if (current && request == m_ownerRequest) askOwner(*current);
+            });
+            m_pause = nextPause(m_pause);
+        });
+    }
+
+    void ownerIs(system_bus::Connection& bus, std::string owner) {
+        ++m_ownerRequest; // what the bus said last counts
+        m_owner = std::move(owner);
+        if (m_owner.empty()) {
+            ++m_stateRequest;
+            setUsable(&bus, false);
+        } else {
+            m_pause = firstPause();
+            askState(bus);
+        }
+    }
+
+    // Asks the daemon's state. Without an answer it reads as unusable, and while the daemon holds
+    // its name it is asked again after a pause.
+    void askState(system_bus::Connection& bus) {
+        const std::uint64_t request = ++m_stateRequest;
+        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_answerTimeout,
+                      [this, connection = &bus, request](sd_bus_message* reply) {
+                          if (request != m_stateRequest) return;
+                          std::int32_t state = 0;
+                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
+                              m_pause = firstPause();
+                              setUsable(connection, isUsableState(state));
+                              return;
+                          }
+                          setUsable(connection, false);
+                          if (m_owner.empty()) return;
+                          m_later(m_pause, [this, request](system_bus::Connection* current) {
+                              if (current && request == m_stateRequest && !m_owner.empty()) askState(*current);
+                          });
+                          m_pause = nextPause(m_pause);
+                      });
+    }
+
+    void gone() {
+        m_gone();
+        m_owner.clear();
+        ++m_stateRequest;
+        setUsable(nullptr, false);
+    }
+
+    void setUsable(system_bus::Connection* bus, bool usable) {
+        if (usable == m_isUsable) return;
+        m_isUsable = usable;
+        m_usable(bus, usable);
+    }
+
+    const std::chrono::milliseconds m_answerTimeout;
+    const Later m_later;
+    const std::function<void(system_bus::Connection*, bool)> m_usable;
+    const std::function<void()> m_gone;
+    bool m_isUsable = false;
+    std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
+    std::uint64_t m_ownerRequest = 0;
+    std::uint64_t m_stateRequest = 0; // the question about the daemon's state that counts
+    std::chrono::milliseconds m_pause = firstPause();
+};
+
+// The resolutions under way, one per service, each one ResolveService call bounded by its time-out.
+class AvahiResolutions {
+public:
+    // Resolves the service `id`, in place of its earlier resolution; `resolved` runs with what the
+    // daemon found, unless the resolution was replaced or forgotten meanwhile. A failure is not reported.
+    void start(system_bus::Connection& bus, std::uint64_t id, const AvahiServiceInstances::Key& service,
+               std::chrono::milliseconds timeout, std::function<void(DnsSdResolution)> resolved) {
+        const std::uint64_t request = ++m_lastRequest;
+        m_current[id] = request;
+        bus.callAsync(resolveCall(bus, service, 0u), timeout,
+                      [this, id, request, resolved = std::move(resolved)](sd_bus_message* reply) {
+                          const auto found = m_current.find(id);
+                          if (found == m_current.end() || found->second != request) return;
+                          m_current.erase(found);
+                          std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
+                          if (resolution) resolved(std::move(*resolution));
+                      });
+    }
+    void forget(std::uint64_t id) { m_current.erase(id); }
+    void clear() { m_current.clear(); }
+
+private:
+    std::uint64_t m_lastRequest = 0;
+    std::map<std::uint64_t, std::uint64_t> m_current; // service id → its resolution's request
+};
+
+// What one browse reported found and not removed since. It outlives the daemon's browser objects:
+// after a gap the list stays as it is while a fresh object settles, that is, until the object has
+// said it reported all it knows (AllForNow) or its time ran out, and the daemon, asked directly, has
+// answered for each listed service the object did not report. A listed service the object reports
+// is found again at once, so that it is resolved as the daemon knows it now; once settled, what the
+// daemon cannot find is removed, and then the new services and those it found are reported found.
+class BrowseList {
+public:
+    using Key = AvahiServiceInstances::Key;
+    using Report = std::function<void(const Key& key, bool isNew)>;
+
+    void freshObject() {
+        endObject();
+        if (!m_listed.empty()) m_phase = Phase::settling;
+    }
+    // The daemon's browser object went; what is listed stays so.
+    void endObject() {
+        m_instances.clear();
+        m_unconfirmed.clear();
+        m_phase = Phase::following;
+    }
+    // The browse ended: its services are forgotten without reports.
+    void clear() {
+        endObject();
+        m_listed.clear();
+    }
+    bool isSettling() const { return m_phase == Phase::settling; }
+
+    void itemNew(const Key& key, const Report& report) {
+        if (!m_instances.add(key)) return;
+        m_unconfirmed.erase(key);
+        if (m_phase == Phase::following || m_listed.contains(key)) {
+            m_listed.insert(key);
+            report(key, true);
+        }
+        finishWhenAnswered(report);
+    }
+    void itemRemoved(const Key& key, const Report& report) {
+        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false);
+    }
+    // The fresh object said AllForNow, or its time ran out. Returns the listed services it did not
+    // report, for the daemon to look up.
+    std::vector<Key> settle(const Report& report) {
+        if (m_phase != Phase::settling) return {};
+        m_phase = Phase::confirming;
+        std::vector<Key> unreported;
+        for (const Key& key : m_listed) {
+            if (!m_instances.contains(key)) m_unconfirmed[unreported.emplace_back(key)] = false;
+        }
+        finishWhenAnswered(report);
+        return unreported;
+    }
+    // The daemon, asked directly, found `key` or not. True when it is to be asked again later: found,
+    // but not yet reported by the browser object.
+    bool lookedUp(const Key& key, bool found, const Report& report) {
+        const auto unconfirmed = m_unconfirmed.find(key);
+        if (unconfirmed == m_unconfirmed.end()) return false;
+        if (found) {
+            unconfirmed->second = true;
+        } else {
+            m_unconfirmed.erase(unconfirmed);
+            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false);
+        }
+        finishWhenAnswered(report);
+        return found;
+    }
+
+private:
+    enum class Phase { following, settling, confirming };
+
+    // Removals go first, so that a service that took another's place during a gap finds it free.
+    void finishWhenAnswered(const Report& report) {
+        const auto answered = [](const auto& unconfirmed) { return unconfirmed.second; };
+        if (m_phase != Phase::confirming || !std::all_of(m_unconfirmed.begin(), m_unconfirmed.end(), answered)) return;
+        m_phase = Phase::following;
+        for (auto key = m_listed.begin(); key != m_listed.end();) {
+            if (m_instances.contains(*key) || m_unconfirmed.contains(*key)) {
+                ++key;
+                continue;
+            }
+            report(*key, false);
+            key = m_listed.erase(key);
+        }
+        m_instances.forEach([&](const Key& key) {
+            if (m_listed.insert(key).second) report(key, true);
+        });
+        for (const auto& [key, found] : m_unconfirmed) report(key, true);
+    }
+
+    AvahiServiceInstances m_instances; // what the daemon's current browser object reported
+    std::set<Key> m_listed;
+    // Listed, not reported by the current object and looked up: whether the daemon found it yet.
+    std::map<Key, bool> m_unconfirmed;
+    Phase m_phase = Phase::following;
+};
+
 class AvahiLoop;
 class AvahiService;
 
@@ -170,29 +470,24 @@ struct LoopBrowser {
     std::string domain; // with its dot
     std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
     std::string path;          // that object, once the daemon made it
-    // What the daemon's current browser object reported.
-    AvahiServiceInstances instances;
-    // What this browse reported found and not removed since. It outlives the daemon's browser
-    // objects, so a daemon or a bus that goes and returns leaves the list as it is until the fresh
-    // object has reported what it knows; only then is what it did not report removed.
-    std::set<AvahiServiceInstances::Key> listed;
-    // A fresh object after a gap has not yet said it has reported all it knows (AllForNow), nor has
-    // its time run out: what it reports is held until then.
-    bool isSettling = false;
-    // While settling: an AllForNow before this is taken only once it has come.
-    std::chrono::steady_clock::time_point settleNotBefore;
+    BrowseList list;
     std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
+// Wires the parts on the watch's thread: the daemon, the browses and their daemon objects, the
+// resolutions, and the reports to the creating thread.
 class AvahiLoop {
 public:
     AvahiLoop(std::weak_ptr<AvahiFront> front, QObject* receiver, std::string address, AvahiDnsSdTiming timing)
-        : m_front(std::move(front)), m_receiver(receiver), m_timing(timing), m_statePause(firstPause()) {
+        : m_front(std::move(front)), m_receiver(receiver), m_timing(timing),
+          m_daemon(timing.answerTimeout, [this](auto delay, auto command) { later(delay, std::move(command)); },
+                   [this](system_bus::Connection* bus, bool usable) { usableChanged(bus, usable); },
+                   [this] { daemonGone(); }) {
         system_bus::Watch::Handlers handlers;
         handlers.matches = {avahiOwnerRule, avahiStateRule, avahiBrowserRule};
         handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
-        handlers.connected = [this](system_bus::Connection& bus) { askOwner(bus); };
-        handlers.lost = [this] { daemonGone(); };
+        handlers.connected = [this](system_bus::Connection& bus) { m_daemon.connected(bus); };
+        handlers.lost = [this] { m_daemon.lost(); };
         m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers));
     }
     AvahiLoop(const AvahiLoop&) = delete;
@@ -214,12 +509,7 @@ public:
         browser.domain = std::move(domain);
         browser.isWanted = true;
         browser.askAgainPause = firstPause();
-        // A browse asked for while the daemon reads as unusable asks after it again at once,
-        // whatever pause a question without an answer left.
-        if (bus && !m_isUsable) {
-            m_statePause = firstPause();
-            askOwner(*bus);
-        }
+        if (bus) m_daemon.askAgainNow(*bus);
         startDaemonBrowser(bus, id, browser);
     }
 
@@ -236,36 +526,17 @@ public:
     }
 
     void resolve(system_bus::Connection* bus, std::uint64_t id, std::weak_ptr<AvahiService> service,
-                 std::uint64_t generation, const std::string& name, const std::string& type, const std::string& domain,
-                 double timeoutSeconds) {
-        const std::uint64_t request = ++m_lastRequest;
-        m_resolving[id] = request;
-        if (!bus || !m_isUsable) return;
-        system_bus::Message call = avahiCall(*bus, "/", avahiServerInterface, "ResolveService");
-        if (call) {
-            sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
-                                  withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, 0u);
-        }
+                 std::uint64_t generation, AvahiServiceInstances::Key key, double timeoutSeconds) {
+        if (!bus || !m_daemon.isUsable()) return m_resolutions.forget(id);
         const auto timeout = std::chrono::milliseconds(static_cast<std::int64_t>(timeoutSeconds * 1000.0));
-        bus->callAsync(call, timeout, [this, id, request, service = std::move(service), generation](sd_bus_message* reply) {
-            const auto found = m_resolving.find(id);
-            if (found == m_resolving.end() || found->second != request) return;
-            m_resolving.erase(found);
-            // A failure to resolve is not reported; the time-out ends the resolution.
-            std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
-            if (resolution) deliverResolution(service, generation, std::move(*resolution));
+        m_resolutions.start(*bus, id, key, timeout, [this, service = std::move(service), generation](auto resolution) {
+            deliverResolution(service, generation, std::move(resolution));
         });
     }
 
-    void forgetService(std::uint64_t id) { m_resolving.erase(id); }
+    void forgetService(std::uint64_t id) { m_resolutions.forget(id); }
 
 private:
-    // The pauses between questions that got no answer grow as the bus connection's do.
-    static std::chrono::milliseconds firstPause() { return system_bus::Watch::Timing{}.firstRetryDelay; }
-    static std::chrono::milliseconds nextPause(std::chrono::milliseconds pause) {
-        return std::min(pause * 2, system_bus::Watch::Timing{}.longestRetryDelay);
-    }
-
     // Runs `command` on the loop once `delay` has passed.
     void later(std::chrono::milliseconds delay, std::function<void(system_bus::Connection*)> command) {
         m_watch->postAfter(delay, std::move(command));
@@ -277,93 +548,12 @@ private:
     void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
                            DnsSdResolution resolution);
 
-    // Only the bus speaks for names on it, and only the daemon's current connection for the
-    // daemon: any other program on the bus can send a signal that names them.
-    bool isFromDaemon(sd_bus_message* signal) const {
-        const char* sender = sd_bus_message_get_sender(signal);
-        return sender && !m_owner.empty() && m_owner == sender;
-    }
-
-    static bool isFromBus(sd_bus_message* signal) {
-        const char* sender = sd_bus_message_get_sender(signal);
-        return sender && std::string_view(sender) == "org.freedesktop.DBus";
-    }
-
     void received(system_bus::Connection& bus, sd_bus_message* signal) {
-        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
-            if (!isFromBus(signal)) return;
-            const char* name = nullptr;
-            const char* oldOwner = nullptr;
-            const char* newOwner = nullptr;
-            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return;
-            if (!name || std::string_view(name) != avahiName) return;
-            if (oldOwner && *oldOwner) daemonGone();
-            ownerIs(bus, newOwner ? newOwner : "");
-        } else if (!isFromDaemon(signal)) {
-            return;
-        } else if (sd_bus_message_is_signal(signal, nullptr, "StateChanged")) {
-            std::int32_t state = 0;
-            if (sd_bus_message_read_basic(signal, 'i', &state) > 0) setUsable(&bus, isUsableState(state));
-        } else if (sd_bus_message_is_signal(signal, avahiBrowserInterface, nullptr)) {
-            browserSignal(bus, signal);
-        }
+        if (m_daemon.received(bus, signal) || !m_daemon.isFromDaemon(signal)) return;
+        if (sd_bus_message_is_signal(signal, avahiBrowserInterface, nullptr)) browserSignal(bus, signal);
     }
 
-    static bool isUsableState(std::int32_t state) {
-        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
-    }
-
-    // Asks the bus who holds the daemon's name; no answer reads as nobody.
-    void askOwner(system_bus::Connection& bus) {
-        const std::uint64_t request = ++m_ownerRequest;
-        system_bus::Message call =
-            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner");
-        if (call) sd_bus_message_append(call.get(), "s", avahiName);
-        bus.callAsync(call, m_timing.answerTimeout, [this, connection = &bus, request](sd_bus_message* reply) {
-            if (request != m_ownerRequest) return;
-            const char* owner = nullptr;
-            if (!reply || sd_bus_message_read_basic(reply, 's', &owner) <= 0 || !owner) owner = "";
-            ownerIs(*connection, owner);
-        });
-    }
-
-    void ownerIs(system_bus::Connection& bus, std::string owner) {
-        ++m_ownerRequest; // what the bus said last counts
-        m_owner = std::move(owner);
-        m_statePause = firstPause();
-        if (m_owner.empty()) {
-            ++m_stateRequest;
-            setUsable(&bus, false);
-        } else {
-            askState(bus);
-        }
-    }
-
-    // Asks the daemon's state. Without an answer it reads as unusable, and while the daemon holds
-    // its name it is asked again after a pause.
-    void askState(system_bus::Connection& bus) {
-        const std::uint64_t request = ++m_stateRequest;
-        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_timing.answerTimeout,
-                      [this, connection = &bus, request](sd_bus_message* reply) {
-                          if (request != m_stateRequest) return;
-                          std::int32_t state = 0;
-                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
-                              m_statePause = firstPause();
-                              setUsable(connection, isUsableState(state));
-                              return;
-                          }
-                          setUsable(connection, false);
-                          if (m_owner.empty()) return;
-                          later(m_statePause, [this, request](system_bus::Connection* current) {
-                              if (current && request == m_stateRequest && !m_owner.empty()) askState(*current);
-                          });
-                          m_statePause = nextPause(m_statePause);
-                      });
-    }
-
-    void setUsable(system_bus::Connection* bus, bool usable) {
-        if (usable == m_isUsable) return;
-        m_isUsable = usable;
+    void usableChanged(system_bus::Connection* bus, bool usable) {
         for (auto& [id, browser] : m_browsers) {
             if (usable) {
                 startDaemonBrowser(bus, id, browser);
@@ -383,18 +573,14 @@ private:
     // Browsing resumes when both are back, and what is listed is then brought up to date.
     void daemonGone() {
         for (auto& [id, browser] : m_browsers) endDaemonBrowser(nullptr, browser);
-        m_resolving.clear();
-        m_owner.clear();
-        ++m_stateRequest;
-        setUsable(nullptr, false);
+        m_resolutions.clear();
     }
 
     // Has the daemon make a browser object, subscribed to already, and start it. An object that
     // never comes is asked for again after a pause.
     void startDaemonBrowser(system_bus::Connection* bus, std::uint64_t id, LoopBrowser& browser) {
-        if (!bus || !m_isUsable || !browser.isWanted || browser.request) return;
-        browser.instances.clear();
-        browser.isSettling = !browser.listed.empty();
+        if (!bus || !m_daemon.isUsable() || !browser.isWanted || browser.request) return;
+        browser.list.freshObject();
         browser.request = ++m_lastRequest;
         system_bus::Message call = avahiCall(*bus, "/", avahiServer2Interface, "ServiceBrowserPrepare");
         if (call) {
@@ -405,36 +591,51 @@ private:
         bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
             const char* path = nullptr;
             const bool made = reply && sd_bus_message_read_basic(reply, 'o', &path) > 0 && path;
-            const auto found = m_browsers.find(id);
-            const bool current = found != m_browsers.end() && found->second.request == request;
+            LoopBrowser* current = stillAt(id, request);
             if (!made) {
                 if (!current) return;
-                LoopBrowser& unanswered = found->second;
-                unanswered.request = 0;
-                later(unanswered.askAgainPause, [this, id](system_bus::Connection* connection) {
+                current->request = 0;
+                later(current->askAgainPause, [this, id](system_bus::Connection* connection) {
                     const auto again = m_browsers.find(id);
                     if (again != m_browsers.end()) startDaemonBrowser(connection, id, again->second);
                 });
-                unanswered.askAgainPause = nextPause(unanswered.askAgainPause);
+                current->askAgainPause = nextPause(current->askAgainPause);
                 return;
             }
             if (!current) return freeAvahiObject(*bus, path);
-            LoopBrowser& started = found->second;
-            started.askAgainPause = firstPause();
-            started.path = path;
+            current->askAgainPause = firstPause();
+            current->path = path;
             tellBrowserObject(*bus, path, "Start");
-            if (!started.isSettling) return;
-            started.settleNotBefore = std::chrono::steady_clock::now() + m_timing.settleAtLeast;
-            settleAfter(m_timing.settleTimeout, id, started);
+            if (!current->list.isSettling()) return;
+            later(m_timing.settleTimeout, [this, id, request](system_bus::Connection* connection) {
+                if (LoopBrowser* settling = stillAt(id, request)) settle(*connection, id, *settling);
+            });
         });
     }
 
-    // Settles the browse `id` after `delay`, unless it has made another daemon object meanwhile.
-    void settleAfter(std::chrono::milliseconds delay, std::uint64_t id, const LoopBrowser& browser) {
-        later(delay, [this, id, request = browser.request](system_bus::Connection*) {
-            const auto settling = m_browsers.find(id);
-            if (settling != m_browsers.end() && settling->second.request == request) settle(settling->second);
-        });
+    // The browse `id` while the daemon object last asked for is still `request`; else null.
+    LoopBrowser* stillAt(std::uint64_t id, std::uint64_t request) {
+        const auto found = m_browsers.find(id);
+        return found != m_browsers.end() && found->second.request == request ? &found->second : nullptr;
+    }
+
+    // The browse's fresh object has settled: the listed services it did not report are looked up.
+    void settle(system_bus::Connection& bus, std::uint64_t id, LoopBrowser& browser) {
+        for (const auto& key : browser.list.settle(reporter(browser))) lookUp(bus, id, browser.request, key);
+    }
+
+    // Asks the daemon for a listed service that its browser object has not reported, bounded by the
+    // settle time-out (the daemon gives up after 5 s of silence itself): one it cannot find is removed;
+    // one it finds stays listed, and is asked after again until the object reports it.
+    void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key) {
+        bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress), m_timing.settleTimeout,
+                      [this, id, request, key](sd_bus_message* reply) {
+                          LoopBrowser* browser = stillAt(id, request);
+                          if (!browser || !browser->list.lookedUp(key, reply, reporter(*browser))) return;
+                          later(m_timing.settleTimeout, [this, id, request, key](system_bus::Connection* current) {
+                              if (stillAt(id, request)) lookUp(*current, id, request, key);
+                          });
+                      });
     }
 
     // Frees the browser's daemon object, also one the daemon is still making; what it reported is
@@ -443,63 +644,29 @@ private:
         if (bus && !browser.path.empty()) freeAvahiObject(*bus, browser.path);
         browser.request = 0;
         browser.path.clear();
-        browser.instances.clear();
-        browser.isSettling = false;
+        browser.list.endObject();
     }
 
     // Ends the browse: its services are forgotten without reports.
     static void endBrowse(system_bus::Connection* bus, LoopBrowser& browser) {
         endDaemonBrowser(bus, browser);
-        browser.listed.clear();
-    }
-
-    // The fresh object has reported what it knows, or its time ran out.
-    void settle(LoopBrowser& browser) {
-        if (!browser.isSettling) return;
-        browser.isSettling = false;
-        reportChanges(browser);
-    }
-
-    // Reports what the daemon's object has and the browse does not list, and the reverse, unless
-    // the object is still settling. Removals go first, so that a service that took another's place
-    // during a gap finds that place free.
-    void reportChanges(LoopBrowser& browser) {
-        if (browser.isSettling) return;
-        for (auto key = browser.listed.begin(); key != browser.listed.end();) {
-            if (browser.instances.contains(*key)) {
-                ++key;
-                continue;
-            }
-            reportService(browser, *key, false);
-            key = browser.listed.erase(key);
-        }
-        browser.instances.forEach([&](const AvahiServiceInstances::Key& key) {
-            if (browser.listed.insert(key).second) reportService(browser, key, true);
-        });
+        browser.list.clear();
     }
 
     void browserSignal(system_bus::Connection& bus, sd_bus_message* signal) {
         const char* path = sd_bus_message_get_path(signal);
-        LoopBrowser* browser = nullptr;
-        std::uint64_t browserId = 0;
-        for (auto& [id, candidate] : m_browsers) {
-            if (path && !candidate.path.empty() && candidate.path == path) {
-                browser = &candidate;
-                browserId = id;
-            }
-        }
-        if (!browser) return;
+        const auto found = std::find_if(m_browsers.begin(), m_browsers.end(), [&](const auto& candidate) {
+            return path && !candidate.second.path.empty() && candidate.second.path == path;
+        });
+        if (found == m_browsers.end()) return;
+        LoopBrowser& browser = found->second;
         if (sd_bus_message_is_signal(signal, nullptr, "Failure")) {
-            endBrowse(&bus, *browser);
-            browser->isWanted = false;
-            reportStopped(*browser);
+            endBrowse(&bus, browser);
+            browser.isWanted = false;
+            reportStopped(browser);
             return;
         }
-        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) {
-            const auto early = browser->settleNotBefore - std::chrono::steady_clock::now();
-            if (!browser->isSettling || early <= early.zero()) return settle(*browser);
-            return settleAfter(std::chrono::ceil<std::chrono::milliseconds>(early), browserId, *browser);
-        }
+        if (sd_bus_message_is_signal(signal, nullptr, "AllForNow")) return settle(bus, found->first, browser);
         const bool isNew = sd_bus_message_is_signal(signal, nullptr, "ItemNew") > 0;
         if (!isNew && sd_bus_message_is_signal(signal, nullptr, "ItemRemove") <= 0) return;
         std::int32_t interface = 0;
@@ -509,9 +676,13 @@ private:
         const char* domain = nullptr;
         if (sd_bus_message_read(signal, "iisss", &interface, &protocol, &name, &type, &domain) <= 0) return;
         if (!name || !type || !domain) return;
-        auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
-        if (isNew ? !browser->instances.add(key) : !browser->instances.remove(key)) return;
-        reportChanges(*browser);
+        const auto key = std::make_tuple(std::string(name), withTrailingDot(type), withTrailingDot(domain));
+        isNew ? browser.list.itemNew(key, reporter(browser)) : browser.list.itemRemoved(key, reporter(browser));
+    }
+
+    // Tells `browser`'s delegate of a service found or removed.
+    BrowseList::Report reporter(const LoopBrowser& browser) {
+        return [this, &browser](const BrowseList::Key& key, bool isNew) { reportService(browser, key, isNew); };
     }
 
     void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
@@ -529,14 +700,10 @@ private:
     QObject* m_receiver;
     const AvahiDnsSdTiming m_timing;
     // The loop's own.
-    bool m_isUsable = false;
-    std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
-    std::uint64_t m_ownerRequest = 0;
-    std::uint64_t m_stateRequest = 0; // the question about the daemon's state that counts
-    std::chrono::milliseconds m_statePause;
+    AvahiDaemon m_daemon;
+    AvahiResolutions m_resolutions;
     std::uint64_t m_lastRequest = 0;
     std::map<std::uint64_t, LoopBrowser> m_browsers;
-    std::map<std::uint64_t, std::uint64_t> m_resolving; // service id → its resolution's request
     // Declared last, so its thread ends before the rest goes.
     std::unique_ptr<system_bus::Watch> m_watch;
 };
@@ -558,11 +725,11 @@ public:
     void resolve(double timeoutSeconds, DnsSdDelegate* delegate) override {
         m_delegate = delegate;
         ++m_generation;
-        m_front->loop->post([id = m_id, self = weak_from_this(), generation = m_generation, name = m_name,
-                             type = m_type, domain = m_domain, timeoutSeconds,
+        m_front->loop->post([id = m_id, self = weak_from_this(), generation = m_generation,
+                             key = AvahiServiceInstances::Key{m_name, m_type, m_domain}, timeoutSeconds,
                              wanted = delegate != nullptr](AvahiLoop& loop, system_bus::Connection* bus) {
             if (wanted) {
-                loop.resolve(bus, id, self, generation, name, type, domain, timeoutSeconds);
+                loop.resolve(bus, id, self, generation, key, timeoutSeconds);
             } else {
                 loop.forgetService(id);
             }

@@ -40,10 +40,13 @@ class DnsSdService;
 class DnsSdDelegate {
 public:
     virtual ~DnsSdDelegate() = default;
+    // Also comes for a service found before, once the DNS-SD service has returned after a gap: the
+    // new object stands for the service as it is now, to be resolved anew.
     virtual void serviceFound(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     virtual void serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     // Browsing ended without being asked to: the browse failed. A daemon or a bus that goes away
-    // does not end browsing; it resumes when they return, and what left meanwhile is then removed.
+    // does not end browsing: it resumes when they return, what left meanwhile is then removed and
+    // the rest found again, so that a resolution the gap cut short is made anew.
     virtual void browsingStopped() = 0;
     // May come more than once for one service while it resolves.
     virtual void serviceResolved(const std::shared_ptr<DnsSdService>& service,
@@ -90,13 +93,9 @@ struct AvahiDnsSdTiming {
     // without an answer is asked again after a pause that grows as the bus connection's does.
     std::chrono::milliseconds answerTimeout{25'000};
     // After the daemon or the bus came back, for a fresh browser to say it has reported what it
-    // knows, before the services it did not report are removed.
+    // knows; and then for the daemon to find a listed service that the browser did not report
+    // before it is removed.
     std::chrono::milliseconds settleTimeout{5'000};
-    // A daemon that has just started can say so (AllForNow) before the phones' first answers reach
-    // it, while it is still announcing itself; what a fresh browser reported is not taken as whole
-    // before this has passed since it started, so a phone still there is never removed and listed
-    // again.
-    std::chrono::milliseconds settleAtLeast{2'000};
 };
 
 // The Avahi daemon over the system bus, unless `busAddress` names another bus (tests).

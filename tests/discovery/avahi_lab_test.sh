@@ -5,11 +5,14 @@
 # and lose the advertisements.
 #
 # With a CASE, the desk runs AvahiLabReturns with VELK_AVAHI_LAB_CASE=CASE instead, against one
-# phone, and drives the lab through requests: it appends "N ACTION [NAME]" lines to
+# phone, and drives the lab through requests: it appends "N ACTION [ARGUMENT...]" lines to
 # $work/requests, and this script does each in turn and appends "N" to $work/done. ACTION is
-# publish NAME or withdraw NAME (a transfer source on phone1), daemon-stop, daemon-start,
-# daemon-pause, daemon-continue (the desk's avahi-daemon: TERM, start, STOP, CONT), bus-stop (the
-# desk's bus, which the daemon leaves with) or bus-start (the bus at the same address).
+# publish NAME [PORT TXT...] (a transfer source on phone1, port 8443 unless given),
+# publish-hostless NAME HOST (the same on a host HOST that has no address yet), address HOST (HOST
+# gets phone1's address), withdraw NAME, phone-pause, phone-continue (phone1's avahi-daemon: STOP,
+# CONT), daemon-stop, daemon-start, daemon-pause, daemon-continue (the desk's avahi-daemon: TERM,
+# start, STOP, CONT), bus-stop (the desk's bus, which the daemon leaves with) or bus-start (the
+# bus at the same address).
 #
 # Usage: avahi_lab_test.sh TEST_PROGRAM [CASE]
 # Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
@@ -88,9 +91,11 @@ publish() {
   wait_for "$work/$host/$out.log" "Established under name" "avahi-publish on $host"
 }
 
+declare -A phone_avahi_pids=()
 for host in phone1 phone2; do
   start_bus "$host"
   start_avahi "$host"
+  phone_avahi_pids[$host]=${pids[-1]}
 done
 for host in phone1 phone2; do
   wait_for "$work/$host/avahi.log" "Server startup complete" "avahi-daemon on $host"
@@ -114,10 +119,22 @@ if [ -n "$case_name" ]; then
   }
   do_request() {
     local action=$1 name=${2:-}
+    shift $(($# < 2 ? $# : 2))
     case $action in
       publish)
-        publish phone1 "publish-$name" "$name" _velk-transfer._tcp 8443 "deviceId=$name"
+        [ $# -gt 0 ] || set -- 8443 "deviceId=$name"
+        publish phone1 "publish-$name" "$name" _velk-transfer._tcp "$@"
         publishers[$name]=$publisher_pid ;;
+      publish-hostless)
+        publish phone1 "publish-$name" -H "$1" "$name" _velk-transfer._tcp 8443
+        publishers[$name]=$publisher_pid ;;
+      address)
+        ip netns exec "$lab-phone1" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/phone1/bus" \
+          avahi-publish -a -R "$name" 10.77.0.11 >"$work/phone1/address-$name.log" 2>&1 &
+        pids+=($!)
+        wait_for "$work/phone1/address-$name.log" "Established under name" "the address of $name" ;;
+      phone-pause) kill -STOP "${phone_avahi_pids[phone1]}" ;;
+      phone-continue) kill -CONT "${phone_avahi_pids[phone1]}" ;;
       withdraw)
         kill -TERM "${publishers[$name]}"
         ended "${publishers[$name]}" "avahi-publish of $name" ;;
@@ -151,8 +168,9 @@ if [ -n "$case_name" ]; then
   pids+=("$desk_pid")
   handled=0
   while kill -0 "$desk_pid" 2>/dev/null; do
-    while read -r number action name; do
-      do_request "$action" "$name"
+    while read -r number request; do
+      # shellcheck disable=SC2086 # a request's words are its arguments
+      do_request $request
       echo "$number" >>"$work/done"
       handled=$number
     done < <(tail -n +"$((handled + 1))" "$work/requests")

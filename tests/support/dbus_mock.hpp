@@ -21,10 +21,17 @@ namespace velk::test {
 class DbusMock {
 public:
     // Runs `python3 -m dbusmock --session ARGUMENTS...` on the new bus; ready once `service` is on it.
-    DbusMock(const std::vector<std::string>& arguments, const QString& service, const QString& connectionName)
+    // With `busConfig`, the bus follows that configuration file (its policy can be changed and
+    // reloaded) and writes what it logs, refusals among them, to `busLog`.
+    DbusMock(const std::vector<std::string>& arguments, const QString& service, const QString& connectionName,
+             const std::string& busConfig = {}, const std::string& busLog = {})
         : m_connectionName(connectionName) {
-        m_bus = std::make_unique<ChildProcess>(
-            std::vector<std::string>{"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+        std::vector<std::string> bus{"dbus-daemon", "--session", "--nofork", "--print-address=1"};
+        if (!busConfig.empty()) {
+            bus = {"sh", "-c", "exec dbus-daemon --config-file=\"$0\" --nofork --nosyslog --print-address=1 2>\"$1\"",
+                   busConfig, busLog};
+        }
+        m_bus = std::make_unique<ChildProcess>(bus, "", true);
         const std::optional<std::string> printed = m_bus->readLine(5000);
         if (!printed) return;
         address = QString::fromStdString(*printed).trimmed();
