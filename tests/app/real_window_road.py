@@ -128,10 +128,25 @@ class Road:
     def key(self, *keys):
         self.xdotool("key", "--delay", "80", *keys)
 
+    def settle(self):
+        """Waits until the application wrote its widget map twice more: it has handled what was
+        typed before, however busy the machine."""
+        changes, seen = 0, None
+        deadline = time.monotonic() + STEP_S
+        while changes < 2 and time.monotonic() < deadline:
+            try:
+                written = os.stat(self.map_file).st_mtime_ns
+            except OSError:
+                written = None
+            changes += seen is not None and written != seen
+            seen = written
+            time.sleep(0.02)
+        self.check(changes == 2, "the application no longer writes its widget map")
+
     def tab_to(self, what, window, backwards=False, **query):
         """Presses Tab (Shift+Tab) until the widget map says the wanted widget has the focus."""
         for _ in range(40):
-            time.sleep(0.6)  # the map is rewritten every 250 ms
+            self.settle()
             reached = [e for e in self.find(window=window, **query) if e.get("focused")]
             if reached:
                 return reached[0]
@@ -142,7 +157,7 @@ class Road:
         """In the focused list, Home and then Down until the wanted row is selected."""
         self.key("Home")
         for _ in range(20):
-            time.sleep(0.6)
+            self.settle()
             if [e for e in self.find(window=window, name=list_name + ".row", contains=contains) if e.get("selected")]:
                 return
             self.key("Down")
@@ -218,7 +233,7 @@ class Road:
         self.key("ctrl+a", "BackSpace")
         self.type_text(phone["code"])
         self.key("Return")  # Return in the code field presses nothing
-        time.sleep(0.5)
+        self.settle()
         self.check(not self.pair_requests(phone), "Return in the code field sent a pairing request")
         self.shot("collect-" + phone["cameraId"])
         primary = self.wait_widget("an enabled pair button", window=sheet, name="primary", enabled=True)
