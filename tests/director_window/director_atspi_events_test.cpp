@@ -39,16 +39,17 @@ public:
         m_counter.writeLine("mark /org/a11y/atspi/accessible/" + std::to_string(QAccessible::uniqueId(marker)));
         // The bridge sends every object event once it has learnt of the counter's registration.
         bool counted = false;
-        m_listening = waitUntil([&] { return counted || (counted = count().has_value()); }, 20'000);
+        m_listening = waitUntil([&] { return counted || (counted = count(5'000).has_value()); }, 20'000);
     }
 
     bool listening() const { return m_listening; }
 
-    // The events since the previous count, as the counter's line "events N KIND=COUNT ...".
-    std::optional<std::string> count() {
+    // The events since the previous count, as the counter's line "events N KIND=COUNT ...". A busy
+    // machine may take long to tell them all.
+    std::optional<std::string> count(int boundMs = 60'000) {
         m_marker.setAccessibleName(QString::number(++m_marks));
         std::optional<std::string> line;
-        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 5'000);
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, boundMs);
         return line;
     }
     // The events from now until the application has nothing more to tell (a count without events):
