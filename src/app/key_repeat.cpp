@@ -213,5 +213,10 @@ bool latestPressRepeats(int symbol) {
     return seen && seen->current && seen->current->symbol == symbol && seen->current->repeats;
 }
 
+bool latestPressRepeats() {
+    const Watcher* seen = watcher();
+    return seen && seen->current && seen->current->repeats;
+}
+
 } // namespace KeyRepeat
 } // namespace velk

@@ -99,6 +99,10 @@ bool isRepeat(const QKeyEvent& event);
 // Whether the press of the key whose symbol is `symbol`, being handled now (by a shortcut, which
 // sees no event), is a repeat.
 bool latestPressRepeats(int symbol);
+// Whether the press being handled now is a repeat, whatever symbol the layout gives its key (Qt
+// matches a letter's shortcut on a layout of another script too): for a shortcut's own event, which
+// only a press sends.
+bool latestPressRepeats();
 
 } // namespace KeyRepeat
 } // namespace velk

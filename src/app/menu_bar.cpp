@@ -1,14 +1,31 @@
 #include "app/menu_bar.hpp"
 
 #include <QAction>
+#include <QApplication>
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QWindow>
 
+#include "app/key_repeat.hpp"
 #include "app/window_registry.hpp"
 
 namespace velk {
+namespace {
+
+// A shortcut that a held key's repeat sends goes no further.
+class ShortcutOncePerPress final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->type() == QEvent::Shortcut && KeyRepeat::latestPressRepeats();
+    }
+};
+
+} // namespace
 
 QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands) {
     auto* bar = new QMenuBar(&window);
@@ -30,13 +47,7 @@ QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands) {
     close->setObjectName(QStringLiteral("menuCloseWindow"));
     close->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
     QObject::connect(close, &QAction::triggered, &window, [&window] { window.close(); });
-    QAction* quit = application->addAction(QString::fromUtf8(MenuText::quit));
-    quit->setObjectName(QStringLiteral("menuQuit"));
-    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-    quit->setMenuRole(QAction::NoRole);
-    QObject::connect(quit, &QAction::triggered, &window, [commands] {
-        if (commands.quit) commands.quit();
-    });
+    if (commands.quit) application->addAction(commands.quit);
 
     QMenu* windows = bar->addMenu(QString::fromUtf8(MenuText::window));
     const std::pair<const char*, const char*> entries[] = {{MenuText::director, WindowID::director},
@@ -52,6 +63,30 @@ QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands) {
 
     window.setMenuBar(bar);
     return bar;
+}
+
+QAction* makeQuitAction(QObject& owner, std::function<void()> quit) {
+    auto* action = new QAction(QString::fromUtf8(MenuText::quit), &owner);
+    action->setObjectName(QStringLiteral("menuQuit"));
+    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+    action->setShortcutContext(Qt::ApplicationShortcut);
+    action->setAutoRepeat(false);
+    action->setMenuRole(QAction::NoRole);
+    action->installEventFilter(new ShortcutOncePerPress(action));
+    QObject::connect(action, &QAction::triggered, &owner, [quit = std::move(quit)] {
+        if (quit) quit();
+    });
+    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, action, [action](QWindow* focus) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            if (window->windowHandle() != focus) continue;
+            // Never a menu or a picker's list: an action added to a menu is one of its entries.
+            const Qt::WindowType type = window->windowType();
+            if (type != Qt::Popup && type != Qt::ToolTip && !window->actions().contains(action))
+                window->addAction(action);
+            return;
+        }
+    });
+    return action;
 }
 
 } // namespace velk

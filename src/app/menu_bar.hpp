@@ -2,19 +2,25 @@
 // The application's menu bar, the same on every window: the application menu with Settings…
 // (Ctrl+,), Close Window (Ctrl+W) and Quit (Ctrl+Q), and the Window menu opening the Director and
 // the Library.
+//
+// Quit is one action of the application's, which every window it opens answers: a sheet, an alert
+// or a file panel over a window as well as the windows themselves, with or without a menu bar.
 
 #include <functional>
 #include <string>
 
+class QAction;
 class QMainWindow;
 class QMenuBar;
+class QObject;
 
 namespace velk {
 
 struct MenuCommands {
     std::function<void(const std::string& windowID)> openWindow;
     std::function<void()> openSettings;
-    std::function<void()> quit;
+    // The application's Quit (makeQuitAction), the same action in every menu bar; none without.
+    QAction* quit = nullptr;
 };
 
 namespace MenuText {
@@ -29,5 +35,11 @@ inline constexpr const char* library = "&Library";
 
 // Replaces the window's menu bar with the application's. Close Window closes `window`.
 QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands);
+
+// Quit on Ctrl+Q, a child of `owner`, running `quit`. Qt answers an application's shortcut only in
+// a window the action belongs to and no modal window covers, so each window that gets the
+// keyboard's focus is given the action; a held key quits once, and never on the repeats of a
+// press that went to another program (KeyRepeat).
+QAction* makeQuitAction(QObject& owner, std::function<void()> quit);
 
 } // namespace velk

@@ -62,6 +62,7 @@ Json snapshot() {
                        {"name", widget->objectName().toStdString()},
                        {"class", widget->metaObject()->className()},
                        {"text", textOf(*widget)},
+                       {"description", widget->accessibleDescription().toStdString()},
                        {"enabled", widget->isEnabled()},
                        {"focused", widget->hasFocus()},
                        {"rect", rectOf(*widget, widget->rect())}};

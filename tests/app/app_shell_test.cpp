@@ -82,7 +82,9 @@ TEST_F(ShellTest, MenuBarCommandsAndShortcuts) {
     std::vector<std::string> opened;
     int settings = 0;
     int quits = 0;
-    MenuCommands commands{[&](const std::string& id) { opened.push_back(id); }, [&] { ++settings; }, [&] { ++quits; }};
+    QObject application;
+    QAction* quit = makeQuitAction(application, [&] { ++quits; });
+    MenuCommands commands{[&](const std::string& id) { opened.push_back(id); }, [&] { ++settings; }, quit};
     registry.setMenuCommands(commands);
     registry.registerFactory(WindowID::director, [] { return new QMainWindow; });
     registry.registerFactory(WindowID::settings, [] { return new QMainWindow; }, false);
@@ -92,11 +94,12 @@ TEST_F(ShellTest, MenuBarCommandsAndShortcuts) {
 
     EXPECT_EQ(action(*director, "menuSettings")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
     EXPECT_EQ(action(*director, "menuCloseWindow")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_W));
-    EXPECT_EQ(action(*director, "menuQuit")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_EQ(quit->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Q));
+    EXPECT_TRUE(director->menuBar()->actions().front()->menu()->actions().contains(quit));
     action(*director, "menuSettings")->trigger();
     action(*director, "menuWindow_library")->trigger();
     action(*director, "menuWindow_director")->trigger();
-    action(*director, "menuQuit")->trigger();
+    quit->trigger();
     EXPECT_EQ(settings, 1);
     EXPECT_EQ(quits, 1);
     EXPECT_EQ(opened, (std::vector<std::string>{"library", "director"}));

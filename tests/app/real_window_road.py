@@ -7,7 +7,8 @@ Window menu, opens Collect, picks each phone, confirms its fingerprint, types it
 then with the keyboard alone (Tab, arrows, Return) selects the take and runs Download Take and
 Export for Resolve, into a folder typed into the file panel. Everything is checked from outside the application: the files on disk (digests equal to
 the phones' recordings), each phone's request log, xmllint on the export, the window titles by
-xwininfo, a second launch that raises the first and ends with status 0, and Quit.
+xwininfo, a second launch that raises the first and ends with status 0, and Ctrl+Q in the Wi-Fi
+QR sheet, which ends the application with every copy in the library on disk.
 
 Where to click comes from the widget map the application writes when VELK_WIDGET_MAP is set.
 Screenshots of each step are saved as review material in --out/screenshots.
@@ -127,10 +128,25 @@ class Road:
     def key(self, *keys):
         self.xdotool("key", "--delay", "80", *keys)
 
+    def settle(self):
+        """Waits until the application wrote its widget map twice more: it has handled what was
+        typed before, however busy the machine."""
+        changes, seen = 0, None
+        deadline = time.monotonic() + STEP_S
+        while changes < 2 and time.monotonic() < deadline:
+            try:
+                written = os.stat(self.map_file).st_mtime_ns
+            except OSError:
+                written = None
+            changes += seen is not None and written != seen
+            seen = written
+            time.sleep(0.02)
+        self.check(changes == 2, "the application no longer writes its widget map")
+
     def tab_to(self, what, window, backwards=False, **query):
         """Presses Tab (Shift+Tab) until the widget map says the wanted widget has the focus."""
         for _ in range(40):
-            time.sleep(0.6)  # the map is rewritten every 250 ms
+            self.settle()
             reached = [e for e in self.find(window=window, **query) if e.get("focused")]
             if reached:
                 return reached[0]
@@ -141,7 +157,7 @@ class Road:
         """In the focused list, Home and then Down until the wanted row is selected."""
         self.key("Home")
         for _ in range(20):
-            time.sleep(0.6)
+            self.settle()
             if [e for e in self.find(window=window, name=list_name + ".row", contains=contains) if e.get("selected")]:
                 return
             self.key("Down")
@@ -217,7 +233,7 @@ class Road:
         self.key("ctrl+a", "BackSpace")
         self.type_text(phone["code"])
         self.key("Return")  # Return in the code field presses nothing
-        time.sleep(0.5)
+        self.settle()
         self.check(not self.pair_requests(phone), "Return in the code field sent a pairing request")
         self.shot("collect-" + phone["cameraId"])
         primary = self.wait_widget("an enabled pair button", window=sheet, name="primary", enabled=True)
@@ -339,18 +355,31 @@ class Road:
         self.check(titles.count('"Kestova Director"') == 1, "not exactly one Director window after a second launch")
 
     def quit(self):
-        menu = self.wait_widget("the menu bar", window=DIRECTOR, name="menuBar")
-        x, y, _, _ = menu["rect"]
-        self.click({"rect": [x, y, 4, 4]})
-        self.key("Escape")
+        # Ctrl+Q from a sheet: the Wi-Fi QR sheet over the Library has the keyboard (a click in its
+        # margin gives it, as there is no window manager). The second launch raised the Director.
+        self.xdotool("search", "--name", "^%s$" % LIBRARY, "windowraise")
+        self.click(self.wait_widget("the Wi-Fi QR button", window=LIBRARY, name="wifi"))
+        x, y, _, _ = self.wait_widget("the Wi-Fi QR sheet", window="Wi-Fi QR", name="wifiSheet")["rect"]
+        self.click({"rect": [x, y, 8, 8]})
+        self.shot("wifi-sheet")
+        started = time.monotonic()
         self.key("ctrl+q")
         try:
             status = self.app.wait(timeout=20)
         except subprocess.TimeoutExpired:
-            self.fail("Quit did not end the application")
+            self.fail("Ctrl+Q in the Wi-Fi QR sheet did not end the application")
+        print("road: Ctrl+Q in the Wi-Fi QR sheet ended the application after %.2f s" % (time.monotonic() - started),
+              flush=True)
         self.check(status == 0, "the application ended with status %d" % status)
-        lock = os.path.join(self.home, ".local", "share", "Velk", "kestova.lock")
-        self.check(not os.path.exists(lock), "the instance lock was left behind")
+        data = os.path.join(self.home, ".local", "share", "Velk")
+        self.check(not os.path.exists(os.path.join(data, "kestova.lock")), "the instance lock was left behind")
+        # The library on disk holds every verified copy.
+        with open(os.path.join(data, "library.json")) as source:
+            projects = json.load(source)["projects"]
+        clips = [clip for project in projects if project["name"] == "Demo Shoot" for take in project["takes"]
+                 for clip in take["clips"]]
+        self.check(len(clips) == len(self.phones) and all(clip.get("localPath") for clip in clips),
+                   "the saved library does not hold every verified copy: %s" % clips)
         # Quitting sends the cameras nothing: no stop, no cancellation.
         for phone in self.phones:
             log = os.path.join(os.path.dirname(phone["requests"]), "camera.log")

@@ -47,9 +47,7 @@ since() { awk -v from="$1" -v to="$(now)" 'BEGIN { printf "%.2f", to - from }'; 
 past() { awk -v from="$1" -v limit="$2" -v to="$(now)" 'BEGIN { exit !(to - from > limit) }'; } # START SECONDS
 
 . "$here/../support/xvfb.sh"
-# -noreset: an X server that resets whenever its last client leaves drops a connection that arrives
-# during the reset, and between two starts the last client to leave is often an xdotool search.
-start_xvfb "$work/xvfb.log" -screen 0 1400x900x24 -noreset || skip "no X server started"
+start_xvfb "$work/xvfb.log" -screen 0 1400x900x24 || skip "no X server started"
 pids+=("$xvfb_pid")
 export DISPLAY=$xvfb_display
 

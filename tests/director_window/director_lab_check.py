@@ -7,9 +7,11 @@ import base64
 import collections
 import ipaddress
 import json
+import os
 import struct
 import statistics
 import sys
+import time
 
 SCREEN_W, SCREEN_H = 1400, 900
 
@@ -79,6 +81,52 @@ def command_tiles(args):
         print("tile %d spread %.1f mean %.1f frame %s" % (index + 1, spread, mean, shows))
         failed = failed or shows != bool(live)
     sys.exit(1 if failed else 0)
+
+
+def command_described(args):
+    """A widget's accessible description begins with the given text."""
+    map_path, name, start = args
+    description = widget_entry(map_path, name=name).get("description", "")
+    print(name, "described as", repr(description))
+    sys.exit(0 if description.startswith(start) else 1)
+
+
+def command_focused(args):
+    """That widget of the Director window has the keyboard's focus."""
+    map_path, name = args
+    focused = widget_entry(map_path, name=name).get("focused")
+    print(name, "focused" if focused else "not focused")
+    sys.exit(0 if focused else 1)
+
+
+def command_rewritten(args):
+    """Waits (30 s at most) until the application wrote its widget map that many times more."""
+    map_path, times = args[0], int(args[1])
+    deadline = time.monotonic() + 30
+    seen = None
+    while times > 0 and time.monotonic() < deadline:
+        try:
+            written = os.stat(map_path).st_mtime_ns
+        except OSError:
+            written = None
+        if seen is not None and written != seen:
+            times -= 1
+        seen = written
+        time.sleep(0.02)
+    print("widget map rewritten" if times == 0 else "widget map not rewritten")
+    sys.exit(0 if times == 0 else 1)
+
+
+def command_menu(args):
+    """A menu of the application is open."""
+    try:
+        with open(args[0]) as f:
+            entries = json.load(f)
+    except (OSError, ValueError):
+        entries = []
+    menus = [entry for entry in entries if entry["class"] == "QMenu"]
+    print("open menus", len(menus))
+    sys.exit(0 if menus else 1)
 
 
 def command_enabled(args):
@@ -303,5 +351,7 @@ if __name__ == "__main__":
                 "outline": command_outline, "focus-ring": command_focus_ring,
                 "starts": command_starts,
                 "started": command_started, "enabled": command_enabled, "stops": command_stops, "slot": command_slot,
+                "described": command_described, "menu": command_menu, "focused": command_focused,
+                "rewritten": command_rewritten,
                 "datagrams": command_datagrams}
     commands[sys.argv[1]](sys.argv[2:])

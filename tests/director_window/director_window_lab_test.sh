@@ -154,7 +154,6 @@ capture_until 30 cut program "$map" "$work/cut.rgb" || fail "the cut put a camer
 
 # A phone killed mid-take, then Stop All on Ctrl+period: the others acknowledge.
 kill -KILL "${phone_pids[3]}" 2>/dev/null || true
-killed_at=$SECONDS
 stop_all_at=$(date +%s.%N)
 xdotool key --clearmodifiers ctrl+period
 stopped_everywhere() { "${check[@]}" stops "$work"/phone{1,2,3}.jsonl; }
@@ -168,26 +167,30 @@ pattern=$(echo "$pattern" | awk -F, -v s="$slot" 'BEGIN{OFS=","} {$(s + 1) = 0; 
 wait_until 40 shown text "3 CAMERAS" || fail "the killed phone goes offline"
 capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
 # After 30 s without a report the camera leaves the list; its slot stays locked for it.
-while [ $((SECONDS - killed_at)) -lt 36 ]; do sleep 1; done
+locked_cell=wallCell$((slot + 1))
+wait_until 60 "${check[@]}" described "$map" "$locked_cell" "Offline • slot $((slot + 1)) locked" ||
+  fail "the killed phone leaves the list and its cell shows the locked slot"
 capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
 [ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
 
 # The keyboard releases the locked slot: Tab until the cell shows the focus, then the Menu key
 # opens its menu and Return chooses "Release Camera Slot".
-locked_cell=wallCell$((slot + 1))
 click name takeField
 focused=""
 for _ in $(seq 30); do
   xdotool key --clearmodifiers Tab
-  capture keyboard-locked
-  if "${check[@]}" focus-ring "$map" "$work/keyboard-locked.rgb" "$locked_cell" >"$work/last-check" 2>&1; then
+  # Judged once the application has written its widget map twice since the key.
+  "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+  if "${check[@]}" focused "$map" "$locked_cell" >"$work/last-check" 2>&1; then
     focused=yes
     break
   fi
 done
-[ -n "$focused" ] || fail "Tab reaches the locked cell and shows its focus"
+[ -n "$focused" ] || fail "Tab reaches the locked cell"
+capture_until 30 keyboard-locked focus-ring "$map" "$work/keyboard-locked.rgb" "$locked_cell" ||
+  fail "the locked cell shows its focus"
 xdotool key --clearmodifiers Menu
-sleep 0.5
+wait_until 30 "${check[@]}" menu "$map" || fail "the Menu key opens the locked cell's menu"
 capture keyboard-locked-menu
 xdotool key --clearmodifiers Return
 released() { ! "${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4; }

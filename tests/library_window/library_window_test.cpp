@@ -1,6 +1,7 @@
 #include <QAbstractButton>
 #include <QAction>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
@@ -11,6 +12,9 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "app/application.hpp"
+#include "app/window_factories.hpp"
+#include "app/window_registry.hpp"
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
 #include "library_window/library_list_models.hpp"
@@ -19,6 +23,7 @@
 #include "library_window_fixture.hpp"
 #include "store/store_fixture.hpp"
 #include "support/control_contrast.hpp"
+#include "support/widgets.hpp"
 #include "wifi/ui/wifi_onboarding_view.hpp"
 #include "wifi/wifi_change_gate.hpp"
 
@@ -319,6 +324,65 @@ TEST_F(LibraryWindowTest, EveryControlStandsOutFromWhatItIsDrawnOn) {
         test::expectControlsStandOut(*shown, row.where, row.controls);
         if (shown != window.get()) shown->close();
         settle();
+    }
+}
+
+// Ctrl+Q as the window system hands it to the window that has the focus: a press at `time`, after
+// the key's release at `releasedAt`. An X server repeats a held key as a release and a press with
+// one time stamp.
+void ctrlQ(QWidget& focus, ulong releasedAt, ulong time) {
+    QWindow* window = focus.window()->windowHandle();
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Q, Qt::ControlModifier);
+    release.setTimestamp(releasedAt);
+    QCoreApplication::sendEvent(window, &release);
+    qt_sendShortcutOverrideEvent(window, time, Qt::Key_Q, Qt::ControlModifier);
+}
+
+// Ctrl+Q quits from every window and sheet, wherever the focus is in it, a text field too: the
+// application ends as from the menu. The repeats of a press that went to another program do not.
+TEST(LibraryQuit, CtrlQQuitsFromEveryWindowAndSheetOncePerPress) {
+    application();
+    struct Row {
+        const char* where;
+        // Opens it; gives the widget that is to have the focus.
+        std::function<QWidget*(Application&, LibraryWindow&)> open;
+    };
+    const Row rows[] = {
+        {"the Library's search field", [](Application&, LibraryWindow& library) { return library.searchField(); }},
+        {"the Wi-Fi QR sheet", [](Application&, LibraryWindow& library) { return library.showWiFi(), library.sheet(); }},
+        {"the Collect sheet", [](Application&, LibraryWindow& library) { return library.showCollect(), library.sheet(); }},
+        {"the error alert",
+         [](Application& app, LibraryWindow& library) -> QWidget* {
+             app.services().store.setErrorMessage("Manifest import failed: no such file.");
+             return library.errorAlert();
+         }},
+        {"the file panel's name field",
+         [](Application&, LibraryWindow& library) {
+             library.importManifest();
+             return library.findChild<QFileDialog*>("filePanel")->findChild<QLineEdit*>("fileNameEdit");
+         }},
+        {"the Settings window",
+         [](Application& app, LibraryWindow&) {
+             app.openSettings();
+             return app.windows().window(WindowID::settings);
+         }},
+    };
+    ulong time = 1000;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.where);
+        QTemporaryDir folder;
+        Application app({folder.filePath("data").toStdString(), folder.filePath("videos").toStdString(), false,
+                         std::make_shared<FakeDnsSdBackend>()});
+        app.registerWindow(WindowID::library, createLibraryWindow);
+        auto* library = static_cast<LibraryWindow*>(app.windows().openWindow(WindowID::library));
+        const QPointer<QWidget> focus = row.open(app, *library);
+        ASSERT_TRUE(focus && test::activate(*focus->window()));
+        focus->setFocus();
+        ctrlQ(*focus, time, time);
+        EXPECT_FALSE(app.isShutDown()) << "a repeat";
+        if (focus) ctrlQ(*focus, time + 100, time + 200);
+        EXPECT_TRUE(app.isShutDown());
+        time += 1000;
     }
 }
 

@@ -3,7 +3,10 @@
 # start_xvfb LOG [Xvfb options...] starts Xvfb and sets xvfb_display (":N") and xvfb_pid; returns 1
 # when no server started. Xvfb's lock file in /tmp is what keeps two servers off one number (a
 # server in a network namespace does not see another's socket and would replace its file), so it
-# tries numbers until an Xvfb holds one and reports ready.
+# tries numbers until an Xvfb holds one and reports ready. The server never resets: one that resets
+# whenever its last client leaves refuses a connection that arrives during the reset, and the last
+# client to leave is often a tool that only asked whether the display answers (xdotool), or the
+# accessibility bus's launcher.
 start_xvfb() {
   local log=$1 ready n
   shift
@@ -12,7 +15,7 @@ start_xvfb() {
   for n in $(shuf -i 100-899 -n 30); do
     [ ! -e "/tmp/.X$n-lock" ] || continue
     : >"$ready"
-    Xvfb ":$n" -displayfd 3 -nolisten tcp "$@" 3>"$ready" >>"$log" 2>&1 &
+    Xvfb ":$n" -displayfd 3 -nolisten tcp -noreset "$@" 3>"$ready" >>"$log" 2>&1 &
     xvfb_pid=$!
     for _ in $(seq 300); do
       if [ -s "$ready" ]; then
