@@ -236,10 +236,12 @@ private:
     // Asks the bus who holds the daemon's name.
     void askOwner(system_bus::Connection& bus) {
         const std::uint64_t request = ++m_ownerRequest;
-        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
+        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout, [this, &bus, request](const system_bus::Reply& reply) {
             const char* owner = nullptr;
             if (request != m_ownerRequest) return;
-            if (reply && sd_bus_message_read_basic(reply, 's', &owner) > 0 && owner) return ownerIs(bus, owner);
+            if (reply.answer() && sd_bus_message_read_basic(reply.answer(), 's', &owner) > 0 && owner) {
+                return ownerIs(bus, owner);
+            }
             askWhetherOwned(bus, request);
         });
     }
@@ -248,10 +250,10 @@ private:
     // announces; otherwise the bus refused (its policy) or did not answer, and the name reads as held
     // by nobody until it is asked after again, after a pause.
     void askWhetherOwned(system_bus::Connection& bus, std::uint64_t request) {
-        bus.callAsync(aboutTheName(bus, "NameHasOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
+        bus.callAsync(aboutTheName(bus, "NameHasOwner"), m_answerTimeout, [this, &bus, request](const system_bus::Reply& reply) {
             int isHeld = 1;
             if (request != m_ownerRequest) return;
-            const bool isNobody = reply && sd_bus_message_read_basic(reply, 'b', &isHeld) > 0 && !isHeld;
+            const bool isNobody = reply.answer() && sd_bus_message_read_basic(reply.answer(), 'b', &isHeld) > 0 && !isHeld;
             ownerIs(bus, "");
             if (isNobody) return;
             m_later(m_pause, [this, request = m_ownerRequest](system_bus::Connection* current) {
@@ -278,10 +280,10 @@ private:
     void askState(system_bus::Connection& bus) {
         const std::uint64_t request = ++m_stateRequest;
         bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_answerTimeout,
-                      [this, connection = &bus, request](sd_bus_message* reply) {
+                      [this, connection = &bus, request](const system_bus::Reply& reply) {
                           if (request != m_stateRequest) return;
                           std::int32_t state = 0;
-                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
+                          if (reply.answer() && sd_bus_message_read_basic(reply.answer(), 'i', &state) > 0) {
                               m_pause = firstPause();
                               setUsable(connection, isUsableState(state));
                               return;
@@ -329,11 +331,12 @@ public:
         const std::uint64_t request = ++m_lastRequest;
         m_current[id] = request;
         bus.callAsync(resolveCall(bus, service, 0u), timeout,
-                      [this, id, request, resolved = std::move(resolved)](sd_bus_message* reply) {
+                      [this, id, request, resolved = std::move(resolved)](const system_bus::Reply& reply) {
                           const auto found = m_current.find(id);
                           if (found == m_current.end() || found->second != request) return;
                           m_current.erase(found);
-                          std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
+                          std::optional<DnsSdResolution> resolution =
+                              reply.answer() ? readResolution(reply.answer()) : std::nullopt;
                           if (resolution) resolved(std::move(*resolution));
                       });
     }
@@ -588,9 +591,9 @@ private:
                                   withoutTrailingDot(browser.type).c_str(), withoutTrailingDot(browser.domain).c_str(),
                                   0u);
         }
-        bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
+        bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](const system_bus::Reply& reply) {
             const char* path = nullptr;
-            const bool made = reply && sd_bus_message_read_basic(reply, 'o', &path) > 0 && path;
+            const bool made = reply.answer() && sd_bus_message_read_basic(reply.answer(), 'o', &path) > 0 && path;
             LoopBrowser* current = stillAt(id, request);
             if (!made) {
                 if (!current) return;
@@ -629,9 +632,9 @@ private:
     // one it finds stays listed, and is asked after again until the object reports it.
     void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key) {
         bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress), m_timing.settleTimeout,
-                      [this, id, request, key](sd_bus_message* reply) {
+                      [this, id, request, key](const system_bus::Reply& reply) {
                           LoopBrowser* browser = stillAt(id, request);
-                          if (!browser || !browser->list.lookedUp(key, reply, reporter(*browser))) return;
+                          if (!browser || !browser->list.lookedUp(key, reply.answer() != nullptr, reporter(*browser))) return;
                           later(m_timing.settleTimeout, [this, id, request, key](system_bus::Connection* current) {
                               if (stillAt(id, request)) lookUp(*current, id, request, key);
                           });
