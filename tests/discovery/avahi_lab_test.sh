@@ -171,8 +171,10 @@ if [ -n "$case_name" ]; then
         start_bus desk
         desk_bus_pid=${pids[-1]} ;;
       bus-stop)
-        # The daemon leaves when it sees its bus gone; one that stays on is ended, since whether it
-        # leaves by itself is not what the cases are about.
+        # The daemon leaves when it sees its bus gone. One that still had a message to send spins
+        # instead (avahi-daemon 0.8: its write fails with EPIPE and is tried again, round after
+        # round, before it looks at the hang-up or at a TERM), so one still there is ended, with a
+        # note: whether it leaves by itself is not what the cases are about.
         end_process "$desk_bus_pid" "the desk's bus" "$work/desk/bus.log"
         if ! gone_within "$desk_avahi_pid" "$END_GRACE_S"; then
           note_lingering "$desk_avahi_pid" "the desk's avahi-daemon is still there $END_GRACE_S s after its bus went" \
