@@ -61,9 +61,9 @@ void keepAnswer(const Watch* keeper, std::optional<HostnamedAnswer> answer) {
 void askHostnamed(system_bus::Connection& bus, const Watch* keeper) {
     system_bus::Message call = bus.methodCall(hostnamedService, hostnamedPath, "org.freedesktop.DBus.Properties", "GetAll");
     if (call) sd_bus_message_append(call.get(), "s", hostnamedService);
-    bus.callAsync(call, system_bus::answerTimeout, [keeper](sd_bus_message* reply) {
-        if (!reply) return keepAnswer(keeper, std::nullopt);
-        const auto properties = system_bus::readProperties(reply);
+    bus.callAsync(call, system_bus::answerTimeout, [keeper](const system_bus::Reply& reply) {
+        if (!reply.answer()) return keepAnswer(keeper, std::nullopt);
+        const auto properties = system_bus::readProperties(reply.answer());
         const auto property = [&](const char* name) {
             return system_bus::valueAs<std::string>(system_bus::propertyOf(properties, name));
         };

@@ -23,7 +23,8 @@ constexpr const char* standardSystemAddress = "unix:path=/run/dbus/system_bus_so
 // Without a descriptor to wake it, a wait looks at its token and its mailbox this often.
 constexpr int lookAgainMs = 50;
 
-using ReplyHandler = std::function<void(sd_bus_message*)>;
+using ReplyHandler = std::function<void(const Reply&)>;
+using SignalHandler = std::function<void(sd_bus_message*)>;
 
 // Milliseconds left until `deadline`; -1 for no deadline.
 int millisecondsUntil(Deadline deadline) {
@@ -185,21 +186,25 @@ PauseEnd pauseUntil(Deadline until, const CancellationToken& stop, Mailbox& mail
 }
 
 int replied(sd_bus_message* reply, void* userdata, sd_bus_error*) {
-    (*static_cast<ReplyHandler*>(userdata))(sd_bus_message_is_method_error(reply, nullptr) ? nullptr : reply);
+    (*static_cast<ReplyHandler*>(userdata))(Reply(reply));
     return 0;
 }
 
 int signalled(sd_bus_message* signal, void* userdata, sd_bus_error*) {
-    (*static_cast<ReplyHandler*>(userdata))(signal);
+    (*static_cast<SignalHandler*>(userdata))(signal);
     return 0;
 }
 
-void forgetHandler(void* userdata) { delete static_cast<ReplyHandler*>(userdata); }
+template <class Handler>
+void forgetHandler(void* userdata) {
+    delete static_cast<Handler*>(userdata);
+}
 
 // The slot is left to the bus, which drops it (and the handler with it) once it has served, or
 // when the connection goes.
+template <class Handler>
 void leaveToTheBus(sd_bus_slot* slot) {
-    sd_bus_slot_set_destroy_callback(slot, &forgetHandler);
+    sd_bus_slot_set_destroy_callback(slot, &forgetHandler<Handler>);
     sd_bus_slot_set_floating(slot, 1);
     sd_bus_slot_unref(slot);
 }
@@ -260,6 +265,19 @@ std::string systemAddress(const std::optional<std::string>& chosen) {
 }
 
 void MessageRelease::operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
+
+Reply::Reply(sd_bus_message* message) {
+    if (!message) return;
+    if (sd_bus_message_is_method_error(message, nullptr) <= 0) {
+        m_answer = message;
+        return;
+    }
+    // sd-bus tells a time-out and a connection that ended as NoReply errors of its own making.
+    const sd_bus_error* error = sd_bus_message_get_error(message);
+    if (error && error->name && !sd_bus_error_has_name(error, SD_BUS_ERROR_NO_REPLY)) m_error = error->name;
+}
+
+bool Reply::isError(const char* name) const { return m_error && name && std::string_view(m_error) == name; }
 
 Value readVariant(sd_bus_message* message) {
     char type = 0;
@@ -393,9 +411,9 @@ Message Connection::call(const Message& request, Deadline deadline, const Cancel
         timeout = std::max(std::chrono::milliseconds(1), std::chrono::ceil<std::chrono::milliseconds>(
                                                              deadline - std::chrono::steady_clock::now()));
     }
-    callAsync(request, timeout, [outcome](sd_bus_message* reply) {
+    callAsync(request, timeout, [outcome](const Reply& reply) {
         outcome->answered = true;
-        if (reply) outcome->reply.reset(sd_bus_message_ref(reply));
+        if (reply.answer()) outcome->reply.reset(sd_bus_message_ref(reply.answer()));
     });
     if (!waitUntil([&] { return outcome->answered; }, deadline, stop)) return nullptr;
     return std::move(outcome->reply);
@@ -406,23 +424,23 @@ void Connection::callAsync(const Message& request, std::chrono::milliseconds tim
     sd_bus_slot* slot = nullptr;
     const auto microseconds = static_cast<std::uint64_t>(std::max<std::int64_t>(1, timeout.count())) * 1000u;
     if (!request || sd_bus_call_async(m_bus, &slot, request.get(), &replied, handler, microseconds) < 0) {
-        (*handler)(nullptr);
+        (*handler)(Reply(nullptr));
         delete handler;
         return;
     }
-    leaveToTheBus(slot);
+    leaveToTheBus<ReplyHandler>(slot);
 }
 
 bool Connection::send(const Message& message) { return message && sd_bus_send(m_bus, message.get(), nullptr) >= 0; }
 
-bool Connection::addMatch(const std::string& rule, ReplyHandler received) {
-    auto* handler = new ReplyHandler(std::move(received));
+bool Connection::addMatch(const std::string& rule, SignalHandler received) {
+    auto* handler = new SignalHandler(std::move(received));
     sd_bus_slot* slot = nullptr;
     if (sd_bus_add_match_async(m_bus, &slot, rule.c_str(), &signalled, nullptr, handler) < 0) {
         delete handler;
         return false;
     }
-    leaveToTheBus(slot);
+    leaveToTheBus<SignalHandler>(slot);
     return true;
 }
 

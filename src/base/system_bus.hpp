@@ -88,6 +88,26 @@ private:
     const int m_ready;
 };
 
+// What came back for a call: the peer's answer, an error the peer sent, or nothing, when no answer
+// came within the call's time-out or the connection ended first. A peer that left the bus without
+// answering (the bus then answers NoReply for it) counts as no answer too. Read it only while the
+// handler it was given to runs.
+class Reply {
+public:
+    // From the message sd-bus handed over for a call; null: nothing came.
+    explicit Reply(sd_bus_message* message);
+    // The answer; null for an error or no answer.
+    sd_bus_message* answer() const { return m_answer; }
+    // The name of the error the peer sent ("org.freedesktop.DBus.Error.AccessDenied"); null for an
+    // answer or no answer.
+    const char* error() const { return m_error; }
+    bool isError(const char* name) const;
+
+private:
+    sd_bus_message* m_answer = nullptr;
+    const char* m_error = nullptr;
+};
+
 class Connection {
 public:
     // Connects to the bus at `address` and waits until the bus has let it in (its Hello answered),
@@ -104,10 +124,9 @@ public:
     // The reply to `request`; null for an error reply, at the deadline, on cancellation and when the
     // connection is lost.
     Message call(const Message& request, Deadline deadline, const CancellationToken* stop = nullptr);
-    // Calls without waiting: `done` runs during a later wait of this connection with the reply, or
-    // with null for an error reply, a time-out or a lost connection; never once the connection is gone.
-    void callAsync(const Message& request, std::chrono::milliseconds timeout,
-                   std::function<void(sd_bus_message* reply)> done);
+    // Calls without waiting: `done` runs during a later wait of this connection with what came back
+    // (nothing, too, when the call could not be sent); never once the connection is gone.
+    void callAsync(const Message& request, std::chrono::milliseconds timeout, std::function<void(const Reply&)> done);
     // Sends a message whose answer nobody waits for; false when it could not be queued.
     bool send(const Message& message);
     // Subscribes to the signals `rule` matches (added without waiting for the bus to confirm);

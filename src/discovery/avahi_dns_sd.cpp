@@ -9,17 +9,19 @@
 // StateChanged): DNS-SD is available while the daemon is there and registering, running or renaming
 // itself after a collision. Signals count only from the bus itself and from that unique name. A
 // question about the owner or the state, or for a browser object, that gets no usable answer is asked
-// again after a growing pause. Each browse is a ServiceBrowser object that the daemon makes
-// (ServiceBrowserPrepare) and starts (Start) only after its signals are subscribed to, so nothing it
-// reports is missed; resolving is one ResolveService call with the resolution's time-out. Calls
-// never start the daemon through bus activation.
+// again after a growing pause; the bus's own answer that nobody holds the daemon's name means no
+// daemon. Each browse is a ServiceBrowser object that the daemon makes (ServiceBrowserPrepare) and
+// starts (Start) only after its signals are subscribed to, so nothing it reports is missed; resolving
+// is one ResolveService call with the resolution's time-out. Calls never start the daemon through bus
+// activation.
 //
 // A daemon or a bus that goes away takes the browser objects and resolutions with it, but not the
 // browse: the list stays as it is, and when both are back a fresh object is made. Once it has said it
 // reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
-// report is looked up directly, since a phone can answer late, and removed only when the daemon
-// cannot find it. A listed service it reports is reported found again, so it is resolved anew and its
-// source shows what the phone publishes now; new ones follow the removals.
+// report is looked up directly, since a phone can answer late, and removed only on the daemon's own
+// answer that it cannot find it: a daemon that does not answer is asked again, never taken to have
+// said so. A listed service it reports is reported found again, so it is resolved anew and its source
+// shows what the phone publishes now; new ones follow the removals.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -144,6 +146,16 @@ std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
     return resolution;
 }
 
+// How long the daemon looks for a service it is asked to resolve before it answers that it cannot
+// find it (TimeoutError).
+constexpr std::chrono::milliseconds avahiSearchTime{5'000};
+
+// The daemon's own answer that it cannot find a service: its search ran out, or (wide area) the
+// name does not exist.
+bool isNotFound(const system_bus::Reply& reply) {
+    return reply.isError("org.freedesktop.Avahi.TimeoutError") || reply.isError("org.freedesktop.Avahi.NotFoundError");
+}
+
 // ResolveService for one service, answering in IPv4; `flags` are the daemon's lookup flags.
 system_bus::Message resolveCall(system_bus::Connection& bus, const AvahiServiceInstances::Key& service,
                                 std::uint32_t flags) {
@@ -233,32 +245,25 @@ private:
         return call;
     }
 
-    // Asks the bus who holds the daemon's name.
+    // Asks the bus who holds the daemon's name. The bus's answer that nobody does means no daemon,
+    // whose arrival NameOwnerChanged announces; when the bus refused (its policy) or did not answer,
+    // the name reads as held by nobody until it is asked after again, after a pause.
     void askOwner(system_bus::Connection& bus) {
         const std::uint64_t request = ++m_ownerRequest;
-        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
-            const char* owner = nullptr;
-            if (request != m_ownerRequest) return;
-            if (reply && sd_bus_message_read_basic(reply, 's', &owner) > 0 && owner) return ownerIs(bus, owner);
-            askWhetherOwned(bus, request);
-        });
-    }
-
-    // After no usable owner: nobody holding the name means no daemon, whose arrival NameOwnerChanged
-    // announces; otherwise the bus refused (its policy) or did not answer, and the name reads as held
-    // by nobody until it is asked after again, after a pause.
-    void askWhetherOwned(system_bus::Connection& bus, std::uint64_t request) {
-        bus.callAsync(aboutTheName(bus, "NameHasOwner"), m_answerTimeout, [this, &bus, request](sd_bus_message* reply) {
-            int isHeld = 1;
-            if (request != m_ownerRequest) return;
-            const bool isNobody = reply && sd_bus_message_read_basic(reply, 'b', &isHeld) > 0 && !isHeld;
-            ownerIs(bus, "");
-            if (isNobody) return;
-            m_later(m_pause, [this, request = m_ownerRequest](system_bus::Connection* current) {
-                if (current && request == m_ownerRequest) askOwner(*current);
-            });
-            m_pause = nextPause(m_pause);
-        });
+        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout,
+                      [this, &bus, request](const system_bus::Reply& reply) {
+                          const char* owner = nullptr;
+                          if (request != m_ownerRequest) return;
+                          if (reply.answer() && sd_bus_message_read_basic(reply.answer(), 's', &owner) > 0 && owner) {
+                              return ownerIs(bus, owner);
+                          }
+                          ownerIs(bus, "");
+                          if (reply.isError("org.freedesktop.DBus.Error.NameHasNoOwner")) return;
+                          m_later(m_pause, [this, request = m_ownerRequest](system_bus::Connection* current) {
+                              if (current && request == m_ownerRequest) askOwner(*current);
+                          });
+                          m_pause = nextPause(m_pause);
+                      });
     }
 
     void ownerIs(system_bus::Connection& bus, std::string owner) {
@@ -278,10 +283,10 @@ private:
     void askState(system_bus::Connection& bus) {
         const std::uint64_t request = ++m_stateRequest;
         bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_answerTimeout,
-                      [this, connection = &bus, request](sd_bus_message* reply) {
+                      [this, connection = &bus, request](const system_bus::Reply& reply) {
                           if (request != m_stateRequest) return;
                           std::int32_t state = 0;
-                          if (reply && sd_bus_message_read_basic(reply, 'i', &state) > 0) {
+                          if (reply.answer() && sd_bus_message_read_basic(reply.answer(), 'i', &state) > 0) {
                               m_pause = firstPause();
                               setUsable(connection, isUsableState(state));
                               return;
@@ -329,11 +334,12 @@ public:
         const std::uint64_t request = ++m_lastRequest;
         m_current[id] = request;
         bus.callAsync(resolveCall(bus, service, 0u), timeout,
-                      [this, id, request, resolved = std::move(resolved)](sd_bus_message* reply) {
+                      [this, id, request, resolved = std::move(resolved)](const system_bus::Reply& reply) {
                           const auto found = m_current.find(id);
                           if (found == m_current.end() || found->second != request) return;
                           m_current.erase(found);
-                          std::optional<DnsSdResolution> resolution = reply ? readResolution(reply) : std::nullopt;
+                          std::optional<DnsSdResolution> resolution =
+                              reply.answer() ? readResolution(reply.answer()) : std::nullopt;
                           if (resolution) resolved(std::move(*resolution));
                       });
     }
@@ -588,9 +594,9 @@ private:
                                   withoutTrailingDot(browser.type).c_str(), withoutTrailingDot(browser.domain).c_str(),
                                   0u);
         }
-        bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](sd_bus_message* reply) {
+        bus->callAsync(call, m_timing.answerTimeout, [this, bus, id, request = browser.request](const system_bus::Reply& reply) {
             const char* path = nullptr;
-            const bool made = reply && sd_bus_message_read_basic(reply, 'o', &path) > 0 && path;
+            const bool made = reply.answer() && sd_bus_message_read_basic(reply.answer(), 'o', &path) > 0 && path;
             LoopBrowser* current = stillAt(id, request);
             if (!made) {
                 if (!current) return;
@@ -621,21 +627,37 @@ private:
 
     // The browse's fresh object has settled: the listed services it did not report are looked up.
     void settle(system_bus::Connection& bus, std::uint64_t id, LoopBrowser& browser) {
-        for (const auto& key : browser.list.settle(reporter(browser))) lookUp(bus, id, browser.request, key);
+        for (const auto& key : browser.list.settle(reporter(browser))) {
+            lookUp(bus, id, browser.request, key, firstPause());
+        }
     }
 
-    // Asks the daemon for a listed service that its browser object has not reported, bounded by the
-    // settle time-out (the daemon gives up after 5 s of silence itself): one it cannot find is removed;
-    // one it finds stays listed, and is asked after again until the object reports it.
-    void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key) {
-        bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress), m_timing.settleTimeout,
-                      [this, id, request, key](sd_bus_message* reply) {
+    // Asks the daemon for a listed service that its browser object has not reported. Only the daemon's
+    // own answer that it cannot find it removes it; one it finds stays listed, and is asked after again
+    // until the object reports it; without either answer (a daemon that hangs, or another error) it is
+    // asked again after `pause`, which grows.
+    void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key,
+                std::chrono::milliseconds pause) {
+        bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress),
+                      avahiSearchTime + m_timing.answerTimeout,
+                      [this, id, request, key, pause](const system_bus::Reply& reply) {
                           LoopBrowser* browser = stillAt(id, request);
-                          if (!browser || !browser->list.lookedUp(key, reply, reporter(*browser))) return;
-                          later(m_timing.settleTimeout, [this, id, request, key](system_bus::Connection* current) {
-                              if (stillAt(id, request)) lookUp(*current, id, request, key);
-                          });
+                          if (!browser) return;
+                          const bool isFound = reply.answer() != nullptr;
+                          if (!isFound && !isNotFound(reply)) {
+                              return lookUpLater(pause, id, request, key, nextPause(pause));
+                          }
+                          if (browser->list.lookedUp(key, isFound, reporter(*browser))) {
+                              lookUpLater(m_timing.settleTimeout, id, request, key, firstPause());
+                          }
                       });
+    }
+
+    void lookUpLater(std::chrono::milliseconds delay, std::uint64_t id, std::uint64_t request, BrowseList::Key key,
+                     std::chrono::milliseconds pause) {
+        later(delay, [this, id, request, key = std::move(key), pause](system_bus::Connection* current) {
+            if (current && stillAt(id, request)) lookUp(*current, id, request, key, pause);
+        });
     }
 
     // Frees the browser's daemon object, also one the daemon is still making; what it reported is

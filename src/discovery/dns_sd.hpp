@@ -93,8 +93,8 @@ struct AvahiDnsSdTiming {
     // without an answer is asked again after a pause that grows as the bus connection's does.
     std::chrono::milliseconds answerTimeout{25'000};
     // After the daemon or the bus came back, for a fresh browser to say it has reported what it
-    // knows; and then for the daemon to find a listed service that the browser did not report
-    // before it is removed.
+    // knows; and then between the daemon's answers that it still finds a listed service that the
+    // browser did not report.
     std::chrono::milliseconds settleTimeout{5'000};
 };
 

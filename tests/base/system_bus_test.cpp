@@ -11,6 +11,7 @@
 #include <vector>
 
 #include <QDir>
+#include <systemd/sd-bus.h>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -45,6 +46,57 @@ TEST(SystemBusOnASilentBus, ConnectingEndsAtItsDeadlineOrWhenCancelled) {
         ASSERT_EQ(connecting.wait_for(std::chrono::seconds(10)), std::future_status::ready) << c.name;
         EXPECT_EQ(connecting.get(), nullptr) << c.name;
         EXPECT_GE(std::chrono::steady_clock::now() - started, c.deadline) << c.name;
+    }
+}
+
+// A caller can tell the peer's answer, an error the peer sent and no answer at all apart.
+TEST(SystemBusConnection, ACallGetsAnAnswerAnErrorOrNothing) {
+    test::ChildProcess busDaemon({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", true);
+    const std::optional<std::string> address = busDaemon.readLine(5000);
+    ASSERT_TRUE(address) << "dbus-daemon did not start";
+    const auto soon = [] { return std::chrono::steady_clock::now() + std::chrono::seconds(10); };
+    const auto toTheBus = [](Connection& bus, const char* member, const char* name) {
+        Message call = bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
+        if (name) sd_bus_message_append(call.get(), "s", name);
+        return call;
+    };
+    // Peers that hold a name and then never read what comes to them.
+    const auto silentPeer = [&](const char* name) {
+        auto peer = Connection::open(*address, soon());
+        Message hold = toTheBus(*peer, "RequestName", name);
+        sd_bus_message_append(hold.get(), "u", 4u); // do not queue
+        EXPECT_TRUE(peer->call(hold, soon())) << name;
+        return peer;
+    };
+    auto caller = Connection::open(*address, soon());
+    ASSERT_TRUE(caller);
+    const auto silent = silentPeer("org.velk.Silent");
+    auto leaving = silentPeer("org.velk.Leaving");
+    const auto hello = [&](const char* peer) { return caller->methodCall(peer, "/", "org.velk.Peer", "Hello"); };
+    enum class Then { nothing, peerLeaves, busGoes };
+    const struct {
+        const char* name;
+        Message call;
+        Then then;
+        std::string told; // "answer", the error's name, or "nothing"
+    } cases[] = {
+        {"an answer", toTheBus(*caller, "GetId", nullptr), Then::nothing, "answer"},
+        {"the bus's error", toTheBus(*caller, "GetNameOwner", "org.velk.Nobody"), Then::nothing,
+         "org.freedesktop.DBus.Error.NameHasNoOwner"},
+        {"no answer within the time-out", hello("org.velk.Silent"), Then::nothing, "nothing"},
+        {"a peer that leaves the bus without answering", hello("org.velk.Leaving"), Then::peerLeaves, "nothing"},
+        {"a bus that goes", hello("org.velk.Silent"), Then::busGoes, "nothing"},
+    };
+    for (const auto& c : cases) {
+        std::optional<std::string> told;
+        caller->callAsync(c.call, std::chrono::milliseconds(c.then == Then::nothing ? 300 : 20'000),
+                          [&](const Reply& reply) {
+                              told = reply.answer() ? "answer" : reply.error() ? reply.error() : "nothing";
+                          });
+        if (c.then == Then::peerLeaves) leaving.reset();
+        if (c.then == Then::busGoes) busDaemon.stop();
+        caller->waitUntil([&] { return told.has_value(); }, soon(), nullptr);
+        EXPECT_EQ(told.value_or("(none)"), c.told) << c.name;
     }
 }
 
