@@ -31,8 +31,10 @@ done
 
 work=$(mktemp -d)
 pids=()
+# shellcheck source=../support/own_processes.sh
+. "$source_dir/tests/support/own_processes.sh"
 cleanup() {
-  for pid in "${pids[@]}"; do kill -KILL "$pid" 2>/dev/null; done
+  end_own_processes 0 "${pids[@]}"
   wait 2>/dev/null
   rm -rf "$work"
 }

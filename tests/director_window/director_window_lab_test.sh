@@ -28,8 +28,10 @@ work=$(mktemp -d)
 pids=()
 phone_pids=()
 tcpdump_pid=""
+# shellcheck source=../support/own_processes.sh
+. "$source_dir/tests/support/own_processes.sh"
 cleanup() {
-  for pid in "${pids[@]}" "${phone_pids[@]}" $tcpdump_pid; do kill "$pid" 2>/dev/null || true; done
+  end_own_processes 10 "${pids[@]}" "${phone_pids[@]}" $tcpdump_pid
   wait 2>/dev/null || true
   rm -rf "$work"
 }

@@ -469,11 +469,18 @@ struct BlinkWatch {
 };
 
 // Publishes `names`, starts browsing and waits until they are listed.
-void publishAndList(EventLoop& loop, LabRequests& lab, const LANDiscovery& discovery,
-                    const std::set<std::string>& names) {
+// A source whose first answer takes longer than its resolution's 5 s stays unlisted until it is
+// found again, as by Scan Again; on a loaded machine that can happen while the cases set up, which is
+// not what they are about, so the set-up scans again then, and says so.
+void publishAndList(EventLoop& loop, LabRequests& lab, LANDiscovery& discovery, const std::set<std::string>& names) {
     for (const auto& name : names) lab("publish " + name);
-    ASSERT_TRUE(loop.runUntil([&] { return listedNames(discovery) == names; }, kFindTimeoutMs))
-        << namesText(listedNames(discovery));
+    const auto listed = [&] { return listedNames(discovery) == names; };
+    for (int scans = 0; !loop.runUntil(listed, kFindTimeoutMs / 2); ++scans) {
+        ASSERT_LT(scans, 2) << namesText(listedNames(discovery));
+        std::cout << "avahi lab note: listed " << namesText(listedNames(discovery)) << " while setting up; Scan Again"
+                  << std::endl;
+        discovery.restart();
+    }
 }
 
 // A request to the lab made this long after the daemon's return.

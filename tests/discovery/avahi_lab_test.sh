@@ -54,12 +54,11 @@ work=$(mktemp -d /tmp/velk-avahi-lab.XXXXXX)
 lab=""
 pids=()
 
+# shellcheck source=../support/own_processes.sh
+source "$root/tests/support/own_processes.sh"
+
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
-  done
+  end_own_processes 5 "${pids[@]}"
   if [ -n "$lab" ]; then "$lab_script" down "$lab" >/dev/null 2>&1 || true; fi
   rm -rf "$work"
 }
@@ -123,7 +122,7 @@ if [ -n "$case_name" ]; then
   # True once process PID has ended (reaped or not), within LIMIT seconds: gone_within PID LIMIT
   gone_within() {
     local deadline=$((SECONDS + $2)) state
-    while state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; do
+    while is_own_process "$1" && state=$(ps -o stat= -p "$1") && [[ $state != Z* ]]; do
       [ "$SECONDS" -lt "$deadline" ] || return 1
       sleep 0.05
     done
@@ -136,7 +135,7 @@ if [ -n "$case_name" ]; then
   # Ends process PID for sure: TERM, then KILL when it has not ended END_GRACE_S later, which is
   # told as a note: end_process PID WHAT [LOG]
   end_process() {
-    kill -TERM "$1" 2>/dev/null || true
+    if is_own_process "$1"; then kill -TERM "$1" 2>/dev/null || true; fi
     gone_within "$1" "$END_GRACE_S" && return 0
     note_lingering "$1" "$2 had not ended $END_GRACE_S s after TERM and is killed" "${3:-/dev/null}"
     kill -KILL "$1" 2>/dev/null || true

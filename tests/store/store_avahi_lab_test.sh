@@ -35,12 +35,11 @@ work=$(mktemp -d /tmp/velk-store-lab.XXXXXX)
 lab=""
 pids=()
 
+# shellcheck source=../support/own_processes.sh
+source "$root/tests/support/own_processes.sh"
+
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    timeout 5 tail --pid="$pid" -f /dev/null 2>/dev/null || kill -KILL "$pid" 2>/dev/null || true
-  done
+  end_own_processes 5 "${pids[@]}"
   if [ -n "$lab" ]; then "$lab_script" down "$lab" >/dev/null 2>&1 || true; fi
   rm -rf "$work"
 }
