@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QHash>
+#include <QItemSelectionModel>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QListView>
@@ -228,13 +229,24 @@ private:
     QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
 };
 
-// One row of a list view.
-class ListItemAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
+// Whether a row of a list view is chosen: in a list that selects nothing, its current row (as the
+// current tab of a tab bar), so that a tool finds the row the keyboard is on among the selected rows.
+bool chosenRow(const QListView& view, const QModelIndex& index) {
+    if (view.selectionMode() == QAbstractItemView::NoSelection) return index.isValid() && view.currentIndex() == index;
+    return view.selectionModel() && view.selectionModel()->isSelected(index);
+}
+
+// One row of a list view, also the one cell of its row of the list's table.
+class ListItemAccessible final : public QAccessibleInterface,
+                                 public QAccessibleActionInterface,
+                                 public QAccessibleTableCellInterface {
 public:
     ListItemAccessible(QListView* view, const QModelIndex& index) : m_view(view), m_index(index) {}
 
     void* interface_cast(QAccessible::InterfaceType type) override {
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
+        if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+        if (type == QAccessible::TableCellInterface) return static_cast<QAccessibleTableCellInterface*>(this);
+        return nullptr;
     }
     QObject* object() const override { return nullptr; }
     QAccessible::Role role() const override { return QAccessible::ListItem; }
@@ -253,7 +265,7 @@ public:
         state.disabled = !flags.testFlag(Qt::ItemIsEnabled);
         state.focusable = !state.disabled && m_view->focusPolicy() != Qt::NoFocus;
         state.selectable = flags.testFlag(Qt::ItemIsSelectable) && m_view->selectionMode() != QAbstractItemView::NoSelection;
-        state.selected = m_view->selectionModel() && m_view->selectionModel()->isSelected(index);
+        state.selected = chosenRow(*m_view, index);
         state.focused = m_view->hasFocus() && m_view->currentIndex() == index;
         state.multiSelectable = m_view->selectionMode() == QAbstractItemView::MultiSelection;
         state.extSelectable = m_view->selectionMode() == QAbstractItemView::ExtendedSelection;
@@ -296,6 +308,15 @@ public:
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
+    bool isSelected() const override { return isValid() && chosenRow(*m_view, m_index); }
+    QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
+    QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
+    int columnIndex() const override { return 0; }
+    int rowIndex() const override { return isValid() ? m_index.row() : -1; }
+    int columnExtent() const override { return 1; }
+    int rowExtent() const override { return 1; }
+    QAccessibleInterface* table() const override { return parent(); }
+
     const QListView* view() const { return m_view; }
     QModelIndex index() const { return m_index; }
 
@@ -305,10 +326,60 @@ private:
 };
 
 // A list view: one child per row of its model column, the current row focused only while the
-// list has focus.
-class ListAccessible final : public QAccessibleWidget {
+// list has focus. It is also a table of one column, whose selected rows are its chosen rows: the
+// interface through which assistive tools find a list's current row at once (Qt's AT-SPI bridge
+// offers it as the list's Table), rather than by reading the state of row after row.
+class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TableInterface) return static_cast<QAccessibleTableInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessibleInterface* caption() const override { return nullptr; }
+    QAccessibleInterface* summary() const override { return nullptr; }
+    QAccessibleInterface* cellAt(int row, int column) const override { return column == 0 ? child(row) : nullptr; }
+    int selectedCellCount() const override { return selectedRowCount(); }
+    QList<QAccessibleInterface*> selectedCells() const override {
+        QList<QAccessibleInterface*> cells;
+        for (int row : selectedRows())
+            if (QAccessibleInterface* cell = child(row)) cells.append(cell);
+        return cells;
+    }
+    QString columnDescription(int) const override { return {}; }
+    QString rowDescription(int) const override { return {}; }
+    int selectedColumnCount() const override { return 0; }
+    int selectedRowCount() const override { return int(selectedRows().size()); }
+    int columnCount() const override { return view()->model() ? 1 : 0; }
+    int rowCount() const override { return childCount(); }
+    QList<int> selectedColumns() const override { return {}; }
+    // The current row of a list that selects nothing; else the selection's rows, read from its
+    // ranges rather than row by row.
+    QList<int> selectedRows() const override {
+        if (view()->selectionMode() == QAbstractItemView::NoSelection) {
+            const QModelIndex current = view()->currentIndex();
+            return current.isValid() && rowIndex(current.row()) == current ? QList<int>{current.row()} : QList<int>{};
+        }
+        QList<int> rows;
+        if (!view()->selectionModel()) return rows;
+        for (const QItemSelectionRange& range : view()->selectionModel()->selection()) {
+            if (range.parent() != view()->rootIndex() || range.left() > view()->modelColumn() ||
+                range.right() < view()->modelColumn())
+                continue;
+            for (int row = range.top(); row <= range.bottom(); ++row) rows.append(row);
+        }
+        return rows;
+    }
+    bool isColumnSelected(int) const override { return false; }
+    bool isRowSelected(int row) const override { return chosenRow(*view(), rowIndex(row)); }
+    // What a tool selects is left to the keyboard and the mouse.
+    bool selectRow(int) override { return false; }
+    bool selectColumn(int) override { return false; }
+    bool unselectRow(int) override { return false; }
+    bool unselectColumn(int) override { return false; }
+    // Qt hands a model change here before it tells it; followListModel applies it, once.
+    void modelChange(QAccessibleTableModelChangeEvent*) override {}
     ~ListAccessible() override {
         for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
     }

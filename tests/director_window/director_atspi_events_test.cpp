@@ -1,10 +1,13 @@
 // What a screen reader is told when an edit comes, counted on the accessibility bus: the same
 // number of events for a new edit whether the Edit Decisions list holds 50 rows or 500, so its work
 // per edit stays flat as a session grows. Both lists are longer than the view, so neither count
-// holds the scroll bars that a list shows once it outgrows its view.
+// holds the scroll bars that a list shows once it outgrows its view. A screen reader also finds the
+// list's focused row in as few calls with 600 rows as with 10, wherever that row is.
 
 #include <QAccessible>
+#include <QElapsedTimer>
 #include <QListView>
+#include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -12,6 +15,7 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "director_fakes.hpp"
@@ -36,13 +40,25 @@ public:
         m_listening = m_counter.readLine(10'000) == "listening";
         if (!m_listening) return;
         QAccessibleInterface* marker = QAccessible::queryAccessibleInterface(&m_marker);
-        m_counter.writeLine("mark /org/a11y/atspi/accessible/" + std::to_string(QAccessible::uniqueId(marker)));
+        m_counter.writeLine("mark " + path(marker));
         // The bridge sends every object event once it has learnt of the counter's registration.
         bool counted = false;
         m_listening = waitUntil([&] { return counted || (counted = count(5'000).has_value()); }, 20'000);
     }
 
     bool listening() const { return m_listening; }
+
+    static std::string path(QAccessibleInterface* object) {
+        return "/org/a11y/atspi/accessible/" + std::to_string(QAccessible::uniqueId(object));
+    }
+
+    // The counter's search for the focused child of a list: "focused PATH calls N".
+    std::optional<std::string> findFocusedChild(QAccessibleInterface* list) {
+        m_counter.writeLine("find " + path(list));
+        std::optional<std::string> line;
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 120'000);
+        return line;
+    }
 
     // The events since the previous count, as the counter's line "events N KIND=COUNT ...". A busy
     // machine may take long to tell them all.
@@ -81,6 +97,19 @@ int total(const std::string& lines) {
     return sum;
 }
 
+// A session of `rows` edits with the Edit Decisions list shown.
+void showEdits(WindowRig& rig, int rows) {
+    rig.store->createProject("Show");
+    showActive(*rig.window);
+    DirectorWindow& window = *rig.window;
+    window.startSession();
+    window.perform(DirectorTransition::cut); // Alpha to Program; each cut then swaps it with Bravo
+    window.selectPreview("cam-2");
+    for (int edit = 1; edit < rows; ++edit) window.perform(DirectorTransition::cut);
+    window.setInspectorTab(DirectorInspectorTab::edits);
+    ASSERT_EQ(window.inspector()->edits()->list()->model()->rowCount(), rows);
+}
+
 TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
     if (qgetenv("VELK_SCREEN_READER") != "1")
         GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
@@ -93,15 +122,8 @@ TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
     const int rows[] = {50, 500};
     for (int i = 0; i < 2; ++i) {
         WindowRig rig(fourCameras());
-        rig.store->createProject("Show");
-        showActive(*rig.window);
+        ASSERT_NO_FATAL_FAILURE(showEdits(rig, rows[i]));
         DirectorWindow& window = *rig.window;
-        window.startSession();
-        window.perform(DirectorTransition::cut); // Alpha to Program; each cut then swaps it with Bravo
-        window.selectPreview("cam-2");
-        for (int edit = 1; edit < rows[i]; ++edit) window.perform(DirectorTransition::cut);
-        window.setInspectorTab(DirectorInspectorTab::edits);
-        ASSERT_EQ(window.inspector()->edits()->list()->model()->rowCount(), rows[i]);
         QAccessibleInterface* list = QAccessible::queryAccessibleInterface(window.inspector()->edits()->list());
         const QAccessible::Id top = QAccessible::uniqueId(list->child(0));
         // What came before counts for nothing, also what the window left for its event loop.
@@ -117,6 +139,52 @@ TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
     }
     EXPECT_EQ(events[0], events[1]);
     std::cout << "with 50 rows: " << lines[0] << "\nwith 500 rows: " << lines[1] << std::endl;
+}
+
+// One arrow key after another in the list, each followed by a screen reader's search for the focused
+// row, then Tab out of the list and the search once more.
+TEST(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen) {
+    if (qgetenv("VELK_SCREEN_READER") != "1")
+        GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
+                        "DirectorAtspiEvents.AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen."
+                        "xcb_plain_screen_reader";
+    app();
+    AtspiEventCounter counter;
+    ASSERT_TRUE(counter.listening()) << "no count from tests/support/atspi_event_counter";
+    std::set<std::string> callsToFind;
+    std::set<std::string> afterLeaving;
+    for (const int rows : {10, 600}) {
+        WindowRig rig(fourCameras());
+        ASSERT_NO_FATAL_FAILURE(showEdits(rig, rows));
+        QListView* view = rig.window->inspector()->edits()->list();
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
+        view->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(waitUntil([&] { return view->hasFocus(); }));
+        for (const int from : {8, rows * 13 / 15 - 1, rows - 2}) {
+            view->setCurrentIndex(view->model()->index(from, 0));
+            QElapsedTimer round;
+            round.start();
+            QTest::keyClick(view, Qt::Key_Down);
+            // The screen reader's bridge hands the key on when its listener has let it pass.
+            ASSERT_TRUE(waitUntil([&] { return view->currentIndex().row() == from + 1; })) << "row " << from;
+            const std::optional<std::string> line = counter.findFocusedChild(list);
+            ASSERT_TRUE(line) << "no answer at row " << from + 1 << " of " << rows;
+            const std::string found = "focused " + AtspiEventCounter::path(list->child(from + 1)) + " calls ";
+            ASSERT_EQ(line->substr(0, found.size()), found) << *line;
+            callsToFind.insert(line->substr(found.size()));
+            std::cout << rows << " rows, Down to row " << from + 1 << ": " << *line << " in " << round.elapsed()
+                      << " ms" << std::endl;
+        }
+        QTest::keyClick(view, Qt::Key_Tab);
+        ASSERT_TRUE(waitUntil([&] { return !view->hasFocus(); }));
+        const std::optional<std::string> line = counter.findFocusedChild(list);
+        ASSERT_TRUE(line) << "no answer after Tab out of " << rows << " rows";
+        EXPECT_EQ(line->rfind("focused none ", 0), 0u) << *line;
+        afterLeaving.insert(*line);
+        std::cout << rows << " rows, Tab out: " << *line << std::endl;
+    }
+    EXPECT_EQ(callsToFind.size(), 1u) << "the calls to find the focused row differ with the row or the rows";
+    EXPECT_EQ(afterLeaving.size(), 1u) << "the calls after Tab out differ with the rows";
 }
 
 } // namespace
