@@ -465,6 +465,11 @@ TEST(DirectorAccessibleNames, ControlsAreNamedForWhatTheyAreNotTheirValue) {
     EXPECT_EQ(spokenName(session.takeField()), "Take");
     EXPECT_EQ(spokenName(session.newTakeButton()), "New take ID");
     EXPECT_EQ(spokenName(window.switcher()->fadeDurationPicker()), "Fade duration");
+    // A picker's choice is told once, as its value, not again as its description.
+    QAccessibleInterface* fade = accessible(window.switcher()->fadeDurationPicker());
+    EXPECT_EQ((QStringList{fade->text(QAccessible::Name), fade->text(QAccessible::Value), fade->text(QAccessible::Description)})
+                  .join(". ").toStdString(),
+              "Fade duration. 1.0 s. ");
     EXPECT_EQ(spokenName(window.inspector()->camera()->policyPicker()), "Policy");
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionFPSPicker()), "FPS");
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionToggle()), "Live Production \u00b7 1080p");
@@ -519,6 +524,12 @@ TEST(DirectorAccessibleNames, AudioMeterBarsReadTheirLevel) {
     EXPECT_EQ(left->role(), QAccessible::StaticText);
     EXPECT_EQ(left->text(QAccessible::Name), "Left \u221220 dB");
     EXPECT_EQ(right->text(QAccessible::Name), "Right \u22123 dB");
+    // Each level is told once, by its bar: the strip's compact level text is for the eye.
+    QAccessibleInterface* strip = accessible(&bravo);
+    QStringList told;
+    for (int i = 0; i < strip->childCount(); ++i)
+        if (const QString name = strip->child(i)->text(QAccessible::Name); !name.isEmpty()) told << name;
+    EXPECT_EQ(told.join(" | ").toStdString(), "Bravo | Left \u221220 dB | Right \u22123 dB | GAIN | Gain | Mute | Solo");
 
     rig.clock.advanceMs(10000); // the camera falls silent
     Q_EMIT rig.channel.livenessTickChanged();
