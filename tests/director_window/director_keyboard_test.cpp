@@ -252,6 +252,37 @@ TEST(DirectorKeyboard, ReturnPressesTheFocusedButtonOnceAndSpaceStaysCut) {
     EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-1");
 }
 
+// The first cut leaves no Preview, and CUT and FADE are disabled: the focus they had goes to the
+// wall, on the first tile not on Program, where Return chooses the next Preview (not on to the Fade
+// duration box, whose list the next Return would open).
+TEST(DirectorKeyboard, TheFirstCutTakesTheFocusWhereTheNextPreviewIsChosen) {
+    app();
+    const struct {
+        const char* what;
+        std::function<QPushButton*(SwitcherView&)> button;
+        std::function<void(QPushButton&)> act;
+    } cases[] = {
+        {"Return on CUT", &SwitcherView::cutButton, [](QPushButton&) { press(Qt::Key_Return); }},
+        {"Space on CUT", &SwitcherView::cutButton, [](QPushButton&) { press(Qt::Key_Space); }},
+        {"Return on FADE", &SwitcherView::fadeButton, [](QPushButton&) { press(Qt::Key_Return); }},
+        {"Space on FADE", &SwitcherView::fadeButton, [](QPushButton&) { press(Qt::Key_Space); }},
+        {"a click on the focused CUT", &SwitcherView::cutButton,
+         [](QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
+    };
+    for (const auto& c : cases) {
+        RunningRig running;
+        DirectorWindow& window = running.window();
+        QPushButton* button = c.button(*window.switcher());
+        button->setFocus(Qt::TabFocusReason);
+        c.act(*button);
+        ASSERT_EQ(window.workspace().timeline.programCameraID, "cam-1") << c.what;
+        EXPECT_FALSE(button->isEnabled()) << c.what;
+        EXPECT_EQ(spokenName(QApplication::focusWidget()).toStdString(), "Slot 2: Bravo") << c.what;
+        press(Qt::Key_Return);
+        EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-2") << c.what;
+    }
+}
+
 TEST(DirectorKeyboard, HeldSpaceCutsOnceAndHeldCtrlPeriodStopsOnce) {
     app();
     RunningRig running;
