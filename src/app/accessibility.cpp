@@ -150,10 +150,10 @@ private:
     mutable QHash<int, QAccessible::Id> m_tabs;
 };
 
-// A combo box: named by its accessible name or buddy label, its value the current choice, which
-// is also its description unless it has one of its own (so that a screen reader says both). The
+// A combo box: named by its accessible name or buddy label, its value the current choice. The
 // current choice is its text as well (read-only, without a caret): AT-SPI carries no value that is
-// not a number, and a screen reader reads a combo box's text as its value.
+// not a number, and a screen reader reads a combo box's text as its value. Its description is its
+// own only, never the choice again, which a screen reader would speak twice.
 class ComboBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
 public:
     explicit ComboBoxAccessible(QWidget* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
@@ -212,9 +212,7 @@ public:
     QString text(QAccessible::Text kind) const override {
         const QString value = combo()->isEditable() ? combo()->lineEdit()->text() : combo()->currentText();
         if (kind == QAccessible::Value) return value;
-        const QString own = QAccessibleWidget::text(kind);
-        if (kind == QAccessible::Description && own.isEmpty()) return value;
-        return own;
+        return QAccessibleWidget::text(kind);
     }
     QStringList actionNames() const override { return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames(); }
     void doAction(const QString& name) override {
@@ -529,6 +527,19 @@ bool tellsFocusWhereItIs(QAccessibleEvent* event) {
 
 void passOn(QAccessibleEvent* event);
 
+// A field's focus is told before its text. A text field selects its text and places its caret as
+// it takes the focus, and Qt tells of that before it tells of the focus; a screen reader that meets
+// the selection and caret events of a field that is not yet its focus then speaks nothing of the
+// field. Those events of the focus widget are dropped until its focus has been told: the screen
+// reader reads the field's text, selection and caret as it speaks the field at its focus.
+QPointer<QObject> focusTold;
+
+bool textNewsBeforeItsFocus(const QAccessibleEvent* event) {
+    if (event->type() != QAccessible::TextSelectionChanged && event->type() != QAccessible::TextCaretMoved) return false;
+    const QObject* object = event->object();
+    return object && object == QApplication::focusWidget() && object != focusTold;
+}
+
 // A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
 // is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
 // change: one event per new row, however many rows the list holds. A list filled by many rows at
@@ -553,8 +564,10 @@ void followListModel(QAccessibleEvent* event) {
 
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
     if (event->type() == QAccessible::TableModelChanged) followListModel(event);
+    if (textNewsBeforeItsFocus(event)) return;
     if (event->type() != QAccessible::Focus) return passOn(event);
     if (!tellsFocusWhereItIs(event)) return;
+    focusTold = event->object();
     // A list or tab bar that takes the focus announces its current row or tab, as a row that
     // becomes current in a focused list does.
     if (QAccessibleInterface* named = event->accessibleInterface(); event->child() < 0 && event->object() &&

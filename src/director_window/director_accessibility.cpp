@@ -46,8 +46,24 @@ private:
     CameraWallCell* cell() const { return static_cast<CameraWallCell*>(widget()); }
 };
 
+constexpr const char* drawnForTheEyeOnlyProperty = "velkDrawnForTheEyeOnly";
+
+// A label that assistive tools pass over: it says nothing and is not showing.
+class DrawnForTheEyeOnlyAccessible final : public QAccessibleWidget {
+public:
+    explicit DrawnForTheEyeOnlyAccessible(QWidget* label) : QAccessibleWidget(label, QAccessible::StaticText) {}
+    QString text(QAccessible::Text) const override { return {}; }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.invisible = true;
+        return state;
+    }
+};
+
 QAccessibleInterface* directorAccessibleFactory(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
+    if (object->property(drawnForTheEyeOnlyProperty).toBool())
+        return new DrawnForTheEyeOnlyAccessible(static_cast<QWidget*>(object));
     if (className == QLatin1String(CameraWallCell::staticMetaObject.className()))
         return new WallCellAccessible(static_cast<CameraWallCell*>(object));
     if (className == QLatin1String(AudioMeter::staticMetaObject.className()))
@@ -56,6 +72,17 @@ QAccessibleInterface* directorAccessibleFactory(const QString& className, QObjec
 }
 
 } // namespace
+
+void drawnForTheEyeOnly(QWidget& label) {
+    installDirectorAccessibility();
+    label.setProperty(drawnForTheEyeOnlyProperty, true);
+    // One made before, while a screen reader listened (Qt makes one as the label's text is set),
+    // gives way to one that says nothing.
+    if (!QAccessible::isActive()) return;
+    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&label);
+    if (made && !dynamic_cast<DrawnForTheEyeOnlyAccessible*>(made))
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
 
 void installDirectorAccessibility() {
     static const bool installed = [] {

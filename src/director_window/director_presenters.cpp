@@ -64,6 +64,20 @@ std::vector<WallCell> wallCells(const DirectorCameraSlotLayout& slots, const Cam
     return cells;
 }
 
+std::optional<std::size_t> wallFocusForDisabledButton(SwitcherButton focused, bool takeEnabled, bool markerEnabled,
+                                                      const std::vector<WallCell>& cells,
+                                                      const std::optional<std::string>& programCameraID) {
+    if (focused == SwitcherButton::marker ? markerEnabled : takeEnabled) return std::nullopt;
+    std::optional<std::size_t> firstStop;
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const WallCell& cell = cells[i];
+        if (cell.kind == WallCellKind::empty) continue;
+        if (cell.kind == WallCellKind::live && cell.camera->id != programCameraID) return i;
+        if (!firstStop) firstStop = i;
+    }
+    return firstStop;
+}
+
 bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots) {
     return std::none_of(slots.slots().begin(), slots.slots().end(), [](const auto& s) { return s.cameraID.has_value(); });
 }

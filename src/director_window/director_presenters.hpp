@@ -124,6 +124,17 @@ struct MonitorState {
 MonitorState monitorState(bool program, const std::optional<std::string>& cameraID, const Cameras& cameras,
                           WallTime now, bool hasImage);
 
+// --- Switcher. ---
+enum class SwitcherButton { cut, fade, marker };
+// Where the keyboard's focus goes when the switcher button that has it becomes disabled (a take
+// that leaves nothing to take, as the first cut does, which leaves Preview empty): to the wall,
+// where the next Preview is chosen, on the first live tile whose camera is not on Program, else the
+// first live tile or locked cell. None while the button stays enabled, or when the wall has no cell
+// that takes the focus.
+std::optional<std::size_t> wallFocusForDisabledButton(SwitcherButton focused, bool takeEnabled, bool markerEnabled,
+                                                      const std::vector<WallCell>& cells,
+                                                      const std::optional<std::string>& programCameraID);
+
 // --- Session inspector. ---
 struct ProjectOption {
     std::string id;

@@ -585,8 +585,27 @@ void DirectorWindow::setLiveProductionFPS(std::int64_t fps) {
 void DirectorWindow::refresh() {
     refreshHeader();
     refreshWall();
+    moveFocusOffDisabledSwitcherButton();
     m_switcher->refresh();
     m_inspector->refresh();
+}
+
+// Before the switcher disables the button that has the focus: left to itself, Qt would move the
+// focus on along the Tab chain (from CUT past a disabled FADE into the Fade duration box, whose list
+// the next Return opens). The focus goes to the wall instead, where the next Preview is chosen. A
+// click gives a button no focus; a click on the button that has it moves the focus just the same.
+void DirectorWindow::moveFocusOffDisabledSwitcherButton() {
+    using DirectorPresenters::SwitcherButton;
+    const QWidget* focus = focusWidget();
+    std::optional<SwitcherButton> button;
+    if (focus == m_switcher->cutButton()) button = SwitcherButton::cut;
+    else if (focus == m_switcher->fadeButton()) button = SwitcherButton::fade;
+    else if (focus == m_switcher->markerButton()) button = SwitcherButton::marker;
+    if (!button || m_wall->showsEmptyState()) return;
+    const auto cell = DirectorPresenters::wallFocusForDisabledButton(
+        *button, canTake(), m_workspace.timeline.isRunning(), DirectorPresenters::wallCells(m_workspace.cameraSlots, cameras()),
+        m_workspace.timeline.programCameraID);
+    if (cell) m_wall->cell(static_cast<int>(*cell))->setFocus(Qt::OtherFocusReason);
 }
 
 void DirectorWindow::refreshHeader() {

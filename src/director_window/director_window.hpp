@@ -133,6 +133,7 @@ private:
     void refresh();
     void refreshHeader();
     void refreshWall();
+    void moveFocusOffDisabledSwitcherButton();
 
     AppStore& m_store;
     DirectorLiveChannel& m_channel;

@@ -235,6 +235,7 @@ CompactAudioChannel::CompactAudioChannel(QWidget* parent) : QWidget(parent) {
     m_name->setFont(Studio::font(Studio::TextStyle::callout, true));
     m_level = makeLabel({}, Theme::monospacedDigits(Studio::TextStyle::caption), this);
     setTextColor(*m_level, Theme::secondary(palette()));
+    drawnForTheEyeOnly(*m_level); // the meter bars tell each level
     header->addWidget(m_name, 1);
     header->addWidget(m_level);
     column->addLayout(header);

@@ -252,6 +252,37 @@ TEST(DirectorKeyboard, ReturnPressesTheFocusedButtonOnceAndSpaceStaysCut) {
     EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-1");
 }
 
+// The first cut leaves no Preview, and CUT and FADE are disabled: the focus they had goes to the
+// wall, on the first tile not on Program, where Return chooses the next Preview (not on to the Fade
+// duration box, whose list the next Return would open).
+TEST(DirectorKeyboard, TheFirstCutTakesTheFocusWhereTheNextPreviewIsChosen) {
+    app();
+    const struct {
+        const char* what;
+        std::function<QPushButton*(SwitcherView&)> button;
+        std::function<void(QPushButton&)> act;
+    } cases[] = {
+        {"Return on CUT", &SwitcherView::cutButton, [](QPushButton&) { press(Qt::Key_Return); }},
+        {"Space on CUT", &SwitcherView::cutButton, [](QPushButton&) { press(Qt::Key_Space); }},
+        {"Return on FADE", &SwitcherView::fadeButton, [](QPushButton&) { press(Qt::Key_Return); }},
+        {"Space on FADE", &SwitcherView::fadeButton, [](QPushButton&) { press(Qt::Key_Space); }},
+        {"a click on the focused CUT", &SwitcherView::cutButton,
+         [](QPushButton& button) { QTest::mouseClick(&button, Qt::LeftButton); }},
+    };
+    for (const auto& c : cases) {
+        RunningRig running;
+        DirectorWindow& window = running.window();
+        QPushButton* button = c.button(*window.switcher());
+        button->setFocus(Qt::TabFocusReason);
+        c.act(*button);
+        ASSERT_EQ(window.workspace().timeline.programCameraID, "cam-1") << c.what;
+        EXPECT_FALSE(button->isEnabled()) << c.what;
+        EXPECT_EQ(spokenName(QApplication::focusWidget()).toStdString(), "Slot 2: Bravo") << c.what;
+        press(Qt::Key_Return);
+        EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-2") << c.what;
+    }
+}
+
 TEST(DirectorKeyboard, HeldSpaceCutsOnceAndHeldCtrlPeriodStopsOnce) {
     app();
     RunningRig running;
@@ -465,6 +496,11 @@ TEST(DirectorAccessibleNames, ControlsAreNamedForWhatTheyAreNotTheirValue) {
     EXPECT_EQ(spokenName(session.takeField()), "Take");
     EXPECT_EQ(spokenName(session.newTakeButton()), "New take ID");
     EXPECT_EQ(spokenName(window.switcher()->fadeDurationPicker()), "Fade duration");
+    // A picker's choice is told once, as its value, not again as its description.
+    QAccessibleInterface* fade = accessible(window.switcher()->fadeDurationPicker());
+    EXPECT_EQ((QStringList{fade->text(QAccessible::Name), fade->text(QAccessible::Value), fade->text(QAccessible::Description)})
+                  .join(". ").toStdString(),
+              "Fade duration. 1.0 s. ");
     EXPECT_EQ(spokenName(window.inspector()->camera()->policyPicker()), "Policy");
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionFPSPicker()), "FPS");
     EXPECT_EQ(spokenName(window.inspector()->camera()->liveProductionToggle()), "Live Production \u00b7 1080p");
@@ -519,6 +555,12 @@ TEST(DirectorAccessibleNames, AudioMeterBarsReadTheirLevel) {
     EXPECT_EQ(left->role(), QAccessible::StaticText);
     EXPECT_EQ(left->text(QAccessible::Name), "Left \u221220 dB");
     EXPECT_EQ(right->text(QAccessible::Name), "Right \u22123 dB");
+    // Each level is told once, by its bar: the strip's compact level text is for the eye.
+    QAccessibleInterface* strip = accessible(&bravo);
+    QStringList told;
+    for (int i = 0; i < strip->childCount(); ++i)
+        if (const QString name = strip->child(i)->text(QAccessible::Name); !name.isEmpty()) told << name;
+    EXPECT_EQ(told.join(" | ").toStdString(), "Bravo | Left \u221220 dB | Right \u22123 dB | GAIN | Gain | Mute | Solo");
 
     rig.clock.advanceMs(10000); // the camera falls silent
     Q_EMIT rig.channel.livenessTickChanged();
