@@ -36,6 +36,7 @@ bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepea
     history.pressRepeats = flaggedRepeat || history.down || pairedWithRelease;
     history.down = true;
     history.pressTime = time;
+    history.pressNumber = m_recorded;
     record({.key = key, .isPress = true, .time = time, .state = state, .repeats = history.pressRepeats});
     return history.pressRepeats;
 }
@@ -50,20 +51,40 @@ void KeyRepeatRule::release(PhysicalKey key, std::uint64_t time, std::uint32_t s
 }
 
 void KeyRepeatRule::record(Event event) {
-    m_events.push_back(event);
+    for (const auto& [key, history] : m_keys) {
+        if (key != event.key && history.down) event.otherKeysDown.push_back(history.pressNumber);
+    }
+    m_events.push_back(std::move(event));
+    ++m_recorded;
     if (m_events.size() <= recordedEvents) return;
     m_events.pop_front();
     if (m_passed > 0) --m_passed;
 }
 
+bool KeyRepeatRule::madeWithAKeyNeverReceived(const Event& event) const {
+    const std::uint64_t first = m_recorded - m_events.size();
+    return std::any_of(event.otherKeysDown.begin(), event.otherKeysDown.end(), [&](std::uint64_t press) {
+        return press >= first && !m_events[static_cast<std::size_t>(press - first)].received;
+    });
+}
+
 std::optional<bool> KeyRepeatRule::received(PhysicalKey key, bool isPress, std::uint64_t time, std::uint32_t state) {
     // An event with its time is that event wherever it is; one without is looked for among those
-    // not passed yet.
+    // not passed yet. Copies come in the server's order, so a copy made while another key was down
+    // comes after that key's press: while the press has not arrived, the event was kept with it,
+    // and the copy is of a later one.
     const auto from = m_events.begin() + (time != 0 ? 0 : static_cast<std::ptrdiff_t>(m_passed));
-    const auto match = std::find_if(from, m_events.end(), [&](const Event& event) {
+    const auto fits = [&](const Event& event) {
         return event.key == key && event.isPress == isPress && (time != 0 ? event.time == time : event.state == state);
-    });
+    };
+    auto match = std::find_if(from, m_events.end(), fits);
     if (match == m_events.end()) return std::nullopt;
+    if (time == 0 && madeWithAKeyNeverReceived(*match)) {
+        const auto unkept = std::find_if(match + 1, m_events.end(),
+                                         [&](const Event& event) { return fits(event) && !madeWithAKeyNeverReceived(event); });
+        if (unkept != m_events.end()) match = unkept;
+    }
+    match->received = true;
     m_passed = std::max(m_passed, static_cast<std::size_t>(match - m_events.begin()) + 1);
     return match->repeats;
 }
