@@ -1,6 +1,7 @@
 #include "app/key_repeat.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
@@ -25,6 +26,9 @@ PhysicalKey physicalKeyOf(const QKeyEvent& event) { return physicalKey(event.nat
 // Enough for the events that a bridge holds back while it waits for a late answer, a held key
 // repeating all the while.
 constexpr std::size_t recordedEvents = 4096;
+
+// X modifiers that choose another symbol of a key: Shift and AltGr's level three.
+constexpr std::uint32_t symbolModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_5;
 
 } // namespace
 
@@ -141,17 +145,18 @@ public:
         return false;
     }
 
-    // The key event a window passed on, as its widget receives it: matched with the server's
-    // record once, whoever asks first (this filter or a widget's question).
+    // The key event a window passed on, as its widget receives it, or the shortcut check Qt makes
+    // for it first: matched with the server's record once, whoever asks first (this filter or a
+    // widget's question). An event that arrives without its time was sent again by a bridge.
     void takeArriving(const QKeyEvent& key) {
-        if (!isArriving(key)) return;
-        m_arriving = {};
-        const PhysicalKey physical = physicalKeyOf(key);
-        const bool isPress = key.type() == QEvent::KeyPress;
+        if (!isArriving(key) && !isShortcutCheckOfArriving(key)) return;
+        const Arriving arriving = std::exchange(m_arriving, {});
+        m_bridgeResends = arriving.time == 0;
+        const bool isPress = arriving.type == QEvent::KeyPress;
         const bool repeats =
-            rule.received(physical, isPress, key.timestamp(), key.nativeModifiers()).value_or(false) || key.isAutoRepeat();
-        if (isPress) current = Press{physical, key.timestamp(), key.key(), repeats};
-    }
+            rule.received(arriving.key, isPress, arriving.time, arriving.state).value_or(false) || key.isAutoRepeat();
+        if (isPress) current = Press{arriving.key, arriving.time, arriving.symbol, repeats};
+        }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -160,6 +165,25 @@ protected:
         const auto* key = static_cast<const QKeyEvent*>(event);
         const PhysicalKey physical = physicalKeyOf(*key);
         const std::uint64_t time = key->timestamp();
+        const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
+        if (type == QEvent::ShortcutOverride) {
+            // While a bridge takes the keys, a shortcut acts on the bridge's copy of a press, once
+            // the screen reader let it through (not on Insert+Space, which it keeps): the press the
+            // server sent goes on to the bridge as though a widget wanted it. Qt checks shortcuts for
+            // a copy as it reaches a widget, from its symbol and modifiers alone, so a press with
+            // Shift or AltGr, whose shortcut may lie on another symbol of its key, is checked at once.
+            if (recordedByServer && time != 0 && m_bridgeResends && (key->nativeModifiers() & symbolModifiers) == 0) {
+                event->accept();
+                return true;
+            }
+            // Qt hands the check to the window and then to its focus widget: answered once.
+            if (isShortcutCheckOfArriving(*key)) {
+                takeArriving(*key);
+                m_checkTaken = event;
+                return false;
+            }
+            if (event == m_checkTaken) return false;
+        }
         if (!watched->isWindowType()) {
             if (isArriving(*key))
                 takeArriving(*key);
@@ -167,9 +191,8 @@ protected:
                 current = Press{physical, 0, key->key(), key->isAutoRepeat()};
             return false;
         }
-        const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
         if (recordedByServer && type != QEvent::ShortcutOverride) {
-            m_arriving = {event, type, physical, time};
+            m_arriving = {event, type, physical, time, key->nativeModifiers(), key->key()};
             return false;
         }
         if (type == QEvent::KeyRelease) {
@@ -193,13 +216,25 @@ private:
         QEvent::Type type = QEvent::None;
         PhysicalKey key = 0;
         std::uint64_t time = 0;
+        std::uint32_t state = 0;
+        int symbol = 0;
     };
     bool isArriving(const QKeyEvent& key) const {
         return &key == m_arriving.event && key.type() == m_arriving.type && physicalKeyOf(key) == m_arriving.key &&
                key.timestamp() == m_arriving.time;
     }
+    // Qt's shortcut check of a press sent to a widget by a program (a bridge's copy), which carries
+    // the press's symbol and time but no scan code.
+    bool isShortcutCheckOfArriving(const QKeyEvent& key) const {
+        return key.type() == QEvent::ShortcutOverride && m_arriving.type == QEvent::KeyPress &&
+               key.key() == m_arriving.symbol && key.timestamp() == m_arriving.time && m_arriving.time == 0;
+    }
 
     bool m_serverRecords = false;
+    // Whether the latest key event a widget received came again from a bridge, without its time.
+    bool m_bridgeResends = false;
+    // The shortcut check that took the arriving press last; only compared, never read.
+    const QEvent* m_checkTaken = nullptr;
     Arriving m_arriving;
 };
 

@@ -224,6 +224,15 @@ const std::vector<Presses> readerCommandsWithReturn{
      afterReaderCommand("Insert", held("Return", "1"), {threeReturnTaps}), 3},
     {"Insert+Return tapped twice, kept by the screen reader, then Return held 1.5 s and tapped",
      afterReaderCommand("Insert", {"key", "Return", "Return"}, {held("Return", "1.5"), {"key", "Return"}}), 2}};
+std::vector<Presses> readerCommandsOnCut() {
+    std::vector<Presses> presses = readerCommandsWithReturn;
+    presses.insert(presses.end(), {{"Insert+Space tapped, kept by the screen reader, then Space tapped",
+                                    afterReaderCommand("Insert", {"key", "space"}, {{"key", "space"}}), 1},
+                                   {"Caps Lock+Space tapped, kept by the screen reader, then Space tapped",
+                                    afterReaderCommand("Caps_Lock", {"key", "space"}, {{"key", "space"}}), 1}});
+    return presses;
+}
+
 class DirectorReaderKeys : public testing::TestWithParam<ReaderKeysSequence> {};
 
 TEST_P(DirectorReaderKeys, EachPressActsOnce) {
@@ -275,7 +284,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReaderKeysSequence{"KeptKeypadEnterOnMarker", "keep-keypad-enter", true, keptKeypadEnter},
                     ReaderKeysSequence{"LateAnswersOnCut", "late", false, lateAnswers},
                     ReaderKeysSequence{"LateAnswersOnMarker", "late", true, lateAnswers},
-                    ReaderKeysSequence{"ReaderCommandsOnCut", "keep-reader-key", false, readerCommandsWithReturn},
+                    ReaderKeysSequence{"ReaderCommandsOnCut", "keep-reader-key", false, readerCommandsOnCut()},
                     ReaderKeysSequence{"ReaderCommandsOnMarker", "keep-reader-key", true, readerCommandsWithReturn}),
     [](const testing::TestParamInfo<ReaderKeysSequence>& named) { return std::string(named.param.name); });
 
