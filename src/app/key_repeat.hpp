@@ -19,7 +19,9 @@
 // a later one. A reader keeps the keys typed while its own key is held (Insert, or a Caps Lock it
 // made a plain key, so the kept keys carry no modifier state), and that key's press too: a key
 // event made while another key was down whose press never arrived is taken for kept, not for the
-// original of a copy that a later event of the same key may have.
+// original of a copy that a later event of the same key may have. Qt checks a window's shortcuts
+// before the bridge sees a press; while a bridge sends keys again, that check is left to the
+// bridge's copy, so a command the reader keeps (Insert+Space) does not act in the application.
 //
 // `KeyRepeatRule` is the rule as a plain value; `KeyRepeat` feeds it and answers whether the
 // press the application is handling is a repeat.
