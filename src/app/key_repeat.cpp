@@ -156,7 +156,7 @@ public:
         const bool repeats =
             rule.received(arriving.key, isPress, arriving.time, arriving.state).value_or(false) || key.isAutoRepeat();
         if (isPress) current = Press{arriving.key, arriving.time, arriving.symbol, repeats};
-        }
+    }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
