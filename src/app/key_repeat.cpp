@@ -1,6 +1,7 @@
 #include "app/key_repeat.hpp"
 
 #include <algorithm>
+#include <utility>
 
 #include <QAbstractNativeEventFilter>
 #include <QByteArray>
@@ -26,6 +27,9 @@ PhysicalKey physicalKeyOf(const QKeyEvent& event) { return physicalKey(event.nat
 // repeating all the while.
 constexpr std::size_t recordedEvents = 4096;
 
+// X modifiers that choose another symbol of a key: Shift and AltGr's level three.
+constexpr std::uint32_t symbolModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_5;
+
 } // namespace
 
 bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepeat, std::uint32_t state) {
@@ -36,6 +40,7 @@ bool KeyRepeatRule::press(PhysicalKey key, std::uint64_t time, bool flaggedRepea
     history.pressRepeats = flaggedRepeat || history.down || pairedWithRelease;
     history.down = true;
     history.pressTime = time;
+    history.pressNumber = m_recorded;
     record({.key = key, .isPress = true, .time = time, .state = state, .repeats = history.pressRepeats});
     return history.pressRepeats;
 }
@@ -50,20 +55,40 @@ void KeyRepeatRule::release(PhysicalKey key, std::uint64_t time, std::uint32_t s
 }
 
 void KeyRepeatRule::record(Event event) {
-    m_events.push_back(event);
+    for (const auto& [key, history] : m_keys) {
+        if (key != event.key && history.down) event.otherKeysDown.push_back(history.pressNumber);
+    }
+    m_events.push_back(std::move(event));
+    ++m_recorded;
     if (m_events.size() <= recordedEvents) return;
     m_events.pop_front();
     if (m_passed > 0) --m_passed;
 }
 
+bool KeyRepeatRule::madeWithAKeyNeverReceived(const Event& event) const {
+    const std::uint64_t first = m_recorded - m_events.size();
+    return std::any_of(event.otherKeysDown.begin(), event.otherKeysDown.end(), [&](std::uint64_t press) {
+        return press >= first && !m_events[static_cast<std::size_t>(press - first)].received;
+    });
+}
+
 std::optional<bool> KeyRepeatRule::received(PhysicalKey key, bool isPress, std::uint64_t time, std::uint32_t state) {
     // An event with its time is that event wherever it is; one without is looked for among those
-    // not passed yet.
+    // not passed yet. Copies come in the server's order, so a copy made while another key was down
+    // comes after that key's press: while the press has not arrived, the event was kept with it,
+    // and the copy is of a later one.
     const auto from = m_events.begin() + (time != 0 ? 0 : static_cast<std::ptrdiff_t>(m_passed));
-    const auto match = std::find_if(from, m_events.end(), [&](const Event& event) {
+    const auto fits = [&](const Event& event) {
         return event.key == key && event.isPress == isPress && (time != 0 ? event.time == time : event.state == state);
-    });
+    };
+    auto match = std::find_if(from, m_events.end(), fits);
     if (match == m_events.end()) return std::nullopt;
+    if (time == 0 && madeWithAKeyNeverReceived(*match)) {
+        const auto unkept = std::find_if(match + 1, m_events.end(),
+                                         [&](const Event& event) { return fits(event) && !madeWithAKeyNeverReceived(event); });
+        if (unkept != m_events.end()) match = unkept;
+    }
+    match->received = true;
     m_passed = std::max(m_passed, static_cast<std::size_t>(match - m_events.begin()) + 1);
     return match->repeats;
 }
@@ -120,16 +145,17 @@ public:
         return false;
     }
 
-    // The key event a window passed on, as its widget receives it: matched with the server's
-    // record once, whoever asks first (this filter or a widget's question).
+    // The key event a window passed on, as its widget receives it, or the shortcut check Qt makes
+    // for it first: matched with the server's record once, whoever asks first (this filter or a
+    // widget's question). An event that arrives without its time was sent again by a bridge.
     void takeArriving(const QKeyEvent& key) {
-        if (!isArriving(key)) return;
-        m_arriving = {};
-        const PhysicalKey physical = physicalKeyOf(key);
-        const bool isPress = key.type() == QEvent::KeyPress;
+        if (!isArriving(key) && !isShortcutCheckOfArriving(key)) return;
+        const Arriving arriving = std::exchange(m_arriving, {});
+        m_bridgeResends = arriving.time == 0;
+        const bool isPress = arriving.type == QEvent::KeyPress;
         const bool repeats =
-            rule.received(physical, isPress, key.timestamp(), key.nativeModifiers()).value_or(false) || key.isAutoRepeat();
-        if (isPress) current = Press{physical, key.timestamp(), key.key(), repeats};
+            rule.received(arriving.key, isPress, arriving.time, arriving.state).value_or(false) || key.isAutoRepeat();
+        if (isPress) current = Press{arriving.key, arriving.time, arriving.symbol, repeats};
     }
 
 protected:
@@ -139,6 +165,25 @@ protected:
         const auto* key = static_cast<const QKeyEvent*>(event);
         const PhysicalKey physical = physicalKeyOf(*key);
         const std::uint64_t time = key->timestamp();
+        const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
+        if (type == QEvent::ShortcutOverride) {
+            // While a bridge takes the keys, a shortcut acts on the bridge's copy of a press, once
+            // the screen reader let it through (not on Insert+Space, which it keeps): the press the
+            // server sent goes on to the bridge as though a widget wanted it. Qt checks shortcuts for
+            // a copy as it reaches a widget, from its symbol and modifiers alone, so a press with
+            // Shift or AltGr, whose shortcut may lie on another symbol of its key, is checked at once.
+            if (recordedByServer && time != 0 && m_bridgeResends && (key->nativeModifiers() & symbolModifiers) == 0) {
+                event->accept();
+                return true;
+            }
+            // Qt hands the check to the window and then to its focus widget: answered once.
+            if (isShortcutCheckOfArriving(*key)) {
+                takeArriving(*key);
+                m_checkTaken = event;
+                return false;
+            }
+            if (event == m_checkTaken) return false;
+        }
         if (!watched->isWindowType()) {
             if (isArriving(*key))
                 takeArriving(*key);
@@ -146,9 +191,8 @@ protected:
                 current = Press{physical, 0, key->key(), key->isAutoRepeat()};
             return false;
         }
-        const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
         if (recordedByServer && type != QEvent::ShortcutOverride) {
-            m_arriving = {event, type, physical, time};
+            m_arriving = {event, type, physical, time, key->nativeModifiers(), key->key()};
             return false;
         }
         if (type == QEvent::KeyRelease) {
@@ -172,13 +216,25 @@ private:
         QEvent::Type type = QEvent::None;
         PhysicalKey key = 0;
         std::uint64_t time = 0;
+        std::uint32_t state = 0;
+        int symbol = 0;
     };
     bool isArriving(const QKeyEvent& key) const {
         return &key == m_arriving.event && key.type() == m_arriving.type && physicalKeyOf(key) == m_arriving.key &&
                key.timestamp() == m_arriving.time;
     }
+    // Qt's shortcut check of a press sent to a widget by a program (a bridge's copy), which carries
+    // the press's symbol and time but no scan code.
+    bool isShortcutCheckOfArriving(const QKeyEvent& key) const {
+        return key.type() == QEvent::ShortcutOverride && m_arriving.type == QEvent::KeyPress &&
+               key.key() == m_arriving.symbol && key.timestamp() == m_arriving.time && m_arriving.time == 0;
+    }
 
     bool m_serverRecords = false;
+    // Whether the latest key event a widget received came again from a bridge, without its time.
+    bool m_bridgeResends = false;
+    // The shortcut check that took the arriving press last; only compared, never read.
+    const QEvent* m_checkTaken = nullptr;
     Arriving m_arriving;
 };
 

@@ -16,7 +16,12 @@
 // modifier state, before any Qt filter sees them; a key event the application receives later,
 // with or without its time, gets the answer its press got. Copies keep the server's order, so a
 // copy passes every event recorded before its own: one the reader kept never shifts the answer of
-// a later one.
+// a later one. A reader keeps the keys typed while its own key is held (Insert, or a Caps Lock it
+// made a plain key, so the kept keys carry no modifier state), and that key's press too: a key
+// event made while another key was down whose press never arrived is taken for kept, not for the
+// original of a copy that a later event of the same key may have. Qt checks a window's shortcuts
+// before the bridge sees a press; while a bridge sends keys again, that check is left to the
+// bridge's copy, so a command the reader keeps (Insert+Space) does not act in the application.
 //
 // `KeyRepeatRule` is the rule as a plain value; `KeyRepeat` feeds it and answers whether the
 // press the application is handling is a repeat.
@@ -25,6 +30,7 @@
 #include <deque>
 #include <optional>
 #include <unordered_map>
+#include <vector>
 
 class QKeyEvent;
 
@@ -52,9 +58,11 @@ public:
     // made it: the recorded answer of that press (a release answers false). With its time, the
     // event recorded with that time; re-sent without one (0), the oldest event of that key, kind
     // and modifier state that nothing received has passed yet, since a bridge sends events on in
-    // their order. Every event recorded before the one it matches, of any key, is passed: a
-    // shortcut or an assistive tool took it, and it never arrives. None when the record holds no
-    // such event.
+    // their order; but not one made while another key was down whose press no received event
+    // matched, since that press's copy would have come first (a screen reader kept that key, and
+    // what was typed with it), unless no other event fits. Every event recorded before the one it
+    // matches, of any key, is passed: a shortcut or an assistive tool took it, and it never
+    // arrives. None when the record holds no such event.
     std::optional<bool> received(PhysicalKey key, bool isPress, std::uint64_t time, std::uint32_t state = 0);
     // The recorded answer of the key's press at `time`, wherever it is on its way (a shortcut
     // check sees it before the press arrives); none for a press not recorded.
@@ -70,20 +78,29 @@ private:
         std::uint64_t time = 0;
         std::uint32_t state = 0;
         bool repeats = false;
+        // Whether a key event the application received matched it.
+        bool received = false;
+        // The presses (numbered as `m_recorded` counts) of the other keys down as it was made.
+        std::vector<std::uint64_t> otherKeysDown;
     };
     struct History {
         bool down = false;
         std::uint64_t pressTime = 0;
+        std::uint64_t pressNumber = 0;
         bool pressRepeats = false;
         bool released = false;
         std::uint64_t releaseTime = 0;
     };
     void record(Event event);
+    // Whether `event` was made while another key was down whose recorded press nothing received.
+    bool madeWithAKeyNeverReceived(const Event& event) const;
     std::unordered_map<PhysicalKey, History> m_keys;
     // The latest events of every key, oldest first; those before `m_passed` were received or
     // passed.
     std::deque<Event> m_events;
     std::size_t m_passed = 0;
+    // How many events were ever recorded: the front of `m_events` is number m_recorded - size.
+    std::uint64_t m_recorded = 0;
 };
 
 namespace KeyRepeat {

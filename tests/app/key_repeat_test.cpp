@@ -19,6 +19,8 @@ constexpr PhysicalKey period = 60;
 constexpr PhysicalKey control = 37;
 constexpr PhysicalKey enter = 36;
 constexpr PhysicalKey keypadEnter = 104;
+constexpr PhysicalKey capsLock = 66;
+constexpr PhysicalKey insert = 118;
 // X modifier state masks.
 constexpr std::uint32_t shiftHeld = 1;
 constexpr std::uint32_t controlHeld = 4;
@@ -161,6 +163,28 @@ INSTANTIATE_TEST_SUITE_P(
                   {'r', enter, 900}, {'p', space, 1000}, {'r', space, 1050}, {'p', enter, 1200}, {'r', enter, 1250},
                   {'Q', enter, 0}, {'Q', space, 0}, {'S', space, 0}, {'Q', enter, 0}, {'S', enter, 0}},
                  "nnn"},
+        // A screen reader keeps its own key (a Caps Lock that sets no modifier, or Insert) and what
+        // is typed with it: Return held with Caps Lock, then Return tapped three times.
+        Sequence{"ReaderKeptAHoldWithItsKey",
+                 {{'p', capsLock, 100}, {'p', enter, 200}, {'r', enter, 700}, {'p', enter, 700}, {'r', enter, 740},
+                  {'p', enter, 740}, {'r', enter, 900}, {'r', capsLock, 1000}, {'p', enter, 1200}, {'Q', enter, 0},
+                  {'r', enter, 1250}, {'S', enter, 0}, {'p', enter, 1400}, {'Q', enter, 0}, {'r', enter, 1450},
+                  {'S', enter, 0}, {'p', enter, 1600}, {'Q', enter, 0}, {'r', enter, 1650}, {'S', enter, 0}},
+                 "nnn"},
+        // Return tapped with Caps Lock and kept, then held, then tapped.
+        Sequence{"ReaderKeptATapWithItsKeyBeforeAHold",
+                 {{'p', capsLock, 100}, {'p', enter, 150}, {'r', enter, 200}, {'r', capsLock, 250}, {'p', enter, 400},
+                  {'Q', enter, 0}, {'r', enter, 900}, {'p', enter, 900}, {'S', enter, 0}, {'Q', enter, 0},
+                  {'r', enter, 940}, {'p', enter, 940}, {'S', enter, 0}, {'Q', enter, 0}, {'r', enter, 1100},
+                  {'S', enter, 0}, {'p', enter, 1300}, {'Q', enter, 0}, {'r', enter, 1350}, {'S', enter, 0}},
+                 "nrrn"},
+        // Two kept taps with Insert do not add up: the hold after them still repeats.
+        Sequence{"ReaderKeptTapsWithItsKeyBeforeAHold",
+                 {{'p', insert, 100}, {'p', enter, 150}, {'r', enter, 200}, {'r', insert, 250}, {'p', insert, 300},
+                  {'p', enter, 350}, {'r', enter, 400}, {'r', insert, 450}, {'p', enter, 600}, {'Q', enter, 0},
+                  {'r', enter, 1100}, {'p', enter, 1100}, {'S', enter, 0}, {'Q', enter, 0}, {'r', enter, 1200},
+                  {'S', enter, 0}},
+                 "nr"},
         // An event with its time is found even after a later copy passed it.
         Sequence{"TimedAfterALaterCopy",
                  {{'p', space, 100}, {'r', space, 180}, {'p', enter, 200}, {'Q', enter, 0}, {'P', space, 100}}, "nn"},

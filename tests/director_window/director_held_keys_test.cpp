@@ -4,7 +4,7 @@
 // Space, of Return on CUT (with or without a modifier) or of Ctrl+. is one action, also while every
 // processor is busy and the GUI thread falls behind, and on a layout where "." needs Shift. Under
 // a screen reader that keeps some keys for itself or answers late, every press of Return or keypad
-// Enter on CUT and Marker acts once.
+// Enter on CUT and Marker acts once, and Space cuts only when the reader did not keep it.
 
 #include <QCheckBox>
 #include <QGuiApplication>
@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <thread>
@@ -203,6 +204,35 @@ const std::vector<Presses> keptKeypadEnter{
 const std::vector<Presses> lateAnswers{returnHold, busyReturnHold, returnTap, shiftFirstHold,
                                        ctrlTap,    busyReturnHold, returnHold};
 
+// A screen reader's commands, its own key (Insert, or Caps Lock made a plain key) held while another
+// is typed, which it keeps, then plain keys in the same breath: nothing else is typed in between
+// that the application receives. The key typed with Caps Lock carries no modifier.
+std::vector<std::string> afterReaderCommand(const std::string& readerKey, std::vector<std::string> command,
+                                            std::initializer_list<std::vector<std::string>> then) {
+    command.insert(command.begin(), {"keydown", readerKey});
+    command.insert(command.end(), {"keyup", readerKey});
+    for (const auto& keys : then) command.insert(command.end(), keys.begin(), keys.end());
+    return command;
+}
+const std::vector<std::string> threeReturnTaps{"key", "Return", "Return", "Return"};
+const std::vector<Presses> readerCommandsWithReturn{
+    {"Caps Lock+Return held 1 s, kept by the screen reader, then Return tapped 3 times",
+     afterReaderCommand("Caps_Lock", held("Return", "1"), {threeReturnTaps}), 3},
+    {"Caps Lock+Return tapped, kept by the screen reader, then Return held 1.5 s and tapped",
+     afterReaderCommand("Caps_Lock", {"key", "Return"}, {held("Return", "1.5"), {"key", "Return"}}), 2},
+    {"Insert+Return held 1 s, kept by the screen reader, then Return tapped 3 times",
+     afterReaderCommand("Insert", held("Return", "1"), {threeReturnTaps}), 3},
+    {"Insert+Return tapped twice, kept by the screen reader, then Return held 1.5 s and tapped",
+     afterReaderCommand("Insert", {"key", "Return", "Return"}, {held("Return", "1.5"), {"key", "Return"}}), 2}};
+std::vector<Presses> readerCommandsOnCut() {
+    std::vector<Presses> presses = readerCommandsWithReturn;
+    presses.insert(presses.end(), {{"Insert+Space tapped, kept by the screen reader, then Space tapped",
+                                    afterReaderCommand("Insert", {"key", "space"}, {{"key", "space"}}), 1},
+                                   {"Caps Lock+Space tapped, kept by the screen reader, then Space tapped",
+                                    afterReaderCommand("Caps_Lock", {"key", "space"}, {{"key", "space"}}), 1}});
+    return presses;
+}
+
 class DirectorReaderKeys : public testing::TestWithParam<ReaderKeysSequence> {};
 
 TEST_P(DirectorReaderKeys, EachPressActsOnce) {
@@ -215,6 +245,15 @@ TEST_P(DirectorReaderKeys, EachPressActsOnce) {
     DirectorWindow& window = session.window();
     XKeyboard& keys = *session.keys;
     ASSERT_TRUE(keys.screenReaderTakesKeys());
+    // A screen reader that takes Caps Lock for its own key makes it a plain key that locks nothing.
+    const bool capsLockIsPlain = std::string(sequence.readerKeys) == "keep-reader-key";
+    if (capsLockIsPlain) {
+        ASSERT_EQ(runToEnd({"sh", "-c",
+                            "xkbcomp -w 0 \"$DISPLAY\" - | sed '/interpret Caps_Lock/,/};/s/action *=[^;]*;/action= "
+                            "NoAction();/' | xkbcomp -w 0 - \"$DISPLAY\""})
+                      .status,
+                  0);
+    }
     QPushButton* button = sequence.onMarker ? window.switcher()->markerButton() : window.switcher()->cutButton();
     const auto actions = [&] { return sequence.onMarker ? markers(window) : cuts(window); };
     std::size_t expected = actions();
@@ -235,6 +274,7 @@ TEST_P(DirectorReaderKeys, EachPressActsOnce) {
         std::printf("%s on %s: %zu expected, %zu acted\n", presses.what, sequence.onMarker ? "Marker" : "CUT",
                     presses.actions, actions() - before);
     }
+    if (capsLockIsPlain) EXPECT_EQ(runToEnd({"setxkbmap", "us"}).status, 0);
     keys.expectKeysAsAScreenReaderLeavesThem();
 }
 
@@ -243,7 +283,9 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ReaderKeysSequence{"KeptKeypadEnterOnCut", "keep-keypad-enter", false, keptKeypadEnter},
                     ReaderKeysSequence{"KeptKeypadEnterOnMarker", "keep-keypad-enter", true, keptKeypadEnter},
                     ReaderKeysSequence{"LateAnswersOnCut", "late", false, lateAnswers},
-                    ReaderKeysSequence{"LateAnswersOnMarker", "late", true, lateAnswers}),
+                    ReaderKeysSequence{"LateAnswersOnMarker", "late", true, lateAnswers},
+                    ReaderKeysSequence{"ReaderCommandsOnCut", "keep-reader-key", false, readerCommandsOnCut()},
+                    ReaderKeysSequence{"ReaderCommandsOnMarker", "keep-reader-key", true, readerCommandsWithReturn}),
     [](const testing::TestParamInfo<ReaderKeysSequence>& named) { return std::string(named.param.name); });
 
 } // namespace
