@@ -469,14 +469,23 @@ bool Connection::waitUntil(const std::function<bool()>& done, Deadline deadline,
 Watch::Watch(std::string address, Handlers handlers) : Watch(std::move(address), std::move(handlers), Timing{}) {}
 
 Watch::Watch(std::string address, Handlers handlers, Timing timing)
-    : m_thread([this, address = std::move(address), handlers = std::move(handlers), timing] {
-          pthread_setname_np(pthread_self(), "system-bus");
-          run(address, handlers, timing);
-      }) {}
+    : Watch(std::move(address), std::move(handlers), timing, StartLater{}) {
+    start();
+}
+
+Watch::Watch(std::string address, Handlers handlers, Timing timing, StartLater)
+    : m_address(std::move(address)), m_handlers(std::move(handlers)), m_timing(timing) {}
+
+void Watch::start() {
+    m_thread = std::thread([this] {
+        pthread_setname_np(pthread_self(), "system-bus");
+        run(m_address, m_handlers, m_timing);
+    });
+}
 
 Watch::~Watch() {
     m_stop.cancel();
-    m_thread.join();
+    if (m_thread.joinable()) m_thread.join();
 }
 
 void Watch::post(std::function<void(Connection* bus)> command) {

@@ -163,8 +163,14 @@ public:
         std::chrono::milliseconds longestRetryDelay{30'000};
     };
 
+    // The watch's thread starts at once.
     Watch(std::string address, Handlers handlers);
     Watch(std::string address, Handlers handlers, Timing timing);
+    // For an owner whose handlers post to the watch: the thread starts with `start()`, once the
+    // owner holds the watch, so no handler runs before the owner can reach it.
+    struct StartLater {};
+    Watch(std::string address, Handlers handlers, Timing timing, StartLater);
+    void start();
     ~Watch();
     Watch(const Watch&) = delete;
     Watch& operator=(const Watch&) = delete;
@@ -178,6 +184,9 @@ public:
 private:
     void run(const std::string& address, const Handlers& handlers, Timing timing);
 
+    const std::string m_address;
+    const Handlers m_handlers;
+    const Timing m_timing;
     CancellationToken m_stop;
     Mailbox m_mailbox;
     Connection* m_connected = nullptr; // the watch's thread's own

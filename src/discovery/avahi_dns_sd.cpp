@@ -494,7 +494,10 @@ public:
         handlers.signal = [this](system_bus::Connection& bus, sd_bus_message* signal) { received(bus, signal); };
         handlers.connected = [this](system_bus::Connection& bus) { m_daemon.connected(bus); };
         handlers.lost = [this] { m_daemon.lost(); };
-        m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers));
+        // The daemon's handlers ask again later through the watch, perhaps at once on connecting.
+        m_watch = std::make_unique<system_bus::Watch>(std::move(address), std::move(handlers),
+                                                      system_bus::Watch::Timing{}, system_bus::Watch::StartLater{});
+        m_watch->start();
     }
     AvahiLoop(const AvahiLoop&) = delete;
     AvahiLoop& operator=(const AvahiLoop&) = delete;
