@@ -1,6 +1,7 @@
 #include "app/accessibility.hpp"
 
 #include <algorithm>
+#include <typeinfo>
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -19,6 +20,7 @@
 #include <QRadioButton>
 #include <QStackedWidget>
 #include <QTabBar>
+#include <QTimer>
 
 #include "app/key_repeat.hpp"
 
@@ -323,10 +325,15 @@ private:
     QPersistentModelIndex m_index;
 };
 
-// A list view: one child per row of its model column, the current row focused only while the
-// list has focus. It is also a table of one column, whose selected rows are its chosen rows: the
-// interface through which assistive tools find a list's current row at once (Qt's AT-SPI bridge
-// offers it as the list's Table), rather than by reading the state of row after row.
+// A list view, the current row focused only while the list has focus. While it is shown its
+// children are its current row, first, then the other rows in view, as virtualized lists hold only
+// the rows they show: a screen reader that looks for the focused row by reading the children one
+// by one, as Orca does each time it presents a row, reads one child while the list has the focus,
+// and as many in a list of 600 rows as in one of 20 once it has lost it. A hidden list's children
+// are all its rows, in order. It is also a table of one column holding every row, whose selected
+// rows are its chosen rows: the interface through which assistive tools find a list's current row
+// at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by reading the state of
+// row after row.
 class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
@@ -337,12 +344,12 @@ public:
     }
     QAccessibleInterface* caption() const override { return nullptr; }
     QAccessibleInterface* summary() const override { return nullptr; }
-    QAccessibleInterface* cellAt(int row, int column) const override { return column == 0 ? child(row) : nullptr; }
+    QAccessibleInterface* cellAt(int row, int column) const override { return column == 0 ? rowObject(row) : nullptr; }
     int selectedCellCount() const override { return selectedRowCount(); }
     QList<QAccessibleInterface*> selectedCells() const override {
         QList<QAccessibleInterface*> cells;
         for (int row : selectedRows())
-            if (QAccessibleInterface* cell = child(row)) cells.append(cell);
+            if (QAccessibleInterface* cell = rowObject(row)) cells.append(cell);
         return cells;
     }
     QString columnDescription(int) const override { return {}; }
@@ -350,7 +357,7 @@ public:
     int selectedColumnCount() const override { return 0; }
     int selectedRowCount() const override { return int(selectedRows().size()); }
     int columnCount() const override { return view()->model() ? 1 : 0; }
-    int rowCount() const override { return childCount(); }
+    int rowCount() const override { return modelRows(); }
     QList<int> selectedColumns() const override { return {}; }
     // The current row of a list that selects nothing; else the selection's rows, read from its
     // ranges rather than row by row.
@@ -382,11 +389,17 @@ public:
         for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
     }
 
-    int childCount() const override {
-        const QAbstractItemModel* model = view()->model();
-        return model ? model->rowCount(view()->rootIndex()) : 0;
+    int childCount() const override { return children().count(); }
+    QAccessibleInterface* child(int at) const override { return rowObject(rowOfChild(at)); }
+    // The child a row of the model is, or -1 when it is not one.
+    int childOfRow(int row) const {
+        const Children shown = children();
+        if (shown.current < 0) return row >= shown.first && row <= shown.last ? row - shown.first : -1;
+        if (row == shown.current) return 0;
+        if (row < shown.first || row > shown.last) return -1;
+        return row - shown.first + (shown.currentInView() && row > shown.current ? 0 : 1);
     }
-    QAccessibleInterface* child(int row) const override {
+    QAccessibleInterface* rowObject(int row) const {
         const QModelIndex index = rowIndex(row);
         if (!index.isValid()) return nullptr;
         if (const auto found = m_rows.constFind(row); found != m_rows.constEnd()) {
@@ -402,15 +415,15 @@ public:
     int indexOfChild(const QAccessibleInterface* child) const override {
         const auto* item = dynamic_cast<const ListItemAccessible*>(child);
         if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
-        return item->index().row();
+        return childOfRow(item->index().row());
     }
     QAccessibleInterface* childAt(int x, int y) const override {
         const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
-        return index.isValid() ? child(index.row()) : nullptr;
+        return index.isValid() ? rowObject(index.row()) : nullptr;
     }
     QAccessibleInterface* focusChild() const override {
         const QModelIndex current = view()->currentIndex();
-        return view()->hasFocus() && current.isValid() ? child(current.row()) : nullptr;
+        return view()->hasFocus() && current.isValid() ? rowObject(current.row()) : nullptr;
     }
     // Rows inserted or removed before a row move its object with it, so a row keeps its object (and
     // the path assistive tools know it by) for as long as it stays; a new model starts afresh.
@@ -447,6 +460,38 @@ public:
     }
 
 private:
+    // The current row (-1 for none), then the rows first to last but the current one.
+    struct Children {
+        int current = -1;
+        int first = 0;
+        int last = -1;
+        bool currentInView() const { return current >= first && current <= last; }
+        int count() const { return last - first + 1 + (current >= 0 && !currentInView() ? 1 : 0); }
+    };
+    Children children() const {
+        const int rows = modelRows();
+        if (rows == 0) return {};
+        const QWidget* viewport = view()->viewport();
+        if (!view()->isVisible() || viewport->height() <= 0) return {-1, 0, rows - 1};
+        const QModelIndex top = view()->indexAt(QPoint(0, 0));
+        const QModelIndex bottom = view()->indexAt(QPoint(0, viewport->height() - 1));
+        Children shown{view()->currentIndex().row(), top.isValid() ? top.row() : 0,
+                       bottom.isValid() ? bottom.row() : rows - 1};
+        shown.last = std::max(shown.first, shown.last);
+        return shown;
+    }
+    int rowOfChild(int at) const {
+        const Children shown = children();
+        if (at < 0 || at >= shown.count()) return -1;
+        if (shown.current < 0) return shown.first + at;
+        if (at == 0) return shown.current;
+        const int row = shown.first + at - 1;
+        return shown.currentInView() && row >= shown.current ? row + 1 : row;
+    }
+    int modelRows() const {
+        const QAbstractItemModel* model = view()->model();
+        return model ? model->rowCount(view()->rootIndex()) : 0;
+    }
     QListView* view() const { return static_cast<QListView*>(widget()); }
     QModelIndex rowIndex(int row) const {
         const QAbstractItemModel* model = view()->model();
@@ -541,7 +586,7 @@ bool textNewsBeforeItsFocus(const QAccessibleEvent* event) {
 }
 
 // A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
-// is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
+// among its children is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
 // change: one event per new row, however many rows the list holds. A list filled by many rows at
 // once is left to be read as Qt leaves every model change.
 constexpr int maxRowsToldAsNew = 16;
@@ -555,18 +600,68 @@ void followListModel(QAccessibleEvent* event) {
         change.lastRow() - change.firstRow() >= maxRowsToldAsNew)
         return;
     for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
-        if (QAccessibleInterface* item = list->child(row)) {
+        if (QAccessibleInterface* item = list->rowObject(row); item && list->childOfRow(row) >= 0) {
             QAccessibleEvent created(item, QAccessible::ObjectCreated);
             passOn(&created);
         }
     }
 }
 
+void passOnTrueFocus(QAccessibleEvent* event);
+
+// Qt names a list's row in its events (a row becoming current, selected) by the row's place in the
+// model. The row's place among the list's children is told instead, and the event of a row that
+// is not one of them is dropped.
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
     if (event->type() == QAccessible::TableModelChanged) followListModel(event);
+    if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return passOnTrueFocus(event);
+    const auto* list = dynamic_cast<const ListAccessible*>(QAccessible::queryAccessibleInterface(event->object()));
+    if (!list) return passOnTrueFocus(event);
+    const int child = list->childOfRow(event->child());
+    if (child < 0) return;
+    QAccessibleEvent told(event->object(), event->type());
+    told.setChild(child);
+    passOnTrueFocus(&told);
+}
+
+// A row that becomes current at the repeats of a held key is told once the key stops repeating,
+// not at each repeat: a screen reader takes its three events for each row (as many rows a second
+// as the key repeats) long after the key is let go, and a key typed meanwhile reaches the
+// application without its answer (Qt's bridge waits a tenth of a second for one), so that a screen
+// reader's own command acts in the application.
+constexpr int heldRowSettleMs = 150;
+QPointer<QTimer> heldRowTimer;
+QPointer<QListView> heldRowList;
+bool tellingHeldRow = false;
+
+bool toldWhenTheKeyStops(QAccessibleEvent* event) {
+    auto* list = qobject_cast<QListView*>(event->object());
+    if (!list || event->child() < 0 || tellingHeldRow || !KeyRepeat::latestPressRepeats()) return false;
+    if (!heldRowTimer) {
+        heldRowTimer = new QTimer(QCoreApplication::instance());
+        heldRowTimer->setSingleShot(true);
+        heldRowTimer->setInterval(heldRowSettleMs);
+        QObject::connect(heldRowTimer, &QTimer::timeout, [] {
+            QListView* view = heldRowList.data();
+            const auto* accessible = dynamic_cast<const ListAccessible*>(QAccessible::queryAccessibleInterface(view));
+            if (!accessible || !view->hasFocus() || !view->currentIndex().isValid()) return;
+            QAccessibleEvent focus(view, QAccessible::Focus);
+            focus.setChild(accessible->childOfRow(view->currentIndex().row()));
+            tellingHeldRow = true;
+            passOnTrueFocus(&focus);
+            tellingHeldRow = false;
+        });
+    }
+    heldRowList = list;
+    heldRowTimer->start();
+    return true;
+}
+
+void passOnTrueFocus(QAccessibleEvent* event) {
     if (textNewsBeforeItsFocus(event)) return;
     if (event->type() != QAccessible::Focus) return passOn(event);
-    if (!tellsFocusWhereItIs(event)) return;
+    if (!tellsFocusWhereItIs(event) || toldWhenTheKeyStops(event)) return;
+    if (heldRowTimer) heldRowTimer->stop();
     focusTold = event->object();
     // A list or tab bar that takes the focus announces its current row or tab, as a row that
     // becomes current in a focused list does.

@@ -610,7 +610,7 @@ TEST(DirectorAccessibleNames, EditRowsReadTheirTextAndOnlyTheFocusedListReportsF
     list->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(focusedRows(), 1);
     press(Qt::Key_Down);
-    EXPECT_TRUE(rows->child(1)->state().focused);
+    EXPECT_TRUE(rows->tableInterface()->cellAt(1, 0)->state().focused);
     window.stopAllButton()->setFocus(Qt::TabFocusReason);
     EXPECT_EQ(focusedRows(), 0);
 }

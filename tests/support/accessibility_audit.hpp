@@ -442,7 +442,8 @@ private:
         bool where = widget && widget == focus && widget->isActiveWindow();
         if (where && event->child() >= 0) {
             auto* view = qobject_cast<QAbstractItemView*>(widget);
-            where = view && view->currentIndex().isValid() && view->currentIndex().row() == event->child();
+            const QAccessibleTableCellInterface* row = named ? named->tableCellInterface() : nullptr;
+            where = view && view->currentIndex().isValid() && row && view->currentIndex().row() == row->rowIndex();
         }
         if (!where) self->findings.push_back(what + " was announced as focused while " + describe(focus) + " has the focus");
     }
