@@ -473,12 +473,17 @@ private:
         if (rows == 0) return {};
         const QWidget* viewport = view()->viewport();
         if (!view()->isVisible() || viewport->height() <= 0) return {-1, 0, rows - 1};
-        const QModelIndex top = view()->indexAt(QPoint(0, 0));
-        const QModelIndex bottom = view()->indexAt(QPoint(0, viewport->height() - 1));
-        Children shown{view()->currentIndex().row(), top.isValid() ? top.row() : 0,
-                       bottom.isValid() ? bottom.row() : rows - 1};
-        shown.last = std::max(shown.first, shown.last);
-        return shown;
+        // The rows at the top and bottom edges, or just inside them where the edge falls between
+        // two rows; no row at the bottom means the list ends in view.
+        const int x = view()->spacing() + 1;
+        const int gap = view()->spacing() + 1;
+        QModelIndex top = view()->indexAt(QPoint(x, 0));
+        if (!top.isValid()) top = view()->indexAt(QPoint(x, gap));
+        QModelIndex bottom = view()->indexAt(QPoint(x, viewport->height() - 1));
+        if (!bottom.isValid()) bottom = view()->indexAt(QPoint(x, viewport->height() - 1 - gap));
+        const int current = view()->currentIndex().row();
+        if (!top.isValid()) return {current, 0, -1};
+        return {current, top.row(), std::max(top.row(), bottom.isValid() ? bottom.row() : rows - 1)};
     }
     int rowOfChild(int at) const {
         const Children shown = children();
