@@ -114,13 +114,23 @@ void showEdits(WindowRig& rig, int rows) {
     ASSERT_EQ(window.inspector()->edits()->list()->model()->rowCount(), rows);
 }
 
-TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
-    if (qgetenv("VELK_SCREEN_READER") != "1")
-        GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
-                        "DirectorAtspiEvents.ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred.xcb_plain_screen_reader";
-    app();
-    AtspiEventCounter counter;
-    ASSERT_TRUE(counter.listening()) << "no count from tests/support/atspi_event_counter";
+// The cases run in a screen reader's session, with the counter listening on its accessibility bus.
+class DirectorAtspiEvents : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (qgetenv("VELK_SCREEN_READER") != "1")
+            GTEST_SKIP() << "needs a screen reader's session: ctest runs it as DirectorAtspiEvents."
+                         << ::testing::UnitTest::GetInstance()->current_test_info()->name()
+                         << ".xcb_plain_screen_reader";
+        app();
+        onBus.emplace();
+        ASSERT_TRUE(onBus->listening()) << "no count from tests/support/atspi_event_counter";
+    }
+    std::optional<AtspiEventCounter> onBus;
+};
+
+TEST_F(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
+    AtspiEventCounter& counter = *onBus;
     std::string lines[2];
     int events[2] = {0, 0};
     const int rows[] = {50, 500};
@@ -147,14 +157,8 @@ TEST(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
 
 // One arrow key after another in the list, each followed by a screen reader's search for the focused
 // row, then Tab out of the list and the search once more.
-TEST(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen) {
-    if (qgetenv("VELK_SCREEN_READER") != "1")
-        GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
-                        "DirectorAtspiEvents.AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen."
-                        "xcb_plain_screen_reader";
-    app();
-    AtspiEventCounter counter;
-    ASSERT_TRUE(counter.listening()) << "no count from tests/support/atspi_event_counter";
+TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen) {
+    AtspiEventCounter& counter = *onBus;
     std::set<std::string> callsToFind;
     std::set<std::string> afterLeaving;
     std::map<int, std::vector<std::string>> childrenRead; // by the list's rows, each search's reads
@@ -223,13 +227,8 @@ private:
 
 // A held key tells the row it stops at, not every row it passes: a screen reader would still be
 // reading the rows long after the key is let go.
-TEST(DirectorAtspiEvents, AHeldArrowKeyTellsOnlyTheRowItStopsAt) {
-    if (qgetenv("VELK_SCREEN_READER") != "1")
-        GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
-                        "DirectorAtspiEvents.AHeldArrowKeyTellsOnlyTheRowItStopsAt.xcb_plain_screen_reader";
-    app();
-    AtspiEventCounter counter;
-    ASSERT_TRUE(counter.listening()) << "no count from tests/support/atspi_event_counter";
+TEST_F(DirectorAtspiEvents, AHeldArrowKeyTellsOnlyTheRowItStopsAt) {
+    AtspiEventCounter& counter = *onBus;
     WindowRig rig(fourCameras());
     ASSERT_NO_FATAL_FAILURE(showEdits(rig, 100));
     QListView* view = rig.window->inspector()->edits()->list();
