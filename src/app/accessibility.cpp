@@ -605,7 +605,7 @@ void followListModel(QAccessibleEvent* event) {
         change.lastRow() - change.firstRow() >= maxRowsToldAsNew)
         return;
     for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
-        if (QAccessibleInterface* item = list->rowObject(row); item && list->childOfRow(row) >= 0) {
+        if (QAccessibleInterface* item = list->childOfRow(row) >= 0 ? list->rowObject(row) : nullptr) {
             QAccessibleEvent created(item, QAccessible::ObjectCreated);
             passOn(&created);
         }
@@ -637,24 +637,19 @@ void passOnOnlyTrueFocus(QAccessibleEvent* event) {
 constexpr int heldRowSettleMs = 150;
 QPointer<QTimer> heldRowTimer;
 QPointer<QListView> heldRowList;
-bool tellingHeldRow = false;
 
 bool toldWhenTheKeyStops(QAccessibleEvent* event) {
     auto* list = qobject_cast<QListView*>(event->object());
-    if (!list || event->child() < 0 || tellingHeldRow || !KeyRepeat::latestPressRepeats()) return false;
+    if (!list || event->child() < 0 || !KeyRepeat::latestPressRepeats()) return false;
     if (!heldRowTimer) {
         heldRowTimer = new QTimer(QCoreApplication::instance());
         heldRowTimer->setSingleShot(true);
         heldRowTimer->setInterval(heldRowSettleMs);
+        // Told as the list's focus, which a list passes on as its current row's.
         QObject::connect(heldRowTimer, &QTimer::timeout, [] {
-            QListView* view = heldRowList.data();
-            const auto* accessible = dynamic_cast<const ListAccessible*>(QAccessible::queryAccessibleInterface(view));
-            if (!accessible || !view->hasFocus() || !view->currentIndex().isValid()) return;
-            QAccessibleEvent focus(view, QAccessible::Focus);
-            focus.setChild(accessible->childOfRow(view->currentIndex().row()));
-            tellingHeldRow = true;
+            if (!heldRowList) return;
+            QAccessibleEvent focus(heldRowList.data(), QAccessible::Focus);
             passOnTrueFocus(&focus);
-            tellingHeldRow = false;
         });
     }
     heldRowList = list;
