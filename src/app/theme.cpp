@@ -185,7 +185,6 @@ QColor cardOutline() { return withOpacity(Qt::white, 0.08); }
 QColor controlFrame() { return QColor(150, 150, 155); }
 
 void apply(QApplication& application) {
-    Symbols::installIconTheme();
     Accessibility::install();
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(new StudioStyle(fusion));
     // A dark studio palette: the camera wall and the monitors read best on dark surroundings.
@@ -216,6 +215,8 @@ void apply(QApplication& application) {
     palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
     palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(70, 71, 76));
     application.setPalette(palette);
+    // Light ink, for the palette just set.
+    Symbols::installIconTheme();
 }
 
 void applyAccent(QWidget& window) {

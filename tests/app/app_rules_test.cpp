@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/settings_presenter.hpp"
+#include "app/symbols.hpp"
 #include "app/single_instance.hpp"
 
 namespace velk {
@@ -42,6 +43,27 @@ TEST(SettingsRules, SectionsNameTheRealFolders) {
     EXPECT_EQ(sections[1].title, "Safety");
     ASSERT_EQ(sections[1].lines.size(), 1u);
     EXPECT_EQ(sections[1].lines[0].text, "Kestova never deletes phone recordings or overwrites an export directory.");
+}
+
+// Qt's own icons come from the theme untinted: its ink suits the palette, of the themes installed.
+TEST(IconThemeRules, TheInkSuitsThePalette) {
+    struct Case {
+        const char* what;
+        bool dark;
+        QStringList installed;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"dark palette", true, {"breeze", "breeze-dark", "Adwaita"}, "breeze-dark"},
+        {"dark palette, no dark variant", true, {"breeze", "Adwaita"}, "breeze"},
+        {"light palette", false, {"breeze", "breeze-dark", "Adwaita"}, "breeze"},
+        {"no Breeze", true, {"breeze-dark-extra", "Adwaita"}, "Adwaita"},
+        {"no theme at all", true, {}, "Adwaita"},
+    };
+    for (const Case& c : cases) {
+        const auto installed = [&c](const QString& theme) { return c.installed.contains(theme); };
+        EXPECT_EQ(Symbols::iconThemeFor(c.dark, installed), QString::fromUtf8(c.expected)) << c.what;
+    }
 }
 
 TEST(LaunchRules, Outcomes) {

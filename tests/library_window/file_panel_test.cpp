@@ -14,8 +14,10 @@
 #include <QListView>
 #include <QPointer>
 #include <QTest>
+#include <QToolButton>
 
 #include "library_window_fixture.hpp"
+#include "support/control_contrast.hpp"
 #include "support/virtual_display.hpp"
 
 namespace velk::testing {
@@ -58,6 +60,47 @@ protected:
         if (field->completer() && field->completer()->popup()->isVisible()) field->completer()->popup()->hide();
         QTest::keyClick(field, Qt::Key_Return);
         settle();
+    }
+
+    // The panel's tool buttons, in the state they are shown in, and a folder of its list each stand
+    // out from what they are drawn on by at least 3:1 at scale 1, 1.5 and 2.
+    void expectSymbolsStandOut() {
+        QFileDialog* panel = openExportPanel();
+        ASSERT_NE(panel, nullptr);
+        panel->setDirectory(folder.path());
+        auto* list = panel->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(list, nullptr);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) >= 2; }, 5000));
+        struct Symbol {
+            std::string what;
+            QIcon icon;
+            QSize size;
+            QColor ground;
+            QIcon::Mode mode;
+        };
+        std::vector<Symbol> symbols;
+        for (const char* name : {"backButton", "forwardButton", "toParentButton", "newFolderButton", "listModeButton",
+                                 "detailModeButton"}) {
+            auto* button = panel->findChild<QToolButton*>(QString::fromUtf8(name));
+            ASSERT_NE(button, nullptr) << name;
+            symbols.push_back({name, button->icon(), button->iconSize(), button->palette().color(QPalette::Window),
+                               button->isEnabled() ? QIcon::Normal : QIcon::Disabled});
+        }
+        const QModelIndex row = list->model()->index(0, 0, list->rootIndex());
+        symbols.push_back({"a folder of the list", row.data(Qt::DecorationRole).value<QIcon>(),
+                           list->iconSize().isValid() ? list->iconSize() : QSize(16, 16),
+                           list->palette().color(QPalette::Base), QIcon::Normal});
+        // What else Qt draws from the icon theme, untinted, as the platform theme leaves it.
+        if (QFile::exists(QStringLiteral("/usr/share/icons/breeze-dark/index.theme"))) {
+            symbols.push_back({"the icon theme's go-up", QIcon::fromTheme(QStringLiteral("go-up")), QSize(16, 16),
+                               panel->palette().color(QPalette::Window), QIcon::Normal});
+        }
+        for (const double scale : {1.0, 1.5, 2.0}) {
+            for (const Symbol& symbol : symbols) {
+                EXPECT_GE(test::symbolContrast(symbol.icon, symbol.size, scale, symbol.ground, symbol.mode), 3.0)
+                    << symbol.what << " at scale " << scale;
+            }
+        }
     }
 
     bool exported(const QString& parent) const {
@@ -120,6 +163,8 @@ TEST_F(LibraryFilePanels, TypedFolderWinsOverAnEarlierSelection) {
     EXPECT_TRUE(exported(typed)) << ::testing::PrintToString(commands->calls);
 }
 
+TEST_F(LibraryFilePanels, ToolButtonsAndFoldersStandOutAtEveryScale) { expectSymbolsStandOut(); }
+
 TEST_F(LibraryFilePanels, TypedManifestIsImported) {
     for (const char* name : {"a.json", "b.json"}) {
         QFile file(folder.filePath(QString::fromUtf8(name)));
@@ -172,6 +217,12 @@ TEST_F(LibraryFilePanelOnDisplay, FolderTypedAtTypingSpeedExports) {
     EXPECT_TRUE(exported(typed)) << ::testing::PrintToString(commands->calls);
 }
 
+// As the desktop's platform theme has it.
+TEST_F(LibraryFilePanelOnDisplay, ToolButtonsAndFoldersStandOut) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    expectSymbolsStandOut();
+}
+
 // Two folders named in the field leave the panel with two selected items.
 TEST_F(LibraryFilePanelOnDisplay, TwoTypedFoldersExportIntoTheFirst) {
     if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
@@ -186,6 +237,11 @@ TEST(LibraryFilePanelsOnX, TypedFoldersExport) {
 TEST(LibraryFilePanelsOnX, TypedFoldersExportUnderGnome) {
     test::runOnVirtualDisplay("LibraryFilePanelOnDisplay", "1280x720x24",
                               {"XDG_CURRENT_DESKTOP=GNOME"});
+}
+
+TEST(LibraryFilePanelsOnX, TypedFoldersExportUnderKde) {
+    test::runOnVirtualDisplay("LibraryFilePanelOnDisplay", "1280x720x24",
+                              {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5"});
 }
 
 } // namespace

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include <QCheckBox>
+#include <QIcon>
 #include <QImage>
+#include <QPainter>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QStyle>
@@ -44,6 +46,39 @@ inline double frameContrast(const QImage& drawn, const QRect& frame) {
                                                contrastRatio(drawn.pixelColor(edge - outward), ground)));
     }
     return faintest;
+}
+
+// How a symbol's ink stands out from `ground`: `icon` painted in `mode` at `size` on a device of
+// `scale`, the median contrast of its most covered pixels (at least nine-tenths as covered as the
+// most covered one: its strokes and fills, not their soft edges), each drawn over `ground` as it
+// is covered; 1 when it draws nothing.
+inline double symbolContrast(const QIcon& icon, QSize size, double scale, const QColor& ground,
+                             QIcon::Mode mode = QIcon::Normal) {
+    QImage drawn(size * scale, QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(scale);
+    drawn.fill(Qt::transparent);
+    {
+        QPainter painter(&drawn);
+        icon.paint(&painter, QRect(QPoint(0, 0), size), Qt::AlignCenter, mode);
+    }
+    int most = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x) most = std::max(most, qAlpha(drawn.pixel(x, y)));
+    std::vector<double> ratios;
+    for (int y = 0; y < drawn.height(); ++y) {
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QColor ink = drawn.pixelColor(x, y);
+            if (most == 0 || ink.alpha() * 10 < most * 9) continue;
+            const double a = ink.alphaF();
+            ratios.push_back(contrastRatio(QColor::fromRgbF(float(ink.redF() * a + ground.redF() * (1 - a)),
+                                                            float(ink.greenF() * a + ground.greenF() * (1 - a)),
+                                                            float(ink.blueF() * a + ground.blueF() * (1 - a))),
+                                           ground));
+        }
+    }
+    if (ratios.empty()) return 1.0;
+    std::nth_element(ratios.begin(), ratios.begin() + std::ptrdiff_t(ratios.size() / 2), ratios.end());
+    return ratios[ratios.size() / 2];
 }
 
 // Expects `count` such controls shown in `window`, none with the focus (whose ring would hide a
