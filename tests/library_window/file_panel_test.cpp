@@ -19,6 +19,7 @@
 #include "library_window_fixture.hpp"
 #include "support/control_contrast.hpp"
 #include "support/virtual_display.hpp"
+#include "support/widgets.hpp"
 
 namespace velk::testing {
 namespace {
@@ -221,6 +222,12 @@ TEST_F(LibraryFilePanelOnDisplay, FolderTypedAtTypingSpeedExports) {
 TEST_F(LibraryFilePanelOnDisplay, ToolButtonsAndFoldersStandOut) {
     if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
     expectSymbolsStandOut();
+    if (auto* panel = window->findChild<QFileDialog*>()) {
+        const char* desktop = std::getenv("XDG_CURRENT_DESKTOP");
+        test::saveScreenshot(*panel, QStringLiteral("library-file-panel-%1-%2.png")
+                                         .arg(QString::fromUtf8(desktop ? desktop : "none"))
+                                         .arg(panel->devicePixelRatio()));
+    }
 }
 
 // Two folders named in the field leave the panel with two selected items.
