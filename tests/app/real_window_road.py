@@ -172,23 +172,16 @@ class Road:
                        env=self.env, check=False)
 
     def symbol_contrast(self, entry):
-        """How a control's symbol stands out from its face, read from the screen: the contrast with
-        the control's commonest colour that the strongest 1 % of its pixels reach (a thin chevron's
-        strokes are a few pixels)."""
+        """How a control's symbol stands out from its face on the screen: the contrast with its
+        commonest colour that its strongest 1 % of pixels reach (a thin chevron is a few pixels)."""
         x, y, w, h = entry["rect"]
         raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "x11grab", "-video_size", "%dx%d" % (w, h),
-                              "-draw_mouse", "0", "-i", "%s+%d,%d" % (self.args.display, x, y), "-frames:v", "1",
-                              "-f", "rawvideo", "-pix_fmt", "rgb24", "-"], env=self.env, capture_output=True).stdout
-        pixels = [tuple(raw[i:i + 3]) for i in range(0, len(raw) - 2, 3)]
-        if not pixels:
-            return 1.0
-
-        def luminance(colour):
-            linear = [c / 255 / 12.92 if c / 255 <= 0.04045 else ((c / 255 + 0.055) / 1.055) ** 2.4 for c in colour]
-            return 0.2126 * linear[0] + 0.7152 * linear[1] + 0.0722 * linear[2]
-
-        ground = luminance(max(set(pixels), key=pixels.count))
-        ratios = sorted((max(luminance(p), ground) + 0.05) / (min(luminance(p), ground) + 0.05) for p in pixels)
+                              "-draw_mouse", "0", "-i", "%s+%d,%d" % (self.args.display, x, y), "-frames:v", "1", "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "-"], env=self.env, capture_output=True).stdout
+        lum = [sum(k * ((c / 255) / 12.92 if c <= 10 else ((c / 255 + 0.055) / 1.055) ** 2.4)
+                   for k, c in zip((0.2126, 0.7152, 0.0722), raw[i:i + 3])) for i in range(0, len(raw) - 2, 3)]
+        ground = max(set(lum), key=lum.count) if lum else 0
+        ratios = sorted((max(v, ground) + 0.05) / (min(v, ground) + 0.05) for v in lum) or [1.0]
         return ratios[int(len(ratios) * 0.99)]
 
     def fail(self, message):

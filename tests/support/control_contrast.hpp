@@ -61,20 +61,17 @@ inline double symbolContrast(const QIcon& icon, QSize size, double scale, const 
         QPainter painter(&drawn);
         icon.paint(&painter, QRect(QPoint(0, 0), size), Qt::AlignCenter, mode);
     }
-    int most = 0;
-    for (int y = 0; y < drawn.height(); ++y)
-        for (int x = 0; x < drawn.width(); ++x) most = std::max(most, qAlpha(drawn.pixel(x, y)));
+    std::vector<std::pair<int, double>> pixels; // coverage, contrast as covered
+    for (int i = 0; i < drawn.width() * drawn.height(); ++i) {
+        const QColor ink = drawn.pixelColor(i % drawn.width(), i / drawn.width());
+        const auto over = [&](float c, float g) { return c * ink.alphaF() + g * (1 - ink.alphaF()); };
+        pixels.emplace_back(ink.alpha(), contrastRatio(QColor::fromRgbF(over(ink.redF(), ground.redF()), over(ink.greenF(), ground.greenF()),
+                                                                        over(ink.blueF(), ground.blueF())), ground));
+    }
+    const int most = std::max_element(pixels.begin(), pixels.end())->first;
     std::vector<double> ratios;
-    for (int y = 0; y < drawn.height(); ++y) {
-        for (int x = 0; x < drawn.width(); ++x) {
-            const QColor ink = drawn.pixelColor(x, y);
-            if (most == 0 || ink.alpha() * 10 < most * 9) continue;
-            const double a = ink.alphaF();
-            ratios.push_back(contrastRatio(QColor::fromRgbF(float(ink.redF() * a + ground.redF() * (1 - a)),
-                                                            float(ink.greenF() * a + ground.greenF() * (1 - a)),
-                                                            float(ink.blueF() * a + ground.blueF() * (1 - a))),
-                                           ground));
-        }
+    for (const auto& [alpha, ratio] : pixels) {
+        if (most > 0 && alpha * 10 >= most * 9) ratios.push_back(ratio);
     }
     if (ratios.empty()) return 1.0;
     std::nth_element(ratios.begin(), ratios.begin() + std::ptrdiff_t(ratios.size() / 2), ratios.end());
