@@ -1,5 +1,6 @@
 #include "app/symbols.hpp"
 
+#include <algorithm>
 #include <map>
 #include <optional>
 #include <utility>
@@ -24,7 +25,7 @@ struct Entry {
     std::vector<std::string> names;
 };
 
-// Breeze names first, then Adwaita's.
+// Breeze names first, then Adwaita's. The file panels' own controls have symbols here too.
 const std::vector<Entry>& table() {
     static const std::vector<Entry> entries = {
         {"plus", {"list-add", "list-add-symbolic"}},
@@ -91,6 +92,15 @@ const std::vector<Entry>& table() {
         {"camera.metering.center.weighted", {"zoom-fit-best", "camera-photo", "camera-photo-symbolic"}},
         {"camera.aperture", {"camera-photo", "camera-photo-symbolic"}},
         {"wand.and.stars", {"tools-wizard", "applications-science-symbolic"}},
+        {"chevron.backward", {"go-previous", "go-previous-symbolic"}},
+        {"chevron.forward", {"go-next", "go-next-symbolic"}},
+        {"arrow.up", {"go-up", "go-up-symbolic"}},
+        {"folder.badge.plus", {"folder-new", "folder-new-symbolic"}},
+        {"list.bullet", {"view-list-text", "view-list-symbolic"}},
+        {"doc", {"text-x-generic", "document-new", "text-x-generic-symbolic"}},
+        {"internaldrive", {"drive-harddisk", "drive-harddisk-symbolic"}},
+        {"desktopcomputer", {"computer", "computer-symbolic"}},
+        {"trash", {"user-trash", "user-trash-symbolic"}},
     };
     return entries;
 }
@@ -142,7 +152,10 @@ private:
 // no theme draws it.
 QString findDrawing(const Entry& entry) {
     QStringList folders;
-    for (const QString& theme : {QIcon::themeName(), QIcon::fallbackThemeName()}) {
+    // Breeze's dark variant inherits Breeze's drawings; the glyphs are the same in either ink.
+    QStringList themes{QIcon::themeName(), QStringLiteral("breeze"), QIcon::fallbackThemeName()};
+    themes.removeDuplicates();
+    for (const QString& theme : themes) {
         for (const QString& root : QIcon::themeSearchPaths()) {
             const QDir dir(root + QLatin1Char('/') + theme);
             if (!dir.exists()) continue;
@@ -240,15 +253,25 @@ QIcon symbolIcon(std::string_view name, std::optional<QColor> tint) {
 
 } // namespace
 
+QString iconThemeFor(bool darkPalette, const std::function<bool(const QString&)>& installed) {
+    if (darkPalette && installed(QStringLiteral("breeze-dark"))) return QStringLiteral("breeze-dark");
+    if (installed(QStringLiteral("breeze"))) return QStringLiteral("breeze");
+    return QStringLiteral("Adwaita");
+}
+
 void installIconTheme() {
-    // Breeze has the widest set of action names; Adwaita is GNOME's and present on most desktops.
     QStringList paths = QIcon::themeSearchPaths();
     for (const QString& folder : {QStringLiteral("/usr/share/icons"), QStringLiteral("/usr/local/share/icons")}) {
         if (!paths.contains(folder) && QDir(folder).exists()) paths.append(folder);
     }
     QIcon::setThemeSearchPaths(paths);
-    const bool haveBreeze = QFile::exists(QStringLiteral("/usr/share/icons/breeze/index.theme"));
-    QIcon::setThemeName(haveBreeze ? QStringLiteral("breeze") : QStringLiteral("Adwaita"));
+    const auto installed = [&paths](const QString& theme) {
+        return std::any_of(paths.begin(), paths.end(), [&theme](const QString& root) {
+            return QFile::exists(root + QLatin1Char('/') + theme + QStringLiteral("/index.theme"));
+        });
+    };
+    // Set, so the platform theme's choice (GNOME's Adwaita, KDE's from kdeglobals) never applies.
+    QIcon::setThemeName(iconThemeFor(QGuiApplication::palette().color(QPalette::Window).lightness() < 128, installed));
     QIcon::setFallbackThemeName(QStringLiteral("Adwaita"));
     foundDrawings().clear();
 }

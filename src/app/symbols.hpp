@@ -5,6 +5,7 @@
 // every scale. A name the table does not know, or whose drawings are all missing, gets a drawn
 // fallback, so no button is ever blank.
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,7 +17,12 @@ namespace velk {
 
 namespace Symbols {
 
-// Sets the icon theme and its fallback once, before the first window. Safe to call again.
+// The icon theme whose ink suits the palette, of those `installed`: Breeze's dark variant (light
+// ink) on a dark palette, else Breeze, else Adwaita. Qt's own icons (the file panels', a field's
+// clear button) come from it untinted.
+QString iconThemeFor(bool darkPalette, const std::function<bool(const QString&)>& installed);
+// Sets the icon theme for the application palette, and its fallback, before the first window (after
+// the palette is set). Safe to call again.
 void installIconTheme();
 
 // The symbol in the application palette's button text colour.

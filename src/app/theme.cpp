@@ -105,7 +105,26 @@ public:
         drawRing(&ring, painter);
     }
 
+    // Fusion makes a button with a symbol and words exactly as wide as they are (and its frame), so
+    // they meet its edges, and at a scale such as 1.5 cross them: such a button keeps an average
+    // character's width of its face free on either side.
+    QSize sizeFromContents(ContentsType type, const QStyleOption* option, const QSize& size,
+                           const QWidget* widget) const override {
+        QSize result = QProxyStyle::sizeFromContents(type, option, size, widget);
+        if (const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+            type == CT_PushButton && button && !button->icon.isNull() && !button->text.isEmpty()) {
+            result.rwidth() = std::max(result.width(), size.width() + contentMargin(option, widget) +
+                                                           2 * option->fontMetrics.averageCharWidth());
+        }
+        return result;
+    }
+
 private:
+    // What Fusion puts around a button's contents: its margin and frame.
+    int contentMargin(const QStyleOption* option, const QWidget* widget) const {
+        return pixelMetric(PM_ButtonMargin, option, widget) + 2 * pixelMetric(PM_DefaultFrameWidth, option, widget);
+    }
+
     // Over Fusion's own outline, on its outermost pixel. One point wide, not one device pixel as
     // Fusion's: at a scale such as 1.5 a line one device pixel wide falls across two, each at half
     // its colour.
@@ -185,7 +204,6 @@ QColor cardOutline() { return withOpacity(Qt::white, 0.08); }
 QColor controlFrame() { return QColor(150, 150, 155); }
 
 void apply(QApplication& application) {
-    Symbols::installIconTheme();
     Accessibility::install();
     if (QStyle* fusion = QStyleFactory::create(QStringLiteral("Fusion"))) application.setStyle(new StudioStyle(fusion));
     // A dark studio palette: the camera wall and the monitors read best on dark surroundings.
@@ -216,6 +234,8 @@ void apply(QApplication& application) {
     palette.setColor(QPalette::Disabled, QPalette::ButtonText, disabled);
     palette.setColor(QPalette::Disabled, QPalette::Highlight, QColor(70, 71, 76));
     application.setPalette(palette);
+    // Light ink, for the palette just set.
+    Symbols::installIconTheme();
 }
 
 void applyAccent(QWidget& window) {

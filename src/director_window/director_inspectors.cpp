@@ -461,6 +461,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
 
     auto* orientation = new QHBoxLayout;
     m_orientationIcon = new QLabel(this);
+    m_orientationIcon->setObjectName("orientationSymbol");
     m_orientationText = caption({}, this);
     m_orientationText->setPalette(palette());
     m_rotate = new QPushButton("Rotate 90\u00b0", this);
@@ -573,7 +574,9 @@ void CameraInspector::refresh() {
     const auto label = DirectorPresenters::orientationLabel(selected);
     if (m_orientationText->text() != qs(label.text)) {
         m_orientationText->setText(qs(label.text));
-        m_orientationIcon->setPixmap(Studio::symbol(label.icon, palette().color(QPalette::WindowText)).pixmap(13, 13));
+        // At the size its drawing is made for, where its strokes fall on whole pixels: smaller, they
+        // are spread over two at half strength, a blur.
+        m_orientationIcon->setPixmap(Studio::symbol(label.icon, palette().color(QPalette::WindowText)).pixmap(16, 16));
     }
     setEnabledIfChanged(m_rotate, DirectorPresenters::rotateEnabled(selected, now));
     const DirectorRecordingStatus status = m_window.channel().recordingStatus();

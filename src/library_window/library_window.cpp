@@ -60,9 +60,7 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
 
     auto* split = new QSplitter(Qt::Horizontal, this);
     split->setChildrenCollapsible(false);
-    QWidget* sidebar = createSidebar();
-    sidebar->setMinimumWidth(210);
-    split->addWidget(sidebar);
+    split->addWidget(createSidebar());
     m_takeList = new TakeListView(m_store, split);
     m_takeList->setMinimumWidth(230);
     split->addWidget(m_takeList);
@@ -175,6 +173,9 @@ QWidget* LibraryWindow::createSidebar() {
     actionRow->addWidget(m_sidebarDirector);
     footerLayout->addLayout(actionRow);
     layout->addWidget(footer);
+    // At least 210 wide, and as wide as its buttons' symbols and words need in the font and at the
+    // scale shown: a minimum the layout keeps, where a fixed one would squeeze the buttons under it.
+    layout->addSpacerItem(new QSpacerItem(210, 0, QSizePolicy::Minimum, QSizePolicy::Fixed));
 
     connect(m_search, &QLineEdit::textChanged, this, &LibraryWindow::rebuildProjects);
     connect(m_projects->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {

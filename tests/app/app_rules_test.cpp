@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/settings_presenter.hpp"
+#include "app/symbols.hpp"
 #include "app/single_instance.hpp"
 
 namespace velk {
@@ -42,6 +43,15 @@ TEST(SettingsRules, SectionsNameTheRealFolders) {
     EXPECT_EQ(sections[1].title, "Safety");
     ASSERT_EQ(sections[1].lines.size(), 1u);
     EXPECT_EQ(sections[1].lines[0].text, "Kestova never deletes phone recordings or overwrites an export directory.");
+}
+
+// Qt's own icons come from the theme untinted: its ink suits the palette, of the themes installed.
+TEST(IconThemeRules, TheInkSuitsThePalette) {
+    const auto among = [](QStringList themes) { return [themes](const QString& theme) { return themes.contains(theme); }; };
+    EXPECT_EQ(Symbols::iconThemeFor(true, among({"breeze", "breeze-dark"})), "breeze-dark");
+    EXPECT_EQ(Symbols::iconThemeFor(false, among({"breeze", "breeze-dark"})), "breeze");
+    EXPECT_EQ(Symbols::iconThemeFor(true, among({"breeze"})), "breeze");
+    EXPECT_EQ(Symbols::iconThemeFor(true, among({"Adwaita"})), "Adwaita");
 }
 
 TEST(LaunchRules, Outcomes) {

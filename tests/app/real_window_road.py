@@ -5,8 +5,9 @@ Runs inside the demo lab's desk (real_window_test.sh starts it through scripts/l
 virtual X display. It starts the application, and with xdotool: opens the Library from the
 Window menu, opens Collect, picks each phone, confirms its fingerprint, types its code and pairs,
 then with the keyboard alone (Tab, arrows, Return) selects the take and runs Download Take and
-Export for Resolve, into a folder typed into the file panel. Everything is checked from outside the application: the files on disk (digests equal to
-the phones' recordings), each phone's request log, xmllint on the export, the window titles by
+Export for Resolve, into a folder typed into the file panel. Everything is checked from outside
+the application: the file panel's tool buttons (their symbols stand out from their faces by 3:1
+on the screen), the files on disk (digests equal to the phones' recordings), each phone's request log, xmllint on the export, the window titles by
 xwininfo, a second launch that raises the first and ends with status 0, and Ctrl+Q in the Wi-Fi
 QR sheet, which ends the application with every copy in the library on disk.
 
@@ -170,6 +171,19 @@ class Road:
                         self.args.screen, "-draw_mouse", "0", "-i", self.args.display, "-frames:v", "1", path],
                        env=self.env, check=False)
 
+    def symbol_contrast(self, entry):
+        """How a control's symbol stands out from its face on the screen: the contrast with its
+        commonest colour that its strongest 1 % of pixels reach (a thin chevron is a few pixels)."""
+        x, y, w, h = entry["rect"]
+        raw = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-f", "x11grab", "-video_size", "%dx%d" % (w, h),
+                              "-draw_mouse", "0", "-i", "%s+%d,%d" % (self.args.display, x, y), "-frames:v", "1", "-f", "rawvideo",
+                              "-pix_fmt", "rgb24", "-"], env=self.env, capture_output=True).stdout
+        lum = [sum(k * ((c / 255) / 12.92 if c <= 10 else ((c / 255 + 0.055) / 1.055) ** 2.4)
+                   for k, c in zip((0.2126, 0.7152, 0.0722), raw[i:i + 3])) for i in range(0, len(raw) - 2, 3)]
+        ground = max(set(lum), key=lum.count) if lum else 0
+        ratios = sorted((max(v, ground) + 0.05) / (min(v, ground) + 0.05) for v in lum) or [1.0]
+        return ratios[int(len(ratios) * 0.99)]
+
     def fail(self, message):
         self.shot("failure")
         print("road: " + message, file=sys.stderr, flush=True)
@@ -301,7 +315,12 @@ class Road:
         self.key("Return")
         panel = "Choose Parent Folder for Resolve Export"
         field = self.wait_widget("the folder field of the export panel", window=panel, name="fileNameEdit")
+        self.settle()
         self.shot("export-panel")
+        for name in ("toParentButton", "newFolderButton", "listModeButton", "detailModeButton"):
+            button = self.wait_widget("the export panel's " + name, window=panel, name=name)
+            contrast = self.symbol_contrast(button)
+            self.check(contrast >= 3, "the export panel's %s stands out by %.2f:1 only" % (name, contrast))
         self.click(field)
         self.key("ctrl+a", "BackSpace")
         self.type_text(parent, 30)  # as fast as a person types

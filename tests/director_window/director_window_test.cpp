@@ -284,6 +284,25 @@ TEST(DirectorWindowScreens, LongProjectNameAndTakeIdKeepTheWindowsMinimumWidth) 
     EXPECT_EQ(toolTipAsShown(QToolTip::text()), QString(150, 'P'));
 }
 
+// The Camera page's orientation symbol is sharp at scale 1: as at the size its drawing is made for,
+// where 2 in 5 of the pixels it touches are wholly covered (drawn smaller, a stroke spreads over two
+// pixels at half strength and fewer than 1 in 3 are).
+TEST(DirectorWindowScreens, OrientationSymbolIsSharp) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::camera);
+    auto* symbol = rig.window->inspector()->camera()->findChild<QLabel*>("orientationSymbol");
+    ASSERT_NE(symbol, nullptr);
+    const QImage drawn = symbol->pixmap().toImage();
+    int touched = 0, whole = 0;
+    for (int i = 0; i < drawn.width() * drawn.height(); ++i) {
+        touched += qAlpha(drawn.pixel(i % drawn.width(), i / drawn.width())) > 25;
+        whole += qAlpha(drawn.pixel(i % drawn.width(), i / drawn.width())) > 230;
+    }
+    EXPECT_GE(whole, 0.4 * std::max(touched, 1)) << whole << " of " << touched;
+}
+
 // The Session page's take field and the Camera page's live-production box (shown where the build
 // shows it) differ from what they are drawn on by at least 3:1.
 TEST(DirectorWindowScreens, EveryControlStandsOutFromWhatItIsDrawnOn) {

@@ -14,9 +14,12 @@
 #include <QListView>
 #include <QPointer>
 #include <QTest>
+#include <QToolButton>
 
 #include "library_window_fixture.hpp"
+#include "support/control_contrast.hpp"
 #include "support/virtual_display.hpp"
+#include "support/widgets.hpp"
 
 namespace velk::testing {
 namespace {
@@ -58,6 +61,30 @@ protected:
         if (field->completer() && field->completer()->popup()->isVisible()) field->completer()->popup()->hide();
         QTest::keyClick(field, Qt::Key_Return);
         settle();
+    }
+
+    // The panel's tool buttons as shown, a folder of its list and what else Qt draws from the icon
+    // theme untinted each stand out from what they are drawn on by at least 3:1 at 1, 1.5 and 2.
+    void expectSymbolsStandOut() {
+        QFileDialog* panel = openExportPanel();
+        ASSERT_NE(panel, nullptr);
+        panel->setDirectory(folder.path());
+        auto* list = panel->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_TRUE(list && QTest::qWaitFor([&] { return list->model()->rowCount(list->rootIndex()) >= 2; }, 5000));
+        const QColor window = panel->palette().color(QPalette::Window);
+        std::vector<std::tuple<QString, QIcon, QIcon::Mode, QColor>> symbols{
+            {"a folder", list->model()->index(0, 0, list->rootIndex()).data(Qt::DecorationRole).value<QIcon>(),
+             QIcon::Normal, list->palette().color(QPalette::Base)},
+            {"the theme's go-up", QIcon::fromTheme(QStringLiteral("go-up")), QIcon::Normal, window}};
+        for (QToolButton* button : panel->findChildren<QToolButton*>()) {
+            if (button->isVisible())
+                symbols.emplace_back(button->objectName(), button->icon(), button->isEnabled() ? QIcon::Normal : QIcon::Disabled, window);
+        }
+        ASSERT_GE(symbols.size(), 8u);
+        for (const double scale : {1.0, 1.5, 2.0}) {
+            for (const auto& [what, icon, mode, ground] : symbols)
+                EXPECT_GE(test::symbolContrast(icon, QSize(16, 16), scale, ground, mode), 3.0) << what.toStdString() << " at " << scale;
+        }
     }
 
     bool exported(const QString& parent) const {
@@ -120,6 +147,8 @@ TEST_F(LibraryFilePanels, TypedFolderWinsOverAnEarlierSelection) {
     EXPECT_TRUE(exported(typed)) << ::testing::PrintToString(commands->calls);
 }
 
+TEST_F(LibraryFilePanels, ToolButtonsAndFoldersStandOutAtEveryScale) { expectSymbolsStandOut(); }
+
 TEST_F(LibraryFilePanels, TypedManifestIsImported) {
     for (const char* name : {"a.json", "b.json"}) {
         QFile file(folder.filePath(QString::fromUtf8(name)));
@@ -172,6 +201,15 @@ TEST_F(LibraryFilePanelOnDisplay, FolderTypedAtTypingSpeedExports) {
     EXPECT_TRUE(exported(typed)) << ::testing::PrintToString(commands->calls);
 }
 
+// As the desktop's platform theme has it.
+TEST_F(LibraryFilePanelOnDisplay, ToolButtonsAndFoldersStandOut) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    expectSymbolsStandOut();
+    test::saveScreenshot(*window->findChild<QFileDialog*>(), QStringLiteral("library-file-panel-%1-%2.png")
+                                                               .arg(qEnvironmentVariable("XDG_CURRENT_DESKTOP", "none"))
+                                                               .arg(window->devicePixelRatio()));
+}
+
 // Two folders named in the field leave the panel with two selected items.
 TEST_F(LibraryFilePanelOnDisplay, TwoTypedFoldersExportIntoTheFirst) {
     if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
@@ -186,6 +224,11 @@ TEST(LibraryFilePanelsOnX, TypedFoldersExport) {
 TEST(LibraryFilePanelsOnX, TypedFoldersExportUnderGnome) {
     test::runOnVirtualDisplay("LibraryFilePanelOnDisplay", "1280x720x24",
                               {"XDG_CURRENT_DESKTOP=GNOME"});
+}
+
+TEST(LibraryFilePanelsOnX, TypedFoldersExportUnderKde) {
+    test::runOnVirtualDisplay("LibraryFilePanelOnDisplay", "1280x720x24",
+                              {"XDG_CURRENT_DESKTOP=KDE", "KDE_SESSION_VERSION=5"});
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The Library window on screens of common sizes, from outside: its frame, title bar included, lies on
-// the screen.
+// the screen; and its sidebar at each scale.
 
 #include <QApplication>
+#include <QPushButton>
 #include <QScreen>
 #include <QTest>
 
@@ -30,6 +31,29 @@ TEST_F(LibraryWindowOnDisplay, OpensWithinTheScreen) {
     window->screen()->grabWindow(0).save(shot);
 }
 
+// Each sidebar button keeps its symbol and words (lighter than its face above them) clear of its
+// edges by its frame and half an average character, in the font and at the scale shown.
+TEST_F(LibraryWindowOnDisplay, SidebarButtonsHoldTheirSymbolAndWords) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const double scale = window->devicePixelRatio();
+    for (const char* name : {"newProject", "renameProject", "collect", "wifi", "sidebarDirector"}) {
+        auto* button = window->findChild<QPushButton*>(QString::fromUtf8(name));
+        ASSERT_NE(button, nullptr) << name;
+        const QImage drawn = button->grab().toImage();
+        const int face = qGray(drawn.pixel(drawn.width() / 2, int(3 * scale)));
+        int first = drawn.width(), last = -1;
+        for (int x = 0; x < drawn.width(); ++x) {
+            for (int y = 0; y < drawn.height(); ++y) {
+                if (qGray(drawn.pixel(x, y)) >= face + 40) first = std::min(first, x), last = x;
+            }
+        }
+        const double room = (button->fontMetrics().averageCharWidth() / 2.0 + 2) * scale;
+        EXPECT_TRUE(first >= room && drawn.width() - 1 - last >= room) << name << " at " << scale << ": " << first << ", " << last;
+    }
+}
+
 TEST(LibraryWindowOnScreens, OpensWithin1280By720) { test::runOnVirtualDisplay("LibraryWindowOnDisplay", "1280x720x24"); }
 
 TEST(LibraryWindowOnScreens, OpensWithin1280By720WithItsTitleBarUnderAWindowManager) {
@@ -38,6 +62,10 @@ TEST(LibraryWindowOnScreens, OpensWithin1280By720WithItsTitleBarUnderAWindowMana
 
 TEST(LibraryWindowOnScreens, OpensWithin1920By1080At150Percent) {
     test::runOnVirtualDisplay("LibraryWindowOnDisplay", "1920x1080x24", {"QT_SCALE_FACTOR=1.5"});
+}
+
+TEST(LibraryWindowOnScreens, OpensWithin2560By1600At200Percent) {
+    test::runOnVirtualDisplay("LibraryWindowOnDisplay", "2560x1600x24", {"QT_SCALE_FACTOR=2"});
 }
 
 TEST(LibraryWindowOnScreens, OpensAtItsDefaultSizeWhereThereIsRoom) {

@@ -9,7 +9,9 @@
 #include <vector>
 
 #include <QCheckBox>
+#include <QIcon>
 #include <QImage>
+#include <QPainter>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QStyle>
@@ -44,6 +46,36 @@ inline double frameContrast(const QImage& drawn, const QRect& frame) {
                                                contrastRatio(drawn.pixelColor(edge - outward), ground)));
     }
     return faintest;
+}
+
+// How a symbol's ink stands out from `ground`: `icon` painted in `mode` at `size` on a device of
+// `scale`, the median contrast of its most covered pixels (at least nine-tenths as covered as the
+// most covered one: its strokes and fills, not their soft edges), each drawn over `ground` as it
+// is covered; 1 when it draws nothing.
+inline double symbolContrast(const QIcon& icon, QSize size, double scale, const QColor& ground,
+                             QIcon::Mode mode = QIcon::Normal) {
+    QImage drawn(size * scale, QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(scale);
+    drawn.fill(Qt::transparent);
+    {
+        QPainter painter(&drawn);
+        icon.paint(&painter, QRect(QPoint(0, 0), size), Qt::AlignCenter, mode);
+    }
+    std::vector<std::pair<int, double>> pixels; // coverage, contrast as covered
+    for (int i = 0; i < drawn.width() * drawn.height(); ++i) {
+        const QColor ink = drawn.pixelColor(i % drawn.width(), i / drawn.width());
+        const auto over = [&](float c, float g) { return c * ink.alphaF() + g * (1 - ink.alphaF()); };
+        pixels.emplace_back(ink.alpha(), contrastRatio(QColor::fromRgbF(over(ink.redF(), ground.redF()), over(ink.greenF(), ground.greenF()),
+                                                                        over(ink.blueF(), ground.blueF())), ground));
+    }
+    const int most = std::max_element(pixels.begin(), pixels.end())->first;
+    std::vector<double> ratios;
+    for (const auto& [alpha, ratio] : pixels) {
+        if (most > 0 && alpha * 10 >= most * 9) ratios.push_back(ratio);
+    }
+    if (ratios.empty()) return 1.0;
+    std::nth_element(ratios.begin(), ratios.begin() + std::ptrdiff_t(ratios.size() / 2), ratios.end());
+    return ratios[ratios.size() / 2];
 }
 
 // Expects `count` such controls shown in `window`, none with the focus (whose ring would hide a
