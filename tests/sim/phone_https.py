@@ -13,8 +13,9 @@ It makes a self-signed P-256 certificate in TMPDIR (with --chain: a root, an int
 leaf signed by it, all three presented) and listens for TLS on host:port (port 0 picks a free
 one). With --identity the phone is the same phone at every start, as a real one is: its
 certificate, key and device id are made in FOLDER at the first start and read from it at every
-later one (the session id is new at each start, and a pairing code is single-use anyway). Bind only to loopback or to an address inside a private network namespace. The first line
-it prints on stdout is JSON:
+later one (the session id is new at each start, and a pairing code is single-use anyway). Bind
+only to loopback or to an address inside a private network namespace. The first line it prints
+on stdout is JSON:
     {"port": N, "fingerprint": "<leaf sha256 hex>", "rootFingerprint": ..., "intermediateFingerprint": ...,
      "deviceId": ..., "sessionId": ...}
 
