@@ -9,7 +9,9 @@ Export for Resolve, into a folder typed into the file panel. Everything is check
 the application: the file panel's tool buttons (their symbols stand out from their faces by 3:1
 on the screen), the files on disk (digests equal to the phones' recordings), each phone's request log, xmllint on the export, the window titles by
 xwininfo, a second launch that raises the first and ends with status 0, and Ctrl+Q in the Wi-Fi
-QR sheet, which ends the application with every copy in the library on disk.
+QR sheet, which ends the application with every copy in the library on disk. With --again it is the
+next run of the same phones (started again with their kept identity) and the same home: the phones
+pair again, the take has nothing left to download and exports again.
 
 Where to click comes from the widget map the application writes when VELK_WIDGET_MAP is set.
 Screenshots of each step are saved as review material in --out/screenshots.
@@ -39,6 +41,9 @@ class Road:
         self.shots = os.path.abspath(args.shots) if args.shots else os.path.join(self.out, "screenshots")
         self.shot_count = 0
         shutil.rmtree(self.shots, ignore_errors=True)
+        self.run_name = "again" if args.again else "first"
+        if os.path.exists(self.map_file):
+            os.remove(self.map_file)  # the map of an earlier run is no view of this one
         for folder in (self.home, self.shots):
             os.makedirs(folder, exist_ok=True)
         runtime = os.path.join(self.out, "runtime")
@@ -63,6 +68,9 @@ class Road:
             with open(path) as source:
                 phone = json.load(source)
             phone["requests"] = os.path.join(os.path.dirname(path), "requests.log")
+            # What the phone printed for the user: "NAME: pairing code CODE, fingerprint TEXT".
+            with open(os.path.join(os.path.dirname(path), "phone.out")) as printed:
+                phone["printedFingerprint"] = printed.read().rsplit("fingerprint ", 1)[-1].strip()
             self.phones.append(phone)
 
     # --- outside views of the application ---
@@ -198,7 +206,7 @@ class Road:
     # --- the road ---
 
     def start(self):
-        log = open(os.path.join(self.out, "kestova.log"), "w")
+        log = open(os.path.join(self.out, "kestova-%s.log" % self.run_name), "w")
         self.app = subprocess.Popen([self.args.app], env=self.env, stdout=log, stderr=subprocess.STDOUT)
         self.wait("the Director window", lambda: self.find(window=DIRECTOR))
         self.wait("two live cameras on the wall", lambda: self.find(window=DIRECTOR, text="2 CAMERAS"), 40)
@@ -237,9 +245,11 @@ class Road:
         self.click(card)
         fingerprint = self.wait_widget("the fingerprint confirmation", window=sheet, cls="QCheckBox",
                                        contains="fingerprint matches")
-        grouped = " ".join(phone["fingerprint"][i:i + 4] for i in range(0, 32, 4))
-        self.check([e for e in self.find(window=sheet) if e["text"].lower() == grouped],
-                   "the sheet does not show the fingerprint " + grouped)
+        shown = phone["printedFingerprint"]
+        self.check(shown.lower() == " ".join(phone["fingerprint"][i:i + 4] for i in range(0, 32, 4)),
+                   "the phone printed another fingerprint: " + shown)
+        self.check([e for e in self.find(window=sheet) if e["text"] == shown],
+                   "the sheet does not show the fingerprint as the phone printed it: " + shown)
         if not fingerprint.get("checked"):
             self.click(fingerprint)
         code = self.wait_widget("the pairing code field", window=sheet, name="pairingCode")
@@ -308,7 +318,7 @@ class Road:
         self.shot("downloaded")
 
     def export(self):
-        parent = os.path.join(self.out, "exports")
+        parent = os.path.join(self.out, "exports-" + self.run_name)
         os.makedirs(parent, exist_ok=True)
         self.wait_widget("Export for Resolve", window=LIBRARY, text="Export for Resolve", enabled=True)
         self.tab_to("Export for Resolve", LIBRARY, text="Export for Resolve", cls="QToolButton")
@@ -415,11 +425,16 @@ class Road:
             for phone in self.phones:
                 self.pair(phone)
             self.select_take()
-            self.download()
-            self.export()
-            self.settings()
-            self.reopen_library()
-            self.second_launch()
+            if self.args.again:
+                self.wait("Download Take to have nothing left",
+                          lambda: self.find(window=LIBRARY, text="Download Take", enabled=False))
+                self.export()
+            else:
+                self.download()
+                self.export()
+                self.settings()
+                self.reopen_library()
+                self.second_launch()
             self.quit()
         finally:
             if self.app and self.app.poll() is None:
@@ -440,6 +455,7 @@ def main():
     parser.add_argument("--media", required=True, help="the phones' recordings, to compare the copies with")
     parser.add_argument("--dtd", default="")
     parser.add_argument("--shots", default="", help="where the screenshots go (OUT/screenshots unless given)")
+    parser.add_argument("--again", action="store_true", help="the next run of the same phones and home")
     Road(parser.parse_args()).run()
     return 0
 

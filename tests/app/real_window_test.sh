@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The real-window test: a virtual X display, the demo lab with two simulated phones, and the whole
-# road through the windows driven by xdotool (tests/app/real_window_road.py). Screenshots of each
-# step stay in OUT/screenshots as review material.
+# road through the windows driven by xdotool (tests/app/real_window_road.py), then the next run, as
+# a second `scripts/run` would be: the same phones started again and the library the road left.
+# Screenshots of each step stay in OUT/screenshots (the next run's in OUT/screenshots/again) as
+# review material.
 #
 # Usage: real_window_test.sh APP OUT [SCREENSHOTS]
 # Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
@@ -36,8 +38,14 @@ if start_xvfb "$out/xvfb.log" -screen 0 1920x1080x24; then
 fi
 [ -n "$display" ] || { echo "real window: Xvfb did not start" >&2; exit 1; }
 
+# The road, then the next run of the same phones (kept identity) with the library the road left.
 status=0
-"$root/scripts/lab-demo" --phones 2 --codes 123456,654321 --work "$out/lab" -- \
-  python3 "$root/tests/app/real_window_road.py" --app "$app" --display ":$display" --out "$out" \
-  --media "$root/build/demo-media" --dtd "$root/../shared/reference/fcpxml/FCPXMLv1_7.dtd" --shots "$shots" || status=$?
+for run in first again; do
+  road=(--app "$app" --display ":$display" --out "$out" --media "$root/build/demo-media"
+        --dtd "$root/../shared/reference/fcpxml/FCPXMLv1_7.dtd" --shots "$shots")
+  [ "$run" = first ] || road+=(--again --shots "$shots/again")
+  "$root/scripts/lab-demo" --phones 2 --codes 123456,654321 --work "$out/lab-$run" --identity "$out/phones" -- \
+    python3 "$root/tests/app/real_window_road.py" "${road[@]}" || status=$?
+  [ "$status" -eq 0 ] || break
+done
 exit "$status"

@@ -9,8 +9,11 @@ Inside one lab phone namespace it runs, side by side:
     phone's clip: a short real recording made by ffmpeg once and kept in --media;
   - the DNS-SD advertisement of that service (avahi-publish on the phone's own bus, taken from
     DBUS_SYSTEM_BUS_ADDRESS).
-It prints the phone's name, pairing code and fingerprint on stdout, and keeps --request-log (the
-HTTPS requests the phone received, one JSON object a line) up to date. TERM ends it and
+It prints the phone's name, pairing code and fingerprint (as the desk's pairing sheet shows it) on
+stdout, and keeps --request-log (the HTTPS requests the phone received, one JSON object a line) up
+to date. With --identity the phone keeps its certificate and device id in that folder, so that it
+is the same phone at every start, as a real one is, and a library that holds its clips takes them
+again; its pairing code is new at each start (a code is single-use). TERM ends it and
 everything it started.
 
 Run it only inside a private network namespace (the lab); it multicasts.
@@ -59,11 +62,11 @@ def make_clip(media_dir, index):
 class Transfer:
     """phone_https.py steered over its standard input."""
 
-    def __init__(self, work, address, port):
+    def __init__(self, work, address, port, identity):
         self.lock = threading.Lock()
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(HERE, "phone_https.py"), "--dir", work, "--host", address,
-             "--port", str(port)],
+             "--port", str(port)] + (["--identity", identity] if identity else []),
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         self.hello = json.loads(self.process.stdout.readline())
 
@@ -88,7 +91,8 @@ def catalog(args, device_id, clip_entry):
 
 
 def grouped(fingerprint):
-    return " ".join(fingerprint[i:i + 4] for i in range(0, 32, 4))
+    """The fingerprint as the pairing sheet shows it: its first 32 digits in groups of 4, upper case."""
+    return " ".join(fingerprint[i:i + 4].upper() for i in range(0, 32, 4))
 
 
 def main():
@@ -103,13 +107,14 @@ def main():
     parser.add_argument("--code", default=None, help="the six-digit pairing code (random when absent)")
     parser.add_argument("--work", required=True, help="this phone's own folder")
     parser.add_argument("--media", required=True, help="where the recordings are made once and kept")
+    parser.add_argument("--identity", default=None, help="keep the phone's certificate and device id here")
     parser.add_argument("--request-log", default=None)
     parser.add_argument("--no-avahi", action="store_true")
     args = parser.parse_args()
     os.makedirs(args.work, exist_ok=True)
 
     clip_path = make_clip(args.media, args.index)
-    transfer = Transfer(args.work, args.address, args.port)
+    transfer = Transfer(args.work, args.address, args.port, args.identity)
     hello = transfer.hello
     code = args.code or "%06d" % (int.from_bytes(os.urandom(4), "big") % 1000000)
     transfer.command(cmd="config", pairingCode=code)

@@ -7,11 +7,15 @@ with the application.
 
 Start:
     /usr/bin/python3 tests/sim/phone_https.py --dir TMPDIR [--host 127.0.0.1] [--port 0] [--chain]
+                                              [--identity FOLDER]
 
 It makes a self-signed P-256 certificate in TMPDIR (with --chain: a root, an intermediate and a
 leaf signed by it, all three presented) and listens for TLS on host:port (port 0 picks a free
-one). Bind only to loopback or to an address inside a private network namespace. The first line
-it prints on stdout is JSON:
+one). With --identity the phone is the same phone at every start, as a real one is: its
+certificate, key and device id are made in FOLDER at the first start and read from it at every
+later one (the session id is new at each start, and a pairing code is single-use anyway). Bind
+only to loopback or to an address inside a private network namespace. The first line it prints
+on stdout is JSON:
     {"port": N, "fingerprint": "<leaf sha256 hex>", "rootFingerprint": ..., "intermediateFingerprint": ...,
      "deviceId": ..., "sessionId": ...}
 
@@ -81,7 +85,7 @@ FILES_PREFIX = "/velk/v1/files/"
 SIDECAR_SUFFIX = ".timing.json"
 
 
-def make_certificate(common_name, key, issuer_name, issuer_key, is_ca):
+def make_certificate(common_name, key, issuer_name, issuer_key, is_ca, days):
     now = datetime.datetime.now(datetime.timezone.utc)
     builder = (
         x509.CertificateBuilder()
@@ -90,7 +94,7 @@ def make_certificate(common_name, key, issuer_name, issuer_key, is_ca):
         .public_key(key.public_key())
         .serial_number(x509.random_serial_number())
         .not_valid_before(now - datetime.timedelta(minutes=5))
-        .not_valid_after(now + datetime.timedelta(days=2))
+        .not_valid_after(now + datetime.timedelta(days=days))
         .add_extension(x509.BasicConstraints(ca=is_ca, path_length=None), critical=True)
     )
     return builder.sign(issuer_key, hashes.SHA256())
@@ -100,39 +104,73 @@ def der_sha256(certificate):
     return hashlib.sha256(certificate.public_bytes(serialization.Encoding.DER)).hexdigest()
 
 
-def write_identity(folder, chain):
+def write_identity(folder, chain, days=2):
     leaf_key = ec.generate_private_key(ec.SECP256R1())
-    fingerprints = {}
     if chain:
         root_key = ec.generate_private_key(ec.SECP256R1())
-        root = make_certificate("Sim Root", root_key, "Sim Root", root_key, True)
+        root = make_certificate("Sim Root", root_key, "Sim Root", root_key, True, days)
         inter_key = ec.generate_private_key(ec.SECP256R1())
-        inter = make_certificate("Sim Intermediate", inter_key, "Sim Root", root_key, True)
-        leaf = make_certificate("phone.local", leaf_key, "Sim Intermediate", inter_key, False)
+        inter = make_certificate("Sim Intermediate", inter_key, "Sim Root", root_key, True, days)
+        leaf = make_certificate("phone.local", leaf_key, "Sim Intermediate", inter_key, False, days)
         certificates = [leaf, inter, root]
-        fingerprints["rootFingerprint"] = der_sha256(root)
-        fingerprints["intermediateFingerprint"] = der_sha256(inter)
     else:
-        leaf = make_certificate("phone.local", leaf_key, "phone.local", leaf_key, False)
-        certificates = [leaf]
-    fingerprints["fingerprint"] = der_sha256(leaf)
+        certificates = [make_certificate("phone.local", leaf_key, "phone.local", leaf_key, False, days)]
     cert_path = os.path.join(folder, "phone-cert.pem")
     key_path = os.path.join(folder, "phone-key.pem")
-    with open(cert_path, "wb") as out:
-        for certificate in certificates:
-            out.write(certificate.public_bytes(serialization.Encoding.PEM))
-    with open(key_path, "wb") as out:
-        out.write(leaf_key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
-                                         serialization.NoEncryption()))
-    return cert_path, key_path, fingerprints
+    write_file(cert_path, b"".join(c.public_bytes(serialization.Encoding.PEM) for c in certificates))
+    write_file(key_path, leaf_key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
+                                                serialization.NoEncryption()))
+    return cert_path, key_path, fingerprints_of(certificates)
+
+
+def write_file(path, data):
+    partial = "%s.part-%d" % (path, os.getpid())
+    with open(partial, "wb") as out:
+        out.write(data)
+    os.replace(partial, path)
+
+
+def fingerprints_of(certificates):
+    """The leaf's fingerprint, and with a chain (leaf, intermediate, root) the other two."""
+    fingerprints = {"fingerprint": der_sha256(certificates[0])}
+    if len(certificates) == 3:
+        fingerprints["intermediateFingerprint"] = der_sha256(certificates[1])
+        fingerprints["rootFingerprint"] = der_sha256(certificates[2])
+    return fingerprints
+
+
+def kept_identity(folder, chain):
+    """The certificate, key, fingerprints and device id kept in folder; made there when missing."""
+    cert_path = os.path.join(folder, "phone-cert.pem")
+    key_path = os.path.join(folder, "phone-key.pem")
+    record = os.path.join(folder, "identity.json")
+    try:
+        with open(cert_path, "rb") as source:
+            blocks = source.read().split(b"-----END CERTIFICATE-----")[:-1]
+        certificates = [x509.load_pem_x509_certificate(block + b"-----END CERTIFICATE-----") for block in blocks]
+        with open(key_path, "rb") as source:
+            key = serialization.load_pem_private_key(source.read(), None)
+        with open(record) as source:
+            device_id = str(uuid.UUID(json.load(source)["deviceId"]))
+        if (len(certificates) == (3 if chain else 1)
+                and key.public_key().public_numbers() == certificates[0].public_key().public_numbers()):
+            return cert_path, key_path, fingerprints_of(certificates), device_id
+    except (OSError, ValueError, KeyError, TypeError, AttributeError):
+        pass
+    os.makedirs(folder, exist_ok=True)
+    # A phone keeps its certificate for years; the desk pins it and never looks at its dates.
+    cert_path, key_path, fingerprints = write_identity(folder, chain, days=3650)
+    device_id = str(uuid.uuid4())
+    write_file(record, json.dumps({"deviceId": device_id}).encode())
+    return cert_path, key_path, fingerprints, device_id
 
 
 class Phone:
-    def __init__(self, fingerprint):
+    def __init__(self, fingerprint, device_id=None):
         self.lock = threading.Lock()
         self.fingerprint = fingerprint
         self.pairing_code = "123456"
-        self.device_id = str(uuid.uuid4())
+        self.device_id = device_id or str(uuid.uuid4())
         self.session_id = str(uuid.uuid4())
         self.bearer_token = secrets.token_urlsafe(32)
         self.open = False
@@ -443,12 +481,17 @@ def main():
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0)
     parser.add_argument("--chain", action="store_true")
+    parser.add_argument("--identity", default=None, help="keep the phone's certificate, key and device id here")
     arguments = parser.parse_args()
 
-    cert_path, key_path, fingerprints = write_identity(arguments.dir, arguments.chain)
+    device_id = None
+    if arguments.identity:
+        cert_path, key_path, fingerprints, device_id = kept_identity(arguments.identity, arguments.chain)
+    else:
+        cert_path, key_path, fingerprints = write_identity(arguments.dir, arguments.chain)
     context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
     context.load_cert_chain(cert_path, key_path)
-    phone = Phone(fingerprints["fingerprint"])
+    phone = Phone(fingerprints["fingerprint"], device_id)
     server = Server((arguments.host, arguments.port), context, phone)
     hello = dict(fingerprints, port=server.server_address[1], deviceId=phone.device_id, sessionId=phone.session_id)
     print(json.dumps(hello), flush=True)

@@ -59,6 +59,31 @@ TEST_F(StoreConnect, PairingMergesTheCatalogAndKeepsTheSession) {
     EXPECT_EQ(store->transferClients().size(), 1u);
 }
 
+// A phone started again with its kept identity is the same phone, in a new session: the library
+// that holds its clips, reopened as at the application's next start, pairs with it and takes them.
+TEST_F(StoreConnect, PhoneRestartedWithItsKeptIdentityPairsAgain) {
+    const TemporaryFolder identity;
+    std::string deviceId, fingerprint, sessionId;
+    for (int start = 1; start <= 2; ++start) {
+        SCOPED_TRACE(start);
+        StorePhone phone("Stage Left", false, {}, "127.0.0.1", identity.path());
+        phone.addClip(uuidLike(1, 1), "cam-a", 1000);
+        phone.publish(wedding);
+        if (start == 2) {
+            EXPECT_EQ(phone.phone.deviceId, deviceId);
+            EXPECT_EQ(phone.phone.fingerprint, fingerprint);
+            EXPECT_NE(phone.phone.sessionId, sessionId);
+            store = roots.open();
+            hook(nullptr);
+        }
+        ASSERT_TRUE(pair(phone)) << store->errorMessage().value_or("");
+        deviceId = phone.phone.deviceId;
+        fingerprint = phone.phone.fingerprint;
+        sessionId = phone.phone.sessionId;
+    }
+    EXPECT_EQ(findClip(uuidLike(1, 1))->deviceId, deviceId);
+}
+
 TEST_F(StoreConnect, RefusedConnectionsLeaveNothingBehind) {
     struct Case {
         const char* name;

@@ -81,8 +81,8 @@ struct PhoneClip {
 class StorePhone {
 public:
     explicit StorePhone(std::string name, bool open = false, const std::vector<std::string>& launcher = {},
-                        const std::string& host = "127.0.0.1")
-        : name(std::move(name)), phone(false, launcher, host) {
+                        const std::string& host = "127.0.0.1", const std::filesystem::path& identity = {})
+        : name(std::move(name)), phone(false, launcher, host, identity) {
         phone.command(Json{{"cmd", "config"}, {"open", open}});
     }
 

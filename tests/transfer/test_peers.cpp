@@ -103,13 +103,16 @@ TestCertificate makeSelfSignedCertificate(const TempDir& folder, const std::stri
     return certificate;
 }
 
-SimPhone::SimPhone(bool chain, const std::vector<std::string>& launcher, std::string host) : host(std::move(host)) {
+SimPhone::SimPhone(bool chain, const std::vector<std::string>& launcher, std::string host,
+                   const std::filesystem::path& identity)
+    : host(std::move(host)) {
     std::vector<std::string> argv = launcher;
     for (std::string arg : {std::string("/usr/bin/python3"), test::sourcePath("tests/sim/phone_https.py"),
                             std::string("--dir"), m_dir.path().string(), std::string("--host"), this->host}) {
         argv.push_back(std::move(arg));
     }
     if (chain) argv.push_back("--chain");
+    if (!identity.empty()) argv.insert(argv.end(), {"--identity", identity.string()});
     m_process.emplace(argv, "", true);
     auto hello = m_process->readLine(20'000);
     if (!hello) throw std::runtime_error("the simulated phone did not start");

@@ -48,8 +48,10 @@ TestCertificate makeSelfSignedCertificate(const TempDir& folder, const std::stri
 class SimPhone {
 public:
     // `launcher` runs the phone elsewhere (a lab namespace: {"ip", "netns", "exec", NAME}); it then
-    // listens on `host`.
-    explicit SimPhone(bool chain = false, const std::vector<std::string>& launcher = {}, std::string host = "127.0.0.1");
+    // listens on `host`. A phone given an `identity` folder keeps its certificate and device id
+    // there: every phone started with that folder is the same phone.
+    explicit SimPhone(bool chain = false, const std::vector<std::string>& launcher = {}, std::string host = "127.0.0.1",
+                      const std::filesystem::path& identity = {});
     ~SimPhone();
     Json command(const Json& command);
     Json fault(const std::string& route, const std::string& name, const Json& value = nullptr, std::optional<int> times = {});
