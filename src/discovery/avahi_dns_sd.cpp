@@ -20,8 +20,10 @@
 // reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
 // report is looked up directly, since a phone can answer late, and removed only on the daemon's own
 // answer that it cannot find it: a daemon that does not answer is asked again, never taken to have
-// said so. A listed service it reports is reported found again, so it is resolved anew and its source
-// shows what the phone publishes now; new ones follow the removals.
+// said so, and a look-up without a usable answer holds back nothing else. Every service it reports is
+// reported found at once, a listed one again, so it is resolved anew and its source shows what the
+// phone publishes now; one new since the gap is reported again after the removals, for a place that
+// one of them freed.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -353,14 +355,17 @@ private:
 
 // What one browse reported found and not removed since. It outlives the daemon's browser objects:
 // after a gap the list stays as it is while a fresh object settles, that is, until the object has
-// said it reported all it knows (AllForNow) or its time ran out, and the daemon, asked directly, has
-// answered for each listed service the object did not report. A listed service the object reports
-// is found again at once, so that it is resolved as the daemon knows it now; once settled, what the
-// daemon cannot find is removed, and then the new services and those it found are reported found.
+// said it reported all it knows (AllForNow) or its time ran out, and each listed service the object
+// did not report has had its round of being looked up. A service the object reports is found at
+// once, a listed one again, so that it is resolved as the daemon knows it now; once settled, what
+// the daemon cannot find is removed, and the rest are reported found again.
 class BrowseList {
 public:
     using Key = AvahiServiceInstances::Key;
     using Report = std::function<void(const Key& key, bool isNew)>;
+    // What the daemon, asked for a service, answered: found, cannot find it, or nothing usable
+    // (no answer in time, or another error).
+    enum class LookUp { found, notFound, noAnswer };
 
     void freshObject() {
         endObject();
@@ -370,6 +375,7 @@ public:
     void endObject() {
         m_instances.clear();
         m_unconfirmed.clear();
+        m_arrived.clear();
         m_phase = Phase::following;
     }
     // The browse ended: its services are forgotten without reports.
@@ -382,10 +388,8 @@ public:
     void itemNew(const Key& key, const Report& report) {
         if (!m_instances.add(key)) return;
         m_unconfirmed.erase(key);
-        if (m_phase == Phase::following || m_listed.contains(key)) {
-            m_listed.insert(key);
-            report(key, true);
-        }
+        if (m_listed.insert(key).second && m_phase != Phase::following) m_arrived.insert(key);
+        report(key, true);
         finishWhenAnswered(report);
     }
     void itemRemoved(const Key& key, const Report& report) {
@@ -403,29 +407,33 @@ public:
         finishWhenAnswered(report);
         return unreported;
     }
-    // The daemon, asked directly, found `key` or not. True when it is to be asked again later: found,
-    // but not yet reported by the browser object.
-    bool lookedUp(const Key& key, bool found, const Report& report) {
+    // The daemon, asked directly for `key`, answered. True when it is to be asked again later: not
+    // yet reported by the browser object, and not known to be gone.
+    bool lookedUp(const Key& key, LookUp answer, const Report& report) {
         const auto unconfirmed = m_unconfirmed.find(key);
         if (unconfirmed == m_unconfirmed.end()) return false;
-        if (found) {
-            unconfirmed->second = true;
-        } else {
+        if (answer == LookUp::notFound) {
             m_unconfirmed.erase(unconfirmed);
             if (m_phase == Phase::following && m_listed.erase(key)) report(key, false);
+        } else {
+            unconfirmed->second = true;
         }
         finishWhenAnswered(report);
-        return found;
+        return answer != LookUp::notFound;
     }
 
 private:
     enum class Phase { following, settling, confirming };
 
-    // Removals go first, so that a service that took another's place during a gap finds it free.
+    // Removals go first. A service new since the gap was reported at once; with the list full it
+    // found no place, which a removal may just have freed, so it is then reported again.
     void finishWhenAnswered(const Report& report) {
-        const auto answered = [](const auto& unconfirmed) { return unconfirmed.second; };
-        if (m_phase != Phase::confirming || !std::all_of(m_unconfirmed.begin(), m_unconfirmed.end(), answered)) return;
+        const auto hadItsRound = [](const auto& unconfirmed) { return unconfirmed.second; };
+        if (m_phase != Phase::confirming || !std::all_of(m_unconfirmed.begin(), m_unconfirmed.end(), hadItsRound)) {
+            return;
+        }
         m_phase = Phase::following;
+        bool removedAny = false;
         for (auto key = m_listed.begin(); key != m_listed.end();) {
             if (m_instances.contains(*key) || m_unconfirmed.contains(*key)) {
                 ++key;
@@ -433,17 +441,21 @@ private:
             }
             report(*key, false);
             key = m_listed.erase(key);
+            removedAny = true;
         }
-        m_instances.forEach([&](const Key& key) {
-            if (m_listed.insert(key).second) report(key, true);
-        });
-        for (const auto& [key, found] : m_unconfirmed) report(key, true);
+        for (const Key& key : m_arrived) {
+            if (removedAny && m_instances.contains(key)) report(key, true);
+        }
+        m_arrived.clear();
+        for (const auto& unconfirmed : m_unconfirmed) report(unconfirmed.first, true);
     }
 
     AvahiServiceInstances m_instances; // what the daemon's current browser object reported
     std::set<Key> m_listed;
-    // Listed, not reported by the current object and looked up: whether the daemon found it yet.
+    // Listed, not reported by the current object and looked up: whether its look-up had its round.
     std::map<Key, bool> m_unconfirmed;
+    // Reported by the current object while it settled, and not listed before.
+    std::set<Key> m_arrived;
     Phase m_phase = Phase::following;
 };
 
@@ -637,8 +649,9 @@ private:
 
     // Asks the daemon for a listed service that its browser object has not reported. Only the daemon's
     // own answer that it cannot find it removes it; one it finds stays listed, and is asked after again
-    // until the object reports it; without either answer (a daemon that hangs, or another error) it is
-    // asked again after `pause`, which grows.
+    // until the object reports it; without either answer (a daemon that hangs, or another error) it
+    // stays listed and is asked again after `pause`, which grows. Any answer, or none within the
+    // call's bound, ends its round, so it holds back no other service of the browse.
     void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key,
                 std::chrono::milliseconds pause) {
         bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress),
@@ -646,12 +659,15 @@ private:
                       [this, id, request, key, pause](const system_bus::Reply& reply) {
                           LoopBrowser* browser = stillAt(id, request);
                           if (!browser) return;
-                          const bool isFound = reply.answer() != nullptr;
-                          if (!isFound && !isNotFound(reply)) {
-                              return lookUpLater(pause, id, request, key, nextPause(pause));
-                          }
-                          if (browser->list.lookedUp(key, isFound, reporter(*browser))) {
+                          using LookUp = BrowseList::LookUp;
+                          const LookUp answer = reply.answer()      ? LookUp::found
+                                                : isNotFound(reply) ? LookUp::notFound
+                                                                    : LookUp::noAnswer;
+                          if (!browser->list.lookedUp(key, answer, reporter(*browser))) return;
+                          if (answer == LookUp::found) {
                               lookUpLater(m_timing.settleTimeout, id, request, key, firstPause());
+                          } else {
+                              lookUpLater(pause, id, request, key, nextPause(pause));
                           }
                       });
     }

@@ -24,11 +24,6 @@ public:
     }
     void clear() { m_counts.clear(); }
     bool contains(const Key& key) const { return m_counts.contains(key); }
-    // Every service with an instance, in order.
-    template <class Visit>
-    void forEach(Visit visit) const {
-        for (const auto& [key, count] : m_counts) visit(key);
-    }
 
 private:
     std::map<Key, int> m_counts;

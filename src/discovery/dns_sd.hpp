@@ -41,7 +41,8 @@ class DnsSdDelegate {
 public:
     virtual ~DnsSdDelegate() = default;
     // Also comes for a service found before, once the DNS-SD service has returned after a gap: the
-    // new object stands for the service as it is now, to be resolved anew.
+    // new object stands for the service as it is now, to be resolved anew. A service new since the
+    // gap is found at once, and found again once what left meanwhile is removed, for a place it freed.
     virtual void serviceFound(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     virtual void serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     // Browsing ended without being asked to: the browse failed. A daemon or a bus that goes away

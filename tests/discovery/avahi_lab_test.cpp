@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
 #include <set>
 #include <sstream>
@@ -148,6 +149,92 @@ TEST(AvahiBackendOnAPrivateBus, AsksAgainWhoHoldsTheDaemonsNameAfterARefusal) {
     EXPECT_TRUE(loop.runUntil([&] { return discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
 }
 
+// The daemon, played by the mock, goes (its state fails) and returns. Its fresh browser object
+// reports `reported`, and looking up a listed source it did not report gets that source's error in
+// `lookUpErrors`, or finds it.
+struct DaemonGapCase {
+    const char* name;
+    std::vector<std::string> before;
+    std::vector<std::string> reported;
+    std::map<std::string, std::string> lookUpErrors;
+    bool isAllForNow; // else the fresh object does not settle within the case
+    std::set<std::string> expected;
+};
+
+void PrintTo(const DaemonGapCase& row, std::ostream* out) { *out << row.name; }
+
+class AvahiBackendGapOnAPrivateBus : public testing::TestWithParam<DaemonGapCase> {};
+
+TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
+    if (!environment("VELK_AVAHI_LAB_ROLE").empty()) GTEST_SKIP() << "part of another run";
+    const DaemonGapCase& row = GetParam();
+    EventLoop loop;
+    test::DbusMock avahi({"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server"}, "org.freedesktop.Avahi",
+                         "avahi-mock");
+    if (!avahi.ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
+    std::string resolve = "errors = {";
+    for (const auto& [name, error] : row.lookUpErrors) resolve += "'" + name + "': '" + error + "', ";
+    resolve += "}\nif args[6] and args[2] in errors: raise dbus.exceptions.DBusException('', name=errors[args[2]])\n"
+               "ret = (2, 0, args[2], args[3], args[4], 'phone.local', 0, '10.77.0.11', dbus.UInt16(8443), "
+               "dbus.Array([], signature='ay'), dbus.UInt32(0))";
+    for (const QVariantList& method : std::vector<QVariantList>{
+             {"org.freedesktop.Avahi.Server", "GetState", "", "i", "ret = 2"},
+             {"org.freedesktop.Avahi.Server2", "ServiceBrowserPrepare", "iissu", "o",
+              "ret = dbus.ObjectPath('/Transfer' if args[2] == '_velk-transfer._tcp' else '/Legacy')\n"
+              "if ret not in objects: self.AddObject(ret, 'org.freedesktop.Avahi.ServiceBrowser', {}, [])"},
+             {"org.freedesktop.Avahi.Server", "ResolveService", "iisssiu", "iissssisqaayu",
+              QString::fromStdString(resolve)}}) {
+        avahi.call(avahiMockCall("AddMethod", method));
+    }
+    const auto mockSays = [&](const char* path, const char* interface, const char* member, const char* signature,
+                              const QVariantList& arguments) {
+        QDBusMessage call =
+            QDBusMessage::createMethodCall("org.freedesktop.Avahi", path, "org.freedesktop.DBus.Mock", "EmitSignal");
+        call.setArguments({interface, member, signature, arguments});
+        avahi.call(call);
+    };
+    // Said again until the list shows it: what the daemon's browser object says before the backend
+    // has it is not heard, and an instance said twice is one service still.
+    const auto browserReports = [&](const std::vector<std::string>& names, bool isAllForNow) {
+        for (const std::string& name : names) {
+            mockSays("/Transfer", "org.freedesktop.Avahi.ServiceBrowser", "ItemNew", "iisssu",
+                     {2, 0, QString::fromStdString(name), "_velk-transfer._tcp", "local", 0u});
+        }
+        if (isAllForNow) mockSays("/Transfer", "org.freedesktop.Avahi.ServiceBrowser", "AllForNow", "", {});
+    };
+    const AvahiDnsSdTiming timing{std::chrono::seconds(2), std::chrono::hours(1)};
+    LANDiscovery discovery(true, makeAvahiDnsSdBackend(avahi.address.toStdString(), timing));
+    const auto listedBecomes = [&](const std::vector<std::string>& names, bool isAllForNow,
+                                   const std::set<std::string>& expected) {
+        return loop.runUntil([&] {
+            browserReports(names, isAllForNow);
+            std::set<std::string> listed;
+            for (const auto& device : discovery.devices()) listed.insert(device.serviceName);
+            return listed == expected;
+        }, kFindTimeoutMs);
+    };
+    ASSERT_TRUE(listedBecomes(row.before, false, {row.before.begin(), row.before.end()}));
+    mockSays("/", "org.freedesktop.Avahi.Server", "StateChanged", "is", {4, QString()}); // failure
+    ASSERT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
+    mockSays("/", "org.freedesktop.Avahi.Server", "StateChanged", "is", {2, QString()}); // running
+    EXPECT_TRUE(listedBecomes(row.reported, row.isAllForNow, row.expected));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, AvahiBackendGapOnAPrivateBus,
+    testing::Values(
+        // A is gone and B new: B is listed without waiting for A's look-up, which never starts here.
+        DaemonGapCase{"RoomForANewPhone", {"A"}, {"B"}, {}, false, {"A", "B"}},
+        // Eight listed: 9 waits for a place, which 8 frees once the daemon cannot find it, while 7's
+        // look-up is refused; 7 stays.
+        DaemonGapCase{"FullListAndALookUpRefused",
+                      {"1", "2", "3", "4", "5", "6", "7", "8"},
+                      {"1", "2", "3", "4", "5", "6", "9"},
+                      {{"7", "org.freedesktop.DBus.Error.AccessDenied"}, {"8", "org.freedesktop.Avahi.TimeoutError"}},
+                      true,
+                      {"1", "2", "3", "4", "5", "6", "7", "9"}}),
+    [](const testing::TestParamInfo<DaemonGapCase>& row) { return std::string(row.param.name); });
+
 // --- Run from the test suite ---
 
 TEST(AvahiBackend, WithoutASystemBusTheBrowserStaysEmptyAndSaysSo) {
@@ -240,6 +327,7 @@ TEST_P(AvahiLabReturn, TheListMatchesWhatTheDaemonHas) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, AvahiLabReturn,
     testing::Values(ReturnCase{"DaemonBackWithAPhoneGone", "daemon-back-one-gone"},
+                    ReturnCase{"DaemonBackWithAPhoneGoneAndOneNew", "daemon-back-one-gone-one-new"},
                     ReturnCase{"DaemonBackWithEightGoneAndOneNew", "daemon-back-eight-gone-one-new"},
                     ReturnCase{"BusBackAfter2s", "bus-back-2"}, ReturnCase{"BusBackAfter40s", "bus-back-40"},
                     ReturnCase{"DaemonStoppedPastTheAnswerTimeOut", "daemon-stopped"},
@@ -494,7 +582,8 @@ struct LateRequest {
 // and no source listed before that it names may leave the list meanwhile.
 void daemonAway(EventLoop& loop, LabRequests& lab, const LANDiscovery& discovery, int gapMs,
                 const std::vector<std::string>& during, const std::set<std::string>& expected,
-                std::set<std::string> (*view)(const LANDiscovery&), const std::vector<LateRequest>& late = {}) {
+                std::set<std::string> (*view)(const LANDiscovery&), const std::vector<LateRequest>& late = {},
+                std::chrono::steady_clock::time_point* returnedAt = nullptr) {
     std::set<std::string> staying;
     for (const auto& shown : expected) {
         const std::string name = shown.substr(0, shown.find(' '));
@@ -508,6 +597,7 @@ void daemonAway(EventLoop& loop, LabRequests& lab, const LANDiscovery& discovery
     loop.runFor(std::max(0, gapMs - static_cast<int>(secondsSince(stopped) * 1000)));
     lab("daemon-start");
     blinks.back = std::chrono::steady_clock::now();
+    if (returnedAt) *returnedAt = blinks.back;
     for (const auto& [afterMs, request] : late) {
         loop.runFor(std::max(0, afterMs - static_cast<int>(secondsSince(blinks.back) * 1000)));
         lab(request);
@@ -517,7 +607,9 @@ void daemonAway(EventLoop& loop, LabRequests& lab, const LANDiscovery& discovery
     EXPECT_TRUE(discovery.isSearching());
 }
 
-// The daemon stops, `gone` are withdrawn and `added` published meanwhile, and it starts again.
+// The daemon stops, `gone` are withdrawn and `added` published meanwhile, and it starts again. With
+// room for them, the added sources are listed before the daemon has finished looking for the gone
+// ones, that is, while those are still listed.
 void daemonBack(EventLoop& loop, LabRequests& lab, const std::set<std::string>& before,
                 const std::set<std::string>& gone, const std::set<std::string>& added) {
     LANDiscovery discovery(true, makeAvahiDnsSdBackend(std::nullopt, kLabTiming));
@@ -529,7 +621,28 @@ void daemonBack(EventLoop& loop, LabRequests& lab, const std::set<std::string>& 
     for (const auto& name : before) {
         if (!gone.contains(name)) expected.insert(name);
     }
-    daemonAway(loop, lab, discovery, 6000, during, expected, listedNames);
+    struct Arrival {
+        std::chrono::steady_clock::time_point at;
+        bool isBeforeTheRemovals;
+    };
+    std::map<std::string, Arrival> arrivals;
+    QObject::connect(&discovery, &LANDiscovery::devicesChanged, [&] {
+        const std::set<std::string> listed = listedNames(discovery);
+        for (const auto& name : added) {
+            if (!listed.contains(name) || arrivals.contains(name)) continue;
+            const bool isBeforeTheRemovals = std::includes(listed.begin(), listed.end(), before.begin(), before.end());
+            arrivals[name] = {std::chrono::steady_clock::now(), isBeforeTheRemovals};
+        }
+    });
+    std::chrono::steady_clock::time_point back;
+    daemonAway(loop, lab, discovery, 6000, during, expected, listedNames, {}, &back);
+    const bool hasRoom = before.size() + added.size() <= LANDiscovery::maximumTransferSources;
+    for (const auto& [name, arrival] : arrivals) {
+        std::cout << "avahi lab figure: " << name << " listed "
+                  << std::chrono::duration<double>(arrival.at - back).count() << " s after the return, "
+                  << (arrival.isBeforeTheRemovals ? "before" : "after") << " the removals" << std::endl;
+        EXPECT_TRUE(arrival.isBeforeTheRemovals || !hasRoom) << name;
+    }
 }
 
 // A phone publishes again with a new port, fingerprint and session and no longer open while the
@@ -646,6 +759,8 @@ TEST(AvahiLabReturns, TheListMatchesWhatTheDaemonHas) {
     std::cout << "avahi lab figure: case " << labCase << std::endl;
     if (labCase == "daemon-back-one-gone") {
         daemonBack(loop, lab, {"Phone-A", "Phone-B"}, {"Phone-B"}, {});
+    } else if (labCase == "daemon-back-one-gone-one-new") {
+        daemonBack(loop, lab, {"Phone-A"}, {"Phone-A"}, {"Phone-B"});
     } else if (labCase == "daemon-back-eight-gone-one-new") {
         const std::set<std::string> eight = {"Phone-1", "Phone-2", "Phone-3", "Phone-4",
                                              "Phone-5", "Phone-6", "Phone-7", "Phone-8"};
