@@ -6,6 +6,8 @@
 #include <QMessageBox>
 #include <QPointer>
 
+#include "app/window_modal.hpp"
+
 namespace velk::FilePanel {
 
 std::optional<QString> acceptedPath(const QList<QUrl>& accepted, const QString& named) {
@@ -32,7 +34,6 @@ void open(QWidget* parent, const QString& title, Choose what, const QString& nam
     auto* panel = new QFileDialog(parent, title);
     panel->setObjectName(QStringLiteral("filePanel"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setWindowModality(Qt::WindowModal);
     if (what == Choose::Folder) {
         panel->setFileMode(QFileDialog::Directory);
         panel->setOption(QFileDialog::ShowDirsOnly);
@@ -56,10 +57,9 @@ void open(QWidget* parent, const QString& title, Choose what, const QString& nam
         alert->setTextFormat(Qt::PlainText);
         alert->setText(QString::fromUtf8(refusal));
         alert->setAttribute(Qt::WA_DeleteOnClose);
-        alert->setWindowModality(Qt::WindowModal);
-        alert->open();
+        openWindowModal(*alert);
     });
-    panel->open();
+    openWindowModal(*panel);
 }
 
 } // namespace velk::FilePanel
