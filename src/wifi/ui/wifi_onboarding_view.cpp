@@ -26,7 +26,7 @@
 #include "app/theme.hpp"
 #include "app/window_modal.hpp"
 #include "base/qt_text.hpp"
-#include "wifi/ui/desktop_program.hpp"
+#include "base/desktop_program.hpp"
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
 #include "wifi/wifi_change_gate.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
