@@ -10,6 +10,8 @@
 
 #include "app/symbols.hpp"
 
+#include "app/window_modal.hpp"
+
 namespace velk::FilePanel {
 namespace {
 
@@ -86,7 +88,6 @@ void open(QWidget* parent, const QString& title, Choose what, const QString& nam
     auto* panel = new QFileDialog(parent, title);
     panel->setObjectName(QStringLiteral("filePanel"));
     panel->setAttribute(Qt::WA_DeleteOnClose);
-    panel->setWindowModality(Qt::WindowModal);
     if (what == Choose::Folder) {
         panel->setFileMode(QFileDialog::Directory);
         panel->setOption(QFileDialog::ShowDirsOnly);
@@ -113,10 +114,9 @@ void open(QWidget* parent, const QString& title, Choose what, const QString& nam
         alert->setTextFormat(Qt::PlainText);
         alert->setText(QString::fromUtf8(refusal));
         alert->setAttribute(Qt::WA_DeleteOnClose);
-        alert->setWindowModality(Qt::WindowModal);
-        alert->open();
+        openWindowModal(*alert);
     });
-    panel->open();
+    openWindowModal(*panel);
 }
 
 } // namespace velk::FilePanel

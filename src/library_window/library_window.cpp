@@ -17,6 +17,7 @@
 #include "app/app_services.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
+#include "app/window_modal.hpp"
 #include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
 #include "base/qt_text.hpp"
@@ -219,9 +220,8 @@ void LibraryWindow::showProjectSelection() {
 
 void LibraryWindow::presentSheet(QDialog* sheet) {
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowModality(Qt::WindowModal);
     m_sheet = sheet;
-    sheet->open();
+    openWindowModal(*sheet);
 }
 
 void LibraryWindow::showNewProject() {

@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "app/window_modal.hpp"
 #include "base/qt_text.hpp"
 #include "discovery/live_camera_discovery.hpp"
 #include "library_window/library_commands.hpp"
@@ -174,13 +175,12 @@ void LibraryWindow::syncErrorAlert() {
     alert->setText(QString::fromStdString(*message));
     alert->addButton(qs(T::ok), QMessageBox::AcceptRole);
     alert->setAttribute(Qt::WA_DeleteOnClose);
-    alert->setWindowModality(Qt::WindowModal);
     // However the alert goes away, the error it showed is cleared.
     connect(alert, &QDialog::finished, this, [this] {
         if (m_store.errorMessage()) m_store.setErrorMessage(std::nullopt);
     });
     m_alert = alert;
-    alert->open();
+    openWindowModal(*alert);
 }
 
 void LibraryWindow::showWiFi() {

@@ -1,6 +1,8 @@
 // "Export for Resolve": one package for the selected take, written off the GUI thread, then the
 // new timeline shown in the file manager. The library is only read.
 
+#include <QPointer>
+
 #include "store/app_store.hpp"
 #include "store/store_async.hpp"
 
@@ -9,6 +11,8 @@ namespace velk {
 namespace {
 
 constexpr std::string_view exportFailedPrefix = "Resolve export failed: ";
+// Without a file viewer the package would be found only by its name: its whole path is told.
+constexpr std::string_view noFileViewerPrefix = "No file viewer could be opened; the Resolve export is in ";
 constexpr const char* timelineFileName = "timeline.fcpxml";
 
 } // namespace
@@ -29,7 +33,12 @@ void AppStore::exportSelectedTake(const std::filesystem::path& parent, std::func
             const std::filesystem::path& folder = *attempt.value;
             log("Created Resolve export " + folder.filename().string() + ".");
             if (!m_fileViewer) m_fileViewer = makeDesktopFileViewer();
-            m_fileViewer->reveal({folder / timelineFileName});
+            std::error_code unknown;
+            const std::filesystem::path whole = std::filesystem::absolute(folder, unknown);
+            m_fileViewer->reveal({folder / timelineFileName},
+                                 [store = QPointer<AppStore>(this), where = (unknown ? folder : whole).string()](bool shown) {
+                                     if (!shown && store) store->log(std::string(noFileViewerPrefix) + where + ".");
+                                 });
         } else {
             reportFailure(std::string(exportFailedPrefix) + store_async::describe(attempt.error));
         }

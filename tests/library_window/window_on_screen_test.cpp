@@ -1,7 +1,9 @@
 // The Library window on screens of common sizes, from outside: its frame, title bar included, lies on
-// the screen; and its sidebar at each scale.
+// the screen; its sidebar at each scale; and where the keyboard goes around its sheets and alerts.
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -70,6 +72,66 @@ TEST(LibraryWindowOnScreens, OpensWithin2560By1600At200Percent) {
 
 TEST(LibraryWindowOnScreens, OpensAtItsDefaultSizeWhereThereIsRoom) {
     test::runOnVirtualDisplay("LibraryWindowOnDisplay", "1920x1080x24");
+}
+
+// Under a window manager, a sheet or alert keeps the keyboard when the user clicks the window it
+// blocks, which the platform activates: Return and Escape typed on the X server answer the alert.
+class LibraryAlertOnDisplay : public LibraryWindowTest {
+protected:
+    // Until `dialog` has the keyboard, as the application and the X server see it.
+    static bool hasTheKeyboard(QWidget& dialog) {
+        return QTest::qWaitFor([&] {
+            const std::string focused = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
+            return QGuiApplication::focusWindow() == dialog.windowHandle() &&
+                   focused == dialog.windowTitle().toStdString() + "\n";
+        }, 10'000);
+    }
+    // Clicks the Library's Collect button behind `dialog`: true once the Library had the keyboard
+    // and `dialog` has it again.
+    bool clickTheLibraryBehind(QWidget& dialog) {
+        bool activated = false;
+        const auto watch = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, window.get(),
+                                            [&](QWindow* focused) { activated |= focused == window->windowHandle(); });
+        const auto* collect = window->findChild<QPushButton*>(QStringLiteral("collect"));
+        const QPoint at = collect->mapToGlobal(collect->rect().center()) * collect->devicePixelRatio();
+        // No "--sync": it waits long for a move to where the pointer already is.
+        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+        const bool handedOn = QTest::qWaitFor([&] { return activated; }, 10'000) && hasTheKeyboard(dialog);
+        QObject::disconnect(watch);
+        return handedOn;
+    }
+};
+
+TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromTheWindowItBlocks) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    window->show();
+    window->activateWindow();
+    // The user clicks the Library behind the Collect sheet before the pairing's alert opens, or behind
+    // the alert.
+    const struct {
+        bool clickBeforeTheAlert;
+        const char* key;
+    } rows[] = {{true, "Return"}, {false, "Escape"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.key);
+        window->showCollect();
+        QDialog* sheet = window->sheet();
+        ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+        if (row.clickBeforeTheAlert) EXPECT_TRUE(clickTheLibraryBehind(*sheet));
+        store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+        QPointer<QMessageBox> alert = window->errorAlert();
+        ASSERT_TRUE(alert && hasTheKeyboard(*alert));
+        if (!row.clickBeforeTheAlert) EXPECT_TRUE(clickTheLibraryBehind(*alert));
+        test::runToEnd({"xdotool", "key", row.key});
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+        if (alert) alert->close();
+        sheet->close();
+        settle();
+    }
+}
+
+TEST(LibraryAlertsOnX, TakeTheKeyboardUnderAWindowManagerAt150Percent) {
+    test::runOnVirtualDisplay("LibraryAlertOnDisplay", "1920x1080x24", {"QT_SCALE_FACTOR=1.5"}, true);
 }
 
 } // namespace

@@ -237,6 +237,16 @@ TEST(ResolveExport, RevealsTheTimelineAndItsManifestImportsBackWithoutLosingAnyt
     expectError(*store, "Resolve export failed: Export destination already exists.");
     EXPECT_FALSE(store->isBusy());
     EXPECT_EQ(viewer->revealed.size(), 1u);
+    // A desktop without a file manager: the activity tells the package's whole path.
+    viewer->shows = false;
+    store->setExportEnvironment(ExportEnvironment{&probe, std::chrono::system_clock::from_time_t(1772600768), {}});
+    exportTake();
+    ASSERT_EQ(viewer->revealed.size(), 2u);
+    const std::filesystem::path unseen = viewer->revealed[1][0].parent_path();
+    ASSERT_TRUE(unseen.is_absolute());
+    EXPECT_EQ(store->activities().at(0).message, "No file viewer could be opened; the Resolve export is in " + unseen.string() + ".");
+    EXPECT_FALSE(store->activities().at(0).isError);
+    EXPECT_EQ(store->activities().at(1).message, "Created Resolve export " + unseen.filename().string() + ".");
 
     // The library knows the sidecar digests in upper case: equal digests ignore case.
     VELKLibrary known = store->library();

@@ -39,8 +39,12 @@ inline bool runUntil(const std::function<bool()>& condition, int timeoutMs = 60'
 
 class FakeFileViewer final : public FileViewer {
 public:
-    void reveal(const std::vector<std::filesystem::path>& files) override { revealed.push_back(files); }
+    void reveal(const std::vector<std::filesystem::path>& files, std::function<void(bool)> shown) override {
+        revealed.push_back(files);
+        shown(shows);
+    }
     std::vector<std::vector<std::filesystem::path>> revealed;
+    bool shows = true; // false: a desktop without a file manager
 };
 
 // The pinned session with a hook that sees each request before it leaves and each reply before

@@ -24,8 +24,9 @@
 #include "app/file_panel.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
+#include "app/window_modal.hpp"
 #include "base/qt_text.hpp"
-#include "wifi/ui/desktop_program.hpp"
+#include "base/desktop_program.hpp"
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
 #include "wifi/wifi_change_gate.hpp"
 #include "wifi/wifi_join_coordinator.hpp"
@@ -443,7 +444,6 @@ void WiFiOnboardingView::connectWidgets() {
             m_ui->confirmation->setObjectName(QStringLiteral("joinConfirmation"));
             m_ui->confirmation->setTextFormat(Qt::PlainText); // the title holds the network's name
             m_ui->confirmation->setIcon(QMessageBox::Question);
-            m_ui->confirmation->setWindowModality(Qt::WindowModal);
             auto* ask = m_ui->confirmation->addButton(qs(text::kConfirmJoin), QMessageBox::AcceptRole);
             ask->setObjectName(QStringLiteral("confirmJoinButton"));
             m_ui->confirmation->addButton(QMessageBox::Cancel);
@@ -455,7 +455,7 @@ void WiFiOnboardingView::connectWidgets() {
         m_ui->confirmation->setWindowTitle(title);
         m_ui->confirmation->setText(title);
         m_ui->confirmation->setInformativeText(qs(text::kConfirmMessage));
-        m_ui->confirmation->open();
+        openWindowModal(*m_ui->confirmation);
     });
     connect(m_ui->openSettings, &QPushButton::clicked, this, &WiFiOnboardingView::openWiFiSettings);
 

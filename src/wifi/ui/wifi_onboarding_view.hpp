@@ -6,7 +6,7 @@
 //
 //     auto* sheet = new WiFiOnboardingView(canChangeWiFi, blockedReason, m_wifiChangeGate, this);
 //     sheet->setAttribute(Qt::WA_DeleteOnClose);
-//     sheet->open();
+//     openWindowModal(*sheet);
 //     // while it is open, whenever the Wi-Fi safety signature changes:
 //     sheet->setChangeRule(canChangeWiFi, blockedReason);
 //

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "support/qt_test.hpp"
-#include "wifi/ui/desktop_program.hpp"
+#include "base/desktop_program.hpp"
 
 namespace velk {
 namespace {

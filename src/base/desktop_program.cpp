@@ -1,4 +1,4 @@
-#include "wifi/ui/desktop_program.hpp"
+#include "base/desktop_program.hpp"
 
 #include <csignal>
 #include <fcntl.h>

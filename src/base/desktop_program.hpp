@@ -1,7 +1,8 @@
 #pragma once
-// Starting a desktop program that lives on after this application (the desktop's Wi-Fi settings),
-// and telling whether it really opened: a program that starts and at once exits with an error
-// (a settings panel outside its own desktop) did not.
+// Starting a desktop program that lives on after this application (the desktop's Wi-Fi settings, the
+// file manager through xdg-open), and telling whether it really opened: a program that starts and at
+// once exits with an error (a settings panel outside its own desktop, a launcher that finds nothing
+// to open the item with) did not.
 
 #include <functional>
 
