@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QStringListModel>
 #include <QTabBar>
 #include <QToolButton>
@@ -166,6 +167,48 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
     item(list, 0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_TRUE(list->item(0)->isSelected());
+}
+
+// A shown list's children (with no current row) are the rows in view, whatever the list's spacing
+// (which leaves twice its width between two rows), scroll or flow: every row the viewport shows a
+// part of, in order.
+TEST_F(AccessibilityTest, ListChildrenAreTheRowsInViewWhateverTheSpacingScrollOrFlow) {
+    struct Case {
+        int spacing;
+        int scrolled; // pixels, along the flow
+        QListView::Flow flow;
+        bool wrapping;
+    };
+    const Case cases[] = {
+        {0, 0, QListView::TopToBottom, false},  {0, 37, QListView::TopToBottom, false},
+        {6, 0, QListView::TopToBottom, false},  {6, 50, QListView::TopToBottom, false},
+        {6, 53, QListView::TopToBottom, false}, {6, 50, QListView::LeftToRight, false},
+        {4, 50, QListView::LeftToRight, true},
+    };
+    auto* list = new QListWidget(&window);
+    for (int row = 0; row < 200; ++row) list->addItem(QStringLiteral("Row %1").arg(row));
+    layout->addWidget(list);
+    ASSERT_TRUE(test::activate(window));
+    QAccessibleInterface* iface = test::accessibleOf(list);
+    for (const Case& c : cases) {
+        list->setSpacing(c.spacing);
+        list->setFlow(c.flow);
+        list->setWrapping(c.wrapping);
+        list->setCurrentIndex({});
+        list->doItemsLayout();
+        QScrollBar* bar = c.flow == QListView::TopToBottom || c.wrapping ? list->verticalScrollBar() : list->horizontalScrollBar();
+        list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+        bar->setValue(c.scrolled);
+        QStringList inView;
+        for (int row = 0; row < list->count(); ++row)
+            if (list->visualRect(list->model()->index(row, 0)).intersects(list->viewport()->rect())) inView << list->item(row)->text();
+        QStringList children;
+        for (int at = 0; at < iface->childCount(); ++at) children << iface->child(at)->text(QAccessible::Name);
+        ASSERT_FALSE(inView.isEmpty());
+        EXPECT_EQ(children, inView) << "spacing " << c.spacing << ", scrolled " << c.scrolled << ", flow " << c.flow
+                                    << (c.wrapping ? ", wrapping" : "");
+    }
 }
 
 // A list whose rows change in a window that is not active announces nothing; once its window is
