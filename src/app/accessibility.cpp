@@ -731,7 +731,12 @@ void passOnTrueFocus(QAccessibleEvent* event) {
     if (textNewsBeforeItsFocus(event)) return;
     if (event->type() != QAccessible::Focus) return passOn(event);
     if (!tellsFocusWhereItIs(event) || toldWhenTheKeyStops(event)) return;
-    if (heldRowTimer) heldRowTimer->stop();
+    if (heldRowTimer && heldRowTimer->isActive()) {
+        // A focus told at once passes the held key's row by; what the repeats changed goes first.
+        heldRowTimer->stop();
+        heldRowList = nullptr;
+        tellWhatTheHeldKeyChanged();
+    }
     focusTold = event->object();
     // A list or tab bar that takes the focus announces its current row or tab, as a row that
     // becomes current in a focused list does.
