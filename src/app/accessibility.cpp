@@ -329,9 +329,11 @@ private:
 
 // A list view, the current row focused only while the list has focus. While it is shown its
 // children are its current row, first, then the other rows in view, as virtualized lists hold only
-// the rows they show: a screen reader that looks for the focused row by reading the children one
-// by one, as Orca does each time it presents a row, reads one child while the list has the focus,
-// and as many in a list of 600 rows as in one of 20 once it has lost it. A hidden list's children
+// the rows they show; while it has the focus, every row, the current one first, each with its row
+// as its index in its parent, so a screen reader tells the list's true size and a row's true
+// position. A screen reader that looks for the focused row by reading the children one by one, as
+// Orca does each time it presents a row, reads one child while the list has the focus, and as many
+// in a list of 600 rows as in one of 20 once it has lost it. A hidden list's children
 // are all its rows, in order. It is also a table of one column holding every row, whose selected
 // rows are its chosen rows: the interface through which assistive tools find a list's current row
 // at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by reading the state of
@@ -419,11 +421,14 @@ public:
         m_rows.insert(row, QAccessible::registerAccessibleInterface(item));
         return item;
     }
+    // A row's place: among the children, or, while the list has the focus and every row is one of
+    // them, its row, which a screen reader takes as its position in the list.
     int indexOfChild(const QAccessibleInterface* child) const override {
-        const auto* item = dynamic_cast<const ListItemAccessible*>(child);
-        if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
-        return childOfRow(item->index().row());
+        const int row = rowOf(child);
+        return row >= 0 && view()->hasFocus() ? row : placeOf(child);
     }
+    // The child a row's object is, or -1.
+    int placeOf(const QAccessibleInterface* child) const { return rowOf(child) >= 0 ? childOfRow(rowOf(child)) : -1; }
     QAccessibleInterface* childAt(int x, int y) const override {
         const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
         return index.isValid() ? rowObject(index.row()) : nullptr;
@@ -482,7 +487,9 @@ private:
         const int rows = modelRows();
         if (rows == 0) return {};
         const QWidget* viewport = view()->viewport();
+        const int current = view()->currentIndex().row();
         if (!view()->isVisible() || viewport->width() <= 0 || viewport->height() <= 0) return {-1, 0, rows - 1};
+        if (view()->hasFocus()) return {current, 0, rows - 1};
         const bool down = (view()->flow() == QListView::TopToBottom) != view()->isWrapping();
         const int extent = down ? viewport->height() : viewport->width();
         const auto firstRowThat = [&](auto holds) {
@@ -497,7 +504,6 @@ private:
         };
         const int first = firstRowThat([](int, int end) { return end >= 0; });
         const int last = firstRowThat([&](int start, int) { return start >= extent; }) - 1;
-        const int current = view()->currentIndex().row();
         if (first > last) return {current, 0, -1};
         return {current, first, last};
     }
@@ -512,6 +518,11 @@ private:
     int modelRows() const {
         const QAbstractItemModel* model = view()->model();
         return model ? model->rowCount(view()->rootIndex()) : 0;
+    }
+    int rowOf(const QAccessibleInterface* child) const {
+        const auto* item = dynamic_cast<const ListItemAccessible*>(child);
+        if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
+        return item->index().row();
     }
     QListView* view() const { return static_cast<QListView*>(widget()); }
     QModelIndex rowIndex(int row) const {
@@ -742,9 +753,11 @@ void passOnTrueFocus(QAccessibleEvent* event) {
     // becomes current in a focused list does.
     if (QAccessibleInterface* named = event->accessibleInterface(); event->child() < 0 && event->object() &&
         (named->role() == QAccessible::List || named->role() == QAccessible::PageTabList)) {
-        if (QAccessibleInterface* item = named->focusChild(); item && named->indexOfChild(item) >= 0) {
+        QAccessibleInterface* item = named->focusChild();
+        const auto* list = dynamic_cast<const ListAccessible*>(named);
+        if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {
             QAccessibleEvent itemEvent(event->object(), QAccessible::Focus);
-            itemEvent.setChild(named->indexOfChild(item));
+            itemEvent.setChild(at);
             return passOn(&itemEvent);
         }
     }

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -88,8 +89,23 @@ TEST_F(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
     std::cout << "with 50 rows: " << lines[0] << "\nwith 500 rows: " << lines[1] << std::endl;
 }
 
+// The counter's answer after "calls ": "N M size S index I".
+struct Found {
+    std::string tableCalls;
+    std::string childrenCalls;
+    int size = -1;
+    int index = -1;
+};
+Found foundIn(const std::string& answer) {
+    Found found;
+    std::string size, index;
+    std::istringstream(answer) >> found.tableCalls >> found.childrenCalls >> size >> found.size >> index >> found.index;
+    return found;
+}
+
 // One arrow key after another in the list, each followed by a screen reader's search for the focused
-// row, then Tab out of the list and the search once more.
+// row, then Tab out of the list and the search once more. The focused list tells its true size and
+// the row's true position, as a screen reader reads them (its child count, the row's index in it).
 TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen) {
     AtspiEventCounter& counter = *onBus;
     std::set<std::string> callsToFind;
@@ -114,9 +130,12 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
             const std::string found =
                 "focused " + AtspiEventCounter::path(list->tableInterface()->cellAt(from + 1, 0)) + " calls ";
             ASSERT_EQ(line->substr(0, found.size()), found) << *line;
-            const std::string calls = line->substr(found.size());
-            callsToFind.insert(calls.substr(0, calls.find(' ')));
-            childrenRead[rows].push_back(calls.substr(calls.find(' ') + 1));
+            const Found read = foundIn(line->substr(found.size()));
+            callsToFind.insert(read.tableCalls);
+            childrenRead[rows].push_back(read.childrenCalls);
+            // Every row is a child of the focused list, and the row's index in it is its row.
+            EXPECT_EQ(read.size, rows) << *line;
+            EXPECT_EQ(read.index, from + 1) << *line;
             std::cout << rows << " rows, Down to row " << from + 1 << ": " << *line << " in " << round.elapsed()
                       << " ms" << std::endl;
         }
@@ -124,9 +143,10 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
         ASSERT_TRUE(waitUntil([&] { return !view->hasFocus(); }));
         const std::optional<std::string> line = counter.findFocusedChild(list);
         ASSERT_TRUE(line) << "no answer after Tab out of " << rows << " rows";
-        EXPECT_EQ(line->rfind("focused none ", 0), 0u) << *line;
-        afterLeaving.insert(line->substr(0, line->rfind(' ')));
-        childrenRead[rows].push_back(line->substr(line->rfind(' ') + 1));
+        ASSERT_EQ(line->rfind("focused none calls ", 0), 0u) << *line;
+        const Found read = foundIn(line->substr(19));
+        afterLeaving.insert(read.tableCalls);
+        childrenRead[rows].push_back(read.childrenCalls);
         std::cout << rows << " rows, Tab out: " << *line << std::endl;
     }
     EXPECT_EQ(callsToFind.size(), 1u) << "the calls to find the focused row differ with the row or the rows";
