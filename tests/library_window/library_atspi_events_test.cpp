@@ -130,6 +130,7 @@ TEST_F(LibraryAtspiEvents, AHeldDownTellsTheSelectionOnceWhereItStops) {
         // In each list, the press's row, then where the key stopped: each the old row unselected and
         // the new one selected; once more for each pause the bridge made in handing the repeats on.
         EXPECT_LE(selected, (4 + 2 * paused.pauses) * long_.selectingLists) << long_.name << ": " << *told;
+        std::cout << long_.name << ", held Down: " << *told << std::endl;
     }
 }
 
