@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <typeinfo>
+#include <utility>
 
 #include <QAbstractButton>
 #include <QAccessible>
@@ -18,6 +19,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopedValueRollback>
 #include <QStackedWidget>
 #include <QTabBar>
 #include <QTimer>
@@ -327,9 +329,11 @@ private:
 
 // A list view, the current row focused only while the list has focus. While it is shown its
 // children are its current row, first, then the other rows in view, as virtualized lists hold only
-// the rows they show: a screen reader that looks for the focused row by reading the children one
-// by one, as Orca does each time it presents a row, reads one child while the list has the focus,
-// and as many in a list of 600 rows as in one of 20 once it has lost it. A hidden list's children
+// the rows they show; while it has the focus, every row, the current one first, each with its row
+// as its index in its parent, so a screen reader tells the list's true size and a row's true
+// position. A screen reader that looks for the focused row by reading the children one by one, as
+// Orca does each time it presents a row, reads one child while the list has the focus, and as many
+// in a list of 600 rows as in one of 20 once it has lost it. A hidden list's children
 // are all its rows, in order. It is also a table of one column holding every row, whose selected
 // rows are its chosen rows: the interface through which assistive tools find a list's current row
 // at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by reading the state of
@@ -390,7 +394,12 @@ public:
     }
 
     int childCount() const override { return children().count(); }
-    QAccessibleInterface* child(int at) const override { return rowObject(rowOfChild(at)); }
+    // Beyond its children, a row of the model: Qt's own events name a row so, and Qt asks for its
+    // object before it hands an event on (and warns when there is none).
+    QAccessibleInterface* child(int at) const override {
+        const int row = rowOfChild(at);
+        return rowObject(row >= 0 ? row : at);
+    }
     // The child a row of the model is, or -1 when it is not one.
     int childOfRow(int row) const {
         const Children shown = children();
@@ -412,11 +421,14 @@ public:
         m_rows.insert(row, QAccessible::registerAccessibleInterface(item));
         return item;
     }
+    // A row's place: among the children, or, while the list has the focus and every row is one of
+    // them, its row, which a screen reader takes as its position in the list.
     int indexOfChild(const QAccessibleInterface* child) const override {
-        const auto* item = dynamic_cast<const ListItemAccessible*>(child);
-        if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
-        return childOfRow(item->index().row());
+        const int row = rowOf(child);
+        return row >= 0 && view()->hasFocus() ? row : placeOf(child);
     }
+    // The child a row's object is, or -1.
+    int placeOf(const QAccessibleInterface* child) const { return rowOf(child) >= 0 ? childOfRow(rowOf(child)) : -1; }
     QAccessibleInterface* childAt(int x, int y) const override {
         const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
         return index.isValid() ? rowObject(index.row()) : nullptr;
@@ -468,22 +480,32 @@ private:
         bool currentInView() const { return current >= first && current <= last; }
         int count() const { return last - first + 1 + (current >= 0 && !currentInView() ? 1 : 0); }
     };
+    // The rows in view, from where the view lays them out: rows follow one another along the
+    // list's flow, so the first that ends after the viewport's start and the last that begins before
+    // its end bound them (found by halving), whatever the spacing between them.
     Children children() const {
         const int rows = modelRows();
         if (rows == 0) return {};
         const QWidget* viewport = view()->viewport();
-        if (!view()->isVisible() || viewport->height() <= 0) return {-1, 0, rows - 1};
-        // The rows at the top and bottom edges, or just inside them where the edge falls between
-        // two rows; no row at the bottom means the list ends in view.
-        const int x = view()->spacing() + 1;
-        const int gap = view()->spacing() + 1;
-        QModelIndex top = view()->indexAt(QPoint(x, 0));
-        if (!top.isValid()) top = view()->indexAt(QPoint(x, gap));
-        QModelIndex bottom = view()->indexAt(QPoint(x, viewport->height() - 1));
-        if (!bottom.isValid()) bottom = view()->indexAt(QPoint(x, viewport->height() - 1 - gap));
         const int current = view()->currentIndex().row();
-        if (!top.isValid()) return {current, 0, -1};
-        return {current, top.row(), std::max(top.row(), bottom.isValid() ? bottom.row() : rows - 1)};
+        if (!view()->isVisible() || viewport->width() <= 0 || viewport->height() <= 0) return {-1, 0, rows - 1};
+        if (view()->hasFocus()) return {current, 0, rows - 1};
+        const bool down = (view()->flow() == QListView::TopToBottom) != view()->isWrapping();
+        const int extent = down ? viewport->height() : viewport->width();
+        const auto firstRowThat = [&](auto holds) {
+            int low = 0, high = rows;
+            while (low < high) {
+                const int middle = low + (high - low) / 2;
+                const QRect place = view()->visualRect(rowIndex(middle));
+                holds(down ? place.top() : place.left(), down ? place.bottom() : place.right()) ? high = middle
+                                                                                               : low = middle + 1;
+            }
+            return low;
+        };
+        const int first = firstRowThat([](int, int end) { return end >= 0; });
+        const int last = firstRowThat([&](int start, int) { return start >= extent; }) - 1;
+        if (first > last) return {current, 0, -1};
+        return {current, first, last};
     }
     int rowOfChild(int at) const {
         const Children shown = children();
@@ -496,6 +518,11 @@ private:
     int modelRows() const {
         const QAbstractItemModel* model = view()->model();
         return model ? model->rowCount(view()->rootIndex()) : 0;
+    }
+    int rowOf(const QAccessibleInterface* child) const {
+        const auto* item = dynamic_cast<const ListItemAccessible*>(child);
+        if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
+        return item->index().row();
     }
     QListView* view() const { return static_cast<QListView*>(widget()); }
     QModelIndex rowIndex(int row) const {
@@ -613,12 +640,14 @@ void followListModel(QAccessibleEvent* event) {
 }
 
 void passOnTrueFocus(QAccessibleEvent* event);
+bool selectionOrTextHeldBack(QAccessibleEvent* event);
 
 // Qt names a list's row in its events (a row becoming current, selected) by the row's place in the
 // model. The row's place among the list's children is told instead, and the event of a row that
 // is not one of them is dropped.
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
     if (event->type() == QAccessible::TableModelChanged) followListModel(event);
+    if (selectionOrTextHeldBack(event)) return;
     if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return passOnTrueFocus(event);
     const auto* list = dynamic_cast<const ListAccessible*>(QAccessible::queryAccessibleInterface(event->object()));
     if (!list) return passOnTrueFocus(event);
@@ -633,27 +662,79 @@ void passOnOnlyTrueFocus(QAccessibleEvent* event) {
 // not at each repeat: a screen reader takes its three events for each row (as many rows a second
 // as the key repeats) long after the key is let go, and a key typed meanwhile reaches the
 // application without its answer (Qt's bridge waits a tenth of a second for one), so that a screen
-// reader's own command acts in the application.
+// reader's own command acts in the application. So is the selection the repeats change, as the
+// rows it leaves and reaches in the end, and every name and description changed meanwhile (what
+// the window shows of the row), once each.
 constexpr int heldRowSettleMs = 150;
 QPointer<QTimer> heldRowTimer;
 QPointer<QListView> heldRowList;
+struct HeldRowSelection {
+    QPointer<QListView> view;
+    QPersistentModelIndex row;
+    bool wasChosen;
+};
+QList<HeldRowSelection> heldSelection;
+QList<QPair<QPointer<QObject>, QAccessible::Event>> heldTexts;
+bool tellingHeldNews = false;
 
-bool toldWhenTheKeyStops(QAccessibleEvent* event) {
-    auto* list = qobject_cast<QListView*>(event->object());
-    if (!list || event->child() < 0 || !KeyRepeat::latestPressRepeats()) return false;
+void tellWhatTheHeldKeyChanged() {
+    const QScopedValueRollback telling(tellingHeldNews, true);
+    for (const HeldRowSelection& held : std::exchange(heldSelection, {})) {
+        if (!held.view || !held.row.isValid() || chosenRow(*held.view, held.row) == held.wasChosen) continue;
+        QAccessibleEvent selection(held.view.data(), held.wasChosen ? QAccessible::SelectionRemove : QAccessible::SelectionAdd);
+        selection.setChild(held.row.row());
+        passOnOnlyTrueFocus(&selection);
+    }
+    for (const auto& [object, type] : std::exchange(heldTexts, {})) {
+        if (!object) continue;
+        QAccessibleEvent text(object.data(), type);
+        passOnTrueFocus(&text);
+    }
+    if (!heldRowList) return;
+    // Told as the list's focus, which a list passes on as its current row's.
+    QAccessibleEvent focus(heldRowList.data(), QAccessible::Focus);
+    passOnTrueFocus(&focus);
+}
+
+void holdUntilTheKeyStops() {
     if (!heldRowTimer) {
         heldRowTimer = new QTimer(QCoreApplication::instance());
         heldRowTimer->setSingleShot(true);
         heldRowTimer->setInterval(heldRowSettleMs);
-        // Told as the list's focus, which a list passes on as its current row's.
-        QObject::connect(heldRowTimer, &QTimer::timeout, [] {
-            if (!heldRowList) return;
-            QAccessibleEvent focus(heldRowList.data(), QAccessible::Focus);
-            passOnTrueFocus(&focus);
-        });
+        QObject::connect(heldRowTimer, &QTimer::timeout, tellWhatTheHeldKeyChanged);
     }
-    heldRowList = list;
     heldRowTimer->start();
+}
+
+bool toldWhenTheKeyStops(QAccessibleEvent* event) {
+    auto* list = qobject_cast<QListView*>(event->object());
+    if (!list || event->child() < 0 || !KeyRepeat::latestPressRepeats()) return false;
+    heldRowList = list;
+    holdUntilTheKeyStops();
+    return true;
+}
+
+// A list row's selection changed by a held key's repeat (Qt names the row by its place in the
+// model), or a name or description changed while a held key's row waits to be told.
+bool selectionOrTextHeldBack(QAccessibleEvent* event) {
+    const QAccessible::Event type = event->type();
+    if (tellingHeldNews) return false;
+    if (type == QAccessible::NameChanged || type == QAccessible::DescriptionChanged) {
+        if (!heldRowTimer || !heldRowTimer->isActive() || !event->object() || event->child() >= 0) return false;
+        const QPair<QPointer<QObject>, QAccessible::Event> text{event->object(), type};
+        if (!heldTexts.contains(text)) heldTexts.append(text);
+        return true;
+    }
+    if (type != QAccessible::SelectionAdd && type != QAccessible::SelectionRemove && type != QAccessible::Selection)
+        return false;
+    auto* view = qobject_cast<QListView*>(event->object());
+    if (!view || !view->model() || event->child() < 0 || !KeyRepeat::latestPressRepeats()) return false;
+    const QModelIndex row = view->model()->index(event->child(), view->modelColumn(), view->rootIndex());
+    if (!row.isValid()) return false;
+    const bool known = std::any_of(heldSelection.cbegin(), heldSelection.cend(),
+                                   [&](const HeldRowSelection& held) { return held.view == view && held.row == row; });
+    if (!known) heldSelection.append({view, row, type == QAccessible::SelectionRemove});
+    holdUntilTheKeyStops();
     return true;
 }
 
@@ -661,15 +742,22 @@ void passOnTrueFocus(QAccessibleEvent* event) {
     if (textNewsBeforeItsFocus(event)) return;
     if (event->type() != QAccessible::Focus) return passOn(event);
     if (!tellsFocusWhereItIs(event) || toldWhenTheKeyStops(event)) return;
-    if (heldRowTimer) heldRowTimer->stop();
+    if (heldRowTimer && heldRowTimer->isActive()) {
+        // A focus told at once passes the held key's row by; what the repeats changed goes first.
+        heldRowTimer->stop();
+        heldRowList = nullptr;
+        tellWhatTheHeldKeyChanged();
+    }
     focusTold = event->object();
     // A list or tab bar that takes the focus announces its current row or tab, as a row that
     // becomes current in a focused list does.
     if (QAccessibleInterface* named = event->accessibleInterface(); event->child() < 0 && event->object() &&
         (named->role() == QAccessible::List || named->role() == QAccessible::PageTabList)) {
-        if (QAccessibleInterface* item = named->focusChild(); item && named->indexOfChild(item) >= 0) {
+        QAccessibleInterface* item = named->focusChild();
+        const auto* list = dynamic_cast<const ListAccessible*>(named);
+        if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {
             QAccessibleEvent itemEvent(event->object(), QAccessible::Focus);
-            itemEvent.setChild(named->indexOfChild(item));
+            itemEvent.setChild(at);
             return passOn(&itemEvent);
         }
     }

@@ -25,20 +25,6 @@ namespace velk::library {
 namespace T = library_text;
 
 
-// Replaces the one child of a holder widget.
-static void replaceContent(QWidget* holder, QWidget* content) {
-    auto* layout = holder->layout();
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        // A row's own button may be what changed the store: the old content goes once its signal has returned.
-        if (QWidget* old = item->widget()) {
-            old->hide();
-            old->deleteLater();
-        }
-        delete item;
-    }
-    layout->addWidget(content);
-}
-
 // A list of rows that only show: named for assistive tools by its heading, nothing to select.
 // Rows are as high as their wrapped messages, laid out again when the width changes.
 static QListView* rowList(QWidget* parent, const QString& objectName, const QString& name, QAbstractItemModel* model) {
@@ -51,13 +37,6 @@ static QListView* rowList(QWidget* parent, const QString& objectName, const QStr
     list->setResizeMode(QListView::Adjust);
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     return list;
-}
-
-static QWidget* holder(QWidget* parent) {
-    auto* widget = new QWidget(parent);
-    auto* layout = new QVBoxLayout(widget);
-    layout->setContentsMargins(0, 0, 0, 0);
-    return widget;
 }
 
 DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> commands, QWidget* parent)
@@ -105,16 +84,14 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     layout->addLayout(tabRow);
 
     m_tabPages = new QStackedWidget(page);
-    m_overviewHolder = holder(m_tabPages);
-    m_tabPages->addWidget(m_overviewHolder);
+    m_tabPages->addWidget(overview());
 
     auto* mediaPage = new QWidget(m_tabPages);
     auto* mediaLayout = new QHBoxLayout(mediaPage);
     mediaLayout->setContentsMargins(0, 0, 0, 0);
     mediaLayout->setSpacing(12);
     auto* clipsPanel = new LibraryPanel(qs(T::camerasAndRecordings), "video.fill", mediaPage);
-    m_clipsHolder = holder(clipsPanel);
-    clipsPanel->contentLayout()->addWidget(m_clipsHolder);
+    clipsPanel->contentLayout()->addWidget(clips(clipsPanel));
     mediaLayout->addWidget(clipsPanel, 1);
     auto* transfersPanel = new LibraryPanel(qs(T::transfers), "arrow.down.circle", mediaPage);
     transfersPanel->setFixedWidth(300);
@@ -129,8 +106,7 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
     mediaLayout->addWidget(transfersPanel);
     m_tabPages->addWidget(mediaPage);
 
-    m_resolveHolder = holder(m_tabPages);
-    m_tabPages->addWidget(m_resolveHolder);
+    m_tabPages->addWidget(resolve());
     m_tabPages->addWidget(activity());
     auto* tabArea = new QVBoxLayout;
     tabArea->setContentsMargins(12, 0, 12, 12);
@@ -176,9 +152,10 @@ void DashboardView::rebuild() {
     m_takeID->setText(qs(T::takePrefix) + QString::fromStdString(take->id));
     const Pill pill = mediaPill(*take);
     m_pill->setPill(qs(pill.text), tintColor(pill.tint));
-    replaceContent(m_overviewHolder, overview(*project, *take));
-    replaceContent(m_clipsHolder, media(*take));
-    replaceContent(m_resolveHolder, resolve(*take));
+    showOverview(*project, *take);
+    showClips(*take);
+    const StatusLine status = resolveMediaStatus(*take);
+    m_resolveStatus->set(qs(status.text), status.symbol, status.tint);
     orderTabChain();
 }
 
@@ -188,21 +165,23 @@ QWidget* DashboardView::firstInTabChain() const { return m_tabs; }
 // transfers, the activity log. Rebuilt rows come in at the end of the window's chain otherwise.
 void DashboardView::orderTabChain() {
     std::vector<QWidget*> chain{m_tabs};
-    for (QPushButton* button : m_clipsHolder->findChildren<QPushButton*>()) chain.push_back(button);
+    for (QPushButton* button : m_clipRows->findChildren<QPushButton*>()) chain.push_back(button);
     chain.push_back(m_transferList);
     chain.push_back(m_activityList);
     Accessibility::setTabChain(chain);
 }
 
-QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& take) {
+// The Overview tab, drawn for each take by showOverview: its labels are the same for every take.
+QWidget* DashboardView::overview() {
     auto* page = new QWidget;
     auto* layout = new QVBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
     auto* metrics = new QHBoxLayout;
     metrics->setSpacing(12);
-    for (const Metric& metric : takeMetrics(take)) {
-        metrics->addWidget(new MetricCard(qs(metric.title), qs(metric.value), metric.symbol, page));
+    for (const Metric& metric : takeMetrics({})) {
+        m_metrics.push_back(new MetricCard(qs(metric.title), {}, metric.symbol, page));
+        metrics->addWidget(m_metrics.back());
     }
     layout->addLayout(metrics);
 
@@ -210,21 +189,22 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
     panels->setSpacing(12);
     auto* readiness = new LibraryPanel(qs(T::takeReadiness), "checklist", page);
     readiness->contentLayout()->setSpacing(11);
-    for (const Readiness& row : takeReadiness(project, take)) {
-        readiness->contentLayout()->addWidget(new ReadinessRow(qs(row.label), row.ready, readiness));
+    for (const Readiness& row : takeReadiness({}, {})) {
+        m_readiness.push_back(new ReadinessRow(qs(row.label), false, readiness));
+        readiness->contentLayout()->addWidget(m_readiness.back());
     }
     panels->addWidget(readiness, 1);
     auto* details = new LibraryPanel(qs(T::takeDetails), "info.circle", page);
     details->contentLayout()->setSpacing(12);
-    for (const Detail& detail : takeDetails(project, take)) {
+    for (const Detail& detail : takeDetails({}, {})) {
         auto* row = new QWidget(details);
         auto* rowLayout = new QHBoxLayout(row);
         rowLayout->setContentsMargins(0, 0, 0, 0);
         rowLayout->addWidget(styledLabel(qs(detail.label), TextStyle::callout, false, Tint::primary, row));
         rowLayout->addStretch(1);
-        auto* value = styledLabel(qs(detail.value), TextStyle::callout, false, Tint::secondary, row);
-        value->setTextInteractionFlags(Qt::TextSelectableByMouse);
-        rowLayout->addWidget(value);
+        m_detailValues.push_back(styledLabel({}, TextStyle::callout, false, Tint::secondary, row));
+        m_detailValues.back()->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        rowLayout->addWidget(m_detailValues.back());
         details->contentLayout()->addWidget(row);
     }
     panels->addWidget(details, 1);
@@ -232,30 +212,61 @@ QWidget* DashboardView::overview(const VELKProject& project, const VELKTake& tak
     return page;
 }
 
-QWidget* DashboardView::media(const VELKTake& take) {
-    if (take.clips.empty()) return new CompactEmptyState(qs(T::noRecordings), "video.slash", qs(T::noRecordingsDetail));
-    auto* scroll = new QScrollArea;
+void DashboardView::showOverview(const VELKProject& project, const VELKTake& take) {
+    const auto metrics = takeMetrics(take);
+    for (std::size_t i = 0; i < metrics.size(); ++i) m_metrics[i]->setValue(qs(metrics[i].value));
+    const auto readiness = takeReadiness(project, take);
+    for (std::size_t i = 0; i < readiness.size() && i < m_readiness.size(); ++i) m_readiness[i]->setReady(readiness[i].ready);
+    const auto details = takeDetails(project, take);
+    for (std::size_t i = 0; i < details.size() && i < m_detailValues.size(); ++i) m_detailValues[i]->setText(qs(details[i].value));
+}
+
+// The recordings panel: an empty state, or one row per clip in a scroll area.
+QWidget* DashboardView::clips(QWidget* parent) {
+    m_clipPages = new QStackedWidget(parent);
+    m_clipPages->addWidget(new CompactEmptyState(qs(T::noRecordings), "video.slash", qs(T::noRecordingsDetail)));
+    auto* scroll = new QScrollArea(m_clipPages);
     scroll->setObjectName(QStringLiteral("clips"));
     // Tab goes to the rows' buttons (and scrolls them into view), not to the scroll area.
     scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setWidgetResizable(true);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    auto* rows = new QWidget(scroll);
-    auto* layout = new QVBoxLayout(rows);
+    m_clipRows = new QWidget(scroll);
+    auto* layout = new QVBoxLayout(m_clipRows);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
-    for (const VELKClip& clip : take.clips) {
-        layout->addWidget(new ClipRow(clip, isReferenceClip(take, clip), [this, cameraID = clip.cameraId] {
-            m_commands->setReferenceCamera(cameraID);
-        }, rows));
-    }
     layout->addStretch(1);
-    scroll->setWidget(rows);
-    return scroll;
+    scroll->setWidget(m_clipRows);
+    m_clipPages->addWidget(scroll);
+    return m_clipPages;
 }
 
-QWidget* DashboardView::resolve(const VELKTake& take) {
+// The rows there are already are drawn again for the take's clips; only the difference in number is
+// made or deleted.
+void DashboardView::showClips(const VELKTake& take) {
+    m_clipPages->setCurrentIndex(take.clips.empty() ? 0 : 1);
+    auto* layout = static_cast<QVBoxLayout*>(m_clipRows->layout());
+    for (std::size_t i = 0; i < take.clips.size(); ++i) {
+        const VELKClip& clip = take.clips[i];
+        auto makeReference = [this, cameraID = clip.cameraId] { m_commands->setReferenceCamera(cameraID); };
+        if (i < m_clipRowWidgets.size()) {
+            m_clipRowWidgets[i]->set(clip, isReferenceClip(take, clip), makeReference);
+        } else {
+            m_clipRowWidgets.push_back(new ClipRow(clip, isReferenceClip(take, clip), makeReference, m_clipRows));
+            layout->insertWidget(static_cast<int>(i), m_clipRowWidgets.back());
+        }
+    }
+    while (m_clipRowWidgets.size() > take.clips.size()) {
+        // A row's own button may be what changed the store: it goes once its signal has returned.
+        m_clipRowWidgets.back()->hide();
+        m_clipRowWidgets.back()->deleteLater();
+        m_clipRowWidgets.pop_back();
+    }
+}
+
+// The Resolve tab, the same for every take but its media status (set by rebuild).
+QWidget* DashboardView::resolve() {
     auto* page = new QWidget;
     auto* layout = new QHBoxLayout(page);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -273,10 +284,10 @@ QWidget* DashboardView::resolve(const VELKTake& take) {
     creates->setWordWrap(true);
     packageLayout->addWidget(creates);
     packageLayout->addStretch(1);
-    const StatusLine status = resolveMediaStatus(take);
-    auto* statusLabel = new SymbolLabel(qs(status.text), status.symbol, status.tint, TextStyle::body, package);
-    statusLabel->setObjectName(QStringLiteral("resolveStatus"));
-    packageLayout->addWidget(statusLabel);
+    const StatusLine status = resolveMediaStatus({});
+    m_resolveStatus = new SymbolLabel(qs(status.text), status.symbol, status.tint, TextStyle::body, package);
+    m_resolveStatus->setObjectName(QStringLiteral("resolveStatus"));
+    packageLayout->addWidget(m_resolveStatus);
     layout->addWidget(package, 1);
 
     auto* acceptance = new LibraryPanel(qs(T::acceptanceCheck), "checkmark.seal", page);

@@ -3,6 +3,7 @@
 // Media, Resolve, Activity). The only change it makes is the reference camera.
 
 #include <memory>
+#include <vector>
 
 #include <QWidget>
 
@@ -21,6 +22,10 @@ class StatusPill;
 
 namespace library {
 
+class ClipRow;
+class MetricCard;
+class ReadinessRow;
+class SymbolLabel;
 class TransferListModel;
 class ActivityListModel;
 
@@ -43,9 +48,11 @@ private:
     void refreshTransfers();
     void refreshActivities();
     void orderTabChain();
-    QWidget* overview(const VELKProject& project, const VELKTake& take);
-    QWidget* media(const VELKTake& take);
-    QWidget* resolve(const VELKTake& take);
+    QWidget* overview();
+    void showOverview(const VELKProject& project, const VELKTake& take);
+    QWidget* clips(QWidget* parent);
+    void showClips(const VELKTake& take);
+    QWidget* resolve();
     QWidget* activity();
 
     AppStore& m_store;
@@ -57,10 +64,15 @@ private:
     StatusPill* m_pill;
     QTabBar* m_tabs;
     QStackedWidget* m_tabPages;
-    // Rebuilt from the store: the Overview and Resolve tabs and the Media tab's recordings panel.
-    QWidget* m_overviewHolder;
-    QWidget* m_clipsHolder;
-    QWidget* m_resolveHolder;
+    // Drawn again in place from the store: the Overview tab's values, the recordings and the Resolve
+    // tab's media status.
+    std::vector<MetricCard*> m_metrics;
+    std::vector<ReadinessRow*> m_readiness;
+    std::vector<QLabel*> m_detailValues;
+    QStackedWidget* m_clipPages;
+    QWidget* m_clipRows;
+    std::vector<ClipRow*> m_clipRowWidgets;
+    SymbolLabel* m_resolveStatus;
     TransferListModel* m_transferModel;
     QStackedWidget* m_transferPages;
     QListView* m_transferList;

@@ -206,14 +206,18 @@ void LibraryWindow::rebuildProjects() {
 }
 
 void LibraryWindow::showProjectSelection() {
-    m_rebuildingProjects = true;
     QItemSelectionModel* selection = m_projects->selectionModel();
-    selection->clearSelection();
     const auto& id = m_store.selectedProjectID();
-    if (const int row = id ? m_projectModel->rowOf(*id) : -1; row >= 0) {
-        selection->setCurrentIndex(m_projectModel->index(row), QItemSelectionModel::ClearAndSelect);
+    const int row = id ? m_projectModel->rowOf(*id) : -1;
+    const QModelIndex wanted = row >= 0 ? m_projectModel->index(row) : QModelIndex();
+    // A selection the list already shows (the user's own) is left as it is, so it is told once.
+    const QModelIndexList shown = selection->selectedRows();
+    if (wanted.isValid() ? shown != QModelIndexList{wanted} || selection->currentIndex() != wanted : !shown.isEmpty()) {
+        m_rebuildingProjects = true;
+        selection->clearSelection();
+        if (wanted.isValid()) selection->setCurrentIndex(wanted, QItemSelectionModel::ClearAndSelect);
+        m_rebuildingProjects = false;
     }
-    m_rebuildingProjects = false;
     const std::optional<VELKProject> selected = m_store.selectedProject();
     m_rename->setEnabled(canRenameProject(selected ? &*selected : nullptr));
 }

@@ -95,17 +95,21 @@ void TakeListView::rebuild() {
     showSelection();
 }
 
+// A selection the list already shows (the user's own) is left as it is, so it is told once.
 void TakeListView::showSelection() {
+    const auto& id = m_store.selectedTakeID();
+    QListWidgetItem* wanted = nullptr;
+    for (int i = 0; id && !wanted && i < m_list->count(); ++i) {
+        if (m_list->item(i)->data(IdentityRole).toString().toStdString() == *id) wanted = m_list->item(i);
+    }
+    const QList<QListWidgetItem*> selected = m_list->selectedItems();
+    if (wanted ? selected == QList<QListWidgetItem*>{wanted} && m_list->currentItem() == wanted : selected.isEmpty())
+        return;
     m_rebuilding = true;
     m_list->clearSelection();
-    const auto& id = m_store.selectedTakeID();
-    for (int i = 0; id && i < m_list->count(); ++i) {
-        QListWidgetItem* item = m_list->item(i);
-        if (item->data(IdentityRole).toString().toStdString() == *id) {
-            item->setSelected(true);
-            m_list->setCurrentItem(item);
-            break;
-        }
+    if (wanted) {
+        wanted->setSelected(true);
+        m_list->setCurrentItem(wanted);
     }
     m_rebuilding = false;
 }

@@ -51,12 +51,18 @@ LibraryPanel::LibraryPanel(const QString& title, std::string_view icon, QWidget*
 ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : QWidget(parent) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    auto* icon = new QLabel(this);
-    icon->setPixmap(symbolPixmap(ready ? "checkmark.circle.fill" : "circle.dashed", ready ? Tint::green : Tint::secondary, 16));
-    layout->addWidget(icon);
+    m_icon = new QLabel(this);
+    layout->addWidget(m_icon);
     layout->addWidget(styledLabel(label, TextStyle::body, false, Tint::primary, this));
     layout->addStretch(1);
-    layout->addWidget(styledLabel(qs(ready ? T::readyWord : T::pendingWord), TextStyle::caption, false, Tint::secondary, this));
+    m_state = styledLabel({}, TextStyle::caption, false, Tint::secondary, this);
+    layout->addWidget(m_state);
+    setReady(ready);
+}
+
+void ReadinessRow::setReady(bool ready) {
+    m_icon->setPixmap(symbolPixmap(ready ? "checkmark.circle.fill" : "circle.dashed", ready ? Tint::green : Tint::secondary, 16));
+    m_state->setText(qs(ready ? T::readyWord : T::pendingWord));
 }
 
 MetricCard::MetricCard(const QString& title, const QString& value, std::string_view icon, QWidget* parent)
@@ -72,64 +78,78 @@ MetricCard::MetricCard(const QString& title, const QString& value, std::string_v
     symbol->setPixmap(symbolPixmap(icon, Tint::green, 16));
     top->addWidget(symbol);
     layout->addLayout(top);
-    layout->addWidget(styledLabel(value, TextStyle::title2, true, Tint::primary, this));
+    m_value = styledLabel(value, TextStyle::title2, true, Tint::primary, this);
+    layout->addWidget(m_value);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
+void MetricCard::setValue(const QString& value) { m_value->setText(value); }
+
 ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> makeReference, QWidget* parent)
     : QWidget(parent) {
-    const ClipRowView view = clipRow(clip, isReference);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(12);
-    auto* icon = new QLabel(this);
-    icon->setFixedWidth(28);
-    icon->setAlignment(Qt::AlignCenter);
-    icon->setPixmap(symbolPixmap(view.symbol, view.tint, 22));
-    layout->addWidget(icon);
+    m_icon = new QLabel(this);
+    m_icon->setFixedWidth(28);
+    m_icon->setAlignment(Qt::AlignCenter);
+    layout->addWidget(m_icon);
 
     auto* middle = new QVBoxLayout;
     middle->setSpacing(3);
     auto* cameraLine = new QHBoxLayout;
-    auto* camera = elidedLabel(QString::fromStdString(clip.cameraId), TextStyle::headline, true, Tint::primary, this);
-    camera->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    cameraLine->addWidget(camera, 1);
+    m_camera = elidedLabel({}, TextStyle::headline, true, Tint::primary, this);
+    m_camera->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    cameraLine->addWidget(m_camera, 1);
     middle->addLayout(cameraLine);
-    auto* fileName = elidedLabel(QString::fromStdString(clip.fileName), TextStyle::caption, false, Tint::secondary, this);
-    fileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    middle->addWidget(fileName);
-    if (clip.deviceName) {
-        auto* device = styledLabel(QString::fromStdString(*clip.deviceName), TextStyle::caption2, false, Tint::secondary, this);
-        device->setWordWrap(true);
-        middle->addWidget(device);
-    }
+    m_fileName = elidedLabel({}, TextStyle::caption, false, Tint::secondary, this);
+    m_fileName->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    middle->addWidget(m_fileName);
+    m_device = styledLabel({}, TextStyle::caption2, false, Tint::secondary, this);
+    m_device->setWordWrap(true);
+    middle->addWidget(m_device);
     layout->addLayout(middle, 1);
 
     auto* right = new QVBoxLayout;
     right->setSpacing(4);
-    auto* copy = styledLabel(qs(view.copyText), TextStyle::caption, false, Tint::primary, this);
-    copy->setAlignment(Qt::AlignRight);
-    right->addWidget(copy);
-    auto* anchors = styledLabel(qs(view.anchorsText), TextStyle::caption2, false, Tint::secondary, this);
-    anchors->setAlignment(Qt::AlignRight);
-    right->addWidget(anchors);
+    m_copy = styledLabel({}, TextStyle::caption, false, Tint::primary, this);
+    m_copy->setAlignment(Qt::AlignRight);
+    right->addWidget(m_copy);
+    m_anchors = styledLabel({}, TextStyle::caption2, false, Tint::secondary, this);
+    m_anchors->setAlignment(Qt::AlignRight);
+    right->addWidget(m_anchors);
     layout->addLayout(right);
 
     // The reference mark, or the button that makes this camera the reference, sits under the copy
     // state rather than beside the camera id, so that the row fits the narrow recordings panel.
-    if (view.showsReferencePill) right->addWidget(new StatusPill(qs(T::referencePill), tintColor(Tint::green), this), 0, Qt::AlignRight);
-    if (view.showsReferenceButton) {
-        auto* button = new QPushButton(qs(T::useAsReference), this);
-        button->setFlat(true);
-        button->setFont(library::font(TextStyle::caption));
-        button->setStyleSheet(QStringLiteral("QPushButton { padding: 2px 4px; }"));
-        button->setObjectName(QStringLiteral("useAsReference"));
-        button->setAccessibleDescription(QString::fromStdString(clip.cameraId)); // which camera a screen reader hears
-        connect(button, &QPushButton::clicked, this, [makeReference = std::move(makeReference)] {
-            if (makeReference) makeReference();
-        });
-        right->addWidget(button, 0, Qt::AlignRight);
-    }
+    m_pill = new StatusPill(qs(T::referencePill), tintColor(Tint::green), this);
+    right->addWidget(m_pill, 0, Qt::AlignRight);
+    m_button = new QPushButton(qs(T::useAsReference), this);
+    m_button->setFlat(true);
+    m_button->setFont(library::font(TextStyle::caption));
+    m_button->setStyleSheet(QStringLiteral("QPushButton { padding: 2px 4px; }"));
+    m_button->setObjectName(QStringLiteral("useAsReference"));
+    connect(m_button, &QPushButton::clicked, this, [this] {
+        // A copy: the action may change the store, which draws this row again.
+        if (const std::function<void()> action = m_makeReference) action();
+    });
+    right->addWidget(m_button, 0, Qt::AlignRight);
+    set(clip, isReference, std::move(makeReference));
+}
+
+void ClipRow::set(const VELKClip& clip, bool isReference, std::function<void()> makeReference) {
+    const ClipRowView view = clipRow(clip, isReference);
+    m_icon->setPixmap(symbolPixmap(view.symbol, view.tint, 22));
+    m_camera->setText(QString::fromStdString(clip.cameraId));
+    m_fileName->setText(QString::fromStdString(clip.fileName));
+    m_device->setText(clip.deviceName ? QString::fromStdString(*clip.deviceName) : QString());
+    m_device->setVisible(clip.deviceName.has_value());
+    m_copy->setText(qs(view.copyText));
+    m_anchors->setText(qs(view.anchorsText));
+    m_pill->setVisible(view.showsReferencePill);
+    m_button->setAccessibleDescription(QString::fromStdString(clip.cameraId)); // which camera a screen reader hears
+    m_button->setVisible(view.showsReferenceButton);
+    m_makeReference = std::move(makeReference);
 }
 
 SymbolLabel::SymbolLabel(const QString& text, std::string_view symbol, Tint tint, TextStyle style, QWidget* parent)

@@ -1,7 +1,8 @@
 #pragma once
 // The small display views the take list and the dashboard are made of, besides the shared ones of
-// app/view_kit. Each is drawn from what its caller passes and keeps nothing; the only interaction
-// is ClipRow's "Use as reference".
+// app/view_kit. Each is drawn from what its caller passes and keeps nothing of it; those whose data
+// changes with the selection are drawn again in place (`set…`), so a new selection changes texts
+// rather than making and deleting widgets. The only interaction is ClipRow's "Use as reference".
 
 #include <functional>
 #include <string>
@@ -14,6 +15,7 @@
 #include "library_window/library_presenter.hpp"
 #include "library_window/library_style.hpp"
 
+class QPushButton;
 class QVBoxLayout;
 
 namespace velk::library {
@@ -35,18 +37,39 @@ class ReadinessRow final : public QWidget {
     Q_OBJECT
 public:
     ReadinessRow(const QString& label, bool ready, QWidget* parent = nullptr);
+    void setReady(bool ready);
+
+private:
+    QLabel* m_icon;
+    QLabel* m_state;
 };
 
 class MetricCard final : public QFrame {
     Q_OBJECT
 public:
     MetricCard(const QString& title, const QString& value, std::string_view icon, QWidget* parent = nullptr);
+    void setValue(const QString& value);
+
+private:
+    QLabel* m_value;
 };
 
 class ClipRow final : public QWidget {
     Q_OBJECT
 public:
     ClipRow(const VELKClip& clip, bool isReference, std::function<void()> makeReference, QWidget* parent = nullptr);
+    void set(const VELKClip& clip, bool isReference, std::function<void()> makeReference);
+
+private:
+    QLabel* m_icon;
+    QLabel* m_camera;
+    QLabel* m_fileName;
+    QLabel* m_device;
+    QLabel* m_copy;
+    QLabel* m_anchors;
+    StatusPill* m_pill;
+    QPushButton* m_button;
+    std::function<void()> m_makeReference;
 };
 
 // A horizontal label with a symbol in front, in one colour.

@@ -12,6 +12,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QStringListModel>
 #include <QTabBar>
 #include <QToolButton>
@@ -153,19 +154,67 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
     list->setFocus();
     EXPECT_TRUE(item(list, 1)->state().focused);
     EXPECT_EQ(iface->focusChild(), item(list, 1));
-    // A shown list's current row is its first child.
-    EXPECT_EQ(iface->indexOfChild(item(list, 1)), 0);
+    // A focused list's current row is its first child, and every row's index in its parent is its row.
+    EXPECT_EQ(iface->child(0), item(list, 1));
+    EXPECT_EQ(iface->indexOfChild(item(list, 1)), 1);
 
     // Rows that move are found again by their place, not by where they were.
     list->insertItem(0, QStringLiteral("Birthday"));
     EXPECT_EQ(item(list, 0)->text(QAccessible::Name), "Birthday");
     EXPECT_EQ(item(list, 2)->text(QAccessible::Name), "Wedding");
-    EXPECT_EQ(iface->child(iface->indexOfChild(item(list, 0))), item(list, 0));
+    ASSERT_EQ(iface->childCount(), 3);
+    EXPECT_EQ(iface->indexOfChild(item(list, 0)), 0);
+    EXPECT_EQ(iface->indexOfChild(item(list, 2)), 2);
 
     // Pressing a row makes it the current, selected row, as a click does.
     item(list, 0)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     EXPECT_EQ(list->currentRow(), 0);
     EXPECT_TRUE(list->item(0)->isSelected());
+}
+
+// A shown list's children, while it has no current row nor the focus, are the rows in view,
+// whatever the list's spacing (which leaves twice its width between two rows), scroll or flow:
+// every row the viewport shows a part of, in order.
+TEST_F(AccessibilityTest, ListChildrenAreTheRowsInViewWhateverTheSpacingScrollOrFlow) {
+    struct Case {
+        int spacing;
+        int scrolled; // pixels, along the flow
+        QListView::Flow flow;
+        bool wrapping;
+    };
+    const Case cases[] = {
+        {0, 0, QListView::TopToBottom, false},  {0, 37, QListView::TopToBottom, false},
+        {6, 0, QListView::TopToBottom, false},  {6, 50, QListView::TopToBottom, false},
+        {6, 53, QListView::TopToBottom, false}, {6, 50, QListView::LeftToRight, false},
+        {4, 50, QListView::LeftToRight, true},
+    };
+    auto* search = new QPushButton(QStringLiteral("Search"), &window);
+    auto* list = new QListWidget(&window);
+    for (int row = 0; row < 200; ++row) list->addItem(QStringLiteral("Row %1").arg(row));
+    layout->addWidget(search);
+    layout->addWidget(list);
+    ASSERT_TRUE(test::activate(window));
+    search->setFocus();
+    QAccessibleInterface* iface = test::accessibleOf(list);
+    for (const Case& c : cases) {
+        list->setSpacing(c.spacing);
+        list->setFlow(c.flow);
+        list->setWrapping(c.wrapping);
+        list->setCurrentIndex({});
+        list->doItemsLayout();
+        QScrollBar* bar = c.flow == QListView::TopToBottom || c.wrapping ? list->verticalScrollBar() : list->horizontalScrollBar();
+        list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
+        list->setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+        bar->setValue(c.scrolled);
+        QStringList inView;
+        for (int row = 0; row < list->count(); ++row)
+            if (list->visualRect(list->model()->index(row, 0)).intersects(list->viewport()->rect())) inView << list->item(row)->text();
+        QStringList children;
+        for (int at = 0; at < iface->childCount(); ++at) children << iface->child(at)->text(QAccessible::Name);
+        ASSERT_FALSE(inView.isEmpty());
+        EXPECT_EQ(children, inView) << "spacing " << c.spacing << ", scrolled " << c.scrolled << ", flow " << c.flow
+                                    << (c.wrapping ? ", wrapping" : "");
+    }
 }
 
 // A list whose rows change in a window that is not active announces nothing; once its window is

@@ -19,6 +19,7 @@
 #include <memory>
 #include <optional>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -26,80 +27,13 @@
 #include "director_window/director_inspectors.hpp"
 #include "director_window_support.hpp"
 #include "support/build_paths.hpp"
-#include "support/child_process.hpp"
+#include "support/atspi_events.hpp"
 #include "support/qt_test.hpp"
 
 namespace velk {
 namespace {
 
 using namespace test;
-
-// tests/support/atspi_event_counter on the session's accessibility bus, ended with the case. Each
-// count closes with a name change of a widget of this program's own, which the bridge sends after
-// everything before it.
-class AtspiEventCounter {
-public:
-    AtspiEventCounter()
-        : m_counter({"/usr/bin/python3", sourcePath("tests/support/atspi_event_counter")}, "", true) {
-        m_listening = m_counter.readLine(10'000) == "listening";
-        if (!m_listening) return;
-        QAccessibleInterface* marker = QAccessible::queryAccessibleInterface(&m_marker);
-        m_counter.writeLine("mark " + path(marker));
-        // The bridge sends every object event once it has learnt of the counter's registration.
-        bool counted = false;
-        m_listening = waitUntil([&] { return counted || (counted = count(5'000).has_value()); }, 20'000);
-    }
-
-    bool listening() const { return m_listening; }
-
-    static std::string path(QAccessibleInterface* object) {
-        return "/org/a11y/atspi/accessible/" + std::to_string(QAccessible::uniqueId(object));
-    }
-
-    // The counter's searches for the focused child of a list: "focused PATH calls TABLE CHILDREN".
-    std::optional<std::string> findFocusedChild(QAccessibleInterface* list) {
-        m_counter.writeLine("find " + path(list));
-        std::optional<std::string> line;
-        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 120'000);
-        return line;
-    }
-
-    // The events since the previous count, as the counter's line "events N KIND=COUNT ...". A busy
-    // machine may take long to tell them all.
-    std::optional<std::string> count(int boundMs = 60'000) {
-        m_marker.setAccessibleName(QString::number(++m_marks));
-        std::optional<std::string> line;
-        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, boundMs);
-        return line;
-    }
-    // The events from now until the application has nothing more to tell (a count without events):
-    // what it does at once and what it leaves for its event loop (a list lays its rows out there).
-    // None when it never fell quiet.
-    std::optional<std::string> countUntilQuiet() {
-        std::string told;
-        for (int counts = 0; counts < 10; ++counts) {
-            const std::optional<std::string> line = count();
-            if (!line) return std::nullopt;
-            if (*line == "events 0") return told.empty() ? *line : told;
-            told += (told.empty() ? "" : " + ") + *line;
-        }
-        return std::nullopt;
-    }
-
-private:
-    ChildProcess m_counter;
-    QWidget m_marker;
-    int m_marks = 0;
-    bool m_listening = false;
-};
-
-// "events 12 ChildrenChanged:add=1 ... + events 2 ..." → 14.
-int total(const std::string& lines) {
-    int sum = 0;
-    for (std::size_t at = lines.find("events "); at != std::string::npos; at = lines.find("events ", at + 1))
-        sum += std::stoi(lines.substr(at + 7));
-    return sum;
-}
 
 // A session of `rows` edits with the Edit Decisions list shown.
 void showEdits(WindowRig& rig, int rows) {
@@ -155,8 +89,23 @@ TEST_F(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
     std::cout << "with 50 rows: " << lines[0] << "\nwith 500 rows: " << lines[1] << std::endl;
 }
 
+// The counter's answer after "calls ": "N M size S index I".
+struct Found {
+    std::string tableCalls;
+    std::string childrenCalls;
+    int size = -1;
+    int index = -1;
+};
+Found foundIn(const std::string& answer) {
+    Found found;
+    std::string size, index;
+    std::istringstream(answer) >> found.tableCalls >> found.childrenCalls >> size >> found.size >> index >> found.index;
+    return found;
+}
+
 // One arrow key after another in the list, each followed by a screen reader's search for the focused
-// row, then Tab out of the list and the search once more.
+// row, then Tab out of the list and the search once more. The focused list tells its true size and
+// the row's true position, as a screen reader reads them (its child count, the row's index in it).
 TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsAsAtTen) {
     AtspiEventCounter& counter = *onBus;
     std::set<std::string> callsToFind;
@@ -181,9 +130,12 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
             const std::string found =
                 "focused " + AtspiEventCounter::path(list->tableInterface()->cellAt(from + 1, 0)) + " calls ";
             ASSERT_EQ(line->substr(0, found.size()), found) << *line;
-            const std::string calls = line->substr(found.size());
-            callsToFind.insert(calls.substr(0, calls.find(' ')));
-            childrenRead[rows].push_back(calls.substr(calls.find(' ') + 1));
+            const Found read = foundIn(line->substr(found.size()));
+            callsToFind.insert(read.tableCalls);
+            childrenRead[rows].push_back(read.childrenCalls);
+            // Every row is a child of the focused list, and the row's index in it is its row.
+            EXPECT_EQ(read.size, rows) << *line;
+            EXPECT_EQ(read.index, from + 1) << *line;
             std::cout << rows << " rows, Down to row " << from + 1 << ": " << *line << " in " << round.elapsed()
                       << " ms" << std::endl;
         }
@@ -191,39 +143,16 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
         ASSERT_TRUE(waitUntil([&] { return !view->hasFocus(); }));
         const std::optional<std::string> line = counter.findFocusedChild(list);
         ASSERT_TRUE(line) << "no answer after Tab out of " << rows << " rows";
-        EXPECT_EQ(line->rfind("focused none ", 0), 0u) << *line;
-        afterLeaving.insert(line->substr(0, line->rfind(' ')));
-        childrenRead[rows].push_back(line->substr(line->rfind(' ') + 1));
+        ASSERT_EQ(line->rfind("focused none calls ", 0), 0u) << *line;
+        const Found read = foundIn(line->substr(19));
+        afterLeaving.insert(read.tableCalls);
+        childrenRead[rows].push_back(read.childrenCalls);
         std::cout << rows << " rows, Tab out: " << *line << std::endl;
     }
     EXPECT_EQ(callsToFind.size(), 1u) << "the calls to find the focused row differ with the row or the rows";
     EXPECT_EQ(afterLeaving.size(), 1u) << "the calls after Tab out differ with the rows";
     EXPECT_EQ(childrenRead[600], childrenRead[100]) << "reading the children costs more with more rows";
 }
-
-// The pauses of at least `pauseMs` between the presses a widget receives: where a row that a held
-// key passes may be told, the key having stopped for a while on a busy machine.
-class KeyPauses final : public QObject {
-public:
-    KeyPauses(QWidget& widget, int pauseMs) : m_pauseMs(pauseMs) {
-        widget.installEventFilter(this);
-        m_since.start();
-    }
-    int pauses = 0;
-
-protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() != QEvent::KeyPress) return false;
-        if (m_presses++ > 0 && m_since.elapsed() >= m_pauseMs) ++pauses;
-        m_since.restart();
-        return false;
-    }
-
-private:
-    int m_pauseMs;
-    int m_presses = 0;
-    QElapsedTimer m_since;
-};
 
 // A held key tells the row it stops at, not every row it passes: a screen reader would still be
 // reading the rows long after the key is let go.

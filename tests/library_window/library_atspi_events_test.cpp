@@ -1,0 +1,138 @@
+// What a screen reader is told as the keyboard moves through the Library's long lists, counted on
+// the accessibility bus: one Down tells what changed, not every widget the dashboard has; a held
+// Down tells the selection once, where it stops.
+
+#include <QAccessible>
+#include <QListView>
+#include <QListWidget>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "library_window/take_list_view.hpp"
+#include "library_window_fixture.hpp"
+#include "support/atspi_events.hpp"
+#include "support/widgets.hpp"
+
+namespace velk::testing {
+namespace {
+
+using test::AtspiEventCounter;
+using test::total;
+using test::waitUntil;
+
+VELKTake takeWithTwoClips(const std::string& id) {
+    VELKClip here{.id = id + "-a", .cameraId = "cam-a", .fileName = "a.mov", .localPath = "/v/a.mov"};
+    VELKClip onPhone{.id = id + "-b", .cameraId = "cam-b", .fileName = "b.mov"};
+    return VELKTake{.id = id, .timelineFPS = "30", .clips = {here, onPhone}};
+}
+
+// A project of 300 takes, or 300 projects of one take each, with the first shown.
+VELKLibrary threeHundredTakes() {
+    VELKProject project{"p0", "Show", 1, {}};
+    for (int take = 0; take < 300; ++take) project.takes.push_back(takeWithTwoClips("take-" + std::to_string(take)));
+    return VELKLibrary{{project}};
+}
+VELKLibrary threeHundredProjects() {
+    VELKLibrary library;
+    for (int project = 0; project < 300; ++project) {
+        const std::string id = "p" + std::to_string(project);
+        library.projects.push_back({id, "Project " + std::to_string(project), 1, {takeWithTwoClips(id + "-take")}});
+    }
+    return library;
+}
+
+struct LongList {
+    const char* name;
+    VELKLibrary (*library)();
+    QListView* (*list)(LibraryWindow&);
+    int selectingLists; // whose selection a new row moves: a new project selects its first take
+};
+const LongList longLists[] = {
+    {"takes", threeHundredTakes, [](LibraryWindow& window) -> QListView* { return window.takeList()->list(); }, 1},
+    {"projects", threeHundredProjects, [](LibraryWindow& window) { return window.projectList(); }, 2},
+};
+
+// The cases run in a screen reader's session, with the counter listening on its accessibility bus.
+class LibraryAtspiEvents : public LibraryWindowTest {
+protected:
+    void SetUp() override {
+        if (qgetenv("VELK_SCREEN_READER") != "1")
+            GTEST_SKIP() << "needs a screen reader's session: ctest runs it as LibraryAtspiEvents."
+                         << ::testing::UnitTest::GetInstance()->current_test_info()->name()
+                         << ".xcb_plain_screen_reader";
+        LibraryWindowTest::SetUp();
+        onBus.emplace();
+        ASSERT_TRUE(onBus->listening()) << "no count from tests/support/atspi_event_counter";
+    }
+
+    // The list of a window over `library`, shown, with the focus on its first row and everything
+    // that told already counted.
+    QListView* focusedList(const LongList& long_) {
+        store.setLibrary(long_.library());
+        store.setSelectedProjectID("p0");
+        EXPECT_TRUE(test::activate(*window));
+        QListView* view = long_.list(*window);
+        view->setFocus(Qt::TabFocusReason);
+        EXPECT_TRUE(waitUntil([&] { return view->hasFocus() && view->currentIndex().row() == 0; }));
+        EXPECT_TRUE(onBus->countUntilQuiet()) << "the window was shown";
+        return view;
+    }
+
+    std::optional<AtspiEventCounter> onBus;
+};
+
+// Qt warns of each event it cannot find the object of ("Cannot create accessible child interface").
+int warnings = 0;
+void countWarning(QtMsgType type, const QMessageLogContext&, const QString& message) {
+    if (type == QtWarningMsg && message.contains(QLatin1String("accessible"))) ++warnings;
+}
+
+TEST_F(LibraryAtspiEvents, OneDownTellsTheRowsChangeNotTheDashboardsWidgets) {
+    for (const LongList& long_ : longLists) {
+        QListView* view = focusedList(long_);
+        warnings = 0;
+        const QtMessageHandler previous = qInstallMessageHandler(countWarning);
+        QTest::keyClick(view, Qt::Key_Down);
+        ASSERT_TRUE(waitUntil([&] { return view->currentIndex().row() == 1; })) << long_.name;
+        const std::optional<std::string> told = onBus->countUntilQuiet();
+        qInstallMessageHandler(previous);
+        ASSERT_TRUE(told) << long_.name;
+        EXPECT_EQ(warnings, 0) << long_.name;
+        // The row's focus and selection, and the few texts of the dashboard that name the take.
+        EXPECT_LE(total(*told), 24) << long_.name << ": " << *told;
+        std::cout << long_.name << ", one Down: " << *told << std::endl;
+    }
+}
+
+TEST_F(LibraryAtspiEvents, AHeldDownTellsTheSelectionOnceWhereItStops) {
+    for (const LongList& long_ : longLists) {
+        QListView* view = focusedList(long_);
+        constexpr int repeats = 20;
+        test::KeyPauses paused(*view, 100);
+        QTest::keyPress(view, Qt::Key_Down);
+        for (int repeat = 0; repeat < repeats; ++repeat)
+            QTest::simulateEvent(view, true, Qt::Key_Down, Qt::NoModifier, QString(), true);
+        QTest::keyRelease(view, Qt::Key_Down);
+        ASSERT_TRUE(waitUntil([&] { return view->currentIndex().row() == repeats + 1; })) << long_.name;
+        test::runFor(300); // the held key's rows are told once it has stopped repeating
+        const std::optional<std::string> told = onBus->countUntilQuiet();
+        ASSERT_TRUE(told) << long_.name;
+        int selected = 0;
+        for (std::size_t at = told->find("StateChanged:selected="); at != std::string::npos;
+             at = told->find("StateChanged:selected=", at + 1))
+            selected += std::stoi(told->substr(at + 22));
+        // In each list, the press's row, then where the key stopped: each the old row unselected and
+        // the new one selected; once more for each pause the bridge made in handing the repeats on.
+        EXPECT_LE(selected, (4 + 2 * paused.pauses) * long_.selectingLists) << long_.name << ": " << *told;
+        std::cout << long_.name << ", held Down: " << *told << std::endl;
+    }
+}
+
+} // namespace
+} // namespace velk::testing
