@@ -25,73 +25,13 @@
 #include "director_fakes.hpp"
 #include "director_window/director_inspectors.hpp"
 #include "director_window_support.hpp"
-#include "support/build_paths.hpp"
-#include "support/child_process.hpp"
+#include "support/atspi_events.hpp"
 #include "support/qt_test.hpp"
 
 namespace velk {
 namespace {
 
 using namespace test;
-
-// tests/support/atspi_event_counter on the session's accessibility bus, ended with the case. Each
-// count closes with a name change of a widget of this program's own, which the bridge sends after
-// everything before it.
-class AtspiEventCounter {
-public:
-    AtspiEventCounter()
-        : m_counter({"/usr/bin/python3", sourcePath("tests/support/atspi_event_counter")}, "", true) {
-        m_listening = m_counter.readLine(10'000) == "listening";
-        if (!m_listening) return;
-        QAccessibleInterface* marker = QAccessible::queryAccessibleInterface(&m_marker);
-        m_counter.writeLine("mark " + path(marker));
-        // The bridge sends every object event once it has learnt of the counter's registration.
-        bool counted = false;
-        m_listening = waitUntil([&] { return counted || (counted = count(5'000).has_value()); }, 20'000);
-    }
-
-    bool listening() const { return m_listening; }
-
-    static std::string path(QAccessibleInterface* object) {
-        return "/org/a11y/atspi/accessible/" + std::to_string(QAccessible::uniqueId(object));
-    }
-
-    // The counter's searches for the focused child of a list: "focused PATH calls TABLE CHILDREN".
-    std::optional<std::string> findFocusedChild(QAccessibleInterface* list) {
-        m_counter.writeLine("find " + path(list));
-        std::optional<std::string> line;
-        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 120'000);
-        return line;
-    }
-
-    // The events since the previous count, as the counter's line "events N KIND=COUNT ...". A busy
-    // machine may take long to tell them all.
-    std::optional<std::string> count(int boundMs = 60'000) {
-        m_marker.setAccessibleName(QString::number(++m_marks));
-        std::optional<std::string> line;
-        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, boundMs);
-        return line;
-    }
-    // The events from now until the application has nothing more to tell (a count without events):
-    // what it does at once and what it leaves for its event loop (a list lays its rows out there).
-    // None when it never fell quiet.
-    std::optional<std::string> countUntilQuiet() {
-        std::string told;
-        for (int counts = 0; counts < 10; ++counts) {
-            const std::optional<std::string> line = count();
-            if (!line) return std::nullopt;
-            if (*line == "events 0") return told.empty() ? *line : told;
-            told += (told.empty() ? "" : " + ") + *line;
-        }
-        return std::nullopt;
-    }
-
-private:
-    ChildProcess m_counter;
-    QWidget m_marker;
-    int m_marks = 0;
-    bool m_listening = false;
-};
 
 // "events 12 ChildrenChanged:add=1 ... + events 2 ..." → 14.
 int total(const std::string& lines) {

@@ -1,0 +1,103 @@
+#pragma once
+// Widget tests in a screen reader's session (tests/support/on_xvfb --screen-reader): what this
+// program tells assistive tools, as a screen reader on the session's accessibility bus receives it.
+// Needs a QApplication on the xcb platform with Qt's AT-SPI bridge on.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <QAccessible>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QWidget>
+
+#include "support/build_paths.hpp"
+#include "support/child_process.hpp"
+#include "support/qt_test.hpp"
+
+namespace velk::test {
+
+// tests/support/atspi_event_counter on the session's accessibility bus, ended with the case. Each
+// count closes with a name change of a widget of this program's own, which the bridge sends after
+// everything before it.
+class AtspiEventCounter {
+public:
+    AtspiEventCounter()
+        : m_counter({"/usr/bin/python3", sourcePath("tests/support/atspi_event_counter")}, "", true) {
+        m_listening = m_counter.readLine(10'000) == "listening";
+        if (!m_listening) return;
+        QAccessibleInterface* marker = QAccessible::queryAccessibleInterface(&m_marker);
+        m_counter.writeLine("mark " + path(marker));
+        // The bridge sends every object event once it has learnt of the counter's registration.
+        bool counted = false;
+        m_listening = waitUntil([&] { return counted || (counted = count(5'000).has_value()); }, 20'000);
+    }
+
+    bool listening() const { return m_listening; }
+
+    static std::string path(QAccessibleInterface* object) {
+        return "/org/a11y/atspi/accessible/" + std::to_string(QAccessible::uniqueId(object));
+    }
+
+    // The counter's searches for the focused child of a list: "focused PATH calls TABLE CHILDREN".
+    std::optional<std::string> findFocusedChild(QAccessibleInterface* list) {
+        m_counter.writeLine("find " + path(list));
+        std::optional<std::string> line;
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 120'000);
+        return line;
+    }
+
+    // The events since the previous count, as the counter's line "events N KIND=COUNT ...". A busy
+    // machine may take long to tell them all.
+    std::optional<std::string> count(int boundMs = 60'000) {
+        m_marker.setAccessibleName(QString::number(++m_marks));
+        std::optional<std::string> line;
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, boundMs);
+        return line;
+    }
+    // The events from now until the application has nothing more to tell (a count without events):
+    // what it does at once and what it leaves for its event loop (a list lays its rows out there).
+    // None when it never fell quiet.
+    std::optional<std::string> countUntilQuiet() {
+        std::string told;
+        for (int counts = 0; counts < 10; ++counts) {
+            const std::optional<std::string> line = count();
+            if (!line) return std::nullopt;
+            if (*line == "events 0") return told.empty() ? *line : told;
+            told += (told.empty() ? "" : " + ") + *line;
+        }
+        return std::nullopt;
+    }
+
+    // What the application told since the previous call, as the counter's "told" list: every text
+    // inserted or removed ("insert TEXT", "delete TEXT") and the name of every object that took the
+    // focus ("focused NAME"). None when the counter did not answer.
+    std::optional<std::vector<std::string>> told() {
+        if (!count()) return std::nullopt;
+        m_counter.writeLine("told");
+        std::optional<std::string> line;
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 60'000);
+        if (!line || line->rfind("told ", 0) != 0) return std::nullopt;
+        std::vector<std::string> told;
+        const QByteArray list = QByteArray::fromStdString(line->substr(5));
+        for (const QJsonValue entry : QJsonDocument::fromJson(list).array()) {
+            const QString text = entry.toString();
+            if (!text.startsWith(QLatin1String("focused /"))) {
+                told.push_back(text.toStdString());
+                continue;
+            }
+            QAccessibleInterface* focused = QAccessible::accessibleInterface(text.section(u'/', -1).toUInt());
+            told.push_back("focused " + (focused ? focused->text(QAccessible::Name).toStdString() : std::string()));
+        }
+        return told;
+    }
+
+private:
+    ChildProcess m_counter;
+    QWidget m_marker;
+    int m_marks = 0;
+    bool m_listening = false;
+};
+
+} // namespace velk::test
