@@ -1,6 +1,7 @@
 #include "app/accessibility.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <typeinfo>
 #include <utility>
 
@@ -24,6 +25,7 @@
 #include <QTabBar>
 #include <QTimer>
 
+#include "app/accessible_values.hpp"
 #include "app/key_repeat.hpp"
 
 namespace velk::Accessibility {
@@ -268,7 +270,7 @@ public:
         state.focusable = !state.disabled && m_view->focusPolicy() != Qt::NoFocus;
         state.selectable = flags.testFlag(Qt::ItemIsSelectable) && m_view->selectionMode() != QAbstractItemView::NoSelection;
         state.selected = chosenRow(*m_view, index);
-        state.focused = m_view->hasFocus() && m_view->currentIndex() == index;
+        state.focused = (m_view->hasFocus() && m_view->currentIndex() == index) || isFocusedChoice(*m_view, index);
         state.multiSelectable = m_view->selectionMode() == QAbstractItemView::MultiSelection;
         state.extSelectable = m_view->selectionMode() == QAbstractItemView::ExtendedSelection;
         if (flags.testFlag(Qt::ItemIsUserCheckable)) {
@@ -644,8 +646,14 @@ bool selectionOrTextHeldBack(QAccessibleEvent* event);
 
 // Qt names a list's row in its events (a row becoming current, selected) by the row's place in the
 // model. The row's place among the list's children is told instead, and the event of a row that
-// is not one of them is dropped.
+// is not one of them is dropped. A masked field's text is told masked, and a focused combo box's
+// new choice as the focus of its item (app/accessible_values).
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
+    if (const std::unique_ptr<QAccessibleEvent> masked = maskedTextEvent(*event)) return passOnTrueFocus(masked.get());
+    if (const std::unique_ptr<QAccessibleEvent> choice = choiceFocusEvent(*event)) {
+        passOnTrueFocus(event);
+        return passOn(choice.get());
+    }
     if (event->type() == QAccessible::TableModelChanged) followListModel(event);
     if (selectionOrTextHeldBack(event)) return;
     if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return passOnTrueFocus(event);

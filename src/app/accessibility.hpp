@@ -14,6 +14,8 @@
 //     its tab bar, a scroll area's viewport, a dialog's button box);
 //   - a focus event reaches assistive tools only from the object that has the focus, in the active
 //     window (Qt also tells of a new current row of a list that does not have it);
+//   - a masked field tells no typed character, and a combo box tells each new choice it makes
+//     while it has the focus (app/accessible_values.hpp);
 //   - Return and Enter, with or without modifiers, press the focused push or tool button once per
 //     press, in every window and under every platform theme (Space already does; a check box is
 //     toggled by Space only), except a button that grants trust or removes something

@@ -4,9 +4,10 @@
 // holds the scroll bars that a list shows once it outgrows its view. A screen reader also finds the
 // list's focused row in as few calls with 600 rows as with 10, wherever that row is, through the
 // list's Table; and one that reads the list's children instead, as Orca does, reads as many with
-// 600 rows as with 100.
+// 600 rows as with 100. A combo box tells each new choice.
 
 #include <QAccessible>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QListView>
 #include <QTest>
@@ -25,6 +26,7 @@
 
 #include "director_fakes.hpp"
 #include "director_window/director_inspectors.hpp"
+#include "director_window/switcher_view.hpp"
 #include "director_window_support.hpp"
 #include "support/build_paths.hpp"
 #include "support/atspi_events.hpp"
@@ -152,6 +154,20 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
     EXPECT_EQ(callsToFind.size(), 1u) << "the calls to find the focused row differ with the row or the rows";
     EXPECT_EQ(afterLeaving.size(), 1u) << "the calls after Tab out differ with the rows";
     EXPECT_EQ(childrenRead[600], childrenRead[100]) << "reading the children costs more with more rows";
+}
+
+// A combo box changed by a key tells its new choice as the focus of that choice, which Orca
+// speaks (a name change of a combo box it ignores, and Qt's selection change it cannot read).
+TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    QComboBox* duration = rig.window->switcher()->fadeDurationPicker();
+    duration->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitUntil([&] { return duration->hasFocus(); }));
+    ASSERT_TRUE(onBus->told()) << "the box took the focus";
+    QTest::keyClick(duration, Qt::Key_Down);
+    ASSERT_TRUE(waitUntil([&] { return duration->currentText() == "1.5 s"; }));
+    EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused 1.5 s"});
 }
 
 // A held key tells the row it stops at, not every row it passes: a screen reader would still be

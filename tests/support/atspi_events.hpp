@@ -1,14 +1,19 @@
 #pragma once
 // tests/support/atspi_event_counter on the session's accessibility bus, for cases that run in a
-// screen reader's session (velk_test_on_desktops ... SCREEN_READER).
+// screen reader's session (velk_test_on_desktops ... SCREEN_READER): what this program tells
+// assistive tools, as a screen reader on the session's accessibility bus receives it. Needs a
+// QApplication on the xcb platform with Qt's AT-SPI bridge on.
 
 #include <QAccessible>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QWidget>
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/build_paths.hpp"
 #include "support/child_process.hpp"
@@ -66,6 +71,29 @@ public:
             told += (told.empty() ? "" : " + ") + *line;
         }
         return std::nullopt;
+    }
+
+    // What the application told since the previous call, as the counter's "told" list: every text
+    // inserted or removed ("insert TEXT", "delete TEXT") and the name of every object that took the
+    // focus ("focused NAME"). None when the counter did not answer.
+    std::optional<std::vector<std::string>> told() {
+        if (!count()) return std::nullopt;
+        m_counter.writeLine("told");
+        std::optional<std::string> line;
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 60'000);
+        if (!line || line->rfind("told ", 0) != 0) return std::nullopt;
+        std::vector<std::string> told;
+        const QByteArray list = QByteArray::fromStdString(line->substr(5));
+        for (const QJsonValue entry : QJsonDocument::fromJson(list).array()) {
+            const QString text = entry.toString();
+            if (!text.startsWith(QLatin1String("focused /"))) {
+                told.push_back(text.toStdString());
+                continue;
+            }
+            QAccessibleInterface* focused = QAccessible::accessibleInterface(text.section(u'/', -1).toUInt());
+            told.push_back("focused " + (focused ? focused->text(QAccessible::Name).toStdString() : std::string()));
+        }
+        return told;
     }
 
 private:

@@ -31,6 +31,7 @@
 #include "wifi/wifi_join_coordinator.hpp"
 #include "wifi/wifi_qr_code_image.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/atspi_events.hpp"
 #include "support/widgets.hpp"
 #include "wifi/wifi_test_support.hpp"
 
@@ -401,6 +402,35 @@ TEST_F(WiFiOnboardingViewTest, TheTabsAndPagesAreNamedAndOnlyTheFocusReportsFocu
         if (!c.focusReporters.empty()) EXPECT_EQ(test::focusReporters(*sheet), c.focusReporters);
         else EXPECT_EQ(test::focusReporters(*sheet).size(), 1u) << c.spokenAncestors;
     }
+}
+
+// As a screen reader hears it: the password field is a password field that tells no typed character.
+TEST_F(WiFiOnboardingViewTest, ThePasswordTellsNoTypedCharacter) {
+    if (qgetenv("VELK_SCREEN_READER") != "1")
+        GTEST_SKIP() << "needs a screen reader's session: ctest runs it as "
+                        "WiFiOnboardingViewTest.ThePasswordTellsNoTypedCharacter.xcb_plain_screen_reader";
+    Accessibility::install();
+    test::AtspiEventCounter onBus;
+    ASSERT_TRUE(onBus.listening());
+    auto sheet = makeSheet();
+    ASSERT_TRUE(test::activate(*sheet));
+    sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
+    auto* password = child<QLineEdit>(*sheet, "sharePassword");
+    password->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(onBus.told());
+    QTest::keyClicks(password, "secret12");
+    QTest::keyClick(password, Qt::Key_Backspace);
+    // The screen reader's bridge hands the keys on once its listener has let them pass.
+    ASSERT_TRUE(test::waitUntil([&] { return password->text() == "secret1"; }, 20'000));
+    const std::optional<std::vector<std::string>> told = onBus.told();
+    ASSERT_TRUE(told);
+    EXPECT_EQ(told->size(), 9u);
+    std::string heard; // every text told, without its "insert " or "delete "
+    for (const std::string& text : *told) heard += text.substr(7);
+    EXPECT_EQ(heard.find_first_of("secrt12"), std::string::npos) << heard;
+    QAccessibleInterface* field = QAccessible::queryAccessibleInterface(password);
+    EXPECT_EQ(field->role(), QAccessible::EditableText); // with the password state: AT-SPI's password text
+    EXPECT_TRUE(field->state().passwordEdit);
 }
 
 // Stand-ins for the desktop's settings programs, first on PATH while the test runs.

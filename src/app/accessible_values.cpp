@@ -1,0 +1,77 @@
+#include "app/accessible_values.hpp"
+
+#include <QAbstractItemView>
+#include <QAccessible>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QStyle>
+
+namespace velk::Accessibility {
+namespace {
+
+// The text as the field shows it: one mask character for each character, none at all where the
+// field shows nothing.
+QString asShown(const QLineEdit& field, const QString& text) {
+    if (field.echoMode() == QLineEdit::NoEcho || text.isEmpty()) return {};
+    const QChar mask(field.style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, &field));
+    return QString(text.size(), mask);
+}
+
+// The combo box whose list of choices `view` is (the list sits in the combo box's popup frame).
+QComboBox* comboBoxOf(const QAbstractItemView& view) {
+    const QWidget* frame = view.parentWidget();
+    auto* combo = frame ? qobject_cast<QComboBox*>(frame->parentWidget()) : nullptr;
+    return combo && combo->view() == &view ? combo : nullptr;
+}
+
+} // namespace
+
+std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event) {
+    const auto* field = qobject_cast<const QLineEdit*>(event.object());
+    if (!field || field->echoMode() == QLineEdit::Normal) return nullptr;
+    std::unique_ptr<QAccessibleTextCursorEvent> masked;
+    switch (event.type()) {
+    case QAccessible::TextInserted: {
+        const auto& inserted = static_cast<const QAccessibleTextInsertEvent&>(event);
+        masked = std::make_unique<QAccessibleTextInsertEvent>(event.object(), inserted.changePosition(),
+                                                              asShown(*field, inserted.textInserted()));
+        break;
+    }
+    case QAccessible::TextRemoved: {
+        const auto& removed = static_cast<const QAccessibleTextRemoveEvent&>(event);
+        masked = std::make_unique<QAccessibleTextRemoveEvent>(event.object(), removed.changePosition(),
+                                                              asShown(*field, removed.textRemoved()));
+        break;
+    }
+    case QAccessible::TextUpdated: {
+        const auto& updated = static_cast<const QAccessibleTextUpdateEvent&>(event);
+        masked = std::make_unique<QAccessibleTextUpdateEvent>(event.object(), updated.changePosition(),
+                                                              asShown(*field, updated.textRemoved()),
+                                                              asShown(*field, updated.textInserted()));
+        break;
+    }
+    default: return nullptr;
+    }
+    masked->setCursorPosition(static_cast<const QAccessibleTextCursorEvent&>(event).cursorPosition());
+    return masked;
+}
+
+bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index) {
+    const QComboBox* combo = comboBoxOf(view);
+    if (!combo || !combo->hasFocus() || combo->isEditable() || view.isVisible() || !index.isValid()) return false;
+    return index == combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
+}
+
+std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event) {
+    if (event.type() != QAccessible::ValueChanged) return nullptr;
+    const auto* combo = qobject_cast<const QComboBox*>(event.object());
+    if (!combo || !combo->view() || !combo->isActiveWindow() || combo->currentIndex() < 0) return nullptr;
+    const QModelIndex choice = combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
+    if (!isFocusedChoice(*combo->view(), choice)) return nullptr;
+    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
+    QAccessibleInterface* item = list && list->tableInterface() ? list->tableInterface()->cellAt(choice.row(), 0) : nullptr;
+    if (!item) return nullptr;
+    return std::make_unique<QAccessibleEvent>(item, QAccessible::Focus);
+}
+
+} // namespace velk::Accessibility

@@ -1,0 +1,33 @@
+#pragma once
+// What assistive tools are told when a text field that hides what is typed, or a combo box, changes
+// its value. Used by the application's update handler (app/accessibility.cpp).
+//   - A masked field (a line edit whose echo mode is not Normal: the Wi-Fi password, the pairing
+//     code) tells no typed character: Qt tells every character typed or removed in its text events
+//     even while the field hides them, so its events are told with each character replaced by the
+//     field's mask character, or with no text where the field shows nothing.
+//   - A combo box that changes its choice while it has the focus tells its new choice as the focus
+//     of its current item: Orca speaks a collapsed combo box's choice only when the choice itself
+//     is told as its focus, having no other way to learn it through Qt 6.4's bridge (which offers
+//     no Selection, and a name change of a combo box Orca ignores).
+
+#include <memory>
+
+class QAbstractItemView;
+class QAccessibleEvent;
+class QModelIndex;
+
+namespace velk::Accessibility {
+
+// The event as assistive tools are to hear it when it tells what was typed into, removed from or
+// set in a masked field; null for every other event.
+std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event);
+
+// Whether `index` is the current choice of the combo box whose hidden list of choices `view` is,
+// while that combo box has the focus: the item a screen reader is told as focused.
+bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index);
+
+// For a change of a combo box's value, the focus event of its new choice, when the combo box has
+// the focus in the active window and its list is closed; null otherwise.
+std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event);
+
+} // namespace velk::Accessibility
