@@ -4,6 +4,7 @@
 #include <utility>
 
 #include <QAbstractNativeEventFilter>
+#include <QAccessible>
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -167,12 +168,16 @@ protected:
         const std::uint64_t time = key->timestamp();
         const bool recordedByServer = m_serverRecords && key->nativeScanCode() != 0;
         if (type == QEvent::ShortcutOverride) {
-            // While a bridge takes the keys, a shortcut acts on the bridge's copy of a press, once
-            // the screen reader let it through (not on Insert+Space, which it keeps): the press the
-            // server sent goes on to the bridge as though a widget wanted it. Qt checks shortcuts for
-            // a copy as it reaches a widget, from its symbol and modifiers alone, so a press with
-            // Shift or AltGr, whose shortcut may lie on another symbol of its key, is checked at once.
-            if (recordedByServer && time != 0 && m_bridgeResends && (key->nativeModifiers() & symbolModifiers) == 0) {
+            // Where a bridge may take the keys, a shortcut acts on the press as it reaches its
+            // widget: the bridge's copy, once the screen reader let it through (not Insert+Space,
+            // which it keeps), or the server's press itself where no bridge took it (a reader may
+            // start, quit or crash between two presses). The press the server sent goes on to the
+            // window as though a widget wanted it. Qt checks shortcuts for a copy as it reaches a
+            // widget, from its symbol and modifiers alone, so a press with Shift or AltGr, whose
+            // shortcut may lie on another symbol of its key, is checked at once.
+            if (recordedByServer && time != 0 && (QAccessible::isActive() || m_bridgeResends) &&
+                (key->nativeModifiers() & symbolModifiers) == 0) {
+                m_checkLeftToWidget = {physical, time};
                 event->accept();
                 return true;
             }
@@ -192,6 +197,18 @@ protected:
             return false;
         }
         if (recordedByServer && type != QEvent::ShortcutOverride) {
+            // A press whose shortcut check was left to its widget, reaching the window as the server
+            // sent it: no bridge took it. It goes on as a bridge's copy would, with its time, and Qt
+            // checks the shortcuts as it reaches the widget.
+            if (type == QEvent::KeyPress && event->spontaneous() &&
+                m_checkLeftToWidget == std::pair{physical, time}) {
+                m_checkLeftToWidget.reset();
+                QKeyEvent copy(type, key->key(), key->modifiers(), key->nativeScanCode(), key->nativeVirtualKey(),
+                               key->nativeModifiers(), key->text(), key->isAutoRepeat(), key->count());
+                copy.setTimestamp(time);
+                QCoreApplication::sendEvent(watched, &copy);
+                return true;
+            }
             m_arriving = {event, type, physical, time, key->nativeModifiers(), key->key()};
             return false;
         }
@@ -223,16 +240,18 @@ private:
         return &key == m_arriving.event && key.type() == m_arriving.type && physicalKeyOf(key) == m_arriving.key &&
                key.timestamp() == m_arriving.time;
     }
-    // Qt's shortcut check of a press sent to a widget by a program (a bridge's copy), which carries
-    // the press's symbol and time but no scan code.
+    // Qt's shortcut check of a press sent to a widget by a program (a bridge's copy, or the server's
+    // press sent on as one), which carries the press's symbol and time but no scan code.
     bool isShortcutCheckOfArriving(const QKeyEvent& key) const {
         return key.type() == QEvent::ShortcutOverride && m_arriving.type == QEvent::KeyPress &&
-               key.key() == m_arriving.symbol && key.timestamp() == m_arriving.time && m_arriving.time == 0;
+               key.key() == m_arriving.symbol && key.timestamp() == m_arriving.time && key.nativeScanCode() == 0;
     }
 
     bool m_serverRecords = false;
     // Whether the latest key event a widget received came again from a bridge, without its time.
     bool m_bridgeResends = false;
+    // The server's press (key and time) whose shortcut check was left to its widget.
+    std::optional<std::pair<PhysicalKey, std::uint64_t>> m_checkLeftToWidget;
     // The shortcut check that took the arriving press last; only compared, never read.
     const QEvent* m_checkTaken = nullptr;
     Arriving m_arriving;

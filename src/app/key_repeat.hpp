@@ -20,8 +20,10 @@
 // made a plain key, so the kept keys carry no modifier state), and that key's press too: a key
 // event made while another key was down whose press never arrived is taken for kept, not for the
 // original of a copy that a later event of the same key may have. Qt checks a window's shortcuts
-// before the bridge sees a press; while a bridge sends keys again, that check is left to the
-// bridge's copy, so a command the reader keeps (Insert+Space) does not act in the application.
+// before the bridge sees a press; where a bridge may take the keys, that check is left to the
+// press as it reaches its widget: the bridge's copy, so a command the reader keeps (Insert+Space)
+// does not act in the application, or the server's press, sent on as a copy would be, when no
+// bridge took it (a screen reader may start, quit or crash between two presses).
 //
 // `KeyRepeatRule` is the rule as a plain value; `KeyRepeat` feeds it and answers whether the
 // press the application is handling is a repeat.

@@ -1,6 +1,7 @@
 #include "director_window/director_window.hpp"
 
 #include <algorithm>
+#include <functional>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -100,6 +101,36 @@ protected:
     }
 };
 
+// Whether `widget` takes a typed Space as text: there Space is a space, not CUT.
+bool takesTypedSpace(const QWidget* widget) {
+    return widget && (qobject_cast<const QLineEdit*>(widget) || widget->inherits("QTextEdit") ||
+                      widget->inherits("QAbstractSpinBox") || widget->inherits("QPlainTextEdit"));
+}
+
+// A bare Space that reaches a control of `window` rather than its CUT shortcut (something took the
+// shortcut check over) is CUT all the same, once per press, and never a press of a focused button.
+class SpaceStaysCut final : public QObject {
+public:
+    SpaceStaysCut(QWidget& window, std::function<void(const QKeyEvent&)> cut)
+        : QObject(&window), m_window(window), m_cut(std::move(cut)) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
+        const auto* widget = qobject_cast<const QWidget*>(watched);
+        const auto* key = static_cast<const QKeyEvent*>(event);
+        if (!widget || widget->window() != &m_window || key->key() != Qt::Key_Space ||
+            key->modifiers() != Qt::NoModifier || takesTypedSpace(widget))
+            return false;
+        if (event->type() == QEvent::KeyPress) m_cut(*key);
+        return true;
+    }
+
+private:
+    QWidget& m_window;
+    std::function<void(const QKeyEvent&)> m_cut;
+};
+
 class TintedBar final : public QWidget {
 public:
     TintedBar(QColor color, QWidget* parent) : QWidget(parent), m_color(color) {}
@@ -157,19 +188,19 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
 
     // CUT on Space, in the whole window: only while CUT is enabled, and never while a text field
     // has the focus (the field takes its own Space first; the check below also covers fields that
-    // do not). A focused button or tile does not take Space: Return presses it. A held key cuts
-    // once, as Ctrl+. stops once, also where the window system repeats a held key as new presses.
+    // do not). A focused button or tile does not take Space, even where its shortcut check went
+    // elsewhere: Return presses it. A held key cuts once, as Ctrl+. stops once, also where the
+    // window system repeats a held key as new presses.
     m_cutShortcut = new QShortcut(QKeySequence(Qt::Key_Space), this);
     m_cutShortcut->setContext(Qt::WindowShortcut);
     m_cutShortcut->setAutoRepeat(false);
     connect(m_cutShortcut, &QShortcut::activated, this, [this] {
-        if (KeyRepeat::latestPressRepeats(Qt::Key_Space)) return;
-        QWidget* focus = QApplication::focusWidget();
-        if (focus && (qobject_cast<QLineEdit*>(focus) || focus->inherits("QTextEdit") ||
-                      focus->inherits("QAbstractSpinBox") || focus->inherits("QPlainTextEdit")))
-            return;
+        if (KeyRepeat::latestPressRepeats(Qt::Key_Space) || takesTypedSpace(QApplication::focusWidget())) return;
         if (canTake()) perform(DirectorTransition::cut);
     });
+    qApp->installEventFilter(new SpaceStaysCut(*this, [this](const QKeyEvent& key) {
+        if (!KeyRepeat::isRepeat(key) && canTake()) perform(DirectorTransition::cut);
+    }));
     // Stop All on Ctrl+period, always available.
     m_stopAllShortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), this);
     m_stopAllShortcut->setContext(Qt::WindowShortcut);

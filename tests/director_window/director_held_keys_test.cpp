@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <initializer_list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +28,7 @@
 #include "director_window/director_inspectors.hpp"
 #include "director_window/switcher_view.hpp"
 #include "director_window_support.hpp"
+#include "support/build_paths.hpp"
 #include "support/child_process.hpp"
 #include "support/qt_test.hpp"
 #include "support/x_keyboard.hpp"
@@ -233,6 +235,15 @@ std::vector<Presses> readerCommandsOnCut() {
     return presses;
 }
 
+// A screen reader that takes Caps Lock for its own key makes it a plain key that locks nothing.
+void makeCapsLockPlain() {
+    ASSERT_EQ(runToEnd({"sh", "-c",
+                        "xkbcomp -w 0 \"$DISPLAY\" - | sed '/interpret Caps_Lock/,/};/s/action *=[^;]*;/action= "
+                        "NoAction();/' | xkbcomp -w 0 - \"$DISPLAY\""})
+                  .status,
+              0);
+}
+
 class DirectorReaderKeys : public testing::TestWithParam<ReaderKeysSequence> {};
 
 TEST_P(DirectorReaderKeys, EachPressActsOnce) {
@@ -245,15 +256,8 @@ TEST_P(DirectorReaderKeys, EachPressActsOnce) {
     DirectorWindow& window = session.window();
     XKeyboard& keys = *session.keys;
     ASSERT_TRUE(keys.screenReaderTakesKeys());
-    // A screen reader that takes Caps Lock for its own key makes it a plain key that locks nothing.
     const bool capsLockIsPlain = std::string(sequence.readerKeys) == "keep-reader-key";
-    if (capsLockIsPlain) {
-        ASSERT_EQ(runToEnd({"sh", "-c",
-                            "xkbcomp -w 0 \"$DISPLAY\" - | sed '/interpret Caps_Lock/,/};/s/action *=[^;]*;/action= "
-                            "NoAction();/' | xkbcomp -w 0 - \"$DISPLAY\""})
-                      .status,
-                  0);
-    }
+    if (capsLockIsPlain) ASSERT_NO_FATAL_FAILURE(makeCapsLockPlain());
     QPushButton* button = sequence.onMarker ? window.switcher()->markerButton() : window.switcher()->cutButton();
     const auto actions = [&] { return sequence.onMarker ? markers(window) : cuts(window); };
     std::size_t expected = actions();
@@ -287,6 +291,42 @@ INSTANTIATE_TEST_SUITE_P(
                     ReaderKeysSequence{"ReaderCommandsOnCut", "keep-reader-key", false, readerCommandsOnCut()},
                     ReaderKeysSequence{"ReaderCommandsOnMarker", "keep-reader-key", true, readerCommandsWithReturn}),
     [](const testing::TestParamInfo<ReaderKeysSequence>& named) { return std::string(named.param.name); });
+
+// The screen reader ends (a crash, then a quit) after a key passed through it, and comes again
+// between two presses: Space cuts once all the same, never presses the focused FADE or Marker, and
+// the command the reader that came keeps (Caps Lock+Space) does not cut.
+TEST(DirectorReaderComesAndGoes, SpaceCutsAndPressesNoFocusedButton) {
+    VELK_NEEDS_X_SERVER("DirectorReaderComesAndGoes.SpaceCutsAndPressesNoFocusedButton");
+    if (qgetenv("VELK_SCREEN_READER_KEYS") != "keep-reader-key") GTEST_SKIP() << "needs a reader that keeps its keys";
+    app();
+    XSession session;
+    DirectorWindow& window = session.window();
+    XKeyboard& keys = *session.keys;
+    ASSERT_TRUE(keys.screenReaderTakesKeys());
+    ASSERT_NO_FATAL_FAILURE(makeCapsLockPlain());
+    auto reader = static_cast<pid_t>(qEnvironmentVariableIntValue("VELK_SCREEN_READER_PID"));
+    ASSERT_GT(reader, 0) << "on_xvfb tells the listener's process id";
+    std::optional<ChildProcess> next;
+    for (const auto& [button, ending] : {std::pair{window.switcher()->fadeButton(), SIGKILL},
+                                         std::pair{window.switcher()->markerButton(), SIGTERM}}) {
+        button->setFocus(Qt::TabFocusReason);
+        const std::size_t events = window.workspace().timeline.events.size();
+        ASSERT_EQ(kill(reader, ending), 0);
+        ASSERT_TRUE(waitUntil([&] { return !keys.bridgeTakesKeys(); }, 20'000));
+        keys.type("space");
+        ASSERT_EQ(window.workspace().timeline.events.size(), events + 1) << button->text().toStdString();
+        EXPECT_EQ(window.workspace().timeline.events.back().transition, DirectorTransition::cut);
+        next.emplace(std::vector<std::string>{"/usr/bin/python3", sourcePath("tests/support/screen_reader_listener"),
+                                              "--keys", "keep-reader-key"},
+                     "", true);
+        ASSERT_EQ(next->readLine(10'000), "listening");
+        ASSERT_TRUE(waitUntil([&] { return keys.bridgeTakesKeys(); }, 20'000));
+        keys.xdotool(afterReaderCommand("Caps_Lock", {"key", "space"}, {}));
+        EXPECT_EQ(window.workspace().timeline.events.size(), events + 1) << "Caps Lock+Space kept";
+        reader = next->pid();
+    }
+    EXPECT_EQ(runToEnd({"setxkbmap", "us"}).status, 0);
+}
 
 } // namespace
 } // namespace velk

@@ -63,6 +63,16 @@ void hold(QWidget& target, Qt::Key key, Qt::KeyboardModifiers modifiers, const Q
     QApplication::sendEvent(&target, &up);
 }
 
+// Takes the shortcut check of Space, so the press goes on to the focused widget.
+struct TakesSpaceChecks final : QObject {
+    bool eventFilter(QObject*, QEvent* event) override {
+        const bool space =
+            event->type() == QEvent::ShortcutOverride && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Space;
+        if (space) event->accept();
+        return space;
+    }
+};
+
 std::size_t loggedCuts(AppStore& store) {
     std::size_t cuts = 0;
     for (const auto& activity : store.activities()) cuts += activity.message.starts_with("Director CUT");
@@ -250,6 +260,19 @@ TEST(DirectorKeyboard, ReturnPressesTheFocusedButtonOnceAndSpaceStaysCut) {
     hold(*window.switcher()->cutButton(), Qt::Key_Return, Qt::NoModifier, "\r", 5);
     EXPECT_EQ(window.workspace().timeline.programCameraID, "cam-2");
     EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-1");
+
+    // Something took the shortcut check of Space (as a screen reader's bridge that is to send the
+    // press again does): the press reaches the focused FADE or Marker and still only cuts.
+    TakesSpaceChecks takesChecks;
+    qApp->installEventFilter(&takesChecks);
+    for (QPushButton* button : {window.switcher()->fadeButton(), window.switcher()->markerButton()}) {
+        const std::size_t events = window.workspace().timeline.events.size();
+        button->setFocus(Qt::TabFocusReason);
+        press(Qt::Key_Space);
+        ASSERT_EQ(window.workspace().timeline.events.size(), events + 1) << button->text().toStdString();
+        EXPECT_EQ(window.workspace().timeline.events.back().transition, DirectorTransition::cut);
+    }
+    qApp->removeEventFilter(&takesChecks);
 }
 
 // The first cut leaves no Preview, and CUT and FADE are disabled: the focus they had goes to the

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QPointer>
+#include <QTest>
 #include <QWidget>
 #include <QWindow>
 
@@ -70,6 +71,13 @@ public:
         m_withTime = m_withoutTime = 0;
         return taken && !m_astray;
     }
+    // Whether a screen reader's bridge takes key events now (it stops once no listener is left):
+    // a key event the window system hands the window reaches it at once only when none took it.
+    bool bridgeTakesKeys() {
+        const int before = m_probes;
+        QTest::keyRelease(m_window, Qt::Key_F35);
+        return m_probes == before;
+    }
     // Under a screen reader, every key event the window received came without its time stamp, as
     // the bridge sends it again: the case tested what it is meant to test.
     void expectKeysAsAScreenReaderLeavesThem() const {
@@ -82,6 +90,10 @@ protected:
     bool eventFilter(QObject*, QEvent* event) override {
         if (event->type() != QEvent::KeyPress && event->type() != QEvent::KeyRelease) return false;
         const auto* key = static_cast<const QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F35) {
+            m_probes += event->spontaneous();
+            return false;
+        }
         ++(key->timestamp() == 0 ? m_withoutTime : m_withTime);
         if (event->type() == QEvent::KeyRelease && key->nativeVirtualKey() == sentinelKeysym) ++m_sentinels;
         return false;
@@ -105,6 +117,7 @@ private:
     int m_withTime = 0;
     int m_withoutTime = 0;
     int m_sentinels = 0;
+    int m_probes = 0;
     bool m_astray = false;
 };
 
