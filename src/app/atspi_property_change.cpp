@@ -1,6 +1,7 @@
 #include "app/atspi_property_change.hpp"
 
 #include <QAccessible>
+#include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -25,6 +26,9 @@ QString pathOf(QAccessibleInterface& object) {
 bool tell(QAccessibleEvent& event) {
     const bool name = event.type() == QAccessible::NameChanged;
     if (!name && event.type() != QAccessible::DescriptionChanged) return false;
+    // Only the focus widget's: a screen reader speaks no other object's change, and the text sent
+    // sets the name or description its library keeps for the object.
+    if (event.child() >= 0 || !event.object() || event.object() != QApplication::focusWidget()) return false;
     QAccessibleInterface* object = event.accessibleInterface();
     if (!object || !object->isValid()) return false;
     QDBusConnection bus(bridgeConnection);

@@ -10,8 +10,9 @@ class QAccessibleEvent;
 
 namespace velk::AtspiPropertyChange {
 
-// Tells a name or description change with its new text and returns true; false for every other
-// event, and while the bridge has no connection to the accessibility bus, for the bridge to tell.
+// Tells a name or description change of the focus widget with its new text and returns true; false
+// for every other event, and while the bridge has no connection to the accessibility bus, for the
+// bridge to tell.
 bool tell(QAccessibleEvent& event);
 
 } // namespace velk::AtspiPropertyChange
