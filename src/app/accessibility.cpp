@@ -26,6 +26,7 @@
 #include <QTimer>
 
 #include "app/accessible_values.hpp"
+#include "app/atspi_property_change.hpp"
 #include "app/key_repeat.hpp"
 
 namespace velk::Accessibility {
@@ -784,6 +785,8 @@ void passOn(QAccessibleEvent* event) {
         QAccessibleInterface* named = event->accessibleInterface();
         if (named && named->tableInterface()) return;
     }
+    // A name or description change is told with its new text, which Qt's bridge leaves out.
+    if (AtspiPropertyChange::tell(*event)) return;
     QAccessible::installUpdateHandler(nullptr);
     QAccessible::updateAccessibility(event);
     QAccessible::installUpdateHandler(passOnOnlyTrueFocus);

@@ -60,10 +60,30 @@ public:
     }
 };
 
+constexpr const char* readWithItsPageProperty = "velkReadWithItsPage";
+
+// A region the keyboard reaches to scroll, whose labels its page reads out as the focus comes into
+// the page: a section, which a screen reader names as it reaches it without reading them again (a
+// panel would read out every label beneath it once more).
+class ReadWithItsPageAccessible final : public QAccessibleWidget {
+public:
+    explicit ReadWithItsPageAccessible(QWidget* region) : QAccessibleWidget(region, QAccessible::Section) {}
+};
+
+// Replaces the accessible object Qt made for `widget` before it was marked, if it made one (Qt
+// makes one as a widget is named, whether or not an assistive tool listens).
+template <typename Wanted>
+void dropEarlierAccessible(QWidget& widget) {
+    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&widget);
+    if (made && !dynamic_cast<Wanted*>(made)) QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
 QAccessibleInterface* directorAccessibleFactory(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     if (object->property(drawnForTheEyeOnlyProperty).toBool())
         return new DrawnForTheEyeOnlyAccessible(static_cast<QWidget*>(object));
+    if (object->property(readWithItsPageProperty).toBool())
+        return new ReadWithItsPageAccessible(static_cast<QWidget*>(object));
     if (className == QLatin1String(CameraWallCell::staticMetaObject.className()))
         return new WallCellAccessible(static_cast<CameraWallCell*>(object));
     if (className == QLatin1String(AudioMeter::staticMetaObject.className()))
@@ -78,10 +98,13 @@ void drawnForTheEyeOnly(QWidget& label) {
     label.setProperty(drawnForTheEyeOnlyProperty, true);
     // One made before, while a screen reader listened (Qt makes one as the label's text is set),
     // gives way to one that says nothing.
-    if (!QAccessible::isActive()) return;
-    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&label);
-    if (made && !dynamic_cast<DrawnForTheEyeOnlyAccessible*>(made))
-        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+    if (QAccessible::isActive()) dropEarlierAccessible<DrawnForTheEyeOnlyAccessible>(label);
+}
+
+void readWithItsPage(QWidget& region) {
+    installDirectorAccessibility();
+    region.setProperty(readWithItsPageProperty, true);
+    dropEarlierAccessible<ReadWithItsPageAccessible>(region);
 }
 
 void installDirectorAccessibility() {

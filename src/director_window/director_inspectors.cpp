@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "base/qt_text.hpp"
+#include "director_window/director_accessibility.hpp"
 #include "director_window/director_presenters.hpp"
 #include "director_window/director_services.hpp"
 #include "director_window/director_window.hpp"
@@ -421,6 +422,7 @@ AudioInspector::AudioInspector(DirectorWindow& window, QWidget* parent) : QWidge
     auto* column = tabColumn(this, 10);
     column->addWidget(new InspectorHeading(DirectorPresenters::audioHeading, "Live meters \u2022 samples not available", this));
     auto* scroll = transparentScrollArea(this, "audioChannels", Name::audioMeters);
+    readWithItsPage(*scroll); // each level is spoken once, as the focus comes into the page
     m_scroll = scroll;
     auto* content = new QWidget(scroll);
     m_column = new QVBoxLayout(content);

@@ -81,6 +81,8 @@ SourceCard sourceCard(const DiscoveredDevice& device, const std::optional<std::s
             pairingDeviceID && *pairingDeviceID == device.id()};
 }
 
+std::string fingerprintToCompare(const DiscoveredDevice& device) { return device.fingerprintDisplay(); }
+
 bool cameraCardEnabled(const LiveCamera& camera, WallTime now) {
     return camera.isOnline(now) && !camera.orientationLocked();
 }

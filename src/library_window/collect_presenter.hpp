@@ -53,6 +53,11 @@ struct SourceCard {
 };
 SourceCard sourceCard(const DiscoveredDevice& device, const std::optional<std::string>& pairingDeviceID);
 
+// The fingerprint the user compares with the one the phone shows, grouped as the pairing card shows
+// it ("C94F 3A98 …"); the confirmation box beside it tells it too, so a screen reader speaks it
+// where the box asks for the comparison.
+std::string fingerprintToCompare(const DiscoveredDevice& device);
+
 // Asking a camera to share its files needs it online and not busy with a take.
 bool cameraCardEnabled(const LiveCamera& camera, WallTime now);
 

@@ -1,11 +1,14 @@
 #include "library_window/collect_sheet.hpp"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QCheckBox>
 #include <QDateTime>
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
@@ -122,8 +125,52 @@ protected:
     void nextCheckState() override {}
 };
 
+constexpr const char* cardProperty = "velkCollectCard";
+
+// A card as assistive tools meet it. A source card is one choice of several, which the sheet
+// alone checks: a radio button, so that a user hears that choosing one leaves the other. A camera
+// card is a button. Either is pressed as a click is.
+class CardAccessible final : public QAccessibleWidget {
+public:
+    explicit CardAccessible(QAbstractButton* card) : QAccessibleWidget(card, QAccessible::Button) {}
+
+    QAccessible::Role role() const override {
+        return card()->isCheckable() ? QAccessible::RadioButton : QAccessible::Button;
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.checkable = card()->isCheckable();
+        state.checked = card()->isChecked();
+        return state;
+    }
+    QStringList actionNames() const override { return QStringList(pressAction()) + QAccessibleWidget::actionNames(); }
+    void doAction(const QString& name) override {
+        if (name == pressAction()) card()->click();
+        else QAccessibleWidget::doAction(name);
+    }
+    QStringList keyBindingsForAction(const QString& name) const override {
+        if (name == pressAction()) return {QKeySequence(Qt::Key_Space).toString()};
+        return QAccessibleWidget::keyBindingsForAction(name);
+    }
+
+private:
+    QAbstractButton* card() const { return static_cast<QAbstractButton*>(widget()); }
+};
+
+QAccessibleInterface* cardAccessibleFactory(const QString&, QObject* object) {
+    if (!object || !object->isWidgetType() || !object->property(cardProperty).toBool()) return nullptr;
+    return new CardAccessible(static_cast<QAbstractButton*>(object));
+}
+
 QPushButton* cardButton(QWidget* parent, const QString& style) {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(cardAccessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
     auto* card = new CardButton(parent);
+    // Before anything that makes Qt's own accessible object for it.
+    card->setProperty(cardProperty, true);
     card->setAutoDefault(false);
     card->setObjectName(QStringLiteral("card"));
     card->setStyleSheet(style);
@@ -193,6 +240,8 @@ void CollectSheet::createWidgets() {
     layout->addWidget(m_collectStatus);
     layout->addWidget(heading(T::camerasInTransferMode, content));
     m_sources = section(content);
+    // The group of the source cards, which are one choice, as a screen reader names it.
+    m_sources->setAccessibleName(qs(T::camerasInTransferMode));
     layout->addWidget(m_sources);
 
     m_pairingPanel = new QWidget(content);
@@ -282,7 +331,15 @@ void CollectSheet::refresh() {
     CollectInputs inputs{selected ? &*selected : nullptr, m_requireSecure->isChecked(), m_services.store.isBusy(),
                          m_inputs.fingerprintConfirmed, m_inputs.code};
     m_pairingPanel->setVisible(showsPairingPanel(inputs));
-    if (selected) m_fingerprintText->setText(QString::fromStdString(selected->fingerprintDisplay()));
+    if (selected) {
+        // The box tells the fingerprint it asks about; set only when it changes, as the sheet
+        // refreshes at every liveness tick and each setting is told to assistive tools.
+        const QString fingerprint = QString::fromStdString(fingerprintToCompare(*selected));
+        if (m_fingerprintText->text() != fingerprint) {
+            m_fingerprintText->setText(fingerprint);
+            m_fingerprint->setAccessibleDescription(fingerprint);
+        }
+    }
     if (m_fingerprint->isChecked() != m_inputs.fingerprintConfirmed) {
         const QSignalBlocker block(m_fingerprint);
         m_fingerprint->setChecked(m_inputs.fingerprintConfirmed);

@@ -4,7 +4,8 @@
 // holds the scroll bars that a list shows once it outgrows its view. A screen reader also finds the
 // list's focused row in as few calls with 600 rows as with 10, wherever that row is, through the
 // list's Table; and one that reads the list's children instead, as Orca does, reads as many with
-// 600 rows as with 100. A combo box tells each new choice.
+// 600 rows as with 100. A combo box tells each new choice, and a tile chosen as Preview tells its
+// new state as text a screen reader reads.
 
 #include <QAccessible>
 #include <QComboBox>
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "director_fakes.hpp"
+#include "director_window/camera_wall.hpp"
 #include "director_window/director_inspectors.hpp"
 #include "director_window/switcher_view.hpp"
 #include "director_window_support.hpp"
@@ -168,6 +170,26 @@ TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
     QTest::keyClick(duration, Qt::Key_Down);
     ASSERT_TRUE(waitUntil([&] { return duration->currentText() == "1.5 s"; }));
     EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused 1.5 s"});
+}
+
+// Return on a tile makes its camera the Preview, which the tile tells as its new description: as
+// text that a screen reader reads and speaks, not as the object Qt's bridge puts in its place.
+TEST_F(DirectorAtspiEvents, APreviewChoiceIsToldAsTheTilesNewDescriptionInText) {
+    AtspiEventCounter& counter = *onBus;
+    WindowRig rig(fourCameras());
+    ASSERT_NO_FATAL_FAILURE(showActive(*rig.window));
+    CameraWallCell* tile = rig.window->wall()->cell(2);
+    tile->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitUntil([&] { return tile->hasFocus(); }));
+    ASSERT_TRUE(counter.countUntilQuiet()) << "the tile took the focus";
+    QTest::keyClick(tile, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return rig.window->workspace().timeline.previewCameraID == "cam-3"; }));
+    const std::optional<std::string> line = counter.countUntilQuiet();
+    ASSERT_TRUE(line) << "the application never fell quiet";
+    const std::string told = "PropertyChange:accessible-description=\"" +
+                             tile->accessibleDescription().replace(QLatin1Char(' '), QLatin1Char('_')).toStdString() + "\"=1";
+    EXPECT_TRUE(tile->accessibleDescription().startsWith(QStringLiteral("Preview"))) << told;
+    EXPECT_NE(line->find(told), std::string::npos) << *line;
 }
 
 // A held key tells the row it stops at, not every row it passes: a screen reader would still be

@@ -1,6 +1,6 @@
 // Each inspector page as a screen reader meets it with the keyboard on the page's first stop: the
 // page is spoken by its own name, never as a nameless "layered pane", and only the focus reports
-// focus (not a scroll area's viewport beside it).
+// focus (not a scroll area's viewport beside it), and each audio level is read out once.
 
 #include <QAccessible>
 #include <QComboBox>
@@ -9,12 +9,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "director_fakes.hpp"
 #include "director_window/director_inspectors.hpp"
+#include "director_window/studio_view_kit.hpp"
 #include "director_window_support.hpp"
 #include "support/accessibility_audit.hpp"
 
@@ -58,6 +60,12 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
         EXPECT_EQ(spokenAncestors(focus).join(QStringLiteral(" / ")).toStdString(), page.spokenAncestors)
             << rawValue(page.tab);
         EXPECT_EQ(focusReporters(window), page.focusReporters) << rawValue(page.tab);
+        // Each level on the page is read out once: with the page, not again by the meters' area.
+        const std::vector<QAccessibleInterface*> read = labelsReadOut(focus);
+        for (AudioMeter* meter : window.inspector()->findChildren<AudioMeter*>()) {
+            if (meter->isVisible())
+                EXPECT_EQ(std::count(read.begin(), read.end(), accessibleOf(meter)), 1) << meter->accessibleName().toStdString();
+        }
     }
 }
 

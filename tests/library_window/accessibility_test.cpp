@@ -304,6 +304,9 @@ TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocu
     ASSERT_TRUE(tabTo(card("Phone A")));
     EXPECT_FALSE(test::accessibleState(card("Phone A")).checked);
     EXPECT_TRUE(test::accessibleState(card("Phone A")).checkable);
+    // One choice of several: radio buttons in the group of their heading.
+    EXPECT_EQ(test::accessibleOf(card("Phone A"))->role(), QAccessible::RadioButton);
+    EXPECT_EQ(test::accessibleOf(card("Phone A"))->parent()->text(QAccessible::Name), "CAMERAS IN TRANSFER MODE");
     pressKey(Qt::Key_Space);
     settle();
     ASSERT_TRUE(card("Phone A"));
@@ -325,6 +328,8 @@ TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocu
               "Load All Open Sources | Phone A");
     ASSERT_TRUE(test::activate(*sheet));
     ASSERT_TRUE(tabTo(sheet->fingerprintToggle()));
+    // The box tells the fingerprint it asks the user to compare, grouped as shown.
+    EXPECT_EQ(test::accessibleDescription(sheet->fingerprintToggle()), "AAAA AAAA AAAA AAAA AAAA AAAA AAAA AAAA");
     pressKey(Qt::Key_Space);
     ASSERT_TRUE(tabTo(sheet->codeField()));
     QTest::keyClicks(sheet->codeField(), "123456");

@@ -321,6 +321,34 @@ inline QStringList spokenAncestors(QWidget* widget) {
     return spoken;
 }
 
+// The labels a screen reader reads out at one focus, as Orca does: each named panel it speaks on
+// the way to `widget`, and `widget` itself when it is a panel, reads every shown label of three
+// words or more beneath it that no picker, list or table holds. A label listed twice is heard twice.
+inline std::vector<QAccessibleInterface*> labelsReadOut(QWidget* widget) {
+    std::vector<QAccessibleInterface*> read;
+    const auto panel = [](QAccessibleInterface* at) {
+        return at->role() == QAccessible::Grouping || at->role() == QAccessible::Pane;
+    };
+    const std::function<void(QAccessibleInterface*)> collect = [&](QAccessibleInterface* at) {
+        for (int i = 0; i < at->childCount(); ++i) {
+            QAccessibleInterface* child = at->child(i);
+            if (!child || child->state().invisible) continue;
+            const QAccessible::Role role = child->role();
+            if (role == QAccessible::ComboBox || role == QAccessible::List || role == QAccessible::Table ||
+                role == QAccessible::Tree)
+                continue;
+            if (role == QAccessible::StaticText && child->text(QAccessible::Name).split(QLatin1Char(' '), Qt::SkipEmptyParts).size() >= 3)
+                read.push_back(child);
+            collect(child);
+        }
+    };
+    QAccessibleInterface* self = accessibleOf(widget);
+    if (self && panel(self)) collect(self);
+    for (QAccessibleInterface* at = self ? self->parent() : nullptr; at && at->object() != widget->window(); at = at->parent())
+        if (panel(at) && !at->text(QAccessible::Name).isEmpty()) collect(at);
+    return read;
+}
+
 // ---- The audit. ----
 
 inline AccessibilityAuditResult auditAccessibility(QWidget& window, const AccessibilityAuditOptions& options = {}) {
