@@ -329,6 +329,10 @@ private:
     QPersistentModelIndex m_index;
 };
 
+// Orca tells a row's position from its index in its parent in a list of more children than this,
+// and from its place among the children, read one by one, in a shorter one.
+constexpr int rowsCountedForPosition = 100;
+
 // A list view, the current row focused only while the list has focus. While it is shown its
 // children are its current row, first, then the other rows in view, as virtualized lists hold only
 // the rows they show; while it has the focus, every row, each with its row as its index in its
@@ -338,14 +342,10 @@ private:
 // reader that looks for the focused row by reading the children one by one, as Orca does each time
 // it presents a row, so reads at most that many children while the list has the focus, one in a
 // longer list, and as many in a list of 600 rows as in one of 20 once it has lost it. A hidden
-// list's children are all its rows, in order. It is also a table of one column holding every row, whose selected
-// rows are its chosen rows: the interface through which assistive tools find a list's current row
-// at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by reading the state of
-// row after row.
-// Orca tells a row's position from its index in its parent in a list of more children than this,
-// and from its place among the children, read one by one, in a shorter one.
-constexpr int rowsCountedForPosition = 100;
-
+// list's children are all its rows, in order. It is also a table of one column holding every row,
+// whose selected rows are its chosen rows: the interface through which assistive tools find a
+// list's current row at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by
+// reading the state of row after row.
 class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
