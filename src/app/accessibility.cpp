@@ -330,17 +330,23 @@ private:
     QPersistentModelIndex m_index;
 };
 
+// Orca tells a row's position from its index in its parent in a list of more children than this,
+// and from its place among the children, read one by one, in a shorter one.
+constexpr int rowsCountedForPosition = 100;
+
 // A list view, the current row focused only while the list has focus. While it is shown its
 // children are its current row, first, then the other rows in view, as virtualized lists hold only
-// the rows they show; while it has the focus, every row, the current one first, each with its row
-// as its index in its parent, so a screen reader tells the list's true size and a row's true
-// position. A screen reader that looks for the focused row by reading the children one by one, as
-// Orca does each time it presents a row, reads one child while the list has the focus, and as many
-// in a list of 600 rows as in one of 20 once it has lost it. A hidden list's children
-// are all its rows, in order. It is also a table of one column holding every row, whose selected
-// rows are its chosen rows: the interface through which assistive tools find a list's current row
-// at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by reading the state of
-// row after row.
+// the rows they show; while it has the focus, every row, each with its row as its index in its
+// parent, so a screen reader tells the list's true size and a row's true position: in order in a
+// list of up to rowsCountedForPosition rows, where Orca takes a row's position from its place among
+// the children, and the current one first in a longer list, where it takes the index. A screen
+// reader that looks for the focused row by reading the children one by one, as Orca does each time
+// it presents a row, so reads at most that many children while the list has the focus, one in a
+// longer list, and as many in a list of 600 rows as in one of 20 once it has lost it. A hidden
+// list's children are all its rows, in order. It is also a table of one column holding every row,
+// whose selected rows are its chosen rows: the interface through which assistive tools find a
+// list's current row at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by
+// reading the state of row after row.
 class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
@@ -425,7 +431,8 @@ public:
         return item;
     }
     // A row's place: among the children, or, while the list has the focus and every row is one of
-    // them, its row, which a screen reader takes as its position in the list.
+    // them, its row, which a screen reader takes as its position in a long list (in a short one the
+    // children are in order, so it is the row's place among them too).
     int indexOfChild(const QAccessibleInterface* child) const override {
         const int row = rowOf(child);
         return row >= 0 && view()->hasFocus() ? row : placeOf(child);
@@ -475,7 +482,8 @@ public:
     }
 
 private:
-    // The current row (-1 for none), then the rows first to last but the current one.
+    // The current row (-1 for none, or to keep the rows in order), then the rows first to last but
+    // the current one.
     struct Children {
         int current = -1;
         int first = 0;
@@ -492,7 +500,7 @@ private:
         const QWidget* viewport = view()->viewport();
         const int current = view()->currentIndex().row();
         if (!view()->isVisible() || viewport->width() <= 0 || viewport->height() <= 0) return {-1, 0, rows - 1};
-        if (view()->hasFocus()) return {current, 0, rows - 1};
+        if (view()->hasFocus()) return {rows <= rowsCountedForPosition ? -1 : current, 0, rows - 1};
         const bool down = (view()->flow() == QListView::TopToBottom) != view()->isWrapping();
         const int extent = down ? viewport->height() : viewport->width();
         const auto firstRowThat = [&](auto holds) {

@@ -154,8 +154,8 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
     list->setFocus();
     EXPECT_TRUE(item(list, 1)->state().focused);
     EXPECT_EQ(iface->focusChild(), item(list, 1));
-    // A focused list's current row is its first child, and every row's index in its parent is its row.
-    EXPECT_EQ(iface->child(0), item(list, 1));
+    // A focused list's children are its rows in order, and every row's index in its parent is its row.
+    EXPECT_EQ(iface->child(1), item(list, 1));
     EXPECT_EQ(iface->indexOfChild(item(list, 1)), 1);
 
     // Rows that move are found again by their place, not by where they were.
@@ -164,6 +164,10 @@ TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReport
     EXPECT_EQ(item(list, 2)->text(QAccessible::Name), "Wedding");
     ASSERT_EQ(iface->childCount(), 3);
     EXPECT_EQ(iface->indexOfChild(item(list, 0)), 0);
+    EXPECT_EQ(iface->indexOfChild(item(list, 2)), 2);
+    // Past 100 rows the current one comes first, its index in its parent still its row.
+    for (int row = 3; row <= 100; ++row) list->addItem(QStringLiteral("Row %1").arg(row));
+    EXPECT_EQ(iface->child(0), item(list, 2));
     EXPECT_EQ(iface->indexOfChild(item(list, 2)), 2);
 
     // Pressing a row makes it the current, selected row, as a click does.
