@@ -86,19 +86,24 @@ protected:
                    focused == dialog.windowTitle().toStdString() + "\n";
         }, 10'000);
     }
+    // Clicks `target` on the X server, as the user does: true once its window had the keyboard.
+    static bool click(QWidget& target) {
+        bool activated = false;
+        const auto watch = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, &target,
+                                            [&](QWindow* focused) { activated |= focused == target.window()->windowHandle(); });
+        const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
+        // No "--sync": it waits long for a move to where the pointer already is.
+        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+        // A window the window manager activated as it appeared is already the one with the keyboard.
+        const bool clicked = QTest::qWaitFor(
+            [&] { return activated || QGuiApplication::focusWindow() == target.window()->windowHandle(); }, 10'000);
+        QObject::disconnect(watch);
+        return clicked;
+    }
     // Clicks the Library's Collect button behind `dialog`: true once the Library had the keyboard
     // and `dialog` has it again.
     bool clickTheLibraryBehind(QWidget& dialog) {
-        bool activated = false;
-        const auto watch = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, window.get(),
-                                            [&](QWindow* focused) { activated |= focused == window->windowHandle(); });
-        const auto* collect = window->findChild<QPushButton*>(QStringLiteral("collect"));
-        const QPoint at = collect->mapToGlobal(collect->rect().center()) * collect->devicePixelRatio();
-        // No "--sync": it waits long for a move to where the pointer already is.
-        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
-        const bool handedOn = QTest::qWaitFor([&] { return activated; }, 10'000) && hasTheKeyboard(dialog);
-        QObject::disconnect(watch);
-        return handedOn;
+        return click(*window->findChild<QPushButton*>(QStringLiteral("collect"))) && hasTheKeyboard(dialog);
     }
 };
 
@@ -128,6 +133,24 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromTheWindowItBlocks) {
         sheet->close();
         settle();
     }
+}
+
+// The alert that ends a pairing opens while the user works in another of the application's windows
+// (the Director): it takes the keyboard there too.
+TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromAnotherWindowOfTheApplication) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    window->show();
+    QPushButton other(QStringLiteral("Another window"));
+    other.setWindowTitle(QStringLiteral("Kestova Director"));
+    other.setGeometry(QRect(QPoint(40, 40), QSize(300, 200)));
+    other.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&other));
+    ASSERT_TRUE(click(other));
+    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+    QPointer<QMessageBox> alert = window->errorAlert();
+    ASSERT_TRUE(alert && hasTheKeyboard(*alert));
+    test::runToEnd({"xdotool", "key", "Return"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
 }
 
 TEST(LibraryAlertsOnX, TakeTheKeyboardUnderAWindowManagerAt150Percent) {
