@@ -83,9 +83,15 @@ void TakeListView::rebuild() {
         item->setFlags(Qt::ItemIsEnabled);
         item->setForeground(tintColor(Tint::secondary));
     }
-    for (const VELKTake& take : project->takes) {
+    // The rows go in as one insert, which assistive tools are not told row by row (a screen reader
+    // would read every new row before it speaks the window), then take their details.
+    QStringList titles;
+    for (const VELKTake& take : project->takes) titles.append(QString::fromStdString(takeRow(take).title));
+    m_list->addItems(titles);
+    for (int at = 0; at < int(project->takes.size()); ++at) {
+        const VELKTake& take = project->takes[at];
         const TakeRow row = takeRow(take);
-        auto* item = new QListWidgetItem(QString::fromStdString(row.title), m_list);
+        QListWidgetItem* item = m_list->item(at);
         item->setData(SubtitleRole, QString::fromStdString(row.subtitle));
         item->setData(Qt::AccessibleDescriptionRole, QString::fromStdString(row.subtitle));
         item->setData(IdentityRole, QString::fromStdString(take.id));

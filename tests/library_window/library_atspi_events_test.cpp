@@ -93,6 +93,19 @@ void countWarning(QtMsgType type, const QMessageLogContext&, const QString& mess
     if (type == QtWarningMsg && message.contains(QLatin1String("accessible"))) ++warnings;
 }
 
+// Opening the Library on a project of 300 takes tells the list, not each of its rows as it was
+// filled: a screen reader reads those before it speaks the window.
+TEST_F(LibraryAtspiEvents, AFilledTakeListIsNotToldRowByRow) {
+    store.setLibrary(threeHundredTakes());
+    store.setSelectedProjectID("p0");
+    ASSERT_TRUE(test::activate(*window));
+    const std::optional<std::string> told = onBus->countUntilQuiet();
+    ASSERT_TRUE(told);
+    const std::size_t added = told->find("ChildrenChanged:add=");
+    EXPECT_LT(added == std::string::npos ? 0 : std::stoi(told->substr(added + 20)), 16) << *told;
+    std::cout << "opened on 300 takes: " << *told << std::endl;
+}
+
 TEST_F(LibraryAtspiEvents, OneDownTellsTheRowsChangeNotTheDashboardsWidgets) {
     for (const LongList& long_ : longLists) {
         QListView* view = focusedList(long_);
