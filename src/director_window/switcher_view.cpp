@@ -146,7 +146,9 @@ SwitcherView::SwitcherView(DirectorWindow& window, QWidget* parent) : QWidget(pa
     auto* monitorOnly = new QLabel(this);
     monitorOnly->setTextFormat(Qt::PlainText);
     auto* eye = new QLabel(this);
-    eye->setPixmap(Studio::symbol("eye", Theme::secondary(palette())).pixmap(13, 13));
+    eye->setObjectName("monitorOnlySymbol");
+    // At the size its drawing is made for, as the inspector's orientation symbol: sharp.
+    eye->setPixmap(Studio::symbol("eye", Theme::secondary(palette())).pixmap(16, 16));
     monitorOnly->setText("Monitor only");
     monitorOnly->setFont(Studio::font(Studio::TextStyle::caption));
     Theme::setSecondary(*monitorOnly);
