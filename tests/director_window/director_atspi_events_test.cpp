@@ -56,10 +56,7 @@ void showEdits(WindowRig& rig, int rows) {
 class DirectorAtspiEvents : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (qgetenv("VELK_SCREEN_READER") != "1")
-            GTEST_SKIP() << "needs a screen reader's session: ctest runs it as DirectorAtspiEvents."
-                         << ::testing::UnitTest::GetInstance()->current_test_info()->name()
-                         << ".xcb_plain_screen_reader";
+        if (const auto why = test::outsideAScreenReadersSession()) GTEST_SKIP() << *why;
         app();
         onBus.emplace();
         ASSERT_TRUE(onBus->listening()) << "no count from tests/support/atspi_event_counter";

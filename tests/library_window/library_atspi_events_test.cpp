@@ -62,10 +62,7 @@ const LongList longLists[] = {
 class LibraryAtspiEvents : public LibraryWindowTest {
 protected:
     void SetUp() override {
-        if (qgetenv("VELK_SCREEN_READER") != "1")
-            GTEST_SKIP() << "needs a screen reader's session: ctest runs it as LibraryAtspiEvents."
-                         << ::testing::UnitTest::GetInstance()->current_test_info()->name()
-                         << ".xcb_plain_screen_reader";
+        if (const auto why = test::outsideAScreenReadersSession()) GTEST_SKIP() << *why;
         LibraryWindowTest::SetUp();
         onBus.emplace();
         ASSERT_TRUE(onBus->listening()) << "no count from tests/support/atspi_event_counter";

@@ -11,6 +11,8 @@
 #include <QJsonDocument>
 #include <QWidget>
 
+#include <gtest/gtest.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +22,15 @@
 #include "support/qt_test.hpp"
 
 namespace velk::test {
+
+// Why the running case cannot run here, or nothing inside a screen reader's session: ctest runs
+// each such case again as NAME.xcb_plain_screen_reader.
+inline std::optional<std::string> outsideAScreenReadersSession() {
+    if (qgetenv("VELK_SCREEN_READER") == "1") return std::nullopt;
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    return std::string("needs a screen reader's session: ctest runs it as ") + info->test_suite_name() + "." +
+           info->name() + ".xcb_plain_screen_reader";
+}
 
 // tests/support/atspi_event_counter on the session's accessibility bus, ended with the case. Each
 // count closes with a name change of a widget of this program's own, which the bridge sends after
