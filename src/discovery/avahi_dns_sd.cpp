@@ -20,10 +20,9 @@
 // reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
 // report is looked up directly, since a phone can answer late, and removed only on the daemon's own
 // answer that it cannot find it: a daemon that does not answer is asked again, never taken to have
-// said so, and a look-up without a usable answer holds back nothing else. Every service it reports is
-// reported found at once, a listed one again, so it is resolved anew and its source shows what the
-// phone publishes now; one new since the gap is reported again after the removals, for a place that
-// one of them freed.
+// said so, and a look-up without a usable answer holds back nothing else. Every service it reports is reported found at once, a listed one again,
+// so it is resolved anew and its source shows what the phone publishes now; each is marked as found on
+// the return, so the list knows which new phones wait for a place that a removal frees.
 //
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
@@ -358,11 +357,12 @@ private:
 // said it reported all it knows (AllForNow) or its time ran out, and each listed service the object
 // did not report has had its round of being looked up. A service the object reports is found at
 // once, a listed one again, so that it is resolved as the daemon knows it now; once settled, what
-// the daemon cannot find is removed, and the rest are reported found again.
+// the daemon cannot find is removed, and the rest are reported found again. Reports made while the
+// fresh object settles are the return's.
 class BrowseList {
 public:
     using Key = AvahiServiceInstances::Key;
-    using Report = std::function<void(const Key& key, bool isNew)>;
+    using Report = std::function<void(const Key& key, bool isNew, bool isOnReturn)>;
     // What the daemon, asked for a service, answered: found, cannot find it, or nothing usable
     // (no answer in time, or another error).
     enum class LookUp { found, notFound, noAnswer };
@@ -375,7 +375,6 @@ public:
     void endObject() {
         m_instances.clear();
         m_unconfirmed.clear();
-        m_arrived.clear();
         m_phase = Phase::following;
     }
     // The browse ended: its services are forgotten without reports.
@@ -388,12 +387,12 @@ public:
     void itemNew(const Key& key, const Report& report) {
         if (!m_instances.add(key)) return;
         m_unconfirmed.erase(key);
-        if (m_listed.insert(key).second && m_phase != Phase::following) m_arrived.insert(key);
-        report(key, true);
+        m_listed.insert(key);
+        report(key, true, m_phase != Phase::following);
         finishWhenAnswered(report);
     }
     void itemRemoved(const Key& key, const Report& report) {
-        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false);
+        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false, false);
     }
     // The fresh object said AllForNow, or its time ran out. Returns the listed services it did not
     // report, for the daemon to look up.
@@ -414,7 +413,7 @@ public:
         if (unconfirmed == m_unconfirmed.end()) return false;
         if (answer == LookUp::notFound) {
             m_unconfirmed.erase(unconfirmed);
-            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false);
+            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false, false);
         } else {
             unconfirmed->second = true;
         }
@@ -425,37 +424,29 @@ public:
 private:
     enum class Phase { following, settling, confirming };
 
-    // Removals go first. A service new since the gap was reported at once; with the list full it
-    // found no place, which a removal may just have freed, so it is then reported again.
+    // Once every look-up had its round, what the daemon does not have is removed, and what it may
+    // have is reported found again, to be resolved.
     void finishWhenAnswered(const Report& report) {
         const auto hadItsRound = [](const auto& unconfirmed) { return unconfirmed.second; };
         if (m_phase != Phase::confirming || !std::all_of(m_unconfirmed.begin(), m_unconfirmed.end(), hadItsRound)) {
             return;
         }
         m_phase = Phase::following;
-        bool removedAny = false;
         for (auto key = m_listed.begin(); key != m_listed.end();) {
             if (m_instances.contains(*key) || m_unconfirmed.contains(*key)) {
                 ++key;
                 continue;
             }
-            report(*key, false);
+            report(*key, false, false);
             key = m_listed.erase(key);
-            removedAny = true;
         }
-        for (const Key& key : m_arrived) {
-            if (removedAny && m_instances.contains(key)) report(key, true);
-        }
-        m_arrived.clear();
-        for (const auto& unconfirmed : m_unconfirmed) report(unconfirmed.first, true);
+        for (const auto& unconfirmed : m_unconfirmed) report(unconfirmed.first, true, false);
     }
 
     AvahiServiceInstances m_instances; // what the daemon's current browser object reported
     std::set<Key> m_listed;
     // Listed, not reported by the current object and looked up: whether its look-up had its round.
     std::map<Key, bool> m_unconfirmed;
-    // Reported by the current object while it settled, and not listed before.
-    std::set<Key> m_arrived;
     Phase m_phase = Phase::following;
 };
 
@@ -723,10 +714,12 @@ private:
 
     // Tells `browser`'s delegate of a service found or removed.
     BrowseList::Report reporter(const LoopBrowser& browser) {
-        return [this, &browser](const BrowseList::Key& key, bool isNew) { reportService(browser, key, isNew); };
+        return [this, &browser](const BrowseList::Key& key, bool isNew, bool isOnReturn) {
+            reportService(browser, key, isNew, isOnReturn);
+        };
     }
 
-    void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
+    void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew, bool isOnReturn);
 
     void reportStopped(const LoopBrowser& browser) {
         deliver([weak = browser.front, generation = browser.generation] {
@@ -751,9 +744,10 @@ private:
 
 class AvahiService final : public DnsSdService, public std::enable_shared_from_this<AvahiService> {
 public:
-    AvahiService(std::shared_ptr<AvahiFront> front, std::string type, std::string name, std::string domain)
+    AvahiService(std::shared_ptr<AvahiFront> front, std::string type, std::string name, std::string domain,
+                 bool isFoundOnReturn)
         : m_front(std::move(front)), m_id(++m_front->lastId), m_type(std::move(type)), m_name(std::move(name)),
-          m_domain(std::move(domain)) {}
+          m_domain(std::move(domain)), m_isFoundOnReturn(isFoundOnReturn) {}
 
     ~AvahiService() override {
         m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection*) { loop.forgetService(id); });
@@ -762,6 +756,7 @@ public:
     const std::string& type() const override { return m_type; }
     const std::string& name() const override { return m_name; }
     const std::string& domain() const override { return m_domain; }
+    bool isFoundOnReturn() const override { return m_isFoundOnReturn; }
 
     void resolve(double timeoutSeconds, DnsSdDelegate* delegate) override {
         m_delegate = delegate;
@@ -789,6 +784,7 @@ private:
     std::string m_type;
     std::string m_name;
     std::string m_domain;
+    bool m_isFoundOnReturn;
     DnsSdDelegate* m_delegate = nullptr;
     std::uint64_t m_generation = 0;
 };
@@ -800,12 +796,15 @@ void AvahiLoop::deliverResolution(const std::weak_ptr<AvahiService>& service, st
     });
 }
 
-void AvahiLoop::reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew) {
-    deliver([weak = browser.front, frontWeak = m_front, generation = browser.generation, key = std::move(key), isNew] {
+void AvahiLoop::reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew,
+                              bool isOnReturn) {
+    deliver([weak = browser.front, frontWeak = m_front, generation = browser.generation, key = std::move(key), isNew,
+             isOnReturn] {
         auto state = weak.lock();
         auto front = frontWeak.lock();
         if (!state || !front || state->generation != generation || !state->delegate) return;
-        auto service = std::make_shared<AvahiService>(front, std::get<1>(key), std::get<0>(key), std::get<2>(key));
+        auto service =
+            std::make_shared<AvahiService>(front, std::get<1>(key), std::get<0>(key), std::get<2>(key), isOnReturn);
         if (isNew) {
             state->delegate->serviceFound(service, false);
         } else {

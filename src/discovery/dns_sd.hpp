@@ -42,7 +42,7 @@ public:
     virtual ~DnsSdDelegate() = default;
     // Also comes for a service found before, once the DNS-SD service has returned after a gap: the
     // new object stands for the service as it is now, to be resolved anew. A service new since the
-    // gap is found at once, and found again once what left meanwhile is removed, for a place it freed.
+    // gap is found at once; what left meanwhile is removed later.
     virtual void serviceFound(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     virtual void serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool moreComing) = 0;
     // Browsing ended without being asked to: the browse failed. A daemon or a bus that goes away
@@ -61,6 +61,9 @@ public:
     virtual const std::string& type() const = 0;
     virtual const std::string& name() const = 0;
     virtual const std::string& domain() const = 0;
+    // Whether its browser found it while browsing returned after a gap of the DNS-SD service, before
+    // what left meanwhile was removed.
+    virtual bool isFoundOnReturn() const { return false; }
     // Starts resolving; results go to `delegate` until `timeoutSeconds` have passed or the object
     // is destroyed. Resolving again restarts it. A failure to resolve is not reported.
     virtual void resolve(double timeoutSeconds, DnsSdDelegate* delegate) = 0;

@@ -72,10 +72,6 @@ std::optional<std::string> catalogURL(const std::string& scheme, const std::stri
 
 bool isTransferType(const std::string& serviceType) { return serviceType == transferServiceType; }
 
-bool sameService(const DiscoveredDevice& a, const DiscoveredDevice& b) {
-    return a.serviceName == b.serviceName && a.serviceType == b.serviceType;
-}
-
 } // namespace
 
 std::optional<DiscoveredDevice> deviceFromResolution(const std::string& serviceType,
@@ -114,24 +110,6 @@ std::optional<DiscoveredDevice> deviceFromResolution(const std::string& serviceT
     if (!url) return std::nullopt;
     device.catalogURL = std::move(*url);
     return device;
-}
-
-bool upsertDevice(std::vector<DiscoveredDevice>& devices, const DiscoveredDevice& device,
-                  std::size_t maximumTransferSources) {
-    bool listed = std::any_of(devices.begin(), devices.end(),
-                              [&](const DiscoveredDevice& d) { return sameService(d, device); });
-    if (!listed && isTransferType(device.serviceType)) {
-        auto transferCount = std::count_if(devices.begin(), devices.end(), [](const DiscoveredDevice& d) {
-            return isTransferType(d.serviceType);
-        });
-        if (static_cast<std::size_t>(transferCount) >= maximumTransferSources) return false;
-    }
-    std::erase_if(devices, [&](const DiscoveredDevice& d) { return sameService(d, device); });
-    devices.push_back(device);
-    std::stable_sort(devices.begin(), devices.end(), [](const DiscoveredDevice& a, const DiscoveredDevice& b) {
-        return text::localizedCaseInsensitiveCompare(a.serviceName, b.serviceName) < 0;
-    });
-    return true;
 }
 
 } // namespace lan
@@ -181,8 +159,8 @@ void LANDiscovery::restart() {
     m_transferBrowser->stop();
     m_legacyBrowser->stop();
     setSearching(false);
-    bool hadDevices = !m_devices.empty();
-    m_devices.clear();
+    bool hadDevices = !devices().empty();
+    m_places.clear();
     m_addresses.clear();
     m_services.clear();
     if (hadDevices) Q_EMIT devicesChanged();
@@ -190,8 +168,8 @@ void LANDiscovery::restart() {
 }
 
 std::optional<std::string> LANDiscovery::resolvedAddress(const DiscoveredDevice& device) const {
-    auto listed = std::find(m_devices.begin(), m_devices.end(), device);
-    if (listed == m_devices.end()) return std::nullopt;
+    auto listed = std::find(devices().begin(), devices().end(), device);
+    if (listed == devices().end()) return std::nullopt;
     auto address = m_addresses.find(sourceKey(device.serviceType, device.serviceName));
     if (address == m_addresses.end()) return std::nullopt;
     return address->second;
@@ -204,12 +182,8 @@ void LANDiscovery::serviceFound(const std::shared_ptr<DnsSdService>& service, bo
 
 void LANDiscovery::serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool) {
     m_services.erase(serviceKey(*service));
-    auto removed = std::erase_if(m_devices, [&](const DiscoveredDevice& d) {
-        return d.serviceName == service->name() && d.serviceType == service->type();
-    });
-    if (removed == 0) return;
     m_addresses.erase(sourceKey(service->type(), service->name()));
-    Q_EMIT devicesChanged();
+    if (m_places.removed(service->type(), service->name())) Q_EMIT devicesChanged();
 }
 
 void LANDiscovery::browsingStopped() { setSearching(false); }
@@ -223,14 +197,15 @@ void LANDiscovery::serviceResolved(const std::shared_ptr<DnsSdService>& service,
 
     auto device = lan::deviceFromResolution(service->type(), service->name(), resolution);
     if (!device) return;
-    if (!lan::upsertDevice(m_devices, *device, maximumTransferSources)) return;
+    const auto placement = m_places.resolved(*device, service->isFoundOnReturn());
+    if (placement == lan::SourcePlaces::Placement::dropped) return;
     std::string key = sourceKey(device->serviceType, device->serviceName);
     if (resolution.ipv4Address) {
         m_addresses[key] = *resolution.ipv4Address;
     } else {
         m_addresses.erase(key);
     }
-    Q_EMIT devicesChanged();
+    if (placement == lan::SourcePlaces::Placement::listed) Q_EMIT devicesChanged();
 }
 
 void LANDiscovery::setSearching(bool searching) {

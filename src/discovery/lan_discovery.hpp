@@ -12,6 +12,7 @@
 #include <QObject>
 
 #include "discovery/dns_sd.hpp"
+#include "discovery/source_places.hpp"
 #include "model/discovered_device.hpp"
 
 namespace velk {
@@ -30,12 +31,6 @@ inline constexpr const char* defaultPairPath = "/velk/v1/pair";
 std::optional<DiscoveredDevice> deviceFromResolution(const std::string& serviceType,
                                                      const std::string& serviceName,
                                                      const DnsSdResolution& resolution);
-
-// Puts `device` into the sorted list `devices`, replacing the element of the same service name
-// and type. A new transfer-type source is dropped when `maximumTransferSources` of that type are
-// listed already. Returns whether `devices` took the device.
-bool upsertDevice(std::vector<DiscoveredDevice>& devices, const DiscoveredDevice& device,
-                  std::size_t maximumTransferSources);
 
 } // namespace lan
 
@@ -59,7 +54,7 @@ public:
     void restart();
 
     // Resolved sources, sorted by service name (locale-aware, case-insensitive, stable).
-    const std::vector<DiscoveredDevice>& devices() const { return m_devices; }
+    const std::vector<DiscoveredDevice>& devices() const { return m_places.devices(); }
     // Browsing has been started and not stopped since.
     bool isSearching() const { return m_isSearching; }
     // False while the machine's DNS-SD service cannot be reached: the list then stays as it is
@@ -84,14 +79,15 @@ private:
     void setBrowsingAvailable(bool available);
 
     std::shared_ptr<DnsSdBackend> m_backend;
-    std::vector<DiscoveredDevice> m_devices;
+    // The listed sources, and those found on a return after a gap that wait for a place.
+    lan::SourcePlaces m_places{maximumTransferSources};
     bool m_isSearching = false;
     bool m_isBrowsingAvailable = false;
     std::unique_ptr<DnsSdBrowser> m_transferBrowser;
     std::unique_ptr<DnsSdBrowser> m_legacyBrowser;
     // Every service found and not yet removed, by type|name|domain; keeps its resolution alive.
     std::map<std::string, std::shared_ptr<DnsSdService>> m_services;
-    // Resolved IPv4 address by type|name of each listed source.
+    // Resolved IPv4 address by type|name of each listed or waiting source.
     std::map<std::string, std::string> m_addresses;
 };
 

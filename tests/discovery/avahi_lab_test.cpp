@@ -150,8 +150,9 @@ TEST(AvahiBackendOnAPrivateBus, AsksAgainWhoHoldsTheDaemonsNameAfterARefusal) {
 }
 
 // The daemon, played by the mock, goes (its state fails) and returns. Its fresh browser object
-// reports `reported`, and looking up a listed source it did not report gets that source's error in
-// `lookUpErrors`, or finds it.
+// reports `reported`, and looking up a listed source it did not report gets that source's errors in
+// `lookUpErrors` (one per look-up, the last one again from then on; "silent": no answer ever), or
+// finds it.
 struct DaemonGapCase {
     const char* name;
     std::vector<std::string> before;
@@ -173,8 +174,16 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
                          "avahi-mock");
     if (!avahi.ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
     std::string resolve = "errors = {";
-    for (const auto& [name, error] : row.lookUpErrors) resolve += "'" + name + "': '" + error + "', ";
-    resolve += "}\nif args[6] and args[2] in errors: raise dbus.exceptions.DBusException('', name=errors[args[2]])\n"
+    for (const auto& [name, errors] : row.lookUpErrors) resolve += "'" + name + "': '" + errors + "'.split(), ";
+    // A call whose method has reply callbacks is answered only through them: that is how it stays silent.
+    resolve += "}\nmethod = self.methods['org.freedesktop.Avahi.Server']['ResolveService'][3]\n"
+               "method._dbus_async_callbacks = None\n"
+               "if args[6] and args[2] in errors:\n"
+               "    self.asked = getattr(self, 'asked', {})\n"
+               "    self.asked[args[2]] = self.asked.get(args[2], -1) + 1\n"
+               "    error = errors[args[2]][min(self.asked[args[2]], len(errors[args[2]]) - 1)]\n"
+               "    if error == 'silent': method._dbus_async_callbacks = ('reply', 'error')\n"
+               "    else: raise dbus.exceptions.DBusException('', name=error)\n"
                "ret = (2, 0, args[2], args[3], args[4], 'phone.local', 0, '10.77.0.11', dbus.UInt16(8443), "
                "dbus.Array([], signature='ay'), dbus.UInt32(0))";
     for (const QVariantList& method : std::vector<QVariantList>{
@@ -202,7 +211,9 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
         }
         if (isAllForNow) mockSays("/Transfer", "org.freedesktop.Avahi.ServiceBrowser", "AllForNow", "", {});
     };
-    const AvahiDnsSdTiming timing{std::chrono::seconds(2), std::chrono::hours(1)};
+    // Calls are bounded far beyond what a case waits for: only the daemon's own search time may end
+    // a look-up's round without its answer.
+    const AvahiDnsSdTiming timing{std::chrono::minutes(1), std::chrono::hours(1)};
     LANDiscovery discovery(true, makeAvahiDnsSdBackend(avahi.address.toStdString(), timing));
     const auto listedBecomes = [&](const std::vector<std::string>& names, bool isAllForNow,
                                    const std::set<std::string>& expected) {
@@ -231,6 +242,14 @@ INSTANTIATE_TEST_SUITE_P(
                       {"1", "2", "3", "4", "5", "6", "7", "8"},
                       {"1", "2", "3", "4", "5", "6", "9"},
                       {{"7", "org.freedesktop.DBus.Error.AccessDenied"}, {"8", "org.freedesktop.Avahi.TimeoutError"}},
+                      true,
+                      {"1", "2", "3", "4", "5", "6", "7", "9"}},
+        // 8's first look-up is refused and its round ends with 8 kept; its next finds it gone, and 9
+        // takes the place.
+        DaemonGapCase{"FullListAndALookUpRefusedThenNotFound",
+                      {"1", "2", "3", "4", "5", "6", "7", "8"},
+                      {"1", "2", "3", "4", "5", "6", "7", "9"},
+                      {{"8", "org.freedesktop.DBus.Error.AccessDenied org.freedesktop.Avahi.TimeoutError"}},
                       true,
                       {"1", "2", "3", "4", "5", "6", "7", "9"}}),
     [](const testing::TestParamInfo<DaemonGapCase>& row) { return std::string(row.param.name); });
@@ -329,6 +348,8 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(ReturnCase{"DaemonBackWithAPhoneGone", "daemon-back-one-gone"},
                     ReturnCase{"DaemonBackWithAPhoneGoneAndOneNew", "daemon-back-one-gone-one-new"},
                     ReturnCase{"DaemonBackWithEightGoneAndOneNew", "daemon-back-eight-gone-one-new"},
+                    ReturnCase{"DaemonBackFullAndGoneAgainInItsRound", "daemon-back-full-then-again"},
+                    ReturnCase{"DaemonBackThriceWithSixtyPhones", "sixty-phones"},
                     ReturnCase{"BusBackAfter2s", "bus-back-2"}, ReturnCase{"BusBackAfter40s", "bus-back-40"},
                     ReturnCase{"DaemonStoppedPastTheAnswerTimeOut", "daemon-stopped"},
                     ReturnCase{"SignalsPosingAsTheDaemon", "posing"},
@@ -486,7 +507,24 @@ public:
         const int number = ++m_sent;
         std::ofstream(m_folder + "/requests", std::ios::app) << number << ' ' << request << '\n' << std::flush;
         ASSERT_TRUE(m_loop.runUntil([&] { return handled() >= number; }, kLabRequestTimeoutMs)) << request;
+        if (request == "daemon-start") lastDaemonStart = std::chrono::steady_clock::now();
     }
+
+    // The names of the transfer sources that avahi-browse on the desk resolves now.
+    std::set<std::string> reference() {
+        (*this)("reference");
+        std::ifstream lines(m_folder + "/desk/reference.txt");
+        std::set<std::string> names;
+        for (std::string line; std::getline(lines, line);) {
+            std::istringstream fields(line); // =;eth0;IPv4;NAME;TYPE;...
+            std::vector<std::string> field(4);
+            for (auto& part : field) std::getline(fields, part, ';');
+            if (field[0] == "=") names.insert(field[3]);
+        }
+        return names;
+    }
+
+    std::chrono::steady_clock::time_point lastDaemonStart;
 
 private:
     int handled() const {
@@ -611,7 +649,8 @@ void daemonAway(EventLoop& loop, LabRequests& lab, const LANDiscovery& discovery
 // room for them, the added sources are listed before the daemon has finished looking for the gone
 // ones, that is, while those are still listed.
 void daemonBack(EventLoop& loop, LabRequests& lab, const std::set<std::string>& before,
-                const std::set<std::string>& gone, const std::set<std::string>& added) {
+                const std::set<std::string>& gone, const std::set<std::string>& added, int gapMs = 6000,
+                const std::vector<LateRequest>& late = {}) {
     LANDiscovery discovery(true, makeAvahiDnsSdBackend(std::nullopt, kLabTiming));
     publishAndList(loop, lab, discovery, before);
     std::vector<std::string> during;
@@ -626,8 +665,14 @@ void daemonBack(EventLoop& loop, LabRequests& lab, const std::set<std::string>& 
         bool isBeforeTheRemovals;
     };
     std::map<std::string, Arrival> arrivals;
+    std::set<std::string> removed;
     QObject::connect(&discovery, &LANDiscovery::devicesChanged, [&] {
         const std::set<std::string> listed = listedNames(discovery);
+        for (const auto& name : gone) {
+            if (listed.contains(name) || !removed.insert(name).second) continue;
+            std::cout << "avahi lab figure: " << name << " removed " << secondsSince(lab.lastDaemonStart)
+                      << " s after the last return" << std::endl;
+        }
         for (const auto& name : added) {
             if (!listed.contains(name) || arrivals.contains(name)) continue;
             const bool isBeforeTheRemovals = std::includes(listed.begin(), listed.end(), before.begin(), before.end());
@@ -635,14 +680,51 @@ void daemonBack(EventLoop& loop, LabRequests& lab, const std::set<std::string>& 
         }
     });
     std::chrono::steady_clock::time_point back;
-    daemonAway(loop, lab, discovery, 6000, during, expected, listedNames, {}, &back);
+    daemonAway(loop, lab, discovery, gapMs, during, expected, listedNames, late, &back);
     const bool hasRoom = before.size() + added.size() <= LANDiscovery::maximumTransferSources;
     for (const auto& [name, arrival] : arrivals) {
         std::cout << "avahi lab figure: " << name << " listed "
-                  << std::chrono::duration<double>(arrival.at - back).count() << " s after the return, "
+                  << std::chrono::duration<double>(arrival.at - back).count() << " s after the return ("
+                  << std::chrono::duration<double>(arrival.at - lab.lastDaemonStart).count() << " s after the last), "
                   << (arrival.isBeforeTheRemovals ? "before" : "after") << " the removals" << std::endl;
         EXPECT_TRUE(arrival.isBeforeTheRemovals || !hasRoom) << name;
     }
+}
+
+// Sixty phones, eight listed; the daemon stops, six listed phones withdraw and three new ones
+// publish, and the daemon returns three times 3 s apart, inside its look-up rounds: eight phones
+// still published are then listed, as avahi-browse has them.
+void sixtyPhones(EventLoop& loop, LabRequests& lab) {
+    LANDiscovery discovery(true, makeAvahiDnsSdBackend(std::nullopt, kLabTiming));
+    lab("publish-many Phone- 1 60");
+    const auto full = [&] { return discovery.devices().size() == LANDiscovery::maximumTransferSources; };
+    ASSERT_TRUE(loop.runUntil(full, kFindTimeoutMs));
+    std::set<std::string> withdrawn;
+    std::vector<std::string> during;
+    for (const auto& name : listedNames(discovery)) {
+        if (withdrawn.size() < 6 && withdrawn.insert(name).second) during.push_back("withdraw " + name);
+    }
+    for (const char* name : {"New-1", "New-2", "New-3"}) during.push_back("publish " + std::string(name));
+    lab("daemon-stop");
+    ASSERT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
+    for (const auto& request : during) lab(request);
+    lab("daemon-start");
+    for (int restart = 0; restart < 2; ++restart) {
+        loop.runFor(std::max(0, 3000 - static_cast<int>(secondsSince(lab.lastDaemonStart) * 1000)));
+        lab("daemon-stop");
+        lab("daemon-start");
+    }
+    const auto published = [&] {
+        const std::set<std::string> listed = listedNames(discovery);
+        return full() && std::none_of(listed.begin(), listed.end(), [&](auto& name) { return withdrawn.contains(name); });
+    };
+    const bool matched = loop.runUntil(published, 20'000);
+    const std::set<std::string> reference = lab.reference();
+    std::cout << "avahi lab figure: " << discovery.devices().size() << " cards " << namesText(listedNames(discovery))
+              << (matched ? ", all published, " : ", not all published, ") << secondsSince(lab.lastDaemonStart)
+              << " s after the last return; avahi-browse resolves " << reference.size() << std::endl;
+    EXPECT_TRUE(matched);
+    for (const auto& name : listedNames(discovery)) EXPECT_TRUE(reference.contains(name)) << name;
 }
 
 // A phone publishes again with a new port, fingerprint and session and no longer open while the
@@ -765,6 +847,13 @@ TEST(AvahiLabReturns, TheListMatchesWhatTheDaemonHas) {
         const std::set<std::string> eight = {"Phone-1", "Phone-2", "Phone-3", "Phone-4",
                                              "Phone-5", "Phone-6", "Phone-7", "Phone-8"};
         daemonBack(loop, lab, eight, eight, {"Phone-9"});
+    } else if (labCase == "daemon-back-full-then-again") {
+        // The daemon returns after 3 s and goes again 2 s later, for 0.6 s, inside its look-up round.
+        daemonBack(loop, lab, {"P1", "P2", "P3", "P4", "P5", "P6", "P7", "P8"}, {"P8"}, {"New"}, 3000,
+                   {{2000, "daemon-stop"}, {2600, "daemon-start"}});
+        std::cout << "avahi lab figure: avahi-browse resolves " << namesText(lab.reference()) << std::endl;
+    } else if (labCase == "sixty-phones") {
+        sixtyPhones(loop, lab);
     } else if (labCase == "bus-back-2") {
         busBack(loop, lab, 2000);
     } else if (labCase == "bus-back-40") {

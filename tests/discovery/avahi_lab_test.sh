@@ -8,11 +8,13 @@
 # phone, and drives the lab through requests: it appends "N ACTION [ARGUMENT...]" lines to
 # $work/requests, and this script does each in turn and appends "N" to $work/done. ACTION is
 # publish NAME [PORT TXT...] (a transfer source on phone1, port 8443 unless given),
+# publish-many PREFIX FIRST LAST (PREFIXFIRST to PREFIXLAST, published side by side),
 # publish-hostless NAME HOST (the same on a host HOST that has no address yet), address HOST (HOST
 # gets phone1's address), withdraw NAME, phone-pause, phone-continue (phone1's avahi-daemon: STOP,
 # CONT), daemon-stop, daemon-start, daemon-pause, daemon-continue (the desk's avahi-daemon: TERM,
 # start, STOP, CONT), bus-stop (the desk's bus, which the daemon leaves with) or bus-start (the
-# bus at the same address). A process told to end that lingers is killed, and an "avahi lab note:"
+# bus at the same address), or reference (avahi-browse -rpkft of the transfer type on the desk, its
+# lines in $work/desk/reference.txt, for the list to be held against). A process told to end that lingers is killed, and an "avahi lab note:"
 # line says so.
 #
 # Usage: avahi_lab_test.sh TEST_PROGRAM [CASE]
@@ -149,6 +151,22 @@ if [ -n "$case_name" ]; then
         [ $# -gt 0 ] || set -- 8443 "deviceId=$name"
         publish phone1 "publish-$name" "$name" _velk-transfer._tcp "$@"
         publishers[$name]=$publisher_pid ;;
+      publish-many)
+        local first=$1 last=$2 number
+        for ((number = first; number <= last; number++)); do
+          ip netns exec "$lab-phone1" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/phone1/bus" \
+            avahi-publish -s "$name$number" _velk-transfer._tcp 8443 "deviceId=$name$number" \
+            >"$work/phone1/publish-$name$number.log" 2>&1 &
+          pids+=($!)
+          publishers[$name$number]=$!
+        done
+        for ((number = first; number <= last; number++)); do
+          wait_for "$work/phone1/publish-$name$number.log" "Established under name" "avahi-publish of $name$number"
+        done ;;
+      reference)
+        ip netns exec "$lab-desk" env DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/desk/bus" \
+          timeout -k 5 "$STEP_TIMEOUT_S" avahi-browse -rpkft _velk-transfer._tcp >"$work/desk/reference.txt" 2>&1 ||
+          true ;;
       publish-hostless)
         publish phone1 "publish-$name" -H "$1" "$name" _velk-transfer._tcp 8443
         publishers[$name]=$publisher_pid ;;
