@@ -20,7 +20,8 @@
 // reported all it knows (AllForNow), or after the settle time-out, each listed service it did not
 // report is looked up directly, since a phone can answer late, and removed only on the daemon's own
 // answer that it cannot find it: a daemon that does not answer is asked again, never taken to have
-// said so, and a look-up without a usable answer holds back nothing else. Every service it reports is reported found at once, a listed one again,
+// said so, and a look-up holds back nothing else: its round ends with its answer or when the daemon's
+// own search time has passed. Every service it reports is reported found at once, a listed one again,
 // so it is resolved anew and its source shows what the phone publishes now; each is marked as found on
 // the return, so the list knows which new phones wait for a place that a removal frees.
 //
@@ -150,6 +151,10 @@ std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
 // How long the daemon looks for a service it is asked to resolve before it answers that it cannot
 // find it (TimeoutError).
 constexpr std::chrono::milliseconds avahiSearchTime{5'000};
+
+// A look-up's round ends this long after it was asked, when the daemon has not answered by then: its
+// search time and a moment for its answer to come.
+constexpr std::chrono::milliseconds lookUpRound = avahiSearchTime + std::chrono::milliseconds(500);
 
 // The daemon's own answer that it cannot find a service: its search ran out, or (wide area) the
 // name does not exist.
@@ -420,6 +425,14 @@ public:
         finishWhenAnswered(report);
         return answer != LookUp::notFound;
     }
+    // The daemon's search time for `key` has passed without its answer: its round is over, and it
+    // stays listed until an answer says otherwise.
+    void roundOver(const Key& key, const Report& report) {
+        const auto unconfirmed = m_unconfirmed.find(key);
+        if (unconfirmed == m_unconfirmed.end() || unconfirmed->second) return;
+        unconfirmed->second = true;
+        finishWhenAnswered(report);
+    }
 
 private:
     enum class Phase { following, settling, confirming };
@@ -642,9 +655,13 @@ private:
     // own answer that it cannot find it removes it; one it finds stays listed, and is asked after again
     // until the object reports it; without either answer (a daemon that hangs, or another error) it
     // stays listed and is asked again after `pause`, which grows. Any answer, or none within the
-    // call's bound, ends its round, so it holds back no other service of the browse.
+    // daemon's search time, ends its round, so it holds back no other service of the browse; an answer
+    // that comes later still counts.
     void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key,
                 std::chrono::milliseconds pause) {
+        later(lookUpRound, [this, id, request, key](system_bus::Connection*) {
+            if (LoopBrowser* browser = stillAt(id, request)) browser->list.roundOver(key, reporter(*browser));
+        });
         bus.callAsync(resolveCall(bus, key, avahiLookupNoTxt | avahiLookupNoAddress),
                       avahiSearchTime + m_timing.answerTimeout,
                       [this, id, request, key, pause](const system_bus::Reply& reply) {

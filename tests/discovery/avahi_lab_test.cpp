@@ -251,7 +251,14 @@ INSTANTIATE_TEST_SUITE_P(
                       {"1", "2", "3", "4", "5", "6", "7", "9"},
                       {{"8", "org.freedesktop.DBus.Error.AccessDenied org.freedesktop.Avahi.TimeoutError"}},
                       true,
-                      {"1", "2", "3", "4", "5", "6", "7", "9"}}),
+                      {"1", "2", "3", "4", "5", "6", "7", "9"}},
+        // 8's look-up is never answered: it holds back neither 7's removal nor 9 taking its place.
+        DaemonGapCase{"FullListAndALookUpNeverAnswered",
+                      {"1", "2", "3", "4", "5", "6", "7", "8"},
+                      {"1", "2", "3", "4", "5", "6", "9"},
+                      {{"7", "org.freedesktop.Avahi.TimeoutError"}, {"8", "silent"}},
+                      true,
+                      {"1", "2", "3", "4", "5", "6", "8", "9"}}),
     [](const testing::TestParamInfo<DaemonGapCase>& row) { return std::string(row.param.name); });
 
 // --- Run from the test suite ---
