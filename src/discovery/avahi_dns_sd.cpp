@@ -25,6 +25,10 @@
 // so it is resolved anew and its source shows what the phone publishes now; each is marked as found on
 // the return, so the list knows which new phones wait for a place that a removal frees.
 //
+// This file holds the loop, the browses with their daemon objects and look-ups, and the creating
+// thread's side; the daemon's watch (avahi_daemon), each browse's list (avahi_browse_list), the
+// resolutions (avahi_resolutions) and the bus vocabulary they share (avahi_bus) have files of their own.
+//
 // Avahi writes types and domains without the trailing dot and reports a service once per
 // interface and protocol; the browser adds the dots and reports a service found on its first
 // instance and removed on its last. Only IPv4 is browsed and resolved.
@@ -36,9 +40,7 @@
 #include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <string>
-#include <string_view>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -49,6 +51,10 @@
 
 #include "base/executor.hpp"
 #include "base/system_bus.hpp"
+#include "discovery/avahi_browse_list.hpp"
+#include "discovery/avahi_bus.hpp"
+#include "discovery/avahi_daemon.hpp"
+#include "discovery/avahi_resolutions.hpp"
 #include "discovery/avahi_service_instances.hpp"
 #include "discovery/dns_sd.hpp"
 
@@ -56,17 +62,23 @@ namespace velk {
 
 namespace {
 
-constexpr const char* avahiName = "org.freedesktop.Avahi";
-constexpr const char* avahiServerInterface = "org.freedesktop.Avahi.Server";
+using avahi::AvahiBrowseList;
+using avahi::AvahiDaemon;
+using avahi::AvahiResolutions;
+using avahi::avahiAnyInterface;
+using avahi::avahiCall;
+using avahi::avahiIPv4;
+using avahi::avahiName;
+using avahi::firstPause;
+using avahi::nextPause;
+using avahi::resolveCall;
+using avahi::withoutTrailingDot;
+using avahi::withTrailingDot;
+
 constexpr const char* avahiServer2Interface = "org.freedesktop.Avahi.Server2";
 constexpr const char* avahiBrowserInterface = "org.freedesktop.Avahi.ServiceBrowser";
-constexpr std::int32_t avahiAnyInterface = -1;
-constexpr std::int32_t avahiIPv4 = 0;
 constexpr std::uint32_t avahiLookupNoTxt = 4;
 constexpr std::uint32_t avahiLookupNoAddress = 8;
-// Server states in which the daemon browses: registering, running, collision.
-constexpr std::int32_t avahiFirstUsableState = 1;
-constexpr std::int32_t avahiLastUsableState = 3;
 
 const std::string avahiOwnerRule = std::string("type='signal',sender='org.freedesktop.DBus',path='/org/freedesktop/DBus',"
                                                "interface='org.freedesktop.DBus',member='NameOwnerChanged',arg0='") +
@@ -76,25 +88,6 @@ const std::string avahiStateRule =
 const std::string avahiBrowserRule =
     std::string("type='signal',sender='") + avahiName + "',interface='" + avahiBrowserInterface + "'";
 
-std::string withTrailingDot(const char* text) {
-    std::string out = text ? text : "";
-    if (out.empty() || out.back() != '.') out += '.';
-    return out;
-}
-
-std::string withoutTrailingDot(const std::string& text) {
-    if (!text.empty() && text.back() == '.') return text.substr(0, text.size() - 1);
-    return text;
-}
-
-// A call to the daemon, which never starts it when it is not running.
-system_bus::Message avahiCall(system_bus::Connection& bus, const char* path, const char* interface,
-                              const char* member) {
-    system_bus::Message call = bus.methodCall(avahiName, path, interface, member);
-    if (call) sd_bus_message_set_auto_start(call.get(), 0);
-    return call;
-}
-
 // Tells one of the daemon's browser objects `member` ("Start", "Free"); nobody waits for an answer.
 void tellBrowserObject(system_bus::Connection& bus, const std::string& path, const char* member) {
     system_bus::Message call = avahiCall(bus, path.c_str(), avahiBrowserInterface, member);
@@ -103,50 +96,6 @@ void tellBrowserObject(system_bus::Connection& bus, const std::string& path, con
 }
 
 void freeAvahiObject(system_bus::Connection& bus, const std::string& path) { tellBrowserObject(bus, path, "Free"); }
-
-// TXT entries (aay) at the read position. Entries without "=" carry no value and are left out; a
-// repeated key keeps its first value in the record, which is the last here, since the daemon lists
-// a record's entries last first. None when the record has no entries.
-std::optional<DnsSdTxtRecord> readTxtRecord(sd_bus_message* message) {
-    if (sd_bus_message_enter_container(message, 'a', "ay") <= 0) return std::nullopt;
-    std::optional<DnsSdTxtRecord> record;
-    const void* data = nullptr;
-    std::size_t size = 0;
-    while (sd_bus_message_read_array(message, 'y', &data, &size) > 0) {
-        if (!record) record.emplace();
-        const std::string entry(static_cast<const char*>(data), size);
-        const std::size_t equals = entry.find('=');
-        if (equals == std::string::npos || equals == 0) continue;
-        const auto* value = reinterpret_cast<const std::uint8_t*>(entry.data()) + equals + 1;
-        record->insert_or_assign(entry.substr(0, equals), std::vector<std::uint8_t>(value, value + (size - equals - 1)));
-    }
-    sd_bus_message_exit_container(message);
-    return record;
-}
-
-// ResolveService's answer: interface, protocol, name, type, domain, host, address protocol,
-// address, port, TXT, flags.
-std::optional<DnsSdResolution> readResolution(sd_bus_message* reply) {
-    std::int32_t interface = 0;
-    std::int32_t protocol = 0;
-    std::int32_t addressProtocol = 0;
-    const char* name = nullptr;
-    const char* type = nullptr;
-    const char* domain = nullptr;
-    const char* host = nullptr;
-    const char* address = nullptr;
-    std::uint16_t port = 0;
-    if (sd_bus_message_read(reply, "iissssisq", &interface, &protocol, &name, &type, &domain, &host, &addressProtocol,
-                            &address, &port) <= 0) {
-        return std::nullopt;
-    }
-    DnsSdResolution resolution;
-    if (host) resolution.hostName = withTrailingDot(host);
-    resolution.port = port;
-    if (addressProtocol == avahiIPv4 && address && *address) resolution.ipv4Address = std::string(address);
-    resolution.txtRecord = readTxtRecord(reply);
-    return resolution;
-}
 
 // How long the daemon looks for a service it is asked to resolve before it answers that it cannot
 // find it (TimeoutError).
@@ -161,307 +110,6 @@ constexpr std::chrono::milliseconds lookUpRound = avahiSearchTime + std::chrono:
 bool isNotFound(const system_bus::Reply& reply) {
     return reply.isError("org.freedesktop.Avahi.TimeoutError") || reply.isError("org.freedesktop.Avahi.NotFoundError");
 }
-
-// ResolveService for one service, answering in IPv4; `flags` are the daemon's lookup flags.
-system_bus::Message resolveCall(system_bus::Connection& bus, const AvahiServiceInstances::Key& service,
-                                std::uint32_t flags) {
-    const auto& [name, type, domain] = service;
-    system_bus::Message call = avahiCall(bus, "/", avahiServerInterface, "ResolveService");
-    if (call) {
-        sd_bus_message_append(call.get(), "iisssiu", avahiAnyInterface, avahiIPv4, name.c_str(),
-                              withoutTrailingDot(type).c_str(), withoutTrailingDot(domain).c_str(), avahiIPv4, flags);
-    }
-    return call;
-}
-
-// The pauses between questions that got no answer grow as the bus connection's do.
-std::chrono::milliseconds firstPause() { return system_bus::Watch::Timing{}.firstRetryDelay; }
-std::chrono::milliseconds nextPause(std::chrono::milliseconds pause) {
-    return std::min(pause * 2, system_bus::Watch::Timing{}.longestRetryDelay);
-}
-
-// Runs a command on the loop once a delay has passed, with the connection in at that time.
-using Later = std::function<void(std::chrono::milliseconds, std::function<void(system_bus::Connection*)>)>;
-
-// Follows the daemon on the bus: the unique name that holds its well-known one (GetNameOwner,
-// NameOwnerChanged) and its state (GetState, StateChanged). It can browse while it is there and
-// registering, running or renaming itself after a collision.
-class AvahiDaemon {
-public:
-    // `usable` is told of each change; `gone`, when the daemon left the bus or the bus went, taking
-    // the daemon's objects along.
-    AvahiDaemon(std::chrono::milliseconds answerTimeout, Later later,
-                std::function<void(system_bus::Connection* bus, bool usable)> usable, std::function<void()> gone)
-        : m_answerTimeout(answerTimeout), m_later(std::move(later)), m_usable(std::move(usable)),
-          m_gone(std::move(gone)) {}
-
-    bool isUsable() const { return m_isUsable; }
-
-    // Only the daemon's current connection speaks for the daemon: any other program on the bus can
-    // send a signal that names it.
-    bool isFromDaemon(sd_bus_message* signal) const {
-        const char* sender = sd_bus_message_get_sender(signal);
-        return sender && !m_owner.empty() && m_owner == sender;
-    }
-
-    void connected(system_bus::Connection& bus) { askOwner(bus); }
-    void lost() { gone(); }
-
-    // Asks after a daemon that reads as unusable again at once, whatever pause a question without
-    // an answer left.
-    void askAgainNow(system_bus::Connection& bus) {
-        if (m_isUsable) return;
-        m_pause = firstPause();
-        askOwner(bus);
-    }
-
-    // Takes NameOwnerChanged from the bus and StateChanged from the daemon; false for other signals.
-    bool received(system_bus::Connection& bus, sd_bus_message* signal) {
-        if (sd_bus_message_is_signal(signal, "org.freedesktop.DBus", "NameOwnerChanged")) {
-            // Only the bus speaks for names on it.
-            const char* sender = sd_bus_message_get_sender(signal);
-            if (!sender || std::string_view(sender) != "org.freedesktop.DBus") return true;
-            const char* name = nullptr;
-            const char* oldOwner = nullptr;
-            const char* newOwner = nullptr;
-            if (sd_bus_message_read(signal, "sss", &name, &oldOwner, &newOwner) <= 0) return true;
-            if (!name || std::string_view(name) != avahiName) return true;
-            if (oldOwner && *oldOwner) gone();
-            ownerIs(bus, newOwner ? newOwner : "");
-            return true;
-        }
-        if (!sd_bus_message_is_signal(signal, nullptr, "StateChanged")) return false;
-        std::int32_t state = 0;
-        if (isFromDaemon(signal) && sd_bus_message_read_basic(signal, 'i', &state) > 0) {
-            setUsable(&bus, isUsableState(state));
-        }
-        return true;
-    }
-
-private:
-    static bool isUsableState(std::int32_t state) {
-        return state >= avahiFirstUsableState && state <= avahiLastUsableState;
-    }
-
-    // A question to the bus about the daemon's name.
-    static system_bus::Message aboutTheName(system_bus::Connection& bus, const char* member) {
-        system_bus::Message call =
-            bus.methodCall("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member);
-        if (call) sd_bus_message_append(call.get(), "s", avahiName);
-        return call;
-    }
-
-    // Asks the bus who holds the daemon's name. The bus's answer that nobody does means no daemon,
-    // whose arrival NameOwnerChanged announces; when the bus refused (its policy) or did not answer,
-    // the name reads as held by nobody until it is asked after again, after a pause.
-    void askOwner(system_bus::Connection& bus) {
-        const std::uint64_t request = ++m_ownerRequest;
-        bus.callAsync(aboutTheName(bus, "GetNameOwner"), m_answerTimeout,
-                      [this, &bus, request](const system_bus::Reply& reply) {
-                          const char* owner = nullptr;
-                          if (request != m_ownerRequest) return;
-                          if (reply.answer() && sd_bus_message_read_basic(reply.answer(), 's', &owner) > 0 && owner) {
-                              return ownerIs(bus, owner);
-                          }
-                          ownerIs(bus, "");
-                          if (reply.isError("org.freedesktop.DBus.Error.NameHasNoOwner")) return;
-                          m_later(m_pause, [this, request = m_ownerRequest](system_bus::Connection* current) {
-                              if (current && request == m_ownerRequest) askOwner(*current);
-                          });
-                          m_pause = nextPause(m_pause);
-                      });
-    }
-
-    void ownerIs(system_bus::Connection& bus, std::string owner) {
-        ++m_ownerRequest; // what the bus said last counts
-        m_owner = std::move(owner);
-        if (m_owner.empty()) {
-            ++m_stateRequest;
-            setUsable(&bus, false);
-        } else {
-            m_pause = firstPause();
-            askState(bus);
-        }
-    }
-
-    // Asks the daemon's state. Without an answer it reads as unusable, and while the daemon holds
-    // its name it is asked again after a pause.
-    void askState(system_bus::Connection& bus) {
-        const std::uint64_t request = ++m_stateRequest;
-        bus.callAsync(avahiCall(bus, "/", avahiServerInterface, "GetState"), m_answerTimeout,
-                      [this, connection = &bus, request](const system_bus::Reply& reply) {
-                          if (request != m_stateRequest) return;
-                          std::int32_t state = 0;
-                          if (reply.answer() && sd_bus_message_read_basic(reply.answer(), 'i', &state) > 0) {
-                              m_pause = firstPause();
-                              setUsable(connection, isUsableState(state));
-                              return;
-                          }
-                          setUsable(connection, false);
-                          if (m_owner.empty()) return;
-                          m_later(m_pause, [this, request](system_bus::Connection* current) {
-                              if (current && request == m_stateRequest && !m_owner.empty()) askState(*current);
-                          });
-                          m_pause = nextPause(m_pause);
-                      });
-    }
-
-    void gone() {
-        m_gone();
-        m_owner.clear();
-        ++m_stateRequest;
-        setUsable(nullptr, false);
-    }
-
-    void setUsable(system_bus::Connection* bus, bool usable) {
-        if (usable == m_isUsable) return;
-        m_isUsable = usable;
-        m_usable(bus, usable);
-    }
-
-    const std::chrono::milliseconds m_answerTimeout;
-    const Later m_later;
-    const std::function<void(system_bus::Connection*, bool)> m_usable;
-    const std::function<void()> m_gone;
-    bool m_isUsable = false;
-    std::string m_owner; // the daemon's unique name on the bus; empty while none holds it
-    std::uint64_t m_ownerRequest = 0;
-    std::uint64_t m_stateRequest = 0; // the question about the daemon's state that counts
-    std::chrono::milliseconds m_pause = firstPause();
-};
-
-// The resolutions under way, one per service, each one ResolveService call bounded by its time-out.
-class AvahiResolutions {
-public:
-    // Resolves the service `id`, in place of its earlier resolution; `resolved` runs with what the
-    // daemon found, unless the resolution was replaced or forgotten meanwhile. A failure is not reported.
-    void start(system_bus::Connection& bus, std::uint64_t id, const AvahiServiceInstances::Key& service,
-               std::chrono::milliseconds timeout, std::function<void(DnsSdResolution)> resolved) {
-        const std::uint64_t request = ++m_lastRequest;
-        m_current[id] = request;
-        bus.callAsync(resolveCall(bus, service, 0u), timeout,
-                      [this, id, request, resolved = std::move(resolved)](const system_bus::Reply& reply) {
-                          const auto found = m_current.find(id);
-                          if (found == m_current.end() || found->second != request) return;
-                          m_current.erase(found);
-                          std::optional<DnsSdResolution> resolution =
-                              reply.answer() ? readResolution(reply.answer()) : std::nullopt;
-                          if (resolution) resolved(std::move(*resolution));
-                      });
-    }
-    void forget(std::uint64_t id) { m_current.erase(id); }
-    void clear() { m_current.clear(); }
-
-private:
-    std::uint64_t m_lastRequest = 0;
-    std::map<std::uint64_t, std::uint64_t> m_current; // service id → its resolution's request
-};
-
-// What one browse reported found and not removed since. It outlives the daemon's browser objects:
-// after a gap the list stays as it is while a fresh object settles, that is, until the object has
-// said it reported all it knows (AllForNow) or its time ran out, and each listed service the object
-// did not report has had its round of being looked up. A service the object reports is found at
-// once, a listed one again, so that it is resolved as the daemon knows it now; once settled, what
-// the daemon cannot find is removed, and the rest are reported found again. Reports made while the
-// fresh object settles are the return's.
-class BrowseList {
-public:
-    using Key = AvahiServiceInstances::Key;
-    using Report = std::function<void(const Key& key, bool isNew, bool isOnReturn)>;
-    // What the daemon, asked for a service, answered: found, cannot find it, or nothing usable
-    // (no answer in time, or another error).
-    enum class LookUp { found, notFound, noAnswer };
-
-    void freshObject() {
-        endObject();
-        if (!m_listed.empty()) m_phase = Phase::settling;
-    }
-    // The daemon's browser object went; what is listed stays so.
-    void endObject() {
-        m_instances.clear();
-        m_unconfirmed.clear();
-        m_phase = Phase::following;
-    }
-    // The browse ended: its services are forgotten without reports.
-    void clear() {
-        endObject();
-        m_listed.clear();
-    }
-    bool isSettling() const { return m_phase == Phase::settling; }
-
-    void itemNew(const Key& key, const Report& report) {
-        if (!m_instances.add(key)) return;
-        m_unconfirmed.erase(key);
-        m_listed.insert(key);
-        report(key, true, m_phase != Phase::following);
-        finishWhenAnswered(report);
-    }
-    void itemRemoved(const Key& key, const Report& report) {
-        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false, false);
-    }
-    // The fresh object said AllForNow, or its time ran out. Returns the listed services it did not
-    // report, for the daemon to look up.
-    std::vector<Key> settle(const Report& report) {
-        if (m_phase != Phase::settling) return {};
-        m_phase = Phase::confirming;
-        std::vector<Key> unreported;
-        for (const Key& key : m_listed) {
-            if (!m_instances.contains(key)) m_unconfirmed[unreported.emplace_back(key)] = false;
-        }
-        finishWhenAnswered(report);
-        return unreported;
-    }
-    // The daemon, asked directly for `key`, answered. True when it is to be asked again later: not
-    // yet reported by the browser object, and not known to be gone.
-    bool lookedUp(const Key& key, LookUp answer, const Report& report) {
-        const auto unconfirmed = m_unconfirmed.find(key);
-        if (unconfirmed == m_unconfirmed.end()) return false;
-        if (answer == LookUp::notFound) {
-            m_unconfirmed.erase(unconfirmed);
-            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false, false);
-        } else {
-            unconfirmed->second = true;
-        }
-        finishWhenAnswered(report);
-        return answer != LookUp::notFound;
-    }
-    // The daemon's search time for `key` has passed without its answer: its round is over, and it
-    // stays listed until an answer says otherwise.
-    void roundOver(const Key& key, const Report& report) {
-        const auto unconfirmed = m_unconfirmed.find(key);
-        if (unconfirmed == m_unconfirmed.end() || unconfirmed->second) return;
-        unconfirmed->second = true;
-        finishWhenAnswered(report);
-    }
-
-private:
-    enum class Phase { following, settling, confirming };
-
-    // Once every look-up had its round, what the daemon does not have is removed, and what it may
-    // have is reported found again, to be resolved.
-    void finishWhenAnswered(const Report& report) {
-        const auto hadItsRound = [](const auto& unconfirmed) { return unconfirmed.second; };
-        if (m_phase != Phase::confirming || !std::all_of(m_unconfirmed.begin(), m_unconfirmed.end(), hadItsRound)) {
-            return;
-        }
-        m_phase = Phase::following;
-        for (auto key = m_listed.begin(); key != m_listed.end();) {
-            if (m_instances.contains(*key) || m_unconfirmed.contains(*key)) {
-                ++key;
-                continue;
-            }
-            report(*key, false, false);
-            key = m_listed.erase(key);
-        }
-        for (const auto& unconfirmed : m_unconfirmed) report(unconfirmed.first, true, false);
-    }
-
-    AvahiServiceInstances m_instances; // what the daemon's current browser object reported
-    std::set<Key> m_listed;
-    // Listed, not reported by the current object and looked up: whether its look-up had its round.
-    std::map<Key, bool> m_unconfirmed;
-    Phase m_phase = Phase::following;
-};
 
 class AvahiLoop;
 class AvahiService;
@@ -492,7 +140,7 @@ struct LoopBrowser {
     std::string domain; // with its dot
     std::uint64_t request = 0; // the daemon's browser object last asked for; 0 for none
     std::string path;          // that object, once the daemon made it
-    BrowseList list;
+    AvahiBrowseList list;
     std::chrono::milliseconds askAgainPause{0}; // before asking again for an object that never came
 };
 
@@ -657,7 +305,7 @@ private:
     // stays listed and is asked again after `pause`, which grows. Any answer, or none within the
     // daemon's search time, ends its round, so it holds back no other service of the browse; an answer
     // that comes later still counts.
-    void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const BrowseList::Key& key,
+    void lookUp(system_bus::Connection& bus, std::uint64_t id, std::uint64_t request, const AvahiBrowseList::Key& key,
                 std::chrono::milliseconds pause) {
         later(lookUpRound, [this, id, request, key](system_bus::Connection*) {
             if (LoopBrowser* browser = stillAt(id, request)) browser->list.roundOver(key, reporter(*browser));
@@ -667,7 +315,7 @@ private:
                       [this, id, request, key, pause](const system_bus::Reply& reply) {
                           LoopBrowser* browser = stillAt(id, request);
                           if (!browser) return;
-                          using LookUp = BrowseList::LookUp;
+                          using LookUp = AvahiBrowseList::LookUp;
                           const LookUp answer = reply.answer()      ? LookUp::found
                                                 : isNotFound(reply) ? LookUp::notFound
                                                                     : LookUp::noAnswer;
@@ -680,7 +328,7 @@ private:
                       });
     }
 
-    void lookUpLater(std::chrono::milliseconds delay, std::uint64_t id, std::uint64_t request, BrowseList::Key key,
+    void lookUpLater(std::chrono::milliseconds delay, std::uint64_t id, std::uint64_t request, AvahiBrowseList::Key key,
                      std::chrono::milliseconds pause) {
         later(delay, [this, id, request, key = std::move(key), pause](system_bus::Connection* current) {
             if (current && stillAt(id, request)) lookUp(*current, id, request, key, pause);
@@ -730,8 +378,8 @@ private:
     }
 
     // Tells `browser`'s delegate of a service found or removed.
-    BrowseList::Report reporter(const LoopBrowser& browser) {
-        return [this, &browser](const BrowseList::Key& key, bool isNew, bool isOnReturn) {
+    AvahiBrowseList::Report reporter(const LoopBrowser& browser) {
+        return [this, &browser](const AvahiBrowseList::Key& key, bool isNew, bool isOnReturn) {
             reportService(browser, key, isNew, isOnReturn);
         };
     }
