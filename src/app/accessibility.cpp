@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QHash>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -28,6 +29,9 @@
 #include "app/accessible_values.hpp"
 #include "app/atspi_property_change.hpp"
 #include "app/key_repeat.hpp"
+#include "app/list_rows_told.hpp"
+#include "app/masked_text.hpp"
+#include "app/text_boundaries.hpp"
 
 namespace velk::Accessibility {
 namespace {
@@ -187,8 +191,19 @@ public:
     int offsetAtPoint(const QPoint&) const override { return -1; }
     void scrollToSubstring(int, int) override {}
     QString attributes(int offset, int* startOffset, int* endOffset) const override {
-        *startOffset = *endOffset = offset;
+        const TextRange run = attributeRun(characterCount(), offset);
+        *startOffset = run.start;
+        *endOffset = run.end;
         return {};
+    }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
+        return textUnit(combo()->currentText(), boundary, offset, TextPart::before, startOffset, endOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
+        return textUnit(combo()->currentText(), boundary, offset, TextPart::at, startOffset, endOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
+        return textUnit(combo()->currentText(), boundary, offset, TextPart::after, startOffset, endOffset);
     }
 
     int childCount() const override { return combo()->isEditable() ? 2 : 1; }
@@ -232,6 +247,116 @@ public:
 
 private:
     QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
+};
+
+// A text field, as Qt's own but for two answers of Qt 6.4 that fail assistive tools
+// (app/qt_bridge_workarounds.hpp): its text answers every boundary at every offset (Qt's spins for
+// ever for a word or a sentence at the end), and its attribute run covers the text (Qt's is empty,
+// and a screen reader then reads the text one character short). A field that hides what is typed
+// tells no text, as Qt's.
+class LineEditAccessible final : public QAccessibleWidget,
+                                 public QAccessibleTextInterface,
+                                 public QAccessibleEditableTextInterface {
+public:
+    explicit LineEditAccessible(QWidget* field) : QAccessibleWidget(field, QAccessible::EditableText) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        if (type == QAccessible::EditableTextInterface) return static_cast<QAccessibleEditableTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = field()->isReadOnly();
+        state.editable = !field()->isReadOnly();
+        state.passwordEdit = masked();
+        state.selectableText = true;
+        return state;
+    }
+    QString text(QAccessible::Text kind) const override {
+        QString text;
+        if (kind == QAccessible::Value) text = maskedText(field()->text(), field()->echoMode(), maskCharacter(*field()));
+        if (text.isEmpty()) text = QAccessibleWidget::text(kind);
+        if (text.isEmpty() && kind == QAccessible::Description) text = field()->placeholderText();
+        return text;
+    }
+    void setText(QAccessible::Text kind, const QString& text) override {
+        if (kind != QAccessible::Value) return QAccessibleWidget::setText(kind, text);
+        if (!field()->isReadOnly()) field()->setText(text);
+    }
+
+    QString text(int startOffset, int endOffset) const override {
+        if (startOffset > endOffset || masked()) return {};
+        return field()->text().mid(startOffset, endOffset - startOffset);
+    }
+    int characterCount() const override { return int(field()->text().size()); }
+    QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
+        return unit(offset, boundary, TextPart::before, startOffset, endOffset);
+    }
+    QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
+        return unit(offset, boundary, TextPart::at, startOffset, endOffset);
+    }
+    QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
+        return unit(offset, boundary, TextPart::after, startOffset, endOffset);
+    }
+    QString attributes(int offset, int* startOffset, int* endOffset) const override {
+        const TextRange run = attributeRun(characterCount(), offset);
+        *startOffset = run.start;
+        *endOffset = run.end;
+        return {};
+    }
+    void selection(int index, int* startOffset, int* endOffset) const override {
+        *startOffset = *endOffset = 0;
+        if (index != 0 || !field()->hasSelectedText()) return;
+        *startOffset = field()->selectionStart();
+        *endOffset = field()->selectionEnd();
+    }
+    int selectionCount() const override { return field()->hasSelectedText() ? 1 : 0; }
+    void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
+    void removeSelection(int index) override {
+        if (index == 0) field()->deselect();
+    }
+    void setSelection(int index, int startOffset, int endOffset) override {
+        if (index == 0) field()->setSelection(startOffset, endOffset - startOffset);
+    }
+    int cursorPosition() const override { return field()->cursorPosition(); }
+    void setCursorPosition(int position) override { field()->setCursorPosition(position); }
+    // Where the field draws the character: as far from the caret as the text between them is wide.
+    QRect characterRect(int offset) const override {
+        const QString shown = field()->displayText();
+        if (offset < 0 || offset >= shown.size()) return {};
+        const QFontMetrics metrics(field()->font());
+        const QRect caret = field()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
+        const int x = caret.x() + metrics.horizontalAdvance(shown.left(offset)) -
+                      metrics.horizontalAdvance(shown.left(field()->cursorPosition()));
+        const QRect place(x, caret.y(), metrics.horizontalAdvance(shown.mid(offset, 1)), metrics.height());
+        return {field()->mapToGlobal(place.topLeft()), place.size()};
+    }
+    int offsetAtPoint(const QPoint& point) const override { return field()->cursorPositionAt(field()->mapFromGlobal(point)); }
+    void scrollToSubstring(int startIndex, int endIndex) override {
+        field()->setCursorPosition(endIndex);
+        field()->setCursorPosition(startIndex);
+    }
+
+    void deleteText(int startOffset, int endOffset) override { edit(field()->text().remove(startOffset, endOffset - startOffset)); }
+    void insertText(int offset, const QString& text) override { edit(field()->text().insert(offset, text)); }
+    void replaceText(int startOffset, int endOffset, const QString& text) override {
+        edit(field()->text().replace(startOffset, endOffset - startOffset, text));
+    }
+
+private:
+    QLineEdit* field() const { return static_cast<QLineEdit*>(widget()); }
+    bool masked() const { return field()->echoMode() != QLineEdit::Normal; }
+    QString unit(int offset, QAccessible::TextBoundaryType boundary, TextPart part, int* startOffset, int* endOffset) const {
+        if (masked()) {
+            *startOffset = *endOffset = -1;
+            return {};
+        }
+        return textUnit(field()->text(), boundary, offset, part, startOffset, endOffset);
+    }
+    void edit(const QString& text) {
+        if (!field()->isReadOnly()) field()->setText(text);
+    }
 };
 
 // Whether a row of a list view is chosen: in a list that selects nothing, its current row (as the
@@ -587,6 +712,7 @@ QAccessibleInterface* factory(const QString& key, QObject* object) {
     auto* widget = static_cast<QWidget*>(object);
     if (key == QLatin1String("QTabBar")) return new TabBarAccessible(widget);
     if (key == QLatin1String("QComboBox")) return new ComboBoxAccessible(widget);
+    if (key == QLatin1String("QLineEdit")) return new LineEditAccessible(widget);
     if (key == QLatin1String("QListView")) return new ListAccessible(widget);
     if (key == QLatin1String("QStackedWidget")) return new StackAccessible(widget);
     if (key == QLatin1String("QDialogButtonBox")) return new ContainerAccessible(widget, QAccessible::Grouping);
@@ -628,20 +754,17 @@ bool textNewsBeforeItsFocus(const QAccessibleEvent* event) {
     return object && object == QApplication::focusWidget() && object != focusTold;
 }
 
-// A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
-// among its children is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
-// change: one event per new row, however many rows the list holds. A list filled by many rows at
-// once is left to be read as Qt leaves every model change.
-constexpr int maxRowsToldAsNew = 16;
-
+// A list's rows follow its model's change (see ListAccessible::modelChanged), and rows that come
+// into it are told as its new children where app/list_rows_told.hpp says so.
 void followListModel(QAccessibleEvent* event) {
     auto* list = dynamic_cast<ListAccessible*>(event->accessibleInterface());
     if (!list) return;
     const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
     list->modelChanged(change);
-    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted ||
-        change.lastRow() - change.firstRow() >= maxRowsToldAsNew)
-        return;
+    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted) return;
+    const int inserted = change.lastRow() - change.firstRow() + 1;
+    const auto* view = static_cast<const QWidget*>(list->object());
+    if (!rowsToldOneByOne(list->rowCount() - inserted, inserted, view->isVisible())) return;
     for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
         if (QAccessibleInterface* item = list->childOfRow(row) >= 0 ? list->rowObject(row) : nullptr) {
             QAccessibleEvent created(item, QAccessible::ObjectCreated);

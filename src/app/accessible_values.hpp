@@ -14,9 +14,14 @@
 
 class QAbstractItemView;
 class QAccessibleEvent;
+class QChar;
+class QLineEdit;
 class QModelIndex;
 
 namespace velk::Accessibility {
+
+// The character a field that hides what is typed shows for each one.
+QChar maskCharacter(const QLineEdit& field);
 
 // The event as assistive tools are to hear it when it tells what was typed into, removed from or
 // set in a masked field; null for every other event.
