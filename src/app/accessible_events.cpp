@@ -166,7 +166,35 @@ bool keepWhatAHeldKeyChanges(Passing& passing) {
     }
 }
 
-// 5.
+// 5. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
+// each change would be told; each object's name and description are told once it is done, as they
+// are then.
+class TextsOfThisTurn {
+public:
+    bool telling() const { return m_telling; }
+    void keep(QObject* object, QAccessible::Event type) {
+        const QPair<QPointer<QObject>, QAccessible::Event> kept{object, type};
+        if (m_kept.contains(kept)) return;
+        m_kept.append(kept);
+        if (m_kept.size() == 1) QTimer::singleShot(0, QCoreApplication::instance(), [this] { tell(); });
+    }
+
+private:
+    void tell();
+    QList<QPair<QPointer<QObject>, QAccessible::Event>> m_kept;
+    bool m_telling = false;
+};
+TextsOfThisTurn textsOfThisTurn;
+
+bool tellEachNameChangeOnce(Passing& passing) {
+    QAccessibleEvent* event = passing.event;
+    if (event->type() != QAccessible::NameChanged && event->type() != QAccessible::DescriptionChanged) return true;
+    if (textsOfThisTurn.telling() || event->child() >= 0 || !event->object() || !QCoreApplication::instance()) return true;
+    textsOfThisTurn.keep(event->object(), event->type());
+    return false;
+}
+
+// 6.
 bool nameListRowsByTheirPlace(Passing& passing) {
     QAccessibleEvent* event = passing.event;
     if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return true;
@@ -180,14 +208,14 @@ bool nameListRowsByTheirPlace(Passing& passing) {
     return true;
 }
 
-// 6.
+// 7.
 bool tellSelectionOnlyOfTheFocusList(Passing& passing) {
     if (!isSelectionChange(passing.event->type())) return true;
     const auto* view = qobject_cast<const QAbstractItemView*>(passing.event->object());
     return !view || view->hasFocus();
 }
 
-// 7. A text field selects its text and places its caret as it takes the focus, and Qt tells of that
+// 8. A text field selects its text and places its caret as it takes the focus, and Qt tells of that
 // before it tells of the focus; a screen reader that meets them for a field that is not yet its
 // focus then speaks nothing of the field. They are dropped until the field's focus has been told:
 // the reader reads the field's text, selection and caret as it speaks the field at its focus.
@@ -200,7 +228,7 @@ bool tellTextNewsAfterItsFocus(Passing& passing) {
     return !object || object != QApplication::focusWidget() || object == focusTold;
 }
 
-// 8. Our rows and tabs report focus only while their widget has it.
+// 9. Our rows and tabs report focus only while their widget has it.
 bool tellFocusOnlyWhereItIs(Passing& passing) {
     if (passing.event->type() != QAccessible::Focus) return true;
     QAccessibleInterface* named = passing.event->accessibleInterface();
@@ -210,7 +238,7 @@ bool tellFocusOnlyWhereItIs(Passing& passing) {
     return !object || static_cast<const QWidget*>(object)->isActiveWindow();
 }
 
-// 9.
+// 10.
 bool keepTheRowsFocusWhileAKeyRepeats(Passing& passing) {
     if (passing.event->type() != QAccessible::Focus) return true;
     if (QListView* list = listOfRow(*passing.event);
@@ -224,7 +252,7 @@ bool keepTheRowsFocusWhileAKeyRepeats(Passing& passing) {
     return true;
 }
 
-// 10.
+// 11.
 bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
     QAccessibleEvent* event = passing.event;
     if (event->type() != QAccessible::Focus || event->child() >= 0 || !event->object()) return true;
@@ -240,11 +268,12 @@ bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
     return true;
 }
 
-constexpr std::array<Step, 10> steps{
+constexpr std::array<Step, 11> steps{
     tellMaskedTextAsShown,
     followListModel,
     alsoTellAComboChoiceAsItsFocus,
     keepWhatAHeldKeyChanges,
+    tellEachNameChangeOnce,
     nameListRowsByTheirPlace,
     tellSelectionOnlyOfTheFocusList,
     tellTextNewsAfterItsFocus,
@@ -260,6 +289,15 @@ void runFrom(Step first, QAccessibleEvent* event) {
         goesOn = (*step)(passing);
     if (goesOn) toThePlatform(passing.event);
     if (passing.afterwards) toThePlatform(passing.afterwards.get());
+}
+
+void TextsOfThisTurn::tell() {
+    const QScopedValueRollback telling(m_telling, true);
+    for (const auto& [object, type] : std::exchange(m_kept, {})) {
+        if (!object) continue;
+        QAccessibleEvent text(object.data(), type);
+        runFrom(nameListRowsByTheirPlace, &text);
+    }
 }
 
 void HeldKeyNews::restart() {
