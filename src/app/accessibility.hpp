@@ -34,7 +34,7 @@ using AccessibleMaker = QAccessibleInterface* (*)(QWidget* widget);
 // named, whether or not a tool listens. Installs the layer.
 void presentAs(QWidget& widget, AccessibleMaker make);
 
-// Presents every widget of the class (its own class, not a subclass) so.
+// Presents every widget of the class, and of its subclasses that nothing else presents, so.
 void presentClassAs(const QMetaObject& widgetClass, AccessibleMaker make);
 
 // The button is pressed by a click or by Space while it has the focus, never by Return or Enter:
