@@ -49,6 +49,19 @@ using Step = bool (*)(Passing&);
 void toThePlatform(QAccessibleEvent* event);
 void runFrom(Step first, QAccessibleEvent* event);
 
+// Starts the single-shot timer again, made on first use as a child of the application (a new
+// application gets a new one).
+template <typename Tell>
+void restartTimer(QPointer<QTimer>& timer, int intervalMs, Tell tell) {
+    if (!timer) {
+        timer = new QTimer(QCoreApplication::instance());
+        timer->setSingleShot(true);
+        timer->setInterval(intervalMs);
+        QObject::connect(timer, &QTimer::timeout, timer, tell);
+    }
+    timer->start();
+}
+
 bool isSelectionChange(QAccessible::Event type) {
     return type == QAccessible::Selection || type == QAccessible::SelectionAdd || type == QAccessible::SelectionRemove;
 }
@@ -174,13 +187,13 @@ public:
     bool telling() const { return m_telling; }
     void keep(QObject* object, QAccessible::Event type) {
         const QPair<QPointer<QObject>, QAccessible::Event> kept{object, type};
-        if (m_kept.contains(kept)) return;
-        m_kept.append(kept);
-        if (m_kept.size() == 1) QTimer::singleShot(0, QCoreApplication::instance(), [this] { tell(); });
+        if (!m_kept.contains(kept)) m_kept.append(kept);
+        if (!m_timer || !m_timer->isActive()) restartTimer(m_timer, 0, [this] { tell(); });
     }
 
 private:
     void tell();
+    QPointer<QTimer> m_timer;
     QList<QPair<QPointer<QObject>, QAccessible::Event>> m_kept;
     bool m_telling = false;
 };
@@ -300,15 +313,7 @@ void TextsOfThisTurn::tell() {
     }
 }
 
-void HeldKeyNews::restart() {
-    if (!m_timer) {
-        m_timer = new QTimer(QCoreApplication::instance());
-        m_timer->setSingleShot(true);
-        m_timer->setInterval(settleMs);
-        QObject::connect(m_timer, &QTimer::timeout, [this] { tell(); });
-    }
-    m_timer->start();
-}
+void HeldKeyNews::restart() { restartTimer(m_timer, settleMs, [this] { tell(); }); }
 
 void HeldKeyNews::tell() {
     const QScopedValueRollback telling(m_telling, true);
