@@ -89,15 +89,19 @@ protected:
     }
 };
 
+void installFactory() {
+    static const bool installed = [] {
+        QAccessible::installFactory(factory);
+        return true;
+    }();
+    (void)installed;
+}
+
 } // namespace
 
 void install() {
     KeyRepeat::install();
-    static bool factoryInstalled = false;
-    if (!factoryInstalled) {
-        QAccessible::installFactory(factory);
-        factoryInstalled = true;
-    }
+    installFactory();
     // In front of whatever handled the events before, if anything did.
     if (const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(handleEvent); previous != handleEvent)
         setHandledAfter(previous);
@@ -110,7 +114,7 @@ void install() {
 }
 
 void presentAs(QWidget& widget, AccessibleMaker make) {
-    install();
+    installFactory();
     widget.setProperty(presentedByProperty, QVariant::fromValue(reinterpret_cast<quintptr>(make)));
     // One Qt made before gives way.
     if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&widget); made && !widget.property(presentedProperty).toBool())
@@ -118,7 +122,7 @@ void presentAs(QWidget& widget, AccessibleMaker make) {
 }
 
 void presentClassAs(const QMetaObject& widgetClass, AccessibleMaker make) {
-    install();
+    installFactory();
     classMakers().insert(QString::fromLatin1(widgetClass.className()), make);
 }
 

@@ -31,7 +31,7 @@ using AccessibleMaker = QAccessibleInterface* (*)(QWidget* widget);
 
 // Presents the widget to assistive tools by the object `make` makes, in place of the one it would
 // get (another role, name or state). One made for it before gives way: Qt makes one as a widget is
-// named, whether or not a tool listens. Installs the layer.
+// named, whether or not a tool listens.
 void presentAs(QWidget& widget, AccessibleMaker make);
 
 // Presents every widget of the class, and of its subclasses that nothing else presents, so.
