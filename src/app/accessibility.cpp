@@ -1,803 +1,48 @@
 #include "app/accessibility.hpp"
 
-#include <algorithm>
-#include <memory>
-#include <typeinfo>
-#include <utility>
-
 #include <QAbstractButton>
 #include <QAccessible>
-#include <QAccessibleWidget>
-#include <QApplication>
 #include <QCheckBox>
-#include <QComboBox>
+#include <QCoreApplication>
 #include <QHash>
-#include <QItemSelectionModel>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QListView>
-#include <QPersistentModelIndex>
+#include <QMetaObject>
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QScopedValueRollback>
-#include <QStackedWidget>
-#include <QTabBar>
-#include <QTimer>
+#include <QVariant>
+#include <QWidget>
 
-#include "app/accessible_values.hpp"
-#include "app/atspi_property_change.hpp"
+#include "app/accessible_events.hpp"
+#include "app/accessible_widgets.hpp"
 #include "app/key_repeat.hpp"
 
 namespace velk::Accessibility {
 namespace {
 
-// A tab's text without its mnemonic marks ("&&" stays one "&").
-QString withoutMnemonic(const QString& text) {
-    QString plain;
-    plain.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text.at(i) == QLatin1Char('&')) {
-            if (i + 1 < text.size() && text.at(i + 1) == QLatin1Char('&')) {
-                plain += QLatin1Char('&');
-                ++i;
-            }
-            continue;
-        }
-        plain += text.at(i);
-    }
-    return plain;
+constexpr const char* presentedByProperty = "velkPresentedBy";
+constexpr const char* presentedProperty = "velkPresented";
+
+QHash<QString, AccessibleMaker>& classMakers() {
+    static QHash<QString, AccessibleMaker> makers;
+    return makers;
 }
 
-QString tabName(const QTabBar* bar, int index) {
-    if (index < 0 || index >= bar->count()) return {};
-    const QString name = bar->accessibleTabName(index);
-    return name.isEmpty() ? withoutMnemonic(bar->tabText(index)) : name;
-}
-
-// One tab of a tab bar. Selected while it is the current tab; focused only while, besides, the bar
-// has focus.
-class TabAccessible final : public QAccessibleInterface, public QAccessibleActionInterface {
-public:
-    TabAccessible(QTabBar* bar, int index) : m_bar(bar), m_index(index) {}
-
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        return type == QAccessible::ActionInterface ? static_cast<QAccessibleActionInterface*>(this) : nullptr;
-    }
-    QObject* object() const override { return nullptr; }
-    QAccessible::Role role() const override { return QAccessible::PageTab; }
-    bool isValid() const override {
-        QAccessibleInterface* bar = parent();
-        return bar && bar->isValid() && m_index < m_bar->count();
-    }
-    QAccessible::State state() const override {
-        QAccessible::State state;
-        if (!isValid()) {
-            state.invalid = true;
-            return state;
-        }
-        const bool current = m_index == m_bar->currentIndex();
-        state.focusable = true;
-        state.selectable = true;
-        state.selected = current;
-        state.focused = current && m_bar->hasFocus();
-        state.disabled = !m_bar->isEnabled() || !m_bar->isTabEnabled(m_index);
-        state.invisible = !m_bar->isVisible() || !m_bar->isTabVisible(m_index);
-        return state;
-    }
-    QRect rect() const override {
-        if (!isValid()) return {};
-        const QRect tab = m_bar->tabRect(m_index);
-        return {m_bar->mapToGlobal(tab.topLeft()), tab.size()};
-    }
-    QString text(QAccessible::Text kind) const override {
-        if (!isValid()) return {};
-        if (kind == QAccessible::Name) return tabName(m_bar, m_index);
-        if (kind == QAccessible::Description) return m_bar->tabToolTip(m_index);
-        return {};
-    }
-    void setText(QAccessible::Text, const QString&) override {}
-    QAccessibleInterface* parent() const override {
-        return m_bar ? QAccessible::queryAccessibleInterface(m_bar.data()) : nullptr;
-    }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-
-    QStringList actionNames() const override { return {pressAction()}; }
-    void doAction(const QString& name) override {
-        if (name == pressAction() && isValid() && m_bar->isTabEnabled(m_index)) m_bar->setCurrentIndex(m_index);
-    }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
-
-    const QTabBar* bar() const { return m_bar; }
-    int index() const { return m_index; }
-
-private:
-    QPointer<QTabBar> m_bar;
-    int m_index;
-};
-
-// A tab bar: a page tab list named by its accessible name or buddy label, its value the current tab.
-class TabBarAccessible final : public QAccessibleWidget {
-public:
-    explicit TabBarAccessible(QWidget* bar) : QAccessibleWidget(bar, QAccessible::PageTabList) {}
-    ~TabBarAccessible() override {
-        for (QAccessible::Id id : std::as_const(m_tabs)) QAccessible::deleteAccessibleInterface(id);
-    }
-
-    int childCount() const override { return bar()->count(); }
-    QAccessibleInterface* child(int index) const override {
-        if (index < 0 || index >= bar()->count()) return nullptr;
-        if (const auto found = m_tabs.constFind(index); found != m_tabs.constEnd()) {
-            return QAccessible::accessibleInterface(*found);
-        }
-        auto* tab = new TabAccessible(bar(), index);
-        m_tabs.insert(index, QAccessible::registerAccessibleInterface(tab));
-        return tab;
-    }
-    int indexOfChild(const QAccessibleInterface* child) const override {
-        const auto* tab = dynamic_cast<const TabAccessible*>(child);
-        return tab && tab->bar() == bar() && tab->index() < bar()->count() ? tab->index() : -1;
-    }
-    QAccessibleInterface* childAt(int x, int y) const override {
-        return child(bar()->tabAt(bar()->mapFromGlobal(QPoint(x, y))));
-    }
-    QAccessibleInterface* focusChild() const override {
-        return bar()->hasFocus() ? child(bar()->currentIndex()) : nullptr;
-    }
-    QString text(QAccessible::Text kind) const override {
-        if (kind == QAccessible::Value) return tabName(bar(), bar()->currentIndex());
-        return QAccessibleWidget::text(kind);
-    }
-
-private:
-    QTabBar* bar() const { return static_cast<QTabBar*>(widget()); }
-    mutable QHash<int, QAccessible::Id> m_tabs;
-};
-
-// A combo box: named by its accessible name or buddy label, its value the current choice. The
-// current choice is its text as well (read-only, without a caret): AT-SPI carries no value that is
-// not a number, and a screen reader reads a combo box's text as its value. Its description is its
-// own only, never the choice again, which a screen reader would speak twice.
-class ComboBoxAccessible final : public QAccessibleWidget, public QAccessibleTextInterface {
-public:
-    explicit ComboBoxAccessible(QWidget* combo) : QAccessibleWidget(combo, QAccessible::ComboBox) {}
-
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TextInterface && !combo()->isEditable()) return static_cast<QAccessibleTextInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
-    QString text(int startOffset, int endOffset) const override {
-        const QString value = combo()->currentText();
-        startOffset = std::clamp(startOffset, 0, int(value.size()));
-        endOffset = endOffset < 0 ? int(value.size()) : std::clamp(endOffset, startOffset, int(value.size()));
-        return value.mid(startOffset, endOffset - startOffset);
-    }
-    int characterCount() const override { return int(combo()->currentText().size()); }
-    void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
-    int selectionCount() const override { return 0; }
-    void addSelection(int, int) override {}
-    void removeSelection(int) override {}
-    void setSelection(int, int, int) override {}
-    int cursorPosition() const override { return 0; }
-    void setCursorPosition(int) override {}
-    QRect characterRect(int) const override { return {}; }
-    int offsetAtPoint(const QPoint&) const override { return -1; }
-    void scrollToSubstring(int, int) override {}
-    QString attributes(int offset, int* startOffset, int* endOffset) const override {
-        *startOffset = *endOffset = offset;
-        return {};
-    }
-
-    int childCount() const override { return combo()->isEditable() ? 2 : 1; }
-    QAccessibleInterface* child(int index) const override {
-        if (index == 0) return combo()->view() ? QAccessible::queryAccessibleInterface(combo()->view()) : nullptr;
-        if (index == 1 && combo()->isEditable()) return QAccessible::queryAccessibleInterface(combo()->lineEdit());
-        return nullptr;
-    }
-    int indexOfChild(const QAccessibleInterface* child) const override {
-        if (!child) return -1;
-        if (child->object() == combo()->view()) return 0;
-        if (combo()->isEditable() && child->object() == combo()->lineEdit()) return 1;
-        return -1;
-    }
-    QAccessibleInterface* childAt(int x, int y) const override {
-        if (combo()->isEditable() && combo()->lineEdit()->rect().contains(combo()->lineEdit()->mapFromGlobal(QPoint(x, y))))
-            return child(1);
-        return nullptr;
-    }
-    QAccessibleInterface* focusChild() const override { return combo()->isEditable() ? child(1) : nullptr; }
-    QAccessible::State state() const override {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.expandable = true;
-        state.expanded = combo()->view() && combo()->view()->isVisible();
-        state.editable = combo()->isEditable();
-        return state;
-    }
-    QString text(QAccessible::Text kind) const override {
-        const QString value = combo()->isEditable() ? combo()->lineEdit()->text() : combo()->currentText();
-        if (kind == QAccessible::Value) return value;
-        return QAccessibleWidget::text(kind);
-    }
-    QStringList actionNames() const override { return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames(); }
-    void doAction(const QString& name) override {
-        if (name == showMenuAction() || name == pressAction()) {
-            if (!combo()->view()->isVisible()) combo()->showPopup();
-            return;
-        }
-        QAccessibleWidget::doAction(name);
-    }
-
-private:
-    QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
-};
-
-// Whether a row of a list view is chosen: in a list that selects nothing, its current row (as the
-// current tab of a tab bar), so that a tool finds the row the keyboard is on among the selected rows.
-bool chosenRow(const QListView& view, const QModelIndex& index) {
-    if (view.selectionMode() == QAbstractItemView::NoSelection) return index.isValid() && view.currentIndex() == index;
-    return view.selectionModel() && view.selectionModel()->isSelected(index);
-}
-
-// One row of a list view, also the one cell of its row of the list's table.
-class ListItemAccessible final : public QAccessibleInterface,
-                                 public QAccessibleActionInterface,
-                                 public QAccessibleTableCellInterface {
-public:
-    ListItemAccessible(QListView* view, const QModelIndex& index) : m_view(view), m_index(index) {}
-
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
-        if (type == QAccessible::TableCellInterface) return static_cast<QAccessibleTableCellInterface*>(this);
-        return nullptr;
-    }
-    QObject* object() const override { return nullptr; }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
-    bool isValid() const override {
-        QAccessibleInterface* list = parent();
-        return list && list->isValid() && m_index.isValid() && m_view->model() == m_index.model();
-    }
-    QAccessible::State state() const override {
-        QAccessible::State state;
-        if (!isValid()) {
-            state.invalid = true;
-            return state;
-        }
-        const Qt::ItemFlags flags = m_index.flags();
-        const QModelIndex index = m_index;
-        state.disabled = !flags.testFlag(Qt::ItemIsEnabled);
-        state.focusable = !state.disabled && m_view->focusPolicy() != Qt::NoFocus;
-        state.selectable = flags.testFlag(Qt::ItemIsSelectable) && m_view->selectionMode() != QAbstractItemView::NoSelection;
-        state.selected = chosenRow(*m_view, index);
-        state.focused = (m_view->hasFocus() && m_view->currentIndex() == index) || isFocusedChoice(*m_view, index);
-        state.multiSelectable = m_view->selectionMode() == QAbstractItemView::MultiSelection;
-        state.extSelectable = m_view->selectionMode() == QAbstractItemView::ExtendedSelection;
-        if (flags.testFlag(Qt::ItemIsUserCheckable)) {
-            state.checkable = true;
-            state.checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
-        }
-        state.invisible = !m_view->isVisible() || !m_view->viewport()->rect().intersects(m_view->visualRect(index));
-        return state;
-    }
-    QRect rect() const override {
-        if (!isValid()) return {};
-        const QRect row = m_view->visualRect(m_index);
-        return {m_view->viewport()->mapToGlobal(row.topLeft()), row.size()};
-    }
-    QString text(QAccessible::Text kind) const override {
-        if (!isValid()) return {};
-        if (kind == QAccessible::Name) {
-            const QString name = m_index.data(Qt::AccessibleTextRole).toString();
-            return name.isEmpty() ? m_index.data(Qt::DisplayRole).toString() : name;
-        }
-        if (kind == QAccessible::Description) return m_index.data(Qt::AccessibleDescriptionRole).toString();
-        return {};
-    }
-    void setText(QAccessible::Text, const QString&) override {}
-    QAccessibleInterface* parent() const override {
-        return m_view ? QAccessible::queryAccessibleInterface(m_view.data()) : nullptr;
-    }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
-
-    // Pressing a row does what a click does: it becomes the current row, selected as the view selects.
-    QStringList actionNames() const override { return {pressAction(), setFocusAction()}; }
-    void doAction(const QString& name) override {
-        if (!isValid() || !m_index.flags().testFlag(Qt::ItemIsEnabled)) return;
-        if (name == setFocusAction()) m_view->setFocus(Qt::OtherFocusReason);
-        if (name == pressAction() || name == setFocusAction()) m_view->setCurrentIndex(m_index);
-    }
-    QStringList keyBindingsForAction(const QString&) const override { return {}; }
-
-    bool isSelected() const override { return isValid() && chosenRow(*m_view, m_index); }
-    QList<QAccessibleInterface*> columnHeaderCells() const override { return {}; }
-    QList<QAccessibleInterface*> rowHeaderCells() const override { return {}; }
-    int columnIndex() const override { return 0; }
-    int rowIndex() const override { return isValid() ? m_index.row() : -1; }
-    int columnExtent() const override { return 1; }
-    int rowExtent() const override { return 1; }
-    QAccessibleInterface* table() const override { return parent(); }
-
-    const QListView* view() const { return m_view; }
-    QModelIndex index() const { return m_index; }
-
-private:
-    QPointer<QListView> m_view;
-    QPersistentModelIndex m_index;
-};
-
-// Orca tells a row's position from its index in its parent in a list of more children than this,
-// and from its place among the children, read one by one, in a shorter one.
-constexpr int rowsCountedForPosition = 100;
-
-// A list view, the current row focused only while the list has focus. While it is shown its
-// children are its current row, first, then the other rows in view, as virtualized lists hold only
-// the rows they show; while it has the focus, every row, each with its row as its index in its
-// parent, so a screen reader tells the list's true size and a row's true position: in order in a
-// list of up to rowsCountedForPosition rows, where Orca takes a row's position from its place among
-// the children, and the current one first in a longer list, where it takes the index. A screen
-// reader that looks for the focused row by reading the children one by one, as Orca does each time
-// it presents a row, so reads at most that many children while the list has the focus, one in a
-// longer list, and as many in a list of 600 rows as in one of 20 once it has lost it. A hidden
-// list's children are all its rows, in order. It is also a table of one column holding every row,
-// whose selected rows are its chosen rows: the interface through which assistive tools find a
-// list's current row at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by
-// reading the state of row after row.
-class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
-public:
-    explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
-
-    void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TableInterface) return static_cast<QAccessibleTableInterface*>(this);
-        return QAccessibleWidget::interface_cast(type);
-    }
-    QAccessibleInterface* caption() const override { return nullptr; }
-    QAccessibleInterface* summary() const override { return nullptr; }
-    QAccessibleInterface* cellAt(int row, int column) const override { return column == 0 ? rowObject(row) : nullptr; }
-    int selectedCellCount() const override { return selectedRowCount(); }
-    QList<QAccessibleInterface*> selectedCells() const override {
-        QList<QAccessibleInterface*> cells;
-        for (int row : selectedRows())
-            if (QAccessibleInterface* cell = rowObject(row)) cells.append(cell);
-        return cells;
-    }
-    QString columnDescription(int) const override { return {}; }
-    QString rowDescription(int) const override { return {}; }
-    int selectedColumnCount() const override { return 0; }
-    int selectedRowCount() const override { return int(selectedRows().size()); }
-    int columnCount() const override { return view()->model() ? 1 : 0; }
-    int rowCount() const override { return modelRows(); }
-    QList<int> selectedColumns() const override { return {}; }
-    // The current row of a list that selects nothing; else the selection's rows, read from its
-    // ranges rather than row by row.
-    QList<int> selectedRows() const override {
-        if (view()->selectionMode() == QAbstractItemView::NoSelection) {
-            const QModelIndex current = view()->currentIndex();
-            return current.isValid() && rowIndex(current.row()) == current ? QList<int>{current.row()} : QList<int>{};
-        }
-        QList<int> rows;
-        if (!view()->selectionModel()) return rows;
-        for (const QItemSelectionRange& range : view()->selectionModel()->selection()) {
-            if (range.parent() != view()->rootIndex() || range.left() > view()->modelColumn() ||
-                range.right() < view()->modelColumn())
-                continue;
-            for (int row = range.top(); row <= range.bottom(); ++row) rows.append(row);
-        }
-        return rows;
-    }
-    bool isColumnSelected(int) const override { return false; }
-    bool isRowSelected(int row) const override { return chosenRow(*view(), rowIndex(row)); }
-    // What a tool selects is left to the keyboard and the mouse.
-    bool selectRow(int) override { return false; }
-    bool selectColumn(int) override { return false; }
-    bool unselectRow(int) override { return false; }
-    bool unselectColumn(int) override { return false; }
-    // Qt hands a model change here before it tells it; followListModel applies it, once.
-    void modelChange(QAccessibleTableModelChangeEvent*) override {}
-    ~ListAccessible() override {
-        for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
-    }
-
-    int childCount() const override { return children().count(); }
-    // Beyond its children, a row of the model: Qt's own events name a row so, and Qt asks for its
-    // object before it hands an event on (and warns when there is none).
-    QAccessibleInterface* child(int at) const override {
-        const int row = rowOfChild(at);
-        return rowObject(row >= 0 ? row : at);
-    }
-    // The child a row of the model is, or -1 when it is not one.
-    int childOfRow(int row) const {
-        const Children shown = children();
-        if (shown.current < 0) return row >= shown.first && row <= shown.last ? row - shown.first : -1;
-        if (row == shown.current) return 0;
-        if (row < shown.first || row > shown.last) return -1;
-        return row - shown.first + (shown.currentInView() && row > shown.current ? 0 : 1);
-    }
-    QAccessibleInterface* rowObject(int row) const {
-        const QModelIndex index = rowIndex(row);
-        if (!index.isValid()) return nullptr;
-        if (const auto found = m_rows.constFind(row); found != m_rows.constEnd()) {
-            auto* item = static_cast<ListItemAccessible*>(QAccessible::accessibleInterface(*found));
-            if (item && item->index() == index) return item;
-            // The rows moved or the model changed: the row holds another item now.
-            QAccessible::deleteAccessibleInterface(*found);
-        }
-        auto* item = new ListItemAccessible(view(), index);
-        m_rows.insert(row, QAccessible::registerAccessibleInterface(item));
-        return item;
-    }
-    // A row's place: among the children, or, while the list has the focus and every row is one of
-    // them, its row, which a screen reader takes as its position in a long list (in a short one the
-    // children are in order, so it is the row's place among them too).
-    int indexOfChild(const QAccessibleInterface* child) const override {
-        const int row = rowOf(child);
-        return row >= 0 && view()->hasFocus() ? row : placeOf(child);
-    }
-    // The child a row's object is, or -1.
-    int placeOf(const QAccessibleInterface* child) const { return rowOf(child) >= 0 ? childOfRow(rowOf(child)) : -1; }
-    QAccessibleInterface* childAt(int x, int y) const override {
-        const QModelIndex index = view()->indexAt(view()->viewport()->mapFromGlobal(QPoint(x, y)));
-        return index.isValid() ? rowObject(index.row()) : nullptr;
-    }
-    QAccessibleInterface* focusChild() const override {
-        const QModelIndex current = view()->currentIndex();
-        return view()->hasFocus() && current.isValid() ? rowObject(current.row()) : nullptr;
-    }
-    // Rows inserted or removed before a row move its object with it, so a row keeps its object (and
-    // the path assistive tools know it by) for as long as it stays; a new model starts afresh.
-    void modelChanged(const QAccessibleTableModelChangeEvent& event) {
-        const int first = event.firstRow();
-        const int count = event.lastRow() - first + 1;
-        QHash<int, QAccessible::Id> moved;
-        switch (event.modelChangeType()) {
-        case QAccessibleTableModelChangeEvent::RowsInserted:
-            for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row)
-                moved.insert(row.key() >= first ? row.key() + count : row.key(), row.value());
-            break;
-        case QAccessibleTableModelChangeEvent::RowsRemoved:
-            for (auto row = m_rows.cbegin(); row != m_rows.cend(); ++row) {
-                if (row.key() < first) moved.insert(row.key(), row.value());
-                else if (row.key() >= first + count) moved.insert(row.key() - count, row.value());
-                else QAccessible::deleteAccessibleInterface(row.value());
-            }
-            break;
-        case QAccessibleTableModelChangeEvent::DataChanged: return;
-        default:
-            for (QAccessible::Id id : std::as_const(m_rows)) QAccessible::deleteAccessibleInterface(id);
-            break;
-        }
-        m_rows = moved;
-    }
-
-    QAccessibleInterface* parent() const override {
-        // A combo box's list sits in a private popup frame: its parent is the combo box.
-        QWidget* up = view()->parentWidget();
-        if (up && up->parentWidget() && qobject_cast<QComboBox*>(up->parentWidget()))
-            return QAccessible::queryAccessibleInterface(up->parentWidget());
-        return QAccessibleWidget::parent();
-    }
-
-private:
-    // The current row (-1 for none, or to keep the rows in order), then the rows first to last but
-    // the current one.
-    struct Children {
-        int current = -1;
-        int first = 0;
-        int last = -1;
-        bool currentInView() const { return current >= first && current <= last; }
-        int count() const { return last - first + 1 + (current >= 0 && !currentInView() ? 1 : 0); }
-    };
-    // The rows in view, from where the view lays them out: rows follow one another along the
-    // list's flow, so the first that ends after the viewport's start and the last that begins before
-    // its end bound them (found by halving), whatever the spacing between them.
-    Children children() const {
-        const int rows = modelRows();
-        if (rows == 0) return {};
-        const QWidget* viewport = view()->viewport();
-        const int current = view()->currentIndex().row();
-        if (!view()->isVisible() || viewport->width() <= 0 || viewport->height() <= 0) return {-1, 0, rows - 1};
-        if (view()->hasFocus()) return {rows <= rowsCountedForPosition ? -1 : current, 0, rows - 1};
-        const bool down = (view()->flow() == QListView::TopToBottom) != view()->isWrapping();
-        const int extent = down ? viewport->height() : viewport->width();
-        const auto firstRowThat = [&](auto holds) {
-            int low = 0, high = rows;
-            while (low < high) {
-                const int middle = low + (high - low) / 2;
-                const QRect place = view()->visualRect(rowIndex(middle));
-                holds(down ? place.top() : place.left(), down ? place.bottom() : place.right()) ? high = middle
-                                                                                               : low = middle + 1;
-            }
-            return low;
-        };
-        const int first = firstRowThat([](int, int end) { return end >= 0; });
-        const int last = firstRowThat([&](int start, int) { return start >= extent; }) - 1;
-        if (first > last) return {current, 0, -1};
-        return {current, first, last};
-    }
-    int rowOfChild(int at) const {
-        const Children shown = children();
-        if (at < 0 || at >= shown.count()) return -1;
-        if (shown.current < 0) return shown.first + at;
-        if (at == 0) return shown.current;
-        const int row = shown.first + at - 1;
-        return shown.currentInView() && row >= shown.current ? row + 1 : row;
-    }
-    int modelRows() const {
-        const QAbstractItemModel* model = view()->model();
-        return model ? model->rowCount(view()->rootIndex()) : 0;
-    }
-    int rowOf(const QAccessibleInterface* child) const {
-        const auto* item = dynamic_cast<const ListItemAccessible*>(child);
-        if (!item || item->view() != view() || rowIndex(item->index().row()) != item->index()) return -1;
-        return item->index().row();
-    }
-    QListView* view() const { return static_cast<QListView*>(widget()); }
-    QModelIndex rowIndex(int row) const {
-        const QAbstractItemModel* model = view()->model();
-        if (!model || row < 0) return {};
-        return model->index(row, view()->modelColumn(), view()->rootIndex());
-    }
-    mutable QHash<int, QAccessible::Id> m_rows;
-};
-
-// A container that reports focus only while it has the focus itself. Qt's own report it also while
-// the widget it hands its focus to has it (a tab widget while its tab bar has it, a scroll area's
-// viewport while the scroll area has it, a dialog's button box while one of its buttons has it), and
-// a screen reader speaks such a container together with the control.
-class ContainerAccessible : public QAccessibleWidget {
-public:
-    ContainerAccessible(QWidget* widget, QAccessible::Role role) : QAccessibleWidget(widget, role) {}
-    QAccessible::State state() const override {
-        QAccessible::State state = QAccessibleWidget::state();
-        state.focused = widget() == QApplication::focusWidget();
-        return state;
-    }
-};
-
-constexpr const char* pageNameFollowedProperty = "velkPageNameFollowed";
-
-// A stack of pages, of which one shows: a panel named by its own accessible name or else by the
-// name of the page it shows (so a screen reader speaks each page by its own name, never a nameless
-// "layered pane"), told anew when another page shows.
-class StackAccessible final : public ContainerAccessible {
-public:
-    explicit StackAccessible(QWidget* stack) : ContainerAccessible(stack, QAccessible::Grouping) {
-        if (stack->property(pageNameFollowedProperty).toBool()) return;
-        stack->setProperty(pageNameFollowedProperty, true);
-        QObject::connect(static_cast<QStackedWidget*>(stack), &QStackedWidget::currentChanged, stack, [stack] {
-            if (!stack->accessibleName().isEmpty()) return;
-            QAccessibleEvent renamed(stack, QAccessible::NameChanged);
-            QAccessible::updateAccessibility(&renamed);
-        });
-    }
-    QString text(QAccessible::Text kind) const override {
-        const QString own = ContainerAccessible::text(kind);
-        if (kind != QAccessible::Name || !own.isEmpty()) return own;
-        const QWidget* page = static_cast<QStackedWidget*>(widget())->currentWidget();
-        return page ? page->accessibleName() : QString();
-    }
-};
-
+// The application's one factory of accessible objects: a widget presented by a maker of its own,
+// then a class presented so, then the standard widgets the application answers for itself.
 QAccessibleInterface* factory(const QString& key, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* widget = static_cast<QWidget*>(object);
-    if (key == QLatin1String("QTabBar")) return new TabBarAccessible(widget);
-    if (key == QLatin1String("QComboBox")) return new ComboBoxAccessible(widget);
-    if (key == QLatin1String("QListView")) return new ListAccessible(widget);
-    if (key == QLatin1String("QStackedWidget")) return new StackAccessible(widget);
-    if (key == QLatin1String("QDialogButtonBox")) return new ContainerAccessible(widget, QAccessible::Grouping);
-    // A scroll area that the keyboard reaches, to scroll, is a panel named for what it holds.
-    if (key == QLatin1String("QScrollArea") && widget->focusPolicy() != Qt::NoFocus)
-        return new ContainerAccessible(widget, QAccessible::Grouping);
-    // Every other plain widget: a tab widget, a viewport, a page.
-    if (key == QLatin1String("QWidget")) return new ContainerAccessible(widget, QAccessible::Client);
-    return nullptr;
-}
-
-// Focus is told only where it is. Qt tells of a new current row of every item view as a focus
-// event, also in a window that is not active and in a list that does not have the focus (a list
-// whose model changes, a picker's hidden list); a screen reader would speak each one. A focus event
-// goes on only when the object it names reports focus (our rows and tabs do only while their widget
-// has the focus) in the active window.
-QAccessible::UpdateHandler passFocusOnTo = nullptr;
-
-bool tellsFocusWhereItIs(QAccessibleEvent* event) {
-    QAccessibleInterface* named = event->accessibleInterface();
-    if (!named || !named->state().focused) return false;
-    const QObject* object = event->object();
-    while (object && !object->isWidgetType()) object = object->parent();
-    return !object || static_cast<const QWidget*>(object)->isActiveWindow();
-}
-
-void passOn(QAccessibleEvent* event);
-
-// A field's focus is told before its text. A text field selects its text and places its caret as
-// it takes the focus, and Qt tells of that before it tells of the focus; a screen reader that meets
-// the selection and caret events of a field that is not yet its focus then speaks nothing of the
-// field. Those events of the focus widget are dropped until its focus has been told: the screen
-// reader reads the field's text, selection and caret as it speaks the field at its focus.
-QPointer<QObject> focusTold;
-
-bool textNewsBeforeItsFocus(const QAccessibleEvent* event) {
-    if (event->type() != QAccessible::TextSelectionChanged && event->type() != QAccessible::TextCaretMoved) return false;
-    const QObject* object = event->object();
-    return object && object == QApplication::focusWidget() && object != focusTold;
-}
-
-// A list's rows follow its model's change (see ListAccessible::modelChanged), and each row inserted
-// among its children is told to assistive tools as a new child of the list, which Qt's bridge does not do for a model
-// change: one event per new row, however many rows the list holds. A list filled by many rows at
-// once is left to be read as Qt leaves every model change.
-constexpr int maxRowsToldAsNew = 16;
-
-void followListModel(QAccessibleEvent* event) {
-    auto* list = dynamic_cast<ListAccessible*>(event->accessibleInterface());
-    if (!list) return;
-    const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
-    list->modelChanged(change);
-    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted ||
-        change.lastRow() - change.firstRow() >= maxRowsToldAsNew)
-        return;
-    for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
-        if (QAccessibleInterface* item = list->childOfRow(row) >= 0 ? list->rowObject(row) : nullptr) {
-            QAccessibleEvent created(item, QAccessible::ObjectCreated);
-            passOn(&created);
-        }
+    AccessibleMaker make = nullptr;
+    if (const QVariant own = object->property(presentedByProperty); own.isValid())
+        make = reinterpret_cast<AccessibleMaker>(own.value<quintptr>());
+    else
+        make = classMakers().value(key);
+    if (make) {
+        object->setProperty(presentedProperty, true);
+        return make(widget);
     }
-}
-
-void passOnTrueFocus(QAccessibleEvent* event);
-bool selectionOrTextHeldBack(QAccessibleEvent* event);
-
-// Qt names a list's row in its events (a row becoming current, selected) by the row's place in the
-// model. The row's place among the list's children is told instead, and the event of a row that
-// is not one of them is dropped. A masked field's text is told masked, and a focused combo box's
-// new choice as the focus of its item (app/accessible_values).
-void passOnOnlyTrueFocus(QAccessibleEvent* event) {
-    if (const std::unique_ptr<QAccessibleEvent> masked = maskedTextEvent(*event)) return passOnTrueFocus(masked.get());
-    if (const std::unique_ptr<QAccessibleEvent> choice = choiceFocusEvent(*event)) {
-        passOnTrueFocus(event);
-        return passOn(choice.get());
-    }
-    if (event->type() == QAccessible::TableModelChanged) followListModel(event);
-    if (selectionOrTextHeldBack(event)) return;
-    if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return passOnTrueFocus(event);
-    const auto* list = dynamic_cast<const ListAccessible*>(QAccessible::queryAccessibleInterface(event->object()));
-    if (!list) return passOnTrueFocus(event);
-    const int child = list->childOfRow(event->child());
-    if (child < 0) return;
-    QAccessibleEvent told(event->object(), event->type());
-    told.setChild(child);
-    passOnTrueFocus(&told);
-}
-
-// A row that becomes current at the repeats of a held key is told once the key stops repeating,
-// not at each repeat: a screen reader takes its three events for each row (as many rows a second
-// as the key repeats) long after the key is let go, and a key typed meanwhile reaches the
-// application without its answer (Qt's bridge waits a tenth of a second for one), so that a screen
-// reader's own command acts in the application. So is the selection the repeats change, as the
-// rows it leaves and reaches in the end, and every name and description changed meanwhile (what
-// the window shows of the row), once each.
-constexpr int heldRowSettleMs = 150;
-QPointer<QTimer> heldRowTimer;
-QPointer<QListView> heldRowList;
-struct HeldRowSelection {
-    QPointer<QListView> view;
-    QPersistentModelIndex row;
-    bool wasChosen;
-};
-QList<HeldRowSelection> heldSelection;
-QList<QPair<QPointer<QObject>, QAccessible::Event>> heldTexts;
-bool tellingHeldNews = false;
-
-void tellWhatTheHeldKeyChanged() {
-    const QScopedValueRollback telling(tellingHeldNews, true);
-    for (const HeldRowSelection& held : std::exchange(heldSelection, {})) {
-        if (!held.view || !held.row.isValid() || chosenRow(*held.view, held.row) == held.wasChosen) continue;
-        QAccessibleEvent selection(held.view.data(), held.wasChosen ? QAccessible::SelectionRemove : QAccessible::SelectionAdd);
-        selection.setChild(held.row.row());
-        passOnOnlyTrueFocus(&selection);
-    }
-    for (const auto& [object, type] : std::exchange(heldTexts, {})) {
-        if (!object) continue;
-        QAccessibleEvent text(object.data(), type);
-        passOnTrueFocus(&text);
-    }
-    if (!heldRowList) return;
-    // Told as the list's focus, which a list passes on as its current row's.
-    QAccessibleEvent focus(heldRowList.data(), QAccessible::Focus);
-    passOnTrueFocus(&focus);
-}
-
-void holdUntilTheKeyStops() {
-    if (!heldRowTimer) {
-        heldRowTimer = new QTimer(QCoreApplication::instance());
-        heldRowTimer->setSingleShot(true);
-        heldRowTimer->setInterval(heldRowSettleMs);
-        QObject::connect(heldRowTimer, &QTimer::timeout, tellWhatTheHeldKeyChanged);
-    }
-    heldRowTimer->start();
-}
-
-bool toldWhenTheKeyStops(QAccessibleEvent* event) {
-    auto* list = qobject_cast<QListView*>(event->object());
-    if (!list || event->child() < 0 || !KeyRepeat::latestPressRepeats()) return false;
-    heldRowList = list;
-    holdUntilTheKeyStops();
-    return true;
-}
-
-// A list row's selection changed by a held key's repeat (Qt names the row by its place in the
-// model), or a name or description changed while a held key's row waits to be told.
-bool selectionOrTextHeldBack(QAccessibleEvent* event) {
-    const QAccessible::Event type = event->type();
-    if (tellingHeldNews) return false;
-    if (type == QAccessible::NameChanged || type == QAccessible::DescriptionChanged) {
-        if (!heldRowTimer || !heldRowTimer->isActive() || !event->object() || event->child() >= 0) return false;
-        const QPair<QPointer<QObject>, QAccessible::Event> text{event->object(), type};
-        if (!heldTexts.contains(text)) heldTexts.append(text);
-        return true;
-    }
-    if (type != QAccessible::SelectionAdd && type != QAccessible::SelectionRemove && type != QAccessible::Selection)
-        return false;
-    auto* view = qobject_cast<QListView*>(event->object());
-    if (!view || !view->model() || event->child() < 0 || !KeyRepeat::latestPressRepeats()) return false;
-    const QModelIndex row = view->model()->index(event->child(), view->modelColumn(), view->rootIndex());
-    if (!row.isValid()) return false;
-    const bool known = std::any_of(heldSelection.cbegin(), heldSelection.cend(),
-                                   [&](const HeldRowSelection& held) { return held.view == view && held.row == row; });
-    if (!known) heldSelection.append({view, row, type == QAccessible::SelectionRemove});
-    holdUntilTheKeyStops();
-    return true;
-}
-
-void passOnTrueFocus(QAccessibleEvent* event) {
-    if (textNewsBeforeItsFocus(event)) return;
-    if (event->type() != QAccessible::Focus) return passOn(event);
-    if (!tellsFocusWhereItIs(event) || toldWhenTheKeyStops(event)) return;
-    if (heldRowTimer && heldRowTimer->isActive()) {
-        // A focus told at once passes the held key's row by; what the repeats changed goes first.
-        heldRowTimer->stop();
-        heldRowList = nullptr;
-        tellWhatTheHeldKeyChanged();
-    }
-    focusTold = event->object();
-    // A list or tab bar that takes the focus announces its current row or tab, as a row that
-    // becomes current in a focused list does.
-    if (QAccessibleInterface* named = event->accessibleInterface(); event->child() < 0 && event->object() &&
-        (named->role() == QAccessible::List || named->role() == QAccessible::PageTabList)) {
-        QAccessibleInterface* item = named->focusChild();
-        const auto* list = dynamic_cast<const ListAccessible*>(named);
-        if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {
-            QAccessibleEvent itemEvent(event->object(), QAccessible::Focus);
-            itemEvent.setChild(at);
-            return passOn(&itemEvent);
-        }
-    }
-    passOn(event);
-}
-
-void passOn(QAccessibleEvent* event) {
-    if (passFocusOnTo) {
-        passFocusOnTo(event);
-        return;
-    }
-    // To the platform (AT-SPI): Qt hands an event to it only while no handler is installed. A
-    // table's model change has already been applied to the table's accessible object, which a
-    // second pass would apply again; this platform bridge does not forward it anyway.
-    if (event->type() == QAccessible::TableModelChanged) {
-        QAccessibleInterface* named = event->accessibleInterface();
-        if (named && named->tableInterface()) return;
-    }
-    // A name or description change is told with its new text, which Qt's bridge leaves out.
-    if (AtspiPropertyChange::tell(*event)) return;
-    QAccessible::installUpdateHandler(nullptr);
-    QAccessible::updateAccessibility(event);
-    QAccessible::installUpdateHandler(passOnOnlyTrueFocus);
+    return standardWidgetAccessible(key, object);
 }
 
 constexpr const char* clickAndSpaceOnlyProperty = "velkClickAndSpaceOnly";
@@ -844,26 +89,41 @@ protected:
     }
 };
 
+void installFactory() {
+    static const bool installed = [] {
+        QAccessible::installFactory(factory);
+        return true;
+    }();
+    (void)installed;
+}
+
 } // namespace
 
 void install() {
     KeyRepeat::install();
-    static bool factoryInstalled = false;
-    if (!factoryInstalled) {
-        QAccessible::installFactory(factory);
-        factoryInstalled = true;
-    }
+    installFactory();
     // In front of whatever handled the events before, if anything did.
-    if (const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(passOnOnlyTrueFocus);
-        previous != passOnOnlyTrueFocus) {
-        passFocusOnTo = previous;
-    }
+    if (const QAccessible::UpdateHandler previous = QAccessible::installUpdateHandler(handleEvent); previous != handleEvent)
+        setHandledAfter(previous);
     // The filter belongs to the application object, so a new application gets a new one.
     static QPointer<QObject> filter;
     if (!filter && QCoreApplication::instance()) {
         filter = new ReturnPressesFocusedButton(QCoreApplication::instance());
         QCoreApplication::instance()->installEventFilter(filter);
     }
+}
+
+void presentAs(QWidget& widget, AccessibleMaker make) {
+    installFactory();
+    widget.setProperty(presentedByProperty, QVariant::fromValue(reinterpret_cast<quintptr>(make)));
+    // One Qt made before gives way.
+    if (QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&widget); made && !widget.property(presentedProperty).toBool())
+        QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
+}
+
+void presentClassAs(const QMetaObject& widgetClass, AccessibleMaker make) {
+    installFactory();
+    classMakers().insert(QString::fromLatin1(widgetClass.className()), make);
 }
 
 void answerClickAndSpaceOnly(QAbstractButton& button) {

@@ -1,21 +1,13 @@
 #pragma once
 // What keyboard users and assistive tools (Orca, over AT-SPI) get from every window of the
-// application, beyond what each window names and orders itself:
-//   - accessible objects of our own for three standard widgets, in place of Qt's, which on Linux
-//     name a combo box and a tab bar by their current value, and report a list's current row and a
-//     tab bar's current tab as focused whether or not the list or the bar has focus. Ours name the
-//     widget by its accessible name or its buddy label, give the current value as the value (and as
-//     a combo box's text), and report an item focused only while its widget has focus; a list's
-//     rows keep their objects while rows come and go before them, and a few new rows are told as
-//     new children;
-//   - a stack of pages is a panel named after the page it shows (never a nameless "layered pane"),
-//     a scroll area the keyboard reaches is a panel too, and a container reports focus only while
-//     it has the focus itself, not while the control it hands the focus to has it (a tab widget and
-//     its tab bar, a scroll area's viewport, a dialog's button box);
-//   - a focus event reaches assistive tools only from the object that has the focus, in the active
-//     window (Qt also tells of a new current row of a list that does not have it);
-//   - a masked field tells no typed character, and a combo box tells each new choice it makes
-//     while it has the focus (app/accessible_values.hpp);
+// application, beyond what each window names and orders itself. The layer's parts:
+//   - app/accessible_widgets: the application's accessible objects for standard widgets;
+//   - one way to present a widget with another role, name or state (`presentAs`, `presentClassAs`),
+//     which the windows use for their own widgets;
+//   - app/accessible_events: the steps every accessibility event passes, in their order, on its
+//     way to the platform; the rules without Qt state they follow are headers of their own
+//     (app/text_boundaries, app/masked_text, app/list_rows_told, app/held_key_news);
+//   - app/qt_bridge_workarounds.hpp: what is done for faults of Qt 6.4's bridge, named there;
 //   - Return and Enter, with or without modifiers, press the focused push or tool button once per
 //     press, in every window and under every platform theme (Space already does; a check box is
 //     toggled by Space only), except a button that grants trust or removes something
@@ -26,11 +18,24 @@
 #include <vector>
 
 class QAbstractButton;
+class QAccessibleInterface;
+struct QMetaObject;
 class QWidget;
 
 namespace velk::Accessibility {
 
 void install();
+
+// Makes the accessible object that presents a widget.
+using AccessibleMaker = QAccessibleInterface* (*)(QWidget* widget);
+
+// Presents the widget to assistive tools by the object `make` makes, in place of the one it would
+// get (another role, name or state). One made for it before gives way: Qt makes one as a widget is
+// named, whether or not a tool listens.
+void presentAs(QWidget& widget, AccessibleMaker make);
+
+// Presents every widget of the class, and of its subclasses that nothing else presents, so.
+void presentClassAs(const QMetaObject& widgetClass, AccessibleMaker make);
 
 // The button is pressed by a click or by Space while it has the focus, never by Return or Enter:
 // a key pressed to close a sheet must not approve a camera or remove something.

@@ -1,5 +1,7 @@
 #include "app/accessible_values.hpp"
 
+#include "app/masked_text.hpp"
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QComboBox>
@@ -12,9 +14,7 @@ namespace {
 // The text as the field shows it: one mask character for each character, none at all where the
 // field shows nothing.
 QString asShown(const QLineEdit& field, const QString& text) {
-    if (field.echoMode() == QLineEdit::NoEcho || text.isEmpty()) return {};
-    const QChar mask(field.style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, &field));
-    return QString(text.size(), mask);
+    return maskedText(text, field.echoMode(), maskCharacter(field));
 }
 
 // The combo box whose list of choices `view` is (the list sits in the combo box's popup frame).
@@ -25,6 +25,10 @@ QComboBox* comboBoxOf(const QAbstractItemView& view) {
 }
 
 } // namespace
+
+QChar maskCharacter(const QLineEdit& field) {
+    return QChar(field.style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, &field));
+}
 
 std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event) {
     const auto* field = qobject_cast<const QLineEdit*>(event.object());

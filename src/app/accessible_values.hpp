@@ -1,6 +1,6 @@
 #pragma once
 // What assistive tools are told when a text field that hides what is typed, or a combo box, changes
-// its value. Used by the application's update handler (app/accessibility.cpp).
+// its value. Steps of app/accessible_events.
 //   - A masked field (a line edit whose echo mode is not Normal: the Wi-Fi password, the pairing
 //     code) tells no typed character: Qt tells every character typed or removed in its text events
 //     even while the field hides them, so its events are told with each character replaced by the
@@ -14,9 +14,14 @@
 
 class QAbstractItemView;
 class QAccessibleEvent;
+class QChar;
+class QLineEdit;
 class QModelIndex;
 
 namespace velk::Accessibility {
+
+// The character a field that hides what is typed shows for each one.
+QChar maskCharacter(const QLineEdit& field);
 
 // The event as assistive tools are to hear it when it tells what was typed into, removed from or
 // set in a masked field; null for every other event.

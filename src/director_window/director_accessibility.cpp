@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QKeySequence>
 
+#include "app/accessibility.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/studio_view_kit.hpp"
 
@@ -46,8 +47,6 @@ private:
     CameraWallCell* cell() const { return static_cast<CameraWallCell*>(widget()); }
 };
 
-constexpr const char* drawnForTheEyeOnlyProperty = "velkDrawnForTheEyeOnly";
-
 // A label that assistive tools pass over: it says nothing and is not showing.
 class DrawnForTheEyeOnlyAccessible final : public QAccessibleWidget {
 public:
@@ -60,8 +59,6 @@ public:
     }
 };
 
-constexpr const char* readWithItsPageProperty = "velkReadWithItsPage";
-
 // A region the keyboard reaches to scroll, whose labels its page reads out as the focus comes into
 // the page: a section, which a screen reader names as it reaches it without reading them again (a
 // panel would read out every label beneath it once more).
@@ -70,46 +67,24 @@ public:
     explicit ReadWithItsPageAccessible(QWidget* region) : QAccessibleWidget(region, QAccessible::Section) {}
 };
 
-// Replaces the accessible object Qt made for `widget` before it was marked, if it made one (Qt
-// makes one as a widget is named, whether or not an assistive tool listens).
-template <typename Wanted>
-void dropEarlierAccessible(QWidget& widget) {
-    QAccessibleInterface* made = QAccessible::queryAccessibleInterface(&widget);
-    if (made && !dynamic_cast<Wanted*>(made)) QAccessible::deleteAccessibleInterface(QAccessible::uniqueId(made));
-}
-
-QAccessibleInterface* directorAccessibleFactory(const QString& className, QObject* object) {
-    if (!object || !object->isWidgetType()) return nullptr;
-    if (object->property(drawnForTheEyeOnlyProperty).toBool())
-        return new DrawnForTheEyeOnlyAccessible(static_cast<QWidget*>(object));
-    if (object->property(readWithItsPageProperty).toBool())
-        return new ReadWithItsPageAccessible(static_cast<QWidget*>(object));
-    if (className == QLatin1String(CameraWallCell::staticMetaObject.className()))
-        return new WallCellAccessible(static_cast<CameraWallCell*>(object));
-    if (className == QLatin1String(AudioMeter::staticMetaObject.className()))
-        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StaticText);
-    return nullptr;
-}
-
 } // namespace
 
 void drawnForTheEyeOnly(QWidget& label) {
-    installDirectorAccessibility();
-    label.setProperty(drawnForTheEyeOnlyProperty, true);
-    // One made before, while a screen reader listened (Qt makes one as the label's text is set),
-    // gives way to one that says nothing.
-    if (QAccessible::isActive()) dropEarlierAccessible<DrawnForTheEyeOnlyAccessible>(label);
+    Accessibility::presentAs(label, [](QWidget* widget) -> QAccessibleInterface* { return new DrawnForTheEyeOnlyAccessible(widget); });
 }
 
 void readWithItsPage(QWidget& region) {
-    installDirectorAccessibility();
-    region.setProperty(readWithItsPageProperty, true);
-    dropEarlierAccessible<ReadWithItsPageAccessible>(region);
+    Accessibility::presentAs(region, [](QWidget* widget) -> QAccessibleInterface* { return new ReadWithItsPageAccessible(widget); });
 }
 
 void installDirectorAccessibility() {
     static const bool installed = [] {
-        QAccessible::installFactory(directorAccessibleFactory);
+        Accessibility::presentClassAs(CameraWallCell::staticMetaObject, [](QWidget* cell) -> QAccessibleInterface* {
+            return new WallCellAccessible(static_cast<CameraWallCell*>(cell));
+        });
+        Accessibility::presentClassAs(AudioMeter::staticMetaObject, [](QWidget* meter) -> QAccessibleInterface* {
+            return new QAccessibleWidget(meter, QAccessible::StaticText);
+        });
         return true;
     }();
     (void)installed;

@@ -125,8 +125,6 @@ protected:
     void nextCheckState() override {}
 };
 
-constexpr const char* cardProperty = "velkCollectCard";
-
 // A card as assistive tools meet it. A source card is one choice of several, which the sheet
 // alone checks: a radio button, so that a user hears that choosing one leaves the other. A camera
 // card is a button. Either is pressed as a click is.
@@ -157,20 +155,11 @@ private:
     QAbstractButton* card() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
-QAccessibleInterface* cardAccessibleFactory(const QString&, QObject* object) {
-    if (!object || !object->isWidgetType() || !object->property(cardProperty).toBool()) return nullptr;
-    return new CardAccessible(static_cast<QAbstractButton*>(object));
-}
-
 QPushButton* cardButton(QWidget* parent, const QString& style) {
-    static const bool factoryInstalled = [] {
-        QAccessible::installFactory(cardAccessibleFactory);
-        return true;
-    }();
-    (void)factoryInstalled;
     auto* card = new CardButton(parent);
-    // Before anything that makes Qt's own accessible object for it.
-    card->setProperty(cardProperty, true);
+    Accessibility::presentAs(*card, [](QWidget* widget) -> QAccessibleInterface* {
+        return new CardAccessible(static_cast<QAbstractButton*>(widget));
+    });
     card->setAutoDefault(false);
     card->setObjectName(QStringLiteral("card"));
     card->setStyleSheet(style);

@@ -9,10 +9,12 @@
 #include <QDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
+#include <QSpinBox>
 #include <QStringListModel>
 #include <QTabBar>
 #include <QToolButton>
@@ -127,6 +129,58 @@ TEST_F(AccessibilityTest, ComboBoxTellsItsChoiceAsItsTextAlsoWithADescriptionOfI
     // An editable picker's text is its field's.
     combo->setEditable(true);
     EXPECT_EQ(iface->textInterface(), nullptr);
+}
+
+// Every field's text (the application's fields are line edits and combo boxes) answers an assistive tool's every question about its characters, words,
+// sentences, lines and paragraphs, at every offset up to its end (Qt's own never answers a word at
+// the end), and one attribute run covers it (Qt's own is empty, and a screen reader reads the text
+// one character short).
+TEST_F(AccessibilityTest, EveryFieldsTextAnswersEveryBoundaryAtEveryOffsetAndOneRunCoversIt) {
+    auto* search = new QLineEdit(QStringLiteral("Proj"), &window);
+    auto* name = new QLineEdit(QStringLiteral("Project 01"), &window);
+    auto* combo = new QComboBox(&window);
+    combo->addItem(QStringLiteral("Show"));
+    auto* editable = new QComboBox(&window);
+    editable->setEditable(true);
+    editable->addItem(QStringLiteral("Chi"));
+    for (QWidget* field : std::initializer_list<QWidget*>{search, name, combo, editable}) layout->addWidget(field);
+    ASSERT_TRUE(test::activate(window));
+    for (QWidget* field : std::initializer_list<QWidget*>{search, name, combo, editable}) {
+        QAccessibleInterface* of = test::accessibleOf(field);
+        QAccessibleTextInterface* text = of->textInterface() ? of->textInterface() : of->focusChild()->textInterface();
+        ASSERT_NE(text, nullptr) << test::describe(field);
+        const QString whole = text->text(0, text->characterCount());
+        for (int offset = 0; offset <= whole.size(); ++offset) {
+            for (const auto boundary : {QAccessible::CharBoundary, QAccessible::WordBoundary, QAccessible::SentenceBoundary,
+                                        QAccessible::LineBoundary, QAccessible::ParagraphBoundary}) {
+                int start = 0, end = 0;
+                text->textBeforeOffset(offset, boundary, &start, &end);
+                text->textAfterOffset(offset, boundary, &start, &end);
+                const QString unit = text->textAtOffset(offset, boundary, &start, &end);
+                if (boundary != QAccessible::CharBoundary) EXPECT_FALSE(unit.isEmpty()) << whole.toStdString() << " at " << offset;
+            }
+            int start = -1, end = -1;
+            text->attributes(offset, &start, &end);
+            EXPECT_TRUE(start == 0 && end == whole.size()) << whole.toStdString() << " run " << start << ".." << end;
+        }
+        int start = 0, end = 0;
+        EXPECT_EQ(text->textAtOffset(int(whole.size()), QAccessible::WordBoundary, &start, &end), whole.split(u' ').last());
+    }
+}
+
+// The fault the application's line edits answer for: Qt's own line edit (a spin box still makes one
+// for its field) answers an empty attribute run. When a newer Qt answers a run that covers the text,
+// the workaround (app/qt_bridge_workarounds.hpp) is no longer needed.
+TEST_F(AccessibilityTest, QtsOwnLineEditStillAnswersAnEmptyAttributeRun) {
+    auto* spin = new QSpinBox(&window);
+    spin->setValue(12);
+    layout->addWidget(spin);
+    QAccessibleTextInterface* text = test::accessibleOf(spin)->textInterface();
+    ASSERT_NE(text, nullptr);
+    int start = -1, end = -1;
+    text->attributes(0, &start, &end);
+    EXPECT_EQ(end - start, 0) << "Qt's line edit answers a run of " << start << ".." << end
+                              << ": try the application's line edits without textAnswersOfTheBridge";
 }
 
 TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReportsFocus) {

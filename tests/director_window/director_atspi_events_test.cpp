@@ -90,6 +90,25 @@ TEST_F(DirectorAtspiEvents, ANewEditTellsAsMuchWithFiftyRowsAsWithFiveHundred) {
     std::cout << "with 50 rows: " << lines[0] << "\nwith 500 rows: " << lines[1] << std::endl;
 }
 
+// A new project refills the Project box, one choice at a time, while its list of choices is closed:
+// told as one change, not as a new child per project (a screen reader reads each before it speaks
+// again).
+TEST_F(DirectorAtspiEvents, ARefilledProjectBoxIsToldAsOneChange) {
+    WindowRig rig(fourCameras());
+    VELKLibrary library;
+    for (int project = 0; project < 300; ++project)
+        library.projects.push_back({"p" + std::to_string(project), "Project " + std::to_string(project), 1, {}});
+    rig.store->setLibrary(library);
+    showActive(*rig.window);
+    ASSERT_TRUE(onBus->countUntilQuiet()) << "the window was shown";
+    rig.store->createProject("New");
+    const std::optional<std::string> told = onBus->countUntilQuiet();
+    ASSERT_TRUE(told) << "the application never fell quiet";
+    const std::size_t added = told->find("ChildrenChanged:add=");
+    EXPECT_LE(added == std::string::npos ? 0 : std::stoi(told->substr(added + 20)), 1) << *told;
+    std::cout << "New among 300 projects: " << *told << std::endl;
+}
+
 // The counter's answer after "calls ": "N M size S index I place P".
 struct Found {
     std::string tableCalls;

@@ -122,6 +122,17 @@ inline int total(const std::string& lines) {
     return sum;
 }
 
+// The events of kinds starting with `kind` in the counter's lines: "StateChanged:selected" in
+// "events 6 StateChanged:selected=2 ... + events 2 StateChanged:selected=1" → 3.
+inline int counted(const std::string& lines, const std::string& kind) {
+    int sum = 0;
+    for (std::size_t at = lines.find(" " + kind); at != std::string::npos; at = lines.find(" " + kind, at + 1)) {
+        const std::size_t equals = lines.find('=', at);
+        if (equals != std::string::npos) sum += std::stoi(lines.substr(equals + 1));
+    }
+    return sum;
+}
+
 // The pauses of at least `pauseMs` between the presses a widget receives: where a row that a held
 // key passes may be told, the key having stopped for a while on a busy machine.
 class KeyPauses final : public QObject {
