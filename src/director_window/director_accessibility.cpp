@@ -86,7 +86,8 @@ QAccessibleInterface* directorAccessibleFactory(const QString& className, QObjec
         return new ReadWithItsPageAccessible(static_cast<QWidget*>(object));
     if (className == QLatin1String(CameraWallCell::staticMetaObject.className()))
         return new WallCellAccessible(static_cast<CameraWallCell*>(object));
-    if (className == QLatin1String(AudioMeter::staticMetaObject.className()))
+    if (className == QLatin1String(AudioMeter::staticMetaObject.className()) ||
+        className == QLatin1String(PreviewStatusRow::staticMetaObject.className()))
         return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::StaticText);
     return nullptr;
 }

@@ -483,6 +483,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     column->addLayout(recording);
 
     auto* scroll = transparentScrollArea(this, "cameraDesk", Name::cameraDesk);
+    readWithItsPage(*scroll); // each value is spoken once, as the focus comes into the page
     auto* content = new QWidget(scroll);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
@@ -610,7 +611,7 @@ void CameraInspector::refresh() {
         fullStream4KStatus(camera, online),
         LiveProductionProfile::availability(m_window.liveProductionEnabled(), m_window.cameras()),
     };
-    for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]));
+    for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]), qs(previewName.text()));
     if (m_liveProduction) {
         const bool enabled = m_window.liveProductionEnabled();
         if (m_liveProduction->isChecked() != enabled) m_liveProduction->setChecked(enabled);
