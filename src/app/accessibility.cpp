@@ -656,8 +656,10 @@ bool selectionOrTextHeldBack(QAccessibleEvent* event);
 // Qt names a list's row in its events (a row becoming current, selected) by the row's place in the
 // model. The row's place among the list's children is told instead, and the event of a row that
 // is not one of them is dropped. A masked field's text is told masked, and a focused combo box's
-// new choice as the focus of its item (app/accessible_values).
+// new choice as the focus of its item, or, made in its popup, as the box's focus once the popup
+// has closed (app/accessible_values).
 void passOnOnlyTrueFocus(QAccessibleEvent* event) {
+    if (heldUntilThePopupHasClosed(*event)) return;
     if (const std::unique_ptr<QAccessibleEvent> masked = maskedTextEvent(*event)) return passOnTrueFocus(masked.get());
     if (const std::unique_ptr<QAccessibleEvent> choice = choiceFocusEvent(*event)) {
         passOnTrueFocus(event);

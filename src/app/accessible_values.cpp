@@ -4,7 +4,9 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QStyle>
+#include <QTimer>
 
 namespace velk::Accessibility {
 namespace {
@@ -23,6 +25,9 @@ QComboBox* comboBoxOf(const QAbstractItemView& view) {
     auto* combo = frame ? qobject_cast<QComboBox*>(frame->parentWidget()) : nullptr;
     return combo && combo->view() == &view ? combo : nullptr;
 }
+
+// The combo box whose popup closed in this turn of the event loop, if any.
+QPointer<QComboBox> popupJustClosed;
 
 } // namespace
 
@@ -59,6 +64,7 @@ std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event)
 bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index) {
     const QComboBox* combo = comboBoxOf(view);
     if (!combo || !combo->hasFocus() || combo->isEditable() || view.isVisible() || !index.isValid()) return false;
+    if (combo == popupJustClosed) return false;
     return index == combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
 }
 
@@ -72,6 +78,21 @@ std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event
     QAccessibleInterface* item = list && list->tableInterface() ? list->tableInterface()->cellAt(choice.row(), 0) : nullptr;
     if (!item) return nullptr;
     return std::make_unique<QAccessibleEvent>(item, QAccessible::Focus);
+}
+
+bool heldUntilThePopupHasClosed(const QAccessibleEvent& event) {
+    if (popupJustClosed && event.type() == QAccessible::Focus && event.object() == popupJustClosed) return true;
+    const auto* view = event.type() == QAccessible::ObjectHide ? qobject_cast<const QAbstractItemView*>(event.object()) : nullptr;
+    QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
+    if (!combo || combo == popupJustClosed) return false;
+    popupJustClosed = combo;
+    QTimer::singleShot(0, combo, [combo] {
+        popupJustClosed = nullptr;
+        if (!combo->hasFocus() || !combo->isActiveWindow()) return;
+        QAccessibleEvent focus(combo, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    });
+    return false;
 }
 
 } // namespace velk::Accessibility

@@ -173,6 +173,33 @@ TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
     EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused 1.5 s"});
 }
 
+// A choice made in a combo box's popup (Alt+Down, Down, Return) is told by the box taking the focus
+// back, which a screen reader speaks with the box's name and new value, and nothing else is: not
+// the choice again as an item's focus, which the screen reader's focus already is.
+TEST_F(DirectorAtspiEvents, AChoiceInAPopupTellsTheNewChoiceAlone) {
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::camera);
+    const std::pair<QComboBox*, std::string> boxes[] = {
+        {rig.window->switcher()->fadeDurationPicker(), "1.5 s"},
+        {rig.window->inspector()->camera()->policyPicker(), "5 GHz Performance"},
+    };
+    for (const auto& [box, chosen] : boxes) {
+        box->setFocus(Qt::TabFocusReason);
+        ASSERT_TRUE(waitUntil([&] { return box->hasFocus(); }));
+        QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
+        ASSERT_TRUE(waitUntil([&] { return box->view()->isVisible(); }));
+        const int from = box->view()->currentIndex().row();
+        QTest::keyClick(box->view(), Qt::Key_Down);
+        ASSERT_TRUE(waitUntil([&] { return box->view()->currentIndex().row() == from + 1; }));
+        ASSERT_TRUE(onBus->told()) << "the popup opened";
+        QTest::keyClick(box->view(), Qt::Key_Return);
+        ASSERT_TRUE(waitUntil([&] { return !box->view()->isVisible() && box->currentText().toStdString() == chosen; }));
+        ASSERT_TRUE(waitUntil([&] { return box->window()->isActiveWindow(); }));
+        EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused " + box->accessibleName().toStdString()}) << chosen;
+    }
+}
+
 // Return on a tile makes its camera the Preview, which the tile tells as its new description: as
 // text that a screen reader reads and speaks, not as the object Qt's bridge puts in its place.
 TEST_F(DirectorAtspiEvents, APreviewChoiceIsToldAsTheTilesNewDescriptionInText) {
