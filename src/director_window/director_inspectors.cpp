@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "base/qt_text.hpp"
 #include "director_window/director_accessibility.hpp"
 #include "director_window/director_presenters.hpp"
@@ -384,6 +385,7 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_list = new QListView(this);
     m_list->setObjectName("editDecisions");
     m_list->setAccessibleName(DirectorPresenters::editsHeading);
+    Accessibility::readAsTable(*m_list); // a show's thousands of edits are told at once
     m_list->setModel(m_model);
     m_list->setItemDelegate(new EditRowDelegate(m_list));
     m_list->setUniformItemSizes(true);
