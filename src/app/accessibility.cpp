@@ -602,6 +602,11 @@ QAccessibleInterface* factory(const QString& key, QObject* object) {
         return new ContainerAccessible(widget, QAccessible::Grouping);
     // Every other plain widget: a tab widget, a viewport, a page.
     if (key == QLatin1String("QWidget")) return new ContainerAccessible(widget, QAccessible::Client);
+    // A frame drawn around controls (a panel, a card) is a plain container too. Qt's own is a
+    // "frame", the role of a window: a screen reader takes the window of a control inside it to be
+    // that frame, and speaks the real window again as it is activated (as a combo box's popup
+    // closes).
+    if (key == QLatin1String("QFrame")) return new ContainerAccessible(widget, QAccessible::Client);
     return nullptr;
 }
 

@@ -78,5 +78,19 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
     }
 }
 
+// Only the window is a window for assistive tools: a frame drawn around controls (the switcher's
+// panel) told as one would be taken by a screen reader for the window of the controls in it, which
+// then speaks the real window again whenever it is activated.
+TEST(DirectorSpokenPages, OnlyTheWindowIsAWindow) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    for (QWidget* widget : rig.window->findChildren<QWidget*>()) {
+        QAccessibleInterface* iface = accessibleOf(widget);
+        EXPECT_FALSE(iface && (iface->role() == QAccessible::Border || iface->role() == QAccessible::Window))
+            << widget->metaObject()->className() << " " << widget->objectName().toStdString();
+    }
+}
+
 } // namespace
 } // namespace velk
