@@ -264,7 +264,7 @@ TEST(DirectorViewKit, MeterColoursFillAndLevelTexts) {
     EXPECT_EQ(channelMeterValues(&gone, kNow), std::make_pair(-60.0, -60.0));
 }
 
-TEST(DirectorViewKit, MeterBarsTellTheirCameraAndLevelAsText) {
+TEST(DirectorViewKit, MeterBarsTellTheirLevelAsText) {
     auto camera = readyCamera("a", "A");
     struct Case {
         double left, right;
