@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QHash>
 #include <QKeyEvent>
+#include <QListView>
 #include <QMetaObject>
 #include <QPointer>
 #include <QPushButton>
@@ -137,6 +138,10 @@ void answerClickAndSpaceOnly(QAbstractButton& button) {
 void answerReturnOncePerPress(QAbstractButton& button) {
     button.setProperty(returnOncePerPressProperty, true);
     button.setProperty(clickAndSpaceOnlyProperty, false);
+}
+
+void readAsTable(QListView& list) {
+    list.setProperty(readAsTableProperty, true);
 }
 
 void setTabChain(const std::vector<QWidget*>& widgets) {

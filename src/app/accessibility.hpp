@@ -19,6 +19,7 @@
 
 class QAbstractButton;
 class QAccessibleInterface;
+class QListView;
 struct QMetaObject;
 class QWidget;
 
@@ -45,6 +46,12 @@ void answerClickAndSpaceOnly(QAbstractButton& button);
 // box, or a default button (which would otherwise press itself again at every repeat of a held
 // Return).
 void answerReturnOncePerPress(QAbstractButton& button);
+
+// The list is told as a table of one column, its rows as its cells, for a list that may grow long:
+// a screen reader tells a table's size from its Table interface at once, where it counts a list's
+// rows one by one as the focus comes into it (Orca 43 reads each row twice, one to three seconds
+// at 2,000 rows), and it passes a table by when it reads out the labels of a panel around it.
+void readAsTable(QListView& list);
 
 // Puts the widgets one after the other in the Tab chain of their window, in this order; null
 // entries are skipped. Widgets that are hidden or disabled keep their place and are passed over

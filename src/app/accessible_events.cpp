@@ -94,6 +94,11 @@ bool followListModel(Passing& passing) {
 }
 
 // 3.
+bool holdAComboFocusUntilItsPopupHasClosed(Passing& passing) {
+    return !heldUntilThePopupHasClosed(*passing.event);
+}
+
+// 4.
 bool alsoTellAComboChoiceAsItsFocus(Passing& passing) {
     passing.afterwards = choiceFocusEvent(*passing.event);
     return true;
@@ -153,7 +158,7 @@ QListView* listOfRow(const QAccessibleEvent& event) {
     return list && event.child() >= 0 ? list : nullptr;
 }
 
-// 4.
+// 5.
 bool keepWhatAHeldKeyChanges(Passing& passing) {
     QAccessibleEvent* event = passing.event;
     if (heldKeyNews.telling() || event->type() == QAccessible::Focus) return true;
@@ -179,7 +184,7 @@ bool keepWhatAHeldKeyChanges(Passing& passing) {
     }
 }
 
-// 5. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
+// 6. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
 // each change would be told; each object's name and description are told once it is done, as they
 // are then.
 class TextsOfThisTurn {
@@ -207,7 +212,7 @@ bool tellEachNameChangeOnce(Passing& passing) {
     return false;
 }
 
-// 6.
+// 7.
 bool nameListRowsByTheirPlace(Passing& passing) {
     QAccessibleEvent* event = passing.event;
     if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return true;
@@ -221,14 +226,14 @@ bool nameListRowsByTheirPlace(Passing& passing) {
     return true;
 }
 
-// 7.
+// 8.
 bool tellSelectionOnlyOfTheFocusList(Passing& passing) {
     if (!isSelectionChange(passing.event->type())) return true;
     const auto* view = qobject_cast<const QAbstractItemView*>(passing.event->object());
     return !view || view->hasFocus();
 }
 
-// 8. A text field selects its text and places its caret as it takes the focus, and Qt tells of that
+// 9. A text field selects its text and places its caret as it takes the focus, and Qt tells of that
 // before it tells of the focus; a screen reader that meets them for a field that is not yet its
 // focus then speaks nothing of the field. They are dropped until the field's focus has been told:
 // the reader reads the field's text, selection and caret as it speaks the field at its focus.
@@ -241,7 +246,7 @@ bool tellTextNewsAfterItsFocus(Passing& passing) {
     return !object || object != QApplication::focusWidget() || object == focusTold;
 }
 
-// 9. Our rows and tabs report focus only while their widget has it.
+// 10. Our rows and tabs report focus only while their widget has it.
 bool tellFocusOnlyWhereItIs(Passing& passing) {
     if (passing.event->type() != QAccessible::Focus) return true;
     QAccessibleInterface* named = passing.event->accessibleInterface();
@@ -251,7 +256,7 @@ bool tellFocusOnlyWhereItIs(Passing& passing) {
     return !object || static_cast<const QWidget*>(object)->isActiveWindow();
 }
 
-// 10.
+// 11.
 bool keepTheRowsFocusWhileAKeyRepeats(Passing& passing) {
     if (passing.event->type() != QAccessible::Focus) return true;
     if (QListView* list = listOfRow(*passing.event);
@@ -265,12 +270,13 @@ bool keepTheRowsFocusWhileAKeyRepeats(Passing& passing) {
     return true;
 }
 
-// 11.
+// 12.
 bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
     QAccessibleEvent* event = passing.event;
     if (event->type() != QAccessible::Focus || event->child() >= 0 || !event->object()) return true;
     QAccessibleInterface* named = event->accessibleInterface();
-    if (named->role() != QAccessible::List && named->role() != QAccessible::PageTabList) return true;
+    const QAccessible::Role role = named->role();
+    if (role != QAccessible::List && role != QAccessible::Table && role != QAccessible::PageTabList) return true;
     QAccessibleInterface* item = named->focusChild();
     const AccessibleRows* list = rowsOf(named);
     if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {
@@ -281,9 +287,10 @@ bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
     return true;
 }
 
-constexpr std::array<Step, 11> steps{
+constexpr std::array<Step, 12> steps{
     tellMaskedTextAsShown,
     followListModel,
+    holdAComboFocusUntilItsPopupHasClosed,
     alsoTellAComboChoiceAsItsFocus,
     keepWhatAHeldKeyChanges,
     tellEachNameChangeOnce,

@@ -6,23 +6,26 @@
 //      characters (app/accessible_values.hpp, app/masked_text.hpp).
 //   2. followListModel: a list's row objects follow its model's change; a few rows coming into a
 //      list that shows are told as its new children, a fill as one change (app/list_rows_told.hpp).
-//   3. alsoTellAComboChoiceAsItsFocus: a focused combo box's new choice is told, after its value
+//   3. holdAComboFocusUntilItsPopupHasClosed: in the turn of the event loop in which a combo box's
+//      popup closes, the box's focus is held back and told at its end, after the new value, so a
+//      choice made in the popup is spoken with the box's name (app/accessible_values.hpp).
+//   4. alsoTellAComboChoiceAsItsFocus: a focused combo box's new choice is told, after its value
 //      change, as the focus of its item (app/accessible_values.hpp).
-//   4. keepWhatAHeldKeyChanges: a held key's selections, scroll bar values, names and descriptions
+//   5. keepWhatAHeldKeyChanges: a held key's selections, scroll bar values, names and descriptions
 //      wait until it stops repeating (app/held_key_news.hpp).
-//   5. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
+//   6. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
 //      a page filled) are told once each when it is done, as they are then.
-//   6. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
+//   7. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
 //      its place among the list's children instead, or is dropped when the row is not one.
-//   7. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
+//   8. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
 //      list) tells no selection change; a screen reader reads it when it comes to the list.
-//   8. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is.
-//   9. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
+//   9. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is.
+//  10. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
 //      active window (Qt also tells of a new current row of a list without it).
-//  10. keepTheRowsFocusWhileAKeyRepeats: a held key's row is told where the key stops; a focus told
+//  11. keepTheRowsFocusWhileAKeyRepeats: a held key's row is told where the key stops; a focus told
 //      at once first tells what the held key changed.
-//  11. tellAListsFocusAsItsCurrentRow: a list or tab bar taking the focus tells its current row or
-//      tab as the focus.
+//  12. tellAListsFocusAsItsCurrentRow: a list (also one read as a table) or tab bar taking the
+//      focus tells its current row or tab as the focus.
 // Then to the platform, where Qt 6.4's bridge has its workarounds (app/qt_bridge_workarounds.hpp).
 
 #include <QAccessible>

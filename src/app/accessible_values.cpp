@@ -6,7 +6,9 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QStyle>
+#include <QTimer>
 
 namespace velk::Accessibility {
 namespace {
@@ -23,6 +25,11 @@ QComboBox* comboBoxOf(const QAbstractItemView& view) {
     auto* combo = frame ? qobject_cast<QComboBox*>(frame->parentWidget()) : nullptr;
     return combo && combo->view() == &view ? combo : nullptr;
 }
+
+// The combo box whose popup closed in this turn of the event loop, if any.
+QPointer<QComboBox> popupJustClosed;
+// The combo box whose popup's list was told as the focus last, if any.
+QPointer<QComboBox> popupFocused;
 
 } // namespace
 
@@ -63,6 +70,7 @@ std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event)
 bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index) {
     const QComboBox* combo = comboBoxOf(view);
     if (!combo || !combo->hasFocus() || combo->isEditable() || view.isVisible() || !index.isValid()) return false;
+    if (combo == popupJustClosed) return false;
     return index == combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
 }
 
@@ -76,6 +84,29 @@ std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event
     QAccessibleInterface* item = list && list->tableInterface() ? list->tableInterface()->cellAt(choice.row(), 0) : nullptr;
     if (!item) return nullptr;
     return std::make_unique<QAccessibleEvent>(item, QAccessible::Focus);
+}
+
+bool heldUntilThePopupHasClosed(const QAccessibleEvent& event) {
+    if (event.type() != QAccessible::Focus && event.type() != QAccessible::ObjectHide) return false;
+    if (popupJustClosed && event.type() == QAccessible::Focus && event.object() == popupJustClosed) return true;
+    const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
+    if (QComboBox* combo = view ? comboBoxOf(*view) : nullptr; combo && event.type() == QAccessible::Focus) {
+        popupFocused = combo;
+        return false;
+    }
+    // The popup closes as its list hides or as the box takes the focus back from it, in either order.
+    QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
+    if (!combo && event.type() == QAccessible::Focus && popupFocused && event.object() == popupFocused) combo = popupFocused;
+    if (!combo || combo == popupJustClosed) return false;
+    popupFocused = nullptr;
+    popupJustClosed = combo;
+    QTimer::singleShot(0, combo, [combo] {
+        popupJustClosed = nullptr;
+        if (!combo->hasFocus() || !combo->isActiveWindow()) return;
+        QAccessibleEvent focus(combo, QAccessible::Focus);
+        QAccessible::updateAccessibility(&focus);
+    });
+    return event.type() == QAccessible::Focus;
 }
 
 } // namespace velk::Accessibility

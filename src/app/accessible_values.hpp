@@ -8,7 +8,8 @@
 //   - A combo box that changes its choice while it has the focus tells its new choice as the focus
 //     of its current item: Orca speaks a collapsed combo box's choice only when the choice itself
 //     is told as its focus, having no other way to learn it through Qt 6.4's bridge (which offers
-//     no Selection, and a name change of a combo box Orca ignores).
+//     no Selection, and a name change of a combo box Orca ignores); a choice made in its popup is
+//     told as the box's focus, once the popup has closed.
 
 #include <memory>
 
@@ -34,5 +35,15 @@ bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index);
 // For a change of a combo box's value, the focus event of its new choice, when the combo box has
 // the focus in the active window and its list is closed; null otherwise.
 std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event);
+
+// A choice made in a combo box's popup is told as the box's focus, once, when the choice is made.
+// The popup closes before its choice is made; a screen reader's focus is still on the chosen item
+// of the popup, so that item told as the focus again would be heard as nothing, and the box's focus
+// told as the popup closes would be read with the box's former value. So in the turn of the event
+// loop in which the popup closes, the box's focus is held back (the items of its list report none),
+// and told at the end of that turn, after the new value: a screen reader speaks the box's name and
+// value, and its "Where am I" names the box. Told of every event before the others; true for an
+// event held back.
+bool heldUntilThePopupHasClosed(const QAccessibleEvent& event);
 
 } // namespace velk::Accessibility

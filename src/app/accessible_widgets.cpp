@@ -350,6 +350,8 @@ private:
     }
 };
 
+bool isReadAsTable(const QListView* view) { return view && view->property(readAsTableProperty).toBool(); }
+
 // Whether a row of a list view is chosen: in a list that selects nothing, its current row (as the
 // current tab of a tab bar), so that a tool finds the row the keyboard is on among the selected rows.
 bool chosenRow(const QListView& view, const QModelIndex& index) {
@@ -370,7 +372,7 @@ public:
         return nullptr;
     }
     QObject* object() const override { return nullptr; }
-    QAccessible::Role role() const override { return QAccessible::ListItem; }
+    QAccessible::Role role() const override { return isReadAsTable(m_view) ? QAccessible::Cell : QAccessible::ListItem; }
     bool isValid() const override {
         QAccessibleInterface* list = parent();
         return list && list->isValid() && m_index.isValid() && m_view->model() == m_index.model();
@@ -462,10 +464,12 @@ constexpr int rowsCountedForPosition = 100;
 // list's children are all its rows, in order. It is also a table of one column holding every row,
 // whose selected rows are its chosen rows: the interface through which assistive tools find a
 // list's current row at once (Qt's AT-SPI bridge offers it as the list's Table), rather than by
-// reading the state of row after row.
+// reading the state of row after row. A list read as a table (readAsTable) is a table and its rows
+// cells, in order also in a long list: a screen reader takes a cell's row from its index.
 class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface, public AccessibleRows {
 public:
     explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
+    QAccessible::Role role() const override { return isReadAsTable(this->view()) ? QAccessible::Table : QAccessible::List; }
 
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::TableInterface) return static_cast<QAccessibleTableInterface*>(this);
@@ -617,7 +621,8 @@ private:
         const QWidget* viewport = view()->viewport();
         const int current = view()->currentIndex().row();
         if (!view()->isVisible() || viewport->width() <= 0 || viewport->height() <= 0) return {-1, 0, rows - 1};
-        if (view()->hasFocus()) return {rows <= rowsCountedForPosition ? -1 : current, 0, rows - 1};
+        // A table's cells are in order: a screen reader finds a cell's row from its index.
+        if (view()->hasFocus()) return {rows <= rowsCountedForPosition || isReadAsTable(view()) ? -1 : current, 0, rows - 1};
         const bool down = (view()->flow() == QListView::TopToBottom) != view()->isWrapping();
         const int extent = down ? viewport->height() : viewport->width();
         const auto firstRowThat = [&](auto holds) {
@@ -716,6 +721,11 @@ QAccessibleInterface* standardWidgetAccessible(const QString& key, QObject* obje
         return new ContainerAccessible(widget, QAccessible::Grouping);
     // Every other plain widget: a tab widget, a viewport, a page.
     if (key == QLatin1String("QWidget")) return new ContainerAccessible(widget, QAccessible::Client);
+    // A frame drawn around controls (a panel, a card) is a plain container too. Qt's own is a
+    // "frame", the role of a window: a screen reader takes the window of a control inside it to be
+    // that frame, and speaks the real window again as it is activated (as a combo box's popup
+    // closes).
+    if (key == QLatin1String("QFrame")) return new ContainerAccessible(widget, QAccessible::Client);
     return nullptr;
 }
 

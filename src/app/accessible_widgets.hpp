@@ -7,13 +7,14 @@
 //   - a list's rows report focus only while the list has it, keep their objects while rows come and
 //     go before them, and are its children as a screen reader counts them (its true size and a
 //     row's true position); the list is a table of its rows too, through which a tool finds the
-//     current row at once;
+//     current row at once; a list marked to be read as a table (`readAsTableProperty`) is a table
+//     of one column, its rows its cells;
 //   - a text field answers every text boundary at every offset, and one attribute run covers its
 //     text (app/text_boundaries.hpp);
 //   - a stack of pages is a panel named after the page it shows, a scroll area the keyboard reaches
 //     is a panel, and a container reports focus only while it has it itself, not while the control
 //     it hands the focus to has it (a tab widget and its tab bar, a scroll area's viewport, a
-//     dialog's button box).
+//     dialog's button box); a plain frame is such a container, not the window Qt's role says.
 
 class QAccessibleInterface;
 class QAccessibleTableModelChangeEvent;
@@ -21,6 +22,9 @@ class QObject;
 class QString;
 
 namespace velk::Accessibility {
+
+// The property by which a list view is read as a table (Accessibility::readAsTable sets it).
+inline constexpr const char* readAsTableProperty = "velkReadAsTable";
 
 // The application's accessible object for a widget of the class named `key`, or null where Qt's own
 // serves.

@@ -24,8 +24,8 @@ std::vector<SettingsSection> settingsSections(const std::filesystem::path& recor
                                               const std::filesystem::path& home) {
     return {
         {SettingsText::storage,
-         {{SettingsText::verifiedRecordings + homeAbbreviated(recordingsFolder, home)},
-          {SettingsText::library + homeAbbreviated(libraryFolder, home)},
+         {{SettingsText::verifiedRecordings + homeAbbreviated(recordingsFolder, home), false, true},
+          {SettingsText::library + homeAbbreviated(libraryFolder, home), false, true},
           {SettingsText::legacyPaths, true}}},
         {SettingsText::safety, {{SettingsText::safetyPromise}}},
     };

@@ -11,6 +11,7 @@ namespace velk {
 struct SettingsLine {
     std::string text;
     bool caption = false; // caption style, secondary colour
+    bool folder = false;  // names a folder: Tab reaches it, and the keyboard selects and copies from it
 };
 
 struct SettingsSection {

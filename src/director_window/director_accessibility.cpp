@@ -82,9 +82,11 @@ void installDirectorAccessibility() {
         Accessibility::presentClassAs(CameraWallCell::staticMetaObject, [](QWidget* cell) -> QAccessibleInterface* {
             return new WallCellAccessible(static_cast<CameraWallCell*>(cell));
         });
-        Accessibility::presentClassAs(AudioMeter::staticMetaObject, [](QWidget* meter) -> QAccessibleInterface* {
-            return new QAccessibleWidget(meter, QAccessible::StaticText);
-        });
+        const auto asText = [](QWidget* widget) -> QAccessibleInterface* {
+            return new QAccessibleWidget(widget, QAccessible::StaticText);
+        };
+        Accessibility::presentClassAs(AudioMeter::staticMetaObject, asText);
+        Accessibility::presentClassAs(PreviewStatusRow::staticMetaObject, asText);
         return true;
     }();
     (void)installed;

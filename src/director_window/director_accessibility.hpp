@@ -1,7 +1,8 @@
 #pragma once
 // What assistive tools see of the camera wall's painted cells: a live tile is a button whose press
 // selects its camera, a locked cell is text whose menu releases its slot, an empty cell is text.
-// A level meter is text as well: its accessible name tells the level. A region that its page
+// A level meter is text as well: its accessible name tells its camera and level; so is a row of the
+// Camera page, its camera, field and value. A region that its page
 // reads out is a section.
 // Text drawn for the eye that the controls beside it already tell is left out for them, so that
 // each value is spoken once.

@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "base/qt_text.hpp"
 #include "director_window/director_accessibility.hpp"
 #include "director_window/director_presenters.hpp"
@@ -384,6 +385,7 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
     m_list = new QListView(this);
     m_list->setObjectName("editDecisions");
     m_list->setAccessibleName(DirectorPresenters::editsHeading);
+    Accessibility::readAsTable(*m_list); // a show's thousands of edits are told at once
     m_list->setModel(m_model);
     m_list->setItemDelegate(new EditRowDelegate(m_list));
     m_list->setUniformItemSizes(true);
@@ -483,6 +485,7 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     column->addLayout(recording);
 
     auto* scroll = transparentScrollArea(this, "cameraDesk", Name::cameraDesk);
+    readWithItsPage(*scroll); // each value is spoken once, as the focus comes into the page
     auto* content = new QWidget(scroll);
     auto* contentColumn = new QVBoxLayout(content);
     contentColumn->setContentsMargins(0, 0, 0, 0);
@@ -610,7 +613,7 @@ void CameraInspector::refresh() {
         fullStream4KStatus(camera, online),
         LiveProductionProfile::availability(m_window.liveProductionEnabled(), m_window.cameras()),
     };
-    for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]));
+    for (std::size_t i = 0; i < m_rows.size(); ++i) m_rows[i]->setValue(qs(values[i]), qs(previewName.text()));
     if (m_liveProduction) {
         const bool enabled = m_window.liveProductionEnabled();
         if (m_liveProduction->isChecked() != enabled) m_liveProduction->setChecked(enabled);

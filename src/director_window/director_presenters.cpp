@@ -272,14 +272,22 @@ std::string channelLevelText(const LiveCamera* camera, WallTime now) {
     return "L " + numberText::fixed(camera->leftDB, 0) + "  R " + numberText::fixed(camera->rightDB, 0) + " dB";
 }
 
-std::pair<std::string, std::string> channelMeterAccessibleTexts(const LiveCamera* camera, WallTime now) {
-    if (!camera || !camera->isOnline(now)) return {"Left OFFLINE", "Right OFFLINE"};
+std::pair<std::string, std::string> channelMeterAccessibleTexts(const std::string& channelName, const LiveCamera* camera,
+                                                                WallTime now) {
+    const auto sides = [&](const std::string& left, const std::string& right) {
+        return std::pair{spokenWithCamera(channelName, "Left " + left), spokenWithCamera(channelName, "Right " + right)};
+    };
+    if (!camera || !camera->isOnline(now)) return sides("OFFLINE", "OFFLINE");
     auto spoken = [](double db) {
         std::string text = numberText::fixed(db, 0);
         if (text.starts_with('-')) text.replace(0, 1, "\u2212");
         return text + " dB";
     };
-    return {"Left " + spoken(camera->leftDB), "Right " + spoken(camera->rightDB)};
+    return sides(spoken(camera->leftDB), spoken(camera->rightDB));
+}
+
+std::string spokenWithCamera(const std::string& cameraName, const std::string& text) {
+    return cameraName.empty() ? text : cameraName + ", " + text;
 }
 
 std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime now) {

@@ -209,10 +209,15 @@ double meterFill(double valueDB);
 std::string levelText(double db); // "%.0f dB"
 std::string channelLevelText(const LiveCamera* camera, WallTime now);
 std::pair<double, double> channelMeterValues(const LiveCamera* camera, WallTime now);
-// What assistive tools read for the left and right meter bars of a channel: the side and its level
-// as the level text rounds it, with a true minus sign ("Left \u221220 dB"), or the side and
-// "OFFLINE" while no live level reaches the channel.
-std::pair<std::string, std::string> channelMeterAccessibleTexts(const LiveCamera* camera, WallTime now);
+// What assistive tools read for the left and right meter bars of a channel: the channel's camera,
+// the side and its level as the level text rounds it, with a true minus sign ("Alpha, Left \u221220
+// dB"), or the side and "OFFLINE" while no live level reaches the channel.
+std::pair<std::string, std::string> channelMeterAccessibleTexts(const std::string& channelName, const LiveCamera* camera,
+                                                                WallTime now);
+// A value of a camera's page as assistive tools read it: whose it is, then what ("Alpha, Link: 5
+// GHz"). A screen reader reads a page's labels of three words or more only, so the camera's name
+// goes with each value rather than once in a label of its own that it would pass over.
+std::string spokenWithCamera(const std::string& cameraName, const std::string& text);
 
 } // namespace DirectorPresenters
 

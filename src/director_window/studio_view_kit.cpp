@@ -155,7 +155,9 @@ QString InspectorHeading::detail() const { return m_detail->text(); }
 
 // --- PreviewStatusRow ---
 
-PreviewStatusRow::PreviewStatusRow(const QString& label, const QString& value, QWidget* parent) : QWidget(parent) {
+PreviewStatusRow::PreviewStatusRow(const QString& label, const QString& value, QWidget* parent)
+    : QWidget(parent), m_label(label) {
+    installDirectorAccessibility();
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(8);
@@ -167,12 +169,18 @@ PreviewStatusRow::PreviewStatusRow(const QString& label, const QString& value, Q
     m_value->setFont(Studio::font(Studio::TextStyle::caption));
     m_value->setText(value);
     m_value->setAlignment(Qt::AlignRight | Qt::AlignTop);
+    // The row is read as one text, its field and value together.
+    drawnForTheEyeOnly(*name);
+    drawnForTheEyeOnly(*m_value);
     row->addWidget(name, 0, Qt::AlignTop);
     row->addWidget(m_value, 1);
 }
 
-void PreviewStatusRow::setValue(const QString& value) {
+void PreviewStatusRow::setValue(const QString& value, const QString& cameraName) {
     if (m_value->text() != value) m_value->setText(value);
+    const QString spoken = QString::fromStdString(DirectorPresenters::spokenWithCamera(
+        cameraName.toStdString(), (m_label + QStringLiteral(": ") + value).toStdString()));
+    if (accessibleName() != spoken) setAccessibleName(spoken);
 }
 QString PreviewStatusRow::value() const { return m_value->text(); }
 
@@ -233,6 +241,7 @@ CompactAudioChannel::CompactAudioChannel(QWidget* parent) : QWidget(parent) {
     auto* header = new QHBoxLayout;
     m_name = new ElidedLabel({}, this);
     m_name->setFont(Studio::font(Studio::TextStyle::callout, true));
+    drawnForTheEyeOnly(*m_name); // each meter bar tells its camera with its level
     m_level = makeLabel({}, Theme::monospacedDigits(Studio::TextStyle::caption), this);
     setTextColor(*m_level, Theme::secondary(palette()));
     drawnForTheEyeOnly(*m_level); // the meter bars tell each level
@@ -284,7 +293,7 @@ void CompactAudioChannel::setChannel(const AudioChannelState& channel, const Liv
     const auto [left, right] = DirectorPresenters::channelMeterValues(camera, now);
     m_left->setValue(left);
     m_right->setValue(right);
-    const auto [leftText, rightText] = DirectorPresenters::channelMeterAccessibleTexts(camera, now);
+    const auto [leftText, rightText] = DirectorPresenters::channelMeterAccessibleTexts(channel.name, camera, now);
     for (auto [meter, text] : {std::pair{m_left, &leftText}, std::pair{m_right, &rightText}}) {
         const QString spoken = QString::fromStdString(*text);
         if (meter->accessibleName() != spoken) meter->setAccessibleName(spoken);

@@ -77,11 +77,13 @@ class PreviewStatusRow final : public QWidget {
     Q_OBJECT
 public:
     PreviewStatusRow(const QString& label, const QString& value, QWidget* parent = nullptr);
-    void setValue(const QString& value);
+    // Shows the value; assistive tools read the row as the camera's field and value in one text.
+    void setValue(const QString& value, const QString& cameraName);
     QString value() const;
     TwoLineLabel* valueLabel() const { return m_value; }
 
 private:
+    QString m_label;
     TwoLineLabel* m_value;
 };
 

@@ -81,6 +81,21 @@ SourceCard sourceCard(const DiscoveredDevice& device, const std::optional<std::s
             pairingDeviceID && *pairingDeviceID == device.id()};
 }
 
+std::optional<std::size_t> sourceCardTabStop(const std::vector<SourceCard>& cards) {
+    std::optional<std::size_t> first;
+    for (std::size_t i = 0; i < cards.size(); ++i) {
+        if (cards[i].chosen) return i;
+        if (cards[i].enabled && !first) first = i;
+    }
+    return first;
+}
+
+std::optional<std::size_t> sourceCardAfterArrow(const std::vector<SourceCard>& cards, std::size_t from, int step) {
+    for (std::size_t i = from + static_cast<std::size_t>(step); i < cards.size(); i += static_cast<std::size_t>(step))
+        if (cards[i].enabled) return i;
+    return std::nullopt;
+}
+
 std::string fingerprintToCompare(const DiscoveredDevice& device) { return device.fingerprintDisplay(); }
 
 bool cameraCardEnabled(const LiveCamera& camera, WallTime now) {

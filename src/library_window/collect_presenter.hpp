@@ -53,6 +53,12 @@ struct SourceCard {
 };
 SourceCard sourceCard(const DiscoveredDevice& device, const std::optional<std::string>& pairingDeviceID);
 
+// The source cards are one choice, as radio buttons are on the desktop: Tab reaches one card of
+// them, the chosen one, or the first that can be chosen while none is (none while none can be), and
+// an arrow key chooses the next card that can be chosen `step` (+1 or -1) on, none past either end.
+std::optional<std::size_t> sourceCardTabStop(const std::vector<SourceCard>& cards);
+std::optional<std::size_t> sourceCardAfterArrow(const std::vector<SourceCard>& cards, std::size_t from, int step);
+
 // The fingerprint the user compares with the one the phone shows, grouped as the pairing card shows
 // it ("C94F 3A98 …"); the confirmation box beside it tells it too, so a screen reader speaks it
 // where the box asks for the comparison.

@@ -1,5 +1,9 @@
 #include "library_window/collect_sheet.hpp"
 
+#include <functional>
+#include <optional>
+#include <vector>
+
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QApplication>
@@ -8,6 +12,7 @@
 #include <QFontDatabase>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QKeySequence>
 #include <QLabel>
 #include <QLineEdit>
@@ -116,18 +121,28 @@ QWidget* section(QWidget* parent) {
 
 // A card-like push button whose face is laid out by the caller; its labels let clicks through.
 // A source card is checked while it is the chosen source, which only the sheet decides: a click
-// chooses, it does not toggle.
+// chooses, it does not toggle. The arrow keys go to `arrowed` when it is set (-1 for Left and Up,
+// +1 for Right and Down), as they do among radio buttons, rather than moving the focus on.
 class CardButton final : public QPushButton {
 public:
     using QPushButton::QPushButton;
+    std::function<void(int step)> arrowed;
 
 protected:
     void nextCheckState() override {}
+    void keyPressEvent(QKeyEvent* event) override {
+        const int key = event->key();
+        const int step = key == Qt::Key_Left || key == Qt::Key_Up ? -1 : key == Qt::Key_Right || key == Qt::Key_Down ? 1 : 0;
+        if (!arrowed || step == 0 || event->modifiers() & ~Qt::KeypadModifier) return QPushButton::keyPressEvent(event);
+        arrowed(step);
+    }
 };
 
 // A card as assistive tools meet it. A source card is one choice of several, which the sheet
 // alone checks: a radio button, so that a user hears that choosing one leaves the other. A camera
-// card is a button. Either is pressed as a click is.
+// card is a button. Either is pressed as a click is. The labels of its face are its name and
+// description, and no children of its own: a screen reader reading out the labels of the group
+// around it would read each card's again.
 class CardAccessible final : public QAccessibleWidget {
 public:
     explicit CardAccessible(QAbstractButton* card) : QAccessibleWidget(card, QAccessible::Button) {}
@@ -150,12 +165,16 @@ public:
         if (name == pressAction()) return {QKeySequence(Qt::Key_Space).toString()};
         return QAccessibleWidget::keyBindingsForAction(name);
     }
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
 
 private:
     QAbstractButton* card() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
-QPushButton* cardButton(QWidget* parent, const QString& style) {
+CardButton* cardButton(QWidget* parent, const QString& style) {
     auto* card = new CardButton(parent);
     Accessibility::presentAs(*card, [](QWidget* widget) -> QAccessibleInterface* {
         return new CardAccessible(static_cast<QAbstractButton*>(widget));
@@ -229,8 +248,6 @@ void CollectSheet::createWidgets() {
     layout->addWidget(m_collectStatus);
     layout->addWidget(heading(T::camerasInTransferMode, content));
     m_sources = section(content);
-    // The group of the source cards, which are one choice, as a screen reader names it.
-    m_sources->setAccessibleName(qs(T::camerasInTransferMode));
     layout->addWidget(m_sources);
 
     m_pairingPanel = new QWidget(content);
@@ -499,12 +516,24 @@ void CollectSheet::rebuildSources() {
         connect(loadAll, &QPushButton::clicked, this, &CollectSheet::loadAllOpenSources);
         top->addWidget(loadAll);
         layout->addLayout(top);
-        auto* grid = new QGridLayout;
+        // The source cards are one choice, in a group that a screen reader names as their heading:
+        // Tab reaches one of them, and the arrow keys choose among them.
+        auto* group = new QWidget(m_sources);
+        Accessibility::presentAs(*group, [](QWidget* widget) -> QAccessibleInterface* {
+            return new QAccessibleWidget(widget, QAccessible::Grouping);
+        });
+        group->setAccessibleName(qs(T::camerasInTransferMode));
+        auto* grid = new QGridLayout(group);
+        grid->setContentsMargins(0, 0, 0, 0);
         grid->setSpacing(8);
+        std::vector<SourceCard> views;
+        for (const auto& device : listed) views.push_back(sourceCard(device, m_inputs.deviceID));
+        const std::optional<std::size_t> tabStop = sourceCardTabStop(views);
+        std::vector<CardButton*> cards;
         for (std::size_t i = 0; i < listed.size(); ++i) {
-            const SourceCard view = sourceCard(listed[i], m_inputs.deviceID);
+            const SourceCard& view = views[i];
             const QColor green = tintColor(Tint::green);
-            auto* card = cardButton(m_sources, view.chosen
+            auto* card = cardButton(group, view.chosen
                 ? QStringLiteral("QPushButton#card { background: rgba(%1,%2,%3,26); border: none; border-radius: 10px; }")
                       .arg(green.red()).arg(green.green()).arg(green.blue())
                 : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }"));
@@ -533,13 +562,24 @@ void CollectSheet::rebuildSources() {
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);
             card->setEnabled(view.enabled);
+            card->setFocusPolicy(i == tabStop ? Qt::StrongFocus : Qt::ClickFocus);
             focus.mark(card, QStringLiteral("source:") + QString::fromStdString(listed[i].id()));
             connect(card, &QPushButton::clicked, this, [this, id = listed[i].id()] { chooseSource(id); });
             grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));
+            cards.push_back(card);
+        }
+        // An arrow key chooses the next card, which keeps the focus as the cards are made again.
+        for (std::size_t i = 0; i < cards.size(); ++i) {
+            cards[i]->arrowed = [views, i, to = std::vector<QPointer<CardButton>>(cards.begin(), cards.end())](int step) {
+                const std::optional<std::size_t> next = sourceCardAfterArrow(views, i, step);
+                if (!next || !to[*next]) return;
+                to[*next]->setFocus(Qt::OtherFocusReason);
+                to[*next]->click();
+            };
         }
         grid->setColumnStretch(0, 1);
         grid->setColumnStretch(1, 1);
-        layout->addLayout(grid);
+        layout->addWidget(group);
         focus.finish(old);
         return;
     }

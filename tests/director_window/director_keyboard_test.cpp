@@ -562,7 +562,7 @@ TEST(DirectorAccessibleNames, ThePolicyPickerTellsItsChoice) {
     EXPECT_EQ(policy->textInterface()->text(0, policy->textInterface()->characterCount()), "Auto");
 }
 
-// Each meter bar of the Audio page reads as its level.
+// Each meter bar of the Audio page reads as its camera and level.
 TEST(DirectorAccessibleNames, AudioMeterBarsReadTheirLevel) {
     app();
     auto cameras = fourCameras();
@@ -576,18 +576,18 @@ TEST(DirectorAccessibleNames, AudioMeterBarsReadTheirLevel) {
     QAccessibleInterface* left = accessible(bravo.leftMeter());
     QAccessibleInterface* right = accessible(bravo.rightMeter());
     EXPECT_EQ(left->role(), QAccessible::StaticText);
-    EXPECT_EQ(left->text(QAccessible::Name), "Left \u221220 dB");
-    EXPECT_EQ(right->text(QAccessible::Name), "Right \u22123 dB");
-    // Each level is told once, by its bar: the strip's compact level text is for the eye.
+    EXPECT_EQ(left->text(QAccessible::Name), "Bravo, Left \u221220 dB");
+    EXPECT_EQ(right->text(QAccessible::Name), "Bravo, Right \u22123 dB");
+    // Each level is told once, by its bar: the strip's name and compact level text are for the eye.
     QAccessibleInterface* strip = accessible(&bravo);
     QStringList told;
     for (int i = 0; i < strip->childCount(); ++i)
         if (const QString name = strip->child(i)->text(QAccessible::Name); !name.isEmpty()) told << name;
-    EXPECT_EQ(told.join(" | ").toStdString(), "Bravo | Left \u221220 dB | Right \u22123 dB | GAIN | Gain | Mute | Solo");
+    EXPECT_EQ(told.join(" | ").toStdString(), "Bravo, Left \u221220 dB | Bravo, Right \u22123 dB | GAIN | Gain | Mute | Solo");
 
     rig.clock.advanceMs(10000); // the camera falls silent
     Q_EMIT rig.channel.livenessTickChanged();
-    EXPECT_EQ(left->text(QAccessible::Name), "Left OFFLINE");
+    EXPECT_EQ(left->text(QAccessible::Name), "Bravo, Left OFFLINE");
 }
 
 TEST(DirectorAccessibleNames, MonitorsNameTheirCameraAndItsState) {

@@ -1,10 +1,12 @@
 // Each inspector page as a screen reader meets it with the keyboard on the page's first stop: the
 // page is spoken by its own name, never as a nameless "layered pane", and only the focus reports
-// focus (not a scroll area's viewport beside it), and each audio level is read out once.
+// focus (not a scroll area's viewport beside it), and each audio level and camera value is read out
+// once, with its camera.
 
 #include <QAccessible>
 #include <QComboBox>
 #include <QListView>
+#include <QRegularExpression>
 #include <QScrollArea>
 
 #include <gtest/gtest.h>
@@ -40,6 +42,7 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
     DirectorWindow& window = *rig.window;
     window.startSession();
     window.perform(DirectorTransition::cut);
+    window.selectPreview("cam-2");
     const SpokenPage pages[] = {
         {DirectorInspectorTab::session, [](DirectorInspector& i) -> QWidget* { return i.session()->projectPicker(); },
          "panel Session", {"velk::ElidedComboBox \"Project\" #projectPicker"}},
@@ -60,12 +63,32 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
         EXPECT_EQ(spokenAncestors(focus).join(QStringLiteral(" / ")).toStdString(), page.spokenAncestors)
             << rawValue(page.tab);
         EXPECT_EQ(focusReporters(window), page.focusReporters) << rawValue(page.tab);
-        // Each level on the page is read out once: with the page, not again by the meters' area.
+        // Each level and each camera value on the page is read out once with its camera: with the
+        // page, not again by the region around it.
         const std::vector<QAccessibleInterface*> read = labelsReadOut(focus);
-        for (AudioMeter* meter : window.inspector()->findChildren<AudioMeter*>()) {
-            if (meter->isVisible())
-                EXPECT_EQ(std::count(read.begin(), read.end(), accessibleOf(meter)), 1) << meter->accessibleName().toStdString();
+        std::vector<QWidget*> values;
+        for (AudioMeter* meter : window.inspector()->findChildren<AudioMeter*>()) values.push_back(meter);
+        for (PreviewStatusRow* row : window.inspector()->findChildren<PreviewStatusRow*>()) values.push_back(row);
+        for (QWidget* value : values) {
+            if (!value->isVisible()) continue;
+            const QString name = accessibleOf(value)->text(QAccessible::Name);
+            EXPECT_EQ(std::count(read.begin(), read.end(), accessibleOf(value)), 1) << name.toStdString();
+            EXPECT_TRUE(name.contains(QRegularExpression(QStringLiteral("^(Alpha|Bravo|Charlie|Delta), \\w")))) << name.toStdString();
         }
+    }
+}
+
+// Only the window is a window for assistive tools: a frame drawn around controls (the switcher's
+// panel) told as one would be taken by a screen reader for the window of the controls in it, which
+// then speaks the real window again whenever it is activated.
+TEST(DirectorSpokenPages, OnlyTheWindowIsAWindow) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    for (QWidget* widget : rig.window->findChildren<QWidget*>()) {
+        QAccessibleInterface* iface = accessibleOf(widget);
+        EXPECT_FALSE(iface && (iface->role() == QAccessible::Border || iface->role() == QAccessible::Window))
+            << widget->metaObject()->className() << " " << widget->objectName().toStdString();
     }
 }
 

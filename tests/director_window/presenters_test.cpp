@@ -271,20 +271,21 @@ TEST(DirectorViewKit, MeterBarsTellTheirLevelAsText) {
         std::pair<std::string, std::string> texts;
     };
     const Case cases[] = {
-        {-20, -3, {"Left \u221220 dB", "Right \u22123 dB"}},
-        {-12.4, -3.6, {"Left \u221212 dB", "Right \u22124 dB"}}, // rounded as the level text
-        {4, 0, {"Left 4 dB", "Right 0 dB"}},
-        {-75, -60, {"Left \u221275 dB", "Right \u221260 dB"}},
+        {-20, -3, {"Alpha, Left \u221220 dB", "Alpha, Right \u22123 dB"}},
+        {-12.4, -3.6, {"Alpha, Left \u221212 dB", "Alpha, Right \u22124 dB"}}, // rounded as the level text
+        {4, 0, {"Alpha, Left 4 dB", "Alpha, Right 0 dB"}},
+        {-75, -60, {"Alpha, Left \u221275 dB", "Alpha, Right \u221260 dB"}},
     };
     for (const Case& c : cases) {
         camera.leftDB = c.left;
         camera.rightDB = c.right;
-        EXPECT_EQ(channelMeterAccessibleTexts(&camera, kNow), c.texts) << c.left;
+        EXPECT_EQ(channelMeterAccessibleTexts("Alpha", &camera, kNow), c.texts) << c.left;
     }
-    const std::pair<std::string, std::string> offlineTexts{"Left OFFLINE", "Right OFFLINE"};
-    EXPECT_EQ(channelMeterAccessibleTexts(nullptr, kNow), offlineTexts);
+    const std::pair<std::string, std::string> offlineTexts{"Alpha, Left OFFLINE", "Alpha, Right OFFLINE"};
+    EXPECT_EQ(channelMeterAccessibleTexts("Alpha", nullptr, kNow), offlineTexts);
     const auto gone = offline(camera);
-    EXPECT_EQ(channelMeterAccessibleTexts(&gone, kNow), offlineTexts);
+    EXPECT_EQ(channelMeterAccessibleTexts("Alpha", &gone, kNow), offlineTexts);
+    EXPECT_EQ(spokenWithCamera("", "Link: No camera"), "Link: No camera");
 }
 
 TEST(PreviewTransportTexts, EveryTable) {

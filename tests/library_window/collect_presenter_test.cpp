@@ -97,6 +97,26 @@ TEST(CollectPresenter, LoadAllOpenSourcesIsForbiddenBySecureSettingAndBusy) {
     EXPECT_FALSE(loadAllOpenEnabled(secureOnly, false, false));
 }
 
+// Cards written one letter each: "o" can be chosen, "x" cannot, "C" is the chosen one.
+TEST(CollectPresenter, SourceCardsAreOneTabStopWhoseArrowsChoose) {
+    const auto cards = [](std::string_view letters) {
+        std::vector<SourceCard> made;
+        for (char letter : letters) made.push_back({"", Tint::green, "", "", letter != 'x', letter == 'C'});
+        return made;
+    };
+    using Place = std::optional<std::size_t>;
+    const struct { std::string_view cards; Place stop; } stops[] = {
+        {"", std::nullopt}, {"xx", std::nullopt}, {"oo", 0}, {"xo", 1}, {"oC", 1}, {"xoC", 2},
+    };
+    for (const auto& c : stops) EXPECT_EQ(sourceCardTabStop(cards(c.cards)), c.stop) << c.cards;
+    const struct { std::string_view cards; std::size_t from; int step; Place to; } arrows[] = {
+        {"Co", 0, 1, 1}, {"oC", 1, -1, 0}, {"Cxo", 0, 1, 2}, {"oxC", 2, -1, 0},
+        {"oC", 1, 1, std::nullopt}, {"Co", 0, -1, std::nullopt}, {"Cx", 0, 1, std::nullopt},
+    };
+    for (const auto& c : arrows)
+        EXPECT_EQ(sourceCardAfterArrow(cards(c.cards), c.from, c.step), c.to) << c.cards << " from " << c.from << " " << c.step;
+}
+
 TEST(CollectPresenter, SourceCardsNameTheirCapability) {
     EXPECT_EQ(sourceCard(source("a", true, true), std::nullopt).capability, "Open LAN \u2022 HTTPS \u2022 foreground only");
     EXPECT_EQ(sourceCard(source("a", true, false), std::nullopt).capability, "Secure pairing \u2022 HTTPS");

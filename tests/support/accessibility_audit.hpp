@@ -3,7 +3,8 @@
 // activates the window, collects the enabled, visible controls a mouse can use, walks the focus
 // chain by pressing Tab (and Shift+Tab) from the first focus as a person would, reads each control's
 // accessible name through QAccessible, and returns readable findings:
-//   - an enabled control that Tab never reaches;
+//   - an enabled control that Tab never reaches (radio buttons of one group are reached by the arrow
+//     keys from the one Tab reaches);
 //   - an accessible name that is empty or a single symbol ("+", "M", "…");
 //   - a picker (combo box, spin box, tab bar) whose name is its current value;
 //   - optionally, an accessible object that reports focus while another widget has it (a list's
@@ -203,6 +204,12 @@ inline std::vector<QWidget*> walkFocusChain(QWidget& window, bool backwards, std
 // control's focus proxy leads.
 inline bool reaches(const QWidget* stop, const QWidget* control) {
     if (stop == control || control->isAncestorOf(stop)) return true;
+    // Radio buttons of one group are one Tab stop, among which the arrow keys move.
+    const auto radio = [](const QWidget* widget) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(const_cast<QWidget*>(widget));
+        return iface && iface->role() == QAccessible::RadioButton;
+    };
+    if (stop->parentWidget() == control->parentWidget() && radio(stop) && radio(control)) return true;
     for (const QWidget* proxy = control->focusProxy(); proxy; proxy = proxy->focusProxy()) {
         if (proxy == stop) return true;
     }
