@@ -7,6 +7,7 @@
 
 #include "app/application.hpp"
 #include "app/first_paint_probe.hpp"
+#include "app/key_time_probe.hpp"
 #include "app/placeholder_window.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
@@ -54,6 +55,7 @@ int main(int argc, char** argv) {
         velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
         velk::startWidgetMapIfAsked(&application);
         velk::reportFirstPaintIfAsked(application);
+        velk::reportKeyTimesIfAsked(&qtApplication);
         application.launch();
         exitCode = qtApplication.exec();
     }
