@@ -43,7 +43,11 @@ ROOT = os.path.dirname(HERE)
 DIRECTOR = "Kestova Director"
 PHONES = 8
 STEP_S = 60
-KEY_SETTLE_S = 1.5  # the bridge gives up on a reader's answer well within this
+KEY_SETTLE_S = 1.5
+ORCA = shutil.which("orca") or "/usr/bin/orca"
+ORCA_RENAMED = ("import sys; path = %r; sys.argv[0] = path; "
+                "code = open(path).read().replace(\"setProcessName('orca')\", \"setProcessName('soak-orca')\"); "
+                "exec(compile(code, path, 'exec'), {'__name__': '__main__'})" % ORCA)  # the bridge gives up on a reader's answer well within this
 
 
 def log(text):
@@ -259,8 +263,12 @@ class Soak:
             return False
         prefs = os.path.join(self.out, "orca")
         os.makedirs(prefs, exist_ok=True)
-        orca = subprocess.Popen(["orca", "--replace", "--disable", "speech", "--disable", "braille",
-                                 "--user-prefs", prefs], env=self.env, stdout=subprocess.DEVNULL,
+        # Orca ends at its start when another Orca of the same user runs anywhere on the machine, and
+        # with --replace it kills them all: this one runs in a process namespace of its own, under
+        # another process name, so it neither meets nor is met by any other.
+        orca = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", "--mount-proc", sys.executable, "-c",
+                                 ORCA_RENAMED, "--disable", "speech", "--disable", "braille", "--user-prefs", prefs],
+                                env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=open(os.path.join(self.out, "orca.err"), "w"))
         self.children.append(orca)
         time.sleep(5)  # Orca registers its listeners with the registry as it starts
@@ -279,7 +287,7 @@ class Soak:
         self.app_pid = self.app.pid
         if self.args.heaptrack:
             self.app_pid = self.wait("the application under heaptrack", lambda: next(
-                (pid for pid in descendants(self.app.pid) if comm(pid) == "kestova"), None))
+                (pid for pid in [self.app.pid] + descendants(self.app.pid) if comm(pid) == os.path.basename(self.args.app)[:15]), None))
 
     def set_up_show(self):
         self.wait("the Director", lambda: self.find(window=DIRECTOR, name="wallCell1"))
