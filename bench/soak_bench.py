@@ -97,7 +97,8 @@ class AppOutput:
     def __init__(self, process, stderr_copy):
         self.lock = threading.Lock()
         self.keys = []  # (name, monotonic ms)
-        self.timeouts = []  # monotonic s
+        self.timeouts = []  # (monotonic s, the key typed last before it)
+        self.typing = "start-up"
         self.stderr_copy = stderr_copy
         threading.Thread(target=self._read_out, args=(process.stdout,), daemon=True).start()
         threading.Thread(target=self._read_err, args=(process.stderr,), daemon=True).start()
@@ -115,7 +116,7 @@ class AppOutput:
             self.stderr_copy.flush()
             if "keyEventError" in line and "NoReply" in line:
                 with self.lock:
-                    self.timeouts.append(time.monotonic())
+                    self.timeouts.append((time.monotonic(), self.typing))
 
     def last_key_after(self, name, since_ms):
         with self.lock:
@@ -297,18 +298,22 @@ class Soak:
         for k in (1, 2):
             self.click(self.find(window=DIRECTOR, name="wallCell%d" % k)[0])
             self.wait("CUT", lambda: self.find(text="CUT", enabled=True))
-            self.keys.press("space")
+            self.press("setup", "space")
             time.sleep(0.5)
         self.click(self.find(text="Marker", enabled=True)[0])  # shows the edit list
         for _ in range(60):
             if self.find(name="editDecisions", focused=True):
                 return
-            self.keys.press("Tab")
+            self.press("setup", "Tab")
             time.sleep(0.3)
         raise RuntimeError("the edit list never took the focus")
 
+    def press(self, label, *keys):
+        self.output.typing = label
+        return self.keys.press(*keys)
+
     def timed(self, minute, label, qt_name, *keys):
-        since = self.keys.press(*keys)
+        since = self.press(label, *keys)
         time.sleep(KEY_SETTLE_S)
         done = self.output.last_key_after(qt_name, since)
         if done is not None:
@@ -339,7 +344,7 @@ class Soak:
                 self.timed(minute, "list key", list_key, list_key)
                 list_key = "Up" if list_key == "Down" else "Down"
                 if tick % 3 == 0:
-                    self.keys.press("Alt_L", "w")
+                    self.press("Alt+W", "Alt_L", "w")
                     time.sleep(0.7)
                     self.timed(minute, "Escape", "Esc", "Escape")
             while time.monotonic() < minute_start + STEP_S:
@@ -362,7 +367,7 @@ class Soak:
         with self.output.lock:
             timeouts = list(self.output.timeouts)
         for minute, rss, anon in samples:
-            count = sum(1 for t in timeouts if begin + (minute - 1) * STEP_S <= t < begin + minute * STEP_S)
+            count = sum(1 for t, _ in timeouts if begin + (minute - 1) * STEP_S <= t < begin + minute * STEP_S)
             print("%6d  %12.1f  %13.1f  %16d" % (minute, rss / 1024, anon / 1024, count))
         half = samples[len(samples) // 2:]
         print("slope over the last half (minutes %d-%d): resident %.0f KiB/min, anonymous %.0f KiB/min" % (
@@ -383,7 +388,11 @@ class Soak:
                                                                      l / f if f else 0))
         lost = sum(len(v) for k, v in self.timings.items() if k[1].endswith(" lost"))
         print("keys whose handling was never reported: %d" % lost)
-        print("bridge time-outs (keyEventError ... NoReply): %d in all" % len(timeouts))
+        after = {}
+        for _, key in timeouts:
+            after[key] = after.get(key, 0) + 1
+        print("bridge time-outs (keyEventError ... NoReply): %d in all%s" % (len(timeouts), "".join(
+            "; %d after %s" % (count, key) for key, count in sorted(after.items()))))
         print("run took %.1f minutes; the machine is shared, so times are loose" % (seconds / 60))
 
     def stop(self):
