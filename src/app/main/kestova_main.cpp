@@ -16,8 +16,11 @@
 #include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
+#include "base/heap_policy.hpp"
 
 int main(int argc, char** argv) {
+    // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
+    velk::heap::mapLargeBlocksApart();
     QApplication qtApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velk"));
     QCoreApplication::setApplicationName(QStringLiteral("kestova"));
