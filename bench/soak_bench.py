@@ -7,7 +7,8 @@ whole time. It prints, never asserts:
   - the key-to-action time of Escape on an open menu, Space (CUT) and a list key (Down or Up in the
     Director's edit list), median and worst, in the first and in the last minute;
   - the accessibility bridge's time-outs: the application's "keyEventError ... NoReply" lines, by
-    minute.
+    minute, each counted with the key typed last before it;
+  - the CPU share of the application and of Orca, and Orca's resident memory, by minute.
 Every ten seconds it cuts (Space) and moves in the edit list; every thirty it opens the Window menu
 (Alt+W) and closes it (Escape); every --restart-minutes it restarts the desk's avahi-daemon.
 
@@ -167,6 +168,16 @@ def memory_kib(pid):
     return values.get("Rss", 0), values.get("Anonymous", 0)
 
 
+def cpu_seconds(pid):
+    """User and system time PID has used, in seconds, or None when it is gone."""
+    try:
+        with open("/proc/%d/stat" % pid) as stat:
+            fields = stat.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    except (OSError, IndexError, ValueError):
+        return None
+
+
 def slope_per_minute(points):
     """Least-squares slope of (minute, value) points."""
     if len(points) < 2:
@@ -228,6 +239,7 @@ class Soak:
                         VELK_REPORT_KEYS="1", XDG_DATA_HOME=os.path.join(home, "data"),
                         XDG_CONFIG_HOME=os.path.join(home, "config"))
         self.children = []
+        self.orca_pid = None
         self.app = None
         self.app_pid = None
         self.keys = XKeys(os.environ["DISPLAY"])
@@ -272,6 +284,7 @@ class Soak:
                                 env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=open(os.path.join(self.out, "orca.err"), "w"))
         self.children.append(orca)
+        self.orca_pid = orca.pid
         time.sleep(5)  # Orca registers its listeners with the registry as it starts
         if orca.poll() is not None:
             raise RuntimeError("orca ended at its start (see orca.err)")
@@ -327,7 +340,9 @@ class Soak:
         self.start_app()
         self.set_up_show()
         log("the show runs for %d minutes (app pid %d)" % (self.args.minutes, self.app_pid))
-        samples = []  # (minute, rss, anon)
+        samples = []  # (minute, rss, anon, app CPU share, Orca's CPU share or None, Orca's resident KiB or None)
+        orca = next((pid for pid in descendants(self.orca_pid) if comm(pid) == "soak-orca"), None) if self.orca_pid else None
+        used = (cpu_seconds(self.app_pid), cpu_seconds(orca) if orca else None)
         restarts = []
         begin = time.monotonic()
         list_key = "Down"
@@ -352,7 +367,11 @@ class Soak:
             memory = memory_kib(self.app_pid)
             if memory is None:
                 raise RuntimeError("the application is gone")
-            samples.append((minute + 1, memory[0], memory[1]))
+            now_used = (cpu_seconds(self.app_pid), cpu_seconds(orca) if orca else None)
+            share = [None if a is None or b is None else 100 * (b - a) / STEP_S for a, b in zip(used, now_used)]
+            used = now_used
+            orca_memory = memory_kib(orca) if orca else None
+            samples.append((minute + 1, memory[0], memory[1], share[0], share[1], orca_memory[0] if orca_memory else None))
             with self.output.lock:
                 timeouts = len(self.output.timeouts)
             log("minute %d: resident %.1f MiB, anonymous %.1f MiB, bridge time-outs so far %d" %
@@ -363,16 +382,18 @@ class Soak:
         print("soak: %d minutes, %d phones, %s, app %s%s" % (
             self.args.minutes, PHONES, "Orca (speech off)" if reader else "no Orca (bridge on)", self.args.app,
             " under heaptrack" if self.args.heaptrack else ""))
-        print("minute  resident MiB  anonymous MiB  bridge time-outs")
+        print("minute  resident MiB  anonymous MiB  bridge time-outs  app CPU %  Orca CPU %  Orca resident MiB")
         with self.output.lock:
             timeouts = list(self.output.timeouts)
-        for minute, rss, anon in samples:
+        for minute, rss, anon, app_cpu, orca_cpu, orca_rss in samples:
             count = sum(1 for t, _ in timeouts if begin + (minute - 1) * STEP_S <= t < begin + minute * STEP_S)
-            print("%6d  %12.1f  %13.1f  %16d" % (minute, rss / 1024, anon / 1024, count))
+            print("%6d  %12.1f  %13.1f  %16d  %9s  %9s  %17s" % (
+                minute, rss / 1024, anon / 1024, count, "-" if app_cpu is None else "%.0f" % app_cpu,
+                "-" if orca_cpu is None else "%.1f" % orca_cpu, "-" if orca_rss is None else "%.1f" % (orca_rss / 1024)))
         half = samples[len(samples) // 2:]
         print("slope over the last half (minutes %d-%d): resident %.0f KiB/min, anonymous %.0f KiB/min" % (
-            half[0][0], half[-1][0], slope_per_minute([(m, r) for m, r, _ in half]),
-            slope_per_minute([(m, a) for m, _, a in half])))
+            half[0][0], half[-1][0], slope_per_minute([(row[0], row[1]) for row in half]),
+            slope_per_minute([(row[0], row[2]) for row in half])))
         print("growth from minute 1 to %d: resident %+.1f MiB, anonymous %+.1f MiB; last half %+.1f MiB" % (
             samples[-1][0], (samples[-1][1] - samples[0][1]) / 1024, (samples[-1][2] - samples[0][2]) / 1024,
             (half[-1][1] - half[0][1]) / 1024))
