@@ -64,6 +64,7 @@ void LivePreviewEngine::stop() {
     m_failureCounts.clear();
     m_legacyPreferences.clear();
     m_sourceIdentities.clear();
+    m_waitingFrames.clear();
     // Wake workers blocked in a read, so that none outlives the window by seconds.
     for (auto& [token, watch] : m_liveWatches) watch->shutdownAll();
     postLocked([](LivePreviewEngine&, LivePreviewPublisher& publisher) { publisher.applyStop(); });
@@ -237,18 +238,34 @@ void LivePreviewEngine::publish(PreviewImage image, Transport transport, const P
     m_failureCounts[key] = 0;
     if (transport == Transport::persistent) m_legacyPreferences.erase(key);
     const std::string host = m_active[key].host;
-    postLocked([key, token, host, image = std::move(image), transport](LivePreviewEngine& engine,
-                                                                       LivePreviewPublisher& publisher) {
-        {
-            std::lock_guard recheck(engine.m_mutex);
-            auto last = engine.m_lastTokens.find(key);
-            if (!engine.m_running || last == engine.m_lastTokens.end() || last->second != token ||
-                !engine.isWantedLocked(key, host)) {
-                return;
+    // At most one frame of a stream waits for the GUI thread: a newer one takes its place under the
+    // step already posted for it, so frames never pile up while the GUI thread is busy. A new worker's
+    // frame gets a step of its own, posted after whatever its restart posted before it.
+    const auto waiting = m_waitingFrames.find(key);
+    const bool stepPosted = waiting != m_waitingFrames.end() && waiting->second.token == token;
+    m_waitingFrames.insert_or_assign(key, WaitingFrame{std::move(image), transport, token});
+    if (stepPosted) return;
+    try {
+        postLocked([key, token, host](LivePreviewEngine& engine, LivePreviewPublisher& publisher) {
+            WaitingFrame frame;
+            {
+                std::lock_guard recheck(engine.m_mutex);
+                auto taken = engine.m_waitingFrames.find(key);
+                if (taken == engine.m_waitingFrames.end() || taken->second.token != token) return;
+                frame = std::move(taken->second);
+                engine.m_waitingFrames.erase(taken);
+                auto last = engine.m_lastTokens.find(key);
+                if (!engine.m_running || last == engine.m_lastTokens.end() || last->second != token ||
+                    !engine.isWantedLocked(key, host)) {
+                    return;
+                }
             }
-        }
-        publisher.applyFrame(key, image, transport, engine.wallNow());
-    });
+            publisher.applyFrame(key, frame.image, frame.transport, engine.wallNow());
+        });
+    } catch (...) {
+        m_waitingFrames.erase(key);
+        throw;
+    }
 }
 
 void LivePreviewEngine::finish(const PreviewStreamKey& key, const std::string& host, const std::string& token,

@@ -168,6 +168,13 @@ private:
     std::map<PreviewStreamKey, std::int64_t> m_failureCounts;
     bool m_running = false;
     std::map<std::string, std::string> m_sourceIdentities;
+    // The frame of each stream that waits for its step on the GUI thread (at most one a stream).
+    struct WaitingFrame {
+        PreviewImage image;
+        VELKPreviewClient::Transport transport{};
+        std::string token;
+    };
+    std::map<PreviewStreamKey, WaitingFrame> m_waitingFrames;
     // Sockets of every worker whose exchange has not ended, current or superseded.
     std::map<std::string, std::shared_ptr<PreviewSocketWatch>> m_liveWatches;
 };

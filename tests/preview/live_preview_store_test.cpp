@@ -399,6 +399,27 @@ TEST(LivePreviewStore, SelectedFailureKeepsTheWallFrame) {
     EXPECT_TRUE(h.store->wallFrames().count("cam"));
 }
 
+// Frames that come while the GUI thread is busy wait one a stream: a newer one takes the place of
+// the one waiting, and the GUI thread shows the latest.
+TEST(LivePreviewStore, FramesWaitingForABusyGuiThreadAreOneAStream) {
+    Harness one;
+    Harness many;
+    one.behaviour = oneFrame();
+    many.behaviour = [](const PreviewExchangeRequest&, const PreviewFrameSink& sink) {
+        for (int width = 4; width <= 40; ++width) sink(image(width), Transport::persistent);
+        return Transport::persistent;
+    };
+    for (Harness* h : {&one, &many}) {
+        h->store->start({h->camera("cam")});
+        h->drainMain();
+        h->runWorkers();
+    }
+    EXPECT_EQ(many.main.size(), one.main.size());
+    many.drainMain();
+    ASSERT_TRUE(many.store->wallFrames().count("cam"));
+    EXPECT_EQ(many.store->wallFrames().at("cam").width(), 40);
+}
+
 TEST(LivePreviewStore, RepeatedUpdateSignalsNothing) {
     Harness h;
     h.behaviour = oneFrame();

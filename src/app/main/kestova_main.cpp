@@ -7,6 +7,7 @@
 
 #include "app/application.hpp"
 #include "app/first_paint_probe.hpp"
+#include "app/key_time_probe.hpp"
 #include "app/placeholder_window.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
@@ -15,8 +16,11 @@
 #include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
+#include "base/heap_policy.hpp"
 
 int main(int argc, char** argv) {
+    // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
+    velk::heap::mapLargeBlocksApart();
     QApplication qtApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velk"));
     QCoreApplication::setApplicationName(QStringLiteral("kestova"));
@@ -54,6 +58,7 @@ int main(int argc, char** argv) {
         velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
         velk::startWidgetMapIfAsked(&application);
         velk::reportFirstPaintIfAsked(application);
+        velk::reportKeyTimesIfAsked(&qtApplication);
         application.launch();
         exitCode = qtApplication.exec();
     }
