@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/modal_keyboard.hpp"
 #include "app/settings_presenter.hpp"
 #include "app/symbols.hpp"
 #include "app/single_instance.hpp"
@@ -74,6 +75,63 @@ TEST(LaunchRules, Outcomes) {
         EXPECT_EQ(outcome.run, c.run);
         EXPECT_EQ(outcome.exitCode, c.exitCode);
         EXPECT_EQ(outcome.message, c.message);
+    }
+}
+
+// Windows as the keyboard's rules see them: each stands on another or on none.
+struct Win {
+    const Win* on = nullptr;
+    Qt::WindowModality modality = Qt::NonModal;
+};
+struct Tree {
+    const Win* standsOn(const Win* window) const { return window->on; }
+    Qt::WindowModality modality(const Win* window) const { return window->modality; }
+};
+
+TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
+    const Win library, director, sheet{&library, Qt::WindowModal}, alert{&library, Qt::WindowModal},
+        panel{&sheet, Qt::WindowModal}, directorDialog{&director, Qt::WindowModal};
+    using Open = std::vector<const Win*>;
+    const struct {
+        const char* name;
+        Open open; // oldest first
+        const Win* window;
+        const Win* expected;
+    } rows[] = {
+        {"a sheet over the window", {&sheet}, &library, &sheet},
+        {"another window's dialog opened later", {&sheet, &directorDialog}, &library, &sheet},
+        {"that window's own dialog", {&sheet, &directorDialog}, &director, &directorDialog},
+        {"an alert opened over the window after its sheet", {&sheet, &directorDialog, &alert}, &library, &alert},
+        {"the sheet an alert of its window blocks", {&sheet, &alert}, &sheet, &alert},
+        {"a panel over the sheet", {&sheet, &panel}, &library, &panel},
+        {"the panel itself", {&sheet, &panel}, &panel, nullptr},
+        {"a window no dialog blocks", {&sheet}, &director, nullptr},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ModalKeyboard::blockingDialog(Tree{}, row.open, *row.window), row.expected) << row.name;
+        EXPECT_EQ(&ModalKeyboard::keyboardAfterClosing(Tree{}, row.open, *row.window),
+                  row.expected ? row.expected : row.window)
+            << row.name;
+    }
+}
+
+TEST(ModalKeyboardRules, ADialogAsksForAttentionWhenTheUserWorksElsewhere) {
+    const Win library, director, sheet{&library, Qt::WindowModal}, alert{&library, Qt::WindowModal},
+        panel{&sheet, Qt::WindowModal};
+    const struct {
+        const char* name;
+        const Win* dialog;
+        const Win* focused;
+        bool expected;
+    } rows[] = {
+        {"the keyboard in the window it opens over", &sheet, &library, false},
+        {"the keyboard in that window's sheet", &alert, &sheet, false},
+        {"the keyboard in the dialog it opens over", &panel, &sheet, false},
+        {"the keyboard in another window", &alert, &director, true},
+        {"the keyboard in another program", &alert, nullptr, true},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ModalKeyboard::asksForAttention(Tree{}, *row.dialog, row.focused), row.expected) << row.name;
     }
 }
 

@@ -8,6 +8,10 @@
 #include <QScreen>
 #include <QTest>
 
+#include <iostream>
+#include <sstream>
+
+#include "app/window_modal.hpp"
 #include "library_window_fixture.hpp"
 #include "support/build_paths.hpp"
 #include "support/virtual_display.hpp"
@@ -86,14 +90,18 @@ protected:
                    focused == dialog.windowTitle().toStdString() + "\n";
         }, 10'000);
     }
-    // Clicks `target` on the X server, as the user does: true once its window had the keyboard.
+    // Clicks the middle of `target` on the X server, as the user does.
+    static void press(QWidget& target) {
+        const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
+        // No "--sync": it waits long for a move to where the pointer already is.
+        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+    }
+    // Clicks `target`: true once its window had the keyboard.
     static bool click(QWidget& target) {
         bool activated = false;
         const auto watch = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, &target,
                                             [&](QWindow* focused) { activated |= focused == target.window()->windowHandle(); });
-        const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
-        // No "--sync": it waits long for a move to where the pointer already is.
-        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+        press(target);
         // A window the window manager activated as it appeared is already the one with the keyboard.
         const bool clicked = QTest::qWaitFor(
             [&] { return activated || QGuiApplication::focusWindow() == target.window()->windowHandle(); }, 10'000);
@@ -151,6 +159,131 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromAnotherWindowOfTheApplication)
     ASSERT_TRUE(alert && hasTheKeyboard(*alert));
     test::runToEnd({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+}
+
+// A stand-in for the Director: a window whose only control has the focus and counts its presses.
+struct DirectorStandIn {
+    QWidget window;
+    QPushButton stopAll{QStringLiteral("Stop All"), &window};
+    int presses = 0;
+    DirectorStandIn() {
+        window.setWindowTitle(QStringLiteral("Kestova Director"));
+        window.setGeometry(QRect(QPoint(40, 40), QSize(300, 200)));
+        stopAll.setFocus();
+        QObject::connect(&stopAll, &QPushButton::clicked, [this] { ++presses; });
+        window.show();
+    }
+};
+
+// The windows' titles from the bottom of the stack to its top, and the one with the keyboard, as
+// the window manager has them.
+std::vector<std::string> stackedTitles() {
+    std::stringstream ids(test::runToEnd({"xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"}).output);
+    std::vector<std::string> titles;
+    for (std::string word; ids >> word;) {
+        if (word.rfind("0x", 0) != 0) continue;
+        if (word.back() == ',') word.pop_back();
+        std::string title = test::runToEnd({"xdotool", "getwindowname", std::to_string(std::stoul(word, nullptr, 16))}).output;
+        if (!title.empty() && title.back() == '\n') title.pop_back();
+        titles.push_back(title);
+    }
+    return titles;
+}
+std::string focusedTitle() {
+    std::string title = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
+    if (!title.empty() && title.back() == '\n') title.pop_back();
+    return title;
+}
+bool urgent(QWidget& window) {
+    return test::runToEnd({"xprop", "-id", std::to_string(window.winId()), "WM_HINTS"}).output.find("urgency") !=
+           std::string::npos;
+}
+
+// The user clicks the Director while the Collect sheet's pairing runs; its alert takes the keyboard
+// and Return closes it: the keyboard is in the window on top, the sheet, and a further Return
+// reaches nothing of the Director's.
+TEST_F(LibraryAlertOnDisplay, AfterItClosesTheKeyboardIsInTheWindowOnTop) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    window->show();
+    window->activateWindow();
+    window->showCollect();
+    QDialog* sheet = window->sheet();
+    ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+    DirectorStandIn director;
+    ASSERT_TRUE(click(director.stopAll));
+    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+    QPointer<QMessageBox> alert = window->errorAlert();
+    ASSERT_TRUE(alert);
+    // Where the window manager kept the keyboard on the Director, the user clicks the alert's window.
+    if (!QTest::qWaitFor([&] { return focusedTitle() == alert->windowTitle().toStdString(); }, 3'000)) {
+        std::cerr << "the alert opened beneath the Director\n";
+        click(*window->findChild<QPushButton*>(QStringLiteral("collect")));
+    }
+    ASSERT_TRUE(hasTheKeyboard(*alert));
+    test::runToEnd({"xdotool", "key", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+    EXPECT_TRUE(hasTheKeyboard(*sheet)) << focusedTitle();
+    EXPECT_EQ(stackedTitles().back(), sheet->windowTitle().toStdString());
+    settle();
+    const int presses = director.presses;
+    test::runToEnd({"xdotool", "key", "Return"});
+    settle();
+    EXPECT_EQ(director.presses, presses);
+}
+
+// An alert that opens while the user works in another window asks for attention as it appears and
+// stands above its own window; it stops asking once it has the keyboard, which a click on its window
+// gives it where the window manager kept the keyboard in the other window.
+TEST_F(LibraryAlertOnDisplay, OpenedWhileTheUserWorksElsewhereItAsksForAttention) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    window->show();
+    window->activateWindow();
+    window->showCollect();
+    QDialog* sheet = window->sheet();
+    ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+    DirectorStandIn director;
+    ASSERT_TRUE(click(director.stopAll));
+    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+    QPointer<QMessageBox> alert = window->errorAlert();
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(urgent(*alert)) << "no urgency hint as it appeared";
+    const std::string title = alert->windowTitle().toStdString();
+    std::vector<std::string> stack;
+    const auto at = [&](const std::string& name) { return std::find(stack.begin(), stack.end(), name) - stack.begin(); };
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        stack = stackedTitles();
+        return at(title) < std::ptrdiff_t(stack.size()) && at(title) > at("Kestova Library");
+    }, 10'000));
+    if (focusedTitle() != title) click(*window->findChild<QPushButton*>(QStringLiteral("collect")));
+    EXPECT_TRUE(hasTheKeyboard(*alert));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !urgent(*alert); }, 10'000));
+    test::runToEnd({"xdotool", "key", "Return"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+    sheet->close();
+}
+
+// A dialog over the Library and another over the Director, opened later: a click on the Library
+// gives the keyboard to the Library's sheet, activating the Director to its dialog.
+TEST_F(LibraryAlertOnDisplay, TwoDialogsOverTwoWindowsEachTakeTheKeyboardForTheirOwn) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    window->show();
+    window->activateWindow();
+    window->showCollect();
+    QDialog* sheet = window->sheet();
+    ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+    DirectorStandIn director;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&director.window));
+    auto* dialog = new QMessageBox(QMessageBox::Information, QStringLiteral("Director dialog"), QStringLiteral("Over the Director"),
+                                   QMessageBox::Ok, &director.window);
+    openWindowModal(*dialog);
+    ASSERT_TRUE(hasTheKeyboard(*dialog));
+    EXPECT_TRUE(clickTheLibraryBehind(*sheet)) << focusedTitle();
+    // The Library lies over it: the user activates it from the desktop's window list.
+    test::runToEnd({"xdotool", "windowactivate", std::to_string(director.window.winId())});
+    EXPECT_TRUE(hasTheKeyboard(*dialog)) << focusedTitle();
+    EXPECT_TRUE(clickTheLibraryBehind(*sheet)) << focusedTitle();
+    delete dialog;
+    sheet->close();
 }
 
 TEST(LibraryAlertsOnX, TakeTheKeyboardUnderAWindowManagerAt150Percent) {
