@@ -51,13 +51,14 @@ void forget(const QDialog* dialog) {
 // demands attention; the window's other hints are kept as the platform set them.
 void setUrgent(QWindow& window, bool urgent) {
     const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    if (!x11) {
+    xcb_connection_t* connection =
+        x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection() : nullptr;
+    if (!connection) {
         if (urgent) window.alert(0);
         return;
     }
     constexpr std::uint32_t urgencyHint = 1u << 8;
     constexpr std::uint32_t hintWords = 9;
-    xcb_connection_t* connection = x11->connection();
     const auto id = static_cast<xcb_window_t>(window.winId());
     std::uint32_t hints[hintWords] = {};
     const xcb_get_property_cookie_t cookie =

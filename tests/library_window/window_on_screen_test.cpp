@@ -210,6 +210,7 @@ TEST_F(LibraryAlertOnDisplay, AfterItClosesTheKeyboardIsInTheWindowOnTop) {
     QDialog* sheet = window->sheet();
     ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
     DirectorStandIn director;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&director.window)); // framed and placed where it is clicked
     ASSERT_TRUE(click(director.stopAll));
     store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
     QPointer<QMessageBox> alert = window->errorAlert();
@@ -242,6 +243,7 @@ TEST_F(LibraryAlertOnDisplay, OpenedWhileTheUserWorksElsewhereItAsksForAttention
     QDialog* sheet = window->sheet();
     ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
     DirectorStandIn director;
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&director.window)); // framed and placed where it is clicked
     ASSERT_TRUE(click(director.stopAll));
     store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
     QPointer<QMessageBox> alert = window->errorAlert();
