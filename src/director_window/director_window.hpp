@@ -111,6 +111,7 @@ public:
     bool hasAppeared() const { return m_appeared; }
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
