@@ -52,6 +52,16 @@ protected:
     void SetUp() override { qtApplication(); }
 };
 
+// An application in `folder`, without network, browsing a fake DNS-SD backend.
+Application::Options offlineOptions(const QTemporaryDir& folder) {
+    Application::Options options;
+    options.storageRoot = folder.filePath("data").toStdString();
+    options.recordingsRoot = folder.filePath("videos").toStdString();
+    options.startNetwork = false;
+    options.dnsSd = std::make_shared<FakeDnsSdBackend>();
+    return options;
+}
+
 QAction* action(QMainWindow& window, const char* name) { return window.findChild<QAction*>(QString::fromUtf8(name)); }
 
 TEST_F(ShellTest, RegistryKeepsOneWindowPerIDAndForgetsClosedOnes) {
@@ -117,12 +127,7 @@ TEST_F(ShellTest, MenuBarCommandsAndShortcuts) {
 
 TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
     QTemporaryDir folder;
-    Application::Options options;
-    options.storageRoot = folder.filePath("data").toStdString();
-    options.recordingsRoot = folder.filePath("videos").toStdString();
-    options.startNetwork = false;
-    options.dnsSd = std::make_shared<FakeDnsSdBackend>();
-    Application application(options);
+    Application application(offlineOptions(folder));
     AppStore* seen = nullptr;
     std::shared_ptr<const CancellationToken> quitting;
     std::optional<bool> quittingWhenTheWindowWent;
@@ -161,12 +166,7 @@ TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
 // Settings belongs to the application: Ctrl+, opens it also while a sheet over a window has the keyboard.
 TEST_F(ShellTest, CtrlCommaOpensSettingsOverASheet) {
     QTemporaryDir folder;
-    Application::Options options;
-    options.storageRoot = folder.filePath("data").toStdString();
-    options.recordingsRoot = folder.filePath("videos").toStdString();
-    options.startNetwork = false;
-    options.dnsSd = std::make_shared<FakeDnsSdBackend>();
-    Application application(options);
+    Application application(offlineOptions(folder));
     application.registerWindow(WindowID::director, [](AppServices&) { return new QMainWindow; });
     application.launch();
     QMainWindow* director = application.windows().window(WindowID::director);

@@ -8,7 +8,6 @@
 #include <QScreen>
 #include <QTest>
 
-#include <iostream>
 #include <sstream>
 
 #include "app/window_modal.hpp"
@@ -78,6 +77,20 @@ TEST(LibraryWindowOnScreens, OpensAtItsDefaultSizeWhereThereIsRoom) {
     test::runOnVirtualDisplay("LibraryWindowOnDisplay", "1920x1080x24");
 }
 
+// A stand-in for the Director: a window whose only control has the focus and counts its presses.
+struct DirectorStandIn {
+    QWidget window;
+    QPushButton stopAll{QStringLiteral("Stop All"), &window};
+    int presses = 0;
+    DirectorStandIn() {
+        window.setWindowTitle(QStringLiteral("Kestova Director"));
+        window.setGeometry(QRect(QPoint(40, 40), QSize(300, 200)));
+        stopAll.setFocus();
+        QObject::connect(&stopAll, &QPushButton::clicked, [this] { ++presses; });
+        window.show();
+    }
+};
+
 // Under a window manager, a sheet or alert keeps the keyboard when the user clicks the window it
 // blocks, which the platform activates: Return and Escape typed on the X server answer the alert.
 class LibraryAlertOnDisplay : public LibraryWindowTest {
@@ -107,6 +120,20 @@ protected:
             [&] { return activated || QGuiApplication::focusWindow() == target.window()->windowHandle(); }, 10'000);
         QObject::disconnect(watch);
         return clicked;
+    }
+    // The Library shown with its Collect sheet, which has the keyboard.
+    QDialog* showCollect() {
+        window->show();
+        window->activateWindow();
+        window->showCollect();
+        QDialog* sheet = window->sheet();
+        return sheet && hasTheKeyboard(*sheet) ? sheet : nullptr;
+    }
+    // The pairing's alert, opening just after the user clicked `director`.
+    QPointer<QMessageBox> alertAfterClicking(DirectorStandIn& director) {
+        if (!QTest::qWaitForWindowActive(&director.window) || !click(director.stopAll)) return nullptr; // placed, then clicked
+        store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+        return window->errorAlert();
     }
     // Clicks the Library's Collect button behind `dialog`: true once the Library had the keyboard
     // and `dialog` has it again.
@@ -161,20 +188,6 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromAnotherWindowOfTheApplication)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
 }
 
-// A stand-in for the Director: a window whose only control has the focus and counts its presses.
-struct DirectorStandIn {
-    QWidget window;
-    QPushButton stopAll{QStringLiteral("Stop All"), &window};
-    int presses = 0;
-    DirectorStandIn() {
-        window.setWindowTitle(QStringLiteral("Kestova Director"));
-        window.setGeometry(QRect(QPoint(40, 40), QSize(300, 200)));
-        stopAll.setFocus();
-        QObject::connect(&stopAll, &QPushButton::clicked, [this] { ++presses; });
-        window.show();
-    }
-};
-
 // The windows' titles from the bottom of the stack to its top, and the one with the keyboard, as
 // the window manager has them.
 std::vector<std::string> stackedTitles() {
@@ -204,20 +217,13 @@ bool urgent(QWidget& window) {
 // reaches nothing of the Director's.
 TEST_F(LibraryAlertOnDisplay, AfterItClosesTheKeyboardIsInTheWindowOnTop) {
     if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
-    window->show();
-    window->activateWindow();
-    window->showCollect();
-    QDialog* sheet = window->sheet();
-    ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+    QDialog* sheet = showCollect();
+    ASSERT_TRUE(sheet);
     DirectorStandIn director;
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&director.window)); // framed and placed where it is clicked
-    ASSERT_TRUE(click(director.stopAll));
-    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
-    QPointer<QMessageBox> alert = window->errorAlert();
+    QPointer<QMessageBox> alert = alertAfterClicking(director);
     ASSERT_TRUE(alert);
     // Where the window manager kept the keyboard on the Director, the user clicks the alert's window.
     if (!QTest::qWaitFor([&] { return focusedTitle() == alert->windowTitle().toStdString(); }, 3'000)) {
-        std::cerr << "the alert opened beneath the Director\n";
         click(*window->findChild<QPushButton*>(QStringLiteral("collect")));
     }
     ASSERT_TRUE(hasTheKeyboard(*alert));
@@ -237,16 +243,10 @@ TEST_F(LibraryAlertOnDisplay, AfterItClosesTheKeyboardIsInTheWindowOnTop) {
 // gives it where the window manager kept the keyboard in the other window.
 TEST_F(LibraryAlertOnDisplay, OpenedWhileTheUserWorksElsewhereItAsksForAttention) {
     if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
-    window->show();
-    window->activateWindow();
-    window->showCollect();
-    QDialog* sheet = window->sheet();
-    ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+    QDialog* sheet = showCollect();
+    ASSERT_TRUE(sheet);
     DirectorStandIn director;
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&director.window)); // framed and placed where it is clicked
-    ASSERT_TRUE(click(director.stopAll));
-    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
-    QPointer<QMessageBox> alert = window->errorAlert();
+    QPointer<QMessageBox> alert = alertAfterClicking(director);
     ASSERT_TRUE(alert);
     EXPECT_TRUE(urgent(*alert)) << "no urgency hint as it appeared";
     const std::string title = alert->windowTitle().toStdString();
@@ -268,11 +268,8 @@ TEST_F(LibraryAlertOnDisplay, OpenedWhileTheUserWorksElsewhereItAsksForAttention
 // gives the keyboard to the Library's sheet, activating the Director to its dialog.
 TEST_F(LibraryAlertOnDisplay, TwoDialogsOverTwoWindowsEachTakeTheKeyboardForTheirOwn) {
     if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
-    window->show();
-    window->activateWindow();
-    window->showCollect();
-    QDialog* sheet = window->sheet();
-    ASSERT_TRUE(sheet && hasTheKeyboard(*sheet));
+    QDialog* sheet = showCollect();
+    ASSERT_TRUE(sheet);
     DirectorStandIn director;
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&director.window));
     auto* dialog = new QMessageBox(QMessageBox::Information, QStringLiteral("Director dialog"), QStringLiteral("Over the Director"),
