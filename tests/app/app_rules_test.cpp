@@ -91,48 +91,27 @@ struct Tree {
 TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
     const Win library, director, sheet{&library, Qt::WindowModal}, alert{&library, Qt::WindowModal},
         panel{&sheet, Qt::WindowModal}, directorDialog{&director, Qt::WindowModal};
-    using Open = std::vector<const Win*>;
     const struct {
-        const char* name;
-        Open open; // oldest first
+        std::vector<const Win*> open; // oldest first
         const Win* window;
         const Win* expected;
     } rows[] = {
-        {"a sheet over the window", {&sheet}, &library, &sheet},
-        {"another window's dialog opened later", {&sheet, &directorDialog}, &library, &sheet},
-        {"that window's own dialog", {&sheet, &directorDialog}, &director, &directorDialog},
-        {"an alert opened over the window after its sheet", {&sheet, &directorDialog, &alert}, &library, &alert},
-        {"the sheet an alert of its window blocks", {&sheet, &alert}, &sheet, &alert},
-        {"a panel over the sheet", {&sheet, &panel}, &library, &panel},
-        {"the panel itself", {&sheet, &panel}, &panel, nullptr},
-        {"a window no dialog blocks", {&sheet}, &director, nullptr},
+        {{&sheet, &directorDialog}, &library, &sheet},       // not another window's dialog opened later
+        {{&sheet, &directorDialog}, &director, &directorDialog},
+        {{&sheet, &alert}, &sheet, &alert},                  // an alert over the sheet's window
+        {{&sheet, &panel}, &library, &panel},
+        {{&sheet, &panel}, &panel, nullptr},
+        {{&sheet}, &director, nullptr},
     };
     for (const auto& row : rows) {
-        EXPECT_EQ(ModalKeyboard::blockingDialog(Tree{}, row.open, *row.window), row.expected) << row.name;
-        EXPECT_EQ(&ModalKeyboard::keyboardAfterClosing(Tree{}, row.open, *row.window),
-                  row.expected ? row.expected : row.window)
-            << row.name;
+        EXPECT_EQ(ModalKeyboard::blockingDialog(Tree{}, row.open, *row.window), row.expected);
+        EXPECT_EQ(&ModalKeyboard::keyboardAfterClosing(Tree{}, row.open, *row.window), row.expected ? row.expected : row.window);
     }
-}
-
-TEST(ModalKeyboardRules, ADialogAsksForAttentionWhenTheUserWorksElsewhere) {
-    const Win library, director, sheet{&library, Qt::WindowModal}, alert{&library, Qt::WindowModal},
-        panel{&sheet, Qt::WindowModal};
-    const struct {
-        const char* name;
-        const Win* dialog;
-        const Win* focused;
-        bool expected;
-    } rows[] = {
-        {"the keyboard in the window it opens over", &sheet, &library, false},
-        {"the keyboard in that window's sheet", &alert, &sheet, false},
-        {"the keyboard in the dialog it opens over", &panel, &sheet, false},
-        {"the keyboard in another window", &alert, &director, true},
-        {"the keyboard in another program", &alert, nullptr, true},
-    };
-    for (const auto& row : rows) {
-        EXPECT_EQ(ModalKeyboard::asksForAttention(Tree{}, *row.dialog, row.focused), row.expected) << row.name;
-    }
+    // A dialog asks for attention only where the user works elsewhere: another window, another program.
+    EXPECT_FALSE(ModalKeyboard::asksForAttention(Tree{}, alert, &sheet));
+    EXPECT_FALSE(ModalKeyboard::asksForAttention(Tree{}, panel, &sheet));
+    EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, &director));
+    EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, static_cast<const Win*>(nullptr)));
 }
 
 } // namespace

@@ -91,6 +91,30 @@ struct DirectorStandIn {
     }
 };
 
+// The windows' titles from the bottom of the stack to its top, the one with the keyboard, and whether
+// a window carries its urgency hint, as the X server has them.
+std::vector<std::string> stackedTitles() {
+    std::stringstream ids(test::runToEnd({"xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"}).output);
+    std::vector<std::string> titles;
+    for (std::string word; ids >> word;) {
+        if (word.rfind("0x", 0) != 0) continue;
+        if (word.back() == ',') word.pop_back();
+        std::string title = test::runToEnd({"xdotool", "getwindowname", std::to_string(std::stoul(word, nullptr, 16))}).output;
+        if (!title.empty() && title.back() == '\n') title.pop_back();
+        titles.push_back(title);
+    }
+    return titles;
+}
+std::string focusedTitle() {
+    std::string title = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
+    if (!title.empty() && title.back() == '\n') title.pop_back();
+    return title;
+}
+bool urgent(QWidget& window) {
+    return test::runToEnd({"xprop", "-id", std::to_string(window.winId()), "WM_HINTS"}).output.find("urgency") !=
+           std::string::npos;
+}
+
 // Under a window manager, a sheet or alert keeps the keyboard when the user clicks the window it
 // blocks, which the platform activates: Return and Escape typed on the X server answer the alert.
 class LibraryAlertOnDisplay : public LibraryWindowTest {
@@ -98,23 +122,17 @@ protected:
     // Until `dialog` has the keyboard, as the application and the X server see it.
     static bool hasTheKeyboard(QWidget& dialog) {
         return QTest::qWaitFor([&] {
-            const std::string focused = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
-            return QGuiApplication::focusWindow() == dialog.windowHandle() &&
-                   focused == dialog.windowTitle().toStdString() + "\n";
+            return QGuiApplication::focusWindow() == dialog.windowHandle() && focusedTitle() == dialog.windowTitle().toStdString();
         }, 10'000);
     }
-    // Clicks the middle of `target` on the X server, as the user does.
-    static void press(QWidget& target) {
-        const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
-        // No "--sync": it waits long for a move to where the pointer already is.
-        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
-    }
-    // Clicks `target`: true once its window had the keyboard.
+    // Clicks `target` on the X server, as the user does: true once its window had the keyboard.
     static bool click(QWidget& target) {
         bool activated = false;
         const auto watch = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, &target,
                                             [&](QWindow* focused) { activated |= focused == target.window()->windowHandle(); });
-        press(target);
+        const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
+        // No "--sync": it waits long for a move to where the pointer already is.
+        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
         // A window the window manager activated as it appeared is already the one with the keyboard.
         const bool clicked = QTest::qWaitFor(
             [&] { return activated || QGuiApplication::focusWindow() == target.window()->windowHandle(); }, 10'000);
@@ -186,30 +204,6 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromAnotherWindowOfTheApplication)
     ASSERT_TRUE(alert && hasTheKeyboard(*alert));
     test::runToEnd({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
-}
-
-// The windows' titles from the bottom of the stack to its top, and the one with the keyboard, as
-// the window manager has them.
-std::vector<std::string> stackedTitles() {
-    std::stringstream ids(test::runToEnd({"xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"}).output);
-    std::vector<std::string> titles;
-    for (std::string word; ids >> word;) {
-        if (word.rfind("0x", 0) != 0) continue;
-        if (word.back() == ',') word.pop_back();
-        std::string title = test::runToEnd({"xdotool", "getwindowname", std::to_string(std::stoul(word, nullptr, 16))}).output;
-        if (!title.empty() && title.back() == '\n') title.pop_back();
-        titles.push_back(title);
-    }
-    return titles;
-}
-std::string focusedTitle() {
-    std::string title = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
-    if (!title.empty() && title.back() == '\n') title.pop_back();
-    return title;
-}
-bool urgent(QWidget& window) {
-    return test::runToEnd({"xprop", "-id", std::to_string(window.winId()), "WM_HINTS"}).output.find("urgency") !=
-           std::string::npos;
 }
 
 // The user clicks the Director while the Collect sheet's pairing runs; its alert takes the keyboard
