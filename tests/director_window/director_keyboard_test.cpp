@@ -166,6 +166,17 @@ TEST(DirectorKeyboard, TabVisitsEveryEnabledControlInReadingOrder) {
     EXPECT_EQ(tabOrder(window).last(), "Edit Decisions");
 }
 
+// Without a camera the keyboard starts in the switcher, never on Stop All, and moves to the first
+// tile once a camera comes, as long as the user left it there.
+TEST(DirectorKeyboard, TheKeyboardStartsInTheSwitcherAndMovesToTheFirstCamera) {
+    app();
+    WindowRig rig;
+    showActive(*rig.window);
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->switcher()->fadeDurationPicker());
+    rig.channel.setCameras(fourCameras());
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->wall()->cell(0));
+}
+
 TEST(DirectorKeyboard, EveryTabStopShowsItsFocus) {
     app();
     RunningRig running;
