@@ -47,12 +47,16 @@ void forget(const QDialog* dialog) {
     std::erase_if(openDialogs(), [dialog](const QPointer<QDialog>& each) { return !each || each == dialog; });
 }
 
+// The application's connection to the X server, none on other platforms.
+xcb_connection_t* xConnection() {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection() : nullptr;
+}
+
 // The urgency hint of ICCCM's WM_HINTS (XUrgencyHint), which window managers show as a window that
 // demands attention; the window's other hints are kept as the platform set them.
 void setUrgent(QWindow& window, bool urgent) {
-    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    xcb_connection_t* connection =
-        x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection() : nullptr;
+    xcb_connection_t* connection = xConnection();
     if (!connection) {
         if (urgent) window.alert(0);
         return;
@@ -76,31 +80,46 @@ void setUrgent(QWindow& window, bool urgent) {
 }
 
 const char* const urgentProperty = "velkAsksForAttention";
+const char* const userActedProperty = "velkUserActed";
 const char* const keyboardReturnProperty = "velkKeyboardReturn";
+
+// A dialog the user has not yet acted in (no key or click reached it) asks for attention while the
+// user works where it does not reach (another window, another program), as the window manager may
+// keep the keyboard there and leave it unseen (an alert that opens just after a click elsewhere,
+// which may even have the keyboard for a moment); it stops asking while it has the keyboard.
+void judgeAttention(QDialog& dialog, const QWindow* focused) {
+    QWindow* window = dialog.windowHandle();
+    if (!window || !dialog.isVisible()) return;
+    const bool asking = dialog.property(urgentProperty).toBool();
+    if (window == focused) {
+        if (asking) setUrgent(*window, false);
+        dialog.setProperty(urgentProperty, false);
+        return;
+    }
+    if (asking || dialog.property(userActedProperty).toBool()) return;
+    if (!ModalKeyboard::asksForAttention(Windows{}, *window, focused)) return;
+    dialog.setProperty(urgentProperty, true);
+    setUrgent(*window, true);
+}
 
 // The platform activates a window that is clicked even while a dialog blocks it (and a window
 // manager may give it the keyboard as it stacks the dialog above): the keyboard goes on to the
-// dialog that blocks that window, or no key would reach anything. A dialog that asked for attention
-// stops asking once it has the keyboard.
+// dialog that blocks that window, or no key would reach anything.
 void keyboardMoved(QWindow* focused) {
-    if (!focused) return;
     for (const QPointer<QDialog>& dialog : openDialogs()) {
-        if (dialog && dialog->windowHandle() == focused && dialog->property(urgentProperty).toBool()) {
-            dialog->setProperty(urgentProperty, false);
-            setUrgent(*focused, false);
-        }
+        if (dialog) judgeAttention(*dialog, focused);
     }
-    const QWindow* blocking = ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focused);
-    if (!blocking) return;
-    // After the platform's own activation is through; by then either may have changed.
+    if (!focused) return;
+    if (!ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focused)) return;
+    // After the platform's own activation is through; by then either may have changed, and another
+    // dialog may have opened over the window (the alert that ends a pairing, over its sheet).
     QMetaObject::invokeMethod(
         qGuiApp,
-        [dialog = QPointer<QWindow>(const_cast<QWindow*>(blocking))] {
+        [] {
             const QWindow* focusedNow = QGuiApplication::focusWindow();
-            if (dialog && dialog->isVisible() && focusedNow &&
-                ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focusedNow) == dialog) {
-                dialog->requestActivate();
-            }
+            const QWindow* dialog =
+                focusedNow ? ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focusedNow) : nullptr;
+            if (dialog) const_cast<QWindow*>(dialog)->requestActivate();
         },
         Qt::QueuedConnection);
 }
@@ -122,6 +141,12 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_dialog.windowHandle()) {
+            if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) {
+                m_dialog.setProperty(userActedProperty, true);
+            }
+            return false;
+        }
         if (watched != &m_dialog || event->type() != QEvent::Hide || event->spontaneous()) return false;
         const bool hadTheKeyboard =
             QGuiApplication::focusWindow() == m_dialog.windowHandle() || QApplication::activeWindow() == &m_dialog;
@@ -158,23 +183,22 @@ void openWindowModal(QDialog& dialog) {
     watchTheKeyboard();
     dialog.setWindowModality(Qt::WindowModal);
     QWidget* openedOn = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
-    if (!dialog.property(keyboardReturnProperty).toBool()) {
+    if (!dialog.property(keyboardReturnProperty).toBool() && dialog.winId()) {
         dialog.setProperty(keyboardReturnProperty, true);
-        dialog.installEventFilter(new KeyboardReturn(dialog, openedOn));
+        auto* watch = new KeyboardReturn(dialog, openedOn);
+        dialog.installEventFilter(watch);
+        dialog.windowHandle()->installEventFilter(watch);
     }
     forget(&dialog);
     openDialogs().push_back(&dialog);
-    // Judged before it appears, as the user's window is still the one with the keyboard.
-    const bool asksForAttention = dialog.winId() && ModalKeyboard::asksForAttention(Windows{}, *dialog.windowHandle(),
-                                                                                    QGuiApplication::focusWindow());
+    dialog.setProperty(userActedProperty, false);
+    dialog.setProperty(urgentProperty, false);
     // Qt's X11 platform asks the window manager to activate a modal window as it maps it
     // (_NET_ACTIVE_WINDOW with the time of the user's latest event); asking again here adds nothing.
     dialog.open();
-    // Set once the platform has written the window's hints as it maps it.
-    if (asksForAttention) {
-        dialog.setProperty(urgentProperty, true);
-        setUrgent(*dialog.windowHandle(), true);
-    }
+    // Judged once the platform has written the window's hints as it maps it, and again whenever the
+    // keyboard moves until the dialog has it.
+    judgeAttention(dialog, QGuiApplication::focusWindow());
 }
 
 } // namespace velk

@@ -7,8 +7,9 @@ class QDialog;
 
 namespace velk {
 
-// Opens `dialog` window-modal; as it appears, the platform asks for it to be activated, and it asks
-// for attention (its urgency hint) when the user works in a window it does not block. From the
+// Opens `dialog` window-modal; as it appears, the platform asks for it to be activated, and until
+// the user acts in it, it asks for attention (its urgency hint) whenever the user works in a window
+// it does not block. From the
 // first such dialog on, a window that receives the keyboard while a dialog blocks it hands it on to
 // that dialog: a click on a window behind a sheet or alert makes the platform activate the window
 // clicked, and the window manager may also give it the keyboard, where no key reaches anything.
