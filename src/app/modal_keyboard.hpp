@@ -38,10 +38,12 @@ bool blocks(const Tree& tree, const W& modal, const W& window) {
 
 // The dialog that takes the keyboard for `window`: of the open ones (oldest first), the latest that
 // blocks it, since the dialogs opened over it later stand above the earlier ones; none when nothing
-// blocks it. Another window's dialog never takes it.
+// blocks it. Another window's dialog never takes it, and as Qt has it, a dialog is not blocked by
+// those opened before it (an alert over a window is not blocked by that window's sheet).
 template <class Tree, class W>
 const W* blockingDialog(const Tree& tree, const std::vector<const W*>& openOldestFirst, const W& window) {
     for (auto each = openOldestFirst.rbegin(); each != openOldestFirst.rend(); ++each) {
+        if (*each == &window) return nullptr;
         if (blocks(tree, **each, window)) return *each;
     }
     return nullptr;

@@ -99,6 +99,7 @@ TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
         {{&sheet, &directorDialog}, &library, &sheet},       // not another window's dialog opened later
         {{&sheet, &directorDialog}, &director, &directorDialog},
         {{&sheet, &alert}, &sheet, &alert},                  // an alert over the sheet's window
+        {{&sheet, &alert}, &alert, nullptr},                 // nor the alert by the sheet opened before it
         {{&sheet, &panel}, &library, &panel},
         {{&sheet, &panel}, &panel, nullptr},
         {{&sheet}, &director, nullptr},
