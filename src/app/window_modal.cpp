@@ -35,10 +35,10 @@ std::vector<QPointer<QDialog>>& openDialogs() {
     return dialogs;
 }
 
-std::vector<const QWindow*> openDialogWindows(const QDialog* except = nullptr) {
+std::vector<const QWindow*> openDialogWindows() {
     std::vector<const QWindow*> windows;
     for (const QPointer<QDialog>& dialog : openDialogs()) {
-        if (dialog && dialog != except && dialog->isVisible() && dialog->windowHandle()) windows.push_back(dialog->windowHandle());
+        if (dialog && dialog->isVisible() && dialog->windowHandle()) windows.push_back(dialog->windowHandle());
     }
     return windows;
 }
@@ -81,7 +81,7 @@ void setUrgent(QWindow& window, bool urgent) {
 
 const char* const urgentProperty = "velkAsksForAttention";
 const char* const userActedProperty = "velkUserActed";
-const char* const keyboardReturnProperty = "velkKeyboardReturn";
+const char* const watchedProperty = "velkDialogWatch";
 
 // A dialog the user has not yet acted in (no key or click reached it) asks for attention while the
 // user works where it does not reach (another window, another program), as the window manager may
@@ -131,13 +131,14 @@ void watchTheKeyboard() {
     QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, qGuiApp, &keyboardMoved);
 }
 
-// As a dialog that has the keyboard closes, the keyboard goes back to the window it was opened on,
-// raised to the top, and to the control that had it there (the window keeps it), or to the dialog
-// that still blocks that window. Left to itself, a window manager gives it to the window it focused
-// before, which may lie beneath: there a stray key acts unseen.
-class KeyboardReturn final : public QObject {
+// Notes when the user acts in a dialog (a key or a click in its window), and as a dialog that has the
+// keyboard closes, gives the keyboard back to the window it was opened on, raised to the top, and to
+// the control that had it there (the window keeps it), or to the dialog that still blocks that
+// window. Left to itself, a window manager gives it to the window it focused before, which may lie
+// beneath: there a stray key acts unseen.
+class DialogWatch final : public QObject {
 public:
-    KeyboardReturn(QDialog& dialog, QWidget* openedOn) : QObject(&dialog), m_dialog(dialog), m_openedOn(openedOn) {}
+    DialogWatch(QDialog& dialog, QWidget* openedOn) : QObject(&dialog), m_dialog(dialog), m_openedOn(openedOn) {}
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
@@ -183,9 +184,9 @@ void openWindowModal(QDialog& dialog) {
     watchTheKeyboard();
     dialog.setWindowModality(Qt::WindowModal);
     QWidget* openedOn = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
-    if (!dialog.property(keyboardReturnProperty).toBool() && dialog.winId()) {
-        dialog.setProperty(keyboardReturnProperty, true);
-        auto* watch = new KeyboardReturn(dialog, openedOn);
+    if (!dialog.property(watchedProperty).toBool() && dialog.winId()) {
+        dialog.setProperty(watchedProperty, true);
+        auto* watch = new DialogWatch(dialog, openedOn);
         dialog.installEventFilter(watch);
         dialog.windowHandle()->installEventFilter(watch);
     }
