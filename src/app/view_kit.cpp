@@ -240,7 +240,7 @@ std::optional<int> separatorBreak(const QString& text, int start, int end) {
             break;
         }
     }
-    for (const QString separators : {QStringLiteral("/\\"), QStringLiteral("-_.")}) {
+    for (const QString& separators : {QStringLiteral("/\\"), QStringLiteral("-_.")}) {
         for (int i = end - 2; i >= wordStart; --i) {
             if (separators.contains(text[i])) return i + 1;
         }
