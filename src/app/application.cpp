@@ -46,6 +46,7 @@ Application::Application(Options options, QObject* parent) : QObject(parent) {
     MenuCommands commands;
     commands.openWindow = [this](const std::string& id) { m_windows->openWindow(id); };
     commands.openSettings = [this] { openSettings(); };
+    commands.settings = makeSettingsAction(*this, [this] { openSettings(); });
     commands.quit = makeQuitAction(*this, [this] { quit(); });
     m_windows->setMenuCommands(commands);
 

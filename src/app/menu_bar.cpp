@@ -35,13 +35,17 @@ QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands) {
     bar->setNativeMenuBar(false);
 
     QMenu* application = bar->addMenu(QString::fromUtf8(MenuText::application));
-    QAction* settings = application->addAction(QString::fromUtf8(MenuText::settings));
-    settings->setObjectName(QStringLiteral("menuSettings"));
-    settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
-    settings->setMenuRole(QAction::NoRole);
-    QObject::connect(settings, &QAction::triggered, &window, [commands] {
-        if (commands.openSettings) commands.openSettings();
-    });
+    if (commands.settings) {
+        application->addAction(commands.settings);
+    } else {
+        QAction* settings = application->addAction(QString::fromUtf8(MenuText::settings));
+        settings->setObjectName(QStringLiteral("menuSettings"));
+        settings->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Comma));
+        settings->setMenuRole(QAction::NoRole);
+        QObject::connect(settings, &QAction::triggered, &window, [commands] {
+            if (commands.openSettings) commands.openSettings();
+        });
+    }
     application->addSeparator();
     QAction* close = application->addAction(QString::fromUtf8(MenuText::closeWindow));
     close->setObjectName(QStringLiteral("menuCloseWindow"));
@@ -65,21 +69,27 @@ QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands) {
     return bar;
 }
 
-QAction* makeQuitAction(QObject& owner, std::function<void()> quit) {
-    auto* action = new QAction(QString::fromUtf8(MenuText::quit), &owner);
-    action->setObjectName(QStringLiteral("menuQuit"));
-    action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+namespace {
+
+// An action of the application's on `key`: Qt answers an application's shortcut only in a window
+// the action belongs to and no modal window covers, so each window that gets the keyboard's focus
+// is given it (never a menu or a picker's list, where it would be one of the entries); a held key
+// acts once.
+QAction* makeApplicationAction(QObject& owner, const char* text, const QString& name, const QKeySequence& key,
+                               std::function<void()> run) {
+    auto* action = new QAction(QString::fromUtf8(text), &owner);
+    action->setObjectName(name);
+    action->setShortcut(key);
     action->setShortcutContext(Qt::ApplicationShortcut);
     action->setAutoRepeat(false);
     action->setMenuRole(QAction::NoRole);
     action->installEventFilter(new ShortcutOncePerPress(action));
-    QObject::connect(action, &QAction::triggered, &owner, [quit = std::move(quit)] {
-        if (quit) quit();
+    QObject::connect(action, &QAction::triggered, &owner, [run = std::move(run)] {
+        if (run) run();
     });
     QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, action, [action](QWindow* focus) {
         for (QWidget* window : QApplication::topLevelWidgets()) {
             if (window->windowHandle() != focus) continue;
-            // Never a menu or a picker's list: an action added to a menu is one of its entries.
             const Qt::WindowType type = window->windowType();
             if (type != Qt::Popup && type != Qt::ToolTip && !window->actions().contains(action))
                 window->addAction(action);
@@ -87,6 +97,18 @@ QAction* makeQuitAction(QObject& owner, std::function<void()> quit) {
         }
     });
     return action;
+}
+
+} // namespace
+
+QAction* makeQuitAction(QObject& owner, std::function<void()> quit) {
+    return makeApplicationAction(owner, MenuText::quit, QStringLiteral("menuQuit"), QKeySequence(Qt::CTRL | Qt::Key_Q),
+                                 std::move(quit));
+}
+
+QAction* makeSettingsAction(QObject& owner, std::function<void()> open) {
+    return makeApplicationAction(owner, MenuText::settings, QStringLiteral("menuSettings"),
+                                 QKeySequence(Qt::CTRL | Qt::Key_Comma), std::move(open));
 }
 
 } // namespace velk

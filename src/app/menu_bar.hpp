@@ -3,8 +3,9 @@
 // (Ctrl+,), Close Window (Ctrl+W) and Quit (Ctrl+Q), and the Window menu opening the Director and
 // the Library.
 //
-// Quit is one action of the application's, which every window it opens answers: a sheet, an alert
-// or a file panel over a window as well as the windows themselves, with or without a menu bar.
+// Quit and Settings… are actions of the application's, which every window it opens answers: a sheet,
+// an alert or a file panel over a window as well as the windows themselves, with or without a menu
+// bar.
 
 #include <functional>
 #include <string>
@@ -21,6 +22,9 @@ struct MenuCommands {
     std::function<void()> openSettings;
     // The application's Quit (makeQuitAction), the same action in every menu bar; none without.
     QAction* quit = nullptr;
+    // The application's Settings… (makeSettingsAction), the same action in every menu bar; without
+    // it, each menu bar has its own, which opens Settings through `openSettings`.
+    QAction* settings = nullptr;
 };
 
 namespace MenuText {
@@ -41,5 +45,9 @@ QMenuBar* installMenuBar(QMainWindow& window, const MenuCommands& commands);
 // keyboard's focus is given the action; a held key quits once, and never on the repeats of a
 // press that went to another program (KeyRepeat).
 QAction* makeQuitAction(QObject& owner, std::function<void()> quit);
+
+// Settings… on Ctrl+, the same way: Settings belongs to the application, so it opens from every
+// window and from a sheet, an alert or a file panel over one.
+QAction* makeSettingsAction(QObject& owner, std::function<void()> open);
 
 } // namespace velk

@@ -3,11 +3,13 @@
 #include <algorithm>
 
 #include <cmath>
+#include <optional>
 
 #include <QApplication>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QStylePainter>
+#include <QTextBoundaryFinder>
 #include <QTextLayout>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -220,14 +222,46 @@ void WrappedLabel::paintEvent(QPaintEvent*) {
     layout.draw(&painter, QPointF(area.left(), top));
 }
 
+namespace {
+
+// Where a line that breaks inside a word longer than a line (a path, a file name) ends instead: after
+// the last path separator of the word that the line holds, else after its last "-", "_" or ".", so
+// that a folder's name or a number stays whole. None where the line ends at a place Unicode's rules
+// break at, or the word has no such separator on the line.
+std::optional<int> separatorBreak(const QString& text, int start, int end) {
+    if (end <= start || end >= text.size() || text[end - 1].isSpace() || text[end].isSpace()) return std::nullopt;
+    QTextBoundaryFinder breaks(QTextBoundaryFinder::Line, text);
+    breaks.setPosition(end);
+    if (breaks.isAtBoundary()) return std::nullopt;
+    int wordStart = start;
+    for (int i = end - 1; i > start; --i) {
+        if (text[i - 1].isSpace()) {
+            wordStart = i;
+            break;
+        }
+    }
+    for (const QString& separators : {QStringLiteral("/\\"), QStringLiteral("-_.")}) {
+        for (int i = end - 2; i >= wordStart; --i) {
+            if (separators.contains(text[i])) return i + 1;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 int wrapText(QTextLayout& layout, int width, Qt::Alignment alignment) {
     QTextOption option(alignment & Qt::AlignHorizontal_Mask);
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout.setTextOption(option);
     layout.beginLayout();
     qreal height = 0;
+    const QString text = layout.text();
     for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
         line.setLineWidth(width);
+        if (const auto end = separatorBreak(text, line.textStart(), line.textStart() + line.textLength())) {
+            line.setNumColumns(*end - line.textStart(), width);
+        }
         line.setPosition(QPointF(0, height));
         height += line.height();
     }

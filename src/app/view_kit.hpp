@@ -101,7 +101,8 @@ private:
 QString elidedKeepingEnd(const QFontMetrics& metrics, const QString& text, const QString& end, int width);
 
 // A text of any length in as many lines as its width needs: broken between words, and inside a
-// word only when the word is longer than a line (a file path, an id), so nothing is ever cut off.
+// word only when the word is longer than a line (a file path, an id), so nothing is ever cut off;
+// there after a path separator where the line holds one (else after "-", "_" or ".").
 // Plain text always.
 class WrappedLabel final : public QLabel {
     Q_OBJECT

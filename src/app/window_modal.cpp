@@ -1,74 +1,205 @@
 #include "app/window_modal.hpp"
 
-#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <vector>
 
+#include <QApplication>
 #include <QDialog>
+#include <QEvent>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QWidget>
 #include <QWindow>
+#include <qguiapplication_platform.h>
+
+#include <xcb/xcb.h>
+
+#include "app/modal_keyboard.hpp"
 
 namespace velk {
 
 namespace {
 
-// The window and those it stands on, nearest first.
-std::vector<const QWindow*> lineage(const QWindow* window) {
+// The platform's windows as the keyboard's rules see them.
+struct Windows {
+    const QWindow* standsOn(const QWindow* window) const {
+        return window->parent() ? window->parent() : window->transientParent();
+    }
+    Qt::WindowModality modality(const QWindow* window) const { return window->modality(); }
+};
+
+// The dialogs opened here and still shown, oldest first.
+std::vector<QPointer<QDialog>>& openDialogs() {
+    static std::vector<QPointer<QDialog>> dialogs;
+    return dialogs;
+}
+
+std::vector<const QWindow*> openDialogWindows() {
     std::vector<const QWindow*> windows;
-    for (; window; window = window->parent() ? window->parent() : window->transientParent()) windows.push_back(window);
+    for (const QPointer<QDialog>& dialog : openDialogs()) {
+        if (dialog && dialog->isVisible() && dialog->windowHandle()) windows.push_back(dialog->windowHandle());
+    }
     return windows;
 }
 
-bool holds(const std::vector<const QWindow*>& windows, const QWindow* window) {
-    return std::find(windows.begin(), windows.end(), window) != windows.end();
+void forget(const QDialog* dialog) {
+    std::erase_if(openDialogs(), [dialog](const QPointer<QDialog>& each) { return !each || each == dialog; });
 }
 
-// Whether `modal`, shown modal, keeps input from `window`, as Qt judges it: a window-modal one
-// blocks every window it stands on (its parent or the window it is transient for, and theirs) and
-// every window that stands on one of those, except itself and the windows that stand on it.
-bool blocks(const QWindow& modal, const QWindow& window) {
-    if (modal.modality() == Qt::NonModal) return false;
-    const std::vector<const QWindow*> standsOn = lineage(&window);
-    if (holds(standsOn, &modal)) return false;
-    if (modal.modality() == Qt::ApplicationModal) return true;
-    const std::vector<const QWindow*> under = lineage(modal.parent() ? modal.parent() : modal.transientParent());
-    return std::any_of(standsOn.begin(), standsOn.end(), [&](const QWindow* each) { return holds(under, each); });
+// The application's connection to the X server, none on other platforms.
+xcb_connection_t* xConnection() {
+    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection() : nullptr;
+}
+
+// The urgency hint of ICCCM's WM_HINTS (XUrgencyHint), which window managers show as a window that
+// demands attention; the window's other hints are kept as the platform set them.
+void setUrgent(QWindow& window, bool urgent) {
+    xcb_connection_t* connection = xConnection();
+    if (!connection) {
+        if (urgent) window.alert(0);
+        return;
+    }
+    constexpr std::uint32_t urgencyHint = 1u << 8;
+    constexpr std::uint32_t hintWords = 9;
+    const auto id = static_cast<xcb_window_t>(window.winId());
+    std::uint32_t hints[hintWords] = {};
+    const xcb_get_property_cookie_t cookie =
+        xcb_get_property(connection, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, hintWords);
+    if (xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr)) {
+        const int words = reply->format == 32 ? xcb_get_property_value_length(reply) / 4 : 0;
+        const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        for (int i = 0; i < words && i < int(hintWords); ++i) hints[i] = value[i];
+        std::free(reply);
+    }
+    if (((hints[0] & urgencyHint) != 0) == urgent) return;
+    hints[0] = urgent ? hints[0] | urgencyHint : hints[0] & ~urgencyHint;
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, hintWords, hints);
+    xcb_flush(connection);
+}
+
+const char* const urgentProperty = "velkAsksForAttention";
+const char* const userActedProperty = "velkUserActed";
+const char* const watchedProperty = "velkDialogWatch";
+
+// A dialog the user has not yet acted in (no key or click reached it) asks for attention while the
+// user works where it does not reach (another window, another program), as the window manager may
+// keep the keyboard there and leave it unseen (an alert that opens just after a click elsewhere,
+// which may even have the keyboard for a moment); it stops asking while it has the keyboard.
+void judgeAttention(QDialog& dialog, const QWindow* focused) {
+    QWindow* window = dialog.windowHandle();
+    if (!window || !dialog.isVisible()) return;
+    const bool asking = dialog.property(urgentProperty).toBool();
+    if (window == focused) {
+        if (asking) setUrgent(*window, false);
+        dialog.setProperty(urgentProperty, false);
+        return;
+    }
+    if (asking || dialog.property(userActedProperty).toBool()) return;
+    if (!ModalKeyboard::asksForAttention(Windows{}, *window, focused)) return;
+    dialog.setProperty(urgentProperty, true);
+    setUrgent(*window, true);
 }
 
 // The platform activates a window that is clicked even while a dialog blocks it (and a window
 // manager may give it the keyboard as it stacks the dialog above): the keyboard goes on to the
-// dialog, or no key would reach anything.
-void handKeyboardToTheBlockingDialog(QWindow* focused) {
-    QWindow* modal = QGuiApplication::modalWindow();
-    if (!focused || !modal || !blocks(*modal, *focused)) return;
-    // After the platform's own activation is through; by then either may have changed.
+// dialog that blocks that window, or no key would reach anything.
+void keyboardMoved(QWindow* focused) {
+    for (const QPointer<QDialog>& dialog : openDialogs()) {
+        if (dialog) judgeAttention(*dialog, focused);
+    }
+    if (!focused) return;
+    if (!ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focused)) return;
+    // After the platform's own activation is through; by then either may have changed, and another
+    // dialog may have opened over the window (the alert that ends a pairing, over its sheet).
     QMetaObject::invokeMethod(
-        modal,
-        [modal = QPointer<QWindow>(modal)] {
-            QWindow* focusedNow = QGuiApplication::focusWindow();
-            if (modal && modal->isVisible() && modal == QGuiApplication::modalWindow() && focusedNow &&
-                blocks(*modal, *focusedNow)) {
-                modal->requestActivate();
-            }
+        qGuiApp,
+        [] {
+            const QWindow* focusedNow = QGuiApplication::focusWindow();
+            const QWindow* dialog =
+                focusedNow ? ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focusedNow) : nullptr;
+            if (dialog) const_cast<QWindow*>(dialog)->requestActivate();
         },
         Qt::QueuedConnection);
 }
 
-void relayTheKeyboardToBlockingDialogs() {
+void watchTheKeyboard() {
     static QPointer<QGuiApplication> installedOn;
     if (installedOn == qGuiApp) return;
     installedOn = qGuiApp;
-    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, qGuiApp, &handKeyboardToTheBlockingDialog);
+    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, qGuiApp, &keyboardMoved);
 }
+
+// Notes when the user acts in a dialog (a key or a click in its window), and as a dialog that has the
+// keyboard closes, gives the keyboard back to the window it was opened on, raised to the top, and to
+// the control that had it there (the window keeps it), or to the dialog that still blocks that
+// window. Left to itself, a window manager gives it to the window it focused before, which may lie
+// beneath: there a stray key acts unseen.
+class DialogWatch final : public QObject {
+public:
+    DialogWatch(QDialog& dialog, QWidget* openedOn) : QObject(&dialog), m_dialog(dialog), m_openedOn(openedOn) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_dialog.windowHandle()) {
+            if (event->type() == QEvent::KeyPress || event->type() == QEvent::MouseButtonPress) {
+                m_dialog.setProperty(userActedProperty, true);
+            }
+            return false;
+        }
+        if (watched != &m_dialog || event->type() != QEvent::Hide || event->spontaneous()) return false;
+        const bool hadTheKeyboard =
+            QGuiApplication::focusWindow() == m_dialog.windowHandle() || QApplication::activeWindow() == &m_dialog;
+        forget(&m_dialog);
+        if (!hadTheKeyboard || !m_openedOn) return false;
+        QMetaObject::invokeMethod(
+            qGuiApp,
+            [openedOn = m_openedOn] {
+                if (!openedOn || !openedOn->isVisible() || !openedOn->windowHandle()) return;
+                const QWindow& target =
+                    ModalKeyboard::keyboardAfterClosing(Windows{}, openDialogWindows(), *openedOn->windowHandle());
+                for (const QPointer<QDialog>& dialog : openDialogs()) {
+                    if (dialog && dialog->windowHandle() == &target) return giveTheKeyboard(*dialog);
+                }
+                giveTheKeyboard(*openedOn);
+            },
+            Qt::QueuedConnection);
+        return false;
+    }
+
+private:
+    static void giveTheKeyboard(QWidget& window) {
+        window.raise();
+        window.activateWindow();
+    }
+
+    QDialog& m_dialog;
+    QPointer<QWidget> m_openedOn;
+};
 
 } // namespace
 
 void openWindowModal(QDialog& dialog) {
-    relayTheKeyboardToBlockingDialogs();
+    watchTheKeyboard();
     dialog.setWindowModality(Qt::WindowModal);
+    QWidget* openedOn = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+    if (!dialog.property(watchedProperty).toBool() && dialog.winId()) {
+        dialog.setProperty(watchedProperty, true);
+        auto* watch = new DialogWatch(dialog, openedOn);
+        dialog.installEventFilter(watch);
+        dialog.windowHandle()->installEventFilter(watch);
+    }
+    forget(&dialog);
+    openDialogs().push_back(&dialog);
+    dialog.setProperty(userActedProperty, false);
+    dialog.setProperty(urgentProperty, false);
     // Qt's X11 platform asks the window manager to activate a modal window as it maps it
     // (_NET_ACTIVE_WINDOW with the time of the user's latest event); asking again here adds nothing.
     dialog.open();
+    // Judged once the platform has written the window's hints as it maps it, and again whenever the
+    // keyboard moves until the dialog has it.
+    judgeAttention(dialog, QGuiApplication::focusWindow());
 }
 
 } // namespace velk

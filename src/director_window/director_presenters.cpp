@@ -78,6 +78,13 @@ std::optional<std::size_t> wallFocusForDisabledButton(SwitcherButton focused, bo
     return firstStop;
 }
 
+std::optional<std::size_t> firstKeyboardFocus(const std::vector<WallCell>& cells) {
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        if (cells[i].kind == WallCellKind::live) return i;
+    }
+    return std::nullopt;
+}
+
 bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots) {
     return std::none_of(slots.slots().begin(), slots.slots().end(), [](const auto& s) { return s.cameraID.has_value(); });
 }

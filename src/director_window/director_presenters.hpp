@@ -126,6 +126,11 @@ MonitorState monitorState(bool program, const std::optional<std::string>& camera
 
 // --- Switcher. ---
 enum class SwitcherButton { cut, fade, marker };
+// Where the keyboard's focus starts when the window gets the keyboard with none placed yet: on the
+// first live tile, where a Preview is chosen; none when no tile has a camera (then the Preview and
+// Program area's first enabled control). Never a header button: a Return typed for anything else
+// must not stop every camera.
+std::optional<std::size_t> firstKeyboardFocus(const std::vector<WallCell>& cells);
 // Where the keyboard's focus goes when the switcher button that has it becomes disabled (a take
 // that leaves nothing to take, as the first cut does, which leaves Preview empty): to the wall,
 // where the next Preview is chosen, on the first live tile whose camera is not on Program, else the

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <functional>
+#include <initializer_list>
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -353,6 +355,34 @@ void DirectorWindow::connectServices() {
 
 // --- Lifecycle ---
 
+// The window gets the keyboard with no control chosen yet (first shown, or the one that had it
+// gone): left to itself, Qt would give it to the first control in Tab order, Stop All, where one
+// Return typed for anything else stops every camera. It starts on the wall instead, or in the
+// Preview and Program area while no tile has a camera, and moves on to the first tile that comes
+// while the user has not moved it.
+bool DirectorWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowActivate && !focusWidget()) placeStartingFocus();
+    return QMainWindow::event(event);
+}
+
+void DirectorWindow::placeStartingFocus() {
+    m_startingFocus = nullptr;
+    const auto cell = m_wall->showsEmptyState()
+                          ? std::nullopt
+                          : DirectorPresenters::firstKeyboardFocus(DirectorPresenters::wallCells(m_workspace.cameraSlots, cameras()));
+    if (cell) {
+        m_wall->cell(static_cast<int>(*cell))->setFocus(Qt::ActiveWindowFocusReason);
+        return;
+    }
+    for (QWidget* control : std::initializer_list<QWidget*>{m_switcher->cutButton(), m_switcher->fadeButton(),
+                                                            m_switcher->fadeDurationPicker(), m_switcher->markerButton()}) {
+        if (!control->isEnabled()) continue;
+        control->setFocus(Qt::ActiveWindowFocusReason);
+        m_startingFocus = control;
+        return;
+    }
+}
+
 void DirectorWindow::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
     if (!m_appeared) appear();
@@ -616,6 +646,8 @@ void DirectorWindow::setLiveProductionFPS(std::int64_t fps) {
 void DirectorWindow::refresh() {
     refreshHeader();
     refreshWall();
+    if (m_startingFocus && focusWidget() == m_startingFocus) placeStartingFocus();
+    else m_startingFocus = nullptr;
     moveFocusOffDisabledSwitcherButton();
     m_switcher->refresh();
     m_inspector->refresh();

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include <QMainWindow>
+#include <QPointer>
 
 #include "base/clock.hpp"
 #include "director_window/director_workspace.hpp"
@@ -111,6 +112,7 @@ public:
     bool hasAppeared() const { return m_appeared; }
 
 protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -121,6 +123,7 @@ private:
 
     void appear();
     void disappear();
+    void placeStartingFocus();
     void synchronizeCameras();
     void synchronizeOrientations();
     void synchronizePreviewProfiles();
@@ -146,6 +149,8 @@ private:
 
     DirectorWorkspace m_workspace;
     bool m_appeared = false;
+    // The control the window placed the keyboard on without a camera, while it still has it.
+    QPointer<QWidget> m_startingFocus;
     // Between the end of the appear steps and the disappear step: the change reactions run.
     bool m_reacting = false;
 

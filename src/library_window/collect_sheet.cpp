@@ -352,8 +352,23 @@ void CollectSheet::refresh() {
     }
     if (m_code->text().toStdString() != m_inputs.code) m_code->setText(QString::fromStdString(m_inputs.code));
     m_primary->setText(buttonText(primaryTitle(inputs)));
-    m_primary->setEnabled(primaryEnabled(inputs));
+    setPrimaryEnabled(primaryEnabled(inputs));
     orderTabChain();
+}
+
+// The primary button disabled while it has the keyboard (as the pairing it started runs) has it
+// again once enabled, unless the user moved it meanwhile: Qt moves it on to the next control, round
+// to the sheet's first, where it would still be after the pairing's alert is answered.
+void CollectSheet::setPrimaryEnabled(bool enabled) {
+    if (enabled == m_primary->isEnabled()) return;
+    const bool hadTheKeyboard = focusWidget() == m_primary;
+    m_primary->setEnabled(enabled);
+    if (!enabled) {
+        m_keyboardWhilePrimaryDisabled = hadTheKeyboard ? focusWidget() : nullptr;
+    } else if (m_keyboardWhilePrimaryDisabled && focusWidget() == m_keyboardWhilePrimaryDisabled) {
+        m_primary->setFocus(Qt::OtherFocusReason);
+    }
+    if (enabled) m_keyboardWhilePrimaryDisabled = nullptr;
 }
 
 // Reading order: the header, the setting, the sessions, the sources or cameras, the pairing

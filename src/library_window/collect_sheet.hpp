@@ -8,6 +8,7 @@
 #include <string>
 
 #include <QDialog>
+#include <QPointer>
 
 #include "base/clock.hpp"
 
@@ -67,6 +68,7 @@ private:
     void runPrimaryAction();
     void loadAllOpenSources();
     void orderTabChain();
+    void setPrimaryEnabled(bool enabled);
 
     CollectSheetServices m_services;
     PairingInputs& m_inputs;
@@ -81,6 +83,8 @@ private:
     QPushButton* m_primary = nullptr;
     QPushButton* m_scanAgain = nullptr;
     QPushButton* m_close = nullptr;
+    // Where Qt moved the keyboard from the primary button as the pairing disabled it.
+    QPointer<QWidget> m_keyboardWhilePrimaryDisabled;
     // What each rebuilt section last showed; a section is rebuilt only when it changes.
     std::string m_sessionsKey, m_collectKey, m_sourcesKey;
 };

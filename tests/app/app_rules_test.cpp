@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "app/modal_keyboard.hpp"
 #include "app/settings_presenter.hpp"
 #include "app/symbols.hpp"
 #include "app/single_instance.hpp"
@@ -78,6 +79,43 @@ TEST(LaunchRules, Outcomes) {
         EXPECT_EQ(outcome.exitCode, c.exitCode);
         EXPECT_EQ(outcome.message, c.message);
     }
+}
+
+// Windows as the keyboard's rules see them: each stands on another or on none.
+struct Win {
+    const Win* on = nullptr;
+    Qt::WindowModality modality = Qt::NonModal;
+};
+struct Tree {
+    const Win* standsOn(const Win* window) const { return window->on; }
+    Qt::WindowModality modality(const Win* window) const { return window->modality; }
+};
+
+TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
+    const Win library, director, sheet{&library, Qt::WindowModal}, alert{&library, Qt::WindowModal},
+        panel{&sheet, Qt::WindowModal}, directorDialog{&director, Qt::WindowModal};
+    const struct {
+        std::vector<const Win*> open; // oldest first
+        const Win* window;
+        const Win* expected;
+    } rows[] = {
+        {{&sheet, &directorDialog}, &library, &sheet},       // not another window's dialog opened later
+        {{&sheet, &directorDialog}, &director, &directorDialog},
+        {{&sheet, &alert}, &sheet, &alert},                  // an alert over the sheet's window
+        {{&sheet, &alert}, &alert, nullptr},                 // nor the alert by the sheet opened before it
+        {{&sheet, &panel}, &library, &panel},
+        {{&sheet, &panel}, &panel, nullptr},
+        {{&sheet}, &director, nullptr},
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(ModalKeyboard::blockingDialog(Tree{}, row.open, *row.window), row.expected);
+        EXPECT_EQ(&ModalKeyboard::keyboardAfterClosing(Tree{}, row.open, *row.window), row.expected ? row.expected : row.window);
+    }
+    // A dialog asks for attention only where the user works elsewhere: another window, another program.
+    EXPECT_FALSE(ModalKeyboard::asksForAttention(Tree{}, alert, &sheet));
+    EXPECT_FALSE(ModalKeyboard::asksForAttention(Tree{}, panel, &sheet));
+    EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, &director));
+    EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, static_cast<const Win*>(nullptr)));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -22,6 +23,7 @@
 #include "app/settings_window.hpp"
 #include "app/single_instance.hpp"
 #include "app/symbols.hpp"
+#include "app/window_modal.hpp"
 #include "app/theme.hpp"
 #include "app/view_kit.hpp"
 #include "app/window_registry.hpp"
@@ -49,6 +51,16 @@ class ShellTest : public ::testing::Test {
 protected:
     void SetUp() override { qtApplication(); }
 };
+
+// An application in `folder`, without network, browsing a fake DNS-SD backend.
+Application::Options offlineOptions(const QTemporaryDir& folder) {
+    Application::Options options;
+    options.storageRoot = folder.filePath("data").toStdString();
+    options.recordingsRoot = folder.filePath("videos").toStdString();
+    options.startNetwork = false;
+    options.dnsSd = std::make_shared<FakeDnsSdBackend>();
+    return options;
+}
 
 QAction* action(QMainWindow& window, const char* name) { return window.findChild<QAction*>(QString::fromUtf8(name)); }
 
@@ -115,12 +127,7 @@ TEST_F(ShellTest, MenuBarCommandsAndShortcuts) {
 
 TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
     QTemporaryDir folder;
-    Application::Options options;
-    options.storageRoot = folder.filePath("data").toStdString();
-    options.recordingsRoot = folder.filePath("videos").toStdString();
-    options.startNetwork = false;
-    options.dnsSd = std::make_shared<FakeDnsSdBackend>();
-    Application application(options);
+    Application application(offlineOptions(folder));
     AppStore* seen = nullptr;
     std::shared_ptr<const CancellationToken> quitting;
     std::optional<bool> quittingWhenTheWindowWent;
@@ -154,6 +161,23 @@ TEST_F(ShellTest, ApplicationServicesWindowsAndOrderlyEnd) {
     EXPECT_TRUE(application.windows().openWindowIDs().empty());
     EXPECT_EQ(application.windows().openWindow(WindowID::director), nullptr);
     application.shutdown(); // idempotent
+}
+
+// Settings belongs to the application: Ctrl+, opens it also while a sheet over a window has the keyboard.
+TEST_F(ShellTest, CtrlCommaOpensSettingsOverASheet) {
+    QTemporaryDir folder;
+    Application application(offlineOptions(folder));
+    application.registerWindow(WindowID::director, [](AppServices&) { return new QMainWindow; });
+    application.launch();
+    QMainWindow* director = application.windows().window(WindowID::director);
+    ASSERT_NE(director, nullptr);
+    auto* sheet = new QDialog(director);
+    openWindowModal(*sheet);
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    QTest::keyClick(sheet, Qt::Key_Comma, Qt::ControlModifier);
+    EXPECT_NE(application.windows().window(WindowID::settings), nullptr);
+    application.shutdown();
 }
 
 TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QTextLayout>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTextDocument>
@@ -49,6 +50,22 @@ TEST(ViewKitText, WrappedLabelBreaksLongWordsInsteadOfGrowing) {
     const int lines = label->height() / label->fontMetrics().lineSpacing();
     EXPECT_GE(lines, label->fontMetrics().horizontalAdvance(label->text()) / 200); // every part of it has room
     EXPECT_EQ(label->heightForWidth(200), label->height());
+}
+
+// A path longer than a line breaks after its separators, never inside a folder's name or a number.
+TEST(ViewKitText, APathBreaksAtItsSeparators) {
+    ensureApplication();
+    const QString text = QStringLiteral("Exported to /home/someone/Videos/Kestova/Show-20261209-224719/Take-224719.mov");
+    const QFont font = QApplication::font();
+    for (int width = 80; width <= 400; width += 5) { // each part between separators fits on a line
+        QTextLayout layout(text, font);
+        wrapText(layout, width);
+        for (int i = 0; i + 1 < layout.lineCount(); ++i) {
+            const int end = layout.lineAt(i).textStart() + layout.lineAt(i).textLength();
+            if (text[end - 1].isSpace() || text[end].isSpace()) continue;
+            EXPECT_TRUE(QStringLiteral("/-.").contains(text[end - 1])) << width << ": " << text.left(end).toStdString();
+        }
+    }
 }
 
 TEST(ViewKitText, SettingsShowsTheFoldersAsWritten) {

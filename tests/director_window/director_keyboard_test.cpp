@@ -141,8 +141,8 @@ TEST(DirectorAccessibilityAudit, EveryInspectorPagePassesTheAudit) {
     const AccessibilityAuditResult result = auditAccessibility(*empty.window, directorAudit());
     EXPECT_TRUE(result.ok()) << result.report();
     EXPECT_EQ(accessibleNames(result.tabOrder),
-              (QStringList{"Stop All", "Scan", "Library", "Scan Again", "Fade duration", "Inspector", "Project", "Take",
-                           "New take ID", "STOP ALL"}));
+              (QStringList{"Fade duration", "Inspector", "Project", "Take", "New take ID", "STOP ALL", "Stop All", "Scan",
+                           "Library", "Scan Again"})); // from the first focus: without a camera, in the switcher
 }
 
 // --- Tab order and focus ---
@@ -164,6 +164,17 @@ TEST(DirectorKeyboard, TabVisitsEveryEnabledControlInReadingOrder) {
     window.perform(DirectorTransition::cut);
     window.setInspectorTab(DirectorInspectorTab::edits);
     EXPECT_EQ(tabOrder(window).last(), "Edit Decisions");
+}
+
+// Without a camera the keyboard starts in the switcher, never on Stop All, and moves to the first
+// tile once a camera comes, as long as the user left it there.
+TEST(DirectorKeyboard, TheKeyboardStartsInTheSwitcherAndMovesToTheFirstCamera) {
+    app();
+    WindowRig rig;
+    showActive(*rig.window);
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->switcher()->fadeDurationPicker());
+    rig.channel.setCameras(fourCameras());
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->wall()->cell(0));
 }
 
 TEST(DirectorKeyboard, EveryTabStopShowsItsFocus) {

@@ -72,6 +72,13 @@ TEST(DirectorSwitcher, FocusOfADisabledButtonGoesToTheWall) {
     }
 }
 
+TEST(DirectorSwitcher, TheKeyboardStartsOnTheFirstTileWithACamera) {
+    const Cameras cameras{readyCamera("a", "Alpha")};
+    const std::vector<DirectorCameraSlot> lockedFirst{{0, "gone", "Old"}, {2, "a", "Alpha"}};
+    EXPECT_EQ(firstKeyboardFocus(wallCells(DirectorCameraSlotLayout(lockedFirst), cameras)), 2u);
+    EXPECT_EQ(firstKeyboardFocus(wallCells(DirectorCameraSlotLayout({{0, "gone", "Old"}}), cameras)), std::nullopt);
+}
+
 TEST(DirectorTile, StateMatrix) {
     struct Case {
         const char* name;

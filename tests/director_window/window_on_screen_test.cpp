@@ -1,5 +1,5 @@
 // The Director window on screens of common sizes, from outside: its frame, title bar included, lies on
-// the screen.
+// the screen, and where its keyboard starts.
 
 #include <QApplication>
 #include <QDir>
@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "director_fakes.hpp"
+#include "director_window/camera_wall.hpp"
 #include "director_window_support.hpp"
 #include "support/build_paths.hpp"
 #include "support/virtual_display.hpp"
+#include "support/x_keyboard.hpp"
 
 namespace velk {
 namespace {
@@ -35,6 +37,23 @@ TEST(DirectorWindowOnDisplay, OpensWithinTheScreen) {
                              .arg(screen->width).arg(screen->height).arg(rig.window->devicePixelRatio());
     QDir().mkpath(QFileInfo(shot).path());
     rig.window->screen()->grabWindow(0).save(shot);
+}
+
+// The window gets the keyboard on the first tile with a camera, never on Stop All: a Return typed on
+// the X server stops nothing.
+TEST(DirectorWindowOnDisplay, TheKeyboardStartsOnTheWall) {
+    if (!onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    app();
+    WindowRig rig(fourCameras());
+    rig.window->show();
+    rig.window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitFor([&] {
+        return runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output == "Kestova Director\n" &&
+               QApplication::focusWidget();
+    }, 10'000));
+    EXPECT_EQ(QApplication::focusWidget(), rig.window->wall()->cell(0)) << QApplication::focusWidget()->objectName().toStdString();
+    XKeyboard(*rig.window).type("Return");
+    for (const auto& activity : rig.store->activities()) EXPECT_FALSE(activity.message.starts_with("Stop All")) << activity.message;
 }
 
 TEST(DirectorWindowOnScreens, OpensWithin1280By720) { runOnVirtualDisplay("DirectorWindowOnDisplay", "1280x720x24"); }

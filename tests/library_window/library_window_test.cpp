@@ -198,6 +198,37 @@ TEST_F(LibraryWindowTest, CollectSheetReturnInTheCodeFieldPressesNothing) {
     EXPECT_TRUE(window->pairingInputs().deviceID.has_value());
 }
 
+// The pairing runs with the keyboard on its button, which is disabled meanwhile, and fails with an
+// alert over the sheet: once the alert is answered, the keyboard is on the button again, not on the
+// sheet's first control.
+TEST_F(LibraryWindowTest, CollectSheetGivesTheKeyboardBackToItsButtonAfterTheAlert) {
+    announce("Phone A", false);
+    window->show();
+    window->showCollect();
+    auto* sheet = qobject_cast<CollectSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    QTest::mouseClick(sheet->findChildren<QPushButton*>(QStringLiteral("card")).front(), Qt::LeftButton);
+    sheet->fingerprintToggle()->setChecked(true);
+    QTest::keyClicks(sheet->codeField(), "123456");
+    settle();
+    sheet->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    sheet->primaryButton()->setFocus(Qt::MouseFocusReason);
+    QTest::mouseClick(sheet->primaryButton(), Qt::LeftButton);
+    store.setIsBusy(true);
+    settle();
+    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+    store.setIsBusy(false);
+    QPointer<QMessageBox> alert = window->errorAlert();
+    ASSERT_TRUE(alert);
+    alert->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(alert));
+    alert->accept();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(sheet));
+    EXPECT_EQ(QApplication::focusWidget(), sheet->primaryButton())
+        << (QApplication::focusWidget() ? QApplication::focusWidget()->property("text").toString().toStdString() : "none");
+}
+
 TEST_F(LibraryWindowTest, SecureSettingForbidsLoadingOpenSources) {
     announce("Open Phone", true);
     window->showCollect();

@@ -8,6 +8,9 @@
 #include <QScreen>
 #include <QTest>
 
+#include <sstream>
+
+#include "app/window_modal.hpp"
 #include "library_window_fixture.hpp"
 #include "support/build_paths.hpp"
 #include "support/virtual_display.hpp"
@@ -74,6 +77,44 @@ TEST(LibraryWindowOnScreens, OpensAtItsDefaultSizeWhereThereIsRoom) {
     test::runOnVirtualDisplay("LibraryWindowOnDisplay", "1920x1080x24");
 }
 
+// A stand-in for the Director: a window whose only control has the focus and counts its presses.
+struct DirectorStandIn {
+    QWidget window;
+    QPushButton stopAll{QStringLiteral("Stop All"), &window};
+    int presses = 0;
+    DirectorStandIn() {
+        window.setWindowTitle(QStringLiteral("Kestova Director"));
+        window.setGeometry(QRect(QPoint(40, 40), QSize(300, 200)));
+        stopAll.setFocus();
+        QObject::connect(&stopAll, &QPushButton::clicked, [this] { ++presses; });
+        window.show();
+    }
+};
+
+// The windows' titles from the bottom of the stack to its top, the one with the keyboard, and whether
+// a window carries its urgency hint, as the X server has them.
+std::vector<std::string> stackedTitles() {
+    std::stringstream ids(test::runToEnd({"xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"}).output);
+    std::vector<std::string> titles;
+    for (std::string word; ids >> word;) {
+        if (word.rfind("0x", 0) != 0) continue;
+        if (word.back() == ',') word.pop_back();
+        std::string title = test::runToEnd({"xdotool", "getwindowname", std::to_string(std::stoul(word, nullptr, 16))}).output;
+        if (!title.empty() && title.back() == '\n') title.pop_back();
+        titles.push_back(title);
+    }
+    return titles;
+}
+std::string focusedTitle() {
+    std::string title = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
+    if (!title.empty() && title.back() == '\n') title.pop_back();
+    return title;
+}
+bool urgent(QWidget& window) {
+    return test::runToEnd({"xprop", "-id", std::to_string(window.winId()), "WM_HINTS"}).output.find("urgency") !=
+           std::string::npos;
+}
+
 // Under a window manager, a sheet or alert keeps the keyboard when the user clicks the window it
 // blocks, which the platform activates: Return and Escape typed on the X server answer the alert.
 class LibraryAlertOnDisplay : public LibraryWindowTest {
@@ -81,9 +122,7 @@ protected:
     // Until `dialog` has the keyboard, as the application and the X server see it.
     static bool hasTheKeyboard(QWidget& dialog) {
         return QTest::qWaitFor([&] {
-            const std::string focused = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
-            return QGuiApplication::focusWindow() == dialog.windowHandle() &&
-                   focused == dialog.windowTitle().toStdString() + "\n";
+            return QGuiApplication::focusWindow() == dialog.windowHandle() && focusedTitle() == dialog.windowTitle().toStdString();
         }, 10'000);
     }
     // Clicks `target` on the X server, as the user does: true once its window had the keyboard.
@@ -99,6 +138,20 @@ protected:
             [&] { return activated || QGuiApplication::focusWindow() == target.window()->windowHandle(); }, 10'000);
         QObject::disconnect(watch);
         return clicked;
+    }
+    // The Library shown with its Collect sheet, which has the keyboard.
+    QDialog* showCollect() {
+        window->show();
+        window->activateWindow();
+        window->showCollect();
+        QDialog* sheet = window->sheet();
+        return sheet && hasTheKeyboard(*sheet) ? sheet : nullptr;
+    }
+    // The pairing's alert, opening just after the user clicked `director`.
+    QPointer<QMessageBox> alertAfterClicking(DirectorStandIn& director) {
+        if (!QTest::qWaitForWindowActive(&director.window) || !click(director.stopAll)) return nullptr; // placed, then clicked
+        store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+        return window->errorAlert();
     }
     // Clicks the Library's Collect button behind `dialog`: true once the Library had the keyboard
     // and `dialog` has it again.
@@ -151,6 +204,75 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromAnotherWindowOfTheApplication)
     ASSERT_TRUE(alert && hasTheKeyboard(*alert));
     test::runToEnd({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+}
+
+// The user clicks the Director while the Collect sheet's pairing runs; its alert takes the keyboard
+// and Return closes it: the keyboard is in the window on top, the sheet, and a further Return
+// reaches nothing of the Director's.
+TEST_F(LibraryAlertOnDisplay, AfterItClosesTheKeyboardIsInTheWindowOnTop) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    QDialog* sheet = showCollect();
+    ASSERT_TRUE(sheet);
+    DirectorStandIn director;
+    QPointer<QMessageBox> alert = alertAfterClicking(director);
+    ASSERT_TRUE(alert);
+    ASSERT_TRUE(hasTheKeyboard(*alert)); // the window manager hands it over, the Director being its relative
+    test::runToEnd({"xdotool", "key", "Return"});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+    EXPECT_TRUE(hasTheKeyboard(*sheet)) << focusedTitle();
+    EXPECT_EQ(stackedTitles().back(), sheet->windowTitle().toStdString());
+    settle();
+    const int presses = director.presses;
+    test::runToEnd({"xdotool", "key", "Return"});
+    settle();
+    EXPECT_EQ(director.presses, presses);
+}
+
+// An alert that opens while the user works in another window asks for attention as it appears and
+// stands above its own window; it stops asking once it has the keyboard, which a click on its window
+// gives it where the window manager kept the keyboard in the other window.
+TEST_F(LibraryAlertOnDisplay, OpenedWhileTheUserWorksElsewhereItAsksForAttention) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    QDialog* sheet = showCollect();
+    ASSERT_TRUE(sheet);
+    DirectorStandIn director;
+    QPointer<QMessageBox> alert = alertAfterClicking(director);
+    ASSERT_TRUE(alert);
+    EXPECT_TRUE(urgent(*alert)) << "no urgency hint as it appeared";
+    const std::string title = alert->windowTitle().toStdString();
+    std::vector<std::string> stack;
+    const auto at = [&](const std::string& name) { return std::find(stack.begin(), stack.end(), name) - stack.begin(); };
+    EXPECT_TRUE(QTest::qWaitFor([&] {
+        stack = stackedTitles();
+        return at(title) < std::ptrdiff_t(stack.size()) && at(title) > at("Kestova Library");
+    }, 10'000));
+    if (focusedTitle() != title) click(*window->findChild<QPushButton*>(QStringLiteral("collect")));
+    EXPECT_TRUE(hasTheKeyboard(*alert));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !urgent(*alert); }, 10'000));
+    test::runToEnd({"xdotool", "key", "Return"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
+    sheet->close();
+}
+
+// A dialog over the Library and another over the Director, opened later: a click on the Library
+// gives the keyboard to the Library's sheet, activating the Director to its dialog.
+TEST_F(LibraryAlertOnDisplay, TwoDialogsOverTwoWindowsEachTakeTheKeyboardForTheirOwn) {
+    if (!test::onVirtualDisplay()) GTEST_SKIP() << "runs only on its virtual display";
+    QDialog* sheet = showCollect();
+    ASSERT_TRUE(sheet);
+    DirectorStandIn director;
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&director.window));
+    auto* dialog = new QMessageBox(QMessageBox::Information, QStringLiteral("Director dialog"), QStringLiteral("Over the Director"),
+                                   QMessageBox::Ok, &director.window);
+    openWindowModal(*dialog);
+    ASSERT_TRUE(hasTheKeyboard(*dialog));
+    EXPECT_TRUE(clickTheLibraryBehind(*sheet)) << focusedTitle();
+    // The Library lies over it: the user activates it from the desktop's window list.
+    test::runToEnd({"xdotool", "windowactivate", std::to_string(director.window.winId())});
+    EXPECT_TRUE(hasTheKeyboard(*dialog)) << focusedTitle();
+    EXPECT_TRUE(clickTheLibraryBehind(*sheet)) << focusedTitle();
+    delete dialog;
+    sheet->close();
 }
 
 TEST(LibraryAlertsOnX, TakeTheKeyboardUnderAWindowManagerAt150Percent) {
