@@ -7,6 +7,7 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QDBusVariant>
+#include <QWidget>
 
 namespace velk::AtspiPropertyChange {
 
