@@ -173,7 +173,10 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
     test::DbusMock avahi({"org.freedesktop.Avahi", "/", "org.freedesktop.Avahi.Server"}, "org.freedesktop.Avahi",
                          "avahi-mock");
     if (!avahi.ready) GTEST_SKIP() << "dbus-daemon or python3-dbusmock is missing";
-    std::string resolve = "errors = {";
+    // The mock keeps the names resolved as a phone is (with its TXT and address), for WasResolved.
+    std::string resolve = "self.resolvedNames = getattr(self, 'resolvedNames', set())\n"
+                          "if not args[6]: self.resolvedNames.add(str(args[2]))\n"
+                          "errors = {";
     for (const auto& [name, errors] : row.lookUpErrors) resolve += "'" + name + "': '" + errors + "'.split(), ";
     // A call whose method has reply callbacks is answered only through them: that is how it stays silent.
     resolve += "}\nmethod = self.methods['org.freedesktop.Avahi.Server']['ResolveService'][3]\n"
@@ -192,7 +195,9 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
               "ret = dbus.ObjectPath('/Transfer' if args[2] == '_velk-transfer._tcp' else '/Legacy')\n"
               "if ret not in objects: self.AddObject(ret, 'org.freedesktop.Avahi.ServiceBrowser', {}, [])"},
              {"org.freedesktop.Avahi.Server", "ResolveService", "iisssiu", "iissssisqaayu",
-              QString::fromStdString(resolve)}}) {
+              QString::fromStdString(resolve)},
+             {"org.freedesktop.Avahi.Server", "WasResolved", "s", "b",
+              "ret = str(args[0]) in getattr(self, 'resolvedNames', set())"}}) {
         avahi.call(avahiMockCall("AddMethod", method));
     }
     const auto mockSays = [&](const char* path, const char* interface, const char* member, const char* signature,
@@ -228,6 +233,24 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
     mockSays("/", "org.freedesktop.Avahi.Server", "StateChanged", "is", {4, QString()}); // failure
     ASSERT_TRUE(loop.runUntil([&] { return !discovery.isBrowsingAvailable(); }, kFindTimeoutMs));
     mockSays("/", "org.freedesktop.Avahi.Server", "StateChanged", "is", {2, QString()}); // running
+    // A started browser object reports what it knows before it says AllForNow. The mock says its
+    // reports before the backend listens to the fresh object too, so they are said until the backend
+    // has resolved each new phone, and only then with AllForNow.
+    const auto newPhonesResolved = [&] {
+        for (const std::string& name : row.reported) {
+            if (std::find(row.before.begin(), row.before.end(), name) != row.before.end()) continue;
+            QDBusMessage asked = QDBusMessage::createMethodCall("org.freedesktop.Avahi", "/",
+                                                                "org.freedesktop.Avahi.Server", "WasResolved");
+            asked.setArguments({QString::fromStdString(name)});
+            const QDBusMessage reply = avahi.call(asked);
+            if (reply.arguments().isEmpty() || !reply.arguments().front().toBool()) return false;
+        }
+        return true;
+    };
+    ASSERT_TRUE(loop.runUntil([&] {
+        browserReports(row.reported, false);
+        return newPhonesResolved();
+    }, kFindTimeoutMs));
     EXPECT_TRUE(listedBecomes(row.reported, row.isAllForNow, row.expected));
 }
 
