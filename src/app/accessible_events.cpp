@@ -9,6 +9,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCoreApplication>
+#include <QHash>
 #include <QList>
 #include <QListView>
 #include <QPair>
@@ -186,7 +187,42 @@ bool keepWhatAHeldKeyChanges(Passing& passing) {
 
 // 6. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
 // each change would be told; each object's name and description are told once it is done, as they
-// are then.
+// are then, and not when they are what was last told of them (Qt tells every name or description
+// set, also the one the object had).
+class TextsTold {
+public:
+    static QString textOf(QObject* object, QAccessible::Event type) {
+        QAccessibleInterface* named = QAccessible::queryAccessibleInterface(object);
+        if (!named) return {};
+        return named->text(type == QAccessible::NameChanged ? QAccessible::Name : QAccessible::Description);
+    }
+    bool toldAlready(QObject* object, QAccessible::Event type) const {
+        const auto told = m_told.constFind({object, type});
+        return told != m_told.cend() && told->object == object && told->text == textOf(object, type);
+    }
+    void told(const QAccessibleEvent& event) {
+        const QAccessible::Event type = event.type();
+        if ((type != QAccessible::NameChanged && type != QAccessible::DescriptionChanged) || event.child() >= 0 || !event.object())
+            return;
+        if (m_told.size() >= 2 * m_keptWhenPruned) prune();
+        m_told.insert({event.object(), type}, {event.object(), textOf(event.object(), type)});
+    }
+
+private:
+    // Objects gone are forgotten as the list grows.
+    void prune() {
+        m_told.removeIf([](const auto& told) { return !told.value().object; });
+        m_keptWhenPruned = std::max<qsizetype>(m_told.size(), 64);
+    }
+    struct Told {
+        QPointer<QObject> object;
+        QString text;
+    };
+    QHash<QPair<const QObject*, QAccessible::Event>, Told> m_told;
+    qsizetype m_keptWhenPruned = 64;
+};
+TextsTold textsTold;
+
 class TextsOfThisTurn {
 public:
     bool telling() const { return m_telling; }
@@ -314,7 +350,7 @@ void runFrom(Step first, QAccessibleEvent* event) {
 void TextsOfThisTurn::tell() {
     const QScopedValueRollback telling(m_telling, true);
     for (const auto& [object, type] : std::exchange(m_kept, {})) {
-        if (!object) continue;
+        if (!object || textsTold.toldAlready(object.data(), type)) continue;
         QAccessibleEvent text(object.data(), type);
         runFrom(nameListRowsByTheirPlace, &text);
     }
@@ -353,6 +389,7 @@ void HeldKeyNews::tell() {
 }
 
 void toThePlatform(QAccessibleEvent* event) {
+    textsTold.told(*event);
     if (handledAfter) return handledAfter(event);
     // Qt hands an event to the platform only while no handler is installed. A table's model change
     // has already been applied to the table's accessible object, which a second pass would apply

@@ -14,7 +14,8 @@
 //   5. keepWhatAHeldKeyChanges: a held key's selections, scroll bar values, names and descriptions
 //      wait until it stops repeating (app/held_key_news.hpp).
 //   6. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
-//      a page filled) are told once each when it is done, as they are then.
+//      a page filled) are told once each when it is done, as they are then, and not at all when
+//      they are what was last told of them.
 //   7. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
 //      its place among the list's children instead, or is dropped when the row is not one.
 //   8. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed

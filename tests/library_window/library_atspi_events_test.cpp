@@ -51,10 +51,11 @@ struct LongList {
     const char* name;
     VELKLibrary (*library)();
     QListView* (*list)(LibraryWindow&);
+    int textsARowChanges; // shown names of the row (the take's twice; a project's three times more)
 };
 const LongList longLists[] = {
-    {"takes", threeHundredTakes, [](LibraryWindow& window) -> QListView* { return window.takeList()->list(); }},
-    {"projects", threeHundredProjects, [](LibraryWindow& window) { return window.projectList(); }},
+    {"takes", threeHundredTakes, [](LibraryWindow& window) -> QListView* { return window.takeList()->list(); }, 2},
+    {"projects", threeHundredProjects, [](LibraryWindow& window) { return window.projectList(); }, 5},
 };
 
 // The cases run in a screen reader's session, with the counter listening on its accessibility bus.
@@ -117,6 +118,8 @@ TEST_F(LibraryAtspiEvents, OneDownTellsTheRowsChangeNotTheDashboardsWidgets) {
         EXPECT_EQ(warnings, 0) << long_.name;
         // The row's focus and selection, and the few texts of the dashboard that name the take.
         EXPECT_LE(total(*told), 24) << long_.name << ": " << *told;
+        // Each text the row changes, once; none set again to what it was (the camera buttons' descriptions).
+        EXPECT_LE(test::counted(*told, "PropertyChange:accessible-"), long_.textsARowChanges) << long_.name << ": " << *told;
         ofTheLists[&long_ - longLists] = test::counted(*told, "StateChanged:focused") +
                                          test::counted(*told, "StateChanged:selected") + test::counted(*told, "ChildrenChanged");
         std::cout << long_.name << ", one Down: " << *told << std::endl;
