@@ -42,7 +42,8 @@ std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event
 // told as the popup closes would be read with the box's former value. So in the turn of the event
 // loop in which the popup closes, the box's focus is held back (the items of its list report none),
 // and told at the end of that turn, after the new value: a screen reader speaks the box's name and
-// value, and its "Where am I" names the box. Told of every event before the others; true for an
+// value, and its "Where am I" names the box. The popup closes as its list hides or as the box takes
+// the focus back from it, whichever Qt tells first. Told of every focus and hide event; true for an
 // event held back.
 bool heldUntilThePopupHasClosed(const QAccessibleEvent& event);
 
