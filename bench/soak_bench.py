@@ -51,6 +51,17 @@ ORCA_RENAMED = ("import sys; path = %r; sys.argv[0] = path; "
                 "exec(compile(code, path, 'exec'), {'__name__': '__main__'})" % ORCA)  # the bridge gives up on a reader's answer well within this
 
 
+def orca_interpreter():
+    """The Python that Orca's own first line names: its modules (pyatspi) are installed for that one,
+    not necessarily for the Python running this script (a pyenv shim, say)."""
+    try:
+        with open(ORCA) as script:
+            first = script.readline()
+    except OSError:
+        return sys.executable
+    return first[2:].split()[0] if first.startswith("#!") and first[2:].split() else sys.executable
+
+
 def log(text):
     print("soak: " + text, file=sys.stderr, flush=True)
 
@@ -279,7 +290,7 @@ class Soak:
         # Orca ends at its start when another Orca of the same user runs anywhere on the machine, and
         # with --replace it kills them all: this one runs in a process namespace of its own, under
         # another process name, so it neither meets nor is met by any other.
-        orca = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", "--mount-proc", sys.executable, "-c",
+        orca = subprocess.Popen(["unshare", "--pid", "--fork", "--kill-child", "--mount-proc", orca_interpreter(), "-c",
                                  ORCA_RENAMED, "--disable", "speech", "--disable", "braille", "--user-prefs", prefs],
                                 env=self.env, stdout=subprocess.DEVNULL,
                                 stderr=open(os.path.join(self.out, "orca.err"), "w"))
