@@ -312,7 +312,8 @@ bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
     if (event->type() != QAccessible::Focus || event->child() >= 0 || !event->object()) return true;
     QAccessibleInterface* named = event->accessibleInterface();
     const QAccessible::Role role = named->role();
-    if (role != QAccessible::List && role != QAccessible::Table && role != QAccessible::PageTabList) return true;
+    if (role != QAccessible::List && role != QAccessible::Table && role != QAccessible::PopupMenu && role != QAccessible::PageTabList)
+        return true;
     QAccessibleInterface* item = named->focusChild();
     const AccessibleRows* list = rowsOf(named);
     if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {

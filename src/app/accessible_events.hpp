@@ -10,7 +10,7 @@
 //      popup closes, the box's focus is held back and told at its end, after the new value, so a
 //      choice made in the popup is spoken with the box's name (app/accessible_values.hpp).
 //   4. alsoTellAComboChoiceAsItsFocus: a focused combo box's new choice is told, after its value
-//      change, as the focus of its item (app/accessible_values.hpp).
+//      change, as the focus of its item, a menu item of the box (app/accessible_values.hpp).
 //   5. keepWhatAHeldKeyChanges: a held key's selections, scroll bar values, names and descriptions
 //      wait until it stops repeating (app/held_key_news.hpp).
 //   6. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
@@ -25,8 +25,8 @@
 //      active window (Qt also tells of a new current row of a list without it).
 //  11. keepTheRowsFocusWhileAKeyRepeats: a held key's row is told where the key stops; a focus told
 //      at once first tells what the held key changed.
-//  12. tellAListsFocusAsItsCurrentRow: a list (also one read as a table) or tab bar taking the
-//      focus tells its current row or tab as the focus.
+//  12. tellAListsFocusAsItsCurrentRow: a list (also one read as a table, or a combo box's menu of
+//      choices) or tab bar taking the focus tells its current row or tab as the focus.
 // Then to the platform, where Qt 6.4's bridge has its workarounds (app/qt_bridge_workarounds.hpp).
 
 #include <QAccessible>

@@ -19,19 +19,18 @@ QString asShown(const QLineEdit& field, const QString& text) {
     return maskedText(text, field.echoMode(), maskCharacter(field));
 }
 
-// The combo box whose list of choices `view` is (the list sits in the combo box's popup frame).
-QComboBox* comboBoxOf(const QAbstractItemView& view) {
-    const QWidget* frame = view.parentWidget();
-    auto* combo = frame ? qobject_cast<QComboBox*>(frame->parentWidget()) : nullptr;
-    return combo && combo->view() == &view ? combo : nullptr;
-}
-
 // The combo box whose popup closed in this turn of the event loop, if any.
 QPointer<QComboBox> popupJustClosed;
 // The combo box whose popup's list was told as the focus last, if any.
 QPointer<QComboBox> popupFocused;
 
 } // namespace
+
+QComboBox* comboBoxOf(const QAbstractItemView& view) {
+    const QWidget* frame = view.parentWidget();
+    auto* combo = frame ? qobject_cast<QComboBox*>(frame->parentWidget()) : nullptr;
+    return combo && combo->view() == &view ? combo : nullptr;
+}
 
 QChar maskCharacter(const QLineEdit& field) {
     return QChar(field.style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, &field));

@@ -9,17 +9,23 @@
 //     of its current item: Orca speaks a collapsed combo box's choice only when the choice itself
 //     is told as its focus, having no other way to learn it through Qt 6.4's bridge (which offers
 //     no Selection, and a name change of a combo box Orca ignores); a choice made in its popup is
-//     told as the box's focus, once the popup has closed.
+//     told as the box's focus, once the popup has closed. The item is a menu item of the box's
+//     menu of choices (app/accessible_widgets), as Orca knows a combo box's choices from other
+//     toolkits: it speaks the choice alone, and its "Where am I" then names the box.
 
 #include <memory>
 
 class QAbstractItemView;
 class QAccessibleEvent;
 class QChar;
+class QComboBox;
 class QLineEdit;
 class QModelIndex;
 
 namespace velk::Accessibility {
+
+// The combo box whose list of choices `view` is (the list sits in the combo box's popup frame), if any.
+QComboBox* comboBoxOf(const QAbstractItemView& view);
 
 // The character a field that hides what is typed shows for each one.
 QChar maskCharacter(const QLineEdit& field);

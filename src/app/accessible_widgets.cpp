@@ -352,6 +352,22 @@ private:
 
 bool isReadAsTable(const QListView* view) { return view && view->property(readAsTableProperty).toBool(); }
 
+// The roles of a list view and of its rows: a table of cells when it is read as a table; a combo
+// box's list of choices a menu of menu items, as Orca knows a combo box's choices from other
+// toolkits, so that a choice told as the focus of its item (app/accessible_values.hpp) is spoken
+// alone and Orca's "Where am I" on it names the box (for a list item it names none: it takes a list
+// item's label only from a "labelled by" relation, and then speaks that label in place of the
+// choice); otherwise a list of list items.
+struct ListRoles {
+    QAccessible::Role list;
+    QAccessible::Role row;
+};
+ListRoles rolesOf(const QListView& view) {
+    if (isReadAsTable(&view)) return {QAccessible::Table, QAccessible::Cell};
+    if (comboBoxOf(view)) return {QAccessible::PopupMenu, QAccessible::MenuItem};
+    return {QAccessible::List, QAccessible::ListItem};
+}
+
 // Whether a row of a list view is chosen: in a list that selects nothing, its current row (as the
 // current tab of a tab bar), so that a tool finds the row the keyboard is on among the selected rows.
 bool chosenRow(const QListView& view, const QModelIndex& index) {
@@ -372,7 +388,7 @@ public:
         return nullptr;
     }
     QObject* object() const override { return nullptr; }
-    QAccessible::Role role() const override { return isReadAsTable(m_view) ? QAccessible::Cell : QAccessible::ListItem; }
+    QAccessible::Role role() const override { return m_view ? rolesOf(*m_view).row : QAccessible::ListItem; }
     bool isValid() const override {
         QAccessibleInterface* list = parent();
         return list && list->isValid() && m_index.isValid() && m_view->model() == m_index.model();
@@ -469,7 +485,7 @@ constexpr int rowsCountedForPosition = 100;
 class ListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface, public AccessibleRows {
 public:
     explicit ListAccessible(QWidget* view) : QAccessibleWidget(view, QAccessible::List) {}
-    QAccessible::Role role() const override { return isReadAsTable(this->view()) ? QAccessible::Table : QAccessible::List; }
+    QAccessible::Role role() const override { return rolesOf(*view()).list; }
 
     void* interface_cast(QAccessible::InterfaceType type) override {
         if (type == QAccessible::TableInterface) return static_cast<QAccessibleTableInterface*>(this);
@@ -596,9 +612,7 @@ public:
 
     QAccessibleInterface* parent() const override {
         // A combo box's list sits in a private popup frame: its parent is the combo box.
-        QWidget* up = view()->parentWidget();
-        if (up && up->parentWidget() && qobject_cast<QComboBox*>(up->parentWidget()))
-            return QAccessible::queryAccessibleInterface(up->parentWidget());
+        if (QComboBox* combo = comboBoxOf(*view())) return QAccessible::queryAccessibleInterface(combo);
         return QAccessibleWidget::parent();
     }
 

@@ -102,10 +102,13 @@ TEST_F(AccessibilityTest, ComboBoxIsNamedByItsLabelAndTellsItsChoiceOnceAsItsVal
     combo->setAccessibleDescription(QStringLiteral("How previews travel"));
     EXPECT_EQ(iface->text(QAccessible::Name), "Policy");
     EXPECT_EQ(iface->text(QAccessible::Description), "How previews travel");
-    // The list of choices is its child, and knows the combo box as its parent.
+    // The list of choices is its child, a menu of menu items (as Orca knows a combo box's choices),
+    // and knows the combo box as its parent.
     QAccessibleInterface* list = iface->child(0);
     ASSERT_TRUE(list);
     EXPECT_EQ(list->parent(), iface);
+    EXPECT_EQ(list->role(), QAccessible::PopupMenu);
+    EXPECT_EQ(list->child(1)->role(), QAccessible::MenuItem);
     EXPECT_EQ(list->child(1)->text(QAccessible::Name), "Open (no password)");
 }
 

@@ -177,7 +177,8 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
 }
 
 // A combo box changed by a key tells its new choice as the focus of that choice, which Orca
-// speaks (a name change of a combo box it ignores, and Qt's selection change it cannot read).
+// speaks (a name change of a combo box it ignores, and Qt's selection change it cannot read): a menu
+// item of the box, which Orca speaks alone and whose "Where am I" names the box.
 TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
     WindowRig rig(fourCameras());
     showActive(*rig.window);
@@ -187,7 +188,7 @@ TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
     ASSERT_TRUE(onBus->told()) << "the box took the focus";
     QTest::keyClick(duration, Qt::Key_Down);
     ASSERT_TRUE(waitUntil([&] { return duration->currentText() == "1.5 s"; }));
-    EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused 1.5 s"});
+    EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused menu item 1.5 s"});
 }
 
 // A choice made in a combo box's popup (Alt+Down, Down, Return) is told by the box taking the focus
@@ -213,7 +214,7 @@ TEST_F(DirectorAtspiEvents, AChoiceInAPopupTellsTheNewChoiceAlone) {
         QTest::keyClick(box->view(), Qt::Key_Return);
         ASSERT_TRUE(waitUntil([&] { return !box->view()->isVisible() && box->currentText().toStdString() == chosen; }));
         ASSERT_TRUE(waitUntil([&] { return box->window()->isActiveWindow(); }));
-        EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused " + box->accessibleName().toStdString()}) << chosen;
+        EXPECT_EQ(onBus->told(), std::vector<std::string>{"focused combo box " + box->accessibleName().toStdString()}) << chosen;
     }
 }
 

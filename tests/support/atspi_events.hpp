@@ -85,8 +85,9 @@ public:
     }
 
     // What the application told since the previous call, as the counter's "told" list: every text
-    // inserted or removed ("insert TEXT", "delete TEXT") and the name of every object that took the
-    // focus ("focused NAME"). None when the counter did not answer.
+    // inserted or removed ("insert TEXT", "delete TEXT") and the role and name of every object that
+    // took the focus ("focused ROLE NAME", the role as AT-SPI names it). None when the counter did not
+    // answer.
     std::optional<std::vector<std::string>> told() {
         if (!count()) return std::nullopt;
         m_counter.writeLine("told");
@@ -101,8 +102,11 @@ public:
                 told.push_back(text.toStdString());
                 continue;
             }
-            QAccessibleInterface* focused = QAccessible::accessibleInterface(text.section(u'/', -1).toUInt());
-            told.push_back("focused " + (focused ? focused->text(QAccessible::Name).toStdString() : std::string()));
+            // "focused PATH ROLE"
+            const QString path = text.section(u' ', 1, 1);
+            QAccessibleInterface* focused = QAccessible::accessibleInterface(path.section(u'/', -1).toUInt());
+            told.push_back("focused " + text.section(u' ', 2).toStdString() + " " +
+                           (focused ? focused->text(QAccessible::Name).toStdString() : std::string()));
         }
         return told;
     }
