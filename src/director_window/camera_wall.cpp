@@ -240,9 +240,8 @@ void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const Q
             if (m_observer) m_observer(m_cameraID, m_image.cacheKey());
         } else {
             const QString status = QString::fromStdString(m_state.placeholderText);
-            const std::vector<std::pair<QString, QFont>> lines{{status, statusFont(status, picture)}};
-            const QRectF area = statusArea(picture);
-            drawCentredColumn(painter, area, "video.slash", statusSymbolSize(area, linesHeight(lines)), lines, secondary);
+            drawCentredColumn(painter, statusArea(picture), "video.slash", statusSymbol().width(),
+                              {{status, statusFont(status, picture)}}, secondary);
         }
         paintLabelStrip(painter, picture);
     }
