@@ -1,6 +1,9 @@
 #include "director_window/camera_wall.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include <QContextMenuEvent>
 #include <QKeyEvent>
@@ -48,14 +51,27 @@ QFont shrunkToFit(QFont font, const QString& text, double width, double minimumS
     return font;
 }
 
-// A centred column of a symbol and text lines, as the placeholders and slot cells show them.
+// The height of a column's text lines, each after a gap.
+double linesHeight(const std::vector<std::pair<QString, QFont>>& lines) {
+    double height = 0;
+    for (const auto& [text, font] : lines) height += 5 + QFontMetricsF(font).height();
+    return height;
+}
+
+// Where a centred column of a symbol of `symbolSize` (none at 0) and lines `linesHeight` high puts
+// its symbol in `area`.
+QRectF columnSymbol(const QRectF& area, double symbolSize, double linesHeight) {
+    const double top = area.center().y() - (symbolSize + linesHeight) / 2;
+    return QRectF(area.center().x() - symbolSize / 2, top, symbolSize, symbolSize);
+}
+
+// A centred column of a symbol and text lines, as the placeholders and slot cells show them; a
+// symbol of size 0 is left out.
 void drawCentredColumn(QPainter& painter, const QRectF& area, const char* symbol, double symbolSize,
                        const std::vector<std::pair<QString, QFont>>& lines, const QColor& color) {
-    double height = symbolSize;
-    for (const auto& [text, font] : lines) height += 5 + QFontMetricsF(font).height();
-    double y = area.center().y() - height / 2;
-    drawSymbol(painter, symbol, QRectF(area.center().x() - symbolSize / 2, y, symbolSize, symbolSize), color);
-    y += symbolSize;
+    const QRectF symbolRect = columnSymbol(area, symbolSize, linesHeight(lines));
+    if (symbolSize > 0) drawSymbol(painter, symbol, symbolRect, color);
+    double y = symbolRect.bottom();
     painter.setPen(color);
     for (const auto& [text, font] : lines) {
         y += 5;
@@ -65,6 +81,37 @@ void drawCentredColumn(QPainter& painter, const QRectF& area, const char* symbol
         painter.drawText(QRectF(area.left(), y, area.width(), metrics.height()), Qt::AlignCenter, shown);
         y += metrics.height();
     }
+}
+
+// A live tile's picture: all of it but the meter row.
+QRectF tilePicture(const QRectF& bounds) {
+    return QRectF(bounds.left(), bounds.top(), bounds.width(), std::max(0.0, bounds.height() - kBottomRowHeight));
+}
+
+QFont tileNameFont() { return Studio::font(Studio::TextStyle::caption, true); }
+
+// The label strip along the top edge of a live tile's picture.
+QRectF labelStripIn(const QRectF& picture) {
+    return QRectF(picture.left() + 6, picture.top() + 6, picture.width() - 12, QFontMetricsF(tileNameFont()).height() + 14);
+}
+
+// The status line of a live tile without a frame: one line, shrinking to 0.6 of its size before
+// it is cut.
+QFont statusFont(const QString& status, const QRectF& picture) {
+    return shrunkToFit(Studio::font(Studio::TextStyle::caption2), status, picture.width() - 8, 0.6);
+}
+
+// Where a live tile without a frame centres its status: the picture below its label strip, which
+// never covers the symbol. The symbol is made smaller where the room is short, and left out where
+// less than half of it would fit.
+QRectF statusArea(const QRectF& picture) {
+    const double top = labelStripIn(picture).bottom();
+    return QRectF(picture.left(), top, picture.width(), std::max(0.0, picture.bottom() - top));
+}
+double statusSymbolSize(const QRectF& area, double linesHeight) {
+    constexpr double full = 22;
+    const double room = std::min(full, area.height() - linesHeight - 4);
+    return room >= full / 2 ? room : 0;
 }
 
 QColor tileColor(StudioColor color, const QPalette& palette) { return Studio::color(color, palette); }
@@ -143,6 +190,16 @@ void CameraWallCell::showLive(const std::string& cameraID, const std::string& na
     else update();
 }
 
+QRectF CameraWallCell::labelStrip() const { return labelStripIn(tilePicture(QRectF(rect()))); }
+
+QRectF CameraWallCell::statusSymbol() const {
+    const QRectF picture = tilePicture(QRectF(rect()));
+    const QString status = QString::fromStdString(m_state.placeholderText);
+    const double lines = linesHeight({{status, statusFont(status, picture)}});
+    const QRectF area = statusArea(picture);
+    return columnSymbol(area, statusSymbolSize(area, lines), lines);
+}
+
 void CameraWallCell::paintEvent(QPaintEvent* event) {
     ++m_paintCount;
     m_paintedPicture = event->rect().top() < height() - kBottomRowHeight;
@@ -153,7 +210,7 @@ void CameraWallCell::paintEvent(QPaintEvent* event) {
     shape.addRoundedRect(bounds.adjusted(0.5, 0.5, -0.5, -0.5), 10, 10);
     painter.setClipPath(shape);
     painter.fillPath(shape, QColor(0, 0, 0, m_kind == WallCellKind::live ? 46 : 31));
-    const QRectF picture(bounds.left(), bounds.top(), bounds.width(), std::max(0.0, bounds.height() - kBottomRowHeight));
+    const QRectF picture = tilePicture(bounds);
     const QRectF bottom(bounds.left() + 6, picture.bottom(), bounds.width() - 12, kBottomRowHeight);
     if (m_kind == WallCellKind::live) paintLive(painter, picture, bottom);
     else paintSlot(painter, picture, bottom);
@@ -182,11 +239,9 @@ void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const Q
             drawCameraFrame(painter, picture, m_image, m_rotation);
             if (m_observer) m_observer(m_cameraID, m_image.cacheKey());
         } else {
-            // The status line stays on one line, shrinking to 0.6 of its size before it is cut.
             const QString status = QString::fromStdString(m_state.placeholderText);
-            drawCentredColumn(painter, picture, "video.slash", 22,
-                              {{status, shrunkToFit(Studio::font(Studio::TextStyle::caption2), status, picture.width() - 8, 0.6)}},
-                              secondary);
+            drawCentredColumn(painter, statusArea(picture), "video.slash", statusSymbol().width(),
+                              {{status, statusFont(status, picture)}}, secondary);
         }
         paintLabelStrip(painter, picture);
     }
@@ -196,11 +251,10 @@ void CameraWallCell::paintLive(QPainter& painter, const QRectF& picture, const Q
 void CameraWallCell::paintLabelStrip(QPainter& painter, const QRectF& picture) {
     const QPalette& pal = palette();
 
-    // The label strip along the top edge.
-    const QFont nameFont = Studio::font(Studio::TextStyle::caption, true);
+    const QFont nameFont = tileNameFont();
     const QFont stripFont = Studio::font(Studio::TextStyle::caption2, true);
     const QFontMetricsF nameMetrics(nameFont);
-    const QRectF strip(picture.left() + 6, picture.top() + 6, picture.width() - 12, nameMetrics.height() + 14);
+    const QRectF strip = labelStripIn(picture);
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(40, 40, 44, 170));
     painter.drawRoundedRect(strip, 7, 7);

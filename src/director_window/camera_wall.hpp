@@ -13,6 +13,7 @@
 #include <string>
 
 #include <QImage>
+#include <QRectF>
 #include <QWidget>
 
 #include "director_window/director_presenters.hpp"
@@ -44,6 +45,10 @@ public:
     int number() const { return m_number; }
     const std::string& cameraID() const { return m_cameraID; }
     const TileState& tileState() const { return m_state; }
+    // A live tile's label strip along the top of its picture, and the symbol it shows below the
+    // strip while it has no frame (empty where there is no room for it).
+    QRectF labelStrip() const;
+    QRectF statusSymbol() const;
     // How many times the cell has been painted; the benchmark and tests read it.
     std::uint64_t paintCount() const { return m_paintCount; }
     void setFramePaintObserver(FramePaintObserver observer) { m_observer = std::move(observer); }

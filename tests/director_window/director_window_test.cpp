@@ -168,6 +168,23 @@ TEST(DirectorWindowWall, RecordingBadgeIsNamedForAssistiveTools) {
     EXPECT_EQ(rig.window->wall()->cell(1)->accessibleDescription(), "Connecting\u2026");
 }
 
+// A tile waiting for its first frame shows its symbol below the strip with its name, at the
+// window's smallest size (the tiles' height at 1280x720, at 150 % too) and at its default size.
+TEST(DirectorWindowWall, AWaitingTilesSymbolLiesBelowItsNameStrip) {
+    app();
+    WindowRig rig(fourCameras());
+    showActive(*rig.window);
+    for (const QSize size : {QSize(400, 300), QSize(1320, 820)}) {
+        rig.window->resize(size);
+        QTest::qWait(20);
+        const CameraWallCell& tile = *rig.window->wall()->cell(1);
+        ASSERT_EQ(tile.tileState().placeholderText, "Connecting\u2026");
+        const QRectF symbol = tile.statusSymbol();
+        EXPECT_FALSE(symbol.isEmpty()) << tile.height();
+        EXPECT_GE(symbol.top(), tile.labelStrip().bottom()) << tile.height();
+    }
+}
+
 TEST(DirectorWindowWall, OnlyTheTileWhoseFrameChangedRepaints) {
     app();
     WindowRig rig(fourCameras());

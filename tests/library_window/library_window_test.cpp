@@ -343,6 +343,10 @@ TEST_F(LibraryWindowTest, EveryControlStandsOutFromWhatItIsDrawnOn) {
              window->sheet()->findChild<QPushButton*>(QStringLiteral("card"))->click();
              return window->sheet();
          }, 3},
+        {"Wi-Fi QR sheet, Join from QR", [&]() -> QWidget* {
+             wifi.show();
+             return &wifi;
+         }, 0},
         {"Wi-Fi QR sheet, Show QR", [&]() -> QWidget* {
              wifi.show();
              wifi.findChild<QTabWidget*>()->setCurrentIndex(1);
@@ -353,6 +357,7 @@ TEST_F(LibraryWindowTest, EveryControlStandsOutFromWhatItIsDrawnOn) {
         QWidget* shown = row.open();
         settle();
         test::expectControlsStandOut(*shown, row.where, row.controls);
+        test::expectTextStandsOut(*shown, row.where);
         if (shown != window.get()) shown->close();
         settle();
     }

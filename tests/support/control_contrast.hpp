@@ -1,6 +1,7 @@
 #pragma once
 // Whether a check box, radio button or text field can be seen where it stands: the contrast ratio
-// (WCAG relative luminance) between its frame, or its indicator's, and the pixels just outside it.
+// (WCAG relative luminance) between its frame, or its indicator's, and the pixels just outside it;
+// and whether a label's text can be read on what it is drawn on.
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,7 @@
 
 #include <QCheckBox>
 #include <QIcon>
+#include <QLabel>
 #include <QImage>
 #include <QPainter>
 #include <QLineEdit>
@@ -112,6 +114,25 @@ inline void expectControlsStandOut(QWidget& window, const std::string& where, st
                 << where << " at scale " << scale << ": " << control->metaObject()->className() << " \""
                 << (button ? button->text() : control->objectName()).toStdString() << "\"";
         }
+    }
+}
+
+// Every label of `window` that shows text reads on what it is drawn on: its text colour, laid over
+// the pixel at the label's corner as its opacity says, against that pixel, at least 4.5 (WCAG's
+// level for body text).
+inline void expectTextStandsOut(QWidget& window, const std::string& where) {
+    QImage drawn(window.size(), QImage::Format_ARGB32_Premultiplied);
+    drawn.fill(Qt::transparent);
+    window.render(&drawn);
+    for (QLabel* label : window.findChildren<QLabel*>()) {
+        if (label->text().isEmpty() || !label->isVisibleTo(&window)) continue;
+        const QColor ground = drawn.pixelColor(label->mapTo(&window, QPoint(0, 0)));
+        const QColor ink = label->palette().color(label->foregroundRole());
+        const double alpha = ink.alphaF();
+        const QColor seen = QColor::fromRgbF(float(ink.redF() * alpha + ground.redF() * (1 - alpha)),
+                                             float(ink.greenF() * alpha + ground.greenF() * (1 - alpha)),
+                                             float(ink.blueF() * alpha + ground.blueF() * (1 - alpha)));
+        EXPECT_GE(contrastRatio(seen, ground), 4.5) << where << ": \"" << label->text().toStdString() << "\"";
     }
 }
 

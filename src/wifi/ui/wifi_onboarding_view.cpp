@@ -55,7 +55,9 @@ QLabel* secondaryLabel(const QString& value, qreal pointScale = 0.9) {
     label->setFont(font);
     QPalette palette = label->palette();
     QColor secondary = palette.color(QPalette::WindowText);
-    secondary.setAlpha(150);
+    // Most of it sits on the tabs' pane, which the style draws lighter than the window: at this
+    // opacity it still reads there (4.5:1).
+    secondary.setAlphaF(0.72f);
     palette.setColor(QPalette::WindowText, secondary);
     label->setPalette(palette);
     return label;
