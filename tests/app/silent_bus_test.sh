@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The application against a system bus that does not answer, on a virtual X display, in a network
 # namespace of its own (nothing it sends leaves it). For each setup, no bus at all, a bus that takes
-# connections and never answers, and a bus that lets the first N connections through and then falls
-# silent: the Director window maps within a few seconds, Ctrl+Q ends the process with status 0
-# within two seconds, and a second start opens its window too.
+# connections and never answers, a bus that lets the first N connections through and then falls
+# silent, and a session bus or a screen reader's accessibility bus that never answers (with Qt's
+# accessibility bridge on): the Director window maps within a few seconds, Ctrl+Q ends the process
+# with status 0 within two seconds, and a second start opens its window too.
 #
 #   silent_bus_test.sh APP [--report]
 # --report measures without failing (the seconds until the Director maps and until the process
@@ -24,7 +25,7 @@ skip() {
   exit 77
 }
 [ "$(id -u)" -eq 0 ] || skip "a network namespace of its own needs root"
-for tool in Xvfb xdotool unshare dbus-daemon /usr/bin/python3; do
+for tool in Xvfb xdotool xprop unshare dbus-daemon /usr/bin/python3; do
   command -v "$tool" >/dev/null || skip "$tool is missing (run scripts/setup)"
 done
 [ -x "$app" ] || skip "$app is not built"
@@ -61,8 +62,9 @@ for _ in $(seq 100); do [ -S "$work/session-bus" ] && break; sleep 0.05; done
 
 # One start of the application: maps its Director window, then quits by Ctrl+Q. Prints
 # "MAP QUIT STATUS" (seconds, or "-" when it did not happen).
-run_once() { # SETUP RUN
+run_once() { # SETUP RUN [VARIABLE=VALUE...]
   local name=$1 run=$2 started pid window map quit status
+  shift 2
   local folder="$work/$name"
   mkdir -p "$folder/home" "$folder/run"
   chmod 700 "$folder/run"
@@ -70,7 +72,7 @@ run_once() { # SETUP RUN
   unshare --net -- env HOME="$folder/home" XDG_DATA_HOME="$folder/home/data" \
     XDG_CONFIG_HOME="$folder/home/config" XDG_CACHE_HOME="$folder/home/cache" XDG_RUNTIME_DIR="$folder/run" \
     DBUS_SESSION_BUS_ADDRESS="unix:path=$work/session-bus" DBUS_SYSTEM_BUS_ADDRESS="unix:path=$work/system-bus" \
-    QT_QPA_PLATFORM=xcb "$app" >"$folder/app-$run.log" 2>&1 &
+    QT_QPA_PLATFORM=xcb "$@" "$app" >"$folder/app-$run.log" 2>&1 &
   pid=$!
   pids+=("$pid")
   # Looked for every 20 ms: xdotool's own --sync looks only twice a second.
@@ -110,10 +112,12 @@ run_once() { # SETUP RUN
   echo "$map $quit $status"
 }
 
-# SETUP ANSWERED: ANSWERED is "none" for no bus at all, else how many connections the bus lets
-# through before it falls silent (0: silent from the start).
+# SETUP ANSWERED [VARIABLE=VALUE...]: ANSWERED is "none" for no system bus at all, else how many
+# connections the bus lets through before it falls silent (0: silent from the start); the variables
+# are the application's own (another bus for it, say).
 check_setup() {
   local name=$1 answered=$2 bus="" run result map quit status
+  shift 2
   rm -f "$work/system-bus"
   if [ "$answered" != none ]; then
     /usr/bin/python3 "$source_dir/tests/support/fake_system_bus.py" "$work/system-bus" --answer "$answered" \
@@ -123,7 +127,7 @@ check_setup() {
     for _ in $(seq 100); do grep -q ready "$work/bus-$name.log" 2>/dev/null && break; sleep 0.05; done
   fi
   for run in 1 2; do
-    result=$(run_once "$name" "$run")
+    result=$(run_once "$name" "$run" "$@")
     read -r map quit status <<<"$result"
     echo "$name, start $run: Director mapped after ${map} s, ended ${quit} s after Ctrl+Q, status ${status}"
     [ "$report" = 1 ] && continue
@@ -141,6 +145,17 @@ check_setup no-bus none
 check_setup silent-bus 0
 check_setup silent-after-1 1
 check_setup silent-after-2 2
+# A session bus and an accessibility bus that never answer, beside a working system bus.
+/usr/bin/python3 "$source_dir/tests/support/fake_system_bus.py" "$work/silent-bus.socket" --answer 0 >"$work/silent-bus.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do grep -q ready "$work/silent-bus.log" 2>/dev/null && break; sleep 0.05; done
+# The accessibility bus's launcher, started on the working session bus by the starts above, leaves
+# its address on the root window, where Qt's bridge looks before it asks the session bus.
+xprop -root -remove AT_SPI_BUS
+check_setup silent-session-bus 1000 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/silent-bus.socket"
+check_setup silent-accessibility-bus 1000 AT_SPI_BUS_ADDRESS="unix:path=$work/silent-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "unix:path=$work/silent-bus.socket"
+check_setup silent-accessibility-bus-on-display 1000 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 [ "$failures" -eq 0 ] || exit 1
 echo "silent bus: passed"

@@ -9,6 +9,7 @@
 #include "app/first_paint_probe.hpp"
 #include "app/key_time_probe.hpp"
 #include "app/placeholder_window.hpp"
+#include "app/session_buses.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
 #include "app/theme.hpp"
@@ -21,6 +22,8 @@
 int main(int argc, char** argv) {
     // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
     velk::heap::mapLargeBlocksApart();
+    // Before Qt's accessibility bridge can meet a bus that never lets it in (app/session_buses).
+    velk::session_buses::keepQtOffSilentBuses();
     QApplication qtApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velk"));
     QCoreApplication::setApplicationName(QStringLiteral("kestova"));

@@ -1,0 +1,104 @@
+#include "app/session_buses.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include <systemd/sd-bus.h>
+#include <xcb/xcb.h>
+
+#include "base/system_bus.hpp"
+
+namespace velk::session_buses {
+
+namespace {
+
+std::string environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+// Opens a connection to `address`; `silent` tells a bus that took it and did not let it in within
+// `bound` from one that refused (which libdbus meets at once too).
+std::unique_ptr<system_bus::Connection> tryBus(const std::string& address, std::chrono::milliseconds bound,
+                                               bool& silent) {
+    const system_bus::Deadline deadline = std::chrono::steady_clock::now() + bound;
+    std::unique_ptr<system_bus::Connection> connection = system_bus::Connection::open(address, deadline);
+    silent = !connection && std::chrono::steady_clock::now() >= deadline;
+    return connection;
+}
+
+// The accessibility bus's address as the launcher on the session bus gives it; empty when no
+// launcher runs (it is not started for this) or it did not answer within `bound`.
+std::string launcherAddress(system_bus::Connection& session, std::chrono::milliseconds bound) {
+    system_bus::Message request = session.methodCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
+    if (!request || sd_bus_message_set_auto_start(request.get(), 0) < 0) return {};
+    system_bus::Message reply = session.call(request, std::chrono::steady_clock::now() + bound);
+    const char* address = nullptr;
+    if (!reply || sd_bus_message_read(reply.get(), "s", &address) <= 0 || !address) return {};
+    return address;
+}
+
+// The accessibility bus's address that the launcher leaves on the X display's root window; empty
+// when there is none (or no X display).
+std::string displayAddress() {
+    if (environment("DISPLAY").empty()) return {};
+    int screenNumber = 0;
+    xcb_connection_t* display = xcb_connect(nullptr, &screenNumber);
+    std::string address;
+    if (!xcb_connection_has_error(display)) {
+        constexpr const char* name = "AT_SPI_BUS";
+        xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(display, xcb_intern_atom(display, 1, std::strlen(name), name), nullptr);
+        xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(display));
+        for (int k = 0; k < screenNumber && screens.rem > 0; ++k) xcb_screen_next(&screens);
+        if (atom && atom->atom != XCB_ATOM_NONE && screens.rem > 0) {
+            xcb_get_property_reply_t* property = xcb_get_property_reply(
+                display, xcb_get_property(display, 0, screens.data->root, atom->atom, XCB_ATOM_STRING, 0, 1024),
+                nullptr);
+            if (property) {
+                address.assign(static_cast<const char*>(xcb_get_property_value(property)),
+                               static_cast<std::size_t>(xcb_get_property_value_length(property)));
+                std::free(property);
+            }
+        }
+        std::free(atom);
+    }
+    xcb_disconnect(display);
+    return address;
+}
+
+void keepFromQt(const char* variable) { ::setenv(variable, unusableAddress, 1); }
+
+} // namespace
+
+std::string sessionAddress() {
+    std::string address = environment("DBUS_SESSION_BUS_ADDRESS");
+    if (!address.empty()) return address;
+    const std::string runtime = environment("XDG_RUNTIME_DIR");
+    std::error_code error;
+    if (runtime.empty() || !std::filesystem::exists(runtime + "/bus", error)) return {};
+    return "unix:path=" + runtime + "/bus";
+}
+
+void keepQtOffSilentBuses(std::chrono::milliseconds bound) {
+    bool silent = false;
+    const std::string session = sessionAddress();
+    std::unique_ptr<system_bus::Connection> sessionBus;
+    if (!session.empty()) {
+        sessionBus = tryBus(session, bound, silent);
+        if (silent) keepFromQt("DBUS_SESSION_BUS_ADDRESS");
+    }
+    // Where Qt's bridge looks for the accessibility bus, in its order: the environment, the
+    // display's root window, the launcher on the session bus. Qt takes the environment first, so an
+    // unusable address set there keeps it from the others too.
+    std::string accessibility = environment("AT_SPI_BUS_ADDRESS");
+    if (accessibility.empty()) accessibility = displayAddress();
+    if (accessibility.empty() && sessionBus) accessibility = launcherAddress(*sessionBus, bound);
+    if (accessibility.empty()) return;
+    tryBus(accessibility, bound, silent);
+    if (silent) keepFromQt("AT_SPI_BUS_ADDRESS");
+}
+
+} // namespace velk::session_buses
