@@ -399,7 +399,11 @@ EditsInspector::EditsInspector(DirectorWindow& window, QWidget* parent) : QWidge
 }
 
 void EditsInspector::refresh() {
-    auto rows = DirectorPresenters::editRows(m_window.workspace().timeline, m_window.cameras(), m_window.now());
+    const LiveEditTimeline& timeline = m_window.workspace().timeline;
+    DirectorPresenters::EditRowsSource source = DirectorPresenters::editRowsSource(timeline, m_window.cameras(), m_window.now());
+    if (source == m_rowsMadeOf) return;
+    m_rowsMadeOf = std::move(source);
+    auto rows = DirectorPresenters::editRows(timeline, m_window.cameras(), m_window.now());
     m_heading->setDetail(qs(DirectorPresenters::editsHeadingDetail(rows.size())));
     m_empty->setVisible(rows.empty());
     m_list->setVisible(!rows.empty());

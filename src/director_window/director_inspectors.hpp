@@ -3,6 +3,7 @@
 // tabs, drawn as one segmented control. Each tab reads the window's state when it is refreshed and
 // acts through the window's operations.
 
+#include <optional>
 #include <vector>
 
 #include <QTabBar>
@@ -78,6 +79,7 @@ private:
     void showPlace(const DirectorPresenters::EditListPlace& place);
 
     DirectorWindow& m_window;
+    std::optional<DirectorPresenters::EditRowsSource> m_rowsMadeOf;
     InspectorHeading* m_heading;
     CompactEmptyState* m_empty;
     EditDecisionsModel* m_model;

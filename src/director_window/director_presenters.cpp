@@ -225,6 +225,17 @@ std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& c
     return rows;
 }
 
+EditRowsSource editRowsSource(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now) {
+    EditRowsSource source{timeline.events.size(), {}, {}, {}};
+    if (!timeline.events.empty()) {
+        source.firstID = timeline.events.front().id;
+        source.lastID = timeline.events.back().id;
+    }
+    for (const LiveCamera& camera : cameras)
+        source.cameraNames.emplace_back(camera.id, DirectorRules::cameraNameText(camera.id, cameras, now));
+    return source;
+}
+
 std::optional<std::size_t> editRowsAddedOnTop(const std::vector<EditRow>& shown, const std::vector<EditRow>& next) {
     if (next.size() < shown.size()) return std::nullopt;
     const std::size_t added = next.size() - shown.size();

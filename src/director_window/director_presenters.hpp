@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "director/director_recording_coordinator.hpp"
@@ -174,6 +175,18 @@ struct EditRow {
     bool operator==(const EditRow&) const = default;
 };
 std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now); // newest first
+// What the rows are made of: the timeline's events, which are only ever added to or replaced by
+// another session's (so their number and first and last ids tell them), and the cameras' names and
+// states. The rows are made again only when it changes: a camera's status comes several times a
+// second, and a long show has thousands of rows.
+struct EditRowsSource {
+    std::size_t events = 0;
+    std::string firstID;
+    std::string lastID;
+    std::vector<std::pair<std::string, DirectorRules::CameraNameText>> cameraNames;
+    bool operator==(const EditRowsSource&) const = default;
+};
+EditRowsSource editRowsSource(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now);
 // How the shown rows become the next ones without touching the rows that stay: the number of rows
 // that came on top, the others being the shown rows in the same order (their texts may differ);
 // none when the list must be rebuilt (a new session, rows gone or reordered).

@@ -223,6 +223,45 @@ TEST(DirectorEdits, RowsAddedOnTopOrARebuild) {
     EXPECT_EQ(editRowsAddedOnTop(rows({"a"}), changed), 0u);
 }
 
+// The rows are made again exactly when what they are made of changes; a status that changes no
+// row's text (the same cameras a moment later) changes nothing.
+TEST(DirectorEdits, RowsAreMadeAgainOnlyWhenTheirSourceChanges) {
+    struct Show {
+        LiveEditTimeline timeline;
+        Cameras cameras;
+        WallTime now;
+    };
+    Show before{{}, {readyCamera("a", "Alpha"), readyCamera("b", "Bravo")}, kNow};
+    before.timeline.start(kNow);
+    before.timeline.previewCameraID = "a";
+    before.timeline.take(DirectorTransition::cut, 0, kNow);
+    const auto changed = [&](auto change) {
+        Show after = before;
+        change(after);
+        return after;
+    };
+    const struct {
+        const char* what;
+        Show after;
+    } cases[] = {
+        {"a status a moment later", changed([](Show& s) { s.now += std::chrono::seconds(1); })},
+        {"a cut", changed([](Show& s) { s.timeline.take(DirectorTransition::cut, 0, kNow); })},
+        {"a marker", changed([](Show& s) { s.timeline.addMarker(kNow); })},
+        {"a camera renamed", changed([](Show& s) { s.cameras[0].name = "Wide"; })},
+        {"a camera offline", changed([](Show& s) { s.cameras[0] = offline(s.cameras[0]); })},
+        {"another session of as many edits", changed([](Show& s) {
+             s.timeline = {};
+             s.timeline.start(kNow);
+             s.timeline.previewCameraID = "b";
+             s.timeline.take(DirectorTransition::cut, 0, kNow);
+         })},
+    };
+    const auto source = [](const Show& s) { return editRowsSource(s.timeline, s.cameras, s.now); };
+    const auto rows = [](const Show& s) { return editRows(s.timeline, s.cameras, s.now); };
+    for (const auto& c : cases)
+        EXPECT_EQ(source(c.after) == source(before), rows(c.after) == rows(before)) << c.what;
+}
+
 // Where the list is read once 5 rows came on top: a reader at the top follows them, any other
 // keeps the rows they read.
 TEST(DirectorEdits, PlaceKeptWhenRowsComeOnTop) {
