@@ -23,7 +23,8 @@
 // said so, and a look-up holds back nothing else: its round ends with its answer or when the daemon's
 // own search time has passed. Every service it reports is reported found at once, a listed one again,
 // so it is resolved anew and its source shows what the phone publishes now; each is marked as found on
-// the return, so the list knows which new phones wait for a place that a removal frees.
+// the return, so the list knows which new phones wait for a place that a removal frees. A resolution
+// that gets an error or no answer in its time is reported.
 //
 // This file holds the loop, the browses with their daemon objects and look-ups, and the creating
 // thread's side; the daemon's watch (avahi_daemon), each browse's list (avahi_browse_list), the
@@ -218,8 +219,9 @@ private:
     // Runs `report` on the creating thread unless the backend is gone by then.
     void deliver(std::function<void()> report) { postTo(m_receiver, std::move(report)); }
 
+    // Hands the service what its resolution found, or that it found nothing.
     void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
-                           DnsSdResolution resolution);
+                           std::optional<DnsSdResolution> resolution);
 
     void received(system_bus::Connection& bus, sd_bus_message* signal) {
         if (m_daemon.received(bus, signal) || !m_daemon.isFromDaemon(signal)) return;
@@ -438,9 +440,13 @@ public:
     }
 
     // On the creating thread, from the loop's report.
-    void resolved(std::uint64_t generation, const DnsSdResolution& resolution) {
+    void resolved(std::uint64_t generation, const std::optional<DnsSdResolution>& resolution) {
         if (generation != m_generation || !m_delegate) return;
-        m_delegate->serviceResolved(shared_from_this(), resolution);
+        if (resolution) {
+            m_delegate->serviceResolved(shared_from_this(), *resolution);
+        } else {
+            m_delegate->serviceNotResolved(shared_from_this());
+        }
     }
 
 private:
@@ -455,7 +461,7 @@ private:
 };
 
 void AvahiLoop::deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
-                                  DnsSdResolution resolution) {
+                                  std::optional<DnsSdResolution> resolution) {
     deliver([service, generation, resolution = std::move(resolution)] {
         if (auto resolving = service.lock()) resolving->resolved(generation, resolution);
     });

@@ -74,6 +74,7 @@ private:
     void browsingStopped() override;
     void serviceResolved(const std::shared_ptr<DnsSdService>& service,
                          const DnsSdResolution& resolution) override;
+    void serviceNotResolved(const std::shared_ptr<DnsSdService>&) override {}
 
     void setSearching(bool searching);
     void setBrowsingAvailable(bool available);
