@@ -63,9 +63,6 @@ public:
     virtual const std::string& type() const = 0;
     virtual const std::string& name() const = 0;
     virtual const std::string& domain() const = 0;
-    // Whether its browser found it while browsing returned after a gap of the DNS-SD service, before
-    // what left meanwhile was removed.
-    virtual bool isFoundOnReturn() const { return false; }
     // Starts resolving; results go to `delegate` until `timeoutSeconds` have passed or the object
     // is destroyed. One that gets no answer in that time, or an error, is reported not resolved; one
     // a gap of the DNS-SD service cuts short reports nothing, as the service is found again when
