@@ -18,12 +18,11 @@ namespace velk::avahi {
 // said it reported all it knows (AllForNow) or its time ran out, and each listed service the object
 // did not report has had its round of being looked up. A service the object reports is found at
 // once, a listed one again, so that it is resolved as the daemon knows it now; once settled, what
-// the daemon cannot find is removed, and the rest are reported found again. Reports made while the
-// fresh object settles are the return's.
+// the daemon cannot find is removed, and the rest are reported found again.
 class AvahiBrowseList {
 public:
     using Key = AvahiServiceInstances::Key;
-    using Report = std::function<void(const Key& key, bool isNew, bool isOnReturn)>;
+    using Report = std::function<void(const Key& key, bool isNew)>;
     // What the daemon, asked for a service, answered: found, cannot find it, or nothing usable
     // (no answer in time, or another error).
     enum class LookUp { found, notFound, noAnswer };
@@ -49,11 +48,11 @@ public:
         if (!m_instances.add(key)) return;
         m_unconfirmed.erase(key);
         m_listed.insert(key);
-        report(key, true, m_phase != Phase::following);
+        report(key, true);
         finishWhenAnswered(report);
     }
     void itemRemoved(const Key& key, const Report& report) {
-        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false, false);
+        if (m_instances.remove(key) && m_phase == Phase::following && m_listed.erase(key)) report(key, false);
     }
     // The fresh object said AllForNow, or its time ran out. Returns the listed services it did not
     // report, for the daemon to look up.
@@ -74,7 +73,7 @@ public:
         if (unconfirmed == m_unconfirmed.end()) return false;
         if (answer == LookUp::notFound) {
             m_unconfirmed.erase(unconfirmed);
-            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false, false);
+            if (m_phase == Phase::following && m_listed.erase(key)) report(key, false);
         } else {
             unconfirmed->second = true;
         }
@@ -106,10 +105,10 @@ private:
                 ++key;
                 continue;
             }
-            report(*key, false, false);
+            report(*key, false);
             key = m_listed.erase(key);
         }
-        for (const auto& unconfirmed : m_unconfirmed) report(unconfirmed.first, true, false);
+        for (const auto& unconfirmed : m_unconfirmed) report(unconfirmed.first, true);
     }
 
     AvahiServiceInstances m_instances; // what the daemon's current browser object reported

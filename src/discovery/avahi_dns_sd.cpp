@@ -22,8 +22,9 @@
 // answer that it cannot find it: a daemon that does not answer is asked again, never taken to have
 // said so, and a look-up holds back nothing else: its round ends with its answer or when the daemon's
 // own search time has passed. Every service it reports is reported found at once, a listed one again,
-// so it is resolved anew and its source shows what the phone publishes now; each is marked as found on
-// the return, so the list knows which new phones wait for a place that a removal frees.
+// so it is resolved anew and its source shows what the phone publishes now. A resolution that gets an
+// error or no answer in its time is reported, so that a full list can give a freed place to the next
+// phone in turn.
 //
 // This file holds the loop, the browses with their daemon objects and look-ups, and the creating
 // thread's side; the daemon's watch (avahi_daemon), each browse's list (avahi_browse_list), the
@@ -218,8 +219,9 @@ private:
     // Runs `report` on the creating thread unless the backend is gone by then.
     void deliver(std::function<void()> report) { postTo(m_receiver, std::move(report)); }
 
+    // Hands the service what its resolution found, or that it found nothing.
     void deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
-                           DnsSdResolution resolution);
+                           std::optional<DnsSdResolution> resolution);
 
     void received(system_bus::Connection& bus, sd_bus_message* signal) {
         if (m_daemon.received(bus, signal) || !m_daemon.isFromDaemon(signal)) return;
@@ -379,12 +381,10 @@ private:
 
     // Tells `browser`'s delegate of a service found or removed.
     AvahiBrowseList::Report reporter(const LoopBrowser& browser) {
-        return [this, &browser](const AvahiBrowseList::Key& key, bool isNew, bool isOnReturn) {
-            reportService(browser, key, isNew, isOnReturn);
-        };
+        return [this, &browser](const AvahiBrowseList::Key& key, bool isNew) { reportService(browser, key, isNew); };
     }
 
-    void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew, bool isOnReturn);
+    void reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew);
 
     void reportStopped(const LoopBrowser& browser) {
         deliver([weak = browser.front, generation = browser.generation] {
@@ -409,10 +409,9 @@ private:
 
 class AvahiService final : public DnsSdService, public std::enable_shared_from_this<AvahiService> {
 public:
-    AvahiService(std::shared_ptr<AvahiFront> front, std::string type, std::string name, std::string domain,
-                 bool isFoundOnReturn)
+    AvahiService(std::shared_ptr<AvahiFront> front, std::string type, std::string name, std::string domain)
         : m_front(std::move(front)), m_id(++m_front->lastId), m_type(std::move(type)), m_name(std::move(name)),
-          m_domain(std::move(domain)), m_isFoundOnReturn(isFoundOnReturn) {}
+          m_domain(std::move(domain)) {}
 
     ~AvahiService() override {
         m_front->loop->post([id = m_id](AvahiLoop& loop, system_bus::Connection*) { loop.forgetService(id); });
@@ -421,7 +420,6 @@ public:
     const std::string& type() const override { return m_type; }
     const std::string& name() const override { return m_name; }
     const std::string& domain() const override { return m_domain; }
-    bool isFoundOnReturn() const override { return m_isFoundOnReturn; }
 
     void resolve(double timeoutSeconds, DnsSdDelegate* delegate) override {
         m_delegate = delegate;
@@ -438,9 +436,13 @@ public:
     }
 
     // On the creating thread, from the loop's report.
-    void resolved(std::uint64_t generation, const DnsSdResolution& resolution) {
+    void resolved(std::uint64_t generation, const std::optional<DnsSdResolution>& resolution) {
         if (generation != m_generation || !m_delegate) return;
-        m_delegate->serviceResolved(shared_from_this(), resolution);
+        if (resolution) {
+            m_delegate->serviceResolved(shared_from_this(), *resolution);
+        } else {
+            m_delegate->serviceNotResolved(shared_from_this());
+        }
     }
 
 private:
@@ -449,27 +451,23 @@ private:
     std::string m_type;
     std::string m_name;
     std::string m_domain;
-    bool m_isFoundOnReturn;
     DnsSdDelegate* m_delegate = nullptr;
     std::uint64_t m_generation = 0;
 };
 
 void AvahiLoop::deliverResolution(const std::weak_ptr<AvahiService>& service, std::uint64_t generation,
-                                  DnsSdResolution resolution) {
+                                  std::optional<DnsSdResolution> resolution) {
     deliver([service, generation, resolution = std::move(resolution)] {
         if (auto resolving = service.lock()) resolving->resolved(generation, resolution);
     });
 }
 
-void AvahiLoop::reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew,
-                              bool isOnReturn) {
-    deliver([weak = browser.front, frontWeak = m_front, generation = browser.generation, key = std::move(key), isNew,
-             isOnReturn] {
+void AvahiLoop::reportService(const LoopBrowser& browser, AvahiServiceInstances::Key key, bool isNew) {
+    deliver([weak = browser.front, frontWeak = m_front, generation = browser.generation, key = std::move(key), isNew] {
         auto state = weak.lock();
         auto front = frontWeak.lock();
         if (!state || !front || state->generation != generation || !state->delegate) return;
-        auto service =
-            std::make_shared<AvahiService>(front, std::get<1>(key), std::get<0>(key), std::get<2>(key), isOnReturn);
+        auto service = std::make_shared<AvahiService>(front, std::get<1>(key), std::get<0>(key), std::get<2>(key));
         if (isNew) {
             state->delegate->serviceFound(service, false);
         } else {

@@ -52,6 +52,8 @@ public:
     // May come more than once for one service while it resolves.
     virtual void serviceResolved(const std::shared_ptr<DnsSdService>& service,
                                  const DnsSdResolution& resolution) = 0;
+    // A resolution ended without an answer: none within its time-out, or an error.
+    virtual void serviceNotResolved(const std::shared_ptr<DnsSdService>& service) = 0;
 };
 
 // One service instance heard of by a browser. Its resolution stays alive as long as the object.
@@ -61,11 +63,10 @@ public:
     virtual const std::string& type() const = 0;
     virtual const std::string& name() const = 0;
     virtual const std::string& domain() const = 0;
-    // Whether its browser found it while browsing returned after a gap of the DNS-SD service, before
-    // what left meanwhile was removed.
-    virtual bool isFoundOnReturn() const { return false; }
     // Starts resolving; results go to `delegate` until `timeoutSeconds` have passed or the object
-    // is destroyed. Resolving again restarts it. A failure to resolve is not reported.
+    // is destroyed. One that gets no answer in that time, or an error, is reported not resolved; one
+    // a gap of the DNS-SD service cuts short reports nothing, as the service is found again when
+    // browsing resumes. Resolving again restarts it: the earlier one reports nothing more.
     virtual void resolve(double timeoutSeconds, DnsSdDelegate* delegate) = 0;
 };
 

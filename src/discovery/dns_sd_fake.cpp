@@ -58,6 +58,11 @@ void FakeDnsSdBackend::resolve(const std::shared_ptr<FakeDnsSdService>& service,
     service->delegate()->serviceResolved(service, resolution);
 }
 
+void FakeDnsSdBackend::failResolving(const std::shared_ptr<FakeDnsSdService>& service) {
+    if (!service || !service->delegate()) return;
+    service->delegate()->serviceNotResolved(service);
+}
+
 void FakeDnsSdBackend::stopBrowsing(const std::string& type) {
     BrowserEntry* browser = browserFor(type);
     if (!browser) return;

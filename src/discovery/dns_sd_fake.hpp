@@ -60,6 +60,8 @@ public:
     void remove(const std::string& type, const std::string& name, const std::string& domain = "local.");
     // Reports a resolution of `service` to the delegate it is resolving for.
     void resolve(const std::shared_ptr<FakeDnsSdService>& service, const DnsSdResolution& resolution);
+    // Reports that `service`'s resolution ended without an answer.
+    void failResolving(const std::shared_ptr<FakeDnsSdService>& service);
     // Reports that the browser of `type` stopped browsing on its own.
     void stopBrowsing(const std::string& type);
     void setAvailable(bool available);

@@ -177,13 +177,14 @@ std::optional<std::string> LANDiscovery::resolvedAddress(const DiscoveredDevice&
 
 void LANDiscovery::serviceFound(const std::shared_ptr<DnsSdService>& service, bool) {
     m_services[serviceKey(*service)] = service;
+    m_places.found(service->type(), service->name());
     service->resolve(lan::resolveTimeoutSeconds, this);
 }
 
 void LANDiscovery::serviceRemoved(const std::shared_ptr<DnsSdService>& service, bool) {
     m_services.erase(serviceKey(*service));
     m_addresses.erase(sourceKey(service->type(), service->name()));
-    if (m_places.removed(service->type(), service->name())) Q_EMIT devicesChanged();
+    apply(m_places.removed(service->type(), service->name()));
 }
 
 void LANDiscovery::browsingStopped() { setSearching(false); }
@@ -192,20 +193,43 @@ void LANDiscovery::serviceResolved(const std::shared_ptr<DnsSdService>& service,
                                    const DnsSdResolution& resolution) {
     // A resolution that lands after its service was removed (or after a restart) must not list a
     // source that no removal will ever take away again.
-    auto current = m_services.find(serviceKey(*service));
-    if (current == m_services.end() || current->second != service) return;
-
+    if (!isCurrent(service)) return;
     auto device = lan::deviceFromResolution(service->type(), service->name(), resolution);
-    if (!device) return;
-    const auto placement = m_places.resolved(*device, service->isFoundOnReturn());
-    if (placement == lan::SourcePlaces::Placement::dropped) return;
+    if (!device) return apply(m_places.notResolved(service->type(), service->name()));
     std::string key = sourceKey(device->serviceType, device->serviceName);
     if (resolution.ipv4Address) {
         m_addresses[key] = *resolution.ipv4Address;
     } else {
         m_addresses.erase(key);
     }
-    if (placement == lan::SourcePlaces::Placement::listed) Q_EMIT devicesChanged();
+    apply(m_places.resolved(*device));
+}
+
+void LANDiscovery::serviceNotResolved(const std::shared_ptr<DnsSdService>& service) {
+    if (isCurrent(service)) apply(m_places.notResolved(service->type(), service->name()));
+}
+
+bool LANDiscovery::isCurrent(const std::shared_ptr<DnsSdService>& service) const {
+    auto current = m_services.find(serviceKey(*service));
+    return current != m_services.end() && current->second == service;
+}
+
+void LANDiscovery::apply(lan::SourcePlaces::Change change) {
+    bool isListChanged = change.isListChanged;
+    for (std::size_t next = 0; next < change.toResolve.size(); ++next) {
+        const std::string name = change.toResolve[next];
+        auto service = std::find_if(m_services.begin(), m_services.end(), [&](const auto& entry) {
+            return entry.second->type() == lan::transferServiceType && entry.second->name() == name;
+        });
+        if (service != m_services.end()) {
+            service->second->resolve(lan::resolveTimeoutSeconds, this);
+            continue;
+        }
+        auto more = m_places.notResolved(lan::transferServiceType, name);
+        isListChanged = isListChanged || more.isListChanged;
+        change.toResolve.insert(change.toResolve.end(), more.toResolve.begin(), more.toResolve.end());
+    }
+    if (isListChanged) Q_EMIT devicesChanged();
 }
 
 void LANDiscovery::setSearching(bool searching) {

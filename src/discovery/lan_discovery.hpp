@@ -3,6 +3,7 @@
 // DNS-SD for the secure transfer type and the older legacy type, resolves every service it hears
 // of and publishes the sources as a sorted list. It only listens; nothing is sent to the phones.
 
+#include <cstddef>
 #include <map>
 #include <memory>
 #include <optional>
@@ -23,6 +24,8 @@ inline constexpr const char* transferServiceType = "_velk-transfer._tcp.";
 inline constexpr const char* legacyServiceType = "_velk._tcp.";
 inline constexpr const char* browseDomain = "local.";
 inline constexpr double resolveTimeoutSeconds = 5.0;
+// How many waiting transfer sources are resolved again at a time when a place frees.
+inline constexpr std::size_t resolutionsAtOnce = 3;
 inline constexpr const char* defaultCatalogPath = "/velk/v1/catalog";
 inline constexpr const char* defaultPairPath = "/velk/v1/pair";
 
@@ -74,20 +77,25 @@ private:
     void browsingStopped() override;
     void serviceResolved(const std::shared_ptr<DnsSdService>& service,
                          const DnsSdResolution& resolution) override;
+    void serviceNotResolved(const std::shared_ptr<DnsSdService>& service) override;
 
+    // Whether `service` is the object that stands for its service now.
+    bool isCurrent(const std::shared_ptr<DnsSdService>& service) const;
+    // Resolves again what the places ask for, and says when the list changed.
+    void apply(lan::SourcePlaces::Change change);
     void setSearching(bool searching);
     void setBrowsingAvailable(bool available);
 
     std::shared_ptr<DnsSdBackend> m_backend;
-    // The listed sources, and those found on a return after a gap that wait for a place.
-    lan::SourcePlaces m_places{maximumTransferSources};
+    // The listed sources, and the order in which those the full list left out take a freed place.
+    lan::SourcePlaces m_places{maximumTransferSources, lan::resolutionsAtOnce};
     bool m_isSearching = false;
     bool m_isBrowsingAvailable = false;
     std::unique_ptr<DnsSdBrowser> m_transferBrowser;
     std::unique_ptr<DnsSdBrowser> m_legacyBrowser;
     // Every service found and not yet removed, by type|name|domain; keeps its resolution alive.
     std::map<std::string, std::shared_ptr<DnsSdService>> m_services;
-    // Resolved IPv4 address by type|name of each listed or waiting source.
+    // The IPv4 address of the latest resolution, by type|name, of each service found and not removed.
     std::map<std::string, std::string> m_addresses;
 };
 

@@ -1,13 +1,15 @@
 #pragma once
 // The places of the list of transfer sources. At most `maximumTransferSources` transfer-type sources
-// are listed; legacy-type ones are not counted. A new source that finds the list full is dropped,
-// and is listed only if it resolves again once a removal has freed a place. A source whose service
-// was found while browsing returned after a gap of the DNS-SD service, and that finds the list full,
-// waits instead: each place a removal frees goes to the first source waiting, in the order they
-// were dropped, however many returns, look-ups and late answers come in between. A waiting source
-// keeps its turn and its latest resolution until it is listed or its service is removed.
+// are listed; legacy-type ones are not counted. A source that resolves while there is room is listed.
+// One that finds the list full waits, in the order its service was first found, whenever and however
+// it was found, until it is listed or its service is removed. When a removal frees a place, the
+// waiting services are resolved again, in that order and `resolutionsAtOnce` at a time, and the place
+// goes to the first of them in that order that answers, with the values of that answer: one still
+// being asked keeps the place from those behind it until it answers or fails. Only a service that
+// was found and not removed since is ever listed.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,25 +25,52 @@ bool upsertDevice(std::vector<DiscoveredDevice>& devices, const DiscoveredDevice
 
 class SourcePlaces {
 public:
-    enum class Placement { listed, waiting, dropped };
+    // What a step asks of the owner of the list.
+    struct Change {
+        bool isListChanged = false;
+        // Names of transfer-type services to resolve again now, in their order.
+        std::vector<std::string> toResolve;
+    };
 
-    explicit SourcePlaces(std::size_t maximumTransferSources) : m_maximum(maximumTransferSources) {}
+    SourcePlaces(std::size_t maximumTransferSources, std::size_t resolutionsAtOnce)
+        : m_maximum(maximumTransferSources), m_atOnce(resolutionsAtOnce) {}
 
     // Sorted by service name (locale-aware, case-insensitive, stable).
     const std::vector<DiscoveredDevice>& devices() const { return m_devices; }
 
-    // A resolution of `device`'s service, which was found while browsing returned after a gap when
-    // `foundOnReturn`.
-    Placement resolved(const DiscoveredDevice& device, bool foundOnReturn);
-    // The service `serviceName` of `serviceType` went: it leaves the list or its turn, and a place it
-    // frees goes to the first source waiting. Returns whether `devices` changed.
-    bool removed(const std::string& serviceType, const std::string& serviceName);
+    // The browser found the service (again); its turn is that of its first finding.
+    void found(const std::string& serviceType, const std::string& serviceName);
+    // A usable resolution of `device`'s service. One of a service not found, or removed since, is
+    // ignored.
+    Change resolved(const DiscoveredDevice& device);
+    // A resolution of the service ended without a usable answer.
+    Change notResolved(const std::string& serviceType, const std::string& serviceName);
+    // The service went: it leaves the list or its turn, and a place it frees is filled again.
+    Change removed(const std::string& serviceType, const std::string& serviceName);
     void clear();
 
 private:
+    // Where a service not listed stands while freed places are filled.
+    enum class Turn { idle, asked, answered, unanswered };
+    struct Service {
+        std::string type;
+        std::string name;
+        Turn turn = Turn::idle;
+        bool isAsked = false;                   // since places are being filled
+        std::optional<DiscoveredDevice> answer; // while answered
+    };
+
+    Service* findService(const std::string& serviceType, const std::string& serviceName);
+    bool isListed(const Service& service) const;
+    bool isWaiting(const Service& service) const;
+    std::size_t freePlaces() const;
+    void fill(Change& change);
+
     std::size_t m_maximum;
+    std::size_t m_atOnce;
     std::vector<DiscoveredDevice> m_devices;
-    std::vector<DiscoveredDevice> m_waiting; // in the order they were dropped
+    std::vector<Service> m_services; // found and not removed, in the order first found
+    bool m_isFilling = false;        // since a removal freed a place, until no asked service is left
 };
 
 } // namespace velk::lan

@@ -152,7 +152,8 @@ TEST(AvahiBackendOnAPrivateBus, AsksAgainWhoHoldsTheDaemonsNameAfterARefusal) {
 // The daemon, played by the mock, goes (its state fails) and returns. Its fresh browser object
 // reports `reported`, and looking up a listed source it did not report gets that source's errors in
 // `lookUpErrors` (one per look-up, the last one again from then on; "silent": no answer ever), or
-// finds it.
+// finds it. Once the list is `expected`, the object reports `late` found, then `leaving` removed, and
+// the list must become `afterwards`.
 struct DaemonGapCase {
     const char* name;
     std::vector<std::string> before;
@@ -160,6 +161,9 @@ struct DaemonGapCase {
     std::map<std::string, std::string> lookUpErrors;
     bool isAllForNow; // else the fresh object does not settle within the case
     std::set<std::string> expected;
+    std::vector<std::string> late = {};
+    std::vector<std::string> leaving = {};
+    std::set<std::string> afterwards = {};
 };
 
 void PrintTo(const DaemonGapCase& row, std::ostream* out) { *out << row.name; }
@@ -208,10 +212,11 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
         avahi.call(call);
     };
     // Said again until the list shows it: what the daemon's browser object says before the backend
-    // has it is not heard, and an instance said twice is one service still.
-    const auto browserReports = [&](const std::vector<std::string>& names, bool isAllForNow) {
+    // has it is not heard, and an instance said twice is one service still (and removed as often).
+    const auto browserReports = [&](const std::vector<std::string>& names, bool isAllForNow,
+                                    const char* member = "ItemNew") {
         for (const std::string& name : names) {
-            mockSays("/Transfer", "org.freedesktop.Avahi.ServiceBrowser", "ItemNew", "iisssu",
+            mockSays("/Transfer", "org.freedesktop.Avahi.ServiceBrowser", member, "iisssu",
                      {2, 0, QString::fromStdString(name), "_velk-transfer._tcp", "local", 0u});
         }
         if (isAllForNow) mockSays("/Transfer", "org.freedesktop.Avahi.ServiceBrowser", "AllForNow", "", {});
@@ -221,9 +226,9 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
     const AvahiDnsSdTiming timing{std::chrono::minutes(1), std::chrono::hours(1)};
     LANDiscovery discovery(true, makeAvahiDnsSdBackend(avahi.address.toStdString(), timing));
     const auto listedBecomes = [&](const std::vector<std::string>& names, bool isAllForNow,
-                                   const std::set<std::string>& expected) {
+                                   const std::set<std::string>& expected, const char* member = "ItemNew") {
         return loop.runUntil([&] {
-            browserReports(names, isAllForNow);
+            browserReports(names, isAllForNow, member);
             std::set<std::string> listed;
             for (const auto& device : discovery.devices()) listed.insert(device.serviceName);
             return listed == expected;
@@ -236,8 +241,8 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
     // A started browser object reports what it knows before it says AllForNow. The mock says its
     // reports before the backend listens to the fresh object too, so they are said until the backend
     // has resolved each new phone, and only then with AllForNow.
-    const auto newPhonesResolved = [&] {
-        for (const std::string& name : row.reported) {
+    const auto newPhonesResolved = [&](const std::vector<std::string>& reported) {
+        for (const std::string& name : reported) {
             if (std::find(row.before.begin(), row.before.end(), name) != row.before.end()) continue;
             QDBusMessage asked = QDBusMessage::createMethodCall("org.freedesktop.Avahi", "/",
                                                                 "org.freedesktop.Avahi.Server", "WasResolved");
@@ -249,9 +254,15 @@ TEST_P(AvahiBackendGapOnAPrivateBus, ANewPhoneWaitsOnlyForAPlace) {
     };
     ASSERT_TRUE(loop.runUntil([&] {
         browserReports(row.reported, false);
-        return newPhonesResolved();
+        return newPhonesResolved(row.reported);
     }, kFindTimeoutMs));
     EXPECT_TRUE(listedBecomes(row.reported, row.isAllForNow, row.expected));
+    if (row.leaving.empty()) return;
+    ASSERT_TRUE(loop.runUntil([&] {
+        browserReports(row.late, false);
+        return newPhonesResolved(row.late);
+    }, kFindTimeoutMs));
+    EXPECT_TRUE(listedBecomes(row.leaving, false, row.afterwards, "ItemRemove"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -281,7 +292,18 @@ INSTANTIATE_TEST_SUITE_P(
                       {"1", "2", "3", "4", "5", "6", "9"},
                       {{"7", "org.freedesktop.Avahi.TimeoutError"}, {"8", "silent"}},
                       true,
-                      {"1", "2", "3", "4", "5", "6", "8", "9"}}),
+                      {"1", "2", "3", "4", "5", "6", "8", "9"}},
+        // Eight listed and reported again; 9 is reported only after AllForNow, so the full list leaves
+        // it out; when 8 withdraws, 9 takes its place.
+        DaemonGapCase{"FullListAndAPhoneReportedAfterAllForNow",
+                      {"1", "2", "3", "4", "5", "6", "7", "8"},
+                      {"1", "2", "3", "4", "5", "6", "7", "8"},
+                      {},
+                      true,
+                      {"1", "2", "3", "4", "5", "6", "7", "8"},
+                      {"9"},
+                      {"8"},
+                      {"1", "2", "3", "4", "5", "6", "7", "9"}}),
     [](const testing::TestParamInfo<DaemonGapCase>& row) { return std::string(row.param.name); });
 
 // --- Run from the test suite ---
@@ -380,6 +402,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ReturnCase{"DaemonBackWithEightGoneAndOneNew", "daemon-back-eight-gone-one-new"},
                     ReturnCase{"DaemonBackFullAndGoneAgainInItsRound", "daemon-back-full-then-again"},
                     ReturnCase{"DaemonBackThriceWithSixtyPhones", "sixty-phones"},
+                    ReturnCase{"NinthRepublishedTakesAFreedPlace", "ninth-republished"},
                     ReturnCase{"BusBackAfter2s", "bus-back-2"}, ReturnCase{"BusBackAfter40s", "bus-back-40"},
                     ReturnCase{"DaemonStoppedPastTheAnswerTimeOut", "daemon-stopped"},
                     ReturnCase{"SignalsPosingAsTheDaemon", "posing"},
@@ -729,7 +752,11 @@ void sixtyPhones(EventLoop& loop, LabRequests& lab) {
     lab("publish-many Phone- 1 60");
     const auto full = [&] { return discovery.devices().size() == LANDiscovery::maximumTransferSources; };
     ASSERT_TRUE(loop.runUntil(full, kFindTimeoutMs));
-    std::set<std::string> withdrawn;
+    // One of the eight withdraws, and one of the 52 others takes its place.
+    std::set<std::string> withdrawn = {*listedNames(discovery).begin()};
+    lab("withdraw " + *withdrawn.begin());
+    ASSERT_TRUE(loop.runUntil([&] { return full() && !listedNames(discovery).contains(*withdrawn.begin()); },
+                              kFindTimeoutMs));
     std::vector<std::string> during;
     for (const auto& name : listedNames(discovery)) {
         if (withdrawn.size() < 6 && withdrawn.insert(name).second) during.push_back("withdraw " + name);
@@ -755,6 +782,25 @@ void sixtyPhones(EventLoop& loop, LabRequests& lab) {
               << " s after the last return; avahi-browse resolves " << reference.size() << std::endl;
     EXPECT_TRUE(matched);
     for (const auto& name : listedNames(discovery)) EXPECT_TRUE(reference.contains(name)) << name;
+}
+
+// Eight listed; a ninth is published, which the full list leaves out, and publishes again on another
+// port and session; when one of the eight withdraws, the ninth takes its place as it publishes now.
+void ninthRepublished(EventLoop& loop, LabRequests& lab) {
+    LANDiscovery discovery(true, makeAvahiDnsSdBackend(std::nullopt, kLabTiming));
+    publishAndList(loop, lab, discovery, {"P1", "P2", "P3", "P4", "P5", "P6", "P7", "P8"});
+    lab("publish Ninth 8443 sessionId=s-old");
+    ASSERT_TRUE(lab.reference().contains("Ninth")); // the desk's daemon, and so the list, heard of it
+    lab("withdraw Ninth");
+    lab("publish Ninth 9443 sessionId=s-new");
+    ASSERT_TRUE(lab.reference().contains("Ninth"));
+    EXPECT_FALSE(listedNames(discovery).contains("Ninth"));
+    std::set<std::string> expected = listedCards(discovery);
+    expected.erase("P8 https://velk-phone1.local:8443/velk/v1/catalog - - paired");
+    expected.insert("Ninth https://velk-phone1.local:9443/velk/v1/catalog s-new - paired");
+    const auto withdrawing = std::chrono::steady_clock::now();
+    lab("withdraw P8");
+    EXPECT_TRUE(listBecomes(loop, discovery, expected, withdrawing, 5'000, "after P8 withdrew", listedCards));
 }
 
 // A phone publishes again with a new port, fingerprint and session and no longer open while the
@@ -882,6 +928,8 @@ TEST(AvahiLabReturns, TheListMatchesWhatTheDaemonHas) {
         daemonBack(loop, lab, {"P1", "P2", "P3", "P4", "P5", "P6", "P7", "P8"}, {"P8"}, {"New"}, 3000,
                    {{2000, "daemon-stop"}, {2600, "daemon-start"}});
         std::cout << "avahi lab figure: avahi-browse resolves " << namesText(lab.reference()) << std::endl;
+    } else if (labCase == "ninth-republished") {
+        ninthRepublished(loop, lab);
     } else if (labCase == "sixty-phones") {
         sixtyPhones(loop, lab);
     } else if (labCase == "bus-back-2") {

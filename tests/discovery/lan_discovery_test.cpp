@@ -281,6 +281,23 @@ TEST_F(LANDiscoveryTest, NinthTransferSourceIsDroppedWhileLegacySourcesAreNotLim
     EXPECT_NE(std::find(listed.begin(), listed.end(), "T9"), listed.end());
 }
 
+// Which waiting services are asked is the list's rule; here, that the asks reach each one's current
+// object, and that a failure and the place's answer, with its address, come back to the rule.
+TEST_F(LANDiscoveryTest, AFreedPlaceIsOfferedAgainThroughTheCurrentObjects) {
+    for (int i = 1; i <= 8; ++i) announce(kTransfer, numbered("T", i));
+    auto first = announce(kTransfer, "A");
+    backend->find(kTransfer, "B");
+    auto second = announce(kTransfer, "B");
+    backend->remove(kTransfer, "T8");
+    EXPECT_EQ(first->resolveCount() + second->resolveCount(), 4);
+    backend->failResolving(first);
+    auto answer = resolution(txt({{"sessionId", "now"}}));
+    answer.ipv4Address = "10.77.0.12";
+    backend->resolve(second, answer);
+    EXPECT_EQ(discovery.devices().front().sessionId, "now");
+    EXPECT_EQ(discovery.resolvedAddress(discovery.devices().front()), "10.77.0.12");
+}
+
 TEST_F(LANDiscoveryTest, RemovalIgnoresTheDomain) {
     announce(kTransfer, "Phone A", "phone.local.", "local.");
     announce(kLegacy, "Phone A");
