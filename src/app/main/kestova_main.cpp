@@ -18,10 +18,13 @@
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
 #include "base/heap_policy.hpp"
+#include "base/user_environment.hpp"
 
 int main(int argc, char** argv) {
     // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
     velk::heap::mapLargeBlocksApart();
+    // Before anything changes it: the environment the programs we start get (base/user_environment).
+    velk::user_environment::keep();
     // Before Qt's accessibility bridge can meet a bus that never lets it in (app/session_buses).
     velk::session_buses::keepQtOffSilentBuses();
     QApplication qtApplication(argc, argv);
