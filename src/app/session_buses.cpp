@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include <systemd/sd-bus.h>
 #include <xcb/xcb.h>
@@ -19,22 +20,21 @@ std::string environment(const char* name) {
     return value ? value : "";
 }
 
-// Opens a connection to `address`; `silent` tells a bus that took it and did not let it in within
-// `bound` from one that refused (which libdbus meets at once too).
-std::unique_ptr<system_bus::Connection> tryBus(const std::string& address, std::chrono::milliseconds bound,
+// Opens a connection to `address`; `silent` tells a bus that took it and did not let it in by
+// `deadline` (or was reached only then) from one that refused (which libdbus meets at once too).
+std::unique_ptr<system_bus::Connection> tryBus(const std::string& address, system_bus::Deadline deadline,
                                                bool& silent) {
-    const system_bus::Deadline deadline = std::chrono::steady_clock::now() + bound;
     std::unique_ptr<system_bus::Connection> connection = system_bus::Connection::open(address, deadline);
     silent = !connection && std::chrono::steady_clock::now() >= deadline;
     return connection;
 }
 
 // The accessibility bus's address as the launcher on the session bus gives it; empty when no
-// launcher runs (it is not started for this) or it did not answer within `bound`.
-std::string launcherAddress(system_bus::Connection& session, std::chrono::milliseconds bound) {
+// launcher runs (it is not started for this) or it did not answer by `deadline`.
+std::string launcherAddress(system_bus::Connection& session, system_bus::Deadline deadline) {
     system_bus::Message request = session.methodCall("org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress");
     if (!request || sd_bus_message_set_auto_start(request.get(), 0) < 0) return {};
-    system_bus::Message reply = session.call(request, std::chrono::steady_clock::now() + bound);
+    system_bus::Message reply = session.call(request, deadline);
     const char* address = nullptr;
     if (!reply || sd_bus_message_read(reply.get(), "s", &address) <= 0 || !address) return {};
     return address;
@@ -82,23 +82,33 @@ std::string sessionAddress() {
     return "unix:path=" + runtime + "/bus";
 }
 
-void keepQtOffSilentBuses(std::chrono::milliseconds bound) {
-    bool silent = false;
+void keepQtOffSilentBuses(std::chrono::milliseconds within) {
+    const system_bus::Deadline deadline = std::chrono::steady_clock::now() + within;
     const std::string session = sessionAddress();
-    std::unique_ptr<system_bus::Connection> sessionBus;
-    if (!session.empty()) {
-        sessionBus = tryBus(session, bound, silent);
-        if (silent) keepFromQt("DBUS_SESSION_BUS_ADDRESS");
-    }
     // Where Qt's bridge looks for the accessibility bus, in its order: the environment, the
     // display's root window, the launcher on the session bus. Qt takes the environment first, so an
     // unusable address set there keeps it from the others too.
     std::string accessibility = environment("AT_SPI_BUS_ADDRESS");
     if (accessibility.empty()) accessibility = displayAddress();
-    if (accessibility.empty() && sessionBus) accessibility = launcherAddress(*sessionBus, bound);
-    if (accessibility.empty()) return;
-    tryBus(accessibility, bound, silent);
-    if (silent) keepFromQt("AT_SPI_BUS_ADDRESS");
+    bool sessionSilent = false;
+    bool accessibilitySilent = false;
+    // An address known already is asked on a thread of its own while this one asks the session bus;
+    // one that only the launcher gives is asked once the session bus has let the question through.
+    std::thread accessibilityCheck;
+    if (!accessibility.empty()) {
+        accessibilityCheck = std::thread([&accessibility, deadline, &accessibilitySilent] {
+            tryBus(accessibility, deadline, accessibilitySilent);
+        });
+    }
+    std::unique_ptr<system_bus::Connection> sessionBus;
+    if (!session.empty()) sessionBus = tryBus(session, deadline, sessionSilent);
+    if (!accessibilityCheck.joinable() && sessionBus) {
+        accessibility = launcherAddress(*sessionBus, deadline);
+        if (!accessibility.empty()) tryBus(accessibility, deadline, accessibilitySilent);
+    }
+    if (accessibilityCheck.joinable()) accessibilityCheck.join();
+    if (sessionSilent) keepFromQt("DBUS_SESSION_BUS_ADDRESS");
+    if (accessibilitySilent) keepFromQt("AT_SPI_BUS_ADDRESS");
 }
 
 } // namespace velk::session_buses

@@ -3,10 +3,14 @@
 // accessibility bridge connects to them from the GUI thread at the first accessibility event (a
 // label's text set while the first window is built), waiting with no limit for a bus to let it in.
 // A bus that takes the connection and never answers would keep the first window from ever
-// appearing and Ctrl+Q from ever being read. So before Qt starts, each bus Qt would connect to is
-// tried with a bound; one that took the connection and did not let it in by then is kept from Qt
-// (its address replaced by one that fails at once): the application then runs without the screen
-// reader's bridge, or without the file viewer's D-Bus call, rather than not at all.
+// appearing and Ctrl+Q from ever being read. So before Qt starts, both buses Qt would connect to
+// are tried at once, under one deadline for the two; one that took the connection and did not let
+// it in by then is kept from Qt (its address replaced by one that fails at once): the application
+// then runs without the screen reader's bridge, or without the file viewer's D-Bus call, rather
+// than not at all. A bus that answers before the deadline is Qt's, however late: the check ends as
+// soon as both have answered. Qt 6.4's bridge looks for its buses once, as it starts, and never
+// again, so a bus that answers after the deadline is not the bridge's for this run; the programs
+// the application starts get the user's own addresses all the same (base/user_environment).
 
 #include <chrono>
 #include <string>
@@ -15,16 +19,21 @@ namespace velk::session_buses {
 
 // An address that fails at once, given to Qt for a bus it must not wait for.
 inline constexpr const char* unusableAddress = "unix:path=/dev/null/silent-bus";
-// How long a bus may take to let a connection in before it is counted as silent.
-inline constexpr std::chrono::milliseconds letInBound{2'000};
+// How long, in all, the start waits for the buses to let a connection in before a bus is counted as
+// silent: long enough for a login whose buses answer a few seconds late, since a bus counted as
+// silent costs the screen reader for the whole run, where the deadline costs only a start held up
+// by a bus that never answers.
+inline constexpr std::chrono::milliseconds startDeadline{4'000};
 
 // The session bus's address as libdbus finds it: DBUS_SESSION_BUS_ADDRESS, else the standard
 // socket in XDG_RUNTIME_DIR when it exists; empty when neither.
 std::string sessionAddress();
 
 // Tries the session bus and the accessibility bus (AT_SPI_BUS_ADDRESS, else the address on the X
-// display's root window, else the one the session bus's launcher gives), each for at most `bound`, and replaces in the environment the address
-// of each that does not let a connection in by then. Call before QApplication is made.
-void keepQtOffSilentBuses(std::chrono::milliseconds bound = letInBound);
+// display's root window, else the one the session bus's launcher gives) at once, both within
+// `within` from now (the launcher's answer too, when the address must come from it), and
+// replaces in the environment the address of each that does not let a connection in by then.
+// Call before QApplication is made and after user_environment::keep().
+void keepQtOffSilentBuses(std::chrono::milliseconds within = startDeadline);
 
 } // namespace velk::session_buses

@@ -15,7 +15,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-extern char** environ;
+#include "base/user_environment.hpp"
 
 namespace velk {
 
@@ -24,8 +24,9 @@ namespace {
 // How often a program is looked at when the kernel offers no process descriptor to wait on.
 constexpr int kPollIntervalMs = 100;
 
-// A child of this process with a fresh signal state, its own session and /dev/null for input and
-// output: it neither shares this terminal's signals nor dies writing to a pipe nobody reads.
+// A child of this process with a fresh signal state, its own session, /dev/null for input and
+// output and the user's own environment: it neither shares this terminal's signals nor dies
+// writing to a pipe nobody reads, and it meets the buses the user's session names.
 pid_t spawn(const QString& program, const QStringList& arguments) {
     std::vector<QByteArray> strings{QFile::encodeName(program)};
     for (const QString& argument : arguments) strings.push_back(argument.toLocal8Bit());
@@ -48,7 +49,7 @@ pid_t spawn(const QString& program, const QStringList& arguments) {
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), environ);
+    const int failed = posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), user_environment::forPrograms());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return failed ? -1 : pid;

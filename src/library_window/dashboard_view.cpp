@@ -26,7 +26,10 @@ namespace T = library_text;
 
 
 // A list of rows that only show: named for assistive tools by its heading, nothing to select.
-// Rows are as high as their wrapped messages, laid out again when the width changes.
+// Rows are as high as their wrapped messages and as wide as the list shows them, laid out again
+// whenever that width changes: a list view lays its rows out again after a change of width only
+// when it wraps its items' text, and otherwise keeps them as wide as before the scroll bar came,
+// which cut off what a row draws at its right end (the time of day, a transfer's phase).
 static QListView* rowList(QWidget* parent, const QString& objectName, const QString& name, QAbstractItemModel* model) {
     auto* list = new QListView(parent);
     list->setObjectName(objectName);
@@ -35,6 +38,7 @@ static QListView* rowList(QWidget* parent, const QString& objectName, const QStr
     list->setFrameShape(QFrame::NoFrame);
     list->setSelectionMode(QAbstractItemView::NoSelection);
     list->setResizeMode(QListView::Adjust);
+    list->setWordWrap(true); // only the flag: the delegates draw and wrap the text themselves
     list->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
     return list;
 }

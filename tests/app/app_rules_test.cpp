@@ -1,8 +1,13 @@
 // The shell's plain rules: the Settings texts with home-abbreviated folders and what a launch does.
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include <gtest/gtest.h>
 
 #include "app/modal_keyboard.hpp"
+#include "app/qt_platform.hpp"
 #include "app/settings_presenter.hpp"
 #include "app/symbols.hpp"
 #include "app/single_instance.hpp"
@@ -90,6 +95,52 @@ struct Tree {
     const Win* standsOn(const Win* window) const { return window->on; }
     Qt::WindowModality modality(const Win* window) const { return window->modality; }
 };
+
+// On a Wayland session that offers X11 the application runs on X11, unless the user named a
+// platform; elsewhere Qt's own choice stands.
+TEST(PlatformRules, X11OnAWaylandSessionThatOffersItUnlessTheUserNamedOne) {
+    using qt_platform::Session;
+    const std::optional<std::string> unset;
+    struct Case {
+        const char* what;
+        Session session;
+        std::optional<std::string> named;
+    };
+    const Case cases[] = {
+        {"GNOME or KDE on Wayland, XWayland running", {"wayland", "wayland-0", ":0", unset}, "xcb"},
+        {"a Wayland session without XWayland", {"wayland", "wayland-0", unset, unset}, unset},
+        {"an empty DISPLAY is no display", {"wayland", "wayland-0", "", unset}, unset},
+        {"the user named Wayland", {"wayland", "wayland-0", ":0", "wayland"}, unset},
+        {"the user named X11", {"wayland", "wayland-0", ":0", "xcb"}, unset},
+        {"an empty QT_QPA_PLATFORM names nothing", {"wayland", "wayland-0", ":0", ""}, "xcb"},
+        {"the user named a platform on the command line", {"wayland", "wayland-0", ":0", unset, true}, unset},
+        {"a compositor started from a console", {"tty", "wayland-1", ":1", unset}, "xcb"},
+        {"a Wayland session type alone", {"wayland", unset, ":0", unset}, "xcb"},
+        {"an X11 session", {"x11", unset, ":0", unset}, unset},
+        {"no session variables, a display", {unset, unset, ":0", unset}, unset},
+        {"no display at all", {unset, unset, unset, unset}, unset},
+    };
+    for (const Case& c : cases) EXPECT_EQ(qt_platform::platformToName(c.session), c.named) << c.what;
+}
+
+TEST(PlatformRules, ACommandLineNamesAPlatformAsQtReadsIt) {
+    struct Case {
+        std::vector<const char*> arguments;
+        bool names;
+    };
+    const Case cases[] = {
+        {{"kestova"}, false},
+        {{"kestova", "-platform", "wayland"}, true},
+        {{"kestova", "--platform", "xcb"}, true},
+        {{"kestova", "-platform"}, false}, // no name follows: Qt takes none
+        {{"kestova", "-style", "fusion"}, false},
+    };
+    for (const Case& c : cases) {
+        std::vector<char*> argv;
+        for (const char* argument : c.arguments) argv.push_back(const_cast<char*>(argument));
+        EXPECT_EQ(qt_platform::namesPlatform(static_cast<int>(argv.size()), argv.data()), c.names) << c.arguments.size();
+    }
+}
 
 TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
     const Win library, director, sheet{&library, Qt::WindowModal}, alert{&library, Qt::WindowModal},

@@ -10,6 +10,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenuBar>
@@ -20,6 +21,7 @@
 
 #include "app/application.hpp"
 #include "app/menu_bar.hpp"
+#include "app/session_buses.hpp"
 #include "app/settings_window.hpp"
 #include "app/single_instance.hpp"
 #include "app/symbols.hpp"
@@ -28,8 +30,12 @@
 #include "app/view_kit.hpp"
 #include "app/window_registry.hpp"
 #include "base/cancellation.hpp"
+#include "base/desktop_program.hpp"
+#include "base/user_environment.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "store/app_store.hpp"
+#include "support/qt_test.hpp"
+#include "support/silent_bus.hpp"
 #include "support/widgets.hpp"
 
 namespace velk {
@@ -260,6 +266,46 @@ TEST_F(ShellTest, EverySymbolIsTheSameGlyphAtEveryScale) {
 }
 
 // The pill draws its text in the caller's colour on a capsule of that colour at 16 %, padded 11 by 6.
+// Buses that never let a connection in are kept from Qt for the run (their addresses replaced in
+// this process's environment, where Qt reads them), but a program the application starts later
+// meets the user's own addresses: for it, the bus may well answer by then.
+TEST_F(ShellTest, AProgramStartedAfterTheBusCheckGetsTheUsersOwnAddresses) {
+    QTemporaryDir folder;
+    test::SilentBus bus(folder.filePath(QStringLiteral("bus")).toStdString());
+    ASSERT_TRUE(bus.listening);
+    struct Restore {
+        std::vector<std::pair<const char*, std::optional<std::string>>> saved;
+        ~Restore() {
+            for (const auto& [name, value] : saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
+            user_environment::keep();
+        }
+    } restore;
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"}) {
+        const char* value = std::getenv(name);
+        restore.saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
+        ::setenv(name, bus.address.c_str(), 1);
+    }
+    user_environment::keep();
+    session_buses::keepQtOffSilentBuses(std::chrono::milliseconds(200));
+    EXPECT_STREQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), session_buses::unusableAddress);
+    EXPECT_STREQ(std::getenv("AT_SPI_BUS_ADDRESS"), session_buses::unusableAddress);
+
+    const QString seen = folder.filePath(QStringLiteral("seen"));
+    const QString program = folder.filePath(QStringLiteral("viewer"));
+    QFile script(program);
+    ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+    script.write(QStringLiteral("#!/bin/sh\necho \"$DBUS_SESSION_BUS_ADDRESS $AT_SPI_BUS_ADDRESS\" > '%1.part' && mv '%1.part' '%1'\n")
+                     .arg(seen).toLocal8Bit());
+    script.close();
+    script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QObject context;
+    startDesktopProgram(program, {}, 100, &context, [](bool) {});
+    ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(seen); }));
+    QFile answer(seen);
+    ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
+    EXPECT_EQ(answer.readAll().trimmed().toStdString(), bus.address + " " + bus.address);
+}
+
 TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {
     qtApplication();
     StatusPill pill(QStringLiteral("READY"), Theme::orange());

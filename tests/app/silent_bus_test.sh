@@ -4,7 +4,9 @@
 # connections and never answers, a bus that lets the first N connections through and then falls
 # silent, and a session bus or a screen reader's accessibility bus that never answers (with Qt's
 # accessibility bridge on): the Director window maps within a few seconds, Ctrl+Q ends the process
-# with status 0 within two seconds, and a second start opens its window too.
+# with status 0 within two seconds, and a second start opens its window too. A session bus or an
+# accessibility bus that answers only 2.5 s after it is first asked is still the one the
+# application connects to (its process is on that bus while its window shows).
 #
 #   silent_bus_test.sh APP [--report]
 # --report measures without failing (the seconds until the Director maps and until the process
@@ -60,10 +62,24 @@ dbus-daemon --session --nofork --address="unix:path=$work/session-bus" >/dev/nul
 pids+=($!)
 for _ in $(seq 100); do [ -S "$work/session-bus" ] && break; sleep 0.05; done
 
+# Whether the bus at ADDRESS has a connection made through the late bus's relay (process RELAY,
+# which the bus daemon takes for its peer), seen twice 0.3 s apart: the application's, once the
+# start-up check's own connections are closed.
+on_bus() { # ADDRESS RELAY
+  local k
+  for k in 1 2; do
+    [ "$k" = 1 ] || sleep 0.3
+    busctl --address="$1" list --no-legend --no-pager 2>/dev/null |
+      awk -v pid="$2" '$1 ~ /^:/ && $2 == pid { found = 1 } END { exit !found }' || return 1
+  done
+}
+
 # One start of the application: maps its Director window, then quits by Ctrl+Q. Prints
-# "MAP QUIT STATUS" (seconds, or "-" when it did not happen).
+# "MAP QUIT STATUS BUS" (seconds, or "-" when it did not happen; BUS: "connected" when the
+# application came on the late bus ($expect_on_bus: its address and relay) while its window
+# showed, else "-").
 run_once() { # SETUP RUN [VARIABLE=VALUE...]
-  local name=$1 run=$2 started pid window map quit status
+  local name=$1 run=$2 started pid window map quit status bus=-
   shift 2
   local folder="$work/$name"
   mkdir -p "$folder/home" "$folder/run"
@@ -86,10 +102,16 @@ run_once() { # SETUP RUN [VARIABLE=VALUE...]
   if [ -z "$window" ]; then
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    echo "- - -"
+    echo "- - - -"
     return
   fi
   map=$(since "$started")
+  if [ -n "${expect_on_bus:-}" ]; then
+    while ! past "$started" "$map_limit"; do
+      if on_bus $expect_on_bus; then bus=connected; break; fi
+      sleep 0.05
+    done
+  fi
   xdotool windowfocus --sync "$window" 2>/dev/null
   started=$(now)
   xdotool key --clearmodifiers ctrl+q
@@ -104,19 +126,19 @@ run_once() { # SETUP RUN [VARIABLE=VALUE...]
   if [ "$quit" = - ]; then
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    echo "$map - -"
+    echo "$map - - $bus"
     return
   fi
   wait "$pid"
   status=$?
-  echo "$map $quit $status"
+  echo "$map $quit $status $bus"
 }
 
 # SETUP ANSWERED [VARIABLE=VALUE...]: ANSWERED is "none" for no system bus at all, else how many
 # connections the bus lets through before it falls silent (0: silent from the start); the variables
 # are the application's own (another bus for it, say).
 check_setup() {
-  local name=$1 answered=$2 bus="" run result map quit status
+  local name=$1 answered=$2 bus="" run result map quit status connected
   shift 2
   rm -f "$work/system-bus"
   if [ "$answered" != none ]; then
@@ -128,9 +150,11 @@ check_setup() {
   fi
   for run in 1 2; do
     result=$(run_once "$name" "$run" "$@")
-    read -r map quit status <<<"$result"
-    echo "$name, start $run: Director mapped after ${map} s, ended ${quit} s after Ctrl+Q, status ${status}"
+    read -r map quit status connected <<<"$result"
+    echo "$name, start $run: Director mapped after ${map} s, ended ${quit} s after Ctrl+Q, status ${status}" \
+      "${expect_on_bus:+, on the late bus: $connected}"
     [ "$report" = 1 ] && continue
+    [ -z "${expect_on_bus:-}" ] || [ "$connected" = connected ] || fail "$name, start $run: the application never came on the bus that answered late"
     [ "$map" != - ] || { fail "$name, start $run: no Director window within $map_limit s"; tail -5 "$work/$name/app-$run.log" >&2; continue; }
     [ "$quit" != - ] || { fail "$name, start $run: still running $quit_limit s after Ctrl+Q"; continue; }
     [ "$status" = 0 ] || fail "$name, start $run: ended with status $status"
@@ -156,6 +180,22 @@ check_setup silent-session-bus 1000 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/si
 check_setup silent-accessibility-bus 1000 AT_SPI_BUS_ADDRESS="unix:path=$work/silent-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "unix:path=$work/silent-bus.socket"
 check_setup silent-accessibility-bus-on-display 1000 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+
+# A session bus, then an accessibility bus, that answer 2.5 s after they are first asked, as on a
+# loaded login: the application waits for them (under one deadline for both) and uses them.
+late_bus() { # NAME: starts a bus that answers late at $work/NAME.socket; sets late to its address and relay
+  /usr/bin/python3 "$source_dir/tests/support/fake_system_bus.py" "$work/$1.socket" --answer 1000 --hold 2.5 \
+    >"$work/$1.log" 2>&1 &
+  pids+=($!)
+  for _ in $(seq 600); do grep -q '^ready' "$work/$1.log" 2>/dev/null && break; sleep 0.05; done
+  grep -q '^ready' "$work/$1.log" || { echo "FAILED: the late bus $1 did not start" >&2; cat "$work/$1.log" >&2; exit 1; }
+  late="$(sed -n 's/^real //p' "$work/$1.log") ${pids[-1]}"
+}
+xprop -root -remove AT_SPI_BUS
+late_bus late-session-bus
+expect_on_bus=$late check_setup late-session-bus 1000 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/late-session-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+late_bus late-accessibility-bus
+expect_on_bus=$late check_setup late-accessibility-bus 1000 AT_SPI_BUS_ADDRESS="unix:path=$work/late-accessibility-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 [ "$failures" -eq 0 ] || exit 1
 echo "silent bus: passed"

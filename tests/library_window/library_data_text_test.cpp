@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QListView>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
 
 #include "library_window/collect_sheet.hpp"
@@ -173,6 +175,64 @@ TEST_F(LibraryWindowTest, TransferAndActivityRowsShowTheWholeReason) {
         EXPECT_GT(lowestInk(image, background), rect.top() + row.oneLineRow - row.bottomPadding + lineHeight);
         test::saveScreenshot(*window, QStringLiteral("library-window-long-reason-%1.png").arg(QString::fromLatin1(row.list)));
     }
+}
+
+// The columns of ink in `image` between rows `top` and `bottom` from the rightmost one leftwards,
+// up to the first gap of `gap` blank columns: the width the trailing text is drawn in.
+int trailingInkWidth(const QImage& image, int top, int bottom, QRgb background, int gap) {
+    auto inked = [&](int x) {
+        for (int y = std::max(0, top); y < std::min(image.height(), bottom); ++y) {
+            if (qAbs(qGray(image.pixel(x, y)) - qGray(background)) > 40) return true;
+        }
+        return false;
+    };
+    int right = image.width() - 1;
+    while (right >= 0 && !inked(right)) --right;
+    int left = right;
+    for (int blank = 0; left > 0 && blank < gap; --left) blank = inked(left - 1) ? 0 : blank + 1;
+    return right < 0 ? 0 : right - left - gap + 1;
+}
+
+// An activity row ends with its time of day, whole, also once the list is long enough to scroll
+// (the scroll bar takes its width from the rows). Run at scale 1 and, as its own ctest entry, 1.5.
+TEST_F(LibraryWindowTest, ActivityTimesAreWholeInAScrollingList) {
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {}}}}}});
+    store.setSelectedProjectID("p1");
+    for (int i = 0; i < 40; ++i) store.log("Imported take take-0" + std::to_string(i) + " with 3 camera clip(s).");
+    window->show();
+    window->dashboard()->setTab(library::LibraryDashboardTab::activity);
+    auto* list = window->dashboard()->findChild<QListView*>(QStringLiteral("activities"));
+    ASSERT_TRUE(list);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->verticalScrollBar()->isVisible(); }, 5000));
+
+    // The time as the row draws it, alone, at the list's scale.
+    const QModelIndex first = list->model()->index(0, 0);
+    const QString time = first.data(library::TrailingRole).toString();
+    const QFont caption = library::font(library::TextStyle::caption);
+    const qreal scale = list->devicePixelRatioF();
+    QImage alone((QSizeF(QFontMetrics(caption).horizontalAdvance(time) + 8, QFontMetrics(caption).height()) * scale).toSize(),
+                 QImage::Format_RGB32);
+    alone.setDevicePixelRatio(scale);
+    alone.fill(Qt::white);
+    {
+        QPainter painter(&alone);
+        painter.setFont(caption);
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(2, QFontMetrics(caption).ascent()), time);
+    }
+    const int whole = trailingInkWidth(alone, 0, alone.height(), qRgb(255, 255, 255), int(4 * scale));
+    ASSERT_GT(whole, 0);
+
+    int drawn = 0;
+    QTest::qWaitFor([&] {
+        const QImage image = list->viewport()->grab().toImage();
+        const QRect row = list->visualRect(first);
+        const QRgb background = image.pixel(image.width() / 2, image.height() - 1);
+        drawn = trailingInkWidth(image, int(row.top() * scale), int(row.bottom() * scale), background, int(4 * scale));
+        return std::abs(drawn - whole) <= 2;
+    }, 5000);
+    EXPECT_NEAR(drawn, whole, 2) << time.toStdString() << " at scale " << scale;
+    test::saveScreenshot(*window, QStringLiteral("library-window-activity-scrolling-%1.png").arg(scale));
 }
 
 // The toolbar and the Project menu follow a session's expiry: on the liveness tick, and on their

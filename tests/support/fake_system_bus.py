@@ -2,11 +2,14 @@
 """A system bus that stops answering: it listens on a socket of its own, lets the first N
 connections through to a real, private dbus-daemon that it starts, and takes every later
 connection without ever saying a word to it. N = 0 is a bus that is silent from the start, as a
-hung bus daemon is.
+hung bus daemon is. With --hold S it answers only from S seconds after its first connection on, as
+a bus on a loaded login does: the connections made until then are put through at that moment,
+later ones at once.
 
-    fake_system_bus.py SOCKET_PATH [--answer N]
+    fake_system_bus.py SOCKET_PATH [--answer N] [--hold SECONDS]
 
-Prints "ready" once it listens; ends on TERM or INT, stopping its dbus-daemon."""
+Prints "real ADDRESS" (the dbus-daemon's own address) and then "ready" once it listens; ends on
+TERM or INT, stopping its dbus-daemon."""
 
 import argparse
 import os
@@ -15,6 +18,7 @@ import signal
 import socket
 import subprocess
 import sys
+import time
 
 
 def start_real_bus():
@@ -38,11 +42,14 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("socket")
     parser.add_argument("--answer", type=int, default=0, help="connections let through before the silence")
+    parser.add_argument("--hold", type=float, default=0, help="seconds after the first connection until it answers")
     options = parser.parse_args()
 
     daemon, real_path = (None, None)
     if options.answer > 0:
         daemon, real_path = start_real_bus()
+        print(f"real unix:{'abstract=' + real_path[1:] if real_path.startswith(chr(0)) else 'path=' + real_path}",
+              flush=True)
     if os.path.exists(options.socket):
         os.unlink(options.socket)
     listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
@@ -53,8 +60,17 @@ def main():
     selector = selectors.DefaultSelector()
     selector.register(listener, selectors.EVENT_READ, None)
     held = []      # silent connections, kept open and never read
+    waiting = []   # connections held until the bus answers
+    answers_from = None  # when it answers, once the first connection came
     peers = {}     # socket -> its relay partner
     accepted = 0
+
+    def put_through(client):
+        bus = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        bus.connect(real_path)
+        peers[client], peers[bus] = bus, client
+        for end in (client, bus):
+            selector.register(end, selectors.EVENT_READ, None)
 
     def stop(*_):
         raise SystemExit(0)
@@ -64,7 +80,13 @@ def main():
     print("ready", flush=True)
     try:
         while True:
-            for key, _ in selector.select():
+            if waiting and answers_from <= time.monotonic():
+                print(f"answering: {len(waiting)} connection(s) put through", flush=True)
+                for client in waiting:
+                    put_through(client)
+                waiting.clear()
+            timeout = max(0.0, answers_from - time.monotonic()) if waiting else None
+            for key, _ in selector.select(timeout):
                 if key.fileobj is listener:
                     client, _ = listener.accept()
                     accepted += 1
@@ -72,12 +94,11 @@ def main():
                           flush=True)
                     if accepted > options.answer:
                         held.append(client)
-                        continue
-                    bus = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-                    bus.connect(real_path)
-                    peers[client], peers[bus] = bus, client
-                    for end in (client, bus):
-                        selector.register(end, selectors.EVENT_READ, None)
+                    elif options.hold > 0 and (answers_from is None or time.monotonic() < answers_from):
+                        answers_from = answers_from or time.monotonic() + options.hold
+                        waiting.append(client)
+                    else:
+                        put_through(client)
                     continue
                 end = key.fileobj
                 try:
