@@ -114,12 +114,17 @@ void stopAsking(QDialog& dialog) {
 // and on the window the desktop lists, while the user works where it does not reach (another
 // window, another program), as the window manager may keep the keyboard there and leave it unseen
 // (an alert that opens just after a click elsewhere, which may even have the keyboard for a moment);
-// it stops asking once it has the keyboard.
+// it stops asking once it (or another dialog over the same window) has the keyboard.
 void judgeAttention(QDialog& dialog, const QWindow* focused) {
     QWindow* window = dialog.windowHandle();
     if (!window || !dialog.isVisible()) return;
     const bool asking = dialog.property(urgentProperty).toBool();
     if (window == focused) {
+        // The user is at that window now: no dialog over it asks any longer.
+        const QWidget* listed = listedWindow(dialog);
+        for (const QPointer<QDialog>& other : std::vector<QPointer<QDialog>>(openDialogs())) {
+            if (other && other != &dialog && listedWindow(*other) == listed) stopAsking(*other);
+        }
         stopAsking(dialog);
         return;
     }
