@@ -184,7 +184,9 @@ CardButton* cardButton(QWidget* parent, const QString& style) {
     });
     card->setAutoDefault(false);
     card->setObjectName(QStringLiteral("card"));
-    card->setStyleSheet(style);
+    // The style sheet's border replaces the style's focus ring: the tint's, as the ring's.
+    const QColor ring = Theme::accent();
+    card->setStyleSheet(style + QStringLiteral(" QPushButton#card:focus { border: 2px solid %1; }").arg(ring.name()));
     card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return card;
 }
