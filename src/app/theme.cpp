@@ -1,6 +1,7 @@
 #include "app/theme.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QAbstractItemView>
 #include <QApplication>
@@ -34,6 +35,16 @@ double scale(TextStyle style) {
     case TextStyle::caption2: return 0.78;
     }
     return 1.0;
+}
+
+// WCAG's contrast ratio of two colours, from their relative luminance.
+double contrastRatio(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) { return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 // Fusion on the dark palette, with two things it lacks there.
@@ -91,18 +102,31 @@ public:
         }
     }
 
-    // Fusion marks a focused push button and a focused tab only by a faint outline or fill.
+    // Fusion marks a focused combo box or spin box only by a faint outline in the highlight colour.
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option, QPainter* painter,
+                            const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if ((control == CC_ComboBox || control == CC_SpinBox) && option->state.testFlag(State_HasFocus) &&
+            option->state.testFlag(State_KeyboardFocusChange)) {
+            drawRing(option, painter);
+        }
+    }
+
+    // Fusion marks a focused push button and a focused tab only by a faint outline or fill, and a
+    // check box or radio button by a ring around its words alone.
     void drawControl(ControlElement element, const QStyleOption* option, QPainter* painter,
                      const QWidget* widget) const override {
         QProxyStyle::drawControl(element, option, painter, widget);
-        if ((element != CE_PushButton && element != CE_TabBarTabShape) || !option->state.testFlag(State_HasFocus) ||
-            !option->state.testFlag(State_KeyboardFocusChange)) {
+        if ((element != CE_PushButton && element != CE_TabBarTabShape && element != CE_CheckBox && element != CE_RadioButton) ||
+            !option->state.testFlag(State_HasFocus) || !option->state.testFlag(State_KeyboardFocusChange)) {
             return;
         }
         QStyleOption ring = *option;
         ring.state &= ~State_Selected;
         ring.rect = element == CE_TabBarTabShape ? option->rect.adjusted(2, 2, -2, -1) : option->rect;
-        drawRing(&ring, painter);
+        // A default button's face is drawn in the highlight colour.
+        const auto* button = qstyleoption_cast<const QStyleOptionButton*>(option);
+        drawRing(&ring, painter, button && button->features.testFlag(QStyleOptionButton::DefaultButton));
     }
 
     // Fusion makes a button with a symbol and words exactly as wide as they are (and its frame), so
@@ -145,10 +169,25 @@ private:
         painter->restore();
     }
 
-    static void drawRing(const QStyleOption* option, QPainter* painter) {
+    // In the tint, or where the tint would not stand out by 3:1 from the control's face (a red Stop
+    // All) or from what it stands on, in white or black, whichever stands out more.
+    static QColor ringColour(const QStyleOption* option, bool onHighlight) {
+        if (option->state.testFlag(State_Selected)) return option->palette.color(QPalette::HighlightedText);
+        const QColor grounds[] = {option->palette.color(onHighlight ? QPalette::Highlight : QPalette::Button),
+                                  option->palette.color(QPalette::Window)};
+        const auto standsOut = [&](const QColor& colour) {
+            double least = 1e9;
+            for (const QColor& ground : grounds) least = std::min(least, contrastRatio(colour, ground));
+            return least;
+        };
+        if (standsOut(accent()) >= 3) return accent();
+        return standsOut(Qt::white) >= standsOut(Qt::black) ? QColor(Qt::white) : QColor(Qt::black);
+    }
+
+    static void drawRing(const QStyleOption* option, QPainter* painter, bool onHighlight = false) {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        const QColor colour = option->state.testFlag(State_Selected) ? option->palette.color(QPalette::HighlightedText) : accent();
+        const QColor colour = ringColour(option, onHighlight);
         painter->setPen(QPen(colour, 2));
         painter->setBrush(Qt::NoBrush);
         painter->drawRoundedRect(QRectF(option->rect).adjusted(1, 1, -1, -1), 4, 4);

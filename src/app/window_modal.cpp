@@ -15,6 +15,7 @@
 
 #include <xcb/xcb.h>
 
+#include "app/keyboard_keeper.hpp"
 #include "app/modal_keyboard.hpp"
 
 namespace velk {
@@ -83,23 +84,55 @@ const char* const urgentProperty = "velkAsksForAttention";
 const char* const userActedProperty = "velkUserActed";
 const char* const watchedProperty = "velkDialogWatch";
 
-// A dialog the user has not yet acted in (no key or click reached it) asks for attention while the
-// user works where it does not reach (another window, another program), as the window manager may
-// keep the keyboard there and leave it unseen (an alert that opens just after a click elsewhere,
-// which may even have the keyboard for a moment); it stops asking while it has the keyboard.
+// The window the desktop lists for `dialog`: the top-level window it stands on, through the sheets
+// and alerts between. Desktops list no dialog (GNOME's marks them skip-taskbar) and some heed no
+// urgency hint on one, so a dialog that asks for attention asks on this window too.
+QWidget* listedWindow(const QDialog& dialog) {
+    QWidget* window = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+    while (window && qobject_cast<QDialog*>(window) && window->parentWidget()) window = window->parentWidget()->window();
+    return window;
+}
+
+// Another open dialog still asks for attention on `listed`.
+bool othersAskOn(const QWidget* listed, const QDialog& besides) {
+    for (const QPointer<QDialog>& dialog : openDialogs()) {
+        if (dialog && dialog != &besides && dialog->property(urgentProperty).toBool() && listedWindow(*dialog) == listed)
+            return true;
+    }
+    return false;
+}
+
+void stopAsking(QDialog& dialog) {
+    if (!dialog.property(urgentProperty).toBool()) return;
+    dialog.setProperty(urgentProperty, false);
+    if (QWindow* window = dialog.windowHandle()) setUrgent(*window, false);
+    QWidget* listed = listedWindow(dialog);
+    if (listed && listed->windowHandle() && !othersAskOn(listed, dialog)) setUrgent(*listed->windowHandle(), false);
+}
+
+// A dialog the user has not yet acted in (no key or click reached it) asks for attention, on itself
+// and on the window the desktop lists, while the user works where it does not reach (another
+// window, another program), as the window manager may keep the keyboard there and leave it unseen
+// (an alert that opens just after a click elsewhere, which may even have the keyboard for a moment);
+// it stops asking once it (or another dialog over the same window) has the keyboard.
 void judgeAttention(QDialog& dialog, const QWindow* focused) {
     QWindow* window = dialog.windowHandle();
     if (!window || !dialog.isVisible()) return;
     const bool asking = dialog.property(urgentProperty).toBool();
     if (window == focused) {
-        if (asking) setUrgent(*window, false);
-        dialog.setProperty(urgentProperty, false);
+        // The user is at that window now: no dialog over it asks any longer.
+        const QWidget* listed = listedWindow(dialog);
+        for (const QPointer<QDialog>& other : std::vector<QPointer<QDialog>>(openDialogs())) {
+            if (other && other != &dialog && listedWindow(*other) == listed) stopAsking(*other);
+        }
+        stopAsking(dialog);
         return;
     }
     if (asking || dialog.property(userActedProperty).toBool()) return;
     if (!ModalKeyboard::asksForAttention(Windows{}, *window, focused)) return;
     dialog.setProperty(urgentProperty, true);
     setUrgent(*window, true);
+    if (QWidget* listed = listedWindow(dialog); listed && listed->windowHandle()) setUrgent(*listed->windowHandle(), true);
 }
 
 // The platform activates a window that is clicked even while a dialog blocks it (and a window
@@ -151,6 +184,7 @@ protected:
         if (watched != &m_dialog || event->type() != QEvent::Hide || event->spontaneous()) return false;
         const bool hadTheKeyboard =
             QGuiApplication::focusWindow() == m_dialog.windowHandle() || QApplication::activeWindow() == &m_dialog;
+        stopAsking(m_dialog);
         forget(&m_dialog);
         if (!hadTheKeyboard || !m_openedOn) return false;
         QMetaObject::invokeMethod(
@@ -182,6 +216,7 @@ private:
 
 void openWindowModal(QDialog& dialog) {
     watchTheKeyboard();
+    Keyboard::keep(dialog);
     dialog.setWindowModality(Qt::WindowModal);
     QWidget* openedOn = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
     if (!dialog.property(watchedProperty).toBool() && dialog.winId()) {

@@ -8,8 +8,9 @@ class QDialog;
 namespace velk {
 
 // Opens `dialog` window-modal; as it appears, the platform asks for it to be activated, and until
-// the user acts in it, it asks for attention (its urgency hint) whenever the user works in a window
-// it does not block. From the
+// the user acts in it, it asks for attention (its urgency hint, on itself and on the window the
+// desktop lists, which it stands on) whenever the user works in a window it does not block; the
+// keyboard within it goes by the application's rule (app/keyboard_keeper). From the
 // first such dialog on, a window that receives the keyboard while a dialog blocks it hands it on to
 // that dialog: a click on a window behind a sheet or alert makes the platform activate the window
 // clicked, and the window manager may also give it the keyboard, where no key reaches anything.

@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 
 #include "app/key_repeat.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "director_window/camera_frame_image.hpp"
 #include "director_window/director_accessibility.hpp"
 #include "director_window/studio_style.hpp"
@@ -129,12 +130,12 @@ CameraWallCell::CameraWallCell(int number, QWidget* parent) : QWidget(parent), m
 
 // Live tiles and locked cells take the focus from the keyboard only, so a click shows no focus
 // ring; an empty cell has nothing to do and takes none, so a cell that had the focus (a slot
-// released from its menu) hands it on to the next stop.
+// released from its menu) hands it on by the keyboard's rule (app/keyboard_keeper).
 void CameraWallCell::becomeKind(WallCellKind kind) {
     const bool hadFocus = window()->focusWidget() == this;
     m_kind = kind;
     setFocusPolicy(kind == WallCellKind::empty ? Qt::NoFocus : Qt::TabFocus);
-    if (kind == WallCellKind::empty && hadFocus && !focusNextPrevChild(true)) clearFocus();
+    if (kind == WallCellKind::empty && hadFocus) Keyboard::settle(*window());
     setCursor(kind == WallCellKind::live ? Qt::PointingHandCursor : Qt::ArrowCursor);
     if (kind != WallCellKind::live) {
         m_cameraID.clear();

@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "base/qt_text.hpp"
 #include "director_window/director_accessibility.hpp"
 #include "director_window/director_presenters.hpp"
@@ -166,6 +167,9 @@ SessionInspector::SessionInspector(DirectorWindow& window, QWidget* parent) : QW
     m_recAll = new QPushButton(Studio::symbol("record.circle", Qt::white), "REC ALL", this);
     tintRed(*m_recAll);
     m_stopAll = new QPushButton(Studio::symbol("stop.circle", palette().color(QPalette::ButtonText)), "STOP ALL", this);
+    // They start and stop every camera: the keyboard reaches them only from the user.
+    Keyboard::guard(*m_recAll);
+    Keyboard::guard(*m_stopAll);
     recording->addWidget(m_recAll);
     recording->addWidget(m_stopAll);
     recording->addStretch(1);
@@ -483,6 +487,8 @@ CameraInspector::CameraInspector(DirectorWindow& window, QWidget* parent) : QWid
     m_recCamera = new QPushButton("REC Camera", this);
     tintRed(*m_recCamera);
     m_stopCamera = new QPushButton("STOP Camera", this);
+    Keyboard::guard(*m_recCamera);
+    Keyboard::guard(*m_stopCamera);
     recording->addWidget(m_recCamera);
     recording->addWidget(m_stopCamera);
     recording->addStretch(1);
@@ -727,7 +733,13 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
 void DirectorInspector::refresh() {
     const int index = static_cast<int>(m_window.workspace().inspectorTab);
     if (m_tabs->currentIndex() != index) m_tabs->setCurrentIndex(index);
-    if (m_stack->currentIndex() != index) m_stack->setCurrentIndex(index);
+    if (m_stack->currentIndex() != index) {
+        // The keyboard leaves the page that hides by the window's rule, before the stack would put it
+        // on the next page's first control.
+        const Keyboard::PageSwitch switching(*window());
+        if (QWidget* leaving = m_stack->currentWidget()) leaving->hide();
+        m_stack->setCurrentIndex(index);
+    }
     switch (m_window.workspace().inspectorTab) {
     case DirectorInspectorTab::session: m_session->refresh(); break;
     case DirectorInspectorTab::audio: m_audio->refresh(); break;

@@ -64,25 +64,15 @@ std::vector<WallCell> wallCells(const DirectorCameraSlotLayout& slots, const Cam
     return cells;
 }
 
-std::optional<std::size_t> wallFocusForDisabledButton(SwitcherButton focused, bool takeEnabled, bool markerEnabled,
-                                                      const std::vector<WallCell>& cells,
-                                                      const std::optional<std::string>& programCameraID) {
-    if (focused == SwitcherButton::marker ? markerEnabled : takeEnabled) return std::nullopt;
-    std::optional<std::size_t> firstStop;
+std::vector<std::size_t> keyboardHome(const std::vector<WallCell>& cells, const std::optional<std::string>& programCameraID) {
+    std::vector<std::size_t> home;
+    std::vector<std::size_t> onProgram;
     for (std::size_t i = 0; i < cells.size(); ++i) {
-        const WallCell& cell = cells[i];
-        if (cell.kind == WallCellKind::empty) continue;
-        if (cell.kind == WallCellKind::live && cell.camera->id != programCameraID) return i;
-        if (!firstStop) firstStop = i;
+        if (cells[i].kind != WallCellKind::live) continue;
+        (cells[i].camera->id == programCameraID ? onProgram : home).push_back(i);
     }
-    return firstStop;
-}
-
-std::optional<std::size_t> firstKeyboardFocus(const std::vector<WallCell>& cells) {
-    for (std::size_t i = 0; i < cells.size(); ++i) {
-        if (cells[i].kind == WallCellKind::live) return i;
-    }
-    return std::nullopt;
+    home.insert(home.end(), onProgram.begin(), onProgram.end());
+    return home;
 }
 
 bool wallShowsEmptyState(const DirectorCameraSlotLayout& slots) {

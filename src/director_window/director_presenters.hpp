@@ -126,20 +126,11 @@ MonitorState monitorState(bool program, const std::optional<std::string>& camera
                           WallTime now, bool hasImage);
 
 // --- Switcher. ---
-enum class SwitcherButton { cut, fade, marker };
-// Where the keyboard's focus starts when the window gets the keyboard with none placed yet: on the
-// first live tile, where a Preview is chosen; none when no tile has a camera (then the Preview and
-// Program area's first enabled control). Never a header button: a Return typed for anything else
-// must not stop every camera.
-std::optional<std::size_t> firstKeyboardFocus(const std::vector<WallCell>& cells);
-// Where the keyboard's focus goes when the switcher button that has it becomes disabled (a take
-// that leaves nothing to take, as the first cut does, which leaves Preview empty): to the wall,
-// where the next Preview is chosen, on the first live tile whose camera is not on Program, else the
-// first live tile or locked cell. None while the button stays enabled, or when the wall has no cell
-// that takes the focus.
-std::optional<std::size_t> wallFocusForDisabledButton(SwitcherButton focused, bool takeEnabled, bool markerEnabled,
-                                                      const std::vector<WallCell>& cells,
-                                                      const std::optional<std::string>& programCameraID);
+// The wall's part of the window's keyboard home (app/keyboard_rule): the live tiles, those whose
+// camera is not on Program first, where Return chooses the next Preview (after the first cut,
+// which disables CUT and FADE); the window adds the switcher's controls after them. Never a header
+// button: a Return typed for anything else must not stop every camera.
+std::vector<std::size_t> keyboardHome(const std::vector<WallCell>& cells, const std::optional<std::string>& programCameraID);
 
 // --- Session inspector. ---
 struct ProjectOption {

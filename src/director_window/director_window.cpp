@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <functional>
 #include <initializer_list>
+#include <vector>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include "app/accessibility.hpp"
 #include "app/app_services.hpp"
 #include "app/key_repeat.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/theme.hpp"
 #include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
@@ -220,6 +222,7 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     // however long Return is held.
     Accessibility::answerReturnOncePerPress(*m_switcher->cutButton());
     for (QCheckBox* box : findChildren<QCheckBox*>()) Accessibility::answerReturnOncePerPress(*box);
+    Keyboard::keep(*this, [this] { return keyboardHome(); });
     refresh();
 }
 
@@ -275,6 +278,7 @@ QWidget* DirectorWindow::buildHeader() {
         button->setFocusPolicy(Qt::TabFocus);
         row->addWidget(button);
     }
+    Keyboard::guard(*m_stopAllButton);
     connect(m_stopAllButton, &QPushButton::clicked, this, [this] { stopAll(); });
     connect(scan, &QPushButton::clicked, this, [this] { m_channel.rescan(); });
     connect(library, &QPushButton::clicked, this, [this] {
@@ -355,32 +359,24 @@ void DirectorWindow::connectServices() {
 
 // --- Lifecycle ---
 
-// The window gets the keyboard with no control chosen yet (first shown, or the one that had it
-// gone): left to itself, Qt would give it to the first control in Tab order, Stop All, where one
-// Return typed for anything else stops every camera. It starts on the wall instead, or in the
-// Preview and Program area while no tile has a camera, and moves on to the first tile that comes
-// while the user has not moved it.
-bool DirectorWindow::event(QEvent* event) {
-    if (event->type() == QEvent::WindowActivate && !focusWidget()) placeStartingFocus();
-    return QMainWindow::event(event);
-}
-
-void DirectorWindow::placeStartingFocus() {
-    m_startingFocus = nullptr;
-    const auto cell = m_wall->showsEmptyState()
-                          ? std::nullopt
-                          : DirectorPresenters::firstKeyboardFocus(DirectorPresenters::wallCells(m_workspace.cameraSlots, cameras()));
-    if (cell) {
-        m_wall->cell(static_cast<int>(*cell))->setFocus(Qt::ActiveWindowFocusReason);
-        return;
+// The keyboard goes by the application's rule (app/keyboard_keeper): wherever it moves without the
+// user choosing a control (the window activated with none placed yet, a control greyed out or
+// hidden, a page switched), it goes to the control the user last chose that can still take it,
+// else to the window's home: the first tile with a camera (not on Program), else the Preview and
+// Program area's first enabled control. Left to itself, Qt would give it to the first control in
+// Tab order, Stop All, or on along the Tab chain from a control greyed out, to REC ALL from Start
+// Director Session and to STOP ALL from REC ALL, where one Return typed for anything else starts
+// or stops every camera.
+std::vector<QWidget*> DirectorWindow::keyboardHome() const {
+    std::vector<QWidget*> home;
+    if (!m_wall->showsEmptyState()) {
+        for (const std::size_t cell : DirectorPresenters::keyboardHome(
+                 DirectorPresenters::wallCells(m_workspace.cameraSlots, cameras()), m_workspace.timeline.programCameraID))
+            home.push_back(m_wall->cell(static_cast<int>(cell)));
     }
-    for (QWidget* control : std::initializer_list<QWidget*>{m_switcher->cutButton(), m_switcher->fadeButton(),
-                                                            m_switcher->fadeDurationPicker(), m_switcher->markerButton()}) {
-        if (!control->isEnabled()) continue;
-        control->setFocus(Qt::ActiveWindowFocusReason);
-        m_startingFocus = control;
-        return;
-    }
+    home.insert(home.end(), {m_switcher->cutButton(), m_switcher->fadeButton(), m_switcher->fadeDurationPicker(),
+                             m_switcher->markerButton()});
+    return home;
 }
 
 void DirectorWindow::showEvent(QShowEvent* event) {
@@ -622,6 +618,7 @@ void DirectorWindow::selectProject(const std::optional<std::string>& projectID) 
 void DirectorWindow::setInspectorTab(DirectorInspectorTab tab) {
     m_workspace.inspectorTab = tab;
     m_inspector->refresh();
+    Keyboard::settle(*this);
 }
 
 void DirectorWindow::setStoredPolicy(const std::string& raw) {
@@ -646,29 +643,11 @@ void DirectorWindow::setLiveProductionFPS(std::int64_t fps) {
 void DirectorWindow::refresh() {
     refreshHeader();
     refreshWall();
-    if (m_startingFocus && focusWidget() == m_startingFocus) placeStartingFocus();
-    else m_startingFocus = nullptr;
-    moveFocusOffDisabledSwitcherButton();
     m_switcher->refresh();
     m_inspector->refresh();
-}
-
-// Before the switcher disables the button that has the focus: left to itself, Qt would move the
-// focus on along the Tab chain (from CUT past a disabled FADE into the Fade duration box, whose list
-// the next Return opens). The focus goes to the wall instead, where the next Preview is chosen. A
-// click gives a button no focus; a click on the button that has it moves the focus just the same.
-void DirectorWindow::moveFocusOffDisabledSwitcherButton() {
-    using DirectorPresenters::SwitcherButton;
-    const QWidget* focus = focusWidget();
-    std::optional<SwitcherButton> button;
-    if (focus == m_switcher->cutButton()) button = SwitcherButton::cut;
-    else if (focus == m_switcher->fadeButton()) button = SwitcherButton::fade;
-    else if (focus == m_switcher->markerButton()) button = SwitcherButton::marker;
-    if (!button || m_wall->showsEmptyState()) return;
-    const auto cell = DirectorPresenters::wallFocusForDisabledButton(
-        *button, canTake(), m_workspace.timeline.isRunning(), DirectorPresenters::wallCells(m_workspace.cameraSlots, cameras()),
-        m_workspace.timeline.programCameraID);
-    if (cell) m_wall->cell(static_cast<int>(*cell))->setFocus(Qt::OtherFocusReason);
+    // A job ended or the home changed (a camera came): the keyboard goes by the rule unless the user
+    // put it where it is.
+    Keyboard::settle(*this);
 }
 
 void DirectorWindow::refreshHeader() {

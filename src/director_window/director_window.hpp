@@ -12,7 +12,6 @@
 #include <vector>
 
 #include <QMainWindow>
-#include <QPointer>
 
 #include "base/clock.hpp"
 #include "director_window/director_workspace.hpp"
@@ -112,7 +111,6 @@ public:
     bool hasAppeared() const { return m_appeared; }
 
 protected:
-    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -123,7 +121,8 @@ private:
 
     void appear();
     void disappear();
-    void placeStartingFocus();
+    // The controls the keyboard goes to, in order, when no choice of the user's can take it.
+    std::vector<QWidget*> keyboardHome() const;
     void synchronizeCameras();
     void synchronizeOrientations();
     void synchronizePreviewProfiles();
@@ -136,7 +135,6 @@ private:
     void refresh();
     void refreshHeader();
     void refreshWall();
-    void moveFocusOffDisabledSwitcherButton();
 
     AppStore& m_store;
     DirectorLiveChannel& m_channel;
@@ -149,8 +147,6 @@ private:
 
     DirectorWorkspace m_workspace;
     bool m_appeared = false;
-    // The control the window placed the keyboard on without a camera, while it still has it.
-    QPointer<QWidget> m_startingFocus;
     // Between the end of the appear steps and the disappear step: the change reactions run.
     bool m_reacting = false;
 

@@ -25,6 +25,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/theme.hpp"
 #include "base/qt_text.hpp"
 #include "discovery/lan_discovery.hpp"
@@ -90,8 +91,9 @@ void clearLayout(QLayout* layout) { discard(takeWidgets(layout)); }
 class FocusKeeper {
 public:
     explicit FocusKeeper(QWidget* section) {
-        if (QWidget* focus = QApplication::focusWidget(); focus && section->isAncestorOf(focus)) {
+        if (QWidget* focus = section->window()->focusWidget(); focus && section->isAncestorOf(focus)) {
             m_key = focus->property(keyProperty).toString();
+            m_from = focus;
         }
     }
     void mark(QWidget* widget, const QString& key) {
@@ -101,7 +103,7 @@ public:
     void finish(const std::vector<QWidget*>& old) {
         if (m_successor) {
             m_successor->show();
-            m_successor->setFocus(Qt::OtherFocusReason);
+            if (m_from) Keyboard::handOn(*m_from, *m_successor);
         }
         discard(old);
     }
@@ -109,6 +111,7 @@ public:
 private:
     static constexpr const char* keyProperty = "velkFocusKey";
     QString m_key;
+    QPointer<QWidget> m_from;
     QWidget* m_successor = nullptr;
 };
 
@@ -181,7 +184,9 @@ CardButton* cardButton(QWidget* parent, const QString& style) {
     });
     card->setAutoDefault(false);
     card->setObjectName(QStringLiteral("card"));
-    card->setStyleSheet(style);
+    // The style sheet's border replaces the style's focus ring: the tint's, as the ring's.
+    const QColor ring = Theme::accent();
+    card->setStyleSheet(style + QStringLiteral(" QPushButton#card:focus { border: 2px solid %1; }").arg(ring.name()));
     card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return card;
 }
@@ -357,18 +362,12 @@ void CollectSheet::refresh() {
 }
 
 // The primary button disabled while it has the keyboard (as the pairing it started runs) has it
-// again once enabled, unless the user moved it meanwhile: Qt moves it on to the next control, round
-// to the sheet's first, where it would still be after the pairing's alert is answered.
+// again once enabled, unless the user moved it meanwhile: the keyboard's rule (app/keyboard_keeper)
+// gives it back to the control the user last chose, also after the pairing's alert is answered.
 void CollectSheet::setPrimaryEnabled(bool enabled) {
     if (enabled == m_primary->isEnabled()) return;
-    const bool hadTheKeyboard = focusWidget() == m_primary;
     m_primary->setEnabled(enabled);
-    if (!enabled) {
-        m_keyboardWhilePrimaryDisabled = hadTheKeyboard ? focusWidget() : nullptr;
-    } else if (m_keyboardWhilePrimaryDisabled && focusWidget() == m_keyboardWhilePrimaryDisabled) {
-        m_primary->setFocus(Qt::OtherFocusReason);
-    }
-    if (enabled) m_keyboardWhilePrimaryDisabled = nullptr;
+    if (enabled) Keyboard::settle(*this);
 }
 
 // Reading order: the header, the setting, the sessions, the sources or cameras, the pairing
@@ -423,6 +422,7 @@ void CollectSheet::rebuildSessions() {
                                      TextStyle::caption, false, Tint::secondary, row));
         rowLayout->addLayout(texts, 1);
         auto* returnButton = button(qs(T::returnToCamera), row);
+        Keyboard::guard(*returnButton);
         returnButton->setAccessibleDescription(QString::fromStdString(session.deviceName));
         focus.mark(returnButton, QStringLiteral("session:") + QString::fromStdString(session.deviceId));
         connect(returnButton, &QPushButton::clicked, this,
@@ -434,6 +434,7 @@ void CollectSheet::rebuildSessions() {
     allRow->addStretch(1);
     auto* returnAll = button(qs(T::returnAllToCamera), m_sessions);
     returnAll->setObjectName(QStringLiteral("returnAll"));
+    Keyboard::guard(*returnAll);
     returnAll->setEnabled(!m_services.store.isBusy());
     connect(returnAll, &QPushButton::clicked, this, [this] {
         if (!m_services.store.isBusy()) m_services.commands->endAllTransferSessions();

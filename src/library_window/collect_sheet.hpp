@@ -83,8 +83,6 @@ private:
     QPushButton* m_primary = nullptr;
     QPushButton* m_scanAgain = nullptr;
     QPushButton* m_close = nullptr;
-    // Where Qt moved the keyboard from the primary button as the pairing disabled it.
-    QPointer<QWidget> m_keyboardWhilePrimaryDisabled;
     // What each rebuilt section last showed; a section is rebuilt only when it changes.
     std::string m_sessionsKey, m_collectKey, m_sourcesKey;
 };

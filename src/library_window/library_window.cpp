@@ -1,5 +1,6 @@
 #include "library_window/library_window.hpp"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/app_services.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
@@ -78,6 +80,10 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
     rebuildProjects();
     refreshCommands();
     orderTabChain();
+    // Wherever the keyboard moves without the user choosing a control, it goes to the control the
+    // user last chose that can still take it, else to the control that opened the last sheet, else
+    // to the project list (app/keyboard_keeper).
+    Keyboard::keep(*this, [this] { return std::vector<QWidget*>{m_openedBy, m_projects}; });
 }
 
 // Reading order: the toolbar, then the columns from left to right, each from top to bottom. The
@@ -222,7 +228,20 @@ void LibraryWindow::showProjectSelection() {
     m_rename->setEnabled(canRenameProject(selected ? &*selected : nullptr));
 }
 
+void LibraryWindow::rememberOpener() {
+    QObject* from = sender();
+    if (auto* action = qobject_cast<QAction*>(from)) {
+        // A toolbar button, or the menu button of the Project menu's actions.
+        auto* bar = findChild<QToolBar*>(QStringLiteral("libraryToolbar"));
+        QWidget* button = bar ? bar->widgetForAction(action) : nullptr;
+        m_openedBy = button ? button : findChild<QToolButton*>(QStringLiteral("projectMenuButton"));
+    } else if (auto* widget = qobject_cast<QWidget*>(from)) {
+        m_openedBy = widget;
+    }
+}
+
 void LibraryWindow::presentSheet(QDialog* sheet) {
+    rememberOpener();
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     m_sheet = sheet;
     openWindowModal(*sheet);

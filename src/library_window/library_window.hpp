@@ -105,6 +105,8 @@ private:
     void syncErrorAlert();
     void evaluateWiFiGuard(bool force);
     void presentSheet(QDialog* sheet);
+    // Notes the control that opened a sheet or panel (the signal's sender), the keyboard's home.
+    void rememberOpener();
     library::ToolbarState toolbar() const;
 
     AppStore& m_store;
@@ -147,6 +149,7 @@ private:
     QPointer<QDialog> m_sheet;
     QPointer<QDialog> m_wifiSheet;
     QPointer<QMessageBox> m_alert;
+    QPointer<QWidget> m_openedBy;
 };
 
 } // namespace velk

@@ -12,6 +12,7 @@
 #include <QToolBar>
 #include <QToolButton>
 
+#include "app/keyboard_keeper.hpp"
 #include "app/window_modal.hpp"
 #include "base/qt_text.hpp"
 #include "discovery/live_camera_discovery.hpp"
@@ -107,6 +108,9 @@ void LibraryWindow::refreshCommands() {
     m_downloadProject->setEnabled(state.downloadWholeProject);
     m_moveToTrash->setEnabled(state.moveSourceToTrash);
     armSessionExpiry();
+    // A job ended (a download, an export): the keyboard goes by the rule unless the user put it
+    // where it is.
+    Keyboard::settle(*this);
 }
 
 void LibraryWindow::armSessionExpiry() {
@@ -125,6 +129,7 @@ void LibraryWindow::armSessionExpiry() {
 }
 
 void LibraryWindow::importManifest() {
+    rememberOpener();
     QPointer<LibraryWindow> self = this;
     m_fileDialogs->chooseManifest(this, [self](const std::filesystem::path& file) {
         if (self) self->m_commands->importManifest(file);
@@ -133,6 +138,7 @@ void LibraryWindow::importManifest() {
 
 void LibraryWindow::chooseExportFolder() {
     if (!toolbar().exportForResolve) return;
+    rememberOpener();
     QPointer<LibraryWindow> self = this;
     m_fileDialogs->chooseExportParent(this, [self](const std::filesystem::path& parent) {
         if (self && self->toolbar().exportForResolve) self->m_commands->exportSelectedTake(parent);
@@ -148,6 +154,7 @@ void LibraryWindow::confirmSourceTrash() {
     box->setText(qs(T::trashTitle));
     box->setInformativeText(qs(T::trashMessage));
     QPushButton* confirm = box->addButton(buttonText(T::trashConfirm), QMessageBox::DestructiveRole);
+    Keyboard::guard(*confirm);
     QPushButton* cancel = box->addButton(qs(T::cancel), QMessageBox::RejectRole);
     box->setDefaultButton(cancel);
     connect(confirm, &QPushButton::clicked, this, [this] {

@@ -33,6 +33,8 @@ public:
     std::vector<Stop> stops;
     std::vector<Begin> begins;
     int rescans = 0;
+    // Whether a begun recording blocks the next start at once, as the live channel's does.
+    bool beginningBlocks = false;
     bool pairingCleared = false;
     std::string configuredSender;
 
@@ -52,6 +54,9 @@ public:
     void beginRecording(const std::vector<LiveCamera>& cameras, const std::string&,
                         const DirectorTakeAssignment& assignment) override {
         begins.push_back({idsOf(cameras), assignment});
+        if (!beginningBlocks) return;
+        status.phase = DirectorRecordingPhase::synchronizing;
+        Q_EMIT recordingStatusChanged();
     }
     void stopRecording(const std::vector<LiveCamera>& cameras, const std::string& sender, bool all) override {
         stops.push_back({idsOf(cameras), sender, all});

@@ -52,7 +52,9 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
          [](DirectorInspector& i) -> QWidget* { return i.camera()->findChild<QScrollArea*>("cameraDesk"); },
          "panel Camera", {"QScrollArea \"Preview network and planned controls\" #cameraDesk"}},
         {DirectorInspectorTab::edits, [](DirectorInspector& i) -> QWidget* { return i.edits()->list(); },
-         "panel Edits", {"QListView \"Edit Decisions\" #editDecisions"}},
+         // The list and, as Tab into it makes its first row current, that row.
+         "panel Edits",
+         {"QListView \"Edit Decisions\" #editDecisions", "item \"00:00:00 CUT Alpha\" of QListView \"Edit Decisions\" #editDecisions"}},
     };
     for (const SpokenPage& page : pages) {
         window.setInspectorTab(page.tab);

@@ -46,37 +46,27 @@ TEST(DirectorWall, CellsAndGeometry) {
     EXPECT_FALSE(wallShowsEmptyState(DirectorCameraSlotLayout(slots)));
 }
 
-TEST(DirectorSwitcher, FocusOfADisabledButtonGoesToTheWall) {
+// The wall's part of the keyboard's home: live tiles, those not on Program first (after the first
+// cut, where Return chooses the next Preview), never a locked cell or an empty slot.
+TEST(DirectorSwitcher, TheKeyboardsHomeIsTheFirstTileWithACameraNotOnProgram) {
     const Cameras cameras{readyCamera("a", "Alpha"), readyCamera("b", "Bravo")};
     const std::vector<DirectorCameraSlot> live{{1, "a", "Alpha"}, {2, "b", "Bravo"}};
     const std::vector<DirectorCameraSlot> lockedFirst{{0, "gone", "Old"}, {2, "a", "Alpha"}};
     const struct {
         const char* what;
-        SwitcherButton focused;
-        bool takeEnabled, markerEnabled;
         std::vector<DirectorCameraSlot> slots;
         std::optional<std::string> program;
-        std::optional<std::size_t> cell;
+        std::vector<std::size_t> home;
     } cases[] = {
-        {"CUT stays enabled", SwitcherButton::cut, true, true, live, "a", std::nullopt},
-        {"first cut: the first tile not on Program", SwitcherButton::cut, false, true, live, "a", 2},
-        {"FADE disabled, nothing on Program", SwitcherButton::fade, false, true, live, std::nullopt, 1},
-        {"Marker stays enabled while takes are not", SwitcherButton::marker, false, true, live, "a", std::nullopt},
-        {"Marker disabled", SwitcherButton::marker, true, false, live, "a", 2},
-        {"only Program's tile and a locked cell: the first of them", SwitcherButton::cut, false, true, lockedFirst, "a", 0},
-        {"no cell takes the focus", SwitcherButton::cut, false, true, {}, std::nullopt, std::nullopt},
+        {"nothing on Program: the tiles in order", live, std::nullopt, {1, 2}},
+        {"first cut: the first tile not on Program first", live, "a", {2, 1}},
+        {"a locked cell is passed over", lockedFirst, std::nullopt, {2}},
+        {"only Program's tile", lockedFirst, "a", {2}},
+        {"no camera in a slot", {{0, "gone", "Old"}}, std::nullopt, {}},
+        {"an empty wall", {}, std::nullopt, {}},
     };
-    for (const auto& c : cases) {
-        const auto cells = wallCells(DirectorCameraSlotLayout(c.slots), cameras);
-        EXPECT_EQ(wallFocusForDisabledButton(c.focused, c.takeEnabled, c.markerEnabled, cells, c.program), c.cell) << c.what;
-    }
-}
-
-TEST(DirectorSwitcher, TheKeyboardStartsOnTheFirstTileWithACamera) {
-    const Cameras cameras{readyCamera("a", "Alpha")};
-    const std::vector<DirectorCameraSlot> lockedFirst{{0, "gone", "Old"}, {2, "a", "Alpha"}};
-    EXPECT_EQ(firstKeyboardFocus(wallCells(DirectorCameraSlotLayout(lockedFirst), cameras)), 2u);
-    EXPECT_EQ(firstKeyboardFocus(wallCells(DirectorCameraSlotLayout({{0, "gone", "Old"}}), cameras)), std::nullopt);
+    for (const auto& c : cases)
+        EXPECT_EQ(keyboardHome(wallCells(DirectorCameraSlotLayout(c.slots), cameras), c.program), c.home) << c.what;
 }
 
 TEST(DirectorTile, StateMatrix) {

@@ -34,6 +34,7 @@
 #include "library_window_fixture.hpp"
 #include "store/store_fixture.hpp"
 #include "support/accessibility_audit.hpp"
+#include "support/control_contrast.hpp"
 #include "support/widgets.hpp"
 #include "wifi/ui/wifi_onboarding_view.hpp"
 #include "wifi/wifi_qr_code_image.hpp"
@@ -112,6 +113,32 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
         const auto result = auditAccessibility(*window);
         EXPECT_TRUE(result.ok()) << "tab " << static_cast<int>(tab) << "\n" << result.report();
         EXPECT_EQ(orderFrom(result, "Search projects"), (sidebarAndTakes + content + toolbar).join(" | "));
+    }
+}
+
+// Every Tab stop of the window, of each dashboard tab and of the Collect and New Project sheets shows
+// a focus mark that stands out by 3:1 at its edge, at scale 1 and 1.5.
+TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
+    fill();
+    store.setSelectedProjectID("p1");
+    announce("Phone A", false, "aaaaaaaaaaaaaaaa");
+    window->show();
+    ASSERT_TRUE(test::activate(*window));
+    QTest::keyClick(window.get(), Qt::Key_Tab); // the focus moves by keyboard
+    for (const auto tab : {LibraryDashboardTab::overview, LibraryDashboardTab::media, LibraryDashboardTab::activity}) {
+        window->dashboard()->setTab(tab);
+        settle();
+        test::expectFocusMarksStandOut(test::tabStops(*window), "the Library, tab " + std::to_string(static_cast<int>(tab)));
+    }
+    for (const auto open : {&LibraryWindow::showCollect, &LibraryWindow::showNewProject}) {
+        (window.get()->*open)();
+        QDialog* sheet = window->sheet();
+        ASSERT_TRUE(sheet && test::activate(*sheet));
+        settle();
+        QTest::keyClick(sheet, Qt::Key_Tab);
+        test::expectFocusMarksStandOut(test::tabStops(*sheet), sheet->objectName().toStdString());
+        sheet->close();
+        settle();
     }
 }
 

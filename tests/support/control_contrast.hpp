@@ -5,11 +5,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iostream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include <QAbstractItemView>
 #include <QCheckBox>
+#include <QTabBar>
 #include <QIcon>
 #include <QLabel>
 #include <QImage>
@@ -78,6 +81,86 @@ inline double symbolContrast(const QIcon& icon, QSize size, double scale, const 
     if (ratios.empty()) return 1.0;
     std::nth_element(ratios.begin(), ratios.begin() + std::ptrdiff_t(ratios.size() / 2), ratios.end());
     return ratios[ratios.size() / 2];
+}
+
+// How a control's focus mark stands out at its edge: the control drawn with the focus against
+// itself drawn without, pixel by pixel, in a band `depth` pixels deep inside its edge. At each place
+// along the edge, the strongest change across the band; of those, the one at least three quarters
+// of the edge reach (a rounded ring leaves its corners).
+inline double focusMarkContrast(const QImage& focused, const QImage& unfocused, int depth) {
+    const int w = std::min(focused.width(), unfocused.width()), h = std::min(focused.height(), unfocused.height());
+    std::vector<double> along;
+    const auto strongest = [&](auto pixelAt) {
+        double most = 1.0;
+        for (int d = 0; d < depth; ++d) {
+            const QPoint at = pixelAt(d);
+            if (at.x() >= 0 && at.y() >= 0 && at.x() < w && at.y() < h)
+                most = std::max(most, contrastRatio(focused.pixelColor(at), unfocused.pixelColor(at)));
+        }
+        along.push_back(most);
+    };
+    for (int x = 0; x < w; ++x) {
+        strongest([&](int d) { return QPoint(x, d); });
+        strongest([&](int d) { return QPoint(x, h - 1 - d); });
+    }
+    for (int y = 0; y < h; ++y) {
+        strongest([&](int d) { return QPoint(d, y); });
+        strongest([&](int d) { return QPoint(w - 1 - d, y); });
+    }
+    if (along.empty()) return 1.0;
+    std::nth_element(along.begin(), along.begin() + std::ptrdiff_t(along.size() / 4), along.end());
+    return along[along.size() / 4];
+}
+
+// `control` drawn alone at `scale`, as it is now.
+inline QImage drawnAt(QWidget& control, double scale) {
+    QImage drawn(control.size() * scale, QImage::Format_ARGB32_Premultiplied);
+    drawn.setDevicePixelRatio(scale);
+    drawn.fill(control.window()->palette().color(QPalette::Window));
+    control.render(&drawn, QPoint(), QRegion(), QWidget::DrawChildren);
+    return drawn;
+}
+
+// Where a control draws its focus mark: around a tab bar's current tab, a list's current row (or the
+// whole of an empty list), else around the whole control.
+inline QRect focusMarkRect(QWidget& control) {
+    if (auto* bar = qobject_cast<QTabBar*>(&control); bar && bar->currentIndex() >= 0) return bar->tabRect(bar->currentIndex());
+    if (auto* view = qobject_cast<QAbstractItemView*>(&control); view && view->currentIndex().isValid())
+        return view->visualRect(view->currentIndex()).translated(view->viewport()->pos());
+    return control.rect();
+}
+
+// The Tab stops of `window` that can take the keyboard now, in Tab order.
+inline std::vector<QWidget*> tabStops(QWidget& window) {
+    std::vector<QWidget*> stops;
+    for (QWidget* each = window.nextInFocusChain(); each && each != &window; each = each->nextInFocusChain()) {
+        if (each->window() == &window && (each->focusPolicy() & Qt::TabFocus) && each->isEnabled() && each->isVisibleTo(&window))
+            stops.push_back(each);
+    }
+    return stops;
+}
+
+// Expects every control of `stops` (Tab stops of one window, whose focus moved by keyboard) to
+// show a focus mark that stands out by 3:1 at its edge, at scale 1 and 1.5. `away` gets the focus
+// to draw each without it.
+inline void expectFocusMarksStandOut(const std::vector<QWidget*>& stops, const std::string& where) {
+    for (QWidget* stop : stops) {
+        QWidget* away = stop == stops.front() ? stops.back() : stops.front();
+        for (const double scale : {1.0, 1.5}) {
+            stop->setFocus(Qt::TabFocusReason);
+            const QRect mark = focusMarkRect(*stop);
+            const QRect pixels(mark.topLeft() * scale, mark.size() * scale);
+            const QImage focused = drawnAt(*stop, scale).copy(pixels);
+            away->setFocus(Qt::TabFocusReason);
+            const QImage unfocused = drawnAt(*stop, scale).copy(pixels);
+            const double contrast = focusMarkContrast(focused, unfocused, int(std::ceil(6 * scale)));
+            std::cout << "focus mark of " << (stop->accessibleName().isEmpty() ? stop->objectName() : stop->accessibleName()).toStdString()
+                      << " in " << where << " at scale " << scale << ": " << contrast << ":1\n";
+            EXPECT_GE(contrast, 3.0) << where << ": " << stop->metaObject()->className() << " \""
+                                     << (stop->accessibleName().isEmpty() ? stop->objectName() : stop->accessibleName()).toStdString()
+                                     << "\" at scale " << scale << ": " << contrast << ":1";
+        }
+    }
 }
 
 // Expects `count` such controls shown in `window`, none with the focus (whose ring would hide a

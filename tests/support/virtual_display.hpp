@@ -23,6 +23,12 @@
 
 namespace velk::test {
 
+// The window manager on_xvfb started ("openbox", "mutter", "kwin_x11"), empty for none.
+inline std::string windowManager() {
+    const char* value = std::getenv("VELK_WINDOW_MANAGER");
+    return value ? value : "";
+}
+
 inline bool onVirtualDisplay() {
     const char* value = std::getenv("VELK_VIRTUAL_DISPLAY");
     return value && std::string(value) == "1";
@@ -38,10 +44,11 @@ inline bool installed(const std::string& program) {
 }
 
 // Runs this program's cases of `suite` on a new virtual display of `screen` under the xcb platform,
-// with the further environment `extra` ("NAME=value") and a window manager when asked, and checks
-// that they ran and passed.
+// with the further environment `extra` ("NAME=value") and the window manager `windowManager` when
+// named ("openbox", "mutter", "kwin_x11"; tests/support/on_xvfb), and checks that they ran and
+// passed. A window manager that is missing or does not start fails the run.
 inline void runOnVirtualDisplay(const std::string& suite, const std::string& screen,
-                                const std::vector<std::string>& extra = {}, bool windowManager = false,
+                                const std::vector<std::string>& extra = {}, const std::string& windowManager = {},
                                 int timeoutMs = 60'000) {
 #if defined(VELK_THREAD_SANITIZER)
     // The race detector's stage runs the cases that need no display: these check what a window
@@ -49,14 +56,13 @@ inline void runOnVirtualDisplay(const std::string& suite, const std::string& scr
     VELK_SKIP_CHILD_RUN(std::vector<std::string>{suite}, "needs an X server, which the race detector's stage does not start");
 #endif
     std::vector<const char*> tools{"Xvfb", "xdotool", "xwininfo"};
-    if (windowManager) tools.push_back("openbox");
     for (const char* tool : tools) {
         if (!installed(tool)) VELK_SKIP_CHILD_RUN(std::vector<std::string>{suite}, std::string(tool) + " is not installed (run scripts/setup)");
     }
     // The server, and the window manager when asked, come from the one X server starter of the
     // tests; it sets DISPLAY and the xcb platform and leaves no desktop's platform theme.
     std::vector<std::string> argv{test::sourcePath("tests/support/on_xvfb"), "--screen", screen};
-    if (windowManager) argv.push_back("--window-manager");
+    if (!windowManager.empty()) argv.insert(argv.end(), {"--window-manager", windowManager});
     for (const char* word : {"none", "env", "-u", "QT_SCALE_FACTOR", "VELK_VIRTUAL_DISPLAY=1"}) argv.push_back(word);
     argv.insert(argv.end(), extra.begin(), extra.end());
     argv.push_back(std::filesystem::read_symlink("/proc/self/exe").string());

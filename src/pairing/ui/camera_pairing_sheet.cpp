@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/theme.hpp"
 #include "app/view_kit.hpp"
 #include "discovery/live_camera_discovery.hpp"
@@ -272,6 +273,7 @@ void CameraPairingSheet::rebuildTrustedRows() {
         layout->addWidget(name, 1);
         auto* remove = button(CameraPairingSheetText::remove, line);
         remove->setObjectName("remove");
+        Keyboard::guard(*remove);
         Accessibility::answerClickAndSpaceOnly(*remove); // removes trust, with no confirmation
         remove->setProperty("cameraID", QString::fromStdString(row.id));
         remove->setAccessibleDescription(QString::fromStdString(row.name)); // which camera a screen reader hears

@@ -1,0 +1,236 @@
+#include "app/keyboard_keeper.hpp"
+
+#include <algorithm>
+#include <deque>
+#include <utility>
+
+#include <QApplication>
+#include <QEvent>
+#include <QFocusEvent>
+#include <QHash>
+#include <QPointer>
+#include <QWidget>
+
+#include "app/keyboard_rule.hpp"
+
+namespace velk::Keyboard {
+
+namespace {
+
+const char* const guardedProperty = "velkGuarded";
+
+// One kept window: the user's choices and its home.
+class Keeper final : public QObject {
+public:
+    Keeper(QWidget& window, Home home) : QObject(&window), m_window(window), m_home(std::move(home)) {}
+
+    void setHome(Home home) { m_home = std::move(home); }
+
+    // Between the start and the end of a page switch.
+    int switching = 0;
+
+    // The user put the keyboard on `control`.
+    void chose(QWidget& control) {
+        forget(&control);
+        m_chosen.push_front(&control);
+        if (m_chosen.size() > historyLength) m_chosen.pop_back();
+    }
+
+    void replace(QWidget& from, QWidget& to) {
+        for (QPointer<QWidget>& each : m_chosen) {
+            if (each == &from) each = &to;
+        }
+        place(to, false);
+    }
+
+    // Moves the keyboard where the rule says, from `current` (where it is now, or where Qt just put it).
+    void settle(QWidget* current) {
+        if (m_placing || switching > 0) return;
+        std::erase_if(m_chosen, [this](const QPointer<QWidget>& each) { return !each || each->window() != &m_window; });
+        // Most often the keyboard is where the user put it.
+        if (current && !m_chosen.empty() && m_chosen.front() == current && canTake(*current)) return;
+        KeyboardRule::Situation<QWidget> situation;
+        situation.current = current;
+        for (const QPointer<QWidget>& each : m_chosen) situation.chosen.push_back(each);
+        if (m_home) {
+            for (QWidget* each : m_home()) {
+                if (each && each->window() == &m_window) situation.home.push_back(each);
+            }
+        }
+        const auto take = [](const QWidget& control) { return canTake(control); };
+        const auto guarded = [](const QWidget& control) { return isGuarded(control); };
+        const QWidget* target = KeyboardRule::keyboardGoesTo(situation, take, guarded);
+        if (!target) {
+            // The last resort: the window's controls in Tab order.
+            for (QWidget* each = m_window.nextInFocusChain(); each && each != &m_window; each = each->nextInFocusChain()) {
+                if (each->window() == &m_window && (each->focusPolicy() & Qt::TabFocus)) situation.others.push_back(each);
+            }
+            target = KeyboardRule::keyboardGoesTo(situation, take, guarded);
+        }
+        if (target && target != current) place(*const_cast<QWidget*>(target));
+    }
+
+private:
+    static constexpr std::size_t historyLength = 16;
+
+    void forget(const QWidget* control) {
+        std::erase_if(m_chosen, [control](const QPointer<QWidget>& each) { return !each || each == control; });
+    }
+
+    // The keyboard moved where the user did not send it: its focus mark shows, as after a Tab.
+    void place(QWidget& control, bool showMark = true) {
+        m_placing = true;
+        if (showMark) m_window.setAttribute(Qt::WA_KeyboardFocusChange);
+        control.setFocus(Qt::OtherFocusReason);
+        m_placing = false;
+    }
+
+    QWidget& m_window;
+    Home m_home;
+    std::deque<QPointer<QWidget>> m_chosen;
+    bool m_placing = false;
+};
+
+QHash<const QWidget*, Keeper*>& keepers() {
+    static QHash<const QWidget*, Keeper*> all;
+    return all;
+}
+
+Keeper* keeperOf(const QWidget* widget) {
+    if (!widget) return nullptr;
+    return keepers().value(widget->window(), nullptr);
+}
+
+// Watches every focus event of the application and the user's keys and clicks, which tell the
+// user's own focus moves from those Qt makes by itself.
+class Warden final : public QObject {
+public:
+    explicit Warden(QObject* parent) : QObject(parent) {
+        connect(qApp, &QApplication::focusChanged, this, [this](QWidget* old, QWidget* now) { focusChanged(old, now); });
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::FocusOut:
+            if (watched->isWidgetType()) m_leaving = static_cast<QWidget*>(watched);
+            break;
+        case QEvent::FocusIn:
+            if (watched->isWidgetType()) focusIn(*static_cast<QWidget*>(watched), static_cast<QFocusEvent*>(event)->reason());
+            break;
+        case QEvent::WindowActivate:
+            if (watched->isWidgetType()) {
+                auto* window = static_cast<QWidget*>(watched);
+                // With no control of its own, Qt would give it the first in Tab order.
+                if (Keeper* keeper = keepers().value(window, nullptr); keeper && !window->focusWidget()) keeper->settle(nullptr);
+            }
+            break;
+        default: break;
+        }
+        return false;
+    }
+
+private:
+    void focusIn(QWidget& widget, Qt::FocusReason reason) {
+        QPointer<QWidget> old = std::exchange(m_leaving, nullptr);
+        Keeper* keeper = keeperOf(&widget);
+        if (!keeper) return;
+        // Qt moves the keyboard on along the Tab chain, with Tab's reason, when the control that has
+        // it is hidden or greyed out: then that control can no longer hold it.
+        const bool oldHolds = old && old != &widget && old->window() == widget.window() && canTake(*old);
+        bool users = false;
+        switch (reason) {
+        case Qt::MouseFocusReason:
+        case Qt::ShortcutFocusReason: users = true; break;
+        case Qt::TabFocusReason:
+        case Qt::BacktabFocusReason: users = !old || oldHolds; break;
+        case Qt::OtherFocusReason:
+            // The application's own placement (a key that moved it within a group, a rebuilt
+            // control, a case of a test) stands for a choice; not Qt's own, as a page switches, nor
+            // a move onto a guarded control or from one that can no longer hold it.
+            users = keeper->switching == 0 && (!old || oldHolds) && canTake(widget) && !isGuarded(widget);
+            break;
+        default: break;
+        }
+        if (users) keeper->chose(widget);
+        else keeper->settle(&widget);
+    }
+
+    // The control that had the keyboard went (deleted, or nothing came after it): in the active
+    // window, once the deletion is through, the keyboard goes by the rule.
+    void focusChanged(QWidget* old, QWidget* now) {
+        if (now || !old) return;
+        QWidget* window = old->window();
+        QPointer<Keeper> keeper = keepers().value(window, nullptr);
+        if (!keeper || QApplication::activeWindow() != window) return;
+        QMetaObject::invokeMethod(
+            this,
+            [keeper] {
+                auto* kept = keeper ? qobject_cast<QWidget*>(keeper->parent()) : nullptr;
+                if (kept && QApplication::activeWindow() == kept && !QApplication::focusWidget()) keeper->settle(nullptr);
+            },
+            Qt::QueuedConnection);
+    }
+
+    QPointer<QWidget> m_leaving;
+};
+
+void watch() {
+    static QPointer<QApplication> installedOn;
+    if (installedOn == qApp) return;
+    installedOn = qApp;
+    qApp->installEventFilter(new Warden(qApp));
+}
+
+} // namespace
+
+void guard(QWidget& control) { control.setProperty(guardedProperty, true); }
+
+bool isGuarded(const QWidget& control) { return control.property(guardedProperty).toBool(); }
+
+// Shown, or about to be: a widget added to a shown layout is shown by the layout a moment later,
+// and only a widget hidden on purpose (a page of a stack, a control hidden) stays hidden.
+static bool shownInItsWindow(const QWidget& control) {
+    for (const QWidget* widget = &control; widget; widget = widget->isWindow() ? nullptr : widget->parentWidget()) {
+        if (widget->isHidden() && widget->testAttribute(Qt::WA_WState_ExplicitShowHide)) return false;
+    }
+    return true;
+}
+
+bool canTake(const QWidget& control) {
+    return control.isEnabled() && control.focusPolicy() != Qt::NoFocus && shownInItsWindow(control);
+}
+
+void keep(QWidget& window, Home home) {
+    watch();
+    if (Keeper* keeper = keepers().value(&window, nullptr)) {
+        keeper->setHome(std::move(home));
+        return;
+    }
+    auto* keeper = new Keeper(window, std::move(home));
+    keepers().insert(&window, keeper);
+    const QWidget* key = &window;
+    QObject::connect(keeper, &QObject::destroyed, [key] { keepers().remove(key); });
+}
+
+PageSwitch::PageSwitch(QWidget& window) : m_window(window) {
+    if (Keeper* keeper = keepers().value(&m_window, nullptr)) ++keeper->switching;
+}
+
+PageSwitch::~PageSwitch() {
+    if (Keeper* keeper = keepers().value(&m_window, nullptr)) {
+        --keeper->switching;
+        keeper->settle(m_window.focusWidget());
+    }
+}
+
+void settle(QWidget& window) {
+    if (Keeper* keeper = keepers().value(&window, nullptr)) keeper->settle(window.focusWidget());
+}
+
+void handOn(QWidget& from, QWidget& to) {
+    if (Keeper* keeper = keeperOf(&to)) keeper->replace(from, to);
+    else to.setFocus(Qt::OtherFocusReason);
+}
+
+} // namespace velk::Keyboard

@@ -1,0 +1,61 @@
+#pragma once
+// The keyboard's one rule (app/keyboard_rule) wired to Qt's widgets. Qt moves the keyboard by itself
+// when a focused control is hidden, greyed out or deleted, or a page is switched (on along the Tab
+// chain, often onto a control that starts or stops recording), and gives an activated window the
+// control it had or its first one; a kept window puts it where the rule says instead, at once, so no
+// key typed after the move reaches the control Qt chose.
+//
+// A window names its home and its guarded controls; everything else is watched here: which focus
+// moves were the user's own (Tab, Shift+Tab, a click, a mnemonic, a key or click that moved it
+// within a group) and which were not. The window reports the causes only it sees (a job ended, a
+// page switched, its home changed) with `settle`. Wherever the rule moves the keyboard, the
+// control shows its focus mark, as after a Tab: the user did not send it there and must see where
+// it went.
+
+#include <functional>
+#include <vector>
+
+class QWidget;
+
+namespace velk::Keyboard {
+
+// A control that starts, stops, ends or removes something: it takes the keyboard only from the
+// user (Tab or a click), never by a move the user did not make.
+void guard(QWidget& control);
+bool isGuarded(const QWidget& control);
+
+// Whether `control` can hold the keyboard now: shown in its window, enabled, taking the focus.
+bool canTake(const QWidget& control);
+
+// The window's home, in order of preference; null entries are passed over.
+using Home = std::function<std::vector<QWidget*>()>;
+
+// From now on the keyboard of `window` (a top-level widget) goes by the rule. A window without a
+// home of its own (a sheet, an alert) keeps the control it opened on, or else its first one.
+// Calling it again replaces the home.
+void keep(QWidget& window, Home home = {});
+
+// The window saw the keyboard's place change without a focus event (a job ended, a page switched,
+// its home changed): unless the user put the keyboard where it is, it goes where the rule says.
+void settle(QWidget& window);
+
+// Around a window's switch of its page (a QStackedWidget's): Qt moves the keyboard off the page that
+// hides, then onto the first control of the page that shows; neither is the user's choice, and as
+// the switch ends the keyboard goes by the rule.
+class PageSwitch {
+public:
+    explicit PageSwitch(QWidget& window);
+    ~PageSwitch();
+    PageSwitch(const PageSwitch&) = delete;
+    PageSwitch& operator=(const PageSwitch&) = delete;
+
+private:
+    QWidget& m_window;
+};
+
+// `to` now stands for what `from` stood for (a section rebuilt, which had the keyboard on `from` as
+// it began): it takes `from`'s place among the user's choices, and the keyboard, wherever Qt moved
+// it meanwhile.
+void handOn(QWidget& from, QWidget& to);
+
+} // namespace velk::Keyboard
