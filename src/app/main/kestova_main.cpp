@@ -17,11 +17,8 @@
 #include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
-#include "base/heap_policy.hpp"
 
 int main(int argc, char** argv) {
-    // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
-    velk::heap::mapLargeBlocksApart();
     // Before Qt's accessibility bridge can meet a bus that never lets it in (app/session_buses).
     velk::session_buses::keepQtOffSilentBuses();
     QApplication qtApplication(argc, argv);
