@@ -9,7 +9,7 @@
 #include "app/first_paint_probe.hpp"
 #include "app/key_time_probe.hpp"
 #include "app/placeholder_window.hpp"
-#include "app/session_buses.hpp"
+#include "app/process_start.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
 #include "app/theme.hpp"
@@ -19,8 +19,8 @@
 #include "base/executor.hpp"
 
 int main(int argc, char** argv) {
-    // Before Qt's accessibility bridge can meet a bus that never lets it in (app/session_buses).
-    velk::session_buses::keepQtOffSilentBuses();
+    // Before Qt and any thread start, as the benchmarks do too (app/process_start).
+    velk::startProcess();
     QApplication qtApplication(argc, argv);
     QCoreApplication::setOrganizationName(QStringLiteral("Velk"));
     QCoreApplication::setApplicationName(QStringLiteral("kestova"));
