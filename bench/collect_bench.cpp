@@ -27,6 +27,7 @@
 #include <tuple>
 #include <vector>
 
+#include "app/process_start.hpp"
 #include "base/json.hpp"
 #include "bench_support.hpp"
 #include "export/drift_engine.hpp"
@@ -136,6 +137,7 @@ double curlRanges(const fs::path& folder, const std::string& url, std::int64_t s
 } // namespace
 
 int main(int argc, char** argv) {
+    velk::startProcess(); // the process set up as the application sets up its own
     const bool quick = argc > 1 && std::strcmp(argv[1], "--quick") == 0;
     const std::int64_t small = quick ? (std::int64_t{64} << 20) : (std::int64_t{1} << 30);
     const std::int64_t large = quick ? (std::int64_t{256} << 20) : (std::int64_t{4} << 30);

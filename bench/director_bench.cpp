@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/process_start.hpp"
 #include "director/director_recording_coordinator.hpp"
 #include "director/recording_wire.hpp"
 
@@ -349,6 +350,7 @@ void accuracyBench() {
 } // namespace
 
 int main() {
+    velk::startProcess(); // the process set up as the application sets up its own
     tickBench();
     accuracyBench();
     return 0;

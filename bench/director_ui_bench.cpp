@@ -28,6 +28,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "app/process_start.hpp"
 #include "app/theme.hpp"
 #include "bench_support.hpp"
 #include "director_window/camera_frame_image.hpp"
@@ -294,6 +295,7 @@ int benchInNamespace(bool longRun) {
 } // namespace
 
 int main(int argc, char** argv) {
+    velk::startProcess(); // the process set up as the application sets up its own
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     bool longRun = std::getenv("DIRECTOR_UI_BENCH_LONG") != nullptr;
     for (int i = 1; i < argc; ++i) longRun = longRun || std::string(argv[i]) == "--long";

@@ -23,6 +23,7 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 
+#include "app/process_start.hpp"
 #include "base/json.hpp"
 #include "bench_support.hpp"
 #include "discovery/live_camera_discovery.hpp"
@@ -258,6 +259,7 @@ int benchInNamespace() {
 } // namespace
 
 int main() {
+    velk::startProcess(); // the process set up as the application sets up its own
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const char* role = std::getenv(kRole);
     if (role && std::string(role) == "1") return benchInNamespace();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "app/process_start.hpp"
 #include "export/drift_engine.hpp"
 #include "bench_support.hpp"
 
@@ -52,6 +53,7 @@ std::vector<TimingAnchor> anchorsFor(double duration, double offset) {
 } // namespace
 
 int main() {
+    velk::startProcess(); // the process set up as the application sets up its own
     const auto folder = bench::makeTempFolder("velk-export-bench");
     const auto media = folder / "media";
     const auto exports = folder / "exports";

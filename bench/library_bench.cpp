@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "app/process_start.hpp"
 #include "model/library.hpp"
 
 namespace {
@@ -77,6 +78,7 @@ double medianMs(Work work) {
 } // namespace
 
 int main() {
+    velk::startProcess(); // the process set up as the application sets up its own
     const std::string text = velk::encodeLibrary(makeLibrary(), true);
     std::size_t sink = 0;
 

@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QTimer>
 
+#include "app/process_start.hpp"
 #include "app/theme.hpp"
 #include "bench_support.hpp"
 #include "discovery/dns_sd_fake.hpp"
@@ -51,6 +52,7 @@ std::vector<TransferStatus> manyTransfers(int count, int tick) {
 } // namespace
 
 int main(int argc, char** argv) {
+    velk::startProcess(); // the process set up as the application sets up its own
     if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     Theme::apply(app);

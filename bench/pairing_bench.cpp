@@ -14,6 +14,7 @@
 
 #include <QCoreApplication>
 
+#include "app/process_start.hpp"
 #include "bench_support.hpp"
 #include "pairing/camera_pairing_store.hpp"
 #include "pairing/camera_pairing_wire.hpp"
@@ -70,6 +71,7 @@ std::string hello(const CameraPairingInvitation& invitation, const pairing_crypt
 } // namespace
 
 int main(int argc, char** argv) {
+    velk::startProcess(); // the process set up as the application sets up its own
     QCoreApplication app(argc, argv);
     const int scale = std::getenv("VELK_BENCH_LONG") ? 10 : 1;
     const std::filesystem::path folder = bench::makeTempFolder("pairing-bench");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "app/process_start.hpp"
 #include "bench_support.hpp"
 #include "base/sha256.hpp"
 #include "export/drift_engine.hpp"
@@ -12,6 +13,7 @@
 using namespace velk;
 
 int main() {
+    velk::startProcess(); // the process set up as the application sets up its own
     constexpr std::size_t kFileBytes = std::size_t{1} << 30;
     constexpr int kRounds = 3;
     const auto folder = bench::makeTempFolder("velk-sha256-bench");

@@ -43,6 +43,7 @@
 #include <QElapsedTimer>
 #include <QTimer>
 
+#include "app/process_start.hpp"
 #include "base/json.hpp"
 #include "bench_support.hpp"
 #include "export/drift_engine.hpp"
@@ -304,6 +305,7 @@ struct Scenario {
 } // namespace
 
 int main(int argc, char** argv) {
+    velk::startProcess(); // the process set up as the application sets up its own
     bool quick = false;
     bool memory = false;
     bool showTimeline = false;

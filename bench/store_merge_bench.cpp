@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/process_start.hpp"
 #include "model/catalog.hpp"
 #include "model/library.hpp"
 #include "store/library_merge.hpp"
@@ -101,6 +102,7 @@ double bestMs(int rounds, Work work) {
 } // namespace
 
 int main() {
+    velk::startProcess(); // the process set up as the application sets up its own
     const velk::VELKLibrary original = library();
     const velk::DeviceCatalog source = catalog();
     constexpr int rounds = 5;

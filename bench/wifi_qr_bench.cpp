@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPainter>
 
+#include "app/process_start.hpp"
 #include "bench_support.hpp"
 #include "wifi/wifi_qr_code_image.hpp"
 
@@ -81,6 +82,7 @@ double bestOf(int rounds, const std::function<void()>& work) {
 } // namespace
 
 int main(int argc, char** argv) {
+    velk::startProcess(); // the process set up as the application sets up its own
     QCoreApplication app(argc, argv);
     const int rounds = std::getenv("VELK_BENCH_LONG") ? 5 : 1;
     const auto folder = bench::makeTempFolder("velk-wifi-qr-bench");

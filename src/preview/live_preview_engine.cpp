@@ -65,6 +65,8 @@ void LivePreviewEngine::stop() {
     m_legacyPreferences.clear();
     m_sourceIdentities.clear();
     m_waitingFrames.clear();
+    for (auto& [key, frames] : m_framePools) frames->end();
+    m_framePools.clear();
     // Wake workers blocked in a read, so that none outlives the window by seconds.
     for (auto& [token, watch] : m_liveWatches) watch->shutdownAll();
     postLocked([](LivePreviewEngine&, LivePreviewPublisher& publisher) { publisher.applyStop(); });
@@ -75,6 +77,8 @@ void LivePreviewEngine::detach() {
     std::lock_guard lock(m_mutex);
     m_detached = true;
     for (auto& [token, watch] : m_liveWatches) watch->shutdownAll();
+    for (auto& [key, frames] : m_framePools) frames->end();
+    m_framePools.clear();
 }
 
 LivePreviewEngine::State LivePreviewEngine::state() const {
@@ -89,6 +93,7 @@ LivePreviewEngine::State LivePreviewEngine::state() const {
     state.failureCounts = m_failureCounts;
     for (const auto& [key, preference] : m_legacyPreferences) state.legacyHosts[key] = preference.host;
     state.sourceIdentities = m_sourceIdentities;
+    for (const auto& [key, frames] : m_framePools) state.framePools.insert(key);
     return state;
 }
 
@@ -153,6 +158,16 @@ void LivePreviewEngine::reconcileLocked() {
         m_active.erase(key);
         m_lastTokens.erase(key);
         m_failureCounts.erase(key);
+        endFramesLocked(key);
+    }
+    // A stream that waited for its restart and is no longer wanted has ended too.
+    for (auto pool = m_framePools.begin(); pool != m_framePools.end();) {
+        if (wantedHosts.count(pool->first)) {
+            ++pool;
+        } else {
+            pool->second->end();
+            pool = m_framePools.erase(pool);
+        }
     }
 
     // Posted before any worker starts, so a restarted stream's old entries go before its first frame.
@@ -178,19 +193,33 @@ void LivePreviewEngine::startWorkerLocked(const PreviewStreamKey& key, const std
         auto preference = m_legacyPreferences.find(key);
         const bool preferLegacy = preference != m_legacyPreferences.end() && preference->second.host == host &&
                                   preference->second.until > monotonicSeconds();
+        std::shared_ptr<FramePool> frames;
+        if (auto pool = m_framePools.find(key); pool != m_framePools.end()) {
+            frames = pool->second;
+        } else {
+            frames = std::make_shared<FramePool>();
+            m_framePools.emplace(key, frames);
+        }
         m_active[key] = Worker{token, host, camera ? camera->sourceSessionID : std::nullopt, watch};
         m_lastTokens[key] = token;
         m_liveWatches[token] = watch;
         std::weak_ptr<LivePreviewEngine> weak = weak_from_this();
-        m_environment.launchWorker(key.profile, [weak, key, host, token, preferLegacy, watch] {
+        m_environment.launchWorker(key.profile, [weak, key, host, token, preferLegacy, watch, frames] {
             auto self = weak.lock();
             if (!self) return;
-            self->runWorker(key, host, token, preferLegacy, watch);
+            self->runWorker(key, host, token, preferLegacy, watch, frames);
         });
     } catch (...) {
         m_liveWatches.erase(token);
         m_active.erase(key);
     }
+}
+
+void LivePreviewEngine::endFramesLocked(const PreviewStreamKey& key) noexcept {
+    auto pool = m_framePools.find(key);
+    if (pool == m_framePools.end()) return;
+    pool->second->end();
+    m_framePools.erase(pool);
 }
 
 bool LivePreviewEngine::isWantedLocked(const PreviewStreamKey& key, const std::string& host) const {
@@ -211,12 +240,13 @@ bool LivePreviewEngine::isCurrentLocked(const PreviewStreamKey& key, const std::
 // --- worker side ---------------------------------------------------------------------------
 
 void LivePreviewEngine::runWorker(const PreviewStreamKey& key, const std::string& host, const std::string& token,
-                                  bool preferLegacy, const std::shared_ptr<PreviewSocketWatch>& watch) {
+                                  bool preferLegacy, const std::shared_ptr<PreviewSocketWatch>& watch,
+                                  const std::shared_ptr<FramePool>& frames) {
     std::optional<Transport> transport;
     std::exception_ptr error;
     try {
         transport = m_environment.exchange(
-            PreviewExchangeRequest{host, m_environment.serverPort, key.profile, preferLegacy, watch},
+            PreviewExchangeRequest{host, m_environment.serverPort, key.profile, preferLegacy, watch, frames},
             [&] { return isCurrent(key, token); },
             [&](PreviewImage image, Transport frameTransport) { publish(std::move(image), frameTransport, key, token); });
     } catch (...) {
@@ -283,7 +313,10 @@ void LivePreviewEngine::finish(const PreviewStreamKey& key, const std::string& h
     } catch (...) {
         // The restart step tests again.
     }
-    if (!wanted) return;
+    if (!wanted) {
+        endFramesLocked(key);
+        return;
+    }
     std::int64_t failures = 0;
     if (error) {
         auto count = m_failureCounts.find(key);
@@ -335,10 +368,14 @@ void LivePreviewEngine::finish(const PreviewStreamKey& key, const std::string& h
 void LivePreviewEngine::restart(const PreviewStreamKey& key, const std::string& host, const std::string& token) {
     std::lock_guard lock(m_mutex);
     try {
-        if (!m_running || m_active.count(key) || !isWantedLocked(key, host)) return;
+        if (!m_running || m_active.count(key)) return;
         // Only the newest worker's restart may go ahead: an older one would cut a newer back-off short.
         auto last = m_lastTokens.find(key);
         if (last == m_lastTokens.end() || last->second != token) return;
+        if (!isWantedLocked(key, host)) {
+            endFramesLocked(key);
+            return;
+        }
         startWorkerLocked(key, host);
     } catch (...) {
         // A timer's step must not throw; the stream has no worker, so the next reconcile starts it.

@@ -21,6 +21,7 @@
 
 #include "base/clock.hpp"
 #include "model/live_camera.hpp"
+#include "preview/frame_pool.hpp"
 #include "preview/preview_protocol.hpp"
 
 namespace velk {
@@ -43,6 +44,9 @@ struct PreviewExchangeRequest {
     bool preferLegacy = false;
     // The worker's sockets, shut down when the store stops.
     std::shared_ptr<PreviewSocketWatch> watch;
+    // Where the stream's decoded frames live: one pool a stream, kept while it restarts, ended
+    // when the stream ends.
+    std::shared_ptr<FramePool> frames;
 };
 
 // One exchange with a camera, as VELKPreviewClient::receive defines it: returns the transport it
@@ -109,6 +113,7 @@ public:
         std::map<PreviewStreamKey, std::int64_t> failureCounts;
         std::map<PreviewStreamKey, std::string> legacyHosts;
         std::map<std::string, std::string> sourceIdentities;
+        std::set<PreviewStreamKey> framePools;
     };
     State state() const;
 
@@ -134,6 +139,8 @@ private:
     // Under m_mutex.
     void reconcileLocked();
     void startWorkerLocked(const PreviewStreamKey& key, const std::string& host);
+    // The stream ended (stopped, or no longer wanted): its frames' memory goes back.
+    void endFramesLocked(const PreviewStreamKey& key) noexcept;
     bool isWantedLocked(const PreviewStreamKey& key, const std::string& host) const;
     bool isCurrentLocked(const PreviewStreamKey& key, const std::string& token) const;
     const LiveCamera* cameraLocked(const std::string& id) const;
@@ -141,7 +148,7 @@ private:
 
     // Worker side.
     void runWorker(const PreviewStreamKey& key, const std::string& host, const std::string& token, bool preferLegacy,
-                   const std::shared_ptr<PreviewSocketWatch>& watch);
+                   const std::shared_ptr<PreviewSocketWatch>& watch, const std::shared_ptr<FramePool>& frames);
     bool isCurrent(const PreviewStreamKey& key, const std::string& token) const;
     void publish(PreviewImage image, VELKPreviewClient::Transport transport, const PreviewStreamKey& key,
                  const std::string& token);
@@ -177,6 +184,8 @@ private:
     std::map<PreviewStreamKey, WaitingFrame> m_waitingFrames;
     // Sockets of every worker whose exchange has not ended, current or superseded.
     std::map<std::string, std::shared_ptr<PreviewSocketWatch>> m_liveWatches;
+    // The frame pool of each stream that runs or waits for its restart.
+    std::map<PreviewStreamKey, std::shared_ptr<FramePool>> m_framePools;
 };
 
 } // namespace velk

@@ -63,7 +63,7 @@ Transport clientExchange(const PreviewExchangeRequest& request, const std::funct
     return VELKPreviewClient::receive(
         request.host, request.port, request.profile, request.preferLegacy, shouldContinue,
         [&](QImage image, Transport transport) { onFrame(PreviewImage(std::move(image)), transport); },
-        request.watch.get());
+        request.watch.get(), request.frames.get());
 }
 
 template <class Map>

@@ -5,7 +5,9 @@
 // the 5 GHz policy (the empty set otherwise), stop() when the window closes.
 //
 // The six maps change only on the GUI thread, and each change signal fires only when its map
-// really changed. Frames are QImages decoded on worker threads; draw them on the GUI thread.
+// really changed. Frames are QImages decoded on worker threads into their stream's FramePool;
+// draw them on the GUI thread. A frame holds one of the pool's few buffers while any copy of it
+// lives, so a view keeps only the frame it shows.
 
 #include <cstdint>
 #include <functional>

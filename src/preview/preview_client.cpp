@@ -1,11 +1,13 @@
 #include "preview/preview_client.hpp"
 
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
 #include <limits>
-#include <mutex>
+#include <memory>
 
-#include <QBuffer>
-#include <QByteArray>
-#include <QImageReader>
+#include <jpeglib.h>
 
 namespace velk::VELKPreviewClient {
 
@@ -45,9 +47,125 @@ bool withinBounds(int width, int height) {
     return width > 0 && height > 0 && width <= maximumImageDimension && height <= maximumImageDimension;
 }
 
-// Qt's own default: readers refuse images that would need more than this many MiB. A frame that
-// passes the size bound needs at most 64.
-constexpr int kAllocationLimitMiB = 256;
+// --- the decode, with libjpeg(-turbo) ---
+//
+// libjpeg reports an error by calling error_exit, which must not return: ours jumps back to the
+// setjmp of the step under way. Each step makes only C calls between its setjmp and its end, so
+// the jump skips no destructor.
+
+struct DecodeErrors {
+    jpeg_error_mgr manager;
+    std::jmp_buf step;
+};
+
+[[noreturn]] void leaveStep(j_common_ptr info) { std::longjmp(reinterpret_cast<DecodeErrors*>(info->err)->step, 1); }
+
+// Warnings (a corrupt stretch of data, drawn grey) are not printed.
+void keepQuiet(j_common_ptr) {}
+
+// A progressive frame of very many scans would keep the worker decoding for seconds.
+constexpr int kMaximumScans = 500;
+void boundScans(j_common_ptr info) {
+    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaximumScans) leaveStep(info);
+}
+
+// What libjpeg may allocate for one frame (a progressive one keeps all its coefficients): what
+// Qt's image readers allow by default. A frame that passes the size bound needs far less.
+constexpr long kMemoryLimitBytes = 256L * 1024 * 1024;
+
+// The pixels of QImage::Format_RGB32 (0xffRRGGBB in the machine's byte order), which libjpeg
+// writes directly.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+constexpr J_COLOR_SPACE kRgb32 = JCS_EXT_BGRA;
+#else
+constexpr J_COLOR_SPACE kRgb32 = JCS_EXT_ARGB;
+#endif
+
+class Decompressor {
+public:
+    Decompressor() {
+        std::memset(&m_info, 0, sizeof m_info);
+        m_info.err = jpeg_std_error(&m_errors.manager);
+        m_errors.manager.error_exit = leaveStep;
+        m_errors.manager.output_message = keepQuiet;
+        m_created = create(m_info, m_errors);
+    }
+    ~Decompressor() { jpeg_destroy_decompress(&m_info); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+
+    // Reads the header and chooses the output: RGB32, or CMYK for four components, which
+    // cmykToRgb32 turns into RGB32 in place. False when it does not decode as JPEG.
+    bool readHeader(const std::string& data) { return m_created && header(m_info, m_errors, data, m_progress); }
+    int width() const { return static_cast<int>(m_info.output_width); }
+    int height() const { return static_cast<int>(m_info.output_height); }
+    bool isCmyk() const { return m_info.out_color_space == JCS_CMYK; }
+    // Decodes into `pixels`, rows `stride` bytes apart, 4 bytes a pixel.
+    bool readPixels(unsigned char* pixels, std::size_t stride) { return decode(m_info, m_errors, pixels, stride); }
+
+private:
+    static bool create(jpeg_decompress_struct& info, DecodeErrors& errors) {
+        if (setjmp(errors.step)) return false;
+        jpeg_create_decompress(&info);
+        return true;
+    }
+    static bool header(jpeg_decompress_struct& info, DecodeErrors& errors, const std::string& data,
+                       jpeg_progress_mgr& progress) {
+        if (setjmp(errors.step)) return false;
+        info.mem->max_memory_to_use = kMemoryLimitBytes;
+        progress.progress_monitor = boundScans;
+        info.progress = &progress;
+        jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
+        jpeg_read_header(&info, TRUE);
+        info.out_color_space = info.num_components == 4 ? JCS_CMYK : kRgb32;
+        jpeg_calc_output_dimensions(&info);
+        return true;
+    }
+    static bool decode(jpeg_decompress_struct& info, DecodeErrors& errors, unsigned char* pixels, std::size_t stride) {
+        if (setjmp(errors.step)) return false;
+        jpeg_start_decompress(&info);
+        constexpr JDIMENSION kRowsAtOnce = 16;
+        JSAMPROW rows[kRowsAtOnce];
+        while (info.output_scanline < info.output_height) {
+            const JDIMENSION first = info.output_scanline;
+            const JDIMENSION count = std::min(kRowsAtOnce, info.output_height - first);
+            for (JDIMENSION k = 0; k < count; ++k) rows[k] = pixels + static_cast<std::size_t>(first + k) * stride;
+            if (jpeg_read_scanlines(&info, rows, count) == 0) break;
+        }
+        jpeg_finish_decompress(&info);
+        return true;
+    }
+
+    jpeg_decompress_struct m_info;
+    DecodeErrors m_errors;
+    jpeg_progress_mgr m_progress{};
+    bool m_created = false;
+};
+
+// Inverted CMYK, as Adobe's programs write it, to RGB32, pixel by pixel in place.
+void cmykToRgb32(unsigned char* pixels, std::size_t stride, int width, int height) {
+    for (int y = 0; y < height; ++y) {
+        unsigned char* pixel = pixels + static_cast<std::size_t>(y) * stride;
+        for (int x = 0; x < width; ++x, pixel += 4) {
+            const unsigned k = pixel[3];
+            const QRgb rgb = qRgb(static_cast<int>(k * pixel[0] / 255), static_cast<int>(k * pixel[1] / 255),
+                                  static_cast<int>(k * pixel[2] / 255));
+            std::memcpy(pixel, &rgb, sizeof rgb);
+        }
+    }
+}
+
+void giveFrameBack(void* frame) { delete static_cast<PooledFrame*>(frame); }
+
+// An image over a pool's buffer, which goes back to the pool when the image's last copy goes.
+QImage imageOver(PooledFrame frame, int width, int height, std::size_t stride) {
+    auto held = std::make_unique<PooledFrame>(std::move(frame));
+    QImage image(held->data(), width, height, static_cast<qsizetype>(stride), QImage::Format_RGB32, giveFrameBack,
+                 held.get());
+    if (image.isNull()) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
+    held.release(); // the image's cleanup owns it now
+    return image;
+}
 
 class SocketGuard {
 public:
@@ -68,27 +186,33 @@ private:
 
 } // namespace
 
-QImage decodeJPEG(const std::string& data) {
-    static std::once_flag limitOnce;
-    std::call_once(limitOnce, [] {
-        // The limit is process-wide: only switch it back on when something switched it off.
-        if (QImageReader::allocationLimit() == 0) QImageReader::setAllocationLimit(kAllocationLimitMiB);
-    });
+QImage decodeJPEG(const std::string& data, FramePool* frames) {
     if (!isJPEG(data)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     const auto size = declaredSize(data);
     if (!size || !withinBounds(size->first, size->second)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
-    QByteArray bytes = QByteArray::fromRawData(data.data(), static_cast<qsizetype>(data.size()));
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer, "jpeg");
-    reader.setAutoDetectImageFormat(false);
-    const QSize readerSize = reader.size();
-    if (!readerSize.isValid() || !withinBounds(readerSize.width(), readerSize.height())) {
+    Decompressor jpeg;
+    if (!jpeg.readHeader(data) || !withinBounds(jpeg.width(), jpeg.height())) {
         VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     }
+    const int width = jpeg.width();
+    const int height = jpeg.height();
+    const std::size_t stride = static_cast<std::size_t>(width) * 4;
+    PooledFrame frame;
     QImage image;
-    if (!reader.read(&image) || image.isNull()) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
-    return image;
+    unsigned char* pixels = nullptr;
+    if (frames) {
+        frame = frames->take(stride * static_cast<std::size_t>(height));
+        if (!frame) return {};
+        pixels = frame.data();
+    } else {
+        image = QImage(width, height, QImage::Format_RGB32);
+        if (image.isNull()) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
+        pixels = image.bits();
+    }
+    // A frame that fails here goes back to its pool.
+    if (!jpeg.readPixels(pixels, stride)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
+    if (jpeg.isCmyk()) cmykToRgb32(pixels, stride, width, height);
+    return frames ? imageOver(std::move(frame), width, height, stride) : image;
 }
 
 std::string fetchJPEG(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, int timeoutMs,
@@ -98,15 +222,23 @@ std::string fetchJPEG(const std::string& host, std::uint16_t serverPort, std::ui
     return frame;
 }
 
-QImage fetchImage(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, PreviewSocketWatch* watch) {
-    return decodeJPEG(fetchFrame(host, serverPort, mode, defaultTimeoutMs, watch));
+QImage fetchImage(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, PreviewSocketWatch* watch,
+                  FramePool* frames) {
+    return decodeJPEG(fetchFrame(host, serverPort, mode, defaultTimeoutMs, watch), frames);
 }
 
 Transport receive(const std::string& host, std::uint16_t serverPort, VELKPreviewProfile profile, bool preferLegacy,
                   const std::function<bool()>& shouldContinue, const FrameCallback& onFrame,
-                  PreviewSocketWatch* watch) {
+                  PreviewSocketWatch* watch, FramePool* frames) {
+    // A frame the pool has no buffer for is dropped: the stream's newer frames are still waiting
+    // for the GUI thread.
+    const auto deliver = [&](QImage image, Transport transport) {
+        if (image.isNull()) return false;
+        onFrame(std::move(image), transport);
+        return true;
+    };
     if (preferLegacy) {
-        onFrame(fetchImage(host, serverPort, legacyMode(profile), watch), Transport::legacy);
+        deliver(fetchImage(host, serverPort, legacyMode(profile), watch, frames), Transport::legacy);
         return Transport::legacy;
     }
 
@@ -118,12 +250,13 @@ Transport receive(const std::string& host, std::uint16_t serverPort, VELKPreview
         const double interval = minimumFrameInterval(profile);
         double lastDelivered = -std::numeric_limits<double>::infinity();
         if (!shouldContinue()) return Transport::persistent;
+        // One payload buffer for the whole stream, grown to its largest frame.
+        std::string frame;
         for (;;) {
-            const std::string frame = readJPEG(socket.fd());
+            readJPEG(socket.fd(), frame);
             // Monotonic: a step of the wall clock must not hold back every later frame.
             const double now = uptimeSeconds();
-            if (now - lastDelivered >= interval) {
-                onFrame(decodeJPEG(frame), Transport::persistent);
+            if (now - lastDelivered >= interval && deliver(decodeJPEG(frame, frames), Transport::persistent)) {
                 lastDelivered = now;
                 delivered = true;
             }
@@ -135,7 +268,7 @@ Transport receive(const std::string& host, std::uint16_t serverPort, VELKPreview
     }
     // A camera that cannot stream still shows one frame per exchange.
     if (!shouldContinue()) throw *pending;
-    onFrame(fetchImage(host, serverPort, legacyMode(profile), watch), Transport::legacy);
+    deliver(fetchImage(host, serverPort, legacyMode(profile), watch, frames), Transport::legacy);
     return Transport::legacy;
 }
 

@@ -161,26 +161,42 @@ void sendMode(int fd, std::uint8_t mode) {
     if (::send(fd, &byte, 1, MSG_NOSIGNAL) != 1) VELKPreviewError::raise(VELKPreviewError::Case::transportFailed);
 }
 
-std::string readExactly(int fd, std::int64_t count, double deadline) {
-    if (count <= 0) return {};
-    std::string buffer(static_cast<std::size_t>(count), '\0');
+namespace {
+
+void receiveExactly(int fd, char* into, std::size_t count, double deadline) {
     std::size_t received = 0;
-    while (received < buffer.size()) {
+    while (received < count) {
         if (!(uptimeSeconds() < deadline)) VELKPreviewError::raise(VELKPreviewError::Case::transportFailed);
-        const ssize_t n = ::recv(fd, buffer.data() + received, buffer.size() - received, 0);
+        const ssize_t n = ::recv(fd, into + received, count - received, 0);
         if (n <= 0) VELKPreviewError::raise(VELKPreviewError::Case::transportFailed);
         received += static_cast<std::size_t>(n);
     }
+}
+
+} // namespace
+
+std::string readExactly(int fd, std::int64_t count, double deadline) {
+    if (count <= 0) return {};
+    std::string buffer(static_cast<std::size_t>(count), '\0');
+    receiveExactly(fd, buffer.data(), buffer.size(), deadline);
     return buffer;
 }
 
 std::string readJPEG(int fd) {
+    std::string payload;
+    readJPEG(fd, payload);
+    return payload;
+}
+
+void readJPEG(int fd, std::string& payload) {
     const double deadline = uptimeSeconds() + frameDeadlineSeconds;
-    const std::string header = readExactly(fd, 4, deadline);
+    unsigned char header[4];
+    receiveExactly(fd, reinterpret_cast<char*>(header), sizeof header, deadline);
     std::uint32_t length = 0;
     for (unsigned char byte : header) length = (length << 8) | byte;
     if (length < 1 || length > maximumFrameBytes) VELKPreviewError::raise(VELKPreviewError::Case::invalidLength);
-    return readExactly(fd, length, deadline);
+    payload.resize(length);
+    receiveExactly(fd, payload.data(), payload.size(), deadline);
 }
 
 std::string fetchFrame(const std::string& host, std::uint16_t serverPort, std::uint8_t mode, int timeoutMs,

@@ -89,6 +89,8 @@ void sendMode(int fd, std::uint8_t mode);
 std::string readExactly(int fd, std::int64_t count, double deadline);
 // The payload of one frame, its length checked; no JPEG check.
 std::string readJPEG(int fd);
+// The same into `payload`, whose buffer a stream keeps from frame to frame.
+void readJPEG(int fd, std::string& payload);
 // Seconds of monotonic time.
 double uptimeSeconds();
 

@@ -259,6 +259,38 @@ TEST(LivePreviewStore, PreferenceOfAnotherHostIsIgnored) {
     EXPECT_EQ(h.requests.back().host, "127.0.0.3");
 }
 
+// Each stream decodes into a frame pool of its own, kept while the stream restarts; the pool ends,
+// giving its memory back, when the stream ends: a new session, a camera no longer selected, stop().
+TEST(LivePreviewStore, EachStreamKeepsOneFramePoolUntilItEnds) {
+    Harness h;
+    const auto ended = [](const std::shared_ptr<FramePool>& pool) { return !pool->take(64); };
+    h.store->select({"cam"});
+    h.store->start({h.camera("cam", "127.0.0.2", "s1")});
+    h.store->update({h.camera("cam", "127.0.0.2", "s2")}); // the first workers have not run yet
+    h.runWorkers();
+    ASSERT_EQ(h.requests.size(), 4u);
+    for (const auto& request : h.requests) ASSERT_TRUE(request.frames);
+    EXPECT_TRUE(ended(h.requests[0].frames) && ended(h.requests[1].frames)) << "the first session's";
+    const auto wall = h.requests[2].frames, selected = h.requests[3].frames;
+    EXPECT_EQ(h.requests[2].profile, VELKPreviewProfile::wall);
+    EXPECT_NE(wall, selected);
+    EXPECT_FALSE(ended(wall) || ended(selected));
+    h.drainMain();
+    h.advance(0.5); // both failed: they restart with the same pools
+    h.runWorkers();
+    ASSERT_EQ(h.requests.size(), 6u);
+    EXPECT_EQ(h.requests[4].frames, wall);
+    EXPECT_EQ(h.requests[5].frames, selected);
+    h.drainMain();
+    h.store->select({}); // while both wait for their restart
+    EXPECT_TRUE(ended(selected));
+    EXPECT_FALSE(ended(wall));
+    EXPECT_EQ(h.store->engineState().framePools, std::set<PreviewStreamKey>{kWall});
+    h.store->stop();
+    EXPECT_TRUE(ended(wall));
+    EXPECT_TRUE(h.store->engineState().framePools.empty());
+}
+
 TEST(LivePreviewStore, RestartedStreamLosesItsOldEntriesBeforeItsFirstFrame) {
     Harness h;
     h.behaviour = widthByHost();

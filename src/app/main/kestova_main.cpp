@@ -9,8 +9,8 @@
 #include "app/first_paint_probe.hpp"
 #include "app/key_time_probe.hpp"
 #include "app/placeholder_window.hpp"
+#include "app/process_start.hpp"
 #include "app/qt_platform.hpp"
-#include "app/session_buses.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
 #include "app/theme.hpp"
@@ -18,16 +18,10 @@
 #include "app/widget_map.hpp"
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
-#include "base/heap_policy.hpp"
-#include "base/user_environment.hpp"
 
 int main(int argc, char** argv) {
-    // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
-    velk::heap::mapLargeBlocksApart();
-    // Before anything changes it: the environment the programs we start get (base/user_environment).
-    velk::user_environment::keep();
-    // Before Qt's accessibility bridge can meet a bus that never lets it in (app/session_buses).
-    velk::session_buses::keepQtOffSilentBuses();
+    // Before Qt and any thread start, as the benchmarks do too (app/process_start).
+    velk::startProcess();
     // X11 on a Wayland session that offers it, unless the user named a platform (app/qt_platform).
     velk::qt_platform::Arguments arguments(argc, argv);
     QApplication qtApplication(arguments.count(), arguments.values());
