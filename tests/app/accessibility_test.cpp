@@ -183,7 +183,7 @@ TEST_F(AccessibilityTest, QtsOwnLineEditStillAnswersAnEmptyAttributeRun) {
     int start = -1, end = -1;
     text->attributes(0, &start, &end);
     EXPECT_EQ(end - start, 0) << "Qt's line edit answers a run of " << start << ".." << end
-                              << ": try the application's line edits without textAnswersOfTheBridge";
+                              << ": try the application's line edits without lineEditText";
 }
 
 TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReportsFocus) {
