@@ -103,6 +103,10 @@ private:
             replacement = std::move(other);
             event = replacement.get();
         }
+        void add(Step by, std::unique_ptr<QAccessibleEvent> other) {
+            afterwards = std::move(other);
+            addedBy = by;
+        }
     };
 
     // The one way back for what a step kept or added: after that step.
@@ -162,34 +166,51 @@ private:
     // 3. The popup closes as its list hides or as the box takes the focus back from it, in either order.
     bool tellAComboChoiceWithItsBox(Passing& passing) {
         const QAccessibleEvent& event = *passing.event;
-        if (event.type() == QAccessible::Focus || event.type() == QAccessible::ObjectHide) {
-            if (m_popupJustClosed && event.type() == QAccessible::Focus && event.object() == m_popupJustClosed) return false;
+        const bool focus = event.type() == QAccessible::Focus;
+        if (focus && m_described) forgetTheDescribedChoice(passing);
+        if (focus || event.type() == QAccessible::ObjectHide) {
+            if (m_popupJustClosed && focus && event.object() == m_popupJustClosed) return false;
             const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
             QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
-            if (combo && event.type() == QAccessible::Focus) {
+            if (combo && focus) {
                 m_popupFocused = combo;
                 return true;
             }
-            if (!combo && event.type() == QAccessible::Focus && m_popupFocused && event.object() == m_popupFocused)
-                combo = m_popupFocused;
+            if (!combo && focus && m_popupFocused && event.object() == m_popupFocused) combo = m_popupFocused;
             if (combo && combo != m_popupJustClosed) {
                 m_popupFocused = nullptr;
                 m_popupJustClosed = combo;
-                combo->setProperty(popupClosingProperty, true);
                 m_popupClosed->set(0);
-                return event.type() != QAccessible::Focus;
+                return !focus;
             }
             return true;
         }
-        if constexpr (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceAsFocus)) {
-            if ((passing.afterwards = choiceFocusEvent(event))) passing.addedBy = Step::tellAComboChoiceWithItsBox;
+        if constexpr (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceDescribed)) {
+            auto* combo = qobject_cast<QComboBox*>(event.object());
+            if (event.type() == QAccessible::ValueChanged && combo && combo != m_popupJustClosed && combo->hasFocus() &&
+                combo->isActiveWindow() && !combo->isEditable() && combo->view() && !combo->view()->isVisible() &&
+                combo->currentIndex() >= 0) {
+                combo->setProperty(describedChoiceProperty, combo->currentIndex());
+                m_described = combo;
+                passing.add(Step::tellAComboChoiceWithItsBox, std::make_unique<QAccessibleEvent>(combo, QAccessible::DescriptionChanged));
+            }
         }
         return true;
+    }
+    // A box describes its choice until the focus moves, and its change is told then: after the new
+    // focus, so that a screen reader does not speak the described box's own description as it
+    // leaves it, or before the box's own focus, which it then reads with its own description.
+    void forgetTheDescribedChoice(Passing& passing) {
+        const QPointer<QComboBox> described = std::exchange(m_described, nullptr);
+        if (!described) return;
+        described->setProperty(describedChoiceProperty, QVariant());
+        auto change = std::make_unique<QAccessibleEvent>(described.data(), QAccessible::DescriptionChanged);
+        if (passing.event->object() == described) return tellAfter(Step::tellAComboChoiceWithItsBox, change.get());
+        passing.add(Step::tellAComboChoiceWithItsBox, std::move(change));
     }
     void tellTheBoxsFocusOnceItsPopupHasClosed() {
         const QPointer<QComboBox> combo = std::exchange(m_popupJustClosed, nullptr);
         if (!combo) return;
-        combo->setProperty(popupClosingProperty, QVariant());
         QAccessibleEvent focus(combo.data(), QAccessible::Focus);
         tellAfter(Step::tellAComboChoiceWithItsBox, &focus);
     }
@@ -362,6 +383,8 @@ private:
     QPointer<QComboBox> m_popupJustClosed;
     QPointer<QComboBox> m_popupFocused;
     std::unique_ptr<Alarm> m_popupClosed;
+    // 3: the combo box that describes the choice made last with its list closed.
+    QPointer<QComboBox> m_described;
     // 4: what a held key changed.
     struct Selected {
         QPointer<QListView> view;

@@ -80,24 +80,10 @@ std::unique_ptr<QAccessibleEvent> fieldTextEvent(const QAccessibleEvent& event) 
     return told;
 }
 
-bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index) {
-    if (!QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceAsFocus)) return false;
-    const QComboBox* combo = comboBoxOf(view);
-    if (!combo || !combo->hasFocus() || combo->isEditable() || view.isVisible() || !index.isValid()) return false;
-    if (combo->property(popupClosingProperty).toBool()) return false;
-    return index == combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
-}
-
-std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event) {
-    if (event.type() != QAccessible::ValueChanged) return nullptr;
-    const auto* combo = qobject_cast<const QComboBox*>(event.object());
-    if (!combo || !combo->view() || !combo->isActiveWindow() || combo->currentIndex() < 0) return nullptr;
-    const QModelIndex choice = combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
-    if (!isFocusedChoice(*combo->view(), choice)) return nullptr;
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
-    QAccessibleInterface* item = list && list->tableInterface() ? list->tableInterface()->cellAt(choice.row(), 0) : nullptr;
-    if (!item) return nullptr;
-    return std::make_unique<QAccessibleEvent>(item, QAccessible::Focus);
+QString describedChoice(const QComboBox& combo) {
+    const QVariant described = combo.property(describedChoiceProperty);
+    if (!described.isValid() || described.toInt() != combo.currentIndex() || combo.currentIndex() < 0) return {};
+    return QStringLiteral("%1, %2 of %3").arg(combo.currentText()).arg(combo.currentIndex() + 1).arg(combo.count());
 }
 
 } // namespace velk::Accessibility

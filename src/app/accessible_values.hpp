@@ -7,13 +7,15 @@
 //     code) tells no typed character: Qt tells every character typed or removed in its text events
 //     even while the field hides them, so its events are told with each character replaced by the
 //     field's mask character, or with no text where the field shows nothing.
-//   - A combo box that changes its choice while it has the focus tells its new choice as the focus
-//     of its current item: Orca speaks a collapsed combo box's choice only when the choice itself
-//     is told as its focus, having no other way to learn it through Qt 6.4's bridge (which offers
-//     no Selection, and a name change of a combo box Orca ignores); a choice made in its popup is
-//     told as the box's focus, once the popup has closed (app/accessible_events). The item is a menu
-//     item of the box's menu of choices (app/accessible_widgets), as Orca knows a combo box's choices
-//     from other toolkits: it speaks the choice alone, and its "Where am I" then names the box.
+//   - A combo box that changes its choice with its list closed, while it has the focus, describes
+//     the new choice and its place among the choices ("5 GHz Performance, 2 of 3") until the focus
+//     moves or its popup closes: Orca speaks the focused box's description change, and reads the
+//     description in its "Where am I" on the box, having no other way to learn a collapsed box's
+//     choice through Qt 6.4's bridge (which offers no Selection, and a name change of a combo box
+//     Orca ignores). A choice made in its popup is told as the box's focus, once the popup has closed
+//     (app/accessible_events), which Orca speaks with the box's name and value. The popup's list is
+//     a menu of menu items (app/accessible_widgets), as Orca knows a combo box's choices from other
+//     toolkits.
 
 #include <memory>
 
@@ -23,6 +25,7 @@ class QChar;
 class QComboBox;
 class QLineEdit;
 class QModelIndex;
+class QString;
 
 namespace velk::Accessibility {
 
@@ -37,16 +40,11 @@ QChar maskCharacter(const QLineEdit& field);
 // field's offsets in characters; null where the event is told as it is.
 std::unique_ptr<QAccessibleEvent> fieldTextEvent(const QAccessibleEvent& event);
 
-// The property a combo box holds in the turn of the event loop in which its popup closes, while its
-// focus waits to be told (app/accessible_events): its items report no focus meanwhile.
-inline constexpr const char* popupClosingProperty = "velkPopupClosing";
+// The property a combo box holds while it describes its choice (the index it describes).
+inline constexpr const char* describedChoiceProperty = "velkDescribedChoice";
 
-// Whether `index` is the current choice of the combo box whose hidden list of choices `view` is,
-// while that combo box has the focus: the item a screen reader is told as focused.
-bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index);
-
-// For a change of a combo box's value, the focus event of its new choice, when the combo box has
-// the focus in the active window and its list is closed; null otherwise.
-std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event);
+// What a combo box that describes its choice says: its choice and the choice's place ("1.5 s, 3 of
+// 4"); empty when it describes none, or no longer its current one.
+QString describedChoice(const QComboBox& combo);
 
 } // namespace velk::Accessibility

@@ -255,6 +255,8 @@ public:
     QString text(QAccessible::Text kind) const override {
         const QString value = combo()->isEditable() ? combo()->lineEdit()->text() : combo()->currentText();
         if (kind == QAccessible::Value) return value;
+        if (const QString described = describedChoice(*combo()); kind == QAccessible::Description && !described.isEmpty())
+            return described;
         return QAccessibleWidget::text(kind);
     }
     QStringList actionNames() const override { return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames(); }
@@ -398,17 +400,16 @@ bool isReadAsTable(const QListView* view) { return view && view->property(readAs
 
 // The roles of a list view and of its rows: a table of cells when it is read as a table; a combo
 // box's list of choices a menu of menu items, as Orca knows a combo box's choices from other
-// toolkits, so that a choice told as the focus of its item (app/accessible_values.hpp) is spoken
-// alone and Orca's "Where am I" on it names the box (for a list item it names none: it takes a list
-// item's label only from a "labelled by" relation, and then speaks that label in place of the
-// choice); otherwise a list of list items.
+// toolkits, so that its "Where am I" on a choice of the open popup names the box (for a list item it
+// names none: it takes a list item's label only from a "labelled by" relation, and then speaks that
+// label in place of the choice); otherwise a list of list items.
 struct ListRoles {
     QAccessible::Role list;
     QAccessible::Role row;
 };
 ListRoles rolesOf(const QListView& view) {
     if (isReadAsTable(&view)) return {QAccessible::Table, QAccessible::Cell};
-    if (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceAsFocus) && comboBoxOf(view))
+    if (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceDescribed) && comboBoxOf(view))
         return {QAccessible::PopupMenu, QAccessible::MenuItem};
     return {QAccessible::List, QAccessible::ListItem};
 }
@@ -450,7 +451,7 @@ public:
         state.focusable = !state.disabled && m_view->focusPolicy() != Qt::NoFocus;
         state.selectable = flags.testFlag(Qt::ItemIsSelectable) && m_view->selectionMode() != QAbstractItemView::NoSelection;
         state.selected = chosenRow(*m_view, index);
-        state.focused = (m_view->hasFocus() && m_view->currentIndex() == index) || isFocusedChoice(*m_view, index);
+        state.focused = m_view->hasFocus() && m_view->currentIndex() == index;
         state.multiSelectable = m_view->selectionMode() == QAbstractItemView::MultiSelection;
         state.extSelectable = m_view->selectionMode() == QAbstractItemView::ExtendedSelection;
         if (flags.testFlag(Qt::ItemIsUserCheckable)) {

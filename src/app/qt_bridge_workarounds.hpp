@@ -18,10 +18,11 @@
 //     object in place of the new text, which a screen reader cannot read; the focus widget's change
 //     is told with its text on the bridge's own connection, by its private name "a11y"
 //     (app/atspi_property_change).
-//   - comboChoiceAsFocus: the bridge offers no Selection for a combo box, and Orca ignores a combo
-//     box's name change, so a collapsed box's new choice reaches no screen reader: it is told as the
-//     focus of its item, the box's list of choices being a menu of menu items, as Orca knows a combo
-//     box's choices from other toolkits (app/accessible_values.hpp, app/accessible_widgets.cpp).
+//   - comboChoiceDescribed: the bridge offers no Selection for a combo box, and Orca ignores a combo
+//     box's name change, so a collapsed box's new choice reaches no screen reader: the box describes
+//     it, and its place among the choices, until the focus moves (app/accessible_values.hpp), and its
+//     popup's list of choices is a menu of menu items, as Orca knows a combo box's choices from other
+//     toolkits (app/accessible_widgets.cpp).
 //   - currentRowFocus: an item view tells its new current row as focused also while it has not the
 //     focus, and a list that takes the focus tells its own focus, not its current row's, so a screen
 //     reader speaks the list without the row. Only the focused list's rows report focus, and its focus
@@ -58,11 +59,11 @@ constexpr bool isOn(const Workaround& workaround, int qtVersion = QT_VERSION) {
 inline constexpr Workaround lineEditText{"lineEditText", QT_VERSION_CHECK(6, 4, 2)};
 inline constexpr Workaround textInCharacters{"textInCharacters", QT_VERSION_CHECK(6, 4, 2)};
 inline constexpr Workaround textOfChangedNames{"textOfChangedNames", QT_VERSION_CHECK(6, 4, 2)};
-inline constexpr Workaround comboChoiceAsFocus{"comboChoiceAsFocus", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround comboChoiceDescribed{"comboChoiceDescribed", QT_VERSION_CHECK(6, 4, 2)};
 inline constexpr Workaround currentRowFocus{"currentRowFocus", QT_VERSION_CHECK(6, 4, 2)};
 inline constexpr Workaround frameRole{"frameRole", QT_VERSION_CHECK(6, 4, 2)};
 
-inline constexpr Workaround all[] = {lineEditText, textInCharacters, textOfChangedNames, comboChoiceAsFocus, currentRowFocus,
+inline constexpr Workaround all[] = {lineEditText, textInCharacters, textOfChangedNames, comboChoiceDescribed, currentRowFocus,
                                      frameRole};
 
 } // namespace velk::QtBridgeWorkarounds

@@ -73,7 +73,7 @@ std::string describe(QAccessibleEvent* event) {
         {QAccessible::SelectionRemove, "unselected"}, {QAccessible::ValueChanged, "value"},
         {QAccessible::NameChanged, "name"},      {QAccessible::ObjectCreated, "new"},
         {QAccessible::ObjectHide, "hidden"},     {QAccessible::TableModelChanged, "model"},
-        {QAccessible::TextInserted, "inserted"},
+        {QAccessible::TextInserted, "inserted"}, {QAccessible::DescriptionChanged, "description"},
     };
     const auto name = names.find(event->type());
     std::string told = name == names.end() ? std::to_string(event->type()) : name->second;
@@ -85,6 +85,7 @@ std::string describe(QAccessibleEvent* event) {
     QAccessibleInterface* object = event->accessibleInterface();
     if (!object) return told;
     told += " " + object->text(QAccessible::Name).toStdString();
+    if (event->type() == QAccessible::DescriptionChanged) told += ": " + object->text(QAccessible::Description).toStdString();
     if (event->child() >= 0 && object->parent()) told += " (" + std::to_string(object->parent()->indexOfChild(object)) + ")";
     return told;
 }
@@ -179,7 +180,7 @@ TEST_F(AccessibleEventPipeline, AHeldKeyTellsWhereItStopsAndEachNameOnce) {
 
 // A choice made in a popup: its list hides and the box takes the focus back before the box tells its
 // new value; the box's focus is told at the end of that turn, after the value, and no item's. A Down
-// on the closed box tells the new choice as its item's focus, after the value.
+// on the closed box makes it describe its new choice and place, until the focus leaves it.
 TEST_F(AccessibleEventPipeline, APopupClosingTellsTheBoxAfterItsNewValue) {
     combo->setFocus();
     after(0);
@@ -190,8 +191,11 @@ TEST_F(AccessibleEventPipeline, APopupClosingTellsTheBoxAfterItsNewValue) {
     EXPECT_EQ(feed(QAccessibleValueChangeEvent(combo, QStringLiteral("Performance"))), (std::vector<std::string>{"value Policy"}));
     EXPECT_EQ(after(0), (std::vector<std::string>{"focus Policy"}));
     combo->setCurrentIndex(1);
-    EXPECT_EQ(feed(QAccessibleValueChangeEvent(combo, QStringLiteral("Conservative"))),
-              (std::vector<std::string>{"value Policy", "focus Conservative"}));
+    EXPECT_EQ(feed(QAccessibleValueChangeEvent(combo, QStringLiteral("Conservative"))), (std::vector<std::string>{"value Policy"}));
+    EXPECT_EQ(after(0), (std::vector<std::string>{"description Policy: Conservative, 2 of 3"}));
+    field->setFocus();
+    EXPECT_EQ(feed(QAccessibleEvent(field, QAccessible::Focus)), (std::vector<std::string>{"focus "}));
+    EXPECT_EQ(after(0), (std::vector<std::string>{"description Policy: "}));
 }
 
 // A list refilled while another control has the focus: one change, no new row each, no selection;
