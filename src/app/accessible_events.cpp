@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <typeinfo>
 #include <utility>
 
@@ -10,6 +11,7 @@
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QHash>
+#include <QLineEdit>
 #include <QList>
 #include <QListView>
 #include <QPair>
@@ -32,6 +34,7 @@ namespace {
 
 enum class Step {
     tellFieldTextAsShown,
+    spaceOutAMaskedFieldsKeystrokes,
     followListModel,
     tellAComboChoiceWithItsBox,
     keepWhatAHeldKeyChanges,
@@ -48,6 +51,34 @@ Step after(Step step) { return Step(int(step) + 1); }
 
 bool isSelectionChange(QAccessible::Event type) {
     return type == QAccessible::Selection || type == QAccessible::SelectionAdd || type == QAccessible::SelectionRemove;
+}
+
+bool isTextChange(QAccessible::Event type) {
+    return type == QAccessible::TextInserted || type == QAccessible::TextRemoved || type == QAccessible::TextUpdated;
+}
+
+bool isTextEvent(QAccessible::Event type) {
+    return isTextChange(type) || type == QAccessible::TextCaretMoved || type == QAccessible::TextSelectionChanged;
+}
+
+// A copy of a field's text event, to tell later.
+std::unique_ptr<QAccessibleEvent> copyOfTextEvent(const QAccessibleEvent& event) {
+    const auto* cursor = dynamic_cast<const QAccessibleTextCursorEvent*>(&event);
+    if (!cursor) return nullptr;
+    std::unique_ptr<QAccessibleTextCursorEvent> copy;
+    if (const auto* inserted = dynamic_cast<const QAccessibleTextInsertEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextInsertEvent>(event.object(), inserted->changePosition(), inserted->textInserted());
+    else if (const auto* removed = dynamic_cast<const QAccessibleTextRemoveEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextRemoveEvent>(event.object(), removed->changePosition(), removed->textRemoved());
+    else if (const auto* updated = dynamic_cast<const QAccessibleTextUpdateEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextUpdateEvent>(event.object(), updated->changePosition(), updated->textRemoved(),
+                                                            updated->textInserted());
+    else if (const auto* selection = dynamic_cast<const QAccessibleTextSelectionEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextSelectionEvent>(event.object(), selection->selectionStart(), selection->selectionEnd());
+    else
+        copy = std::make_unique<QAccessibleTextCursorEvent>(event.object(), cursor->cursorPosition());
+    copy->setCursorPosition(cursor->cursorPosition());
+    return copy;
 }
 
 bool isNameChange(const QAccessibleEvent& event) {
@@ -81,6 +112,7 @@ public:
         m_popupClosed = m_surroundings.alarm([this] { tellTheBoxsFocusOnceItsPopupHasClosed(); });
         m_keyStopped = m_surroundings.alarm([this] { tellWhatTheHeldKeyChanged(); });
         m_turnEnds = m_surroundings.alarm([this] { tellTheNamesOfThisTurn(); });
+        m_keystrokeGap = m_surroundings.alarm([this] { tellTheNextKeystroke(); });
     }
 
     // Passes the event through the steps from `first` on.
@@ -116,6 +148,7 @@ private:
     bool run(Step step, Passing& passing) {
         switch (step) {
         case Step::tellFieldTextAsShown: return tellFieldTextAsShown(passing);
+        case Step::spaceOutAMaskedFieldsKeystrokes: return spaceOutAMaskedFieldsKeystrokes(passing);
         case Step::followListModel: return followListModel(passing);
         case Step::tellAComboChoiceWithItsBox: return tellAComboChoiceWithItsBox(passing);
         case Step::keepWhatAHeldKeyChanges: return keepWhatAHeldKeyChanges(passing);
@@ -142,7 +175,39 @@ private:
         return true;
     }
 
-    // 2.
+    // 2. A screen reader that finds two text changes of one object waiting to be presented presents
+    // the later alone, and of a masked field it echoes nothing but its text changes (Orca 43 speaks no
+    // key typed into a password field), so keys handled together (a busy moment, keys the screen
+    // reader let pass late) would be echoed fewer than typed. Each keystroke of a masked field is told
+    // a gap after the one before; its other text events wait with them, in order.
+    bool spaceOutAMaskedFieldsKeystrokes(Passing& passing) {
+        const QAccessibleEvent& event = *passing.event;
+        const auto* field = qobject_cast<const QLineEdit*>(event.object());
+        if (!field || field->echoMode() == QLineEdit::Normal || !isTextEvent(event.type())) return true;
+        const bool keystroke = isTextChange(event.type());
+        if (m_keystrokes.empty() && !(keystroke && m_keystrokeGap->isSet())) {
+            if (keystroke) m_keystrokeGap->set(maskedKeystrokeGapMs);
+            return true;
+        }
+        std::unique_ptr<QAccessibleEvent> kept = passing.event == passing.replacement.get() ? std::move(passing.replacement)
+                                                                                            : copyOfTextEvent(event);
+        if (kept) m_keystrokes.push_back({event.object(), std::move(kept)});
+        return false;
+    }
+    // The next keystroke, and what waits after it until the one after.
+    void tellTheNextKeystroke() {
+        bool told = false;
+        while (!m_keystrokes.empty() && !(told && isTextChange(m_keystrokes.front().event->type()))) {
+            KeptText next = std::move(m_keystrokes.front());
+            m_keystrokes.pop_front();
+            if (!next.object) continue;
+            told = told || isTextChange(next.event->type());
+            tellAfter(Step::spaceOutAMaskedFieldsKeystrokes, next.event.get());
+        }
+        if (told) m_keystrokeGap->set(maskedKeystrokeGapMs);
+    }
+
+    // 3.
     bool followListModel(Passing& passing) {
         QAccessibleEvent* event = passing.event;
         if (event->type() != QAccessible::TableModelChanged) return true;
@@ -163,7 +228,7 @@ private:
         return true;
     }
 
-    // 3. The popup closes as its list hides or as the box takes the focus back from it, in either order.
+    // 4. The popup closes as its list hides or as the box takes the focus back from it, in either order.
     bool tellAComboChoiceWithItsBox(Passing& passing) {
         const QAccessibleEvent& event = *passing.event;
         const bool focus = event.type() == QAccessible::Focus;
@@ -215,7 +280,7 @@ private:
         tellAfter(Step::tellAComboChoiceWithItsBox, &focus);
     }
 
-    // 4.
+    // 5.
     bool keepWhatAHeldKeyChanges(Passing& passing) {
         QAccessibleEvent* event = passing.event;
         QListView* list = listOfRow(*event);
@@ -284,7 +349,7 @@ private:
         }
     }
 
-    // 5. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
+    // 6. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
     // each change would be told; each object's name and description are told once it is done, as they
     // are then, and not when they are what was last told of them (Qt tells every name or description
     // set, also the one the object had).
@@ -316,7 +381,7 @@ private:
         m_told.insert({event.object(), event.type()}, {event.object(), textOf(event.object(), event.type())});
     }
 
-    // 6.
+    // 7.
     bool nameListRowsByTheirPlace(Passing& passing) {
         QAccessibleEvent* event = passing.event;
         if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return true;
@@ -330,14 +395,14 @@ private:
         return true;
     }
 
-    // 7.
+    // 8.
     bool tellSelectionOnlyOfTheFocusList(Passing& passing) {
         if (!isSelectionChange(passing.event->type())) return true;
         const auto* view = qobject_cast<const QAbstractItemView*>(passing.event->object());
         return !view || view->hasFocus();
     }
 
-    // 8. A text field selects its text and places its caret as it takes the focus, and Qt tells of
+    // 9. A text field selects its text and places its caret as it takes the focus, and Qt tells of
     // that before it tells of the focus; a screen reader that meets them for a field that is not yet
     // its focus then speaks nothing of the field. They are dropped until the field's focus has been
     // told: the reader reads the field's text, selection and caret as it speaks the field at its focus.
@@ -348,7 +413,7 @@ private:
         return !object || object != QApplication::focusWidget() || object == m_focusTold;
     }
 
-    // 9. Our rows and tabs report focus only while their widget has it.
+    // 10. Our rows and tabs report focus only while their widget has it.
     bool tellFocusOnlyWhereItIs(Passing& passing) {
         if (passing.event->type() != QAccessible::Focus) return true;
         QAccessibleInterface* named = passing.event->accessibleInterface();
@@ -358,7 +423,7 @@ private:
         return !object || static_cast<const QWidget*>(object)->isActiveWindow();
     }
 
-    // 10.
+    // 11.
     bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
         if constexpr (!QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::currentRowFocus)) return true;
         QAccessibleEvent* event = passing.event;
@@ -378,14 +443,21 @@ private:
     }
 
     Surroundings m_surroundings;
-    // 3: the combo box whose popup closed in this turn of the event loop, and the one whose popup's
+    // 2: a masked field's text events waiting for the gap after the keystroke told last.
+    struct KeptText {
+        QPointer<QObject> object;
+        std::unique_ptr<QAccessibleEvent> event;
+    };
+    std::deque<KeptText> m_keystrokes;
+    std::unique_ptr<Alarm> m_keystrokeGap;
+    // 4: the combo box whose popup closed in this turn of the event loop, and the one whose popup's
     // list was told as the focus last.
     QPointer<QComboBox> m_popupJustClosed;
     QPointer<QComboBox> m_popupFocused;
     std::unique_ptr<Alarm> m_popupClosed;
-    // 3: the combo box that describes the choice made last with its list closed.
+    // 4: the combo box that describes the choice made last with its list closed.
     QPointer<QComboBox> m_described;
-    // 4: what a held key changed.
+    // 5: what a held key changed.
     struct Selected {
         QPointer<QListView> view;
         QPersistentModelIndex row;
@@ -395,7 +467,7 @@ private:
     QList<Selected> m_heldSelection;
     QList<Kept> m_heldLatest;
     std::unique_ptr<Alarm> m_keyStopped;
-    // 5: names and descriptions changed in this turn, and what was told last of each.
+    // 6: names and descriptions changed in this turn, and what was told last of each.
     struct Told {
         QPointer<QObject> object;
         QString text;
@@ -404,7 +476,7 @@ private:
     std::unique_ptr<Alarm> m_turnEnds;
     QHash<QPair<const QObject*, QAccessible::Event>, Told> m_told;
     qsizetype m_keptWhenPruned = 64;
-    // 8: the object whose focus was told last.
+    // 9: the object whose focus was told last.
     QPointer<QObject> m_focusTold;
 };
 

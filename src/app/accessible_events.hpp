@@ -5,27 +5,31 @@
 //   1. tellFieldTextAsShown: a field's text events carry its text as it shows it (a masked field's
 //      mask characters, app/masked_text.hpp) at offsets in characters, as the field's accessible
 //      object counts them (app/accessible_values.hpp).
-//   2. followListModel: a list's row objects follow its model's change; a few rows coming into a
+//   2. spaceOutAMaskedFieldsKeystrokes: each keystroke of a masked field is told a gap after the one
+//      before (a screen reader presents only the later of two waiting, and echoes nothing else of a
+//      masked field's keys); its other text events wait with them, in order.
+//   3. followListModel: a list's row objects follow its model's change; a few rows coming into a
 //      list that shows are told as its new children, a fill as one change (app/list_rows_told.hpp).
-//   3. tellAComboChoiceWithItsBox: in the turn of the event loop in which a combo box's popup
+//   4. tellAComboChoiceWithItsBox: in the turn of the event loop in which a combo box's popup
 //      closes, the box's focus is held back and told at its end, after the new value, so a choice
 //      made in the popup is spoken with the box's name; a focused box's new choice made with its
-//      list closed is told, after its value, as the focus of its item (app/accessible_values.hpp).
-//   4. keepWhatAHeldKeyChanges: while a key repeats, a list row's focus, selections, scroll bar
+//      list closed is told, after its value, as the box's new description, its choice and place,
+//      which it keeps until the focus moves (app/accessible_values.hpp).
+//   5. keepWhatAHeldKeyChanges: while a key repeats, a list row's focus, selections, scroll bar
 //      values, names and descriptions wait until it stops (150 ms), and are told then, the row as
 //      the list's focus where the key stopped; a focus told at once first tells what the held key
 //      changed (app/held_key_news.hpp).
-//   5. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
+//   6. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
 //      a page filled) are told once each when it is done, as they are then, and not at all when
 //      they are what was last told of them.
-//   6. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
+//   7. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
 //      its place among the list's children instead, or is dropped when the row is not one.
-//   7. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
+//   8. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
 //      list) tells no selection change; a screen reader reads it when it comes to the list.
-//   8. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is.
-//   9. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
+//   9. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is.
+//  10. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
 //      active window (Qt also tells of a new current row of a list without it).
-//  10. tellAListsFocusAsItsCurrentRow: a list (also one read as a table, or a combo box's menu of
+//  11. tellAListsFocusAsItsCurrentRow: a list (also one read as a table, or a combo box's menu of
 //      choices) or tab bar taking the focus tells its current row or tab as the focus.
 // Then to the platform, where Qt 6.4's bridge has its workarounds (app/qt_bridge_workarounds.hpp).
 //
@@ -63,6 +67,9 @@ public:
 
     // How long a held key's news wait after its last repeat.
     static constexpr int heldKeySettleMs = 150;
+    // How long after a keystroke of a masked field its next is told at the soonest: more than a
+    // screen reader takes to present one.
+    static constexpr int maskedKeystrokeGapMs = 120;
 
     explicit EventPipeline(Surroundings surroundings);
     ~EventPipeline();
