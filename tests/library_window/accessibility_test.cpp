@@ -102,7 +102,9 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
     store.setSelectedProjectID("p1");
     const QStringList toolbar{"Director", "Import Manifest", "Download Take", "Project actions", "Export for Resolve"};
     const std::vector<std::pair<LibraryDashboardTab, QStringList>> tabs{
-        {LibraryDashboardTab::overview, {}},
+        {LibraryDashboardTab::overview,
+         {"Project identity: Ready", "Camera recordings: Ready", "Verified downloads: Pending", "Reference camera: Pending",
+          "Timing anchors: Pending"}},
         {LibraryDashboardTab::media, {"Use as reference", "Use as reference", "Transfers"}},
         {LibraryDashboardTab::activity, {"Recent activity"}},
     };
@@ -314,18 +316,23 @@ TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocu
     EXPECT_EQ(QApplication::focusWidget(), card("Phone A"));
     EXPECT_TRUE(test::accessibleState(card("Phone A")).checked);
     EXPECT_FALSE(test::accessibleState(card("Phone B")).checked);
-    EXPECT_EQ(test::accessibleDescription(card("Phone A")), "Secure pairing \u2022 HTTPS");
+    // Each card tells its place among the cards.
+    EXPECT_EQ(test::accessibleDescription(card("Phone A")), "Secure pairing \u2022 HTTPS, 1 of 2");
+    EXPECT_EQ(test::accessibleDescription(card("Phone B")), "Open LAN \u2022 HTTPS \u2022 foreground only, 2 of 2");
     // Choosing it again keeps it chosen and checked.
     pressKey(Qt::Key_Return);
     settle();
     EXPECT_TRUE(test::accessibleState(card("Phone A")).checked);
-    // The arrow keys choose among the cards, as among radio buttons, and stop at either end.
+    // The arrow keys choose among the cards, as among radio buttons, and stop at either end; the
+    // cards stay the ones they were, so a screen reader hears the focus move within their group.
+    const std::pair<QPushButton*, QPushButton*> cards{card("Phone A"), card("Phone B")};
     for (const auto& [key, chosen] : {std::pair{Qt::Key_Right, "Phone B"}, {Qt::Key_Down, "Phone B"},
                                       {Qt::Key_Up, "Phone A"}, {Qt::Key_Left, "Phone A"}}) {
         pressKey(key);
         settle();
         EXPECT_EQ(QApplication::focusWidget(), card(chosen)) << chosen;
         EXPECT_TRUE(test::accessibleState(card(chosen)).checked) << chosen;
+        EXPECT_EQ(std::pair(card("Phone A"), card("Phone B")), cards) << chosen;
     }
 
     // The pairing panel follows the cards; the code field is named, and Return in it presses nothing.
@@ -475,6 +482,9 @@ TEST_F(LibraryAccessibilityTest, FocusScreenshots) {
         ASSERT_TRUE(tabTo(stop)) << file.toStdString();
         EXPECT_TRUE(test::saveScreenshot(*window, file));
     }
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(*window, "focus-readiness.png"));
+    pressKey(Qt::Key_Backtab, Qt::ShiftModifier);
     pressKey(Qt::Key_Right);
     pressKey(Qt::Key_Tab);
     EXPECT_TRUE(test::saveScreenshot(*window, "focus-use-as-reference.png"));
