@@ -2,20 +2,21 @@
 
 #include <algorithm>
 #include <array>
-#include <memory>
+#include <deque>
 #include <typeinfo>
 #include <utility>
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QHash>
+#include <QLineEdit>
 #include <QList>
 #include <QListView>
 #include <QPair>
 #include <QPersistentModelIndex>
 #include <QPointer>
-#include <QScopedValueRollback>
 #include <QScrollBar>
 #include <QTimer>
 #include <QWidget>
@@ -31,127 +32,58 @@
 namespace velk::Accessibility {
 namespace {
 
-QAccessible::UpdateHandler handledAfter = nullptr;
-
-// An event on its way through the steps: a step may put another in its place, or leave one to be
-// told to the platform after it.
-struct Passing {
-    QAccessibleEvent* event;
-    std::unique_ptr<QAccessibleEvent> replacement;
-    std::unique_ptr<QAccessibleEvent> afterwards;
-    void replaceWith(std::unique_ptr<QAccessibleEvent> other) {
-        replacement = std::move(other);
-        event = replacement.get();
-    }
+enum class Step {
+    tellFieldTextAsShown,
+    spaceOutAMaskedFieldsKeystrokes,
+    followListModel,
+    tellAComboChoiceWithItsBox,
+    keepWhatAHeldKeyChanges,
+    tellEachNameChangeOnce,
+    nameListRowsByTheirPlace,
+    tellSelectionOnlyOfTheFocusList,
+    tellTextNewsAfterItsFocus,
+    tellFocusOnlyWhereItIs,
+    tellAListsFocusAsItsCurrentRow,
+    toThePlatform,
 };
-// A step answers whether the event goes on.
-using Step = bool (*)(Passing&);
 
-void toThePlatform(QAccessibleEvent* event);
-void runFrom(Step first, QAccessibleEvent* event);
-
-// Starts the single-shot timer again, made on first use as a child of the application (a new
-// application gets a new one).
-template <typename Tell>
-void restartTimer(QPointer<QTimer>& timer, int intervalMs, Tell tell) {
-    if (!timer) {
-        timer = new QTimer(QCoreApplication::instance());
-        timer->setSingleShot(true);
-        timer->setInterval(intervalMs);
-        QObject::connect(timer, &QTimer::timeout, timer, tell);
-    }
-    timer->start();
-}
+Step after(Step step) { return Step(int(step) + 1); }
 
 bool isSelectionChange(QAccessible::Event type) {
     return type == QAccessible::Selection || type == QAccessible::SelectionAdd || type == QAccessible::SelectionRemove;
 }
 
-// 1.
-bool tellMaskedTextAsShown(Passing& passing) {
-    if (std::unique_ptr<QAccessibleEvent> masked = maskedTextEvent(*passing.event)) passing.replaceWith(std::move(masked));
-    return true;
+bool isTextChange(QAccessible::Event type) {
+    return type == QAccessible::TextInserted || type == QAccessible::TextRemoved || type == QAccessible::TextUpdated;
 }
 
-// 2.
-bool followListModel(Passing& passing) {
-    QAccessibleEvent* event = passing.event;
-    if (event->type() != QAccessible::TableModelChanged) return true;
-    AccessibleRows* list = rowsOf(event->accessibleInterface());
-    if (!list) return true;
-    const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
-    list->modelChanged(change);
-    if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted) return true;
-    const int inserted = change.lastRow() - change.firstRow() + 1;
-    const auto* view = qobject_cast<const QWidget*>(event->object());
-    if (!view || !rowsToldOneByOne(list->rows() - inserted, inserted, view->isVisible())) return true;
-    for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
-        if (QAccessibleInterface* item = list->childOfRow(row) >= 0 ? list->rowObject(row) : nullptr) {
-            QAccessibleEvent created(item, QAccessible::ObjectCreated);
-            toThePlatform(&created);
-        }
-    }
-    return true;
+bool isTextEvent(QAccessible::Event type) {
+    return isTextChange(type) || type == QAccessible::TextCaretMoved || type == QAccessible::TextSelectionChanged;
 }
 
-// 3.
-bool holdAComboFocusUntilItsPopupHasClosed(Passing& passing) {
-    return !heldUntilThePopupHasClosed(*passing.event);
+// A copy of a field's text event, to tell later.
+std::unique_ptr<QAccessibleEvent> copyOfTextEvent(const QAccessibleEvent& event) {
+    const auto* cursor = dynamic_cast<const QAccessibleTextCursorEvent*>(&event);
+    if (!cursor) return nullptr;
+    std::unique_ptr<QAccessibleTextCursorEvent> copy;
+    if (const auto* inserted = dynamic_cast<const QAccessibleTextInsertEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextInsertEvent>(event.object(), inserted->changePosition(), inserted->textInserted());
+    else if (const auto* removed = dynamic_cast<const QAccessibleTextRemoveEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextRemoveEvent>(event.object(), removed->changePosition(), removed->textRemoved());
+    else if (const auto* updated = dynamic_cast<const QAccessibleTextUpdateEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextUpdateEvent>(event.object(), updated->changePosition(), updated->textRemoved(),
+                                                            updated->textInserted());
+    else if (const auto* selection = dynamic_cast<const QAccessibleTextSelectionEvent*>(&event))
+        copy = std::make_unique<QAccessibleTextSelectionEvent>(event.object(), selection->selectionStart(), selection->selectionEnd());
+    else
+        copy = std::make_unique<QAccessibleTextCursorEvent>(event.object(), cursor->cursorPosition());
+    copy->setCursorPosition(cursor->cursorPosition());
+    return copy;
 }
 
-// 4.
-bool alsoTellAComboChoiceAsItsFocus(Passing& passing) {
-    passing.afterwards = choiceFocusEvent(*passing.event);
-    return true;
+bool isNameChange(const QAccessibleEvent& event) {
+    return event.type() == QAccessible::NameChanged || event.type() == QAccessible::DescriptionChanged;
 }
-
-// What a held key changed, told once it stops repeating (app/held_key_news.hpp).
-class HeldKeyNews {
-public:
-    static constexpr int settleMs = 150;
-
-    bool rowWaits() const { return m_timer && m_timer->isActive(); }
-    bool telling() const { return m_telling; }
-
-    void keepTheRowsFocus(QListView* list) {
-        m_list = list;
-        restart();
-    }
-    void keepTheSelection(QListView* view, const QModelIndex& row, bool removed) {
-        const bool known = std::any_of(m_selection.cbegin(), m_selection.cend(),
-                                       [&](const Selected& held) { return held.view == view && held.row == row; });
-        if (!known) m_selection.append({view, row, removed});
-        restart();
-    }
-    void keepTheLatest(QObject* object, QAccessible::Event type) {
-        const QPair<QPointer<QObject>, QAccessible::Event> kept{object, type};
-        if (!m_latest.contains(kept)) m_latest.append(kept);
-        restart();
-    }
-    // What the repeats changed goes before a focus told at once, which passes the held row by.
-    void tellBeforeAFocus() {
-        if (!rowWaits()) return;
-        m_timer->stop();
-        m_list = nullptr;
-        tell();
-    }
-
-private:
-    struct Selected {
-        QPointer<QListView> view;
-        QPersistentModelIndex row;
-        bool wasChosen;
-    };
-    void restart();
-    void tell();
-
-    QPointer<QTimer> m_timer;
-    QPointer<QListView> m_list;
-    QList<Selected> m_selection;
-    QList<QPair<QPointer<QObject>, QAccessible::Event>> m_latest;
-    bool m_telling = false;
-};
-HeldKeyNews heldKeyNews;
 
 // Whether the event names a row of a list (Qt names it by its place in the model).
 QListView* listOfRow(const QAccessibleEvent& event) {
@@ -159,238 +91,427 @@ QListView* listOfRow(const QAccessibleEvent& event) {
     return list && event.child() >= 0 ? list : nullptr;
 }
 
-// 5.
-bool keepWhatAHeldKeyChanges(Passing& passing) {
-    QAccessibleEvent* event = passing.event;
-    if (heldKeyNews.telling() || event->type() == QAccessible::Focus) return true;
-    QListView* list = listOfRow(*event);
-    const HeldKeyFacts facts{.type = event->type(),
-                             .namesAListRow = list != nullptr,
-                             .ofAScrollBar = qobject_cast<QScrollBar*>(event->object()) != nullptr,
-                             .keyRepeats = KeyRepeat::latestPressRepeats(),
-                             .rowWaits = heldKeyNews.rowWaits()};
-    switch (whileAKeyIsHeld(facts)) {
-    case WhileAKeyIsHeld::keepTheSelection: {
-        if (!list->model()) return true;
-        const QModelIndex row = list->model()->index(event->child(), list->modelColumn(), list->rootIndex());
-        if (!row.isValid()) return true;
-        heldKeyNews.keepTheSelection(list, row, event->type() == QAccessible::SelectionRemove);
-        return false;
-    }
-    case WhileAKeyIsHeld::keepTheLatest:
-        if (!event->object() || event->child() >= 0) return true;
-        heldKeyNews.keepTheLatest(event->object(), event->type());
-        return false;
-    default: return true;
-    }
+// An object and a kind of event kept to be told later, once.
+using Kept = QPair<QPointer<QObject>, QAccessible::Event>;
+void keepOnce(QList<Kept>& kept, QObject* object, QAccessible::Event type) {
+    const Kept entry{object, type};
+    if (!kept.contains(entry)) kept.append(entry);
 }
 
-// 6. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
-// each change would be told; each object's name and description are told once it is done, as they
-// are then, and not when they are what was last told of them (Qt tells every name or description
-// set, also the one the object had).
-class TextsTold {
+QString textOf(QObject* object, QAccessible::Event type) {
+    QAccessibleInterface* named = QAccessible::queryAccessibleInterface(object);
+    if (!named) return {};
+    return named->text(type == QAccessible::NameChanged ? QAccessible::Name : QAccessible::Description);
+}
+
+} // namespace
+
+class EventPipeline::Steps {
 public:
-    static QString textOf(QObject* object, QAccessible::Event type) {
-        QAccessibleInterface* named = QAccessible::queryAccessibleInterface(object);
-        if (!named) return {};
-        return named->text(type == QAccessible::NameChanged ? QAccessible::Name : QAccessible::Description);
+    explicit Steps(Surroundings surroundings) : m_surroundings(std::move(surroundings)) {
+        m_popupClosed = m_surroundings.alarm([this] { tellTheBoxsFocusOnceItsPopupHasClosed(); });
+        m_keyStopped = m_surroundings.alarm([this] { tellWhatTheHeldKeyChanged(); });
+        m_turnEnds = m_surroundings.alarm([this] { tellTheNamesOfThisTurn(); });
+        m_keystrokeGap = m_surroundings.alarm([this] { tellTheNextKeystroke(); });
+    }
+
+    // Passes the event through the steps from `first` on.
+    void runFrom(Step first, QAccessibleEvent* event) {
+        Passing passing{event};
+        bool goesOn = true;
+        for (Step step = first; goesOn && step != Step::toThePlatform; step = after(step)) goesOn = run(step, passing);
+        if (goesOn) deliver(passing.event);
+        if (passing.afterwards) tellAfter(passing.addedBy, passing.afterwards.get());
+    }
+
+private:
+    // An event on its way through the steps: a step may put another in its place, or add one told after it.
+    struct Passing {
+        QAccessibleEvent* event;
+        std::unique_ptr<QAccessibleEvent> replacement;
+        std::unique_ptr<QAccessibleEvent> afterwards;
+        Step addedBy = Step::toThePlatform;
+        void replaceWith(std::unique_ptr<QAccessibleEvent> other) {
+            replacement = std::move(other);
+            event = replacement.get();
+        }
+        void add(Step by, std::unique_ptr<QAccessibleEvent> other) {
+            afterwards = std::move(other);
+            addedBy = by;
+        }
+    };
+
+    // The one way back for what a step kept or added: after that step.
+    void tellAfter(Step keptBy, QAccessibleEvent* event) { runFrom(after(keptBy), event); }
+
+    // Whether the event goes on.
+    bool run(Step step, Passing& passing) {
+        switch (step) {
+        case Step::tellFieldTextAsShown: return tellFieldTextAsShown(passing);
+        case Step::spaceOutAMaskedFieldsKeystrokes: return spaceOutAMaskedFieldsKeystrokes(passing);
+        case Step::followListModel: return followListModel(passing);
+        case Step::tellAComboChoiceWithItsBox: return tellAComboChoiceWithItsBox(passing);
+        case Step::keepWhatAHeldKeyChanges: return keepWhatAHeldKeyChanges(passing);
+        case Step::tellEachNameChangeOnce: return tellEachNameChangeOnce(passing);
+        case Step::nameListRowsByTheirPlace: return nameListRowsByTheirPlace(passing);
+        case Step::tellSelectionOnlyOfTheFocusList: return tellSelectionOnlyOfTheFocusList(passing);
+        case Step::tellTextNewsAfterItsFocus: return tellTextNewsAfterItsFocus(passing);
+        case Step::tellFocusOnlyWhereItIs: return tellFocusOnlyWhereItIs(passing);
+        case Step::tellAListsFocusAsItsCurrentRow: return tellAListsFocusAsItsCurrentRow(passing);
+        case Step::toThePlatform: break;
+        }
+        return true;
+    }
+
+    void deliver(QAccessibleEvent* event) {
+        rememberWhatIsTold(*event);
+        if (event->type() == QAccessible::Focus) m_focusTold = event->object();
+        m_surroundings.platform(event);
+    }
+
+    // 1.
+    bool tellFieldTextAsShown(Passing& passing) {
+        if (std::unique_ptr<QAccessibleEvent> shown = fieldTextEvent(*passing.event)) passing.replaceWith(std::move(shown));
+        return true;
+    }
+
+    // 2. A screen reader that finds two text changes of one object waiting to be presented presents
+    // the later alone, and of a masked field it echoes nothing but its text changes (Orca 43 speaks no
+    // key typed into a password field), so keys handled together (a busy moment, keys the screen
+    // reader let pass late) would be echoed fewer than typed. Each keystroke of a masked field is told
+    // a gap after the one before; its other text events wait with them, in order.
+    bool spaceOutAMaskedFieldsKeystrokes(Passing& passing) {
+        const QAccessibleEvent& event = *passing.event;
+        const auto* field = qobject_cast<const QLineEdit*>(event.object());
+        if (!field || field->echoMode() == QLineEdit::Normal || !isTextEvent(event.type())) return true;
+        const bool keystroke = isTextChange(event.type());
+        if (m_keystrokes.empty() && !(keystroke && m_keystrokeGap->isSet())) {
+            if (keystroke) m_keystrokeGap->set(maskedKeystrokeGapMs);
+            return true;
+        }
+        std::unique_ptr<QAccessibleEvent> kept = passing.event == passing.replacement.get() ? std::move(passing.replacement)
+                                                                                            : copyOfTextEvent(event);
+        if (kept) m_keystrokes.push_back({event.object(), std::move(kept)});
+        return false;
+    }
+    // The next keystroke, and what waits after it until the one after.
+    void tellTheNextKeystroke() {
+        bool told = false;
+        while (!m_keystrokes.empty() && !(told && isTextChange(m_keystrokes.front().event->type()))) {
+            KeptText next = std::move(m_keystrokes.front());
+            m_keystrokes.pop_front();
+            if (!next.object) continue;
+            told = told || isTextChange(next.event->type());
+            tellAfter(Step::spaceOutAMaskedFieldsKeystrokes, next.event.get());
+        }
+        if (told) m_keystrokeGap->set(maskedKeystrokeGapMs);
+    }
+
+    // 3.
+    bool followListModel(Passing& passing) {
+        QAccessibleEvent* event = passing.event;
+        if (event->type() != QAccessible::TableModelChanged) return true;
+        AccessibleRows* list = rowsOf(event->accessibleInterface());
+        if (!list) return true;
+        const auto& change = *static_cast<QAccessibleTableModelChangeEvent*>(event);
+        list->modelChanged(change);
+        if (change.modelChangeType() != QAccessibleTableModelChangeEvent::RowsInserted) return true;
+        const int inserted = change.lastRow() - change.firstRow() + 1;
+        const auto* view = qobject_cast<const QWidget*>(event->object());
+        if (!view || !rowsToldOneByOne(list->rows() - inserted, inserted, view->isVisible())) return true;
+        for (int row = change.firstRow(); row <= change.lastRow(); ++row) {
+            if (QAccessibleInterface* item = list->childOfRow(row) >= 0 ? list->rowObject(row) : nullptr) {
+                QAccessibleEvent created(item, QAccessible::ObjectCreated);
+                tellAfter(Step::followListModel, &created);
+            }
+        }
+        return true;
+    }
+
+    // 4. The popup closes as its list hides or as the box takes the focus back from it, in either order.
+    bool tellAComboChoiceWithItsBox(Passing& passing) {
+        const QAccessibleEvent& event = *passing.event;
+        const bool focus = event.type() == QAccessible::Focus;
+        if (focus && m_described) forgetTheDescribedChoice(passing);
+        if (focus || event.type() == QAccessible::ObjectHide) {
+            if (m_popupJustClosed && focus && event.object() == m_popupJustClosed) return false;
+            const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
+            QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
+            if (combo && focus) {
+                m_popupFocused = combo;
+                return true;
+            }
+            if (!combo && focus && m_popupFocused && event.object() == m_popupFocused) combo = m_popupFocused;
+            if (combo && combo != m_popupJustClosed) {
+                m_popupFocused = nullptr;
+                m_popupJustClosed = combo;
+                m_popupClosed->set(0);
+                return !focus;
+            }
+            return true;
+        }
+        if constexpr (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceDescribed)) {
+            auto* combo = qobject_cast<QComboBox*>(event.object());
+            if (event.type() == QAccessible::ValueChanged && combo && combo != m_popupJustClosed && combo->hasFocus() &&
+                combo->isActiveWindow() && !combo->isEditable() && combo->view() && !combo->view()->isVisible() &&
+                combo->currentIndex() >= 0) {
+                combo->setProperty(describedChoiceProperty, combo->currentIndex());
+                m_described = combo;
+                passing.add(Step::tellAComboChoiceWithItsBox, std::make_unique<QAccessibleEvent>(combo, QAccessible::DescriptionChanged));
+            }
+        }
+        return true;
+    }
+    // A box describes its choice until the focus moves, and its change is told then: after the new
+    // focus, so that a screen reader does not speak the described box's own description as it
+    // leaves it, or before the box's own focus, which it then reads with its own description.
+    void forgetTheDescribedChoice(Passing& passing) {
+        const QPointer<QComboBox> described = std::exchange(m_described, nullptr);
+        if (!described) return;
+        described->setProperty(describedChoiceProperty, QVariant());
+        auto change = std::make_unique<QAccessibleEvent>(described.data(), QAccessible::DescriptionChanged);
+        if (passing.event->object() == described) return tellAfter(Step::tellAComboChoiceWithItsBox, change.get());
+        passing.add(Step::tellAComboChoiceWithItsBox, std::move(change));
+    }
+    void tellTheBoxsFocusOnceItsPopupHasClosed() {
+        const QPointer<QComboBox> combo = std::exchange(m_popupJustClosed, nullptr);
+        if (!combo) return;
+        QAccessibleEvent focus(combo.data(), QAccessible::Focus);
+        tellAfter(Step::tellAComboChoiceWithItsBox, &focus);
+    }
+
+    // 5.
+    bool keepWhatAHeldKeyChanges(Passing& passing) {
+        QAccessibleEvent* event = passing.event;
+        QListView* list = listOfRow(*event);
+        const HeldKeyFacts facts{.type = event->type(),
+                                 .namesAListRow = list != nullptr,
+                                 .ofAScrollBar = qobject_cast<QScrollBar*>(event->object()) != nullptr,
+                                 .keyRepeats = m_surroundings.pressRepeats(),
+                                 .rowWaits = m_keyStopped->isSet()};
+        switch (whileAKeyIsHeld(facts)) {
+        case WhileAKeyIsHeld::keepTheRowsFocus:
+            m_heldList = list;
+            m_keyStopped->set(heldKeySettleMs);
+            return false;
+        case WhileAKeyIsHeld::keepTheSelection: {
+            if (!list->model()) return true;
+            const QModelIndex row = list->model()->index(event->child(), list->modelColumn(), list->rootIndex());
+            if (!row.isValid()) return true;
+            const bool known = std::any_of(m_heldSelection.cbegin(), m_heldSelection.cend(),
+                                           [&](const Selected& held) { return held.view == list && held.row == row; });
+            if (!known) m_heldSelection.append({list, row, event->type() == QAccessible::SelectionRemove});
+            m_keyStopped->set(heldKeySettleMs);
+            return false;
+        }
+        case WhileAKeyIsHeld::keepTheLatest:
+            if (!event->object() || event->child() >= 0) return true;
+            keepOnce(m_heldLatest, event->object(), event->type());
+            m_keyStopped->set(heldKeySettleMs);
+            return false;
+        case WhileAKeyIsHeld::tellNow:
+            // What the repeats changed goes before a focus told at once, which passes the held row by.
+            if (event->type() == QAccessible::Focus && m_keyStopped->isSet()) {
+                m_keyStopped->clear();
+                m_heldList = nullptr;
+                tellWhatTheHeldKeyChanged();
+            }
+            return true;
+        }
+        return true;
+    }
+    void tellWhatTheHeldKeyChanged() {
+        for (const Selected& held : std::exchange(m_heldSelection, {})) {
+            if (!held.view || !held.row.isValid()) continue;
+            QAccessibleInterface* list = QAccessible::queryAccessibleInterface(held.view.data());
+            const bool chosen = list && list->tableInterface() && list->tableInterface()->isRowSelected(held.row.row());
+            if (chosen == held.wasChosen) continue;
+            QAccessibleEvent selection(held.view.data(), held.wasChosen ? QAccessible::SelectionRemove : QAccessible::SelectionAdd);
+            selection.setChild(held.row.row());
+            tellAfter(Step::keepWhatAHeldKeyChanges, &selection);
+        }
+        for (const auto& [object, type] : std::exchange(m_heldLatest, {})) {
+            if (!object) continue;
+            if (type == QAccessible::ValueChanged) {
+                QAccessibleInterface* of = QAccessible::queryAccessibleInterface(object.data());
+                if (!of || !of->valueInterface()) continue;
+                QAccessibleValueChangeEvent value(object.data(), of->valueInterface()->currentValue());
+                tellAfter(Step::keepWhatAHeldKeyChanges, &value);
+                continue;
+            }
+            QAccessibleEvent text(object.data(), type);
+            tellAfter(Step::keepWhatAHeldKeyChanges, &text);
+        }
+        // Told as the list's focus, which a list passes on as its current row's.
+        if (const QPointer<QListView> list = std::exchange(m_heldList, nullptr)) {
+            QAccessibleEvent focus(list.data(), QAccessible::Focus);
+            tellAfter(Step::keepWhatAHeldKeyChanges, &focus);
+        }
+    }
+
+    // 6. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
+    // each change would be told; each object's name and description are told once it is done, as they
+    // are then, and not when they are what was last told of them (Qt tells every name or description
+    // set, also the one the object had).
+    bool tellEachNameChangeOnce(Passing& passing) {
+        const QAccessibleEvent* event = passing.event;
+        if (!isNameChange(*event) || event->child() >= 0 || !event->object()) return true;
+        keepOnce(m_namesOfThisTurn, event->object(), event->type());
+        if (!m_turnEnds->isSet()) m_turnEnds->set(0);
+        return false;
+    }
+    void tellTheNamesOfThisTurn() {
+        for (const auto& [object, type] : std::exchange(m_namesOfThisTurn, {})) {
+            if (!object || toldAlready(object.data(), type)) continue;
+            QAccessibleEvent text(object.data(), type);
+            tellAfter(Step::tellEachNameChangeOnce, &text);
+        }
     }
     bool toldAlready(QObject* object, QAccessible::Event type) const {
         const auto told = m_told.constFind({object, type});
         return told != m_told.cend() && told->object == object && told->text == textOf(object, type);
     }
-    void told(const QAccessibleEvent& event) {
-        const QAccessible::Event type = event.type();
-        if ((type != QAccessible::NameChanged && type != QAccessible::DescriptionChanged) || event.child() >= 0 || !event.object())
-            return;
-        if (m_told.size() >= 2 * m_keptWhenPruned) prune();
-        m_told.insert({event.object(), type}, {event.object(), textOf(event.object(), type)});
+    void rememberWhatIsTold(const QAccessibleEvent& event) {
+        if (!isNameChange(event) || event.child() >= 0 || !event.object()) return;
+        if (m_told.size() >= 2 * m_keptWhenPruned) {
+            // Objects gone are forgotten as the list grows.
+            m_told.removeIf([](const auto& told) { return !told.value().object; });
+            m_keptWhenPruned = std::max<qsizetype>(m_told.size(), 64);
+        }
+        m_told.insert({event.object(), event.type()}, {event.object(), textOf(event.object(), event.type())});
     }
 
-private:
-    // Objects gone are forgotten as the list grows.
-    void prune() {
-        m_told.removeIf([](const auto& told) { return !told.value().object; });
-        m_keptWhenPruned = std::max<qsizetype>(m_told.size(), 64);
+    // 7.
+    bool nameListRowsByTheirPlace(Passing& passing) {
+        QAccessibleEvent* event = passing.event;
+        if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return true;
+        const AccessibleRows* list = rowsOf(QAccessible::queryAccessibleInterface(event->object()));
+        if (!list) return true;
+        const int child = list->childOfRow(event->child());
+        if (child < 0) return false;
+        auto told = std::make_unique<QAccessibleEvent>(event->object(), event->type());
+        told->setChild(child);
+        passing.replaceWith(std::move(told));
+        return true;
     }
+
+    // 8.
+    bool tellSelectionOnlyOfTheFocusList(Passing& passing) {
+        if (!isSelectionChange(passing.event->type())) return true;
+        const auto* view = qobject_cast<const QAbstractItemView*>(passing.event->object());
+        return !view || view->hasFocus();
+    }
+
+    // 9. A text field selects its text and places its caret as it takes the focus, and Qt tells of
+    // that before it tells of the focus; a screen reader that meets them for a field that is not yet
+    // its focus then speaks nothing of the field. They are dropped until the field's focus has been
+    // told: the reader reads the field's text, selection and caret as it speaks the field at its focus.
+    bool tellTextNewsAfterItsFocus(Passing& passing) {
+        const QAccessibleEvent* event = passing.event;
+        if (event->type() != QAccessible::TextSelectionChanged && event->type() != QAccessible::TextCaretMoved) return true;
+        const QObject* object = event->object();
+        return !object || object != QApplication::focusWidget() || object == m_focusTold;
+    }
+
+    // 10. Our rows and tabs report focus only while their widget has it.
+    bool tellFocusOnlyWhereItIs(Passing& passing) {
+        if (passing.event->type() != QAccessible::Focus) return true;
+        QAccessibleInterface* named = passing.event->accessibleInterface();
+        if (!named || !named->state().focused) return false;
+        const QObject* object = passing.event->object();
+        while (object && !object->isWidgetType()) object = object->parent();
+        return !object || static_cast<const QWidget*>(object)->isActiveWindow();
+    }
+
+    // 11.
+    bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
+        if constexpr (!QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::currentRowFocus)) return true;
+        QAccessibleEvent* event = passing.event;
+        if (event->type() != QAccessible::Focus || event->child() >= 0 || !event->object()) return true;
+        QAccessibleInterface* named = event->accessibleInterface();
+        const QAccessible::Role role = named->role();
+        if (role != QAccessible::List && role != QAccessible::Table && role != QAccessible::PopupMenu && role != QAccessible::PageTabList)
+            return true;
+        QAccessibleInterface* item = named->focusChild();
+        const AccessibleRows* list = rowsOf(named);
+        if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {
+            auto told = std::make_unique<QAccessibleEvent>(event->object(), QAccessible::Focus);
+            told->setChild(at);
+            passing.replaceWith(std::move(told));
+        }
+        return true;
+    }
+
+    Surroundings m_surroundings;
+    // 2: a masked field's text events waiting for the gap after the keystroke told last.
+    struct KeptText {
+        QPointer<QObject> object;
+        std::unique_ptr<QAccessibleEvent> event;
+    };
+    std::deque<KeptText> m_keystrokes;
+    std::unique_ptr<Alarm> m_keystrokeGap;
+    // 4: the combo box whose popup closed in this turn of the event loop, and the one whose popup's
+    // list was told as the focus last.
+    QPointer<QComboBox> m_popupJustClosed;
+    QPointer<QComboBox> m_popupFocused;
+    std::unique_ptr<Alarm> m_popupClosed;
+    // 4: the combo box that describes the choice made last with its list closed.
+    QPointer<QComboBox> m_described;
+    // 5: what a held key changed.
+    struct Selected {
+        QPointer<QListView> view;
+        QPersistentModelIndex row;
+        bool wasChosen;
+    };
+    QPointer<QListView> m_heldList;
+    QList<Selected> m_heldSelection;
+    QList<Kept> m_heldLatest;
+    std::unique_ptr<Alarm> m_keyStopped;
+    // 6: names and descriptions changed in this turn, and what was told last of each.
     struct Told {
         QPointer<QObject> object;
         QString text;
     };
+    QList<Kept> m_namesOfThisTurn;
+    std::unique_ptr<Alarm> m_turnEnds;
     QHash<QPair<const QObject*, QAccessible::Event>, Told> m_told;
     qsizetype m_keptWhenPruned = 64;
+    // 9: the object whose focus was told last.
+    QPointer<QObject> m_focusTold;
 };
-TextsTold textsTold;
 
-class TextsOfThisTurn {
+EventPipeline::EventPipeline(Surroundings surroundings) : m_steps(std::make_unique<Steps>(std::move(surroundings))) {}
+
+EventPipeline::~EventPipeline() = default;
+
+void EventPipeline::handle(QAccessibleEvent* event) { m_steps->runFrom(Step::tellFieldTextAsShown, event); }
+
+namespace {
+
+class EventLoopAlarm final : public EventPipeline::Alarm {
 public:
-    bool telling() const { return m_telling; }
-    void keep(QObject* object, QAccessible::Event type) {
-        const QPair<QPointer<QObject>, QAccessible::Event> kept{object, type};
-        if (!m_kept.contains(kept)) m_kept.append(kept);
-        if (!m_timer || !m_timer->isActive()) restartTimer(m_timer, 0, [this] { tell(); });
+    explicit EventLoopAlarm(std::function<void()> ring) : m_ring(std::move(ring)) {}
+    void set(int ms) override {
+        if (!m_timer) {
+            m_timer = std::make_unique<QTimer>();
+            m_timer->setSingleShot(true);
+            QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [this] { m_ring(); });
+        }
+        m_timer->start(ms);
     }
+    void clear() override {
+        if (m_timer) m_timer->stop();
+    }
+    bool isSet() const override { return m_timer && m_timer->isActive(); }
 
 private:
-    void tell();
-    QPointer<QTimer> m_timer;
-    QList<QPair<QPointer<QObject>, QAccessible::Event>> m_kept;
-    bool m_telling = false;
-};
-TextsOfThisTurn textsOfThisTurn;
-
-bool tellEachNameChangeOnce(Passing& passing) {
-    QAccessibleEvent* event = passing.event;
-    if (event->type() != QAccessible::NameChanged && event->type() != QAccessible::DescriptionChanged) return true;
-    if (textsOfThisTurn.telling() || event->child() >= 0 || !event->object() || !QCoreApplication::instance()) return true;
-    textsOfThisTurn.keep(event->object(), event->type());
-    return false;
-}
-
-// 7.
-bool nameListRowsByTheirPlace(Passing& passing) {
-    QAccessibleEvent* event = passing.event;
-    if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return true;
-    const AccessibleRows* list = rowsOf(QAccessible::queryAccessibleInterface(event->object()));
-    if (!list) return true;
-    const int child = list->childOfRow(event->child());
-    if (child < 0) return false;
-    auto told = std::make_unique<QAccessibleEvent>(event->object(), event->type());
-    told->setChild(child);
-    passing.replaceWith(std::move(told));
-    return true;
-}
-
-// 8.
-bool tellSelectionOnlyOfTheFocusList(Passing& passing) {
-    if (!isSelectionChange(passing.event->type())) return true;
-    const auto* view = qobject_cast<const QAbstractItemView*>(passing.event->object());
-    return !view || view->hasFocus();
-}
-
-// 9. A text field selects its text and places its caret as it takes the focus, and Qt tells of that
-// before it tells of the focus; a screen reader that meets them for a field that is not yet its
-// focus then speaks nothing of the field. They are dropped until the field's focus has been told:
-// the reader reads the field's text, selection and caret as it speaks the field at its focus.
-QPointer<QObject> focusTold;
-
-bool tellTextNewsAfterItsFocus(Passing& passing) {
-    const QAccessibleEvent* event = passing.event;
-    if (event->type() != QAccessible::TextSelectionChanged && event->type() != QAccessible::TextCaretMoved) return true;
-    const QObject* object = event->object();
-    return !object || object != QApplication::focusWidget() || object == focusTold;
-}
-
-// 10. Our rows and tabs report focus only while their widget has it.
-bool tellFocusOnlyWhereItIs(Passing& passing) {
-    if (passing.event->type() != QAccessible::Focus) return true;
-    QAccessibleInterface* named = passing.event->accessibleInterface();
-    if (!named || !named->state().focused) return false;
-    const QObject* object = passing.event->object();
-    while (object && !object->isWidgetType()) object = object->parent();
-    return !object || static_cast<const QWidget*>(object)->isActiveWindow();
-}
-
-// 11.
-bool keepTheRowsFocusWhileAKeyRepeats(Passing& passing) {
-    if (passing.event->type() != QAccessible::Focus) return true;
-    if (QListView* list = listOfRow(*passing.event);
-        list && whileAKeyIsHeld({.type = QAccessible::Focus, .namesAListRow = true, .keyRepeats = KeyRepeat::latestPressRepeats()}) ==
-                    WhileAKeyIsHeld::keepTheRowsFocus) {
-        heldKeyNews.keepTheRowsFocus(list);
-        return false;
-    }
-    heldKeyNews.tellBeforeAFocus();
-    focusTold = passing.event->object();
-    return true;
-}
-
-// 12.
-bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
-    QAccessibleEvent* event = passing.event;
-    if (event->type() != QAccessible::Focus || event->child() >= 0 || !event->object()) return true;
-    QAccessibleInterface* named = event->accessibleInterface();
-    const QAccessible::Role role = named->role();
-    if (role != QAccessible::List && role != QAccessible::Table && role != QAccessible::PopupMenu && role != QAccessible::PageTabList)
-        return true;
-    QAccessibleInterface* item = named->focusChild();
-    const AccessibleRows* list = rowsOf(named);
-    if (const int at = !item ? -1 : list ? list->placeOf(item) : named->indexOfChild(item); at >= 0) {
-        auto told = std::make_unique<QAccessibleEvent>(event->object(), QAccessible::Focus);
-        told->setChild(at);
-        passing.replaceWith(std::move(told));
-    }
-    return true;
-}
-
-constexpr std::array<Step, 12> steps{
-    tellMaskedTextAsShown,
-    followListModel,
-    holdAComboFocusUntilItsPopupHasClosed,
-    alsoTellAComboChoiceAsItsFocus,
-    keepWhatAHeldKeyChanges,
-    tellEachNameChangeOnce,
-    nameListRowsByTheirPlace,
-    tellSelectionOnlyOfTheFocusList,
-    tellTextNewsAfterItsFocus,
-    tellFocusOnlyWhereItIs,
-    keepTheRowsFocusWhileAKeyRepeats,
-    tellAListsFocusAsItsCurrentRow,
+    std::function<void()> m_ring;
+    std::unique_ptr<QTimer> m_timer;
 };
 
-void runFrom(Step first, QAccessibleEvent* event) {
-    Passing passing{event, nullptr, nullptr};
-    bool goesOn = true;
-    for (auto step = std::find(steps.begin(), steps.end(), first); goesOn && step != steps.end(); ++step)
-        goesOn = (*step)(passing);
-    if (goesOn) toThePlatform(passing.event);
-    if (passing.afterwards) toThePlatform(passing.afterwards.get());
-}
-
-void TextsOfThisTurn::tell() {
-    const QScopedValueRollback telling(m_telling, true);
-    for (const auto& [object, type] : std::exchange(m_kept, {})) {
-        if (!object || textsTold.toldAlready(object.data(), type)) continue;
-        QAccessibleEvent text(object.data(), type);
-        runFrom(nameListRowsByTheirPlace, &text);
-    }
-}
-
-void HeldKeyNews::restart() { restartTimer(m_timer, settleMs, [this] { tell(); }); }
-
-void HeldKeyNews::tell() {
-    const QScopedValueRollback telling(m_telling, true);
-    for (const Selected& held : std::exchange(m_selection, {})) {
-        if (!held.view || !held.row.isValid()) continue;
-        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(held.view.data());
-        const bool chosen = list && list->tableInterface() && list->tableInterface()->isRowSelected(held.row.row());
-        if (chosen == held.wasChosen) continue;
-        QAccessibleEvent selection(held.view.data(), held.wasChosen ? QAccessible::SelectionRemove : QAccessible::SelectionAdd);
-        selection.setChild(held.row.row());
-        runFrom(nameListRowsByTheirPlace, &selection);
-    }
-    for (const auto& [object, type] : std::exchange(m_latest, {})) {
-        if (!object) continue;
-        QAccessibleInterface* of = QAccessible::queryAccessibleInterface(object.data());
-        if (type == QAccessible::ValueChanged) {
-            if (!of || !of->valueInterface()) continue;
-            QAccessibleValueChangeEvent value(object.data(), of->valueInterface()->currentValue());
-            runFrom(tellTextNewsAfterItsFocus, &value);
-            continue;
-        }
-        QAccessibleEvent text(object.data(), type);
-        runFrom(tellTextNewsAfterItsFocus, &text);
-    }
-    if (!m_list) return;
-    // Told as the list's focus, which a list passes on as its current row's.
-    QAccessibleEvent focus(m_list.data(), QAccessible::Focus);
-    m_list = nullptr;
-    runFrom(tellTextNewsAfterItsFocus, &focus);
-}
+QAccessible::UpdateHandler handledAfter = nullptr;
 
 void toThePlatform(QAccessibleEvent* event) {
-    textsTold.told(*event);
     if (handledAfter) return handledAfter(event);
     // Qt hands an event to the platform only while no handler is installed. A table's model change
     // has already been applied to the table's accessible object, which a second pass would apply
@@ -399,7 +520,7 @@ void toThePlatform(QAccessibleEvent* event) {
         QAccessibleInterface* named = event->accessibleInterface();
         if (named && named->tableInterface()) return;
     }
-    if constexpr (QtBridgeWorkarounds::textOfChangedNames) {
+    if constexpr (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::textOfChangedNames)) {
         if (AtspiPropertyChange::tell(*event)) return;
     }
     QAccessible::installUpdateHandler(nullptr);
@@ -407,9 +528,20 @@ void toThePlatform(QAccessibleEvent* event) {
     QAccessible::installUpdateHandler(handleEvent);
 }
 
+// The application's pipeline, made at its first event; it lives as long as the process.
+EventPipeline& applicationPipeline() {
+    static EventPipeline* const pipeline = new EventPipeline(
+        {.platform = toThePlatform, .alarm = eventLoopAlarm, .pressRepeats = [] { return KeyRepeat::latestPressRepeats(); }});
+    return *pipeline;
+}
+
 } // namespace
 
-void handleEvent(QAccessibleEvent* event) { runFrom(steps.front(), event); }
+std::unique_ptr<EventPipeline::Alarm> eventLoopAlarm(std::function<void()> ring) {
+    return std::make_unique<EventLoopAlarm>(std::move(ring));
+}
+
+void handleEvent(QAccessibleEvent* event) { applicationPipeline().handle(event); }
 
 void setHandledAfter(QAccessible::UpdateHandler handleAfter) { handledAfter = handleAfter; }
 

@@ -1,14 +1,16 @@
 #include "app/accessible_values.hpp"
 
+#include "app/accessible_widgets.hpp"
 #include "app/masked_text.hpp"
+#include "app/qt_bridge_workarounds.hpp"
+
+#include <algorithm>
 
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
-#include <QPointer>
 #include <QStyle>
-#include <QTimer>
 
 namespace velk::Accessibility {
 namespace {
@@ -18,11 +20,6 @@ namespace {
 QString asShown(const QLineEdit& field, const QString& text) {
     return maskedText(text, field.echoMode(), maskCharacter(field));
 }
-
-// The combo box whose popup closed in this turn of the event loop, if any.
-QPointer<QComboBox> popupJustClosed;
-// The combo box whose popup's list was told as the focus last, if any.
-QPointer<QComboBox> popupFocused;
 
 } // namespace
 
@@ -36,76 +33,57 @@ QChar maskCharacter(const QLineEdit& field) {
     return QChar(field.style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, &field));
 }
 
-std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event) {
+std::unique_ptr<QAccessibleEvent> fieldTextEvent(const QAccessibleEvent& event) {
     const auto* field = qobject_cast<const QLineEdit*>(event.object());
-    if (!field || field->echoMode() == QLineEdit::Normal) return nullptr;
-    std::unique_ptr<QAccessibleTextCursorEvent> masked;
+    if (!field) return nullptr;
+    const bool masked = field->echoMode() != QLineEdit::Normal;
+    const QString text = field->text();
+    const bool countsAsQtDoes = std::none_of(text.cbegin(), text.cend(), [](QChar unit) { return unit.isHighSurrogate(); });
+    const auto* cursorEvent = dynamic_cast<const QAccessibleTextCursorEvent*>(&event);
+    if (!cursorEvent || (!masked && countsAsQtDoes)) return nullptr;
+    // A masked field shows one mask character for each unit of its text, and counts those.
+    const auto at = [&](int utf16) { return masked ? utf16 : toolOffset(text, utf16); };
+    const auto shown = [&](const QString& text) { return masked ? asShown(*field, text) : text; };
+    std::unique_ptr<QAccessibleTextCursorEvent> told;
     switch (event.type()) {
     case QAccessible::TextInserted: {
         const auto& inserted = static_cast<const QAccessibleTextInsertEvent&>(event);
-        masked = std::make_unique<QAccessibleTextInsertEvent>(event.object(), inserted.changePosition(),
-                                                              asShown(*field, inserted.textInserted()));
+        told = std::make_unique<QAccessibleTextInsertEvent>(event.object(), at(inserted.changePosition()), shown(inserted.textInserted()));
         break;
     }
     case QAccessible::TextRemoved: {
         const auto& removed = static_cast<const QAccessibleTextRemoveEvent&>(event);
-        masked = std::make_unique<QAccessibleTextRemoveEvent>(event.object(), removed.changePosition(),
-                                                              asShown(*field, removed.textRemoved()));
+        told = std::make_unique<QAccessibleTextRemoveEvent>(event.object(), at(removed.changePosition()), shown(removed.textRemoved()));
         break;
     }
     case QAccessible::TextUpdated: {
         const auto& updated = static_cast<const QAccessibleTextUpdateEvent&>(event);
-        masked = std::make_unique<QAccessibleTextUpdateEvent>(event.object(), updated.changePosition(),
-                                                              asShown(*field, updated.textRemoved()),
-                                                              asShown(*field, updated.textInserted()));
+        told = std::make_unique<QAccessibleTextUpdateEvent>(event.object(), at(updated.changePosition()),
+                                                            shown(updated.textRemoved()), shown(updated.textInserted()));
         break;
     }
+    case QAccessible::TextSelectionChanged: {
+        if (masked) return nullptr;
+        const auto* selection = dynamic_cast<const QAccessibleTextSelectionEvent*>(&event);
+        if (!selection) return nullptr;
+        told = std::make_unique<QAccessibleTextSelectionEvent>(event.object(), at(selection->selectionStart()),
+                                                               at(selection->selectionEnd()));
+        break;
+    }
+    case QAccessible::TextCaretMoved:
+        if (masked) return nullptr;
+        told = std::make_unique<QAccessibleTextCursorEvent>(event.object(), 0);
+        break;
     default: return nullptr;
     }
-    masked->setCursorPosition(static_cast<const QAccessibleTextCursorEvent&>(event).cursorPosition());
-    return masked;
+    told->setCursorPosition(at(cursorEvent->cursorPosition()));
+    return told;
 }
 
-bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index) {
-    const QComboBox* combo = comboBoxOf(view);
-    if (!combo || !combo->hasFocus() || combo->isEditable() || view.isVisible() || !index.isValid()) return false;
-    if (combo == popupJustClosed) return false;
-    return index == combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
-}
-
-std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event) {
-    if (event.type() != QAccessible::ValueChanged) return nullptr;
-    const auto* combo = qobject_cast<const QComboBox*>(event.object());
-    if (!combo || !combo->view() || !combo->isActiveWindow() || combo->currentIndex() < 0) return nullptr;
-    const QModelIndex choice = combo->model()->index(combo->currentIndex(), combo->modelColumn(), combo->rootModelIndex());
-    if (!isFocusedChoice(*combo->view(), choice)) return nullptr;
-    QAccessibleInterface* list = QAccessible::queryAccessibleInterface(combo->view());
-    QAccessibleInterface* item = list && list->tableInterface() ? list->tableInterface()->cellAt(choice.row(), 0) : nullptr;
-    if (!item) return nullptr;
-    return std::make_unique<QAccessibleEvent>(item, QAccessible::Focus);
-}
-
-bool heldUntilThePopupHasClosed(const QAccessibleEvent& event) {
-    if (event.type() != QAccessible::Focus && event.type() != QAccessible::ObjectHide) return false;
-    if (popupJustClosed && event.type() == QAccessible::Focus && event.object() == popupJustClosed) return true;
-    const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
-    if (QComboBox* combo = view ? comboBoxOf(*view) : nullptr; combo && event.type() == QAccessible::Focus) {
-        popupFocused = combo;
-        return false;
-    }
-    // The popup closes as its list hides or as the box takes the focus back from it, in either order.
-    QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
-    if (!combo && event.type() == QAccessible::Focus && popupFocused && event.object() == popupFocused) combo = popupFocused;
-    if (!combo || combo == popupJustClosed) return false;
-    popupFocused = nullptr;
-    popupJustClosed = combo;
-    QTimer::singleShot(0, combo, [combo] {
-        popupJustClosed = nullptr;
-        if (!combo->hasFocus() || !combo->isActiveWindow()) return;
-        QAccessibleEvent focus(combo, QAccessible::Focus);
-        QAccessible::updateAccessibility(&focus);
-    });
-    return event.type() == QAccessible::Focus;
+QString describedChoice(const QComboBox& combo) {
+    const QVariant described = combo.property(describedChoiceProperty);
+    if (!described.isValid() || described.toInt() != combo.currentIndex() || combo.currentIndex() < 0) return {};
+    return QStringLiteral("%1, %2 of %3").arg(combo.currentText()).arg(combo.currentIndex() + 1).arg(combo.count());
 }
 
 } // namespace velk::Accessibility

@@ -1,17 +1,21 @@
 #pragma once
-// What assistive tools are told when a text field that hides what is typed, or a combo box, changes
-// its value. Steps of app/accessible_events.
+// What assistive tools are told when a text field or a combo box changes its value. Steps of
+// app/accessible_events.
+//   - A field's text events tell its offsets as its accessible object counts them, in characters
+//     where Qt counts UTF-16 units (app/qt_bridge_workarounds.hpp, textInCharacters).
 //   - A masked field (a line edit whose echo mode is not Normal: the Wi-Fi password, the pairing
 //     code) tells no typed character: Qt tells every character typed or removed in its text events
 //     even while the field hides them, so its events are told with each character replaced by the
 //     field's mask character, or with no text where the field shows nothing.
-//   - A combo box that changes its choice while it has the focus tells its new choice as the focus
-//     of its current item: Orca speaks a collapsed combo box's choice only when the choice itself
-//     is told as its focus, having no other way to learn it through Qt 6.4's bridge (which offers
-//     no Selection, and a name change of a combo box Orca ignores); a choice made in its popup is
-//     told as the box's focus, once the popup has closed. The item is a menu item of the box's
-//     menu of choices (app/accessible_widgets), as Orca knows a combo box's choices from other
-//     toolkits: it speaks the choice alone, and its "Where am I" then names the box.
+//   - A combo box that changes its choice with its list closed, while it has the focus, describes
+//     the new choice and its place among the choices ("5 GHz Performance, 2 of 3") until the focus
+//     moves or its popup closes: Orca speaks the focused box's description change, and reads the
+//     description in its "Where am I" on the box, having no other way to learn a collapsed box's
+//     choice through Qt 6.4's bridge (which offers no Selection, and a name change of a combo box
+//     Orca ignores). A choice made in its popup is told as the box's focus, once the popup has closed
+//     (app/accessible_events), which Orca speaks with the box's name and value. The popup's list is
+//     a menu of menu items (app/accessible_widgets), as Orca knows a combo box's choices from other
+//     toolkits.
 
 #include <memory>
 
@@ -21,6 +25,7 @@ class QChar;
 class QComboBox;
 class QLineEdit;
 class QModelIndex;
+class QString;
 
 namespace velk::Accessibility {
 
@@ -31,26 +36,15 @@ QComboBox* comboBoxOf(const QAbstractItemView& view);
 QChar maskCharacter(const QLineEdit& field);
 
 // The event as assistive tools are to hear it when it tells what was typed into, removed from or
-// set in a masked field; null for every other event.
-std::unique_ptr<QAccessibleEvent> maskedTextEvent(const QAccessibleEvent& event);
+// set in a field, or where its caret or selection is: a masked field's text as it shows it, every
+// field's offsets in characters; null where the event is told as it is.
+std::unique_ptr<QAccessibleEvent> fieldTextEvent(const QAccessibleEvent& event);
 
-// Whether `index` is the current choice of the combo box whose hidden list of choices `view` is,
-// while that combo box has the focus: the item a screen reader is told as focused.
-bool isFocusedChoice(const QAbstractItemView& view, const QModelIndex& index);
+// The property a combo box holds while it describes its choice (the index it describes).
+inline constexpr const char* describedChoiceProperty = "velkDescribedChoice";
 
-// For a change of a combo box's value, the focus event of its new choice, when the combo box has
-// the focus in the active window and its list is closed; null otherwise.
-std::unique_ptr<QAccessibleEvent> choiceFocusEvent(const QAccessibleEvent& event);
-
-// A choice made in a combo box's popup is told as the box's focus, once, when the choice is made.
-// The popup closes before its choice is made; a screen reader's focus is still on the chosen item
-// of the popup, so that item told as the focus again would be heard as nothing, and the box's focus
-// told as the popup closes would be read with the box's former value. So in the turn of the event
-// loop in which the popup closes, the box's focus is held back (the items of its list report none),
-// and told at the end of that turn, after the new value: a screen reader speaks the box's name and
-// value, and its "Where am I" names the box. The popup closes as its list hides or as the box takes
-// the focus back from it, whichever Qt tells first. Told of every focus and hide event; true for an
-// event held back.
-bool heldUntilThePopupHasClosed(const QAccessibleEvent& event);
+// What a combo box that describes its choice says: its choice and the choice's place ("1.5 s, 3 of
+// 4"); empty when it describes none, or no longer its current one.
+QString describedChoice(const QComboBox& combo);
 
 } // namespace velk::Accessibility

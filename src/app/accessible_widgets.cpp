@@ -25,7 +25,38 @@ namespace velk::Accessibility {
 
 AccessibleRows* rowsOf(QAccessibleInterface* list) { return dynamic_cast<AccessibleRows*>(list); }
 
+int toolOffset(const QString& text, int utf16) {
+    return QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::textInCharacters) ? characterOffset(text, utf16) : utf16;
+}
+
 namespace {
+
+// A text as assistive tools count it: its offsets in characters, or in Qt's UTF-16 units where the
+// bridge counts characters itself (app/qt_bridge_workarounds.hpp, textInCharacters).
+class ToolText {
+public:
+    explicit ToolText(QString text) : m_text(std::move(text)) {}
+    int offsetOf(int utf16) const { return toolOffset(m_text, utf16); }
+    int utf16Of(int offset) const { return inCharacters ? utf16Offset(m_text, offset) : offset; }
+    int count() const { return offsetOf(int(m_text.size())); }
+    // The text between two offsets (the end -1: to the end), none where the start is past the end.
+    QString between(int start, int end) const {
+        if (end < 0) end = count();
+        if (start < 0 || start > end) return {};
+        return m_text.mid(utf16Of(start), utf16Of(end) - utf16Of(start));
+    }
+    QString unit(QAccessible::TextBoundaryType boundary, int offset, TextPart part, int* startOffset, int* endOffset) const {
+        if (inCharacters) return textUnit(m_text, boundary, offset, part, startOffset, endOffset);
+        const TextRange range = textUnit(m_text, boundary, offset < 0 ? offset : characterOffset(m_text, offset), part);
+        *startOffset = range.start < 0 ? -1 : utf16Offset(m_text, range.start);
+        *endOffset = range.start < 0 ? -1 : utf16Offset(m_text, range.end);
+        return range.start < 0 ? QString() : charactersOf(m_text, range.start, range.end);
+    }
+
+private:
+    static constexpr bool inCharacters = QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::textInCharacters);
+    QString m_text;
+};
 
 // A tab's text without its mnemonic marks ("&&" stays one "&").
 QString withoutMnemonic(const QString& text) {
@@ -165,12 +196,11 @@ public:
         return QAccessibleWidget::interface_cast(type);
     }
     QString text(int startOffset, int endOffset) const override {
-        const QString value = combo()->currentText();
-        startOffset = std::clamp(startOffset, 0, int(value.size()));
-        endOffset = endOffset < 0 ? int(value.size()) : std::clamp(endOffset, startOffset, int(value.size()));
-        return value.mid(startOffset, endOffset - startOffset);
+        const ToolText value(combo()->currentText());
+        startOffset = std::clamp(startOffset, 0, value.count());
+        return value.between(startOffset, endOffset < 0 ? -1 : std::clamp(endOffset, startOffset, value.count()));
     }
-    int characterCount() const override { return int(combo()->currentText().size()); }
+    int characterCount() const override { return ToolText(combo()->currentText()).count(); }
     void selection(int, int* startOffset, int* endOffset) const override { *startOffset = *endOffset = 0; }
     int selectionCount() const override { return 0; }
     void addSelection(int, int) override {}
@@ -188,13 +218,13 @@ public:
         return {};
     }
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
-        return textUnit(combo()->currentText(), boundary, offset, TextPart::before, startOffset, endOffset);
+        return ToolText(combo()->currentText()).unit(boundary, offset, TextPart::before, startOffset, endOffset);
     }
     QString textAtOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
-        return textUnit(combo()->currentText(), boundary, offset, TextPart::at, startOffset, endOffset);
+        return ToolText(combo()->currentText()).unit(boundary, offset, TextPart::at, startOffset, endOffset);
     }
     QString textAfterOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
-        return textUnit(combo()->currentText(), boundary, offset, TextPart::after, startOffset, endOffset);
+        return ToolText(combo()->currentText()).unit(boundary, offset, TextPart::after, startOffset, endOffset);
     }
 
     int childCount() const override { return combo()->isEditable() ? 2 : 1; }
@@ -225,6 +255,8 @@ public:
     QString text(QAccessible::Text kind) const override {
         const QString value = combo()->isEditable() ? combo()->lineEdit()->text() : combo()->currentText();
         if (kind == QAccessible::Value) return value;
+        if (const QString described = describedChoice(*combo()); kind == QAccessible::Description && !described.isEmpty())
+            return described;
         return QAccessibleWidget::text(kind);
     }
     QStringList actionNames() const override { return QStringList{showMenuAction(), pressAction()} + QAccessibleWidget::actionNames(); }
@@ -240,11 +272,11 @@ private:
     QComboBox* combo() const { return static_cast<QComboBox*>(widget()); }
 };
 
-// A text field, as Qt's own but for two answers of Qt 6.4 that fail assistive tools
+// A text field, as Qt's own but for what Qt 6.4's fails assistive tools with
 // (app/qt_bridge_workarounds.hpp): its text answers every boundary at every offset (Qt's spins for
-// ever for a word or a sentence at the end), and its attribute run covers the text (Qt's is empty,
-// and a screen reader then reads the text one character short). A field that hides what is typed
-// tells no text, as Qt's.
+// ever for a word or a sentence at the end), its attribute run covers the text (Qt's is empty, and
+// a screen reader then reads the text one character short), and its offsets count characters. A
+// field that hides what is typed tells no text, as Qt's, and counts the mask characters it shows.
 class LineEditAccessible final : public QAccessibleWidget,
                                  public QAccessibleTextInterface,
                                  public QAccessibleEditableTextInterface {
@@ -277,10 +309,10 @@ public:
     }
 
     QString text(int startOffset, int endOffset) const override {
-        if (startOffset > endOffset || masked()) return {};
-        return field()->text().mid(startOffset, endOffset - startOffset);
+        if (masked()) return {};
+        return counted().between(startOffset, endOffset);
     }
-    int characterCount() const override { return int(field()->text().size()); }
+    int characterCount() const override { return counted().count(); }
     QString textBeforeOffset(int offset, QAccessible::TextBoundaryType boundary, int* startOffset, int* endOffset) const override {
         return unit(offset, boundary, TextPart::before, startOffset, endOffset);
     }
@@ -299,8 +331,9 @@ public:
     void selection(int index, int* startOffset, int* endOffset) const override {
         *startOffset = *endOffset = 0;
         if (index != 0 || !field()->hasSelectedText()) return;
-        *startOffset = field()->selectionStart();
-        *endOffset = field()->selectionEnd();
+        const ToolText text = counted();
+        *startOffset = text.offsetOf(field()->selectionStart());
+        *endOffset = text.offsetOf(field()->selectionEnd());
     }
     int selectionCount() const override { return field()->hasSelectedText() ? 1 : 0; }
     void addSelection(int startOffset, int endOffset) override { setSelection(0, startOffset, endOffset); }
@@ -308,45 +341,58 @@ public:
         if (index == 0) field()->deselect();
     }
     void setSelection(int index, int startOffset, int endOffset) override {
-        if (index == 0) field()->setSelection(startOffset, endOffset - startOffset);
+        if (index != 0) return;
+        const ToolText text = counted();
+        field()->setSelection(text.utf16Of(startOffset), text.utf16Of(endOffset) - text.utf16Of(startOffset));
     }
-    int cursorPosition() const override { return field()->cursorPosition(); }
-    void setCursorPosition(int position) override { field()->setCursorPosition(position); }
+    int cursorPosition() const override { return counted().offsetOf(field()->cursorPosition()); }
+    void setCursorPosition(int position) override { field()->setCursorPosition(counted().utf16Of(position)); }
     // Where the field draws the character: as far from the caret as the text between them is wide.
     QRect characterRect(int offset) const override {
         const QString shown = field()->displayText();
-        if (offset < 0 || offset >= shown.size()) return {};
+        const int at = counted().utf16Of(offset);
+        if (offset < 0 || at >= shown.size()) return {};
+        const int units = shown.at(at).isHighSurrogate() && at + 1 < shown.size() ? 2 : 1;
         const QFontMetrics metrics(field()->font());
         const QRect caret = field()->inputMethodQuery(Qt::ImCursorRectangle).toRect();
-        const int x = caret.x() + metrics.horizontalAdvance(shown.left(offset)) -
+        const int x = caret.x() + metrics.horizontalAdvance(shown.left(at)) -
                       metrics.horizontalAdvance(shown.left(field()->cursorPosition()));
-        const QRect place(x, caret.y(), metrics.horizontalAdvance(shown.mid(offset, 1)), metrics.height());
+        const QRect place(x, caret.y(), metrics.horizontalAdvance(shown.mid(at, units)), metrics.height());
         return {field()->mapToGlobal(place.topLeft()), place.size()};
     }
-    int offsetAtPoint(const QPoint& point) const override { return field()->cursorPositionAt(field()->mapFromGlobal(point)); }
+    int offsetAtPoint(const QPoint& point) const override {
+        return counted().offsetOf(field()->cursorPositionAt(field()->mapFromGlobal(point)));
+    }
     void scrollToSubstring(int startIndex, int endIndex) override {
-        field()->setCursorPosition(endIndex);
-        field()->setCursorPosition(startIndex);
+        const ToolText text = counted();
+        field()->setCursorPosition(text.utf16Of(endIndex));
+        field()->setCursorPosition(text.utf16Of(startIndex));
     }
 
-    void deleteText(int startOffset, int endOffset) override { edit(field()->text().remove(startOffset, endOffset - startOffset)); }
-    void insertText(int offset, const QString& text) override { edit(field()->text().insert(offset, text)); }
+    void deleteText(int startOffset, int endOffset) override { replaceText(startOffset, endOffset, {}); }
+    void insertText(int offset, const QString& text) override { replaceText(offset, offset, text); }
     void replaceText(int startOffset, int endOffset, const QString& text) override {
-        edit(field()->text().replace(startOffset, endOffset - startOffset, text));
+        const ToolText counted = this->counted();
+        const int from = counted.utf16Of(startOffset);
+        if (field()->isReadOnly() || from < 0 || from > field()->text().size()) return;
+        field()->setText(field()->text().replace(from, counted.utf16Of(endOffset) - from, text));
     }
 
 private:
     QLineEdit* field() const { return static_cast<QLineEdit*>(widget()); }
     bool masked() const { return field()->echoMode() != QLineEdit::Normal; }
+    // The text whose characters assistive tools count: a masked field's as it shows it.
+    ToolText counted() const {
+        if (!masked()) return ToolText(field()->text());
+        return ToolText(maskedText(field()->text(), field()->echoMode(), maskCharacter(*field())));
+    }
     QString unit(int offset, QAccessible::TextBoundaryType boundary, TextPart part, int* startOffset, int* endOffset) const {
         if (masked()) {
             *startOffset = *endOffset = -1;
             return {};
         }
-        return textUnit(field()->text(), boundary, offset, part, startOffset, endOffset);
-    }
-    void edit(const QString& text) {
-        if (!field()->isReadOnly()) field()->setText(text);
+        if (offset == -2) offset = cursorPosition(); // AT-SPI's offset of the caret
+        return counted().unit(boundary, offset, part, startOffset, endOffset);
     }
 };
 
@@ -354,17 +400,17 @@ bool isReadAsTable(const QListView* view) { return view && view->property(readAs
 
 // The roles of a list view and of its rows: a table of cells when it is read as a table; a combo
 // box's list of choices a menu of menu items, as Orca knows a combo box's choices from other
-// toolkits, so that a choice told as the focus of its item (app/accessible_values.hpp) is spoken
-// alone and Orca's "Where am I" on it names the box (for a list item it names none: it takes a list
-// item's label only from a "labelled by" relation, and then speaks that label in place of the
-// choice); otherwise a list of list items.
+// toolkits, so that its "Where am I" on a choice of the open popup names the box (for a list item it
+// names none: it takes a list item's label only from a "labelled by" relation, and then speaks that
+// label in place of the choice); otherwise a list of list items.
 struct ListRoles {
     QAccessible::Role list;
     QAccessible::Role row;
 };
 ListRoles rolesOf(const QListView& view) {
     if (isReadAsTable(&view)) return {QAccessible::Table, QAccessible::Cell};
-    if (comboBoxOf(view)) return {QAccessible::PopupMenu, QAccessible::MenuItem};
+    if (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::comboChoiceDescribed) && comboBoxOf(view))
+        return {QAccessible::PopupMenu, QAccessible::MenuItem};
     return {QAccessible::List, QAccessible::ListItem};
 }
 
@@ -405,7 +451,7 @@ public:
         state.focusable = !state.disabled && m_view->focusPolicy() != Qt::NoFocus;
         state.selectable = flags.testFlag(Qt::ItemIsSelectable) && m_view->selectionMode() != QAbstractItemView::NoSelection;
         state.selected = chosenRow(*m_view, index);
-        state.focused = (m_view->hasFocus() && m_view->currentIndex() == index) || isFocusedChoice(*m_view, index);
+        state.focused = m_view->hasFocus() && m_view->currentIndex() == index;
         state.multiSelectable = m_view->selectionMode() == QAbstractItemView::MultiSelection;
         state.extSelectable = m_view->selectionMode() == QAbstractItemView::ExtendedSelection;
         if (flags.testFlag(Qt::ItemIsUserCheckable)) {
@@ -725,7 +771,9 @@ QAccessibleInterface* standardWidgetAccessible(const QString& key, QObject* obje
     auto* widget = static_cast<QWidget*>(object);
     if (key == QLatin1String("QTabBar")) return new TabBarAccessible(widget);
     if (key == QLatin1String("QComboBox")) return new ComboBoxAccessible(widget);
-    if (QtBridgeWorkarounds::textAnswersOfTheBridge && key == QLatin1String("QLineEdit"))
+    if ((QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::lineEditText) ||
+         QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::textInCharacters)) &&
+        key == QLatin1String("QLineEdit"))
         return new LineEditAccessible(widget);
     if (key == QLatin1String("QListView")) return new ListAccessible(widget);
     if (key == QLatin1String("QStackedWidget")) return new StackAccessible(widget);
@@ -739,7 +787,8 @@ QAccessibleInterface* standardWidgetAccessible(const QString& key, QObject* obje
     // "frame", the role of a window: a screen reader takes the window of a control inside it to be
     // that frame, and speaks the real window again as it is activated (as a combo box's popup
     // closes).
-    if (key == QLatin1String("QFrame")) return new ContainerAccessible(widget, QAccessible::Client);
+    if (QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::frameRole) && key == QLatin1String("QFrame"))
+        return new ContainerAccessible(widget, QAccessible::Client);
     return nullptr;
 }
 

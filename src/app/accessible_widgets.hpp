@@ -10,7 +10,7 @@
 //     current row at once; a list marked to be read as a table (`readAsTableProperty`) is a table
 //     of one column, its rows its cells;
 //   - a text field answers every text boundary at every offset, and one attribute run covers its
-//     text (app/text_boundaries.hpp);
+//     text (app/text_boundaries.hpp); a field's and a combo box's offsets count characters;
 //   - a stack of pages is a panel named after the page it shows, a scroll area the keyboard reaches
 //     is a panel, and a container reports focus only while it has it itself, not while the control
 //     it hands the focus to has it (a tab widget and its tab bar, a scroll area's viewport, a
@@ -50,5 +50,9 @@ protected:
 
 // The rows of a list's accessible object; null for any other object.
 AccessibleRows* rowsOf(QAccessibleInterface* list);
+
+// The offset by which assistive tools know a place in a field's text, from the UTF-16 offset by
+// which Qt knows it: in characters (app/qt_bridge_workarounds.hpp, textInCharacters).
+int toolOffset(const QString& text, int utf16Offset);
 
 } // namespace velk::Accessibility

@@ -2,6 +2,7 @@
 
 #include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusMessage>
@@ -27,9 +28,11 @@ QString pathOf(QAccessibleInterface& object) {
 bool tell(QAccessibleEvent& event) {
     const bool name = event.type() == QAccessible::NameChanged;
     if (!name && event.type() != QAccessible::DescriptionChanged) return false;
-    // Only the focus widget's: a screen reader speaks no other object's change, and the text sent
-    // sets the name or description its library keeps for the object.
-    if (event.child() >= 0 || !event.object() || event.object() != QApplication::focusWidget()) return false;
+    // Only the focus widget's, which a screen reader speaks, and a combo box's, whose description
+    // tells its choice (app/accessible_values.hpp): the text sent sets the name or description its
+    // library keeps for the object, which it reads as the focus comes back.
+    if (event.child() >= 0 || !event.object()) return false;
+    if (event.object() != QApplication::focusWidget() && !qobject_cast<QComboBox*>(event.object())) return false;
     QAccessibleInterface* object = event.accessibleInterface();
     if (!object || !object->isValid()) return false;
     QDBusConnection bus(bridgeConnection);

@@ -10,8 +10,8 @@ class QAccessibleEvent;
 
 namespace velk::AtspiPropertyChange {
 
-// Tells a name or description change of the focus widget with its new text and returns true; false
-// for every other event, and while the bridge has no connection to the accessibility bus, for the
+// Tells a name or description change of the focus widget or of a combo box with its new text and
+// returns true; false for every other event, and while the bridge has no connection to the accessibility bus, for the
 // bridge to tell.
 bool tell(QAccessibleEvent& event);
 

@@ -1,34 +1,69 @@
 #pragma once
-// The faults of Qt 6.4's accessibility that the application works around, each named here once and
-// switched by the version of Qt it is built with. tests/app/accessibility_rules_test.cpp fails when
-// the application is built with a newer Qt, naming the workarounds to try without: each one whose
-// fault the newer Qt no longer has is switched off by raising its bound no further.
+// What the application does because of how Qt 6.4's accessibility works (its widgets' accessible
+// objects and its AT-SPI bridge), each piece named here once with a bound of its own. A workaround is
+// on with every Qt before the first version it is recorded as mended in, and with every Qt while none
+// is recorded: a newer Qt leaves each one on until that Qt has been checked without it and the version
+// written here. tests/app/accessibility_rules_test.cpp reminds of a Qt newer than the one each was
+// checked with; that changes nothing the application does.
 //
-//   - textAnswersOfTheBridge: Qt's own line edit spins for ever when asked for the word or the
-//     sentence at the offset just past its last character (the GUI thread never answers again),
-//     and answers the text-attribute question with an empty run, from which Orca 43 reads a field
-//     one character short. The application's line edits answer both (app/text_boundaries.hpp).
+//   - lineEditText: Qt's own line edit spins for ever when asked for the word or the sentence at the
+//     offset just past its last character (and at its start, when its text starts with a blank), and
+//     answers the text-attribute question with an empty run, from which Orca 43 reads a field one
+//     character short. The application's line edits answer both (app/text_boundaries.hpp).
+//   - textInCharacters: the bridge hands a text object's offsets to AT-SPI as they are, and Qt's
+//     objects count UTF-16 units where AT-SPI counts characters (an emoji is two units, one
+//     character). The application's text objects (line edits, combo boxes) count characters, and a
+//     field's text events are told in characters (app/accessible_events).
 //   - textOfChangedNames: the bridge tells a name or description change with a reference to the
 //     object in place of the new text, which a screen reader cannot read; the focus widget's change
 //     is told with its text on the bridge's own connection, by its private name "a11y"
 //     (app/atspi_property_change).
+//   - comboChoiceDescribed: the bridge offers no Selection for a combo box, and Orca ignores a combo
+//     box's name change, so a collapsed box's new choice reaches no screen reader: the box describes
+//     it, and its place among the choices, until the focus moves (app/accessible_values.hpp), and its
+//     popup's list of choices is a menu of menu items, as Orca knows a combo box's choices from other
+//     toolkits (app/accessible_widgets.cpp).
+//   - currentRowFocus: an item view tells its new current row as focused also while it has not the
+//     focus, and a list that takes the focus tells its own focus, not its current row's, so a screen
+//     reader speaks the list without the row. Only the focused list's rows report focus, and its focus
+//     is told as its current row's (app/accessible_widgets.cpp, app/accessible_events).
+//   - frameRole: Qt gives a plain frame (a panel or card drawn around controls) the role the bridge
+//     calls "frame", a window's: a screen reader takes the window of a control inside it to be that
+//     frame, and speaks the real window again as it is activated. The application's is a plain
+//     container (app/accessible_widgets.cpp).
 //
-// Two more are answers to how the bridge and Orca 43 work, not to faults a newer Qt may mend, so
-// no version switches them: while a screen reader listens, the bridge takes every key event ahead
-// of the application's filters and sends a copy later, without its time, or never for a key the
-// reader kept, so a held key is judged from the X server's own events (app/key_repeat.hpp); and
-// Orca takes a row's position from its place among a list's children up to 100 children and from
-// its index in its parent beyond, so a focused list orders its children for both
-// (app/accessible_widgets.cpp, `ListAccessible`).
+// Two more answer how the bridge and Orca 43 work, not faults a newer Qt may mend, so no version
+// bounds them: while a screen reader listens, the bridge takes every key event ahead of the
+// application's filters and sends a copy later, without its time, or never for a key the reader kept,
+// so a held key is judged from the X server's own events (app/key_repeat.hpp); and Orca takes a row's
+// position from its place among a list's children up to 100 children and from its index in its parent
+// beyond, so a focused list orders its children for both (app/accessible_widgets.cpp, `ListAccessible`).
 
 #include <QtGlobal>
 
 namespace velk::QtBridgeWorkarounds {
 
-// The first Qt version not yet checked for each fault: up to it, the workaround is on.
-#define VELK_QT_BRIDGE_CHECKED_BEFORE QT_VERSION_CHECK(6, 5, 0)
+struct Workaround {
+    const char* name;
+    // The newest Qt checked and found still at fault.
+    int checkedWith;
+    // The first Qt checked and found mended; 0 while none is.
+    int mendedIn = 0;
+};
 
-constexpr bool textAnswersOfTheBridge = QT_VERSION < VELK_QT_BRIDGE_CHECKED_BEFORE;
-constexpr bool textOfChangedNames = QT_VERSION < VELK_QT_BRIDGE_CHECKED_BEFORE;
+// Whether the workaround is on with the given Qt.
+constexpr bool isOn(const Workaround& workaround, int qtVersion = QT_VERSION) {
+    return workaround.mendedIn == 0 || qtVersion < workaround.mendedIn;
+}
+
+inline constexpr Workaround lineEditText{"lineEditText", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround textInCharacters{"textInCharacters", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround textOfChangedNames{"textOfChangedNames", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround comboChoiceDescribed{"comboChoiceDescribed", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround currentRowFocus{"currentRowFocus", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround frameRole{"frameRole", QT_VERSION_CHECK(6, 4, 2)};
+
+inline constexpr Workaround all[] = {lineEditText, textInCharacters, textOfChangedNames, comboChoiceDescribed, currentRowFocus,
+                                     frameRole};
 
 } // namespace velk::QtBridgeWorkarounds

@@ -27,7 +27,7 @@ std::vector<SettingsSection> settingsSections(const std::filesystem::path& recor
          {{SettingsText::verifiedRecordings + homeAbbreviated(recordingsFolder, home), false, true},
           {SettingsText::library + homeAbbreviated(libraryFolder, home), false, true},
           {SettingsText::legacyPaths, true}}},
-        {SettingsText::safety, {{SettingsText::safetyPromise}}},
+        {SettingsText::safety, {{SettingsText::safetyPromise, false, true}}},
     };
 }
 

@@ -11,7 +11,8 @@ namespace velk {
 struct SettingsLine {
     std::string text;
     bool caption = false; // caption style, secondary colour
-    bool folder = false;  // names a folder: Tab reaches it, and the keyboard selects and copies from it
+    bool reachedByTab = false; // a folder or the safety promise: Tab reaches it, a screen reader reads it, and the
+                               // keyboard selects and copies from it
 };
 
 struct SettingsSection {

@@ -32,11 +32,11 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(p
             label->setTextFormat(Qt::PlainText);
             label->setText(QString::fromStdString(line.text));
             label->setWordWrap(true);
-            // A folder line takes the focus (Tab), so a screen reader reads it and the keyboard
-            // selects and copies from it.
-            label->setTextInteractionFlags(line.folder ? Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
+            // A folder line and the safety promise take the focus (Tab), so a screen reader reads
+            // them and the keyboard selects and copies from them.
+            label->setTextInteractionFlags(line.reachedByTab ? Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard
                                                        : Qt::TextSelectableByMouse);
-            if (line.folder) label->setFocusPolicy(Qt::StrongFocus);
+            if (line.reachedByTab) label->setFocusPolicy(Qt::StrongFocus);
             label->setFont(Theme::font(line.caption ? Theme::TextStyle::caption : Theme::TextStyle::body));
             if (line.caption) Theme::setSecondary(*label);
             lines->addWidget(label);

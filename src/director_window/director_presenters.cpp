@@ -100,7 +100,7 @@ std::string lockedCellAccessibleDescription(int number) {
 }
 
 TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const std::optional<std::string>& previewError,
-                    bool isPreview, bool isProgram) {
+                    bool isPreview, bool isProgram, bool takeUnavailable) {
     TileState state;
     const bool online = camera.isOnline(now);
     state.showsFrame = online && hasImage;
@@ -119,12 +119,13 @@ TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const
         state.levelText = online ? levelText(std::max(camera.leftDB, camera.rightDB)) : "OFFLINE";
     }
     if (online && camera.battery) state.batteryText = std::to_string(*camera.battery) + "%";
-    const char* routing = isProgram ? "Program" : isPreview ? "Preview" : "";
+    const char* routing = isProgram && isPreview ? "Program and Preview" : isProgram ? "Program" : isPreview ? "Preview" : "";
+    const char* take = isPreview && takeUnavailable ? takeUnavailableAccessibleText : "";
     const char* badge = state.badge == TileBadge::rec      ? recordingBadgeAccessibleText
                         : state.badge == TileBadge::saving ? "Saving"
                         : state.badge == TileBadge::busy   ? "Busy"
                                                            : "";
-    state.accessibleDescription = joinedParts({routing, badge, state.placeholderText});
+    state.accessibleDescription = joinedParts({routing, take, badge, state.placeholderText});
     return state;
 }
 

@@ -85,6 +85,8 @@ enum class TileTag { none, program, preview };
 enum class TileOutline { normal, preview, program };
 // What assistive tools read for the painted "REC" badge of a tile or monitor.
 inline constexpr const char* recordingBadgeAccessibleText = "Camera recording";
+// What the Preview tile adds while the running session cannot take it (CUT and FADE greyed out).
+inline constexpr const char* takeUnavailableAccessibleText = "CUT and FADE unavailable";
 // A cell is named after its slot and the camera it holds: "Slot 3: Alpha", "Slot 4: No camera".
 std::string wallCellAccessibleName(int number, const std::optional<std::string>& cameraName);
 // What an empty or locked cell says beyond its name.
@@ -101,12 +103,14 @@ struct TileState {
     std::string levelText;
     bool levelIsElapsed = false;
     std::optional<std::string> batteryText;
-    // Routing, badge and status as assistive tools read them ("Preview, Camera recording").
+    // Routing, badge and status as assistive tools read them ("Preview, Camera recording"); a Preview
+    // that the running session cannot take says so ("Program and Preview, CUT and FADE unavailable").
     std::string accessibleDescription;
     bool operator==(const TileState&) const = default;
 };
+// `takeUnavailable`: the session runs and CUT and FADE cannot take the Preview camera.
 TileState tileState(const LiveCamera& camera, WallTime now, bool hasImage, const std::optional<std::string>& previewError,
-                    bool isPreview, bool isProgram);
+                    bool isPreview, bool isProgram, bool takeUnavailable = false);
 
 // --- Monitors. ---
 enum class MonitorPicture { frame, waiting, offline }; // waiting: online but no frame yet

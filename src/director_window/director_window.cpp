@@ -688,6 +688,7 @@ void DirectorWindow::refreshWall() {
     const WallTime at = now();
     const auto cells = DirectorPresenters::wallCells(m_workspace.cameraSlots, list);
     const auto& timeline = m_workspace.timeline;
+    const bool takeUnavailable = timeline.isRunning() && !canTake();
     for (std::size_t i = 0; i < cells.size(); ++i) {
         CameraWallCell* cell = m_wall->cell(static_cast<int>(i));
         const auto& c = cells[i];
@@ -699,7 +700,7 @@ void DirectorWindow::refreshWall() {
             const QImage* image = m_previews->wallFrame(id);
             const TileState state = DirectorPresenters::tileState(*c.camera, at, image != nullptr, m_previews->error(id),
                                                                   timeline.previewCameraID == id,
-                                                                  timeline.programCameraID == id);
+                                                                  timeline.programCameraID == id, takeUnavailable);
             cell->showLive(id, c.camera->name, state, image, previewRotation(id));
             break;
         }

@@ -81,6 +81,10 @@ SourceCard sourceCard(const DiscoveredDevice& device, const std::optional<std::s
             pairingDeviceID && *pairingDeviceID == device.id()};
 }
 
+std::string sourceCardDescription(const SourceCard& card, std::size_t index, std::size_t count) {
+    return card.capability + ", " + std::to_string(index + 1) + " of " + std::to_string(count);
+}
+
 std::optional<std::size_t> sourceCardTabStop(const std::vector<SourceCard>& cards) {
     std::optional<std::size_t> first;
     for (std::size_t i = 0; i < cards.size(); ++i) {

@@ -52,6 +52,9 @@ struct SourceCard {
     bool chosen;
 };
 SourceCard sourceCard(const DiscoveredDevice& device, const std::optional<std::string>& pairingDeviceID);
+// What a source card tells assistive tools beyond its name: its capability and its place among the
+// cards ("Secure pairing • HTTPS, 1 of 2").
+std::string sourceCardDescription(const SourceCard& card, std::size_t index, std::size_t count);
 
 // The source cards are one choice, as radio buttons are on the desktop: Tab reaches one card of
 // them, the chosen one, or the first that can be chosen while none is (none while none can be), and

@@ -1,5 +1,6 @@
 #include "library_window/collect_sheet.hpp"
 
+#include <algorithm>
 #include <functional>
 #include <optional>
 #include <vector>
@@ -336,6 +337,7 @@ void CollectSheet::refresh() {
     rebuildSessions();
     rebuildCollectStatus();
     rebuildSources();
+    showChosenSource();
 
     const auto listed = transferDevices(m_services.discovery.devices());
     const auto selected = selectedDevice(listed, m_inputs.deviceID);
@@ -506,7 +508,7 @@ void CollectSheet::rebuildSources() {
     const auto cameras = collectLiveCameras(m_services.liveDiscovery.cameras(), now);
     const auto& request = m_services.liveDiscovery.transferModeRequest();
 
-    std::string key = std::string(busy ? "b" : "i") + (requireSecure ? "s" : "o") + m_inputs.deviceID.value_or("-");
+    std::string key = std::string(busy ? "b" : "i") + (requireSecure ? "s" : "o");
     for (const auto& device : listed) key += "|" + device.id();
     key += "#";
     if (listed.empty()) {
@@ -519,6 +521,7 @@ void CollectSheet::rebuildSources() {
     auto* layout = static_cast<QVBoxLayout*>(m_sources->layout());
     FocusKeeper focus(m_sources);
     const std::vector<QWidget*> old = takeWidgets(layout);
+    m_sourceCards.clear();
     if (!listed.empty()) {
         layout->setSpacing(8);
         auto* top = new QHBoxLayout;
@@ -544,19 +547,12 @@ void CollectSheet::rebuildSources() {
         grid->setSpacing(8);
         std::vector<SourceCard> views;
         for (const auto& device : listed) views.push_back(sourceCard(device, m_inputs.deviceID));
-        const std::optional<std::size_t> tabStop = sourceCardTabStop(views);
         std::vector<CardButton*> cards;
         for (std::size_t i = 0; i < listed.size(); ++i) {
             const SourceCard& view = views[i];
-            const QColor green = tintColor(Tint::green);
-            auto* card = cardButton(group, view.chosen
-                ? QStringLiteral("QPushButton#card { background: rgba(%1,%2,%3,26); border: none; border-radius: 10px; }")
-                      .arg(green.red()).arg(green.green()).arg(green.blue())
-                : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }"));
+            auto* card = cardButton(group, {});
             card->setAccessibleName(QString::fromStdString(view.title));
-            card->setAccessibleDescription(qs(view.capability));
             card->setCheckable(true);
-            card->setChecked(view.chosen);
             auto* face = new QHBoxLayout(card);
             face->setContentsMargins(10, 10, 10, 10);
             face->setSpacing(11);
@@ -570,21 +566,19 @@ void CollectSheet::rebuildSources() {
             card->setToolTip(plainToolTip(title));
             texts->addWidget(styledLabel(qs(view.capability), TextStyle::caption, false, Tint::secondary, card));
             face->addLayout(texts, 1);
-            if (view.chosen) {
-                auto* check = new QLabel(card);
-                check->setPixmap(symbolPixmap("checkmark.circle.fill", Tint::green, 18));
-                face->addWidget(check);
-            }
+            auto* check = new QLabel(card);
+            check->setPixmap(symbolPixmap("checkmark.circle.fill", Tint::green, 18));
+            face->addWidget(check);
             card->setMinimumHeight(face->sizeHint().height());
             passClicks(card);
             card->setEnabled(view.enabled);
-            card->setFocusPolicy(i == tabStop ? Qt::StrongFocus : Qt::ClickFocus);
             focus.mark(card, QStringLiteral("source:") + QString::fromStdString(listed[i].id()));
             connect(card, &QPushButton::clicked, this, [this, id = listed[i].id()] { chooseSource(id); });
             grid->addWidget(card, static_cast<int>(i / 2), static_cast<int>(i % 2));
             cards.push_back(card);
+            m_sourceCards.push_back({card, check, listed[i].id()});
         }
-        // An arrow key chooses the next card, which keeps the focus as the cards are made again.
+        // An arrow key chooses the next card, which takes the focus.
         for (std::size_t i = 0; i < cards.size(); ++i) {
             cards[i]->arrowed = [views, i, to = std::vector<QPointer<CardButton>>(cards.begin(), cards.end())](int step) {
                 const std::optional<std::size_t> next = sourceCardAfterArrow(views, i, step);
@@ -596,6 +590,7 @@ void CollectSheet::rebuildSources() {
         grid->setColumnStretch(0, 1);
         grid->setColumnStretch(1, 1);
         layout->addWidget(group);
+        showChosenSource();
         focus.finish(old);
         return;
     }
@@ -666,6 +661,36 @@ void CollectSheet::rebuildSources() {
         layout->addWidget(label);
     }
     focus.finish(old);
+}
+
+// Shows which source card is chosen, on the cards as they are: its tint, check mark and checked
+// state, the one card Tab reaches, and each card's place among them.
+void CollectSheet::showChosenSource() {
+    if (m_sourceCards.empty()) return;
+    const auto listed = transferDevices(m_services.discovery.devices());
+    std::vector<SourceCard> views;
+    for (const SourceCardWidgets& shown : m_sourceCards) {
+        const auto device = std::find_if(listed.begin(), listed.end(), [&](const auto& d) { return d.id() == shown.id; });
+        if (device == listed.end()) return; // the next rebuild shows the sources as they are
+        views.push_back(sourceCard(*device, m_inputs.deviceID));
+    }
+    const std::optional<std::size_t> tabStop = sourceCardTabStop(views);
+    const QColor green = tintColor(Tint::green);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+        QPushButton* card = m_sourceCards[i].card;
+        if (!card) continue;
+        const SourceCard& view = views[i];
+        const QString style = view.chosen
+            ? QStringLiteral("QPushButton#card { background: rgba(%1,%2,%3,26); border: none; border-radius: 10px; }")
+                  .arg(green.red()).arg(green.green()).arg(green.blue())
+            : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }");
+        if (card->styleSheet() != style) card->setStyleSheet(style);
+        if (card->isChecked() != view.chosen) card->setChecked(view.chosen);
+        if (m_sourceCards[i].check) m_sourceCards[i].check->setVisible(view.chosen);
+        card->setFocusPolicy(i == tabStop ? Qt::StrongFocus : Qt::ClickFocus);
+        const QString description = QString::fromStdString(sourceCardDescription(view, i, views.size()));
+        if (card->accessibleDescription() != description) card->setAccessibleDescription(description);
+    }
 }
 
 void CollectSheet::chooseSource(const std::string& id) {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include <QDialog>
 #include <QPointer>
@@ -64,6 +65,7 @@ private:
     void rebuildSessions();
     void rebuildCollectStatus();
     void rebuildSources();
+    void showChosenSource();
     void chooseSource(const std::string& id);
     void runPrimaryAction();
     void loadAllOpenSources();
@@ -85,6 +87,14 @@ private:
     QPushButton* m_close = nullptr;
     // What each rebuilt section last showed; a section is rebuilt only when it changes.
     std::string m_sessionsKey, m_collectKey, m_sourcesKey;
+    // The source cards, which stay as a source is chosen: a screen reader hears the focus move from
+    // card to card in one group, not a new group at every choice.
+    struct SourceCardWidgets {
+        QPointer<QPushButton> card;
+        QPointer<QLabel> check;
+        std::string id;
+    };
+    std::vector<SourceCardWidgets> m_sourceCards;
 };
 
 } // namespace library

@@ -165,10 +165,12 @@ void DashboardView::rebuild() {
 
 QWidget* DashboardView::firstInTabChain() const { return m_tabs; }
 
-// The tab bar, then the shown tab's controls from left to right: the recordings' buttons, the
-// transfers, the activity log. Rebuilt rows come in at the end of the window's chain otherwise.
+// The tab bar, then the shown tab's controls from left to right: the take's readiness, the
+// recordings' buttons, the transfers, the activity log. Rebuilt rows come in at the end of the
+// window's chain otherwise.
 void DashboardView::orderTabChain() {
     std::vector<QWidget*> chain{m_tabs};
+    chain.insert(chain.end(), m_readiness.begin(), m_readiness.end());
     for (QPushButton* button : m_clipRows->findChildren<QPushButton*>()) chain.push_back(button);
     chain.push_back(m_transferList);
     chain.push_back(m_activityList);

@@ -1,9 +1,13 @@
 #include "library_window/view_kit.hpp"
 
+#include <QAccessibleWidget>
 #include <QHBoxLayout>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/accessibility.hpp"
 #include "app/theme.hpp"
 #include "base/qt_text.hpp"
 #include "library_window/library_style.hpp"
@@ -48,9 +52,26 @@ LibraryPanel::LibraryPanel(const QString& title, std::string_view icon, QWidget*
     layout->addWidget(body, 1);
 }
 
-ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : QWidget(parent) {
+namespace {
+
+// A readiness row as assistive tools meet it: one text, its label and state, without children that
+// would be read again.
+class ReadinessRowAccessible final : public QAccessibleWidget {
+public:
+    explicit ReadinessRowAccessible(QWidget* row) : QAccessibleWidget(row, QAccessible::StaticText) {}
+    int childCount() const override { return 0; }
+    QAccessibleInterface* child(int) const override { return nullptr; }
+    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
+    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+};
+
+} // namespace
+
+ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : QWidget(parent), m_label(label) {
+    Accessibility::presentAs(*this, [](QWidget* row) -> QAccessibleInterface* { return new ReadinessRowAccessible(row); });
+    setFocusPolicy(Qt::TabFocus);
     auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setContentsMargins(4, 2, 4, 2); // room for the focus ring around the row
     m_icon = new QLabel(this);
     layout->addWidget(m_icon);
     layout->addWidget(styledLabel(label, TextStyle::body, false, Tint::primary, this));
@@ -63,6 +84,17 @@ ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : 
 void ReadinessRow::setReady(bool ready) {
     m_icon->setPixmap(symbolPixmap(ready ? "checkmark.circle.fill" : "circle.dashed", ready ? Tint::green : Tint::secondary, 16));
     m_state->setText(qs(ready ? T::readyWord : T::pendingWord));
+    const QString spoken = m_label + QStringLiteral(": ") + m_state->text();
+    if (accessibleName() != spoken) setAccessibleName(spoken);
+}
+
+// The application's focus ring while the keyboard is on the row.
+void ReadinessRow::paintEvent(QPaintEvent*) {
+    if (!hasFocus()) return;
+    QStylePainter painter(this);
+    QStyleOptionFocusRect ring;
+    ring.initFrom(this);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, ring);
 }
 
 MetricCard::MetricCard(const QString& title, const QString& value, std::string_view icon, QWidget* parent)

@@ -33,13 +33,19 @@ private:
     QVBoxLayout* m_content;
 };
 
+// A check of a take's readiness and its state. Tab reaches it, so a screen reader reads it, as one
+// text ("Clips downloaded: Pending").
 class ReadinessRow final : public QWidget {
     Q_OBJECT
 public:
     ReadinessRow(const QString& label, bool ready, QWidget* parent = nullptr);
     void setReady(bool ready);
 
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
 private:
+    QString m_label;
     QLabel* m_icon;
     QLabel* m_state;
 };

@@ -171,6 +171,25 @@ TEST_F(AccessibilityTest, EveryFieldsTextAnswersEveryBoundaryAtEveryOffsetAndOne
     }
 }
 
+// A field's offsets count characters, as AT-SPI does: an emoji is one, where Qt counts two units.
+TEST_F(AccessibilityTest, AFieldCountsItsTextInCharacters) {
+    auto* search = new QLineEdit(QString::fromUtf8("\u00e9 \U0001F3AC x"), &window);
+    layout->addWidget(search);
+    QAccessibleTextInterface* text = test::accessibleOf(search)->textInterface();
+    ASSERT_NE(text, nullptr);
+    EXPECT_EQ(text->characterCount(), 5);
+    EXPECT_EQ(text->text(2, 3), QString::fromUtf8("\U0001F3AC"));
+    EXPECT_EQ(text->cursorPosition(), 5);
+    int start = -1, end = -1;
+    EXPECT_EQ(text->textAtOffset(4, QAccessible::WordBoundary, &start, &end), "x");
+    EXPECT_EQ(std::pair(start, end), std::pair(4, 5));
+    search->selectAll();
+    text->selection(0, &start, &end);
+    EXPECT_EQ(std::pair(start, end), std::pair(0, 5));
+    text->setCursorPosition(3);
+    EXPECT_EQ(search->cursorPosition(), 4);
+}
+
 // The fault the application's line edits answer for: Qt's own line edit (a spin box still makes one
 // for its field) answers an empty attribute run. When a newer Qt answers a run that covers the text,
 // the workaround (app/qt_bridge_workarounds.hpp) is no longer needed.
@@ -183,7 +202,7 @@ TEST_F(AccessibilityTest, QtsOwnLineEditStillAnswersAnEmptyAttributeRun) {
     int start = -1, end = -1;
     text->attributes(0, &start, &end);
     EXPECT_EQ(end - start, 0) << "Qt's line edit answers a run of " << start << ".." << end
-                              << ": try the application's line edits without textAnswersOfTheBridge";
+                              << ": try the application's line edits without lineEditText";
 }
 
 TEST_F(AccessibilityTest, ListRowsAreNamedAndOnlyTheFocusedListsCurrentRowReportsFocus) {

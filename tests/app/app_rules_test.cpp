@@ -46,9 +46,9 @@ TEST(SettingsRules, SectionsNameTheRealFolders) {
     EXPECT_EQ(sections[0].lines[2].text, "Legacy-compatible storage paths are preserved after the rename.");
     EXPECT_TRUE(sections[0].lines[2].caption);
     EXPECT_FALSE(sections[0].lines[0].caption);
-    // The folders, and only they, are reached by Tab.
-    EXPECT_TRUE(sections[0].lines[0].folder && sections[0].lines[1].folder);
-    EXPECT_FALSE(sections[0].lines[2].folder || sections[1].lines[0].folder);
+    // The folders and the safety promise are reached by Tab.
+    EXPECT_TRUE(sections[0].lines[0].reachedByTab && sections[0].lines[1].reachedByTab && sections[1].lines[0].reachedByTab);
+    EXPECT_FALSE(sections[0].lines[2].reachedByTab);
     EXPECT_EQ(sections[1].title, "Safety");
     ASSERT_EQ(sections[1].lines.size(), 1u);
     EXPECT_EQ(sections[1].lines[0].text, "Kestova never deletes phone recordings or overwrites an export directory.");

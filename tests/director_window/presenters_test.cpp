@@ -107,7 +107,7 @@ TEST(DirectorTile, StateMatrix) {
          {false, "Offline", StudioColor::gray, TileBadge::none, TileTag::none, TileOutline::normal, -60, "OFFLINE", false, std::nullopt, "Offline"}},
         {"recording wins over saving", recording, true, std::nullopt, true, true,
          {true, "", StudioColor::red, TileBadge::rec, TileTag::program, TileOutline::program, -30, "01:02:05", true, std::nullopt,
-          "Program, Camera recording"}},
+          "Program and Preview, CUT and FADE unavailable, Camera recording"}},
         {"recording without start time", noStart, true, std::nullopt, false, false,
          {true, "", StudioColor::red, TileBadge::rec, TileTag::none, TileOutline::normal, -30, "-30 dB", false, std::nullopt, "Camera recording"}},
         {"saving over busy", saving, true, std::nullopt, false, false,
@@ -118,7 +118,7 @@ TEST(DirectorTile, StateMatrix) {
          {true, "", StudioColor::green, TileBadge::none, TileTag::none, TileOutline::normal, -12.4, "-4 dB", false, "87%"}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(tileState(c.camera, kNow, c.hasImage, c.error, c.preview, c.program), c.expected) << c.name;
+        EXPECT_EQ(tileState(c.camera, kNow, c.hasImage, c.error, c.preview, c.program, c.preview && c.program), c.expected) << c.name;
 }
 
 TEST(DirectorMonitor, NamesAndPictures) {

@@ -103,7 +103,9 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
     store.setSelectedProjectID("p1");
     const QStringList toolbar{"Director", "Import Manifest", "Download Take", "Project actions", "Export for Resolve"};
     const std::vector<std::pair<LibraryDashboardTab, QStringList>> tabs{
-        {LibraryDashboardTab::overview, {}},
+        {LibraryDashboardTab::overview,
+         {"Project identity: Ready", "Camera recordings: Ready", "Verified downloads: Pending", "Reference camera: Pending",
+          "Timing anchors: Pending"}},
         {LibraryDashboardTab::media, {"Use as reference", "Use as reference", "Transfers"}},
         {LibraryDashboardTab::activity, {"Recent activity"}},
     };
@@ -341,18 +343,23 @@ TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocu
     EXPECT_EQ(QApplication::focusWidget(), card("Phone A"));
     EXPECT_TRUE(test::accessibleState(card("Phone A")).checked);
     EXPECT_FALSE(test::accessibleState(card("Phone B")).checked);
-    EXPECT_EQ(test::accessibleDescription(card("Phone A")), "Secure pairing \u2022 HTTPS");
+    // Each card tells its place among the cards.
+    EXPECT_EQ(test::accessibleDescription(card("Phone A")), "Secure pairing \u2022 HTTPS, 1 of 2");
+    EXPECT_EQ(test::accessibleDescription(card("Phone B")), "Open LAN \u2022 HTTPS \u2022 foreground only, 2 of 2");
     // Choosing it again keeps it chosen and checked.
     pressKey(Qt::Key_Return);
     settle();
     EXPECT_TRUE(test::accessibleState(card("Phone A")).checked);
-    // The arrow keys choose among the cards, as among radio buttons, and stop at either end.
+    // The arrow keys choose among the cards, as among radio buttons, and stop at either end; the
+    // cards stay the ones they were, so a screen reader hears the focus move within their group.
+    const std::pair<QPushButton*, QPushButton*> cards{card("Phone A"), card("Phone B")};
     for (const auto& [key, chosen] : {std::pair{Qt::Key_Right, "Phone B"}, {Qt::Key_Down, "Phone B"},
                                       {Qt::Key_Up, "Phone A"}, {Qt::Key_Left, "Phone A"}}) {
         pressKey(key);
         settle();
         EXPECT_EQ(QApplication::focusWidget(), card(chosen)) << chosen;
         EXPECT_TRUE(test::accessibleState(card(chosen)).checked) << chosen;
+        EXPECT_EQ(std::pair(card("Phone A"), card("Phone B")), cards) << chosen;
     }
 
     // The pairing panel follows the cards; the code field is named, and Return in it presses nothing.
@@ -466,20 +473,21 @@ TEST_F(LibraryAccessibilityTest, WiFiSheetPassesTheAuditOnBothTabsAndNamesItsQRI
     sheet->close();
 }
 
-// Tab reaches each folder the window names, which a screen reader then reads whole.
+// Tab reaches each folder the window names and its safety promise, which a screen reader then reads whole.
 TEST_F(LibraryAccessibilityTest, SettingsWindowHasNothingTabCannotReach) {
     SettingsWindow settingsWindow(store);
     const auto result = auditAccessibility(settingsWindow);
     EXPECT_TRUE(result.ok()) << result.report();
     QStringList stops;
-    for (int press = 0; press < 4; ++press) {
+    for (int press = 0; press < 6; ++press) {
         pressKey(Qt::Key_Tab);
         if (QWidget* focus = QApplication::focusWidget(); focus && !stops.contains(accessibleName(focus)))
             stops << accessibleName(focus);
     }
     stops.sort();
-    ASSERT_EQ(stops.size(), 2) << stops.join(" | ").toStdString();
-    EXPECT_TRUE(stops[0].startsWith("Library: ") && stops[1].startsWith("Verified recordings: "))
+    ASSERT_EQ(stops.size(), 3) << stops.join(" | ").toStdString();
+    EXPECT_TRUE(stops[0].startsWith("Kestova never deletes phone recordings") && stops[1].startsWith("Library: ") &&
+                stops[2].startsWith("Verified recordings: "))
         << stops.join(" | ").toStdString();
 }
 
@@ -501,6 +509,9 @@ TEST_F(LibraryAccessibilityTest, FocusScreenshots) {
         ASSERT_TRUE(tabTo(stop)) << file.toStdString();
         EXPECT_TRUE(test::saveScreenshot(*window, file));
     }
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(*window, "focus-readiness.png"));
+    pressKey(Qt::Key_Backtab, Qt::ShiftModifier);
     pressKey(Qt::Key_Right);
     pressKey(Qt::Key_Tab);
     EXPECT_TRUE(test::saveScreenshot(*window, "focus-use-as-reference.png"));

@@ -4,7 +4,9 @@
 
 #include <QAccessible>
 #include <QListView>
+#include <QLineEdit>
 #include <QListWidget>
+#include <QPushButton>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -14,6 +16,8 @@
 #include <optional>
 #include <string>
 
+#include "app/accessible_events.hpp"
+#include "library_window/collect_sheet.hpp"
 #include "library_window/take_list_view.hpp"
 #include "library_window_fixture.hpp"
 #include "support/atspi_events.hpp"
@@ -149,6 +153,34 @@ TEST_F(LibraryAtspiEvents, AHeldDownTellsTheSelectionOnceWhereItStops) {
         EXPECT_LE(test::counted(*told, "PropertyChange:accessible-value"), 1 + paused.pauses) << long_.name << ": " << *told;
         std::cout << long_.name << ", held Down: " << *told << std::endl;
     }
+}
+
+// The six digits of a pairing code handled at once, as keys a screen reader let pass late are: each
+// is told on its own, a gap after the one before, for a screen reader to echo every one (of two text
+// insertions waiting, Orca presents the later only).
+TEST_F(LibraryAtspiEvents, EachDigitOfAPairingCodeIsToldApartFromTheNext) {
+    announce("Phone A", false, "aaaaaaaaaaaaaaaa");
+    ASSERT_TRUE(test::activate(*window));
+    window->showCollect();
+    auto* sheet = qobject_cast<library::CollectSheet*>(window->sheet());
+    ASSERT_TRUE(sheet);
+    ASSERT_TRUE(test::activate(*sheet));
+    QPushButton* card = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (card = sheet->findChild<QPushButton*>(QStringLiteral("card"))) != nullptr; }));
+    card->click();
+    QLineEdit* code = sheet->codeField();
+    ASSERT_TRUE(waitUntil([&] { return code->isVisible(); }));
+    code->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitUntil([&] { return code->hasFocus(); }));
+    ASSERT_TRUE(onBus->forgetInserts()) << "the field took the focus";
+    QTest::keyClicks(code, QStringLiteral("123456"));
+    ASSERT_TRUE(waitUntil([&] { return code->text() == QStringLiteral("123456"); }, 20'000));
+    std::optional<std::pair<int, int>> heard;
+    waitUntil([&] { return (heard = onBus->inserts()) && heard->first >= 6; }, 30'000);
+    ASSERT_TRUE(heard);
+    EXPECT_EQ(heard->first, 6);
+    // Five gaps between six digits; a busy counter may read the first late, never the last early.
+    EXPECT_GE(heard->second, 2 * Accessibility::EventPipeline::maskedKeystrokeGapMs) << heard->first << " digits";
 }
 
 } // namespace

@@ -13,8 +13,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/build_paths.hpp"
@@ -109,6 +111,24 @@ public:
                            (focused ? focused->text(QAccessible::Name).toStdString() : std::string()));
         }
         return told;
+    }
+
+    // The texts inserted since the counter started or since `forgetInserts`, and the milliseconds from
+    // the first to the last as they reached the counter. None when the counter did not answer.
+    std::optional<std::pair<int, int>> inserts() {
+        if (!count()) return std::nullopt;
+        m_counter.writeLine("inserts");
+        std::optional<std::string> line;
+        waitUntil([&] { return line || (line = m_counter.readLine(5)); }, 60'000);
+        int number = 0, ms = 0;
+        if (!line || std::sscanf(line->c_str(), "inserts %d %d", &number, &ms) != 2) return std::nullopt;
+        return std::pair(number, ms);
+    }
+    // Once what was told before has reached the counter.
+    bool forgetInserts() {
+        if (!count()) return false;
+        m_counter.writeLine("inserts clear");
+        return true;
     }
 
 private:
