@@ -178,6 +178,12 @@ private:
     QAbstractButton* card() const { return static_cast<QAbstractButton*>(widget()); }
 };
 
+// A card's face, with the focus ring that the style sheet's border stands in for: the tint's, as
+// the style's ring.
+QString cardStyleSheet(const QString& face) {
+    return face + QStringLiteral(" QPushButton#card:focus { border: 2px solid %1; }").arg(Theme::accent().name());
+}
+
 CardButton* cardButton(QWidget* parent, const QString& style) {
     auto* card = new CardButton(parent);
     Accessibility::presentAs(*card, [](QWidget* widget) -> QAccessibleInterface* {
@@ -185,9 +191,7 @@ CardButton* cardButton(QWidget* parent, const QString& style) {
     });
     card->setAutoDefault(false);
     card->setObjectName(QStringLiteral("card"));
-    // The style sheet's border replaces the style's focus ring: the tint's, as the ring's.
-    const QColor ring = Theme::accent();
-    card->setStyleSheet(style + QStringLiteral(" QPushButton#card:focus { border: 2px solid %1; }").arg(ring.name()));
+    card->setStyleSheet(cardStyleSheet(style));
     card->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     return card;
 }
@@ -680,10 +684,10 @@ void CollectSheet::showChosenSource() {
         QPushButton* card = m_sourceCards[i].card;
         if (!card) continue;
         const SourceCard& view = views[i];
-        const QString style = view.chosen
+        const QString style = cardStyleSheet(view.chosen
             ? QStringLiteral("QPushButton#card { background: rgba(%1,%2,%3,26); border: none; border-radius: 10px; }")
                   .arg(green.red()).arg(green.green()).arg(green.blue())
-            : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }");
+            : QStringLiteral("QPushButton#card { background: rgba(128,128,128,15); border: none; border-radius: 10px; }"));
         if (card->styleSheet() != style) card->setStyleSheet(style);
         if (card->isChecked() != view.chosen) card->setChecked(view.chosen);
         if (m_sourceCards[i].check) m_sourceCards[i].check->setVisible(view.chosen);
