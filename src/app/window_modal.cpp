@@ -17,6 +17,7 @@
 
 #include "app/keyboard_keeper.hpp"
 #include "app/modal_keyboard.hpp"
+#include "app/window_activation.hpp"
 
 namespace velk {
 
@@ -152,7 +153,7 @@ void keyboardMoved(QWindow* focused) {
             const QWindow* focusedNow = QGuiApplication::focusWindow();
             const QWindow* dialog =
                 focusedNow ? ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focusedNow) : nullptr;
-            if (dialog) const_cast<QWindow*>(dialog)->requestActivate();
+            if (dialog) WindowActivation::activate(*const_cast<QWindow*>(dialog));
         },
         Qt::QueuedConnection);
 }
@@ -203,10 +204,7 @@ protected:
     }
 
 private:
-    static void giveTheKeyboard(QWidget& window) {
-        window.raise();
-        window.activateWindow();
-    }
+    static void giveTheKeyboard(QWidget& window) { WindowActivation::activate(window); }
 
     QDialog& m_dialog;
     QPointer<QWidget> m_openedOn;
