@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "app/application.hpp"
 #include "app/menu_bar.hpp"
@@ -199,10 +200,31 @@ TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
     // the first answers from this thread's event loop.
     auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000); });
     QTest::qWait(300);
-    ASSERT_TRUE(first.listen([&] { ++raised; }));
+    ASSERT_TRUE(first.listen([&](const std::string& token) {
+        ++raised;
+        EXPECT_EQ(token, "");
+    }));
     QTest::qWaitFor([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
     EXPECT_TRUE(answered.get());
     EXPECT_EQ(raised, 1);
+}
+
+// A later launch passes on the activation token its launcher gave it: the compositor activates
+// the first instance's window only with it.
+TEST_F(ShellTest, SecondInstancePassesOnItsActivationToken) {
+    QTemporaryDir folder;
+    const std::filesystem::path data = folder.filePath("data").toStdString();
+    SingleInstance first(data);
+    ASSERT_EQ(first.acquire(), LockState::acquired);
+    std::vector<std::string> tokens;
+    ASSERT_TRUE(first.listen([&](const std::string& token) { tokens.push_back(token); }));
+    SingleInstance second(data);
+    const std::string token = "8c3e1a4f-6f0b-4c2e-9d1a-2b7e5c9f0a13_TIME123456";
+    auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000, token); });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(tokens, std::vector<std::string>{token});
 }
 
 TEST_F(ShellTest, EverySymbolDrawsSomething) {

@@ -1,6 +1,8 @@
 // The kestova executable: one instance per user, the services, the windows this build includes.
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include <QApplication>
 #include <QIcon>
@@ -16,6 +18,7 @@
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
 #include "app/widget_map.hpp"
+#include "app/window_activation.hpp"
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
 #include "base/heap_policy.hpp"
@@ -24,6 +27,9 @@
 int main(int argc, char** argv) {
     // Before any thread runs: decoded preview frames never settle in the heap (base/heap_policy).
     velk::heap::mapLargeBlocksApart();
+    // The launcher's activation token is this process's alone: out of the environment before it is
+    // kept for the programs we start, and before Qt reads it (app/window_activation).
+    const std::optional<std::string> launchToken = velk::WindowActivation::takeLaunchToken();
     // Before anything changes it: the environment the programs we start get (base/user_environment).
     velk::user_environment::keep();
     // Before Qt's accessibility bridge can meet a bus that never lets it in (app/session_buses).
@@ -39,7 +45,8 @@ int main(int argc, char** argv) {
 
     velk::SingleInstance instance(velk::defaultDataFolder());
     const velk::LockState lock = instance.acquire();
-    const bool answered = lock == velk::LockState::heldByOther && instance.askRunningInstanceToRaise();
+    const bool answered =
+        lock == velk::LockState::heldByOther && instance.askRunningInstanceToRaise(5000, launchToken.value_or(""));
     const velk::LaunchOutcome outcome = velk::launchOutcome(lock, answered, instance.lockError());
     if (!outcome.run) {
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
@@ -63,7 +70,12 @@ int main(int argc, char** argv) {
             return velk::createPlaceholderWindow(QStringLiteral("Kestova Library"), velk::Theme::libraryWindowSize);
         });
 #endif
-        instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
+        instance.listen([&application](const std::string& activationToken) {
+            velk::WindowActivation::useTokenNext(activationToken);
+            application.windows().openWindow(velk::WindowID::director);
+        });
+        // The first window opened is activated with the launcher's token.
+        if (launchToken) velk::WindowActivation::useTokenNext(*launchToken);
         velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
         velk::startWidgetMapIfAsked(&application);
         velk::reportFirstPaintIfAsked(application);
