@@ -158,6 +158,28 @@ void keyboardMoved(QWindow* focused) {
         Qt::QueuedConnection);
 }
 
+// A dialog that opens over a window a dialog already stands over (an alert over a sheet) stands on
+// the topmost of them, as a transient of it: the window manager or compositor keeps it above that
+// one, and on Wayland places it over it, where as another transient of the window beneath it could
+// be stacked under the sheet as the sheet is raised.
+void standOnTheTopmost(QDialog& dialog, QWidget* openedOn) {
+    QWindow* window = dialog.windowHandle();
+    if (!window || !openedOn || !openedOn->windowHandle()) return;
+    forget(&dialog);
+    const QWindow* topmost = ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *openedOn->windowHandle());
+    window->setTransientParent(const_cast<QWindow*>(topmost ? topmost : openedOn->windowHandle()));
+}
+
+// As a dialog goes, those that stood on it stand on what it stood on.
+void standOnWhatItStoodOn(const QDialog& closing) {
+    const QWindow* gone = closing.windowHandle();
+    if (!gone) return;
+    for (const QPointer<QDialog>& dialog : openDialogs()) {
+        QWindow* window = dialog ? dialog->windowHandle() : nullptr;
+        if (window && window->transientParent() == gone) window->setTransientParent(gone->transientParent());
+    }
+}
+
 void watchTheKeyboard() {
     static QPointer<QGuiApplication> installedOn;
     if (installedOn == qGuiApp) return;
@@ -187,6 +209,7 @@ protected:
             QGuiApplication::focusWindow() == m_dialog.windowHandle() || QApplication::activeWindow() == &m_dialog;
         stopAsking(m_dialog);
         forget(&m_dialog);
+        standOnWhatItStoodOn(m_dialog);
         if (!hadTheKeyboard || !m_openedOn) return false;
         QMetaObject::invokeMethod(
             qGuiApp,
@@ -223,7 +246,7 @@ void openWindowModal(QDialog& dialog) {
         dialog.installEventFilter(watch);
         dialog.windowHandle()->installEventFilter(watch);
     }
-    forget(&dialog);
+    standOnTheTopmost(dialog, openedOn);
     openDialogs().push_back(&dialog);
     dialog.setProperty(userActedProperty, false);
     dialog.setProperty(urgentProperty, false);

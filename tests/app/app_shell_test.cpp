@@ -187,6 +187,28 @@ TEST_F(ShellTest, CtrlCommaOpensSettingsOverASheet) {
     application.shutdown();
 }
 
+// An alert that opens over a window a sheet stands over stands on the sheet, so the window manager
+// or compositor keeps it above the sheet (and on Wayland places it over it); as the sheet goes
+// first, the alert stands on the window again.
+TEST_F(ShellTest, AnAlertOverASheetStandsOnTheSheet) {
+    QMainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* sheet = new QDialog(&window);
+    openWindowModal(*sheet);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    EXPECT_EQ(sheet->windowHandle()->transientParent(), window.windowHandle());
+    auto* alert = new QDialog(&window);
+    openWindowModal(*alert);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+    EXPECT_EQ(alert->windowHandle()->transientParent(), sheet->windowHandle());
+    sheet->close();
+    EXPECT_EQ(alert->windowHandle()->transientParent(), window.windowHandle());
+    alert->close();
+    delete alert;
+    delete sheet;
+}
+
 TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
     QTemporaryDir folder;
     const std::filesystem::path data = folder.filePath("data").toStdString();
