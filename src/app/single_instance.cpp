@@ -15,8 +15,11 @@
 namespace velk {
 namespace {
 
-constexpr const char* raiseRequest = "raise\n";
+// "raise\n", or "raise TOKEN\n" with the activation token the later launch was started with.
+constexpr const char* raiseRequest = "raise";
 constexpr const char* raiseAnswer = "ok\n";
+// A request longer than this is no request of ours.
+constexpr qint64 longestRequest = 300;
 
 } // namespace
 
@@ -64,7 +67,7 @@ LockState SingleInstance::acquire() {
     return LockState::unavailable;
 }
 
-bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
+bool SingleInstance::askRunningInstanceToRaise(int timeoutMs, const std::string& activationToken) {
     QLocalSocket socket;
     // The first instance listens only once its services are up: a launch right after it retries.
     QElapsedTimer waited;
@@ -75,7 +78,9 @@ bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
         if (waited.elapsed() >= timeoutMs) return false;
         QThread::msleep(100);
     }
-    socket.write(raiseRequest);
+    QByteArray request(raiseRequest);
+    if (!activationToken.empty()) request += ' ' + QByteArray::fromStdString(activationToken);
+    socket.write(request + '\n');
     if (!socket.waitForBytesWritten(timeoutMs)) return false;
     QByteArray answer;
     while (!answer.contains('\n')) {
@@ -86,7 +91,7 @@ bool SingleInstance::askRunningInstanceToRaise(int timeoutMs) {
     return answer == raiseAnswer;
 }
 
-bool SingleInstance::listen(std::function<void()> raise) {
+bool SingleInstance::listen(std::function<void(const std::string& activationToken)> raise) {
     const QString path = socketPath(m_dataFolder);
     // The lock is ours, so a socket file left there belongs to an instance that has gone.
     QLocalServer::removeServer(path);
@@ -97,14 +102,16 @@ bool SingleInstance::listen(std::function<void()> raise) {
         while (QLocalSocket* client = m_server->nextPendingConnection()) {
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
             connect(client, &QLocalSocket::readyRead, client, [client, raise] {
-                if (client->bytesAvailable() > 64) {
+                if (client->bytesAvailable() > longestRequest) {
                     client->abort();
                     return;
                 }
                 if (!client->canReadLine()) return;
-                const QByteArray line = client->readLine();
-                if (line == raiseRequest) {
-                    if (raise) raise();
+                const QByteArray line = client->readLine().chopped(1);
+                const qsizetype space = line.indexOf(' ');
+                if ((space < 0 ? line : line.left(space)) == raiseRequest) {
+                    const std::string token = space < 0 ? std::string() : line.mid(space + 1).toStdString();
+                    if (raise) raise(token);
                     client->write(raiseAnswer);
                     client->flush();
                 }

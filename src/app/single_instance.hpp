@@ -2,7 +2,8 @@
 // One running application per data folder: two would both bind the control port and both write
 // "library.json". The first launch holds a lock file in the data folder and listens on a local
 // socket; a later launch finds the lock held, asks the first over that socket to bring its
-// Director window forward, and ends.
+// Director window forward (passing on the activation token its launcher gave it, which a Wayland
+// compositor asks for), and ends.
 
 #include <filesystem>
 #include <functional>
@@ -46,10 +47,12 @@ public:
     LockState acquire();
     // Why the lock was unavailable.
     const std::string& lockError() const { return m_lockError; }
-    // Sends the raise request to the instance holding the lock; true once it acknowledged.
-    bool askRunningInstanceToRaise(int timeoutMs = 5000);
-    // Serves raise requests while this instance runs; `raise` runs on the GUI thread.
-    bool listen(std::function<void()> raise);
+    // Sends the raise request to the instance holding the lock, with this launch's activation
+    // token when it has one; true once it acknowledged.
+    bool askRunningInstanceToRaise(int timeoutMs = 5000, const std::string& activationToken = {});
+    // Serves raise requests while this instance runs; `raise` runs on the GUI thread, with the
+    // token the request carried (empty when none).
+    bool listen(std::function<void(const std::string& activationToken)> raise);
     // Stops serving and gives the lock up, as the instance's end does; a next launch then runs.
     void release();
 

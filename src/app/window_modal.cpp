@@ -17,6 +17,7 @@
 
 #include "app/keyboard_keeper.hpp"
 #include "app/modal_keyboard.hpp"
+#include "app/window_activation.hpp"
 
 namespace velk {
 
@@ -152,9 +153,31 @@ void keyboardMoved(QWindow* focused) {
             const QWindow* focusedNow = QGuiApplication::focusWindow();
             const QWindow* dialog =
                 focusedNow ? ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *focusedNow) : nullptr;
-            if (dialog) const_cast<QWindow*>(dialog)->requestActivate();
+            if (dialog) WindowActivation::activate(*const_cast<QWindow*>(dialog));
         },
         Qt::QueuedConnection);
+}
+
+// A dialog that opens over a window a dialog already stands over (an alert over a sheet) stands on
+// the topmost of them, as a transient of it: the window manager or compositor keeps it above that
+// one, and on Wayland places it over it, where as another transient of the window beneath it could
+// be stacked under the sheet as the sheet is raised.
+void standOnTheTopmost(QDialog& dialog, QWidget* openedOn) {
+    QWindow* window = dialog.windowHandle();
+    if (!window || !openedOn || !openedOn->windowHandle()) return;
+    forget(&dialog);
+    const QWindow* topmost = ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *openedOn->windowHandle());
+    window->setTransientParent(const_cast<QWindow*>(topmost ? topmost : openedOn->windowHandle()));
+}
+
+// As a dialog goes, those that stood on it stand on what it stood on.
+void standOnWhatItStoodOn(const QDialog& closing) {
+    const QWindow* gone = closing.windowHandle();
+    if (!gone) return;
+    for (const QPointer<QDialog>& dialog : openDialogs()) {
+        QWindow* window = dialog ? dialog->windowHandle() : nullptr;
+        if (window && window->transientParent() == gone) window->setTransientParent(gone->transientParent());
+    }
 }
 
 void watchTheKeyboard() {
@@ -186,6 +209,7 @@ protected:
             QGuiApplication::focusWindow() == m_dialog.windowHandle() || QApplication::activeWindow() == &m_dialog;
         stopAsking(m_dialog);
         forget(&m_dialog);
+        standOnWhatItStoodOn(m_dialog);
         if (!hadTheKeyboard || !m_openedOn) return false;
         QMetaObject::invokeMethod(
             qGuiApp,
@@ -203,10 +227,7 @@ protected:
     }
 
 private:
-    static void giveTheKeyboard(QWidget& window) {
-        window.raise();
-        window.activateWindow();
-    }
+    static void giveTheKeyboard(QWidget& window) { WindowActivation::activate(window); }
 
     QDialog& m_dialog;
     QPointer<QWidget> m_openedOn;
@@ -225,7 +246,7 @@ void openWindowModal(QDialog& dialog) {
         dialog.installEventFilter(watch);
         dialog.windowHandle()->installEventFilter(watch);
     }
-    forget(&dialog);
+    standOnTheTopmost(dialog, openedOn);
     openDialogs().push_back(&dialog);
     dialog.setProperty(userActedProperty, false);
     dialog.setProperty(urgentProperty, false);

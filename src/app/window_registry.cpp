@@ -4,6 +4,7 @@
 #include <QWidget>
 
 #include "app/menu_bar.hpp"
+#include "app/window_activation.hpp"
 
 namespace velk {
 
@@ -71,11 +72,6 @@ void WindowRegistry::setMenuCommands(const MenuCommands& commands) {
     m_installMenu = [commands](QMainWindow& window) { installMenuBar(window, commands); };
 }
 
-void raiseWindow(QWidget& window) {
-    if (window.isMinimized()) window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
-    window.show();
-    window.raise();
-    window.activateWindow();
-}
+void raiseWindow(QWidget& window) { WindowActivation::activate(window); }
 
 } // namespace velk

@@ -69,7 +69,7 @@ private:
     bool m_final = false;
 };
 
-// Brings a window to the front and gives it focus, un-minimising it first.
+// Brings a window to the front and gives it focus, un-minimising it first (app/window_activation).
 void raiseWindow(QWidget& window);
 
 } // namespace velk

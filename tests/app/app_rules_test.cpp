@@ -1,16 +1,20 @@
 // The shell's plain rules: the Settings texts with home-abbreviated folders and what a launch does.
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "app/activation_input.hpp"
 #include "app/modal_keyboard.hpp"
 #include "app/qt_platform.hpp"
 #include "app/settings_presenter.hpp"
 #include "app/symbols.hpp"
 #include "app/single_instance.hpp"
+#include "app/window_activation.hpp"
 
 namespace velk {
 namespace {
@@ -140,6 +144,64 @@ TEST(PlatformRules, ACommandLineNamesAPlatformAsQtReadsIt) {
         for (const char* argument : c.arguments) argv.push_back(const_cast<char*>(argument));
         EXPECT_EQ(qt_platform::namesPlatform(static_cast<int>(argv.size()), argv.data()), c.names) << c.arguments.size();
     }
+}
+
+// Which input event an activation token is asked with, and for which surface: surfaces are
+// numbers, 0 none, 9 one that is not the application's (a popup it destroyed).
+TEST(ActivationRules, TheLatestPressOrFocusWithTheSurfaceThatHasIt) {
+    using ActivationInput::Event;
+    using Seat = ActivationInput::Seat<int>;
+    struct Case {
+        const char* what;
+        std::vector<Seat> seats;
+        std::optional<std::size_t> seat;
+        std::uint32_t serial;
+        int surface;
+    };
+    const Event press{10, 1}, key{20, 2}, enter{30, 3};
+    const Case cases[] = {
+        {"no seat", {}, std::nullopt, 0, 0},
+        {"no event yet", {Seat{{}, {}, {}, 1, 1}}, std::nullopt, 0, 0},
+        {"a click: its press, with the surface under the pointer", {Seat{press, {}, {}, 2, 1}}, 0, 10, 2},
+        {"a key: with the surface that has the keyboard", {Seat{press, key, {}, 2, 1}}, 0, 20, 1},
+        {"the keyboard's focus, given after the key", {Seat{press, key, enter, 2, 1}}, 0, 30, 1},
+        {"a click after the focus it brought", {Seat{Event{40, 4}, {}, enter, 2, 1}}, 0, 40, 2},
+        {"a press on a menu that has gone: the window with the keyboard", {Seat{press, {}, {}, 9, 1}}, 0, 10, 1},
+        {"a key in a window that has gone: the one under the pointer", {Seat{{}, key, {}, 2, 9}}, 0, 20, 2},
+        {"neither focus is the application's", {Seat{press, key, enter, 9, 0}}, std::nullopt, 0, 0},
+        {"the seat with the latest event", {Seat{press, {}, {}, 1, 1}, Seat{{}, key, {}, 3, 3}}, 1, 20, 3},
+        {"an earlier event where the latest has no surface of ours",
+         {Seat{press, {}, {}, 1, 1}, Seat{{}, key, {}, 9, 9}}, 0, 10, 1},
+    };
+    const auto ours = [](int surface) { return surface != 0 && surface != 9; };
+    for (const Case& c : cases) {
+        const auto chosen = ActivationInput::tokenRequest(c.seats, ours);
+        ASSERT_EQ(chosen.has_value(), c.seat.has_value()) << c.what;
+        if (!chosen) continue;
+        EXPECT_EQ(chosen->seat, *c.seat) << c.what;
+        EXPECT_EQ(chosen->serial, c.serial) << c.what;
+        EXPECT_EQ(chosen->surface, c.surface) << c.what;
+    }
+}
+
+// What may pass as an activation token (opaque to the protocol): what a second launch passes on
+// is one line of printable text, bounded.
+TEST(ActivationRules, ATokenIsOneBoundedWordOfPrintableText) {
+    struct Case {
+        std::string token;
+        bool plausible;
+    };
+    const Case cases[] = {
+        {"8c3e1a4f-6f0b-4c2e-9d1a-2b7e5c9f0a13_TIME123456", true},
+        {"0123456789abcdef0123456789abcdef", true},
+        {"", false},
+        {"two words", false},
+        {"line\nbreak", false},
+        {std::string(255, 'a'), true},
+        {std::string(256, 'a'), false},
+        {"caf\xc3\xa9", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(WindowActivation::plausibleToken(c.token), c.plausible) << c.token;
 }
 
 TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {

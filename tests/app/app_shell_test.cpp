@@ -18,6 +18,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWindow>
 
 #include "app/application.hpp"
 #include "app/menu_bar.hpp"
@@ -186,6 +187,28 @@ TEST_F(ShellTest, CtrlCommaOpensSettingsOverASheet) {
     application.shutdown();
 }
 
+// An alert that opens over a window a sheet stands over stands on the sheet, so the window manager
+// or compositor keeps it above the sheet (and on Wayland places it over it); as the sheet goes
+// first, the alert stands on the window again.
+TEST_F(ShellTest, AnAlertOverASheetStandsOnTheSheet) {
+    QMainWindow window;
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    auto* sheet = new QDialog(&window);
+    openWindowModal(*sheet);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(sheet));
+    EXPECT_EQ(sheet->windowHandle()->transientParent(), window.windowHandle());
+    auto* alert = new QDialog(&window);
+    openWindowModal(*alert);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(alert));
+    EXPECT_EQ(alert->windowHandle()->transientParent(), sheet->windowHandle());
+    sheet->close();
+    EXPECT_EQ(alert->windowHandle()->transientParent(), window.windowHandle());
+    alert->close();
+    delete alert;
+    delete sheet;
+}
+
 TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
     QTemporaryDir folder;
     const std::filesystem::path data = folder.filePath("data").toStdString();
@@ -199,10 +222,31 @@ TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
     // the first answers from this thread's event loop.
     auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000); });
     QTest::qWait(300);
-    ASSERT_TRUE(first.listen([&] { ++raised; }));
+    ASSERT_TRUE(first.listen([&](const std::string& token) {
+        ++raised;
+        EXPECT_EQ(token, "");
+    }));
     QTest::qWaitFor([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
     EXPECT_TRUE(answered.get());
     EXPECT_EQ(raised, 1);
+}
+
+// A later launch passes on the activation token its launcher gave it: the compositor activates
+// the first instance's window only with it.
+TEST_F(ShellTest, SecondInstancePassesOnItsActivationToken) {
+    QTemporaryDir folder;
+    const std::filesystem::path data = folder.filePath("data").toStdString();
+    SingleInstance first(data);
+    ASSERT_EQ(first.acquire(), LockState::acquired);
+    std::vector<std::string> tokens;
+    ASSERT_TRUE(first.listen([&](const std::string& token) { tokens.push_back(token); }));
+    SingleInstance second(data);
+    const std::string token = "8c3e1a4f-6f0b-4c2e-9d1a-2b7e5c9f0a13_TIME123456";
+    auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000, token); });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(tokens, std::vector<std::string>{token});
 }
 
 TEST_F(ShellTest, EverySymbolDrawsSomething) {

@@ -1,6 +1,8 @@
 // The kestova executable: one instance per user, the services, the windows this build includes.
 
 #include <cstdio>
+#include <optional>
+#include <string>
 
 #include <QApplication>
 #include <QIcon>
@@ -16,10 +18,14 @@
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
 #include "app/widget_map.hpp"
+#include "app/window_activation.hpp"
 #include "app/window_registry.hpp"
 #include "base/executor.hpp"
 
 int main(int argc, char** argv) {
+    // The launcher's activation token is this process's alone: out of the environment before it is
+    // kept for the programs we start, and before Qt reads it (app/window_activation).
+    const std::optional<std::string> launchToken = velk::WindowActivation::takeLaunchToken();
     // Before Qt and any thread start, as the benchmarks do too (app/process_start).
     velk::startProcess();
     // X11 on a Wayland session that offers it, unless the user named a platform (app/qt_platform).
@@ -33,7 +39,8 @@ int main(int argc, char** argv) {
 
     velk::SingleInstance instance(velk::defaultDataFolder());
     const velk::LockState lock = instance.acquire();
-    const bool answered = lock == velk::LockState::heldByOther && instance.askRunningInstanceToRaise();
+    const bool answered =
+        lock == velk::LockState::heldByOther && instance.askRunningInstanceToRaise(5000, launchToken.value_or(""));
     const velk::LaunchOutcome outcome = velk::launchOutcome(lock, answered, instance.lockError());
     if (!outcome.run) {
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
@@ -57,7 +64,12 @@ int main(int argc, char** argv) {
             return velk::createPlaceholderWindow(QStringLiteral("Kestova Library"), velk::Theme::libraryWindowSize);
         });
 #endif
-        instance.listen([&application] { application.windows().openWindow(velk::WindowID::director); });
+        instance.listen([&application](const std::string& activationToken) {
+            velk::WindowActivation::useTokenNext(activationToken);
+            application.windows().openWindow(velk::WindowID::director);
+        });
+        // The first window opened is activated with the launcher's token.
+        if (launchToken) velk::WindowActivation::useTokenNext(*launchToken);
         velk::quitOnTerminationSignals(&application, [&application] { application.quit(); });
         velk::startWidgetMapIfAsked(&application);
         velk::reportFirstPaintIfAsked(application);

@@ -1,0 +1,72 @@
+#include "app/window_activation.hpp"
+
+#include <cstdlib>
+
+#include <QPointer>
+#include <QWidget>
+#include <QWindow>
+
+#include "app/wayland_activation.hpp"
+
+namespace velk::WindowActivation {
+
+namespace {
+
+constexpr const char* tokenVariable = "XDG_ACTIVATION_TOKEN";
+
+// The token the next activation uses, if any.
+std::string& tokenForNext() {
+    static std::string token;
+    return token;
+}
+
+} // namespace
+
+bool plausibleToken(const std::string& token) {
+    if (token.empty() || token.size() > 255) return false;
+    for (const char each : token) {
+        if (each <= ' ' || each > '~') return false;
+    }
+    return true;
+}
+
+std::optional<std::string> takeLaunchToken() {
+    const char* value = std::getenv(tokenVariable);
+    if (!value) return std::nullopt;
+    std::string token = value;
+    ::unsetenv(tokenVariable);
+    if (!plausibleToken(token)) return std::nullopt;
+    return token;
+}
+
+void useTokenNext(std::string token) {
+    if (plausibleToken(token)) tokenForNext() = std::move(token);
+}
+
+void activate(QWindow& window) {
+    WaylandActivation* wayland = WaylandActivation::instance();
+    if (!wayland) {
+        window.requestActivate();
+        return;
+    }
+    std::string token = std::exchange(tokenForNext(), {});
+    QPointer<QWindow> target(&window);
+    wayland->activate(window, std::move(token), [target] {
+        // No token to be had: Qt's own request, which a compositor may answer by marking the window
+        // as asking for attention.
+        if (target) target->requestActivate();
+    });
+}
+
+void activate(QWidget& window) {
+    if (window.isMinimized()) window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
+    window.show();
+    window.raise();
+    if (!WaylandActivation::instance() || !window.windowHandle()) {
+        window.activateWindow();
+        return;
+    }
+    activate(*window.windowHandle());
+}
+
+} // namespace velk::WindowActivation

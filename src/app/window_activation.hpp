@@ -1,0 +1,40 @@
+#pragma once
+// Bringing a window forward with the keyboard in it, the one way the application asks for it
+// (Window > Director and Library, a second launch, a dialog that takes the keyboard for the window
+// it blocks, a window given the keyboard back as its dialog closes).
+//
+// On X11, Qt's own request serves: _NET_ACTIVE_WINDOW with the time of the user's latest event,
+// which the window manager weighs against what the user did since. On Wayland a client cannot
+// move the keyboard: it asks the compositor with an xdg-activation-v1 token, which the compositor
+// makes from one of the user's recent input events, and Qt 6.4 asks with the serial of whatever it
+// saw last (a button's release, a pointer's entry), which GNOME's compositor refuses: the window is
+// only marked as asking for attention. So on Wayland the request goes through
+// app/wayland_activation, with a token made from the user's latest press or the keyboard's focus,
+// or with the launcher's token (XDG_ACTIVATION_TOKEN) when there is one; it never waits for the
+// compositor, and one that does not answer in time leaves Qt's request.
+
+#include <optional>
+#include <string>
+
+class QWidget;
+class QWindow;
+
+namespace velk::WindowActivation {
+
+// Raises `window` (shown, not minimised) and asks for it to be activated.
+void activate(QWidget& window);
+// Asks for `window` to be activated (for windows that are not widgets, a dialog's handle).
+void activate(QWindow& window);
+
+// The launcher's activation token for this process (XDG_ACTIVATION_TOKEN), taken out of the
+// environment: neither Qt nor the programs this process starts use it. Call first thing in main,
+// before the environment is kept for those programs and before Qt starts. Returns it once.
+std::optional<std::string> takeLaunchToken();
+// The next activation uses `token` (this process's launcher's, or one a second launch was given and
+// passed on) instead of asking for one. An empty or malformed token is ignored.
+void useTokenNext(std::string token);
+// Whether `token` may be an activation token: 1 to 255 printable characters without spaces (the
+// protocol leaves it opaque; this bounds what a second launch can pass on).
+bool plausibleToken(const std::string& token);
+
+} // namespace velk::WindowActivation
