@@ -303,6 +303,22 @@ TEST_F(LibraryAccessibilityTest, DashboardTabsChangeWithArrowsAndExposeTheirPage
     EXPECT_EQ(test::accessibleDescription(QApplication::focusWidget()), "cam-a");
 }
 
+// A click on another tab while the keyboard is in the shown page's list: the keyboard goes back to the
+// control the user chose before (the tab bar), not to the first control of the page that shows.
+TEST_F(LibraryAccessibilityTest, ADashboardTabClickedLeavesTheKeyboardWithTheUsersChoice) {
+    fill();
+    store.setSelectedProjectID("p1");
+    ASSERT_TRUE(test::activate(*window));
+    auto* tabs = window->dashboard()->findChild<QTabBar*>(QStringLiteral("takeView"));
+    ASSERT_TRUE(tabTo(tabs));
+    pressKey(Qt::Key_Right);
+    ASSERT_TRUE(tabTo(window->dashboard()->findChild<QWidget*>(QStringLiteral("transfers"))));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(static_cast<int>(LibraryDashboardTab::activity)).center());
+    settle();
+    EXPECT_EQ(window->dashboard()->tab(), LibraryDashboardTab::activity);
+    EXPECT_EQ(QApplication::focusWidget(), tabs) << accessibleName(QApplication::focusWidget()).toStdString();
+}
+
 TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocusOnTheChosenCardAndChecksIt) {
     announce("Phone A", false, "aaaaaaaaaaaaaaaa");
     announce("Phone B", true, "bbbbbbbbbbbbbbbb");
