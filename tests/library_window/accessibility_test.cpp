@@ -27,6 +27,7 @@
 
 #include "app/accessibility.hpp"
 #include "app/settings_window.hpp"
+#include "app/window_modal.hpp"
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
 #include "library_window/project_name_sheet.hpp"
@@ -116,8 +117,9 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
     }
 }
 
-// Every Tab stop of the window, of each dashboard tab and of the Collect and New Project sheets shows
-// a focus mark that stands out by 3:1 at its edge, at scale 1 and 1.5.
+// Every Tab stop of the window, of each dashboard tab, of every sheet (Collect, New Project, Rename,
+// Wi-Fi on both its tabs, the trash confirmation, the alert) and of Settings shows a focus mark that
+// stands out by 3:1 at its edge, at scale 1 and 1.5.
 TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
     fill();
     store.setSelectedProjectID("p1");
@@ -130,16 +132,46 @@ TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
         settle();
         test::expectFocusMarksStandOut(test::tabStops(*window), "the Library, tab " + std::to_string(static_cast<int>(tab)));
     }
-    for (const auto open : {&LibraryWindow::showCollect, &LibraryWindow::showNewProject}) {
-        (window.get()->*open)();
-        QDialog* sheet = window->sheet();
-        ASSERT_TRUE(sheet && test::activate(*sheet));
+    // Each shown with the keyboard, which then moves by Tab.
+    const auto expectMarks = [&](QWidget& dialog, const std::string& where) {
+        ASSERT_TRUE(test::activate(dialog)) << where;
         settle();
-        QTest::keyClick(sheet, Qt::Key_Tab);
-        test::expectFocusMarksStandOut(test::tabStops(*sheet), sheet->objectName().toStdString());
-        sheet->close();
+        QTest::keyClick(&dialog, Qt::Key_Tab);
+        test::expectFocusMarksStandOut(test::tabStops(dialog), where);
+    };
+    for (const auto open : {&LibraryWindow::showCollect, &LibraryWindow::showNewProject, &LibraryWindow::showRenameProject}) {
+        (window.get()->*open)();
+        ASSERT_TRUE(window->sheet());
+        expectMarks(*window->sheet(), window->sheet()->objectName().toStdString());
+        window->sheet()->close();
         settle();
     }
+    auto* wifi = new WiFiOnboardingView(true, {}, nullptr, window.get());
+    wifi->setAttribute(Qt::WA_DeleteOnClose);
+    openWindowModal(*wifi);
+    for (const int tab : {0, 1}) {
+        wifi->findChild<QTabWidget*>()->setCurrentIndex(tab);
+        expectMarks(*wifi, "the Wi-Fi sheet, tab " + std::to_string(tab));
+    }
+    wifi->close();
+    settle();
+    store.setErrorMessage("Resolve export failed: disk full");
+    ASSERT_TRUE(window->errorAlert());
+    expectMarks(*window->errorAlert(), "the alert");
+    window->errorAlert()->close();
+    settle();
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
+                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
+                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setSelectedProjectID("p1");
+    window->confirmSourceTrash();
+    ASSERT_TRUE(window->sheet());
+    expectMarks(*window->sheet(), "the trash confirmation");
+    window->sheet()->close();
+    settle();
+    SettingsWindow settingsWindow(store);
+    settingsWindow.show();
+    expectMarks(settingsWindow, "Settings");
 }
 
 TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRowReportsFocus) {
@@ -531,6 +563,41 @@ TEST_F(LibraryAccessibilityTest, FocusScreenshots) {
     pressKey(Qt::Key_Space);
     settle();
     EXPECT_TRUE(test::saveScreenshot(*sheet, "focus-collect-card-chosen.png"));
+    sheet->close();
+    settle();
+
+    // The Wi-Fi sheet's tab bar and its share tab's security box, the alert's button, Settings' folder.
+    auto* wifi = new WiFiOnboardingView(true, {}, nullptr, window.get());
+    wifi->setAttribute(Qt::WA_DeleteOnClose);
+    openWindowModal(*wifi);
+    ASSERT_TRUE(test::activate(*wifi));
+    ASSERT_TRUE(tabTo(wifi->findChild<QTabWidget*>()->tabBar()));
+    EXPECT_TRUE(test::saveScreenshot(*wifi, "focus-wifi-tabs.png"));
+    pressKey(Qt::Key_Right);
+    ASSERT_TRUE(tabTo(wifi->findChild<QWidget*>(QStringLiteral("shareSecurity"))));
+    EXPECT_TRUE(test::saveScreenshot(*wifi, "focus-wifi-security.png"));
+    wifi->close();
+    settle();
+    store.setErrorMessage("Resolve export failed: disk full");
+    ASSERT_TRUE(test::activate(*window->errorAlert()));
+    EXPECT_TRUE(test::saveScreenshot(*window->errorAlert(), "focus-alert.png"));
+    window->errorAlert()->close();
+    settle();
+    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
+                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
+                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setSelectedProjectID("p1");
+    window->confirmSourceTrash();
+    ASSERT_TRUE(window->sheet() && test::activate(*window->sheet()));
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(*window->sheet(), "focus-trash-confirmation.png"));
+    window->sheet()->close();
+    settle();
+    SettingsWindow settingsWindow(store);
+    settingsWindow.show();
+    ASSERT_TRUE(test::activate(settingsWindow));
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(settingsWindow, "focus-settings.png"));
 }
 
 } // namespace
