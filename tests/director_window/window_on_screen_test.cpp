@@ -118,16 +118,20 @@ protected:
     std::unique_ptr<WindowRig> rig;
 };
 
-// A click on the Edits tab while the keyboard is in the Session page's Take field: the page that
-// hides takes the field with it.
-TEST_F(DirectorKeyboardOnDisplay, TheEditsTabClickedFromTheTakeField) {
+// A click on each other inspector tab while the keyboard is in the Session page's Take field: the page
+// that hides takes the field with it.
+TEST_F(DirectorKeyboardOnDisplay, EachTabClickedFromTheTakeField) {
     SessionInspector& session = *rig->window->inspector()->session();
-    ASSERT_TRUE(click(*session.takeField(), [&] { return QApplication::focusWidget() == session.takeField(); }));
     InspectorTabBar& tabs = *rig->window->inspector()->tabBar();
-    const int edits = static_cast<int>(DirectorInspectorTab::edits);
-    ASSERT_TRUE(click(tabs, tabs.tabRect(edits).center(),
-                      [&] { return rig->window->workspace().inspectorTab == DirectorInspectorTab::edits; }));
-    expectAHarmlessKeyboard("the Edits tab");
+    const auto clickTab = [&](DirectorInspectorTab tab) {
+        return click(tabs, tabs.tabRect(static_cast<int>(tab)).center(), [&] { return rig->window->workspace().inspectorTab == tab; });
+    };
+    for (const DirectorInspectorTab tab : {DirectorInspectorTab::edits, DirectorInspectorTab::camera, DirectorInspectorTab::audio}) {
+        ASSERT_TRUE(clickTab(DirectorInspectorTab::session));
+        ASSERT_TRUE(click(*session.takeField(), [&] { return QApplication::focusWidget() == session.takeField(); }));
+        ASSERT_TRUE(clickTab(tab));
+        expectAHarmlessKeyboard(("the " + std::string(rawValue(tab)) + " tab").c_str());
+    }
 }
 
 // Start Director Session and REC ALL by mouse: each greys out as it acts.

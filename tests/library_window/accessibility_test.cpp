@@ -60,6 +60,12 @@ VELKLibrary downloadableLibrary() {
     return VELKLibrary{{{"p1", "Interview B-Roll", 1, {take1, take2}}, {"p2", "Wedding", 1, {}}}};
 }
 
+// A project whose one clip is on this computer and still on its phone: its sources can go to the trash.
+VELKLibrary trashableLibrary() {
+    VELKClip copied{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .localPath = "/v/a.mov", .deviceId = phoneID};
+    return VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {copied}}}}}};
+}
+
 class LibraryAccessibilityTest : public LibraryWindowTest {
 protected:
     void SetUp() override {
@@ -160,9 +166,7 @@ TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
     expectMarks(*window->errorAlert(), "the alert");
     window->errorAlert()->close();
     settle();
-    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
-                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
-                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setLibrary(trashableLibrary());
     store.setSelectedProjectID("p1");
     window->confirmSourceTrash();
     ASSERT_TRUE(window->sheet());
@@ -451,9 +455,7 @@ TEST_F(LibraryAccessibilityTest, ProjectSheetsConfirmationAndAlertPassTheAudit) 
     window->sheet()->close();
     settle();
 
-    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
-                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
-                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setLibrary(trashableLibrary());
     store.setSelectedProjectID("p1");
     window->confirmSourceTrash();
     ASSERT_TRUE(window->sheet());
@@ -583,9 +585,7 @@ TEST_F(LibraryAccessibilityTest, FocusScreenshots) {
     EXPECT_TRUE(test::saveScreenshot(*window->errorAlert(), "focus-alert.png"));
     window->errorAlert()->close();
     settle();
-    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
-                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
-                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setLibrary(trashableLibrary());
     store.setSelectedProjectID("p1");
     window->confirmSourceTrash();
     ASSERT_TRUE(window->sheet() && test::activate(*window->sheet()));
