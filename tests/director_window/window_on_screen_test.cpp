@@ -100,8 +100,8 @@ protected:
     }
     static bool click(QWidget& target, const std::function<bool()>& done) { return click(target, target.rect().center(), done); }
 
-    // Some control has the keyboard, not one that starts or stops something; Return typed there
-    // sends the cameras nothing.
+    // Some control has the keyboard, not one that starts or stops something; Return typed there, also
+    // with a modifier held, and keypad Enter send the cameras nothing.
     void expectAHarmlessKeyboard(const char* after) {
         QWidget* focus = QApplication::focusWidget();
         ASSERT_NE(focus, nullptr) << after << " under " << windowManager();
@@ -110,9 +110,12 @@ protected:
         std::cout << "keyboard after " << after << " under " << windowManager() << ": "
                   << (focus->accessibleName().isEmpty() ? focus->objectName() : focus->accessibleName()).toStdString() << "\n";
         const std::size_t begins = rig->channel.begins.size(), stops = rig->channel.stops.size();
-        XKeyboard(*rig->window).type("Return");
-        EXPECT_EQ(rig->channel.begins.size(), begins) << "Return after " << after << " began a recording";
-        EXPECT_EQ(rig->channel.stops.size(), stops) << "Return after " << after << " stopped the cameras";
+        XKeyboard keyboard(*rig->window);
+        for (const char* keys : {"Return", "shift+Return", "ctrl+Return", "KP_Enter"}) {
+            keyboard.type(keys);
+            EXPECT_EQ(rig->channel.begins.size(), begins) << keys << " after " << after << " began a recording";
+            EXPECT_EQ(rig->channel.stops.size(), stops) << keys << " after " << after << " stopped the cameras";
+        }
     }
 
     std::unique_ptr<WindowRig> rig;
