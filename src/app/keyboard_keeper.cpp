@@ -8,6 +8,7 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHash>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QWidget>
 
@@ -118,6 +119,13 @@ protected:
         case QEvent::FocusIn:
             if (watched->isWidgetType()) focusIn(*static_cast<QWidget*>(watched), static_cast<QFocusEvent*>(event)->reason());
             break;
+        case QEvent::MouseButtonPress:
+            // Where a click lands, as the window gets it: a click in a window that is not active
+            // gives the control it chose the keyboard only as the window activates, with the
+            // activation's reason.
+            if (event->spontaneous() && watched->isWindowType())
+                m_pressed = QApplication::widgetAt(static_cast<QMouseEvent*>(event)->globalPosition().toPoint());
+            break;
         case QEvent::WindowActivate:
             if (watched->isWidgetType()) {
                 auto* window = static_cast<QWidget*>(watched);
@@ -142,6 +150,11 @@ private:
         switch (reason) {
         case Qt::MouseFocusReason:
         case Qt::ShortcutFocusReason: users = true; break;
+        case Qt::ActiveWindowFocusReason:
+            // Qt gives the window's control as it activates: the one a click chose in it while it was
+            // not active is the user's (moved off it, a button held down would lose its click).
+            users = clickChose(widget);
+            break;
         case Qt::TabFocusReason:
         case Qt::BacktabFocusReason: users = !old || oldHolds; break;
         case Qt::OtherFocusReason:
@@ -172,7 +185,19 @@ private:
             Qt::QueuedConnection);
     }
 
+    // A click on `widget`, or on a control it stands for (an ancestor, or one whose focus it takes),
+    // gave it the keyboard.
+    bool clickChose(const QWidget& widget) const {
+        if (!(widget.focusPolicy() & Qt::ClickFocus)) return false;
+        for (const QWidget* each = m_pressed; each; each = each->isWindow() ? nullptr : each->parentWidget()) {
+            if (each == &widget || each->focusProxy() == &widget) return true;
+        }
+        return false;
+    }
+
     QPointer<QWidget> m_leaving;
+    // The control the latest click landed on.
+    QPointer<QWidget> m_pressed;
 };
 
 void watch() {

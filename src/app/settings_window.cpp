@@ -4,7 +4,10 @@
 #include <QGroupBox>
 #include <QKeySequence>
 #include <QLabel>
+#include <QPainter>
 #include <QShortcut>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
 
 #include "app/settings_presenter.hpp"
@@ -12,6 +15,28 @@
 #include "store/app_store.hpp"
 
 namespace velk {
+
+namespace {
+
+// A line of the form. A folder line takes the focus from Tab and shows the style's focus ring there,
+// as a control does, which a label alone does not draw; every line keeps the ring's room, so the
+// lines stay aligned.
+class SettingsLineLabel final : public QLabel {
+public:
+    explicit SettingsLineLabel(QWidget* parent) : QLabel(parent) { setContentsMargins(4, 3, 4, 3); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QLabel::paintEvent(event);
+        if (!hasFocus()) return;
+        QStyleOptionFocusRect ring;
+        ring.initFrom(this);
+        QPainter painter(this);
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &ring, &painter, this);
+    }
+};
+
+} // namespace
 
 SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QString::fromUtf8(SettingsText::windowTitle));
@@ -28,7 +53,7 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(p
         lines->setSpacing(6);
         for (const SettingsLine& line : section.lines) {
             // The folders are the user's own and may hold any character.
-            auto* label = new QLabel(box);
+            auto* label = new SettingsLineLabel(box);
             label->setTextFormat(Qt::PlainText);
             label->setText(QString::fromStdString(line.text));
             label->setWordWrap(true);

@@ -7,9 +7,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTabBar>
 #include <QTimer>
 #include <QWidget>
 
+#include "app/keyboard_keeper.hpp"
 #include "base/files.hpp"
 #include "base/json.hpp"
 
@@ -54,9 +56,10 @@ Json snapshot() {
         for (QWidget* widget : all) {
             if (!widget->isVisible()) continue;
             auto* label = qobject_cast<QLabel*>(widget);
+            // The control with the keyboard is always listed: where the next key goes.
             const bool interesting = !widget->objectName().isEmpty() || qobject_cast<QAbstractButton*>(widget) ||
                                      qobject_cast<QLineEdit*>(widget) || qobject_cast<QMenu*>(widget) ||
-                                     (label && !label->text().isEmpty());
+                                     (label && !label->text().isEmpty()) || widget->hasFocus();
             if (!interesting || widget->objectName().startsWith(QLatin1String("qt_"))) continue;
             Json entry{{"window", title},
                        {"name", widget->objectName().toStdString()},
@@ -65,10 +68,22 @@ Json snapshot() {
                        {"description", widget->accessibleDescription().toStdString()},
                        {"enabled", widget->isEnabled()},
                        {"focused", widget->hasFocus()},
+                       {"guarded", Keyboard::isGuarded(*widget)},
                        {"rect", rectOf(*widget, widget->rect())}};
             if (auto* box = qobject_cast<QAbstractButton*>(widget); box && box->isCheckable())
                 entry["checked"] = box->isChecked();
             widgets.push_back(std::move(entry));
+            if (auto* bar = qobject_cast<QTabBar*>(widget)) {
+                for (int tab = 0; tab < bar->count(); ++tab) {
+                    widgets.push_back(Json{{"window", title},
+                                           {"name", widget->objectName().toStdString() + ".tab"},
+                                           {"class", "tab"},
+                                           {"text", bar->tabText(tab).toStdString()},
+                                           {"enabled", bar->isTabEnabled(tab)},
+                                           {"selected", tab == bar->currentIndex()},
+                                           {"rect", rectOf(*bar, bar->tabRect(tab))}});
+                }
+            }
             if (auto* view = qobject_cast<QAbstractItemView*>(widget); view && view->model()) {
                 QAbstractItemModel* model = view->model();
                 for (int row = 0; row < model->rowCount(view->rootIndex()); ++row) {

@@ -1,7 +1,9 @@
 #pragma once
 // For tests that drive the real windows from outside (xdotool): when VELK_WIDGET_MAP names a file,
-// the application keeps in it, a few times a second, where each visible named widget, button and
-// list row is on screen. Off unless asked for; the file says nothing the windows do not show.
+// the application keeps in it, a few times a second, where each visible named widget, button, tab
+// and list row is on screen, which control has the keyboard and whether it is a guarded one (one
+// that starts, stops or removes something, app/keyboard_keeper). Off unless asked for; the file
+// says nothing the windows do not show.
 
 class QObject;
 

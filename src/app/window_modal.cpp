@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
@@ -180,11 +181,75 @@ void standOnWhatItStoodOn(const QDialog& closing) {
     }
 }
 
+// The dialog that blocks our top-level window `id` on the X server, shown; null for none.
+const QWindow* dialogBlocking(xcb_window_t id) {
+    for (QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (static_cast<xcb_window_t>(window->winId()) != id) continue;
+        const QWindow* dialog = ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *window);
+        return dialog && dialog->isExposed() ? dialog : nullptr;
+    }
+    return nullptr;
+}
+
+// The X server gives the keyboard to a window of ours that a dialog blocks: a window manager
+// activates the window clicked, and the platform asks for it too, before the keyboard goes on to
+// the dialog; a window manager may even ignore the application's request to activate the dialog
+// then (KWin, while it still activates the window clicked), and Qt goes on believing the dialog
+// has the keyboard. Keys the X server sends the blocked window meanwhile go to the dialog, which
+// Qt would drop; and as the window has the X server's keyboard, the application hands it to its own
+// dialog itself (ICCCM's locally active input) once Qt is through with the event.
+class BlockedWindowKeyboard final : public QAbstractNativeEventFilter {
+public:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
+        if (type != QByteArrayLiteral("xcb_generic_event_t")) return false;
+        auto* event = static_cast<xcb_generic_event_t*>(message);
+        switch (event->response_type & 0x7f) {
+        case XCB_KEY_PRESS:
+        case XCB_KEY_RELEASE: {
+            // Press and release share the layout.
+            auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
+            if (const QWindow* dialog = dialogBlocking(key->event)) key->event = static_cast<xcb_window_t>(dialog->winId());
+            break;
+        }
+        case XCB_FOCUS_IN: {
+            const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
+            // Only the keyboard arriving at the window itself, not by a grab or through the pointer.
+            if (focus->mode != XCB_NOTIFY_MODE_NORMAL && focus->mode != XCB_NOTIFY_MODE_WHILE_GRABBED) break;
+            if (focus->detail == XCB_NOTIFY_DETAIL_POINTER || focus->detail == XCB_NOTIFY_DETAIL_INFERIOR) break;
+            const xcb_window_t id = focus->event;
+            QMetaObject::invokeMethod(qGuiApp, [id] { handOnFrom(id); }, Qt::QueuedConnection);
+            break;
+        }
+        default: break;
+        }
+        return false;
+    }
+
+private:
+    static void handOnFrom(xcb_window_t id) {
+        xcb_connection_t* connection = xConnection();
+        if (!connection) return;
+        // Still there: the keyboard may have gone on meanwhile.
+        xcb_get_input_focus_reply_t* now = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+        const bool stillThere = now && now->focus == id;
+        std::free(now);
+        const QWindow* dialog = stillThere ? dialogBlocking(id) : nullptr;
+        if (!dialog) return;
+        const_cast<QWindow*>(dialog)->requestActivate();
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, static_cast<xcb_window_t>(dialog->winId()), XCB_CURRENT_TIME);
+        xcb_flush(connection);
+    }
+};
+
 void watchTheKeyboard() {
     static QPointer<QGuiApplication> installedOn;
     if (installedOn == qGuiApp) return;
     installedOn = qGuiApp;
     QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, qGuiApp, &keyboardMoved);
+    if (xConnection()) {
+        static BlockedWindowKeyboard filter;
+        qGuiApp->installNativeEventFilter(&filter);
+    }
 }
 
 // Notes when the user acts in a dialog (a key or a click in its window), and as a dialog that has the

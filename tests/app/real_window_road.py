@@ -9,7 +9,10 @@ Export for Resolve, into a folder typed into the file panel. Everything is check
 the application: the file panel's tool buttons (their symbols stand out from their faces by 3:1
 on the screen), the files on disk (digests equal to the phones' recordings), each phone's request log, xmllint on the export, the window titles by
 xwininfo, a second launch that raises the first and ends with status 0, and Ctrl+Q in the Wi-Fi
-QR sheet, which ends the application with every copy in the library on disk. With --again it is the
+QR sheet, which ends the application with every copy in the library on disk. Where the keyboard is
+after each job ends (a pairing, Download Take, Use as reference, an export, an export that fails on
+a disk mounted read-only and the OK of its alert): on some control, never a guarded one, and where
+the road knows it, on the control it chose last. With --again it is the
 next run of the same phones (started again with their kept identity) and the same home: the phones
 pair again, the take has nothing left to download and exports again.
 
@@ -56,6 +59,8 @@ class Road:
             "XDG_RUNTIME_DIR": runtime,
             "QT_QPA_PLATFORM": "xcb",
             "LANG": "C.UTF-8",
+            # GNOME's window manager runs on GNOME.
+            "XDG_CURRENT_DESKTOP": "GNOME" if args.window_manager == "mutter" else "",
             "VELK_WIDGET_MAP": self.map_file,
             # No session bus: the export's reveal falls back quietly.
             "DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/velk-no-session-bus",
@@ -153,12 +158,16 @@ class Road:
         self.check(changes == 2, "the application no longer writes its widget map")
 
     def tab_to(self, what, window, backwards=False, **query):
-        """Presses Tab (Shift+Tab) until the widget map says the wanted widget has the focus."""
+        """Presses Tab (Shift+Tab) until the widget map says the wanted widget has the focus. The
+        control Tab passed last before it is kept in self.passed: the user's choice before."""
+        self.passed = None
         for _ in range(40):
             self.settle()
+            focused = [e for e in self.find(window=window) if e.get("focused")]
             reached = [e for e in self.find(window=window, **query) if e.get("focused")]
             if reached:
                 return reached[0]
+            self.passed = focused[0] if focused else None
             self.key("shift+Tab" if backwards else "Tab")
         self.fail("Tab never reached " + what)
 
@@ -191,6 +200,30 @@ class Road:
         ground = max(set(lum), key=lum.count) if lum else 0
         ratios = sorted((max(v, ground) + 0.05) / (min(v, ground) + 0.05) for v in lum) or [1.0]
         return ratios[int(len(ratios) * 0.99)]
+
+    def keyboard_after(self, what, window=LIBRARY, **expected):
+        """Once the application has handled what came before: some control of `window` has the
+        keyboard, and not a guarded one (one that starts, stops or removes something); `expected`
+        (its text, name...) says which, when the road knows."""
+        self.settle()
+        focused = [e for e in self.widgets() if e.get("focused")]
+        entry = focused[0] if focused else None
+        print("road: keyboard after %s: %s" % (what, "%s \"%s\" (%s) in %s%s" % (
+            entry["name"] or "-", entry["text"], entry["class"], entry["window"],
+            ", guarded" if entry.get("guarded") else "") if entry else "none"), flush=True)
+        if entry is None:
+            # Where the X server has the keyboard, then.
+            focus = subprocess.run(["xdotool", "getwindowfocus", "getwindowname"], env=self.env, capture_output=True,
+                                   text=True).stdout.strip()
+            self.fail("no control has the keyboard after %s (the X server gives it to \"%s\")" % (what, focus))
+        self.check(entry["window"] == window, "after %s the keyboard is in %s" % (what, entry["window"]))
+        self.check(not entry.get("guarded"), "after %s the keyboard is on %s, which it may reach only from the user"
+                   % (what, entry["text"] or entry["name"]))
+        wanted = {key: value for key, value in expected.items() if entry.get(key) != value}
+        self.check(not wanted, "after %s the keyboard is on %s \"%s\", not on %s" % (
+            what, entry["name"] or entry["class"], entry["text"],
+            " ".join("%s \"%s\"" % (key, value) for key, value in expected.items())))
+        return entry
 
     def fail(self, message):
         self.shot("failure")
@@ -265,6 +298,7 @@ class Road:
         self.wait("the pairing with " + phone["name"], lambda: self.pair_requests(phone) and
                   any(r["path"].endswith("/catalog") for r in self.requests(phone)), 40)
         self.wait("the Collect sheet to close", lambda: not self.find(window=sheet), 40)
+        self.keyboard_after("the pairing with " + phone["name"])
 
     def requests(self, phone):
         try:
@@ -279,7 +313,7 @@ class Road:
     # The take is chosen, downloaded and exported with the keyboard alone: Tab, arrows and Return.
     def select_take(self):
         self.wait_widget("the project Demo Shoot", window=LIBRARY, name="projects.row", contains="Demo Shoot")
-        # The keyboard goes to the Library window (there is no window manager to give it the focus).
+        # The keyboard goes to the Library window (with no window manager, nothing else gives it).
         self.xdotool("search", "--name", "^%s$" % LIBRARY, "windowfocus", "--sync")
         self.tab_to("the project list", LIBRARY, name="projects")
         self.arrow_to("the project Demo Shoot", LIBRARY, "projects", "Demo Shoot")
@@ -291,7 +325,10 @@ class Road:
 
     def download(self):
         self.wait_widget("Download Take", window=LIBRARY, text="Download Take", enabled=True)
-        self.tab_to("Download Take", LIBRARY, backwards=True, text="Download Take", cls="QToolButton")
+        # From the take list on round to the toolbar.
+        self.tab_to("Download Take", LIBRARY, text="Download Take", cls="QToolButton")
+        before = self.passed
+        self.check(before is not None, "Tab reached Download Take from no control")
         self.shot("focus-download-take")
         self.key("Return")
         media = os.path.join(self.home, "Videos", "Velk")
@@ -315,26 +352,49 @@ class Road:
         # Every clip is on this computer now, so there is nothing left for Download Take.
         self.wait("Download Take to have nothing left", lambda: self.find(window=LIBRARY, text="Download Take",
                                                                           enabled=False))
+        # Download Take greyed out as it ran: the keyboard is back where the user had it before.
+        self.keyboard_after("Download Take", name=before["name"], text=before["text"])
         self.shot("downloaded")
+        self.use_as_reference(before)
 
-    def export(self):
-        parent = os.path.join(self.out, "exports-" + self.run_name)
-        os.makedirs(parent, exist_ok=True)
+    def use_as_reference(self, before):
+        """A click on a recording's Use as reference, which then hides: the keyboard goes back to the
+        control the user chose before (the click on a tab gives none). Then the first camera is the
+        reference again, as the export needs."""
+        self.click(self.wait_widget("the take's Media tab", window=LIBRARY, name="takeView.tab", text="Media"))
+        for turn in range(2):
+            button = self.wait_widget("Use as reference", window=LIBRARY, name="useAsReference")
+            camera = button["description"]
+            self.click(button)
+            self.wait("%s to be the reference" % camera, lambda: not [
+                e for e in self.find(window=LIBRARY, name="useAsReference") if e["description"] == camera])
+            if turn == 0:
+                self.keyboard_after("Use as reference", name=before["name"], text=before["text"])
+                self.shot("reference")
+
+    def export_into(self, parent, look=False):
+        """Export for Resolve from the keyboard, into `parent` typed into the file panel."""
         self.wait_widget("Export for Resolve", window=LIBRARY, text="Export for Resolve", enabled=True)
         self.tab_to("Export for Resolve", LIBRARY, text="Export for Resolve", cls="QToolButton")
         self.key("Return")
         panel = "Choose Parent Folder for Resolve Export"
         field = self.wait_widget("the folder field of the export panel", window=panel, name="fileNameEdit")
         self.settle()
-        self.shot("export-panel")
-        for name in ("toParentButton", "newFolderButton", "listModeButton", "detailModeButton"):
-            button = self.wait_widget("the export panel's " + name, window=panel, name=name)
-            contrast = self.symbol_contrast(button)
-            self.check(contrast >= 3, "the export panel's %s stands out by %.2f:1 only" % (name, contrast))
+        if look:
+            self.shot("export-panel")
+            for name in ("toParentButton", "newFolderButton", "listModeButton", "detailModeButton"):
+                button = self.wait_widget("the export panel's " + name, window=panel, name=name)
+                contrast = self.symbol_contrast(button)
+                self.check(contrast >= 3, "the export panel's %s stands out by %.2f:1 only" % (name, contrast))
         self.click(field)
         self.key("ctrl+a", "BackSpace")
         self.type_text(parent, 30)  # as fast as a person types
         self.key("Return")
+
+    def export(self):
+        parent = os.path.join(self.out, "exports-" + self.run_name)
+        os.makedirs(parent, exist_ok=True)
+        self.export_into(parent, look=True)
         timeline = self.wait("the export package",
                              lambda: glob.glob(os.path.join(parent, "*", "timeline.fcpxml")), 60)[0]
         folder = os.path.dirname(timeline)
@@ -345,8 +405,28 @@ class Road:
             lint += ["--dtdvalid", self.args.dtd]
         result = subprocess.run(lint + [timeline], capture_output=True, text=True)
         self.check(result.returncode == 0, "xmllint refuses the timeline: " + result.stderr)
-        time.sleep(1)
+        # Export for Resolve greyed out as the export ran: the keyboard is back on it.
+        self.wait("the export to end", lambda: self.find(window=LIBRARY, text="Export for Resolve", enabled=True))
+        self.keyboard_after("the export", text="Export for Resolve")
         self.shot("exported")
+
+    def failed_export(self):
+        """An export into a folder on a disk mounted read-only fails: its alert says why, and OK
+        (Return) gives the keyboard back to Export for Resolve. The disk is mounted in the mount
+        namespace lab-demo runs the road in, never the machine's own."""
+        # lab-demo's own mount namespace is the one where it binds its hosts file over /etc/hosts.
+        with open("/proc/self/mountinfo") as mounts:
+            own = any(line.split()[4] == "/etc/hosts" for line in mounts)
+        self.check(own, "the road does not run in lab-demo's mount namespace")
+        disk = os.path.join(self.out, "read-only-disk")
+        os.makedirs(disk, exist_ok=True)
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "ro,size=64k", "velk-read-only", disk], check=True)
+        self.export_into(disk)
+        self.wait_widget("the failed export's alert", name="errorAlert")
+        self.shot("export-failed")
+        self.key("Return")
+        self.wait("the alert to close", lambda: not self.find(name="errorAlert"))
+        self.keyboard_after("OK on the failed export's alert", text="Export for Resolve")
 
     def focus_library(self):
         self.click(self.wait_widget("the Library title", window=LIBRARY, text="Library", cls="QLabel"))
@@ -385,8 +465,9 @@ class Road:
 
     def quit(self):
         # Ctrl+Q from a sheet: the Wi-Fi QR sheet over the Library has the keyboard (a click in its
-        # margin gives it, as there is no window manager). The second launch raised the Director.
-        self.xdotool("search", "--name", "^%s$" % LIBRARY, "windowraise")
+        # margin gives it, with or without a window manager). The second launch raised the Director;
+        # a window manager raises a window it activates, and may refuse a raise from anyone else.
+        self.xdotool("search", "--name", "^%s$" % LIBRARY, "windowactivate" if self.args.window_manager else "windowraise")
         self.click(self.wait_widget("the Wi-Fi QR button", window=LIBRARY, name="wifi"))
         x, y, _, _ = self.wait_widget("the Wi-Fi QR sheet", window="Wi-Fi QR", name="wifiSheet")["rect"]
         self.click({"rect": [x, y, 8, 8]})
@@ -432,6 +513,7 @@ class Road:
             else:
                 self.download()
                 self.export()
+                self.failed_export()
                 self.settings()
                 self.reopen_library()
                 self.second_launch()
@@ -456,6 +538,7 @@ def main():
     parser.add_argument("--dtd", default="")
     parser.add_argument("--shots", default="", help="where the screenshots go (OUT/screenshots unless given)")
     parser.add_argument("--again", action="store_true", help="the next run of the same phones and home")
+    parser.add_argument("--window-manager", default="", help="the window manager on the display, if any")
     Road(parser.parse_args()).run()
     return 0
 

@@ -5,11 +5,18 @@
 # Screenshots of each step stay in OUT/screenshots (the next run's in OUT/screenshots/again) as
 # review material.
 #
-# Usage: real_window_test.sh APP OUT [SCREENSHOTS]
+# Usage: real_window_test.sh [--window-manager NAME] APP OUT [SCREENSHOTS]
+# With no window manager the road itself hands the keyboard to a window where a person would click;
+# NAME (openbox, or mutter with XDG_CURRENT_DESKTOP=GNOME, tests/support/xvfb.sh) runs it under one.
 # Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
 set -euo pipefail
 
 readonly EXIT_SKIP=77
+window_manager=""
+if [ "${1:-}" = --window-manager ]; then
+  window_manager=$2
+  shift 2
+fi
 app=${1:?usage: real_window_test.sh APP OUT}
 out=${2:?usage: real_window_test.sh APP OUT}
 shots=${3:-$out/screenshots}
@@ -29,20 +36,40 @@ rm -rf "$out"
 mkdir -p "$out"
 # A display of its own (tests/support/xvfb.sh).
 . "$root/tests/support/xvfb.sh"
-xvfb=""
-trap '[ -z "$xvfb" ] || { kill -TERM "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; }' EXIT
+xvfb="" wm_pid="" bus=""
+stop() {
+  local pid
+  for pid in $wm_pid $bus $xvfb; do
+    kill -TERM "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+}
+trap stop EXIT
 display=""
 if start_xvfb "$out/xvfb.log" -screen 0 1920x1080x24; then
   xvfb=$xvfb_pid
   display=${xvfb_display#:}
 fi
 [ -n "$display" ] || { echo "real window: Xvfb did not start" >&2; exit 1; }
+road_options=()
+if [ -n "$window_manager" ]; then
+  # mutter in a session bus of its own, as GNOME runs it.
+  if [ "$window_manager" = mutter ]; then
+    dbus-daemon --session --nofork --print-address=3 3>"$out/bus" >"$out/bus.log" 2>&1 &
+    bus=$!
+    for _ in $(seq 600); do grep -q unix: "$out/bus" 2>/dev/null && break; sleep 0.05; done
+    export DBUS_SESSION_BUS_ADDRESS; DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$out/bus")
+  fi
+  road_options=(--window-manager "$window_manager")
+  DISPLAY=":$display" start_window_manager "$window_manager" "$out/wm.log" ||
+    { cat "$out/wm.log" >&2; echo "real window: the window manager $window_manager did not start" >&2; exit 1; }
+fi
 
 # The road, then the next run of the same phones (kept identity) with the library the road left.
 status=0
 for run in first again; do
   road=(--app "$app" --display ":$display" --out "$out" --media "$root/build/demo-media"
-        --dtd "$root/../shared/reference/fcpxml/FCPXMLv1_7.dtd" --shots "$shots")
+        --dtd "$root/../shared/reference/fcpxml/FCPXMLv1_7.dtd" --shots "$shots" "${road_options[@]}")
   [ "$run" = first ] || road+=(--again --shots "$shots/again")
   "$root/scripts/lab-demo" --phones 2 --codes 123456,654321 --work "$out/lab-$run" --identity "$out/phones" -- \
     python3 "$root/tests/app/real_window_road.py" "${road[@]}" || status=$?

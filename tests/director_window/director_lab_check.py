@@ -67,8 +67,40 @@ def shows_frame(data, rect, top, bottom):
 
 
 def command_centre(args):
-    rect = widget(args[0], **{args[1]: args[2]})
+    """The centre of a widget named by one or two of: name VALUE, text VALUE."""
+    rect = widget(args[0], **dict(zip(args[1::2], args[2::2])))
     print(rect[0] + rect[2] // 2, rect[1] + rect[3] // 2)
+
+
+def command_keyboard(args):
+    """Some control of the application has the keyboard, and not a guarded one (one that starts,
+    stops or removes something); says which, after what."""
+    map_path, after = args
+    try:
+        with open(map_path) as f:
+            focused = [entry for entry in json.load(f) if entry.get("focused")]
+    except (OSError, ValueError):
+        focused = []
+    if not focused:
+        print("keyboard after %s: no control has it" % after)
+        sys.exit(1)
+    entry = focused[0]
+    print("keyboard after %s: %s \"%s\" (%s) in %s%s" % (after, entry["name"] or "-", entry["text"], entry["class"],
+                                                      entry["window"], ", a guarded control" if entry.get("guarded") else ""))
+    sys.exit(1 if entry.get("guarded") else 0)
+
+
+def command_absent(args):
+    """None of these texts is shown in the Director window."""
+    try:
+        with open(args[0]) as f:
+            shown = {entry["text"] for entry in json.load(f) if entry["window"] == "Kestova Director"}
+    except (OSError, ValueError):
+        print("no widget map")
+        sys.exit(1)
+    found = [text for text in args[1:] if text in shown]
+    print("shown:", found if found else "none of", args[1:])
+    sys.exit(1 if found else 0)
 
 
 def command_tiles(args):
@@ -301,11 +333,15 @@ def command_payload(payload):
 
 
 def command_datagrams(args):
-    """From the capture alone: every phone was sent the take's PREPARE_TAKE and START_AT, every
-    phone still running when Stop All was pressed was sent a STOP_TAKE afterwards, and nothing went
-    anywhere but the lab's network and the multicast group."""
-    path, stop_all_at, starting, running = args[0], float(args[1]), args[2].split(","), args[3].split(",")
-    takes = {(first(log, "recording") or {}).get("takeId") for log in args[4:]}
+    """From the capture alone: every phone was sent the take's PREPARE_TAKE and START_AT, none before
+    REC ALL was clicked; every phone still running when Stop All was pressed was sent a STOP_TAKE
+    afterwards, and none was sent a STOP_TAKE or CANCEL_TAKE before; nothing went anywhere but the
+    lab's network and the multicast group. Says what each stray Return (NAME=TIME, comma-separated)
+    sent until the next step."""
+    path, rec_all_at, stop_all_at = args[0], float(args[1]), float(args[2])
+    returns = sorted((float(at), name) for name, at in (item.rsplit("=", 1) for item in args[3].split(",") if item))
+    starting, running = args[4].split(","), args[5].split(",")
+    takes = {(first(log, "recording") or {}).get("takeId") for log in args[6:]}
     if len(takes) != 1 or None in takes:
         print("the phones recorded different or unnamed takes:", takes)
         sys.exit(1)
@@ -321,16 +357,33 @@ def command_datagrams(args):
         failed = True
     seen = collections.defaultdict(collections.Counter)
     stops_after = collections.Counter()
+    early = collections.Counter()
+    # Each Return's window: until the next Return or the next step the user meant (REC ALL, Stop All).
+    ends = sorted([at for at, _ in returns] + [rec_all_at, stop_all_at])
+    after_return = {name: collections.Counter() for _, name in returns}
     for at, _source, destination, payload in packets:
         command = command_payload(payload)
         if command is None:
             continue
-        action = command.get("action")
+        action = str(command.get("action"))
         if action in ("PREPARE_TAKE", "START_AT") and command.get("takeId") != take:
             action += " (another take)"
         seen[str(destination)][action] += 1
         if action == "STOP_TAKE" and at >= stop_all_at:
             stops_after[str(destination)] += 1
+        if (action.startswith(("PREPARE_TAKE", "START_AT")) and at < rec_all_at) or \
+                (action in ("STOP_TAKE", "CANCEL_TAKE") and at < stop_all_at):
+            early["%s to %s" % (action, destination)] += 1
+        for since, name in returns:
+            until = next((end for end in ends if end > since), float("inf"))
+            # The clock's own exchanges go on by themselves.
+            if since <= at < until and not action.startswith("CLOCK_"):
+                after_return[name]["%s to %s" % (action, destination)] += 1
+    for _, name in returns:
+        print("Return after %s sent:" % name, dict(sorted(after_return[name].items())) or "nothing")
+    if early:
+        print("commands no click or key of the user's asked for:", dict(sorted(early.items())))
+        failed = True
     print("take", take, "-", len(packets), "IPv4 datagrams on the capture")
     for address in sorted(set(starting) | set(running) | set(seen)):
         print(address, dict(sorted(seen[address].items())), "stops after Stop All", stops_after[address])
@@ -340,7 +393,8 @@ def command_datagrams(args):
                 print(address, "was not sent", action, "for", take)
                 failed = True
     for address in running:
-        if not stops_after[address]:
+        # A STOP_TAKE to the group reaches every phone.
+        if not stops_after[address] and not stops_after[str(MULTICAST_GROUP)]:
             print(address, "was not sent STOP_TAKE after Stop All")
             failed = True
     sys.exit(1 if failed else 0)
@@ -352,6 +406,7 @@ if __name__ == "__main__":
                 "starts": command_starts,
                 "started": command_started, "enabled": command_enabled, "stops": command_stops, "slot": command_slot,
                 "described": command_described, "menu": command_menu, "focused": command_focused,
+                "keyboard": command_keyboard, "absent": command_absent,
                 "rewritten": command_rewritten,
                 "datagrams": command_datagrams}
     commands[sys.argv[1]](sys.argv[2:])

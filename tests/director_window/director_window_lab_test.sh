@@ -1,17 +1,28 @@
 #!/usr/bin/env bash
 # The Director window for real: the application on an Xvfb display inside the lab's desk, four
-# simulated phones whose clocks run seconds apart, driven by xdotool. Everything is checked from
-# outside the application: screen captures, the phones' logs, the settings file and the datagrams
-# a packet capture on the desk's lab interface saw.
+# simulated phones whose clocks run seconds apart, driven by xdotool under a window manager.
+# Everything is checked from outside the application: screen captures, the widget map, the phones'
+# logs, the settings file and the datagrams a packet capture on the desk's lab interface saw.
 #
-#   director_window_lab_test.sh LAB_SCRIPT KESTOVA SCREENSHOT_FOLDER
-# Exits 77 (skipped) without root, the lab or the X tools.
+#   director_window_lab_test.sh [--window-manager NAME] [--up-to-stop-all] LAB_SCRIPT KESTOVA SCREENSHOT_FOLDER
+# NAME is openbox (the default) or mutter (GNOME's, in its X11 mode, with XDG_CURRENT_DESKTOP=GNOME);
+# one that does not start fails the test (tests/support/xvfb.sh). --up-to-stop-all ends with Stop All
+# of the four phones: no phone killed mid-take, no offline or locked slot. Exits 77 (skipped)
+# without root, the lab or the X tools.
 set -euo pipefail
 
 here=$(dirname "$(readlink -f "$0")")
 source_dir=$(readlink -f "$here/../..")
 
 if [ "${1:-}" != "--in-lab" ]; then
+  window_manager=openbox whole=1
+  while [ $# -gt 3 ]; do
+    case $1 in
+      --window-manager) window_manager=$2; shift 2 ;;
+      --up-to-stop-all) whole=0; shift ;;
+      *) echo "unknown option $1" >&2; exit 2 ;;
+    esac
+  done
   lab_script=$(readlink -f "$1")
   app=$(readlink -f "$2")
   shots=$3
@@ -19,11 +30,13 @@ if [ "${1:-}" != "--in-lab" ]; then
     command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
   done
   mkdir -p "$shots"
-  exec "$lab_script" run --phones 4 -- bash "$0" --in-lab "$app" "$(readlink -f "$shots")"
+  exec "$lab_script" run --phones 4 -- bash "$0" --in-lab "$app" "$(readlink -f "$shots")" "$window_manager" "$whole"
 fi
 
 app=$2
 shots=$3
+window_manager=$4
+whole=$5
 work=$(mktemp -d)
 pids=()
 phone_pids=()
@@ -39,6 +52,9 @@ trap cleanup EXIT
 
 fail() {
   echo "FAILED: $*" >&2
+  # What the screen and the widget map showed, beside the screenshots.
+  if [ -n "${DISPLAY:-}" ]; then capture failure >/dev/null 2>&1 || true; fi
+  [ -f "$work/widgets.json" ] && cp "$work/widgets.json" "$shots/widgets-at-failure.json"
   [ -f "$work/last-check" ] && cat "$work/last-check" >&2
   [ -f "$work/app.log" ] && tail -20 "$work/app.log" >&2
   exit 1
@@ -58,9 +74,10 @@ wait_until() { # SECONDS COMMAND...
 check=("/usr/bin/python3" "$here/director_lab_check.py")
 
 # Every datagram of the control port on the desk's lab interface (this script runs in the desk's
-# namespace, never the host's), written as it arrives. Root keeps the private work folder writable.
+# namespace, never the host's), each handed on and written as it arrives, so none is still held when
+# tcpdump is stopped. Root keeps the private work folder writable.
 [ -n "${VELK_LAB:-}" ] && [ "$(ip netns identify $$)" = "$VELK_LAB-desk" ] || fail "not in the lab's desk"
-tcpdump -i eth0 -n -U -s 0 -Z root -w "$work/desk.pcap" udp port 45454 >"$work/tcpdump.out" 2>&1 &
+tcpdump -i eth0 -n -U --immediate-mode -s 0 -Z root -w "$work/desk.pcap" udp port 45454 >"$work/tcpdump.out" 2>&1 &
 tcpdump_pid=$!
 capturing() { grep -q "listening on" "$work/tcpdump.out"; }
 wait_until 30 capturing || fail "tcpdump does not capture on the lab interface"
@@ -93,6 +110,17 @@ fi
 pids+=($xvfb)
 export DISPLAY=$display
 wait_until 30 xdotool getmouselocation || fail "no X display $display"
+# The window manager, mutter in a session bus of its own, as GNOME runs it.
+if [ "$window_manager" = mutter ]; then
+  dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >"$work/bus.log" 2>&1 &
+  pids+=($!)
+  bus_up() { grep -q unix: "$work/bus"; }
+  wait_until 30 bus_up || fail "no session bus for mutter"
+  DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
+  export DBUS_SESSION_BUS_ADDRESS XDG_CURRENT_DESKTOP=GNOME
+fi
+start_window_manager "$window_manager" "$work/wm.log" || { cat "$work/wm.log" >&2; fail "the window manager $window_manager did not start"; }
+pids+=($wm_pid)
 
 # Where each widget is comes from the widget map the application keeps when asked.
 map="$work/widgets.json"
@@ -113,13 +141,25 @@ capture_until() { # SECONDS NAME CHECK...
   capture_and_check() { capture "$name" && "${check[@]}" "$@"; }
   wait_until "$limit" capture_and_check "$@"
 }
-click() { # name|text VALUE
+click() { # name|text VALUE [name|text VALUE]
   local x y
-  read -r x y < <("${check[@]}" centre "$map" "$1" "$2") || fail "no widget $2"
+  read -r x y < <("${check[@]}" centre "$map" "$@") || fail "no widget $*"
   xdotool mousemove --sync "$x" "$y" click 1
 }
 enabled() { "${check[@]}" enabled "$map" "$@"; }
 shown() { "${check[@]}" centre "$map" "$@"; }
+# After a click that moved the keyboard without the user choosing a control: once the application
+# has handled it (its widget map written twice since), some control has the keyboard and it is not
+# one that starts or stops recording; then Return is typed there, and the time noted, for the
+# capture to tell what it sent.
+returns=()
+return_after() { # WHAT
+  "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+  "${check[@]}" keyboard "$map" "$1 under $window_manager" || fail "the keyboard after $1"
+  returns+=("$1=$(date +%s.%N)")
+  xdotool key --clearmodifiers Return
+  "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+}
 
 # The wall fills: four live tiles with frames.
 wait_until 60 shown name wallCell1 || fail "no camera wall in the widget map"
@@ -130,8 +170,20 @@ capture_until 90 live tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live t
 click name projectPicker
 xdotool key --clearmodifiers Down Return
 wait_until 30 enabled text "Start Director Session" || fail "choosing the project enables Start"
+# Start Director Session by mouse greys out the project box, which has the keyboard.
 click text "Start Director Session"
 wait_until 30 shown text "Session Running" || fail "the Director session runs"
+return_after "Start Director Session"
+"${check[@]}" absent "$map" SYNCHRONIZING PREPARING STARTING RECORDING >"$work/last-check" 2>&1 ||
+  fail "Return after Start Director Session began a recording"
+# A click on the Edits tab from the Take field hides the field.
+click name takeField
+click name inspectorTabs.tab text Edits
+hidden() { ! shown "$@"; }
+wait_until 30 hidden name takeField || fail "the Edits tab hides the Session page"
+return_after "the Edits tab from the Take field"
+click name inspectorTabs.tab text Session
+wait_until 30 shown name takeField || fail "the Session tab shows the take field"
 # The keyboard alone chooses Preview: from the take field, Shift+Tab passes Project, the inspector's
 # tabs, Marker, the fade duration, FADE, CUT and the fourth tile to the third; Return selects it.
 click name takeField
@@ -142,11 +194,16 @@ xdotool key --clearmodifiers Return
 capture_until 30 keyboard-preview outline "$map" "$work/keyboard-preview.rgb" wallCell3 green ||
   fail "Return on the focused tile makes its camera Preview"
 wait_until 30 enabled text "REC ALL" || fail "REC ALL is enabled"
+rec_all_at=$(date +%s.%N)
 click text "REC ALL"
 recording_everywhere() { "${check[@]}" started "$work"/phone{1,2,3,4}.jsonl; }
 wait_until 60 recording_everywhere || fail "every phone starts recording"
 wait_until 30 shown text RECORDING || fail "the header shows RECORDING"
 capture recording
+# REC ALL by mouse greys it out.
+return_after "REC ALL"
+{ "${check[@]}" absent "$map" STOPPING && shown text RECORDING; } >"$work/last-check" 2>&1 ||
+  fail "Return after REC ALL stopped the recording"
 "${check[@]}" starts 60 "$work"/phone{1,2,3,4}.jsonl || fail "every phone starts at the same true instant"
 
 # Space cuts: Program shows the former Preview camera's frames.
@@ -155,48 +212,59 @@ xdotool key --clearmodifiers space
 capture_until 30 cut program "$map" "$work/cut.rgb" || fail "the cut put a camera on Program"
 
 # A phone killed mid-take, then Stop All on Ctrl+period: the others acknowledge.
-kill -KILL "${phone_pids[3]}" 2>/dev/null || true
+running=(1 2 3 4)
+if [ "$whole" = 1 ]; then
+  kill -KILL "${phone_pids[3]}" 2>/dev/null || true
+  running=(1 2 3)
+fi
 stop_all_at=$(date +%s.%N)
 xdotool key --clearmodifiers ctrl+period
-stopped_everywhere() { "${check[@]}" stops "$work"/phone{1,2,3}.jsonl; }
-wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop All"
-# Slots are given in the order cameras were first heard; find the killed phone's.
-slot=$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4) || fail "the killed phone has a slot"
-pattern=1,1,1,1
-pattern=$(echo "$pattern" | awk -F, -v s="$slot" 'BEGIN{OFS=","} {$(s + 1) = 0; print}')
-# Offline once unheard for 6.5 s: the header then counts three cameras (a tile without frames alone
-# could still be an online camera whose preview failed).
-wait_until 40 shown text "3 CAMERAS" || fail "the killed phone goes offline"
-capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
-# After 30 s without a report the camera leaves the list; its slot stays locked for it.
-locked_cell=wallCell$((slot + 1))
-wait_until 60 "${check[@]}" described "$map" "$locked_cell" "Offline • slot $((slot + 1)) locked" ||
-  fail "the killed phone leaves the list and its cell shows the locked slot"
-capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
-[ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
-
-# The keyboard releases the locked slot: Tab until the cell shows the focus, then the Menu key
-# opens its menu and Return chooses "Release Camera Slot".
-click name takeField
-focused=""
-for _ in $(seq 30); do
-  xdotool key --clearmodifiers Tab
-  # Judged once the application has written its widget map twice since the key.
-  "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
-  if "${check[@]}" focused "$map" "$locked_cell" >"$work/last-check" 2>&1; then
-    focused=yes
-    break
-  fi
+running_logs=() running_addresses=()
+for k in "${running[@]}"; do
+  running_logs+=("$work/phone$k.jsonl")
+  running_addresses+=("10.77.0.1$k")
 done
-[ -n "$focused" ] || fail "Tab reaches the locked cell"
-capture_until 30 keyboard-locked focus-ring "$map" "$work/keyboard-locked.rgb" "$locked_cell" ||
-  fail "the locked cell shows its focus"
-xdotool key --clearmodifiers Menu
-wait_until 30 "${check[@]}" menu "$map" || fail "the Menu key opens the locked cell's menu"
-capture keyboard-locked-menu
-xdotool key --clearmodifiers Return
-released() { ! "${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4; }
-wait_until 30 released || fail "the Menu key and Return release the locked slot"
+stopped_everywhere() { "${check[@]}" stops "${running_logs[@]}"; }
+wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop All"
+if [ "$whole" = 1 ]; then
+  # Slots are given in the order cameras were first heard; find the killed phone's.
+  slot=$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4) || fail "the killed phone has a slot"
+  pattern=1,1,1,1
+  pattern=$(echo "$pattern" | awk -F, -v s="$slot" 'BEGIN{OFS=","} {$(s + 1) = 0; print}')
+  # Offline once unheard for 6.5 s: the header then counts three cameras (a tile without frames alone
+  # could still be an online camera whose preview failed).
+  wait_until 40 shown text "3 CAMERAS" || fail "the killed phone goes offline"
+  capture_until 30 offline tiles "$map" "$work/offline.rgb" "$pattern" || fail "the killed phone's tile is offline"
+  # After 30 s without a report the camera leaves the list; its slot stays locked for it.
+  locked_cell=wallCell$((slot + 1))
+  wait_until 60 "${check[@]}" described "$map" "$locked_cell" "Offline • slot $((slot + 1)) locked" ||
+    fail "the killed phone leaves the list and its cell shows the locked slot"
+  capture_until 30 locked tiles "$map" "$work/locked.rgb" "$pattern" || fail "the locked slot shows no frames"
+  [ "$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4)" = "$slot" ] || fail "the killed phone keeps its slot"
+
+  # The keyboard releases the locked slot: Tab until the cell shows the focus, then the Menu key
+  # opens its menu and Return chooses "Release Camera Slot".
+  click name takeField
+  focused=""
+  for _ in $(seq 30); do
+    xdotool key --clearmodifiers Tab
+    # Judged once the application has written its widget map twice since the key.
+    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+    if "${check[@]}" focused "$map" "$locked_cell" >"$work/last-check" 2>&1; then
+      focused=yes
+      break
+    fi
+  done
+  [ -n "$focused" ] || fail "Tab reaches the locked cell"
+  capture_until 30 keyboard-locked focus-ring "$map" "$work/keyboard-locked.rgb" "$locked_cell" ||
+    fail "the locked cell shows its focus"
+  xdotool key --clearmodifiers Menu
+  wait_until 30 "${check[@]}" menu "$map" || fail "the Menu key opens the locked cell's menu"
+  capture keyboard-locked-menu
+  xdotool key --clearmodifiers Return
+  released() { ! "${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4; }
+  wait_until 30 released || fail "the Menu key and Return release the locked slot"
+fi
 
 # The capture ends before it is judged: tcpdump writes out what it holds and exits.
 kill -TERM "$tcpdump_pid"
@@ -206,6 +274,7 @@ wait "$tcpdump_pid" || true
 tcpdump_pid=""
 cat "$work/tcpdump.out"
 cp "$work/desk.pcap" "$shots/desk.pcap"
-"${check[@]}" datagrams "$work/desk.pcap" "$stop_all_at" 10.77.0.11,10.77.0.12,10.77.0.13,10.77.0.14 \
-  10.77.0.11,10.77.0.12,10.77.0.13 "$work"/phone{1,2,3,4}.jsonl || fail "the datagrams on the lab interface"
+returned=$(IFS=,; echo "${returns[*]}")
+"${check[@]}" datagrams "$work/desk.pcap" "$rec_all_at" "$stop_all_at" "$returned" 10.77.0.11,10.77.0.12,10.77.0.13,10.77.0.14 \
+  "$(IFS=,; echo "${running_addresses[*]}")" "$work"/phone{1,2,3,4}.jsonl || fail "the datagrams on the lab interface"
 echo "director window lab test passed"

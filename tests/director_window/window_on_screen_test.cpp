@@ -100,8 +100,8 @@ protected:
     }
     static bool click(QWidget& target, const std::function<bool()>& done) { return click(target, target.rect().center(), done); }
 
-    // Some control has the keyboard, not one that starts or stops something; Return typed there
-    // sends the cameras nothing.
+    // Some control has the keyboard, not one that starts or stops something; Return typed there, also
+    // with a modifier held, and keypad Enter send the cameras nothing.
     void expectAHarmlessKeyboard(const char* after) {
         QWidget* focus = QApplication::focusWidget();
         ASSERT_NE(focus, nullptr) << after << " under " << windowManager();
@@ -110,24 +110,31 @@ protected:
         std::cout << "keyboard after " << after << " under " << windowManager() << ": "
                   << (focus->accessibleName().isEmpty() ? focus->objectName() : focus->accessibleName()).toStdString() << "\n";
         const std::size_t begins = rig->channel.begins.size(), stops = rig->channel.stops.size();
-        XKeyboard(*rig->window).type("Return");
-        EXPECT_EQ(rig->channel.begins.size(), begins) << "Return after " << after << " began a recording";
-        EXPECT_EQ(rig->channel.stops.size(), stops) << "Return after " << after << " stopped the cameras";
+        XKeyboard keyboard(*rig->window);
+        for (const char* keys : {"Return", "shift+Return", "ctrl+Return", "KP_Enter"}) {
+            keyboard.type(keys);
+            EXPECT_EQ(rig->channel.begins.size(), begins) << keys << " after " << after << " began a recording";
+            EXPECT_EQ(rig->channel.stops.size(), stops) << keys << " after " << after << " stopped the cameras";
+        }
     }
 
     std::unique_ptr<WindowRig> rig;
 };
 
-// A click on the Edits tab while the keyboard is in the Session page's Take field: the page that
-// hides takes the field with it.
-TEST_F(DirectorKeyboardOnDisplay, TheEditsTabClickedFromTheTakeField) {
+// A click on each other inspector tab while the keyboard is in the Session page's Take field: the page
+// that hides takes the field with it.
+TEST_F(DirectorKeyboardOnDisplay, EachTabClickedFromTheTakeField) {
     SessionInspector& session = *rig->window->inspector()->session();
-    ASSERT_TRUE(click(*session.takeField(), [&] { return QApplication::focusWidget() == session.takeField(); }));
     InspectorTabBar& tabs = *rig->window->inspector()->tabBar();
-    const int edits = static_cast<int>(DirectorInspectorTab::edits);
-    ASSERT_TRUE(click(tabs, tabs.tabRect(edits).center(),
-                      [&] { return rig->window->workspace().inspectorTab == DirectorInspectorTab::edits; }));
-    expectAHarmlessKeyboard("the Edits tab");
+    const auto clickTab = [&](DirectorInspectorTab tab) {
+        return click(tabs, tabs.tabRect(static_cast<int>(tab)).center(), [&] { return rig->window->workspace().inspectorTab == tab; });
+    };
+    for (const DirectorInspectorTab tab : {DirectorInspectorTab::edits, DirectorInspectorTab::camera, DirectorInspectorTab::audio}) {
+        ASSERT_TRUE(clickTab(DirectorInspectorTab::session));
+        ASSERT_TRUE(click(*session.takeField(), [&] { return QApplication::focusWidget() == session.takeField(); }));
+        ASSERT_TRUE(clickTab(tab));
+        expectAHarmlessKeyboard(("the " + std::string(rawValue(tab)) + " tab").c_str());
+    }
 }
 
 // Start Director Session and REC ALL by mouse: each greys out as it acts.

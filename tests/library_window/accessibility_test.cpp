@@ -27,6 +27,7 @@
 
 #include "app/accessibility.hpp"
 #include "app/settings_window.hpp"
+#include "app/window_modal.hpp"
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
 #include "library_window/project_name_sheet.hpp"
@@ -57,6 +58,12 @@ VELKLibrary downloadableLibrary() {
     VELKTake take1{.id = "take-1", .clips = {onPhone, here}};
     VELKTake take2{.id = "take-2", .clips = {onPhone}};
     return VELKLibrary{{{"p1", "Interview B-Roll", 1, {take1, take2}}, {"p2", "Wedding", 1, {}}}};
+}
+
+// A project whose one clip is on this computer and still on its phone: its sources can go to the trash.
+VELKLibrary trashableLibrary() {
+    VELKClip copied{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov", .localPath = "/v/a.mov", .deviceId = phoneID};
+    return VELKLibrary{{{"p1", "Harbour", 1, {VELKTake{.id = "t1", .clips = {copied}}}}}};
 }
 
 class LibraryAccessibilityTest : public LibraryWindowTest {
@@ -118,8 +125,9 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
     }
 }
 
-// Every Tab stop of the window, of each dashboard tab and of the Collect and New Project sheets shows
-// a focus mark that stands out by 3:1 at its edge, at scale 1 and 1.5.
+// Every Tab stop of the window, of each dashboard tab, of every sheet (Collect, New Project, Rename,
+// Wi-Fi on both its tabs, the trash confirmation, the alert) and of Settings shows a focus mark that
+// stands out by 3:1 at its edge, at scale 1 and 1.5.
 TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
     fill();
     store.setSelectedProjectID("p1");
@@ -132,16 +140,44 @@ TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
         settle();
         test::expectFocusMarksStandOut(test::tabStops(*window), "the Library, tab " + std::to_string(static_cast<int>(tab)));
     }
-    for (const auto open : {&LibraryWindow::showCollect, &LibraryWindow::showNewProject}) {
-        (window.get()->*open)();
-        QDialog* sheet = window->sheet();
-        ASSERT_TRUE(sheet && test::activate(*sheet));
+    // Each shown with the keyboard, which then moves by Tab.
+    const auto expectMarks = [&](QWidget& dialog, const std::string& where) {
+        ASSERT_TRUE(test::activate(dialog)) << where;
         settle();
-        QTest::keyClick(sheet, Qt::Key_Tab);
-        test::expectFocusMarksStandOut(test::tabStops(*sheet), sheet->objectName().toStdString());
-        sheet->close();
+        QTest::keyClick(&dialog, Qt::Key_Tab);
+        test::expectFocusMarksStandOut(test::tabStops(dialog), where);
+    };
+    for (const auto open : {&LibraryWindow::showCollect, &LibraryWindow::showNewProject, &LibraryWindow::showRenameProject}) {
+        (window.get()->*open)();
+        ASSERT_TRUE(window->sheet());
+        expectMarks(*window->sheet(), window->sheet()->objectName().toStdString());
+        window->sheet()->close();
         settle();
     }
+    auto* wifi = new WiFiOnboardingView(true, {}, nullptr, window.get());
+    wifi->setAttribute(Qt::WA_DeleteOnClose);
+    openWindowModal(*wifi);
+    for (const int tab : {0, 1}) {
+        wifi->findChild<QTabWidget*>()->setCurrentIndex(tab);
+        expectMarks(*wifi, "the Wi-Fi sheet, tab " + std::to_string(tab));
+    }
+    wifi->close();
+    settle();
+    store.setErrorMessage("Resolve export failed: disk full");
+    ASSERT_TRUE(window->errorAlert());
+    expectMarks(*window->errorAlert(), "the alert");
+    window->errorAlert()->close();
+    settle();
+    store.setLibrary(trashableLibrary());
+    store.setSelectedProjectID("p1");
+    window->confirmSourceTrash();
+    ASSERT_TRUE(window->sheet());
+    expectMarks(*window->sheet(), "the trash confirmation");
+    window->sheet()->close();
+    settle();
+    SettingsWindow settingsWindow(store);
+    settingsWindow.show();
+    expectMarks(settingsWindow, "Settings");
 }
 
 TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRowReportsFocus) {
@@ -305,6 +341,22 @@ TEST_F(LibraryAccessibilityTest, DashboardTabsChangeWithArrowsAndExposeTheirPage
     EXPECT_EQ(test::accessibleDescription(QApplication::focusWidget()), "cam-a");
 }
 
+// A click on another tab while the keyboard is in the shown page's list: the keyboard goes back to the
+// control the user chose before (the tab bar), not to the first control of the page that shows.
+TEST_F(LibraryAccessibilityTest, ADashboardTabClickedLeavesTheKeyboardWithTheUsersChoice) {
+    fill();
+    store.setSelectedProjectID("p1");
+    ASSERT_TRUE(test::activate(*window));
+    auto* tabs = window->dashboard()->findChild<QTabBar*>(QStringLiteral("takeView"));
+    ASSERT_TRUE(tabTo(tabs));
+    pressKey(Qt::Key_Right);
+    ASSERT_TRUE(tabTo(window->dashboard()->findChild<QWidget*>(QStringLiteral("transfers"))));
+    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(static_cast<int>(LibraryDashboardTab::activity)).center());
+    settle();
+    EXPECT_EQ(window->dashboard()->tab(), LibraryDashboardTab::activity);
+    EXPECT_EQ(QApplication::focusWidget(), tabs) << accessibleName(QApplication::focusWidget()).toStdString();
+}
+
 TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocusOnTheChosenCardAndChecksIt) {
     announce("Phone A", false, "aaaaaaaaaaaaaaaa");
     announce("Phone B", true, "bbbbbbbbbbbbbbbb");
@@ -410,9 +462,7 @@ TEST_F(LibraryAccessibilityTest, ProjectSheetsConfirmationAndAlertPassTheAudit) 
     window->sheet()->close();
     settle();
 
-    store.setLibrary(VELKLibrary{{{"p1", "Harbour", 1,
-                                   {VELKTake{.id = "t1", .clips = {{.id = "c1", .cameraId = "cam-a", .fileName = "a.mov",
-                                                                    .localPath = "/v/a.mov", .deviceId = phoneID}}}}}}});
+    store.setLibrary(trashableLibrary());
     store.setSelectedProjectID("p1");
     window->confirmSourceTrash();
     ASSERT_TRUE(window->sheet());
@@ -526,6 +576,39 @@ TEST_F(LibraryAccessibilityTest, FocusScreenshots) {
     pressKey(Qt::Key_Space);
     settle();
     EXPECT_TRUE(test::saveScreenshot(*sheet, "focus-collect-card-chosen.png"));
+    sheet->close();
+    settle();
+
+    // The Wi-Fi sheet's tab bar and its share tab's security box, the alert's button, Settings' folder.
+    auto* wifi = new WiFiOnboardingView(true, {}, nullptr, window.get());
+    wifi->setAttribute(Qt::WA_DeleteOnClose);
+    openWindowModal(*wifi);
+    ASSERT_TRUE(test::activate(*wifi));
+    ASSERT_TRUE(tabTo(wifi->findChild<QTabWidget*>()->tabBar()));
+    EXPECT_TRUE(test::saveScreenshot(*wifi, "focus-wifi-tabs.png"));
+    pressKey(Qt::Key_Right);
+    ASSERT_TRUE(tabTo(wifi->findChild<QWidget*>(QStringLiteral("shareSecurity"))));
+    EXPECT_TRUE(test::saveScreenshot(*wifi, "focus-wifi-security.png"));
+    wifi->close();
+    settle();
+    store.setErrorMessage("Resolve export failed: disk full");
+    ASSERT_TRUE(test::activate(*window->errorAlert()));
+    EXPECT_TRUE(test::saveScreenshot(*window->errorAlert(), "focus-alert.png"));
+    window->errorAlert()->close();
+    settle();
+    store.setLibrary(trashableLibrary());
+    store.setSelectedProjectID("p1");
+    window->confirmSourceTrash();
+    ASSERT_TRUE(window->sheet() && test::activate(*window->sheet()));
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(*window->sheet(), "focus-trash-confirmation.png"));
+    window->sheet()->close();
+    settle();
+    SettingsWindow settingsWindow(store);
+    settingsWindow.show();
+    ASSERT_TRUE(test::activate(settingsWindow));
+    pressKey(Qt::Key_Tab);
+    EXPECT_TRUE(test::saveScreenshot(settingsWindow, "focus-settings.png"));
 }
 
 } // namespace
