@@ -76,8 +76,8 @@ on_bus() { # ADDRESS RELAY
 
 # One start of the application: maps its Director window, then quits by Ctrl+Q. Prints
 # "MAP QUIT STATUS BUS" (seconds, or "-" when it did not happen; BUS: "connected" when the
-# application came on the late bus ($expect_on_bus: its address and relay) while its window
-# showed, else "-").
+# application came on the late bus, when $expect_on_bus is set ($late_address, which the bus
+# daemon sees as its peer $late_relay), while its window showed, else "-").
 run_once() { # SETUP RUN [VARIABLE=VALUE...]
   local name=$1 run=$2 started pid window map quit status bus=-
   shift 2
@@ -108,7 +108,7 @@ run_once() { # SETUP RUN [VARIABLE=VALUE...]
   map=$(since "$started")
   if [ -n "${expect_on_bus:-}" ]; then
     while ! past "$started" "$map_limit"; do
-      if on_bus $expect_on_bus; then bus=connected; break; fi
+      if on_bus "$late_address" "$late_relay"; then bus=connected; break; fi
       sleep 0.05
     done
   fi
@@ -183,19 +183,24 @@ check_setup silent-accessibility-bus-on-display 1000 QT_LINUX_ACCESSIBILITY_ALWA
 
 # A session bus, then an accessibility bus, that answer 2.5 s after they are first asked, as on a
 # loaded login: the application waits for them (under one deadline for both) and uses them.
-late_bus() { # NAME: starts a bus that answers late at $work/NAME.socket; sets late to its address and relay
+late_bus() { # NAME: starts a bus that answers late at $work/NAME.socket; sets late_address and late_relay
   /usr/bin/python3 "$source_dir/tests/support/fake_system_bus.py" "$work/$1.socket" --answer 1000 --hold 2.5 \
     >"$work/$1.log" 2>&1 &
   pids+=($!)
+  late_relay=$!
   for _ in $(seq 600); do grep -q '^ready' "$work/$1.log" 2>/dev/null && break; sleep 0.05; done
-  grep -q '^ready' "$work/$1.log" || { echo "FAILED: the late bus $1 did not start" >&2; cat "$work/$1.log" >&2; exit 1; }
-  late="$(sed -n 's/^real //p' "$work/$1.log") ${pids[-1]}"
+  late_address=$(sed -n 's/^real //p' "$work/$1.log")
+  if ! grep -q '^ready' "$work/$1.log" || [ -z "$late_address" ]; then
+    echo "FAILED: the late bus $1 did not start (relay $late_relay, address '$late_address')" >&2
+    cat "$work/$1.log" >&2
+    exit 1
+  fi
 }
 xprop -root -remove AT_SPI_BUS
 late_bus late-session-bus
-expect_on_bus=$late check_setup late-session-bus 1000 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/late-session-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+expect_on_bus=1 check_setup late-session-bus 1000 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/late-session-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 late_bus late-accessibility-bus
-expect_on_bus=$late check_setup late-accessibility-bus 1000 AT_SPI_BUS_ADDRESS="unix:path=$work/late-accessibility-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+expect_on_bus=1 check_setup late-accessibility-bus 1000 AT_SPI_BUS_ADDRESS="unix:path=$work/late-accessibility-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 [ "$failures" -eq 0 ] || exit 1
 echo "silent bus: passed"
