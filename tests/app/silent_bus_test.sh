@@ -32,21 +32,8 @@ for tool in Xvfb xdotool xprop unshare dbus-daemon /usr/bin/python3; do
 done
 [ -x "$app" ] || skip "$app is not built"
 
-work=$(mktemp -d)
-pids=()
-# shellcheck source=../support/own_processes.sh
-. "$source_dir/tests/support/own_processes.sh"
-cleanup() {
-  end_own_processes 0 "${pids[@]}"
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+# shellcheck source=../support/script_run.sh
+. "$source_dir/tests/support/script_run.sh"
 now() { date +%s.%N; }
 since() { awk -v from="$1" -v to="$(now)" 'BEGIN { printf "%.2f", to - from }'; }
 past() { awk -v from="$1" -v limit="$2" -v to="$(now)" 'BEGIN { exit !(to - from > limit) }'; } # START SECONDS

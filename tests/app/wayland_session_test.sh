@@ -25,21 +25,8 @@ done
 ls /usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so >/dev/null 2>&1 || skip "Qt's Wayland platform is missing (run scripts/setup)"
 [ -x "$app" ] || skip "$app is not built"
 
-work=$(mktemp -d)
-pids=()
-# shellcheck source=../support/own_processes.sh
-. "$source_dir/tests/support/own_processes.sh"
-cleanup() {
-  end_own_processes 0 "${pids[@]}"
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() {
-  echo "FAILED: $*" >&2
-  failures=$((failures + 1))
-}
+# shellcheck source=../support/script_run.sh
+. "$source_dir/tests/support/script_run.sh"
 
 mkdir -p "$work/run"
 chmod 700 "$work/run"
