@@ -31,6 +31,10 @@
 //     calls "frame", a window's: a screen reader takes the window of a control inside it to be that
 //     frame, and speaks the real window again as it is activated. The application's is a plain
 //     container (app/accessible_widgets.cpp).
+//   - givenBusRegistration: the bridge connects to a bus given in AT_SPI_BUS_ADDRESS as it is made,
+//     and tells that it is on before anything listens, so it never turns on and never registers on
+//     the registry's desktop. Once the registry there answered, within its own bound, the bridge is
+//     turned on, which registers (app/session_buses, `registerOnGivenBus`).
 //
 // Two more answer how the bridge and Orca 43 work, not faults a newer Qt may mend, so no version
 // bounds them: while a screen reader listens, the bridge takes every key event ahead of the
@@ -62,8 +66,9 @@ inline constexpr Workaround textOfChangedNames{"textOfChangedNames", QT_VERSION_
 inline constexpr Workaround comboChoiceDescribed{"comboChoiceDescribed", QT_VERSION_CHECK(6, 4, 2)};
 inline constexpr Workaround currentRowFocus{"currentRowFocus", QT_VERSION_CHECK(6, 4, 2)};
 inline constexpr Workaround frameRole{"frameRole", QT_VERSION_CHECK(6, 4, 2)};
+inline constexpr Workaround givenBusRegistration{"givenBusRegistration", QT_VERSION_CHECK(6, 4, 2)};
 
 inline constexpr Workaround all[] = {lineEditText, textInCharacters, textOfChangedNames, comboChoiceDescribed, currentRowFocus,
-                                     frameRole};
+                                     frameRole, givenBusRegistration};
 
 } // namespace velk::QtBridgeWorkarounds

@@ -6,9 +6,16 @@
 #include <memory>
 #include <thread>
 
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusPendingCallWatcher>
+#include <QtGui/private/qguiapplication_p.h>
+#include <QtGui/private/qspiaccessiblebridge_p.h>
+#include <qpa/qplatformintegration.h>
 #include <systemd/sd-bus.h>
 #include <xcb/xcb.h>
 
+#include "app/qt_bridge_workarounds.hpp"
 #include "base/system_bus.hpp"
 
 namespace velk::session_buses {
@@ -89,15 +96,17 @@ void keepQtOffSilentBuses(std::chrono::milliseconds within) {
     // display's root window, the launcher on the session bus. Qt takes the environment first, so an
     // unusable address set there keeps it from the others too.
     std::string accessibility = environment("AT_SPI_BUS_ADDRESS");
-    if (accessibility.empty()) accessibility = displayAddress();
+    const bool fromDisplay = accessibility.empty();
+    if (fromDisplay) accessibility = displayAddress();
     bool sessionSilent = false;
     bool accessibilitySilent = false;
+    bool accessibilityAnswered = false;
     // An address known already is asked on a thread of its own while this one asks the session bus;
     // one that only the launcher gives is asked once the session bus has let the question through.
     std::thread accessibilityCheck;
     if (!accessibility.empty()) {
-        accessibilityCheck = std::thread([&accessibility, deadline, &accessibilitySilent] {
-            tryBus(accessibility, deadline, accessibilitySilent);
+        accessibilityCheck = std::thread([&accessibility, deadline, &accessibilitySilent, &accessibilityAnswered] {
+            accessibilityAnswered = tryBus(accessibility, deadline, accessibilitySilent) != nullptr;
         });
     }
     std::unique_ptr<system_bus::Connection> sessionBus;
@@ -106,9 +115,38 @@ void keepQtOffSilentBuses(std::chrono::milliseconds within) {
         accessibility = launcherAddress(*sessionBus, deadline);
         if (!accessibility.empty()) tryBus(accessibility, deadline, accessibilitySilent);
     }
+    const bool displayChecked = accessibilityCheck.joinable();
     if (accessibilityCheck.joinable()) accessibilityCheck.join();
     if (sessionSilent) keepFromQt("DBUS_SESSION_BUS_ADDRESS");
-    if (accessibilitySilent) keepFromQt("AT_SPI_BUS_ADDRESS");
+    if (accessibilitySilent) {
+        keepFromQt("AT_SPI_BUS_ADDRESS");
+    } else if (fromDisplay && displayChecked && accessibilityAnswered && !sessionBus) {
+        // Qt reads the root window only after the session bus let it in: without that bus the
+        // address the display gives reaches Qt only this way.
+        ::setenv("AT_SPI_BUS_ADDRESS", accessibility.c_str(), 1);
+    }
+}
+
+void registerOnGivenBus(std::chrono::milliseconds within) {
+    if (!QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::givenBusRegistration)) return;
+    const std::string given = environment("AT_SPI_BUS_ADDRESS");
+    if (given.empty() || given == unusableAddress) return;
+    QPlatformIntegration* platform = QGuiApplicationPrivate::platformIntegration();
+    // Made now unless an accessibility event made it already; it connects to the given bus as it is
+    // made (which the start-up check found answering).
+    auto* bridge = platform ? dynamic_cast<QSpiAccessibleBridge*>(platform->accessibility()) : nullptr;
+    if (!bridge || bridge->isActive()) return;
+    QDBusConnection bus = bridge->dBusConnection();
+    if (!bus.isConnected()) return;
+    // The bus starts the registry for the question when it does not run yet.
+    const QDBusMessage question = QDBusMessage::createMethodCall(
+        QStringLiteral("org.a11y.atspi.Registry"), QStringLiteral("/org/a11y/atspi/registry"),
+        QStringLiteral("org.freedesktop.DBus.Peer"), QStringLiteral("Ping"));
+    auto* answer = new QDBusPendingCallWatcher(bus.asyncCall(question, static_cast<int>(within.count())), bridge);
+    QObject::connect(answer, &QDBusPendingCallWatcher::finished, bridge, [bridge](QDBusPendingCallWatcher* call) {
+        call->deleteLater();
+        if (!call->isError() && !bridge->isActive()) bridge->enabledChanged(true);
+    });
 }
 
 } // namespace velk::session_buses

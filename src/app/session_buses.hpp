@@ -11,6 +11,13 @@
 // soon as both have answered. Qt 6.4's bridge looks for its buses once, as it starts, and never
 // again, so a bus that answers after the deadline is not the bridge's for this run; the programs
 // the application starts get the user's own addresses all the same (base/user_environment).
+//
+// The bridge finds the accessibility bus by three roads: AT_SPI_BUS_ADDRESS, the launcher on the
+// session bus (org.a11y.Bus), and the X display's root window (AT_SPI_BUS), the last only once the
+// session bus let it in. Where the session bus is silent or missing but the root window names an
+// accessibility bus that answers, that address is handed to Qt in AT_SPI_BUS_ADDRESS. Qt 6.4's bridge
+// connects to an address given there but never registers on it (app/qt_bridge_workarounds.hpp,
+// givenBusRegistration): `registerOnGivenBus` does that for it.
 
 #include <chrono>
 #include <string>
@@ -33,7 +40,21 @@ std::string sessionAddress();
 // display's root window, else the one the session bus's launcher gives) at once, both within
 // `within` from now (the launcher's answer too, when the address must come from it), and
 // replaces in the environment the address of each that does not let a connection in by then.
-// Call before QApplication is made and after user_environment::keep().
+// When the session bus is not Qt's (missing, or silent by then) and AT_SPI_BUS_ADDRESS is not set,
+// the display's address, when it answered, is set there for Qt. Call before QApplication is made
+// and after user_environment::keep().
 void keepQtOffSilentBuses(std::chrono::milliseconds within = startDeadline);
+
+// How long the registry on a bus given in AT_SPI_BUS_ADDRESS may take to answer (it may be started
+// for the question) before the bridge is left off for the run: Qt's bridge then waits on the GUI
+// thread for the registry's answer to its registration, which a registry that answered already
+// gives at once.
+inline constexpr std::chrono::milliseconds registryDeadline{5'000};
+
+// With Qt 6.4's bridge connected to a bus given in AT_SPI_BUS_ADDRESS and not on (its start was
+// told before it listened), asks the registry there without waiting, and turns the bridge on once
+// it answered within `within`, which registers the application on the registry's desktop. Does
+// nothing otherwise. Call once QApplication is made, on the GUI thread.
+void registerOnGivenBus(std::chrono::milliseconds within = registryDeadline);
 
 } // namespace velk::session_buses

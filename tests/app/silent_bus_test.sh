@@ -6,12 +6,14 @@
 # accessibility bridge on): the Director window maps within a few seconds, Ctrl+Q ends the process
 # with status 0 within two seconds, and a second start opens its window too. A session bus or an
 # accessibility bus that answers only 2.5 s after it is first asked is still the one the
-# application connects to (its process is on that bus while its window shows).
+# application connects to (its process is on that bus while its window shows). With the screen
+# reader's accessibility bus named in AT_SPI_BUS_ADDRESS, or on the root window while the session bus
+# never answers, the application is on the registry's desktop within the same limit as the window.
 #
 #   silent_bus_test.sh APP [--report]
-# --report measures without failing (the seconds until the Director maps and until the process
-# ends after Ctrl+Q) and gives up on a window after 30 s. Exits 77 (skipped) without root or the
-# X tools.
+# --report measures without failing (the seconds until the Director maps, until it is on the
+# registry's desktop and until the process ends after Ctrl+Q) and gives up on a window after 30 s.
+# Exits 77 (skipped) without root or the X tools.
 set -uo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -61,12 +63,24 @@ on_bus() { # ADDRESS RELAY
   done
 }
 
+# Whether the process PID is among the applications on the desktop of the registry at ADDRESS.
+on_desktop() { # ADDRESS PID
+  local name
+  for name in $(busctl --address="$1" call org.a11y.atspi.Registry /org/a11y/atspi/accessible/root \
+    org.a11y.atspi.Accessible GetChildren 2>/dev/null | grep -o '":[0-9.]*"' | tr -d '"'); do
+    [ "$(busctl --address="$1" call org.freedesktop.DBus /org/freedesktop/DBus org.freedesktop.DBus \
+      GetConnectionUnixProcessID s "$name" 2>/dev/null)" != "u $2" ] || return 0
+  done
+  return 1
+}
+
 # One start of the application: maps its Director window, then quits by Ctrl+Q. Prints
-# "MAP QUIT STATUS BUS" (seconds, or "-" when it did not happen; BUS: "connected" when the
+# "MAP QUIT STATUS BUS DESKTOP" (seconds, or "-" when it did not happen; BUS: "connected" when the
 # application came on the late bus, when $expect_on_bus is set ($late_address, which the bus
-# daemon sees as its peer $late_relay), while its window showed, else "-").
+# daemon sees as its peer $late_relay), while its window showed, else "-"; DESKTOP: the seconds
+# from its start until it was seen on the desktop of the registry at $expect_on_desktop, when set).
 run_once() { # SETUP RUN [VARIABLE=VALUE...]
-  local name=$1 run=$2 started pid window map quit status bus=-
+  local name=$1 run=$2 started pid window map quit status bus=- desktop=-
   shift 2
   local folder="$work/$name"
   mkdir -p "$folder/home" "$folder/run"
@@ -89,10 +103,16 @@ run_once() { # SETUP RUN [VARIABLE=VALUE...]
   if [ -z "$window" ]; then
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    echo "- - - -"
+    echo "- - - - -"
     return
   fi
   map=$(since "$started")
+  if [ -n "${expect_on_desktop:-}" ]; then
+    while ! past "$started" "$map_limit"; do
+      if on_desktop "$expect_on_desktop" "$pid"; then desktop=$(since "$started"); break; fi
+      sleep 0.05
+    done
+  fi
   if [ -n "${expect_on_bus:-}" ]; then
     while ! past "$started" "$map_limit"; do
       if on_bus "$late_address" "$late_relay"; then bus=connected; break; fi
@@ -113,19 +133,19 @@ run_once() { # SETUP RUN [VARIABLE=VALUE...]
   if [ "$quit" = - ]; then
     kill -KILL "$pid" 2>/dev/null
     wait "$pid" 2>/dev/null
-    echo "$map - - $bus"
+    echo "$map - - $bus $desktop"
     return
   fi
   wait "$pid"
   status=$?
-  echo "$map $quit $status $bus"
+  echo "$map $quit $status $bus $desktop"
 }
 
 # SETUP ANSWERED [VARIABLE=VALUE...]: ANSWERED is "none" for no system bus at all, else how many
 # connections the bus lets through before it falls silent (0: silent from the start); the variables
 # are the application's own (another bus for it, say).
 check_setup() {
-  local name=$1 answered=$2 bus="" run result map quit status connected
+  local name=$1 answered=$2 bus="" run result map quit status connected desktop
   shift 2
   rm -f "$work/system-bus"
   if [ "$answered" != none ]; then
@@ -137,11 +157,13 @@ check_setup() {
   fi
   for run in 1 2; do
     result=$(run_once "$name" "$run" "$@")
-    read -r map quit status connected <<<"$result"
+    read -r map quit status connected desktop <<<"$result"
     echo "$name, start $run: Director mapped after ${map} s, ended ${quit} s after Ctrl+Q, status ${status}" \
-      "${expect_on_bus:+, on the late bus: $connected}"
+      "${expect_on_bus:+, on the late bus: $connected}${expect_on_desktop:+, on the desktop of the registry after $desktop s}"
     [ "$report" = 1 ] && continue
     [ -z "${expect_on_bus:-}" ] || [ "$connected" = connected ] || fail "$name, start $run: the application never came on the bus that answered late"
+    [ -z "${expect_on_desktop:-}" ] || [ "$desktop" != - ] ||
+      fail "$name, start $run: the application was not on the registry's desktop within $map_limit s"
     [ "$map" != - ] || { fail "$name, start $run: no Director window within $map_limit s"; tail -5 "$work/$name/app-$run.log" >&2; continue; }
     [ "$quit" != - ] || { fail "$name, start $run: still running $quit_limit s after Ctrl+Q"; continue; }
     [ "$status" = 0 ] || fail "$name, start $run: ended with status $status"
@@ -167,6 +189,20 @@ check_setup silent-session-bus 1000 DBUS_SESSION_BUS_ADDRESS="unix:path=$work/si
 check_setup silent-accessibility-bus 1000 AT_SPI_BUS_ADDRESS="unix:path=$work/silent-bus.socket" QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "unix:path=$work/silent-bus.socket"
 check_setup silent-accessibility-bus-on-display 1000 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+# The accessibility bus of the launcher on the working session bus (started for the question), named
+# to the application another way: in the environment, as sandboxes do, and on the root window while
+# the session bus never answers.
+accessibility_address=$(busctl --address="unix:path=$work/session-bus" call org.a11y.Bus /org/a11y/bus org.a11y.Bus GetAddress |
+  sed -n 's/^s "\(.*\)"$/\1/p')
+if [ -z "$accessibility_address" ]; then
+  fail "the accessibility bus's launcher gave no address"
+else
+  expect_on_desktop=$accessibility_address check_setup accessibility-bus-in-environment 1000 \
+    AT_SPI_BUS_ADDRESS="$accessibility_address"
+  xprop -root -f AT_SPI_BUS 8s -set AT_SPI_BUS "$accessibility_address"
+  expect_on_desktop=$accessibility_address check_setup silent-session-bus-accessibility-bus-on-display 1000 \
+    DBUS_SESSION_BUS_ADDRESS="unix:path=$work/silent-bus.socket"
+fi
 
 # A session bus, then an accessibility bus, that answer 2.5 s after they are first asked, as on a
 # loaded login: the application waits for them (under one deadline for both) and uses them.

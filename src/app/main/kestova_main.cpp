@@ -13,6 +13,7 @@
 #include "app/placeholder_window.hpp"
 #include "app/process_start.hpp"
 #include "app/qt_platform.hpp"
+#include "app/session_buses.hpp"
 #include "app/single_instance.hpp"
 #include "app/termination_signals.hpp"
 #include "app/theme.hpp"
@@ -36,6 +37,8 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("kestova"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/kestova/kestova.svg")));
     velk::Theme::apply(qtApplication);
+    // Qt 6.4's bridge registers on a bus given in AT_SPI_BUS_ADDRESS only when helped (app/session_buses).
+    velk::session_buses::registerOnGivenBus();
 
     velk::SingleInstance instance(velk::defaultDataFolder());
     const velk::LockState lock = instance.acquire();
