@@ -43,6 +43,8 @@ void useTokenNext(std::string token) {
     if (plausibleToken(token)) tokenForNext() = std::move(token);
 }
 
+void prepare() { WaylandActivation::instance(); }
+
 void activate(QWindow& window) {
     WaylandActivation* wayland = WaylandActivation::instance();
     if (!wayland) {

@@ -36,6 +36,7 @@ int main(int argc, char** argv) {
     QGuiApplication::setDesktopFileName(QStringLiteral("kestova"));
     QGuiApplication::setWindowIcon(QIcon(QStringLiteral(":/kestova/kestova.svg")));
     velk::Theme::apply(qtApplication);
+    velk::WindowActivation::prepare();
 
     velk::SingleInstance instance(velk::defaultDataFolder());
     const velk::LockState lock = instance.acquire();
