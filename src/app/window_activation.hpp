@@ -18,6 +18,8 @@
 // refused them; once the application's own activation is set up, that request of Qt's is dropped
 // and each activation is asked once, for the window the user acted on.
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -34,6 +36,12 @@ void prepare();
 void activate(QWidget& window);
 // Asks for `window` to be activated (for windows that are not widgets, a dialog's handle).
 void activate(QWindow& window);
+
+// Calls `done` once: with true as soon as `window` is the active window (at once when it already
+// is), with false when it is not within `bound` (the window manager or compositor kept the keyboard
+// where it was) or the window went. Nothing waits: the answer comes from the event loop.
+void whenActive(QWidget& window, std::function<void(bool active)> done,
+                std::chrono::milliseconds bound = std::chrono::milliseconds(2000));
 
 // The launcher's activation token for this process (XDG_ACTIVATION_TOKEN), taken out of the
 // environment: neither Qt nor the programs this process starts use it. Call first thing in main,
