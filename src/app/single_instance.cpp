@@ -8,6 +8,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLockFile>
+#include <QPointer>
 #include <QStandardPaths>
 
 #include "base/sha256.hpp"
@@ -17,17 +18,22 @@ namespace {
 
 // "raise\n", or "raise TOKEN\n" with the activation token the later launch was started with.
 constexpr const char* raiseRequest = "raise";
-constexpr const char* raiseAnswer = "ok\n";
+constexpr const char* raisedAnswer = "ok\n";
+constexpr const char* shownAnswer = "shown\n";
 // A request longer than this is no request of ours.
 constexpr qint64 longestRequest = 300;
 
 } // namespace
 
-LaunchOutcome launchOutcome(LockState lock, bool raiseAnswered, const std::string& lockError) {
+LaunchOutcome launchOutcome(LockState lock, RaiseAnswer answer, const std::string& lockError) {
     switch (lock) {
     case LockState::acquired: return {true, 0, {}};
     case LockState::heldByOther:
-        if (raiseAnswered) return {false, 0, LaunchText::raised};
+        switch (answer) {
+        case RaiseAnswer::raised: return {false, 0, LaunchText::raised};
+        case RaiseAnswer::shown: return {false, 0, LaunchText::shown};
+        case RaiseAnswer::none: break;
+        }
         return {false, 1, LaunchText::noAnswer};
     case LockState::unavailable: return {false, 1, std::string(LaunchText::noLock) + lockError};
     }
@@ -67,7 +73,7 @@ LockState SingleInstance::acquire() {
     return LockState::unavailable;
 }
 
-bool SingleInstance::askRunningInstanceToRaise(int timeoutMs, const std::string& activationToken) {
+RaiseAnswer SingleInstance::askRunningInstanceToRaise(int timeoutMs, const std::string& activationToken) {
     QLocalSocket socket;
     // The first instance listens only once its services are up: a launch right after it retries.
     QElapsedTimer waited;
@@ -75,23 +81,25 @@ bool SingleInstance::askRunningInstanceToRaise(int timeoutMs, const std::string&
     for (;;) {
         socket.connectToServer(socketPath(m_dataFolder));
         if (socket.waitForConnected(timeoutMs)) break;
-        if (waited.elapsed() >= timeoutMs) return false;
+        if (waited.elapsed() >= timeoutMs) return RaiseAnswer::none;
         QThread::msleep(100);
     }
     QByteArray request(raiseRequest);
     if (!activationToken.empty()) request += ' ' + QByteArray::fromStdString(activationToken);
     socket.write(request + '\n');
-    if (!socket.waitForBytesWritten(timeoutMs)) return false;
+    if (!socket.waitForBytesWritten(timeoutMs)) return RaiseAnswer::none;
     QByteArray answer;
     while (!answer.contains('\n')) {
-        if (!socket.waitForReadyRead(timeoutMs)) return false;
+        if (!socket.waitForReadyRead(timeoutMs)) return RaiseAnswer::none;
         answer += socket.readAll();
-        if (answer.size() > 64) return false;
+        if (answer.size() > 64) return RaiseAnswer::none;
     }
-    return answer == raiseAnswer;
+    if (answer == raisedAnswer) return RaiseAnswer::raised;
+    if (answer == shownAnswer) return RaiseAnswer::shown;
+    return RaiseAnswer::none;
 }
 
-bool SingleInstance::listen(std::function<void(const std::string& activationToken)> raise) {
+bool SingleInstance::listen(std::function<void(const std::string& activationToken, Answer answer)> raise) {
     const QString path = socketPath(m_dataFolder);
     // The lock is ours, so a socket file left there belongs to an instance that has gone.
     QLocalServer::removeServer(path);
@@ -111,9 +119,21 @@ bool SingleInstance::listen(std::function<void(const std::string& activationToke
                 const qsizetype space = line.indexOf(' ');
                 if ((space < 0 ? line : line.left(space)) == raiseRequest) {
                     const std::string token = space < 0 ? std::string() : line.mid(space + 1).toStdString();
-                    if (raise) raise(token);
-                    client->write(raiseAnswer);
-                    client->flush();
+                    // One request per connection: what else it sends is not read.
+                    QObject::disconnect(client, &QLocalSocket::readyRead, client, nullptr);
+                    QPointer<QLocalSocket> asker(client);
+                    const auto answer = [asker](bool broughtForward) {
+                        if (!asker) return;
+                        asker->write(broughtForward ? raisedAnswer : shownAnswer);
+                        asker->flush();
+                        asker->disconnectFromServer();
+                    };
+                    if (raise) {
+                        raise(token, answer);
+                    } else {
+                        answer(false);
+                    }
+                    return;
                 }
                 client->disconnectFromServer();
             });

@@ -1,8 +1,13 @@
 #include "app/window_activation.hpp"
 
 #include <cstdlib>
+#include <memory>
+#include <utility>
 
+#include <QGuiApplication>
+#include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -43,6 +48,8 @@ void useTokenNext(std::string token) {
     if (plausibleToken(token)) tokenForNext() = std::move(token);
 }
 
+void prepare() { WaylandActivation::instance(); }
+
 void activate(QWindow& window) {
     WaylandActivation* wayland = WaylandActivation::instance();
     if (!wayland) {
@@ -67,6 +74,30 @@ void activate(QWidget& window) {
         return;
     }
     activate(*window.windowHandle());
+}
+
+void whenActive(QWidget& window, std::function<void(bool active)> done, std::chrono::milliseconds bound) {
+    if (window.isActiveWindow()) {
+        done(true);
+        return;
+    }
+    // The watch lives on the window: it goes with the window, answering false.
+    auto* watch = new QObject(&window);
+    auto answered = std::make_shared<std::function<void(bool)>>(std::move(done));
+    const auto answer = [watch, answered](bool active) {
+        if (!*answered) return;
+        std::function<void(bool)> once = std::exchange(*answered, {});
+        watch->deleteLater();
+        once(active);
+    };
+    QObject::connect(watch, &QObject::destroyed, [answered] {
+        if (*answered) std::exchange(*answered, {})(false);
+    });
+    QPointer<QWidget> target(&window);
+    QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, watch, [target, answer] {
+        if (target && target->isActiveWindow()) answer(true);
+    });
+    QTimer::singleShot(bound, watch, [answer] { answer(false); });
 }
 
 } // namespace velk::WindowActivation

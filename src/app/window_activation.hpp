@@ -11,8 +11,15 @@
 // only marked as asking for attention. So on Wayland the request goes through
 // app/wayland_activation, with a token made from the user's latest press or the keyboard's focus,
 // or with the launcher's token (XDG_ACTIVATION_TOKEN) when there is one; it never waits for the
-// compositor, and one that does not answer in time leaves Qt's request.
+// compositor, and one that does not answer in time leaves Qt's request. Qt 6.4's Wayland platform
+// also asks, on its own, for the focus window to be activated each time the focus moves to another
+// control (a token per move, named after whatever window has Qt's focus, a menu's popup included),
+// so a menu opened by its key asked for several and a compositor that checks the token's surface
+// refused them; once the application's own activation is set up, that request of Qt's is dropped
+// and each activation is asked once, for the window the user acted on.
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -21,10 +28,20 @@ class QWindow;
 
 namespace velk::WindowActivation {
 
+// Sets up the platform's side at once (on Qt's Wayland platform, the application's own activation
+// in place of the request Qt makes on every focus move). Call once the application object exists.
+void prepare();
+
 // Raises `window` (shown, not minimised) and asks for it to be activated.
 void activate(QWidget& window);
 // Asks for `window` to be activated (for windows that are not widgets, a dialog's handle).
 void activate(QWindow& window);
+
+// Calls `done` once: with true as soon as `window` is the active window (at once when it already
+// is), with false when it is not within `bound` (the window manager or compositor kept the keyboard
+// where it was) or the window went. Nothing waits: the answer comes from the event loop.
+void whenActive(QWidget& window, std::function<void(bool active)> done,
+                std::chrono::milliseconds bound = std::chrono::milliseconds(2000));
 
 // The launcher's activation token for this process (XDG_ACTIVATION_TOKEN), taken out of the
 // environment: neither Qt nor the programs this process starts use it. Call first thing in main,

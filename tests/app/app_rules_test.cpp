@@ -70,17 +70,19 @@ TEST(IconThemeRules, TheInkSuitsThePalette) {
 TEST(LaunchRules, Outcomes) {
     struct Case {
         LockState lock;
-        bool answered;
+        RaiseAnswer answered;
         bool run;
         int exitCode;
         std::string message;
     };
     const Case cases[] = {
-        {LockState::acquired, false, true, 0, ""},
-        {LockState::acquired, true, true, 0, ""},
-        {LockState::heldByOther, true, false, 0, LaunchText::raised},
-        {LockState::heldByOther, false, false, 1, LaunchText::noAnswer},
-        {LockState::unavailable, false, false, 1, std::string(LaunchText::noLock) + "/x/kestova.lock"},
+        {LockState::acquired, RaiseAnswer::none, true, 0, ""},
+        {LockState::acquired, RaiseAnswer::raised, true, 0, ""},
+        {LockState::heldByOther, RaiseAnswer::raised, false, 0, LaunchText::raised},
+        // Shown, but the desktop kept the keyboard elsewhere: the launch says so, and did its part.
+        {LockState::heldByOther, RaiseAnswer::shown, false, 0, LaunchText::shown},
+        {LockState::heldByOther, RaiseAnswer::none, false, 1, LaunchText::noAnswer},
+        {LockState::unavailable, RaiseAnswer::none, false, 1, std::string(LaunchText::noLock) + "/x/kestova.lock"},
     };
     for (const Case& c : cases) {
         const LaunchOutcome outcome = launchOutcome(c.lock, c.answered, "/x/kestova.lock");

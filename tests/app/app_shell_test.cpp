@@ -16,6 +16,7 @@
 #include <QMenuBar>
 #include <QPointer>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QWindow>
@@ -222,13 +223,31 @@ TEST_F(ShellTest, SecondInstanceRaisesTheFirst) {
     // the first answers from this thread's event loop.
     auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000); });
     QTest::qWait(300);
-    ASSERT_TRUE(first.listen([&](const std::string& token) {
+    ASSERT_TRUE(first.listen([&](const std::string& token, SingleInstance::Answer answer) {
         ++raised;
         EXPECT_EQ(token, "");
+        answer(true);
     }));
     QTest::qWaitFor([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000);
-    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(answered.get(), RaiseAnswer::raised);
     EXPECT_EQ(raised, 1);
+}
+
+// The first instance answers once it knows whether its window came forward: a desktop that kept the
+// keyboard elsewhere is told apart from one that brought it.
+TEST_F(ShellTest, SecondInstanceLearnsTheWindowWasNotBroughtForward) {
+    QTemporaryDir folder;
+    const std::filesystem::path data = folder.filePath("data").toStdString();
+    SingleInstance first(data);
+    ASSERT_EQ(first.acquire(), LockState::acquired);
+    ASSERT_TRUE(first.listen([](const std::string&, SingleInstance::Answer answer) {
+        QTimer::singleShot(100, [answer] { answer(false); });
+    }));
+    SingleInstance second(data);
+    auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000); });
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
+    EXPECT_EQ(answered.get(), RaiseAnswer::shown);
 }
 
 // A later launch passes on the activation token its launcher gave it: the compositor activates
@@ -239,13 +258,16 @@ TEST_F(ShellTest, SecondInstancePassesOnItsActivationToken) {
     SingleInstance first(data);
     ASSERT_EQ(first.acquire(), LockState::acquired);
     std::vector<std::string> tokens;
-    ASSERT_TRUE(first.listen([&](const std::string& token) { tokens.push_back(token); }));
+    ASSERT_TRUE(first.listen([&](const std::string& token, SingleInstance::Answer answer) {
+        tokens.push_back(token);
+        answer(true);
+    }));
     SingleInstance second(data);
     const std::string token = "8c3e1a4f-6f0b-4c2e-9d1a-2b7e5c9f0a13_TIME123456";
     auto answered = std::async(std::launch::async, [&] { return second.askRunningInstanceToRaise(3000, token); });
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, 5000));
-    EXPECT_TRUE(answered.get());
+    EXPECT_EQ(answered.get(), RaiseAnswer::raised);
     EXPECT_EQ(tokens, std::vector<std::string>{token});
 }
 

@@ -17,6 +17,11 @@ Rows:
   blocked-click    With a sheet over the Library, a click on the Library leaves the keyboard in
                    the sheet (Escape typed then closes it), and the sheet stands on the Library
                    (xdg_toplevel.set_parent), so the compositor places it over its window.
+  keyboard-trips   Ten round trips Window > Director, Window > Library by keys alone (Alt+W, then
+                   Return or Down and Return): each brings its window forward; the menu's opening
+                   asks for no activation token, and each trip for one of the application's own
+                   (and at most one of Qt's, which asks for the menu's own window as the menu closes
+                   and the focus goes back to a control there), none left behind for the next trip.
 
 Usage: wayland_activation_test.py APP
 Exits 77 (skipped) without root (for the network namespace) or without mutter, dbus-daemon or
@@ -40,6 +45,7 @@ LIBRARY = "Kestova Library"
 
 # Linux input event codes (linux/input-event-codes.h).
 KEY_LEFTALT, KEY_LEFTSHIFT, KEY_W, KEY_TAB, KEY_SPACE, KEY_ESC = 56, 42, 17, 15, 57, 1
+KEY_ENTER, KEY_DOWN = 28, 108
 BTN_LEFT = 0x110
 
 
@@ -94,6 +100,9 @@ class ProtocolLog:
         self.pointer_focus = {}  # wl_pointer id -> the Surface it was last told it is on
         self.pointer_frames = []  # line counts at each wl_pointer.frame
         self.frame_callbacks = {}  # wl_callback id -> the Surface that asked for it
+        self.tokens = 0  # xdg_activation_v1.get_activation_token requests, by anyone in the process
+        self.activations = []  # xdg_activation_v1 ids in the order bound: Qt's own first, then the application's
+        self.tokens_by = {}  # xdg_activation_v1 id -> its get_activation_token requests
 
     def update(self):
         try:
@@ -127,7 +136,12 @@ class ProtocolLog:
 
     def apply_request(self, interface, number, message, parts):
         new_id = lambda text: OBJECT.search(text).group(2)
-        if interface == "wl_compositor" and message == "create_surface":
+        if interface == "xdg_activation_v1" and message == "get_activation_token":
+            self.tokens += 1
+            self.tokens_by[number] = self.tokens_by.get(number, 0) + 1
+        elif interface == "wl_registry" and message == "bind" and '"xdg_activation_v1"' in parts[1]:
+            self.activations.append(re.search(r"@(\d+)", parts[-1]).group(1))
+        elif interface == "wl_compositor" and message == "create_surface":
             self.created += 1
             self.surfaces[new_id(parts[0])] = Surface(self.created)
         elif interface == "wl_surface" and message == "destroy":
@@ -462,6 +476,41 @@ def row_blocked_click(desk):
     desk.wait("Escape to close the sheet", lambda: not sheet.mapped)
 
 
+def row_keyboard_trips(desk):
+    desk.focus_by_compositor(LIBRARY)
+    # A first trip unchecked: what the rows before asked for is through by its end.
+    for trip in range(-1, 10):
+        for window, target, keys in ((LIBRARY, DIRECTOR, (KEY_ENTER,)), (DIRECTOR, LIBRARY, (KEY_DOWN, KEY_ENTER))):
+            desk.wait_keyboard(window)
+            source = desk.log.toplevel(window)
+            asked = desk.log.tokens
+            ours = desk.log.activations[-1]
+            ours_asked = desk.log.tokens_by.get(ours, 0)
+            menu = lambda: next((s for s in desk.log.surfaces.values() if s.role == "popup" and s.mapped
+                                 and s.parent is source and s.presented and desk.log.keyboard is s), None)
+            desk.key(KEY_LEFTALT, KEY_W)
+            try:
+                desk.wait("the Window menu", menu, 5)
+            except Failed:
+                # Qt takes a window's shortcuts once it has made that window its active one, a moment
+                # after the compositor's keyboard focus came: as a person would, the keys again.
+                desk.key(KEY_LEFTALT, KEY_W)
+                desk.wait("the Window menu on trip %d to '%s'" % (trip + 1, target), menu)
+            if desk.log.tokens != asked and trip >= 0:
+                raise Failed("trip %d: opening the Window menu asked for %d activation tokens"
+                             % (trip + 1, desk.log.tokens - asked))
+            for code in keys:
+                desk.key(code)
+            try:
+                desk.wait_keyboard(target)
+            except Failed as failure:
+                raise Failed("trip %d to '%s': %s" % (trip + 1, target, failure))
+            desk.wait("the application's activation token", lambda: desk.log.tokens_by.get(ours, 0) > ours_asked)
+            if trip >= 0 and (desk.log.tokens_by.get(ours, 0) - ours_asked != 1 or desk.log.tokens - asked > 2):
+                raise Failed("trip %d to '%s' asked for %d activation tokens, %d of them the application's"
+                             % (trip + 1, target, desk.log.tokens - asked, desk.log.tokens_by.get(ours, 0) - ours_asked))
+
+
 def main():
     if len(sys.argv) != 2:
         print(__doc__, file=sys.stderr)
@@ -494,7 +543,7 @@ def main():
         # A new window takes the keyboard as the compositor maps it.
         desk.wait_keyboard(LIBRARY)
         for name, row in (("window-director", row_window_director), ("window-library", row_window_library),
-                          ("blocked-click", row_blocked_click)):
+                          ("blocked-click", row_blocked_click), ("keyboard-trips", row_keyboard_trips)):
             started = time.monotonic()
             try:
                 row(desk)

@@ -39,12 +39,14 @@ int main(int argc, char** argv) {
     velk::Theme::apply(qtApplication);
     // Qt 6.4's bridge registers on a bus given in AT_SPI_BUS_ADDRESS only when helped (app/session_buses).
     velk::session_buses::registerOnGivenBus();
+    velk::WindowActivation::prepare();
 
     velk::SingleInstance instance(velk::defaultDataFolder());
     const velk::LockState lock = instance.acquire();
-    const bool answered =
-        lock == velk::LockState::heldByOther && instance.askRunningInstanceToRaise(5000, launchToken.value_or(""));
-    const velk::LaunchOutcome outcome = velk::launchOutcome(lock, answered, instance.lockError());
+    const velk::RaiseAnswer answer = lock == velk::LockState::heldByOther
+                                         ? instance.askRunningInstanceToRaise(5000, launchToken.value_or(""))
+                                         : velk::RaiseAnswer::none;
+    const velk::LaunchOutcome outcome = velk::launchOutcome(lock, answer, instance.lockError());
     if (!outcome.run) {
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
         return outcome.exitCode;
@@ -67,9 +69,12 @@ int main(int argc, char** argv) {
             return velk::createPlaceholderWindow(QStringLiteral("Kestova Library"), velk::Theme::libraryWindowSize);
         });
 #endif
-        instance.listen([&application](const std::string& activationToken) {
+        // The later launch is told whether the Director came forward, within 2 s (it waits 5).
+        instance.listen([&application](const std::string& activationToken, velk::SingleInstance::Answer answer) {
             velk::WindowActivation::useTokenNext(activationToken);
-            application.windows().openWindow(velk::WindowID::director);
+            QWidget* director = application.windows().openWindow(velk::WindowID::director);
+            if (!director) return answer(false);
+            velk::WindowActivation::whenActive(*director, std::move(answer));
         });
         // The first window opened is activated with the launcher's token.
         if (launchToken) velk::WindowActivation::useTokenNext(*launchToken);
