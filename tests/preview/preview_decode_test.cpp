@@ -81,18 +81,21 @@ std::string withLastScanRepeated(const std::string& data, int extra) {
 
 // The least processor time of three decodes of `data`, and whether it decoded.
 std::pair<double, bool> decodeCost(const std::string& data) {
+    const auto now = [] {
+        timespec time{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
+    };
     double least = 1e9;
     bool decoded = false;
     for (int round = 0; round < 3; ++round) {
-        timespec start{}, end{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        const double start = now();
         try {
             decoded = !Client::decodeJPEG(data).isNull();
         } catch (const VELKPreviewError&) {
             decoded = false;
         }
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
-        least = std::min(least, static_cast<double>(end.tv_sec - start.tv_sec) + static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
+        least = std::min(least, now() - start);
     }
     return {least, decoded};
 }
@@ -170,10 +173,8 @@ TEST(PreviewDecode, SizesAndWorkAFrameMayHave) {
     const struct {
         int width, height;
         bool accepted;
-    } sizes[] = {
-        {1920, 1080, true},  {1080, 1920, true},  {1440, 1080, true},  {1, 1, true},   {1921, 1080, false},
-        {1080, 1921, false}, {1920, 1081, false}, {1081, 1081, false}, {0, 720, false}, {4096, 4096, false},
-    };
+    } sizes[] = {{1920, 1080, true},  {1080, 1920, true},  {1921, 1080, false}, {1080, 1921, false},
+                 {1920, 1081, false}, {1081, 1081, false}, {0, 720, false}};
     for (const auto& size : sizes) {
         EXPECT_EQ(Client::isAcceptedFrameSize(size.width, size.height), size.accepted) << size.width << " x " << size.height;
     }
@@ -181,21 +182,18 @@ TEST(PreviewDecode, SizesAndWorkAFrameMayHave) {
     const struct {
         const char* what;
         Client::ScanShape scan;
-        int scans;
         int refusedAt;
     } frames[] = {
-        {"a sixth plain frame", {largest}, 6, 6},
-        {"a sequential scan decodes whole blocks whatever its band", {largest, 0, 0}, 6, 6},
-        {"a DC scan costs its blocks beyond its coefficient (17/80 of a plain frame)", {largest, 0, 0, true}, 24, 24},
-        {"the 501st scan, however small", {1, 0, 0, true}, 501, 501},
+        {"the sixth plain frame", {largest}, 6},
+        {"a sequential scan decodes whole blocks whatever its band", {largest, 0, 0}, 6},
+        {"a DC scan costs its blocks beyond its coefficient (17/80 of a plain frame)", {largest, 0, 0, true}, 24},
+        {"the 501st scan, however small", {1, 0, 0, true}, 501},
     };
     for (const auto& frame : frames) {
         Client::FrameWork work;
-        int refusedAt = 0;
-        for (int k = 1; k <= frame.scans && !refusedAt; ++k) {
-            if (!work.startScan(frame.scan)) refusedAt = k;
-        }
-        EXPECT_EQ(refusedAt, frame.refusedAt) << frame.what;
+        int scans = 1;
+        while (work.startScan(frame.scan) && scans < 1000) ++scans;
+        EXPECT_EQ(scans, frame.refusedAt) << frame.what;
     }
 }
 
