@@ -79,25 +79,21 @@ std::string withLastScanRepeated(const std::string& data, int extra) {
     return frame + "\xFF\xD9";
 }
 
-// The least processor time of three decodes of `data`, and whether it decoded.
+// The least processor time of three decodes of `data`, in seconds, and whether it decoded.
 std::pair<double, bool> decodeCost(const std::string& data) {
-    const auto now = [] {
-        timespec time{};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
-        return static_cast<double>(time.tv_sec) + static_cast<double>(time.tv_nsec) / 1e9;
-    };
-    double least = 1e9;
-    bool decoded = false;
+    std::pair<double, bool> cost{1e9, false};
     for (int round = 0; round < 3; ++round) {
-        const double start = now();
+        timespec start{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
         try {
-            decoded = !Client::decodeJPEG(data).isNull();
+            cost.second = !Client::decodeJPEG(data).isNull();
         } catch (const VELKPreviewError&) {
-            decoded = false;
         }
-        least = std::min(least, now() - start);
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        cost.first = std::min(cost.first, static_cast<double>(end.tv_sec - start.tv_sec) +
+                                              static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
     }
-    return {least, decoded};
+    return cost;
 }
 
 QImage decodedByQt(const std::string& data) {
