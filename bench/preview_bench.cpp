@@ -8,7 +8,9 @@
 //      share of one core, the two sides taking turns;
 //   3. last payload byte to the published map, p50 and p95, against the decode time + 20 ms (as
 //      the application runs it only);
-//   4. resident memory over a churn of hosts and sessions, after the warm-up and at the end.
+//   4. resident memory over a churn of hosts and sessions, after the warm-up and at the end;
+//   5. processor time of a flat progressive frame of the largest size a camera sends, plain and with
+//      its last scan 100 and 499 times more (a few bytes each), as the application decodes them.
 // Each side of each figure runs in a process of its own (this program again, with --phase), so
 // that neither inherits the other's heap. The simulated cameras (tests/sim/sim_preview.py) listen
 // on 127.0.0.11 to 127.0.0.18 port 45455, inside a private network namespace (`unshare -n`, root
@@ -32,13 +34,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QImageWriter>
 #include <QProcess>
 #include <QTimer>
 
 #include "app/process_start.hpp"
 #include "bench_support.hpp"
+#include "preview/frame_bounds.hpp"
 #include "preview/frame_pool.hpp"
 #include "preview/live_preview_store.hpp"
 #include "preview/preview_client.hpp"
@@ -256,6 +261,43 @@ void decodePhase(const Phase& phase) {
     figure("decode_ms", total * 1000.0 / static_cast<double>(files.size()));
 }
 
+// A flat grey progressive frame of the largest size a camera sends, its last scan `extra` times more.
+std::string repeatedScanFrame(int extra) {
+    QImage image(VELKPreviewClient::largestFrameLongSide, VELKPreviewClient::largestFrameShortSide, QImage::Format_RGB32);
+    image.fill(qRgb(100, 100, 100));
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "jpeg");
+    writer.setProgressiveScanWrite(true);
+    writer.write(image);
+    std::string data = buffer.data().toStdString();
+    const std::size_t last = data.rfind("\xFF\xDA"), end = data.size() - 2;
+    const std::string scan = data.substr(last, end - last);
+    data.resize(end);
+    for (int k = 0; k < extra; ++k) data += scan;
+    return data + "\xFF\xD9";
+}
+
+void scansPhase(const Phase& phase) {
+    FramePool pool;
+    for (const int extra : {0, 100, 499}) {
+        const std::string data = repeatedScanFrame(extra), name = "repeat" + std::to_string(extra);
+        double best = 1e9;
+        bool decoded = false;
+        for (int round = 0; round < phase.rounds; ++round) {
+            const double start = threadCpuSeconds();
+            try {
+                decoded = !VELKPreviewClient::decodeJPEG(data, &pool).isNull();
+            } catch (const VELKPreviewError&) {
+                decoded = false;
+            }
+            best = std::min(best, threadCpuSeconds() - start);
+        }
+        figure((name + "_ms").c_str(), best * 1000.0);
+        figure((name + "_decoded").c_str(), decoded ? 1 : 0);
+    }
+}
+
 void cpuPhase(const Phase& phase) {
     std::vector<int> hostOf(kCameras), sessionOf(kCameras, 0);
     for (int i = 0; i < kCameras; ++i) hostOf[static_cast<std::size_t>(i)] = i;
@@ -344,6 +386,7 @@ int runPhase(const Phase& phase) {
     else if (phase.name == "cpu") cpuPhase(phase);
     else if (phase.name == "latency") latencyPhase(phase);
     else if (phase.name == "churn") churnPhase(phase);
+    else if (phase.name == "scans") scansPhase(phase);
     else return 2;
     return 0;
 }
@@ -461,6 +504,20 @@ int benchInNamespace(bool longRun) {
                 "and no pool (ratio %.3f)\n",
                 churnSeconds, mib(pooledChurn, "rss_warm_kib"), mib(pooledChurn, "rss_end_kib"), growth(pooledChurn),
                 mib(heapChurn, "rss_warm_kib"), mib(heapChurn, "rss_end_kib"), growth(heapChurn));
+
+    // --- 5. a frame whose last scan comes again and again, against the plain frame ---
+    const Figures scans = run({"scans", true, 0, rounds, {}}, true);
+    const auto repeated = [&](const char* extra) {
+        const double ms = at(scans, (std::string("repeat") + extra + "_ms").c_str());
+        std::printf("; its last scan %s times more %.2f ms, %s (ratio %.2f)", extra, ms,
+                    at(scans, (std::string("repeat") + extra + "_decoded").c_str()) ? "decoded" : "refused",
+                    ms / std::max(at(scans, "repeat0_ms"), 1e-9));
+    };
+    std::printf("flat progressive %dx%d frame, processor time: plain %.2f ms", VELKPreviewClient::largestFrameLongSide,
+                VELKPreviewClient::largestFrameShortSide, at(scans, "repeat0_ms"));
+    repeated("100");
+    repeated("499");
+    std::printf(" (target: refused, ratio <= 3)\n");
 
     for (auto& sim : sims) {
         sim->terminate();

@@ -1,12 +1,13 @@
 // A preview frame is a phone's JPEG, decoded on a stream's worker into the stream's frame pool: any
 // bytes may be refused, but the decoder must not crash, loop or write outside the frame, and an
-// image it returns is within the frame bounds, whether it was decoded into a pool or the heap.
+// image it returns is of a size a camera sends, whether it was decoded into a pool or the heap.
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 
 #include <QImage>
 
+#include "preview/frame_bounds.hpp"
 #include "preview/frame_pool.hpp"
 #include "preview/preview_client.hpp"
 #include "preview/preview_protocol.hpp"
@@ -16,9 +17,7 @@ namespace {
 void decodeOnce(const std::string& bytes, velk::FramePool* pool) {
     try {
         const QImage image = velk::VELKPreviewClient::decodeJPEG(bytes, pool);
-        if (!image.isNull() && (image.width() <= 0 || image.height() <= 0 || image.width() > velk::VELKPreviewClient::maximumImageDimension ||
-                                 image.height() > velk::VELKPreviewClient::maximumImageDimension))
-            std::abort();
+        if (!image.isNull() && !velk::VELKPreviewClient::isAcceptedFrameSize(image.width(), image.height())) std::abort();
     } catch (const velk::VELKPreviewError&) {
         // Refused: what the stream does with any bytes that are not a frame it can show.
     }

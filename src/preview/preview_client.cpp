@@ -9,6 +9,8 @@
 
 #include <jpeglib.h>
 
+#include "preview/frame_bounds.hpp"
+
 namespace velk::VELKPreviewClient {
 
 namespace {
@@ -43,10 +45,6 @@ std::optional<std::pair<int, int>> declaredSize(std::string_view data) {
     return std::nullopt;
 }
 
-bool withinBounds(int width, int height) {
-    return width > 0 && height > 0 && width <= maximumImageDimension && height <= maximumImageDimension;
-}
-
 // --- the decode, with libjpeg(-turbo) ---
 //
 // libjpeg reports an error by calling error_exit, which must not return: ours jumps back to the
@@ -63,10 +61,24 @@ struct DecodeErrors {
 // Warnings (a corrupt stretch of data, drawn grey) are not printed.
 void keepQuiet(j_common_ptr) {}
 
-// A progressive frame of very many scans would keep the worker decoding for seconds.
-constexpr int kMaximumScans = 500;
-void boundScans(j_common_ptr info) {
-    if (reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaximumScans) leaveStep(info);
+// Each scan of a progressive frame costs the blocks it covers, however few its bytes: a frame's
+// work is counted as each scan starts and one past the budget is refused before that scan is
+// decoded. libjpeg calls the monitor once it has read a scan's header and set up the scan, and then
+// after each row of blocks it decodes.
+struct ScanCounter {
+    jpeg_progress_mgr manager{};
+    FrameWork work;
+    int scan = 0;
+};
+
+void countScans(j_common_ptr common) {
+    const auto info = reinterpret_cast<j_decompress_ptr>(common);
+    auto* counter = reinterpret_cast<ScanCounter*>(info->progress);
+    if (info->input_scan_number == counter->scan) return;
+    counter->scan = info->input_scan_number;
+    const ScanShape scan{static_cast<std::int64_t>(info->MCUs_per_row) * info->MCU_rows_in_scan * info->blocks_in_MCU,
+                         info->Ss, info->Se, info->progressive_mode != FALSE};
+    if (!counter->work.startScan(scan)) leaveStep(common);
 }
 
 // What libjpeg may allocate for one frame (a progressive one keeps all its coefficients): what
@@ -96,7 +108,7 @@ public:
 
     // Reads the header and chooses the output: RGB32, or CMYK for four components, which
     // cmykToRgb32 turns into RGB32 in place. False when it does not decode as JPEG.
-    bool readHeader(const std::string& data) { return m_created && header(m_info, m_errors, data, m_progress); }
+    bool readHeader(const std::string& data) { return m_created && header(m_info, m_errors, data, m_scans); }
     int width() const { return static_cast<int>(m_info.output_width); }
     int height() const { return static_cast<int>(m_info.output_height); }
     bool isCmyk() const { return m_info.out_color_space == JCS_CMYK; }
@@ -110,11 +122,11 @@ private:
         return true;
     }
     static bool header(jpeg_decompress_struct& info, DecodeErrors& errors, const std::string& data,
-                       jpeg_progress_mgr& progress) {
+                       ScanCounter& scans) {
         if (setjmp(errors.step)) return false;
         info.mem->max_memory_to_use = kMemoryLimitBytes;
-        progress.progress_monitor = boundScans;
-        info.progress = &progress;
+        scans.manager.progress_monitor = countScans;
+        info.progress = &scans.manager;
         jpeg_mem_src(&info, reinterpret_cast<const unsigned char*>(data.data()), static_cast<unsigned long>(data.size()));
         jpeg_read_header(&info, TRUE);
         info.out_color_space = info.num_components == 4 ? JCS_CMYK : kRgb32;
@@ -138,7 +150,7 @@ private:
 
     jpeg_decompress_struct m_info;
     DecodeErrors m_errors;
-    jpeg_progress_mgr m_progress{};
+    ScanCounter m_scans;
     bool m_created = false;
 };
 
@@ -189,9 +201,9 @@ private:
 QImage decodeJPEG(const std::string& data, FramePool* frames) {
     if (!isJPEG(data)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     const auto size = declaredSize(data);
-    if (!size || !withinBounds(size->first, size->second)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
+    if (!size || !isAcceptedFrameSize(size->first, size->second)) VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     Decompressor jpeg;
-    if (!jpeg.readHeader(data) || !withinBounds(jpeg.width(), jpeg.height())) {
+    if (!jpeg.readHeader(data) || !isAcceptedFrameSize(jpeg.width(), jpeg.height())) {
         VELKPreviewError::raise(VELKPreviewError::Case::invalidJPEG);
     }
     const int width = jpeg.width();

@@ -15,7 +15,8 @@
 namespace velk::VELKPreviewClient {
 
 // Decodes a frame as JPEG into a QImage of Format_RGB32, refusing it (invalidJPEG) when it fails
-// the marker test, declares more than maximumImageDimension pixels on a side, or does not decode.
+// the marker test, declares a size a camera does not send, would cost more to decode than
+// frame_bounds.hpp allows (refused before that work is spent), or does not decode.
 // With `frames`, the pixels are one of the pool's buffers, which goes back to the pool when the
 // image's last copy is destroyed, on whatever thread; the image is null when the pool has no
 // buffer to give.

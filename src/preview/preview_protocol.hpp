@@ -65,8 +65,6 @@ constexpr std::uint16_t port = 45455;
 constexpr std::int64_t maximumFrameBytes = 2'097'152;
 // Seconds a stream keeps using legacy fetches after its last legacy exchange that delivered.
 constexpr double legacyProbeInterval = 30.0;
-// The largest decoded frame accepted, in pixels per side.
-constexpr int maximumImageDimension = 4096;
 constexpr int defaultTimeoutMs = 1500;
 constexpr int persistentConnectTimeoutMs = 2500;
 // One frame, header and payload, must arrive within this many seconds of the wait for it.

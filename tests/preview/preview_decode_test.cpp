@@ -1,8 +1,10 @@
 // The client's JPEG decode: pixels as Qt's own JPEG reader gives them, frames in their stream's
 // pool, and the bounds on what a camera's frame may cost.
 
+#include <algorithm>
 #include <csetjmp>
 #include <cstdio>
+#include <ctime>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include "preview/frame_bounds.hpp"
 #include "preview/preview_client.hpp"
 
 namespace velk {
@@ -26,6 +29,7 @@ struct Encoding {
     int components;            // 1 grey, 3 colour, 4 CMYK
     bool progressive = false;
     bool subsampled = true;    // colour: chroma halved both ways (4:2:0), else 4:4:4
+    bool flat = false;         // one grey all over: each scan a few bytes, whatever the size
 };
 
 // A JPEG of a smooth pattern with sharp edges, made by libjpeg itself.
@@ -51,7 +55,7 @@ std::string encode(const Encoding& encoding, int width = 96, int height = 54) {
         const int y = static_cast<int>(info.next_scanline);
         for (int x = 0; x < width; ++x) {
             for (int c = 0; c < encoding.components; ++c) {
-                const int value = (x * 5 + y * 3 * (c + 1) + (x / 16 + y / 16) % 2 * 90) % 256;
+                const int value = encoding.flat ? 100 : (x * 5 + y * 3 * (c + 1) + (x / 16 + y / 16) % 2 * 90) % 256;
                 row[static_cast<std::size_t>(x * encoding.components + c)] = static_cast<unsigned char>(value);
             }
         }
@@ -63,6 +67,33 @@ std::string encode(const Encoding& encoding, int width = 96, int height = 54) {
     std::string data(reinterpret_cast<const char*>(bytes), size);
     std::free(bytes);
     return data;
+}
+
+// The frame with its last scan `extra` times more (libjpeg takes each again, with a warning).
+std::string withLastScanRepeated(const std::string& data, int extra) {
+    const std::size_t lastScan = data.rfind("\xFF\xDA");
+    const std::size_t end = data.size() - 2; // the end-of-image marker
+    const std::string scan = data.substr(lastScan, end - lastScan);
+    std::string frame = data.substr(0, end);
+    for (int k = 0; k < extra; ++k) frame += scan;
+    return frame + "\xFF\xD9";
+}
+
+// The least processor time of three decodes of `data`, in seconds, and whether it decoded.
+std::pair<double, bool> decodeCost(const std::string& data) {
+    std::pair<double, bool> cost{1e9, false};
+    for (int round = 0; round < 3; ++round) {
+        timespec start{}, end{};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &start);
+        try {
+            cost.second = !Client::decodeJPEG(data).isNull();
+        } catch (const VELKPreviewError&) {
+        }
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &end);
+        cost.first = std::min(cost.first, static_cast<double>(end.tv_sec - start.tv_sec) +
+                                              static_cast<double>(end.tv_nsec - start.tv_nsec) / 1e9);
+    }
+    return cost;
 }
 
 QImage decodedByQt(const std::string& data) {
@@ -123,21 +154,59 @@ TEST(PreviewDecode, FramesLiveInTheirStreamsPool) {
 // takes with a warning) would hold the worker for seconds: refused past 500 scans.
 TEST(PreviewDecode, FramesOfTooManyScansAreRefused) {
     const std::string data = encode({"progressive", 3, true});
-    const std::size_t lastScan = data.rfind("\xFF\xDA");
-    const std::size_t end = data.size() - 2; // the end-of-image marker
-    ASSERT_NE(lastScan, std::string::npos);
-    const std::string scan = data.substr(lastScan, end - lastScan);
-    const auto withScans = [&](int extra) {
-        std::string frame = data.substr(0, end);
-        for (int k = 0; k < extra; ++k) frame += scan;
-        return frame + "\xFF\xD9";
-    };
-    EXPECT_FALSE(Client::decodeJPEG(withScans(100)).isNull());
+    EXPECT_FALSE(Client::decodeJPEG(withLastScanRepeated(data, 100)).isNull());
     try {
-        Client::decodeJPEG(withScans(600));
+        Client::decodeJPEG(withLastScanRepeated(data, 600));
         ADD_FAILURE() << "decoded";
     } catch (const VELKPreviewError& error) {
         EXPECT_EQ(error.kind(), VELKPreviewError::Case::invalidJPEG);
+    }
+}
+
+// The sizes a camera sends, and a frame's scans counted as they start until its work passes five
+// plain frames of the largest size (one sequential scan of three full-resolution components).
+TEST(PreviewDecode, SizesAndWorkAFrameMayHave) {
+    const struct {
+        int width, height;
+        bool accepted;
+    } sizes[] = {{1920, 1080, true},  {1080, 1920, true},  {1921, 1080, false}, {1080, 1921, false},
+                 {1920, 1081, false}, {1081, 1081, false}, {0, 720, false}};
+    for (const auto& size : sizes) {
+        EXPECT_EQ(Client::isAcceptedFrameSize(size.width, size.height), size.accepted) << size.width << " x " << size.height;
+    }
+    const std::int64_t largest = 3 * 240 * 135;
+    const struct {
+        const char* what;
+        Client::ScanShape scan;
+        int refusedAt;
+    } frames[] = {
+        {"the sixth plain frame", {largest}, 6},
+        {"a sequential scan decodes whole blocks whatever its band", {largest, 0, 0}, 6},
+        {"a DC scan costs its blocks beyond its coefficient (17/80 of a plain frame)", {largest, 0, 0, true}, 24},
+        {"the 501st scan, however small", {1, 0, 0, true}, 501},
+    };
+    for (const auto& frame : frames) {
+        Client::FrameWork work;
+        int scans = 1;
+        while (work.startScan(frame.scan) && scans < 1000) ++scans;
+        EXPECT_EQ(scans, frame.refusedAt) << frame.what;
+    }
+}
+
+// A flat progressive frame of the largest size whose last scan comes again and again: a few bytes a
+// scan to send, the whole frame's blocks to decode each time. Refused once it has cost a few plain
+// frames, before the rest is spent; libjpeg's progressive scans in CMYK, its costliest, still decode.
+TEST(PreviewDecode, FramesAreRefusedBeforeTheyCostMoreThanAFewPlainFrames) {
+    const int width = Client::largestFrameLongSide, height = Client::largestFrameShortSide;
+    EXPECT_FALSE(Client::decodeJPEG(encode({"progressive CMYK", 4, true}, width, height)).isNull());
+    const std::string plain = encode({"flat progressive", 3, true, true, true}, width, height);
+    const auto [plainSeconds, plainDecoded] = decodeCost(plain);
+    ASSERT_TRUE(plainDecoded);
+    for (const int extra : {100, 499}) {
+        const auto [seconds, decoded] = decodeCost(withLastScanRepeated(plain, extra));
+        EXPECT_FALSE(decoded) << extra << " more scans";
+        // Processor time, which a loaded machine does not stretch as it does the wall clock.
+        EXPECT_LT(seconds, 6 * plainSeconds) << extra << " more scans: " << seconds << " s, plain " << plainSeconds << " s";
     }
 }
 
