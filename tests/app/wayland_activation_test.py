@@ -23,9 +23,13 @@ Rows:
                    (and at most one of Qt's, which asks for the menu's own window as the menu closes
                    and the focus goes back to a control there), none left behind for the next trip.
 
-Usage: wayland_activation_test.py APP
-Exits 77 (skipped) without root (for the network namespace) or without mutter, dbus-daemon or
-Qt's Wayland platform.
+Under KWin (--kwin), on its Wayland session with a virtual screen, the person's keys come through
+KWin's fake-input protocol (kwin_fake_keys, built with the tests), and the rows that need no
+pointer run: the Library opened by keys (Alt+W, Down, Return), then keyboard-trips.
+
+Usage: wayland_activation_test.py [--kwin KWIN_FAKE_KEYS] APP
+Exits 77 (skipped) without root (for the network namespace) or without the compositor, dbus-daemon
+or Qt's Wayland platform (or, for KWin, without kwin_fake_keys).
 """
 
 import glob
@@ -227,8 +231,9 @@ class Desk:
     """A headless mutter on a session bus of the rig's own, its remote-desktop input, and the
     application under it."""
 
-    def __init__(self, app, work):
+    def __init__(self, app, work, kwin_keys=None):
         self.app_path = app
+        self.kwin_keys = kwin_keys  # kwin_fake_keys: the rig runs under KWin
         self.work = work
         self.processes = []
         self.runtime = os.path.join(work, "run")
@@ -274,6 +279,8 @@ class Desk:
                                    "--address=unix:path=" + bus_socket], self.env, bus_log)
         self.wait("the session bus", lambda: os.path.exists(bus_socket), 10)
         self.env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + bus_socket
+        if self.kwin_keys:
+            return self.start_kwin()
         mutter_log = open(os.path.join(self.work, "mutter.log"), "w")
         # Without the animations of its default plugin: a window being scaled as it maps is not where
         # it will be, and the pointer is moved by where windows are.
@@ -293,6 +300,23 @@ class Desk:
         self.input.Start()
         self.dbus = dbus
 
+    def start_kwin(self):
+        # A copy of KWin's program without the file capabilities Debian gives it (to raise its own
+        # priority), which a sandbox without them refuses to start.
+        kwin = os.path.join(self.work, "kwin_wayland")
+        shutil.copyfile(shutil.which("kwin_wayland"), kwin)
+        os.chmod(kwin, 0o755)
+        log = open(os.path.join(self.work, "compositor.log"), "w")
+        self.start("kwin_wayland", [kwin, "--virtual", "--no-lockscreen", "--no-global-shortcuts", "--socket", self.display,
+                                    "--width", str(SCREEN[0]), "--height", str(SCREEN[1])],
+                   dict(self.env, KWIN_WAYLAND_NO_PERMISSION_CHECKS="1", QT_QPA_PLATFORM="offscreen"), log)
+        socket = os.path.join(self.runtime, self.display)
+        self.wait("KWin's Wayland socket", lambda: os.path.exists(socket), STEP_S)
+        self.input = subprocess.Popen([self.kwin_keys], env=dict(self.env, WAYLAND_DISPLAY=self.display),
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=log, text=True,
+                                      start_new_session=True)
+        self.processes.append(self.input)
+
     def start_app(self):
         app_log = os.path.join(self.work, "app.log")
         env = dict(self.env, WAYLAND_DISPLAY=self.display, XDG_SESSION_TYPE="wayland", QT_QPA_PLATFORM="wayland",
@@ -302,6 +326,10 @@ class Desk:
         self.app = self.start("kestova", ["unshare", "--net", "--", self.app_path], env, open(app_log, "w"))
         self.log = ProtocolLog(app_log)
         self.wait("the Director window", lambda: self.log.toplevel(DIRECTOR))
+        if self.kwin_keys:
+            # KWin gives a new window the keyboard as it maps it; there is no pointer to place.
+            self.wait_keyboard(DIRECTOR)
+            return
         # The first key makes the compositor give the virtual keyboard's focus to the window it
         # focused; a lone Shift does nothing in the application.
         self.key(KEY_LEFTSHIFT)
@@ -331,6 +359,13 @@ class Desk:
 
     def key(self, *codes):
         self.steps.append("key %s at log line %d" % (codes, self.log.count if self.log else 0))
+        if self.kwin_keys:
+            lines = ["%d 1" % code for code in codes] + ["%d 0" % code for code in reversed(codes)]
+            self.input.stdin.write("\n".join(lines) + "\nsync\n")
+            self.input.stdin.flush()
+            if self.input.stdout.readline().strip() != "synced":
+                raise Failed("KWin's fake input ended")
+            return
         for code in codes:
             self.input.NotifyKeyboardKeycode(self.dbus.UInt32(code), True)
         for code in reversed(codes):
@@ -373,6 +408,12 @@ class Desk:
             self.wait("the pointer's news", lambda: len(self.log.pointer_frames) > after, seconds)
         except Failed:
             pass  # on the desktop's background, where the application is told nothing
+
+    def window_menu(self, window):
+        """The Window menu shown over `window` and ready for keys: mutter gives the popup the keyboard
+        (its grab); KWin keeps the keyboard on the window, and Qt hands its keys to the popup."""
+        return next((s for s in self.log.surfaces.values() if s.role == "popup" and s.mapped and s.parent is window
+                     and s.presented and (self.kwin_keys or self.log.keyboard is s)), None)
 
     def click(self):
         self.input.NotifyPointerButton(BTN_LEFT, True)
@@ -486,8 +527,7 @@ def row_keyboard_trips(desk):
             asked = desk.log.tokens
             ours = desk.log.activations[-1]
             ours_asked = desk.log.tokens_by.get(ours, 0)
-            menu = lambda: next((s for s in desk.log.surfaces.values() if s.role == "popup" and s.mapped
-                                 and s.parent is source and s.presented and desk.log.keyboard is s), None)
+            menu = lambda: desk.window_menu(source)
             desk.key(KEY_LEFTALT, KEY_W)
             try:
                 desk.wait("the Window menu", menu, 5)
@@ -512,13 +552,20 @@ def row_keyboard_trips(desk):
 
 
 def main():
-    if len(sys.argv) != 2:
+    arguments = sys.argv[1:]
+    kwin_keys = None
+    if arguments[:1] == ["--kwin"] and len(arguments) == 3:
+        kwin_keys = arguments[1]
+        arguments = arguments[2:]
+        if not kwin_keys or not os.access(kwin_keys, os.X_OK):
+            skip("kwin_fake_keys is not built (plasma-wayland-protocols is missing: run scripts/setup)")
+    if len(arguments) != 1:
         print(__doc__, file=sys.stderr)
         return 2
-    app = os.path.realpath(sys.argv[1])
+    app = os.path.realpath(arguments[0])
     if os.geteuid() != 0:
         skip("a network namespace of its own needs root")
-    for tool in ("mutter", "dbus-daemon", "unshare"):
+    for tool in ("kwin_wayland" if kwin_keys else "mutter", "dbus-daemon", "unshare"):
         if not shutil.which(tool):
             skip("%s is missing (run scripts/setup)" % tool)
     if not glob.glob("/usr/lib/*/qt6/plugins/platforms/libqwayland-generic.so"):
@@ -532,18 +579,28 @@ def main():
 
     keep = os.environ.get("VELK_KEEP_RIG")
     work = tempfile.mkdtemp(prefix="velk-wayland-activation-")
-    desk = Desk(app, work)
+    desk = Desk(app, work, kwin_keys)
     failures = 0
     try:
         desk.start_compositor()
         desk.start_app()
-        # The Library, opened once from the Director's Window menu.
-        desk.choose_from_window_menu(desk.log.toplevel(DIRECTOR), 1)
+        # The Library, opened once from the Director's Window menu (by keys under KWin).
+        if kwin_keys:
+            desk.key(KEY_LEFTALT, KEY_W)
+            director = desk.log.toplevel(DIRECTOR)
+            desk.wait("the Window menu", lambda: desk.window_menu(director))
+            desk.key(KEY_DOWN)
+            desk.key(KEY_ENTER)
+        else:
+            desk.choose_from_window_menu(desk.log.toplevel(DIRECTOR), 1)
         desk.wait("the Library window", lambda: desk.log.toplevel(LIBRARY))
         # A new window takes the keyboard as the compositor maps it.
         desk.wait_keyboard(LIBRARY)
-        for name, row in (("window-director", row_window_director), ("window-library", row_window_library),
-                          ("blocked-click", row_blocked_click), ("keyboard-trips", row_keyboard_trips)):
+        rows = (("window-director", row_window_director), ("window-library", row_window_library),
+                ("blocked-click", row_blocked_click), ("keyboard-trips", row_keyboard_trips))
+        for name, row in rows:
+            if kwin_keys and name != "keyboard-trips":
+                continue
             started = time.monotonic()
             try:
                 row(desk)
@@ -559,7 +616,7 @@ def main():
         with open(os.path.join(work, "steps.txt"), "w") as steps:
             steps.write("\n".join(desk.steps) + "\n")
         if failures:
-            subprocess.run(["tail", "-n", "15", os.path.join(work, "mutter.log")])
+            subprocess.run(["tail", "-n", "15", os.path.join(work, "compositor.log" if kwin_keys else "mutter.log")])
         if keep:
             print("rig files kept in " + work)
         else:

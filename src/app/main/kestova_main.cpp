@@ -43,10 +43,10 @@ int main(int argc, char** argv) {
 
     velk::SingleInstance instance(velk::defaultDataFolder());
     const velk::LockState lock = instance.acquire();
-    const velk::RaiseAnswer answer = lock == velk::LockState::heldByOther
+    const velk::RaiseAnswer raiseAnswer = lock == velk::LockState::heldByOther
                                          ? instance.askRunningInstanceToRaise(5000, launchToken.value_or(""))
                                          : velk::RaiseAnswer::none;
-    const velk::LaunchOutcome outcome = velk::launchOutcome(lock, answer, instance.lockError());
+    const velk::LaunchOutcome outcome = velk::launchOutcome(lock, raiseAnswer, instance.lockError());
     if (!outcome.run) {
         if (!outcome.message.empty()) std::fprintf(stderr, "%s\n", outcome.message.c_str());
         return outcome.exitCode;
