@@ -70,6 +70,9 @@ struct WaylandActivation::State {
         std::function<void()> fallback;
         wl_callback* sync = nullptr;
         xdg_activation_token_v1* request = nullptr;
+        // A sync on Qt's own queue, asked once the token came: its answer is dispatched after every
+        // event of Qt's that came before it.
+        wl_callback* behindQt = nullptr;
     };
 
     wl_display* display = nullptr;
@@ -104,6 +107,7 @@ struct WaylandActivation::State {
         if (!attempt) return;
         if (attempt->sync) wl_callback_destroy(attempt->sync);
         if (attempt->request) xdg_activation_token_v1_destroy(attempt->request);
+        if (attempt->behindQt) wl_callback_destroy(attempt->behindQt);
         std::function<void()> fallback = std::move(attempt->fallback);
         attempt.reset();
         if (fallBack && fallback) fallback();
@@ -257,14 +261,36 @@ struct WaylandActivation::State {
     }
     static constexpr wl_callback_listener syncListener{&syncDone};
 
+    // Qt asks for a window's activation of its own as the focus returns to a control of a window
+    // that is not the focus window (the window a menu was opened on, as the menu closes), and sends
+    // its `activate` as its own queue is dispatched, which may come after this queue's: the window
+    // the user chose would then lose the keyboard to the one the menu was on. So the token waits for
+    // a sync on Qt's queue, whose answer Qt dispatches after every earlier event of its own, and this
+    // `activate` goes after Qt's.
     static void tokenDone(void* data, xdg_activation_token_v1* request, const char* token) {
         auto* state = static_cast<State*>(data);
         if (!state->attempt || state->attempt->request != request) return;
         xdg_activation_token_v1_destroy(request);
         state->attempt->request = nullptr;
-        state->activate(token);
+        state->attempt->token = token;
+        state->attempt->behindQt = wl_display_sync(state->display);
+        wl_callback_add_listener(state->attempt->behindQt, &behindQtListener, state);
+        state->flush();
     }
     static constexpr xdg_activation_token_v1_listener tokenListener{&tokenDone};
+
+    static void behindQtDone(void* data, wl_callback* callback, std::uint32_t) {
+        auto* state = static_cast<State*>(data);
+        if (!state->attempt || state->attempt->behindQt != callback) {
+            wl_callback_destroy(callback);
+            return;
+        }
+        wl_callback_destroy(callback);
+        state->attempt->behindQt = nullptr;
+        const std::string token = state->attempt->token;
+        state->activate(token);
+    }
+    static constexpr wl_callback_listener behindQtListener{&behindQtDone};
 };
 
 namespace {
