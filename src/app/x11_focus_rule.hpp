@@ -39,7 +39,8 @@ enum class Kind {
 struct Event {
     Kind kind = Kind::stamp;
     Window window = 0;
-    // The dialog, shown, that blocks `window`, as the application has it now; 0 for none.
+    // The dialog that blocks `window` (shown, if perhaps not mapped yet), as the application has it
+    // now; 0 for none.
     Window blockedBy = 0;
     Time time = 0;
     // A focus event of a keyboard grab (the window manager's while it switches windows): the

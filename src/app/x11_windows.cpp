@@ -143,13 +143,14 @@ public:
     }
 
 private:
-    // The dialog, shown, that blocks our window `id`; none when nothing blocks it.
+    // The dialog that blocks our window `id`, shown, if perhaps not mapped yet (the window manager
+    // may take a while, and a click meanwhile is as blocked); none when nothing blocks it.
     QWindow* dialogBlocking(xcb_window_t id) const {
         if (id == XCB_NONE || m_blocked.empty()) return nullptr;
         const auto found = m_blocked.find(id);
         if (found == m_blocked.end()) return nullptr;
         QWindow* dialog = found->second;
-        return dialog && dialog->isExposed() && xWindowOf(dialog) != XCB_NONE ? dialog : nullptr;
+        return dialog && xWindowOf(dialog) != XCB_NONE ? dialog : nullptr;
     }
 
     // Feeds the rule and does what it answers: `window`, when given, is the event's window field,
@@ -165,9 +166,10 @@ private:
 
     // Asks the window manager to activate `dialog` and, since one of our windows has the keyboard
     // (ICCCM's locally active input), gives it the keyboard: both with the time of the event that
-    // asked. Without one yet, Qt's own request, with the latest time Qt saw.
+    // asked. Without one yet, or for a dialog not mapped yet, Qt's own request, with the latest time
+    // Qt saw, which Qt makes once the dialog is mapped.
     void askFor(QWindow& dialog, X11FocusRule::Time time) {
-        if (time == 0) {
+        if (time == 0 || !dialog.isExposed()) {
             dialog.requestActivate();
             return;
         }
