@@ -54,8 +54,9 @@ struct XiDeviceEvent {
 constexpr std::uint16_t xiButtonPress = 4;
 constexpr std::uint16_t xiButtonRelease = 5;
 
-// Buttons 4 to 7 are a wheel's steps, which activate nothing.
-bool isAButton(std::uint32_t button) { return button >= 1 && button <= 3; }
+// Buttons 4 to 7 are a wheel's steps, which activate nothing; every other button activates the
+// window pressed (as Qt's X11 platform has it).
+bool isAButton(std::uint32_t button) { return button != 0 && (button < 4 || button > 7); }
 
 class Filter final : public QAbstractNativeEventFilter {
 public:
