@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <utility>
 
-#include <QAbstractNativeEventFilter>
 #include <QAccessible>
 #include <QByteArray>
 #include <QGuiApplication>
@@ -11,7 +10,7 @@
 #include <QPointer>
 #include <QWindow>
 
-#include <xcb/xproto.h>
+#include "app/x11_windows.hpp"
 
 namespace velk {
 
@@ -28,8 +27,7 @@ PhysicalKey physicalKeyOf(const QKeyEvent& event) { return physicalKey(event.nat
 // repeating all the while.
 constexpr std::size_t recordedEvents = 4096;
 
-// X modifiers that choose another symbol of a key: Shift and AltGr's level three.
-constexpr std::uint32_t symbolModifiers = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_5;
+using X11Windows::symbolModifiers;
 
 } // namespace
 
@@ -114,7 +112,7 @@ namespace {
 // may take an event on its way from the window to the widget and send a copy later. Elsewhere the
 // rule is fed each key event once where the window system hands it over, at the window, before a
 // shortcut or a widget acts on it. Events a program sends straight to a widget carry their own flag.
-class Watcher final : public QObject, public QAbstractNativeEventFilter {
+class Watcher final : public QObject {
 public:
     explicit Watcher(QObject* parent) : QObject(parent) {
         connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this] { rule.releaseAll(); });
@@ -131,19 +129,13 @@ public:
     };
     std::optional<Press> current;
 
-    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override {
-        if (eventType != "xcb_generic_event_t") return false;
-        const auto* event = static_cast<const xcb_generic_event_t*>(message);
-        const std::uint8_t kind = event->response_type & ~0x80;
-        if (kind != XCB_KEY_PRESS && kind != XCB_KEY_RELEASE) return false;
-        // Press and release events share one layout.
-        const auto* key = static_cast<const xcb_key_press_event_t*>(message);
+    // A key event as the X server sent it.
+    void serverKey(bool isPress, std::uint32_t keyCode, std::uint64_t time, std::uint32_t state) {
         m_serverRecords = true;
-        if (kind == XCB_KEY_PRESS)
-            rule.press(key->detail, key->time, false, key->state);
+        if (isPress)
+            rule.press(keyCode, time, false, state);
         else
-            rule.release(key->detail, key->time, key->state);
-        return false;
+            rule.release(keyCode, time, state);
     }
 
     // The key event a window passed on, as its widget receives it, or the shortcut check Qt makes
@@ -269,7 +261,11 @@ void install() {
     if (watcher() || !qGuiApp) return;
     watcher() = new Watcher(qGuiApp);
     qGuiApp->installEventFilter(watcher());
-    qGuiApp->installNativeEventFilter(watcher());
+    X11Windows::install();
+}
+
+void serverKey(bool isPress, std::uint32_t keyCode, std::uint64_t time, std::uint32_t state) {
+    if (Watcher* seen = watcher()) seen->serverKey(isPress, keyCode, time, state);
 }
 
 bool isRepeat(const QKeyEvent& event) {

@@ -107,9 +107,14 @@ private:
 
 namespace KeyRepeat {
 
-// Feeds the rule from the X server's events where the application runs on one, else from the key
-// events the window system hands the application's windows; `Accessibility::install` calls it.
+// Feeds the rule from the X server's events where the application runs on one (app/x11_windows
+// hands them on), else from the key events the window system hands the application's windows;
+// `Accessibility::install` calls it.
 void install();
+
+// A key event as the X server sent it, before any Qt filter saw it: its key code, time and
+// modifier state mask.
+void serverKey(bool isPress, std::uint32_t keyCode, std::uint64_t time, std::uint32_t state);
 
 // Whether this press is a repeat of a key held down: flagged by the platform, or so judged by the
 // rule for the press the window system delivered.

@@ -1,10 +1,8 @@
 #include "app/window_modal.hpp"
 
-#include <cstdint>
-#include <cstdlib>
+#include <utility>
 #include <vector>
 
-#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QDialog>
 #include <QEvent>
@@ -12,13 +10,11 @@
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
-#include <qguiapplication_platform.h>
-
-#include <xcb/xcb.h>
 
 #include "app/keyboard_keeper.hpp"
 #include "app/modal_keyboard.hpp"
 #include "app/window_activation.hpp"
+#include "app/x11_windows.hpp"
 
 namespace velk {
 
@@ -50,36 +46,10 @@ void forget(const QDialog* dialog) {
     std::erase_if(openDialogs(), [dialog](const QPointer<QDialog>& each) { return !each || each == dialog; });
 }
 
-// The application's connection to the X server, none on other platforms.
-xcb_connection_t* xConnection() {
-    const auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
-    return x11 && QGuiApplication::platformName() == QLatin1String("xcb") ? x11->connection() : nullptr;
-}
-
-// The urgency hint of ICCCM's WM_HINTS (XUrgencyHint), which window managers show as a window that
-// demands attention; the window's other hints are kept as the platform set them.
+// The urgency hint of ICCCM's WM_HINTS (XUrgencyHint) on an X server, which window managers show as
+// a window that demands attention; elsewhere the platform's own alert.
 void setUrgent(QWindow& window, bool urgent) {
-    xcb_connection_t* connection = xConnection();
-    if (!connection) {
-        if (urgent) window.alert(0);
-        return;
-    }
-    constexpr std::uint32_t urgencyHint = 1u << 8;
-    constexpr std::uint32_t hintWords = 9;
-    const auto id = static_cast<xcb_window_t>(window.winId());
-    std::uint32_t hints[hintWords] = {};
-    const xcb_get_property_cookie_t cookie =
-        xcb_get_property(connection, 0, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 0, hintWords);
-    if (xcb_get_property_reply_t* reply = xcb_get_property_reply(connection, cookie, nullptr)) {
-        const int words = reply->format == 32 ? xcb_get_property_value_length(reply) / 4 : 0;
-        const auto* value = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        for (int i = 0; i < words && i < int(hintWords); ++i) hints[i] = value[i];
-        std::free(reply);
-    }
-    if (((hints[0] & urgencyHint) != 0) == urgent) return;
-    hints[0] = urgent ? hints[0] | urgencyHint : hints[0] & ~urgencyHint;
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, XCB_ATOM_WM_HINTS, XCB_ATOM_WM_HINTS, 32, hintWords, hints);
-    xcb_flush(connection);
+    if (!X11Windows::setUrgent(window, urgent) && urgent) window.alert(0);
 }
 
 const char* const urgentProperty = "velkAsksForAttention";
@@ -181,75 +151,23 @@ void standOnWhatItStoodOn(const QDialog& closing) {
     }
 }
 
-// The dialog that blocks our top-level window `id` on the X server, shown; null for none.
-const QWindow* dialogBlocking(xcb_window_t id) {
-    for (QWindow* window : QGuiApplication::topLevelWindows()) {
-        if (static_cast<xcb_window_t>(window->winId()) != id) continue;
-        const QWindow* dialog = ModalKeyboard::blockingDialog(Windows{}, openDialogWindows(), *window);
-        return dialog && dialog->isExposed() ? dialog : nullptr;
+// The X11 side hands the keyboard on to the dialog that blocks the window it arrives at.
+void tellTheX11Side() {
+    if (!X11Windows::active()) return;
+    const std::vector<const QWindow*> open = openDialogWindows();
+    std::vector<std::pair<const QWindow*, const QWindow*>> blocked;
+    for (const QWindow* window : QGuiApplication::topLevelWindows()) {
+        if (const QWindow* dialog = ModalKeyboard::blockingDialog(Windows{}, open, *window)) blocked.emplace_back(window, dialog);
     }
-    return nullptr;
+    X11Windows::setBlocked(blocked);
 }
-
-// The X server gives the keyboard to a window of ours that a dialog blocks: a window manager
-// activates the window clicked, and the platform asks for it too, before the keyboard goes on to
-// the dialog; a window manager may even ignore the application's request to activate the dialog
-// then (KWin, while it still activates the window clicked), and Qt goes on believing the dialog
-// has the keyboard. Keys the X server sends the blocked window meanwhile go to the dialog, which
-// Qt would drop; and as the window has the X server's keyboard, the application hands it to its own
-// dialog itself (ICCCM's locally active input) once Qt is through with the event.
-class BlockedWindowKeyboard final : public QAbstractNativeEventFilter {
-public:
-    bool nativeEventFilter(const QByteArray& type, void* message, qintptr*) override {
-        if (type != QByteArrayLiteral("xcb_generic_event_t")) return false;
-        auto* event = static_cast<xcb_generic_event_t*>(message);
-        switch (event->response_type & 0x7f) {
-        case XCB_KEY_PRESS:
-        case XCB_KEY_RELEASE: {
-            // Press and release share the layout.
-            auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
-            if (const QWindow* dialog = dialogBlocking(key->event)) key->event = static_cast<xcb_window_t>(dialog->winId());
-            break;
-        }
-        case XCB_FOCUS_IN: {
-            const auto* focus = reinterpret_cast<const xcb_focus_in_event_t*>(event);
-            // Only the keyboard arriving at the window itself, not by a grab or through the pointer.
-            if (focus->mode != XCB_NOTIFY_MODE_NORMAL && focus->mode != XCB_NOTIFY_MODE_WHILE_GRABBED) break;
-            if (focus->detail == XCB_NOTIFY_DETAIL_POINTER || focus->detail == XCB_NOTIFY_DETAIL_INFERIOR) break;
-            const xcb_window_t id = focus->event;
-            QMetaObject::invokeMethod(qGuiApp, [id] { handOnFrom(id); }, Qt::QueuedConnection);
-            break;
-        }
-        default: break;
-        }
-        return false;
-    }
-
-private:
-    static void handOnFrom(xcb_window_t id) {
-        xcb_connection_t* connection = xConnection();
-        if (!connection) return;
-        // Still there: the keyboard may have gone on meanwhile.
-        xcb_get_input_focus_reply_t* now = xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
-        const bool stillThere = now && now->focus == id;
-        std::free(now);
-        const QWindow* dialog = stillThere ? dialogBlocking(id) : nullptr;
-        if (!dialog) return;
-        const_cast<QWindow*>(dialog)->requestActivate();
-        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, static_cast<xcb_window_t>(dialog->winId()), XCB_CURRENT_TIME);
-        xcb_flush(connection);
-    }
-};
 
 void watchTheKeyboard() {
     static QPointer<QGuiApplication> installedOn;
     if (installedOn == qGuiApp) return;
     installedOn = qGuiApp;
     QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, qGuiApp, &keyboardMoved);
-    if (xConnection()) {
-        static BlockedWindowKeyboard filter;
-        qGuiApp->installNativeEventFilter(&filter);
-    }
+    X11Windows::install();
 }
 
 // Notes when the user acts in a dialog (a key or a click in its window), and as a dialog that has the
@@ -275,6 +193,7 @@ protected:
         stopAsking(m_dialog);
         forget(&m_dialog);
         standOnWhatItStoodOn(m_dialog);
+        tellTheX11Side();
         if (!hadTheKeyboard || !m_openedOn) return false;
         QMetaObject::invokeMethod(
             qGuiApp,
@@ -318,6 +237,7 @@ void openWindowModal(QDialog& dialog) {
     // Qt's X11 platform asks the window manager to activate a modal window as it maps it
     // (_NET_ACTIVE_WINDOW with the time of the user's latest event); asking again here adds nothing.
     dialog.open();
+    tellTheX11Side();
     // Judged once the platform has written the window's hints as it maps it, and again whenever the
     // keyboard moves until the dialog has it.
     judgeAttention(dialog, QGuiApplication::focusWindow());

@@ -14,8 +14,8 @@ namespace velk {
 // first such dialog on, a window that receives the keyboard while a dialog blocks it hands it on to
 // that dialog: a click on a window behind a sheet or alert makes the platform activate the window
 // clicked, and the window manager may also give it the keyboard, where no key reaches anything; on
-// X11 the application hands the X server's keyboard on itself, and keys that reach the blocked
-// window meanwhile go to the dialog.
+// X11 the blocked window never becomes the active one, the application hands the X server's keyboard
+// on itself, and keys that reach the blocked window meanwhile go to the dialog (app/x11_windows).
 // Of several dialogs over different windows, the one that blocks the window activated takes it. As a
 // dialog that has the keyboard closes, the keyboard goes back to the window it was opened on, raised
 // to the top (or to the dialog that still blocks that window), never to a window beneath.

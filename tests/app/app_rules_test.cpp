@@ -15,6 +15,7 @@
 #include "app/symbols.hpp"
 #include "app/single_instance.hpp"
 #include "app/window_activation.hpp"
+#include "app/x11_focus_rule.hpp"
 
 namespace velk {
 namespace {
@@ -231,6 +232,49 @@ TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
     EXPECT_FALSE(ModalKeyboard::asksForAttention(Tree{}, panel, &sheet));
     EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, &director));
     EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, static_cast<const Win*>(nullptr)));
+}
+
+// The X server's events around a window a dialog blocks, in the orders window managers send them,
+// and what Qt is given of each and which window the keyboard is asked for, with which time. Windows:
+// 1 the Library, 2 its alert, 3 the Director; the Library is blocked by the alert (`L` events).
+TEST(X11FocusRules, ABlockedWindowNeverTakesTheKeyboard) {
+    using namespace X11FocusRule;
+    using E = Event;
+    const Verdict pass{}, toAlert{Delivery::toDialog}, drop{Delivery::dropped};
+    const auto asking = [](Verdict verdict, Time time) { return Verdict{verdict.delivery, 2, time}; };
+    const E alertIn{Kind::focusIn, 2}, alertOut{Kind::focusOut, 2}, libraryIn{Kind::focusIn, 1, 2}, directorIn{Kind::focusIn, 3};
+    const struct {
+        const char* what;
+        std::vector<std::pair<E, Verdict>> events;
+    } rows[] = {
+        // mutter gives the click to the alert, then carries out Qt's click-to-activate for the Library.
+        {"mutter: the click's own activation after the alert had the keyboard",
+         {{alertIn, pass}, {E{Kind::press, 1, 2, 100}, drop}, {alertOut, pass}, {libraryIn, asking(toAlert, 100)},
+          {E{Kind::key, 2, 0, 120}, pass}}},
+        {"openbox: the click activates the Library, which takes the keyboard",
+         {{directorIn, pass}, {E{Kind::press, 1, 2, 200}, asking(drop, 200)}, {libraryIn, asking(toAlert, 200)},
+          {E{Kind::takeFocus, 1, 2, 205}, asking(pass, 205)}, {E{Kind::key, 1, 2, 230}, asking(toAlert, 230)}}},
+        {"a key the Library gets while the alert has the keyboard goes to the alert",
+         {{alertIn, pass}, {E{Kind::key, 1, 2, 300}, toAlert}}},
+        {"the time is the latest event's, a property change's too",
+         {{E{Kind::stamp, 0, 0, 400}, pass}, {libraryIn, asking(toAlert, 400)}}},
+        {"no time seen yet: asked without one", {{libraryIn, asking(toAlert, 0)}}},
+        {"a keyboard grab's focus moves nothing",
+         {{alertIn, pass}, {E{Kind::focusIn, 1, 2, 0, true}, toAlert}, {E{Kind::press, 1, 2, 500}, drop}}},
+        {"unblocked windows as the server sends them",
+         {{directorIn, pass}, {E{Kind::press, 3, 0, 600}, pass}, {E{Kind::key, 3, 0, 610}, pass}, {E{Kind::takeFocus, 3, 0, 620}, pass}}},
+    };
+    for (const auto& row : rows) {
+        Rule rule;
+        int index = 0;
+        for (const auto& [event, expected] : row.events) {
+            const Verdict verdict = rule.take(event);
+            EXPECT_EQ(verdict.delivery, expected.delivery) << row.what << ", event " << index;
+            EXPECT_EQ(verdict.askFor, expected.askFor) << row.what << ", event " << index;
+            EXPECT_EQ(verdict.time, expected.time) << row.what << ", event " << index;
+            ++index;
+        }
+    }
 }
 
 } // namespace

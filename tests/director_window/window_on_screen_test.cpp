@@ -57,7 +57,7 @@ TEST(DirectorWindowOnDisplay, TheKeyboardStartsOnTheWall) {
     rig.window->show();
     rig.window->activateWindow();
     ASSERT_TRUE(QTest::qWaitFor([&] {
-        return runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output == "Kestova Director\n" &&
+        return runAlongside({"xdotool", "getwindowfocus", "getwindowname"}).output == "Kestova Director\n" &&
                QApplication::focusWidget();
     }, 10'000));
     EXPECT_EQ(QApplication::focusWidget(), rig.window->wall()->cell(0)) << QApplication::focusWidget()->objectName().toStdString();
@@ -78,7 +78,7 @@ protected:
         rig->window->show();
         rig->window->activateWindow();
         ASSERT_TRUE(QTest::qWaitFor([&] {
-            return runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output == "Kestova Director\n" &&
+            return runAlongside({"xdotool", "getwindowfocus", "getwindowname"}).output == "Kestova Director\n" &&
                    QApplication::focusWidget();
         }, 10'000)) << "the Director never had the keyboard under " << windowManager();
         // Where the window manager placed it, as the application knows it: where clicks land.
@@ -95,7 +95,7 @@ protected:
     // A click on the X server at `point` of `target`, as the user makes it, handled once `done`.
     static bool click(QWidget& target, QPoint point, const std::function<bool()>& done) {
         const QPoint at = target.mapToGlobal(point) * target.devicePixelRatio();
-        runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+        runAlongside({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
         return QTest::qWaitFor(done, 10'000);
     }
     static bool click(QWidget& target, const std::function<bool()>& done) { return click(target, target.rect().center(), done); }

@@ -1,6 +1,7 @@
 // The Library window on screens of common sizes, from outside: its frame, title bar included, lies on
 // the screen; its sidebar at each scale; and where the keyboard goes around its sheets and alerts.
 
+#include <QAbstractNativeEventFilter>
 #include <QApplication>
 #include <QMessageBox>
 #include <QPointer>
@@ -14,6 +15,8 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+
+#include <xcb/xcb.h>
 
 #include "app/keyboard_keeper.hpp"
 #include "app/window_modal.hpp"
@@ -101,26 +104,45 @@ struct DirectorStandIn {
 // The windows' titles from the bottom of the stack to its top, the one with the keyboard, and whether
 // a window carries its urgency hint, as the X server has them.
 std::vector<std::string> stackedTitles() {
-    std::stringstream ids(test::runToEnd({"xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"}).output);
+    std::stringstream ids(test::runAlongside({"xprop", "-root", "-notype", "_NET_CLIENT_LIST_STACKING"}).output);
     std::vector<std::string> titles;
     for (std::string word; ids >> word;) {
         if (word.rfind("0x", 0) != 0) continue;
         if (word.back() == ',') word.pop_back();
-        std::string title = test::runToEnd({"xdotool", "getwindowname", std::to_string(std::stoul(word, nullptr, 16))}).output;
+        std::string title = test::runAlongside({"xdotool", "getwindowname", std::to_string(std::stoul(word, nullptr, 16))}).output;
         if (!title.empty() && title.back() == '\n') title.pop_back();
         titles.push_back(title);
     }
     return titles;
 }
 std::string focusedTitle() {
-    std::string title = test::runToEnd({"xdotool", "getwindowfocus", "getwindowname"}).output;
+    std::string title = test::runAlongside({"xdotool", "getwindowfocus", "getwindowname"}).output;
     if (!title.empty() && title.back() == '\n') title.pop_back();
     return title;
 }
+// Read while the application waits, so a hint it sets as a dialog appears is seen even where it
+// clears it at once (as the dialog gets the keyboard); a read, not a wait for anything.
 bool urgent(QWidget& window) {
     return test::runToEnd({"xprop", "-id", std::to_string(window.winId()), "WM_HINTS"}).output.find("urgency") !=
            std::string::npos;
 }
+
+// The pointer's button releases the X server sent the application (XInput 2's or the core ones): a
+// click on a window a dialog blocks, which reaches no widget, has arrived once its release has.
+class ButtonReleases final : public QAbstractNativeEventFilter {
+public:
+    ButtonReleases() { qApp->installNativeEventFilter(this); }
+    ~ButtonReleases() override { qApp->removeNativeEventFilter(this); }
+    bool nativeEventFilter(const QByteArray&, void* message, qintptr*) override {
+        const auto* event = static_cast<const xcb_generic_event_t*>(message);
+        const int type = event->response_type & 0x7f;
+        constexpr std::uint16_t xiButtonRelease = 5;
+        count += type == XCB_BUTTON_RELEASE ||
+                 (type == XCB_GE_GENERIC && reinterpret_cast<const xcb_ge_generic_event_t*>(event)->event_type == xiButtonRelease);
+        return false;
+    }
+    int count = 0;
+};
 
 // Under a window manager, a sheet or alert keeps the keyboard when the user clicks the window it
 // blocks, which the platform activates: Return and Escape typed on the X server answer the alert.
@@ -132,18 +154,26 @@ protected:
             return QGuiApplication::focusWindow() == dialog.windowHandle() && focusedTitle() == dialog.windowTitle().toStdString();
         }, 10'000);
     }
-    // Clicks `target` on the X server, as the user does: true once its window had the keyboard.
-    static bool click(QWidget& target) {
+    // Clicks `target` on the X server, as the user does: true once its window had the keyboard, or,
+    // where `dialog` blocks its window, once the application had the click; a window a dialog blocks
+    // never becomes the active one, not even for a moment (every key would go to it and be lost).
+    static bool click(QWidget& target, const QWidget* dialog = nullptr) {
+        const QWindow* window = target.window()->windowHandle();
+        const bool hadTheKeyboard = QGuiApplication::focusWindow() == window;
         bool activated = false;
         const auto watch = QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, &target,
-                                            [&](QWindow* focused) { activated |= focused == target.window()->windowHandle(); });
+                                            [&](QWindow* focused) {
+                                                for (; focused; focused = focused->parent()) activated |= focused == window;
+                                            });
+        ButtonReleases releases;
         const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
         // No "--sync": it waits long for a move to where the pointer already is.
-        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+        test::runAlongside({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
         // A window the window manager activated as it appeared is already the one with the keyboard.
         const bool clicked = QTest::qWaitFor(
-            [&] { return activated || QGuiApplication::focusWindow() == target.window()->windowHandle(); }, 10'000);
+            [&] { return dialog ? releases.count > 0 : hadTheKeyboard || activated || QGuiApplication::focusWindow() == window; }, 10'000);
         QObject::disconnect(watch);
+        EXPECT_TRUE(!dialog || !activated) << "the window behind " << dialog->windowTitle().toStdString() << " became the active one";
         return clicked;
     }
     // The Library shown with its Collect sheet, which has the keyboard.
@@ -163,7 +193,7 @@ protected:
     // Clicks the Library's Collect button behind `dialog`: true once the Library had the keyboard
     // and `dialog` has it again.
     bool clickTheLibraryBehind(QWidget& dialog) {
-        return click(*window->findChild<QPushButton*>(QStringLiteral("collect"))) && hasTheKeyboard(dialog);
+        return click(*window->findChild<QPushButton*>(QStringLiteral("collect")), &dialog) && hasTheKeyboard(dialog);
     }
 };
 
@@ -187,7 +217,7 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromTheWindowItBlocks) {
         QPointer<QMessageBox> alert = window->errorAlert();
         ASSERT_TRUE(alert && hasTheKeyboard(*alert));
         if (!row.clickBeforeTheAlert) EXPECT_TRUE(clickTheLibraryBehind(*alert));
-        test::runToEnd({"xdotool", "key", row.key});
+        test::runAlongside({"xdotool", "key", row.key});
         EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
         if (alert) alert->close();
         sheet->close();
@@ -209,7 +239,7 @@ TEST_F(LibraryAlertOnDisplay, TakesTheKeyboardFromAnotherWindowOfTheApplication)
     store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
     QPointer<QMessageBox> alert = window->errorAlert();
     ASSERT_TRUE(alert && hasTheKeyboard(*alert));
-    test::runToEnd({"xdotool", "key", "Return"});
+    test::runAlongside({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
 }
 
@@ -224,13 +254,13 @@ TEST_F(LibraryAlertOnDisplay, AfterItClosesTheKeyboardIsInTheWindowOnTop) {
     QPointer<QMessageBox> alert = alertAfterClicking(director);
     ASSERT_TRUE(alert);
     ASSERT_TRUE(hasTheKeyboard(*alert)); // the window manager hands it over, the Director being its relative
-    test::runToEnd({"xdotool", "key", "Return"});
+    test::runAlongside({"xdotool", "key", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
     EXPECT_TRUE(hasTheKeyboard(*sheet)) << focusedTitle();
     EXPECT_EQ(stackedTitles().back(), sheet->windowTitle().toStdString());
     settle();
     const int presses = director.presses;
-    test::runToEnd({"xdotool", "key", "Return"});
+    test::runAlongside({"xdotool", "key", "Return"});
     settle();
     EXPECT_EQ(director.presses, presses);
 }
@@ -254,10 +284,10 @@ TEST_F(LibraryAlertOnDisplay, OpenedWhileTheUserWorksElsewhereItAsksForAttention
         stack = stackedTitles();
         return at(title) < std::ptrdiff_t(stack.size()) && at(title) > at("Kestova Library");
     }, 10'000));
-    if (focusedTitle() != title) click(*window->findChild<QPushButton*>(QStringLiteral("collect")));
+    if (focusedTitle() != title) click(*window->findChild<QPushButton*>(QStringLiteral("collect")), alert);
     EXPECT_TRUE(hasTheKeyboard(*alert));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !urgent(*alert) && !urgent(*window); }, 10'000));
-    test::runToEnd({"xdotool", "key", "Return"});
+    test::runAlongside({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
     sheet->close();
 }
@@ -276,7 +306,7 @@ TEST_F(LibraryAlertOnDisplay, TwoDialogsOverTwoWindowsEachTakeTheKeyboardForThei
     ASSERT_TRUE(hasTheKeyboard(*dialog));
     EXPECT_TRUE(clickTheLibraryBehind(*sheet)) << focusedTitle();
     // The Library lies over it: the user activates it from the desktop's window list.
-    test::runToEnd({"xdotool", "windowactivate", std::to_string(director.window.winId())});
+    test::runAlongside({"xdotool", "windowactivate", std::to_string(director.window.winId())});
     EXPECT_TRUE(hasTheKeyboard(*dialog)) << focusedTitle();
     EXPECT_TRUE(clickTheLibraryBehind(*sheet)) << focusedTitle();
     delete dialog;
@@ -300,16 +330,8 @@ protected:
         window->activateWindow();
         return hasTheKeyboard(*window) && placedAsKnown(*window);
     }
-    // A click on the Library where `dialog` blocks it, then until `dialog` has the keyboard. The
-    // platform asks for the window clicked to be activated, which openbox and KWin do before the
-    // keyboard goes on to the dialog: once that is through. GNOME's window manager gives a click on
-    // a window to the dialog attached to it at once.
-    static bool clickBehind(QWidget& target, QWidget& dialog) {
-        if (test::windowManager() != "mutter") return click(target) && hasTheKeyboard(dialog);
-        const QPoint at = target.mapToGlobal(target.rect().center()) * target.devicePixelRatio();
-        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
-        return hasTheKeyboard(dialog);
-    }
+    // A click on the Library where `dialog` blocks it, then until `dialog` has the keyboard.
+    static bool clickBehind(QWidget& target, QWidget& dialog) { return click(target, &dialog) && hasTheKeyboard(dialog); }
     // `dialog` dragged, as a person moves it, until its left edge is at `left`: by its title bar, or
     // where the window manager draws none (KWin without a decoration, as on Xvfb) anywhere with the
     // Meta key held, KDE's way.
@@ -327,12 +349,12 @@ protected:
             const QPoint from(int((frame.left() + 40) * scale),
                               int((byTitleBar ? (frame.top() + dialog.geometry().top()) / 2.0 : dialog.geometry().top() + 8) * scale));
             const int by = int((left - frame.left()) * scale);
-            if (!byTitleBar) test::runToEnd({"xdotool", "keydown", "super"});
-            test::runToEnd({"xdotool", "mousemove", std::to_string(from.x()), std::to_string(from.y()), "mousedown", "1"});
+            if (!byTitleBar) test::runAlongside({"xdotool", "keydown", "super"});
+            test::runAlongside({"xdotool", "mousemove", std::to_string(from.x()), std::to_string(from.y()), "mousedown", "1"});
             for (int step = 1; step <= 8; ++step)
-                test::runToEnd({"xdotool", "mousemove", "--sync", std::to_string(from.x() + by * step / 8), std::to_string(from.y())});
-            test::runToEnd({"xdotool", "mouseup", "1"});
-            if (!byTitleBar) test::runToEnd({"xdotool", "keyup", "super"});
+                test::runAlongside({"xdotool", "mousemove", "--sync", std::to_string(from.x() + by * step / 8), std::to_string(from.y())});
+            test::runAlongside({"xdotool", "mouseup", "1"});
+            if (!byTitleBar) test::runAlongside({"xdotool", "keyup", "super"});
             if (QTest::qWaitFor([&] { return dialog.frameGeometry().left() >= left - 2; }, 5'000)) return true;
         }
         return false;
@@ -351,8 +373,8 @@ TEST_F(LibraryKeyboardOnDisplay, ASheetMovedOffItsWindowClosedWithReturn) {
     // GNOME's window manager keeps a dialog attached to its window: there it stays.
     if (test::windowManager() != "mutter") ASSERT_TRUE(drag(*sheet, window->frameGeometry().right() + 20)) << "the sheet did not move";
     ASSERT_TRUE(clickBehind(*window->findChild<QPushButton*>(QStringLiteral("collect")), *sheet)) << focusedTitle();
-    test::runToEnd({"xdotool", "type", "--delay", "20", "Second Show"});
-    test::runToEnd({"xdotool", "key", "Return"});
+    test::runAlongside({"xdotool", "type", "--delay", "20", "Second Show"});
+    test::runAlongside({"xdotool", "key", "Return"});
     ASSERT_TRUE(QTest::qWaitFor([&] { return !sheet; }, 10'000)) << "Return did not close the sheet";
     EXPECT_TRUE(hasTheKeyboard(*window)) << focusedTitle();
     QWidget* focus = QApplication::focusWidget();
@@ -385,7 +407,7 @@ TEST_F(LibraryAlertBeneathOnDisplay, AsksForAttentionOnItsWindow) {
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&director.window));
     ASSERT_TRUE(QTest::qWaitFor([&] {
         const QPoint at = director.stopAll.mapToGlobal(director.stopAll.rect().center()) * director.stopAll.devicePixelRatio();
-        test::runToEnd({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
+        test::runAlongside({"xdotool", "mousemove", std::to_string(at.x()), std::to_string(at.y()), "click", "1"});
         return QTest::qWaitFor([&] { return QGuiApplication::focusWindow() == director.window.windowHandle(); }, 1'000);
     }, 10'000));
     store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
@@ -397,7 +419,7 @@ TEST_F(LibraryAlertBeneathOnDisplay, AsksForAttentionOnItsWindow) {
         EXPECT_TRUE(clickBehind(*window->findChild<QPushButton*>(QStringLiteral("collect")), *alert));
     EXPECT_TRUE(hasTheKeyboard(*alert));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !urgent(*alert) && !urgent(*window); }, 10'000));
-    test::runToEnd({"xdotool", "key", "Return"});
+    test::runAlongside({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
     sheet->close();
 }

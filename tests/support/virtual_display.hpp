@@ -10,8 +10,10 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include <QEventLoop>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -73,6 +75,21 @@ inline void runOnVirtualDisplay(const std::string& suite, const std::string& scr
     EXPECT_NE(output.find("[  PASSED  ]"), std::string::npos) << output;
 }
 
+// An X client (xdotool, xprop, xwininfo) run to its end while the application goes on handling its
+// events, as it does while a person acts: what the client makes happen (a click, a key, a window's
+// activation) reaches the application as it happens, never in a bunch once the GUI thread is free.
+inline ProgramRun runAlongside(const std::vector<std::string>& argv, int timeoutMs = 30'000) {
+    ProgramRun run;
+    QEventLoop loop;
+    std::thread client([&] {
+        run = runToEnd(argv, timeoutMs);
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec();
+    client.join();
+    return run;
+}
+
 // A window's place on the X server as xwininfo reports it, in the server's pixels.
 struct XPlace {
     int x = 0, y = 0, width = 0, height = 0;
@@ -81,7 +98,7 @@ struct XPlace {
 inline std::optional<XPlace> xwininfo(const std::vector<std::string>& which) {
     std::vector<std::string> argv{"xwininfo"};
     argv.insert(argv.end(), which.begin(), which.end());
-    std::stringstream lines(runToEnd(argv).output);
+    std::stringstream lines(runAlongside(argv).output);
     XPlace place;
     int found = 0;
     for (std::string line; std::getline(lines, line);) {
@@ -111,9 +128,9 @@ inline std::optional<XPlace> xWindowTitled(const std::string& title) {
         rest >> id;
         return id;
     };
-    std::optional<std::string> window = idAfter(runToEnd({"xwininfo", "-name", title}).output, "Window id:");
+    std::optional<std::string> window = idAfter(runAlongside({"xwininfo", "-name", title}).output, "Window id:");
     for (int depth = 0; window && depth < 8; ++depth) {
-        const std::string tree = runToEnd({"xwininfo", "-id", *window, "-children"}).output;
+        const std::string tree = runAlongside({"xwininfo", "-id", *window, "-children"}).output;
         const std::optional<std::string> root = idAfter(tree, "Root window id:");
         const std::optional<std::string> parent = idAfter(tree, "Parent window id:");
         if (!root || !parent || *parent == *root) break;
