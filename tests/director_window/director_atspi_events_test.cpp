@@ -11,11 +11,14 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QListView>
+#include <QPushButton>
 #include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -251,6 +254,66 @@ TEST_F(DirectorAtspiEvents, APreviewChoiceIsToldAsTheTilesNewDescriptionInText) 
             << told;
         EXPECT_NE(line->find(told), std::string::npos) << *line;
     }
+}
+
+// A button pressed with Return, what was told once the press has `done` its work, and the
+// milliseconds from the press to the last notification.
+struct Pressed {
+    std::vector<std::string> told;
+    qint64 lastNewsMs = -1;
+};
+Pressed pressAndHear(AtspiEventCounter& counter, QPushButton& button, const std::function<bool()>& done) {
+    button.setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(waitUntil([&] { return button.hasFocus(); }));
+    EXPECT_TRUE(counter.told()) << "the button took the focus";
+    counter.notifiedAtMs.clear();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(&button, Qt::Key_Return);
+    // The screen reader's bridge hands the key on when its listener has let it pass.
+    EXPECT_TRUE(waitUntil(done)) << button.text().toStdString() << " did nothing";
+    Pressed pressed;
+    pressed.told = counter.told().value_or(std::vector<std::string>{"no answer"});
+    if (!counter.notifiedAtMs.empty()) pressed.lastNewsMs = counter.notifiedAtMs.back() - clock.msecsSinceReference();
+    for (const std::string& each : pressed.told) std::cout << button.text().toStdString() << ": " << each << "\n";
+    std::cout << "last news " << pressed.lastNewsMs << " ms after the press" << std::endl;
+    return pressed;
+}
+
+// REC ALL on a take already prepared in this session is refused: the refusal is told within a second
+// as news, which a screen reader speaks though nothing took the focus, and the keyboard stays.
+TEST_F(DirectorAtspiEvents, ARefusedRecAllIsToldWithinASecond) {
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    ASSERT_NO_FATAL_FAILURE(showActive(*rig.window));
+    const std::string refusal = "Use a new take ID; this take was already prepared in this session.";
+    rig.channel.beginMessage = refusal;
+    const Pressed pressed = pressAndHear(*onBus, *rig.window->inspector()->session()->recAllButton(),
+                                         [&] { return !rig.channel.begins.empty(); });
+    EXPECT_NE(std::find(pressed.told.begin(), pressed.told.end(), "notification " + refusal), pressed.told.end());
+    for (const std::string& each : pressed.told) EXPECT_EQ(each.rfind("focused", 0), std::string::npos) << each;
+    EXPECT_GE(pressed.lastNewsMs, 0);
+    EXPECT_LT(pressed.lastNewsMs, 1000);
+}
+
+// REC ALL starts a recording and greys out: what happened is told before the control the keyboard
+// moves to. STOP ALL is told too.
+TEST_F(DirectorAtspiEvents, RecordingStartedIsToldBeforeTheControlTheKeyboardMovesToAndStoppedIsTold) {
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    ASSERT_NO_FATAL_FAILURE(showActive(*rig.window));
+    rig.channel.beginningBlocks = true;
+    rig.channel.beginMessage = "Checking camera clocks\u2026";
+    SessionInspector& session = *rig.window->inspector()->session();
+    const Pressed started = pressAndHear(*onBus, *session.recAllButton(), [&] { return !session.recAllButton()->isEnabled(); });
+    const auto checking = std::find(started.told.begin(), started.told.end(), "notification " + *rig.channel.beginMessage);
+    const auto moved = std::find_if(started.told.begin(), started.told.end(),
+                                    [](const std::string& each) { return each.rfind("focused", 0) == 0; });
+    EXPECT_NE(checking, started.told.end());
+    EXPECT_NE(moved, started.told.end()) << "the keyboard stayed on REC ALL";
+    EXPECT_LT(checking, moved);
+    const Pressed stopped = pressAndHear(*onBus, *session.stopAllButton(), [&] { return !rig.channel.stops.empty(); });
+    EXPECT_EQ(stopped.told, std::vector<std::string>{"notification Stop All requested; acceptance and finalization remain separate."});
 }
 
 // A held key tells the row it stops at, not every row it passes: a screen reader would still be
