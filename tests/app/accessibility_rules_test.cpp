@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <QTextBoundaryFinder>
 
+#include "app/activity_news.hpp"
 #include "app/held_key_news.hpp"
 #include "app/list_rows_told.hpp"
 #include "app/masked_text.hpp"
@@ -147,6 +151,27 @@ TEST(AccessibilityRules, FewRowsComingIntoAShownListAreToldOneByOne) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(rowsToldOneByOne(c.before, c.inserted, c.shows), c.oneByOne) << c.before << "+" << c.inserted;
+}
+
+TEST(AccessibilityRules, TheActivityLogsNewEntriesAreNewsOldestFirst) {
+    const ActivityEntry seen(WallTime{}, "Imported take-1."), exported(WallTime{}, "Created Resolve export A."),
+        failed(WallTime{}, "Resolve export failed: no room.", true), paired(WallTime{}, "Paired with Phone A.");
+    using News = std::vector<std::string>;
+    struct Case {
+        std::vector<ActivityEntry> log; // newest first
+        std::optional<uuid::Bytes> lastSeen;
+        std::optional<std::string> inAlert;
+        News news;
+    };
+    const Case cases[] = {
+        {{paired, exported, seen}, seen.id(), {}, {"Created Resolve export A.", "Paired with Phone A."}},
+        {{seen}, seen.id(), {}, {}},
+        {{exported}, {}, {}, {"Created Resolve export A."}},                  // the first entry of an empty log
+        {{exported, seen}, paired.id(), {}, {}},                              // a log replaced
+        {{failed, seen}, seen.id(), failed.message, {}},                      // the alert tells it
+        {{failed, seen}, seen.id(), {}, {"Resolve export failed: no room."}}, // no alert does
+    };
+    for (const Case& c : cases) EXPECT_EQ(ActivityNews::since(c.log, c.lastSeen, c.inAlert), c.news) << c.log.front().message;
 }
 
 TEST(AccessibilityRules, AHeldKeyKeepsTheRowsFocusSelectionScrollAndTexts) {
