@@ -296,22 +296,30 @@ TEST_F(DirectorAtspiEvents, ARefusedRecAllIsToldWithinASecond) {
     EXPECT_LT(pressed.lastNewsMs, 1000);
 }
 
-// REC ALL starts a recording and greys out: what happened is told before the control the keyboard
-// moves to. STOP ALL is told too.
-TEST_F(DirectorAtspiEvents, RecordingStartedIsToldBeforeTheControlTheKeyboardMovesToAndStoppedIsTold) {
+// `news` was told, and before the keyboard moved.
+void expectToldBeforeTheMove(const std::vector<std::string>& told, const std::string& news) {
+    const auto said = std::find(told.begin(), told.end(), "notification " + news);
+    const auto moved =
+        std::find_if(told.begin(), told.end(), [](const std::string& each) { return each.rfind("focused", 0) == 0; });
+    EXPECT_NE(said, told.end()) << news;
+    EXPECT_NE(moved, told.end()) << "the keyboard stayed";
+    EXPECT_LT(said, moved) << news;
+}
+
+// Start Director Session and REC ALL grey out as they act: what happened is told before the control
+// the keyboard moves to. STOP ALL is told too.
+TEST_F(DirectorAtspiEvents, ASessionAndARecordingStartedAreToldBeforeTheKeyboardMovesAndStoppedIsTold) {
     WindowRig rig(fourCameras());
     rig.store->createProject("Show");
     ASSERT_NO_FATAL_FAILURE(showActive(*rig.window));
     rig.channel.beginningBlocks = true;
     rig.channel.beginMessage = "Checking camera clocks\u2026";
     SessionInspector& session = *rig.window->inspector()->session();
+    const Pressed sessionStarted =
+        pressAndHear(*onBus, *session.startButton(), [&] { return rig.window->workspace().timeline.isRunning(); });
+    expectToldBeforeTheMove(sessionStarted.told, "Started Director edit log " + rig.window->workspace().plannedTakeID + ".");
     const Pressed started = pressAndHear(*onBus, *session.recAllButton(), [&] { return !session.recAllButton()->isEnabled(); });
-    const auto checking = std::find(started.told.begin(), started.told.end(), "notification " + *rig.channel.beginMessage);
-    const auto moved = std::find_if(started.told.begin(), started.told.end(),
-                                    [](const std::string& each) { return each.rfind("focused", 0) == 0; });
-    EXPECT_NE(checking, started.told.end());
-    EXPECT_NE(moved, started.told.end()) << "the keyboard stayed on REC ALL";
-    EXPECT_LT(checking, moved);
+    expectToldBeforeTheMove(started.told, *rig.channel.beginMessage);
     const Pressed stopped = pressAndHear(*onBus, *session.stopAllButton(), [&] { return !rig.channel.stops.empty(); });
     EXPECT_EQ(stopped.told, std::vector<std::string>{"notification Stop All requested; acceptance and finalization remain separate."});
 }
