@@ -154,22 +154,18 @@ TEST(AccessibilityRules, FewRowsComingIntoAShownListAreToldOneByOne) {
 }
 
 TEST(AccessibilityRules, TheActivityLogsNewEntriesAreNewsOldestFirst) {
-    const ActivityEntry seen(WallTime{}, "Imported take-1."), exported(WallTime{}, "Created Resolve export A."),
-        failed(WallTime{}, "Resolve export failed: no room.", true), paired(WallTime{}, "Paired with Phone A.");
-    using News = std::vector<std::string>;
+    const ActivityEntry seen(WallTime{}, "Imported."), exported(WallTime{}, "Exported."), failed(WallTime{}, "Failed.", true);
     struct Case {
         std::vector<ActivityEntry> log; // newest first
         std::optional<uuid::Bytes> lastSeen;
         std::optional<std::string> inAlert;
-        News news;
+        std::vector<std::string> news;
     };
     const Case cases[] = {
-        {{paired, exported, seen}, seen.id(), {}, {"Created Resolve export A.", "Paired with Phone A."}},
-        {{seen}, seen.id(), {}, {}},
-        {{exported}, {}, {}, {"Created Resolve export A."}},                  // the first entry of an empty log
-        {{exported, seen}, paired.id(), {}, {}},                              // a log replaced
-        {{failed, seen}, seen.id(), failed.message, {}},                      // the alert tells it
-        {{failed, seen}, seen.id(), {}, {"Resolve export failed: no room."}}, // no alert does
+        {{failed, exported, seen}, seen.id(), {}, {"Exported.", "Failed."}},
+        {{exported}, {}, {}, {"Exported."}},                 // the first entry of an empty log
+        {{exported, seen}, failed.id(), {}, {}},             // a log replaced
+        {{failed, seen}, seen.id(), failed.message, {}},     // the alert tells it
     };
     for (const Case& c : cases) EXPECT_EQ(ActivityNews::since(c.log, c.lastSeen, c.inAlert), c.news) << c.log.front().message;
 }

@@ -15,7 +15,6 @@
 #include <iostream>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "app/accessible_events.hpp"
 #include "library_window/collect_sheet.hpp"
@@ -160,40 +159,22 @@ TEST_F(LibraryAtspiEvents, AHeldDownTellsTheSelectionOnceWhereItStops) {
 // The six digits of a pairing code handled at once, as keys a screen reader let pass late are: each
 // is told on its own, a gap after the one before, for a screen reader to echo every one (of two text
 // insertions waiting, Orca presents the later only).
-// The Media page read row by row as Tab reaches it: each clip's row tells its copy, its anchors and
-// whether it is the reference, then comes its button. Use as reference tells which camera is the
-// reference now, before the keyboard leaves the button, which hides; an export's end is told too.
-TEST_F(LibraryAtspiEvents, TheMediaPageIsReadRowByRowAndItsNewsIsTold) {
+// Use as reference tells which camera is the reference now, before the keyboard leaves its button,
+// which hides (a clip's row, read as one text, tells it too: accessibility_test).
+TEST_F(LibraryAtspiEvents, UseAsReferenceTellsTheNewReference) {
     store.setLibrary(VELKLibrary{{{"p0", "Show", 1, {takeWithTwoClips("take-1")}}}});
     store.setSelectedProjectID("p0");
     commands->referenceSet = [this](const std::string& camera) { store.setReferenceCamera(camera); };
     ASSERT_TRUE(test::activate(*window));
     window->dashboard()->setTab(library::LibraryDashboardTab::media);
-    auto* tabs = window->dashboard()->findChild<QWidget*>(QStringLiteral("takeView"));
-    tabs->setFocus(Qt::TabFocusReason);
-    ASSERT_TRUE(waitUntil([&] { return tabs->hasFocus(); }));
-    ASSERT_TRUE(onBus->told()) << "the tab bar took the focus";
-    std::vector<std::string> read;
-    for (int stop = 0; stop < 4; ++stop) {
-        QWidget* from = QApplication::focusWidget();
-        QTest::keyClick(from, Qt::Key_Tab);
-        ASSERT_TRUE(waitUntil([&] { return QApplication::focusWidget() != from; })) << "Tab " << stop;
-        const auto told = onBus->told();
-        ASSERT_TRUE(told);
-        read.insert(read.end(), told->begin(), told->end());
-    }
-    EXPECT_EQ(read, (std::vector<std::string>{"focused label cam-a, a.mov, Verified on computer, 0 anchors, not the reference",
-                                              "focused push button Use as reference",
-                                              "focused label cam-b, b.mov, On device, 0 anchors, not the reference",
-                                              "focused push button Use as reference"}));
-    QWidget* useAsReference = QApplication::focusWidget();
+    auto* useAsReference = window->dashboard()->findChildren<QPushButton*>(QStringLiteral("useAsReference")).back();
+    useAsReference->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitUntil([&] { return useAsReference->hasFocus(); }) && onBus->told());
     QTest::keyClick(useAsReference, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return store.selectedTake()->referenceCameraId == std::optional<std::string>("cam-b"); }));
     const auto told = onBus->told();
     ASSERT_TRUE(told && !told->empty());
     EXPECT_EQ(told->front(), "notification cam-b is now the reference camera.") << told->size();
-    store.log("Created Resolve export Show_take-1.");
-    EXPECT_EQ(onBus->told(), std::vector<std::string>{"notification Created Resolve export Show_take-1."});
 }
 
 TEST_F(LibraryAtspiEvents, EachDigitOfAPairingCodeIsToldApartFromTheNext) {
