@@ -173,6 +173,8 @@ std::string controlMessage(const std::optional<std::string>& lastControlMessage)
     return lastControlMessage.value_or("Commands use the trusted private LAN. Camera status remains the confirmation source.");
 }
 
+std::string newTakeIDNews(const std::string& takeID) { return std::string(AccessibleName::newTakeID) + ": " + takeID; }
+
 std::vector<std::string> stopResultLines(const std::map<std::string, std::string>& stopResults, const Cameras& cameras,
                                          WallTime now) {
     std::vector<std::string> lines;
@@ -205,14 +207,16 @@ DirectorRules::CameraNameText editDetail(const DirectorEditEvent& event, const C
     return DirectorRules::cameraNameText(event.toCameraID, cameras, now);
 }
 
+EditRow editRow(const DirectorEditEvent& event, const Cameras& cameras, WallTime now) {
+    const DirectorRules::CameraNameText detail = editDetail(event, cameras, now);
+    EditRow row{event.id, timeCode(event.elapsedSeconds), editTag(event), detail.text(), detail.state, {}};
+    row.accessibleText = row.timeCode + " " + row.tag + " " + row.detail;
+    return row;
+}
+
 std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now) {
     std::vector<EditRow> rows;
-    for (const auto& event : editEvents(timeline)) {
-        const DirectorRules::CameraNameText detail = editDetail(event, cameras, now);
-        EditRow row{event.id, timeCode(event.elapsedSeconds), editTag(event), detail.text(), detail.state, {}};
-        row.accessibleText = row.timeCode + " " + row.tag + " " + row.detail;
-        rows.push_back(std::move(row));
-    }
+    for (const auto& event : editEvents(timeline)) rows.push_back(editRow(event, cameras, now));
     return rows;
 }
 

@@ -148,6 +148,8 @@ bool startEnabled(const std::optional<std::string>& selectedProjectID, const std
                   bool timelineRunning);
 bool recAllEnabled(const Cameras& onlineCameras, WallTime now, bool hasSelectedProject, bool blocksStart);
 std::string controlMessage(const std::optional<std::string>& lastControlMessage);
+// What assistive tools are told as New take ID gives the take field a new id.
+std::string newTakeIDNews(const std::string& takeID);
 std::vector<std::string> stopResultLines(const std::map<std::string, std::string>& stopResults, const Cameras& cameras,
                                          WallTime now);
 
@@ -169,6 +171,7 @@ struct EditRow {
     std::string accessibleText;
     bool operator==(const EditRow&) const = default;
 };
+EditRow editRow(const DirectorEditEvent& event, const Cameras& cameras, WallTime now);
 std::vector<EditRow> editRows(const LiveEditTimeline& timeline, const Cameras& cameras, WallTime now); // newest first
 // What the rows are made of: the timeline's events, which are only ever added to or replaced by
 // another session's (so their number and first and last ids tell them), and the cameras' names and

@@ -26,6 +26,7 @@
 #include "app/app_services.hpp"
 #include "app/key_repeat.hpp"
 #include "app/keyboard_keeper.hpp"
+#include "app/status_news.hpp"
 #include "app/theme.hpp"
 #include "app/window_placement.hpp"
 #include "app/window_registry.hpp"
@@ -217,6 +218,10 @@ DirectorWindow::DirectorWindow(Environment environment, QWidget* parent)
     connect(m_wall, &CameraWall::releaseRequested, this, [this](int index) { releaseSlot(index); });
     connect(m_wall, &CameraWall::scanAgainRequested, this, [this] { m_channel.rescan(); });
     connectServices();
+    // The store's activity log is the window's status too (a session started, a cut, a download's
+    // end); the Director shows no alert of its own, so its errors are told.
+    StatusNews::followActivities(*this, m_store, false);
+    m_toldControlMessage = DirectorPresenters::controlMessage(m_channel.lastControlMessage());
     // Return presses the focused button in every window; here, where Space is CUT, it also
     // toggles a check box, and CUT (a default button, which presses itself on Return) cuts once
     // however long Return is held.
@@ -342,8 +347,14 @@ void DirectorWindow::connectServices() {
     connect(&m_channel, &DirectorLiveChannel::isActiveScanningChanged, this, [this] {
         m_multiview->setSubtitle(qs(DirectorPresenters::multiviewSubtitle(m_channel.isActiveScanning())));
     });
-    connect(&m_channel, &DirectorLiveChannel::lastControlMessageChanged, this, [this] { m_inspector->refresh(); });
+    // The control message is told before the inspector greys out the control that was pressed (REC
+    // ALL as a recording begins), so that it is said before the control the keyboard moves to.
+    connect(&m_channel, &DirectorLiveChannel::lastControlMessageChanged, this, [this] {
+        tellControlMessage();
+        m_inspector->refresh();
+    });
     connect(&m_channel, &DirectorLiveChannel::recordingStatusChanged, this, [this] {
+        tellControlMessage();
         refreshHeader();
         m_inspector->refresh();
     });
@@ -565,8 +576,10 @@ void DirectorWindow::perform(DirectorTransition transition) {
 }
 
 void DirectorWindow::addMarker() {
-    DirectorRules::addMarker(m_workspace, now());
+    const bool added = DirectorRules::addMarker(m_workspace, now());
     refresh();
+    if (added && !m_workspace.timeline.events.empty())
+        StatusNews::tell(*this, qs(DirectorPresenters::editRow(m_workspace.timeline.events.back(), cameras(), now()).accessibleText));
 }
 
 void DirectorWindow::setFadeDuration(double seconds) { m_workspace.fadeDuration = seconds; }
@@ -611,7 +624,17 @@ void DirectorWindow::setPlannedTakeID(const std::string& id) {
     refresh();
 }
 
-void DirectorWindow::newTakeID() { setPlannedTakeID(DirectorRules::defaultTakeID(now())); }
+void DirectorWindow::newTakeID() {
+    setPlannedTakeID(DirectorRules::defaultTakeID(now()));
+    StatusNews::tell(*this, qs(DirectorPresenters::newTakeIDNews(m_workspace.plannedTakeID)));
+}
+
+void DirectorWindow::tellControlMessage() {
+    std::string message = DirectorPresenters::controlMessage(m_channel.lastControlMessage());
+    if (message == m_toldControlMessage) return;
+    m_toldControlMessage = std::move(message);
+    StatusNews::tell(*this, qs(m_toldControlMessage));
+}
 
 void DirectorWindow::selectProject(const std::optional<std::string>& projectID) { m_store.setSelectedProjectID(projectID); }
 

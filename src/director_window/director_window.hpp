@@ -132,6 +132,8 @@ private:
     // After a change of the timeline's Preview or Program.
     void timelineChanged();
 
+    // Tells assistive tools the control message when it changed since it was told last.
+    void tellControlMessage();
     void refresh();
     void refreshHeader();
     void refreshWall();
@@ -159,6 +161,7 @@ private:
     std::vector<PreviewTransportStatus> m_transportSignature;
     std::optional<std::string> m_previewSignature;
     std::optional<std::string> m_programSignature;
+    std::string m_toldControlMessage;
 
     CameraWall* m_wall = nullptr;
     StudioPanel* m_multiview = nullptr;

@@ -176,11 +176,14 @@ void LiveCameraDiscovery::setLastControlMessage(std::optional<std::string> messa
     Q_EMIT lastControlMessageChanged();
 }
 
+// The status's message is the last control message already as the status change is told: a window
+// that greys out a control at the change tells the message first.
 void LiveCameraDiscovery::publishRecordingStatus(const DirectorRecordingStatus& status) {
     if (status == m_recordingStatus) return;
     m_recordingStatus = status;
+    m_lastControlMessage = status.message;
     Q_EMIT recordingStatusChanged();
-    setLastControlMessage(status.message);
+    Q_EMIT lastControlMessageChanged();
 }
 
 } // namespace velk

@@ -13,6 +13,7 @@
 
 #include "app/accessibility.hpp"
 #include "app/keyboard_keeper.hpp"
+#include "app/status_news.hpp"
 #include "base/qt_text.hpp"
 #include "library_window/library_commands.hpp"
 #include "library_window/library_list_models.hpp"
@@ -161,6 +162,12 @@ void DashboardView::rebuild() {
     m_takeID->setText(qs(T::takePrefix) + QString::fromStdString(take->id));
     const Pill pill = mediaPill(*take);
     m_pill->setPill(qs(pill.text), tintColor(pill.tint));
+    // The take's new reference camera (Use as reference) is told before its row's button hides and
+    // the keyboard leaves it.
+    if (take->id == m_shownTakeID && take->referenceCameraId && take->referenceCameraId != m_shownReference)
+        StatusNews::tell(*window(), qs(referenceNews(*take->referenceCameraId)));
+    m_shownTakeID = take->id;
+    m_shownReference = take->referenceCameraId;
     showOverview(*project, *take);
     showClips(*take);
     const StatusLine status = resolveMediaStatus(*take);
@@ -170,13 +177,13 @@ void DashboardView::rebuild() {
 
 QWidget* DashboardView::firstInTabChain() const { return m_tabs; }
 
-// The tab bar, then the shown tab's controls from left to right: the take's readiness, the
-// recordings' buttons, the transfers, the activity log. Rebuilt rows come in at the end of the
-// window's chain otherwise.
+// The tab bar, then the shown tab's controls from left to right: the take's readiness, each
+// recording's row and its button, the transfers, the activity log. Rebuilt rows come in at the end
+// of the window's chain otherwise.
 void DashboardView::orderTabChain() {
     std::vector<QWidget*> chain{m_tabs};
     chain.insert(chain.end(), m_readiness.begin(), m_readiness.end());
-    for (QPushButton* button : m_clipRows->findChildren<QPushButton*>()) chain.push_back(button);
+    for (ClipRow* row : m_clipRowWidgets) chain.insert(chain.end(), {row, row->referenceButton()});
     chain.push_back(m_transferList);
     chain.push_back(m_activityList);
     Accessibility::setTabChain(chain);

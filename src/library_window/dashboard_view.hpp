@@ -3,6 +3,8 @@
 // Media, Resolve, Activity). The only change it makes is the reference camera.
 
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include <QWidget>
@@ -72,6 +74,9 @@ private:
     QStackedWidget* m_clipPages;
     QWidget* m_clipRows;
     std::vector<ClipRow*> m_clipRowWidgets;
+    // The take shown last and its reference camera, whose change is news.
+    std::string m_shownTakeID;
+    std::optional<std::string> m_shownReference;
     SymbolLabel* m_resolveStatus;
     TransferListModel* m_transferModel;
     QStackedWidget* m_transferPages;

@@ -141,13 +141,19 @@ bool isReferenceClip(const VELKTake& take, const VELKClip& clip) {
 
 ClipRowView clipRow(const VELKClip& clip, bool isReference) {
     const bool local = clip.localPath.has_value();
-    return {local ? "video.fill" : "iphone.gen3.radiowaves.left.and.right",
-            local ? Tint::green : Tint::orange,
-            local ? T::verifiedOnComputer : T::onDevice,
-            countText(clip.anchors.size(), T::anchorsSuffix),
-            isReference,
-            !isReference};
+    ClipRowView view{local ? "video.fill" : "iphone.gen3.radiowaves.left.and.right",
+                     local ? Tint::green : Tint::orange,
+                     local ? T::verifiedOnComputer : T::onDevice,
+                     countText(clip.anchors.size(), T::anchorsSuffix),
+                     isReference,
+                     !isReference,
+                     {}};
+    view.spokenText = clip.cameraId + ", " + clip.fileName + ", " + view.copyText + ", " + view.anchorsText + ", " +
+                      (isReference ? T::referenceSpoken : T::notReferenceSpoken);
+    return view;
 }
+
+std::string referenceNews(const std::string& cameraID) { return cameraID + T::referenceNowSuffix; }
 
 ActivityRowView activityRow(const ActivityEntry& entry) {
     if (entry.isError) return {"exclamationmark.triangle.fill", Tint::red};

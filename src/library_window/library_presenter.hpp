@@ -138,8 +138,13 @@ struct ClipRowView {
     std::string anchorsText;
     bool showsReferencePill;
     bool showsReferenceButton;
+    // The row as one text, which a screen reader reads as the keyboard comes to it: its camera, file,
+    // where its copy is, its anchors and whether it is the reference.
+    std::string spokenText;
 };
 ClipRowView clipRow(const VELKClip& clip, bool isReference);
+// What assistive tools are told as the take's reference camera changes.
+std::string referenceNews(const std::string& cameraID);
 
 struct ActivityRowView {
     std::string symbol;

@@ -166,5 +166,9 @@ inline constexpr const char* onDevice = "On device";
 inline constexpr const char* anchorsSuffix = " anchors";
 inline constexpr const char* useAsReference = "Use as reference";
 inline constexpr const char* referencePill = "REFERENCE";
+// A clip's row as a screen reader reads it ends with whether its camera is the take's reference.
+inline constexpr const char* referenceSpoken = "reference camera";
+inline constexpr const char* notReferenceSpoken = "not the reference";
+inline constexpr const char* referenceNowSuffix = " is now the reference camera.";
 
 } // namespace velk::library_text

@@ -16,6 +16,7 @@
 
 #include "app/accessibility.hpp"
 #include "app/keyboard_keeper.hpp"
+#include "app/status_news.hpp"
 #include "app/app_services.hpp"
 #include "app/theme.hpp"
 #include "app/window_factories.hpp"
@@ -77,6 +78,8 @@ LibraryWindow::LibraryWindow(AppStore& store, LANDiscovery& discovery, LiveCamer
 
     createToolbar();
     connectServices();
+    // The store's activity log is the window's status: an export's, a download's or a pairing's end.
+    StatusNews::followActivities(*this, m_store, true);
     rebuildProjects();
     refreshCommands();
     orderTabChain();

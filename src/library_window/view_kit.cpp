@@ -1,5 +1,6 @@
 #include "library_window/view_kit.hpp"
 
+#include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QHBoxLayout>
 #include <QStyleOptionFocusRect>
@@ -54,21 +55,52 @@ LibraryPanel::LibraryPanel(const QString& title, std::string_view icon, QWidget*
 
 namespace {
 
-// A readiness row as assistive tools meet it: one text, its label and state, without children that
-// would be read again.
-class ReadinessRowAccessible final : public QAccessibleWidget {
+// A row as assistive tools meet it: one text, its name, without the labels that would be read
+// again; the buttons it shows are its only children (a readiness row has none).
+class OneTextRowAccessible final : public QAccessibleWidget {
 public:
-    explicit ReadinessRowAccessible(QWidget* row) : QAccessibleWidget(row, QAccessible::StaticText) {}
-    int childCount() const override { return 0; }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    explicit OneTextRowAccessible(QWidget* row) : QAccessibleWidget(row, QAccessible::StaticText) {}
+    int childCount() const override { return int(buttons().size()); }
+    QAccessibleInterface* child(int index) const override {
+        const QList<QAbstractButton*> shown = buttons();
+        return index >= 0 && index < shown.size() ? QAccessible::queryAccessibleInterface(shown[index]) : nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        return child ? int(buttons().indexOf(qobject_cast<QAbstractButton*>(child->object()))) : -1;
+    }
+    QAccessibleInterface* childAt(int x, int y) const override {
+        for (QAbstractButton* button : buttons()) {
+            QAccessibleInterface* object = QAccessible::queryAccessibleInterface(button);
+            if (object && object->rect().contains(x, y)) return object;
+        }
+        return nullptr;
+    }
+
+private:
+    QList<QAbstractButton*> buttons() const {
+        QList<QAbstractButton*> shown;
+        for (QAbstractButton* button : widget()->findChildren<QAbstractButton*>()) {
+            if (!button->isHidden()) shown.append(button);
+        }
+        return shown;
+    }
 };
+
+QAccessibleInterface* oneTextRow(QWidget* row) { return new OneTextRowAccessible(row); }
+
+// The application's focus ring while the keyboard is on the row.
+void paintFocusRing(QWidget& row) {
+    if (!row.hasFocus()) return;
+    QStylePainter painter(&row);
+    QStyleOptionFocusRect ring;
+    ring.initFrom(&row);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, ring);
+}
 
 } // namespace
 
 ReadinessRow::ReadinessRow(const QString& label, bool ready, QWidget* parent) : QWidget(parent), m_label(label) {
-    Accessibility::presentAs(*this, [](QWidget* row) -> QAccessibleInterface* { return new ReadinessRowAccessible(row); });
+    Accessibility::presentAs(*this, oneTextRow);
     setFocusPolicy(Qt::TabFocus);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(4, 2, 4, 2); // room for the focus ring around the row
@@ -88,14 +120,7 @@ void ReadinessRow::setReady(bool ready) {
     if (accessibleName() != spoken) setAccessibleName(spoken);
 }
 
-// The application's focus ring while the keyboard is on the row.
-void ReadinessRow::paintEvent(QPaintEvent*) {
-    if (!hasFocus()) return;
-    QStylePainter painter(this);
-    QStyleOptionFocusRect ring;
-    ring.initFrom(this);
-    painter.drawPrimitive(QStyle::PE_FrameFocusRect, ring);
-}
+void ReadinessRow::paintEvent(QPaintEvent*) { paintFocusRing(*this); }
 
 MetricCard::MetricCard(const QString& title, const QString& value, std::string_view icon, QWidget* parent)
     : QFrame(parent) {
@@ -119,6 +144,9 @@ void MetricCard::setValue(const QString& value) { m_value->setText(value); }
 
 ClipRow::ClipRow(const VELKClip& clip, bool isReference, std::function<void()> makeReference, QWidget* parent)
     : QWidget(parent) {
+    // Tab reaches the row, which a screen reader reads as one text, then its button.
+    Accessibility::presentAs(*this, oneTextRow);
+    setFocusPolicy(Qt::TabFocus);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(10, 10, 10, 10);
     layout->setSpacing(12);
@@ -182,7 +210,10 @@ void ClipRow::set(const VELKClip& clip, bool isReference, std::function<void()> 
     m_button->setAccessibleDescription(QString::fromStdString(clip.cameraId)); // which camera a screen reader hears
     m_button->setVisible(view.showsReferenceButton);
     m_makeReference = std::move(makeReference);
+    if (accessibleName() != qs(view.spokenText)) setAccessibleName(qs(view.spokenText));
 }
+
+void ClipRow::paintEvent(QPaintEvent*) { paintFocusRing(*this); }
 
 SymbolLabel::SymbolLabel(const QString& text, std::string_view symbol, Tint tint, TextStyle style, QWidget* parent)
     : QWidget(parent), m_style(style) {

@@ -34,7 +34,7 @@ private:
 };
 
 // A check of a take's readiness and its state. Tab reaches it, so a screen reader reads it, as one
-// text ("Clips downloaded: Pending").
+// text ("Clips downloaded: Pending"). A clip's row is read so too, with its button after it.
 class ReadinessRow final : public QWidget {
     Q_OBJECT
 public:
@@ -65,6 +65,10 @@ class ClipRow final : public QWidget {
 public:
     ClipRow(const VELKClip& clip, bool isReference, std::function<void()> makeReference, QWidget* parent = nullptr);
     void set(const VELKClip& clip, bool isReference, std::function<void()> makeReference);
+    QPushButton* referenceButton() const { return m_button; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     QLabel* m_icon;

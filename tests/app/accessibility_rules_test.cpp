@@ -4,10 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include <QTextBoundaryFinder>
 
+#include "app/activity_news.hpp"
 #include "app/held_key_news.hpp"
 #include "app/list_rows_told.hpp"
 #include "app/masked_text.hpp"
@@ -147,6 +151,23 @@ TEST(AccessibilityRules, FewRowsComingIntoAShownListAreToldOneByOne) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(rowsToldOneByOne(c.before, c.inserted, c.shows), c.oneByOne) << c.before << "+" << c.inserted;
+}
+
+TEST(AccessibilityRules, TheActivityLogsNewEntriesAreNewsOldestFirst) {
+    const ActivityEntry seen(WallTime{}, "Imported."), exported(WallTime{}, "Exported."), failed(WallTime{}, "Failed.", true);
+    struct Case {
+        std::vector<ActivityEntry> log; // newest first
+        std::optional<uuid::Bytes> lastSeen;
+        std::optional<std::string> inAlert;
+        std::vector<std::string> news;
+    };
+    const Case cases[] = {
+        {{failed, exported, seen}, seen.id(), {}, {"Exported.", "Failed."}},
+        {{exported}, {}, {}, {"Exported."}},                 // the first entry of an empty log
+        {{exported, seen}, failed.id(), {}, {}},             // a log replaced
+        {{failed, seen}, seen.id(), failed.message, {}},     // the alert tells it
+    };
+    for (const Case& c : cases) EXPECT_EQ(ActivityNews::since(c.log, c.lastSeen, c.inAlert), c.news) << c.log.front().message;
 }
 
 TEST(AccessibilityRules, AHeldKeyKeepsTheRowsFocusSelectionScrollAndTexts) {

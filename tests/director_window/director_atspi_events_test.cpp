@@ -11,11 +11,14 @@
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QListView>
+#include <QPushButton>
 #include <QTest>
 #include <QWidget>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -251,6 +254,58 @@ TEST_F(DirectorAtspiEvents, APreviewChoiceIsToldAsTheTilesNewDescriptionInText) 
             << told;
         EXPECT_NE(line->find(told), std::string::npos) << *line;
     }
+}
+
+// What was told after a press of `button` with Return, once the press has `done` its work; the
+// milliseconds from the press to the last notification go to `newsMs`.
+std::vector<std::string> pressAndHear(AtspiEventCounter& counter, QPushButton& button, const std::function<bool()>& done,
+                                      qint64* newsMs = nullptr) {
+    button.setFocus(Qt::TabFocusReason);
+    EXPECT_TRUE(waitUntil([&] { return button.hasFocus(); }) && counter.told()) << "the button took the focus";
+    counter.notifiedAtMs.clear();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::keyClick(&button, Qt::Key_Return);
+    // The screen reader's bridge hands the key on when its listener has let it pass.
+    EXPECT_TRUE(waitUntil(done)) << button.text().toStdString() << " did nothing";
+    const std::vector<std::string> told = counter.told().value_or(std::vector<std::string>{"no answer"});
+    if (newsMs && !counter.notifiedAtMs.empty()) *newsMs = counter.notifiedAtMs.back() - clock.msecsSinceReference();
+    for (const std::string& each : told) std::cout << button.text().toStdString() << ": " << each << std::endl;
+    return told;
+}
+
+// `news` was told, and before the keyboard moved.
+void expectToldBeforeTheMove(const std::vector<std::string>& told, const std::string& news) {
+    const auto said = std::find(told.begin(), told.end(), "notification " + news);
+    const auto moved = std::find_if(told.begin(), told.end(), [](const std::string& each) { return each.starts_with("focused"); });
+    EXPECT_LT(said, moved) << news;
+    EXPECT_NE(moved, told.end()) << "the keyboard stayed";
+}
+
+// What REC ALL, Start Director Session and STOP ALL did is told as news, which a screen reader speaks
+// wherever the focus is: REC ALL refused on a take already prepared in this session, within a second,
+// the keyboard staying; a session or a recording started, before the control the keyboard moves to
+// as the pressed one greys out.
+TEST_F(DirectorAtspiEvents, WhatTheRecordingControlsDidIsToldBeforeTheKeyboardMoves) {
+    WindowRig rig(fourCameras());
+    rig.store->createProject("Show");
+    ASSERT_NO_FATAL_FAILURE(showActive(*rig.window));
+    SessionInspector& session = *rig.window->inspector()->session();
+    rig.channel.beginMessage = "Use a new take ID; this take was already prepared in this session.";
+    qint64 newsMs = -1;
+    std::vector<std::string> told = pressAndHear(*onBus, *session.recAllButton(), [&] { return !rig.channel.begins.empty(); }, &newsMs);
+    EXPECT_NE(std::find(told.begin(), told.end(), "notification " + *rig.channel.beginMessage), told.end());
+    EXPECT_TRUE(std::none_of(told.begin(), told.end(), [](const std::string& each) { return each.starts_with("focused"); }));
+    EXPECT_TRUE(newsMs >= 0 && newsMs < 1000) << newsMs << " ms";
+    std::cout << "the refusal told " << newsMs << " ms after the press" << std::endl;
+    told = pressAndHear(*onBus, *session.startButton(), [&] { return rig.window->workspace().timeline.isRunning(); });
+    expectToldBeforeTheMove(told, "Started Director edit log " + rig.window->workspace().plannedTakeID + ".");
+    rig.channel.beginningBlocks = true;
+    rig.channel.beginMessage = "Checking camera clocks\u2026";
+    told = pressAndHear(*onBus, *session.recAllButton(), [&] { return !session.recAllButton()->isEnabled(); });
+    expectToldBeforeTheMove(told, *rig.channel.beginMessage);
+    told = pressAndHear(*onBus, *session.stopAllButton(), [&] { return !rig.channel.stops.empty(); });
+    EXPECT_EQ(told, std::vector<std::string>{"notification Stop All requested; acceptance and finalization remain separate."});
 }
 
 // A held key tells the row it stops at, not every row it passes: a screen reader would still be

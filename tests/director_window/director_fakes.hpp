@@ -35,6 +35,9 @@ public:
     int rescans = 0;
     // Whether a begun recording blocks the next start at once, as the live channel's does.
     bool beginningBlocks = false;
+    // The control message a begin publishes with its status, as the live channel's does: a refusal
+    // when the begin does not block.
+    std::optional<std::string> beginMessage;
     bool pairingCleared = false;
     std::string configuredSender;
 
@@ -54,9 +57,12 @@ public:
     void beginRecording(const std::vector<LiveCamera>& cameras, const std::string&,
                         const DirectorTakeAssignment& assignment) override {
         begins.push_back({idsOf(cameras), assignment});
-        if (!beginningBlocks) return;
-        status.phase = DirectorRecordingPhase::synchronizing;
-        Q_EMIT recordingStatusChanged();
+        if (beginMessage) message = beginMessage;
+        if (beginningBlocks) {
+            status.phase = DirectorRecordingPhase::synchronizing;
+            Q_EMIT recordingStatusChanged();
+        }
+        if (beginMessage) Q_EMIT lastControlMessageChanged();
     }
     void stopRecording(const std::vector<LiveCamera>& cameras, const std::string& sender, bool all) override {
         stops.push_back({idsOf(cameras), sender, all});

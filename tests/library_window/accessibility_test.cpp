@@ -113,7 +113,9 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
         {LibraryDashboardTab::overview,
          {"Project identity: Ready", "Camera recordings: Ready", "Verified downloads: Pending", "Reference camera: Pending",
           "Timing anchors: Pending"}},
-        {LibraryDashboardTab::media, {"Use as reference", "Use as reference", "Transfers"}},
+        {LibraryDashboardTab::media,
+         {"cam-a, a.mov, On device, 0 anchors, not the reference", "Use as reference",
+          "cam-b, b.mov, Verified on computer, 0 anchors, not the reference", "Use as reference", "Transfers"}},
         {LibraryDashboardTab::activity, {"Recent activity"}},
     };
     for (const auto& [tab, content] : tabs) {
@@ -335,7 +337,10 @@ TEST_F(LibraryAccessibilityTest, DashboardTabsChangeWithArrowsAndExposeTheirPage
     EXPECT_EQ(window->dashboard()->tab(), LibraryDashboardTab::media);
     EXPECT_TRUE(bar->child(1)->state().focused);
     EXPECT_FALSE(bar->child(0)->state().focused);
-    // Tab goes on into the shown page; each row's button says which camera it makes the reference.
+    // Tab goes on into the shown page: each clip's row, read as one text, then its button, which says
+    // which camera it makes the reference.
+    pressKey(Qt::Key_Tab);
+    EXPECT_EQ(accessibleName(QApplication::focusWidget()), "cam-a, a.mov, On device, 0 anchors, not the reference");
     pressKey(Qt::Key_Tab);
     EXPECT_EQ(accessibleName(QApplication::focusWidget()), "Use as reference");
     EXPECT_EQ(test::accessibleDescription(QApplication::focusWidget()), "cam-a");

@@ -18,6 +18,7 @@
 
 #include "app/accessible_events.hpp"
 #include "library_window/collect_sheet.hpp"
+#include "library_window/dashboard_view.hpp"
 #include "library_window/take_list_view.hpp"
 #include "library_window_fixture.hpp"
 #include "support/atspi_events.hpp"
@@ -158,6 +159,24 @@ TEST_F(LibraryAtspiEvents, AHeldDownTellsTheSelectionOnceWhereItStops) {
 // The six digits of a pairing code handled at once, as keys a screen reader let pass late are: each
 // is told on its own, a gap after the one before, for a screen reader to echo every one (of two text
 // insertions waiting, Orca presents the later only).
+// Use as reference tells which camera is the reference now, before the keyboard leaves its button,
+// which hides (a clip's row, read as one text, tells it too: accessibility_test).
+TEST_F(LibraryAtspiEvents, UseAsReferenceTellsTheNewReference) {
+    store.setLibrary(VELKLibrary{{{"p0", "Show", 1, {takeWithTwoClips("take-1")}}}});
+    store.setSelectedProjectID("p0");
+    commands->referenceSet = [this](const std::string& camera) { store.setReferenceCamera(camera); };
+    ASSERT_TRUE(test::activate(*window));
+    window->dashboard()->setTab(library::LibraryDashboardTab::media);
+    auto* useAsReference = window->dashboard()->findChildren<QPushButton*>(QStringLiteral("useAsReference")).back();
+    useAsReference->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(waitUntil([&] { return useAsReference->hasFocus(); }) && onBus->told());
+    QTest::keyClick(useAsReference, Qt::Key_Return);
+    ASSERT_TRUE(waitUntil([&] { return store.selectedTake()->referenceCameraId == std::optional<std::string>("cam-b"); }));
+    const auto told = onBus->told();
+    ASSERT_TRUE(told && !told->empty());
+    EXPECT_EQ(told->front(), "notification cam-b is now the reference camera.") << told->size();
+}
+
 TEST_F(LibraryAtspiEvents, EachDigitOfAPairingCodeIsToldApartFromTheNext) {
     announce("Phone A", false, "aaaaaaaaaaaaaaaa");
     ASSERT_TRUE(test::activate(*window));

@@ -188,5 +188,14 @@ TEST(LibraryPresenter, ClipRowFollowsTheLocalCopyAndTheReferenceMark) {
     EXPECT_TRUE(local.showsReferencePill);
 }
 
+// A clip's row is read as one text: its camera, file, copy, anchors and whether it is the reference.
+TEST(LibraryPresenter, ClipRowIsReadWithItsCopyAnchorsAndReference) {
+    const std::pair<ClipRowView, std::string> rows[] = {
+        {clipRow(clip("a"), false), "a, a.mov, On device, 0 anchors, not the reference"},
+        {clipRow(clip("a", "/a", 1), true), "a, a.mov, Verified on computer, 1 anchors, reference camera"},
+    };
+    for (const auto& [row, spoken] : rows) EXPECT_EQ(row.spokenText, spoken);
+}
+
 } // namespace
 } // namespace velk::library

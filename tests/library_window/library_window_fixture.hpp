@@ -48,13 +48,18 @@ class RecordingCommands final : public LibraryCommands {
 public:
     std::vector<std::string> calls;
     std::function<void(bool)> pairDone;
+    // What setting the reference camera does besides being recorded (the store's change).
+    std::function<void(const std::string&)> referenceSet;
     bool lastAllowOpen = false;
 
     void openWindow(const std::string& id) override { calls.push_back("open:" + id); }
     void createProject(const std::string& name) override { calls.push_back("create:" + name); }
     void renameSelectedProject(const std::string& name) override { calls.push_back("rename:" + name); }
     void importManifest(const std::filesystem::path& file) override { calls.push_back("import:" + file.string()); }
-    void setReferenceCamera(const std::string& id) override { calls.push_back("reference:" + id); }
+    void setReferenceCamera(const std::string& id) override {
+        calls.push_back("reference:" + id);
+        if (referenceSet) referenceSet(id);
+    }
     void downloadSelectedTake() override { calls.push_back("downloadTake"); }
     void downloadSelectedProject() override { calls.push_back("downloadProject"); }
     void trashSelectedProjectSources() override { calls.push_back("trash"); }

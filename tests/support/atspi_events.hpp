@@ -87,9 +87,10 @@ public:
     }
 
     // What the application told since the previous call, as the counter's "told" list: every text
-    // inserted or removed ("insert TEXT", "delete TEXT") and the role and name of every object that
-    // took the focus ("focused ROLE NAME", the role as AT-SPI names it). None when the counter did not
-    // answer.
+    // inserted or removed ("insert TEXT", "delete TEXT"), the role and name of every object that
+    // took the focus ("focused ROLE NAME", the role as AT-SPI names it) and the name of every
+    // notification that showed ("notification NAME"), whose time of coming `notifiedAtMs` keeps. None
+    // when the counter did not answer.
     std::optional<std::vector<std::string>> told() {
         if (!count()) return std::nullopt;
         m_counter.writeLine("told");
@@ -100,6 +101,13 @@ public:
         const QByteArray list = QByteArray::fromStdString(line->substr(5));
         for (const QJsonValue entry : QJsonDocument::fromJson(list).array()) {
             const QString text = entry.toString();
+            if (text.startsWith(QLatin1String("notification /"))) {
+                // "notification PATH MS"
+                QAccessibleInterface* shown = QAccessible::accessibleInterface(text.section(u' ', 1, 1).section(u'/', -1).toUInt());
+                notifiedAtMs.push_back(text.section(u' ', 2, 2).toLongLong());
+                told.push_back("notification " + (shown ? shown->text(QAccessible::Name).toStdString() : std::string()));
+                continue;
+            }
             if (!text.startsWith(QLatin1String("focused /"))) {
                 told.push_back(text.toStdString());
                 continue;
@@ -130,6 +138,10 @@ public:
         m_counter.writeLine("inserts clear");
         return true;
     }
+
+    // When each notification `told` listed reached the counter, in milliseconds of the monotonic
+    // clock (QElapsedTimer::msecsSinceReference's).
+    std::vector<qint64> notifiedAtMs;
 
 private:
     ChildProcess m_counter;
