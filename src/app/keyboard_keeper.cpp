@@ -69,6 +69,8 @@ public:
             target = KeyboardRule::keyboardGoesTo(situation, take, guarded);
         }
         if (target && target != current) place(*const_cast<QWidget*>(target));
+        // Only guarded controls could take it: none does, and the window keeps it itself.
+        else if (!target && current) release(*current);
     }
 
 private:
@@ -83,6 +85,12 @@ private:
         m_placing = true;
         if (showMark) m_window.setAttribute(Qt::WA_KeyboardFocusChange);
         control.setFocus(Qt::OtherFocusReason);
+        m_placing = false;
+    }
+
+    void release(QWidget& control) {
+        m_placing = true;
+        control.clearFocus();
         m_placing = false;
     }
 
@@ -209,7 +217,11 @@ void watch() {
 
 } // namespace
 
-void guard(QWidget& control) { control.setProperty(guardedProperty, true); }
+void guard(QWidget& control) {
+    control.setProperty(guardedProperty, true);
+    // Tab reaches it; a click presses it and leaves the keyboard where it was.
+    control.setFocusPolicy(Qt::TabFocus);
+}
 
 bool isGuarded(const QWidget& control) { return control.property(guardedProperty).toBool(); }
 

@@ -19,8 +19,9 @@ class QWidget;
 
 namespace velk::Keyboard {
 
-// A control that starts, stops, ends or removes something: it takes the keyboard only from the
-// user (Tab or a click), never by a move the user did not make.
+// A control that starts, stops, ends or removes something: it takes the keyboard from Tab (and
+// Shift+Tab) only, never from a click, which presses it and leaves the keyboard where it was, nor by
+// a move the user did not make. Call it after anything else that sets the control's focus policy.
 void guard(QWidget& control);
 bool isGuarded(const QWidget& control);
 
