@@ -175,7 +175,7 @@ TEST_F(DirectorKeyboardOnDisplay, StopAllAndRecAllByMouseThenTilesCutAndFade) {
         for (QWidget* then : {static_cast<QWidget*>(rig->window->wall()->cell(1)), static_cast<QWidget*>(switcher.cutButton()),
                               static_cast<QWidget*>(switcher.fadeButton())})
             ASSERT_TRUE(click(*then)) << then->objectName().toStdString();
-        expectAHarmlessKeyboard((guarded->text() + ", a tile, CUT and FADE").toStdString().c_str());
+        expectAHarmlessKeyboard((guarded->text() + " then a tile and CUT and FADE").toStdString().c_str());
     }
 }
 
