@@ -30,6 +30,9 @@ public:
 
     void setHome(Home home) { m_home = std::move(home); }
 
+    // The keeper itself is moving the keyboard.
+    bool placing() const { return m_placing; }
+
     // The user put the keyboard on `control`.
     void chose(QWidget& control) {
         forget(&control);
@@ -177,6 +180,10 @@ private:
         // Only the user's own input chooses: Qt also moves the keyboard on along the Tab chain, with
         // Tab's reason, when the control that has it is hidden or greyed out, and a page switch, a
         // popup closed or the application moves it with other reasons.
+        if (keeper->placing()) return;
+        // An arrow key that moved it within a group (among a group's buttons, the source cards): the
+        // control it left can still hold it.
+        const bool arrowed = isArrow(m_key) && old && old != &widget && old->window() == widget.window() && canTake(*old);
         bool users = false;
         switch (reason) {
         case Qt::MouseFocusReason:     // a press
@@ -189,11 +196,9 @@ private:
             users = clickChose(widget);
             break;
         case Qt::TabFocusReason:
-        case Qt::BacktabFocusReason: users = m_key == Qt::Key_Tab || m_key == Qt::Key_Backtab; break;
-        default:
-            // An arrow key that moved it within a group (among a group's buttons, the source cards).
-            users = isArrow(m_key) && old && old->window() == widget.window();
-            break;
+        case Qt::BacktabFocusReason: users = m_key == Qt::Key_Tab || m_key == Qt::Key_Backtab || arrowed; break;
+        case Qt::OtherFocusReason: users = arrowed; break;
+        default: break;
         }
         if (users) keeper->chose(widget);
         else keeper->settle(&widget);
