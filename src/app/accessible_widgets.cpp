@@ -17,6 +17,7 @@
 #include <QTabBar>
 
 #include "app/accessible_values.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/masked_text.hpp"
 #include "app/qt_bridge_workarounds.hpp"
 #include "app/text_boundaries.hpp"
@@ -488,7 +489,7 @@ public:
     QStringList actionNames() const override { return {pressAction(), setFocusAction()}; }
     void doAction(const QString& name) override {
         if (!isValid() || !m_index.flags().testFlag(Qt::ItemIsEnabled)) return;
-        if (name == setFocusAction()) m_view->setFocus(Qt::OtherFocusReason);
+        if (name == setFocusAction()) Keyboard::choose(*m_view);
         if (name == pressAction() || name == setFocusAction()) m_view->setCurrentIndex(m_index);
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }

@@ -8,8 +8,10 @@
 #include <QEvent>
 #include <QFocusEvent>
 #include <QHash>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPointer>
+#include <QStackedWidget>
 #include <QWidget>
 
 #include "app/keyboard_rule.hpp"
@@ -19,6 +21,7 @@ namespace velk::Keyboard {
 namespace {
 
 const char* const guardedProperty = "velkGuarded";
+const char* const stackWatchedProperty = "velkStackWatched";
 
 // One kept window: the user's choices and its home.
 class Keeper final : public QObject {
@@ -27,8 +30,8 @@ public:
 
     void setHome(Home home) { m_home = std::move(home); }
 
-    // Between the start and the end of a page switch.
-    int switching = 0;
+    // The keeper itself is moving the keyboard.
+    bool placing() const { return m_placing; }
 
     // The user put the keyboard on `control`.
     void chose(QWidget& control) {
@@ -46,7 +49,7 @@ public:
 
     // Moves the keyboard where the rule says, from `current` (where it is now, or where Qt just put it).
     void settle(QWidget* current) {
-        if (m_placing || switching > 0) return;
+        if (m_placing) return;
         std::erase_if(m_chosen, [this](const QPointer<QWidget>& each) { return !each || each->window() != &m_window; });
         // Most often the keyboard is where the user put it.
         if (current && !m_chosen.empty() && m_chosen.front() == current && canTake(*current)) return;
@@ -69,6 +72,8 @@ public:
             target = KeyboardRule::keyboardGoesTo(situation, take, guarded);
         }
         if (target && target != current) place(*const_cast<QWidget*>(target));
+        // Only guarded controls could take it: none does, and the window keeps it itself.
+        else if (!target && current) release(*current);
     }
 
 private:
@@ -83,6 +88,12 @@ private:
         m_placing = true;
         if (showMark) m_window.setAttribute(Qt::WA_KeyboardFocusChange);
         control.setFocus(Qt::OtherFocusReason);
+        m_placing = false;
+    }
+
+    void release(QWidget& control) {
+        m_placing = true;
+        control.clearFocus();
         m_placing = false;
     }
 
@@ -102,8 +113,11 @@ Keeper* keeperOf(const QWidget* widget) {
     return keepers().value(widget->window(), nullptr);
 }
 
-// Watches every focus event of the application and the user's keys and clicks, which tell the
-// user's own focus moves from those Qt makes by itself.
+bool isArrow(int key) { return key == Qt::Key_Left || key == Qt::Key_Right || key == Qt::Key_Up || key == Qt::Key_Down; }
+
+// Watches every focus event of the application and the user's own input (keys and presses), which
+// alone tells the user's focus moves from those Qt or the application make by themselves, and every
+// page switch of a stack (a QStackedWidget's, a tab widget's).
 class Warden final : public QObject {
 public:
     explicit Warden(QObject* parent) : QObject(parent) {
@@ -113,6 +127,26 @@ public:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         switch (event->type()) {
+        case QEvent::KeyPress:
+            // The key being handled, until the events that came with it are through: Qt moves the
+            // keyboard for Tab while it delivers the key. Not only the platform's own: a screen
+            // reader's bridge delivers the user's keys again once its listener let them pass.
+            if (m_key == 0) QMetaObject::invokeMethod(this, [this] { m_key = 0; }, Qt::QueuedConnection);
+            m_key = static_cast<QKeyEvent*>(event)->key();
+            break;
+        case QEvent::ShowToParent:
+            // A page of a stack shown: the stack switched its page. Qt moved the keyboard off the
+            // page that hides, on along the Tab chain, then onto the page that shows, neither by the
+            // user's choice, and the page that shows may hold the user's latest choice again: as the
+            // switch ends, the keyboard goes by the rule.
+            if (auto* stack = watched->isWidgetType() ? qobject_cast<QStackedWidget*>(static_cast<QWidget*>(watched)->parentWidget()) : nullptr;
+                stack && !stack->property(stackWatchedProperty).toBool()) {
+                stack->setProperty(stackWatchedProperty, true);
+                connect(stack, &QStackedWidget::currentChanged, this, [stack] {
+                    if (Keeper* keeper = keeperOf(stack)) keeper->settle(stack->window()->focusWidget());
+                });
+            }
+            break;
         case QEvent::FocusOut:
             if (watched->isWidgetType()) m_leaving = static_cast<QWidget*>(watched);
             break;
@@ -143,26 +177,27 @@ private:
         QPointer<QWidget> old = std::exchange(m_leaving, nullptr);
         Keeper* keeper = keeperOf(&widget);
         if (!keeper) return;
-        // Qt moves the keyboard on along the Tab chain, with Tab's reason, when the control that has
-        // it is hidden or greyed out: then that control can no longer hold it.
-        const bool oldHolds = old && old != &widget && old->window() == widget.window() && canTake(*old);
+        // Only the user's own input chooses: Qt also moves the keyboard on along the Tab chain, with
+        // Tab's reason, when the control that has it is hidden or greyed out, and a page switch, a
+        // popup closed or the application moves it with other reasons.
+        if (keeper->placing()) return;
+        // An arrow key that moved it within a group (among a group's buttons, the source cards): the
+        // control it left can still hold it.
+        const bool arrowed = isArrow(m_key) && old && old != &widget && old->window() == widget.window() && canTake(*old);
         bool users = false;
         switch (reason) {
-        case Qt::MouseFocusReason:
-        case Qt::ShortcutFocusReason: users = true; break;
+        case Qt::MouseFocusReason:     // a press
+        case Qt::ShortcutFocusReason:  // a mnemonic or a shortcut
+            users = true;
+            break;
         case Qt::ActiveWindowFocusReason:
             // Qt gives the window's control as it activates: the one a click chose in it while it was
             // not active is the user's (moved off it, a button held down would lose its click).
             users = clickChose(widget);
             break;
         case Qt::TabFocusReason:
-        case Qt::BacktabFocusReason: users = !old || oldHolds; break;
-        case Qt::OtherFocusReason:
-            // The application's own placement (a key that moved it within a group, a rebuilt
-            // control, a case of a test) stands for a choice; not Qt's own, as a page switches, nor
-            // a move onto a guarded control or from one that can no longer hold it.
-            users = keeper->switching == 0 && (!old || oldHolds) && canTake(widget) && !isGuarded(widget);
-            break;
+        case Qt::BacktabFocusReason: users = m_key == Qt::Key_Tab || m_key == Qt::Key_Backtab || arrowed; break;
+        case Qt::OtherFocusReason: users = arrowed; break;
         default: break;
         }
         if (users) keeper->chose(widget);
@@ -196,6 +231,8 @@ private:
     }
 
     QPointer<QWidget> m_leaving;
+    // The key of the user's press being handled, 0 for none.
+    int m_key = 0;
     // The control the latest click landed on.
     QPointer<QWidget> m_pressed;
 };
@@ -209,7 +246,11 @@ void watch() {
 
 } // namespace
 
-void guard(QWidget& control) { control.setProperty(guardedProperty, true); }
+void guard(QWidget& control) {
+    control.setProperty(guardedProperty, true);
+    // Tab reaches it; a click presses it and leaves the keyboard where it was.
+    control.setFocusPolicy(Qt::TabFocus);
+}
 
 bool isGuarded(const QWidget& control) { return control.property(guardedProperty).toBool(); }
 
@@ -238,19 +279,13 @@ void keep(QWidget& window, Home home) {
     QObject::connect(keeper, &QObject::destroyed, [key] { keepers().remove(key); });
 }
 
-PageSwitch::PageSwitch(QWidget& window) : m_window(window) {
-    if (Keeper* keeper = keepers().value(&m_window, nullptr)) ++keeper->switching;
-}
-
-PageSwitch::~PageSwitch() {
-    if (Keeper* keeper = keepers().value(&m_window, nullptr)) {
-        --keeper->switching;
-        keeper->settle(m_window.focusWidget());
-    }
-}
-
 void settle(QWidget& window) {
     if (Keeper* keeper = keepers().value(&window, nullptr)) keeper->settle(window.focusWidget());
+}
+
+void choose(QWidget& control) {
+    if (Keeper* keeper = keeperOf(&control)) keeper->chose(control);
+    control.setFocus(Qt::TabFocusReason);
 }
 
 void handOn(QWidget& from, QWidget& to) {

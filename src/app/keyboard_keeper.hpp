@@ -6,9 +6,10 @@
 // key typed after the move reaches the control Qt chose.
 //
 // A window names its home and its guarded controls; everything else is watched here: which focus
-// moves were the user's own (Tab, Shift+Tab, a click, a mnemonic, a key or click that moved it
-// within a group) and which were not. The window reports the causes only it sees (a job ended, a
-// page switched, its home changed) with `settle`. Wherever the rule moves the keyboard, the
+// moves were the user's own, told from the input itself (Tab or Shift+Tab pressed, a press, a mnemonic
+// or shortcut, an arrow key within a group) or made with `choose`, and which were not (any other),
+// and every page switch of a stack (QStackedWidget, one in a tab widget too). The window reports the
+// causes only it sees (a job ended, its home changed) with `settle`. Wherever the rule moves the keyboard, the
 // control shows its focus mark, as after a Tab: the user did not send it there and must see where
 // it went.
 
@@ -19,8 +20,9 @@ class QWidget;
 
 namespace velk::Keyboard {
 
-// A control that starts, stops, ends or removes something: it takes the keyboard only from the
-// user (Tab or a click), never by a move the user did not make.
+// A control that starts, stops, ends or removes something: it takes the keyboard from Tab (and
+// Shift+Tab) only, never from a click, which presses it and leaves the keyboard where it was, nor by
+// a move the user did not make. Call it after anything else that sets the control's focus policy.
 void guard(QWidget& control);
 bool isGuarded(const QWidget& control);
 
@@ -35,23 +37,12 @@ using Home = std::function<std::vector<QWidget*>()>;
 // Calling it again replaces the home.
 void keep(QWidget& window, Home home = {});
 
-// The window saw the keyboard's place change without a focus event (a job ended, a page switched,
-// its home changed): unless the user put the keyboard where it is, it goes where the rule says.
+// The window saw the keyboard's place change without a focus event (a job ended, its home changed): unless the user put the keyboard where it is, it goes where the rule says.
 void settle(QWidget& window);
 
-// Around a window's switch of its page (a QStackedWidget's): Qt moves the keyboard off the page that
-// hides, then onto the first control of the page that shows; neither is the user's choice, and as
-// the switch ends the keyboard goes by the rule.
-class PageSwitch {
-public:
-    explicit PageSwitch(QWidget& window);
-    ~PageSwitch();
-    PageSwitch(const PageSwitch&) = delete;
-    PageSwitch& operator=(const PageSwitch&) = delete;
-
-private:
-    QWidget& m_window;
-};
+// The window chooses `control` for the user (a screen reader's focus action): it takes the keyboard,
+// with its focus mark as after a Tab, as the user's latest choice.
+void choose(QWidget& control);
 
 // `to` now stands for what `from` stood for (a section rebuilt, which had the keyboard on `from` as
 // it began): it takes `from`'s place among the user's choices, and the keyboard, wherever Qt moved

@@ -4,11 +4,12 @@
 // a window activated, a dialog (sheet, alert, file panel) closed, a job (pairing, download, export,
 // a session started) ending. Whatever moved it, the keyboard goes to the control the user last
 // chose that can still take it, else to the window's home, else to any other control of the
-// window; never to nothing while one can take it.
+// window; never to nothing while one that is not guarded can take it. When only guarded controls are
+// left, none of them gets it: the window keeps it itself.
 //
 // A guarded control (one that starts, stops, ends or removes something: Stop All, REC ALL, STOP
 // ALL, Return to Camera, a remove or trash action) holds the keyboard only where the user put it
-// himself and it still is: the rule keeps it there, and never gives it one. So a guarded control
+// himself with Tab and it still is: the rule keeps it there, and never gives it one. So a guarded control
 // that greyed out after the user used it does not get the keyboard back when it comes back, and no
 // other guarded control gets it instead.
 
@@ -33,7 +34,8 @@ struct Situation {
     std::vector<const C*> others;
 };
 
-// The control that gets the keyboard; null only when no control of the window can take it.
+// The control that gets the keyboard; null when no control of the window can take it but guarded
+// ones: then no control has it, and the window keeps it.
 // `canTake(c)`: shown, enabled and taking the focus; `guarded(c)`: as above.
 template <class C, class CanTake, class Guarded>
 const C* keyboardGoesTo(const Situation<C>& situation, CanTake canTake, Guarded guarded) {

@@ -67,4 +67,13 @@ bool asksForAttention(const Tree& tree, const W& dialog, const W* focused) {
            !holds(lineage(tree, focused), &dialog);
 }
 
+// Whether a dialog opens beneath, asking for attention without taking the keyboard: the user works in
+// another of the application's windows, which the dialog neither blocks nor stands on (the Library's
+// alert at the end of a pairing while the user works in the Director). Where the user works in no
+// window of the application, the window manager weighs the dialog as any other program's window.
+template <class Tree, class W>
+bool opensBeneath(const Tree& tree, const W& dialog, const W* focused) {
+    return focused && asksForAttention(tree, dialog, focused);
+}
+
 } // namespace velk::ModalKeyboard

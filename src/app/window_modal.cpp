@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QWidget>
 #include <QWindow>
+#include <private/qguiapplication_p.h>
 
 #include "app/keyboard_keeper.hpp"
 #include "app/modal_keyboard.hpp"
@@ -55,6 +56,8 @@ void setUrgent(QWindow& window, bool urgent) {
 const char* const urgentProperty = "velkAsksForAttention";
 const char* const userActedProperty = "velkUserActed";
 const char* const watchedProperty = "velkDialogWatch";
+// Qt's own window property for Qt::WA_ShowWithoutActivating, read by its platforms as a window maps.
+const char* const showWithoutActivating = "_q_showWithoutActivating";
 
 // The window the desktop lists for `dialog`: the top-level window it stands on, through the sheets
 // and alerts between. Desktops list no dialog (GNOME's marks them skip-taskbar) and some heed no
@@ -234,9 +237,23 @@ void openWindowModal(QDialog& dialog) {
     openDialogs().push_back(&dialog);
     dialog.setProperty(userActedProperty, false);
     dialog.setProperty(urgentProperty, false);
+    QWindow* window = dialog.windowHandle();
     // Qt's X11 platform asks the window manager to activate a modal window as it maps it
     // (_NET_ACTIVE_WINDOW with the time of the user's latest event); asking again here adds nothing.
+    // A dialog that opens beneath is shown before it is modal, so nothing asks, and tells the
+    // window manager (or compositor) not to give it the keyboard as it appears; it blocks its window
+    // from then on, and asks for attention until the user comes to it.
+    const bool beneath = ModalKeyboard::opensBeneath(Windows{}, *window, QGuiApplication::focusWindow());
+    if (beneath) {
+        window->setModality(Qt::NonModal);
+        window->setProperty(showWithoutActivating, true);
+    }
     dialog.open();
+    if (beneath) {
+        window->setProperty(showWithoutActivating, false);
+        window->setModality(Qt::WindowModal);
+        QGuiApplicationPrivate::showModalWindow(window);
+    }
     tellTheX11Side();
     // Judged once the platform has written the window's hints as it maps it, and again whenever the
     // keyboard moves until the dialog has it.

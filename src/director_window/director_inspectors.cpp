@@ -733,13 +733,8 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
 void DirectorInspector::refresh() {
     const int index = static_cast<int>(m_window.workspace().inspectorTab);
     if (m_tabs->currentIndex() != index) m_tabs->setCurrentIndex(index);
-    if (m_stack->currentIndex() != index) {
-        // The keyboard leaves the page that hides by the window's rule, before the stack would put it
-        // on the next page's first control.
-        const Keyboard::PageSwitch switching(*window());
-        if (QWidget* leaving = m_stack->currentWidget()) leaving->hide();
-        m_stack->setCurrentIndex(index);
-    }
+    // The keyboard leaves the page that hides by the window's rule (app/keyboard_keeper).
+    if (m_stack->currentIndex() != index) m_stack->setCurrentIndex(index);
     switch (m_window.workspace().inspectorTab) {
     case DirectorInspectorTab::session: m_session->refresh(); break;
     case DirectorInspectorTab::audio: m_audio->refresh(); break;

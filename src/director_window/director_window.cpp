@@ -278,11 +278,9 @@ QWidget* DirectorWindow::buildHeader() {
     library->setDefault(true); // the prominent style
     m_scanButton = scan;
     m_libraryButton = library;
-    // Tab reaches them; a click leaves the focus where it was.
-    for (QPushButton* button : {m_stopAllButton, scan, library}) {
-        button->setFocusPolicy(Qt::TabFocus);
-        row->addWidget(button);
-    }
+    // Tab reaches them; a click leaves the focus where it was (Stop All's by its guard).
+    for (QPushButton* button : {scan, library}) button->setFocusPolicy(Qt::TabFocus);
+    for (QPushButton* button : {m_stopAllButton, scan, library}) row->addWidget(button);
     Keyboard::guard(*m_stopAllButton);
     connect(m_stopAllButton, &QPushButton::clicked, this, [this] { stopAll(); });
     connect(scan, &QPushButton::clicked, this, [this] { m_channel.rescan(); });

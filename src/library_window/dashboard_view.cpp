@@ -12,7 +12,6 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
-#include "app/keyboard_keeper.hpp"
 #include "app/status_news.hpp"
 #include "base/qt_text.hpp"
 #include "library_window/library_commands.hpp"
@@ -122,10 +121,7 @@ DashboardView::DashboardView(AppStore& store, std::shared_ptr<LibraryCommands> c
 
     connect(m_tabs, &QTabBar::currentChanged, this, [this](int index) {
         m_tab = allDashboardTabs[static_cast<std::size_t>(index)];
-        // The keyboard leaves the page that hides by the window's rule, before the stack would put it
-        // on the next page's first control.
-        const Keyboard::PageSwitch switching(*window());
-        if (QWidget* leaving = m_tabPages->currentWidget(); leaving && m_tabPages->indexOf(leaving) != index) leaving->hide();
+        // The keyboard leaves the page that hides by the window's rule (app/keyboard_keeper).
         m_tabPages->setCurrentIndex(index);
     });
     connect(&m_store, &AppStore::libraryChanged, this, &DashboardView::rebuild);

@@ -21,6 +21,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/accessible_application.hpp"
 #include "support/accessibility_audit.hpp"
 #include "support/x_keyboard.hpp"
@@ -311,7 +312,7 @@ TEST_F(AccessibilityTest, FocusIsAnnouncedOnlyWhereItIs) {
     other.resize(240, 200);
     other.show();
     ASSERT_TRUE(test::activate(window));
-    recAll->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*recAll);
 
     test::FocusEventRecorder recorder({&window, &other});
     Accessibility::install();
@@ -324,7 +325,7 @@ TEST_F(AccessibilityTest, FocusIsAnnouncedOnlyWhereItIs) {
 
     // The list that takes the focus announces its current row; so does each row made current.
     ASSERT_TRUE(test::activate(other));
-    list->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*list);
     ASSERT_FALSE(recorder.heard.empty());
     EXPECT_EQ(recorder.heard.back(), "item \"Wedding\" of QListWidget \"Projects\"");
     test::pressKey(Qt::Key_Up);
@@ -444,7 +445,7 @@ TEST_F(AccessibilityTest, ModifiedReturnTogglesNothingAndPressesAButtonOncePerPr
     ASSERT_TRUE(keys.screenReaderTakesKeys());
 
     for (QWidget* target : std::initializer_list<QWidget*>{check, other}) {
-        target->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*target);
         for (const char* key : {"Return", "KP_Enter"}) {
             for (const char* modifiers : {"shift", "ctrl", "alt", "ctrl+shift"})
                 keys.type(std::string(modifiers) + "+" + key);
@@ -452,7 +453,7 @@ TEST_F(AccessibilityTest, ModifiedReturnTogglesNothingAndPressesAButtonOncePerPr
     }
     EXPECT_EQ(toggles, 0);
     test::saveScreenshot(sheet, "sheet_after_modified_return_" + test::desktopSession() + ".png");
-    scan->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*scan);
     keys.hold("ctrl+Return", 1);
     keys.type("shift+KP_Enter");
     EXPECT_EQ(scans, 2);

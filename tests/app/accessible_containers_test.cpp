@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/accessible_application.hpp"
 #include "support/accessibility_audit.hpp"
 
@@ -97,7 +98,7 @@ TEST_P(AccessibleContainers, OnlyTheFocusReportsFocusAndPagesAreSpokenByTheirNam
     QWidget* focus = c.build(window, *layout);
     ASSERT_TRUE(test::activate(window));
     if (focus->window() != &window) ASSERT_TRUE(test::activate(*focus->window()));
-    focus->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*focus);
     QCoreApplication::processEvents();
     ASSERT_EQ(QApplication::focusWidget(), focus);
 

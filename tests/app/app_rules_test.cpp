@@ -232,6 +232,10 @@ TEST(ModalKeyboardRules, TheDialogThatBlocksAWindowTakesItsKeyboard) {
     EXPECT_FALSE(ModalKeyboard::asksForAttention(Tree{}, panel, &sheet));
     EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, &director));
     EXPECT_TRUE(ModalKeyboard::asksForAttention(Tree{}, alert, static_cast<const Win*>(nullptr)));
+    // It opens beneath, leaving the keyboard where it is, only over another of the application's windows.
+    EXPECT_TRUE(ModalKeyboard::opensBeneath(Tree{}, alert, &director));
+    EXPECT_FALSE(ModalKeyboard::opensBeneath(Tree{}, alert, &sheet));
+    EXPECT_FALSE(ModalKeyboard::opensBeneath(Tree{}, alert, static_cast<const Win*>(nullptr)));
 }
 
 // The X server's events around a window a dialog blocks, in the orders window managers send them,

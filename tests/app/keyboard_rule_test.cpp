@@ -1,11 +1,20 @@
-// The keyboard's one rule, one row per way the keyboard moves without the user choosing a control.
+// The keyboard's one rule, one row per way the keyboard moves without the user choosing a control;
+// and the keeper that applies it, on a window of a field and Stop All.
 
 #include <string>
 #include <vector>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QVBoxLayout>
+
 #include <gtest/gtest.h>
 
+#include "app/keyboard_keeper.hpp"
 #include "app/keyboard_rule.hpp"
+#include "support/qt_test.hpp"
 
 namespace velk {
 namespace {
@@ -25,6 +34,7 @@ TEST(KeyboardRule, EveryCauseSendsTheKeyboardToTheUsersChoiceOrHomeNeverToAGuard
     const Control recAllOff{"REC ALL", false, true}, tile{"tile 1"}, tileGone{"tile 1", false}, fade{"Fade duration"};
     const Control exportOff{"Export", false}, exportOn{"Export"}, list{"Projects"}, primaryOff{"Pair", false}, primary{"Pair"};
     const Control deleted{"row", false}, returnAll{"Return All to Camera", true, true}, ok{"OK"}, nextInChain{"Scan"};
+    const Control fieldOff{"Name", false};
     const struct {
         Cause cause;
         const char* what;
@@ -50,6 +60,7 @@ TEST(KeyboardRule, EveryCauseSendsTheKeyboardToTheUsersChoiceOrHomeNeverToAGuard
         {Cause::jobEnded, "while the pairing runs", &ok, {&primaryOff, &take}, {}, {}, "Take"},
         {Cause::jobEnded, "a guarded choice that greyed out is not given it back", &tile, {&recAll, &take}, {&tile}, {}, "Take"},
         {Cause::jobEnded, "nothing can take it", nullptr, {&deleted}, {&tileGone}, {&deleted}, nullptr},
+        {Cause::controlDisabled, "only Stop All is left: none, the window keeps it", &stopAll, {&fieldOff}, {&fieldOff}, {&fieldOff, &stopAll}, nullptr},
     };
     const auto canTake = [](const Control& c) { return c.canTake; };
     const auto guarded = [](const Control& c) { return c.guarded; };
@@ -59,6 +70,34 @@ TEST(KeyboardRule, EveryCauseSendsTheKeyboardToTheUsersChoiceOrHomeNeverToAGuard
         EXPECT_EQ(goes ? goes->name.c_str() : "nothing", std::string(row.expected ? row.expected : "nothing"))
             << static_cast<int>(row.cause) << ": " << row.what;
     }
+}
+
+// A window of a field and Stop All: a click presses Stop All and leaves the keyboard in the field; the
+// field greyed out leaves it on no control, in the window, and Space presses nothing.
+TEST(KeyboardKeeper, AWindowOfAFieldAndStopAll) {
+    test::ensureApplication<QApplication>();
+    QWidget window;
+    auto* layout = new QVBoxLayout(&window);
+    auto* field = new QLineEdit(&window);
+    auto* stopAll = new QPushButton(QStringLiteral("Stop All"), &window);
+    layout->addWidget(field);
+    layout->addWidget(stopAll);
+    Keyboard::guard(*stopAll);
+    Keyboard::keep(window, [field] { return std::vector<QWidget*>{field}; });
+    int presses = 0;
+    QObject::connect(stopAll, &QPushButton::clicked, [&] { ++presses; });
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    QTest::mouseClick(field, Qt::LeftButton);
+    QTest::mouseClick(stopAll, Qt::LeftButton);
+    EXPECT_EQ(presses, 1);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    field->setEnabled(false);
+    EXPECT_EQ(QApplication::focusWidget(), nullptr);
+    EXPECT_EQ(QApplication::activeWindow(), &window);
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_EQ(presses, 1);
 }
 
 } // namespace

@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "director_fakes.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/director_inspectors.hpp"
 #include "director_window/switcher_view.hpp"
@@ -141,7 +142,7 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
         ASSERT_NO_FATAL_FAILURE(showEdits(rig, rows));
         QListView* view = rig.window->inspector()->edits()->list();
         QAccessibleInterface* list = QAccessible::queryAccessibleInterface(view);
-        view->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*view);
         ASSERT_TRUE(waitUntil([&] { return view->hasFocus(); }));
         for (const int from : {8, rows * 13 / 15 - 1, rows - 2}) {
             view->setCurrentIndex(view->model()->index(from, 0));
@@ -187,7 +188,7 @@ TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
     WindowRig rig(fourCameras());
     showActive(*rig.window);
     QComboBox* duration = rig.window->switcher()->fadeDurationPicker();
-    duration->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*duration);
     ASSERT_TRUE(waitUntil([&] { return duration->hasFocus(); }));
     ASSERT_TRUE(onBus->told()) << "the box took the focus";
     QTest::keyClick(duration, Qt::Key_Down);
@@ -210,7 +211,7 @@ TEST_F(DirectorAtspiEvents, AChoiceInAPopupTellsTheNewChoiceAlone) {
         {rig.window->inspector()->camera()->policyPicker(), "5 GHz Performance"},
     };
     for (const auto& [box, chosen] : boxes) {
-        box->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*box);
         ASSERT_TRUE(waitUntil([&] { return box->hasFocus(); }));
         QTest::keyClick(box, Qt::Key_Down, Qt::AltModifier);
         ASSERT_TRUE(waitUntil([&] { return box->view()->isVisible(); }));
@@ -240,7 +241,7 @@ TEST_F(DirectorAtspiEvents, APreviewChoiceIsToldAsTheTilesNewDescriptionInText) 
             rig.window->perform(DirectorTransition::cut);
             ASSERT_EQ(rig.window->workspace().timeline.programCameraID, std::optional<std::string>("cam-3"));
         }
-        tile->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*tile);
         ASSERT_TRUE(waitUntil([&] { return tile->hasFocus(); }));
         ASSERT_TRUE(counter.countUntilQuiet()) << "the tile took the focus";
         QTest::keyClick(tile, Qt::Key_Return);
@@ -315,7 +316,7 @@ TEST_F(DirectorAtspiEvents, AHeldArrowKeyTellsOnlyTheRowItStopsAt) {
     WindowRig rig(fourCameras());
     ASSERT_NO_FATAL_FAILURE(showEdits(rig, 100));
     QListView* view = rig.window->inspector()->edits()->list();
-    view->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*view);
     view->setCurrentIndex(view->model()->index(0, 0));
     ASSERT_TRUE(waitUntil([&] { return view->hasFocus(); }));
     ASSERT_TRUE(counter.countUntilQuiet()) << "the list took the focus";

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "director_fakes.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/director_inspectors.hpp"
 #include "director_window/switcher_view.hpp"
@@ -72,7 +73,7 @@ TEST(DirectorHeldKeys, OneActionPerPhysicalPressOnABusyXServer) {
     DirectorWindow& window = session.window();
     XKeyboard& keys = *session.keys;
     ASSERT_TRUE(keys.screenReaderTakesKeys());
-    window.wall()->cell(0)->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.wall()->cell(0));
 
     // Every processor busy, and the GUI thread often: events are read and handled late, in bursts.
     std::vector<std::unique_ptr<ChildProcess>> load;
@@ -93,7 +94,7 @@ TEST(DirectorHeldKeys, OneActionPerPhysicalPressOnABusyXServer) {
     keys.type("space");
     EXPECT_EQ(cuts(window), 4u) << "Space pressed twice after it was held";
 
-    window.switcher()->cutButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.switcher()->cutButton());
     ASSERT_TRUE(window.switcher()->cutButton()->hasFocus());
     keys.hold("Return", 1.5);
     EXPECT_EQ(cuts(window), 5u) << "Return held on CUT for 1.5 s";
@@ -137,7 +138,7 @@ TEST(DirectorXKeys, ModifiedReturnActsOncePerPress) {
     XKeyboard& keys = *session.keys;
     ASSERT_TRUE(keys.screenReaderTakesKeys());
 
-    window.switcher()->cutButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.switcher()->cutButton());
     keys.hold("shift+Return", 1.5);
     EXPECT_EQ(cuts(window), 2u) << "Shift+Return held on CUT for 1.5 s";
     keys.hold("ctrl+Return", 1.5);
@@ -147,11 +148,11 @@ TEST(DirectorXKeys, ModifiedReturnActsOncePerPress) {
     QCheckBox* toggle = window.inspector()->camera()->liveProductionToggle();
     ASSERT_TRUE(toggle && toggle->isVisible());
     const bool wasChecked = toggle->isChecked();
-    toggle->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*toggle);
     keys.hold("ctrl+shift+Return", 1);
     EXPECT_NE(toggle->isChecked(), wasChecked) << "Ctrl+Shift+Return held on a check box";
 
-    window.wall()->cell(2)->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.wall()->cell(2));
     keys.type("shift+KP_Enter");
     EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-3");
     keys.expectKeysAsAScreenReaderLeavesThem();
@@ -262,7 +263,7 @@ TEST_P(DirectorReaderKeys, EachPressActsOnce) {
     const auto actions = [&] { return sequence.onMarker ? markers(window) : cuts(window); };
     std::size_t expected = actions();
     for (const Presses& presses : sequence.presses) {
-        button->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*button);
         ASSERT_TRUE(button->hasFocus());
         const std::size_t before = actions();
         if (presses.busyMs > 0) {
@@ -309,7 +310,7 @@ TEST(DirectorReaderComesAndGoes, SpaceCutsAndPressesNoFocusedButton) {
     std::optional<ChildProcess> next;
     for (const auto& [button, ending] : {std::pair{window.switcher()->fadeButton(), SIGKILL},
                                          std::pair{window.switcher()->markerButton(), SIGTERM}}) {
-        button->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*button);
         const std::size_t events = window.workspace().timeline.events.size();
         ASSERT_EQ(kill(reader, ending), 0);
         ASSERT_TRUE(waitUntil([&] { return !keys.bridgeTakesKeys(); }, 20'000));

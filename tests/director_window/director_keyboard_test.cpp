@@ -23,6 +23,7 @@
 #include <functional>
 
 #include "director_fakes.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "director_window/camera_wall.hpp"
 #include "director_window/director_inspectors.hpp"
 #include "director_window/studio_view_kit.hpp"
@@ -82,7 +83,7 @@ std::size_t loggedCuts(AppStore& store) {
 
 // The names of the controls Tab visits, starting at Stop All, until it comes back round.
 QStringList tabOrder(DirectorWindow& window) {
-    window.stopAllButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.stopAllButton());
     QStringList names;
     std::vector<QWidget*> seen;
     for (int i = 0; i < 100; ++i) {
@@ -133,7 +134,7 @@ TEST(DirectorAccessibilityAudit, EveryInspectorPagePassesTheAudit) {
     rig.channel.setCameras(cameras);
     for (auto tab : allDirectorInspectorTabs) {
         window.setInspectorTab(tab);
-        window.stopAllButton()->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*window.stopAllButton());
         const AccessibilityAuditResult result = auditAccessibility(window, directorAudit());
         EXPECT_TRUE(result.ok()) << rawValue(tab) << ":\n" << result.report();
         EXPECT_GE(result.tabOrder.size(), 10u) << rawValue(tab);
@@ -185,7 +186,7 @@ TEST(DirectorKeyboard, EveryTabStopShowsItsFocus) {
     window.perform(DirectorTransition::cut); // an edit row for the Edits page
     for (auto tab : allDirectorInspectorTabs) {
         window.setInspectorTab(tab);
-        window.stopAllButton()->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*window.stopAllButton());
         std::vector<QWidget*> stops;
         for (int i = 0; i < 100; ++i) {
             QWidget* focus = QApplication::focusWidget();
@@ -198,15 +199,15 @@ TEST(DirectorKeyboard, EveryTabStopShowsItsFocus) {
         expectFocusMarksStandOut(stops, "the Director on " + std::string(rawValue(tab)));
     }
     window.setInspectorTab(DirectorInspectorTab::edits);
-    window.inspector()->edits()->list()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.inspector()->edits()->list());
     saveScreenshot(window, "keyboard-focus-edits");
     window.setInspectorTab(DirectorInspectorTab::audio);
-    window.inspector()->audio()->channelList()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.inspector()->audio()->channelList());
     saveScreenshot(window, "keyboard-focus-audio");
     window.setInspectorTab(DirectorInspectorTab::session);
-    window.wall()->cell(1)->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.wall()->cell(1));
     saveScreenshot(window, "keyboard-focus-tile");
-    window.inspector()->tabBar()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.inspector()->tabBar());
     saveScreenshot(window, "keyboard-focus-tabs");
 }
 
@@ -217,7 +218,7 @@ TEST(DirectorKeyboard, KeyboardAloneOpensEveryPageAndSelectsACamera) {
     WindowRig rig(fourCameras());
     showActive(*rig.window);
     DirectorWindow& window = *rig.window;
-    window.stopAllButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.stopAllButton());
     for (int i = 0; i < 30 && QApplication::focusWidget() != window.inspector()->tabBar(); ++i) press(Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), window.inspector()->tabBar()) << "Tab never reached the inspector";
     const DirectorInspectorTab order[] = {DirectorInspectorTab::audio, DirectorInspectorTab::camera,
@@ -248,11 +249,11 @@ TEST(DirectorKeyboard, ReturnPressesTheFocusedButtonOnceAndSpaceStaysCut) {
 
     // "+" ignored Return before; now it makes a new take id.
     const std::string before = window.workspace().plannedTakeID;
-    window.inspector()->session()->newTakeButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.inspector()->session()->newTakeButton());
     press(Qt::Key_Return);
     EXPECT_NE(window.workspace().plannedTakeID, before);
 
-    window.inspector()->session()->stopAllButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.inspector()->session()->stopAllButton());
     press(Qt::Key_Enter, Qt::KeypadModifier);
     EXPECT_EQ(rig.channel.stops.size(), 1u);
 
@@ -263,7 +264,7 @@ TEST(DirectorKeyboard, ReturnPressesTheFocusedButtonOnceAndSpaceStaysCut) {
 
     // Return held on CUT: one cut, however long the key repeats.
     window.selectPreview("cam-2");
-    window.switcher()->cutButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.switcher()->cutButton());
     hold(*window.switcher()->cutButton(), Qt::Key_Return, Qt::NoModifier, "\r", 5);
     EXPECT_EQ(window.workspace().timeline.programCameraID, "cam-2");
     EXPECT_EQ(window.workspace().timeline.previewCameraID, "cam-1");
@@ -274,7 +275,7 @@ TEST(DirectorKeyboard, ReturnPressesTheFocusedButtonOnceAndSpaceStaysCut) {
     qApp->installEventFilter(&takesChecks);
     for (QPushButton* button : {window.switcher()->fadeButton(), window.switcher()->markerButton()}) {
         const std::size_t events = window.workspace().timeline.events.size();
-        button->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*button);
         press(Qt::Key_Space);
         ASSERT_EQ(window.workspace().timeline.events.size(), events + 1) << button->text().toStdString();
         EXPECT_EQ(window.workspace().timeline.events.back().transition, DirectorTransition::cut);
@@ -303,7 +304,7 @@ TEST(DirectorKeyboard, TheFirstCutTakesTheFocusWhereTheNextPreviewIsChosen) {
         RunningRig running;
         DirectorWindow& window = running.window();
         QPushButton* button = c.button(*window.switcher());
-        button->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*button);
         c.act(*button);
         ASSERT_EQ(window.workspace().timeline.programCameraID, "cam-1") << c.what;
         EXPECT_FALSE(button->isEnabled()) << c.what;
@@ -319,7 +320,7 @@ TEST(DirectorKeyboard, HeldSpaceCutsOnceAndHeldCtrlPeriodStopsOnce) {
     DirectorWindow& window = running.window();
     window.perform(DirectorTransition::cut); // Alpha on Program
     window.selectPreview("cam-2");
-    window.wall()->cell(0)->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.wall()->cell(0));
     hold(*window.wall()->cell(0), Qt::Key_Space, Qt::NoModifier, " ", 5);
     EXPECT_EQ(loggedCuts(*running.rig.store), 2u);
     EXPECT_EQ(window.workspace().timeline.programCameraID, "cam-2");
@@ -357,9 +358,9 @@ TEST(DirectorInspectorTabs, ATabBarNamedInspectorForKeysAndAssistiveTools) {
     EXPECT_FALSE(tabs->child(0)->state().selected);
 
     // Only the current tab of a focused bar reports the focus.
-    window.stopAllButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.stopAllButton());
     for (int i = 0; i < 4; ++i) EXPECT_FALSE(tabs->child(i)->state().focused) << i;
-    bar->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*bar);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(tabs->child(i)->state().focused, i == 2) << i;
     EXPECT_EQ(tabs->focusChild(), tabs->child(2));
 
@@ -402,7 +403,7 @@ TEST(DirectorWallTiles, ALiveTileIsAButtonNamedAfterItsSlotAndCamera) {
     EXPECT_EQ(accessible(wall.cell(1))->text(QAccessible::Description), ""); // a frame, no routing
 
     // Return on a focused tile selects it; a held Return selects once and does no harm.
-    wall.cell(1)->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*wall.cell(1));
     press(Qt::Key_Return);
     EXPECT_EQ(rig.window->workspace().timeline.previewCameraID, "cam-2");
 
@@ -423,7 +424,7 @@ TEST(DirectorWallTiles, SpaceOnAFocusedTileIsCut) {
     app();
     RunningRig running;
     DirectorWindow& window = running.window();
-    window.wall()->cell(2)->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.wall()->cell(2));
     press(Qt::Key_Space);
     EXPECT_EQ(window.workspace().timeline.programCameraID, "cam-1"); // CUT took Preview, the tile chose nothing
     EXPECT_FALSE(window.workspace().timeline.previewCameraID);
@@ -444,7 +445,7 @@ TEST(DirectorWallTiles, TheKeyboardOpensALockedCellsMenu) {
     EXPECT_TRUE(cell->actionInterface()->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
     EXPECT_FALSE(cell->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
 
-    locked->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*locked);
     press(Qt::Key_F10, Qt::ShiftModifier);
     auto* menu = locked->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
@@ -474,7 +475,7 @@ TEST(DirectorWallTiles, ReleasingTheFocusedSlotByKeyboardMovesTheFocusToTheNextS
     rig.channel.setCameras(cameras);
     CameraWallCell* locked = rig.window->wall()->cell(1);
     ASSERT_EQ(locked->kind(), DirectorPresenters::WallCellKind::lockedOffline);
-    locked->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*locked);
     press(Qt::Key_F10, Qt::ShiftModifier);
     auto* menu = locked->findChild<QMenu*>();
     ASSERT_NE(menu, nullptr);
@@ -638,11 +639,11 @@ TEST(DirectorAccessibleNames, EditRowsReadTheirTextAndOnlyTheFocusedListReportsF
         for (int i = 0; i < rows->childCount(); ++i) focused += rows->child(i)->state().focused;
         return focused;
     };
-    list->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*list);
     EXPECT_EQ(focusedRows(), 1);
     press(Qt::Key_Down);
     EXPECT_TRUE(rows->tableInterface()->cellAt(1, 0)->state().focused);
-    window.stopAllButton()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window.stopAllButton());
     EXPECT_EQ(focusedRows(), 0);
 }
 
@@ -657,10 +658,10 @@ TEST(DirectorKeyboard, NewEditsKeepTheRowsBeingReadInPlace) {
         bool follows;
     } cases[] = {
         {"at the top", [](QListView&) {}, true},
-        {"at the top with the keys", [](QListView& list) { list.setFocus(Qt::TabFocusReason); press(Qt::Key_Home); }, true},
+        {"at the top with the keys", [](QListView& list) { Keyboard::choose(list); press(Qt::Key_Home); }, true},
         {"scrolled down", [](QListView& list) { list.verticalScrollBar()->setValue(list.verticalScrollBar()->maximum() / 2); }, false},
         {"moved down with the keys", [](QListView& list) {
-             list.setFocus(Qt::TabFocusReason);
+             Keyboard::choose(list);
              for (auto key : {Qt::Key_Home, Qt::Key_PageDown, Qt::Key_PageDown}) press(key);
          }, false},
     };
@@ -875,7 +876,7 @@ TEST(DirectorLiveProduction, HiddenByTheProfileShownThroughItsSeamAndBoundToTheS
     EXPECT_EQ(rig.settings->value("director.liveProductionFPS").toLongLong(), 25);
 
     // Space is CUT here, so Return toggles the focused check box.
-    toggle->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*toggle);
     press(Qt::Key_Return);
     EXPECT_FALSE(rig.settings->value("director.liveProductionEnabled").toBool());
     EXPECT_FALSE(fps->isEnabled());

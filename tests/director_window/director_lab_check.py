@@ -337,7 +337,7 @@ def command_datagrams(args):
     REC ALL was clicked; every phone still running when Stop All was pressed was sent a STOP_TAKE
     afterwards, and none was sent a STOP_TAKE or CANCEL_TAKE before; nothing went anywhere but the
     lab's network and the multicast group. Says what each stray Return (NAME=TIME, comma-separated)
-    sent until the next step."""
+    sent until the next step, which never starts or stops a phone that was recording."""
     path, rec_all_at, stop_all_at = args[0], float(args[1]), float(args[2])
     returns = sorted((float(at), name) for name, at in (item.rsplit("=", 1) for item in args[3].split(",") if item))
     starting, running = args[4].split(","), args[5].split(",")
@@ -361,6 +361,8 @@ def command_datagrams(args):
     # Each Return's window: until the next Return or the next step the user meant (REC ALL, Stop All).
     ends = sorted([at for at, _ in returns] + [rec_all_at, stop_all_at])
     after_return = {name: collections.Counter() for _, name in returns}
+    # What a stray Return must never send: a start or stop to a phone that was recording.
+    stray = collections.Counter()
     for at, _source, destination, payload in packets:
         command = command_payload(payload)
         if command is None:
@@ -379,10 +381,16 @@ def command_datagrams(args):
             # The clock's own exchanges go on by themselves.
             if since <= at < until and not action.startswith("CLOCK_"):
                 after_return[name]["%s to %s" % (action, destination)] += 1
+                if action.split(" ")[0] in ("PREPARE_TAKE", "START_AT", "STOP_TAKE", "CANCEL_TAKE") and \
+                        (str(destination) in running or destination == MULTICAST_GROUP):
+                    stray["%s to %s after %s" % (action, destination, name)] += 1
     for _, name in returns:
         print("Return after %s sent:" % name, dict(sorted(after_return[name].items())) or "nothing")
     if early:
         print("commands no click or key of the user's asked for:", dict(sorted(early.items())))
+        failed = True
+    if stray:
+        print("a stray Return started or stopped recording:", dict(sorted(stray.items())))
         failed = True
     print("take", take, "-", len(packets), "IPv4 datagrams on the capture")
     for address in sorted(set(starting) | set(running) | set(seen)):

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "director_fakes.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "director_window/director_inspectors.hpp"
 #include "director_window/studio_view_kit.hpp"
 #include "director_window_support.hpp"
@@ -59,7 +60,7 @@ TEST(DirectorSpokenPages, EachPageIsSpokenByItsNameWithOnlyTheFocusReportingFocu
     for (const SpokenPage& page : pages) {
         window.setInspectorTab(page.tab);
         QWidget* focus = page.focus(*window.inspector());
-        focus->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*focus);
         QCoreApplication::processEvents();
         ASSERT_EQ(QApplication::focusWidget(), focus) << rawValue(page.tab);
         EXPECT_EQ(spokenAncestors(focus).join(QStringLiteral(" / ")).toStdString(), page.spokenAncestors)

@@ -205,6 +205,10 @@ return_after "REC ALL"
 { "${check[@]}" absent "$map" STOPPING && shown text RECORDING; } >"$work/last-check" 2>&1 ||
   fail "Return after REC ALL stopped the recording"
 "${check[@]}" starts 60 "$work"/phone{1,2,3,4}.jsonl || fail "every phone starts at the same true instant"
+# A tile, CUT and FADE take no keyboard on a click, nor did REC ALL.
+taps() { click name wallCell2; click text CUT; click text FADE; }
+taps
+return_after "REC ALL then a tile and CUT and FADE"
 
 # Space cuts: Program shows the former Preview camera's frames.
 wait_until 30 enabled text CUT || fail "CUT is enabled in the running session"
@@ -226,6 +230,11 @@ for k in "${running[@]}"; do
 done
 stopped_everywhere() { "${check[@]}" stops "${running_logs[@]}"; }
 wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop All"
+# STOP ALL by mouse (the phones are told to stop again), then a tile, CUT and FADE: STOP ALL took no
+# keyboard, and a Return minutes later stops nothing.
+click text "STOP ALL"
+taps
+return_after "STOP ALL then a tile and CUT and FADE"
 if [ "$whole" = 1 ]; then
   # Slots are given in the order cameras were first heard; find the killed phone's.
   slot=$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4) || fail "the killed phone has a slot"

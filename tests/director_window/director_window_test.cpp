@@ -1,4 +1,5 @@
 #include "director_window/director_window.hpp"
+#include "app/keyboard_keeper.hpp"
 
 #include <QAction>
 #include <QApplication>
@@ -55,11 +56,11 @@ TEST(DirectorWindowKeys, SpaceCutsAndCtrlPeriodStopsAll) {
 
     rig.window->startSession();
     ASSERT_TRUE(rig.window->workspace().timeline.isRunning());
-    rig.window->inspector()->session()->takeField()->setFocus();
+    Keyboard::choose(*rig.window->inspector()->session()->takeField());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space); // typed into the take field
     EXPECT_FALSE(rig.window->workspace().timeline.programCameraID);
 
-    rig.window->wall()->cell(0)->setFocus(Qt::TabFocusReason); // the user leaves the field
+    Keyboard::choose(*rig.window->wall()->cell(0)); // the user leaves the field
     QTest::keyClick(rig.window.get(), Qt::Key_Space);
     EXPECT_EQ(rig.window->workspace().timeline.programCameraID, "cam-1");
     EXPECT_EQ(rig.store->activities().front().message,

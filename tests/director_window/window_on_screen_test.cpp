@@ -122,7 +122,7 @@ protected:
 };
 
 // A click on each other inspector tab while the keyboard is in the Session page's Take field: the page
-// that hides takes the field with it.
+// that hides takes the field with it, and the page that shows it again gives it back.
 TEST_F(DirectorKeyboardOnDisplay, EachTabClickedFromTheTakeField) {
     SessionInspector& session = *rig->window->inspector()->session();
     InspectorTabBar& tabs = *rig->window->inspector()->tabBar();
@@ -134,6 +134,9 @@ TEST_F(DirectorKeyboardOnDisplay, EachTabClickedFromTheTakeField) {
         ASSERT_TRUE(click(*session.takeField(), [&] { return QApplication::focusWidget() == session.takeField(); }));
         ASSERT_TRUE(clickTab(tab));
         expectAHarmlessKeyboard(("the " + std::string(rawValue(tab)) + " tab").c_str());
+        // Where the stack put it was not taken for a choice: back on the Session page, the field has it.
+        ASSERT_TRUE(clickTab(DirectorInspectorTab::session));
+        EXPECT_EQ(QApplication::focusWidget(), session.takeField()) << "back from the " << rawValue(tab) << " tab";
     }
 }
 

@@ -26,6 +26,7 @@
 #include <QVBoxLayout>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/settings_window.hpp"
 #include "app/window_modal.hpp"
 #include "library_window/collect_sheet.hpp"
@@ -210,11 +211,11 @@ TEST_F(LibraryAccessibilityTest, ListsAndFieldsAreNamedAndOnlyTheFocusedListsRow
     EXPECT_EQ(activities->child(1)->text(QAccessible::Description), "");
     window->dashboard()->setTab(LibraryDashboardTab::overview);
     // Both lists and the tab bar have a current item; none reports focus while the search field has it.
-    window->searchField()->setFocus();
+    Keyboard::choose(*window->searchField());
     EXPECT_TRUE(test::focusFindings(*window).empty());
     EXPECT_TRUE(projects->child(0)->state().selected);
     EXPECT_FALSE(projects->child(0)->state().focused);
-    window->projectList()->setFocus();
+    Keyboard::choose(*window->projectList());
     EXPECT_TRUE(projects->child(0)->state().focused);
     EXPECT_FALSE(takes->child(0)->state().focused);
     EXPECT_TRUE(test::focusFindings(*window).empty());
@@ -227,13 +228,13 @@ TEST_F(LibraryAccessibilityTest, StartingADirectorSessionAnnouncesNoRowOfTheLibr
     fill();
     store.setSelectedProjectID("p1");
     ASSERT_TRUE(test::activate(*window));
-    window->projectList()->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*window->projectList());
     QWidget director;
     auto* layout = new QVBoxLayout(&director);
     auto* recAll = new QPushButton(QStringLiteral("REC ALL"), &director);
     layout->addWidget(recAll);
     ASSERT_TRUE(test::activate(director));
-    recAll->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*recAll);
 
     test::FocusEventRecorder recorder({window.get(), &director});
     Accessibility::install();
@@ -252,7 +253,7 @@ TEST_F(LibraryAccessibilityTest, TheSearchFieldsClearButtonIsNamed) {
     fill();
     ASSERT_TRUE(test::activate(*window));
     QLineEdit* search = window->searchField();
-    search->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*search);
     QTest::keyClicks(search, QStringLiteral("inter"));
     settle();
     QToolButton* clear = nullptr;
@@ -347,19 +348,29 @@ TEST_F(LibraryAccessibilityTest, DashboardTabsChangeWithArrowsAndExposeTheirPage
 }
 
 // A click on another tab while the keyboard is in the shown page's list: the keyboard goes back to the
-// control the user chose before (the tab bar), not to the first control of the page that shows.
+// control the user chose before (the tab bar), not to the first control of the page that shows,
+// which is not taken for the user's choice either.
 TEST_F(LibraryAccessibilityTest, ADashboardTabClickedLeavesTheKeyboardWithTheUsersChoice) {
     fill();
     store.setSelectedProjectID("p1");
     ASSERT_TRUE(test::activate(*window));
     auto* tabs = window->dashboard()->findChild<QTabBar*>(QStringLiteral("takeView"));
-    ASSERT_TRUE(tabTo(tabs));
-    pressKey(Qt::Key_Right);
-    ASSERT_TRUE(tabTo(window->dashboard()->findChild<QWidget*>(QStringLiteral("transfers"))));
-    QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(static_cast<int>(LibraryDashboardTab::activity)).center());
-    settle();
-    EXPECT_EQ(window->dashboard()->tab(), LibraryDashboardTab::activity);
-    EXPECT_EQ(QApplication::focusWidget(), tabs) << accessibleName(QApplication::focusWidget()).toStdString();
+    const auto click = [&](LibraryDashboardTab tab) {
+        QTest::mouseClick(tabs, Qt::LeftButton, {}, tabs->tabRect(static_cast<int>(tab)).center());
+        settle();
+    };
+    for (const LibraryDashboardTab tab : {LibraryDashboardTab::activity, LibraryDashboardTab::exportPackage, LibraryDashboardTab::overview}) {
+        SCOPED_TRACE(std::string(rawValue(tab)));
+        click(LibraryDashboardTab::media);
+        ASSERT_TRUE(tabTo(tabs));
+        ASSERT_TRUE(tabTo(window->dashboard()->findChild<QWidget*>(QStringLiteral("transfers"))));
+        click(tab);
+        EXPECT_EQ(window->dashboard()->tab(), tab);
+        EXPECT_EQ(QApplication::focusWidget(), tabs) << accessibleName(QApplication::focusWidget()).toStdString();
+        // Back on the page of the list: the keyboard is the user's choice again, in the list.
+        click(LibraryDashboardTab::media);
+        EXPECT_EQ(QApplication::focusWidget(), window->dashboard()->findChild<QWidget*>(QStringLiteral("transfers")));
+    }
 }
 
 TEST_F(LibraryAccessibilityTest, CollectSheetListsCardsBeforeItsButtonsKeepsFocusOnTheChosenCardAndChecksIt) {

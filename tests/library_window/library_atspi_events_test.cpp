@@ -17,6 +17,7 @@
 #include <string>
 
 #include "app/accessible_events.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "library_window/collect_sheet.hpp"
 #include "library_window/dashboard_view.hpp"
 #include "library_window/take_list_view.hpp"
@@ -80,7 +81,7 @@ protected:
         store.setSelectedProjectID("p0");
         EXPECT_TRUE(test::activate(*window));
         QListView* view = long_.list(*window);
-        view->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*view);
         EXPECT_TRUE(waitUntil([&] { return view->hasFocus() && view->currentIndex().row() == 0; }));
         EXPECT_TRUE(onBus->countUntilQuiet()) << "the window was shown";
         return view;
@@ -189,7 +190,7 @@ TEST_F(LibraryAtspiEvents, EachDigitOfAPairingCodeIsToldApartFromTheNext) {
     card->click();
     QLineEdit* code = sheet->codeField();
     ASSERT_TRUE(waitUntil([&] { return code->isVisible(); }));
-    code->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*code);
     ASSERT_TRUE(waitUntil([&] { return code->hasFocus(); }));
     ASSERT_TRUE(onBus->forgetInserts()) << "the field took the focus";
     QTest::keyClicks(code, QStringLiteral("123456"));

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "pairing/camera_pairing_store.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "pairing/ui/camera_pairing_sheet.hpp"
 #include "pairing/ui/camera_pairing_sheet_presenter.hpp"
 #include "pairing/ui/qr_code_image.hpp"
@@ -179,7 +180,7 @@ TEST_F(PairingSheet, ReturnApprovesNothing) {
     for (QWidget* target : targets) {
         for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Enter}) {
             if (!sheet->isVisible()) break; // closed by "Done"
-            target->setFocus(Qt::TabFocusReason);
+            Keyboard::choose(*target);
             EXPECT_TRUE(target == sheet.get() || target->hasFocus());
             QTest::keyClick(target, key);
         }
@@ -192,7 +193,7 @@ TEST_F(PairingSheet, ReturnApprovesNothing) {
     sheet->open();
     sheet->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(sheet.get()));
-    child(*sheet, "approve")->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*child(*sheet, "approve"));
     QTest::keyClick(child(*sheet, "approve"), Qt::Key_Space);
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_EQ(store->trusted().size(), 2u);
@@ -209,7 +210,7 @@ TEST_F(PairingSheet, ModifiedReturnApprovesAndRemovesNothing) {
     test::XKeyboard keys(*sheet);
     ASSERT_TRUE(keys.screenReaderTakesKeys());
     for (const char* target : {"approve", "remove"}) {
-        child(*sheet, target)->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*child(*sheet, target));
         for (const char* key : {"Return", "KP_Enter"}) {
             for (const char* modifiers : {"shift", "ctrl", "alt", "ctrl+shift"})
                 keys.type(std::string(modifiers) + "+" + key);
@@ -219,7 +220,7 @@ TEST_F(PairingSheet, ModifiedReturnApprovesAndRemovesNothing) {
     EXPECT_TRUE(store->candidate());
     EXPECT_EQ(store->trusted().size(), 1u);
     test::saveScreenshot(*sheet, "pairing_sheet_after_modified_return_" + test::desktopSession() + ".png");
-    child(*sheet, "approve")->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*child(*sheet, "approve"));
     keys.type("space"); // the keys reach the sheet: Space approves
     EXPECT_EQ(sent.size(), 1u);
     keys.expectKeysAsAScreenReaderLeavesThem();

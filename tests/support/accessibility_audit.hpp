@@ -44,6 +44,7 @@
 #include <QTextEdit>
 #include <QWidget>
 
+#include "app/keyboard_keeper.hpp"
 #include "support/widgets.hpp"
 
 namespace velk::test {
@@ -368,7 +369,7 @@ inline AccessibilityAuditResult auditAccessibility(QWidget& window, const Access
     if (!result.controls.empty()) {
         result.tabOrder = walkFocusChain(window, false, result.findings, options.maxSteps);
         // Shift+Tab starts where the first walk started.
-        if (first && first->window() == &window) first->setFocus(Qt::OtherFocusReason);
+        if (first && first->window() == &window) Keyboard::choose(*first);
         result.backtabOrder = walkFocusChain(window, true, result.findings, options.maxSteps);
     }
 
@@ -397,13 +398,13 @@ inline AccessibilityAuditResult auditAccessibility(QWidget& window, const Access
     if (options.checkSingleFocus) {
         std::set<std::string> reported;
         for (QWidget* stop : result.tabOrder) {
-            stop->setFocus(Qt::TabFocusReason);
+            Keyboard::choose(*stop);
             QCoreApplication::processEvents();
             for (auto& [object, finding] : strayFocus(window)) {
                 if (reported.insert(object).second) result.findings.push_back(finding);
             }
         }
-        if (first && first->window() == &window) first->setFocus(Qt::OtherFocusReason);
+        if (first && first->window() == &window) Keyboard::choose(*first);
     }
     return result;
 }

@@ -26,6 +26,8 @@
 
 #include <gtest/gtest.h>
 
+#include "app/keyboard_keeper.hpp"
+
 namespace velk::test {
 
 inline double contrastRatio(const QColor& a, const QColor& b) {
@@ -163,13 +165,13 @@ inline void expectFocusMarksStandOut(const std::vector<QWidget*>& stops, const s
     for (QWidget* stop : stops) {
         QWidget* away = stop == stops.front() ? stops.back() : stops.front();
         for (const double scale : {1.0, 1.5}) {
-            stop->setFocus(Qt::TabFocusReason);
+            Keyboard::choose(*stop);
             const QRect mark = focusMarkRect(*stop);
             const QRect pixels(mark.topLeft() * scale, mark.size() * scale);
             const QImage focused = drawnAt(*stop, scale).copy(pixels);
             // The only stop (an alert's one button) is drawn without the focus with none having it.
             if (away == stop) stop->clearFocus();
-            else away->setFocus(Qt::TabFocusReason);
+            else Keyboard::choose(*away);
             const QImage unfocused = drawnAt(*stop, scale).copy(pixels);
             const double contrast = focusMarkContrast(focused, unfocused, int(std::ceil(6 * scale)));
             std::cout << "focus mark of " << controlLabel(*stop) << " in " << where << " at scale " << scale << ": "

@@ -22,6 +22,7 @@
 #include <gtest/gtest.h>
 
 #include "app/accessibility.hpp"
+#include "app/keyboard_keeper.hpp"
 #include "app/symbols.hpp"
 #include "app/theme.hpp"
 #include "wifi/ui/wifi_onboarding_presenter.hpp"
@@ -387,7 +388,7 @@ TEST_F(WiFiOnboardingViewTest, TheTabsAndPagesAreNamedAndOnlyTheFocusReportsFocu
         told.clear();
         tabs->setCurrentIndex(c.tab);
         QWidget* focus = c.focus();
-        focus->setFocus(Qt::TabFocusReason);
+        Keyboard::choose(*focus);
         if (c.tabbedInto) { // a screen reader's bridge may deliver the keys later
             QTest::keyClick(focus, Qt::Key_Tab, Qt::ShiftModifier);
             ASSERT_TRUE(QTest::qWaitFor([&] { return QApplication::focusWidget() != focus; }, 20'000));
@@ -414,7 +415,7 @@ TEST_F(WiFiOnboardingViewTest, ThePasswordTellsNoTypedCharacter) {
     ASSERT_TRUE(test::activate(*sheet));
     sheet->findChild<QTabWidget*>()->setCurrentIndex(1);
     auto* password = child<QLineEdit>(*sheet, "sharePassword");
-    password->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*password);
     ASSERT_TRUE(onBus.told());
     QTest::keyClicks(password, "secret12");
     QTest::keyClick(password, Qt::Key_Backspace);
