@@ -261,7 +261,7 @@ TEST_F(DirectorAtspiEvents, APreviewChoiceIsToldAsTheTilesNewDescriptionInText) 
 // milliseconds from the press to the last notification go to `newsMs`.
 std::vector<std::string> pressAndHear(AtspiEventCounter& counter, QPushButton& button, const std::function<bool()>& done,
                                       qint64* newsMs = nullptr) {
-    button.setFocus(Qt::TabFocusReason);
+    Keyboard::choose(button);
     EXPECT_TRUE(waitUntil([&] { return button.hasFocus(); }) && counter.told()) << "the button took the focus";
     counter.notifiedAtMs.clear();
     QElapsedTimer clock;

@@ -169,7 +169,7 @@ TEST_F(LibraryAtspiEvents, UseAsReferenceTellsTheNewReference) {
     ASSERT_TRUE(test::activate(*window));
     window->dashboard()->setTab(library::LibraryDashboardTab::media);
     auto* useAsReference = window->dashboard()->findChildren<QPushButton*>(QStringLiteral("useAsReference")).back();
-    useAsReference->setFocus(Qt::TabFocusReason);
+    Keyboard::choose(*useAsReference);
     ASSERT_TRUE(waitUntil([&] { return useAsReference->hasFocus(); }) && onBus->told());
     QTest::keyClick(useAsReference, Qt::Key_Return);
     ASSERT_TRUE(waitUntil([&] { return store.selectedTake()->referenceCameraId == std::optional<std::string>("cam-b"); }));
