@@ -10,6 +10,7 @@
 #include <xcb/xcb.h>
 
 #include "base/system_bus.hpp"
+#include "base/user_environment.hpp"
 
 namespace velk::session_buses {
 
@@ -69,7 +70,8 @@ std::string displayAddress() {
     return address;
 }
 
-void keepFromQt(const char* variable) { ::setenv(variable, unusableAddress, 1); }
+// For this process alone: the programs it starts get the user's own address (base/user_environment).
+void keepFromQt(const char* variable) { user_environment::setForThisProcess(variable, unusableAddress); }
 
 } // namespace
 

@@ -32,8 +32,8 @@ std::string sessionAddress();
 // Tries the session bus and the accessibility bus (AT_SPI_BUS_ADDRESS, else the address on the X
 // display's root window, else the one the session bus's launcher gives) at once, both within
 // `within` from now (the launcher's answer too, when the address must come from it), and
-// replaces in the environment the address of each that does not let a connection in by then.
-// Call before QApplication is made and after user_environment::keep().
+// replaces in the environment the address of each that does not let a connection in by then, for
+// this process alone (user_environment::setForThisProcess). Call before QApplication is made.
 void keepQtOffSilentBuses(std::chrono::milliseconds within = startDeadline);
 
 } // namespace velk::session_buses
