@@ -17,6 +17,7 @@
 
 #include "app/qt_bridge_workarounds.hpp"
 #include "base/system_bus.hpp"
+#include "base/user_environment.hpp"
 
 namespace velk::session_buses {
 
@@ -76,7 +77,8 @@ std::string displayAddress() {
     return address;
 }
 
-void keepFromQt(const char* variable) { ::setenv(variable, unusableAddress, 1); }
+// For this process alone: the programs it starts get the user's own address (base/user_environment).
+void keepFromQt(const char* variable) { user_environment::setForThisProcess(variable, unusableAddress); }
 
 } // namespace
 
@@ -123,7 +125,7 @@ void keepQtOffSilentBuses(std::chrono::milliseconds within) {
     } else if (fromDisplay && displayChecked && accessibilityAnswered && !sessionBus) {
         // Qt reads the root window only after the session bus let it in: without that bus the
         // address the display gives reaches Qt only this way.
-        ::setenv("AT_SPI_BUS_ADDRESS", accessibility.c_str(), 1);
+        user_environment::setForThisProcess("AT_SPI_BUS_ADDRESS", accessibility);
     }
 }
 

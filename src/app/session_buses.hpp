@@ -39,10 +39,10 @@ std::string sessionAddress();
 // Tries the session bus and the accessibility bus (AT_SPI_BUS_ADDRESS, else the address on the X
 // display's root window, else the one the session bus's launcher gives) at once, both within
 // `within` from now (the launcher's answer too, when the address must come from it), and
-// replaces in the environment the address of each that does not let a connection in by then.
-// When the session bus is not Qt's (missing, or silent by then) and AT_SPI_BUS_ADDRESS is not set,
-// the display's address, when it answered, is set there for Qt. Call before QApplication is made
-// and after user_environment::keep().
+// replaces in the environment the address of each that does not let a connection in by then, for
+// this process alone (user_environment::setForThisProcess). When the session bus is not Qt's
+// (missing, or silent by then) and AT_SPI_BUS_ADDRESS is not set, the display's address, when it
+// answered, is set there for Qt, the same way. Call before QApplication is made.
 void keepQtOffSilentBuses(std::chrono::milliseconds within = startDeadline);
 
 // How long the registry on a bus given in AT_SPI_BUS_ADDRESS may take to answer (it may be started

@@ -10,6 +10,7 @@
 #include <QStyleOptionFocusRect>
 #include <QVBoxLayout>
 
+#include "app/keyboard_keeper.hpp"
 #include "app/settings_presenter.hpp"
 #include "app/theme.hpp"
 #include "store/app_store.hpp"
@@ -77,6 +78,9 @@ SettingsWindow::SettingsWindow(AppStore& store, QWidget* parent) : QMainWindow(p
         auto* shortcut = new QShortcut(keys, this);
         connect(shortcut, &QShortcut::activated, this, &QWidget::close);
     }
+    // The keyboard goes by the application's rule: as the window opens it is on the first folder line,
+    // which shows its focus mark, as after a Tab (app/keyboard_keeper).
+    Keyboard::keep(*this);
 }
 
 } // namespace velk

@@ -25,14 +25,19 @@ namespace {
 constexpr int kPollIntervalMs = 100;
 
 // A child of this process with a fresh signal state, its own session, /dev/null for input and
-// output and the user's own environment: it neither shares this terminal's signals nor dies
-// writing to a pipe nobody reads, and it meets the buses the user's session names.
+// output and the environment for programs (base/user_environment): it neither shares this
+// terminal's signals nor dies writing to a pipe nobody reads, and it meets the buses the user's
+// session names.
 pid_t spawn(const QString& program, const QStringList& arguments) {
     std::vector<QByteArray> strings{QFile::encodeName(program)};
     for (const QString& argument : arguments) strings.push_back(argument.toLocal8Bit());
     std::vector<char*> argv;
     for (QByteArray& string : strings) argv.push_back(string.data());
     argv.push_back(nullptr);
+    std::vector<std::string> environment = user_environment::forPrograms();
+    std::vector<char*> envp;
+    for (std::string& entry : environment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -49,7 +54,7 @@ pid_t spawn(const QString& program, const QStringList& arguments) {
     posix_spawnattr_setsigdefault(&attributes, &defaults);
     posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t pid = -1;
-    const int failed = posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), user_environment::forPrograms());
+    const int failed = posix_spawnp(&pid, argv.front(), &actions, &attributes, argv.data(), envp.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     return failed ? -1 : pid;

@@ -14,7 +14,8 @@ class QObject;
 namespace velk {
 
 // Starts `program` (looked up on PATH) in a session of its own, with none of this process's input
-// or output and the user's own environment (base/user_environment), and calls `done` once on the GUI thread while `context` exists: true when the program
+// or output and this process's environment less what is its own alone (base/user_environment), and
+// calls `done` once on the GUI thread while `context` exists: true when the program
 // is still running after `settleMs`, or has ended by then with status 0 (a launcher that handed the
 // request to a running instance); false when it could not start or ended otherwise. A program that
 // ends later is reaped then, so it never lingers as a zombie; one still running when this process

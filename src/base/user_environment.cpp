@@ -1,7 +1,8 @@
 #include "base/user_environment.hpp"
 
-#include <string>
-#include <vector>
+#include <algorithm>
+#include <cstdlib>
+#include <iterator>
 
 extern char** environ;
 
@@ -9,30 +10,50 @@ namespace velk::user_environment {
 
 namespace {
 
-struct Kept {
-    std::vector<std::string> entries;
-    std::vector<char*> pointers;
-};
-
-Kept& kept() {
-    static Kept environment;
-    return environment;
+std::vector<OwnChange>& ownChanges() {
+    static std::vector<OwnChange> changes;
+    return changes;
 }
+
+std::string_view nameOf(std::string_view entry) { return entry.substr(0, entry.find('=')); }
 
 } // namespace
 
-void keep() {
-    Kept& environment = kept();
-    environment.entries.clear();
-    for (char** entry = environ; entry && *entry; ++entry) environment.entries.emplace_back(*entry);
-    environment.pointers.clear();
-    for (std::string& entry : environment.entries) environment.pointers.push_back(entry.data());
-    environment.pointers.push_back(nullptr);
+std::vector<std::string> forPrograms(const std::vector<std::string>& current, const std::vector<OwnChange>& changes) {
+    std::vector<std::string> result;
+    result.reserve(current.size());
+    for (const std::string& entry : current) {
+        const std::string_view name = nameOf(entry);
+        if (std::find(std::begin(launchOnly), std::end(launchOnly), name) != std::end(launchOnly)) continue;
+        const auto change =
+            std::find_if(changes.begin(), changes.end(), [name](const OwnChange& each) { return each.name == name; });
+        const std::string_view value = name.size() < entry.size() ? std::string_view(entry).substr(name.size() + 1) : "";
+        if (change == changes.end() || value != change->set) {
+            result.push_back(entry);
+        } else if (change->users) {
+            result.push_back(change->name + "=" + *change->users);
+        }
+    }
+    return result;
 }
 
-char* const* forPrograms() {
-    const Kept& environment = kept();
-    return environment.pointers.empty() ? environ : environment.pointers.data();
+void setForThisProcess(const char* name, const std::string& value) {
+    std::vector<OwnChange>& changes = ownChanges();
+    const auto earlier =
+        std::find_if(changes.begin(), changes.end(), [name](const OwnChange& each) { return each.name == name; });
+    if (earlier != changes.end()) {
+        earlier->set = value;
+    } else {
+        const char* users = std::getenv(name);
+        changes.push_back(OwnChange{name, users ? std::optional<std::string>(users) : std::nullopt, value});
+    }
+    ::setenv(name, value.c_str(), 1);
+}
+
+std::vector<std::string> forPrograms() {
+    std::vector<std::string> current;
+    for (char** entry = environ; entry && *entry; ++entry) current.emplace_back(*entry);
+    return forPrograms(current, ownChanges());
 }
 
 } // namespace velk::user_environment

@@ -33,7 +33,6 @@
 #include "app/window_registry.hpp"
 #include "base/cancellation.hpp"
 #include "base/desktop_program.hpp"
-#include "base/user_environment.hpp"
 #include "discovery/dns_sd_fake.hpp"
 #include "store/app_store.hpp"
 #include "support/qt_test.hpp"
@@ -334,7 +333,8 @@ TEST_F(ShellTest, EverySymbolIsTheSameGlyphAtEveryScale) {
 // The pill draws its text in the caller's colour on a capsule of that colour at 16 %, padded 11 by 6.
 // Buses that never let a connection in are kept from Qt for the run (their addresses replaced in
 // this process's environment, where Qt reads them), but a program the application starts later
-// meets the user's own addresses: for it, the bus may well answer by then.
+// meets the user's own addresses: for it, the bus may well answer by then. It gets the environment
+// as it is when it starts, but none of what a launcher handed this process alone.
 TEST_F(ShellTest, AProgramStartedAfterTheBusCheckGetsTheUsersOwnAddresses) {
     QTemporaryDir folder;
     test::SilentBus bus(folder.filePath(QStringLiteral("bus")).toStdString());
@@ -343,24 +343,27 @@ TEST_F(ShellTest, AProgramStartedAfterTheBusCheckGetsTheUsersOwnAddresses) {
         std::vector<std::pair<const char*, std::optional<std::string>>> saved;
         ~Restore() {
             for (const auto& [name, value] : saved) value ? ::setenv(name, value->c_str(), 1) : ::unsetenv(name);
-            user_environment::keep();
         }
     } restore;
-    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"}) {
-        const char* value = std::getenv(name);
-        restore.saved.emplace_back(name, value ? std::optional<std::string>(value) : std::nullopt);
-        ::setenv(name, bus.address.c_str(), 1);
-    }
-    user_environment::keep();
+    const auto set = [&](const char* name, const std::string& value) {
+        const char* was = std::getenv(name);
+        restore.saved.emplace_back(name, was ? std::optional<std::string>(was) : std::nullopt);
+        ::setenv(name, value.c_str(), 1);
+    };
+    for (const char* name : {"DBUS_SESSION_BUS_ADDRESS", "AT_SPI_BUS_ADDRESS"}) set(name, bus.address);
+    for (const char* name : {"DESKTOP_STARTUP_ID", "DESKTOP_AUTOSTART_ID", "XDG_ACTIVATION_TOKEN"}) set(name, "launch");
     session_buses::keepQtOffSilentBuses(std::chrono::milliseconds(200));
     EXPECT_STREQ(std::getenv("DBUS_SESSION_BUS_ADDRESS"), session_buses::unusableAddress);
     EXPECT_STREQ(std::getenv("AT_SPI_BUS_ADDRESS"), session_buses::unusableAddress);
+    set("VELK_SET_LATER", "later");
 
     const QString seen = folder.filePath(QStringLiteral("seen"));
     const QString program = folder.filePath(QStringLiteral("viewer"));
     QFile script(program);
     ASSERT_TRUE(script.open(QIODevice::WriteOnly));
-    script.write(QStringLiteral("#!/bin/sh\necho \"$DBUS_SESSION_BUS_ADDRESS $AT_SPI_BUS_ADDRESS\" > '%1.part' && mv '%1.part' '%1'\n")
+    script.write(QStringLiteral("#!/bin/sh\necho \"$DBUS_SESSION_BUS_ADDRESS $AT_SPI_BUS_ADDRESS ${DESKTOP_STARTUP_ID-none} "
+                                "${DESKTOP_AUTOSTART_ID-none} ${XDG_ACTIVATION_TOKEN-none} $VELK_SET_LATER\" > '%1.part' && "
+                                "mv '%1.part' '%1'\n")
                      .arg(seen).toLocal8Bit());
     script.close();
     script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
@@ -369,7 +372,7 @@ TEST_F(ShellTest, AProgramStartedAfterTheBusCheckGetsTheUsersOwnAddresses) {
     ASSERT_TRUE(test::waitUntil([&] { return QFile::exists(seen); }));
     QFile answer(seen);
     ASSERT_TRUE(answer.open(QIODevice::ReadOnly));
-    EXPECT_EQ(answer.readAll().trimmed().toStdString(), bus.address + " " + bus.address);
+    EXPECT_EQ(answer.readAll().trimmed().toStdString(), bus.address + " " + bus.address + " none none none later");
 }
 
 TEST(ViewKit, StatusPillIsDrawnInTheCallersColour) {

@@ -7,7 +7,8 @@
 #   director_window_lab_test.sh [--window-manager NAME] [--up-to-stop-all] LAB_SCRIPT KESTOVA SCREENSHOT_FOLDER
 # NAME is openbox (the default) or mutter (GNOME's, in its X11 mode, with XDG_CURRENT_DESKTOP=GNOME);
 # one that does not start fails the test (tests/support/xvfb.sh). --up-to-stop-all ends with Stop All
-# of the four phones: no phone killed mid-take, no offline or locked slot. Exits 77 (skipped)
+# of the four phones: no phone killed mid-take, no offline or locked slot. Either way it ends with
+# Ctrl+Q while the session runs, which ends the application cleanly. Exits 77 (skipped)
 # without root, the lab or the X tools.
 set -euo pipefail
 
@@ -125,7 +126,8 @@ pids+=($wm_pid)
 # Where each widget is comes from the widget map the application keeps when asked.
 map="$work/widgets.json"
 VELK_WIDGET_MAP="$map" "$app" >"$work/app.log" 2>&1 &
-pids+=($!)
+app_pid=$!
+pids+=($app_pid)
 window=$(timeout 60 xdotool search --sync --name "Kestova Director" | head -1) || fail "no Director window"
 xdotool windowmove "$window" 0 0
 xdotool windowactivate --sync "$window" 2>/dev/null || xdotool windowfocus --sync "$window"
@@ -286,4 +288,14 @@ cp "$work/desk.pcap" "$shots/desk.pcap"
 returned=$(IFS=,; echo "${returns[*]}")
 "${check[@]}" datagrams "$work/desk.pcap" "$rec_all_at" "$stop_all_at" "$returned" 10.77.0.11,10.77.0.12,10.77.0.13,10.77.0.14 \
   "$(IFS=,; echo "${running_addresses[*]}")" "$work"/phone{1,2,3,4}.jsonl || fail "the datagrams on the lab interface"
+# Ctrl+Q with the session still running ends the application with status 0, and Qt says nothing of
+# how its objects went (an object deleted twice, or from the wrong thread).
+running() { local state; state=$(ps -o stat= -p "$app_pid" 2>/dev/null); [ -n "$state" ] && [[ $state != Z* ]]; }
+ended() { ! running; }
+xdotool key --clearmodifiers ctrl+q
+wait_until 30 ended || fail "Ctrl+Q with the session running did not end the application"
+app_status=0
+wait "$app_pid" || app_status=$?
+[ "$app_status" = 0 ] || fail "the application ended with status $app_status after Ctrl+Q"
+if grep -E "QObject|another thread" "$work/app.log" >"$work/last-check"; then fail "Qt's warnings as the application quit"; fi
 echo "director window lab test passed"

@@ -129,8 +129,8 @@ TEST_F(LibraryAccessibilityTest, LibraryWindowPassesTheAuditInReadingOrderOnEver
 }
 
 // Every Tab stop of the window, of each dashboard tab, of every sheet (Collect, New Project, Rename,
-// Wi-Fi on both its tabs, the trash confirmation, the alert) and of Settings shows a focus mark that
-// stands out by 3:1 at its edge, at scale 1 and 1.5.
+// Wi-Fi on both its tabs, the trash confirmation, the alert) and of Settings (also as it opens, with
+// no key pressed yet) shows a focus mark that stands out by 3:1 at its edge, at scale 1 and 1.5.
 TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
     fill();
     store.setSelectedProjectID("p1");
@@ -180,6 +180,12 @@ TEST_F(LibraryAccessibilityTest, EveryTabStopShowsAFocusMarkThatStandsOut) {
     settle();
     SettingsWindow settingsWindow(store);
     settingsWindow.show();
+    // As it opens, before any key: the keyboard on its first line shows its mark there.
+    ASSERT_TRUE(test::activate(settingsWindow));
+    settle();
+    ASSERT_FALSE(test::tabStops(settingsWindow).empty());
+    EXPECT_EQ(QApplication::focusWidget(), test::tabStops(settingsWindow).front());
+    test::expectFocusMarksStandOut(test::tabStops(settingsWindow), "Settings as it opens");
     expectMarks(settingsWindow, "Settings");
 }
 

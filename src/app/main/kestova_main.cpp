@@ -24,8 +24,8 @@
 #include "base/executor.hpp"
 
 int main(int argc, char** argv) {
-    // The launcher's activation token is this process's alone: out of the environment before it is
-    // kept for the programs we start, and before Qt reads it (app/window_activation).
+    // The launcher's activation token is this process's alone: out of the environment before Qt
+    // reads it (app/window_activation); the programs we start never get it (base/user_environment).
     const std::optional<std::string> launchToken = velk::WindowActivation::takeLaunchToken();
     // Before Qt and any thread start, as the benchmarks do too (app/process_start).
     velk::startProcess();
