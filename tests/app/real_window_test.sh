@@ -8,9 +8,9 @@
 # Usage: real_window_test.sh [--window-manager NAME] [--screen-reader] APP OUT [SCREENSHOTS]
 # With no window manager the road itself hands the keyboard to a window where a person would click;
 # NAME (openbox, or mutter with XDG_CURRENT_DESKTOP=GNOME, tests/support/xvfb.sh) runs it under one.
-# --screen-reader runs the road once (no next run) as a screen reader's user does: a session bus of
-# its own with at-spi2-core's accessibility bus and registry, an event listener registered with the
-# registry (tests/support/screen_reader_listener) and Qt's accessibility bridge on.
+# --screen-reader runs the road's keyboard rows once (no next run) as a screen reader's user does:
+# a session bus of its own with at-spi2-core's accessibility bus and registry, an event listener
+# and Orca with speech off where installed (tests/support/screen_reader.sh), Qt's bridge on.
 # Exit status: 0 passed, 77 cannot run here (reason on stderr), anything else failed.
 set -euo pipefail
 
@@ -47,11 +47,13 @@ rm -rf "$out"
 mkdir -p "$out"
 # A display of its own (tests/support/xvfb.sh).
 . "$root/tests/support/xvfb.sh"
-xvfb="" wm_pid="" bus="" listener=""
+xvfb="" wm_pid="" bus=""
+. "$root/tests/support/screen_reader.sh"
 stop() {
   local pid
+  stop_screen_reader
   # The accessibility bus's launcher and the registry leave with the session bus.
-  for pid in $listener $wm_pid $bus $xvfb; do
+  for pid in $wm_pid $bus $xvfb; do
     kill -TERM "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
@@ -75,12 +77,9 @@ if [ "$window_manager" = mutter ] || [ "$screen_reader" = 1 ]; then
   export DBUS_SESSION_BUS_ADDRESS; DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$out/bus")
 fi
 if [ "$screen_reader" = 1 ]; then
-  DISPLAY=":$display" XDG_RUNTIME_DIR="$out/session" /usr/bin/python3 "$root/tests/support/screen_reader_listener" \
-    >"$out/listener.out" 2>"$out/listener.log" &
-  listener=$!
-  for _ in $(seq 600); do grep -q listening "$out/listener.out" 2>/dev/null && break; kill -0 "$listener" || break; sleep 0.05; done
-  grep -q listening "$out/listener.out" ||
-    { cat "$out/listener.log" >&2; echo "real window: no listener registered with the accessibility registry" >&2; exit 1; }
+  DISPLAY=":$display" XDG_RUNTIME_DIR="$out/session" start_screen_reader "$out" ||
+    { cat "$out"/listener.log "$out"/orca.log >&2 2>/dev/null; echo "real window: the screen reader did not start" >&2; exit 1; }
+  echo "real window: $screen_reader listens on the accessibility bus"
   road_options+=(--screen-reader)
 fi
 if [ -n "$window_manager" ]; then

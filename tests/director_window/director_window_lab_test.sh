@@ -9,7 +9,7 @@
 # one that does not start fails the test (tests/support/xvfb.sh). --up-to-stop-all ends with Stop All
 # of the four phones: no phone killed mid-take, no offline or locked slot. --screen-reader runs it
 # in a screen reader's session: a session bus with at-spi2-core's accessibility bus and registry, an
-# event listener registered with the registry (tests/support/screen_reader_listener) and Qt's
+# event listener and Orca with speech off where installed (tests/support/screen_reader.sh), Qt's
 # accessibility bridge on. Exits 77 (skipped) without root, the lab or the X tools.
 set -euo pipefail
 
@@ -47,7 +47,10 @@ phone_pids=()
 tcpdump_pid=""
 # shellcheck source=../support/own_processes.sh
 . "$source_dir/tests/support/own_processes.sh"
+# shellcheck source=../support/screen_reader.sh
+. "$source_dir/tests/support/screen_reader.sh"
 cleanup() {
+  stop_screen_reader
   end_own_processes 10 "${pids[@]}" "${phone_pids[@]}" $tcpdump_pid
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -126,10 +129,8 @@ if [ "$window_manager" = mutter ] || [ "$screen_reader" = 1 ]; then
 fi
 [ "$window_manager" != mutter ] || export XDG_CURRENT_DESKTOP=GNOME
 if [ "$screen_reader" = 1 ]; then
-  /usr/bin/python3 "$source_dir/tests/support/screen_reader_listener" >"$work/listener.out" 2>"$work/listener.log" &
-  pids+=($!)
-  listening() { grep -q listening "$work/listener.out"; }
-  wait_until 30 listening || { cat "$work/listener.log" >&2; fail "no listener registered with the accessibility registry"; }
+  start_screen_reader "$work" || { cat "$work"/listener.log "$work"/orca.log >&2 2>/dev/null; fail "the screen reader did not start"; }
+  echo "$screen_reader listens on the accessibility bus"
   export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 fi
 start_window_manager "$window_manager" "$work/wm.log" || { cat "$work/wm.log" >&2; fail "the window manager $window_manager did not start"; }
