@@ -183,6 +183,9 @@ capture_until 90 live tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live t
 # enabled, and the next step waits for what the press changes.
 click name projectPicker
 xdotool key --clearmodifiers Down Return
+# The list closes once the keys are handled (a screen reader's bridge hands them on late), and the
+# keyboard is back on the picker: a click while the list is open would only close it.
+wait_until 30 "${check[@]}" focused "$map" projectPicker || fail "Return closes the project list"
 wait_until 30 enabled text "Start Director Session" || fail "choosing the project enables Start"
 # Start Director Session by mouse greys out the project box, which has the keyboard.
 click text "Start Director Session"

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the real-window rigs that run in a screen reader's session.
 #
 # start_screen_reader DIR starts, on the session bus of DBUS_SESSION_BUS_ADDRESS and the display of
@@ -40,6 +41,7 @@ stop_screen_reader() {
   screen_reader_listener_pid="" screen_reader_orca_pid=""
 }
 
+# shellcheck disable=SC2034 # screen_reader is the caller's to tell
 start_screen_reader() { # DIR
   local dir=$1 orca interpreter
   screen_reader="a listener"
