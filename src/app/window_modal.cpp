@@ -165,11 +165,42 @@ void tellTheX11Side() {
     X11Windows::setBlocked(blocked);
 }
 
+// Qt's widgets take no notice of the platform activating a window while a popup is open (a late
+// focus event of the popup's, as QApplication takes it), nor look again once the popup closes. A
+// dialog that closes with a popup of its own open leaves the window beneath with the platform's
+// keyboard but with no active window and no control with the keyboard, every key lost: the file
+// panel's completer list, when a screen reader's bridge hands Return on to the name field only
+// after the list opened. Once no popup is open, the window with the platform's keyboard is the
+// active one again, and its control gets the keyboard as on any activation (the window's rule).
+void followTheFocusWindow() {
+    const QWindow* focused = QGuiApplication::focusWindow();
+    if (!focused || QApplication::activePopupWidget()) return;
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+        if (window->windowHandle() != focused) continue;
+        if (window->isVisible() && QApplication::activeWindow() != window) QApplication::setActiveWindow(window);
+        return;
+    }
+}
+
+class PopupWatch final : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Hide && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->windowType() == Qt::Popup)
+            QMetaObject::invokeMethod(this, &followTheFocusWindow, Qt::QueuedConnection);
+        return false;
+    }
+};
+
 void watchTheKeyboard() {
     static QPointer<QGuiApplication> installedOn;
     if (installedOn == qGuiApp) return;
     installedOn = qGuiApp;
     QObject::connect(qGuiApp, &QGuiApplication::focusWindowChanged, qGuiApp, &keyboardMoved);
+    qGuiApp->installEventFilter(new PopupWatch(qGuiApp));
     X11Windows::install();
 }
 

@@ -14,7 +14,8 @@ after each job ends (a pairing, Download Take, Use as reference, an export, an e
 a disk mounted read-only and the OK of its alert): on some control, never a guarded one, and where
 the road knows it, on the control it chose last. With --again it is the
 next run of the same phones (started again with their kept identity) and the same home: the phones
-pair again, the take has nothing left to download and exports again.
+pair again, the take has nothing left to download and exports again. With --screen-reader (a
+listener on the accessibility bus, Qt's bridge on) it runs the keyboard's rows of the first run.
 
 Where to click comes from the widget map the application writes when VELK_WIDGET_MAP is set.
 Screenshots of each step are saved as review material in --out/screenshots.
@@ -66,6 +67,10 @@ class Road:
             "DBUS_SESSION_BUS_ADDRESS": "unix:path=/nonexistent/velk-no-session-bus",
             "DBUS_SYSTEM_BUS_ADDRESS": os.environ.get("DBUS_SYSTEM_BUS_ADDRESS", ""),
         }
+        if args.screen_reader:
+            # A screen reader's session: its bus, where Qt's bridge (on) finds the accessibility bus.
+            self.env.update(DBUS_SESSION_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
+                            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
         self.app = None
         self.phones = []
         work = os.environ["VELK_DEMO_WORK"]
@@ -514,9 +519,10 @@ class Road:
                 self.download()
                 self.export()
                 self.failed_export()
-                self.settings()
-                self.reopen_library()
-                self.second_launch()
+                if not self.args.screen_reader:  # the keyboard's rows only, once more with the bridge on
+                    self.settings()
+                    self.reopen_library()
+                    self.second_launch()
             self.quit()
         finally:
             if self.app and self.app.poll() is None:
@@ -539,6 +545,8 @@ def main():
     parser.add_argument("--shots", default="", help="where the screenshots go (OUT/screenshots unless given)")
     parser.add_argument("--again", action="store_true", help="the next run of the same phones and home")
     parser.add_argument("--window-manager", default="", help="the window manager on the display, if any")
+    parser.add_argument("--screen-reader", action="store_true",
+                        help="a screen reader listens on the session bus's accessibility bus (real_window_test.sh)")
     Road(parser.parse_args()).run()
     return 0
 

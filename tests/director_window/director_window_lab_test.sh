@@ -4,23 +4,26 @@
 # Everything is checked from outside the application: screen captures, the widget map, the phones'
 # logs, the settings file and the datagrams a packet capture on the desk's lab interface saw.
 #
-#   director_window_lab_test.sh [--window-manager NAME] [--up-to-stop-all] LAB_SCRIPT KESTOVA SCREENSHOT_FOLDER
+#   director_window_lab_test.sh [--window-manager NAME] [--up-to-stop-all] [--screen-reader] LAB_SCRIPT KESTOVA SCREENSHOT_FOLDER
 # NAME is openbox (the default) or mutter (GNOME's, in its X11 mode, with XDG_CURRENT_DESKTOP=GNOME);
 # one that does not start fails the test (tests/support/xvfb.sh). --up-to-stop-all ends with Stop All
 # of the four phones: no phone killed mid-take, no offline or locked slot. Either way it ends with
-# Ctrl+Q while the session runs, which ends the application cleanly. Exits 77 (skipped)
-# without root, the lab or the X tools.
+# Ctrl+Q while the session runs, which ends the application cleanly. --screen-reader runs it in a
+# screen reader's session: a session bus with at-spi2-core's accessibility bus and registry, an
+# event listener and Orca with speech off where installed (tests/support/screen_reader.sh), Qt's
+# accessibility bridge on. Exits 77 (skipped) without root, the lab or the X tools.
 set -euo pipefail
 
 here=$(dirname "$(readlink -f "$0")")
 source_dir=$(readlink -f "$here/../..")
 
 if [ "${1:-}" != "--in-lab" ]; then
-  window_manager=openbox whole=1
+  window_manager=openbox whole=1 screen_reader=0
   while [ $# -gt 3 ]; do
     case $1 in
       --window-manager) window_manager=$2; shift 2 ;;
       --up-to-stop-all) whole=0; shift ;;
+      --screen-reader) screen_reader=1; shift ;;
       *) echo "unknown option $1" >&2; exit 2 ;;
     esac
   done
@@ -31,20 +34,24 @@ if [ "${1:-}" != "--in-lab" ]; then
     command -v "$tool" >/dev/null || { echo "skipped: $tool is missing"; exit 77; }
   done
   mkdir -p "$shots"
-  exec "$lab_script" run --phones 4 -- bash "$0" --in-lab "$app" "$(readlink -f "$shots")" "$window_manager" "$whole"
+  exec "$lab_script" run --phones 4 -- bash "$0" --in-lab "$app" "$(readlink -f "$shots")" "$window_manager" "$whole" "$screen_reader"
 fi
 
 app=$2
 shots=$3
 window_manager=$4
 whole=$5
+screen_reader=$6
 work=$(mktemp -d)
 pids=()
 phone_pids=()
 tcpdump_pid=""
 # shellcheck source=../support/own_processes.sh
 . "$source_dir/tests/support/own_processes.sh"
+# shellcheck source=../support/screen_reader.sh
+. "$source_dir/tests/support/screen_reader.sh"
 cleanup() {
+  stop_screen_reader
   end_own_processes 10 "${pids[@]}" "${phone_pids[@]}" $tcpdump_pid
   wait 2>/dev/null || true
   rm -rf "$work"
@@ -111,14 +118,21 @@ fi
 pids+=($xvfb)
 export DISPLAY=$display
 wait_until 30 xdotool getmouselocation || fail "no X display $display"
-# The window manager, mutter in a session bus of its own, as GNOME runs it.
-if [ "$window_manager" = mutter ]; then
+# The window manager, mutter in a session bus of its own, as GNOME runs it, and the screen reader's
+# session (the accessibility bus's launcher and the registry leave with the session bus).
+if [ "$window_manager" = mutter ] || [ "$screen_reader" = 1 ]; then
   dbus-daemon --session --nofork --print-address=3 3>"$work/bus" >"$work/bus.log" 2>&1 &
   pids+=($!)
   bus_up() { grep -q unix: "$work/bus"; }
-  wait_until 30 bus_up || fail "no session bus for mutter"
+  wait_until 30 bus_up || fail "no session bus"
   DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$work/bus")
-  export DBUS_SESSION_BUS_ADDRESS XDG_CURRENT_DESKTOP=GNOME
+  export DBUS_SESSION_BUS_ADDRESS
+fi
+[ "$window_manager" != mutter ] || export XDG_CURRENT_DESKTOP=GNOME
+if [ "$screen_reader" = 1 ]; then
+  start_screen_reader "$work" || { cat "$work"/listener.log "$work"/orca.log >&2 2>/dev/null; fail "the screen reader did not start"; }
+  echo "$screen_reader listens on the accessibility bus"
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 fi
 start_window_manager "$window_manager" "$work/wm.log" || { cat "$work/wm.log" >&2; fail "the window manager $window_manager did not start"; }
 pids+=($wm_pid)
@@ -171,6 +185,9 @@ capture_until 90 live tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live t
 # enabled, and the next step waits for what the press changes.
 click name projectPicker
 xdotool key --clearmodifiers Down Return
+# The list closes once the keys are handled (a screen reader's bridge hands them on late), and the
+# keyboard is back on the picker: a click while the list is open would only close it.
+wait_until 30 "${check[@]}" focused "$map" projectPicker || fail "Return closes the project list"
 wait_until 30 enabled text "Start Director Session" || fail "choosing the project enables Start"
 # Start Director Session by mouse greys out the project box, which has the keyboard.
 click text "Start Director Session"
