@@ -229,13 +229,15 @@ private:
     }
 
     // 4. The popup closes as its list hides or as the box takes the focus back from it, in either order.
+    // A closed box's list tells the choice a typed letter finds as its focus, though no focus moves.
     bool tellAComboChoiceWithItsBox(Passing& passing) {
         const QAccessibleEvent& event = *passing.event;
         const bool focus = event.type() == QAccessible::Focus;
+        const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
+        if (focus && view && !view->isVisible() && comboBoxOf(*view)) return true;
         if (focus && m_described) forgetTheDescribedChoice(passing);
         if (focus || event.type() == QAccessible::ObjectHide) {
             if (m_popupJustClosed && focus && event.object() == m_popupJustClosed) return false;
-            const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
             QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
             if (combo && focus) {
                 m_popupFocused = combo;

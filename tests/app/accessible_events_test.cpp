@@ -194,6 +194,12 @@ TEST_F(AccessibleEventPipeline, APopupClosingTellsTheBoxAfterItsNewValue) {
     combo->setCurrentIndex(1);
     EXPECT_EQ(feed(QAccessibleValueChangeEvent(combo, QStringLiteral("Conservative"))), (std::vector<std::string>{"value Policy"}));
     EXPECT_EQ(after(0), (std::vector<std::string>{"description Policy: Conservative, 2 of 3"}));
+    // A typed letter that finds the choice the box has: its closed list tells it as its focus.
+    QAccessibleEvent found(combo->view(), QAccessible::Focus);
+    found.setChild(1);
+    feed(found);
+    EXPECT_TRUE(after(0).empty());
+    EXPECT_EQ(describedChoice(*combo), QStringLiteral("Conservative, 2 of 3"));
     field->setFocus();
     EXPECT_EQ(feed(QAccessibleEvent(field, QAccessible::Focus)), (std::vector<std::string>{"focus "}));
     EXPECT_EQ(after(0), (std::vector<std::string>{"description Policy: "}));
