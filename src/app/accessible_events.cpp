@@ -408,11 +408,21 @@ private:
     // that before it tells of the focus; a screen reader that meets them for a field that is not yet
     // its focus then speaks nothing of the field. They are dropped until the field's focus has been
     // told: the reader reads the field's text, selection and caret as it speaks the field at its focus.
+    // As the focus leaves it, a field drops its selection: told only when the user made it (a screen
+    // reader says "unselected"), not of the text the field selected as it took the focus.
     bool tellTextNewsAfterItsFocus(Passing& passing) {
         const QAccessibleEvent* event = passing.event;
         if (event->type() != QAccessible::TextSelectionChanged && event->type() != QAccessible::TextCaretMoved) return true;
-        const QObject* object = event->object();
-        return !object || object != QApplication::focusWidget() || object == m_focusTold;
+        QObject* object = event->object();
+        if (!object) return true;
+        if (object != QApplication::focusWidget()) return object != m_focusTold || object == m_userSelected;
+        if (object != m_focusTold) return false;
+        if (event->type() == QAccessible::TextSelectionChanged) {
+            QAccessibleInterface* field = event->accessibleInterface();
+            const bool selects = field && field->textInterface() && field->textInterface()->selectionCount() > 0;
+            m_userSelected = selects ? object : nullptr;
+        }
+        return true;
     }
 
     // 10. Our rows and tabs report focus only while their widget has it.
@@ -478,8 +488,9 @@ private:
     std::unique_ptr<Alarm> m_turnEnds;
     QHash<QPair<const QObject*, QAccessible::Event>, Told> m_told;
     qsizetype m_keptWhenPruned = 64;
-    // 9: the object whose focus was told last.
+    // 9: the object whose focus was told last, and the field whose text the user selected in it.
     QPointer<QObject> m_focusTold;
+    QPointer<QObject> m_userSelected;
 };
 
 EventPipeline::EventPipeline(Surroundings surroundings) : m_steps(std::make_unique<Steps>(std::move(surroundings))) {}

@@ -26,7 +26,8 @@
 //      its place among the list's children instead, or is dropped when the row is not one.
 //   8. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
 //      list) tells no selection change; a screen reader reads it when it comes to the list.
-//   9. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is.
+//   9. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is, and
+//      as the focus leaves it only when the user selected its text.
 //  10. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
 //      active window (Qt also tells of a new current row of a list without it).
 //  11. tellAListsFocusAsItsCurrentRow: a list (also one read as a table, or a combo box's menu of

@@ -74,7 +74,7 @@ std::string describe(QAccessibleEvent* event) {
         {QAccessible::NameChanged, "name"},      {QAccessible::ObjectCreated, "new"},
         {QAccessible::ObjectHide, "hidden"},     {QAccessible::TableModelChanged, "model"},
         {QAccessible::TextInserted, "inserted"}, {QAccessible::DescriptionChanged, "description"},
-        {QAccessible::TextCaretMoved, "caret moved"},
+        {QAccessible::TextCaretMoved, "caret moved"}, {QAccessible::TextSelectionChanged, "selection"},
     };
     const auto name = names.find(event->type());
     std::string told = name == names.end() ? std::to_string(event->type()) : name->second;
@@ -84,7 +84,7 @@ std::string describe(QAccessibleEvent* event) {
                ", caret " + std::to_string(inserted->cursorPosition());
     }
     QAccessibleInterface* object = event->accessibleInterface();
-    if (!object || event->type() == QAccessible::TextCaretMoved) return told;
+    if (!object || event->type() == QAccessible::TextCaretMoved || event->type() == QAccessible::TextSelectionChanged) return told;
     told += " " + object->text(QAccessible::Name).toStdString();
     if (event->type() == QAccessible::DescriptionChanged) told += ": " + object->text(QAccessible::Description).toStdString();
     if (event->child() >= 0 && object->parent()) told += " (" + std::to_string(object->parent()->indexOfChild(object)) + ")";
@@ -285,6 +285,29 @@ TEST_F(AccessibleEventPipeline, AMaskedFieldsKeystrokesAreToldAGapApart) {
                                                   "caret moved"}));
     }
     EXPECT_TRUE(after(EventPipeline::maskedKeystrokeGapMs).empty());
+}
+
+// A field that selected its text as it took the focus tells no selection as the focus leaves it; one
+// whose text the user selected does.
+TEST_F(AccessibleEventPipeline, LeavingAFieldTellsASelectionOnlyTheUserMade) {
+    for (const bool userSelects : {false, true}) {
+        field->setFocus();
+        field->setText(QStringLiteral("take-1"));
+        field->selectAll();
+        EXPECT_TRUE(feed(QAccessibleTextSelectionEvent(field, 0, 6)).empty()) << "before its focus";
+        feed(QAccessibleEvent(field, QAccessible::Focus));
+        if (userSelects) {
+            field->setSelection(0, 4);
+            EXPECT_EQ(feed(QAccessibleTextSelectionEvent(field, 0, 4)), (std::vector<std::string>{"selection"}));
+        }
+        combo->setFocus();
+        field->deselect();
+        std::vector<std::string> leaving = feed(QAccessibleTextSelectionEvent(field, 0, 0));
+        for (const std::string& line : feed(QAccessibleTextCursorEvent(field, 6))) leaving.push_back(line);
+        const std::vector<std::string> told = userSelects ? std::vector<std::string>{"selection", "caret moved"} : std::vector<std::string>{};
+        EXPECT_EQ(leaving, told);
+        feed(QAccessibleEvent(combo, QAccessible::Focus));
+    }
 }
 
 } // namespace
