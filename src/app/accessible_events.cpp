@@ -425,14 +425,20 @@ private:
         return true;
     }
 
-    // 10. Our rows and tabs report focus only while their widget has it.
+    // 10. Our rows and tabs report focus only while their widget has it. While a popup (a menu) is
+    // open the keyboard is in it: the window under it, activated again as the popup opens, tells its
+    // control's focus, which a screen reader would take for the later focus and speak in place of the
+    // menu's item (a menu opened by its mnemonic said nothing of its first item).
     bool tellFocusOnlyWhereItIs(Passing& passing) {
         if (passing.event->type() != QAccessible::Focus) return true;
         QAccessibleInterface* named = passing.event->accessibleInterface();
         if (!named || !named->state().focused) return false;
         const QObject* object = passing.event->object();
         while (object && !object->isWidgetType()) object = object->parent();
-        return !object || static_cast<const QWidget*>(object)->isActiveWindow();
+        if (!object) return true;
+        const auto* widget = static_cast<const QWidget*>(object);
+        const QWidget* popup = QApplication::activePopupWidget();
+        return widget->isActiveWindow() && (!popup || widget->window() == popup);
     }
 
     // 11.

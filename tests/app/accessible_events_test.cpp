@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QApplication>
+#include <QMenu>
 #include <QScrollBar>
 #include <QStringListModel>
 #include <QVBoxLayout>
@@ -20,6 +22,7 @@
 #include "app/accessible_application.hpp"
 #include "app/accessible_events.hpp"
 #include "app/accessible_values.hpp"
+#include "support/qt_test.hpp"
 #include "support/widgets.hpp"
 
 namespace velk::Accessibility {
@@ -308,6 +311,21 @@ TEST_F(AccessibleEventPipeline, LeavingAFieldTellsASelectionOnlyTheUserMade) {
         EXPECT_EQ(leaving, told);
         feed(QAccessibleEvent(combo, QAccessible::Focus));
     }
+}
+
+// While a menu is open the keyboard is in it: the window under it, activated again as the menu
+// opens, tells no focus of its own control, which a screen reader would speak in place of the menu's
+// item; once the menu has closed, it does.
+TEST_F(AccessibleEventPipeline, AnOpenMenuKeepsTheFocusOfTheWindowUnderIt) {
+    field->setFocus();
+    QMenu menu(&window);
+    menu.addAction(QStringLiteral("Settings…"));
+    menu.popup(window.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(test::waitUntil([&] { return QApplication::activePopupWidget() == &menu; }));
+    EXPECT_TRUE(feed(QAccessibleEvent(field, QAccessible::Focus)).empty());
+    menu.close();
+    ASSERT_TRUE(test::waitUntil([&] { return !QApplication::activePopupWidget() && field->hasFocus(); }));
+    EXPECT_EQ(feed(QAccessibleEvent(field, QAccessible::Focus)), (std::vector<std::string>{"focus "}));
 }
 
 } // namespace
