@@ -194,13 +194,19 @@ private:
         if (kept) m_keystrokes.push_back({event.object(), std::move(kept)});
         return false;
     }
-    // The next keystroke, and what waits after it until the one after.
+    // The next keystroke, and what waits after it until the one after. The bridge tells a caret move
+    // with where the caret is as it sends it: one with a keystroke still waiting after it would put
+    // the caret past that keystroke's character before its text is told (and a screen reader that
+    // falls behind then passes over echoes), so only the caret move after the last keystroke is told.
     void tellTheNextKeystroke() {
         bool told = false;
         while (!m_keystrokes.empty() && !(told && isTextChange(m_keystrokes.front().event->type()))) {
             KeptText next = std::move(m_keystrokes.front());
             m_keystrokes.pop_front();
             if (!next.object) continue;
+            if (next.event->type() == QAccessible::TextCaretMoved &&
+                std::any_of(m_keystrokes.cbegin(), m_keystrokes.cend(), [](const KeptText& waiting) { return isTextChange(waiting.event->type()); }))
+                continue;
             told = told || isTextChange(next.event->type());
             tellAfter(Step::spaceOutAMaskedFieldsKeystrokes, next.event.get());
         }

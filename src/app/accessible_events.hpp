@@ -7,7 +7,8 @@
 //      object counts them (app/accessible_values.hpp).
 //   2. spaceOutAMaskedFieldsKeystrokes: each keystroke of a masked field is told a gap after the one
 //      before (a screen reader presents only the later of two waiting, and echoes nothing else of a
-//      masked field's keys); its other text events wait with them, in order.
+//      masked field's keys); its other text events wait with them, in order, but for a caret move
+//      with a keystroke still waiting after it.
 //   3. followListModel: a list's row objects follow its model's change; a few rows coming into a
 //      list that shows are told as its new children, a fill as one change (app/list_rows_told.hpp).
 //   4. tellAComboChoiceWithItsBox: in the turn of the event loop in which a combo box's popup

@@ -269,7 +269,7 @@ TEST_F(AccessibleEventPipeline, TypedTextIsToldInCharactersAndMasked) {
 }
 
 // Six digits of a code handled at once (keys a screen reader let pass late): each told a gap after
-// the one before, with the caret's move after its digit.
+// the one before; the caret's move, which tells where the caret is as it is sent, only after the last.
 TEST_F(AccessibleEventPipeline, AMaskedFieldsKeystrokesAreToldAGapApart) {
     field->setEchoMode(QLineEdit::Password);
     const std::string mask = QString(maskCharacter(*field)).toStdString();
@@ -283,9 +283,9 @@ TEST_F(AccessibleEventPipeline, AMaskedFieldsKeystrokesAreToldAGapApart) {
     EXPECT_EQ(atOnce, (std::vector<std::string>{"inserted " + mask + " at 0, caret 1", "caret moved"}));
     for (int digit = 1; digit < 6; ++digit) {
         EXPECT_TRUE(after(EventPipeline::maskedKeystrokeGapMs - 1).empty()) << digit;
-        EXPECT_EQ(after(1), (std::vector<std::string>{"inserted " + mask + " at " + std::to_string(digit) + ", caret " +
-                                                      std::to_string(digit + 1),
-                                                  "caret moved"}));
+        std::vector<std::string> told{"inserted " + mask + " at " + std::to_string(digit) + ", caret " + std::to_string(digit + 1)};
+        if (digit == 5) told.push_back("caret moved");
+        EXPECT_EQ(after(1), told) << digit;
     }
     EXPECT_TRUE(after(EventPipeline::maskedKeystrokeGapMs).empty());
 }
