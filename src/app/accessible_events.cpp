@@ -194,13 +194,19 @@ private:
         if (kept) m_keystrokes.push_back({event.object(), std::move(kept)});
         return false;
     }
-    // The next keystroke, and what waits after it until the one after.
+    // The next keystroke, and what waits after it until the one after. The bridge tells a caret move
+    // with where the caret is as it sends it: one with a keystroke still waiting after it would put
+    // the caret past that keystroke's character before its text is told (and a screen reader that
+    // falls behind then passes over echoes), so only the caret move after the last keystroke is told.
     void tellTheNextKeystroke() {
         bool told = false;
         while (!m_keystrokes.empty() && !(told && isTextChange(m_keystrokes.front().event->type()))) {
             KeptText next = std::move(m_keystrokes.front());
             m_keystrokes.pop_front();
             if (!next.object) continue;
+            if (next.event->type() == QAccessible::TextCaretMoved &&
+                std::any_of(m_keystrokes.cbegin(), m_keystrokes.cend(), [](const KeptText& waiting) { return isTextChange(waiting.event->type()); }))
+                continue;
             told = told || isTextChange(next.event->type());
             tellAfter(Step::spaceOutAMaskedFieldsKeystrokes, next.event.get());
         }
@@ -229,13 +235,15 @@ private:
     }
 
     // 4. The popup closes as its list hides or as the box takes the focus back from it, in either order.
+    // A closed box's list tells the choice a typed letter finds as its focus, though no focus moves.
     bool tellAComboChoiceWithItsBox(Passing& passing) {
         const QAccessibleEvent& event = *passing.event;
         const bool focus = event.type() == QAccessible::Focus;
+        const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
+        if (focus && view && !view->isVisible() && comboBoxOf(*view)) return true;
         if (focus && m_described) forgetTheDescribedChoice(passing);
         if (focus || event.type() == QAccessible::ObjectHide) {
             if (m_popupJustClosed && focus && event.object() == m_popupJustClosed) return false;
-            const auto* view = qobject_cast<const QAbstractItemView*>(event.object());
             QComboBox* combo = view ? comboBoxOf(*view) : nullptr;
             if (combo && focus) {
                 m_popupFocused = combo;
@@ -406,21 +414,37 @@ private:
     // that before it tells of the focus; a screen reader that meets them for a field that is not yet
     // its focus then speaks nothing of the field. They are dropped until the field's focus has been
     // told: the reader reads the field's text, selection and caret as it speaks the field at its focus.
+    // As the focus leaves it, a field drops its selection: told only when the user made it (a screen
+    // reader says "unselected"), not of the text the field selected as it took the focus.
     bool tellTextNewsAfterItsFocus(Passing& passing) {
         const QAccessibleEvent* event = passing.event;
         if (event->type() != QAccessible::TextSelectionChanged && event->type() != QAccessible::TextCaretMoved) return true;
-        const QObject* object = event->object();
-        return !object || object != QApplication::focusWidget() || object == m_focusTold;
+        QObject* object = event->object();
+        if (!object) return true;
+        if (object != QApplication::focusWidget()) return object != m_focusTold || object == m_userSelected;
+        if (object != m_focusTold) return false;
+        if (event->type() == QAccessible::TextSelectionChanged) {
+            QAccessibleInterface* field = event->accessibleInterface();
+            const bool selects = field && field->textInterface() && field->textInterface()->selectionCount() > 0;
+            m_userSelected = selects ? object : nullptr;
+        }
+        return true;
     }
 
-    // 10. Our rows and tabs report focus only while their widget has it.
+    // 10. Our rows and tabs report focus only while their widget has it. While a popup (a menu) is
+    // open the keyboard is in it: the window under it, activated again as the popup opens, tells its
+    // control's focus, which a screen reader would take for the later focus and speak in place of the
+    // menu's item (a menu opened by its mnemonic said nothing of its first item).
     bool tellFocusOnlyWhereItIs(Passing& passing) {
         if (passing.event->type() != QAccessible::Focus) return true;
         QAccessibleInterface* named = passing.event->accessibleInterface();
         if (!named || !named->state().focused) return false;
         const QObject* object = passing.event->object();
         while (object && !object->isWidgetType()) object = object->parent();
-        return !object || static_cast<const QWidget*>(object)->isActiveWindow();
+        if (!object) return true;
+        const auto* widget = static_cast<const QWidget*>(object);
+        const QWidget* popup = QApplication::activePopupWidget();
+        return widget->isActiveWindow() && (!popup || widget->window() == popup);
     }
 
     // 11.
@@ -476,8 +500,9 @@ private:
     std::unique_ptr<Alarm> m_turnEnds;
     QHash<QPair<const QObject*, QAccessible::Event>, Told> m_told;
     qsizetype m_keptWhenPruned = 64;
-    // 9: the object whose focus was told last.
+    // 9: the object whose focus was told last, and the field whose text the user selected in it.
     QPointer<QObject> m_focusTold;
+    QPointer<QObject> m_userSelected;
 };
 
 EventPipeline::EventPipeline(Surroundings surroundings) : m_steps(std::make_unique<Steps>(std::move(surroundings))) {}

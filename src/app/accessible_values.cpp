@@ -41,8 +41,8 @@ std::unique_ptr<QAccessibleEvent> fieldTextEvent(const QAccessibleEvent& event) 
     const bool countsAsQtDoes = std::none_of(text.cbegin(), text.cend(), [](QChar unit) { return unit.isHighSurrogate(); });
     const auto* cursorEvent = dynamic_cast<const QAccessibleTextCursorEvent*>(&event);
     if (!cursorEvent || (!masked && countsAsQtDoes)) return nullptr;
-    // A masked field shows one mask character for each unit of its text, and counts those.
-    const auto at = [&](int utf16) { return masked ? utf16 : toolOffset(text, utf16); };
+    // A masked field shows one mask character for each character of its text, and counts those.
+    const auto at = [&](int utf16) { return toolOffset(text, utf16); };
     const auto shown = [&](const QString& text) { return masked ? asShown(*field, text) : text; };
     std::unique_ptr<QAccessibleTextCursorEvent> told;
     switch (event.type()) {

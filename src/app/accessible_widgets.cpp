@@ -382,11 +382,9 @@ public:
 private:
     QLineEdit* field() const { return static_cast<QLineEdit*>(widget()); }
     bool masked() const { return field()->echoMode() != QLineEdit::Normal; }
-    // The text whose characters assistive tools count: a masked field's as it shows it.
-    ToolText counted() const {
-        if (!masked()) return ToolText(field()->text());
-        return ToolText(maskedText(field()->text(), field()->echoMode(), maskCharacter(*field())));
-    }
+    // The text whose characters assistive tools count: a masked field's own, whose characters it
+    // masks one by one, and whose text it never gives out (none where it shows nothing).
+    ToolText counted() const { return ToolText(field()->echoMode() == QLineEdit::NoEcho ? QString() : field()->text()); }
     QString unit(int offset, QAccessible::TextBoundaryType boundary, TextPart part, int* startOffset, int* endOffset) const {
         if (masked()) {
             *startOffset = *endOffset = -1;
@@ -416,8 +414,12 @@ ListRoles rolesOf(const QListView& view) {
 }
 
 // Whether a row of a list view is chosen: in a list that selects nothing, its current row (as the
-// current tab of a tab bar), so that a tool finds the row the keyboard is on among the selected rows.
+// current tab of a tab bar), so that a tool finds the row the keyboard is on among the selected rows;
+// in a closed combo box's list, the box's choice (the list follows the box only as it opens).
+const QComboBox* closedComboBoxOf(const QListView& view) { return view.isVisible() ? nullptr : comboBoxOf(view); }
 bool chosenRow(const QListView& view, const QModelIndex& index) {
+    if (const QComboBox* combo = closedComboBoxOf(view))
+        return index.isValid() && index.parent() == combo->rootModelIndex() && index.row() == combo->currentIndex();
     if (view.selectionMode() == QAbstractItemView::NoSelection) return index.isValid() && view.currentIndex() == index;
     return view.selectionModel() && view.selectionModel()->isSelected(index);
 }
@@ -556,9 +558,11 @@ public:
     int rowCount() const override { return modelRows(); }
     int rows() const override { return modelRows(); }
     QList<int> selectedColumns() const override { return {}; }
-    // The current row of a list that selects nothing; else the selection's rows, read from its
+    // A closed combo box's choice; the current row of a list that selects nothing; else the selection's rows, read from its
     // ranges rather than row by row.
     QList<int> selectedRows() const override {
+        if (const QComboBox* combo = closedComboBoxOf(*view()))
+            return combo->currentIndex() >= 0 ? QList<int>{combo->currentIndex()} : QList<int>{};
         if (view()->selectionMode() == QAbstractItemView::NoSelection) {
             const QModelIndex current = view()->currentIndex();
             return current.isValid() && rowIndex(current.row()) == current ? QList<int>{current.row()} : QList<int>{};

@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QShortcut>
 #include <QStackedWidget>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -31,6 +32,9 @@
 #include "director_window/studio_view_kit.hpp"
 #include "preview/live_production_profile.hpp"
 #include "store/app_store.hpp"
+
+#include <iterator>
+#include <utility>
 
 namespace velk {
 
@@ -728,6 +732,28 @@ DirectorInspector::DirectorInspector(DirectorWindow& window, QWidget* parent) : 
         if (index >= 0 && index != static_cast<int>(m_window.workspace().inspectorTab))
             m_window.setInspectorTab(allDirectorInspectorTabs[index]);
     });
+    // Wherever the keyboard is in the inspector, Ctrl+Tab and Ctrl+Page Down show the next tab and
+    // Ctrl+Shift+Tab and Ctrl+Page Up the one before, round, as in a tab widget. The user chose the
+    // tab: the keyboard goes to the tab bar, before the page it was on hides.
+    const auto showTab = [this](int step) {
+        const int count = static_cast<int>(std::size(allDirectorInspectorTabs));
+        const int index = (static_cast<int>(m_window.workspace().inspectorTab) + step + count) % count;
+        m_tabs->setFocus(Qt::ShortcutFocusReason);
+        m_window.setInspectorTab(allDirectorInspectorTabs[index]);
+    };
+    const std::pair<QKeySequence, int> keys[] = {
+        {QKeySequence(Qt::CTRL | Qt::Key_Tab), 1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageDown), 1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_Tab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_Backtab), -1},
+        {QKeySequence(Qt::CTRL | Qt::Key_PageUp), -1},
+    };
+    for (const auto& [sequence, step] : keys) {
+        auto* shortcut = new QShortcut(sequence, this);
+        shortcut->setContext(Qt::WidgetWithChildrenShortcut);
+        connect(shortcut, &QShortcut::activated, this, [showTab, step] { showTab(step); });
+    }
 }
 
 void DirectorInspector::refresh() {

@@ -111,6 +111,10 @@ TEST_F(AccessibilityTest, ComboBoxIsNamedByItsLabelAndTellsItsChoiceOnceAsItsVal
     EXPECT_EQ(list->role(), QAccessible::PopupMenu);
     EXPECT_EQ(list->child(1)->role(), QAccessible::MenuItem);
     EXPECT_EQ(list->child(1)->text(QAccessible::Name), "Open (no password)");
+    // Closed, its list's chosen item is the box's choice, changed with the list closed as well.
+    EXPECT_TRUE(list->child(1)->state().selected);
+    EXPECT_FALSE(list->child(0)->state().selected);
+    EXPECT_EQ(list->tableInterface()->selectedRows(), QList<int>{1});
 }
 
 // A picker with a description of its own (its help text) still tells its choice: as its value and
@@ -189,6 +193,11 @@ TEST_F(AccessibilityTest, AFieldCountsItsTextInCharacters) {
     EXPECT_EQ(std::pair(start, end), std::pair(0, 5));
     text->setCursorPosition(3);
     EXPECT_EQ(search->cursorPosition(), 4);
+    // A masked field counts its characters too, one mask for each.
+    search->setEchoMode(QLineEdit::Password);
+    EXPECT_EQ(text->characterCount(), 5);
+    EXPECT_EQ(test::accessibleOf(search)->text(QAccessible::Value).size(), 5);
+    EXPECT_EQ(text->cursorPosition(), 3);
 }
 
 // The fault the application's line edits answer for: Qt's own line edit (a spin box still makes one

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QApplication>
+#include <QMenu>
 #include <QScrollBar>
 #include <QStringListModel>
 #include <QVBoxLayout>
@@ -20,6 +22,7 @@
 #include "app/accessible_application.hpp"
 #include "app/accessible_events.hpp"
 #include "app/accessible_values.hpp"
+#include "support/qt_test.hpp"
 #include "support/widgets.hpp"
 
 namespace velk::Accessibility {
@@ -74,7 +77,7 @@ std::string describe(QAccessibleEvent* event) {
         {QAccessible::NameChanged, "name"},      {QAccessible::ObjectCreated, "new"},
         {QAccessible::ObjectHide, "hidden"},     {QAccessible::TableModelChanged, "model"},
         {QAccessible::TextInserted, "inserted"}, {QAccessible::DescriptionChanged, "description"},
-        {QAccessible::TextCaretMoved, "caret moved"},
+        {QAccessible::TextCaretMoved, "caret moved"}, {QAccessible::TextSelectionChanged, "selection"},
     };
     const auto name = names.find(event->type());
     std::string told = name == names.end() ? std::to_string(event->type()) : name->second;
@@ -84,7 +87,7 @@ std::string describe(QAccessibleEvent* event) {
                ", caret " + std::to_string(inserted->cursorPosition());
     }
     QAccessibleInterface* object = event->accessibleInterface();
-    if (!object || event->type() == QAccessible::TextCaretMoved) return told;
+    if (!object || event->type() == QAccessible::TextCaretMoved || event->type() == QAccessible::TextSelectionChanged) return told;
     told += " " + object->text(QAccessible::Name).toStdString();
     if (event->type() == QAccessible::DescriptionChanged) told += ": " + object->text(QAccessible::Description).toStdString();
     if (event->child() >= 0 && object->parent()) told += " (" + std::to_string(object->parent()->indexOfChild(object)) + ")";
@@ -194,6 +197,12 @@ TEST_F(AccessibleEventPipeline, APopupClosingTellsTheBoxAfterItsNewValue) {
     combo->setCurrentIndex(1);
     EXPECT_EQ(feed(QAccessibleValueChangeEvent(combo, QStringLiteral("Conservative"))), (std::vector<std::string>{"value Policy"}));
     EXPECT_EQ(after(0), (std::vector<std::string>{"description Policy: Conservative, 2 of 3"}));
+    // A typed letter that finds the choice the box has: its closed list tells it as its focus.
+    QAccessibleEvent found(combo->view(), QAccessible::Focus);
+    found.setChild(1);
+    feed(found);
+    EXPECT_TRUE(after(0).empty());
+    EXPECT_EQ(describedChoice(*combo), QStringLiteral("Conservative, 2 of 3"));
     field->setFocus();
     EXPECT_EQ(feed(QAccessibleEvent(field, QAccessible::Focus)), (std::vector<std::string>{"focus "}));
     EXPECT_EQ(after(0), (std::vector<std::string>{"description Policy: "}));
@@ -260,7 +269,7 @@ TEST_F(AccessibleEventPipeline, TypedTextIsToldInCharactersAndMasked) {
 }
 
 // Six digits of a code handled at once (keys a screen reader let pass late): each told a gap after
-// the one before, with the caret's move after its digit.
+// the one before; the caret's move, which tells where the caret is as it is sent, only after the last.
 TEST_F(AccessibleEventPipeline, AMaskedFieldsKeystrokesAreToldAGapApart) {
     field->setEchoMode(QLineEdit::Password);
     const std::string mask = QString(maskCharacter(*field)).toStdString();
@@ -274,11 +283,49 @@ TEST_F(AccessibleEventPipeline, AMaskedFieldsKeystrokesAreToldAGapApart) {
     EXPECT_EQ(atOnce, (std::vector<std::string>{"inserted " + mask + " at 0, caret 1", "caret moved"}));
     for (int digit = 1; digit < 6; ++digit) {
         EXPECT_TRUE(after(EventPipeline::maskedKeystrokeGapMs - 1).empty()) << digit;
-        EXPECT_EQ(after(1), (std::vector<std::string>{"inserted " + mask + " at " + std::to_string(digit) + ", caret " +
-                                                      std::to_string(digit + 1),
-                                                  "caret moved"}));
+        std::vector<std::string> told{"inserted " + mask + " at " + std::to_string(digit) + ", caret " + std::to_string(digit + 1)};
+        if (digit == 5) told.push_back("caret moved");
+        EXPECT_EQ(after(1), told) << digit;
     }
     EXPECT_TRUE(after(EventPipeline::maskedKeystrokeGapMs).empty());
+}
+
+// A field that selected its text as it took the focus tells no selection as the focus leaves it; one
+// whose text the user selected does.
+TEST_F(AccessibleEventPipeline, LeavingAFieldTellsASelectionOnlyTheUserMade) {
+    for (const bool userSelects : {false, true}) {
+        field->setFocus();
+        field->setText(QStringLiteral("take-1"));
+        field->selectAll();
+        EXPECT_TRUE(feed(QAccessibleTextSelectionEvent(field, 0, 6)).empty()) << "before its focus";
+        feed(QAccessibleEvent(field, QAccessible::Focus));
+        if (userSelects) {
+            field->setSelection(0, 4);
+            EXPECT_EQ(feed(QAccessibleTextSelectionEvent(field, 0, 4)), (std::vector<std::string>{"selection"}));
+        }
+        combo->setFocus();
+        field->deselect();
+        std::vector<std::string> leaving = feed(QAccessibleTextSelectionEvent(field, 0, 0));
+        for (const std::string& line : feed(QAccessibleTextCursorEvent(field, 6))) leaving.push_back(line);
+        const std::vector<std::string> told = userSelects ? std::vector<std::string>{"selection", "caret moved"} : std::vector<std::string>{};
+        EXPECT_EQ(leaving, told);
+        feed(QAccessibleEvent(combo, QAccessible::Focus));
+    }
+}
+
+// While a menu is open the keyboard is in it: the window under it, activated again as the menu
+// opens, tells no focus of its own control, which a screen reader would speak in place of the menu's
+// item; once the menu has closed, it does.
+TEST_F(AccessibleEventPipeline, AnOpenMenuKeepsTheFocusOfTheWindowUnderIt) {
+    field->setFocus();
+    QMenu menu(&window);
+    menu.addAction(QStringLiteral("Settings…"));
+    menu.popup(window.mapToGlobal(QPoint(10, 10)));
+    ASSERT_TRUE(test::waitUntil([&] { return QApplication::activePopupWidget() == &menu; }));
+    EXPECT_TRUE(feed(QAccessibleEvent(field, QAccessible::Focus)).empty());
+    menu.close();
+    ASSERT_TRUE(test::waitUntil([&] { return !QApplication::activePopupWidget() && field->hasFocus(); }));
+    EXPECT_EQ(feed(QAccessibleEvent(field, QAccessible::Focus)), (std::vector<std::string>{"focus "}));
 }
 
 } // namespace

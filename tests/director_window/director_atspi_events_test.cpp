@@ -180,23 +180,39 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
     EXPECT_EQ(afterLeaving.size(), 1u) << "the calls after Tab out differ with the rows";
 }
 
-// A combo box changed by a key describes its new choice and the choice's place, in text, which Orca
-// speaks as the focused box's new description and reads in its "Where am I" on the box, which names
-// nothing more (a name change of a combo box it ignores, and Qt's selection change it cannot read);
-// the focus stays on the box.
-TEST_F(DirectorAtspiEvents, ADownInFadeDurationTellsTheNewChoice) {
+// A closed combo box changed by a key (an arrow, a typed letter) describes its new choice and the
+// choice's place, in text, which Orca speaks as the focused box's new description and reads in its
+// "Where am I" on the box, which names nothing more (a name change of a combo box it ignores, and
+// Qt's selection change it cannot read); the focus stays on the box.
+TEST_F(DirectorAtspiEvents, AKeyOnAClosedBoxTellsTheNewChoice) {
     WindowRig rig(fourCameras());
     showActive(*rig.window);
+    rig.window->setInspectorTab(DirectorInspectorTab::camera);
     QComboBox* duration = rig.window->switcher()->fadeDurationPicker();
-    Keyboard::choose(*duration);
-    ASSERT_TRUE(waitUntil([&] { return duration->hasFocus(); }));
-    ASSERT_TRUE(onBus->told()) << "the box took the focus";
-    QTest::keyClick(duration, Qt::Key_Down);
-    ASSERT_TRUE(waitUntil([&] { return duration->currentText() == "1.5 s"; }));
-    const std::optional<std::string> line = onBus->countUntilQuiet();
-    ASSERT_TRUE(line) << "the application never fell quiet";
-    EXPECT_NE(line->find("PropertyChange:accessible-description=\"1.5_s,_3_of_4\"=1"), std::string::npos) << *line;
-    EXPECT_EQ(onBus->told(), std::vector<std::string>{});
+    QComboBox* policy = rig.window->inspector()->camera()->policyPicker();
+    const struct {
+        QComboBox* box;
+        Qt::Key key;
+        const char* chosen;
+        const char* told; // the description told, as the counter writes it
+    } keys[] = {
+        {duration, Qt::Key_Down, "1.5 s", "1.5_s,_3_of_4"},      {duration, Qt::Key_Up, "1.0 s", "1.0_s,_2_of_4"},
+        {duration, Qt::Key_2, "2.0 s", "2.0_s,_4_of_4"},         {policy, Qt::Key_Down, "5 GHz Performance", "5_GHz_Performance,_2_of_3"},
+        {policy, Qt::Key_Up, "Auto", "Auto,_1_of_3"},            {policy, Qt::Key_2, "2.4 GHz Conservative", "2.4_GHz_Conservative,_3_of_3"},
+    };
+    for (const auto& [box, key, chosen, told] : keys) {
+        if (!box->hasFocus()) {
+            Keyboard::choose(*box);
+            ASSERT_TRUE(waitUntil([&] { return box->hasFocus(); }));
+            ASSERT_TRUE(onBus->told()) << "the box took the focus";
+        }
+        QTest::keyClick(box, key);
+        ASSERT_TRUE(waitUntil([&] { return box->currentText() == chosen; })) << chosen;
+        const std::optional<std::string> line = onBus->countUntilQuiet();
+        ASSERT_TRUE(line) << "the application never fell quiet";
+        EXPECT_NE(line->find("PropertyChange:accessible-description=\"" + std::string(told) + "\"=1"), std::string::npos) << *line;
+        EXPECT_EQ(onBus->told(), std::vector<std::string>{}) << chosen;
+    }
 }
 
 // A choice made in a combo box's popup (Alt+Down, Down, Return) is told by the box taking the focus

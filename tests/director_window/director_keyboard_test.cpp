@@ -21,6 +21,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <tuple>
 
 #include "director_fakes.hpp"
 #include "app/keyboard_keeper.hpp"
@@ -369,6 +370,25 @@ TEST(DirectorInspectorTabs, ATabBarNamedInspectorForKeysAndAssistiveTools) {
     press(Qt::Key_Left);
     press(Qt::Key_Left);
     EXPECT_EQ(window.workspace().inspectorTab, DirectorInspectorTab::audio);
+
+    // Ctrl+Tab, Ctrl+Page Down, Ctrl+Shift+Tab and Ctrl+Page Up switch tabs, round, from within a page
+    // too; the keyboard, on a control of the page that hides, goes to the tab bar.
+    const std::tuple<Qt::Key, Qt::KeyboardModifiers, DirectorInspectorTab> switches[] = {
+        {Qt::Key_Tab, Qt::ControlModifier, DirectorInspectorTab::camera},
+        {Qt::Key_PageDown, Qt::ControlModifier, DirectorInspectorTab::edits},
+        {Qt::Key_Tab, Qt::ControlModifier, DirectorInspectorTab::session},
+        {Qt::Key_PageUp, Qt::ControlModifier, DirectorInspectorTab::edits},
+        {Qt::Key_Backtab, Qt::ControlModifier | Qt::ShiftModifier, DirectorInspectorTab::camera},
+    };
+    for (const auto& [key, modifiers, shown] : switches) {
+        press(key, modifiers);
+        EXPECT_EQ(window.workspace().inspectorTab, shown) << QKeySequence(key | modifiers).toString().toStdString();
+        EXPECT_EQ(QApplication::focusWidget(), bar);
+    }
+    window.inspector()->camera()->policyPicker()->setFocus(Qt::TabFocusReason);
+    press(Qt::Key_PageDown, Qt::ControlModifier);
+    EXPECT_EQ(window.workspace().inspectorTab, DirectorInspectorTab::edits);
+    EXPECT_EQ(QApplication::focusWidget(), bar);
 
     // A marker still opens Edits, and the bar follows.
     rig.store->createProject("Show");
