@@ -75,6 +75,13 @@ struct WaylandActivation::State {
         wl_callback* behindQt = nullptr;
     };
 
+    // A request for attention: a token asked with no input event, then `activate` with it.
+    struct Attention {
+        xdg_activation_token_v1* request = nullptr;
+        QPointer<QWindow> window;
+    };
+    std::vector<Attention> attention;
+
     wl_display* display = nullptr;
     wl_event_queue* queue = nullptr;
     wl_display* wrapper = nullptr; // the display's proxy on this queue
@@ -291,6 +298,20 @@ struct WaylandActivation::State {
         state->activate(token);
     }
     static constexpr wl_callback_listener behindQtListener{&behindQtDone};
+
+    static void attentionTokenDone(void* data, xdg_activation_token_v1* request, const char* token) {
+        auto* state = static_cast<State*>(data);
+        const auto asked = std::find_if(state->attention.begin(), state->attention.end(),
+                                        [request](const Attention& each) { return each.request == request; });
+        if (asked == state->attention.end()) return;
+        wl_surface* surface = asked->window ? surfaceOf(*asked->window) : nullptr;
+        xdg_activation_token_v1_destroy(request);
+        state->attention.erase(asked);
+        if (!surface || !state->activation) return;
+        xdg_activation_v1_activate(state->activation, token, surface);
+        state->flush();
+    }
+    static constexpr xdg_activation_token_v1_listener attentionListener{&attentionTokenDone};
 };
 
 namespace {
@@ -347,6 +368,8 @@ WaylandActivation::WaylandActivation() : m_state(std::make_unique<State>()) {
 WaylandActivation::~WaylandActivation() {
     State& state = *m_state;
     state.finish(false);
+    for (const State::Attention& asked : state.attention) xdg_activation_token_v1_destroy(asked.request);
+    state.attention.clear();
     for (auto& seat : state.seats) State::removeSeat(seat);
     if (state.activation) xdg_activation_v1_destroy(state.activation);
     wl_registry_destroy(state.registry);
@@ -372,6 +395,20 @@ void WaylandActivation::activate(QWindow& window, std::string token, std::functi
     state.flush();
     state.deadline.start(bound);
     state.pump.start();
+}
+
+void WaylandActivation::askForAttention(QWindow& window) {
+    State& state = *m_state;
+    if (state.broken || !state.activation || !surfaceOf(window)) return;
+    State::Attention asked;
+    asked.window = &window;
+    asked.request = xdg_activation_v1_get_activation_token(state.activation);
+    const QString appID = QGuiApplication::desktopFileName();
+    if (!appID.isEmpty()) xdg_activation_token_v1_set_app_id(asked.request, appID.toUtf8().constData());
+    xdg_activation_token_v1_add_listener(asked.request, &State::attentionListener, &state);
+    xdg_activation_token_v1_commit(asked.request);
+    state.attention.push_back(asked);
+    state.flush();
 }
 
 } // namespace velk

@@ -37,6 +37,10 @@ public:
     // answer within `bound`.
     void activate(QWindow& window, std::string token, std::function<void()> fallback,
                   std::chrono::milliseconds bound = std::chrono::milliseconds(1000));
+    // Asks the compositor to bring `window` forward with a token made from no input event, which
+    // it refuses, marking the window as asking for attention (GNOME tells "“TITLE” is ready", KWin
+    // marks it in the task bar); the keyboard stays where it is. An activation under way goes on.
+    void askForAttention(QWindow& window);
 
     WaylandActivation(const WaylandActivation&) = delete;
     WaylandActivation& operator=(const WaylandActivation&) = delete;

@@ -76,6 +76,15 @@ void activate(QWidget& window) {
     activate(*window.windowHandle());
 }
 
+void askForAttention(QWindow& window) {
+    WaylandActivation* wayland = WaylandActivation::instance();
+    if (!wayland) {
+        window.alert(0);
+        return;
+    }
+    if (!window.transientParent()) wayland->askForAttention(window);
+}
+
 void whenActive(QWidget& window, std::function<void(bool active)> done, std::chrono::milliseconds bound) {
     if (window.isActiveWindow()) {
         done(true);

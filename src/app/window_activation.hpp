@@ -37,6 +37,12 @@ void activate(QWidget& window);
 // Asks for `window` to be activated (for windows that are not widgets, a dialog's handle).
 void activate(QWindow& window);
 
+// Asks the desktop to show that `window` wants the user (the urgency of a window the desktop lists),
+// leaving the keyboard where it is: on Qt's Wayland platform a refused activation request for it,
+// in its own name (a dialog standing on another window asks nothing there: its window asks);
+// elsewhere Qt's alert. X11's urgency hint is app/x11_windows' own.
+void askForAttention(QWindow& window);
+
 // Calls `done` once: with true as soon as `window` is the active window (at once when it already
 // is), with false when it is not within `bound` (the window manager or compositor kept the keyboard
 // where it was) or the window went. Nothing waits: the answer comes from the event loop.
