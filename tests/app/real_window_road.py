@@ -71,6 +71,10 @@ class Road:
             # A screen reader's session: its bus, where Qt's bridge (on) finds the accessibility bus.
             self.env.update(DBUS_SESSION_BUS_ADDRESS=os.environ["DBUS_SESSION_BUS_ADDRESS"],
                             QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
+        # The sanitized build's options, the leak checker's suppressions of that session among them.
+        for name in ("ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"):
+            if name in os.environ:
+                self.env[name] = os.environ[name]
         self.app = None
         self.phones = []
         work = os.environ["VELK_DEMO_WORK"]
