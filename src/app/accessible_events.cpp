@@ -37,7 +37,9 @@ enum class Step {
     spaceOutAMaskedFieldsKeystrokes,
     followListModel,
     tellAComboChoiceWithItsBox,
+    tellWhatShowsOrHidesAsOne,
     keepWhatAHeldKeyChanges,
+    keepAHiddenWidgetsNameUntilItShows,
     tellEachNameChangeOnce,
     nameListRowsByTheirPlace,
     tellSelectionOnlyOfTheFocusList,
@@ -98,6 +100,33 @@ void keepOnce(QList<Kept>& kept, QObject* object, QAccessible::Event type) {
     if (!kept.contains(entry)) kept.append(entry);
 }
 
+bool isShowingChange(QAccessible::Event type) { return type == QAccessible::ObjectShow || type == QAccessible::ObjectHide; }
+
+// Whether a screen reader presents the object as it shows or hides (Orca 43 reads the showing of
+// these roles alone): a window, a menu, a notification, an alert, a tool tip.
+bool presentedAsItShows(QAccessibleInterface* object, const QWidget& widget) {
+    if (widget.isWindow()) return true;
+    switch (object ? object->role() : QAccessible::NoRole) {
+    case QAccessible::AlertMessage:
+    case QAccessible::Animation:
+    case QAccessible::Dialog:
+    case QAccessible::Notification:
+    case QAccessible::PopupMenu:
+    case QAccessible::StatusBar:
+    case QAccessible::ToolTip: return true;
+    default: return false;
+    }
+}
+
+// Whether the widget or one of its ancestors in its window is among `widgets`.
+bool inAnyOf(const QWidget* widget, const QList<QPointer<QWidget>>& widgets) {
+    for (; widget; widget = widget->isWindow() ? nullptr : widget->parentWidget()) {
+        if (std::any_of(widgets.cbegin(), widgets.cend(), [&](const QPointer<QWidget>& each) { return each.data() == widget; }))
+            return true;
+    }
+    return false;
+}
+
 QString textOf(QObject* object, QAccessible::Event type) {
     QAccessibleInterface* named = QAccessible::queryAccessibleInterface(object);
     if (!named) return {};
@@ -113,6 +142,7 @@ public:
         m_keyStopped = m_surroundings.alarm([this] { tellWhatTheHeldKeyChanged(); });
         m_turnEnds = m_surroundings.alarm([this] { tellTheNamesOfThisTurn(); });
         m_keystrokeGap = m_surroundings.alarm([this] { tellTheNextKeystroke(); });
+        m_showingTurnEnds = m_surroundings.alarm([this] { tellWhatShowedInThisTurn(); });
     }
 
     // Passes the event through the steps from `first` on.
@@ -151,7 +181,9 @@ private:
         case Step::spaceOutAMaskedFieldsKeystrokes: return spaceOutAMaskedFieldsKeystrokes(passing);
         case Step::followListModel: return followListModel(passing);
         case Step::tellAComboChoiceWithItsBox: return tellAComboChoiceWithItsBox(passing);
+        case Step::tellWhatShowsOrHidesAsOne: return tellWhatShowsOrHidesAsOne(passing);
         case Step::keepWhatAHeldKeyChanges: return keepWhatAHeldKeyChanges(passing);
+        case Step::keepAHiddenWidgetsNameUntilItShows: return keepAHiddenWidgetsNameUntilItShows(passing);
         case Step::tellEachNameChangeOnce: return tellEachNameChangeOnce(passing);
         case Step::nameListRowsByTheirPlace: return nameListRowsByTheirPlace(passing);
         case Step::tellSelectionOnlyOfTheFocusList: return tellSelectionOnlyOfTheFocusList(passing);
@@ -288,7 +320,35 @@ private:
         tellAfter(Step::tellAComboChoiceWithItsBox, &focus);
     }
 
-    // 5.
+    // 5. Qt tells a widget's showing or hiding and that of every widget inside it, each told to a
+    // screen reader, which reads the state of each before it speaks again: a page of the inspector
+    // coming (a hundred labels and controls) held a combo box's new choice back for seconds. A widget
+    // is told as it shows or hides itself, not each one inside it with it: a page switch is the page
+    // that hides and the one that shows. A widget hiding inside one that hid is not told; one showing
+    // is told at the end of the turn, unless one around it showed in that turn (Qt tells what is
+    // inside first). What a screen reader presents as it shows is told at once.
+    bool tellWhatShowsOrHidesAsOne(Passing& passing) {
+        const QAccessibleEvent& event = *passing.event;
+        auto* widget = qobject_cast<QWidget*>(event.object());
+        if (!widget || event.child() >= 0 || !isShowingChange(event.type())) return true;
+        const bool presented = presentedAsItShows(passing.event->accessibleInterface(), *widget);
+        if (event.type() == QAccessible::ObjectHide) return presented || !widget->parentWidget() || widget->parentWidget()->isVisible();
+        m_shownInThisTurn.append(widget);
+        if (!m_showingTurnEnds->isSet()) m_showingTurnEnds->set(0);
+        return presented;
+    }
+    void tellWhatShowedInThisTurn() {
+        const QList<QPointer<QWidget>> shown = std::exchange(m_shownInThisTurn, {});
+        for (const QPointer<QWidget>& widget : shown) {
+            if (!widget || !widget->isVisible() || presentedAsItShows(QAccessible::queryAccessibleInterface(widget.data()), *widget))
+                continue;
+            if (!widget->isWindow() && inAnyOf(widget->parentWidget(), shown)) continue;
+            QAccessibleEvent showing(widget.data(), QAccessible::ObjectShow);
+            tellAfter(Step::tellWhatShowsOrHidesAsOne, &showing);
+        }
+    }
+
+    // 6.
     bool keepWhatAHeldKeyChanges(Passing& passing) {
         QAccessibleEvent* event = passing.event;
         QListView* list = listOfRow(*event);
@@ -357,7 +417,37 @@ private:
         }
     }
 
-    // 6. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
+    // 7. A widget that does not show (a label of a page not shown, refreshed as the cameras report)
+    // tells no name or description change, which a screen reader would take and pass by: off the
+    // focus's way, a change of a name told before waits until the widget shows, and is told then
+    // when it is not what was told last (a screen reader keeps what it was told); a screen reader
+    // reads a name never told afresh where it comes to it.
+    bool keepAHiddenWidgetsNameUntilItShows(Passing& passing) {
+        const QAccessibleEvent& event = *passing.event;
+        if (event.type() == QAccessible::ObjectShow && !m_namesWhileHidden.isEmpty()) {
+            QList<Kept> waiting;
+            for (const auto& [object, type] : std::exchange(m_namesWhileHidden, {})) {
+                const auto* widget = qobject_cast<const QWidget*>(object.data());
+                if (!widget) continue;
+                if (!widget->isVisible()) {
+                    waiting.append({object, type});
+                    continue;
+                }
+                QAccessibleEvent text(object.data(), type);
+                tellAfter(Step::keepAHiddenWidgetsNameUntilItShows, &text);
+            }
+            m_namesWhileHidden += waiting;
+            return true;
+        }
+        const auto* widget = qobject_cast<const QWidget*>(event.object());
+        if (!isNameChange(event) || event.child() >= 0 || !widget || widget->isWindow() || widget->isVisible()) return true;
+        const QWidget* focus = QApplication::focusWidget();
+        if (focus && (widget == focus || widget->isAncestorOf(focus))) return true;
+        if (m_told.contains({widget, event.type()})) keepOnce(m_namesWhileHidden, event.object(), event.type());
+        return false;
+    }
+
+    // 8. A piece of work (a row chosen, a page filled) often sets a label's text more than once, and
     // each change would be told; each object's name and description are told once it is done, as they
     // are then, and not when they are what was last told of them (Qt tells every name or description
     // set, also the one the object had).
@@ -389,7 +479,7 @@ private:
         m_told.insert({event.object(), event.type()}, {event.object(), textOf(event.object(), event.type())});
     }
 
-    // 7.
+    // 9.
     bool nameListRowsByTheirPlace(Passing& passing) {
         QAccessibleEvent* event = passing.event;
         if (event->child() < 0 || typeid(*event) != typeid(QAccessibleEvent)) return true;
@@ -403,14 +493,14 @@ private:
         return true;
     }
 
-    // 8.
+    // 10.
     bool tellSelectionOnlyOfTheFocusList(Passing& passing) {
         if (!isSelectionChange(passing.event->type())) return true;
         const auto* view = qobject_cast<const QAbstractItemView*>(passing.event->object());
         return !view || view->hasFocus();
     }
 
-    // 9. A text field selects its text and places its caret as it takes the focus, and Qt tells of
+    // 11. A text field selects its text and places its caret as it takes the focus, and Qt tells of
     // that before it tells of the focus; a screen reader that meets them for a field that is not yet
     // its focus then speaks nothing of the field. They are dropped until the field's focus has been
     // told: the reader reads the field's text, selection and caret as it speaks the field at its focus.
@@ -431,7 +521,7 @@ private:
         return true;
     }
 
-    // 10. Our rows and tabs report focus only while their widget has it. While a popup (a menu) is
+    // 12. Our rows and tabs report focus only while their widget has it. While a popup (a menu) is
     // open the keyboard is in it: the window under it, activated again as the popup opens, tells its
     // control's focus, which a screen reader would take for the later focus and speak in place of the
     // menu's item (a menu opened by its mnemonic said nothing of its first item).
@@ -447,7 +537,7 @@ private:
         return widget->isActiveWindow() && (!popup || widget->window() == popup);
     }
 
-    // 11.
+    // 13.
     bool tellAListsFocusAsItsCurrentRow(Passing& passing) {
         if constexpr (!QtBridgeWorkarounds::isOn(QtBridgeWorkarounds::currentRowFocus)) return true;
         QAccessibleEvent* event = passing.event;
@@ -481,7 +571,10 @@ private:
     std::unique_ptr<Alarm> m_popupClosed;
     // 4: the combo box that describes the choice made last with its list closed.
     QPointer<QComboBox> m_described;
-    // 5: what a held key changed.
+    // 5: the widgets that showed in this turn of the event loop.
+    QList<QPointer<QWidget>> m_shownInThisTurn;
+    std::unique_ptr<Alarm> m_showingTurnEnds;
+    // 6: what a held key changed.
     struct Selected {
         QPointer<QListView> view;
         QPersistentModelIndex row;
@@ -491,7 +584,9 @@ private:
     QList<Selected> m_heldSelection;
     QList<Kept> m_heldLatest;
     std::unique_ptr<Alarm> m_keyStopped;
-    // 6: names and descriptions changed in this turn, and what was told last of each.
+    // 7: the names and descriptions told before that changed while their widgets do not show.
+    QList<Kept> m_namesWhileHidden;
+    // 8: names and descriptions changed in this turn, and what was told last of each.
     struct Told {
         QPointer<QObject> object;
         QString text;
@@ -500,7 +595,7 @@ private:
     std::unique_ptr<Alarm> m_turnEnds;
     QHash<QPair<const QObject*, QAccessible::Event>, Told> m_told;
     qsizetype m_keptWhenPruned = 64;
-    // 9: the object whose focus was told last, and the field whose text the user selected in it.
+    // 11: the object whose focus was told last, and the field whose text the user selected in it.
     QPointer<QObject> m_focusTold;
     QPointer<QObject> m_userSelected;
 };

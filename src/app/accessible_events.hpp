@@ -16,22 +16,29 @@
 //      made in the popup is spoken with the box's name; a focused box's new choice made with its
 //      list closed is told, after its value, as the box's new description, its choice and place,
 //      which it keeps until the focus moves (app/accessible_values.hpp).
-//   5. keepWhatAHeldKeyChanges: while a key repeats, a list row's focus, selections, scroll bar
+//   5. tellWhatShowsOrHidesAsOne: a widget that shows or hides is told, not each widget inside it
+//      that shows or hides with it (a page switch: the page that hides and the one that shows); one
+//      that shows is told at the end of the turn (Qt tells what is inside it first), a window, menu,
+//      notification, alert or tool tip at once.
+//   6. keepWhatAHeldKeyChanges: while a key repeats, a list row's focus, selections, scroll bar
 //      values, names and descriptions wait until it stops (150 ms), and are told then, the row as
 //      the list's focus where the key stopped; a focus told at once first tells what the held key
 //      changed (app/held_key_news.hpp).
-//   6. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
+//   7. keepAHiddenWidgetsNameUntilItShows: a widget inside a window that does not show, off the
+//      focus's way, tells no name or description change; one of a name told before is told as it
+//      shows.
+//   8. tellEachNameChangeOnce: names and descriptions changed by one piece of work (a row chosen,
 //      a page filled) are told once each when it is done, as they are then, and not at all when
 //      they are what was last told of them.
-//   7. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
+//   9. nameListRowsByTheirPlace: an event that names a list row by its place in the model names
 //      its place among the list's children instead, or is dropped when the row is not one.
-//   8. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
+//  10. tellSelectionOnlyOfTheFocusList: a list without the focus (refilled, or a combo box's closed
 //      list) tells no selection change; a screen reader reads it when it comes to the list.
-//   9. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is, and
+//  11. tellTextNewsAfterItsFocus: a field's caret and selection are told only once its focus is, and
 //      as the focus leaves it only when the user selected its text.
-//  10. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
+//  12. tellFocusOnlyWhereItIs: a focus event goes on only from an object that has the focus, in the
 //      active window (Qt also tells of a new current row of a list without it).
-//  11. tellAListsFocusAsItsCurrentRow: a list (also one read as a table, or a combo box's menu of
+//  13. tellAListsFocusAsItsCurrentRow: a list (also one read as a table, or a combo box's menu of
 //      choices) or tab bar taking the focus tells its current row or tab as the focus.
 // Then to the platform, where Qt 6.4's bridge has its workarounds (app/qt_bridge_workarounds.hpp).
 //

@@ -16,6 +16,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QScrollBar>
+#include <QStackedWidget>
 #include <QStringListModel>
 #include <QVBoxLayout>
 
@@ -76,6 +77,7 @@ std::string describe(QAccessibleEvent* event) {
         {QAccessible::SelectionRemove, "unselected"}, {QAccessible::ValueChanged, "value"},
         {QAccessible::NameChanged, "name"},      {QAccessible::ObjectCreated, "new"},
         {QAccessible::ObjectHide, "hidden"},     {QAccessible::TableModelChanged, "model"},
+        {QAccessible::ObjectShow, "shown"},
         {QAccessible::TextInserted, "inserted"}, {QAccessible::DescriptionChanged, "description"},
         {QAccessible::TextCaretMoved, "caret moved"}, {QAccessible::TextSelectionChanged, "selection"},
     };
@@ -240,6 +242,41 @@ TEST_F(AccessibleEventPipeline, ARefilledPageTellsEachLabelOnceAndNoRow) {
     added.setFirstRow(0);
     added.setLastRow(0);
     EXPECT_EQ(feed(added), (std::vector<std::string>{"new Shot new", "model Takes"}));
+}
+
+// A page switch is told as the page that hides and the one that shows, not each widget on them (Qt
+// tells those first); a label renamed while its page is hidden is told as the page shows, only when
+// its name was told before and is not what was told last.
+TEST_F(AccessibleEventPipeline, APageSwitchIsToldAsOneChange) {
+    auto* stack = new QStackedWidget(&window);
+    QWidget* pages[2];
+    QLabel* labels[2];
+    for (int at = 0; at < 2; ++at) {
+        pages[at] = new QWidget(stack);
+        pages[at]->setAccessibleName(at == 0 ? QStringLiteral("Session") : QStringLiteral("Camera"));
+        labels[at] = new QLabel(QStringLiteral("Wall: Live"), pages[at]);
+        stack->addWidget(pages[at]);
+    }
+    window.layout()->addWidget(stack);
+    stack->setCurrentIndex(1);
+    stack->show();
+    feed(QAccessibleEvent(labels[1], QAccessible::NameChanged));
+    EXPECT_EQ(after(0), (std::vector<std::string>{"name Wall: Live"}));
+    const auto switchTo = [&](int shown) {
+        stack->setCurrentIndex(shown);
+        std::vector<std::string> atOnce = feed(QAccessibleEvent(labels[1 - shown], QAccessible::ObjectHide));
+        for (const std::string& line : feed(QAccessibleEvent(pages[1 - shown], QAccessible::ObjectHide))) atOnce.push_back(line);
+        for (QObject* widget : std::initializer_list<QObject*>{labels[shown], pages[shown]})
+            for (const std::string& line : feed(QAccessibleEvent(widget, QAccessible::ObjectShow))) atOnce.push_back(line);
+        return atOnce;
+    };
+    EXPECT_EQ(switchTo(0), (std::vector<std::string>{"hidden Camera"}));
+    EXPECT_EQ(after(0), (std::vector<std::string>{"shown Session"}));
+    labels[1]->setText(QStringLiteral("Wall: Lost"));
+    feed(QAccessibleEvent(labels[1], QAccessible::NameChanged));
+    EXPECT_TRUE(after(0).empty());
+    EXPECT_EQ(switchTo(1), (std::vector<std::string>{"hidden Session"}));
+    EXPECT_EQ(after(0), (std::vector<std::string>{"shown Camera", "name Wall: Lost"}));
 }
 
 // A name set twice in one turn is told once, as it is at the turn's end; set again to the same, it

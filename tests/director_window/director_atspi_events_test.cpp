@@ -183,11 +183,18 @@ TEST_F(DirectorAtspiEvents, AToolFindsTheFocusedRowInAsFewCallsAtSixHundredRowsA
 // A closed combo box changed by a key (an arrow, a typed letter) describes its new choice and the
 // choice's place, in text, which Orca speaks as the focused box's new description and reads in its
 // "Where am I" on the box, which names nothing more (a name change of a combo box it ignores, and
-// Qt's selection change it cannot read); the focus stays on the box.
+// Qt's selection change it cannot read); the focus stays on the box. The inspector's page switch
+// before it is told as one change of page, which leaves a screen reader no backlog to work through.
 TEST_F(DirectorAtspiEvents, AKeyOnAClosedBoxTellsTheNewChoice) {
     WindowRig rig(fourCameras());
     showActive(*rig.window);
+    ASSERT_TRUE(onBus->countUntilQuiet()) << "the window was shown";
     rig.window->setInspectorTab(DirectorInspectorTab::camera);
+    const std::optional<std::string> page = onBus->countUntilQuiet();
+    ASSERT_TRUE(page) << "the application never fell quiet";
+    // The page switch is told as the page that hides and the one that shows, not each control on them.
+    EXPECT_LE(counted(*page, "StateChanged:showing"), 2) << *page;
+    std::cout << "the camera page: " << *page << std::endl;
     QComboBox* duration = rig.window->switcher()->fadeDurationPicker();
     QComboBox* policy = rig.window->inspector()->camera()->policyPicker();
     const struct {
