@@ -207,15 +207,16 @@ fi
 # A session bus, then an accessibility bus, that answer 2.5 s after they are first asked, as on a
 # loaded login: the application waits for them (under one deadline for both) and uses them.
 late_bus() { # NAME: starts a bus that answers late at $work/NAME.socket; sets late_address and late_relay
+  # Its own lines apart from its dbus-daemon's warnings, which could land inside one of them.
   /usr/bin/python3 "$source_dir/tests/support/fake_system_bus.py" "$work/$1.socket" --answer 1000 --hold 2.5 \
-    >"$work/$1.log" 2>&1 &
+    >"$work/$1.log" 2>"$work/$1.err" &
   pids+=($!)
   late_relay=$!
   for _ in $(seq 600); do grep -q '^ready' "$work/$1.log" 2>/dev/null && break; sleep 0.05; done
   late_address=$(sed -n 's/^real //p' "$work/$1.log")
   if ! grep -q '^ready' "$work/$1.log" || [ -z "$late_address" ]; then
     echo "FAILED: the late bus $1 did not start (relay $late_relay, address '$late_address')" >&2
-    cat "$work/$1.log" >&2
+    cat "$work/$1.log" "$work/$1.err" >&2
     exit 1
   fi
 }
