@@ -48,7 +48,7 @@ void forget(const QDialog* dialog) {
 }
 
 // The urgency hint of ICCCM's WM_HINTS (XUrgencyHint) on an X server, which window managers show as
-// a window that demands attention; elsewhere the platform's own alert.
+// a window that demands attention; elsewhere the desktop's own way (app/window_activation).
 void setUrgent(QWindow& window, bool urgent) {
     if (!X11Windows::setUrgent(window, urgent) && urgent) WindowActivation::askForAttention(window);
 }
