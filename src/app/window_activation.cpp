@@ -76,6 +76,8 @@ void activate(QWidget& window) {
     activate(*window.windowHandle());
 }
 
+bool showsWithoutTheKeyboard() { return !WaylandActivation::instance(); }
+
 void askForAttention(QWindow& window) {
     WaylandActivation* wayland = WaylandActivation::instance();
     if (!wayland) {

@@ -43,6 +43,11 @@ void activate(QWindow& window);
 // elsewhere Qt's alert. X11's urgency hint is app/x11_windows' own.
 void askForAttention(QWindow& window);
 
+// Whether a window can be shown without the keyboard going to it (Qt::WA_ShowWithoutActivating): an
+// X11 window manager heeds it; a Wayland compositor gives the keyboard to a new window of the
+// application the user works in, and the protocol has no way to ask otherwise.
+bool showsWithoutTheKeyboard();
+
 // Calls `done` once: with true as soon as `window` is the active window (at once when it already
 // is), with false when it is not within `bound` (the window manager or compositor kept the keyboard
 // where it was) or the window went. Nothing waits: the answer comes from the event loop.

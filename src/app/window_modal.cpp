@@ -251,6 +251,34 @@ private:
     QPointer<QWidget> m_openedOn;
 };
 
+// Waits for the user to come to a window `dialog` stands on, then opens it there; it goes unopened if
+// it is closed meanwhile.
+class OpenWhenTheUserComes final : public QObject {
+public:
+    explicit OpenWhenTheUserComes(QDialog& dialog) : QObject(&dialog), m_dialog(dialog) {
+        dialog.installEventFilter(this);
+        connect(&dialog, &QDialog::finished, this, &QObject::deleteLater);
+        connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focused) {
+            const QWindow* window = m_dialog.windowHandle();
+            if (m_done || !focused || !window || ModalKeyboard::opensBeneath(Windows{}, *window, focused)) return;
+            m_done = true;
+            deleteLater();
+            openWindowModal(m_dialog);
+        });
+    }
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Close) {
+            m_done = true;
+            deleteLater();
+        }
+        return false;
+    }
+
+private:
+    QDialog& m_dialog;
+    bool m_done = false;
+};
+
 } // namespace
 
 void openWindowModal(QDialog& dialog) {
@@ -265,16 +293,22 @@ void openWindowModal(QDialog& dialog) {
         dialog.windowHandle()->installEventFilter(watch);
     }
     standOnTheTopmost(dialog, openedOn);
-    openDialogs().push_back(&dialog);
-    dialog.setProperty(userActedProperty, false);
-    dialog.setProperty(urgentProperty, false);
     QWindow* window = dialog.windowHandle();
     // Qt's X11 platform asks the window manager to activate a modal window as it maps it
     // (_NET_ACTIVE_WINDOW with the time of the user's latest event); asking again here adds nothing.
     // A dialog that opens beneath is shown before it is modal, so nothing asks, and tells the
-    // window manager (or compositor) not to give it the keyboard as it appears; it blocks its window
-    // from then on, and asks for attention until the user comes to it.
+    // window manager not to give it the keyboard as it appears; it blocks its window from then on,
+    // and asks for attention until the user comes to it. Where a new window always gets the
+    // keyboard (Wayland), it opens only once the user comes to its window, which asks meanwhile.
     const bool beneath = ModalKeyboard::opensBeneath(Windows{}, *window, QGuiApplication::focusWindow());
+    if (beneath && !WindowActivation::showsWithoutTheKeyboard()) {
+        if (QWidget* listed = listedWindow(dialog); listed && listed->windowHandle()) setUrgent(*listed->windowHandle(), true);
+        new OpenWhenTheUserComes(dialog);
+        return;
+    }
+    openDialogs().push_back(&dialog);
+    dialog.setProperty(userActedProperty, false);
+    dialog.setProperty(urgentProperty, false);
     if (beneath) {
         window->setModality(Qt::NonModal);
         window->setProperty(showWithoutActivating, true);

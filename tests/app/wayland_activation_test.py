@@ -27,7 +27,10 @@ Under KWin (--kwin), on its Wayland session with a virtual screen, the person's 
 KWin's fake-input protocol (kwin_fake_keys, built with the tests), and the rows that need no
 pointer run: the Library opened by keys (Alt+W, Down, Return), then keyboard-trips.
 
-Usage: wayland_activation_test.py [--kwin KWIN_FAKE_KEYS] APP
+With --alert, the program is the Library's test program, whose case of an alert due for the
+Library while the user works in the Director the rig drives (see run_alert_beneath).
+
+Usage: wayland_activation_test.py [--kwin KWIN_FAKE_KEYS | --alert] APP
 Exits 77 (skipped) without root (for the network namespace) or without the compositor, dbus-daemon
 or Qt's Wayland platform (or, for KWin, without kwin_fake_keys).
 """
@@ -108,6 +111,9 @@ class ProtocolLog:
         self.activations = []  # xdg_activation_v1 ids in the order bound: Qt's own first, then the application's
         self.tokens_by = {}  # xdg_activation_v1 id -> its get_activation_token requests
         self.key_serial = -1  # the latest serial of a key event (press or release) either keyboard was told
+        self.token_requests = {}  # xdg_activation_token_v1 id -> whether it was given an input event's serial
+        self.token_serial = {}  # token text -> whether its request was given a serial
+        self.activated = []  # xdg_activation_v1.activate requests: (Surface, whether its token had a serial)
 
     def update(self):
         try:
@@ -144,6 +150,11 @@ class ProtocolLog:
         if interface == "xdg_activation_v1" and message == "get_activation_token":
             self.tokens += 1
             self.tokens_by[number] = self.tokens_by.get(number, 0) + 1
+            self.token_requests[new_id(parts[0])] = False
+        elif interface == "xdg_activation_token_v1" and message == "set_serial":
+            self.token_requests[number] = True
+        elif interface == "xdg_activation_v1" and message == "activate":
+            self.activated.append((self.surface(parts[1]), self.token_serial.get(parts[0].strip('"'))))
         elif interface == "wl_registry" and message == "bind" and '"xdg_activation_v1"' in parts[1]:
             self.activations.append(re.search(r"@(\d+)", parts[-1]).group(1))
         elif interface == "wl_compositor" and message == "create_surface":
@@ -199,6 +210,8 @@ class ProtocolLog:
             if serial >= self.keyboard_serial:
                 self.keyboard_serial = serial
                 self.keyboard = self.surface(parts[1]) if message == "enter" else None
+        elif interface == "xdg_activation_token_v1" and message == "done":
+            self.token_serial[parts[0].strip('"')] = self.token_requests.get(number, False)
         elif interface == "wl_pointer" and message in ("enter", "leave"):
             serial = int(parts[0])
             surface = self.surface(parts[1]) if message == "enter" else None
@@ -248,6 +261,8 @@ class Desk:
             "XDG_RUNTIME_DIR": self.runtime,
             "LANG": "C.UTF-8",
         }
+        # The sanitized build's options, as the test runner gives them.
+        self.env.update({name: value for name, value in os.environ.items() if name.endswith("SAN_OPTIONS")})
         os.makedirs(self.env["HOME"])
         self.app = None
         self.log = None
@@ -320,14 +335,15 @@ class Desk:
                                       start_new_session=True)
         self.processes.append(self.input)
 
-    def start_app(self):
-        app_log = os.path.join(self.work, "app.log")
+    def start_app(self, command=None, env=None, pointer=True):
+        self.app_log = os.path.join(self.work, "app.log")
         env = dict(self.env, WAYLAND_DISPLAY=self.display, XDG_SESSION_TYPE="wayland", QT_QPA_PLATFORM="wayland",
-                   WAYLAND_DEBUG="1")
+                   WAYLAND_DEBUG="1", **(env or {}))
         # No session bus for the application: what it starts there is not what is checked.
         env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=/nonexistent/velk-no-session-bus"
-        self.app = self.start("kestova", ["unshare", "--net", "--", self.app_path], env, open(app_log, "w"))
-        self.log = ProtocolLog(app_log)
+        self.app = self.start("kestova", ["unshare", "--net", "--"] + (command or [self.app_path]), env,
+                              open(self.app_log, "w"))
+        self.log = ProtocolLog(self.app_log)
         self.wait("the Director window", lambda: self.log.toplevel(DIRECTOR))
         if self.kwin_keys:
             # KWin gives a new window the keyboard as it maps it; there is no pointer to place.
@@ -336,7 +352,10 @@ class Desk:
         # The first key makes the compositor give the virtual keyboard's focus to the window it
         # focused; a lone Shift does nothing in the application.
         self.key(KEY_LEFTSHIFT)
-        self.wait_keyboard(DIRECTOR)
+        self.wait("the keyboard in a window", lambda: self.log.keyboard is not None)
+        self.focus_by_compositor(DIRECTOR)
+        if not pointer:
+            return
         # The virtual devices work now (the key arrived): the pointer to the screen's corner, from
         # where every move is one relative motion, which mutter does not accelerate.
         self.input.NotifyPointerMotionRelative(-10.0 * SCREEN[0], -10.0 * SCREEN[1])
@@ -572,14 +591,86 @@ def row_keyboard_trips(desk):
                              % (trip + 1, target, desk.log.tokens - asked, desk.log.tokens_by.get(ours, 0) - ours_asked))
 
 
+def run_alert_beneath(desk, tests):
+    """The Library test program's case of the pairing's alert due while the user works in the
+    Director: Return typed there must press the Director's control, the request for attention must
+    name the Library, with a token made from no input event, and once the keyboard is brought to the
+    Library (mutter's Alt+Escape) the alert must have it, where Return closes it (the program checks
+    what it can see)."""
+    suppressions = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wayland_test_program.lsan")
+    lsan = ":".join(filter(None, (desk.env.get("LSAN_OPTIONS"), "suppressions=" + suppressions)))
+    desk.start_app([tests, "--gtest_filter=LibraryWindowTest.AlertBeneathOnWayland*"],
+                   {"VELK_WAYLAND_RIG": "1", "LSAN_OPTIONS": lsan}, pointer=False)
+    said = lambda line: line in open(desk.app_log, errors="replace").read()
+    # Qt makes the Director its active window a moment after the compositor gave it the keyboard: a
+    # Return typed before that presses nothing. The first that presses the Director's control makes
+    # the alert due.
+    for _ in range(20):
+        desk.key(KEY_ENTER)
+        try:
+            desk.wait("the alert", lambda: said("rig: the alert is due"), 1)
+            break
+        except Failed:
+            pass
+    desk.wait_keyboard(DIRECTOR)
+    desk.key(KEY_ENTER)
+    desk.wait("the program's question", lambda: said("rig: come to the Library"))
+    library = desk.log.toplevel(LIBRARY)
+    if not [surface for surface, serial in desk.log.activated if surface is library and serial is False]:
+        raise Failed("no request for attention in the Library's name: %s" % desk.log.activated)
+    for _ in range(4):
+        desk.key(KEY_LEFTALT, KEY_ESC)
+        try:
+            desk.wait("the alert with the keyboard", lambda: said("rig: the alert has the keyboard"), 5)
+            break
+        except Failed:
+            pass
+    desk.key(KEY_ENTER)
+    desk.wait("the test program's end", lambda: desk.app.poll() is not None)
+    if desk.app.returncode != 0:
+        raise Failed("the test program failed (status %d)" % desk.app.returncode)
+
+
+def run_rows(desk, kwin_keys):
+    """The application's rows; returns how many failed."""
+    desk.start_app()
+    # The Library, opened once from the Director's Window menu (by keys under KWin).
+    if kwin_keys:
+        desk.open_window_menu(desk.log.toplevel(DIRECTOR), "opening the Library")
+        desk.key(KEY_DOWN)
+        desk.key(KEY_ENTER)
+    else:
+        desk.choose_from_window_menu(desk.log.toplevel(DIRECTOR), 1)
+    desk.wait("the Library window", lambda: desk.log.toplevel(LIBRARY))
+    # A new window takes the keyboard as the compositor maps it.
+    desk.wait_keyboard(LIBRARY)
+    rows = (("window-director", row_window_director), ("window-library", row_window_library),
+            ("blocked-click", row_blocked_click), ("keyboard-trips", row_keyboard_trips))
+    failures = 0
+    for name, row in rows:
+        if kwin_keys and name != "keyboard-trips":
+            continue
+        started = time.monotonic()
+        try:
+            row(desk)
+            print("%s: passed (%.1f s)" % (name, time.monotonic() - started))
+        except Failed as failure:
+            failures += 1
+            print("FAILED %s: %s" % (name, failure), file=sys.stderr)
+    return failures
+
+
 def main():
     arguments = sys.argv[1:]
     kwin_keys = None
+    alert_tests = None
     if arguments[:1] == ["--kwin"] and len(arguments) == 3:
         kwin_keys = arguments[1]
         arguments = arguments[2:]
         if not kwin_keys or not os.access(kwin_keys, os.X_OK):
             skip("kwin_fake_keys is not built (plasma-wayland-protocols is missing: run scripts/setup)")
+    elif arguments[:1] == ["--alert"] and len(arguments) == 2:
+        alert_tests = arguments = arguments[1:]
     if len(arguments) != 1:
         print(__doc__, file=sys.stderr)
         return 2
@@ -604,29 +695,11 @@ def main():
     failures = 0
     try:
         desk.start_compositor()
-        desk.start_app()
-        # The Library, opened once from the Director's Window menu (by keys under KWin).
-        if kwin_keys:
-            desk.open_window_menu(desk.log.toplevel(DIRECTOR), "opening the Library")
-            desk.key(KEY_DOWN)
-            desk.key(KEY_ENTER)
+        if alert_tests:
+            run_alert_beneath(desk, app)
+            print("alert-beneath: passed")
         else:
-            desk.choose_from_window_menu(desk.log.toplevel(DIRECTOR), 1)
-        desk.wait("the Library window", lambda: desk.log.toplevel(LIBRARY))
-        # A new window takes the keyboard as the compositor maps it.
-        desk.wait_keyboard(LIBRARY)
-        rows = (("window-director", row_window_director), ("window-library", row_window_library),
-                ("blocked-click", row_blocked_click), ("keyboard-trips", row_keyboard_trips))
-        for name, row in rows:
-            if kwin_keys and name != "keyboard-trips":
-                continue
-            started = time.monotonic()
-            try:
-                row(desk)
-                print("%s: passed (%.1f s)" % (name, time.monotonic() - started))
-            except Failed as failure:
-                failures += 1
-                print("FAILED %s: %s" % (name, failure), file=sys.stderr)
+            failures += run_rows(desk, kwin_keys)
     except Failed as failure:
         failures += 1
         print("FAILED: %s" % failure, file=sys.stderr)

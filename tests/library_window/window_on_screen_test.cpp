@@ -19,6 +19,7 @@
 #include <xcb/xcb.h>
 
 #include "app/keyboard_keeper.hpp"
+#include "app/window_activation.hpp"
 #include "app/window_modal.hpp"
 #include "library_window_fixture.hpp"
 #include "support/build_paths.hpp"
@@ -433,6 +434,33 @@ TEST_F(LibraryAlertBeneathOnDisplay, AsksForAttentionOnItsWindow) {
     test::runAlongside({"xdotool", "key", "Return"});
     EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 10'000));
     sheet->close();
+}
+
+// With Qt's Wayland platform under a compositor (the Wayland activation rig runs it, types the keys
+// and reads the protocol from outside): the pairing's alert, due while the user works in the
+// Director, which a compositor cannot be asked to show without the keyboard, waits: the Director
+// keeps the keyboard (the Return the rig types presses its control) while the Library asks for
+// attention; once the user comes to the Library, the alert opens there with the keyboard.
+TEST_F(LibraryWindowTest, AlertBeneathOnWaylandWaitsForTheUser) {
+    if (qgetenv("VELK_WAYLAND_RIG") != "1") GTEST_SKIP() << "runs only under the Wayland activation rig";
+    WindowActivation::prepare();
+    window->show();
+    window->showCollect();
+    ASSERT_TRUE(window->sheet());
+    DirectorStandIn director;
+    // The rig types Return until one presses the Director's control: the Director is Qt's active window.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return director.presses > 0; }, 20'000));
+    store.setErrorMessage("Secure camera connection failed: Transfer server returned HTTP 403.");
+    QPointer<QMessageBox> alert = window->errorAlert();
+    ASSERT_TRUE(alert);
+    std::cout << "rig: the alert is due" << std::endl;
+    const int presses = director.presses;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return director.presses > presses; }, 20'000));
+    ASSERT_TRUE(alert) << "Return closed the alert unread";
+    std::cout << "rig: come to the Library" << std::endl;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return alert->isVisible() && QGuiApplication::focusWindow() == alert->windowHandle(); }, 20'000));
+    std::cout << "rig: the alert has the keyboard" << std::endl;
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !alert; }, 20'000)) << "Return did not close the alert";
 }
 
 // Under openbox the alert beneath is LibraryAlertOnDisplay's.
