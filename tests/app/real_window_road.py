@@ -234,6 +234,27 @@ class Road:
             " ".join("%s \"%s\"" % (key, value) for key, value in expected.items())))
         return entry
 
+    # --- what Orca says, in a screen reader's session (its speech log, tests/support/screen_reader.sh) ---
+
+    def speech_mark(self):
+        """Where Orca's speech log ends now; None where no Orca speaks."""
+        log = os.path.join(self.out, "orca-debug.log")
+        if not self.args.screen_reader or not os.path.exists(log):
+            return None
+        with open(log, errors="replace") as source:
+            return len(source.readlines())
+
+    def orca_said(self, mark, text, what):
+        """Orca spoke a line holding `text` since `mark` (a job's end, told without the keyboard moving)."""
+        if mark is None:
+            return
+
+        def said():
+            with open(os.path.join(self.out, "orca-debug.log"), errors="replace") as source:
+                return next((line for line in source.readlines()[mark:] if "SPEECH OUTPUT" in line and text in line), None)
+        line = self.wait("Orca to say \"%s\" after %s" % (text, what), said, 10)
+        print("road: Orca said after %s: %s" % (what, line.split("SPEECH OUTPUT: ", 1)[1].split("{")[0]), flush=True)
+
     def fail(self, message):
         self.shot("failure")
         print("road: " + message, file=sys.stderr, flush=True)
@@ -303,11 +324,13 @@ class Road:
         self.check(not self.pair_requests(phone), "Return in the code field sent a pairing request")
         self.shot("collect-" + phone["cameraId"])
         primary = self.wait_widget("an enabled pair button", window=sheet, name="primary", enabled=True)
+        spoken = self.speech_mark()
         self.click(primary)
         self.wait("the pairing with " + phone["name"], lambda: self.pair_requests(phone) and
                   any(r["path"].endswith("/catalog") for r in self.requests(phone)), 40)
         self.wait("the Collect sheet to close", lambda: not self.find(window=sheet), 40)
         self.keyboard_after("the pairing with " + phone["name"])
+        self.orca_said(spoken, "Paired with " + phone["name"], "the pairing")
 
     def requests(self, phone):
         try:
@@ -339,6 +362,7 @@ class Road:
         before = self.passed
         self.check(before is not None, "Tab reached Download Take from no control")
         self.shot("focus-download-take")
+        spoken = self.speech_mark()
         self.key("Return")
         media = os.path.join(self.home, "Videos", "Velk")
 
@@ -363,6 +387,7 @@ class Road:
                                                                           enabled=False))
         # Download Take greyed out as it ran: the keyboard is back where the user had it before.
         self.keyboard_after("Download Take", name=before["name"], text=before["text"])
+        self.orca_said(spoken, "Downloaded and verified", "Download Take")
         self.shot("downloaded")
         self.use_as_reference(before)
 
@@ -374,11 +399,13 @@ class Road:
         for turn in range(2):
             button = self.wait_widget("Use as reference", window=LIBRARY, name="useAsReference")
             camera = button["description"]
+            spoken = self.speech_mark()
             self.click(button)
             self.wait("%s to be the reference" % camera, lambda: not [
                 e for e in self.find(window=LIBRARY, name="useAsReference") if e["description"] == camera])
             if turn == 0:
                 self.keyboard_after("Use as reference", name=before["name"], text=before["text"])
+                self.orca_said(spoken, "%s is now the reference camera" % camera, "Use as reference")
                 self.shot("reference")
 
     def export_into(self, parent, look=False):
@@ -403,6 +430,7 @@ class Road:
     def export(self):
         parent = os.path.join(self.out, "exports-" + self.run_name)
         os.makedirs(parent, exist_ok=True)
+        spoken = self.speech_mark()
         self.export_into(parent, look=True)
         timeline = self.wait("the export package",
                              lambda: glob.glob(os.path.join(parent, "*", "timeline.fcpxml")), 60)[0]
@@ -417,6 +445,8 @@ class Road:
         # Export for Resolve greyed out as the export ran: the keyboard is back on it.
         self.wait("the export to end", lambda: self.find(window=LIBRARY, text="Export for Resolve", enabled=True))
         self.keyboard_after("the export", text="Export for Resolve")
+        # "Created Resolve export NAME.", or where no file viewer opens (here), where the export is.
+        self.orca_said(spoken, os.path.basename(folder), "the export")
         self.shot("exported")
 
     def failed_export(self):

@@ -408,6 +408,24 @@ def command_datagrams(args):
     sys.exit(1 if failed else 0)
 
 
+def command_spoken(args):
+    """Orca spoke TEXT (in its debug log's speech lines after line MARK) at most SECONDS after SENT,
+    the time the user's input was sent (seconds since the epoch); prints how long after."""
+    log_path, mark, sent, text, seconds = args
+    with open(log_path, errors="replace") as log:
+        lines = log.readlines()[int(mark):]
+    local = time.localtime(float(sent))
+    sent_at = local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec + float(sent) % 1
+    for line in lines:
+        if "SPEECH OUTPUT:" in line and text in line:
+            hours, minutes, at = line.split(" ", 1)[0].split(":")
+            delay = (int(hours) * 3600 + int(minutes) * 60 + float(at) - sent_at) % 86400
+            print("Orca said %r %.2f s after the input" % (text, delay))
+            sys.exit(0 if delay <= float(seconds) else 1)
+    print("Orca has not said %r" % text)
+    sys.exit(1)
+
+
 if __name__ == "__main__":
     commands = {"centre": command_centre, "tiles": command_tiles, "program": command_program,
                 "outline": command_outline, "focus-ring": command_focus_ring,
@@ -415,6 +433,6 @@ if __name__ == "__main__":
                 "started": command_started, "enabled": command_enabled, "stops": command_stops, "slot": command_slot,
                 "described": command_described, "menu": command_menu, "focused": command_focused,
                 "keyboard": command_keyboard, "absent": command_absent,
-                "rewritten": command_rewritten,
+                "rewritten": command_rewritten, "spoken": command_spoken,
                 "datagrams": command_datagrams}
     commands[sys.argv[1]](sys.argv[2:])

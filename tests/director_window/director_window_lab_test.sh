@@ -177,6 +177,20 @@ return_after() { # WHAT
   "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
 }
 
+# With Orca, what a command did is spoken: runs the command, then waits for Orca to say TEXT within
+# SECONDS of it (the delay printed); without Orca it only runs the command.
+says() { # TEXT SECONDS COMMAND...
+  local text=$1 seconds=$2 mark sent
+  shift 2
+  if [ "$screen_reader" != Orca ]; then "$@"; return; fi
+  mark=$(wc -l <"$work/orca-debug.log")
+  sent=$(date +%s.%N)
+  "$@"
+  wait_until 10 "${check[@]}" spoken "$work/orca-debug.log" "$mark" "$sent" "$text" "$seconds" ||
+    fail "Orca did not say '$text' within $seconds s"
+  cat "$work/last-check"
+}
+
 # The wall fills: four live tiles with frames.
 wait_until 60 shown name wallCell1 || fail "no camera wall in the widget map"
 capture_until 90 live tiles "$map" "$work/live.rgb" 1,1,1,1 || fail "four live tiles with frames"
@@ -214,7 +228,7 @@ capture_until 30 keyboard-preview outline "$map" "$work/keyboard-preview.rgb" wa
   fail "Return on the focused tile makes its camera Preview"
 wait_until 30 enabled text "REC ALL" || fail "REC ALL is enabled"
 rec_all_at=$(date +%s.%N)
-click text "REC ALL"
+says "Recording confirmed by every camera." 20 click text "REC ALL"
 recording_everywhere() { "${check[@]}" started "$work"/phone{1,2,3,4}.jsonl; }
 wait_until 60 recording_everywhere || fail "every phone starts recording"
 wait_until 30 shown text RECORDING || fail "the header shows RECORDING"
@@ -241,7 +255,7 @@ if [ "$whole" = 1 ]; then
   running=(1 2 3)
 fi
 stop_all_at=$(date +%s.%N)
-xdotool key --clearmodifiers ctrl+period
+says "Stop All requested" 1 xdotool key --clearmodifiers ctrl+period
 running_logs=() running_addresses=()
 for k in "${running[@]}"; do
   running_logs+=("$work/phone$k.jsonl")
@@ -254,6 +268,22 @@ wait_until 30 stopped_everywhere || fail "every running phone acknowledged Stop 
 click text "STOP ALL"
 taps
 return_after "STOP ALL then a tile and CUT and FADE"
+if [ "$screen_reader" = Orca ]; then
+  # The closed fade duration box says its new value as the arrows and a typed digit change it, and
+  # REC ALL on the take already prepared says why it is refused.
+  click name takeField
+  for _ in $(seq 12); do
+    "${check[@]}" focused "$map" fadeDuration >"$work/last-check" 2>&1 && break
+    xdotool key --clearmodifiers shift+Tab
+    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+  done
+  "${check[@]}" focused "$map" fadeDuration >"$work/last-check" 2>&1 || fail "Shift+Tab reaches the fade duration"
+  says "1.5 s" 1 xdotool key --clearmodifiers Down
+  says "1.0 s" 1 xdotool key --clearmodifiers Up
+  says "2.0 s" 1 xdotool key --clearmodifiers 2
+  wait_until 30 enabled text "REC ALL" || fail "REC ALL is enabled after the stop"
+  says "Use a new take ID; this take was already prepared in this session." 2 click text "REC ALL"
+fi
 if [ "$whole" = 1 ]; then
   # Slots are given in the order cameras were first heard; find the killed phone's.
   slot=$("${check[@]}" slot "$XDG_CONFIG_HOME/Velk/kestova.conf" cam4) || fail "the killed phone has a slot"

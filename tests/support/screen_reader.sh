@@ -4,17 +4,26 @@
 # start_screen_reader DIR starts, on the session bus of DBUS_SESSION_BUS_ADDRESS and the display of
 # DISPLAY, what listens on a screen reader user's desktop: an event listener registered with the
 # accessibility registry (screen_reader_listener; asking for the registry has the session bus
-# start at-spi2-core's accessibility bus and registry), then Orca with speech and braille off where
-# it is installed, once it has registered its own listeners with the registry. Sets screen_reader
-# ("Orca" or "a listener"); returns 1 when one did not start (its log is in DIR).
+# start at-spi2-core's accessibility bus and registry), then Orca, braille off, where it is installed
+# (what it speaks goes to DIR/orca-debug.log), once it has registered its own listeners with the
+# registry. Sets screen_reader ("Orca" or "a listener"); returns 1 when one did not start (its log is
+# in DIR).
 # stop_screen_reader ends them.
 here_screen_reader=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Orca ends at its start when another Orca of the same user runs anywhere on the machine, and with
 # --replace it ends them all: this one runs in a process namespace of its own under another
 # process name, so it neither meets nor is met by any other (bench/soak_bench.py does the same).
+# It speaks with no speech server (no sound to wait on: a speech server without one stalls it), and
+# what it speaks goes to its debug log ("SPEECH OUTPUT", its only lines, so the log costs it nothing
+# else), written line by line, where the rigs read it.
 orca_renamed='import sys; path = sys.argv[1]; sys.argv = sys.argv[1:]
 code = open(path).read().replace("setProcessName('"'"'orca'"'"')", "setProcessName('"'"'rig-orca'"'"')")
+code = code.replace("open(args.debug_file, '"'"'w'"'"')", "open(args.debug_file, '"'"'w'"'"', buffering=1)")
+code = code.replace("    from orca import orca\n", "    from orca import orca\n    from orca import speech as rig_speech\n"
+                    "    rig_speech.init = lambda *args, **kwargs: None\n")
+code = code.replace("from orca import debug\n", "from orca import debug\nrig_println = debug.println\n"
+                    "debug.println = lambda level, text=\"\", *rest: rig_println(level, text, *rest) if \"SPEECH OUTPUT\" in text else None\n", 1)
 exec(compile(code, path, "exec"), {"__name__": "__main__"})'
 
 # Whether some listener other than screen_reader_listener registered window events (Orca does).
@@ -61,7 +70,7 @@ start_screen_reader() { # DIR
   interpreter=$(sed -n '1s/^#! *\([^ ]*\).*/\1/p' "$orca")
   mkdir -p "$dir/orca"
   unshare --pid --fork --kill-child --mount-proc "${interpreter:-/usr/bin/python3}" -c "$orca_renamed" "$orca" \
-    --disable speech --disable braille --user-prefs "$dir/orca" >"$dir/orca.log" 2>&1 &
+    --enable speech --disable braille --user-prefs "$dir/orca" --debug-file "$dir/orca-debug.log" >"$dir/orca.log" 2>&1 &
   screen_reader_orca_pid=$!
   for _ in $(seq 600); do
     if orca_listens; then
