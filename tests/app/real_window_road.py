@@ -511,6 +511,19 @@ class Road:
         x, y, _, _ = self.wait_widget("the Wi-Fi QR sheet", window="Wi-Fi QR", name="wifiSheet")["rect"]
         self.click({"rect": [x, y, 8, 8]})
         self.shot("wifi-sheet")
+        if self.speech_mark() is not None:
+            # Orca speaks the closed Security box's new value as the arrows change it.
+            # Into the sheet's tabs (the keyboard is on Done), then Ctrl+Tab to its Show QR page.
+            for _ in range(4):
+                self.key("Tab", "ctrl+Tab")
+                self.settle()
+                if self.find(window="Wi-Fi QR", name="shareSecurity"):
+                    break
+            self.tab_to("the Security box", "Wi-Fi QR", name="shareSecurity")
+            for key, value in (("Down", "WPA3 Personal (SAE)"), ("Up", "WPA/WPA2 Personal")):
+                spoken = self.speech_mark()
+                self.key(key)
+                self.orca_said(spoken, value, key + " on the Security box")
         started = time.monotonic()
         self.key("ctrl+q")
         try:

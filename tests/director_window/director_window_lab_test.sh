@@ -270,7 +270,7 @@ taps
 return_after "STOP ALL then a tile and CUT and FADE"
 if [ "$screen_reader" = Orca ]; then
   # The closed fade duration box says its new value as the arrows and a typed digit change it, and
-  # REC ALL on the take already prepared says why it is refused.
+  # REC ALL on the take already prepared says why it is refused (Orca speaks each).
   click name takeField
   for _ in $(seq 12); do
     "${check[@]}" focused "$map" fadeDuration >"$work/last-check" 2>&1 && break
@@ -281,6 +281,17 @@ if [ "$screen_reader" = Orca ]; then
   says "1.5 s" 1 xdotool key --clearmodifiers Down
   says "1.0 s" 1 xdotool key --clearmodifiers Up
   says "2.0 s" 1 xdotool key --clearmodifiers 2
+  # So does the Camera page's closed preview policy box.
+  click name inspectorTabs.tab text Camera
+  for _ in $(seq 30); do
+    "${check[@]}" focused "$map" policyPicker >"$work/last-check" 2>&1 && break
+    xdotool key --clearmodifiers Tab
+    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+  done
+  "${check[@]}" focused "$map" policyPicker >"$work/last-check" 2>&1 || fail "Tab reaches the preview policy"
+  says "5 GHz Performance" 1 xdotool key --clearmodifiers Down
+  says "Auto" 1 xdotool key --clearmodifiers Up
+  click name inspectorTabs.tab text Session
   wait_until 30 enabled text "REC ALL" || fail "REC ALL is enabled after the stop"
   says "Use a new take ID; this take was already prepared in this session." 2 click text "REC ALL"
 fi
