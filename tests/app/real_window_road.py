@@ -430,7 +430,6 @@ class Road:
     def export(self):
         parent = os.path.join(self.out, "exports-" + self.run_name)
         os.makedirs(parent, exist_ok=True)
-        spoken = self.speech_mark()
         self.export_into(parent, look=True)
         timeline = self.wait("the export package",
                              lambda: glob.glob(os.path.join(parent, "*", "timeline.fcpxml")), 60)[0]
@@ -445,8 +444,6 @@ class Road:
         # Export for Resolve greyed out as the export ran: the keyboard is back on it.
         self.wait("the export to end", lambda: self.find(window=LIBRARY, text="Export for Resolve", enabled=True))
         self.keyboard_after("the export", text="Export for Resolve")
-        # "Created Resolve export NAME.", or where no file viewer opens (here), where the export is.
-        self.orca_said(spoken, os.path.basename(folder), "the export")
         self.shot("exported")
 
     def failed_export(self):
