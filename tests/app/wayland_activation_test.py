@@ -602,29 +602,28 @@ def run_alert_beneath(desk, tests):
     desk.start_app([tests, "--gtest_filter=LibraryWindowTest.AlertBeneathOnWayland*"],
                    {"VELK_WAYLAND_RIG": "1", "LSAN_OPTIONS": lsan}, pointer=False)
     said = lambda line: line in open(desk.app_log, errors="replace").read()
+
+    def keys_until(keys, line, tries, seconds):
+        """`keys` typed again until the program prints `line`, as a person tries again."""
+        for _ in range(tries):
+            desk.key(*keys)
+            try:
+                return desk.wait(line, lambda: said(line), seconds)
+            except Failed:
+                pass
+        raise Failed("the program never printed '%s'" % line)
+
     # Qt makes the Director its active window a moment after the compositor gave it the keyboard: a
     # Return typed before that presses nothing. The first that presses the Director's control makes
     # the alert due.
-    for _ in range(20):
-        desk.key(KEY_ENTER)
-        try:
-            desk.wait("the alert", lambda: said("rig: the alert is due"), 1)
-            break
-        except Failed:
-            pass
+    keys_until((KEY_ENTER,), "rig: the alert is due", 20, 1)
     desk.wait_keyboard(DIRECTOR)
     desk.key(KEY_ENTER)
     desk.wait("the program's question", lambda: said("rig: come to the Library"))
     library = desk.log.toplevel(LIBRARY)
     if not [surface for surface, serial in desk.log.activated if surface is library and serial is False]:
         raise Failed("no request for attention in the Library's name: %s" % desk.log.activated)
-    for _ in range(4):
-        desk.key(KEY_LEFTALT, KEY_ESC)
-        try:
-            desk.wait("the alert with the keyboard", lambda: said("rig: the alert has the keyboard"), 5)
-            break
-        except Failed:
-            pass
+    keys_until((KEY_LEFTALT, KEY_ESC), "rig: the alert has the keyboard", 4, 5)
     desk.key(KEY_ENTER)
     desk.wait("the test program's end", lambda: desk.app.poll() is not None)
     if desk.app.returncode != 0:
