@@ -94,6 +94,8 @@ struct WaylandActivation::State {
     QObject context;
     QTimer deadline;
     QTimer pump;
+    // Requests for attention the compositor has not answered within it are given up.
+    QTimer attentionDeadline;
 
     void dispatch() {
         if (broken) return;
@@ -108,9 +110,19 @@ struct WaylandActivation::State {
 
     std::uint64_t next() { return ++order; }
 
+    void stopWaitingForAttention() {
+        attentionDeadline.stop();
+        if (!attempt) pump.stop();
+    }
+    void giveUpAttention() {
+        for (const Attention& asked : attention) xdg_activation_token_v1_destroy(asked.request);
+        attention.clear();
+        stopWaitingForAttention();
+    }
+
     void finish(bool fallBack) {
         deadline.stop();
-        pump.stop();
+        if (attention.empty()) pump.stop();
         if (!attempt) return;
         if (attempt->sync) wl_callback_destroy(attempt->sync);
         if (attempt->request) xdg_activation_token_v1_destroy(attempt->request);
@@ -307,6 +319,7 @@ struct WaylandActivation::State {
         wl_surface* surface = asked->window ? surfaceOf(*asked->window) : nullptr;
         xdg_activation_token_v1_destroy(request);
         state->attention.erase(asked);
+        if (state->attention.empty()) state->stopWaitingForAttention();
         if (!surface || !state->activation) return;
         xdg_activation_v1_activate(state->activation, token, surface);
         state->flush();
@@ -356,6 +369,9 @@ WaylandActivation::WaylandActivation() : m_state(std::make_unique<State>()) {
     QObject::connect(&state.pump, &QTimer::timeout, &state.context, [&state] { state.dispatch(); });
     state.deadline.setSingleShot(true);
     QObject::connect(&state.deadline, &QTimer::timeout, &state.context, [&state] { state.finish(true); });
+    state.attentionDeadline.setSingleShot(true);
+    state.attentionDeadline.setInterval(2000);
+    QObject::connect(&state.attentionDeadline, &QTimer::timeout, &state.context, [&state] { state.giveUpAttention(); });
     // Qt's Wayland platform asks for the focus window's activation whenever the focus object changes,
     // with a token named after that window (a menu's popup, or the window a menu closed on) and the
     // serial of Qt's latest event: a menu opened by its key asks several times, and more as focus
@@ -368,8 +384,7 @@ WaylandActivation::WaylandActivation() : m_state(std::make_unique<State>()) {
 WaylandActivation::~WaylandActivation() {
     State& state = *m_state;
     state.finish(false);
-    for (const State::Attention& asked : state.attention) xdg_activation_token_v1_destroy(asked.request);
-    state.attention.clear();
+    state.giveUpAttention();
     for (auto& seat : state.seats) State::removeSeat(seat);
     if (state.activation) xdg_activation_v1_destroy(state.activation);
     wl_registry_destroy(state.registry);
@@ -409,6 +424,9 @@ void WaylandActivation::askForAttention(QWindow& window) {
     xdg_activation_token_v1_commit(asked.request);
     state.attention.push_back(asked);
     state.flush();
+    // Its answer is read as the GUI thread wakes, which an idle application may not do for long.
+    state.attentionDeadline.start();
+    state.pump.start();
 }
 
 } // namespace velk

@@ -621,7 +621,10 @@ def run_alert_beneath(desk, tests):
     desk.key(KEY_ENTER)
     desk.wait("the program's question", lambda: said("rig: come to the Library"))
     library = desk.log.toplevel(LIBRARY)
-    if not [surface for surface, serial in desk.log.activated if surface is library and serial is False]:
+    try:
+        desk.wait("the request for attention", lambda: [
+            surface for surface, serial in desk.log.activated if surface is library and serial is False])
+    except Failed:
         raise Failed("no request for attention in the Library's name: %s" % desk.log.activated)
     keys_until((KEY_LEFTALT, KEY_ESC), "rig: the alert has the keyboard", 4, 5)
     desk.key(KEY_ENTER)
