@@ -261,8 +261,10 @@ class Desk:
             "XDG_RUNTIME_DIR": self.runtime,
             "LANG": "C.UTF-8",
         }
-        # The sanitized build's options, as the test runner gives them.
-        self.env.update({name: value for name, value in os.environ.items() if name.endswith("SAN_OPTIONS")})
+        # The sanitized build's options, and where test programs record their cases' outcomes, as
+        # the test runner gives them.
+        self.env.update({name: value for name, value in os.environ.items()
+                         if name.endswith("SAN_OPTIONS") or name == "VELK_TEST_RECORD"})
         os.makedirs(self.env["HOME"])
         self.app = None
         self.log = None
