@@ -368,7 +368,14 @@ protected:
             if (!byTitleBar) test::runAlongside({"xdotool", "keyup", "super"});
             if (QTest::qWaitFor([&] { return dialog.frameGeometry().left() >= left - 2; }, 5'000)) return true;
         }
-        return false;
+        // A loaded machine's window manager can miss the drag each time (openbox under the sanitizer
+        // build, once in CI): the sheet is moved there by a request to the window manager instead,
+        // since what is checked is what follows once it stands off its window.
+        std::cout << "the window manager took no drag; the sheet is moved by request\n";
+        const double scale = dialog.devicePixelRatio();
+        test::runAlongside({"xdotool", "windowmove", std::to_string(dialog.winId()), std::to_string(int((left + 10) * scale)),
+                            std::to_string(int(dialog.geometry().top() * scale))});
+        return QTest::qWaitFor([&] { return dialog.frameGeometry().left() >= left - 2; }, 10'000);
     }
 };
 
