@@ -446,7 +446,7 @@ TEST_F(LibraryAlertBeneathOnDisplay, AsksForAttentionOnItsWindow) {
 // With Qt's Wayland platform under a compositor (the Wayland activation rig runs it, types the keys
 // and reads the protocol from outside): the pairing's alert, due while the user works in the
 // Director, which a compositor cannot be asked to show without the keyboard, waits: the Director
-// keeps the keyboard (the Return the rig types presses its control) while the Library asks for
+// keeps the keyboard (the Space the rig types presses its control) while the Library asks for
 // attention; once the user comes to the Library, the alert opens there with the keyboard.
 TEST_F(LibraryWindowTest, AlertBeneathOnWaylandWaitsForTheUser) {
     // Not "runs only …": the rig's entry is a window test, which the thread-sanitized run leaves out.
