@@ -113,7 +113,7 @@ TEST_F(PairingSheet, QRCodeDecodesToTheInvitation) {
     QTemporaryDir images;
     const QString file = images.filePath("qr.png");
     ASSERT_TRUE(child<QLabel>(*sheet, "qrImage")->pixmap().save(file));
-    const test::ProgramRun zbar = test::runToEnd({"zbarimg", "--raw", "-q", "-Sbinary", file.toStdString()}, 20000);
+    const test::ProgramRun zbar = test::runToEnd({"zbarimg", "--raw", "-q", "-Sdisable", "-Sqrcode.enable", "-Sbinary", file.toStdString()}, 20000);
     EXPECT_EQ(zbar.status, std::optional<int>(0));
     EXPECT_EQ(zbar.output, encodeInvitation(*store->invitation()));
 }

@@ -41,7 +41,7 @@ def read_invitation(path):
     with open(path, "rb") as f:
         data = f.read()
     if data.startswith(b"\x89PNG"):
-        data = subprocess.run(["zbarimg", "--raw", "-q", "-Sbinary", path], check=True, capture_output=True).stdout
+        data = subprocess.run(["zbarimg", "--raw", "-q", "-Sdisable", "-Sqrcode.enable", "-Sbinary", path], check=True, capture_output=True).stdout
     return json.loads(data)
 
 
