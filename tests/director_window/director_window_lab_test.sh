@@ -177,6 +177,17 @@ return_after() { # WHAT
   "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
 }
 
+# Types KEY until NAME has the keyboard (judged once the application has written its widget map
+# twice since each key), at most 30 times; fails with WHAT otherwise.
+key_to() { # KEY NAME WHAT
+  for _ in $(seq 30); do
+    "${check[@]}" focused "$map" "$2" >"$work/last-check" 2>&1 && return
+    xdotool key --clearmodifiers "$1"
+    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
+  done
+  "${check[@]}" focused "$map" "$2" >"$work/last-check" 2>&1 || fail "$3"
+}
+
 # With Orca, what a command did is spoken: runs the command, then waits for Orca to say TEXT within
 # SECONDS of it (the delay printed); without Orca it only runs the command.
 says() { # TEXT SECONDS COMMAND...
@@ -272,23 +283,13 @@ if [ "$screen_reader" = Orca ]; then
   # The closed fade duration box says its new value as the arrows and a typed digit change it, and
   # REC ALL on the take already prepared says why it is refused (Orca speaks each).
   click name takeField
-  for _ in $(seq 12); do
-    "${check[@]}" focused "$map" fadeDuration >"$work/last-check" 2>&1 && break
-    xdotool key --clearmodifiers shift+Tab
-    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
-  done
-  "${check[@]}" focused "$map" fadeDuration >"$work/last-check" 2>&1 || fail "Shift+Tab reaches the fade duration"
+  key_to shift+Tab fadeDuration "Shift+Tab reaches the fade duration"
   says "1.5 s" 1 xdotool key --clearmodifiers Down
   says "1.0 s" 1 xdotool key --clearmodifiers Up
   says "2.0 s" 1 xdotool key --clearmodifiers 2
   # So does the Camera page's closed preview policy box.
   click name inspectorTabs.tab text Camera
-  for _ in $(seq 30); do
-    "${check[@]}" focused "$map" policyPicker >"$work/last-check" 2>&1 && break
-    xdotool key --clearmodifiers Tab
-    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
-  done
-  "${check[@]}" focused "$map" policyPicker >"$work/last-check" 2>&1 || fail "Tab reaches the preview policy"
+  key_to Tab policyPicker "Tab reaches the preview policy"
   says "5 GHz Performance" 1 xdotool key --clearmodifiers Down
   says "Auto" 1 xdotool key --clearmodifiers Up
   click name inspectorTabs.tab text Session
@@ -314,17 +315,7 @@ if [ "$whole" = 1 ]; then
   # The keyboard releases the locked slot: Tab until the cell shows the focus, then the Menu key
   # opens its menu and Return chooses "Release Camera Slot".
   click name takeField
-  focused=""
-  for _ in $(seq 30); do
-    xdotool key --clearmodifiers Tab
-    # Judged once the application has written its widget map twice since the key.
-    "${check[@]}" rewritten "$map" 2 >"$work/last-check" 2>&1 || fail "the widget map is no longer written"
-    if "${check[@]}" focused "$map" "$locked_cell" >"$work/last-check" 2>&1; then
-      focused=yes
-      break
-    fi
-  done
-  [ -n "$focused" ] || fail "Tab reaches the locked cell"
+  key_to Tab "$locked_cell" "Tab reaches the locked cell"
   capture_until 30 keyboard-locked focus-ring "$map" "$work/keyboard-locked.rgb" "$locked_cell" ||
     fail "the locked cell shows its focus"
   xdotool key --clearmodifiers Menu
